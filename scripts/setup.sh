@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tavrolin needs to build, run and test.
+# Does nothing when they are all present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  nlohmann-json3-dev libicu-dev
+  libpocketsphinx-dev pocketsphinx-en-us
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth locales dbus-x11 attr
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,34 @@
+#include "model/ErrorMessage.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace tavrolin {
+
+std::string userMessage(const std::exception& error) {
+    if (const auto* fsError = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
+        const auto& path = fsError->path1().empty() ? fsError->path2() : fsError->path1();
+        std::string reason = std::strerror(fsError->code().value());
+        if (fsError->code().category() != std::generic_category() &&
+            fsError->code().category() != std::system_category()) {
+            reason = fsError->code().message();
+        }
+        if (path.empty()) {
+            return reason;
+        }
+        return "\u201C" + path.filename().string() + "\u201D: " + reason;
+    }
+    return error.what();
+}
+
+std::string userMessage(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return userMessage(e);
+    } catch (...) {
+        return "An unknown error occurred.";
+    }
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,28 @@
+#include "model/MediaProcessingError.h"
+
+namespace tavrolin {
+
+MediaProcessingError::MediaProcessingError(Case errorCase, std::string payload,
+                                           const std::string& message)
+    : std::runtime_error(message), case_(errorCase), payload_(std::move(payload)) {}
+
+MediaProcessingError MediaProcessingError::toolNotFound(const std::string& toolName) {
+    return {Case::toolNotFound, toolName,
+            toolName + " was not found. Install FFmpeg or choose its binary in Settings."};
+}
+
+MediaProcessingError MediaProcessingError::outputExists(const std::string& fileName) {
+    return {Case::outputExists, fileName,
+            "An output named \u201C" + fileName +
+                "\u201D already exists. Choose another folder or name."};
+}
+
+MediaProcessingError MediaProcessingError::invalidRequest(const std::string& message) {
+    return {Case::invalidRequest, message, message};
+}
+
+MediaProcessingError MediaProcessingError::processFailed(const std::string& message) {
+    return {Case::processFailed, message, message};
+}
+
+}  // namespace tavrolin

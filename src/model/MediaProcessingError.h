@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tavrolin {
+
+// The error of media-writing work; what() is the user-facing message.
+class MediaProcessingError : public std::runtime_error {
+public:
+    enum class Case { toolNotFound, outputExists, invalidRequest, processFailed };
+
+    static MediaProcessingError toolNotFound(const std::string& toolName);
+    static MediaProcessingError outputExists(const std::string& fileName);
+    static MediaProcessingError invalidRequest(const std::string& message);
+    static MediaProcessingError processFailed(const std::string& message);
+
+    Case errorCase() const { return case_; }
+    // The tool name, file name or message the error was made from.
+    const std::string& payload() const { return payload_; }
+
+private:
+    MediaProcessingError(Case errorCase, std::string payload, const std::string& message);
+
+    Case case_;
+    std::string payload_;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrolin {
+
+// The raw values are ffprobe's codec_type texts.
+enum class MediaStreamKind { video, audio, subtitle };
+
+inline constexpr std::array<MediaStreamKind, 3> allMediaStreamKinds{
+    MediaStreamKind::video, MediaStreamKind::audio, MediaStreamKind::subtitle};
+
+std::string_view rawValue(MediaStreamKind kind);
+std::optional<MediaStreamKind> mediaStreamKindFromRaw(std::string_view raw);
+
+// One stream of a source file as ffprobe reports it. Its identity is `index`.
+struct MediaStream {
+    std::int64_t index = 0;
+    MediaStreamKind kind = MediaStreamKind::video;
+    std::string codecName;
+    std::optional<std::string> codecLongName;
+    std::optional<std::string> language;
+    std::optional<std::string> title;
+    std::optional<std::int64_t> width;
+    std::optional<std::int64_t> height;
+    std::optional<std::int64_t> channelCount;
+    std::optional<std::string> channelLayout;
+    std::optional<std::string> profile;
+    std::optional<std::int64_t> level;
+    std::optional<std::string> pixelFormat;
+    std::optional<std::string> colorTransfer;
+    std::optional<std::string> colorPrimaries;
+    std::optional<std::string> colorSpace;
+    std::optional<std::string> codecTag;
+    bool isDefault = false;
+    bool isForced = false;
+
+    std::int64_t id() const { return index; }
+
+    // Names the stream for lists and pickers.
+    std::string displayTitle() const;
+    // One line of technical facts: codec, profile, resolution or channels, language.
+    std::string technicalSummary() const;
+    // The label in the transcription workspace's audio-track picker.
+    std::string pickerLabel() const;
+
+    friend bool operator==(const MediaStream&, const MediaStream&) = default;
+};
+
+// Joins parts with " · " (space, middle dot, space).
+std::string joinWithMiddleDot(const std::vector<std::string>& parts);
+
+}  // namespace tavrolin

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/ChapterMarker.h"
+#include "model/MediaStream.h"
+#include "model/SubtitleCue.h"
+
+namespace tavrolin {
+
+using StreamCodecOverrides = std::map<std::int64_t, std::string>;
+
+struct RemuxRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    // Mapped in list order, so this is the output's stream order.
+    std::vector<MediaStream> selectedStreams;
+    StreamCodecOverrides subtitleCodecOverrides;  // stream index -> "mov_text", "webvtt"
+    StreamCodecOverrides videoCodecTagOverrides;  // stream index -> "hvc1"
+
+    friend bool operator==(const RemuxRequest&, const RemuxRequest&) = default;
+};
+
+struct JoinRequest {
+    std::vector<std::filesystem::path> inputs;
+    std::filesystem::path output;
+
+    friend bool operator==(const JoinRequest&, const JoinRequest&) = default;
+};
+
+struct SplitRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    double startTime = 0;
+    std::optional<double> endTime;  // none: to the end of the file
+
+    friend bool operator==(const SplitRequest&, const SplitRequest&) = default;
+};
+
+struct ChapterRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    std::vector<ChapterMarker> chapters;
+
+    friend bool operator==(const ChapterRequest&, const ChapterRequest&) = default;
+};
+
+struct TranscriptionMediaRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    std::vector<MediaStream> selectedStreams;
+    bool mapsEverySourceStream = false;
+    StreamCodecOverrides subtitleCodecOverrides;
+    std::vector<SubtitleCue> cues;
+    std::vector<ChapterMarker> chapters;
+    std::string subtitleLanguage;
+    // The output names the input, which is replaced only after verification.
+    bool replacesInput = false;
+
+    friend bool operator==(const TranscriptionMediaRequest&,
+                           const TranscriptionMediaRequest&) = default;
+};
+
+// One media-writing operation.
+struct ProcessingRequest {
+    using Payload = std::variant<RemuxRequest, JoinRequest, SplitRequest, ChapterRequest,
+                                 TranscriptionMediaRequest>;
+    Payload payload;
+
+    ProcessingRequest() = default;
+    ProcessingRequest(RemuxRequest request) : payload(std::move(request)) {}
+    ProcessingRequest(JoinRequest request) : payload(std::move(request)) {}
+    ProcessingRequest(SplitRequest request) : payload(std::move(request)) {}
+    ProcessingRequest(ChapterRequest request) : payload(std::move(request)) {}
+    ProcessingRequest(TranscriptionMediaRequest request) : payload(std::move(request)) {}
+
+    template <typename T>
+    const T* as() const {
+        return std::get_if<T>(&payload);
+    }
+
+    // The job's title in the queue views ("Remux a b.mkv", "Join 2 files").
+    std::string title() const;
+
+    friend bool operator==(const ProcessingRequest&, const ProcessingRequest&) = default;
+};
+
+}  // namespace tavrolin

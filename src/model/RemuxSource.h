@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/MediaStream.h"
+
+namespace tavrolin {
+
+// One source file of the remux workspace; its identity is `url`.
+struct RemuxSource {
+    struct Loading {
+        friend bool operator==(const Loading&, const Loading&) = default;
+    };
+    struct Ready {
+        std::vector<MediaStream> streams;
+        friend bool operator==(const Ready&, const Ready&) = default;
+    };
+    struct Failed {
+        std::string message;
+        friend bool operator==(const Failed&, const Failed&) = default;
+    };
+    using InspectionState = std::variant<Loading, Ready, Failed>;
+
+    std::filesystem::path url;
+    InspectionState inspectionState = Loading{};
+    std::set<std::int64_t> selectedStreamIndices;
+
+    const std::filesystem::path& id() const { return url; }
+
+    // The ready streams, in list order, whose index is selected; empty unless ready.
+    std::vector<MediaStream> selectedStreams() const {
+        std::vector<MediaStream> result;
+        if (const auto* ready = std::get_if<Ready>(&inspectionState)) {
+            for (const auto& stream : ready->streams) {
+                if (selectedStreamIndices.contains(stream.index)) {
+                    result.push_back(stream);
+                }
+            }
+        }
+        return result;
+    }
+
+    friend bool operator==(const RemuxSource&, const RemuxSource&) = default;
+};
+
+}  // namespace tavrolin

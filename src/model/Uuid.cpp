@@ -1,0 +1,74 @@
+#include "model/Uuid.h"
+
+#include <random>
+
+namespace tavrolin {
+
+Uuid Uuid::random() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    Uuid uuid;
+    for (std::size_t i = 0; i < 16; i += 8) {
+        const std::uint64_t value = generator();
+        for (std::size_t j = 0; j < 8; ++j) {
+            uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (j * 8));
+        }
+    }
+    uuid.bytes_[6] = static_cast<std::uint8_t>((uuid.bytes_[6] & 0x0F) | 0x40);
+    uuid.bytes_[8] = static_cast<std::uint8_t>((uuid.bytes_[8] & 0x3F) | 0x80);
+    return uuid;
+}
+
+std::optional<Uuid> Uuid::fromString(std::string_view text) {
+    if (text.size() != 36) {
+        return std::nullopt;
+    }
+    Uuid uuid;
+    std::size_t byte = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i] != '-') {
+                return std::nullopt;
+            }
+            ++i;
+            continue;
+        }
+        auto nibble = [](char c) -> int {
+            if (c >= '0' && c <= '9') return c - '0';
+            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+            return -1;
+        };
+        const int high = nibble(text[i]);
+        const int low = nibble(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        uuid.bytes_[byte++] = static_cast<std::uint8_t>(high * 16 + low);
+        i += 2;
+    }
+    return uuid;
+}
+
+std::string Uuid::toString() const {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text.push_back('-');
+        }
+        text.push_back(digits[bytes_[i] >> 4]);
+        text.push_back(digits[bytes_[i] & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace tavrolin
+
+std::size_t std::hash<tavrolin::Uuid>::operator()(const tavrolin::Uuid& uuid) const noexcept {
+    std::size_t value = 0;
+    for (auto byte : uuid.bytes()) {
+        value = value * 131 + byte;
+    }
+    return value;
+}
