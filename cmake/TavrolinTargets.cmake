@@ -20,13 +20,15 @@ function(tavrolin_ui_sources out folder)
     set(${out} ${_sources} PARENT_SCOPE)
 endfunction()
 
-# One test executable per folder under tests/, discovered by CTest.
-function(tavrolin_test target folder)
+# One test executable per test source file, so that the files of a folder build on their own.
+function(tavrolin_test folder)
     file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp")
-    if(NOT _sources)
-        return()
-    endif()
-    add_executable(${target} ${_sources})
-    target_link_libraries(${target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    foreach(_source ${_sources})
+        get_filename_component(_name ${_source} NAME_WE)
+        set(_target "test_${folder}_${_name}")
+        add_executable(${_target} ${_source})
+        target_link_libraries(${_target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock
+                              GTest::gtest_main)
+        gtest_discover_tests(${_target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    endforeach()
 endfunction()
