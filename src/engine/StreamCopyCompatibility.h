@@ -1,0 +1,62 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/MediaStream.h"
+#include "model/OutputContainer.h"
+#include "model/ProcessingRequest.h"
+
+namespace tavrolin {
+
+// What happens to one stream when it is copied into a container.
+struct StreamCopyDecision {
+    enum class Kind { copy, convert, incompatible };
+    Kind kind = Kind::copy;
+    std::string codec;  // the subtitle codec to set while muxing; only for `convert`
+
+    static StreamCopyDecision copy() { return {Kind::copy, {}}; }
+    static StreamCopyDecision convert(std::string codec) {
+        return {Kind::convert, std::move(codec)};
+    }
+    static StreamCopyDecision incompatible() { return {Kind::incompatible, {}}; }
+
+    bool isIncompatible() const { return kind == Kind::incompatible; }
+
+    friend bool operator==(const StreamCopyDecision&, const StreamCopyDecision&) = default;
+};
+
+// Which codec fits which container (and the playback target) by stream copy. Pure functions
+// of their arguments over fixed codec sets; safe on any thread.
+class StreamCopyCompatibility {
+  public:
+    using Target = std::optional<PlaybackTarget>;
+
+    StreamCopyDecision copyDecision(const MediaStream& stream, OutputContainer container) const;
+    // The container's decision, then the target's profile on the codec the output will carry.
+    StreamCopyDecision playbackProfileDecision(const MediaStream& stream, OutputContainer container,
+                                               Target target) const;
+
+    // Why the stream is dropped; none when it stays.
+    std::optional<std::string> issueMessage(const MediaStream& stream, OutputContainer container,
+                                            Target target) const;
+    // Why the container does not suit the target; none when it does or without a target.
+    std::optional<std::string> playbackContainerMessage(OutputContainer container,
+                                                        Target target) const;
+
+    // The streams that are dropped / kept, in input order.
+    std::vector<MediaStream> unsupportedStreams(const std::vector<MediaStream>& streams,
+                                                OutputContainer container, Target target) const;
+    std::vector<MediaStream> supportedStreams(const std::vector<MediaStream>& streams,
+                                              OutputContainer container, Target target) const;
+
+    // Stream index -> "mov_text" / "webvtt" for every subtitle that is converted.
+    StreamCodecOverrides subtitleCodecOverrides(const std::vector<MediaStream>& streams,
+                                                OutputContainer container, Target target) const;
+    // Stream index -> "hvc1" for HEVC video when the target is chosen in an MP4/M4V/MOV file.
+    StreamCodecOverrides videoCodecTagOverrides(const std::vector<MediaStream>& streams,
+                                                OutputContainer container, Target target) const;
+};
+
+}  // namespace tavrolin
