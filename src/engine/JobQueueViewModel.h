@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QObject>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "engine/FileRevealing.h"
+#include "engine/MediaProcessing.h"
+#include "model/ProcessingJob.h"
+#include "model/ProcessingRequest.h"
+#include "model/Uuid.h"
+
+namespace tavrolin {
+
+// The application's one job queue: runs media-writing jobs strictly one at a time through the
+// processor, on a worker thread, and publishes every job's status and progress on the GUI
+// thread. Every member function must be called on the GUI thread.
+class JobQueueViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int activeJobCount READ activeJobCount NOTIFY changed)
+    Q_PROPERTY(bool hasRunningJob READ hasRunningJob NOTIFY changed)
+    Q_PROPERTY(bool hasQueuedJobs READ hasQueuedJobs NOTIFY changed)
+
+  public:
+    // `revealer` may be null; revealOutput then does nothing.
+    explicit JobQueueViewModel(std::shared_ptr<MediaProcessing> processor,
+                               std::shared_ptr<FileRevealing> revealer = {},
+                               QObject* parent = nullptr);
+    // Never waits for the worker: requests stop on the running job and drops its late result.
+    ~JobQueueViewModel() override;
+
+    // Display order and order of execution.
+    const std::vector<ProcessingJob>& jobs() const { return jobs_; }
+
+    // Queued plus running jobs (the sidebar badge).
+    int activeJobCount() const;
+    bool hasRunningJob() const;
+    bool hasQueuedJobs() const;
+    bool hasFinishedJobs() const;
+    std::optional<ProcessingJob> runningJob() const;
+    std::vector<ProcessingJob> queuedJobs() const;
+    // Whether a worker exists (running a job or about to take the next one).
+    bool isWorkerActive() const { return workerActive_; }
+
+    // Enabled rules of the queue screen's "Start Queue", "Cancel Current", "Clear Finished".
+    bool canStart() const { return hasQueuedJobs() && !hasRunningJob(); }
+    bool canCancel() const { return hasRunningJob(); }
+    bool canClear() const { return hasFinishedJobs(); }
+
+    // Appends one queued job per request; starts nothing.
+    void enqueue(const std::vector<ProcessingRequest>& requests);
+    // Inserts the jobs before the first queued job (at the end when none is queued), then
+    // starts the worker if none exists.
+    void enqueueNext(const std::vector<ProcessingRequest>& requests);
+    // "Start Queue".
+    void startWorkerIfNeeded();
+    // "Cancel Current": stops the running job, if any; queued jobs are untouched.
+    void cancelRunningJob();
+    // "Clear Finished": removes completed, cancelled and failed jobs.
+    void clearFinishedJobs();
+    // Shows the job's output file in the file manager.
+    void revealOutput(const ProcessingJob& job);
+
+    // For quitting: cancels the running job and waits up to `timeout` for the processor to
+    // return (so it can remove its working files). Queued jobs stay queued and no further job
+    // starts. Returns whether no processor call is still running.
+    bool shutdown(std::chrono::milliseconds timeout);
+
+  signals:
+    void changed();
+
+  private:
+    struct Run;
+    struct Guard;
+
+    ProcessingJob makeJob(const ProcessingRequest& request) const;
+    void processQueue();
+    void finishRun(const Uuid& id, std::exception_ptr error, bool wasCancellation);
+    void updateProgress(const Uuid& id, double fraction);
+    void setStatus(const Uuid& id, ProcessingJob::Status status);
+
+    std::vector<ProcessingJob> jobs_;
+    std::shared_ptr<MediaProcessing> processor_;
+    std::shared_ptr<FileRevealing> revealer_;
+    bool workerActive_ = false;
+    bool shutDown_ = false;
+    std::set<Uuid> cancelledJobIDs_;
+    std::shared_ptr<Run> currentRun_;
+    std::shared_ptr<Guard> guard_;
+};
+
+}  // namespace tavrolin
