@@ -1,0 +1,255 @@
+#include "engine/StreamCopyCompatibility.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+
+namespace tavrolin {
+
+namespace {
+
+using CodecSet = std::unordered_set<std::string_view>;
+
+// Every set is built once, on first use, and only read afterwards.
+struct CodecSets {
+    CodecSet mp4Video{"apv",  "av1",      "avs3",  "dirac", "evc",        "ffv1",       "h264",
+                      "hevc", "jpeg2000", "lcevc", "mjpeg", "mpeg1video", "mpeg2video", "mpeg4",
+                      "png",  "tscc2",    "vc1",   "vp9",   "vvc"};
+    CodecSet movVideoAdditions{"cinepak", "dnxhd",  "dvvideo",    "gif",   "h263",
+                               "mjpegb",  "prores", "prores_raw", "qtrle", "rawvideo",
+                               "targa",   "tiff",   "vp8"};
+    CodecSet mp4Audio{"aac", "ac3",    "alac",           "dts",  "eac3",  "evrc",   "flac",  "mp2",
+                      "mp3", "mp4als", "mpegh_3d_audio", "opus", "qcelp", "truehd", "vorbis"};
+    CodecSet movAudioAdditions{"adpcm_ima_qt", "adpcm_ima_wav", "adpcm_ms", "amr_nb", "amr_wb",
+                               "mace3",        "mace6",         "qdm2",     "qdmc",   "wmapro"};
+    CodecSet mp4Pcm{"pcm_f32be", "pcm_f32le", "pcm_f64be", "pcm_f64le", "pcm_s16be",
+                    "pcm_s16le", "pcm_s24be", "pcm_s24le", "pcm_s32be", "pcm_s32le"};
+    CodecSet mp4Subtitles{"mov_text", "ttml"};
+    CodecSet movSubtitles{"eia_608", "mov_text"};
+    CodecSet webmVideo{"av1", "vp8", "vp9"};
+    CodecSet webmAudio{"opus", "vorbis"};
+    CodecSet convertibleText{"ass", "ssa", "srt", "subrip", "text", "webvtt"};
+    CodecSet iPhoneVideo{"av1", "h264", "hevc", "prores", "prores_raw"};
+    CodecSet iPhoneAudio{"aac", "ac3", "alac", "apac", "eac3", "flac", "mp3"};
+    CodecSet movVideo;
+    CodecSet movAudio;
+
+    CodecSets() {
+        movVideo = mp4Video;
+        movVideo.insert(movVideoAdditions.begin(), movVideoAdditions.end());
+        movAudio = mp4Audio;
+        movAudio.insert(movAudioAdditions.begin(), movAudioAdditions.end());
+    }
+};
+
+const CodecSets& sets() {
+    static const CodecSets instance;
+    return instance;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return result;
+}
+
+std::string uppercased(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    });
+    return result;
+}
+
+bool contains(const CodecSet& set, const std::string& codec) {
+    return set.contains(codec);
+}
+
+bool isPcm(const std::string& codec) {
+    return codec.starts_with("pcm_");
+}
+
+StreamCopyDecision copyIf(bool condition) {
+    return condition ? StreamCopyDecision::copy() : StreamCopyDecision::incompatible();
+}
+
+bool isPlaybackContainer(OutputContainer container) {
+    return container == OutputContainer::mp4 || container == OutputContainer::m4v ||
+           container == OutputContainer::mov;
+}
+
+}  // namespace
+
+StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stream,
+                                                         OutputContainer container) const {
+    const auto& s = sets();
+    const std::string codec = lowercased(stream.codecName);
+    switch (container) {
+        case OutputContainer::mkv:
+            return StreamCopyDecision::copy();
+        case OutputContainer::mp4:
+        case OutputContainer::m4v:
+            switch (stream.kind) {
+                case MediaStreamKind::video:
+                    return copyIf(contains(s.mp4Video, codec));
+                case MediaStreamKind::audio:
+                    return copyIf(contains(s.mp4Audio, codec) ||
+                                  (isPcm(codec) && contains(s.mp4Pcm, codec)));
+                case MediaStreamKind::subtitle:
+                    if (contains(s.mp4Subtitles, codec)) {
+                        return StreamCopyDecision::copy();
+                    }
+                    if (contains(s.convertibleText, codec)) {
+                        return StreamCopyDecision::convert("mov_text");
+                    }
+                    return StreamCopyDecision::incompatible();
+            }
+            break;
+        case OutputContainer::mov:
+            switch (stream.kind) {
+                case MediaStreamKind::video:
+                    return copyIf(contains(s.movVideo, codec));
+                case MediaStreamKind::audio:
+                    return copyIf(contains(s.movAudio, codec) || isPcm(codec));
+                case MediaStreamKind::subtitle:
+                    if (contains(s.movSubtitles, codec)) {
+                        return StreamCopyDecision::copy();
+                    }
+                    if (contains(s.convertibleText, codec)) {
+                        return StreamCopyDecision::convert("mov_text");
+                    }
+                    return StreamCopyDecision::incompatible();
+            }
+            break;
+        case OutputContainer::webm:
+            switch (stream.kind) {
+                case MediaStreamKind::video:
+                    return copyIf(contains(s.webmVideo, codec));
+                case MediaStreamKind::audio:
+                    return copyIf(contains(s.webmAudio, codec));
+                case MediaStreamKind::subtitle:
+                    if (codec == "webvtt") {
+                        return StreamCopyDecision::copy();
+                    }
+                    if (contains(s.convertibleText, codec)) {
+                        return StreamCopyDecision::convert("webvtt");
+                    }
+                    return StreamCopyDecision::incompatible();
+            }
+            break;
+    }
+    return StreamCopyDecision::incompatible();
+}
+
+StreamCopyDecision StreamCopyCompatibility::playbackProfileDecision(const MediaStream& stream,
+                                                                    OutputContainer container,
+                                                                    Target target) const {
+    const StreamCopyDecision decision = copyDecision(stream, container);
+    if (decision.isIncompatible() || !target) {
+        return decision;
+    }
+    const auto& s = sets();
+    const std::string carried = decision.kind == StreamCopyDecision::Kind::convert
+                                    ? lowercased(decision.codec)
+                                    : lowercased(stream.codecName);
+    bool fits = false;
+    switch (stream.kind) {
+        case MediaStreamKind::video:
+            fits = contains(s.iPhoneVideo, carried);
+            break;
+        case MediaStreamKind::audio:
+            fits = contains(s.iPhoneAudio, carried);
+            break;
+        case MediaStreamKind::subtitle:
+            fits = carried == "mov_text";
+            break;
+    }
+    return fits ? decision : StreamCopyDecision::incompatible();
+}
+
+std::optional<std::string> StreamCopyCompatibility::issueMessage(const MediaStream& stream,
+                                                                 OutputContainer container,
+                                                                 Target target) const {
+    const std::string kind(rawValue(stream.kind));
+    if (copyDecision(stream, container).isIncompatible()) {
+        return uppercased(stream.codecName) + " " + kind + " cannot be written to " +
+               uppercased(rawValue(container)) + " by FFmpeg.";
+    }
+    if (!target) {
+        return std::nullopt;
+    }
+    if (playbackProfileDecision(stream, container, target).isIncompatible()) {
+        return uppercased(stream.codecName) + " " + kind +
+               " is not compatible with the iPhone 17 Pro playback profile.";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> StreamCopyCompatibility::playbackContainerMessage(
+    OutputContainer container, Target target) const {
+    if (!target || isPlaybackContainer(container)) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (auto playback : {OutputContainer::mp4, OutputContainer::m4v, OutputContainer::mov}) {
+        names.push_back(uppercased(rawValue(playback)));
+    }
+    std::sort(names.begin(), names.end());
+    std::string text = "iPhone 17 Pro playback requires one of these containers: ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + names[i];
+    }
+    return text + ".";
+}
+
+std::vector<MediaStream> StreamCopyCompatibility::unsupportedStreams(
+    const std::vector<MediaStream>& streams, OutputContainer container, Target target) const {
+    std::vector<MediaStream> result;
+    for (const auto& stream : streams) {
+        if (playbackProfileDecision(stream, container, target).isIncompatible()) {
+            result.push_back(stream);
+        }
+    }
+    return result;
+}
+
+std::vector<MediaStream> StreamCopyCompatibility::supportedStreams(
+    const std::vector<MediaStream>& streams, OutputContainer container, Target target) const {
+    std::vector<MediaStream> result;
+    for (const auto& stream : streams) {
+        if (!playbackProfileDecision(stream, container, target).isIncompatible()) {
+            result.push_back(stream);
+        }
+    }
+    return result;
+}
+
+StreamCodecOverrides StreamCopyCompatibility::subtitleCodecOverrides(
+    const std::vector<MediaStream>& streams, OutputContainer container, Target target) const {
+    StreamCodecOverrides overrides;
+    for (const auto& stream : streams) {
+        const auto decision = playbackProfileDecision(stream, container, target);
+        if (decision.kind == StreamCopyDecision::Kind::convert) {
+            overrides[stream.index] = decision.codec;
+        }
+    }
+    return overrides;
+}
+
+StreamCodecOverrides StreamCopyCompatibility::videoCodecTagOverrides(
+    const std::vector<MediaStream>& streams, OutputContainer container, Target target) const {
+    StreamCodecOverrides overrides;
+    if (!target || !isPlaybackContainer(container)) {
+        return overrides;
+    }
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::video && lowercased(stream.codecName) == "hevc") {
+            overrides[stream.index] = "hvc1";
+        }
+    }
+    return overrides;
+}
+
+}  // namespace tavrolin
