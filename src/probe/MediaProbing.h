@@ -14,7 +14,7 @@ namespace tavrolin {
 // std::system_error when ffprobe cannot start. A stopped token terminates ffprobe; the
 // inspection then fails like any failed run and the caller drops the outcome.
 class MediaProbing {
-public:
+  public:
     virtual ~MediaProbing() = default;
     virtual std::vector<MediaStream> inspectStreams(const std::filesystem::path& file,
                                                     std::stop_token stop = {}) = 0;

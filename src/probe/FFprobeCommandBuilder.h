@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tavrolin {
+
+// The argument lists of the three inspections. The file's path is passed as its bytes and made
+// absolute, so a name such as "-i.mp4" can never be read as an option.
+struct FFprobeCommandBuilder {
+    static const std::string streamEntries;
+
+    std::vector<std::string> streamArguments(const std::filesystem::path& file) const;
+    std::vector<std::string> chapterArguments(const std::filesystem::path& file) const;
+    std::vector<std::string> durationArguments(const std::filesystem::path& file) const;
+};
+
+}  // namespace tavrolin

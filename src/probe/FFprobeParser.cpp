@@ -1,0 +1,57 @@
+#include "probe/FFprobeParser.h"
+
+#include <algorithm>
+
+#include "probe/MediaProbeError.h"
+#include "probe/ProbeJson.h"
+
+namespace tavrolin {
+
+using namespace probejson;
+
+std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) const {
+    const nlohmann::json document = parseObject(standardOutput);
+    std::vector<MediaStream> streams;
+    // Every element is decoded, kept or not, so a malformed data stream still invalidates the
+    // whole document.
+    for (const auto& element : requiredArray(document, "streams")) {
+        const auto& object = asObject(element);
+        MediaStream stream;
+        stream.index = requiredInteger(object, "index");
+        const std::string codecType = requiredString(object, "codec_type");
+        stream.codecName = optionalString(object, "codec_name").value_or("unknown");
+        stream.codecLongName = optionalString(object, "codec_long_name");
+        stream.profile = optionalString(object, "profile");
+        stream.level = optionalInteger(object, "level");
+        stream.pixelFormat = optionalString(object, "pix_fmt");
+        stream.colorTransfer = optionalString(object, "color_transfer");
+        stream.colorPrimaries = optionalString(object, "color_primaries");
+        stream.colorSpace = optionalString(object, "color_space");
+        stream.codecTag = optionalString(object, "codec_tag_string");
+        stream.width = optionalInteger(object, "width");
+        stream.height = optionalInteger(object, "height");
+        stream.channelCount = optionalInteger(object, "channels");
+        stream.channelLayout = optionalString(object, "channel_layout");
+        if (const auto* tags = optionalObject(object, "tags")) {
+            stream.language = optionalString(*tags, "language");
+            stream.title = optionalString(*tags, "title");
+        }
+        if (const auto* disposition = optionalObject(object, "disposition")) {
+            stream.isDefault = optionalInteger(*disposition, "default") == 1;
+            stream.isForced = optionalInteger(*disposition, "forced") == 1;
+        }
+        // Exact, case-sensitive match: data, attachment and anything else is left out.
+        if (auto kind = mediaStreamKindFromRaw(codecType)) {
+            stream.kind = *kind;
+            streams.push_back(std::move(stream));
+        }
+    }
+    if (streams.empty()) {
+        throw MediaProbeError::noSupportedStreams();
+    }
+    std::stable_sort(streams.begin(), streams.end(),
+                     [](const MediaStream& a, const MediaStream& b) { return a.index < b.index; });
+    return streams;
+}
+
+}  // namespace tavrolin
