@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <locale>
+#include <stdexcept>
+#include <string>
+
+#include "probe/FFprobeChapterParser.h"
+#include "probe/FFprobeDurationParser.h"
+#include "probe/ProbeText.h"
+
+namespace {
+
+using tavrolin::parsePosixNumber;
+using tavrolin::toolFailureText;
+using tavrolin::trimWhitespace;
+
+TEST(ProbeTextTest, FailureTextKeepsTheLastEightNonEmptyLines) {
+    std::string twelve;
+    for (int i = 1; i <= 12; ++i) {
+        twelve += "line " + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(toolFailureText(twelve, "fallback"),
+              "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\nline 12");
+    EXPECT_EQ(toolFailureText("", "fallback"), "fallback");
+    EXPECT_EQ(toolFailureText("\n\r\n\n\v\f", "fallback"), "fallback");
+    // Every kind of line break splits; lines of spaces stay.
+    EXPECT_EQ(toolFailureText("a\rb\r\nc\vd\fe\xC2\x85"
+                              "f\xE2\x80\xA8g\xE2\x80\xA9h\n  \n",
+                              "x"),
+              "b\nc\nd\ne\nf\ng\nh\n  ");
+    EXPECT_EQ(toolFailureText("only line", "x"), "only line");
+    // Multi-byte text that merely resembles a break is left whole.
+    EXPECT_EQ(toolFailureText("\xE2\x80\xA7 caf\xC3\xA9", "x"), "\xE2\x80\xA7 caf\xC3\xA9");
+}
+
+TEST(ProbeTextTest, TrimRemovesUnicodeWhitespaceOnlyAtTheEnds) {
+    EXPECT_EQ(trimWhitespace(" \t\n a b \r\n"), "a b");
+    EXPECT_EQ(trimWhitespace("\u00a0\u2003x\u3000\u0085"), "x");
+    EXPECT_EQ(trimWhitespace("\u200bx"), "\u200bx");  // zero-width space is not white space
+    EXPECT_EQ(trimWhitespace("caf\u00e9"), "caf\u00e9");
+    EXPECT_EQ(trimWhitespace("\u65e5\u672c"), "\u65e5\u672c");
+    EXPECT_EQ(trimWhitespace("   "), "");
+    EXPECT_EQ(trimWhitespace(""), "");
+}
+
+// Runs the number readers under a locale whose decimal separator is a comma.
+class GermanLocaleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = std::setlocale(LC_ALL, nullptr);
+        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+            GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+        }
+        try {
+            previousGlobal_ = std::locale::global(std::locale("de_DE.UTF-8"));
+        } catch (const std::runtime_error&) {
+            std::setlocale(LC_ALL, previous_.c_str());
+            GTEST_SKIP() << "de_DE.UTF-8 is not available to iostreams";
+        }
+        changed_ = true;
+    }
+    void TearDown() override {
+        if (changed_) {
+            std::locale::global(previousGlobal_);
+            std::setlocale(LC_ALL, previous_.c_str());
+        }
+    }
+
+  private:
+    std::string previous_;
+    std::locale previousGlobal_;
+    bool changed_ = false;
+};
+
+TEST_F(GermanLocaleTest, NumbersAreReadWithAPoint) {
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    EXPECT_EQ(parsePosixNumber("12.5"), 12.5);
+    EXPECT_EQ(parsePosixNumber("12,5"), std::nullopt);
+    auto chapters =
+        tavrolin::FFprobeChapterParser{}.parse(R"({"chapters":[{"start_time":"1.25"}]})");
+    ASSERT_EQ(chapters.size(), 1u);
+    EXPECT_EQ(chapters[0].startTime, 1.25);
+    EXPECT_EQ(tavrolin::FFprobeDurationParser{}.parse(R"({"format":{"duration":"3.024000"}})"),
+              3.024);
+}
+
+}  // namespace
