@@ -1,0 +1,512 @@
+#include "process/FoundationProcessRunner.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "process/Utf8Repair.h"
+
+extern char** environ;
+
+namespace tavrolin {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int32_t kTerminatedStatus = 128 + SIGTERM;
+constexpr std::size_t kReadBufferBytes = 256 * 1024;
+// After an abandoned wait, at most this many reads drain what is already in a pipe.
+constexpr int kDrainReadsAfterAbandon = 64;
+
+[[noreturn]] void throwErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+int pidfdOpen(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+int pidfdSendSignal(int pidfd, int signal) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
+
+Fd makeEventFd() {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        throwErrno("eventfd");
+    }
+    return Fd(fd);
+}
+
+void signalEventFd(int fd) {
+    const std::uint64_t one = 1;
+    // A full counter still leaves the descriptor readable, which is all the waiters need.
+    [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+}
+
+void drainEventFd(int fd) {
+    std::uint64_t value = 0;
+    [[maybe_unused]] const auto ignored = ::read(fd, &value, sizeof value);
+}
+
+std::pair<Fd, Fd> makePipe() {
+    std::array<int, 2> fds{};
+    if (::pipe2(fds.data(), O_CLOEXEC) != 0) {
+        throwErrno("pipe2");
+    }
+    return {Fd(fds[0]), Fd(fds[1])};
+}
+
+}  // namespace
+
+// One child of one run. terminate() may come from any thread at any time: before the child
+// exists (it is then signalled as soon as it is spawned), while it runs, or after it was
+// reaped (nothing happens; the pidfd makes a late signal harmless anyway).
+class RunChild {
+  public:
+    RunChild() : wake_(makeEventFd()) {}
+
+    int wakeFd() const { return wake_.get(); }
+
+    // A termination requested before the child existed is delivered now.
+    void attach(int pidfd) {
+        std::lock_guard lock(mutex_);
+        pidfd_ = pidfd;
+        if (terminationRequested_) {
+            signalLocked();
+        }
+    }
+
+    void terminate() {
+        std::lock_guard lock(mutex_);
+        if (reaped_) {
+            return;
+        }
+        terminationRequested_ = true;
+        if (pidfd_ >= 0 && !terminatedAt_) {
+            signalLocked();
+        }
+    }
+
+    bool terminationRequested() {
+        std::lock_guard lock(mutex_);
+        return terminationRequested_;
+    }
+
+    // Milliseconds the waiter may sleep: -1 without a pending termination; sends SIGKILL once
+    // the grace period after SIGTERM has run out.
+    int waitTimeout() {
+        std::lock_guard lock(mutex_);
+        if (!terminatedAt_ || killed_) {
+            return -1;
+        }
+        const auto deadline =
+            *terminatedAt_ + std::chrono::seconds(FoundationProcessRunner::killDelaySeconds);
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            pidfdSendSignal(pidfd_, SIGKILL);
+            killed_ = true;
+            return -1;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        return static_cast<int>(left.count());
+    }
+
+    void markReaped() {
+        std::lock_guard lock(mutex_);
+        reaped_ = true;
+    }
+
+  private:
+    void signalLocked() {
+        pidfdSendSignal(pidfd_, SIGTERM);
+        terminatedAt_ = Clock::now();
+        signalEventFd(wake_.get());
+    }
+
+    std::mutex mutex_;
+    Fd wake_;
+    int pidfd_ = -1;  // owned by the run
+    bool terminationRequested_ = false;
+    bool reaped_ = false;
+    bool killed_ = false;
+    std::optional<Clock::time_point> terminatedAt_;
+};
+
+struct FoundationProcessRunner::State {
+    std::mutex mutex;
+    std::shared_ptr<RunChild> latest;
+    std::vector<std::shared_ptr<RunChild>> inFlight;
+
+    void add(const std::shared_ptr<RunChild>& child) {
+        std::lock_guard lock(mutex);
+        latest = child;
+        inFlight.push_back(child);
+    }
+
+    void remove(const std::shared_ptr<RunChild>& child) {
+        std::lock_guard lock(mutex);
+        if (latest == child) {
+            latest.reset();
+        }
+        std::erase(inFlight, child);
+    }
+};
+
+namespace {
+
+// Reads `fd` until end of file, or, once `abandonFd` is signalled, until the pipe is empty.
+template <typename Sink>
+void drainPipe(int fd, int abandonFd, Sink&& sink) {
+    std::string buffer(kReadBufferBytes, '\0');
+    bool abandoned = false;
+    int drainReads = 0;
+    for (;;) {
+        if (!abandoned) {
+            std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {abandonFd, POLLIN, 0}}};
+            const int ready = ::poll(fds.data(), fds.size(), -1);
+            if (ready < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            if (fds[1].revents != 0) {
+                abandoned = true;
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            }
+        }
+        if (abandoned && ++drainReads > kDrainReadsAfterAbandon) {
+            return;
+        }
+        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN && !abandoned) {
+                continue;
+            }
+            return;
+        }
+        if (count == 0) {
+            return;
+        }
+        sink(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+    }
+}
+
+// The last `limit` bytes of standard error, starting at a character boundary when cut.
+class TailBuffer {
+  public:
+    explicit TailBuffer(std::size_t limit) : limit_(limit) {}
+
+    void append(std::string_view chunk) {
+        if (chunk.size() >= limit_) {
+            bytes_.assign(chunk.substr(chunk.size() - limit_));
+            cut_ = true;
+            return;
+        }
+        bytes_.append(chunk);
+        if (bytes_.size() > 2 * limit_) {
+            bytes_.erase(0, bytes_.size() - limit_);
+            cut_ = true;
+        }
+    }
+
+    std::string take() {
+        if (bytes_.size() > limit_) {
+            bytes_.erase(0, bytes_.size() - limit_);
+            cut_ = true;
+        }
+        if (cut_) {
+            std::size_t skip = 0;
+            while (skip < 3 && skip < bytes_.size() &&
+                   (static_cast<unsigned char>(bytes_[skip]) & 0xC0) == 0x80) {
+                ++skip;
+            }
+            bytes_.erase(0, skip);
+        }
+        return std::move(bytes_);
+    }
+
+  private:
+    std::size_t limit_;
+    std::string bytes_;
+    bool cut_ = false;
+};
+
+struct SpawnResources {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    bool haveActions = false;
+    bool haveAttributes = false;
+    ~SpawnResources() {
+        if (haveActions) {
+            posix_spawn_file_actions_destroy(&actions);
+        }
+        if (haveAttributes) {
+            posix_spawnattr_destroy(&attributes);
+        }
+    }
+};
+
+pid_t spawnChild(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                 int outWrite, int errWrite) {
+    SpawnResources spawn;
+    if (int rc = posix_spawn_file_actions_init(&spawn.actions); rc != 0) {
+        throw std::system_error(rc, std::generic_category(), "posix_spawn_file_actions_init");
+    }
+    spawn.haveActions = true;
+    int rc =
+        posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (rc == 0) {
+        rc = posix_spawn_file_actions_adddup2(&spawn.actions, outWrite, STDOUT_FILENO);
+    }
+    if (rc == 0) {
+        rc = posix_spawn_file_actions_adddup2(&spawn.actions, errWrite, STDERR_FILENO);
+    }
+    if (rc != 0) {
+        throw std::system_error(rc, std::generic_category(), "posix_spawn_file_actions");
+    }
+    if (rc = posix_spawnattr_init(&spawn.attributes); rc != 0) {
+        throw std::system_error(rc, std::generic_category(), "posix_spawnattr_init");
+    }
+    spawn.haveAttributes = true;
+    // The child starts with no blocked signals and default dispositions, whatever this
+    // process or the spawning thread had (an ignored SIGTERM or SIGPIPE must not leak in).
+    sigset_t empty;
+    sigemptyset(&empty);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    sigdelset(&defaults, SIGKILL);
+    sigdelset(&defaults, SIGSTOP);
+    posix_spawnattr_setsigmask(&spawn.attributes, &empty);
+    posix_spawnattr_setsigdefault(&spawn.attributes, &defaults);
+    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> argv0{executable.string()};
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(argv0.front().data());
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    rc = posix_spawn(&pid, executable.c_str(), &spawn.actions, &spawn.attributes, argv.data(),
+                     environ);
+    if (rc != 0) {
+        throw std::system_error(rc, std::generic_category(), executable.string());
+    }
+    return pid;
+}
+
+std::int32_t statusOf(const siginfo_t& info) {
+    if (info.si_code == CLD_EXITED) {
+        return info.si_status;
+    }
+    return 128 + info.si_status;
+}
+
+// Waits for the child to exit, escalating to SIGKILL when a termination goes unanswered.
+std::int32_t waitForExit(RunChild& child, int pidfd) {
+    for (;;) {
+        const int timeout = child.waitTimeout();
+        std::array<pollfd, 2> fds{{{pidfd, POLLIN, 0}, {child.wakeFd(), POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR) {
+            throwErrno("poll");
+        }
+        if (ready > 0 && fds[0].revents != 0) {
+            break;
+        }
+        if (ready > 0 && fds[1].revents != 0) {
+            drainEventFd(child.wakeFd());
+        }
+    }
+    siginfo_t info{};
+    while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) != 0) {
+        if (errno != EINTR) {
+            throwErrno("waitid");
+        }
+    }
+    child.markReaped();
+    return statusOf(info);
+}
+
+// Kills and reaps a child whose run could not be set up completely.
+void killAndReap(int pidfd) {
+    pidfdSendSignal(pidfd, SIGKILL);
+    siginfo_t info{};
+    while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+FoundationProcessRunner::FoundationProcessRunner() : state_(std::make_shared<State>()) {}
+
+FoundationProcessRunner::~FoundationProcessRunner() {
+    std::vector<std::shared_ptr<RunChild>> children;
+    {
+        std::lock_guard lock(state_->mutex);
+        children = state_->inFlight;
+    }
+    for (const auto& child : children) {
+        child->terminate();
+    }
+}
+
+ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executable,
+                                           const std::vector<std::string>& arguments,
+                                           ProcessOutputHandler outputHandler,
+                                           std::stop_token stop) {
+    if (stop.stop_requested()) {
+        return ProcessResult{kTerminatedStatus, {}, {}};
+    }
+    // Everything below holds its own reference, so the runner may go away meanwhile.
+    const std::shared_ptr<State> state = state_;
+    auto child = std::make_shared<RunChild>();
+    state->add(child);
+    struct Unregister {
+        State& state;
+        const std::shared_ptr<RunChild>& child;
+        ~Unregister() { state.remove(child); }
+    } unregister{*state, child};
+    std::stop_callback onStop(stop, [&child] { child->terminate(); });
+
+    auto [outRead, outWrite] = makePipe();
+    auto [errRead, errWrite] = makePipe();
+    Fd abandon = makeEventFd();
+
+    const pid_t pid = spawnChild(executable, arguments, outWrite.get(), errWrite.get());
+    outWrite.reset();
+    errWrite.reset();
+    Fd pidfd(pidfdOpen(pid));
+    if (pidfd.get() < 0) {
+        const int error = errno;
+        ::kill(pid, SIGKILL);  // not reaped yet, so the id is still this child's
+        int ignored = 0;
+        ::waitpid(pid, &ignored, 0);
+        throw std::system_error(error, std::generic_category(), "pidfd_open");
+    }
+    child->attach(pidfd.get());
+
+    std::string standardOutput;
+    TailBuffer standardError(standardErrorTailBytes);
+    std::exception_ptr handlerError;
+
+    std::thread outReader;
+    std::thread errReader;
+    const auto joinReaders = [&] {
+        if (outReader.joinable()) {
+            outReader.join();
+        }
+        if (errReader.joinable()) {
+            errReader.join();
+        }
+    };
+    try {
+        outReader = std::thread([&, fd = outRead.get(), abandonFd = abandon.get()] {
+            drainPipe(fd, abandonFd, [&](std::string_view chunk) {
+                standardOutput.append(chunk);
+                if (outputHandler && !handlerError) {
+                    try {
+                        outputHandler(repairUtf8(chunk));
+                    } catch (...) {
+                        handlerError = std::current_exception();
+                    }
+                }
+            });
+        });
+        errReader = std::thread([&, fd = errRead.get(), abandonFd = abandon.get()] {
+            drainPipe(fd, abandonFd, [&](std::string_view chunk) { standardError.append(chunk); });
+        });
+    } catch (...) {
+        killAndReap(pidfd.get());
+        child->markReaped();
+        signalEventFd(abandon.get());
+        joinReaders();
+        throw;
+    }
+
+    std::int32_t status = 0;
+    try {
+        status = waitForExit(*child, pidfd.get());
+    } catch (...) {
+        killAndReap(pidfd.get());
+        child->markReaped();
+        signalEventFd(abandon.get());
+        joinReaders();
+        throw;
+    }
+    // A terminated child may have left a descendant holding the pipes open; do not wait on it.
+    if (child->terminationRequested()) {
+        signalEventFd(abandon.get());
+    }
+    joinReaders();
+
+    if (handlerError) {
+        std::rethrow_exception(handlerError);
+    }
+    return ProcessResult{status, repairUtf8InPlace(std::move(standardOutput)),
+                         repairUtf8InPlace(standardError.take())};
+}
+
+void FoundationProcessRunner::cancel() {
+    std::shared_ptr<RunChild> child;
+    {
+        std::lock_guard lock(state_->mutex);
+        child = state_->latest;
+    }
+    if (child) {
+        child->terminate();
+    }
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,314 @@
+#include "process/FoundationProcessRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace tavrolin {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::filesystem::path kShell = "/bin/sh";
+
+ProcessResult sh(ProcessRunning& runner, const std::string& script,
+                 ProcessOutputHandler handler = {}, std::stop_token stop = {}) {
+    return runner.run(kShell, {"-c", script}, std::move(handler), std::move(stop));
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(FoundationProcessRunner, ReturnsExitStatusAndBothOutputs) {
+    FoundationProcessRunner runner;
+    int handlerCalls = 0;
+    const auto silent = sh(runner, "exit 0", [&](std::string_view) { ++handlerCalls; });
+    EXPECT_EQ(silent.terminationStatus, 0);
+    EXPECT_EQ(silent.standardOutput, "");
+    EXPECT_EQ(silent.standardError, "");
+    EXPECT_EQ(handlerCalls, 0);
+
+    const auto failed = sh(runner, "printf out; printf err >&2; exit 3");
+    EXPECT_EQ(failed.terminationStatus, 3);
+    EXPECT_EQ(failed.standardOutput, "out");
+    EXPECT_EQ(failed.standardError, "err");
+}
+
+TEST(FoundationProcessRunner, PassesArgumentsUnchangedWithoutShellAndReadsEmptyInput) {
+    FoundationProcessRunner runner;
+    const std::vector<std::string> arguments{
+        "-c", "printf '%s|' \"$@\"; cat", "zero", "a b", "$HOME", "'q'", "", "*"};
+    const auto result = runner.run(kShell, arguments);
+    EXPECT_EQ(result.terminationStatus, 0);
+    // `cat` reads standard input, which is /dev/null: it ends at once.
+    EXPECT_EQ(result.standardOutput, "a b|$HOME|'q'||*|");
+}
+
+TEST(FoundationProcessRunner, RepairsIllFormedOutput) {
+    FoundationProcessRunner runner;
+    const auto result = sh(runner, "printf 'a\\377\\376b'; printf '\\303' >&2");
+    EXPECT_EQ(result.standardOutput,
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(result.standardError, "\xEF\xBF\xBD");
+}
+
+TEST(FoundationProcessRunner, DeathBySignalReportsOneHundredTwentyEightPlusSignal) {
+    FoundationProcessRunner runner;
+    const auto result = sh(runner, "kill -KILL $$");
+    EXPECT_EQ(result.terminationStatus, 128 + SIGKILL);
+}
+
+TEST(FoundationProcessRunner, MissingExecutableThrowsAndLeavesNothingToCancel) {
+    tavtest::TempDir folder;
+    FoundationProcessRunner runner;
+    EXPECT_THROW(runner.run(folder / "missing", {}), std::system_error);
+    runner.cancel();  // nothing is running: no effect, no crash
+
+    // A directory and a non-executable file cannot be started either.
+    EXPECT_THROW(runner.run(folder.path(), {}), std::system_error);
+    // The runner still works afterwards.
+    EXPECT_EQ(sh(runner, "exit 4").terminationStatus, 4);
+}
+
+TEST(FoundationProcessRunner, LargeOutputArrivesInChunksThatMakeUpStandardOutput) {
+    FoundationProcessRunner runner;
+    std::string joined;
+    int chunks = 0;
+    const auto result =
+        sh(runner, "head -c 1048576 /dev/zero | tr '\\0' x", [&](std::string_view c) {
+            joined.append(c);
+            ++chunks;
+        });
+    EXPECT_EQ(result.terminationStatus, 0);
+    ASSERT_EQ(result.standardOutput.size(), 1048576u);
+    EXPECT_EQ(result.standardOutput.find_first_not_of('x'), std::string::npos);
+    EXPECT_EQ(joined, result.standardOutput);
+    EXPECT_GE(chunks, 1);
+}
+
+TEST(FoundationProcessRunner, DrainsBothPipesAtOnce) {
+    FoundationProcessRunner runner;
+    const auto result = sh(runner,
+                           "head -c 1048576 /dev/zero | tr '\\0' e >&2 & "
+                           "head -c 1048576 /dev/zero | tr '\\0' o; wait");
+    EXPECT_EQ(result.terminationStatus, 0);
+    EXPECT_EQ(result.standardOutput.size(), 1048576u);
+    // Standard error is a bounded tail of what was written.
+    EXPECT_EQ(result.standardError.size(), FoundationProcessRunner::standardErrorTailBytes);
+    EXPECT_EQ(result.standardError.find_first_not_of('e'), std::string::npos);
+}
+
+TEST(FoundationProcessRunner, StandardErrorKeepsTheLastBytes) {
+    FoundationProcessRunner runner;
+    // 600 KiB of filler, then a marker that must survive at the very end.
+    const auto result =
+        sh(runner, "head -c 614400 /dev/zero | tr '\\0' f >&2; printf 'last line\\n' >&2; exit 1");
+    EXPECT_EQ(result.terminationStatus, 1);
+    EXPECT_EQ(result.standardError.size(), FoundationProcessRunner::standardErrorTailBytes);
+    EXPECT_TRUE(result.standardError.ends_with("fff\nlast line\n") ||
+                result.standardError.ends_with("flast line\n"));
+}
+
+TEST(FoundationProcessRunner, StopTokenEndsTheRunQuickly) {
+    FoundationProcessRunner runner;
+    std::stop_source source;
+    const auto start = Clock::now();
+    auto future = std::async(std::launch::async, [&] {
+        return runner.run("/bin/sleep", {"30"}, {}, source.get_token());
+    });
+    std::this_thread::sleep_for(100ms);
+    source.request_stop();
+    ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(future.get().terminationStatus, 128 + SIGTERM);
+    EXPECT_LT(secondsSince(start), 5.0);
+}
+
+TEST(FoundationProcessRunner, AlreadyStoppedTokenStartsNothing) {
+    tavtest::TempDir folder;
+    FoundationProcessRunner runner;
+    std::stop_source source;
+    source.request_stop();
+    const auto marker = folder / "started";
+    const auto result = sh(runner, "touch '" + marker.string() + "'", {}, source.get_token());
+    EXPECT_EQ(result.terminationStatus, 128 + SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+TEST(FoundationProcessRunner, ChildIgnoringTerminationIsKilledAfterGracePeriod) {
+    FoundationProcessRunner runner;
+    std::stop_source source;
+    const auto start = Clock::now();
+    auto future = std::async(std::launch::async, [&] {
+        // exec keeps one process, so the pipes close when it dies.
+        return sh(runner, "trap '' TERM; echo ready; exec sleep 60", {}, source.get_token());
+    });
+    std::this_thread::sleep_for(300ms);
+    source.request_stop();
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(future.get().terminationStatus, 128 + SIGKILL);
+    EXPECT_GE(secondsSince(start), FoundationProcessRunner::killDelaySeconds - 0.5);
+}
+
+TEST(FoundationProcessRunner, StoppingOneOfThreeRunsOnOneRunnerEndsOnlyThatOne) {
+    FoundationProcessRunner runner;
+    std::stop_source first;
+    std::stop_source second;
+    std::stop_source third;
+    auto start = [&](std::stop_source& source) {
+        return std::async(std::launch::async, [&runner, token = source.get_token()] {
+            return sh(runner, "sleep 1; echo done", {}, token);
+        });
+    };
+    auto a = start(first);
+    auto b = start(second);
+    auto c = start(third);
+    std::this_thread::sleep_for(200ms);
+    first.request_stop();
+    const auto stopped = a.get();
+    EXPECT_EQ(stopped.terminationStatus, 128 + SIGTERM);
+    EXPECT_EQ(b.get().standardOutput, "done\n");
+    const auto last = c.get();
+    EXPECT_EQ(last.terminationStatus, 0);
+    EXPECT_EQ(last.standardOutput, "done\n");
+}
+
+TEST(FoundationProcessRunner, CancelTerminatesTheLatestRunOnly) {
+    FoundationProcessRunner runner;
+    auto older = std::async(std::launch::async, [&] { return sh(runner, "sleep 1; echo older"); });
+    std::this_thread::sleep_for(150ms);
+    auto latest = std::async(std::launch::async, [&] { return runner.run("/bin/sleep", {"30"}); });
+    std::this_thread::sleep_for(150ms);
+    runner.cancel();
+    ASSERT_EQ(latest.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(latest.get().terminationStatus, 128 + SIGTERM);
+    const auto first = older.get();
+    EXPECT_EQ(first.terminationStatus, 0);
+    EXPECT_EQ(first.standardOutput, "older\n");
+
+    // Once the runs are over, cancel() has nothing to act on.
+    runner.cancel();
+    EXPECT_EQ(sh(runner, "echo again").standardOutput, "again\n");
+}
+
+TEST(FoundationProcessRunner, ChildOfOneRunnerDoesNotHoldAnotherRunnersPipes) {
+    FoundationProcessRunner longRunner;
+    FoundationProcessRunner shortRunner;
+    std::stop_source stopLong;
+    auto longRun = std::async(std::launch::async, [&] {
+        return longRunner.run("/bin/sleep", {"30"}, {}, stopLong.get_token());
+    });
+    // Start many short runs while the long child exists; with inherited pipe ends, the long
+    // child would keep them open and the short runs would wait for it.
+    const auto start = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        // The short child spawns its own long-lived grandchild only via the other runner, so
+        // any delay here would come from leaked descriptors.
+        EXPECT_EQ(sh(shortRunner, "echo " + std::to_string(i)).standardOutput,
+                  std::to_string(i) + "\n");
+    }
+    EXPECT_LT(secondsSince(start), 20.0);
+    stopLong.request_stop();
+    EXPECT_EQ(longRun.get().terminationStatus, 128 + SIGTERM);
+}
+
+TEST(FoundationProcessRunner, ConcurrentStartsOnTwoRunnersDoNotLeakPipes) {
+    // Both runners start children at the same time over and over; a pipe end leaked into the
+    // other runner's sleeping child would hold a run open for the whole sleep.
+    FoundationProcessRunner a;
+    FoundationProcessRunner b;
+    std::stop_source stopSleepers;
+    std::vector<std::future<ProcessResult>> sleepers;
+    for (int i = 0; i < 4; ++i) {
+        sleepers.push_back(std::async(std::launch::async, [&] {
+            return a.run("/bin/sleep", {"30"}, {}, stopSleepers.get_token());
+        }));
+    }
+    const auto start = Clock::now();
+    std::vector<std::future<void>> quick;
+    for (int t = 0; t < 4; ++t) {
+        quick.push_back(std::async(std::launch::async, [&] {
+            for (int i = 0; i < 10; ++i) {
+                EXPECT_EQ(sh(b, "echo x").standardOutput, "x\n");
+            }
+        }));
+    }
+    for (auto& q : quick) {
+        q.get();
+    }
+    EXPECT_LT(secondsSince(start), 20.0);
+    stopSleepers.request_stop();
+    for (auto& s : sleepers) {
+        EXPECT_EQ(s.get().terminationStatus, 128 + SIGTERM);
+    }
+}
+
+TEST(FoundationProcessRunner, HandlerReceivesChunksDecodedAlone) {
+    FoundationProcessRunner runner;
+    std::vector<std::string> chunks;
+    // A two-byte character split across two writes with a pause between them.
+    const auto result = sh(runner, "printf '\\303'; sleep 0.2; printf '\\251'",
+                           [&](std::string_view chunk) { chunks.emplace_back(chunk); });
+    EXPECT_EQ(result.standardOutput, "\xC3\xA9");
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0], "\xEF\xBF\xBD");
+    EXPECT_EQ(chunks[1], "\xEF\xBF\xBD");
+}
+
+TEST(FoundationProcessRunner, HandlerErrorIsRethrownAfterTheChildExits) {
+    FoundationProcessRunner runner;
+    int calls = 0;
+    EXPECT_THROW(sh(runner, "echo one; sleep 0.1; echo two; sleep 0.1; echo three",
+                    [&](std::string_view) {
+                        ++calls;
+                        throw std::runtime_error("handler failed");
+                    }),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(FoundationProcessRunner, DestroyingTheRunnerTerminatesItsRuns) {
+    auto runner = std::make_unique<FoundationProcessRunner>();
+    std::promise<void> started;
+    auto run = std::async(std::launch::async, [&, r = runner.get()] {
+        return r->run(kShell, {"-c", "echo up; exec sleep 30"},
+                      [&](std::string_view) { started.set_value(); });
+    });
+    started.get_future().wait();
+    runner.reset();
+    ASSERT_EQ(run.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(run.get().terminationStatus, 128 + SIGTERM);
+}
+
+TEST(FoundationProcessRunner, StoppedChildLeavingADescendantDoesNotKeepTheRunWaiting) {
+    FoundationProcessRunner runner;
+    std::stop_source source;
+    const auto start = Clock::now();
+    auto future = std::async(std::launch::async, [&] {
+        // The backgrounded sleep inherits the pipes and outlives the shell.
+        return sh(runner, "sleep 30 & echo started; wait", {}, source.get_token());
+    });
+    std::this_thread::sleep_for(200ms);
+    source.request_stop();
+    ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
+    const auto result = future.get();
+    EXPECT_EQ(result.terminationStatus, 128 + SIGTERM);
+    EXPECT_EQ(result.standardOutput, "started\n");
+    EXPECT_LT(secondsSince(start), 10.0);
+}
+
+}  // namespace
+}  // namespace tavrolin
