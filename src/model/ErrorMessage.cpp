@@ -16,7 +16,9 @@ std::string userMessage(const std::exception& error) {
         if (path.empty()) {
             return reason;
         }
-        return "\u201C" + path.filename().string() + "\u201D: " + reason;
+        // A folder given with a trailing slash has an empty file name; name the folder.
+        const auto name = path.has_filename() ? path.filename() : path.parent_path().filename();
+        return "\u201C" + name.string() + "\u201D: " + reason;
     }
     return error.what();
 }

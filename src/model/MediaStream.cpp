@@ -1,25 +1,25 @@
 #include "model/MediaStream.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
 namespace {
 
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
+// Locale-independent: the process locale (set by Qt from the environment) must not change
+// codec or language texts.
+std::string upper(const std::string& text) {
+    return uppercased(text);
+}
+std::string lower(const std::string& text) {
+    return lowercased(text);
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+bool hasText(const std::optional<std::string>& text) {
+    return text && !text->empty();
 }
-
-bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 std::string layoutText(const std::string& layout) {
     std::string text = layout;
@@ -66,7 +66,7 @@ std::string MediaStream::displayTitle() const {
         return *title;
     }
     std::string kindText{rawValue(kind)};
-    kindText[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(kindText[0])));
+    kindText[0] = static_cast<char>(kindText[0] - 'a' + 'A');
     return kindText + " stream " + std::to_string(index);
 }
 

@@ -1,7 +1,6 @@
 #include "model/OutputContainer.h"
 
-#include <algorithm>
-#include <cctype>
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
@@ -42,10 +41,7 @@ std::string_view muxerName(OutputContainer container) {
 }
 
 std::string displayName(OutputContainer container) {
-    std::string name{rawValue(container)};
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
+    return uppercased(rawValue(container));
 }
 
 std::optional<OutputContainer> containerForFile(const std::filesystem::path& file) {
@@ -54,12 +50,12 @@ std::optional<OutputContainer> containerForFile(const std::filesystem::path& fil
         return std::nullopt;
     }
     extension.erase(0, 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return outputContainerFromRaw(extension);
+    return outputContainerFromRaw(lowercased(extension));
 }
 
-std::string_view rawValue(PlaybackTarget) { return "iPhone17Pro"; }
+std::string_view rawValue(PlaybackTarget) {
+    return "iPhone17Pro";
+}
 
 std::optional<PlaybackTarget> playbackTargetFromRaw(std::string_view raw) {
     if (raw == "iPhone17Pro") {

@@ -21,6 +21,16 @@ struct TranscriptionProgress {
     Stage stage = Stage::preparingAudio;
     std::optional<double> fraction;  // none: unknown; always none for preparingLanguageModel
 
+    static TranscriptionProgress preparingAudio(std::optional<double> fraction) {
+        return {Stage::preparingAudio, fraction};
+    }
+    static TranscriptionProgress transcribing(std::optional<double> fraction) {
+        return {Stage::transcribing, fraction};
+    }
+    static TranscriptionProgress preparingLanguageModel() {
+        return {Stage::preparingLanguageModel, std::nullopt};
+    }
+
     friend bool operator==(const TranscriptionProgress&, const TranscriptionProgress&) = default;
 };
 
@@ -33,7 +43,15 @@ struct TranscriptionLocale {
 };
 
 struct BatchTranscriptionSourceStatus {
-    enum class Kind { pendingInspection, inspecting, ready, queued, transcribing, completed, failed };
+    enum class Kind {
+        pendingInspection,
+        inspecting,
+        ready,
+        queued,
+        transcribing,
+        completed,
+        failed
+    };
     Kind kind = Kind::pendingInspection;
     std::string message;  // for failed
 
@@ -108,7 +126,7 @@ struct ConversationSummaryAvailability {
 
 // The failure of a transcription or transcript step; what() is the user-facing message.
 class TranscriptionError : public std::runtime_error {
-public:
+  public:
     enum class Case {
         audioExtractionFailed,
         invalidCues,
@@ -131,10 +149,19 @@ public:
 
     Case errorCase() const { return case_; }
 
-private:
+  private:
     TranscriptionError(Case errorCase, const std::string& message)
         : std::runtime_error(message), case_(errorCase) {}
     Case case_;
 };
 
 }  // namespace tavrolin
+
+template <>
+struct std::hash<tavrolin::TranscriptionLocale> {
+    std::size_t operator()(const tavrolin::TranscriptionLocale& locale) const noexcept {
+        const std::size_t first = std::hash<std::string>{}(locale.identifier);
+        return first ^ (std::hash<std::string>{}(locale.displayName) + 0x9E3779B97F4A7C15ULL +
+                        (first << 6) + (first >> 2));
+    }
+};

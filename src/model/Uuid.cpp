@@ -1,16 +1,28 @@
 #include "model/Uuid.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <random>
 
 namespace tavrolin {
 
 Uuid Uuid::random() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
+    // 122 random bits straight from the kernel: a generator seeded with one 32-bit value would
+    // repeat UUIDs across threads and processes after a few tens of thousands of seeds.
     Uuid uuid;
-    for (std::size_t i = 0; i < 16; i += 8) {
-        const std::uint64_t value = generator();
-        for (std::size_t j = 0; j < 8; ++j) {
-            uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (j * 8));
+    std::size_t filled = 0;
+    while (filled < uuid.bytes_.size()) {
+        const ssize_t got =
+            ::getrandom(uuid.bytes_.data() + filled, uuid.bytes_.size() - filled, 0);
+        if (got > 0) {
+            filled += static_cast<std::size_t>(got);
+        } else if (got < 0 && errno != EINTR) {
+            std::random_device device;
+            for (auto& byte : uuid.bytes_) {
+                byte = static_cast<std::uint8_t>(device());
+            }
+            filled = uuid.bytes_.size();
         }
     }
     uuid.bytes_[6] = static_cast<std::uint8_t>((uuid.bytes_[6] & 0x0F) | 0x40);
@@ -33,9 +45,12 @@ std::optional<Uuid> Uuid::fromString(std::string_view text) {
             continue;
         }
         auto nibble = [](char c) -> int {
-            if (c >= '0' && c <= '9') return c - '0';
-            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            if (c >= 'a' && c <= 'f')
+                return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F')
+                return c - 'A' + 10;
             return -1;
         };
         const int high = nibble(text[i]);
