@@ -1,0 +1,764 @@
+#include "remux/RemuxViewModel.h"
+
+#include <pwd.h>
+
+#include <QMetaObject>
+#include <QThread>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "app/FilePanels.h"
+#include "engine/JobQueueViewModel.h"
+#include "model/CancellationError.h"
+#include "model/ErrorMessage.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+// Where workers post outcomes. `owner` is cleared under the lock when the model goes away, so
+// a worker never posts to a destroyed model; Qt drops events already posted to it.
+struct RemuxViewModel::Inbox {
+    std::mutex mutex;
+    RemuxViewModel* owner = nullptr;
+};
+
+namespace {
+
+// Inspections share one pool, one thread per core, that nothing ever waits for.
+QThreadPool& inspectionPool() {
+    static QThreadPool* pool = [] {
+        auto* created = new QThreadPool;
+        created->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        created->setExpiryTimeout(5000);
+        return created;
+    }();
+    return *pool;
+}
+
+std::string extensionOf(const fs::path& url) {
+    std::string extension = url.extension().string();
+    if (!extension.empty()) {
+        extension.erase(0, 1);
+    }
+    return extension;
+}
+
+std::string asciiUpper(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+std::string asciiLower(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string fileName(const fs::path& url) {
+    return url.filename().string();
+}
+
+const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
+    if (const auto* ready = std::get_if<RemuxSource::Ready>(&source.inspectionState)) {
+        return &ready->streams;
+    }
+    return nullptr;
+}
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string trimmed(const std::string& text) {
+    auto start = text.begin();
+    auto end = text.end();
+    while (start != end && isWhiteSpace(*start)) {
+        ++start;
+    }
+    while (end != start && isWhiteSpace(*(end - 1))) {
+        --end;
+    }
+    return std::string(start, end);
+}
+
+// A folder path without a trailing separator (except the root itself).
+fs::path standardizedFolder(const fs::path& path) {
+    auto normal = path.lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
+std::optional<std::string> homeFolder(const std::string& user) {
+    if (user.empty()) {
+        if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+            return std::string(home);
+        }
+        if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir) {
+            return std::string(entry->pw_dir);
+        }
+        return std::nullopt;
+    }
+    if (const passwd* entry = getpwnam(user.c_str()); entry != nullptr && entry->pw_dir) {
+        return std::string(entry->pw_dir);
+    }
+    return std::nullopt;
+}
+
+// "~" and "~user" at the start of a path; anything else unchanged.
+std::string expandingTilde(const std::string& text) {
+    if (text.empty() || text.front() != '~') {
+        return text;
+    }
+    const auto slash = text.find('/');
+    const std::string user =
+        text.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    const auto home = homeFolder(user);
+    if (!home) {
+        return text;
+    }
+    return *home + (slash == std::string::npos ? std::string{} : text.substr(slash));
+}
+
+}  // namespace
+
+RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
+                               QObject* parent)
+    : QObject(parent),
+      queue_(queue),
+      probeService_(std::move(probeService)),
+      inbox_(std::make_shared<Inbox>()) {
+    inbox_->owner = this;
+    folderChooser_ = [](const std::optional<fs::path>& startFolder) {
+        return chooseOutputFolder(startFolder);
+    };
+}
+
+RemuxViewModel::~RemuxViewModel() {
+    {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->owner = nullptr;
+    }
+    for (auto& [url, task] : probeTasks_) {
+        task.stop.request_stop();
+    }
+}
+
+void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
+    outputDirectoryText_ = text;
+    hasUserSelectedOutputDirectory_ = true;
+    emit changed();
+}
+
+void RemuxViewModel::setContainer(std::optional<OutputContainer> container) {
+    container_ = container;
+    emit changed();
+}
+
+void RemuxViewModel::setPlaybackTarget(std::optional<PlaybackTarget> target) {
+    playbackTarget_ = target;
+    if (playbackTarget_ && !container_) {
+        container_ = OutputContainer::mp4;
+    }
+    emit changed();
+}
+
+void RemuxViewModel::setAppliesIndividualStreamChangesToAllSources(bool applies) {
+    appliesIndividualStreamChangesToAllSources_ = applies;
+    emit changed();
+}
+
+// MARK: Sources and inspection
+
+bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
+    std::vector<fs::path> kept;
+    for (const auto& url : urls) {
+        if (url.is_absolute() && !extensionOf(url).empty()) {
+            kept.push_back(url);
+        }
+    }
+    if (!hasUserSelectedOutputDirectory_ && sources_.empty() && !kept.empty()) {
+        outputDirectoryText_ = kept.front().parent_path().string();
+    }
+    bool added = false;
+    for (const auto& url : kept) {
+        if (findSource(url) != nullptr) {
+            continue;
+        }
+        sources_.push_back(RemuxSource{url, RemuxSource::Loading{}, {}});
+        startInspection(url);
+        added = true;
+    }
+    emit changed();
+    return added;
+}
+
+void RemuxViewModel::startInspection(const fs::path& url) {
+    stopInspection(url);
+    ProbeTask task;
+    task.id = nextTaskID_++;
+    const auto id = task.id;
+    const auto stop = task.stop.get_token();
+    probeTasks_[url] = std::move(task);
+
+    inspectionPool().start([probe = probeService_, inbox = inbox_, url, id, stop] {
+        InspectionOutcome outcome;
+        if (stop.stop_requested()) {
+            outcome.wasCancelled = true;
+        } else {
+            try {
+                outcome.streams = probe->inspectStreams(url, stop);
+            } catch (const CancellationError&) {
+                outcome.wasCancelled = true;
+            } catch (...) {
+                outcome.errorMessage = userMessage(std::current_exception());
+            }
+        }
+        std::lock_guard lock(inbox->mutex);
+        if (inbox->owner != nullptr) {
+            QMetaObject::invokeMethod(
+                inbox->owner,
+                [owner = inbox->owner, url, id, stop, outcome = std::move(outcome)]() mutable {
+                    owner->finishInspection(url, id, stop, std::move(outcome));
+                },
+                Qt::QueuedConnection);
+        }
+    });
+}
+
+void RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
+                                      const std::stop_token& stop, InspectionOutcome outcome) {
+    // Only the entry of this very task goes; a newer task for the file keeps its own.
+    bool changedAnything = false;
+    if (auto entry = probeTasks_.find(url);
+        entry != probeTasks_.end() && entry->second.id == taskID) {
+        probeTasks_.erase(entry);
+        changedAnything = true;
+    }
+    // A stopped task (retry, removal) never touches the source, success or error.
+    if (!stop.stop_requested() && !outcome.wasCancelled) {
+        if (RemuxSource* source = findSource(url)) {
+            if (outcome.errorMessage) {
+                source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
+            } else {
+                source->selectedStreamIndices.clear();
+                for (const auto& stream : outcome.streams) {
+                    source->selectedStreamIndices.insert(stream.index);
+                }
+                source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
+            }
+            changedAnything = true;
+        }
+    }
+    if (changedAnything) {
+        emit changed();
+    }
+}
+
+void RemuxViewModel::stopInspection(const fs::path& url) {
+    if (auto entry = probeTasks_.find(url); entry != probeTasks_.end()) {
+        entry->second.stop.request_stop();
+        probeTasks_.erase(entry);
+    }
+}
+
+void RemuxViewModel::removeSource(const fs::path& url) {
+    stopInspection(url);
+    std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
+    emit changed();
+}
+
+void RemuxViewModel::retryInspection(const fs::path& url) {
+    RemuxSource* source = findSource(url);
+    if (source == nullptr) {
+        return;
+    }
+    source->inspectionState = RemuxSource::Loading{};
+    source->selectedStreamIndices.clear();
+    startInspection(url);
+    emit changed();
+}
+
+RemuxSource* RemuxViewModel::findSource(const fs::path& url) {
+    const auto found = std::find_if(sources_.begin(), sources_.end(),
+                                    [&](const RemuxSource& source) { return source.url == url; });
+    return found == sources_.end() ? nullptr : &*found;
+}
+
+std::optional<fs::path> RemuxViewModel::outputDirectoryURL() const {
+    const std::string text = trimmed(outputDirectoryText_);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (asciiLower(text.substr(0, 7)) == "file://") {
+        const QUrl url(QString::fromStdString(text));
+        if (!url.isValid() || !url.isLocalFile()) {
+            return std::nullopt;
+        }
+        const fs::path path(url.toLocalFile().toStdString());
+        if (!path.is_absolute()) {
+            return std::nullopt;
+        }
+        return standardizedFolder(path);
+    }
+    const std::string expanded = expandingTilde(text);
+    if (expanded.empty() || expanded.front() != '/') {
+        return std::nullopt;
+    }
+    return standardizedFolder(fs::path(expanded));
+}
+
+void RemuxViewModel::chooseOutputDirectory() {
+    std::optional<fs::path> startFolder = outputDirectoryURL();
+    if (!startFolder && !sources_.empty()) {
+        startFolder = sources_.front().url.parent_path();
+    }
+    if (!folderChooser_) {
+        return;
+    }
+    if (auto chosen = folderChooser_(startFolder)) {
+        outputDirectoryText_ = chosen->string();
+        hasUserSelectedOutputDirectory_ = true;
+        emit changed();
+    }
+}
+
+std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
+    if (container_) {
+        return container_;
+    }
+    return containerForFile(source.url);
+}
+
+// MARK: Stream selection
+
+void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
+    const auto position =
+        std::find_if(sources_.begin(), sources_.end(),
+                     [&](const RemuxSource& source) { return source.url == url; });
+    if (position == sources_.end()) {
+        return;
+    }
+    const auto* streams = readyStreams(*position);
+    if (streams == nullptr) {
+        return;
+    }
+    const auto stream = std::find_if(streams->begin(), streams->end(),
+                                     [&](const MediaStream& s) { return s.index == index; });
+    if (stream == streams->end()) {
+        return;
+    }
+    const MediaStream reference = *stream;
+    const bool wasSelected = position->selectedStreamIndices.erase(index) > 0;
+    if (!wasSelected) {
+        position->selectedStreamIndices.insert(index);
+    }
+    if (!appliesIndividualStreamChangesToAllSources_) {
+        propagatedChangeSummary_.reset();
+    } else {
+        propagateStreamChange(reference, !wasSelected,
+                              static_cast<std::size_t>(position - sources_.begin()));
+    }
+    emit changed();
+}
+
+void RemuxViewModel::propagateStreamChange(const MediaStream& reference, bool include,
+                                           std::size_t position) {
+    std::size_t targetCount = 0;
+    std::size_t matchedCount = 0;
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+        const auto* streams = readyStreams(sources_[i]);
+        if (i == position || streams == nullptr) {
+            continue;
+        }
+        ++targetCount;
+        if (auto match = semanticMatcher_.matchingStream(reference, *streams)) {
+            if (include) {
+                sources_[i].selectedStreamIndices.insert(match->index);
+            } else {
+                sources_[i].selectedStreamIndices.erase(match->index);
+            }
+            ++matchedCount;
+        }
+    }
+    const std::string description = semanticMatcher_.streamDescription(reference);
+    if (matchedCount >= 1) {
+        propagatedChangeSummary_ =
+            std::string(include ? "Included" : "Removed") + " the matching " + description +
+            " in " + std::to_string(matchedCount) + " of " + std::to_string(targetCount) +
+            " other " + (targetCount == 1 ? "file" : "files") + ".";
+    } else {
+        propagatedChangeSummary_ =
+            "No confident match for the " + description + " was found in the other files.";
+    }
+}
+
+void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::path& url) {
+    RemuxSource* source = findSource(url);
+    if (source == nullptr) {
+        return;
+    }
+    if (const auto* streams = readyStreams(*source)) {
+        for (const auto& stream : *streams) {
+            if (stream.kind != kind) {
+                continue;
+            }
+            if (included) {
+                source->selectedStreamIndices.insert(stream.index);
+            } else {
+                source->selectedStreamIndices.erase(stream.index);
+            }
+        }
+    }
+    propagatedChangeSummary_.reset();
+    emit changed();
+}
+
+// MARK: Review
+
+std::vector<MediaStream> RemuxViewModel::outputStreams(const RemuxSource& source) const {
+    auto selected = source.selectedStreams();
+    if (const auto container = effectiveContainer(source)) {
+        return compatibility_.supportedStreams(selected, *container, playbackTarget_);
+    }
+    return selected;
+}
+
+std::string RemuxViewModel::outputContainerDescription(const RemuxSource& source) const {
+    if (container_) {
+        return displayName(*container_);
+    }
+    const std::string extension = extensionOf(source.url);
+    if (extension.empty()) {
+        return "input container";
+    }
+    return asciiUpper(extension);
+}
+
+std::optional<RemuxViewModel::Validation> RemuxViewModel::validation() const {
+    if (sources_.empty()) {
+        return Validation{ValidationRule::noSources, "Add at least one source file."};
+    }
+    if (!outputDirectoryURL()) {
+        return Validation{ValidationRule::noOutputFolder, "Choose an output folder."};
+    }
+    for (const auto& source : sources_) {
+        if (readyStreams(source) == nullptr) {
+            return Validation{ValidationRule::inspectionPending,
+                              "Wait for stream inspection to finish."};
+        }
+    }
+    for (const auto& source : sources_) {
+        if (source.selectedStreams().empty()) {
+            return Validation{ValidationRule::emptySelection,
+                              "Select at least one stream in every source file."};
+        }
+    }
+    const std::string targetName = "iPhone 17 Pro";
+    if (playbackTarget_ && !container_) {
+        for (const auto& source : sources_) {
+            const std::string extension = extensionOf(source.url);
+            if (!outputContainerFromRaw(asciiLower(extension))) {
+                return Validation{ValidationRule::unverifiableContainer,
+                                  "Choose MP4, M4V, or MOV for " + targetName + "; " +
+                                      asciiUpper(extension) +
+                                      " cannot be verified as a playback container."};
+            }
+        }
+    }
+    for (const auto& source : sources_) {
+        if (const auto container = effectiveContainer(source)) {
+            if (auto message =
+                    compatibility_.playbackContainerMessage(*container, playbackTarget_)) {
+                return Validation{ValidationRule::playbackContainer, *message};
+            }
+        }
+    }
+    if (playbackTarget_) {
+        for (const auto& source : sources_) {
+            std::vector<MediaStream> selectedVideo;
+            for (const auto& stream : source.selectedStreams()) {
+                if (stream.kind == MediaStreamKind::video) {
+                    selectedVideo.push_back(stream);
+                }
+            }
+            if (selectedVideo.empty()) {
+                continue;
+            }
+            const auto output = outputStreams(source);
+            const bool keepsVideo = std::any_of(output.begin(), output.end(), [](const auto& s) {
+                return s.kind == MediaStreamKind::video;
+            });
+            if (keepsVideo) {
+                continue;
+            }
+            const auto container = effectiveContainer(source);
+            const bool containerHoldsVideo =
+                container &&
+                std::any_of(
+                    selectedVideo.begin(), selectedVideo.end(), [&](const MediaStream& stream) {
+                        return !compatibility_.copyDecision(stream, *container).isIncompatible();
+                    });
+            if (!container || containerHoldsVideo) {
+                return Validation{ValidationRule::videoConversion,
+                                  fileName(source.url) + " requires video conversion for " +
+                                      targetName + ", which Tavrolin does not currently perform."};
+            }
+            return Validation{ValidationRule::videoConversion,
+                              displayName(*container) + " does not support the selected video " +
+                                  "stream in " + fileName(source.url) +
+                                  ". Change the container to preserve it without re-encoding."};
+        }
+    }
+    for (const auto& source : sources_) {
+        if (outputStreams(source).empty()) {
+            return Validation{ValidationRule::nothingSupported,
+                              fileName(source.url) + " has no selected streams supported by " +
+                                  outputContainerDescription(source) + "."};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RemuxViewModel::validationMessage() const {
+    if (auto result = validation()) {
+        return result->message;
+    }
+    return std::nullopt;
+}
+
+std::vector<RemuxViewModel::CompatibilityIssue> RemuxViewModel::compatibilityIssues() const {
+    std::vector<CompatibilityIssue> issues;
+    for (const auto& source : sources_) {
+        const auto container = effectiveContainer(source);
+        if (!container) {
+            continue;
+        }
+        for (const auto& stream : compatibility_.unsupportedStreams(source.selectedStreams(),
+                                                                    *container, playbackTarget_)) {
+            issues.push_back(CompatibilityIssue{
+                source.url, stream,
+                compatibility_.issueMessage(stream, *container, playbackTarget_)
+                    .value_or("This stream is incompatible."),
+                !compatibility_.copyDecision(stream, *container).isIncompatible()});
+        }
+    }
+    return issues;
+}
+
+std::optional<std::string> RemuxViewModel::compatibilitySummary() const {
+    const auto issues = compatibilityIssues();
+    if (issues.empty()) {
+        return std::nullopt;
+    }
+    const std::size_t count = issues.size();
+    std::string target;
+    if (playbackTarget_) {
+        target = "iPhone 17 Pro";
+    } else if (container_) {
+        target = displayName(*container_);
+    } else {
+        target = "the corresponding input containers";
+    }
+    return std::to_string(count) + " selected " + (count == 1 ? "stream" : "streams") +
+           " are incompatible with " + target + ". Change the settings or continue and omit " +
+           (count == 1 ? "it" : "them") + ".";
+}
+
+bool RemuxViewModel::isPlaybackTargetStatusBlocking() const {
+    if (!playbackTarget_) {
+        return false;
+    }
+    const auto result = validation();
+    if (!result) {
+        return false;
+    }
+    return result->rule == ValidationRule::unverifiableContainer ||
+           result->rule == ValidationRule::playbackContainer ||
+           result->rule == ValidationRule::videoConversion;
+}
+
+std::optional<std::string> RemuxViewModel::playbackTargetStatus() const {
+    if (!playbackTarget_) {
+        return std::nullopt;
+    }
+    if (isPlaybackTargetStatusBlocking()) {
+        return validationMessage();
+    }
+    const auto issues = compatibilityIssues();
+    const auto count = std::count_if(issues.begin(), issues.end(),
+                                     [](const auto& issue) { return issue.isPlaybackTargetIssue; });
+    if (count > 0) {
+        return "Compatible with iPhone 17 Pro after omitting " + std::to_string(count) +
+               " selected " + (count == 1 ? "track" : "tracks") + ".";
+    }
+    if (sources_.empty() ||
+        std::any_of(sources_.begin(), sources_.end(),
+                    [](const RemuxSource& source) { return readyStreams(source) == nullptr; })) {
+        return std::nullopt;
+    }
+    return std::string(
+        "Selected tracks match the published iPhone 17 Pro playback formats "
+        "without video or audio re-encoding.");
+}
+
+std::optional<std::string> RemuxViewModel::subtitleConversionNote() const {
+    std::size_t count = 0;
+    std::set<std::string> codecs;
+    for (const auto& source : sources_) {
+        const auto container = effectiveContainer(source);
+        if (!container) {
+            continue;
+        }
+        for (const auto& [index, codec] : compatibility_.subtitleCodecOverrides(
+                 source.selectedStreams(), *container, playbackTarget_)) {
+            ++count;
+            codecs.insert(asciiUpper(codec));
+        }
+    }
+    if (count == 0) {
+        return std::nullopt;
+    }
+    std::string joined;
+    for (const auto& codec : codecs) {  // std::set sorts by plain comparison
+        if (!joined.empty()) {
+            joined += " / ";
+        }
+        joined += codec;
+    }
+    return std::to_string(count) + " selected " +
+           (count == 1 ? "subtitle stream" : "subtitle streams") + " will be converted to " +
+           joined + ". Video and audio will remain stream-copy.";
+}
+
+std::string RemuxViewModel::unsupportedStreamsAlertMessage() const {
+    std::string entries;
+    for (const auto& issue : compatibilityIssues()) {
+        if (!entries.empty()) {
+            entries += "\n";
+        }
+        entries += fileName(issue.source) + ": #" + std::to_string(issue.stream.index) + " " +
+                   issue.stream.displayTitle() + "\n" + issue.reason;
+    }
+    return "These selected streams are not supported by the chosen container or playback "
+           "target:\n\n" +
+           entries +
+           "\n\nContinuing will omit them from the output. Source files will not be changed.";
+}
+
+std::map<std::int64_t, std::string> RemuxViewModel::unsupportedStreamMessages(
+    const RemuxSource& source) const {
+    std::map<std::int64_t, std::string> messages;
+    const auto container = effectiveContainer(source);
+    const auto* streams = readyStreams(source);
+    if (!container || streams == nullptr) {
+        return messages;
+    }
+    for (const auto& stream : *streams) {
+        if (auto message = compatibility_.issueMessage(stream, *container, playbackTarget_)) {
+            messages.emplace(stream.index, *message);
+        }
+    }
+    return messages;
+}
+
+std::map<std::int64_t, std::string> RemuxViewModel::convertedSubtitleCodecs(
+    const RemuxSource& source) const {
+    const auto container = effectiveContainer(source);
+    const auto* streams = readyStreams(source);
+    if (!container || streams == nullptr) {
+        return {};
+    }
+    const auto overrides =
+        compatibility_.subtitleCodecOverrides(*streams, *container, playbackTarget_);
+    return {overrides.begin(), overrides.end()};
+}
+
+// MARK: Submission
+
+void RemuxViewModel::submit(SubmissionMode mode) {
+    const auto folder = outputDirectoryURL();
+    if (!folder || validation()) {
+        return;
+    }
+    if (!compatibilityIssues().empty()) {
+        pendingSubmission_ = mode;
+        isShowingCompatibilityConfirmation_ = true;
+        emit changed();
+        return;
+    }
+    enqueueRequests(*folder, mode);
+}
+
+void RemuxViewModel::cancelCompatibilityConfirmation() {
+    pendingSubmission_.reset();
+    isShowingCompatibilityConfirmation_ = false;
+    emit changed();
+}
+
+void RemuxViewModel::confirmDroppingUnsupportedStreams() {
+    isShowingCompatibilityConfirmation_ = false;
+    const auto folder = outputDirectoryURL();
+    if (!folder || validation() || !pendingSubmission_) {
+        emit changed();
+        return;
+    }
+    const auto mode = *pendingSubmission_;
+    pendingSubmission_.reset();
+    enqueueRequests(*folder, mode);
+}
+
+void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMode mode) {
+    std::vector<ProcessingRequest> requests;
+    requests.reserve(sources_.size());
+    for (const auto& source : sources_) {
+        requests.push_back(makeRemuxRequest(source, outputFolder));
+    }
+    // Clear first: the queue may publish changes synchronously.
+    for (auto& [url, task] : probeTasks_) {
+        task.stop.request_stop();
+    }
+    probeTasks_.clear();
+    sources_.clear();
+    outputDirectoryText_.clear();
+    hasUserSelectedOutputDirectory_ = false;
+    emit changed();
+    if (mode == SubmissionMode::queue) {
+        queue_.enqueue(requests);
+    } else {
+        queue_.enqueueNext(requests);
+    }
+}
+
+ProcessingRequest RemuxViewModel::makeRemuxRequest(const RemuxSource& source,
+                                                   const fs::path& outputFolder) const {
+    const std::string extension =
+        container_ ? std::string(rawValue(*container_)) : extensionOf(source.url);
+    RemuxRequest request;
+    request.input = source.url;
+    request.output = outputFolder / (source.url.stem().string() + "-converted." + extension);
+    request.selectedStreams = outputStreams(source);
+    if (const auto container = effectiveContainer(source)) {
+        request.subtitleCodecOverrides = compatibility_.subtitleCodecOverrides(
+            request.selectedStreams, *container, playbackTarget_);
+        request.videoCodecTagOverrides = compatibility_.videoCodecTagOverrides(
+            request.selectedStreams, *container, playbackTarget_);
+    }
+    return ProcessingRequest(std::move(request));
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,178 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/StreamCopyCompatibility.h"
+#include "model/MediaStream.h"
+#include "model/OutputContainer.h"
+#include "model/ProcessingRequest.h"
+#include "model/RemuxSource.h"
+#include "planning/StreamSemanticMatcher.h"
+#include "probe/MediaProbing.h"
+
+namespace tavrolin {
+
+class JobQueueViewModel;
+
+// The model of the Remux workspace: source files with their probed streams and per-file
+// selection, output folder, container and playback target, the compatibility review and the
+// submission of remux jobs. Lives on the GUI thread; every member function must be called
+// there. Inspections run on worker threads and post their outcome back; one that was stopped
+// (retry, removal, destruction) is dropped.
+class RemuxViewModel : public QObject {
+    Q_OBJECT
+
+  public:
+    enum class SubmissionMode { queue, now };
+
+    // One selected stream that will be left out of an output.
+    struct CompatibilityIssue {
+        std::filesystem::path source;
+        MediaStream stream;
+        std::string reason;
+        // The container could take the stream; only the playback target refuses it.
+        bool isPlaybackTargetIssue = false;
+
+        friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
+    };
+
+    // Shows the folder panel opened at the given folder; none when cancelled.
+    using FolderChooser = std::function<std::optional<std::filesystem::path>(
+        const std::optional<std::filesystem::path>& startFolder)>;
+
+    RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
+                   QObject* parent = nullptr);
+    // Stops every inspection without waiting; their late outcomes are dropped.
+    ~RemuxViewModel() override;
+
+    // Published state.
+    const std::vector<RemuxSource>& sources() const { return sources_; }
+    const std::string& outputDirectoryText() const { return outputDirectoryText_; }
+    std::optional<OutputContainer> container() const { return container_; }
+    std::optional<PlaybackTarget> playbackTarget() const { return playbackTarget_; }
+    bool isShowingCompatibilityConfirmation() const { return isShowingCompatibilityConfirmation_; }
+    bool appliesIndividualStreamChangesToAllSources() const {
+        return appliesIndividualStreamChangesToAllSources_;
+    }
+    const std::optional<std::string>& propagatedChangeSummary() const {
+        return propagatedChangeSummary_;
+    }
+    bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
+    std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
+    // Sources whose inspection is still running.
+    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+
+    // Writes from the "Output folder path" field: the folder counts as chosen by the user.
+    void setOutputDirectoryText(const std::string& text);
+    // None keeps each source's own container.
+    void setContainer(std::optional<OutputContainer> container);
+    // A target set while the container is "Same as Input" switches the container to MP4.
+    void setPlaybackTarget(std::optional<PlaybackTarget> target);
+    void setAppliesIndividualStreamChangesToAllSources(bool applies);
+    void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+
+    // Sources and inspection.
+    // Keeps absolute paths with an extension that are not listed yet; true when one was added.
+    bool addFiles(const std::vector<std::filesystem::path>& urls);
+    void removeSource(const std::filesystem::path& url);
+    void retryInspection(const std::filesystem::path& url);
+    std::optional<std::filesystem::path> outputDirectoryURL() const;
+    void chooseOutputDirectory();
+    std::optional<OutputContainer> effectiveContainer(const RemuxSource& source) const;
+
+    // Stream selection.
+    void toggleStream(std::int64_t index, const std::filesystem::path& url);
+    void setStreams(MediaStreamKind kind, bool included, const std::filesystem::path& url);
+
+    // Review, computed on demand from the current state.
+    std::optional<std::string> validationMessage() const;
+    std::vector<CompatibilityIssue> compatibilityIssues() const;
+    std::optional<std::string> compatibilitySummary() const;
+    std::optional<std::string> playbackTargetStatus() const;
+    bool isPlaybackTargetStatusBlocking() const;
+    std::optional<std::string> subtitleConversionNote() const;
+    std::string unsupportedStreamsAlertMessage() const;
+    std::map<std::int64_t, std::string> unsupportedStreamMessages(const RemuxSource& source) const;
+    std::map<std::int64_t, std::string> convertedSubtitleCodecs(const RemuxSource& source) const;
+    std::vector<MediaStream> outputStreams(const RemuxSource& source) const;
+    std::string outputContainerDescription(const RemuxSource& source) const;
+
+    // Submission.
+    void submit(SubmissionMode mode);
+    void confirmDroppingUnsupportedStreams();
+    // The alert's "Cancel" (or its dismissal).
+    void cancelCompatibilityConfirmation();
+    ProcessingRequest makeRemuxRequest(const RemuxSource& source,
+                                       const std::filesystem::path& outputFolder) const;
+
+  signals:
+    void changed();
+
+  private:
+    struct Inbox;
+    struct ProbeTask {
+        std::uint64_t id = 0;
+        std::stop_source stop;
+    };
+    struct InspectionOutcome {
+        std::vector<MediaStream> streams;
+        std::optional<std::string> errorMessage;
+        bool wasCancelled = false;
+    };
+    // Which validation rule produced the message; the playback status looks at the rule, never
+    // at the wording (a file name could contain any words).
+    enum class ValidationRule {
+        noSources,
+        noOutputFolder,
+        inspectionPending,
+        emptySelection,
+        unverifiableContainer,
+        playbackContainer,
+        videoConversion,
+        nothingSupported,
+    };
+    struct Validation {
+        ValidationRule rule;
+        std::string message;
+    };
+
+    void startInspection(const std::filesystem::path& url);
+    void finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
+                          const std::stop_token& stop, InspectionOutcome outcome);
+    void stopInspection(const std::filesystem::path& url);
+    RemuxSource* findSource(const std::filesystem::path& url);
+    void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
+    std::optional<Validation> validation() const;
+    void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
+
+    JobQueueViewModel& queue_;
+    std::shared_ptr<MediaProbing> probeService_;
+    StreamCopyCompatibility compatibility_;
+    StreamSemanticMatcher semanticMatcher_;
+    FolderChooser folderChooser_;
+
+    std::vector<RemuxSource> sources_;
+    std::string outputDirectoryText_;
+    std::optional<OutputContainer> container_;
+    std::optional<PlaybackTarget> playbackTarget_;
+    bool isShowingCompatibilityConfirmation_ = false;
+    bool appliesIndividualStreamChangesToAllSources_ = false;
+    std::optional<std::string> propagatedChangeSummary_;
+    bool hasUserSelectedOutputDirectory_ = false;
+    std::optional<SubmissionMode> pendingSubmission_;
+
+    std::map<std::filesystem::path, ProbeTask> probeTasks_;
+    std::uint64_t nextTaskID_ = 1;
+    std::shared_ptr<Inbox> inbox_;
+};
+
+}  // namespace tavrolin
