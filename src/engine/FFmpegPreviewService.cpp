@@ -1,0 +1,197 @@
+#include "engine/FFmpegPreviewService.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include "engine/FFmpegProgressTracker.h"
+#include "engine/PreviewPreparationError.h"
+#include "model/CancellationError.h"
+#include "model/Uuid.h"
+#include "probe/ProbeText.h"
+#include "process/ProbeConcurrencyLimit.h"
+#include "process/ProcessCancellation.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void removeIgnoringErrors(const fs::path& file) {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+}
+
+// Creates one folder private to the user; an existing directory is accepted as it is.
+void makePrivateDirectory(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        return;
+    }
+    const int error = errno;
+    std::error_code statusError;
+    if (error == EEXIST && fs::is_directory(fs::status(folder, statusError))) {
+        return;
+    }
+    throw fs::filesystem_error(
+        "Could not create the preview folder", folder,
+        std::error_code(error == EEXIST ? ENOTDIR : error, std::generic_category()));
+}
+
+// Removes the stop source from the service's list on every way out.
+class InProgressRegistration {
+  public:
+    InProgressRegistration(std::mutex& mutex, std::set<std::stop_source*>& set,
+                           std::stop_source* source)
+        : mutex_(mutex), set_(set), source_(source) {
+        std::lock_guard lock(mutex_);
+        set_.insert(source_);
+    }
+    ~InProgressRegistration() {
+        std::lock_guard lock(mutex_);
+        set_.erase(source_);
+    }
+    InProgressRegistration(const InProgressRegistration&) = delete;
+    InProgressRegistration& operator=(const InProgressRegistration&) = delete;
+
+  private:
+    std::mutex& mutex_;
+    std::set<std::stop_source*>& set_;
+    std::stop_source* source_;
+};
+
+}  // namespace
+
+FFmpegPreviewService::FFmpegPreviewService(std::shared_ptr<ProcessRunning> runner,
+                                           ToolLocations locations, fs::path previewFolder)
+    : runner_(std::move(runner)),
+      locations_(std::move(locations)),
+      previewFolder_(previewFolder.empty() ? defaultPreviewFolder() : std::move(previewFolder)) {}
+
+FFmpegPreviewService::~FFmpegPreviewService() {
+    std::lock_guard lock(mutex_);
+    for (const auto& [source, preview] : cache_) {
+        removeIgnoringErrors(preview);
+    }
+}
+
+fs::path FFmpegPreviewService::defaultPreviewFolder() {
+    fs::path cacheHome;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
+        cacheHome = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+        cacheHome = fs::path(home) / ".cache";
+    } else {
+        cacheHome = fs::temp_directory_path();
+    }
+    return cacheHome / "tavrolin" / "Tavrolin-Previews";
+}
+
+void FFmpegPreviewService::createPreviewFolder() const {
+    // Every missing level is made private to the user; levels that exist are left alone.
+    std::vector<fs::path> missing;
+    for (fs::path level = previewFolder_; !level.empty() && level != level.root_path();
+         level = level.parent_path()) {
+        std::error_code error;
+        if (fs::exists(fs::symlink_status(level, error))) {
+            break;
+        }
+        missing.push_back(level);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        makePrivateDirectory(*it);
+    }
+    makePrivateDirectory(previewFolder_);
+}
+
+void FFmpegPreviewService::cancel() {
+    std::lock_guard lock(mutex_);
+    for (auto* source : inProgress_) {
+        source->request_stop();
+    }
+}
+
+fs::path FFmpegPreviewService::preparePreview(const fs::path& source,
+                                              std::function<void(double)> progress,
+                                              std::stop_token stop) {
+    const fs::path key = fs::absolute(source).lexically_normal();
+    if (!progress) {
+        progress = [](double) {};
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = cache_.find(key); it != cache_.end()) {
+            std::error_code error;
+            if (fs::exists(fs::symlink_status(it->second, error))) {
+                progress(1.0);
+                return it->second;
+            }
+        }
+    }
+
+    // This preparation's own stop: the caller's token or the service's cancel().
+    std::stop_source ownStop;
+    std::stop_callback forward(stop, [&ownStop] { ownStop.request_stop(); });
+    InProgressRegistration registration(mutex_, inProgress_, &ownStop);
+    const fs::path preview = prepareUncached(key, progress, ownStop.get_token());
+    std::lock_guard lock(mutex_);
+    cache_[key] = preview;
+    return preview;
+}
+
+fs::path FFmpegPreviewService::prepareUncached(const fs::path& source,
+                                               const std::function<void(double)>& progress,
+                                               std::stop_token stop) {
+    const auto toolchain = FFmpegToolchain::resolve(locations_);
+
+    ProcessResult probe;
+    {
+        auto slot = ProbeConcurrencyLimit::shared().acquire(stop);
+        probe = withProcessCancellation(*runner_, toolchain.ffprobe,
+                                        commandBuilder_.probeArguments(source), stop);
+    }
+    if (stop.stop_requested()) {
+        throw CancellationError();
+    }
+    if (probe.terminationStatus != 0) {
+        throw PreviewPreparationError::inspectionFailed();
+    }
+    const PreviewProbeResult probed = parser_.parse(probe.standardOutput);
+
+    createPreviewFolder();
+    const fs::path output = previewFolder_ / (Uuid::random().toString() + ".mp4");
+
+    for (int attempt = 1; attempt <= FFmpegPreviewCommandBuilder::attemptCount; ++attempt) {
+        FFmpegProgressTracker tracker(probed.duration, progress);
+        ProcessResult result;
+        try {
+            result = runner_->run(
+                toolchain.ffmpeg,
+                commandBuilder_.attemptArguments(attempt, source, output, probed.codecName),
+                [&tracker](std::string_view chunk) { tracker.consume(chunk); }, stop);
+        } catch (...) {
+            removeIgnoringErrors(output);
+            throw;
+        }
+        if (stop.stop_requested()) {
+            removeIgnoringErrors(output);
+            throw CancellationError();
+        }
+        if (result.terminationStatus == 0) {
+            progress(1.0);
+            return output;
+        }
+        removeIgnoringErrors(output);
+        if (attempt == FFmpegPreviewCommandBuilder::attemptCount) {
+            throw PreviewPreparationError::generationFailed(
+                toolFailureText(result.standardError, ""));
+        }
+        progress(0.0);
+    }
+    throw PreviewPreparationError::generationFailed({});  // not reached
+}
+
+}  // namespace tavrolin
