@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/TextMetrics.h"
 #include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 

@@ -10,40 +10,6 @@ namespace tavrolin {
 
 namespace {
 
-bool isUnicodeWhitespace(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
-// Decodes the code point of a well-formed sequence of `length` bytes at `p`.
-char32_t decode(const unsigned char* p, std::size_t length) {
-    if (length == 1) {
-        return p[0];
-    }
-    char32_t c = p[0] & (0xFF >> (length + 1));
-    for (std::size_t i = 1; i < length; ++i) {
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    return c;
-}
-
-std::size_t sequenceLength(unsigned char lead) {
-    if (lead < 0x80) {
-        return 1;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        return 2;
-    }
-    if ((lead & 0xF0) == 0xE0) {
-        return 3;
-    }
-    if ((lead & 0xF8) == 0xF0) {
-        return 4;
-    }
-    return 1;  // a stray byte: never white space
-}
-
 // Length of the line break starting at `i`, or 0.
 std::size_t lineBreakAt(std::string_view text, std::size_t i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -93,31 +59,6 @@ std::optional<double> parsePosixNumber(std::string_view text) {
         return std::nullopt;
     }
     return negative ? -value : value;
-}
-
-std::string_view trimWhitespace(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end) {
-        std::size_t length = sequenceLength(bytes[begin]);
-        if (begin + length > end || !isUnicodeWhitespace(decode(bytes + begin, length))) {
-            break;
-        }
-        begin += length;
-    }
-    while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && (bytes[start] & 0xC0) == 0x80 && end - start < 4) {
-            --start;
-        }
-        std::size_t length = sequenceLength(bytes[start]);
-        if (start + length != end || !isUnicodeWhitespace(decode(bytes + start, length))) {
-            break;
-        }
-        end = start;
-    }
-    return text.substr(begin, end - begin);
 }
 
 std::string toolFailureText(std::string_view standardError, std::string_view fallback) {

@@ -11,10 +11,8 @@ namespace tavrolin {
 // "nan" are read but are not finite; too large a value reads as infinity, too small as zero.
 std::optional<double> parsePosixNumber(std::string_view text);
 
-// `text` without white space and line breaks (ASCII and Unicode) at either end.
-std::string_view trimWhitespace(std::string_view text);
-
-// The last 8 non-empty lines of a tool's standard error, joined with "\n"; `fallback` when there
+// The failure text of a tool run, shared by every operation that runs ffmpeg or ffprobe:
+// the last 8 non-empty lines of the tool's standard error, joined with "\n"; `fallback` when there
 // are none. Lines end at LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR.
 std::string toolFailureText(std::string_view standardError, std::string_view fallback);
 

@@ -13,7 +13,6 @@ namespace {
 
 using tavrolin::parsePosixNumber;
 using tavrolin::toolFailureText;
-using tavrolin::trimWhitespace;
 
 TEST(ProbeTextTest, FailureTextKeepsTheLastEightNonEmptyLines) {
     std::string twelve;
@@ -32,16 +31,6 @@ TEST(ProbeTextTest, FailureTextKeepsTheLastEightNonEmptyLines) {
     EXPECT_EQ(toolFailureText("only line", "x"), "only line");
     // Multi-byte text that merely resembles a break is left whole.
     EXPECT_EQ(toolFailureText("\xE2\x80\xA7 caf\xC3\xA9", "x"), "\xE2\x80\xA7 caf\xC3\xA9");
-}
-
-TEST(ProbeTextTest, TrimRemovesUnicodeWhitespaceOnlyAtTheEnds) {
-    EXPECT_EQ(trimWhitespace(" \t\n a b \r\n"), "a b");
-    EXPECT_EQ(trimWhitespace("\u00a0\u2003x\u3000\u0085"), "x");
-    EXPECT_EQ(trimWhitespace("\u200bx"), "\u200bx");  // zero-width space is not white space
-    EXPECT_EQ(trimWhitespace("caf\u00e9"), "caf\u00e9");
-    EXPECT_EQ(trimWhitespace("\u65e5\u672c"), "\u65e5\u672c");
-    EXPECT_EQ(trimWhitespace("   "), "");
-    EXPECT_EQ(trimWhitespace(""), "");
 }
 
 // Runs the number readers under a locale whose decimal separator is a comma.

@@ -236,8 +236,6 @@ void makeAll(TestMedia& media) {
                 "4:s",
                 "-map_chapters",
                 "5",
-                "-map_metadata",
-                "-1",
                 "-t",
                 "3",
                 "-c:v",

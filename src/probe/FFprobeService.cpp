@@ -1,0 +1,53 @@
+#include "probe/FFprobeService.h"
+
+#include <utility>
+
+#include "probe/FFprobeChapterParser.h"
+#include "probe/FFprobeDurationParser.h"
+#include "probe/MediaProbeError.h"
+#include "probe/ProbeText.h"
+#include "process/ProbeConcurrencyLimit.h"
+#include "process/ProcessCancellation.h"
+
+namespace tavrolin {
+
+FFprobeService::FFprobeService(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
+                               std::optional<std::filesystem::path> ffprobeOverride)
+    : runner_(std::move(runner)),
+      locations_(std::move(locations)),
+      ffprobeOverride_(std::move(ffprobeOverride)) {}
+
+std::string FFprobeService::runProbe(const std::vector<std::string>& arguments,
+                                     const char* fallback, std::stop_token stop) {
+    const std::filesystem::path executable =
+        ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
+    auto slot = ProbeConcurrencyLimit::shared().acquire(stop);
+    ProcessResult result = withProcessCancellation(*runner_, executable, arguments, stop);
+    if (result.terminationStatus != 0) {
+        throw MediaProbeError::processFailed(toolFailureText(result.standardError, fallback));
+    }
+    return std::move(result.standardOutput);
+}
+
+std::vector<MediaStream> FFprobeService::inspectStreams(const std::filesystem::path& file,
+                                                        std::stop_token stop) {
+    const std::string output = runProbe(commandBuilder_.streamArguments(file),
+                                        "ffprobe could not inspect this file.", stop);
+    return parser_.parse(output);
+}
+
+std::vector<ChapterMarker> FFprobeService::inspectChapters(const std::filesystem::path& file,
+                                                           std::stop_token stop) {
+    const std::string output = runProbe(commandBuilder_.chapterArguments(file),
+                                        "ffprobe could not inspect this file's chapters.", stop);
+    return FFprobeChapterParser{}.parse(output);
+}
+
+std::optional<double> FFprobeService::inspectDuration(const std::filesystem::path& file,
+                                                      std::stop_token stop) {
+    const std::string output = runProbe(commandBuilder_.durationArguments(file),
+                                        "ffprobe could not inspect this file's duration.", stop);
+    return FFprobeDurationParser{}.parse(output);
+}
+
+}  // namespace tavrolin
