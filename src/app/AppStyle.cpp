@@ -1,0 +1,59 @@
+#include "app/AppStyle.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+
+namespace tavrolin {
+
+QFont fontFor(TextStyle style, QFont::Weight weight) {
+    QFont font = QApplication::font();
+    const qreal base = font.pointSizeF() > 0 ? font.pointSizeF() : 10.0;
+    switch (style) {
+        case TextStyle::body:
+            break;
+        case TextStyle::title2:
+            font.setPointSizeF(base * 1.35);
+            break;
+        case TextStyle::headline:
+            if (weight == QFont::Normal) {
+                weight = QFont::DemiBold;
+            }
+            break;
+        case TextStyle::callout:
+            font.setPointSizeF(base * 0.93);
+            break;
+        case TextStyle::caption:
+            font.setPointSizeF(base * 0.85);
+            break;
+    }
+    font.setWeight(weight);
+    return font;
+}
+
+QColor secondaryTextColor(const QPalette& palette) {
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.6f);
+    return color;
+}
+
+QColor accentColor(const QPalette& palette) {
+    return palette.color(QPalette::Highlight);
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    label->setPalette(palette);
+}
+
+QString toQString(const std::filesystem::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+std::filesystem::path toPath(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+#include <filesystem>
+
+class QLabel;
+
+namespace tavrolin {
+
+// Text styles of the interface, derived from the application font.
+enum class TextStyle { body, title2, headline, callout, caption };
+
+QFont fontFor(TextStyle style, QFont::Weight weight = QFont::Normal);
+// Secondary text: the window text colour at reduced strength.
+QColor secondaryTextColor(const QPalette& palette);
+// The accent (tint) colour.
+QColor accentColor(const QPalette& palette);
+// Sets a label's text colour through its palette.
+void setTextColor(QLabel* label, const QColor& color);
+
+// Paths cross the Qt edge as bytes, never through a guessed encoding.
+QString toQString(const std::filesystem::path& path);
+std::filesystem::path toPath(const QString& text);
+
+}  // namespace tavrolin

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+namespace tavrolin {
+
+// The support web page, opened by the help menu and the settings window.
+const QUrl& supportPageURL();
+// The one address feedback mail goes to; the settings window shows it too.
+QString supportEmailAddress();
+
+// What the feedback mail's body names. Missing or empty values fall back to "Development" and
+// "Unknown".
+struct FeedbackFacts {
+    std::optional<QString> version;
+    std::optional<QString> build;
+    QString operatingSystem;
+};
+
+// The running application's facts: the project version and build, and operatingSystemText().
+FeedbackFacts currentFeedbackFacts();
+
+// mailto link with subject "Tavrolin Feedback" and a body naming version, build and system.
+QUrl makeFeedbackMailURL();
+QUrl makeFeedbackMailURL(const FeedbackFacts& facts);
+
+// PRETTY_NAME of os-release followed by the kernel release ("Debian GNU/Linux 12 (bookworm)
+// 6.1.0-18-amd64").
+QString operatingSystemText();
+QString operatingSystemText(const QString& osReleaseContents, const QString& kernelRelease);
+
+}  // namespace tavrolin

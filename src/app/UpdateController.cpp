@@ -1,0 +1,262 @@
+#include "app/UpdateController.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSaveFile>
+#include <stdexcept>
+
+namespace tavrolin {
+
+namespace {
+
+constexpr qint64 checkInterval = 24 * 60 * 60;  // seconds
+constexpr int transferTimeout = 30'000;         // ms
+
+bool isWebURL(const QUrl& url) {
+    return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") &&
+           !url.host().isEmpty();
+}
+
+// The file name a download is saved under: the last path segment, never a path of its own.
+QString downloadName(const QUrl& url) {
+    const QString name = QFileInfo(url.path()).fileName();
+    if (name.isEmpty() || name == u"." || name == u".." || name.startsWith(u'.')) {
+        return QStringLiteral("Tavrolin-update");
+    }
+    return name;
+}
+
+// `name`, or "stem-2.ext", "stem-3.ext", ... when the name is taken.
+QString freeName(const QDir& folder, const QString& name) {
+    if (!QFileInfo::exists(folder.filePath(name))) {
+        return folder.filePath(name);
+    }
+    const QFileInfo info(name);
+    const QString suffix = info.completeSuffix();
+    for (int n = 2;; ++n) {
+        QString candidate = info.baseName() + u'-' + QString::number(n);
+        if (!suffix.isEmpty()) {
+            candidate += u'.' + suffix;
+        }
+        if (!QFileInfo::exists(folder.filePath(candidate))) {
+            return folder.filePath(candidate);
+        }
+    }
+}
+
+}  // namespace
+
+QString UpdateCheckReport::title() const {
+    switch (kind) {
+        case Kind::upToDate:
+            return QStringLiteral("You’re up to date.");
+        case Kind::updateAvailable:
+            return QStringLiteral("A new version of Tavrolin is available.");
+        case Kind::failed:
+            break;
+    }
+    return QStringLiteral("Tavrolin could not check for updates.");
+}
+
+QString UpdateCheckReport::informativeText() const {
+    switch (kind) {
+        case Kind::upToDate:
+            return QStringLiteral("Tavrolin %1 is the newest version available.")
+                .arg(currentVersion);
+        case Kind::updateAvailable: {
+            QString text =
+                QStringLiteral("Tavrolin %1 is available; you have %2.")
+                    .arg(release ? release->displayVersion() : QString(), currentVersion);
+            if (!downloadedFile.isEmpty()) {
+                text += QStringLiteral(" It was downloaded to “%1”.").arg(downloadedFile);
+            } else if (!message.isEmpty()) {
+                text += u' ' + message;
+            }
+            return text;
+        }
+        case Kind::failed:
+            break;
+    }
+    return message;
+}
+
+UpdateController::UpdateController(Configuration configuration, QObject* parent)
+    : QObject(parent),
+      configuration_(std::move(configuration)),
+      network_(new QNetworkAccessManager(this)) {
+    schedule_.setSingleShot(true);
+    connect(&schedule_, &QTimer::timeout, this, [this] {
+        if (automaticallyChecksForUpdates() && !checking_) {
+            startCheck(false);
+        }
+        scheduleAutomaticCheck();
+    });
+}
+
+UpdateController::~UpdateController() = default;
+
+void UpdateController::startUpdater() {
+    started_ = true;
+    scheduleAutomaticCheck();
+}
+
+bool UpdateController::canCheckForUpdates() const {
+    return isWebURL(configuration_.feedURL) && !checking_;
+}
+
+bool UpdateController::flag(const char* key) const {
+    if (!configuration_.settings) {
+        return false;
+    }
+    return configuration_.settings->string(key).value_or("false") == "true";
+}
+
+void UpdateController::setFlag(const char* key, bool value) {
+    if (configuration_.settings) {
+        configuration_.settings->setString(key, value ? "true" : "false");
+    }
+}
+
+bool UpdateController::automaticallyChecksForUpdates() const {
+    return flag(automaticChecksKey);
+}
+
+void UpdateController::setAutomaticallyChecksForUpdates(bool value) {
+    if (value == automaticallyChecksForUpdates()) {
+        return;
+    }
+    setFlag(automaticChecksKey, value);
+    emit automaticallyChecksForUpdatesChanged();
+    scheduleAutomaticCheck();
+}
+
+bool UpdateController::automaticallyDownloadsUpdates() const {
+    return flag(automaticDownloadsKey);
+}
+
+void UpdateController::setAutomaticallyDownloadsUpdates(bool value) {
+    if (value == automaticallyDownloadsUpdates()) {
+        return;
+    }
+    setFlag(automaticDownloadsKey, value);
+    emit automaticallyDownloadsUpdatesChanged();
+}
+
+void UpdateController::checkForUpdates() {
+    if (canCheckForUpdates()) {
+        startCheck(true);
+    }
+}
+
+void UpdateController::scheduleAutomaticCheck() {
+    schedule_.stop();
+    if (!started_ || !automaticallyChecksForUpdates() || !isWebURL(configuration_.feedURL)) {
+        return;
+    }
+    qint64 wait = 0;
+    if (configuration_.settings) {
+        if (auto stored = configuration_.settings->string(lastCheckKey)) {
+            const QDateTime last =
+                QDateTime::fromString(QString::fromStdString(*stored), Qt::ISODate);
+            if (last.isValid()) {
+                const qint64 elapsed = last.secsTo(configuration_.now());
+                wait = std::clamp<qint64>(checkInterval - elapsed, 0, checkInterval);
+            }
+        }
+    }
+    schedule_.start(std::chrono::milliseconds(wait * 1000));
+}
+
+void UpdateController::startCheck(bool userInitiated) {
+    checking_ = true;
+    emit canCheckForUpdatesChanged();
+    if (configuration_.settings) {
+        configuration_.settings->setString(
+            lastCheckKey, configuration_.now().toString(Qt::ISODate).toStdString());
+    }
+    QNetworkRequest request(configuration_.feedURL);
+    request.setTransferTimeout(transferTimeout);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Tavrolin/%1").arg(configuration_.currentVersion));
+    QNetworkReply* reply = network_->get(request);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, userInitiated] { feedFinished(reply, userInitiated); });
+}
+
+void UpdateController::feedFinished(QNetworkReply* reply, bool userInitiated) {
+    reply->deleteLater();
+    UpdateCheckReport report;
+    report.userInitiated = userInitiated;
+    report.currentVersion = configuration_.currentVersion;
+    if (reply->error() != QNetworkReply::NoError) {
+        report.kind = UpdateCheckReport::Kind::failed;
+        report.message = reply->errorString();
+        finish(std::move(report));
+        return;
+    }
+    try {
+        const auto items = parseAppcast(reply->readAll());
+        report.release = newerRelease(items, configuration_.currentVersion);
+    } catch (const std::exception& error) {
+        report.kind = UpdateCheckReport::Kind::failed;
+        report.message = QString::fromStdString(error.what());
+        finish(std::move(report));
+        return;
+    }
+    if (!report.release) {
+        report.kind = UpdateCheckReport::Kind::upToDate;
+        finish(std::move(report));
+        return;
+    }
+    report.kind = UpdateCheckReport::Kind::updateAvailable;
+    if (automaticallyDownloadsUpdates() && isWebURL(report.release->enclosureURL) &&
+        !configuration_.downloadFolder.isEmpty()) {
+        download(std::move(report));
+        return;
+    }
+    finish(std::move(report));
+}
+
+void UpdateController::download(UpdateCheckReport report) {
+    QNetworkRequest request(report.release->enclosureURL);
+    request.setTransferTimeout(transferTimeout);
+    QNetworkReply* reply = network_->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, report]() mutable {
+        reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError) {
+            report.message = QStringLiteral("The download failed: %1").arg(reply->errorString());
+            finish(std::move(report));
+            return;
+        }
+        const QDir folder(configuration_.downloadFolder);
+        if (!folder.mkpath(QStringLiteral("."))) {
+            report.message = QStringLiteral("The download folder could not be created.");
+            finish(std::move(report));
+            return;
+        }
+        const QString target = freeName(folder, downloadName(report.release->enclosureURL));
+        // QSaveFile writes a temporary sibling and renames it into place only when complete.
+        QSaveFile file(target);
+        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0 ||
+            !file.commit()) {
+            report.message =
+                QStringLiteral("The download could not be saved: %1").arg(file.errorString());
+        } else {
+            report.downloadedFile = target;
+        }
+        finish(std::move(report));
+    });
+}
+
+void UpdateController::finish(UpdateCheckReport report) {
+    checking_ = false;
+    emit canCheckForUpdatesChanged();
+    if (report.userInitiated || report.kind == UpdateCheckReport::Kind::updateAvailable) {
+        emit checkFinished(report);
+    }
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <fstream>
+
+#include "QtTestApplication.h"
+#include "app/AppStyle.h"
+#include "app/ContentUnavailableView.h"
+#include "app/ElidedLabel.h"
+#include "app/FeatureHeader.h"
+#include "app/FileListEditor.h"
+#include "app/FilePanels.h"
+#include "app/OutputFolderRow.h"
+#include "app/SymbolIcons.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SharedViews : public ::testing::Test {
+  protected:
+    void SetUp() override { tavtest::qtApplication(); }
+};
+
+QToolButton* button(QWidget* row, const char* name) {
+    return row->findChild<QToolButton*>(QString::fromLatin1(name));
+}
+
+// Runs `answer` on the next modal dialog once it is shown.
+void whenDialogOpens(std::function<void(QFileDialog*)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            answer(dialog);
+        }
+    });
+    timer->start();
+}
+
+void touch(const fs::path& file) {
+    std::ofstream(file) << "x";
+}
+
+}  // namespace
+
+TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
+    FileListEditor editor("No files", "Add files to join them.");
+    EXPECT_TRUE(editor.rows().isEmpty());
+    EXPECT_EQ(editor.emptyView()->symbol(), "film.stack");
+    EXPECT_EQ(editor.emptyView()->title(), "No files");
+    EXPECT_EQ(editor.emptyView()->description(), "Add files to join them.");
+
+    std::vector<std::pair<fs::path, int>> moves;
+    std::vector<fs::path> removed;
+    editor.setOnMove([&](const fs::path& file, int step) { moves.emplace_back(file, step); });
+    editor.setOnRemove([&](const fs::path& file) { removed.push_back(file); });
+
+    editor.setFiles({"/videos/one.mkv"});
+    ASSERT_EQ(editor.rows().size(), 1);
+    EXPECT_FALSE(button(editor.rows()[0], "moveEarlier")->isEnabled());
+    EXPECT_FALSE(button(editor.rows()[0], "moveLater")->isEnabled());
+
+    editor.setFiles({"/videos/one.mkv", "/videos/two.mkv", "/media/three.mp4"});
+    auto rows = editor.rows();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_FALSE(button(rows[0], "moveEarlier")->isEnabled());
+    EXPECT_TRUE(button(rows[0], "moveLater")->isEnabled());
+    EXPECT_TRUE(button(rows[1], "moveEarlier")->isEnabled());
+    EXPECT_TRUE(button(rows[1], "moveLater")->isEnabled());
+    EXPECT_TRUE(button(rows[2], "moveEarlier")->isEnabled());
+    EXPECT_FALSE(button(rows[2], "moveLater")->isEnabled());
+    EXPECT_EQ(rows[2]->findChild<ElidedLabel*>("fileName")->text(), "three.mp4");
+    EXPECT_EQ(rows[2]->findChild<ElidedLabel*>("folderPath")->text(), "/media");
+
+    button(rows[1], "moveEarlier")->click();
+    button(rows[1], "moveLater")->click();
+    button(rows[2], "remove")->click();
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0], std::make_pair(fs::path("/videos/two.mkv"), -1));
+    EXPECT_EQ(moves[1], std::make_pair(fs::path("/videos/two.mkv"), +1));
+    EXPECT_EQ(removed, std::vector<fs::path>{"/media/three.mp4"});
+    // The editor leaves the list to its host.
+    EXPECT_EQ(editor.files().size(), 3u);
+
+    editor.setOnMove({});
+    rows = editor.rows();
+    EXPECT_EQ(button(rows[0], "moveEarlier"), nullptr);
+    EXPECT_EQ(button(rows[0], "moveLater"), nullptr);
+    EXPECT_NE(button(rows[0], "remove"), nullptr);
+}
+
+TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
+    FileListEditor editor("No files", "");
+    const fs::path odd = fs::path("/tmp/<b>bold</b>") / fs::path(std::string("caf\xe9.mkv"));
+    editor.setFiles({odd});
+    auto* name = editor.rows()[0]->findChild<ElidedLabel*>("fileName");
+    // Qt cannot hold the stray byte; it shows as a replacement character, never dropped.
+    EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.mkv"));
+    EXPECT_EQ(editor.rows()[0]->findChild<ElidedLabel*>("folderPath")->text(), "/tmp/<b>bold</b>");
+}
+
+TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {
+    int chosen = 0;
+    OutputFolderRow row([&] { ++chosen; });
+    EXPECT_EQ(row.pathLabel()->text(), "No folder selected");
+    EXPECT_EQ(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    row.setDirectory(fs::path("/home/user/Movies/Converted"));
+    EXPECT_EQ(row.pathLabel()->text(), "/home/user/Movies/Converted");
+    EXPECT_NE(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    EXPECT_EQ(row.chooseButton()->text(), QStringLiteral("Choose…"));
+    row.chooseButton()->click();
+    EXPECT_EQ(chosen, 1);
+}
+
+TEST_F(SharedViews, FeatureHeaderAndEveryUsedSymbolHaveADrawing) {
+    FeatureHeader header("Processing Queue", "Jobs run one at a time.", "list.bullet.rectangle");
+    EXPECT_EQ(header.title(), "Processing Queue");
+    EXPECT_EQ(header.subtitle(), "Jobs run one at a time.");
+    for (const char* symbol : {"arrow.triangle.2.circlepath",
+                               "rectangle.2.swap",
+                               "scissors",
+                               "captions.bubble",
+                               "character.cursor.ibeam",
+                               "list.bullet.rectangle",
+                               "gearshape",
+                               "film",
+                               "film.stack",
+                               "chevron.up",
+                               "chevron.down",
+                               "xmark",
+                               "folder",
+                               "clock",
+                               "checkmark.circle",
+                               "checkmark.circle.fill",
+                               "xmark.circle.fill",
+                               "exclamationmark.triangle.fill",
+                               "play.fill",
+                               "questionmark.circle",
+                               "envelope"}) {
+        EXPECT_TRUE(hasBundledSymbol(symbol)) << symbol;
+        EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol;
+        const QImage image = tintedSymbolIcon(symbol, tint::red()).pixmap(24, 24).toImage();
+        // The tint replaces the drawing's colour.
+        bool sawRed = false;
+        for (int y = 0; y < image.height() && !sawRed; ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() == 255 && pixel.rgb() == tint::red().rgb()) {
+                    sawRed = true;
+                    break;
+                }
+            }
+        }
+        EXPECT_TRUE(sawRed) << symbol;
+    }
+    EXPECT_TRUE(symbolIcon("no.such.symbol").isNull());
+}
+
+TEST_F(SharedViews, SaveFiltersComeFromTheMimeDatabase) {
+    EXPECT_EQ(contentTypeFilter("mkv"), QStringList{"video/x-matroska"});
+    EXPECT_EQ(contentTypeFilter("mp4"), QStringList{"video/mp4"});
+    EXPECT_FALSE(contentTypeFilter("srt").isEmpty());
+    EXPECT_TRUE(contentTypeFilter("zq9unknownext").isEmpty());
+    EXPECT_TRUE(contentTypeFilter("").isEmpty());
+}
+
+TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
+    tavtest::TempDir folder;
+    touch(folder / "a.mkv");
+    touch(folder / "b.mp4");
+    whenDialogOpens([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Choose media files");
+        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Add");
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+        dialog->setDirectory(toQString(folder.path()));
+        dialog->selectFile("\"a.mkv\" \"b.mp4\"");
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    auto chosen = chooseMediaFiles(true);
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_EQ(chosen[0], folder / "a.mkv");
+    EXPECT_EQ(chosen[1], folder / "b.mp4");
+
+    whenDialogOpens([](QFileDialog* dialog) { dialog->reject(); });
+    EXPECT_TRUE(chooseMediaFiles(true).empty());
+}
+
+TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
+    tavtest::TempDir folder;
+    touch(folder / "joined.mkv");
+    whenDialogOpens([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Choose output file");
+        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Choose");
+        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        EXPECT_EQ(dialog->directory().absolutePath(), toQString(folder.path()));
+        EXPECT_EQ(dialog->mimeTypeFilters(), QStringList{"video/x-matroska"});
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    auto chosen = chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path());
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, folder / "joined.mkv");
+
+    whenDialogOpens([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Export subtitles");
+        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Export");
+        dialog->reject();
+    });
+    EXPECT_FALSE(chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path()));
+
+    whenDialogOpens([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Choose output folder");
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        dialog->reject();
+    });
+    EXPECT_FALSE(chooseOutputFolder(folder.path()));
+
+    whenDialogOpens([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Choose the ffmpeg executable");
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+        dialog->reject();
+    });
+    EXPECT_FALSE(chooseFFmpegExecutable());
+}
