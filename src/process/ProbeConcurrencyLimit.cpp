@@ -38,6 +38,9 @@ ProbeConcurrencyLimit& ProbeConcurrencyLimit::shared() {
 }
 
 ProbeConcurrencyLimit::Slot ProbeConcurrencyLimit::acquire(std::stop_token stop) {
+    if (stop.stop_requested()) {
+        throw CancellationError();
+    }
     std::unique_lock lock(mutex_);
     if (!available_.wait(lock, stop, [this] { return inUse_ < capacity_; })) {
         throw CancellationError();

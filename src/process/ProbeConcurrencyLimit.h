@@ -34,7 +34,8 @@ class ProbeConcurrencyLimit {
     // The application's limit: one slot per core.
     static ProbeConcurrencyLimit& shared();
 
-    // Waits for a free slot. Throws CancellationError when `stop` is requested first.
+    // Waits for a free slot. Throws CancellationError when `stop` is requested before one is
+    // taken (also when it already is on entry).
     Slot acquire(std::stop_token stop = {});
 
     std::size_t capacity() const { return capacity_; }

@@ -204,55 +204,36 @@ TEST(FoundationProcessRunner, CancelTerminatesTheLatestRunOnly) {
     EXPECT_EQ(sh(runner, "echo again").standardOutput, "again\n");
 }
 
-TEST(FoundationProcessRunner, ChildOfOneRunnerDoesNotHoldAnotherRunnersPipes) {
-    FoundationProcessRunner longRunner;
-    FoundationProcessRunner shortRunner;
-    std::stop_source stopLong;
-    auto longRun = std::async(std::launch::async, [&] {
-        return longRunner.run("/bin/sleep", {"30"}, {}, stopLong.get_token());
-    });
-    // Start many short runs while the long child exists; with inherited pipe ends, the long
-    // child would keep them open and the short runs would wait for it.
-    const auto start = Clock::now();
-    for (int i = 0; i < 20; ++i) {
-        // The short child spawns its own long-lived grandchild only via the other runner, so
-        // any delay here would come from leaked descriptors.
-        EXPECT_EQ(sh(shortRunner, "echo " + std::to_string(i)).standardOutput,
-                  std::to_string(i) + "\n");
-    }
-    EXPECT_LT(secondsSince(start), 20.0);
-    stopLong.request_stop();
-    EXPECT_EQ(longRun.get().terminationStatus, 128 + SIGTERM);
-}
-
-TEST(FoundationProcessRunner, ConcurrentStartsOnTwoRunnersDoNotLeakPipes) {
-    // Both runners start children at the same time over and over; a pipe end leaked into the
-    // other runner's sleeping child would hold a run open for the whole sleep.
+TEST(FoundationProcessRunner, LongChildrenOfOneRunnerDoNotHoldAnotherRunnersPipes) {
+    // Runner A starts long children while runner B's short runs have their pipes open. A pipe
+    // end inherited by one of A's children would keep a B run waiting for that child's end.
     FoundationProcessRunner a;
     FoundationProcessRunner b;
     std::stop_source stopSleepers;
     std::vector<std::future<ProcessResult>> sleepers;
-    for (int i = 0; i < 4; ++i) {
-        sleepers.push_back(std::async(std::launch::async, [&] {
-            return a.run("/bin/sleep", {"30"}, {}, stopSleepers.get_token());
-        }));
-    }
+    std::mutex sleepersMutex;
     const auto start = Clock::now();
-    std::vector<std::future<void>> quick;
+    std::vector<std::future<void>> workers;
     for (int t = 0; t < 4; ++t) {
-        quick.push_back(std::async(std::launch::async, [&] {
+        workers.push_back(std::async(std::launch::async, [&] {
             for (int i = 0; i < 10; ++i) {
+                {
+                    std::lock_guard lock(sleepersMutex);
+                    sleepers.push_back(std::async(std::launch::async, [&] {
+                        return a.run("/bin/sleep", {"30"}, {}, stopSleepers.get_token());
+                    }));
+                }
                 EXPECT_EQ(sh(b, "echo x").standardOutput, "x\n");
             }
         }));
     }
-    for (auto& q : quick) {
-        q.get();
+    for (auto& worker : workers) {
+        worker.get();
     }
     EXPECT_LT(secondsSince(start), 20.0);
     stopSleepers.request_stop();
-    for (auto& s : sleepers) {
-        EXPECT_EQ(s.get().terminationStatus, 128 + SIGTERM);
+    for (auto& sleeper : sleepers) {
+        EXPECT_EQ(sleeper.get().terminationStatus, 128 + SIGTERM);
     }
 }
 
