@@ -111,6 +111,151 @@ class FixedProbe final : public tavrolin::MediaProbing {
     std::mutex mutex_;
 };
 
+// Matroska, 1 s: H.264 video (default); AAC stereo "eng" titled "Main" (default); AAC mono
+// "fre" titled "Commentary"; SubRip "eng" (default); SubRip "eng" titled "Forced" (forced).
+inline std::filesystem::path remuxSourceMedia() {
+    const auto srt = (TestMedia::shared().folder / "source-eng.srt").string();
+    return TestMedia::generate("remux-source.mkv",
+                               {"-f",
+                                "lavfi",
+                                "-i",
+                                "testsrc2=size=64x36:rate=25:duration=1",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "sine=frequency=440:sample_rate=48000:duration=1",
+                                "-i",
+                                srt,
+                                "-map",
+                                "0:v",
+                                "-map",
+                                "1:a",
+                                "-map",
+                                "1:a",
+                                "-map",
+                                "2:s",
+                                "-map",
+                                "2:s",
+                                "-t",
+                                "1",
+                                "-c:v",
+                                "libx264",
+                                "-preset",
+                                "ultrafast",
+                                "-pix_fmt",
+                                "yuv420p",
+                                "-c:a",
+                                "aac",
+                                "-b:a",
+                                "48k",
+                                "-ac:a:0",
+                                "2",
+                                "-ac:a:1",
+                                "1",
+                                "-c:s",
+                                "srt",
+                                "-map_metadata",
+                                "-1",
+                                "-metadata:s:a:0",
+                                "language=eng",
+                                "-metadata:s:a:0",
+                                "title=Main",
+                                "-metadata:s:a:1",
+                                "language=fre",
+                                "-metadata:s:a:1",
+                                "title=Commentary",
+                                "-metadata:s:s:0",
+                                "language=eng",
+                                "-metadata:s:s:1",
+                                "language=eng",
+                                "-metadata:s:s:1",
+                                "title=Forced",
+                                "-disposition:v:0",
+                                "default",
+                                "-disposition:a:0",
+                                "default",
+                                "-disposition:a:1",
+                                "0",
+                                "-disposition:s:0",
+                                "default",
+                                "-disposition:s:1",
+                                "forced"});
+}
+
+// Matroska, 1 s: H.265 video, AAC stereo "eng", SubRip "eng".
+inline std::filesystem::path hevcSourceMedia() {
+    const auto srt = (TestMedia::shared().folder / "source-eng.srt").string();
+    return TestMedia::generate("remux-hevc.mkv", {"-f",
+                                                  "lavfi",
+                                                  "-i",
+                                                  "testsrc2=size=64x64:rate=25:duration=1",
+                                                  "-f",
+                                                  "lavfi",
+                                                  "-i",
+                                                  "sine=frequency=440:sample_rate=48000:duration=1",
+                                                  "-i",
+                                                  srt,
+                                                  "-map",
+                                                  "0:v",
+                                                  "-map",
+                                                  "1:a",
+                                                  "-map",
+                                                  "2:s",
+                                                  "-t",
+                                                  "1",
+                                                  "-c:v",
+                                                  "libx265",
+                                                  "-preset",
+                                                  "ultrafast",
+                                                  "-x265-params",
+                                                  "log-level=error",
+                                                  "-pix_fmt",
+                                                  "yuv420p",
+                                                  "-c:a",
+                                                  "aac",
+                                                  "-b:a",
+                                                  "48k",
+                                                  "-c:s",
+                                                  "srt",
+                                                  "-metadata:s:a:0",
+                                                  "language=eng",
+                                                  "-metadata:s:s:0",
+                                                  "language=eng"});
+}
+
+// Copies `file` into `folder` under `name`.
+inline std::filesystem::path copyMedia(const std::filesystem::path& file, const TempDir& folder,
+                                       const std::string& name) {
+    const auto target = folder / name;
+    std::filesystem::copy_file(file, target, std::filesystem::copy_options::overwrite_existing);
+    return target;
+}
+
+// One line per stream of a file as ffprobe reports it: "index kind codec tag".
+inline std::vector<std::string> probedStreamLines(const std::filesystem::path& file) {
+    std::string output;
+    runTool(
+        {"ffprobe", "-v", "error", "-show_entries",
+         "stream=index,codec_type,codec_name,codec_tag_string", "-of", "csv=p=0", file.string()},
+        &output);
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : output) {
+        if (c == '\n') {
+            if (!line.empty()) {
+                lines.push_back(line);
+            }
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 inline tavrolin::MediaStream makeStream(std::int64_t index, tavrolin::MediaStreamKind kind,
                                         std::string codec,
                                         std::optional<std::string> language = std::nullopt,
