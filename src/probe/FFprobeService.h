@@ -17,8 +17,9 @@ namespace tavrolin {
 
 // Answers each question with one ffprobe run. Thread-safe: it holds nothing but its fixed
 // fields, so several inspections may run at once through the one runner, each bounded by the
-// application's ffprobe limit and stopped by its own token.
-class FFprobeService final : public MediaProbing {
+// application's ffprobe limit and stopped by its own token. A stop that comes while an
+// inspection still waits for a free ffprobe slot throws CancellationError; nothing ran.
+class FFprobeService : public MediaProbing {
   public:
     // `ffprobeOverride`, when set, is run as it is; otherwise the tools are located anew from
     // `locations` for every inspection, so a changed setting applies to the next one.
