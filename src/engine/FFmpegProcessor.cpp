@@ -1,0 +1,501 @@
+#include "engine/FFmpegProcessor.h"
+
+#include <stdlib.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+#include "engine/FFmpegProgressTracker.h"
+#include "engine/FileOperations.h"
+#include "model/CancellationError.h"
+#include "model/MediaProcessingError.h"
+#include "model/Uuid.h"
+#include "process/ProcessCancellation.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const chapterDurationMessage =
+    "Tavrolin could not determine the source duration needed to write chapters.";
+const char* const streamsMessage =
+    "Tavrolin could not verify the prepared media streams. The original file was not changed.";
+
+bool existsAt(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+void throwIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested()) {
+        throw CancellationError();
+    }
+}
+
+// A whole text that is a finite number; surrounding white space and line breaks are allowed.
+std::optional<double> parseNumber(std::string_view text) {
+    const auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
+    while (!text.empty() && isSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isSpace(text.back())) {
+        text.remove_suffix(1);
+    }
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Every path handed to a tool is absolute.
+ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
+    std::visit(
+        [](auto& payload) {
+            using T = std::decay_t<decltype(payload)>;
+            if constexpr (std::is_same_v<T, JoinRequest>) {
+                for (auto& input : payload.inputs) {
+                    input = standardizedPath(input);
+                }
+            } else {
+                payload.input = standardizedPath(payload.input);
+            }
+            payload.output = standardizedPath(payload.output);
+        },
+        request.payload);
+    return request;
+}
+
+const fs::path& outputOf(const ProcessingRequest& request) {
+    return std::visit([](const auto& payload) -> const fs::path& { return payload.output; },
+                      request.payload);
+}
+
+}  // namespace
+
+// The files of one job: a private folder for temporary inputs and the working output. Whatever
+// is still there when the run ends is removed.
+class FFmpegProcessor::Run {
+  public:
+    Run() = default;
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+    ~Run() {
+        if (!workingOutput.empty()) {
+            removeQuietly(workingOutput);
+        }
+        if (!temporaryFolder_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(temporaryFolder_, ignored);
+        }
+    }
+
+    // A new file in the run's private temporary folder (made with mkdtemp on first use).
+    fs::path writeTemporaryInput(const std::string& prefix, const std::string& extension,
+                                 std::string_view contents) {
+        if (temporaryFolder_.empty()) {
+            const char* root = std::getenv("TMPDIR");
+            std::string pattern = (root && *root ? std::string(root) : std::string("/tmp"));
+            pattern += "/Tavrolin-XXXXXX";
+            if (::mkdtemp(pattern.data()) == nullptr) {
+                throw fs::filesystem_error("cannot create temporary folder", fs::path(pattern),
+                                           std::error_code(errno, std::generic_category()));
+            }
+            temporaryFolder_ = pattern;
+        }
+        fs::path file = temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
+        writeNewFile(file, contents);
+        return file;
+    }
+
+    fs::path workingOutput;
+
+  private:
+    fs::path temporaryFolder_;
+};
+
+FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations)
+    : runner_(std::move(runner)), locations_(std::move(locations)) {}
+
+void FFmpegProcessor::cancel() {
+    runner_->cancel();
+}
+
+fs::path FFmpegProcessor::makeReplacementOutputURL(const fs::path& output) {
+    return hiddenSiblingName(output, workingMarker, Uuid::random());
+}
+
+std::string FFmpegProcessor::concatListText(const std::vector<fs::path>& inputs) {
+    std::string text;
+    for (const auto& input : inputs) {
+        if (!text.empty()) {
+            text += '\n';
+        }
+        text += "file '";
+        for (char c : input.string()) {
+            if (c == '\'') {
+                text += "'\\''";
+            } else {
+                text += c;
+            }
+        }
+        text += '\'';
+    }
+    return text;
+}
+
+std::string FFmpegProcessor::failureMessage(const std::string& standardError) {
+    std::vector<std::string_view> lines;
+    std::string_view text(standardError);
+    std::size_t lineStart = 0;
+    auto endLine = [&](std::size_t at, std::size_t separatorBytes) {
+        if (at > lineStart) {
+            lines.push_back(text.substr(lineStart, at - lineStart));
+        }
+        lineStart = at + separatorBytes;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n' || c == '\v' || c == '\f' || c == '\r') {
+            endLine(i, 1);
+        } else if (text.substr(i, 2) == "\xC2\x85") {  // next line
+            endLine(i, 2);
+            ++i;
+        } else if (text.substr(i, 3) == "\xE2\x80\xA8" || text.substr(i, 3) == "\xE2\x80\xA9") {
+            endLine(i, 3);  // line and paragraph separators
+            i += 2;
+        }
+    }
+    endLine(text.size(), 0);
+    if (lines.empty()) {
+        return "FFmpeg stopped without an error message.";
+    }
+    std::string message;
+    for (std::size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i) {
+        if (!message.empty()) {
+            message += '\n';
+        }
+        message += lines[i];
+    }
+    return message;
+}
+
+std::optional<double> FFmpegProcessor::probeDuration(const fs::path& file, const fs::path& ffprobe,
+                                                     std::stop_token stop) {
+    try {
+        auto result = withProcessCancellation(
+            *runner_, ffprobe,
+            {"-v", "error", "-show_entries", "format=duration", "-of",
+             "default=noprint_wrappers=1:nokey=1", standardizedPath(file).string()},
+            stop);
+        if (result.terminationStatus != 0) {
+            return std::nullopt;
+        }
+        auto duration = parseNumber(result.standardOutput);
+        if (duration && *duration > 0) {
+            return duration;
+        }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::pair<std::int64_t, std::string>>> FFmpegProcessor::probeStreamKinds(
+    const fs::path& file, const fs::path& ffprobe, std::stop_token stop) {
+    try {
+        auto result =
+            withProcessCancellation(*runner_, ffprobe,
+                                    {"-v", "error", "-show_entries", "stream=index,codec_type",
+                                     "-of", "json", file.string()},
+                                    stop);
+        if (result.terminationStatus != 0) {
+            return std::nullopt;
+        }
+        std::vector<std::pair<std::int64_t, std::string>> kinds;
+        auto json = nlohmann::json::parse(result.standardOutput);
+        for (const auto& stream : json.at("streams")) {
+            kinds.emplace_back(stream.at("index").get<std::int64_t>(),
+                               stream.value("codec_type", std::string()));
+        }
+        return kinds;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
+                                                std::size_t expectedStreamCount,
+                                                const fs::path& ffprobe, double sourceDuration,
+                                                std::stop_token stop) {
+    std::error_code sizeError;
+    auto size = fs::file_size(prepared, sizeError);
+    if (sizeError || size < 1) {
+        throw MediaProcessingError::processFailed(
+            "The prepared replacement is empty. The original file was not changed.");
+    }
+    auto result =
+        withProcessCancellation(*runner_, ffprobe,
+                                {"-v", "error", "-show_entries", "format=duration:stream=index",
+                                 "-of", "json", standardizedPath(prepared).string()},
+                                stop);
+    throwIfStopped(stop);
+    if (result.terminationStatus != 0) {
+        throw MediaProcessingError::processFailed(streamsMessage);
+    }
+    std::optional<double> duration;
+    try {
+        auto json = nlohmann::json::parse(result.standardOutput);
+        std::size_t streamCount = 0;
+        for (const auto& stream : json.at("streams")) {
+            stream.at("index").get<std::int64_t>();
+            ++streamCount;
+        }
+        if (streamCount < expectedStreamCount || !json.contains("format")) {
+            throw MediaProcessingError::processFailed(streamsMessage);
+        }
+        const auto& format = json.at("format");
+        if (format.contains("duration")) {
+            duration = parseNumber(format.at("duration").get<std::string>());
+        }
+    } catch (const nlohmann::json::exception&) {
+        throw MediaProcessingError::processFailed(streamsMessage);
+    }
+    if (!duration || !(*duration > 0)) {
+        throw MediaProcessingError::processFailed(streamsMessage);
+    }
+    const double tolerance = std::max(sourceDuration * 0.02, 3.0);
+    if (std::abs(*duration - sourceDuration) > tolerance) {
+        throw MediaProcessingError::processFailed(
+            "The prepared file duration does not match the source. The original file was not "
+            "changed.");
+    }
+}
+
+std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest& request,
+                                                        const fs::path& ffprobe,
+                                                        std::stop_token stop) {
+    if (const auto* join = request.as<JoinRequest>()) {
+        if (join->inputs.empty()) {
+            return std::nullopt;
+        }
+        double total = 0;
+        for (const auto& input : join->inputs) {
+            auto duration = probeDuration(input, ffprobe, stop);
+            if (!duration) {
+                return std::nullopt;
+            }
+            total += *duration;
+        }
+        return total > 0 ? std::optional<double>(total) : std::nullopt;
+    }
+    if (const auto* split = request.as<SplitRequest>()) {
+        if (split->endTime) {
+            return *split->endTime - split->startTime;
+        }
+        auto duration = probeDuration(split->input, ffprobe, stop);
+        if (duration && *duration - split->startTime > 0) {
+            return *duration - split->startTime;
+        }
+        return std::nullopt;
+    }
+    const fs::path& input = std::visit(
+        [](const auto& payload) -> const fs::path& {
+            using T = std::decay_t<decltype(payload)>;
+            if constexpr (std::is_same_v<T, JoinRequest>) {
+                return payload.output;  // not reached
+            } else {
+                return payload.input;
+            }
+        },
+        request.payload);
+    return probeDuration(input, ffprobe, stop);
+}
+
+std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingRequest& request,
+                                                           Run& run,
+                                                           std::optional<double> expected) {
+    if (const auto* remux = request.as<RemuxRequest>()) {
+        return builder_.remuxArguments(*remux, run.workingOutput);
+    }
+    if (const auto* join = request.as<JoinRequest>()) {
+        if (join->inputs.size() < 2) {
+            throw MediaProcessingError::invalidRequest("Add at least two files to join.");
+        }
+        auto list =
+            run.writeTemporaryInput("Tavrolin-Concat-", "txt", concatListText(join->inputs));
+        return builder_.joinArguments(list, run.workingOutput);
+    }
+    if (const auto* split = request.as<SplitRequest>()) {
+        return builder_.splitArguments(*split, run.workingOutput);
+    }
+    if (const auto* chapters = request.as<ChapterRequest>()) {
+        if (!expected) {
+            throw MediaProcessingError::invalidRequest(chapterDurationMessage);
+        }
+        auto file = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
+                                            chapterRenderer_.render(chapters->chapters, *expected));
+        return builder_.chapterArguments(*chapters, file, run.workingOutput);
+    }
+    const auto& export_ = *request.as<TranscriptionMediaRequest>();
+    auto subtitles =
+        run.writeTemporaryInput("Tavrolin-Transcript-", "srt",
+                                subtitleRenderer_.render(export_.cues, SubtitleFileFormat::srt));
+    std::optional<fs::path> chapterFile;
+    if (!export_.chapters.empty()) {
+        if (!expected) {
+            throw MediaProcessingError::invalidRequest(chapterDurationMessage);
+        }
+        chapterFile = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
+                                              chapterRenderer_.render(export_.chapters, *expected));
+    }
+    return builder_.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
+}
+
+void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
+                              std::stop_token stop) {
+    std::lock_guard serial(processMutex_);
+    const FFmpegToolchain toolchain = FFmpegToolchain::resolve(locations_);
+    const ProcessingRequest request = withAbsolutePaths(originalRequest);
+    const fs::path output = outputOf(request);
+    const auto* transcript = request.as<TranscriptionMediaRequest>();
+    const bool replacesInput = transcript && transcript->replacesInput;
+
+    if (!replacesInput && existsAt(output)) {
+        throw MediaProcessingError::outputExists(output.filename().string());
+    }
+    if (const auto* join = request.as<JoinRequest>()) {
+        // A line break cannot be written into the concat list.
+        for (const auto& input : join->inputs) {
+            if (input.string().find_first_of("\n\r") != std::string::npos) {
+                throw MediaProcessingError::invalidRequest(
+                    "\u201C" + input.filename().string() +
+                    "\u201D cannot be joined because its name contains a line break.");
+            }
+        }
+    }
+
+    // The file the working output sits beside: for a replacement, the real file behind a link.
+    fs::path target = output;
+    std::optional<SourceFileFingerprint> fingerprint;
+    if (replacesInput) {
+        if (transcript->input != transcript->output) {
+            throw MediaProcessingError::invalidRequest(
+                "Only a transcript export can replace its own source file.");
+        }
+        target = resolvedFilePath(output);
+        fingerprint = SourceFileFingerprint::of(target);
+    }
+
+    fs::create_directories(output.parent_path());
+    Run run;
+    run.workingOutput = makeReplacementOutputURL(target);
+
+    std::optional<double> expected;
+    if (const auto* split = request.as<SplitRequest>()) {
+        // ffmpeg would write the last group of pictures for a start past the end and succeed.
+        auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, stop);
+        throwIfStopped(stop);
+        if (sourceDuration && split->startTime >= *sourceDuration) {
+            throw MediaProcessingError::invalidRequest(
+                "The start time must be earlier than the end of the source.");
+        }
+        if (split->endTime) {
+            expected = *split->endTime - split->startTime;
+        } else if (sourceDuration && *sourceDuration - split->startTime > 0) {
+            expected = *sourceDuration - split->startTime;
+        }
+    } else {
+        expected = expectedDuration(request, toolchain.ffprobe, stop);
+        throwIfStopped(stop);
+    }
+
+    if (transcript && transcript->mapsEverySourceStream) {
+        // With "-map 0" the transcript's subtitle index counts the source's subtitle streams, so
+        // the selection must still be exactly those, in order.
+        auto kinds = probeStreamKinds(transcript->input, toolchain.ffprobe, stop);
+        throwIfStopped(stop);
+        std::vector<std::int64_t> sourceSubtitles;
+        std::vector<std::int64_t> selectedSubtitles;
+        for (const auto& [index, kind] : kinds.value_or(decltype(kinds)::value_type{})) {
+            if (kind == "subtitle") {
+                sourceSubtitles.push_back(index);
+            }
+        }
+        for (const auto& stream : transcript->selectedStreams) {
+            if (stream.kind == MediaStreamKind::subtitle) {
+                selectedSubtitles.push_back(stream.index);
+            }
+        }
+        if (!kinds || sourceSubtitles != selectedSubtitles) {
+            throw MediaProcessingError::invalidRequest(
+                "The source\u2019s subtitle streams changed. Inspect the source again before "
+                "exporting.");
+        }
+    }
+
+    const auto arguments = prepareArguments(request, run, expected);
+
+    std::unique_ptr<FFmpegProgressTracker> tracker;
+    ProcessOutputHandler outputHandler;
+    if (expected) {
+        tracker = std::make_unique<FFmpegProgressTracker>(*expected, [&progress](double fraction) {
+            if (progress) {
+                progress(fraction);
+            }
+        });
+        outputHandler = [&tracker](std::string_view chunk) { tracker->consume(chunk); };
+    }
+    throwIfStopped(stop);
+    const ProcessResult result =
+        runner_->run(toolchain.ffmpeg, arguments, std::move(outputHandler), stop);
+    throwIfStopped(stop);
+    if (result.terminationStatus != 0) {
+        throw MediaProcessingError::processFailed(failureMessage(result.standardError));
+    }
+
+    if (replacesInput) {
+        if (!expected) {
+            throw MediaProcessingError::invalidRequest(
+                "Tavrolin could not verify the source duration, so it did not replace the "
+                "original file.");
+        }
+        verifyPreparedReplacement(run.workingOutput, transcript->selectedStreams.size() + 1,
+                                  toolchain.ffprobe, *expected, stop);
+        if (SourceFileFingerprint::of(target) != *fingerprint) {
+            throw MediaProcessingError::processFailed(
+                "The source changed while Tavrolin was preparing its replacement. The original "
+                "file was not changed.");
+        }
+        throwIfStopped(stop);
+        fileReplacement_.replace(target, run.workingOutput);
+        if (progress) {
+            progress(1.0);
+        }
+        return;
+    }
+
+    throwIfStopped(stop);
+    try {
+        moveNoReplace(run.workingOutput, output);
+    } catch (const fs::filesystem_error& error) {
+        if (error.code() == std::errc::file_exists) {
+            // Someone else wrote the output meanwhile; theirs stays.
+            throw MediaProcessingError::outputExists(output.filename().string());
+        }
+        throw;
+    }
+    if (expected && progress) {
+        progress(1.0);
+    }
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "engine/ChapterMetadataRenderer.h"
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/MediaProcessing.h"
+#include "engine/SafeFileReplacement.h"
+#include "engine/SubtitleDocumentRenderer.h"
+#include "process/FFmpegToolchain.h"
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// Carries out one media-writing request with one ffmpeg run: resolves the tools, refuses to
+// overwrite, works out the expected duration for progress, writes the temporary inputs a job
+// needs into a private folder, lets ffmpeg write a hidden working output beside the output, and
+// on success moves it into place (never over an existing file) or, for a transcript export that
+// replaces its source, verifies it and swaps it in. Every temporary item is removed on every way
+// out. A requested stop ends the job with CancellationError and writes nothing.
+//
+// Calls of `process` never overlap; `cancel` may be called from any thread at any time.
+class FFmpegProcessor : public MediaProcessing {
+  public:
+    static constexpr const char* workingMarker = ".tmp-tavrolin-";
+
+    FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations);
+
+    void process(const ProcessingRequest& request, ProgressCallback progress,
+                 std::stop_token stop) override;
+    void cancel() override;
+
+    // The hidden working output beside `output`: "." + stem + ".tmp-tavrolin-" + UUID + extension,
+    // within 255 bytes.
+    static std::filesystem::path makeReplacementOutputURL(const std::filesystem::path& output);
+
+    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
+    static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
+
+    // The last eight non-empty lines of a tool's standard error, joined with line feeds; the
+    // fallback when there are none.
+    static std::string failureMessage(const std::string& standardError);
+
+    // A file's duration in seconds as ffprobe reports it; nothing on any failure.
+    std::optional<double> probeDuration(const std::filesystem::path& file,
+                                        const std::filesystem::path& ffprobe,
+                                        std::stop_token stop = {});
+
+    // Checks a prepared replacement: not empty, at least `expectedStreamCount` streams, and a
+    // duration within max(2 %, 3 s) of the source's. Throws MediaProcessingError::processFailed.
+    void verifyPreparedReplacement(const std::filesystem::path& prepared,
+                                   std::size_t expectedStreamCount,
+                                   const std::filesystem::path& ffprobe, double sourceDuration,
+                                   std::stop_token stop = {});
+
+  private:
+    class Run;
+
+    std::optional<double> expectedDuration(const ProcessingRequest& request,
+                                           const std::filesystem::path& ffprobe,
+                                           std::stop_token stop);
+    std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKinds(
+        const std::filesystem::path& file, const std::filesystem::path& ffprobe,
+        std::stop_token stop);
+    std::vector<std::string> prepareArguments(const ProcessingRequest& request, Run& run,
+                                              std::optional<double> expected);
+
+    const std::shared_ptr<ProcessRunning> runner_;
+    const ToolLocations locations_;
+    const FFmpegCommandBuilder builder_{};
+    const ChapterMetadataRenderer chapterRenderer_{};
+    const SubtitleDocumentRenderer subtitleRenderer_{};
+    const SafeFileReplacement fileReplacement_{};
+    std::mutex processMutex_;  // one job at a time
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,622 @@
+#include "engine/FFmpegProcessor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "model/CancellationError.h"
+#include "model/MediaProcessingError.h"
+#include "process/FoundationProcessRunner.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+
+using namespace tavrolin;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+namespace {
+
+MediaStream stream(std::int64_t index, MediaStreamKind kind) {
+    MediaStream s;
+    s.index = index;
+    s.kind = kind;
+    s.codecName = "x";
+    return s;
+}
+
+nlohmann::json probeJson(const fs::path& file, const std::string& entries,
+                         const std::string& extra = {}) {
+    std::string output;
+    std::vector<std::string> command{"ffprobe", "-v",  "error", "-show_entries",
+                                     entries,   "-of", "json"};
+    if (!extra.empty()) {
+        command.push_back(extra);
+    }
+    command.push_back(file.string());
+    EXPECT_EQ(tavtest::runTool(command, &output), 0) << file;
+    return nlohmann::json::parse(output.empty() ? "{}" : output);
+}
+
+double probedDuration(const fs::path& file) {
+    auto json = probeJson(file, "format=duration");
+    return std::stod(json["format"]["duration"].get<std::string>());
+}
+
+void writeScript(const fs::path& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/bash\n" << body;
+    fs::permissions(path, fs::perms::owner_all);
+}
+
+bool waitFor(const fs::path& marker) {
+    for (int i = 0; i < 1000; ++i) {
+        if (fs::exists(marker)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class FFmpegProcessorTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { tavtest::TestMedia::shared(); }
+
+    void SetUp() override {
+        const char* previous = std::getenv("TMPDIR");
+        previousTmp_ = previous ? std::optional<std::string>(previous) : std::nullopt;
+        fs::create_directory(temporaryRoot());
+        fs::create_directory(outputs());
+        ::setenv("TMPDIR", temporaryRoot().c_str(), 1);
+    }
+
+    void TearDown() override {
+        if (previousTmp_) {
+            ::setenv("TMPDIR", previousTmp_->c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
+    }
+
+    const tavtest::TestMedia& media() const { return tavtest::TestMedia::shared(); }
+    fs::path temporaryRoot() const { return scratch_ / "tmp"; }
+    fs::path outputs() const { return scratch_ / "out"; }
+
+    FFmpegProcessor processor(std::shared_ptr<PreferencesStore> preferences = nullptr) {
+        ToolLocations locations;
+        locations.preferences = std::move(preferences);
+        return FFmpegProcessor(std::make_shared<FoundationProcessRunner>(), locations);
+    }
+
+    // A folder of stand-in tools: `ffmpeg` with `body`, the real ffprobe beside it unless a
+    // body for it is given.
+    std::shared_ptr<PreferencesStore> standIn(const std::string& ffmpegBody,
+                                              const std::string& ffprobeBody = {}) {
+        const fs::path folder = scratch_ / "tools";
+        fs::create_directories(folder);
+        fs::remove(folder / "ffprobe");
+        writeScript(folder / "ffmpeg", ffmpegBody);
+        if (ffprobeBody.empty()) {
+            fs::create_symlink("/usr/bin/ffprobe", folder / "ffprobe");
+        } else {
+            writeScript(folder / "ffprobe", ffprobeBody);
+        }
+        auto preferences = std::make_shared<InMemoryPreferencesStore>();
+        preferences->setString("customFFmpegPath", (folder / "ffmpeg").string());
+        return preferences;
+    }
+    fs::path marker(const std::string& name) const { return scratch_ / name; }
+
+    // Nothing but `names` in the output folder and no temporary input anywhere.
+    void expectOnly(const std::vector<std::string>& names) const {
+        std::vector<std::string> present;
+        for (const auto& entry : fs::directory_iterator(outputs())) {
+            present.push_back(entry.path().filename().string());
+        }
+        std::sort(present.begin(), present.end());
+        auto expected = names;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(present, expected);
+        EXPECT_TRUE(fs::is_empty(temporaryRoot()));
+    }
+
+    tavtest::TempDir scratch_;
+
+  private:
+    std::optional<std::string> previousTmp_;
+};
+
+template <typename F>
+MediaProcessingError processingError(F&& f) {
+    try {
+        f();
+    } catch (const MediaProcessingError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no MediaProcessingError thrown";
+    return MediaProcessingError::processFailed("");
+}
+
+// Fractions as the callback saw them, from any thread.
+struct Fractions {
+    std::mutex mutex;
+    std::vector<double> values;
+    ProgressCallback callback() {
+        return [this](double fraction) {
+            std::lock_guard lock(mutex);
+            values.push_back(fraction);
+        };
+    }
+    void expectOrderedEndingInOne() {
+        ASSERT_FALSE(values.empty());
+        EXPECT_EQ(values.back(), 1.0);
+        EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+        EXPECT_GE(values.front(), 0.0);
+    }
+};
+
+}  // namespace
+
+TEST(FFmpegProcessorText, FailureMessageKeepsTheLastEightNonEmptyLines) {
+    std::string twelve;
+    for (int i = 1; i <= 12; ++i) {
+        twelve += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n\n" : "\n");
+    }
+    EXPECT_EQ(FFmpegProcessor::failureMessage(twelve),
+              "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\nline 12");
+    EXPECT_EQ(FFmpegProcessor::failureMessage("a\xC2\x85"
+                                              "b\xE2\x80\xA8"
+                                              "c\xE2\x80\xA9 \vd\fe"),
+              "a\nb\nc\n \nd\ne");
+    EXPECT_EQ(FFmpegProcessor::failureMessage(""), "FFmpeg stopped without an error message.");
+    EXPECT_EQ(FFmpegProcessor::failureMessage("\n\r\n\n"),
+              "FFmpeg stopped without an error message.");
+}
+
+TEST(FFmpegProcessorText, ConcatListQuotesEveryPath) {
+    EXPECT_EQ(FFmpegProcessor::concatListText({"/Volumes/A/Tom's Cut.mov", "/b/x\\y.mp4"}),
+              "file '/Volumes/A/Tom'\\''s Cut.mov'\nfile '/b/x\\y.mp4'");
+}
+
+TEST(FFmpegProcessorText, WorkingOutputIsHiddenBesideTheOutputAndFitsAName) {
+    auto working = FFmpegProcessor::makeReplacementOutputURL("/Movies/Trip.mkv");
+    EXPECT_EQ(working.parent_path(), "/Movies");
+    const std::string name = working.filename().string();
+    EXPECT_TRUE(name.starts_with(".Trip.tmp-tavrolin-")) << name;
+    EXPECT_TRUE(name.ends_with(".mkv")) << name;
+    EXPECT_EQ(name.size(), std::string(".Trip.tmp-tavrolin-.mkv").size() + 36);
+    const auto bare = FFmpegProcessor::makeReplacementOutputURL("/M/noext").filename().string();
+    EXPECT_EQ(bare.size(), std::string(".noext.tmp-tavrolin-").size() + 36) << bare;
+
+    auto longName = "/M/" + std::string(200, 'x') + "\u00E9\u00E9\u00E9.mp4";
+    auto shortened = FFmpegProcessor::makeReplacementOutputURL(longName).filename().string();
+    EXPECT_LE(shortened.size(), 255u);
+    EXPECT_TRUE(shortened.ends_with(".mp4"));
+    EXPECT_THAT(shortened, HasSubstr(".tmp-tavrolin-"));
+}
+
+TEST_F(FFmpegProcessorTest, RemuxesMatroskaToMP4WithSubtitleOverridesAndAnHvc1Tag) {
+    const fs::path source = tavtest::TestMedia::generate(
+        "hevc-with-subtitles.mkv", {"-i",           media().matroska.string(),
+                                    "-f",           "lavfi",
+                                    "-i",           "testsrc=size=64x36:rate=10:duration=3",
+                                    "-map",         "1:v",
+                                    "-map",         "0:a:0",
+                                    "-map",         "0:s",
+                                    "-c:v",         "libx265",
+                                    "-preset",      "ultrafast",
+                                    "-x265-params", "log-level=none",
+                                    "-c:a",         "copy",
+                                    "-c:s",         "copy",
+                                    "-t",           "3"});
+    RemuxRequest request;
+    request.input = source;
+    request.output = outputs() / "converted.mp4";
+    request.selectedStreams = {stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio),
+                               stream(2, MediaStreamKind::subtitle),
+                               stream(3, MediaStreamKind::subtitle)};
+    request.subtitleCodecOverrides = {{2, "mov_text"}, {3, "mov_text"}};
+    request.videoCodecTagOverrides = {{0, "hvc1"}};
+    Fractions fractions;
+    processor().process(request, fractions.callback(), {});
+
+    fractions.expectOrderedEndingInOne();
+    expectOnly({"converted.mp4"});
+    auto streams =
+        probeJson(request.output, "stream=codec_name,codec_type,codec_tag_string")["streams"];
+    // The source's chapters come along as an MP4 chapter track after the mapped streams.
+    ASSERT_GE(streams.size(), 4u);
+    for (std::size_t i = 4; i < streams.size(); ++i) {
+        EXPECT_EQ(streams[i]["codec_type"], "data");
+    }
+    EXPECT_EQ(streams[0]["codec_name"], "hevc");
+    EXPECT_EQ(streams[0]["codec_tag_string"], "hvc1");
+    EXPECT_EQ(streams[1]["codec_name"], "aac");
+    EXPECT_EQ(streams[2]["codec_name"], "mov_text");
+    EXPECT_EQ(streams[3]["codec_name"], "mov_text");
+}
+
+TEST_F(FFmpegProcessorTest, RemuxWithoutAKnownDurationCompletesWithoutFractions) {
+    RemuxRequest request{
+        media().rawH264, outputs() / "raw.mkv", {stream(0, MediaStreamKind::video)}, {}, {}};
+    Fractions fractions;
+    processor().process(request, fractions.callback(), {});
+    EXPECT_TRUE(fractions.values.empty());
+    expectOnly({"raw.mkv"});
+}
+
+TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
+    Fractions fractions;
+    processor().process(JoinRequest{{media().mp4ClipA, media().mp4ClipB}, outputs() / "ab.mp4"},
+                        fractions.callback(), {});
+    fractions.expectOrderedEndingInOne();
+    EXPECT_NEAR(probedDuration(outputs() / "ab.mp4"), 4.0, 0.2);
+
+    // Every odd name as an input, and an odd output name too.
+    const std::string oddOutput = "joined ' \" \\ 100%d #;= -x \u00E9\U0001F3AC.mp4";
+    processor().process(JoinRequest{media().oddNames, outputs() / oddOutput}, {}, {});
+    EXPECT_NEAR(probedDuration(outputs() / oddOutput),
+                2.0 * static_cast<double>(media().oddNames.size()), 0.5);
+    expectOnly({"ab.mp4", oddOutput});
+}
+
+TEST_F(FFmpegProcessorTest, RefusesJoinsItCannotWrite) {
+    auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 1\n");
+    const fs::path output = outputs() / "sub" / "j.mp4";
+    auto lineBreak = processingError([&] {
+        processor(tools).process(
+            JoinRequest{{media().mp4ClipA, media().folder / "two\nlines.mp4"}, output}, {}, {});
+    });
+    EXPECT_EQ(lineBreak.errorCase(), MediaProcessingError::Case::invalidRequest);
+    EXPECT_STREQ(lineBreak.what(),
+                 "\u201Ctwo\nlines.mp4\u201D cannot be joined because its name contains a line "
+                 "break.");
+    EXPECT_FALSE(fs::exists(outputs() / "sub"));
+
+    auto single = processingError([&] {
+        processor(tools).process(JoinRequest{{media().mp4ClipA}, output}, {}, {});
+    });
+    EXPECT_STREQ(single.what(), "Add at least two files to join.");
+    EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
+    EXPECT_TRUE(fs::is_empty(outputs() / "sub"));
+    EXPECT_TRUE(fs::is_empty(temporaryRoot()));
+}
+
+TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
+    const fs::path source = tavtest::TestMedia::generate(
+        "hundred-seconds.mkv", {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=2:duration=100",
+                                "-c:v", "libx264", "-preset", "ultrafast", "-g", "2"});
+    Fractions fractions;
+    processor().process(SplitRequest{source, outputs() / "rest.mkv", 30, std::nullopt},
+                        fractions.callback(), {});
+    fractions.expectOrderedEndingInOne();
+    // Fractions of the 70 s that remain: the last report before the final 1 is near the end.
+    ASSERT_GE(fractions.values.size(), 2u);
+    EXPECT_GT(fractions.values[fractions.values.size() - 2], 0.95);
+    EXPECT_NEAR(probedDuration(outputs() / "rest.mkv"), 70.0, 1.5);
+
+    processor().process(SplitRequest{source, outputs() / "ten.mkv", 10, 20.5}, {}, {});
+    EXPECT_NEAR(probedDuration(outputs() / "ten.mkv"), 10.5, 1.0);
+
+    for (double start : {100.0, 150.0}) {
+        auto error = processingError([&] {
+            processor().process(SplitRequest{source, outputs() / "late.mkv", start, std::nullopt},
+                                {}, {});
+        });
+        EXPECT_STREQ(error.what(), "The start time must be earlier than the end of the source.");
+    }
+    auto reversed = processingError([&] {
+        processor().process(SplitRequest{source, outputs() / "r.mkv", 20, 10}, {}, {});
+    });
+    EXPECT_STREQ(reversed.what(), "The end time must be later than the start time.");
+    expectOnly({"rest.mkv", "ten.mkv"});
+}
+
+TEST_F(FFmpegProcessorTest, WritesChaptersAndNeedsADurationForThem) {
+    ChapterRequest request{media().mp4ClipA,
+                           outputs() / "chapters.mkv",
+                           {ChapterMarker{Uuid::random(), 1.0, "Q&A = part 1; #2"},
+                            ChapterMarker{Uuid::random(), 0, "Intro"}}};
+    Fractions fractions;
+    processor().process(request, fractions.callback(), {});
+    fractions.expectOrderedEndingInOne();
+    auto chapters = probeJson(request.output, "chapter=start_time:chapter_tags=title",
+                              "-show_chapters")["chapters"];
+    ASSERT_EQ(chapters.size(), 2u);
+    EXPECT_EQ(chapters[0]["tags"]["title"], "Intro");
+    EXPECT_EQ(chapters[1]["tags"]["title"], "Q&A = part 1; #2");
+    EXPECT_EQ(chapters[1]["start_time"], "1.000000");
+
+    request.input = media().rawH264;
+    request.output = outputs() / "raw-chapters.mkv";
+    auto error = processingError([&] { processor().process(request, {}, {}); });
+    EXPECT_STREQ(error.what(),
+                 "Tavrolin could not determine the source duration needed to write chapters.");
+    expectOnly({"chapters.mkv"});
+}
+
+TEST_F(FFmpegProcessorTest, ExportsTranscriptsToEveryContainerKind) {
+    const fs::path webmSource = tavtest::TestMedia::generate(
+        "vp9-opus.webm", {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=10:duration=3", "-f",
+                          "lavfi", "-i", "sine=duration=3", "-c:v", "libvpx-vp9", "-deadline",
+                          "realtime", "-cpu-used", "8", "-c:a", "libopus"});
+    const std::vector<SubtitleCue> cues{{1, 0.5, 1.25, "Tom & <Jerry>", 0.9},
+                                        {2, 1.5, 2.75, "second\nline", std::nullopt}};
+    struct Case {
+        fs::path input;
+        std::string name;
+        std::vector<MediaStream> streams;
+        const char* transcriptCodec;
+        std::vector<ChapterMarker> chapters;
+    };
+    const std::vector<Case> cases{
+        {media().matroska,
+         "talk.mkv",
+         {stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio),
+          stream(3, MediaStreamKind::subtitle)},
+         "subrip",
+         {ChapterMarker{Uuid::random(), 0, "Start"}, ChapterMarker{Uuid::random(), 2, "End"}}},
+        {media().mp4ClipA,
+         "talk.mp4",
+         {stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio)},
+         "mov_text",
+         {}},
+        {webmSource,
+         "talk.webm",
+         {stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio)},
+         "webvtt",
+         {}},
+    };
+    std::vector<std::string> written;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TranscriptionMediaRequest request;
+        request.input = c.input;
+        request.output = outputs() / c.name;
+        request.selectedStreams = c.streams;
+        request.cues = cues;
+        request.chapters = c.chapters;
+        request.subtitleLanguage = "fra";
+        Fractions fractions;
+        processor().process(request, fractions.callback(), {});
+        fractions.expectOrderedEndingInOne();
+        written.push_back(c.name);
+
+        auto streams = probeJson(
+            request.output, "stream=codec_name,codec_type:stream_tags=language,title")["streams"];
+        ASSERT_EQ(streams.size(), c.streams.size() + 1);
+        auto transcript = streams.back();
+        SCOPED_TRACE(transcript.dump());
+        EXPECT_EQ(transcript["codec_name"], c.transcriptCodec);
+        EXPECT_EQ(transcript["tags"]["language"], "fra");
+        if (c.transcriptCodec != std::string("mov_text")) {  // MP4 keeps no stream titles
+            EXPECT_EQ(transcript["tags"]["title"], "Tavrolin Transcript");
+        }
+        auto chapters = probeJson(request.output, "chapter=start_time:chapter_tags=title",
+                                  "-show_chapters")["chapters"];
+        EXPECT_EQ(chapters.size(), c.chapters.empty() && c.input != media().matroska ? 0u : 2u);
+        if (!c.chapters.empty()) {
+            EXPECT_EQ(chapters[1]["tags"]["title"], "End");
+        }
+    }
+    // The transcript's text comes back with its escaped characters.
+    std::string text;
+    ASSERT_EQ(tavtest::runTool({"ffmpeg", "-v", "error", "-i", (outputs() / "talk.mkv").string(),
+                                "-map", "0:s:1", "-c", "copy", "-f", "srt", "-"},
+                               &text),
+              0);
+    EXPECT_THAT(text, HasSubstr("Tom & <Jerry>"));
+    EXPECT_THAT(text, HasSubstr("00:00:01,500 --> 00:00:02,750\nsecond\nline"));
+    expectOnly(written);
+}
+
+TEST_F(FFmpegProcessorTest, RefusesATranscriptWhoseSubtitleStreamsNoLongerMatchTheSource) {
+    TranscriptionMediaRequest request;
+    request.input = media().matroska;
+    request.output = outputs() / "all.mkv";
+    request.mapsEverySourceStream = true;
+    request.cues = {{1, 0, 1, "Hi", std::nullopt}};
+    request.subtitleLanguage = "eng";
+    // The source has subtitle streams 3 and 4; only 4 is selected.
+    request.selectedStreams = {stream(0, MediaStreamKind::video),
+                               stream(4, MediaStreamKind::subtitle)};
+    auto error = processingError([&] { processor().process(request, {}, {}); });
+    EXPECT_STREQ(error.what(),
+                 "The source\u2019s subtitle streams changed. Inspect the source again before "
+                 "exporting.");
+    expectOnly({});
+
+    request.selectedStreams = {stream(0, MediaStreamKind::video),
+                               stream(3, MediaStreamKind::subtitle),
+                               stream(4, MediaStreamKind::subtitle)};
+    processor().process(request, {}, {});
+    auto streams = probeJson(request.output, "stream=index:stream_tags=language,title")["streams"];
+    ASSERT_EQ(streams.size(), 6u);
+    EXPECT_EQ(streams[3]["tags"]["language"], "eng");  // the source's own, untouched
+    EXPECT_EQ(streams[5]["tags"]["title"], "Tavrolin Transcript");
+}
+
+TEST_F(FFmpegProcessorTest, NeverOverwritesAnOutput) {
+    auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 1\n",
+                         "touch '" + marker("ffprobe-ran").string() + "'\nexit 1\n");
+    std::ofstream(outputs() / "taken.mp4") << "mine";
+    fs::create_symlink(outputs() / "nowhere", outputs() / "dangling.mp4");
+    for (const char* name : {"taken.mp4", "dangling.mp4"}) {
+        auto error = processingError([&] {
+            processor(tools).process(RemuxRequest{media().mp4ClipA,
+                                                  outputs() / name,
+                                                  {stream(0, MediaStreamKind::video)},
+                                                  {},
+                                                  {}},
+                                     {}, {});
+        });
+        EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::outputExists);
+        EXPECT_EQ(error.payload(), name);
+    }
+    EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
+    EXPECT_FALSE(fs::exists(marker("ffprobe-ran")));
+
+    // An output that appears while ffmpeg runs survives, and the job fails.
+    fs::remove(marker("ffmpeg-ran"));
+    auto racing = standIn("out=\"${@: -1}\"\necho working > \"$out\"\necho theirs > '" +
+                          (outputs() / "raced.mp4").string() + "'\nexit 0\n");
+    auto error = processingError([&] {
+        processor(racing).process(RemuxRequest{media().mp4ClipA,
+                                               outputs() / "raced.mp4",
+                                               {stream(0, MediaStreamKind::video)},
+                                               {},
+                                               {}},
+                                  {}, {});
+    });
+    EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::outputExists);
+    std::string content;
+    std::getline(std::ifstream(outputs() / "raced.mp4"), content);
+    EXPECT_EQ(content, "theirs");
+    expectOnly({"dangling.mp4", "raced.mp4", "taken.mp4"});
+}
+
+TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
+    const fs::path flac = tavtest::TestMedia::generate(
+        "flac-audio.mkv", {"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "flac"});
+    auto error = processingError([&] {
+        processor().process(
+            RemuxRequest{flac, outputs() / "flac.mp4", {stream(0, MediaStreamKind::audio)}, {}, {}},
+            {}, {});
+    });
+    EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::processFailed);
+    EXPECT_THAT(error.what(), HasSubstr("flac in MP4 support is experimental"));
+    const std::string message = error.what();
+    EXPECT_LE(std::count(message.begin(), message.end(), '\n'), 7);
+    expectOnly({});
+}
+
+TEST_F(FFmpegProcessorTest, WritesAnOutputWithA214ByteName) {
+    const fs::path longInput = media().oddNames.back();
+    ASSERT_EQ(longInput.filename().string().size(), 214u) << longInput;
+    const std::string name = longInput.filename().string();
+    processor().process(
+        RemuxRequest{longInput,
+                     outputs() / name,
+                     {stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio)},
+                     {},
+                     {}},
+        {}, {});
+    expectOnly({name});
+}
+
+// Cancellation: whenever the stop comes, nothing is written and nothing is left.
+TEST_F(FFmpegProcessorTest, StopDuringTheDurationProbeNeverRunsFFmpeg) {
+    auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 0\n",
+                         "trap 'exit 143' TERM\ntouch '" + marker("probing").string() +
+                             "'\nfor i in $(seq 100); do sleep 0.05; done\necho 3.0\n");
+    auto fp = processor(tools);
+    std::stop_source stop;
+    std::exception_ptr outcome;
+    std::thread worker([&] {
+        try {
+            fp.process(RemuxRequest{media().mp4ClipA,
+                                    outputs() / "c.mp4",
+                                    {stream(0, MediaStreamKind::video)},
+                                    {},
+                                    {}},
+                       {}, stop.get_token());
+        } catch (...) {
+            outcome = std::current_exception();
+        }
+    });
+    EXPECT_TRUE(waitFor(marker("probing")));
+    stop.request_stop();
+    worker.join();
+    EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+    EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
+    expectOnly({});
+}
+
+TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
+    // Prints progress until terminated, like ffmpeg, and says so on standard error.
+    auto tools = standIn(
+        "trap 'echo stopped by signal >&2; exit 255' TERM\nout=\"${@: -1}\"\n"
+        "echo partial > \"$out\"\ntouch '" +
+        marker("running").string() +
+        "'\nfor i in $(seq 200); do echo out_time_us=$((i * 10000)); "
+        "echo progress=continue; sleep 0.05; done\nexit 0\n");
+    for (bool viaStopToken : {true, false}) {
+        SCOPED_TRACE(viaStopToken ? "stop token" : "cancel()");
+        fs::remove(marker("running"));
+        auto fp = processor(tools);
+        std::stop_source stop;
+        std::exception_ptr outcome;
+        Fractions fractions;
+        std::thread worker([&] {
+            try {
+                ChapterRequest request{
+                    media().mp4ClipA, outputs() / "c.mkv", {ChapterMarker{Uuid::random(), 0, "A"}}};
+                fp.process(request, fractions.callback(), stop.get_token());
+            } catch (...) {
+                outcome = std::current_exception();
+            }
+        });
+        ASSERT_TRUE(waitFor(marker("running")));
+        if (viaStopToken) {
+            stop.request_stop();
+        } else {
+            fp.cancel();
+        }
+        worker.join();
+        if (viaStopToken) {
+            EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+        } else {
+            auto error = processingError([&] { std::rethrow_exception(outcome); });
+            EXPECT_STREQ(error.what(), "stopped by signal");
+        }
+        EXPECT_TRUE(fractions.values.empty() || fractions.values.back() < 1.0);
+        expectOnly({});
+    }
+}
+
+TEST_F(FFmpegProcessorTest, StopBetweenFFmpegsExitAndTheMoveWritesNothing) {
+    // Finishes its work and exits 0 even when asked to stop.
+    auto tools = standIn(
+        "trap '' TERM\nout=\"${@: -1}\"\necho done > \"$out\"\n"
+        "echo out_time_us=999000000\necho progress=end\nsleep 0.3\nexit 0\n");
+    std::stop_source stop;
+    EXPECT_THROW(processor(tools).process(
+                     RemuxRequest{media().mp4ClipA,
+                                  outputs() / "late.mp4",
+                                  {stream(0, MediaStreamKind::video)},
+                                  {},
+                                  {}},
+                     [&](double fraction) {
+                         if (fraction >= 1.0) {
+                             stop.request_stop();
+                         }
+                     },
+                     stop.get_token()),
+                 CancellationError);
+    expectOnly({});
+}
+
+TEST_F(FFmpegProcessorTest, StopDuringTheRealFFmpegLeavesNothing) {
+    std::stop_source stop;
+    TranscriptionMediaRequest request;
+    request.input = media().matroska;
+    request.output = outputs() / "stopped.mkv";
+    request.selectedStreams = {stream(0, MediaStreamKind::video)};
+    request.cues = {{1, 0, 1, "Hi", std::nullopt}};
+    request.chapters = {ChapterMarker{Uuid::random(), 0, "A"}};
+    EXPECT_THROW(processor().process(
+                     request, [&](double) { stop.request_stop(); }, stop.get_token()),
+                 CancellationError);
+    expectOnly({});
+
+    stop.request_stop();  // already stopped: nothing runs at all
+    EXPECT_THROW(processor().process(SplitRequest{media().mp4ClipA, outputs() / "s.mp4", 0, 1}, {},
+                                     stop.get_token()),
+                 CancellationError);
+    expectOnly({});
+}
