@@ -29,18 +29,23 @@ QString downloadName(const QUrl& url) {
     return name;
 }
 
-// `name`, or "stem-2.ext", "stem-3.ext", ... when the name is taken.
+// `name`, or "stem-2.ext", "stem-3.ext", ... when the name is taken; ".tar.*" stays whole.
 QString freeName(const QDir& folder, const QString& name) {
     if (!QFileInfo::exists(folder.filePath(name))) {
         return folder.filePath(name);
     }
-    const QFileInfo info(name);
-    const QString suffix = info.completeSuffix();
+    qsizetype dot = name.lastIndexOf(u'.');
+    const qsizetype tar = name.lastIndexOf(QStringLiteral(".tar."));
+    if (tar > 0 && name.indexOf(u'.', tar + 5) < 0) {
+        dot = tar;
+    }
+    if (dot <= 0) {
+        dot = name.size();
+    }
+    const QString stem = name.left(dot);
+    const QString extension = name.mid(dot);
     for (int n = 2;; ++n) {
-        QString candidate = info.baseName() + u'-' + QString::number(n);
-        if (!suffix.isEmpty()) {
-            candidate += u'.' + suffix;
-        }
+        const QString candidate = stem + u'-' + QString::number(n) + extension;
         if (!QFileInfo::exists(folder.filePath(candidate))) {
             return folder.filePath(candidate);
         }

@@ -90,3 +90,5 @@ class UpdateController : public QObject {
 };
 
 }  // namespace tavrolin
+
+Q_DECLARE_METATYPE(tavrolin::UpdateCheckReport)
