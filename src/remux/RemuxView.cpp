@@ -1,0 +1,404 @@
+#include "remux/RemuxView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "app/AppStyle.h"
+#include "app/ContentUnavailableView.h"
+#include "app/FeatureHeader.h"
+#include "app/FilePanels.h"
+#include "app/SymbolIcons.h"
+#include "remux/RemuxViewModel.h"
+#include "remux/StreamSourceCard.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
+    : QWidget(parent), viewModel_(viewModel) {
+    setWindowTitle(QStringLiteral("Remux"));
+    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    // A column at most 900 wide, centred in the page.
+    auto* page = new QWidget;
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(0, 0, 0, 0);
+    auto* columnWidget = new QWidget;
+    columnWidget->setObjectName(QStringLiteral("column"));
+    columnWidget->setMaximumWidth(900);
+    centring->addStretch(0);
+    centring->addWidget(columnWidget, 1);
+    centring->addStretch(0);
+    auto* column = new QVBoxLayout(columnWidget);
+    column->setContentsMargins(28, 28, 28, 28);
+    column->setSpacing(20);
+    scroll->setWidget(page);
+
+    column->addWidget(new FeatureHeader(
+        QStringLiteral("Remux Streams"),
+        QStringLiteral(
+            "Drop files anywhere in the window, then choose the exact streams to include."),
+        QStringLiteral("arrow.triangle.2.circlepath")));
+
+    // The natural-language draft panel goes here.
+    auto* draftPlace = new QWidget;
+    draftPlace->setObjectName(QStringLiteral("draftPanelPlace"));
+    auto* draftLayout = new QVBoxLayout(draftPlace);
+    draftLayout->setContentsMargins(0, 0, 0, 0);
+    draftPlace->hide();
+    column->addWidget(draftPlace);
+
+    auto* sourceHeader = new QHBoxLayout;
+    auto* sourceTitle = new QLabel(QStringLiteral("Source files"));
+    sourceTitle->setFont(fontFor(TextStyle::headline));
+    sourceHeader->addWidget(sourceTitle);
+    sourceHeader->addStretch(1);
+    auto* addFiles =
+        new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
+    addFiles->setObjectName(QStringLiteral("addFilesButton"));
+    connect(addFiles, &QPushButton::clicked, this, [this] {
+        const auto files = mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{};
+        viewModel_.addFiles(files);
+    });
+    sourceHeader->addWidget(addFiles);
+    column->addLayout(sourceHeader);
+
+    applyToAllBlock_ = new QWidget;
+    applyToAllBlock_->setObjectName(QStringLiteral("applyToAllBlock"));
+    auto* applyLayout = new QVBoxLayout(applyToAllBlock_);
+    applyLayout->setContentsMargins(0, 0, 0, 0);
+    applyLayout->setSpacing(6);
+    applyToAllToggle_ = new QCheckBox(
+        QStringLiteral("Apply individual stream changes to matching tracks in all files"));
+    applyToAllToggle_->setObjectName(QStringLiteral("applyToAllToggle"));
+    applyToAllToggle_->setToolTip(QStringLiteral(
+        "Matches stream kind, language, role, title, and technical metadata when possible."));
+    connect(applyToAllToggle_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != viewModel_.appliesIndividualStreamChangesToAllSources()) {
+            viewModel_.setAppliesIndividualStreamChangesToAllSources(on);
+        }
+    });
+    applyLayout->addWidget(applyToAllToggle_);
+    propagationSummary_ = makeStatusLine(QStringLiteral("propagationSummary"), applyLayout);
+    column->addWidget(applyToAllBlock_);
+
+    auto* emptyFrame = new QFrame;
+    emptyFrame->setObjectName(QStringLiteral("emptyState"));
+    emptyFrame->setMinimumHeight(180);
+    emptyFrame->setStyleSheet(QStringLiteral(
+        "#emptyState { background: rgba(128, 128, 128, 0.06); border-radius: 10px; }"));
+    auto* emptyLayout = new QVBoxLayout(emptyFrame);
+    emptyLayout->addWidget(new ContentUnavailableView(
+        QStringLiteral("No Source Files"), QStringLiteral("film.stack"),
+        QStringLiteral("Drop video files here or use Add Files to inspect their streams.")));
+    emptyState_ = emptyFrame;
+    column->addWidget(emptyState_);
+
+    cardList_ = new QWidget;
+    cardList_->setObjectName(QStringLiteral("cardList"));
+    cardLayout_ = new QVBoxLayout(cardList_);
+    cardLayout_->setContentsMargins(0, 0, 0, 0);
+    cardLayout_->setSpacing(12);
+    column->addWidget(cardList_);
+
+    auto* output = new QGroupBox(QStringLiteral("Output"));
+    output->setObjectName(QStringLiteral("outputGroup"));
+    auto* form = new QFormLayout(output);
+    form->setContentsMargins(4, 4, 4, 4);
+    form->setVerticalSpacing(10);
+    auto* folderRow = new QHBoxLayout;
+    folderField_ = new QLineEdit;
+    folderField_->setObjectName(QStringLiteral("folderField"));
+    folderField_->setPlaceholderText(QStringLiteral("Output folder path"));
+    folderField_->setMinimumWidth(320);
+    // Every edit by the user, even back to the old text, counts as choosing the folder.
+    connect(folderField_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        viewModel_.setOutputDirectoryText(toPath(text).string());
+    });
+    folderRow->addWidget(folderField_, 1);
+    auto* browse = new QPushButton(QStringLiteral("Browse\u2026"));
+    browse->setObjectName(QStringLiteral("browseButton"));
+    connect(browse, &QPushButton::clicked, this, [this] { viewModel_.chooseOutputDirectory(); });
+    folderRow->addWidget(browse);
+    form->addRow(QStringLiteral("Folder"), folderRow);
+
+    containerPicker_ = new QComboBox;
+    containerPicker_->setObjectName(QStringLiteral("containerPicker"));
+    containerPicker_->setFixedWidth(170);
+    containerPicker_->addItem(QStringLiteral("Same as Input"));
+    for (auto container : allOutputContainers) {
+        containerPicker_->addItem(QString::fromStdString(displayName(container)));
+    }
+    connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
+        viewModel_.setContainer(index <= 0 ? std::nullopt
+                                           : std::optional(allOutputContainers.at(index - 1)));
+    });
+    auto* containerRow = new QHBoxLayout;
+    containerRow->addWidget(containerPicker_);
+    containerRow->addStretch(1);
+    form->addRow(QStringLiteral("Container"), containerRow);
+
+    targetPicker_ = new QComboBox;
+    targetPicker_->setObjectName(QStringLiteral("targetPicker"));
+    targetPicker_->setFixedWidth(220);
+    targetPicker_->setToolTip(QStringLiteral(
+        "Checks selected tracks against a versioned playback profile. Choosing a target "
+        "defaults the output container to MP4."));
+    targetPicker_->addItem(QStringLiteral("Container compatibility only"));
+    for (std::size_t i = 0; i < allPlaybackTargets.size(); ++i) {
+        targetPicker_->addItem(QStringLiteral("iPhone 17 Pro"));
+    }
+    connect(targetPicker_, &QComboBox::activated, this, [this](int index) {
+        viewModel_.setPlaybackTarget(index <= 0 ? std::nullopt
+                                                : std::optional(allPlaybackTargets.at(index - 1)));
+    });
+    auto* targetRow = new QHBoxLayout;
+    targetRow->addWidget(targetPicker_);
+    targetRow->addStretch(1);
+    form->addRow(QStringLiteral("Playback target"), targetRow);
+    column->addWidget(output);
+
+    auto* footer = new QHBoxLayout;
+    auto* messages = new QVBoxLayout;
+    messages->setSpacing(6);
+    subtitleNote_ = makeStatusLine(QStringLiteral("subtitleNote"), messages);
+    playbackStatus_ = makeStatusLine(QStringLiteral("playbackStatus"), messages);
+    compatibilitySummary_ = makeStatusLine(QStringLiteral("compatibilitySummary"), messages);
+    validationMessage_ = makeStatusLine(QStringLiteral("validationMessage"), messages);
+    footer->addLayout(messages, 1);
+    addToQueueButton_ = new QPushButton(symbolIcon(QStringLiteral("text.badge.plus")),
+                                        QStringLiteral("Add to Queue"));
+    addToQueueButton_->setObjectName(QStringLiteral("addToQueueButton"));
+    connect(addToQueueButton_, &QPushButton::clicked, this,
+            [this] { viewModel_.submit(RemuxViewModel::SubmissionMode::queue); });
+    remuxNowButton_ =
+        new QPushButton(symbolIcon(QStringLiteral("play.fill")), QStringLiteral("Remux Now"));
+    remuxNowButton_->setObjectName(QStringLiteral("remuxNowButton"));
+    remuxNowButton_->setDefault(true);
+    connect(remuxNowButton_, &QPushButton::clicked, this,
+            [this] { viewModel_.submit(RemuxViewModel::SubmissionMode::now); });
+    footer->addWidget(addToQueueButton_, 0, Qt::AlignTop);
+    footer->addWidget(remuxNowButton_, 0, Qt::AlignTop);
+    column->addLayout(footer);
+    column->addStretch(1);
+
+    connect(&viewModel_, &RemuxViewModel::changed, this, &RemuxView::scheduleRefresh);
+    refresh();
+}
+
+RemuxView::StatusLine RemuxView::makeStatusLine(const QString& name, QVBoxLayout* layout) {
+    StatusLine line;
+    line.row = new QWidget;
+    line.row->setObjectName(name);
+    auto* row = new QHBoxLayout(line.row);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    line.icon = new QLabel;
+    line.icon->setObjectName(QStringLiteral("icon"));
+    row->addWidget(line.icon, 0, Qt::AlignTop);
+    line.text = new QLabel;
+    line.text->setObjectName(QStringLiteral("text"));
+    line.text->setTextFormat(Qt::PlainText);
+    line.text->setWordWrap(true);
+    line.text->setFont(fontFor(TextStyle::caption));
+    row->addWidget(line.text, 1);
+    line.row->hide();
+    layout->addWidget(line.row);
+    return line;
+}
+
+void RemuxView::showStatus(StatusLine& line, const std::optional<std::string>& text,
+                           const QString& symbol, const QColor& color) {
+    line.row->setVisible(text.has_value());
+    if (!text) {
+        return;
+    }
+    const QString shown = QString::fromStdString(*text);
+    if (line.text->text() != shown) {
+        line.text->setText(shown);
+    }
+    if (line.row->property("symbol").toString() != symbol ||
+        line.row->property("color").value<QColor>() != color) {
+        line.row->setProperty("symbol", symbol);
+        line.row->setProperty("color", color);
+        line.icon->setPixmap(tintedSymbolIcon(symbol, color).pixmap(QSize(12, 12)));
+        setTextColor(line.text, color);
+    }
+}
+
+void RemuxView::scheduleRefresh() {
+    if (refreshPending_) {
+        return;
+    }
+    refreshPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshPending_ = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
+}
+
+void RemuxView::refresh() {
+    const auto& sources = viewModel_.sources();
+
+    applyToAllBlock_->setVisible(sources.size() >= 2);
+    if (applyToAllToggle_->isChecked() != viewModel_.appliesIndividualStreamChangesToAllSources()) {
+        applyToAllToggle_->setChecked(viewModel_.appliesIndividualStreamChangesToAllSources());
+    }
+    showStatus(propagationSummary_,
+               viewModel_.appliesIndividualStreamChangesToAllSources()
+                   ? viewModel_.propagatedChangeSummary()
+                   : std::nullopt,
+               QStringLiteral("arrow.triangle.branch"), secondaryTextColor(palette()));
+
+    emptyState_->setVisible(sources.empty());
+    cardList_->setVisible(!sources.empty());
+    refreshCards();
+
+    const QString folderText = toQString(fs::path(viewModel_.outputDirectoryText()));
+    if (folderField_->text() != folderText) {
+        folderField_->setText(folderText);
+    }
+    const auto container = viewModel_.container();
+    containerPicker_->setCurrentIndex(
+        container ? 1 + static_cast<int>(std::find(allOutputContainers.begin(),
+                                                   allOutputContainers.end(), *container) -
+                                         allOutputContainers.begin())
+                  : 0);
+    const auto target = viewModel_.playbackTarget();
+    targetPicker_->setCurrentIndex(
+        target ? 1 + static_cast<int>(
+                         std::find(allPlaybackTargets.begin(), allPlaybackTargets.end(), *target) -
+                         allPlaybackTargets.begin())
+               : 0);
+
+    const auto validation = viewModel_.validationMessage();
+    showStatus(subtitleNote_, viewModel_.subtitleConversionNote(),
+               QStringLiteral("captions.bubble"), tint::blue());
+    const bool blocking = viewModel_.isPlaybackTargetStatusBlocking();
+    showStatus(playbackStatus_, viewModel_.playbackTargetStatus(),
+               blocking ? QStringLiteral("xmark.octagon.fill") : QStringLiteral("checkmark.shield"),
+               blocking ? tint::red() : tint::green());
+    showStatus(compatibilitySummary_, viewModel_.compatibilitySummary(),
+               QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
+    showStatus(validationMessage_, sources.empty() ? std::nullopt : validation,
+               QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    addToQueueButton_->setEnabled(!validation);
+    remuxNowButton_->setEnabled(!validation);
+
+    refreshAlert();
+}
+
+void RemuxView::refreshCards() {
+    const auto& sources = viewModel_.sources();
+    std::vector<fs::path> order;
+    order.reserve(sources.size());
+    for (const auto& source : sources) {
+        order.push_back(source.url);
+    }
+    // Cards of removed sources go.
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (std::find(order.begin(), order.end(), it->first) == order.end()) {
+            cardLayout_->removeWidget(it->second);
+            it->second->hide();
+            it->second->deleteLater();
+            it = cards_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& source : sources) {
+        auto& card = cards_[source.url];
+        if (card == nullptr) {
+            card = new StreamSourceCard(cardList_);
+            const fs::path url = source.url;
+            card->onToggleStream = [this, url](std::int64_t index) {
+                viewModel_.toggleStream(index, url);
+            };
+            card->onSetStreams = [this, url](MediaStreamKind kind, bool included) {
+                viewModel_.setStreams(kind, included, url);
+            };
+            card->onRetry = [this, url] { viewModel_.retryInspection(url); };
+            card->onRemove = [this, url] { viewModel_.removeSource(url); };
+        }
+        card->setContent(source, viewModel_.unsupportedStreamMessages(source),
+                         viewModel_.convertedSubtitleCodecs(source));
+    }
+    if (order != cardOrder_) {
+        for (const auto& url : cardOrder_) {
+            if (auto found = cards_.find(url); found != cards_.end()) {
+                cardLayout_->removeWidget(found->second);
+            }
+        }
+        for (const auto& url : order) {
+            cardLayout_->addWidget(cards_.at(url));
+            cards_.at(url)->show();
+        }
+        cardOrder_ = std::move(order);
+    }
+}
+
+void RemuxView::refreshAlert() {
+    if (viewModel_.isShowingCompatibilityConfirmation()) {
+        if (alert_ == nullptr) {
+            alert_ =
+                new QMessageBox(QMessageBox::Warning, QStringLiteral("Unsupported Streams"),
+                                QString::fromStdString(viewModel_.unsupportedStreamsAlertMessage()),
+                                QMessageBox::NoButton, this);
+            alert_->setObjectName(QStringLiteral("unsupportedStreamsAlert"));
+            alert_->setTextFormat(Qt::PlainText);
+            alert_->addButton(QMessageBox::Cancel);
+            auto* proceed = alert_->addButton(QStringLiteral("Continue and Drop Streams"),
+                                              QMessageBox::AcceptRole);
+            proceed->setObjectName(QStringLiteral("continueButton"));
+            alert_->setDefaultButton(QMessageBox::Cancel);
+            connect(alert_, &QMessageBox::finished, this, [this, proceed] {
+                QMessageBox* alert = alert_;
+                alert_ = nullptr;
+                const bool confirmed = alert->clickedButton() == proceed;
+                alert->deleteLater();
+                if (confirmed) {
+                    viewModel_.confirmDroppingUnsupportedStreams();
+                } else if (viewModel_.isShowingCompatibilityConfirmation()) {
+                    viewModel_.cancelCompatibilityConfirmation();
+                }
+            });
+            alert_->open();
+        }
+    } else if (alert_ != nullptr) {
+        QMessageBox* alert = alert_;
+        alert_ = nullptr;
+        alert->disconnect(this);
+        alert->close();
+        alert->deleteLater();
+    }
+}
+
+StreamSourceCard* RemuxView::cardFor(const fs::path& url) const {
+    const auto found = cards_.find(url);
+    return found == cards_.end() ? nullptr : found->second;
+}
+
+}  // namespace tavrolin

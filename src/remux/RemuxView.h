@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+class QVBoxLayout;
+
+namespace tavrolin {
+
+class RemuxViewModel;
+class StreamSourceCard;
+
+// The Remux workspace screen: sources with their stream cards, the apply-to-all option, the
+// output settings, the review messages, the two submit buttons and the confirmation for streams
+// that will be dropped. Renders from the view model (coalescing its change signals into one
+// refresh per event-loop turn) and forwards every action to it.
+class RemuxView : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Shows the media-file panel; an empty list when cancelled.
+    using MediaFileChooser = std::function<std::vector<std::filesystem::path>()>;
+
+    explicit RemuxView(RemuxViewModel& viewModel, QWidget* parent = nullptr);
+
+    void setMediaFileChooser(MediaFileChooser chooser) { mediaFileChooser_ = std::move(chooser); }
+    // Renders the current state now.
+    void refresh();
+
+    StreamSourceCard* cardFor(const std::filesystem::path& url) const;
+    // The "Unsupported Streams" alert while it is shown, else null.
+    QMessageBox* compatibilityAlert() const { return alert_; }
+
+  private:
+    struct StatusLine {
+        QWidget* row = nullptr;
+        QLabel* icon = nullptr;
+        QLabel* text = nullptr;
+    };
+
+    void scheduleRefresh();
+    void refreshCards();
+    void refreshAlert();
+    StatusLine makeStatusLine(const QString& name, QVBoxLayout* layout);
+    void showStatus(StatusLine& line, const std::optional<std::string>& text, const QString& symbol,
+                    const QColor& color);
+
+    RemuxViewModel& viewModel_;
+    MediaFileChooser mediaFileChooser_;
+    bool refreshPending_ = false;
+
+    QWidget* applyToAllBlock_;
+    QCheckBox* applyToAllToggle_;
+    StatusLine propagationSummary_;
+    QWidget* emptyState_;
+    QWidget* cardList_;
+    QVBoxLayout* cardLayout_;
+    std::map<std::filesystem::path, StreamSourceCard*> cards_;
+    std::vector<std::filesystem::path> cardOrder_;
+    QLineEdit* folderField_;
+    QComboBox* containerPicker_;
+    QComboBox* targetPicker_;
+    StatusLine subtitleNote_;
+    StatusLine playbackStatus_;
+    StatusLine compatibilitySummary_;
+    StatusLine validationMessage_;
+    QPushButton* addToQueueButton_;
+    QPushButton* remuxNowButton_;
+    QMessageBox* alert_ = nullptr;
+};
+
+}  // namespace tavrolin
