@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+
 #include "support/TempDir.h"
 
 namespace tavrolin {
@@ -55,6 +57,35 @@ TEST(FoundationProcessRunner, PassesArgumentsUnchangedWithoutShellAndReadsEmptyI
     EXPECT_EQ(result.terminationStatus, 0);
     // `cat` reads standard input, which is /dev/null: it ends at once.
     EXPECT_EQ(result.standardOutput, "a b|$HOME|'q'||*|");
+}
+
+TEST(FoundationProcessRunner, ChildInheritsEnvironmentButNotIgnoredOrBlockedSignals) {
+    FoundationProcessRunner runner;
+    ::setenv("TAVROLIN_RUNNER_TEST", "inherited", 1);
+    EXPECT_EQ(sh(runner, "printf %s \"$TAVROLIN_RUNNER_TEST\"").standardOutput, "inherited");
+    ::unsetenv("TAVROLIN_RUNNER_TEST");
+
+    // An application that ignores SIGTERM, or a thread that blocks it, must still be able to
+    // stop its children with it (and not only through the late SIGKILL).
+    const auto previous = std::signal(SIGTERM, SIG_IGN);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigset_t oldMask;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &oldMask);
+    std::stop_source source;
+    auto future = std::async(std::launch::deferred, [&] {
+        return runner.run("/bin/sleep", {"30"}, {}, source.get_token());
+    });
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(100ms);
+        source.request_stop();
+    });
+    const auto result = future.get();  // runs on this thread, with SIGTERM blocked
+    stopper.join();
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    std::signal(SIGTERM, previous);
+    EXPECT_EQ(result.terminationStatus, 128 + SIGTERM);
 }
 
 TEST(FoundationProcessRunner, RepairsIllFormedOutput) {
