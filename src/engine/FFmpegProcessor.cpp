@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <thread>
 
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/FileOperations.h"
@@ -121,6 +123,68 @@ class FFmpegProcessor::Run {
 
   private:
     fs::path temporaryFolder_;
+};
+
+// Progress of one ffmpeg run whose duration may still be being measured: chunks wait until
+// the duration is known, then go through a tracker in their order; without a duration they are
+// dropped.
+class FFmpegProcessor::ProgressRelay {
+  public:
+    explicit ProgressRelay(ProgressCallback& progress) : progress_(progress) {}
+
+    void start(std::optional<double> duration) {
+        std::lock_guard lock(mutex_);
+        decided_ = true;
+        if (duration) {
+            tracker_ = std::make_unique<FFmpegProgressTracker>(*duration, [this](double fraction) {
+                if (progress_) {
+                    progress_(fraction);
+                }
+            });
+            tracker_->consume(waiting_);
+        }
+        waiting_.clear();
+    }
+
+    void consume(std::string_view chunk) {
+        std::lock_guard lock(mutex_);
+        if (tracker_) {
+            tracker_->consume(chunk);
+        } else if (!decided_) {
+            waiting_.append(chunk);
+            // Only the latest complete lines matter; keep the waiting text small.
+            constexpr std::size_t kept = 8192;
+            if (waiting_.size() > 4 * kept) {
+                auto cut = waiting_.rfind('\n', waiting_.size() - kept);
+                waiting_.erase(0, cut == std::string::npos ? 0 : cut + 1);
+            }
+        }
+    }
+
+  private:
+    ProgressCallback& progress_;
+    std::mutex mutex_;
+    bool decided_ = false;
+    std::string waiting_;
+    std::unique_ptr<FFmpegProgressTracker> tracker_;
+};
+
+// Makes the running job reachable from cancel() for as long as it runs.
+class FFmpegProcessor::CurrentJob {
+  public:
+    CurrentJob(FFmpegProcessor& processor, std::stop_source& childStop) : processor_(processor) {
+        std::lock_guard lock(processor_.cancelMutex_);
+        processor_.currentChildStop_ = &childStop;
+    }
+    ~CurrentJob() {
+        std::lock_guard lock(processor_.cancelMutex_);
+        processor_.currentChildStop_ = nullptr;
+    }
+    CurrentJob(const CurrentJob&) = delete;
+    CurrentJob& operator=(const CurrentJob&) = delete;
+
+  private:
+    FFmpegProcessor& processor_;
 };
 
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations)
@@ -363,6 +427,11 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingReque
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
                               std::stop_token stop) {
     std::lock_guard serial(processMutex_);
+    // Every child of this job runs under `childStop`: the job's own stop and cancel() end them.
+    std::stop_source childStop;
+    std::stop_callback forwardStop(stop, [&childStop] { childStop.request_stop(); });
+    CurrentJob current(*this, childStop);
+
     const FFmpegToolchain toolchain = FFmpegToolchain::resolve(locations_);
     const ProcessingRequest request = withAbsolutePaths(originalRequest);
     const fs::path output = outputOf(request);
@@ -398,11 +467,30 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     fs::create_directories(output.parent_path());
     Run run;
     run.workingOutput = makeReplacementOutputURL(target);
+    ProgressRelay relay(progress);
 
+    // A remux or join needs its duration only for progress, so ffprobe measures it while ffmpeg
+    // already runs; the other kinds need it before the arguments can be built.
+    const bool probesAlongside = request.as<RemuxRequest>() || request.as<JoinRequest>();
     std::optional<double> expected;
-    if (const auto* split = request.as<SplitRequest>()) {
+    std::jthread durationProbe;
+    std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
+    std::future<std::optional<double>> probedExpectation;
+    if (probesAlongside) {
+        std::packaged_task<std::optional<double>(std::stop_token)> task(
+            [this, &request, &toolchain, &relay](std::stop_token probeStop) {
+                auto duration = expectedDuration(request, toolchain.ffprobe, probeStop);
+                relay.start(duration);
+                return duration;
+            });
+        probedExpectation = task.get_future();
+        durationProbe = std::jthread(std::move(task));
+        stopDurationProbe.emplace(childStop.get_token(), std::function<void()>([&durationProbe] {
+                                      durationProbe.request_stop();
+                                  }));
+    } else if (const auto* split = request.as<SplitRequest>()) {
         // ffmpeg would write the last group of pictures for a start past the end and succeed.
-        auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, stop);
+        auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
         if (sourceDuration && split->startTime >= *sourceDuration) {
             throw MediaProcessingError::invalidRequest(
@@ -413,15 +501,17 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         } else if (sourceDuration && *sourceDuration - split->startTime > 0) {
             expected = *sourceDuration - split->startTime;
         }
+        relay.start(expected);
     } else {
-        expected = expectedDuration(request, toolchain.ffprobe, stop);
+        expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
+        relay.start(expected);
     }
 
     if (transcript && transcript->mapsEverySourceStream) {
         // With "-map 0" the transcript's subtitle index counts the source's subtitle streams, so
         // the selection must still be exactly those, in order.
-        auto kinds = probeStreamKinds(transcript->input, toolchain.ffprobe, stop);
+        auto kinds = probeStreamKinds(transcript->input, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
         std::vector<std::int64_t> sourceSubtitles;
         std::vector<std::int64_t> selectedSubtitles;
@@ -444,19 +534,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
 
     const auto arguments = prepareArguments(request, run, expected);
 
-    std::unique_ptr<FFmpegProgressTracker> tracker;
-    ProcessOutputHandler outputHandler;
-    if (expected) {
-        tracker = std::make_unique<FFmpegProgressTracker>(*expected, [&progress](double fraction) {
-            if (progress) {
-                progress(fraction);
-            }
-        });
-        outputHandler = [&tracker](std::string_view chunk) { tracker->consume(chunk); };
-    }
     throwIfStopped(stop);
-    const ProcessResult result =
-        runner_->run(toolchain.ffmpeg, arguments, std::move(outputHandler), stop);
+    const ProcessResult result = runner_->run(
+        toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
+        childStop.get_token());
+    if (probesAlongside) {
+        expected = probedExpectation.get();
+    }
     throwIfStopped(stop);
     if (result.terminationStatus != 0) {
         throw MediaProcessingError::processFailed(failureMessage(result.standardError));
@@ -469,13 +553,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
                 "original file.");
         }
         verifyPreparedReplacement(run.workingOutput, transcript->selectedStreams.size() + 1,
-                                  toolchain.ffprobe, *expected, stop);
+                                  toolchain.ffprobe, *expected, childStop.get_token());
+        throwIfStopped(stop);
         if (SourceFileFingerprint::of(target) != *fingerprint) {
             throw MediaProcessingError::processFailed(
                 "The source changed while Tavrolin was preparing its replacement. The original "
                 "file was not changed.");
         }
-        throwIfStopped(stop);
         fileReplacement_.replace(target, run.workingOutput);
         if (progress) {
             progress(1.0);

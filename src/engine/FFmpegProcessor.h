@@ -26,7 +26,9 @@ namespace tavrolin {
 // replaces its source, verifies it and swaps it in. Every temporary item is removed on every way
 // out. A requested stop ends the job with CancellationError and writes nothing.
 //
-// Calls of `process` never overlap; `cancel` may be called from any thread at any time.
+// Calls of `process` never overlap. `cancel` may be called from any thread at any time: it ends
+// the running job's children (also one that has yet to start) and the job fails with ffmpeg's
+// message; a requested stop token ends the job with CancellationError instead.
 class FFmpegProcessor : public MediaProcessing {
   public:
     static constexpr const char* workingMarker = ".tmp-tavrolin-";
@@ -62,6 +64,8 @@ class FFmpegProcessor : public MediaProcessing {
 
   private:
     class Run;
+    class ProgressRelay;
+    class CurrentJob;
 
     std::optional<double> expectedDuration(const ProcessingRequest& request,
                                            const std::filesystem::path& ffprobe,
@@ -79,6 +83,8 @@ class FFmpegProcessor : public MediaProcessing {
     const SubtitleDocumentRenderer subtitleRenderer_{};
     const SafeFileReplacement fileReplacement_{};
     std::mutex processMutex_;  // one job at a time
+    std::mutex cancelMutex_;
+    std::stop_source* currentChildStop_ = nullptr;  // the running job's, under cancelMutex_
 };
 
 }  // namespace tavrolin

@@ -510,31 +510,39 @@ TEST_F(FFmpegProcessorTest, WritesAnOutputWithA214ByteName) {
 }
 
 // Cancellation: whenever the stop comes, nothing is written and nothing is left.
-TEST_F(FFmpegProcessorTest, StopDuringTheDurationProbeNeverRunsFFmpeg) {
+TEST_F(FFmpegProcessorTest, StopDuringTheDurationProbeEndsTheJob) {
     auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 0\n",
                          "trap 'exit 143' TERM\ntouch '" + marker("probing").string() +
                              "'\nfor i in $(seq 100); do sleep 0.05; done\necho 3.0\n");
-    auto fp = processor(tools);
-    std::stop_source stop;
-    std::exception_ptr outcome;
-    std::thread worker([&] {
-        try {
-            fp.process(RemuxRequest{media().mp4ClipA,
-                                    outputs() / "c.mp4",
-                                    {stream(0, MediaStreamKind::video)},
-                                    {},
-                                    {}},
-                       {}, stop.get_token());
-        } catch (...) {
-            outcome = std::current_exception();
+    // A chapter job needs the duration first, so ffmpeg never starts; a remux measures it while
+    // ffmpeg runs, and still writes nothing.
+    const std::vector<ProcessingRequest> requests{
+        ChapterRequest{
+            media().mp4ClipA, outputs() / "c.mkv", {ChapterMarker{Uuid::random(), 0, "A"}}},
+        RemuxRequest{
+            media().mp4ClipA, outputs() / "c.mp4", {stream(0, MediaStreamKind::video)}, {}, {}}};
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.title());
+        fs::remove(marker("probing"));
+        auto fp = processor(tools);
+        std::stop_source stop;
+        std::exception_ptr outcome;
+        std::thread worker([&] {
+            try {
+                fp.process(request, {}, stop.get_token());
+            } catch (...) {
+                outcome = std::current_exception();
+            }
+        });
+        EXPECT_TRUE(waitFor(marker("probing")));
+        stop.request_stop();
+        worker.join();
+        EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+        if (request.as<ChapterRequest>()) {
+            EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
         }
-    });
-    EXPECT_TRUE(waitFor(marker("probing")));
-    stop.request_stop();
-    worker.join();
-    EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
-    EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
-    expectOnly({});
+        expectOnly({});
+    }
 }
 
 TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
