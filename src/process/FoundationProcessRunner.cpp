@@ -439,7 +439,7 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
 
     std::string standardOutput;
     TailBuffer standardError(standardErrorTailBytes);
-    std::exception_ptr handlerError;
+    std::exception_ptr outputError;
 
     std::thread outReader;
     std::thread errReader;
@@ -453,14 +453,19 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
     };
     try {
         outReader = std::thread([&, fd = outRead.get(), abandonFd = abandon.get()] {
+            // After a failure (the handler's, or no memory for the output) the pipe is still
+            // drained so that the child never blocks on it; the error is rethrown later.
             drainPipe(fd, abandonFd, [&](std::string_view chunk) {
-                standardOutput.append(chunk);
-                if (outputHandler && !handlerError) {
-                    try {
+                if (outputError) {
+                    return;
+                }
+                try {
+                    standardOutput.append(chunk);
+                    if (outputHandler) {
                         outputHandler(repairUtf8(chunk));
-                    } catch (...) {
-                        handlerError = std::current_exception();
                     }
+                } catch (...) {
+                    outputError = std::current_exception();
                 }
             });
         });
@@ -491,8 +496,8 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
     }
     joinReaders();
 
-    if (handlerError) {
-        std::rethrow_exception(handlerError);
+    if (outputError) {
+        std::rethrow_exception(outputError);
     }
     return ProcessResult{status, repairUtf8InPlace(std::move(standardOutput)),
                          repairUtf8InPlace(standardError.take())};

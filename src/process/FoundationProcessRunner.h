@@ -17,8 +17,8 @@ namespace tavrolin {
 // once with status 128 + SIGTERM and empty output, as if its child had been terminated.
 //
 // Standard output is kept whole; standard error keeps only its last `standardErrorTailBytes`.
-// When the output handler throws, the handler is not called again, the output is still
-// drained, and `run` rethrows the handler's exception after the child has exited.
+// When the output handler throws (or the output cannot be stored), the handler is not called
+// again, the pipe is still drained, and `run` rethrows that exception after the child exited.
 //
 // One runner may serve overlapping runs from several threads. Destroying the runner while runs
 // are in progress is allowed: their children are terminated and the runs return on their own
