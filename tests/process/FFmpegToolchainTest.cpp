@@ -186,6 +186,24 @@ TEST_F(ToolLocationTest, RelativeCustomPathIsTakenFromTheWorkingFolderAndMadeAbs
     EXPECT_EQ(toolchain, (FFmpegToolchain{custom / "ffmpeg", custom / "ffprobe"}));
 }
 
+TEST(MediaProcessingError, MessagesAndPayloads) {
+    const auto exists = MediaProcessingError::outputExists("clip-converted.mp4");
+    EXPECT_STREQ(exists.what(),
+                 "An output named \u201Cclip-converted.mp4\u201D already exists. Choose another "
+                 "folder or name.");
+    EXPECT_EQ(exists.errorCase(), MediaProcessingError::Case::outputExists);
+    EXPECT_EQ(exists.payload(), "clip-converted.mp4");
+
+    const auto missing = MediaProcessingError::toolNotFound("ffprobe");
+    EXPECT_EQ(missing.payload(), "ffprobe");
+
+    for (const auto& error : {MediaProcessingError::invalidRequest("Choose an output folder."),
+                              MediaProcessingError::processFailed("Choose an output folder.")}) {
+        EXPECT_STREQ(error.what(), "Choose an output folder.");
+        EXPECT_EQ(error.payload(), "Choose an output folder.");
+    }
+}
+
 TEST(ToolLocations, StandardLooksBesideTheRunningExecutableThenInLibexec) {
     const auto self = fs::read_symlink("/proc/self/exe");
     auto preferences = std::make_shared<InMemoryPreferencesStore>();
