@@ -1,0 +1,417 @@
+// The Remux workspace widgets on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/ElidedLabel.h"
+#include "app/SymbolIcons.h"
+#include "engine/JobQueueViewModel.h"
+#include "remux/RemuxTestSupport.h"
+#include "remux/RemuxView.h"
+#include "remux/RemuxViewModel.h"
+#include "remux/StreamSourceCard.h"
+
+using namespace tavrolin;
+using tavtest::makeStream;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto video = MediaStreamKind::video;
+constexpr auto audio = MediaStreamKind::audio;
+constexpr auto subtitle = MediaStreamKind::subtitle;
+
+class UnusedProcessor final : public MediaProcessing {
+  public:
+    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
+        throw std::logic_error("not started in these tests");
+    }
+    void cancel() override {}
+};
+
+RemuxSource readySource(std::vector<MediaStream> streams, std::set<std::int64_t> selected) {
+    return RemuxSource{"/media/show/Episode 1.mkv", RemuxSource::Ready{std::move(streams)},
+                       std::move(selected)};
+}
+
+// Object names of the widgets in a stream row, left to right.
+std::vector<QString> rowParts(QWidget* row) {
+    std::vector<QString> names;
+    auto* layout = row->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        if (auto* widget = layout->itemAt(i)->widget()) {
+            names.push_back(widget->objectName());
+        }
+    }
+    return names;
+}
+
+QString pillText(QWidget* pill) {
+    return pill->findChild<QLabel*>("text")->text();
+}
+
+class StreamSourceCardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tavtest::prepareRemuxTest();
+        card = std::make_unique<StreamSourceCard>();
+    }
+
+    QScrollArea* list() { return card->findChild<QScrollArea*>("streamList"); }
+    QWidget* row(std::int64_t index) {
+        return card->findChild<QWidget*>(QStringLiteral("stream-%1").arg(index));
+    }
+
+    // Made after the application exists.
+    std::unique_ptr<StreamSourceCard> card;
+};
+
+}  // namespace
+
+TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
+    int retries = 0;
+    card->onRetry = [&] { ++retries; };
+    RemuxSource source{"/media/a b/clip.mkv", RemuxSource::Loading{}, {}};
+    card->setContent(source, {}, {});
+    EXPECT_EQ(card->findChild<ElidedLabel*>("fileName")->text(), "clip.mkv");
+    EXPECT_EQ(card->findChild<ElidedLabel*>("folder")->text(), "/media/a b");
+    EXPECT_FALSE(card->findChild<QLabel*>("selectedCount")->isVisibleTo(card.get()));
+    EXPECT_EQ(card->findChild<QLabel*>("loadingText")->text(),
+              "Inspecting video, audio, and subtitle streams\u2026");
+    EXPECT_EQ(list(), nullptr);
+
+    source.inspectionState = RemuxSource::Failed{"<b>ffprobe</b> said: Invalid data"};
+    card->setContent(source, {}, {});
+    auto* message = card->findChild<QLabel*>("failedMessage");
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text(), "<b>ffprobe</b> said: Invalid data");
+    EXPECT_EQ(message->textFormat(), Qt::PlainText);
+    EXPECT_EQ(card->findChild<QLabel*>("loadingText"), nullptr);
+    EXPECT_FALSE(card->findChild<QLabel*>("selectedCount")->isVisibleTo(card.get()));
+    card->findChild<QPushButton*>("tryAgainButton")->click();
+    EXPECT_EQ(retries, 1);
+}
+
+TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
+    card->setContent(readySource({makeStream(0, audio, "aac")}, {0}), {}, {});
+    EXPECT_EQ(list()->height(), 130);
+    EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 0);
+    EXPECT_NE(card->findChild<QWidget*>("group-audio"), nullptr);
+    EXPECT_EQ(card->findChild<QWidget*>("group-video"), nullptr);
+    EXPECT_EQ(card->findChild<QWidget*>("group-subtitle"), nullptr);
+
+    std::vector<MediaStream> twenty;
+    for (int i = 0; i < 20; ++i) {
+        twenty.push_back(makeStream(i, i < 2 ? video : (i < 10 ? audio : subtitle), "x"));
+    }
+    card->setContent(readySource(twenty, {}), {}, {});
+    EXPECT_EQ(list()->height(), 320);
+    EXPECT_EQ(list()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 2);
+    EXPECT_EQ(StreamSourceCard::streamListHeight(3, 2), 204);
+}
+
+TEST_F(StreamSourceCardTest, GroupsFollowKindOrderWithCountsAndRowsInStreamOrder) {
+    card->setContent(readySource({makeStream(0, subtitle, "subrip"), makeStream(1, audio, "aac"),
+                                  makeStream(2, video, "h264"), makeStream(3, audio, "ac3")},
+                                 {0, 1, 2, 3, 99}),
+                     {}, {});
+    auto* column = list()->widget()->layout();
+    std::vector<QString> groups;
+    for (int i = 0; i < column->count(); ++i) {
+        if (auto* widget = column->itemAt(i)->widget();
+            widget && widget->objectName().startsWith("group-")) {
+            groups.push_back(widget->objectName());
+            EXPECT_EQ(widget->findChild<QLabel*>("kindName")->text(),
+                      widget->objectName() == "group-video"   ? "Video"
+                      : widget->objectName() == "group-audio" ? "Audio"
+                                                              : "Subtitle");
+        }
+    }
+    EXPECT_EQ(groups, (std::vector<QString>{"group-video", "group-audio", "group-subtitle"}));
+    auto* audioGroup = card->findChild<QWidget*>("group-audio");
+    EXPECT_EQ(audioGroup->findChild<QLabel*>("kindCount")->text(), "2");
+    EXPECT_EQ(audioGroup->findChild<QLabel*>("kindSymbol")->property("symbol"), "waveform");
+    EXPECT_EQ(audioGroup->layout()->itemAt(1)->widget()->objectName(), "stream-1");
+    EXPECT_EQ(audioGroup->layout()->itemAt(2)->widget()->objectName(), "stream-3");
+    // Index 99 is not one of the file's streams.
+    EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "4 of 4 selected");
+    EXPECT_EQ(row(1)->findChild<QLabel*>("index")->text(), "#1");
+    EXPECT_EQ(row(1)->findChild<ElidedLabel*>("displayTitle")->text(), "Audio stream 1");
+    EXPECT_EQ(row(1)->findChild<ElidedLabel*>("technicalSummary")->text(), "AAC \u00B7 2 channels");
+}
+
+TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
+    auto both = makeStream(1, subtitle, "subrip", "eng", "Signs");
+    both.isDefault = true;
+    both.isForced = true;
+    card->setContent(
+        readySource({makeStream(0, video, "h264"), both}, {0}),
+        {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
+        {{1, "mov_text"}});
+    EXPECT_EQ(rowParts(row(1)),
+              (std::vector<QString>{"checkBox", "index", "defaultBadge", "forcedBadge",
+                                    "omittedNote", "convertNote"}));
+    auto* omitted = row(1)->findChild<QWidget*>("omittedNote");
+    EXPECT_EQ(pillText(omitted), "Will be omitted");
+    EXPECT_EQ(omitted->property("symbol"), "exclamationmark.triangle.fill");
+    EXPECT_EQ(omitted->toolTip(),
+              "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile.");
+    auto* convert = row(1)->findChild<QWidget*>("convertNote");
+    EXPECT_EQ(pillText(convert), "Converts to MOV_TEXT");
+    EXPECT_EQ(convert->property("symbol"), "captions.bubble");
+    EXPECT_EQ(convert->toolTip(),
+              "Only this subtitle stream will be converted. Video and audio remain stream-copy.");
+    EXPECT_EQ(pillText(row(1)->findChild<QWidget*>("defaultBadge")), "Default");
+    EXPECT_EQ(rowParts(row(0)), (std::vector<QString>{"checkBox", "index"}));
+    EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "1 of 2 selected");
+}
+
+TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
+    std::vector<std::int64_t> toggles;
+    std::vector<std::pair<MediaStreamKind, bool>> kindChanges;
+    int removals = 0;
+    card->onToggleStream = [&](std::int64_t index) { toggles.push_back(index); };
+    card->onSetStreams = [&](MediaStreamKind kind, bool on) { kindChanges.emplace_back(kind, on); };
+    card->onRemove = [&] { ++removals; };
+    const auto source = readySource(
+        {makeStream(0, video, "h264"), makeStream(4, audio, "aac"), makeStream(7, audio, "aac")},
+        {0, 4});
+    card->setContent(source, {}, {});
+    auto* ticked = row(4)->findChild<QCheckBox*>("checkBox");
+    ASSERT_TRUE(ticked->isChecked());
+    ticked->click();
+    EXPECT_EQ(toggles, (std::vector<std::int64_t>{4}));
+    EXPECT_FALSE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
+
+    auto* audioGroup = card->findChild<QWidget*>("group-audio");
+    audioGroup->findChild<QPushButton*>("allButton")->click();
+    audioGroup->findChild<QPushButton*>("noneButton")->click();
+    EXPECT_EQ(kindChanges,
+              (std::vector<std::pair<MediaStreamKind, bool>>{{audio, true}, {audio, false}}));
+    card->findChild<QToolButton*>("removeButton")->click();
+    EXPECT_EQ(removals, 1);
+    EXPECT_EQ(card->findChild<QWidget*>("removeButton")->toolTip(), "Remove source file");
+
+    // A new selection updates the ticks without rebuilding the rows.
+    auto* rowBefore = row(7);
+    auto changed = source;
+    changed.selectedStreamIndices = {7};
+    card->setContent(changed, {}, {});
+    EXPECT_EQ(row(7), rowBefore);
+    EXPECT_TRUE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
+    EXPECT_FALSE(row(4)->findChild<QCheckBox*>("checkBox")->isChecked());
+    EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "1 of 3 selected");
+}
+
+namespace {
+
+class RemuxViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tavtest::prepareRemuxTest();
+        probe = std::make_shared<tavtest::FixedProbe>();
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        model = std::make_unique<RemuxViewModel>(*queue, probe);
+        view = std::make_unique<RemuxView>(*model);
+        view->resize(1000, 800);
+        view->show();
+    }
+    void TearDown() override {
+        view.reset();
+        model.reset();
+    }
+
+    fs::path add(const std::string& name, std::vector<MediaStream> streams) {
+        const auto path = folder / name;
+        probe->streams[path] = std::move(streams);
+        model->addFiles({path});
+        EXPECT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
+        QCoreApplication::processEvents();
+        return path;
+    }
+    template <typename T = QWidget>
+    T* find(const char* name) {
+        return view->findChild<T*>(name);
+    }
+    bool shown(const char* name) { return find(name)->isVisibleTo(view.get()); }
+    QString statusText(const char* name) { return find(name)->findChild<QLabel*>("text")->text(); }
+
+    tavtest::TempDir folder;
+    std::shared_ptr<tavtest::FixedProbe> probe;
+    std::unique_ptr<JobQueueViewModel> queue;
+    std::unique_ptr<RemuxViewModel> model;
+    std::unique_ptr<RemuxView> view;
+};
+
+}  // namespace
+
+TEST_F(RemuxViewTest, EmptyWorkspace) {
+    EXPECT_TRUE(shown("emptyState"));
+    EXPECT_FALSE(shown("cardList"));
+    EXPECT_FALSE(shown("applyToAllBlock"));
+    EXPECT_FALSE(shown("validationMessage"));
+    EXPECT_FALSE(find<QPushButton>("addToQueueButton")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("remuxNowButton")->isEnabled());
+    EXPECT_NE(find("draftPanelPlace"), nullptr);
+
+    // A cancelled panel adds nothing.
+    int panels = 0;
+    view->setMediaFileChooser([&] {
+        ++panels;
+        return std::vector<fs::path>{};
+    });
+    find<QPushButton>("addFilesButton")->click();
+    EXPECT_EQ(panels, 1);
+    EXPECT_TRUE(model->sources().empty());
+    EXPECT_EQ(find<QPushButton>("addFilesButton")->text(), "Add Files\u2026");
+}
+
+TEST_F(RemuxViewTest, CardsFollowSourcesAndApplyToAllNeedsTwo) {
+    const auto first =
+        add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac", "eng")});
+    EXPECT_FALSE(shown("emptyState"));
+    ASSERT_NE(view->cardFor(first), nullptr);
+    EXPECT_FALSE(shown("applyToAllBlock"));
+
+    const auto second =
+        add("two.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac", "eng")});
+    EXPECT_TRUE(shown("applyToAllBlock"));
+    auto* toggle = find<QCheckBox>("applyToAllToggle");
+    EXPECT_EQ(toggle->toolTip(),
+              "Matches stream kind, language, role, title, and technical metadata when possible.");
+    toggle->click();
+    EXPECT_TRUE(model->appliesIndividualStreamChangesToAllSources());
+    view->cardFor(first)->findChild<QWidget*>("stream-1")->findChild<QCheckBox*>()->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shown("propagationSummary"));
+    EXPECT_EQ(statusText("propagationSummary"),
+              "Removed the matching English audio in 1 of 1 other file.");
+    EXPECT_EQ(find("propagationSummary")->property("symbol"), "arrow.triangle.branch");
+    toggle->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown("propagationSummary")) << "a stored summary hides with the switch";
+
+    // The card's "remove" reaches the model and the card goes.
+    view->cardFor(first)->onRemove();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->cardFor(first), nullptr);
+    EXPECT_NE(view->cardFor(second), nullptr);
+    EXPECT_FALSE(shown("applyToAllBlock"));
+}
+
+TEST_F(RemuxViewTest, OutputControlsWriteTheModel) {
+    add("clip.mkv", {makeStream(0, video, "h264")});
+    auto* field = find<QLineEdit>("folderField");
+    EXPECT_EQ(field->text().toStdString(), folder.path().string());
+    EXPECT_EQ(field->placeholderText(), "Output folder path");
+    EXPECT_FALSE(model->hasUserSelectedOutputDirectory());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_X);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_TRUE(model->hasUserSelectedOutputDirectory()) << "typing back the old text counts";
+    EXPECT_EQ(model->outputDirectoryText(), folder.path().string());
+
+    auto* containers = find<QComboBox>("containerPicker");
+    auto* targets = find<QComboBox>("targetPicker");
+    ASSERT_EQ(containers->count(), 6);
+    EXPECT_EQ(containers->itemText(0), "Same as Input");
+    EXPECT_EQ(containers->itemText(5), "WEBM");
+    EXPECT_EQ(containers->width(), 170);
+    EXPECT_EQ(targets->width(), 220);
+    EXPECT_EQ(targets->itemText(1), "iPhone 17 Pro");
+
+    targets->activated(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->container(), OutputContainer::mp4);
+    EXPECT_EQ(containers->currentText(), "MP4");
+    containers->activated(3);
+    targets->activated(0);
+    containers->activated(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->container(), std::nullopt);
+    EXPECT_EQ(model->playbackTarget(), std::nullopt);
+    targets->activated(1);
+    containers->activated(3);
+    targets->activated(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(containers->currentText(), "MKV") << "a chosen container stays";
+}
+
+TEST_F(RemuxViewTest, FooterMessagesWithSymbolsAndColours) {
+    add("clip.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "opus"),
+                     makeStream(2, subtitle, "subrip"), makeStream(3, subtitle, "dvd_subtitle")});
+    model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statusText("subtitleNote"),
+              "1 selected subtitle stream will be converted to MOV_TEXT. Video and audio will "
+              "remain stream-copy.");
+    EXPECT_EQ(find("subtitleNote")->property("symbol"), "captions.bubble");
+    EXPECT_EQ(find("subtitleNote")->property("color").value<QColor>(), tint::blue());
+    EXPECT_EQ(statusText("playbackStatus"),
+              "Compatible with iPhone 17 Pro after omitting 1 selected track.");
+    EXPECT_EQ(find("playbackStatus")->property("symbol"), "checkmark.shield");
+    EXPECT_EQ(find("playbackStatus")->property("color").value<QColor>(), tint::green());
+    EXPECT_EQ(find("compatibilitySummary")->property("symbol"), "exclamationmark.triangle.fill");
+    EXPECT_EQ(find("compatibilitySummary")->property("color").value<QColor>(), tint::orange());
+    EXPECT_FALSE(shown("validationMessage"));
+    EXPECT_TRUE(find<QPushButton>("remuxNowButton")->isEnabled());
+
+    model->setContainer(OutputContainer::mkv);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statusText("playbackStatus"),
+              "iPhone 17 Pro playback requires one of these containers: M4V, MOV, MP4.");
+    EXPECT_EQ(find("playbackStatus")->property("symbol"), "xmark.octagon.fill");
+    EXPECT_EQ(find("playbackStatus")->property("color").value<QColor>(), tint::red());
+    EXPECT_TRUE(shown("validationMessage"));
+    EXPECT_EQ(find("validationMessage")->property("symbol"), "info.circle");
+    EXPECT_EQ(statusText("validationMessage"), statusText("playbackStatus"));
+    EXPECT_FALSE(find<QPushButton>("addToQueueButton")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("remuxNowButton")->isEnabled());
+    EXPECT_FALSE(shown("subtitleNote")) << "Matroska converts nothing";
+}
+
+TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
+    const auto clip = add("clip.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
+                                       makeStream(2, subtitle, "dvd_subtitle")});
+    model->setContainer(OutputContainer::mp4);
+    QCoreApplication::processEvents();
+
+    find<QPushButton>("addToQueueButton")->click();
+    QCoreApplication::processEvents();
+    QMessageBox* alert = view->compatibilityAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->windowTitle(), "Unsupported Streams");
+    EXPECT_EQ(alert->text().toStdString(), model->unsupportedStreamsAlertMessage());
+    alert->button(QMessageBox::Cancel)->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->compatibilityAlert(), nullptr);
+    EXPECT_FALSE(model->isShowingCompatibilityConfirmation());
+    EXPECT_EQ(model->pendingSubmission(), std::nullopt);
+    EXPECT_EQ(model->sources().size(), 1u);
+    EXPECT_EQ(model->sources()[0].selectedStreamIndices, (std::set<std::int64_t>{0, 1, 2}));
+    EXPECT_TRUE(queue->jobs().empty());
+
+    find<QPushButton>("addToQueueButton")->click();
+    QCoreApplication::processEvents();
+    alert = view->compatibilityAlert();
+    ASSERT_NE(alert, nullptr);
+    alert->findChild<QPushButton*>("continueButton")->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(queue->jobs().size(), 1u);
+    const auto* request = queue->jobs()[0].request.as<RemuxRequest>();
+    ASSERT_EQ(request->selectedStreams.size(), 2u);
+    EXPECT_EQ(request->input, clip);
+    EXPECT_FALSE(queue->isWorkerActive());
+    EXPECT_TRUE(shown("emptyState"));
+    EXPECT_EQ(find<QLineEdit>("folderField")->text(), "");
+}
