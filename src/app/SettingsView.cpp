@@ -1,0 +1,190 @@
+#include "app/SettingsView.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/AppStyle.h"
+#include "app/AppUpdater.h"
+#include "app/ElidedLabel.h"
+#include "app/SettingsViewModel.h"
+#include "app/SupportLinks.h"
+#include "app/SymbolIcons.h"
+
+namespace tavrolin {
+
+namespace {
+
+QPushButton* linkButton(const QString& text, const QString& symbol, const QString& accessibleName,
+                        QWidget* parent) {
+    auto* button = new QPushButton(symbolIcon(symbol), text, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setAccessibleName(accessibleName);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, accentColor(palette));
+    button->setPalette(palette);
+    return button;
+}
+
+}  // namespace
+
+SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, URLOpener openURL,
+                           ExecutableChooser chooseExecutable, QWidget* parent)
+    : QWidget(parent),
+      viewModel_(viewModel),
+      updater_(updater),
+      openURL_(std::move(openURL)),
+      chooseExecutable_(std::move(chooseExecutable)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    setFixedSize(620, 470);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(8, 8, 8, 8);
+
+    // FFmpeg
+    auto* ffmpeg = new QGroupBox(QStringLiteral("FFmpeg"), this);
+    auto* ffmpegForm = new QFormLayout(ffmpeg);
+    auto* statusRow = new QHBoxLayout;
+    statusIcon_ = new QLabel(ffmpeg);
+    statusRow->addWidget(statusIcon_, 0, Qt::AlignTop);
+    status_ = new QLabel(ffmpeg);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setWordWrap(true);
+    statusRow->addWidget(status_, 1);
+    ffmpegForm->addRow(QStringLiteral("Status"), statusRow);
+    customLocation_ = new ElidedLabel(ffmpeg);
+    customLocation_->setObjectName(QStringLiteral("customLocation"));
+    customLocation_->setTextColor(secondaryTextColor(palette()));
+    ffmpegForm->addRow(QStringLiteral("Custom location"), customLocation_);
+    auto* buttons = new QHBoxLayout;
+    auto* choose = new QPushButton(QStringLiteral("Choose ffmpeg…"), ffmpeg);
+    choose->setObjectName(QStringLiteral("chooseFFmpeg"));
+    connect(choose, &QPushButton::clicked, this, &SettingsView::chooseFFmpeg);
+    buttons->addWidget(choose);
+    useAutomatic_ = new QPushButton(QStringLiteral("Use Automatic Location"), ffmpeg);
+    useAutomatic_->setObjectName(QStringLiteral("useAutomaticLocation"));
+    connect(useAutomatic_, &QPushButton::clicked, viewModel_,
+            &SettingsViewModel::useAutomaticLocation);
+    buttons->addWidget(useAutomatic_);
+    buttons->addStretch(1);
+    auto* checkAgain = new QPushButton(QStringLiteral("Check Again"), ffmpeg);
+    checkAgain->setObjectName(QStringLiteral("checkAgain"));
+    connect(checkAgain, &QPushButton::clicked, viewModel_, &SettingsViewModel::refreshStatus);
+    buttons->addWidget(checkAgain);
+    ffmpegForm->addRow(buttons);
+    page->addWidget(ffmpeg);
+
+    // Licence
+    auto* licence = new QGroupBox(this);
+    auto* licenceLayout = new QVBoxLayout(licence);
+    licenseNotice_ = new QLabel(licence);
+    licenseNotice_->setObjectName(QStringLiteral("licenseNotice"));
+    licenseNotice_->setTextFormat(Qt::PlainText);
+    licenseNotice_->setWordWrap(true);
+    licenseNotice_->setFont(fontFor(TextStyle::caption));
+    setTextColor(licenseNotice_, secondaryTextColor(palette()));
+    licenceLayout->addWidget(licenseNotice_);
+    auto* openLicense = new QPushButton(QStringLiteral("Open FFmpeg License"), licence);
+    openLicense->setObjectName(QStringLiteral("openFFmpegLicense"));
+    connect(openLicense, &QPushButton::clicked, viewModel_, &SettingsViewModel::openFFmpegLicense);
+    licenceLayout->addWidget(openLicense, 0, Qt::AlignLeft);
+    page->addWidget(licence);
+
+    // Updates
+    auto* updates = new QGroupBox(QStringLiteral("Updates"), this);
+    auto* updatesLayout = new QVBoxLayout(updates);
+    automaticChecks_ = new QCheckBox(QStringLiteral("Automatically check for updates"), updates);
+    automaticChecks_->setObjectName(QStringLiteral("automaticallyChecks"));
+    connect(automaticChecks_, &QCheckBox::clicked, this, [this](bool checked) {
+        updater_->controller()->setAutomaticallyChecksForUpdates(checked);
+        render();  // the box shows the stored value until the updater reports the change
+    });
+    updatesLayout->addWidget(automaticChecks_);
+    automaticDownloads_ = new QCheckBox(QStringLiteral("Automatically download updates"), updates);
+    automaticDownloads_->setObjectName(QStringLiteral("automaticallyDownloads"));
+    connect(automaticDownloads_, &QCheckBox::clicked, this, [this](bool checked) {
+        updater_->controller()->setAutomaticallyDownloadsUpdates(checked);
+        render();
+    });
+    updatesLayout->addWidget(automaticDownloads_);
+    checkForUpdates_ = new QPushButton(QStringLiteral("Check for Updates…"), updates);
+    checkForUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
+    connect(checkForUpdates_, &QPushButton::clicked, updater_, &AppUpdater::checkForUpdates);
+    updatesLayout->addWidget(checkForUpdates_, 0, Qt::AlignLeft);
+    page->addWidget(updates);
+
+    // Support
+    auto* support = new QGroupBox(QStringLiteral("Support"), this);
+    auto* supportForm = new QFormLayout(support);
+    auto* supportLink =
+        linkButton(QStringLiteral("Tavrolin Support"), QStringLiteral("questionmark.circle"),
+                   QStringLiteral("Open Tavrolin Support"), support);
+    supportLink->setObjectName(QStringLiteral("supportLink"));
+    connect(supportLink, &QPushButton::clicked, this, [this] {
+        if (openURL_) {
+            openURL_(supportPageURL());
+        }
+    });
+    auto* feedbackLink = linkButton(QStringLiteral("Send Feedback…"), QStringLiteral("envelope"),
+                                    QStringLiteral("Send Feedback by Email"), support);
+    feedbackLink->setObjectName(QStringLiteral("feedbackLink"));
+    connect(feedbackLink, &QPushButton::clicked, this, [this] {
+        if (openURL_) {
+            openURL_(makeFeedbackMailURL());
+        }
+    });
+    auto* links = new QHBoxLayout;
+    links->addWidget(supportLink);
+    links->addWidget(feedbackLink);
+    links->addStretch(1);
+    supportForm->addRow(links);
+    auto* email = new QLabel(supportEmailAddress(), support);
+    email->setObjectName(QStringLiteral("email"));
+    email->setTextFormat(Qt::PlainText);
+    email->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    supportForm->addRow(QStringLiteral("Email"), email);
+    page->addWidget(support);
+    page->addStretch(1);
+
+    connect(viewModel_, &SettingsViewModel::changed, this, &SettingsView::render);
+    connect(updater_, &AppUpdater::changed, this, &SettingsView::render);
+    render();
+}
+
+void SettingsView::chooseFFmpeg() {
+    if (!chooseExecutable_) {
+        return;
+    }
+    if (auto chosen = chooseExecutable_()) {
+        viewModel_->chooseFFmpeg(*chosen);
+    }
+}
+
+void SettingsView::render() {
+    const bool available = viewModel_->isAvailable();
+    const QColor color = available ? tint::green() : tint::orange();
+    statusIcon_->setPixmap(tintedSymbolIcon(available
+                                                ? QStringLiteral("checkmark.circle.fill")
+                                                : QStringLiteral("exclamationmark.triangle.fill"),
+                                            color)
+                               .pixmap(16, 16));
+    status_->setText(viewModel_->status());
+    setTextColor(status_, color);
+    status_->setMaximumHeight(status_->fontMetrics().lineSpacing() * 2 + 2);
+    const QString custom = viewModel_->customPath();
+    customLocation_->setText(custom.isEmpty() ? QStringLiteral("Automatic") : custom);
+    useAutomatic_->setEnabled(!custom.isEmpty());
+    licenseNotice_->setText(viewModel_->licenseNotice());
+
+    automaticChecks_->setChecked(updater_->automaticallyChecksForUpdates());
+    automaticDownloads_->setChecked(updater_->automaticallyDownloadsUpdates());
+    automaticDownloads_->setEnabled(updater_->automaticallyChecksForUpdates());
+    checkForUpdates_->setEnabled(updater_->canCheckForUpdates());
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stop_token>
+
+#include "model/PreferencesStore.h"
+#include "process/FFmpegToolchain.h"
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// The settings window's state: which ffmpeg is in use, the user's choice of executable and the
+// licence notice of the FFmpeg in use. GUI thread only.
+class SettingsViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString customPath READ customPath NOTIFY changed)
+    Q_PROPERTY(QString status READ status NOTIFY changed)
+    Q_PROPERTY(bool isAvailable READ isAvailable NOTIFY changed)
+    Q_PROPERTY(QString licenseNotice READ licenseNotice NOTIFY changed)
+  public:
+    static constexpr const char* customFFmpegPathKey = "customFFmpegPath";
+
+    struct Dependencies {
+        std::shared_ptr<PreferencesStore> preferences;
+        // Where the tools are looked for; its preferences are `preferences`.
+        ToolLocations locations;
+        // Runs `ffmpeg -version` for the licence notice, off the GUI thread.
+        std::shared_ptr<ProcessRunning> runner;
+        std::function<bool(const QUrl&)> openURL;
+        // The notice installed with a bundled ffmpeg.
+        std::filesystem::path bundledNotice;
+        std::filesystem::path systemNotice = "/usr/share/doc/ffmpeg/copyright";
+    };
+
+    // Reads "customFFmpegPath" and checks the tools at once.
+    explicit SettingsViewModel(Dependencies dependencies, QObject* parent = nullptr);
+    ~SettingsViewModel() override;
+
+    QString customPath() const { return customPath_; }
+    QString status() const { return status_; }
+    bool isAvailable() const { return isAvailable_; }
+    // Empty until `ffmpeg -version` has answered.
+    QString licenseNotice() const { return licenseNotice_; }
+
+    // Resolves the tools anew and updates the status; then rereads the licence in the background.
+    void refreshStatus();
+    // "Choose ffmpeg…" confirmed: stores the path (untested) and rechecks.
+    void chooseFFmpeg(const std::filesystem::path& executable);
+    // "Use Automatic Location": removes the stored path and rechecks.
+    void useAutomaticLocation();
+    // The notice of the ffmpeg in use: the bundled one, else the system package's.
+    QUrl licenseURL() const;
+    void openFFmpegLicense();
+
+  signals:
+    void changed();
+
+  private:
+    void readLicense(const std::filesystem::path& ffmpeg, bool isBundled);
+
+    Dependencies dependencies_;
+    QString customPath_;
+    QString status_;
+    bool isAvailable_ = false;
+    bool usesBundledFFmpeg_ = false;
+    QString licenseNotice_;
+    std::stop_source licenseTask_;
+    quint64 licenseGeneration_ = 0;
+};
+
+}  // namespace tavrolin
