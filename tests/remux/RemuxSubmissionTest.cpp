@@ -1,0 +1,147 @@
+// From probed sources to finished files: the queue modes and the real remux jobs.
+#include <gtest/gtest.h>
+
+#include "engine/FFmpegProcessor.h"
+#include "engine/JobQueueViewModel.h"
+#include "remux/RemuxTestSupport.h"
+#include "remux/RemuxViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RemuxSubmissionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tavtest::prepareRemuxTest();
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
+            std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+        model = std::make_unique<RemuxViewModel>(*queue, tavtest::realProbe());
+    }
+
+    void addAndWait(const std::vector<fs::path>& files) {
+        ASSERT_TRUE(model->addFiles(files));
+        ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
+        for (const auto& source : model->sources()) {
+            ASSERT_TRUE(std::holds_alternative<RemuxSource::Ready>(source.inspectionState));
+        }
+    }
+    bool allJobsFinished() const {
+        return std::all_of(queue->jobs().begin(), queue->jobs().end(),
+                           [](const ProcessingJob& job) { return job.status.isFinished(); });
+    }
+    void expectCompleted() const {
+        for (const auto& job : queue->jobs()) {
+            EXPECT_EQ(job.status, ProcessingJob::Status::completed()) << job.status.message;
+        }
+    }
+
+    tavtest::TempDir folder;
+    tavtest::TempDir output;
+    std::unique_ptr<JobQueueViewModel> queue;
+    std::unique_ptr<RemuxViewModel> model;
+};
+
+}  // namespace
+
+TEST_F(RemuxSubmissionTest, AddToQueueWaitsForStartAndKeepsTheSourceContainer) {
+    const auto movie = tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "Movie.MKV");
+    const auto other = tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "other.mkv");
+    addAndWait({movie, other});
+    model->setOutputDirectoryText(output.path().string());
+    model->toggleStream(2, movie);  // the French commentary stays behind
+    ASSERT_EQ(model->validationMessage(), std::nullopt);
+    ASSERT_TRUE(model->compatibilityIssues().empty());
+
+    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_EQ(queue->jobs().size(), 2u);
+    EXPECT_EQ(queue->jobs()[0].request.as<RemuxRequest>()->input, movie);
+    EXPECT_EQ(queue->jobs()[1].request.as<RemuxRequest>()->input, other);
+    EXPECT_TRUE(model->sources().empty());
+    EXPECT_EQ(model->outputDirectoryText(), "");
+    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(queue->isWorkerActive());
+    EXPECT_EQ(queue->jobs()[0].status, ProcessingJob::Status::queued());
+
+    queue->startWorkerIfNeeded();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
+    expectCompleted();
+    EXPECT_EQ(output.entries(),
+              (std::vector<std::string>{"Movie-converted.MKV", "other-converted.mkv"}));
+    EXPECT_EQ(tavtest::probedStreamLines(output / "Movie-converted.MKV"),
+              (std::vector<std::string>{"0,h264,video,[0][0][0][0]", "1,aac,audio,[0][0][0][0]",
+                                        "2,subrip,subtitle,[0][0][0][0]",
+                                        "3,subrip,subtitle,[0][0][0][0]"}));
+    std::string audioLanguages;
+    tavtest::runTool(
+        {"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "stream_tags=language",
+         "-of", "csv=p=0", (output / "Movie-converted.MKV").string()},
+        &audioLanguages);
+    EXPECT_EQ(audioLanguages, "eng\n") << "the English audio is the one kept";
+    EXPECT_EQ(tavtest::probedStreamLines(output / "other-converted.mkv").size(), 5u);
+
+    // The next files set the default folder again.
+    addAndWait({tavtest::copyMedia(tavtest::remuxSourceMedia(), output, "third.mkv")});
+    EXPECT_EQ(model->outputDirectoryText(), output.path().string());
+}
+
+TEST_F(RemuxSubmissionTest, RemuxNowGoesFirstAndConvertsForTheTarget) {
+    // A job already waiting in the queue.
+    const auto waiting = tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "waiting.mkv");
+    addAndWait({waiting});
+    model->setOutputDirectoryText(output.path().string());
+    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_EQ(queue->jobs().size(), 1u);
+
+    const auto hevc = tavtest::copyMedia(tavtest::hevcSourceMedia(), folder, "phone.mkv");
+    addAndWait({hevc});
+    model->setOutputDirectoryText(output.path().string());
+    model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
+    ASSERT_EQ(model->container(), OutputContainer::mp4);
+    EXPECT_EQ(model->playbackTargetStatus(),
+              "Selected tracks match the published iPhone 17 Pro playback formats without video "
+              "or audio re-encoding.");
+    EXPECT_EQ(model->subtitleConversionNote(),
+              "1 selected subtitle stream will be converted to MOV_TEXT. Video and audio will "
+              "remain stream-copy.");
+
+    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_EQ(queue->jobs().size(), 2u);
+    EXPECT_EQ(queue->jobs()[0].request.as<RemuxRequest>()->input, hevc);
+    EXPECT_TRUE(queue->isWorkerActive());
+    EXPECT_EQ(model->container(), OutputContainer::mp4);
+    EXPECT_EQ(model->playbackTarget(), PlaybackTarget::iPhone17Pro);
+
+    ASSERT_TRUE(tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
+    expectCompleted();
+    EXPECT_EQ(tavtest::probedStreamLines(output / "phone-converted.mp4"),
+              (std::vector<std::string>{"0,hevc,video,hvc1", "1,aac,audio,mp4a",
+                                        "2,mov_text,subtitle,tx3g"}));
+}
+
+TEST_F(RemuxSubmissionTest, ConfirmedDropLeavesUnsupportedStreamsOut) {
+    // Matroska's ASS and SubRip both convert into MP4; Opus fails the phone profile.
+    const auto media = tavtest::TestMedia::generate(
+        "remux-opus.mkv",
+        {"-f",       "lavfi",   "-i",      "testsrc2=size=64x36:rate=25:duration=1",
+         "-f",       "lavfi",   "-i",      "sine=frequency=440:sample_rate=48000:duration=1",
+         "-map",     "0:v",     "-map",    "1:a",
+         "-map",     "1:a",     "-t",      "1",
+         "-c:v",     "libx264", "-preset", "ultrafast",
+         "-pix_fmt", "yuv420p", "-c:a:0",  "aac",
+         "-c:a:1",   "libopus", "-b:a",    "48k"});
+    const auto source = tavtest::copyMedia(media, folder, "opus.mkv");
+    addAndWait({source});
+    model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
+    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_TRUE(model->isShowingCompatibilityConfirmation());
+    EXPECT_TRUE(queue->jobs().empty());
+    model->confirmDroppingUnsupportedStreams();
+    ASSERT_EQ(queue->jobs().size(), 1u);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
+    expectCompleted();
+    EXPECT_EQ(tavtest::probedStreamLines(folder / "opus-converted.mp4"),
+              (std::vector<std::string>{"0,h264,video,avc1", "1,aac,audio,mp4a"}));
+    EXPECT_TRUE(fs::exists(source)) << "the source is never changed";
+}
