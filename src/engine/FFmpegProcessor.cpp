@@ -191,6 +191,12 @@ FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLoc
     : runner_(std::move(runner)), locations_(std::move(locations)) {}
 
 void FFmpegProcessor::cancel() {
+    {
+        std::lock_guard lock(cancelMutex_);
+        if (currentChildStop_) {
+            currentChildStop_->request_stop();
+        }
+    }
     runner_->cancel();
 }
 
@@ -560,6 +566,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
                 "The source changed while Tavrolin was preparing its replacement. The original "
                 "file was not changed.");
         }
+        throwIfStopped(stop);
         fileReplacement_.replace(target, run.workingOutput);
         if (progress) {
             progress(1.0);

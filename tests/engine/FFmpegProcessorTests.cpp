@@ -545,6 +545,28 @@ TEST_F(FFmpegProcessorTest, StopDuringTheDurationProbeEndsTheJob) {
     }
 }
 
+TEST_F(FFmpegProcessorTest, CancelBeforeFFmpegStartsKeepsItFromStarting) {
+    auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 0\n",
+                         "trap 'exit 143' TERM\ntouch '" + marker("probing").string() +
+                             "'\nfor i in $(seq 100); do sleep 0.05; done\necho 3.0\n");
+    auto fp = processor(tools);
+    std::exception_ptr outcome;
+    std::thread worker([&] {
+        try {
+            fp.process(SplitRequest{media().mp4ClipA, outputs() / "s.mp4", 0, 1}, {}, {});
+        } catch (...) {
+            outcome = std::current_exception();
+        }
+    });
+    EXPECT_TRUE(waitFor(marker("probing")));
+    fp.cancel();
+    worker.join();
+    auto error = processingError([&] { std::rethrow_exception(outcome); });
+    EXPECT_STREQ(error.what(), "FFmpeg stopped without an error message.");
+    EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
+    expectOnly({});
+}
+
 TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
     // Prints progress until terminated, like ffmpeg, and says so on standard error.
     auto tools = standIn(
