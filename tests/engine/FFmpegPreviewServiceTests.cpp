@@ -327,7 +327,8 @@ TEST_F(PreviewServiceTest, CancellingDuringTheFirstAttemptRunsNoOtherAttempt) {
     // The service's own cancel() stops its preparation in the same way.
     auto second =
         std::async(std::launch::async, [&] { return service.preparePreview(hevc10, {}); });
-    ASSERT_TRUE(waitUntil([&] { return lineCount(log()) == 2; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return lineCount(log()) == 2 && !entriesOf(previewFolder()).empty(); }));
     service.cancel();
     EXPECT_THROW(second.get(), CancellationError);
     EXPECT_EQ(lineCount(log()), 2);
