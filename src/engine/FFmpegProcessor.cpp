@@ -15,6 +15,7 @@
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Uuid.h"
+#include "process/ProbeConcurrencyLimit.h"
 #include "process/ProcessCancellation.h"
 
 namespace tavrolin {
@@ -112,7 +113,7 @@ class FFmpegProcessor::Run {
                 throw fs::filesystem_error("cannot create temporary folder", fs::path(pattern),
                                            std::error_code(errno, std::generic_category()));
             }
-            temporaryFolder_ = pattern;
+            temporaryFolder_ = standardizedPath(pattern);
         }
         fs::path file = temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
         writeNewFile(file, contents);
@@ -259,14 +260,27 @@ std::string FFmpegProcessor::failureMessage(const std::string& standardError) {
     return message;
 }
 
+ProcessResult FFmpegProcessor::runFFprobe(const fs::path& ffprobe,
+                                          const std::vector<std::string>& arguments,
+                                          std::stop_token stop) {
+    ProbeConcurrencyLimit::Slot slot;
+    try {
+        slot = ProbeConcurrencyLimit::shared().acquire(stop);
+    } catch (const CancellationError&) {
+        // As the runner answers a run that was stopped before it started.
+        return ProcessResult{128 + 15, {}, {}};
+    }
+    return withProcessCancellation(*runner_, ffprobe, arguments, stop);
+}
+
 std::optional<double> FFmpegProcessor::probeDuration(const fs::path& file, const fs::path& ffprobe,
                                                      std::stop_token stop) {
     try {
-        auto result = withProcessCancellation(
-            *runner_, ffprobe,
-            {"-v", "error", "-show_entries", "format=duration", "-of",
-             "default=noprint_wrappers=1:nokey=1", standardizedPath(file).string()},
-            stop);
+        auto result =
+            runFFprobe(ffprobe,
+                       {"-v", "error", "-show_entries", "format=duration", "-of",
+                        "default=noprint_wrappers=1:nokey=1", standardizedPath(file).string()},
+                       stop);
         if (result.terminationStatus != 0) {
             return std::nullopt;
         }
@@ -282,11 +296,10 @@ std::optional<double> FFmpegProcessor::probeDuration(const fs::path& file, const
 std::optional<std::vector<std::pair<std::int64_t, std::string>>> FFmpegProcessor::probeStreamKinds(
     const fs::path& file, const fs::path& ffprobe, std::stop_token stop) {
     try {
-        auto result =
-            withProcessCancellation(*runner_, ffprobe,
-                                    {"-v", "error", "-show_entries", "stream=index,codec_type",
-                                     "-of", "json", file.string()},
-                                    stop);
+        auto result = runFFprobe(ffprobe,
+                                 {"-v", "error", "-show_entries", "stream=index,codec_type", "-of",
+                                  "json", file.string()},
+                                 stop);
         if (result.terminationStatus != 0) {
             return std::nullopt;
         }
@@ -312,11 +325,10 @@ void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
         throw MediaProcessingError::processFailed(
             "The prepared replacement is empty. The original file was not changed.");
     }
-    auto result =
-        withProcessCancellation(*runner_, ffprobe,
-                                {"-v", "error", "-show_entries", "format=duration:stream=index",
-                                 "-of", "json", standardizedPath(prepared).string()},
-                                stop);
+    auto result = runFFprobe(ffprobe,
+                             {"-v", "error", "-show_entries", "format=duration:stream=index", "-of",
+                              "json", standardizedPath(prepared).string()},
+                             stop);
     throwIfStopped(stop);
     if (result.terminationStatus != 0) {
         throw MediaProcessingError::processFailed(streamsMessage);
@@ -366,16 +378,6 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
             total += *duration;
         }
         return total > 0 ? std::optional<double>(total) : std::nullopt;
-    }
-    if (const auto* split = request.as<SplitRequest>()) {
-        if (split->endTime) {
-            return *split->endTime - split->startTime;
-        }
-        auto duration = probeDuration(split->input, ffprobe, stop);
-        if (duration && *duration - split->startTime > 0) {
-            return *duration - split->startTime;
-        }
-        return std::nullopt;
     }
     const fs::path& input = std::visit(
         [](const auto& payload) -> const fs::path& {

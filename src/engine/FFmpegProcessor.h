@@ -67,9 +67,14 @@ class FFmpegProcessor : public MediaProcessing {
     class ProgressRelay;
     class CurrentJob;
 
+    // The probed length of a remux, join, chapter job or transcript export (a split works its
+    // own out, since it also needs the source's length).
     std::optional<double> expectedDuration(const ProcessingRequest& request,
                                            const std::filesystem::path& ffprobe,
                                            std::stop_token stop);
+    // ffprobe within the application's bound on concurrent ffprobe runs.
+    ProcessResult runFFprobe(const std::filesystem::path& ffprobe,
+                             const std::vector<std::string>& arguments, std::stop_token stop);
     std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKinds(
         const std::filesystem::path& file, const std::filesystem::path& ffprobe,
         std::stop_token stop);
