@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+
 #include <thread>
+#include "support/TestMedia.h"
 
 using namespace tavrolin;
 using ::testing::DoubleEq;
@@ -110,4 +112,31 @@ TEST(FFmpegProgressTracker, SerialisesChunksAndCallsTheHandlerOutsideItsLock) {
     std::thread other([&] { tracker.consume("out_time_us=4000000\n"); });
     other.join();
     EXPECT_THAT(seen, ElementsAre(1.0));
+}
+
+TEST(FFmpegProgressTracker, FollowsARealFFmpegReportCutAnywhere) {
+    // About twenty report blocks from one second of output.
+    std::string report;
+    ASSERT_EQ(tavtest::runTool({"ffmpeg", "-nostdin", "-hide_banner", "-nostats", "-re", "-f",
+                                "lavfi", "-i", "testsrc=size=64x36:rate=25:duration=1",
+                                "-stats_period", "0.05", "-progress", "pipe:1", "-f", "null", "-"},
+                               &report),
+              0);
+    const auto whole = feedInPieces(report, {});
+    ASSERT_GE(whole.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(whole.begin(), whole.end()));
+    EXPECT_GE(whole.front(), 0.0);
+    EXPECT_LE(whole.back(), 1.0);
+    EXPECT_GT(whole.back(), 0.09);  // 1 s of the tracker's 10 s
+
+    std::mt19937 random(11);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::size_t> cuts;
+        for (std::size_t i = 1; i < report.size(); ++i) {
+            if (random() % (round + 2) == 0) {
+                cuts.push_back(i);
+            }
+        }
+        EXPECT_EQ(feedInPieces(report, cuts), whole);
+    }
 }
