@@ -4,6 +4,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "model/TextMetrics.h"
+
 namespace tavrolin {
 
 namespace {
@@ -47,18 +49,11 @@ const CodecSets& sets() {
     return instance;
 }
 
-std::string lowercased(std::string_view text) {
+// Codec names are ASCII; the sets are matched after ASCII lower-casing.
+std::string asciiLowercased(std::string_view text) {
     std::string result(text);
     std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
         return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return result;
-}
-
-std::string uppercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     });
     return result;
 }
@@ -85,7 +80,7 @@ bool isPlaybackContainer(OutputContainer container) {
 StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stream,
                                                          OutputContainer container) const {
     const auto& s = sets();
-    const std::string codec = lowercased(stream.codecName);
+    const std::string codec = asciiLowercased(stream.codecName);
     switch (container) {
         case OutputContainer::mkv:
             return StreamCopyDecision::copy();
@@ -152,8 +147,8 @@ StreamCopyDecision StreamCopyCompatibility::playbackProfileDecision(const MediaS
     }
     const auto& s = sets();
     const std::string carried = decision.kind == StreamCopyDecision::Kind::convert
-                                    ? lowercased(decision.codec)
-                                    : lowercased(stream.codecName);
+                                    ? asciiLowercased(decision.codec)
+                                    : asciiLowercased(stream.codecName);
     bool fits = false;
     switch (stream.kind) {
         case MediaStreamKind::video:
@@ -245,7 +240,7 @@ StreamCodecOverrides StreamCopyCompatibility::videoCodecTagOverrides(
         return overrides;
     }
     for (const auto& stream : streams) {
-        if (stream.kind == MediaStreamKind::video && lowercased(stream.codecName) == "hevc") {
+        if (stream.kind == MediaStreamKind::video && asciiLowercased(stream.codecName) == "hevc") {
             overrides[stream.index] = "hvc1";
         }
     }
