@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -72,8 +73,10 @@ FFmpegPreviewService::FFmpegPreviewService(std::shared_ptr<ProcessRunning> runne
       previewFolder_(previewFolder.empty() ? defaultPreviewFolder() : std::move(previewFolder)) {}
 
 FFmpegPreviewService::~FFmpegPreviewService() {
+    // Every copy made, including one whose cache entry a later preparation of the same source
+    // replaced: a player may still have had it open, so it was kept until now.
     std::lock_guard lock(mutex_);
-    for (const auto& [source, preview] : cache_) {
+    for (const auto& preview : made_) {
         removeIgnoringErrors(preview);
     }
 }
@@ -121,15 +124,16 @@ fs::path FFmpegPreviewService::preparePreview(const fs::path& source,
     if (!progress) {
         progress = [](double) {};
     }
+    std::optional<fs::path> cached;
     {
         std::lock_guard lock(mutex_);
         if (auto it = cache_.find(key); it != cache_.end()) {
-            std::error_code error;
-            if (fs::exists(fs::symlink_status(it->second, error))) {
-                progress(1.0);
-                return it->second;
-            }
+            cached = it->second;
         }
+    }
+    if (std::error_code error; cached && fs::exists(fs::symlink_status(*cached, error))) {
+        progress(1.0);
+        return *cached;
     }
 
     // This preparation's own stop: the caller's token or the service's cancel().
@@ -139,6 +143,7 @@ fs::path FFmpegPreviewService::preparePreview(const fs::path& source,
     const fs::path preview = prepareUncached(key, progress, ownStop.get_token());
     std::lock_guard lock(mutex_);
     cache_[key] = preview;
+    made_.push_back(preview);
     return preview;
 }
 

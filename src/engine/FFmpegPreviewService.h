@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <stop_token>
+#include <vector>
 
 #include "engine/FFmpegPreviewCommandBuilder.h"
 #include "engine/PreviewPreparing.h"
@@ -19,7 +20,7 @@ namespace tavrolin {
 // Makes MP4 copies that the player can open: probes the source once, then tries three ffmpeg
 // command lines (everything copied; audio encoded to AAC; video alone). Remembers the copy of
 // each source while it lives and removes its copies when destroyed. Thread-safe; calls may
-// overlap.
+// overlap. Workers that call it keep it alive (hold it by shared_ptr) until they return.
 class FFmpegPreviewService : public PreviewPreparing {
   public:
     // `previewFolder` defaults to defaultPreviewFolder().
@@ -59,7 +60,8 @@ class FFmpegPreviewService : public PreviewPreparing {
     const std::filesystem::path previewFolder_;
 
     std::mutex mutex_;
-    std::map<std::filesystem::path, std::filesystem::path> cache_;
+    std::map<std::filesystem::path, std::filesystem::path> cache_;  // source -> latest copy
+    std::vector<std::filesystem::path> made_;  // every copy made, removed on destruction
     std::set<std::stop_source*> inProgress_;
 };
 

@@ -357,3 +357,27 @@ TEST_F(PreviewServiceTest, CancellingOnePreparationLeavesAnotherRunning) {
     EXPECT_EQ(lineCount(log()), 2);
     EXPECT_EQ(entriesOf(previewFolder()), (std::vector<std::string>{preview.filename()}));
 }
+
+TEST_F(PreviewServiceTest, OverlappingPreparationsOfOneSourceAreAllRemovedAtTheEnd) {
+    fs::path a, b;
+    {
+        FFmpegPreviewService service(
+            std::make_shared<FoundationProcessRunner>(),
+            standIn("while [ ! -e '" + release().string() + "' ]; do sleep 0.02; done"));
+        auto first =
+            std::async(std::launch::async, [&] { return service.preparePreview(hevc10, {}); });
+        auto second =
+            std::async(std::launch::async, [&] { return service.preparePreview(hevc10, {}); });
+        ASSERT_TRUE(waitUntil([&] { return lineCount(log()) == 2; }));
+        std::ofstream(release()) << "";
+        a = first.get();
+        b = second.get();
+        // Calls are not merged: each made its own copy, and the cache answers with one of them.
+        EXPECT_NE(a, b);
+        const fs::path cached = service.preparePreview(hevc10, {});
+        EXPECT_TRUE(cached == a || cached == b);
+        EXPECT_EQ(lineCount(log()), 2);
+        EXPECT_EQ(entriesOf(previewFolder()).size(), 2u);
+    }
+    EXPECT_TRUE(entriesOf(previewFolder()).empty());
+}
