@@ -1,0 +1,123 @@
+#include "engine/ChapterMetadataRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "engine/MillisecondTime.h"
+#include "model/MediaProcessingError.h"
+#include "model/TextMetrics.h"
+
+namespace tavrolin {
+
+namespace {
+
+const char* const durationMessage =
+    "Tavrolin could not determine the source duration needed to write chapters.";
+const char* const orderMessage = "Chapter markers must have distinct, increasing times.";
+const char* const endMessage = "Every chapter marker must be earlier than the end of the source.";
+
+bool isValidStart(double time) {
+    return std::isfinite(time) && time >= 0;
+}
+
+std::string escapeTitle(std::string_view title) {
+    std::string escaped;
+    escaped.reserve(title.size());
+    for (char c : title) {
+        switch (c) {
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '\n':
+            case '\r':
+                escaped += ' ';
+                break;
+            case '=':
+            case ';':
+            case '#':
+                escaped += '\\';
+                escaped += c;
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
+std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& chapters,
+                                            double duration) const {
+    const std::optional<std::int64_t> durationMs =
+        std::isfinite(duration) && duration > 0 ? wholeMilliseconds(duration) : std::nullopt;
+    if (!durationMs) {
+        throw MediaProcessingError::invalidRequest(durationMessage);
+    }
+
+    std::vector<ChapterMarker> sorted = chapters;
+    // NaN times sort last (a plain "<" would break the sort); the loop below refuses them.
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const ChapterMarker& a, const ChapterMarker& b) {
+                         if (std::isnan(a.startTime)) {
+                             return false;
+                         }
+                         return std::isnan(b.startTime) || a.startTime < b.startTime;
+                     });
+    if (sorted.empty()) {
+        throw MediaProcessingError::invalidRequest("Add at least one chapter marker.");
+    }
+
+    std::string text = ";FFMETADATA1\n";
+    std::int64_t previousStart = -1;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        const ChapterMarker& marker = sorted[i];
+        const std::string_view title = trimWhitespace(marker.title);
+        if (title.empty()) {
+            throw MediaProcessingError::invalidRequest("Every chapter needs a title.");
+        }
+        if (!isValidStart(marker.startTime)) {
+            throw MediaProcessingError::invalidRequest("Chapter times must be zero or later.");
+        }
+        // Times beyond what milliseconds can hold lie beyond the end of any source.
+        const std::optional<std::int64_t> start = wholeMilliseconds(marker.startTime);
+        if (!start) {
+            throw MediaProcessingError::invalidRequest(endMessage);
+        }
+        if (*start <= previousStart) {
+            throw MediaProcessingError::invalidRequest(orderMessage);
+        }
+        const bool isLast = i + 1 == sorted.size();
+        std::int64_t end = *durationMs;
+        if (!isLast) {
+            const double next = sorted[i + 1].startTime;
+            if (!isValidStart(next)) {
+                throw MediaProcessingError::invalidRequest("Chapter times must be zero or later.");
+            }
+            const std::optional<std::int64_t> nextStart = wholeMilliseconds(next);
+            if (!nextStart) {
+                throw MediaProcessingError::invalidRequest(endMessage);
+            }
+            end = *nextStart;
+        }
+        if (end <= *start) {
+            throw MediaProcessingError::invalidRequest(isLast ? endMessage : orderMessage);
+        }
+        if (end > *durationMs) {
+            throw MediaProcessingError::invalidRequest(endMessage);
+        }
+        text += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
+        text += decimal(*start);
+        text += "\nEND=";
+        text += decimal(end);
+        text += "\ntitle=";
+        text += escapeTitle(title);
+        text += '\n';
+        previousStart = *start;
+    }
+    return text;
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,137 @@
+#include "engine/SubtitleDocumentRenderer.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "engine/MillisecondTime.h"
+#include "model/TextMetrics.h"
+#include "model/Transcription.h"
+
+namespace tavrolin {
+
+namespace {
+
+void validate(const std::vector<SubtitleCue>& cues) {
+    if (cues.empty()) {
+        throw TranscriptionError::noSpeech();
+    }
+    double previousEnd = 0;
+    for (const auto& cue : cues) {
+        if (!std::isfinite(cue.startTime) || !std::isfinite(cue.endTime) || cue.startTime < 0 ||
+            !(cue.startTime < cue.endTime)) {
+            throw TranscriptionError::invalidCues(
+                "Every subtitle cue needs a valid start and end time.");
+        }
+        if (cue.startTime < previousEnd) {
+            throw TranscriptionError::invalidCues(
+                "Subtitle cue times cannot overlap or run out of order.");
+        }
+        if (trimWhitespace(cue.text).empty()) {
+            throw TranscriptionError::invalidCues("Subtitle cue text cannot be empty.");
+        }
+        previousEnd = cue.endTime;
+    }
+}
+
+std::string stamp(double seconds, char separator) {
+    // Validated times are finite; only absurdly large ones exceed 64-bit milliseconds.
+    const auto milliseconds =
+        wholeMilliseconds(seconds).value_or(std::numeric_limits<std::int64_t>::max());
+    return clockStamp(milliseconds, separator);
+}
+
+// Every kind of line break becomes a line feed, and lines holding nothing visible are dropped:
+// an empty line inside a cue would end the cue for every reader of these formats.
+std::string cueLines(std::string_view text) {
+    std::string unified;
+    unified.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            unified += '\n';
+        } else if (c == '\v' || c == '\f') {
+            unified += '\n';
+        } else if (text.compare(i, 2, "\u0085") == 0) {
+            unified += '\n';
+            i += 1;
+        } else if (text.compare(i, 3, "\u2028") == 0 || text.compare(i, 3, "\u2029") == 0) {
+            unified += '\n';
+            i += 2;
+        } else {
+            unified += c;
+        }
+    }
+    std::string lines;
+    std::size_t start = 0;
+    while (start <= unified.size()) {
+        std::size_t end = unified.find('\n', start);
+        if (end == std::string::npos) {
+            end = unified.size();
+        }
+        const std::string_view line = std::string_view(unified).substr(start, end - start);
+        if (!trimWhitespace(line).empty()) {
+            if (!lines.empty()) {
+                lines += '\n';
+            }
+            lines += line;
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string escapeWebVTT(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
+std::string SubtitleDocumentRenderer::render(const std::vector<SubtitleCue>& cues,
+                                             SubtitleFileFormat format) const {
+    validate(cues);
+    const bool isWebVTT = format == SubtitleFileFormat::webVTT;
+    const char separator = isWebVTT ? '.' : ',';
+    std::string document = isWebVTT ? "WEBVTT\n\n" : "";
+    for (std::size_t i = 0; i < cues.size(); ++i) {
+        const SubtitleCue& cue = cues[i];
+        if (i > 0) {
+            document += "\n\n";
+        }
+        if (!isWebVTT) {
+            document += decimal(static_cast<std::int64_t>(i + 1));
+            document += '\n';
+        }
+        document += stamp(cue.startTime, separator);
+        document += " --> ";
+        document += stamp(cue.endTime, separator);
+        document += '\n';
+        const std::string text = cueLines(trimWhitespace(cue.text));
+        document += isWebVTT ? escapeWebVTT(text) : text;
+    }
+    document += '\n';
+    return document;
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "engine/ChapterMetadataRenderer.h"
+#include "model/MediaProcessingError.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+
+using namespace tavrolin;
+
+namespace {
+
+ChapterMarker marker(double start, std::string title) {
+    return ChapterMarker{Uuid::random(), start, std::move(title)};
+}
+
+std::string render(const std::vector<ChapterMarker>& chapters, double duration) {
+    return ChapterMetadataRenderer{}.render(chapters, duration);
+}
+
+// The message of the invalidRequest that rendering throws, or "" when it succeeds.
+std::string failure(const std::vector<ChapterMarker>& chapters, double duration) {
+    try {
+        render(chapters, duration);
+    } catch (const MediaProcessingError& error) {
+        EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::invalidRequest);
+        return error.what();
+    }
+    return "";
+}
+
+std::string block(const std::string& start, const std::string& end, const std::string& title) {
+    return "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + start + "\nEND=" + end + "\ntitle=" + title +
+           "\n";
+}
+
+const std::string durationMessage =
+    "Tavrolin could not determine the source duration needed to write chapters.";
+const std::string orderMessage = "Chapter markers must have distinct, increasing times.";
+const std::string endMessage = "Every chapter marker must be earlier than the end of the source.";
+
+}  // namespace
+
+TEST(ChapterMetadataRenderer, WritesTheTwoChapterExample) {
+    EXPECT_EQ(render({marker(0, "Intro"), marker(65.432, "Part 2")}, 120.5),
+              ";FFMETADATA1\n"
+              "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=65432\ntitle=Intro\n"
+              "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=65432\nEND=120500\ntitle=Part 2\n");
+}
+
+TEST(ChapterMetadataRenderer, OrdersMarkersAndChainsTheirEnds) {
+    EXPECT_EQ(render({marker(0, "Only")}, 10), ";FFMETADATA1\n" + block("0", "10000", "Only"));
+
+    const std::vector<ChapterMarker> given{marker(30, "C"), marker(2.5, "A"), marker(10, "B")};
+    const auto copy = given;
+    EXPECT_EQ(render(given, 40), ";FFMETADATA1\n" + block("2500", "10000", "A") +
+                                     block("10000", "30000", "B") + block("30000", "40000", "C"));
+    EXPECT_EQ(given, copy);  // the caller's list is not reordered
+
+    // Negative zero is zero; exact halves of a millisecond round up.
+    EXPECT_EQ(render({marker(-0.0, "Z"), marker(1.0625, "R")}, 2.0625),
+              ";FFMETADATA1\n" + block("0", "1063", "Z") + block("1063", "2063", "R"));
+}
+
+TEST(ChapterMetadataRenderer, EscapesTitlesAndTrimsThem) {
+    EXPECT_EQ(render({marker(0, "Q&A = part 1; #2")}, 1),
+              ";FFMETADATA1\n" + block("0", "1000", "Q&A \\= part 1\\; \\#2"));
+    EXPECT_EQ(render({marker(0, "C:\\clips")}, 1),
+              ";FFMETADATA1\n" + block("0", "1000", "C:\\\\clips"));
+    EXPECT_EQ(render({marker(0, "  \n Two\nlines\r\nhere \t")}, 1),
+              ";FFMETADATA1\n" + block("0", "1000", "Two lines  here"));
+    EXPECT_EQ(render({marker(0, "\\=")}, 1), ";FFMETADATA1\n" + block("0", "1000", "\\\\\\="));
+    EXPECT_EQ(render({marker(0, "Caf\u00E9 \U0001F3AC")}, 1),
+              ";FFMETADATA1\n" + block("0", "1000", "Caf\u00E9 \U0001F3AC"));
+}
+
+TEST(ChapterMetadataRenderer, DurationIsCheckedFirst) {
+    const double bad[] = {0, -1, std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN(), 1e300};
+    for (double duration : bad) {
+        EXPECT_EQ(failure({}, duration), durationMessage) << duration;
+        EXPECT_EQ(failure({marker(0, "A")}, duration), durationMessage) << duration;
+    }
+    EXPECT_EQ(failure({}, 10), "Add at least one chapter marker.");
+}
+
+TEST(ChapterMetadataRenderer, RefusesBadMarkers) {
+    EXPECT_EQ(failure({marker(0, " \n\t ")}, 10), "Every chapter needs a title.");
+    EXPECT_EQ(failure({marker(-0.5, "A")}, 10), "Chapter times must be zero or later.");
+    EXPECT_EQ(failure({marker(std::nan(""), "A"), marker(1, "B")}, 10),
+              "Chapter times must be zero or later.");
+    EXPECT_EQ(failure({marker(1, "A"), marker(std::numeric_limits<double>::infinity(), "B")}, 10),
+              "Chapter times must be zero or later.");
+    EXPECT_EQ(failure({marker(5.0001, "A"), marker(5.0003, "B")}, 10), orderMessage);
+    EXPECT_EQ(failure({marker(3, "A"), marker(3, "B")}, 10), orderMessage);
+    EXPECT_EQ(failure({marker(1, "A"), marker(12, "B")}, 10), endMessage);
+    EXPECT_EQ(failure({marker(1e300, "A")}, 10), endMessage);
+}
+
+TEST(ChapterMetadataRenderer, LastMarkerMustEndBeforeTheSource) {
+    EXPECT_EQ(failure({marker(10, "A")}, 10), endMessage);
+    EXPECT_EQ(failure({marker(10.0004, "A")}, 10), endMessage);  // same millisecond
+    EXPECT_EQ(render({marker(9.999, "A")}, 10), ";FFMETADATA1\n" + block("9999", "10000", "A"));
+}
+
+TEST(ChapterMetadataRenderer, FfmpegReadsBackTimesAndTitles) {
+    tavtest::TempDir dir;
+    const std::string text = render({marker(0, "Q&A = part 1; #2"), marker(1.25, "C:\\clips"),
+                                     marker(2.5, "Caf\u00E9 \U0001F3AC\nnext")},
+                                    4);
+    const auto metadata = dir / "chapters.ffmetadata";
+    std::ofstream(metadata, std::ios::binary) << text;
+    const auto output = dir / "out.mkv";
+    ASSERT_EQ(tavtest::runTool({"ffmpeg",
+                                "-nostdin",
+                                "-hide_banner",
+                                "-loglevel",
+                                "error",
+                                "-f",
+                                "lavfi",
+                                "-t",
+                                "4",
+                                "-i",
+                                "anullsrc=r=8000:cl=mono",
+                                "-f",
+                                "ffmetadata",
+                                "-i",
+                                metadata.string(),
+                                "-map",
+                                "0:a",
+                                "-map_metadata",
+                                "1",
+                                "-map_chapters",
+                                "1",
+                                "-c:a",
+                                "pcm_s16le",
+                                output.string()}),
+              0);
+    std::string json;
+    ASSERT_EQ(
+        tavtest::runTool(
+            {"ffprobe", "-v", "error", "-show_chapters", "-of", "json", output.string()}, &json),
+        0);
+    const auto chapters = nlohmann::json::parse(json).at("chapters");
+    ASSERT_EQ(chapters.size(), 3u);
+    const std::string titles[] = {"Q&A = part 1; #2", "C:\\clips", "Caf\u00E9 \U0001F3AC next"};
+    const std::string starts[] = {"0.000000", "1.250000", "2.500000"};
+    const std::string ends[] = {"1.250000", "2.500000", "4.000000"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(chapters[i].at("tags").at("title"), titles[i]);
+        EXPECT_EQ(chapters[i].at("start_time"), starts[i]);
+        EXPECT_EQ(chapters[i].at("end_time"), ends[i]);
+    }
+}
