@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "engine/FileOperations.h"
+#include "model/TextMetrics.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+int errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const fs::filesystem_error& error) {
+        return error.code().value();
+    }
+    return 0;
+}
+
+const std::string uuidPattern =
+    "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
+
+}  // namespace
+
+TEST(MoveNoReplace, MovesAFileToAFreeName) {
+    tavtest::TempDir dir;
+    writeFile(dir / "a", "content");
+    moveNoReplace(dir / "a", dir / "b");
+    EXPECT_FALSE(fs::exists(dir / "a"));
+    EXPECT_EQ(readFile(dir / "b"), "content");
+}
+
+TEST(MoveNoReplace, NeverReplacesAnExistingName) {
+    tavtest::TempDir dir;
+    writeFile(dir / "new", "new");
+    writeFile(dir / "old", "old");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+
+    try {
+        moveNoReplace(dir / "new", dir / "old");
+        FAIL() << "the move replaced a file";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.code().value(), EEXIST);
+        EXPECT_EQ(error.path1(), dir / "old");  // the name the user knows comes first
+        EXPECT_EQ(error.path2(), dir / "new");
+    }
+    EXPECT_EQ(errorOf([&] { moveNoReplace(dir / "new", dir / "dangling"); }), EEXIST);
+    EXPECT_EQ(readFile(dir / "old"), "old");
+    EXPECT_EQ(readFile(dir / "new"), "new");
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    EXPECT_EQ(errorOf([&] { moveNoReplace(dir / "missing", dir / "free"); }), ENOENT);
+}
+
+TEST(HiddenNames, WorkingAndBackupNamesBesideTheTarget) {
+    const Uuid uuid = Uuid::random();
+    const std::string text = uuid.toString();
+    EXPECT_EQ(hiddenSiblingName("/Movies/Trip.mkv", ".tmp-tavrolin-", uuid),
+              fs::path("/Movies/.Trip.tmp-tavrolin-" + text + ".mkv"));
+    EXPECT_EQ(hiddenSiblingName("/Movies/Trip", ".tmp-tavrolin-", uuid),
+              fs::path("/Movies/.Trip.tmp-tavrolin-" + text));
+    EXPECT_EQ(hiddenSiblingName("/Movies/a.b.mp4", ".tmp-tavrolin-", uuid),
+              fs::path("/Movies/.a.b.tmp-tavrolin-" + text + ".mp4"));
+    EXPECT_EQ(hiddenBackupName("/Movies/Trip.mkv", ".tavrolin-backup-", uuid),
+              fs::path("/Movies/.Trip.mkv.tavrolin-backup-" + text));
+}
+
+TEST(HiddenNames, LongNamesAreShortenedAtCharacterBoundaries) {
+    tavtest::TempDir dir;
+    // 83 clusters of "e" + combining accent (3 bytes each) + ".mkv": a 253-byte name.
+    std::string stem;
+    for (int i = 0; i < 83; ++i) {
+        stem += "e\u0301";
+    }
+    const fs::path target = dir / (stem + ".mkv");
+    writeFile(target, "source");  // the file system takes the long name itself
+
+    const fs::path working = hiddenSiblingName(target, ".tmp-tavrolin-", Uuid::random());
+    const std::string name = working.filename().string();
+    EXPECT_LE(name.size(), maximumFileNameBytes);
+    EXPECT_TRUE(std::regex_match(
+        name, std::regex("\\.(e\xCC\x81)+\\.tmp-tavrolin-" + uuidPattern + "\\.mkv")))
+        << name;
+    EXPECT_GT(name.size(), maximumFileNameBytes - 3);  // nothing shortened beyond need
+    writeFile(working, "working");
+    EXPECT_EQ(readFile(working), "working");
+
+    const fs::path backup = hiddenBackupName(target, ".tavrolin-backup-", Uuid::random());
+    const std::string backupName = backup.filename().string();
+    EXPECT_LE(backupName.size(), maximumFileNameBytes);
+    EXPECT_TRUE(std::regex_match(backupName, std::regex("\\.(e\xCC\x81)+(\\.mk?v?)?"
+                                                        "\\.tavrolin-backup-" +
+                                                        uuidPattern)))
+        << backupName;
+    writeFile(backup, "backup");
+    EXPECT_TRUE(fs::exists(backup));
+}
+
+TEST(HiddenNames, AnExtensionTooLongToKeepIsRefused) {
+    const fs::path target = "/x/a." + std::string(240, 'e');
+    EXPECT_EQ(errorOf([&] { hiddenSiblingName(target, ".tmp-tavrolin-", Uuid::random()); }),
+              ENAMETOOLONG);
+}
+
+TEST(WriteNewFile, CreatesFlushesAndNeverReplaces) {
+    tavtest::TempDir dir;
+    const std::string text = "line \u00E9\n";
+    writeNewFile(dir / "f.txt", text);
+    EXPECT_EQ(readFile(dir / "f.txt"), text);
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "f.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+
+    EXPECT_EQ(errorOf([&] { writeNewFile(dir / "f.txt", "other"); }), EEXIST);
+    EXPECT_EQ(readFile(dir / "f.txt"), text);
+    EXPECT_EQ(errorOf([&] { writeNewFile(dir / "no" / "f.txt", "x"); }), ENOENT);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"f.txt"});
+}
