@@ -120,7 +120,7 @@ TEST_F(PlatformAdapters, RevealerAsksTheFileManagerOverDBus) {
         return true;
     });
     revealer.reveal("/home/user/Movies/a film #1.mkv");
-    QTRY_COMPARE_WITH_TIMEOUT(fileManager.shown.size(), 1, 5000);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return fileManager.shown.size() == 1; }, 5000));
     EXPECT_EQ(fileManager.shown[0], QStringList{"file:///home/user/Movies/a%20film%20%231.mkv"});
     EXPECT_EQ(fileManager.startupIDs[0], "");
     QTest::qWait(50);
@@ -139,7 +139,7 @@ TEST_F(PlatformAdapters, RevealerOpensTheFolderWhenNoFileManagerAnswers) {
     };
     DesktopFileRevealer revealer(bus.connect("lonely-client"), record);
     revealer.reveal("/srv/out/result.mp4");
-    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 5000);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return opened.size() == 1; }, 5000));
     EXPECT_EQ(opened[0], QUrl::fromLocalFile("/srv/out"));
 
     // Without any bus the folder opens at once.

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QTest>
 
 namespace tavtest {
 
@@ -18,6 +20,20 @@ inline QApplication& qtApplication() {
         return new QApplication(argc, argv);
     }();
     return *application;
+}
+
+// Serves the GUI thread until `predicate` holds; false when `timeoutMs` passed first. (The QTRY
+// macros report to Qt Test, not to GoogleTest, so they cannot fail a test here.)
+template <typename Predicate>
+bool waitUntil(Predicate predicate, int timeoutMs = 5000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!predicate()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
 }
 
 }  // namespace tavtest

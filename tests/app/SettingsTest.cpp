@@ -63,7 +63,8 @@ class Settings : public ::testing::Test {
     }
 
     static void waitForNotice(SettingsViewModel& model, const QString& prefix) {
-        QTRY_VERIFY_WITH_TIMEOUT(model.licenseNotice().startsWith(prefix), 5000);
+        ASSERT_TRUE(
+            tavtest::waitUntil([&] { return model.licenseNotice().startsWith(prefix); }, 5000));
     }
 
     std::shared_ptr<InMemoryPreferencesStore> preferences =

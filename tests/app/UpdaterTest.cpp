@@ -202,8 +202,8 @@ TEST_F(Updater, AutomaticChecksRunOnlyWhenADayHasPassed) {
     {
         AppUpdater due(config, true);
         QSignalSpy reports(due.controller(), &UpdateController::checkFinished);
-        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 1, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(due.canCheckForUpdates(), 5000);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return server.requestCount() == 1; }, 5000));
+        ASSERT_TRUE(tavtest::waitUntil([&] { return due.canCheckForUpdates(); }, 5000));
         // An automatic check that finds nothing new stays silent.
         EXPECT_EQ(reports.size(), 0);
         EXPECT_EQ(settings->string(UpdateController::lastCheckKey),

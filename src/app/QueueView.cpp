@@ -1,0 +1,119 @@
+#include "app/QueueView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/AppStyle.h"
+#include "app/ContentUnavailableView.h"
+#include "app/FeatureHeader.h"
+#include "app/QueueJobRow.h"
+#include "app/SymbolIcons.h"
+#include "engine/JobQueueViewModel.h"
+
+namespace tavrolin {
+
+QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent), queue_(queue) {
+    setObjectName(QStringLiteral("queueView"));
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(28, 28, 28, 28);
+    page->setSpacing(20);
+    page->addWidget(new FeatureHeader(
+        QStringLiteral("Processing Queue"),
+        QStringLiteral("Jobs run one at a time to keep your computer responsive."),
+        QStringLiteral("list.bullet.rectangle"), this));
+
+    content_ = new QStackedWidget(this);
+    content_->addWidget(new ContentUnavailableView(
+        QStringLiteral("Queue is empty"), QStringLiteral("checkmark.circle"),
+        QStringLiteral("Configure an operation and add it to the queue."), content_));
+    auto* scroll = new QScrollArea(content_);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::StyledPanel);
+    list_ = new QWidget(scroll);
+    list_->setBackgroundRole(QPalette::Base);
+    list_->setAutoFillBackground(true);
+    listLayout_ = new QVBoxLayout(list_);
+    listLayout_->setContentsMargins(6, 6, 6, 6);
+    listLayout_->setSpacing(0);
+    listLayout_->addStretch(1);
+    scroll->setWidget(list_);
+    content_->addWidget(scroll);
+    page->addWidget(content_, 1);
+
+    auto* controls = new QHBoxLayout;
+    clearFinished_ = new QPushButton(QStringLiteral("Clear Finished"), this);
+    clearFinished_->setObjectName(QStringLiteral("clearFinished"));
+    connect(clearFinished_, &QPushButton::clicked, queue_, &JobQueueViewModel::clearFinishedJobs);
+    controls->addWidget(clearFinished_);
+    controls->addStretch(1);
+    startQueue_ = new QPushButton(symbolIcon(QStringLiteral("play.fill")),
+                                  QStringLiteral("Start Queue"), this);
+    startQueue_->setObjectName(QStringLiteral("startQueue"));
+    connect(startQueue_, &QPushButton::clicked, queue_, &JobQueueViewModel::startWorkerIfNeeded);
+    controls->addWidget(startQueue_);
+    cancelCurrent_ = new QPushButton(QStringLiteral("Cancel Current"), this);
+    cancelCurrent_->setObjectName(QStringLiteral("cancelCurrent"));
+    QPalette destructive = cancelCurrent_->palette();
+    destructive.setColor(QPalette::ButtonText, tint::red());
+    cancelCurrent_->setPalette(destructive);
+    connect(cancelCurrent_, &QPushButton::clicked, queue_, &JobQueueViewModel::cancelRunningJob);
+    controls->addWidget(cancelCurrent_);
+    page->addLayout(controls);
+
+    connect(queue_, &JobQueueViewModel::changed, this, &QueueView::render);
+    render();
+}
+
+QList<QueueJobRow*> QueueView::rows() const {
+    return QList<QueueJobRow*>(rows_.begin(), rows_.end());
+}
+
+void QueueView::render() {
+    const auto& jobs = queue_->jobs();
+    std::vector<Uuid> ids;
+    ids.reserve(jobs.size());
+    for (const auto& job : jobs) {
+        ids.push_back(job.id);
+    }
+    // Progress updates arrive often; rows are rebuilt only when the list itself changes.
+    if (ids != rowIDs_) {
+        for (QueueJobRow* row : rows_) {
+            delete row;
+        }
+        rows_.clear();
+        for (QWidget* divider :
+             list_->findChildren<QFrame*>(QStringLiteral("divider"), Qt::FindDirectChildrenOnly)) {
+            delete divider;
+        }
+        int position = 0;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (i > 0) {
+                auto* divider = new QFrame(list_);
+                divider->setObjectName(QStringLiteral("divider"));
+                divider->setFrameShape(QFrame::HLine);
+                divider->setFrameShadow(QFrame::Plain);
+                divider->setEnabled(false);
+                listLayout_->insertWidget(position++, divider);
+            }
+            auto* row = new QueueJobRow(
+                [queue = queue_](const ProcessingJob& job) { queue->revealOutput(job); }, list_);
+            listLayout_->insertWidget(position++, row);
+            rows_.push_back(row);
+        }
+        rowIDs_ = std::move(ids);
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        rows_[i]->setJob(jobs[i]);
+    }
+    content_->setCurrentIndex(jobs.empty() ? 0 : 1);
+
+    clearFinished_->setEnabled(queue_->hasFinishedJobs());
+    startQueue_->setEnabled(queue_->hasQueuedJobs() && !queue_->hasRunningJob());
+    cancelCurrent_->setEnabled(queue_->hasRunningJob());
+}
+
+}  // namespace tavrolin
