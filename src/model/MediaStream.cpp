@@ -128,3 +128,45 @@ std::string MediaStream::pickerLabel() const {
 }
 
 }  // namespace tavrolin
+
+namespace {
+
+template <typename T>
+void combine(std::size_t& seed, const T& value) {
+    seed ^= std::hash<T>{}(value) + 0x9E3779B97F4A7C15ULL + (seed << 6) + (seed >> 2);
+}
+
+template <typename T>
+void combine(std::size_t& seed, const std::optional<T>& value) {
+    combine(seed, value.has_value());
+    if (value) {
+        combine(seed, *value);
+    }
+}
+
+}  // namespace
+
+std::size_t std::hash<tavrolin::MediaStream>::operator()(
+    const tavrolin::MediaStream& s) const noexcept {
+    std::size_t seed = 0;
+    combine(seed, s.index);
+    combine(seed, s.kind);
+    combine(seed, s.codecName);
+    combine(seed, s.codecLongName);
+    combine(seed, s.language);
+    combine(seed, s.title);
+    combine(seed, s.width);
+    combine(seed, s.height);
+    combine(seed, s.channelCount);
+    combine(seed, s.channelLayout);
+    combine(seed, s.profile);
+    combine(seed, s.level);
+    combine(seed, s.pixelFormat);
+    combine(seed, s.colorTransfer);
+    combine(seed, s.colorPrimaries);
+    combine(seed, s.colorSpace);
+    combine(seed, s.codecTag);
+    combine(seed, s.isDefault);
+    combine(seed, s.isForced);
+    return seed;
+}

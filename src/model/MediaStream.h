@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,3 +57,9 @@ struct MediaStream {
 std::string joinWithMiddleDot(const std::vector<std::string>& parts);
 
 }  // namespace tavrolin
+
+// Hashes all nineteen fields, like equality.
+template <>
+struct std::hash<tavrolin::MediaStream> {
+    std::size_t operator()(const tavrolin::MediaStream& stream) const noexcept;
+};

@@ -123,6 +123,10 @@ TEST(MediaStreamValues, IdentityIsTheIndexButEqualityCoversEveryField) {
     b = a;
     b.codecLongName = "";
     EXPECT_NE(a, b);  // present-but-empty differs from absent
+
+    std::unordered_set<MediaStream> set{a, commentaryAudio(), b};
+    EXPECT_EQ(set.size(), 2u);
+    EXPECT_EQ(std::hash<MediaStream>{}(a), std::hash<MediaStream>{}(commentaryAudio()));
 }
 
 TEST(MediaStreamValues, KindRawValues) {
