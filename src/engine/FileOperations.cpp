@@ -54,6 +54,10 @@ void moveNoReplace(const fs::path& from, const fs::path& to) {
     if (!isUnsupported(renameError)) {
         throwError("cannot move file", renameError, to, from);
     }
+    moveNoReplaceByLink(from, to);
+}
+
+void moveNoReplaceByLink(const fs::path& from, const fs::path& to) {
     // link() refuses an existing name just as RENAME_NOREPLACE does.
     if (::link(from.c_str(), to.c_str()) != 0) {
         const int linkError = errno;

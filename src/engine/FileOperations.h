@@ -20,6 +20,9 @@ inline constexpr std::size_t maximumFileNameBytes = 255;
 // The error names `to` first, then `from`.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The fallback of moveNoReplace on its own: link `to` to `from`, then unlink `from`.
+void moveNoReplaceByLink(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // A hidden working name beside `target`: "." + stem + marker + UUID text + extension, for
 // example /Movies/.Trip.tmp-tavrolin-<UUID>.mkv for marker ".tmp-tavrolin-". A target without an
 // extension gives a name without one.

@@ -94,6 +94,23 @@ TEST(MoveNoReplace, NeverReplacesAnExistingName) {
     EXPECT_EQ(errorOf([&] { moveNoReplace(dir / "missing", dir / "free"); }), ENOENT);
 }
 
+TEST(MoveNoReplace, LinkFallbackMovesAndRefusesTheSameWay) {
+    tavtest::TempDir dir;
+    writeFile(dir / "a", "content");
+    writeFile(dir / "taken", "taken");
+    moveNoReplaceByLink(dir / "a", dir / "b");
+    EXPECT_FALSE(fs::exists(dir / "a"));
+    EXPECT_EQ(readFile(dir / "b"), "content");
+    EXPECT_EQ(errorOf([&] { moveNoReplaceByLink(dir / "b", dir / "taken"); }), EEXIST);
+    EXPECT_EQ(readFile(dir / "taken"), "taken");
+    EXPECT_EQ(readFile(dir / "b"), "content");
+    // Folders cannot be hard-linked: refused rather than renamed over anything.
+    fs::create_directory(dir / "folder");
+    EXPECT_EQ(errorOf([&] { moveNoReplaceByLink(dir / "folder", dir / "elsewhere"); }), ENOTSUP);
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
+
 TEST(HiddenNames, WorkingAndBackupNamesBesideTheTarget) {
     const Uuid uuid = Uuid::random();
     const std::string text = uuid.toString();
