@@ -47,6 +47,11 @@ std::string cueText(const std::vector<CleanFragment>& fragments) {
 }
 
 bool endsSentence(std::string_view text) {
+    // Most texts fail the byte test; the cluster test only confirms the rest.
+    if (!text.ends_with('.') && !text.ends_with('!') && !text.ends_with('?') &&
+        !text.ends_with("\u2026")) {
+        return false;
+    }
     const std::string_view last = lastGrapheme(text);
     return last == "." || last == "!" || last == "?" || last == "\u2026";
 }
@@ -118,9 +123,13 @@ std::vector<SubtitleCue> SubtitleCueSegmenter::segment(
                 close();
             } else {
                 open.push_back(fragment);
-                const auto characters = static_cast<std::int64_t>(graphemeCount(cueText(open)));
+                const std::string candidate = cueText(open);
                 open.pop_back();
-                if (characters > maximumCharacters) {
+                // A character is at least one byte, so short texts need no counting.
+                const bool tooMany =
+                    static_cast<std::int64_t>(candidate.size()) > maximumCharacters &&
+                    static_cast<std::int64_t>(graphemeCount(candidate)) > maximumCharacters;
+                if (tooMany) {
                     close();
                 }
             }
