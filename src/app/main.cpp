@@ -1,20 +1,19 @@
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
+#include <chrono>
+
+#include "app/TavrolinApp.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setOrganizationName("Tavrolin");
-    QApplication::setApplicationName("Tavrolin");
-    QApplication::setApplicationVersion(TAVROLIN_VERSION);
+    QApplication::setOrganizationName(QStringLiteral("Tavrolin"));
+    QApplication::setApplicationName(QStringLiteral("Tavrolin"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVROLIN_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("tavrolin"));
 
-    QMainWindow window;
-    window.setWindowTitle("Tavrolin");
-    window.setMinimumSize(920, 640);
-    auto* label = new QLabel("Tavrolin");
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignCenter);
-    window.setCentralWidget(label);
-    window.show();
+    tavrolin::TavrolinApp app(tavrolin::TavrolinApp::standardConfiguration());
+    // Quitting stops a running job and lets it remove its working files first.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                     [&app] { app.shutdown(std::chrono::seconds(5)); });
+    app.mainWindow()->show();
     return QApplication::exec();
 }

@@ -1,0 +1,258 @@
+#include "app/RootView.h"
+
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/AppStyle.h"
+#include "app/FilePanels.h"
+#include "app/MainNavigationSidebar.h"
+#include "app/QueueView.h"
+#include "engine/FFmpegPreviewService.h"
+#include "engine/JobQueueViewModel.h"
+#include "probe/FFprobeService.h"
+#include "process/FoundationProcessRunner.h"
+#include "remux/RemuxView.h"
+#include "remux/RemuxViewModel.h"
+
+namespace tavrolin {
+
+const char* const RootView::noLanguageModelMessage =
+    "This computer does not support the on-device language model. You can still configure Remux "
+    "manually.";
+
+PlaceholderWorkspacePage::PlaceholderWorkspacePage(const QString& title) : view_(new QWidget) {
+    auto* layout = new QVBoxLayout(view_);
+    layout->setContentsMargins(28, 28, 28, 28);
+    auto* heading = new QLabel(title, view_);
+    heading->setObjectName(QStringLiteral("placeholderTitle"));
+    heading->setTextFormat(Qt::PlainText);
+    heading->setFont(fontFor(TextStyle::title2, QFont::DemiBold));
+    layout->addWidget(heading);
+    layout->addStretch(1);
+}
+
+PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
+    delete view_;
+}
+
+namespace {
+
+// Remux: its view model with a probing service that has a runner of its own.
+class RemuxWorkspacePage : public WorkspacePage {
+  public:
+    RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<RemuxViewModel>(
+              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
+                                                      locations))),
+          view_(new RemuxView(*viewModel_)) {
+        viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
+            return chooseOutputFolder(start, window);
+        });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~RemuxWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<RemuxViewModel> viewModel_;
+    QPointer<RemuxView> view_;
+};
+
+class QueueWorkspacePage : public WorkspacePage {
+  public:
+    explicit QueueWorkspacePage(JobQueueViewModel& queue) : view_(new QueueView(&queue)) {}
+    ~QueueWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>&) override { return false; }
+
+  private:
+    QPointer<QueueView> view_;
+};
+
+// The dashed highlight over the window while files are dragged over it.
+class DropOverlay : public QWidget {
+  public:
+    explicit DropOverlay(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("dropOverlay"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor tint = accentColor(palette());
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(8, 8, -8, -8), 14, 14);
+        QColor fill = tint;
+        fill.setAlphaF(0.06f);
+        painter.fillPath(shape, fill);
+        QPen pen(tint, 3, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+        pen.setMiterLimit(10);
+        pen.setDashPattern({8.0 / 3.0, 6.0 / 3.0});  // in units of the pen width
+        painter.strokePath(shape, pen);
+    }
+};
+
+}  // namespace
+
+RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> preferences,
+                   QWidget* parent)
+    : QWidget(parent), queue_(queue), workspaceSelectionStore_(preferences) {
+    setObjectName(QStringLiteral("rootView"));
+    setAcceptDrops(true);
+    const ToolLocations locations = ToolLocations::standard(preferences);
+    transcriptionPreviewService_ = std::make_shared<FFmpegPreviewService>(
+        std::make_shared<FoundationProcessRunner>(), locations);
+    selection_ = workspaceSelectionStore_.restoredSection();
+    remuxIntentParserAvailability_ =
+        RemuxIntentParserAvailability::unavailable(noLanguageModelMessage);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_->setChildrenCollapsible(false);
+    sidebar_ = new MainNavigationSidebar(splitter_);
+    detail_ = new QStackedWidget(splitter_);
+    detail_->setObjectName(QStringLiteral("detail"));
+    splitter_->addWidget(sidebar_);
+    splitter_->addWidget(detail_);
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({230, 10000});
+    layout->addWidget(splitter_);
+    dropOverlay_ = new DropOverlay(this);
+
+    // Every workspace is made now, not when first shown, and lives as long as the window.
+    setWorkspacePage(WorkspaceSection::remux,
+                     std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
+    for (WorkspaceSection section : {WorkspaceSection::join, WorkspaceSection::split,
+                                     WorkspaceSection::transcribe, WorkspaceSection::rename}) {
+        setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
+    }
+    setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
+
+    connect(sidebar_, &MainNavigationSidebar::sectionClicked, this, &RootView::select);
+    connect(sidebar_, &MainNavigationSidebar::settingsRequested, this,
+            &RootView::settingsRequested);
+    connect(&queue_, &JobQueueViewModel::changed, this, &RootView::updateQueueCount);
+    updateQueueCount();
+    showSection();
+}
+
+RootView::~RootView() {
+    // Pages delete their views before their view models.
+    pages_.clear();
+}
+
+void RootView::setWorkspacePage(WorkspaceSection section, std::unique_ptr<WorkspacePage> page) {
+    auto& slot = pages_[section];
+    slot = std::move(page);
+    detail_->addWidget(slot->view());
+    showSection();
+}
+
+WorkspacePage* RootView::workspacePage(WorkspaceSection section) const {
+    auto found = pages_.find(section);
+    return found == pages_.end() ? nullptr : found->second.get();
+}
+
+WorkspaceSection RootView::shownSection() const {
+    return selection_.value_or(WorkspaceSection::remux);
+}
+
+void RootView::select(WorkspaceSection section) {
+    if (selection_ == section) {
+        return;
+    }
+    selection_ = section;
+    workspaceSelectionStore_.save(section);
+    showSection();
+}
+
+void RootView::showSection() {
+    sidebar_->setSelection(selection_);
+    if (WorkspacePage* page = workspacePage(shownSection())) {
+        detail_->setCurrentWidget(page->view());
+    }
+}
+
+void RootView::updateQueueCount() {
+    sidebar_->setQueueCount(queue_.activeJobCount());
+}
+
+bool RootView::handleDrop(const QList<QUrl>& urls) {
+    if (shownSection() == WorkspaceSection::queue) {
+        return false;
+    }
+    std::vector<std::filesystem::path> files;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile()) {
+            files.push_back(toPath(url.toLocalFile()));
+        }
+    }
+    WorkspacePage* page = workspacePage(shownSection());
+    return page && !files.empty() && page->addFiles(files);
+}
+
+void RootView::setDropTargeted(bool targeted) {
+    isDropTargeted_ = targeted;
+    dropOverlay_->setVisible(targeted && shownSection() != WorkspaceSection::queue);
+    if (dropOverlay_->isVisible()) {
+        dropOverlay_->setGeometry(rect());
+        dropOverlay_->raise();
+    }
+}
+
+void RootView::dragEnterEvent(QDragEnterEvent* event) {
+    if (shownSection() == WorkspaceSection::queue || !event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    setDropTargeted(true);
+}
+
+void RootView::dragMoveEvent(QDragMoveEvent* event) {
+    if (shownSection() == WorkspaceSection::queue || !event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void RootView::dragLeaveEvent(QDragLeaveEvent* event) {
+    setDropTargeted(false);
+    QWidget::dragLeaveEvent(event);
+}
+
+void RootView::dropEvent(QDropEvent* event) {
+    setDropTargeted(false);
+    if (event->mimeData()->hasUrls() && handleDrop(event->mimeData()->urls())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void RootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    dropOverlay_->setGeometry(rect());
+}
+
+}  // namespace tavrolin
