@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "GatedProcessor.h"
+#include "QtTestApplication.h"
+#include "app/MainNavigationSidebar.h"
+#include "app/RootView.h"
+#include "app/TavrolinApp.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+// The window on a real X server: the test runs itself again under xvfb-run, where the child
+// case below builds the application's window on the xcb platform.
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_XVFB_CHILD";
+
+fs::path buildFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+bool hasProgram(const char* name) {
+    return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
+}
+
+}  // namespace
+
+TEST(XvfbWindow, Child) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only under xvfb-run, started by XvfbWindow.MainWindowOnARealServer";
+    }
+    tavtest::qtApplication();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    tavtest::TempDir folder;
+    TavrolinApp::Configuration configuration;
+    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
+    configuration.revealer = std::make_shared<tavtest::RecordingRevealer>();
+    configuration.downloadFolder = QString::fromStdString(folder.path().string());
+    configuration.startsUpdater = false;
+    TavrolinApp app(configuration);
+    MainWindow* window = app.mainWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
+    window->resize(700, 500);  // the window refuses to get smaller than its minimum
+    QTest::qWait(200);
+    EXPECT_GE(window->width(), 920);
+    EXPECT_GE(window->height(), 640);
+
+    MainNavigationSidebar* sidebar = window->rootView()->sidebar();
+    QStringList headers;
+    for (auto* label : sidebar->findChildren<QLabel*>("groupHeader")) {
+        EXPECT_TRUE(label->isVisible());
+        headers.append(label->text());
+    }
+    EXPECT_EQ(headers, (QStringList{"Video", "Files", "Processing"}));
+    for (WorkspaceSection section : allWorkspaceSections) {
+        SidebarRow* row = sidebar->row(section);
+        EXPECT_TRUE(row->isVisible()) << rawValue(section);
+        EXPECT_FALSE(row->icon().isNull()) << rawValue(section);
+        EXPECT_GT(row->width(), 150);
+    }
+    EXPECT_GE(sidebar->width(), 210);
+    EXPECT_LE(sidebar->width(), 260);
+
+    const QPixmap shot = window->screen()->grabWindow(window->winId());
+    ASSERT_FALSE(shot.isNull());
+    const QString target = qEnvironmentVariable("TAVROLIN_SCREENSHOT");
+    ASSERT_FALSE(target.isEmpty());
+    ASSERT_TRUE(shot.save(target, "PNG"));
+    // A blank window would be one colour; the sidebar and the workspace are drawn.
+    const QImage image = shot.toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 7) {
+        for (int x = 0; x < image.width(); x += 7) {
+            colours.insert(image.pixel(x, y));
+        }
+    }
+    EXPECT_GT(colours.size(), 5);
+}
+
+TEST(XvfbWindow, MainWindowOnARealServer) {
+    if (qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP();
+    }
+    if (!hasProgram("xvfb-run")) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    const QString screenshot =
+        QString::fromStdString((buildFolder() / "tavrolin-main-window.png").string());
+    QFile::remove(screenshot);
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(childVariable, "1");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("TAVROLIN_SCREENSHOT", screenshot);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x800x24",
+                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                             "--gtest_filter=XvfbWindow.Child"});
+    ASSERT_TRUE(child.waitForFinished(90000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    const QImage image(screenshot);
+    EXPECT_GE(image.width(), 920);
+    EXPECT_GE(image.height(), 640);
+}
+
+TEST(XvfbWindow, ApplicationExecutableShowsItsWindow) {
+    if (qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP();
+    }
+    const fs::path executable = buildFolder() / "tavrolin";
+    if (!hasProgram("xvfb-run") || !hasProgram("xwininfo") || !fs::exists(executable)) {
+        GTEST_SKIP() << "needs xvfb-run, xwininfo and the built tavrolin executable";
+    }
+    tavtest::TempDir home;
+    // Launches the program, waits until its window is viewable, then ends it.
+    const QString script = QStringLiteral(
+        "\"$0\" & pid=$!; i=0; while [ $i -lt 150 ]; do "
+        "if xwininfo -name Tavrolin 2>/dev/null | grep -q IsViewable; then "
+        "kill $pid; wait $pid; exit 0; fi; sleep 0.1; i=$((i+1)); done; kill $pid; exit 1");
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start("xvfb-run", {"-a", "sh", "-c", script, QString::fromStdString(executable.string())});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAll().toStdString();
+}
