@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <chrono>
 
+#include "app/QuitSignals.h"
 #include "app/TavrolinApp.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     // Quitting stops a running job and lets it remove its working files first.
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&app] { app.shutdown(std::chrono::seconds(5)); });
+    // A termination signal quits the same way, with the same clean-up.
+    tavrolin::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &tavrolin::QuitSignals::quitRequested, &application,
+                     &QApplication::quit);
     app.mainWindow()->show();
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@
 #include "LocalHttpServer.h"
 #include "QtTestApplication.h"
 #include "app/AppUpdater.h"
+#include "app/QuitSignals.h"
 #include "app/RootView.h"
 #include "app/SettingsView.h"
 #include "app/TavrolinApp.h"
@@ -168,4 +169,21 @@ TEST_F(AppShell, QuittingStopsTheRunningJobAndLeavesNoWorkingFile) {
     EXPECT_TRUE(app.shutdown(std::chrono::seconds(5)));
     EXPECT_TRUE(fs::is_empty(folder / "out"));
     EXPECT_NE(kill(pid, 0), 0);  // the child is gone
+}
+
+TEST_F(AppShell, TerminationSignalsBecomeAQuitRequestOnTheGuiThread) {
+    std::vector<int> received;
+    {
+        QuitSignals quitSignals;
+        QObject::connect(&quitSignals, &QuitSignals::quitRequested,
+                         [&](int number) { received.push_back(number); });
+        ::raise(SIGTERM);  // would end the test process without the handler
+        ::raise(SIGHUP);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return received.size() == 2; }));
+        EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGHUP}));
+    }
+    // The earlier handler is back.
+    struct sigaction current {};
+    ::sigaction(SIGTERM, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_DFL);
 }
