@@ -13,11 +13,14 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <set>
+
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
 #include "app/SymbolIcons.h"
+#include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
 
@@ -43,6 +46,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     auto* page = new QWidget;
     auto* centring = new QHBoxLayout(page);
     centring->setContentsMargins(0, 0, 0, 0);
+    // The page grows with its content at once: a page that lags behind squeezes every card
+    // until the scroll area catches up, which relayouts them all.
+    centring->setSizeConstraint(QLayout::SetMinimumSize);
     auto* columnWidget = new QWidget;
     columnWidget->setObjectName(QStringLiteral("column"));
     columnWidget->setMaximumWidth(900);
@@ -74,7 +80,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     sourceHeader->addWidget(sourceTitle);
     sourceHeader->addStretch(1);
     auto* addFiles =
-        new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
+        new QPushButton(remuxSymbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
     addFiles->setObjectName(QStringLiteral("addFilesButton"));
     connect(addFiles, &QPushButton::clicked, this, [this] {
         const auto files = mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{};
@@ -116,6 +122,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
 
     cardList_ = new QWidget;
     cardList_->setObjectName(QStringLiteral("cardList"));
+    cardList_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     cardLayout_ = new QVBoxLayout(cardList_);
     cardLayout_->setContentsMargins(0, 0, 0, 0);
     cardLayout_->setSpacing(12);
@@ -186,13 +193,13 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     compatibilitySummary_ = makeStatusLine(QStringLiteral("compatibilitySummary"), messages);
     validationMessage_ = makeStatusLine(QStringLiteral("validationMessage"), messages);
     footer->addLayout(messages, 1);
-    addToQueueButton_ = new QPushButton(symbolIcon(QStringLiteral("text.badge.plus")),
+    addToQueueButton_ = new QPushButton(remuxSymbolIcon(QStringLiteral("text.badge.plus")),
                                         QStringLiteral("Add to Queue"));
     addToQueueButton_->setObjectName(QStringLiteral("addToQueueButton"));
     connect(addToQueueButton_, &QPushButton::clicked, this,
             [this] { viewModel_.submit(RemuxViewModel::SubmissionMode::queue); });
     remuxNowButton_ =
-        new QPushButton(symbolIcon(QStringLiteral("play.fill")), QStringLiteral("Remux Now"));
+        new QPushButton(remuxSymbolIcon(QStringLiteral("play.fill")), QStringLiteral("Remux Now"));
     remuxNowButton_->setObjectName(QStringLiteral("remuxNowButton"));
     remuxNowButton_->setDefault(true);
     connect(remuxNowButton_, &QPushButton::clicked, this,
@@ -241,7 +248,7 @@ void RemuxView::showStatus(StatusLine& line, const std::optional<std::string>& t
         line.row->property("color").value<QColor>() != color) {
         line.row->setProperty("symbol", symbol);
         line.row->setProperty("color", color);
-        line.icon->setPixmap(tintedSymbolIcon(symbol, color).pixmap(QSize(12, 12)));
+        line.icon->setPixmap(remuxSymbolPixmap(symbol, color, 12));
         setTextColor(line.text, color);
     }
 }
@@ -318,10 +325,10 @@ void RemuxView::refreshCards() {
     for (const auto& source : sources) {
         order.push_back(source.url);
     }
+    const std::set<fs::path> present(order.begin(), order.end());
     // Cards of removed sources go.
     for (auto it = cards_.begin(); it != cards_.end();) {
-        if (std::find(order.begin(), order.end(), it->first) == order.end()) {
-            cardLayout_->removeWidget(it->second);
+        if (!present.contains(it->first)) {
             it->second->hide();
             it->second->deleteLater();
             it = cards_.erase(it);
@@ -329,10 +336,21 @@ void RemuxView::refreshCards() {
             ++it;
         }
     }
+    // Cards are made a few at a time, so adding hundreds of files never blocks the window for
+    // long; the rest follow on the next turns of the event loop.
+    constexpr int newCardsPerTurn = 8;
+    int newCards = 0;
+    std::vector<fs::path> shownOrder;
+    shownOrder.reserve(order.size());
     for (const auto& source : sources) {
-        auto& card = cards_[source.url];
-        if (card == nullptr) {
-            card = new StreamSourceCard(cardList_);
+        auto found = cards_.find(source.url);
+        if (found == cards_.end()) {
+            if (newCards == newCardsPerTurn) {
+                scheduleRefresh();
+                continue;
+            }
+            ++newCards;
+            auto* card = new StreamSourceCard(cardList_);
             const fs::path url = source.url;
             card->onToggleStream = [this, url](std::int64_t index) {
                 viewModel_.toggleStream(index, url);
@@ -342,21 +360,72 @@ void RemuxView::refreshCards() {
             };
             card->onRetry = [this, url] { viewModel_.retryInspection(url); };
             card->onRemove = [this, url] { viewModel_.removeSource(url); };
+            found = cards_.emplace(url, card).first;
         }
-        card->setContent(source, viewModel_.unsupportedStreamMessages(source),
-                         viewModel_.convertedSubtitleCodecs(source));
+        found->second->setContent(source, viewModel_.unsupportedStreamMessages(source),
+                                  viewModel_.convertedSubtitleCodecs(source));
+        shownOrder.push_back(source.url);
     }
-    if (order != cardOrder_) {
-        for (const auto& url : cardOrder_) {
-            if (auto found = cards_.find(url); found != cards_.end()) {
-                cardLayout_->removeWidget(found->second);
+    if (shownOrder != cardOrder_) {
+        placeCards(shownOrder);
+        cardOrder_ = std::move(shownOrder);
+    }
+}
+
+void RemuxView::placeCards(const std::vector<fs::path>& order) {
+    // Cards sit on shelves of a few each: a card that changes size then lays out its shelf and
+    // the shelves, never every card. Showing widgets inside a visible list lays it out each
+    // time; with the list hidden meanwhile, placing all cards costs one layout.
+    constexpr std::size_t cardsPerShelf = 16;
+    const auto addShelf = [this] {
+        auto* shelf = new QWidget(cardList_);
+        shelf->setObjectName(QStringLiteral("shelf"));
+        shelf->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        auto* layout = new QVBoxLayout(shelf);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(cardLayout_->spacing());
+        cardLayout_->addWidget(shelf);
+        shelf->show();
+        shelves_.push_back(shelf);
+    };
+    // New files at the end (the usual case) join the last shelves; the others stay put.
+    if (order.size() >= cardOrder_.size() &&
+        std::equal(cardOrder_.begin(), cardOrder_.end(), order.begin())) {
+        for (std::size_t i = cardOrder_.size(); i < order.size(); ++i) {
+            if (i / cardsPerShelf >= shelves_.size()) {
+                addShelf();
             }
+            auto* card = cards_.at(order[i]);
+            shelves_[i / cardsPerShelf]->layout()->addWidget(card);
+            card->show();
         }
-        for (const auto& url : order) {
-            cardLayout_->addWidget(cards_.at(url));
-            cards_.at(url)->show();
+        return;
+    }
+    const bool batch = cardList_->isVisible();
+    if (batch) {
+        cardList_->setVisible(false);
+    }
+    for (auto* shelf : shelves_) {
+        while (QLayoutItem* item = shelf->layout()->takeAt(0)) {
+            delete item;
         }
-        cardOrder_ = std::move(order);
+    }
+    const std::size_t needed = (order.size() + cardsPerShelf - 1) / cardsPerShelf;
+    while (shelves_.size() < needed) {
+        addShelf();
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        auto* card = cards_.at(order[i]);
+        shelves_[i / cardsPerShelf]->layout()->addWidget(card);
+        card->show();
+    }
+    // Shelves left over hold no card any more.
+    while (shelves_.size() > needed) {
+        delete shelves_.back();
+        shelves_.pop_back();
+    }
+    if (batch) {
+        cardList_->setVisible(true);
     }
 }
 

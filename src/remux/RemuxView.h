@@ -53,6 +53,7 @@ class RemuxView : public QWidget {
 
     void scheduleRefresh();
     void refreshCards();
+    void placeCards(const std::vector<std::filesystem::path>& order);
     void refreshAlert();
     StatusLine makeStatusLine(const QString& name, QVBoxLayout* layout);
     void showStatus(StatusLine& line, const std::optional<std::string>& text, const QString& symbol,
@@ -70,6 +71,7 @@ class RemuxView : public QWidget {
     QVBoxLayout* cardLayout_;
     std::map<std::filesystem::path, StreamSourceCard*> cards_;
     std::vector<std::filesystem::path> cardOrder_;
+    std::vector<QWidget*> shelves_;
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;

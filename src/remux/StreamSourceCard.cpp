@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -15,6 +16,7 @@
 #include "app/AppStyle.h"
 #include "app/ElidedLabel.h"
 #include "app/SymbolIcons.h"
+#include "remux/RemuxSymbols.h"
 
 namespace tavrolin {
 
@@ -42,24 +44,33 @@ QString kindSymbol(MediaStreamKind kind) {
     return {};
 }
 
-QString rgba(const QColor& color, double alpha) {
-    return QStringLiteral("rgba(%1, %2, %3, %4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(alpha);
-}
+// The shared shape of badges and notes: a small capsule tinted at 12 %. Painted rather than
+// styled: style sheets are costly with hundreds of cards.
+class Pill : public QWidget {
+  public:
+    explicit Pill(const QColor& fill) : fill_(fill) { fill_.setAlphaF(0.12f); }
 
-// The shared shape of badges and notes: a small capsule tinted at 12 %.
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill_);
+        const qreal radius = height() / 2.0;
+        painter.drawRoundedRect(QRectF(rect()), radius, radius);
+    }
+
+  private:
+    QColor fill_;
+};
+
 QWidget* makePill(const QString& name, const QString& text, const QString& symbol,
                   const std::optional<QColor>& textColor, const QColor& fill,
                   const QString& toolTip) {
-    auto* pill = new QFrame;
+    auto* pill = new Pill(fill);
     pill->setObjectName(name);
     pill->setProperty("symbol", symbol);
     pill->setToolTip(toolTip);
-    pill->setStyleSheet(
-        QStringLiteral("#%1 { background: %2; border-radius: 8px; }").arg(name, rgba(fill, 0.12)));
     auto* layout = new QHBoxLayout(pill);
     layout->setContentsMargins(6, 2, 6, 2);
     layout->setSpacing(3);
@@ -67,7 +78,7 @@ QWidget* makePill(const QString& name, const QString& text, const QString& symbo
     font.setPointSizeF(font.pointSizeF() * 0.92);
     if (!symbol.isEmpty()) {
         auto* icon = new QLabel;
-        icon->setPixmap(tintedSymbolIcon(symbol, textColor.value_or(fill)).pixmap(QSize(11, 11)));
+        icon->setPixmap(remuxSymbolPixmap(symbol, textColor.value_or(fill), 11));
         layout->addWidget(icon);
     }
     auto* label = new QLabel(text);
@@ -96,9 +107,16 @@ const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
     return nullptr;
 }
 
+struct CallbackScope {
+    explicit CallbackScope(int& depth) : depth_(depth) { ++depth_; }
+    ~CallbackScope() { --depth_; }
+    int& depth_;
+};
+
 }  // namespace
 
 StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(8);
 
@@ -106,8 +124,7 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
     titleRow->setSpacing(10);
     auto* symbol = new QLabel;
     symbol->setObjectName(QStringLiteral("fileSymbol"));
-    symbol->setPixmap(tintedSymbolIcon(QStringLiteral("film"), secondaryTextColor(palette()))
-                          .pixmap(QSize(18, 18)));
+    symbol->setPixmap(remuxSymbolPixmap(QStringLiteral("film"), secondaryTextColor(palette()), 18));
     titleRow->addWidget(symbol);
 
     auto* names = new QVBoxLayout;
@@ -125,17 +142,17 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
 
     selectedCount_ = captionLabel({}, palette());
     selectedCount_->setObjectName(QStringLiteral("selectedCount"));
-    selectedCount_->setVisible(false);
     titleRow->addWidget(selectedCount_);
 
     auto* remove = new QToolButton;
     remove->setObjectName(QStringLiteral("removeButton"));
     remove->setAutoRaise(true);
-    remove->setIcon(symbolIcon(QStringLiteral("xmark")));
+    remove->setIcon(remuxSymbolIcon(QStringLiteral("xmark")));
     remove->setToolTip(QStringLiteral("Remove source file"));
     remove->setAccessibleName(QStringLiteral("Remove source file"));
     connect(remove, &QToolButton::clicked, this, [this] {
         if (onRemove) {
+            const CallbackScope scope(callbackDepth_);
             onRemove();
         }
     });
@@ -188,18 +205,24 @@ void StreamSourceCard::updateTitle() {
         });
         selectedCount_->setText(
             QStringLiteral("%1 of %2 selected").arg(selected).arg(streams->size()));
-        selectedCount_->setVisible(true);
     } else {
-        selectedCount_->setVisible(false);
+        // Emptied, not hidden: showing a widget inside a shown card lays out every card.
+        selectedCount_->clear();
     }
 }
 
 void StreamSourceCard::rebuildContent() {
     if (content_ != nullptr) {
-        // Out of the tree at once; deleted later in case one of its buttons is still signalling.
-        content_->hide();
-        content_->setParent(nullptr);
-        content_->deleteLater();
+        // Never reparented away: taking a subtree out of a window walks the window's whole focus
+        // chain, which is slow with hundreds of cards.
+        if (callbackDepth_ > 0) {
+            // One of its buttons is still signalling.
+            content_->hide();
+            content_->setObjectName(QString());
+            content_->deleteLater();
+        } else {
+            delete content_;
+        }
     }
     content_ = new QWidget(this);
     content_->setObjectName(QStringLiteral("content"));
@@ -231,8 +254,7 @@ void StreamSourceCard::rebuildContent() {
         auto* symbol = new QLabel;
         symbol->setObjectName(QStringLiteral("failedSymbol"));
         symbol->setPixmap(
-            tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), tint::orange())
-                .pixmap(QSize(16, 16)));
+            remuxSymbolPixmap(QStringLiteral("exclamationmark.triangle.fill"), tint::orange(), 16));
         row->addWidget(symbol, 0, Qt::AlignTop);
         auto* message = new QLabel(qt(failed->message));
         message->setObjectName(QStringLiteral("failedMessage"));
@@ -245,6 +267,7 @@ void StreamSourceCard::rebuildContent() {
         retry->setObjectName(QStringLiteral("tryAgainButton"));
         connect(retry, &QPushButton::clicked, this, [this] {
             if (onRetry) {
+                const CallbackScope scope(callbackDepth_);
                 onRetry();
             }
         });
@@ -313,7 +336,7 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("kindSymbol"));
     icon->setProperty("symbol", kindSymbol(kind));
-    icon->setPixmap(symbolIcon(kindSymbol(kind)).pixmap(QSize(14, 14)));
+    icon->setPixmap(remuxSymbolIcon(kindSymbol(kind)).pixmap(QSize(14, 14)));
     row->addWidget(icon);
     auto* name = new QLabel(kindName(kind));
     name->setObjectName(QStringLiteral("kindName"));
@@ -330,10 +353,12 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
                                        : QStringLiteral("noneButton"));
         button->setFlat(true);
         button->setCursor(Qt::PointingHandCursor);
-        button->setStyleSheet(
-            QStringLiteral("QPushButton { border: none; color: palette(link); }"));
+        QPalette linkPalette = button->palette();
+        linkPalette.setColor(QPalette::ButtonText, linkPalette.color(QPalette::Link));
+        button->setPalette(linkPalette);
         connect(button, &QPushButton::clicked, this, [this, kind, included] {
             if (onSetStreams) {
+                const CallbackScope scope(callbackDepth_);
                 onSetStreams(kind, included);
             }
         });
@@ -358,6 +383,7 @@ QWidget* StreamSourceCard::makeStreamRow(const MediaStream& stream) {
     // Any click is a flip request; the shown state follows the model.
     connect(box, &QCheckBox::clicked, this, [this, index] {
         if (onToggleStream) {
+            const CallbackScope scope(callbackDepth_);
             onToggleStream(index);
         }
     });

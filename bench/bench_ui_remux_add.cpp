@@ -1,0 +1,226 @@
+// Adding many files to the Remux workspace: how long until every source is inspected, against
+// the same ffprobe commands run from a shell with the same concurrency, and the longest time
+// the GUI thread was blocked meanwhile (goal: under 50 ms).
+//
+// Usage: bench_ui_remux_add [file count, default 300] [runs, default 3]
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/JobQueueViewModel.h"
+#include "probe/FFprobeCommandBuilder.h"
+#include "probe/FFprobeService.h"
+#include "process/FoundationProcessRunner.h"
+#include "process/ProbeConcurrencyLimit.h"
+#include "remux/RemuxView.h"
+#include "remux/RemuxViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class NoProcessing final : public MediaProcessing {
+  public:
+    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
+    void cancel() override {}
+};
+
+// Records the longest time one event took to handle on the GUI thread (our own work), beside
+// the longest gap between timer ticks (which also counts time the thread was not scheduled).
+class MeasuringApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+    double longestEventMilliseconds = 0;
+    // The same in CPU time of the GUI thread: unaffected by other processes taking the cores.
+    double longestEventCPUMilliseconds = 0;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        ++depth_;
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = threadCPUMilliseconds();
+        const bool result = QApplication::notify(receiver, event);
+        --depth_;
+        if (depth_ == 0) {
+            longestEventMilliseconds = std::max(
+                longestEventMilliseconds,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+            longestEventCPUMilliseconds =
+                std::max(longestEventCPUMilliseconds, threadCPUMilliseconds() - cpuStart);
+        }
+        return result;
+    }
+
+    static double threadCPUMilliseconds() {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+    }
+
+  private:
+    int depth_ = 0;
+};
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+std::vector<fs::path> makeFiles(const fs::path& folder, int count) {
+    const fs::path first = folder / "source-000.mkv";
+    const std::string make =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+        "testsrc2=size=64x36:rate=25:duration=1 -f lavfi -i sine=duration=1 -c:v libx264 "
+        "-preset ultrafast -pix_fmt yuv420p -c:a aac -metadata:s:a:0 language=eng '" +
+        first.string() + "'";
+    if (!run(make)) {
+        std::fprintf(stderr, "ffmpeg could not make the source file\n");
+        std::exit(1);
+    }
+    std::vector<fs::path> files{first};
+    for (int i = 1; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "source-%03d.mkv", i);
+        fs::copy_file(first, folder / name);
+        files.push_back(folder / name);
+    }
+    return files;
+}
+
+// The same ffprobe command per file through xargs with the given concurrency.
+double shellMilliseconds(const fs::path& folder, const std::vector<fs::path>& files,
+                         std::size_t concurrency) {
+    const fs::path list = folder / "list";
+    {
+        std::ofstream stream(list, std::ios::binary);
+        for (const auto& file : files) {
+            stream << file.string() << '\0';
+        }
+    }
+    const std::string command =
+        "xargs -0 -P " + std::to_string(concurrency) + " -n 1 ffprobe -v error -show_entries '" +
+        FFprobeCommandBuilder::streamEntries + "' -of json < '" + list.string() + "' > /dev/null";
+    const auto start = Clock::now();
+    if (!run(command)) {
+        std::fprintf(stderr, "the shell run failed\n");
+    }
+    return millisecondsSince(start);
+}
+
+struct GuiRun {
+    double allReadyMilliseconds = 0;
+    double longestBlockMilliseconds = 0;
+    double longestEventMilliseconds = 0;
+    double longestEventCPUMilliseconds = 0;
+    double addFilesMilliseconds = 0;
+};
+
+GuiRun guiRun(MeasuringApplication& application, const std::vector<fs::path>& files) {
+    JobQueueViewModel queue(std::make_shared<NoProcessing>());
+    RemuxViewModel model(queue, std::make_shared<FFprobeService>(
+                                    std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    RemuxView view(model);
+    view.resize(1000, 800);
+    view.show();
+    QCoreApplication::processEvents();
+
+    // A 1 ms timer: the longest gap between its ticks is the longest the GUI thread was busy.
+    GuiRun result;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        result.longestBlockMilliseconds =
+            std::max(result.longestBlockMilliseconds, sinceTick.nsecsElapsed() / 1e6);
+        if (sinceTick.nsecsElapsed() / 1e6 > 30)
+            fprintf(stderr, "block %.0f\n", sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+    ticker.start();
+    sinceTick.start();
+
+    const auto start = Clock::now();
+    application.longestEventMilliseconds = 0;
+    application.longestEventCPUMilliseconds = 0;
+    QTimer::singleShot(0, [&] {
+        const auto callStart = Clock::now();
+        model.addFiles(files);
+        result.addFilesMilliseconds = millisecondsSince(callStart);
+    });
+    while (true) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const bool allReady =
+            model.sources().size() == files.size() &&
+            std::all_of(model.sources().begin(), model.sources().end(), [](const auto& s) {
+                return std::holds_alternative<RemuxSource::Ready>(s.inspectionState);
+            });
+        if (allReady) {
+            break;
+        }
+    }
+    result.allReadyMilliseconds = millisecondsSince(start);
+    // Let the last refresh of the view happen inside the measurement.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 100) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    ticker.stop();
+    result.longestEventMilliseconds = application.longestEventMilliseconds;
+    result.longestEventCPUMilliseconds = application.longestEventCPUMilliseconds;
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    MeasuringApplication application(argc, argv);
+
+    std::string pattern = (fs::temp_directory_path() / "tavrolin-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return 1;
+    }
+    const fs::path folder = pattern;
+    const auto files = makeFiles(folder, count);
+    const std::size_t concurrency = ProbeConcurrencyLimit::shared().capacity();
+
+    std::printf("files: %d, ffprobe concurrency: %zu, runs: %d\n", count, concurrency, runs);
+    for (int i = 0; i < runs; ++i) {
+        const double shell = shellMilliseconds(folder, files, concurrency);
+        const GuiRun gui = guiRun(application, files);
+        std::printf(
+            "run %d: workspace all ready %.0f ms | shell xargs -P %zu %.0f ms | ratio %.2f | "
+            "addFiles call %.1f ms | longest GUI block %.1f ms | longest event %.1f ms (%.1f ms "
+            "CPU)\n",
+            i + 1, gui.allReadyMilliseconds, concurrency, shell, gui.allReadyMilliseconds / shell,
+            gui.addFilesMilliseconds, gui.longestBlockMilliseconds, gui.longestEventMilliseconds,
+            gui.longestEventCPUMilliseconds);
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return 0;
+}
