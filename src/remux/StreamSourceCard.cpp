@@ -380,8 +380,10 @@ QWidget* StreamSourceCard::makeStreamRow(const MediaStream& stream) {
     box->setChecked(source_.selectedStreamIndices.contains(stream.index));
     box->setAccessibleName(qt(stream.displayTitle()));
     const auto index = stream.index;
-    // Any click is a flip request; the shown state follows the model.
-    connect(box, &QCheckBox::clicked, this, [this, index] {
+    // Any click is a flip request; the box goes back to the shown selection until the model's
+    // answer arrives with the next content.
+    connect(box, &QCheckBox::clicked, this, [this, box, index] {
+        box->setChecked(source_.selectedStreamIndices.contains(index));
         if (onToggleStream) {
             const CallbackScope scope(callbackDepth_);
             onToggleStream(index);

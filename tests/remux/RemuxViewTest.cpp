@@ -191,6 +191,7 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     ASSERT_TRUE(ticked->isChecked());
     ticked->click();
     EXPECT_EQ(toggles, (std::vector<std::int64_t>{4}));
+    EXPECT_TRUE(ticked->isChecked()) << "the box shows the selection it was given";
     EXPECT_FALSE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
 
     auto* audioGroup = card->findChild<QWidget*>("group-audio");

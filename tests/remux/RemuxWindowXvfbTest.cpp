@@ -1,0 +1,144 @@
+// The Remux workspace in the application's real window on an X server: files dropped on the
+// window, one stream unticked, "Remux Now", and the output written by the real ffmpeg. The test
+// runs itself again under xvfb-run, where the child case drives the window.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "app/RootView.h"
+#include "app/TavrolinApp.h"
+#include "engine/JobQueueViewModel.h"
+#include "remux/RemuxTestSupport.h"
+#include "remux/RemuxView.h"
+#include "remux/StreamSourceCard.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_REMUX_XVFB_CHILD";
+const char* const folderVariable = "TAVROLIN_REMUX_XVFB_FOLDER";
+
+fs::path buildFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+void sendDrop(QWidget* target, const std::vector<fs::path>& files) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const auto& file : files) {
+        urls.append(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    }
+    mime.setUrls(urls);
+    const QPoint position = target->rect().center();
+    QDragEnterEvent enter(position, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(position), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    ASSERT_TRUE(drop.isAccepted());
+}
+
+}  // namespace
+
+TEST(RemuxWindow, Child) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only under xvfb-run, started by RemuxWindow.DropUntickAndRemuxNow";
+    }
+    tavtest::prepareRemuxTest();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
+    const auto first = folder / "first.mkv";
+    const auto second = folder / "second.mkv";
+
+    TavrolinApp::Configuration configuration;
+    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
+    configuration.downloadFolder = QString::fromStdString(folder.string());
+    configuration.startsUpdater = false;
+    TavrolinApp app(configuration);
+    MainWindow* window = app.mainWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
+
+    sendDrop(window->rootView(), {first, second});
+    auto* view = window->findChild<RemuxView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->isVisible());
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        auto* card = view->cardFor(second);
+        return card != nullptr && card->findChild<QCheckBox*>() != nullptr &&
+               view->cardFor(first)->findChild<QCheckBox*>() != nullptr;
+    }));
+
+    // Untick the French commentary of the first file with the mouse.
+    QWidget* row = view->cardFor(first)->findChild<QWidget*>("stream-2");
+    ASSERT_NE(row, nullptr);
+    auto* box = row->findChild<QCheckBox*>();
+    ASSERT_TRUE(box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, box->rect().center());
+    auto* count = view->cardFor(first)->findChild<QLabel*>("selectedCount");
+    ASSERT_TRUE(tavtest::waitUntil([&] { return count->text() == "4 of 5 selected"; }));
+    EXPECT_FALSE(box->isChecked());
+
+    const QPixmap shot = window->screen()->grabWindow(window->winId());
+    shot.save(qEnvironmentVariable("TAVROLIN_SCREENSHOT"), "PNG");
+
+    auto* remuxNow = view->findChild<QPushButton*>("remuxNowButton");
+    ASSERT_TRUE(remuxNow->isEnabled());
+    QTest::mouseClick(remuxNow, Qt::LeftButton);
+    JobQueueViewModel& queue = app.queue();
+    ASSERT_EQ(queue.jobs().size(), 2u);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return std::all_of(queue.jobs().begin(), queue.jobs().end(),
+                               [](const ProcessingJob& job) { return job.status.isFinished(); });
+        },
+        std::chrono::seconds(60)));
+    for (const auto& job : queue.jobs()) {
+        EXPECT_EQ(job.status, ProcessingJob::Status::completed()) << job.status.message;
+    }
+    EXPECT_EQ(tavtest::probedStreamLines(folder / "first-converted.mkv"),
+              (std::vector<std::string>{"0,h264,video,[0][0][0][0]", "1,aac,audio,[0][0][0][0]",
+                                        "2,subrip,subtitle,[0][0][0][0]",
+                                        "3,subrip,subtitle,[0][0][0][0]"}));
+    EXPECT_EQ(tavtest::probedStreamLines(folder / "second-converted.mkv").size(), 5u);
+    EXPECT_EQ(view->cardFor(first), nullptr) << "the workspace empties";
+}
+
+TEST(RemuxWindow, DropUntickAndRemuxNow) {
+    if (qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP();
+    }
+    if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    tavtest::TempDir folder;
+    tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
+    tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");
+    const QString screenshot =
+        QString::fromStdString((buildFolder() / "tavrolin-remux-window.png").string());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(childVariable, "1");
+    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("TAVROLIN_SCREENSHOT", screenshot);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x900x24",
+                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                             "--gtest_filter=RemuxWindow.Child"});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    EXPECT_TRUE(fs::exists(folder / "first-converted.mkv"));
+}
