@@ -416,3 +416,50 @@ TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     EXPECT_TRUE(shown("emptyState"));
     EXPECT_EQ(find<QLineEdit>("folderField")->text(), "");
 }
+
+TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
+    std::vector<fs::path> files;
+    for (int i = 0; i < 40; ++i) {
+        const auto path = folder / ("file-" + std::to_string(100 + i) + ".mkv");
+        probe->streams[path] = {makeStream(0, video, "h264")};
+        files.push_back(path);
+    }
+    model->addFiles(files);
+    QCoreApplication::processEvents();
+    EXPECT_LT(std::size_t(view->findChildren<StreamSourceCard*>().size()), files.size())
+        << "cards come a few per turn";
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return model->runningInspectionCount() == 0 &&
+               std::size_t(view->findChildren<StreamSourceCard*>().size()) == files.size() &&
+               view->cardFor(files.back())->findChild<QCheckBox*>() != nullptr;
+    }));
+
+    // Cards stand in the order of the sources, top to bottom.
+    const auto cardsTopToBottom = [&] {
+        std::vector<std::pair<int, fs::path>> placed;
+        for (const auto& file : model->sources()) {
+            auto* card = view->cardFor(file.url);
+            placed.emplace_back(card->mapTo(view.get(), QPoint(0, 0)).y(), file.url);
+        }
+        std::sort(placed.begin(), placed.end());
+        std::vector<fs::path> order;
+        for (const auto& entry : placed) {
+            order.push_back(entry.second);
+        }
+        return order;
+    };
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cardsTopToBottom(), files);
+
+    model->removeSource(files[3]);
+    model->removeSource(files[20]);
+    files.erase(files.begin() + 20);
+    files.erase(files.begin() + 3);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(files.front()) != nullptr; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->cardFor(folder / "file-103.mkv"), nullptr);
+    EXPECT_EQ(cardsTopToBottom(), files);
+    for (const auto& file : files) {
+        EXPECT_TRUE(view->cardFor(file)->isVisibleTo(view.get())) << file;
+    }
+}
