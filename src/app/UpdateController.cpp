@@ -14,6 +14,7 @@ namespace {
 
 constexpr qint64 checkInterval = 24 * 60 * 60;  // seconds
 constexpr int transferTimeout = 30'000;         // ms
+constexpr qint64 maximumFeedSize = 8 * 1024 * 1024;
 
 bool isWebURL(const QUrl& url) {
     return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") &&
@@ -187,6 +188,12 @@ void UpdateController::startCheck(bool userInitiated) {
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Tavrolin/%1").arg(configuration_.currentVersion));
     QNetworkReply* reply = network_->get(request);
+    // A feed is a few kilobytes; anything far larger is not one.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > maximumFeedSize) {
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, userInitiated] { feedFinished(reply, userInitiated); });
 }
@@ -226,29 +233,36 @@ void UpdateController::feedFinished(QNetworkReply* reply, bool userInitiated) {
 }
 
 void UpdateController::download(UpdateCheckReport report) {
+    const QDir folder(configuration_.downloadFolder);
+    if (!folder.mkpath(QStringLiteral("."))) {
+        report.message = QStringLiteral("The download folder could not be created.");
+        finish(std::move(report));
+        return;
+    }
+    const QString target = freeName(folder, downloadName(report.release->enclosureURL));
+    // Written as it arrives into a temporary sibling that becomes the file only when complete.
+    auto file = std::make_shared<QSaveFile>(target);
+    if (!file->open(QIODevice::WriteOnly)) {
+        report.message =
+            QStringLiteral("The download could not be saved: %1").arg(file->errorString());
+        finish(std::move(report));
+        return;
+    }
     QNetworkRequest request(report.release->enclosureURL);
     request.setTransferTimeout(transferTimeout);
     QNetworkReply* reply = network_->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, report]() mutable {
+    connect(reply, &QNetworkReply::readyRead, this,
+            [reply, file] { file->write(reply->readAll()); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, file, target, report]() mutable {
         reply->deleteLater();
+        file->write(reply->readAll());
         if (reply->error() != QNetworkReply::NoError) {
+            file->cancelWriting();
+            file->commit();
             report.message = QStringLiteral("The download failed: %1").arg(reply->errorString());
-            finish(std::move(report));
-            return;
-        }
-        const QDir folder(configuration_.downloadFolder);
-        if (!folder.mkpath(QStringLiteral("."))) {
-            report.message = QStringLiteral("The download folder could not be created.");
-            finish(std::move(report));
-            return;
-        }
-        const QString target = freeName(folder, downloadName(report.release->enclosureURL));
-        // QSaveFile writes a temporary sibling and renames it into place only when complete.
-        QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0 ||
-            !file.commit()) {
+        } else if (!file->commit()) {
             report.message =
-                QStringLiteral("The download could not be saved: %1").arg(file.errorString());
+                QStringLiteral("The download could not be saved: %1").arg(file->errorString());
         } else {
             report.downloadedFile = target;
         }

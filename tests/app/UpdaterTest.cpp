@@ -8,6 +8,7 @@
 #include "support/TempDir.h"
 
 using namespace tavrolin;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -248,4 +249,22 @@ TEST_F(Updater, AutomaticDownloadSavesTheReleaseUnderAFreeNameAndSaysWhere) {
                 QFileInfo(report.downloadedFile).absolutePath() == folder)
         << report.downloadedFile.toStdString();
     EXPECT_EQ(downloads.entries(), std::vector<std::string>{"Downloads"});
+}
+
+TEST_F(Updater, FailedDownloadLeavesNothingBehindAndOversizedFeedsAreRefused) {
+    server.serve("/feed.xml", appcast("2.0", "60", "https://tavrolin.app/2.0",
+                                      server.url("/gone/Tavrolin-2.0.tar.xz").toString()));
+    settings->setString(UpdateController::automaticDownloadsKey, "true");
+    AppUpdater updater(configuration(server.url("/feed.xml")), false);
+    auto report = check(updater);
+    ASSERT_EQ(report.kind, UpdateCheckReport::Kind::updateAvailable);
+    EXPECT_TRUE(report.downloadedFile.isEmpty());
+    EXPECT_TRUE(report.message.startsWith("The download failed")) << report.message.toStdString();
+    EXPECT_TRUE(report.informativeText().contains("The download failed"));
+    EXPECT_TRUE(fs::is_empty(downloads / "Downloads"));
+
+    server.serve("/huge.xml", QByteArray(9 * 1024 * 1024, ' '));
+    AppUpdater huge(configuration(server.url("/huge.xml")), false);
+    report = check(huge);
+    EXPECT_EQ(report.kind, UpdateCheckReport::Kind::failed);
 }
