@@ -70,12 +70,6 @@ void SidebarRow::paintEvent(QPaintEvent*) {
         painter.setBrush(accentColor(palette));
         painter.drawRoundedRect(QRectF(rect()), 7, 7);
         foreground = Qt::white;
-    } else if (underMouse()) {
-        QColor hover = palette.color(QPalette::WindowText);
-        hover.setAlphaF(0.06f);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(hover);
-        painter.drawRoundedRect(QRectF(rect()), 7, 7);
     }
 
     QRect content = rect().adjusted(rowPaddingX, rowPaddingY, -rowPaddingX, -rowPaddingY);
