@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include "app/RootView.h"
@@ -83,7 +85,14 @@ TEST(RemuxWindow, Child) {
     ASSERT_NE(row, nullptr);
     auto* box = row->findChild<QCheckBox*>();
     ASSERT_TRUE(box->isChecked());
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, box->rect().center());
+    // Shown and laid out, then clicked on its indicator.
+    ASSERT_TRUE(tavtest::waitUntil([&] { return box->isVisible(); }));
+    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator =
+        box->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicator.center());
     auto* count = view->cardFor(first)->findChild<QLabel*>("selectedCount");
     ASSERT_TRUE(tavtest::waitUntil([&] { return count->text() == "4 of 5 selected"; }));
     EXPECT_FALSE(box->isChecked());
