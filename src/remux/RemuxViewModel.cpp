@@ -2,6 +2,7 @@
 
 #include <pwd.h>
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
@@ -146,6 +147,17 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
+    // Quitting stops the inspections and lets the running ones end before the process's
+    // statics go away; files not yet started are not inspected at all.
+    if (auto* application = QCoreApplication::instance()) {
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+            for (auto& [url, task] : probeTasks_) {
+                task.stop.request_stop();
+            }
+            inspectionPool().clear();
+            inspectionPool().waitForDone(3000);
+        });
+    }
 }
 
 RemuxViewModel::~RemuxViewModel() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include "engine/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
@@ -239,4 +240,21 @@ TEST_F(RemuxInspectionTest, DestroyingTheModelDoesNotWaitForInspections) {
     gated.open();
     // Late outcomes have nowhere to go and are dropped.
     tavtest::processEventsFor(std::chrono::milliseconds(300));
+}
+
+TEST_F(RemuxInspectionTest, QuittingStopsRunningInspectionsAndWaitsForThem) {
+    const tavtest::GatedFFprobe gated(folder);
+    const auto media = tavtest::remuxSourceMedia();
+    auto model = makeModel(tavtest::realProbe(gated.script()));
+    model->addFiles(
+        {tavtest::copyMedia(media, folder, "a.mkv"), tavtest::copyMedia(media, folder, "b.mkv")});
+    ASSERT_TRUE(tavtest::waitUntil([&] { return gated.runningCount() == 2; }));
+    // The gate never opens: only stopping the runs lets the quit finish within its wait.
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_EQ(gated.runningCount(), 0) << "no inspection outlives the quit";
+    EXPECT_TRUE(failedSeen.empty());
 }

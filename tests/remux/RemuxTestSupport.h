@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,19 @@ class GatedFFprobe {
         std::filesystem::permissions(script_, std::filesystem::perms::owner_all);
     }
     const std::filesystem::path& script() const { return script_; }
+    // Processes of this machine running the script now.
+    int runningCount() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
+            const std::string commandLine((std::istreambuf_iterator<char>(stream)),
+                                          std::istreambuf_iterator<char>());
+            if (commandLine.find(script_.string()) != std::string::npos) {
+                ++count;
+            }
+        }
+        return count;
+    }
     void open() const { std::ofstream(gate_) << ""; }
 
   private:
