@@ -339,12 +339,15 @@ void RemuxView::refreshCards() {
     // Cards are made a few at a time, so adding hundreds of files never blocks the window for
     // long; the rest follow on the next turns of the event loop.
     constexpr int newCardsPerTurn = 8;
+    constexpr int rebuildsPerTurn = 4;
     int newCards = 0;
+    int rebuilds = 0;
     std::vector<fs::path> shownOrder;
     shownOrder.reserve(order.size());
     for (const auto& source : sources) {
         auto found = cards_.find(source.url);
-        if (found == cards_.end()) {
+        const bool created = found == cards_.end();
+        if (created) {
             if (newCards == newCardsPerTurn) {
                 scheduleRefresh();
                 continue;
@@ -362,9 +365,18 @@ void RemuxView::refreshCards() {
             card->onRemove = [this, url] { viewModel_.removeSource(url); };
             found = cards_.emplace(url, card).first;
         }
-        found->second->setContent(source, viewModel_.unsupportedStreamMessages(source),
-                                  viewModel_.convertedSubtitleCodecs(source));
         shownOrder.push_back(source.url);
+        auto unsupported = viewModel_.unsupportedStreamMessages(source);
+        auto converted = viewModel_.convertedSubtitleCodecs(source);
+        if (!created && found->second->needsRebuild(source, unsupported, converted)) {
+            // Rows are rebuilt a few cards at a time too; the others follow next turn.
+            if (rebuilds == rebuildsPerTurn) {
+                scheduleRefresh();
+                continue;
+            }
+            ++rebuilds;
+        }
+        found->second->setContent(source, unsupported, converted);
     }
     if (shownOrder != cardOrder_) {
         placeCards(shownOrder);

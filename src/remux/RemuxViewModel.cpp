@@ -22,11 +22,19 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
-// Where workers post outcomes. `owner` is cleared under the lock when the model goes away, so
-// a worker never posts to a destroyed model; Qt drops events already posted to it.
+// Where workers leave outcomes. `owner` is cleared under the lock when the model goes away, so
+// a worker never posts to a destroyed model; Qt drops events already posted to it. Outcomes
+// that arrive together are handled in one turn of the event loop with one change signal.
 struct RemuxViewModel::Inbox {
+    struct Delivery {
+        fs::path url;
+        std::uint64_t taskID = 0;
+        std::stop_token stop;
+        InspectionOutcome outcome;
+    };
     std::mutex mutex;
     RemuxViewModel* owner = nullptr;
+    std::vector<Delivery> pending;
 };
 
 namespace {
@@ -242,17 +250,33 @@ void RemuxViewModel::startInspection(const fs::path& url) {
         }
         std::lock_guard lock(inbox->mutex);
         if (inbox->owner != nullptr) {
-            QMetaObject::invokeMethod(
-                inbox->owner,
-                [owner = inbox->owner, url, id, stop, outcome = std::move(outcome)]() mutable {
-                    owner->finishInspection(url, id, stop, std::move(outcome));
-                },
-                Qt::QueuedConnection);
+            inbox->pending.push_back({url, id, stop, std::move(outcome)});
+            if (inbox->pending.size() == 1) {
+                QMetaObject::invokeMethod(
+                    inbox->owner, [owner = inbox->owner] { owner->drainInbox(); },
+                    Qt::QueuedConnection);
+            }
         }
     });
 }
 
-void RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
+void RemuxViewModel::drainInbox() {
+    std::vector<Inbox::Delivery> deliveries;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        deliveries.swap(inbox_->pending);
+    }
+    bool changedAnything = false;
+    for (auto& delivery : deliveries) {
+        changedAnything |= finishInspection(delivery.url, delivery.taskID, delivery.stop,
+                                            std::move(delivery.outcome));
+    }
+    if (changedAnything) {
+        emit changed();
+    }
+}
+
+bool RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
                                       const std::stop_token& stop, InspectionOutcome outcome) {
     // Only the entry of this very task goes; a newer task for the file keeps its own.
     bool changedAnything = false;
@@ -276,9 +300,7 @@ void RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
             changedAnything = true;
         }
     }
-    if (changedAnything) {
-        emit changed();
-    }
+    return changedAnything;
 }
 
 void RemuxViewModel::stopInspection(const fs::path& url) {

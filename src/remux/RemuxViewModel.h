@@ -146,7 +146,9 @@ class RemuxViewModel : public QObject {
     };
 
     void startInspection(const std::filesystem::path& url);
-    void finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
+    void drainInbox();
+    // Applies one outcome; whether anything changed.
+    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
                           const std::stop_token& stop, InspectionOutcome outcome);
     void stopInspection(const std::filesystem::path& url);
     RemuxSource* findSource(const std::filesystem::path& url);

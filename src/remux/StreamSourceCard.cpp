@@ -169,13 +169,18 @@ int StreamSourceCard::streamListHeight(std::size_t streamCount, std::size_t kind
     return static_cast<int>(std::clamp<long long>(height, 130, 320));
 }
 
+bool StreamSourceCard::needsRebuild(const RemuxSource& source,
+                                    const std::map<std::int64_t, std::string>& unsupported,
+                                    const std::map<std::int64_t, std::string>& converted) const {
+    return !hasContent_ || source.url != source_.url ||
+           source.inspectionState != source_.inspectionState ||
+           unsupported != unsupportedStreamMessages_ || converted != convertedSubtitleCodecs_;
+}
+
 void StreamSourceCard::setContent(const RemuxSource& source,
                                   const std::map<std::int64_t, std::string>& unsupported,
                                   const std::map<std::int64_t, std::string>& converted) {
-    const bool sameContent = hasContent_ && source.url == source_.url &&
-                             source.inspectionState == source_.inspectionState &&
-                             unsupported == unsupportedStreamMessages_ &&
-                             converted == convertedSubtitleCodecs_;
+    const bool sameContent = !needsRebuild(source, unsupported, converted);
     const bool sameSelection = source.selectedStreamIndices == source_.selectedStreamIndices;
     if (sameContent && sameSelection) {
         return;

@@ -37,6 +37,11 @@ class StreamSourceCard : public QGroupBox {
                     const std::map<std::int64_t, std::string>& unsupportedStreamMessages,
                     const std::map<std::int64_t, std::string>& convertedSubtitleCodecs);
 
+    // Whether showing these inputs builds the rows anew (more than moving the ticks).
+    bool needsRebuild(const RemuxSource& source,
+                      const std::map<std::int64_t, std::string>& unsupportedStreamMessages,
+                      const std::map<std::int64_t, std::string>& convertedSubtitleCodecs) const;
+
     const RemuxSource& source() const { return source_; }
 
     // 44 per stream plus 36 per shown kind, kept between 130 and 320.
