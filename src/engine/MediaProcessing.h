@@ -13,7 +13,7 @@ using ProgressCallback = std::function<void(double fraction)>;
 // CancellationError (when `stop` was requested: nothing is written), TranscriptionError, or a
 // std::filesystem::filesystem_error.
 class MediaProcessing {
-public:
+  public:
     virtual ~MediaProcessing() = default;
     virtual void process(const ProcessingRequest& request, ProgressCallback progress,
                          std::stop_token stop) = 0;

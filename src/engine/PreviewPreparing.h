@@ -9,7 +9,7 @@ namespace tavrolin {
 // Prepares a playable local copy of a source. Throws PreviewPreparationError, or
 // CancellationError when `stop` was requested.
 class PreviewPreparing {
-public:
+  public:
     virtual ~PreviewPreparing() = default;
     virtual std::filesystem::path preparePreview(const std::filesystem::path& source,
                                                  std::function<void(double)> progress,

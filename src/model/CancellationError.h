@@ -7,7 +7,7 @@ namespace tavrolin {
 // Thrown when an operation ends because its stop token was requested. Callers that requested
 // the stop drop it; it never reaches a user as a message of its own.
 class CancellationError : public std::runtime_error {
-public:
+  public:
     CancellationError() : std::runtime_error("The operation was cancelled.") {}
 };
 

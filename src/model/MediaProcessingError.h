@@ -7,7 +7,7 @@ namespace tavrolin {
 
 // The error of media-writing work; what() is the user-facing message.
 class MediaProcessingError : public std::runtime_error {
-public:
+  public:
     enum class Case { toolNotFound, outputExists, invalidRequest, processFailed };
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
@@ -19,7 +19,7 @@ public:
     // The tool name, file name or message the error was made from.
     const std::string& payload() const { return payload_; }
 
-private:
+  private:
     MediaProcessingError(Case errorCase, std::string payload, const std::string& message);
 
     Case case_;

@@ -10,7 +10,7 @@ namespace tavrolin {
 // Key-value settings ("customFFmpegPath", "lastWorkspaceSection", ...). Implementations are
 // safe to call from any thread.
 class PreferencesStore {
-public:
+  public:
     virtual ~PreferencesStore() = default;
     virtual std::optional<std::string> string(const std::string& key) const = 0;
     virtual void setString(const std::string& key, const std::string& value) = 0;
@@ -19,7 +19,7 @@ public:
 
 // In memory: for tests and for code that runs without the application's settings.
 class InMemoryPreferencesStore : public PreferencesStore {
-public:
+  public:
     std::optional<std::string> string(const std::string& key) const override {
         std::lock_guard lock(mutex_);
         auto it = values_.find(key);
@@ -37,7 +37,7 @@ public:
         values_.erase(key);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> values_;
 };

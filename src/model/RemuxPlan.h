@@ -15,17 +15,37 @@
 
 namespace tavrolin {
 
-enum class RemuxStreamSetOperation { retainAll, removeAll, retainOnly, include, exclude, deduplicate };
+enum class RemuxStreamSetOperation {
+    retainAll,
+    removeAll,
+    retainOnly,
+    include,
+    exclude,
+    deduplicate
+};
 enum class RemuxStreamCardinality { all, best, first, last, exactly, atMost, atLeast };
-enum class RemuxStreamGrouping { none, language, role, languageAndRole, languageRoleAndChannels, codec };
-enum class RemuxStreamRanking { sourceOrder, defaultFirst, defaultAtmosChannels, highestChannelCount, codecQuality };
+enum class RemuxStreamGrouping {
+    none,
+    language,
+    role,
+    languageAndRole,
+    languageRoleAndChannels,
+    codec
+};
+enum class RemuxStreamRanking {
+    sourceOrder,
+    defaultFirst,
+    defaultAtmosChannels,
+    highestChannelCount,
+    codecQuality
+};
 enum class RemuxStreamFallback { preserveCurrentAndWarn, keepBestAndWarn, fail };
 enum class RemuxStreamMatchMode { all, any };
 enum class RemuxStreamRole { main, commentary, descriptive, forced, sdh, signsAndSongs };
 
 inline constexpr std::array<RemuxStreamRole, 6> allRemuxStreamRoles{
-    RemuxStreamRole::main,  RemuxStreamRole::commentary, RemuxStreamRole::descriptive,
-    RemuxStreamRole::forced, RemuxStreamRole::sdh,       RemuxStreamRole::signsAndSongs};
+    RemuxStreamRole::main,   RemuxStreamRole::commentary, RemuxStreamRole::descriptive,
+    RemuxStreamRole::forced, RemuxStreamRole::sdh,        RemuxStreamRole::signsAndSongs};
 
 inline std::string_view rawValue(RemuxStreamRole role) {
     switch (role) {

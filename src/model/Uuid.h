@@ -12,7 +12,7 @@ namespace tavrolin {
 
 // A random (version 4) UUID. Its text is the standard 36-character upper-case form.
 class Uuid {
-public:
+  public:
     Uuid() = default;  // the nil UUID
     static Uuid random();
     static std::optional<Uuid> fromString(std::string_view text);
@@ -23,7 +23,7 @@ public:
     friend auto operator<=>(const Uuid&, const Uuid&) = default;
     friend bool operator==(const Uuid&, const Uuid&) = default;
 
-private:
+  private:
     std::array<std::uint8_t, 16> bytes_{};
 };
 

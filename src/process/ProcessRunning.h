@@ -21,7 +21,7 @@ using ProcessOutputHandler = std::function<void(std::string_view chunk)>;
 
 // Runs one child process to completion. A non-zero exit is not an error here.
 class ProcessRunning {
-public:
+  public:
     virtual ~ProcessRunning() = default;
 
     // Blocks until the child has exited and both pipes reached end of file. Stopping `stop`

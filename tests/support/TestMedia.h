@@ -9,7 +9,7 @@ namespace tavtest {
 // Small media files made once per test process with the real ffmpeg, in a private temporary
 // folder that is removed when the process exits. Nothing here is committed to the repository.
 class TestMedia {
-public:
+  public:
     // Generates on first use (thread-safe); a failure to generate fails the calling test.
     static const TestMedia& shared();
 
