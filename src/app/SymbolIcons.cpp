@@ -87,6 +87,9 @@ QString themeIconName(const QString& symbol) {
         {QStringLiteral("play.fill"), QStringLiteral("media-playback-start")},
         {QStringLiteral("questionmark.circle"), QStringLiteral("help-browser")},
         {QStringLiteral("envelope"), QStringLiteral("mail-message-new")},
+        {QStringLiteral("waveform"), QStringLiteral("audio-x-generic")},
+        {QStringLiteral("plus"), QStringLiteral("list-add")},
+        {QStringLiteral("info.circle"), QStringLiteral("dialog-information")},
     };
     return names.value(symbol);
 }

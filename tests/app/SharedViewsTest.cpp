@@ -144,7 +144,14 @@ TEST_F(SharedViews, FeatureHeaderAndEveryUsedSymbolHaveADrawing) {
                                "exclamationmark.triangle.fill",
                                "play.fill",
                                "questionmark.circle",
-                               "envelope"}) {
+                               "envelope",
+                               "waveform",
+                               "plus",
+                               "text.badge.plus",
+                               "info.circle",
+                               "arrow.triangle.branch",
+                               "checkmark.shield",
+                               "xmark.octagon.fill"}) {
         EXPECT_TRUE(hasBundledSymbol(symbol)) << symbol;
         EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol;
         const QImage image = tintedSymbolIcon(symbol, tint::red()).pixmap(24, 24).toImage();
