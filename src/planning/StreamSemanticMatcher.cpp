@@ -124,22 +124,16 @@ bool roleHolds(RemuxStreamRole role, const std::set<std::string>& tokens) {
     return false;
 }
 
+// The raw value, except the two roles that read differently in a sentence.
 std::string roleWord(RemuxStreamRole role) {
     switch (role) {
-        case RemuxStreamRole::main:
-            return "main";
-        case RemuxStreamRole::commentary:
-            return "commentary";
-        case RemuxStreamRole::descriptive:
-            return "descriptive";
-        case RemuxStreamRole::forced:
-            return "forced";
         case RemuxStreamRole::sdh:
             return "SDH";
         case RemuxStreamRole::signsAndSongs:
             return "signs and songs";
+        default:
+            return std::string(rawValue(role));
     }
-    return "main";
 }
 
 std::string channelWord(std::int64_t count) {

@@ -148,6 +148,11 @@ TEST_F(StreamSemanticMatcherTest, DescriptionsUseLocaleNamesAndFixedWords) {
                   {"ac3", "dts"}, {"Cut", "Final"}, MediaStreamKind::audio),
               "QQX mono or stereo or 3-channel or 7.1 SDH or signs and songs AC3 or DTS "
               "title matching \u2018Cut\u2019 or \u2018Final\u2019 audio");
+    EXPECT_EQ(matcher.predicateDescription({}, {},
+                                           {RemuxStreamRole::main, RemuxStreamRole::commentary,
+                                            RemuxStreamRole::descriptive, RemuxStreamRole::forced},
+                                           {}, {}, MediaStreamKind::subtitle),
+              "main or commentary or descriptive or forced subtitle");
 
     EXPECT_EQ(matcher.streamDescription(audio(1, "eng", "Director Commentary")),
               "English commentary audio");
