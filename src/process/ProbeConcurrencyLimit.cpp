@@ -33,7 +33,8 @@ ProbeConcurrencyLimit::ProbeConcurrencyLimit(std::size_t capacity)
     : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 ProbeConcurrencyLimit& ProbeConcurrencyLimit::shared() {
-    static ProbeConcurrencyLimit limit(std::thread::hardware_concurrency());
+    // hardware_concurrency() may answer 0 when it cannot tell; there is still one core.
+    static ProbeConcurrencyLimit limit(std::max(1u, std::thread::hardware_concurrency()));
     return limit;
 }
 

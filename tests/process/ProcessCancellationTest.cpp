@@ -132,10 +132,17 @@ TEST(ProbeConcurrencyLimit, WaitingEndsWithCancellationWhenStopped) {
     EXPECT_EQ(limit.inUse(), 0u);
 }
 
-TEST(ProbeConcurrencyLimit, SharedLimitHasOneSlotPerCore) {
+TEST(ProbeConcurrencyLimit, SharedLimitHasOneSlotPerCoreAndNeverNone) {
     const auto cores = std::max(1u, std::thread::hardware_concurrency());
     EXPECT_EQ(ProbeConcurrencyLimit::shared().capacity(), cores);
     EXPECT_EQ(&ProbeConcurrencyLimit::shared(), &ProbeConcurrencyLimit::shared());
+
+    // An unknown core count (0) still lets one ffprobe run at a time.
+    ProbeConcurrencyLimit unknown(0);
+    EXPECT_EQ(unknown.capacity(), 1u);
+    auto slot = unknown.acquire();
+    EXPECT_TRUE(slot);
+    EXPECT_EQ(unknown.inUse(), 1u);
 }
 
 }  // namespace
