@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
+#include "support/TempDir.h"
 #include "support/TestMedia.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tavtest::runTool;
+using tavtest::TempDir;
 using tavtest::TestMedia;
 
 // The generated media must have the layout the other tests rely on.
@@ -52,6 +59,48 @@ TEST(TestMediaTest, GenerateCachesByNameAndRunToolReportsStatus) {
     EXPECT_EQ(output, "pcm_s16le\n");
     EXPECT_NE(runTool({"ffprobe", "-v", "error", TestMedia::shared().randomBytes.string()}), 0);
     EXPECT_EQ(runTool({"sh", "-c", "exit 7"}), 7);
+}
+
+// A process id that was just in use and whose process is gone.
+pid_t finishedProcessId() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
+TEST(TestMediaTest, FoldersOfProcessesThatDiedAreRemovedLater) {
+    TempDir root;
+    const std::string dead = std::to_string(finishedProcessId());
+    const std::string self = std::to_string(::getpid());
+    for (const std::string& name :
+         {"tavrolin-test-" + dead + "-aaaaaa", "tavrolin-media-" + dead + "-bbbbbb",
+          "tavrolin-test-" + self + "-cccccc", std::string("tavrolin-test-1-dddddd"),
+          "tavrolin-test-" + dead, "tavrolin-bench-" + dead + "-eeeeee", "other-" + dead}) {
+        fs::create_directories(root / name / "inner");
+    }
+    // A read-only folder inside does not stop the removal.
+    fs::permissions(root / ("tavrolin-test-" + dead + "-aaaaaa") / "inner", fs::perms::owner_read);
+    // A plain file with such a name is not a folder of ours.
+    std::ofstream(root / ("tavrolin-media-" + dead + "-ffffff")) << "x";
+
+    tavtest::removeStaleTestFolders(root.path());
+    std::vector<std::string> kept{"other-" + dead,
+                                  "tavrolin-bench-" + dead + "-eeeeee",
+                                  "tavrolin-media-" + dead + "-ffffff",
+                                  "tavrolin-test-" + dead,
+                                  "tavrolin-test-1-dddddd",
+                                  "tavrolin-test-" + self + "-cccccc"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(root.entries(), kept);
+
+    // This process's own folders carry its id.
+    const auto mine = TestMedia::shared().folder.filename().string();
+    EXPECT_TRUE(mine.starts_with("tavrolin-media-" + self + "-")) << mine;
+    EXPECT_TRUE(root.path().filename().string().starts_with("tavrolin-test-" + self + "-"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/TestMedia.h"
 
+#include "support/TempDir.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -136,19 +138,10 @@ void ffmpeg(const std::vector<std::string>& arguments, const fs::path& output) {
 // (a forked child that exits must not take it away from its parent).
 class SharedFolder {
   public:
-    SharedFolder() {
-        const char* root = std::getenv("TMPDIR");
-        std::string pattern = std::string(root && *root ? root : "/tmp") + "/tavrolin-media-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        }
-        path = pattern;
-        owner = ::getpid();
-    }
+    SharedFolder() : path(makePrivateTestFolder("tavrolin-media")), owner(::getpid()) {}
     ~SharedFolder() {
         if (::getpid() == owner) {
-            std::error_code ignored;
-            fs::remove_all(path, ignored);
+            removeTestFolder(path);
         }
     }
     fs::path path;
