@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbeError.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/TempDir.h"
 #include "support/TestMedia.h"
 
 namespace {
@@ -162,7 +164,34 @@ TEST(FFprobeServiceMediaTest, OddNamesReachFfprobeAsTheyAre) {
         EXPECT_EQ(streamCount, 2u);
         ASSERT_TRUE(duration);
         EXPECT_NEAR(*duration, 2.0, 0.1);
+        EXPECT_TRUE(service.inspectChapters(media.oddNames[i]).empty());
     }
+}
+
+TEST(FFprobeServiceMediaTest, UntitledChaptersAreNumberedAndTitlesTrimmed) {
+    tavtest::TempDir folder;
+    {
+        std::ofstream metadata(folder / "chapters.txt");
+        metadata << ";FFMETADATA1\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=   \n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=1500\ntitle=  Middle  \n";
+    }
+    const fs::path file = TestMedia::generate(
+        "untitled-chapters.mkv",
+        {"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=25:duration=1.5", "-f", "ffmetadata", "-i",
+         (folder / "chapters.txt").string(), "-map", "0:v", "-map_chapters", "1", "-c:v", "libx264",
+         "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+    FFprobeService service = makeService();
+    const auto chapters = service.inspectChapters(file);
+    ASSERT_EQ(chapters.size(), 3u);
+    EXPECT_EQ(chapters[0].title, "Chapter 1");
+    EXPECT_DOUBLE_EQ(chapters[0].startTime, 0.0);
+    EXPECT_EQ(chapters[1].title, "Chapter 2");
+    EXPECT_DOUBLE_EQ(chapters[1].startTime, 0.5);
+    EXPECT_EQ(chapters[2].title, "Middle");
+    EXPECT_DOUBLE_EQ(chapters[2].startTime, 1.0);
+    EXPECT_NE(chapters[0].id, chapters[1].id);
 }
 
 TEST(FFprobeServiceMediaTest, RelativeNamesAreMadeAbsoluteSoADashIsNoOption) {
