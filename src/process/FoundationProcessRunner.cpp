@@ -451,6 +451,13 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
             errReader.join();
         }
     };
+    // A run whose setup or wait failed: the child is killed and reaped, the readers let go.
+    const auto abortRun = [&] {
+        killAndReap(pidfd.get());
+        child->markReaped();
+        signalEventFd(abandon.get());
+        joinReaders();
+    };
     try {
         outReader = std::thread([&, fd = outRead.get(), abandonFd = abandon.get()] {
             // After a failure (the handler's, or no memory for the output) the pipe is still
@@ -473,10 +480,7 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
             drainPipe(fd, abandonFd, [&](std::string_view chunk) { standardError.append(chunk); });
         });
     } catch (...) {
-        killAndReap(pidfd.get());
-        child->markReaped();
-        signalEventFd(abandon.get());
-        joinReaders();
+        abortRun();
         throw;
     }
 
@@ -484,10 +488,7 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
     try {
         status = waitForExit(*child, pidfd.get());
     } catch (...) {
-        killAndReap(pidfd.get());
-        child->markReaped();
-        signalEventFd(abandon.get());
-        joinReaders();
+        abortRun();
         throw;
     }
     // A terminated child may have left a descendant holding the pipes open; do not wait on it.

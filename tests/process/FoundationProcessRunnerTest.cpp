@@ -156,18 +156,19 @@ TEST(FoundationProcessRunner, StandardErrorKeepsTheLastBytes) {
                 result.standardError.ends_with("flast line\n"));
 }
 
-TEST(FoundationProcessRunner, StopTokenEndsTheRunQuickly) {
+TEST(FoundationProcessRunner, StopTokenEndsTheRunWithinASecond) {
     FoundationProcessRunner runner;
     std::stop_source source;
-    const auto start = Clock::now();
     auto future = std::async(std::launch::async, [&] {
         return runner.run("/bin/sleep", {"30"}, {}, source.get_token());
     });
     std::this_thread::sleep_for(100ms);
+    const auto stopped = Clock::now();
     source.request_stop();
     ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(future.get().terminationStatus, 128 + SIGTERM);
-    EXPECT_LT(secondsSince(start), 5.0);
+    // The child goes at once; nothing waits for the grace period or the 30 s.
+    EXPECT_LT(secondsSince(stopped), 1.0);
 }
 
 TEST(FoundationProcessRunner, AlreadyStoppedTokenStartsNothing) {
