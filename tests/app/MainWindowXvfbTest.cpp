@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -9,6 +12,7 @@
 #include "QtTestApplication.h"
 #include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
+#include "app/SettingsView.h"
 #include "app/TavrolinApp.h"
 #include "support/TempDir.h"
 
@@ -83,6 +87,17 @@ TEST(XvfbWindow, Child) {
         }
     }
     EXPECT_GT(colours.size(), 5);
+
+    // The settings window has a fixed size: everything in it must fit.
+    SettingsView* settings = app.showSettings();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(settings, 10000));
+    QTest::qWait(200);
+    const QSize needed = settings->layout()->minimumSize();
+    EXPECT_LE(needed.width(), settings->width());
+    EXPECT_LE(needed.height(), settings->height());
+    const QPixmap settingsShot = settings->screen()->grabWindow(settings->winId());
+    ASSERT_TRUE(
+        settingsShot.save(QFileInfo(target).dir().filePath("tavrolin-settings-window.png"), "PNG"));
 }
 
 TEST(XvfbWindow, MainWindowOnARealServer) {
