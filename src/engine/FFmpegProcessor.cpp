@@ -14,6 +14,7 @@
 #include "engine/FileOperations.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "model/OutputContainer.h"
 #include "model/Uuid.h"
 #include "process/ProbeConcurrencyLimit.h"
 #include "process/ProcessCancellation.h"
@@ -81,6 +82,32 @@ ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
 const fs::path& outputOf(const ProcessingRequest& request) {
     return std::visit([](const auto& payload) -> const fs::path& { return payload.output; },
                       request.payload);
+}
+
+// ffmpeg reads the transcript as SubRip, whose reader takes anything like "<Jerry>" for a tag and
+// drops it when it converts the text for MP4 or WebM. WebVTT stores character references, which
+// that reader passes through untouched; mov_text is plain text, so an invisible word joiner after
+// each "<" keeps it from being read as a tag. Matroska copies the SubRip text as it is.
+std::vector<SubtitleCue> transcriptCuesFor(std::vector<SubtitleCue> cues, const fs::path& output) {
+    const auto container = containerForFile(output);
+    if (!container || *container == OutputContainer::mkv) {
+        return cues;
+    }
+    for (auto& cue : cues) {
+        if (*container == OutputContainer::webm) {
+            cue.text = escapeWebVTT(cue.text);
+            continue;
+        }
+        std::string text;
+        for (char c : cue.text) {
+            text += c;
+            if (c == '<') {
+                text += "\u2060";
+            }
+        }
+        cue.text = std::move(text);
+    }
+    return cues;
 }
 
 }  // namespace
@@ -418,9 +445,10 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingReque
         return builder_.chapterArguments(*chapters, file, run.workingOutput);
     }
     const auto& export_ = *request.as<TranscriptionMediaRequest>();
-    auto subtitles =
-        run.writeTemporaryInput("Tavrolin-Transcript-", "srt",
-                                subtitleRenderer_.render(export_.cues, SubtitleFileFormat::srt));
+    auto subtitles = run.writeTemporaryInput(
+        "Tavrolin-Transcript-", "srt",
+        subtitleRenderer_.render(transcriptCuesFor(export_.cues, run.workingOutput),
+                                 SubtitleFileFormat::srt));
     std::optional<fs::path> chapterFile;
     if (!export_.chapters.empty()) {
         if (!expected) {

@@ -85,6 +85,8 @@ std::string cueLines(std::string_view text) {
     return lines;
 }
 
+}  // namespace
+
 std::string escapeWebVTT(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -105,8 +107,6 @@ std::string escapeWebVTT(std::string_view text) {
     }
     return escaped;
 }
-
-}  // namespace
 
 std::string SubtitleDocumentRenderer::render(const std::vector<SubtitleCue>& cues,
                                              SubtitleFileFormat format) const {

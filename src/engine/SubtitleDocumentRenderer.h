@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/SubtitleCue.h"
@@ -14,5 +15,8 @@ class SubtitleDocumentRenderer {
     // empty list and TranscriptionError::invalidCues for bad times, overlaps or empty texts.
     std::string render(const std::vector<SubtitleCue>& cues, SubtitleFileFormat format) const;
 };
+
+// Text as WebVTT cue text: "&", "<" and ">" as character references.
+std::string escapeWebVTT(std::string_view text);
 
 }  // namespace tavrolin
