@@ -115,6 +115,16 @@ TEST(FoundationProcessRunner, MissingExecutableThrowsAndLeavesNothingToCancel) {
     EXPECT_THROW(runner.run(folder.path(), {}), std::system_error);
     // The runner still works afterwards.
     EXPECT_EQ(sh(runner, "exit 4").terminationStatus, 4);
+
+    // A failed start while an earlier run is still going leaves cancel() nothing to act on,
+    // so the earlier run is not hit.
+    auto earlier = std::async(std::launch::async, [&] { return sh(runner, "sleep 0.5; echo ok"); });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_THROW(runner.run(folder / "missing", {}), std::system_error);
+    runner.cancel();
+    const auto result = earlier.get();
+    EXPECT_EQ(result.terminationStatus, 0);
+    EXPECT_EQ(result.standardOutput, "ok\n");
 }
 
 TEST(FoundationProcessRunner, LargeOutputArrivesInChunksThatMakeUpStandardOutput) {
