@@ -30,11 +30,6 @@ const char* const chapterDurationMessage =
 const char* const streamsMessage =
     "Tavrolin could not verify the prepared media streams. The original file was not changed.";
 
-bool existsAt(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
 void throwIfStopped(const std::stop_token& stop) {
     if (stop.stop_requested()) {
         throw CancellationError();
@@ -474,7 +469,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     const auto* transcript = request.as<TranscriptionMediaRequest>();
     const bool replacesInput = transcript && transcript->replacesInput;
 
-    if (!replacesInput && existsAt(output)) {
+    if (!replacesInput && nameExists(output)) {
         throw MediaProcessingError::outputExists(output.filename().string());
     }
     if (const auto* join = request.as<JoinRequest>()) {

@@ -26,11 +26,6 @@ namespace {
     throw fs::filesystem_error(what, first, second, code);
 }
 
-// The file system cannot do the operation at all (as opposed to refusing it for this file).
-bool isUnsupported(int error) {
-    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
-}
-
 fs::path boundedSibling(const fs::path& target, std::string_view shortenable,
                         std::string_view trailing) {
     const std::size_t fixedBytes = 1 + trailing.size();  // the leading "." and the rest
@@ -51,7 +46,7 @@ void moveNoReplace(const fs::path& from, const fs::path& to) {
         return;
     }
     const int renameError = errno;
-    if (!isUnsupported(renameError)) {
+    if (!isUnsupportedOperation(renameError)) {
         throwError("cannot move file", renameError, to, from);
     }
     moveNoReplaceByLink(from, to);
@@ -61,7 +56,7 @@ void moveNoReplaceByLink(const fs::path& from, const fs::path& to) {
     // link() refuses an existing name just as RENAME_NOREPLACE does.
     if (::link(from.c_str(), to.c_str()) != 0) {
         const int linkError = errno;
-        if (linkError == EPERM || isUnsupported(linkError)) {
+        if (linkError == EPERM || isUnsupportedOperation(linkError)) {
             // Only a plain rename would be left, and it would replace a file created meanwhile.
             throwError("cannot move file without risking a replacement", ENOTSUP, to, from);
         }
@@ -118,6 +113,15 @@ void writeNewFile(const fs::path& path, std::string_view contents) {
         ::unlink(path.c_str());
         throwError("cannot write file", error, path);
     }
+}
+
+bool nameExists(const fs::path& path) noexcept {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+bool isUnsupportedOperation(int error) noexcept {
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
 void removeQuietly(const fs::path& path) noexcept {

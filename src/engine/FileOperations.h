@@ -42,6 +42,13 @@ std::filesystem::path hiddenBackupName(const std::filesystem::path& target, std:
 // (fsync) before returning. On failure nothing is left at `path`.
 void writeNewFile(const std::filesystem::path& path, std::string_view contents);
 
+// Whether anything, even a dangling symbolic link, has this name.
+bool nameExists(const std::filesystem::path& path) noexcept;
+
+// Whether an errno says the file system cannot do an operation at all (as opposed to refusing it
+// for this file).
+bool isUnsupportedOperation(int error) noexcept;
+
 // Removes a file and ignores every failure; for clean-up that must never hide the real outcome.
 void removeQuietly(const std::filesystem::path& path) noexcept;
 

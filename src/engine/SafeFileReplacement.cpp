@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool existsAt(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
 struct ReplacementFailure {
     int error;
 };
@@ -110,10 +105,6 @@ void syncFolder(const fs::path& folder) {
     }
 }
 
-bool isUnsupported(int error) {
-    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
-}
-
 // Puts `prepared` at `source` and the old file at `backup`, or throws with the source intact.
 void swapInto(const fs::path& source, const fs::path& prepared, const fs::path& backup) {
     if (::renameat2(AT_FDCWD, prepared.c_str(), AT_FDCWD, source.c_str(), RENAME_EXCHANGE) == 0) {
@@ -126,7 +117,7 @@ void swapInto(const fs::path& source, const fs::path& prepared, const fs::path& 
         return;
     }
     const int exchangeError = errno;
-    if (!isUnsupported(exchangeError)) {
+    if (!isUnsupportedOperation(exchangeError)) {
         throw ReplacementFailure{exchangeError};
     }
     // Without an exchange: a second link keeps the old file while rename() puts the new one in
@@ -195,12 +186,12 @@ void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& pr
         throw MediaProcessingError::invalidRequest(
             "A replacement must be prepared beside the source so it stays on the same volume.");
     }
-    if (!existsAt(source)) {
+    if (!nameExists(source)) {
         throw MediaProcessingError::invalidRequest(
             "The source disappeared before Tavrolin could replace it. The prepared output was not "
             "committed.");
     }
-    if (!existsAt(prepared)) {
+    if (!nameExists(prepared)) {
         throw MediaProcessingError::invalidRequest(
             "The verified replacement file is missing. The source was not changed.");
     }
@@ -215,11 +206,11 @@ void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& pr
             std::strerror(failure.error));
     }
     syncFolder(source.parent_path());
-    if (existsAt(source)) {
+    if (nameExists(source)) {
         removeQuietly(backup);
         return;
     }
-    if (existsAt(backup)) {
+    if (nameExists(backup)) {
         try {
             moveNoReplace(backup, source);
         } catch (const fs::filesystem_error&) {
