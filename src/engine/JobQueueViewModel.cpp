@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -14,6 +15,41 @@
 #include "model/ErrorMessage.h"
 
 namespace tavrolin {
+
+namespace {
+
+// Worker threads still inside the processor, across every queue. Never destroyed, so a worker
+// can report its end while the process exits.
+struct WorkersInFlight {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+WorkersInFlight& workersInFlight() {
+    static auto* workers = new WorkersInFlight;
+    return *workers;
+}
+
+// How long exit waits for a worker that outlived its queue or a timed-out shutdown. The runner
+// kills a child that ignores SIGTERM after 5 seconds, so the processor is back well before.
+constexpr auto exitGrace = std::chrono::seconds(5);
+
+// A worker that outlives its queue still uses objects of static storage (the runner's and the
+// processor's helpers), which exit destroys. Registered after those were made, this handler
+// runs before their destructors: it lets the worker finish first, and when it does not, ends
+// the process without destroying anything under it.
+void waitForWorkersAtExit() {
+    std::atexit([] {
+        auto& workers = workersInFlight();
+        std::unique_lock lock(workers.mutex);
+        if (!workers.ended.wait_for(lock, exitGrace, [&] { return workers.count == 0; })) {
+            std::_Exit(EXIT_FAILURE);
+        }
+    });
+}
+
+}  // namespace
 
 // One processor call: the worker thread marks it finished; shutdown() waits for that.
 struct JobQueueViewModel::Run {
@@ -58,6 +94,10 @@ JobQueueViewModel::~JobQueueViewModel() {
     }
     if (currentRun_) {
         currentRun_->stop.request_stop();
+        std::lock_guard lock(currentRun_->mutex);
+        if (!currentRun_->finished) {
+            waitForWorkersAtExit();
+        }
     }
 }
 
@@ -158,32 +198,49 @@ void JobQueueViewModel::processQueue() {
     auto run = std::make_shared<Run>();
     run->id = id;
     currentRun_ = run;
-    std::thread([processor = processor_, guard = guard_, run, request]() {
-        const Uuid jobID = run->id;
-        ProgressCallback progress = [guard, jobID](double fraction) {
-            guard->post([jobID, fraction](JobQueueViewModel& queue) {
-                queue.updateProgress(jobID, fraction);
-            });
-        };
-        std::exception_ptr error;
-        bool wasCancellation = false;
-        try {
-            processor->process(request, progress, run->stop.get_token());
-        } catch (const CancellationError&) {
-            error = std::current_exception();
-            wasCancellation = true;
-        } catch (...) {
-            error = std::current_exception();
-        }
+    auto& workers = workersInFlight();
+    {
+        std::lock_guard lock(workers.mutex);
+        ++workers.count;
+    }
+    std::thread([processor = processor_, guard = guard_, run, request]() mutable {
+        runJob(std::move(processor), std::move(guard), std::move(run), std::move(request));
+        // The last thing this thread does with anything but the never-destroyed counter.
+        auto& workers = workersInFlight();
         {
-            std::lock_guard lock(run->mutex);
-            run->finished = true;
+            std::lock_guard lock(workers.mutex);
+            --workers.count;
         }
-        run->finishedCondition.notify_all();
-        guard->post([jobID, error, wasCancellation](JobQueueViewModel& queue) {
-            queue.finishRun(jobID, error, wasCancellation);
-        });
+        workers.ended.notify_all();
     }).detach();
+}
+
+void JobQueueViewModel::runJob(std::shared_ptr<MediaProcessing> processor,
+                               std::shared_ptr<Guard> guard, std::shared_ptr<Run> run,
+                               ProcessingRequest request) {
+    const Uuid jobID = run->id;
+    ProgressCallback progress = [guard, jobID](double fraction) {
+        guard->post(
+            [jobID, fraction](JobQueueViewModel& queue) { queue.updateProgress(jobID, fraction); });
+    };
+    std::exception_ptr error;
+    bool wasCancellation = false;
+    try {
+        processor->process(request, progress, run->stop.get_token());
+    } catch (const CancellationError&) {
+        error = std::current_exception();
+        wasCancellation = true;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(run->mutex);
+        run->finished = true;
+    }
+    run->finishedCondition.notify_all();
+    guard->post([jobID, error, wasCancellation](JobQueueViewModel& queue) {
+        queue.finishRun(jobID, error, wasCancellation);
+    });
 }
 
 void JobQueueViewModel::finishRun(const Uuid& id, std::exception_ptr error, bool wasCancellation) {
@@ -266,7 +323,11 @@ bool JobQueueViewModel::shutdown(std::chrono::milliseconds timeout) {
     run->stop.request_stop();
     processor_->cancel();
     std::unique_lock lock(run->mutex);
-    return run->finishedCondition.wait_for(lock, timeout, [&]() { return run->finished; });
+    if (run->finishedCondition.wait_for(lock, timeout, [&]() { return run->finished; })) {
+        return true;
+    }
+    waitForWorkersAtExit();
+    return false;
 }
 
 }  // namespace tavrolin

@@ -79,6 +79,9 @@ class JobQueueViewModel : public QObject {
 
     ProcessingJob makeJob(const ProcessingRequest& request) const;
     void processQueue();
+    // The worker thread's body: one processor call, its outcome posted to the queue.
+    static void runJob(std::shared_ptr<MediaProcessing> processor, std::shared_ptr<Guard> guard,
+                       std::shared_ptr<Run> run, ProcessingRequest request);
     void finishRun(const Uuid& id, std::exception_ptr error, bool wasCancellation);
     void updateProgress(const Uuid& id, double fraction);
     void setStatus(const Uuid& id, ProcessingJob::Status status);

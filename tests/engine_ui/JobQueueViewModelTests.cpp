@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/CancellationError.h"
@@ -521,4 +524,70 @@ TEST_F(JobQueueTest, ShutdownGivesUpAfterItsTimeout) {
     EXPECT_FALSE(queue->shutdown(0ms));
     processor->finish(FakeProcessor::Outcome::succeed);
     EXPECT_TRUE(queue->shutdown(5s));
+}
+
+namespace {
+
+// An object of static storage that a lingering worker still uses; its destructor lingers too,
+// so a worker that runs on past it gets the chance to notice.
+struct ExitWatch {
+    std::atomic<bool> destroyed{false};
+    ~ExitWatch() {
+        destroyed = true;
+        std::this_thread::sleep_for(600ms);
+    }
+};
+
+ExitWatch& exitWatch() {
+    static ExitWatch watch;
+    return watch;
+}
+
+// Ignores the stop for a while, as a processor that is still removing its working file.
+class LingeringProcessor : public MediaProcessing {
+  public:
+    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
+        started = true;
+        std::this_thread::sleep_for(300ms);
+        if (exitWatch().destroyed) {
+            std::_Exit(3);
+        }
+    }
+    void cancel() override {}
+    std::atomic<bool> started{false};
+};
+
+}  // namespace
+
+TEST(JobQueueExitTest, AWorkerThatOutlivesShutdownFinishesBeforeStaticsAreDestroyed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureApplication();
+            exitWatch();
+            auto processor = std::make_shared<LingeringProcessor>();
+            // Never destroyed, like a queue still alive when the process exits.
+            auto* queue = new JobQueueViewModel(processor);
+            queue->enqueueNext({remux("a")});
+            if (!QTest::qWaitFor([&] { return processor->started.load(); }, 5000)) {
+                std::_Exit(4);
+            }
+            std::exit(queue->shutdown(10ms) ? 5 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // A queue destroyed while its worker runs leaves the same wait behind.
+    EXPECT_EXIT(
+        {
+            ensureApplication();
+            exitWatch();
+            auto processor = std::make_shared<LingeringProcessor>();
+            auto queue = std::make_unique<JobQueueViewModel>(processor);
+            queue->enqueueNext({remux("a")});
+            if (!QTest::qWaitFor([&] { return processor->started.load(); }, 5000)) {
+                std::_Exit(4);
+            }
+            queue.reset();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
