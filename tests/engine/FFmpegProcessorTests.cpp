@@ -13,6 +13,7 @@
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/StandInTools.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -46,11 +47,6 @@ nlohmann::json probeJson(const fs::path& file, const std::string& entries,
 double probedDuration(const fs::path& file) {
     auto json = probeJson(file, "format=duration");
     return std::stod(json["format"]["duration"].get<std::string>());
-}
-
-void writeScript(const fs::path& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/bash\n" << body;
-    fs::permissions(path, fs::perms::owner_all);
 }
 
 bool waitFor(const fs::path& marker) {
@@ -87,28 +83,13 @@ class FFmpegProcessorTest : public ::testing::Test {
     fs::path temporaryRoot() const { return scratch_ / "tmp"; }
     fs::path outputs() const { return scratch_ / "out"; }
 
-    FFmpegProcessor processor(std::shared_ptr<PreferencesStore> preferences = nullptr) {
-        ToolLocations locations;
-        locations.preferences = std::move(preferences);
-        return FFmpegProcessor(std::make_shared<FoundationProcessRunner>(), locations);
+    FFmpegProcessor processor(ToolLocations locations = {}) {
+        return FFmpegProcessor(std::make_shared<FoundationProcessRunner>(), std::move(locations));
     }
 
-    // A folder of stand-in tools: `ffmpeg` with `body`, the real ffprobe beside it unless a
-    // body for it is given.
-    std::shared_ptr<PreferencesStore> standIn(const std::string& ffmpegBody,
-                                              const std::string& ffprobeBody = {}) {
-        const fs::path folder = scratch_ / "tools";
-        fs::create_directories(folder);
-        fs::remove(folder / "ffprobe");
-        writeScript(folder / "ffmpeg", ffmpegBody);
-        if (ffprobeBody.empty()) {
-            fs::create_symlink("/usr/bin/ffprobe", folder / "ffprobe");
-        } else {
-            writeScript(folder / "ffprobe", ffprobeBody);
-        }
-        auto preferences = std::make_shared<InMemoryPreferencesStore>();
-        preferences->setString("customFFmpegPath", (folder / "ffmpeg").string());
-        return preferences;
+    // Stand-in `ffmpeg` with `body`, the real ffprobe beside it unless a body for it is given.
+    ToolLocations standIn(const std::string& ffmpegBody, const std::string& ffprobeBody = {}) {
+        return tavtest::standInTools(scratch_ / "tools", ffmpegBody, ffprobeBody);
     }
     fs::path marker(const std::string& name) const { return scratch_ / name; }
 
