@@ -70,6 +70,18 @@ StreamCopyDecision copyIf(bool condition) {
     return condition ? StreamCopyDecision::copy() : StreamCopyDecision::incompatible();
 }
 
+// A subtitle that the container takes as it is copies; a text subtitle is converted to the
+// container's own text codec; anything else is dropped.
+StreamCopyDecision subtitleDecision(bool copies, const std::string& codec, const char* conversion) {
+    if (copies) {
+        return StreamCopyDecision::copy();
+    }
+    if (contains(sets().convertibleText, codec)) {
+        return StreamCopyDecision::convert(conversion);
+    }
+    return StreamCopyDecision::incompatible();
+}
+
 bool isPlaybackContainer(OutputContainer container) {
     return container == OutputContainer::mp4 || container == OutputContainer::m4v ||
            container == OutputContainer::mov;
@@ -93,13 +105,7 @@ StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stre
                     return copyIf(contains(s.mp4Audio, codec) ||
                                   (isPcm(codec) && contains(s.mp4Pcm, codec)));
                 case MediaStreamKind::subtitle:
-                    if (contains(s.mp4Subtitles, codec)) {
-                        return StreamCopyDecision::copy();
-                    }
-                    if (contains(s.convertibleText, codec)) {
-                        return StreamCopyDecision::convert("mov_text");
-                    }
-                    return StreamCopyDecision::incompatible();
+                    return subtitleDecision(contains(s.mp4Subtitles, codec), codec, "mov_text");
             }
             break;
         case OutputContainer::mov:
@@ -109,13 +115,7 @@ StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stre
                 case MediaStreamKind::audio:
                     return copyIf(contains(s.movAudio, codec) || isPcm(codec));
                 case MediaStreamKind::subtitle:
-                    if (contains(s.movSubtitles, codec)) {
-                        return StreamCopyDecision::copy();
-                    }
-                    if (contains(s.convertibleText, codec)) {
-                        return StreamCopyDecision::convert("mov_text");
-                    }
-                    return StreamCopyDecision::incompatible();
+                    return subtitleDecision(contains(s.movSubtitles, codec), codec, "mov_text");
             }
             break;
         case OutputContainer::webm:
@@ -125,13 +125,7 @@ StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stre
                 case MediaStreamKind::audio:
                     return copyIf(contains(s.webmAudio, codec));
                 case MediaStreamKind::subtitle:
-                    if (codec == "webvtt") {
-                        return StreamCopyDecision::copy();
-                    }
-                    if (contains(s.convertibleText, codec)) {
-                        return StreamCopyDecision::convert("webvtt");
-                    }
-                    return StreamCopyDecision::incompatible();
+                    return subtitleDecision(codec == "webvtt", codec, "webvtt");
             }
             break;
     }

@@ -183,6 +183,36 @@ TEST(StreamCopyCompatibilityTest, PlaybackTargetChecksTheCodecTheOutputCarries) 
     }
 }
 
+TEST(StreamCopyCompatibilityTest, PlaybackTargetKeepsExactlyItsProfileCodecs) {
+    const StreamCopyCompatibility rules;
+    const std::vector<std::string> iPhoneVideo{"av1", "h264", "hevc", "prores", "prores_raw"};
+    const std::vector<std::string> iPhoneAudio{"aac", "ac3", "alac", "apac", "eac3", "flac", "mp3"};
+    struct Family {
+        Kind kind;
+        std::vector<std::string> codecs;
+        const std::vector<std::string>& profile;
+    };
+    std::vector<std::string> video = mp4Video;
+    video.insert(video.end(), movVideoAdditions.begin(), movVideoAdditions.end());
+    std::vector<std::string> audio = mp4Audio;
+    audio.insert(audio.end(), movAudioAdditions.begin(), movAudioAdditions.end());
+    audio.insert(audio.end(), mp4Pcm.begin(), mp4Pcm.end());
+    audio.push_back("apac");
+    for (const auto& family :
+         {Family{Kind::video, video, iPhoneVideo}, Family{Kind::audio, audio, iPhoneAudio}}) {
+        for (const auto& codec : family.codecs) {
+            for (auto container : allOutputContainers) {
+                SCOPED_TRACE(codec + " in " + std::string(rawValue(container)));
+                const auto s = stream(family.kind, codec);
+                const bool keeps =
+                    !rules.copyDecision(s, container).isIncompatible() && in(family.profile, codec);
+                EXPECT_EQ(rules.playbackProfileDecision(s, container, iPhone),
+                          keeps ? Decision::copy() : Decision::incompatible());
+            }
+        }
+    }
+}
+
 TEST(StreamCopyCompatibilityTest, IssueMessagesNameTheStreamAndTheReason) {
     const StreamCopyCompatibility rules;
     EXPECT_EQ(rules.issueMessage(stream(Kind::audio, "dts"), OutputContainer::webm, {}),
