@@ -9,25 +9,18 @@
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobQueueViewModel.h"
+#include "engine_ui/QueueTestSupport.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
 using namespace tavrolin;
+using tavtest::ensureApplication;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Kind = ProcessingJob::Status::Kind;
 
 namespace {
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        new QCoreApplication(argc, argv);
-    }
-}
 
 int lineCount(const fs::path& file) {
     std::ifstream in(file);

@@ -16,23 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "engine_ui/QueueTestSupport.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 
 using namespace tavrolin;
+using tavtest::ensureApplication;
 using namespace std::chrono_literals;
 using Kind = ProcessingJob::Status::Kind;
 
 namespace {
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        new QCoreApplication(argc, argv);
-    }
-}
 
 // A processor whose calls block until the test decides how they end. A stopped call throws
 // CancellationError unless `ignoresStop` is set (a processor that finished before it noticed).
