@@ -570,6 +570,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
     if (probesAlongside) {
+        if (result.terminationStatus != 0) {
+            durationProbe.request_stop();  // the failure needs no duration
+        }
         expected = probedExpectation.get();
     }
     throwIfStopped(stop);

@@ -484,6 +484,18 @@ TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
     const std::string message = error.what();
     EXPECT_LE(std::count(message.begin(), message.end(), '\n'), 7);
     expectOnly({});
+
+    // A failed join ends at once: the duration probe running alongside is stopped, not awaited.
+    auto tools = standIn("echo 'Invalid data found when processing input' >&2\nexit 1\n",
+                         "trap 'exit 143' TERM\nfor i in $(seq 100); do sleep 0.05; done\ntouch '" +
+                             marker("probe-finished").string() + "'\necho 2.0\n");
+    auto joinError = processingError([&] {
+        processor(tools).process(
+            JoinRequest{{media().mp4ClipA, media().mp4ClipB}, outputs() / "j.mp4"}, {}, {});
+    });
+    EXPECT_STREQ(joinError.what(), "Invalid data found when processing input");
+    EXPECT_FALSE(fs::exists(marker("probe-finished")));
+    expectOnly({});
 }
 
 TEST_F(FFmpegProcessorTest, WritesAnOutputWithA214ByteName) {
