@@ -146,8 +146,8 @@ class PreviewServiceTest : public ::testing::Test {
     fs::path previewFolder() const { return scratch_ / "cache" / "tavrolin" / "Tavrolin-Previews"; }
 
     // A stand-in ffmpeg that logs its arguments, creates its output and then runs `rest`; the
-    // real ffprobe beside it.
-    ToolLocations standIn(const std::string& rest) {
+    // real ffprobe beside it, or a stand-in that logs and runs `probe` when one is given.
+    ToolLocations standIn(const std::string& rest, const std::string& probe = {}) {
         const fs::path tools = scratch_ / "tools";
         fs::create_directories(tools);
         std::ofstream(tools / "ffmpeg") << "#!/bin/bash\n"
@@ -155,7 +155,14 @@ class PreviewServiceTest : public ::testing::Test {
                                         << "touch \"${@: -1}\"\n"
                                         << rest << "\n";
         fs::permissions(tools / "ffmpeg", fs::perms::owner_all);
-        fs::create_symlink("/usr/bin/ffprobe", tools / "ffprobe");
+        if (probe.empty()) {
+            fs::create_symlink("/usr/bin/ffprobe", tools / "ffprobe");
+        } else {
+            std::ofstream(tools / "ffprobe") << "#!/bin/bash\n"
+                                             << "echo \"$*\" >> '" << probeLog().string() << "'\n"
+                                             << probe << "\n";
+            fs::permissions(tools / "ffprobe", fs::perms::owner_all);
+        }
         auto preferences = std::make_shared<InMemoryPreferencesStore>();
         preferences->setString("customFFmpegPath", (tools / "ffmpeg").string());
         ToolLocations locations;
@@ -163,6 +170,7 @@ class PreviewServiceTest : public ::testing::Test {
         return locations;
     }
     fs::path log() const { return scratch_ / "ffmpeg.log"; }
+    fs::path probeLog() const { return scratch_ / "ffprobe.log"; }
     fs::path release() const { return scratch_ / "release"; }
 
     static inline fs::path hevc10, wmaAudio, pcmAudio, theora, audioOnly;
@@ -379,5 +387,31 @@ TEST_F(PreviewServiceTest, OverlappingPreparationsOfOneSourceAreAllRemovedAtTheE
         EXPECT_EQ(lineCount(log()), 2);
         EXPECT_EQ(entriesOf(previewFolder()).size(), 2u);
     }
+    EXPECT_TRUE(entriesOf(previewFolder()).empty());
+}
+
+TEST_F(PreviewServiceTest, SilentFailuresOfEveryAttemptGiveTheFixedText) {
+    FFmpegPreviewService service(std::make_shared<FoundationProcessRunner>(), standIn("exit 1"));
+    try {
+        service.preparePreview(hevc10, {});
+        FAIL() << "a preview was made";
+    } catch (const PreviewPreparationError& error) {
+        EXPECT_EQ(error.errorCase(), PreviewPreparationError::Case::generationFailed);
+        EXPECT_STREQ(error.what(), "A compatible local preview could not be generated.");
+    }
+    EXPECT_EQ(lineCount(log()), 3);
+    EXPECT_TRUE(entriesOf(previewFolder()).empty());
+}
+
+TEST_F(PreviewServiceTest, CancellingDuringTheProbeRunsNoAttempt) {
+    FFmpegPreviewService service(std::make_shared<FoundationProcessRunner>(),
+                                 standIn("exit 0", "exec sleep 30"));
+    std::stop_source stop;
+    auto preparation = std::async(
+        std::launch::async, [&] { return service.preparePreview(hevc10, {}, stop.get_token()); });
+    ASSERT_TRUE(waitUntil([&] { return lineCount(probeLog()) == 1; }));
+    stop.request_stop();
+    EXPECT_THROW(preparation.get(), CancellationError);
+    EXPECT_FALSE(fs::exists(log()));
     EXPECT_TRUE(entriesOf(previewFolder()).empty());
 }
