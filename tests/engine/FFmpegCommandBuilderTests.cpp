@@ -8,7 +8,10 @@
 
 #include "model/MediaProcessingError.h"
 
+#include "EngineTestHelpers.h"
+
 using namespace tavrolin;
+using tavtest::stream;
 using ::testing::ElementsAreArray;
 
 namespace {
@@ -19,14 +22,6 @@ Args withPrefix(Args rest) {
     Args all{"-nostdin", "-hide_banner", "-n", "-nostats", "-progress", "pipe:1"};
     all.insert(all.end(), rest.begin(), rest.end());
     return all;
-}
-
-MediaStream stream(std::int64_t index, MediaStreamKind kind) {
-    MediaStream s;
-    s.index = index;
-    s.kind = kind;
-    s.codecName = "x";
-    return s;
 }
 
 constexpr auto video = MediaStreamKind::video;

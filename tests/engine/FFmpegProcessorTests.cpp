@@ -17,19 +17,15 @@
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
+#include "EngineTestHelpers.h"
+
 using namespace tavrolin;
+using tavtest::processingError;
+using tavtest::stream;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
-
-MediaStream stream(std::int64_t index, MediaStreamKind kind) {
-    MediaStream s;
-    s.index = index;
-    s.kind = kind;
-    s.codecName = "x";
-    return s;
-}
 
 nlohmann::json probeJson(const fs::path& file, const std::string& entries,
                          const std::string& extra = {}) {
@@ -111,17 +107,6 @@ class FFmpegProcessorTest : public ::testing::Test {
   private:
     std::optional<std::string> previousTmp_;
 };
-
-template <typename F>
-MediaProcessingError processingError(F&& f) {
-    try {
-        f();
-    } catch (const MediaProcessingError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no MediaProcessingError thrown";
-    return MediaProcessingError::processFailed("");
-}
 
 // Fractions as the callback saw them, from any thread.
 struct Fractions {

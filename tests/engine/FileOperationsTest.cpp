@@ -9,21 +9,14 @@
 #include "model/TextMetrics.h"
 #include "support/TempDir.h"
 
+#include "EngineTestHelpers.h"
+
 using namespace tavrolin;
+using tavtest::readFile;
+using tavtest::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 int errorOf(const std::function<void()>& action) {
     try {

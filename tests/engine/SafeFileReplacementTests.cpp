@@ -17,20 +17,17 @@
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
+#include "EngineTestHelpers.h"
+
 using namespace tavrolin;
+using tavtest::processingError;
+using tavtest::readFile;
+using tavtest::stream;
+using tavtest::writeFile;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string contentsOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& contents) {
-    std::ofstream(file, std::ios::binary) << contents;
-}
 
 std::size_t streamCount(const fs::path& file) {
     std::string output;
@@ -47,25 +44,6 @@ double probedDuration(const fs::path& file) {
                       "default=noprint_wrappers=1:nokey=1", file.string()},
                      &output);
     return std::stod(output);
-}
-
-MediaStream stream(std::int64_t index, MediaStreamKind kind) {
-    MediaStream s;
-    s.index = index;
-    s.kind = kind;
-    s.codecName = "x";
-    return s;
-}
-
-template <typename F>
-MediaProcessingError processingError(F&& f) {
-    try {
-        f();
-    } catch (const MediaProcessingError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no MediaProcessingError thrown";
-    return MediaProcessingError::processFailed("");
 }
 
 class VerifiedReplacementTest : public ::testing::Test {
@@ -153,7 +131,7 @@ TEST(SafeFileReplacement, RefusesBeforeTouchingAnything) {
         [&] { replacement.replace(folder / "source.mkv", folder / ".source.tmp-tavrolin-X.mkv"); });
     EXPECT_STREQ(missing.what(),
                  "The verified replacement file is missing. The source was not changed.");
-    EXPECT_EQ(contentsOf(folder / "source.mkv"), "old");
+    EXPECT_EQ(readFile(folder / "source.mkv"), "old");
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"other", "source.mkv"}));
 }
 
@@ -167,7 +145,7 @@ TEST(SafeFileReplacement, SwapsInThePreparedFileKeepingWhatTheUserHad) {
     const bool hasAttributes = ::setxattr(source.c_str(), "user.rating", "5", 1, 0) == 0;
 
     SafeFileReplacement().replace(source, prepared);
-    EXPECT_EQ(contentsOf(source), "new");
+    EXPECT_EQ(readFile(source), "new");
     struct stat state {};
     ASSERT_EQ(::stat(source.c_str(), &state), 0);
     EXPECT_EQ(state.st_mode & 07777, 0640u);
@@ -188,7 +166,7 @@ TEST(SafeFileReplacement, ReplacesTheFileBehindASymbolicLink) {
     SafeFileReplacement().replace(folder / "link.mkv",
                                   folder / "real" / ".movie.tmp-tavrolin-X.mkv");
     EXPECT_TRUE(fs::is_symlink(folder / "link.mkv"));
-    EXPECT_EQ(contentsOf(folder / "link.mkv"), "new");
+    EXPECT_EQ(readFile(folder / "link.mkv"), "new");
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"link.mkv", "real"}));
     EXPECT_EQ(fs::directory_iterator(folder / "real")->path().filename(), "movie.mkv");
 }
@@ -223,7 +201,7 @@ TEST_F(VerifiedReplacementTest, ReplacesTheTargetOfALinkedSource) {
 
 TEST_F(VerifiedReplacementTest, LeavesTheSourceAloneWhenItChangesOrCannotBeVerified) {
     const fs::path source = copyOf(tavtest::TestMedia::shared().mp4ClipA, "clip.mp4");
-    const std::string original = contentsOf(source);
+    const std::string original = readFile(source);
 
     // Touched while ffmpeg runs.
     auto touched = processingError([&] {
@@ -237,7 +215,7 @@ TEST_F(VerifiedReplacementTest, LeavesTheSourceAloneWhenItChangesOrCannotBeVerif
     EXPECT_STREQ(touched.what(),
                  "The source changed while Tavrolin was preparing its replacement. The original "
                  "file was not changed.");
-    EXPECT_EQ(contentsOf(source), original);
+    EXPECT_EQ(readFile(source), original);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"clip.mp4"});
 
     // A source whose duration nobody can tell.
@@ -255,7 +233,7 @@ TEST_F(VerifiedReplacementTest, LeavesTheSourceAloneWhenItChangesOrCannotBeVerif
     EXPECT_STREQ(noDuration.what(),
                  "Tavrolin could not verify the source duration, so it did not replace the "
                  "original file.");
-    EXPECT_EQ(contentsOf(piped), bytes);
+    EXPECT_EQ(readFile(piped), bytes);
 
     auto elsewhere = replacing(source);
     elsewhere.output = folder / "other.mp4";

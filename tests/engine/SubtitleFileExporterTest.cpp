@@ -14,17 +14,13 @@
 #include "model/Transcription.h"
 #include "support/TempDir.h"
 
+#include "EngineTestHelpers.h"
+
 using namespace tavrolin;
+using tavtest::readFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 const std::vector<SubtitleCue> cues{SubtitleCue{1, 1, 2, "Caf\u00E9 & <b>", 0.5},
                                     SubtitleCue{2, 2, 3, "Bye.", std::nullopt}};
