@@ -2,8 +2,10 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <fstream>
 
 #include "QtTestApplication.h"
@@ -95,6 +97,40 @@ TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
     EXPECT_EQ(button(rows[0], "moveEarlier"), nullptr);
     EXPECT_EQ(button(rows[0], "moveLater"), nullptr);
     EXPECT_NE(button(rows[0], "remove"), nullptr);
+}
+
+TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
+    // The host removes or moves the file in its own list and hands the list back at once, while
+    // the clicked button is still handling its mouse release.
+    FileListEditor editor("No files", "Add files to join them.");
+    std::vector<fs::path> files{"/videos/one.mkv", "/videos/two.mkv", "/videos/three.mkv"};
+    editor.setOnRemove([&](const fs::path& file) {
+        std::erase(files, file);
+        editor.setFiles(files);
+    });
+    editor.setOnMove([&](const fs::path& file, int step) {
+        auto at = std::find(files.begin(), files.end(), file);
+        std::iter_swap(at, at + step);
+        editor.setFiles(files);
+    });
+    editor.setFiles(files);
+    editor.resize(500, 400);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+
+    QTest::mouseClick(button(editor.rows()[0], "moveLater"), Qt::LeftButton);
+    EXPECT_EQ(files,
+              (std::vector<fs::path>{"/videos/two.mkv", "/videos/one.mkv", "/videos/three.mkv"}));
+    QTest::mouseClick(button(editor.rows()[1], "remove"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(editor.rows().size(), 2);
+    EXPECT_EQ(editor.rows()[1]->findChild<ElidedLabel*>("fileName")->text(), "three.mkv");
+    QTest::mouseClick(button(editor.rows()[0], "remove"), Qt::LeftButton);
+    QTest::mouseClick(button(editor.rows()[0], "remove"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(editor.rows().isEmpty());
+    EXPECT_TRUE(editor.emptyView()->isVisible());
 }
 
 TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
