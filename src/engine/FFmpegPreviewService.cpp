@@ -1,6 +1,8 @@
 #include "engine/FFmpegPreviewService.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -27,19 +29,37 @@ void removeIgnoringErrors(const fs::path& file) {
     fs::remove(file, ignored);
 }
 
-// Creates one folder private to the user; an existing directory is accepted as it is.
+// Creates one folder private to the user. An existing directory is accepted only when it is
+// the user's own: one that another user made first could be read or swapped by them.
 void makePrivateDirectory(const fs::path& folder) {
     if (::mkdir(folder.c_str(), 0700) == 0) {
         return;
     }
-    const int error = errno;
-    std::error_code statusError;
-    if (error == EEXIST && fs::is_directory(fs::status(folder, statusError))) {
-        return;
+    int error = errno;
+    struct stat info {};
+    if (error == EEXIST) {
+        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            error = ENOTDIR;
+        } else if (info.st_uid != ::geteuid()) {
+            error = EACCES;
+        } else {
+            return;
+        }
     }
-    throw fs::filesystem_error(
-        "Could not create the preview folder", folder,
-        std::error_code(error == EEXIST ? ENOTDIR : error, std::generic_category()));
+    throw fs::filesystem_error("Could not create the preview folder", folder,
+                               std::error_code(error, std::generic_category()));
+}
+
+// The user's home folder: $HOME when it is absolute, else the password database's entry.
+std::optional<fs::path> homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+        return fs::path(home);
+    }
+    if (const passwd* entry = ::getpwuid(::geteuid());
+        entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir == '/') {
+        return fs::path(entry->pw_dir);
+    }
+    return std::nullopt;
 }
 
 // Removes the stop source from the service's list on every way out.
@@ -85,16 +105,18 @@ fs::path FFmpegPreviewService::defaultPreviewFolder() {
     fs::path cacheHome;
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
         cacheHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-        cacheHome = fs::path(home) / ".cache";
+    } else if (const auto home = homeFolder()) {
+        cacheHome = *home / ".cache";
     } else {
+        // No home at all: createPreviewFolder refuses levels that another user made first.
         cacheHome = fs::temp_directory_path();
     }
     return cacheHome / "tavrolin" / "Tavrolin-Previews";
 }
 
 void FFmpegPreviewService::createPreviewFolder() const {
-    // Every missing level is made private to the user; levels that exist are left alone.
+    // Every missing level is made private to the user. The preview folder and the one above it
+    // ("tavrolin") belong to this service: they must be the user's own even when they exist.
     std::vector<fs::path> missing;
     for (fs::path level = previewFolder_; !level.empty() && level != level.root_path();
          level = level.parent_path()) {
@@ -107,6 +129,7 @@ void FFmpegPreviewService::createPreviewFolder() const {
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         makePrivateDirectory(*it);
     }
+    makePrivateDirectory(previewFolder_.parent_path());
     makePrivateDirectory(previewFolder_);
 }
 

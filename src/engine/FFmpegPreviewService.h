@@ -23,7 +23,8 @@ namespace tavrolin {
 // overlap. Workers that call it keep it alive (hold it by shared_ptr) until they return.
 class FFmpegPreviewService : public PreviewPreparing {
   public:
-    // `previewFolder` defaults to defaultPreviewFolder().
+    // `previewFolder` defaults to defaultPreviewFolder(); it and the folder above it must be
+    // the user's own (they are made with mode 0700 when missing).
     FFmpegPreviewService(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                          std::filesystem::path previewFolder = {});
     ~FFmpegPreviewService() override;
@@ -31,7 +32,7 @@ class FFmpegPreviewService : public PreviewPreparing {
     FFmpegPreviewService& operator=(const FFmpegPreviewService&) = delete;
 
     // $XDG_CACHE_HOME/tavrolin/Tavrolin-Previews (~/.cache when the variable is unset or not
-    // absolute).
+    // absolute; the home folder from the password database when $HOME is unset).
     static std::filesystem::path defaultPreviewFolder();
 
     // Returns the copy's path. Throws PreviewPreparationError, MediaProcessingError

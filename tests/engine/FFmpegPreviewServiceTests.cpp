@@ -1,7 +1,9 @@
 #include "engine/FFmpegPreviewService.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -414,4 +416,47 @@ TEST_F(PreviewServiceTest, CancellingDuringTheProbeRunsNoAttempt) {
     EXPECT_THROW(preparation.get(), CancellationError);
     EXPECT_FALSE(fs::exists(log()));
     EXPECT_TRUE(entriesOf(previewFolder()).empty());
+}
+
+TEST_F(PreviewServiceTest, TheDefaultFolderIsInTheUsersOwnCache) {
+    EXPECT_EQ(FFmpegPreviewService::defaultPreviewFolder(), previewFolder());
+    const char* home = std::getenv("HOME");
+    const std::optional<std::string> savedHome =
+        home ? std::optional<std::string>(home) : std::nullopt;
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(FFmpegPreviewService::defaultPreviewFolder(),
+              fs::path("/home/someone/.cache/tavrolin/Tavrolin-Previews"));
+    // Without $HOME the password database names the home folder, never a shared folder.
+    ::unsetenv("XDG_CACHE_HOME");
+    ::unsetenv("HOME");
+    const passwd* entry = ::getpwuid(::geteuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(FFmpegPreviewService::defaultPreviewFolder(),
+              fs::path(entry->pw_dir) / ".cache" / "tavrolin" / "Tavrolin-Previews");
+    if (savedHome) {
+        ::setenv("HOME", savedHome->c_str(), 1);
+    }
+}
+
+TEST_F(PreviewServiceTest, AFolderThatAnotherUserMadeFirstIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    }
+    for (const auto& taken : {previewFolder().parent_path(), previewFolder()}) {
+        SCOPED_TRACE(taken.string());
+        fs::remove_all(scratch_ / "cache");
+        fs::create_directories(taken);
+        ASSERT_EQ(::chown(taken.c_str(), 4242, 4242), 0);
+        auto runner = std::make_shared<CountingRunner>();
+        FFmpegPreviewService service(runner, ToolLocations{});
+        try {
+            service.preparePreview(hevc10, {});
+            ADD_FAILURE() << "a preview was made";
+        } catch (const fs::filesystem_error& error) {
+            EXPECT_EQ(error.code(), std::errc::permission_denied);
+        }
+        EXPECT_EQ(runner->runs, 1);  // the probe only
+        EXPECT_TRUE(entriesOf(previewFolder()).empty());
+    }
 }
