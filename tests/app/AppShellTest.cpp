@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <fstream>
 
 #include "GatedProcessor.h"
@@ -14,6 +15,7 @@
 #include "app/QuitSignals.h"
 #include "app/RootView.h"
 #include "app/SettingsView.h"
+#include "app/SupportLinks.h"
 #include "app/TavrolinApp.h"
 #include "engine/JobQueueViewModel.h"
 #include "probe/FFprobeService.h"
@@ -94,6 +96,23 @@ TEST_F(AppShell, MenusHoldExactlyTheirCommandsAndTheLinksOpen) {
     EXPECT_EQ(opened[0].scheme(), "https");
     EXPECT_EQ(opened[1].scheme(), "mailto");
     EXPECT_TRUE(opened[1].toEncoded().contains("Tavrolin%20" TAVROLIN_VERSION "%20("));
+
+    // About names the version and build and links to the support page.
+    QString about;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            about = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
+    window->findChild<QAction*>("aboutAction")->trigger();
+    closer.stop();
+    EXPECT_TRUE(about.contains("Tavrolin")) << about.toStdString();
+    EXPECT_TRUE(about.contains("Version " TAVROLIN_VERSION " (" TAVROLIN_BUILD ")"))
+        << about.toStdString();
+    EXPECT_TRUE(about.contains(supportPageURL().toString())) << about.toStdString();
 
     // Settings open from the menu and from the sidebar link, as one window.
     EXPECT_EQ(app.settingsView(), nullptr);
