@@ -192,6 +192,25 @@ TEST(FoundationProcessRunner, AlreadyStoppedTokenStartsNothing) {
     EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
+TEST(FoundationProcessRunner, StopArrivingWhileTheChildIsBeingStartedStillEndsIt) {
+    // Stops land at staggered moments around the start: before the token is watched, between
+    // that and the spawn, and after. None may leave a child running its full 30 s.
+    FoundationProcessRunner runner;
+    for (int round = 0; round < 24; ++round) {
+        std::stop_source source;
+        std::promise<void> go;
+        auto run = std::async(std::launch::async, [&, token = source.get_token()] {
+            go.get_future().wait();
+            return runner.run("/bin/sleep", {"30"}, {}, token);
+        });
+        go.set_value();
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 150));
+        source.request_stop();
+        ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << "round " << round;
+        EXPECT_EQ(run.get().terminationStatus, 128 + SIGTERM) << "round " << round;
+    }
+}
+
 TEST(FoundationProcessRunner, ChildIgnoringTerminationIsKilledAfterGracePeriod) {
     FoundationProcessRunner runner;
     std::stop_source source;
