@@ -58,7 +58,9 @@ QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent
     cancelCurrent_ = new QPushButton(QStringLiteral("Cancel Current"), this);
     cancelCurrent_->setObjectName(QStringLiteral("cancelCurrent"));
     QPalette destructive = cancelCurrent_->palette();
-    destructive.setColor(QPalette::ButtonText, tint::red());
+    // Red only while it can be pressed; disabled it looks like every other disabled button.
+    destructive.setColor(QPalette::Active, QPalette::ButtonText, tint::red());
+    destructive.setColor(QPalette::Inactive, QPalette::ButtonText, tint::red());
     cancelCurrent_->setPalette(destructive);
     connect(cancelCurrent_, &QPushButton::clicked, queue_, &JobQueueViewModel::cancelRunningJob);
     controls->addWidget(cancelCurrent_);

@@ -14,6 +14,7 @@
 #include "app/RootView.h"
 #include "app/SettingsView.h"
 #include "app/TavrolinApp.h"
+#include "engine/JobQueueViewModel.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;
@@ -87,6 +88,16 @@ TEST(XvfbWindow, Child) {
         }
     }
     EXPECT_GT(colours.size(), 5);
+
+    // The queue screen with waiting jobs, for review.
+    RemuxRequest request;
+    request.input = "/videos/Holiday 2024.mkv";
+    request.output = "/videos/Converted/Holiday 2024.mp4";
+    app.queue().enqueue({request, request});
+    window->rootView()->select(WorkspaceSection::queue);
+    QTest::qWait(200);
+    const QPixmap queueShot = window->screen()->grabWindow(window->winId());
+    ASSERT_TRUE(queueShot.save(QFileInfo(target).dir().filePath("tavrolin-queue.png"), "PNG"));
 
     // The settings window has a fixed size: everything in it must fit.
     SettingsView* settings = app.showSettings();

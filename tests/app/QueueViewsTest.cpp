@@ -93,6 +93,10 @@ TEST_F(QueueViews, EmptyQueueShowsTheEmptyStateWithEveryControlDisabled) {
     EXPECT_FALSE(button("clearFinished")->isEnabled());
     EXPECT_FALSE(button("startQueue")->isEnabled());
     EXPECT_FALSE(button("cancelCurrent")->isEnabled());
+    // The destructive red is for the enabled button only; disabled it must look disabled.
+    const QPalette cancel = button("cancelCurrent")->palette();
+    EXPECT_EQ(cancel.color(QPalette::Active, QPalette::ButtonText), tint::red());
+    EXPECT_NE(cancel.color(QPalette::Disabled, QPalette::ButtonText), tint::red());
 }
 
 TEST_F(QueueViews, RowsFollowEachJobFromQueuedThroughProcessingToTheEnd) {
