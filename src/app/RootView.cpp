@@ -8,6 +8,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/AppStyle.h"
 #include "app/FilePanels.h"
@@ -108,6 +109,12 @@ class DropOverlay : public QWidget {
         painter.strokePath(shape, pen);
     }
 };
+
+// Only drags that bring local files are taken (and highlighted); a dragged web link is not.
+bool carriesLocalFiles(const QMimeData& data) {
+    const QList<QUrl> urls = data.urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
 
 }  // namespace
 
@@ -220,7 +227,7 @@ void RootView::setDropTargeted(bool targeted) {
 }
 
 void RootView::dragEnterEvent(QDragEnterEvent* event) {
-    if (shownSection() == WorkspaceSection::queue || !event->mimeData()->hasUrls()) {
+    if (shownSection() == WorkspaceSection::queue || !carriesLocalFiles(*event->mimeData())) {
         event->ignore();
         return;
     }
@@ -229,7 +236,7 @@ void RootView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void RootView::dragMoveEvent(QDragMoveEvent* event) {
-    if (shownSection() == WorkspaceSection::queue || !event->mimeData()->hasUrls()) {
+    if (shownSection() == WorkspaceSection::queue || !carriesLocalFiles(*event->mimeData())) {
         event->ignore();
         return;
     }

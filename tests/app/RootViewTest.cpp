@@ -196,8 +196,11 @@ TEST_F(RootViews, DropsReachTheShownWorkspaceWithOnlyLocalFiles) {
     join->answer = false;
     EXPECT_FALSE(dropAccepted(*root, urls));
     EXPECT_EQ(join->calls.size(), 2u);
-    // Nothing local: the workspace is not bothered.
+    // Nothing local: the workspace is not bothered, and the drag is neither taken nor shown.
     EXPECT_FALSE(root->handleDrop({QUrl("https://example.org/x.mkv")}));
+    EXPECT_FALSE(dragAccepted(*root, {QUrl("https://example.org/x.mkv")}));
+    EXPECT_FALSE(root->isDropTargeted());
+    EXPECT_FALSE(dropAccepted(*root, {QUrl("https://example.org/x.mkv")}));
     EXPECT_EQ(join->calls.size(), 2u);
 
     root->select(WorkspaceSection::queue);
