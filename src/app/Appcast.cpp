@@ -10,6 +10,21 @@ QString AppcastItem::displayVersion() const {
     return shortVersionString.isEmpty() ? version : shortVersionString;
 }
 
+namespace {
+
+// The page is opened with the desktop's default handler, so a feed may name only web pages: a
+// file, a mail or an application link from the network is dropped.
+QUrl webPage(const QString& text) {
+    const QUrl url(text.trimmed());
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != u"https" && url.scheme() != u"http")) {
+        return {};
+    }
+    return url;
+}
+
+}  // namespace
+
 std::vector<AppcastItem> parseAppcast(const QByteArray& document) {
     std::vector<AppcastItem> items;
     QXmlStreamReader reader(document);
@@ -44,7 +59,7 @@ std::vector<AppcastItem> parseAppcast(const QByteArray& document) {
                 item->shortVersionString = reader.readElementText().trimmed();
             } else if (item && (name == u"releaseNotesLink" || name == u"fullReleaseNotesLink" ||
                                 (name == u"link" && item->releaseNotesURL.isEmpty()))) {
-                item->releaseNotesURL = QUrl(reader.readElementText().trimmed());
+                item->releaseNotesURL = webPage(reader.readElementText());
             }
         } else if (reader.isEndElement() && reader.name() == u"item" && item) {
             if (!item->displayVersion().isEmpty()) {

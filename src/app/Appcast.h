@@ -13,7 +13,7 @@ struct AppcastItem {
     QString title;
     QString version;             // build number ("45")
     QString shortVersionString;  // version shown to people ("1.2.3")
-    QUrl releaseNotesURL;        // the release's page
+    QUrl releaseNotesURL;        // the release's page; only ever an http(s) address
     QUrl enclosureURL;           // the file to download; may be empty
     qint64 enclosureLength = 0;
 

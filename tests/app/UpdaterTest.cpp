@@ -94,6 +94,18 @@ TEST(Appcast, PicksTheHighestNewerReleaseAndSkipsItemsWithoutVersion) {
     EXPECT_EQ(newest->displayVersion(), "1.10.0");
     EXPECT_FALSE(newerRelease(items, "1.10.0"));
     EXPECT_THROW(parseAppcast("<rss><channel><item>"), std::runtime_error);
+
+    // The page is opened by the desktop: only web pages are taken from the network.
+    for (const char* page : {"file:///home/user/.bashrc", "mailto:someone@example.org",
+                             "x-scheme-handler:run", "https://"}) {
+        const auto unsafe = parseAppcast(
+            QByteArray(
+                "<rss><channel><item><sparkle:version xmlns:sparkle=\"s\">2</sparkle:version>"
+                "<sparkle:releaseNotesLink xmlns:sparkle=\"s\">") +
+            page + "</sparkle:releaseNotesLink></item></channel></rss>");
+        ASSERT_EQ(unsafe.size(), 1u) << page;
+        EXPECT_TRUE(unsafe[0].releaseNotesURL.isEmpty()) << page;
+    }
 }
 
 TEST_F(Updater, UserCheckReportsUpToDateOrTheNewerVersionWithItsPage) {
