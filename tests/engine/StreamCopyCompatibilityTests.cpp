@@ -43,6 +43,16 @@ bool in(const std::vector<std::string>& list, const std::string& name) {
     return std::find(list.begin(), list.end(), name) != list.end();
 }
 
+// Whether a video or audio stream copies into each container; MKV takes everything.
+void expectCopiesInto(const MediaStream& s, bool mp4, bool mov, bool webm) {
+    const StreamCopyCompatibility rules;
+    EXPECT_EQ(rules.copyDecision(s, OutputContainer::mp4).isIncompatible(), !mp4);
+    EXPECT_EQ(rules.copyDecision(s, OutputContainer::m4v).isIncompatible(), !mp4);
+    EXPECT_EQ(rules.copyDecision(s, OutputContainer::mov).isIncompatible(), !mov);
+    EXPECT_EQ(rules.copyDecision(s, OutputContainer::webm).isIncompatible(), !webm);
+    EXPECT_EQ(rules.copyDecision(s, OutputContainer::mkv), Decision::copy());
+}
+
 }  // namespace
 
 TEST(StreamCopyCompatibilityTest, VideoCodecsFollowTheContainerTables) {
@@ -56,12 +66,7 @@ TEST(StreamCopyCompatibilityTest, VideoCodecsFollowTheContainerTables) {
         const auto s = stream(Kind::video, codec);
         const bool mp4 = in(mp4Video, codec);
         const bool mov = mp4 || in(movVideoAdditions, codec);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mp4).isIncompatible(), !mp4);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::m4v).isIncompatible(), !mp4);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mov).isIncompatible(), !mov);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::webm).isIncompatible(),
-                  !in(webmVideo, codec));
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mkv), Decision::copy());
+        expectCopiesInto(s, mp4, mov, in(webmVideo, codec));
     }
     // Spot checks that do not depend on the lists above being right.
     EXPECT_EQ(rules.copyDecision(stream(Kind::video, "prores"), OutputContainer::mp4),
@@ -85,12 +90,7 @@ TEST(StreamCopyCompatibilityTest, AudioCodecsFollowTheContainerTables) {
         const bool mp4 = in(mp4Audio, codec) || in(mp4Pcm, codec);
         const bool mov =
             in(mp4Audio, codec) || in(movAudioAdditions, codec) || codec.starts_with("pcm_");
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mp4).isIncompatible(), !mp4);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::m4v).isIncompatible(), !mp4);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mov).isIncompatible(), !mov);
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::webm).isIncompatible(),
-                  !in(webmAudio, codec));
-        EXPECT_EQ(rules.copyDecision(s, OutputContainer::mkv), Decision::copy());
+        expectCopiesInto(s, mp4, mov, in(webmAudio, codec));
     }
     // PCM outside the MP4 list copies into MOV and MKV only.
     const auto u8 = stream(Kind::audio, "pcm_u8");
