@@ -168,6 +168,28 @@ TEST(FFprobeServiceMediaTest, OddNamesReachFfprobeAsTheyAre) {
     }
 }
 
+TEST(FFprobeServiceMediaTest, AttachmentStreamsAreLeftOut) {
+    tavtest::TempDir folder;
+    std::ofstream(folder / "font.ttf") << "not really a font";
+    const fs::path file = TestMedia::generate(
+        "with-attachment.mkv",
+        {"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=25:duration=1", "-attach",
+         (folder / "font.ttf").string(), "-metadata:s:t", "mimetype=application/x-truetype-font",
+         "-map", "0:v", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+    std::string kinds;
+    ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type",
+                                "-of", "csv=p=0", file.string()},
+                               &kinds),
+              0);
+    ASSERT_EQ(kinds, "video\nattachment\n");
+
+    FFprobeService service = makeService();
+    const auto streams = service.inspectStreams(file);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].index, 0);
+    EXPECT_EQ(streams[0].kind, MediaStreamKind::video);
+}
+
 TEST(FFprobeServiceMediaTest, UntitledChaptersAreNumberedAndTitlesTrimmed) {
     tavtest::TempDir folder;
     {
