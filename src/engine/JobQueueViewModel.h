@@ -67,7 +67,8 @@ class JobQueueViewModel : public QObject {
 
     // For quitting: cancels the running job and waits up to `timeout` for the processor to
     // return (so it can remove its working files). Queued jobs stay queued and no further job
-    // starts. Returns whether no processor call is still running.
+    // starts. Returns whether no processor call is still running; when one is, the process's
+    // exit waits a few seconds more for it before destroying static objects.
     bool shutdown(std::chrono::milliseconds timeout);
 
   signals:
