@@ -8,6 +8,20 @@ namespace tavrolin::probejson {
 
 using nlohmann::json;
 
+namespace {
+
+// The value under `key`, null when absent; any other JSON type than `isType` accepts is invalid.
+const json* optionalOfType(const json& object, const char* key,
+                           bool (json::*isType)() const noexcept) {
+    const json* value = optionalValue(object, key);
+    if (value != nullptr && !(value->*isType)()) {
+        throw MediaProbeError::invalidResponse();
+    }
+    return value;
+}
+
+}  // namespace
+
 nlohmann::json parseObject(std::string_view text) {
     json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (!document.is_object()) {  // also a parse error, which leaves it discarded
@@ -78,11 +92,7 @@ std::int64_t requiredInteger(const json& object, const char* key) {
 }
 
 const json* optionalArray(const json& object, const char* key) {
-    const json* value = optionalValue(object, key);
-    if (value != nullptr && !value->is_array()) {
-        throw MediaProbeError::invalidResponse();
-    }
-    return value;
+    return optionalOfType(object, key, &json::is_array);
 }
 
 const json& requiredArray(const json& object, const char* key) {
@@ -94,11 +104,7 @@ const json& requiredArray(const json& object, const char* key) {
 }
 
 const json* optionalObject(const json& object, const char* key) {
-    const json* value = optionalValue(object, key);
-    if (value != nullptr && !value->is_object()) {
-        throw MediaProbeError::invalidResponse();
-    }
-    return value;
+    return optionalOfType(object, key, &json::is_object);
 }
 
 const json& asObject(const json& value) {
