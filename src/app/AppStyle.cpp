@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QUrl>
 
 namespace tavrolin {
 
@@ -54,6 +55,15 @@ QString toQString(const std::filesystem::path& path) {
 
 std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+std::filesystem::path localFilePath(const QUrl& url) {
+    if (!url.host().isEmpty() && url.host() != u"localhost") {
+        return toPath(url.toLocalFile());
+    }
+    const QByteArray bytes =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return std::filesystem::path(bytes.toStdString());
 }
 
 }  // namespace tavrolin

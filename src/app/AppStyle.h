@@ -7,6 +7,7 @@
 #include <filesystem>
 
 class QLabel;
+class QUrl;
 
 namespace tavrolin {
 
@@ -24,5 +25,8 @@ void setTextColor(QLabel* label, const QColor& color);
 // Paths cross the Qt edge as bytes, never through a guessed encoding.
 QString toQString(const std::filesystem::path& path);
 std::filesystem::path toPath(const QString& text);
+// The path of a local file URL with its bytes as they were sent: a name that is not UTF-8 (which
+// QUrl keeps percent-encoded) still names the same file.
+std::filesystem::path localFilePath(const QUrl& url);
 
 }  // namespace tavrolin

@@ -210,7 +210,7 @@ bool RootView::handleDrop(const QList<QUrl>& urls) {
     std::vector<std::filesystem::path> files;
     for (const QUrl& url : urls) {
         if (url.isLocalFile()) {
-            files.push_back(toPath(url.toLocalFile()));
+            files.push_back(localFilePath(url));
         }
     }
     WorkspacePage* page = workspacePage(shownSection());

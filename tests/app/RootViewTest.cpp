@@ -208,6 +208,13 @@ TEST_F(RootViews, DropsReachTheShownWorkspaceWithOnlyLocalFiles) {
     EXPECT_FALSE(root->findChild<QWidget*>("dropOverlay")->isVisibleTo(root.get()));
     EXPECT_FALSE(dropAccepted(*root, urls));
     EXPECT_EQ(join->calls.size(), 2u);
+
+    // A name that is not UTF-8 reaches the workspace byte for byte, so it names the same file.
+    root->select(WorkspaceSection::join);
+    join->answer = true;
+    EXPECT_TRUE(dropAccepted(*root, {QUrl::fromEncoded("file:///videos/caf%E9%201.mkv")}));
+    ASSERT_EQ(join->calls.size(), 3u);
+    EXPECT_EQ(join->calls[2], std::vector<fs::path>{std::string("/videos/caf\xe9 1.mkv")});
 }
 
 TEST_F(RootViews, RemuxTakesDroppedMediaOnceAndKnowsItsPlanningIsUnavailable) {
