@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include <pthread.h>
+#include <sys/wait.h>
 
 #include "support/TempDir.h"
 
@@ -209,6 +211,45 @@ TEST(FoundationProcessRunner, StopArrivingWhileTheChildIsBeingStartedStillEndsIt
         ASSERT_EQ(run.wait_for(10s), std::future_status::ready) << "round " << round;
         EXPECT_EQ(run.get().terminationStatus, 128 + SIGTERM) << "round " << round;
     }
+}
+
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(FoundationProcessRunner, EveryWayOutClosesItsDescriptorsAndReapsItsChild) {
+    tavtest::TempDir folder;
+    FoundationProcessRunner runner;
+    sh(runner, "exit 0");  // lazily made process-wide resources exist from here on
+    const std::size_t before = openDescriptors();
+    for (int round = 0; round < 5; ++round) {
+        EXPECT_EQ(sh(runner, "echo out; echo err >&2; exit 1").terminationStatus, 1);
+        EXPECT_THROW(runner.run(folder / "missing", {}), std::system_error);
+        std::stop_source stopped;
+        stopped.request_stop();
+        sh(runner, "exit 0", {}, stopped.get_token());
+        std::stop_source stopLater;
+        auto run = std::async(std::launch::async, [&] {
+            return runner.run("/bin/sleep", {"30"}, {}, stopLater.get_token());
+        });
+        std::this_thread::sleep_for(20ms);
+        stopLater.request_stop();
+        EXPECT_EQ(run.get().terminationStatus, 128 + SIGTERM);
+        EXPECT_THROW(sh(runner, "echo a; echo b",
+                        [](std::string_view) { throw std::runtime_error("handler failed"); }),
+                     std::runtime_error);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    // No child of this process is left unreaped.
+    siginfo_t info{};
+    const int waited = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT);
+    EXPECT_TRUE((waited == -1 && errno == ECHILD) || (waited == 0 && info.si_pid == 0))
+        << "unreaped child " << info.si_pid;
 }
 
 TEST(FoundationProcessRunner, ChildIgnoringTerminationIsKilledAfterGracePeriod) {
