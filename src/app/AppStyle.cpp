@@ -57,6 +57,14 @@ std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
+QString plainToolTip(const QString& text) {
+    if (text.isEmpty()) {
+        return {};
+    }
+    return QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 std::filesystem::path localFilePath(const QUrl& url) {
     if (!url.host().isEmpty() && url.host() != u"localhost") {
         return toPath(url.toLocalFile());

@@ -21,6 +21,9 @@ QColor secondaryTextColor(const QPalette& palette);
 QColor accentColor(const QPalette& palette);
 // Sets a label's text colour through its palette.
 void setTextColor(QLabel* label, const QColor& color);
+// A tooltip that shows `text` literally: Qt would otherwise guess rich text from a name such as
+// "<b>cut</b>.mkv". Empty text gives no tooltip.
+QString plainToolTip(const QString& text);
 
 // Paths cross the Qt edge as bytes, never through a guessed encoding.
 QString toQString(const std::filesystem::path& path);

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "app/AppStyle.h"
+
 namespace tavrolin {
 
 ElidedLabel::ElidedLabel(QWidget* parent, Qt::TextElideMode elideMode)
@@ -14,7 +16,7 @@ void ElidedLabel::setText(const QString& text) {
         return;
     }
     text_ = text;
-    setToolTip(text);
+    setToolTip(plainToolTip(text));
     updateGeometry();
     update();
 }

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -141,6 +142,18 @@ TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
     // Qt cannot hold the stray byte; it shows as a replacement character, never dropped.
     EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.mkv"));
     EXPECT_EQ(editor.rows()[0]->findChild<ElidedLabel*>("folderPath")->text(), "/tmp/<b>bold</b>");
+    // The tooltip, which shows the full text, shows it literally too, spaces included.
+    ElidedLabel label;
+    for (const QString& text :
+         {QStringLiteral("<b>bold</b>  &amp; <img src=x>.mkv"), QStringLiteral("plain.mkv")}) {
+        label.setText(text);
+        QTextDocument shown;
+        shown.setHtml(label.toolTip());
+        EXPECT_TRUE(Qt::mightBeRichText(label.toolTip()));
+        EXPECT_EQ(shown.toPlainText(), text);
+    }
+    label.setText(QString());
+    EXPECT_TRUE(label.toolTip().isEmpty());
 }
 
 TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {
