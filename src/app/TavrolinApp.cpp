@@ -176,7 +176,10 @@ void TavrolinApp::presentUpdateReport(const UpdateCheckReport& report) {
                                                                 : QMessageBox::Information);
     box->setTextFormat(Qt::PlainText);
     box->setText(report.title());
-    box->setInformativeText(report.informativeText());
+    // The informative text would be guessed as rich text, and it carries the feed's own words:
+    // escaped, a version such as "<a href=...>" shows as written and links nowhere.
+    box->setInformativeText(QStringLiteral("<p>") + report.informativeText().toHtmlEscaped() +
+                            QStringLiteral("</p>"));
     box->setStandardButtons(QMessageBox::Close);
     if (report.kind == UpdateCheckReport::Kind::updateAvailable && report.release &&
         report.release->releaseNotesURL.isValid()) {

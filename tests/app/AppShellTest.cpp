@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <fstream>
 
@@ -157,6 +158,28 @@ TEST_F(AppShell, CheckForUpdatesFollowsTheUpdaterAndAReportOffersThePage) {
     ASSERT_NE(openPage, nullptr);
     openPage->click();
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://tavrolin.app/999")});
+}
+
+TEST_F(AppShell, UpdateReportShowsTheFeedsWordsLiterally) {
+    server.serve("/appcast.xml",
+                 "<rss><channel><item><title>x</title><version>999.0 &lt;a "
+                 "href=\"file:///etc/passwd\"&gt;notes&lt;/a&gt;</version></item></channel></rss>");
+    TavrolinApp app(configuration(server.url("/appcast.xml")));
+    QAction* check = app.mainWindow()->checkForUpdatesAction();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return check->isEnabled(); }));
+    check->trigger();
+    QMessageBox* report = nullptr;
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        report = app.mainWindow()->findChild<QMessageBox*>();
+        return report != nullptr && report->isVisible();
+    }));
+    QTextDocument shown;
+    shown.setHtml(report->informativeText());
+    EXPECT_TRUE(Qt::mightBeRichText(report->informativeText()));
+    EXPECT_TRUE(shown.toPlainText().startsWith(
+        "Tavrolin 999.0 <a href=\"file:///etc/passwd\">notes</a> is available; you have "))
+        << shown.toPlainText().toStdString();
+    report->close();
 }
 
 TEST_F(AppShell, QuittingStopsTheRunningJobAndLeavesNoWorkingFile) {
