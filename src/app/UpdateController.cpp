@@ -233,6 +233,18 @@ void UpdateController::feedFinished(QNetworkReply* reply, bool userInitiated) {
 }
 
 void UpdateController::download(UpdateCheckReport report) {
+    // Already downloaded and still there: say where, rather than saving another copy every day.
+    if (configuration_.settings) {
+        const auto version = configuration_.settings->string(downloadedVersionKey);
+        const auto file = configuration_.settings->string(downloadedFileKey);
+        if (version && file &&
+            QString::fromStdString(*version) == report.release->displayVersion() &&
+            QFileInfo(QString::fromStdString(*file)).isFile()) {
+            report.downloadedFile = QString::fromStdString(*file);
+            finish(std::move(report));
+            return;
+        }
+    }
     const QDir folder(configuration_.downloadFolder);
     if (!folder.mkpath(QStringLiteral("."))) {
         report.message = QStringLiteral("The download folder could not be created.");
@@ -265,6 +277,11 @@ void UpdateController::download(UpdateCheckReport report) {
                 QStringLiteral("The download could not be saved: %1").arg(file->errorString());
         } else {
             report.downloadedFile = target;
+            if (configuration_.settings) {
+                configuration_.settings->setString(downloadedVersionKey,
+                                                   report.release->displayVersion().toStdString());
+                configuration_.settings->setString(downloadedFileKey, target.toStdString());
+            }
         }
         finish(std::move(report));
     });

@@ -49,6 +49,9 @@ class UpdateController : public QObject {
     static constexpr const char* automaticChecksKey = "updates.automaticallyChecks";
     static constexpr const char* automaticDownloadsKey = "updates.automaticallyDownloads";
     static constexpr const char* lastCheckKey = "updates.lastCheckTime";
+    // The release last downloaded and where it was saved, so a daily check does not fetch it again.
+    static constexpr const char* downloadedVersionKey = "updates.downloadedVersion";
+    static constexpr const char* downloadedFileKey = "updates.downloadedFile";
 
     explicit UpdateController(Configuration configuration, QObject* parent = nullptr);
     ~UpdateController() override;

@@ -251,8 +251,19 @@ TEST_F(Updater, AutomaticDownloadSavesTheReleaseUnderAFreeNameAndSaysWhere) {
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), "payload");
 
+    // The next check finds the same release already saved and does not fetch it again.
+    report = check(updater);
+    EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0.tar.xz");
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"Tavrolin-1.3.0.tar.xz"});
+    // Once the file is gone (moved away by the user), the release is fetched again.
+    ASSERT_TRUE(QFile::rename(folder + "/Tavrolin-1.3.0.tar.xz", folder + "/kept.tar.xz"));
+    report = check(updater);
+    EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0.tar.xz");
+    // A name taken by another file gets a free one.
+    settings->remove(UpdateController::downloadedVersionKey);
     report = check(updater);
     EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0-2.tar.xz");
+    settings->remove(UpdateController::downloadedVersionKey);
 
     // A download name never leaves the download folder.
     AppUpdater evil(configuration(server.url("/evil.xml")), false);
