@@ -21,7 +21,8 @@ function(tavrolin_ui_sources out folder)
 endfunction()
 
 # One test executable per test source file, so that the files of a folder build on their own.
-function(tavrolin_test folder)
+# `pch` names a target whose precompiled GoogleTest (and Qt) headers the executables reuse.
+function(tavrolin_test folder pch)
     file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp")
     foreach(_source ${_sources})
         get_filename_component(_name ${_source} NAME_WE)
@@ -29,6 +30,14 @@ function(tavrolin_test folder)
         add_executable(${_target} ${_source})
         target_link_libraries(${_target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock
                               GTest::gtest_main)
+        target_precompile_headers(${_target} REUSE_FROM ${pch})
         gtest_discover_tests(${_target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
     endforeach()
+endfunction()
+
+# An executable that only carries the precompiled headers, so that its flags match the tests'.
+function(tavrolin_test_pch target)
+    add_executable(${target} "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
+    target_link_libraries(${target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock
+                          GTest::gtest_main)
 endfunction()
