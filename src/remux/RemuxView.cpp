@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGroupBox>
@@ -27,6 +28,14 @@
 namespace tavrolin {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Cards sit on shelves of a few each: a card that changes size then lays out its shelf and the
+// shelves, never every card.
+constexpr std::size_t cardsPerShelf = 16;
+
+}  // namespace
 
 RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
@@ -337,18 +346,28 @@ void RemuxView::refreshCards() {
         }
     }
     // Cards are made a few at a time, so adding hundreds of files never blocks the window for
-    // long; the rest follow on the next turns of the event loop.
+    // long; the rest follow on the next turns of the event loop. Besides the counts, a turn
+    // stops once its time is spent (after at least one card), since rows cost what they hold.
     constexpr int newCardsPerTurn = 8;
     constexpr int rebuildsPerTurn = 4;
+    constexpr qint64 turnMilliseconds = 8;
     int newCards = 0;
     int rebuilds = 0;
+    QElapsedTimer turn;
+    turn.start();
+    const auto turnIsSpent = [&](int done, int cap) {
+        return done == cap || (newCards + rebuilds > 0 && turn.elapsed() >= turnMilliseconds);
+    };
     std::vector<fs::path> shownOrder;
     shownOrder.reserve(order.size());
+    // Whether the cards so far stand where they are shown: new ones then join the end at once,
+    // inside this turn's time.
+    bool inOrder = true;
     for (const auto& source : sources) {
         auto found = cards_.find(source.url);
         const bool created = found == cards_.end();
         if (created) {
-            if (newCards == newCardsPerTurn) {
+            if (turnIsSpent(newCards, newCardsPerTurn)) {
                 scheduleRefresh();
                 continue;
             }
@@ -365,54 +384,68 @@ void RemuxView::refreshCards() {
             card->onRemove = [this, url] { viewModel_.removeSource(url); };
             found = cards_.emplace(url, card).first;
         }
+        const std::size_t position = shownOrder.size();
         shownOrder.push_back(source.url);
+        if (!created) {
+            inOrder = inOrder && position < cardOrder_.size() && cardOrder_[position] == source.url;
+        }
         auto unsupported = viewModel_.unsupportedStreamMessages(source);
         auto converted = viewModel_.convertedSubtitleCodecs(source);
         if (!created && found->second->needsRebuild(source, unsupported, converted)) {
             // Rows are rebuilt a few cards at a time too; the others follow next turn.
-            if (rebuilds == rebuildsPerTurn) {
+            if (turnIsSpent(rebuilds, rebuildsPerTurn)) {
                 scheduleRefresh();
                 continue;
             }
             ++rebuilds;
         }
         found->second->setContent(source, unsupported, converted);
+        if (created) {
+            inOrder = inOrder && position == cardOrder_.size();
+            if (inOrder) {
+                appendCard(source.url);
+            }
+        }
     }
     if (shownOrder != cardOrder_) {
         placeCards(shownOrder);
-        cardOrder_ = std::move(shownOrder);
     }
 }
 
+void RemuxView::addShelf() {
+    auto* shelf = new QWidget(cardList_);
+    shelf->setObjectName(QStringLiteral("shelf"));
+    shelf->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* layout = new QVBoxLayout(shelf);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(cardLayout_->spacing());
+    cardLayout_->addWidget(shelf);
+    shelf->show();
+    shelves_.push_back(shelf);
+}
+
+void RemuxView::appendCard(const fs::path& url) {
+    const std::size_t i = cardOrder_.size();
+    if (i / cardsPerShelf >= shelves_.size()) {
+        addShelf();
+    }
+    auto* card = cards_.at(url);
+    shelves_[i / cardsPerShelf]->layout()->addWidget(card);
+    card->show();
+    cardOrder_.push_back(url);
+}
+
 void RemuxView::placeCards(const std::vector<fs::path>& order) {
-    // Cards sit on shelves of a few each: a card that changes size then lays out its shelf and
-    // the shelves, never every card. Showing widgets inside a visible list lays it out each
-    // time; with the list hidden meanwhile, placing all cards costs one layout.
-    constexpr std::size_t cardsPerShelf = 16;
-    const auto addShelf = [this] {
-        auto* shelf = new QWidget(cardList_);
-        shelf->setObjectName(QStringLiteral("shelf"));
-        shelf->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        auto* layout = new QVBoxLayout(shelf);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(cardLayout_->spacing());
-        cardLayout_->addWidget(shelf);
-        shelf->show();
-        shelves_.push_back(shelf);
-    };
     // New files at the end (the usual case) join the last shelves; the others stay put.
     if (order.size() >= cardOrder_.size() &&
         std::equal(cardOrder_.begin(), cardOrder_.end(), order.begin())) {
         for (std::size_t i = cardOrder_.size(); i < order.size(); ++i) {
-            if (i / cardsPerShelf >= shelves_.size()) {
-                addShelf();
-            }
-            auto* card = cards_.at(order[i]);
-            shelves_[i / cardsPerShelf]->layout()->addWidget(card);
-            card->show();
+            appendCard(order[i]);
         }
         return;
     }
+    // Showing widgets inside a visible list lays it out each time; with the list hidden
+    // meanwhile, placing all cards costs one layout.
     const bool batch = cardList_->isVisible();
     if (batch) {
         cardList_->setVisible(false);
@@ -439,6 +472,7 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
     if (batch) {
         cardList_->setVisible(true);
     }
+    cardOrder_ = order;
 }
 
 void RemuxView::refreshAlert() {

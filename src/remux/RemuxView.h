@@ -54,6 +54,9 @@ class RemuxView : public QWidget {
     void scheduleRefresh();
     void refreshCards();
     void placeCards(const std::vector<std::filesystem::path>& order);
+    void addShelf();
+    // Puts the card of `url` after the last placed card and shows it.
+    void appendCard(const std::filesystem::path& url);
     void refreshAlert();
     StatusLine makeStatusLine(const QString& name, QVBoxLayout* layout);
     void showStatus(StatusLine& line, const std::optional<std::string>& text, const QString& symbol,

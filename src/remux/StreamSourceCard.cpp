@@ -330,6 +330,11 @@ void StreamSourceCard::rebuildContent() {
         layout->addWidget(scroll);
     }
     contentLayout_->addWidget(content_);
+    // Shown now rather than by the layout's queued show: the caller then sees what the rows
+    // cost, and many rebuilt cards never pile up in one turn of the event loop.
+    if (isVisible()) {
+        content_->show();
+    }
 }
 
 QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t count) {

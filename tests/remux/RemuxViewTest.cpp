@@ -461,5 +461,6 @@ TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
     EXPECT_EQ(cardsTopToBottom(), files);
     for (const auto& file : files) {
         EXPECT_TRUE(view->cardFor(file)->isVisibleTo(view.get())) << file;
+        EXPECT_TRUE(view->cardFor(file)->findChild<QCheckBox*>()->isVisibleTo(view.get())) << file;
     }
 }
