@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <array>
+
 #include "engine/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
@@ -13,19 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class UnusedProcessor final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
-        throw std::logic_error("not started in these tests");
-    }
-    void cancel() override {}
-};
-
 class RemuxInspectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         tavtest::prepareRemuxTest();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
     }
 
     std::unique_ptr<RemuxViewModel> makeModel(std::shared_ptr<MediaProbing> probe) {
@@ -38,6 +32,21 @@ class RemuxInspectionTest : public ::testing::Test {
                 }
             }
         });
+        return model;
+    }
+
+    std::array<fs::path, 3> threeMovies() {
+        const auto media = tavtest::remuxSourceMedia();
+        return {tavtest::copyMedia(media, folder, "a.mkv"),
+                tavtest::copyMedia(media, folder, "b.mkv"),
+                tavtest::copyMedia(media, folder, "c.mkv")};
+    }
+    // A model inspecting the files, every inspection held at the gate.
+    std::unique_ptr<RemuxViewModel> addedAtTheGate(const tavtest::GatedFFprobe& gated,
+                                                   const std::vector<fs::path>& files) {
+        auto model = makeModel(tavtest::realProbe(gated.script()));
+        model->addFiles(files);
+        tavtest::processEventsFor(std::chrono::milliseconds(100));
         return model;
     }
 
@@ -177,13 +186,8 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
 
 TEST_F(RemuxInspectionTest, RemovingTheFirstOfThreeLeavesTheOthersToFinish) {
     const tavtest::GatedFFprobe gated(folder);
-    const auto media = tavtest::remuxSourceMedia();
-    const auto a = tavtest::copyMedia(media, folder, "a.mkv");
-    const auto b = tavtest::copyMedia(media, folder, "b.mkv");
-    const auto c = tavtest::copyMedia(media, folder, "c.mkv");
-    auto model = makeModel(tavtest::realProbe(gated.script()));
-    model->addFiles({a, b, c});
-    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    const auto [a, b, c] = threeMovies();
+    auto model = addedAtTheGate(gated, {a, b, c});
     EXPECT_EQ(model->runningInspectionCount(), 3u);
 
     model->removeSource(a);
@@ -204,13 +208,8 @@ TEST_F(RemuxInspectionTest, RemovingTheFirstOfThreeLeavesTheOthersToFinish) {
 
 TEST_F(RemuxInspectionTest, RetryingTheFirstOfThreeNeverMarksItFailedAndKeepsTheNewTask) {
     const tavtest::GatedFFprobe gated(folder);
-    const auto media = tavtest::remuxSourceMedia();
-    const auto a = tavtest::copyMedia(media, folder, "a.mkv");
-    const auto b = tavtest::copyMedia(media, folder, "b.mkv");
-    const auto c = tavtest::copyMedia(media, folder, "c.mkv");
-    auto model = makeModel(tavtest::realProbe(gated.script()));
-    model->addFiles({a, b, c});
-    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    const auto [a, b, c] = threeMovies();
+    auto model = addedAtTheGate(gated, {a, b, c});
 
     model->retryInspection(a);
     // The superseded run is terminated and reports back; it neither fails the source nor

@@ -12,15 +12,6 @@ using tavtest::makeStream;
 
 namespace {
 
-// The queue is never started here, so its processor is never reached.
-class UnusedProcessor final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
-        throw std::logic_error("not started in these tests");
-    }
-    void cancel() override {}
-};
-
 constexpr auto video = MediaStreamKind::video;
 constexpr auto audio = MediaStreamKind::audio;
 constexpr auto subtitle = MediaStreamKind::subtitle;
@@ -30,7 +21,7 @@ class RemuxReviewTest : public ::testing::Test {
     void SetUp() override {
         tavtest::prepareRemuxTest();
         probe = std::make_shared<tavtest::FixedProbe>();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
         model = std::make_unique<RemuxViewModel>(*queue, probe);
     }
 

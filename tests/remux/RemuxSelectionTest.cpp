@@ -10,14 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class UnusedProcessor final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
-        throw std::logic_error("not started in these tests");
-    }
-    void cancel() override {}
-};
-
 // Streams of the generated movie: 0 video, 1 English "Main", 2 French "Commentary",
 // 3 English subtitle (default), 4 English "Forced" subtitle.
 constexpr std::int64_t frenchCommentary = 2;
@@ -27,7 +19,7 @@ class RemuxSelectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         tavtest::prepareRemuxTest();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
         model = std::make_unique<RemuxViewModel>(*queue, tavtest::realProbe());
         model->setAppliesIndividualStreamChangesToAllSources(true);
     }

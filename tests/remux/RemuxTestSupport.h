@@ -14,10 +14,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/QtTestApplication.h"
+#include "engine/MediaProcessing.h"
 #include "model/MediaStream.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbing.h"
@@ -58,6 +60,16 @@ inline void processEventsFor(std::chrono::milliseconds duration) {
         QThread::msleep(1);
     }
 }
+
+// For queues that are never started: their jobs only wait.
+class UnusedProcessor final : public tavrolin::MediaProcessing {
+  public:
+    void process(const tavrolin::ProcessingRequest&, tavrolin::ProgressCallback,
+                 std::stop_token) override {
+        throw std::logic_error("not started in these tests");
+    }
+    void cancel() override {}
+};
 
 // The real ffprobe through its own runner.
 inline std::shared_ptr<tavrolin::MediaProbing> realProbe(

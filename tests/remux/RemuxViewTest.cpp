@@ -30,14 +30,6 @@ constexpr auto video = MediaStreamKind::video;
 constexpr auto audio = MediaStreamKind::audio;
 constexpr auto subtitle = MediaStreamKind::subtitle;
 
-class UnusedProcessor final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {
-        throw std::logic_error("not started in these tests");
-    }
-    void cancel() override {}
-};
-
 RemuxSource readySource(std::vector<MediaStream> streams, std::set<std::int64_t> selected) {
     return RemuxSource{"/media/show/Episode 1.mkv", RemuxSource::Ready{std::move(streams)},
                        std::move(selected)};
@@ -221,7 +213,7 @@ class RemuxViewTest : public ::testing::Test {
     void SetUp() override {
         tavtest::prepareRemuxTest();
         probe = std::make_shared<tavtest::FixedProbe>();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
         model = std::make_unique<RemuxViewModel>(*queue, probe);
         view = std::make_unique<RemuxView>(*model);
         view->resize(1000, 800);
