@@ -16,30 +16,9 @@ constexpr auto video = MediaStreamKind::video;
 constexpr auto audio = MediaStreamKind::audio;
 constexpr auto subtitle = MediaStreamKind::subtitle;
 
-class RemuxReviewTest : public ::testing::Test {
+class RemuxReviewTest : public tavtest::FixedProbeRemuxTest {
   protected:
-    void SetUp() override {
-        tavtest::prepareRemuxTest();
-        probe = std::make_shared<tavtest::FixedProbe>();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
-        model = std::make_unique<RemuxViewModel>(*queue, probe);
-    }
-
-    // Adds a file with the given streams and waits until it is ready (or failed).
-    std::filesystem::path add(const std::string& name, std::vector<MediaStream> streams) {
-        const auto path = folder / name;
-        probe->streams[path] = std::move(streams);
-        EXPECT_TRUE(model->addFiles({path}));
-        EXPECT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
-        return path;
-    }
-
     const RemuxSource& source(std::size_t i) const { return model->sources().at(i); }
-
-    tavtest::TempDir folder;
-    std::shared_ptr<tavtest::FixedProbe> probe;
-    std::unique_ptr<JobQueueViewModel> queue;
-    std::unique_ptr<RemuxViewModel> model;
 };
 
 std::vector<MediaStream> h264AacSubRip() {

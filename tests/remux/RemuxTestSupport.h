@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -19,11 +21,13 @@
 #include <vector>
 
 #include "app/QtTestApplication.h"
+#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "model/MediaStream.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbing.h"
 #include "process/FoundationProcessRunner.h"
+#include "remux/RemuxViewModel.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -135,6 +139,32 @@ class FixedProbe final : public tavrolin::MediaProbing {
 
   private:
     std::mutex mutex_;
+};
+
+// A Remux model over a FixedProbe, with a queue that is never started.
+class FixedProbeRemuxTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        prepareRemuxTest();
+        probe = std::make_shared<FixedProbe>();
+        queue = std::make_unique<tavrolin::JobQueueViewModel>(std::make_shared<UnusedProcessor>());
+        model = std::make_unique<tavrolin::RemuxViewModel>(*queue, probe);
+    }
+
+    // Adds a file with the given streams and waits until its inspection has ended.
+    std::filesystem::path add(const std::string& name, std::vector<tavrolin::MediaStream> streams) {
+        const auto path = folder / name;
+        probe->streams[path] = std::move(streams);
+        EXPECT_TRUE(model->addFiles({path}));
+        EXPECT_TRUE(waitUntil([&] { return model->runningInspectionCount() == 0; }));
+        QCoreApplication::processEvents();
+        return path;
+    }
+
+    TempDir folder;
+    std::shared_ptr<FixedProbe> probe;
+    std::unique_ptr<tavrolin::JobQueueViewModel> queue;
+    std::unique_ptr<tavrolin::RemuxViewModel> model;
 };
 
 // Matroska, 1 s: H.264 video (default); AAC stereo "eng" titled "Main" (default); AAC mono

@@ -208,13 +208,10 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
 
 namespace {
 
-class RemuxViewTest : public ::testing::Test {
+class RemuxViewTest : public tavtest::FixedProbeRemuxTest {
   protected:
     void SetUp() override {
-        tavtest::prepareRemuxTest();
-        probe = std::make_shared<tavtest::FixedProbe>();
-        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
-        model = std::make_unique<RemuxViewModel>(*queue, probe);
+        FixedProbeRemuxTest::SetUp();
         view = std::make_unique<RemuxView>(*model);
         view->resize(1000, 800);
         view->show();
@@ -224,14 +221,6 @@ class RemuxViewTest : public ::testing::Test {
         model.reset();
     }
 
-    fs::path add(const std::string& name, std::vector<MediaStream> streams) {
-        const auto path = folder / name;
-        probe->streams[path] = std::move(streams);
-        model->addFiles({path});
-        EXPECT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
-        QCoreApplication::processEvents();
-        return path;
-    }
     template <typename T = QWidget>
     T* find(const char* name) {
         return view->findChild<T*>(name);
@@ -239,10 +228,6 @@ class RemuxViewTest : public ::testing::Test {
     bool shown(const char* name) { return find(name)->isVisibleTo(view.get()); }
     QString statusText(const char* name) { return find(name)->findChild<QLabel*>("text")->text(); }
 
-    tavtest::TempDir folder;
-    std::shared_ptr<tavtest::FixedProbe> probe;
-    std::unique_ptr<JobQueueViewModel> queue;
-    std::unique_ptr<RemuxViewModel> model;
     std::unique_ptr<RemuxView> view;
 };
 
