@@ -132,8 +132,8 @@ double shellMilliseconds(const fs::path& folder, const std::vector<fs::path>& fi
 
 // Posts a call to the GUI thread from a helper thread, waits until it has run, pauses 1 ms and
 // posts the next: the longest wait is the longest time the GUI thread kept an event (a click,
-// a key) waiting, measured in wall time and in the GUI thread's own CPU time. Timer gaps would
-// overstate it: the event loop runs timers only once the posted events are handled.
+// a key) waiting, measured in wall time and in the GUI thread's own CPU time. (The gap between
+// timer ticks counts whole chains of posted events together.)
 class WaitProbe {
   public:
     explicit WaitProbe(QObject& receiver) : receiver_(receiver) {
