@@ -14,6 +14,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
+#include <optional>
 #include <set>
 
 #include "app/AppStyle.h"
@@ -34,6 +37,40 @@ namespace {
 // Cards sit on shelves of a few each: a card that changes size then lays out its shelf and the
 // shelves, never every card.
 constexpr std::size_t cardsPerShelf = 16;
+
+// A picker whose first option stands for no value, followed by one option per value.
+QComboBox* makePicker(const QString& name, int width, const QString& noneOption,
+                      const QStringList& options) {
+    auto* picker = new QComboBox;
+    picker->setObjectName(name);
+    picker->setFixedWidth(width);
+    picker->addItem(noneOption);
+    picker->addItems(options);
+    return picker;
+}
+
+void addPickerRow(QFormLayout* form, const QString& label, QComboBox* picker) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(picker);
+    row->addStretch(1);
+    form->addRow(label, row);
+}
+
+template <typename T, std::size_t N>
+std::optional<T> pickedValue(int index, const std::array<T, N>& values) {
+    if (index <= 0) {
+        return std::nullopt;
+    }
+    return values.at(static_cast<std::size_t>(index - 1));
+}
+
+template <typename T, std::size_t N>
+int pickerIndex(const std::optional<T>& value, const std::array<T, N>& values) {
+    if (!value) {
+        return 0;
+    }
+    return 1 + static_cast<int>(std::find(values.begin(), values.end(), *value) - values.begin());
+}
 
 }  // namespace
 
@@ -158,40 +195,30 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     folderRow->addWidget(browse);
     form->addRow(QStringLiteral("Folder"), folderRow);
 
-    containerPicker_ = new QComboBox;
-    containerPicker_->setObjectName(QStringLiteral("containerPicker"));
-    containerPicker_->setFixedWidth(170);
-    containerPicker_->addItem(QStringLiteral("Same as Input"));
+    QStringList containers;
     for (auto container : allOutputContainers) {
-        containerPicker_->addItem(QString::fromStdString(displayName(container)));
+        containers.append(QString::fromStdString(displayName(container)));
     }
+    containerPicker_ = makePicker(QStringLiteral("containerPicker"), 170,
+                                  QStringLiteral("Same as Input"), containers);
     connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
-        viewModel_.setContainer(index <= 0 ? std::nullopt
-                                           : std::optional(allOutputContainers.at(index - 1)));
+        viewModel_.setContainer(pickedValue(index, allOutputContainers));
     });
-    auto* containerRow = new QHBoxLayout;
-    containerRow->addWidget(containerPicker_);
-    containerRow->addStretch(1);
-    form->addRow(QStringLiteral("Container"), containerRow);
+    addPickerRow(form, QStringLiteral("Container"), containerPicker_);
 
-    targetPicker_ = new QComboBox;
-    targetPicker_->setObjectName(QStringLiteral("targetPicker"));
-    targetPicker_->setFixedWidth(220);
+    QStringList targets;
+    for (std::size_t i = 0; i < allPlaybackTargets.size(); ++i) {
+        targets.append(QStringLiteral("iPhone 17 Pro"));
+    }
+    targetPicker_ = makePicker(QStringLiteral("targetPicker"), 220,
+                               QStringLiteral("Container compatibility only"), targets);
     targetPicker_->setToolTip(QStringLiteral(
         "Checks selected tracks against a versioned playback profile. Choosing a target "
         "defaults the output container to MP4."));
-    targetPicker_->addItem(QStringLiteral("Container compatibility only"));
-    for (std::size_t i = 0; i < allPlaybackTargets.size(); ++i) {
-        targetPicker_->addItem(QStringLiteral("iPhone 17 Pro"));
-    }
     connect(targetPicker_, &QComboBox::activated, this, [this](int index) {
-        viewModel_.setPlaybackTarget(index <= 0 ? std::nullopt
-                                                : std::optional(allPlaybackTargets.at(index - 1)));
+        viewModel_.setPlaybackTarget(pickedValue(index, allPlaybackTargets));
     });
-    auto* targetRow = new QHBoxLayout;
-    targetRow->addWidget(targetPicker_);
-    targetRow->addStretch(1);
-    form->addRow(QStringLiteral("Playback target"), targetRow);
+    addPickerRow(form, QStringLiteral("Playback target"), targetPicker_);
     column->addWidget(output);
 
     auto* footer = new QHBoxLayout;
@@ -297,18 +324,8 @@ void RemuxView::refresh() {
     if (folderField_->text() != folderText) {
         folderField_->setText(folderText);
     }
-    const auto container = viewModel_.container();
-    containerPicker_->setCurrentIndex(
-        container ? 1 + static_cast<int>(std::find(allOutputContainers.begin(),
-                                                   allOutputContainers.end(), *container) -
-                                         allOutputContainers.begin())
-                  : 0);
-    const auto target = viewModel_.playbackTarget();
-    targetPicker_->setCurrentIndex(
-        target ? 1 + static_cast<int>(
-                         std::find(allPlaybackTargets.begin(), allPlaybackTargets.end(), *target) -
-                         allPlaybackTargets.begin())
-               : 0);
+    containerPicker_->setCurrentIndex(pickerIndex(viewModel_.container(), allOutputContainers));
+    targetPicker_->setCurrentIndex(pickerIndex(viewModel_.playbackTarget(), allPlaybackTargets));
 
     const auto validation = viewModel_.validationMessage();
     showStatus(subtitleNote_, viewModel_.subtitleConversionNote(),
