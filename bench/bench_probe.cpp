@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "probe/FFprobeCommandBuilder.h"
 #include "probe/FFprobeService.h"
 #include "process/FFmpegToolchain.h"
@@ -22,38 +23,15 @@
 
 namespace fs = std::filesystem;
 using namespace tavrolin;
-using Clock = std::chrono::steady_clock;
+using benchsupport::Clock;
+using benchsupport::Folder;
+using benchsupport::median;
+using benchsupport::seconds;
 
 namespace {
 
 constexpr int kFiles = 200;
 constexpr int kRounds = 5;
-
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-struct Folder {
-    Folder() {
-        const char* root = std::getenv("TMPDIR");
-        std::string pattern = std::string(root && *root ? root : "/tmp") + "/tavrolin-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path path;
-};
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 }  // namespace
 

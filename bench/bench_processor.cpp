@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProcessor.h"
 #include "process/FFmpegToolchain.h"
@@ -26,29 +27,15 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace tavrolin;
-using Clock = std::chrono::steady_clock;
+using benchsupport::Clock;
+using benchsupport::Folder;
+using benchsupport::median;
+using benchsupport::seconds;
 
 namespace {
 
 constexpr int kRounds = 7;
 constexpr std::uintmax_t kMinimumBytes = 400ull * 1024 * 1024;
-
-struct Folder {
-    Folder() {
-        const char* root = std::getenv("TMPDIR");
-        std::string pattern = std::string(root && *root ? root : "/tmp") + "/tavrolin-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path path;
-};
 
 // Runs a program with standard input and output on /dev/null; returns its exit status.
 int spawn(const fs::path& program, const std::vector<std::string>& arguments) {
@@ -70,16 +57,6 @@ int spawn(const fs::path& program, const std::vector<std::string>& arguments) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
