@@ -15,7 +15,6 @@
 #include "model/CancellationError.h"
 #include "model/Uuid.h"
 #include "probe/ProbeText.h"
-#include "process/ProbeConcurrencyLimit.h"
 #include "process/ProcessCancellation.h"
 
 namespace tavrolin {
@@ -175,12 +174,8 @@ fs::path FFmpegPreviewService::prepareUncached(const fs::path& source,
                                                std::stop_token stop) {
     const auto toolchain = FFmpegToolchain::resolve(locations_);
 
-    ProcessResult probe;
-    {
-        auto slot = ProbeConcurrencyLimit::shared().acquire(stop);
-        probe = withProcessCancellation(*runner_, toolchain.ffprobe,
-                                        commandBuilder_.probeArguments(source), stop);
-    }
+    const ProcessResult probe =
+        withProbeSlot(*runner_, toolchain.ffprobe, commandBuilder_.probeArguments(source), stop);
     if (stop.stop_requested()) {
         throw CancellationError();
     }

@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <future>
@@ -15,8 +14,9 @@
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "model/TextMetrics.h"
 #include "model/Uuid.h"
-#include "process/ProbeConcurrencyLimit.h"
+#include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
 namespace tavrolin {
@@ -36,21 +36,10 @@ void throwIfStopped(const std::stop_token& stop) {
     }
 }
 
-// A whole text that is a finite number; surrounding white space and line breaks are allowed.
+// A whole text that is a finite number, read in any locale; surrounding white space is allowed.
 std::optional<double> parseNumber(std::string_view text) {
-    const auto isSpace = [](char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    };
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-        !std::isfinite(value)) {
+    const auto value = parsePosixNumber(trimWhitespace(text));
+    if (!value || !std::isfinite(*value)) {
         return std::nullopt;
     }
     return value;
@@ -247,52 +236,18 @@ std::string FFmpegProcessor::concatListText(const std::vector<fs::path>& inputs)
 }
 
 std::string FFmpegProcessor::failureMessage(const std::string& standardError) {
-    std::vector<std::string_view> lines;
-    std::string_view text(standardError);
-    std::size_t lineStart = 0;
-    auto endLine = [&](std::size_t at, std::size_t separatorBytes) {
-        if (at > lineStart) {
-            lines.push_back(text.substr(lineStart, at - lineStart));
-        }
-        lineStart = at + separatorBytes;
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\n' || c == '\v' || c == '\f' || c == '\r') {
-            endLine(i, 1);
-        } else if (text.substr(i, 2) == "\xC2\x85") {  // next line
-            endLine(i, 2);
-            ++i;
-        } else if (text.substr(i, 3) == "\xE2\x80\xA8" || text.substr(i, 3) == "\xE2\x80\xA9") {
-            endLine(i, 3);  // line and paragraph separators
-            i += 2;
-        }
-    }
-    endLine(text.size(), 0);
-    if (lines.empty()) {
-        return "FFmpeg stopped without an error message.";
-    }
-    std::string message;
-    for (std::size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i) {
-        if (!message.empty()) {
-            message += '\n';
-        }
-        message += lines[i];
-    }
-    return message;
+    return toolFailureText(standardError, "FFmpeg stopped without an error message.");
 }
 
 ProcessResult FFmpegProcessor::runFFprobe(const fs::path& ffprobe,
                                           const std::vector<std::string>& arguments,
                                           std::stop_token stop) {
-    ProbeConcurrencyLimit::Slot slot;
     try {
-        slot = ProbeConcurrencyLimit::shared().acquire(stop);
+        return withProbeSlot(*runner_, ffprobe, arguments, stop);
     } catch (const CancellationError&) {
         // As the runner answers a run that was stopped before it started.
         return ProcessResult{128 + 15, {}, {}};
     }
-    return withProcessCancellation(*runner_, ffprobe, arguments, stop);
 }
 
 std::optional<double> FFmpegProcessor::probeDuration(const fs::path& file, const fs::path& ffprobe,

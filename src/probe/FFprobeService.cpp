@@ -6,7 +6,6 @@
 #include "probe/FFprobeDurationParser.h"
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
-#include "process/ProbeConcurrencyLimit.h"
 #include "process/ProcessCancellation.h"
 
 namespace tavrolin {
@@ -21,8 +20,7 @@ std::string FFprobeService::runProbe(const std::vector<std::string>& arguments,
                                      const char* fallback, std::stop_token stop) {
     const std::filesystem::path executable =
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
-    auto slot = ProbeConcurrencyLimit::shared().acquire(stop);
-    ProcessResult result = withProcessCancellation(*runner_, executable, arguments, stop);
+    ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);
     if (result.terminationStatus != 0) {
         throw MediaProbeError::processFailed(toolFailureText(result.standardError, fallback));
     }

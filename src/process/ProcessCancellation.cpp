@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "process/ProbeConcurrencyLimit.h"
+
 namespace tavrolin {
 
 ProcessResult withProcessCancellation(ProcessRunning& runner,
@@ -9,6 +11,12 @@ ProcessResult withProcessCancellation(ProcessRunning& runner,
                                       const std::vector<std::string>& arguments,
                                       std::stop_token stop) {
     return runner.run(executable, arguments, {}, std::move(stop));
+}
+
+ProcessResult withProbeSlot(ProcessRunning& runner, const std::filesystem::path& ffprobe,
+                            const std::vector<std::string>& arguments, std::stop_token stop) {
+    auto slot = ProbeConcurrencyLimit::shared().acquire(stop);
+    return withProcessCancellation(runner, ffprobe, arguments, std::move(stop));
 }
 
 }  // namespace tavrolin

@@ -17,4 +17,9 @@ ProcessResult withProcessCancellation(ProcessRunning& runner,
                                       const std::vector<std::string>& arguments,
                                       std::stop_token stop);
 
+// The same for an ffprobe run: first waits for a slot of the application's ffprobe limit,
+// throwing CancellationError when `stop` is requested while it waits.
+ProcessResult withProbeSlot(ProcessRunning& runner, const std::filesystem::path& ffprobe,
+                            const std::vector<std::string>& arguments, std::stop_token stop);
+
 }  // namespace tavrolin
