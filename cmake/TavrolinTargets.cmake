@@ -1,23 +1,19 @@
-# Each core folder becomes one static library of its non-UI sources. Files named
-# *ViewModel, *View, *Sheet, *Card, *Row or *Editor belong to the Qt layer and are left out.
-function(tavrolin_core_library target folder)
-    file(GLOB _sources CONFIGURE_DEPENDS
-         "${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp")
-    list(FILTER _sources EXCLUDE REGEX "(ViewModel|View|Sheet|Card|Row|Editor)\\.cpp$")
-    if(_sources)
-        add_library(${target} STATIC ${_sources})
-    else()
-        add_library(${target} STATIC "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
+# Called from a source folder's own CMakeLists.txt, which names its files:
+#   tavrolin_folder(<name> CORE <plain C++ sources> UI <Qt sources and headers> LINKS <deps>)
+# CORE files form the static library tavrolin_<name> (no Qt), added to tavrolin_core; UI files
+# join tavrolin_ui and are left out of a build without Qt.
+function(tavrolin_folder name)
+    cmake_parse_arguments(ARG "" "" "CORE;UI;LINKS" ${ARGN})
+    if(ARG_CORE)
+        add_library(tavrolin_${name} STATIC ${ARG_CORE})
+        target_include_directories(tavrolin_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+        target_link_libraries(tavrolin_${name} PUBLIC ${ARG_LINKS})
+        target_link_libraries(tavrolin_core INTERFACE tavrolin_${name})
     endif()
-    target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}/src")
-endfunction()
-
-# The Qt sources of a folder: the complement of the filter above.
-function(tavrolin_ui_sources out folder)
-    file(GLOB _sources CONFIGURE_DEPENDS
-         "${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp")
-    list(FILTER _sources INCLUDE REGEX "(ViewModel|View|Sheet|Card|Row|Editor)\\.cpp$")
-    set(${out} ${_sources} PARENT_SCOPE)
+    if(ARG_UI AND TAVROLIN_WITH_QT)
+        list(TRANSFORM ARG_UI PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
+        target_sources(tavrolin_ui PRIVATE ${ARG_UI})
+    endif()
 endfunction()
 
 # One test executable per test source file, so that the files of a folder build on their own.
