@@ -52,6 +52,8 @@ class RemuxWorkspacePage : public WorkspacePage {
               queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
                                                       locations))),
           view_(new RemuxView(*viewModel_)) {
+        viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
+            std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
