@@ -16,6 +16,8 @@
 #include "app/QueueView.h"
 #include "engine/FFmpegPreviewService.h"
 #include "engine/JobQueueViewModel.h"
+#include "joinsplit/JoinView.h"
+#include "joinsplit/JoinViewModel.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxView.h"
@@ -70,6 +72,34 @@ class RemuxWorkspacePage : public WorkspacePage {
   private:
     std::unique_ptr<RemuxViewModel> viewModel_;
     QPointer<RemuxView> view_;
+};
+
+// Join: its view model with a probing service that has a runner of its own.
+class JoinWorkspacePage : public WorkspacePage {
+  public:
+    JoinWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<JoinViewModel>(
+              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
+                                                      locations))),
+          view_(new JoinView(*viewModel_)) {
+        viewModel_->setOutputFileChooser(
+            [window](const std::string& name, OutputContainer container,
+                     const std::optional<std::filesystem::path>& start) {
+                return chooseOutputFile(name, container, start, window);
+            });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~JoinWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<JoinViewModel> viewModel_;
+    QPointer<JoinView> view_;
 };
 
 class QueueWorkspacePage : public WorkspacePage {
@@ -150,8 +180,10 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     // Every workspace is made now, not when first shown, and lives as long as the window.
     setWorkspacePage(WorkspaceSection::remux,
                      std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
-    for (WorkspaceSection section : {WorkspaceSection::join, WorkspaceSection::split,
-                                     WorkspaceSection::transcribe, WorkspaceSection::rename}) {
+    setWorkspacePage(WorkspaceSection::join,
+                     std::make_unique<JoinWorkspacePage>(queue_, locations, this));
+    for (WorkspaceSection section :
+         {WorkspaceSection::split, WorkspaceSection::transcribe, WorkspaceSection::rename}) {
         setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
     }
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
@@ -64,7 +64,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
-    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+    std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -77,7 +77,7 @@ class RemuxViewModel : public QObject {
     // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
     // review leaves out what that release is known to refuse. Without it the rules stand alone.
     void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
-        installedFFmpeg_ = std::move(installed);
+        inspections_.setInstalledFFmpeg(std::move(installed));
     }
 
     // Sources and inspection.
@@ -118,24 +118,8 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    struct Inbox;
-    struct ProbeTask {
-        std::uint64_t id = 0;
-        std::stop_source stop;
-    };
-    struct InspectionOutcome {
-        std::vector<MediaStream> streams;
-        std::optional<std::string> errorMessage;
-        bool wasCancelled = false;
-        bool hasRelease = false;  // read, even when none was found
-        std::optional<FFmpegRelease> release;
-    };
     void startInspection(const std::filesystem::path& url);
-    void drainInbox();
-    // Applies one outcome; whether anything changed.
-    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
-                          const std::stop_token& stop, InspectionOutcome outcome);
-    void stopInspection(const std::filesystem::path& url);
+    void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
@@ -145,7 +129,6 @@ class RemuxViewModel : public QObject {
     std::shared_ptr<MediaProbing> probeService_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
-    std::shared_ptr<InstalledFFmpeg> installedFFmpeg_;
     std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
@@ -158,12 +141,8 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
 
-    std::map<std::filesystem::path, ProbeTask> probeTasks_;
-    std::uint64_t nextTaskID_ = 1;
-    std::shared_ptr<Inbox> inbox_;
-    // One thread per core, beside the application's ffprobe limit. Declared last: destroyed
-    // first, after every task was told to stop.
-    QThreadPool inspectionPool_;
+    // Declared last: destroyed first, stopping and joining its inspections.
+    StreamInspectionTasks inspections_;
 };
 
 }  // namespace tavrolin

@@ -121,7 +121,7 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
         EXPECT_EQ(preferences->writes, 1);
         root->sidebar()->row(WorkspaceSection::join)->click();
         EXPECT_EQ(preferences->writes, 1);
-        EXPECT_EQ(placeholderTitle(*root), "Join");
+        EXPECT_EQ(detail(*root)->currentWidget()->windowTitle(), "Join");
         EXPECT_TRUE(root->sidebar()->row(WorkspaceSection::join)->isSelected());
         EXPECT_FALSE(root->sidebar()->row(WorkspaceSection::remux)->isSelected());
     }
