@@ -79,7 +79,7 @@ int main() {
                 seconds(end - start), seconds(end - start) / kAudioSeconds);
     std::printf("  decoding only %6.2f s  real-time factor %.3f\n", seconds(end - *decodeStart),
                 seconds(end - *decodeStart) / kAudioSeconds);
-    std::printf("  peak memory   %6.1f MiB (ffmpeg child %.1f MiB)\n", self.ru_maxrss / 1024.0,
+    std::printf("  peak memory   %6.1f MiB (largest child process %.1f MiB)\n", self.ru_maxrss / 1024.0,
                 children.ru_maxrss / 1024.0);
     return 0;
 }
