@@ -7,6 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <unicode/locid.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -226,6 +228,8 @@ TEST(LocalMediaTranscriptionService, CancellingEndsTheRunPromptlyWithoutLeftover
 }
 
 TEST(LocalMediaTranscriptionService, FirstCapabilityCheckRemovesOnlyAbandonedFolders) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("en_US"), status);  // the names' language
     Fixture fixture;
     const fs::path cache = fixture.root / "cache";
     fs::create_directories(cache / "TavrolinTranscription-old" / "inner");
