@@ -87,6 +87,10 @@ RemuxIntentParserError RemuxIntentParserError::emptyInstruction() {
 LanguageModelRemuxIntentParser::LanguageModelRemuxIntentParser(std::shared_ptr<LanguageModel> model)
     : model_(std::move(model)), availability_(availabilityFor(model_->availability())) {}
 
+LanguageModelRemuxIntentParser::LanguageModelRemuxIntentParser(std::shared_ptr<LanguageModel> model,
+                                                               LanguageModelAvailability known)
+    : model_(std::move(model)), availability_(availabilityFor(known)) {}
+
 RemuxIntentParserAvailability LanguageModelRemuxIntentParser::availabilityFor(
     LanguageModelAvailability model) {
     using Reason = LanguageModelAvailability::Reason;

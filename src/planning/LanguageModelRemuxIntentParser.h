@@ -14,7 +14,12 @@ namespace tavrolin {
 // creation; any thread may call it. The model's availability is read once, here.
 class LanguageModelRemuxIntentParser : public RemuxIntentParsing {
   public:
+    // Reads the model's availability: may block (a server is asked), so not on the GUI thread
+    // unless the model answers at once.
     explicit LanguageModelRemuxIntentParser(std::shared_ptr<LanguageModel> model);
+    // With an availability already known, e.g. while the real one is being read.
+    LanguageModelRemuxIntentParser(std::shared_ptr<LanguageModel> model,
+                                   LanguageModelAvailability known);
 
     RemuxIntentParserAvailability availability() const override { return availability_; }
     RemuxIntentPlan parse(const std::string& instruction, std::stop_token stop) const override;

@@ -24,6 +24,8 @@
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
 #include "app/SymbolIcons.h"
+#include "remux/RemuxNaturalLanguageDraftView.h"
+#include "remux/RemuxStatusLine.h"
 #include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
@@ -112,13 +114,8 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
             "Drop files anywhere in the window, then choose the exact streams to include."),
         QStringLiteral("arrow.triangle.2.circlepath")));
 
-    // The natural-language draft panel goes here.
-    auto* draftPlace = new QWidget;
-    draftPlace->setObjectName(QStringLiteral("draftPanelPlace"));
-    auto* draftLayout = new QVBoxLayout(draftPlace);
-    draftLayout->setContentsMargins(0, 0, 0, 0);
-    draftPlace->hide();
-    column->addWidget(draftPlace);
+    draftPanel_ = new RemuxNaturalLanguageDraftView(viewModel_);
+    column->addWidget(draftPanel_);
 
     auto* sourceHeader = new QHBoxLayout;
     auto* sourceTitle = new QLabel(QStringLiteral("Source files"));
@@ -151,7 +148,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
         }
     });
     applyLayout->addWidget(applyToAllToggle_);
-    propagationSummary_ = makeStatusLine(QStringLiteral("propagationSummary"), applyLayout);
+    propagationSummary_ = RemuxStatusLine::make(QStringLiteral("propagationSummary"), applyLayout);
     column->addWidget(applyToAllBlock_);
 
     auto* emptyFrame = new QFrame;
@@ -224,10 +221,10 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     auto* footer = new QHBoxLayout;
     auto* messages = new QVBoxLayout;
     messages->setSpacing(6);
-    subtitleNote_ = makeStatusLine(QStringLiteral("subtitleNote"), messages);
-    playbackStatus_ = makeStatusLine(QStringLiteral("playbackStatus"), messages);
-    compatibilitySummary_ = makeStatusLine(QStringLiteral("compatibilitySummary"), messages);
-    validationMessage_ = makeStatusLine(QStringLiteral("validationMessage"), messages);
+    subtitleNote_ = RemuxStatusLine::make(QStringLiteral("subtitleNote"), messages);
+    playbackStatus_ = RemuxStatusLine::make(QStringLiteral("playbackStatus"), messages);
+    compatibilitySummary_ = RemuxStatusLine::make(QStringLiteral("compatibilitySummary"), messages);
+    validationMessage_ = RemuxStatusLine::make(QStringLiteral("validationMessage"), messages);
     footer->addLayout(messages, 1);
     addToQueueButton_ = new QPushButton(remuxSymbolIcon(QStringLiteral("text.badge.plus")),
                                         QStringLiteral("Add to Queue"));
@@ -249,46 +246,6 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     refresh();
 }
 
-RemuxView::StatusLine RemuxView::makeStatusLine(const QString& name, QVBoxLayout* layout) {
-    StatusLine line;
-    line.row = new QWidget;
-    line.row->setObjectName(name);
-    auto* row = new QHBoxLayout(line.row);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(6);
-    line.icon = new QLabel;
-    line.icon->setObjectName(QStringLiteral("icon"));
-    row->addWidget(line.icon, 0, Qt::AlignTop);
-    line.text = new QLabel;
-    line.text->setObjectName(QStringLiteral("text"));
-    line.text->setTextFormat(Qt::PlainText);
-    line.text->setWordWrap(true);
-    line.text->setFont(fontFor(TextStyle::caption));
-    row->addWidget(line.text, 1);
-    line.row->hide();
-    layout->addWidget(line.row);
-    return line;
-}
-
-void RemuxView::showStatus(StatusLine& line, const std::optional<std::string>& text,
-                           const QString& symbol, const QColor& color) {
-    line.row->setVisible(text.has_value());
-    if (!text) {
-        return;
-    }
-    const QString shown = QString::fromStdString(*text);
-    if (line.text->text() != shown) {
-        line.text->setText(shown);
-    }
-    if (line.row->property("symbol").toString() != symbol ||
-        line.row->property("color").value<QColor>() != color) {
-        line.row->setProperty("symbol", symbol);
-        line.row->setProperty("color", color);
-        line.icon->setPixmap(remuxSymbolPixmap(symbol, color, 12));
-        setTextColor(line.text, color);
-    }
-}
-
 void RemuxView::scheduleRefresh() {
     if (refreshPending_) {
         return;
@@ -305,16 +262,17 @@ void RemuxView::scheduleRefresh() {
 
 void RemuxView::refresh() {
     const auto& sources = viewModel_.sources();
+    draftPanel_->refresh();
 
     applyToAllBlock_->setVisible(sources.size() >= 2);
     if (applyToAllToggle_->isChecked() != viewModel_.appliesIndividualStreamChangesToAllSources()) {
         applyToAllToggle_->setChecked(viewModel_.appliesIndividualStreamChangesToAllSources());
     }
-    showStatus(propagationSummary_,
-               viewModel_.appliesIndividualStreamChangesToAllSources()
-                   ? viewModel_.propagatedChangeSummary()
-                   : std::nullopt,
-               QStringLiteral("arrow.triangle.branch"), secondaryTextColor(palette()));
+    propagationSummary_.show(viewModel_.appliesIndividualStreamChangesToAllSources()
+                                 ? viewModel_.propagatedChangeSummary()
+                                 : std::nullopt,
+                             QStringLiteral("arrow.triangle.branch"),
+                             secondaryTextColor(palette()));
 
     emptyState_->setVisible(sources.empty());
     cardList_->setVisible(!sources.empty());
@@ -328,16 +286,17 @@ void RemuxView::refresh() {
     targetPicker_->setCurrentIndex(pickerIndex(viewModel_.playbackTarget(), allPlaybackTargets));
 
     const auto validation = viewModel_.validationMessage();
-    showStatus(subtitleNote_, viewModel_.subtitleConversionNote(),
-               QStringLiteral("captions.bubble"), tint::blue());
+    subtitleNote_.show(viewModel_.subtitleConversionNote(), QStringLiteral("captions.bubble"),
+                       tint::blue());
     const bool blocking = viewModel_.isPlaybackTargetStatusBlocking();
-    showStatus(playbackStatus_, viewModel_.playbackTargetStatus(),
-               blocking ? QStringLiteral("xmark.octagon.fill") : QStringLiteral("checkmark.shield"),
-               blocking ? tint::red() : tint::green());
-    showStatus(compatibilitySummary_, viewModel_.compatibilitySummary(),
-               QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
-    showStatus(validationMessage_, sources.empty() ? std::nullopt : validation,
-               QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    playbackStatus_.show(
+        viewModel_.playbackTargetStatus(),
+        blocking ? QStringLiteral("xmark.octagon.fill") : QStringLiteral("checkmark.shield"),
+        blocking ? tint::red() : tint::green());
+    compatibilitySummary_.show(viewModel_.compatibilitySummary(),
+                               QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
+    validationMessage_.show(sources.empty() ? std::nullopt : validation,
+                            QStringLiteral("info.circle"), secondaryTextColor(palette()));
     addToQueueButton_->setEnabled(!validation);
     remuxNowButton_->setEnabled(!validation);
 

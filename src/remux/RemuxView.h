@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "remux/RemuxStatusLine.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -20,6 +22,7 @@ class QVBoxLayout;
 
 namespace tavrolin {
 
+class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
 class StreamSourceCard;
 
@@ -41,16 +44,11 @@ class RemuxView : public QWidget {
     void refresh();
 
     StreamSourceCard* cardFor(const std::filesystem::path& url) const;
+    RemuxNaturalLanguageDraftView* draftPanel() const { return draftPanel_; }
     // The "Unsupported Streams" alert while it is shown, else null.
     QMessageBox* compatibilityAlert() const { return alert_; }
 
   private:
-    struct StatusLine {
-        QWidget* row = nullptr;
-        QLabel* icon = nullptr;
-        QLabel* text = nullptr;
-    };
-
     void scheduleRefresh();
     void refreshCards();
     void placeCards(const std::vector<std::filesystem::path>& order);
@@ -58,17 +56,15 @@ class RemuxView : public QWidget {
     // Puts the card of `url` after the last placed card and shows it.
     void appendCard(const std::filesystem::path& url);
     void refreshAlert();
-    StatusLine makeStatusLine(const QString& name, QVBoxLayout* layout);
-    void showStatus(StatusLine& line, const std::optional<std::string>& text, const QString& symbol,
-                    const QColor& color);
 
     RemuxViewModel& viewModel_;
     MediaFileChooser mediaFileChooser_;
     bool refreshPending_ = false;
 
+    RemuxNaturalLanguageDraftView* draftPanel_;
     QWidget* applyToAllBlock_;
     QCheckBox* applyToAllToggle_;
-    StatusLine propagationSummary_;
+    RemuxStatusLine propagationSummary_;
     QWidget* emptyState_;
     QWidget* cardList_;
     QVBoxLayout* cardLayout_;
@@ -78,10 +74,10 @@ class RemuxView : public QWidget {
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;
-    StatusLine subtitleNote_;
-    StatusLine playbackStatus_;
-    StatusLine compatibilitySummary_;
-    StatusLine validationMessage_;
+    RemuxStatusLine subtitleNote_;
+    RemuxStatusLine playbackStatus_;
+    RemuxStatusLine compatibilitySummary_;
+    RemuxStatusLine validationMessage_;
     QPushButton* addToQueueButton_;
     QPushButton* remuxNowButton_;
     QMessageBox* alert_ = nullptr;

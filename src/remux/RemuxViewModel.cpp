@@ -17,6 +17,8 @@
 #include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/LocalServerLanguageModel.h"
 
 namespace tavrolin {
 
@@ -150,6 +152,8 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     : QObject(parent),
       queue_(queue),
       probeService_(std::move(probeService)),
+      intentParser_(std::make_shared<LanguageModelRemuxIntentParser>(
+          std::make_shared<LocalServerLanguageModel>(std::nullopt))),
       inbox_(std::make_shared<Inbox>()) {
     inbox_->owner = this;
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
@@ -176,6 +180,7 @@ RemuxViewModel::~RemuxViewModel() {
     for (auto& [url, task] : probeTasks_) {
         task.stop.request_stop();
     }
+    intentTask_.request_stop();
 }
 
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
@@ -222,6 +227,9 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
         sources_.push_back(RemuxSource{url, RemuxSource::Loading{}, {}});
         startInspection(url);
         added = true;
+    }
+    if (added) {
+        invalidateNaturalLanguageDraft();
     }
     emit changed();
     return added;
@@ -312,7 +320,9 @@ void RemuxViewModel::stopInspection(const fs::path& url) {
 
 void RemuxViewModel::removeSource(const fs::path& url) {
     stopInspection(url);
-    std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
+    if (std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; }) > 0) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
 }
 
@@ -324,6 +334,8 @@ void RemuxViewModel::retryInspection(const fs::path& url) {
     source->inspectionState = RemuxSource::Loading{};
     source->selectedStreamIndices.clear();
     startInspection(url);
+    // The draft's indices were resolved against the streams probed before.
+    invalidateNaturalLanguageDraft();
     emit changed();
 }
 
@@ -401,6 +413,7 @@ void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
     if (!wasSelected) {
         position->selectedStreamIndices.insert(index);
     }
+    appliedNaturalLanguageSummary_.reset();
     if (!appliesIndividualStreamChangesToAllSources_) {
         propagatedChangeSummary_.reset();
     } else {
@@ -459,6 +472,7 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
         }
     }
     propagatedChangeSummary_.reset();
+    appliedNaturalLanguageSummary_.reset();
     emit changed();
 }
 
@@ -770,6 +784,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;
+    invalidateNaturalLanguageDraft();
     emit changed();
     if (mode == SubmissionMode::queue) {
         queue_.enqueue(requests);
