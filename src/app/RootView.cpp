@@ -58,6 +58,8 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
                                                       locations))),
           view_(new RemuxView(*viewModel_)),
           preferences_(std::move(preferences)) {
+        viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
+            std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
@@ -19,8 +20,10 @@
 #include "model/RemuxSource.h"
 #include "planning/RemuxIntentParsing.h"
 #include "planning/RemuxIntentResolver.h"
+#include "planning/RemuxReview.h"
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
+#include "process/FFmpegVersion.h"
 
 namespace tavrolin {
 
@@ -38,16 +41,7 @@ class RemuxViewModel : public QObject {
   public:
     enum class SubmissionMode { queue, now };
 
-    // One selected stream that will be left out of an output.
-    struct CompatibilityIssue {
-        std::filesystem::path source;
-        MediaStream stream;
-        std::string reason;
-        // The container could take the stream; only the playback target refuses it.
-        bool isPlaybackTargetIssue = false;
-
-        friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
-    };
+    using CompatibilityIssue = RemuxReview::CompatibilityIssue;
 
     // Shows the folder panel opened at the given folder; none when cancelled.
     using FolderChooser = std::function<std::optional<std::filesystem::path>(
@@ -55,7 +49,8 @@ class RemuxViewModel : public QObject {
 
     RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
                    QObject* parent = nullptr);
-    // Stops every inspection without waiting; their late outcomes are dropped.
+    // Stops every inspection, drops those not started and joins the running ones, whose
+    // ffprobe the stop has already ended; their late outcomes are dropped.
     ~RemuxViewModel() override;
 
     // Published state.
@@ -83,6 +78,11 @@ class RemuxViewModel : public QObject {
     void setPlaybackTarget(std::optional<PlaybackTarget> target);
     void setAppliesIndividualStreamChangesToAllSources(bool applies);
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+    // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
+    // review leaves out what that release is known to refuse. Without it the rules stand alone.
+    void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
+        installedFFmpeg_ = std::move(installed);
+    }
 
     // The intent parser in use; its availability is fixed per parser, so a settings change
     // brings a new one. Without one, drafts are unavailable.
@@ -167,24 +167,9 @@ class RemuxViewModel : public QObject {
         std::vector<MediaStream> streams;
         std::optional<std::string> errorMessage;
         bool wasCancelled = false;
+        bool hasRelease = false;  // read, even when none was found
+        std::optional<FFmpegRelease> release;
     };
-    // Which validation rule produced the message; the playback status looks at the rule, never
-    // at the wording (a file name could contain any words).
-    enum class ValidationRule {
-        noSources,
-        noOutputFolder,
-        inspectionPending,
-        emptySelection,
-        unverifiableContainer,
-        playbackContainer,
-        videoConversion,
-        nothingSupported,
-    };
-    struct Validation {
-        ValidationRule rule;
-        std::string message;
-    };
-
     void startInspection(const std::filesystem::path& url);
     void drainInbox();
     // Applies one outcome; whether anything changed.
@@ -195,14 +180,15 @@ class RemuxViewModel : public QObject {
                                     DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
-    std::optional<Validation> validation() const;
+    RemuxReview review() const;
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
 
     JobQueueViewModel& queue_;
     std::shared_ptr<MediaProbing> probeService_;
-    StreamCopyCompatibility compatibility_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
+    std::shared_ptr<InstalledFFmpeg> installedFFmpeg_;
+    std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
@@ -228,6 +214,9 @@ class RemuxViewModel : public QObject {
     std::map<std::filesystem::path, ProbeTask> probeTasks_;
     std::uint64_t nextTaskID_ = 1;
     std::shared_ptr<Inbox> inbox_;
+    // One thread per core, beside the application's ffprobe limit. Declared last: destroyed
+    // first, after every task was told to stop.
+    QThreadPool inspectionPool_;
 };
 
 }  // namespace tavrolin

@@ -1,6 +1,4 @@
 // The natural-language draft of the remux workspace: request, outcome, apply and invalidation.
-#include <QThreadPool>
-
 #include "app/GuardedTask.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
@@ -45,8 +43,9 @@ void RemuxViewModel::createNaturalLanguageDraft() {
         DraftSnapshot{std::string(trimWhitespace(naturalLanguageInstruction_)), sources_,
                       container_, playbackTarget_});
     const auto stop = intentTask_.get_token();
+    // The model's own pool: stopped requests end at once (the HTTP request is aborted).
     runGuardedTask(
-        this, *QThreadPool::globalInstance(),
+        this, inspectionPool_,
         [parser = intentParser_, snapshot, stop] {
             DraftOutcome outcome;
             try {
