@@ -10,6 +10,7 @@
 
 #include "app/ActivityIndicator.h"
 #include "app/AppStyle.h"
+#include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "model/TextMetrics.h"
 #include "remux/RemuxSymbols.h"
@@ -36,7 +37,9 @@ void fillRows(QVBoxLayout* rows, const std::vector<std::string>& lines, const QS
         delete item;
     }
     for (const auto& line : lines) {
-        RemuxStatusLine::make(QStringLiteral("row"), rows).show(line, symbol, color);
+        auto* row = new StatusLine(QStringLiteral("row"));
+        rows->addWidget(row);
+        row->setStatus(line, symbol, color);
     }
 }
 
@@ -93,7 +96,8 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
                      secondary),
         1);
     column->addWidget(progressRow_);
-    status_ = RemuxStatusLine::make(QStringLiteral("statusLine"), column);
+    status_ = new StatusLine(QStringLiteral("statusLine"));
+    column->addWidget(status_);
 
     draftBlock_ = new QWidget;
     draftBlock_->setObjectName(QStringLiteral("draftBlock"));
@@ -142,7 +146,8 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
     buttons->addWidget(applyButton_);
     draftColumn->addLayout(buttons);
     column->addWidget(draftBlock_);
-    appliedSummary_ = RemuxStatusLine::make(QStringLiteral("appliedSummary"), column);
+    appliedSummary_ = new StatusLine(QStringLiteral("appliedSummary"));
+    column->addWidget(appliedSummary_);
 
     fitInstructionHeight();
     refresh();
@@ -171,26 +176,26 @@ void RemuxNaturalLanguageDraftView::refresh() {
     const QColor secondary = secondaryTextColor(palette());
     const auto availability = viewModel_.intentParser().availability();
     if (creating) {
-        status_.show(std::nullopt, {}, {});
+        status_->setStatus(std::nullopt, {}, {});
     } else if (const auto& error = viewModel_.naturalLanguageError()) {
-        status_.show(*error, QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
+        status_->setStatus(*error, QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
     } else if (!availability.isAvailable) {
-        status_.show(availability.message, QStringLiteral("info.circle"), secondary);
+        status_->setStatus(availability.message, QStringLiteral("info.circle"), secondary);
     } else if (viewModel_.sources().empty()) {
-        status_.show("Add and inspect at least one source file before creating a draft.",
-                     QStringLiteral("film.stack"), secondary);
+        status_->setStatus("Add and inspect at least one source file before creating a draft.",
+                           QStringLiteral("film.stack"), secondary);
     } else {
-        status_.show(
+        status_->setStatus(
             "The instruction is processed on this computer. No filename or track "
             "metadata is sent to the model.",
             QStringLiteral("lock.shield"), secondary);
     }
 
     refreshDraft(viewModel_.naturalLanguageDraft());
-    appliedSummary_.show(viewModel_.naturalLanguageDraft()
-                             ? std::nullopt
-                             : viewModel_.appliedNaturalLanguageSummary(),
-                         QStringLiteral("checkmark.circle.fill"), tint::green());
+    appliedSummary_->setStatus(viewModel_.naturalLanguageDraft()
+                                   ? std::nullopt
+                                   : viewModel_.appliedNaturalLanguageSummary(),
+                               QStringLiteral("checkmark.circle.fill"), tint::green());
 }
 
 void RemuxNaturalLanguageDraftView::refreshDraft(

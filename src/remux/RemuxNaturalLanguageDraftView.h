@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "model/RemuxPlan.h"
-#include "remux/RemuxStatusLine.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -14,6 +13,7 @@ class QVBoxLayout;
 namespace tavrolin {
 
 class ActivityIndicator;
+class StatusLine;
 class RemuxViewModel;
 
 // The remux page's natural-language panel: the typed instruction, "Create Draft", one status
@@ -37,14 +37,14 @@ class RemuxNaturalLanguageDraftView : public QGroupBox {
     QPushButton* createButton_;
     QWidget* progressRow_;
     ActivityIndicator* progress_;
-    RemuxStatusLine status_;
+    StatusLine* status_;
     QWidget* draftBlock_;
     QLabel* planHeading_;
     QVBoxLayout* planRows_;
     QVBoxLayout* changeRows_;
     QVBoxLayout* warningRows_;
     QPushButton* applyButton_;
-    RemuxStatusLine appliedSummary_;
+    StatusLine* appliedSummary_;
     std::optional<RemuxNaturalLanguageDraft> shownDraft_;
 };
 

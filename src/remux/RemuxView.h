@@ -3,14 +3,14 @@
 #include <QColor>
 #include <QWidget>
 
+#include "app/CoalescedRefresh.h"
+
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "remux/RemuxStatusLine.h"
 
 class QCheckBox;
 class QComboBox;
@@ -24,6 +24,7 @@ namespace tavrolin {
 
 class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
+class StatusLine;
 class StreamSourceCard;
 
 // The Remux workspace screen: sources with their stream cards, the apply-to-all option, the
@@ -49,7 +50,6 @@ class RemuxView : public QWidget {
     QMessageBox* compatibilityAlert() const { return alert_; }
 
   private:
-    void scheduleRefresh();
     void refreshCards();
     void placeCards(const std::vector<std::filesystem::path>& order);
     void addShelf();
@@ -59,12 +59,12 @@ class RemuxView : public QWidget {
 
     RemuxViewModel& viewModel_;
     MediaFileChooser mediaFileChooser_;
-    bool refreshPending_ = false;
+    CoalescedRefresh refreshLater_;
 
     RemuxNaturalLanguageDraftView* draftPanel_;
     QWidget* applyToAllBlock_;
     QCheckBox* applyToAllToggle_;
-    RemuxStatusLine propagationSummary_;
+    StatusLine* propagationSummary_;
     QWidget* emptyState_;
     QWidget* cardList_;
     QVBoxLayout* cardLayout_;
@@ -74,10 +74,10 @@ class RemuxView : public QWidget {
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;
-    RemuxStatusLine subtitleNote_;
-    RemuxStatusLine playbackStatus_;
-    RemuxStatusLine compatibilitySummary_;
-    RemuxStatusLine validationMessage_;
+    StatusLine* subtitleNote_;
+    StatusLine* playbackStatus_;
+    StatusLine* compatibilitySummary_;
+    StatusLine* validationMessage_;
     QPushButton* addToQueueButton_;
     QPushButton* remuxNowButton_;
     QMessageBox* alert_ = nullptr;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
@@ -68,7 +69,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
-    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+    std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -81,7 +82,7 @@ class RemuxViewModel : public QObject {
     // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
     // review leaves out what that release is known to refuse. Without it the rules stand alone.
     void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
-        installedFFmpeg_ = std::move(installed);
+        inspections_.setInstalledFFmpeg(std::move(installed));
     }
 
     // The intent parser in use; its availability is fixed per parser, so a settings change
@@ -146,7 +147,6 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    struct Inbox;
     struct DraftOutcome {
         std::optional<RemuxIntentPlan> plan;
         std::optional<std::string> errorMessage;
@@ -159,23 +159,8 @@ class RemuxViewModel : public QObject {
         std::optional<OutputContainer> container;
         std::optional<PlaybackTarget> playbackTarget;
     };
-    struct ProbeTask {
-        std::uint64_t id = 0;
-        std::stop_source stop;
-    };
-    struct InspectionOutcome {
-        std::vector<MediaStream> streams;
-        std::optional<std::string> errorMessage;
-        bool wasCancelled = false;
-        bool hasRelease = false;  // read, even when none was found
-        std::optional<FFmpegRelease> release;
-    };
     void startInspection(const std::filesystem::path& url);
-    void drainInbox();
-    // Applies one outcome; whether anything changed.
-    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
-                          const std::stop_token& stop, InspectionOutcome outcome);
-    void stopInspection(const std::filesystem::path& url);
+    void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     void finishNaturalLanguageDraft(std::uint64_t taskID, const std::stop_token& stop,
                                     DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
@@ -187,7 +172,6 @@ class RemuxViewModel : public QObject {
     std::shared_ptr<MediaProbing> probeService_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
-    std::shared_ptr<InstalledFFmpeg> installedFFmpeg_;
     std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
@@ -207,16 +191,14 @@ class RemuxViewModel : public QObject {
     std::optional<std::string> naturalLanguageError_;
     std::optional<std::string> appliedNaturalLanguageSummary_;
     bool isCreatingNaturalLanguageDraft_ = false;
-    // The running request; only the task with this id may store its outcome.
+    // The running request; only the task with this id may store its outcome. Its pool is
+    // destroyed after the request was told to stop (which aborts it at once).
     std::stop_source intentTask_;
     std::uint64_t intentTaskID_ = 0;
+    QThreadPool draftPool_;
 
-    std::map<std::filesystem::path, ProbeTask> probeTasks_;
-    std::uint64_t nextTaskID_ = 1;
-    std::shared_ptr<Inbox> inbox_;
-    // One thread per core, beside the application's ffprobe limit. Declared last: destroyed
-    // first, after every task was told to stop.
-    QThreadPool inspectionPool_;
+    // Declared last: destroyed first, stopping and joining its inspections.
+    StreamInspectionTasks inspections_;
 };
 
 }  // namespace tavrolin

@@ -43,9 +43,8 @@ void RemuxViewModel::createNaturalLanguageDraft() {
         DraftSnapshot{std::string(trimWhitespace(naturalLanguageInstruction_)), sources_,
                       container_, playbackTarget_});
     const auto stop = intentTask_.get_token();
-    // The model's own pool: stopped requests end at once (the HTTP request is aborted).
     runGuardedTask(
-        this, inspectionPool_,
+        this, draftPool_,
         [parser = intentParser_, snapshot, stop] {
             DraftOutcome outcome;
             try {
