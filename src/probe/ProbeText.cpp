@@ -30,6 +30,35 @@ std::size_t lineBreakAt(std::string_view text, std::size_t i) {
     return 0;
 }
 
+// The power of ten of the first significant digit of a number the reader accepted ("120" is 2,
+// "0.05" is -2, "1e-5" is -5), saturating far beyond a double's range.
+long long decimalMagnitude(std::string_view number) {
+    const auto exponentAt = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, exponentAt);
+    long long magnitude = 0;
+    const auto point = mantissa.find('.');
+    const auto first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) {
+        return std::numeric_limits<int>::min();  // zero
+    }
+    const std::size_t integerDigits = point == std::string_view::npos ? mantissa.size() : point;
+    magnitude = first < integerDigits ? static_cast<long long>(integerDigits - first) - 1
+                                      : -static_cast<long long>(first - integerDigits);
+    if (exponentAt != std::string_view::npos) {
+        std::string_view exponent = number.substr(exponentAt + 1);
+        const bool negative = exponent.starts_with('-');
+        if (negative || exponent.starts_with('+')) {
+            exponent.remove_prefix(1);
+        }
+        long long value = 0;
+        for (char c : exponent) {
+            value = std::min<long long>(value * 10 + (c - '0'), 1'000'000'000);
+        }
+        magnitude += negative ? -value : value;
+    }
+    return magnitude;
+}
+
 }  // namespace
 
 std::optional<double> parsePosixNumber(std::string_view text) {
@@ -53,11 +82,9 @@ std::optional<double> parsePosixNumber(std::string_view text) {
         return std::nullopt;
     }
     if (error == std::errc::result_out_of_range) {
-        // Past the range of a double: a negative exponent underflowed, anything else overflowed.
-        const auto exponent = body.find_first_of("eE");
-        const bool underflow = exponent != std::string_view::npos && exponent + 1 < body.size() &&
-                               body[exponent + 1] == '-';
-        value = underflow ? 0.0 : std::numeric_limits<double>::infinity();
+        // Past the range of a double: the number's magnitude, not the exponent's sign, tells an
+        // overflow from an underflow ("0.000…1" is tiny, "1000…e-5" is huge), as strtod does.
+        value = decimalMagnitude(body) >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (error != std::errc{}) {
         return std::nullopt;
     }

@@ -10,7 +10,8 @@ namespace tavrolin {
 
 // A number in the POSIX locale's notation: optional sign, digits with an optional point, and an
 // optional exponent, with nothing before or after. Read the same under every locale. "inf" and
-// "nan" are read but are not finite; too large a value reads as infinity, too small as zero.
+// "nan" are read but are not finite; too large a value reads as infinity, too small as zero
+// (as strtod reads them).
 std::optional<double> parsePosixNumber(std::string_view text);
 
 // The failure text of a tool run, shared by every operation that runs ffmpeg or ffprobe:

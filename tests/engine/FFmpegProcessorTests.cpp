@@ -744,10 +744,11 @@ TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
 }
 
 TEST_F(FFmpegProcessorTest, StopBetweenFFmpegsExitAndTheMoveWritesNothing) {
-    // Finishes its work and exits 0 even when asked to stop.
+    // Finishes its work and exits 0 even when asked to stop; it runs long enough for the duration
+    // probe beside it to answer, which the fraction needs.
     auto tools = standIn(
         "trap '' TERM\nout=\"${@: -1}\"\necho done > \"$out\"\n"
-        "echo out_time_us=999000000\necho progress=end\nsleep 0.3\nexit 0\n");
+        "echo out_time_us=999000000\necho progress=end\nsleep 1.5\nexit 0\n");
     std::stop_source stop;
     EXPECT_THROW(processor(tools).process(
                      RemuxRequest{media().mp4ClipA,
