@@ -289,6 +289,14 @@ TEST_F(Updater, AutomaticDownloadSavesTheReleaseUnderAFreeNameAndSaysWhere) {
     report = check(updater);
     EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0-2.tar.xz");
     settings->remove(UpdateController::downloadedVersionKey);
+    // Even a dangling link holds its name; the finished download never replaces it.
+    ASSERT_TRUE(QFile::link(folder + "/nowhere", folder + "/Tavrolin-1.3.0-3.tar.xz"));
+    report = check(updater);
+    EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0-4.tar.xz");
+    EXPECT_TRUE(QFileInfo(folder + "/Tavrolin-1.3.0-3.tar.xz").isSymLink());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5)
+        << "no partial download is left";
+    settings->remove(UpdateController::downloadedVersionKey);
 
     // A download name never leaves the download folder.
     AppUpdater evil(configuration(server.url("/evil.xml")), false);
