@@ -221,10 +221,12 @@ class DropOverlay : public QWidget {
     }
 };
 
-// Only drags that bring local files are taken (and highlighted); a dragged web link is not.
+// Only drags that bring local files are taken (and highlighted); a dragged web link or a file
+// of another host is not.
 bool carriesLocalFiles(const QMimeData& data) {
     const QList<QUrl> urls = data.urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+    return std::any_of(urls.begin(), urls.end(),
+                       [](const QUrl& url) { return localFilePath(url).has_value(); });
 }
 
 }  // namespace
@@ -328,8 +330,8 @@ bool RootView::handleDrop(const QList<QUrl>& urls) {
     }
     std::vector<std::filesystem::path> files;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile()) {
-            files.push_back(localFilePath(url));
+        if (auto path = localFilePath(url)) {
+            files.push_back(std::move(*path));
         }
     }
     WorkspacePage* page = workspacePage(shownSection());
