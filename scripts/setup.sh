@@ -12,6 +12,7 @@ packages=(
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils locales dbus-x11 attr
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -102,7 +102,7 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
         viewModel_->setIntentParser(std::make_shared<LanguageModelRemuxIntentParser>(
             model, LanguageModelAvailability{LanguageModelAvailability::Reason::modelNotReady}));
         runGuardedTask(
-            this, *QThreadPool::globalInstance(),
+            this, availabilityPool_,
             [model]() -> std::shared_ptr<RemuxIntentParsing> {
                 return std::make_shared<LanguageModelRemuxIntentParser>(model);
             },
@@ -127,6 +127,8 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
     bool hasReadSettings_ = false;
     std::optional<LanguageModelServerSettings> settings_;
     std::uint64_t parserGeneration_ = 0;
+    // Destroyed first: waits for a running check (at most its 2 s timeout).
+    QThreadPool availabilityPool_;
 };
 
 // Join: its view model with a probing service that has a runner of its own.
@@ -219,10 +221,12 @@ class DropOverlay : public QWidget {
     }
 };
 
-// Only drags that bring local files are taken (and highlighted); a dragged web link is not.
+// Only drags that bring local files are taken (and highlighted); a dragged web link or a file
+// of another host is not.
 bool carriesLocalFiles(const QMimeData& data) {
     const QList<QUrl> urls = data.urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+    return std::any_of(urls.begin(), urls.end(),
+                       [](const QUrl& url) { return localFilePath(url).has_value(); });
 }
 
 }  // namespace
@@ -326,8 +330,8 @@ bool RootView::handleDrop(const QList<QUrl>& urls) {
     }
     std::vector<std::filesystem::path> files;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile()) {
-            files.push_back(localFilePath(url));
+        if (auto path = localFilePath(url)) {
+            files.push_back(std::move(*path));
         }
     }
     WorkspacePage* page = workspacePage(shownSection());

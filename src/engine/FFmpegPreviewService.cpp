@@ -150,8 +150,7 @@ fs::path FFmpegPreviewService::prepareUncached(const fs::path& source,
         }
         removeIgnoringErrors(output);
         if (attempt == FFmpegPreviewCommandBuilder::attemptCount) {
-            throw PreviewPreparationError::generationFailed(
-                toolFailureText(result.standardError, ""));
+            throw PreviewPreparationError::generationFailed(toolFailureText(result, "FFmpeg", ""));
         }
         progress(0.0);
     }

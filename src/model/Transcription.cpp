@@ -10,7 +10,7 @@ namespace tavrolin {
 
 namespace {
 
-constexpr std::size_t previewLimit = 120;
+constexpr std::size_t previewLimit = 118;
 constexpr std::size_t previewKept = 117;
 
 // Seeded once per run: fingerprints are only compared within one run and never stored.

@@ -10,6 +10,7 @@
 
 #include "app/ActivityIndicator.h"
 #include "app/AppStyle.h"
+#include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "model/TextMetrics.h"
 #include "remux/RemuxSymbols.h"

@@ -14,6 +14,7 @@ class QVBoxLayout;
 namespace tavrolin {
 
 class ActivityIndicator;
+class StatusLine;
 class RemuxViewModel;
 
 // The remux page's natural-language panel: the typed instruction, "Create Draft", one status

@@ -228,8 +228,8 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
 }
 
 void RemuxView::refresh() {
-    const auto& sources = viewModel_.sources();
     draftPanel_->refresh();
+    const auto& sources = viewModel_.sources();
 
     applyToAllBlock_->setVisible(sources.size() >= 2);
     if (applyToAllToggle_->isChecked() != viewModel_.appliesIndividualStreamChangesToAllSources()) {

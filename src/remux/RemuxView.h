@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-
 class QCheckBox;
 class QComboBox;
 class QLabel;

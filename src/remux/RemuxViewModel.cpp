@@ -10,8 +10,6 @@
 
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
-#include "model/CancellationError.h"
-#include "model/ErrorMessage.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
 #include "planning/LocalServerLanguageModel.h"
 
@@ -119,6 +117,7 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     };
 }
 
+// A running draft request is aborted at once; its late result is dropped.
 RemuxViewModel::~RemuxViewModel() {
     intentTask_.request_stop();
 }

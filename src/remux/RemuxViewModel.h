@@ -191,12 +191,12 @@ class RemuxViewModel : public QObject {
     std::optional<std::string> naturalLanguageError_;
     std::optional<std::string> appliedNaturalLanguageSummary_;
     bool isCreatingNaturalLanguageDraft_ = false;
-    // The running request; only the task with this id may store its outcome.
+    // The running request; only the task with this id may store its outcome. Its pool is
+    // destroyed after the request was told to stop (which aborts it at once).
     std::stop_source intentTask_;
     std::uint64_t intentTaskID_ = 0;
-
-    // The draft request's thread; destroyed after the request was told to stop, which aborts it.
     QThreadPool draftPool_;
+
     // Declared last: destroyed first, stopping and joining its inspections.
     StreamInspectionTasks inspections_;
 };

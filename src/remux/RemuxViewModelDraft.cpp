@@ -43,7 +43,6 @@ void RemuxViewModel::createNaturalLanguageDraft() {
         DraftSnapshot{std::string(trimWhitespace(naturalLanguageInstruction_)), sources_,
                       container_, playbackTarget_});
     const auto stop = intentTask_.get_token();
-    // A stopped request ends at once (the HTTP request is aborted).
     runGuardedTask(
         this, draftPool_,
         [parser = intentParser_, snapshot, stop] {

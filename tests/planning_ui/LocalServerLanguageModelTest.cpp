@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "app/QtTestApplication.h"
@@ -157,7 +158,13 @@ TEST(LocalServerLanguageModelTest, AvailabilityAndTypedRequestToDraftEndToEnd) {
     LanguageModelRemuxIntentParser parser(
         std::make_shared<LocalServerLanguageModel>(settingsFor(server)));
     ASSERT_TRUE(parser.availability().isAvailable);
-    const auto plan = parser.parse("  only French audio, as MP4\n", {});
+    // On a worker thread, as the workspace runs it; this thread serves the fake server.
+    auto parsed = std::async(std::launch::async,
+                             [&] { return parser.parse("  only French audio, as MP4\n", {}); });
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return parsed.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }));
+    const auto plan = parsed.get();
 
     ASSERT_EQ(server.bodies.size(), 4u);  // three availability checks, one request
     const Json request = Json::parse(server.bodies.back().toStdString());
