@@ -22,6 +22,9 @@
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
+#include "rename/BatchRenamer.h"
+#include "rename/RenameView.h"
+#include "rename/RenameViewModel.h"
 
 namespace tavrolin {
 
@@ -54,6 +57,8 @@ class RemuxWorkspacePage : public WorkspacePage {
               queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
                                                       locations))),
           view_(new RemuxView(*viewModel_)) {
+        viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
+            std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
@@ -98,6 +103,28 @@ class JoinWorkspacePage : public WorkspacePage {
   private:
     std::unique_ptr<JoinViewModel> viewModel_;
     QPointer<JoinView> view_;
+};
+
+// Sequence Rename: its view model with a renamer on the local file system.
+class RenameWorkspacePage : public WorkspacePage {
+  public:
+    explicit RenameWorkspacePage(QWidget* window)
+        : viewModel_(std::make_unique<RenameViewModel>(
+              std::make_shared<BatchRenamer>(std::make_shared<LocalFileManager>()))),
+          view_(new RenameView(*viewModel_)) {
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~RenameWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<RenameViewModel> viewModel_;
+    QPointer<RenameView> view_;
 };
 
 class QueueWorkspacePage : public WorkspacePage {
@@ -180,8 +207,8 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
                      std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::join,
                      std::make_unique<JoinWorkspacePage>(queue_, locations, this));
-    for (WorkspaceSection section :
-         {WorkspaceSection::split, WorkspaceSection::transcribe, WorkspaceSection::rename}) {
+    setWorkspacePage(WorkspaceSection::rename, std::make_unique<RenameWorkspacePage>(this));
+    for (WorkspaceSection section : {WorkspaceSection::split, WorkspaceSection::transcribe}) {
         setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
     }
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));

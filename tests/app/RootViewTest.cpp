@@ -130,7 +130,7 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
     reopened->select(WorkspaceSection::queue);
     EXPECT_NE(detail(*reopened)->currentWidget()->findChild<QPushButton*>("startQueue"), nullptr);
     reopened->select(WorkspaceSection::rename);
-    EXPECT_EQ(placeholderTitle(*reopened), "Sequence Rename");
+    EXPECT_EQ(detail(*reopened)->currentWidget()->windowTitle(), "Sequence Rename");
 }
 
 TEST_F(RootViews, SidebarHasItsGroupsRowsAndIconsAndTheBadgeCountsActiveJobs) {
