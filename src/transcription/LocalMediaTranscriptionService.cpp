@@ -75,8 +75,12 @@ void LocalMediaTranscriptionService::removeAbandonedTemporaryDirectories() {
 
 TranscriptionCapability LocalMediaTranscriptionService::checkCapability() {
     removeAbandonedTemporaryDirectories();
-    std::vector<TranscriptionLocale> locales =
-        transcriptionLocales(recognizer_->localeIdentifiers());
+    std::vector<TranscriptionLocale> locales;
+    try {
+        locales = transcriptionLocales(recognizer_->localeIdentifiers());
+    } catch (const std::exception&) {
+        // An unreadable model folder offers no language; the check itself never fails.
+    }
     if (locales.empty()) {
         return {{}, noLanguagesMessage};
     }
