@@ -111,6 +111,10 @@ TEST(TranscriptRules, RecognizerLocalesAreCanonicalAndNamedInTheInterfaceLanguag
                                                 {"en-US", "Englisch (Vereinigte Staaten)"},
                                                 {"fr-CA", "Französisch (Kanada)"},
                                                 {"xx-unknown", "xx (UNKNOWN)"}}));
+    // Equal names keep the recogniser's order.
+    EXPECT_EQ(transcriptionLocales({"en-us", "en-US"}, "en"),
+              (std::vector<TranscriptionLocale>{{"en-us", "English (United States)"},
+                                                {"en-US", "English (United States)"}}));
 }
 
 TEST(TranscriptRules, ConversationsBreakAtSilenceLengthAndSize) {
