@@ -2,53 +2,20 @@
 
 #include <pwd.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <set>
 
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
-#include "model/CancellationError.h"
-#include "model/ErrorMessage.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
 
-// Where workers leave outcomes. `owner` is cleared under the lock when the model goes away, so
-// a worker never posts to a destroyed model; Qt drops events already posted to it. Outcomes
-// that arrive together are handled in one turn of the event loop with one change signal.
-struct RemuxViewModel::Inbox {
-    struct Delivery {
-        fs::path url;
-        std::uint64_t taskID = 0;
-        std::stop_token stop;
-        InspectionOutcome outcome;
-    };
-    std::mutex mutex;
-    RemuxViewModel* owner = nullptr;
-    std::vector<Delivery> pending;
-};
-
 namespace {
-
-// Inspections share one pool, one thread per core, that nothing ever waits for.
-QThreadPool& inspectionPool() {
-    static QThreadPool* pool = [] {
-        auto* created = new QThreadPool;
-        created->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        created->setExpiryTimeout(5000);
-        return created;
-    }();
-    return *pool;
-}
 
 std::string extensionOf(const fs::path& url) {
     std::string extension = url.extension().string();
@@ -149,34 +116,17 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
                                QObject* parent)
     : QObject(parent),
       queue_(queue),
-      probeService_(std::move(probeService)),
-      inbox_(std::make_shared<Inbox>()) {
-    inbox_->owner = this;
+      probeService_(probeService),
+      inspections_(*this, std::move(probeService),
+                   [this](std::vector<StreamInspectionTasks::Outcome> outcomes) {
+                       finishInspections(std::move(outcomes));
+                   }) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
-    // Quitting stops the inspections and lets the running ones end before the process's
-    // statics go away; files not yet started are not inspected at all.
-    if (auto* application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
-            for (auto& [url, task] : probeTasks_) {
-                task.stop.request_stop();
-            }
-            inspectionPool().clear();
-            inspectionPool().waitForDone(3000);
-        });
-    }
 }
 
-RemuxViewModel::~RemuxViewModel() {
-    {
-        std::lock_guard lock(inbox_->mutex);
-        inbox_->owner = nullptr;
-    }
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
-}
+RemuxViewModel::~RemuxViewModel() = default;
 
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
     outputDirectoryText_ = text;
@@ -228,90 +178,31 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
 }
 
 void RemuxViewModel::startInspection(const fs::path& url) {
-    stopInspection(url);
-    ProbeTask task;
-    task.id = nextTaskID_++;
-    const auto id = task.id;
-    const auto stop = task.stop.get_token();
-    probeTasks_[url] = std::move(task);
+    inspections_.start(url);
+}
 
-    inspectionPool().start([probe = probeService_, inbox = inbox_, url, id, stop] {
-        InspectionOutcome outcome;
-        if (stop.stop_requested()) {
-            outcome.wasCancelled = true;
+void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
+    for (auto& outcome : outcomes) {
+        RemuxSource* source = findSource(outcome.url);
+        if (source == nullptr) {
+            continue;
+        }
+        if (outcome.errorMessage) {
+            source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
         } else {
-            try {
-                outcome.streams = probe->inspectStreams(url, stop);
-            } catch (const CancellationError&) {
-                outcome.wasCancelled = true;
-            } catch (...) {
-                outcome.errorMessage = userMessage(std::current_exception());
+            source->selectedStreamIndices.clear();
+            for (const auto& stream : outcome.streams) {
+                source->selectedStreamIndices.insert(stream.index);
             }
-        }
-        std::lock_guard lock(inbox->mutex);
-        if (inbox->owner != nullptr) {
-            inbox->pending.push_back({url, id, stop, std::move(outcome)});
-            if (inbox->pending.size() == 1) {
-                QMetaObject::invokeMethod(
-                    inbox->owner, [owner = inbox->owner] { owner->drainInbox(); },
-                    Qt::QueuedConnection);
-            }
-        }
-    });
-}
-
-void RemuxViewModel::drainInbox() {
-    std::vector<Inbox::Delivery> deliveries;
-    {
-        std::lock_guard lock(inbox_->mutex);
-        deliveries.swap(inbox_->pending);
-    }
-    bool changedAnything = false;
-    for (auto& delivery : deliveries) {
-        changedAnything |= finishInspection(delivery.url, delivery.taskID, delivery.stop,
-                                            std::move(delivery.outcome));
-    }
-    if (changedAnything) {
-        emit changed();
-    }
-}
-
-bool RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
-                                      const std::stop_token& stop, InspectionOutcome outcome) {
-    // Only the entry of this very task goes; a newer task for the file keeps its own.
-    bool changedAnything = false;
-    if (auto entry = probeTasks_.find(url);
-        entry != probeTasks_.end() && entry->second.id == taskID) {
-        probeTasks_.erase(entry);
-        changedAnything = true;
-    }
-    // A stopped task (retry, removal) never touches the source, success or error.
-    if (!stop.stop_requested() && !outcome.wasCancelled) {
-        if (RemuxSource* source = findSource(url)) {
-            if (outcome.errorMessage) {
-                source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
-            } else {
-                source->selectedStreamIndices.clear();
-                for (const auto& stream : outcome.streams) {
-                    source->selectedStreamIndices.insert(stream.index);
-                }
-                source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
-            }
-            changedAnything = true;
+            source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
         }
     }
-    return changedAnything;
-}
-
-void RemuxViewModel::stopInspection(const fs::path& url) {
-    if (auto entry = probeTasks_.find(url); entry != probeTasks_.end()) {
-        entry->second.stop.request_stop();
-        probeTasks_.erase(entry);
-    }
+    // The running count changed even when every outcome was dropped.
+    emit changed();
 }
 
 void RemuxViewModel::removeSource(const fs::path& url) {
-    stopInspection(url);
+    inspections_.stop(url);
     std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
     emit changed();
 }
@@ -763,10 +654,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
         requests.push_back(makeRemuxRequest(source, outputFolder));
     }
     // Clear first: the queue may publish changes synchronously.
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
-    probeTasks_.clear();
+    inspections_.stopAll();
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
@@ -69,7 +70,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
-    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+    std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -118,16 +119,6 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    struct Inbox;
-    struct ProbeTask {
-        std::uint64_t id = 0;
-        std::stop_source stop;
-    };
-    struct InspectionOutcome {
-        std::vector<MediaStream> streams;
-        std::optional<std::string> errorMessage;
-        bool wasCancelled = false;
-    };
     // Which validation rule produced the message; the playback status looks at the rule, never
     // at the wording (a file name could contain any words).
     enum class ValidationRule {
@@ -146,11 +137,7 @@ class RemuxViewModel : public QObject {
     };
 
     void startInspection(const std::filesystem::path& url);
-    void drainInbox();
-    // Applies one outcome; whether anything changed.
-    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
-                          const std::stop_token& stop, InspectionOutcome outcome);
-    void stopInspection(const std::filesystem::path& url);
+    void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     std::optional<Validation> validation() const;
@@ -172,9 +159,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
 
-    std::map<std::filesystem::path, ProbeTask> probeTasks_;
-    std::uint64_t nextTaskID_ = 1;
-    std::shared_ptr<Inbox> inbox_;
+    StreamInspectionTasks inspections_;
 };
 
 }  // namespace tavrolin
