@@ -16,6 +16,8 @@
 #include "app/QueueView.h"
 #include "engine/FFmpegPreviewService.h"
 #include "engine/JobQueueViewModel.h"
+#include "joinsplit/SplitView.h"
+#include "joinsplit/SplitViewModel.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxView.h"
@@ -44,21 +46,20 @@ PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
 
 namespace {
 
-// Remux: its view model with a probing service that has a runner of its own.
-class RemuxWorkspacePage : public WorkspacePage {
+// A workspace of files: its view model (with services that own their runners) and its view,
+// both panels opened over the window.
+template <typename ViewModel, typename View>
+class FileWorkspacePage : public WorkspacePage {
   public:
-    RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
-        : viewModel_(std::make_unique<RemuxViewModel>(
-              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
-                                                      locations))),
-          view_(new RemuxView(*viewModel_)) {
+    FileWorkspacePage(std::unique_ptr<ViewModel> viewModel, QWidget* window)
+        : viewModel_(std::move(viewModel)), view_(new View(*viewModel_)) {
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
         view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
     }
     // The view goes first: it observes the view model.
-    ~RemuxWorkspacePage() override { delete view_; }
+    ~FileWorkspacePage() override { delete view_; }
 
     QWidget* view() const override { return view_; }
     bool addFiles(const std::vector<std::filesystem::path>& files) override {
@@ -66,8 +67,8 @@ class RemuxWorkspacePage : public WorkspacePage {
     }
 
   private:
-    std::unique_ptr<RemuxViewModel> viewModel_;
-    QPointer<RemuxView> view_;
+    std::unique_ptr<ViewModel> viewModel_;
+    QPointer<View> view_;
 };
 
 class QueueWorkspacePage : public WorkspacePage {
@@ -147,9 +148,19 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
 
     // Every workspace is made now, not when first shown, and lives as long as the window.
     setWorkspacePage(WorkspaceSection::remux,
-                     std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
-    for (WorkspaceSection section : {WorkspaceSection::join, WorkspaceSection::split,
-                                     WorkspaceSection::transcribe, WorkspaceSection::rename}) {
+                     std::make_unique<FileWorkspacePage<RemuxViewModel, RemuxView>>(
+                         std::make_unique<RemuxViewModel>(
+                             queue_, std::make_shared<FFprobeService>(
+                                         std::make_shared<FoundationProcessRunner>(), locations)),
+                         this));
+    setWorkspacePage(WorkspaceSection::split,
+                     std::make_unique<FileWorkspacePage<SplitViewModel, SplitView>>(
+                         std::make_unique<SplitViewModel>(
+                             queue_, std::make_shared<FFmpegPreviewService>(
+                                         std::make_shared<FoundationProcessRunner>(), locations)),
+                         this));
+    for (WorkspaceSection section :
+         {WorkspaceSection::join, WorkspaceSection::transcribe, WorkspaceSection::rename}) {
         setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
     }
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
