@@ -83,6 +83,7 @@ void FrameServerPreviewPlayer::setMedia(PreviewMediaInfo media) {
     frames_.reset();
     info_ = std::move(media);
     hasEnded_ = false;
+    pendingPosition_.reset();
     shownFrame_ = -1;
     requestedFrame_ = -1;
     if (info_.decoder) {
@@ -108,15 +109,19 @@ void FrameServerPreviewPlayer::setMedia(PreviewMediaInfo media) {
 
 void FrameServerPreviewPlayer::play() {
     hasEnded_ = false;
+    if (pendingPosition_) {
+        media_->setPosition(static_cast<qint64>(std::llround(*pendingPosition_ * 1000)));
+        pendingPosition_.reset();
+    }
     media_->play();
 }
 
 void FrameServerPreviewPlayer::pause() {
-    const bool wasPlaying = isPlaying();
-    media_->pause();
-    if (wasPlaying) {
-        showFrameAt(position());
+    if (!isPlaying()) {
+        return;
     }
+    media_->pause();
+    showFrameAt(position());
 }
 
 bool FrameServerPreviewPlayer::isPlaying() const {
@@ -124,15 +129,22 @@ bool FrameServerPreviewPlayer::isPlaying() const {
 }
 
 double FrameServerPreviewPlayer::position() const {
+    if (pendingPosition_) {
+        return *pendingPosition_;
+    }
     return media_->source().isEmpty() ? std::nan("") : media_->position() / 1000.0;
 }
 
 void FrameServerPreviewPlayer::seek(double seconds) {
     hasEnded_ = false;
-    media_->setPosition(static_cast<qint64>(std::llround(seconds * 1000)));
-    if (!isPlaying()) {
-        showFrameAt(seconds);
+    if (isPlaying()) {
+        media_->setPosition(static_cast<qint64>(std::llround(seconds * 1000)));
+        return;
     }
+    // Seeking the paused media player can stall the GUI thread for hundreds of milliseconds;
+    // the frame server shows the picture, and the player moves only when playback starts.
+    pendingPosition_ = seconds;
+    showFrameAt(seconds);
 }
 
 void FrameServerPreviewPlayer::showFrameAt(double seconds) {

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 #include "joinsplit/PreviewPlayer.h"
 
@@ -52,6 +53,7 @@ class FrameServerPreviewPlayer : public PreviewPlayer {
     long long shownFrame_ = -1;
     long long requestedFrame_ = -1;
     bool hasEnded_ = false;
+    std::optional<double> pendingPosition_;  // where playback starts; set while paused
 };
 
 }  // namespace tavrolin

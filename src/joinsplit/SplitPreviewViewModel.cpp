@@ -188,9 +188,16 @@ void SplitPreviewViewModel::failPreparation(std::exception_ptr error) {
 
 void SplitPreviewViewModel::togglePlayback() {
     if (player_->isPlaying()) {
+        // Paused where the player stopped, on the frame grid, so the picture and the frame
+        // number agree.
+        const double position = player_->position();
         player_->pause();
         isPlaying_ = false;
-        emit changed();
+        if (std::isfinite(position)) {
+            seek(position, false);
+        } else {
+            emit changed();
+        }
         return;
     }
     // After playback ran to its end the position rests on the last frame: play from the start.

@@ -130,6 +130,10 @@ TEST(SplitPreviewViewModel, PlaysPausesAndRestartsAfterTheEnd) {
     model.seek(5, false);
     model.togglePlayback();
     EXPECT_DOUBLE_EQ(model.currentTime(), 0);
+    player.at = 0.93;  // pausing lands on the frame nearest the player's position
+    model.togglePlayback();
+    EXPECT_DOUBLE_EQ(model.currentTime(), 0.92);
+    EXPECT_DOUBLE_EQ(player.seeks.back(), 0.92);
 
     model.stop();
     EXPECT_FALSE(model.isPlaying());
