@@ -16,12 +16,17 @@
 #include "app/QueueView.h"
 #include "engine/FFmpegPreviewService.h"
 #include "engine/JobQueueViewModel.h"
+#include "joinsplit/JoinView.h"
+#include "joinsplit/JoinViewModel.h"
 #include "joinsplit/SplitView.h"
 #include "joinsplit/SplitViewModel.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
+#include "rename/BatchRenamer.h"
+#include "rename/RenameView.h"
+#include "rename/RenameViewModel.h"
 
 namespace tavrolin {
 
@@ -46,20 +51,23 @@ PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
 
 namespace {
 
-// A workspace of files: its view model (with services that own their runners) and its view,
-// both panels opened over the window.
-template <typename ViewModel, typename View>
-class FileWorkspacePage : public WorkspacePage {
+// Remux: its view model with a probing service that has a runner of its own.
+class RemuxWorkspacePage : public WorkspacePage {
   public:
-    FileWorkspacePage(std::unique_ptr<ViewModel> viewModel, QWidget* window)
-        : viewModel_(std::move(viewModel)), view_(new View(*viewModel_)) {
+    RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<RemuxViewModel>(
+              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
+                                                      locations))),
+          view_(new RemuxView(*viewModel_)) {
+        viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
+            std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
         view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
     }
     // The view goes first: it observes the view model.
-    ~FileWorkspacePage() override { delete view_; }
+    ~RemuxWorkspacePage() override { delete view_; }
 
     QWidget* view() const override { return view_; }
     bool addFiles(const std::vector<std::filesystem::path>& files) override {
@@ -67,8 +75,84 @@ class FileWorkspacePage : public WorkspacePage {
     }
 
   private:
-    std::unique_ptr<ViewModel> viewModel_;
-    QPointer<View> view_;
+    std::unique_ptr<RemuxViewModel> viewModel_;
+    QPointer<RemuxView> view_;
+};
+
+// Join: its view model with a probing service that has a runner of its own.
+class JoinWorkspacePage : public WorkspacePage {
+  public:
+    JoinWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<JoinViewModel>(
+              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
+                                                      locations))),
+          view_(new JoinView(*viewModel_)) {
+        viewModel_->setOutputFileChooser(
+            [window](const std::string& name, OutputContainer container,
+                     const std::optional<std::filesystem::path>& start) {
+                return chooseOutputFile(name, container, start, window);
+            });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~JoinWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<JoinViewModel> viewModel_;
+    QPointer<JoinView> view_;
+};
+
+// Split: its view model with a preview service that has a runner of its own.
+class SplitWorkspacePage : public WorkspacePage {
+  public:
+    SplitWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<SplitViewModel>(
+              queue, std::make_shared<FFmpegPreviewService>(
+                         std::make_shared<FoundationProcessRunner>(), locations))),
+          view_(new SplitView(*viewModel_)) {
+        viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
+            return chooseOutputFolder(start, window);
+        });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~SplitWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<SplitViewModel> viewModel_;
+    QPointer<SplitView> view_;
+};
+
+// Sequence Rename: its view model with a renamer on the local file system.
+class RenameWorkspacePage : public WorkspacePage {
+  public:
+    explicit RenameWorkspacePage(QWidget* window)
+        : viewModel_(std::make_unique<RenameViewModel>(
+              std::make_shared<BatchRenamer>(std::make_shared<LocalFileManager>()))),
+          view_(new RenameView(*viewModel_)) {
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~RenameWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<RenameViewModel> viewModel_;
+    QPointer<RenameView> view_;
 };
 
 class QueueWorkspacePage : public WorkspacePage {
@@ -148,21 +232,14 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
 
     // Every workspace is made now, not when first shown, and lives as long as the window.
     setWorkspacePage(WorkspaceSection::remux,
-                     std::make_unique<FileWorkspacePage<RemuxViewModel, RemuxView>>(
-                         std::make_unique<RemuxViewModel>(
-                             queue_, std::make_shared<FFprobeService>(
-                                         std::make_shared<FoundationProcessRunner>(), locations)),
-                         this));
+                     std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
+    setWorkspacePage(WorkspaceSection::join,
+                     std::make_unique<JoinWorkspacePage>(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::split,
-                     std::make_unique<FileWorkspacePage<SplitViewModel, SplitView>>(
-                         std::make_unique<SplitViewModel>(
-                             queue_, std::make_shared<FFmpegPreviewService>(
-                                         std::make_shared<FoundationProcessRunner>(), locations)),
-                         this));
-    for (WorkspaceSection section :
-         {WorkspaceSection::join, WorkspaceSection::transcribe, WorkspaceSection::rename}) {
-        setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
-    }
+                     std::make_unique<SplitWorkspacePage>(queue_, locations, this));
+    setWorkspacePage(WorkspaceSection::rename, std::make_unique<RenameWorkspacePage>(this));
+    setWorkspacePage(WorkspaceSection::transcribe, std::make_unique<PlaceholderWorkspacePage>(
+                                                       title(WorkspaceSection::transcribe)));
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
 
     connect(sidebar_, &MainNavigationSidebar::sectionClicked, this, &RootView::select);

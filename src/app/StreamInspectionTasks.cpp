@@ -1,6 +1,5 @@
 #include "app/StreamInspectionTasks.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
@@ -30,21 +29,6 @@ struct StreamInspectionTasks::Inbox {
     std::vector<Arrival> pending;
 };
 
-namespace {
-
-// Inspections share one pool, one thread per core, that nothing ever waits for except quitting.
-QThreadPool& inspectionPool() {
-    static QThreadPool* pool = [] {
-        auto* created = new QThreadPool;
-        created->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        created->setExpiryTimeout(5000);
-        return created;
-    }();
-    return *pool;
-}
-
-}  // namespace
-
 StreamInspectionTasks::StreamInspectionTasks(QObject& owner, std::shared_ptr<MediaProbing> probe,
                                              Delivery deliver)
     : owner_(owner),
@@ -52,20 +36,11 @@ StreamInspectionTasks::StreamInspectionTasks(QObject& owner, std::shared_ptr<Med
       deliver_(std::move(deliver)),
       inbox_(std::make_shared<Inbox>()) {
     inbox_->tasks = this;
-    // Quitting lets the running inspections end before the process's statics go away; files not
-    // yet started are not inspected at all.
-    if (auto* application = QCoreApplication::instance()) {
-        quitConnection_ =
-            QObject::connect(application, &QCoreApplication::aboutToQuit, &owner_, [this] {
-                stopAll();
-                inspectionPool().clear();
-                inspectionPool().waitForDone(3000);
-            });
-    }
+    pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    pool_.setExpiryTimeout(5000);
 }
 
 StreamInspectionTasks::~StreamInspectionTasks() {
-    QObject::disconnect(quitConnection_);
     {
         std::lock_guard lock(inbox_->mutex);
         inbox_->tasks = nullptr;
@@ -73,6 +48,7 @@ StreamInspectionTasks::~StreamInspectionTasks() {
     for (auto& [url, task] : tasks_) {
         task.stop.request_stop();
     }
+    pool_.clear();
 }
 
 void StreamInspectionTasks::start(const fs::path& url) {
@@ -83,34 +59,42 @@ void StreamInspectionTasks::start(const fs::path& url) {
     const auto token = task.stop.get_token();
     tasks_[url] = std::move(task);
 
-    inspectionPool().start([probe = probe_, inbox = inbox_, owner = &owner_, url, id, token] {
-        Inbox::Arrival arrival{id, token, false, Outcome{url, {}, std::nullopt}};
-        if (token.stop_requested()) {
-            arrival.wasCancelled = true;
-        } else {
-            try {
-                arrival.outcome.streams = probe->inspectStreams(url, token);
-            } catch (const CancellationError&) {
+    pool_.start(
+        [probe = probe_, installed = installed_, inbox = inbox_, owner = &owner_, url, id, token] {
+            Inbox::Arrival arrival{id, token, false, Outcome{}};
+            arrival.outcome.url = url;
+            if (token.stop_requested()) {
                 arrival.wasCancelled = true;
-            } catch (...) {
-                arrival.outcome.errorMessage = userMessage(std::current_exception());
+            } else {
+                try {
+                    arrival.outcome.streams = probe->inspectStreams(url, token);
+                } catch (const CancellationError&) {
+                    arrival.wasCancelled = true;
+                } catch (...) {
+                    arrival.outcome.errorMessage = userMessage(std::current_exception());
+                }
+                if (installed && !arrival.wasCancelled) {
+                    if (const auto facts = installed->facts(token)) {
+                        arrival.outcome.release = facts->release();
+                    }
+                    arrival.outcome.hasRelease = !token.stop_requested();
+                }
             }
-        }
-        std::lock_guard lock(inbox->mutex);
-        if (inbox->tasks != nullptr) {
-            inbox->pending.push_back(std::move(arrival));
-            if (inbox->pending.size() == 1) {
-                QMetaObject::invokeMethod(
-                    owner,
-                    [inbox] {
-                        if (inbox->tasks != nullptr) {
-                            inbox->tasks->drain();
-                        }
-                    },
-                    Qt::QueuedConnection);
+            std::lock_guard lock(inbox->mutex);
+            if (inbox->tasks != nullptr) {
+                inbox->pending.push_back(std::move(arrival));
+                if (inbox->pending.size() == 1) {
+                    QMetaObject::invokeMethod(
+                        owner,
+                        [inbox] {
+                            if (inbox->tasks != nullptr) {
+                                inbox->tasks->drain();
+                            }
+                        },
+                        Qt::QueuedConnection);
+                }
             }
-        }
-    });
+        });
 }
 
 void StreamInspectionTasks::drain() {

@@ -25,15 +25,6 @@ std::string extensionOf(const fs::path& url) {
     return extension;
 }
 
-std::string asciiUpper(std::string text) {
-    for (auto& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 std::string asciiLower(std::string text) {
     for (auto& c : text) {
         if (c >= 'A' && c <= 'Z') {
@@ -41,10 +32,6 @@ std::string asciiLower(std::string text) {
         }
     }
     return text;
-}
-
-std::string fileName(const fs::path& url) {
-    return url.filename().string();
 }
 
 const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
@@ -183,6 +170,9 @@ void RemuxViewModel::startInspection(const fs::path& url) {
 
 void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
     for (auto& outcome : outcomes) {
+        if (outcome.hasRelease) {
+            installedRelease_ = outcome.release;
+        }
         RemuxSource* source = findSource(outcome.url);
         if (source == nullptr) {
             continue;
@@ -260,13 +250,6 @@ void RemuxViewModel::chooseOutputDirectory() {
         hasUserSelectedOutputDirectory_ = true;
         emit changed();
     }
-}
-
-std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
-    if (container_) {
-        return container_;
-    }
-    return containerForFile(source.url);
 }
 
 // MARK: Stream selection
@@ -355,269 +338,69 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
 
 // MARK: Review
 
+RemuxReview RemuxViewModel::review() const {
+    return RemuxReview(sources_, outputDirectoryURL(), container_, playbackTarget_,
+                       installedRelease_);
+}
+
+std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
+    return review().effectiveContainer(source);
+}
+
 std::vector<MediaStream> RemuxViewModel::outputStreams(const RemuxSource& source) const {
-    auto selected = source.selectedStreams();
-    if (const auto container = effectiveContainer(source)) {
-        return compatibility_.supportedStreams(selected, *container, playbackTarget_);
-    }
-    return selected;
+    return review().outputStreams(source);
 }
 
 std::string RemuxViewModel::outputContainerDescription(const RemuxSource& source) const {
-    if (container_) {
-        return displayName(*container_);
-    }
-    const std::string extension = extensionOf(source.url);
-    if (extension.empty()) {
-        return "input container";
-    }
-    return asciiUpper(extension);
-}
-
-std::optional<RemuxViewModel::Validation> RemuxViewModel::validation() const {
-    if (sources_.empty()) {
-        return Validation{ValidationRule::noSources, "Add at least one source file."};
-    }
-    if (!outputDirectoryURL()) {
-        return Validation{ValidationRule::noOutputFolder, "Choose an output folder."};
-    }
-    for (const auto& source : sources_) {
-        if (readyStreams(source) == nullptr) {
-            return Validation{ValidationRule::inspectionPending,
-                              "Wait for stream inspection to finish."};
-        }
-    }
-    for (const auto& source : sources_) {
-        if (source.selectedStreams().empty()) {
-            return Validation{ValidationRule::emptySelection,
-                              "Select at least one stream in every source file."};
-        }
-    }
-    const std::string targetName = "iPhone 17 Pro";
-    if (playbackTarget_ && !container_) {
-        for (const auto& source : sources_) {
-            const std::string extension = extensionOf(source.url);
-            if (!outputContainerFromRaw(asciiLower(extension))) {
-                return Validation{ValidationRule::unverifiableContainer,
-                                  "Choose MP4, M4V, or MOV for " + targetName + "; " +
-                                      asciiUpper(extension) +
-                                      " cannot be verified as a playback container."};
-            }
-        }
-    }
-    for (const auto& source : sources_) {
-        if (const auto container = effectiveContainer(source)) {
-            if (auto message =
-                    compatibility_.playbackContainerMessage(*container, playbackTarget_)) {
-                return Validation{ValidationRule::playbackContainer, *message};
-            }
-        }
-    }
-    if (playbackTarget_) {
-        for (const auto& source : sources_) {
-            std::vector<MediaStream> selectedVideo;
-            for (const auto& stream : source.selectedStreams()) {
-                if (stream.kind == MediaStreamKind::video) {
-                    selectedVideo.push_back(stream);
-                }
-            }
-            if (selectedVideo.empty()) {
-                continue;
-            }
-            const auto output = outputStreams(source);
-            const bool keepsVideo = std::any_of(output.begin(), output.end(), [](const auto& s) {
-                return s.kind == MediaStreamKind::video;
-            });
-            if (keepsVideo) {
-                continue;
-            }
-            const auto container = effectiveContainer(source);
-            const bool containerHoldsVideo =
-                container &&
-                std::any_of(
-                    selectedVideo.begin(), selectedVideo.end(), [&](const MediaStream& stream) {
-                        return !compatibility_.copyDecision(stream, *container).isIncompatible();
-                    });
-            if (!container || containerHoldsVideo) {
-                return Validation{ValidationRule::videoConversion,
-                                  fileName(source.url) + " requires video conversion for " +
-                                      targetName + ", which Tavrolin does not currently perform."};
-            }
-            return Validation{ValidationRule::videoConversion,
-                              displayName(*container) + " does not support the selected video " +
-                                  "stream in " + fileName(source.url) +
-                                  ". Change the container to preserve it without re-encoding."};
-        }
-    }
-    for (const auto& source : sources_) {
-        if (outputStreams(source).empty()) {
-            return Validation{ValidationRule::nothingSupported,
-                              fileName(source.url) + " has no selected streams supported by " +
-                                  outputContainerDescription(source) + "."};
-        }
-    }
-    return std::nullopt;
+    return review().outputContainerDescription(source);
 }
 
 std::optional<std::string> RemuxViewModel::validationMessage() const {
-    if (auto result = validation()) {
+    if (auto result = review().validation()) {
         return result->message;
     }
     return std::nullopt;
 }
 
 std::vector<RemuxViewModel::CompatibilityIssue> RemuxViewModel::compatibilityIssues() const {
-    std::vector<CompatibilityIssue> issues;
-    for (const auto& source : sources_) {
-        const auto container = effectiveContainer(source);
-        if (!container) {
-            continue;
-        }
-        for (const auto& stream : compatibility_.unsupportedStreams(source.selectedStreams(),
-                                                                    *container, playbackTarget_)) {
-            issues.push_back(CompatibilityIssue{
-                source.url, stream,
-                compatibility_.issueMessage(stream, *container, playbackTarget_)
-                    .value_or("This stream is incompatible."),
-                !compatibility_.copyDecision(stream, *container).isIncompatible()});
-        }
-    }
-    return issues;
+    return review().compatibilityIssues();
 }
 
 std::optional<std::string> RemuxViewModel::compatibilitySummary() const {
-    const auto issues = compatibilityIssues();
-    if (issues.empty()) {
-        return std::nullopt;
-    }
-    const std::size_t count = issues.size();
-    std::string target;
-    if (playbackTarget_) {
-        target = "iPhone 17 Pro";
-    } else if (container_) {
-        target = displayName(*container_);
-    } else {
-        target = "the corresponding input containers";
-    }
-    return std::to_string(count) + " selected " + (count == 1 ? "stream" : "streams") +
-           " are incompatible with " + target + ". Change the settings or continue and omit " +
-           (count == 1 ? "it" : "them") + ".";
+    return review().compatibilitySummary();
 }
 
 bool RemuxViewModel::isPlaybackTargetStatusBlocking() const {
-    if (!playbackTarget_) {
-        return false;
-    }
-    const auto result = validation();
-    if (!result) {
-        return false;
-    }
-    return result->rule == ValidationRule::unverifiableContainer ||
-           result->rule == ValidationRule::playbackContainer ||
-           result->rule == ValidationRule::videoConversion;
+    return review().isPlaybackTargetStatusBlocking();
 }
 
 std::optional<std::string> RemuxViewModel::playbackTargetStatus() const {
-    if (!playbackTarget_) {
-        return std::nullopt;
-    }
-    if (isPlaybackTargetStatusBlocking()) {
-        return validationMessage();
-    }
-    const auto issues = compatibilityIssues();
-    const auto count = std::count_if(issues.begin(), issues.end(),
-                                     [](const auto& issue) { return issue.isPlaybackTargetIssue; });
-    if (count > 0) {
-        return "Compatible with iPhone 17 Pro after omitting " + std::to_string(count) +
-               " selected " + (count == 1 ? "track" : "tracks") + ".";
-    }
-    if (sources_.empty() ||
-        std::any_of(sources_.begin(), sources_.end(),
-                    [](const RemuxSource& source) { return readyStreams(source) == nullptr; })) {
-        return std::nullopt;
-    }
-    return std::string(
-        "Selected tracks match the published iPhone 17 Pro playback formats "
-        "without video or audio re-encoding.");
+    return review().playbackTargetStatus();
 }
 
 std::optional<std::string> RemuxViewModel::subtitleConversionNote() const {
-    std::size_t count = 0;
-    std::set<std::string> codecs;
-    for (const auto& source : sources_) {
-        const auto container = effectiveContainer(source);
-        if (!container) {
-            continue;
-        }
-        for (const auto& [index, codec] : compatibility_.subtitleCodecOverrides(
-                 source.selectedStreams(), *container, playbackTarget_)) {
-            ++count;
-            codecs.insert(asciiUpper(codec));
-        }
-    }
-    if (count == 0) {
-        return std::nullopt;
-    }
-    std::string joined;
-    for (const auto& codec : codecs) {  // std::set sorts by plain comparison
-        if (!joined.empty()) {
-            joined += " / ";
-        }
-        joined += codec;
-    }
-    return std::to_string(count) + " selected " +
-           (count == 1 ? "subtitle stream" : "subtitle streams") + " will be converted to " +
-           joined + ". Video and audio will remain stream-copy.";
+    return review().subtitleConversionNote();
 }
 
 std::string RemuxViewModel::unsupportedStreamsAlertMessage() const {
-    std::string entries;
-    for (const auto& issue : compatibilityIssues()) {
-        if (!entries.empty()) {
-            entries += "\n";
-        }
-        entries += fileName(issue.source) + ": #" + std::to_string(issue.stream.index) + " " +
-                   issue.stream.displayTitle() + "\n" + issue.reason;
-    }
-    return "These selected streams are not supported by the chosen container or playback "
-           "target:\n\n" +
-           entries +
-           "\n\nContinuing will omit them from the output. Source files will not be changed.";
+    return review().unsupportedStreamsAlertMessage();
 }
 
 std::map<std::int64_t, std::string> RemuxViewModel::unsupportedStreamMessages(
     const RemuxSource& source) const {
-    std::map<std::int64_t, std::string> messages;
-    const auto container = effectiveContainer(source);
-    const auto* streams = readyStreams(source);
-    if (!container || streams == nullptr) {
-        return messages;
-    }
-    for (const auto& stream : *streams) {
-        if (auto message = compatibility_.issueMessage(stream, *container, playbackTarget_)) {
-            messages.emplace(stream.index, *message);
-        }
-    }
-    return messages;
+    return review().unsupportedStreamMessages(source);
 }
 
 std::map<std::int64_t, std::string> RemuxViewModel::convertedSubtitleCodecs(
     const RemuxSource& source) const {
-    const auto container = effectiveContainer(source);
-    const auto* streams = readyStreams(source);
-    if (!container || streams == nullptr) {
-        return {};
-    }
-    const auto overrides =
-        compatibility_.subtitleCodecOverrides(*streams, *container, playbackTarget_);
-    return {overrides.begin(), overrides.end()};
+    return review().convertedSubtitleCodecs(source);
 }
 
 // MARK: Submission
 
 void RemuxViewModel::submit(SubmissionMode mode) {
     const auto folder = outputDirectoryURL();
-    if (!folder || validation()) {
+    if (!folder || review().validation()) {
         return;
     }
     if (!compatibilityIssues().empty()) {
@@ -638,7 +421,7 @@ void RemuxViewModel::cancelCompatibilityConfirmation() {
 void RemuxViewModel::confirmDroppingUnsupportedStreams() {
     isShowingCompatibilityConfirmation_ = false;
     const auto folder = outputDirectoryURL();
-    if (!folder || validation() || !pendingSubmission_) {
+    if (!folder || review().validation() || !pendingSubmission_) {
         emit changed();
         return;
     }
@@ -668,19 +451,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
 
 ProcessingRequest RemuxViewModel::makeRemuxRequest(const RemuxSource& source,
                                                    const fs::path& outputFolder) const {
-    const std::string extension =
-        container_ ? std::string(rawValue(*container_)) : extensionOf(source.url);
-    RemuxRequest request;
-    request.input = source.url;
-    request.output = outputFolder / (source.url.stem().string() + "-converted." + extension);
-    request.selectedStreams = outputStreams(source);
-    if (const auto container = effectiveContainer(source)) {
-        request.subtitleCodecOverrides = compatibility_.subtitleCodecOverrides(
-            request.selectedStreams, *container, playbackTarget_);
-        request.videoCodecTagOverrides = compatibility_.videoCodecTagOverrides(
-            request.selectedStreams, *container, playbackTarget_);
-    }
-    return ProcessingRequest(std::move(request));
+    return review().makeRemuxRequest(source, outputFolder);
 }
 
 }  // namespace tavrolin

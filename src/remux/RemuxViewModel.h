@@ -17,8 +17,10 @@
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
 #include "model/RemuxSource.h"
+#include "planning/RemuxReview.h"
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
+#include "process/FFmpegVersion.h"
 
 namespace tavrolin {
 
@@ -35,16 +37,7 @@ class RemuxViewModel : public QObject {
   public:
     enum class SubmissionMode { queue, now };
 
-    // One selected stream that will be left out of an output.
-    struct CompatibilityIssue {
-        std::filesystem::path source;
-        MediaStream stream;
-        std::string reason;
-        // The container could take the stream; only the playback target refuses it.
-        bool isPlaybackTargetIssue = false;
-
-        friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
-    };
+    using CompatibilityIssue = RemuxReview::CompatibilityIssue;
 
     // Shows the folder panel opened at the given folder; none when cancelled.
     using FolderChooser = std::function<std::optional<std::filesystem::path>(
@@ -52,7 +45,8 @@ class RemuxViewModel : public QObject {
 
     RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
                    QObject* parent = nullptr);
-    // Stops every inspection without waiting; their late outcomes are dropped.
+    // Stops every inspection, drops those not started and joins the running ones, whose
+    // ffprobe the stop has already ended; their late outcomes are dropped.
     ~RemuxViewModel() override;
 
     // Published state.
@@ -80,6 +74,11 @@ class RemuxViewModel : public QObject {
     void setPlaybackTarget(std::optional<PlaybackTarget> target);
     void setAppliesIndividualStreamChangesToAllSources(bool applies);
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+    // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
+    // review leaves out what that release is known to refuse. Without it the rules stand alone.
+    void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
+        inspections_.setInstalledFFmpeg(std::move(installed));
+    }
 
     // Sources and inspection.
     // Keeps absolute paths with an extension that are not listed yet; true when one was added.
@@ -119,35 +118,18 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    // Which validation rule produced the message; the playback status looks at the rule, never
-    // at the wording (a file name could contain any words).
-    enum class ValidationRule {
-        noSources,
-        noOutputFolder,
-        inspectionPending,
-        emptySelection,
-        unverifiableContainer,
-        playbackContainer,
-        videoConversion,
-        nothingSupported,
-    };
-    struct Validation {
-        ValidationRule rule;
-        std::string message;
-    };
-
     void startInspection(const std::filesystem::path& url);
     void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
-    std::optional<Validation> validation() const;
+    RemuxReview review() const;
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
 
     JobQueueViewModel& queue_;
     std::shared_ptr<MediaProbing> probeService_;
-    StreamCopyCompatibility compatibility_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
+    std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
@@ -159,6 +141,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
 
+    // Declared last: destroyed first, stopping and joining its inspections.
     StreamInspectionTasks inspections_;
 };
 

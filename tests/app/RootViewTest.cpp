@@ -121,7 +121,7 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
         EXPECT_EQ(preferences->writes, 1);
         root->sidebar()->row(WorkspaceSection::join)->click();
         EXPECT_EQ(preferences->writes, 1);
-        EXPECT_EQ(placeholderTitle(*root), "Join");
+        EXPECT_EQ(detail(*root)->currentWidget()->windowTitle(), "Join");
         EXPECT_TRUE(root->sidebar()->row(WorkspaceSection::join)->isSelected());
         EXPECT_FALSE(root->sidebar()->row(WorkspaceSection::remux)->isSelected());
     }
@@ -130,7 +130,7 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
     reopened->select(WorkspaceSection::queue);
     EXPECT_NE(detail(*reopened)->currentWidget()->findChild<QPushButton*>("startQueue"), nullptr);
     reopened->select(WorkspaceSection::rename);
-    EXPECT_EQ(placeholderTitle(*reopened), "Sequence Rename");
+    EXPECT_EQ(detail(*reopened)->currentWidget()->windowTitle(), "Sequence Rename");
 }
 
 TEST_F(RootViews, SidebarHasItsGroupsRowsAndIconsAndTheBadgeCountsActiveJobs) {

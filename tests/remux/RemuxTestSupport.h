@@ -30,6 +30,7 @@
 #include "remux/RemuxViewModel.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
+#include "support/TestStreams.h"
 
 namespace tavtest {
 
@@ -310,22 +311,6 @@ inline std::vector<std::string> probedStreamLines(const std::filesystem::path& f
         lines.push_back(line);
     }
     return lines;
-}
-
-inline tavrolin::MediaStream makeStream(std::int64_t index, tavrolin::MediaStreamKind kind,
-                                        std::string codec,
-                                        std::optional<std::string> language = std::nullopt,
-                                        std::optional<std::string> title = std::nullopt) {
-    tavrolin::MediaStream stream;
-    stream.index = index;
-    stream.kind = kind;
-    stream.codecName = std::move(codec);
-    stream.language = std::move(language);
-    stream.title = std::move(title);
-    if (kind == tavrolin::MediaStreamKind::audio) {
-        stream.channelCount = 2;
-    }
-    return stream;
 }
 
 }  // namespace tavtest

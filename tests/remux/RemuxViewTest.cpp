@@ -358,6 +358,44 @@ TEST_F(RemuxViewTest, FooterMessagesWithSymbolsAndColours) {
     EXPECT_FALSE(shown("subtitleNote")) << "Matroska converts nothing";
 }
 
+TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
+    add("a.mkv", {makeStream(0, video, "h264")});
+    add("a.mp4", {makeStream(0, video, "h264")});
+    std::ofstream(folder / "b-converted.mp4") << "kept";
+    struct Row {
+        std::string step;
+        std::function<void()> act;
+        std::optional<QString> message;
+    };
+    const std::vector<Row> rows{
+        {"same output", [&] { model->setContainer(OutputContainer::mp4); },
+         QStringLiteral("\u201Ca.mkv\u201D and \u201Ca.mp4\u201D would both be written to "
+                        "\u201Ca-converted.mp4\u201D.")},
+        {"own extensions", [&] { model->setContainer(std::nullopt); }, std::nullopt},
+        {"existing output",
+         [&] {
+             add("b.mov", {makeStream(0, video, "h264")});
+             model->setContainer(OutputContainer::mp4);
+             model->removeSource(folder / "a.mp4");
+         },
+         QStringLiteral("An output named \u201Cb-converted.mp4\u201D already exists. Choose "
+                        "another folder or name.")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        row.act();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(shown("validationMessage"), row.message.has_value());
+        if (row.message) {
+            EXPECT_EQ(statusText("validationMessage"), *row.message);
+        }
+        EXPECT_EQ(find<QPushButton>("remuxNowButton")->isEnabled(), !row.message);
+        EXPECT_EQ(find<QPushButton>("addToQueueButton")->isEnabled(), !row.message);
+    }
+    find<QPushButton>("remuxNowButton")->click();
+    EXPECT_EQ(queue->jobs().size(), 0u) << "nothing is queued while a clash shows";
+}
+
 TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     const auto clip = add("clip.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
                                        makeStream(2, subtitle, "dvd_subtitle")});
