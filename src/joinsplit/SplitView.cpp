@@ -88,7 +88,7 @@ void updateRow(QWidget* row, const SplitSourceConfiguration& configuration) {
 }  // namespace
 
 SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
-    : QWidget(parent), viewModel_(viewModel) {
+    : QWidget(parent), viewModel_(viewModel), refresh_(this, [this] { render(); }) {
     setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -115,7 +115,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
         }
     });
     layout->addWidget(list_, 1);
-    connect(&viewModel_, &SplitViewModel::changed, this, &SplitSourceList::render);
+    connect(&viewModel_, &SplitViewModel::changed, this, [this] { refresh_.schedule(); });
     render();
 }
 

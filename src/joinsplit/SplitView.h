@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "app/CoalescedRefresh.h"
+
 class QLabel;
 class QListWidget;
 class QStackedLayout;
@@ -17,7 +19,8 @@ class SplitViewModel;
 
 // The Split sources beside the editor: a header with the count, then one row per source with
 // its name, mode symbol and summary (red while invalid) and a remove button. The selection
-// lives in the model only. GUI thread only.
+// lives in the model only. Re-renders once per event-loop turn, so a row's remove button is
+// never deleted while it reports its click. GUI thread only.
 class SplitSourceList : public QWidget {
     Q_OBJECT
   public:
@@ -32,6 +35,7 @@ class SplitSourceList : public QWidget {
     QLabel* count_;
     QListWidget* list_;
     std::vector<std::filesystem::path> shownFiles_;
+    CoalescedRefresh refresh_;
 };
 
 // The Split workspace's page: its header with "Add File", then either the empty state or the

@@ -35,12 +35,15 @@ QPushButton* button(QWidget* parent, const QString& text) {
     return nullptr;
 }
 
+// The list re-renders in the next event-loop turn.
 QString rowSummary(SplitView& view, int row) {
+    QCoreApplication::processEvents();
     QListWidget* list = view.sourceList()->list();
     return list->itemWidget(list->item(row))->findChild<QLabel*>("summary")->text();
 }
 
 QString rowSymbol(SplitView& view, int row) {
+    QCoreApplication::processEvents();
     QListWidget* list = view.sourceList()->list();
     return list->itemWidget(list->item(row))
         ->findChild<QLabel*>("mode")
@@ -79,6 +82,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     chosen = {clips[0].file, clips[1].file};
     button(view.get(), "Add File")->click();
     ASSERT_FALSE(view->showsEmptyState());
+    QCoreApplication::processEvents();
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->text(), "2");
     EXPECT_EQ(view->sourceList()->list()->currentRow(), 0);
     SplitSourceEditor* editor = view->editor();
@@ -135,6 +139,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     // Removing the selected row selects the next one, and the editor shows it.
     QListWidget* list = view->sourceList()->list();
     list->itemWidget(list->item(0))->findChild<QPushButton*>("remove")->click();
+    QCoreApplication::processEvents();
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->text(), "1");
     EXPECT_EQ(editor->findChild<QLabel*>("fileName")->text(), "indexed-h264.mkv");
     ASSERT_NE(editor->preview(), nullptr);

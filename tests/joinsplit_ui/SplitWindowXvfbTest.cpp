@@ -26,8 +26,10 @@ const char* const childVariable = "TAVROLIN_SPLIT_XVFB_CHILD";
 
 // The frame index drawn in the surface, read from a screenshot of the window.
 int indexOnScreen(QWidget* window, SplitPlayerSurface* surface, const QImage& picture) {
-    const QImage shot = window->screen()->grabWindow(window->winId()).toImage().convertToFormat(
-        QImage::Format_RGB32);
+    const QImage shot = window->screen()
+                            ->grabWindow(window->winId())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
     QRect target(QPoint(0, 0), picture.size().scaled(surface->size(), Qt::KeepAspectRatio));
     target.moveCenter(surface->rect().center());
     target.moveTopLeft(surface->mapTo(window, target.topLeft()));
@@ -55,7 +57,8 @@ TEST(SplitWindow, Child) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
     window->rootView()->select(WorkspaceSection::split);
-    ASSERT_TRUE(window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
+    ASSERT_TRUE(
+        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
 
     auto* view = window->findChild<SplitView*>();
     ASSERT_NE(view, nullptr);
@@ -78,9 +81,8 @@ TEST(SplitWindow, Child) {
             preview->findChild<QSlider*>()->setValue(frame);
         }
         ASSERT_EQ(model.currentFrame(), frame);
-        EXPECT_TRUE(tavtest::waitUntil([&] {
-            return indexOnScreen(window, surface, model.player().picture()) == frame;
-        }));
+        EXPECT_TRUE(tavtest::waitUntil(
+            [&] { return indexOnScreen(window, surface, model.player().picture()) == frame; }));
     }
 }
 
