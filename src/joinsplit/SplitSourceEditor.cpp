@@ -137,7 +137,10 @@ QWidget* SplitSourceEditor::buildContent() {
     columnLayout->addWidget(folderBox);
     columnLayout->addStretch();
 
-    centring->addWidget(column, 1, Qt::AlignHCenter);
+    // At most 760 wide and centred; narrower windows shrink it.
+    centring->addStretch(1);
+    centring->addWidget(column, 1000);
+    centring->addStretch(1);
     scroll->setWidget(holder);
     layout->addWidget(scroll, 1);
     layout->addWidget(divider());

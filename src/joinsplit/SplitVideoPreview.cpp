@@ -136,6 +136,7 @@ SplitVideoPreview::SplitVideoPreview(std::unique_ptr<SplitPreviewViewModel> mode
 }
 
 SplitVideoPreview::~SplitVideoPreview() {
+    disconnect(model_.get(), nullptr, this, nullptr);
     model_->stop();
 }
 
