@@ -207,9 +207,10 @@ std::vector<std::string> FFmpegCommandBuilder::transcriptionMediaArguments(
         case OutputContainer::mkv:
             break;
     }
+    // The chapter list is the user's: an emptied list must not bring the source's back.
     append(arguments, {"-metadata:s:s:" + transcript, "language=" + request.subtitleLanguage,
                        "-metadata:s:s:" + transcript, "title=Tavrolin Transcript", "-map_metadata",
-                       "0", "-map_chapters", chapterFile ? "2" : "0"});
+                       "0", "-map_chapters", chapterFile ? "2" : "-1"});
     appendOutput(arguments, output);
     return arguments;
 }

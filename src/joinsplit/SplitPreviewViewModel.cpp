@@ -57,16 +57,6 @@ void postToModel(QPointer<SplitPreviewViewModel> model, std::stop_token stop, Wo
         Qt::QueuedConnection);
 }
 
-bool isCancellation(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancellationError&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 }  // namespace
 
 SplitPreviewViewModel::SplitPreviewViewModel(std::filesystem::path url,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 
 namespace tavrolin {
@@ -10,5 +11,16 @@ class CancellationError : public std::runtime_error {
   public:
     CancellationError() : std::runtime_error("The operation was cancelled.") {}
 };
+
+// Whether a captured error is a CancellationError.
+inline bool isCancellation(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const CancellationError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 }  // namespace tavrolin

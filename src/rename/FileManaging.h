@@ -1,22 +1,14 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tavrolin {
+#include "model/FileIdentity.h"
 
-// Which file a name leads to: moves within a file system keep it, so it finds a file again after
-// its name changed.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
+namespace tavrolin {
 
 // The file-system steps the batch renamer takes, behind an interface so that tests can make a
 // step fail. Failures are thrown as std::filesystem::filesystem_error. Implementations are called

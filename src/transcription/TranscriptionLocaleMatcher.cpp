@@ -59,6 +59,28 @@ std::optional<std::string> TranscriptionLocaleMatcher::normalizedLanguageCode(
     return found != aliases.end() ? found->second : pieces.front();
 }
 
+std::string TranscriptionLocaleMatcher::bibliographicLanguageCode(
+    const std::optional<std::string>& tag) const {
+    // MP4's mov_text drops two-letter languages, so tracks always carry the 639-2/B form.
+    static const std::map<std::string, std::string> bibliographic{
+        {"ar", "ara"}, {"da", "dan"}, {"de", "ger"}, {"en", "eng"}, {"es", "spa"},
+        {"fi", "fin"}, {"fr", "fre"}, {"it", "ita"}, {"ja", "jpn"}, {"ko", "kor"},
+        {"nl", "dut"}, {"no", "nor"}, {"pl", "pol"}, {"pt", "por"}, {"ru", "rus"},
+        {"sv", "swe"}, {"tr", "tur"}, {"uk", "ukr"}, {"zh", "chi"}};
+    const auto code = normalizedLanguageCode(tag);
+    if (!code) {
+        return "und";
+    }
+    const auto found = bibliographic.find(*code);
+    if (found != bibliographic.end()) {
+        return found->second;
+    }
+    const bool isThreeLetters =
+        code->size() == 3 &&
+        std::all_of(code->begin(), code->end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    return isThreeLetters ? *code : "und";
+}
+
 std::set<std::string> TranscriptionLocaleMatcher::languageTokens(
     const std::optional<std::string>& title) const {
     std::set<std::string> tokens;

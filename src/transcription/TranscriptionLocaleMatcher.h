@@ -17,6 +17,9 @@ struct TranscriptionLocaleMatcher {
     // The alias table's code for the tag's first piece, or that piece itself when the table has
     // none; none for an absent or empty tag and for "und".
     std::optional<std::string> normalizedLanguageCode(const std::optional<std::string>& tag) const;
+    // The three-letter bibliographic code of the tag's language ("eng", "ger", "fre", "chi"),
+    // which every container keeps; "und" when unknown.
+    std::string bibliographicLanguageCode(const std::optional<std::string>& tag) const;
     // The lower-cased alphanumeric words of a title.
     std::set<std::string> languageTokens(const std::optional<std::string>& title) const;
     // The stream's language tag, else a language named by a word of its title.

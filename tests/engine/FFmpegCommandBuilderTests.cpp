@@ -229,7 +229,8 @@ TEST(FFmpegCommandBuilder, TranscriptExportAddsTheTranscriptAfterTheSelectedSubt
                                              "mp4",
                                              "/out/.talk.tmp.mp4"})));
 
-    // Every source stream, no chapters, Matroska: the SubRip stream is copied as it is.
+    // Every source stream, no chapters (none are written), Matroska: the SubRip stream is copied
+    // as it is.
     request = transcriptRequest();
     request.mapsEverySourceStream = true;
     EXPECT_THAT(
@@ -253,7 +254,7 @@ TEST(FFmpegCommandBuilder, TranscriptExportAddsTheTranscriptAfterTheSelectedSubt
                                      "-map_metadata",
                                      "0",
                                      "-map_chapters",
-                                     "0",
+                                     "-1",
                                      "-f",
                                      "matroska",
                                      "/out/.t.MKV"})));

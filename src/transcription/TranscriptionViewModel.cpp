@@ -1,0 +1,518 @@
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include "app/FilePanels.h"
+#include "app/GuardedTask.h"
+#include "engine/JobQueueViewModel.h"
+#include "model/CancellationError.h"
+#include "model/ErrorMessage.h"
+
+namespace tavrolin {
+
+template <typename Result, typename Work>
+TranscriptionViewModel::Outcome<Result> TranscriptionViewModel::capture(Work&& work) {
+    Outcome<Result> outcome;
+    try {
+        outcome.value = work();
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    return outcome;
+}
+
+TranscriptionViewModel::Panels TranscriptionViewModel::dialogPanels() {
+    return {[](const std::string& name, OutputContainer container,
+               const std::optional<std::filesystem::path>& folder) {
+                return chooseOutputFile(name, container, folder);
+            },
+            [](const std::string& name, SubtitleFileFormat format,
+               const std::optional<std::filesystem::path>& folder) {
+                return chooseSubtitleExportFile(name, format, folder);
+            }};
+}
+
+TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewModel& queue,
+                                               Panels panels, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      queue_(queue),
+      panels_(std::move(panels)),
+      state_(services_.preferences) {
+    // Capability, inspection, one transcription, an export and a summary may overlap.
+    pool_.setMaxThreadCount(5);
+    state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
+    connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
+    refreshAvailability();
+}
+
+TranscriptionViewModel::~TranscriptionViewModel() {
+    state_.onResetConversationSummaries = nullptr;
+    capabilityTask_.request_stop();
+    probeTask_.request_stop();
+    transcriptionTask_.request_stop();
+    exportTask_.request_stop();
+    conversationSummaryTask_.request_stop();
+    // Closing the window must leave no ffmpeg child and no working folder behind.
+    services_.transcription->cancel();
+}
+
+// ---- Capability ----------------------------------------------------------------------------
+
+void TranscriptionViewModel::refreshAvailability() {
+    capabilityTask_.request_stop();
+    capabilityTask_ = std::stop_source();
+    state_.availability = {TranscriptionWorkspaceAvailability::Kind::checking, {}};
+    emit changed();
+    const auto task = capabilityTask_;
+    runGuardedTask(
+        this, pool_, [service = services_.transcription] { return service->checkCapability(); },
+        [task](TranscriptionViewModel& self, TranscriptionCapability capability) {
+            if (task.stop_requested()) {
+                return;
+            }
+            self.state_.applyCapabilityResult(capability);
+            emit self.changed();
+        });
+}
+
+// ---- Mirrors and plain edits ---------------------------------------------------------------
+
+void TranscriptionViewModel::setSelectedAudioStreamIndex(std::optional<std::int64_t> index) {
+    state_.setSelectedAudioStreamIndex(index);
+    emit changed();
+}
+
+void TranscriptionViewModel::setSelectedLocaleIdentifier(const std::string& identifier) {
+    state_.setSelectedLocaleIdentifier(identifier);
+    emit changed();
+}
+
+void TranscriptionViewModel::setCues(std::vector<SubtitleCue> cues) {
+    state_.setCues(std::move(cues));
+    emit changed();
+}
+
+void TranscriptionViewModel::setChapters(std::vector<ChapterMarker> chapters) {
+    state_.setChapters(std::move(chapters));
+    emit changed();
+}
+
+void TranscriptionViewModel::setMediaOutputContainer(OutputContainer container) {
+    state_.setMediaOutputContainer(container);
+    emit changed();
+}
+
+void TranscriptionViewModel::setTranscriptSearch(const std::string& text) {
+    state_.transcriptSearch = text;
+    emit changed();
+}
+
+void TranscriptionViewModel::setBatchTranscriptSearch(const std::string& text) {
+    state_.batchTranscriptSearch = text;
+    emit changed();
+}
+
+void TranscriptionViewModel::setReplaceOriginalsDuringBatchExport(bool replace) {
+    state_.replaceOriginalsDuringBatchExport = replace;
+    emit changed();
+}
+
+// ---- Sources -------------------------------------------------------------------------------
+
+bool TranscriptionViewModel::addSources(const std::vector<std::filesystem::path>& urls) {
+    if (!state_.addSources(urls)) {
+        return false;
+    }
+    startProbeTaskIfNeeded();
+    emit changed();
+    return true;
+}
+
+void TranscriptionViewModel::selectSource(const Uuid& id) {
+    state_.selectSource(id);
+    emit changed();
+}
+
+void TranscriptionViewModel::openSearchResult(const BatchTranscriptSearchResult& result) {
+    state_.openSearchResult(result);
+    emit changed();
+}
+
+void TranscriptionViewModel::removeSource(const Uuid& id) {
+    if (state_.isTranscribing) {
+        return;
+    }
+    // The running inspection returns its source to pending and a fresh task takes it up again.
+    probeTask_.request_stop();
+    state_.removeSource(id);
+    startProbeTaskIfNeeded();
+    emit changed();
+}
+
+void TranscriptionViewModel::applySelectedLanguageToAllSources() {
+    state_.applySelectedLanguageToAllSources();
+    emit changed();
+}
+
+void TranscriptionViewModel::setExportSelection(bool isSelected, const Uuid& id) {
+    state_.setExportSelection(isSelected, id);
+    emit changed();
+}
+
+void TranscriptionViewModel::selectAllExportableSources() {
+    state_.selectAllExportableSources();
+    emit changed();
+}
+
+// ---- Inspection ----------------------------------------------------------------------------
+
+void TranscriptionViewModel::startProbeTaskIfNeeded() {
+    if (probeRunning_ || !state_.hasPendingInspection()) {
+        return;
+    }
+    probeRunning_ = true;
+    probeTask_ = std::stop_source();
+    inspectNext(probeTask_);
+}
+
+void TranscriptionViewModel::inspectNext(std::stop_source task) {
+    if (task.stop_requested()) {
+        endProbeTask();
+        return;
+    }
+    const auto next = state_.beginNextInspection();
+    if (!next) {
+        endProbeTask();
+        return;
+    }
+    emit changed();
+    const Uuid id = next->first;
+    const std::filesystem::path url = next->second;
+    runGuardedTask(
+        this, pool_,
+        [probe = services_.probe, url, token = task.get_token()] {
+            return capture<SourceInspection>([&] {
+                SourceInspection inspection;
+                inspection.streams = probe->inspectStreams(url, token);
+                inspection.chapters = probe->inspectChapters(url, token);
+                inspection.duration = probe->inspectDuration(url, token);
+                return inspection;
+            });
+        },
+        [task, id](TranscriptionViewModel& self, Outcome<SourceInspection> outcome) {
+            // A stop ends the probe with an ordinary failure; the stop decides, not the error.
+            if (task.stop_requested() || (outcome.error && isCancellation(outcome.error))) {
+                self.state_.returnToPendingInspection(id);
+                self.endProbeTask();
+                return;
+            }
+            if (outcome.error) {
+                self.state_.failInspection(id, userMessage(outcome.error));
+            } else {
+                self.state_.applyInspection(id, *outcome.value);
+            }
+            emit self.changed();
+            self.inspectNext(task);
+        });
+}
+
+void TranscriptionViewModel::endProbeTask() {
+    probeRunning_ = false;
+    startProbeTaskIfNeeded();
+    emit changed();
+}
+
+// ---- Batch run -----------------------------------------------------------------------------
+
+void TranscriptionViewModel::startTranscription(const std::vector<Uuid>& ids) {
+    transcriptionTask_.request_stop();
+    transcriptionTask_ = std::stop_source();
+    state_.startTranscription(ids);
+    emit changed();
+    const auto run = transcriptionTask_;
+    QMetaObject::invokeMethod(
+        this, [this, run] { runFrom(run, 0); }, Qt::QueuedConnection);
+}
+
+void TranscriptionViewModel::addSelectedSourceToTranscriptionQueue(const Uuid& id) {
+    if (state_.addSelectedSourceToTranscriptionQueue(id)) {
+        emit changed();
+    }
+}
+
+void TranscriptionViewModel::transcribeAllReadySources() {
+    const auto ids = state_.readySourceIDs();
+    if (state_.canTranscribeAllSources() && !ids.empty()) {
+        startTranscription(ids);
+    }
+}
+
+void TranscriptionViewModel::runFrom(std::stop_source run, std::size_t position) {
+    if (run != transcriptionTask_) {
+        return;  // a newer run took over
+    }
+    if (run.stop_requested()) {
+        endRun(true);
+        return;
+    }
+    while (position < state_.transcriptionQueue.size()) {
+        const auto step = state_.beginRunPosition(position);
+        if (!step) {
+            ++position;
+            continue;
+        }
+        emit changed();
+        QPointer<TranscriptionViewModel> guard(this);
+        const Uuid id = step->sourceID;
+        auto report = [guard, id](const TranscriptionProgress& value) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, id, value] {
+                    if (guard) {
+                        guard->state_.applyTranscriptionProgress(id, value);
+                        emit guard->changed();
+                    }
+                },
+                Qt::QueuedConnection);
+        };
+        runGuardedTask(
+            this, pool_,
+            [service = services_.transcription, job = *step, report, token = run.get_token()] {
+                return capture<std::vector<TranscriptFragment>>([&] {
+                    return service->transcribe(job.url, job.audioStreamIndex, job.localeIdentifier,
+                                               job.mediaDuration, report, token);
+                });
+            },
+            [run, id, position](TranscriptionViewModel& self,
+                                Outcome<std::vector<TranscriptFragment>> outcome) {
+                if (run != self.transcriptionTask_) {
+                    return;
+                }
+                // The stop decides first: a cancelled position never counts as failed.
+                if (run.stop_requested() || (outcome.error && isCancellation(outcome.error))) {
+                    self.state_.cancelRunPosition(id);
+                    self.endRun(true);
+                    return;
+                }
+                if (outcome.error) {
+                    self.state_.failRunPosition(id, userMessage(outcome.error));
+                } else {
+                    self.state_.completeRunPosition(id, *outcome.value);
+                }
+                emit self.changed();
+                self.runFrom(run, position + 1);
+            });
+        return;
+    }
+    endRun(false);
+}
+
+void TranscriptionViewModel::endRun(bool wasCancelled) {
+    state_.finishTranscriptionBatch(wasCancelled);
+    startProbeTaskIfNeeded();
+    emit changed();
+}
+
+void TranscriptionViewModel::cancelTranscription() {
+    if (!state_.cancelTranscription()) {
+        return;
+    }
+    services_.transcription->cancel();
+    transcriptionTask_.request_stop();
+    emit changed();
+}
+
+void TranscriptionViewModel::clearSelectedTranscript() {
+    state_.clearSelectedTranscript();
+    emit changed();
+}
+
+// ---- Subtitle export and timing ------------------------------------------------------------
+
+void TranscriptionViewModel::exportSubtitles() {
+    const auto* selected = state_.selectedSource();
+    const auto suggested = state_.subtitleExportSuggestedName();
+    if (!selected || !suggested) {
+        return;
+    }
+    const auto destination = panels_.chooseSubtitleExportFile(*suggested, SubtitleFileFormat::srt,
+                                                              selected->url.parent_path());
+    if (!destination) {
+        return;
+    }
+    exportTask_.request_stop();
+    exportTask_ = std::stop_source();
+    state_.message.reset();
+    state_.errorMessage.reset();
+    exportRunning_ = true;
+    emit changed();
+    const auto task = exportTask_;
+    runGuardedTask(
+        this, pool_,
+        [exporter = services_.exporter, cues = state_.cues(), destination = *destination] {
+            return capture<bool>([&] {
+                exporter->exportFile(cues, SubtitleFileFormat::srt, destination);
+                return true;
+            });
+        },
+        [task, name = destination->filename().string()](TranscriptionViewModel& self,
+                                                        Outcome<bool> outcome) {
+            // An export that reached the exporter completes and reports, as a stop cannot undo it.
+            if (outcome.error) {
+                self.state_.errorMessage = userMessage(outcome.error);
+            } else {
+                self.state_.message = "Exported " + name + ".";
+            }
+            if (task == self.exportTask_) {
+                self.exportRunning_ = false;
+            }
+            emit self.changed();
+        });
+}
+
+void TranscriptionViewModel::applySubtitleTimingOffset(double shift) {
+    state_.applySubtitleTimingOffset(shift);
+    emit changed();
+}
+
+void TranscriptionViewModel::applySubtitleTimingOffsetToCompletedSources() {
+    state_.applySubtitleTimingOffsetToCompletedSources();
+    emit changed();
+}
+
+// ---- Chapters ------------------------------------------------------------------------------
+
+void TranscriptionViewModel::addChapterAtCue(const SubtitleCue& cue) {
+    state_.addChapterAtCue(cue);
+    emit changed();
+}
+
+void TranscriptionViewModel::removeChapter(const Uuid& id) {
+    state_.removeChapter(id);
+    emit changed();
+}
+
+// ---- Media export --------------------------------------------------------------------------
+
+void TranscriptionViewModel::exportSelectedMedia() {
+    const auto* selected = state_.selectedSource();
+    if (!selected) {
+        return;
+    }
+    if (auto blocker = state_.mediaExportBlocker()) {
+        state_.errorMessage = blocker;
+        emit changed();
+        return;
+    }
+    const auto destination =
+        panels_.chooseOutputFile(*state_.mediaExportSuggestedName(), state_.mediaOutputContainer(),
+                                 selected->url.parent_path());
+    if (!destination) {
+        return;
+    }
+    if (auto request = state_.selectedMediaRequest(*destination)) {
+        queue_.enqueueNext({ProcessingRequest(*request)});
+        state_.noteMediaQueued(1, *destination, false);
+    }
+    emit changed();
+}
+
+void TranscriptionViewModel::exportCheckedMediaInBatch() {
+    syncReplacements();
+    auto requests = state_.batchMediaRequests();
+    if (requests) {
+        std::vector<ProcessingRequest> queued(requests->begin(), requests->end());
+        for (const auto& request : *requests) {
+            if (request.replacesInput) {
+                if (const auto identity = fileIdentity(request.input)) {
+                    state_.pendingReplacements.insert(*identity);
+                }
+            }
+        }
+        queue_.enqueueNext(queued);
+        state_.noteMediaQueued(requests->size(), {}, true);
+    }
+    emit changed();
+}
+
+void TranscriptionViewModel::syncReplacements() {
+    std::set<FileIdentity> pending;
+    bool reinspect = false;
+    for (const auto& job : queue_.jobs()) {
+        const auto* request = job.request.as<TranscriptionMediaRequest>();
+        if (!request || !request->replacesInput) {
+            continue;
+        }
+        using Kind = ProcessingJob::Status::Kind;
+        if (job.status.kind == Kind::queued || job.status.kind == Kind::running) {
+            if (const auto identity = fileIdentity(request->input)) {
+                pending.insert(*identity);
+            }
+        } else if (job.status.kind == Kind::completed &&
+                   finishedReplacementJobs_.insert(job.id).second) {
+            if (const auto identity = fileIdentity(request->input)) {
+                state_.completedReplacements.insert(*identity);
+            }
+            // The file now carries the transcript: its streams must be read again.
+            state_.markForInspection(request->input);
+            reinspect = true;
+        }
+    }
+    if (pending == state_.pendingReplacements && !reinspect) {
+        return;
+    }
+    state_.pendingReplacements = std::move(pending);
+    startProbeTaskIfNeeded();
+    emit changed();
+}
+
+// ---- Conversation summaries ----------------------------------------------------------------
+
+void TranscriptionViewModel::summarizeConversations(bool force) {
+    auto pending = state_.beginConversationSummaries(force, services_.summarizer->availability());
+    if (pending.empty()) {
+        emit changed();
+        return;
+    }
+    conversationSummaryTask_.request_stop();
+    conversationSummaryTask_ = std::stop_source();
+    emit changed();
+    summarizeNext(conversationSummaryTask_, std::move(pending), 0, 0, 0);
+}
+
+void TranscriptionViewModel::summarizeNext(std::stop_source run,
+                                           std::vector<TranscriptConversation> pending,
+                                           std::size_t position, int summarized, int fallbacks) {
+    if (position >= pending.size()) {
+        state_.finishConversationSummaries(summarized, fallbacks, false);
+        emit changed();
+        return;
+    }
+    const auto conversation = pending[position];
+    runGuardedTask(
+        this, pool_,
+        [summarizer = services_.summarizer, conversation, token = run.get_token()] {
+            return capture<std::string>([&] { return summarizer->summarize(conversation, token); });
+        },
+        [run, pending = std::move(pending), position, summarized, fallbacks](
+            TranscriptionViewModel& self, Outcome<std::string> outcome) mutable {
+            if (run.stop_requested() || (outcome.error && isCancellation(outcome.error))) {
+                // Only the current run owns the running flag; a superseded one leaves it.
+                if (run == self.conversationSummaryTask_) {
+                    self.state_.finishConversationSummaries(summarized, fallbacks, true);
+                    emit self.changed();
+                }
+                return;
+            }
+            if (outcome.error) {
+                ++fallbacks;
+            } else if (self.state_.applyConversationSummary(pending[position], *outcome.value)) {
+                ++summarized;
+            }
+            self.summarizeNext(run, std::move(pending), position + 1, summarized, fallbacks);
+        });
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "engine/SubtitleFileExporter.h"
+#include "probe/MediaProbing.h"
+#include "transcription/ConversationSummarizing.h"
+#include "transcription/MediaTranscribing.h"
+#include "transcription/TranscriptionWorkspaceState.h"
+
+namespace tavrolin {
+
+class JobQueueViewModel;
+
+// The state object of the Transcribe workspace: owns a TranscriptionWorkspaceState and runs
+// its tasks (capability check, one inspection task, the batch run, the subtitle export, the
+// summary run) on its own worker pool, handing every outcome back on the GUI thread. GUI thread
+// only. Each task has its own stop source; a stopped task's outcome is dropped, except that a
+// stopped inspection returns its source to pending and a stopped run ends as cancelled.
+// Destruction requests stop on every task, cancels the transcription service and waits for
+// the workers, whose child processes the stop has already ended.
+class TranscriptionViewModel : public QObject {
+    Q_OBJECT
+
+  public:
+    struct Services {
+        std::shared_ptr<MediaProbing> probe;
+        std::shared_ptr<MediaTranscribing> transcription;
+        std::shared_ptr<ConversationSummarizing> summarizer;
+        std::shared_ptr<SubtitleFileExporter> exporter;
+        std::shared_ptr<PreferencesStore> preferences;
+    };
+    // The save panels; tests answer them without a dialog.
+    struct Panels {
+        std::function<std::optional<std::filesystem::path>(
+            const std::string&, OutputContainer, const std::optional<std::filesystem::path>&)>
+            chooseOutputFile;
+        std::function<std::optional<std::filesystem::path>(
+            const std::string&, SubtitleFileFormat, const std::optional<std::filesystem::path>&)>
+            chooseSubtitleExportFile;
+    };
+    static Panels dialogPanels();
+
+    // Ends with refreshAvailability.
+    TranscriptionViewModel(Services services, JobQueueViewModel& queue,
+                           Panels panels = dialogPanels(), QObject* parent = nullptr);
+    ~TranscriptionViewModel() override;
+
+    const TranscriptionWorkspaceState& state() const { return state_; }
+
+    void refreshAvailability();
+
+    void setSelectedAudioStreamIndex(std::optional<std::int64_t> index);
+    void setSelectedLocaleIdentifier(const std::string& identifier);
+    void setCues(std::vector<SubtitleCue> cues);
+    void setChapters(std::vector<ChapterMarker> chapters);
+    void setMediaOutputContainer(OutputContainer container);
+    void setTranscriptSearch(const std::string& text);
+    void setBatchTranscriptSearch(const std::string& text);
+    void setReplaceOriginalsDuringBatchExport(bool replace);
+
+    bool addSources(const std::vector<std::filesystem::path>& urls);
+    void selectSource(const Uuid& id);
+    void openSearchResult(const BatchTranscriptSearchResult& result);
+    void removeSource(const Uuid& id);
+    void applySelectedLanguageToAllSources();
+    void setExportSelection(bool isSelected, const Uuid& id);
+    void selectAllExportableSources();
+
+    void startTranscription(const std::vector<Uuid>& ids);
+    void addSelectedSourceToTranscriptionQueue(const Uuid& id);
+    void transcribeAllReadySources();
+    void cancelTranscription();
+    void clearSelectedTranscript();
+
+    void exportSubtitles();
+    void applySubtitleTimingOffset(double shift);
+    void applySubtitleTimingOffsetToCompletedSources();
+
+    void addChapterAtCue(const SubtitleCue& cue);
+    void removeChapter(const Uuid& id);
+
+    void exportSelectedMedia();
+    void exportCheckedMediaInBatch();
+
+    void summarizeConversations(bool force);
+
+    bool isInspecting() const { return probeRunning_; }
+    bool isExportingSubtitles() const { return exportRunning_; }
+
+  signals:
+    void changed();
+
+  private:
+    template <typename Result>
+    struct Outcome {
+        std::optional<Result> value;
+        std::exception_ptr error;
+    };
+    template <typename Result, typename Work>
+    static Outcome<Result> capture(Work&& work);
+
+    void startProbeTaskIfNeeded();
+    void inspectNext(std::stop_source task);
+    void endProbeTask();
+    void runFrom(std::stop_source run, std::size_t position);
+    void endRun(bool wasCancelled);
+    void summarizeNext(std::stop_source run, std::vector<TranscriptConversation> pending,
+                       std::size_t position, int summarized, int fallbacks);
+    void syncReplacements();
+
+    Services services_;
+    JobQueueViewModel& queue_;
+    Panels panels_;
+    TranscriptionWorkspaceState state_;
+
+    std::stop_source capabilityTask_;
+    std::stop_source probeTask_;
+    std::stop_source transcriptionTask_;
+    std::stop_source exportTask_;
+    std::stop_source conversationSummaryTask_;
+    bool probeRunning_ = false;
+    bool exportRunning_ = false;
+    std::set<Uuid> finishedReplacementJobs_;
+    // Last member: destroyed first, so the workers end before the state they report to.
+    QThreadPool pool_;
+};
+
+}  // namespace tavrolin

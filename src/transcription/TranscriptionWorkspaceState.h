@@ -1,0 +1,239 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/StreamCopyCompatibility.h"
+#include "engine/SubtitleCueSegmenter.h"
+#include "engine/SubtitleTimingAdjuster.h"
+#include "model/FileIdentity.h"
+#include "model/PreferencesStore.h"
+#include "model/ProcessingRequest.h"
+#include "model/Transcription.h"
+#include "transcription/MediaTranscribing.h"
+#include "transcription/TranscriptConversationGrouper.h"
+#include "transcription/TranscriptCueSearch.h"
+#include "transcription/TranscriptionLocaleMatcher.h"
+
+namespace tavrolin {
+
+struct TranscriptionWorkspaceAvailability {
+    enum class Kind { unavailable, checking, available };
+    Kind kind = Kind::checking;
+    std::string message;  // for unavailable
+
+    friend bool operator==(const TranscriptionWorkspaceAvailability&,
+                           const TranscriptionWorkspaceAvailability&) = default;
+};
+
+// What one inspection found out about a file.
+struct SourceInspection {
+    std::vector<MediaStream> streams;
+    std::vector<ChapterMarker> chapters;
+    std::optional<double> duration;
+};
+
+// One position of a batch run that is to be transcribed.
+struct TranscriptionRunStep {
+    Uuid sourceID;
+    std::filesystem::path url;
+    std::int64_t audioStreamIndex = 0;
+    std::string localeIdentifier;
+    std::optional<double> mediaDuration;
+};
+
+// The state of the Transcribe workspace and every rule that needs no task: sources, selection
+// and the mirrors of the selected source, languages, inspection and run bookkeeping, timing,
+// chapters, export readiness and requests, and summary bookkeeping. The view model owns one and
+// runs the tasks around it. Not thread-safe: the GUI thread only. Holds no task; it calls
+// `onResetConversationSummaries` so its owner can stop a running summary task.
+class TranscriptionWorkspaceState {
+  public:
+    static constexpr double defaultTimingOffset = 0.5;
+    static constexpr double offsetTolerance = 0.0001;
+    static constexpr std::size_t chapterTitleLimit = 72;
+    static inline const std::string lastLocaleKey = "transcription.lastLocaleIdentifier";
+    static inline const std::string normalizationVersionKey =
+        "transcription.localeIdentifierNormalizationVersion";
+
+    explicit TranscriptionWorkspaceState(std::shared_ptr<PreferencesStore> preferences);
+
+    // Published fields.
+    TranscriptionWorkspaceAvailability availability;
+    std::vector<BatchTranscriptionSource> sources;
+    std::optional<Uuid> selectedSourceID;
+    std::optional<Uuid> currentTranscriptionSourceID;
+    int batchCompletedCount = 0;
+    int batchTotalCount = 0;
+    std::optional<std::int64_t> requestedCueID;
+    std::set<Uuid> selectedExportSourceIDs;
+    bool replaceOriginalsDuringBatchExport = false;
+    std::vector<TranscriptionLocale> locales;
+    bool isTranscribing = false;
+    bool isCancellingTranscription = false;
+    std::optional<TranscriptionProgress> progress;
+    double subtitleTimingOffset = 0;
+    std::string transcriptSearch;
+    std::string batchTranscriptSearch;
+    std::map<std::int64_t, std::string> conversationSummaries;
+    bool isSummarizingConversations = false;
+    std::optional<std::string> conversationSummaryNotice;
+    std::optional<std::string> message;
+    std::optional<std::string> errorMessage;
+    std::vector<Uuid> transcriptionQueue;
+    std::map<std::int64_t, std::uint64_t> conversationSummaryFingerprints;
+    std::function<void()> onResetConversationSummaries;
+
+    // Mirrors of the selected source; every setter writes back as the workspace rules say.
+    const std::optional<std::int64_t>& selectedAudioStreamIndex() const { return audioIndex_; }
+    const std::string& selectedLocaleIdentifier() const { return localeIdentifier_; }
+    const std::vector<SubtitleCue>& cues() const { return cues_; }
+    const std::vector<ChapterMarker>& chapters() const { return chapters_; }
+    OutputContainer mediaOutputContainer() const { return container_; }
+    void setSelectedAudioStreamIndex(std::optional<std::int64_t> index);
+    void setSelectedLocaleIdentifier(const std::string& identifier);
+    void setCues(std::vector<SubtitleCue> cues);
+    void setChapters(std::vector<ChapterMarker> chapters);
+    void setMediaOutputContainer(OutputContainer container);
+    void reloadSelectedSourceState();
+
+    // Derived values.
+    const BatchTranscriptionSource* selectedSource() const;
+    const BatchTranscriptionSource* source(const Uuid& id) const;
+    int transcribableSourceCount() const;
+    bool canTranscribeAllSources() const;
+    bool isSelectedSourceBeingTranscribed() const;
+    bool isSelectedSourceQueuedOrTranscribing() const;
+    std::optional<double> batchProgressFraction() const;
+    std::optional<std::string> batchProgressText() const;
+    bool canTranscribeSelectedSource() const;
+    std::optional<std::string> progressTitle() const;
+    std::vector<SubtitleCue> filteredCues() const;
+    int transcriptSearchMatchCount() const;
+    bool isSearchingTranscript() const;
+    bool isSearchingAllTranscripts() const;
+    std::uint64_t conversationFingerprint() const;
+    int transcribedSourceCount() const;
+    std::vector<TranscriptConversation> conversations() const;
+
+    // Sources, selection and spoken language. `addSources` returns true when any was added.
+    bool addSources(const std::vector<std::filesystem::path>& urls);
+    std::optional<std::string> preferredLocaleIdentifier(
+        const std::vector<TranscriptionLocale>& supported);
+    void matchLocaleToSelectedAudioStream();
+    void selectSource(const Uuid& id);
+    void openSearchResult(const BatchTranscriptSearchResult& result);
+    // False when refused during a run; the caller then leaves inspection alone.
+    bool removeSource(const Uuid& id);
+    void applySelectedLanguageToAllSources();
+    bool canExportSource(const Uuid& id) const;
+    void setExportSelection(bool isSelected, const Uuid& id);
+    void selectAllExportableSources();
+    void applyCapabilityResult(const TranscriptionCapability& capability);
+
+    // Inspection: the next pending source (now inspecting), the outcomes, and a stopped one.
+    std::optional<std::pair<Uuid, std::filesystem::path>> beginNextInspection();
+    bool hasPendingInspection() const;
+    void applyInspection(const Uuid& id, const SourceInspection& inspection);
+    void failInspection(const Uuid& id, const std::string& failure);
+    void returnToPendingInspection(const Uuid& id);
+    // A replaced original must be inspected again before its next export.
+    void markForInspection(const std::filesystem::path& file);
+
+    // Batch run. `beginRunPosition` fails a position that lacks a stream or language and then
+    // returns none; the caller moves on while `position` < transcriptionQueue.size().
+    bool startTranscription(const std::vector<Uuid>& ids);
+    bool addSelectedSourceToTranscriptionQueue(const Uuid& id);
+    std::vector<Uuid> readySourceIDs() const;
+    std::optional<TranscriptionRunStep> beginRunPosition(std::size_t position);
+    void completeRunPosition(const Uuid& id, const std::vector<TranscriptFragment>& fragments);
+    void failRunPosition(const Uuid& id, const std::string& failure);
+    void cancelRunPosition(const Uuid& id);
+    void finishTranscriptionBatch(bool wasCancelled);
+    // False when there is no run to cancel.
+    bool cancelTranscription();
+    void applyTranscriptionProgress(const Uuid& id, const TranscriptionProgress& value);
+    void clearSelectedTranscript();
+    void resetConversationSummaries();
+
+    // Subtitle file export and timing.
+    std::optional<std::string> subtitleExportSuggestedName() const;
+    void applySubtitleTimingOffset(double shift);
+    std::string subtitleTimingOffsetText() const;
+    void applySubtitleTimingOffsetToCompletedSources();
+    static std::string offsetText(double offset);
+
+    // Chapters.
+    void addChapterAtCue(const SubtitleCue& cue);
+    void removeChapter(const Uuid& id);
+    bool hasChapter(double time) const;
+    static std::optional<std::string> chapterValidationMessage(
+        const std::vector<ChapterMarker>& chapters);
+    static std::string formatTimestamp(double seconds);
+
+    // Media export. `pendingReplacements` are the inputs whose replacement is queued or
+    // running; `completedReplacements` those replaced in this session.
+    std::set<FileIdentity> pendingReplacements;
+    std::set<FileIdentity> completedReplacements;
+    std::optional<std::string> mediaExportIssue(const BatchTranscriptionSource& source,
+                                                OutputContainer container) const;
+    std::optional<std::string> mediaExportBlocker() const;
+    std::optional<std::string> batchMediaExportBlocker() const;
+    std::filesystem::path batchExportOutputURL(const BatchTranscriptionSource& source,
+                                               OutputContainer container) const;
+    std::optional<std::string> mediaExportSuggestedName() const;
+    // The request for the chosen destination, or none with errorMessage set.
+    std::optional<TranscriptionMediaRequest> selectedMediaRequest(
+        const std::filesystem::path& destination);
+    // All marked sources' requests, or none with errorMessage set.
+    std::optional<std::vector<TranscriptionMediaRequest>> batchMediaRequests();
+    void noteMediaQueued(std::size_t count, const std::filesystem::path& singleDestination,
+                         bool isBatch);
+
+    // Conversation summaries: the conversations to summarise (none when nothing runs), each
+    // outcome, and the end of a run.
+    std::vector<TranscriptConversation> beginConversationSummaries(
+        bool force, const ConversationSummaryAvailability& availability);
+    std::string conversationSummaryText(const TranscriptConversation& conversation) const;
+    // True when the summary was kept.
+    bool applyConversationSummary(const TranscriptConversation& conversation,
+                                  const std::string& summary);
+    void finishConversationSummaries(int summarized, int fallbacks, bool wasCancelled);
+
+  private:
+    BatchTranscriptionSource* mutableSource(const Uuid& id);
+    BatchTranscriptionSource* mutableSelectedSource();
+    void storeLocaleInSelectedSource();
+    std::optional<OutputContainer> batchContainer(const BatchTranscriptionSource& source) const;
+    TranscriptionMediaRequest makeRequest(const BatchTranscriptionSource& source,
+                                          OutputContainer container,
+                                          const std::filesystem::path& output,
+                                          bool replacesInput) const;
+    std::optional<std::string> replacementRefusal(const BatchTranscriptionSource& source) const;
+
+    std::shared_ptr<PreferencesStore> preferences_;
+    std::optional<std::int64_t> audioIndex_;
+    std::string localeIdentifier_;
+    std::vector<SubtitleCue> cues_;
+    std::vector<ChapterMarker> chapters_;
+    OutputContainer container_ = OutputContainer::mkv;
+    bool isLoadingSelectedSource_ = false;
+    int runSucceeded_ = 0;
+    int runFailed_ = 0;
+
+    SubtitleCueSegmenter segmenter_{84, 6.0, 1.2};
+    SubtitleTimingAdjuster adjuster_;
+    TranscriptCueSearch search_;
+    TranscriptionLocaleMatcher localeMatcher_;
+    TranscriptConversationGrouper grouper_;
+    StreamCopyCompatibility compatibility_;
+};
+
+}  // namespace tavrolin
