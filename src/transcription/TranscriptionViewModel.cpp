@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <mutex>
+
 #include "app/FilePanels.h"
 #include "app/GuardedTask.h"
 #include "engine/JobQueueViewModel.h"
@@ -266,12 +268,29 @@ void TranscriptionViewModel::runFrom(std::stop_source run, std::size_t position)
         emit changed();
         QPointer<TranscriptionViewModel> guard(this);
         const Uuid id = step->sourceID;
-        auto report = [guard, id](const TranscriptionProgress& value) {
+        // Reports are coalesced: at most one posted at a time, carrying the latest value.
+        struct Latest {
+            std::mutex mutex;
+            std::optional<TranscriptionProgress> value;
+        };
+        auto latest = std::make_shared<Latest>();
+        auto report = [guard, id, latest](const TranscriptionProgress& value) {
+            std::lock_guard lock(latest->mutex);
+            const bool isPosted = latest->value.has_value();
+            latest->value = value;
+            if (isPosted) {
+                return;
+            }
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [guard, id, value] {
-                    if (guard) {
-                        guard->state_.applyTranscriptionProgress(id, value);
+                [guard, id, latest] {
+                    std::optional<TranscriptionProgress> value;
+                    {
+                        std::lock_guard lock(latest->mutex);
+                        value.swap(latest->value);
+                    }
+                    if (guard && value) {
+                        guard->state_.applyTranscriptionProgress(id, *value);
                         emit guard->changed();
                     }
                 },

@@ -151,7 +151,8 @@ class IdleProcessor : public MediaProcessing {
 };
 
 struct Fixture {
-    Fixture() { tavtest::qtApplication(); }
+    // First member: the model posts to the application from its constructor on.
+    QApplication& application = tavtest::qtApplication();
     tavtest::TempDir folder;
     std::shared_ptr<LatchedProbe> probe = std::make_shared<LatchedProbe>();
     std::shared_ptr<LatchedTranscriber> transcriber = std::make_shared<LatchedTranscriber>();

@@ -79,7 +79,6 @@ Written written(const fs::path& file) {
 
 struct Workspace {
     explicit Workspace(std::shared_ptr<MediaTranscribing> transcription) {
-        tavtest::qtApplication();
         model = std::make_unique<TranscriptionViewModel>(
             TranscriptionViewModel::Services{
                 std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
@@ -117,8 +116,8 @@ struct Workspace {
             timeoutMs);
     }
 
+    QApplication& application = tavtest::qtApplication();
     tavtest::TempDir folder;
-    tavtest::TempDir working;
     JobQueueViewModel queue{std::make_shared<FFmpegProcessor>(
         std::make_shared<FoundationProcessRunner>(), ToolLocations{})};
     std::unique_ptr<TranscriptionViewModel> model;
