@@ -256,6 +256,7 @@ void TranscriptionViewModel::runFrom(std::stop_source run, std::size_t position)
         return;  // a newer run took over
     }
     if (run.stop_requested()) {
+        state_.noteRunCancelled();
         endRun(true);
         return;
     }

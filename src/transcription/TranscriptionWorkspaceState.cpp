@@ -695,6 +695,10 @@ void TranscriptionWorkspaceState::cancelRunPosition(const Uuid& id) {
         source->status.message.clear();
         source->progress.reset();
     }
+    noteRunCancelled();
+}
+
+void TranscriptionWorkspaceState::noteRunCancelled() {
     message = batchTotalCount > 1 ? "Cancelled batch transcription. Pending files were not started."
                                   : "Transcription cancelled.";
 }

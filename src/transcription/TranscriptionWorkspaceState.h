@@ -156,6 +156,8 @@ class TranscriptionWorkspaceState {
     void completeRunPosition(const Uuid& id, const std::vector<TranscriptFragment>& fragments);
     void failRunPosition(const Uuid& id, const std::string& failure);
     void cancelRunPosition(const Uuid& id);
+    // A run stopped between positions: only the notice.
+    void noteRunCancelled();
     void finishTranscriptionBatch(bool wasCancelled);
     // False when there is no run to cancel.
     bool cancelTranscription();

@@ -262,6 +262,50 @@ TEST(TranscriptionViewModel, BatchRunAppendsCancelsAndDropsLateProgress) {
     EXPECT_EQ(f.state().message, "Transcribed 1 file. Review the results before exporting.");
 }
 
+TEST(TranscriptionViewModel, CancelAtEachPhaseEndsTheRunAsCancelled) {
+    enum class Phase { beforeTheWorkerStarts, whileTranscribing, afterTheServiceAnswered };
+    struct Row {
+        const char* name;
+        Phase phase;
+    };
+    for (const auto& row :
+         std::vector<Row>{{"before the worker starts", Phase::beforeTheWorkerStarts},
+                          {"while transcribing", Phase::whileTranscribing},
+                          {"after the service answered", Phase::afterTheServiceAnswered}}) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        f.model->addSources({f.file("a.mkv"), f.file("b.mkv")});
+        f.inspectAll();
+        if (row.phase == Phase::afterTheServiceAnswered) {
+            // The service returns a transcript although the cancel came first.
+            f.transcriber->beforeAnswer = [&](const TranscriptionProgressHandler&) {
+                QMetaObject::invokeMethod(
+                    f.model.get(), [&] { f.model->cancelTranscription(); },
+                    Qt::BlockingQueuedConnection);
+            };
+        }
+        f.model->startTranscription({f.state().sources[0].id, f.state().sources[1].id});
+        if (row.phase == Phase::beforeTheWorkerStarts) {
+            f.model->cancelTranscription();
+        } else {
+            ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }));
+            if (row.phase == Phase::whileTranscribing) {
+                f.model->cancelTranscription();
+            } else {
+                f.transcriber->latch.open();
+            }
+        }
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !f.state().isTranscribing; }));
+        QTest::qWait(20);
+        EXPECT_EQ(f.status(0), Kind::ready);
+        EXPECT_EQ(f.status(1), Kind::ready);
+        EXPECT_TRUE(f.state().sources[0].cues.empty());
+        EXPECT_EQ(f.state().message,
+                  "Cancelled batch transcription. Pending files were not started.");
+        EXPECT_EQ(f.transcriber->latch.waiting(), 0);
+    }
+}
+
 TEST(TranscriptionViewModel, SummariesDropResultsForEditedConversations) {
     Fixture f;
     f.model->addSources({f.file("a.mkv")});
