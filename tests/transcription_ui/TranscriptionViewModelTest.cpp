@@ -29,12 +29,13 @@ class Latch {
   public:
     // True when opened, false when stopped.
     bool wait(std::stop_token stop) {
-        std::unique_lock lock(mutex_);
-        ++waiting_;
+        // Registered before locking: a token stopped already runs the callback right here.
         std::stop_callback wake(stop, [this] {
             std::lock_guard inner(mutex_);
             changed_.notify_all();
         });
+        std::unique_lock lock(mutex_);
+        ++waiting_;
         changed_.wait(lock, [&] { return opened_ > 0 || stop.stop_requested(); });
         if (opened_ > 0) {
             --opened_;  // open() already took this waiter off the count

@@ -184,6 +184,17 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
     EXPECT_EQ(w.state().errorMessage,
               "A file already exists at that location. Choose a new filename.");
     EXPECT_EQ(contents(destination), "mine");
+
+    // Closing the workspace during a transcription leaves no child and no working folder.
+    w.model->clearSelectedTranscript();
+    w.model->startTranscription({w.state().sources[0].id});
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return w.state().progress != TranscriptionProgress::preparingLanguageModel() ||
+               !w.state().isTranscribing;
+    }));
+    w.model.reset();
+    EXPECT_EQ(tavtest::childProcessCount(), 0);
+    EXPECT_TRUE(working.entries().empty());
 }
 
 TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
