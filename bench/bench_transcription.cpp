@@ -79,7 +79,11 @@ int main() {
                 seconds(end - start), seconds(end - start) / kAudioSeconds);
     std::printf("  decoding only %6.2f s  real-time factor %.3f\n", seconds(end - *decodeStart),
                 seconds(end - *decodeStart) / kAudioSeconds);
-    std::printf("  peak memory   %6.1f MiB (largest child process %.1f MiB)\n", self.ru_maxrss / 1024.0,
-                children.ru_maxrss / 1024.0);
+    const double cpu = self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6 + self.ru_stime.tv_sec +
+                       self.ru_stime.tv_usec / 1e6;
+    std::printf("  CPU time      %6.2f s  real-time factor %.3f (this process)\n", cpu,
+                cpu / kAudioSeconds);
+    std::printf("  peak memory   %6.1f MiB (largest child process %.1f MiB)\n",
+                self.ru_maxrss / 1024.0, children.ru_maxrss / 1024.0);
     return 0;
 }

@@ -21,6 +21,8 @@
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/JoinView.h"
 #include "joinsplit/JoinViewModel.h"
+#include "joinsplit/SplitView.h"
+#include "joinsplit/SplitViewModel.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
 #include "planning/LanguageModelServerSettings.h"
 #include "planning/LocalServerLanguageModel.h"
@@ -159,6 +161,32 @@ class JoinWorkspacePage : public WorkspacePage {
     QPointer<JoinView> view_;
 };
 
+// Split: its view model with a preview service that has a runner of its own.
+class SplitWorkspacePage : public WorkspacePage {
+  public:
+    SplitWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<SplitViewModel>(
+              queue, std::make_shared<FFmpegPreviewService>(
+                         std::make_shared<FoundationProcessRunner>(), locations))),
+          view_(new SplitView(*viewModel_)) {
+        viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
+            return chooseOutputFolder(start, window);
+        });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~SplitWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<SplitViewModel> viewModel_;
+    QPointer<SplitView> view_;
+};
+
 // Sequence Rename: its view model with a renamer on the local file system.
 class RenameWorkspacePage : public WorkspacePage {
   public:
@@ -261,10 +289,11 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
                      std::make_unique<RemuxWorkspacePage>(queue_, locations, preferences, this));
     setWorkspacePage(WorkspaceSection::join,
                      std::make_unique<JoinWorkspacePage>(queue_, locations, this));
+    setWorkspacePage(WorkspaceSection::split,
+                     std::make_unique<SplitWorkspacePage>(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::rename, std::make_unique<RenameWorkspacePage>(this));
-    for (WorkspaceSection section : {WorkspaceSection::split, WorkspaceSection::transcribe}) {
-        setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
-    }
+    setWorkspacePage(WorkspaceSection::transcribe, std::make_unique<PlaceholderWorkspacePage>(
+                                                       title(WorkspaceSection::transcribe)));
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
 
     connect(sidebar_, &MainNavigationSidebar::sectionClicked, this, &RootView::select);

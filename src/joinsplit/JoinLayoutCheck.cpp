@@ -12,10 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lowered(const std::string& text) {
-    return lowercased(text);
-}
-
 std::optional<std::string> lowered(const std::optional<std::string>& text) {
     return text ? std::optional(lowercased(*text)) : std::nullopt;
 }
@@ -35,7 +31,7 @@ struct JoinStreamSignature {
 
     explicit JoinStreamSignature(const MediaStream& stream)
         : kind(stream.kind),
-          codecName(lowered(stream.codecName)),
+          codecName(lowercased(stream.codecName)),
           profile(lowered(stream.profile)),
           width(stream.width),
           height(stream.height),
@@ -58,6 +54,12 @@ const std::vector<MediaStream>* readyStreams(const JoinInspectionStates& states,
     }
     const auto* ready = std::get_if<RemuxSource::Ready>(&found->second);
     return ready ? &ready->streams : nullptr;
+}
+
+bool isAnyLoading(const JoinInspectionStates& states) {
+    return std::any_of(states.begin(), states.end(), [](const auto& entry) {
+        return std::holds_alternative<RemuxSource::Loading>(entry.second);
+    });
 }
 
 std::string name(const fs::path& file) {
@@ -155,10 +157,7 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
         return "Add at least two files. Tavrolin will inspect their stream layouts before "
                "queueing.";
     }
-    const bool loading = std::any_of(states.begin(), states.end(), [](const auto& entry) {
-        return std::holds_alternative<RemuxSource::Loading>(entry.second);
-    });
-    if (loading || states.size() < files.size()) {
+    if (isAnyLoading(states) || states.size() < files.size()) {
         return "Inspecting codecs and stream layouts\u2026";
     }
     for (const auto& file : files) {
@@ -180,10 +179,8 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
 bool JoinLayoutCheck::hasBlockingIssue(const std::vector<fs::path>& files,
                                        const JoinInspectionStates& states,
                                        OutputContainer container) const {
-    const bool loading = std::any_of(states.begin(), states.end(), [](const auto& entry) {
-        return std::holds_alternative<RemuxSource::Loading>(entry.second);
-    });
-    return files.size() >= 2 && !loading && compatibilityMessage(files, states, container);
+    return files.size() >= 2 && !isAnyLoading(states) &&
+           compatibilityMessage(files, states, container);
 }
 
 }  // namespace tavrolin

@@ -181,13 +181,14 @@ void SplitViewModel::submit() {
         auto made = makeRequests(source, *outputDirectory_);
         requests.insert(requests.end(), made.begin(), made.end());
     }
-    queue_.enqueue(requests);
-    queue_.startWorkerIfNeeded();
+    // Clear first: the queue may publish changes synchronously.
     sources_.clear();
     selectedFile_.reset();
     outputDirectory_.reset();
     hasUserSelectedOutputDirectory_ = false;
     emit changed();
+    queue_.enqueue(requests);
+    queue_.startWorkerIfNeeded();
 }
 
 }  // namespace tavrolin

@@ -100,10 +100,6 @@ TranscriptionError TranscriptionError::invalidChapters(const std::string& messag
     return {Case::invalidChapters, message};
 }
 
-TranscriptionError TranscriptionError::unsupportedSystem() {
-    return {Case::unsupportedSystem, "Audio transcription requires macOS 26 or later."};
-}
-
 TranscriptionError TranscriptionError::unsupportedHardware() {
     return {Case::unsupportedHardware, "Audio transcription is not available on this computer."};
 }

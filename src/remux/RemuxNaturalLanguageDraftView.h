@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <optional>
 
+#include "app/StatusLine.h"
 #include "model/RemuxPlan.h"
 
 class QLabel;

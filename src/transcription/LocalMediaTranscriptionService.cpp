@@ -75,8 +75,12 @@ void LocalMediaTranscriptionService::removeAbandonedTemporaryDirectories() {
 
 TranscriptionCapability LocalMediaTranscriptionService::checkCapability() {
     removeAbandonedTemporaryDirectories();
-    std::vector<TranscriptionLocale> locales =
-        transcriptionLocales(recognizer_->localeIdentifiers());
+    std::vector<TranscriptionLocale> locales;
+    try {
+        locales = transcriptionLocales(recognizer_->localeIdentifiers());
+    } catch (const std::exception&) {
+        // An unreadable model folder offers no language; the check itself never fails.
+    }
     if (locales.empty()) {
         return {{}, noLanguagesMessage};
     }
@@ -120,7 +124,9 @@ std::vector<TranscriptFragment> LocalMediaTranscriptionService::performTranscrip
     std::stop_token stop) {
     throwIfStopped(stop);
     progress(TranscriptionProgress::preparingLanguageModel());
-    const std::unique_ptr<SpeechRecognition> recognition = recognizer_->prepare(locale);
+    // Shared with the cancel action: a cancel that copied the action just before the run ended
+    // still reaches a live decoder.
+    const std::shared_ptr<SpeechRecognition> recognition = recognizer_->prepare(locale);
     throwIfStopped(stop);
 
     const TranscriptionWorkingFolder folder(temporaryRoot_);
@@ -128,7 +134,7 @@ std::vector<TranscriptFragment> LocalMediaTranscriptionService::performTranscrip
     extractAudio(source, audioStreamIndex, audio, mediaDuration, progress, stop);
 
     // Stored before the stop check below, so a cancel from now on always reaches the decoder.
-    speechCancellation_.store([raw = recognition.get()] { raw->stop(); });
+    speechCancellation_.store([recognition] { recognition->stop(); });
     struct ClearOnExit {
         SpeechAnalysisCancellationBox& box;
         ~ClearOnExit() { box.clear(); }

@@ -20,7 +20,8 @@ namespace tavrolin {
 // recogniser. Runs are serialised (one at a time, on the calling worker thread); cancel() and
 // the stop token end a run within one chunk of audio, terminating ffmpeg, and the run then
 // throws CancellationError and leaves no folder. The first capability check of each instance
-// removes working folders that earlier runs left behind.
+// removes working folders that earlier runs left behind. Workers that call it keep it alive
+// (hold it by shared_ptr) until they return.
 class LocalMediaTranscriptionService final : public MediaTranscribing {
   public:
     // `temporaryRoot` defaults to defaultTemporaryRoot(); `ffmpegOverride` replaces the located

@@ -22,6 +22,8 @@ namespace {
 
 constexpr double framesPerSecond = 100;
 
+// Process-wide and set once: a "-logfn" per decoder would swap the library's global log file
+// under a decoder that another thread is running.
 void silenceLibraryLog() {
     static std::once_flag once;
     std::call_once(once, [] { err_set_logfp(nullptr); });
@@ -286,10 +288,10 @@ std::unique_ptr<SpeechRecognition> PocketSphinxRecognizer::prepare(const std::st
     // Silence removal off: it drops frames, and the word times would no longer match the audio.
     // The search limits (at most 3000 active HMMs and 10 words per frame) cut the decoding time
     // by a fifth on generated speech and recognised as many words as the defaults.
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", folder->acousticModel.c_str(),
-                                   "-lm", folder->languageModel.c_str(), "-dict",
-                                   folder->dictionary.c_str(), "-remove_silence", "no", "-maxhmmpf",
-                                   "3000", "-maxwpf", "10", "-logfn", "/dev/null", nullptr);
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", folder->acousticModel.c_str(), "-lm",
+                    folder->languageModel.c_str(), "-dict", folder->dictionary.c_str(),
+                    "-remove_silence", "no", "-maxhmmpf", "3000", "-maxwpf", "10", nullptr);
     if (config == nullptr) {
         throw std::runtime_error(failure);
     }

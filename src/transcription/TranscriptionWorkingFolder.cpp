@@ -62,7 +62,9 @@ void TranscriptionWorkingFolder::removeAbandoned(const fs::path& root) {
     if (error) {
         return;
     }
-    for (const auto& entry : entries) {
+    // The iterator's own steps throw on a read error; an increment with an error code does not.
+    for (; entries != fs::directory_iterator(); entries.increment(error)) {
+        const auto& entry = *entries;
         const std::string name = entry.path().filename().string();
         std::error_code statusError;
         if (!name.starts_with(prefix) || !fs::is_directory(entry.symlink_status(statusError))) {

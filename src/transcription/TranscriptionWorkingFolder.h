@@ -7,7 +7,8 @@ namespace tavrolin {
 
 // The private folder of one transcription, "TavrolinTranscription-<UUID>" inside a root folder,
 // locked (flock) for as long as the object lives so that the clean-up of another instance
-// leaves it alone. Destroying the object removes the folder with everything in it.
+// leaves it alone. Destroying the object removes the folder with everything in it. Any thread;
+// one object belongs to one run.
 class TranscriptionWorkingFolder {
   public:
     static constexpr std::string_view prefix = "TavrolinTranscription-";

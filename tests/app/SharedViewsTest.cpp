@@ -152,9 +152,30 @@ TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
         shown.setHtml(label.toolTip());
         EXPECT_TRUE(Qt::mightBeRichText(label.toolTip()));
         EXPECT_EQ(shown.toPlainText(), text);
+        EXPECT_EQ(label.accessibleName(), text) << "read as text, not as tooltip markup";
     }
     label.setText(QString());
     EXPECT_TRUE(label.toolTip().isEmpty());
+
+    // An underscore is drawn, not cut off below the line, in every text style.
+    for (auto style : {TextStyle::body, TextStyle::title2, TextStyle::headline, TextStyle::callout,
+                       TextStyle::caption}) {
+        SCOPED_TRACE(static_cast<int>(style));
+        ElidedLabel underscore;
+        underscore.setFont(fontFor(style));
+        underscore.setText(QStringLiteral("_"));
+        underscore.resize(underscore.sizeHint());
+        QImage image(underscore.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        underscore.render(&image);
+        bool inked = false;
+        for (int y = 0; y < image.height() && !inked; ++y) {
+            for (int x = 0; x < image.width() && !inked; ++x) {
+                inked = qGray(image.pixel(x, y)) < 128;
+            }
+        }
+        EXPECT_TRUE(inked);
+    }
 }
 
 TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {

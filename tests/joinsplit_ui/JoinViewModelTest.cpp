@@ -155,15 +155,22 @@ TEST_F(JoinViewModelTest, ListChangesDropStaleInspections) {
     model->move(c, -1);
     EXPECT_EQ(model->files(), (std::vector<fs::path>{a, c, b}));
     ASSERT_TRUE(tavtest::waitUntil([&] { return gated.runningCount() == 3; }));
+    // c goes for good; a comes back with a new inspection that the old one's end must not drop.
+    model->remove(c);
     model->remove(a);
+    model->addFiles({a});
     EXPECT_EQ(model->runningInspectionCount(), 2u);
+    tavtest::processEventsFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(model->runningInspectionCount(), 2u);
+    EXPECT_TRUE(std::holds_alternative<RemuxSource::Loading>(model->inspectionStates().at(a)));
     gated.open();
     ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
     tavtest::processEventsFor(std::chrono::milliseconds(200));
-    EXPECT_EQ(model->files(), (std::vector<fs::path>{c, b}));
+    EXPECT_EQ(model->files(), (std::vector<fs::path>{b, a}));
     EXPECT_EQ(model->inspectionStates().size(), 2u);
-    EXPECT_FALSE(model->inspectionStates().contains(a));
+    EXPECT_FALSE(model->inspectionStates().contains(c));
     EXPECT_FALSE(model->hasBlockingIssue());
+    EXPECT_EQ(model->compatibilityMessage(), std::nullopt);
 }
 
 TEST_F(JoinViewModelTest, RealJoinLastsAsLongAsItsInputs) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "support/TestStreams.h"
 #include "transcription/TranscriptConversationGrouper.h"
 #include "transcription/TranscriptCueSearch.h"
 #include "transcription/TranscriptTimelineLayout.h"
@@ -18,13 +19,8 @@ constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 MediaStream audio(std::optional<std::string> language, std::optional<std::string> title = {}) {
-    MediaStream stream;
-    stream.index = 1;
-    stream.kind = MediaStreamKind::audio;
-    stream.codecName = "aac";
-    stream.language = std::move(language);
-    stream.title = std::move(title);
-    return stream;
+    return tavtest::makeStream(1, MediaStreamKind::audio, "aac", std::move(language),
+                               std::move(title));
 }
 
 std::vector<TranscriptionLocale> locales(std::vector<std::string> identifiers) {
@@ -111,6 +107,10 @@ TEST(TranscriptRules, RecognizerLocalesAreCanonicalAndNamedInTheInterfaceLanguag
                                                 {"en-US", "Englisch (Vereinigte Staaten)"},
                                                 {"fr-CA", "Französisch (Kanada)"},
                                                 {"xx-unknown", "xx (UNKNOWN)"}}));
+    // Equal names keep the recogniser's order.
+    EXPECT_EQ(transcriptionLocales({"en-us", "en-US"}, "en"),
+              (std::vector<TranscriptionLocale>{{"en-us", "English (United States)"},
+                                                {"en-US", "English (United States)"}}));
 }
 
 TEST(TranscriptRules, ConversationsBreakAtSilenceLengthAndSize) {
