@@ -10,7 +10,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -22,6 +21,7 @@
 #include "app/FileListEditor.h"
 #include "app/FilePanels.h"
 #include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameViewModel.h"
 
@@ -57,26 +57,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     setWindowTitle(QStringLiteral("Sequence Rename"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-
-    // A column at most 820 wide, centred in the page.
-    auto* page = new QWidget;
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    auto* columnWidget = new QWidget;
-    columnWidget->setMaximumWidth(820);
-    centring->addStretch(0);
-    centring->addWidget(columnWidget, 1);
-    centring->addStretch(0);
-    auto* column = new QVBoxLayout(columnWidget);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(20);
-    scroll->setWidget(page);
+    QVBoxLayout* column = addScrollingColumn(this, 820);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Sequence Rename"),
