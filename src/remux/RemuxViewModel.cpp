@@ -2,40 +2,20 @@
 
 #include <pwd.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <set>
 
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
-#include "model/CancellationError.h"
-#include "model/ErrorMessage.h"
+#include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/LocalServerLanguageModel.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
-
-// Where workers leave outcomes. `owner` is cleared under the lock when the model goes away, so
-// a worker never posts to a destroyed model; Qt drops events already posted to it. Outcomes
-// that arrive together are handled in one turn of the event loop with one change signal.
-struct RemuxViewModel::Inbox {
-    struct Delivery {
-        fs::path url;
-        std::uint64_t taskID = 0;
-        std::stop_token stop;
-        InspectionOutcome outcome;
-    };
-    std::mutex mutex;
-    RemuxViewModel* owner = nullptr;
-    std::vector<Delivery> pending;
-};
 
 namespace {
 
@@ -125,25 +105,21 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
                                QObject* parent)
     : QObject(parent),
       queue_(queue),
-      probeService_(std::move(probeService)),
-      inbox_(std::make_shared<Inbox>()) {
-    inbox_->owner = this;
+      probeService_(probeService),
+      intentParser_(std::make_shared<LanguageModelRemuxIntentParser>(
+          std::make_shared<LocalServerLanguageModel>(std::nullopt))),
+      inspections_(*this, std::move(probeService),
+                   [this](std::vector<StreamInspectionTasks::Outcome> outcomes) {
+                       finishInspections(std::move(outcomes));
+                   }) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
-    inspectionPool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    inspectionPool_.setExpiryTimeout(5000);
 }
 
+// A running draft request is aborted at once; its late result is dropped.
 RemuxViewModel::~RemuxViewModel() {
-    {
-        std::lock_guard lock(inbox_->mutex);
-        inbox_->owner = nullptr;
-    }
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
-    inspectionPool_.clear();
+    intentTask_.request_stop();
 }
 
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
@@ -191,107 +167,45 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
         startInspection(url);
         added = true;
     }
+    if (added) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
     return added;
 }
 
 void RemuxViewModel::startInspection(const fs::path& url) {
-    stopInspection(url);
-    ProbeTask task;
-    task.id = nextTaskID_++;
-    const auto id = task.id;
-    const auto stop = task.stop.get_token();
-    probeTasks_[url] = std::move(task);
-
-    inspectionPool_.start(
-        [probe = probeService_, installed = installedFFmpeg_, inbox = inbox_, url, id, stop] {
-            InspectionOutcome outcome;
-            if (stop.stop_requested()) {
-                outcome.wasCancelled = true;
-            } else {
-                try {
-                    outcome.streams = probe->inspectStreams(url, stop);
-                } catch (const CancellationError&) {
-                    outcome.wasCancelled = true;
-                } catch (...) {
-                    outcome.errorMessage = userMessage(std::current_exception());
-                }
-                if (installed && !outcome.wasCancelled) {
-                    if (const auto facts = installed->facts(stop)) {
-                        outcome.release = facts->release();
-                    }
-                    outcome.hasRelease = !stop.stop_requested();
-                }
-            }
-            std::lock_guard lock(inbox->mutex);
-            if (inbox->owner != nullptr) {
-                inbox->pending.push_back({url, id, stop, std::move(outcome)});
-                if (inbox->pending.size() == 1) {
-                    QMetaObject::invokeMethod(
-                        inbox->owner, [owner = inbox->owner] { owner->drainInbox(); },
-                        Qt::QueuedConnection);
-                }
-            }
-        });
+    inspections_.start(url);
 }
 
-void RemuxViewModel::drainInbox() {
-    std::vector<Inbox::Delivery> deliveries;
-    {
-        std::lock_guard lock(inbox_->mutex);
-        deliveries.swap(inbox_->pending);
-    }
-    bool changedAnything = false;
-    for (auto& delivery : deliveries) {
-        changedAnything |= finishInspection(delivery.url, delivery.taskID, delivery.stop,
-                                            std::move(delivery.outcome));
-    }
-    if (changedAnything) {
-        emit changed();
-    }
-}
-
-bool RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
-                                      const std::stop_token& stop, InspectionOutcome outcome) {
-    // Only the entry of this very task goes; a newer task for the file keeps its own.
-    bool changedAnything = false;
-    if (auto entry = probeTasks_.find(url);
-        entry != probeTasks_.end() && entry->second.id == taskID) {
-        probeTasks_.erase(entry);
-        changedAnything = true;
-    }
-    // A stopped task (retry, removal) never touches the source, success or error.
-    if (!stop.stop_requested() && !outcome.wasCancelled) {
-        if (outcome.hasRelease && outcome.release != installedRelease_) {
+void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
+    for (auto& outcome : outcomes) {
+        if (outcome.hasRelease) {
             installedRelease_ = outcome.release;
-            changedAnything = true;
         }
-        if (RemuxSource* source = findSource(url)) {
-            if (outcome.errorMessage) {
-                source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
-            } else {
-                source->selectedStreamIndices.clear();
-                for (const auto& stream : outcome.streams) {
-                    source->selectedStreamIndices.insert(stream.index);
-                }
-                source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
+        RemuxSource* source = findSource(outcome.url);
+        if (source == nullptr) {
+            continue;
+        }
+        if (outcome.errorMessage) {
+            source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
+        } else {
+            source->selectedStreamIndices.clear();
+            for (const auto& stream : outcome.streams) {
+                source->selectedStreamIndices.insert(stream.index);
             }
-            changedAnything = true;
+            source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
         }
     }
-    return changedAnything;
-}
-
-void RemuxViewModel::stopInspection(const fs::path& url) {
-    if (auto entry = probeTasks_.find(url); entry != probeTasks_.end()) {
-        entry->second.stop.request_stop();
-        probeTasks_.erase(entry);
-    }
+    // The running count changed even when every outcome was dropped.
+    emit changed();
 }
 
 void RemuxViewModel::removeSource(const fs::path& url) {
-    stopInspection(url);
-    std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
+    inspections_.stop(url);
+    if (std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; }) > 0) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
 }
 
@@ -303,6 +217,8 @@ void RemuxViewModel::retryInspection(const fs::path& url) {
     source->inspectionState = RemuxSource::Loading{};
     source->selectedStreamIndices.clear();
     startInspection(url);
+    // The draft's indices were resolved against the streams probed before.
+    invalidateNaturalLanguageDraft();
     emit changed();
 }
 
@@ -373,6 +289,7 @@ void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
     if (!wasSelected) {
         position->selectedStreamIndices.insert(index);
     }
+    appliedNaturalLanguageSummary_.reset();
     if (!appliesIndividualStreamChangesToAllSources_) {
         propagatedChangeSummary_.reset();
     } else {
@@ -431,6 +348,7 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
         }
     }
     propagatedChangeSummary_.reset();
+    appliedNaturalLanguageSummary_.reset();
     emit changed();
 }
 
@@ -535,13 +453,11 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
         requests.push_back(makeRemuxRequest(source, outputFolder));
     }
     // Clear first: the queue may publish changes synchronously.
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
-    probeTasks_.clear();
+    inspections_.stopAll();
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;
+    invalidateNaturalLanguageDraft();
     emit changed();
     if (mode == SubmissionMode::queue) {
         queue_.enqueue(requests);

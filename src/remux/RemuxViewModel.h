@@ -12,11 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
+#include "model/RemuxPlan.h"
 #include "model/RemuxSource.h"
+#include "planning/RemuxIntentParsing.h"
+#include "planning/RemuxIntentResolver.h"
 #include "planning/RemuxReview.h"
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
@@ -28,9 +32,10 @@ class JobQueueViewModel;
 
 // The model of the Remux workspace: source files with their probed streams and per-file
 // selection, output folder, container and playback target, the compatibility review and the
-// submission of remux jobs. Lives on the GUI thread; every member function must be called
-// there. Inspections run on worker threads and post their outcome back; one that was stopped
-// (retry, removal, destruction) is dropped.
+// submission of remux jobs, and the natural-language draft. Lives on the GUI thread; every
+// member function must be called there. Inspections and the draft request run on worker
+// threads and post their outcome back; one that was stopped (retry, removal, a newer request,
+// invalidation, destruction) is dropped.
 class RemuxViewModel : public QObject {
     Q_OBJECT
 
@@ -64,7 +69,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
-    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+    std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -77,8 +82,32 @@ class RemuxViewModel : public QObject {
     // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
     // review leaves out what that release is known to refuse. Without it the rules stand alone.
     void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
-        installedFFmpeg_ = std::move(installed);
+        inspections_.setInstalledFFmpeg(std::move(installed));
     }
+
+    // The intent parser in use; its availability is fixed per parser, so a settings change
+    // brings a new one. Without one, drafts are unavailable.
+    void setIntentParser(std::shared_ptr<RemuxIntentParsing> parser);
+    const RemuxIntentParsing& intentParser() const { return *intentParser_; }
+
+    // Natural-language draft.
+    const std::string& naturalLanguageInstruction() const { return naturalLanguageInstruction_; }
+    const std::optional<RemuxNaturalLanguageDraft>& naturalLanguageDraft() const {
+        return naturalLanguageDraft_;
+    }
+    const std::optional<std::string>& naturalLanguageError() const { return naturalLanguageError_; }
+    const std::optional<std::string>& appliedNaturalLanguageSummary() const {
+        return appliedNaturalLanguageSummary_;
+    }
+    bool isCreatingNaturalLanguageDraft() const { return isCreatingNaturalLanguageDraft_; }
+    void setNaturalLanguageInstruction(const std::string& instruction);
+    bool canCreateNaturalLanguageDraft() const;
+    void createNaturalLanguageDraft();
+    void applyNaturalLanguageDraft();
+    // The panel's "Discard": the instruction and the applied summary stay.
+    void discardNaturalLanguageDraft();
+    // Stops the request and forgets draft, error and summary: the sources changed.
+    void invalidateNaturalLanguageDraft();
 
     // Sources and inspection.
     // Keeps absolute paths with an extension that are not listed yet; true when one was added.
@@ -118,24 +147,22 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    struct Inbox;
-    struct ProbeTask {
-        std::uint64_t id = 0;
-        std::stop_source stop;
-    };
-    struct InspectionOutcome {
-        std::vector<MediaStream> streams;
+    struct DraftOutcome {
+        std::optional<RemuxIntentPlan> plan;
         std::optional<std::string> errorMessage;
         bool wasCancelled = false;
-        bool hasRelease = false;  // read, even when none was found
-        std::optional<FFmpegRelease> release;
+    };
+    // What a draft request was made for; later edits of the controls do not reach it.
+    struct DraftSnapshot {
+        std::string instruction;
+        std::vector<RemuxSource> sources;
+        std::optional<OutputContainer> container;
+        std::optional<PlaybackTarget> playbackTarget;
     };
     void startInspection(const std::filesystem::path& url);
-    void drainInbox();
-    // Applies one outcome; whether anything changed.
-    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
-                          const std::stop_token& stop, InspectionOutcome outcome);
-    void stopInspection(const std::filesystem::path& url);
+    void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
+    void finishNaturalLanguageDraft(std::uint64_t taskID, const std::stop_token& stop,
+                                    DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
@@ -145,7 +172,6 @@ class RemuxViewModel : public QObject {
     std::shared_ptr<MediaProbing> probeService_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
-    std::shared_ptr<InstalledFFmpeg> installedFFmpeg_;
     std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
@@ -158,12 +184,21 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
 
-    std::map<std::filesystem::path, ProbeTask> probeTasks_;
-    std::uint64_t nextTaskID_ = 1;
-    std::shared_ptr<Inbox> inbox_;
-    // One thread per core, beside the application's ffprobe limit. Declared last: destroyed
-    // first, after every task was told to stop.
-    QThreadPool inspectionPool_;
+    std::shared_ptr<RemuxIntentParsing> intentParser_;
+    RemuxIntentResolver intentResolver_;
+    std::string naturalLanguageInstruction_;
+    std::optional<RemuxNaturalLanguageDraft> naturalLanguageDraft_;
+    std::optional<std::string> naturalLanguageError_;
+    std::optional<std::string> appliedNaturalLanguageSummary_;
+    bool isCreatingNaturalLanguageDraft_ = false;
+    // The running request; only the task with this id may store its outcome. Its pool is
+    // destroyed after the request was told to stop (which aborts it at once).
+    std::stop_source intentTask_;
+    std::uint64_t intentTaskID_ = 0;
+    QThreadPool draftPool_;
+
+    // Declared last: destroyed first, stopping and joining its inspections.
+    StreamInspectionTasks inspections_;
 };
 
 }  // namespace tavrolin

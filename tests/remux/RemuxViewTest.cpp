@@ -249,7 +249,12 @@ TEST_F(RemuxViewTest, EmptyWorkspace) {
     EXPECT_FALSE(shown("validationMessage"));
     EXPECT_FALSE(find<QPushButton>("addToQueueButton")->isEnabled());
     EXPECT_FALSE(find<QPushButton>("remuxNowButton")->isEnabled());
-    EXPECT_NE(find("draftPanelPlace"), nullptr);
+    // Without a configured language model the panel says so and offers no draft.
+    EXPECT_TRUE(shown("naturalLanguageDraftPanel"));
+    EXPECT_EQ(statusText("statusLine"),
+              "This computer does not support the on-device language model. You can still "
+              "configure Remux manually.");
+    EXPECT_FALSE(find<QPushButton>("createDraftButton")->isEnabled());
 
     // A cancelled panel adds nothing.
     int panels = 0;

@@ -1,0 +1,103 @@
+#include "rename/RenamePlanner.h"
+
+#include <charconv>
+#include <set>
+
+#include "engine/FFmpegCommandBuilder.h"
+#include "model/TextMetrics.h"
+#include "rename/RenameError.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// At least `width` digits, zero-padded on the left; never cut. `number` is positive.
+std::string padded(std::int64_t number, std::int64_t width) {
+    char digits[24];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), number);
+    std::string text(digits, result.ptr);
+    if (static_cast<std::int64_t>(text.size()) < width) {
+        text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+    }
+    return text;
+}
+
+// "/" and ":" would make a path or a confusing name; a NUL would cut the name short when it
+// reaches the system call, so it goes as well.
+std::string nameBase(std::string_view showName) {
+    std::string base(showName);
+    for (char& c : base) {
+        if (c == '/' || c == ':' || c == '\0') {
+            c = '-';
+        }
+    }
+    return base;
+}
+
+}  // namespace
+
+fs::path standardizedFolder(const fs::path& folder) {
+    fs::path normal = standardizedPath(folder);
+    if (!normal.has_filename() && normal.has_relative_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
+std::vector<RenamePlanItem> RenamePlanner::makePlan(
+    const std::vector<fs::path>& files, const RenameRule& rule,
+    const std::unordered_set<std::string>& existingFiles) const {
+    if (files.empty()) {
+        throw RenameError::noFiles();
+    }
+    const std::string_view showName = trimWhitespace(rule.showName);
+    if (showName.empty()) {
+        throw RenameError::emptyShowName();
+    }
+    if (rule.season < 1 || rule.startingEpisode < 1 || rule.padding < 1 || rule.padding > 4) {
+        throw RenameError::invalidNumber();
+    }
+    std::set<std::string> folders;
+    for (const auto& file : files) {
+        folders.insert(standardizedFolder(file.parent_path()).native());
+    }
+    if (folders.size() != 1) {
+        throw RenameError::filesMustShareFolder();
+    }
+    const fs::path folder(*folders.begin());
+    const std::string base = nameBase(showName);
+    const std::string seasonText = padded(rule.season, rule.padding);
+
+    std::unordered_set<std::string> ownNames;
+    ownNames.reserve(files.size());
+    for (const auto& file : files) {
+        ownNames.insert(standardizedPath(file).native());
+    }
+    std::unordered_set<std::string> seen;
+    seen.reserve(files.size());
+    std::vector<RenamePlanItem> items;
+    items.reserve(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::int64_t episode = 0;
+        if (__builtin_add_overflow(rule.startingEpisode, static_cast<std::int64_t>(i), &episode)) {
+            throw RenameError::invalidNumber();
+        }
+        std::string name = base + " - S" + seasonText + "E" + padded(episode, rule.padding);
+        name += files[i].extension().native();
+        const fs::path destination = standardizedPath(folder / name);
+        const std::string fileName = destination.filename().string();
+        if (!seen.insert(destination.native()).second) {
+            throw RenameError::duplicateDestination(fileName);
+        }
+        if (existingFiles.contains(destination.native()) &&
+            !ownNames.contains(destination.native())) {
+            throw RenameError::destinationExists(fileName);
+        }
+        items.push_back({files[i], destination});
+    }
+    return items;
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "rename/RenameRule.h"
+
+namespace tavrolin {
+
+// Checks a batch and a rule and gives every file its new name. Pure; any thread. Throws
+// RenameError at the first check that fails.
+class RenamePlanner {
+  public:
+    // `existingFiles` holds the standardized paths (native text) of the folder's visible
+    // entries. A destination may be the current name of any file of the batch, since that file
+    // moves away first, but never the name of another existing file.
+    std::vector<RenamePlanItem> makePlan(
+        const std::vector<std::filesystem::path>& files, const RenameRule& rule,
+        const std::unordered_set<std::string>& existingFiles) const;
+};
+
+// A folder's standardized path (see standardizedPath) without a trailing separator, so that
+// "/a/b/." and "/a/b" are one folder.
+std::filesystem::path standardizedFolder(const std::filesystem::path& folder);
+
+}  // namespace tavrolin

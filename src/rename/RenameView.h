@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+
+namespace tavrolin {
+
+class FileListEditor;
+class RenamePreviewListModel;
+class RenameViewModel;
+
+// The Sequence Rename screen: header, the files in episode order, the naming fields, the preview
+// of the new names (or the planning error) and the rename button. Renders from the view model
+// (one refresh per event-loop turn) and forwards every action to it; GUI thread only.
+class RenameView : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Shows the media-file panel; an empty list when cancelled.
+    using MediaFileChooser = std::function<std::vector<std::filesystem::path>()>;
+
+    explicit RenameView(RenameViewModel& viewModel, QWidget* parent = nullptr);
+
+    void setMediaFileChooser(MediaFileChooser chooser) { mediaFileChooser_ = std::move(chooser); }
+    // Renders the current state now.
+    void refresh();
+
+  private:
+    struct NumberRow {
+        QLineEdit* field = nullptr;
+        QSpinBox* stepper = nullptr;
+    };
+
+    QWidget* makeNamingGroup();
+    QWidget* makePreviewGroup();
+    NumberRow makeNumberRow(const QString& name, const QString& placeholder,
+                            const QString& fieldLabel, const QString& stepperLabel, int maximum,
+                            std::function<void(std::int64_t)> write);
+    void renderNumber(const NumberRow& row, std::int64_t value);
+    void scheduleRefresh();
+
+    RenameViewModel& viewModel_;
+    MediaFileChooser mediaFileChooser_;
+    bool refreshScheduled_ = false;
+
+    FileListEditor* fileList_;
+    QLineEdit* showNameField_;
+    NumberRow season_;
+    NumberRow startingEpisode_;
+    QComboBox* paddingPicker_;
+    QStackedWidget* preview_;
+    QLabel* errorLabel_;
+    QPushButton* restoreButton_;
+    QListView* planList_;
+    RenamePreviewListModel* planModel_;
+    QPushButton* renameButton_;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,258 @@
+#include "rename/RenameViewModel.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "model/ErrorMessage.h"
+#include "rename/FileBrowserOrder.h"
+#include "rename/RenameError.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+RenameViewModel::RenameViewModel(std::shared_ptr<BatchRenamer> renamer, QObject* parent)
+    : QObject(parent), renamer_(std::move(renamer)) {
+    // One thread: planning and renaming never overlap, and run in the order they were asked for.
+    worker_.setMaxThreadCount(1);
+}
+
+RenameViewModel::~RenameViewModel() {
+    worker_.clear();
+    worker_.waitForDone();
+}
+
+bool RenameViewModel::canRename() const {
+    return !plan_.empty() && !errorMessage_ && !isRenaming_;
+}
+
+RenameRule RenameViewModel::currentRule() const {
+    return RenameRule{showName_, season_, startingEpisode_, padding_};
+}
+
+void RenameViewModel::setShowName(const std::string& name) {
+    if (name != showName_) {
+        showName_ = name;
+        emit changed();
+    }
+}
+
+void RenameViewModel::setSeason(std::int64_t season) {
+    if (season != season_) {
+        season_ = season;
+        emit changed();
+    }
+}
+
+void RenameViewModel::setStartingEpisode(std::int64_t episode) {
+    if (episode != startingEpisode_) {
+        startingEpisode_ = episode;
+        emit changed();
+    }
+}
+
+void RenameViewModel::setPadding(std::int64_t padding) {
+    if (padding != padding_) {
+        padding_ = padding;
+        emit changed();
+    }
+}
+
+bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
+    std::unordered_set<std::string> listed;
+    listed.reserve(files_.size() + urls.size());
+    for (const auto& file : files_) {
+        listed.insert(file.native());
+    }
+    std::vector<fs::path> kept;
+    for (const auto& url : urls) {
+        // "name." has no extension either.
+        if (url.is_absolute() && url.extension().native().size() > 1 &&
+            listed.insert(url.native()).second) {
+            kept.push_back(url);
+        }
+    }
+    if (kept.empty()) {
+        return false;
+    }
+    sortInFileBrowserOrder(kept);
+    files_.insert(files_.end(), kept.begin(), kept.end());
+    emit changed();
+    refreshPlan();
+    return true;
+}
+
+void RenameViewModel::refreshPlan() {
+    const std::uint64_t generation = ++refreshGeneration_;
+    if (files_.empty()) {
+        plan_.clear();
+        errorMessage_.reset();
+        interruptedRenameFolder_.reset();
+        emit changed();
+        return;
+    }
+    runInBackground(
+        [renamer = renamer_, files = files_, rule = currentRule()] {
+            return Outcome{renamer->plan(files, rule), {}, {}, false};
+        },
+        [this, generation](Outcome outcome) {
+            if (generation != refreshGeneration_) {
+                return;
+            }
+            if (outcome.errorMessage) {
+                plan_.clear();
+                showFailure(outcome);
+            } else {
+                plan_ = std::move(outcome.plan);
+                errorMessage_.reset();
+                interruptedRenameFolder_.reset();
+            }
+            emit changed();
+        });
+}
+
+void RenameViewModel::remove(const fs::path& url) {
+    std::erase(files_, url);
+    emit changed();
+    refreshPlan();
+}
+
+void RenameViewModel::move(const fs::path& url, int offset) {
+    const auto found = std::find(files_.begin(), files_.end(), url);
+    if (found == files_.end()) {
+        return;
+    }
+    const auto index = static_cast<std::ptrdiff_t>(found - files_.begin());
+    const std::ptrdiff_t target = index + offset;
+    if (target < 0 || target >= static_cast<std::ptrdiff_t>(files_.size())) {
+        return;
+    }
+    std::swap(files_[static_cast<std::size_t>(index)], files_[static_cast<std::size_t>(target)]);
+    emit changed();
+    refreshPlan();
+}
+
+void RenameViewModel::renameAll() {
+    if (!canRename()) {
+        return;
+    }
+    isRenaming_ = true;
+    emit changed();
+    // Refreshes started before are stale; one started during the rename supersedes its plan.
+    const std::uint64_t generation = ++refreshGeneration_;
+    runInBackground(
+        [renamer = renamer_, files = files_, rule = currentRule(), shown = plan_] {
+            Outcome outcome{renamer->plan(files, rule), {}, {}, false};
+            // The user confirmed the plan on screen; a different one is shown, not applied.
+            if (outcome.plan == shown) {
+                renamer->apply(outcome.plan);
+                outcome.renamed = true;
+            }
+            return outcome;
+        },
+        [this, generation, renamed = files_](Outcome outcome) {
+            isRenaming_ = false;
+            const bool superseded = generation != refreshGeneration_;
+            if (outcome.errorMessage) {
+                showFailure(outcome);
+            } else if (!outcome.renamed) {
+                if (!superseded) {
+                    plan_ = std::move(outcome.plan);
+                    errorMessage_.reset();
+                }
+            } else {
+                // Files added while the rename ran stay listed after the renamed ones.
+                const std::unordered_set<std::string> old = [&] {
+                    std::unordered_set<std::string> names;
+                    for (const auto& file : renamed) {
+                        names.insert(file.native());
+                    }
+                    return names;
+                }();
+                std::vector<fs::path> files;
+                plan_.clear();
+                for (const auto& item : outcome.plan) {
+                    files.push_back(item.destination);
+                    plan_.push_back({item.destination, item.destination});
+                }
+                for (const auto& file : files_) {
+                    if (!old.contains(file.native())) {
+                        files.push_back(file);
+                    }
+                }
+                files_ = std::move(files);
+                errorMessage_.reset();
+                interruptedRenameFolder_.reset();
+                // Refreshes that waited behind the rename planned the old names.
+                ++refreshGeneration_;
+                if (superseded) {
+                    refreshPlan();
+                }
+            }
+            emit changed();
+        });
+}
+
+void RenameViewModel::restoreInterruptedRename() {
+    if (!interruptedRenameFolder_ || isRenaming_) {
+        return;
+    }
+    isRenaming_ = true;
+    ++refreshGeneration_;
+    emit changed();
+    runInBackground(
+        [renamer = renamer_, folder = *interruptedRenameFolder_] {
+            renamer->restoreInterruptedRename(folder);
+            return Outcome{};
+        },
+        [this](Outcome outcome) {
+            isRenaming_ = false;
+            if (outcome.errorMessage) {
+                plan_.clear();
+                showFailure(outcome);
+                emit changed();
+                return;
+            }
+            interruptedRenameFolder_.reset();
+            errorMessage_.reset();
+            emit changed();
+            refreshPlan();
+        });
+}
+
+void RenameViewModel::showFailure(const Outcome& outcome) {
+    errorMessage_ = outcome.errorMessage;
+    interruptedRenameFolder_ = outcome.interruptedFolder;
+}
+
+void RenameViewModel::runInBackground(std::function<Outcome()> work,
+                                      std::function<void(Outcome)> done) {
+    ++pendingWork_;
+    worker_.start([this, work = std::move(work), done = std::move(done)] {
+        Outcome outcome;
+        try {
+            outcome = work();
+        } catch (const RenameError& error) {
+            outcome.errorMessage = error.what();
+            if (error.errorCase() == RenameError::Case::interruptedRename ||
+                error.errorCase() == RenameError::Case::namesNotRestored) {
+                outcome.interruptedFolder = fs::path(error.payload());
+            }
+        } catch (...) {
+            outcome.errorMessage = userMessage(std::current_exception());
+        }
+        // The destructor waits for this thread, so the model is alive here; Qt drops the call
+        // when the model is gone before it runs.
+        QMetaObject::invokeMethod(
+            this,
+            [this, done, outcome = std::move(outcome)]() mutable {
+                --pendingWork_;
+                done(std::move(outcome));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace tavrolin

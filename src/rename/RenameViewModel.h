@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rename/BatchRenamer.h"
+#include "rename/RenameRule.h"
+
+namespace tavrolin {
+
+// The state of the Sequence Rename workspace: the files in episode order, the naming fields, the
+// plan or the error they give, and whether a rename runs. Lives on the GUI thread; every member
+// function must be called there.
+//
+// Planning, renaming and restoring run one at a time on the model's own worker thread (so they
+// never overlap) and post their outcome back. Plan refreshes are numbered: only the latest
+// stores its result. The destructor drops waiting work and waits for the running step, so that a
+// rename is never abandoned between its phases.
+class RenameViewModel : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit RenameViewModel(std::shared_ptr<BatchRenamer> renamer, QObject* parent = nullptr);
+    ~RenameViewModel() override;
+
+    // Published state.
+    const std::vector<std::filesystem::path>& files() const { return files_; }
+    const std::string& showName() const { return showName_; }
+    std::int64_t season() const { return season_; }
+    std::int64_t startingEpisode() const { return startingEpisode_; }
+    std::int64_t padding() const { return padding_; }
+    const std::vector<RenamePlanItem>& plan() const { return plan_; }
+    const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+    bool isRenaming() const { return isRenaming_; }
+    // The folder whose unfinished rename can be undone with restoreInterruptedRename.
+    const std::optional<std::filesystem::path>& interruptedRenameFolder() const {
+        return interruptedRenameFolder_;
+    }
+
+    bool canRename() const;
+    RenameRule currentRule() const;
+    // Whether planning, renaming or restoring is still under way.
+    bool hasPendingWork() const { return pendingWork_ > 0; }
+
+    // The naming fields; the view asks for a new plan after each change.
+    void setShowName(const std::string& name);
+    void setSeason(std::int64_t season);
+    void setStartingEpisode(std::int64_t episode);
+    void setPadding(std::int64_t padding);
+
+    // Keeps absolute paths with an extension that are not listed yet, sorted as a file browser
+    // lists them, after the files already listed; plans again when any was added.
+    bool addFiles(const std::vector<std::filesystem::path>& urls);
+    void refreshPlan();
+    void remove(const std::filesystem::path& url);
+    // Exchanges the file with its neighbour `offset` (-1 or +1) away, when there is one.
+    void move(const std::filesystem::path& url, int offset);
+    // Renames along the plan on screen. When a fresh plan differs from it, shows the fresh plan
+    // instead of renaming.
+    void renameAll();
+    // Gives the files of the folder's unfinished rename their old names back, then plans again.
+    void restoreInterruptedRename();
+
+  signals:
+    void changed();
+
+  private:
+    struct Outcome {
+        std::vector<RenamePlanItem> plan;
+        std::optional<std::string> errorMessage;
+        std::optional<std::filesystem::path> interruptedFolder;
+        bool renamed = false;
+    };
+    // Runs `work` on the worker and hands its outcome (or its error, as a message) to `done`
+    // on the GUI thread.
+    void runInBackground(std::function<Outcome()> work, std::function<void(Outcome)> done);
+    void showFailure(const Outcome& outcome);
+
+    std::shared_ptr<BatchRenamer> renamer_;
+    std::vector<std::filesystem::path> files_;
+    std::string showName_;
+    std::int64_t season_ = 1;
+    std::int64_t startingEpisode_ = 1;
+    std::int64_t padding_ = 2;
+    std::vector<RenamePlanItem> plan_;
+    std::optional<std::string> errorMessage_;
+    bool isRenaming_ = false;
+    std::optional<std::filesystem::path> interruptedRenameFolder_;
+
+    std::uint64_t refreshGeneration_ = 0;
+    int pendingWork_ = 0;
+    QThreadPool worker_;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "model/ErrorMessage.h"
+#include "rename/BatchRenamer.h"
+#include "rename/RenameError.h"
+#include "rename/RenameJournal.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Stands for the process dying: no code of the renamer catches it.
+struct SimulatedCrash {};
+
+// The real file system, with moves that fail or crash when a test says so.
+class SteeredFileManager : public LocalFileManager {
+  public:
+    // Called before each move with its number (from 0); may throw.
+    std::function<void(int move, const fs::path& from, const fs::path& to)> beforeMove;
+    int moves = 0;  // attempted
+
+    void moveItem(const fs::path& from, const fs::path& to) override {
+        const int number = moves++;
+        if (beforeMove) {
+            beforeMove(number, from, to);
+        }
+        LocalFileManager::moveItem(from, to);
+    }
+};
+
+[[noreturn]] void failWith(int error, const fs::path& path) {
+    throw fs::filesystem_error("injected", path, std::error_code(error, std::generic_category()));
+}
+
+class BatchRenamers : public ::testing::Test {
+  protected:
+    tavtest::TempDir folder;
+    std::shared_ptr<SteeredFileManager> files = std::make_shared<SteeredFileManager>();
+    BatchRenamer renamer{files};
+    const RenameRule rule{"Show", 1, 1, 2};
+
+    // Each file holds its own name as content, so every rename shows in the listing.
+    std::vector<fs::path> make(const std::vector<std::string>& names) {
+        std::vector<fs::path> paths;
+        for (const auto& name : names) {
+            std::ofstream(folder / name) << "content of " << name;
+            paths.push_back(folder / name);
+        }
+        return paths;
+    }
+    // Name -> content hash of everything in the folder, hidden names included.
+    std::map<std::string, std::size_t> snapshot() const {
+        std::map<std::string, std::size_t> result;
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            std::ifstream stream(entry.path());
+            const std::string contents{std::istreambuf_iterator<char>(stream), {}};
+            result[entry.path().filename().string()] = std::hash<std::string>{}(contents);
+        }
+        return result;
+    }
+    static std::size_t hashOf(const std::string& name) {
+        return std::hash<std::string>{}("content of " + name);
+    }
+};
+
+}  // namespace
+
+TEST_F(BatchRenamers, RenamesThroughTemporaryNamesSoFilesMayExchangeNames) {
+    // b and c exchange names by episode order; "Show - S01E03.mkv" keeps its name; a is new.
+    const auto paths = make(
+        {"Show - S01E02.mkv", "Show - S01E01.mkv", "Show - S01E03.mkv", "a.mp4", "unrelated.txt"});
+    const auto plan = renamer.plan({paths[0], paths[1], paths[2], paths[3]}, rule);
+    files->moves = 0;
+    renamer.apply(plan);
+    EXPECT_EQ(snapshot(), (std::map<std::string, std::size_t>{
+                              {"Show - S01E01.mkv", hashOf("Show - S01E02.mkv")},
+                              {"Show - S01E02.mkv", hashOf("Show - S01E01.mkv")},
+                              {"Show - S01E03.mkv", hashOf("Show - S01E03.mkv")},
+                              {"Show - S01E04.mp4", hashOf("a.mp4")},
+                              {"unrelated.txt", hashOf("unrelated.txt")}}));
+    EXPECT_EQ(files->moves, 6);  // the unchanged file is not touched
+    // Applying the same names again moves nothing.
+    files->moves = 0;
+    renamer.apply(renamer.plan({folder / "Show - S01E01.mkv"}, rule));
+    EXPECT_EQ(files->moves, 0);
+}
+
+TEST_F(BatchRenamers, AFailedMoveUndoesEveryMoveAndNamesTheFile) {
+    struct Row {
+        const char* name;
+        int failingMove;  // moves 0-2 are the first phase, 3-5 the second
+        int error;
+        std::string message;
+        int expectedMoves;
+    };
+    const std::vector<Row> rows = {
+        {"third move of the first phase", 2, EACCES, "\u201Cc.mkv\u201D: Permission denied", 3 + 2},
+        {"second move of the second phase", 4, EIO,
+         "\u201CShow - S01E02.mkv\u201D: Input/output error", 5 + 1 + 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            fs::remove(entry.path());
+        }
+        const auto paths = make({"a.mkv", "b.mkv", "c.mkv"});
+        const auto before = snapshot();
+        const auto plan = renamer.plan(paths, rule);
+        files->moves = 0;
+        files->beforeMove = [&](int move, const fs::path&, const fs::path& to) {
+            if (move == row.failingMove) {
+                failWith(row.error, to);
+            }
+        };
+        try {
+            renamer.apply(plan);
+            ADD_FAILURE() << "the rename succeeded";
+        } catch (const fs::filesystem_error& error) {
+            EXPECT_EQ(userMessage(error), row.message);
+        }
+        files->beforeMove = nullptr;
+        EXPECT_EQ(snapshot(), before);  // every old name back, no journal, no temporary name
+        EXPECT_EQ(files->moves, row.expectedMoves);
+    }
+}
+
+TEST_F(BatchRenamers, AFileCreatedAfterPlanningIsNeverReplaced) {
+    const auto paths = make({"a.mkv", "b.mkv"});
+    const auto plan = renamer.plan(paths, rule);
+    make({"Show - S01E02.mkv"});
+    const auto before = snapshot();
+    try {
+        renamer.apply(plan);
+        ADD_FAILURE() << "the rename succeeded";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.code().value(), EEXIST);
+        EXPECT_EQ(error.path1(), folder / "Show - S01E02.mkv");
+    }
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(BatchRenamers, ARollbackThatCannotRestoreNamesEveryStrandedFile) {
+    const auto paths = make({"a.mkv", "b.mkv", "c.mkv"});
+    const auto plan = renamer.plan(paths, rule);
+    // Phase 2 fails at c; restoring a from its new name fails, restoring b to "b.mkv" is
+    // refused because something took that name meanwhile.
+    files->beforeMove = [&](int move, const fs::path& from, const fs::path& to) {
+        if (move == 5) {
+            failWith(ENOSPC, to);
+        }
+        if (move > 5 && from == folder / "Show - S01E01.mkv") {
+            failWith(EACCES, from);
+        }
+        if (move > 5 && to == folder / "c.mkv") {
+            make({"b.mkv"});  // arrives while the rollback runs
+        }
+    };
+    try {
+        renamer.apply(plan);
+        ADD_FAILURE() << "the rename succeeded";
+    } catch (const RenameError& error) {
+        EXPECT_EQ(error.errorCase(), RenameError::Case::namesNotRestored);
+        const std::string message = error.what();
+        EXPECT_TRUE(message.starts_with("\u201CShow - S01E03.mkv\u201D: No space left on device. "))
+            << message;
+        EXPECT_NE(message.find("\u201Ca.mkv\u201D is now \u201CShow - S01E01.mkv\u201D"),
+                  std::string::npos)
+            << message;
+        EXPECT_NE(message.find("\u201Cb.mkv\u201D is now \u201C.tavrolin-rename-"),
+                  std::string::npos)
+            << message;
+    }
+    files->beforeMove = nullptr;
+    // Nothing was lost: every content is still somewhere, and the journal stays.
+    const auto after = snapshot();
+    std::multiset<std::size_t> contents;
+    for (const auto& [name, hash] : after) {
+        contents.insert(hash);
+    }
+    for (const char* name : {"a.mkv", "b.mkv", "c.mkv"}) {
+        EXPECT_EQ(contents.count(hashOf(name)), name == std::string("b.mkv") ? 2u : 1u) << name;
+    }
+    EXPECT_TRUE(after.contains(std::string(renameJournalName)));
+    EXPECT_EQ(after.at("c.mkv"), hashOf("c.mkv"));
+}
+
+TEST_F(BatchRenamers, ACrashBetweenThePhasesIsRepairedFromTheJournal) {
+    // An exchange and a new name, so that restoring needs the files found by identity.
+    const auto paths = make({"Show - S01E02.mkv", "Show - S01E01.mkv", "x.mkv", "other.txt"});
+    const auto before = snapshot();
+    const std::vector<fs::path> batch{paths[0], paths[1], paths[2]};
+    const auto plan = renamer.plan(batch, rule);
+    for (int crashAt : {3, 4, 1}) {
+        SCOPED_TRACE(crashAt);
+        files->moves = 0;
+        files->beforeMove = [&](int move, const fs::path&, const fs::path&) {
+            if (move == crashAt) {
+                throw SimulatedCrash{};
+            }
+        };
+        EXPECT_THROW(renamer.apply(plan), SimulatedCrash);
+        files->beforeMove = nullptr;
+        EXPECT_NE(snapshot(), before);
+
+        // The next plan of the folder reports the unfinished rename, and a new rename is refused.
+        try {
+            renamer.plan(batch, rule);
+            ADD_FAILURE() << "planned over a leftover journal";
+        } catch (const RenameError& error) {
+            EXPECT_EQ(error.errorCase(), RenameError::Case::interruptedRename);
+            EXPECT_EQ(fs::path(error.payload()), folder.path());
+        }
+        EXPECT_THROW(renamer.apply(plan), RenameError);
+
+        renamer.restoreInterruptedRename(folder.path());
+        EXPECT_EQ(snapshot(), before);
+        EXPECT_EQ(renamer.plan(batch, rule), plan);
+    }
+    renamer.restoreInterruptedRename(folder.path());  // nothing to do
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(BatchRenamers, PlanningReportsTheFolderFirstThenTheJournalThenTheRule) {
+    const auto paths = make({"a.mkv"});
+    try {
+        renamer.plan({folder / "missing" / "a.mkv"}, {"", 0, 0, 0});
+        ADD_FAILURE() << "listed a missing folder";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.code().value(), ENOENT);
+    }
+    std::ofstream(folder / std::string(renameJournalName)) << "not a journal";
+    EXPECT_THROW(renamer.plan(paths, {"", 0, 0, 0}), RenameError);
+    try {
+        renamer.restoreInterruptedRename(folder.path());
+        ADD_FAILURE() << "restored from a damaged journal";
+    } catch (const RenameError& error) {
+        EXPECT_EQ(error.errorCase(), RenameError::Case::unreadableJournal);
+    }
+    fs::remove(folder / std::string(renameJournalName));
+    try {
+        renamer.plan(paths, {"", 1, 1, 2});
+        ADD_FAILURE() << "planned without a show name";
+    } catch (const RenameError& error) {
+        EXPECT_EQ(error.errorCase(), RenameError::Case::emptyShowName);
+    }
+}

@@ -1,0 +1,216 @@
+// The Sequence Rename workspace model on real folders.
+#include <gtest/gtest.h>
+
+#include "rename/RenameJournal.h"
+#include "rename_ui/RenameTestSupport.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RenameViewModelTest : public ::testing::Test, protected tavtest::RenameFixture {
+  protected:
+    std::vector<std::string> fileNames() const {
+        std::vector<std::string> names;
+        for (const auto& file : model->files()) {
+            names.push_back(file.filename().string());
+        }
+        return names;
+    }
+    std::vector<std::string> planNames() const {
+        std::vector<std::string> names;
+        for (const auto& item : model->plan()) {
+            names.push_back(item.source.filename().string() + " > " +
+                            item.destination.filename().string());
+        }
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST_F(RenameViewModelTest, AddingKeepsNewFilesWithExtensionsSortedAfterTheListedOnes) {
+    struct Row {
+        const char* name;
+        std::vector<fs::path> urls;
+        bool added;
+        std::vector<std::string> files;  // the whole list afterwards
+    };
+    const fs::path dir = folder.path();
+    const std::vector<Row> rows = {
+        {"sorted as a file browser lists them",
+         {dir / "Episode 10.mkv", dir / "Episode 2.mkv", dir / "Episode 1.mkv"},
+         true,
+         {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv"}},
+        {"folders, names without extension, relative paths and repeats add nothing",
+         {dir, dir / "notes", dir / "trailing.", "relative.mkv", dir / "Episode 2.mkv"},
+         false,
+         {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv"}},
+        {"a second addition is sorted within itself and goes last, once",
+         {dir / "b 9.mp4", dir / "a.mkv", dir / "b 9.mp4"},
+         true,
+         {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv", "a.mkv", "b 9.mp4"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int listingsBefore = files->listings();
+        EXPECT_EQ(model->addFiles(row.urls), row.added);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(fileNames(), row.files);
+        EXPECT_EQ(files->listings(), listingsBefore + (row.added ? 1 : 0));
+    }
+}
+
+TEST_F(RenameViewModelTest, EveryChangePlansAgainAndShowsThePlanOrTheError) {
+    const auto paths = make({"x 1.mkv", "x 2.mkv", "Show - S01E02.mkv"});
+    model->addFiles({paths[0], paths[1]});
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->errorMessage(), "Enter a show name.");
+    EXPECT_TRUE(model->plan().empty());
+    EXPECT_FALSE(model->canRename());
+
+    model->setShowName("Show");
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->errorMessage(),
+              "A different file named \u201CShow - S01E02.mkv\u201D already exists.");
+
+    model->setStartingEpisode(3);
+    model->setPadding(3);
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    EXPECT_EQ(planNames(), (std::vector<std::string>{"x 1.mkv > Show - S001E003.mkv",
+                                                     "x 2.mkv > Show - S001E004.mkv"}));
+    EXPECT_TRUE(model->canRename());
+
+    // Moving past either end changes nothing and plans nothing.
+    const int listings = files->listings();
+    model->move(paths[0], -1);
+    model->move(paths[1], +1);
+    model->move(folder / "absent.mkv", +1);
+    EXPECT_EQ(files->listings(), listings);
+    model->move(paths[1], -1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(planNames(), (std::vector<std::string>{"x 2.mkv > Show - S001E003.mkv",
+                                                     "x 1.mkv > Show - S001E004.mkv"}));
+
+    model->setSeason(0);
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->errorMessage(), "Season, episode, and padding values must be positive.");
+    EXPECT_TRUE(model->plan().empty());
+
+    // Removing every file clears the plan and the message without asking the renamer.
+    model->remove(paths[0]);
+    ASSERT_TRUE(settle());
+    const int listingsBeforeLast = files->listings();
+    model->remove(paths[1]);
+    EXPECT_EQ(files->listings(), listingsBeforeLast);
+    EXPECT_TRUE(model->files().empty());
+    EXPECT_TRUE(model->plan().empty());
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+}
+
+TEST_F(RenameViewModelTest, RenamingAppliesTheShownPlanOnlyAndReportsFailures) {
+    const auto paths = make({"b.mkv", "a.mkv"});
+    model->addFiles(paths);
+    model->setShowName("Show");
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+
+    // A failing move keeps the files and the plan and shows the failure.
+    files->failsMoves = true;
+    const auto plan = model->plan();
+    model->renameAll();
+    EXPECT_TRUE(model->isRenaming());
+    EXPECT_FALSE(model->canRename());
+    model->renameAll();  // ignored while one runs
+    ASSERT_TRUE(settle());
+    files->failsMoves = false;
+    EXPECT_FALSE(model->isRenaming());
+    EXPECT_EQ(model->errorMessage(), "\u201Ca.mkv\u201D: Permission denied");
+    EXPECT_EQ(model->plan(), plan);
+    EXPECT_EQ(contents(),
+              (std::map<std::string, std::string>{{"a.mkv", "a.mkv"}, {"b.mkv", "b.mkv"}}));
+    model->renameAll();  // ignored while an error shows
+    EXPECT_FALSE(model->isRenaming());
+
+    // A rule changed without a new plan: the fresh plan is shown, nothing is renamed.
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+    model->setSeason(2);
+    model->renameAll();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(planNames(),
+              (std::vector<std::string>{"a.mkv > Show - S02E01.mkv", "b.mkv > Show - S02E02.mkv"}));
+    EXPECT_EQ(contents().size(), 2u);
+    EXPECT_TRUE(contents().contains("a.mkv"));
+
+    model->renameAll();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(contents(), (std::map<std::string, std::string>{{"Show - S02E01.mkv", "a.mkv"},
+                                                              {"Show - S02E02.mkv", "b.mkv"}}));
+    EXPECT_EQ(fileNames(), (std::vector<std::string>{"Show - S02E01.mkv", "Show - S02E02.mkv"}));
+    EXPECT_EQ(planNames(), (std::vector<std::string>{"Show - S02E01.mkv > Show - S02E01.mkv",
+                                                     "Show - S02E02.mkv > Show - S02E02.mkv"}));
+    EXPECT_TRUE(model->canRename());
+    model->renameAll();  // the same names again: nothing moves
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    EXPECT_EQ(contents().size(), 2u);
+}
+
+TEST_F(RenameViewModelTest, APlanStartedDuringARenameNeverShowsTheOldNames) {
+    const auto paths = make({"a.mkv", "b.mkv"});
+    model->addFiles(paths);
+    model->setShowName("Show");
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+
+    files->hold();  // the rename waits in its fresh plan
+    model->renameAll();
+    model->setShowName("Other");
+    model->refreshPlan();  // waits behind the rename, with the old names
+    files->release();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(fileNames(), (std::vector<std::string>{"Show - S01E01.mkv", "Show - S01E02.mkv"}));
+    EXPECT_EQ(planNames(), (std::vector<std::string>{"Show - S01E01.mkv > Other - S01E01.mkv",
+                                                     "Show - S01E02.mkv > Other - S01E02.mkv"}));
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+}
+
+TEST_F(RenameViewModelTest, AnInterruptedRenameIsOfferedForRestoringAndRestored) {
+    const auto paths = make({"a.mkv", "b.mkv"});
+    const auto before = contents();
+    // What a crash between the phases leaves: files under temporary names and the journal.
+    std::vector<RenameJournalEntry> entries;
+    for (const auto& path : paths) {
+        const auto identity = files->identity(path);
+        const std::string temporary = ".tavrolin-rename-" + path.stem().string() + ".mkv";
+        fs::rename(path, folder / temporary);
+        entries.push_back({*identity, temporary, path.filename().string(),
+                           "Show - S01E0" + path.stem().string() + ".mkv"});
+    }
+    std::ofstream(folder / std::string(renameJournalName)) << renderRenameJournal(entries);
+
+    model->addFiles(paths);
+    model->setShowName("Show");
+    model->refreshPlan();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->interruptedRenameFolder(), folder.path());
+    EXPECT_EQ(model->errorMessage(), "An earlier rename in \u201C" +
+                                         folder.path().filename().string() +
+                                         "\u201D did not finish. Restore the old names before "
+                                         "renaming again.");
+    EXPECT_FALSE(model->canRename());
+
+    model->restoreInterruptedRename();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(model->interruptedRenameFolder(), std::nullopt);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    EXPECT_EQ(planNames(),
+              (std::vector<std::string>{"a.mkv > Show - S01E01.mkv", "b.mkv > Show - S01E02.mkv"}));
+}
