@@ -209,8 +209,8 @@ std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
         if (packet_->stream_index == streamIndex_) {
             // A frame that no other frame refers to is needed only when it is the one shown:
             // skipping those before the target halves the work of a seek on B-frame streams.
-            const bool beforeTarget = packet_->pts != AV_NOPTS_VALUE &&
-                                      packet_->pts < index_.pts[target];
+            const bool beforeTarget =
+                packet_->pts != AV_NOPTS_VALUE && packet_->pts < index_.pts[target];
             codec_->skip_frame = beforeTarget ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             avcodec_send_packet(codec_, packet_);
         }
