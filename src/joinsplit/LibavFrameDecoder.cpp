@@ -168,7 +168,8 @@ void LibavFrameDecoder::seekToKeyframe(std::size_t keyframe) {
     lastDecoded_.reset();
 }
 
-std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
+std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target,
+                                                        const std::stop_token& stop) {
     while (true) {
         const int received = avcodec_receive_frame(codec_, frame_);
         if (received == 0) {
@@ -200,6 +201,9 @@ std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
             lastDecoded_.reset();
             return std::nullopt;
         }
+        if (stop.stop_requested()) {
+            throw CancellationError();
+        }
         const int read = av_read_frame(format_, packet_);
         if (read < 0) {
             avcodec_send_packet(codec_, nullptr);
@@ -218,7 +222,7 @@ std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
     }
 }
 
-VideoFrame LibavFrameDecoder::decode(std::size_t index) {
+VideoFrame LibavFrameDecoder::decode(std::size_t index, std::stop_token stop) {
     if (streamIndex_ < 0 || index_.pts.empty()) {
         throw PreviewMediaError::cannotDecode(file_);
     }
@@ -226,13 +230,13 @@ VideoFrame LibavFrameDecoder::decode(std::size_t index) {
     std::size_t keyframe = index_.keyframeAtOrBefore(index);
     // Decoding on is cheaper than a seek while no keyframe lies between here and the target.
     if (lastDecoded_ && *lastDecoded_ < index && keyframe <= *lastDecoded_) {
-        if (auto picture = decodeOnTo(index)) {
+        if (auto picture = decodeOnTo(index, stop)) {
             return std::move(*picture);
         }
     }
     for (int attempt = 0; attempt < maxSeekAttempts; ++attempt) {
         seekToKeyframe(keyframe);
-        if (auto picture = decodeOnTo(index)) {
+        if (auto picture = decodeOnTo(index, stop)) {
             return std::move(*picture);
         }
         const std::size_t earlier = index_.keyframeBefore(keyframe);
