@@ -153,7 +153,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setHorizontalSpacing(16);
     grid->setVerticalSpacing(12);
-    grid->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
 
     operation_ = new QComboBox;
     operation_->setAccessibleName(QStringLiteral("Operation"));
