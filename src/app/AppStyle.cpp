@@ -1,5 +1,7 @@
 #include "app/AppStyle.h"
 
+#include <QHostInfo>
+
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
@@ -65,9 +67,14 @@ QString plainToolTip(const QString& text) {
            QStringLiteral("</p>");
 }
 
-std::filesystem::path localFilePath(const QUrl& url) {
-    if (!url.host().isEmpty() && url.host() != u"localhost") {
-        return toPath(url.toLocalFile());
+std::optional<std::filesystem::path> localFilePath(const QUrl& url) {
+    if (url.scheme().compare(u"file", Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
+    }
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(u"localhost", Qt::CaseInsensitive) != 0 &&
+        host.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
     }
     const QByteArray bytes =
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());

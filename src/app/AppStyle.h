@@ -29,7 +29,8 @@ QString plainToolTip(const QString& text);
 QString toQString(const std::filesystem::path& path);
 std::filesystem::path toPath(const QString& text);
 // The path of a local file URL with its bytes as they were sent: a name that is not UTF-8 (which
-// QUrl keeps percent-encoded) still names the same file.
-std::filesystem::path localFilePath(const QUrl& url);
+// QUrl keeps percent-encoded) still names the same file. A file URL naming this machine's host
+// is local; none for another host or another scheme.
+std::optional<std::filesystem::path> localFilePath(const QUrl& url);
 
 }  // namespace tavrolin

@@ -26,6 +26,7 @@
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "app/WorkspaceColumn.h"
+#include "remux/RemuxNaturalLanguageDraftView.h"
 #include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
@@ -89,13 +90,8 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
             "Drop files anywhere in the window, then choose the exact streams to include."),
         QStringLiteral("arrow.triangle.2.circlepath")));
 
-    // The natural-language draft panel goes here.
-    auto* draftPlace = new QWidget;
-    draftPlace->setObjectName(QStringLiteral("draftPanelPlace"));
-    auto* draftLayout = new QVBoxLayout(draftPlace);
-    draftLayout->setContentsMargins(0, 0, 0, 0);
-    draftPlace->hide();
-    column->addWidget(draftPlace);
+    draftPanel_ = new RemuxNaturalLanguageDraftView(viewModel_);
+    column->addWidget(draftPanel_);
 
     auto* sourceHeader = new QHBoxLayout;
     auto* sourceTitle = new QLabel(QStringLiteral("Source files"));
@@ -232,6 +228,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
 }
 
 void RemuxView::refresh() {
+    draftPanel_->refresh();
     const auto& sources = viewModel_.sources();
 
     applyToAllBlock_->setVisible(sources.size() >= 2);

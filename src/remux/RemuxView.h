@@ -22,6 +22,7 @@ class QVBoxLayout;
 
 namespace tavrolin {
 
+class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
 class StatusLine;
 class StreamSourceCard;
@@ -44,6 +45,7 @@ class RemuxView : public QWidget {
     void refresh();
 
     StreamSourceCard* cardFor(const std::filesystem::path& url) const;
+    RemuxNaturalLanguageDraftView* draftPanel() const { return draftPanel_; }
     // The "Unsupported Streams" alert while it is shown, else null.
     QMessageBox* compatibilityAlert() const { return alert_; }
 
@@ -59,6 +61,7 @@ class RemuxView : public QWidget {
     MediaFileChooser mediaFileChooser_;
     CoalescedRefresh refreshLater_;
 
+    RemuxNaturalLanguageDraftView* draftPanel_;
     QWidget* applyToAllBlock_;
     QCheckBox* applyToAllToggle_;
     StatusLine* propagationSummary_;

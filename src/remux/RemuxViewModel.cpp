@@ -10,6 +10,8 @@
 
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
+#include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/LocalServerLanguageModel.h"
 
 namespace tavrolin {
 
@@ -104,6 +106,8 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     : QObject(parent),
       queue_(queue),
       probeService_(probeService),
+      intentParser_(std::make_shared<LanguageModelRemuxIntentParser>(
+          std::make_shared<LocalServerLanguageModel>(std::nullopt))),
       inspections_(*this, std::move(probeService),
                    [this](std::vector<StreamInspectionTasks::Outcome> outcomes) {
                        finishInspections(std::move(outcomes));
@@ -113,7 +117,10 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     };
 }
 
-RemuxViewModel::~RemuxViewModel() = default;
+// A running draft request is aborted at once; its late result is dropped.
+RemuxViewModel::~RemuxViewModel() {
+    intentTask_.request_stop();
+}
 
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
     outputDirectoryText_ = text;
@@ -160,6 +167,9 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
         startInspection(url);
         added = true;
     }
+    if (added) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
     return added;
 }
@@ -193,7 +203,9 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
 
 void RemuxViewModel::removeSource(const fs::path& url) {
     inspections_.stop(url);
-    std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
+    if (std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; }) > 0) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
 }
 
@@ -205,6 +217,8 @@ void RemuxViewModel::retryInspection(const fs::path& url) {
     source->inspectionState = RemuxSource::Loading{};
     source->selectedStreamIndices.clear();
     startInspection(url);
+    // The draft's indices were resolved against the streams probed before.
+    invalidateNaturalLanguageDraft();
     emit changed();
 }
 
@@ -275,6 +289,7 @@ void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
     if (!wasSelected) {
         position->selectedStreamIndices.insert(index);
     }
+    appliedNaturalLanguageSummary_.reset();
     if (!appliesIndividualStreamChangesToAllSources_) {
         propagatedChangeSummary_.reset();
     } else {
@@ -333,6 +348,7 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
         }
     }
     propagatedChangeSummary_.reset();
+    appliedNaturalLanguageSummary_.reset();
     emit changed();
 }
 
@@ -441,6 +457,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;
+    invalidateNaturalLanguageDraft();
     emit changed();
     if (mode == SubmissionMode::queue) {
         queue_.enqueue(requests);

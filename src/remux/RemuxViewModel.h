@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
@@ -16,7 +17,10 @@
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
+#include "model/RemuxPlan.h"
 #include "model/RemuxSource.h"
+#include "planning/RemuxIntentParsing.h"
+#include "planning/RemuxIntentResolver.h"
 #include "planning/RemuxReview.h"
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
@@ -28,9 +32,10 @@ class JobQueueViewModel;
 
 // The model of the Remux workspace: source files with their probed streams and per-file
 // selection, output folder, container and playback target, the compatibility review and the
-// submission of remux jobs. Lives on the GUI thread; every member function must be called
-// there. Inspections run on worker threads and post their outcome back; one that was stopped
-// (retry, removal, destruction) is dropped.
+// submission of remux jobs, and the natural-language draft. Lives on the GUI thread; every
+// member function must be called there. Inspections and the draft request run on worker
+// threads and post their outcome back; one that was stopped (retry, removal, a newer request,
+// invalidation, destruction) is dropped.
 class RemuxViewModel : public QObject {
     Q_OBJECT
 
@@ -80,6 +85,30 @@ class RemuxViewModel : public QObject {
         inspections_.setInstalledFFmpeg(std::move(installed));
     }
 
+    // The intent parser in use; its availability is fixed per parser, so a settings change
+    // brings a new one. Without one, drafts are unavailable.
+    void setIntentParser(std::shared_ptr<RemuxIntentParsing> parser);
+    const RemuxIntentParsing& intentParser() const { return *intentParser_; }
+
+    // Natural-language draft.
+    const std::string& naturalLanguageInstruction() const { return naturalLanguageInstruction_; }
+    const std::optional<RemuxNaturalLanguageDraft>& naturalLanguageDraft() const {
+        return naturalLanguageDraft_;
+    }
+    const std::optional<std::string>& naturalLanguageError() const { return naturalLanguageError_; }
+    const std::optional<std::string>& appliedNaturalLanguageSummary() const {
+        return appliedNaturalLanguageSummary_;
+    }
+    bool isCreatingNaturalLanguageDraft() const { return isCreatingNaturalLanguageDraft_; }
+    void setNaturalLanguageInstruction(const std::string& instruction);
+    bool canCreateNaturalLanguageDraft() const;
+    void createNaturalLanguageDraft();
+    void applyNaturalLanguageDraft();
+    // The panel's "Discard": the instruction and the applied summary stay.
+    void discardNaturalLanguageDraft();
+    // Stops the request and forgets draft, error and summary: the sources changed.
+    void invalidateNaturalLanguageDraft();
+
     // Sources and inspection.
     // Keeps absolute paths with an extension that are not listed yet; true when one was added.
     bool addFiles(const std::vector<std::filesystem::path>& urls);
@@ -118,8 +147,22 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
+    struct DraftOutcome {
+        std::optional<RemuxIntentPlan> plan;
+        std::optional<std::string> errorMessage;
+        bool wasCancelled = false;
+    };
+    // What a draft request was made for; later edits of the controls do not reach it.
+    struct DraftSnapshot {
+        std::string instruction;
+        std::vector<RemuxSource> sources;
+        std::optional<OutputContainer> container;
+        std::optional<PlaybackTarget> playbackTarget;
+    };
     void startInspection(const std::filesystem::path& url);
     void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
+    void finishNaturalLanguageDraft(std::uint64_t taskID, const std::stop_token& stop,
+                                    DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
@@ -140,6 +183,19 @@ class RemuxViewModel : public QObject {
     std::optional<std::string> propagatedChangeSummary_;
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
+
+    std::shared_ptr<RemuxIntentParsing> intentParser_;
+    RemuxIntentResolver intentResolver_;
+    std::string naturalLanguageInstruction_;
+    std::optional<RemuxNaturalLanguageDraft> naturalLanguageDraft_;
+    std::optional<std::string> naturalLanguageError_;
+    std::optional<std::string> appliedNaturalLanguageSummary_;
+    bool isCreatingNaturalLanguageDraft_ = false;
+    // The running request; only the task with this id may store its outcome. Its pool is
+    // destroyed after the request was told to stop (which aborts it at once).
+    std::stop_source intentTask_;
+    std::uint64_t intentTaskID_ = 0;
+    QThreadPool draftPool_;
 
     // Declared last: destroyed first, stopping and joining its inspections.
     StreamInspectionTasks inspections_;

@@ -99,11 +99,15 @@ class GatedFFprobe {
     int runningCount() const {
         int count = 0;
         for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
-            const std::string commandLine((std::istreambuf_iterator<char>(stream)),
-                                          std::istreambuf_iterator<char>());
-            if (commandLine.find(script_.string()) != std::string::npos) {
-                ++count;
+            // A process that ends while it is read fails the read (ESRCH); it no longer runs.
+            try {
+                std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
+                const std::string commandLine((std::istreambuf_iterator<char>(stream)),
+                                              std::istreambuf_iterator<char>());
+                if (commandLine.find(script_.string()) != std::string::npos) {
+                    ++count;
+                }
+            } catch (const std::ios_base::failure&) {
             }
         }
         return count;
