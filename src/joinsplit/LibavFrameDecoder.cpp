@@ -34,7 +34,9 @@ LibavFrameDecoder::LibavFrameDecoder(const std::filesystem::path& file, std::sto
     // terminal.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    if (avformat_open_input(&format_, file.c_str(), nullptr, nullptr) < 0 ||
+    // Through the file protocol, so that no part of a name is read as a protocol or pattern.
+    const std::string location = "file:" + file.string();
+    if (avformat_open_input(&format_, location.c_str(), nullptr, nullptr) < 0 ||
         avformat_find_stream_info(format_, nullptr) < 0) {
         avformat_close_input(&format_);
         throw PreviewMediaError::cannotOpen(file);
