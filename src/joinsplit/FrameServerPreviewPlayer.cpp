@@ -40,7 +40,7 @@ FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent)
 }
 
 FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
-    // The server's worker finishes its decode before its pictures stop coming.
+    // The server stops its worker within one packet; no picture arrives after this.
     frames_.reset();
 }
 
