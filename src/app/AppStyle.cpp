@@ -2,8 +2,13 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
+#include <QScrollArea>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace tavrolin {
 
@@ -55,6 +60,48 @@ QString toQString(const std::filesystem::path& path) {
 
 std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+QVBoxLayout* makeScrollingColumn(QWidget* host, int maximumWidth) {
+    auto* outer = new QVBoxLayout(host);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    auto* page = new QWidget;
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(0, 0, 0, 0);
+    // The page grows with its content at once: a page that lags behind squeezes every section
+    // until the scroll area catches up, which relayouts them all.
+    centring->setSizeConstraint(QLayout::SetMinimumSize);
+    auto* columnWidget = new QWidget;
+    columnWidget->setObjectName(QStringLiteral("column"));
+    columnWidget->setMaximumWidth(maximumWidth);
+    centring->addStretch(0);
+    centring->addWidget(columnWidget, 1);
+    centring->addStretch(0);
+    auto* column = new QVBoxLayout(columnWidget);
+    column->setContentsMargins(28, 28, 28, 28);
+    column->setSpacing(20);
+    scroll->setWidget(page);
+    return column;
+}
+
+void prepareLongList(QListView* list) {
+    list->setUniformItemSizes(true);
+    // Thousands of rows are laid out a hundred at a time, not in one pass on the GUI thread.
+    list->setLayoutMode(QListView::Batched);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list->viewport()->setAutoFillBackground(false);
 }
 
 QString plainToolTip(const QString& text) {

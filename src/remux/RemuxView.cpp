@@ -79,32 +79,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     setWindowTitle(QStringLiteral("Remux"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("scroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    // A column at most 900 wide, centred in the page.
-    auto* page = new QWidget;
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    // The page grows with its content at once: a page that lags behind squeezes every card
-    // until the scroll area catches up, which relayouts them all.
-    centring->setSizeConstraint(QLayout::SetMinimumSize);
-    auto* columnWidget = new QWidget;
-    columnWidget->setObjectName(QStringLiteral("column"));
-    columnWidget->setMaximumWidth(900);
-    centring->addStretch(0);
-    centring->addWidget(columnWidget, 1);
-    centring->addStretch(0);
-    auto* column = new QVBoxLayout(columnWidget);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(20);
-    scroll->setWidget(page);
+    auto* column = makeScrollingColumn(this, 900);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),

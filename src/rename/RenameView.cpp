@@ -57,26 +57,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     setWindowTitle(QStringLiteral("Sequence Rename"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-
-    // A column at most 820 wide, centred in the page.
-    auto* page = new QWidget;
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    auto* columnWidget = new QWidget;
-    columnWidget->setMaximumWidth(820);
-    centring->addStretch(0);
-    centring->addWidget(columnWidget, 1);
-    centring->addStretch(0);
-    auto* column = new QVBoxLayout(columnWidget);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(20);
-    scroll->setWidget(page);
+    auto* column = makeScrollingColumn(this, 820);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Sequence Rename"),
@@ -255,10 +236,7 @@ QWidget* RenameView::makePreviewGroup() {
     planList_->setObjectName(QStringLiteral("planList"));
     planList_->setModel(planModel_);
     planList_->setItemDelegate(new RenamePreviewDelegate(planList_));
-    planList_->setUniformItemSizes(true);
-    planList_->setSelectionMode(QAbstractItemView::NoSelection);
-    planList_->setFrameShape(QFrame::NoFrame);
-    planList_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    prepareLongList(planList_);
     preview_->addWidget(planList_);
 
     auto* placeholder =
