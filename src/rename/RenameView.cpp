@@ -257,7 +257,8 @@ void RenameView::scheduleRefresh() {
 }
 
 void RenameView::renderNumber(const NumberRow& row, std::int64_t value) {
-    if (wholeNumber(row.field->text()) != value) {
+    // A field being typed in keeps its text ("-" or "" on the way to a number).
+    if (!row.field->hasFocus() && wholeNumber(row.field->text()) != value) {
         row.field->setText(QString::number(value));
     }
     const QSignalBlocker blocker(row.stepper);
