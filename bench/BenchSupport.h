@@ -5,11 +5,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace benchsupport {
 
@@ -45,5 +52,94 @@ struct Folder {
 
     std::filesystem::path path;
 };
+
+// Runs a program with standard input and output on /dev/null; returns its exit status.
+inline int spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int error = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        return -1;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Makes a Matroska file of at least `minimumBytes` in `output`: one 20 s high-bitrate 1080p
+// segment (MPEG-4 video, AAC audio) written into `folder`, then copies of it concatenated by
+// stream copy. False when ffmpeg fails.
+inline bool generateLargeMedia(const std::filesystem::path& ffmpeg,
+                               const std::filesystem::path& folder, std::uintmax_t minimumBytes,
+                               const std::filesystem::path& output) {
+    const std::filesystem::path segment = folder / "segment.mkv";
+    if (spawn(ffmpeg,
+              {"-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25:duration=20",
+               "-f", "lavfi", "-i", "sine=frequency=440:duration=20", "-c:v", "mpeg4", "-q:v", "1",
+               "-c:a", "aac", segment.string()}) != 0) {
+        return false;
+    }
+    const std::uintmax_t copies = minimumBytes / std::filesystem::file_size(segment) + 1;
+    const std::filesystem::path list = folder / "segments.txt";
+    {
+        std::ofstream file(list);
+        for (std::uintmax_t i = 0; i < copies; ++i) {
+            file << "file '" << segment.string() << "'\n";
+        }
+    }
+    const bool made = spawn(ffmpeg, {"-v", "error", "-f", "concat", "-safe", "0", "-i",
+                                     list.string(), "-c", "copy", output.string()}) == 0;
+    std::error_code ignored;
+    std::filesystem::remove(segment, ignored);
+    std::filesystem::remove(list, ignored);
+    return made;
+}
+
+// Times `viaProcessor` against `direct` for `rounds` rounds, alternating which one goes first
+// and calling `between` after every run, and prints each round and the medians with the
+// ratio processor/direct. False when a direct run fails.
+inline bool compareWithDirect(int rounds, const std::function<void()>& viaProcessor,
+                              const std::function<bool()>& direct,
+                              const std::function<void()>& between) {
+    std::vector<double> ratios;
+    std::vector<double> processorTimes;
+    std::vector<double> directTimes;
+    for (int round = 0; round < rounds; ++round) {
+        double processorTime = 0;
+        double directTime = 0;
+        for (int order = 0; order < 2; ++order) {
+            const bool processorTurn = (order == 0) == (round % 2 == 0);
+            const auto start = Clock::now();
+            if (processorTurn) {
+                viaProcessor();
+                processorTime = seconds(Clock::now() - start);
+            } else {
+                if (!direct()) {
+                    std::fprintf(stderr, "direct ffmpeg failed\n");
+                    return false;
+                }
+                directTime = seconds(Clock::now() - start);
+            }
+            between();
+        }
+        processorTimes.push_back(processorTime);
+        directTimes.push_back(directTime);
+        ratios.push_back(processorTime / directTime);
+        std::printf("round %d: processor %.3f s, direct %.3f s, ratio %.3f\n", round + 1,
+                    processorTime, directTime, processorTime / directTime);
+    }
+    std::printf("median: processor %.3f s, direct %.3f s, ratio %.3f (goal <= 1.03)\n",
+                median(processorTimes), median(directTimes), median(ratios));
+    return true;
+}
 
 }  // namespace benchsupport

@@ -1,6 +1,7 @@
 // Times the stream-copy rules as the remux workspace uses them on every change of selection:
 // lists, override maps and drop reasons over many streams, for every container, with and
-// without the playback target. Prints nanoseconds per stream decision.
+// without the playback target, with and without the installed release. Prints nanoseconds per
+// stream decision.
 
 #include <chrono>
 #include <cstdio>
@@ -38,29 +39,34 @@ int main() {
         streams.push_back(stream);
     }
 
-    const StreamCopyCompatibility rules;
-    constexpr int kRounds = 20;
-    std::size_t sink = 0;
-    std::size_t decisions = 0;
-    const auto start = Clock::now();
-    for (int round = 0; round < kRounds; ++round) {
-        for (auto container : allOutputContainers) {
-            for (auto target :
-                 {std::optional<PlaybackTarget>{}, std::optional{PlaybackTarget::iPhone17Pro}}) {
-                const auto dropped = rules.unsupportedStreams(streams, container, target);
-                for (const auto& stream : dropped) {
-                    sink += rules.issueMessage(stream, container, target).value_or("").size();
+    // The rules alone, and with the refusals of the installed release applied.
+    for (const auto installed :
+         {std::optional<FFmpegRelease>{}, std::optional{FFmpegRelease{5, 1}}}) {
+        const StreamCopyCompatibility rules(installed);
+        constexpr int kRounds = 20;
+        std::size_t sink = 0;
+        std::size_t decisions = 0;
+        const auto start = Clock::now();
+        for (int round = 0; round < kRounds; ++round) {
+            for (auto container : allOutputContainers) {
+                for (auto target : {std::optional<PlaybackTarget>{},
+                                    std::optional{PlaybackTarget::iPhone17Pro}}) {
+                    const auto dropped = rules.unsupportedStreams(streams, container, target);
+                    for (const auto& stream : dropped) {
+                        sink += rules.issueMessage(stream, container, target).value_or("").size();
+                    }
+                    sink += rules.supportedStreams(streams, container, target).size();
+                    sink += rules.subtitleCodecOverrides(streams, container, target).size();
+                    sink += rules.videoCodecTagOverrides(streams, container, target).size();
+                    decisions += 3 * streams.size() + dropped.size();
                 }
-                sink += rules.supportedStreams(streams, container, target).size();
-                sink += rules.subtitleCodecOverrides(streams, container, target).size();
-                sink += rules.videoCodecTagOverrides(streams, container, target).size();
-                decisions += 3 * streams.size() + dropped.size();
             }
         }
+        const double nanoseconds =
+            std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+        std::printf("stream decisions (%s): %zu, %.1f ns each (checksum %zu)\n",
+                    installed ? "installed FFmpeg 5.1" : "rules alone", decisions,
+                    nanoseconds / static_cast<double>(decisions), sink);
     }
-    const double nanoseconds =
-        std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-    std::printf("stream decisions: %zu, %.1f ns each (checksum %zu)\n", decisions,
-                nanoseconds / static_cast<double>(decisions), sink);
     return 0;
 }

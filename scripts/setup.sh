@@ -9,9 +9,10 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   nlohmann-json3-dev libicu-dev
-  libpocketsphinx-dev pocketsphinx-en-us
+  libpocketsphinx-dev pocketsphinx-en-us espeak-ng
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils locales dbus-x11 attr
+  desktop-file-utils appstream
 )
 
 missing=()

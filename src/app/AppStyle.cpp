@@ -1,14 +1,13 @@
 #include "app/AppStyle.h"
 
+#include <QHostInfo>
+
 #include <QApplication>
 #include <QFile>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
-#include <QScrollArea>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace tavrolin {
 
@@ -62,35 +61,6 @@ std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
-QVBoxLayout* makeScrollingColumn(QWidget* host, int maximumWidth) {
-    auto* outer = new QVBoxLayout(host);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("scroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto* page = new QWidget;
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    // The page grows with its content at once: a page that lags behind squeezes every section
-    // until the scroll area catches up, which relayouts them all.
-    centring->setSizeConstraint(QLayout::SetMinimumSize);
-    auto* columnWidget = new QWidget;
-    columnWidget->setObjectName(QStringLiteral("column"));
-    columnWidget->setMaximumWidth(maximumWidth);
-    centring->addStretch(0);
-    centring->addWidget(columnWidget, 1);
-    centring->addStretch(0);
-    auto* column = new QVBoxLayout(columnWidget);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(20);
-    scroll->setWidget(page);
-    return column;
-}
-
 void prepareLongList(QListView* list) {
     list->setUniformItemSizes(true);
     // Thousands of rows are laid out a hundred at a time, not in one pass on the GUI thread.
@@ -112,9 +82,14 @@ QString plainToolTip(const QString& text) {
            QStringLiteral("</p>");
 }
 
-std::filesystem::path localFilePath(const QUrl& url) {
-    if (!url.host().isEmpty() && url.host() != u"localhost") {
-        return toPath(url.toLocalFile());
+std::optional<std::filesystem::path> localFilePath(const QUrl& url) {
+    if (url.scheme().compare(u"file", Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
+    }
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(u"localhost", Qt::CaseInsensitive) != 0 &&
+        host.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
     }
     const QByteArray bytes =
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());

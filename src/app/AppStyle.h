@@ -9,8 +9,6 @@
 class QLabel;
 class QListView;
 class QUrl;
-class QVBoxLayout;
-class QWidget;
 
 namespace tavrolin {
 
@@ -28,11 +26,6 @@ void setTextColor(QLabel* label, const QColor& color);
 // "<b>cut</b>.mkv". Empty text gives no tooltip.
 QString plainToolTip(const QString& text);
 
-// Fills `host` with a frameless vertical scroll area ("scroll") holding a column ("column") at
-// most `maximumWidth` wide, centred, with the workspaces' margins and spacing; returns the
-// column's layout for the screen's sections.
-QVBoxLayout* makeScrollingColumn(QWidget* host, int maximumWidth);
-
 // Sets up a list view for rows painted by a delegate that may number thousands: uniform rows laid
 // out in batches, no selection, no frame, transparent behind the rows.
 void prepareLongList(QListView* list);
@@ -41,7 +34,8 @@ void prepareLongList(QListView* list);
 QString toQString(const std::filesystem::path& path);
 std::filesystem::path toPath(const QString& text);
 // The path of a local file URL with its bytes as they were sent: a name that is not UTF-8 (which
-// QUrl keeps percent-encoded) still names the same file.
-std::filesystem::path localFilePath(const QUrl& url);
+// QUrl keeps percent-encoded) still names the same file. A file URL naming this machine's host
+// is local; none for another host or another scheme.
+std::optional<std::filesystem::path> localFilePath(const QUrl& url);
 
 }  // namespace tavrolin

@@ -75,28 +75,52 @@ std::vector<AppcastItem> parseAppcast(const QByteArray& document) {
     return items;
 }
 
-int compareVersions(const QString& left, const QString& right) {
-    const QStringList a = left.trimmed().split(u'.');
-    const QStringList b = right.trimmed().split(u'.');
-    const qsizetype count = std::max(a.size(), b.size());
-    for (qsizetype i = 0; i < count; ++i) {
-        const QString x = i < a.size() ? a[i] : QStringLiteral("0");
-        const QString y = i < b.size() ? b[i] : QStringLiteral("0");
-        bool xNumber = false;
-        bool yNumber = false;
-        const qulonglong xValue = x.toULongLong(&xNumber);
-        const qulonglong yValue = y.toULongLong(&yNumber);
-        int order = 0;
-        if (xNumber && yNumber) {
-            order = xValue < yValue ? -1 : (xValue > yValue ? 1 : 0);
-        } else {
-            order = QString::compare(x, y);
+namespace {
+
+// "1.2.3b4" as the numbers {1, 2, 3} and the suffix "b4": each dotted part adds its leading
+// number, and the first part that holds more ends the numbers.
+struct VersionKey {
+    std::vector<qulonglong> numbers;
+    QString suffix;
+};
+
+VersionKey versionKey(const QString& version) {
+    VersionKey key;
+    const QString text = version.trimmed();
+    qsizetype at = 0;
+    while (at < text.size()) {
+        qsizetype end = at;
+        while (end < text.size() && text[end].isDigit() && text[end].unicode() < 128) {
+            ++end;
         }
-        if (order != 0) {
-            return order < 0 ? -1 : 1;
+        if (end == at) {
+            break;
         }
+        key.numbers.push_back(text.mid(at, end - at).toULongLong());
+        if (end + 1 < text.size() && text[end] == u'.' && text[end + 1].isDigit()) {
+            at = end + 1;
+            continue;
+        }
+        at = end;
+        break;
     }
-    return 0;
+    key.suffix = text.mid(at);
+    while (!key.numbers.empty() && key.numbers.back() == 0) {
+        key.numbers.pop_back();  // "1.2" == "1.2.0"
+    }
+    return key;
+}
+
+}  // namespace
+
+int compareVersions(const QString& left, const QString& right) {
+    const VersionKey a = versionKey(left);
+    const VersionKey b = versionKey(right);
+    if (a.numbers != b.numbers) {
+        return a.numbers < b.numbers ? -1 : 1;
+    }
+    const int order = QString::compare(a.suffix, b.suffix);
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 std::optional<AppcastItem> newerRelease(const std::vector<AppcastItem>& items,

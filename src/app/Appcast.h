@@ -25,8 +25,9 @@ struct AppcastItem {
 // a readable message when the document is not well-formed XML.
 std::vector<AppcastItem> parseAppcast(const QByteArray& document);
 
-// Compares dotted versions numerically part by part ("1.10" > "1.9", "1.2" == "1.2.0"); a part
-// that is not a number compares as text. Negative, zero or positive like strcmp.
+// Compares dotted versions: the numbers first, part by part ("1.10" > "1.9", "1.2" == "1.2.0"),
+// then whatever follows the last number ("1.1" < "1.1b" < "1.2") as text. A total order, so the
+// newest release never depends on the feed's order. Negative, zero or positive like strcmp.
 int compareVersions(const QString& left, const QString& right);
 
 // The item with the highest version above `currentVersion`, if any.

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 #include "app/AppStyle.h"
 
 namespace tavrolin {
@@ -17,6 +19,7 @@ void ElidedLabel::setText(const QString& text) {
     }
     text_ = text;
     setToolTip(plainToolTip(text));
+    setAccessibleName(text);  // painted text is otherwise invisible to screen readers
     updateGeometry();
     update();
 }
@@ -28,20 +31,34 @@ void ElidedLabel::setTextColor(const QColor& color) {
     update();
 }
 
+namespace {
+
+// Some fonts draw "_" below their descent; a line as tall as the font's height would cut it off
+// ("big_movie" read as "big movie").
+int lineHeight(const QFontMetrics& metrics) {
+    const int below = std::max(metrics.descent(), metrics.boundingRect(QChar(u'_')).bottom() + 1);
+    return metrics.ascent() + below + 1;
+}
+
+}  // namespace
+
 QSize ElidedLabel::sizeHint() const {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text_), metrics.height()};
+    return {metrics.horizontalAdvance(text_), lineHeight(metrics)};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
-    return {0, QFontMetrics(font()).height()};
+    return {0, lineHeight(QFontMetrics(font()))};
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
-    const QString shown = fontMetrics().elidedText(text_, elideMode_, width());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    const QFontMetrics metrics = fontMetrics();
+    const QString shown = metrics.elidedText(text_, elideMode_, width());
+    // On the baseline of a line of lineHeight, centred when the label is taller.
+    const int top = std::max(0, (height() - lineHeight(metrics)) / 2);
+    painter.drawText(QPoint(0, top + metrics.ascent()), shown);
 }
 
 }  // namespace tavrolin

@@ -51,6 +51,8 @@ std::optional<std::filesystem::path> runSave(
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // A name typed without extension gets the container's: "clip" is saved as "clip.mkv".
+    dialog.setDefaultSuffix(extension);
     const QStringList filter = contentTypeFilter(extension);
     if (!filter.isEmpty()) {
         dialog.setMimeTypeFilters(filter);

@@ -1,21 +1,30 @@
 #include "app/RootView.h"
 
 #include <QDragEnterEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/AppStyle.h"
 #include "app/FilePanels.h"
+#include "app/GuardedTask.h"
 #include "app/MainNavigationSidebar.h"
 #include "app/QueueView.h"
 #include "engine/FFmpegPreviewService.h"
 #include "engine/JobQueueViewModel.h"
+#include "joinsplit/JoinView.h"
+#include "joinsplit/JoinViewModel.h"
+#include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/LanguageModelServerSettings.h"
+#include "planning/LocalServerLanguageModel.h"
+#include "planning/RemuxPlanVocabulary.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxView.h"
@@ -25,10 +34,6 @@
 #include "rename/RenameViewModel.h"
 
 namespace tavrolin {
-
-const char* const RootView::noLanguageModelMessage =
-    "This computer does not support the on-device language model. You can still configure Remux "
-    "manually.";
 
 PlaceholderWorkspacePage::PlaceholderWorkspacePage(const QString& title) : view_(new QWidget) {
     auto* layout = new QVBoxLayout(view_);
@@ -47,18 +52,65 @@ PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
 
 namespace {
 
-// Remux: its view model with a probing service that has a runner of its own.
-class RemuxWorkspacePage : public WorkspacePage {
+// Remux: its view model with a probing service that has a runner of its own, and the intent
+// parser of the configured local model server.
+class RemuxWorkspacePage : public QObject, public WorkspacePage {
   public:
-    RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+    RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations,
+                       std::shared_ptr<PreferencesStore> preferences, QWidget* window)
         : viewModel_(std::make_unique<RemuxViewModel>(
               queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
                                                       locations))),
-          view_(new RemuxView(*viewModel_)) {
+          view_(new RemuxView(*viewModel_)),
+          preferences_(std::move(preferences)) {
+        viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
+            std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
         view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+        refreshIntentParser();
+        // The settings may have been edited meanwhile: read them again on coming back.
+        connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                [this](Qt::ApplicationState state) {
+                    if (state == Qt::ApplicationActive) {
+                        refreshIntentParser();
+                    }
+                });
+    }
+
+    RemuxViewModel& viewModel() const { return *viewModel_; }
+
+    // A new parser whenever the language-model settings differ from those last read. A server
+    // is asked for its models on a worker; until it answers, drafts count as not ready.
+    void refreshIntentParser() {
+        auto settings = preferences_
+                            ? LanguageModelServerSettings::read(
+                                  *preferences_, LanguageModelServerSettings::processEnvironment)
+                            : std::nullopt;
+        if (hasReadSettings_ && settings == settings_) {
+            return;
+        }
+        hasReadSettings_ = true;
+        settings_ = settings;
+        auto model = std::make_shared<LocalServerLanguageModel>(settings);
+        const std::uint64_t generation = ++parserGeneration_;
+        if (!settings) {
+            viewModel_->setIntentParser(std::make_shared<LanguageModelRemuxIntentParser>(model));
+            return;
+        }
+        viewModel_->setIntentParser(std::make_shared<LanguageModelRemuxIntentParser>(
+            model, LanguageModelAvailability{LanguageModelAvailability::Reason::modelNotReady}));
+        runGuardedTask(
+            this, availabilityPool_,
+            [model]() -> std::shared_ptr<RemuxIntentParsing> {
+                return std::make_shared<LanguageModelRemuxIntentParser>(model);
+            },
+            [generation](RemuxWorkspacePage& page, std::shared_ptr<RemuxIntentParsing> parser) {
+                if (generation == page.parserGeneration_) {
+                    page.viewModel_->setIntentParser(std::move(parser));
+                }
+            });
     }
     // The view goes first: it observes the view model.
     ~RemuxWorkspacePage() override { delete view_; }
@@ -71,6 +123,40 @@ class RemuxWorkspacePage : public WorkspacePage {
   private:
     std::unique_ptr<RemuxViewModel> viewModel_;
     QPointer<RemuxView> view_;
+    std::shared_ptr<PreferencesStore> preferences_;
+    bool hasReadSettings_ = false;
+    std::optional<LanguageModelServerSettings> settings_;
+    std::uint64_t parserGeneration_ = 0;
+    // Destroyed first: waits for a running check (at most its 2 s timeout).
+    QThreadPool availabilityPool_;
+};
+
+// Join: its view model with a probing service that has a runner of its own.
+class JoinWorkspacePage : public WorkspacePage {
+  public:
+    JoinWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
+        : viewModel_(std::make_unique<JoinViewModel>(
+              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
+                                                      locations))),
+          view_(new JoinView(*viewModel_)) {
+        viewModel_->setOutputFileChooser(
+            [window](const std::string& name, OutputContainer container,
+                     const std::optional<std::filesystem::path>& start) {
+                return chooseOutputFile(name, container, start, window);
+            });
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~JoinWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  private:
+    std::unique_ptr<JoinViewModel> viewModel_;
+    QPointer<JoinView> view_;
 };
 
 // Sequence Rename: its view model with a renamer on the local file system.
@@ -135,10 +221,12 @@ class DropOverlay : public QWidget {
     }
 };
 
-// Only drags that bring local files are taken (and highlighted); a dragged web link is not.
+// Only drags that bring local files are taken (and highlighted); a dragged web link or a file
+// of another host is not.
 bool carriesLocalFiles(const QMimeData& data) {
     const QList<QUrl> urls = data.urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+    return std::any_of(urls.begin(), urls.end(),
+                       [](const QUrl& url) { return localFilePath(url).has_value(); });
 }
 
 }  // namespace
@@ -152,8 +240,6 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     transcriptionPreviewService_ = std::make_shared<FFmpegPreviewService>(
         std::make_shared<FoundationProcessRunner>(), locations);
     selection_ = workspaceSelectionStore_.restoredSection();
-    remuxIntentParserAvailability_ =
-        RemuxIntentParserAvailability::unavailable(noLanguageModelMessage);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -172,10 +258,11 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
 
     // Every workspace is made now, not when first shown, and lives as long as the window.
     setWorkspacePage(WorkspaceSection::remux,
-                     std::make_unique<RemuxWorkspacePage>(queue_, locations, this));
+                     std::make_unique<RemuxWorkspacePage>(queue_, locations, preferences, this));
+    setWorkspacePage(WorkspaceSection::join,
+                     std::make_unique<JoinWorkspacePage>(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::rename, std::make_unique<RenameWorkspacePage>(this));
-    for (WorkspaceSection section :
-         {WorkspaceSection::join, WorkspaceSection::split, WorkspaceSection::transcribe}) {
+    for (WorkspaceSection section : {WorkspaceSection::split, WorkspaceSection::transcribe}) {
         setWorkspacePage(section, std::make_unique<PlaceholderWorkspacePage>(title(section)));
     }
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
@@ -186,6 +273,14 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     connect(&queue_, &JobQueueViewModel::changed, this, &RootView::updateQueueCount);
     updateQueueCount();
     showSection();
+}
+
+RemuxIntentParserAvailability RootView::remuxIntentParserAvailability() const {
+    if (auto* page = dynamic_cast<RemuxWorkspacePage*>(workspacePage(WorkspaceSection::remux))) {
+        return page->viewModel().intentParser().availability();
+    }
+    return RemuxIntentParserAvailability::unavailable(
+        std::string(RemuxPlanVocabulary::deviceNotEligibleMessage));
 }
 
 RootView::~RootView() {
@@ -235,8 +330,8 @@ bool RootView::handleDrop(const QList<QUrl>& urls) {
     }
     std::vector<std::filesystem::path> files;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile()) {
-            files.push_back(localFilePath(url));
+        if (auto path = localFilePath(url)) {
+            files.push_back(std::move(*path));
         }
     }
     WorkspacePage* page = workspacePage(shownSection());

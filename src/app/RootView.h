@@ -27,9 +27,6 @@ class PreviewPreparing;
 class RootView : public QWidget {
     Q_OBJECT
   public:
-    // The message of the remux planning while no on-device language model is configured.
-    static const char* const noLanguageModelMessage;
-
     RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> preferences,
              QWidget* parent = nullptr);
     ~RootView() override;
@@ -50,9 +47,7 @@ class RootView : public QWidget {
     WorkspacePage* workspacePage(WorkspaceSection section) const;
 
     MainNavigationSidebar* sidebar() const { return sidebar_; }
-    const RemuxIntentParserAvailability& remuxIntentParserAvailability() const {
-        return remuxIntentParserAvailability_;
-    }
+    RemuxIntentParserAvailability remuxIntentParserAvailability() const;
     const std::shared_ptr<PreviewPreparing>& transcriptionPreviewService() const {
         return transcriptionPreviewService_;
     }
@@ -77,7 +72,6 @@ class RootView : public QWidget {
     bool isDropTargeted_ = false;
     WorkspaceSelectionStore workspaceSelectionStore_;
     std::shared_ptr<PreviewPreparing> transcriptionPreviewService_;
-    RemuxIntentParserAvailability remuxIntentParserAvailability_;
     std::map<WorkspaceSection, std::unique_ptr<WorkspacePage>> pages_;
 
     QSplitter* splitter_;

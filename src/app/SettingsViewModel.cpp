@@ -75,15 +75,7 @@ void SettingsViewModel::readLicense(const std::filesystem::path& ffmpeg, bool is
     }
     QThreadPool::globalInstance()->start(
         [self, runner, ffmpeg, isBundled, generation, stop = licenseTask_.get_token()] {
-            std::optional<FFmpegBuildFacts> facts;
-            try {
-                const ProcessResult result = runner->run(ffmpeg, {"-version"}, {}, stop);
-                if (result.terminationStatus == 0) {
-                    facts = parseFFmpegVersionOutput(result.standardOutput);
-                }
-            } catch (const std::exception&) {
-                // Shown as a notice without version and licence.
-            }
+            const auto facts = askFFmpegVersion(*runner, ffmpeg, stop);
             if (stop.stop_requested()) {
                 return;
             }

@@ -5,8 +5,12 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSaveFile>
+#include <cstring>
 #include <stdexcept>
+
+#include "app/AppStyle.h"
+#include "engine/FileOperations.h"
+#include "model/Uuid.h"
 
 namespace tavrolin {
 
@@ -31,8 +35,14 @@ QString downloadName(const QUrl& url) {
 }
 
 // `name`, or "stem-2.ext", "stem-3.ext", ... when the name is taken; ".tar.*" stays whole.
+// Any entry holds a name, a dangling symbolic link included.
+bool isTaken(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
 QString freeName(const QDir& folder, const QString& name) {
-    if (!QFileInfo::exists(folder.filePath(name))) {
+    if (!isTaken(folder.filePath(name))) {
         return folder.filePath(name);
     }
     qsizetype dot = name.lastIndexOf(u'.');
@@ -47,8 +57,24 @@ QString freeName(const QDir& folder, const QString& name) {
     const QString extension = name.mid(dot);
     for (int n = 2;; ++n) {
         const QString candidate = stem + u'-' + QString::number(n) + extension;
-        if (!QFileInfo::exists(folder.filePath(candidate))) {
+        if (!isTaken(folder.filePath(candidate))) {
             return folder.filePath(candidate);
+        }
+    }
+}
+
+// Moves the finished download to the first free name, never over a file that appeared there
+// meanwhile; returns where it went.
+QString moveToFreeName(const std::filesystem::path& part, const QDir& folder, const QString& name) {
+    for (int attempt = 0;; ++attempt) {
+        const QString target = freeName(folder, name);
+        try {
+            moveNoReplace(part, toPath(target));
+            return target;
+        } catch (const std::filesystem::filesystem_error& error) {
+            if (error.code() != std::errc::file_exists || attempt == 100) {
+                throw;
+            }
         }
     }
 }
@@ -251,10 +277,11 @@ void UpdateController::download(UpdateCheckReport report) {
         finish(std::move(report));
         return;
     }
-    const QString target = freeName(folder, downloadName(report.release->enclosureURL));
-    // Written as it arrives into a temporary sibling that becomes the file only when complete.
-    auto file = std::make_shared<QSaveFile>(target);
-    if (!file->open(QIODevice::WriteOnly)) {
+    const QString name = downloadName(report.release->enclosureURL);
+    // Written as it arrives into a hidden sibling that takes a free name only when complete.
+    auto file = std::make_shared<QFile>(toQString(
+        hiddenSiblingName(toPath(folder.filePath(name)), ".part-tavrolin-", Uuid::random())));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         report.message =
             QStringLiteral("The download could not be saved: %1").arg(file->errorString());
         finish(std::move(report));
@@ -265,26 +292,40 @@ void UpdateController::download(UpdateCheckReport report) {
     QNetworkReply* reply = network_->get(request);
     connect(reply, &QNetworkReply::readyRead, this,
             [reply, file] { file->write(reply->readAll()); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, file, target, report]() mutable {
-        reply->deleteLater();
-        file->write(reply->readAll());
-        if (reply->error() != QNetworkReply::NoError) {
-            file->cancelWriting();
-            file->commit();
-            report.message = QStringLiteral("The download failed: %1").arg(reply->errorString());
-        } else if (!file->commit()) {
-            report.message =
-                QStringLiteral("The download could not be saved: %1").arg(file->errorString());
-        } else {
-            report.downloadedFile = target;
-            if (configuration_.settings) {
-                configuration_.settings->setString(downloadedVersionKey,
-                                                   report.release->displayVersion().toStdString());
-                configuration_.settings->setString(downloadedFileKey, target.toStdString());
+    connect(
+        reply, &QNetworkReply::finished, this, [this, reply, file, folder, name, report]() mutable {
+            reply->deleteLater();
+            file->write(reply->readAll());
+            const bool written = file->flush() && file->error() == QFileDevice::NoError;
+            file->close();
+            QString target;
+            if (reply->error() != QNetworkReply::NoError) {
+                report.message =
+                    QStringLiteral("The download failed: %1").arg(reply->errorString());
+            } else if (!written) {
+                report.message =
+                    QStringLiteral("The download could not be saved: %1").arg(file->errorString());
+            } else {
+                try {
+                    target = moveToFreeName(toPath(file->fileName()), folder, name);
+                } catch (const std::filesystem::filesystem_error& error) {
+                    report.message =
+                        QStringLiteral("The download could not be saved: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(error.code().value())));
+                }
             }
-        }
-        finish(std::move(report));
-    });
+            if (target.isEmpty()) {
+                file->remove();
+            } else {
+                report.downloadedFile = target;
+                if (configuration_.settings) {
+                    configuration_.settings->setString(
+                        downloadedVersionKey, report.release->displayVersion().toStdString());
+                    configuration_.settings->setString(downloadedFileKey, target.toStdString());
+                }
+            }
+            finish(std::move(report));
+        });
 }
 
 void UpdateController::finish(UpdateCheckReport report) {

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <chrono>
 
 #include "app/QuitSignals.h"
@@ -9,7 +10,10 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVROLIN_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("tavrolin"));
+    // The installed desktop entry and icon carry this name.
+    QApplication::setDesktopFileName(QStringLiteral("app.tavrolin.Tavrolin"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("app.tavrolin.Tavrolin"),
+                                                 QIcon(QStringLiteral(":/tavrolin/app-icon.svg"))));
 
     tavrolin::TavrolinApp app(tavrolin::TavrolinApp::standardConfiguration());
     // Quitting stops a running job and lets it remove its working files first.

@@ -74,7 +74,9 @@ std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& ch
     std::int64_t previousStart = -1;
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         const ChapterMarker& marker = sorted[i];
-        const std::string_view title = trimWhitespace(marker.title);
+        // ffmpeg ends a title at a NUL byte.
+        const std::string untrimmed = withoutNulBytes(marker.title);
+        const std::string_view title = trimWhitespace(untrimmed);
         if (title.empty()) {
             throw MediaProcessingError::invalidRequest("Every chapter needs a title.");
         }

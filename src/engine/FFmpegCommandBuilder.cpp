@@ -69,6 +69,11 @@ std::vector<std::string> FFmpegCommandBuilder::remuxArguments(
     for (const auto& stream : request.selectedStreams) {
         append(arguments, {"-map", streamMap(stream.index)});
     }
+    // Fonts for styled subtitles and cover art travel as attachments, which only Matroska holds.
+    if (containerForFile(request.input) == OutputContainer::mkv &&
+        containerForFile(output) == OutputContainer::mkv) {
+        append(arguments, {"-map", "0:t?"});
+    }
     append(arguments, {"-c", "copy"});
     // Per-kind positions among the selected streams are the output's per-kind indices.
     int videoPosition = 0;

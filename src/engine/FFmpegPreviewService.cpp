@@ -1,15 +1,10 @@
 #include "engine/FFmpegPreviewService.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <system_error>
 #include <utility>
 
+#include "engine/CacheFolder.h"
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/PreviewPreparationError.h"
 #include "model/CancellationError.h"
@@ -26,39 +21,6 @@ namespace {
 void removeIgnoringErrors(const fs::path& file) {
     std::error_code ignored;
     fs::remove(file, ignored);
-}
-
-// Creates one folder private to the user. An existing directory is accepted only when it is
-// the user's own: one that another user made first could be read or swapped by them.
-void makePrivateDirectory(const fs::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) == 0) {
-        return;
-    }
-    int error = errno;
-    struct stat info {};
-    if (error == EEXIST) {
-        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-            error = ENOTDIR;
-        } else if (info.st_uid != ::geteuid()) {
-            error = EACCES;
-        } else {
-            return;
-        }
-    }
-    throw fs::filesystem_error("Could not create the preview folder", folder,
-                               std::error_code(error, std::generic_category()));
-}
-
-// The user's home folder: $HOME when it is absolute, else the password database's entry.
-std::optional<fs::path> homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-        return fs::path(home);
-    }
-    if (const passwd* entry = ::getpwuid(::geteuid());
-        entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir == '/') {
-        return fs::path(entry->pw_dir);
-    }
-    return std::nullopt;
 }
 
 // Removes the stop source from the service's list on every way out.
@@ -101,35 +63,14 @@ FFmpegPreviewService::~FFmpegPreviewService() {
 }
 
 fs::path FFmpegPreviewService::defaultPreviewFolder() {
-    fs::path cacheHome;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
-        cacheHome = xdg;
-    } else if (const auto home = homeFolder()) {
-        cacheHome = *home / ".cache";
-    } else {
-        // No home at all: createPreviewFolder refuses levels that another user made first.
-        cacheHome = fs::temp_directory_path();
-    }
-    return cacheHome / "tavrolin" / "Tavrolin-Previews";
+    return tavrolinCacheFolder() / "Tavrolin-Previews";
 }
 
 void FFmpegPreviewService::createPreviewFolder() const {
-    // Every missing level is made private to the user. The preview folder and the one above it
-    // ("tavrolin") belong to this service: they must be the user's own even when they exist.
-    std::vector<fs::path> missing;
-    for (fs::path level = previewFolder_; !level.empty() && level != level.root_path();
-         level = level.parent_path()) {
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(level, error))) {
-            break;
-        }
-        missing.push_back(level);
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        makePrivateDirectory(*it);
-    }
-    makePrivateDirectory(previewFolder_.parent_path());
-    makePrivateDirectory(previewFolder_);
+    // The preview folder and the one above it ("tavrolin") belong to this service: they must be
+    // the user's own even when they exist.
+    createPrivateFolders(previewFolder_.parent_path());
+    createPrivateFolders(previewFolder_);
 }
 
 void FFmpegPreviewService::cancel() {
@@ -209,8 +150,7 @@ fs::path FFmpegPreviewService::prepareUncached(const fs::path& source,
         }
         removeIgnoringErrors(output);
         if (attempt == FFmpegPreviewCommandBuilder::attemptCount) {
-            throw PreviewPreparationError::generationFailed(
-                toolFailureText(result.standardError, ""));
+            throw PreviewPreparationError::generationFailed(toolFailureText(result, "FFmpeg", ""));
         }
         progress(0.0);
     }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -61,6 +62,49 @@ ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
         },
         request.payload);
     return request;
+}
+
+// What ffmpeg reads, each with its state before the run; none for a file that cannot be read
+// now (ffmpeg then says why).
+std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>> inputFingerprints(
+    const ProcessingRequest& request) {
+    std::vector<fs::path> inputs;
+    std::visit(
+        [&inputs](const auto& payload) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(payload)>, JoinRequest>) {
+                inputs = payload.inputs;
+            } else {
+                inputs = {payload.input};
+            }
+        },
+        request.payload);
+    std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>> fingerprints;
+    for (const auto& input : inputs) {
+        std::optional<SourceFileFingerprint> fingerprint;
+        try {
+            fingerprint = SourceFileFingerprint::of(input);
+        } catch (const std::exception&) {
+        }
+        fingerprints.emplace_back(input, fingerprint);
+    }
+    return fingerprints;
+}
+
+// An input written to while ffmpeg read it gives an output of neither version.
+void throwIfAnyInputChanged(
+    const std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>>& fingerprints) {
+    for (const auto& [input, before] : fingerprints) {
+        std::optional<SourceFileFingerprint> now;
+        try {
+            now = SourceFileFingerprint::of(input);
+        } catch (const std::exception&) {
+        }
+        if (before && now != before) {
+            throw MediaProcessingError::processFailed(
+                "\u201C" + input.filename().string() +
+                "\u201D changed while Tavrolin was reading it. Nothing was written.");
+        }
+    }
 }
 
 const fs::path& outputOf(const ProcessingRequest& request) {
@@ -235,8 +279,8 @@ std::string FFmpegProcessor::concatListText(const std::vector<fs::path>& inputs)
     return text;
 }
 
-std::string FFmpegProcessor::failureMessage(const std::string& standardError) {
-    return toolFailureText(standardError, "FFmpeg stopped without an error message.");
+std::string FFmpegProcessor::failureMessage(const ProcessResult& result) {
+    return toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message.");
 }
 
 ProcessResult FFmpegProcessor::runFFprobe(const fs::path& ffprobe,
@@ -246,7 +290,7 @@ ProcessResult FFmpegProcessor::runFFprobe(const fs::path& ffprobe,
         return withProbeSlot(*runner_, ffprobe, arguments, stop);
     } catch (const CancellationError&) {
         // As the runner answers a run that was stopped before it started.
-        return ProcessResult{128 + 15, {}, {}};
+        return ProcessResult{128 + SIGTERM, {}, {}};
     }
 }
 
@@ -451,6 +495,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
 
     fs::create_directories(output.parent_path());
+    const auto fingerprints = inputFingerprints(request);
     Run run;
     run.workingOutput = makeReplacementOutputURL(target);
     ProgressRelay relay(progress);
@@ -525,14 +570,19 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
     if (probesAlongside) {
-        if (result.terminationStatus != 0) {
-            durationProbe.request_stop();  // the failure needs no duration
-        }
+        // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
+        // ffprobe slot behind other inspections must not hold the job.
+        durationProbe.request_stop();
         expected = probedExpectation.get();
     }
     throwIfStopped(stop);
+    // A source cut short mid-run may also make ffmpeg fail; the change is the cause then. A
+    // replacement compares its source once more after verification, with its own message.
+    if (!replacesInput) {
+        throwIfAnyInputChanged(fingerprints);
+    }
     if (result.terminationStatus != 0) {
-        throw MediaProcessingError::processFailed(failureMessage(result.standardError));
+        throw MediaProcessingError::processFailed(failureMessage(result));
     }
 
     if (replacesInput) {
@@ -558,6 +608,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
 
     throwIfStopped(stop);
+    throwIfAnyInputChanged(fingerprints);  // right before the output appears
     try {
         moveNoReplace(run.workingOutput, output);
     } catch (const fs::filesystem_error& error) {

@@ -48,7 +48,7 @@ class FFmpegProcessor : public MediaProcessing {
 
     // The last eight non-empty lines of a tool's standard error, joined with line feeds; the
     // fallback when there are none.
-    static std::string failureMessage(const std::string& standardError);
+    static std::string failureMessage(const ProcessResult& result);
 
     // A file's duration in seconds as ffprobe reports it; nothing on any failure.
     std::optional<double> probeDuration(const std::filesystem::path& file,

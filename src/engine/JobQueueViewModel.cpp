@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -15,41 +14,6 @@
 #include "model/ErrorMessage.h"
 
 namespace tavrolin {
-
-namespace {
-
-// Worker threads still inside the processor, across every queue. Never destroyed, so a worker
-// can report its end while the process exits.
-struct WorkersInFlight {
-    std::mutex mutex;
-    std::condition_variable ended;
-    int count = 0;
-};
-
-WorkersInFlight& workersInFlight() {
-    static auto* workers = new WorkersInFlight;
-    return *workers;
-}
-
-// How long exit waits for a worker that outlived its queue or a timed-out shutdown. The runner
-// kills a child that ignores SIGTERM after 5 seconds, so the processor is back well before.
-constexpr auto exitGrace = std::chrono::seconds(5);
-
-// A worker that outlives its queue still uses objects of static storage (the runner's and the
-// processor's helpers), which exit destroys. Registered after those were made, this handler
-// runs before their destructors: it lets the worker finish first, and when it does not, ends
-// the process without destroying anything under it.
-void waitForWorkersAtExit() {
-    std::atexit([] {
-        auto& workers = workersInFlight();
-        std::unique_lock lock(workers.mutex);
-        if (!workers.ended.wait_for(lock, exitGrace, [&] { return workers.count == 0; })) {
-            std::_Exit(EXIT_FAILURE);
-        }
-    });
-}
-
-}  // namespace
 
 // One processor call: the worker thread marks it finished; shutdown() waits for that.
 struct JobQueueViewModel::Run {
@@ -94,10 +58,11 @@ JobQueueViewModel::~JobQueueViewModel() {
     }
     if (currentRun_) {
         currentRun_->stop.request_stop();
-        std::lock_guard lock(currentRun_->mutex);
-        if (!currentRun_->finished) {
-            waitForWorkersAtExit();
-        }
+    }
+    // The stop ends the processor's child (killed when it ignores the stop), so this returns;
+    // nothing the worker uses is destroyed under it.
+    if (worker_.joinable()) {
+        worker_.join();
     }
 }
 
@@ -198,21 +163,13 @@ void JobQueueViewModel::processQueue() {
     auto run = std::make_shared<Run>();
     run->id = id;
     currentRun_ = run;
-    auto& workers = workersInFlight();
-    {
-        std::lock_guard lock(workers.mutex);
-        ++workers.count;
+    // The previous job's thread posted its outcome as its last act; it is ending or gone.
+    if (worker_.joinable()) {
+        worker_.join();
     }
-    std::thread([processor = processor_, guard = guard_, run, request]() mutable {
+    worker_ = std::thread([processor = processor_, guard = guard_, run, request]() mutable {
         runJob(std::move(processor), std::move(guard), std::move(run), std::move(request));
-        // The last thing this thread does with anything but the never-destroyed counter.
-        auto& workers = workersInFlight();
-        {
-            std::lock_guard lock(workers.mutex);
-            --workers.count;
-        }
-        workers.ended.notify_all();
-    }).detach();
+    });
 }
 
 void JobQueueViewModel::runJob(std::shared_ptr<MediaProcessing> processor,
@@ -322,12 +279,16 @@ bool JobQueueViewModel::shutdown(std::chrono::milliseconds timeout) {
     cancelledJobIDs_.insert(run->id);
     run->stop.request_stop();
     processor_->cancel();
-    std::unique_lock lock(run->mutex);
-    if (run->finishedCondition.wait_for(lock, timeout, [&]() { return run->finished; })) {
-        return true;
+    {
+        std::unique_lock lock(run->mutex);
+        if (!run->finishedCondition.wait_for(lock, timeout, [&]() { return run->finished; })) {
+            return false;  // the destructor joins it
+        }
     }
-    waitForWorkersAtExit();
-    return false;
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    return true;
 }
 
 }  // namespace tavrolin

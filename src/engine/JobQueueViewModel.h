@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "engine/FileRevealing.h"
@@ -17,8 +18,8 @@
 namespace tavrolin {
 
 // The application's one job queue: runs media-writing jobs strictly one at a time through the
-// processor, on a worker thread, and publishes every job's status and progress on the GUI
-// thread. Every member function must be called on the GUI thread.
+// processor, on a worker thread it owns, and publishes every job's status and progress on the
+// GUI thread. Every member function must be called on the GUI thread.
 class JobQueueViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(int activeJobCount READ activeJobCount NOTIFY changed)
@@ -30,7 +31,8 @@ class JobQueueViewModel : public QObject {
     explicit JobQueueViewModel(std::shared_ptr<MediaProcessing> processor,
                                std::shared_ptr<FileRevealing> revealer = {},
                                QObject* parent = nullptr);
-    // Never waits for the worker: requests stop on the running job and drops its late result.
+    // Requests stop on the running job, drops its late result and joins the worker, which the
+    // stop ends (the processor's child is killed when it ignores the stop).
     ~JobQueueViewModel() override;
 
     // Display order and order of execution.
@@ -66,9 +68,9 @@ class JobQueueViewModel : public QObject {
     void revealOutput(const ProcessingJob& job);
 
     // For quitting: cancels the running job and waits up to `timeout` for the processor to
-    // return (so it can remove its working files). Queued jobs stay queued and no further job
-    // starts. Returns whether no processor call is still running; when one is, the process's
-    // exit waits a few seconds more for it before destroying static objects.
+    // return (so it can remove its working files), then joins the worker. Queued jobs stay
+    // queued and no further job starts. Returns whether no processor call is still running;
+    // when one is, the destructor joins it.
     bool shutdown(std::chrono::milliseconds timeout);
 
   signals:
@@ -95,6 +97,8 @@ class JobQueueViewModel : public QObject {
     std::set<Uuid> cancelledJobIDs_;
     std::shared_ptr<Run> currentRun_;
     std::shared_ptr<Guard> guard_;
+    // The thread of the current or last job; joined before the next starts.
+    std::thread worker_;
 };
 
 }  // namespace tavrolin

@@ -87,10 +87,65 @@ bool isPlaybackContainer(OutputContainer container) {
            container == OutputContainer::mov;
 }
 
+// Pairs the rules allow that an FFmpeg release refuses to write, or writes so that it cannot
+// read the stream back, measured by remuxing one generated stream of each codec family into
+// each container. A codec ending in "_" names every codec with that prefix.
+struct KnownRefusal {
+    FFmpegRelease from;
+    FFmpegRelease until;  // exclusive
+    std::string_view codec;
+    std::string_view name;
+    std::initializer_list<OutputContainer> containers;
+};
+
+constexpr FFmpegRelease release51{5, 1};
+constexpr FFmpegRelease release60{6, 0};
+using enum OutputContainer;
+
+const KnownRefusal knownRefusals[] = {
+    {release51, release60, "pcm_", "PCM", {mp4, m4v}},
+    {release51, release60, "flac", "FLAC", {mp4, m4v, mov}},
+    {release51, release60, "truehd", "TrueHD", {mp4, m4v, mov}},
+    {release51, release60, "ffv1", "FFV1", {mp4, m4v}},
+    {release51, release60, "opus", "Opus", {mov}},
+    {release51, release60, "av1", "AV1", {mov}},
+    {release51, release60, "vp8", "VP8", {mov}},
+    {release51, release60, "vp9", "VP9", {mov}},
+    {release51, release60, "adpcm_ms", "MS ADPCM", {mov}},
+    {release51, release60, "mov_text", "MOV_TEXT", {mkv}},
+    {release51, release60, "qtrle", "QuickTime Animation", {mkv}},
+};
+
+bool namesCodec(std::string_view pattern, const std::string& codec) {
+    return pattern.ends_with('_') ? codec.starts_with(pattern) : codec == pattern;
+}
+
 }  // namespace
+
+std::optional<std::string> StreamCopyCompatibility::installedRefusal(
+    const MediaStream& stream, OutputContainer container) const {
+    if (!installed_) {
+        return std::nullopt;
+    }
+    const std::string codec = asciiLowercased(stream.codecName);
+    for (const auto& refusal : knownRefusals) {
+        if (*installed_ >= refusal.from && *installed_ < refusal.until &&
+            namesCodec(refusal.codec, codec) &&
+            std::find(refusal.containers.begin(), refusal.containers.end(), container) !=
+                refusal.containers.end()) {
+            return std::string(refusal.name) + " " + std::string(rawValue(stream.kind)) +
+                   " cannot be copied into " + uppercased(rawValue(container)) + " by FFmpeg " +
+                   installed_->text() + ".";
+        }
+    }
+    return std::nullopt;
+}
 
 StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stream,
                                                          OutputContainer container) const {
+    if (installedRefusal(stream, container)) {
+        return StreamCopyDecision::incompatible();
+    }
     const auto& s = sets();
     const std::string codec = asciiLowercased(stream.codecName);
     switch (container) {
@@ -161,6 +216,9 @@ StreamCopyDecision StreamCopyCompatibility::playbackProfileDecision(const MediaS
 std::optional<std::string> StreamCopyCompatibility::issueMessage(const MediaStream& stream,
                                                                  OutputContainer container,
                                                                  Target target) const {
+    if (auto refusal = installedRefusal(stream, container)) {
+        return refusal;
+    }
     const std::string kind(rawValue(stream.kind));
     if (copyDecision(stream, container).isIncompatible()) {
         return uppercased(stream.codecName) + " " + kind + " cannot be written to " +

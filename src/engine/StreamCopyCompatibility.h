@@ -7,6 +7,7 @@
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
+#include "process/FFmpegVersion.h"
 
 namespace tavrolin {
 
@@ -28,10 +29,15 @@ struct StreamCopyDecision {
 };
 
 // Which codec fits which container (and the playback target) by stream copy. Pure functions
-// of their arguments over fixed codec sets; safe on any thread.
+// of their arguments over fixed codec sets; safe on any thread. Given the installed FFmpeg's
+// release, the pairs that release is known to refuse are incompatible too, so the review never
+// promises what the job's ffmpeg will not write.
 class StreamCopyCompatibility {
   public:
     using Target = std::optional<PlaybackTarget>;
+
+    explicit StreamCopyCompatibility(std::optional<FFmpegRelease> installed = std::nullopt)
+        : installed_(installed) {}
 
     StreamCopyDecision copyDecision(const MediaStream& stream, OutputContainer container) const;
     // The container's decision, then the target's profile on the codec the output will carry.
@@ -57,6 +63,14 @@ class StreamCopyCompatibility {
     // Stream index -> "hvc1" for HEVC video when the target is chosen in an MP4/M4V/MOV file.
     StreamCodecOverrides videoCodecTagOverrides(const std::vector<MediaStream>& streams,
                                                 OutputContainer container, Target target) const;
+
+  private:
+    // "Opus audio cannot be copied into MOV by FFmpeg 5.1." when the installed release refuses
+    // the pair; none otherwise.
+    std::optional<std::string> installedRefusal(const MediaStream& stream,
+                                                OutputContainer container) const;
+
+    std::optional<FFmpegRelease> installed_;
 };
 
 }  // namespace tavrolin

@@ -19,8 +19,10 @@ void validate(const std::vector<SubtitleCue>& cues) {
     }
     double previousEnd = 0;
     for (const auto& cue : cues) {
+        // Compared as written: a cue shorter than a millisecond would read "00:00:00,000 -->
+        // 00:00:00,000".
         if (!std::isfinite(cue.startTime) || !std::isfinite(cue.endTime) || cue.startTime < 0 ||
-            !(cue.startTime < cue.endTime)) {
+            !(wholeMilliseconds(cue.startTime) < wholeMilliseconds(cue.endTime))) {
             throw TranscriptionError::invalidCues(
                 "Every subtitle cue needs a valid start and end time.");
         }
@@ -28,7 +30,7 @@ void validate(const std::vector<SubtitleCue>& cues) {
             throw TranscriptionError::invalidCues(
                 "Subtitle cue times cannot overlap or run out of order.");
         }
-        if (trimWhitespace(cue.text).empty()) {
+        if (trimWhitespace(withoutNulBytes(cue.text)).empty()) {
             throw TranscriptionError::invalidCues("Subtitle cue text cannot be empty.");
         }
         previousEnd = cue.endTime;
@@ -43,12 +45,16 @@ std::string stamp(double seconds, char separator) {
 }
 
 // Every kind of line break becomes a line feed, and lines holding nothing visible are dropped:
-// an empty line inside a cue would end the cue for every reader of these formats.
+// an empty line inside a cue would end the cue for every reader of these formats. NUL bytes go:
+// readers end the text there.
 std::string cueLines(std::string_view text) {
     std::string unified;
     unified.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        if (c == '\0') {
+            continue;
+        }
         if (c == '\r') {
             if (i + 1 < text.size() && text[i + 1] == '\n') {
                 ++i;
@@ -83,6 +89,21 @@ std::string cueLines(std::string_view text) {
         start = end + 1;
     }
     return lines;
+}
+
+// A timing line inside SubRip text ("00:00:05,000 --> 00:00:06,000") would start a cue of its
+// own for ffmpeg's reader; an invisible word joiner inside every arrow keeps it text.
+std::string neutralisedSubRip(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        result += text[i];
+        if (text.compare(i, 3, "-->") == 0) {
+            result += "-\u2060";
+            ++i;
+        }
+    }
+    return result;
 }
 
 }  // namespace
@@ -128,7 +149,7 @@ std::string SubtitleDocumentRenderer::render(const std::vector<SubtitleCue>& cue
         document += stamp(cue.endTime, separator);
         document += '\n';
         const std::string text = cueLines(trimWhitespace(cue.text));
-        document += isWebVTT ? escapeWebVTT(text) : text;
+        document += isWebVTT ? escapeWebVTT(text) : neutralisedSubRip(text);
     }
     document += '\n';
     return document;

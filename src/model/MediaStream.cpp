@@ -159,6 +159,7 @@ std::size_t std::hash<tavrolin::MediaStream>::operator()(
     combine(seed, s.height);
     combine(seed, s.channelCount);
     combine(seed, s.channelLayout);
+    combine(seed, s.sampleRate);
     combine(seed, s.profile);
     combine(seed, s.level);
     combine(seed, s.pixelFormat);

@@ -31,6 +31,7 @@ struct MediaStream {
     std::optional<std::int64_t> height;
     std::optional<std::int64_t> channelCount;
     std::optional<std::string> channelLayout;
+    std::optional<std::int64_t> sampleRate;  // audio samples per second
     std::optional<std::string> profile;
     std::optional<std::int64_t> level;
     std::optional<std::string> pixelFormat;
@@ -58,7 +59,7 @@ std::string joinWithMiddleDot(const std::vector<std::string>& parts);
 
 }  // namespace tavrolin
 
-// Hashes all nineteen fields, like equality.
+// Hashes all twenty fields, like equality.
 template <>
 struct std::hash<tavrolin::MediaStream> {
     std::size_t operator()(const tavrolin::MediaStream& stream) const noexcept;

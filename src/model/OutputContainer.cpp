@@ -57,6 +57,10 @@ std::string_view rawValue(PlaybackTarget) {
     return "iPhone17Pro";
 }
 
+std::string displayName(PlaybackTarget) {
+    return "iPhone 17 Pro";
+}
+
 std::optional<PlaybackTarget> playbackTargetFromRaw(std::string_view raw) {
     if (raw == "iPhone17Pro") {
         return PlaybackTarget::iPhone17Pro;

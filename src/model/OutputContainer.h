@@ -31,5 +31,7 @@ inline constexpr std::array<PlaybackTarget, 1> allPlaybackTargets{PlaybackTarget
 
 std::string_view rawValue(PlaybackTarget target);
 std::optional<PlaybackTarget> playbackTargetFromRaw(std::string_view raw);
+// The target's name in user-visible texts ("iPhone 17 Pro").
+std::string displayName(PlaybackTarget target);
 
 }  // namespace tavrolin

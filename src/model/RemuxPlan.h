@@ -99,6 +99,34 @@ struct RemuxStreamOperation {
     friend bool operator==(const RemuxStreamOperation&, const RemuxStreamOperation&) = default;
 };
 
+// What a typed request asks of the output container.
+struct RemuxContainerPreference {
+    enum class Choice { unchanged, sameAsInput, container };
+
+    Choice choice = Choice::unchanged;
+    OutputContainer container = OutputContainer::mp4;  // read only with Choice::container
+
+    static RemuxContainerPreference unchanged() { return {}; }
+    static RemuxContainerPreference sameAsInput() { return {Choice::sameAsInput}; }
+    static RemuxContainerPreference named(OutputContainer container) {
+        return {Choice::container, container};
+    }
+
+    friend bool operator==(const RemuxContainerPreference&,
+                           const RemuxContainerPreference&) = default;
+};
+
+enum class RemuxPlaybackPreference { unchanged, containerCompatibilityOnly, iPhone17Pro };
+
+// A file-independent plan: video operations first, then audio, then subtitle.
+struct RemuxIntentPlan {
+    RemuxContainerPreference container;
+    RemuxPlaybackPreference playback = RemuxPlaybackPreference::unchanged;
+    std::vector<RemuxStreamOperation> operations;
+
+    friend bool operator==(const RemuxIntentPlan&, const RemuxIntentPlan&) = default;
+};
+
 // The reviewable result of one typed request.
 struct RemuxNaturalLanguageDraft {
     std::string instruction;

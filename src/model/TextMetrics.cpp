@@ -135,13 +135,36 @@ std::size_t graphemePrefixBytes(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) {
         return text.size();
     }
+    // ICU moves an offset inside a code point to its start before it looks for the preceding
+    // boundary, which would lose the character before; so start at a code point ourselves.
+    std::size_t start = maxBytes;
+    while (start > 0 && maxBytes - start < 3 && U8_IS_TRAIL(static_cast<uint8_t>(text[start]))) {
+        --start;
+    }
+    if (start < maxBytes && !U8_IS_LEAD(static_cast<uint8_t>(text[start]))) {
+        start = maxBytes;  // stray continuation bytes are characters of their own
+    }
     GraphemeBreaks breaks{text};
-    const int32_t boundary = breaks->preceding(static_cast<int32_t>(maxBytes) + 1);
+    if (breaks->isBoundary(static_cast<int32_t>(start))) {
+        return start;
+    }
+    const int32_t boundary = breaks->preceding(static_cast<int32_t>(start));
     return boundary == icu::BreakIterator::DONE ? 0 : static_cast<std::size_t>(boundary);
 }
 
 bool isUnicodeWhitespace(char32_t character) {
     return u_isUWhiteSpace(static_cast<UChar32>(character));
+}
+
+std::string withoutNulBytes(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        if (c != '\0') {
+            result += c;
+        }
+    }
+    return result;
 }
 
 std::string_view trimWhitespace(std::string_view text) {

@@ -23,6 +23,8 @@ std::size_t graphemePrefixBytes(std::string_view text, std::size_t maxBytes);
 bool isUnicodeWhitespace(char32_t character);
 // `text` without white space at either end.
 std::string_view trimWhitespace(std::string_view text);
+// The text with every NUL byte left out.
+std::string withoutNulBytes(std::string_view text);
 // The pieces of `text` between runs of white space, joined with one space.
 std::string collapseWhitespace(std::string_view text);
 

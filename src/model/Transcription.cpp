@@ -10,7 +10,7 @@ namespace tavrolin {
 
 namespace {
 
-constexpr std::size_t previewLimit = 120;
+constexpr std::size_t previewLimit = 118;
 constexpr std::size_t previewKept = 117;
 
 // Seeded once per run: fingerprints are only compared within one run and never stored.
@@ -98,10 +98,6 @@ TranscriptionError TranscriptionError::invalidCues(const std::string& message) {
 
 TranscriptionError TranscriptionError::invalidChapters(const std::string& message) {
     return {Case::invalidChapters, message};
-}
-
-TranscriptionError TranscriptionError::unsupportedSystem() {
-    return {Case::unsupportedSystem, "Audio transcription requires macOS 26 or later."};
 }
 
 TranscriptionError TranscriptionError::unsupportedHardware() {

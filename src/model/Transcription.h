@@ -131,7 +131,6 @@ class TranscriptionError : public std::runtime_error {
         audioExtractionFailed,
         invalidCues,
         invalidChapters,
-        unsupportedSystem,
         unsupportedHardware,
         unsupportedLanguage,
         noSpeech,
@@ -141,7 +140,6 @@ class TranscriptionError : public std::runtime_error {
     static TranscriptionError audioExtractionFailed(const std::string& message);
     static TranscriptionError invalidCues(const std::string& message);
     static TranscriptionError invalidChapters(const std::string& message);
-    static TranscriptionError unsupportedSystem();
     static TranscriptionError unsupportedHardware();
     static TranscriptionError unsupportedLanguage();
     static TranscriptionError noSpeech();

@@ -1,6 +1,7 @@
 #include "probe/FFprobeParser.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
@@ -8,6 +9,26 @@
 namespace tavrolin {
 
 using namespace probejson;
+
+namespace {
+
+// ffprobe writes some integers as JSON strings ("sample_rate": "48000"); anything but plain
+// digits there is a document of another shape.
+std::optional<std::int64_t> decimalText(const nlohmann::json& object, const char* key) {
+    const auto text = optionalString(object, key);
+    if (!text) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const char* end = text->data() + text->size();
+    const auto [stop, error] = std::from_chars(text->data(), end, value);
+    if (text->empty() || text->front() == '-' || error != std::errc{} || stop != end) {
+        throw MediaProbeError::invalidResponse();
+    }
+    return value;
+}
+
+}  // namespace
 
 std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) const {
     const nlohmann::json document = parseObject(standardOutput);
@@ -32,6 +53,7 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
         stream.height = optionalInteger(object, "height");
         stream.channelCount = optionalInteger(object, "channels");
         stream.channelLayout = optionalString(object, "channel_layout");
+        stream.sampleRate = decimalText(object, "sample_rate");
         if (const auto* tags = optionalObject(object, "tags")) {
             stream.language = optionalString(*tags, "language");
             stream.title = optionalString(*tags, "title");

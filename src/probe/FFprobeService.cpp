@@ -22,7 +22,7 @@ std::string FFprobeService::runProbe(const std::vector<std::string>& arguments,
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
     ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);
     if (result.terminationStatus != 0) {
-        throw MediaProbeError::processFailed(toolFailureText(result.standardError, fallback));
+        throw MediaProbeError::processFailed(toolFailureText(result, "ffprobe", fallback));
     }
     return std::move(result.standardOutput);
 }

@@ -4,16 +4,28 @@
 #include <string>
 #include <string_view>
 
+#include "process/ProcessRunning.h"
+
 namespace tavrolin {
 
 // A number in the POSIX locale's notation: optional sign, digits with an optional point, and an
 // optional exponent, with nothing before or after. Read the same under every locale. "inf" and
-// "nan" are read but are not finite; too large a value reads as infinity, too small as zero.
+// "nan" are read but are not finite; too large a value reads as infinity, too small as zero
+// (as strtod reads them).
 std::optional<double> parsePosixNumber(std::string_view text);
 
 // The failure text of a tool run, shared by every operation that runs ffmpeg or ffprobe:
 // the last 8 non-empty lines of the tool's standard error, joined with "\n"; `fallback` when there
-// are none. Lines end at LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR.
+// are none. Lines end at LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR. The
+// banner and the description of inputs and outputs (headers, "Metadata:" blocks, "Duration:",
+// "Stream #", "Stream mapping:", "Press [q]", "Last message repeated") are left out first, so
+// the line that names the cause is among the eight; when nothing else is left the plain tail
+// stands. Addresses in "[mp4 @ 0x55…]" read "[mp4]".
 std::string toolFailureText(std::string_view standardError, std::string_view fallback);
+
+// The same for a finished run, led by "FFmpeg was stopped by signal 9 (Killed)." when a signal
+// ended it. `toolName` is the name shown ("FFmpeg", "ffprobe").
+std::string toolFailureText(const ProcessResult& result, std::string_view toolName,
+                            std::string_view fallback);
 
 }  // namespace tavrolin

@@ -346,15 +346,20 @@ pid_t spawnChild(const std::filesystem::path& executable, const std::vector<std:
     return pid;
 }
 
-std::int32_t statusOf(const siginfo_t& info) {
+struct ExitStatus {
+    std::int32_t status = 0;
+    int signal = 0;
+};
+
+ExitStatus statusOf(const siginfo_t& info) {
     if (info.si_code == CLD_EXITED) {
-        return info.si_status;
+        return {info.si_status, 0};
     }
-    return 128 + info.si_status;
+    return {128 + info.si_status, info.si_status};
 }
 
 // Waits for the child to exit, escalating to SIGKILL when a termination goes unanswered.
-std::int32_t waitForExit(RunChild& child, int pidfd) {
+ExitStatus waitForExit(RunChild& child, int pidfd) {
     for (;;) {
         const int timeout = child.waitTimeout();
         std::array<pollfd, 2> fds{{{pidfd, POLLIN, 0}, {child.wakeFd(), POLLIN, 0}}};
@@ -484,7 +489,7 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
         throw;
     }
 
-    std::int32_t status = 0;
+    ExitStatus status;
     try {
         status = waitForExit(*child, pidfd.get());
     } catch (...) {
@@ -500,8 +505,8 @@ ProcessResult FoundationProcessRunner::run(const std::filesystem::path& executab
     if (outputError) {
         std::rethrow_exception(outputError);
     }
-    return ProcessResult{status, repairUtf8InPlace(std::move(standardOutput)),
-                         repairUtf8InPlace(standardError.take())};
+    return ProcessResult{status.status, repairUtf8InPlace(std::move(standardOutput)),
+                         repairUtf8InPlace(standardError.take()), status.signal};
 }
 
 void FoundationProcessRunner::cancel() {

@@ -11,9 +11,10 @@
 namespace tavrolin {
 
 struct ProcessResult {
-    std::int32_t terminationStatus = 0;
-    std::string standardOutput;  // UTF-8, ill-formed sequences repaired with U+FFFD
-    std::string standardError;   // the same, a bounded tail of what the child wrote
+    std::int32_t terminationStatus = 0;  // the exit status, or 128 + the signal
+    std::string standardOutput;          // UTF-8, ill-formed sequences repaired with U+FFFD
+    std::string standardError;           // the same, a bounded tail of what the child wrote
+    int terminationSignal = 0;           // the signal that ended the child; 0 when it exited
 };
 
 // Called on a reader thread once per chunk of standard output, one call at a time.

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -20,10 +19,14 @@
 #include <set>
 
 #include "app/AppStyle.h"
+#include "app/CoalescedRefresh.h"
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
+#include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
+#include "remux/RemuxNaturalLanguageDraftView.h"
 #include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
@@ -75,11 +78,11 @@ int pickerIndex(const std::optional<T>& value, const std::array<T, N>& values) {
 }  // namespace
 
 RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
-    : QWidget(parent), viewModel_(viewModel) {
+    : QWidget(parent), viewModel_(viewModel), refreshLater_(this, [this] { refresh(); }) {
     setWindowTitle(QStringLiteral("Remux"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* column = makeScrollingColumn(this, 900);
+    QVBoxLayout* column = addScrollingColumn(this, 900);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
@@ -87,13 +90,8 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
             "Drop files anywhere in the window, then choose the exact streams to include."),
         QStringLiteral("arrow.triangle.2.circlepath")));
 
-    // The natural-language draft panel goes here.
-    auto* draftPlace = new QWidget;
-    draftPlace->setObjectName(QStringLiteral("draftPanelPlace"));
-    auto* draftLayout = new QVBoxLayout(draftPlace);
-    draftLayout->setContentsMargins(0, 0, 0, 0);
-    draftPlace->hide();
-    column->addWidget(draftPlace);
+    draftPanel_ = new RemuxNaturalLanguageDraftView(viewModel_);
+    column->addWidget(draftPanel_);
 
     auto* sourceHeader = new QHBoxLayout;
     auto* sourceTitle = new QLabel(QStringLiteral("Source files"));
@@ -126,7 +124,8 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
         }
     });
     applyLayout->addWidget(applyToAllToggle_);
-    propagationSummary_ = makeStatusLine(QStringLiteral("propagationSummary"), applyLayout);
+    propagationSummary_ = new StatusLine(QStringLiteral("propagationSummary"));
+    applyLayout->addWidget(propagationSummary_);
     column->addWidget(applyToAllBlock_);
 
     auto* emptyFrame = new QFrame;
@@ -199,10 +198,14 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     auto* footer = new QHBoxLayout;
     auto* messages = new QVBoxLayout;
     messages->setSpacing(6);
-    subtitleNote_ = makeStatusLine(QStringLiteral("subtitleNote"), messages);
-    playbackStatus_ = makeStatusLine(QStringLiteral("playbackStatus"), messages);
-    compatibilitySummary_ = makeStatusLine(QStringLiteral("compatibilitySummary"), messages);
-    validationMessage_ = makeStatusLine(QStringLiteral("validationMessage"), messages);
+    subtitleNote_ = new StatusLine(QStringLiteral("subtitleNote"));
+    messages->addWidget(subtitleNote_);
+    playbackStatus_ = new StatusLine(QStringLiteral("playbackStatus"));
+    messages->addWidget(playbackStatus_);
+    compatibilitySummary_ = new StatusLine(QStringLiteral("compatibilitySummary"));
+    messages->addWidget(compatibilitySummary_);
+    validationMessage_ = new StatusLine(QStringLiteral("validationMessage"));
+    messages->addWidget(validationMessage_);
     footer->addLayout(messages, 1);
     addToQueueButton_ = new QPushButton(remuxSymbolIcon(QStringLiteral("text.badge.plus")),
                                         QStringLiteral("Add to Queue"));
@@ -220,76 +223,23 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     column->addLayout(footer);
     column->addStretch(1);
 
-    connect(&viewModel_, &RemuxViewModel::changed, this, &RemuxView::scheduleRefresh);
+    connect(&viewModel_, &RemuxViewModel::changed, this, [this] { refreshLater_.schedule(); });
     refresh();
 }
 
-RemuxView::StatusLine RemuxView::makeStatusLine(const QString& name, QVBoxLayout* layout) {
-    StatusLine line;
-    line.row = new QWidget;
-    line.row->setObjectName(name);
-    auto* row = new QHBoxLayout(line.row);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(6);
-    line.icon = new QLabel;
-    line.icon->setObjectName(QStringLiteral("icon"));
-    row->addWidget(line.icon, 0, Qt::AlignTop);
-    line.text = new QLabel;
-    line.text->setObjectName(QStringLiteral("text"));
-    line.text->setTextFormat(Qt::PlainText);
-    line.text->setWordWrap(true);
-    line.text->setFont(fontFor(TextStyle::caption));
-    row->addWidget(line.text, 1);
-    line.row->hide();
-    layout->addWidget(line.row);
-    return line;
-}
-
-void RemuxView::showStatus(StatusLine& line, const std::optional<std::string>& text,
-                           const QString& symbol, const QColor& color) {
-    line.row->setVisible(text.has_value());
-    if (!text) {
-        return;
-    }
-    const QString shown = QString::fromStdString(*text);
-    if (line.text->text() != shown) {
-        line.text->setText(shown);
-    }
-    if (line.row->property("symbol").toString() != symbol ||
-        line.row->property("color").value<QColor>() != color) {
-        line.row->setProperty("symbol", symbol);
-        line.row->setProperty("color", color);
-        line.icon->setPixmap(remuxSymbolPixmap(symbol, color, 12));
-        setTextColor(line.text, color);
-    }
-}
-
-void RemuxView::scheduleRefresh() {
-    if (refreshPending_) {
-        return;
-    }
-    refreshPending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            refreshPending_ = false;
-            refresh();
-        },
-        Qt::QueuedConnection);
-}
-
 void RemuxView::refresh() {
+    draftPanel_->refresh();
     const auto& sources = viewModel_.sources();
 
     applyToAllBlock_->setVisible(sources.size() >= 2);
     if (applyToAllToggle_->isChecked() != viewModel_.appliesIndividualStreamChangesToAllSources()) {
         applyToAllToggle_->setChecked(viewModel_.appliesIndividualStreamChangesToAllSources());
     }
-    showStatus(propagationSummary_,
-               viewModel_.appliesIndividualStreamChangesToAllSources()
-                   ? viewModel_.propagatedChangeSummary()
-                   : std::nullopt,
-               QStringLiteral("arrow.triangle.branch"), secondaryTextColor(palette()));
+    propagationSummary_->setStatus(viewModel_.appliesIndividualStreamChangesToAllSources()
+                                       ? viewModel_.propagatedChangeSummary()
+                                       : std::nullopt,
+                                   QStringLiteral("arrow.triangle.branch"),
+                                   secondaryTextColor(palette()));
 
     emptyState_->setVisible(sources.empty());
     cardList_->setVisible(!sources.empty());
@@ -303,16 +253,18 @@ void RemuxView::refresh() {
     targetPicker_->setCurrentIndex(pickerIndex(viewModel_.playbackTarget(), allPlaybackTargets));
 
     const auto validation = viewModel_.validationMessage();
-    showStatus(subtitleNote_, viewModel_.subtitleConversionNote(),
-               QStringLiteral("captions.bubble"), tint::blue());
+    subtitleNote_->setStatus(viewModel_.subtitleConversionNote(), QStringLiteral("captions.bubble"),
+                             tint::blue());
     const bool blocking = viewModel_.isPlaybackTargetStatusBlocking();
-    showStatus(playbackStatus_, viewModel_.playbackTargetStatus(),
-               blocking ? QStringLiteral("xmark.octagon.fill") : QStringLiteral("checkmark.shield"),
-               blocking ? tint::red() : tint::green());
-    showStatus(compatibilitySummary_, viewModel_.compatibilitySummary(),
-               QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
-    showStatus(validationMessage_, sources.empty() ? std::nullopt : validation,
-               QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    playbackStatus_->setStatus(
+        viewModel_.playbackTargetStatus(),
+        blocking ? QStringLiteral("xmark.octagon.fill") : QStringLiteral("checkmark.shield"),
+        blocking ? tint::red() : tint::green());
+    compatibilitySummary_->setStatus(viewModel_.compatibilitySummary(),
+                                     QStringLiteral("exclamationmark.triangle.fill"),
+                                     tint::orange());
+    validationMessage_->setStatus(sources.empty() ? std::nullopt : validation,
+                                  QStringLiteral("info.circle"), secondaryTextColor(palette()));
     addToQueueButton_->setEnabled(!validation);
     remuxNowButton_->setEnabled(!validation);
 
@@ -360,7 +312,7 @@ void RemuxView::refreshCards() {
         const bool created = found == cards_.end();
         if (created) {
             if (turnIsSpent(newCards, newCardsPerTurn)) {
-                scheduleRefresh();
+                refreshLater_.schedule();
                 continue;
             }
             ++newCards;
@@ -386,7 +338,7 @@ void RemuxView::refreshCards() {
         if (!created && found->second->needsRebuild(source, unsupported, converted)) {
             // Rows are rebuilt a few cards at a time too; the others follow next turn.
             if (turnIsSpent(rebuilds, rebuildsPerTurn)) {
-                scheduleRefresh();
+                refreshLater_.schedule();
                 continue;
             }
             ++rebuilds;

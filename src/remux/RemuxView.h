@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
+#include "app/CoalescedRefresh.h"
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -20,7 +22,9 @@ class QVBoxLayout;
 
 namespace tavrolin {
 
+class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
+class StatusLine;
 class StreamSourceCard;
 
 // The Remux workspace screen: sources with their stream cards, the apply-to-all option, the
@@ -41,34 +45,26 @@ class RemuxView : public QWidget {
     void refresh();
 
     StreamSourceCard* cardFor(const std::filesystem::path& url) const;
+    RemuxNaturalLanguageDraftView* draftPanel() const { return draftPanel_; }
     // The "Unsupported Streams" alert while it is shown, else null.
     QMessageBox* compatibilityAlert() const { return alert_; }
 
   private:
-    struct StatusLine {
-        QWidget* row = nullptr;
-        QLabel* icon = nullptr;
-        QLabel* text = nullptr;
-    };
-
-    void scheduleRefresh();
     void refreshCards();
     void placeCards(const std::vector<std::filesystem::path>& order);
     void addShelf();
     // Puts the card of `url` after the last placed card and shows it.
     void appendCard(const std::filesystem::path& url);
     void refreshAlert();
-    StatusLine makeStatusLine(const QString& name, QVBoxLayout* layout);
-    void showStatus(StatusLine& line, const std::optional<std::string>& text, const QString& symbol,
-                    const QColor& color);
 
     RemuxViewModel& viewModel_;
     MediaFileChooser mediaFileChooser_;
-    bool refreshPending_ = false;
+    CoalescedRefresh refreshLater_;
 
+    RemuxNaturalLanguageDraftView* draftPanel_;
     QWidget* applyToAllBlock_;
     QCheckBox* applyToAllToggle_;
-    StatusLine propagationSummary_;
+    StatusLine* propagationSummary_;
     QWidget* emptyState_;
     QWidget* cardList_;
     QVBoxLayout* cardLayout_;
@@ -78,10 +74,10 @@ class RemuxView : public QWidget {
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;
-    StatusLine subtitleNote_;
-    StatusLine playbackStatus_;
-    StatusLine compatibilitySummary_;
-    StatusLine validationMessage_;
+    StatusLine* subtitleNote_;
+    StatusLine* playbackStatus_;
+    StatusLine* compatibilitySummary_;
+    StatusLine* validationMessage_;
     QPushButton* addToQueueButton_;
     QPushButton* remuxNowButton_;
     QMessageBox* alert_ = nullptr;

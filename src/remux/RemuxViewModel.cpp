@@ -2,53 +2,22 @@
 
 #include <pwd.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <set>
 
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
-#include "model/CancellationError.h"
-#include "model/ErrorMessage.h"
+#include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/LocalServerLanguageModel.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
 
-// Where workers leave outcomes. `owner` is cleared under the lock when the model goes away, so
-// a worker never posts to a destroyed model; Qt drops events already posted to it. Outcomes
-// that arrive together are handled in one turn of the event loop with one change signal.
-struct RemuxViewModel::Inbox {
-    struct Delivery {
-        fs::path url;
-        std::uint64_t taskID = 0;
-        std::stop_token stop;
-        InspectionOutcome outcome;
-    };
-    std::mutex mutex;
-    RemuxViewModel* owner = nullptr;
-    std::vector<Delivery> pending;
-};
-
 namespace {
-
-// Inspections share one pool, one thread per core, that nothing ever waits for.
-QThreadPool& inspectionPool() {
-    static QThreadPool* pool = [] {
-        auto* created = new QThreadPool;
-        created->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        created->setExpiryTimeout(5000);
-        return created;
-    }();
-    return *pool;
-}
 
 std::string extensionOf(const fs::path& url) {
     std::string extension = url.extension().string();
@@ -58,15 +27,6 @@ std::string extensionOf(const fs::path& url) {
     return extension;
 }
 
-std::string asciiUpper(std::string text) {
-    for (auto& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 std::string asciiLower(std::string text) {
     for (auto& c : text) {
         if (c >= 'A' && c <= 'Z') {
@@ -74,10 +34,6 @@ std::string asciiLower(std::string text) {
         }
     }
     return text;
-}
-
-std::string fileName(const fs::path& url) {
-    return url.filename().string();
 }
 
 const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
@@ -149,33 +105,21 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
                                QObject* parent)
     : QObject(parent),
       queue_(queue),
-      probeService_(std::move(probeService)),
-      inbox_(std::make_shared<Inbox>()) {
-    inbox_->owner = this;
+      probeService_(probeService),
+      intentParser_(std::make_shared<LanguageModelRemuxIntentParser>(
+          std::make_shared<LocalServerLanguageModel>(std::nullopt))),
+      inspections_(*this, std::move(probeService),
+                   [this](std::vector<StreamInspectionTasks::Outcome> outcomes) {
+                       finishInspections(std::move(outcomes));
+                   }) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
-    // Quitting stops the inspections and lets the running ones end before the process's
-    // statics go away; files not yet started are not inspected at all.
-    if (auto* application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
-            for (auto& [url, task] : probeTasks_) {
-                task.stop.request_stop();
-            }
-            inspectionPool().clear();
-            inspectionPool().waitForDone(3000);
-        });
-    }
 }
 
+// A running draft request is aborted at once; its late result is dropped.
 RemuxViewModel::~RemuxViewModel() {
-    {
-        std::lock_guard lock(inbox_->mutex);
-        inbox_->owner = nullptr;
-    }
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
+    intentTask_.request_stop();
 }
 
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
@@ -223,96 +167,45 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
         startInspection(url);
         added = true;
     }
+    if (added) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
     return added;
 }
 
 void RemuxViewModel::startInspection(const fs::path& url) {
-    stopInspection(url);
-    ProbeTask task;
-    task.id = nextTaskID_++;
-    const auto id = task.id;
-    const auto stop = task.stop.get_token();
-    probeTasks_[url] = std::move(task);
+    inspections_.start(url);
+}
 
-    inspectionPool().start([probe = probeService_, inbox = inbox_, url, id, stop] {
-        InspectionOutcome outcome;
-        if (stop.stop_requested()) {
-            outcome.wasCancelled = true;
+void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
+    for (auto& outcome : outcomes) {
+        if (outcome.hasRelease) {
+            installedRelease_ = outcome.release;
+        }
+        RemuxSource* source = findSource(outcome.url);
+        if (source == nullptr) {
+            continue;
+        }
+        if (outcome.errorMessage) {
+            source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
         } else {
-            try {
-                outcome.streams = probe->inspectStreams(url, stop);
-            } catch (const CancellationError&) {
-                outcome.wasCancelled = true;
-            } catch (...) {
-                outcome.errorMessage = userMessage(std::current_exception());
+            source->selectedStreamIndices.clear();
+            for (const auto& stream : outcome.streams) {
+                source->selectedStreamIndices.insert(stream.index);
             }
-        }
-        std::lock_guard lock(inbox->mutex);
-        if (inbox->owner != nullptr) {
-            inbox->pending.push_back({url, id, stop, std::move(outcome)});
-            if (inbox->pending.size() == 1) {
-                QMetaObject::invokeMethod(
-                    inbox->owner, [owner = inbox->owner] { owner->drainInbox(); },
-                    Qt::QueuedConnection);
-            }
-        }
-    });
-}
-
-void RemuxViewModel::drainInbox() {
-    std::vector<Inbox::Delivery> deliveries;
-    {
-        std::lock_guard lock(inbox_->mutex);
-        deliveries.swap(inbox_->pending);
-    }
-    bool changedAnything = false;
-    for (auto& delivery : deliveries) {
-        changedAnything |= finishInspection(delivery.url, delivery.taskID, delivery.stop,
-                                            std::move(delivery.outcome));
-    }
-    if (changedAnything) {
-        emit changed();
-    }
-}
-
-bool RemuxViewModel::finishInspection(const fs::path& url, std::uint64_t taskID,
-                                      const std::stop_token& stop, InspectionOutcome outcome) {
-    // Only the entry of this very task goes; a newer task for the file keeps its own.
-    bool changedAnything = false;
-    if (auto entry = probeTasks_.find(url);
-        entry != probeTasks_.end() && entry->second.id == taskID) {
-        probeTasks_.erase(entry);
-        changedAnything = true;
-    }
-    // A stopped task (retry, removal) never touches the source, success or error.
-    if (!stop.stop_requested() && !outcome.wasCancelled) {
-        if (RemuxSource* source = findSource(url)) {
-            if (outcome.errorMessage) {
-                source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
-            } else {
-                source->selectedStreamIndices.clear();
-                for (const auto& stream : outcome.streams) {
-                    source->selectedStreamIndices.insert(stream.index);
-                }
-                source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
-            }
-            changedAnything = true;
+            source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
         }
     }
-    return changedAnything;
-}
-
-void RemuxViewModel::stopInspection(const fs::path& url) {
-    if (auto entry = probeTasks_.find(url); entry != probeTasks_.end()) {
-        entry->second.stop.request_stop();
-        probeTasks_.erase(entry);
-    }
+    // The running count changed even when every outcome was dropped.
+    emit changed();
 }
 
 void RemuxViewModel::removeSource(const fs::path& url) {
-    stopInspection(url);
-    std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; });
+    inspections_.stop(url);
+    if (std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; }) > 0) {
+        invalidateNaturalLanguageDraft();
+    }
     emit changed();
 }
 
@@ -324,6 +217,8 @@ void RemuxViewModel::retryInspection(const fs::path& url) {
     source->inspectionState = RemuxSource::Loading{};
     source->selectedStreamIndices.clear();
     startInspection(url);
+    // The draft's indices were resolved against the streams probed before.
+    invalidateNaturalLanguageDraft();
     emit changed();
 }
 
@@ -371,13 +266,6 @@ void RemuxViewModel::chooseOutputDirectory() {
     }
 }
 
-std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
-    if (container_) {
-        return container_;
-    }
-    return containerForFile(source.url);
-}
-
 // MARK: Stream selection
 
 void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
@@ -401,6 +289,7 @@ void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
     if (!wasSelected) {
         position->selectedStreamIndices.insert(index);
     }
+    appliedNaturalLanguageSummary_.reset();
     if (!appliesIndividualStreamChangesToAllSources_) {
         propagatedChangeSummary_.reset();
     } else {
@@ -459,274 +348,75 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
         }
     }
     propagatedChangeSummary_.reset();
+    appliedNaturalLanguageSummary_.reset();
     emit changed();
 }
 
 // MARK: Review
 
+RemuxReview RemuxViewModel::review() const {
+    return RemuxReview(sources_, outputDirectoryURL(), container_, playbackTarget_,
+                       installedRelease_);
+}
+
+std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
+    return review().effectiveContainer(source);
+}
+
 std::vector<MediaStream> RemuxViewModel::outputStreams(const RemuxSource& source) const {
-    auto selected = source.selectedStreams();
-    if (const auto container = effectiveContainer(source)) {
-        return compatibility_.supportedStreams(selected, *container, playbackTarget_);
-    }
-    return selected;
+    return review().outputStreams(source);
 }
 
 std::string RemuxViewModel::outputContainerDescription(const RemuxSource& source) const {
-    if (container_) {
-        return displayName(*container_);
-    }
-    const std::string extension = extensionOf(source.url);
-    if (extension.empty()) {
-        return "input container";
-    }
-    return asciiUpper(extension);
-}
-
-std::optional<RemuxViewModel::Validation> RemuxViewModel::validation() const {
-    if (sources_.empty()) {
-        return Validation{ValidationRule::noSources, "Add at least one source file."};
-    }
-    if (!outputDirectoryURL()) {
-        return Validation{ValidationRule::noOutputFolder, "Choose an output folder."};
-    }
-    for (const auto& source : sources_) {
-        if (readyStreams(source) == nullptr) {
-            return Validation{ValidationRule::inspectionPending,
-                              "Wait for stream inspection to finish."};
-        }
-    }
-    for (const auto& source : sources_) {
-        if (source.selectedStreams().empty()) {
-            return Validation{ValidationRule::emptySelection,
-                              "Select at least one stream in every source file."};
-        }
-    }
-    const std::string targetName = "iPhone 17 Pro";
-    if (playbackTarget_ && !container_) {
-        for (const auto& source : sources_) {
-            const std::string extension = extensionOf(source.url);
-            if (!outputContainerFromRaw(asciiLower(extension))) {
-                return Validation{ValidationRule::unverifiableContainer,
-                                  "Choose MP4, M4V, or MOV for " + targetName + "; " +
-                                      asciiUpper(extension) +
-                                      " cannot be verified as a playback container."};
-            }
-        }
-    }
-    for (const auto& source : sources_) {
-        if (const auto container = effectiveContainer(source)) {
-            if (auto message =
-                    compatibility_.playbackContainerMessage(*container, playbackTarget_)) {
-                return Validation{ValidationRule::playbackContainer, *message};
-            }
-        }
-    }
-    if (playbackTarget_) {
-        for (const auto& source : sources_) {
-            std::vector<MediaStream> selectedVideo;
-            for (const auto& stream : source.selectedStreams()) {
-                if (stream.kind == MediaStreamKind::video) {
-                    selectedVideo.push_back(stream);
-                }
-            }
-            if (selectedVideo.empty()) {
-                continue;
-            }
-            const auto output = outputStreams(source);
-            const bool keepsVideo = std::any_of(output.begin(), output.end(), [](const auto& s) {
-                return s.kind == MediaStreamKind::video;
-            });
-            if (keepsVideo) {
-                continue;
-            }
-            const auto container = effectiveContainer(source);
-            const bool containerHoldsVideo =
-                container &&
-                std::any_of(
-                    selectedVideo.begin(), selectedVideo.end(), [&](const MediaStream& stream) {
-                        return !compatibility_.copyDecision(stream, *container).isIncompatible();
-                    });
-            if (!container || containerHoldsVideo) {
-                return Validation{ValidationRule::videoConversion,
-                                  fileName(source.url) + " requires video conversion for " +
-                                      targetName + ", which Tavrolin does not currently perform."};
-            }
-            return Validation{ValidationRule::videoConversion,
-                              displayName(*container) + " does not support the selected video " +
-                                  "stream in " + fileName(source.url) +
-                                  ". Change the container to preserve it without re-encoding."};
-        }
-    }
-    for (const auto& source : sources_) {
-        if (outputStreams(source).empty()) {
-            return Validation{ValidationRule::nothingSupported,
-                              fileName(source.url) + " has no selected streams supported by " +
-                                  outputContainerDescription(source) + "."};
-        }
-    }
-    return std::nullopt;
+    return review().outputContainerDescription(source);
 }
 
 std::optional<std::string> RemuxViewModel::validationMessage() const {
-    if (auto result = validation()) {
+    if (auto result = review().validation()) {
         return result->message;
     }
     return std::nullopt;
 }
 
 std::vector<RemuxViewModel::CompatibilityIssue> RemuxViewModel::compatibilityIssues() const {
-    std::vector<CompatibilityIssue> issues;
-    for (const auto& source : sources_) {
-        const auto container = effectiveContainer(source);
-        if (!container) {
-            continue;
-        }
-        for (const auto& stream : compatibility_.unsupportedStreams(source.selectedStreams(),
-                                                                    *container, playbackTarget_)) {
-            issues.push_back(CompatibilityIssue{
-                source.url, stream,
-                compatibility_.issueMessage(stream, *container, playbackTarget_)
-                    .value_or("This stream is incompatible."),
-                !compatibility_.copyDecision(stream, *container).isIncompatible()});
-        }
-    }
-    return issues;
+    return review().compatibilityIssues();
 }
 
 std::optional<std::string> RemuxViewModel::compatibilitySummary() const {
-    const auto issues = compatibilityIssues();
-    if (issues.empty()) {
-        return std::nullopt;
-    }
-    const std::size_t count = issues.size();
-    std::string target;
-    if (playbackTarget_) {
-        target = "iPhone 17 Pro";
-    } else if (container_) {
-        target = displayName(*container_);
-    } else {
-        target = "the corresponding input containers";
-    }
-    return std::to_string(count) + " selected " + (count == 1 ? "stream" : "streams") +
-           " are incompatible with " + target + ". Change the settings or continue and omit " +
-           (count == 1 ? "it" : "them") + ".";
+    return review().compatibilitySummary();
 }
 
 bool RemuxViewModel::isPlaybackTargetStatusBlocking() const {
-    if (!playbackTarget_) {
-        return false;
-    }
-    const auto result = validation();
-    if (!result) {
-        return false;
-    }
-    return result->rule == ValidationRule::unverifiableContainer ||
-           result->rule == ValidationRule::playbackContainer ||
-           result->rule == ValidationRule::videoConversion;
+    return review().isPlaybackTargetStatusBlocking();
 }
 
 std::optional<std::string> RemuxViewModel::playbackTargetStatus() const {
-    if (!playbackTarget_) {
-        return std::nullopt;
-    }
-    if (isPlaybackTargetStatusBlocking()) {
-        return validationMessage();
-    }
-    const auto issues = compatibilityIssues();
-    const auto count = std::count_if(issues.begin(), issues.end(),
-                                     [](const auto& issue) { return issue.isPlaybackTargetIssue; });
-    if (count > 0) {
-        return "Compatible with iPhone 17 Pro after omitting " + std::to_string(count) +
-               " selected " + (count == 1 ? "track" : "tracks") + ".";
-    }
-    if (sources_.empty() ||
-        std::any_of(sources_.begin(), sources_.end(),
-                    [](const RemuxSource& source) { return readyStreams(source) == nullptr; })) {
-        return std::nullopt;
-    }
-    return std::string(
-        "Selected tracks match the published iPhone 17 Pro playback formats "
-        "without video or audio re-encoding.");
+    return review().playbackTargetStatus();
 }
 
 std::optional<std::string> RemuxViewModel::subtitleConversionNote() const {
-    std::size_t count = 0;
-    std::set<std::string> codecs;
-    for (const auto& source : sources_) {
-        const auto container = effectiveContainer(source);
-        if (!container) {
-            continue;
-        }
-        for (const auto& [index, codec] : compatibility_.subtitleCodecOverrides(
-                 source.selectedStreams(), *container, playbackTarget_)) {
-            ++count;
-            codecs.insert(asciiUpper(codec));
-        }
-    }
-    if (count == 0) {
-        return std::nullopt;
-    }
-    std::string joined;
-    for (const auto& codec : codecs) {  // std::set sorts by plain comparison
-        if (!joined.empty()) {
-            joined += " / ";
-        }
-        joined += codec;
-    }
-    return std::to_string(count) + " selected " +
-           (count == 1 ? "subtitle stream" : "subtitle streams") + " will be converted to " +
-           joined + ". Video and audio will remain stream-copy.";
+    return review().subtitleConversionNote();
 }
 
 std::string RemuxViewModel::unsupportedStreamsAlertMessage() const {
-    std::string entries;
-    for (const auto& issue : compatibilityIssues()) {
-        if (!entries.empty()) {
-            entries += "\n";
-        }
-        entries += fileName(issue.source) + ": #" + std::to_string(issue.stream.index) + " " +
-                   issue.stream.displayTitle() + "\n" + issue.reason;
-    }
-    return "These selected streams are not supported by the chosen container or playback "
-           "target:\n\n" +
-           entries +
-           "\n\nContinuing will omit them from the output. Source files will not be changed.";
+    return review().unsupportedStreamsAlertMessage();
 }
 
 std::map<std::int64_t, std::string> RemuxViewModel::unsupportedStreamMessages(
     const RemuxSource& source) const {
-    std::map<std::int64_t, std::string> messages;
-    const auto container = effectiveContainer(source);
-    const auto* streams = readyStreams(source);
-    if (!container || streams == nullptr) {
-        return messages;
-    }
-    for (const auto& stream : *streams) {
-        if (auto message = compatibility_.issueMessage(stream, *container, playbackTarget_)) {
-            messages.emplace(stream.index, *message);
-        }
-    }
-    return messages;
+    return review().unsupportedStreamMessages(source);
 }
 
 std::map<std::int64_t, std::string> RemuxViewModel::convertedSubtitleCodecs(
     const RemuxSource& source) const {
-    const auto container = effectiveContainer(source);
-    const auto* streams = readyStreams(source);
-    if (!container || streams == nullptr) {
-        return {};
-    }
-    const auto overrides =
-        compatibility_.subtitleCodecOverrides(*streams, *container, playbackTarget_);
-    return {overrides.begin(), overrides.end()};
+    return review().convertedSubtitleCodecs(source);
 }
 
 // MARK: Submission
 
 void RemuxViewModel::submit(SubmissionMode mode) {
     const auto folder = outputDirectoryURL();
-    if (!folder || validation()) {
+    if (!folder || review().validation()) {
         return;
     }
     if (!compatibilityIssues().empty()) {
@@ -747,7 +437,7 @@ void RemuxViewModel::cancelCompatibilityConfirmation() {
 void RemuxViewModel::confirmDroppingUnsupportedStreams() {
     isShowingCompatibilityConfirmation_ = false;
     const auto folder = outputDirectoryURL();
-    if (!folder || validation() || !pendingSubmission_) {
+    if (!folder || review().validation() || !pendingSubmission_) {
         emit changed();
         return;
     }
@@ -763,13 +453,11 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
         requests.push_back(makeRemuxRequest(source, outputFolder));
     }
     // Clear first: the queue may publish changes synchronously.
-    for (auto& [url, task] : probeTasks_) {
-        task.stop.request_stop();
-    }
-    probeTasks_.clear();
+    inspections_.stopAll();
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;
+    invalidateNaturalLanguageDraft();
     emit changed();
     if (mode == SubmissionMode::queue) {
         queue_.enqueue(requests);
@@ -780,19 +468,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
 
 ProcessingRequest RemuxViewModel::makeRemuxRequest(const RemuxSource& source,
                                                    const fs::path& outputFolder) const {
-    const std::string extension =
-        container_ ? std::string(rawValue(*container_)) : extensionOf(source.url);
-    RemuxRequest request;
-    request.input = source.url;
-    request.output = outputFolder / (source.url.stem().string() + "-converted." + extension);
-    request.selectedStreams = outputStreams(source);
-    if (const auto container = effectiveContainer(source)) {
-        request.subtitleCodecOverrides = compatibility_.subtitleCodecOverrides(
-            request.selectedStreams, *container, playbackTarget_);
-        request.videoCodecTagOverrides = compatibility_.videoCodecTagOverrides(
-            request.selectedStreams, *container, playbackTarget_);
-    }
-    return ProcessingRequest(std::move(request));
+    return review().makeRemuxRequest(source, outputFolder);
 }
 
 }  // namespace tavrolin

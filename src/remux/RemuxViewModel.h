@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
@@ -11,13 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
+#include "model/RemuxPlan.h"
 #include "model/RemuxSource.h"
+#include "planning/RemuxIntentParsing.h"
+#include "planning/RemuxIntentResolver.h"
+#include "planning/RemuxReview.h"
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
+#include "process/FFmpegVersion.h"
 
 namespace tavrolin {
 
@@ -25,25 +32,17 @@ class JobQueueViewModel;
 
 // The model of the Remux workspace: source files with their probed streams and per-file
 // selection, output folder, container and playback target, the compatibility review and the
-// submission of remux jobs. Lives on the GUI thread; every member function must be called
-// there. Inspections run on worker threads and post their outcome back; one that was stopped
-// (retry, removal, destruction) is dropped.
+// submission of remux jobs, and the natural-language draft. Lives on the GUI thread; every
+// member function must be called there. Inspections and the draft request run on worker
+// threads and post their outcome back; one that was stopped (retry, removal, a newer request,
+// invalidation, destruction) is dropped.
 class RemuxViewModel : public QObject {
     Q_OBJECT
 
   public:
     enum class SubmissionMode { queue, now };
 
-    // One selected stream that will be left out of an output.
-    struct CompatibilityIssue {
-        std::filesystem::path source;
-        MediaStream stream;
-        std::string reason;
-        // The container could take the stream; only the playback target refuses it.
-        bool isPlaybackTargetIssue = false;
-
-        friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
-    };
+    using CompatibilityIssue = RemuxReview::CompatibilityIssue;
 
     // Shows the folder panel opened at the given folder; none when cancelled.
     using FolderChooser = std::function<std::optional<std::filesystem::path>(
@@ -51,7 +50,8 @@ class RemuxViewModel : public QObject {
 
     RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
                    QObject* parent = nullptr);
-    // Stops every inspection without waiting; their late outcomes are dropped.
+    // Stops every inspection, drops those not started and joins the running ones, whose
+    // ffprobe the stop has already ended; their late outcomes are dropped.
     ~RemuxViewModel() override;
 
     // Published state.
@@ -69,7 +69,7 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
-    std::size_t runningInspectionCount() const { return probeTasks_.size(); }
+    std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -79,6 +79,35 @@ class RemuxViewModel : public QObject {
     void setPlaybackTarget(std::optional<PlaybackTarget> target);
     void setAppliesIndividualStreamChangesToAllSources(bool applies);
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+    // The ffmpeg that jobs will run; each inspection also reads its release (cached), so the
+    // review leaves out what that release is known to refuse. Without it the rules stand alone.
+    void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
+        inspections_.setInstalledFFmpeg(std::move(installed));
+    }
+
+    // The intent parser in use; its availability is fixed per parser, so a settings change
+    // brings a new one. Without one, drafts are unavailable.
+    void setIntentParser(std::shared_ptr<RemuxIntentParsing> parser);
+    const RemuxIntentParsing& intentParser() const { return *intentParser_; }
+
+    // Natural-language draft.
+    const std::string& naturalLanguageInstruction() const { return naturalLanguageInstruction_; }
+    const std::optional<RemuxNaturalLanguageDraft>& naturalLanguageDraft() const {
+        return naturalLanguageDraft_;
+    }
+    const std::optional<std::string>& naturalLanguageError() const { return naturalLanguageError_; }
+    const std::optional<std::string>& appliedNaturalLanguageSummary() const {
+        return appliedNaturalLanguageSummary_;
+    }
+    bool isCreatingNaturalLanguageDraft() const { return isCreatingNaturalLanguageDraft_; }
+    void setNaturalLanguageInstruction(const std::string& instruction);
+    bool canCreateNaturalLanguageDraft() const;
+    void createNaturalLanguageDraft();
+    void applyNaturalLanguageDraft();
+    // The panel's "Discard": the instruction and the applied summary stay.
+    void discardNaturalLanguageDraft();
+    // Stops the request and forgets draft, error and summary: the sources changed.
+    void invalidateNaturalLanguageDraft();
 
     // Sources and inspection.
     // Keeps absolute paths with an extension that are not listed yet; true when one was added.
@@ -118,49 +147,32 @@ class RemuxViewModel : public QObject {
     void changed();
 
   private:
-    struct Inbox;
-    struct ProbeTask {
-        std::uint64_t id = 0;
-        std::stop_source stop;
-    };
-    struct InspectionOutcome {
-        std::vector<MediaStream> streams;
+    struct DraftOutcome {
+        std::optional<RemuxIntentPlan> plan;
         std::optional<std::string> errorMessage;
         bool wasCancelled = false;
     };
-    // Which validation rule produced the message; the playback status looks at the rule, never
-    // at the wording (a file name could contain any words).
-    enum class ValidationRule {
-        noSources,
-        noOutputFolder,
-        inspectionPending,
-        emptySelection,
-        unverifiableContainer,
-        playbackContainer,
-        videoConversion,
-        nothingSupported,
+    // What a draft request was made for; later edits of the controls do not reach it.
+    struct DraftSnapshot {
+        std::string instruction;
+        std::vector<RemuxSource> sources;
+        std::optional<OutputContainer> container;
+        std::optional<PlaybackTarget> playbackTarget;
     };
-    struct Validation {
-        ValidationRule rule;
-        std::string message;
-    };
-
     void startInspection(const std::filesystem::path& url);
-    void drainInbox();
-    // Applies one outcome; whether anything changed.
-    bool finishInspection(const std::filesystem::path& url, std::uint64_t taskID,
-                          const std::stop_token& stop, InspectionOutcome outcome);
-    void stopInspection(const std::filesystem::path& url);
+    void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
+    void finishNaturalLanguageDraft(std::uint64_t taskID, const std::stop_token& stop,
+                                    DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
-    std::optional<Validation> validation() const;
+    RemuxReview review() const;
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
 
     JobQueueViewModel& queue_;
     std::shared_ptr<MediaProbing> probeService_;
-    StreamCopyCompatibility compatibility_;
     StreamSemanticMatcher semanticMatcher_;
     FolderChooser folderChooser_;
+    std::optional<FFmpegRelease> installedRelease_;
 
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
@@ -172,9 +184,21 @@ class RemuxViewModel : public QObject {
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
 
-    std::map<std::filesystem::path, ProbeTask> probeTasks_;
-    std::uint64_t nextTaskID_ = 1;
-    std::shared_ptr<Inbox> inbox_;
+    std::shared_ptr<RemuxIntentParsing> intentParser_;
+    RemuxIntentResolver intentResolver_;
+    std::string naturalLanguageInstruction_;
+    std::optional<RemuxNaturalLanguageDraft> naturalLanguageDraft_;
+    std::optional<std::string> naturalLanguageError_;
+    std::optional<std::string> appliedNaturalLanguageSummary_;
+    bool isCreatingNaturalLanguageDraft_ = false;
+    // The running request; only the task with this id may store its outcome. Its pool is
+    // destroyed after the request was told to stop (which aborts it at once).
+    std::stop_source intentTask_;
+    std::uint64_t intentTaskID_ = 0;
+    QThreadPool draftPool_;
+
+    // Declared last: destroyed first, stopping and joining its inspections.
+    StreamInspectionTasks inspections_;
 };
 
 }  // namespace tavrolin

@@ -164,9 +164,8 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
     layout->addLayout(contentLayout_);
 }
 
-int StreamSourceCard::streamListHeight(std::size_t streamCount, std::size_t kindCount) {
-    const auto height = static_cast<long long>(44 * streamCount + 36 * kindCount);
-    return static_cast<int>(std::clamp<long long>(height, 130, 320));
+int StreamSourceCard::streamListHeight(int contentHeight, int firstFiveRowsHeight) {
+    return std::clamp(contentHeight, 130, std::max(320, firstFiveRowsHeight));
 }
 
 bool StreamSourceCard::needsRebuild(const RemuxSource& source,
@@ -203,6 +202,7 @@ void StreamSourceCard::setContent(const RemuxSource& source,
 
 void StreamSourceCard::updateTitle() {
     fileName_->setText(toQString(source_.url.filename()));
+    setAccessibleName(fileName_->text());
     folder_->setText(toQString(source_.url.parent_path()));
     if (const auto* streams = readyStreams(source_)) {
         const auto selected = std::count_if(streams->begin(), streams->end(), [&](const auto& s) {
@@ -291,10 +291,11 @@ void StreamSourceCard::rebuildContent() {
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        scroll->setFixedHeight(streamListHeight(streams->size(), kinds.size()));
+        // A bar only when the rows do not fit: a list that shows everything has nothing to scroll.
+        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
         auto* list = new QWidget;
+        std::vector<QWidget*> rows;  // in the order shown
         auto* column = new QVBoxLayout(list);
         column->setSpacing(0);
         column->setContentsMargins(0, 0, 0, 0);
@@ -320,12 +321,27 @@ void StreamSourceCard::rebuildContent() {
             groupLayout->addWidget(makeGroupHeader(kinds[k], count));
             for (const auto& stream : *streams) {
                 if (stream.kind == kinds[k]) {
-                    groupLayout->addWidget(makeStreamRow(stream));
+                    rows.push_back(makeStreamRow(stream));
+                    groupLayout->addWidget(rows.back());
                 }
             }
             column->addWidget(group);
         }
         column->addStretch(1);
+        // The rows' real heights, which follow the fonts, not a fixed height per row; a card of
+        // up to five streams shows them all.
+        const int contentHeight = list->sizeHint().height();
+        int firstFiveRowsHeight = contentHeight;
+        if (rows.size() > 5) {
+            // Laid out now, while hidden, to learn where the fifth row ends.
+            list->adjustSize();
+            column->activate();
+            for (auto* row : rows) {
+                row->parentWidget()->layout()->activate();
+            }
+            firstFiveRowsHeight = rows[4]->mapTo(list, QPoint(0, rows[4]->height())).y() + 4;
+        }
+        scroll->setFixedHeight(streamListHeight(contentHeight, firstFiveRowsHeight));
         scroll->setWidget(list);
         layout->addWidget(scroll);
     }
@@ -380,6 +396,7 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
 QWidget* StreamSourceCard::makeStreamRow(const MediaStream& stream) {
     auto* rowWidget = new QWidget;
     rowWidget->setObjectName(QStringLiteral("stream-%1").arg(stream.index));
+    rowWidget->setAccessibleName(qt(stream.displayTitle()));
     auto* row = new QHBoxLayout(rowWidget);
     row->setContentsMargins(0, 3, 0, 3);
     row->setSpacing(8);

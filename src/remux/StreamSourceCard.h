@@ -44,8 +44,9 @@ class StreamSourceCard : public QGroupBox {
 
     const RemuxSource& source() const { return source_; }
 
-    // 44 per stream plus 36 per shown kind, kept between 130 and 320.
-    static int streamListHeight(std::size_t streamCount, std::size_t kindCount);
+    // The height of the list's rows and groups, at least 130 and at most 320 or the height
+    // that shows the first five rows, whichever is more.
+    static int streamListHeight(int contentHeight, int firstFiveRowsHeight);
 
   private:
     void rebuildContent();

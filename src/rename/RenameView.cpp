@@ -22,6 +22,7 @@
 #include "app/FileListEditor.h"
 #include "app/FilePanels.h"
 #include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameViewModel.h"
 
@@ -57,7 +58,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     setWindowTitle(QStringLiteral("Sequence Rename"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* column = makeScrollingColumn(this, 820);
+    QVBoxLayout* column = addScrollingColumn(this, 820);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Sequence Rename"),

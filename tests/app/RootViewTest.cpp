@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <QDragEnterEvent>
+#include <QHostInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -121,7 +123,7 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
         EXPECT_EQ(preferences->writes, 1);
         root->sidebar()->row(WorkspaceSection::join)->click();
         EXPECT_EQ(preferences->writes, 1);
-        EXPECT_EQ(placeholderTitle(*root), "Join");
+        EXPECT_EQ(detail(*root)->currentWidget()->windowTitle(), "Join");
         EXPECT_TRUE(root->sidebar()->row(WorkspaceSection::join)->isSelected());
         EXPECT_FALSE(root->sidebar()->row(WorkspaceSection::remux)->isSelected());
     }
@@ -215,6 +217,31 @@ TEST_F(RootViews, DropsReachTheShownWorkspaceWithOnlyLocalFiles) {
     EXPECT_TRUE(dropAccepted(*root, {QUrl::fromEncoded("file:///videos/caf%E9%201.mkv")}));
     ASSERT_EQ(join->calls.size(), 3u);
     EXPECT_EQ(join->calls[2], std::vector<fs::path>{std::string("/videos/caf\xe9 1.mkv")});
+
+    // A file URL naming this machine is local; one naming another host is not taken.
+    struct Row {
+        QString url;
+        std::optional<fs::path> path;
+    };
+    const std::vector<Row> rows{
+        {"file://" + QHostInfo::localHostName() + "/videos/here.mkv", "/videos/here.mkv"},
+        {"file://" + QHostInfo::localHostName().toUpper() + "/videos/upper.mkv",
+         "/videos/upper.mkv"},
+        {"file://localhost/videos/local.mkv", "/videos/local.mkv"},
+        {"file://elsewhere.invalid/videos/there.mkv", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url.toStdString());
+        const auto before = join->calls.size();
+        EXPECT_EQ(dragAccepted(*root, {QUrl(row.url)}), row.path.has_value());
+        EXPECT_EQ(dropAccepted(*root, {QUrl(row.url)}), row.path.has_value());
+        if (row.path) {
+            ASSERT_EQ(join->calls.size(), before + 1);
+            EXPECT_EQ(join->calls.back(), std::vector<fs::path>{*row.path});
+        } else {
+            EXPECT_EQ(join->calls.size(), before);
+        }
+    }
 }
 
 TEST_F(RootViews, RemuxTakesDroppedMediaOnceAndKnowsItsPlanningIsUnavailable) {

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
-#include <QScrollBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -108,9 +109,8 @@ TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
     EXPECT_LE(editor.listView()->height(), FileListEditor::visibleRows * 60);
     // Rows are laid out in batches over a few turns of the event loop.
     auto* bar = editor.listView()->verticalScrollBar();
-    ASSERT_TRUE(tavtest::waitUntil([&] {
-        return bar->maximum() + editor.listView()->viewport()->height() >= 3000 * 50;
-    }));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return bar->maximum() + editor.listView()->viewport()->height() >= 3000 * 50; }));
     editor.listView()->scrollToBottom();
     click(2999, Button::remove);
     EXPECT_EQ(removed.back(), fs::path("/videos/clip 2999.mkv"));
@@ -174,9 +174,30 @@ TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
         shown.setHtml(label.toolTip());
         EXPECT_TRUE(Qt::mightBeRichText(label.toolTip()));
         EXPECT_EQ(shown.toPlainText(), text);
+        EXPECT_EQ(label.accessibleName(), text) << "read as text, not as tooltip markup";
     }
     label.setText(QString());
     EXPECT_TRUE(label.toolTip().isEmpty());
+
+    // An underscore is drawn, not cut off below the line, in every text style.
+    for (auto style : {TextStyle::body, TextStyle::title2, TextStyle::headline, TextStyle::callout,
+                       TextStyle::caption}) {
+        SCOPED_TRACE(static_cast<int>(style));
+        ElidedLabel underscore;
+        underscore.setFont(fontFor(style));
+        underscore.setText(QStringLiteral("_"));
+        underscore.resize(underscore.sizeHint());
+        QImage image(underscore.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        underscore.render(&image);
+        bool inked = false;
+        for (int y = 0; y < image.height() && !inked; ++y) {
+            for (int x = 0; x < image.width() && !inked; ++x) {
+                inked = qGray(image.pixel(x, y)) < 128;
+            }
+        }
+        EXPECT_TRUE(inked);
+    }
 }
 
 TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {
@@ -287,6 +308,36 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     auto chosen = chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path());
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, folder / "joined.mkv");
+
+    // A name typed without extension gets the one of the chosen kind.
+    struct Row {
+        std::function<std::optional<fs::path>()> open;
+        QString typed;
+        fs::path expected;
+    };
+    const std::vector<Row> rows{
+        {[&] { return chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path()); },
+         "clip", folder / "clip.mkv"},
+        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+         "clip.mp4", folder / "clip.mp4"},
+        {[&] {
+             return chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path());
+         },
+         "talk", folder / "talk.vtt"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed.toStdString());
+        whenDialogOpens([&](QFileDialog* dialog) {
+            // As typed into the name field, once the folder is shown (which selects the
+            // suggested name again).
+            QTest::qWait(300);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(row.typed);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        EXPECT_EQ(row.open(), row.expected);
+    }
 
     whenDialogOpens([&](QFileDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Export subtitles");

@@ -66,12 +66,37 @@ class Updater : public ::testing::Test {
 
 }  // namespace
 
-TEST(Appcast, VersionsCompareNumericallyPartByPart) {
-    EXPECT_GT(compareVersions("1.10", "1.9"), 0);
-    EXPECT_EQ(compareVersions("1.2", "1.2.0"), 0);
-    EXPECT_LT(compareVersions("1.2.3", "1.2.4"), 0);
-    EXPECT_GT(compareVersions("2", "1.99.99"), 0);
-    EXPECT_LT(compareVersions("1.2.3-beta", "1.2.4"), 0);
+TEST(Appcast, VersionsAreATotalOrderNumbersFirstThenTheSuffix) {
+    // Ascending: a higher rank is a later version, the same rank the same version.
+    struct Row {
+        QString version;
+        int rank;
+    };
+    const std::vector<Row> rows{
+        {"0.9", 0},  {"1", 1},     {"1.0", 1},      {"1.0.0", 1},      {"1.1", 2},
+        {"1.1b", 3}, {"1.1b2", 4}, {"1.2", 5},      {"1.2.3-beta", 6}, {"1.2.4", 7},
+        {"1.9", 8},  {"1.10", 9},  {"1.99.99", 10}, {"2", 11},
+    };
+    for (const auto& left : rows) {
+        for (const auto& right : rows) {
+            SCOPED_TRACE((left.version + u' ' + right.version).toStdString());
+            EXPECT_EQ(compareVersions(left.version, right.version),
+                      (left.rank > right.rank) - (left.rank < right.rank));
+        }
+    }
+    // The newest release is found whatever the feed's order.
+    std::vector<AppcastItem> items(3);
+    items[0].shortVersionString = "1.1b";
+    items[1].shortVersionString = "1.10";
+    items[2].shortVersionString = "1.2";
+    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+        return a.shortVersionString < b.shortVersionString;
+    });
+    do {
+        EXPECT_EQ(newerRelease(items, "1.0")->shortVersionString, "1.10");
+    } while (std::next_permutation(items.begin(), items.end(), [](const auto& a, const auto& b) {
+        return a.shortVersionString < b.shortVersionString;
+    }));
 }
 
 TEST(Appcast, PicksTheHighestNewerReleaseAndSkipsItemsWithoutVersion) {
@@ -263,6 +288,14 @@ TEST_F(Updater, AutomaticDownloadSavesTheReleaseUnderAFreeNameAndSaysWhere) {
     settings->remove(UpdateController::downloadedVersionKey);
     report = check(updater);
     EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0-2.tar.xz");
+    settings->remove(UpdateController::downloadedVersionKey);
+    // Even a dangling link holds its name; the finished download never replaces it.
+    ASSERT_TRUE(QFile::link(folder + "/nowhere", folder + "/Tavrolin-1.3.0-3.tar.xz"));
+    report = check(updater);
+    EXPECT_EQ(report.downloadedFile, folder + "/Tavrolin-1.3.0-4.tar.xz");
+    EXPECT_TRUE(QFileInfo(folder + "/Tavrolin-1.3.0-3.tar.xz").isSymLink());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 5)
+        << "no partial download is left";
     settings->remove(UpdateController::downloadedVersionKey);
 
     // A download name never leaves the download folder.

@@ -74,6 +74,10 @@ TEST(ChapterMetadataRenderer, EscapesTitlesAndTrimsThem) {
     EXPECT_EQ(render({marker(0, "  \n Two\nlines\r\nhere \t")}, 1),
               ";FFMETADATA1\n" + block("0", "1000", "Two lines  here"));
     EXPECT_EQ(render({marker(0, "\\=")}, 1), ";FFMETADATA1\n" + block("0", "1000", "\\\\\\="));
+    // ffmpeg would end the title at a NUL byte.
+    EXPECT_EQ(render({marker(0, std::string(" A\0B\0", 6))}, 1),
+              ";FFMETADATA1\n" + block("0", "1000", "AB"));
+    EXPECT_EQ(failure({marker(0, std::string("\0 ", 2))}, 10), "Every chapter needs a title.");
     EXPECT_EQ(render({marker(0, "Caf\u00E9 \U0001F3AC")}, 1),
               ";FFMETADATA1\n" + block("0", "1000", "Caf\u00E9 \U0001F3AC"));
 }

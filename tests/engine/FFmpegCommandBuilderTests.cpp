@@ -104,17 +104,17 @@ TEST(FFmpegCommandBuilder, RemuxMapsInListOrderAndCountsOverridesPerKind) {
                                              "/out/.a.tmp-tavrolin-X.mp4"})));
 
     // Overrides of unselected streams or of the other kind are ignored; audio moves no counter;
-    // the second video stream is tag index 1.
+    // the second video stream is tag index 1. Matroska to Matroska keeps the attachments.
     request.selectedStreams = {stream(5, audio), stream(2, video), stream(7, subtitle),
                                stream(6, video), stream(8, subtitle)};
     request.videoCodecTagOverrides = {{6, "hvc1"}, {7, "avc1"}, {99, "hev1"}};
     request.subtitleCodecOverrides = {{8, "webvtt"}, {2, "mov_text"}, {5, "srt"}};
-    EXPECT_THAT(
-        builder.remuxArguments(request, "/o/x.mkv"),
-        ElementsAreArray(withPrefix(
-            {"-i",     "/in/a.mkv", "-map",          "0:5", "-map", "0:2",      "-map",     "0:7",
-             "-map",   "0:6",       "-map",          "0:8", "-c",   "copy",     "-tag:v:1", "hvc1",
-             "-c:s:1", "webvtt",    "-map_metadata", "0",   "-f",   "matroska", "/o/x.mkv"})));
+    EXPECT_THAT(builder.remuxArguments(request, "/o/x.mkv"),
+                ElementsAreArray(withPrefix(
+                    {"-i",  "/in/a.mkv", "-map",     "0:5",     "-map",   "0:2",    "-map",
+                     "0:7", "-map",      "0:6",      "-map",    "0:8",    "-map",   "0:t?",
+                     "-c",  "copy",      "-tag:v:1", "hvc1",    "-c:s:1", "webvtt", "-map_metadata",
+                     "0",   "-f",        "matroska", "/o/x.mkv"})));
 
     // One audio stream, no muxer for an unknown extension.
     request.selectedStreams = {stream(1, audio)};

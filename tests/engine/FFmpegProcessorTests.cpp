@@ -2,7 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <fstream>
@@ -23,6 +26,8 @@ using namespace tavrolin;
 using tavtest::processingError;
 using tavtest::stream;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
@@ -118,6 +123,13 @@ struct Fractions {
             values.push_back(fraction);
         };
     }
+    // A remux or join measures its duration beside ffmpeg and stops measuring once ffmpeg is
+    // done, so a quick run may report no fraction at all.
+    void expectOrderedEndingInOneWhenMeasured() {
+        if (!values.empty()) {
+            expectOrderedEndingInOne();
+        }
+    }
     void expectOrderedEndingInOne() {
         ASSERT_FALSE(values.empty());
         EXPECT_EQ(values.back(), 1.0);
@@ -128,20 +140,60 @@ struct Fractions {
 
 }  // namespace
 
-TEST(FFmpegProcessorText, FailureMessageKeepsTheLastEightNonEmptyLines) {
+// What a failed or killed ffmpeg leaves for the user: the cause, not the media description.
+TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
     std::string twelve;
     for (int i = 1; i <= 12; ++i) {
         twelve += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n\n" : "\n");
     }
-    EXPECT_EQ(FFmpegProcessor::failureMessage(twelve),
-              "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\nline 12");
-    EXPECT_EQ(FFmpegProcessor::failureMessage("a\xC2\x85"
-                                              "b\xE2\x80\xA8"
-                                              "c\xE2\x80\xA9 \vd\fe"),
-              "a\nb\nc\n \nd\ne");
-    EXPECT_EQ(FFmpegProcessor::failureMessage(""), "FFmpeg stopped without an error message.");
-    EXPECT_EQ(FFmpegProcessor::failureMessage("\n\r\n\n"),
-              "FFmpeg stopped without an error message.");
+    const std::string description =
+        "Input #0, matroska,webm, from '/m/a.mkv':\n"
+        "  Metadata:\n"
+        "    ENCODER         : Lavf59.27.100\n"
+        "  Duration: 00:00:01.00, start: 0.000000, bitrate: 301 kb/s\n"
+        "  Stream #0:0: Video: h264 (High), yuv420p, 64x36, 25 fps\n"
+        "    Metadata:\n"
+        "      DURATION        : 00:00:01.000000000\n"
+        "Output #0, mp4, to '/ro/.a.tmp-tavrolin-1.mp4':\n"
+        "Stream mapping:\n"
+        "  Stream #0:0 -> #0:0 (copy)\n"
+        "Press [q] to stop, [?] for help\n";
+    struct Row {
+        std::string name;
+        std::string standardError;
+        int signal = 0;
+        std::string expected;
+    };
+    const std::vector<Row> rows{
+        {"last eight lines", twelve, 0,
+         "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\nline 12"},
+        {"every line break",
+         "a\xC2\x85"
+         "b\xE2\x80\xA8"
+         "c\xE2\x80\xA9 \vd\fe",
+         0, "a\nb\nc\n \nd\ne"},
+        {"nothing written", "\n\r\n\n", 0, "FFmpeg stopped without an error message."},
+        {"cause after the description",
+         "[matroska @ 0x55d0c1a2b3c0] Unknown entry 0x1234\n" + description +
+             "[mp4 @ 0x5611aa] Could not open '/ro/.a.tmp-tavrolin-1.mp4'\n"
+             "/ro/.a.tmp-tavrolin-1.mp4: Read-only file system\n",
+         0,
+         "[matroska] Unknown entry 0x1234\n[mp4] Could not open '/ro/.a.tmp-tavrolin-1.mp4'\n"
+         "/ro/.a.tmp-tavrolin-1.mp4: Read-only file system"},
+        {"only a description", "Input #0, mov, from 'a':\n  Stream #0:0 -> #0:0 (copy)\n", 0,
+         "Input #0, mov, from 'a':\n  Stream #0:0 -> #0:0 (copy)"},
+        {"killed", description, 9, "FFmpeg was stopped by signal 9 (Killed)."},
+        {"killed after a cause", "Error while decoding\n", 15,
+         "FFmpeg was stopped by signal 15 (Terminated).\nError while decoding"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ProcessResult result;
+        result.terminationStatus = row.signal == 0 ? 1 : 128 + row.signal;
+        result.terminationSignal = row.signal;
+        result.standardError = row.standardError;
+        EXPECT_EQ(FFmpegProcessor::failureMessage(result), row.expected);
+    }
 }
 
 TEST(FFmpegProcessorText, ConcatListQuotesEveryPath) {
@@ -191,7 +243,7 @@ TEST_F(FFmpegProcessorTest, RemuxesMatroskaToMP4WithSubtitleOverridesAndAnHvc1Ta
     Fractions fractions;
     processor().process(request, fractions.callback(), {});
 
-    fractions.expectOrderedEndingInOne();
+    fractions.expectOrderedEndingInOneWhenMeasured();
     expectOnly({"converted.mp4"});
     auto streams =
         probeJson(request.output, "stream=codec_name,codec_type,codec_tag_string")["streams"];
@@ -220,7 +272,7 @@ TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
     Fractions fractions;
     processor().process(JoinRequest{{media().mp4ClipA, media().mp4ClipB}, outputs() / "ab.mp4"},
                         fractions.callback(), {});
-    fractions.expectOrderedEndingInOne();
+    fractions.expectOrderedEndingInOneWhenMeasured();
     EXPECT_NEAR(probedDuration(outputs() / "ab.mp4"), 4.0, 0.2);
 
     // Every odd name as an input, and an odd output name too.
@@ -483,6 +535,99 @@ TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
     expectOnly({});
 }
 
+// Failures a new user meets: the job says why, writes no output and leaves no working file.
+TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) {
+    const fs::path longClip = tavtest::TestMedia::generate(
+        "processor-five-seconds.mkv", {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=10:duration=5",
+                                       "-c:v", "libx264", "-preset", "ultrafast"});
+    const fs::path source = scratch_ / "source.mkv";
+    fs::copy_file(longClip, source);
+    const fs::path readOnly = scratch_ / "read-only";
+    fs::create_directory(readOnly);
+    const bool mounted = ::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
+    const auto pidFile = marker("ffmpeg-pid");
+    struct Row {
+        std::string name;
+        fs::path output;
+        std::string ffmpegBody;  // runs the real ffmpeg in the end
+        std::string message;     // the start of the failure text
+        bool killsFFmpeg = false;
+    };
+    std::vector<Row> rows{
+        {"killed", outputs() / "killed.mkv",
+         "echo $$ > '" + pidFile.string() + "'\nexec ffmpeg -re \"$@\"\n",
+         "FFmpeg was stopped by signal 9 (Killed).", true},
+        {"source truncated", outputs() / "truncated.mkv",
+         "truncate -s 20000 '" + source.string() + "'\nexec ffmpeg \"$@\"\n",
+         "\u201Csource.mkv\u201D changed while Tavrolin was reading it. Nothing was written."},
+    };
+    if (mounted) {
+        rows.push_back({"read-only folder", readOnly / "out.mkv", "exec ffmpeg \"$@\"\n", ""});
+    }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(pidFile);
+        auto fp = processor(standIn(row.ffmpegBody));
+        std::thread killer;
+        if (row.killsFFmpeg) {
+            killer = std::thread([&] {
+                for (int i = 0; i < 500 && !fs::exists(pidFile); ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::kill(std::stoi(tavtest::readFile(pidFile)), SIGKILL);
+            });
+        }
+        const auto error = processingError([&] {
+            fp.process(
+                RemuxRequest{source, row.output, {stream(0, MediaStreamKind::video)}, {}, {}}, {},
+                {});
+        });
+        if (killer.joinable()) {
+            killer.join();
+        }
+        if (row.message.empty()) {
+            EXPECT_THAT(error.what(), HasSubstr("Read-only file system"));
+            EXPECT_THAT(error.what(), Not(HasSubstr("Input #0")));
+            EXPECT_TRUE(fs::is_empty(readOnly));
+        } else {
+            EXPECT_THAT(error.what(), StartsWith(row.message));
+        }
+        expectOnly({});
+    }
+    if (mounted) {
+        ::umount(readOnly.c_str());
+    }
+}
+
+// Fonts for styled subtitles travel with a Matroska remux.
+TEST_F(FFmpegProcessorTest, MatroskaRemuxKeepsItsAttachments) {
+    for (const char* font : {"one.ttf", "two.otf"}) {
+        std::ofstream(scratch_ / font) << "not really a font " << font;
+    }
+    const fs::path source = tavtest::TestMedia::generate(
+        "processor-attachments.mkv",
+        {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=10:duration=1", "-c:v", "libx264", "-preset",
+         "ultrafast", "-attach", (scratch_ / "one.ttf").string(), "-metadata:s:t:0",
+         "mimetype=font/ttf", "-attach", (scratch_ / "two.otf").string(), "-metadata:s:t:1",
+         "mimetype=font/otf"});
+    for (const char* name : {"kept.mkv", "kept.mp4"}) {
+        SCOPED_TRACE(name);
+        processor().process(
+            RemuxRequest{source, outputs() / name, {stream(0, MediaStreamKind::video)}, {}, {}}, {},
+            {});
+        std::string json;
+        ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries",
+                                    "stream=codec_type:stream_tags=filename", "-of", "csv=p=0",
+                                    (outputs() / name).string()},
+                                   &json),
+                  0);
+        EXPECT_EQ(json, std::string(name) == "kept.mkv"
+                            ? "video\nattachment,one.ttf\nattachment,two.otf\n"
+                            : "video\n");
+    }
+}
+
 TEST_F(FFmpegProcessorTest, WritesAnOutputWithA214ByteName) {
     const fs::path longInput = media().oddNames.back();
     ASSERT_EQ(longInput.filename().string().size(), 214u) << longInput;
@@ -499,7 +644,8 @@ TEST_F(FFmpegProcessorTest, WritesAnOutputWithA214ByteName) {
 
 // Cancellation: whenever the stop comes, nothing is written and nothing is left.
 TEST_F(FFmpegProcessorTest, StopDuringTheDurationProbeEndsTheJob) {
-    auto tools = standIn("touch '" + marker("ffmpeg-ran").string() + "'\nexit 0\n",
+    auto tools = standIn("trap 'exit 143' TERM\ntouch '" + marker("ffmpeg-ran").string() +
+                             "'\nfor i in $(seq 100); do sleep 0.05; done\n",
                          "trap 'exit 143' TERM\ntouch '" + marker("probing").string() +
                              "'\nfor i in $(seq 100); do sleep 0.05; done\necho 3.0\n");
     // A chapter job needs the duration first, so ffmpeg never starts; a remux measures it while
@@ -598,10 +744,11 @@ TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
 }
 
 TEST_F(FFmpegProcessorTest, StopBetweenFFmpegsExitAndTheMoveWritesNothing) {
-    // Finishes its work and exits 0 even when asked to stop.
+    // Finishes its work and exits 0 even when asked to stop; it runs long enough for the duration
+    // probe beside it to answer, which the fraction needs.
     auto tools = standIn(
         "trap '' TERM\nout=\"${@: -1}\"\necho done > \"$out\"\n"
-        "echo out_time_us=999000000\necho progress=end\nsleep 0.3\nexit 0\n");
+        "echo out_time_us=999000000\necho progress=end\nsleep 1.5\nexit 0\n");
     std::stop_source stop;
     EXPECT_THROW(processor(tools).process(
                      RemuxRequest{media().mp4ClipA,

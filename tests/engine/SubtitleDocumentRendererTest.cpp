@@ -82,7 +82,32 @@ TEST(SubtitleDocumentRenderer, EscapesMarkupCharactersInWebVTTOnly) {
     EXPECT_EQ(vtt(cues),
               "WEBVTT\n\n00:00:00.000 --> 00:00:01.000\n"
               "Tom &amp; Jerry &lt;3 --&gt; a&gt;b &amp;amp;\n");
-    EXPECT_EQ(srt(cues), "1\n00:00:00,000 --> 00:00:01,000\nTom & Jerry <3 --> a>b &amp;\n");
+    EXPECT_EQ(srt(cues), "1\n00:00:00,000 --> 00:00:01,000\nTom & Jerry <3 --\u2060> a>b &amp;\n");
+}
+
+// Text that would change the cue list or be cut short by a reader, and a cue too short to write.
+TEST(SubtitleDocumentRenderer, TextNeverEndsOrStartsACue) {
+    struct Row {
+        std::string name;
+        SubtitleCue given;
+        std::string subRipText;  // none expected: the cue is refused
+    };
+    const std::vector<Row> rows{
+        {"timing line", cue(1, 0, 1, "00:00:05,000 --> 00:00:06,000"),
+         "00:00:05,000 --\u2060> 00:00:06,000"},
+        {"arrows", cue(1, 0, 1, "a--->b -- > c"), "a---\u2060>b -- > c"},
+        {"NUL bytes", cue(1, 0, 1, std::string("cut\0 here\0", 11)), "cut here"},
+        {"only a NUL", cue(1, 0, 1, std::string("\0", 1)), ""},
+        {"shorter than a millisecond", cue(1, 1, 1.0004, "x"), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.subRipText.empty()) {
+            EXPECT_EQ(failure({row.given}).first, TranscriptionError::Case::invalidCues);
+            continue;
+        }
+        EXPECT_EQ(srt({row.given}), "1\n00:00:00,000 --> 00:00:01,000\n" + row.subRipText + "\n");
+    }
 }
 
 TEST(SubtitleDocumentRenderer, ValidationFailuresInListOrder) {
@@ -120,7 +145,8 @@ TEST_P(SubtitleRoundTrip, FfmpegReadsBackTimesAndText) {
     const std::string special = isWebVTT ? "Tom & Jerry <3 a>b" : "Tom & Jerry = 3; #2";
     const std::vector<SubtitleCue> cues{cue(1, 0.5, 1.25, special + "\r\n\r\nsecond line"),
                                         cue(2, 1.25, 2.0005, "Caf\u00E9 \U0001F3AC"),
-                                        cue(3, 2.5, 2.9, "Bye.")};
+                                        cue(3, 2.5, 2.9, std::string("Bye.\0!", 6)),
+                                        cue(4, 2.9, 2.95, "00:00:05,000 --> 00:00:06,000")};
     tavtest::TempDir dir;
     const auto document = dir / (isWebVTT ? "in.vtt" : "in.srt");
     std::ofstream(document, std::ios::binary) << SubtitleDocumentRenderer{}.render(cues, format);
@@ -158,7 +184,9 @@ TEST_P(SubtitleRoundTrip, FfmpegReadsBackTimesAndText) {
     EXPECT_EQ(readBack, "1\n00:00:00,500 --> 00:00:01,250\n" + special +
                             "\nsecond line\n\n"
                             "2\n00:00:01,250 --> 00:00:02,001\nCaf\u00E9 \U0001F3AC\n\n"
-                            "3\n00:00:02,500 --> 00:00:02,900\nBye.\n\n");
+                            "3\n00:00:02,500 --> 00:00:02,900\nBye.!\n\n"
+                            "4\n00:00:02,900 --> 00:00:02,950\n00:00:05,000 --" +
+                            (isWebVTT ? "" : "\u2060") + "> 00:00:06,000\n\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFormats, SubtitleRoundTrip,

@@ -29,6 +29,26 @@ TEST(TextMetrics, PrefixesStopAtClusterBoundaries) {
     EXPECT_EQ(graphemePrefixBytes("ae\u0301b", 4), 4u);
     EXPECT_EQ(graphemePrefixBytes("abc", 10), 3u);
     EXPECT_EQ(graphemePrefixBytes("\u00E9\u00E9", 3), 2u);
+    // A limit inside a multi-byte character keeps everything before it.
+    struct Row {
+        std::string text;
+        std::size_t limit;
+        std::size_t expected;
+    };
+    const std::vector<Row> rows{{"ab\u20AC", 2, 2},
+                                {"ab\u20AC", 3, 2},
+                                {"ab\u20AC", 4, 2},
+                                {"a\u20ACb", 2, 1},
+                                {"a\u20ACb", 4, 4},
+                                {"\u20AC\u20AC", 5, 3},
+                                {"a\x80\x80\x80"
+                                 "b",
+                                 2, 2},
+                                {"ae\u0301b", 3, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text + " " + std::to_string(row.limit));
+        EXPECT_EQ(graphemePrefixBytes(row.text, row.limit), row.expected);
+    }
 }
 
 TEST(TextMetrics, WhiteSpaceIsUnicodeWhiteSpace) {

@@ -25,25 +25,27 @@ const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";  // one
 
 }  // namespace
 
-TEST(ConversationPreview, UpTo120CharactersIsShownWhole) {
-    const std::string text120(120, 'a');
-    EXPECT_EQ(conversationOf({text120}).previewText(), text120);
+TEST(ConversationPreview, UpTo118CharactersIsShownWhole) {
+    const std::string text118(118, 'a');
+    EXPECT_EQ(conversationOf({text118}).previewText(), text118);
 
-    // Two cues joined with one space: 60 + 1 + 59.
-    EXPECT_EQ(conversationOf({std::string(60, 'b'), std::string(59, 'c')}).previewText(),
-              std::string(60, 'b') + " " + std::string(59, 'c'));
+    // Two cues joined with one space: 60 + 1 + 57.
+    EXPECT_EQ(conversationOf({std::string(60, 'b'), std::string(57, 'c')}).previewText(),
+              std::string(60, 'b') + " " + std::string(57, 'c'));
 }
 
 TEST(ConversationPreview, LongerTextKeeps117CharactersAndAnEllipsis) {
-    const std::string text121(121, 'a');
-    const std::string preview = conversationOf({text121}).previewText();
-    EXPECT_EQ(preview, std::string(117, 'a') + "\u2026");
-    EXPECT_EQ(graphemeCount(preview), 118u);
+    for (std::size_t length : {119, 120, 121, 500}) {
+        SCOPED_TRACE(length);
+        const std::string preview = conversationOf({std::string(length, 'a')}).previewText();
+        EXPECT_EQ(preview, std::string(117, 'a') + "\u2026");
+        EXPECT_EQ(graphemeCount(preview), 118u);
+    }
 }
 
 TEST(ConversationPreview, CountsEmojiAndAccentsAsOneCharacterAndNeverCutsThem) {
-    // 119 letters and one emoji sequence of five code points: 120 characters, shown whole.
-    const std::string whole = std::string(119, 'x') + family;
+    // 117 letters and one emoji sequence of five code points: 118 characters, shown whole.
+    const std::string whole = std::string(117, 'x') + family;
     EXPECT_EQ(conversationOf({whole}).previewText(), whole);
 
     // 116 letters, then emoji: the 117th character is a whole emoji with its modifier.
@@ -70,12 +72,12 @@ TEST(ConversationPreview, WhiteSpaceCollapsesToSingleSpaces) {
               "Hello there how are you");
     EXPECT_EQ(conversationOf({" ", "\n\t", "\u3000"}).previewText(), "");
     EXPECT_EQ(conversationOf({}).previewText(), "");
-    // Collapsing happens before counting: 130 characters with doubled spaces become 120.
+    // Collapsing happens before counting: 177 characters with doubled spaces become 117.
     std::string spaced;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 59; ++i) {
         spaced += "a  ";
     }
-    EXPECT_EQ(graphemeCount(conversationOf({spaced}).previewText()), 119u);
+    EXPECT_EQ(conversationOf({spaced}).previewText(), collapseWhitespace(spaced));
 }
 
 TEST(ConversationFingerprint, FollowsTextTimesAndIdsButNotConfidence) {

@@ -62,7 +62,7 @@ TEST(FFprobeParserTest, MapsEveryFieldOfAFullStream) {
 TEST(FFprobeParserTest, AbsentAndNullOptionalsAndDispositionValues) {
     auto streams = FFprobeParser{}.parse(streamsOf(R"json(
         {"index": 1, "codec_type": "audio", "channels": 6, "channel_layout": "5.1(side)",
-         "level": -99, "disposition": {"default": 2, "forced": 1}},
+         "sample_rate": "44100", "level": -99, "disposition": {"default": 2, "forced": 1}},
         {"index": 2, "codec_type": "subtitle", "codec_name": null, "tags": null,
          "disposition": null, "width": null},
         {"index": 3, "codec_type": "subtitle", "codec_name": "hdmv_pgs_subtitle",
@@ -71,6 +71,8 @@ TEST(FFprobeParserTest, AbsentAndNullOptionalsAndDispositionValues) {
     EXPECT_EQ(streams[0].codecName, "unknown");
     EXPECT_EQ(streams[0].channelCount, 6);
     EXPECT_EQ(streams[0].channelLayout, "5.1(side)");
+    EXPECT_EQ(streams[0].sampleRate, 44100);
+    EXPECT_FALSE(streams[1].sampleRate);
     EXPECT_EQ(streams[0].level, -99);
     EXPECT_FALSE(streams[0].isDefault);  // 2 is not 1
     EXPECT_TRUE(streams[0].isForced);
@@ -125,6 +127,9 @@ TEST(FFprobeParserTest, WrongShapesInvalidateTheWholeDocument) {
              streamsOf(valid + R"(,{"index":1})"),
              streamsOf(valid + R"(,{"index":1,"codec_type":"audio","channels":2.0})"),
              streamsOf(valid + R"(,{"index":1,"codec_type":"audio","level":true})"),
+             streamsOf(valid + R"(,{"index":1,"codec_type":"audio","sample_rate":48000})"),
+             streamsOf(valid + R"(,{"index":1,"codec_type":"audio","sample_rate":"48k"})"),
+             streamsOf(valid + R"(,{"index":1,"codec_type":"audio","sample_rate":"-1"})"),
              streamsOf(valid + R"(,{"index":1,"codec_type":"audio","tags":{"title":5}})"),
              streamsOf(valid + R"(,{"index":1,"codec_type":"audio","tags":[]})"),
              streamsOf(valid +

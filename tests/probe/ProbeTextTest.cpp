@@ -33,6 +33,30 @@ TEST(ProbeTextTest, FailureTextKeepsTheLastEightNonEmptyLines) {
     EXPECT_EQ(toolFailureText("\xE2\x80\xA7 caf\xC3\xA9", "x"), "\xE2\x80\xA7 caf\xC3\xA9");
 }
 
+// Values past a double's range read as strtod reads them: by the number's size, not by the
+// sign of its exponent.
+TEST(ProbeTextTest, OutOfRangeNumbersReadLikeStrtod) {
+    const std::vector<std::string> rows{
+        "0." + std::string(330, '0') + "1",
+        "1" + std::string(400, '0') + "e-5",
+        "-1" + std::string(400, '0'),
+        "1e400",
+        "1e-400",
+        "-0.5e-400",
+        "0.0001e312",
+        "12345e-330",
+        "1e99999999999999999999",
+        "1e-99999999999999999999",
+        "1e-310",
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.substr(0, 40));
+        const auto value = parsePosixNumber(row);
+        ASSERT_TRUE(value);
+        EXPECT_EQ(*value, std::strtod(row.c_str(), nullptr));
+    }
+}
+
 // Runs the number readers under a locale whose decimal separator is a comma.
 class GermanLocaleTest : public ::testing::Test {
   protected:

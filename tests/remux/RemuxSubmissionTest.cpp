@@ -37,6 +37,25 @@ class RemuxSubmissionTest : public ::testing::Test {
         }
     }
 
+    // 1 s of H.264 video and a sine tone in each audio encoding given (encoder and options).
+    static fs::path videoWithAudio(const std::string& name,
+                                   const std::vector<std::vector<std::string>>& encodings) {
+        std::vector<std::string> arguments{
+            "-f",      "lavfi",     "-i",       "testsrc2=size=64x36:rate=25:duration=1",
+            "-f",      "lavfi",     "-i",       "sine=frequency=440:sample_rate=48000:duration=1",
+            "-map",    "0:v",       "-c:v",     "libx264",
+            "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+        for (std::size_t i = 0; i < encodings.size(); ++i) {
+            const std::string index = std::to_string(i);
+            arguments.insert(arguments.end(), {"-map", "1:a", "-c:a:" + index, encodings[i][0]});
+            for (std::size_t j = 1; j + 1 < encodings[i].size(); j += 2) {
+                arguments.insert(arguments.end(),
+                                 {encodings[i][j] + ":" + index, encodings[i][j + 1]});
+            }
+        }
+        return tavtest::TestMedia::generate(name, arguments);
+    }
+
     tavtest::TempDir folder;
     tavtest::TempDir output;
     std::unique_ptr<JobQueueViewModel> queue;
@@ -122,15 +141,7 @@ TEST_F(RemuxSubmissionTest, RemuxNowGoesFirstAndConvertsForTheTarget) {
 
 TEST_F(RemuxSubmissionTest, ConfirmedDropLeavesUnsupportedStreamsOut) {
     // Matroska's ASS and SubRip both convert into MP4; Opus fails the phone profile.
-    const auto media = tavtest::TestMedia::generate(
-        "remux-opus.mkv",
-        {"-f",       "lavfi",   "-i",      "testsrc2=size=64x36:rate=25:duration=1",
-         "-f",       "lavfi",   "-i",      "sine=frequency=440:sample_rate=48000:duration=1",
-         "-map",     "0:v",     "-map",    "1:a",
-         "-map",     "1:a",     "-t",      "1",
-         "-c:v",     "libx264", "-preset", "ultrafast",
-         "-pix_fmt", "yuv420p", "-c:a:0",  "aac",
-         "-c:a:1",   "libopus", "-b:a",    "48k"});
+    const auto media = videoWithAudio("remux-opus.mkv", {{"aac"}, {"libopus", "-b:a", "48k"}});
     const auto source = tavtest::copyMedia(media, folder, "opus.mkv");
     addAndWait({source});
     model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
@@ -144,4 +155,44 @@ TEST_F(RemuxSubmissionTest, ConfirmedDropLeavesUnsupportedStreamsOut) {
     EXPECT_EQ(tavtest::probedStreamLines(folder / "opus-converted.mp4"),
               (std::vector<std::string>{"0,h264,video,avc1", "1,aac,audio,mp4a"}));
     EXPECT_TRUE(fs::exists(source)) << "the source is never changed";
+}
+
+// The review names what the installed FFmpeg will not copy, and the job with those streams left
+// out then completes.
+TEST_F(RemuxSubmissionTest, StreamsTheInstalledFFmpegRefusesAreDroppedBeforeQueueing) {
+    auto installed = std::make_shared<InstalledFFmpeg>(std::make_shared<FoundationProcessRunner>(),
+                                                       ToolLocations{});
+    const auto facts = installed->facts();
+    if (!facts || facts->release() != FFmpegRelease{5, 1}) {
+        GTEST_SKIP() << "the refusals are measured for FFmpeg 5.1";
+    }
+    model->setInstalledFFmpeg(installed);
+    const auto source = videoWithAudio("review-audio.mkv", {{"libopus"}, {"flac"}, {"pcm_s16le"}});
+    addAndWait({tavtest::copyMedia(source, folder, "clip.mkv")});
+    model->setOutputDirectoryText(output.path().string());
+    struct Row {
+        OutputContainer container;
+        std::map<std::int64_t, std::string> notes;
+    };
+    const std::vector<Row> rows{
+        {OutputContainer::mov,
+         {{1, "Opus audio cannot be copied into MOV by FFmpeg 5.1."},
+          {2, "FLAC audio cannot be copied into MOV by FFmpeg 5.1."}}},
+        {OutputContainer::mp4,
+         {{2, "FLAC audio cannot be copied into MP4 by FFmpeg 5.1."},
+          {3, "PCM audio cannot be copied into MP4 by FFmpeg 5.1."}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(rawValue(row.container)));
+        model->setContainer(row.container);
+        EXPECT_EQ(model->unsupportedStreamMessages(model->sources().at(0)), row.notes);
+        EXPECT_EQ(model->compatibilityIssues().size(), row.notes.size());
+    }
+    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_TRUE(model->isShowingCompatibilityConfirmation());
+    model->confirmDroppingUnsupportedStreams();
+    ASSERT_EQ(queue->jobs().size(), 1u);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
+    expectCompleted();
+    EXPECT_TRUE(fs::exists(output / "clip-converted.mp4"));
 }

@@ -30,6 +30,7 @@
 #include "remux/RemuxViewModel.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
+#include "support/TestStreams.h"
 
 namespace tavtest {
 
@@ -98,11 +99,15 @@ class GatedFFprobe {
     int runningCount() const {
         int count = 0;
         for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
-            const std::string commandLine((std::istreambuf_iterator<char>(stream)),
-                                          std::istreambuf_iterator<char>());
-            if (commandLine.find(script_.string()) != std::string::npos) {
-                ++count;
+            // A process that ends while it is read fails the read (ESRCH); it no longer runs.
+            try {
+                std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
+                const std::string commandLine((std::istreambuf_iterator<char>(stream)),
+                                              std::istreambuf_iterator<char>());
+                if (commandLine.find(script_.string()) != std::string::npos) {
+                    ++count;
+                }
+            } catch (const std::ios_base::failure&) {
             }
         }
         return count;
@@ -310,22 +315,6 @@ inline std::vector<std::string> probedStreamLines(const std::filesystem::path& f
         lines.push_back(line);
     }
     return lines;
-}
-
-inline tavrolin::MediaStream makeStream(std::int64_t index, tavrolin::MediaStreamKind kind,
-                                        std::string codec,
-                                        std::optional<std::string> language = std::nullopt,
-                                        std::optional<std::string> title = std::nullopt) {
-    tavrolin::MediaStream stream;
-    stream.index = index;
-    stream.kind = kind;
-    stream.codecName = std::move(codec);
-    stream.language = std::move(language);
-    stream.title = std::move(title);
-    if (kind == tavrolin::MediaStreamKind::audio) {
-        stream.channelCount = 2;
-    }
-    return stream;
 }
 
 }  // namespace tavtest

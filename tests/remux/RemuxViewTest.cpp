@@ -75,6 +75,7 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     RemuxSource source{"/media/a b/clip.mkv", RemuxSource::Loading{}, {}};
     card->setContent(source, {}, {});
     EXPECT_EQ(card->findChild<ElidedLabel*>("fileName")->text(), "clip.mkv");
+    EXPECT_EQ(card->accessibleName(), "clip.mkv");
     EXPECT_EQ(card->findChild<ElidedLabel*>("folder")->text(), "/media/a b");
     EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "");
     EXPECT_EQ(card->findChild<QLabel*>("loadingText")->text(),
@@ -107,9 +108,17 @@ TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
     }
     card->setContent(readySource(twenty, {}), {}, {});
     EXPECT_EQ(list()->height(), 320);
-    EXPECT_EQ(list()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_GT(list()->widget()->sizeHint().height(), 320) << "twenty rows scroll";
     EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 2);
-    EXPECT_EQ(StreamSourceCard::streamListHeight(3, 2), 204);
+
+    // Five streams in three kinds fit: the height comes from the rows themselves.
+    card->setContent(readySource({makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
+                                  makeStream(2, audio, "ac3"), makeStream(3, subtitle, "subrip"),
+                                  makeStream(4, subtitle, "ass")},
+                                 {}),
+                     {}, {});
+    EXPECT_EQ(list()->height(), list()->widget()->sizeHint().height());
+    EXPECT_FALSE(list()->verticalScrollBar()->isVisibleTo(list()));
 }
 
 TEST_F(StreamSourceCardTest, GroupsFollowKindOrderWithCountsAndRowsInStreamOrder) {
@@ -240,7 +249,12 @@ TEST_F(RemuxViewTest, EmptyWorkspace) {
     EXPECT_FALSE(shown("validationMessage"));
     EXPECT_FALSE(find<QPushButton>("addToQueueButton")->isEnabled());
     EXPECT_FALSE(find<QPushButton>("remuxNowButton")->isEnabled());
-    EXPECT_NE(find("draftPanelPlace"), nullptr);
+    // Without a configured language model the panel says so and offers no draft.
+    EXPECT_TRUE(shown("naturalLanguageDraftPanel"));
+    EXPECT_EQ(statusText("statusLine"),
+              "This computer does not support the on-device language model. You can still "
+              "configure Remux manually.");
+    EXPECT_FALSE(find<QPushButton>("createDraftButton")->isEnabled());
 
     // A cancelled panel adds nothing.
     int panels = 0;
@@ -356,6 +370,44 @@ TEST_F(RemuxViewTest, FooterMessagesWithSymbolsAndColours) {
     EXPECT_FALSE(find<QPushButton>("addToQueueButton")->isEnabled());
     EXPECT_FALSE(find<QPushButton>("remuxNowButton")->isEnabled());
     EXPECT_FALSE(shown("subtitleNote")) << "Matroska converts nothing";
+}
+
+TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
+    add("a.mkv", {makeStream(0, video, "h264")});
+    add("a.mp4", {makeStream(0, video, "h264")});
+    std::ofstream(folder / "b-converted.mp4") << "kept";
+    struct Row {
+        std::string step;
+        std::function<void()> act;
+        std::optional<QString> message;
+    };
+    const std::vector<Row> rows{
+        {"same output", [&] { model->setContainer(OutputContainer::mp4); },
+         QStringLiteral("\u201Ca.mkv\u201D and \u201Ca.mp4\u201D would both be written to "
+                        "\u201Ca-converted.mp4\u201D.")},
+        {"own extensions", [&] { model->setContainer(std::nullopt); }, std::nullopt},
+        {"existing output",
+         [&] {
+             add("b.mov", {makeStream(0, video, "h264")});
+             model->setContainer(OutputContainer::mp4);
+             model->removeSource(folder / "a.mp4");
+         },
+         QStringLiteral("An output named \u201Cb-converted.mp4\u201D already exists. Choose "
+                        "another folder or name.")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        row.act();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(shown("validationMessage"), row.message.has_value());
+        if (row.message) {
+            EXPECT_EQ(statusText("validationMessage"), *row.message);
+        }
+        EXPECT_EQ(find<QPushButton>("remuxNowButton")->isEnabled(), !row.message);
+        EXPECT_EQ(find<QPushButton>("addToQueueButton")->isEnabled(), !row.message);
+    }
+    find<QPushButton>("remuxNowButton")->click();
+    EXPECT_EQ(queue->jobs().size(), 0u) << "nothing is queued while a clash shows";
 }
 
 TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {

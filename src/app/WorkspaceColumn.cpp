@@ -1,0 +1,39 @@
+#include "app/WorkspaceColumn.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace tavrolin {
+
+QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    auto* content = new QWidget;
+    auto* centring = new QHBoxLayout(content);
+    centring->setContentsMargins(0, 0, 0, 0);
+    // The content grows with the column at once: content that lags behind squeezes every row
+    // until the scroll area catches up, which lays them all out again.
+    centring->setSizeConstraint(QLayout::SetMinimumSize);
+    auto* columnWidget = new QWidget;
+    columnWidget->setObjectName(QStringLiteral("column"));
+    columnWidget->setMaximumWidth(maxWidth);
+    centring->addStretch(0);
+    centring->addWidget(columnWidget, 1);
+    centring->addStretch(0);
+    auto* column = new QVBoxLayout(columnWidget);
+    column->setContentsMargins(28, 28, 28, 28);
+    column->setSpacing(20);
+    scroll->setWidget(content);
+    return column;
+}
+
+}  // namespace tavrolin

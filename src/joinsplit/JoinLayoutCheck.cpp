@@ -1,0 +1,186 @@
+#include "joinsplit/JoinLayoutCheck.h"
+
+#include <algorithm>
+#include <tuple>
+
+#include "engine/MillisecondTime.h"
+#include "model/TextMetrics.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> lowered(const std::optional<std::string>& text) {
+    return text ? std::optional(lowercased(*text)) : std::nullopt;
+}
+
+// What must be equal, stream by stream, for a stream-copy join. Names compare without regard to
+// case; numbers exactly. The sample rate sits apart so that a mismatch can name both rates.
+struct JoinStreamSignature {
+    MediaStreamKind kind;
+    std::string codecName;
+    std::optional<std::string> profile;
+    std::optional<std::int64_t> width;
+    std::optional<std::int64_t> height;
+    std::optional<std::string> pixelFormat;
+    std::optional<std::int64_t> channelCount;
+    std::optional<std::string> channelLayout;
+    std::optional<std::int64_t> sampleRate;
+
+    explicit JoinStreamSignature(const MediaStream& stream)
+        : kind(stream.kind),
+          codecName(lowercased(stream.codecName)),
+          profile(lowered(stream.profile)),
+          width(stream.width),
+          height(stream.height),
+          pixelFormat(lowered(stream.pixelFormat)),
+          channelCount(stream.channelCount),
+          channelLayout(lowered(stream.channelLayout)),
+          sampleRate(stream.sampleRate) {}
+
+    auto layout() const {
+        return std::tie(kind, codecName, profile, width, height, pixelFormat, channelCount,
+                        channelLayout);
+    }
+};
+
+const std::vector<MediaStream>* readyStreams(const JoinInspectionStates& states,
+                                             const fs::path& file) {
+    const auto found = states.find(file);
+    if (found == states.end()) {
+        return nullptr;
+    }
+    const auto* ready = std::get_if<RemuxSource::Ready>(&found->second);
+    return ready ? &ready->streams : nullptr;
+}
+
+bool isAnyLoading(const JoinInspectionStates& states) {
+    return std::any_of(states.begin(), states.end(), [](const auto& entry) {
+        return std::holds_alternative<RemuxSource::Loading>(entry.second);
+    });
+}
+
+std::string name(const fs::path& file) {
+    return file.filename().string();
+}
+
+std::string rate(std::int64_t hertz) {
+    return decimal(hertz) + " Hz";
+}
+
+// The first difference between another file's streams and the reference's; none when equal.
+std::optional<std::string> layoutMismatch(const fs::path& reference,
+                                          const std::vector<MediaStream>& referenceStreams,
+                                          const fs::path& other,
+                                          const std::vector<MediaStream>& otherStreams) {
+    if (otherStreams.size() != referenceStreams.size()) {
+        return name(other) + " has " + decimal(static_cast<std::int64_t>(otherStreams.size())) +
+               " streams; " + name(reference) + " has " +
+               decimal(static_cast<std::int64_t>(referenceStreams.size())) +
+               ". Lossless Join requires the same stream count and order.";
+    }
+    for (std::size_t i = 0; i < otherStreams.size(); ++i) {
+        const JoinStreamSignature expected(referenceStreams[i]);
+        const JoinStreamSignature actual(otherStreams[i]);
+        const std::string position = decimal(static_cast<std::int64_t>(i + 1));
+        if (expected.layout() != actual.layout()) {
+            return "Stream " + position + " in " + name(other) + " does not match " +
+                   name(reference) +
+                   ". Check codec, profile, dimensions, pixel format, channels, and stream order.";
+        }
+        if (expected.sampleRate != actual.sampleRate) {
+            if (!expected.sampleRate || !actual.sampleRate) {
+                return "Stream " + position + " in " + name(other) + " does not match " +
+                       name(reference) + ". Check the sample rate.";
+            }
+            return "Stream " + position + " in " + name(other) + " has a sample rate of " +
+                   rate(*actual.sampleRate) + "; " + name(reference) + " has " +
+                   rate(*expected.sampleRate) + ". Lossless Join requires the same sample rate.";
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> JoinLayoutCheck::containerMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container) const {
+    for (const auto& stream : streams) {
+        const StreamCopyDecision decision = compatibility_.copyDecision(stream, container);
+        if (decision.isIncompatible()) {
+            return compatibility_.issueMessage(stream, container, std::nullopt)
+                .value_or("The selected output container cannot hold every stream.");
+        }
+        // The join copies every stream as it is, so a subtitle that needs converting cannot go.
+        if (decision.kind == StreamCopyDecision::Kind::convert) {
+            return uppercased(stream.codecName) + " subtitle cannot be copied to " +
+                   displayName(container) +
+                   " without conversion, and Lossless Join copies every stream unchanged. "
+                   "Choose another output container.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vector<fs::path>& files,
+                                                                 const JoinInspectionStates& states,
+                                                                 OutputContainer container) const {
+    const bool allReady =
+        !files.empty() && std::all_of(files.begin(), files.end(), [&](const auto& f) {
+            return readyStreams(states, f) != nullptr;
+        });
+    if (!allReady) {
+        return files.size() >= 2
+                   ? std::optional<std::string>("Wait for stream inspection to finish.")
+                   : std::nullopt;
+    }
+    const fs::path& reference = files.front();
+    const auto& referenceStreams = *readyStreams(states, reference);
+    if (auto message = containerMessage(referenceStreams, container)) {
+        return message;
+    }
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        if (auto mismatch = layoutMismatch(reference, referenceStreams, files[i],
+                                           *readyStreams(states, files[i]))) {
+            return mismatch;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
+                                        const JoinInspectionStates& states,
+                                        OutputContainer container) const {
+    if (files.size() < 2) {
+        return "Add at least two files. Tavrolin will inspect their stream layouts before "
+               "queueing.";
+    }
+    if (isAnyLoading(states) || states.size() < files.size()) {
+        return "Inspecting codecs and stream layouts\u2026";
+    }
+    for (const auto& file : files) {
+        const auto found = states.find(file);
+        if (found == states.end()) {
+            continue;
+        }
+        if (const auto* failed = std::get_if<RemuxSource::Failed>(&found->second)) {
+            return "Could not inspect " + name(file) + ": " + failed->message;
+        }
+    }
+    if (auto message = compatibilityMessage(files, states, container)) {
+        return *message;
+    }
+    return "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
+           displayName(container) + " compatibility match.";
+}
+
+bool JoinLayoutCheck::hasBlockingIssue(const std::vector<fs::path>& files,
+                                       const JoinInspectionStates& states,
+                                       OutputContainer container) const {
+    return files.size() >= 2 && !isAnyLoading(states) &&
+           compatibilityMessage(files, states, container);
+}
+
+}  // namespace tavrolin

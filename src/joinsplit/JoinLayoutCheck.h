@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/StreamCopyCompatibility.h"
+#include "model/OutputContainer.h"
+#include "model/RemuxSource.h"
+
+namespace tavrolin {
+
+// A Join file's inspection: loading, ready with every stream in ffprobe order, or failed with
+// the probe's message. The same three cases as a Remux source's.
+using JoinInspectionState = RemuxSource::InspectionState;
+using JoinInspectionStates = std::map<std::filesystem::path, JoinInspectionState>;
+
+// Whether files can be joined by stream copy, and the sentences that say so. Pure functions of
+// the join order, the inspection states and the container; safe on any thread.
+class JoinLayoutCheck {
+  public:
+    // Why the files cannot be queued yet (inspection pending, a stream the container cannot
+    // copy, another stream count or layout); none when nothing blocks.
+    std::optional<std::string> compatibilityMessage(const std::vector<std::filesystem::path>& files,
+                                                    const JoinInspectionStates& states,
+                                                    OutputContainer container) const;
+    // The workspace's one status line; never empty.
+    std::string statusText(const std::vector<std::filesystem::path>& files,
+                           const JoinInspectionStates& states, OutputContainer container) const;
+    bool hasBlockingIssue(const std::vector<std::filesystem::path>& files,
+                          const JoinInspectionStates& states, OutputContainer container) const;
+
+  private:
+    std::optional<std::string> containerMessage(const std::vector<MediaStream>& streams,
+                                                OutputContainer container) const;
+
+    StreamCopyCompatibility compatibility_;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,120 @@
+#include "joinsplit/JoinView.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/AppStyle.h"
+#include "app/CoalescedRefresh.h"
+#include "app/FeatureHeader.h"
+#include "app/FileListEditor.h"
+#include "app/FilePanels.h"
+#include "app/StatusLine.h"
+#include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
+#include "joinsplit/JoinViewModel.h"
+#include "remux/RemuxSymbols.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+JoinView::JoinView(JoinViewModel& viewModel, QWidget* parent)
+    : QWidget(parent), viewModel_(viewModel), refreshLater_(this, [this] { refresh(); }) {
+    setWindowTitle(QStringLiteral("Join"));
+    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    QVBoxLayout* column = addScrollingColumn(this, 820);
+
+    column->addWidget(new FeatureHeader(
+        QStringLiteral("Join Videos"),
+        QStringLiteral(
+            "Drop or add compatible files, then combine them in order without re-encoding."),
+        QStringLiteral("rectangle.2.swap")));
+
+    auto* orderHeader = new QHBoxLayout;
+    auto* orderTitle = new QLabel(QStringLiteral("Join order"));
+    orderTitle->setFont(fontFor(TextStyle::headline));
+    orderHeader->addWidget(orderTitle);
+    orderHeader->addStretch(1);
+    auto* addFiles =
+        new QPushButton(remuxSymbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
+    addFiles->setObjectName(QStringLiteral("addFilesButton"));
+    connect(addFiles, &QPushButton::clicked, this, [this] {
+        viewModel_.addFiles(mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{});
+    });
+    orderHeader->addWidget(addFiles);
+    column->addLayout(orderHeader);
+
+    fileList_ = new FileListEditor(
+        QStringLiteral("Drop or add at least two files"),
+        QStringLiteral("Files should have matching codecs, dimensions, and stream layouts."));
+    fileList_->setObjectName(QStringLiteral("fileList"));
+    fileList_->setOnRemove([this](const fs::path& file) { viewModel_.remove(file); });
+    fileList_->setOnMove([this](const fs::path& file, int step) { viewModel_.move(file, step); });
+    column->addWidget(fileList_);
+
+    auto* output = new QGroupBox;
+    output->setObjectName(QStringLiteral("outputGroup"));
+    auto* form = new QFormLayout(output);
+    form->setContentsMargins(4, 4, 4, 4);
+    containerPicker_ = new QComboBox;
+    containerPicker_->setObjectName(QStringLiteral("containerPicker"));
+    containerPicker_->setFixedWidth(140);
+    containerPicker_->setAccessibleName(QStringLiteral("Output container"));
+    for (auto container : allOutputContainers) {
+        containerPicker_->addItem(QString::fromStdString(displayName(container)));
+    }
+    connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
+        viewModel_.setContainer(allOutputContainers.at(static_cast<std::size_t>(index)));
+    });
+    auto* pickerRow = new QHBoxLayout;
+    pickerRow->addWidget(containerPicker_);
+    pickerRow->addStretch(1);
+    form->addRow(QStringLiteral("Output container"), pickerRow);
+    column->addWidget(output);
+
+    auto* footer = new QHBoxLayout;
+    status_ = new StatusLine(QStringLiteral("status"));
+    footer->addWidget(status_, 1, Qt::AlignTop);
+    queueButton_ = new QPushButton(remuxSymbolIcon(QStringLiteral("text.badge.plus")),
+                                   QStringLiteral("Choose Output && Queue"));
+    queueButton_->setObjectName(QStringLiteral("queueButton"));
+    queueButton_->setDefault(true);
+    connect(queueButton_, &QPushButton::clicked, this,
+            [this] { viewModel_.chooseOutputAndQueue(); });
+    footer->addWidget(queueButton_, 0, Qt::AlignTop);
+    column->addLayout(footer);
+    column->addStretch(1);
+
+    connect(&viewModel_, &JoinViewModel::changed, this, [this] { refreshLater_.schedule(); });
+    refresh();
+}
+
+void JoinView::refresh() {
+    if (fileList_->files() != viewModel_.files()) {
+        fileList_->setFiles(viewModel_.files());
+    }
+    const auto position =
+        std::find(allOutputContainers.begin(), allOutputContainers.end(), viewModel_.container());
+    containerPicker_->setCurrentIndex(static_cast<int>(position - allOutputContainers.begin()));
+
+    const bool hasTwoFiles = viewModel_.files().size() >= 2;
+    const bool compatible = !viewModel_.compatibilityMessage().has_value();
+    const std::string text = viewModel_.statusText();
+    if (viewModel_.hasBlockingIssue()) {
+        status_->setStatus(text, QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
+    } else if (hasTwoFiles && compatible) {
+        status_->setStatus(text, QStringLiteral("checkmark.shield"), tint::green());
+    } else {
+        status_->setStatus(text, QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    }
+    queueButton_->setEnabled(hasTwoFiles && compatible);
+}
+
+}  // namespace tavrolin

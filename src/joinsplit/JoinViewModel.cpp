@@ -1,0 +1,124 @@
+#include "joinsplit/JoinViewModel.h"
+
+#include <algorithm>
+
+#include "app/FilePanels.h"
+#include "engine/JobQueueViewModel.h"
+#include "joinsplit/WorkspaceFiles.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+JoinViewModel::JoinViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProbing> probeService,
+                             QObject* parent)
+    : QObject(parent),
+      queue_(queue),
+      inspections_(*this, std::move(probeService),
+                   [this](std::vector<StreamInspectionTasks::Outcome> outcomes) {
+                       finishInspections(std::move(outcomes));
+                   }) {
+    outputFileChooser_ = [](const std::string& name, OutputContainer container,
+                            const std::optional<fs::path>& startFolder) {
+        return chooseOutputFile(name, container, startFolder);
+    };
+}
+
+JoinViewModel::~JoinViewModel() = default;
+
+void JoinViewModel::setContainer(OutputContainer container) {
+    if (container_ != container) {
+        container_ = container;
+        emit changed();
+    }
+}
+
+bool JoinViewModel::contains(const fs::path& url) const {
+    return std::find(files_.begin(), files_.end(), url) != files_.end();
+}
+
+bool JoinViewModel::addFiles(const std::vector<fs::path>& urls) {
+    bool added = false;
+    for (const auto& url : filesWithExtension(urls)) {
+        if (contains(url)) {
+            continue;
+        }
+        files_.push_back(url);
+        inspectionStates_[url] = RemuxSource::Loading{};
+        inspections_.start(url);
+        added = true;
+    }
+    if (added) {
+        emit changed();
+    }
+    return added;
+}
+
+void JoinViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
+    for (auto& outcome : outcomes) {
+        // A file removed meanwhile gets no entry back.
+        if (!contains(outcome.url)) {
+            continue;
+        }
+        if (outcome.errorMessage) {
+            inspectionStates_[outcome.url] = RemuxSource::Failed{*outcome.errorMessage};
+        } else {
+            inspectionStates_[outcome.url] = RemuxSource::Ready{std::move(outcome.streams)};
+        }
+    }
+    emit changed();
+}
+
+void JoinViewModel::remove(const fs::path& url) {
+    inspections_.stop(url);
+    std::erase(files_, url);
+    inspectionStates_.erase(url);
+    emit changed();
+}
+
+void JoinViewModel::move(const fs::path& url, int offset) {
+    const auto found = std::find(files_.begin(), files_.end(), url);
+    if (found == files_.end()) {
+        return;
+    }
+    const auto from = found - files_.begin();
+    const auto to = from + offset;
+    if (to < 0 || to >= static_cast<std::ptrdiff_t>(files_.size())) {
+        return;
+    }
+    std::swap(files_[static_cast<std::size_t>(from)], files_[static_cast<std::size_t>(to)]);
+    emit changed();
+}
+
+std::optional<std::string> JoinViewModel::compatibilityMessage() const {
+    return layoutCheck_.compatibilityMessage(files_, inspectionStates_, container_);
+}
+
+std::string JoinViewModel::statusText() const {
+    return layoutCheck_.statusText(files_, inspectionStates_, container_);
+}
+
+bool JoinViewModel::hasBlockingIssue() const {
+    return layoutCheck_.hasBlockingIssue(files_, inspectionStates_, container_);
+}
+
+void JoinViewModel::chooseOutputAndQueue() {
+    if (files_.size() < 2 || compatibilityMessage() || !outputFileChooser_) {
+        return;
+    }
+    const std::string suggestedName = "joined." + std::string(rawValue(container_));
+    const auto output = outputFileChooser_(suggestedName, container_, files_.front().parent_path());
+    if (!output) {
+        return;
+    }
+    const std::vector<ProcessingRequest> requests{JoinRequest{files_, *output}};
+    // Clear first: the queue may publish changes synchronously.
+    inspections_.stopAll();
+    files_.clear();
+    inspectionStates_.clear();
+    emit changed();
+    queue_.enqueue(requests);
+    queue_.startWorkerIfNeeded();
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,194 @@
+#include "joinsplit/SplitViewModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/FilePanels.h"
+#include "engine/JobQueueViewModel.h"
+#include "joinsplit/PreviewTimeFormat.h"
+#include "joinsplit/WorkspaceFiles.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
+                               std::shared_ptr<PreviewPreparing> previewService, QObject* parent)
+    : QObject(parent), queue_(queue), previewService_(std::move(previewService)) {
+    folderChooser_ = [](const std::optional<fs::path>& startFolder) {
+        return chooseOutputFolder(startFolder);
+    };
+}
+
+bool SplitViewModel::addFiles(const std::vector<fs::path>& urls) {
+    const std::vector<fs::path> kept = filesWithExtension(urls);
+    if (!hasUserSelectedOutputDirectory_ && sources_.empty() && !kept.empty()) {
+        outputDirectory_ = kept.front().parent_path();
+    }
+    bool added = false;
+    for (const auto& url : kept) {
+        if (findSource(url) != nullptr) {
+            continue;
+        }
+        sources_.emplace_back(url);
+        if (!selectedFile_) {
+            selectedFile_ = url;
+        }
+        added = true;
+    }
+    emit changed();
+    return added;
+}
+
+void SplitViewModel::chooseOutputDirectory() {
+    std::optional<fs::path> startFolder = outputDirectory_;
+    if (!startFolder && selectedFile_) {
+        startFolder = selectedFile_->parent_path();
+    }
+    if (!folderChooser_) {
+        return;
+    }
+    if (auto chosen = folderChooser_(startFolder)) {
+        outputDirectory_ = std::move(chosen);
+        hasUserSelectedOutputDirectory_ = true;
+        emit changed();
+    }
+}
+
+void SplitViewModel::removeSource(const fs::path& url) {
+    const auto found = std::find_if(sources_.begin(), sources_.end(),
+                                    [&](const auto& source) { return source.file == url; });
+    if (found == sources_.end()) {
+        return;
+    }
+    const auto index = static_cast<std::size_t>(found - sources_.begin());
+    const bool wasSelected = selectedFile_ == url;
+    sources_.erase(found);
+    if (wasSelected) {
+        if (sources_.empty()) {
+            selectedFile_.reset();
+        } else {
+            selectedFile_ = sources_[std::min(index, sources_.size() - 1)].file;
+        }
+    }
+    emit changed();
+}
+
+void SplitViewModel::selectFile(const std::optional<fs::path>& url) {
+    if (selectedFile_ != url) {
+        selectedFile_ = url;
+        emit changed();
+    }
+}
+
+SplitSourceConfiguration* SplitViewModel::findSource(const fs::path& url) {
+    const auto found = std::find_if(sources_.begin(), sources_.end(),
+                                    [&](const auto& source) { return source.file == url; });
+    return found == sources_.end() ? nullptr : &*found;
+}
+
+SplitSourceConfiguration* SplitViewModel::selectedSource() {
+    return selectedFile_ ? findSource(*selectedFile_) : nullptr;
+}
+
+std::optional<SplitSourceConfiguration> SplitViewModel::selectedConfiguration() const {
+    if (!selectedFile_) {
+        return std::nullopt;
+    }
+    const auto found = std::find_if(sources_.begin(), sources_.end(), [&](const auto& source) {
+        return source.file == selectedFile_;
+    });
+    return found == sources_.end() ? std::nullopt : std::optional(*found);
+}
+
+void SplitViewModel::editSelected(const std::function<void(SplitSourceConfiguration&)>& edit) {
+    if (auto* source = selectedSource()) {
+        edit(*source);
+        emit changed();
+    }
+}
+
+void SplitViewModel::setOperationMode(SplitOperationMode mode) {
+    editSelected([&](auto& source) { source.operationMode = mode; });
+}
+
+void SplitViewModel::setStartText(const std::string& text) {
+    editSelected([&](auto& source) { source.startText = text; });
+}
+
+void SplitViewModel::setEndText(const std::string& text) {
+    editSelected([&](auto& source) { source.endText = text; });
+}
+
+void SplitViewModel::setSplitPointText(const std::string& text) {
+    editSelected([&](auto& source) { source.splitPointText = text; });
+}
+
+void SplitViewModel::setContainer(std::optional<OutputContainer> container) {
+    editSelected([&](auto& source) { source.container = container; });
+}
+
+void SplitViewModel::setStartFromPreview(double seconds) {
+    editSelected([&](auto& source) {
+        source.startText = formatPreviewSeconds(seconds);
+        source.operationMode = SplitOperationMode::range;
+    });
+}
+
+void SplitViewModel::setEndFromPreview(double seconds) {
+    editSelected([&](auto& source) {
+        source.endText = formatPreviewSeconds(seconds);
+        source.operationMode = SplitOperationMode::range;
+    });
+}
+
+void SplitViewModel::setSplitPointFromPreview(double seconds) {
+    editSelected([&](auto& source) {
+        source.splitPointText = formatPreviewSeconds(seconds);
+        source.operationMode = SplitOperationMode::atPoint;
+    });
+}
+
+void SplitViewModel::setDuration(const fs::path& url, double seconds) {
+    auto* source = findSource(url);
+    if (source == nullptr || !std::isfinite(seconds) || seconds <= 0 ||
+        source->duration == seconds) {
+        return;
+    }
+    source->duration = seconds;
+    emit changed();
+}
+
+std::optional<std::string> SplitViewModel::validationMessage() const {
+    return splitWorkspaceValidationMessage(sources_, outputDirectory_);
+}
+
+int SplitViewModel::outputCount() const {
+    return splitOutputCount(sources_);
+}
+
+std::vector<ProcessingRequest> SplitViewModel::makeRequests(
+    const SplitSourceConfiguration& configuration, const fs::path& folder) const {
+    return makeSplitRequests(configuration, folder);
+}
+
+void SplitViewModel::submit() {
+    if (validationMessage() || !outputDirectory_) {
+        return;
+    }
+    std::vector<ProcessingRequest> requests;
+    for (const auto& source : sources_) {
+        auto made = makeRequests(source, *outputDirectory_);
+        requests.insert(requests.end(), made.begin(), made.end());
+    }
+    // Clear first: the queue may publish changes synchronously.
+    sources_.clear();
+    selectedFile_.reset();
+    outputDirectory_.reset();
+    hasUserSelectedOutputDirectory_ = false;
+    emit changed();
+    queue_.enqueue(requests);
+    queue_.startWorkerIfNeeded();
+}
+
+}  // namespace tavrolin

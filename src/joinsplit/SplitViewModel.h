@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QObject>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "joinsplit/SplitSourceConfiguration.h"
+#include "model/ProcessingRequest.h"
+
+namespace tavrolin {
+
+class JobQueueViewModel;
+class PreviewPreparing;
+
+// The model of the Split workspace: one cut configuration per file (a range or a split point),
+// the selected file, the output folder, validation and the submission of split jobs. Lives on
+// the GUI thread; every member function must be called there. It starts no work of its own:
+// `previewService` is handed to the editor's preview, and submission only enqueues jobs.
+class SplitViewModel : public QObject {
+    Q_OBJECT
+
+  public:
+    // Shows the folder panel opened at the given folder; none when cancelled.
+    using FolderChooser = std::function<std::optional<std::filesystem::path>(
+        const std::optional<std::filesystem::path>& startFolder)>;
+
+    SplitViewModel(JobQueueViewModel& queue, std::shared_ptr<PreviewPreparing> previewService,
+                   QObject* parent = nullptr);
+
+    // Published state.
+    const std::vector<SplitSourceConfiguration>& sources() const { return sources_; }
+    const std::optional<std::filesystem::path>& selectedFile() const { return selectedFile_; }
+    const std::optional<std::filesystem::path>& outputDirectory() const { return outputDirectory_; }
+    bool hasUserSelectedOutputDirectory() const { return hasUserSelectedOutputDirectory_; }
+    const std::shared_ptr<PreviewPreparing>& previewService() const { return previewService_; }
+    void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+
+    // Keeps absolute paths with an extension that are not listed yet; true when one was added.
+    bool addFiles(const std::vector<std::filesystem::path>& urls);
+    void chooseOutputDirectory();
+    void removeSource(const std::filesystem::path& url);
+    void selectFile(const std::optional<std::filesystem::path>& url);
+    std::optional<SplitSourceConfiguration> selectedConfiguration() const;
+
+    // Edits of the selected configuration; nothing happens without one.
+    void setOperationMode(SplitOperationMode mode);
+    void setStartText(const std::string& text);
+    void setEndText(const std::string& text);
+    void setSplitPointText(const std::string& text);
+    void setContainer(std::optional<OutputContainer> container);
+    // Times picked on the preview; each also switches to the mode the time belongs to.
+    void setStartFromPreview(double seconds);
+    void setEndFromPreview(double seconds);
+    void setSplitPointFromPreview(double seconds);
+    // The length the preview measured for a file (ignored unless positive and finite); a start
+    // or split point at or past it is then refused.
+    void setDuration(const std::filesystem::path& url, double seconds);
+
+    // Computed on demand from the current state.
+    std::optional<std::string> validationMessage() const;
+    int outputCount() const;
+    std::vector<ProcessingRequest> makeRequests(const SplitSourceConfiguration& configuration,
+                                                const std::filesystem::path& folder) const;
+    // Enqueues every configuration's jobs, starts the queue and empties the workspace; does
+    // nothing while the workspace is invalid.
+    void submit();
+
+  signals:
+    void changed();
+
+  private:
+    SplitSourceConfiguration* findSource(const std::filesystem::path& url);
+    SplitSourceConfiguration* selectedSource();
+    void editSelected(const std::function<void(SplitSourceConfiguration&)>& edit);
+
+    JobQueueViewModel& queue_;
+    std::shared_ptr<PreviewPreparing> previewService_;
+    FolderChooser folderChooser_;
+
+    std::vector<SplitSourceConfiguration> sources_;
+    std::optional<std::filesystem::path> selectedFile_;
+    std::optional<std::filesystem::path> outputDirectory_;
+    bool hasUserSelectedOutputDirectory_ = false;
+};
+
+}  // namespace tavrolin

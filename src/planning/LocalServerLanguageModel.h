@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+#include "model/LanguageModel.h"
+#include "planning/LanguageModelServerSettings.h"
+
+namespace tavrolin {
+
+// A language model served on this computer through the OpenAI-compatible chat-completions API
+// (llama.cpp's server, Ollama). One request is one POST with the instructions as the system
+// message, the prompt as the user message and the output schema as a JSON-schema response
+// format, so the server constrains its answer. Without settings it is not configured; a server
+// that does not list the model counts as not ready.
+// Thread: blocking calls from any thread that may run a Qt event loop (workers included); each
+// call makes its own network manager. A stop aborts the HTTP request at once.
+class LocalServerLanguageModel : public LanguageModel {
+  public:
+    static const char* const notJSONMessage;
+    static const char* const notConfiguredMessage;
+
+    explicit LocalServerLanguageModel(
+        std::optional<LanguageModelServerSettings> settings,
+        std::chrono::milliseconds availabilityTimeout = std::chrono::seconds(2),
+        std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));
+
+    LanguageModelAvailability availability() override;
+    nlohmann::ordered_json respond(const LanguageModelRequest& request,
+                                   std::stop_token stop) override;
+
+  private:
+    std::optional<LanguageModelServerSettings> settings_;
+    std::chrono::milliseconds availabilityTimeout_;
+    std::chrono::milliseconds requestTimeout_;
+};
+
+}  // namespace tavrolin

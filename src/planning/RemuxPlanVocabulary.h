@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace tavrolin {
+
+// Every fixed text of the remux plan request in one place: the model's instructions, the prompt
+// prefix, the output schema's type names, descriptions and choices, and the messages of the
+// parser, the availability check and the answer decoding. Golden files pin them.
+namespace RemuxPlanVocabulary {
+
+// The session instructions: 24 lines joined by line feeds, no final line feed.
+const std::string& instructions();
+inline constexpr std::string_view promptPrefix = "User request: ";
+
+// Schema type names and descriptions.
+inline constexpr std::string_view planTypeName = "GeneratedRemuxPlan";
+inline constexpr std::string_view kindOperationTypeName = "GeneratedKindOperation";
+inline constexpr std::string_view predicateTypeName = "GeneratedStreamPredicate";
+inline constexpr std::string_view conditionTypeName = "GeneratedPredicateCondition";
+inline constexpr std::string_view containerTypeName = "GeneratedContainerPreference";
+inline constexpr std::string_view playbackTypeName = "GeneratedPlaybackPreference";
+inline constexpr std::string_view cardinalityTypeName = "GeneratedCardinality";
+inline constexpr std::string_view rankingTypeName = "GeneratedRanking";
+inline constexpr std::string_view fallbackTypeName = "GeneratedFallback";
+inline constexpr std::string_view roleTypeName = "GeneratedStreamRole";
+inline constexpr std::string_view matchModeTypeName = "GeneratedMatchMode";
+inline constexpr std::string_view groupingTypeName = "GeneratedGrouping";
+
+inline constexpr std::string_view planDescription =
+    "A declarative, review-only plan for configuring a lossless media remux.";
+inline constexpr std::string_view containerDescription =
+    "The requested output container, or unchanged when omitted.";
+inline constexpr std::string_view playbackDescription =
+    "The requested playback target, or unchanged when omitted.";
+inline constexpr std::string_view videoOperationsDescription =
+    "Video operations only. Empty when the user did not request a video-track change.";
+inline constexpr std::string_view audioOperationsDescription =
+    "Audio operations only. Empty when the user did not request an audio-track change.";
+inline constexpr std::string_view subtitleOperationsDescription =
+    "Subtitle operations only. 'Only' means retainOnly, never include or retainAll. Empty only "
+    "when the user did not request a subtitle change.";
+inline constexpr std::string_view kindOperationDescription =
+    "One strongly typed operation for the media kind named by its parent property.";
+inline constexpr std::string_view predicateDescription =
+    "A semantic predicate containing only conditions explicitly stated by the user.";
+inline constexpr std::string_view conditionsDescription =
+    "Only semantic conditions explicitly stated in the request. Do not add plausible media "
+    "properties.";
+inline constexpr std::string_view conditionDescription =
+    "One stream property explicitly present in the user's request.";
+
+// Choices, in the order the schema offers them and the decoders compare them. The order of each
+// list is the order of the matching Generated enumeration.
+inline constexpr std::array<std::string_view, 6> kindOperationTypes{
+    "retainAll", "removeAll", "retainOnly", "include", "exclude", "deduplicate"};
+inline constexpr std::array<std::string_view, 9> conditionTypes{
+    "language",     "mono", "stereo", "surround51",   "surround71",
+    "channelCount", "role", "codec",  "titleContains"};
+inline constexpr std::array<std::string_view, 7> containerChoices{
+    "unchanged", "sameAsInput", "mp4", "mov", "mkv", "m4v", "webm"};
+inline constexpr std::array<std::string_view, 3> playbackChoices{
+    "unchanged", "containerCompatibilityOnly", "iPhone17Pro"};
+inline constexpr std::array<std::string_view, 7> cardinalityChoices{
+    "all", "best", "first", "last", "exactly", "atMost", "atLeast"};
+inline constexpr std::array<std::string_view, 5> rankingChoices{
+    "sourceOrder", "defaultFirst", "defaultAtmosChannels", "highestChannelCount", "codecQuality"};
+inline constexpr std::array<std::string_view, 3> fallbackChoices{"preserveCurrentAndWarn",
+                                                                 "keepBestAndWarn", "fail"};
+inline constexpr std::array<std::string_view, 6> roleChoices{
+    "main", "commentary", "descriptive", "forced", "sdh", "signsAndSongs"};
+inline constexpr std::array<std::string_view, 2> matchModeChoices{"all", "any"};
+inline constexpr std::array<std::string_view, 6> groupingChoices{
+    "none", "language", "role", "languageAndRole", "languageRoleAndChannels", "codec"};
+
+// Parser errors and availability messages.
+inline constexpr std::string_view unavailableMessage =
+    "The on-device language model is not available right now. You can still configure Remux "
+    "manually.";
+inline constexpr std::string_view emptyInstructionMessage =
+    "Enter an instruction before creating a draft.";
+inline constexpr std::string_view deviceNotEligibleMessage =
+    "This computer does not support the on-device language model. You can still configure Remux "
+    "manually.";
+inline constexpr std::string_view notEnabledMessage =
+    "Turn on the on-device language model in Settings to create natural-language drafts.";
+inline constexpr std::string_view modelNotReadyMessage =
+    "The on-device language model is still preparing its on-device model. Try again later.";
+inline constexpr std::string_view otherUnavailableMessage =
+    "The on-device language model is unavailable right now. You can still configure Remux "
+    "manually.";
+
+// Decoding failures. `word` is "type" for the discriminated objects, "value" for plain choices.
+std::string unexpectedCaseMessage(std::string_view word, std::string_view received,
+                                  std::string_view typeName);
+std::string missingPropertyMessage(std::string_view property, std::string_view typeName);
+// `expected` is "a string", "an integer", "a list" or "an object".
+std::string wrongKindMessage(std::string_view property, std::string_view typeName,
+                             std::string_view expected);
+
+}  // namespace RemuxPlanVocabulary
+
+}  // namespace tavrolin

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/StreamCopyCompatibility.h"
+#include "model/MediaStream.h"
+#include "model/OutputContainer.h"
+#include "model/ProcessingRequest.h"
+#include "model/RemuxSource.h"
+
+namespace tavrolin {
+
+// What the Remux workspace's settings will do, before anything is queued: whether they are
+// complete, which selected streams the container, the playback target or the installed FFmpeg
+// will leave out, which subtitles are converted, and the request of each source. A view over
+// the caller's sources (kept by reference: the review must not outlive them); every value is
+// computed on demand. Pure apart from one existence check per output; any thread.
+class RemuxReview {
+  public:
+    // One selected stream that will be left out of an output.
+    struct CompatibilityIssue {
+        std::filesystem::path source;
+        MediaStream stream;
+        std::string reason;
+        // The container could take the stream; only the playback target refuses it.
+        bool isPlaybackTargetIssue = false;
+
+        friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
+    };
+
+    // Which validation rule produced the message; the playback status looks at the rule, never
+    // at the wording (a file name could contain any words).
+    enum class Rule {
+        noSources,
+        noOutputFolder,
+        inspectionPending,
+        emptySelection,
+        unverifiableContainer,
+        playbackContainer,
+        videoConversion,
+        nothingSupported,
+        outputClash,
+        outputExists,
+    };
+    struct Validation {
+        Rule rule;
+        std::string message;
+    };
+
+    RemuxReview(const std::vector<RemuxSource>& sources,
+                std::optional<std::filesystem::path> outputFolder,
+                std::optional<OutputContainer> container, std::optional<PlaybackTarget> target,
+                std::optional<FFmpegRelease> installedFFmpeg);
+
+    std::optional<Validation> validation() const;
+    std::vector<CompatibilityIssue> compatibilityIssues() const;
+    std::optional<std::string> compatibilitySummary() const;
+    std::optional<std::string> playbackTargetStatus() const;
+    bool isPlaybackTargetStatusBlocking() const;
+    std::optional<std::string> subtitleConversionNote() const;
+    std::string unsupportedStreamsAlertMessage() const;
+
+    // Per source.
+    std::optional<OutputContainer> effectiveContainer(const RemuxSource& source) const;
+    std::map<std::int64_t, std::string> unsupportedStreamMessages(const RemuxSource& source) const;
+    std::map<std::int64_t, std::string> convertedSubtitleCodecs(const RemuxSource& source) const;
+    std::vector<MediaStream> outputStreams(const RemuxSource& source) const;
+    std::string outputContainerDescription(const RemuxSource& source) const;
+    // <folder>/<stem>-converted.<container extension, or the source's own as written>.
+    std::filesystem::path outputURL(const RemuxSource& source,
+                                    const std::filesystem::path& folder) const;
+    ProcessingRequest makeRemuxRequest(const RemuxSource& source,
+                                       const std::filesystem::path& folder) const;
+
+  private:
+    std::optional<Validation> playbackValidation() const;
+    std::optional<Validation> outputValidation() const;
+
+    const std::vector<RemuxSource>& sources_;
+    std::optional<std::filesystem::path> outputFolder_;
+    std::optional<OutputContainer> container_;
+    std::optional<PlaybackTarget> target_;
+    StreamCopyCompatibility compatibility_;
+};
+
+}  // namespace tavrolin

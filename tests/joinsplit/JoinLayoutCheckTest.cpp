@@ -1,0 +1,161 @@
+#include "joinsplit/JoinLayoutCheck.h"
+
+#include <gtest/gtest.h>
+
+namespace tavrolin {
+namespace {
+
+namespace fs = std::filesystem;
+
+MediaStream video(std::string codec, std::int64_t width, std::optional<std::string> profile) {
+    MediaStream stream;
+    stream.kind = MediaStreamKind::video;
+    stream.codecName = std::move(codec);
+    stream.width = width;
+    stream.height = 1080;
+    stream.profile = std::move(profile);
+    stream.pixelFormat = "yuv420p";
+    return stream;
+}
+
+MediaStream audio(std::string layout, std::optional<std::int64_t> rate = 48000) {
+    MediaStream stream;
+    stream.index = 1;
+    stream.kind = MediaStreamKind::audio;
+    stream.codecName = "aac";
+    stream.channelCount = 2;
+    stream.channelLayout = std::move(layout);
+    stream.sampleRate = rate;
+    return stream;
+}
+
+MediaStream subtitle(std::string codec) {
+    MediaStream stream;
+    stream.index = 2;
+    stream.kind = MediaStreamKind::subtitle;
+    stream.codecName = std::move(codec);
+    return stream;
+}
+
+const std::vector<MediaStream> reference{video("h264", 1920, "High"), audio("stereo")};
+
+// Fields outside the layout (index, language, title, level, colours, tag, flags) play no part,
+// names compare without regard to case, numbers exactly. Counts, sample rates and the container
+// rule are checked on real files in the Join model's test.
+TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
+    auto renamed = reference;
+    renamed[0].index = 7;
+    renamed[0].language = "fre";
+    renamed[0].level = 51;
+    renamed[0].codecTag = "avc1";
+    renamed[1].isDefault = true;
+    struct Row {
+        const char* name;
+        std::vector<MediaStream> other;
+        std::optional<std::string> message;
+    };
+    const std::string mismatch1 =
+        "Stream 1 in b.mkv does not match a.mkv. Check codec, profile, dimensions, pixel format, "
+        "channels, and stream order.";
+    const std::string mismatch2 =
+        "Stream 2 in b.mkv does not match a.mkv. Check codec, profile, dimensions, pixel format, "
+        "channels, and stream order.";
+    const Row rows[] = {
+        {"other metadata", renamed, std::nullopt},
+        {"letter case", {video("H264", 1920, "high"), audio("STEREO")}, std::nullopt},
+        {"width", {video("h264", 1918, "High"), audio("stereo")}, mismatch1},
+        {"absent profile", {video("h264", 1920, std::nullopt), audio("stereo")}, mismatch1},
+        {"layout", {video("h264", 1920, "High"), audio("5.1")}, mismatch2},
+        {"unknown sample rate",
+         {video("h264", 1920, "High"), audio("stereo", std::nullopt)},
+         "Stream 2 in b.mkv does not match a.mkv. Check the sample rate."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<fs::path> files{"/m/a.mkv", "/m/b.mkv"};
+        const JoinInspectionStates states{{files[0], RemuxSource::Ready{reference}},
+                                          {files[1], RemuxSource::Ready{row.other}}};
+        const JoinLayoutCheck check;
+        EXPECT_EQ(check.compatibilityMessage(files, states, OutputContainer::mkv), row.message);
+        EXPECT_EQ(check.hasBlockingIssue(files, states, OutputContainer::mkv),
+                  row.message.has_value());
+        EXPECT_EQ(check.statusText(files, states, OutputContainer::mkv),
+                  row.message.value_or("Ready for a lossless join: stream order, codecs, "
+                                       "dimensions, channels, and MKV compatibility match."));
+    }
+}
+
+TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
+    const fs::path a("/m/a.mkv"), b("/m/b.mkv"), c("/m/c.mkv");
+    const RemuxSource::Ready ready{reference};
+    const RemuxSource::Ready withSubRip{{reference[0], reference[1], subtitle("subrip")}};
+    struct Row {
+        const char* name;
+        std::vector<fs::path> files;
+        JoinInspectionStates states;
+        OutputContainer container;
+        std::string status;
+        std::optional<std::string> message;
+        bool blocking;
+    };
+    const std::string wait = "Wait for stream inspection to finish.";
+    const std::string inspecting = "Inspecting codecs and stream layouts\u2026";
+    const Row rows[] = {
+        {"nothing",
+         {},
+         {},
+         OutputContainer::mp4,
+         "Add at least two files. Tavrolin will inspect their stream layouts before queueing.",
+         std::nullopt,
+         false},
+        {"one file that the container refuses",
+         {a},
+         {{a, withSubRip}},
+         OutputContainer::webm,
+         "Add at least two files. Tavrolin will inspect their stream layouts before queueing.",
+         "H264 video cannot be written to WEBM by FFmpeg.",
+         false},
+        {"loading wins over a failure",
+         {a, b, c},
+         {{a, RemuxSource::Failed{"bad"}}, {b, RemuxSource::Loading{}}, {c, ready}},
+         OutputContainer::mp4,
+         inspecting,
+         wait,
+         false},
+        {"an entry missing", {a, b}, {{a, ready}}, OutputContainer::mp4, inspecting, wait, true},
+        {"the first failure in list order",
+         {a, b, c},
+         {{a, ready}, {b, RemuxSource::Failed{"Unreadable."}}, {c, RemuxSource::Failed{"x"}}},
+         OutputContainer::mp4,
+         "Could not inspect b.mkv: Unreadable.",
+         wait,
+         true},
+        {"a subtitle that would need converting",
+         {a, b},
+         {{a, withSubRip}, {b, withSubRip}},
+         OutputContainer::mp4,
+         "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
+         "every stream unchanged. Choose another output container.",
+         "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
+         "every stream unchanged. Choose another output container.",
+         true},
+        {"the same subtitle copied as it is",
+         {a, b},
+         {{a, withSubRip}, {b, withSubRip}},
+         OutputContainer::mkv,
+         "Ready for a lossless join: stream order, codecs, dimensions, channels, and MKV "
+         "compatibility match.",
+         std::nullopt,
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const JoinLayoutCheck check;
+        EXPECT_EQ(check.statusText(row.files, row.states, row.container), row.status);
+        EXPECT_EQ(check.compatibilityMessage(row.files, row.states, row.container), row.message);
+        EXPECT_EQ(check.hasBlockingIssue(row.files, row.states, row.container), row.blocking);
+    }
+}
+
+}  // namespace
+}  // namespace tavrolin

@@ -1,0 +1,219 @@
+// The Split workspace: files, selection, editing, the output folder and real split jobs.
+#include <gtest/gtest.h>
+
+#include "engine/FFmpegProcessor.h"
+#include "joinsplit/SplitViewModel.h"
+#include "probe/ProbeText.h"
+#include "remux/RemuxTestSupport.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SplitViewModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tavtest::prepareRemuxTest();
+        queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
+        model = std::make_unique<SplitViewModel>(*queue, nullptr);
+        model->setFolderChooser([this](const std::optional<fs::path>& start) {
+            panelStarts.push_back(start);
+            return panelAnswer;
+        });
+    }
+
+    std::vector<fs::path> files() const {
+        std::vector<fs::path> result;
+        for (const auto& source : model->sources()) {
+            result.push_back(source.file);
+        }
+        return result;
+    }
+
+    std::unique_ptr<JobQueueViewModel> queue;
+    std::unique_ptr<SplitViewModel> model;
+    std::optional<fs::path> panelAnswer;
+    std::vector<std::optional<fs::path>> panelStarts;
+};
+
+}  // namespace
+
+TEST_F(SplitViewModelTest, FilesSelectionAndDefaultFolder) {
+    const fs::path a("/m/one/a.mp4"), b("/m/two/b.mkv"), c("/m/c.MOV");
+    EXPECT_FALSE(model->addFiles({"/m/no-extension", "relative.mp4", "/m/.hidden"}));
+    EXPECT_EQ(model->outputDirectory(), std::nullopt);
+
+    EXPECT_TRUE(model->addFiles({"/m/no-extension", a, b, a}));
+    EXPECT_EQ(files(), (std::vector<fs::path>{a, b}));
+    EXPECT_EQ(model->selectedFile(), a);
+    EXPECT_EQ(model->outputDirectory(), fs::path("/m/one"));
+    EXPECT_FALSE(model->addFiles({b}));
+    EXPECT_TRUE(model->addFiles({c}));
+    EXPECT_EQ(model->selectedFile(), a);
+    EXPECT_EQ(model->outputDirectory(), fs::path("/m/one"));  // only an empty list moves it
+
+    struct Row {
+        const char* name;
+        std::optional<fs::path> selected;
+        fs::path removed;
+        std::optional<fs::path> selectedAfter;
+    };
+    const Row rows[] = {
+        {"selected middle: the next one", b, b, c},
+        {"selected last: the new last", c, c, b},
+        {"unselected: selection stays", a, c, a},
+        {"not a source: nothing", a, "/m/d.mp4", a},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        model->addFiles({a, b, c});
+        ASSERT_EQ(files(), (std::vector<fs::path>{a, b, c}));
+        model->selectFile(row.selected);
+        model->removeSource(row.removed);
+        EXPECT_EQ(model->selectedFile(), row.selectedAfter);
+        for (const auto& file : files()) {
+            model->removeSource(file);
+        }
+    }
+    EXPECT_EQ(model->selectedFile(), std::nullopt);
+    EXPECT_EQ(model->outputDirectory(), fs::path("/m/one"));
+    EXPECT_EQ(model->validationMessage(), "Add at least one file.");
+}
+
+TEST_F(SplitViewModelTest, EditsReachOnlyTheSelectedConfiguration) {
+    const fs::path a("/m/a.mp4"), b("/m/b.mkv");
+    model->setStartText("3");  // no selection: nothing
+    model->addFiles({a, b});
+    model->selectFile(b);
+    model->setSplitPointFromPreview(12.5000004);
+    EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::atPoint);
+    EXPECT_EQ(model->selectedConfiguration()->splitPointText, "12.5");
+    EXPECT_EQ(model->outputCount(), 3);
+    model->setEndFromPreview(-4);
+    EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::range);
+    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "0s\u20130s");
+    EXPECT_EQ(model->validationMessage(), "b.mkv: Enter an end time later than the start time.");
+    model->setStartFromPreview(1.25);
+    model->setEndText("9");
+    model->setContainer(OutputContainer::webm);
+    EXPECT_EQ(model->selectedConfiguration()->selectionSummary(), "Start: 1.25s  \u00B7  End: 9s");
+    EXPECT_EQ(model->validationMessage(), std::nullopt);
+    model->setDuration(b, 1.25);  // the start now lies at the end
+    EXPECT_EQ(model->validationMessage(), "b.mkv: Enter an end time later than the start time.");
+    model->setDuration(b, 0);  // not a length: ignored
+    EXPECT_EQ(model->sources()[1].duration, 1.25);
+    model->setDuration(b, 8);
+    EXPECT_EQ(model->validationMessage(), std::nullopt);
+
+    model->setOperationMode(SplitOperationMode::atPoint);
+    model->setSplitPointText("");
+    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "Split at \u2014");
+    EXPECT_EQ(model->selectedConfiguration()->startText, "1.25");  // kept across modes
+    EXPECT_EQ(model->sources()[0], SplitSourceConfiguration(a));
+
+    model->selectFile(fs::path("/m/gone.mp4"));
+    const auto before = model->sources();
+    model->setStartText("7");
+    model->setSplitPointFromPreview(3);
+    EXPECT_EQ(model->sources(), before);
+}
+
+TEST_F(SplitViewModelTest, ChosenFolderOutlivesAddingUntilSubmit) {
+    model->chooseOutputDirectory();  // nothing yet: the panel opens without a folder
+    model->addFiles({"/m/a.mp4"});
+    model->chooseOutputDirectory();  // cancelled
+    EXPECT_EQ(model->outputDirectory(), fs::path("/m"));
+    EXPECT_FALSE(model->hasUserSelectedOutputDirectory());
+    panelAnswer = "/chosen";
+    model->chooseOutputDirectory();
+    EXPECT_EQ(panelStarts,
+              (std::vector<std::optional<fs::path>>{std::nullopt, fs::path("/m"), fs::path("/m")}));
+    model->removeSource("/m/a.mp4");
+    model->addFiles({"/elsewhere/b.mp4"});
+    EXPECT_EQ(model->outputDirectory(), fs::path("/chosen"));
+
+    model->submit();
+    EXPECT_TRUE(model->sources().empty());
+    EXPECT_EQ(model->outputDirectory(), std::nullopt);
+    EXPECT_FALSE(model->hasUserSelectedOutputDirectory());
+    model->addFiles({"/elsewhere/c.mp4"});
+    EXPECT_EQ(model->outputDirectory(), fs::path("/elsewhere"));
+}
+
+// Keyframes every second: a stream copy starts at the keyframe before the requested start, so
+// every part must lie within one second of what was asked.
+TEST_F(SplitViewModelTest, RealSplitJobsCutWithinOneGroupOfPictures) {
+    const auto media = tavtest::TestMedia::generate(
+        "split-6s.mp4", {"-f",
+                         "lavfi",
+                         "-i",
+                         "testsrc2=size=64x36:rate=25:duration=6",
+                         "-f",
+                         "lavfi",
+                         "-i",
+                         "sine=frequency=440:sample_rate=48000:duration=6",
+                         "-c:v",
+                         "libx264",
+                         "-preset",
+                         "ultrafast",
+                         "-g",
+                         "25",
+                         "-keyint_min",
+                         "25",
+                         "-sc_threshold",
+                         "0",
+                         "-pix_fmt",
+                         "yuv420p",
+                         "-c:a",
+                         "aac",
+                         "-shortest"});
+    tavtest::TempDir folder, output;
+    const auto clipSource = tavtest::copyMedia(media, folder, "Trip.MP4");
+    const auto cutSource = tavtest::copyMedia(media, folder, "cut.mp4");
+    queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
+        std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    model = std::make_unique<SplitViewModel>(*queue, nullptr);
+    model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
+
+    ASSERT_TRUE(model->addFiles({clipSource, cutSource}));
+    model->chooseOutputDirectory();
+    model->setStartText("2");
+    model->setEndText("4.5");
+    model->selectFile(cutSource);
+    model->setSplitPointFromPreview(3);
+    model->setContainer(OutputContainer::mkv);
+    ASSERT_EQ(model->outputCount(), 3);
+    model->submit();
+    EXPECT_TRUE(model->sources().empty());
+    EXPECT_EQ(model->selectedFile(), std::nullopt);
+    ASSERT_EQ(queue->jobs().size(), 3u);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return std::all_of(queue->jobs().begin(), queue->jobs().end(),
+                               [](const auto& job) { return job.status.isFinished(); });
+        },
+        std::chrono::seconds(60)));
+
+    struct Row {
+        const char* output;
+        double duration;
+    };
+    const Row rows[] = {{"Trip-clip.MP4", 2.5}, {"cut-part-1.mkv", 3}, {"cut-part-2.mkv", 3}};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].output);
+        EXPECT_EQ(queue->jobs()[i].status, ProcessingJob::Status::completed())
+            << queue->jobs()[i].status.message;
+        EXPECT_EQ(queue->jobs()[i].request.as<SplitRequest>()->output, output / rows[i].output);
+        std::string text;
+        ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                    "-of", "csv=p=0", (output / rows[i].output).string()},
+                                   &text),
+                  0);
+        text.erase(text.find_last_not_of("\r\n") + 1);
+        EXPECT_NEAR(parsePosixNumber(text).value_or(-10), rows[i].duration, 1.0);
+    }
+    EXPECT_EQ(output.entries(),
+              (std::vector<std::string>{"Trip-clip.MP4", "cut-part-1.mkv", "cut-part-2.mkv"}));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Trip.MP4", "cut.mp4"}));
+}
