@@ -5,9 +5,9 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStackedLayout>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+#include <QVBoxLayout>
 #include <array>
 
 #include "app/AppStyle.h"
@@ -187,19 +187,20 @@ class FileListDelegate : public QStyledItemDelegate {
 FileListEditor::FileListEditor(const QString& emptyTitle, const QString& emptySubtitle,
                                QWidget* parent)
     : QGroupBox(parent), model_(new FileListModel(this)) {
-    stack_ = new QStackedLayout(this);
+    // One of the two shows at a time; a box layout sizes the box by the shown one alone.
+    auto* layout = new QVBoxLayout(this);
     emptyView_ =
         new ContentUnavailableView(emptyTitle, QStringLiteral("film.stack"), emptySubtitle, this);
     emptyView_->setMinimumHeight(150);
-    stack_->addWidget(emptyView_);
+    layout->addWidget(emptyView_);
 
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("fileRows"));
     list_->setModel(model_);
     list_->setItemDelegate(new FileListDelegate(this));
     prepareLongList(list_);
-    stack_->addWidget(list_);
-    stack_->setCurrentWidget(emptyView_);
+    layout->addWidget(list_);
+    setFiles({});
 }
 
 const std::vector<std::filesystem::path>& FileListEditor::files() const {
@@ -208,7 +209,8 @@ const std::vector<std::filesystem::path>& FileListEditor::files() const {
 
 void FileListEditor::setFiles(const std::vector<std::filesystem::path>& files) {
     model_->setFiles(files);
-    stack_->setCurrentWidget(files.empty() ? static_cast<QWidget*>(emptyView_) : list_);
+    emptyView_->setVisible(files.empty());
+    list_->setVisible(!files.empty());
     updateHeight();
     list_->viewport()->update();
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 class QListView;
-class QStackedLayout;
 
 namespace tavrolin {
 
@@ -53,7 +52,6 @@ class FileListEditor : public QGroupBox {
     RemoveHandler onRemove_;
     MoveHandler onMove_;
     FileListModel* model_;
-    QStackedLayout* stack_;
     ContentUnavailableView* emptyView_;
     QListView* list_;
 };

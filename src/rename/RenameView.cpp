@@ -196,7 +196,12 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
     row.stepper->setRange(1, maximum);
     row.stepper->setFixedWidth(22);
     row.stepper->setFrame(false);
-    row.stepper->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    QPalette arrowsOnly = row.stepper->palette();
+    arrowsOnly.setColor(QPalette::Base, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Text, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Highlight, Qt::transparent);
+    arrowsOnly.setColor(QPalette::HighlightedText, Qt::transparent);
+    row.stepper->setPalette(arrowsOnly);
     connect(row.stepper, &QSpinBox::valueChanged, this, [this, write](int value) {
         write(value);
         viewModel_.refreshPlan();
