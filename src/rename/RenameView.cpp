@@ -195,7 +195,12 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
     row.stepper->setRange(1, maximum);
     row.stepper->setFixedWidth(22);
     row.stepper->setFrame(false);
-    row.stepper->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    QPalette arrowsOnly = row.stepper->palette();
+    arrowsOnly.setColor(QPalette::Base, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Text, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Highlight, Qt::transparent);
+    arrowsOnly.setColor(QPalette::HighlightedText, Qt::transparent);
+    row.stepper->setPalette(arrowsOnly);
     connect(row.stepper, &QSpinBox::valueChanged, this, [this, write](int value) {
         write(value);
         viewModel_.refreshPlan();
@@ -236,10 +241,7 @@ QWidget* RenameView::makePreviewGroup() {
     planList_->setObjectName(QStringLiteral("planList"));
     planList_->setModel(planModel_);
     planList_->setItemDelegate(new RenamePreviewDelegate(planList_));
-    planList_->setUniformItemSizes(true);
-    planList_->setSelectionMode(QAbstractItemView::NoSelection);
-    planList_->setFrameShape(QFrame::NoFrame);
-    planList_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    prepareLongList(planList_);
     preview_->addWidget(planList_);
 
     auto* placeholder =
@@ -260,7 +262,8 @@ void RenameView::scheduleRefresh() {
 }
 
 void RenameView::renderNumber(const NumberRow& row, std::int64_t value) {
-    if (wholeNumber(row.field->text()) != value) {
+    // A field being typed in keeps its text ("-" or "" on the way to a number).
+    if (!row.field->hasFocus() && wholeNumber(row.field->text()) != value) {
         row.field->setText(QString::number(value));
     }
     const QSignalBlocker blocker(row.stepper);
