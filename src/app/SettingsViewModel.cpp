@@ -72,7 +72,7 @@ void SettingsViewModel::readLicense(const std::filesystem::path& ffmpeg, bool is
         return;
     }
     runGuardedTask(
-        this, *QThreadPool::globalInstance(),
+        this, licensePool_,
         [runner, ffmpeg, isBundled, stop = licenseTask_.get_token()]() -> std::optional<QString> {
             const auto facts = askFFmpegVersion(*runner, ffmpeg, stop);
             if (stop.stop_requested()) {

@@ -47,7 +47,7 @@ FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
 void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop_token stop,
                                     Loaded loaded, Failed failed) {
     QPointer<FrameServerPreviewPlayer> self(this);
-    QThreadPool::globalInstance()->start([self, file, stop, loaded, failed] {
+    loader_.start([self, file, stop, loaded, failed] {
         PreviewMediaInfo media;
         std::exception_ptr error;
         try {
