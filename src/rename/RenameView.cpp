@@ -10,7 +10,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>

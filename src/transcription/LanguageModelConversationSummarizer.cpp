@@ -31,6 +31,7 @@ std::string timestampPrefix(double startTime) {
 
 nlohmann::ordered_json summarySchema() {
     return {
+        {"title", "GeneratedConversationSummary"},
         {"type", "object"},
         {"description", "A concise factual summary of one transcript conversation."},
         {"properties",

@@ -149,10 +149,13 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindow) {
         GTEST_SKIP() << "needs xvfb-run, xwininfo and the built tavrolin executable";
     }
     tavtest::TempDir home;
-    // Launches the program, waits until its window is viewable, then ends it.
+    // Launches the program, waits until its main window is viewable, then ends it. Qt's 1x1
+    // client-leader window carries the same name, so the window is found by its class.
     const QString script = QStringLiteral(
         "\"$0\" & pid=$!; i=0; while [ $i -lt 150 ]; do "
-        "if xwininfo -name Tavrolin 2>/dev/null | grep -q IsViewable; then "
+        "id=$(xwininfo -root -tree 2>/dev/null | grep '(\"tavrolin\" \"Tavrolin\")' | "
+        "awk '{print $1}'); "
+        "if [ -n \"$id\" ] && xwininfo -id $id 2>/dev/null | grep -q IsViewable; then "
         "kill $pid; wait $pid; exit 0; fi; sleep 0.1; i=$((i+1)); done; kill $pid; exit 1");
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

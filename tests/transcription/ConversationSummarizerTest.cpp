@@ -60,6 +60,7 @@ TEST(ConversationSummarizer, SendsTheExactRequestAndTrimsTheAnswer) {
     EXPECT_EQ((*request.outputSchema)["properties"]["summary"]["description"],
               "One sentence, no more than 22 words, grounded only in the supplied dialogue.");
     EXPECT_EQ((*request.outputSchema)["required"], nlohmann::ordered_json::array({"summary"}));
+    EXPECT_EQ((*request.outputSchema)["title"], "GeneratedConversationSummary");
 
     // 11 characters of time stamp, 7,988 letters and ten accented letters (two code points
     // each): the cut keeps 8,000 whole characters and never separates an accent.

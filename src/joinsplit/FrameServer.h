@@ -1,0 +1,48 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "joinsplit/LibavFrameDecoder.h"
+
+namespace tavrolin {
+
+// Serves pictures of one opened file by frame index on its own worker thread. Only the newest
+// request that is still pending is served: a burst of requests costs one decode for the last
+// one (plus the one already running). request() only stores the index and returns, from any
+// thread. Each picture (or failure) is handed to the callbacks on the worker thread. Destroying
+// the server stops the worker within one packet of its current decode (it joins); no callback
+// runs after that.
+class FrameServer {
+  public:
+    using FrameDelivery = std::function<void(VideoFrame)>;
+    using FailureDelivery = std::function<void(std::size_t index)>;
+
+    FrameServer(std::shared_ptr<LibavFrameDecoder> decoder, FrameDelivery deliver,
+                FailureDelivery failed = {});
+    ~FrameServer();
+    FrameServer(const FrameServer&) = delete;
+    FrameServer& operator=(const FrameServer&) = delete;
+
+    const VideoFrameIndex& index() const { return index_; }
+    void request(std::size_t frameIndex);
+
+  private:
+    void serve(std::stop_token stop);
+
+    const VideoFrameIndex index_;
+    std::shared_ptr<LibavFrameDecoder> decoder_;
+    FrameDelivery deliver_;
+    FailureDelivery failed_;
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::optional<std::size_t> pending_;
+    std::jthread worker_;  // last: starts after everything above exists
+};
+
+}  // namespace tavrolin

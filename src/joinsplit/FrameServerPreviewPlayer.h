@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <memory>
+#include <optional>
+
+#include "joinsplit/PreviewPlayer.h"
+
+class QAudioOutput;
+class QMediaPlayer;
+class QVideoSink;
+
+namespace tavrolin {
+
+class FrameServer;
+
+// The preview's player: Qt Multimedia plays with sound and gives the moving picture; while
+// paused, every picture comes from a frame server over the same file, at the frame whose
+// interval holds the position. Loading indexes the file on a worker thread; a file that libav
+// cannot index fails to load. GUI thread only; the frame server decodes on its own thread and
+// its pictures are dropped once they are outdated or the player is gone.
+class FrameServerPreviewPlayer : public PreviewPlayer {
+    Q_OBJECT
+  public:
+    explicit FrameServerPreviewPlayer(QObject* parent = nullptr);
+    ~FrameServerPreviewPlayer() override;
+
+    void load(const std::filesystem::path& file, std::stop_token stop, Loaded loaded,
+              Failed failed) override;
+    void setMedia(PreviewMediaInfo media) override;
+    void play() override;
+    void pause() override;
+    bool isPlaying() const override;
+    bool hasEnded() const override { return hasEnded_; }
+    double position() const override;
+    void seek(double seconds) override;
+    QImage picture() const override { return picture_; }
+
+    // The frame index of the picture shown; -1 while playing or before the first picture.
+    long long shownFrame() const { return shownFrame_; }
+
+  private:
+    void showFrameAt(double seconds);
+    void showPicture(QImage picture, long long frame);
+
+    QMediaPlayer* media_;
+    QVideoSink* sink_;
+    QAudioOutput* audio_ = nullptr;
+    std::unique_ptr<FrameServer> frames_;
+    PreviewMediaInfo info_;
+    QImage picture_;
+    long long shownFrame_ = -1;
+    long long requestedFrame_ = -1;
+    bool hasEnded_ = false;
+    std::optional<double> pendingPosition_;  // where playback starts; set while paused
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,302 @@
+#include "joinsplit/SplitSourceEditor.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "app/AppStyle.h"
+#include "app/ContentUnavailableView.h"
+#include "app/ElidedLabel.h"
+#include "app/OutputFolderRow.h"
+#include "app/SymbolIcons.h"
+#include "joinsplit/SplitPreviewViewModel.h"
+#include "joinsplit/SplitVideoPreview.h"
+#include "joinsplit/SplitViewModel.h"
+#include "joinsplit/SymbolLabel.h"
+
+namespace tavrolin {
+
+namespace {
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QLineEdit* timeField(const QString& placeholder, int width) {
+    auto* field = new QLineEdit;
+    field->setPlaceholderText(placeholder);
+    field->setFixedWidth(width);
+    return field;
+}
+
+// Replaces the text only when it differs, so the caret stays where the user types.
+void setFieldText(QLineEdit* field, const std::string& text) {
+    const QString value = QString::fromStdString(text);
+    if (field->text() != value) {
+        field->setText(value);
+    }
+}
+
+}  // namespace
+
+SplitSourceEditor::SplitSourceEditor(SplitViewModel& viewModel, QWidget* parent)
+    : QWidget(parent), viewModel_(viewModel), refreshTimer_(new QTimer(this)) {
+    pages_ = new QStackedLayout(this);
+    placeholder_ = new ContentUnavailableView(
+        QStringLiteral("Select a source"), QStringLiteral("sidebar.left"),
+        QStringLiteral("Choose a file from the list to preview and configure it."));
+    pages_->addWidget(placeholder_);
+    content_ = buildContent();
+    pages_->addWidget(content_);
+
+    refreshTimer_->setInterval(50);
+    refreshTimer_->setTimerType(Qt::PreciseTimer);
+    connect(refreshTimer_, &QTimer::timeout, this, [this] {
+        if (preview_) {
+            preview_->refresh();
+        }
+    });
+    connect(&viewModel_, &SplitViewModel::changed, this, &SplitSourceEditor::render);
+    render();
+}
+
+SplitSourceEditor::~SplitSourceEditor() = default;
+
+QWidget* SplitSourceEditor::buildContent() {
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget;
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(22, 14, 22, 14);
+    headerLayout->setSpacing(3);
+    fileName_ = new QLabel;
+    fileName_->setObjectName(QStringLiteral("fileName"));
+    fileName_->setTextFormat(Qt::PlainText);
+    fileName_->setWordWrap(true);
+    fileName_->setFont(fontFor(TextStyle::title2, QFont::DemiBold));
+    fileName_->setMaximumHeight(QFontMetrics(fileName_->font()).lineSpacing() * 2 + 2);
+    headerLayout->addWidget(fileName_);
+    folder_ = new ElidedLabel;
+    folder_->setObjectName(QStringLiteral("folderPath"));
+    folder_->setFont(fontFor(TextStyle::caption));
+    folder_->setTextColor(secondaryTextColor(palette()));
+    headerLayout->addWidget(folder_);
+    header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    layout->addWidget(header);
+    layout->addWidget(divider());
+
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* holder = new QWidget;
+    auto* centring = new QHBoxLayout(holder);
+    centring->setContentsMargins(22, 22, 22, 34);
+    auto* column = new QWidget;
+    column->setMaximumWidth(760);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(18);
+
+    previewBox_ = new QGroupBox(QStringLiteral("Preview and frame selection"));
+    auto* previewLayout = new QVBoxLayout(previewBox_);
+    previewLayout->setContentsMargins(4, 4, 4, 4);
+    columnLayout->addWidget(previewBox_);
+    columnLayout->addWidget(buildSettings());
+
+    auto* note =
+        new QLabel(QStringLiteral("These settings apply only to the selected source. "
+                                  "Choose another file on the left to configure it "
+                                  "independently."));
+    note->setWordWrap(true);
+    note->setFont(fontFor(TextStyle::caption));
+    setTextColor(note, secondaryTextColor(palette()));
+    columnLayout->addWidget(note);
+
+    auto* folderBox = new QGroupBox;
+    auto* folderLayout = new QVBoxLayout(folderBox);
+    folderLayout->setContentsMargins(4, 4, 4, 4);
+    outputFolder_ = new OutputFolderRow([this] { viewModel_.chooseOutputDirectory(); });
+    folderLayout->addWidget(outputFolder_);
+    columnLayout->addWidget(folderBox);
+    columnLayout->addStretch();
+
+    // At most 760 wide and centred; narrower windows shrink it.
+    centring->addStretch(1);
+    centring->addWidget(column, 1000);
+    centring->addStretch(1);
+    scroll->setWidget(holder);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(divider());
+    layout->addWidget(buildBottomBar());
+    return content;
+}
+
+QWidget* SplitSourceEditor::buildSettings() {
+    settingsBox_ = new QGroupBox;
+    auto* grid = new QGridLayout(settingsBox_);
+    grid->setContentsMargins(4, 4, 4, 4);
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(12);
+    grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
+
+    operation_ = new QComboBox;
+    operation_->setAccessibleName(QStringLiteral("Operation"));
+    operation_->addItem(QStringLiteral("Extract Range"));
+    operation_->addItem(QStringLiteral("Split at Point"));
+    operation_->setFixedWidth(180);
+    connect(operation_, &QComboBox::activated, this, [this](int index) {
+        viewModel_.setOperationMode(index == 0 ? SplitOperationMode::range
+                                               : SplitOperationMode::atPoint);
+    });
+    grid->addWidget(new QLabel(QStringLiteral("Operation")), 0, 0);
+    grid->addWidget(operation_, 0, 1);
+
+    startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
+    start_ = timeField(QStringLiteral("0"), 120);
+    connect(start_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
+    grid->addWidget(startLabel_, 1, 0);
+    grid->addWidget(start_, 1, 1);
+    endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
+    end_ = timeField(QStringLiteral("60"), 120);
+    connect(end_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
+    grid->addWidget(endLabel_, 2, 0);
+    grid->addWidget(end_, 2, 1);
+    splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
+    splitPoint_ = timeField(QStringLiteral("Choose a frame above"), 180);
+    connect(splitPoint_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
+    grid->addWidget(splitLabel_, 3, 0);
+    grid->addWidget(splitPoint_, 3, 1);
+
+    container_ = new QComboBox;
+    container_->setAccessibleName(QStringLiteral("Container"));
+    container_->setFixedWidth(180);
+    container_->addItem(QStringLiteral("Same as Input"));
+    for (OutputContainer choice : {OutputContainer::mp4, OutputContainer::mov, OutputContainer::mkv,
+                                   OutputContainer::m4v, OutputContainer::webm}) {
+        container_->addItem(QString::fromUtf8(rawValue(choice).data()).toUpper(),
+                            static_cast<int>(choice));
+    }
+    connect(container_, &QComboBox::activated, this, [this](int index) {
+        viewModel_.setContainer(index == 0
+                                    ? std::nullopt
+                                    : std::optional<OutputContainer>(static_cast<OutputContainer>(
+                                          container_->itemData(index).toInt())));
+    });
+    grid->addWidget(new QLabel(QStringLiteral("Container")), 4, 0);
+    grid->addWidget(container_, 4, 1);
+    return settingsBox_;
+}
+
+QWidget* SplitSourceEditor::buildBottomBar() {
+    auto* bar = new QWidget;
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(22, 12, 22, 12);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(
+        symbolLabel(QStringLiteral("info.circle"),
+                    QStringLiteral("Stream-copy cuts can align to a nearby keyframe.")));
+    validation_ = new QLabel;
+    validation_->setObjectName(QStringLiteral("validationMessage"));
+    validation_->setTextFormat(Qt::PlainText);
+    validation_->setWordWrap(true);
+    validation_->setFont(fontFor(TextStyle::caption));
+    setTextColor(validation_, tint::red());
+    texts->addWidget(validation_);
+    layout->addLayout(texts, 1);
+    queueButton_ = new QPushButton(symbolIcon(QStringLiteral("text.badge.plus")), {});
+    queueButton_->setObjectName(QStringLiteral("queueButton"));
+    queueButton_->setDefault(true);
+    connect(queueButton_, &QPushButton::clicked, this, [this] { viewModel_.submit(); });
+    layout->addWidget(queueButton_);
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    return bar;
+}
+
+void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
+    if (previewFile_ == file && preview_) {
+        return;
+    }
+    delete preview_;
+    previewFile_ = file;
+    SplitVideoPreview::Actions actions{
+        [this](double seconds) { viewModel_.setStartFromPreview(seconds); },
+        [this](double seconds) { viewModel_.setEndFromPreview(seconds); },
+        [this](double seconds) { viewModel_.setSplitPointFromPreview(seconds); }};
+    preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
+    previewBox_->layout()->addWidget(preview_);
+    refreshTimer_->start();
+    // The measured length lets the model refuse times past the end.
+    connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
+            [this, file, reported = 0.0]() mutable {
+                const double duration = preview_ ? preview_->model().duration() : 0;
+                if (duration > 0 && duration != reported) {
+                    reported = duration;
+                    viewModel_.setDuration(file, duration);
+                }
+            });
+}
+
+void SplitSourceEditor::render() {
+    const auto configuration = viewModel_.selectedConfiguration();
+    if (!configuration) {
+        pages_->setCurrentWidget(placeholder_);
+        refreshTimer_->stop();
+        delete preview_;
+        previewFile_.reset();
+        return;
+    }
+    pages_->setCurrentWidget(content_);
+    const std::filesystem::path& file = configuration->file;
+    fileName_->setText(toQString(file.filename()));
+    folder_->setText(toQString(file.parent_path()));
+    showPreviewFor(file);
+    preview_->setSelectionSummary(QString::fromStdString(configuration->selectionSummary()));
+
+    const bool isRange = configuration->operationMode == SplitOperationMode::range;
+    settingsBox_->setTitle(isRange ? QStringLiteral("Clip range") : QStringLiteral("Split point"));
+    operation_->setCurrentIndex(isRange ? 0 : 1);
+    for (QWidget* widget : {static_cast<QWidget*>(startLabel_), static_cast<QWidget*>(start_),
+                            static_cast<QWidget*>(endLabel_), static_cast<QWidget*>(end_)}) {
+        widget->setVisible(isRange);
+    }
+    splitLabel_->setVisible(!isRange);
+    splitPoint_->setVisible(!isRange);
+    setFieldText(start_, configuration->startText);
+    setFieldText(end_, configuration->endText);
+    setFieldText(splitPoint_, configuration->splitPointText);
+    container_->setCurrentIndex(
+        configuration->container ? container_->findData(static_cast<int>(*configuration->container))
+                                 : 0);
+    outputFolder_->setDirectory(viewModel_.outputDirectory());
+
+    const auto message = viewModel_.validationMessage();
+    validation_->setVisible(message.has_value() && !viewModel_.sources().empty());
+    validation_->setText(QString::fromStdString(message.value_or("")));
+    const int count = viewModel_.outputCount();
+    queueButton_->setText(QStringLiteral("Add %1 Output%2 to Queue")
+                              .arg(count)
+                              .arg(count == 1 ? QString() : QStringLiteral("s")));
+    queueButton_->setEnabled(!message.has_value());
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <filesystem>
+#include <optional>
+
+#include "joinsplit/SplitVideoPreview.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedLayout;
+class QTimer;
+
+namespace tavrolin {
+
+class ElidedLabel;
+class OutputFolderRow;
+class SplitViewModel;
+
+// The selected Split source's pane: its header, a frame-accurate preview, the operation with
+// its times, the container, the shared output folder, and the bar that queues every source.
+// Holds no state of its own beyond the preview of the selected file, which it replaces when
+// the selection moves to another file; a 50 ms timer refreshes that preview while there is one.
+// GUI thread only.
+class SplitSourceEditor : public QWidget {
+    Q_OBJECT
+  public:
+    explicit SplitSourceEditor(SplitViewModel& viewModel, QWidget* parent = nullptr);
+    ~SplitSourceEditor() override;
+
+    SplitVideoPreview* preview() const { return preview_; }
+
+  private:
+    QWidget* buildContent();
+    QWidget* buildSettings();
+    QWidget* buildBottomBar();
+    void render();
+    void showPreviewFor(const std::filesystem::path& file);
+
+    SplitViewModel& viewModel_;
+    QStackedLayout* pages_;
+    QWidget* placeholder_;
+    QWidget* content_;
+    QLabel* fileName_;
+    ElidedLabel* folder_;
+    QGroupBox* previewBox_;
+    QPointer<SplitVideoPreview> preview_;
+    std::optional<std::filesystem::path> previewFile_;
+    QTimer* refreshTimer_;
+    QGroupBox* settingsBox_;
+    QComboBox* operation_;
+    QLabel* startLabel_;
+    QLineEdit* start_;
+    QLabel* endLabel_;
+    QLineEdit* end_;
+    QLabel* splitLabel_;
+    QLineEdit* splitPoint_;
+    QComboBox* container_;
+    OutputFolderRow* outputFolder_;
+    QLabel* validation_;
+    QPushButton* queueButton_;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,130 @@
+#include "joinsplit/FrameServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <numeric>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "joinsplit/IndexedClips.h"
+#include "joinsplit/LibavFrameDecoder.h"
+#include "joinsplit/PreviewMediaError.h"
+#include "support/TestMedia.h"
+
+using namespace tavrolin;
+using namespace std::chrono_literals;
+
+namespace {
+
+int shown(const VideoFrame& picture) {
+    return tavtest::indexShownIn(picture.bgra.data(), picture.width, picture.height,
+                                 picture.width * 4);
+}
+
+// Every frame in shuffled order, a full forward pass of single steps and a full backward pass
+// of single steps (crossing every keyframe backwards), with no tolerance.
+TEST(LibavFrameDecoder, ShowsExactlyTheRequestedFrameOnEveryClip) {
+    for (const auto& clip : tavtest::indexedClips()) {
+        SCOPED_TRACE(clip.name);
+        LibavFrameDecoder decoder(clip.file);
+        const VideoFrameIndex& index = decoder.index();
+        ASSERT_EQ(index.count(), tavtest::ffprobeFrameCount(clip.file));
+        EXPECT_GT(index.keyframes.size(), 1u);
+
+        std::vector<std::size_t> order(index.count());
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        for (std::size_t wanted : order) {
+            ASSERT_EQ(shown(decoder.decode(wanted)), static_cast<int>(wanted)) << "shuffled";
+        }
+        for (std::size_t wanted = 0; wanted < index.count(); ++wanted) {
+            ASSERT_EQ(shown(decoder.decode(wanted)), static_cast<int>(wanted)) << "forward";
+        }
+        for (std::size_t wanted = index.count(); wanted-- > 0;) {
+            ASSERT_EQ(shown(decoder.decode(wanted)), static_cast<int>(wanted)) << "backward";
+        }
+        // Past the end clamps to the last frame.
+        EXPECT_EQ(shown(decoder.decode(index.count() + 5)), static_cast<int>(index.count() - 1));
+
+        // Every time on the nominal grid names its own frame, also where the container rounds
+        // frame times to milliseconds; a time inside a frame's interval names that frame.
+        for (std::size_t frame = 0; frame < index.count(); ++frame) {
+            const double start = static_cast<double>(frame) / index.frameRate;
+            ASSERT_EQ(index.frameCovering(start), frame);
+            ASSERT_EQ(index.frameCovering(start + 0.6 / index.frameRate), frame);
+        }
+        EXPECT_EQ(index.frameCovering(-1), 0u);
+        EXPECT_EQ(index.frameCovering(index.duration + 1), index.count() - 1);
+        EXPECT_NEAR(index.duration, index.count() / index.frameRate, 0.05);
+    }
+}
+
+TEST(LibavFrameDecoder, OpensOddNamesAndRefusesWhatItCannotShow) {
+    const auto& media = tavtest::TestMedia::shared();
+    for (const auto& file : media.oddNames) {
+        SCOPED_TRACE(file.filename().string());
+        LibavFrameDecoder decoder(file);
+        EXPECT_EQ(decoder.index().count(), tavtest::ffprobeFrameCount(media.mp4ClipA));
+    }
+    struct Row {
+        std::filesystem::path file;
+        PreviewMediaError::Case expected;
+    };
+    const std::vector<Row> rows = {
+        {media.randomBytes, PreviewMediaError::Case::cannotOpen},
+        {media.empty, PreviewMediaError::Case::cannotOpen},
+        {media.folder / "missing.mp4", PreviewMediaError::Case::cannotOpen},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.filename().string());
+        try {
+            LibavFrameDecoder decoder(row.file);
+            ADD_FAILURE() << "opened";
+        } catch (const PreviewMediaError& error) {
+            EXPECT_EQ(error.errorCase(), row.expected);
+            EXPECT_NE(std::string(error.what()).find(row.file.filename().string()),
+                      std::string::npos);
+        }
+    }
+    // Audio alone opens with its duration and an empty grid; asking it for a picture fails.
+    const auto audio = tavtest::TestMedia::generate(
+        "tone.m4a", {"-f", "lavfi", "-i", "sine=d=1.5", "-c:a", "aac"});
+    LibavFrameDecoder decoder(audio);
+    EXPECT_EQ(decoder.index().count(), 0u);
+    EXPECT_NEAR(decoder.index().duration, 1.5, 0.05);
+    EXPECT_THROW(decoder.decode(0), PreviewMediaError);
+}
+
+// A burst of requests ends on the last one; superseded requests are skipped, not queued.
+TEST(FrameServer, ServesTheNewestRequestOfABurst) {
+    const auto& clip = tavtest::indexedClips()[0];
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<int> delivered;
+    FrameServer server(std::make_unique<LibavFrameDecoder>(clip.file), [&](VideoFrame picture) {
+        std::lock_guard lock(mutex);
+        delivered.push_back(shown(picture));
+        arrived.notify_all();
+    });
+    std::mt19937 random(3);
+    int last = 0;
+    for (int i = 0; i < 30; ++i) {
+        last = static_cast<int>(random() % server.index().count());
+        server.request(static_cast<std::size_t>(last));
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, 10s,
+                                 [&] { return !delivered.empty() && delivered.back() == last; }));
+    lock.unlock();
+    std::this_thread::sleep_for(200ms);
+    lock.lock();
+    EXPECT_EQ(delivered.back(), last);
+    EXPECT_LE(delivered.size(), 3u);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The Split workspace in the application's real window on an X server: a clip dropped on the
+// window, a frame chosen with the slider and the frame buttons, and a screenshot of the preview
+// whose pixels name the model's current frame. The test runs itself again under xvfb-run.
+#include <gtest/gtest.h>
+
+#include <QMimeData>
+#include <QProcess>
+#include <QScreen>
+#include <QSlider>
+#include <QStandardPaths>
+
+#include "app/RootView.h"
+#include "app/TavrolinApp.h"
+#include "joinsplit/IndexedClips.h"
+#include "joinsplit/SplitPreviewViewModel.h"
+#include "joinsplit/SplitSourceEditor.h"
+#include "joinsplit/SplitView.h"
+#include "remux/RemuxTestSupport.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_SPLIT_XVFB_CHILD";
+
+// The frame index drawn in the surface, read from a screenshot of the window.
+int indexOnScreen(QWidget* window, SplitPlayerSurface* surface, const QImage& picture) {
+    const QImage shot = window->screen()
+                            ->grabWindow(window->winId())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+    QRect target(QPoint(0, 0), picture.size().scaled(surface->size(), Qt::KeepAspectRatio));
+    target.moveCenter(surface->rect().center());
+    target.moveTopLeft(surface->mapTo(window, target.topLeft()));
+    const QImage area = shot.copy(target);
+    return tavtest::indexShownIn(area.constBits(), area.width(), area.height(),
+                                 static_cast<int>(area.bytesPerLine()));
+}
+
+}  // namespace
+
+TEST(SplitWindow, Child) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only under xvfb-run, started by SplitWindow.ScreenshotShowsTheFrame";
+    }
+    tavtest::prepareRemuxTest();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    const fs::path clip = tavtest::indexedClips()[1].file;
+    tavtest::TempDir home;
+    TavrolinApp::Configuration configuration;
+    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
+    configuration.downloadFolder = QString::fromStdString(home.path().string());
+    configuration.startsUpdater = false;
+    TavrolinApp app(configuration);
+    MainWindow* window = app.mainWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
+    window->rootView()->select(WorkspaceSection::split);
+    ASSERT_TRUE(
+        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
+
+    auto* view = window->findChild<SplitView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->editor()->preview() != nullptr; }));
+    SplitVideoPreview* preview = view->editor()->preview();
+    SplitPreviewViewModel& model = preview->model();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return model.duration() > 0; }));
+    auto* surface = preview->findChild<SplitPlayerSurface*>();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return surface->isVisible(); }));
+
+    for (int frame : {37, 36, 90}) {
+        SCOPED_TRACE(frame);
+        if (frame == 36) {
+            for (auto* button : preview->findChildren<AcceleratingFrameButton*>()) {
+                if (button->text() == "Previous Frame") {
+                    QTest::mouseClick(button, Qt::LeftButton);
+                }
+            }
+        } else {
+            preview->findChild<QSlider*>()->setValue(frame);
+        }
+        ASSERT_EQ(model.currentFrame(), frame);
+        EXPECT_TRUE(tavtest::waitUntil(
+            [&] { return indexOnScreen(window, surface, model.player().picture()) == frame; }));
+    }
+}
+
+TEST(SplitWindow, ScreenshotShowsTheFrame) {
+    if (qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP();
+    }
+    if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(childVariable, "1");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x900x24",
+                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                             "--gtest_filter=SplitWindow.Child"});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
