@@ -208,7 +208,8 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
         stop.request_stop();
     });
     EXPECT_THROW(model->respond({"i", "p", std::nullopt}, stop.get_token()), CancellationError);
-    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(100));
+    // Without the stop it would wait for the 120 s timeout; the bound is loose for busy machines.
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
     stopper.join();
 
     LanguageModelRemuxIntentParser parser(model);
