@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
+#include <QListView>
 #include <QUrl>
 
 namespace tavrolin {
@@ -57,6 +59,19 @@ QString toQString(const std::filesystem::path& path) {
 
 std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+void prepareLongList(QListView* list) {
+    list->setUniformItemSizes(true);
+    // Thousands of rows are laid out a hundred at a time, not in one pass on the GUI thread.
+    list->setLayoutMode(QListView::Batched);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list->viewport()->setAutoFillBackground(false);
 }
 
 QString plainToolTip(const QString& text) {

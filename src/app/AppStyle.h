@@ -7,6 +7,7 @@
 #include <filesystem>
 
 class QLabel;
+class QListView;
 class QUrl;
 
 namespace tavrolin {
@@ -24,6 +25,10 @@ void setTextColor(QLabel* label, const QColor& color);
 // A tooltip that shows `text` literally: Qt would otherwise guess rich text from a name such as
 // "<b>cut</b>.mkv". Empty text gives no tooltip.
 QString plainToolTip(const QString& text);
+
+// Sets up a list view for rows painted by a delegate that may number thousands: uniform rows laid
+// out in batches, no selection, no frame, transparent behind the rows.
+void prepareLongList(QListView* list);
 
 // Paths cross the Qt edge as bytes, never through a guessed encoding.
 QString toQString(const std::filesystem::path& path);

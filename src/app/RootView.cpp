@@ -54,23 +54,47 @@ PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
 
 namespace {
 
+// A workspace page over one view model and its view, which offers the media-file panel. The
+// view goes first when the page goes: it observes the view model.
+template <typename Model, typename View>
+class ModelWorkspacePage : public WorkspacePage {
+  public:
+    ModelWorkspacePage(std::unique_ptr<Model> viewModel, QWidget* window)
+        : viewModel_(std::move(viewModel)), view_(new View(*viewModel_)) {
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    ~ModelWorkspacePage() override { delete view_; }
+
+    Model& viewModel() const { return *viewModel_; }
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addFiles(files);
+    }
+
+  protected:
+    std::unique_ptr<Model> viewModel_;
+    QPointer<View> view_;
+};
+
+// Every service that runs tools has a runner of its own.
+std::shared_ptr<FFprobeService> probingService(const ToolLocations& locations) {
+    return std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(), locations);
+}
+
 // Remux: its view model with a probing service that has a runner of its own, and the intent
 // parser of the configured local model server.
-class RemuxWorkspacePage : public QObject, public WorkspacePage {
+class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewModel, RemuxView> {
   public:
     RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations,
                        std::shared_ptr<PreferencesStore> preferences, QWidget* window)
-        : viewModel_(std::make_unique<RemuxViewModel>(
-              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
-                                                      locations))),
-          view_(new RemuxView(*viewModel_)),
+        : ModelWorkspacePage(std::make_unique<RemuxViewModel>(queue, probingService(locations)),
+                             window),
           preferences_(std::move(preferences)) {
         viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
             std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
             return chooseOutputFolder(start, window);
         });
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
         refreshIntentParser();
         // The settings may have been edited meanwhile: read them again on coming back.
         connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -80,8 +104,6 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
                     }
                 });
     }
-
-    RemuxViewModel& viewModel() const { return *viewModel_; }
 
     // A new parser whenever the language-model settings differ from those last read. A server
     // is asked for its models on a worker; until it answers, drafts count as not ready.
@@ -114,17 +136,8 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
                 }
             });
     }
-    // The view goes first: it observes the view model.
-    ~RemuxWorkspacePage() override { delete view_; }
-
-    QWidget* view() const override { return view_; }
-    bool addFiles(const std::vector<std::filesystem::path>& files) override {
-        return viewModel_->addFiles(files);
-    }
 
   private:
-    std::unique_ptr<RemuxViewModel> viewModel_;
-    QPointer<RemuxView> view_;
     std::shared_ptr<PreferencesStore> preferences_;
     bool hasReadSettings_ = false;
     std::optional<LanguageModelServerSettings> settings_;
@@ -133,81 +146,40 @@ class RemuxWorkspacePage : public QObject, public WorkspacePage {
     QThreadPool availabilityPool_;
 };
 
-// Join: its view model with a probing service that has a runner of its own.
-class JoinWorkspacePage : public WorkspacePage {
-  public:
-    JoinWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
-        : viewModel_(std::make_unique<JoinViewModel>(
-              queue, std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
-                                                      locations))),
-          view_(new JoinView(*viewModel_)) {
-        viewModel_->setOutputFileChooser(
-            [window](const std::string& name, OutputContainer container,
-                     const std::optional<std::filesystem::path>& start) {
-                return chooseOutputFile(name, container, start, window);
-            });
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
-    }
-    // The view goes first: it observes the view model.
-    ~JoinWorkspacePage() override { delete view_; }
-
-    QWidget* view() const override { return view_; }
-    bool addFiles(const std::vector<std::filesystem::path>& files) override {
-        return viewModel_->addFiles(files);
-    }
-
-  private:
-    std::unique_ptr<JoinViewModel> viewModel_;
-    QPointer<JoinView> view_;
-};
+// Join: its view model with a probing service.
+std::unique_ptr<WorkspacePage> makeJoinPage(JobQueueViewModel& queue,
+                                            const ToolLocations& locations, QWidget* window) {
+    auto page = std::make_unique<ModelWorkspacePage<JoinViewModel, JoinView>>(
+        std::make_unique<JoinViewModel>(queue, probingService(locations)), window);
+    page->viewModel().setOutputFileChooser(
+        [window](const std::string& name, OutputContainer container,
+                 const std::optional<std::filesystem::path>& start) {
+            return chooseOutputFile(name, container, start, window);
+        });
+    return page;
+}
 
 // Split: its view model with a preview service that has a runner of its own.
-class SplitWorkspacePage : public WorkspacePage {
-  public:
-    SplitWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations, QWidget* window)
-        : viewModel_(std::make_unique<SplitViewModel>(
-              queue, std::make_shared<FFmpegPreviewService>(
-                         std::make_shared<FoundationProcessRunner>(), locations))),
-          view_(new SplitView(*viewModel_)) {
-        viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
-            return chooseOutputFolder(start, window);
-        });
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
-    }
-    // The view goes first: it observes the view model.
-    ~SplitWorkspacePage() override { delete view_; }
-
-    QWidget* view() const override { return view_; }
-    bool addFiles(const std::vector<std::filesystem::path>& files) override {
-        return viewModel_->addFiles(files);
-    }
-
-  private:
-    std::unique_ptr<SplitViewModel> viewModel_;
-    QPointer<SplitView> view_;
-};
+std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
+                                             const ToolLocations& locations, QWidget* window) {
+    auto page = std::make_unique<ModelWorkspacePage<SplitViewModel, SplitView>>(
+        std::make_unique<SplitViewModel>(
+            queue, std::make_shared<FFmpegPreviewService>(
+                       std::make_shared<FoundationProcessRunner>(), locations)),
+        window);
+    page->viewModel().setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
+        return chooseOutputFolder(start, window);
+    });
+    return page;
+}
 
 // Sequence Rename: its view model with a renamer on the local file system.
-class RenameWorkspacePage : public WorkspacePage {
-  public:
-    explicit RenameWorkspacePage(QWidget* window)
-        : viewModel_(std::make_unique<RenameViewModel>(
-              std::make_shared<BatchRenamer>(std::make_shared<LocalFileManager>()))),
-          view_(new RenameView(*viewModel_)) {
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
-    }
-    // The view goes first: it observes the view model.
-    ~RenameWorkspacePage() override { delete view_; }
-
-    QWidget* view() const override { return view_; }
-    bool addFiles(const std::vector<std::filesystem::path>& files) override {
-        return viewModel_->addFiles(files);
-    }
-
-  private:
-    std::unique_ptr<RenameViewModel> viewModel_;
-    QPointer<RenameView> view_;
-};
+std::unique_ptr<WorkspacePage> makeRenamePage(QWidget* window) {
+    return std::make_unique<ModelWorkspacePage<RenameViewModel, RenameView>>(
+        std::make_unique<RenameViewModel>(
+            std::make_shared<BatchRenamer>(std::make_shared<LocalFileManager>())),
+        window);
+}
 
 class QueueWorkspacePage : public WorkspacePage {
   public:
@@ -287,11 +259,9 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     // Every workspace is made now, not when first shown, and lives as long as the window.
     setWorkspacePage(WorkspaceSection::remux,
                      std::make_unique<RemuxWorkspacePage>(queue_, locations, preferences, this));
-    setWorkspacePage(WorkspaceSection::join,
-                     std::make_unique<JoinWorkspacePage>(queue_, locations, this));
-    setWorkspacePage(WorkspaceSection::split,
-                     std::make_unique<SplitWorkspacePage>(queue_, locations, this));
-    setWorkspacePage(WorkspaceSection::rename, std::make_unique<RenameWorkspacePage>(this));
+    setWorkspacePage(WorkspaceSection::join, makeJoinPage(queue_, locations, this));
+    setWorkspacePage(WorkspaceSection::split, makeSplitPage(queue_, locations, this));
+    setWorkspacePage(WorkspaceSection::rename, makeRenamePage(this));
     setWorkspacePage(WorkspaceSection::transcribe, std::make_unique<PlaceholderWorkspacePage>(
                                                        title(WorkspaceSection::transcribe)));
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));

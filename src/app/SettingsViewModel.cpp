@@ -1,11 +1,10 @@
 #include "app/SettingsViewModel.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 
 #include "app/AppStyle.h"
 #include "app/FFmpegLicenseNotice.h"
+#include "app/GuardedTask.h"
 
 namespace tavrolin {
 
@@ -68,29 +67,24 @@ void SettingsViewModel::readLicense(const std::filesystem::path& ffmpeg, bool is
     licenseTask_.request_stop();
     licenseTask_ = std::stop_source();
     const quint64 generation = ++licenseGeneration_;
-    QPointer<SettingsViewModel> self(this);
     auto runner = dependencies_.runner;
     if (!runner) {
         return;
     }
-    QThreadPool::globalInstance()->start(
-        [self, runner, ffmpeg, isBundled, generation, stop = licenseTask_.get_token()] {
+    runGuardedTask(
+        this, licensePool_,
+        [runner, ffmpeg, isBundled, stop = licenseTask_.get_token()]() -> std::optional<QString> {
             const auto facts = askFFmpegVersion(*runner, ffmpeg, stop);
             if (stop.stop_requested()) {
-                return;
+                return std::nullopt;
             }
-            const QString notice = ffmpegLicenseNotice(facts, ffmpeg, isBundled);
-            // Delivered through the application object: `self` is only looked at on the GUI
-            // thread, where it is cleared when the view model is gone.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, generation, notice] {
-                    if (self && self->licenseGeneration_ == generation) {
-                        self->licenseNotice_ = notice;
-                        emit self->changed();
-                    }
-                },
-                Qt::QueuedConnection);
+            return ffmpegLicenseNotice(facts, ffmpeg, isBundled);
+        },
+        [generation](SettingsViewModel& self, std::optional<QString> notice) {
+            if (notice && self.licenseGeneration_ == generation) {
+                self.licenseNotice_ = *notice;
+                emit self.changed();
+            }
         });
 }
 

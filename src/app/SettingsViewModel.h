@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 #include <filesystem>
 #include <functional>
@@ -71,6 +72,8 @@ class SettingsViewModel : public QObject {
     QString licenseNotice_;
     std::stop_source licenseTask_;
     quint64 licenseGeneration_ = 0;
+    // Declared last: destroyed first, joining a read whose ffmpeg the stop has ended.
+    QThreadPool licensePool_;
 };
 
 }  // namespace tavrolin

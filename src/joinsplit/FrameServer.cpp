@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "joinsplit/PreviewMediaError.h"
+#include "model/CancellationError.h"
 
 namespace tavrolin {
 
@@ -39,7 +40,7 @@ void FrameServer::serve(std::stop_token stop) {
             pending_.reset();
         }
         try {
-            VideoFrame picture = decoder_->decode(next);
+            VideoFrame picture = decoder_->decode(next, stop);
             if (!stop.stop_requested()) {
                 deliver_(std::move(picture));
             }
@@ -47,6 +48,8 @@ void FrameServer::serve(std::stop_token stop) {
             if (failed_ && !stop.stop_requested()) {
                 failed_(next);
             }
+        } catch (const CancellationError&) {
+            return;
         }
     }
 }

@@ -16,7 +16,8 @@ namespace tavrolin {
 // request that is still pending is served: a burst of requests costs one decode for the last
 // one (plus the one already running). request() only stores the index and returns, from any
 // thread. Each picture (or failure) is handed to the callbacks on the worker thread. Destroying
-// the server stops the worker after its current decode; no callback runs after that.
+// the server stops the worker within one packet of its current decode (it joins); no callback
+// runs after that.
 class FrameServer {
   public:
     using FrameDelivery = std::function<void(VideoFrame)>;

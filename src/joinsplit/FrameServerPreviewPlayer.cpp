@@ -40,14 +40,14 @@ FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent)
 }
 
 FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
-    // The server's worker finishes its decode before its pictures stop coming.
+    // The server stops its worker within one packet; no picture arrives after this.
     frames_.reset();
 }
 
 void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop_token stop,
                                     Loaded loaded, Failed failed) {
     QPointer<FrameServerPreviewPlayer> self(this);
-    QThreadPool::globalInstance()->start([self, file, stop, loaded, failed] {
+    loader_.start([self, file, stop, loaded, failed] {
         PreviewMediaInfo media;
         std::exception_ptr error;
         try {

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QThreadPool>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,9 @@ class FrameServerPreviewPlayer : public PreviewPlayer {
     long long requestedFrame_ = -1;
     bool hasEnded_ = false;
     std::optional<double> pendingPosition_;  // where playback starts; set while paused
+    // Indexing runs here. Declared last: destroyed first, joining a load whose stop token the
+    // owner has requested by then.
+    QThreadPool loader_;
 };
 
 }  // namespace tavrolin

@@ -34,7 +34,9 @@ LibavFrameDecoder::LibavFrameDecoder(const std::filesystem::path& file, std::sto
     // terminal.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    if (avformat_open_input(&format_, file.c_str(), nullptr, nullptr) < 0 ||
+    // Through the file protocol, so that no part of a name is read as a protocol or pattern.
+    const std::string location = "file:" + file.string();
+    if (avformat_open_input(&format_, location.c_str(), nullptr, nullptr) < 0 ||
         avformat_find_stream_info(format_, nullptr) < 0) {
         avformat_close_input(&format_);
         throw PreviewMediaError::cannotOpen(file);
@@ -168,7 +170,8 @@ void LibavFrameDecoder::seekToKeyframe(std::size_t keyframe) {
     lastDecoded_.reset();
 }
 
-std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
+std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target,
+                                                        const std::stop_token& stop) {
     while (true) {
         const int received = avcodec_receive_frame(codec_, frame_);
         if (received == 0) {
@@ -200,6 +203,9 @@ std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
             lastDecoded_.reset();
             return std::nullopt;
         }
+        if (stop.stop_requested()) {
+            throw CancellationError();
+        }
         const int read = av_read_frame(format_, packet_);
         if (read < 0) {
             avcodec_send_packet(codec_, nullptr);
@@ -207,13 +213,18 @@ std::optional<VideoFrame> LibavFrameDecoder::decodeOnTo(std::size_t target) {
             continue;
         }
         if (packet_->stream_index == streamIndex_) {
+            // A frame that no other frame refers to is needed only when it is the one shown:
+            // skipping those before the target halves the work of a seek on B-frame streams.
+            const bool beforeTarget =
+                packet_->pts != AV_NOPTS_VALUE && packet_->pts < index_.pts[target];
+            codec_->skip_frame = beforeTarget ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             avcodec_send_packet(codec_, packet_);
         }
         av_packet_unref(packet_);
     }
 }
 
-VideoFrame LibavFrameDecoder::decode(std::size_t index) {
+VideoFrame LibavFrameDecoder::decode(std::size_t index, std::stop_token stop) {
     if (streamIndex_ < 0 || index_.pts.empty()) {
         throw PreviewMediaError::cannotDecode(file_);
     }
@@ -221,13 +232,13 @@ VideoFrame LibavFrameDecoder::decode(std::size_t index) {
     std::size_t keyframe = index_.keyframeAtOrBefore(index);
     // Decoding on is cheaper than a seek while no keyframe lies between here and the target.
     if (lastDecoded_ && *lastDecoded_ < index && keyframe <= *lastDecoded_) {
-        if (auto picture = decodeOnTo(index)) {
+        if (auto picture = decodeOnTo(index, stop)) {
             return std::move(*picture);
         }
     }
     for (int attempt = 0; attempt < maxSeekAttempts; ++attempt) {
         seekToKeyframe(keyframe);
-        if (auto picture = decodeOnTo(index)) {
+        if (auto picture = decodeOnTo(index, stop)) {
             return std::move(*picture);
         }
         const std::size_t earlier = index_.keyframeBefore(keyframe);

@@ -46,8 +46,9 @@ class LibavFrameDecoder {
     const VideoFrameIndex& index() const { return index_; }
 
     // The picture of frame `index` (clamped to the grid). Throws PreviewMediaError
-    // (cannotDecode) when it cannot be reached, or when the file has no video.
-    VideoFrame decode(std::size_t index);
+    // (cannotDecode) when it cannot be reached, or when the file has no video, and
+    // CancellationError once `stop` is requested (checked between packets).
+    VideoFrame decode(std::size_t index, std::stop_token stop = {});
 
   private:
     void release();
@@ -56,7 +57,7 @@ class LibavFrameDecoder {
     void seekToKeyframe(std::size_t keyframe);
     // Decodes on from the current position. The frame, or nothing when a later frame (or the
     // end) came first.
-    std::optional<VideoFrame> decodeOnTo(std::size_t target);
+    std::optional<VideoFrame> decodeOnTo(std::size_t target, const std::stop_token& stop);
     VideoFrame convert(const AVFrame& frame, std::size_t index);
 
     std::filesystem::path file_;

@@ -127,7 +127,7 @@ void SplitPreviewViewModel::loadPreparedPreview() {
 
     QPointer<SplitPreviewViewModel> self(this);
     const std::stop_token stop = metadataTask_.get_token();
-    QThreadPool::globalInstance()->start([self, stop, service = previewService_, source = url_] {
+    workers_.start([self, stop, service = previewService_, source = url_] {
         std::filesystem::path prepared;
         std::exception_ptr error;
         try {

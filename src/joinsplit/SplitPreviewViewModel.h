@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -91,6 +92,9 @@ class SplitPreviewViewModel : public QObject {
     int repeatDirection_ = 0;
     double repeatElapsed_ = 0;
     double repeatInterval_ = 0;
+    // Preparations run here. Declared last: destroyed first, after the destructor requested
+    // stop, which ends the preparation's ffmpeg child; the join is then short.
+    QThreadPool workers_;
 };
 
 }  // namespace tavrolin

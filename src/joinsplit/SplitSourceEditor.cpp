@@ -69,7 +69,6 @@ SplitSourceEditor::SplitSourceEditor(SplitViewModel& viewModel, QWidget* parent)
             preview_->refresh();
         }
     });
-    refreshTimer_->start();
     connect(&viewModel_, &SplitViewModel::changed, this, &SplitSourceEditor::render);
     render();
 }
@@ -154,7 +153,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setHorizontalSpacing(16);
     grid->setVerticalSpacing(12);
-    grid->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
 
     operation_ = new QComboBox;
     operation_->setAccessibleName(QStringLiteral("Operation"));
@@ -245,6 +244,7 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
         [this](double seconds) { viewModel_.setSplitPointFromPreview(seconds); }};
     preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
     previewBox_->layout()->addWidget(preview_);
+    refreshTimer_->start();
     // The measured length lets the model refuse times past the end.
     connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
             [this, file, reported = 0.0]() mutable {
@@ -260,6 +260,7 @@ void SplitSourceEditor::render() {
     const auto configuration = viewModel_.selectedConfiguration();
     if (!configuration) {
         pages_->setCurrentWidget(placeholder_);
+        refreshTimer_->stop();
         delete preview_;
         previewFile_.reset();
         return;

@@ -24,7 +24,8 @@ class SplitViewModel;
 // The selected Split source's pane: its header, a frame-accurate preview, the operation with
 // its times, the container, the shared output folder, and the bar that queues every source.
 // Holds no state of its own beyond the preview of the selected file, which it replaces when
-// the selection moves to another file; a 50 ms timer refreshes that preview. GUI thread only.
+// the selection moves to another file; a 50 ms timer refreshes that preview while there is one.
+// GUI thread only.
 class SplitSourceEditor : public QWidget {
     Q_OBJECT
   public:

@@ -15,6 +15,8 @@ namespace tavrolin {
 
 const char* const LocalServerLanguageModel::notJSONMessage =
     "The on-device language model answered with text that is not JSON.";
+const char* const LocalServerLanguageModel::noAnswerMessage =
+    "The on-device language model server sent a reply without an answer.";
 const char* const LocalServerLanguageModel::notConfiguredMessage =
     "No on-device language model is configured.";
 
@@ -173,22 +175,26 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
     }
     // The chat reply wraps the answer's text; that text must itself be JSON.
     const auto envelope = parsed(reply.body);
-    std::optional<Json> answer;
+    const std::string* text = nullptr;
     if (envelope && envelope->is_object()) {
         const auto choices = envelope->find("choices");
-        if (choices != envelope->end() && choices->is_array() && !choices->empty()) {
-            const Json& first = (*choices)[0];
-            const Json message =
-                first.is_object() ? first.value("message", Json::object()) : Json::object();
-            const auto content = message.is_object() ? message.find("content") : message.end();
-            if (content != message.end() && content->is_string()) {
-                const auto& text = content->get_ref<const std::string&>();
-                answer = parsed(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+        if (choices != envelope->end() && choices->is_array() && !choices->empty() &&
+            (*choices)[0].is_object()) {
+            const auto message = (*choices)[0].find("message");
+            if (message != (*choices)[0].end() && message->is_object()) {
+                const auto content = message->find("content");
+                if (content != message->end() && content->is_string()) {
+                    text = &content->get_ref<const std::string&>();
+                }
             }
         }
     }
+    if (text == nullptr) {
+        fail(LanguageModelError::Case::decodingFailure, noAnswerMessage);
+    }
+    const auto answer = parsed(QByteArray(text->data(), static_cast<qsizetype>(text->size())));
     if (!answer) {
-        fail(LanguageModelError::Case::decodingFailure, LocalServerLanguageModel::notJSONMessage);
+        fail(LanguageModelError::Case::decodingFailure, notJSONMessage);
     }
     return *answer;
 }

@@ -18,6 +18,7 @@ namespace tavrolin {
 class LocalServerLanguageModel : public LanguageModel {
   public:
     static const char* const notJSONMessage;
+    static const char* const noAnswerMessage;
     static const char* const notConfiguredMessage;
 
     explicit LocalServerLanguageModel(

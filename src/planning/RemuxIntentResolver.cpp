@@ -173,9 +173,15 @@ void RemuxIntentResolver::apply(const RemuxStreamOperation& operation, Work& wor
         case RemuxStreamSetOperation::retainOnly:
         case RemuxStreamSetOperation::include:
         case RemuxStreamSetOperation::exclude:
-            break;
+            applyMatching(operation, kindStreams, work);
+            return;
     }
+}
 
+void RemuxIntentResolver::applyMatching(const RemuxStreamOperation& operation,
+                                        const std::vector<MediaStream>& kindStreams,
+                                        Work& work) const {
+    const std::string prefix = work.fileName + ": ";
     if (!hasCriteria(operation.predicate)) {
         work.warnings->push_back(
             prefix + "a matching operation had no semantic criteria, so it was not applied.");

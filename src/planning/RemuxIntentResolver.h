@@ -41,6 +41,9 @@ class RemuxIntentResolver {
     };
 
     void apply(const RemuxStreamOperation& operation, Work& work) const;
+    // retainOnly, include and exclude.
+    void applyMatching(const RemuxStreamOperation& operation,
+                       const std::vector<MediaStream>& kindStreams, Work& work) const;
     void deduplicate(const RemuxStreamOperation& operation, Work& work) const;
     void applyFallback(const RemuxStreamOperation& operation, const std::string& reason,
                        Work& work) const;

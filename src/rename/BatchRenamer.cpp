@@ -100,7 +100,8 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
         if (error.code().value() == EEXIST) {
             throw RenameError::interruptedRename(folder.string());
         }
-        throw;
+        // The journal's name means nothing to the user; the folder that refuses it does.
+        throw fs::filesystem_error("cannot write the rename journal", folder, error.code());
     }
 
     std::size_t phaseOneCount = 0;

@@ -55,25 +55,31 @@ std::string sortKey(const icu::Collator* collator, const std::string& text) {
 
 void sortInFileBrowserOrder(std::vector<fs::path>& files) {
     // Keys once per file: comparing through the collator in the sort would redo the work
-    // O(n log n) times, which shows with thousands of files on the GUI thread.
+    // O(n log n) times, which shows with thousands of files on the GUI thread. Full paths are
+    // only keyed where names tie.
     const auto collator = makeCollator();
     struct Keyed {
         std::string nameKey;
-        std::string pathKey;
         fs::path file;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(files.size());
     for (auto& file : files) {
-        keyed.push_back({sortKey(collator.get(), file.filename().string()),
-                         sortKey(collator.get(), file.string()), std::move(file)});
+        keyed.push_back({sortKey(collator.get(), file.filename().string()), std::move(file)});
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.nameKey != b.nameKey) {
-            return a.nameKey < b.nameKey;
+    std::sort(keyed.begin(), keyed.end(),
+              [](const Keyed& a, const Keyed& b) { return a.nameKey < b.nameKey; });
+    for (auto run = keyed.begin(); run != keyed.end();) {
+        const auto end = std::find_if(run, keyed.end(),
+                                      [&](const Keyed& k) { return k.nameKey != run->nameKey; });
+        if (end - run > 1) {
+            std::sort(run, end, [&](const Keyed& a, const Keyed& b) {
+                return sortKey(collator.get(), a.file.string()) <
+                       sortKey(collator.get(), b.file.string());
+            });
         }
-        return a.pathKey < b.pathKey;
-    });
+        run = end;
+    }
     for (std::size_t i = 0; i < files.size(); ++i) {
         files[i] = std::move(keyed[i].file);
     }

@@ -25,7 +25,7 @@ class FileManaging {
     virtual bool itemExists(const std::filesystem::path& path) = 0;
     // The identity of what has the name (not following a symbolic link); none when nothing does.
     virtual std::optional<FileIdentity> identity(const std::filesystem::path& path) = 0;
-    // Creates a file that must not exist yet and flushes it to disk.
+    // Creates a file that must not exist yet and flushes it, and its name in the folder, to disk.
     virtual void createFile(const std::filesystem::path& path, std::string_view contents) = 0;
     // The file's bytes; none when it does not exist.
     virtual std::optional<std::string> readFile(const std::filesystem::path& path) = 0;

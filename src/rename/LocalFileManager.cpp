@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,13 @@ std::optional<FileIdentity> LocalFileManager::identity(const fs::path& path) {
 
 void LocalFileManager::createFile(const fs::path& path, std::string_view contents) {
     writeNewFile(path, contents);
+    // The folder's entry is flushed too: a move that reaches the disk after a power cut then
+    // implies that the journal did.
+    const int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
 }
 
 std::optional<std::string> LocalFileManager::readFile(const fs::path& path) {

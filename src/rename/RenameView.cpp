@@ -10,7 +10,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -22,6 +21,7 @@
 #include "app/FileListEditor.h"
 #include "app/FilePanels.h"
 #include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameViewModel.h"
 
@@ -57,26 +57,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     setWindowTitle(QStringLiteral("Sequence Rename"));
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-
-    // A column at most 820 wide, centred in the page.
-    auto* page = new QWidget;
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    auto* columnWidget = new QWidget;
-    columnWidget->setMaximumWidth(820);
-    centring->addStretch(0);
-    centring->addWidget(columnWidget, 1);
-    centring->addStretch(0);
-    auto* column = new QVBoxLayout(columnWidget);
-    column->setContentsMargins(28, 28, 28, 28);
-    column->setSpacing(20);
-    scroll->setWidget(page);
+    QVBoxLayout* column = addScrollingColumn(this, 820);
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Sequence Rename"),
@@ -214,7 +195,12 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
     row.stepper->setRange(1, maximum);
     row.stepper->setFixedWidth(22);
     row.stepper->setFrame(false);
-    row.stepper->setStyleSheet(QStringLiteral("QSpinBox { color: transparent; }"));
+    QPalette arrowsOnly = row.stepper->palette();
+    arrowsOnly.setColor(QPalette::Base, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Text, Qt::transparent);
+    arrowsOnly.setColor(QPalette::Highlight, Qt::transparent);
+    arrowsOnly.setColor(QPalette::HighlightedText, Qt::transparent);
+    row.stepper->setPalette(arrowsOnly);
     connect(row.stepper, &QSpinBox::valueChanged, this, [this, write](int value) {
         write(value);
         viewModel_.refreshPlan();
@@ -255,10 +241,7 @@ QWidget* RenameView::makePreviewGroup() {
     planList_->setObjectName(QStringLiteral("planList"));
     planList_->setModel(planModel_);
     planList_->setItemDelegate(new RenamePreviewDelegate(planList_));
-    planList_->setUniformItemSizes(true);
-    planList_->setSelectionMode(QAbstractItemView::NoSelection);
-    planList_->setFrameShape(QFrame::NoFrame);
-    planList_->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    prepareLongList(planList_);
     preview_->addWidget(planList_);
 
     auto* placeholder =
@@ -279,7 +262,8 @@ void RenameView::scheduleRefresh() {
 }
 
 void RenameView::renderNumber(const NumberRow& row, std::int64_t value) {
-    if (wholeNumber(row.field->text()) != value) {
+    // A field being typed in keeps its text ("-" or "" on the way to a number).
+    if (!row.field->hasFocus() && wholeNumber(row.field->text()) != value) {
         row.field->setText(QString::number(value));
     }
     const QSignalBlocker blocker(row.stepper);

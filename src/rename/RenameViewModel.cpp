@@ -79,6 +79,7 @@ bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
     }
     sortInFileBrowserOrder(kept);
     files_.insert(files_.end(), kept.begin(), kept.end());
+    ++filesVersion_;
     emit changed();
     refreshPlan();
     return true;
@@ -95,7 +96,7 @@ void RenameViewModel::refreshPlan() {
     }
     runInBackground(
         [renamer = renamer_, files = files_, rule = currentRule()] {
-            return Outcome{renamer->plan(files, rule), {}, {}, false};
+            return Outcome{renamer->plan(files, rule), {}, {}, false, {}};
         },
         [this, generation](Outcome outcome) {
             if (generation != refreshGeneration_) {
@@ -115,6 +116,7 @@ void RenameViewModel::refreshPlan() {
 
 void RenameViewModel::remove(const fs::path& url) {
     std::erase(files_, url);
+    ++filesVersion_;
     emit changed();
     refreshPlan();
 }
@@ -130,6 +132,7 @@ void RenameViewModel::move(const fs::path& url, int offset) {
         return;
     }
     std::swap(files_[static_cast<std::size_t>(index)], files_[static_cast<std::size_t>(target)]);
+    ++filesVersion_;
     emit changed();
     refreshPlan();
 }
@@ -142,17 +145,24 @@ void RenameViewModel::renameAll() {
     emit changed();
     // Refreshes started before are stale; one started during the rename supersedes its plan.
     const std::uint64_t generation = ++refreshGeneration_;
+    const std::uint64_t filesVersion = filesVersion_;
     runInBackground(
         [renamer = renamer_, files = files_, rule = currentRule(), shown = plan_] {
-            Outcome outcome{renamer->plan(files, rule), {}, {}, false};
+            Outcome outcome{renamer->plan(files, rule), {}, {}, false, {}};
             // The user confirmed the plan on screen; a different one is shown, not applied.
-            if (outcome.plan == shown) {
-                renamer->apply(outcome.plan);
-                outcome.renamed = true;
+            if (outcome.plan != shown) {
+                return outcome;
+            }
+            renamer->apply(outcome.plan);
+            outcome.renamed = true;
+            // The lists that replace the old ones are made here, off the GUI thread.
+            for (auto& item : outcome.plan) {
+                outcome.files.push_back(item.destination);
+                item.source = item.destination;
             }
             return outcome;
         },
-        [this, generation, renamed = files_](Outcome outcome) {
+        [this, generation, filesVersion](Outcome outcome) {
             isRenaming_ = false;
             const bool superseded = generation != refreshGeneration_;
             if (outcome.errorMessage) {
@@ -163,26 +173,23 @@ void RenameViewModel::renameAll() {
                     errorMessage_.reset();
                 }
             } else {
-                // Files added while the rename ran stay listed after the renamed ones.
-                const std::unordered_set<std::string> old = [&] {
-                    std::unordered_set<std::string> names;
-                    for (const auto& file : renamed) {
-                        names.insert(file.native());
+                if (filesVersion != filesVersion_) {
+                    // The list changed while the rename ran: files added meanwhile stay listed
+                    // after the renamed ones.
+                    std::unordered_set<std::string> renamed;
+                    for (const auto& item : outcome.plan) {
+                        renamed.insert(item.destination.native());
                     }
-                    return names;
-                }();
-                std::vector<fs::path> files;
-                plan_.clear();
-                for (const auto& item : outcome.plan) {
-                    files.push_back(item.destination);
-                    plan_.push_back({item.destination, item.destination});
-                }
-                for (const auto& file : files_) {
-                    if (!old.contains(file.native())) {
-                        files.push_back(file);
+                    for (const auto& file : files_) {
+                        if (!renamed.contains(file.native()) &&
+                            std::find(outcome.files.begin(), outcome.files.end(), file) ==
+                                outcome.files.end()) {
+                            outcome.files.push_back(file);
+                        }
                     }
                 }
-                files_ = std::move(files);
+                setFiles(std::move(outcome.files));
+                std::swap(plan_, outcome.plan);
                 errorMessage_.reset();
                 interruptedRenameFolder_.reset();
                 // Refreshes that waited behind the rename planned the old names.
@@ -192,6 +199,7 @@ void RenameViewModel::renameAll() {
                 }
             }
             emit changed();
+            discardInBackground(std::move(outcome));
         });
 }
 
@@ -220,6 +228,17 @@ void RenameViewModel::restoreInterruptedRename() {
             emit changed();
             refreshPlan();
         });
+}
+
+void RenameViewModel::setFiles(std::vector<fs::path> files) {
+    files_ = std::move(files);
+    ++filesVersion_;
+}
+
+void RenameViewModel::discardInBackground(Outcome outcome) {
+    // Thousands of paths take milliseconds to free; the worker does it after its current step.
+    worker_.start(
+        [outcome = std::make_shared<Outcome>(std::move(outcome))]() mutable { outcome.reset(); });
 }
 
 void RenameViewModel::showFailure(const Outcome& outcome) {

@@ -78,11 +78,15 @@ class RenameViewModel : public QObject {
         std::optional<std::string> errorMessage;
         std::optional<std::filesystem::path> interruptedFolder;
         bool renamed = false;
+        // After a rename: the new names, in plan order.
+        std::vector<std::filesystem::path> files;
     };
     // Runs `work` on the worker and hands its outcome (or its error, as a message) to `done`
     // on the GUI thread.
     void runInBackground(std::function<Outcome()> work, std::function<void(Outcome)> done);
     void showFailure(const Outcome& outcome);
+    void setFiles(std::vector<std::filesystem::path> files);
+    void discardInBackground(Outcome outcome);
 
     std::shared_ptr<BatchRenamer> renamer_;
     std::vector<std::filesystem::path> files_;
@@ -96,6 +100,8 @@ class RenameViewModel : public QObject {
     std::optional<std::filesystem::path> interruptedRenameFolder_;
 
     std::uint64_t refreshGeneration_ = 0;
+    // Counts changes of `files_`, so a finished rename can tell whether the list moved on.
+    std::uint64_t filesVersion_ = 0;
     int pendingWork_ = 0;
     QThreadPool worker_;
 };

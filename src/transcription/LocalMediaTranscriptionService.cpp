@@ -188,7 +188,7 @@ void LocalMediaTranscriptionService::extractAudio(const fs::path& source,
     throwIfStopped(stop);
     if (result.terminationStatus != 0) {
         throw TranscriptionError::audioExtractionFailed(
-            toolFailureText(result.standardError, extractionFallback));
+            toolFailureText(result, "FFmpeg", extractionFallback));
     }
     progress(TranscriptionProgress::preparingAudio(1.0));
 }

@@ -202,11 +202,15 @@ TEST_F(AppShell, QuittingStopsTheRunningJobAndLeavesNoWorkingFile) {
     request.output = folder / "out" / "clip.mkv";
     request.selectedStreams = probe.inspectStreams(media.mp4ClipA);
     app.queue().enqueueNext({request});
-    ASSERT_TRUE(tavtest::waitUntil([&] { return fs::exists(folder / "pid"); }, 10000));
-    ASSERT_TRUE(tavtest::waitUntil([&] { return !fs::is_empty(folder / "out"); }));
+    // The shell creates the file before it writes the number: wait for the number itself.
     int pid = 0;
-    std::ifstream(folder / "pid") >> pid;
-    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            std::ifstream(folder / "pid") >> pid;
+            return pid > 0;
+        },
+        10000));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !fs::is_empty(folder / "out"); }));
 
     EXPECT_TRUE(app.shutdown(std::chrono::seconds(5)));
     EXPECT_TRUE(fs::is_empty(folder / "out"));

@@ -8,6 +8,7 @@
 #include <QStackedWidget>
 
 #include "GatedProcessor.h"
+#include "LocalHttpServer.h"
 #include "QtTestApplication.h"
 #include "app/MainNavigationSidebar.h"
 #include "app/QueueView.h"
@@ -257,4 +258,27 @@ TEST_F(RootViews, RemuxTakesDroppedMediaOnceAndKnowsItsPlanningIsUnavailable) {
               "This computer does not support the on-device language model. You can still "
               "configure Remux manually.");
     EXPECT_NE(root->transcriptionPreviewService(), nullptr);
+}
+
+TEST_F(RootViews, RemuxPlanningFollowsTheLocalModelServerSettings) {
+    tavtest::LocalHttpServer server;
+    server.serve("/v1/models", R"({"data":[{"id":"planner"}]})");
+    const std::string base = server.url("").toString().toStdString();
+    preferences->setString("languageModel.url", base);
+    preferences->setString("languageModel.model", "planner");
+    auto root = makeRoot();
+    // Until the server has answered, drafts are not ready; then they are available.
+    EXPECT_EQ(root->remuxIntentParserAvailability().message,
+              "The on-device language model is still preparing its on-device model. Try again "
+              "later.");
+    EXPECT_TRUE(
+        tavtest::waitUntil([&] { return root->remuxIntentParserAvailability().isAvailable; }));
+
+    // An address off this computer counts as not configured.
+    preferences->setString("languageModel.url", "http://192.0.2.1:8080");
+    auto elsewhere = makeRoot();
+    EXPECT_EQ(elsewhere->remuxIntentParserAvailability().message,
+              "This computer does not support the on-device language model. You can still "
+              "configure Remux manually.");
+    EXPECT_EQ(server.requestCount(), 1);
 }

@@ -2,7 +2,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -31,10 +33,6 @@ class SharedViews : public ::testing::Test {
     void SetUp() override { tavtest::qtApplication(); }
 };
 
-QToolButton* button(QWidget* row, const char* name) {
-    return row->findChild<QToolButton*>(QString::fromLatin1(name));
-}
-
 // Runs `answer` on the next modal dialog once it is shown.
 void whenDialogOpens(std::function<void(QFileDialog*)> answer) {
     auto* timer = new QTimer;
@@ -56,54 +54,72 @@ void touch(const fs::path& file) {
 }  // namespace
 
 TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
+    using Button = FileListEditor::Button;
     FileListEditor editor("No files", "Add files to join them.");
-    EXPECT_TRUE(editor.rows().isEmpty());
     EXPECT_EQ(editor.emptyView()->symbol(), "film.stack");
     EXPECT_EQ(editor.emptyView()->title(), "No files");
     EXPECT_EQ(editor.emptyView()->description(), "Add files to join them.");
+    editor.resize(500, 600);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    EXPECT_TRUE(editor.emptyView()->isVisible());
 
     std::vector<std::pair<fs::path, int>> moves;
     std::vector<fs::path> removed;
     editor.setOnMove([&](const fs::path& file, int step) { moves.emplace_back(file, step); });
     editor.setOnRemove([&](const fs::path& file) { removed.push_back(file); });
-
-    editor.setFiles({"/videos/one.mkv"});
-    ASSERT_EQ(editor.rows().size(), 1);
-    EXPECT_FALSE(button(editor.rows()[0], "moveEarlier")->isEnabled());
-    EXPECT_FALSE(button(editor.rows()[0], "moveLater")->isEnabled());
+    const auto click = [&](int row, Button button) {
+        QCoreApplication::processEvents();
+        const QRect place = editor.buttonRect(row, button);
+        ASSERT_FALSE(place.isEmpty());
+        QTest::mouseClick(editor.listView()->viewport(), Qt::LeftButton, {}, place.center());
+    };
 
     editor.setFiles({"/videos/one.mkv", "/videos/two.mkv", "/media/three.mp4"});
-    auto rows = editor.rows();
-    ASSERT_EQ(rows.size(), 3);
-    EXPECT_FALSE(button(rows[0], "moveEarlier")->isEnabled());
-    EXPECT_TRUE(button(rows[0], "moveLater")->isEnabled());
-    EXPECT_TRUE(button(rows[1], "moveEarlier")->isEnabled());
-    EXPECT_TRUE(button(rows[1], "moveLater")->isEnabled());
-    EXPECT_TRUE(button(rows[2], "moveEarlier")->isEnabled());
-    EXPECT_FALSE(button(rows[2], "moveLater")->isEnabled());
-    EXPECT_EQ(rows[2]->findChild<ElidedLabel*>("fileName")->text(), "three.mp4");
-    EXPECT_EQ(rows[2]->findChild<ElidedLabel*>("folderPath")->text(), "/media");
-
-    button(rows[1], "moveEarlier")->click();
-    button(rows[1], "moveLater")->click();
-    button(rows[2], "remove")->click();
+    EXPECT_TRUE(editor.listView()->isVisible());
+    // The ends cannot move outwards; clicks there report nothing.
+    click(0, Button::moveEarlier);
+    click(2, Button::moveLater);
+    EXPECT_TRUE(moves.empty());
+    click(1, Button::moveEarlier);
+    click(1, Button::moveLater);
+    click(2, Button::remove);
     ASSERT_EQ(moves.size(), 2u);
     EXPECT_EQ(moves[0], std::make_pair(fs::path("/videos/two.mkv"), -1));
     EXPECT_EQ(moves[1], std::make_pair(fs::path("/videos/two.mkv"), +1));
     EXPECT_EQ(removed, std::vector<fs::path>{"/media/three.mp4"});
     // The editor leaves the list to its host.
     EXPECT_EQ(editor.files().size(), 3u);
+    EXPECT_EQ(FileListEditor::helpText(Button::moveEarlier), "Move earlier");
+    EXPECT_EQ(FileListEditor::helpText(Button::moveLater), "Move later");
+    EXPECT_EQ(FileListEditor::helpText(Button::remove), "Remove from list");
 
     editor.setOnMove({});
-    rows = editor.rows();
-    EXPECT_EQ(button(rows[0], "moveEarlier"), nullptr);
-    EXPECT_EQ(button(rows[0], "moveLater"), nullptr);
-    EXPECT_NE(button(rows[0], "remove"), nullptr);
+    EXPECT_TRUE(editor.buttonRect(1, Button::moveEarlier).isNull());
+    EXPECT_TRUE(editor.buttonRect(1, Button::moveLater).isNull());
+    click(0, Button::remove);
+    EXPECT_EQ(removed.size(), 2u);
+
+    // A long list scrolls inside the editor instead of growing with it.
+    std::vector<fs::path> many;
+    for (int i = 0; i < 3000; ++i) {
+        many.push_back("/videos/clip " + std::to_string(i) + ".mkv");
+    }
+    editor.setFiles(many);
+    EXPECT_LE(editor.listView()->height(), FileListEditor::visibleRows * 60);
+    // Rows are laid out in batches over a few turns of the event loop.
+    auto* bar = editor.listView()->verticalScrollBar();
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return bar->maximum() + editor.listView()->viewport()->height() >= 3000 * 50; }));
+    editor.listView()->scrollToBottom();
+    click(2999, Button::remove);
+    EXPECT_EQ(removed.back(), fs::path("/videos/clip 2999.mkv"));
 }
 
 TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
+    using Button = FileListEditor::Button;
     // The host removes or moves the file in its own list and hands the list back at once, while
-    // the clicked button is still handling its mouse release.
+    // the click is still being handled.
     FileListEditor editor("No files", "Add files to join them.");
     std::vector<fs::path> files{"/videos/one.mkv", "/videos/two.mkv", "/videos/three.mkv"};
     editor.setOnRemove([&](const fs::path& file) {
@@ -119,19 +135,22 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
     editor.resize(500, 400);
     editor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    const auto click = [&](int row, Button button) {
+        QCoreApplication::processEvents();
+        QTest::mouseClick(editor.listView()->viewport(), Qt::LeftButton, {},
+                          editor.buttonRect(row, button).center());
+    };
 
-    QTest::mouseClick(button(editor.rows()[0], "moveLater"), Qt::LeftButton);
+    click(0, Button::moveLater);
     EXPECT_EQ(files,
               (std::vector<fs::path>{"/videos/two.mkv", "/videos/one.mkv", "/videos/three.mkv"}));
-    QTest::mouseClick(button(editor.rows()[1], "remove"), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ASSERT_EQ(editor.rows().size(), 2);
-    EXPECT_EQ(editor.rows()[1]->findChild<ElidedLabel*>("fileName")->text(), "three.mkv");
-    QTest::mouseClick(button(editor.rows()[0], "remove"), Qt::LeftButton);
-    QTest::mouseClick(button(editor.rows()[0], "remove"), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    click(1, Button::remove);
+    ASSERT_EQ(editor.listView()->model()->rowCount(), 2);
+    EXPECT_EQ(editor.listView()->model()->index(1, 0).data().toString(), "three.mkv");
+    click(0, Button::remove);
+    click(0, Button::remove);
     EXPECT_TRUE(files.empty());
-    EXPECT_TRUE(editor.rows().isEmpty());
+    EXPECT_EQ(editor.listView()->model()->rowCount(), 0);
     EXPECT_TRUE(editor.emptyView()->isVisible());
 }
 
@@ -139,10 +158,13 @@ TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
     FileListEditor editor("No files", "");
     const fs::path odd = fs::path("/tmp/<b>bold</b>") / fs::path(std::string("caf\xe9.mkv"));
     editor.setFiles({odd});
-    auto* name = editor.rows()[0]->findChild<ElidedLabel*>("fileName");
+    const QModelIndex row = editor.listView()->model()->index(0, 0);
     // Qt cannot hold the stray byte; it shows as a replacement character, never dropped.
-    EXPECT_EQ(name->text(), QStringLiteral("caf\uFFFD.mkv"));
-    EXPECT_EQ(editor.rows()[0]->findChild<ElidedLabel*>("folderPath")->text(), "/tmp/<b>bold</b>");
+    EXPECT_EQ(row.data().toString(), QStringLiteral("caf\uFFFD.mkv"));
+    EXPECT_EQ(row.data(Qt::UserRole + 1).toString(), "/tmp/<b>bold</b>");
+    QTextDocument tip;
+    tip.setHtml(row.data(Qt::ToolTipRole).toString());
+    EXPECT_EQ(tip.toPlainText(), QStringLiteral("/tmp/<b>bold</b>/caf\uFFFD.mkv"));
     // The tooltip, which shows the full text, shows it literally too, spaces included.
     ElidedLabel label;
     for (const QString& text :

@@ -575,7 +575,9 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                ::kill(std::stoi(tavtest::readFile(pidFile)), SIGKILL);
+                if (const std::string pid = tavtest::readFile(pidFile); !pid.empty()) {
+                    ::kill(std::stoi(pid), SIGKILL);
+                }
             });
         }
         const auto error = processingError([&] {

@@ -64,8 +64,13 @@ TEST(LibavFrameDecoder, ShowsExactlyTheRequestedFrameOnEveryClip) {
     }
 }
 
-TEST(LibavFrameDecoder, RefusesWhatItCannotShow) {
+TEST(LibavFrameDecoder, OpensOddNamesAndRefusesWhatItCannotShow) {
     const auto& media = tavtest::TestMedia::shared();
+    for (const auto& file : media.oddNames) {
+        SCOPED_TRACE(file.filename().string());
+        LibavFrameDecoder decoder(file);
+        EXPECT_EQ(decoder.index().count(), tavtest::ffprobeFrameCount(media.mp4ClipA));
+    }
     struct Row {
         std::filesystem::path file;
         PreviewMediaError::Case expected;

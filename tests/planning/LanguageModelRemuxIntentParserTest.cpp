@@ -182,3 +182,57 @@ TEST(LanguageModelRemuxIntentParserTest, ConversionKeepsKindOrderAndMapsEveryCas
         EXPECT_EQ(converted.playback, RemuxPlaybackPreference::iPhone17Pro);
     }
 }
+
+TEST(LanguageModelRemuxIntentParserTest, EveryGeneratedChoiceMapsToTheCaseOfTheSameName) {
+    using G = RemuxStreamGrouping;
+    using R = RemuxStreamRanking;
+    using C = RemuxStreamCardinality;
+    using F = RemuxStreamFallback;
+    struct Row {
+        const char* grouping;
+        G expectedGrouping;
+        const char* ranking;
+        R expectedRanking;
+        const char* cardinality;
+        C expectedCardinality;
+        const char* fallback;
+        F expectedFallback;
+        const char* role;
+        RemuxStreamRole expectedRole;
+    };
+    const std::vector<Row> rows{
+        {"none", G::none, "sourceOrder", R::sourceOrder, "all", C::all, "preserveCurrentAndWarn",
+         F::preserveCurrentAndWarn, "main", RemuxStreamRole::main},
+        {"language", G::language, "defaultFirst", R::defaultFirst, "best", C::best,
+         "keepBestAndWarn", F::keepBestAndWarn, "commentary", RemuxStreamRole::commentary},
+        {"role", G::role, "defaultAtmosChannels", R::defaultAtmosChannels, "first", C::first,
+         "fail", F::fail, "descriptive", RemuxStreamRole::descriptive},
+        {"languageAndRole", G::languageAndRole, "highestChannelCount", R::highestChannelCount,
+         "exactly", C::exactly, "fail", F::fail, "forced", RemuxStreamRole::forced},
+        {"languageRoleAndChannels", G::languageRoleAndChannels, "codecQuality", R::codecQuality,
+         "atMost", C::atMost, "fail", F::fail, "sdh", RemuxStreamRole::sdh},
+        {"codec", G::codec, "sourceOrder", R::sourceOrder, "atLeast", C::atLeast, "fail", F::fail,
+         "signsAndSongs", RemuxStreamRole::signsAndSongs},
+    };
+    auto model = std::make_shared<RecordingModel>();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.grouping);
+        model->answer = emptyPlan();
+        model->answer["audioOperations"] = Json::array({Json{
+            {"type", "deduplicate"},
+            {"predicate",
+             {{"conditions", {{{"type", "role"}, {"value", row.role}}}}, {"matchMode", "any"}}},
+            {"grouping", row.grouping},
+            {"cardinality", row.cardinality},
+            {"ranking", row.ranking},
+            {"fallback", row.fallback}}});
+        const auto operation =
+            LanguageModelRemuxIntentParser(model).parse("x", {}).operations.at(0);
+        EXPECT_EQ(operation.grouping, row.expectedGrouping);
+        EXPECT_EQ(operation.ranking, row.expectedRanking);
+        EXPECT_EQ(operation.cardinality, row.expectedCardinality);
+        EXPECT_EQ(operation.fallback, row.expectedFallback);
+        EXPECT_EQ(operation.predicate.roles, std::vector<RemuxStreamRole>{row.expectedRole});
+        EXPECT_EQ(operation.predicate.matchMode, RemuxStreamMatchMode::any);
+    }
+}

@@ -161,9 +161,8 @@ TEST(LocalServerLanguageModelTest, AvailabilityAndTypedRequestToDraftEndToEnd) {
     // On a worker thread, as the workspace runs it; this thread serves the fake server.
     auto parsed = std::async(std::launch::async,
                              [&] { return parser.parse("  only French audio, as MP4\n", {}); });
-    ASSERT_TRUE(tavtest::waitUntil([&] {
-        return parsed.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    }));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return parsed.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     const auto plan = parsed.get();
 
     ASSERT_EQ(server.bodies.size(), 4u);  // three availability checks, one request
@@ -209,7 +208,8 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
         stop.request_stop();
     });
     EXPECT_THROW(model->respond({"i", "p", std::nullopt}, stop.get_token()), CancellationError);
-    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(100));
+    // Without the stop it would wait for the 120 s timeout; the bound is loose for busy machines.
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
     stopper.join();
 
     LanguageModelRemuxIntentParser parser(model);
@@ -223,7 +223,9 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
         {"content that is not JSON", 200,
          R"({"choices":[{"message":{"content":"Sure! Here is your plan."}}]})",
          LocalServerLanguageModel::notJSONMessage},
-        {"reply that is not JSON", 200, "<html>", LocalServerLanguageModel::notJSONMessage},
+        {"reply that is not JSON", 200, "<html>", LocalServerLanguageModel::noAnswerMessage},
+        {"reply without choices", 200, R"({"error":"busy"})",
+         LocalServerLanguageModel::noAnswerMessage},
         {"JSON that breaks the schema", 200,
          R"({"choices":[{"message":{"content":"{\"container\":\"MP4\"}"}}]})",
          "Unexpected value \"MP4\" for GeneratedContainerPreference"},

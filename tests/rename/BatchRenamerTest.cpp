@@ -24,7 +24,16 @@ class SteeredFileManager : public LocalFileManager {
   public:
     // Called before each move with its number (from 0); may throw.
     std::function<void(int move, const fs::path& from, const fs::path& to)> beforeMove;
-    int moves = 0;  // attempted
+    int moves = 0;              // attempted
+    int refusedWriteError = 0;  // when set, creating a file fails with it
+
+    void createFile(const fs::path& path, std::string_view contents) override {
+        if (refusedWriteError != 0) {
+            throw fs::filesystem_error("injected", path,
+                                       std::error_code(refusedWriteError, std::generic_category()));
+        }
+        LocalFileManager::createFile(path, contents);
+    }
 
     void moveItem(const fs::path& from, const fs::path& to) override {
         const int number = moves++;
@@ -227,7 +236,7 @@ TEST_F(BatchRenamers, ACrashBetweenThePhasesIsRepairedFromTheJournal) {
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST_F(BatchRenamers, PlanningReportsTheFolderFirstThenTheJournalThenTheRule) {
+TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
     const auto paths = make({"a.mkv"});
     try {
         renamer.plan({folder / "missing" / "a.mkv"}, {"", 0, 0, 0});
@@ -250,4 +259,15 @@ TEST_F(BatchRenamers, PlanningReportsTheFolderFirstThenTheJournalThenTheRule) {
     } catch (const RenameError& error) {
         EXPECT_EQ(error.errorCase(), RenameError::Case::emptyShowName);
     }
+    // A folder that refuses the journal is named, and nothing moves.
+    const auto before = snapshot();
+    files->refusedWriteError = EROFS;
+    try {
+        renamer.apply(renamer.plan(paths, rule));
+        ADD_FAILURE() << "renamed without a journal";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(userMessage(error),
+                  "\u201C" + folder.path().filename().string() + "\u201D: Read-only file system");
+    }
+    EXPECT_EQ(snapshot(), before);
 }

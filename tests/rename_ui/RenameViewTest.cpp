@@ -80,7 +80,7 @@ TEST_F(RenameViewTest, FieldsPlanAgainAndTheButtonFollowsThePlan) {
     find<QPushButton>("addFilesButton")->click();
     EXPECT_EQ(previewText(),
               "ep 1.mkv  \u2192  Show - S01E01.mkv | ep 2.mkv  \u2192  Show - S01E02.mkv");
-    EXPECT_EQ(fileList->rows().size(), 2);
+    EXPECT_EQ(fileList->listView()->model()->rowCount(), 2);
     EXPECT_TRUE(rename->isEnabled());
 
     type("seasonField", "0");

@@ -221,7 +221,8 @@ TEST(LocalMediaTranscriptionService, CancellingEndsTheRunPromptlyWithoutLeftover
             fixture.service->cancel();
         }
         EXPECT_THROW(run.get(), CancellationError);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        // Far below the stand-in's run; generous so that loaded machines stay calm.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
         EXPECT_TRUE(fixture.workingFolders().empty());
         EXPECT_EQ(tavtest::childProcessCount(), 0);
     }
