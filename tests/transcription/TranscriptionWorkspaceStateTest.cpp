@@ -182,6 +182,38 @@ TEST(TranscriptionWorkspaceState, MirrorsFollowTheSelectionAndWriteBack) {
     EXPECT_EQ(w.state.cues().size(), 1u);
 }
 
+TEST(TranscriptionWorkspaceState, LanguageForAllExportMarksAndSearchHits) {
+    Workspace w;
+    const auto ids = w.inspected({"a.mkv", "b.mkv"});
+    w.transcribe({ids[0]}, {1.0});
+    w.state.setSelectedLocaleIdentifier("de-DE");  // not supported: nothing applied
+    w.state.applySelectedLanguageToAllSources();
+    EXPECT_EQ(w.state.sources[1].selectedLocaleIdentifier, "en-US");
+    w.state.setSelectedLocaleIdentifier("EN-AU");
+    w.state.applySelectedLanguageToAllSources();
+    EXPECT_EQ(w.state.sources[1].selectedLocaleIdentifier, "EN-AU");
+    EXPECT_EQ(w.state.message, "Applied EN-AU to 2 files.");
+
+    w.state.setExportSelection(true, ids[1]);
+    EXPECT_FALSE(w.state.selectedExportSourceIDs.contains(ids[1]));
+    w.state.selectedExportSourceIDs.insert(ids[1]);
+    w.state.selectAllExportableSources();
+    EXPECT_EQ(w.state.selectedExportSourceIDs, std::set<Uuid>{ids[0]});
+    w.state.clearSelectedTranscript();
+    w.state.selectAllExportableSources();
+    EXPECT_TRUE(w.state.selectedExportSourceIDs.empty());
+
+    w.state.setCues(cuesAt({1, 2}));
+    w.state.transcriptSearch = "line";
+    w.state.batchTranscriptSearch = "line";
+    w.state.openSearchResult({ids[0], w.state.sources[0].url, w.state.cues()[1]});
+    EXPECT_EQ(w.state.requestedCueID, 2);
+    EXPECT_TRUE(w.state.transcriptSearch.empty() && w.state.batchTranscriptSearch.empty());
+    EXPECT_EQ(w.state.cues().size(), 2u);
+    w.state.selectSource(ids[1]);
+    EXPECT_FALSE(w.state.requestedCueID);
+}
+
 TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWithoutAudio) {
     struct Row {
         const char* name;
