@@ -61,6 +61,19 @@ std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
+QLabel* plainTextLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QFrame* dividerLine(QFrame::Shape shape) {
+    auto* divider = new QFrame;
+    divider->setFrameShape(shape);
+    divider->setFrameShadow(QFrame::Sunken);
+    return divider;
+}
+
 void prepareLongList(QListView* list) {
     list->setUniformItemSizes(true);
     // Thousands of rows are laid out a hundred at a time, not in one pass on the GUI thread.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFrame>
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
@@ -25,6 +27,11 @@ void setTextColor(QLabel* label, const QColor& color);
 // A tooltip that shows `text` literally: Qt would otherwise guess rich text from a name such as
 // "<b>cut</b>.mkv". Empty text gives no tooltip.
 QString plainToolTip(const QString& text);
+
+// A label that shows `text` literally (file names, cue texts, tool messages).
+QLabel* plainTextLabel(const QString& text = {});
+// A sunken separator line (QFrame::HLine or QFrame::VLine).
+QFrame* dividerLine(QFrame::Shape shape);
 
 // Sets up a list view for rows painted by a delegate that may number thousands: uniform rows laid
 // out in batches, no selection, no frame, transparent behind the rows.

@@ -34,6 +34,12 @@
 #include "rename/BatchRenamer.h"
 #include "rename/RenameView.h"
 #include "rename/RenameViewModel.h"
+#include "transcription/LanguageModelConversationSummarizer.h"
+#include "transcription/LocalMediaTranscriptionService.h"
+#include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/PreparedConversationSummarizer.h"
+#include "transcription/TranscriptionView.h"
+#include "transcription/TranscriptionViewModel.h"
 
 namespace tavrolin {
 
@@ -181,6 +187,57 @@ std::unique_ptr<WorkspacePage> makeRenamePage(QWidget* window) {
         window);
 }
 
+// Transcribe: its view model with a probing and a transcription service that each have a runner
+// of their own, the exporter, and a summariser over the configured local model server (without
+// a server it reports itself unavailable). The server is asked on a worker; until it answers,
+// summaries count as not ready. Drops go to `addSources`.
+class TranscriptionWorkspacePage : public WorkspacePage {
+  public:
+    TranscriptionWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations,
+                               std::shared_ptr<PreferencesStore> preferences,
+                               std::shared_ptr<PreviewPreparing> previewService, QWidget* window) {
+        const auto settings =
+            preferences ? LanguageModelServerSettings::read(
+                              *preferences, LanguageModelServerSettings::processEnvironment)
+                        : std::nullopt;
+        std::shared_ptr<ConversationSummarizing> summarizer;
+        if (settings) {
+            auto prepared = std::make_shared<PreparedConversationSummarizer>(
+                LanguageModelConversationSummarizer::availabilityFor(
+                    LanguageModelAvailability{LanguageModelAvailability::Reason::modelNotReady}));
+            summarizerPool_.start([prepared, settings] {
+                prepared->prepare(std::make_shared<LanguageModelConversationSummarizer>(
+                    std::make_shared<LocalServerLanguageModel>(settings)));
+            });
+            summarizer = prepared;
+        } else {
+            summarizer = std::make_shared<LanguageModelConversationSummarizer>(nullptr);
+        }
+        TranscriptionViewModel::Services services{
+            probingService(locations),
+            std::make_shared<LocalMediaTranscriptionService>(
+                std::make_shared<FoundationProcessRunner>(),
+                std::make_shared<PocketSphinxRecognizer>(), locations),
+            std::move(summarizer), std::make_shared<SubtitleFileExporter>(), preferences};
+        viewModel_ = std::make_unique<TranscriptionViewModel>(std::move(services), queue);
+        view_ = new TranscriptionView(*viewModel_, queue, std::move(previewService));
+        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+    }
+    // The view goes first: it observes the view model.
+    ~TranscriptionWorkspacePage() override { delete view_; }
+
+    QWidget* view() const override { return view_; }
+    bool addFiles(const std::vector<std::filesystem::path>& files) override {
+        return viewModel_->addSources(files);
+    }
+
+  private:
+    std::unique_ptr<TranscriptionViewModel> viewModel_;
+    QPointer<TranscriptionView> view_;
+    // Destroyed first: waits for a running check (at most its 2 s timeout).
+    QThreadPool summarizerPool_;
+};
+
 class QueueWorkspacePage : public WorkspacePage {
   public:
     explicit QueueWorkspacePage(JobQueueViewModel& queue) : view_(new QueueView(&queue)) {}
@@ -262,8 +319,9 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     setWorkspacePage(WorkspaceSection::join, makeJoinPage(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::split, makeSplitPage(queue_, locations, this));
     setWorkspacePage(WorkspaceSection::rename, makeRenamePage(this));
-    setWorkspacePage(WorkspaceSection::transcribe, std::make_unique<PlaceholderWorkspacePage>(
-                                                       title(WorkspaceSection::transcribe)));
+    setWorkspacePage(WorkspaceSection::transcribe,
+                     std::make_unique<TranscriptionWorkspacePage>(
+                         queue_, locations, preferences, transcriptionPreviewService_, this));
     setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
 
     connect(sidebar_, &MainNavigationSidebar::sectionClicked, this, &RootView::select);

@@ -21,13 +21,6 @@ namespace tavrolin {
 
 namespace {
 
-QFrame* line(QFrame::Shape shape) {
-    auto* divider = new QFrame;
-    divider->setFrameShape(shape);
-    divider->setFrameShadow(QFrame::Sunken);
-    return divider;
-}
-
 QString modeSymbol(SplitOperationMode mode) {
     return mode == SplitOperationMode::range ? QStringLiteral("arrow.left.and.right")
                                              : QStringLiteral("scissors");
@@ -105,7 +98,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     header->addWidget(count_);
     header->addStretch();
     layout->addLayout(header);
-    layout->addWidget(line(QFrame::HLine));
+    layout->addWidget(dividerLine(QFrame::HLine));
     list_ = new QListWidget;
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFrameShape(QFrame::NoFrame);
@@ -170,7 +163,7 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
     });
     header->addWidget(add, 0, Qt::AlignTop);
     layout->addLayout(header);
-    layout->addWidget(line(QFrame::HLine));
+    layout->addWidget(dividerLine(QFrame::HLine));
 
     body_ = new QStackedLayout;
     emptyState_ = new ContentUnavailableView(
@@ -184,7 +177,7 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
     sourceList_ = new SplitSourceList(viewModel_);
     sourceList_->setFixedWidth(270);
     row->addWidget(sourceList_);
-    row->addWidget(line(QFrame::VLine));
+    row->addWidget(dividerLine(QFrame::VLine));
     editor_ = new SplitSourceEditor(viewModel_);
     row->addWidget(editor_, 1);
     body_->addWidget(panes_);

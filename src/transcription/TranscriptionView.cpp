@@ -1,0 +1,255 @@
+#include "transcription/TranscriptionView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/AppStyle.h"
+#include "app/ContentUnavailableView.h"
+#include "app/FeatureHeader.h"
+#include "app/FilePanels.h"
+#include "app/QueueActivityPreview.h"
+#include "app/SymbolIcons.h"
+#include "app/WorkspaceColumn.h"
+#include "engine/JobQueueViewModel.h"
+#include "transcription/TranscriptionSettingsPanel.h"
+#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionViewModel.h"
+
+namespace tavrolin {
+
+TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueueViewModel& queue,
+                                     std::shared_ptr<PreviewPreparing> previewService,
+                                     QWidget* parent)
+    : QWidget(parent),
+      viewModel_(viewModel),
+      queue_(queue),
+      previewService_(std::move(previewService)),
+      refresh_(this, [this] { render(); }) {
+    setWindowTitle(QStringLiteral("Transcribe"));
+    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(24, 18, 24, 18);
+    header->addWidget(new FeatureHeader(
+        QStringLiteral("Transcribe Audio"),
+        QStringLiteral("Select a source, then configure, transcribe, search, and review it."),
+        QStringLiteral("captions.bubble")));
+    header->addStretch(1);
+    auto* addFiles =
+        new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files…"));
+    addFiles->setObjectName(QStringLiteral("addFiles"));
+    header->addWidget(addFiles, 0, Qt::AlignTop);
+    root->addLayout(header);
+    root->addWidget(dividerLine(QFrame::HLine));
+    connect(addFiles, &QPushButton::clicked, this,
+            [this] { viewModel_.addSources(mediaFileChooser_()); });
+
+    content_ = new QStackedWidget;
+    root->addWidget(content_, 1);
+
+    auto* empty = new QWidget;
+    empty->setObjectName(QStringLiteral("emptyState"));
+    auto* emptyLayout = new QVBoxLayout(empty);
+    emptyLayout->setContentsMargins(24, 16, 24, 16);
+    emptyLayout->setSpacing(16);
+    emptyAvailability_ = new TranscriptionAvailabilityNote;
+    emptyLayout->addWidget(emptyAvailability_, 0, Qt::AlignHCenter);
+    emptyLayout->addWidget(new ContentUnavailableView(
+                               QStringLiteral("No source files"), QStringLiteral("film.stack"),
+                               QStringLiteral("Drop files here or add them to create searchable "
+                                              "transcripts.")),
+                           1);
+    content_->addWidget(empty);
+
+    auto* workspace = new QWidget;
+    workspace->setObjectName(QStringLiteral("workspace"));
+    auto* columns = new QHBoxLayout(workspace);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    sourceList_ = new TranscriptionSourceList(viewModel_);
+    sourceList_->setFixedWidth(285);
+    columns->addWidget(sourceList_);
+    columns->addWidget(dividerLine(QFrame::VLine));
+    auto* detailColumn = new QWidget;
+    auto* detailLayout = new QVBoxLayout(detailColumn);
+    detailLayout->setContentsMargins(0, 0, 0, 0);
+    detailLayout->setSpacing(0);
+    detail_ = new QStackedWidget;
+    auto* setupPage = new QWidget;
+    setupPage->setObjectName(QStringLiteral("setupPage"));
+    setupCard_ = new TranscriptionSetupCard(viewModel_);
+    addScrollingColumn(setupPage, 760 + 2 * 28)->addWidget(setupCard_);
+    detail_->addWidget(setupPage);
+    detail_->addWidget(makeReviewLayout());
+    detailLayout->addWidget(detail_, 1);
+    queueDivider_ = dividerLine(QFrame::HLine);
+    queuePreview_ = new QueueActivityPreview(&queue_);
+    detailLayout->addWidget(queueDivider_);
+    detailLayout->addWidget(queuePreview_);
+    detailLayout->addWidget(dividerLine(QFrame::HLine));
+    actionBar_ = new TranscriptionActionBar(viewModel_);
+    detailLayout->addWidget(actionBar_);
+    columns->addWidget(detailColumn, 1);
+    content_->addWidget(workspace);
+    connect(actionBar_, &TranscriptionActionBar::clearRequested, this,
+            &TranscriptionView::clearTranscript);
+
+    connect(&viewModel_, &TranscriptionViewModel::changed, this, [this] { refresh_.schedule(); });
+    connect(&queue_, &JobQueueViewModel::changed, this, [this] { refresh_.schedule(); });
+    render();
+}
+
+QWidget* TranscriptionView::makeReviewLayout() {
+    auto* review = new QWidget;
+    review->setObjectName(QStringLiteral("reviewLayout"));
+    auto* layout = new QVBoxLayout(review);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QVBoxLayout;
+    header->setContentsMargins(24, 14, 24, 14);
+    header->setSpacing(8);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(12);
+    auto* icon = new QLabel;
+    icon->setPixmap(tintedSymbolIcon(QStringLiteral("captions.bubble.fill"), accentColor(palette()))
+                        .pixmap(24, 24));
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    auto* title = plainTextLabel(QStringLiteral("Review Transcript"));
+    title->setFont(fontFor(TextStyle::title2, QFont::Bold));
+    reviewFileName_ = plainTextLabel();
+    reviewFileName_->setObjectName(QStringLiteral("reviewFileName"));
+    reviewFileName_->setFont(fontFor(TextStyle::callout));
+    setTextColor(reviewFileName_, secondaryTextColor(palette()));
+    titles->addWidget(title);
+    titles->addWidget(reviewFileName_);
+    cueCount_ = plainTextLabel();
+    cueCount_->setObjectName(QStringLiteral("cueCount"));
+    cueCount_->setFont(fontFor(TextStyle::callout));
+    setTextColor(cueCount_, secondaryTextColor(palette()));
+    titleRow->addWidget(icon);
+    titleRow->addLayout(titles, 1);
+    titleRow->addWidget(cueCount_);
+    header->addLayout(titleRow);
+    reviewProgress_ = new TranscriptionProgressBlock(false);
+    header->addWidget(reviewProgress_);
+
+    auto* timing = new QWidget;
+    timing->setToolTip(
+        QStringLiteral("Play the source with generated subtitles, then fine-tune their timing."));
+    auto* timingRow = new QHBoxLayout(timing);
+    timingRow->setContentsMargins(0, 0, 0, 0);
+    timingRow->setSpacing(10);
+    auto* clock = new QLabel;
+    clock->setPixmap(symbolIcon(QStringLiteral("clock.arrow.2.circlepath")).pixmap(16, 16));
+    auto* timingTitle = plainTextLabel(QStringLiteral("Subtitle timing"));
+    timingTitle->setFont(fontFor(TextStyle::callout, QFont::Medium));
+    timingOffset_ = plainTextLabel();
+    timingOffset_->setObjectName(QStringLiteral("timingOffset"));
+    timingOffset_->setFont(fontFor(TextStyle::callout));
+    setTextColor(timingOffset_, secondaryTextColor(palette()));
+    auto* sync = new QPushButton(symbolIcon(QStringLiteral("play.rectangle")),
+                                 QStringLiteral("Sync with Video…"));
+    sync->setObjectName(QStringLiteral("syncWithVideo"));
+    timingRow->addWidget(clock);
+    timingRow->addWidget(timingTitle);
+    timingRow->addWidget(timingOffset_);
+    timingRow->addStretch(1);
+    timingRow->addWidget(sync);
+    header->addWidget(timing);
+    reviewMessages_ = new TranscriptionStatusMessages;
+    header->addWidget(reviewMessages_);
+    layout->addLayout(header);
+    layout->addWidget(dividerLine(QFrame::HLine));
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(0);
+    auto* reviewArea = new QWidget;
+    reviewArea->setObjectName(QStringLiteral("reviewArea"));
+    reviewAreaLayout_ = new QVBoxLayout(reviewArea);
+    reviewAreaLayout_->setContentsMargins(0, 0, 0, 0);
+    reviewAreaLayout_->setSpacing(0);
+    body->addWidget(reviewArea, 1);
+    body->addWidget(dividerLine(QFrame::VLine));
+    chapterPanel_ = new QWidget;
+    chapterPanel_->setObjectName(QStringLiteral("chapterPanel"));
+    chapterPanel_->setFixedWidth(250);
+    body->addWidget(chapterPanel_);
+    layout->addLayout(body, 1);
+    return review;
+}
+
+void TranscriptionView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The chapter panel takes a third of the review, within 250 to 340 pixels.
+    const int reviewWidth = detail_->width();
+    chapterPanel_->setFixedWidth(
+        static_cast<int>(std::min(std::max(reviewWidth * 0.34, 250.0), 340.0)));
+}
+
+bool TranscriptionView::confirmClear(QWidget* parent) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QStringLiteral("Clear this transcription?"));
+    box.setInformativeText(
+        QStringLiteral("This removes the subtitle cues. The source, "
+                       "transcription settings, and chapter markers remain."));
+    box.setTextFormat(Qt::PlainText);
+    auto* clear = box.addButton(QStringLiteral("Clear Transcript"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == clear;
+}
+
+void TranscriptionView::clearTranscript() {
+    if (clearConfirmation_(this)) {
+        viewModel_.clearSelectedTranscript();
+    }
+}
+
+void TranscriptionView::render() {
+    const auto& state = viewModel_.state();
+    const bool hasCues = !state.cues().empty();
+    // A cleared transcript, or a source without one, has no conversation to keep selected.
+    if (hadCues_ && !hasCues) {
+        selectedConversationID_.reset();
+    }
+    hadCues_ = hasCues;
+
+    content_->setCurrentIndex(state.sources.empty() ? 0 : 1);
+    emptyAvailability_->render(state.availability);
+    if (state.sources.empty()) {
+        return;
+    }
+    sourceList_->render();
+    detail_->setCurrentIndex(hasCues ? 1 : 0);
+    if (hasCues) {
+        const BatchTranscriptionSource* source = state.selectedSource();
+        reviewFileName_->setVisible(source != nullptr);
+        reviewFileName_->setText(source ? toQString(source->url.filename()) : QString());
+        cueCount_->setText(QStringLiteral("%1 cues").arg(state.cues().size()));
+        reviewProgress_->setVisible(state.isSelectedSourceBeingTranscribed());
+        reviewProgress_->render(state);
+        timingOffset_->setText(QString::fromStdString(state.subtitleTimingOffsetText()));
+        reviewMessages_->render(state);
+    } else {
+        setupCard_->render();
+    }
+    const bool running = queue_.hasRunningJob();
+    queueDivider_->setVisible(running);
+    queuePreview_->setVisible(running);
+    actionBar_->render();
+}
+
+}  // namespace tavrolin

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/CoalescedRefresh.h"
+
+class QLabel;
+class QStackedWidget;
+class QVBoxLayout;
+
+namespace tavrolin {
+
+class JobQueueViewModel;
+class PreviewPreparing;
+class QueueActivityPreview;
+class TranscriptionActionBar;
+class TranscriptionAvailabilityNote;
+class TranscriptionProgressBlock;
+class TranscriptionSetupCard;
+class TranscriptionSourceList;
+class TranscriptionStatusMessages;
+class TranscriptionViewModel;
+
+enum class TranscriptReviewMode { list, timeline };
+
+// The Transcribe workspace: header, then the empty state or the source list beside the setup
+// card or the review layout, with the queue card and the action bar below. Owns the review mode,
+// the timeline zoom and the selected conversation; everything else lives in the view model.
+// Renders once per event-loop turn after a change; GUI thread only.
+class TranscriptionView : public QWidget {
+    Q_OBJECT
+
+  public:
+    using MediaFileChooser = std::function<std::vector<std::filesystem::path>()>;
+    // Asks whether to clear the transcript; tests answer without a dialog.
+    using ClearConfirmation = std::function<bool(QWidget*)>;
+
+    TranscriptionView(TranscriptionViewModel& viewModel, JobQueueViewModel& queue,
+                      std::shared_ptr<PreviewPreparing> previewService, QWidget* parent = nullptr);
+
+    void setMediaFileChooser(MediaFileChooser chooser) { mediaFileChooser_ = std::move(chooser); }
+    void setClearConfirmation(ClearConfirmation confirm) {
+        clearConfirmation_ = std::move(confirm);
+    }
+    static bool confirmClear(QWidget* parent);
+
+    TranscriptReviewMode reviewMode() const { return reviewMode_; }
+    double timelineZoom() const { return timelineZoom_; }
+    std::optional<std::int64_t> selectedConversationID() const { return selectedConversationID_; }
+
+    void render();
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QWidget* makeReviewLayout();
+    void clearTranscript();
+
+    TranscriptionViewModel& viewModel_;
+    JobQueueViewModel& queue_;
+    std::shared_ptr<PreviewPreparing> previewService_;
+    MediaFileChooser mediaFileChooser_;
+    ClearConfirmation clearConfirmation_ = &TranscriptionView::confirmClear;
+    CoalescedRefresh refresh_;
+    TranscriptReviewMode reviewMode_ = TranscriptReviewMode::list;
+    double timelineZoom_ = 1.0;
+    std::optional<std::int64_t> selectedConversationID_;
+    bool hadCues_ = false;
+
+    QStackedWidget* content_;
+    TranscriptionAvailabilityNote* emptyAvailability_;
+    TranscriptionSourceList* sourceList_;
+    QStackedWidget* detail_;
+    TranscriptionSetupCard* setupCard_;
+    QLabel* reviewFileName_;
+    QLabel* cueCount_;
+    TranscriptionProgressBlock* reviewProgress_;
+    QLabel* timingOffset_;
+    TranscriptionStatusMessages* reviewMessages_;
+    QVBoxLayout* reviewAreaLayout_;
+    QWidget* chapterPanel_;
+    QWidget* queueDivider_;
+    QueueActivityPreview* queuePreview_;
+    TranscriptionActionBar* actionBar_;
+};
+
+}  // namespace tavrolin
