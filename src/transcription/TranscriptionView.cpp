@@ -18,6 +18,7 @@
 #include "app/SymbolIcons.h"
 #include "app/WorkspaceColumn.h"
 #include "engine/JobQueueViewModel.h"
+#include "transcription/TranscriptReviewArea.h"
 #include "transcription/TranscriptionSettingsPanel.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -175,14 +176,11 @@ QWidget* TranscriptionView::makeReviewLayout() {
 
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
-    auto* reviewArea = new QWidget;
-    reviewArea->setObjectName(QStringLiteral("reviewArea"));
-    reviewAreaLayout_ = new QVBoxLayout(reviewArea);
-    reviewAreaLayout_->setContentsMargins(0, 0, 0, 0);
-    reviewAreaLayout_->setSpacing(0);
-    body->addWidget(reviewArea, 1);
+    reviewArea_ = new TranscriptReviewArea(viewModel_);
+    reviewArea_->setObjectName(QStringLiteral("reviewArea"));
+    body->addWidget(reviewArea_, 1);
     body->addWidget(dividerLine(QFrame::VLine));
-    chapterPanel_ = new QWidget;
+    chapterPanel_ = new ChapterPanel(viewModel_);
     chapterPanel_->setObjectName(QStringLiteral("chapterPanel"));
     chapterPanel_->setFixedWidth(250);
     body->addWidget(chapterPanel_);
@@ -243,6 +241,8 @@ void TranscriptionView::render() {
         reviewProgress_->render(state);
         timingOffset_->setText(QString::fromStdString(state.subtitleTimingOffsetText()));
         reviewMessages_->render(state);
+        reviewArea_->render();
+        chapterPanel_->render();
     } else {
         setupCard_->render();
     }

@@ -18,7 +18,9 @@ namespace tavrolin {
 
 class JobQueueViewModel;
 class PreviewPreparing;
+class ChapterPanel;
 class QueueActivityPreview;
+class TranscriptReviewArea;
 class TranscriptionActionBar;
 class TranscriptionAvailabilityNote;
 class TranscriptionProgressBlock;
@@ -84,8 +86,8 @@ class TranscriptionView : public QWidget {
     TranscriptionProgressBlock* reviewProgress_;
     QLabel* timingOffset_;
     TranscriptionStatusMessages* reviewMessages_;
-    QVBoxLayout* reviewAreaLayout_;
-    QWidget* chapterPanel_;
+    TranscriptReviewArea* reviewArea_;
+    ChapterPanel* chapterPanel_;
     QWidget* queueDivider_;
     QueueActivityPreview* queuePreview_;
     TranscriptionActionBar* actionBar_;

@@ -106,6 +106,11 @@ void TranscriptionViewModel::setMediaOutputContainer(OutputContainer container) 
     emit changed();
 }
 
+void TranscriptionViewModel::setRequestedCueID(std::optional<std::int64_t> id) {
+    state_.requestedCueID = id;
+    emit changed();
+}
+
 void TranscriptionViewModel::setTranscriptSearch(const std::string& text) {
     state_.transcriptSearch = text;
     emit changed();

@@ -68,6 +68,8 @@ class TranscriptionViewModel : public QObject {
     void setMediaOutputContainer(OutputContainer container);
     void setTranscriptSearch(const std::string& text);
     void setBatchTranscriptSearch(const std::string& text);
+    // The cue list scrolls to a requested cue once, then clears the request.
+    void setRequestedCueID(std::optional<std::int64_t> id);
     void setReplaceOriginalsDuringBatchExport(bool replace);
 
     bool addSources(const std::vector<std::filesystem::path>& urls);
