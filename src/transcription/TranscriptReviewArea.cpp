@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptCueList.h"
+#include "transcription/TranscriptTimelineView.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -31,7 +33,22 @@ QString roundedTimeText(double seconds) {
         TranscriptionSourceList::searchResultTime(std::max(0.0, std::round(seconds))));
 }
 
+QToolButton* iconButton(const QString& symbol, const QString& name) {
+    auto* button = new QToolButton;
+    button->setIcon(symbolIcon(symbol));
+    button->setAutoRaise(true);
+    button->setToolTip(name);
+    button->setAccessibleName(name);
+    return button;
+}
+
 }  // namespace
+
+QString timelineZoomText(double zoom) {
+    const double tenths = std::round(zoom * 10);
+    const int digits = std::fmod(tenths, 10) == 0 ? 0 : 1;
+    return QLocale().toString(tenths / 10, 'f', digits) + QStringLiteral("×");
+}
 
 TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
@@ -42,18 +59,35 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     header->setContentsMargins(16, 16, 16, 16);
     header->setSpacing(10);
     auto* titleRow = new QHBoxLayout;
-    auto* title = plainTextLabel(QStringLiteral("Transcript"));
-    title->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
+    title_ = plainTextLabel(QStringLiteral("Transcript"));
+    title_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
     matchCount_ = plainTextLabel();
     matchCount_->setObjectName(QStringLiteral("matchCount"));
     matchCount_->setFont(fontFor(TextStyle::caption));
     setTextColor(matchCount_, secondaryTextColor(palette()));
-    titleRow->addWidget(title);
+    titleRow->addWidget(title_);
     titleRow->addStretch(1);
     titleRow->addWidget(matchCount_);
+    listMode_ = new QPushButton(QStringLiteral("List"));
+    listMode_->setObjectName(QStringLiteral("listMode"));
+    timelineMode_ = new QPushButton(QStringLiteral("Timeline"));
+    timelineMode_->setObjectName(QStringLiteral("timelineMode"));
+    for (auto* button : {listMode_, timelineMode_}) {
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        button->setFixedWidth(85);
+        titleRow->addWidget(button);
+    }
+    listMode_->setChecked(true);
     header->addLayout(titleRow);
+    connect(listMode_, &QPushButton::clicked, this,
+            [this] { setReviewMode(TranscriptReviewMode::list); });
+    connect(timelineMode_, &QPushButton::clicked, this,
+            [this] { setReviewMode(TranscriptReviewMode::timeline); });
 
-    auto* searchRow = new QHBoxLayout;
+    searchRow_ = new QWidget;
+    auto* searchRow = new QHBoxLayout(searchRow_);
+    searchRow->setContentsMargins(0, 0, 0, 0);
     searchRow->setSpacing(8);
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("transcriptSearch"));
@@ -75,6 +109,8 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     hint->setFont(fontFor(TextStyle::caption));
     setTextColor(hint, secondaryTextColor(palette()));
     header->addWidget(hint);
+    hint_ = hint;
+    header->addWidget(makeTimelineControls());
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
     connect(search_, &QLineEdit::textEdited, this,
@@ -99,6 +135,13 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     content_->addWidget(cueList_);
     content_->addWidget(results_);
     content_->addWidget(noResults_);
+    timeline_ = new TranscriptTimelineView;
+    timeline_->onSelect = [this](const TranscriptConversation& conversation) {
+        setSelectedConversationID(conversation.id);
+    };
+    timeline_->onZoom = [this](double zoom) { setTimelineZoom(zoom); };
+    content_->addWidget(timeline_);
+    content_->addWidget(makeConversationDetail());
     layout->addWidget(content_, 1);
     connect(results_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         const int row = results_->row(item);
@@ -146,10 +189,33 @@ void TranscriptReviewArea::render() {
     if (search_->text() != query) {
         search_->setText(query);
     }
+    const bool isList = reviewMode_ == TranscriptReviewMode::list;
     clearSearch_->setVisible(!query.isEmpty());
-    matchCount_->setVisible(!query.isEmpty());
+    matchCount_->setVisible(isList && !query.isEmpty());
     matchCount_->setText(QStringLiteral("%1 matches").arg(state.transcriptSearchMatchCount()));
+    searchRow_->setVisible(isList);
+    hint_->setVisible(isList);
+    listMode_->setChecked(isList);
+    timelineMode_->setChecked(!isList);
     cueList_->cueModel()->setCues(state.cues());
+    if (!isList) {
+        const auto conversations = state.conversations();
+        const auto selected =
+            std::ranges::find(conversations, selectedConversationID_, &TranscriptConversation::id);
+        title_->setText(selected != conversations.end() ? QStringLiteral("Conversation")
+                                                        : QStringLiteral("Transcript"));
+        if (selected != conversations.end()) {
+            timelineControls_->setVisible(false);
+            summarizedFingerprint_.reset();
+            renderDetail(*selected);
+        } else {
+            renderTimeline(conversations);
+        }
+        return;
+    }
+    title_->setText(QStringLiteral("Transcript"));
+    timelineControls_->setVisible(false);
+    summarizedFingerprint_.reset();
     if (state.isSearchingTranscript()) {
         renderResults();
         return;
@@ -160,6 +226,197 @@ void TranscriptReviewArea::render() {
         cueList_->centreOn(id);
         viewModel_.setRequestedCueID(std::nullopt);
     }
+}
+
+QWidget* TranscriptReviewArea::makeTimelineControls() {
+    timelineControls_ = new QWidget;
+    auto* column = new QVBoxLayout(timelineControls_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(7);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    conversationCount_ = plainTextLabel();
+    conversationCount_->setObjectName(QStringLiteral("conversationCount"));
+    conversationCount_->setFont(fontFor(TextStyle::caption));
+    setTextColor(conversationCount_, secondaryTextColor(palette()));
+    refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
+                                        QStringLiteral("Refresh Summaries"));
+    refreshSummaries_->setObjectName(QStringLiteral("refreshSummaries"));
+    fit_ = new QPushButton(QStringLiteral("Fit"));
+    fit_->setObjectName(QStringLiteral("fit"));
+    zoomOut_ = iconButton(QStringLiteral("minus.magnifyingglass"), QStringLiteral("Zoom Out"));
+    zoomOut_->setObjectName(QStringLiteral("zoomOut"));
+    zoomSlider_ = new QSlider(Qt::Horizontal);
+    zoomSlider_->setObjectName(QStringLiteral("zoomSlider"));
+    zoomSlider_->setRange(100, 3200);
+    zoomSlider_->setFixedWidth(140);
+    zoomSlider_->setAccessibleName(QStringLiteral("Vertical timeline zoom"));
+    zoomReadout_ = plainTextLabel();
+    zoomReadout_->setObjectName(QStringLiteral("zoomReadout"));
+    zoomReadout_->setFont(fontFor(TextStyle::caption));
+    zoomReadout_->setFixedWidth(34);
+    zoomReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    zoomIn_ = iconButton(QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"));
+    zoomIn_->setObjectName(QStringLiteral("zoomIn"));
+    row->addWidget(conversationCount_);
+    row->addStretch(1);
+    row->addWidget(refreshSummaries_);
+    row->addWidget(fit_);
+    row->addWidget(zoomOut_);
+    row->addWidget(zoomSlider_);
+    row->addWidget(zoomReadout_);
+    row->addWidget(zoomIn_);
+    column->addLayout(row);
+    noticeRow_ = new QWidget;
+    auto* notice = new QHBoxLayout(noticeRow_);
+    notice->setContentsMargins(0, 0, 0, 0);
+    notice->setSpacing(6);
+    noticeIcon_ = new QLabel;
+    notice_ = plainTextLabel();
+    notice_->setObjectName(QStringLiteral("summaryNotice"));
+    notice_->setFont(fontFor(TextStyle::caption));
+    setTextColor(notice_, secondaryTextColor(palette()));
+    notice->addWidget(noticeIcon_);
+    notice->addWidget(notice_, 1);
+    column->addWidget(noticeRow_);
+
+    connect(refreshSummaries_, &QPushButton::clicked, this,
+            [this] { viewModel_.summarizeConversations(true); });
+    connect(fit_, &QPushButton::clicked, this, [this] { setTimelineZoom(1.0); });
+    connect(zoomOut_, &QToolButton::clicked, this,
+            [this] { setTimelineZoom(clampedTimelineZoom(timelineZoom_ / 1.5)); });
+    connect(zoomIn_, &QToolButton::clicked, this,
+            [this] { setTimelineZoom(clampedTimelineZoom(timelineZoom_ * 1.5)); });
+    connect(zoomSlider_, &QSlider::valueChanged, this, [this](int value) {
+        if (std::lround(timelineZoom_ * 100) != value) {
+            setTimelineZoom(value / 100.0);
+        }
+    });
+    return timelineControls_;
+}
+
+QWidget* TranscriptReviewArea::makeConversationDetail() {
+    detail_ = new QWidget;
+    detail_->setObjectName(QStringLiteral("conversationDetail"));
+    auto* layout = new QVBoxLayout(detail_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* header = new QVBoxLayout;
+    header->setContentsMargins(16, 16, 16, 16);
+    header->setSpacing(8);
+    auto* back = new QPushButton(symbolIcon(QStringLiteral("chevron.left")),
+                                 QStringLiteral("Full Timeline"));
+    back->setObjectName(QStringLiteral("fullTimeline"));
+    back->setFlat(true);
+    auto* row = new QHBoxLayout;
+    detailTitle_ = plainTextLabel();
+    detailTitle_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
+    detailRange_ = plainTextLabel();
+    detailRange_->setFont(fontFor(TextStyle::caption));
+    setTextColor(detailRange_, secondaryTextColor(palette()));
+    row->addWidget(detailTitle_);
+    row->addStretch(1);
+    row->addWidget(detailRange_);
+    detailSummary_ = plainTextLabel();
+    detailSummary_->setObjectName(QStringLiteral("conversationSummary"));
+    detailSummary_->setWordWrap(true);
+    detailSummary_->setFont(fontFor(TextStyle::callout));
+    setTextColor(detailSummary_, secondaryTextColor(palette()));
+    header->addWidget(back, 0, Qt::AlignLeft);
+    header->addLayout(row);
+    header->addWidget(detailSummary_);
+    layout->addLayout(header);
+    layout->addWidget(dividerLine(QFrame::HLine));
+    detailCues_ = new TranscriptCueListView;
+    detailCues_->setObjectName(QStringLiteral("conversationCues"));
+    // The detail shows some of the cues; an edit goes into the full list by id.
+    detailCues_->cueModel()->onEdit = [this](std::vector<SubtitleCue> edited) {
+        auto cues = viewModel_.state().cues();
+        for (auto& cue : cues) {
+            const auto match = std::ranges::find(edited, cue.id, &SubtitleCue::id);
+            if (match != edited.end()) {
+                cue.text = match->text;
+            }
+        }
+        viewModel_.setCues(std::move(cues));
+    };
+    detailCues_->cueModel()->hasChapter = cueList_->cueModel()->hasChapter;
+    detailCues_->onAddChapter = cueList_->onAddChapter;
+    layout->addWidget(detailCues_, 1);
+    connect(back, &QPushButton::clicked, this, [this] { setSelectedConversationID(std::nullopt); });
+    return detail_;
+}
+
+void TranscriptReviewArea::renderTimeline(
+    const std::vector<TranscriptConversation>& conversations) {
+    const auto& state = viewModel_.state();
+    const auto availability = viewModel_.summaryAvailability();
+    timelineControls_->setVisible(true);
+    conversationCount_->setText(
+        QStringLiteral("%1 conversations · vertical time scale").arg(conversations.size()));
+    refreshSummaries_->setVisible(availability.isAvailable);
+    refreshSummaries_->setEnabled(!state.isSummarizingConversations);
+    fit_->setEnabled(timelineZoom_ != 1.0);
+    zoomOut_->setEnabled(timelineZoom_ > 1);
+    zoomIn_->setEnabled(timelineZoom_ < 32);
+    {
+        const QSignalBlocker blocker(zoomSlider_);
+        zoomSlider_->setValue(static_cast<int>(std::lround(timelineZoom_ * 100)));
+    }
+    zoomReadout_->setText(timelineZoomText(timelineZoom_));
+    noticeRow_->setVisible(state.conversationSummaryNotice.has_value());
+    notice_->setText(QString::fromStdString(state.conversationSummaryNotice.value_or("")));
+    const QString symbol = state.isSummarizingConversations ? QStringLiteral("hourglass")
+                           : availability.isAvailable       ? QStringLiteral("sparkles")
+                                                            : QStringLiteral("info.circle");
+    noticeIcon_->setPixmap(symbolIcon(symbol).pixmap(14, 14));
+    timeline_->setContent(conversations, state.chapters(), state.conversationSummaries,
+                          state.isSummarizingConversations, timelineZoom_);
+    content_->setCurrentWidget(timeline_);
+    // Summaries are asked for when the timeline shows and whenever the conversations change;
+    // a newer run supersedes one still going.
+    const std::uint64_t fingerprint = state.conversationFingerprint();
+    if (summarizedFingerprint_ != fingerprint) {
+        summarizedFingerprint_ = fingerprint;
+        viewModel_.summarizeConversations(false);
+    }
+}
+
+void TranscriptReviewArea::renderDetail(const TranscriptConversation& conversation) {
+    detailTitle_->setText(QStringLiteral("Conversation %1").arg(conversation.ordinal));
+    detailRange_->setText(QString::fromStdString(timelineTimeText(conversation.startTime)) +
+                          QStringLiteral("–") +
+                          QString::fromStdString(timelineTimeText(conversation.endTime)));
+    detailSummary_->setText(
+        QString::fromStdString(viewModel_.state().conversationSummaryText(conversation)));
+    // The rows show the current text of each cue of the conversation.
+    std::vector<SubtitleCue> cues;
+    for (const auto& cue : viewModel_.state().cues()) {
+        if (std::ranges::find(conversation.cues, cue.id, &SubtitleCue::id) !=
+            conversation.cues.end()) {
+            cues.push_back(cue);
+        }
+    }
+    detailCues_->cueModel()->setCues(cues);
+    content_->setCurrentWidget(detail_);
+}
+
+void TranscriptReviewArea::setReviewMode(TranscriptReviewMode mode) {
+    reviewMode_ = mode;
+    if (mode == TranscriptReviewMode::list) {
+        selectedConversationID_.reset();
+    }
+    render();
+}
+
+void TranscriptReviewArea::setTimelineZoom(double zoom) {
+    timelineZoom_ = zoom;
+    render();
+}
+
+void TranscriptReviewArea::setSelectedConversationID(std::optional<std::int64_t> id) {
+    selectedConversationID_ = id;
+    render();
 }
 
 ChapterMarkerEditor::ChapterMarkerEditor(int number, const ChapterMarker& chapter, QWidget* parent)

@@ -2,7 +2,10 @@
 
 #include <QWidget>
 
+#include <optional>
 #include <vector>
+
+#include "model/Transcription.h"
 
 #include "model/ChapterMarker.h"
 
@@ -10,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSlider;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
@@ -18,6 +22,12 @@ namespace tavrolin {
 
 class ContentUnavailableView;
 class TranscriptCueListView;
+class TranscriptTimelineView;
+
+enum class TranscriptReviewMode { list, timeline };
+
+// "1×", "1.5×", "3.4×": the zoom with at most one fraction digit in the user's locale.
+QString timelineZoomText(double zoom);
 class TranscriptionViewModel;
 
 // The transcript review in list form: header with the transcript search, the editable cue list
@@ -31,11 +41,51 @@ class TranscriptReviewArea : public QWidget {
     void render();
 
     TranscriptCueListView* cueList() const { return cueList_; }
+    TranscriptTimelineView* timeline() const { return timeline_; }
+
+    TranscriptReviewMode reviewMode() const { return reviewMode_; }
+    void setReviewMode(TranscriptReviewMode mode);
+    double timelineZoom() const { return timelineZoom_; }
+    void setTimelineZoom(double zoom);
+    std::optional<std::int64_t> selectedConversationID() const { return selectedConversationID_; }
+    void setSelectedConversationID(std::optional<std::int64_t> id);
 
   private:
+    QWidget* makeTimelineControls();
+    QWidget* makeConversationDetail();
     void renderResults();
+    void renderTimeline(const std::vector<TranscriptConversation>& conversations);
+    void renderDetail(const TranscriptConversation& conversation);
 
     TranscriptionViewModel& viewModel_;
+    TranscriptReviewMode reviewMode_ = TranscriptReviewMode::list;
+    double timelineZoom_ = 1.0;
+    std::optional<std::int64_t> selectedConversationID_;
+    // The fingerprint the summaries were last asked for while the timeline was shown.
+    std::optional<std::uint64_t> summarizedFingerprint_;
+
+    QLabel* title_;
+    QPushButton* listMode_;
+    QPushButton* timelineMode_;
+    QWidget* searchRow_;
+    QLabel* hint_;
+    QWidget* timelineControls_;
+    QLabel* conversationCount_;
+    QPushButton* refreshSummaries_;
+    QPushButton* fit_;
+    QToolButton* zoomOut_;
+    QSlider* zoomSlider_;
+    QLabel* zoomReadout_;
+    QToolButton* zoomIn_;
+    QWidget* noticeRow_;
+    QLabel* noticeIcon_;
+    QLabel* notice_;
+    TranscriptTimelineView* timeline_;
+    QWidget* detail_;
+    QLabel* detailTitle_;
+    QLabel* detailRange_;
+    QLabel* detailSummary_;
+    TranscriptCueListView* detailCues_;
     QLabel* matchCount_;
     QLineEdit* search_;
     QToolButton* clearSearch_;

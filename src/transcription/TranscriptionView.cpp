@@ -221,7 +221,7 @@ void TranscriptionView::render() {
     const bool hasCues = !state.cues().empty();
     // A cleared transcript, or a source without one, has no conversation to keep selected.
     if (hadCues_ && !hasCues) {
-        selectedConversationID_.reset();
+        reviewArea_->setSelectedConversationID(std::nullopt);
     }
     hadCues_ = hasCues;
 

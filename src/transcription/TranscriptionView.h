@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CoalescedRefresh.h"
+#include "transcription/TranscriptReviewArea.h"
 
 class QLabel;
 class QStackedWidget;
@@ -20,7 +21,6 @@ class JobQueueViewModel;
 class PreviewPreparing;
 class ChapterPanel;
 class QueueActivityPreview;
-class TranscriptReviewArea;
 class TranscriptionActionBar;
 class TranscriptionAvailabilityNote;
 class TranscriptionProgressBlock;
@@ -29,11 +29,10 @@ class TranscriptionSourceList;
 class TranscriptionStatusMessages;
 class TranscriptionViewModel;
 
-enum class TranscriptReviewMode { list, timeline };
-
 // The Transcribe workspace: header, then the empty state or the source list beside the setup
-// card or the review layout, with the queue card and the action bar below. Owns the review mode,
-// the timeline zoom and the selected conversation; everything else lives in the view model.
+// card or the review layout, with the queue card and the action bar below. Its review area keeps
+// the review mode, the timeline zoom and the selected conversation across source changes;
+// everything else lives in the view model.
 // Renders once per event-loop turn after a change; GUI thread only.
 class TranscriptionView : public QWidget {
     Q_OBJECT
@@ -52,9 +51,7 @@ class TranscriptionView : public QWidget {
     }
     static bool confirmClear(QWidget* parent);
 
-    TranscriptReviewMode reviewMode() const { return reviewMode_; }
-    double timelineZoom() const { return timelineZoom_; }
-    std::optional<std::int64_t> selectedConversationID() const { return selectedConversationID_; }
+    TranscriptReviewArea* reviewArea() const { return reviewArea_; }
 
     void render();
 
@@ -71,9 +68,6 @@ class TranscriptionView : public QWidget {
     MediaFileChooser mediaFileChooser_;
     ClearConfirmation clearConfirmation_ = &TranscriptionView::confirmClear;
     CoalescedRefresh refresh_;
-    TranscriptReviewMode reviewMode_ = TranscriptReviewMode::list;
-    double timelineZoom_ = 1.0;
-    std::optional<std::int64_t> selectedConversationID_;
     bool hadCues_ = false;
 
     QStackedWidget* content_;

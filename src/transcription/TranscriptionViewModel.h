@@ -98,6 +98,9 @@ class TranscriptionViewModel : public QObject {
 
     void summarizeConversations(bool force);
 
+    ConversationSummaryAvailability summaryAvailability() const {
+        return services_.summarizer->availability();
+    }
     bool isInspecting() const { return probeRunning_; }
     bool isExportingSubtitles() const { return exportRunning_; }
 
