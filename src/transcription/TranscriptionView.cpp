@@ -18,6 +18,8 @@
 #include "app/SymbolIcons.h"
 #include "app/WorkspaceColumn.h"
 #include "engine/JobQueueViewModel.h"
+#include "joinsplit/SplitPreviewViewModel.h"
+#include "transcription/SubtitleSyncReviewSheet.h"
 #include "transcription/TranscriptReviewArea.h"
 #include "transcription/TranscriptionSettingsPanel.h"
 #include "transcription/TranscriptionSourceList.h"
@@ -168,6 +170,7 @@ QWidget* TranscriptionView::makeReviewLayout() {
     timingRow->addWidget(timingOffset_);
     timingRow->addStretch(1);
     timingRow->addWidget(sync);
+    connect(sync, &QPushButton::clicked, this, &TranscriptionView::showSubtitleSync);
     header->addWidget(timing);
     reviewMessages_ = new TranscriptionStatusMessages;
     header->addWidget(reviewMessages_);
@@ -208,6 +211,19 @@ bool TranscriptionView::confirmClear(QWidget* parent) {
     box.addButton(QMessageBox::Cancel);
     box.exec();
     return box.clickedButton() == clear;
+}
+
+void TranscriptionView::showSubtitleSync() {
+    const auto* source = viewModel_.state().selectedSource();
+    if (!source) {
+        return;
+    }
+    // A new preview model for every presentation; the sheet goes when it closes.
+    auto* sheet = new SubtitleSyncReviewSheet(
+        viewModel_, std::make_unique<SplitPreviewViewModel>(source->url, previewService_), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->show();
 }
 
 void TranscriptionView::clearTranscript() {

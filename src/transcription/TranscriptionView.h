@@ -61,6 +61,7 @@ class TranscriptionView : public QWidget {
   private:
     QWidget* makeReviewLayout();
     void clearTranscript();
+    void showSubtitleSync();
 
     TranscriptionViewModel& viewModel_;
     JobQueueViewModel& queue_;
