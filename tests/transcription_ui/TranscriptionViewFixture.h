@@ -1,0 +1,174 @@
+#pragma once
+
+// The Transcribe views' tests: fake probe, gated transcriber, no summariser, and a fixture with
+// the real view model and the workspace view over them.
+#include "transcription/TranscriptionView.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "app/QtTestApplication.h"
+#include "engine/FFmpegPreviewService.h"
+#include "engine/JobQueueViewModel.h"
+#include "engine/MediaProcessing.h"
+#include "joinsplit/SplitPreviewViewModel.h"
+#include "model/CancellationError.h"
+#include "process/FoundationProcessRunner.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+#include "transcription/SubtitleSyncReviewSheet.h"
+#include "transcription/TranscriptCueList.h"
+#include "transcription/TranscriptReviewArea.h"
+#include "transcription/TranscriptTimelineView.h"
+#include "transcription/TranscriptionSettingsPanel.h"
+#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+using Kind = BatchTranscriptionSourceStatus::Kind;
+
+namespace {
+
+class AudioProbe : public MediaProbing {
+  public:
+    std::vector<MediaStream> inspectStreams(const fs::path&, std::stop_token) override {
+        MediaStream video;
+        video.codecName = "h264";
+        MediaStream audio;
+        audio.index = 1;
+        audio.kind = MediaStreamKind::audio;
+        audio.codecName = "aac";
+        return {video, audio};
+    }
+    std::vector<ChapterMarker> inspectChapters(const fs::path&, std::stop_token) override {
+        return {};
+    }
+    std::optional<double> inspectDuration(const fs::path&, std::stop_token) override { return 4.0; }
+};
+
+// Answers once `open` is set; a stop ends the wait as a cancellation.
+class GatedTranscriber : public MediaTranscribing {
+  public:
+    std::atomic<bool> open{true};
+
+    TranscriptionCapability checkCapability() override {
+        return {{{"en-US", "English (United States)"}}, std::nullopt};
+    }
+    std::vector<TranscriptFragment> transcribe(const fs::path& source, std::int64_t,
+                                               const std::string&, std::optional<double>,
+                                               TranscriptionProgressHandler progress,
+                                               std::stop_token stop) override {
+        progress(TranscriptionProgress::transcribing(0.125));
+        while (!open) {
+            if (stop.stop_requested()) {
+                throw CancellationError();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return {{"hello " + source.stem().string(), 1.0, 2.0, 0.9},
+                {"<i>hi</i> again", 9.0, 10.0, 0.9}};
+    }
+    void cancel() override {}
+};
+
+class NoSummaries : public ConversationSummarizing {
+  public:
+    ConversationSummaryAvailability availability() const override {
+        return ConversationSummaryAvailability::unavailable("No model.");
+    }
+    std::string summarize(const TranscriptConversation&, std::stop_token) override { return {}; }
+};
+
+class IdleProcessor : public MediaProcessing {
+  public:
+    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
+    void cancel() override {}
+};
+
+struct Fixture {
+    QApplication& application = tavtest::qtApplication();
+    tavtest::TempDir folder;
+    std::shared_ptr<GatedTranscriber> transcriber = std::make_shared<GatedTranscriber>();
+    JobQueueViewModel queue{std::make_shared<IdleProcessor>()};
+    TranscriptionViewModel model{
+        TranscriptionViewModel::Services{
+            std::make_shared<AudioProbe>(), transcriber, std::make_shared<NoSummaries>(),
+            std::make_shared<SubtitleFileExporter>(), std::make_shared<InMemoryPreferencesStore>()},
+        queue, TranscriptionViewModel::Panels{}};
+    TranscriptionView view{model, queue, nullptr};
+
+    const TranscriptionWorkspaceState& state() const { return model.state(); }
+    fs::path file(const std::string& name) {
+        std::ofstream(folder / name) << "x";
+        return folder / name;
+    }
+    void addAndInspect(const std::vector<std::string>& names) {
+        std::vector<fs::path> files;
+        for (const auto& name : names) {
+            files.push_back(file(name));
+        }
+        ASSERT_TRUE(tavtest::waitUntil([&] {
+            return state().availability.kind == TranscriptionWorkspaceAvailability::Kind::available;
+        }));
+        ASSERT_TRUE(model.addSources(files));
+        ASSERT_TRUE(tavtest::waitUntil([&] {
+            return std::ranges::all_of(state().sources,
+                                       [](const auto& s) { return s.status.kind == Kind::ready; });
+        }));
+        settle();
+    }
+    // One transcribed source holding `cues`, shown in a window-sized view.
+    void showTranscript(const std::vector<SubtitleCue>& cues) {
+        addAndInspect({"talk.mkv"});
+        model.transcribeAllReadySources();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return state().transcribedSourceCount() == 1; }));
+        model.setCues(cues);
+        view.resize(1200, 800);
+        view.show();
+        settle();
+    }
+    void settle() {
+        QTest::qWait(1);
+        view.render();
+    }
+    template <typename T>
+    T* find(const char* name) const {
+        return view.findChild<T*>(QString::fromLatin1(name));
+    }
+    // The shown widgets of that name (rebuilt rows go on the next event-loop turn).
+    template <typename T>
+    QList<T*> shown(const char* name) const {
+        QList<T*> result;
+        for (auto* widget : view.findChildren<T*>(QString::fromLatin1(name))) {
+            if (widget->isVisibleTo(&view)) {
+                result << widget;
+            }
+        }
+        return result;
+    }
+    QPushButton* firstSlot() const { return find<QPushButton>("firstSlot"); }
+    // The shown texts of the labels of that name.
+    QStringList texts(const char* name) const {
+        QStringList result;
+        for (auto* label : view.findChildren<QLabel*>(QString::fromLatin1(name))) {
+            if (label->isVisibleTo(&view) && !label->text().isEmpty()) {
+                result << label->text();
+            }
+        }
+        return result;
+    }
+};
+
+}  // namespace
