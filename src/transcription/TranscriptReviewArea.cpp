@@ -101,7 +101,7 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     clearSearch_->setAccessibleName(QStringLiteral("Clear search"));
     searchRow->addWidget(search_, 1);
     searchRow->addWidget(clearSearch_);
-    header->addLayout(searchRow);
+    header->addWidget(searchRow_);
     auto* hint =
         plainTextLabel(QStringLiteral("Edit dialogue directly. Move the pointer into a gap "
                                       "between cues to reveal the chapter control."));

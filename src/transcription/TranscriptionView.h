@@ -52,6 +52,7 @@ class TranscriptionView : public QWidget {
     static bool confirmClear(QWidget* parent);
 
     TranscriptReviewArea* reviewArea() const { return reviewArea_; }
+    TranscriptionViewModel& viewModel() const { return viewModel_; }
 
     void render();
 

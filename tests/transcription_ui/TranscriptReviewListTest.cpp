@@ -36,6 +36,7 @@ TEST(TranscriptReviewList, EditsChaptersAndCentresARequestedCue) {
     ASSERT_NE(list, nullptr);
     auto* model = list->cueModel();
     ASSERT_EQ(model->rowCount(), 300);
+    EXPECT_TRUE(f.find<QLineEdit>("transcriptSearch")->isVisible());
     EXPECT_TRUE(model->index(1).data(TranscriptCueListModel::lowConfidenceRole).toBool());
     EXPECT_FALSE(model->index(2).data(TranscriptCueListModel::lowConfidenceRole).toBool());
 
