@@ -86,9 +86,8 @@ int main() {
     const auto streams = streamsOfOneFile();
     std::vector<RemuxSource> sources;
     for (int i = 0; i < kSources; ++i) {
-        RemuxSource source{"/media/show/episode " + std::to_string(i) + ".mkv",
-                           RemuxSource::Ready{streams},
-                           {}};
+        RemuxSource source{
+            "/media/show/episode " + std::to_string(i) + ".mkv", RemuxSource::Ready{streams}, {}};
         for (const auto& stream : streams) {
             source.selectedStreamIndices.insert(stream.index);
         }
