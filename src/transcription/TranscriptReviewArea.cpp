@@ -239,6 +239,8 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     conversationCount_->setObjectName(QStringLiteral("conversationCount"));
     conversationCount_->setFont(fontFor(TextStyle::caption));
     setTextColor(conversationCount_, secondaryTextColor(palette()));
+    // A narrow review column wraps the count rather than cutting it.
+    conversationCount_->setWordWrap(true);
     refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
                                         QStringLiteral("Refresh Summaries"));
     refreshSummaries_->setObjectName(QStringLiteral("refreshSummaries"));
@@ -258,8 +260,7 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     zoomReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     zoomIn_ = iconButton(QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"));
     zoomIn_->setObjectName(QStringLiteral("zoomIn"));
-    row->addWidget(conversationCount_);
-    row->addStretch(1);
+    row->addWidget(conversationCount_, 1);
     row->addWidget(refreshSummaries_);
     row->addWidget(fit_);
     row->addWidget(zoomOut_);
@@ -482,6 +483,10 @@ void ChapterMarkerEditor::setChapter(int number, const ChapterMarker& chapter) {
     const QString title = QString::fromStdString(chapter.title);
     if (title_->text() != title) {
         title_->setText(title);
+        // A long title set from outside reads from its start.
+        if (!title_->hasFocus()) {
+            title_->setCursorPosition(0);
+        }
     }
     if (!startTime_->hasFocus()) {
         startTime_->setText(QLocale().toString(chapter.startTime, 'f', 3));

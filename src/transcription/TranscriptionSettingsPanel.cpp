@@ -293,6 +293,8 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     layout->setSpacing(12);
     first_ = new QPushButton;
     first_->setObjectName(QStringLiteral("firstSlot"));
+    // Nothing to act on until the first render names the slot.
+    first_->setEnabled(false);
     exportSubtitles_ = new QPushButton(symbolIcon(QStringLiteral("captions.bubble")),
                                        QStringLiteral("Export SRT…"));
     exportSubtitles_->setObjectName(QStringLiteral("exportSubtitles"));

@@ -16,6 +16,7 @@
 #include "app/TavrolinApp.h"
 #include "engine/JobQueueViewModel.h"
 #include "support/TempDir.h"
+#include "support/XvfbChild.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const childVariable = "TAVROLIN_XVFB_CHILD";
-
-fs::path buildFolder() {
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
-}
-
-bool hasProgram(const char* name) {
-    return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
-}
 
 }  // namespace
 
@@ -115,26 +108,16 @@ TEST(XvfbWindow, MainWindowOnARealServer) {
     if (qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP();
     }
-    if (!hasProgram("xvfb-run")) {
+    if (!tavtest::hasProgram("xvfb-run")) {
         GTEST_SKIP() << "xvfb-run is not installed";
     }
     const QString screenshot =
-        QString::fromStdString((buildFolder() / "tavrolin-main-window.png").string());
+        QString::fromStdString((tavtest::buildFolder() / "tavrolin-main-window.png").string());
     QFile::remove(screenshot);
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(childVariable, "1");
-    environment.insert("QT_QPA_PLATFORM", "xcb");
+    QProcessEnvironment environment;
     environment.insert("TAVROLIN_SCREENSHOT", screenshot);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x800x24",
-                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
-                             "--gtest_filter=XvfbWindow.Child"});
-    ASSERT_TRUE(child.waitForFinished(90000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    tavtest::expectPassesUnderXvfb(childVariable, "XvfbWindow.Child", environment, 90000,
+                                   QStringLiteral("1280x800x24"));
     const QImage image(screenshot);
     EXPECT_GE(image.width(), 920);
     EXPECT_GE(image.height(), 640);
@@ -144,8 +127,9 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindow) {
     if (qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP();
     }
-    const fs::path executable = buildFolder() / "tavrolin";
-    if (!hasProgram("xvfb-run") || !hasProgram("xwininfo") || !fs::exists(executable)) {
+    const fs::path executable = tavtest::buildFolder() / "tavrolin";
+    if (!tavtest::hasProgram("xvfb-run") || !tavtest::hasProgram("xwininfo") ||
+        !fs::exists(executable)) {
         GTEST_SKIP() << "needs xvfb-run, xwininfo and the built tavrolin executable";
     }
     tavtest::TempDir home;

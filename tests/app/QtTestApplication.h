@@ -5,7 +5,26 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
 namespace tavtest {
+
+inline QtMessageHandler standardMessageHandler = nullptr;
+
+// A symbol the code names but the resources lack shows as an empty button: fail the test.
+inline void failOnMissingIcon(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message) {
+    if (message.contains(QStringLiteral(":/tavrolin/icons/"))) {
+        ADD_FAILURE() << message.toStdString();
+    }
+    if (standardMessageHandler) {
+        standardMessageHandler(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    }
+}
 
 // The one QApplication of a widget test executable, made on first use. Widget tests run on the
 // offscreen platform unless the environment names another.
@@ -17,6 +36,7 @@ inline QApplication& qtApplication() {
         static int argc = 1;
         static char name[] = "tavrolin-test";
         static char* argv[] = {name, nullptr};
+        standardMessageHandler = qInstallMessageHandler(failOnMissingIcon);
         return new QApplication(argc, argv);
     }();
     return *application;

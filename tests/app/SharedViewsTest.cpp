@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -217,36 +219,15 @@ TEST_F(SharedViews, FeatureHeaderAndEveryUsedSymbolHaveADrawing) {
     FeatureHeader header("Processing Queue", "Jobs run one at a time.", "list.bullet.rectangle");
     EXPECT_EQ(header.title(), "Processing Queue");
     EXPECT_EQ(header.subtitle(), "Jobs run one at a time.");
-    for (const char* symbol : {"arrow.triangle.2.circlepath",
-                               "rectangle.2.swap",
-                               "scissors",
-                               "captions.bubble",
-                               "character.cursor.ibeam",
-                               "list.bullet.rectangle",
-                               "gearshape",
-                               "film",
-                               "film.stack",
-                               "chevron.up",
-                               "chevron.down",
-                               "xmark",
-                               "folder",
-                               "clock",
-                               "checkmark.circle",
-                               "checkmark.circle.fill",
-                               "xmark.circle.fill",
-                               "exclamationmark.triangle.fill",
-                               "play.fill",
-                               "questionmark.circle",
-                               "envelope",
-                               "waveform",
-                               "plus",
-                               "text.badge.plus",
-                               "info.circle",
-                               "arrow.triangle.branch",
-                               "checkmark.shield",
-                               "xmark.octagon.fill"}) {
-        EXPECT_TRUE(hasBundledSymbol(symbol)) << symbol;
-        EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol;
+    // Symbols the code names without a drawing fail the tests that show them (see
+    // QtTestApplication.h); here every bundled drawing must render and take the tint.
+    symbolIcon(QStringLiteral("xmark"));
+    const QStringList drawings = QDir(QStringLiteral(":/tavrolin/icons")).entryList();
+    EXPECT_GE(drawings.size(), 60);
+    for (const QString& file : drawings) {
+        const QString symbol = file.chopped(4);
+        EXPECT_TRUE(hasBundledSymbol(symbol)) << symbol.toStdString();
+        EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol.toStdString();
         const QImage image = tintedSymbolIcon(symbol, tint::red()).pixmap(24, 24).toImage();
         // The tint replaces the drawing's colour.
         bool sawRed = false;
@@ -259,9 +240,9 @@ TEST_F(SharedViews, FeatureHeaderAndEveryUsedSymbolHaveADrawing) {
                 }
             }
         }
-        EXPECT_TRUE(sawRed) << symbol;
+        EXPECT_TRUE(sawRed) << symbol.toStdString();
     }
-    EXPECT_TRUE(symbolIcon("no.such.symbol").isNull());
+    EXPECT_FALSE(hasBundledSymbol("no.such.symbol"));
 }
 
 TEST_F(SharedViews, SaveFiltersComeFromTheMimeDatabase) {

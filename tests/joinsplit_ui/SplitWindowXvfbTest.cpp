@@ -16,6 +16,7 @@
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/XvfbChild.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -90,20 +91,8 @@ TEST(SplitWindow, ScreenshotShowsTheFrame) {
     if (qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP();
     }
-    if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) {
+    if (!tavtest::hasProgram("xvfb-run")) {
         GTEST_SKIP() << "xvfb-run is not installed";
     }
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(childVariable, "1");
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x900x24",
-                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
-                             "--gtest_filter=SplitWindow.Child"});
-    ASSERT_TRUE(child.waitForFinished(120000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    tavtest::expectPassesUnderXvfb(childVariable, "SplitWindow.Child");
 }

@@ -20,6 +20,7 @@
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"
+#include "support/XvfbChild.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -28,26 +29,6 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_REMUX_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_REMUX_XVFB_FOLDER";
-
-fs::path buildFolder() {
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
-}
-
-void sendDrop(QWidget* target, const std::vector<fs::path>& files) {
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const auto& file : files) {
-        urls.append(QUrl::fromLocalFile(QString::fromStdString(file.string())));
-    }
-    mime.setUrls(urls);
-    const QPoint position = target->rect().center();
-    QDragEnterEvent enter(position, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    ASSERT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(position), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-    ASSERT_TRUE(drop.isAccepted());
-}
 
 }  // namespace
 
@@ -70,7 +51,7 @@ TEST(RemuxWindow, Child) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
 
-    sendDrop(window->rootView(), {first, second});
+    tavtest::dropFiles(window->rootView(), {first, second});
     auto* view = window->findChild<RemuxView*>();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(view->isVisible());
@@ -126,28 +107,17 @@ TEST(RemuxWindow, DropUntickAndRemuxNow) {
     if (qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP();
     }
-    if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) {
+    if (!tavtest::hasProgram("xvfb-run")) {
         GTEST_SKIP() << "xvfb-run is not installed";
     }
     tavtest::TempDir folder;
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");
-    const QString screenshot =
-        QString::fromStdString((buildFolder() / "tavrolin-remux-window.png").string());
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(childVariable, "1");
+    QProcessEnvironment environment;
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("TAVROLIN_SCREENSHOT", screenshot);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("xvfb-run", {"-a", "-s", "-screen 0 1280x900x24",
-                             QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
-                             "--gtest_filter=RemuxWindow.Child"});
-    ASSERT_TRUE(child.waitForFinished(120000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    environment.insert(
+        "TAVROLIN_SCREENSHOT",
+        QString::fromStdString((tavtest::buildFolder() / "tavrolin-remux-window.png").string()));
+    tavtest::expectPassesUnderXvfb(childVariable, "RemuxWindow.Child", environment);
     EXPECT_TRUE(fs::exists(folder / "first-converted.mkv"));
 }

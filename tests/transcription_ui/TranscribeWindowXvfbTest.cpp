@@ -1,0 +1,198 @@
+// The Transcribe workspace in the application's real window on an X server: a generated clip
+// with speech dropped on the window, "Transcribe" pressed, one cue edited in place, a chapter
+// added from its divider, SubRip exported through the save dialog, and screenshots of the review
+// list, the timeline and the timing sheet written to the build folder.
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <sstream>
+
+#include "../transcription/SpeechTestSupport.h"
+#include "app/RootView.h"
+#include "app/TavrolinApp.h"
+#include "joinsplit/SplitPreviewViewModel.h"
+#include "remux/RemuxTestSupport.h"
+#include "support/TempDir.h"
+#include "support/XvfbChild.h"
+#include "transcription/SubtitleSyncReviewSheet.h"
+#include "transcription/TranscriptCueList.h"
+#include "transcription/TranscriptReviewArea.h"
+#include "transcription/TranscriptTimelineView.h"
+#include "transcription/TranscriptionView.h"
+#include "transcription/TranscriptionViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_TRANSCRIBE_XVFB_CHILD";
+const char* const folderVariable = "TAVROLIN_TRANSCRIBE_XVFB_FOLDER";
+
+void saveShot(QWidget* window, const char* name) {
+    const QPixmap shot = window->screen()->grabWindow(window->winId());
+    ASSERT_TRUE(shot.save(QString::fromStdString((tavtest::buildFolder() / name).string()), "PNG"));
+}
+
+// Answers the next save dialog with `file`, as a person typing the name and pressing Return.
+void answerSaveDialog(const fs::path& file) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) {
+            return;
+        }
+        poll->deleteLater();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
+        name->setText(QString::fromStdString(file.filename().string()));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    poll->start(50);
+}
+
+std::string contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+TEST(TranscribeWindow, Child) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP()
+            << "runs only under xvfb-run, started by TranscribeWindow.TranscribeEditExport";
+    }
+    tavtest::prepareRemuxTest();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
+    const auto speech = tavtest::makeSpeech(
+        "window-talk.mkv",
+        "The weather today is sunny and warm. <break time=\"2s\"/> We will go to the market "
+        "tomorrow morning. <break time=\"2s\"/> Bring a basket for the apples.",
+        {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-map", "1:v", "-map", "0:a",
+         "-shortest", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"});
+    const fs::path source = folder / "-Talk 'one' – über.mkv";
+    fs::copy_file(speech, source);
+
+    TavrolinApp::Configuration configuration;
+    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
+    configuration.downloadFolder = QString::fromStdString(folder.string());
+    configuration.startsUpdater = false;
+    TavrolinApp app(configuration);
+    MainWindow* window = app.mainWindow();
+    window->resize(1280, 860);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
+    window->rootView()->select(WorkspaceSection::transcribe);
+    auto* view = window->findChild<TranscriptionView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->isVisible());
+    const auto& state = view->viewModel().state();
+
+    tavtest::dropFiles(window->rootView(), {source});
+    ASSERT_EQ(state.sources.size(), 1u);
+    auto* transcribe = view->findChild<QPushButton*>(QStringLiteral("firstSlot"));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
+        << state.availability.message;
+    QTest::mouseClick(transcribe, Qt::LeftButton);
+    EXPECT_TRUE(state.isTranscribing);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
+    ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
+        << state.sources[0].status.message;
+    ASSERT_GE(state.cues().size(), 2u);
+
+    // Edit the first cue in place: click its text, type, Return.
+    auto* list = view->reviewArea()->cueList();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return list->isVisible(); }));
+    tavtest::processEventsFor(100ms);
+    const QRect first = list->visualRect(list->cueModel()->index(0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      first.center() + QPoint(0, TranscriptCueDelegate::dividerHeight / 2));
+    auto* editor = list->findChild<QLineEdit*>(QStringLiteral("cueEditor"));
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Sunny weather today");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(state.cues().front().text, "Sunny weather today");
+
+    // The divider above the second cue reveals its control under the pointer; a click adds it.
+    const QPoint strip = list->visualRect(list->cueModel()->index(1)).topLeft() + QPoint(60, 8);
+    QTest::mouseMove(list->viewport(), strip);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return list->cueDelegate()->hoveredDivider() == 1; }));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, strip);
+    ASSERT_EQ(state.chapters().size(), 1u);
+    EXPECT_DOUBLE_EQ(state.chapters().front().startTime, state.cues()[1].startTime);
+    tavtest::processEventsFor(200ms);
+    saveShot(window, "tavrolin-transcribe-review.png");
+
+    const fs::path subtitles = folder / "talk.en.srt";
+    answerSaveDialog(subtitles);
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("exportSubtitles")),
+                      Qt::LeftButton);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return state.message == "Exported talk.en.srt."; }))
+        << state.errorMessage.value_or(state.message.value_or(""));
+    const std::string written = contents(subtitles);
+    EXPECT_TRUE(written.starts_with("1\n00:00:0")) << written;
+    EXPECT_NE(written.find("Sunny weather today"), std::string::npos) << written;
+
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("timelineMode")),
+                      Qt::LeftButton);
+    auto* timeline = view->reviewArea()->timeline();
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return timeline->isVisible() && !timeline->conversations().empty(); }));
+    tavtest::processEventsFor(200ms);
+    saveShot(window, "tavrolin-transcribe-timeline.png");
+
+    QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("syncWithVideo")),
+                      Qt::LeftButton);
+    auto* sheet = view->findChild<SubtitleSyncReviewSheet*>();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, 10000));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return sheet->preview().duration() > 0; }, 30s));
+    EXPECT_FALSE(sheet->preview().isPlaying());
+    sheet->preview().seek(state.cues().front().startTime + 0.2, false);
+    auto* surface = sheet->findChild<SubtitleSyncPlayerSurface*>();
+    EXPECT_EQ(surface->cueText(), QStringLiteral("Sunny weather today"));
+    tavtest::processEventsFor(500ms);
+    saveShot(sheet, "tavrolin-transcribe-sheet.png");
+    QTest::keyClick(sheet, Qt::Key_Return);
+    ASSERT_TRUE(
+        tavtest::waitUntil([&] { return view->findChild<SubtitleSyncReviewSheet*>() == nullptr; }));
+}
+
+TEST(TranscribeWindow, TranscribeEditExport) {
+    if (qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP();
+    }
+    if (!tavtest::hasProgram("xvfb-run")) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    tavtest::TempDir folder;
+    tavtest::TempDir home;
+    QProcessEnvironment environment;
+    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
+    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    tavtest::expectPassesUnderXvfb(childVariable, "TranscribeWindow.Child", environment, 240000);
+    EXPECT_TRUE(fs::exists(folder / "talk.en.srt"));
+    // The transcription's working folder went with it.
+    const fs::path cache = home / "cache" / "tavrolin";
+    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+    for (const char* name : {"tavrolin-transcribe-review.png", "tavrolin-transcribe-timeline.png",
+                             "tavrolin-transcribe-sheet.png"}) {
+        EXPECT_GT(QImage(QString::fromStdString((tavtest::buildFolder() / name).string())).width(),
+                  600)
+            << name;
+    }
+}
