@@ -43,21 +43,6 @@
 
 namespace tavrolin {
 
-PlaceholderWorkspacePage::PlaceholderWorkspacePage(const QString& title) : view_(new QWidget) {
-    auto* layout = new QVBoxLayout(view_);
-    layout->setContentsMargins(28, 28, 28, 28);
-    auto* heading = new QLabel(title, view_);
-    heading->setObjectName(QStringLiteral("placeholderTitle"));
-    heading->setTextFormat(Qt::PlainText);
-    heading->setFont(fontFor(TextStyle::title2, QFont::DemiBold));
-    layout->addWidget(heading);
-    layout->addStretch(1);
-}
-
-PlaceholderWorkspacePage::~PlaceholderWorkspacePage() {
-    delete view_;
-}
-
 namespace {
 
 // A workspace page over one view model and its view, which offers the media-file panel. The
@@ -219,7 +204,18 @@ class TranscriptionWorkspacePage : public WorkspacePage {
                 std::make_shared<FoundationProcessRunner>(),
                 std::make_shared<PocketSphinxRecognizer>(), locations),
             std::move(summarizer), std::make_shared<SubtitleFileExporter>(), preferences};
-        viewModel_ = std::make_unique<TranscriptionViewModel>(std::move(services), queue);
+        // The save panels sit on the window, as the other workspaces' do.
+        TranscriptionViewModel::Panels panels{
+            [window](const std::string& name, OutputContainer container,
+                     const std::optional<std::filesystem::path>& start) {
+                return chooseOutputFile(name, container, start, window);
+            },
+            [window](const std::string& name, SubtitleFileFormat format,
+                     const std::optional<std::filesystem::path>& start) {
+                return chooseSubtitleExportFile(name, format, start, window);
+            }};
+        viewModel_ =
+            std::make_unique<TranscriptionViewModel>(std::move(services), queue, std::move(panels));
         view_ = new TranscriptionView(*viewModel_, queue, std::move(previewService));
         view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
     }

@@ -17,17 +17,4 @@ class WorkspacePage {
     virtual bool addFiles(const std::vector<std::filesystem::path>& files) = 0;
 };
 
-// A workspace that is not built yet: an empty page with its title, taking no files.
-class PlaceholderWorkspacePage : public WorkspacePage {
-  public:
-    explicit PlaceholderWorkspacePage(const QString& title);
-    ~PlaceholderWorkspacePage() override;
-
-    QWidget* view() const override { return view_; }
-    bool addFiles(const std::vector<std::filesystem::path>&) override { return false; }
-
-  private:
-    QPointer<QWidget> view_;
-};
-
 }  // namespace tavrolin
