@@ -105,12 +105,7 @@ TEST(XvfbWindow, Child) {
 }
 
 TEST(XvfbWindow, MainWindowOnARealServer) {
-    if (qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP();
-    }
-    if (!tavtest::hasProgram("xvfb-run")) {
-        GTEST_SKIP() << "xvfb-run is not installed";
-    }
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     const QString screenshot =
         QString::fromStdString((tavtest::buildFolder() / "tavrolin-main-window.png").string());
     QFile::remove(screenshot);

@@ -88,11 +88,6 @@ TEST(SplitWindow, Child) {
 }
 
 TEST(SplitWindow, ScreenshotShowsTheFrame) {
-    if (qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP();
-    }
-    if (!tavtest::hasProgram("xvfb-run")) {
-        GTEST_SKIP() << "xvfb-run is not installed";
-    }
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     tavtest::expectPassesUnderXvfb(childVariable, "SplitWindow.Child");
 }

@@ -104,12 +104,7 @@ TEST(RemuxWindow, Child) {
 }
 
 TEST(RemuxWindow, DropUntickAndRemuxNow) {
-    if (qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP();
-    }
-    if (!tavtest::hasProgram("xvfb-run")) {
-        GTEST_SKIP() << "xvfb-run is not installed";
-    }
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     tavtest::TempDir folder;
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");

@@ -26,6 +26,15 @@ inline std::filesystem::path buildFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
 }
 
+// Opens a parent case: skipped inside the child and where xvfb-run is missing.
+#define TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable) \
+    if (qEnvironmentVariableIsSet(childVariable)) {    \
+        GTEST_SKIP();                                  \
+    }                                                  \
+    if (!tavtest::hasProgram("xvfb-run")) {            \
+        GTEST_SKIP() << "xvfb-run is not installed";   \
+    }
+
 // Runs the case `filter` of this binary under xvfb-run with `childVariable` set, `extra` added to
 // its environment, and expects it to pass.
 inline void expectPassesUnderXvfb(const char* childVariable, const QString& filter,

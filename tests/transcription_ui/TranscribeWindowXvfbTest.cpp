@@ -172,12 +172,7 @@ TEST(TranscribeWindow, Child) {
 }
 
 TEST(TranscribeWindow, TranscribeEditExport) {
-    if (qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP();
-    }
-    if (!tavtest::hasProgram("xvfb-run")) {
-        GTEST_SKIP() << "xvfb-run is not installed";
-    }
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     tavtest::TempDir folder;
     tavtest::TempDir home;
     QProcessEnvironment environment;
