@@ -105,8 +105,11 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
         << state.availability.message;
+    saveShot(window, "tavrolin-transcribe-setup.png");
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
+    tavtest::processEventsFor(150ms);
+    saveShot(window, "tavrolin-transcribe-running.png");
     ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
     ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
         << state.sources[0].status.message;
