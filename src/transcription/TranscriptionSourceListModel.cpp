@@ -232,10 +232,24 @@ void TranscriptionSourceDelegate::paint(QPainter* painter, const QStyleOptionVie
     left += iconSize + spacing;
 
     const QRect button = buttonRect(rect);
-    symbolIcon(row.isCancelButton ? QStringLiteral("stop.circle.fill")
-                                  : QStringLiteral("xmark.circle.fill"))
-        .paint(painter, button.adjusted(2, 2, -2, -2), Qt::AlignCenter,
-               row.isButtonEnabled ? QIcon::Normal : QIcon::Disabled);
+    const QIcon buttonIcon = symbolIcon(row.isCancelButton ? QStringLiteral("stop.circle.fill")
+                                                           : QStringLiteral("xmark.circle.fill"));
+    if (!buttonIcon.isNull()) {
+        buttonIcon.paint(painter, button.adjusted(2, 2, -2, -2), Qt::AlignCenter,
+                         row.isButtonEnabled ? QIcon::Normal : QIcon::Disabled);
+    } else {
+        // Without a drawing of the symbol the button must still show: a ring around a square.
+        const QColor ink =
+            palette.color(row.isButtonEnabled ? QPalette::Active : QPalette::Disabled,
+                          selected ? QPalette::HighlightedText : QPalette::Text);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(ink, 1.5));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawEllipse(QRectF(button).adjusted(3.5, 3.5, -3.5, -3.5));
+        painter->fillRect(QRectF(button).adjusted(8, 8, -8, -8), ink);
+        painter->restore();
+    }
     const int width = std::max(0, button.left() - 4 - left);
 
     const QFont nameFont = option.font;
@@ -282,7 +296,8 @@ void TranscriptionSourceDelegate::paint(QPainter* painter, const QStyleOptionVie
             fill.setWidth(segment);
             fill = fill.intersected(track);
         }
-        painter->setBrush(accentColor(palette));
+        painter->setBrush(selected ? palette.color(QPalette::HighlightedText)
+                                   : accentColor(palette));
         painter->drawRoundedRect(fill, barHeight / 2.0, barHeight / 2.0);
     }
     painter->restore();
