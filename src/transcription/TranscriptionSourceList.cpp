@@ -179,7 +179,6 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     sourceList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sourceList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     sourceList_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    sourceList_->setMouseTracking(true);
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);

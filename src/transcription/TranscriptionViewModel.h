@@ -107,8 +107,8 @@ class TranscriptionViewModel : public QObject {
     bool isExportingSubtitles() const { return exportRunning_; }
     // The hits of the search across all transcripts, worked out on the pool whenever the query or
     // any source's cues change. They stay those of the last finished search while a newer one is
-    // pending, and are empty when no search is asked for.
-    // Shared, never changed: a new list is a new pointer. Never null.
+    // pending, and are empty when no search is asked for. The list is shared and never changed:
+    // new hits come as a new list. Never null.
     const std::shared_ptr<const std::vector<BatchTranscriptSearchResult>>& batchSearchResults()
         const {
         return batchSearchResults_;

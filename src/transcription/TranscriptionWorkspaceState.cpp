@@ -209,6 +209,11 @@ void TranscriptionWorkspaceState::noteCuesChanged(const Uuid& id) {
     sourceCueRevisions_[id] = ++cueRevision;
 }
 
+std::uint64_t TranscriptionWorkspaceState::sourceCueRevision(const Uuid& id) const {
+    const auto changed = sourceCueRevisions_.find(id);
+    return changed == sourceCueRevisions_.end() ? 0 : changed->second;
+}
+
 std::optional<std::string> TranscriptionWorkspaceState::cueRenderIssue(
     const BatchTranscriptionSource& source) const {
     const auto check = [&]() -> std::optional<std::string> {
@@ -225,8 +230,7 @@ std::optional<std::string> TranscriptionWorkspaceState::cueRenderIssue(
     if (!isOwn) {
         return check();
     }
-    const auto changed = sourceCueRevisions_.find(source.id);
-    const std::uint64_t revision = changed == sourceCueRevisions_.end() ? 0 : changed->second;
+    const std::uint64_t revision = sourceCueRevision(source.id);
     const auto known = cueRenderIssues_.find(source.id);
     if (known != cueRenderIssues_.end() && known->second.first == revision) {
         return known->second.second;
@@ -246,12 +250,10 @@ TranscriptSearchSnapshot TranscriptionWorkspaceState::transcriptSearchSnapshot(
     snapshot.cueRevision = cueRevision;
     snapshot.sources.reserve(sources.size());
     for (const auto& source : sources) {
-        const auto changed = sourceCueRevisions_.find(source.id);
-        const std::uint64_t revision = changed == sourceCueRevisions_.end() ? 0 : changed->second;
+        const std::uint64_t revision = sourceCueRevision(source.id);
         const auto found = earlier.find(source.id);
         if (found != earlier.end() && found->second->cueRevision == revision) {
             snapshot.sources.push_back(*found->second);
-            snapshot.sources.back().url = source.url;
         } else {
             snapshot.sources.push_back(
                 {source.id, source.url, revision,

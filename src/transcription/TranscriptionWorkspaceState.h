@@ -247,6 +247,7 @@ class TranscriptionWorkspaceState {
 
   private:
     void noteCuesChanged(const Uuid& id);
+    std::uint64_t sourceCueRevision(const Uuid& id) const;
     // The subtitle renderer's objection to a source's cues, if any. The check renders the whole
     // transcript, and the export controls ask on every redraw: for a source of `sources` the
     // verdict is kept until its cues change.

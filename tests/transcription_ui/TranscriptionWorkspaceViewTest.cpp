@@ -401,6 +401,20 @@ TEST(TranscriptionWorkspaceView, SearchFollowsCueEditsAndDropsStaleQueries) {
                                  QStringLiteral("a.mkv 00:00:09 <i>hi</i> again"),
                                  QStringLiteral("b.mkv 00:00:09 <i>hi</i> again"),
                              }));
+    // The export controls judge the cues as they are now, not as they were first checked.
+    auto* exportSelected = f.find<QPushButton>("exportSelected");
+    EXPECT_TRUE(exportSelected->isEnabled());
+    cues.front().text = "  ";
+    f.model.setCues(cues);
+    f.settle();
+    EXPECT_FALSE(exportSelected->isEnabled());
+    EXPECT_TRUE(exportSelected->toolTip().contains(QStringLiteral("a.mkv: Subtitle cue text")))
+        << exportSelected->toolTip().toStdString();
+    cues.front().text = "Once again";
+    f.model.setCues(cues);
+    f.settle();
+    EXPECT_TRUE(exportSelected->isEnabled());
+
     // Removing a source drops its hits too.
     f.model.removeSource(f.state().sources.at(1).id);
     f.model.addSources({f.file("c.mkv")});
