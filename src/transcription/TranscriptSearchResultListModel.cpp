@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include <utility>
+
 #include "app/AppStyle.h"
 #include "transcription/TranscriptionSourceList.h"
 
@@ -45,14 +47,16 @@ void drawWrappedText(QPainter* painter, const QRect& area, const QString& text, 
 
 }  // namespace
 
-void TranscriptSearchResultListModel::setResults(
-    std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results) {
+void TranscriptSearchResultListModel::setResults(Results results) {
     if (!results || results == results_) {
         return;
     }
     beginResetModel();
-    results_ = std::move(results);
+    Results shown = std::exchange(results_, std::move(results));
     endResetModel();
+    if (onRetire) {
+        onRetire(std::move(shown));
+    }
 }
 
 int TranscriptSearchResultListModel::rowCount(const QModelIndex& parent) const {

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,11 +19,16 @@ class TranscriptSearchResultListModel : public QAbstractListModel {
   public:
     enum Role { startTimeTextRole = Qt::UserRole + 1, cueTextRole };
 
+    using Results = std::shared_ptr<const std::vector<BatchTranscriptSearchResult>>;
+
     using QAbstractListModel::QAbstractListModel;
+
+    // Takes a list the rows no longer show; freeing a long one here would stall the GUI thread.
+    std::function<void(Results)> onRetire;
 
     // Shares the view model's list, which is never changed, and resets the rows when it is
     // another list: a redraw neither copies nor compares the hits.
-    void setResults(std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results);
+    void setResults(Results results);
     const BatchTranscriptSearchResult& result(int row) const {
         return (*results_)[static_cast<std::size_t>(row)];
     }
@@ -31,8 +37,7 @@ class TranscriptSearchResultListModel : public QAbstractListModel {
     QVariant data(const QModelIndex& index, int role) const override;
 
   private:
-    std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results_ =
-        std::make_shared<const std::vector<BatchTranscriptSearchResult>>();
+    Results results_ = std::make_shared<const std::vector<BatchTranscriptSearchResult>>();
 };
 
 // Paints a hit: the file name and the cue's start time over up to two lines of the cue text, all

@@ -182,6 +182,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);
+    resultModel_->onRetire = [this](auto results) {
+        viewModel_.retireBatchSearchResults(std::move(results));
+    };
     resultList_->setModel(resultModel_);
     resultList_->setItemDelegate(new TranscriptSearchResultDelegate(resultList_));
     resultList_->setUniformItemSizes(true);

@@ -506,6 +506,13 @@ TranscriptionViewModel::noSearchResults() {
     return none;
 }
 
+void TranscriptionViewModel::retireBatchSearchResults(
+    std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results) {
+    if (results && results != batchSearchResults_ && !results->empty()) {
+        pool_.start([results = std::move(results)] {});
+    }
+}
+
 void TranscriptionViewModel::refreshBatchSearch() {
     // Kept current while a search is possible, so a query copies no transcript on the GUI thread:
     // each change copies only the sources whose cues changed.

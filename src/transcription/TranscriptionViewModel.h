@@ -114,6 +114,9 @@ class TranscriptionViewModel : public QObject {
         return batchSearchResults_;
     }
     bool isBatchSearchPending() const { return batchSearchPending_; }
+    // Frees a list of hits on the pool, where a long one takes no time from the GUI thread.
+    void retireBatchSearchResults(
+        std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results);
 
   signals:
     void changed();
