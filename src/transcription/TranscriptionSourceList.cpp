@@ -171,6 +171,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     sourceList_ = new QListView;
     sourceList_->setObjectName(QStringLiteral("sourceList"));
     sourceModel_ = new TranscriptionSourceListModel(this);
+    sourceModel_->onExportMark = [this](const Uuid& id, bool on) {
+        viewModel_.setExportSelection(on, id);
+    };
     sourceList_->setModel(sourceModel_);
     sourceList_->setItemDelegate(new TranscriptionSourceDelegate(viewModel_, sourceList_));
     sourceList_->setUniformItemSizes(true);

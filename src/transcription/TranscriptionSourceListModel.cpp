@@ -176,6 +176,28 @@ QVariant TranscriptionSourceListModel::data(const QModelIndex& index, int role) 
     }
 }
 
+bool TranscriptionSourceListModel::setData(const QModelIndex& index, const QVariant& value,
+                                           int role) {
+    if (role != Qt::CheckStateRole || !(flags(index) & Qt::ItemIsUserCheckable) || !onExportMark) {
+        return false;
+    }
+    // The view model answers with a new state; the row follows on the next sync.
+    onExportMark(rows_[static_cast<std::size_t>(index.row())].id,
+                 value.value<Qt::CheckState>() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags TranscriptionSourceListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid() || index.row() >= rowCount()) {
+        return Qt::NoItemFlags;
+    }
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (rows_[static_cast<std::size_t>(index.row())].isExportMarkEnabled) {
+        flags |= Qt::ItemIsUserCheckable;
+    }
+    return flags;
+}
+
 // ---- Delegate ------------------------------------------------------------------------------
 
 TranscriptionSourceDelegate::TranscriptionSourceDelegate(TranscriptionViewModel& viewModel,
@@ -307,6 +329,10 @@ bool TranscriptionSourceDelegate::editorEvent(QEvent* event, QAbstractItemModel*
                                               const QStyleOptionViewItem& option,
                                               const QModelIndex& index) {
     const auto type = event->type();
+    if (type == QEvent::KeyPress) {
+        // The space key toggles a checkable row's mark.
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    }
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
         type != QEvent::MouseButtonDblClick) {
         return false;
@@ -327,7 +353,8 @@ bool TranscriptionSourceDelegate::editorEvent(QEvent* event, QAbstractItemModel*
         // The view model may change the rows at once; nothing of `row` is used after the call.
         const Uuid id = row.id;
         if (onMark && row.isExportMarkEnabled) {
-            viewModel_.setExportSelection(!row.isExportMarked, id);
+            model->setData(index, row.isExportMarked ? Qt::Unchecked : Qt::Checked,
+                           Qt::CheckStateRole);
         } else if (onButton && row.isButtonEnabled) {
             if (row.isCancelButton) {
                 viewModel_.cancelTranscription();

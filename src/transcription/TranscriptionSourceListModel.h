@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,7 +37,8 @@ struct TranscriptionSourceRow {
 
 // The workspace's sources as a list model, one row per source in order. `sync` resets the rows
 // only when the list of source ids changed and otherwise reports the rows that changed, so a
-// progress tick repaints one row. The export mark is Qt::CheckStateRole (invalid while hidden).
+// progress tick repaints one row. The export mark is Qt::CheckStateRole (invalid while hidden),
+// user-checkable while it is enabled.
 // GUI thread only.
 class TranscriptionSourceListModel : public QAbstractListModel {
     Q_OBJECT
@@ -59,6 +61,10 @@ class TranscriptionSourceListModel : public QAbstractListModel {
 
     using QAbstractListModel::QAbstractListModel;
 
+    // Called with the source and the new state when the export mark is set through the model
+    // (a click, the space key, an accessibility action).
+    std::function<void(const Uuid&, bool)> onExportMark;
+
     void sync(const TranscriptionWorkspaceState& state);
     const TranscriptionSourceRow& row(int row) const {
         return rows_[static_cast<std::size_t>(row)];
@@ -68,14 +74,16 @@ class TranscriptionSourceListModel : public QAbstractListModel {
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   private:
     std::vector<TranscriptionSourceRow> rows_;
 };
 
 // Paints a source row (export mark, status symbol, file name, status line, thin progress bar,
-// remove or cancel button) and carries out clicks on the mark and the button through the view
-// model. GUI thread only.
+// remove or cancel button); a click on the mark sets it through the model, a click on the button
+// calls the view model. GUI thread only.
 class TranscriptionSourceDelegate : public QStyledItemDelegate {
     Q_OBJECT
 

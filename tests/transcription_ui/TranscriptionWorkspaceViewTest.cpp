@@ -344,6 +344,13 @@ TEST(TranscriptionWorkspaceView, RowControlsActThroughTheViewModelUnderTheModelT
     f.settle();
     EXPECT_EQ(f.state().selectedSourceID, f.state().sources.at(1).id);
     EXPECT_EQ(view->currentIndex().row(), 1);
+    // The space key toggles the current row's mark, as a click on it does.
+    QTest::keyClick(view, Qt::Key_Space);
+    f.settle();
+    EXPECT_FALSE(f.state().selectedExportSourceIDs.contains(f.state().sources.at(1).id));
+    QTest::keyClick(view, Qt::Key_Space);
+    f.settle();
+    EXPECT_TRUE(f.state().selectedExportSourceIDs.contains(f.state().sources.at(1).id));
 
     f.model.setBatchTranscriptSearch("again");
     settleSearch(f);
