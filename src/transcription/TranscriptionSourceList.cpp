@@ -176,12 +176,10 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     };
     sourceList_->setModel(sourceModel_);
     sourceList_->setItemDelegate(new TranscriptionSourceDelegate(viewModel_, sourceList_));
-    sourceList_->setUniformItemSizes(true);
-    sourceList_->setLayoutMode(QListView::Batched);
+    prepareLongList(sourceList_);
+    // The list's selection is the workspace's selected source; the keys move and mark it.
     sourceList_->setSelectionMode(QAbstractItemView::SingleSelection);
-    sourceList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    sourceList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    sourceList_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    sourceList_->setFocusPolicy(Qt::StrongFocus);
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);
@@ -190,11 +188,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     };
     resultList_->setModel(resultModel_);
     resultList_->setItemDelegate(new TranscriptSearchResultDelegate(resultList_));
-    resultList_->setUniformItemSizes(true);
-    resultList_->setLayoutMode(QListView::Batched);
-    resultList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    resultList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    resultList_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    prepareLongList(resultList_);
     noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
     lists_->addWidget(sourceList_);
     lists_->addWidget(resultList_);
