@@ -5,11 +5,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -18,33 +19,13 @@
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/SymbolIcons.h"
+#include "transcription/TranscriptSearchResultListModel.h"
+#include "transcription/TranscriptionSourceListModel.h"
 #include "transcription/TranscriptionViewModel.h"
 
 namespace tavrolin {
 
 using Kind = BatchTranscriptionSourceStatus::Kind;
-
-namespace {
-
-QString fileName(const std::filesystem::path& url) {
-    return toQString(url.filename());
-}
-
-QColor statusColor(Kind kind, const QPalette& palette) {
-    switch (kind) {
-        case Kind::queued:
-        case Kind::transcribing:
-            return accentColor(palette);
-        case Kind::completed:
-            return tint::green();
-        case Kind::failed:
-            return tint::orange();
-        default:
-            return secondaryTextColor(palette);
-    }
-}
-
-}  // namespace
 
 std::string TranscriptionSourceList::statusText(const BatchTranscriptionSource& source,
                                                 bool isCancellingThis) {
@@ -187,30 +168,57 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     layout->addWidget(dividerLine(QFrame::HLine));
 
     lists_ = new QStackedWidget;
-    sourceList_ = new QListWidget;
+    sourceList_ = new QListView;
     sourceList_->setObjectName(QStringLiteral("sourceList"));
-    resultList_ = new QListWidget;
+    sourceModel_ = new TranscriptionSourceListModel(this);
+    sourceModel_->onExportMark = [this](const Uuid& id, bool on) {
+        viewModel_.setExportSelection(on, id);
+    };
+    sourceList_->setModel(sourceModel_);
+    sourceList_->setItemDelegate(new TranscriptionSourceDelegate(viewModel_, sourceList_));
+    prepareLongList(sourceList_);
+    // The list's selection is the workspace's selected source; the keys move and mark it.
+    sourceList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    sourceList_->setFocusPolicy(Qt::StrongFocus);
+    resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
-    resultList_->setWordWrap(true);
-    resultList_->setTextElideMode(Qt::ElideRight);
+    resultModel_ = new TranscriptSearchResultListModel(this);
+    resultModel_->onRetire = [this](auto results) {
+        viewModel_.retireBatchSearchResults(std::move(results));
+    };
+    resultList_->setModel(resultModel_);
+    resultList_->setItemDelegate(new TranscriptSearchResultDelegate(resultList_));
+    prepareLongList(resultList_);
     noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
     lists_->addWidget(sourceList_);
     lists_->addWidget(resultList_);
     lists_->addWidget(noResults_);
     layout->addWidget(lists_, 1);
-    connect(sourceList_, &QListWidget::currentRowChanged, this, [this](int row) {
-        const auto& sources = viewModel_.state().sources;
-        // No selection is ignored: the workspace keeps its selected source.
-        if (row >= 0 && row < static_cast<int>(sources.size()) &&
-            viewModel_.state().selectedSourceID != sources[row].id) {
-            viewModel_.selectSource(sources[row].id);
+    connect(sourceList_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                // No selection is ignored: the workspace keeps its selected source.
+                if (!current.isValid()) {
+                    return;
+                }
+                const Uuid id = sourceModel_->row(current.row()).id;
+                if (viewModel_.state().selectedSourceID != id) {
+                    viewModel_.selectSource(id);
+                }
+            });
+    connect(resultList_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) {
+            const auto result = resultModel_->result(index.row());
+            viewModel_.openSearchResult(result);
         }
     });
-    connect(resultList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        const int row = resultList_->row(item);
-        if (row >= 0 && row < static_cast<int>(results_.size())) {
-            const auto result = results_[row];
-            viewModel_.openSearchResult(result);
+    // An indeterminate bar sweeps: its rows are repainted while one shows.
+    barAnimation_ = new QTimer(this);
+    barAnimation_->setInterval(50);
+    connect(barAnimation_, &QTimer::timeout, this, [this] {
+        for (int row = 0; row < sourceModel_->rowCount(); ++row) {
+            if (sourceModel_->row(row).bar == TranscriptionSourceRow::Bar::indeterminate) {
+                sourceList_->viewport()->update(sourceList_->visualRect(sourceModel_->index(row)));
+            }
         }
     });
 
@@ -299,127 +307,49 @@ void TranscriptionSourceList::exportSelected() {
     }
 }
 
-QWidget* TranscriptionSourceList::makeRow(const BatchTranscriptionSource& source,
-                                          bool showsExportMark) {
+void TranscriptionSourceList::renderSources() {
     const auto& state = viewModel_.state();
-    const QString name = fileName(source.url);
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(6, 5, 6, 5);
-    layout->setSpacing(9);
-    if (showsExportMark) {
-        auto* mark = new QCheckBox;
-        mark->setObjectName(QStringLiteral("exportMark"));
-        mark->setAccessibleName(QStringLiteral("Select %1 for batch export").arg(name));
-        mark->setChecked(state.selectedExportSourceIDs.contains(source.id));
-        mark->setEnabled(state.canExportSource(source.id) && !state.isTranscribing);
-        connect(mark, &QCheckBox::toggled, this,
-                [this, id = source.id](bool on) { viewModel_.setExportSelection(on, id); });
-        layout->addWidget(mark);
+    sourceModel_->sync(state);
+    const auto row =
+        state.selectedSourceID ? sourceModel_->rowOf(*state.selectedSourceID) : std::nullopt;
+    const QModelIndex current = row ? sourceModel_->index(*row) : QModelIndex();
+    if (current.isValid() && sourceList_->currentIndex() != current) {
+        const QSignalBlocker blocker(sourceList_->selectionModel());
+        sourceList_->selectionModel()->setCurrentIndex(current,
+                                                       QItemSelectionModel::ClearAndSelect);
+        sourceList_->viewport()->update();
     }
-    const QColor color = statusColor(source.status.kind, palette());
-    auto* icon = new QLabel;
-    icon->setObjectName(QStringLiteral("statusIcon"));
-    icon->setProperty("symbol", statusSymbol(source.status.kind));
-    icon->setPixmap(tintedSymbolIcon(statusSymbol(source.status.kind), color).pixmap(18, 18));
-    layout->addWidget(icon);
-
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(4);
-    auto* title = plainTextLabel(name);
-    title->setObjectName(QStringLiteral("fileName"));
-    title->setWordWrap(true);
-    texts->addWidget(title);
-    const bool cancellingThis =
-        state.isCancellingTranscription && state.currentTranscriptionSourceID == source.id;
-    QString status = QString::fromStdString(statusText(source, cancellingThis));
-    if (const auto percent = rowPercentText(source)) {
-        status += QStringLiteral("  ") + QString::fromStdString(*percent);
-    }
-    auto* statusLabel = plainTextLabel(status);
-    statusLabel->setObjectName(QStringLiteral("statusText"));
-    statusLabel->setFont(fontFor(TextStyle::caption));
-    setTextColor(statusLabel,
-                 source.status.kind == Kind::failed ? color : secondaryTextColor(palette()));
-    texts->addWidget(statusLabel);
-    if (source.status.kind == Kind::transcribing) {
-        auto* bar = new QProgressBar;
-        bar->setTextVisible(false);
-        bar->setMaximumHeight(6);
-        const auto& progress = source.progress;
-        if (progress && progress->fraction &&
-            progress->stage != TranscriptionProgress::Stage::preparingLanguageModel) {
-            bar->setRange(0, 1000);
-            bar->setValue(static_cast<int>(std::clamp(*progress->fraction, 0.0, 1.0) * 1000));
+    if (sourceModel_->hasIndeterminateBar() != barAnimation_->isActive()) {
+        if (barAnimation_->isActive()) {
+            barAnimation_->stop();
         } else {
-            bar->setRange(0, 0);
+            barAnimation_->start();
         }
-        texts->addWidget(bar);
     }
-    layout->addLayout(texts, 1);
-
-    auto* button = new QToolButton;
-    button->setAutoRaise(true);
-    if (state.currentTranscriptionSourceID == source.id) {
-        button->setObjectName(QStringLiteral("cancelButton"));
-        button->setIcon(symbolIcon(QStringLiteral("stop.circle.fill")));
-        const QString help =
-            state.batchTotalCount > 1
-                ? QStringLiteral("Cancel the active transcription and remaining batch")
-                : QStringLiteral("Cancel transcription");
-        button->setAccessibleName(state.batchTotalCount > 1
-                                      ? QStringLiteral("Cancel transcription batch")
-                                      : QStringLiteral("Cancel transcription"));
-        button->setToolTip(plainToolTip(help));
-        button->setEnabled(!state.isCancellingTranscription);
-        connect(button, &QToolButton::clicked, this, [this] { viewModel_.cancelTranscription(); });
-    } else {
-        button->setObjectName(QStringLiteral("removeButton"));
-        button->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
-        button->setToolTip(plainToolTip(QStringLiteral("Remove %1").arg(name)));
-        button->setAccessibleName(QStringLiteral("Remove %1").arg(name));
-        button->setEnabled(!state.isTranscribing);
-        connect(button, &QToolButton::clicked, this,
-                [this, id = source.id] { viewModel_.removeSource(id); });
-    }
-    layout->addWidget(button);
-    return row;
+    lists_->setCurrentWidget(sourceList_);
 }
 
 void TranscriptionSourceList::renderSearchResults() {
     const auto& state = viewModel_.state();
-    results_.clear();
-    TranscriptCueSearch search;
-    for (const auto& source : state.sources) {
-        for (const auto& cue : source.cues) {
-            if (search.matches(cue.text, state.batchTranscriptSearch)) {
-                results_.push_back({source.id, source.url, cue});
-            }
-        }
+    resultModel_->setResults(viewModel_.batchSearchResults());
+    // Until the first hits of a query arrive the list stays, empty or with the previous hits.
+    if (resultModel_->rowCount() > 0 || viewModel_.isBatchSearchPending()) {
+        lists_->setCurrentWidget(resultList_);
+        return;
     }
-    if (results_.empty()) {
-        auto* empty = new ContentUnavailableView(
-            QStringLiteral("No Results for “%1”")
-                .arg(QString::fromStdString(state.batchTranscriptSearch)),
-            QStringLiteral("magnifyingglass"),
-            QStringLiteral("Check the spelling or try a new search."));
+    const QString title = QStringLiteral("No Results for “%1”")
+                              .arg(QString::fromStdString(state.batchTranscriptSearch));
+    if (noResults_->title() != title) {
+        auto* empty =
+            new ContentUnavailableView(title, QStringLiteral("magnifyingglass"),
+                                       QStringLiteral("Check the spelling or try a new search."));
         empty->setObjectName(QStringLiteral("noSearchResults"));
         lists_->removeWidget(noResults_);
         noResults_->deleteLater();
         noResults_ = empty;
         lists_->addWidget(noResults_);
-        lists_->setCurrentWidget(noResults_);
-        return;
     }
-    // One row per hit: two hits of one source are two rows.
-    resultList_->clear();
-    for (const auto& result : results_) {
-        const QString text = fileName(result.sourceURL) + QStringLiteral("   ") +
-                             QString::fromStdString(searchResultTime(result.cue.startTime)) +
-                             QStringLiteral("\n") + QString::fromStdString(result.cue.text);
-        resultList_->addItem(text);
-    }
-    lists_->setCurrentWidget(resultList_);
+    lists_->setCurrentWidget(noResults_);
 }
 
 void TranscriptionSourceList::render() {
@@ -444,19 +374,8 @@ void TranscriptionSourceList::render() {
     if (state.isSearchingAllTranscripts()) {
         renderSearchResults();
     } else {
-        const QSignalBlocker blocker(sourceList_);
-        sourceList_->clear();
-        const bool marks = sourceCount >= 2 && transcribed >= 1;
-        for (const auto& source : state.sources) {
-            auto* item = new QListWidgetItem(sourceList_);
-            QWidget* row = makeRow(source, marks);
-            item->setSizeHint(row->sizeHint());
-            sourceList_->setItemWidget(item, row);
-            if (state.selectedSourceID == source.id) {
-                sourceList_->setCurrentItem(item);
-            }
-        }
-        lists_->setCurrentWidget(sourceList_);
+        resultModel_->setResults(viewModel_.batchSearchResults());
+        renderSources();
     }
 
     batchProgress_->setVisible(state.batchTotalCount >= 2 && state.isTranscribing);

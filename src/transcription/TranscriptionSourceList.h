@@ -9,20 +9,25 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 
 namespace tavrolin {
 
 class ContentUnavailableView;
+class TranscriptSearchResultListModel;
+class TranscriptionSourceListModel;
 class TranscriptionViewModel;
 
 // The Transcribe workspace's left column: the sources with their state, the search across all
 // transcripts, the export marks and the batch controls. Every action is one view-model call;
-// `render` redraws from the view model. GUI thread only; holds no task.
+// `render` redraws from the view model: the sources and the search hits are list models whose rows
+// change only where the state did; the hits come from the view model's search worker. GUI thread
+// only; holds no task.
 class TranscriptionSourceList : public QWidget {
     Q_OBJECT
 
@@ -39,8 +44,11 @@ class TranscriptionSourceList : public QWidget {
     // "%02d:%02d:%02d" of the start truncated toward zero.
     static std::string searchResultTime(double seconds);
 
+    TranscriptionSourceListModel* sourceModel() const { return sourceModel_; }
+    TranscriptSearchResultListModel* searchResultModel() const { return resultModel_; }
+
   private:
-    QWidget* makeRow(const BatchTranscriptionSource& source, bool showsExportMark);
+    void renderSources();
     void renderSearchResults();
     void exportSelected();
 
@@ -53,8 +61,11 @@ class TranscriptionSourceList : public QWidget {
     QLabel* exportCount_;
     QPushButton* noneButton_;
     QStackedWidget* lists_;
-    QListWidget* sourceList_;
-    QListWidget* resultList_;
+    QListView* sourceList_;
+    TranscriptionSourceListModel* sourceModel_;
+    QTimer* barAnimation_;
+    QListView* resultList_;
+    TranscriptSearchResultListModel* resultModel_;
     ContentUnavailableView* noResults_;
     QWidget* batchProgress_;
     QLabel* batchProgressText_;
@@ -67,7 +78,6 @@ class TranscriptionSourceList : public QWidget {
     QCheckBox* replaceOriginals_;
     QPushButton* exportSelected_;
     QLabel* replaceNote_;
-    std::vector<BatchTranscriptSearchResult> results_;
 };
 
 }  // namespace tavrolin

@@ -10,6 +10,7 @@
 #include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
@@ -42,10 +43,13 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
       queue_(queue),
       panels_(std::move(panels)),
       state_(services_.preferences) {
-    // Capability, inspection, one transcription, an export and a summary may overlap.
-    pool_.setMaxThreadCount(5);
+    // Capability, inspection, one transcription, an export, a summary and a search may overlap.
+    pool_.setMaxThreadCount(6);
     state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
+    // Connected before any view, so a view redrawing on the same signal sees the search pending.
+    connect(this, &TranscriptionViewModel::changed, this,
+            &TranscriptionViewModel::refreshBatchSearch);
     refreshAvailability();
 }
 
@@ -56,6 +60,7 @@ TranscriptionViewModel::~TranscriptionViewModel() {
     transcriptionTask_.request_stop();
     exportTask_.request_stop();
     conversationSummaryTask_.request_stop();
+    batchSearchTask_.request_stop();
     // Closing the window must leave no ffmpeg child and no working folder behind.
     services_.transcription->cancel();
 }
@@ -491,6 +496,70 @@ void TranscriptionViewModel::syncReplacements() {
     state_.pendingReplacements = std::move(pending);
     startProbeTaskIfNeeded();
     emit changed();
+}
+
+// ---- Search across all transcripts ---------------------------------------------------------
+
+std::shared_ptr<const std::vector<BatchTranscriptSearchResult>>
+TranscriptionViewModel::noSearchResults() {
+    static const auto none = std::make_shared<const std::vector<BatchTranscriptSearchResult>>();
+    return none;
+}
+
+void TranscriptionViewModel::retireBatchSearchResults(
+    std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results) {
+    if (results && results != batchSearchResults_ && !results->empty()) {
+        pool_.start([results = std::move(results)] {});
+    }
+}
+
+void TranscriptionViewModel::refreshBatchSearch() {
+    // Kept current while a search is possible, so a query copies no transcript on the GUI thread:
+    // each change copies only the sources whose cues changed.
+    if (state_.sources.size() >= 2 && batchSearchSnapshot_.cueRevision != state_.cueRevision) {
+        batchSearchSnapshot_ = state_.transcriptSearchSnapshot(batchSearchSnapshot_);
+    }
+    if (!state_.isSearchingAllTranscripts()) {
+        if (batchSearchKey_) {
+            batchSearchTask_.request_stop();
+            batchSearchKey_.reset();
+            batchSearchResults_ = noSearchResults();
+            batchSearchPending_ = false;
+        }
+        return;
+    }
+    auto key =
+        std::pair(std::string(trimWhitespace(state_.batchTranscriptSearch)), state_.cueRevision);
+    if (key == batchSearchKey_) {
+        return;
+    }
+    batchSearchTask_.request_stop();
+    batchSearchTask_ = std::stop_source();
+    batchSearchKey_ = key;
+    batchSearchPending_ = true;
+    struct Outcome {
+        std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results;
+        TranscriptSearchSnapshot searched;
+    };
+    const auto task = batchSearchTask_;
+    runGuardedTask(
+        this, pool_,
+        [snapshot = batchSearchSnapshot_, query = std::move(key.first),
+         token = task.get_token()]() mutable {
+            auto results = std::make_shared<const std::vector<BatchTranscriptSearchResult>>(
+                searchTranscripts(snapshot, query, token));
+            return Outcome{std::move(results), std::move(snapshot)};
+        },
+        [task](TranscriptionViewModel& self, Outcome outcome) {
+            // Folded texts stay good for unchanged cues, even from a search that lost the race.
+            self.batchSearchSnapshot_.adoptFoldedTexts(outcome.searched);
+            if (task != self.batchSearchTask_ || task.stop_requested()) {
+                return;
+            }
+            self.batchSearchResults_ = std::move(outcome.results);
+            self.batchSearchPending_ = false;
+            emit self.changed();
+        });
 }
 
 // ---- Conversation summaries ----------------------------------------------------------------

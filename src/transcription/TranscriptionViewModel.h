@@ -28,8 +28,10 @@ class JobQueueViewModel;
 // summary run) on its own worker pool, handing every outcome back on the GUI thread. GUI thread
 // only. Each task has its own stop source; a stopped task's outcome is dropped, except that a
 // stopped inspection returns its source to pending and a stopped run ends as cancelled.
-// Destruction requests stop on every task, cancels the transcription service and waits for
-// the workers, whose child processes the stop has already ended.
+// The search across all transcripts follows every change on its own: a newer query or cue revision
+// stops the older search and drops its outcome. Destruction requests stop on every task, cancels
+// the transcription service and waits for the workers, whose child processes the stop has already
+// ended.
 class TranscriptionViewModel : public QObject {
     Q_OBJECT
 
@@ -103,6 +105,18 @@ class TranscriptionViewModel : public QObject {
     }
     bool isInspecting() const { return probeRunning_; }
     bool isExportingSubtitles() const { return exportRunning_; }
+    // The hits of the search across all transcripts, worked out on the pool whenever the query or
+    // any source's cues change. They stay those of the last finished search while a newer one is
+    // pending, and are empty when no search is asked for. The list is shared and never changed:
+    // new hits come as a new list. Never null.
+    const std::shared_ptr<const std::vector<BatchTranscriptSearchResult>>& batchSearchResults()
+        const {
+        return batchSearchResults_;
+    }
+    bool isBatchSearchPending() const { return batchSearchPending_; }
+    // Frees a list of hits on the pool, where a long one takes no time from the GUI thread.
+    void retireBatchSearchResults(
+        std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> results);
 
   signals:
     void changed();
@@ -124,6 +138,8 @@ class TranscriptionViewModel : public QObject {
     void summarizeNext(std::stop_source run, std::vector<TranscriptConversation> pending,
                        std::size_t position, int summarized, int fallbacks);
     void syncReplacements();
+    void refreshBatchSearch();
+    static std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> noSearchResults();
 
     Services services_;
     JobQueueViewModel& queue_;
@@ -135,9 +151,16 @@ class TranscriptionViewModel : public QObject {
     std::stop_source transcriptionTask_;
     std::stop_source exportTask_;
     std::stop_source conversationSummaryTask_;
+    std::stop_source batchSearchTask_;
     bool probeRunning_ = false;
     bool exportRunning_ = false;
     std::set<Uuid> finishedReplacementJobs_;
+    // The trimmed query and cue revision of the latest search started.
+    std::optional<std::pair<std::string, std::uint64_t>> batchSearchKey_;
+    TranscriptSearchSnapshot batchSearchSnapshot_;
+    std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> batchSearchResults_ =
+        noSearchResults();
+    bool batchSearchPending_ = false;
     // Last member: destroyed first, so the workers end before the state they report to.
     QThreadPool pool_;
 };

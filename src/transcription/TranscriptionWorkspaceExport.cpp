@@ -6,7 +6,6 @@
 
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/MillisecondTime.h"
-#include "engine/SubtitleDocumentRenderer.h"
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 
@@ -82,10 +81,8 @@ std::optional<std::string> TranscriptionWorkspaceState::mediaExportIssue(
         return invalid;
     }
     // The renderer's own checks, so a bad cue is refused here rather than in a failed job.
-    try {
-        SubtitleDocumentRenderer().render(source.cues, SubtitleFileFormat::srt);
-    } catch (const TranscriptionError& invalid) {
-        return std::string(invalid.what());
+    if (auto invalid = cueRenderIssue(source)) {
+        return invalid;
     }
     for (const auto& stream : source.sourceStreams) {
         if (compatibility_.copyDecision(stream, container).isIncompatible()) {

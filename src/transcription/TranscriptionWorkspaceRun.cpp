@@ -93,6 +93,7 @@ void TranscriptionWorkspaceState::completeRunPosition(
     const auto shifted = adjuster_.shift(cues, defaultTimingOffset);
     if (auto* source = mutableSource(id)) {
         source->cues = shifted.cues;
+        noteCuesChanged(id);
         source->subtitleTimingOffset = shifted.appliedOffset;
         source->status = {BatchTranscriptionSourceStatus::Kind::completed, {}};
         source->progress.reset();
@@ -268,6 +269,7 @@ void TranscriptionWorkspaceState::applySubtitleTimingOffsetToCompletedSources() 
         }
         auto shifted = adjuster_.shift(source.cues, delta);
         source.cues = std::move(shifted.cues);
+        noteCuesChanged(source.id);
         if (std::fabs(shifted.appliedOffset - delta) > offsetTolerance) {
             source.subtitleTimingOffset += shifted.appliedOffset;
             ++clamped;

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "engine/FFmpegCommandBuilder.h"
+#include "engine/SubtitleDocumentRenderer.h"
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 
@@ -74,6 +75,7 @@ void TranscriptionWorkspaceState::setCues(std::vector<SubtitleCue> cues) {
     cues_ = std::move(cues);
     if (auto* selected = isLoadingSelectedSource_ ? nullptr : mutableSelectedSource()) {
         selected->cues = cues_;
+        noteCuesChanged(selected->id);
     }
 }
 
@@ -203,6 +205,111 @@ std::vector<TranscriptConversation> TranscriptionWorkspaceState::conversations()
     return grouper_.group(cues_);
 }
 
+void TranscriptionWorkspaceState::noteCuesChanged(const Uuid& id) {
+    sourceCueRevisions_[id] = ++cueRevision;
+}
+
+std::uint64_t TranscriptionWorkspaceState::sourceCueRevision(const Uuid& id) const {
+    const auto changed = sourceCueRevisions_.find(id);
+    return changed == sourceCueRevisions_.end() ? 0 : changed->second;
+}
+
+std::optional<std::string> TranscriptionWorkspaceState::cueRenderIssue(
+    const BatchTranscriptionSource& source) const {
+    const auto check = [&]() -> std::optional<std::string> {
+        try {
+            SubtitleDocumentRenderer().render(source.cues, SubtitleFileFormat::srt);
+        } catch (const TranscriptionError& invalid) {
+            return std::string(invalid.what());
+        }
+        return std::nullopt;
+    };
+    // Only the state's own sources have a cue revision; a copy is checked afresh.
+    const bool isOwn =
+        !sources.empty() && &source >= sources.data() && &source < sources.data() + sources.size();
+    if (!isOwn) {
+        return check();
+    }
+    const std::uint64_t revision = sourceCueRevision(source.id);
+    const auto known = cueRenderIssues_.find(source.id);
+    if (known != cueRenderIssues_.end() && known->second.first == revision) {
+        return known->second.second;
+    }
+    auto issue = check();
+    cueRenderIssues_[source.id] = {revision, issue};
+    return issue;
+}
+
+TranscriptSearchSnapshot TranscriptionWorkspaceState::transcriptSearchSnapshot(
+    const TranscriptSearchSnapshot& previous) const {
+    std::map<Uuid, const TranscriptSearchSnapshot::Source*> earlier;
+    for (const auto& source : previous.sources) {
+        earlier.emplace(source.id, &source);
+    }
+    TranscriptSearchSnapshot snapshot;
+    snapshot.cueRevision = cueRevision;
+    snapshot.sources.reserve(sources.size());
+    for (const auto& source : sources) {
+        const std::uint64_t revision = sourceCueRevision(source.id);
+        const auto found = earlier.find(source.id);
+        if (found != earlier.end() && found->second->cueRevision == revision) {
+            snapshot.sources.push_back(*found->second);
+        } else {
+            snapshot.sources.push_back(
+                {source.id, source.url, revision,
+                 std::make_shared<const std::vector<SubtitleCue>>(source.cues), nullptr});
+        }
+    }
+    return snapshot;
+}
+
+void TranscriptSearchSnapshot::adoptFoldedTexts(const TranscriptSearchSnapshot& searched) {
+    std::map<std::pair<Uuid, std::uint64_t>, const Source*> made;
+    for (const auto& source : searched.sources) {
+        if (source.foldedTexts) {
+            made.emplace(std::pair(source.id, source.cueRevision), &source);
+        }
+    }
+    for (auto& source : sources) {
+        const auto found = made.find(std::pair(source.id, source.cueRevision));
+        if (!source.foldedTexts && found != made.end()) {
+            source.foldedTexts = found->second->foldedTexts;
+        }
+    }
+}
+
+std::vector<BatchTranscriptSearchResult> searchTranscripts(TranscriptSearchSnapshot& snapshot,
+                                                           std::string_view query,
+                                                           const std::stop_token& stop) {
+    std::vector<BatchTranscriptSearchResult> results;
+    const std::string_view trimmed = trimWhitespace(query);
+    if (trimmed.empty()) {
+        return results;
+    }
+    const std::string folded = TranscriptCueSearch::foldedForSearch(trimmed);
+    for (auto& source : snapshot.sources) {
+        if (stop.stop_requested()) {
+            break;
+        }
+        const auto& cues = *source.cues;
+        if (!source.foldedTexts) {
+            std::vector<std::string> texts;
+            texts.reserve(cues.size());
+            for (const auto& cue : cues) {
+                texts.push_back(TranscriptCueSearch::foldedForSearch(cue.text));
+            }
+            source.foldedTexts = std::make_shared<const std::vector<std::string>>(std::move(texts));
+        }
+        const auto& texts = *source.foldedTexts;
+        for (std::size_t i = 0; i < cues.size(); ++i) {
+            if (texts[i].find(folded) != std::string::npos) {
+                results.push_back({source.id, source.url, cues[i]});
+            }
+        }
+    }
+    return results;
+}
+
 std::uint64_t TranscriptionWorkspaceState::conversationFingerprint() const {
     std::uint64_t seed = 0;
     for (const auto& conversation : conversations()) {
@@ -256,6 +363,7 @@ bool TranscriptionWorkspaceState::addSources(const std::vector<std::filesystem::
         source.mediaOutputContainer = containerForFile(url).value_or(OutputContainer::mkv);
         sources.push_back(std::move(source));
     }
+    ++cueRevision;
     if (!selectedSourceID) {
         selectedSourceID = sources.front().id;
         reloadSelectedSourceState();
@@ -341,6 +449,9 @@ bool TranscriptionWorkspaceState::removeSource(const Uuid& id) {
         std::find_if(sources.begin(), sources.end(), [&](const auto& s) { return s.id == id; });
     if (found != sources.end()) {
         sources.erase(found);
+        sourceCueRevisions_.erase(id);
+        cueRenderIssues_.erase(id);
+        ++cueRevision;
     }
     selectedExportSourceIDs.erase(id);
     if (selectedSourceID == id) {

@@ -7,7 +7,9 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/StreamCopyCompatibility.h"
@@ -49,6 +51,34 @@ struct TranscriptionRunStep {
     std::optional<double> mediaDuration;
 };
 
+// The transcripts of every source at one cue revision, for the search across all transcripts on a
+// worker thread. The lists are shared and never changed: a later snapshot shares the lists of the
+// sources whose cues have not changed since, and a search stores the folded cue texts it made so
+// the next query does not fold them again.
+struct TranscriptSearchSnapshot {
+    struct Source {
+        Uuid id;
+        std::filesystem::path url;
+        std::uint64_t cueRevision = 0;
+        std::shared_ptr<const std::vector<SubtitleCue>> cues;
+        // The cue texts folded for the search, once a search made them.
+        std::shared_ptr<const std::vector<std::string>> foldedTexts;
+    };
+    std::uint64_t cueRevision = 0;
+    std::vector<Source> sources;
+
+    // Takes the folded texts that `searched` (a later copy of this snapshot) made for sources
+    // whose cues are unchanged.
+    void adoptFoldedTexts(const TranscriptSearchSnapshot& searched);
+};
+
+// Every cue of the snapshot that matches `query` by the transcript search rule, in source and
+// cue order; none when the query trims to empty. Folds the texts of sources that lack them into
+// `snapshot`. A stop ends the search early with the hits found so far. Any thread.
+std::vector<BatchTranscriptSearchResult> searchTranscripts(TranscriptSearchSnapshot& snapshot,
+                                                           std::string_view query,
+                                                           const std::stop_token& stop);
+
 // The state of the Transcribe workspace and every rule that needs no task: sources, selection
 // and the mirrors of the selected source, languages, inspection and run bookkeeping, timing,
 // chapters, export readiness and requests, and summary bookkeeping. The view model owns one and
@@ -82,6 +112,9 @@ class TranscriptionWorkspaceState {
     double subtitleTimingOffset = 0;
     std::string transcriptSearch;
     std::string batchTranscriptSearch;
+    // Raised whenever a source is added or removed or any source's cues change, so the search
+    // across all transcripts knows to run again.
+    std::uint64_t cueRevision = 0;
     std::map<std::int64_t, std::string> conversationSummaries;
     bool isSummarizingConversations = false;
     std::optional<std::string> conversationSummaryNotice;
@@ -122,6 +155,9 @@ class TranscriptionWorkspaceState {
     std::uint64_t conversationFingerprint() const;
     int transcribedSourceCount() const;
     std::vector<TranscriptConversation> conversations() const;
+    // The sources' transcripts now, sharing `previous`'s lists where the cues are unchanged.
+    TranscriptSearchSnapshot transcriptSearchSnapshot(
+        const TranscriptSearchSnapshot& previous) const;
 
     // Sources, selection and spoken language. `addSources` returns true when any was added.
     bool addSources(const std::vector<std::filesystem::path>& urls);
@@ -210,6 +246,12 @@ class TranscriptionWorkspaceState {
     void finishConversationSummaries(int summarized, int fallbacks, bool wasCancelled);
 
   private:
+    void noteCuesChanged(const Uuid& id);
+    std::uint64_t sourceCueRevision(const Uuid& id) const;
+    // The subtitle renderer's objection to a source's cues, if any. The check renders the whole
+    // transcript, and the export controls ask on every redraw: for a source of `sources` the
+    // verdict is kept until its cues change.
+    std::optional<std::string> cueRenderIssue(const BatchTranscriptionSource& source) const;
     BatchTranscriptionSource* mutableSource(const Uuid& id);
     BatchTranscriptionSource* mutableSelectedSource();
     void storeLocaleInSelectedSource();
@@ -229,6 +271,9 @@ class TranscriptionWorkspaceState {
     bool isLoadingSelectedSource_ = false;
     int runSucceeded_ = 0;
     int runFailed_ = 0;
+    // The cue revision at each source's last cue change; a source absent here has never changed.
+    std::map<Uuid, std::uint64_t> sourceCueRevisions_;
+    mutable std::map<Uuid, std::pair<std::uint64_t, std::optional<std::string>>> cueRenderIssues_;
 
     SubtitleCueSegmenter segmenter_{84, 6.0, 1.2};
     SubtitleTimingAdjuster adjuster_;

@@ -3,7 +3,77 @@
 // replacement confirmation.
 #include "TranscriptionViewFixture.h"
 
+#include <QAbstractItemModelTester>
+#include <QListView>
+
+#include "app/ContentUnavailableView.h"
+#include "transcription/TranscriptSearchResultListModel.h"
+#include "transcription/TranscriptionSourceListModel.h"
+
 namespace {
+
+using SourceRole = TranscriptionSourceListModel::Role;
+
+TranscriptionSourceList* sourceList(Fixture& f) {
+    return f.view.findChild<TranscriptionSourceList*>();
+}
+
+// One line per source row: name | status line | bar | mark | button, as the delegate paints it.
+QStringList sourceRows(Fixture& f) {
+    const auto* model = sourceList(f)->sourceModel();
+    QStringList rows;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex index = model->index(row);
+        const QVariant bar = index.data(SourceRole::progressRole);
+        const QVariant mark = index.data(Qt::CheckStateRole);
+        rows << QStringLiteral("%1 | %2 | %3 | %4 | %5 %6 \"%7\"")
+                    .arg(index.data().toString(), index.data(SourceRole::statusLineRole).toString(),
+                         !bar.isValid()       ? QStringLiteral("-")
+                         : bar.toDouble() < 0 ? QStringLiteral("busy")
+                                              : QString::number(bar.toDouble()),
+                         !mark.isValid()
+                             ? QStringLiteral("-")
+                             : (mark.toInt() == Qt::Checked ? QStringLiteral("marked")
+                                                            : QStringLiteral("unmarked")) +
+                                   (index.data(SourceRole::exportMarkEnabledRole).toBool()
+                                        ? QString()
+                                        : QStringLiteral(" off")),
+                         index.data(SourceRole::buttonKindRole).toString(),
+                         index.data(SourceRole::buttonEnabledRole).toBool() ? QStringLiteral("on")
+                                                                            : QStringLiteral("off"),
+                         index.data(SourceRole::buttonAccessibleNameRole).toString());
+    }
+    return rows;
+}
+
+// Clicks the source list at the mark or the button of `row`, as a person would.
+void clickSourceControl(Fixture& f, int row, bool mark) {
+    auto* list = f.find<QListView>("sourceList");
+    const QRect rect = list->visualRect(list->model()->index(row, 0));
+    const QRect place = mark ? TranscriptionSourceDelegate::exportMarkRect(rect)
+                             : TranscriptionSourceDelegate::buttonRect(rect);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place.center());
+}
+
+// Waits for the search worker, then redraws.
+void settleSearch(Fixture& f) {
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !f.model.isBatchSearchPending(); }));
+    f.settle();
+}
+
+// One line per hit: file name, start time and cue text.
+QStringList resultRows(Fixture& f) {
+    const auto* model = sourceList(f)->searchResultModel();
+    QStringList rows;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex index = model->index(row);
+        rows << index.data().toString() + QStringLiteral(" ") +
+                    index.data(TranscriptSearchResultListModel::startTimeTextRole).toString() +
+                    QStringLiteral(" ") +
+                    index.data(TranscriptSearchResultListModel::cueTextRole).toString();
+    }
+    return rows;
+}
 
 // Answers the next modal message box with the button of `role`, recording its title.
 void answerNextMessageBox(QMessageBox::ButtonRole role, QString* title) {
@@ -95,8 +165,10 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     EXPECT_FALSE(f.find<QWidget>("actionBar")->isVisibleTo(&f.view));
     f.addAndInspect({"<b>x<i>.mkv", "second.mkv"});
     EXPECT_TRUE(f.find<QWidget>("actionBar")->isVisibleTo(&f.view));
-    EXPECT_TRUE(f.texts("fileName").contains(QStringLiteral("<b>x<i>.mkv")))
-        << f.texts("fileName").join(QStringLiteral("|")).toStdString();
+    EXPECT_EQ(sourceRows(f), QStringList({
+                                 R"(<b>x<i>.mkv | Ready | - | - | remove on "Remove <b>x<i>.mkv")",
+                                 R"(second.mkv | Ready | - | - | remove on "Remove second.mkv")",
+                             }));
     for (auto* label : f.view.findChildren<QLabel*>()) {
         if (!label->text().isEmpty()) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
@@ -114,14 +186,13 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     EXPECT_EQ(f.firstSlot()->text(), QStringLiteral("Cancel All"));
     EXPECT_FALSE(f.find<QPushButton>("applyToAll")->isEnabled());
     EXPECT_EQ(f.texts("progressPercent").value(0), QStringLiteral("12%"));
-    EXPECT_TRUE(f.texts("statusText").contains(QStringLiteral("Transcribing speech  13%")))
-        << f.texts("statusText").join(QStringLiteral("|")).toStdString();
-    EXPECT_TRUE(f.texts("statusText").contains(QStringLiteral("Waiting in batch")));
     // Remove buttons lock for the run; the running row offers cancel instead.
-    for (auto* button : f.shown<QToolButton>("removeButton")) {
-        EXPECT_FALSE(button->isEnabled());
-    }
-    ASSERT_EQ(f.shown<QToolButton>("cancelButton").size(), 1);
+    EXPECT_EQ(
+        sourceRows(f),
+        QStringList({
+            R"(<b>x<i>.mkv | Transcribing speech  13% | 0.125 | - | cancel on "Cancel transcription batch")",
+            R"(second.mkv | Waiting in batch | - | - | remove off "Remove second.mkv")",
+        }));
 
     f.model.selectSource(f.state().sources.at(1).id);
     f.settle();
@@ -133,7 +204,11 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     f.settle();
     EXPECT_EQ(f.firstSlot()->text(), QStringLiteral("Clear Transcript"));
     EXPECT_EQ(f.texts("cueCount").value(0), QStringLiteral("2 cues"));
-    EXPECT_TRUE(f.texts("statusText").contains(QStringLiteral("2 cues")));
+    EXPECT_EQ(sourceRows(f),
+              QStringList({
+                  R"(<b>x<i>.mkv | 2 cues | - | marked | remove on "Remove <b>x<i>.mkv")",
+                  R"(second.mkv | 2 cues | - | marked | remove on "Remove second.mkv")",
+              }));
     auto* exportMedia = f.find<QPushButton>("exportMedia");
     EXPECT_TRUE(exportMedia->isVisibleTo(&f.view));
     f.model.setMediaOutputContainer(OutputContainer::webm);
@@ -158,6 +233,10 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     EXPECT_EQ(asked, 2);
     EXPECT_TRUE(f.state().cues().empty());
     EXPECT_EQ(f.firstSlot()->text(), QStringLiteral("Transcribe"));
+    // The cleared source can no longer be marked for export.
+    EXPECT_EQ(
+        sourceRows(f).value(1),
+        QStringLiteral(R"(second.mkv | Ready | - | unmarked off | remove on "Remove second.mkv")"));
 }
 
 TEST(TranscriptionWorkspaceView, SearchHitsAndBatchReplacementConfirmation) {
@@ -167,27 +246,44 @@ TEST(TranscriptionWorkspaceView, SearchHitsAndBatchReplacementConfirmation) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.state().transcribedSourceCount() == 3; }));
     f.settle();
 
-    // Two hits per source are two rows each; a click opens the hit's source.
+    f.view.resize(1200, 800);
+    f.view.show();
+
+    // One row per hit, in source order; a click opens the hit's source.
     f.model.setBatchTranscriptSearch("HI");
-    f.settle();
-    auto* results = f.find<QListWidget>("searchResults");
-    ASSERT_EQ(results->count(), 3);
-    EXPECT_TRUE(results->item(1)->text().startsWith(QStringLiteral("b.mkv   00:00:09")));
-    EXPECT_TRUE(results->item(1)->text().endsWith(QStringLiteral("<i>hi</i> again")));
+    settleSearch(f);
+    auto* results = f.find<QListView>("searchResults");
+    EXPECT_EQ(resultRows(f), QStringList({
+                                 QStringLiteral("a.mkv 00:00:09 <i>hi</i> again"),
+                                 QStringLiteral("b.mkv 00:00:09 <i>hi</i> again"),
+                                 QStringLiteral("c.mkv 00:00:09 <i>hi</i> again"),
+                             }));
     f.model.setBatchTranscriptSearch("hello");
-    f.settle();
-    ASSERT_EQ(results->count(), 3);
-    emit results->itemClicked(results->item(2));
+    settleSearch(f);
+    ASSERT_EQ(results->model()->rowCount(), 3);
+    EXPECT_TRUE(results->isVisibleTo(&f.view));
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, {},
+                      results->visualRect(results->model()->index(2, 0)).center());
     f.settle();
     EXPECT_EQ(f.state().selectedSourceID, f.state().sources.at(2).id);
     EXPECT_TRUE(f.state().batchTranscriptSearch.empty());
+    EXPECT_TRUE(f.find<QListView>("sourceList")->isVisibleTo(&f.view));
     // The review list took the request: it scrolled and cleared it.
     EXPECT_FALSE(f.state().requestedCueID.has_value());
+
+    // Until the worker answers, the list stays: no "No Results" flashes while typing.
     f.model.setBatchTranscriptSearch("nothing here");
-    f.settle();
-    EXPECT_NE(f.find<QWidget>("noSearchResults"), nullptr);
+    f.view.render();
+    EXPECT_TRUE(f.model.isBatchSearchPending());
+    EXPECT_TRUE(results->isVisibleTo(&f.view));
+    settleSearch(f);
+    auto* noResults = f.find<ContentUnavailableView>("noSearchResults");
+    ASSERT_NE(noResults, nullptr);
+    EXPECT_TRUE(noResults->isVisibleTo(&f.view));
+    EXPECT_EQ(noResults->title(), QStringLiteral("No Results for “nothing here”"));
     f.model.setBatchTranscriptSearch("");
     f.settle();
+    EXPECT_TRUE(f.find<QListView>("sourceList")->isVisibleTo(&f.view));
 
     auto* exportSelected = f.find<QPushButton>("exportSelected");
     for (const auto& source : f.state().sources) {
@@ -205,4 +301,130 @@ TEST(TranscriptionWorkspaceView, SearchHitsAndBatchReplacementConfirmation) {
     exportSelected->click();
     EXPECT_EQ(title, QStringLiteral("Replace 3 original files?"));
     EXPECT_FALSE(f.queue.hasQueuedJobs());
+}
+
+TEST(TranscriptionWorkspaceView, RowControlsActThroughTheViewModelUnderTheModelTester) {
+    Fixture f;
+    f.view.resize(1200, 800);
+    f.view.show();
+    auto* list = sourceList(f);
+    QAbstractItemModelTester sourceTester(list->sourceModel(),
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester resultTester(list->searchResultModel(),
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
+    f.addAndInspect({"a.mkv", "b.mkv", "c.mkv"});
+
+    // The running row's cancel button stops the run; the source is ready again.
+    f.transcriber->open = false;
+    f.model.transcribeAllReadySources();
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return f.state().progress == TranscriptionProgress::transcribing(0.125); }));
+    f.settle();
+    clickSourceControl(f, 1, false);  // a locked remove button does nothing
+    clickSourceControl(f, 0, true);   // nor does a hidden mark
+    EXPECT_EQ(f.state().sources.size(), 3u);
+    EXPECT_EQ(f.state().selectedSourceID, f.state().sources.at(0).id);
+    clickSourceControl(f, 0, false);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !f.state().isTranscribing; }));
+    f.settle();
+    EXPECT_EQ(f.state().sources.at(0).status.kind, Kind::ready);
+
+    f.transcriber->open = true;
+    f.model.transcribeAllReadySources();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return f.state().transcribedSourceCount() == 3; }));
+    f.settle();
+    // A click on a mark toggles it and leaves the selection; a click on the row selects it.
+    clickSourceControl(f, 2, true);
+    f.settle();
+    EXPECT_FALSE(f.state().selectedExportSourceIDs.contains(f.state().sources.at(2).id));
+    EXPECT_EQ(f.state().selectedSourceID, f.state().sources.at(0).id);
+    auto* view = f.find<QListView>("sourceList");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(1, 0)).center());
+    f.settle();
+    EXPECT_EQ(f.state().selectedSourceID, f.state().sources.at(1).id);
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    // The space key toggles the current row's mark, as a click on it does.
+    QTest::keyClick(view, Qt::Key_Space);
+    f.settle();
+    EXPECT_FALSE(f.state().selectedExportSourceIDs.contains(f.state().sources.at(1).id));
+    QTest::keyClick(view, Qt::Key_Space);
+    f.settle();
+    EXPECT_TRUE(f.state().selectedExportSourceIDs.contains(f.state().sources.at(1).id));
+
+    f.model.setBatchTranscriptSearch("again");
+    settleSearch(f);
+    EXPECT_EQ(list->searchResultModel()->rowCount(), 3);
+    f.model.setBatchTranscriptSearch("");
+    f.settle();
+
+    // Removing the first source through its button moves the selection to the new first row.
+    const Uuid removed = f.state().sources.at(0).id;
+    f.model.selectSource(removed);
+    f.settle();
+    clickSourceControl(f, 0, false);
+    f.settle();
+    ASSERT_EQ(f.state().sources.size(), 2u);
+    EXPECT_EQ(f.state().source(removed), nullptr);
+    EXPECT_EQ(view->currentIndex().row(), 0);
+    EXPECT_EQ(sourceRows(f), QStringList({
+                                 R"(b.mkv | 2 cues | - | marked | remove on "Remove b.mkv")",
+                                 R"(c.mkv | 2 cues | - | unmarked | remove on "Remove c.mkv")",
+                             }));
+}
+
+TEST(TranscriptionWorkspaceView, SearchFollowsCueEditsAndDropsStaleQueries) {
+    Fixture f;
+    f.addAndInspect({"a.mkv", "b.mkv"});
+    f.model.transcribeAllReadySources();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return f.state().transcribedSourceCount() == 2; }));
+    f.settle();
+
+    // Only the newest query's search answers: "hello"'s outcome is dropped, not published.
+    f.model.setBatchTranscriptSearch("hello");
+    f.model.setBatchTranscriptSearch("again");
+    std::vector<std::vector<BatchTranscriptSearchResult>> answers;
+    QObject::connect(&f.model, &TranscriptionViewModel::changed, &f.view, [&] {
+        if (!f.model.isBatchSearchPending()) {
+            answers.push_back(*f.model.batchSearchResults());
+        }
+    });
+    settleSearch(f);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers.front(), *f.model.batchSearchResults());
+    EXPECT_EQ(resultRows(f), QStringList({
+                                 QStringLiteral("a.mkv 00:00:09 <i>hi</i> again"),
+                                 QStringLiteral("b.mkv 00:00:09 <i>hi</i> again"),
+                             }));
+
+    // An edit of the selected transcript is searched again; the other source's cues are kept.
+    auto cues = f.state().cues();
+    cues.front().text = "Once AGAIN";
+    f.model.setCues(cues);
+    EXPECT_TRUE(f.model.isBatchSearchPending());
+    settleSearch(f);
+    EXPECT_EQ(resultRows(f), QStringList({
+                                 QStringLiteral("a.mkv 00:00:01 Once AGAIN"),
+                                 QStringLiteral("a.mkv 00:00:09 <i>hi</i> again"),
+                                 QStringLiteral("b.mkv 00:00:09 <i>hi</i> again"),
+                             }));
+    // The export controls judge the cues as they are now, not as they were first checked.
+    auto* exportSelected = f.find<QPushButton>("exportSelected");
+    EXPECT_TRUE(exportSelected->isEnabled());
+    cues.front().text = "  ";
+    f.model.setCues(cues);
+    f.settle();
+    EXPECT_FALSE(exportSelected->isEnabled());
+    EXPECT_TRUE(exportSelected->toolTip().contains(QStringLiteral("a.mkv: Subtitle cue text")))
+        << exportSelected->toolTip().toStdString();
+    cues.front().text = "Once again";
+    f.model.setCues(cues);
+    f.settle();
+    EXPECT_TRUE(exportSelected->isEnabled());
+
+    // Removing a source drops its hits too.
+    f.model.removeSource(f.state().sources.at(1).id);
+    f.model.addSources({f.file("c.mkv")});
+    settleSearch(f);
+    EXPECT_EQ(resultRows(f).size(), 2);
 }
