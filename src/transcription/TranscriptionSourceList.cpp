@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionSourceList.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -112,6 +113,8 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     count_ = plainTextLabel();
     count_->setObjectName(QStringLiteral("sourceCount"));
     count_->setFont(fontFor(TextStyle::caption));
+    setTextColor(count_, secondaryTextColor(palette()));
+    header->setSpacing(8);
     header->addWidget(title);
     header->addWidget(count_);
     header->addStretch(1);
@@ -148,19 +151,22 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     exportTitle->setFont(fontFor(TextStyle::caption, QFont::DemiBold));
     exportCount_ = plainTextLabel();
     exportCount_->setFont(fontFor(TextStyle::caption));
-    auto* allButton = new QPushButton(QStringLiteral("All"));
-    allButton->setFlat(true);
-    noneButton_ = new QPushButton(QStringLiteral("None"));
-    noneButton_->setFlat(true);
+    // Borderless and only as wide as their words, so the row fits the narrow column.
+    auto* allButton = new QToolButton;
+    allButton->setText(QStringLiteral("All"));
+    allButton->setAutoRaise(true);
+    noneButton_ = new QToolButton;
+    noneButton_->setText(QStringLiteral("None"));
+    noneButton_->setAutoRaise(true);
     exportLayout->addWidget(exportTitle);
     exportLayout->addWidget(exportCount_);
     exportLayout->addStretch(1);
     exportLayout->addWidget(allButton);
     exportLayout->addWidget(noneButton_);
     layout->addWidget(exportRow_);
-    connect(allButton, &QPushButton::clicked, this,
+    connect(allButton, &QToolButton::clicked, this,
             [this] { viewModel_.selectAllExportableSources(); });
-    connect(noneButton_, &QPushButton::clicked, this, [this] {
+    connect(noneButton_, &QToolButton::clicked, this, [this] {
         for (const auto& id : viewModel_.state().selectedExportSourceIDs) {
             viewModel_.setExportSelection(false, id);
         }
@@ -205,10 +211,29 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
                     viewModel_.selectSource(id);
                 }
             });
-    connect(resultList_, &QListView::clicked, this, [this](const QModelIndex& index) {
+    // A click or Return on a hit opens it.
+    const auto openHit = [this](const QModelIndex& index) {
         if (index.isValid()) {
             const auto result = resultModel_->result(index.row());
             viewModel_.openSearchResult(result);
+        }
+    };
+    connect(resultList_, &QListView::clicked, this, openHit);
+    connect(resultList_, &QListView::activated, this, openHit);
+    // The row buttons are painted, so the keyboard gets Delete for the remove button.
+    auto* removeCurrent = new QAction(sourceList_);
+    removeCurrent->setShortcuts(
+        {QKeySequence(QKeySequence::Delete), QKeySequence(Qt::Key_Backspace)});
+    removeCurrent->setShortcutContext(Qt::WidgetShortcut);
+    sourceList_->addAction(removeCurrent);
+    connect(removeCurrent, &QAction::triggered, this, [this] {
+        const QModelIndex current = sourceList_->currentIndex();
+        if (!current.isValid()) {
+            return;
+        }
+        const auto& row = sourceModel_->row(current.row());
+        if (!row.isCancelButton && row.isButtonEnabled) {
+            viewModel_.removeSource(row.id);
         }
     });
     // An indeterminate bar sweeps: its rows are repainted while one shows.

@@ -59,7 +59,7 @@ class TranscriptionSourceList : public QWidget {
     QToolButton* clearSearch_;
     QWidget* exportRow_;
     QLabel* exportCount_;
-    QPushButton* noneButton_;
+    QToolButton* noneButton_;
     QStackedWidget* lists_;
     QListView* sourceList_;
     TranscriptionSourceListModel* sourceModel_;

@@ -248,30 +248,20 @@ void TranscriptionSourceDelegate::paint(QPainter* painter, const QStyleOptionVie
         left = mark.rect.right() + 1 + spacing;
     }
     const QColor color = statusColor(row.kind, palette);
-    tintedSymbolIcon(TranscriptionSourceList::statusSymbol(row.kind), color)
+    // On the selection's highlight the status colours would vanish; the symbol still tells it.
+    tintedSymbolIcon(TranscriptionSourceList::statusSymbol(row.kind),
+                     selected ? palette.color(QPalette::HighlightedText) : color)
         .paint(painter,
                QRect(left, rect.top() + (rect.height() - iconSize) / 2, iconSize, iconSize));
     left += iconSize + spacing;
 
     const QRect button = buttonRect(rect);
-    const QIcon buttonIcon = symbolIcon(row.isCancelButton ? QStringLiteral("stop.circle.fill")
-                                                           : QStringLiteral("xmark.circle.fill"));
-    if (!buttonIcon.isNull()) {
-        buttonIcon.paint(painter, button.adjusted(2, 2, -2, -2), Qt::AlignCenter,
-                         row.isButtonEnabled ? QIcon::Normal : QIcon::Disabled);
-    } else {
-        // Without a drawing of the symbol the button must still show: a ring around a square.
-        const QColor ink =
-            palette.color(row.isButtonEnabled ? QPalette::Active : QPalette::Disabled,
-                          selected ? QPalette::HighlightedText : QPalette::Text);
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(QPen(ink, 1.5));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawEllipse(QRectF(button).adjusted(3.5, 3.5, -3.5, -3.5));
-        painter->fillRect(QRectF(button).adjusted(8, 8, -8, -8), ink);
-        painter->restore();
-    }
+    symbolIcon(row.isCancelButton ? QStringLiteral("stop.circle.fill")
+                                  : QStringLiteral("xmark.circle.fill"))
+        .paint(painter, button.adjusted(2, 2, -2, -2), Qt::AlignCenter,
+               !row.isButtonEnabled ? QIcon::Disabled
+               : selected           ? QIcon::Selected
+                                    : QIcon::Normal);
     const int width = std::max(0, button.left() - 4 - left);
 
     const QFont nameFont = option.font;

@@ -365,6 +365,12 @@ TEST(TranscriptionWorkspaceView, RowControlsActThroughTheViewModelUnderTheModelT
     clickSourceControl(f, 0, false);
     f.settle();
     ASSERT_EQ(f.state().sources.size(), 2u);
+    // Delete removes the current source too; the last one is then kept for the next check.
+    f.model.addSources({f.file("d.mkv")});
+    f.settle();
+    view->setCurrentIndex(view->model()->index(2, 0));
+    QTest::keyClick(view, Qt::Key_Delete);
+    f.settle();
     EXPECT_EQ(f.state().source(removed), nullptr);
     EXPECT_EQ(view->currentIndex().row(), 0);
     EXPECT_EQ(sourceRows(f), QStringList({
