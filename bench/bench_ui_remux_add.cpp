@@ -33,6 +33,7 @@
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
+#include "support/IdleServices.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -42,12 +43,6 @@ using benchuisupport::millisecondsSince;
 using benchuisupport::WaitProbe;
 
 namespace {
-
-class NoProcessing final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
-    void cancel() override {}
-};
 
 bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -105,7 +100,7 @@ struct GuiRun {
 };
 
 GuiRun guiRun(MeasuringApplication& application, const std::vector<fs::path>& files) {
-    JobQueueViewModel queue(std::make_shared<NoProcessing>());
+    JobQueueViewModel queue(std::make_shared<tavtest::IdleProcessor>());
     RemuxViewModel model(queue, std::make_shared<FFprobeService>(
                                     std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     RemuxView view(model);

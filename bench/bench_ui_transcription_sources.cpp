@@ -20,6 +20,7 @@
 #include "app/CoalescedRefresh.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
+#include "support/IdleServices.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -31,25 +32,6 @@ namespace {
 
 const char* const words[] = {"weather", "market", "Café", "tomorrow", "bread",   "umbrella",
                              "sunny",   "green",  "warm", "morning",  "children"};
-
-class InstantProbe : public MediaProbing {
-  public:
-    std::vector<MediaStream> inspectStreams(const fs::path&, std::stop_token) override {
-        MediaStream video;
-        video.codecName = "h264";
-        MediaStream audio;
-        audio.index = 1;
-        audio.kind = MediaStreamKind::audio;
-        audio.codecName = "aac";
-        return {video, audio};
-    }
-    std::vector<ChapterMarker> inspectChapters(const fs::path&, std::stop_token) override {
-        return {};
-    }
-    std::optional<double> inspectDuration(const fs::path&, std::stop_token) override {
-        return 9000.0;
-    }
-};
 
 // The last `tickingSources` of `sourceCount` calls report `ticks` progress values 1 ms apart;
 // every call returns `cueCount` fragments far enough apart to stay one cue each.
@@ -92,20 +74,6 @@ class SyntheticTranscriber : public MediaTranscribing {
     int firstTicking_;
     int cueCount_;
     std::atomic<int> calls_{0};
-};
-
-class NoSummaries : public ConversationSummarizing {
-  public:
-    ConversationSummaryAvailability availability() const override {
-        return ConversationSummaryAvailability::unavailable("No model.");
-    }
-    std::string summarize(const TranscriptConversation&, std::stop_token) override { return {}; }
-};
-
-class IdleProcessor : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
-    void cancel() override {}
 };
 
 template <typename Done>
@@ -152,11 +120,12 @@ int main(int argc, char** argv) {
 
     auto transcriber =
         std::make_shared<SyntheticTranscriber>(sourceCount, cueCount, tickingSources);
-    JobQueueViewModel queue(std::make_shared<IdleProcessor>());
+    JobQueueViewModel queue(std::make_shared<tavtest::IdleProcessor>());
     TranscriptionViewModel model(
-        TranscriptionViewModel::Services{
-            std::make_shared<InstantProbe>(), transcriber, std::make_shared<NoSummaries>(),
-            std::make_shared<SubtitleFileExporter>(), std::make_shared<InMemoryPreferencesStore>()},
+        TranscriptionViewModel::Services{std::make_shared<tavtest::VideoWithAudioProbe>(9000.0),
+                                         transcriber, std::make_shared<tavtest::NoSummaries>(),
+                                         std::make_shared<SubtitleFileExporter>(),
+                                         std::make_shared<InMemoryPreferencesStore>()},
         queue, TranscriptionViewModel::Panels{});
     runUntil([&] {
         return model.state().availability.kind ==

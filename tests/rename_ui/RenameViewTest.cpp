@@ -19,6 +19,7 @@
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameView.h"
 #include "rename_ui/RenameTestSupport.h"
+#include "support/IdleServices.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -140,22 +141,12 @@ TEST_F(RenameViewTest, PreviewRowsFollowThePlanAndShowNamesAsPlainText) {
     EXPECT_EQ(find<QLabel>("previewError")->textFormat(), Qt::PlainText);
 }
 
-namespace {
-
-class NoProcessing final : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
-    void cancel() override {}
-};
-
-}  // namespace
-
 TEST(RenameInRootView, DroppedFilesReachTheRenameWorkspace) {
     tavtest::qtApplication();
     tavtest::TempDir folder;
     std::ofstream(folder / "b.mkv") << "b";
     std::ofstream(folder / "a.mkv") << "a";
-    JobQueueViewModel queue(std::make_shared<NoProcessing>());
+    JobQueueViewModel queue(std::make_shared<tavtest::IdleProcessor>());
     RootView root(queue, std::make_shared<InMemoryPreferencesStore>());
     root.select(WorkspaceSection::rename);
     auto* view = qobject_cast<RenameView*>(root.workspacePage(WorkspaceSection::rename)->view());

@@ -25,6 +25,7 @@
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "model/CancellationError.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/IdleServices.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "transcription/SubtitleSyncReviewSheet.h"
@@ -40,23 +41,6 @@ namespace fs = std::filesystem;
 using Kind = BatchTranscriptionSourceStatus::Kind;
 
 namespace {
-
-class AudioProbe : public MediaProbing {
-  public:
-    std::vector<MediaStream> inspectStreams(const fs::path&, std::stop_token) override {
-        MediaStream video;
-        video.codecName = "h264";
-        MediaStream audio;
-        audio.index = 1;
-        audio.kind = MediaStreamKind::audio;
-        audio.codecName = "aac";
-        return {video, audio};
-    }
-    std::vector<ChapterMarker> inspectChapters(const fs::path&, std::stop_token) override {
-        return {};
-    }
-    std::optional<double> inspectDuration(const fs::path&, std::stop_token) override { return 4.0; }
-};
 
 // Answers once `open` is set; a stop ends the wait as a cancellation.
 class GatedTranscriber : public MediaTranscribing {
@@ -83,29 +67,16 @@ class GatedTranscriber : public MediaTranscribing {
     void cancel() override {}
 };
 
-class NoSummaries : public ConversationSummarizing {
-  public:
-    ConversationSummaryAvailability availability() const override {
-        return ConversationSummaryAvailability::unavailable("No model.");
-    }
-    std::string summarize(const TranscriptConversation&, std::stop_token) override { return {}; }
-};
-
-class IdleProcessor : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
-    void cancel() override {}
-};
-
 struct Fixture {
     QApplication& application = tavtest::qtApplication();
     tavtest::TempDir folder;
     std::shared_ptr<GatedTranscriber> transcriber = std::make_shared<GatedTranscriber>();
-    JobQueueViewModel queue{std::make_shared<IdleProcessor>()};
+    JobQueueViewModel queue{std::make_shared<tavtest::IdleProcessor>()};
     TranscriptionViewModel model{
-        TranscriptionViewModel::Services{
-            std::make_shared<AudioProbe>(), transcriber, std::make_shared<NoSummaries>(),
-            std::make_shared<SubtitleFileExporter>(), std::make_shared<InMemoryPreferencesStore>()},
+        TranscriptionViewModel::Services{std::make_shared<tavtest::VideoWithAudioProbe>(4.0),
+                                         transcriber, std::make_shared<tavtest::NoSummaries>(),
+                                         std::make_shared<SubtitleFileExporter>(),
+                                         std::make_shared<InMemoryPreferencesStore>()},
         queue, TranscriptionViewModel::Panels{}};
     TranscriptionView view{model, queue, nullptr};
 

@@ -1,5 +1,6 @@
 // The view model's tasks around latched fake services: the capability check, the one
 // inspection task, the batch run with cancellation and late progress, summaries, teardown.
+#include "support/IdleServices.h"
 #include "transcription/TranscriptionViewModel.h"
 
 #include <gtest/gtest.h>
@@ -145,12 +146,6 @@ class LatchedSummarizer : public ConversationSummarizing {
     }
 };
 
-class IdleProcessor : public MediaProcessing {
-  public:
-    void process(const ProcessingRequest&, ProgressCallback, std::stop_token) override {}
-    void cancel() override {}
-};
-
 struct Fixture {
     // First member: the model posts to the application from its constructor on.
     QApplication& application = tavtest::qtApplication();
@@ -158,7 +153,7 @@ struct Fixture {
     std::shared_ptr<LatchedProbe> probe = std::make_shared<LatchedProbe>();
     std::shared_ptr<LatchedTranscriber> transcriber = std::make_shared<LatchedTranscriber>();
     std::shared_ptr<LatchedSummarizer> summarizer = std::make_shared<LatchedSummarizer>();
-    JobQueueViewModel queue{std::make_shared<IdleProcessor>()};
+    JobQueueViewModel queue{std::make_shared<tavtest::IdleProcessor>()};
     std::unique_ptr<TranscriptionViewModel> model = std::make_unique<TranscriptionViewModel>(
         TranscriptionViewModel::Services{probe, transcriber, summarizer,
                                          std::make_shared<SubtitleFileExporter>(),

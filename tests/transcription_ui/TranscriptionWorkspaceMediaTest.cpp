@@ -14,6 +14,7 @@
 #include "engine/SubtitleDocumentRenderer.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/IdleServices.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "transcription/LocalMediaTranscriptionService.h"
@@ -25,16 +26,6 @@ namespace fs = std::filesystem;
 using Kind = BatchTranscriptionSourceStatus::Kind;
 
 namespace {
-
-class NoSummaries : public ConversationSummarizing {
-  public:
-    ConversationSummaryAvailability availability() const override {
-        return ConversationSummaryAvailability::unavailable("Not configured.");
-    }
-    std::string summarize(const TranscriptConversation&, std::stop_token) override {
-        throw ConversationSummaryError::unavailable();
-    }
-};
 
 std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -83,7 +74,7 @@ struct Workspace {
             TranscriptionViewModel::Services{
                 std::make_shared<FFprobeService>(std::make_shared<FoundationProcessRunner>(),
                                                  ToolLocations{}),
-                std::move(transcription), std::make_shared<NoSummaries>(),
+                std::move(transcription), std::make_shared<tavtest::NoSummaries>(),
                 std::make_shared<SubtitleFileExporter>(),
                 std::make_shared<InMemoryPreferencesStore>()},
             queue,
