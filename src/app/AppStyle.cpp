@@ -67,6 +67,13 @@ QLabel* plainTextLabel(const QString& text) {
     return label;
 }
 
+QLabel* secondaryLabel(const QString& text, TextStyle style) {
+    auto* label = plainTextLabel(text);
+    label->setFont(fontFor(style));
+    setTextColor(label, secondaryTextColor(label->palette()));
+    return label;
+}
+
 QFrame* dividerLine(QFrame::Shape shape) {
     auto* divider = new QFrame;
     divider->setFrameShape(shape);

@@ -30,6 +30,8 @@ QString plainToolTip(const QString& text);
 
 // A label that shows `text` literally (file names, cue texts, tool messages).
 QLabel* plainTextLabel(const QString& text = {});
+// A plain-text label in the secondary colour: counts, notes, hints and paths.
+QLabel* secondaryLabel(const QString& text = {}, TextStyle style = TextStyle::caption);
 // A sunken separator line (QFrame::HLine or QFrame::VLine).
 QFrame* dividerLine(QFrame::Shape shape);
 

@@ -99,10 +99,9 @@ SubtitleSyncReviewSheet::SubtitleSyncReviewSheet(TranscriptionViewModel& transcr
     auto* title = plainTextLabel(QStringLiteral("Sync Subtitles with Video"));
     title->setFont(fontFor(TextStyle::title2, QFont::Bold));
     const auto* source = transcription_.state().selectedSource();
-    auto* fileName = plainTextLabel(source ? toQString(source->url.filename())
-                                           : QStringLiteral("Video preview"));
-    fileName->setFont(fontFor(TextStyle::callout));
-    setTextColor(fileName, secondaryTextColor(palette()));
+    auto* fileName =
+        secondaryLabel(source ? toQString(source->url.filename()) : QStringLiteral("Video preview"),
+                       TextStyle::callout);
     titles->addWidget(title);
     titles->addWidget(fileName);
     auto* doneButton = new QPushButton(QStringLiteral("Done"));
@@ -160,13 +159,9 @@ QWidget* SubtitleSyncReviewSheet::makeVideoPane() {
     auto* transport = new QHBoxLayout;
     play_ = new QPushButton;
     play_->setObjectName(QStringLiteral("play"));
-    time_ = plainTextLabel();
-    time_->setFont(fontFor(TextStyle::callout));
-    setTextColor(time_, secondaryTextColor(palette()));
-    cueLabel_ = plainTextLabel();
+    time_ = secondaryLabel({}, TextStyle::callout);
+    cueLabel_ = secondaryLabel();
     cueLabel_->setObjectName(QStringLiteral("activeCue"));
-    cueLabel_->setFont(fontFor(TextStyle::caption));
-    setTextColor(cueLabel_, secondaryTextColor(palette()));
     transport->addWidget(play_);
     transport->addWidget(time_);
     transport->addStretch(1);

@@ -61,10 +61,8 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     auto* titleRow = new QHBoxLayout;
     title_ = plainTextLabel(QStringLiteral("Transcript"));
     title_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
-    matchCount_ = plainTextLabel();
+    matchCount_ = secondaryLabel();
     matchCount_->setObjectName(QStringLiteral("matchCount"));
-    matchCount_->setFont(fontFor(TextStyle::caption));
-    setTextColor(matchCount_, secondaryTextColor(palette()));
     titleRow->addWidget(title_);
     titleRow->addStretch(1);
     titleRow->addWidget(matchCount_);
@@ -103,11 +101,9 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     searchRow->addWidget(clearSearch_);
     header->addWidget(searchRow_);
     auto* hint =
-        plainTextLabel(QStringLiteral("Edit dialogue directly. Move the pointer into a gap "
+        secondaryLabel(QStringLiteral("Edit dialogue directly. Move the pointer into a gap "
                                       "between cues to reveal the chapter control."));
     hint->setWordWrap(true);
-    hint->setFont(fontFor(TextStyle::caption));
-    setTextColor(hint, secondaryTextColor(palette()));
     header->addWidget(hint);
     hint_ = hint;
     header->addWidget(makeTimelineControls());
@@ -235,10 +231,8 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     column->setSpacing(7);
     auto* row = new QHBoxLayout;
     row->setSpacing(10);
-    conversationCount_ = plainTextLabel();
+    conversationCount_ = secondaryLabel();
     conversationCount_->setObjectName(QStringLiteral("conversationCount"));
-    conversationCount_->setFont(fontFor(TextStyle::caption));
-    setTextColor(conversationCount_, secondaryTextColor(palette()));
     // A narrow review column wraps the count rather than cutting it.
     conversationCount_->setWordWrap(true);
     refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
@@ -273,10 +267,8 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     notice->setContentsMargins(0, 0, 0, 0);
     notice->setSpacing(6);
     noticeIcon_ = new QLabel;
-    notice_ = plainTextLabel();
+    notice_ = secondaryLabel();
     notice_->setObjectName(QStringLiteral("summaryNotice"));
-    notice_->setFont(fontFor(TextStyle::caption));
-    setTextColor(notice_, secondaryTextColor(palette()));
     notice->addWidget(noticeIcon_);
     notice->addWidget(notice_, 1);
     column->addWidget(noticeRow_);
@@ -312,17 +304,13 @@ QWidget* TranscriptReviewArea::makeConversationDetail() {
     auto* row = new QHBoxLayout;
     detailTitle_ = plainTextLabel();
     detailTitle_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
-    detailRange_ = plainTextLabel();
-    detailRange_->setFont(fontFor(TextStyle::caption));
-    setTextColor(detailRange_, secondaryTextColor(palette()));
+    detailRange_ = secondaryLabel();
     row->addWidget(detailTitle_);
     row->addStretch(1);
     row->addWidget(detailRange_);
-    detailSummary_ = plainTextLabel();
+    detailSummary_ = secondaryLabel({}, TextStyle::callout);
     detailSummary_->setObjectName(QStringLiteral("conversationSummary"));
     detailSummary_->setWordWrap(true);
-    detailSummary_->setFont(fontFor(TextStyle::callout));
-    setTextColor(detailSummary_, secondaryTextColor(palette()));
     header->addWidget(back, 0, Qt::AlignLeft);
     header->addLayout(row);
     header->addWidget(detailSummary_);
@@ -515,12 +503,10 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     row->addStretch(1);
     row->addWidget(sort_);
     header->addLayout(row);
-    auto* note = plainTextLabel(
+    auto* note = secondaryLabel(
         QStringLiteral("Existing chapters and markers you add are included in the exported media "
                        "file."));
     note->setWordWrap(true);
-    note->setFont(fontFor(TextStyle::caption));
-    setTextColor(note, secondaryTextColor(palette()));
     header->addWidget(note);
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));

@@ -112,12 +112,10 @@ TranscriptionProgressBlock::TranscriptionProgressBlock(bool withNote, QWidget* p
     bar_->setTextVisible(false);
     layout->addWidget(bar_);
     if (withNote) {
-        auto* note = plainTextLabel(
+        auto* note = secondaryLabel(
             QStringLiteral("Long videos and files on network drives can take time because the "
                            "selected audio stream must be read and decoded once."));
         note->setWordWrap(true);
-        note->setFont(fontFor(TextStyle::caption));
-        setTextColor(note, secondaryTextColor(palette()));
         layout->addWidget(note);
     }
 }
@@ -170,10 +168,8 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     sourceName_->setObjectName(QStringLiteral("sourceName"));
     sourceName_->setWordWrap(true);
     sourceName_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
-    folder_ = plainTextLabel();
+    folder_ = secondaryLabel();
     folder_->setObjectName(QStringLiteral("sourceFolder"));
-    folder_->setFont(fontFor(TextStyle::caption));
-    setTextColor(folder_, secondaryTextColor(palette()));
     names->addWidget(sourceName_);
     names->addWidget(folder_);
     inspecting_ = new QProgressBar;

@@ -110,10 +110,8 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     header->setContentsMargins(14, 11, 14, 11);
     auto* title = plainTextLabel(QStringLiteral("Sources"));
     title->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
-    count_ = plainTextLabel();
+    count_ = secondaryLabel();
     count_->setObjectName(QStringLiteral("sourceCount"));
-    count_->setFont(fontFor(TextStyle::caption));
-    setTextColor(count_, secondaryTextColor(palette()));
     header->setSpacing(8);
     header->addWidget(title);
     header->addWidget(count_);

@@ -131,16 +131,12 @@ QWidget* TranscriptionView::makeReviewLayout() {
     titles->setSpacing(2);
     auto* title = plainTextLabel(QStringLiteral("Review Transcript"));
     title->setFont(fontFor(TextStyle::title2, QFont::Bold));
-    reviewFileName_ = plainTextLabel();
+    reviewFileName_ = secondaryLabel({}, TextStyle::callout);
     reviewFileName_->setObjectName(QStringLiteral("reviewFileName"));
-    reviewFileName_->setFont(fontFor(TextStyle::callout));
-    setTextColor(reviewFileName_, secondaryTextColor(palette()));
     titles->addWidget(title);
     titles->addWidget(reviewFileName_);
-    cueCount_ = plainTextLabel();
+    cueCount_ = secondaryLabel({}, TextStyle::callout);
     cueCount_->setObjectName(QStringLiteral("cueCount"));
-    cueCount_->setFont(fontFor(TextStyle::callout));
-    setTextColor(cueCount_, secondaryTextColor(palette()));
     titleRow->addWidget(icon);
     titleRow->addLayout(titles, 1);
     titleRow->addWidget(cueCount_);
@@ -158,10 +154,8 @@ QWidget* TranscriptionView::makeReviewLayout() {
     clock->setPixmap(symbolIcon(QStringLiteral("clock.arrow.2.circlepath")).pixmap(16, 16));
     auto* timingTitle = plainTextLabel(QStringLiteral("Subtitle timing"));
     timingTitle->setFont(fontFor(TextStyle::callout, QFont::Medium));
-    timingOffset_ = plainTextLabel();
+    timingOffset_ = secondaryLabel({}, TextStyle::callout);
     timingOffset_->setObjectName(QStringLiteral("timingOffset"));
-    timingOffset_->setFont(fontFor(TextStyle::callout));
-    setTextColor(timingOffset_, secondaryTextColor(palette()));
     auto* sync = new QPushButton(symbolIcon(QStringLiteral("play.rectangle")),
                                  QStringLiteral("Sync with Video…"));
     sync->setObjectName(QStringLiteral("syncWithVideo"));
