@@ -46,11 +46,8 @@ QueueActivityPreview::QueueActivityPreview(JobQueueViewModel* queue, QWidget* pa
     label->setFont(fontFor(TextStyle::callout, QFont::DemiBold));
     heading->addWidget(label);
     heading->addStretch(1);
-    percent_ = new QLabel(this);
+    percent_ = secondaryLabel();
     percent_->setObjectName(QStringLiteral("percent"));
-    percent_->setTextFormat(Qt::PlainText);
-    percent_->setFont(fontFor(TextStyle::caption));
-    setTextColor(percent_, secondaryTextColor(palette()));
     heading->addWidget(percent_);
     column->addLayout(heading);
 

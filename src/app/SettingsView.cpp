@@ -82,12 +82,9 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
     // Licence
     auto* licence = new QGroupBox(this);
     auto* licenceLayout = new QVBoxLayout(licence);
-    licenseNotice_ = new QLabel(licence);
+    licenseNotice_ = secondaryLabel();
     licenseNotice_->setObjectName(QStringLiteral("licenseNotice"));
-    licenseNotice_->setTextFormat(Qt::PlainText);
     licenseNotice_->setWordWrap(true);
-    licenseNotice_->setFont(fontFor(TextStyle::caption));
-    setTextColor(licenseNotice_, secondaryTextColor(palette()));
     licenceLayout->addWidget(licenseNotice_);
     auto* openLicense = new QPushButton(QStringLiteral("Open FFmpeg License"), licence);
     openLicense->setObjectName(QStringLiteral("openFFmpegLicense"));

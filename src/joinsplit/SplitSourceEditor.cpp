@@ -120,12 +120,10 @@ QWidget* SplitSourceEditor::buildContent() {
     columnLayout->addWidget(buildSettings());
 
     auto* note =
-        new QLabel(QStringLiteral("These settings apply only to the selected source. "
-                                  "Choose another file on the left to configure it "
-                                  "independently."));
+        secondaryLabel(QStringLiteral("These settings apply only to the selected source. "
+                                      "Choose another file on the left to configure it "
+                                      "independently."));
     note->setWordWrap(true);
-    note->setFont(fontFor(TextStyle::caption));
-    setTextColor(note, secondaryTextColor(palette()));
     columnLayout->addWidget(note);
 
     auto* folderBox = new QGroupBox;
