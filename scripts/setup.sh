@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format ccache
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
