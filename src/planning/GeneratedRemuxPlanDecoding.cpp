@@ -49,19 +49,22 @@ class ObjectReader {
         return integerValue(required(property), property);
     }
 
-    // An absent or null "count" is no count.
+    // An absent "count" is no count; null is not an integer, so it is refused.
     std::optional<std::int64_t> optionalInteger(std::string_view property) const {
         const auto found = content_.find(property);
-        if (found == content_.end() || found->is_null()) {
+        if (found == content_.end()) {
             return std::nullopt;
         }
         return integerValue(*found, property);
     }
 
-    const Json& list(std::string_view property) const {
+    const Json& list(std::string_view property, std::size_t limit) const {
         const Json& value = required(property);
         if (!value.is_array()) {
             fail(vocabulary::wrongKindMessage(property, typeName_, "a list"));
+        }
+        if (value.size() > limit) {
+            fail(vocabulary::tooManyEntriesMessage(property, value.size(), limit));
         }
         return value;
     }
@@ -138,7 +141,7 @@ GeneratedPredicateCondition decodeCondition(const Json& content, std::string_vie
 GeneratedStreamPredicate decodePredicate(const Json& content, std::string_view parentType) {
     const ObjectReader reader(content, vocabulary::predicateTypeName, "predicate", parentType);
     GeneratedStreamPredicate predicate;
-    for (const Json& element : reader.list("conditions")) {
+    for (const Json& element : reader.list("conditions", vocabulary::maxConditionsPerPredicate)) {
         predicate.conditions.push_back(decodeCondition(element, vocabulary::predicateTypeName));
     }
     predicate.matchMode = reader.choice<GeneratedMatchMode>(
@@ -175,7 +178,7 @@ GeneratedKindOperation decodeOperation(const Json& content, std::string_view pro
 std::vector<GeneratedKindOperation> decodeOperations(const ObjectReader& reader,
                                                      std::string_view property) {
     std::vector<GeneratedKindOperation> operations;
-    for (const Json& element : reader.list(property)) {
+    for (const Json& element : reader.list(property, vocabulary::maxOperationsPerKind)) {
         operations.push_back(decodeOperation(element, property));
     }
     return operations;

@@ -16,12 +16,19 @@ struct LanguageModelServerSettings {
     std::string baseURL;  // without a trailing "/" or "/v1"
     std::string model;
 
+    static constexpr const char* urlKey = "languageModel.url";
+    static constexpr const char* modelKey = "languageModel.model";
+    static constexpr const char* urlVariable = "TAVROLIN_LANGUAGE_MODEL_URL";
+    static constexpr const char* modelVariable = "TAVROLIN_LANGUAGE_MODEL";
+
     using Environment = std::function<std::optional<std::string>(const char* name)>;
 
     // None when either value is missing or the address is not a loopback one.
     static std::optional<LanguageModelServerSettings> read(const PreferencesStore& preferences,
                                                            const Environment& environment);
     static std::optional<std::string> processEnvironment(const char* name);
+    // Why the address cannot be used, in a sentence that says what to do; empty when it can.
+    static std::string addressProblem(const std::string& url);
     // The address cut to its base when it names this computer over plain HTTP; else none.
     static std::optional<std::string> loopbackBaseURL(const std::string& url);
 

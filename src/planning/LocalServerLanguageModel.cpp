@@ -10,15 +10,38 @@
 #include <memory>
 
 #include "model/CancellationError.h"
+#include "planning/RemuxPlanVocabulary.h"
 
 namespace tavrolin {
 
-const char* const LocalServerLanguageModel::notJSONMessage =
-    "The on-device language model answered with text that is not JSON.";
-const char* const LocalServerLanguageModel::noAnswerMessage =
-    "The on-device language model server sent a reply without an answer.";
 const char* const LocalServerLanguageModel::notConfiguredMessage =
-    "No on-device language model is configured.";
+    "No local model server is set. Enter its address and model name in Settings.";
+
+std::string LocalServerLanguageModel::unreachableMessage(const std::string& address,
+                                                         const std::string& reason) {
+    return "The model server at " + address + " could not be reached (" +
+           RemuxPlanVocabulary::readableExcerpt(reason, 80) + "). Start the model server at " +
+           address + ", or change its address in Settings.";
+}
+
+std::string LocalServerLanguageModel::noAnswerMessage(const std::string& address) {
+    return "The model server at " + address +
+           " sent a reply without an answer. Check that it serves the OpenAI-compatible chat "
+           "API, or change its address in Settings.";
+}
+
+std::string LocalServerLanguageModel::notJSONMessage(const std::string& address,
+                                                     const std::string& answer) {
+    return "The model at " + address + " answered with text instead of a plan (\u201C" +
+           RemuxPlanVocabulary::readableExcerpt(answer) +
+           "\u201D). Try again, or choose a model in Settings that can answer in JSON.";
+}
+
+std::string LocalServerLanguageModel::statusMessage(const std::string& address, int status) {
+    return "The model server at " + address + " answered with HTTP status " +
+           std::to_string(status) +
+           ". Check that it runs the model named in Settings, or change its address there.";
+}
 
 namespace {
 
@@ -134,18 +157,27 @@ LocalServerLanguageModel::LocalServerLanguageModel(
       availabilityTimeout_(availabilityTimeout),
       requestTimeout_(requestTimeout) {}
 
+LocalServerLanguageModel::ServerCheck LocalServerLanguageModel::check(
+    const LanguageModelServerSettings& settings, std::chrono::milliseconds timeout,
+    std::stop_token stop) {
+    const Exchange reply =
+        exchange(endpoint(settings, "/v1/models"), std::nullopt, timeout, std::move(stop));
+    if (!reply.finished || reply.status == 0) {
+        return ServerCheck::noAnswer;
+    }
+    const auto models = reply.status == 200 ? parsed(reply.body) : std::nullopt;
+    return models && listsModel(*models, settings.model) ? ServerCheck::listsModel
+                                                         : ServerCheck::lacksModel;
+}
+
 LanguageModelAvailability LocalServerLanguageModel::availability() {
     using Reason = LanguageModelAvailability::Reason;
     if (!settings_) {
         return {Reason::deviceNotEligible};
     }
-    const Exchange reply =
-        exchange(endpoint(*settings_, "/v1/models"), std::nullopt, availabilityTimeout_, {});
-    const auto models = reply.finished && reply.status == 200 ? parsed(reply.body) : std::nullopt;
-    if (models && listsModel(*models, settings_->model)) {
-        return {Reason::available};
-    }
-    return {Reason::modelNotReady};
+    return {check(*settings_, availabilityTimeout_, {}) == ServerCheck::listsModel
+                ? Reason::available
+                : Reason::modelNotReady};
 }
 
 nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequest& request,
@@ -158,20 +190,19 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
     if (stop.stop_requested()) {
         throw CancellationError();
     }
+    const std::string& address = settings_->baseURL;
     if (!reply.finished) {
         fail(LanguageModelError::Case::timedOut,
-             "The on-device language model did not answer within " +
-                 std::to_string(requestTimeout_.count() / 1000) + " seconds. Try again.");
+             "The model server at " + address + " did not answer within " +
+                 std::to_string(requestTimeout_.count() / 1000) +
+                 " seconds. Try again, or choose a smaller model in Settings.");
     }
     if (reply.status == 0) {
         fail(LanguageModelError::Case::requestFailed,
-             "The on-device language model server could not be reached: " +
-                 reply.errorText.toStdString() + ".");
+             unreachableMessage(address, reply.errorText.toStdString()));
     }
     if (reply.status != 200) {
-        fail(LanguageModelError::Case::requestFailed,
-             "The on-device language model server answered with HTTP status " +
-                 std::to_string(reply.status) + ".");
+        fail(LanguageModelError::Case::requestFailed, statusMessage(address, reply.status));
     }
     // The chat reply wraps the answer's text; that text must itself be JSON.
     const auto envelope = parsed(reply.body);
@@ -190,11 +221,11 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
         }
     }
     if (text == nullptr) {
-        fail(LanguageModelError::Case::decodingFailure, noAnswerMessage);
+        fail(LanguageModelError::Case::decodingFailure, noAnswerMessage(address));
     }
     const auto answer = parsed(QByteArray(text->data(), static_cast<qsizetype>(text->size())));
     if (!answer) {
-        fail(LanguageModelError::Case::decodingFailure, notJSONMessage);
+        fail(LanguageModelError::Case::decodingFailure, notJSONMessage(address, *text));
     }
     return *answer;
 }

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <optional>
+#include <stop_token>
+#include <string>
 
 #include "model/LanguageModel.h"
 #include "planning/LanguageModelServerSettings.h"
@@ -17,14 +19,22 @@ namespace tavrolin {
 // call makes its own network manager. A stop aborts the HTTP request at once.
 class LocalServerLanguageModel : public LanguageModel {
   public:
-    static const char* const notJSONMessage;
-    static const char* const noAnswerMessage;
+    // The failures' messages: each names the server's address and says what to do.
+    static std::string unreachableMessage(const std::string& address, const std::string& reason);
+    static std::string noAnswerMessage(const std::string& address);
+    static std::string notJSONMessage(const std::string& address, const std::string& answer);
+    static std::string statusMessage(const std::string& address, int status);
     static const char* const notConfiguredMessage;
 
     explicit LocalServerLanguageModel(
         std::optional<LanguageModelServerSettings> settings,
         std::chrono::milliseconds availabilityTimeout = std::chrono::seconds(2),
         std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));
+
+    // What the server at `settings` says when asked for its models.
+    enum class ServerCheck { listsModel, lacksModel, noAnswer };
+    static ServerCheck check(const LanguageModelServerSettings& settings,
+                             std::chrono::milliseconds timeout, std::stop_token stop);
 
     LanguageModelAvailability availability() override;
     nlohmann::ordered_json respond(const LanguageModelRequest& request,

@@ -1,7 +1,6 @@
 #include "planning/RemuxIntentResolver.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace tavrolin {
@@ -10,12 +9,6 @@ namespace {
 
 std::string kindWord(MediaStreamKind kind) {
     return std::string(rawValue(kind));
-}
-
-std::string capitalizedKindWord(MediaStreamKind kind) {
-    std::string word = kindWord(kind);
-    word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
-    return word;
 }
 
 std::string tracks(std::size_t count) {
@@ -104,19 +97,21 @@ RemuxNaturalLanguageDraft RemuxIntentResolver::resolve(
             draft.playbackTarget = PlaybackTarget::iPhone17Pro;
             break;
     }
-    // The target plays only a few containers; "same as input" cannot promise one of them.
-    if (draft.playbackTarget && !draft.container) {
+    // Asking for the target picks a container it plays; a target kept from before leaves the
+    // container as the plan says.
+    if (plan.playback == RemuxPlaybackPreference::iPhone17Pro && !draft.container) {
         draft.container = OutputContainer::mp4;
     }
     if (draft.container != currentContainer) {
-        draft.changes.push_back("Container: " + (draft.container ? displayName(*draft.container)
-                                                                 : std::string("Same as Input")));
+        draft.changes.push_back(draft.container
+                                    ? "Use the " + displayName(*draft.container) + " container."
+                                    : std::string("Keep each input's own container."));
     }
     if (draft.playbackTarget != currentTarget) {
-        draft.changes.push_back("Playback target: " +
-                                (draft.playbackTarget
-                                     ? displayName(*draft.playbackTarget)
-                                     : std::string("Container compatibility only")));
+        draft.changes.push_back(draft.playbackTarget
+                                    ? "Check the tracks against " +
+                                          displayName(*draft.playbackTarget) + " playback."
+                                    : std::string("Check container compatibility only."));
     }
 
     static const std::vector<MediaStream> noStreams;
@@ -159,13 +154,13 @@ void RemuxIntentResolver::apply(const RemuxStreamOperation& operation, Work& wor
             for (const auto& stream : kindStreams) {
                 work.selection.insert(stream.index);
             }
-            work.changes->push_back(prefix + "keep all " + kindWord(operation.kind) + " tracks");
+            work.changes->push_back(prefix + "keep all " + kindWord(operation.kind) + " tracks.");
             return;
         case RemuxStreamSetOperation::removeAll:
             for (const auto& stream : kindStreams) {
                 work.selection.erase(stream.index);
             }
-            work.changes->push_back(prefix + "remove all " + kindWord(operation.kind) + " tracks");
+            work.changes->push_back(prefix + "remove all " + kindWord(operation.kind) + " tracks.");
             return;
         case RemuxStreamSetOperation::deduplicate:
             deduplicate(operation, work);
@@ -212,17 +207,17 @@ void RemuxIntentResolver::applyMatching(const RemuxStreamOperation& operation,
         for (const auto& stream : chosen) {
             work.selection.insert(stream.index);
         }
-        work.changes->push_back(prefix + "keep " + counted);
+        work.changes->push_back(prefix + "keep " + counted + ".");
     } else if (operation.operation == RemuxStreamSetOperation::include) {
         for (const auto& stream : chosen) {
             work.selection.insert(stream.index);
         }
-        work.changes->push_back(prefix + "include " + counted);
+        work.changes->push_back(prefix + "include " + counted + ".");
     } else {
         for (const auto& stream : chosen) {
             work.selection.erase(stream.index);
         }
-        work.changes->push_back(prefix + "remove " + counted);
+        work.changes->push_back(prefix + "remove " + counted + ".");
     }
 }
 
@@ -288,7 +283,7 @@ void RemuxIntentResolver::deduplicate(const RemuxStreamOperation& operation, Wor
         keptText += (keptText.empty() ? "" : ", ") + numberedSummary(stream);
     }
     work.changes->push_back(prefix + "remove " + std::to_string(removed.size()) + " duplicate " +
-                            kind + " " + tracks(removed.size()) + "; keep " + keptText);
+                            kind + " " + tracks(removed.size()) + "; keep " + keptText + ".");
 }
 
 void RemuxIntentResolver::applyFallback(const RemuxStreamOperation& operation,
@@ -321,7 +316,7 @@ void RemuxIntentResolver::applyFallback(const RemuxStreamOperation& operation,
     work.warnings->push_back(prefix + "; kept " + numberedSummary(best) + " as the fallback.");
     // The change list must say what applying would do, or the panel would offer nothing.
     work.changes->push_back(work.fileName + ": keep " + numberedSummary(best) + " as the only " +
-                            kindWord(operation.kind) + " track");
+                            kindWord(operation.kind) + " track.");
 }
 
 std::vector<MediaStream> RemuxIntentResolver::selectByCardinality(
@@ -397,48 +392,60 @@ std::string RemuxIntentResolver::description(const RemuxStreamOperation& operati
                                                  predicate.titleTerms, operation.kind);
 }
 
-std::string RemuxIntentResolver::cardinalityPhrase(const RemuxStreamOperation& operation) const {
-    const auto count = [&] { return std::to_string(operation.count.value_or(0)); };
+std::string RemuxIntentResolver::cardinalityPhrase(const RemuxStreamOperation& operation,
+                                                   const std::string& noun) const {
+    // Best, first and last pick one stream unless a positive count says otherwise.
+    const bool hasCount = operation.count && *operation.count >= 1;
+    const std::int64_t n = hasCount ? *operation.count : 1;
+    const auto counted = [&](const std::string& lead, std::int64_t number) {
+        return lead + std::to_string(number) + " " + noun + " " +
+               (number == 1 ? "track" : "tracks");
+    };
+    const auto ranked = [&](const std::string& word) {
+        return n == 1 ? "the " + word + " " + noun + " track" : counted("the " + word + " ", n);
+    };
+    const std::int64_t stated = operation.count.value_or(0);
     switch (operation.cardinality) {
         case RemuxStreamCardinality::all:
-            return "all";
+            return "the " + noun + " tracks";
         case RemuxStreamCardinality::best:
-            return operation.count ? "the best " + count() : "the best one";
+            return ranked("best");
         case RemuxStreamCardinality::first:
-            return operation.count ? "the first " + count() : "the first one";
+            return ranked("first");
         case RemuxStreamCardinality::last:
-            return operation.count ? "the last " + count() : "the last one";
+            return ranked("last");
         case RemuxStreamCardinality::exactly:
-            return "exactly " + count();
+            return counted("exactly ", stated);
         case RemuxStreamCardinality::atMost:
-            return "at most " + count();
+            return counted("at most ", stated);
         case RemuxStreamCardinality::atLeast:
-            return "at least " + count();
+            return counted("at least ", stated);
     }
-    return "all";
+    return "the " + noun + " tracks";
 }
 
 std::string RemuxIntentResolver::planLine(const RemuxStreamOperation& operation) const {
-    const std::string kind = capitalizedKindWord(operation.kind);
+    const std::string kind = kindWord(operation.kind);
     switch (operation.operation) {
         case RemuxStreamSetOperation::retainAll:
-            return kind + ": keep every track";
+            return "Keep every " + kind + " track.";
         case RemuxStreamSetOperation::removeAll:
-            return kind + ": remove every track";
+            return "Remove every " + kind + " track.";
         case RemuxStreamSetOperation::retainOnly:
-            return kind + ": keep only " + cardinalityPhrase(operation) + " " +
-                   description(operation);
+            return "Keep only " + cardinalityPhrase(operation, description(operation)) + ".";
         case RemuxStreamSetOperation::include:
-            return kind + ": also include " + cardinalityPhrase(operation) + " " +
-                   description(operation);
+            return "Also include " + cardinalityPhrase(operation, description(operation)) + ".";
         case RemuxStreamSetOperation::exclude:
-            return kind + ": remove " + cardinalityPhrase(operation) + " " + description(operation);
-        case RemuxStreamSetOperation::deduplicate:
-            return kind + ": keep " + cardinalityPhrase(operation) + " per " +
-                   groupingWords(operation.grouping) + ", ranked by " +
-                   rankingWords(operation.ranking);
+            return "Remove " + cardinalityPhrase(operation, description(operation)) + ".";
+        case RemuxStreamSetOperation::deduplicate: {
+            const std::string kept = operation.cardinality == RemuxStreamCardinality::all
+                                         ? "every " + kind + " track"
+                                         : cardinalityPhrase(operation, kind);
+            return "Keep " + kept + " per " + groupingWords(operation.grouping) + ", ranked by " +
+                   rankingWords(operation.ranking) + ".";
+        }
     }
-    return kind;
+    return "Keep every " + kind + " track.";
 }
 
 }  // namespace tavrolin

@@ -25,9 +25,11 @@ class RemuxIntentResolver {
                                       std::optional<OutputContainer> currentContainer,
                                       std::optional<PlaybackTarget> currentTarget) const;
 
-    // "all", "the best one", "the first 2", "exactly 0".
-    std::string cardinalityPhrase(const RemuxStreamOperation& operation) const;
-    // "Audio: keep only all English audio".
+    // How many `noun` tracks the operation picks: "the English audio tracks", "the best audio
+    // track", "the first 2 audio tracks", "at most 1 audio track".
+    std::string cardinalityPhrase(const RemuxStreamOperation& operation,
+                                  const std::string& noun) const;
+    // One sentence per operation: "Keep only the English audio tracks."
     std::string planLine(const RemuxStreamOperation& operation) const;
 
   private:

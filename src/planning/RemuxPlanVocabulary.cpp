@@ -1,5 +1,10 @@
 #include "planning/RemuxPlanVocabulary.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "model/TextMetrics.h"
+
 namespace tavrolin::RemuxPlanVocabulary {
 
 const std::string& instructions() {
@@ -49,24 +54,87 @@ const std::string& instructions() {
     return text;
 }
 
-std::string unexpectedCaseMessage(std::string_view word, std::string_view received,
+namespace {
+
+// What the user would call each part of the plan.
+std::string typeWords(std::string_view typeName) {
+    static constexpr std::pair<std::string_view, std::string_view> words[] = {
+        {planTypeName, "plan"},
+        {kindOperationTypeName, "track operation"},
+        {predicateTypeName, "track filter"},
+        {conditionTypeName, "track condition"},
+        {containerTypeName, "container"},
+        {playbackTypeName, "playback target"},
+        {cardinalityTypeName, "track count"},
+        {rankingTypeName, "ranking"},
+        {fallbackTypeName, "fallback"},
+        {roleTypeName, "track role"},
+        {matchModeTypeName, "match mode"},
+        {groupingTypeName, "grouping"},
+    };
+    for (const auto& [name, word] : words) {
+        if (name == typeName) {
+            return std::string(word);
+        }
+    }
+    return std::string(typeName);
+}
+
+std::string quoted(std::string_view text) {
+    return "\u201C" + readableExcerpt(text) + "\u201D";
+}
+
+std::string planFormatMessage(const std::string& problem) {
+    return "The model's answer did not fit the plan format: " + problem +
+           " Try again, or word the request differently.";
+}
+
+}  // namespace
+
+std::string unexpectedCaseMessage(std::string_view, std::string_view received,
                                   std::string_view typeName) {
-    return "Unexpected " + std::string(word) + " \"" + std::string(received) + "\" for " +
-           std::string(typeName);
+    return planFormatMessage(quoted(received) + " is not a known " + typeWords(typeName) + ".");
 }
 
 std::string missingPropertyMessage(std::string_view property, std::string_view typeName) {
-    return "The on-device language model's answer lacks the property \"" + std::string(property) +
-           "\" of " + std::string(typeName) + ".";
+    return planFormatMessage("a " + typeWords(typeName) + " lacks " + quoted(property) + ".");
 }
 
 std::string wrongKindMessage(std::string_view property, std::string_view typeName,
                              std::string_view expected) {
-    const std::string where = property.empty()
-                                  ? std::string(typeName)
-                                  : "\"" + std::string(property) + "\" of " + std::string(typeName);
-    return "The on-device language model's answer has " + where + " that is not " +
-           std::string(expected) + ".";
+    const std::string where = property.empty() ? "the " + typeWords(typeName)
+                                               : quoted(property) + " of a " + typeWords(typeName);
+    return planFormatMessage(where + " is not " + std::string(expected) + ".");
+}
+
+std::string tooManyEntriesMessage(std::string_view property, std::size_t count, std::size_t limit) {
+    return planFormatMessage(quoted(property) + " has " + std::to_string(count) +
+                             " entries, more than the " + std::to_string(limit) +
+                             " a request can need.");
+}
+
+std::string readableExcerpt(std::string_view text, std::size_t maxCharacters) {
+    // Only the start is looked at: a 100 kB value costs no more than a short one.
+    const std::size_t scanned = std::min(text.size(), maxCharacters * 8 + 8);
+    std::string printable;
+    for (std::size_t at = 0; at < scanned; ++at) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        const auto next = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0;
+        // C0 controls, DEL, and the C1 controls U+0080 to U+009F (0xC2 0x80-0x9F in UTF-8).
+        const bool isC1 = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || isC1) {
+            at += isC1 ? 1 : 0;
+            byte = ' ';
+        }
+        // Runs of spaces read as one; a space at either end stays, since it may be the fault.
+        if (byte != ' ' || printable.empty() || printable.back() != ' ') {
+            printable += static_cast<char>(byte);
+        }
+    }
+    if (scanned == text.size() && graphemeCount(printable) <= maxCharacters) {
+        return printable;
+    }
+    return graphemePrefix(printable, maxCharacters) + "\u2026";
 }
 
 }  // namespace tavrolin::RemuxPlanVocabulary

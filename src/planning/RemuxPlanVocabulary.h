@@ -92,13 +92,25 @@ inline constexpr std::string_view otherUnavailableMessage =
     "The on-device language model is unavailable right now. You can still configure Remux "
     "manually.";
 
-// Decoding failures. `word` is "type" for the discriminated objects, "value" for plain choices.
+// Decoding failures, in words: "The model's answer did not fit the plan format: " + what was
+// wrong + what to do. `word` is "type" for the discriminated objects, "value" for plain choices.
 std::string unexpectedCaseMessage(std::string_view word, std::string_view received,
                                   std::string_view typeName);
 std::string missingPropertyMessage(std::string_view property, std::string_view typeName);
 // `expected` is "a string", "an integer", "a list" or "an object".
 std::string wrongKindMessage(std::string_view property, std::string_view typeName,
                              std::string_view expected);
+// A list of the plan longer than any request needs; `property` names the list.
+std::string tooManyEntriesMessage(std::string_view property, std::size_t count, std::size_t limit);
+
+// A request names a few operations per kind and a few conditions per operation; an answer with
+// more is a model that ran away, not a plan.
+inline constexpr std::size_t maxOperationsPerKind = 10;
+inline constexpr std::size_t maxConditionsPerPredicate = 10;
+
+// The model's own text as a message may quote it: control characters become spaces, runs of
+// white space one space, and text past `maxCharacters` is cut with "…".
+std::string readableExcerpt(std::string_view text, std::size_t maxCharacters = 40);
 
 }  // namespace RemuxPlanVocabulary
 

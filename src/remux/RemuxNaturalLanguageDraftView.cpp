@@ -95,6 +95,12 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
         captionLabel(QStringLiteral("Interpreting locally with the on-device language model\u2026"),
                      secondary),
         1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("cancelDraftButton"));
+    cancel->setAccessibleDescription(QStringLiteral("Stops creating the draft"));
+    connect(cancel, &QPushButton::clicked, this,
+            [this] { viewModel_.cancelNaturalLanguageDraft(); });
+    progressLayout->addWidget(cancel);
     column->addWidget(progressRow_);
     status_ = new StatusLine(QStringLiteral("statusLine"));
     column->addWidget(status_);

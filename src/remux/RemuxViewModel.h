@@ -106,6 +106,8 @@ class RemuxViewModel : public QObject {
     void applyNaturalLanguageDraft();
     // The panel's "Discard": the instruction and the applied summary stay.
     void discardNaturalLanguageDraft();
+    // The panel's "Cancel" while a draft is being created: stops the request, keeps the text.
+    void cancelNaturalLanguageDraft();
     // Stops the request and forgets draft, error and summary: the sources changed.
     void invalidateNaturalLanguageDraft();
 

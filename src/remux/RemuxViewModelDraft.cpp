@@ -88,9 +88,12 @@ void RemuxViewModel::applyNaturalLanguageDraft() {
         return;
     }
     const RemuxNaturalLanguageDraft draft = std::move(*naturalLanguageDraft_);
+    // As with the picker, only a newly chosen target moves "Same as Input" to MP4; a draft that
+    // asks for the input's container under a kept target gets it.
+    const bool choosesTarget = draft.playbackTarget && draft.playbackTarget != playbackTarget_;
     container_ = draft.container;
     playbackTarget_ = draft.playbackTarget;
-    if (playbackTarget_ && !container_) {
+    if (choosesTarget && !container_) {
         container_ = OutputContainer::mp4;
     }
     for (auto& source : sources_) {
@@ -112,6 +115,17 @@ void RemuxViewModel::applyNaturalLanguageDraft() {
 void RemuxViewModel::discardNaturalLanguageDraft() {
     naturalLanguageDraft_.reset();
     naturalLanguageError_.reset();
+    emit changed();
+}
+
+void RemuxViewModel::cancelNaturalLanguageDraft() {
+    if (!isCreatingNaturalLanguageDraft_) {
+        return;
+    }
+    // The request stops at once; an answer that still arrives belongs to a finished task.
+    intentTask_.request_stop();
+    ++intentTaskID_;
+    isCreatingNaturalLanguageDraft_ = false;
     emit changed();
 }
 

@@ -140,10 +140,10 @@ TEST_F(RemuxIntentResolverTest, GoldenDraftsOnProbedFiles) {
         {"only English subtitles",
          {matching(Kind::subtitle, Set::retainOnly, languages({"English"}))},
          {},
-         {lib + "keep 1 English subtitle track"},
+         {lib + "keep 1 English subtitle track."},
          {},
          {0, 1, 2, 3, 4, 5},
-         {"Subtitle: keep only all English subtitle"}},
+         {"Keep only the English subtitle tracks."}},
         {"the same plan again changes nothing",
          {matching(Kind::subtitle, Set::retainOnly, languages({"English"}))},
          {0, 1, 2, 3, 4, 5},
@@ -162,11 +162,11 @@ TEST_F(RemuxIntentResolverTest, GoldenDraftsOnProbedFiles) {
          {matching(Kind::audio, Set::retainOnly, languages({"fre"}), Card::exactly, 2,
                    Rank::defaultAtmosChannels, Fallback::keepBestAndWarn)},
          {},
-         {lib + "keep " + best71 + " as the only audio track"},
+         {lib + "keep " + best71 + " as the only audio track."},
          {lib + "the requested number of French audio was unavailable; kept " + best71 +
           " as the fallback."},
          {0, 1, 5, 6},
-         {"Audio: keep only exactly 2 French audio"}},
+         {"Keep only exactly 2 French audio tracks."}},
         {"exactly without count warns twice",
          {matching(Kind::audio, Set::include, languages({"fre"}), Card::exactly)},
          {},
@@ -179,16 +179,16 @@ TEST_F(RemuxIntentResolverTest, GoldenDraftsOnProbedFiles) {
          {matching(Kind::audio, Set::deduplicate, {}, Card::best, {}, Rank::defaultAtmosChannels,
                    Fallback::preserveCurrentAndWarn, Group::languageAndRole)},
          {},
-         {lib + "remove 1 duplicate audio track; keep " + best71},
+         {lib + "remove 1 duplicate audio track; keep " + best71 + "."},
          {},
          {0, 1, 3, 4, 5, 6},
-         {"Audio: keep the best one per language and role, ranked by default status, Atmos, and "
-          "channel count"}},
+         {"Keep the best audio track per language and role, ranked by default status, Atmos, "
+          "and channel count."}},
         {"deduplicate by language removes two",
          {matching(Kind::audio, Set::deduplicate, {}, Card::best, {}, Rank::defaultAtmosChannels,
                    Fallback::preserveCurrentAndWarn, Group::language)},
          {},
-         {lib + "remove 2 duplicate audio tracks; keep " + best71},
+         {lib + "remove 2 duplicate audio tracks; keep " + best71 + "."},
          {},
          {0, 1, 3, 5, 6}},
         {"deduplicate only looks at selected streams",
@@ -209,25 +209,24 @@ TEST_F(RemuxIntentResolverTest, GoldenDraftsOnProbedFiles) {
           lib + "\u2018at most\u2019 needs a positive count for duplicate audio.",
           lib + "no duplicate audio tracks matched this policy, so nothing was removed."},
          {0, 1, 2, 3, 4, 5, 6},
-         {"Audio: keep the best one per one combined group, ranked by source order",
-          "Audio: keep at most 0 per language, ranked by source order"}},
+         {"Keep the best audio track per one combined group, ranked by source order.",
+          "Keep at most 0 audio tracks per language, ranked by source order."}},
         {"first and last ignore the ranking",
          {matching(Kind::audio, Set::retainOnly, languages({"en"}), Card::first, 2,
                    Rank::highestChannelCount),
           matching(Kind::subtitle, Set::exclude, subrip, Card::last, 1)},
          {},
-         {lib + "keep 2 English audio tracks", lib + "remove 1 SUBRIP subtitle track"},
+         {lib + "keep 2 English audio tracks.", lib + "remove 1 SUBRIP subtitle track."},
          {},
          {0, 1, 2, 5},
-         {"Audio: keep only the first 2 English audio",
-          "Subtitle: remove the last 1 SUBRIP subtitle"}},
+         {"Keep only the first 2 English audio tracks.", "Remove the last SUBRIP subtitle track."}},
         {"remove all audio warns per file; exclude of missing commentary falls back",
          {matching(Kind::audio, Set::exclude, commentary, Card::all, {}, Rank::sourceOrder,
                    Fallback::fail),
           matching(Kind::audio, Set::removeAll, {})},
          {},
-         {lib + "remove 1 commentary audio track", lib + "remove all audio tracks",
-          clip + "remove all audio tracks"},
+         {lib + "remove 1 commentary audio track.", lib + "remove all audio tracks.",
+          clip + "remove all audio tracks."},
          {lib + "the draft leaves no audio tracks selected.",
           clip + "no commentary audio was found. This required operation was not applied.",
           clip + "the draft leaves no audio tracks selected."},
@@ -288,7 +287,7 @@ TEST_F(RemuxIntentResolverTest, ContainerAndPlaybackPreferences) {
          std::nullopt,
          OutputContainer::mp4,
          phone,
-         {"Container: MP4", "Playback target: iPhone 17 Pro"}},
+         {"Use the MP4 container.", "Check the tracks against iPhone 17 Pro playback."}},
         {Pref::named(OutputContainer::webm),
          Play::unchanged,
          OutputContainer::webm,
@@ -302,21 +301,28 @@ TEST_F(RemuxIntentResolverTest, ContainerAndPlaybackPreferences) {
          phone,
          OutputContainer::mov,
          std::nullopt,
-         {"Playback target: Container compatibility only"}},
+         {"Check container compatibility only."}},
         {Pref::sameAsInput(),
          Play::unchanged,
          OutputContainer::m4v,
          std::nullopt,
          std::nullopt,
          std::nullopt,
-         {"Container: Same as Input"}},
+         {"Keep each input's own container."}},
         {Pref::named(OutputContainer::webm),
          Play::unchanged,
          std::nullopt,
          std::nullopt,
          OutputContainer::webm,
          std::nullopt,
-         {"Container: WEBM"}},
+         {"Use the WEBM container."}},
+        {Pref::sameAsInput(),
+         Play::unchanged,
+         OutputContainer::mp4,
+         phone,
+         std::nullopt,
+         phone,
+         {"Keep each input's own container."}},
     };
     // A source still loading and one that failed have no streams: nothing is matched there.
     const std::vector<RemuxSource> sources{
@@ -345,22 +351,22 @@ TEST_F(RemuxIntentResolverTest, ContainerAndPlaybackPreferences) {
                   "preserved."}));
 }
 
-TEST_F(RemuxIntentResolverTest, CardinalityPhrases) {
+TEST_F(RemuxIntentResolverTest, CardinalityPhrasesCountTheTracks) {
     struct Row {
         Card cardinality;
         std::optional<std::int64_t> count;
         const char* phrase;
     };
     const std::vector<Row> rows{
-        {Card::all, 3, "all"},          {Card::best, {}, "the best one"},
-        {Card::best, 2, "the best 2"},  {Card::first, {}, "the first one"},
-        {Card::last, 0, "the last 0"},  {Card::exactly, {}, "exactly 0"},
-        {Card::atMost, 4, "at most 4"}, {Card::atLeast, -1, "at least -1"},
+        {Card::all, 3, "the audio tracks"},         {Card::best, {}, "the best audio track"},
+        {Card::best, 2, "the best 2 audio tracks"}, {Card::first, 1, "the first audio track"},
+        {Card::last, 0, "the last audio track"},    {Card::exactly, {}, "exactly 0 audio tracks"},
+        {Card::atMost, 1, "at most 1 audio track"}, {Card::atLeast, 4, "at least 4 audio tracks"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.phrase);
         EXPECT_EQ(resolver.cardinalityPhrase(
-                      matching(Kind::audio, Set::include, {}, row.cardinality, row.count)),
+                      matching(Kind::audio, Set::include, {}, row.cardinality, row.count), "audio"),
                   row.phrase);
     }
 }

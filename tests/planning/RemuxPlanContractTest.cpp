@@ -84,8 +84,15 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
     EXPECT_EQ(dedupe.count, std::nullopt);
     EXPECT_EQ(plan.subtitleOperations.at(0).matching->count, -3);
 
-    const std::string unexpectedOperation =
-        "Unexpected type \"RetainAll\" for GeneratedKindOperation";
+    // The model's answer is described in words; its own text is quoted short and printable.
+    const auto unfit = [](const std::string& problem) {
+        return "The model's answer did not fit the plan format: " + problem +
+               " Try again, or word the request differently.";
+    };
+    Json manyOperations = Json::array();
+    for (int index = 0; index < 40000; ++index) {
+        manyOperations.push_back({{"type", "retainAll"}});
+    }
     struct Row {
         const char* name;
         const char* pointer;  // JSON pointer of the part to replace; "" for the whole plan
@@ -103,57 +110,63 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
          "/audioOperations/0/predicate/conditions/1",
          {{"type", "mono"}, {"value", "x"}},
          "<decoded>"},
-        {"null count is no count", "/subtitleOperations/0/count", nullptr, "<decoded>"},
-        {"capitalised operation type", "/videoOperations/0/type", "RetainAll", unexpectedOperation},
+        {"null count is refused", "/subtitleOperations/0/count", nullptr,
+         unfit("\u201Ccount\u201D of a track operation is not an integer.")},
+        {"capitalised operation type", "/videoOperations/0/type", "RetainAll",
+         unfit("\u201CRetainAll\u201D is not a known track operation.")},
         {"container in capitals", "/container", "MP4",
-         "Unexpected value \"MP4\" for GeneratedContainerPreference"},
+         unfit("\u201CMP4\u201D is not a known container.")},
         {"container with a leading space", "/container", " mp4",
-         "Unexpected value \" mp4\" for GeneratedContainerPreference"},
+         unfit("\u201C mp4\u201D is not a known container.")},
+        {"container the plan does not offer", "/container", "avi",
+         unfit("\u201Cavi\u201D is not a known container.")},
         {"role with spaces fails the plan", "/audioOperations/0/predicate/conditions/3/value",
-         "signs and songs", "Unexpected value \"signs and songs\" for GeneratedStreamRole"},
+         "signs and songs", unfit("\u201Csigns and songs\u201D is not a known track role.")},
         {"surround written with a point", "/audioOperations/0/predicate/conditions/1/type",
-         "surround5.1", "Unexpected type \"surround5.1\" for GeneratedPredicateCondition"},
+         "surround5.1", unfit("\u201Csurround5.1\u201D is not a known track condition.")},
         {"unknown grouping", "/audioOperations/0/grouping", "Language",
-         "Unexpected value \"Language\" for GeneratedGrouping"},
+         unfit("\u201CLanguage\u201D is not a known grouping.")},
         {"unknown cardinality", "/subtitleOperations/0/cardinality", "most",
-         "Unexpected value \"most\" for GeneratedCardinality"},
+         unfit("\u201Cmost\u201D is not a known track count.")},
         {"unknown ranking", "/subtitleOperations/0/ranking", "quality",
-         "Unexpected value \"quality\" for GeneratedRanking"},
+         unfit("\u201Cquality\u201D is not a known ranking.")},
         {"unknown fallback", "/subtitleOperations/0/fallback", "skip",
-         "Unexpected value \"skip\" for GeneratedFallback"},
+         unfit("\u201Cskip\u201D is not a known fallback.")},
         {"unknown match mode", "/audioOperations/0/predicate/matchMode", "either",
-         "Unexpected value \"either\" for GeneratedMatchMode"},
+         unfit("\u201Ceither\u201D is not a known match mode.")},
+        {"enumeration that is not a string", "/playback", 1,
+         unfit("\u201Cplayback\u201D of a plan is not a string.")},
         {"unknown playback", "/playback", "iPhone 17 Pro",
-         "Unexpected value \"iPhone 17 Pro\" for GeneratedPlaybackPreference"},
+         unfit("\u201CiPhone 17 Pro\u201D is not a known playback target.")},
+        {"a long value with control characters is cut", "/playback",
+         "\x1B[2Jline one\n\tline two" + std::string(100000, 'x'),
+         unfit("\u201C [2Jline one line two" + std::string(19, 'x') +
+               "\u2026\u201D is not a known playback target.")},
         {"missing list", "",
          Json{{"container", "mp4"},
               {"playback", "unchanged"},
               {"videoOperations", Json::array()},
               {"audioOperations", Json::array()}},
-         "The on-device language model's answer lacks the property \"subtitleOperations\" of "
-         "GeneratedRemuxPlan."},
+         unfit("a plan lacks \u201CsubtitleOperations\u201D.")},
         {"missing ranking is not an unexpected case", "/subtitleOperations/0/ranking", nullptr,
-         "The on-device language model's answer lacks the property \"ranking\" of "
-         "GeneratedKindOperation.",
-         true},
+         unfit("a track operation lacks \u201Cranking\u201D."), true},
         {"missing count is no count", "/subtitleOperations/0/count", nullptr, "<decoded>", true},
         {"channel count as text", "/audioOperations/0/predicate/conditions/2/value", "2",
-         "The on-device language model's answer has \"value\" of GeneratedPredicateCondition "
-         "that is not an integer."},
+         unfit("\u201Cvalue\u201D of a track condition is not an integer.")},
         {"fractional count", "/subtitleOperations/0/count", 1.5,
-         "The on-device language model's answer has \"count\" of GeneratedKindOperation that is "
-         "not an integer."},
-        {"enumeration that is not a string", "/playback", 1,
-         "The on-device language model's answer has \"playback\" of GeneratedRemuxPlan that is "
-         "not a string."},
+         unfit("\u201Ccount\u201D of a track operation is not an integer.")},
         {"operation list that is an object", "/videoOperations", Json::object(),
-         "The on-device language model's answer has \"videoOperations\" of GeneratedRemuxPlan "
-         "that is not a list."},
-        {"answer that is a list", "", Json::array(),
-         "The on-device language model's answer has GeneratedRemuxPlan that is not an object."},
+         unfit("\u201CvideoOperations\u201D of a plan is not a list.")},
+        {"answer that is a list", "", Json::array(), unfit("the plan is not an object.")},
+        {"more operations than a request needs", "/audioOperations", manyOperations,
+         unfit("\u201CaudioOperations\u201D has 40000 entries, more than the 10 a request can "
+               "need.")},
+        {"more conditions than a request needs", "/audioOperations/0/predicate/conditions",
+         Json(std::vector<Json>(11, Json{{"type", "mono"}})),
+         unfit("\u201Cconditions\u201D has 11 entries, more than the 10 a request can need.")},
         {"the first failure wins", "",
          Json{{"container", "none"}, {"playback", "bad"}, {"videoOperations", 1}},
-         "Unexpected value \"none\" for GeneratedContainerPreference"},
+         unfit("\u201Cnone\u201D is not a known container.")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -108,6 +108,11 @@ TEST(LocalServerLanguageModelTest, SettingsAcceptOnlyThisComputer) {
         {"http://user@127.0.0.1:80@example.com", std::nullopt},
         {"http://192.168.1.4:8080", std::nullopt},
         {"ftp://localhost", std::nullopt},
+        {"http://localhost:99999", std::nullopt},
+        {"http://127.0.0.1:0/v1", std::nullopt},
+        {"http://127.0.0.1:80a", std::nullopt},
+        {"http://[::1]:/", std::nullopt},
+        {"http://127.0.0.1:00065535/v1", "http://127.0.0.1:00065535"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.url);
@@ -186,10 +191,11 @@ TEST(LocalServerLanguageModelTest, AvailabilityAndTypedRequestToDraftEndToEnd) {
     const auto draft =
         RemuxIntentResolver().resolve("typed", plan, sources, std::nullopt, std::nullopt);
     EXPECT_EQ(draft.container, OutputContainer::mp4);
-    EXPECT_EQ(draft.interpretedPlan, std::vector<std::string>{"Audio: keep only all French audio"});
-    EXPECT_EQ(draft.changes,
-              (std::vector<std::string>{"Container: MP4",
-                                        file.filename().string() + ": keep 1 French audio track"}));
+    EXPECT_EQ(draft.interpretedPlan,
+              std::vector<std::string>{"Keep only the French audio tracks."});
+    EXPECT_EQ(draft.changes, (std::vector<std::string>{
+                                 "Use the MP4 container.",
+                                 file.filename().string() + ": keep 1 French audio track."}));
     EXPECT_EQ(draft.selectedStreamIndicesBySource.at(file), (std::set<std::int64_t>{0, 2, 3, 4}));
 }
 
@@ -213,6 +219,8 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
     stopper.join();
 
     LanguageModelRemuxIntentParser parser(model);
+    const std::string address = server.url();
+    const std::string words = "The model's answer did not fit the plan format: ";
     struct Row {
         const char* name;
         int status;
@@ -221,22 +229,43 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
     };
     const std::vector<Row> rows{
         {"content that is not JSON", 200,
-         R"({"choices":[{"message":{"content":"Sure! Here is your plan."}}]})",
-         LocalServerLanguageModel::notJSONMessage},
-        {"reply that is not JSON", 200, "<html>", LocalServerLanguageModel::noAnswerMessage},
+         R"({"choices":[{"message":{"content":"Sure!\u0007 Here is\nyour plan."}}]})",
+         "The model at " + address +
+             " answered with text instead of a plan (\u201CSure! Here is your plan.\u201D). Try "
+             "again, or choose a model in Settings that can answer in JSON."},
+        {"reply that is not JSON", 200, "<html>",
+         LocalServerLanguageModel::noAnswerMessage(address)},
         {"reply without choices", 200, R"({"error":"busy"})",
-         LocalServerLanguageModel::noAnswerMessage},
+         "The model server at " + address +
+             " sent a reply without an answer. Check that it serves the OpenAI-compatible chat "
+             "API, or change its address in Settings."},
         {"JSON that breaks the schema", 200,
-         R"({"choices":[{"message":{"content":"{\"container\":\"MP4\"}"}}]})",
-         "Unexpected value \"MP4\" for GeneratedContainerPreference"},
+         R"({"choices":[{"message":{"content":"{\"container\":\"avi\"}"}}]})",
+         words + "\u201Cavi\u201D is not a known container. Try again, or word the request "
+                 "differently."},
         {"server error", 500, "{}",
-         "The on-device language model server answered with HTTP status 500."},
+         "The model server at " + address +
+             " answered with HTTP status 500. Check that it runs the model named in Settings, "
+             "or change its address there."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         server.replies["/v1/chat/completions"] = {row.status, row.body};
         EXPECT_EQ(failure(parser, "x"), row.message);
     }
+    // A port that nothing listens on any more.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const std::string refusedAddress = "http://127.0.0.1:" + std::to_string(closed.serverPort());
+    closed.close();
+    LanguageModelRemuxIntentParser refused(
+        std::make_shared<LocalServerLanguageModel>(
+            LanguageModelServerSettings{refusedAddress, "m"}),
+        LanguageModelAvailability{LanguageModelAvailability::Reason::available});
+    EXPECT_EQ(failure(refused, "x"),
+              "The model server at " + refusedAddress +
+                  " could not be reached (Connection refused). Start the model server at " +
+                  refusedAddress + ", or change its address in Settings.");
     const auto timedOut = std::make_shared<LocalServerLanguageModel>(
         settingsFor(server), std::chrono::seconds(2), std::chrono::milliseconds(200));
     server.replies.erase("/v1/chat/completions");

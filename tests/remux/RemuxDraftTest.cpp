@@ -150,8 +150,9 @@ TEST_F(RemuxDraftTest, CreatingReviewingFailingAndApplying) {
     ASSERT_TRUE(model->naturalLanguageDraft());
     EXPECT_EQ(model->naturalLanguageDraft()->instruction, "only English audio");
     EXPECT_EQ(model->naturalLanguageDraft()->changes,
-              (std::vector<std::string>{"Container: MP4", "Playback target: iPhone 17 Pro",
-                                        "movie.mkv: keep 1 English audio track"}));
+              (std::vector<std::string>{"Use the MP4 container.",
+                                        "Check the tracks against iPhone 17 Pro playback.",
+                                        "movie.mkv: keep 1 English audio track."}));
 
     model->toggleStream(3, movie);
     model->applyNaturalLanguageDraft();
@@ -173,7 +174,7 @@ TEST_F(RemuxDraftTest, CreatingReviewingFailingAndApplying) {
     EXPECT_FALSE(model->naturalLanguageError());
     EXPECT_EQ(model->naturalLanguageInstruction(), " \n only English audio\t\n");
 
-    // One change: the singular sentence. Same as input with a target still gives MP4.
+    // Same as input under a kept target is what the request asked for.
     RemuxIntentPlan subtitlesOnly;
     subtitlesOnly.container = RemuxContainerPreference::sameAsInput();
     subtitlesOnly.operations.resize(1);
@@ -184,9 +185,19 @@ TEST_F(RemuxDraftTest, CreatingReviewingFailingAndApplying) {
     ASSERT_TRUE(created());
     model->applyNaturalLanguageDraft();
     EXPECT_EQ(model->appliedNaturalLanguageSummary(),
-              "Applied 1 draft change. Review the controls before queueing.");
-    EXPECT_EQ(model->container(), OutputContainer::mp4);
+              "Applied 2 draft changes. Review the controls before queueing.");
+    EXPECT_EQ(model->container(), std::nullopt);
+    EXPECT_EQ(model->playbackTarget(), PlaybackTarget::iPhone17Pro);
     EXPECT_EQ(model->sources()[0].selectedStreamIndices, (std::set<std::int64_t>{0, 1, 2}));
+
+    // One change: the singular sentence.
+    subtitlesOnly.operations[0].operation = RemuxStreamSetOperation::retainAll;
+    model->createNaturalLanguageDraft();
+    parser->answer(subtitlesOnly);
+    ASSERT_TRUE(created());
+    model->applyNaturalLanguageDraft();
+    EXPECT_EQ(model->appliedNaturalLanguageSummary(),
+              "Applied 1 draft change. Review the controls before queueing.");
 }
 
 TEST_F(RemuxDraftTest, SourceChangesAndQueueingInvalidateTheDraft) {
@@ -271,12 +282,21 @@ TEST_F(RemuxDraftTest, PanelShowsEachState) {
     EXPECT_EQ(button("createDraftButton")->text(), "Creating\u2026");
     EXPECT_FALSE(button("createDraftButton")->isEnabled());
     EXPECT_TRUE(shown("progressRow"));
+    // Cancel ends the request silently and keeps the instruction for another try.
+    button("cancelDraftButton")->click();
+    view.refresh();
+    EXPECT_FALSE(shown("progressRow"));
+    EXPECT_TRUE(button("createDraftButton")->isEnabled());
+    EXPECT_FALSE(model->naturalLanguageError());
+    EXPECT_EQ(model->naturalLanguageInstruction(), " \n only English audio\t\n");
+    button("createDraftButton")->click();
+    view.refresh();
     parser->answer(englishAudioForPhone());
     ASSERT_TRUE(created());
     view.refresh();
     EXPECT_TRUE(shown("draftBlock"));
     EXPECT_FALSE(shown("progressRow"));
-    EXPECT_EQ(rows("planRows"), QStringList{"Audio: keep only all English audio"});
+    EXPECT_EQ(rows("planRows"), QStringList{"Keep only the English audio tracks."});
     EXPECT_EQ(rows("changeRows").size(), 3);
     EXPECT_TRUE(rows("warningRows").isEmpty());
     EXPECT_TRUE(button("applyDraftButton")->isEnabled());
