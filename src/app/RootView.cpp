@@ -10,6 +10,7 @@
 #include <QStackedWidget>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "app/AppStyle.h"
@@ -94,6 +95,12 @@ class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewMo
                         refreshIntentParser();
                     }
                 });
+        // Coming back from the Settings window is no change of application state.
+        connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+            if (window) {
+                refreshIntentParser();
+            }
+        });
     }
 
     // A new parser whenever the language-model settings differ from those last read. A server

@@ -4,13 +4,17 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/AppStyle.h"
 #include "app/AppUpdater.h"
 #include "app/ElidedLabel.h"
+#include "app/SettingsModelServer.h"
 #include "app/SettingsViewModel.h"
 #include "app/SupportLinks.h"
 #include "app/SymbolIcons.h"
@@ -41,7 +45,19 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
       openURL_(std::move(openURL)),
       chooseExecutable_(std::move(chooseExecutable)) {
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(620, 470);
+    setFixedSize(620, 600);
+    // Escape and Ctrl+W close it, with the platform's own close keys; one shortcut holds them
+    // all, since a key bound twice would be ambiguous and do nothing.
+    QList<QKeySequence> closeKeys{QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)};
+    for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Close)) {
+        if (!closeKeys.contains(keys)) {
+            closeKeys.append(keys);
+        }
+    }
+    auto* close = new QShortcut(this);
+    close->setKeys(closeKeys);
+    close->setContext(Qt::WindowShortcut);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(8, 8, 8, 8);
 
@@ -91,6 +107,7 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
     connect(openLicense, &QPushButton::clicked, viewModel_, &SettingsViewModel::openFFmpegLicense);
     licenceLayout->addWidget(openLicense, 0, Qt::AlignLeft);
     page->addWidget(licence);
+    page->addWidget(makeModelServerSection());
 
     // Updates
     auto* updates = new QGroupBox(QStringLiteral("Updates"), this);
@@ -150,7 +167,66 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
 
     connect(viewModel_, &SettingsViewModel::changed, this, &SettingsView::render);
     connect(updater_, &AppUpdater::changed, this, &SettingsView::render);
+    connect(viewModel_->modelServer(), &SettingsModelServer::changed, this,
+            &SettingsView::renderModelServer);
     render();
+    renderModelServer();
+}
+
+QWidget* SettingsView::makeModelServerSection() {
+    auto* section = new QGroupBox(QStringLiteral("Local Model Server"), this);
+    auto* form = new QFormLayout(section);
+    SettingsModelServer* server = viewModel_->modelServer();
+    serverAddress_ = new QLineEdit(server->address(), section);
+    serverAddress_->setObjectName(QStringLiteral("modelServerAddress"));
+    serverAddress_->setAccessibleName(QStringLiteral("Model server address"));
+    serverAddress_->setPlaceholderText(server->addressPlaceholder());
+    connect(serverAddress_, &QLineEdit::textEdited, server, &SettingsModelServer::setAddress);
+    // The problem sits under the field and takes no room while there is none.
+    auto* addressColumn = new QVBoxLayout;
+    addressColumn->setSpacing(2);
+    addressColumn->addWidget(serverAddress_);
+    form->addRow(QStringLiteral("Address"), addressColumn);
+    addressProblem_ = new QLabel(section);
+    addressProblem_->setObjectName(QStringLiteral("modelServerAddressProblem"));
+    addressProblem_->setTextFormat(Qt::PlainText);
+    addressProblem_->setWordWrap(true);
+    addressProblem_->setFont(fontFor(TextStyle::caption));
+    setTextColor(addressProblem_, tint::orange());
+    addressColumn->addWidget(addressProblem_);
+    serverModel_ = new QLineEdit(server->model(), section);
+    serverModel_->setObjectName(QStringLiteral("modelServerModel"));
+    serverModel_->setAccessibleName(QStringLiteral("Model name"));
+    serverModel_->setPlaceholderText(server->modelPlaceholder());
+    connect(serverModel_, &QLineEdit::textEdited, server, &SettingsModelServer::setModel);
+    form->addRow(QStringLiteral("Model"), serverModel_);
+    serverStatus_ = secondaryLabel();
+    serverStatus_->setObjectName(QStringLiteral("modelServerStatus"));
+    serverStatus_->setWordWrap(true);
+    form->addRow(QString(), serverStatus_);
+    return section;
+}
+
+void SettingsView::renderModelServer() {
+    const SettingsModelServer* server = viewModel_->modelServer();
+    const QString problem = server->addressProblem();
+    addressProblem_->setText(problem);
+    addressProblem_->setVisible(!problem.isEmpty());
+    serverAddress_->setAccessibleDescription(problem);
+    const QString status = server->serverStatus();
+    serverStatus_->setText(status);
+    serverStatus_->setVisible(!status.isEmpty());
+    const bool answers = server->state() == SettingsModelServer::State::listsModel;
+    setTextColor(serverStatus_, answers ? tint::green() : secondaryTextColor(palette()));
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Over the main window, not wherever the window manager puts a new window.
+    if (const QWidget* parent = parentWidget()) {
+        const QRect over = parent->window()->frameGeometry();
+        move(over.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    }
 }
 
 void SettingsView::chooseFFmpeg() {

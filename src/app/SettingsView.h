@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace tavrolin {
@@ -15,8 +16,9 @@ class AppUpdater;
 class ElidedLabel;
 class SettingsViewModel;
 
-// The settings window: FFmpeg location and status, the licence notice, the update settings and
-// the support links.
+// The settings window: FFmpeg location and status, the licence notice, the local model server,
+// the update settings and the support links. Opens centred over its parent's window; Escape and
+// Ctrl+W close it.
 class SettingsView : public QWidget {
     Q_OBJECT
   public:
@@ -28,8 +30,13 @@ class SettingsView : public QWidget {
 
     SettingsViewModel* viewModel() const { return viewModel_; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
+    QWidget* makeModelServerSection();
     void render();
+    void renderModelServer();
     void chooseFFmpeg();
 
     SettingsViewModel* viewModel_;
@@ -45,6 +52,10 @@ class SettingsView : public QWidget {
     QCheckBox* automaticChecks_;
     QCheckBox* automaticDownloads_;
     QPushButton* checkForUpdates_;
+    QLineEdit* serverAddress_;
+    QLabel* addressProblem_;
+    QLineEdit* serverModel_;
+    QLabel* serverStatus_;
 };
 
 }  // namespace tavrolin

@@ -5,6 +5,7 @@
 #include "app/AppStyle.h"
 #include "app/FFmpegLicenseNotice.h"
 #include "app/GuardedTask.h"
+#include "app/SettingsModelServer.h"
 
 namespace tavrolin {
 
@@ -21,7 +22,10 @@ bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
 }  // namespace
 
 SettingsViewModel::SettingsViewModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), dependencies_(std::move(dependencies)) {
+    : QObject(parent),
+      dependencies_(std::move(dependencies)),
+      modelServer_(
+          new SettingsModelServer(dependencies_.preferences, dependencies_.environment, this)) {
     status_ = QStringLiteral("Checking…");
     if (dependencies_.preferences) {
         customPath_ = QString::fromStdString(

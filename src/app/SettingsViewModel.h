@@ -10,13 +10,16 @@
 #include <stop_token>
 
 #include "model/PreferencesStore.h"
+#include "planning/LanguageModelServerSettings.h"
 #include "process/FFmpegToolchain.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
 
-// The settings window's state: which ffmpeg is in use, the user's choice of executable and the
-// licence notice of the FFmpeg in use. GUI thread only.
+class SettingsModelServer;
+
+// The settings window's state: which ffmpeg is in use, the user's choice of executable, the
+// licence notice of the FFmpeg in use, and the local model server. GUI thread only.
 class SettingsViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString customPath READ customPath NOTIFY changed)
@@ -36,6 +39,9 @@ class SettingsViewModel : public QObject {
         // The notice installed with a bundled ffmpeg.
         std::filesystem::path bundledNotice;
         std::filesystem::path systemNotice = "/usr/share/doc/ffmpeg/copyright";
+        // Where the model server's settings come from when the preferences hold none.
+        LanguageModelServerSettings::Environment environment =
+            LanguageModelServerSettings::processEnvironment;
     };
 
     // Reads "customFFmpegPath" and checks the tools at once.
@@ -58,6 +64,9 @@ class SettingsViewModel : public QObject {
     QUrl licenseURL() const;
     void openFFmpegLicense();
 
+    // The local model server's fields and status.
+    SettingsModelServer* modelServer() const { return modelServer_; }
+
   signals:
     void changed();
 
@@ -70,6 +79,7 @@ class SettingsViewModel : public QObject {
     bool isAvailable_ = false;
     bool usesBundledFFmpeg_ = false;
     QString licenseNotice_;
+    SettingsModelServer* modelServer_;
     std::stop_source licenseTask_;
     quint64 licenseGeneration_ = 0;
     // Declared last: destroyed first, joining a read whose ffmpeg the stop has ended.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -11,6 +12,8 @@
 #include "app/AppUpdater.h"
 #include "app/ElidedLabel.h"
 #include "app/FFmpegLicenseNotice.h"
+#include "app/LocalHttpServer.h"
+#include "app/SettingsModelServer.h"
 #include "app/SettingsView.h"
 #include "app/SettingsViewModel.h"
 #include "app/SymbolIcons.h"
@@ -283,5 +286,98 @@ TEST_F(Settings, SupportLinksOpenThePageAndTheFeedbackMail) {
     EXPECT_EQ(links[1].scheme(), "mailto");
     EXPECT_EQ(links[1].path(), child<QLabel>(view, "email")->text());
     EXPECT_EQ(child<QPushButton>(view, "feedbackLink")->accessibleName(), "Send Feedback by Email");
-    EXPECT_EQ(view.size(), QSize(620, 470));
+    EXPECT_EQ(view.size(), QSize(620, 600));
+}
+
+TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswers) {
+    tavtest::LocalHttpServer server;
+    server.serve("/v1/models", R"({"object":"list","data":[{"id":"tiny-planner"}]})");
+    const std::string address = server.url("").toString().toStdString();
+    auto withEnvironment = dependencies();
+    withEnvironment.environment = [](const char* name) -> std::optional<std::string> {
+        if (std::string(name) == "TAVROLIN_LANGUAGE_MODEL") {
+            return "env-model";
+        }
+        return std::nullopt;
+    };
+    SettingsViewModel model(withEnvironment);
+    auto updater = makeUpdater();
+    QWidget window;
+    window.setGeometry(200, 150, 1000, 800);
+    auto* view = new SettingsView(&model, updater.get(), {}, {}, &window);
+    view->setWindowFlag(Qt::Window);
+    window.show();
+    view->show();
+    const QPoint offset = view->frameGeometry().center() - window.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << "opens centred over the main window";
+
+    auto* addressField = child<QLineEdit>(*view, "modelServerAddress");
+    auto* modelField = child<QLineEdit>(*view, "modelServerModel");
+    auto* problem = child<QLabel>(*view, "modelServerAddressProblem");
+    auto* status = child<QLabel>(*view, "modelServerStatus");
+    EXPECT_EQ(modelField->placeholderText(), "env-model") << "the environment still applies";
+    const QString notLoopback =
+        "The address must start with http://127.0.0.1, http://localhost or http://[::1], so "
+        "that requests stay on this computer.";
+    struct Row {
+        const char* typed;
+        QString problem;
+        std::optional<std::string> stored;
+    };
+    const std::vector<Row> rows{
+        {"http://192.168.1.4:8080", notLoopback, std::nullopt},
+        {"http://localhost:99999",
+         "\u201C99999\u201D is not a port number. Use a number from 1 to 65535, such as 8080.",
+         std::nullopt},
+        {"http://localhost:8089/v1", "", "http://localhost:8089/v1"},
+        {"http://localhost.example.com", notLoopback, std::nullopt},
+        {"", "", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        addressField->selectAll();
+        QTest::keyClick(addressField, Qt::Key_Backspace);
+        QTest::keyClicks(addressField, row.typed);
+        EXPECT_EQ(problem->text(), row.problem);
+        EXPECT_EQ(problem->isVisibleTo(view), !row.problem.isEmpty());
+        EXPECT_EQ(preferences->string("languageModel.url"), row.stored);
+    }
+
+    // The server in use is asked off the GUI thread; only the answer for the latest edit shows.
+    QTest::keyClicks(addressField, QString::fromStdString(address));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return status->text().contains("does not offer \u201Cenv-model\u201D"); }, 20000))
+        << status->text().toStdString();
+    QTest::keyClicks(modelField, "tiny-planner");
+    EXPECT_EQ(preferences->string("languageModel.model"), "tiny-planner");
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return status->text() == QString::fromStdString("The model server at " + address +
+                                                            " answers and offers "
+                                                            "\u201Ctiny-planner\u201D.");
+        },
+        20000))
+        << status->text().toStdString();
+    const int requests = server.requestCount();
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString gone = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    addressField->setText(gone);
+    model.modelServer()->setAddress(gone);
+    ASSERT_TRUE(
+        tavtest::waitUntil([&] { return status->text().contains("does not answer"); }, 20000));
+    EXPECT_EQ(status->text(),
+              "The model server at " + gone + " does not answer. Start it, or change its address.");
+    EXPECT_EQ(server.requestCount(), requests);
+
+    // Escape and Ctrl+W close the window.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        view->show();
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view, 20000));
+        QTest::keySequence(view, keys);
+        EXPECT_FALSE(view->isVisible()) << keys.toString().toStdString();
+    }
 }

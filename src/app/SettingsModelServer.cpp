@@ -1,0 +1,157 @@
+#include "app/SettingsModelServer.h"
+
+#include "app/GuardedTask.h"
+#include "planning/LocalServerLanguageModel.h"
+
+namespace tavrolin {
+
+namespace {
+
+using Settings = LanguageModelServerSettings;
+
+QString stored(const PreferencesStore* preferences, const char* key) {
+    return preferences ? QString::fromStdString(preferences->string(key).value_or(std::string()))
+                       : QString();
+}
+
+QString quoted(const std::string& text) {
+    return QStringLiteral("\u201C") + QString::fromStdString(text) + QStringLiteral("\u201D");
+}
+
+}  // namespace
+
+SettingsModelServer::SettingsModelServer(std::shared_ptr<PreferencesStore> preferences,
+                                         Settings::Environment environment, QObject* parent)
+    : QObject(parent),
+      preferences_(std::move(preferences)),
+      environment_(std::move(environment)),
+      address_(stored(preferences_.get(), Settings::urlKey)),
+      model_(stored(preferences_.get(), Settings::modelKey)) {
+    if (!address_.trimmed().isEmpty()) {
+        addressProblem_ =
+            QString::fromStdString(Settings::addressProblem(address_.trimmed().toStdString()));
+    }
+    // Typing pauses briefly between keys; one check per pause is enough.
+    pause_.setSingleShot(true);
+    pause_.setInterval(400);
+    connect(&pause_, &QTimer::timeout, this, &SettingsModelServer::checkServer);
+    checkServer();
+}
+
+SettingsModelServer::~SettingsModelServer() {
+    checkTask_.request_stop();
+}
+
+QString SettingsModelServer::addressPlaceholder() const {
+    if (const auto value = environment_ ? environment_(Settings::urlVariable) : std::nullopt) {
+        return QString::fromStdString(*value);
+    }
+    return QStringLiteral("http://127.0.0.1:8080");
+}
+
+QString SettingsModelServer::modelPlaceholder() const {
+    if (const auto value = environment_ ? environment_(Settings::modelVariable) : std::nullopt) {
+        return QString::fromStdString(*value);
+    }
+    return QStringLiteral("The model's name as the server lists it");
+}
+
+QString SettingsModelServer::serverStatus() const {
+    if (!addressProblem_.isEmpty()) {
+        return {};
+    }
+    const QString address = checked_ ? QString::fromStdString(checked_->baseURL) : QString();
+    switch (state_) {
+        case State::notSet:
+            return QStringLiteral(
+                "Enter the address of a model server on this computer and the name of its model "
+                "to create drafts from typed requests.");
+        case State::checking:
+            return QStringLiteral("Checking the model server at %1\u2026").arg(address);
+        case State::listsModel:
+            return QStringLiteral("The model server at %1 answers and offers %2.")
+                .arg(address, quoted(checked_->model));
+        case State::lacksModel:
+            return QStringLiteral(
+                       "The model server at %1 answers but does not offer %2. Check the model "
+                       "name.")
+                .arg(address, quoted(checked_->model));
+        case State::noAnswer:
+            return QStringLiteral(
+                       "The model server at %1 does not answer. Start it, or change its address.")
+                .arg(address);
+    }
+    return {};
+}
+
+void SettingsModelServer::setAddress(const QString& address) {
+    if (address == address_) {
+        return;
+    }
+    address_ = address;
+    const std::string trimmed = address.trimmed().toStdString();
+    addressProblem_ =
+        trimmed.empty() ? QString() : QString::fromStdString(Settings::addressProblem(trimmed));
+    // An address that breaks the rule is never used: the key goes rather than keep an older one.
+    store(Settings::urlKey, addressProblem_.isEmpty() ? address : QString());
+    settingsEdited();
+}
+
+void SettingsModelServer::setModel(const QString& model) {
+    if (model == model_) {
+        return;
+    }
+    model_ = model;
+    store(Settings::modelKey, model);
+    settingsEdited();
+}
+
+void SettingsModelServer::store(const char* key, const QString& value) {
+    if (!preferences_) {
+        return;
+    }
+    const QString trimmed = value.trimmed();
+    if (trimmed.isEmpty()) {
+        preferences_->remove(key);
+    } else {
+        preferences_->setString(key, trimmed.toStdString());
+    }
+}
+
+void SettingsModelServer::settingsEdited() {
+    emit changed();
+    pause_.start();
+}
+
+void SettingsModelServer::checkServer() {
+    pause_.stop();
+    checkTask_.request_stop();
+    checkTask_ = std::stop_source();
+    const quint64 generation = ++checkGeneration_;
+    checked_ =
+        preferences_ && environment_ ? Settings::read(*preferences_, environment_) : std::nullopt;
+    if (!checked_) {
+        state_ = State::notSet;
+        emit changed();
+        return;
+    }
+    state_ = State::checking;
+    emit changed();
+    runGuardedTask(
+        this, checkPool_,
+        [settings = *checked_, stop = checkTask_.get_token()] {
+            return LocalServerLanguageModel::check(settings, std::chrono::seconds(3), stop);
+        },
+        [generation](SettingsModelServer& self, LocalServerLanguageModel::ServerCheck answer) {
+            if (generation != self.checkGeneration_) {
+                return;  // the settings changed while the server was asked
+            }
+            using Check = LocalServerLanguageModel::ServerCheck;
+            self.state_ = answer == Check::listsModel   ? State::listsModel
+                          : answer == Check::lacksModel ? State::lacksModel
+                                                        : State::noAnswer;
+            emit self.changed();
+        });
+}
+
+}  // namespace tavrolin
