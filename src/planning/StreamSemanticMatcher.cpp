@@ -8,6 +8,8 @@
 #include <map>
 #include <utility>
 
+#include "planning/RemuxPlanVocabulary.h"
+
 namespace tavrolin {
 
 namespace {
@@ -343,13 +345,17 @@ std::string StreamSemanticMatcher::predicateDescription(
     if (!codecs.empty()) {
         std::vector<std::string> names;
         for (const auto& codec : codecs) {
-            names.push_back(uppercased(codec));
+            names.push_back(uppercased(RemuxPlanVocabulary::readableExcerpt(codec, 24)));
         }
         parts.push_back(joined(names, " or "));
     }
     if (!titleTerms.empty()) {
-        parts.push_back("title matching \u2018" + joined(titleTerms, "\u2019 or \u2018") +
-                        "\u2019");
+        // The model's own words: shown short and printable.
+        std::vector<std::string> terms;
+        for (const auto& term : titleTerms) {
+            terms.push_back(RemuxPlanVocabulary::readableExcerpt(term, 30));
+        }
+        parts.push_back("title matching \u2018" + joined(terms, "\u2019 or \u2018") + "\u2019");
     }
     parts.emplace_back(rawValue(kind));
     return joined(parts, " ");

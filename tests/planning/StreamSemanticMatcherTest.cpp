@@ -153,6 +153,12 @@ TEST_F(StreamSemanticMatcherTest, DescriptionsUseLocaleNamesAndFixedWords) {
                                             RemuxStreamRole::descriptive, RemuxStreamRole::forced},
                                            {}, {}, MediaStreamKind::subtitle),
               "main or commentary or descriptive or forced subtitle");
+    // Words the model made up are quoted short and without control characters.
+    EXPECT_EQ(matcher.predicateDescription({}, {}, {}, {"h264\x1B[31m" + std::string(500, 'x')},
+                                           {"Cut\n\r" + std::string(100000, 'y')},
+                                           MediaStreamKind::video),
+              "H264 [31M" + std::string(15, 'X') + "\u2026 title matching \u2018Cut " +
+                  std::string(26, 'y') + "\u2026\u2019 video");
 
     EXPECT_EQ(matcher.streamDescription(audio(1, "eng", "Director Commentary")),
               "English commentary audio");
