@@ -32,7 +32,7 @@ std::string LocalServerLanguageModel::noAnswerMessage(const std::string& address
 
 std::string LocalServerLanguageModel::notJSONMessage(const std::string& address,
                                                      const std::string& answer) {
-    return "The model at " + address + " answered with text instead of a plan (\u201C" +
+    return "The model at " + address + " answered with text that is not JSON (\u201C" +
            RemuxPlanVocabulary::readableExcerpt(answer) +
            "\u201D). Try again, or choose a model in Settings that can answer in JSON.";
 }

@@ -108,9 +108,18 @@ std::string wrongKindMessage(std::string_view property, std::string_view typeNam
 }
 
 std::string tooManyEntriesMessage(std::string_view property, std::size_t count, std::size_t limit) {
-    return planFormatMessage(quoted(property) + " has " + std::to_string(count) +
-                             " entries, more than the " + std::to_string(limit) +
-                             " a request can need.");
+    static constexpr std::pair<std::string_view, std::string_view> lists[] = {
+        {"videoOperations", "video operations"},
+        {"audioOperations", "audio operations"},
+        {"subtitleOperations", "subtitle operations"},
+        {"conditions", "conditions in one track filter"},
+    };
+    std::string what = std::string(property);
+    for (const auto& [name, words] : lists) {
+        what = name == property ? std::string(words) : what;
+    }
+    return planFormatMessage("it lists " + std::to_string(count) + " " + what + ", more than the " +
+                             std::to_string(limit) + " a request can need.");
 }
 
 std::string readableExcerpt(std::string_view text, std::size_t maxCharacters) {

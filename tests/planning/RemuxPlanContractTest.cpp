@@ -159,11 +159,11 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
          unfit("\u201CvideoOperations\u201D of a plan is not a list.")},
         {"answer that is a list", "", Json::array(), unfit("the plan is not an object.")},
         {"more operations than a request needs", "/audioOperations", manyOperations,
-         unfit("\u201CaudioOperations\u201D has 40000 entries, more than the 10 a request can "
-               "need.")},
+         unfit("it lists 40000 audio operations, more than the 10 a request can need.")},
         {"more conditions than a request needs", "/audioOperations/0/predicate/conditions",
          Json(std::vector<Json>(11, Json{{"type", "mono"}})),
-         unfit("\u201Cconditions\u201D has 11 entries, more than the 10 a request can need.")},
+         unfit("it lists 11 conditions in one track filter, more than the 10 a request can "
+               "need.")},
         {"the first failure wins", "",
          Json{{"container", "none"}, {"playback", "bad"}, {"videoOperations", 1}},
          unfit("\u201Cnone\u201D is not a known container.")},

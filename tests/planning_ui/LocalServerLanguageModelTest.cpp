@@ -231,7 +231,7 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
         {"content that is not JSON", 200,
          R"({"choices":[{"message":{"content":"Sure!\u0007 Here is\nyour plan."}}]})",
          "The model at " + address +
-             " answered with text instead of a plan (\u201CSure! Here is your plan.\u201D). Try "
+             " answered with text that is not JSON (\u201CSure! Here is your plan.\u201D). Try "
              "again, or choose a model in Settings that can answer in JSON."},
         {"reply that is not JSON", 200, "<html>",
          LocalServerLanguageModel::noAnswerMessage(address)},
