@@ -81,13 +81,15 @@ inline constexpr std::string_view unavailableMessage =
     "manually.";
 inline constexpr std::string_view emptyInstructionMessage =
     "Enter an instruction before creating a draft.";
+// No model server is set; the one set does not answer or does not offer its model.
 inline constexpr std::string_view deviceNotEligibleMessage =
-    "This computer does not support the on-device language model. You can still configure Remux "
-    "manually.";
+    "No local model server is set. Enter its address and model name in Settings to create "
+    "drafts, or configure Remux manually.";
 inline constexpr std::string_view notEnabledMessage =
     "Turn on the on-device language model in Settings to create natural-language drafts.";
 inline constexpr std::string_view modelNotReadyMessage =
-    "The on-device language model is still preparing its on-device model. Try again later.";
+    "The model server set in Settings has not answered yet, or does not offer its model. Start "
+    "it, or check its address and model name in Settings.";
 inline constexpr std::string_view otherUnavailableMessage =
     "The on-device language model is unavailable right now. You can still configure Remux "
     "manually.";

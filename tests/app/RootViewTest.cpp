@@ -255,8 +255,8 @@ TEST_F(RootViews, RemuxTakesDroppedMediaOnceAndKnowsItsPlanningIsUnavailable) {
     EXPECT_FALSE(root->handleDrop({QUrl::fromLocalFile("/videos/no-extension")}));
     EXPECT_FALSE(root->remuxIntentParserAvailability().isAvailable);
     EXPECT_EQ(root->remuxIntentParserAvailability().message,
-              "This computer does not support the on-device language model. You can still "
-              "configure Remux manually.");
+              "No local model server is set. Enter its address and model name in Settings to "
+              "create drafts, or configure Remux manually.");
     EXPECT_NE(root->transcriptionPreviewService(), nullptr);
 }
 
@@ -269,8 +269,8 @@ TEST_F(RootViews, RemuxPlanningFollowsTheLocalModelServerSettings) {
     auto root = makeRoot();
     // Until the server has answered, drafts are not ready; then they are available.
     EXPECT_EQ(root->remuxIntentParserAvailability().message,
-              "The on-device language model is still preparing its on-device model. Try again "
-              "later.");
+              "The model server set in Settings has not answered yet, or does not offer its model. "
+              "Start it, or check its address and model name in Settings.");
     EXPECT_TRUE(
         tavtest::waitUntil([&] { return root->remuxIntentParserAvailability().isAvailable; }));
 
@@ -278,8 +278,8 @@ TEST_F(RootViews, RemuxPlanningFollowsTheLocalModelServerSettings) {
     preferences->setString("languageModel.url", "http://192.0.2.1:8080");
     auto elsewhere = makeRoot();
     EXPECT_EQ(elsewhere->remuxIntentParserAvailability().message,
-              "This computer does not support the on-device language model. You can still "
-              "configure Remux manually.");
+              "No local model server is set. Enter its address and model name in Settings to "
+              "create drafts, or configure Remux manually.");
     // One check for Remux, one for the Transcribe page's summaries.
     EXPECT_TRUE(tavtest::waitUntil([&] { return server.requestCount() == 2; }));
     QTest::qWait(50);

@@ -252,8 +252,8 @@ TEST_F(RemuxViewTest, EmptyWorkspace) {
     // Without a configured language model the panel says so and offers no draft.
     EXPECT_TRUE(shown("naturalLanguageDraftPanel"));
     EXPECT_EQ(statusText("statusLine"),
-              "This computer does not support the on-device language model. You can still "
-              "configure Remux manually.");
+              "No local model server is set. Enter its address and model name in Settings to "
+              "create drafts, or configure Remux manually.");
     EXPECT_FALSE(find<QPushButton>("createDraftButton")->isEnabled());
 
     // A cancelled panel adds nothing.
