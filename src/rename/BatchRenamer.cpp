@@ -289,16 +289,20 @@ void BatchRenamer::restore(std::vector<Record>& records) {
         }
         return false;
     };
+    std::size_t ringCursor = records.size();
     while (true) {
         while (!ready.empty()) {
             const std::size_t i = ready.front();
             ready.pop_front();
             moveHome(i);
         }
+        // Moves only ever take files off their new names, so a record found outside a ring
+        // stays outside: the search goes on where it stopped.
         std::optional<std::size_t> ringMember;
-        for (std::size_t i = records.size(); i-- > 0 && !ringMember;) {
-            if (records[i].place == Place::destination && !failed.contains(i) && inRing(i)) {
-                ringMember = i;
+        while (!ringMember && ringCursor-- > 0) {
+            if (records[ringCursor].place == Place::destination && !failed.contains(ringCursor) &&
+                inRing(ringCursor)) {
+                ringMember = ringCursor;
             }
         }
         if (!ringMember) {

@@ -98,7 +98,7 @@ void LocalFileManager::createFile(const fs::path& path, std::string_view content
         moveNoReplace(working, path);
     } catch (const fs::filesystem_error& error) {
         removeQuietly(working);
-        throw fs::filesystem_error(error.what(), path, error.code());
+        throw fs::filesystem_error("cannot create file", path, error.code());
     }
     // The folder's entry is flushed too: a move that reaches the disk after a power cut then
     // implies that the journal did.

@@ -21,6 +21,10 @@ namespace {
 // Stands for the process dying: no code of the renamer catches it.
 struct SimulatedCrash {};
 
+[[noreturn]] void failWith(int error, const fs::path& path) {
+    throw fs::filesystem_error("injected", path, std::error_code(error, std::generic_category()));
+}
+
 // The real file system, with moves that fail or crash when a test says so.
 class SteeredFileManager : public LocalFileManager {
   public:
@@ -28,6 +32,14 @@ class SteeredFileManager : public LocalFileManager {
     std::function<void(int move, const fs::path& from, const fs::path& to)> beforeMove;
     int moves = 0;              // attempted
     int refusedWriteError = 0;  // when set, creating a file fails with it
+    int refusedProbeError = 0;  // when set, the folder's write probe fails with it
+
+    void checkWritable(const fs::path& folder) override {
+        if (refusedProbeError != 0) {
+            failWith(refusedProbeError, folder);
+        }
+        LocalFileManager::checkWritable(folder);
+    }
 
     void createFile(const fs::path& path, std::string_view contents) override {
         if (refusedWriteError != 0) {
@@ -45,10 +57,6 @@ class SteeredFileManager : public LocalFileManager {
         LocalFileManager::moveItem(from, to);
     }
 };
-
-[[noreturn]] void failWith(int error, const fs::path& path) {
-    throw fs::filesystem_error("injected", path, std::error_code(error, std::generic_category()));
-}
 
 class BatchRenamers : public ::testing::Test {
   protected:
@@ -410,6 +418,18 @@ TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
     }
     // A folder that refuses the journal is named, and nothing moves.
     const auto before = snapshot();
+    // A folder that takes no new file is reported by the plan, before anything can start.
+    files->refusedProbeError = EACCES;
+    try {
+        renamer.plan(paths, {"", 1, 1, 2});
+        ADD_FAILURE() << "planned in a folder that cannot change";
+    } catch (const RenameError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Files in \u201C" + folder.path().filename().string() +
+                      "\u201D cannot be renamed: Permission denied. Move the files to a folder "
+                      "you can change, or allow changes to this one.");
+    }
+    files->refusedProbeError = 0;
     files->refusedWriteError = EROFS;
     try {
         renamer.apply(renamer.plan(paths, rule));
