@@ -46,6 +46,117 @@ fs::path temporaryName(const fs::path& source) {
 
 }  // namespace
 
+// Gives files their old names back in an order that never takes a file off a usable name
+// before its old name is free: a file moves home as soon as its old name is free, and each name
+// it leaves wakes the record waiting for that name. Files at their new names that hold each
+// other's old names in a ring are the exception: one steps aside to its temporary name.
+class BatchRenamer::Restorer {
+  public:
+    Restorer(FileManaging& fileManager, std::vector<Record>& records)
+        : fileManager_(fileManager), records_(records), ringCursor_(records.size()) {
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            waitingFor_.emplace(records_[i].source.native(), i);
+            if (records_[i].place == Place::destination) {
+                atDestination_.emplace(records_[i].destination.native(), i);
+            }
+        }
+        for (std::size_t i = records_.size(); i-- > 0;) {
+            ready_.push_back(i);
+        }
+    }
+
+    void run() {
+        while (true) {
+            while (!ready_.empty()) {
+                const std::size_t i = ready_.front();
+                ready_.pop_front();
+                moveHome(i);
+            }
+            const auto member = nextRingMember();
+            if (!member) {
+                return;
+            }
+            stepAside(*member);
+        }
+    }
+
+  private:
+    void moveHome(std::size_t i) {
+        Record& record = records_[i];
+        if (failed_.contains(i) ||
+            (record.place != Place::temporary && record.place != Place::destination) ||
+            fileManager_.itemExists(record.source)) {
+            return;
+        }
+        const fs::path& from =
+            record.place == Place::temporary ? record.temporary : record.destination;
+        if (move(i, from, record.source)) {
+            record.place = Place::source;
+        }
+    }
+
+    void stepAside(std::size_t i) {
+        Record& record = records_[i];
+        if (fileManager_.itemExists(record.temporary)) {
+            failed_.insert(i);
+        } else if (move(i, record.destination, record.temporary)) {
+            record.place = Place::temporary;
+        }
+    }
+
+    // Moves the record's file; a failure leaves it where it is, for the caller to report.
+    bool move(std::size_t i, const fs::path& from, const fs::path& to) {
+        try {
+            fileManager_.moveItem(from, to);
+        } catch (const std::exception&) {
+            failed_.insert(i);
+            return false;
+        }
+        if (records_[i].place == Place::destination) {
+            atDestination_.erase(records_[i].destination.native());
+        }
+        if (const auto next = waitingFor_.find(from.native()); next != waitingFor_.end()) {
+            ready_.push_back(next->second);
+        }
+        return true;
+    }
+
+    // Moves only ever take files off their new names, so a record found outside a ring stays
+    // outside: the search goes on where it stopped.
+    std::optional<std::size_t> nextRingMember() {
+        while (ringCursor_-- > 0) {
+            if (records_[ringCursor_].place == Place::destination &&
+                !failed_.contains(ringCursor_) && inRing(ringCursor_)) {
+                return ringCursor_;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool inRing(std::size_t start) const {
+        std::size_t current = start;
+        for (std::size_t steps = 0; steps <= records_.size(); ++steps) {
+            const auto holder = atDestination_.find(records_[current].source.native());
+            if (holder == atDestination_.end() || failed_.contains(holder->second)) {
+                return false;
+            }
+            if (holder->second == start) {
+                return true;
+            }
+            current = holder->second;
+        }
+        return false;
+    }
+
+    FileManaging& fileManager_;
+    std::vector<Record>& records_;
+    std::unordered_map<std::string, std::size_t> waitingFor_;
+    std::unordered_map<std::string, std::size_t> atDestination_;
+    std::unordered_set<std::size_t> failed_;
+    std::deque<std::size_t> ready_;
+    std::size_t ringCursor_;
+};
+
 BatchRenamer::BatchRenamer(std::shared_ptr<FileManaging> fileManager, RenamePlanner planner,
                            std::shared_ptr<RenamesInProgress> inProgress)
     : fileManager_(std::move(fileManager)), planner_(planner), inProgress_(std::move(inProgress)) {}
@@ -129,25 +240,16 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
         case JournalState::none:
             break;
     }
-    std::vector<Record> records;
-    std::vector<RenameJournalEntry> entries;
-    for (const auto& item : plan) {
-        if (standardizedPath(item.source) == standardizedPath(item.destination)) {
-            continue;
-        }
-        const auto fingerprint = fileManager_->fingerprint(item.source);
-        if (!fingerprint) {
-            throw fs::filesystem_error("cannot rename file", item.source,
-                                       std::error_code(ENOENT, std::generic_category()));
-        }
-        Record record{temporaryName(item.source), item.source, item.destination, *fingerprint};
-        entries.push_back({*fingerprint, record.temporary.filename().native(),
-                           record.source.filename().native(),
-                           record.destination.filename().native()});
-        records.push_back(std::move(record));
-    }
+    std::vector<Record> records = recordsFor(plan);
     if (records.empty()) {
         return;
+    }
+    std::vector<RenameJournalEntry> entries;
+    entries.reserve(records.size());
+    for (const auto& record : records) {
+        entries.push_back({record.fingerprint, record.temporary.filename().native(),
+                           record.source.filename().native(),
+                           record.destination.filename().native()});
     }
     try {
         fileManager_->createFile(journal, renderRenameJournal(entries));
@@ -192,6 +294,24 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
     forgetJournal(journal);
 }
 
+std::vector<BatchRenamer::Record> BatchRenamer::recordsFor(
+    const std::vector<RenamePlanItem>& plan) {
+    std::vector<Record> records;
+    for (const auto& item : plan) {
+        if (standardizedPath(item.source) == standardizedPath(item.destination)) {
+            continue;  // keeps its name and is not touched
+        }
+        const auto fingerprint = fileManager_->fingerprint(item.source);
+        if (!fingerprint) {
+            throw fs::filesystem_error("cannot rename file", item.source,
+                                       std::error_code(ENOENT, std::generic_category()));
+        }
+        records.push_back(
+            {temporaryName(item.source), item.source, item.destination, *fingerprint});
+    }
+    return records;
+}
+
 void BatchRenamer::forgetJournal(const fs::path& journal) {
     try {
         fileManager_->removeFile(journal);
@@ -216,7 +336,7 @@ void BatchRenamer::undoAfterFailure(std::vector<Record>& records, const fs::path
 
 void BatchRenamer::undo(std::vector<Record>& records, const fs::path& journal,
                         const std::string& cause) {
-    restore(records);
+    Restorer(*fileManager_, records).run();
     std::vector<RenameError::StrandedFile> stranded;
     for (const auto& record : records) {
         if (record.place != Place::source) {
@@ -232,99 +352,6 @@ void BatchRenamer::undo(std::vector<Record>& records, const fs::path& journal,
     fileManager_->removeFile(journal);
     if (inProgress_) {
         inProgress_->remove(journal.parent_path());
-    }
-}
-
-void BatchRenamer::restore(std::vector<Record>& records) {
-    // A name that a record's file leaves may be the old name another record waits for.
-    std::unordered_map<std::string, std::size_t> waitingFor;
-    std::unordered_map<std::string, std::size_t> atDestination;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        waitingFor.emplace(records[i].source.native(), i);
-        if (records[i].place == Place::destination) {
-            atDestination.emplace(records[i].destination.native(), i);
-        }
-    }
-    std::unordered_set<std::size_t> failed;
-    std::deque<std::size_t> ready;
-    for (std::size_t i = records.size(); i-- > 0;) {
-        ready.push_back(i);
-    }
-    const auto moveHome = [&](std::size_t i) {
-        Record& record = records[i];
-        if (failed.contains(i) ||
-            (record.place != Place::temporary && record.place != Place::destination) ||
-            fileManager_->itemExists(record.source)) {
-            return;
-        }
-        const fs::path& from =
-            record.place == Place::temporary ? record.temporary : record.destination;
-        try {
-            fileManager_->moveItem(from, record.source);
-        } catch (const std::exception&) {
-            failed.insert(i);  // left where it is and reported by the caller
-            return;
-        }
-        if (record.place == Place::destination) {
-            atDestination.erase(record.destination.native());
-        }
-        record.place = Place::source;
-        if (const auto next = waitingFor.find(from.native()); next != waitingFor.end()) {
-            ready.push_back(next->second);
-        }
-    };
-    // Whether the files at their new names from record i on hold each other's old names in a
-    // ring: then one must step aside to a temporary name, and only then.
-    const auto inRing = [&](std::size_t start) {
-        std::size_t current = start;
-        for (std::size_t steps = 0; steps <= records.size(); ++steps) {
-            const auto holder = atDestination.find(records[current].source.native());
-            if (holder == atDestination.end() || failed.contains(holder->second)) {
-                return false;
-            }
-            if (holder->second == start) {
-                return true;
-            }
-            current = holder->second;
-        }
-        return false;
-    };
-    std::size_t ringCursor = records.size();
-    while (true) {
-        while (!ready.empty()) {
-            const std::size_t i = ready.front();
-            ready.pop_front();
-            moveHome(i);
-        }
-        // Moves only ever take files off their new names, so a record found outside a ring
-        // stays outside: the search goes on where it stopped.
-        std::optional<std::size_t> ringMember;
-        while (!ringMember && ringCursor-- > 0) {
-            if (records[ringCursor].place == Place::destination && !failed.contains(ringCursor) &&
-                inRing(ringCursor)) {
-                ringMember = ringCursor;
-            }
-        }
-        if (!ringMember) {
-            return;
-        }
-        Record& record = records[*ringMember];
-        if (fileManager_->itemExists(record.temporary)) {
-            failed.insert(*ringMember);
-            continue;
-        }
-        try {
-            fileManager_->moveItem(record.destination, record.temporary);
-        } catch (const std::exception&) {
-            failed.insert(*ringMember);
-            continue;
-        }
-        atDestination.erase(record.destination.native());
-        record.place = Place::temporary;
-        if (const auto next = waitingFor.find(record.destination.native());
-            next != waitingFor.end()) {
-            ready.push_back(next->second);
-        }
     }
 }
 

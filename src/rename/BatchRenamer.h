@@ -58,18 +58,19 @@ class BatchRenamer {
   private:
     enum class Place { source, temporary, destination, missing };
     struct Record;
+    class Restorer;
     enum class JournalState { none, readable, ignorable };
 
     // Reads the folder's journal: none, a whole one (returned in `journal`), or a damaged one
     // while no file has a hidden name (ignorable). Throws unreadableJournal otherwise.
     JournalState readJournal(const std::filesystem::path& folder,
                              std::optional<RenameJournal>* journal = nullptr);
+    // The files of the plan that change their names, each with its fingerprint and a new
+    // temporary name.
+    std::vector<Record> recordsFor(const std::vector<RenamePlanItem>& plan);
     std::vector<std::string> temporaryNamesIn(const std::filesystem::path& folder);
     // Where the file of an entry is now, by its names, confirmed by its fingerprint.
     Place locate(const Record& record);
-    // Gives the records' files their old names: a file moves only onto a free old name, and one
-    // of each ring of exchanged names goes by its temporary name. Failed moves are left.
-    void restore(std::vector<Record>& records);
     // Restores, then removes the journal; when a file keeps another name, throws
     // namesNotRestored with `cause` first and keeps the journal.
     void undo(std::vector<Record>& records, const std::filesystem::path& journal,
