@@ -356,19 +356,25 @@ void BatchRenamer::undo(std::vector<Record>& records, const fs::path& journal,
 }
 
 BatchRenamer::Place BatchRenamer::locate(const Record& record) {
-    const auto confirmed = [&](const fs::path& path) {
+    const auto confirmed = [&](const fs::path& path, bool strictly) {
         const auto found = fileManager_->fingerprint(path);
-        return found && confirmsFingerprint(record.fingerprint, *found);
+        return found && confirmsFingerprint(record.fingerprint, *found, strictly);
     };
     // The temporary name is a UUID only this program makes: a file there is the entry's file,
     // unless it is plainly another one (created anew under that name).
     if (fileManager_->itemExists(record.temporary)) {
-        return confirmed(record.temporary) ? Place::temporary : Place::missing;
+        return confirmed(record.temporary, false) ? Place::temporary : Place::missing;
     }
-    if (confirmed(record.source)) {
-        return Place::source;
+    // The old and new names are common ones: an inode that agrees decides first.
+    for (const bool strictly : {true, false}) {
+        if (confirmed(record.source, strictly)) {
+            return Place::source;
+        }
+        if (confirmed(record.destination, strictly)) {
+            return Place::destination;
+        }
     }
-    return confirmed(record.destination) ? Place::destination : Place::missing;
+    return Place::missing;
 }
 
 std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder) {

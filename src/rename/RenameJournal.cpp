@@ -123,14 +123,15 @@ std::optional<std::vector<RenameJournalEntry>> parseLines(std::string_view body,
 
 }  // namespace
 
-bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found) {
+bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found,
+                         bool strictly) {
     if (recorded.size && recorded.size != found.size) {
         return false;
     }
     if (recorded.modifiedNanoseconds && recorded.modifiedNanoseconds != found.modifiedNanoseconds) {
         return false;
     }
-    return recorded.identity.device != found.identity.device ||
+    return !strictly || recorded.identity.device != found.identity.device ||
            recorded.identity.inode == found.identity.inode;
 }
 

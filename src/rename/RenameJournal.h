@@ -28,8 +28,11 @@ struct FileFingerprint {
     friend bool operator==(const FileFingerprint&, const FileFingerprint&) = default;
 };
 
-// Whether what is found now agrees with what was recorded, as far as the record can tell.
-bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found);
+// Whether what is found now agrees with what was recorded, as far as the record can tell. Only
+// `strictly` compares inodes (on the same device): FAT file systems renumber them when mounted
+// again.
+bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found,
+                         bool strictly);
 
 // Whether the name is one this program gives a file during a rename: the prefix, an upper-case
 // UUID, then nothing or an extension.

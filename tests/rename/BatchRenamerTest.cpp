@@ -290,6 +290,15 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
              writeJournal(renderRenameJournal(moved));
          },
          Outcome::restored, ""},
+        {"inodes numbered anew on the same device (FAT mounted again)",
+         [&](auto& entries) {
+             auto renumbered = entries;
+             for (auto& entry : renumbered) {
+                 entry.fingerprint.identity.inode += 7;
+             }
+             writeJournal(renderRenameJournal(renumbered));
+         },
+         Outcome::restored, ""},
         {"a journal of the first format",
          [&](auto& entries) { writeJournal(firstFormat(entries)); }, Outcome::restored, ""},
         {"a leftover temporary name that no journal names",
