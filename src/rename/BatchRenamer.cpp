@@ -240,6 +240,13 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
         case JournalState::none:
             break;
     }
+    // A journal's working copy that a crash left while it was being written.
+    const std::string partial = std::string(renameJournalName) + ".partial-";
+    for (const auto& name : fileManager_->allNames(folder)) {
+        if (name.starts_with(partial)) {
+            fileManager_->removeFile(folder / name);
+        }
+    }
     std::vector<Record> records = recordsFor(plan);
     if (records.empty()) {
         return;

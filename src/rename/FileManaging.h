@@ -33,9 +33,9 @@ class FileManaging {
     // Identity, size and modification time of what has the name (not following a symbolic
     // link); none when nothing does.
     virtual std::optional<FileFingerprint> fingerprint(const std::filesystem::path& path) = 0;
-    // Creates a file that must not exist yet, whole or not at all: written under a hidden
-    // working name, flushed, then moved into place without replacing; its name in the folder is
-    // flushed too.
+    // Creates a file that must not exist yet, whole or not at all: written under the working
+    // name `path` + ".partial-" + UUID, flushed, then moved into place without replacing; its
+    // name in the folder is flushed too.
     virtual void createFile(const std::filesystem::path& path, std::string_view contents) = 0;
     // The file's bytes; none when it does not exist.
     virtual std::optional<std::string> readFile(const std::filesystem::path& path) = 0;

@@ -86,7 +86,7 @@ bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
                 Outcome outcome;
                 for (const auto& folder : folders) {
                     if (renamer->hasInterruptedRename(folder)) {
-                        outcome.interruptedFolders.push_back(folder);
+                        outcome.interruptedFolders.push_back(standardizedFolder(folder));
                     }
                 }
                 return outcome;
