@@ -322,7 +322,7 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
          },
          Outcome::stranded, "\u201Ca.mkv\u201D was found under none of its names"},
     };
-    for (std::size_t cut = 1; cut <= 4; ++cut) {
+    for (std::size_t cut = 1; cut <= 5; ++cut) {  // every line end but the last
         rows.push_back({"the journal cut at its line end " + std::to_string(cut),
                         [&, cut](auto& entries) {
                             const std::string text = renderRenameJournal(entries);
