@@ -171,11 +171,13 @@ std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
     return page;
 }
 
-// Sequence Rename: its view model with a renamer on the local file system.
+// Sequence Rename: its view model with a renamer on the local file system that records its
+// unfinished renames for the next start (the record is read when the page is first shown).
 std::unique_ptr<WorkspacePage> makeRenamePage(QWidget* window) {
     return std::make_unique<ModelWorkspacePage<RenameViewModel, RenameView>>(
-        std::make_unique<RenameViewModel>(
-            std::make_shared<BatchRenamer>(std::make_shared<LocalFileManager>())),
+        std::make_unique<RenameViewModel>(std::make_shared<BatchRenamer>(
+            std::make_shared<LocalFileManager>(), RenamePlanner{},
+            std::make_shared<RenamesInProgress>(RenamesInProgress::defaultFile()))),
         window);
 }
 

@@ -1,7 +1,11 @@
 #include "rename/BatchRenamer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/FFmpegCommandBuilder.h"
 #include "model/ErrorMessage.h"
@@ -13,20 +17,19 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
-// One file of a running rename and where it is now.
+// One file of a rename and where it is now.
 struct BatchRenamer::Record {
     fs::path temporary;
     fs::path source;
     fs::path destination;
-    FileIdentity identity;
-    bool atTemporary = false;
-    bool atDestination = false;
+    FileFingerprint fingerprint;
+    Place place = Place::source;
 };
 
 namespace {
 
 fs::path temporaryName(const fs::path& source) {
-    std::string name = ".tavrolin-rename-" + Uuid::random().toString();
+    std::string name = std::string(renameTemporaryPrefix) + Uuid::random().toString();
     name += source.extension().native();
     return source.parent_path() / name;
 }
@@ -43,8 +46,120 @@ fs::path temporaryName(const fs::path& source) {
 
 }  // namespace
 
-BatchRenamer::BatchRenamer(std::shared_ptr<FileManaging> fileManager, RenamePlanner planner)
-    : fileManager_(std::move(fileManager)), planner_(planner) {}
+// Gives files their old names back in an order that never takes a file off a usable name
+// before its old name is free: a file moves home as soon as its old name is free, and each name
+// it leaves wakes the record waiting for that name. Files at their new names that hold each
+// other's old names in a ring are the exception: one steps aside to its temporary name.
+class BatchRenamer::Restorer {
+  public:
+    Restorer(FileManaging& fileManager, std::vector<Record>& records)
+        : fileManager_(fileManager), records_(records), ringCursor_(records.size()) {
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            waitingFor_.emplace(records_[i].source.native(), i);
+            if (records_[i].place == Place::destination) {
+                atDestination_.emplace(records_[i].destination.native(), i);
+            }
+        }
+        for (std::size_t i = records_.size(); i-- > 0;) {
+            ready_.push_back(i);
+        }
+    }
+
+    void run() {
+        while (true) {
+            while (!ready_.empty()) {
+                const std::size_t i = ready_.front();
+                ready_.pop_front();
+                moveHome(i);
+            }
+            const auto member = nextRingMember();
+            if (!member) {
+                return;
+            }
+            stepAside(*member);
+        }
+    }
+
+  private:
+    void moveHome(std::size_t i) {
+        Record& record = records_[i];
+        if (failed_.contains(i) ||
+            (record.place != Place::temporary && record.place != Place::destination) ||
+            fileManager_.itemExists(record.source)) {
+            return;
+        }
+        const fs::path& from =
+            record.place == Place::temporary ? record.temporary : record.destination;
+        if (move(i, from, record.source)) {
+            record.place = Place::source;
+        }
+    }
+
+    void stepAside(std::size_t i) {
+        Record& record = records_[i];
+        if (fileManager_.itemExists(record.temporary)) {
+            failed_.insert(i);
+        } else if (move(i, record.destination, record.temporary)) {
+            record.place = Place::temporary;
+        }
+    }
+
+    // Moves the record's file; a failure leaves it where it is, for the caller to report.
+    bool move(std::size_t i, const fs::path& from, const fs::path& to) {
+        try {
+            fileManager_.moveItem(from, to);
+        } catch (const std::exception&) {
+            failed_.insert(i);
+            return false;
+        }
+        if (records_[i].place == Place::destination) {
+            atDestination_.erase(records_[i].destination.native());
+        }
+        if (const auto next = waitingFor_.find(from.native()); next != waitingFor_.end()) {
+            ready_.push_back(next->second);
+        }
+        return true;
+    }
+
+    // Moves only ever take files off their new names, so a record found outside a ring stays
+    // outside: the search goes on where it stopped.
+    std::optional<std::size_t> nextRingMember() {
+        while (ringCursor_-- > 0) {
+            if (records_[ringCursor_].place == Place::destination &&
+                !failed_.contains(ringCursor_) && inRing(ringCursor_)) {
+                return ringCursor_;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool inRing(std::size_t start) const {
+        std::size_t current = start;
+        for (std::size_t steps = 0; steps <= records_.size(); ++steps) {
+            const auto holder = atDestination_.find(records_[current].source.native());
+            if (holder == atDestination_.end() || failed_.contains(holder->second)) {
+                return false;
+            }
+            if (holder->second == start) {
+                return true;
+            }
+            current = holder->second;
+        }
+        return false;
+    }
+
+    FileManaging& fileManager_;
+    std::vector<Record>& records_;
+    std::unordered_map<std::string, std::size_t> waitingFor_;
+    std::unordered_map<std::string, std::size_t> atDestination_;
+    std::unordered_set<std::size_t> failed_;
+    std::deque<std::size_t> ready_;
+    std::size_t ringCursor_;
+};
+
+BatchRenamer::BatchRenamer(std::shared_ptr<FileManaging> fileManager, RenamePlanner planner,
+                           std::shared_ptr<RenamesInProgress> inProgress)
+    : fileManager_(std::move(fileManager)), planner_(planner), inProgress_(std::move(inProgress)) {}
 
 std::vector<RenamePlanItem> BatchRenamer::plan(const std::vector<fs::path>& files,
                                                const RenameRule& rule) {
@@ -53,15 +168,60 @@ std::vector<RenamePlanItem> BatchRenamer::plan(const std::vector<fs::path>& file
         throw RenameError::noFiles();
     }
     const fs::path folder = files.front().parent_path();
+    const fs::path standardFolder = standardizedFolder(folder);
+    // First, so that a folder whose files all have hidden names still offers the restore.
+    if (readJournal(standardFolder) == JournalState::readable) {
+        throw RenameError::interruptedRename(standardFolder.string());
+    }
     std::unordered_set<std::string> existing;
     for (const auto& name : fileManager_->visibleNames(folder)) {
         existing.insert(standardizedPath(folder / name).native());
     }
-    const fs::path standardFolder = standardizedFolder(folder);
-    if (fileManager_->itemExists(standardFolder / renameJournalName)) {
-        throw RenameError::interruptedRename(standardFolder.string());
+    try {
+        fileManager_->checkWritable(standardFolder);
+    } catch (const fs::filesystem_error& error) {
+        throw RenameError::folderNotWritable(standardFolder.string(), error.code().message());
     }
-    return planner_.makePlan(files, rule, existing);
+    return planner_.makePlan(files, rule, existing, fileManager_->nameLimit(standardFolder));
+}
+
+std::vector<std::string> BatchRenamer::temporaryNamesIn(const fs::path& folder) {
+    auto names = fileManager_->allNames(folder);
+    std::erase_if(names, [](const std::string& name) { return !isRenameTemporaryName(name); });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+BatchRenamer::JournalState BatchRenamer::readJournal(const fs::path& folder,
+                                                     std::optional<RenameJournal>* journal) {
+    const auto text = fileManager_->readFile(folder / renameJournalName);
+    if (!text) {
+        return JournalState::none;
+    }
+    auto parsed = parseRenameJournal(*text);
+    const auto temporaries = temporaryNamesIn(folder);
+    if (parsed && !parsed->provablyWhole) {
+        std::unordered_set<std::string_view> named;
+        for (const auto& entry : parsed->entries) {
+            named.insert(entry.temporaryName);
+        }
+        if (std::any_of(temporaries.begin(), temporaries.end(),
+                        [&](const std::string& name) { return !named.contains(name); })) {
+            parsed.reset();  // perhaps cut short: it would restore only some files
+        }
+    }
+    if (parsed) {
+        if (journal != nullptr) {
+            *journal = std::move(parsed);
+        }
+        return JournalState::readable;
+    }
+    // Journals are written whole before the first move, so a damaged one while no file has a
+    // hidden name recorded a rename that never began (or was torn by an older version).
+    if (temporaries.empty()) {
+        return JournalState::ignorable;
+    }
+    throw RenameError::unreadableJournal(folder.string(), temporaries);
 }
 
 void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
@@ -71,28 +231,32 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
     }
     const fs::path folder = standardizedFolder(plan.front().destination.parent_path());
     const fs::path journal = folder / renameJournalName;
-    if (fileManager_->itemExists(journal)) {
-        throw RenameError::interruptedRename(folder.string());
+    switch (readJournal(folder)) {
+        case JournalState::readable:
+            throw RenameError::interruptedRename(folder.string());
+        case JournalState::ignorable:
+            fileManager_->removeFile(journal);
+            break;
+        case JournalState::none:
+            break;
     }
-    std::vector<Record> records;
-    std::vector<RenameJournalEntry> entries;
-    for (const auto& item : plan) {
-        if (standardizedPath(item.source) == standardizedPath(item.destination)) {
-            continue;
+    // A journal's working copy that a crash left while it was being written.
+    const std::string partial = std::string(renameJournalName) + ".partial-";
+    for (const auto& name : fileManager_->allNames(folder)) {
+        if (name.starts_with(partial)) {
+            fileManager_->removeFile(folder / name);
         }
-        const auto identity = fileManager_->identity(item.source);
-        if (!identity) {
-            throw fs::filesystem_error("cannot rename file", item.source,
-                                       std::error_code(ENOENT, std::generic_category()));
-        }
-        Record record{temporaryName(item.source), item.source, item.destination, *identity};
-        entries.push_back({*identity, record.temporary.filename().native(),
-                           record.source.filename().native(),
-                           record.destination.filename().native()});
-        records.push_back(std::move(record));
     }
+    std::vector<Record> records = recordsFor(plan);
     if (records.empty()) {
         return;
+    }
+    std::vector<RenameJournalEntry> entries;
+    entries.reserve(records.size());
+    for (const auto& record : records) {
+        entries.push_back({record.fingerprint, record.temporary.filename().native(),
+                           record.source.filename().native(),
+                           record.destination.filename().native()});
     }
     try {
         fileManager_->createFile(journal, renderRenameJournal(entries));
@@ -103,6 +267,9 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
         // The journal's name means nothing to the user; the folder that refuses it does.
         throw fs::filesystem_error("cannot write the rename journal", folder, error.code());
     }
+    if (inProgress_) {
+        inProgress_->add(folder);
+    }
 
     std::size_t phaseOneCount = 0;
     try {
@@ -112,7 +279,7 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
             } catch (const std::exception&) {
                 throwNaming(record.source);
             }
-            record.atTemporary = true;
+            record.place = Place::temporary;
             ++phaseOneCount;
         }
     } catch (const std::exception&) {
@@ -126,16 +293,41 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
             } catch (const std::exception&) {
                 throwNaming(record.destination);
             }
-            record.atTemporary = false;
-            record.atDestination = true;
+            record.place = Place::destination;
         }
     } catch (const std::exception&) {
         undoAfterFailure(records, journal);
     }
+    forgetJournal(journal);
+}
+
+std::vector<BatchRenamer::Record> BatchRenamer::recordsFor(
+    const std::vector<RenamePlanItem>& plan) {
+    std::vector<Record> records;
+    for (const auto& item : plan) {
+        if (standardizedPath(item.source) == standardizedPath(item.destination)) {
+            continue;  // keeps its name and is not touched
+        }
+        const auto fingerprint = fileManager_->fingerprint(item.source);
+        if (!fingerprint) {
+            throw fs::filesystem_error("cannot rename file", item.source,
+                                       std::error_code(ENOENT, std::generic_category()));
+        }
+        records.push_back(
+            {temporaryName(item.source), item.source, item.destination, *fingerprint});
+    }
+    return records;
+}
+
+void BatchRenamer::forgetJournal(const fs::path& journal) {
     try {
         fileManager_->removeFile(journal);
     } catch (const std::exception&) {
-        // The rename is done; a journal left behind only offers to undo it later.
+        // The names are settled; a journal left behind only offers to undo it later.
+        return;
+    }
+    if (inProgress_) {
+        inProgress_->remove(journal.parent_path());
     }
 }
 
@@ -151,11 +343,13 @@ void BatchRenamer::undoAfterFailure(std::vector<Record>& records, const fs::path
 
 void BatchRenamer::undo(std::vector<Record>& records, const fs::path& journal,
                         const std::string& cause) {
-    restore(records);
+    Restorer(*fileManager_, records).run();
     std::vector<RenameError::StrandedFile> stranded;
     for (const auto& record : records) {
-        if (record.atTemporary || record.atDestination) {
-            const fs::path& now = record.atTemporary ? record.temporary : record.destination;
+        if (record.place != Place::source) {
+            const fs::path now = record.place == Place::temporary     ? record.temporary
+                                 : record.place == Place::destination ? record.destination
+                                                                      : fs::path();
             stranded.push_back({record.source.filename().string(), now.filename().string()});
         }
     }
@@ -163,59 +357,83 @@ void BatchRenamer::undo(std::vector<Record>& records, const fs::path& journal,
         throw RenameError::namesNotRestored(journal.parent_path().string(), cause, stranded);
     }
     fileManager_->removeFile(journal);
-}
-
-void BatchRenamer::restore(std::vector<Record>& records) {
-    for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->atDestination && fileManager_->itemExists(record->destination) &&
-            !fileManager_->itemExists(record->temporary)) {
-            try {
-                fileManager_->moveItem(record->destination, record->temporary);
-                record->atDestination = false;
-                record->atTemporary = true;
-            } catch (const std::exception&) {
-                // Left under its new name and reported by the caller.
-            }
-        }
-    }
-    for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->atTemporary && fileManager_->itemExists(record->temporary) &&
-            !fileManager_->itemExists(record->source)) {
-            try {
-                fileManager_->moveItem(record->temporary, record->source);
-                record->atTemporary = false;
-            } catch (const std::exception&) {
-                // Left under its temporary name and reported by the caller.
-            }
-        }
+    if (inProgress_) {
+        inProgress_->remove(journal.parent_path());
     }
 }
 
-void BatchRenamer::restoreInterruptedRename(const fs::path& folder) {
+BatchRenamer::Place BatchRenamer::locate(const Record& record) {
+    const auto confirmed = [&](const fs::path& path, bool strictly) {
+        const auto found = fileManager_->fingerprint(path);
+        return found && confirmsFingerprint(record.fingerprint, *found, strictly);
+    };
+    // The temporary name is a UUID only this program makes: a file there is the entry's file,
+    // unless it is plainly another one (created anew under that name).
+    if (fileManager_->itemExists(record.temporary)) {
+        return confirmed(record.temporary, false) ? Place::temporary : Place::missing;
+    }
+    // The old and new names are common ones: an inode that agrees decides first.
+    for (const bool strictly : {true, false}) {
+        if (confirmed(record.source, strictly)) {
+            return Place::source;
+        }
+        if (confirmed(record.destination, strictly)) {
+            return Place::destination;
+        }
+    }
+    return Place::missing;
+}
+
+std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder) {
     const std::lock_guard lock(mutex_);
     const fs::path standardFolder = standardizedFolder(folder);
     const fs::path journal = standardFolder / renameJournalName;
-    const auto text = fileManager_->readFile(journal);
-    if (!text) {
-        return;
+    std::optional<RenameJournal> parsed;
+    switch (readJournal(standardFolder, &parsed)) {
+        case JournalState::none:
+            if (inProgress_) {
+                inProgress_->remove(standardFolder);
+            }
+            return {};
+        case JournalState::ignorable:
+            throw RenameError::unreadableJournal(standardFolder.string(), {});
+        case JournalState::readable:
+            break;
     }
-    const auto entries = parseRenameJournal(*text);
-    if (!entries) {
-        throw RenameError::unreadableJournal(standardFolder.string());
-    }
-    // Each file is found by its identity, so a name that something else took meanwhile is never
-    // mistaken for it.
     std::vector<Record> records;
-    for (const auto& entry : *entries) {
+    std::unordered_set<std::string> named;
+    for (const auto& entry : parsed->entries) {
         Record record{standardFolder / entry.temporaryName, standardFolder / entry.sourceName,
-                      standardFolder / entry.destinationName, entry.identity};
-        record.atTemporary = fileManager_->identity(record.temporary) == entry.identity;
-        record.atDestination = !record.atTemporary &&
-                               fileManager_->identity(record.destination) == entry.identity &&
-                               fileManager_->identity(record.source) != entry.identity;
+                      standardFolder / entry.destinationName, entry.fingerprint};
+        record.place = locate(record);
+        named.insert(entry.temporaryName);
         records.push_back(std::move(record));
     }
     undo(records, journal, "An earlier rename in this folder did not finish.");
+    auto leftovers = temporaryNamesIn(standardFolder);
+    std::erase_if(leftovers, [&](const std::string& name) { return named.contains(name); });
+    return RenameError::leftoverNamesNotice(standardFolder.string(), leftovers);
+}
+
+std::vector<fs::path> BatchRenamer::interruptedRenames() {
+    const std::lock_guard lock(mutex_);
+    if (!inProgress_) {
+        return {};
+    }
+    std::vector<fs::path> folders;
+    for (auto& folder : inProgress_->folders()) {
+        if (fileManager_->itemExists(folder / renameJournalName)) {
+            folders.push_back(std::move(folder));
+        } else {
+            inProgress_->remove(folder);
+        }
+    }
+    return folders;
+}
+
+bool BatchRenamer::hasInterruptedRename(const fs::path& folder) {
+    const std::lock_guard lock(mutex_);
+    return fileManager_->itemExists(standardizedFolder(folder) / renameJournalName);
 }
 
 }  // namespace tavrolin

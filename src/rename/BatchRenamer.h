@@ -3,49 +3,74 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "rename/FileManaging.h"
 #include "rename/RenamePlanner.h"
 #include "rename/RenameRule.h"
+#include "rename/RenamesInProgress.h"
 
 namespace tavrolin {
 
 // Plans a batch rename and carries it out in two phases: every file moves to a hidden temporary
 // name in its folder, then to its new name, so files of the batch may exchange names. No move
-// ever replaces an existing name. A journal in the folder records the rename until it has
-// finished or been undone, so that a crash in between can be repaired by
-// restoreInterruptedRename.
+// ever replaces an existing name. A journal in the folder, written whole before the first move,
+// records the rename until it has finished or been undone, so that a crash in between can be
+// repaired by restoreInterruptedRename; `inProgress`, when given, lists the folders of such
+// renames for the next start.
 //
 // Thread-safe; its operations never overlap (each holds the renamer's lock) and block, so they
 // are called from a worker thread, never from the GUI thread. They take no stop token: a rename
 // once begun runs to its end or rollback, so that no file is left under a temporary name.
 class BatchRenamer {
   public:
-    explicit BatchRenamer(std::shared_ptr<FileManaging> fileManager, RenamePlanner planner = {});
+    explicit BatchRenamer(std::shared_ptr<FileManaging> fileManager, RenamePlanner planner = {},
+                          std::shared_ptr<RenamesInProgress> inProgress = nullptr);
 
-    // Lists the folder of the first file (its failure is thrown as a filesystem_error), reports a
-    // leftover journal there (RenameError interruptedRename), then plans. Changes nothing.
+    // Looks for a journal in the folder of the first file before anything else (RenameError
+    // interruptedRename, or unreadableJournal while files have hidden names; a damaged journal
+    // that hides nothing is ignored), lists the folder (its failure is thrown as a
+    // filesystem_error), checks that files can be created in it (folderNotWritable), then plans.
+    // Changes nothing.
     std::vector<RenamePlanItem> plan(const std::vector<std::filesystem::path>& files,
                                      const RenameRule& rule);
 
-    // Renames along a plan made just before. When a move fails, the moves made are undone in
-    // reverse and the failure is thrown as a filesystem_error naming the file; when some file
-    // cannot get its old name back, RenameError namesNotRestored names each one and its current
-    // name, and the journal stays for a later restore.
+    // Renames along a plan made just before. When a move fails, the moves made are undone and
+    // the failure is thrown as a filesystem_error naming the file; when some file cannot get its
+    // old name back, RenameError namesNotRestored names each one and its current name, and the
+    // journal stays for a later restore.
     void apply(const std::vector<RenamePlanItem>& plan);
 
     // Gives the files of the unfinished rename recorded in `folder` their old names back and
-    // removes the journal; does nothing without a journal. Throws RenameError
-    // unreadableJournal or namesNotRestored (the journal then stays).
-    void restoreInterruptedRename(const std::filesystem::path& folder);
+    // removes the journal; does nothing without a journal. A file is found by its recorded names
+    // first, its identity only confirming it. Returns a notice naming temporary names that no
+    // journal names (left alone), or an empty text. Throws RenameError unreadableJournal
+    // (nothing moved) or namesNotRestored (the journal then stays).
+    std::string restoreInterruptedRename(const std::filesystem::path& folder);
+
+    // The recorded folders whose journal is still there; the others leave the record.
+    std::vector<std::filesystem::path> interruptedRenames();
+    // Whether the folder holds the journal of an unfinished rename.
+    bool hasInterruptedRename(const std::filesystem::path& folder);
 
   private:
+    enum class Place { source, temporary, destination, missing };
     struct Record;
+    class Restorer;
+    enum class JournalState { none, readable, ignorable };
 
-    // Undoes the records' moves: new names back to temporary names, then temporary names back
-    // to old names, both in reverse. Restoring moves that fail are left; never throws them.
-    void restore(std::vector<Record>& records);
+    // Reads the folder's journal: none, a whole one (returned in `journal`), or a damaged one
+    // while no file has a hidden name (ignorable). Throws unreadableJournal otherwise.
+    JournalState readJournal(const std::filesystem::path& folder,
+                             std::optional<RenameJournal>* journal = nullptr);
+    // The files of the plan that change their names, each with its fingerprint and a new
+    // temporary name.
+    std::vector<Record> recordsFor(const std::vector<RenamePlanItem>& plan);
+    std::vector<std::string> temporaryNamesIn(const std::filesystem::path& folder);
+    // Where the file of an entry is now, by its names, confirmed by its fingerprint.
+    Place locate(const Record& record);
     // Restores, then removes the journal; when a file keeps another name, throws
     // namesNotRestored with `cause` first and keeps the journal.
     void undo(std::vector<Record>& records, const std::filesystem::path& journal,
@@ -53,9 +78,11 @@ class BatchRenamer {
     // Inside a catch block: undoes, then throws the caught error (or namesNotRestored).
     [[noreturn]] void undoAfterFailure(std::vector<Record>& records,
                                        const std::filesystem::path& journal);
+    void forgetJournal(const std::filesystem::path& journal);
 
     std::shared_ptr<FileManaging> fileManager_;
     RenamePlanner planner_;
+    std::shared_ptr<RenamesInProgress> inProgress_;
     std::mutex mutex_;
 };
 

@@ -21,10 +21,8 @@ namespace {
     throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-}  // namespace
-
-std::vector<std::string> LocalFileManager::visibleNames(const fs::path& folder) {
-    // readdir directly: a folder of thousands of episodes should not cost a stat per entry.
+// readdir directly: a folder of thousands of episodes should not cost a stat per entry.
+std::vector<std::string> namesIn(const fs::path& folder, bool withHidden) {
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) {
         throwError("cannot list folder", errno, folder);
@@ -32,8 +30,9 @@ std::vector<std::string> LocalFileManager::visibleNames(const fs::path& folder) 
     std::vector<std::string> names;
     errno = 0;
     while (const dirent* entry = ::readdir(directory)) {
-        if (entry->d_name[0] != '.') {
-            names.emplace_back(entry->d_name);
+        const std::string_view name = entry->d_name;
+        if (name.front() != '.' || (withHidden && name != "." && name != "..")) {
+            names.emplace_back(name);
         }
         errno = 0;
     }
@@ -45,6 +44,33 @@ std::vector<std::string> LocalFileManager::visibleNames(const fs::path& folder) 
     return names;
 }
 
+}  // namespace
+
+std::vector<std::string> LocalFileManager::visibleNames(const fs::path& folder) {
+    return namesIn(folder, false);
+}
+
+std::vector<std::string> LocalFileManager::allNames(const fs::path& folder) {
+    return namesIn(folder, true);
+}
+
+std::size_t LocalFileManager::nameLimit(const fs::path& folder) {
+    errno = 0;
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    // No answer (or "no limit") leaves the limit of the usual file systems.
+    return limit > 0 ? static_cast<std::size_t>(limit) : maximumFileNameBytes;
+}
+
+void LocalFileManager::checkWritable(const fs::path& folder) {
+    const fs::path probe = folder / (".tavrolin-write-probe-" + Uuid::random().toString());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throwError("cannot write to folder", errno, folder);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+}
+
 void LocalFileManager::moveItem(const fs::path& from, const fs::path& to) {
     moveNoReplace(from, to);
 }
@@ -53,16 +79,27 @@ bool LocalFileManager::itemExists(const fs::path& path) {
     return nameExists(path);
 }
 
-std::optional<FileIdentity> LocalFileManager::identity(const fs::path& path) {
+std::optional<FileFingerprint> LocalFileManager::fingerprint(const fs::path& path) {
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
         return std::nullopt;
     }
-    return FileIdentity{status.st_dev, status.st_ino};
+    return FileFingerprint{
+        FileIdentity{status.st_dev, status.st_ino}, static_cast<std::uint64_t>(status.st_size),
+        std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
 void LocalFileManager::createFile(const fs::path& path, std::string_view contents) {
-    writeNewFile(path, contents);
+    // A crash while writing leaves only the working name, never a torn file at `path`.
+    const fs::path working =
+        path.parent_path() / (path.filename().native() + ".partial-" + Uuid::random().toString());
+    writeNewFile(working, contents);
+    try {
+        moveNoReplace(working, path);
+    } catch (const fs::filesystem_error& error) {
+        removeQuietly(working);
+        throw fs::filesystem_error("cannot create file", path, error.code());
+    }
     // The folder's entry is flushed too: a move that reaches the disk after a power cut then
     // implies that the journal did.
     const int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -15,6 +15,14 @@ std::string folderName(const std::string& folder) {
     return path.has_filename() ? path.filename().string() : path.parent_path().filename().string();
 }
 
+std::string quotedList(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + quoted(names[i]);
+    }
+    return text;
+}
+
 }  // namespace
 
 RenameError::RenameError(Case errorCase, std::string payload, const std::string& message)
@@ -62,17 +70,49 @@ RenameError RenameError::namesNotRestored(const std::string& folder, const std::
     message += " These files could not get their old names back:";
     for (std::size_t i = 0; i < stranded.size(); ++i) {
         message += i == 0 ? " " : "; ";
-        message += quoted(stranded[i].oldName) + " is now " + quoted(stranded[i].currentName);
+        message += quoted(stranded[i].oldName);
+        message += stranded[i].currentName.empty() ? " was found under none of its names"
+                                                   : " is now " + quoted(stranded[i].currentName);
     }
     message += ". Restore the old names once the cause is fixed.";
     return {Case::namesNotRestored, folder, message};
 }
 
-RenameError RenameError::unreadableJournal(const std::string& folder) {
-    return {Case::unreadableJournal, folder,
-            "The record of an earlier rename in " + quoted(folderName(folder)) +
-                " cannot be read. Check the folder\u2019s files, then remove its hidden "
-                "\u201C.tavrolin-rename-journal\u201D file."};
+RenameError RenameError::unreadableJournal(const std::string& folder,
+                                           const std::vector<std::string>& hiddenNames) {
+    std::string message = "The record of an earlier rename in " + quoted(folderName(folder)) +
+                          " is damaged or incomplete, so nothing was restored.";
+    if (hiddenNames.empty()) {
+        message += " No file has a hidden rename name; rename again to replace the record.";
+    } else {
+        message += " These files still have hidden names: " + quotedList(hiddenNames) +
+                   ". Show hidden files in the folder, give them their names back, then remove "
+                   "\u201C.tavrolin-rename-journal\u201D.";
+    }
+    return {Case::unreadableJournal, folder, message};
+}
+
+RenameError RenameError::nameTooLong(const std::string& fileName, std::size_t limit) {
+    return {Case::nameTooLong, fileName,
+            "The new name " + quoted(fileName) + " is " + std::to_string(fileName.size()) +
+                " bytes long; the folder\u2019s file system allows " + std::to_string(limit) +
+                ". Shorten the show name."};
+}
+
+RenameError RenameError::folderNotWritable(const std::string& folder, const std::string& reason) {
+    return {Case::folderNotWritable, folder,
+            "Files in " + quoted(folderName(folder)) + " cannot be renamed: " + reason +
+                ". Move the files to a folder you can change, or allow changes to this one."};
+}
+
+std::string RenameError::leftoverNamesNotice(const std::string& folder,
+                                             const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return {};
+    }
+    return "The old names are back. " + quoted(folderName(folder)) +
+           " also holds hidden files from another rename, left untouched: " + quotedList(names) +
+           ". Show hidden files to give them names.";
 }
 
 }  // namespace tavrolin

@@ -21,11 +21,17 @@ class RenameError : public std::runtime_error {
         // Undoing a rename left files under other names; the payload is the folder, whose
         // journal stays for a later restore.
         namesNotRestored,
-        // The journal of an unfinished rename cannot be read; the payload is the folder.
+        // The journal of an unfinished rename cannot be trusted (damaged, or of the first
+        // format and incomplete); the payload is the folder. Nothing was moved.
         unreadableJournal,
+        // A planned name is longer than the folder's file system takes; the payload is the name.
+        nameTooLong,
+        // No file can be created in the batch's folder; the payload is the folder.
+        folderNotWritable,
     };
 
-    // A file left under another name: its old name and the name it has now.
+    // A file left under another name: its old name and the name it has now (empty when it was
+    // found under none of its names).
     struct StrandedFile {
         std::string oldName;
         std::string currentName;
@@ -41,7 +47,17 @@ class RenameError : public std::runtime_error {
     static RenameError interruptedRename(const std::string& folder);
     static RenameError namesNotRestored(const std::string& folder, const std::string& cause,
                                         const std::vector<StrandedFile>& stranded);
-    static RenameError unreadableJournal(const std::string& folder);
+    // `hiddenNames` are the temporary names found in the folder, which the user may need to
+    // give back by hand.
+    static RenameError unreadableJournal(const std::string& folder,
+                                         const std::vector<std::string>& hiddenNames);
+    static RenameError nameTooLong(const std::string& fileName, std::size_t limit);
+    static RenameError folderNotWritable(const std::string& folder, const std::string& reason);
+
+    // After a restore that succeeded: temporary names in the folder that its journal did not
+    // name, left alone. Empty when there are none.
+    static std::string leftoverNamesNotice(const std::string& folder,
+                                           const std::vector<std::string>& names);
 
     Case errorCase() const { return case_; }
     const std::string& payload() const { return payload_; }

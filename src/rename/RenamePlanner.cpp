@@ -48,7 +48,7 @@ fs::path standardizedFolder(const fs::path& folder) {
 
 std::vector<RenamePlanItem> RenamePlanner::makePlan(
     const std::vector<fs::path>& files, const RenameRule& rule,
-    const std::unordered_set<std::string>& existingFiles) const {
+    const std::unordered_set<std::string>& existingFiles, std::size_t nameLimit) const {
     if (files.empty()) {
         throw RenameError::noFiles();
     }
@@ -88,6 +88,9 @@ std::vector<RenamePlanItem> RenamePlanner::makePlan(
         name += files[i].extension().native();
         const fs::path destination = standardizedPath(folder / name);
         const std::string fileName = destination.filename().string();
+        if (fileName.size() > nameLimit) {
+            throw RenameError::nameTooLong(fileName, nameLimit);
+        }
         if (!seen.insert(destination.native()).second) {
             throw RenameError::duplicateDestination(fileName);
         }

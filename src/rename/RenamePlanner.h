@@ -15,10 +15,12 @@ class RenamePlanner {
   public:
     // `existingFiles` holds the standardized paths (native text) of the folder's visible
     // entries. A destination may be the current name of any file of the batch, since that file
-    // moves away first, but never the name of another existing file.
-    std::vector<RenamePlanItem> makePlan(
-        const std::vector<std::filesystem::path>& files, const RenameRule& rule,
-        const std::unordered_set<std::string>& existingFiles) const;
+    // moves away first, but never the name of another existing file. A new name longer than
+    // `nameLimit` bytes is refused.
+    std::vector<RenamePlanItem> makePlan(const std::vector<std::filesystem::path>& files,
+                                         const RenameRule& rule,
+                                         const std::unordered_set<std::string>& existingFiles,
+                                         std::size_t nameLimit = 255) const;
 };
 
 // A folder's standardized path (see standardizedPath) without a trailing separator, so that

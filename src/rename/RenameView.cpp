@@ -64,6 +64,13 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
         QStringLiteral("Preview consistent season and episode filenames before changing anything."),
         QStringLiteral("character.cursor.ibeam")));
 
+    restoreOffers_ = new QWidget;
+    restoreOffers_->setObjectName(QStringLiteral("restoreOffers"));
+    auto* offersLayout = new QVBoxLayout(restoreOffers_);
+    offersLayout->setContentsMargins(0, 0, 0, 0);
+    restoreOffers_->hide();
+    column->addWidget(restoreOffers_);
+
     auto* filesHeader = new QHBoxLayout;
     auto* filesTitle = plainLabel(QStringLiteral("Files in episode order"));
     filesTitle->setFont(fontFor(TextStyle::headline));
@@ -72,6 +79,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     auto* addFiles =
         new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
     addFiles->setObjectName(QStringLiteral("addFilesButton"));
+    addFiles->setAccessibleName(QStringLiteral("Add Files"));
     connect(addFiles, &QPushButton::clicked, this, [this] {
         viewModel_.addFiles(mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{});
     });
@@ -83,6 +91,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
         QStringLiteral(
             "Drop files here or add files from one folder, then arrange them in episode order."));
     fileList_->setObjectName(QStringLiteral("fileList"));
+    fileList_->setAccessibleName(QStringLiteral("Files in episode order"));
     fileList_->setOnRemove([this](const fs::path& file) { viewModel_.remove(file); });
     fileList_->setOnMove([this](const fs::path& file, int step) { viewModel_.move(file, step); });
     column->addWidget(fileList_);
@@ -100,6 +109,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     renameButton_ =
         new QPushButton(symbolIcon(QStringLiteral("checkmark")), QStringLiteral("Rename Files"));
     renameButton_->setObjectName(QStringLiteral("renameButton"));
+    renameButton_->setAccessibleName(QStringLiteral("Rename Files"));
     renameButton_->setDefault(true);
     connect(renameButton_, &QPushButton::clicked, this, [this] { viewModel_.renameAll(); });
     footer->addWidget(renameButton_);
@@ -122,11 +132,15 @@ QWidget* RenameView::makeNamingGroup() {
     showNameField_->setObjectName(QStringLiteral("showNameField"));
     showNameField_->setPlaceholderText(QStringLiteral("Show name"));
     showNameField_->setMinimumWidth(260);
+    // Without a name of its own a screen reader reads the group's title instead.
+    showNameField_->setAccessibleName(QStringLiteral("Show name"));
     connect(showNameField_, &QLineEdit::textEdited, this, [this](const QString& text) {
         viewModel_.setShowName(text.toStdString());
         viewModel_.refreshPlan();
     });
-    grid->addWidget(plainLabel(QStringLiteral("Show name")), 0, 0);
+    auto* showNameLabel = plainLabel(QStringLiteral("Show name"));
+    showNameLabel->setBuddy(showNameField_);
+    grid->addWidget(showNameLabel, 0, 0);
     grid->addWidget(showNameField_, 0, 1, Qt::AlignLeft);
 
     const auto addNumberRow = [&](int row, const QString& label, const NumberRow& number) {
@@ -135,7 +149,9 @@ QWidget* RenameView::makeNamingGroup() {
         controls->addWidget(number.field);
         controls->addWidget(number.stepper);
         controls->addStretch(1);
-        grid->addWidget(plainLabel(label), row, 0);
+        auto* rowLabel = plainLabel(label);
+        rowLabel->setBuddy(number.field);
+        grid->addWidget(rowLabel, row, 0);
         grid->addLayout(controls, row, 1);
     };
     season_ = makeNumberRow(QStringLiteral("season"), QStringLiteral("Season"),
@@ -158,7 +174,9 @@ QWidget* RenameView::makeNamingGroup() {
         viewModel_.setPadding(index + 1);
         viewModel_.refreshPlan();
     });
-    grid->addWidget(plainLabel(QStringLiteral("Number padding")), 3, 0);
+    auto* paddingLabel = plainLabel(QStringLiteral("Number padding"));
+    paddingLabel->setBuddy(paddingPicker_);
+    grid->addWidget(paddingLabel, 3, 0);
     grid->addWidget(paddingPicker_, 3, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
     return group;
@@ -213,6 +231,12 @@ QWidget* RenameView::makePreviewGroup() {
     group->setObjectName(QStringLiteral("previewGroup"));
     auto* layout = new QVBoxLayout(group);
     layout->setContentsMargins(0, 0, 0, 0);
+    noticeLabel_ = plainLabel({});
+    noticeLabel_->setObjectName(QStringLiteral("restoreNotice"));
+    noticeLabel_->setWordWrap(true);
+    noticeLabel_->setContentsMargins(8, 8, 8, 0);
+    noticeLabel_->hide();
+    layout->addWidget(noticeLabel_);
     preview_ = new QStackedWidget;
     layout->addWidget(preview_);
 
@@ -231,6 +255,7 @@ QWidget* RenameView::makePreviewGroup() {
     errorLayout->addWidget(errorLabel_, 1);
     restoreButton_ = new QPushButton(QStringLiteral("Restore Names"));
     restoreButton_->setObjectName(QStringLiteral("restoreButton"));
+    restoreButton_->setAccessibleName(QStringLiteral("Restore Names"));
     connect(restoreButton_, &QPushButton::clicked, this,
             [this] { viewModel_.restoreInterruptedRename(); });
     errorLayout->addWidget(restoreButton_, 0, Qt::AlignTop);
@@ -239,6 +264,7 @@ QWidget* RenameView::makePreviewGroup() {
     planModel_ = new RenamePreviewListModel(this);
     planList_ = new QListView;
     planList_->setObjectName(QStringLiteral("planList"));
+    planList_->setAccessibleName(QStringLiteral("Preview"));
     planList_->setModel(planModel_);
     planList_->setItemDelegate(new RenamePreviewDelegate(planList_));
     prepareLongList(planList_);
@@ -251,6 +277,45 @@ QWidget* RenameView::makePreviewGroup() {
     setTextColor(placeholder, secondaryTextColor(palette()));
     preview_->addWidget(placeholder);
     return group;
+}
+
+void RenameView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!lookedForInterruptedRenames_) {
+        lookedForInterruptedRenames_ = true;
+        viewModel_.lookForInterruptedRenames();
+    }
+}
+
+void RenameView::renderRestoreOffers() {
+    if (shownRestoreOffers_ == viewModel_.interruptedRenames()) {
+        return;
+    }
+    shownRestoreOffers_ = viewModel_.interruptedRenames();
+    auto* layout = static_cast<QVBoxLayout*>(restoreOffers_->layout());
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const auto& folder : shownRestoreOffers_) {
+        auto* row = new QWidget;
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        const QString name = QStringLiteral("\u201C%1\u201D").arg(toQString(folder));
+        auto* text = plainLabel(
+            QStringLiteral("A rename in %1 did not finish, and its files may have hidden names.")
+                .arg(name));
+        text->setWordWrap(true);
+        setTextColor(text, tint::orange());
+        rowLayout->addWidget(text, 1);
+        auto* restore = new QPushButton(QStringLiteral("Restore Names"));
+        restore->setAccessibleName(QStringLiteral("Restore names in %1").arg(name));
+        connect(restore, &QPushButton::clicked, this,
+                [this, folder] { viewModel_.restoreNames(folder); });
+        rowLayout->addWidget(restore, 0, Qt::AlignTop);
+        layout->addWidget(row);
+    }
+    restoreOffers_->setVisible(!shownRestoreOffers_.empty());
 }
 
 void RenameView::scheduleRefresh() {
@@ -286,6 +351,13 @@ void RenameView::refresh() {
     const auto padding = viewModel_.padding();
     paddingPicker_->setCurrentIndex(padding >= 1 && padding <= 4 ? static_cast<int>(padding) - 1
                                                                  : -1);
+
+    renderRestoreOffers();
+    for (auto* button : restoreOffers_->findChildren<QPushButton*>()) {
+        button->setEnabled(!viewModel_.isRenaming());
+    }
+    noticeLabel_->setText(QString::fromStdString(viewModel_.notice().value_or(std::string())));
+    noticeLabel_->setVisible(viewModel_.notice().has_value());
 
     const auto& plan = viewModel_.plan();
     if (viewModel_.errorMessage()) {

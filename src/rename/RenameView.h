@@ -36,6 +36,10 @@ class RenameView : public QWidget {
     // Renders the current state now.
     void refresh();
 
+  protected:
+    // The first showing asks for renames an earlier run left unfinished.
+    void showEvent(QShowEvent* event) override;
+
   private:
     struct NumberRow {
         QLineEdit* field = nullptr;
@@ -44,6 +48,7 @@ class RenameView : public QWidget {
 
     QWidget* makeNamingGroup();
     QWidget* makePreviewGroup();
+    void renderRestoreOffers();
     NumberRow makeNumberRow(const QString& name, const QString& placeholder,
                             const QString& fieldLabel, const QString& stepperLabel, int maximum,
                             std::function<void(std::int64_t)> write);
@@ -53,7 +58,11 @@ class RenameView : public QWidget {
     RenameViewModel& viewModel_;
     MediaFileChooser mediaFileChooser_;
     bool refreshScheduled_ = false;
+    bool lookedForInterruptedRenames_ = false;
+    std::vector<std::filesystem::path> shownRestoreOffers_;
 
+    QWidget* restoreOffers_;
+    QLabel* noticeLabel_;
     FileListEditor* fileList_;
     QLineEdit* showNameField_;
     NumberRow season_;

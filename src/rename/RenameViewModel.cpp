@@ -67,16 +67,36 @@ bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
         listed.insert(file.native());
     }
     std::vector<fs::path> kept;
+    std::vector<fs::path> folders;
     for (const auto& url : urls) {
         // "name." has no extension either.
-        if (url.is_absolute() && url.extension().native().size() > 1 &&
-            listed.insert(url.native()).second) {
+        if (!url.is_absolute()) {
+            continue;
+        }
+        if (url.extension().native().size() <= 1) {
+            folders.push_back(url);
+        } else if (listed.insert(url.native()).second) {
             kept.push_back(url);
         }
+    }
+    if (!folders.empty()) {
+        // A folder whose files all have hidden names shows nothing to add, but can be restored.
+        runInBackground(
+            [renamer = renamer_, folders] {
+                Outcome outcome;
+                for (const auto& folder : folders) {
+                    if (renamer->hasInterruptedRename(folder)) {
+                        outcome.interruptedFolders.push_back(standardizedFolder(folder));
+                    }
+                }
+                return outcome;
+            },
+            [this](Outcome outcome) { offerRestores(outcome.interruptedFolders); });
     }
     if (kept.empty()) {
         return false;
     }
+    notice_.reset();
     sortInFileBrowserOrder(kept);
     files_.insert(files_.end(), kept.begin(), kept.end());
     ++filesVersion_;
@@ -96,7 +116,7 @@ void RenameViewModel::refreshPlan() {
     }
     runInBackground(
         [renamer = renamer_, files = files_, rule = currentRule()] {
-            return Outcome{renamer->plan(files, rule), {}, {}, false, {}};
+            return Outcome{renamer->plan(files, rule), {}, {}, false, {}, {}, {}};
         },
         [this, generation](Outcome outcome) {
             if (generation != refreshGeneration_) {
@@ -116,6 +136,7 @@ void RenameViewModel::refreshPlan() {
 
 void RenameViewModel::remove(const fs::path& url) {
     std::erase(files_, url);
+    notice_.reset();
     ++filesVersion_;
     emit changed();
     refreshPlan();
@@ -142,13 +163,14 @@ void RenameViewModel::renameAll() {
         return;
     }
     isRenaming_ = true;
+    notice_.reset();
     emit changed();
     // Refreshes started before are stale; one started during the rename supersedes its plan.
     const std::uint64_t generation = ++refreshGeneration_;
     const std::uint64_t filesVersion = filesVersion_;
     runInBackground(
         [renamer = renamer_, files = files_, rule = currentRule(), shown = plan_] {
-            Outcome outcome{renamer->plan(files, rule), {}, {}, false, {}};
+            Outcome outcome{renamer->plan(files, rule), {}, {}, false, {}, {}, {}};
             // The user confirmed the plan on screen; a different one is shown, not applied.
             if (outcome.plan != shown) {
                 return outcome;
@@ -204,19 +226,28 @@ void RenameViewModel::renameAll() {
 }
 
 void RenameViewModel::restoreInterruptedRename() {
-    if (!interruptedRenameFolder_ || isRenaming_) {
+    if (interruptedRenameFolder_) {
+        restoreNames(*interruptedRenameFolder_);
+    }
+}
+
+void RenameViewModel::restoreNames(const fs::path& folder) {
+    if (isRenaming_) {
         return;
     }
     isRenaming_ = true;
     ++refreshGeneration_;
     emit changed();
     runInBackground(
-        [renamer = renamer_, folder = *interruptedRenameFolder_] {
-            renamer->restoreInterruptedRename(folder);
-            return Outcome{};
+        [renamer = renamer_, folder] {
+            Outcome outcome;
+            outcome.notice = renamer->restoreInterruptedRename(folder);
+            return outcome;
         },
-        [this](Outcome outcome) {
+        [this, folder](Outcome outcome) {
             isRenaming_ = false;
+            // A failure is shown in the preview, with its own restore button when it can help.
+            std::erase(interruptedRenames_, folder);
             if (outcome.errorMessage) {
                 plan_.clear();
                 showFailure(outcome);
@@ -225,9 +256,34 @@ void RenameViewModel::restoreInterruptedRename() {
             }
             interruptedRenameFolder_.reset();
             errorMessage_.reset();
+            notice_ = outcome.notice.empty() ? std::nullopt : std::optional(outcome.notice);
             emit changed();
             refreshPlan();
         });
+}
+
+void RenameViewModel::lookForInterruptedRenames() {
+    runInBackground(
+        [renamer = renamer_] {
+            Outcome outcome;
+            outcome.interruptedFolders = renamer->interruptedRenames();
+            return outcome;
+        },
+        [this](Outcome outcome) { offerRestores(outcome.interruptedFolders); });
+}
+
+void RenameViewModel::offerRestores(const std::vector<fs::path>& folders) {
+    bool added = false;
+    for (const auto& folder : folders) {
+        if (std::find(interruptedRenames_.begin(), interruptedRenames_.end(), folder) ==
+            interruptedRenames_.end()) {
+            interruptedRenames_.push_back(folder);
+            added = true;
+        }
+    }
+    if (added) {
+        emit changed();
+    }
 }
 
 void RenameViewModel::setFiles(std::vector<fs::path> files) {

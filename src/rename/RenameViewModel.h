@@ -44,6 +44,13 @@ class RenameViewModel : public QObject {
     const std::optional<std::filesystem::path>& interruptedRenameFolder() const {
         return interruptedRenameFolder_;
     }
+    // Other folders with an unfinished rename: found at start by lookForInterruptedRenames, or
+    // added as folders. Each can be restored with restoreNames.
+    const std::vector<std::filesystem::path>& interruptedRenames() const {
+        return interruptedRenames_;
+    }
+    // What the last restore wants the user to know besides its success.
+    const std::optional<std::string>& notice() const { return notice_; }
 
     bool canRename() const;
     RenameRule currentRule() const;
@@ -57,7 +64,9 @@ class RenameViewModel : public QObject {
     void setPadding(std::int64_t padding);
 
     // Keeps absolute paths with an extension that are not listed yet, sorted as a file browser
-    // lists them, after the files already listed; plans again when any was added.
+    // lists them, after the files already listed; plans again when any was added. Paths without
+    // an extension are looked at as folders: one with an unfinished rename is offered for
+    // restore.
     bool addFiles(const std::vector<std::filesystem::path>& urls);
     void refreshPlan();
     void remove(const std::filesystem::path& url);
@@ -68,6 +77,9 @@ class RenameViewModel : public QObject {
     void renameAll();
     // Gives the files of the folder's unfinished rename their old names back, then plans again.
     void restoreInterruptedRename();
+    void restoreNames(const std::filesystem::path& folder);
+    // Asks the renamer, on the worker, which renames of an earlier run did not finish.
+    void lookForInterruptedRenames();
 
   signals:
     void changed();
@@ -80,6 +92,8 @@ class RenameViewModel : public QObject {
         bool renamed = false;
         // After a rename: the new names, in plan order.
         std::vector<std::filesystem::path> files;
+        std::vector<std::filesystem::path> interruptedFolders;
+        std::string notice;
     };
     // Runs `work` on the worker and hands its outcome (or its error, as a message) to `done`
     // on the GUI thread.
@@ -87,6 +101,7 @@ class RenameViewModel : public QObject {
     void showFailure(const Outcome& outcome);
     void setFiles(std::vector<std::filesystem::path> files);
     void discardInBackground(Outcome outcome);
+    void offerRestores(const std::vector<std::filesystem::path>& folders);
 
     std::shared_ptr<BatchRenamer> renamer_;
     std::vector<std::filesystem::path> files_;
@@ -98,6 +113,8 @@ class RenameViewModel : public QObject {
     std::optional<std::string> errorMessage_;
     bool isRenaming_ = false;
     std::optional<std::filesystem::path> interruptedRenameFolder_;
+    std::vector<std::filesystem::path> interruptedRenames_;
+    std::optional<std::string> notice_;
 
     std::uint64_t refreshGeneration_ = 0;
     // Counts changes of `files_`, so a finished rename can tell whether the list moved on.

@@ -3,12 +3,15 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 
 #include "model/ErrorMessage.h"
+#include "model/Uuid.h"
 #include "rename/BatchRenamer.h"
 #include "rename/RenameError.h"
 #include "rename/RenameJournal.h"
+#include "rename/RenamesInProgress.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;
@@ -19,6 +22,10 @@ namespace {
 // Stands for the process dying: no code of the renamer catches it.
 struct SimulatedCrash {};
 
+[[noreturn]] void failWith(int error, const fs::path& path) {
+    throw fs::filesystem_error("injected", path, std::error_code(error, std::generic_category()));
+}
+
 // The real file system, with moves that fail or crash when a test says so.
 class SteeredFileManager : public LocalFileManager {
   public:
@@ -26,6 +33,14 @@ class SteeredFileManager : public LocalFileManager {
     std::function<void(int move, const fs::path& from, const fs::path& to)> beforeMove;
     int moves = 0;              // attempted
     int refusedWriteError = 0;  // when set, creating a file fails with it
+    int refusedProbeError = 0;  // when set, the folder's write probe fails with it
+
+    void checkWritable(const fs::path& folder) override {
+        if (refusedProbeError != 0) {
+            failWith(refusedProbeError, folder);
+        }
+        LocalFileManager::checkWritable(folder);
+    }
 
     void createFile(const fs::path& path, std::string_view contents) override {
         if (refusedWriteError != 0) {
@@ -43,10 +58,6 @@ class SteeredFileManager : public LocalFileManager {
         LocalFileManager::moveItem(from, to);
     }
 };
-
-[[noreturn]] void failWith(int error, const fs::path& path) {
-    throw fs::filesystem_error("injected", path, std::error_code(error, std::generic_category()));
-}
 
 class BatchRenamers : public ::testing::Test {
   protected:
@@ -112,7 +123,7 @@ TEST_F(BatchRenamers, AFailedMoveUndoesEveryMoveAndNamesTheFile) {
     const std::vector<Row> rows = {
         {"third move of the first phase", 2, EACCES, "\u201Cc.mkv\u201D: Permission denied", 3 + 2},
         {"second move of the second phase", 4, EIO,
-         "\u201CShow - S01E02.mkv\u201D: Input/output error", 5 + 1 + 3},
+         "\u201CShow - S01E02.mkv\u201D: Input/output error", 5 + 3},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -182,7 +193,8 @@ TEST_F(BatchRenamers, ARollbackThatCannotRestoreNamesEveryStrandedFile) {
         EXPECT_NE(message.find("\u201Ca.mkv\u201D is now \u201CShow - S01E01.mkv\u201D"),
                   std::string::npos)
             << message;
-        EXPECT_NE(message.find("\u201Cb.mkv\u201D is now \u201C.tavrolin-rename-"),
+        // b.mkv was taken, so b keeps its new name rather than going back into hiding.
+        EXPECT_NE(message.find("\u201Cb.mkv\u201D is now \u201CShow - S01E02.mkv\u201D"),
                   std::string::npos)
             << message;
     }
@@ -200,13 +212,24 @@ TEST_F(BatchRenamers, ARollbackThatCannotRestoreNamesEveryStrandedFile) {
     EXPECT_EQ(after.at("c.mkv"), hashOf("c.mkv"));
 }
 
-TEST_F(BatchRenamers, ACrashBetweenThePhasesIsRepairedFromTheJournal) {
-    // An exchange and a new name, so that restoring needs the files found by identity.
-    const auto paths = make({"Show - S01E02.mkv", "Show - S01E01.mkv", "x.mkv", "other.txt"});
+TEST_F(BatchRenamers, AKillAfterAnyMoveIsRestoredOnTheNextStart) {
+    // Forty files: two exchange names, one keeps its name, one has a name the new names shift
+    // into, the others have hard names.
+    std::vector<std::string> names = {"Show - S01E02.mkv",  "Show - S01E01.mkv",
+                                      "Show - S01E03.mkv",  "Show - S01E05.mkv",
+                                      "-dash $(x) 'q'.mkv", "\xE9t\xE9.mkv",
+                                      "e\xCC\x81.mkv",      std::string(236, 'l') + ".mkv"};
+    for (int i = static_cast<int>(names.size()); i < 40; ++i) {
+        names.push_back("file " + std::to_string(i) + ".mp4");
+    }
+    const auto paths = make(names);
+    make({"unrelated.txt"});
     const auto before = snapshot();
-    const std::vector<fs::path> batch{paths[0], paths[1], paths[2]};
-    const auto plan = renamer.plan(batch, rule);
-    for (int crashAt : {3, 4, 1}) {
+    const auto state = folder / "state" / "renames-in-progress";
+    const auto inProgress = std::make_shared<RenamesInProgress>(state);
+    BatchRenamer recording(files, {}, inProgress);
+    const auto plan = recording.plan(paths, rule);
+    for (int crashAt = 0; crashAt < 2 * 39; ++crashAt) {
         SCOPED_TRACE(crashAt);
         files->moves = 0;
         files->beforeMove = [&](int move, const fs::path&, const fs::path&) {
@@ -214,26 +237,174 @@ TEST_F(BatchRenamers, ACrashBetweenThePhasesIsRepairedFromTheJournal) {
                 throw SimulatedCrash{};
             }
         };
-        EXPECT_THROW(renamer.apply(plan), SimulatedCrash);
+        EXPECT_THROW(recording.apply(plan), SimulatedCrash);
         files->beforeMove = nullptr;
-        EXPECT_NE(snapshot(), before);
-
-        // The next plan of the folder reports the unfinished rename, and a new rename is refused.
-        try {
-            renamer.plan(batch, rule);
-            ADD_FAILURE() << "planned over a leftover journal";
-        } catch (const RenameError& error) {
-            EXPECT_EQ(error.errorCase(), RenameError::Case::interruptedRename);
-            EXPECT_EQ(fs::path(error.payload()), folder.path());
-        }
-        EXPECT_THROW(renamer.apply(plan), RenameError);
-
-        renamer.restoreInterruptedRename(folder.path());
+        EXPECT_THROW(recording.apply(plan), RenameError);  // nothing renames over the journal
+        // The next start: a new renamer finds the folder in the record and restores it.
+        BatchRenamer next(files, {}, std::make_shared<RenamesInProgress>(state));
+        ASSERT_EQ(next.interruptedRenames(), std::vector<fs::path>{folder.path()});
+        EXPECT_EQ(next.restoreInterruptedRename(folder.path()), "");
+        fs::remove_all(folder / "state");
         EXPECT_EQ(snapshot(), before);
-        EXPECT_EQ(renamer.plan(batch, rule), plan);
+        EXPECT_TRUE(inProgress->folders().empty());
     }
-    renamer.restoreInterruptedRename(folder.path());  // nothing to do
-    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
+    enum class Outcome { restored, refused, stranded };
+    struct Row {
+        std::string name;
+        // Changes the folder after a crash between the phases; gets the journal's entries.
+        std::function<void(const std::vector<RenameJournalEntry>&)> damage;
+        Outcome outcome;
+        std::string message;  // part of the restore's message
+    };
+    const fs::path journal = folder / std::string(renameJournalName);
+    const auto writeJournal = [&](const std::string& text) {
+        fs::remove(journal);
+        std::ofstream(journal, std::ios::binary) << text;
+    };
+    const auto firstFormat = [](const std::vector<RenameJournalEntry>& entries) {
+        std::string text = "tavrolin rename journal 1\n";
+        for (const auto& entry : entries) {
+            text += std::to_string(entry.fingerprint.identity.device) + " " +
+                    std::to_string(entry.fingerprint.identity.inode);
+            for (const auto* name :
+                 {&entry.temporaryName, &entry.sourceName, &entry.destinationName}) {
+                text += ' ';
+                appendEscapedName(text, *name);
+            }
+            text += '\n';
+        }
+        return text;
+    };
+    const std::string leftover = ".tavrolin-rename-0F8FAD5B-D9CB-469F-A165-70867728950E.mkv";
+    std::vector<Row> rows = {
+        {"nothing changed since", [](auto&) {}, Outcome::restored, ""},
+        {"another device number (a disk mounted again)",
+         [&](auto& entries) {
+             auto moved = entries;
+             for (auto& entry : moved) {
+                 entry.fingerprint.identity.device += 1;
+                 entry.fingerprint.identity.inode += 7;
+             }
+             writeJournal(renderRenameJournal(moved));
+         },
+         Outcome::restored, ""},
+        {"inodes numbered anew on the same device (FAT mounted again)",
+         [&](auto& entries) {
+             auto renumbered = entries;
+             for (auto& entry : renumbered) {
+                 entry.fingerprint.identity.inode += 7;
+             }
+             writeJournal(renderRenameJournal(renumbered));
+         },
+         Outcome::restored, ""},
+        {"a journal of the first format",
+         [&](auto& entries) { writeJournal(firstFormat(entries)); }, Outcome::restored, ""},
+        {"a leftover temporary name that no journal names",
+         [&](auto&) { std::ofstream(folder / leftover) << "stray"; }, Outcome::restored,
+         "left untouched: \u201C" + leftover + "\u201D"},
+        {"garbage appended",
+         [&](auto& entries) { writeJournal(renderRenameJournal(entries) + "1 2 3"); },
+         Outcome::refused, "is damaged or incomplete, so nothing was restored"},
+        {"a journal of the first format cut at a line end",
+         [&](auto& entries) {
+             writeJournal(firstFormat({entries.begin(), entries.end() - 1}));
+         },
+         Outcome::refused, "These files still have hidden names: \u201C.tavrolin-rename-"},
+        {"a file created at an old name", [&](auto&) { std::ofstream(folder / "b.mkv") << "new"; },
+         Outcome::stranded, "\u201Cb.mkv\u201D is now \u201C.tavrolin-rename-"},
+        {"a temporary file deleted and created anew",
+         [&](auto& entries) {
+             fs::remove(folder / entries[0].temporaryName);
+             std::ofstream(folder / entries[0].temporaryName) << "a new file";
+         },
+         Outcome::stranded, "\u201Ca.mkv\u201D was found under none of its names"},
+    };
+    for (std::size_t cut = 1; cut <= 5; ++cut) {  // every line end but the last
+        rows.push_back({"the journal cut at its line end " + std::to_string(cut),
+                        [&, cut](auto& entries) {
+                            const std::string text = renderRenameJournal(entries);
+                            std::size_t end = 0;
+                            for (std::size_t line = 0; line < cut; ++line) {
+                                end = text.find('\n', end) + 1;
+                            }
+                            writeJournal(text.substr(0, end));
+                        },
+                        Outcome::refused, "is damaged or incomplete"});
+    }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            fs::remove(entry.path());
+        }
+        const auto paths = make({"a.mkv", "b.mkv", "Show - S01E01.mkv"});
+        const auto before = snapshot();
+        files->moves = 0;
+        files->beforeMove = [&](int move, const fs::path&, const fs::path&) {
+            if (move == 3) {
+                throw SimulatedCrash{};  // every file hidden, none at its new name
+            }
+        };
+        EXPECT_THROW(renamer.apply(renamer.plan(paths, rule)), SimulatedCrash);
+        files->beforeMove = nullptr;
+        const auto text = files->readFile(journal);
+        row.damage(parseRenameJournal(text.value())->entries);
+        const auto damaged = snapshot();
+
+        std::string message;
+        try {
+            message = renamer.restoreInterruptedRename(folder.path());
+        } catch (const RenameError& error) {
+            message = error.what();
+        }
+        EXPECT_NE(message.find(row.message), std::string::npos) << message;
+        const auto after = snapshot();
+        switch (row.outcome) {
+            case Outcome::restored:
+                for (const auto& [name, hash] : before) {
+                    EXPECT_EQ(after.at(name), hash) << name;
+                }
+                EXPECT_FALSE(after.contains(std::string(renameJournalName)));
+                EXPECT_EQ(after.size(), before.size() + (message.empty() ? 0 : 1));
+                break;
+            case Outcome::refused:
+                EXPECT_EQ(after, damaged);
+                break;
+            case Outcome::stranded:
+                EXPECT_TRUE(after.contains(std::string(renameJournalName)));
+                EXPECT_EQ(after.at("Show - S01E01.mkv"), hashOf("Show - S01E01.mkv"));
+                break;
+        }
+    }
+}
+
+TEST_F(BatchRenamers, ATornJournalThatHidesNothingLeavesTheFolderUsable) {
+    const auto paths = make({"a.mkv", "b.mkv"});
+    const std::vector<RenameJournalEntry> entries = {
+        {{{1, 2}, 3, 4},
+         ".tavrolin-rename-0F8FAD5B-D9CB-469F-A165-70867728950E.mkv",
+         "a.mkv",
+         "x.mkv"}};
+    const std::string text = renderRenameJournal(entries);
+    std::mt19937 random(7);
+    for (int run = 0; run < 6; ++run) {
+        const std::size_t cut = random() % text.size();
+        SCOPED_TRACE(cut);
+        std::ofstream(folder / std::string(renameJournalName)) << text.substr(0, cut);
+        // What a crash while this version writes leaves instead: only the working copy.
+        std::ofstream(folder /
+                      (std::string(renameJournalName) + ".partial-" + Uuid::random().toString()))
+            << text.substr(0, cut);
+        const auto plan = renamer.plan(paths, rule);
+        renamer.apply(plan);
+        EXPECT_EQ(snapshot().size(), 2u);  // no journal and no working copy left
+        renamer.apply(renamer.plan({folder / "Show - S01E01.mkv", folder / "Show - S01E02.mkv"},
+                                   {"a", 1, 1, 2}));
+        fs::rename(folder / "a - S01E01.mkv", paths[0]);
+        fs::rename(folder / "a - S01E02.mkv", paths[1]);
+    }
 }
 
 TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
@@ -261,6 +432,18 @@ TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
     }
     // A folder that refuses the journal is named, and nothing moves.
     const auto before = snapshot();
+    // A folder that takes no new file is reported by the plan, before anything can start.
+    files->refusedProbeError = EACCES;
+    try {
+        renamer.plan(paths, {"", 1, 1, 2});
+        ADD_FAILURE() << "planned in a folder that cannot change";
+    } catch (const RenameError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Files in \u201C" + folder.path().filename().string() +
+                      "\u201D cannot be renamed: Permission denied. Move the files to a folder "
+                      "you can change, or allow changes to this one.");
+    }
+    files->refusedProbeError = 0;
     files->refusedWriteError = EROFS;
     try {
         renamer.apply(renamer.plan(paths, rule));

@@ -106,6 +106,13 @@ TEST(RenamePlanner, NamesNumbersAndErrorsFollowTheRule) {
          {"S", 1, maxInt, 2},
          {},
          "Season, episode, and padding values must be positive."},
+        {"a new name longer than the file system allows",
+         {"/tv/a.mkv"},
+         {std::string(300, 'x'), 1, 1, 2},
+         {},
+         "The new name \u201C" + std::string(300, 'x') +
+             " - S01E01.mkv\u201D is 313 bytes long; the folder\u2019s file system allows 255. "
+             "Shorten the show name."},
         {"two folders (checked after the numbers)",
          {"/tv/a.mkv", "/films/b.mkv"},
          {"S", 1, 1, 2},
@@ -139,28 +146,70 @@ TEST(FileBrowserOrder, NumbersCompareByValueThenFullPathsBreakTies) {
                                      "/a/Épisode 3.mkv", "/b/Episode 10.mkv"}));
 }
 
-TEST(RenameJournal, EveryNameSurvivesAndDamageIsRefused) {
+TEST(RenameJournal, EveryNameSurvivesAndDamageIsRefusedWhole) {
+    const std::string uuid = "0F8FAD5B-D9CB-469F-A165-70867728950E";
+    const std::string temporaryA = ".tavrolin-rename-" + uuid + ".mkv";
+    const std::string temporaryB = ".tavrolin-rename-" + std::string(uuid).replace(0, 1, "1");
     const std::vector<RenameJournalEntry> entries = {
-        {{2049, 131}, ".tavrolin-rename-X.mkv", "a b%20\n\tc.mkv", "Show - S01E01.mkv"},
-        {{1, 18446744073709551615ull}, ".t", std::string("\xFF\x7F odd", 6), "x"},
+        {{{2049, 131}, 7, -5}, temporaryA, "a b%20\n\tc.mkv", "Show - S01E01.mkv"},
+        {{{1, 18446744073709551615ull}, 0, 1}, temporaryB, std::string("\xFF\x7F odd", 6), "x"},
     };
     const std::string text = renderRenameJournal(entries);
-    EXPECT_EQ(parseRenameJournal(text), entries);
-    EXPECT_EQ(parseRenameJournal(renderRenameJournal({})), std::vector<RenameJournalEntry>{});
+    const auto parsed = parseRenameJournal(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->entries, entries);
+    EXPECT_TRUE(parsed->provablyWhole);
+    // The first format, without count, checksum or stamps, is still read, as not provably whole.
+    const std::string first =
+        "tavrolin rename journal 1\n2049 131 " + temporaryA + " a.mkv b.mkv\n";
+    const auto old = parseRenameJournal(first);
+    ASSERT_TRUE(old);
+    EXPECT_FALSE(old->provablyWhole);
+    EXPECT_EQ(old->entries.at(0).fingerprint, (FileFingerprint{{2049, 131}, {}, {}}));
 
     struct Row {
-        const char* name;
+        std::string name;
         std::string text;
     };
-    const std::vector<Row> damaged = {
-        {"cut short", text.substr(0, text.size() - 5)},
-        {"another format", "tavrolin rename journal 2\n"},
-        {"a missing field", "tavrolin rename journal 1\n1 2 a b\n"},
-        {"a bad escape", "tavrolin rename journal 1\n1 2 a%G1 b c\n"},
-        {"a name leading out of the folder", "tavrolin rename journal 1\n1 2 a ..%2Fb c\n"},
-        {"a parent name", "tavrolin rename journal 1\n1 2 a .. c\n"},
-        {"a number that is not one", "tavrolin rename journal 1\n1x 2 a b c\n"},
+    std::vector<Row> damaged;
+    for (std::size_t end = text.find('\n'); end + 1 < text.size(); end = text.find('\n', end + 1)) {
+        damaged.push_back({"cut after byte " + std::to_string(end + 1), text.substr(0, end + 1)});
+    }
+    const auto withEntries = [](std::vector<RenameJournalEntry> changed) {
+        return renderRenameJournal(changed);
     };
+    auto twice = entries;
+    twice[1].sourceName = twice[0].sourceName;
+    auto sameIdentity = entries;
+    sameIdentity[1].fingerprint.identity = sameIdentity[0].fingerprint.identity;
+    auto sameTemporary = entries;
+    sameTemporary[1].temporaryName = temporaryA;
+    auto temporaryIsSource = entries;
+    temporaryIsSource[1].destinationName = temporaryA;
+    auto notOurs = entries;
+    notOurs[0].temporaryName = ".tavrolin-rename-X.mkv";
+    std::string edited = text;
+    edited[text.find("131")] = '2';
+    damaged.insert(
+        damaged.end(),
+        {
+            {"cut in the middle of a line", text.substr(0, text.size() - 5)},
+            {"garbage appended", text + "x"},
+            {"a line appended", text + text.substr(text.find('\n') + 1)},
+            {"an edited number", edited},
+            {"one name twice", withEntries(twice)},
+            {"one identity twice", withEntries(sameIdentity)},
+            {"one temporary name twice", withEntries(sameTemporary)},
+            {"a temporary name that is another entry's name", withEntries(temporaryIsSource)},
+            {"a temporary name this program never makes", withEntries(notOurs)},
+            {"another format", "tavrolin rename journal 3\n"},
+            {"first format, a missing field", "tavrolin rename journal 1\n1 2 a b\n"},
+            {"first format, cut in a line", first.substr(0, first.size() - 1)},
+            {"first format, a name leading out of the folder",
+             "tavrolin rename journal 1\n1 2 " + temporaryA + " ..%2Fb c\n"},
+            {"first format, a bad escape",
+             "tavrolin rename journal 1\n1 2 " + temporaryA + " a%G1 c\n"},
+        });
     for (const auto& row : damaged) {
         SCOPED_TRACE(row.name);
         EXPECT_FALSE(parseRenameJournal(row.text).has_value());

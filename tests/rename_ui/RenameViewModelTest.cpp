@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "rename/RenameJournal.h"
+#include "rename/RenamesInProgress.h"
 #include "rename_ui/RenameTestSupport.h"
 
 using namespace tavrolin;
@@ -181,36 +182,44 @@ TEST_F(RenameViewModelTest, APlanStartedDuringARenameNeverShowsTheOldNames) {
     EXPECT_EQ(model->errorMessage(), std::nullopt);
 }
 
-TEST_F(RenameViewModelTest, AnInterruptedRenameIsOfferedForRestoringAndRestored) {
+TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStartAndRestored) {
+    // A run killed between the phases: every file hidden, the journal and the record left.
+    struct Killed {};
+    class KilledAfterPhaseOne : public tavtest::ObservedFileManager {
+      public:
+        void moveItem(const fs::path& from, const fs::path& to) override {
+            if (!to.filename().string().starts_with(".tavrolin-rename-")) {
+                throw Killed{};
+            }
+            ObservedFileManager::moveItem(from, to);
+        }
+    };
     const auto paths = make({"a.mkv", "b.mkv"});
     const auto before = contents();
-    // What a crash between the phases leaves: files under temporary names and the journal.
-    std::vector<RenameJournalEntry> entries;
-    for (const auto& path : paths) {
-        const auto identity = files->identity(path);
-        const std::string temporary = ".tavrolin-rename-" + path.stem().string() + ".mkv";
-        fs::rename(path, folder / temporary);
-        entries.push_back({*identity, temporary, path.filename().string(),
-                           "Show - S01E0" + path.stem().string() + ".mkv"});
-    }
-    std::ofstream(folder / std::string(renameJournalName)) << renderRenameJournal(entries);
+    tavtest::TempDir state;
+    const auto record = [&] { return std::make_shared<RenamesInProgress>(state / "record"); };
+    BatchRenamer killed(std::make_shared<KilledAfterPhaseOne>(), {}, record());
+    EXPECT_THROW(killed.apply(killed.plan(paths, {"Show", 1, 1, 2})), Killed);
+    EXPECT_EQ(contents().count("a.mkv") + contents().count("b.mkv"), 0u);
 
+    // Adding the folder itself offers the restore too, though it shows no file.
+    EXPECT_FALSE(model->addFiles({folder.path()}));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->interruptedRenames(), std::vector<fs::path>{folder.path()});
+    // So does adding its files: the journal is looked for before the missing files.
     model->addFiles(paths);
-    model->setShowName("Show");
-    model->refreshPlan();
     ASSERT_TRUE(settle());
     EXPECT_EQ(model->interruptedRenameFolder(), folder.path());
-    EXPECT_EQ(model->errorMessage(), "An earlier rename in \u201C" +
-                                         folder.path().filename().string() +
-                                         "\u201D did not finish. Restore the old names before "
-                                         "renaming again.");
     EXPECT_FALSE(model->canRename());
 
-    model->restoreInterruptedRename();
-    ASSERT_TRUE(settle());
+    RenameViewModel next(std::make_shared<BatchRenamer>(files, RenamePlanner{}, record()));
+    next.lookForInterruptedRenames();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
+    ASSERT_EQ(next.interruptedRenames(), std::vector<fs::path>{folder.path()});
+    next.restoreNames(folder.path());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
     EXPECT_EQ(contents(), before);
-    EXPECT_EQ(model->interruptedRenameFolder(), std::nullopt);
-    EXPECT_EQ(model->errorMessage(), std::nullopt);
-    EXPECT_EQ(planNames(),
-              (std::vector<std::string>{"a.mkv > Show - S01E01.mkv", "b.mkv > Show - S01E02.mkv"}));
+    EXPECT_TRUE(next.interruptedRenames().empty());
+    EXPECT_EQ(next.errorMessage(), std::nullopt);
+    EXPECT_TRUE(record()->folders().empty());
 }
