@@ -285,7 +285,7 @@ void SplitSourceEditor::render() {
     container_->setCurrentIndex(
         configuration->container ? container_->findData(static_cast<int>(*configuration->container))
                                  : 0);
-    outputFolder_->setDirectory(viewModel_.outputDirectory());
+    outputFolder_->setDirectory(viewModel_.outputDirectory(), viewModel_.outputFolderProblem());
 
     const auto message = viewModel_.validationMessage();
     validation_->setVisible(message.has_value() && !viewModel_.sources().empty());

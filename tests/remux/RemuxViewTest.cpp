@@ -19,6 +19,7 @@
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
+#include "support/ReadOnlyMount.h"
 
 using namespace tavrolin;
 using tavtest::makeStream;
@@ -381,7 +382,7 @@ TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
         std::function<void()> act;
         std::optional<QString> message;
     };
-    const std::vector<Row> rows{
+    std::vector<Row> rows{
         {"same output", [&] { model->setContainer(OutputContainer::mp4); },
          QStringLiteral("\u201Ca.mkv\u201D and \u201Ca.mp4\u201D would both be written to "
                         "\u201Ca-converted.mp4\u201D.")},
@@ -393,8 +394,16 @@ TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
              model->removeSource(folder / "a.mp4");
          },
          QStringLiteral("An output named \u201Cb-converted.mp4\u201D already exists. Choose "
-                        "another folder or name.")},
+                        "another output folder or container, or move the existing file away.")},
     };
+    tavtest::ReadOnlyMount readOnly(folder / "read-only");
+    if (readOnly.isMounted()) {
+        rows.push_back({"read-only folder",
+                        [&] { model->setOutputDirectoryText(readOnly.path().string()); },
+                        QStringLiteral("Tavrolin cannot create files in the output folder "
+                                       "\u201Cread-only\u201D (Read-only file system). Choose "
+                                       "another folder.")});
+    }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.step);
         row.act();
