@@ -102,6 +102,7 @@ QWidget* SplitSourceEditor::buildContent() {
     layout->addWidget(divider());
 
     auto* scroll = new QScrollArea;
+    scroll->setAccessibleName(QStringLiteral("Split settings"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* holder = new QWidget;

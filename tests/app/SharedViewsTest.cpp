@@ -156,6 +156,50 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
     EXPECT_TRUE(editor.emptyView()->isVisible());
 }
 
+// The list is reachable by keyboard: arrows pick a file, Alt+arrows move it, Delete removes it,
+// and the picked row follows the file through the host's new list.
+TEST_F(SharedViews, KeysPickMoveAndRemoveFiles) {
+    FileListEditor editor("No files", "");
+    std::vector<fs::path> files{"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"};
+    editor.setOnRemove([&](const fs::path& file) {
+        std::erase(files, file);
+        editor.setFiles(files);
+    });
+    editor.setOnMove([&](const fs::path& file, int step) {
+        auto at = std::find(files.begin(), files.end(), file);
+        std::iter_swap(at, at + step);
+        editor.setFiles(files);
+    });
+    editor.setFiles(files);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    QListView* list = editor.listView();
+    EXPECT_TRUE(list->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(list->toolTip().contains("Alt+Up")) << list->toolTip().toStdString();
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    struct Row {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::vector<fs::path> files;
+        int current;
+    };
+    const Row rows[] = {
+        {Qt::Key_Down, {}, {"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Up, Qt::AltModifier, {"/v/two.mkv", "/v/one.mkv", "/v/three.mkv"}, 0},
+        {Qt::Key_Up, Qt::AltModifier, {"/v/two.mkv", "/v/one.mkv", "/v/three.mkv"}, 0},
+        {Qt::Key_Down, Qt::AltModifier, {"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Delete, {}, {"/v/one.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Backspace, {}, {"/v/one.mkv"}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(QKeySequence(row.key | row.modifiers).toString().toStdString());
+        QTest::keyClick(list, row.key, row.modifiers);
+        EXPECT_EQ(files, row.files);
+        EXPECT_EQ(list->currentIndex().row(), row.current);
+    }
+}
+
 TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
     FileListEditor editor("No files", "");
     const fs::path odd = fs::path("/tmp/<b>bold</b>") / fs::path(std::string("caf\xe9.mkv"));
