@@ -93,6 +93,11 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "");
     card->findChild<QPushButton*>("tryAgainButton")->click();
     EXPECT_EQ(retries, 1);
+
+    // A file that is not media stays so: trying again is not offered.
+    source.inspectionState = RemuxSource::Failed{"\u201Cclip.mkv\u201D is not a video…", false};
+    card->setContent(source, {}, {});
+    EXPECT_TRUE(card->findChild<QPushButton*>("tryAgainButton")->isHidden());
 }
 
 TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
