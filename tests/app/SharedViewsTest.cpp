@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QAbstractItemView>
 
 #include <QDir>
 #include <QFileDialog>
@@ -316,6 +317,50 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
 
     whenDialogOpens([](QFileDialog* dialog) { dialog->reject(); });
     EXPECT_TRUE(chooseMediaFiles(true).empty());
+
+    // '"' in a name: typed whole, or selected with other files, it is still one file.
+    const std::string quoted = "Film \"multi\" (2024).mkv";
+    touch(folder / quoted);
+    struct Row {
+        std::string name;
+        QStringList selected;  // picked in the view; none: `typed` goes into the name field
+        QString typed;
+        std::vector<fs::path> expected;
+    };
+    const std::vector<Row> rows{
+        {"typed", {}, QString::fromStdString(quoted), {folder / quoted}},
+        {"selected with another",
+         {QString::fromStdString(quoted), "b.mp4"},
+         {},
+         {folder / quoted, folder / "b.mp4"}},
+        {"plain names typed", {}, "\"a.mkv\" \"b.mp4\"", {folder / "a.mkv", folder / "b.mp4"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        whenDialogOpens([&](QFileDialog* dialog) {
+            dialog->setDirectory(toQString(folder.path()));
+            auto* view = dialog->findChild<QAbstractItemView*>("listView");
+            ASSERT_NE(view, nullptr);
+            ASSERT_TRUE(tavtest::waitUntil(
+                [&] { return view->model()->rowCount(view->rootIndex()) == 3; }));
+            for (int r = 0; r < 3; ++r) {
+                const QModelIndex index = view->model()->index(r, 0, view->rootIndex());
+                if (row.selected.contains(index.data().toString())) {
+                    view->selectionModel()->select(
+                        index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                }
+            }
+            if (row.selected.isEmpty()) {
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(row.typed);
+            }
+            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        });
+        auto chosen = chooseMediaFiles(true);
+        std::sort(chosen.begin(), chosen.end());
+        auto expected = row.expected;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(chosen, expected);
+    }
 }
 
 TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
