@@ -631,7 +631,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             // Someone else wrote the output meanwhile; theirs stays.
             throw MediaProcessingError::outputExists(output.filename().string());
         }
-        throw;
+        // Named after the output the user chose, not the hidden working file.
+        throw fs::filesystem_error("cannot move the finished output into place", output,
+                                   error.code());
     }
     if (expected && progress) {
         progress(1.0);

@@ -21,40 +21,19 @@ std::string quotedName(const fs::path& folder) {
     return "\u201C" + (name.empty() ? normal.string() : name.string()) + "\u201D";
 }
 
-// The folder itself or the nearest ancestor that exists; an error when something in the way is
-// not a folder.
-fs::path existingFolder(const fs::path& folder, std::error_code& error) {
-    fs::path candidate = folder.lexically_normal();
-    while (true) {
-        const auto status = fs::status(candidate, error);
-        if (!error && fs::is_directory(status)) {
-            return candidate;
-        }
-        if (!error && fs::exists(status)) {
-            error = std::make_error_code(std::errc::not_a_directory);
-            return {};
-        }
-        if (error && error != std::errc::no_such_file_or_directory) {
-            return {};
-        }
-        error.clear();
-        if (!candidate.has_relative_path()) {
-            return candidate;
-        }
-        candidate = candidate.parent_path();
-    }
-}
-
 }  // namespace
 
 std::optional<std::string> outputFolderProblem(const fs::path& folder) {
     std::error_code error;
-    const fs::path existing = existingFolder(folder, error);
-    if (error == std::errc::not_a_directory) {
+    const auto status = fs::status(folder, error);
+    if (error == std::errc::no_such_file_or_directory) {
+        return std::nullopt;  // the job creates it, and says so if it cannot
+    }
+    if ((!error && !fs::is_directory(status)) || error == std::errc::not_a_directory) {
         return quotedName(folder) + " is not a folder. Choose another output folder.";
     }
     if (!error) {
-        const fs::path probe = existing / (".tavrolin-write-check-" + Uuid::random().toString());
+        const fs::path probe = folder / (".tavrolin-write-check-" + Uuid::random().toString());
         const int descriptor =
             ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (descriptor >= 0) {

@@ -8,10 +8,9 @@ namespace tavrolin {
 
 // Whether new files can be made in an output folder. Asked by creating a hidden probe file
 // (".tavrolin-write-check-<UUID>") and removing it at once, the one question that answers for
-// read-only mounts, permission bits, ACLs and root alike. A folder that does not exist yet is
-// answered by its nearest existing ancestor, where the job would create it. Blocking
-// file-system calls; any thread. Returns the user's sentence when the folder cannot be written,
-// none when it can.
+// read-only mounts, permission bits, ACLs and root alike. A folder that does not exist yet has
+// no problem here: the job creates it and reports its own failure. Blocking file-system calls;
+// any thread. Returns the user's sentence when the folder cannot be written, none when it can.
 std::optional<std::string> outputFolderProblem(const std::filesystem::path& folder);
 
 // The answer for the last folder asked about, kept until the folder changes or `recheck()`, for
