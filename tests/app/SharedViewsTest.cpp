@@ -50,6 +50,19 @@ void whenDialogOpens(std::function<void(QFileDialog*)> answer) {
     timer->start();
 }
 
+// The host removes or moves the file in its own list and hands the list back at once.
+void hostList(FileListEditor& editor, std::vector<fs::path>& files) {
+    editor.setOnRemove([&](const fs::path& file) {
+        std::erase(files, file);
+        editor.setFiles(files);
+    });
+    editor.setOnMove([&](const fs::path& file, int step) {
+        auto at = std::find(files.begin(), files.end(), file);
+        std::iter_swap(at, at + step);
+        editor.setFiles(files);
+    });
+}
+
 void touch(const fs::path& file) {
     std::ofstream(file) << "x";
 }
@@ -125,15 +138,7 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
     // the click is still being handled.
     FileListEditor editor("No files", "Add files to join them.");
     std::vector<fs::path> files{"/videos/one.mkv", "/videos/two.mkv", "/videos/three.mkv"};
-    editor.setOnRemove([&](const fs::path& file) {
-        std::erase(files, file);
-        editor.setFiles(files);
-    });
-    editor.setOnMove([&](const fs::path& file, int step) {
-        auto at = std::find(files.begin(), files.end(), file);
-        std::iter_swap(at, at + step);
-        editor.setFiles(files);
-    });
+    hostList(editor, files);
     editor.setFiles(files);
     editor.resize(500, 400);
     editor.show();
@@ -162,15 +167,7 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
 TEST_F(SharedViews, KeysPickMoveAndRemoveFiles) {
     FileListEditor editor("No files", "");
     std::vector<fs::path> files{"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"};
-    editor.setOnRemove([&](const fs::path& file) {
-        std::erase(files, file);
-        editor.setFiles(files);
-    });
-    editor.setOnMove([&](const fs::path& file, int step) {
-        auto at = std::find(files.begin(), files.end(), file);
-        std::iter_swap(at, at + step);
-        editor.setFiles(files);
-    });
+    hostList(editor, files);
     editor.setFiles(files);
     editor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
