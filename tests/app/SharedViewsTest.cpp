@@ -252,6 +252,10 @@ TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {
     row.setDirectory(fs::path("/home/user/Movies/Converted"));
     EXPECT_EQ(row.pathLabel()->text(), "/home/user/Movies/Converted");
     EXPECT_NE(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    row.setDirectory(fs::path("/media/disc"), "Tavrolin cannot create files in \u201Cdisc\u201D.");
+    EXPECT_EQ(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    EXPECT_EQ(row.pathLabel()->accessibleDescription(),
+              QStringLiteral("Tavrolin cannot create files in \u201Cdisc\u201D."));
     EXPECT_EQ(row.chooseButton()->text(), QStringLiteral("Choose…"));
     row.chooseButton()->click();
     EXPECT_EQ(chosen, 1);
