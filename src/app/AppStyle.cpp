@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
+#include <QPainter>
 #include <QUrl>
 
 namespace tavrolin {
@@ -44,6 +45,16 @@ QColor secondaryTextColor(const QPalette& palette) {
 
 QColor accentColor(const QPalette& palette) {
     return palette.color(QPalette::Highlight);
+}
+
+void drawFocusMark(QPainter& painter, const QRectF& rect, const QPalette& palette,
+                   bool overAccent) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(overAccent ? QColor(Qt::white) : accentColor(palette), 2));
+    painter.drawRoundedRect(rect, 6, 6);
+    painter.restore();
 }
 
 void setTextColor(QLabel* label, const QColor& color) {

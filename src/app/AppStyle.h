@@ -5,11 +5,13 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QRectF>
 #include <QString>
 #include <filesystem>
 
 class QLabel;
 class QListView;
+class QPainter;
 class QUrl;
 
 namespace tavrolin {
@@ -22,6 +24,10 @@ QFont fontFor(TextStyle style, QFont::Weight weight = QFont::Normal);
 QColor secondaryTextColor(const QPalette& palette);
 // The accent (tint) colour.
 QColor accentColor(const QPalette& palette);
+// The keyboard focus mark of a painted control: a rounded ring inside `rect`, in the accent
+// colour, or white over an accent fill.
+void drawFocusMark(QPainter& painter, const QRectF& rect, const QPalette& palette,
+                   bool overAccent = false);
 // Sets a label's text colour through its palette.
 void setTextColor(QLabel* label, const QColor& color);
 // A tooltip that shows `text` literally: Qt would otherwise guess rich text from a name such as

@@ -2,6 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <array>
+#include <optional>
 
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
@@ -104,6 +106,9 @@ class FileListDelegate : public QStyledItemDelegate {
         painter->save();
         const QRect row = option.rect;
         const QColor secondary = secondaryTextColor(option.palette);
+        if (option.state & QStyle::State_HasFocus) {
+            drawFocusMark(*painter, QRectF(row).adjusted(1.5, 1.5, -1.5, -1.5), option.palette);
+        }
         if (index.row() > 0) {
             QColor line = secondary;
             line.setAlphaF(0.25f);
@@ -199,7 +204,11 @@ FileListEditor::FileListEditor(const QString& emptyTitle, const QString& emptySu
     list_->setModel(model_);
     list_->setItemDelegate(new FileListDelegate(this));
     prepareLongList(list_);
+    list_->setFocusPolicy(Qt::StrongFocus);
+    list_->setAccessibleName(QStringLiteral("Files"));
+    list_->installEventFilter(this);
     layout->addWidget(list_);
+    updateKeyboardHelp();
     setFiles({});
 }
 
@@ -208,7 +217,13 @@ const std::vector<std::filesystem::path>& FileListEditor::files() const {
 }
 
 void FileListEditor::setFiles(const std::vector<std::filesystem::path>& files) {
+    const int current = pendingCurrentRow_ >= 0 ? pendingCurrentRow_ : list_->currentIndex().row();
+    pendingCurrentRow_ = -1;
     model_->setFiles(files);
+    if (current >= 0 && !files.empty()) {
+        list_->setCurrentIndex(
+            model_->index(std::min(current, static_cast<int>(files.size()) - 1)));
+    }
     emptyView_->setVisible(files.empty());
     list_->setVisible(!files.empty());
     updateHeight();
@@ -221,7 +236,51 @@ void FileListEditor::setOnRemove(RemoveHandler handler) {
 
 void FileListEditor::setOnMove(MoveHandler handler) {
     onMove_ = std::move(handler);
+    updateKeyboardHelp();
     list_->viewport()->update();
+}
+
+QString FileListEditor::keyboardHelpText(bool canMove) {
+    return canMove ? QStringLiteral(
+                         "Up and Down pick a file, Alt+Up and Alt+Down move it, "
+                         "Delete removes it.")
+                   : QStringLiteral("Up and Down pick a file, Delete removes it.");
+}
+
+void FileListEditor::updateKeyboardHelp() {
+    list_->setToolTip(keyboardHelpText(hasMoveButtons()));
+    list_->setAccessibleDescription(keyboardHelpText(hasMoveButtons()));
+}
+
+bool FileListEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != list_ || event->type() != QEvent::KeyPress) {
+        return QGroupBox::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int row = list_->currentIndex().row();
+    if (row < 0) {
+        return false;
+    }
+    const auto modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    std::optional<Button> button;
+    if ((key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) &&
+        modifiers == Qt::NoModifier) {
+        button = Button::remove;
+    } else if (modifiers == Qt::AltModifier && key->key() == Qt::Key_Up) {
+        button = Button::moveEarlier;
+    } else if (modifiers == Qt::AltModifier && key->key() == Qt::Key_Down) {
+        button = Button::moveLater;
+    }
+    if (!button) {
+        return false;
+    }
+    if (isButtonEnabled(row, *button)) {
+        pendingCurrentRow_ = *button == Button::remove        ? row
+                             : *button == Button::moveEarlier ? row - 1
+                                                              : row + 1;
+        press(row, *button);
+    }
+    return true;  // at either end the chord does nothing rather than move the picked row
 }
 
 void FileListEditor::updateHeight() {

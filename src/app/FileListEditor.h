@@ -15,7 +15,9 @@ class FileListModel;
 // An ordered list of files with per-row reordering and removal. It never changes the list
 // itself: the host's view model moves or removes the file and hands the new list back. The rows
 // are items of a list view painted by a delegate, so thousands of files cost no widgets; the
-// list shows up to `visibleRows` rows and scrolls beyond. GUI thread only.
+// list shows up to `visibleRows` rows and scrolls beyond. The list takes one Tab stop: Up and
+// Down pick a file, Alt+Up and Alt+Down move it, Delete or Backspace removes it, and the picked
+// row follows the file when the host hands the new list back. GUI thread only.
 class FileListEditor : public QGroupBox {
     Q_OBJECT
   public:
@@ -43,17 +45,25 @@ class FileListEditor : public QGroupBox {
     bool isButtonEnabled(int row, Button button) const;
     // The help text of a button ("Move earlier", "Move later", "Remove from list").
     static QString helpText(Button button);
+    // The keys of the list, as its tooltip says them.
+    static QString keyboardHelpText(bool canMove);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     friend class FileListDelegate;
     void press(int row, Button button);
     void updateHeight();
+    void updateKeyboardHelp();
 
     RemoveHandler onRemove_;
     MoveHandler onMove_;
     FileListModel* model_;
     ContentUnavailableView* emptyView_;
     QListView* list_;
+    // The row to make current when the host hands back the list a key changed.
+    int pendingCurrentRow_ = -1;
 };
 
 }  // namespace tavrolin

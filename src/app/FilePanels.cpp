@@ -1,7 +1,13 @@
 #include "app/FilePanels.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMimeDatabase>
+
+#include <algorithm>
 
 #include "app/AppStyle.h"
 
@@ -18,6 +24,87 @@ void startIn(QFileDialog& dialog, const std::optional<std::filesystem::path>& fo
     if (folder) {
         dialog.setDirectory(toQString(*folder));
     }
+}
+
+// Qt's own dialog reads its name field, where '"' separates names, so a file named
+// `Film "multi" (2024).mkv` could not be chosen, typed or selected with others. While the field
+// holds a '"', the files are the name typed whole when it names an existing file, else the view's
+// selection. The platform's dialog, where one is used, gives its files itself.
+class OpenFilesDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        chosen_ = fileNamedWhole();
+        if (chosen_.empty()) {
+            chosen_ = selectedInView();
+        }
+        if (chosen_.empty()) {
+            QFileDialog::accept();  // Qt's own reading: names, folders to open, warnings
+        } else {
+            QDialog::accept();
+        }
+    }
+    std::vector<std::filesystem::path> chosenFiles() const {
+        if (!chosen_.empty()) {
+            return chosen_;
+        }
+        std::vector<std::filesystem::path> files;
+        for (const QString& file : selectedFiles()) {
+            if (!file.isEmpty()) {
+                files.push_back(toPath(file));
+            }
+        }
+        return files;
+    }
+
+  private:
+    QString quotedText() const {
+        const auto* field = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        return field && field->text().contains(u'"') ? field->text() : QString();
+    }
+    std::vector<std::filesystem::path> fileNamedWhole() const {
+        const QString text = quotedText();
+        if (text.isEmpty()) {
+            return {};
+        }
+        std::filesystem::path file = toPath(text);
+        if (file.is_relative()) {
+            file = toPath(directory().absolutePath()) / file;
+        }
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) {
+            return {};
+        }
+        return {file};
+    }
+    std::vector<std::filesystem::path> selectedInView() const {
+        const auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        if (quotedText().isEmpty() || !view || !view->selectionModel()) {
+            return {};
+        }
+        std::vector<std::filesystem::path> files;
+        QModelIndexList rows = view->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end());  // in the order shown
+        for (const QModelIndex& row : rows) {
+            const auto file = toPath(row.data(QFileSystemModel::FilePathRole).toString());
+            std::error_code error;
+            if (!std::filesystem::is_regular_file(file, error)) {
+                return {};  // a folder among them: Qt opens it
+            }
+            files.push_back(file);
+        }
+        return files;
+    }
+
+    std::vector<std::filesystem::path> chosen_;
+};
+
+std::vector<std::filesystem::path> runForFiles(OpenFilesDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.chosenFiles();
 }
 
 // A dialog confirmed without a selection counts as cancelled.
@@ -78,7 +165,7 @@ QStringList contentTypeFilter(const QString& extension) {
 }
 
 std::vector<std::filesystem::path> chooseMediaFiles(bool allowsMultipleSelection, QWidget* parent) {
-    QFileDialog dialog(parent);
+    OpenFilesDialog dialog(parent);
     configure(dialog, QStringLiteral("Choose media files"), QStringLiteral("Add"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(allowsMultipleSelection ? QFileDialog::ExistingFiles

@@ -71,6 +71,9 @@ void SidebarRow::paintEvent(QPaintEvent*) {
         painter.drawRoundedRect(QRectF(rect()), 7, 7);
         foreground = Qt::white;
     }
+    if (hasFocus()) {
+        drawFocusMark(painter, QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), palette, selected_);
+    }
 
     QRect content = rect().adjusted(rowPaddingX, rowPaddingY, -rowPaddingX, -rowPaddingY);
     const QRect iconRect(content.left(), content.center().y() - 8, iconWidth, 16);

@@ -37,11 +37,15 @@ OutputFolderRow::OutputFolderRow(std::function<void()> choose, QWidget* parent) 
     setDirectory(std::nullopt);
 }
 
-void OutputFolderRow::setDirectory(const std::optional<std::filesystem::path>& directory) {
+void OutputFolderRow::setDirectory(const std::optional<std::filesystem::path>& directory,
+                                   const std::optional<std::string>& problem) {
     directory_ = directory;
+    const QString problemText = problem ? QString::fromStdString(*problem) : QString();
+    path_->setToolTip(problemText);
+    path_->setAccessibleDescription(problemText);
     if (directory) {
         path_->setText(toQString(*directory));
-        path_->setTextColor(secondaryTextColor(palette()));
+        path_->setTextColor(problem ? tint::orange() : secondaryTextColor(palette()));
     } else {
         path_->setText(QStringLiteral("No folder selected"));
         path_->setTextColor(tint::orange());

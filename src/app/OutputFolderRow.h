@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 class QPushButton;
 
@@ -17,7 +18,10 @@ class OutputFolderRow : public QWidget {
   public:
     explicit OutputFolderRow(std::function<void()> choose, QWidget* parent = nullptr);
 
-    void setDirectory(const std::optional<std::filesystem::path>& directory);
+    // A folder with a `problem` (see `outputFolderProblem`) shows its path in orange with the
+    // problem as tooltip and accessible description; the page shows the sentence inline.
+    void setDirectory(const std::optional<std::filesystem::path>& directory,
+                      const std::optional<std::string>& problem = std::nullopt);
     const std::optional<std::filesystem::path>& directory() const { return directory_; }
 
     ElidedLabel* pathLabel() const { return path_; }

@@ -159,6 +159,9 @@ void QueueJobRow::setJob(const ProcessingJob& job) {
     status_->setText(QString::fromStdString(job.status.label()));
     setTextColor(status_, color);
     revealButton_->setVisible(kind == Kind::completed);
+    // Every finished row has one: the name says which output it shows.
+    revealButton_->setAccessibleName(QStringLiteral("Reveal output \u201C%1\u201D")
+                                         .arg(toQString(outputOf(job.request).filename())));
 }
 
 }  // namespace tavrolin

@@ -31,6 +31,7 @@ QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent
         QStringLiteral("Queue is empty"), QStringLiteral("checkmark.circle"),
         QStringLiteral("Configure an operation and add it to the queue."), content_));
     auto* scroll = new QScrollArea(content_);
+    scroll->setAccessibleName(QStringLiteral("Jobs"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::StyledPanel);
     list_ = new QWidget(scroll);

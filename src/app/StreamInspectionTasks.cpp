@@ -9,6 +9,7 @@
 
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "probe/MediaProbeError.h"
 
 namespace tavrolin {
 
@@ -70,6 +71,9 @@ void StreamInspectionTasks::start(const fs::path& url) {
                     arrival.outcome.streams = probe->inspectStreams(url, token);
                 } catch (const CancellationError&) {
                     arrival.wasCancelled = true;
+                } catch (const MediaProbeError& error) {
+                    arrival.outcome.errorMessage = error.what();
+                    arrival.outcome.retryMayHelp = error.retryMayHelp();
                 } catch (...) {
                     arrival.outcome.errorMessage = userMessage(std::current_exception());
                 }

@@ -33,6 +33,7 @@ class StreamInspectionTasks {
         std::vector<MediaStream> streams;
         // The probe error's message; none on success.
         std::optional<std::string> errorMessage;
+        bool retryMayHelp = true;
         // With an installed ffmpeg set: its release was read (none when it gave none).
         bool hasRelease = false;
         std::optional<FFmpegRelease> release;

@@ -12,6 +12,10 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("scroll"));
+    // The area takes a Tab stop, for scrolling by keyboard; a screen reader names it after the
+    // page.
+    scroll->setAccessibleName(!page->windowTitle().isEmpty() ? page->windowTitle()
+                                                             : page->window()->windowTitle());
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -279,8 +279,22 @@ std::string FFmpegProcessor::concatListText(const std::vector<fs::path>& inputs)
     return text;
 }
 
-std::string FFmpegProcessor::failureMessage(const ProcessResult& result) {
-    return toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message.");
+std::string FFmpegProcessor::failureMessage(const ProcessResult& result,
+                                            const fs::path& workingOutput, const fs::path& output) {
+    std::string text =
+        toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message.");
+    if (workingOutput.empty() || output.empty()) {
+        return text;
+    }
+    const auto replaceAll = [&text](const std::string& from, const std::string& to) {
+        for (auto at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size())) {
+            text.replace(at, from.size(), to);
+        }
+    };
+    replaceAll(workingOutput.string(), output.string());
+    replaceAll(workingOutput.filename().string(), output.filename().string());
+    return text;
 }
 
 ProcessResult FFmpegProcessor::runFFprobe(const fs::path& ffprobe,
@@ -582,7 +596,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         throwIfAnyInputChanged(fingerprints);
     }
     if (result.terminationStatus != 0) {
-        throw MediaProcessingError::processFailed(failureMessage(result));
+        throw MediaProcessingError::processFailed(
+            failureMessage(result, run.workingOutput, replacesInput ? target : output));
     }
 
     if (replacesInput) {
@@ -616,7 +631,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             // Someone else wrote the output meanwhile; theirs stays.
             throw MediaProcessingError::outputExists(output.filename().string());
         }
-        throw;
+        // Named after the output the user chose, not the hidden working file.
+        throw fs::filesystem_error("cannot move the finished output into place", output,
+                                   error.code());
     }
     if (expected && progress) {
         progress(1.0);

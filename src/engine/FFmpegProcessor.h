@@ -47,8 +47,11 @@ class FFmpegProcessor : public MediaProcessing {
     static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
 
     // The last eight non-empty lines of a tool's standard error, joined with line feeds; the
-    // fallback when there are none.
-    static std::string failureMessage(const ProcessResult& result);
+    // fallback when there are none. The hidden working output, by path or by name, reads as
+    // the output the user chose: a write that fails names the file they know.
+    static std::string failureMessage(const ProcessResult& result,
+                                      const std::filesystem::path& workingOutput = {},
+                                      const std::filesystem::path& output = {});
 
     // A file's duration in seconds as ffprobe reports it; nothing on any failure.
     std::optional<double> probeDuration(const std::filesystem::path& file,

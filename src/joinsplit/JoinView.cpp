@@ -107,7 +107,10 @@ void JoinView::refresh() {
     const bool hasTwoFiles = viewModel_.files().size() >= 2;
     const bool compatible = !viewModel_.compatibilityMessage().has_value();
     const std::string text = viewModel_.statusText();
-    if (viewModel_.hasBlockingIssue()) {
+    if (const auto& problem = viewModel_.outputProblem()) {
+        status_->setStatus(*problem, QStringLiteral("exclamationmark.triangle.fill"),
+                           tint::orange());
+    } else if (viewModel_.hasBlockingIssue()) {
         status_->setStatus(text, QStringLiteral("exclamationmark.triangle.fill"), tint::orange());
     } else if (hasTwoFiles && compatible) {
         status_->setStatus(text, QStringLiteral("checkmark.shield"), tint::green());

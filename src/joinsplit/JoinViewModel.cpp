@@ -5,6 +5,7 @@
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/WorkspaceFiles.h"
+#include "model/OutputFolderCheck.h"
 
 namespace tavrolin {
 
@@ -29,8 +30,13 @@ JoinViewModel::~JoinViewModel() = default;
 void JoinViewModel::setContainer(OutputContainer container) {
     if (container_ != container) {
         container_ = container;
-        emit changed();
+        listChanged();
     }
+}
+
+void JoinViewModel::listChanged() {
+    outputProblem_.reset();
+    emit changed();
 }
 
 bool JoinViewModel::contains(const fs::path& url) const {
@@ -49,7 +55,7 @@ bool JoinViewModel::addFiles(const std::vector<fs::path>& urls) {
         added = true;
     }
     if (added) {
-        emit changed();
+        listChanged();
     }
     return added;
 }
@@ -61,7 +67,8 @@ void JoinViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome
             continue;
         }
         if (outcome.errorMessage) {
-            inspectionStates_[outcome.url] = RemuxSource::Failed{*outcome.errorMessage};
+            inspectionStates_[outcome.url] =
+                RemuxSource::Failed{*outcome.errorMessage, outcome.retryMayHelp};
         } else {
             inspectionStates_[outcome.url] = RemuxSource::Ready{std::move(outcome.streams)};
         }
@@ -73,7 +80,7 @@ void JoinViewModel::remove(const fs::path& url) {
     inspections_.stop(url);
     std::erase(files_, url);
     inspectionStates_.erase(url);
-    emit changed();
+    listChanged();
 }
 
 void JoinViewModel::move(const fs::path& url, int offset) {
@@ -87,7 +94,7 @@ void JoinViewModel::move(const fs::path& url, int offset) {
         return;
     }
     std::swap(files_[static_cast<std::size_t>(from)], files_[static_cast<std::size_t>(to)]);
-    emit changed();
+    listChanged();
 }
 
 std::optional<std::string> JoinViewModel::compatibilityMessage() const {
@@ -106,9 +113,28 @@ void JoinViewModel::chooseOutputAndQueue() {
     if (files_.size() < 2 || compatibilityMessage() || !outputFileChooser_) {
         return;
     }
-    const std::string suggestedName = "joined." + std::string(rawValue(container_));
-    const auto output = outputFileChooser_(suggestedName, container_, files_.front().parent_path());
+    const fs::path startFolder = files_.front().parent_path();
+    const std::string extension = "." + std::string(rawValue(container_));
+    // Offer a name that is free: "joined.mp4", then "joined 2.mp4", …
+    std::string suggestedName = "joined" + extension;
+    std::error_code ignored;
+    for (int number = 2; fs::exists(fs::symlink_status(startFolder / suggestedName, ignored));
+         ++number) {
+        suggestedName = "joined " + std::to_string(number) + extension;
+    }
+    const auto output = outputFileChooser_(suggestedName, container_, startFolder);
     if (!output) {
+        return;
+    }
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(*output, error))) {
+        outputProblem_ = "An output named \u201C" + output->filename().string() +
+                         "\u201D already exists. Choose the output again with another name.";
+    } else {
+        outputProblem_ = outputFolderProblem(output->parent_path());
+    }
+    if (outputProblem_) {
+        emit changed();
         return;
     }
     const std::vector<ProcessingRequest> requests{JoinRequest{files_, *output}};

@@ -54,12 +54,16 @@ class JoinViewModel : public QObject {
 
     // Computed on demand from the current state.
     std::optional<std::string> compatibilityMessage() const;
+    // Why the last chosen output cannot be written (it exists, or its folder takes no new
+    // file); cleared when the list or the container changes or another output is chosen.
+    const std::optional<std::string>& outputProblem() const { return outputProblem_; }
     std::string statusText() const;
     bool hasBlockingIssue() const;
 
-    // Asks for the output file, then appends one join job, starts the queue and empties the
-    // list (the container stays). Does nothing while anything blocks or when the panel is
-    // cancelled.
+    // Asks for the output file (suggesting a name not taken yet), checks that it can be
+    // written, then appends one join job, starts the queue and empties the list (the container
+    // stays). Does nothing while anything blocks or when the panel is cancelled; an output that
+    // cannot be written sets `outputProblem()` instead.
     void chooseOutputAndQueue();
 
   signals:
@@ -68,6 +72,7 @@ class JoinViewModel : public QObject {
   private:
     void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     bool contains(const std::filesystem::path& url) const;
+    void listChanged();
 
     JobQueueViewModel& queue_;
     JoinLayoutCheck layoutCheck_;
@@ -76,6 +81,7 @@ class JoinViewModel : public QObject {
     std::vector<std::filesystem::path> files_;
     JoinInspectionStates inspectionStates_;
     OutputContainer container_ = OutputContainer::mp4;
+    std::optional<std::string> outputProblem_;
 
     // Last, so that it is destroyed first: no outcome arrives while the state goes away.
     StreamInspectionTasks inspections_;

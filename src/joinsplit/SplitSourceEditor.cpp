@@ -102,6 +102,7 @@ QWidget* SplitSourceEditor::buildContent() {
     layout->addWidget(divider());
 
     auto* scroll = new QScrollArea;
+    scroll->setAccessibleName(QStringLiteral("Split settings"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* holder = new QWidget;
@@ -285,7 +286,7 @@ void SplitSourceEditor::render() {
     container_->setCurrentIndex(
         configuration->container ? container_->findData(static_cast<int>(*configuration->container))
                                  : 0);
-    outputFolder_->setDirectory(viewModel_.outputDirectory());
+    outputFolder_->setDirectory(viewModel_.outputDirectory(), viewModel_.outputFolderProblem());
 
     const auto message = viewModel_.validationMessage();
     validation_->setVisible(message.has_value() && !viewModel_.sources().empty());

@@ -59,6 +59,7 @@ QWidget* makeRow(const std::filesystem::path& file, std::function<void()> remove
     layout->addSpacing(4);
     auto* removeButton = new QPushButton(symbolIcon(QStringLiteral("xmark.circle.fill")), {});
     removeButton->setObjectName(QStringLiteral("remove"));
+    removeButton->setAccessibleName(QStringLiteral("Remove ") + toQString(file.filename()));
     removeButton->setFlat(true);
     removeButton->setToolTip(plainToolTip(QStringLiteral("Remove ") + toQString(file.filename())));
     QObject::connect(removeButton, &QPushButton::clicked, row, std::move(remove));
@@ -100,6 +101,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
     list_ = new QListWidget;
+    list_->setAccessibleName(QStringLiteral("Source files"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFrameShape(QFrame::NoFrame);
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {

@@ -160,7 +160,14 @@ void SplitViewModel::setDuration(const fs::path& url, double seconds) {
 }
 
 std::optional<std::string> SplitViewModel::validationMessage() const {
+    if (const auto& problem = outputFolderProblem()) {
+        return problem;
+    }
     return splitWorkspaceValidationMessage(sources_, outputDirectory_);
+}
+
+const std::optional<std::string>& SplitViewModel::outputFolderProblem() const {
+    return outputFolderCheck_.problem(outputDirectory_);
 }
 
 int SplitViewModel::outputCount() const {
@@ -173,6 +180,7 @@ std::vector<ProcessingRequest> SplitViewModel::makeRequests(
 }
 
 void SplitViewModel::submit() {
+    outputFolderCheck_.recheck();
     if (validationMessage() || !outputDirectory_) {
         return;
     }

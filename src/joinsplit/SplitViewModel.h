@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "joinsplit/SplitSourceConfiguration.h"
+#include "model/OutputFolderCheck.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {
@@ -63,6 +64,8 @@ class SplitViewModel : public QObject {
 
     // Computed on demand from the current state.
     std::optional<std::string> validationMessage() const;
+    // Why the output folder takes no new file; asked once per folder and again on submit.
+    const std::optional<std::string>& outputFolderProblem() const;
     int outputCount() const;
     std::vector<ProcessingRequest> makeRequests(const SplitSourceConfiguration& configuration,
                                                 const std::filesystem::path& folder) const;
@@ -86,6 +89,7 @@ class SplitViewModel : public QObject {
     std::optional<std::filesystem::path> selectedFile_;
     std::optional<std::filesystem::path> outputDirectory_;
     bool hasUserSelectedOutputDirectory_ = false;
+    mutable OutputFolderCheck outputFolderCheck_;
 };
 
 }  // namespace tavrolin

@@ -22,6 +22,8 @@ struct RemuxSource {
     };
     struct Failed {
         std::string message;
+        // False when the file itself is the cause, so inspecting it again cannot help.
+        bool retryMayHelp = true;
         friend bool operator==(const Failed&, const Failed&) = default;
     };
     using InspectionState = std::variant<Loading, Ready, Failed>;

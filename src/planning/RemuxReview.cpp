@@ -87,6 +87,9 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
     if (!outputFolder_) {
         return Validation{Rule::noOutputFolder, "Choose an output folder."};
     }
+    if (outputFolderProblem_) {
+        return Validation{Rule::outputFolderUnwritable, *outputFolderProblem_};
+    }
     if (!std::all_of(sources_.begin(), sources_.end(), isReady)) {
         return Validation{Rule::inspectionPending, "Wait for stream inspection to finish."};
     }
@@ -175,8 +178,11 @@ std::optional<RemuxReview::Validation> RemuxReview::outputValidation() const {
         const fs::path output = outputURL(source, *outputFolder_);
         std::error_code error;
         if (fs::exists(fs::symlink_status(output, error))) {
+            // The page has no name field: the folder and the container are what can change.
             return Validation{Rule::outputExists,
-                              MediaProcessingError::outputExists(fileName(output)).what()};
+                              "An output named " + quoted(fileName(output)) +
+                                  " already exists. Choose another output folder or container, "
+                                  "or move the existing file away."};
         }
     }
     return std::nullopt;

@@ -38,6 +38,7 @@ class RemuxReview {
     enum class Rule {
         noSources,
         noOutputFolder,
+        outputFolderUnwritable,
         inspectionPending,
         emptySelection,
         unverifiableContainer,
@@ -56,6 +57,12 @@ class RemuxReview {
                 std::optional<std::filesystem::path> outputFolder,
                 std::optional<OutputContainer> container, std::optional<PlaybackTarget> target,
                 std::optional<FFmpegRelease> installedFFmpeg);
+
+    // What the caller found when it last checked the output folder (`outputFolderProblem`);
+    // the review itself touches no folder but the outputs' names.
+    void setOutputFolderProblem(std::optional<std::string> problem) {
+        outputFolderProblem_ = std::move(problem);
+    }
 
     std::optional<Validation> validation() const;
     std::vector<CompatibilityIssue> compatibilityIssues() const;
@@ -83,6 +90,7 @@ class RemuxReview {
 
     const std::vector<RemuxSource>& sources_;
     std::optional<std::filesystem::path> outputFolder_;
+    std::optional<std::string> outputFolderProblem_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> target_;
     StreamCopyCompatibility compatibility_;

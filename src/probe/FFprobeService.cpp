@@ -10,17 +10,42 @@
 
 namespace tavrolin {
 
+namespace {
+
+// ffprobe ends with "<path>: Invalid data found when processing input" when no format it knows
+// reads the file: the file is the cause, not the run.
+constexpr std::string_view kNotMediaReason = "Invalid data found when processing input";
+
+bool saysNotMedia(std::string_view standardError) {
+    const auto end = standardError.find_last_not_of(" \r\n");
+    if (end == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view text = standardError.substr(0, end + 1);
+    const auto lineStart = text.find_last_of("\r\n");
+    const std::string_view last =
+        text.substr(lineStart == std::string_view::npos ? 0 : lineStart + 1);
+    return last.ends_with(std::string(": ") + std::string(kNotMediaReason));
+}
+
+}  // namespace
+
 FFprobeService::FFprobeService(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                                std::optional<std::filesystem::path> ffprobeOverride)
     : runner_(std::move(runner)),
       locations_(std::move(locations)),
       ffprobeOverride_(std::move(ffprobeOverride)) {}
 
-std::string FFprobeService::runProbe(const std::vector<std::string>& arguments,
+std::string FFprobeService::runProbe(const std::filesystem::path& file,
+                                     const std::vector<std::string>& arguments,
                                      const char* fallback, std::stop_token stop) {
     const std::filesystem::path executable =
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
     ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);
+    if (result.terminationStatus != 0 && result.terminationSignal == 0 &&
+        saysNotMedia(result.standardError)) {
+        throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
+    }
     if (result.terminationStatus != 0) {
         throw MediaProbeError::processFailed(toolFailureText(result, "ffprobe", fallback));
     }
@@ -29,21 +54,21 @@ std::string FFprobeService::runProbe(const std::vector<std::string>& arguments,
 
 std::vector<MediaStream> FFprobeService::inspectStreams(const std::filesystem::path& file,
                                                         std::stop_token stop) {
-    const std::string output = runProbe(commandBuilder_.streamArguments(file),
+    const std::string output = runProbe(file, commandBuilder_.streamArguments(file),
                                         "ffprobe could not inspect this file.", stop);
     return parser_.parse(output);
 }
 
 std::vector<ChapterMarker> FFprobeService::inspectChapters(const std::filesystem::path& file,
                                                            std::stop_token stop) {
-    const std::string output = runProbe(commandBuilder_.chapterArguments(file),
+    const std::string output = runProbe(file, commandBuilder_.chapterArguments(file),
                                         "ffprobe could not inspect this file's chapters.", stop);
     return FFprobeChapterParser{}.parse(output);
 }
 
 std::optional<double> FFprobeService::inspectDuration(const std::filesystem::path& file,
                                                       std::stop_token stop) {
-    const std::string output = runProbe(commandBuilder_.durationArguments(file),
+    const std::string output = runProbe(file, commandBuilder_.durationArguments(file),
                                         "ffprobe could not inspect this file's duration.", stop);
     return FFprobeDurationParser{}.parse(output);
 }

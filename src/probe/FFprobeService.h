@@ -36,7 +36,8 @@ class FFprobeService : public MediaProbing {
   private:
     // Runs ffprobe and returns its standard output, or throws MediaProbeError::processFailed
     // with its standard-error tail or `fallback`.
-    std::string runProbe(const std::vector<std::string>& arguments, const char* fallback,
+    std::string runProbe(const std::filesystem::path& file,
+                         const std::vector<std::string>& arguments, const char* fallback,
                          std::stop_token stop);
 
     const std::shared_ptr<ProcessRunning> runner_;

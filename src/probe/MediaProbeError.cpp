@@ -17,4 +17,22 @@ MediaProbeError MediaProbeError::noSupportedStreams() {
     return {Case::noSupportedStreams, "No video, audio, or subtitle streams were found."};
 }
 
+MediaProbeError MediaProbeError::notMedia(const std::string& fileName, const std::string& reason) {
+    return {Case::notMedia, "\u201C" + fileName +
+                                "\u201D is not a video or audio file that FFmpeg can read (" +
+                                reason + ")."};
+}
+
+bool MediaProbeError::retryMayHelp() const {
+    switch (case_) {
+        case Case::processFailed:
+        case Case::invalidResponse:
+            return true;
+        case Case::noSupportedStreams:
+        case Case::notMedia:
+            return false;
+    }
+    return true;
+}
+
 }  // namespace tavrolin

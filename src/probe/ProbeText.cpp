@@ -124,6 +124,22 @@ bool describesMedia(std::string_view trimmed) {
     return trimmed.starts_with("lib") && trimmed.find(" / ") != std::string_view::npos;
 }
 
+// ffmpeg's running statistics ("frame=  0 fps=0.0 q=-1.0 Lsize= 2kB time=… bitrate=… speed=…",
+// "size= …" without video) and its closing totals ("video:0kB audio:1kB … muxing overhead: …").
+// They say how far a run came, never why it failed.
+bool isProgressStatistics(std::string_view trimmed) {
+    if (trimmed.starts_with("frame=") || trimmed.starts_with("size=") ||
+        trimmed.starts_with("Lsize=")) {
+        return trimmed.find("time=") != std::string_view::npos;
+    }
+    if (trimmed.starts_with("[out#")) {
+        const auto end = trimmed.find("] ");
+        trimmed = end == std::string_view::npos ? trimmed : trimmed.substr(end + 2);
+    }
+    return trimmed.starts_with("video:") &&
+           trimmed.find("muxing overhead") != std::string_view::npos;
+}
+
 // "[mp4 @ 0x55d0c1a2b3c0] message" reads "[mp4] message": the address differs on every run.
 std::string withoutAddresses(std::string_view line) {
     std::string text;
@@ -174,9 +190,12 @@ StandardErrorLines splitStandardError(std::string_view standardError) {
             return;
         }
         const std::string_view line = standardError.substr(lineStart, lineEnd - lineStart);
-        all.push_back(line);
         const std::size_t indentation = indentationOf(line);
         const std::string_view trimmed = line.substr(indentation);
+        if (isProgressStatistics(trimmed)) {
+            return;
+        }
+        all.push_back(line);
         if (blockIndentation && indentation > *blockIndentation) {
             return;
         }

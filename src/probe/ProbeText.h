@@ -20,7 +20,9 @@ std::optional<double> parsePosixNumber(std::string_view text);
 // banner and the description of inputs and outputs (headers, "Metadata:" blocks, "Duration:",
 // "Stream #", "Stream mapping:", "Press [q]", "Last message repeated") are left out first, so
 // the line that names the cause is among the eight; when nothing else is left the plain tail
-// stands. Addresses in "[mp4 @ 0x55…]" read "[mp4]".
+// stands. Progress statistics ("frame= … time= …", the closing "video:… muxing overhead") are
+// never kept: a run that left only those gives `fallback`. Addresses in "[mp4 @ 0x55…]" read
+// "[mp4]".
 std::string toolFailureText(std::string_view standardError, std::string_view fallback);
 
 // The same for a finished run, led by "FFmpeg was stopped by signal 9 (Killed)." when a signal

@@ -188,7 +188,8 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
             continue;
         }
         if (outcome.errorMessage) {
-            source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
+            source->inspectionState =
+                RemuxSource::Failed{*outcome.errorMessage, outcome.retryMayHelp};
         } else {
             source->selectedStreamIndices.clear();
             for (const auto& stream : outcome.streams) {
@@ -355,8 +356,10 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
 // MARK: Review
 
 RemuxReview RemuxViewModel::review() const {
-    return RemuxReview(sources_, outputDirectoryURL(), container_, playbackTarget_,
-                       installedRelease_);
+    const auto folder = outputDirectoryURL();
+    RemuxReview review(sources_, folder, container_, playbackTarget_, installedRelease_);
+    review.setOutputFolderProblem(outputFolderCheck_.problem(folder));
+    return review;
 }
 
 std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
@@ -415,6 +418,7 @@ std::map<std::int64_t, std::string> RemuxViewModel::convertedSubtitleCodecs(
 // MARK: Submission
 
 void RemuxViewModel::submit(SubmissionMode mode) {
+    outputFolderCheck_.recheck();
     const auto folder = outputDirectoryURL();
     if (!folder || review().validation()) {
         return;

@@ -16,6 +16,7 @@
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
+#include "model/OutputFolderCheck.h"
 #include "model/ProcessingRequest.h"
 #include "model/RemuxPlan.h"
 #include "model/RemuxSource.h"
@@ -178,6 +179,8 @@ class RemuxViewModel : public QObject {
 
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
+    // Asked again when the folder changes and right before queueing.
+    mutable OutputFolderCheck outputFolderCheck_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> playbackTarget_;
     bool isShowingCompatibilityConfirmation_ = false;

@@ -277,6 +277,7 @@ void StreamSourceCard::rebuildContent() {
             }
         });
         row->addWidget(retry, 0, Qt::AlignTop);
+        retry->setVisible(failed->retryMayHelp);
         layout->addLayout(row);
     } else if (const auto* streams = readyStreams(source_)) {
         std::vector<MediaStreamKind> kinds;

@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -223,6 +224,18 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
         write(value);
         viewModel_.refreshPlan();
     });
+    // One Tab stop per number: the field takes the arrow keys, the stepper only the mouse.
+    row.stepper->setFocusPolicy(Qt::NoFocus);
+    row.field->setAccessibleDescription(QStringLiteral("Up and Down change the number."));
+    for (const auto& [key, step] : {std::pair{Qt::Key_Up, 1}, std::pair{Qt::Key_Down, -1}}) {
+        auto* arrow =
+            new QShortcut(QKeySequence(key), row.field, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(arrow, &QShortcut::activated, row.field,
+                [field = row.field, stepper = row.stepper, step = step] {
+                    stepper->stepBy(step);
+                    field->setText(QString::number(stepper->value()));
+                });
+    }
     return row;
 }
 

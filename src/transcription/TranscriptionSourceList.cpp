@@ -125,6 +125,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("batchSearch"));
     search_->setPlaceholderText(QStringLiteral("Search all transcripts"));
+    search_->setAccessibleName(search_->placeholderText());
     search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearBatchSearch"));
@@ -174,6 +175,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     lists_ = new QStackedWidget;
     sourceList_ = new QListView;
     sourceList_->setObjectName(QStringLiteral("sourceList"));
+    sourceList_->setAccessibleName(QStringLiteral("Sources"));
     sourceModel_ = new TranscriptionSourceListModel(this);
     sourceModel_->onExportMark = [this](const Uuid& id, bool on) {
         viewModel_.setExportSelection(on, id);

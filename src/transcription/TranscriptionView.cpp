@@ -90,6 +90,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     detail_ = new QStackedWidget;
     auto* setupPage = new QWidget;
     setupPage->setObjectName(QStringLiteral("setupPage"));
+    setupPage->setWindowTitle(QStringLiteral("Transcription settings"));
     setupCard_ = new TranscriptionSetupCard(viewModel_);
     addScrollingColumn(setupPage, 760 + 2 * 28)->addWidget(setupCard_);
     detail_->addWidget(setupPage);

@@ -10,6 +10,7 @@
 #include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "model/OutputFolderCheck.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -370,6 +371,12 @@ void TranscriptionViewModel::exportSubtitles() {
     const auto destination = panels_.chooseSubtitleExportFile(*suggested, SubtitleFileFormat::srt,
                                                               selected->url.parent_path());
     if (!destination) {
+        return;
+    }
+    if (auto problem = outputFolderProblem(destination->parent_path())) {
+        state_.message.reset();
+        state_.errorMessage = std::move(problem);
+        emit changed();
         return;
     }
     exportTask_.request_stop();

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QAbstractItemView>
 
 #include <QDir>
 #include <QFileDialog>
@@ -47,6 +48,19 @@ void whenDialogOpens(std::function<void(QFileDialog*)> answer) {
         }
     });
     timer->start();
+}
+
+// The host removes or moves the file in its own list and hands the list back at once.
+void hostList(FileListEditor& editor, std::vector<fs::path>& files) {
+    editor.setOnRemove([&](const fs::path& file) {
+        std::erase(files, file);
+        editor.setFiles(files);
+    });
+    editor.setOnMove([&](const fs::path& file, int step) {
+        auto at = std::find(files.begin(), files.end(), file);
+        std::iter_swap(at, at + step);
+        editor.setFiles(files);
+    });
 }
 
 void touch(const fs::path& file) {
@@ -124,15 +138,7 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
     // the click is still being handled.
     FileListEditor editor("No files", "Add files to join them.");
     std::vector<fs::path> files{"/videos/one.mkv", "/videos/two.mkv", "/videos/three.mkv"};
-    editor.setOnRemove([&](const fs::path& file) {
-        std::erase(files, file);
-        editor.setFiles(files);
-    });
-    editor.setOnMove([&](const fs::path& file, int step) {
-        auto at = std::find(files.begin(), files.end(), file);
-        std::iter_swap(at, at + step);
-        editor.setFiles(files);
-    });
+    hostList(editor, files);
     editor.setFiles(files);
     editor.resize(500, 400);
     editor.show();
@@ -154,6 +160,42 @@ TEST_F(SharedViews, HostRebuildingTheListFromARowButtonIsSafe) {
     EXPECT_TRUE(files.empty());
     EXPECT_EQ(editor.listView()->model()->rowCount(), 0);
     EXPECT_TRUE(editor.emptyView()->isVisible());
+}
+
+// The list is reachable by keyboard: arrows pick a file, Alt+arrows move it, Delete removes it,
+// and the picked row follows the file through the host's new list.
+TEST_F(SharedViews, KeysPickMoveAndRemoveFiles) {
+    FileListEditor editor("No files", "");
+    std::vector<fs::path> files{"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"};
+    hostList(editor, files);
+    editor.setFiles(files);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    QListView* list = editor.listView();
+    EXPECT_TRUE(list->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(list->toolTip().contains("Alt+Up")) << list->toolTip().toStdString();
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    struct Row {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::vector<fs::path> files;
+        int current;
+    };
+    const Row rows[] = {
+        {Qt::Key_Down, {}, {"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Up, Qt::AltModifier, {"/v/two.mkv", "/v/one.mkv", "/v/three.mkv"}, 0},
+        {Qt::Key_Up, Qt::AltModifier, {"/v/two.mkv", "/v/one.mkv", "/v/three.mkv"}, 0},
+        {Qt::Key_Down, Qt::AltModifier, {"/v/one.mkv", "/v/two.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Delete, {}, {"/v/one.mkv", "/v/three.mkv"}, 1},
+        {Qt::Key_Backspace, {}, {"/v/one.mkv"}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(QKeySequence(row.key | row.modifiers).toString().toStdString());
+        QTest::keyClick(list, row.key, row.modifiers);
+        EXPECT_EQ(files, row.files);
+        EXPECT_EQ(list->currentIndex().row(), row.current);
+    }
 }
 
 TEST_F(SharedViews, FileNamesAreShownLiterallyEvenWhenNotUtf8) {
@@ -210,6 +252,10 @@ TEST_F(SharedViews, OutputFolderRowShowsPathOrOrangeNotice) {
     row.setDirectory(fs::path("/home/user/Movies/Converted"));
     EXPECT_EQ(row.pathLabel()->text(), "/home/user/Movies/Converted");
     EXPECT_NE(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    row.setDirectory(fs::path("/media/disc"), "Tavrolin cannot create files in \u201Cdisc\u201D.");
+    EXPECT_EQ(row.pathLabel()->palette().color(QPalette::WindowText), tint::orange());
+    EXPECT_EQ(row.pathLabel()->accessibleDescription(),
+              QStringLiteral("Tavrolin cannot create files in \u201Cdisc\u201D."));
     EXPECT_EQ(row.chooseButton()->text(), QStringLiteral("Choose…"));
     row.chooseButton()->click();
     EXPECT_EQ(chosen, 1);
@@ -272,6 +318,49 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
 
     whenDialogOpens([](QFileDialog* dialog) { dialog->reject(); });
     EXPECT_TRUE(chooseMediaFiles(true).empty());
+
+    // '"' in a name: typed whole, or selected with other files, it is still one file.
+    const std::string quoted = "Film \"multi\" (2024).mkv";
+    touch(folder / quoted);
+    struct Row {
+        std::string name;
+        QStringList selected;  // picked in the view; none: `typed` goes into the name field
+        QString typed;
+        std::vector<fs::path> expected;
+    };
+    const std::vector<Row> rows{
+        {"typed", {}, QString::fromStdString(quoted), {folder / quoted}},
+        {"selected with another",
+         {QString::fromStdString(quoted), "b.mp4"},
+         {},
+         {folder / quoted, folder / "b.mp4"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        whenDialogOpens([&](QFileDialog* dialog) {
+            dialog->setDirectory(toQString(folder.path()));
+            auto* view = dialog->findChild<QAbstractItemView*>("listView");
+            ASSERT_NE(view, nullptr);
+            ASSERT_TRUE(tavtest::waitUntil(
+                [&] { return view->model()->rowCount(view->rootIndex()) == 3; }));
+            for (int r = 0; r < 3; ++r) {
+                const QModelIndex index = view->model()->index(r, 0, view->rootIndex());
+                if (row.selected.contains(index.data().toString())) {
+                    view->selectionModel()->select(
+                        index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                }
+            }
+            if (row.selected.isEmpty()) {
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(row.typed);
+            }
+            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        });
+        auto chosen = chooseMediaFiles(true);
+        std::sort(chosen.begin(), chosen.end());
+        auto expected = row.expected;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(chosen, expected);
+    }
 }
 
 TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {

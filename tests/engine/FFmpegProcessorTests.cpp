@@ -163,6 +163,7 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         std::string standardError;
         int signal = 0;
         std::string expected;
+        bool namesChosenOutput = false;
     };
     const std::vector<Row> rows{
         {"last eight lines", twelve, 0,
@@ -185,6 +186,21 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         {"killed", description, 9, "FFmpeg was stopped by signal 9 (Killed)."},
         {"killed after a cause", "Error while decoding\n", 15,
          "FFmpeg was stopped by signal 15 (Terminated).\nError while decoding"},
+        {"working name reads as the chosen output",
+         description + "[mp4 @ 0x5611aa] Could not open '/ro/.a.tmp-tavrolin-1.mp4'\n"
+                       "/ro/.a.tmp-tavrolin-1.mp4: Read-only file system\n",
+         0, "[mp4] Could not open '/ro/a.mp4'\n/ro/a.mp4: Read-only file system", true},
+        {"statistics of a cancelled run",
+         "frame=    0 fps=0.0 q=-1.0 Lsize=       2kB time=00:00:00.00 bitrate=N/A speed=   0x\r"
+         "size=       2kB time=00:00:01.00 bitrate=  16.4kbits/s speed= 200x\n"
+         "video:0kB audio:1kB subtitle:0kB other streams:0kB global headers:0kB muxing "
+         "overhead: 31.0%\n",
+         15, "FFmpeg was stopped by signal 15 (Terminated)."},
+        {"statistics after the cause",
+         "Conversion failed!\nframe=    1 fps=0.0 q=-1.0 size=0kB time=00:00:00.04 bitrate=0\n", 0,
+         "Conversion failed!"},
+        {"only statistics", "frame=    0 fps=0.0 q=-1.0 Lsize=  2kB time=00:00:00.00\n", 0,
+         "FFmpeg stopped without an error message."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -192,7 +208,10 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         result.terminationStatus = row.signal == 0 ? 1 : 128 + row.signal;
         result.terminationSignal = row.signal;
         result.standardError = row.standardError;
-        EXPECT_EQ(FFmpegProcessor::failureMessage(result), row.expected);
+        EXPECT_EQ(row.namesChosenOutput ? FFmpegProcessor::failureMessage(
+                                              result, "/ro/.a.tmp-tavrolin-1.mp4", "/ro/a.mp4")
+                                        : FFmpegProcessor::failureMessage(result),
+                  row.expected);
     }
 }
 
@@ -591,6 +610,8 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
         if (row.message.empty()) {
             EXPECT_THAT(error.what(), HasSubstr("Read-only file system"));
             EXPECT_THAT(error.what(), Not(HasSubstr("Input #0")));
+            EXPECT_THAT(error.what(), HasSubstr((readOnly / "out.mkv").string()));
+            EXPECT_THAT(error.what(), Not(HasSubstr("tmp-tavrolin")));
             EXPECT_TRUE(fs::is_empty(readOnly));
         } else {
             EXPECT_THAT(error.what(), StartsWith(row.message));

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <fstream>
+
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/FileListEditor.h"
@@ -15,6 +17,7 @@
 #include "joinsplit/JoinView.h"
 #include "joinsplit/JoinViewModel.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/ReadOnlyMount.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -177,6 +180,56 @@ TEST_F(JoinViewTest, ListButtonsMoveAndRemoveAndQueueAsksForTheOutput) {
               (JoinRequest{{b, a}, folder / "out.mp4"}));
     EXPECT_EQ(rowCount(), 0);
     EXPECT_FALSE(queueButton()->isEnabled());
+}
+
+// Join checks the chosen output before queueing: a name that exists, a folder that takes no file.
+TEST_F(JoinViewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
+    const auto a = file("a.mkv"), b = file("b.mkv");
+    std::ofstream(folder / "joined.mp4") << "kept";
+    tavtest::ReadOnlyMount readOnly(folder / "read-only");
+    struct Row {
+        std::string name;
+        fs::path answer;
+        std::string status;  // empty: queued
+    };
+    std::vector<Row> rows{
+        {"existing name", folder / "joined.mp4",
+         "An output named \u201Cjoined.mp4\u201D already exists. Choose the output again with "
+         "another name."},
+        {"read-only folder", folder / "read-only" / "out.mp4",
+         "Tavrolin cannot create files in the output folder \u201Cread-only\u201D (Read-only file "
+         "system). Choose another folder."},
+        {"free name", folder / "joined 2.mp4", ""},
+    };
+    if (!readOnly.isMounted()) {
+        std::cout << "[ SKIPPED ] read-only row: " << readOnly.skipReason() << '\n';
+        rows.erase(rows.begin() + 1);
+    }
+    std::vector<std::string> suggested;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        model->addFiles({a, b});
+        settle();
+        model->setOutputFileChooser(
+            [&](const std::string& name, OutputContainer, const std::optional<fs::path>&) {
+                suggested.push_back(name);
+                return std::optional(row.answer);
+            });
+        queueButton()->click();
+        QCoreApplication::processEvents();
+        if (row.status.empty()) {
+            ASSERT_EQ(queue->jobs().size(), 1u);
+            EXPECT_EQ(queue->jobs()[0].request.as<JoinRequest>()->output, row.answer);
+            continue;
+        }
+        EXPECT_EQ(status()->text().toStdString(), row.status);
+        EXPECT_TRUE(queue->jobs().empty());
+        EXPECT_TRUE(queueButton()->isEnabled()) << "another output can be chosen";
+    }
+    EXPECT_EQ(suggested.front(), "joined 2.mp4") << "a taken name is not offered";
+    for (const auto& name : folder.entries()) {
+        EXPECT_FALSE(name.starts_with(".tavrolin")) << name;
+    }
 }
 
 TEST_F(JoinViewTest, WindowDropsReachTheJoinList) {

@@ -5,6 +5,7 @@
 #include "joinsplit/SplitViewModel.h"
 #include "probe/ProbeText.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/ReadOnlyMount.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -139,6 +140,28 @@ TEST_F(SplitViewModelTest, ChosenFolderOutlivesAddingUntilSubmit) {
     EXPECT_FALSE(model->hasUserSelectedOutputDirectory());
     model->addFiles({"/elsewhere/c.mp4"});
     EXPECT_EQ(model->outputDirectory(), fs::path("/elsewhere"));
+}
+
+// The folder is checked when chosen and again on submit: one that became read-only meanwhile
+// queues nothing, and the page says why.
+TEST_F(SplitViewModelTest, AFolderThatTakesNoFileIsRefusedOnSubmit) {
+    tavtest::TempDir folder;
+    fs::create_directory(folder / "later");
+    model->addFiles({"/m/a.mp4"});
+    model->setOperationMode(SplitOperationMode::atPoint);
+    model->setSplitPointText("1");
+    panelAnswer = folder / "later";
+    model->chooseOutputDirectory();
+    EXPECT_EQ(model->validationMessage(), std::nullopt);
+    tavtest::ReadOnlyMount readOnly(folder / "later");
+    if (!readOnly.isMounted()) {
+        GTEST_SKIP() << readOnly.skipReason();
+    }
+    model->submit();
+    EXPECT_TRUE(queue->jobs().empty());
+    EXPECT_EQ(model->validationMessage(),
+              "Tavrolin cannot create files in the output folder \u201Clater\u201D (Read-only "
+              "file system). Choose another folder.");
 }
 
 // Keyframes every second: a stream copy starts at the keyframe before the requested start, so

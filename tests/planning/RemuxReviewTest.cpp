@@ -103,8 +103,8 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
         {{"a.mkv", "a.mp4"}, std::nullopt, std::nullopt},
         {{"b.mov", "taken.mov"},
          OutputContainer::mp4,
-         "An output named \u201Ctaken-converted.mp4\u201D already exists. Choose another folder "
-         "or name."},
+         "An output named \u201Ctaken-converted.mp4\u201D already exists. Choose another output "
+         "folder or container, or move the existing file away."},
         {{"b.mov", "taken.mov"}, OutputContainer::mkv, std::nullopt},
     };
     for (const auto& row : rows) {

@@ -113,15 +113,24 @@ TEST(FFprobeServiceMediaTest, Mp4ClipAndRawStreamWithoutDuration) {
 }
 
 // ffprobe's own words vary between versions; what matters is that the message is its text
-// (naming the file) or the fallback, and that it is a bounded, clean tail.
+// (naming the file) or the fallback, and that it is a bounded, clean tail. A file no format
+// reads is said in one sentence, and trying again is not offered for it.
 void expectFailure(const std::function<void()>& inspection, const fs::path& file,
-                   const std::string& fallback) {
+                   const std::string& fallback, MediaProbeError::Case expectedCase) {
     try {
         inspection();
         ADD_FAILURE() << "inspection of " << file << " succeeded";
     } catch (const MediaProbeError& error) {
-        EXPECT_EQ(error.errorCase(), MediaProbeError::Case::processFailed);
+        EXPECT_EQ(error.errorCase(), expectedCase);
         const std::string message = error.what();
+        if (expectedCase == MediaProbeError::Case::notMedia) {
+            EXPECT_EQ(message, "\u201C" + file.filename().string() +
+                                   "\u201D is not a video or audio file that FFmpeg can read "
+                                   "(Invalid data found when processing input).");
+            EXPECT_FALSE(error.retryMayHelp());
+            return;
+        }
+        EXPECT_TRUE(error.retryMayHelp());
         EXPECT_TRUE(message == fallback ||
                     message.find(file.filename().string()) != std::string::npos)
             << message;
@@ -130,20 +139,31 @@ void expectFailure(const std::function<void()>& inspection, const fs::path& file
     }
 }
 
-TEST(FFprobeServiceMediaTest, BrokenFilesFailWithFfprobesText) {
+TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
     const auto& media = TestMedia::shared();
     FFprobeService service = makeService();
-    for (const fs::path& file : {media.truncated, media.randomBytes, media.empty}) {
-        SCOPED_TRACE(file.filename());
-        expectFailure([&] { service.inspectStreams(file); }, file,
-                      "ffprobe could not inspect this file.");
-        expectFailure([&] { service.inspectChapters(file); }, file,
-                      "ffprobe could not inspect this file's chapters.");
-        expectFailure([&] { service.inspectDuration(file); }, file,
-                      "ffprobe could not inspect this file's duration.");
+    tavtest::TempDir temp;
+    const fs::path spaced = temp / "fake video.mkv";
+    fs::copy_file(media.randomBytes, spaced);
+    const struct {
+        fs::path file;
+        MediaProbeError::Case expected;
+    } rows[] = {
+        {media.truncated, MediaProbeError::Case::processFailed},
+        {media.randomBytes, MediaProbeError::Case::notMedia},
+        {spaced, MediaProbeError::Case::notMedia},
+        {media.empty, MediaProbeError::Case::notMedia},
+        {media.folder / "missing.mkv", MediaProbeError::Case::processFailed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.filename());
+        expectFailure([&] { service.inspectStreams(row.file); }, row.file,
+                      "ffprobe could not inspect this file.", row.expected);
+        expectFailure([&] { service.inspectChapters(row.file); }, row.file,
+                      "ffprobe could not inspect this file's chapters.", row.expected);
+        expectFailure([&] { service.inspectDuration(row.file); }, row.file,
+                      "ffprobe could not inspect this file's duration.", row.expected);
     }
-    expectFailure([&] { service.inspectStreams(media.folder / "missing.mkv"); },
-                  media.folder / "missing.mkv", "ffprobe could not inspect this file.");
 }
 
 TEST(FFprobeServiceMediaTest, OddNamesReachFfprobeAsTheyAre) {

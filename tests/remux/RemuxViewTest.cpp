@@ -19,6 +19,7 @@
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
+#include "support/ReadOnlyMount.h"
 
 using namespace tavrolin;
 using tavtest::makeStream;
@@ -92,6 +93,11 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "");
     card->findChild<QPushButton*>("tryAgainButton")->click();
     EXPECT_EQ(retries, 1);
+
+    // A file that is not media stays so: trying again is not offered.
+    source.inspectionState = RemuxSource::Failed{"\u201Cclip.mkv\u201D is not a video…", false};
+    card->setContent(source, {}, {});
+    EXPECT_TRUE(card->findChild<QPushButton*>("tryAgainButton")->isHidden());
 }
 
 TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
@@ -381,7 +387,7 @@ TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
         std::function<void()> act;
         std::optional<QString> message;
     };
-    const std::vector<Row> rows{
+    std::vector<Row> rows{
         {"same output", [&] { model->setContainer(OutputContainer::mp4); },
          QStringLiteral("\u201Ca.mkv\u201D and \u201Ca.mp4\u201D would both be written to "
                         "\u201Ca-converted.mp4\u201D.")},
@@ -393,8 +399,16 @@ TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
              model->removeSource(folder / "a.mp4");
          },
          QStringLiteral("An output named \u201Cb-converted.mp4\u201D already exists. Choose "
-                        "another folder or name.")},
+                        "another output folder or container, or move the existing file away.")},
     };
+    tavtest::ReadOnlyMount readOnly(folder / "read-only");
+    if (readOnly.isMounted()) {
+        rows.push_back({"read-only folder",
+                        [&] { model->setOutputDirectoryText(readOnly.path().string()); },
+                        QStringLiteral("Tavrolin cannot create files in the output folder "
+                                       "\u201Cread-only\u201D (Read-only file system). Choose "
+                                       "another folder.")});
+    }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.step);
         row.act();

@@ -15,6 +15,7 @@
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/IdleServices.h"
+#include "support/ReadOnlyMount.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "transcription/LocalMediaTranscriptionService.h"
@@ -175,6 +176,15 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
     EXPECT_EQ(w.state().errorMessage,
               "A file already exists at that location. Choose a new filename.");
     EXPECT_EQ(contents(destination), "mine");
+    // A folder that takes no new file is refused before anything is written.
+    tavtest::ReadOnlyMount readOnly(w.folder / "read-only");
+    if (readOnly.isMounted()) {
+        w.chosen = readOnly.path() / "a.srt";
+        w.model->exportSubtitles();
+        EXPECT_EQ(w.state().errorMessage,
+                  "Tavrolin cannot create files in the output folder \u201Cread-only\u201D "
+                  "(Read-only file system). Choose another folder.");
+    }
 
     // Closing the workspace during a transcription leaves no child and no working folder.
     w.model->clearSelectedTranscript();

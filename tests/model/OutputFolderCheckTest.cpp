@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "model/OutputFolderCheck.h"
+#include "support/ReadOnlyMount.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+TEST(OutputFolderCheck, AnswersWhatCreatingAFileWouldAndLeavesNothingBehind) {
+    tavtest::TempDir temp;
+    tavtest::ReadOnlyMount readOnly(temp / "mounted");
+    fs::create_directories(temp / "plain");
+    fs::create_directories(temp / "locked");
+    fs::permissions(temp / "locked", fs::perms(0555));
+    std::ofstream(temp / "plain" / "file.txt") << "x";
+    // Root passes permission bits; the probe file answers truthfully for both.
+    const std::string locked = ::geteuid() == 0 ? "" : "(Permission denied)";
+
+    struct Row {
+        fs::path folder;
+        std::string expected;  // part of the sentence; empty for writable
+        bool needsMount = false;
+    };
+    const Row rows[] = {
+        {temp / "plain", ""},
+        {temp / "plain" / "new" / "deeper", ""},
+        {temp / "locked", locked},
+        {temp / "plain" / "file.txt",
+         "\u201Cfile.txt\u201D is not a folder. Choose another output folder."},
+        {temp / "mounted",
+         "Tavrolin cannot create files in the output folder \u201Cmounted\u201D (Read-only file "
+         "system). Choose another folder.",
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder.string());
+        if (row.needsMount && !readOnly.isMounted()) {
+            std::cout << "[ SKIPPED ] read-only row: " << readOnly.skipReason() << '\n';
+            continue;
+        }
+        const auto problem = outputFolderProblem(row.folder);
+        if (row.expected.empty()) {
+            EXPECT_FALSE(problem) << *problem;
+        } else {
+            ASSERT_TRUE(problem);
+            EXPECT_NE(problem->find(row.expected), std::string::npos) << *problem;
+        }
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(temp.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".tavrolin-write-check"),
+                  std::string::npos);
+    }
+}
