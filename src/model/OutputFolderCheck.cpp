@@ -23,6 +23,20 @@ std::string quotedName(const fs::path& folder) {
 
 }  // namespace
 
+std::error_code folderWriteError(const fs::path& folder) {
+    const fs::path probe = folder / (".tavrolin-write-check-" + Uuid::random().toString());
+    const int descriptor =
+        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0) {
+        // Something else could be created there, if not by us.
+        return errno == EEXIST ? std::error_code{}
+                               : std::error_code{errno, std::generic_category()};
+    }
+    ::close(descriptor);
+    ::unlink(probe.c_str());
+    return {};
+}
+
 std::optional<std::string> outputFolderProblem(const fs::path& folder) {
     std::error_code error;
     const auto status = fs::status(folder, error);
@@ -33,17 +47,9 @@ std::optional<std::string> outputFolderProblem(const fs::path& folder) {
         return quotedName(folder) + " is not a folder. Choose another output folder.";
     }
     if (!error) {
-        const fs::path probe = folder / (".tavrolin-write-check-" + Uuid::random().toString());
-        const int descriptor =
-            ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (descriptor >= 0) {
-            ::close(descriptor);
-            ::unlink(probe.c_str());
+        error = folderWriteError(folder);
+        if (!error) {
             return std::nullopt;
-        }
-        error.assign(errno, std::generic_category());
-        if (error == std::errc::file_exists) {
-            return std::nullopt;  // something could be created there, if not by us
         }
     }
     return "Tavrolin cannot create files in the output folder " + quotedName(folder) + " (" +

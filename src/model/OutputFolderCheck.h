@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace tavrolin {
 
@@ -12,6 +13,10 @@ namespace tavrolin {
 // no problem here: the job creates it and reports its own failure. Blocking file-system calls;
 // any thread. Returns the user's sentence when the folder cannot be written, none when it can.
 std::optional<std::string> outputFolderProblem(const std::filesystem::path& folder);
+
+// The probe itself: the error of creating a hidden file in an existing folder, empty when one
+// could be created (or a file of that name already stood there).
+std::error_code folderWriteError(const std::filesystem::path& folder);
 
 // The answer for the last folder asked about, kept until the folder changes or `recheck()`, for
 // view models that read it on every refresh: the probe then runs once per folder chosen, and

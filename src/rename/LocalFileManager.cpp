@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/FileOperations.h"
+#include "model/OutputFolderCheck.h"
 #include "rename/FileManaging.h"
 
 namespace tavrolin {
@@ -62,13 +63,9 @@ std::size_t LocalFileManager::nameLimit(const fs::path& folder) {
 }
 
 void LocalFileManager::checkWritable(const fs::path& folder) {
-    const fs::path probe = folder / (".tavrolin-write-probe-" + Uuid::random().toString());
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throwError("cannot write to folder", errno, folder);
+    if (const std::error_code error = folderWriteError(folder)) {
+        throwError("cannot write to folder", error.value(), folder);
     }
-    ::close(fd);
-    ::unlink(probe.c_str());
 }
 
 void LocalFileManager::moveItem(const fs::path& from, const fs::path& to) {
