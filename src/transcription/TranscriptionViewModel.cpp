@@ -601,6 +601,7 @@ void TranscriptionViewModel::summarizeNext(std::stop_source run,
                 return;
             }
             if (outcome.error) {
+                self.state_.failConversationSummary(pending[position], userMessage(outcome.error));
                 ++fallbacks;
             } else if (self.state_.applyConversationSummary(pending[position], *outcome.value)) {
                 ++summarized;

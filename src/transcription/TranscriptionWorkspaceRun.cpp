@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
@@ -314,8 +315,10 @@ std::vector<TranscriptConversation> TranscriptionWorkspaceState::beginConversati
         return {};
     }
     isSummarizingConversations = true;
-    conversationSummaryNotice =
-        "Summarizing " + std::to_string(pending.size()) + " conversations on this computer…";
+    summaryFailure_.reset();
+    conversationSummaryNotice = "Summarizing " +
+                                plural(static_cast<int>(pending.size()), "conversation") +
+                                " on this computer…";
     return pending;
 }
 
@@ -340,17 +343,36 @@ bool TranscriptionWorkspaceState::applyConversationSummary(
     return false;
 }
 
+void TranscriptionWorkspaceState::failConversationSummary(
+    const TranscriptConversation& conversation, const std::string& reason) {
+    conversationSummaries.erase(conversation.id);
+    conversationSummaryFingerprints.erase(conversation.id);
+    if (!summaryFailure_) {
+        summaryFailure_ = reason;
+    }
+}
+
 void TranscriptionWorkspaceState::finishConversationSummaries(int summarized, int fallbacks,
                                                               bool wasCancelled) {
     isSummarizingConversations = false;
+    const auto failure = std::exchange(summaryFailure_, std::nullopt);
     if (wasCancelled) {
         return;
     }
+    const std::string done = "Summarized " + plural(summarized, "conversation");
+    if (fallbacks == 0) {
+        conversationSummaryNotice = done + " with the on-device language model.";
+        return;
+    }
     conversationSummaryNotice =
-        fallbacks == 0 ? "Summarized " + std::to_string(summarized) +
-                             " conversations with the on-device language model."
-                       : "Summarized " + std::to_string(summarized) + " conversations; " +
-                             std::to_string(fallbacks) + " use dialogue previews.";
+        done + "; " + std::to_string(fallbacks) +
+        (fallbacks == 1 ? " shows its dialogue preview." : " show their dialogue previews.");
+    if (failure) {
+        *conversationSummaryNotice +=
+            " " + *failure +
+            " Make sure the local language model server is running, then choose Refresh "
+            "Summaries.";
+    }
 }
 
 }  // namespace tavrolin

@@ -322,7 +322,9 @@ TEST(TranscriptionViewModel, SummariesDropResultsForEditedConversations) {
     EXPECT_EQ(f.state().conversationSummaries,
               (std::map<std::int64_t, std::string>{{1, "About first."}}));
     EXPECT_EQ(f.state().conversationSummaryNotice,
-              "Summarized 1 conversations; 1 use dialogue previews.");
+              "Summarized 1 conversation; 1 shows its dialogue preview. The on-device language "
+              "model returned an empty conversation summary. Make sure the local language model "
+              "server is running, then choose Refresh Summaries.");
 
     // A new selection resets a running summary without a notice.
     f.model->summarizeConversations(false);
