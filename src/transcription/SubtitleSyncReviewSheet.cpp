@@ -46,7 +46,7 @@ std::optional<SubtitleCue> activeCue(const std::vector<SubtitleCue>& cues, doubl
 SubtitleSyncPlayerSurface::SubtitleSyncPlayerSurface(PreviewPlayer& player, QWidget* parent)
     : SplitPlayerSurface(player, parent) {
     setObjectName(QStringLiteral("syncSurface"));
-    setMinimumHeight(390);
+    setMinimumHeight(220);
     setAccessibleName(QStringLiteral("Video preview with generated subtitles"));
 }
 
@@ -86,8 +86,9 @@ SubtitleSyncReviewSheet::SubtitleSyncReviewSheet(TranscriptionViewModel& transcr
     : QDialog(parent), transcription_(transcription), preview_(std::move(preview)) {
     setObjectName(QStringLiteral("subtitleSyncSheet"));
     setWindowTitle(QStringLiteral("Sync Subtitles with Video"));
-    setMinimumSize(1080, 690);
-    resize(1240, 780);
+    // As large as it reads best, but never larger than the window it belongs to.
+    const QSize room = parent ? parent->window()->size() : QSize(1240, 780);
+    resize(std::min(1240, room.width()), std::min(780, room.height()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -138,7 +139,6 @@ SubtitleSyncReviewSheet::~SubtitleSyncReviewSheet() {
 
 QWidget* SubtitleSyncReviewSheet::makeVideoPane() {
     auto* pane = new QWidget;
-    pane->setMinimumWidth(670);
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
@@ -228,7 +228,7 @@ QWidget* SubtitleSyncReviewSheet::makeVideoPane() {
 
 QWidget* SubtitleSyncReviewSheet::makeTranscriptPane() {
     auto* pane = new QWidget;
-    pane->setMinimumWidth(330);
+    pane->setMinimumWidth(240);
     pane->setMaximumWidth(500);
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(0, 0, 0, 0);

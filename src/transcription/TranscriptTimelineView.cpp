@@ -4,6 +4,7 @@
 #include <QNativeGestureEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTextLayout>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -14,6 +15,36 @@
 #include "transcription/TranscriptionSourceList.h"
 
 namespace tavrolin {
+
+namespace {
+
+// Wrapped text in whole lines that fit `box`; the last one ends in an ellipsis when more follows.
+void drawWrappedLines(QPainter& painter, const QRect& box, const QString& text) {
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int lineCount = std::max(1, box.height() / metrics.lineSpacing());
+    QTextLayout layout(text, painter.font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int y = box.top();
+    for (int line = 0; line < lineCount; ++line) {
+        QTextLine row = layout.createLine();
+        if (!row.isValid()) {
+            break;
+        }
+        row.setLineWidth(box.width());
+        const bool last = line == lineCount - 1 && row.textStart() + row.textLength() < text.size();
+        const QString shown =
+            last ? metrics.elidedText(text.mid(row.textStart()), Qt::ElideRight, box.width())
+                 : text.mid(row.textStart(), row.textLength()).trimmed();
+        painter.drawText(QPoint(box.left(), y + metrics.ascent()), shown);
+        y += metrics.lineSpacing();
+    }
+    layout.endLayout();
+}
+
+}  // namespace
 
 TimelinePlacement TimelinePlacement::compute(
     const std::vector<TranscriptConversation>& conversations, double viewportHeight, double zoom) {
@@ -142,16 +173,25 @@ void TranscriptTimelineView::Canvas::paintEvent(QPaintEvent* event) {
         const QString range = QString::fromStdString(timelineTimeText(conversation.startTime)) +
                               QStringLiteral("–") +
                               QString::fromStdString(timelineTimeText(conversation.endTime));
-        painter.drawText(inner.adjusted(titleWidth + 7, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                         range + QStringLiteral("   %1 cues").arg(conversation.cues.size()));
+        const std::size_t cueCount = conversation.cues.size();
+        const QString withCount =
+            range + (cueCount == 1 ? QStringLiteral("   1 cue")
+                                   : QStringLiteral("   %1 cues").arg(cueCount));
+        // Beside the title when it fits, else on a line of its own; the count goes first when
+        // even that is short, and the range is never cut mid-time.
+        const QFontMetrics caption = painter.fontMetrics();
+        const bool beside = caption.horizontalAdvance(withCount) <= inner.width() - titleWidth - 7;
+        const QRect rangeBox =
+            beside ? inner.adjusted(titleWidth + 7, 2, 0, 0) : inner.adjusted(0, 20, 0, 0);
+        painter.drawText(
+            rangeBox, Qt::AlignLeft | Qt::AlignTop,
+            caption.horizontalAdvance(withCount) <= rangeBox.width() ? withCount : range);
         const auto summary = owner_.summaries_.find(conversation.id);
         const QString text = QString::fromStdString(
             summary != owner_.summaries_.end() ? summary->second : conversation.previewText());
-        const QRect textRect = inner.adjusted(0, 22, 0, -14);
+        const QRect textRect = inner.adjusted(0, beside ? 22 : 22 + caption.lineSpacing(), 0, -14);
         // Plain drawing: the summary never reads as markup.
-        painter.drawText(
-            textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-            painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width() * 2 - 20));
+        drawWrappedLines(painter, textRect, text);
         if (owner_.isSummarizing_ && summary == owner_.summaries_.end()) {
             painter.drawText(inner, Qt::AlignLeft | Qt::AlignBottom,
                              QStringLiteral("Creating summary…"));

@@ -144,7 +144,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     exportRow_ = new QWidget;
     auto* exportLayout = new QHBoxLayout(exportRow_);
     exportLayout->setContentsMargins(12, 0, 12, 8);
-    exportLayout->setSpacing(8);
+    exportLayout->setSpacing(6);
     auto* exportTitle = plainTextLabel(QStringLiteral("Batch export"));
     exportTitle->setFont(fontFor(TextStyle::caption, QFont::DemiBold));
     exportCount_ = plainTextLabel();
