@@ -381,7 +381,8 @@ void TranscriptionViewModel::exportSubtitles() {
     const auto task = exportTask_;
     runGuardedTask(
         this, pool_,
-        [exporter = services_.exporter, cues = state_.cues(), destination = *destination] {
+        [exporter = services_.exporter, cues = state_.subtitleExportCues(),
+         destination = *destination] {
             return capture<bool>([&] {
                 exporter->exportFile(cues, SubtitleFileFormat::srt, destination);
                 return true;

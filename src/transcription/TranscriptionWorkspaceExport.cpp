@@ -212,7 +212,7 @@ TranscriptionMediaRequest TranscriptionWorkspaceState::makeRequest(
     request.mapsEverySourceStream = extension == "." + std::string(rawValue(container));
     request.subtitleCodecOverrides =
         compatibility_.subtitleCodecOverrides(request.selectedStreams, container, std::nullopt);
-    request.cues = source.cues;
+    request.cues = adjuster_.endingBy(source.cues, source.mediaDuration);
     request.chapters = sortedChapters(source.chapters);
     request.subtitleLanguage =
         localeMatcher_.bibliographicLanguageCode(source.selectedLocaleIdentifier);

@@ -221,6 +221,11 @@ std::optional<std::string> TranscriptionWorkspaceState::subtitleExportSuggestedN
     return selected->url.stem().string() + "." + code + ".srt";
 }
 
+std::vector<SubtitleCue> TranscriptionWorkspaceState::subtitleExportCues() const {
+    const auto* selected = selectedSource();
+    return adjuster_.endingBy(cues_, selected ? selected->mediaDuration : std::nullopt);
+}
+
 std::string TranscriptionWorkspaceState::offsetText(double offset) {
     const double relative = offset - defaultTimingOffset;
     if (std::fabs(relative) < offsetTolerance) {

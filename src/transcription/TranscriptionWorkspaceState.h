@@ -205,6 +205,8 @@ class TranscriptionWorkspaceState {
 
     // Subtitle file export and timing.
     std::optional<std::string> subtitleExportSuggestedName() const;
+    // The selected transcript as exported: no cue ends after the end of the media.
+    std::vector<SubtitleCue> subtitleExportCues() const;
     void applySubtitleTimingOffset(double shift);
     std::string subtitleTimingOffsetText() const;
     void applySubtitleTimingOffsetToCompletedSources();
