@@ -1,6 +1,7 @@
 #include "transcription/SubtitleSyncReviewSheet.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -273,12 +274,14 @@ QWidget* SubtitleSyncReviewSheet::makeTranscriptPane() {
         search_->clear();
         render();
     });
-    connect(cueList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    const auto seekToCue = [this](QListWidgetItem* item) {
         const int row = cueList_->row(item);
         if (row >= 0 && row < static_cast<int>(listedCues_.size())) {
             preview_->seek(listedCues_[row].startTime, true);
         }
-    });
+    };
+    connect(cueList_, &QListWidget::itemClicked, this, seekToCue);
+    connect(cueList_, &QListWidget::itemActivated, this, seekToCue);
     return pane;
 }
 
@@ -387,6 +390,15 @@ void SubtitleSyncReviewSheet::render() {
         TranscriptionWorkspaceState::offsetTolerance);
     applyToAll_->setEnabled(state.transcribedSourceCount() >= 2);
     renderCueList(active);
+}
+
+void SubtitleSyncReviewSheet::keyPressEvent(QKeyEvent* event) {
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (isReturn && focusWidget() == cueList_) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void SubtitleSyncReviewSheet::done(int result) {

@@ -90,6 +90,7 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("transcriptSearch"));
     search_->setPlaceholderText(QStringLiteral("Search this transcript"));
+    search_->setAccessibleName(QStringLiteral("Search this transcript"));
     search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearTranscriptSearch"));
@@ -139,7 +140,8 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     content_->addWidget(timeline_);
     content_->addWidget(makeConversationDetail());
     layout->addWidget(content_, 1);
-    connect(results_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    // A click or Return opens the hit.
+    const auto openResult = [this](QListWidgetItem* item) {
         const int row = results_->row(item);
         if (row < 0 || row >= static_cast<int>(resultIDs_.size())) {
             return;
@@ -147,7 +149,9 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
         const std::int64_t id = resultIDs_[row];
         viewModel_.setTranscriptSearch({});
         viewModel_.setRequestedCueID(id);
-    });
+    };
+    connect(results_, &QListWidget::itemClicked, this, openResult);
+    connect(results_, &QListWidget::itemActivated, this, openResult);
 }
 
 void TranscriptReviewArea::renderResults() {

@@ -1,5 +1,7 @@
 #include "transcription/TranscriptTimelineView.h"
 
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPaintEvent>
@@ -85,10 +87,58 @@ class TranscriptTimelineView::Canvas : public QWidget {
   public:
     explicit Canvas(TranscriptTimelineView& owner) : owner_(owner) {
         setObjectName(QStringLiteral("timelineCanvas"));
+        // Cards are reached with Tab, moved between with the arrow keys, opened with Return.
+        setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName(QStringLiteral("Conversation cards"));
     }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override {
+        const int count = static_cast<int>(owner_.conversations_.size());
+        if (count == 0) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
+        int& focused = owner_.focusedCard_;
+        focused = std::clamp(focused, 0, count - 1);
+        switch (event->key()) {
+            case Qt::Key_Down:
+            case Qt::Key_Right:
+                focused = std::min(focused + 1, count - 1);
+                break;
+            case Qt::Key_Up:
+            case Qt::Key_Left:
+                focused = std::max(focused - 1, 0);
+                break;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (owner_.onSelect) {
+                    owner_.onSelect(owner_.conversations_[static_cast<std::size_t>(focused)]);
+                }
+                return;
+            default:
+                QWidget::keyPressEvent(event);
+                return;
+        }
+        const QRect card = owner_.cardRect(static_cast<std::size_t>(focused));
+        owner_.ensureVisible(card.center().x(), card.center().y(), 0, card.height());
+        const auto& conversation = owner_.conversations_[static_cast<std::size_t>(focused)];
+        setAccessibleDescription(
+            QStringLiteral("Conversation %1, %2")
+                .arg(conversation.ordinal)
+                .arg(QString::fromStdString(timelineTimeText(conversation.startTime))));
+        update();
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QWidget::focusOutEvent(event);
+        update();
+    }
     void mouseReleaseEvent(QMouseEvent* event) override {
         for (std::size_t i = 0; i < owner_.conversations_.size(); ++i) {
             if (owner_.cardRect(i).contains(event->position().toPoint()) && owner_.onSelect) {
@@ -198,6 +248,11 @@ void TranscriptTimelineView::Canvas::paintEvent(QPaintEvent* event) {
         }
         symbolIcon(QStringLiteral("chevron.right"))
             .paint(&painter, QRect(card.right() - 24, card.center().y() - 6, 12, 12));
+        if (hasFocus() && static_cast<int>(i) == owner_.focusedCard_) {
+            painter.setPen(QPen(accent, 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(card).adjusted(1, 1, -1, -1), 10, 10);
+        }
         painter.setBrush(Qt::NoBrush);
     }
     for (const auto& chapter : owner_.chapters_) {

@@ -125,13 +125,14 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("batchSearch"));
     search_->setPlaceholderText(QStringLiteral("Search all transcripts"));
+    search_->setAccessibleName(QStringLiteral("Search all transcripts"));
     search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearBatchSearch"));
     clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
     clearSearch_->setAutoRaise(true);
     clearSearch_->setToolTip(QStringLiteral("Clear search"));
-    clearSearch_->setAccessibleName(QStringLiteral("Clear search"));
+    clearSearch_->setAccessibleName(QStringLiteral("Clear search of all transcripts"));
     searchLayout->addWidget(search_, 1);
     searchLayout->addWidget(clearSearch_);
     layout->addWidget(searchRow_);
