@@ -615,11 +615,14 @@ void TranscriptionWorkspaceState::applyInspection(const Uuid& id,
     }
 }
 
-void TranscriptionWorkspaceState::failInspection(const Uuid& id, const std::string& failure) {
+void TranscriptionWorkspaceState::failInspection(const Uuid& id, const std::string& reported) {
     auto* source = mutableSource(id);
     if (!source) {
         return;
     }
+    // The error's sentence comes first; tool lines after it say nothing more to a user.
+    const std::string failure(trimWhitespace(
+        std::string_view(reported).substr(0, std::min(reported.find('\n'), reported.size()))));
     source->status = BatchTranscriptionSourceStatus::failed(failure);
     if (selectedSourceID == id) {
         reloadSelectedSourceState();

@@ -261,6 +261,22 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
                       : std::nullopt);
     }
 
+    // A file that is not media: its row and the page show the error's sentence alone.
+    {
+        Workspace w;
+        w.state.addSources({touch(w.folder / "fake video.mkv")});
+        w.state.failInspection(w.state.beginNextInspection()->first,
+                               "“fake video.mkv” is not a video or audio file that FFmpeg can "
+                               "read (Invalid data found when processing input).\n[matroska @ "
+                               "0x1] EBML header parsing failed");
+        const std::string sentence =
+            "“fake video.mkv” is not a video or audio file that FFmpeg can read (Invalid data "
+            "found when processing input).";
+        EXPECT_EQ(w.state.sources[0].status, BatchTranscriptionSourceStatus::failed(sentence));
+        EXPECT_EQ(w.state.errorMessage, sentence);
+        EXPECT_FALSE(w.state.canTranscribeSelectedSource());
+    }
+
     // Read again after its file changed: the user's track and language stay while the audio
     // layout holds, and the transcript stays either way.
     const auto& twoTracks = rows[1].streams;
