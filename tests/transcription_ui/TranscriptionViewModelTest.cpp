@@ -342,8 +342,15 @@ TEST(TranscriptionViewModel, TeardownStopsEveryTaskAndCancelsTheService) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
     f.probe->latch.open();
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
+    // The capability answer comes from a worker too: a loaded machine may give it late.
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return f.state().availability.kind ==
+                   TranscriptionWorkspaceAvailability::Kind::available;
+        },
+        30000));
     f.model->startTranscription({f.state().sources[0].id});
-    ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }, 30000));
     f.model.reset();
     EXPECT_EQ(f.transcriber->cancels, 1);
     EXPECT_EQ(f.transcriber->latch.waiting(), 0);
