@@ -6,7 +6,6 @@
 #include <QNativeGestureEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QTextLayout>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -14,39 +13,10 @@
 
 #include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
+#include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceList.h"
 
 namespace tavrolin {
-
-namespace {
-
-// Wrapped text in whole lines that fit `box`; the last one ends in an ellipsis when more follows.
-void drawWrappedLines(QPainter& painter, const QRect& box, const QString& text) {
-    const QFontMetrics metrics = painter.fontMetrics();
-    const int lineCount = std::max(1, box.height() / metrics.lineSpacing());
-    QTextLayout layout(text, painter.font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    int y = box.top();
-    for (int line = 0; line < lineCount; ++line) {
-        QTextLine row = layout.createLine();
-        if (!row.isValid()) {
-            break;
-        }
-        row.setLineWidth(box.width());
-        const bool last = line == lineCount - 1 && row.textStart() + row.textLength() < text.size();
-        const QString shown =
-            last ? metrics.elidedText(text.mid(row.textStart()), Qt::ElideRight, box.width())
-                 : text.mid(row.textStart(), row.textLength()).trimmed();
-        painter.drawText(QPoint(box.left(), y + metrics.ascent()), shown);
-        y += metrics.lineSpacing();
-    }
-    layout.endLayout();
-}
-
-}  // namespace
 
 TimelinePlacement TimelinePlacement::compute(
     const std::vector<TranscriptConversation>& conversations, double viewportHeight, double zoom) {
@@ -241,7 +211,8 @@ void TranscriptTimelineView::Canvas::paintEvent(QPaintEvent* event) {
             summary != owner_.summaries_.end() ? summary->second : conversation.previewText());
         const QRect textRect = inner.adjusted(0, beside ? 22 : 22 + caption.lineSpacing(), 0, -14);
         // Plain drawing: the summary never reads as markup.
-        drawWrappedLines(painter, textRect, text);
+        drawWrappedText(&painter, textRect, text,
+                        std::max(1, textRect.height() / painter.fontMetrics().lineSpacing()));
         if (owner_.isSummarizing_ && summary == owner_.summaries_.end()) {
             painter.drawText(inner, Qt::AlignLeft | Qt::AlignBottom,
                              QStringLiteral("Creating summary…"));
