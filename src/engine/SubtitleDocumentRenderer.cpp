@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string_view>
 
 #include "engine/MillisecondTime.h"
@@ -20,9 +19,11 @@ void validate(const std::vector<SubtitleCue>& cues) {
     double previousEnd = 0;
     for (const auto& cue : cues) {
         // Compared as written: a cue shorter than a millisecond would read "00:00:00,000 -->
-        // 00:00:00,000".
-        if (!std::isfinite(cue.startTime) || !std::isfinite(cue.endTime) || cue.startTime < 0 ||
-            !(wholeMilliseconds(cue.startTime) < wholeMilliseconds(cue.endTime))) {
+        // 00:00:00,000". A time that has no 64-bit millisecond value cannot be written at all.
+        const auto start = wholeMilliseconds(cue.startTime);
+        const auto end = wholeMilliseconds(cue.endTime);
+        if (!std::isfinite(cue.startTime) || cue.startTime < 0 || !start || !end ||
+            *start >= *end) {
             throw TranscriptionError::invalidCues(
                 "Every subtitle cue needs a valid start and end time.");
         }
@@ -38,23 +39,19 @@ void validate(const std::vector<SubtitleCue>& cues) {
 }
 
 std::string stamp(double seconds, char separator) {
-    // Validated times are finite; only absurdly large ones exceed 64-bit milliseconds.
-    const auto milliseconds =
-        wholeMilliseconds(seconds).value_or(std::numeric_limits<std::int64_t>::max());
-    return clockStamp(milliseconds, separator);
+    // Validated times always have a millisecond value.
+    return clockStamp(wholeMilliseconds(seconds).value_or(0), separator);
 }
 
 // Every kind of line break becomes a line feed, and lines holding nothing visible are dropped:
-// an empty line inside a cue would end the cue for every reader of these formats. NUL bytes go:
-// readers end the text there.
-std::string cueLines(std::string_view text) {
+// an empty line inside a cue would end the cue for every reader of these formats. NUL bytes go
+// first (readers end the text there), so that the bytes they joined meet the line-break rule.
+std::string cueLines(std::string_view original) {
+    const std::string text = withoutNulBytes(original);
     std::string unified;
     unified.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '\0') {
-            continue;
-        }
         if (c == '\r') {
             if (i + 1 < text.size() && text[i + 1] == '\n') {
                 ++i;

@@ -32,4 +32,17 @@ SubtitleTimingShift SubtitleTimingAdjuster::shift(const std::vector<SubtitleCue>
     return result;
 }
 
+std::vector<SubtitleCue> SubtitleTimingAdjuster::endingBy(std::vector<SubtitleCue> cues,
+                                                          std::optional<double> duration) const {
+    if (!duration || !std::isfinite(*duration) || *duration <= 0) {
+        return cues;
+    }
+    for (auto& cue : cues) {
+        if (cue.startTime < *duration && cue.endTime > *duration) {
+            cue.endTime = *duration;
+        }
+    }
+    return cues;
+}
+
 }  // namespace tavrolin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "model/SubtitleCue.h"
@@ -17,6 +18,10 @@ struct SubtitleTimingShift {
 class SubtitleTimingAdjuster {
   public:
     SubtitleTimingShift shift(const std::vector<SubtitleCue>& cues, double offset) const;
+    // Ends no cue later than `duration` (seconds) when it is known and finite. A cue that starts
+    // at or after the end is left as it is, for the document's own check to refuse.
+    std::vector<SubtitleCue> endingBy(std::vector<SubtitleCue> cues,
+                                      std::optional<double> duration) const;
 };
 
 }  // namespace tavrolin

@@ -141,8 +141,13 @@ std::size_t graphemePrefixBytes(std::string_view text, std::size_t maxBytes) {
     while (start > 0 && maxBytes - start < 3 && U8_IS_TRAIL(static_cast<uint8_t>(text[start]))) {
         --start;
     }
-    if (start < maxBytes && !U8_IS_LEAD(static_cast<uint8_t>(text[start]))) {
-        start = maxBytes;  // stray continuation bytes are characters of their own
+    // Stray continuation bytes are characters of their own: those before the cut, and those
+    // after a lead whose sequence ends before it.
+    if (start < maxBytes) {
+        const auto lead = static_cast<uint8_t>(text[start]);
+        if (!U8_IS_LEAD(lead) || start + 1 + U8_COUNT_TRAIL_BYTES(lead) <= maxBytes) {
+            start = maxBytes;
+        }
     }
     GraphemeBreaks breaks{text};
     if (breaks->isBoundary(static_cast<int32_t>(start))) {

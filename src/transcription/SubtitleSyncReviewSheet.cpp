@@ -1,6 +1,7 @@
 #include "transcription/SubtitleSyncReviewSheet.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -46,7 +47,7 @@ std::optional<SubtitleCue> activeCue(const std::vector<SubtitleCue>& cues, doubl
 SubtitleSyncPlayerSurface::SubtitleSyncPlayerSurface(PreviewPlayer& player, QWidget* parent)
     : SplitPlayerSurface(player, parent) {
     setObjectName(QStringLiteral("syncSurface"));
-    setMinimumHeight(390);
+    setMinimumHeight(220);
     setAccessibleName(QStringLiteral("Video preview with generated subtitles"));
 }
 
@@ -86,8 +87,9 @@ SubtitleSyncReviewSheet::SubtitleSyncReviewSheet(TranscriptionViewModel& transcr
     : QDialog(parent), transcription_(transcription), preview_(std::move(preview)) {
     setObjectName(QStringLiteral("subtitleSyncSheet"));
     setWindowTitle(QStringLiteral("Sync Subtitles with Video"));
-    setMinimumSize(1080, 690);
-    resize(1240, 780);
+    // As large as it reads best, but never larger than the window it belongs to.
+    const QSize room = parent ? parent->window()->size() : QSize(1240, 780);
+    resize(std::min(1240, room.width()), std::min(780, room.height()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -138,7 +140,6 @@ SubtitleSyncReviewSheet::~SubtitleSyncReviewSheet() {
 
 QWidget* SubtitleSyncReviewSheet::makeVideoPane() {
     auto* pane = new QWidget;
-    pane->setMinimumWidth(670);
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
@@ -228,7 +229,7 @@ QWidget* SubtitleSyncReviewSheet::makeVideoPane() {
 
 QWidget* SubtitleSyncReviewSheet::makeTranscriptPane() {
     auto* pane = new QWidget;
-    pane->setMinimumWidth(330);
+    pane->setMinimumWidth(240);
     pane->setMaximumWidth(500);
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(0, 0, 0, 0);
@@ -273,12 +274,14 @@ QWidget* SubtitleSyncReviewSheet::makeTranscriptPane() {
         search_->clear();
         render();
     });
-    connect(cueList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    const auto seekToCue = [this](QListWidgetItem* item) {
         const int row = cueList_->row(item);
         if (row >= 0 && row < static_cast<int>(listedCues_.size())) {
             preview_->seek(listedCues_[row].startTime, true);
         }
-    });
+    };
+    connect(cueList_, &QListWidget::itemClicked, this, seekToCue);
+    connect(cueList_, &QListWidget::itemActivated, this, seekToCue);
     return pane;
 }
 
@@ -387,6 +390,15 @@ void SubtitleSyncReviewSheet::render() {
         TranscriptionWorkspaceState::offsetTolerance);
     applyToAll_->setEnabled(state.transcribedSourceCount() >= 2);
     renderCueList(active);
+}
+
+void SubtitleSyncReviewSheet::keyPressEvent(QKeyEvent* event) {
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (isReturn && focusWidget() == cueList_) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void SubtitleSyncReviewSheet::done(int result) {

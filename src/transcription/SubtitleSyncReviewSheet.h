@@ -60,6 +60,8 @@ class SubtitleSyncReviewSheet : public QDialog {
 
   protected:
     void done(int result) override;
+    // Return on a cue row seeks to it rather than closing the sheet.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QWidget* makeVideoPane();

@@ -83,7 +83,15 @@ QVariant TranscriptCueListModel::data(const QModelIndex& index, int role) const 
         case Qt::EditRole:
             return QString::fromStdString(cue.text);
         case Qt::AccessibleTextRole:
-            return QStringLiteral("Subtitle cue %1 text").arg(cue.id);
+            // What a screen reader says for the row: its number, time and text.
+            return QStringLiteral("Cue %1, %2: %3")
+                .arg(cue.id)
+                .arg(timestamp(cue.startTime), QString::fromStdString(cue.text));
+        case Qt::AccessibleDescriptionRole:
+            // The divider above every row but the first.
+            return index.row() == 0 ? QVariant()
+                                    : QVariant(TranscriptCueDelegate::dividerAccessibleText(
+                                          cue.startTime, hasChapter && hasChapter(cue.startTime)));
         case cueIDRole:
             return QVariant::fromValue<qlonglong>(cue.id);
         case startTimeRole:
@@ -215,7 +223,8 @@ QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOption
     editor->setObjectName(QStringLiteral("cueEditor"));
     editor->setPlaceholderText(QStringLiteral("Subtitle text"));
     editor->setFont(fontFor(TextStyle::callout));
-    editor->setAccessibleName(index.data(Qt::AccessibleTextRole).toString());
+    editor->setAccessibleName(QStringLiteral("Subtitle cue %1 text")
+                                  .arg(index.data(TranscriptCueListModel::cueIDRole).toLongLong()));
     // Every keystroke goes straight into the cues.
     auto* self = const_cast<TranscriptCueDelegate*>(this);
     connect(editor, &QLineEdit::textEdited, self,

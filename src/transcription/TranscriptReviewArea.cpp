@@ -1,6 +1,7 @@
 #include "transcription/TranscriptReviewArea.h"
 
 #include <QDoubleValidator>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,7 +74,6 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     for (auto* button : {listMode_, timelineMode_}) {
         button->setCheckable(true);
         button->setAutoExclusive(true);
-        button->setFixedWidth(85);
         titleRow->addWidget(button);
     }
     listMode_->setChecked(true);
@@ -90,6 +90,7 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("transcriptSearch"));
     search_->setPlaceholderText(QStringLiteral("Search this transcript"));
+    search_->setAccessibleName(QStringLiteral("Search this transcript"));
     search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearTranscriptSearch"));
@@ -139,7 +140,8 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     content_->addWidget(timeline_);
     content_->addWidget(makeConversationDetail());
     layout->addWidget(content_, 1);
-    connect(results_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    // A click or Return opens the hit.
+    const auto openResult = [this](QListWidgetItem* item) {
         const int row = results_->row(item);
         if (row < 0 || row >= static_cast<int>(resultIDs_.size())) {
             return;
@@ -147,7 +149,9 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
         const std::int64_t id = resultIDs_[row];
         viewModel_.setTranscriptSearch({});
         viewModel_.setRequestedCueID(id);
-    });
+    };
+    connect(results_, &QListWidget::itemClicked, this, openResult);
+    connect(results_, &QListWidget::itemActivated, this, openResult);
 }
 
 void TranscriptReviewArea::renderResults() {
@@ -230,11 +234,12 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(7);
     auto* row = new QHBoxLayout;
-    row->setSpacing(10);
+    row->setSpacing(8);
     conversationCount_ = secondaryLabel();
     conversationCount_->setObjectName(QStringLiteral("conversationCount"));
     // A narrow review column wraps the count rather than cutting it.
     conversationCount_->setWordWrap(true);
+    column->addWidget(conversationCount_);
     refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
                                         QStringLiteral("Refresh Summaries"));
     refreshSummaries_->setObjectName(QStringLiteral("refreshSummaries"));
@@ -245,17 +250,19 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     zoomSlider_ = new QSlider(Qt::Horizontal);
     zoomSlider_->setObjectName(QStringLiteral("zoomSlider"));
     zoomSlider_->setRange(100, 3200);
-    zoomSlider_->setFixedWidth(140);
+    zoomSlider_->setMinimumWidth(60);
+    zoomSlider_->setMaximumWidth(140);
     zoomSlider_->setAccessibleName(QStringLiteral("Vertical timeline zoom"));
     zoomReadout_ = plainTextLabel();
     zoomReadout_->setObjectName(QStringLiteral("zoomReadout"));
     zoomReadout_->setFont(fontFor(TextStyle::caption));
-    zoomReadout_->setFixedWidth(34);
+    zoomReadout_->setMinimumWidth(
+        QFontMetrics(zoomReadout_->font()).horizontalAdvance(timelineZoomText(32.5)));
     zoomReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     zoomIn_ = iconButton(QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"));
     zoomIn_->setObjectName(QStringLiteral("zoomIn"));
-    row->addWidget(conversationCount_, 1);
     row->addWidget(refreshSummaries_);
+    row->addStretch(1);
     row->addWidget(fit_);
     row->addWidget(zoomOut_);
     row->addWidget(zoomSlider_);
@@ -269,6 +276,7 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     noticeIcon_ = new QLabel;
     notice_ = secondaryLabel();
     notice_->setObjectName(QStringLiteral("summaryNotice"));
+    notice_->setWordWrap(true);
     notice->addWidget(noticeIcon_);
     notice->addWidget(notice_, 1);
     column->addWidget(noticeRow_);
@@ -342,7 +350,9 @@ void TranscriptReviewArea::renderTimeline(
     const auto availability = viewModel_.summaryAvailability();
     timelineControls_->setVisible(true);
     conversationCount_->setText(
-        QStringLiteral("%1 conversations · vertical time scale").arg(conversations.size()));
+        (conversations.size() == 1 ? QStringLiteral("1 conversation")
+                                   : QStringLiteral("%1 conversations").arg(conversations.size())) +
+        QStringLiteral(" · vertical time scale"));
     refreshSummaries_->setVisible(availability.isAvailable);
     refreshSummaries_->setEnabled(!state.isSummarizingConversations);
     fit_->setEnabled(timelineZoom_ != 1.0);
@@ -498,18 +508,34 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     sort_ =
         new QPushButton(symbolIcon(QStringLiteral("arrow.up.arrow.down")), QStringLiteral("Sort"));
     sort_->setObjectName(QStringLiteral("sortChapters"));
+    disclosure_ = new QToolButton;
+    disclosure_->setObjectName(QStringLiteral("showChapters"));
+    disclosure_->setAutoRaise(true);
+    disclosure_->setCheckable(true);
+    disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure_->hide();
     row->addWidget(title);
     row->addWidget(count_);
     row->addStretch(1);
     row->addWidget(sort_);
+    row->addWidget(disclosure_);
     header->addLayout(row);
+    body_ = new QWidget;
+    auto* bodyLayout = new QVBoxLayout(body_);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(0);
     auto* note = secondaryLabel(
         QStringLiteral("Existing chapters and markers you add are included in the exported media "
                        "file."));
     note->setWordWrap(true);
-    header->addWidget(note);
+    auto* noteMargins = new QVBoxLayout;
+    noteMargins->setContentsMargins(16, 0, 16, 16);
+    noteMargins->addWidget(note);
+    bodyLayout->addLayout(noteMargins);
+    bodyLayout->addWidget(dividerLine(QFrame::HLine));
+    header->setContentsMargins(16, 16, 16, 8);
     layout->addLayout(header);
-    layout->addWidget(dividerLine(QFrame::HLine));
+    layout->addWidget(body_, 1);
 
     content_ = new QStackedWidget;
     content_->addWidget(
@@ -525,13 +551,35 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     editors_->addStretch(1);
     scroll->setWidget(list);
     content_->addWidget(scroll);
-    layout->addWidget(content_, 1);
+    bodyLayout->addWidget(content_, 1);
+    connect(disclosure_, &QToolButton::toggled, this, [this](bool open) {
+        opened_ = open;
+        showBody();
+    });
 
     connect(sort_, &QPushButton::clicked, this, [this] {
         auto chapters = viewModel_.state().chapters();
         std::ranges::stable_sort(chapters, {}, &ChapterMarker::startTime);
         viewModel_.setChapters(std::move(chapters));
     });
+}
+
+void ChapterPanel::setCompact(bool compact) {
+    if (compact == compact_) {
+        return;
+    }
+    compact_ = compact;
+    showBody();
+}
+
+void ChapterPanel::showBody() {
+    disclosure_->setVisible(compact_);
+    disclosure_->setText(opened_ ? QStringLiteral("Hide") : QStringLiteral("Show"));
+    disclosure_->setAccessibleName(opened_ ? QStringLiteral("Hide chapters")
+                                           : QStringLiteral("Show chapters"));
+    disclosure_->setIcon(
+        symbolIcon(opened_ ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right")));
+    body_->setVisible(!compact_ || opened_);
 }
 
 void ChapterPanel::render() {

@@ -123,11 +123,19 @@ class ChapterPanel : public QWidget {
   public:
     explicit ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
     void render();
+    // Compact, under the transcript: only the header row shows until the user opens the list.
+    void setCompact(bool compact);
 
   private:
+    void showBody();
+
     TranscriptionViewModel& viewModel_;
     QLabel* count_;
     QPushButton* sort_;
+    QToolButton* disclosure_;
+    QWidget* body_;
+    bool compact_ = false;
+    bool opened_ = false;
     QStackedWidget* content_;
     QVBoxLayout* editors_;
     std::vector<ChapterMarkerEditor*> editorWidgets_;

@@ -16,7 +16,8 @@ namespace {
 constexpr int padding = 6;
 constexpr int textLines = 2;
 
-// Lays `text` out in lines of `width`, at most `maxLines`, the last one elided when text is left.
+}  // namespace
+
 void drawWrappedText(QPainter* painter, const QRect& area, const QString& text, int maxLines) {
     const QFontMetrics metrics(painter->font());
     QTextLayout layout(text, painter->font());
@@ -44,8 +45,6 @@ void drawWrappedText(QPainter* painter, const QRect& area, const QString& text, 
     }
     layout.endLayout();
 }
-
-}  // namespace
 
 void TranscriptSearchResultListModel::setResults(Results results) {
     if (!results || results == results_) {

@@ -9,7 +9,15 @@
 
 #include "model/Transcription.h"
 
+class QPainter;
+class QRect;
+class QString;
+
 namespace tavrolin {
+
+// Lays `text` out in lines of the area's width, at most `maxLines`, the last one elided when
+// text is left. Shared by the painted rows and cards of the Transcribe page.
+void drawWrappedText(QPainter* painter, const QRect& area, const QString& text, int maxLines);
 
 // The hits of the search across all transcripts, one row per hit in order: two hits of one
 // source are two rows. GUI thread only.

@@ -1,5 +1,7 @@
 #include "transcription/TranscriptTimelineView.h"
 
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPaintEvent>
@@ -11,6 +13,7 @@
 
 #include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
+#include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceList.h"
 
 namespace tavrolin {
@@ -54,10 +57,58 @@ class TranscriptTimelineView::Canvas : public QWidget {
   public:
     explicit Canvas(TranscriptTimelineView& owner) : owner_(owner) {
         setObjectName(QStringLiteral("timelineCanvas"));
+        // Cards are reached with Tab, moved between with the arrow keys, opened with Return.
+        setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName(QStringLiteral("Conversation cards"));
     }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override {
+        const int count = static_cast<int>(owner_.conversations_.size());
+        if (count == 0) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
+        int& focused = owner_.focusedCard_;
+        focused = std::clamp(focused, 0, count - 1);
+        switch (event->key()) {
+            case Qt::Key_Down:
+            case Qt::Key_Right:
+                focused = std::min(focused + 1, count - 1);
+                break;
+            case Qt::Key_Up:
+            case Qt::Key_Left:
+                focused = std::max(focused - 1, 0);
+                break;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (owner_.onSelect) {
+                    owner_.onSelect(owner_.conversations_[static_cast<std::size_t>(focused)]);
+                }
+                return;
+            default:
+                QWidget::keyPressEvent(event);
+                return;
+        }
+        const QRect card = owner_.cardRect(static_cast<std::size_t>(focused));
+        owner_.ensureVisible(card.center().x(), card.center().y(), 0, card.height());
+        const auto& conversation = owner_.conversations_[static_cast<std::size_t>(focused)];
+        setAccessibleDescription(
+            QStringLiteral("Conversation %1, %2")
+                .arg(conversation.ordinal)
+                .arg(QString::fromStdString(timelineTimeText(conversation.startTime))));
+        update();
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QWidget::focusOutEvent(event);
+        update();
+    }
     void mouseReleaseEvent(QMouseEvent* event) override {
         for (std::size_t i = 0; i < owner_.conversations_.size(); ++i) {
             if (owner_.cardRect(i).contains(event->position().toPoint()) && owner_.onSelect) {
@@ -142,22 +193,37 @@ void TranscriptTimelineView::Canvas::paintEvent(QPaintEvent* event) {
         const QString range = QString::fromStdString(timelineTimeText(conversation.startTime)) +
                               QStringLiteral("–") +
                               QString::fromStdString(timelineTimeText(conversation.endTime));
-        painter.drawText(inner.adjusted(titleWidth + 7, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                         range + QStringLiteral("   %1 cues").arg(conversation.cues.size()));
+        const std::size_t cueCount = conversation.cues.size();
+        const QString withCount =
+            range + (cueCount == 1 ? QStringLiteral("   1 cue")
+                                   : QStringLiteral("   %1 cues").arg(cueCount));
+        // Beside the title when it fits, else on a line of its own; the count goes first when
+        // even that is short, and the range is never cut mid-time.
+        const QFontMetrics caption = painter.fontMetrics();
+        const bool beside = caption.horizontalAdvance(withCount) <= inner.width() - titleWidth - 7;
+        const QRect rangeBox =
+            beside ? inner.adjusted(titleWidth + 7, 2, 0, 0) : inner.adjusted(0, 20, 0, 0);
+        painter.drawText(
+            rangeBox, Qt::AlignLeft | Qt::AlignTop,
+            caption.horizontalAdvance(withCount) <= rangeBox.width() ? withCount : range);
         const auto summary = owner_.summaries_.find(conversation.id);
         const QString text = QString::fromStdString(
             summary != owner_.summaries_.end() ? summary->second : conversation.previewText());
-        const QRect textRect = inner.adjusted(0, 22, 0, -14);
+        const QRect textRect = inner.adjusted(0, beside ? 22 : 22 + caption.lineSpacing(), 0, -14);
         // Plain drawing: the summary never reads as markup.
-        painter.drawText(
-            textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-            painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width() * 2 - 20));
+        drawWrappedText(&painter, textRect, text,
+                        std::max(1, textRect.height() / painter.fontMetrics().lineSpacing()));
         if (owner_.isSummarizing_ && summary == owner_.summaries_.end()) {
             painter.drawText(inner, Qt::AlignLeft | Qt::AlignBottom,
                              QStringLiteral("Creating summary…"));
         }
         symbolIcon(QStringLiteral("chevron.right"))
             .paint(&painter, QRect(card.right() - 24, card.center().y() - 6, 12, 12));
+        if (hasFocus() && static_cast<int>(i) == owner_.focusedCard_) {
+            painter.setPen(QPen(accent, 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(card).adjusted(1, 1, -1, -1), 10, 10);
+        }
         painter.setBrush(Qt::NoBrush);
     }
     for (const auto& chapter : owner_.chapters_) {

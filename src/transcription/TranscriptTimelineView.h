@@ -68,6 +68,7 @@ class TranscriptTimelineView : public QScrollArea {
     void zoomBy(double factor);
 
     Canvas* canvas_;
+    int focusedCard_ = 0;
     std::vector<TranscriptConversation> conversations_;
     std::vector<ChapterMarker> chapters_;
     std::map<std::int64_t, std::string> summaries_;

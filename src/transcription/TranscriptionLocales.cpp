@@ -19,6 +19,33 @@ std::string toUtf8(const icu::UnicodeString& text) {
     return out;
 }
 
+// Calls an ICU text function and grows the buffer from its answer. ICU reports an exact fit
+// only as a warning and leaves the text without a terminator, so that counts as too small.
+template <typename Fill>
+std::optional<std::string> icuText(Fill fill) {
+    std::string buffer(ULOC_FULLNAME_CAPACITY, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t length = fill(buffer.data(), static_cast<int32_t>(buffer.size()), &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING) {
+            buffer.assign(static_cast<size_t>(length) + 1, '\0');
+            continue;
+        }
+        if (U_FAILURE(status) || length < 0) {
+            return std::nullopt;
+        }
+        buffer.resize(static_cast<size_t>(length));
+        return buffer;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> localeIDForTag(const std::string& tag, int32_t* parsed) {
+    return icuText([&](char* out, int32_t capacity, UErrorCode* status) {
+        return uloc_forLanguageTag(tag.c_str(), out, capacity, parsed, status);
+    });
+}
+
 std::string likelyRegionIdentifier(const std::string& language) {
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale locale(language.c_str());
@@ -37,17 +64,15 @@ std::string canonicalLocaleIdentifier(std::string_view identifier) {
     if (tag.empty()) {
         return {};
     }
-    char localeID[ULOC_FULLNAME_CAPACITY] = {};
-    UErrorCode status = U_ZERO_ERROR;
     int32_t parsed = 0;
-    uloc_forLanguageTag(tag.c_str(), localeID, sizeof localeID, &parsed, &status);
-    if (U_FAILURE(status) || parsed != static_cast<int32_t>(tag.size()) || localeID[0] == '\0') {
+    const auto localeID = localeIDForTag(tag, &parsed);
+    if (!localeID || parsed != static_cast<int32_t>(tag.size()) || localeID->empty()) {
         return lowercased(tag);
     }
-    char canonical[ULOC_FULLNAME_CAPACITY] = {};
-    status = U_ZERO_ERROR;
-    uloc_toLanguageTag(localeID, canonical, sizeof canonical, false, &status);
-    return U_FAILURE(status) ? lowercased(tag) : std::string(canonical);
+    const auto canonical = icuText([&](char* out, int32_t capacity, UErrorCode* status) {
+        return uloc_toLanguageTag(localeID->c_str(), out, capacity, false, status);
+    });
+    return canonical ? *canonical : lowercased(tag);
 }
 
 std::optional<std::string> equivalentLocaleIdentifier(std::string_view identifier,
@@ -89,12 +114,10 @@ std::vector<TranscriptionLocale> transcriptionLocales(const std::vector<std::str
         displayLocale.empty() ? icu::Locale::getDefault() : icu::Locale(displayLocale.c_str());
     std::vector<TranscriptionLocale> locales;
     for (const auto& identifier : identifiers) {
-        char localeID[ULOC_FULLNAME_CAPACITY] = {};
-        UErrorCode status = U_ZERO_ERROR;
-        uloc_forLanguageTag(identifier.c_str(), localeID, sizeof localeID, nullptr, &status);
+        const auto localeID = localeIDForTag(identifier, nullptr);
         icu::UnicodeString name;
-        if (U_SUCCESS(status) && localeID[0] != '\0') {
-            icu::Locale(localeID).getDisplayName(display, name);
+        if (localeID && !localeID->empty()) {
+            icu::Locale(localeID->c_str()).getDisplayName(display, name);
         }
         std::string displayName = toUtf8(name);
         locales.push_back({identifier, displayName.empty() ? identifier : displayName});

@@ -1,6 +1,7 @@
 #include "transcription/TranscriptionSettingsPanel.h"
 
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,7 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "app/AppStyle.h"
 #include "app/StatusLine.h"
@@ -185,35 +188,33 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     auto* rows = new QVBoxLayout(settings);
     rows->setContentsMargins(6, 6, 6, 6);
     rows->setSpacing(12);
-    auto caption = [](const QString& text) {
-        auto* label = plainTextLabel(text);
-        label->setFixedWidth(120);
-        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        return label;
+    // Captions and pickers from a form layout: the pickers take the card's width and shrink
+    // with it, and long stream names elide inside them.
+    auto picker = [](const QString& objectName, const QString& accessibleName) {
+        auto* box = new QComboBox;
+        box->setObjectName(objectName);
+        box->setAccessibleName(accessibleName);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(12);
+        box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        return box;
     };
-    auto* audioRow = new QHBoxLayout;
-    audioRow->setSpacing(12);
-    audioTrack_ = new QComboBox;
-    audioTrack_->setObjectName(QStringLiteral("audioTrack"));
-    audioTrack_->setAccessibleName(QStringLiteral("Audio track"));
-    audioTrack_->setFixedWidth(480);
-    audioRow->addWidget(caption(QStringLiteral("Audio track")));
-    audioRow->addWidget(audioTrack_);
-    audioRow->addStretch(1);
-    auto* languageRow = new QHBoxLayout;
-    languageRow->setSpacing(12);
-    language_ = new QComboBox;
-    language_->setObjectName(QStringLiteral("spokenLanguage"));
-    language_->setAccessibleName(QStringLiteral("Spoken language"));
-    language_->setFixedWidth(260);
+    audioTrack_ = picker(QStringLiteral("audioTrack"), QStringLiteral("Audio track"));
+    language_ = picker(QStringLiteral("spokenLanguage"), QStringLiteral("Spoken language"));
     applyToAll_ = new QPushButton(QStringLiteral("Apply to All"));
     applyToAll_->setObjectName(QStringLiteral("applyToAll"));
-    languageRow->addWidget(caption(QStringLiteral("Spoken language")));
-    languageRow->addWidget(language_);
+    auto* languageRow = new QHBoxLayout;
+    languageRow->setSpacing(12);
+    languageRow->addWidget(language_, 1);
     languageRow->addWidget(applyToAll_);
-    languageRow->addStretch(1);
-    rows->addLayout(audioRow);
-    rows->addLayout(languageRow);
+    auto* form = new QFormLayout;
+    form->setHorizontalSpacing(12);
+    form->setVerticalSpacing(12);
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->addRow(plainTextLabel(QStringLiteral("Audio track")), audioTrack_);
+    form->addRow(plainTextLabel(QStringLiteral("Spoken language")), languageRow);
+    rows->addLayout(form);
     layout->addWidget(settings);
 
     auto* progressGroup = new QGroupBox;
@@ -284,9 +285,16 @@ void TranscriptionSetupCard::render() {
 TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
     setObjectName(QStringLiteral("actionBar"));
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(24, 12, 24, 12);
-    layout->setSpacing(12);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(8);
+    topRow_ = new QHBoxLayout;
+    topRow_->setSpacing(8);
+    bottomRow_ = new QHBoxLayout;
+    bottomRow_->setSpacing(8);
+    bottomRow_->addStretch(1);
+    layout->addLayout(topRow_);
+    layout->addLayout(bottomRow_);
     first_ = new QPushButton;
     first_->setObjectName(QStringLiteral("firstSlot"));
     // Nothing to act on until the first render names the slot.
@@ -297,7 +305,6 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     container_ = new QComboBox;
     container_->setObjectName(QStringLiteral("mediaContainer"));
     container_->setAccessibleName(QStringLiteral("Media output container"));
-    container_->setFixedWidth(105);
     for (const OutputContainer container : allOutputContainers) {
         container_->addItem(QString::fromUtf8(rawValue(container)).toUpper(),
                             static_cast<int>(container));
@@ -306,11 +313,11 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
                                    QStringLiteral("Export Media…"));
     exportMedia_->setObjectName(QStringLiteral("exportMedia"));
     exportMedia_->setDefault(true);
-    layout->addWidget(first_);
-    layout->addStretch(1);
-    layout->addWidget(exportSubtitles_);
-    layout->addWidget(container_);
-    layout->addWidget(exportMedia_);
+    topRow_->addWidget(first_);
+    topRow_->addStretch(1);
+    topRow_->addWidget(exportSubtitles_);
+    topRow_->addWidget(container_);
+    topRow_->addWidget(exportMedia_);
 
     connect(first_, &QPushButton::clicked, this, &TranscriptionActionBar::firstSlotClicked);
     connect(exportSubtitles_, &QPushButton::clicked, this,
@@ -321,6 +328,33 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     });
     connect(exportMedia_, &QPushButton::clicked, this,
             [this] { viewModel_.exportSelectedMedia(); });
+}
+
+void TranscriptionActionBar::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    arrangeRows();
+}
+
+void TranscriptionActionBar::arrangeRows() {
+    int needed = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    int shown = 0;
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{first_, exportSubtitles_, container_, exportMedia_}) {
+        if (!widget->isHidden()) {
+            needed += widget->sizeHint().width();
+            ++shown;
+        }
+    }
+    needed += std::max(shown, 1) * topRow_->spacing();  // the stretch counts as one more item
+    const bool twoRows = width() < needed;
+    if (twoRows == twoRows_) {
+        return;
+    }
+    twoRows_ = twoRows;
+    for (QWidget* widget : std::initializer_list<QWidget*>{container_, exportMedia_}) {
+        (twoRows ? topRow_ : bottomRow_)->removeWidget(widget);
+        (twoRows ? bottomRow_ : topRow_)->addWidget(widget);
+    }
 }
 
 void TranscriptionActionBar::firstSlotClicked() {
@@ -385,6 +419,7 @@ void TranscriptionActionBar::render() {
     exportMedia_->setVisible(hasCues);
     container_->setCurrentIndex(
         container_->findData(static_cast<int>(state.mediaOutputContainer())));
+    arrangeRows();
     const auto blocker = state.mediaExportBlocker();
     exportMedia_->setEnabled(!blocker && !state.isTranscribing);
     exportMedia_->setToolTip(plainToolTip(

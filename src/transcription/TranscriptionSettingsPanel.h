@@ -8,6 +8,7 @@
 #include "transcription/TranscriptionWorkspaceState.h"
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -100,9 +101,14 @@ class TranscriptionActionBar : public QWidget {
   signals:
     void clearRequested();
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
     enum class FirstSlot { cancel, queued, clear, transcribe };
     void firstSlotClicked();
+    // One row when the buttons fit, else the media export moves to a second row.
+    void arrangeRows();
 
     TranscriptionViewModel& viewModel_;
     FirstSlot firstSlot_ = FirstSlot::transcribe;
@@ -110,6 +116,9 @@ class TranscriptionActionBar : public QWidget {
     QPushButton* exportSubtitles_;
     QComboBox* container_;
     QPushButton* exportMedia_;
+    QHBoxLayout* topRow_;
+    QHBoxLayout* bottomRow_;
+    bool twoRows_ = false;
 };
 
 }  // namespace tavrolin

@@ -132,7 +132,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
     clearSearch_->setAutoRaise(true);
     clearSearch_->setToolTip(QStringLiteral("Clear search"));
-    clearSearch_->setAccessibleName(QStringLiteral("Clear search"));
+    clearSearch_->setAccessibleName(QStringLiteral("Clear search of all transcripts"));
     searchLayout->addWidget(search_, 1);
     searchLayout->addWidget(clearSearch_);
     layout->addWidget(searchRow_);
@@ -145,7 +145,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     exportRow_ = new QWidget;
     auto* exportLayout = new QHBoxLayout(exportRow_);
     exportLayout->setContentsMargins(12, 0, 12, 8);
-    exportLayout->setSpacing(8);
+    exportLayout->setSpacing(6);
     auto* exportTitle = plainTextLabel(QStringLiteral("Batch export"));
     exportTitle->setFont(fontFor(TextStyle::caption, QFont::DemiBold));
     exportCount_ = plainTextLabel();

@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionView.h"
 
+#include <QBoxLayout>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +13,7 @@
 
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
+#include "app/ElidedLabel.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
 #include "app/QueueActivityPreview.h"
@@ -26,6 +28,51 @@
 #include "transcription/TranscriptionViewModel.h"
 
 namespace tavrolin {
+
+namespace {
+
+// The transcript beside the chapter panel, which takes a third of the width within 250 to 340
+// pixels; below that width the panel moves under the transcript, compact. Decided from the body's
+// own width on every resize, the first one included.
+class ReviewBody : public QWidget {
+  public:
+    ReviewBody(QWidget* review, ChapterPanel* chapters) : review_(review), chapters_(chapters) {
+        layout_ = new QBoxLayout(QBoxLayout::LeftToRight, this);
+        layout_->setContentsMargins(0, 0, 0, 0);
+        layout_->setSpacing(0);
+        divider_ = dividerLine(QFrame::VLine);
+        layout_->addWidget(review_, 1);
+        layout_->addWidget(divider_);
+        layout_->addWidget(chapters_);
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        static constexpr int narrowestTranscript = 320;
+        const bool sideBySide = width() >= narrowestTranscript + 250;
+        layout_->setDirection(sideBySide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+        divider_->setFrameShape(sideBySide ? QFrame::VLine : QFrame::HLine);
+        chapters_->setCompact(!sideBySide);
+        if (sideBySide) {
+            chapters_->setFixedWidth(std::clamp(static_cast<int>(width() * 0.34), 250, 340));
+            chapters_->setMaximumHeight(QWIDGETSIZE_MAX);
+        } else {
+            // Below, the opened panel takes at most two fifths: the transcript comes first.
+            chapters_->setMinimumWidth(0);
+            chapters_->setMaximumWidth(QWIDGETSIZE_MAX);
+            chapters_->setMaximumHeight(height() * 2 / 5);
+        }
+    }
+
+  private:
+    QWidget* review_;
+    ChapterPanel* chapters_;
+    QFrame* divider_;
+    QBoxLayout* layout_;
+};
+
+}  // namespace
 
 TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueueViewModel& queue,
                                      std::shared_ptr<PreviewPreparing> previewService,
@@ -43,11 +90,11 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(24, 18, 24, 18);
-    header->addWidget(new FeatureHeader(
-        QStringLiteral("Transcribe Audio"),
-        QStringLiteral("Select a source, then configure, transcribe, search, and review it."),
-        QStringLiteral("captions.bubble")));
-    header->addStretch(1);
+    header->addWidget(new FeatureHeader(QStringLiteral("Transcribe Audio"),
+                                        QStringLiteral("Select a source, then configure, "
+                                                       "transcribe, search, and review it."),
+                                        QStringLiteral("captions.bubble")),
+                      1);
     auto* addFiles =
         new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files…"));
     addFiles->setObjectName(QStringLiteral("addFiles"));
@@ -66,7 +113,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     emptyLayout->setContentsMargins(24, 16, 24, 16);
     emptyLayout->setSpacing(16);
     emptyAvailability_ = new TranscriptionAvailabilityNote;
-    emptyLayout->addWidget(emptyAvailability_, 0, Qt::AlignHCenter);
+    emptyLayout->addWidget(emptyAvailability_);
     emptyLayout->addWidget(new ContentUnavailableView(
                                QStringLiteral("No source files"), QStringLiteral("film.stack"),
                                QStringLiteral("Drop files here or add them to create searchable "
@@ -80,8 +127,10 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
     sourceList_ = new TranscriptionSourceList(viewModel_);
-    sourceList_->setFixedWidth(285);
-    columns->addWidget(sourceList_);
+    // A narrow window narrows the sources first: the review needs the width more.
+    sourceList_->setMinimumWidth(250);
+    sourceList_->setMaximumWidth(285);
+    columns->addWidget(sourceList_, 2);
     columns->addWidget(dividerLine(QFrame::VLine));
     auto* detailColumn = new QWidget;
     auto* detailLayout = new QVBoxLayout(detailColumn);
@@ -103,7 +152,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     detailLayout->addWidget(dividerLine(QFrame::HLine));
     actionBar_ = new TranscriptionActionBar(viewModel_);
     detailLayout->addWidget(actionBar_);
-    columns->addWidget(detailColumn, 1);
+    columns->addWidget(detailColumn, 5);
     content_->addWidget(workspace);
     connect(actionBar_, &TranscriptionActionBar::clearRequested, this,
             &TranscriptionView::clearTranscript);
@@ -132,7 +181,9 @@ QWidget* TranscriptionView::makeReviewLayout() {
     titles->setSpacing(2);
     auto* title = plainTextLabel(QStringLiteral("Review Transcript"));
     title->setFont(fontFor(TextStyle::title2, QFont::Bold));
-    reviewFileName_ = secondaryLabel({}, TextStyle::callout);
+    reviewFileName_ = new ElidedLabel;
+    reviewFileName_->setFont(fontFor(TextStyle::callout));
+    reviewFileName_->setTextColor(secondaryTextColor(palette()));
     reviewFileName_->setObjectName(QStringLiteral("reviewFileName"));
     titles->addWidget(title);
     titles->addWidget(reviewFileName_);
@@ -172,26 +223,14 @@ QWidget* TranscriptionView::makeReviewLayout() {
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
 
-    auto* body = new QHBoxLayout;
-    body->setSpacing(0);
     reviewArea_ = new TranscriptReviewArea(viewModel_);
     reviewArea_->setObjectName(QStringLiteral("reviewArea"));
-    body->addWidget(reviewArea_, 1);
-    body->addWidget(dividerLine(QFrame::VLine));
     chapterPanel_ = new ChapterPanel(viewModel_);
     chapterPanel_->setObjectName(QStringLiteral("chapterPanel"));
-    chapterPanel_->setFixedWidth(250);
-    body->addWidget(chapterPanel_);
-    layout->addLayout(body, 1);
+    auto* body = new ReviewBody(reviewArea_, chapterPanel_);
+    body->setObjectName(QStringLiteral("reviewBody"));
+    layout->addWidget(body, 1);
     return review;
-}
-
-void TranscriptionView::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    // The chapter panel takes a third of the review, within 250 to 340 pixels.
-    const int reviewWidth = detail_->width();
-    chapterPanel_->setFixedWidth(
-        static_cast<int>(std::min(std::max(reviewWidth * 0.34, 250.0), 340.0)));
 }
 
 bool TranscriptionView::confirmClear(QWidget* parent) {
@@ -247,7 +286,9 @@ void TranscriptionView::render() {
         const BatchTranscriptionSource* source = state.selectedSource();
         reviewFileName_->setVisible(source != nullptr);
         reviewFileName_->setText(source ? toQString(source->url.filename()) : QString());
-        cueCount_->setText(QStringLiteral("%1 cues").arg(state.cues().size()));
+        const auto cueCount = state.cues().size();
+        cueCount_->setText(cueCount == 1 ? QStringLiteral("1 cue")
+                                         : QStringLiteral("%1 cues").arg(cueCount));
         reviewProgress_->setVisible(state.isSelectedSourceBeingTranscribed());
         reviewProgress_->render(state);
         timingOffset_->setText(QString::fromStdString(state.subtitleTimingOffsetText()));

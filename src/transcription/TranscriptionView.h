@@ -20,6 +20,7 @@ namespace tavrolin {
 class JobQueueViewModel;
 class PreviewPreparing;
 class ChapterPanel;
+class ElidedLabel;
 class QueueActivityPreview;
 class TranscriptionActionBar;
 class TranscriptionAvailabilityNote;
@@ -56,9 +57,6 @@ class TranscriptionView : public QWidget {
 
     void render();
 
-  protected:
-    void resizeEvent(QResizeEvent* event) override;
-
   private:
     QWidget* makeReviewLayout();
     void clearTranscript();
@@ -77,7 +75,7 @@ class TranscriptionView : public QWidget {
     TranscriptionSourceList* sourceList_;
     QStackedWidget* detail_;
     TranscriptionSetupCard* setupCard_;
-    QLabel* reviewFileName_;
+    ElidedLabel* reviewFileName_;
     QLabel* cueCount_;
     TranscriptionProgressBlock* reviewProgress_;
     QLabel* timingOffset_;

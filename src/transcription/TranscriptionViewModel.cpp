@@ -388,7 +388,8 @@ void TranscriptionViewModel::exportSubtitles() {
     const auto task = exportTask_;
     runGuardedTask(
         this, pool_,
-        [exporter = services_.exporter, cues = state_.cues(), destination = *destination] {
+        [exporter = services_.exporter, cues = state_.subtitleExportCues(),
+         destination = *destination] {
             return capture<bool>([&] {
                 exporter->exportFile(cues, SubtitleFileFormat::srt, destination);
                 return true;
@@ -608,6 +609,7 @@ void TranscriptionViewModel::summarizeNext(std::stop_source run,
                 return;
             }
             if (outcome.error) {
+                self.state_.failConversationSummary(pending[position], userMessage(outcome.error));
                 ++fallbacks;
             } else if (self.state_.applyConversationSummary(pending[position], *outcome.value)) {
                 ++summarized;

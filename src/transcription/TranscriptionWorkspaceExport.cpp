@@ -4,8 +4,10 @@
 #include <cmath>
 #include <set>
 
+#include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/MillisecondTime.h"
+#include "model/MediaProcessingError.h"
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 
@@ -80,6 +82,14 @@ std::optional<std::string> TranscriptionWorkspaceState::mediaExportIssue(
     if (auto invalid = chapterValidationMessage(source.chapters)) {
         return invalid;
     }
+    // The chapter writer's own checks against the known duration (a marker nudged past the end).
+    if (!source.chapters.empty() && source.mediaDuration) {
+        try {
+            ChapterMetadataRenderer().render(source.chapters, *source.mediaDuration);
+        } catch (const MediaProcessingError& invalid) {
+            return std::string(invalid.what());
+        }
+    }
     // The renderer's own checks, so a bad cue is refused here rather than in a failed job.
     if (auto invalid = cueRenderIssue(source)) {
         return invalid;
@@ -128,7 +138,7 @@ std::optional<std::string> TranscriptionWorkspaceState::replacementRefusal(
         return "A replacement of " + name + " is already queued.";
     }
     if (completedReplacements.contains(*identity)) {
-        return name + " was already replaced; inspect it again before exporting.";
+        return name + " was replaced in this session; open it again to export it once more.";
     }
     return std::nullopt;
 }
@@ -202,7 +212,7 @@ TranscriptionMediaRequest TranscriptionWorkspaceState::makeRequest(
     request.mapsEverySourceStream = extension == "." + std::string(rawValue(container));
     request.subtitleCodecOverrides =
         compatibility_.subtitleCodecOverrides(request.selectedStreams, container, std::nullopt);
-    request.cues = source.cues;
+    request.cues = adjuster_.endingBy(source.cues, source.mediaDuration);
     request.chapters = sortedChapters(source.chapters);
     request.subtitleLanguage =
         localeMatcher_.bibliographicLanguageCode(source.selectedLocaleIdentifier);
@@ -229,6 +239,13 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
     const std::string extension(rawValue(container_));
     if (lowercased(destination.extension().string()) != "." + extension) {
         errorMessage = "The output filename must use ." + extension + ".";
+        return std::nullopt;
+    }
+    // The save panel does not ask about an existing file, and the queue would refuse it.
+    std::error_code error;
+    if (std::filesystem::symlink_status(destination, error).type() !=
+        std::filesystem::file_type::not_found) {
+        errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
         return std::nullopt;
     }
     return makeRequest(*selected, container_, destination, false);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
@@ -220,6 +221,11 @@ std::optional<std::string> TranscriptionWorkspaceState::subtitleExportSuggestedN
     return selected->url.stem().string() + "." + code + ".srt";
 }
 
+std::vector<SubtitleCue> TranscriptionWorkspaceState::subtitleExportCues() const {
+    const auto* selected = selectedSource();
+    return adjuster_.endingBy(cues_, selected ? selected->mediaDuration : std::nullopt);
+}
+
 std::string TranscriptionWorkspaceState::offsetText(double offset) {
     const double relative = offset - defaultTimingOffset;
     if (std::fabs(relative) < offsetTolerance) {
@@ -314,8 +320,10 @@ std::vector<TranscriptConversation> TranscriptionWorkspaceState::beginConversati
         return {};
     }
     isSummarizingConversations = true;
-    conversationSummaryNotice =
-        "Summarizing " + std::to_string(pending.size()) + " conversations on this computer…";
+    summaryFailure_.reset();
+    conversationSummaryNotice = "Summarizing " +
+                                plural(static_cast<int>(pending.size()), "conversation") +
+                                " on this computer…";
     return pending;
 }
 
@@ -340,17 +348,36 @@ bool TranscriptionWorkspaceState::applyConversationSummary(
     return false;
 }
 
+void TranscriptionWorkspaceState::failConversationSummary(
+    const TranscriptConversation& conversation, const std::string& reason) {
+    conversationSummaries.erase(conversation.id);
+    conversationSummaryFingerprints.erase(conversation.id);
+    if (!summaryFailure_) {
+        summaryFailure_ = reason;
+    }
+}
+
 void TranscriptionWorkspaceState::finishConversationSummaries(int summarized, int fallbacks,
                                                               bool wasCancelled) {
     isSummarizingConversations = false;
+    const auto failure = std::exchange(summaryFailure_, std::nullopt);
     if (wasCancelled) {
         return;
     }
+    const std::string done = "Summarized " + plural(summarized, "conversation");
+    if (fallbacks == 0) {
+        conversationSummaryNotice = done + " with the on-device language model.";
+        return;
+    }
     conversationSummaryNotice =
-        fallbacks == 0 ? "Summarized " + std::to_string(summarized) +
-                             " conversations with the on-device language model."
-                       : "Summarized " + std::to_string(summarized) + " conversations; " +
-                             std::to_string(fallbacks) + " use dialogue previews.";
+        done + "; " + std::to_string(fallbacks) +
+        (fallbacks == 1 ? " shows its dialogue preview." : " show their dialogue previews.");
+    if (failure) {
+        *conversationSummaryNotice +=
+            " " + *failure +
+            " Make sure the local language model server is running, then choose Refresh "
+            "Summaries.";
+    }
 }
 
 }  // namespace tavrolin

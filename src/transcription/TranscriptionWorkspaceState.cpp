@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/SubtitleDocumentRenderer.h"
@@ -11,6 +12,19 @@
 namespace tavrolin {
 
 using namespace workspace;
+
+namespace {
+
+// What decides whether an audio track choice still means the same stream.
+bool sameAudioLayout(const std::vector<MediaStream>& a, const std::vector<MediaStream>& b) {
+    const auto key = [](const MediaStream& s) {
+        return std::tie(s.index, s.codecName, s.channelCount, s.sampleRate, s.language);
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](const auto& x, const auto& y) { return key(x) == key(y); });
+}
+
+}  // namespace
 
 TranscriptionWorkspaceState::TranscriptionWorkspaceState(
     std::shared_ptr<PreferencesStore> preferences)
@@ -448,9 +462,14 @@ bool TranscriptionWorkspaceState::removeSource(const Uuid& id) {
     const auto found =
         std::find_if(sources.begin(), sources.end(), [&](const auto& s) { return s.id == id; });
     if (found != sources.end()) {
+        // Opened again, a replaced file may be exported once more.
+        if (const auto identity = fileIdentity(found->url)) {
+            completedReplacements.erase(*identity);
+        }
         sources.erase(found);
         sourceCueRevisions_.erase(id);
         cueRenderIssues_.erase(id);
+        earlierChoices_.erase(id);
         ++cueRevision;
     }
     selectedExportSourceIDs.erase(id);
@@ -574,6 +593,14 @@ void TranscriptionWorkspaceState::applyInspection(const Uuid& id,
     source->selectedAudioStreamIndex =
         chosen ? std::optional<std::int64_t>(chosen->index) : std::nullopt;
     source->selectedLocaleIdentifier = language;
+    const auto earlier = earlierChoices_.find(id);
+    if (earlier != earlierChoices_.end()) {
+        if (!audio.empty() && sameAudioLayout(earlier->second.audio, audio)) {
+            source->selectedAudioStreamIndex = earlier->second.audioIndex;
+            source->selectedLocaleIdentifier = earlier->second.localeIdentifier;
+        }
+        earlierChoices_.erase(earlier);
+    }
     source->chapters = inspection.chapters;
     source->status = audio.empty() ? BatchTranscriptionSourceStatus::failed(noAudio)
                                    : BatchTranscriptionSourceStatus{};
@@ -588,11 +615,14 @@ void TranscriptionWorkspaceState::applyInspection(const Uuid& id,
     }
 }
 
-void TranscriptionWorkspaceState::failInspection(const Uuid& id, const std::string& failure) {
+void TranscriptionWorkspaceState::failInspection(const Uuid& id, const std::string& reported) {
     auto* source = mutableSource(id);
     if (!source) {
         return;
     }
+    // The error's sentence comes first; tool lines after it say nothing more to a user.
+    const std::string failure(trimWhitespace(
+        std::string_view(reported).substr(0, std::min(reported.find('\n'), reported.size()))));
     source->status = BatchTranscriptionSourceStatus::failed(failure);
     if (selectedSourceID == id) {
         reloadSelectedSourceState();
@@ -615,6 +645,8 @@ void TranscriptionWorkspaceState::markForInspection(const std::filesystem::path&
         if (same && !isInspecting(source) &&
             source.status.kind != BatchTranscriptionSourceStatus::Kind::queued &&
             source.status.kind != BatchTranscriptionSourceStatus::Kind::transcribing) {
+            earlierChoices_[source.id] = {source.audioStreams, source.selectedAudioStreamIndex,
+                                          source.selectedLocaleIdentifier};
             source.sourceStreams.clear();
             source.audioStreams.clear();
             source.status = BatchTranscriptionSourceStatus{};

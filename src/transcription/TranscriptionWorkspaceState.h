@@ -86,7 +86,9 @@ std::vector<BatchTranscriptSearchResult> searchTranscripts(TranscriptSearchSnaps
 // `onResetConversationSummaries` so its owner can stop a running summary task.
 class TranscriptionWorkspaceState {
   public:
-    static constexpr double defaultTimingOffset = 0.5;
+    // The recogniser's measured lead: its word times here are exact (first words 0.01-0.09 s
+    // early), so cues start where it says.
+    static constexpr double defaultTimingOffset = 0.0;
     static constexpr double offsetTolerance = 0.0001;
     static constexpr std::size_t chapterTitleLimit = 72;
     static inline const std::string lastLocaleKey = "transcription.lastLocaleIdentifier";
@@ -203,6 +205,8 @@ class TranscriptionWorkspaceState {
 
     // Subtitle file export and timing.
     std::optional<std::string> subtitleExportSuggestedName() const;
+    // The selected transcript as exported: no cue ends after the end of the media.
+    std::vector<SubtitleCue> subtitleExportCues() const;
     void applySubtitleTimingOffset(double shift);
     std::string subtitleTimingOffsetText() const;
     void applySubtitleTimingOffsetToCompletedSources();
@@ -243,6 +247,10 @@ class TranscriptionWorkspaceState {
     // True when the summary was kept.
     bool applyConversationSummary(const TranscriptConversation& conversation,
                                   const std::string& summary);
+    // A failed summary: the card shows the conversation's current dialogue instead of an
+    // earlier summary, and the run's notice gives the first reason.
+    void failConversationSummary(const TranscriptConversation& conversation,
+                                 const std::string& reason);
     void finishConversationSummaries(int summarized, int fallbacks, bool wasCancelled);
 
   private:
@@ -274,6 +282,15 @@ class TranscriptionWorkspaceState {
     // The cue revision at each source's last cue change; a source absent here has never changed.
     std::map<Uuid, std::uint64_t> sourceCueRevisions_;
     mutable std::map<Uuid, std::pair<std::uint64_t, std::optional<std::string>>> cueRenderIssues_;
+    // Audio streams and choices of sources read again after a change of their file, so an
+    // unchanged layout keeps the user's audio track and language.
+    struct EarlierChoice {
+        std::vector<MediaStream> audio;
+        std::optional<std::int64_t> audioIndex;
+        std::string localeIdentifier;
+    };
+    std::map<Uuid, EarlierChoice> earlierChoices_;
+    std::optional<std::string> summaryFailure_;
 
     SubtitleCueSegmenter segmenter_{84, 6.0, 1.2};
     SubtitleTimingAdjuster adjuster_;

@@ -98,6 +98,13 @@ TEST(SubtitleDocumentRenderer, TextNeverEndsOrStartsACue) {
         {"arrows", cue(1, 0, 1, "a--->b -- > c"), "a---\u2060>b -- > c"},
         {"NUL bytes", cue(1, 0, 1, std::string("cut\0 here\0", 11)), "cut here"},
         {"only a NUL", cue(1, 0, 1, std::string("\0", 1)), ""},
+        {"NUL inside a next-line", cue(1, 0, 1, std::string("one\xC2\0\x85two", 9)), "one\ntwo"},
+        {"NUL inside a line separator",
+         cue(1, 0, 1,
+             std::string("a\xE2\0\x80\xA8"
+                         "b",
+                         6)),
+         "a\nb"},
         {"shorter than a millisecond", cue(1, 1, 1.0004, "x"), ""},
     };
     for (const auto& row : rows) {
@@ -118,8 +125,9 @@ TEST(SubtitleDocumentRenderer, ValidationFailuresInListOrder) {
                   std::string("No recognizable speech was found in the selected audio track.")));
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (const auto& bad : {cue(1, -1, 1, "x"), cue(1, 1, 1, "x"), cue(1, 2, 1, "x"),
-                            cue(1, nan, 1, "x"), cue(1, 0, inf, "x")}) {
+    for (const auto& bad :
+         {cue(1, -1, 1, "x"), cue(1, 1, 1, "x"), cue(1, 2, 1, "x"), cue(1, nan, 1, "x"),
+          cue(1, 0, inf, "x"), cue(1, 1e16, 2.5, "x"), cue(1, 0, 1e16, "x")}) {
         EXPECT_EQ(failure({bad}), std::make_pair(Case::invalidCues, validTimes));
     }
     EXPECT_EQ(

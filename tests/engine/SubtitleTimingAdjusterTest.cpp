@@ -53,3 +53,18 @@ TEST(SubtitleTimingAdjuster, UnusableOffsetsChangeNothing) {
     EXPECT_EQ(empty.appliedOffset, 0);
     EXPECT_TRUE(empty.cues.empty());
 }
+
+TEST(SubtitleTimingAdjuster, CueEndsStopAtAKnownDuration) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        std::optional<double> duration;
+        double secondEnd;
+    } rows[] = {{std::nullopt, 4}, {nan, 4}, {0, 4}, {9, 4}, {3.5, 3.5}, {3, 4}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.duration.value_or(-1));
+        const auto ended = SubtitleTimingAdjuster{}.endingBy(cuesFrom(1), row.duration);
+        EXPECT_EQ(ended[0], cuesFrom(1)[0]);
+        EXPECT_EQ(ended[1].startTime, 3);
+        EXPECT_EQ(ended[1].endTime, row.secondEnd);
+    }
+}

@@ -44,7 +44,9 @@ TEST(TextMetrics, PrefixesStopAtClusterBoundaries) {
                                 {"a\x80\x80\x80"
                                  "b",
                                  2, 2},
-                                {"ae\u0301b", 3, 1}};
+                                {"ae\u0301b", 3, 1},
+                                {"e\xCC\x81\x80x", 3, 3},
+                                {"e\xCC\x81\x80x", 4, 4}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text + " " + std::to_string(row.limit));
         EXPECT_EQ(graphemePrefixBytes(row.text, row.limit), row.expected);

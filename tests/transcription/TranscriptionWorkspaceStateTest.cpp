@@ -260,6 +260,47 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
                       ? std::optional<std::string>("No audio streams were found in this file.")
                       : std::nullopt);
     }
+
+    // A file that is not media: its row and the page show the error's sentence alone.
+    {
+        Workspace w;
+        w.state.addSources({touch(w.folder / "fake video.mkv")});
+        w.state.failInspection(w.state.beginNextInspection()->first,
+                               "“fake video.mkv” is not a video or audio file that FFmpeg can "
+                               "read (Invalid data found when processing input).\n[matroska @ "
+                               "0x1] EBML header parsing failed");
+        const std::string sentence =
+            "“fake video.mkv” is not a video or audio file that FFmpeg can read (Invalid data "
+            "found when processing input).";
+        EXPECT_EQ(w.state.sources[0].status, BatchTranscriptionSourceStatus::failed(sentence));
+        EXPECT_EQ(w.state.errorMessage, sentence);
+        EXPECT_FALSE(w.state.canTranscribeSelectedSource());
+    }
+
+    // Read again after its file changed: the user's track and language stay while the audio
+    // layout holds, and the transcript stays either way.
+    const auto& twoTracks = rows[1].streams;
+    auto threeTracks = twoTracks;
+    threeTracks.push_back(stream(2, MediaStreamKind::audio, "ac3", "eng"));
+    for (const auto& [streams, keeps] : {std::pair{twoTracks, true}, {threeTracks, false}}) {
+        SCOPED_TRACE(keeps);
+        Workspace w;
+        w.state.applyCapabilityResult({usAndAu, std::nullopt});
+        const auto file = touch(w.folder / "a.mkv");
+        w.state.addSources({file});
+        w.state.applyInspection(w.state.beginNextInspection()->first, {twoTracks, {}, 2.0});
+        w.state.setSelectedAudioStreamIndex(0);
+        w.state.setSelectedLocaleIdentifier("en-AU");
+        w.state.setCues(cuesAt({1}));
+        w.state.markForInspection(file);
+        w.state.applyInspection(w.state.beginNextInspection()->first, {streams, {}, 2.0});
+        EXPECT_EQ(w.state.selectedAudioStreamIndex(), keeps ? 0 : 1);
+        EXPECT_EQ(w.state.sources[0].selectedAudioStreamIndex, keeps ? 0 : 1);
+        if (keeps) {
+            EXPECT_EQ(w.state.sources[0].selectedLocaleIdentifier, "en-AU");
+        }
+        EXPECT_EQ(w.state.cues(), cuesAt({1}));
+    }
 }
 
 TEST(TranscriptionWorkspaceState, CapabilityAnswerCompletesLanguagesOrClearsOnlyTheMirror) {
@@ -307,8 +348,9 @@ TEST(TranscriptionWorkspaceState, BatchRunCountsAndSummarises) {
               "Transcribed 2 files; 1 failed. Select a file to review its status.");
     const auto& first = w.state.sources[0];
     EXPECT_EQ(first.status.kind, Kind::completed);
-    EXPECT_DOUBLE_EQ(first.subtitleTimingOffset, 0.5);
-    EXPECT_DOUBLE_EQ(first.cues.at(0).startTime, 0.8);
+    // Cues start where the recogniser heard the words.
+    EXPECT_DOUBLE_EQ(first.subtitleTimingOffset, 0.0);
+    EXPECT_DOUBLE_EQ(first.cues.at(0).startTime, 0.3);
     EXPECT_TRUE(w.state.selectedExportSourceIDs.contains(ids[0]));
     EXPECT_EQ(w.state.cues(), first.cues);
     w.state.sources[1].selectedAudioStreamIndex = 1;
@@ -371,27 +413,27 @@ TEST(TranscriptionWorkspaceState, TimingOffsetsShiftCuesAndSayHowFar) {
     w.state.applySubtitleTimingOffset(0.1);
     w.state.applySubtitleTimingOffset(0.5);
     EXPECT_EQ(w.state.subtitleTimingOffsetText(), "+0.6 s");
-    w.state.applySubtitleTimingOffset(0.5 - w.state.subtitleTimingOffset);
+    w.state.applySubtitleTimingOffset(-w.state.subtitleTimingOffset);
     EXPECT_EQ(w.state.message, "Reset subtitle timing to Tavrolin's default.");
 
-    // The first cue starts at 0.8: a -1.0 nudge moves only 0.8, a second one nothing.
+    // The first cue starts at 0.3: a -1.0 nudge moves only 0.3, a second one nothing.
     w.state.applySubtitleTimingOffset(-1.0);
     EXPECT_DOUBLE_EQ(w.state.cues().front().startTime, 0.0);
     EXPECT_NEAR(w.state.subtitleTimingOffset, -0.3, 1e-9);
     EXPECT_EQ(w.state.message,
-              "Subtitle timing adjustment is -0.8 s. Review playback before exporting.");
+              "Subtitle timing adjustment is -0.3 s. Review playback before exporting.");
     w.state.message.reset();
     w.state.applySubtitleTimingOffset(-0.5);
     EXPECT_FALSE(w.state.message);
     EXPECT_EQ(w.state.source(ids[0])->cues, w.state.cues());
 
-    // b starts at 0.8 too and is asked to move -0.8 exactly; both count.
+    // b starts at 0.3 too and is asked to move -0.3 exactly; both count.
     w.state.applySubtitleTimingOffsetToCompletedSources();
-    EXPECT_EQ(w.state.message, "Applied -0.8 s to 2 completed files.");
+    EXPECT_EQ(w.state.message, "Applied -0.3 s to 2 completed files.");
     EXPECT_NEAR(w.state.source(ids[1])->cues.front().startTime, 0.0, 1e-9);
 
     for (const auto& [offset, text] : std::vector<std::pair<double, std::string>>{
-             {0.52, "+0.0 s"}, {0.5001, "0.0 s"}, {1.5, "+1.0 s"}, {0.2, "-0.3 s"}}) {
+             {0.02, "+0.0 s"}, {0.00001, "0.0 s"}, {1.0, "+1.0 s"}, {-0.3, "-0.3 s"}}) {
         SCOPED_TRACE(offset);
         EXPECT_EQ(TranscriptionWorkspaceState::offsetText(offset), text);
     }
@@ -522,7 +564,7 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     w.state.pendingReplacements.clear();
     w.state.completedReplacements.insert(*fileIdentity(w.folder / "A.mov"));
     EXPECT_EQ(w.state.batchMediaExportBlocker(),
-              "“A.mov” was already replaced; inspect it again before exporting.");
+              "“A.mov” was replaced in this session; open it again to export it once more.");
 }
 
 TEST(TranscriptionWorkspaceState, SummariesSkipUnchangedConversationsAndDropStaleOnes) {
@@ -551,22 +593,33 @@ TEST(TranscriptionWorkspaceState, SummariesSkipUnchangedConversationsAndDropStal
     EXPECT_FALSE(w.state.applyConversationSummary(pending[2], "Stale."));
     w.state.finishConversationSummaries(2, 1, false);
     EXPECT_EQ(w.state.conversationSummaryNotice,
-              "Summarized 2 conversations; 1 use dialogue previews.");
+              "Summarized 2 conversations; 1 shows its dialogue preview.");
     EXPECT_EQ(w.state.conversationSummaryText(w.state.conversations()[2]), "changed meanwhile");
 
     pending =
         w.state.beginConversationSummaries(false, ConversationSummaryAvailability::available());
     ASSERT_EQ(pending.size(), 1u);
-    EXPECT_EQ(w.state.conversationSummaryNotice, "Summarizing 1 conversations on this computer…");
+    EXPECT_EQ(w.state.conversationSummaryNotice, "Summarizing 1 conversation on this computer…");
     EXPECT_TRUE(w.state.applyConversationSummary(pending[0], "Third."));
     w.state.finishConversationSummaries(1, 0, false);
     EXPECT_EQ(w.state.conversationSummaryNotice,
-              "Summarized 1 conversations with the on-device language model.");
+              "Summarized 1 conversation with the on-device language model.");
     EXPECT_TRUE(
         w.state.beginConversationSummaries(false, ConversationSummaryAvailability::available())
             .empty());
     EXPECT_EQ(w.state.conversationSummaryNotice, "Conversation summaries are up to date.");
-    EXPECT_EQ(w.state.beginConversationSummaries(true, ConversationSummaryAvailability::available())
-                  .size(),
-              3u);
+    pending =
+        w.state.beginConversationSummaries(true, ConversationSummaryAvailability::available());
+    ASSERT_EQ(pending.size(), 3u);
+
+    // A failed refresh shows the current dialogue, not the earlier summary, and says why.
+    w.state.failConversationSummary(pending[0], "The server could not be reached.");
+    w.state.failConversationSummary(pending[1], "Another reason.");
+    w.state.finishConversationSummaries(0, 2, false);
+    EXPECT_EQ(w.state.conversationSummaryText(w.state.conversations()[0]), "line 1");
+    EXPECT_EQ(w.state.conversationSummaryText(w.state.conversations()[2]), "Third.");
+    EXPECT_EQ(w.state.conversationSummaryNotice,
+              "Summarized 0 conversations; 2 show their dialogue previews. The server could not "
+              "be reached. Make sure the local language model server is running, then choose "
+              "Refresh Summaries.");
 }

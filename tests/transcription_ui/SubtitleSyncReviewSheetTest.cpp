@@ -1,5 +1,5 @@
 // The timing sheet over a generated clip: nothing plays until Play, the active cue drawn over
-// the frame, nudges and reset, and Return closing and pausing.
+// the frame, nudges and reset, Return on a cue seeking to it, and Return closing and pausing.
 #include "TranscriptionViewFixture.h"
 
 TEST(SubtitleSyncSheet, PlaysOnlyOnRequestDrawsTheActiveCueAndNudgesTheTiming) {
@@ -46,6 +46,17 @@ TEST(SubtitleSyncSheet, PlaysOnlyOnRequestDrawsTheActiveCueAndNudgesTheTiming) {
     reset->click();
     EXPECT_EQ(offset->text(), QStringLiteral("0.0 s"));
     EXPECT_FALSE(sheet.findChild<QPushButton*>(QStringLiteral("applyOffsetToAll"))->isEnabled());
+
+    // Return on a cue row seeks to the cue and leaves the sheet open.
+    auto* rows = sheet.findChild<QListWidget*>(QStringLiteral("sheetCues"));
+    rows->setFocus();
+    rows->setCurrentRow(0);
+    sheet.preview().seek(0.0, false);
+    QTest::keyClick(rows, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_TRUE(tavtest::waitUntil(
+        [&] { return std::abs(sheet.preview().currentTime() - 0.5) < 0.05; }, 15000));
+    rows->clearFocus();
 
     play->click();
     EXPECT_TRUE(sheet.preview().isPlaying());

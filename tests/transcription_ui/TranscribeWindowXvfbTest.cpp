@@ -1,10 +1,13 @@
-// The Transcribe workspace in the application's real window on an X server: a generated clip
-// with speech dropped on the window, "Transcribe" pressed, one cue edited in place, a chapter
-// added from its divider, SubRip exported through the save dialog, and screenshots of the review
-// list, the timeline and the timing sheet written to the build folder.
+// The Transcribe workspace in the application's real window on an X server, at the minimum and
+// the default window size: a generated clip with speech dropped on the window, "Transcribe"
+// pressed, one cue edited in place, a chapter added from its divider, SubRip exported through
+// the save dialog. In every state the page's widgets lie within their parents and show their
+// text whole, and a screenshot of each state is written to the build folder.
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -35,10 +38,56 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_TRANSCRIBE_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_TRANSCRIBE_XVFB_FOLDER";
+const char* const sizeVariable = "TAVROLIN_TRANSCRIBE_XVFB_SIZE";
+const QStringList windowSizes{QStringLiteral("920x640"), QStringLiteral("1100x720")};
 
-void saveShot(QWidget* window, const char* name) {
+QString shotName(const QString& state, const QString& size) {
+    return QStringLiteral("tavrolin-transcribe-%1-%2.png").arg(state, size);
+}
+
+void saveShot(QWidget* window, const QString& name) {
     const QPixmap shot = window->screen()->grabWindow(window->winId());
-    ASSERT_TRUE(shot.save(QString::fromStdString((tavtest::buildFolder() / name).string()), "PNG"));
+    ASSERT_TRUE(
+        shot.save(QString::fromStdString((tavtest::buildFolder()).string()) + "/" + name, "PNG"));
+}
+
+std::string describe(const QWidget* widget) {
+    const QRect r = widget->geometry();
+    return std::string(widget->metaObject()->className()) + " \"" +
+           widget->objectName().toStdString() + "\" " + std::to_string(r.x()) + "," +
+           std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+           std::to_string(r.height());
+}
+
+// Every visible widget under `root` lies within its parent (content scrolled vertically inside a
+// scroll area only within its width), and buttons and labels are large enough for their text.
+void expectFits(QWidget* root, const QString& state) {
+    SCOPED_TRACE(state.toStdString());
+    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    for (auto* widget : root->findChildren<QWidget*>()) {
+        auto* parent = widget->parentWidget();
+        if (!widget->isVisible() || widget->isWindow() || !parent) {
+            continue;
+        }
+        const QRect box = widget->geometry();
+        const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
+        const bool scrolls = area && area->viewport() == parent;
+        const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
+                                    : parent->rect().contains(box);
+        EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
+        if (const auto* button = qobject_cast<QPushButton*>(widget)) {
+            EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
+        }
+        if (const auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty()) {
+            if (label->wordWrap()) {
+                EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                    << describe(widget) << " " << label->text().toStdString();
+            } else {
+                EXPECT_GE(label->width(), label->minimumSizeHint().width())
+                    << describe(widget) << " " << label->text().toStdString();
+            }
+        }
+    }
 }
 
 // Answers the next save dialog with `file`, as a person typing the name and pressing Return.
@@ -90,7 +139,10 @@ TEST(TranscribeWindow, Child) {
     configuration.startsUpdater = false;
     TavrolinApp app(configuration);
     MainWindow* window = app.mainWindow();
-    window->resize(1280, 860);
+    const QString size = qEnvironmentVariable(sizeVariable);
+    const QStringList sides = size.split(QLatin1Char('x'));
+    ASSERT_EQ(sides.size(), 2);
+    window->resize(sides[0].toInt(), sides[1].toInt());
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
     window->rootView()->select(WorkspaceSection::transcribe);
@@ -98,6 +150,14 @@ TEST(TranscribeWindow, Child) {
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(view->isVisible());
     const auto& state = view->viewModel().state();
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return state.availability.kind != TranscriptionWorkspaceAvailability::Kind::checking;
+        },
+        30s));
+    EXPECT_EQ(window->size(), QSize(sides[0].toInt(), sides[1].toInt()));
+    expectFits(view, QStringLiteral("empty"));
+    saveShot(window, shotName(QStringLiteral("empty"), size));
 
     tavtest::dropFiles(window->rootView(), {source});
     ASSERT_EQ(state.sources.size(), 1u);
@@ -105,11 +165,12 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
         << state.availability.message;
-    saveShot(window, "tavrolin-transcribe-setup.png");
+    expectFits(view, QStringLiteral("setup"));
+    saveShot(window, shotName(QStringLiteral("setup"), size));
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
-    tavtest::processEventsFor(150ms);
-    saveShot(window, "tavrolin-transcribe-running.png");
+    expectFits(view, QStringLiteral("running"));
+    saveShot(window, shotName(QStringLiteral("running"), size));
     ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
     ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
         << state.sources[0].status.message;
@@ -136,8 +197,8 @@ TEST(TranscribeWindow, Child) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, strip);
     ASSERT_EQ(state.chapters().size(), 1u);
     EXPECT_DOUBLE_EQ(state.chapters().front().startTime, state.cues()[1].startTime);
-    tavtest::processEventsFor(200ms);
-    saveShot(window, "tavrolin-transcribe-review.png");
+    expectFits(view, QStringLiteral("review"));
+    saveShot(window, shotName(QStringLiteral("review"), size));
 
     const fs::path subtitles = folder / "talk.en.srt";
     answerSaveDialog(subtitles);
@@ -154,8 +215,8 @@ TEST(TranscribeWindow, Child) {
     auto* timeline = view->reviewArea()->timeline();
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return timeline->isVisible() && !timeline->conversations().empty(); }));
-    tavtest::processEventsFor(200ms);
-    saveShot(window, "tavrolin-transcribe-timeline.png");
+    expectFits(view, QStringLiteral("timeline"));
+    saveShot(window, shotName(QStringLiteral("timeline"), size));
 
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("syncWithVideo")),
                       Qt::LeftButton);
@@ -168,7 +229,8 @@ TEST(TranscribeWindow, Child) {
     auto* surface = sheet->findChild<SubtitleSyncPlayerSurface*>();
     EXPECT_EQ(surface->cueText(), QStringLiteral("Sunny weather today"));
     tavtest::processEventsFor(500ms);
-    saveShot(sheet, "tavrolin-transcribe-sheet.png");
+    expectFits(sheet, QStringLiteral("sheet"));
+    saveShot(sheet, shotName(QStringLiteral("sheet"), size));
     QTest::keyClick(sheet, Qt::Key_Return);
     ASSERT_TRUE(
         tavtest::waitUntil([&] { return view->findChild<SubtitleSyncReviewSheet*>() == nullptr; }));
@@ -176,21 +238,27 @@ TEST(TranscribeWindow, Child) {
 
 TEST(TranscribeWindow, TranscribeEditExport) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
-    tavtest::TempDir folder;
-    tavtest::TempDir home;
-    QProcessEnvironment environment;
-    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    tavtest::expectPassesUnderXvfb(childVariable, "TranscribeWindow.Child", environment, 240000);
-    EXPECT_TRUE(fs::exists(folder / "talk.en.srt"));
-    // The transcription's working folder went with it.
-    const fs::path cache = home / "cache" / "tavrolin";
-    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
-    for (const char* name : {"tavrolin-transcribe-review.png", "tavrolin-transcribe-timeline.png",
-                             "tavrolin-transcribe-sheet.png"}) {
-        EXPECT_GT(QImage(QString::fromStdString((tavtest::buildFolder() / name).string())).width(),
-                  600)
-            << name;
+    for (const QString& size : windowSizes) {
+        SCOPED_TRACE(size.toStdString());
+        tavtest::TempDir folder;
+        tavtest::TempDir home;
+        QProcessEnvironment environment;
+        environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
+        environment.insert(sizeVariable, size);
+        environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
+        environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+        tavtest::expectPassesUnderXvfb(childVariable, "TranscribeWindow.Child", environment,
+                                       240000);
+        EXPECT_TRUE(fs::exists(folder / "talk.en.srt"));
+        // The transcription's working folder went with it.
+        const fs::path cache = home / "cache" / "tavrolin";
+        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
+        for (const char* state : {"empty", "setup", "running", "review", "timeline", "sheet"}) {
+            const QString name = shotName(QString::fromLatin1(state), size);
+            EXPECT_GT(QImage(QString::fromStdString(tavtest::buildFolder().string()) + "/" + name)
+                          .width(),
+                      600)
+                << name.toStdString();
+        }
     }
 }

@@ -1,5 +1,6 @@
 // The review list: the low-confidence mark, the chapter divider under the pointer, in-place
-// edits, the chapter panel's sort, and centring a requested cue.
+// edits, the names a screen reader reads, the chapter panel's sort, and centring a requested or
+// searched-for cue.
 #include "TranscriptionViewFixture.h"
 
 TEST(TranscriptReviewList, LowConfidenceMarkAndDividerTexts) {
@@ -48,6 +49,11 @@ TEST(TranscriptReviewList, EditsChaptersAndCentresARequestedCue) {
     QTest::keyClicks(editor, "<i>hi</i>");
     EXPECT_EQ(f.state().sources.at(0).cues.at(0).text, "<i>hi</i>");
     EXPECT_EQ(model->index(0).data().toString(), QStringLiteral("<i>hi</i>"));
+    EXPECT_EQ(editor->accessibleName(), QStringLiteral("Subtitle cue 1 text"));
+    EXPECT_EQ(model->index(1).data(Qt::AccessibleTextRole).toString(),
+              QStringLiteral("Cue 2, 00:00:05.000: line 2"));
+    EXPECT_EQ(model->index(1).data(Qt::AccessibleDescriptionRole).toString(),
+              QStringLiteral("Add chapter marker at 00:00:05.000"));
 
     // The strip above row 1 reveals its control under the pointer; a click adds the chapter once.
     const QPoint strip = list->visualRect(model->index(1)).topLeft() + QPoint(40, 6);
@@ -59,6 +65,8 @@ TEST(TranscriptReviewList, EditsChaptersAndCentresARequestedCue) {
     ASSERT_EQ(f.state().chapters().size(), 1);
     EXPECT_EQ(f.state().chapters().front().startTime, 5.0);
     EXPECT_TRUE(model->index(1).data(TranscriptCueListModel::hasChapterRole).toBool());
+    EXPECT_EQ(model->index(1).data(Qt::AccessibleDescriptionRole).toString(),
+              QStringLiteral("Chapter marker at 00:00:05.000"));
 
     // Sort orders the markers by time and the editors renumber.
     auto chapters = f.state().chapters();
@@ -82,4 +90,15 @@ TEST(TranscriptReviewList, EditsChaptersAndCentresARequestedCue) {
     EXPECT_FALSE(f.state().requestedCueID.has_value());
     const QModelIndex centre = list->indexAt(list->viewport()->rect().center());
     EXPECT_NEAR(centre.row(), 249, 1);
+
+    // A search hit opens with Return.
+    f.model.setTranscriptSearch("line 120");
+    f.settle();
+    auto* results = f.find<QListWidget>("transcriptResults");
+    ASSERT_TRUE(results->isVisible());
+    results->setCurrentRow(0);
+    QTest::keyClick(results, Qt::Key_Return);
+    f.settle();
+    EXPECT_TRUE(f.state().transcriptSearch.empty());
+    EXPECT_NEAR(list->indexAt(list->viewport()->rect().center()).row(), 119, 1);
 }

@@ -322,7 +322,9 @@ TEST(TranscriptionViewModel, SummariesDropResultsForEditedConversations) {
     EXPECT_EQ(f.state().conversationSummaries,
               (std::map<std::int64_t, std::string>{{1, "About first."}}));
     EXPECT_EQ(f.state().conversationSummaryNotice,
-              "Summarized 1 conversations; 1 use dialogue previews.");
+              "Summarized 1 conversation; 1 shows its dialogue preview. The on-device language "
+              "model returned an empty conversation summary. Make sure the local language model "
+              "server is running, then choose Refresh Summaries.");
 
     // A new selection resets a running summary without a notice.
     f.model->summarizeConversations(false);
@@ -340,8 +342,15 @@ TEST(TranscriptionViewModel, TeardownStopsEveryTaskAndCancelsTheService) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
     f.probe->latch.open();
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
+    // The capability answer comes from a worker too: a loaded machine may give it late.
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return f.state().availability.kind ==
+                   TranscriptionWorkspaceAvailability::Kind::available;
+        },
+        30000));
     f.model->startTranscription({f.state().sources[0].id});
-    ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }, 30000));
     f.model.reset();
     EXPECT_EQ(f.transcriber->cancels, 1);
     EXPECT_EQ(f.transcriber->latch.waiting(), 0);

@@ -166,9 +166,11 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
     ASSERT_TRUE(w.settled());
     EXPECT_EQ(w.suggested.back(), "workspace-a.en.srt");
     EXPECT_EQ(w.state().message, "Exported workspace-a.en.srt.");
-    const std::string expected =
-        SubtitleDocumentRenderer().render(w.state().cues(), SubtitleFileFormat::srt);
-    EXPECT_EQ(contents(destination), expected);
+    // No cue ends after the end of the media.
+    const auto exported = w.state().subtitleExportCues();
+    EXPECT_LE(exported.back().endTime, *w.state().selectedSource()->mediaDuration);
+    EXPECT_EQ(contents(destination),
+              SubtitleDocumentRenderer().render(exported, SubtitleFileFormat::srt));
 
     std::ofstream(destination, std::ios::trunc) << "mine";
     w.model->exportSubtitles();
@@ -248,6 +250,21 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     EXPECT_TRUE(written(w.folder / "show-none.mkv").chapters.empty());
     EXPECT_EQ(written(w.folder / "clip-out.mp4").language, "eng");
 
+    // An existing output and a chapter at the end are refused before anything is queued.
+    const auto queued = w.queue.jobs().size();
+    w.model->exportSelectedMedia();
+    EXPECT_EQ(w.state().errorMessage,
+              "An output named “clip-out.mp4” already exists. Choose another folder or name.");
+    w.chosen = w.folder / "clip-late.mp4";
+    w.model->setChapters({{Uuid::random(), *w.state().sources[1].mediaDuration, "Late"}});
+    EXPECT_EQ(w.state().mediaExportBlocker(),
+              "Every chapter marker must be earlier than the end of the source.");
+    w.model->exportSelectedMedia();
+    EXPECT_EQ(w.state().errorMessage,
+              "Every chapter marker must be earlier than the end of the source.");
+    EXPECT_EQ(w.queue.jobs().size(), queued);
+    w.model->setChapters({});
+
     // Replacing clip.mp4: a second request is refused while it is queued and after it ran.
     w.model->setReplaceOriginalsDuringBatchExport(true);
     w.model->setExportSelection(true, w.state().sources[1].id);
@@ -270,6 +287,6 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     EXPECT_EQ(w.state().sources[1].status.kind, Kind::ready);  // inspected again
     w.model->exportCheckedMediaInBatch();
     EXPECT_EQ(w.state().errorMessage,
-              "“clip.mp4” was already replaced; inspect it again before exporting.");
+              "“clip.mp4” was replaced in this session; open it again to export it once more.");
     EXPECT_EQ(w.queue.jobs().size(), 4u);
 }
