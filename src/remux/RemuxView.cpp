@@ -23,6 +23,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
+#include "app/RetiredWidget.h"
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "app/WorkspaceColumn.h"
@@ -282,8 +283,7 @@ void RemuxView::refreshCards() {
     // Cards of removed sources go.
     for (auto it = cards_.begin(); it != cards_.end();) {
         if (!present.contains(it->first)) {
-            it->second->hide();
-            it->second->deleteLater();
+            retireWidget(it->second);
             it = cards_.erase(it);
         } else {
             ++it;
@@ -410,7 +410,7 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
     }
     // Shelves left over hold no card any more.
     while (shelves_.size() > needed) {
-        delete shelves_.back();
+        retireWidget(shelves_.back());
         shelves_.pop_back();
     }
     if (batch) {

@@ -15,6 +15,7 @@
 
 #include "app/AppStyle.h"
 #include "app/ElidedLabel.h"
+#include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
 #include "remux/RemuxSymbols.h"
 
@@ -107,12 +108,6 @@ const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
     return nullptr;
 }
 
-struct CallbackScope {
-    explicit CallbackScope(int& depth) : depth_(depth) { ++depth_; }
-    ~CallbackScope() { --depth_; }
-    int& depth_;
-};
-
 }  // namespace
 
 StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
@@ -152,7 +147,6 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
     remove->setAccessibleName(QStringLiteral("Remove source file"));
     connect(remove, &QToolButton::clicked, this, [this] {
         if (onRemove) {
-            const CallbackScope scope(callbackDepth_);
             onRemove();
         }
     });
@@ -217,18 +211,10 @@ void StreamSourceCard::updateTitle() {
 }
 
 void StreamSourceCard::rebuildContent() {
-    if (content_ != nullptr) {
-        // Never reparented away: taking a subtree out of a window walks the window's whole focus
-        // chain, which is slow with hundreds of cards.
-        if (callbackDepth_ > 0) {
-            // One of its buttons is still signalling.
-            content_->hide();
-            content_->setObjectName(QString());
-            content_->deleteLater();
-        } else {
-            delete content_;
-        }
-    }
+    // Never reparented away: taking a subtree out of a window walks the window's whole focus
+    // chain, which is slow with hundreds of cards. Deleted later: one of its buttons may still
+    // be signalling, or a screen reader still holding its rows.
+    retireWidget(content_);
     content_ = new QWidget(this);
     content_->setObjectName(QStringLiteral("content"));
     auto* layout = new QVBoxLayout(content_);
@@ -272,7 +258,6 @@ void StreamSourceCard::rebuildContent() {
         retry->setObjectName(QStringLiteral("tryAgainButton"));
         connect(retry, &QPushButton::clicked, this, [this] {
             if (onRetry) {
-                const CallbackScope scope(callbackDepth_);
                 onRetry();
             }
         });
@@ -384,7 +369,6 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
         button->setPalette(linkPalette);
         connect(button, &QPushButton::clicked, this, [this, kind, included] {
             if (onSetStreams) {
-                const CallbackScope scope(callbackDepth_);
                 onSetStreams(kind, included);
             }
         });
@@ -412,7 +396,6 @@ QWidget* StreamSourceCard::makeStreamRow(const MediaStream& stream) {
     connect(box, &QCheckBox::clicked, this, [this, box, index] {
         box->setChecked(source_.selectedStreamIndices.contains(index));
         if (onToggleStream) {
-            const CallbackScope scope(callbackDepth_);
             onToggleStream(index);
         }
     });

@@ -1,6 +1,7 @@
 // The Remux workspace widgets on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -492,4 +493,60 @@ TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
         EXPECT_TRUE(view->cardFor(file)->isVisibleTo(view.get())) << file;
         EXPECT_TRUE(view->cardFor(file)->findChild<QCheckBox*>()->isVisibleTo(view.get())) << file;
     }
+}
+
+namespace {
+
+// Visits every node of the accessibility tree under `node`, reading what a screen reader reads.
+int walkAccessibleTree(QAccessibleInterface* node) {
+    if (node == nullptr || !node->isValid()) {
+        return 0;
+    }
+    (void)node->text(QAccessible::Name);
+    (void)node->role();
+    (void)node->rect();
+    int visited = 1;
+    for (int i = 0; i < node->childCount(); ++i) {
+        visited += walkAccessibleTree(node->child(i));
+    }
+    return visited;
+}
+
+// Reads the object of every accessibility event as it is announced, as a screen reader's bridge
+// does.
+void readAnnouncedObject(QAccessibleEvent* event) {
+    if (auto* node = event->accessibleInterface(); node != nullptr && node->isValid()) {
+        (void)node->text(QAccessible::Name);
+        (void)node->parent();
+    }
+}
+
+}  // namespace
+
+TEST_F(RemuxViewTest, ScreenReaderPressesAddToQueueAndReadsTheTreeAfterwards) {
+    QAccessible::setActive(true);
+    const auto previousHandler = QAccessible::installUpdateHandler(readAnnouncedObject);
+    const auto one =
+        add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac", "eng")});
+    add("two.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac", "eng")});
+    QCoreApplication::processEvents();
+    view->activateWindow();
+    view->cardFor(one)->findChild<QCheckBox*>()->setFocus();
+    auto* root = QAccessible::queryAccessibleInterface(view.get());
+    const int before = walkAccessibleTree(root);
+
+    auto* button = QAccessible::queryAccessibleInterface(find<QPushButton>("addToQueueButton"));
+    ASSERT_NE(button->actionInterface(), nullptr);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        walkAccessibleTree(QAccessible::queryAccessibleInterface(view.get()));
+        return queue->jobs().size() == 2u;
+    }));
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_LT(walkAccessibleTree(QAccessible::queryAccessibleInterface(view.get())), before)
+        << "the cards left the tree";
+    EXPECT_TRUE(shown("emptyState"));
+    QAccessible::installUpdateHandler(previousHandler);
+    QAccessible::setActive(false);
 }
