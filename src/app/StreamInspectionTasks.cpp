@@ -9,6 +9,7 @@
 
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "probe/MediaProbeError.h"
 
 namespace tavrolin {
 
@@ -38,6 +39,16 @@ StreamInspectionTasks::StreamInspectionTasks(QObject& owner, std::shared_ptr<Med
     inbox_->tasks = this;
     pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     pool_.setExpiryTimeout(5000);
+}
+
+bool StreamInspectionTasks::retryCanHelp(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const MediaProbeError& probeError) {
+        return probeError.errorCase() != MediaProbeError::Case::noSupportedStreams;
+    } catch (...) {
+        return true;
+    }
 }
 
 StreamInspectionTasks::~StreamInspectionTasks() {
@@ -72,6 +83,7 @@ void StreamInspectionTasks::start(const fs::path& url) {
                     arrival.wasCancelled = true;
                 } catch (...) {
                     arrival.outcome.errorMessage = userMessage(std::current_exception());
+                    arrival.outcome.retryCanHelp = retryCanHelp(std::current_exception());
                 }
                 if (installed && !arrival.wasCancelled) {
                     if (const auto facts = installed->facts(token)) {

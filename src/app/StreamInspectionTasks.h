@@ -4,6 +4,7 @@
 #include <QThreadPool>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -33,6 +34,8 @@ class StreamInspectionTasks {
         std::vector<MediaStream> streams;
         // The probe error's message; none on success.
         std::optional<std::string> errorMessage;
+        // With an error: whether inspecting the file again may end otherwise.
+        bool retryCanHelp = true;
         // With an installed ffmpeg set: its release was read (none when it gave none).
         bool hasRelease = false;
         std::optional<FFmpegRelease> release;
@@ -55,6 +58,10 @@ class StreamInspectionTasks {
     void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
         installed_ = std::move(installed);
     }
+    // Whether an inspection that failed with `error` may succeed when tried again: not when the
+    // file was read and holds nothing to show.
+    static bool retryCanHelp(const std::exception_ptr& error);
+
     // Inspections started and not yet ended or stopped.
     std::size_t runningCount() const { return tasks_.size(); }
 

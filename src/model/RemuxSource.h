@@ -22,6 +22,8 @@ struct RemuxSource {
     };
     struct Failed {
         std::string message;
+        // False when inspecting the file again would end the same way.
+        bool retryCanHelp = true;
         friend bool operator==(const Failed&, const Failed&) = default;
     };
     using InspectionState = std::variant<Loading, Ready, Failed>;

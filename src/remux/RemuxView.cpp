@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -84,6 +85,10 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
+    // The page scrolls to follow the focus; it is no Tab stop of its own.
+    if (auto* page = findChild<QScrollArea*>(QStringLiteral("scroll"))) {
+        page->setFocusPolicy(Qt::NoFocus);
+    }
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
@@ -159,6 +164,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     folderField_->setObjectName(QStringLiteral("folderField"));
     folderField_->setPlaceholderText(QStringLiteral("Output folder path"));
     folderField_->setMinimumWidth(320);
+    folderField_->setAccessibleName(QStringLiteral("Output folder"));
     // Every edit by the user, even back to the old text, counts as choosing the folder.
     connect(folderField_, &QLineEdit::textEdited, this, [this](const QString& text) {
         viewModel_.setOutputDirectoryText(toPath(text).string());
@@ -179,6 +185,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
         viewModel_.setContainer(pickedValue(index, allOutputContainers));
     });
+    containerPicker_->setAccessibleName(QStringLiteral("Container"));
     addPickerRow(form, QStringLiteral("Container"), containerPicker_);
 
     QStringList targets;
@@ -193,6 +200,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     connect(targetPicker_, &QComboBox::activated, this, [this](int index) {
         viewModel_.setPlaybackTarget(pickedValue(index, allPlaybackTargets));
     });
+    targetPicker_->setAccessibleName(QStringLiteral("Playback target"));
     addPickerRow(form, QStringLiteral("Playback target"), targetPicker_);
     column->addWidget(output);
 

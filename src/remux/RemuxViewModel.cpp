@@ -188,7 +188,8 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
             continue;
         }
         if (outcome.errorMessage) {
-            source->inspectionState = RemuxSource::Failed{*outcome.errorMessage};
+            source->inspectionState =
+                RemuxSource::Failed{*outcome.errorMessage, outcome.retryCanHelp};
         } else {
             source->selectedStreamIndices.clear();
             for (const auto& stream : outcome.streams) {

@@ -1,6 +1,7 @@
 #include "remux/StreamSourceCard.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,8 +9,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -100,6 +103,42 @@ QLabel* captionLabel(const QString& text, const QPalette& palette) {
     setTextColor(label, secondaryTextColor(palette));
     return label;
 }
+
+// Hands the wheel to the scrolling page around the card whenever the card's own list cannot
+// move that way (it shows every row, or stands at that end): scrolling the page never stalls
+// over a card.
+class WheelToPage : public QObject {
+  public:
+    explicit WheelToPage(QScrollArea* list) : QObject(list), list_(list) {
+        list->viewport()->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::Wheel) {
+            return false;
+        }
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta =
+            wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->pixelDelta().y();
+        const QScrollBar* bar = list_->verticalScrollBar();
+        const bool canMove =
+            delta > 0 ? bar->value() > bar->minimum() : delta < 0 && bar->value() < bar->maximum();
+        if (canMove) {
+            return false;
+        }
+        for (QWidget* up = list_->parentWidget(); up != nullptr; up = up->parentWidget()) {
+            if (auto* page = qobject_cast<QAbstractScrollArea*>(up)) {
+                QCoreApplication::sendEvent(page->viewport(), event);
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    QScrollArea* list_;
+};
 
 const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
     if (const auto* ready = std::get_if<RemuxSource::Ready>(&source.inspectionState)) {
@@ -254,14 +293,16 @@ void StreamSourceCard::rebuildContent() {
         message->setFont(fontFor(TextStyle::callout));
         message->setTextInteractionFlags(Qt::TextSelectableByMouse);
         row->addWidget(message, 1);
-        auto* retry = new QPushButton(QStringLiteral("Try Again"));
-        retry->setObjectName(QStringLiteral("tryAgainButton"));
-        connect(retry, &QPushButton::clicked, this, [this] {
-            if (onRetry) {
-                onRetry();
-            }
-        });
-        row->addWidget(retry, 0, Qt::AlignTop);
+        if (failed->retryCanHelp) {
+            auto* retry = new QPushButton(QStringLiteral("Try Again"));
+            retry->setObjectName(QStringLiteral("tryAgainButton"));
+            connect(retry, &QPushButton::clicked, this, [this] {
+                if (onRetry) {
+                    onRetry();
+                }
+            });
+            row->addWidget(retry, 0, Qt::AlignTop);
+        }
         layout->addLayout(row);
     } else if (const auto* streams = readyStreams(source_)) {
         std::vector<MediaStreamKind> kinds;
@@ -278,6 +319,9 @@ void StreamSourceCard::rebuildContent() {
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         // A bar only when the rows do not fit: a list that shows everything has nothing to scroll.
         scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // The rows take the focus; the list itself is no stop of its own.
+        scroll->setFocusPolicy(Qt::NoFocus);
+        new WheelToPage(scroll);
 
         auto* list = new QWidget;
         std::vector<QWidget*> rows;  // in the order shown

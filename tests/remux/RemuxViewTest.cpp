@@ -10,8 +10,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include "app/ElidedLabel.h"
 #include "app/SymbolIcons.h"
@@ -59,6 +61,12 @@ class StreamSourceCardTest : public ::testing::Test {
         card = std::make_unique<StreamSourceCard>();
     }
 
+    // Shows the inputs; rows that went are deleted at once.
+    void show(const RemuxSource& source, const std::map<std::int64_t, std::string>& unsupported,
+              const std::map<std::int64_t, std::string>& converted) {
+        card->setContent(source, unsupported, converted);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     QScrollArea* list() { return card->findChild<QScrollArea*>("streamList"); }
     QWidget* row(std::int64_t index) {
         return card->findChild<QWidget*>(QStringLiteral("stream-%1").arg(index));
@@ -74,7 +82,7 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     int retries = 0;
     card->onRetry = [&] { ++retries; };
     RemuxSource source{"/media/a b/clip.mkv", RemuxSource::Loading{}, {}};
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     EXPECT_EQ(card->findChild<ElidedLabel*>("fileName")->text(), "clip.mkv");
     EXPECT_EQ(card->accessibleName(), "clip.mkv");
     EXPECT_EQ(card->findChild<ElidedLabel*>("folder")->text(), "/media/a b");
@@ -84,7 +92,7 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     EXPECT_EQ(list(), nullptr);
 
     source.inspectionState = RemuxSource::Failed{"<b>ffprobe</b> said: Invalid data"};
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     auto* message = card->findChild<QLabel*>("failedMessage");
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->text(), "<b>ffprobe</b> said: Invalid data");
@@ -93,10 +101,16 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "");
     card->findChild<QPushButton*>("tryAgainButton")->click();
     EXPECT_EQ(retries, 1);
+
+    // A failure that trying again cannot cure offers no retry.
+    source.inspectionState = RemuxSource::Failed{"No streams.", false};
+    show(source, {}, {});
+    EXPECT_EQ(card->findChild<QLabel*>("failedMessage")->text(), "No streams.");
+    EXPECT_EQ(card->findChild<QPushButton*>("tryAgainButton"), nullptr);
 }
 
 TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
-    card->setContent(readySource({makeStream(0, audio, "aac")}, {0}), {}, {});
+    show(readySource({makeStream(0, audio, "aac")}, {0}), {}, {});
     EXPECT_EQ(list()->height(), 130);
     EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 0);
     EXPECT_NE(card->findChild<QWidget*>("group-audio"), nullptr);
@@ -107,26 +121,26 @@ TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
     for (int i = 0; i < 20; ++i) {
         twenty.push_back(makeStream(i, i < 2 ? video : (i < 10 ? audio : subtitle), "x"));
     }
-    card->setContent(readySource(twenty, {}), {}, {});
+    show(readySource(twenty, {}), {}, {});
     EXPECT_EQ(list()->height(), 320);
     EXPECT_GT(list()->widget()->sizeHint().height(), 320) << "twenty rows scroll";
     EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 2);
 
     // Five streams in three kinds fit: the height comes from the rows themselves.
-    card->setContent(readySource({makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
-                                  makeStream(2, audio, "ac3"), makeStream(3, subtitle, "subrip"),
-                                  makeStream(4, subtitle, "ass")},
-                                 {}),
-                     {}, {});
+    show(readySource({makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
+                      makeStream(2, audio, "ac3"), makeStream(3, subtitle, "subrip"),
+                      makeStream(4, subtitle, "ass")},
+                     {}),
+         {}, {});
     EXPECT_EQ(list()->height(), list()->widget()->sizeHint().height());
     EXPECT_FALSE(list()->verticalScrollBar()->isVisibleTo(list()));
 }
 
 TEST_F(StreamSourceCardTest, GroupsFollowKindOrderWithCountsAndRowsInStreamOrder) {
-    card->setContent(readySource({makeStream(0, subtitle, "subrip"), makeStream(1, audio, "aac"),
-                                  makeStream(2, video, "h264"), makeStream(3, audio, "ac3")},
-                                 {0, 1, 2, 3, 99}),
-                     {}, {});
+    show(readySource({makeStream(0, subtitle, "subrip"), makeStream(1, audio, "aac"),
+                      makeStream(2, video, "h264"), makeStream(3, audio, "ac3")},
+                     {0, 1, 2, 3, 99}),
+         {}, {});
     auto* column = list()->widget()->layout();
     std::vector<QString> groups;
     for (int i = 0; i < column->count(); ++i) {
@@ -156,10 +170,9 @@ TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
     auto both = makeStream(1, subtitle, "subrip", "eng", "Signs");
     both.isDefault = true;
     both.isForced = true;
-    card->setContent(
-        readySource({makeStream(0, video, "h264"), both}, {0}),
-        {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
-        {{1, "mov_text"}});
+    show(readySource({makeStream(0, video, "h264"), both}, {0}),
+         {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
+         {{1, "mov_text"}});
     EXPECT_EQ(rowParts(row(1)),
               (std::vector<QString>{"checkBox", "index", "defaultBadge", "forcedBadge",
                                     "omittedNote", "convertNote"}));
@@ -188,7 +201,7 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     const auto source = readySource(
         {makeStream(0, video, "h264"), makeStream(4, audio, "aac"), makeStream(7, audio, "aac")},
         {0, 4});
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     auto* ticked = row(4)->findChild<QCheckBox*>("checkBox");
     ASSERT_TRUE(ticked->isChecked());
     ticked->click();
@@ -209,7 +222,7 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     auto* rowBefore = row(7);
     auto changed = source;
     changed.selectedStreamIndices = {7};
-    card->setContent(changed, {}, {});
+    show(changed, {}, {});
     EXPECT_EQ(row(7), rowBefore);
     EXPECT_TRUE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
     EXPECT_FALSE(row(4)->findChild<QCheckBox*>("checkBox")->isChecked());
@@ -549,4 +562,68 @@ TEST_F(RemuxViewTest, ScreenReaderPressesAddToQueueAndReadsTheTreeAfterwards) {
     EXPECT_TRUE(shown("emptyState"));
     QAccessible::installUpdateHandler(previousHandler);
     QAccessible::setActive(false);
+}
+
+TEST_F(RemuxViewTest, EveryTabStopIsANamedControl) {
+    add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac", "eng")});
+    add("two.mkv", {makeStream(0, video, "h264")});
+    QCoreApplication::processEvents();
+    std::vector<QWidget*> stops;
+    for (QWidget* at = view->nextInFocusChain(); at != view.get(); at = at->nextInFocusChain()) {
+        if ((at->focusPolicy() & Qt::TabFocus) && at->isEnabled() && at->isVisibleTo(view.get())) {
+            stops.push_back(at);
+        }
+    }
+    EXPECT_GE(stops.size(), 14u);
+    for (QWidget* stop : stops) {
+        auto* node = QAccessible::queryAccessibleInterface(stop);
+        SCOPED_TRACE(stop->metaObject()->className() + (" " + stop->objectName().toStdString()));
+        ASSERT_NE(node, nullptr);
+        EXPECT_FALSE(node->text(QAccessible::Name).trimmed().isEmpty());
+        EXPECT_EQ(qobject_cast<QScrollArea*>(stop), nullptr) << "containers take no focus";
+    }
+}
+
+TEST_F(RemuxViewTest, TheWheelScrollsThePageUnlessACardListCanMove) {
+    std::vector<MediaStream> many;
+    for (int i = 0; i < 20; ++i) {
+        many.push_back(makeStream(i, audio, "aac"));
+    }
+    const auto tall = add("tall.mkv", many);
+    std::vector<fs::path> short_;
+    for (int i = 0; i < 5; ++i) {
+        short_.push_back(
+            add("short-" + std::to_string(i) + ".mkv", {makeStream(0, video, "h264")}));
+    }
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(short_.back()) != nullptr; }));
+    QCoreApplication::processEvents();
+    auto* page = find<QScrollArea>("scroll")->verticalScrollBar();
+    ASSERT_GT(page->maximum(), 0);
+    const auto wheel = [](QScrollArea* list, int delta) {
+        QWheelEvent event(QPointF(10, 10), list->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(list->viewport(), &event);
+    };
+    struct Row {
+        std::string step;
+        fs::path card;
+        int delta;
+        bool listMoves;
+        bool pageMoves;
+    };
+    const std::vector<Row> rows{
+        {"a list that shows every row", short_[0], -120, false, true},
+        {"a list with rows below", tall, -120, true, false},
+        {"back up while the list has rows above", tall, 120, true, false},
+        {"back up past its top", tall, 120, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        auto* list = view->cardFor(row.card)->findChild<QScrollArea*>("streamList");
+        const int listBefore = list->verticalScrollBar()->value();
+        const int pageBefore = page->value();
+        wheel(list, row.delta);
+        EXPECT_EQ(list->verticalScrollBar()->value() != listBefore, row.listMoves);
+        EXPECT_EQ(page->value() != pageBefore, row.pageMoves);
+    }
 }
