@@ -627,3 +627,55 @@ TEST_F(RemuxViewTest, TheWheelScrollsThePageUnlessACardListCanMove) {
         EXPECT_EQ(page->value() != pageBefore, row.pageMoves);
     }
 }
+
+TEST_F(RemuxViewTest, ChangesOfOneSourceReachOnlyItsCard) {
+    const auto one = add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    const auto two = add("two.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    using Changed = std::optional<std::set<fs::path>>;
+    struct Row {
+        std::string step;
+        std::function<void()> act;
+        Changed changed;  // what the model reports to the view
+    };
+    const auto settled = [&] {
+        return tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; });
+    };
+    const std::vector<Row> rows{
+        {"a tick", [&] { model->toggleStream(1, one); }, Changed{{one}}},
+        {"a kind", [&] { model->setStreams(audio, false, two); }, Changed{{two}}},
+        {"a retried inspection", [&] { model->retryInspection(one); }, Changed{{one}}},
+        {"a tick carried to every file",
+         [&] {
+             model->setAppliesIndividualStreamChangesToAllSources(true);
+             model->toggleStream(1, two);
+         },
+         std::nullopt},
+        {"the container", [&] { model->setContainer(OutputContainer::mp4); }, std::nullopt},
+    };
+    // The view renders each change in full...
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        row.act();
+        ASSERT_TRUE(settled());
+        QCoreApplication::processEvents();
+        for (const auto& source : model->sources()) {
+            EXPECT_EQ(view->cardFor(source.url)->source(), source);
+        }
+    }
+    // ...told only which sources changed.
+    view.reset();
+    model->setAppliesIndividualStreamChangesToAllSources(false);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        model->takeChangedSources();
+        row.act();
+        EXPECT_EQ(model->takeChangedSources(), row.changed);
+        ASSERT_TRUE(settled());
+        QCoreApplication::processEvents();
+    }
+    model->takeChangedSources();
+    model->retryInspection(two);
+    model->takeChangedSources();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(model->takeChangedSources(), Changed{{two}}) << "a finished inspection";
+}
