@@ -11,6 +11,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/QueueJobRow.h"
+#include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
 #include "engine/JobQueueViewModel.h"
 
@@ -85,12 +86,12 @@ void QueueView::render() {
     // Progress updates arrive often; rows are rebuilt only when the list itself changes.
     if (ids != rowIDs_) {
         for (QueueJobRow* row : rows_) {
-            delete row;
+            retireWidget(row);
         }
         rows_.clear();
         for (QWidget* divider :
              list_->findChildren<QFrame*>(QStringLiteral("divider"), Qt::FindDirectChildrenOnly)) {
-            delete divider;
+            retireWidget(divider);
         }
         int position = 0;
         for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <QThreadPool>
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -56,6 +57,7 @@ class StreamInspectionTasks {
     void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
         installed_ = std::move(installed);
     }
+
     // Inspections started and not yet ended or stopped.
     std::size_t runningCount() const { return tasks_.size(); }
 

@@ -1,5 +1,6 @@
 #include "joinsplit/FrameServer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "joinsplit/PreviewMediaError.h"
@@ -17,27 +18,24 @@ FrameServer::FrameServer(std::shared_ptr<LibavFrameDecoder> decoder, FrameDelive
 
 FrameServer::~FrameServer() {
     worker_.request_stop();
-    wake_.notify_all();
+    pending_.store(stopping);
+    pending_.notify_one();
 }
 
 void FrameServer::request(std::size_t frameIndex) {
-    {
-        std::lock_guard lock(mutex_);
-        pending_ = frameIndex;
-    }
-    wake_.notify_one();
+    pending_.store(std::min(frameIndex, stopping - 1));
+    pending_.notify_one();
 }
 
 void FrameServer::serve(std::stop_token stop) {
     while (true) {
-        std::size_t next = 0;
-        {
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait(lock, stop, [this] { return pending_.has_value(); })) {
-                return;
-            }
-            next = *pending_;
-            pending_.reset();
+        pending_.wait(nothingPending);
+        if (stop.stop_requested()) {
+            return;
+        }
+        const std::size_t next = pending_.exchange(nothingPending);
+        if (next == nothingPending || next == stopping) {
+            continue;
         }
         try {
             VideoFrame picture = decoder_->decode(next, stop);

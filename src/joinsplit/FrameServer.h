@@ -1,11 +1,10 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 #include "joinsplit/LibavFrameDecoder.h"
@@ -14,10 +13,10 @@ namespace tavrolin {
 
 // Serves pictures of one opened file by frame index on its own worker thread. Only the newest
 // request that is still pending is served: a burst of requests costs one decode for the last
-// one (plus the one already running). request() only stores the index and returns, from any
-// thread. Each picture (or failure) is handed to the callbacks on the worker thread. Destroying
-// the server stops the worker within one packet of its current decode (it joins); no callback
-// runs after that.
+// one (plus the one already running). request() only stores the index and wakes the worker,
+// from any thread; it never waits for a lock the worker may hold. Each picture (or failure) is
+// handed to the callbacks on the worker thread. Destroying the server stops the worker within one
+// packet of its current decode (it joins); no callback runs after that.
 class FrameServer {
   public:
     using FrameDelivery = std::function<void(VideoFrame)>;
@@ -39,9 +38,10 @@ class FrameServer {
     std::shared_ptr<LibavFrameDecoder> decoder_;
     FrameDelivery deliver_;
     FailureDelivery failed_;
-    std::mutex mutex_;
-    std::condition_variable_any wake_;
-    std::optional<std::size_t> pending_;
+    static constexpr std::size_t nothingPending = std::numeric_limits<std::size_t>::max();
+    // Only wakes the worker to see that it is stopped.
+    static constexpr std::size_t stopping = nothingPending - 1;
+    std::atomic<std::size_t> pending_{nothingPending};
     std::jthread worker_;  // last: starts after everything above exists
 };
 

@@ -18,6 +18,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/ElidedLabel.h"
 #include "app/OutputFolderRow.h"
+#include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitVideoPreview.h"
@@ -235,7 +236,8 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
     if (previewFile_ == file && preview_) {
         return;
     }
-    delete preview_;
+    retireWidget(preview_);
+    preview_ = nullptr;
     previewFile_ = file;
     SplitVideoPreview::Actions actions{
         [this](double seconds) { viewModel_.setStartFromPreview(seconds); },
@@ -260,7 +262,8 @@ void SplitSourceEditor::render() {
     if (!configuration) {
         pages_->setCurrentWidget(placeholder_);
         refreshTimer_->stop();
-        delete preview_;
+        retireWidget(preview_);
+        preview_ = nullptr;
         previewFile_.reset();
         return;
     }

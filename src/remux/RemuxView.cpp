@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
+#include "app/RetiredWidget.h"
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "app/WorkspaceColumn.h"
@@ -83,6 +85,10 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
+    // The page scrolls to follow the focus; it is no Tab stop of its own.
+    if (auto* page = findChild<QScrollArea*>(QStringLiteral("scroll"))) {
+        page->setFocusPolicy(Qt::NoFocus);
+    }
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
@@ -158,6 +164,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     folderField_->setObjectName(QStringLiteral("folderField"));
     folderField_->setPlaceholderText(QStringLiteral("Output folder path"));
     folderField_->setMinimumWidth(320);
+    folderField_->setAccessibleName(QStringLiteral("Output folder"));
     // Every edit by the user, even back to the old text, counts as choosing the folder.
     connect(folderField_, &QLineEdit::textEdited, this, [this](const QString& text) {
         viewModel_.setOutputDirectoryText(toPath(text).string());
@@ -178,6 +185,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
         viewModel_.setContainer(pickedValue(index, allOutputContainers));
     });
+    containerPicker_->setAccessibleName(QStringLiteral("Container"));
     addPickerRow(form, QStringLiteral("Container"), containerPicker_);
 
     QStringList targets;
@@ -192,6 +200,7 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     connect(targetPicker_, &QComboBox::activated, this, [this](int index) {
         viewModel_.setPlaybackTarget(pickedValue(index, allPlaybackTargets));
     });
+    targetPicker_->setAccessibleName(QStringLiteral("Playback target"));
     addPickerRow(form, QStringLiteral("Playback target"), targetPicker_);
     column->addWidget(output);
 
@@ -228,6 +237,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
 }
 
 void RemuxView::refresh() {
+    // The cards get what is left of this turn's time once the rest is shown.
+    QElapsedTimer turn;
+    turn.start();
     draftPanel_->refresh();
     const auto& sources = viewModel_.sources();
 
@@ -243,7 +255,6 @@ void RemuxView::refresh() {
 
     emptyState_->setVisible(sources.empty());
     cardList_->setVisible(!sources.empty());
-    refreshCards();
 
     const QString folderText = toQString(fs::path(viewModel_.outputDirectoryText()));
     if (folderField_->text() != folderText) {
@@ -269,24 +280,28 @@ void RemuxView::refresh() {
     remuxNowButton_->setEnabled(!validation);
 
     refreshAlert();
+    refreshCards(turn);
 }
 
-void RemuxView::refreshCards() {
+void RemuxView::refreshCards(const QElapsedTimer& turn) {
     const auto& sources = viewModel_.sources();
-    std::vector<fs::path> order;
-    order.reserve(sources.size());
-    for (const auto& source : sources) {
-        order.push_back(source.url);
-    }
-    const std::set<fs::path> present(order.begin(), order.end());
-    // Cards of removed sources go.
-    for (auto it = cards_.begin(); it != cards_.end();) {
-        if (!present.contains(it->first)) {
-            it->second->hide();
-            it->second->deleteLater();
-            it = cards_.erase(it);
-        } else {
-            ++it;
+    // Only cards whose source changed (or that wait from an earlier turn) are looked at again:
+    // with hundreds of files, each finished inspection then costs one card, not all of them.
+    const auto changed = viewModel_.takeChangedSources();
+    if (!changed) {
+        std::set<fs::path> present;
+        for (const auto& source : sources) {
+            present.insert(present.end(), source.url);
+        }
+        // Cards of removed sources go.
+        for (auto it = cards_.begin(); it != cards_.end();) {
+            if (!present.contains(it->first)) {
+                waiting_.erase(it->first);
+                retireWidget(it->second);
+                it = cards_.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
     // Cards are made a few at a time, so adding hundreds of files never blocks the window for
@@ -294,16 +309,14 @@ void RemuxView::refreshCards() {
     // stops once its time is spent (after at least one card), since rows cost what they hold.
     constexpr int newCardsPerTurn = 8;
     constexpr int rebuildsPerTurn = 4;
-    constexpr qint64 turnMilliseconds = 8;
+    constexpr qint64 turnMilliseconds = 6;
     int newCards = 0;
     int rebuilds = 0;
-    QElapsedTimer turn;
-    turn.start();
     const auto turnIsSpent = [&](int done, int cap) {
         return done == cap || (newCards + rebuilds > 0 && turn.elapsed() >= turnMilliseconds);
     };
     std::vector<fs::path> shownOrder;
-    shownOrder.reserve(order.size());
+    shownOrder.reserve(sources.size());
     // Whether the cards so far stand where they are shown: new ones then join the end at once,
     // inside this turn's time.
     bool inOrder = true;
@@ -312,6 +325,7 @@ void RemuxView::refreshCards() {
         const bool created = found == cards_.end();
         if (created) {
             if (turnIsSpent(newCards, newCardsPerTurn)) {
+                waiting_.insert(source.url);
                 refreshLater_.schedule();
                 continue;
             }
@@ -332,18 +346,23 @@ void RemuxView::refreshCards() {
         shownOrder.push_back(source.url);
         if (!created) {
             inOrder = inOrder && position < cardOrder_.size() && cardOrder_[position] == source.url;
+            if (changed && !changed->contains(source.url) && !waiting_.contains(source.url)) {
+                continue;
+            }
         }
         auto unsupported = viewModel_.unsupportedStreamMessages(source);
         auto converted = viewModel_.convertedSubtitleCodecs(source);
         if (!created && found->second->needsRebuild(source, unsupported, converted)) {
             // Rows are rebuilt a few cards at a time too; the others follow next turn.
             if (turnIsSpent(rebuilds, rebuildsPerTurn)) {
+                waiting_.insert(source.url);
                 refreshLater_.schedule();
                 continue;
             }
             ++rebuilds;
         }
         found->second->setContent(source, unsupported, converted);
+        waiting_.erase(source.url);
         if (created) {
             inOrder = inOrder && position == cardOrder_.size();
             if (inOrder) {
@@ -410,7 +429,7 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
     }
     // Shelves left over hold no card any more.
     while (shelves_.size() > needed) {
-        delete shelves_.back();
+        retireWidget(shelves_.back());
         shelves_.pop_back();
     }
     if (batch) {

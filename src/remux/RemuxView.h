@@ -9,10 +9,12 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 class QCheckBox;
+class QElapsedTimer;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -50,7 +52,8 @@ class RemuxView : public QWidget {
     QMessageBox* compatibilityAlert() const { return alert_; }
 
   private:
-    void refreshCards();
+    // Makes, fills and places the cards within `turn`'s time (after at least one card).
+    void refreshCards(const QElapsedTimer& turn);
     void placeCards(const std::vector<std::filesystem::path>& order);
     void addShelf();
     // Puts the card of `url` after the last placed card and shows it.
@@ -70,6 +73,8 @@ class RemuxView : public QWidget {
     QVBoxLayout* cardLayout_;
     std::map<std::filesystem::path, StreamSourceCard*> cards_;
     std::vector<std::filesystem::path> cardOrder_;
+    // Sources whose card a spent turn left to a later one.
+    std::set<std::filesystem::path> waiting_;
     std::vector<QWidget*> shelves_;
     QLineEdit* folderField_;
     QComboBox* containerPicker_;

@@ -115,6 +115,29 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
+    // Connected first, so it runs before any view renders.
+    connect(this, &RemuxViewModel::changed, this, [this] {
+        if (!emittingSourcesChanged_) {
+            everythingChanged_ = true;
+        }
+    });
+}
+
+std::optional<std::set<fs::path>> RemuxViewModel::takeChangedSources() {
+    std::optional<std::set<fs::path>> changed;
+    if (!everythingChanged_) {
+        changed = std::move(changedSources_);
+    }
+    changedSources_.clear();
+    everythingChanged_ = false;
+    return changed;
+}
+
+void RemuxViewModel::emitSourcesChanged(const std::vector<fs::path>& urls) {
+    changedSources_.insert(urls.begin(), urls.end());
+    emittingSourcesChanged_ = true;
+    emit changed();
+    emittingSourcesChanged_ = false;
 }
 
 // A running draft request is aborted at once; its late result is dropped.
@@ -179,14 +202,19 @@ void RemuxViewModel::startInspection(const fs::path& url) {
 }
 
 void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
+    // A new release read changes what every card notes.
+    bool releaseChanged = false;
+    std::vector<fs::path> changed;
     for (auto& outcome : outcomes) {
         if (outcome.hasRelease) {
+            releaseChanged = releaseChanged || installedRelease_ != outcome.release;
             installedRelease_ = outcome.release;
         }
         RemuxSource* source = findSource(outcome.url);
         if (source == nullptr) {
             continue;
         }
+        changed.push_back(outcome.url);
         if (outcome.errorMessage) {
             source->inspectionState =
                 RemuxSource::Failed{*outcome.errorMessage, outcome.retryMayHelp};
@@ -199,7 +227,11 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
         }
     }
     // The running count changed even when every outcome was dropped.
-    emit changed();
+    if (releaseChanged) {
+        emit this->changed();
+    } else {
+        emitSourcesChanged(changed);
+    }
 }
 
 void RemuxViewModel::removeSource(const fs::path& url) {
@@ -220,7 +252,7 @@ void RemuxViewModel::retryInspection(const fs::path& url) {
     startInspection(url);
     // The draft's indices were resolved against the streams probed before.
     invalidateNaturalLanguageDraft();
-    emit changed();
+    emitSourcesChanged({url});
 }
 
 RemuxSource* RemuxViewModel::findSource(const fs::path& url) {
@@ -293,11 +325,12 @@ void RemuxViewModel::toggleStream(std::int64_t index, const fs::path& url) {
     appliedNaturalLanguageSummary_.reset();
     if (!appliesIndividualStreamChangesToAllSources_) {
         propagatedChangeSummary_.reset();
+        emitSourcesChanged({url});
     } else {
         propagateStreamChange(reference, !wasSelected,
                               static_cast<std::size_t>(position - sources_.begin()));
+        emit changed();
     }
-    emit changed();
 }
 
 void RemuxViewModel::propagateStreamChange(const MediaStream& reference, bool include,
@@ -350,7 +383,7 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
     }
     propagatedChangeSummary_.reset();
     appliedNaturalLanguageSummary_.reset();
-    emit changed();
+    emitSourcesChanged({url});
 }
 
 // MARK: Review

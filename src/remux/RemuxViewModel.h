@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,10 @@ class RemuxViewModel : public QObject {
     std::optional<SubmissionMode> pendingSubmission() const { return pendingSubmission_; }
     // Sources whose inspection is still running.
     std::size_t runningInspectionCount() const { return inspections_.runningCount(); }
+    // The sources that may show something new since the last call (only they changed, on
+    // their own), or none when anything may have: every change not told apart counts so.
+    // For a view that renders in proportion to what changed.
+    std::optional<std::set<std::filesystem::path>> takeChangedSources();
 
     // Writes from the "Output folder path" field: the folder counts as chosen by the user.
     void setOutputDirectoryText(const std::string& text);
@@ -167,6 +172,8 @@ class RemuxViewModel : public QObject {
     void finishNaturalLanguageDraft(std::uint64_t taskID, const std::stop_token& stop,
                                     DraftOutcome outcome, const DraftSnapshot& snapshot);
     RemuxSource* findSource(const std::filesystem::path& url);
+    // Emits `changed` for a change that reaches these sources and nothing else.
+    void emitSourcesChanged(const std::vector<std::filesystem::path>& urls);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
@@ -188,6 +195,9 @@ class RemuxViewModel : public QObject {
     std::optional<std::string> propagatedChangeSummary_;
     bool hasUserSelectedOutputDirectory_ = false;
     std::optional<SubmissionMode> pendingSubmission_;
+    std::set<std::filesystem::path> changedSources_;
+    bool everythingChanged_ = true;
+    bool emittingSourcesChanged_ = false;
 
     std::shared_ptr<RemuxIntentParsing> intentParser_;
     RemuxIntentResolver intentResolver_;

@@ -1,6 +1,7 @@
 #include "remux/StreamSourceCard.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,13 +9,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 
 #include "app/AppStyle.h"
 #include "app/ElidedLabel.h"
+#include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
 #include "remux/RemuxSymbols.h"
 
@@ -100,18 +104,48 @@ QLabel* captionLabel(const QString& text, const QPalette& palette) {
     return label;
 }
 
+// Hands the wheel to the scrolling page around the card whenever the card's own list cannot
+// move that way (it shows every row, or stands at that end): scrolling the page never stalls
+// over a card.
+class WheelToPage : public QObject {
+  public:
+    explicit WheelToPage(QScrollArea* list) : QObject(list), list_(list) {
+        list->viewport()->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::Wheel) {
+            return false;
+        }
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta =
+            wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->pixelDelta().y();
+        const QScrollBar* bar = list_->verticalScrollBar();
+        const bool canMove =
+            delta > 0 ? bar->value() > bar->minimum() : delta < 0 && bar->value() < bar->maximum();
+        if (canMove) {
+            return false;
+        }
+        for (QWidget* up = list_->parentWidget(); up != nullptr; up = up->parentWidget()) {
+            if (auto* page = qobject_cast<QAbstractScrollArea*>(up)) {
+                QCoreApplication::sendEvent(page->viewport(), event);
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    QScrollArea* list_;
+};
+
 const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
     if (const auto* ready = std::get_if<RemuxSource::Ready>(&source.inspectionState)) {
         return &ready->streams;
     }
     return nullptr;
 }
-
-struct CallbackScope {
-    explicit CallbackScope(int& depth) : depth_(depth) { ++depth_; }
-    ~CallbackScope() { --depth_; }
-    int& depth_;
-};
 
 }  // namespace
 
@@ -152,7 +186,6 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
     remove->setAccessibleName(QStringLiteral("Remove source file"));
     connect(remove, &QToolButton::clicked, this, [this] {
         if (onRemove) {
-            const CallbackScope scope(callbackDepth_);
             onRemove();
         }
     });
@@ -217,18 +250,10 @@ void StreamSourceCard::updateTitle() {
 }
 
 void StreamSourceCard::rebuildContent() {
-    if (content_ != nullptr) {
-        // Never reparented away: taking a subtree out of a window walks the window's whole focus
-        // chain, which is slow with hundreds of cards.
-        if (callbackDepth_ > 0) {
-            // One of its buttons is still signalling.
-            content_->hide();
-            content_->setObjectName(QString());
-            content_->deleteLater();
-        } else {
-            delete content_;
-        }
-    }
+    // Never reparented away: taking a subtree out of a window walks the window's whole focus
+    // chain, which is slow with hundreds of cards. Deleted later: one of its buttons may still
+    // be signalling, or a screen reader still holding its rows.
+    retireWidget(content_);
     content_ = new QWidget(this);
     content_->setObjectName(QStringLiteral("content"));
     auto* layout = new QVBoxLayout(content_);
@@ -268,16 +293,16 @@ void StreamSourceCard::rebuildContent() {
         message->setFont(fontFor(TextStyle::callout));
         message->setTextInteractionFlags(Qt::TextSelectableByMouse);
         row->addWidget(message, 1);
-        auto* retry = new QPushButton(QStringLiteral("Try Again"));
-        retry->setObjectName(QStringLiteral("tryAgainButton"));
-        connect(retry, &QPushButton::clicked, this, [this] {
-            if (onRetry) {
-                const CallbackScope scope(callbackDepth_);
-                onRetry();
-            }
-        });
-        row->addWidget(retry, 0, Qt::AlignTop);
-        retry->setVisible(failed->retryMayHelp);
+        if (failed->retryMayHelp) {
+            auto* retry = new QPushButton(QStringLiteral("Try Again"));
+            retry->setObjectName(QStringLiteral("tryAgainButton"));
+            connect(retry, &QPushButton::clicked, this, [this] {
+                if (onRetry) {
+                    onRetry();
+                }
+            });
+            row->addWidget(retry, 0, Qt::AlignTop);
+        }
         layout->addLayout(row);
     } else if (const auto* streams = readyStreams(source_)) {
         std::vector<MediaStreamKind> kinds;
@@ -294,6 +319,9 @@ void StreamSourceCard::rebuildContent() {
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         // A bar only when the rows do not fit: a list that shows everything has nothing to scroll.
         scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // The rows take the focus; the list itself is no stop of its own.
+        scroll->setFocusPolicy(Qt::NoFocus);
+        new WheelToPage(scroll);
 
         auto* list = new QWidget;
         std::vector<QWidget*> rows;  // in the order shown
@@ -385,7 +413,6 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
         button->setPalette(linkPalette);
         connect(button, &QPushButton::clicked, this, [this, kind, included] {
             if (onSetStreams) {
-                const CallbackScope scope(callbackDepth_);
                 onSetStreams(kind, included);
             }
         });
@@ -413,7 +440,6 @@ QWidget* StreamSourceCard::makeStreamRow(const MediaStream& stream) {
     connect(box, &QCheckBox::clicked, this, [this, box, index] {
         box->setChecked(source_.selectedStreamIndices.contains(index));
         if (onToggleStream) {
-            const CallbackScope scope(callbackDepth_);
             onToggleStream(index);
         }
     });

@@ -58,7 +58,6 @@ class StreamSourceCard : public QGroupBox {
     std::map<std::int64_t, std::string> unsupportedStreamMessages_;
     std::map<std::int64_t, std::string> convertedSubtitleCodecs_;
     bool hasContent_ = false;
-    int callbackDepth_ = 0;
 
     ElidedLabel* fileName_;
     ElidedLabel* folder_;

@@ -18,6 +18,7 @@
 
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
+#include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptCueList.h"
 #include "transcription/TranscriptTimelineView.h"
@@ -589,7 +590,7 @@ void ChapterPanel::render() {
     content_->setCurrentIndex(chapters.empty() ? 0 : 1);
     // Editors are kept while the count stays, so a field being typed in keeps its focus.
     while (editorWidgets_.size() > chapters.size()) {
-        delete editorWidgets_.back();
+        retireWidget(editorWidgets_.back());
         editorWidgets_.pop_back();
     }
     for (std::size_t i = 0; i < chapters.size(); ++i) {

@@ -169,6 +169,7 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
     ASSERT_NE(failed, nullptr);
     EXPECT_NE(failed->message.find("Invalid data found when processing input"), std::string::npos)
         << failed->message;
+    EXPECT_TRUE(failed->retryMayHelp);
     EXPECT_TRUE(model->sources()[0].selectedStreamIndices.empty());
     EXPECT_EQ(model->validationMessage(), "Wait for stream inspection to finish.");
 
@@ -182,6 +183,18 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
 
     model->retryInspection(folder / "unknown.mkv");
     EXPECT_EQ(model->runningInspectionCount(), 0u);
+}
+
+TEST_F(RemuxInspectionTest, AFileReadWithoutStreamsOffersNoRetry) {
+    const auto file = folder / "notes.mkv";
+    std::ofstream(file) << ";FFMETADATA1\ntitle=Notes\n";
+    auto model = makeModel(tavtest::realProbe());
+    model->addFiles({file});
+    ASSERT_TRUE(tavtest::waitUntil([&] { return allSettled(*model); }));
+    const auto* failed = std::get_if<RemuxSource::Failed>(&model->sources()[0].inspectionState);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->message, "No video, audio, or subtitle streams were found.");
+    EXPECT_FALSE(failed->retryMayHelp);
 }
 
 TEST_F(RemuxInspectionTest, RemovingTheFirstOfThreeLeavesTheOthersToFinish) {

@@ -1,6 +1,7 @@
 // The Remux workspace widgets on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -9,8 +10,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include "app/ElidedLabel.h"
 #include "app/SymbolIcons.h"
@@ -59,6 +62,12 @@ class StreamSourceCardTest : public ::testing::Test {
         card = std::make_unique<StreamSourceCard>();
     }
 
+    // Shows the inputs; rows that went are deleted at once.
+    void show(const RemuxSource& source, const std::map<std::int64_t, std::string>& unsupported,
+              const std::map<std::int64_t, std::string>& converted) {
+        card->setContent(source, unsupported, converted);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     QScrollArea* list() { return card->findChild<QScrollArea*>("streamList"); }
     QWidget* row(std::int64_t index) {
         return card->findChild<QWidget*>(QStringLiteral("stream-%1").arg(index));
@@ -74,7 +83,7 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     int retries = 0;
     card->onRetry = [&] { ++retries; };
     RemuxSource source{"/media/a b/clip.mkv", RemuxSource::Loading{}, {}};
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     EXPECT_EQ(card->findChild<ElidedLabel*>("fileName")->text(), "clip.mkv");
     EXPECT_EQ(card->accessibleName(), "clip.mkv");
     EXPECT_EQ(card->findChild<ElidedLabel*>("folder")->text(), "/media/a b");
@@ -84,7 +93,7 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     EXPECT_EQ(list(), nullptr);
 
     source.inspectionState = RemuxSource::Failed{"<b>ffprobe</b> said: Invalid data"};
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     auto* message = card->findChild<QLabel*>("failedMessage");
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->text(), "<b>ffprobe</b> said: Invalid data");
@@ -94,14 +103,15 @@ TEST_F(StreamSourceCardTest, LoadingAndFailedStatesShowNoCount) {
     card->findChild<QPushButton*>("tryAgainButton")->click();
     EXPECT_EQ(retries, 1);
 
-    // A file that is not media stays so: trying again is not offered.
-    source.inspectionState = RemuxSource::Failed{"\u201Cclip.mkv\u201D is not a video…", false};
-    card->setContent(source, {}, {});
-    EXPECT_TRUE(card->findChild<QPushButton*>("tryAgainButton")->isHidden());
+    // A failure that trying again cannot cure offers no retry.
+    source.inspectionState = RemuxSource::Failed{"No streams.", false};
+    show(source, {}, {});
+    EXPECT_EQ(card->findChild<QLabel*>("failedMessage")->text(), "No streams.");
+    EXPECT_EQ(card->findChild<QPushButton*>("tryAgainButton"), nullptr);
 }
 
 TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
-    card->setContent(readySource({makeStream(0, audio, "aac")}, {0}), {}, {});
+    show(readySource({makeStream(0, audio, "aac")}, {0}), {}, {});
     EXPECT_EQ(list()->height(), 130);
     EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 0);
     EXPECT_NE(card->findChild<QWidget*>("group-audio"), nullptr);
@@ -112,26 +122,26 @@ TEST_F(StreamSourceCardTest, ListHeightFollowsRowsAndKindsWithinBounds) {
     for (int i = 0; i < 20; ++i) {
         twenty.push_back(makeStream(i, i < 2 ? video : (i < 10 ? audio : subtitle), "x"));
     }
-    card->setContent(readySource(twenty, {}), {}, {});
+    show(readySource(twenty, {}), {}, {});
     EXPECT_EQ(list()->height(), 320);
     EXPECT_GT(list()->widget()->sizeHint().height(), 320) << "twenty rows scroll";
     EXPECT_EQ(card->findChildren<QFrame*>("divider").size(), 2);
 
     // Five streams in three kinds fit: the height comes from the rows themselves.
-    card->setContent(readySource({makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
-                                  makeStream(2, audio, "ac3"), makeStream(3, subtitle, "subrip"),
-                                  makeStream(4, subtitle, "ass")},
-                                 {}),
-                     {}, {});
+    show(readySource({makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
+                      makeStream(2, audio, "ac3"), makeStream(3, subtitle, "subrip"),
+                      makeStream(4, subtitle, "ass")},
+                     {}),
+         {}, {});
     EXPECT_EQ(list()->height(), list()->widget()->sizeHint().height());
     EXPECT_FALSE(list()->verticalScrollBar()->isVisibleTo(list()));
 }
 
 TEST_F(StreamSourceCardTest, GroupsFollowKindOrderWithCountsAndRowsInStreamOrder) {
-    card->setContent(readySource({makeStream(0, subtitle, "subrip"), makeStream(1, audio, "aac"),
-                                  makeStream(2, video, "h264"), makeStream(3, audio, "ac3")},
-                                 {0, 1, 2, 3, 99}),
-                     {}, {});
+    show(readySource({makeStream(0, subtitle, "subrip"), makeStream(1, audio, "aac"),
+                      makeStream(2, video, "h264"), makeStream(3, audio, "ac3")},
+                     {0, 1, 2, 3, 99}),
+         {}, {});
     auto* column = list()->widget()->layout();
     std::vector<QString> groups;
     for (int i = 0; i < column->count(); ++i) {
@@ -161,10 +171,9 @@ TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
     auto both = makeStream(1, subtitle, "subrip", "eng", "Signs");
     both.isDefault = true;
     both.isForced = true;
-    card->setContent(
-        readySource({makeStream(0, video, "h264"), both}, {0}),
-        {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
-        {{1, "mov_text"}});
+    show(readySource({makeStream(0, video, "h264"), both}, {0}),
+         {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
+         {{1, "mov_text"}});
     EXPECT_EQ(rowParts(row(1)),
               (std::vector<QString>{"checkBox", "index", "defaultBadge", "forcedBadge",
                                     "omittedNote", "convertNote"}));
@@ -193,7 +202,7 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     const auto source = readySource(
         {makeStream(0, video, "h264"), makeStream(4, audio, "aac"), makeStream(7, audio, "aac")},
         {0, 4});
-    card->setContent(source, {}, {});
+    show(source, {}, {});
     auto* ticked = row(4)->findChild<QCheckBox*>("checkBox");
     ASSERT_TRUE(ticked->isChecked());
     ticked->click();
@@ -214,7 +223,7 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     auto* rowBefore = row(7);
     auto changed = source;
     changed.selectedStreamIndices = {7};
-    card->setContent(changed, {}, {});
+    show(changed, {}, {});
     EXPECT_EQ(row(7), rowBefore);
     EXPECT_TRUE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
     EXPECT_FALSE(row(4)->findChild<QCheckBox*>("checkBox")->isChecked());
@@ -506,4 +515,134 @@ TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
         EXPECT_TRUE(view->cardFor(file)->isVisibleTo(view.get())) << file;
         EXPECT_TRUE(view->cardFor(file)->findChild<QCheckBox*>()->isVisibleTo(view.get())) << file;
     }
+}
+
+namespace {
+
+// Reads every node under `node` as a screen reader does; returns how many there are.
+int walkAccessibleTree(QAccessibleInterface* node) {
+    if (node == nullptr || !node->isValid()) {
+        return 0;
+    }
+    (void)node->text(QAccessible::Name);
+    int visited = 1;
+    for (int i = 0; i < node->childCount(); ++i) {
+        visited += walkAccessibleTree(node->child(i));
+    }
+    return visited;
+}
+
+// Reads the object of every announcement at once, as a screen reader's bridge does.
+void readAnnouncedObject(QAccessibleEvent* event) {
+    walkAccessibleTree(event->accessibleInterface());
+}
+
+}  // namespace
+
+// Pressed through the accessibility interface, Add to Queue takes the cards away under a reader
+// that keeps reading the tree; then every Tab stop is a named control.
+TEST_F(RemuxViewTest, ScreenReaderPressesAddToQueueAndWalksTheControls) {
+    QAccessible::setActive(true);
+    const auto previousHandler = QAccessible::installUpdateHandler(readAnnouncedObject);
+    const auto one = add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    add("two.mkv", {makeStream(0, video, "h264")});
+    QCoreApplication::processEvents();
+
+    std::vector<QWidget*> stops;
+    for (QWidget* at = view->nextInFocusChain(); at != view.get(); at = at->nextInFocusChain()) {
+        if ((at->focusPolicy() & Qt::TabFocus) && at->isEnabled() && at->isVisibleTo(view.get())) {
+            stops.push_back(at);
+        }
+    }
+    EXPECT_GE(stops.size(), 14u);
+    for (QWidget* stop : stops) {
+        SCOPED_TRACE(stop->metaObject()->className() + (" " + stop->objectName().toStdString()));
+        EXPECT_FALSE(
+            QAccessible::queryAccessibleInterface(stop)->text(QAccessible::Name).isEmpty());
+        EXPECT_EQ(qobject_cast<QScrollArea*>(stop), nullptr) << "containers take no focus";
+    }
+
+    view->cardFor(one)->findChild<QCheckBox*>()->setFocus();
+    const int before = walkAccessibleTree(QAccessible::queryAccessibleInterface(view.get()));
+    auto* button = QAccessible::queryAccessibleInterface(find<QPushButton>("addToQueueButton"));
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        walkAccessibleTree(QAccessible::queryAccessibleInterface(view.get()));
+        return queue->jobs().size() == 2u;
+    }));
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_LT(walkAccessibleTree(QAccessible::queryAccessibleInterface(view.get())), before);
+    EXPECT_TRUE(shown("emptyState"));
+    QAccessible::installUpdateHandler(previousHandler);
+    QAccessible::setActive(false);
+}
+
+TEST_F(RemuxViewTest, TheWheelScrollsThePageUnlessACardListCanMove) {
+    std::vector<MediaStream> many;
+    for (int i = 0; i < 20; ++i) {
+        many.push_back(makeStream(i, audio, "aac"));
+    }
+    const auto tall = add("tall.mkv", many);
+    fs::path small;
+    for (int i = 0; i < 5; ++i) {
+        small = add("small-" + std::to_string(i) + ".mkv", {makeStream(0, video, "h264")});
+    }
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(small) != nullptr; }));
+    QCoreApplication::processEvents();
+    auto* page = find<QScrollArea>("scroll")->verticalScrollBar();
+    struct Row {
+        std::string step;
+        fs::path card;
+        int delta;
+        bool listMoves;  // else the page moves
+    };
+    const std::vector<Row> rows{
+        {"a list that shows every row", small, -120, false},
+        {"a list with rows below", tall, -120, true},
+        {"back up while the list has rows above", tall, 120, true},
+        {"back up past its top", tall, 120, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        auto* list = view->cardFor(row.card)->findChild<QScrollArea*>("streamList");
+        const int listBefore = list->verticalScrollBar()->value();
+        const int pageBefore = page->value();
+        QWheelEvent wheel(QPointF(10, 10), list->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, row.delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QCoreApplication::sendEvent(list->viewport(), &wheel);
+        EXPECT_EQ(list->verticalScrollBar()->value() != listBefore, row.listMoves);
+        EXPECT_EQ(page->value() != pageBefore, !row.listMoves);
+    }
+}
+
+// Cards are looked at again only when their source changed on its own; each still shows it.
+TEST_F(RemuxViewTest, CardsFollowChangesOfOneSourceAndOfAll) {
+    const auto one = add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    const auto two = add("two.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    const std::vector<std::pair<std::string, std::function<void()>>> rows{
+        {"a tick", [&] { model->toggleStream(1, one); }},
+        {"a kind", [&] { model->setStreams(audio, false, two); }},
+        {"a retried inspection", [&] { model->retryInspection(one); }},
+        {"a tick carried to every file",
+         [&] {
+             model->setAppliesIndividualStreamChangesToAllSources(true);
+             model->toggleStream(1, two);
+         }},
+        {"the container", [&] { model->setContainer(OutputContainer::mp4); }},
+    };
+    for (const auto& [step, act] : rows) {
+        SCOPED_TRACE(step);
+        act();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
+        QCoreApplication::processEvents();
+        for (const auto& source : model->sources()) {
+            EXPECT_EQ(view->cardFor(source.url)->source(), source);
+        }
+    }
+    model->setAppliesIndividualStreamChangesToAllSources(false);
+    model->takeChangedSources();
+    model->toggleStream(0, one);
+    EXPECT_EQ(model->takeChangedSources(), (std::set<fs::path>{one}));
 }
