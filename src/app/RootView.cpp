@@ -29,6 +29,7 @@
 #include "planning/RemuxPlanVocabulary.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "process/StartupGate.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "rename/BatchRenamer.h"
@@ -36,8 +37,8 @@
 #include "rename/RenameViewModel.h"
 #include "transcription/LanguageModelConversationSummarizer.h"
 #include "transcription/LocalMediaTranscriptionService.h"
-#include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/PreparedConversationSummarizer.h"
+#include "transcription/SpeechRecognizerModule.h"
 #include "transcription/TranscriptionView.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -119,6 +120,7 @@ class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewMo
         runGuardedTask(
             this, availabilityPool_,
             [model]() -> std::shared_ptr<RemuxIntentParsing> {
+                StartupGate::wait();
                 return std::make_shared<LanguageModelRemuxIntentParser>(model);
             },
             [generation](RemuxWorkspacePage& page, std::shared_ptr<RemuxIntentParsing> parser) {
@@ -191,6 +193,7 @@ class TranscriptionWorkspacePage : public WorkspacePage {
                 LanguageModelConversationSummarizer::availabilityFor(
                     LanguageModelAvailability{LanguageModelAvailability::Reason::modelNotReady}));
             summarizerPool_.start([prepared, settings] {
+                StartupGate::wait();
                 prepared->prepare(std::make_shared<LanguageModelConversationSummarizer>(
                     std::make_shared<LocalServerLanguageModel>(settings)));
             });
@@ -202,7 +205,7 @@ class TranscriptionWorkspacePage : public WorkspacePage {
             probingService(locations),
             std::make_shared<LocalMediaTranscriptionService>(
                 std::make_shared<FoundationProcessRunner>(),
-                std::make_shared<PocketSphinxRecognizer>(), locations),
+                std::make_shared<ModuleSpeechRecognizer>(), locations),
             std::move(summarizer), std::make_shared<SubtitleFileExporter>(), preferences};
         // The save panels sit on the window, as the other workspaces' do.
         TranscriptionViewModel::Panels panels{

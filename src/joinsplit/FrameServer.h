@@ -8,7 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "joinsplit/LibavFrameDecoder.h"
+#include "joinsplit/FrameDecoder.h"
 
 namespace tavrolin {
 
@@ -23,7 +23,7 @@ class FrameServer {
     using FrameDelivery = std::function<void(VideoFrame)>;
     using FailureDelivery = std::function<void(std::size_t index)>;
 
-    FrameServer(std::shared_ptr<LibavFrameDecoder> decoder, FrameDelivery deliver,
+    FrameServer(std::shared_ptr<FrameDecoder> decoder, FrameDelivery deliver,
                 FailureDelivery failed = {});
     ~FrameServer();
     FrameServer(const FrameServer&) = delete;
@@ -36,7 +36,7 @@ class FrameServer {
     void serve(std::stop_token stop);
 
     const VideoFrameIndex index_;
-    std::shared_ptr<LibavFrameDecoder> decoder_;
+    std::shared_ptr<FrameDecoder> decoder_;
     FrameDelivery deliver_;
     FailureDelivery failed_;
     std::mutex mutex_;

@@ -13,6 +13,7 @@
 #include "joinsplit/PreviewTiming.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "process/ModuleLoader.h"
 
 namespace tavrolin {
 
@@ -55,6 +56,16 @@ void postToModel(QPointer<SplitPreviewViewModel> model, std::stop_token stop, Wo
             }
         },
         Qt::QueuedConnection);
+}
+
+bool isMissingModule(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const ModuleUnavailableError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -104,7 +115,10 @@ void SplitPreviewViewModel::load() {
         url_, metadataTask_.get_token(),
         [this](PreviewMediaInfo media) { applyLoadedMedia(std::move(media)); },
         [this](std::exception_ptr error) {
-            if (!isCancellation(error)) {
+            if (isMissingModule(error)) {
+                // A prepared copy would need the same player.
+                failPreparation(error);
+            } else if (!isCancellation(error)) {
                 loadPreparedPreview();
             }
         });
