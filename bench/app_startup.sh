@@ -32,7 +32,8 @@ trap 'rm -rf "$scratch"' EXIT
 export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
 unset QT_QPA_PLATFORM
 
-xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -s \
+# A server number of its own: -a alone races with other X servers starting at the same time.
+xvfb-run -n $((200 + RANDOM % 600)) -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -s \
   "$(realpath "$build/tavrolin")" "$(realpath "$build/bench/bench_bare_window")" "$runs" <<'INNER'
 set -euo pipefail
 tavrolin=$1

@@ -47,6 +47,8 @@ function(tavrolin_module name)
     add_library(${name} MODULE ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
     target_link_libraries(${name} PRIVATE ${ARG_LINKS})
+    # Its copies of core code stay its own: only the entry point is exported.
+    target_link_options(${name} PRIVATE "LINKER:--exclude-libs,ALL")
     set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
     install(TARGETS ${name} LIBRARY DESTINATION lib/tavrolin)
     # Whatever links the core (program, tests, benchmarks) finds the module built.

@@ -24,8 +24,10 @@ for module in framedecoder playback speech; do
   fi
 done
 
-# Running after three seconds counts as started. Once its window has painted, the Transcribe
-# page checks its languages, which loads the speech module: from the prefix, not the build.
+# Running after three seconds counts as started. It opens on Transcribe, which checks its
+# languages once the window has painted: that loads the speech module, from the prefix.
+mkdir -p "$prefix/config/Tavrolin"
+printf '[General]\nlastWorkspaceSection=transcribe\n' > "$prefix/config/Tavrolin/Tavrolin.conf"
 HOME="$prefix/home" XDG_CONFIG_HOME="$prefix/config" XDG_CACHE_HOME="$prefix/cache" \
   QT_QPA_PLATFORM=offscreen "$prefix/bin/tavrolin" &
 pid=$!
