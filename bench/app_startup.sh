@@ -29,7 +29,7 @@ done
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
+export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" TMPDIR="$scratch"
 unset QT_QPA_PLATFORM
 
 # A server number of its own: -a alone races with other X servers starting at the same time.
@@ -46,11 +46,12 @@ runs=$3
 launch() {
   local program=$1 title=$2 settle=${3:-0} start end pid
   start=$(date +%s%N)
-  "$program" >/dev/null 2>&1 &
+  "$program" >/dev/null 2>"$TMPDIR/stderr" &
   pid=$!
   until xdotool search --onlyvisible --pid "$pid" --name "^$title\$" >/dev/null 2>&1; do
     if ! kill -0 "$pid" 2>/dev/null; then
-      echo "app_startup: $program exited before showing its window" >&2
+      echo "app_startup: $program exited before showing its window:" >&2
+      tail -5 "$TMPDIR/stderr" >&2
       exit 1
     fi
     sleep 0.002
