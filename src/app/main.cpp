@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "app/ApplicationStyle.h"
 #include "app/QuitSignals.h"
 #include "app/TavrolinApp.h"
 #include "process/StartupGate.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     tavrolin::StartupGate::close();
     const StartupGateReleaser releaser;
     QApplication application(argc, argv);
+    QApplication::setStyle(new tavrolin::ApplicationStyle);
     QApplication::setOrganizationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVROLIN_VERSION));
