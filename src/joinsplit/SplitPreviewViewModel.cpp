@@ -58,16 +58,6 @@ void postToModel(QPointer<SplitPreviewViewModel> model, std::stop_token stop, Wo
         Qt::QueuedConnection);
 }
 
-bool isMissingModule(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const ModuleUnavailableError&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 }  // namespace
 
 SplitPreviewViewModel::SplitPreviewViewModel(std::filesystem::path url,
@@ -115,7 +105,7 @@ void SplitPreviewViewModel::load() {
         url_, metadataTask_.get_token(),
         [this](PreviewMediaInfo media) { applyLoadedMedia(std::move(media)); },
         [this](std::exception_ptr error) {
-            if (isMissingModule(error)) {
+            if (holdsError<ModuleUnavailableError>(error)) {
                 // A prepared copy would need the same player.
                 failPreparation(error);
             } else if (!isCancellation(error)) {
