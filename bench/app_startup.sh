@@ -1,60 +1,88 @@
 #!/usr/bin/env bash
-# Measures the time from starting Tavrolin to its first viewable window, under Xvfb.
-# Prints every run and the median. The goal is under 300 ms.
+# Measures the time from starting Tavrolin to its first visible main window, against a bare Qt
+# Widgets window (bench_bare_window) started alternately in the same X server and session bus,
+# and the resident set of each four seconds after start. Prints every run, the medians, their
+# ratio and the memory ratio. The goal is a ratio of at most 1.5 for both.
 #
-#   bench/app_startup.sh [path/to/tavrolin] [runs]
+#   bench/app_startup.sh [build folder, default build/release] [runs, default 11]
 #
-# Needs xvfb-run (package xvfb) and xwininfo (package x11-utils). The X server is started once;
-# one warm-up launch is not counted. Settings and caches go to a temporary folder.
+# Needs xvfb-run (xvfb), xdotool and dbus-run-session (dbus). One warm-up launch of each is not
+# counted. Settings and caches go to a temporary folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-executable=${1:-build/release/tavrolin}
+build=${1:-build/release}
 runs=${2:-11}
-for tool in xvfb-run xwininfo; do
+for tool in xvfb-run xdotool dbus-run-session; do
   if ! command -v "$tool" >/dev/null; then
-    echo "app_startup: $tool is not installed" >&2
+    echo "app_startup: $tool is not installed (scripts/setup.sh installs it)" >&2
     exit 2
   fi
 done
-if [ ! -x "$executable" ]; then
-  echo "app_startup: $executable not found; build it first (cmake --build --preset release --target tavrolin)" >&2
-  exit 2
-fi
+for program in tavrolin bench/bench_bare_window; do
+  if [ ! -x "$build/$program" ]; then
+    echo "app_startup: $build/$program not found; build it first" \
+         "(cmake --build --preset release --target tavrolin bench_bare_window)" >&2
+    exit 2
+  fi
+done
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
+export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" TMPDIR="$scratch"
 unset QT_QPA_PLATFORM
 
-xvfb-run -a -s "-screen 0 1280x800x24" bash -s "$(realpath "$executable")" "$runs" <<'INNER'
+# A server number of its own: -a alone races with other X servers starting at the same time.
+xvfb-run -n $((200 + RANDOM % 600)) -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -s \
+  "$(realpath "$build/tavrolin")" "$(realpath "$build/bench/bench_bare_window")" "$runs" <<'INNER'
 set -euo pipefail
-executable=$1
-runs=$2
+tavrolin=$1
+bare=$2
+runs=$3
+
+# Starts a program, waits for its visible window of that title (Qt also makes a hidden 1x1
+# window of the same name) and prints the milliseconds; `settle` seconds later, its resident
+# set in kB on the second line.
 launch() {
-  local start end pid
+  local program=$1 title=$2 settle=${3:-0} start end pid
   start=$(date +%s%N)
-  "$executable" >/dev/null 2>&1 &
+  "$program" >/dev/null 2>"$TMPDIR/stderr" &
   pid=$!
-  until xwininfo -name Tavrolin 2>/dev/null | grep -q IsViewable; do
+  until xdotool search --onlyvisible --pid "$pid" --name "^$title\$" >/dev/null 2>&1; do
     if ! kill -0 "$pid" 2>/dev/null; then
-      echo "app_startup: tavrolin exited before showing its window" >&2
+      echo "app_startup: $program exited before showing its window:" >&2
+      tail -5 "$TMPDIR/stderr" >&2
       exit 1
     fi
     sleep 0.002
   done
   end=$(date +%s%N)
+  echo $(( (end - start) / 1000000 ))
+  if [ "$settle" != 0 ]; then
+    sleep "$settle"
+    awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"
+  fi
   kill "$pid"
   wait "$pid" 2>/dev/null || true
-  echo $(( (end - start) / 1000000 ))
 }
-launch >/dev/null  # warm-up: file caches, fontconfig
-times=()
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+launch "$tavrolin" Tavrolin >/dev/null  # warm-up: file caches, fontconfig
+launch "$bare" "Bare Qt window" >/dev/null
+app=() base=()
 for ((i = 1; i <= runs; i++)); do
-  t=$(launch)
-  times+=("$t")
-  echo "run $i: $t ms"
+  a=$(launch "$tavrolin" Tavrolin)
+  b=$(launch "$bare" "Bare Qt window")
+  app+=("$a") base+=("$b")
+  echo "run $i: Tavrolin $a ms, bare window $b ms"
 done
-sorted=($(printf '%s\n' "${times[@]}" | sort -n))
-echo "median of $runs runs: ${sorted[$((runs / 2))]} ms (goal: under 300 ms)"
+ma=$(median "${app[@]}")
+mb=$(median "${base[@]}")
+echo "median of $runs runs: Tavrolin $ma ms, bare window $mb ms," \
+     "ratio $(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }') (goal: at most 1.5)"
+ra=$(launch "$tavrolin" Tavrolin 4 | tail -1)
+rb=$(launch "$bare" "Bare Qt window" 4 | tail -1)
+echo "resident set 4 s after start: Tavrolin $((ra / 1024)) MB, bare window $((rb / 1024)) MB," \
+     "ratio $(awk -v a="$ra" -v b="$rb" 'BEGIN { printf "%.2f", a / b }') (goal: at most 1.5)"
 INNER

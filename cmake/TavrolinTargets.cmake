@@ -6,6 +6,8 @@ function(tavrolin_folder name)
     cmake_parse_arguments(ARG "" "" "CORE;UI;LINKS" ${ARGN})
     if(ARG_CORE)
         add_library(tavrolin_${name} STATIC ${ARG_CORE})
+        # Modules link core code too.
+        set_target_properties(tavrolin_${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
         target_include_directories(tavrolin_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
         target_link_libraries(tavrolin_${name} PUBLIC ${ARG_LINKS})
         target_link_libraries(tavrolin_core INTERFACE tavrolin_${name})
@@ -36,4 +38,19 @@ function(tavrolin_test_pch target)
     add_executable(${target} "${PROJECT_SOURCE_DIR}/cmake/empty.cpp")
     target_link_libraries(${target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock
                           GTest::gtest_main)
+endfunction()
+
+# A module the program opens on first use (see process/ModuleLoader.h): built beside the
+# executable, where the loader looks first, and installed in <prefix>/lib/tavrolin.
+function(tavrolin_module name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
+    add_library(${name} MODULE ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
+    target_link_libraries(${name} PRIVATE ${ARG_LINKS})
+    # Its copies of core code stay its own: only the entry point is exported.
+    target_link_options(${name} PRIVATE "LINKER:--exclude-libs,ALL")
+    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
+    install(TARGETS ${name} LIBRARY DESTINATION lib/tavrolin)
+    # Whatever links the core (program, tests, benchmarks) finds the module built.
+    add_dependencies(tavrolin_core ${name})
 endfunction()

@@ -11,7 +11,7 @@ packages=(
   nlohmann-json3-dev libicu-dev
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils locales dbus-x11 attr
+  xvfb xauth x11-utils xdotool locales dbus-x11 attr
   desktop-file-utils appstream
 )
 

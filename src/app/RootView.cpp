@@ -30,6 +30,7 @@
 #include "planning/RemuxPlanVocabulary.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "process/StartupGate.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "rename/BatchRenamer.h"
@@ -37,8 +38,8 @@
 #include "rename/RenameViewModel.h"
 #include "transcription/LanguageModelConversationSummarizer.h"
 #include "transcription/LocalMediaTranscriptionService.h"
-#include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/PreparedConversationSummarizer.h"
+#include "transcription/SpeechRecognizerModule.h"
 #include "transcription/TranscriptionView.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -126,6 +127,7 @@ class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewMo
         runGuardedTask(
             this, availabilityPool_,
             [model]() -> std::shared_ptr<RemuxIntentParsing> {
+                StartupGate::wait();
                 return std::make_shared<LanguageModelRemuxIntentParser>(model);
             },
             [generation](RemuxWorkspacePage& page, std::shared_ptr<RemuxIntentParsing> parser) {
@@ -200,6 +202,7 @@ class TranscriptionWorkspacePage : public WorkspacePage {
                 LanguageModelConversationSummarizer::availabilityFor(
                     LanguageModelAvailability{LanguageModelAvailability::Reason::modelNotReady}));
             summarizerPool_.start([prepared, settings] {
+                StartupGate::wait();
                 prepared->prepare(std::make_shared<LanguageModelConversationSummarizer>(
                     std::make_shared<LocalServerLanguageModel>(settings)));
             });
@@ -211,7 +214,7 @@ class TranscriptionWorkspacePage : public WorkspacePage {
             probingService(locations),
             std::make_shared<LocalMediaTranscriptionService>(
                 std::make_shared<FoundationProcessRunner>(),
-                std::make_shared<PocketSphinxRecognizer>(), locations),
+                std::make_shared<ModuleSpeechRecognizer>(), locations),
             std::move(summarizer), std::make_shared<SubtitleFileExporter>(), preferences};
         // The save panels sit on the window, as the other workspaces' do.
         TranscriptionViewModel::Panels panels{
@@ -318,16 +321,26 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     layout->addWidget(splitter_);
     dropOverlay_ = new DropOverlay(this);
 
-    // Every workspace is made now, not when first shown, and lives as long as the window.
-    setWorkspacePage(WorkspaceSection::remux,
-                     std::make_unique<RemuxWorkspacePage>(queue_, locations, preferences, this));
-    setWorkspacePage(WorkspaceSection::join, makeJoinPage(queue_, locations, this));
-    setWorkspacePage(WorkspaceSection::split, makeSplitPage(queue_, locations, this));
-    setWorkspacePage(WorkspaceSection::rename, makeRenamePage(this));
-    setWorkspacePage(WorkspaceSection::transcribe,
-                     std::make_unique<TranscriptionWorkspacePage>(
-                         queue_, locations, preferences, transcriptionPreviewService_, this));
-    setWorkspacePage(WorkspaceSection::queue, std::make_unique<QueueWorkspacePage>(queue_));
+    // A workspace is made when it is first shown or asked for, and lives as long as the window:
+    // the first picture waits for one page only, and a page's services (and the modules they
+    // load) start when the page is used.
+    makers_[WorkspaceSection::remux] = [this, locations, preferences] {
+        return std::make_unique<RemuxWorkspacePage>(queue_, locations, preferences, this);
+    };
+    makers_[WorkspaceSection::join] = [this, locations] {
+        return makeJoinPage(queue_, locations, this);
+    };
+    makers_[WorkspaceSection::split] = [this, locations] {
+        return makeSplitPage(queue_, locations, this);
+    };
+    makers_[WorkspaceSection::rename] = [this] { return makeRenamePage(this); };
+    makers_[WorkspaceSection::transcribe] = [this, locations, preferences] {
+        return std::make_unique<TranscriptionWorkspacePage>(queue_, locations, preferences,
+                                                            transcriptionPreviewService_, this);
+    };
+    makers_[WorkspaceSection::queue] = [this] {
+        return std::make_unique<QueueWorkspacePage>(queue_);
+    };
 
     connect(sidebar_, &MainNavigationSidebar::sectionClicked, this, &RootView::select);
     connect(sidebar_, &MainNavigationSidebar::settingsRequested, this,
@@ -351,6 +364,7 @@ RootView::~RootView() {
 }
 
 void RootView::setWorkspacePage(WorkspaceSection section, std::unique_ptr<WorkspacePage> page) {
+    makers_.erase(section);
     auto& slot = pages_[section];
     slot = std::move(page);
     detail_->addWidget(slot->view());
@@ -358,8 +372,19 @@ void RootView::setWorkspacePage(WorkspaceSection section, std::unique_ptr<Worksp
 }
 
 WorkspacePage* RootView::workspacePage(WorkspaceSection section) const {
-    auto found = pages_.find(section);
-    return found == pages_.end() ? nullptr : found->second.get();
+    if (auto found = pages_.find(section); found != pages_.end()) {
+        return found->second.get();
+    }
+    auto maker = makers_.find(section);
+    if (maker == makers_.end()) {
+        return nullptr;
+    }
+    const auto make = std::move(maker->second);
+    makers_.erase(maker);
+    auto& slot = pages_[section];
+    slot = make();
+    detail_->addWidget(slot->view());
+    return slot.get();
 }
 
 WorkspaceSection RootView::shownSection() const {

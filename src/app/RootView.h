@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,6 +45,7 @@ class RootView : public QWidget {
 
     // Replaces a workspace's page (each workspace plugs in here).
     void setWorkspacePage(WorkspaceSection section, std::unique_ptr<WorkspacePage> page);
+    // The page of `section`, made now when it was not yet.
     WorkspacePage* workspacePage(WorkspaceSection section) const;
 
     MainNavigationSidebar* sidebar() const { return sidebar_; }
@@ -72,7 +74,9 @@ class RootView : public QWidget {
     bool isDropTargeted_ = false;
     WorkspaceSelectionStore workspaceSelectionStore_;
     std::shared_ptr<PreviewPreparing> transcriptionPreviewService_;
-    std::map<WorkspaceSection, std::unique_ptr<WorkspacePage>> pages_;
+    // Pages are made on first use, from their makers.
+    mutable std::map<WorkspaceSection, std::unique_ptr<WorkspacePage>> pages_;
+    mutable std::map<WorkspaceSection, std::function<std::unique_ptr<WorkspacePage>()>> makers_;
 
     QSplitter* splitter_;
     MainNavigationSidebar* sidebar_;

@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSvgRenderer>
+#include <algorithm>
+#include <memory>
 
 // The resources live in a static library, so they are registered explicitly.
 static void initTavrolinResources() {
@@ -41,33 +44,72 @@ QString bundledPath(const QString& symbol) {
     return QStringLiteral(":/tavrolin/icons/%1.svg").arg(symbol);
 }
 
-QPixmap renderTinted(QSvgRenderer& renderer, int size, qreal ratio, const QColor& color) {
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    renderer.render(&painter, QRectF(0, 0, size, size));
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(QRectF(0, 0, size, size), color);
-    return pixmap;
-}
+// A bundled drawing tinted per mode, drawn at the size asked for when first asked: a window full
+// of icons costs only the pictures it shows. Clones share the drawing and the pictures.
+class TintedSymbolEngine : public QIconEngine {
+  public:
+    TintedSymbolEngine(std::shared_ptr<QSvgRenderer> drawing, QColor normal, QColor selected)
+        : drawing_(std::move(drawing)),
+          normal_(std::move(normal)),
+          selected_(std::move(selected)),
+          pictures_(std::make_shared<QHash<QString, QPixmap>>()) {}
+
+    QIconEngine* clone() const override { return new TintedSymbolEngine(*this); }
+    bool isNull() override { return false; }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {24, 24}, {32, 32}, {48, 48}};
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
+        const int side = std::min(size.width(), size.height());
+        if (side <= 0) {
+            return {};
+        }
+        const QString key = QStringLiteral("%1|%2|%3").arg(side).arg(scale).arg(int(mode));
+        if (auto found = pictures_->constFind(key); found != pictures_->constEnd()) {
+            return *found;
+        }
+        QColor color = mode == QIcon::Selected ? selected_ : normal_;
+        if (mode == QIcon::Disabled) {
+            color.setAlphaF(0.35f);
+        }
+        QPixmap picture(QSize(side, side) * scale);
+        picture.setDevicePixelRatio(scale);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        drawing_->render(&painter, QRectF(0, 0, side, side));
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(QRectF(0, 0, side, side), color);
+        painter.end();
+        pictures_->insert(key, picture);
+        return picture;
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, scale));
+    }
+
+  private:
+    std::shared_ptr<QSvgRenderer> drawing_;
+    QColor normal_;
+    QColor selected_;
+    std::shared_ptr<QHash<QString, QPixmap>> pictures_;
+};
 
 QIcon buildTinted(const QString& symbol, const QColor& normal, const QColor& selected) {
-    QSvgRenderer renderer(bundledPath(symbol));
-    if (!renderer.isValid()) {
+    auto drawing = std::make_shared<QSvgRenderer>(bundledPath(symbol));
+    if (!drawing->isValid()) {
         return {};
     }
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QIcon icon;
-    for (int size : {16, 18, 22, 24, 32, 44, 48}) {
-        icon.addPixmap(renderTinted(renderer, size, ratio, normal), QIcon::Normal);
-        icon.addPixmap(renderTinted(renderer, size, ratio, selected), QIcon::Selected);
-        QColor disabled = normal;
-        disabled.setAlphaF(0.35f);
-        icon.addPixmap(renderTinted(renderer, size, ratio, disabled), QIcon::Disabled);
-    }
-    return icon;
+    return QIcon(new TintedSymbolEngine(std::move(drawing), normal, selected));
 }
 
 }  // namespace

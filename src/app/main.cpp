@@ -1,12 +1,44 @@
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
+#include <QTimer>
 #include <chrono>
 
+#include "app/ApplicationStyle.h"
 #include "app/QuitSignals.h"
 #include "app/TavrolinApp.h"
+#include "process/StartupGate.h"
+
+namespace {
+
+// Opens the startup gate once the window's first picture is on the screen: the paint event
+// comes before the frame is flushed, so the gate opens on the next turn of the event loop.
+class FirstPaintWatcher : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [] { tavrolin::StartupGate::open(); });
+        }
+        return false;
+    }
+};
+
+// Whatever way main() is left, no check stays held back.
+struct StartupGateReleaser {
+    ~StartupGateReleaser() { tavrolin::StartupGate::open(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    tavrolin::StartupGate::close();
+    const StartupGateReleaser releaser;
     QApplication application(argc, argv);
+    QApplication::setStyle(new tavrolin::ApplicationStyle);
     QApplication::setOrganizationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVROLIN_VERSION));
@@ -16,13 +48,18 @@ int main(int argc, char** argv) {
                                                  QIcon(QStringLiteral(":/tavrolin/app-icon.svg"))));
 
     tavrolin::TavrolinApp app(tavrolin::TavrolinApp::standardConfiguration());
-    // Quitting stops a running job and lets it remove its working files first.
-    QObject::connect(&application, &QCoreApplication::aboutToQuit,
-                     [&app] { app.shutdown(std::chrono::seconds(5)); });
+    // Quitting stops a running job and lets it remove its working files first; a check that
+    // still waits for the first paint must not hold that up.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&app] {
+        tavrolin::StartupGate::open();
+        app.shutdown(std::chrono::seconds(5));
+    });
     // A termination signal quits the same way, with the same clean-up.
     tavrolin::QuitSignals quitSignals;
     QObject::connect(&quitSignals, &tavrolin::QuitSignals::quitRequested, &application,
                      &QApplication::quit);
+    FirstPaintWatcher firstPaint;
+    app.mainWindow()->installEventFilter(&firstPaint);
     app.mainWindow()->show();
     return QApplication::exec();
 }

@@ -8,7 +8,7 @@
 
 namespace tavrolin {
 
-FrameServer::FrameServer(std::shared_ptr<LibavFrameDecoder> decoder, FrameDelivery deliver,
+FrameServer::FrameServer(std::shared_ptr<FrameDecoder> decoder, FrameDelivery deliver,
                          FailureDelivery failed)
     : index_(decoder->index()),
       decoder_(std::move(decoder)),

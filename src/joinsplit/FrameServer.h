@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "joinsplit/LibavFrameDecoder.h"
+#include "joinsplit/FrameDecoder.h"
 
 namespace tavrolin {
 
@@ -22,7 +22,7 @@ class FrameServer {
     using FrameDelivery = std::function<void(VideoFrame)>;
     using FailureDelivery = std::function<void(std::size_t index)>;
 
-    FrameServer(std::shared_ptr<LibavFrameDecoder> decoder, FrameDelivery deliver,
+    FrameServer(std::shared_ptr<FrameDecoder> decoder, FrameDelivery deliver,
                 FailureDelivery failed = {});
     ~FrameServer();
     FrameServer(const FrameServer&) = delete;
@@ -35,7 +35,7 @@ class FrameServer {
     void serve(std::stop_token stop);
 
     const VideoFrameIndex index_;
-    std::shared_ptr<LibavFrameDecoder> decoder_;
+    std::shared_ptr<FrameDecoder> decoder_;
     FrameDelivery deliver_;
     FailureDelivery failed_;
     static constexpr std::size_t nothingPending = std::numeric_limits<std::size_t>::max();

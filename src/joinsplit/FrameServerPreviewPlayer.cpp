@@ -1,42 +1,25 @@
 #include "joinsplit/FrameServerPreviewPlayer.h"
 
-#include <QAudioDevice>
-#include <QAudioOutput>
 #include <QCoreApplication>
-#include <QFile>
-#include <QMediaDevices>
-#include <QMediaPlayer>
 #include <QThreadPool>
-#include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
 #include <cmath>
 
 #include "joinsplit/FrameServer.h"
-#include "joinsplit/LibavFrameDecoder.h"
+#include "joinsplit/MediaPlayback.h"
 
 namespace tavrolin {
 
-FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent)
-    : PreviewPlayer(parent), media_(new QMediaPlayer(this)), sink_(new QVideoSink(this)) {
-    media_->setVideoSink(sink_);
-    // Without an output device the player would fail to play at all; then it plays silently.
-    if (!QMediaDevices::defaultAudioOutput().isNull()) {
-        audio_ = new QAudioOutput(this);
-        media_->setAudioOutput(audio_);
+FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent) : PreviewPlayer(parent) {
+    try {
+        media_ =
+            createMediaPlayback({[this](QImage picture) { showPicture(std::move(picture), -1); },
+                                 [this] {
+                                     hasEnded_ = true;
+                                     showFrameAt(info_.lastFrameTime);
+                                 }});
+    } catch (...) {
+        missingPlayback_ = std::current_exception();
     }
-    connect(sink_, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
-        if (isPlaying() && frame.isValid()) {
-            showPicture(frame.toImage(), -1);
-        }
-    });
-    connect(media_, &QMediaPlayer::mediaStatusChanged, this,
-            [this](QMediaPlayer::MediaStatus status) {
-                if (status == QMediaPlayer::EndOfMedia) {
-                    hasEnded_ = true;
-                    showFrameAt(info_.lastFrameTime);
-                }
-            });
 }
 
 FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
@@ -47,12 +30,15 @@ FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
 void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop_token stop,
                                     Loaded loaded, Failed failed) {
     QPointer<FrameServerPreviewPlayer> self(this);
-    loader_.start([self, file, stop, loaded, failed] {
+    loader_.start([self, file, stop, loaded, failed, missing = missingPlayback_] {
         PreviewMediaInfo media;
         std::exception_ptr error;
         try {
+            if (missing) {
+                std::rethrow_exception(missing);
+            }
             media.file = file;
-            media.decoder = std::make_shared<LibavFrameDecoder>(file, stop);
+            media.decoder = openFrameDecoder(file, stop);
             const VideoFrameIndex& index = media.decoder->index();
             media.duration = index.duration;
             media.frameRate = index.frameRate;
@@ -103,14 +89,20 @@ void FrameServerPreviewPlayer::setMedia(PreviewMediaInfo media) {
                 Qt::QueuedConnection);
         });
     }
-    media_->setSource(QUrl::fromLocalFile(QFile::decodeName(info_.file.c_str())));
+    if (media_) {
+        media_->setSource(info_.file);
+    }
     showFrameAt(0);
 }
 
 void FrameServerPreviewPlayer::play() {
     hasEnded_ = false;
+    if (!media_) {
+        return;
+    }
     if (pendingPosition_) {
-        media_->setPosition(static_cast<qint64>(std::llround(*pendingPosition_ * 1000)));
+        media_->setPositionMilliseconds(
+            static_cast<qint64>(std::llround(*pendingPosition_ * 1000)));
         pendingPosition_.reset();
     }
     media_->play();
@@ -125,20 +117,20 @@ void FrameServerPreviewPlayer::pause() {
 }
 
 bool FrameServerPreviewPlayer::isPlaying() const {
-    return media_->playbackState() == QMediaPlayer::PlayingState;
+    return media_ && media_->isPlaying();
 }
 
 double FrameServerPreviewPlayer::position() const {
     if (pendingPosition_) {
         return *pendingPosition_;
     }
-    return media_->source().isEmpty() ? std::nan("") : media_->position() / 1000.0;
+    return !media_ || !media_->hasSource() ? std::nan("") : media_->positionMilliseconds() / 1000.0;
 }
 
 void FrameServerPreviewPlayer::seek(double seconds) {
     hasEnded_ = false;
     if (isPlaying()) {
-        media_->setPosition(static_cast<qint64>(std::llround(seconds * 1000)));
+        media_->setPositionMilliseconds(static_cast<qint64>(std::llround(seconds * 1000)));
         return;
     }
     // Seeking the paused media player can stall the GUI thread for hundreds of milliseconds;

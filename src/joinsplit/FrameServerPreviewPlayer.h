@@ -8,19 +8,17 @@
 
 #include "joinsplit/PreviewPlayer.h"
 
-class QAudioOutput;
-class QMediaPlayer;
-class QVideoSink;
-
 namespace tavrolin {
 
 class FrameServer;
+class MediaPlayback;
 
 // The preview's player: Qt Multimedia plays with sound and gives the moving picture; while
 // paused, every picture comes from a frame server over the same file, at the frame whose
 // interval holds the position. Loading indexes the file on a worker thread; a file that libav
-// cannot index fails to load. GUI thread only; the frame server decodes on its own thread and
-// its pictures are dropped once they are outdated or the player is gone.
+// cannot index fails to load. Both parts are modules loaded on first use: without either,
+// every load fails with ModuleUnavailableError. GUI thread only; the frame server decodes on its
+// own thread and its pictures are dropped once they are outdated or the player is gone.
 class FrameServerPreviewPlayer : public PreviewPlayer {
     Q_OBJECT
   public:
@@ -45,9 +43,8 @@ class FrameServerPreviewPlayer : public PreviewPlayer {
     void showFrameAt(double seconds);
     void showPicture(QImage picture, long long frame);
 
-    QMediaPlayer* media_;
-    QVideoSink* sink_;
-    QAudioOutput* audio_ = nullptr;
+    std::unique_ptr<MediaPlayback> media_;  // absent when its module is
+    std::exception_ptr missingPlayback_;    // why it is absent
     std::unique_ptr<FrameServer> frames_;
     PreviewMediaInfo info_;
     QImage picture_;

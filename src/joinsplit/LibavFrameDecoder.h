@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <vector>
 
+#include "joinsplit/FrameDecoder.h"
 #include "joinsplit/VideoFrameIndex.h"
 
 struct AVFormatContext;
@@ -18,37 +19,29 @@ struct SwsContext;
 
 namespace tavrolin {
 
-// One decoded picture, 32-bit BGRA rows without padding (alpha 255).
-struct VideoFrame {
-    std::size_t index = 0;
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> bgra;
-};
-
 // Opens a media file with libavformat, indexes its first video stream's packets into the frame
 // grid, and decodes any frame of that grid exactly: the next frame straight on after the one
 // before it, any other from the keyframe at or before it, further back when the decoder's first
 // picture is already past the target (open groups of pictures). Not thread-safe: one thread
 // at a time (the frame server's worker). Pictures larger than `maxWidth` x `maxHeight` are
 // scaled down with their aspect kept.
-class LibavFrameDecoder {
+class LibavFrameDecoder final : public FrameDecoder {
   public:
     // Reads the whole file once to index it. Throws PreviewMediaError, or CancellationError
     // when `stop` is requested meanwhile. A file without a video stream opens with an empty
     // grid (its duration still read).
     explicit LibavFrameDecoder(const std::filesystem::path& file, std::stop_token stop = {},
                                int maxWidth = 1920, int maxHeight = 1080);
-    ~LibavFrameDecoder();
+    ~LibavFrameDecoder() override;
     LibavFrameDecoder(const LibavFrameDecoder&) = delete;
     LibavFrameDecoder& operator=(const LibavFrameDecoder&) = delete;
 
-    const VideoFrameIndex& index() const { return index_; }
+    const VideoFrameIndex& index() const override { return index_; }
 
     // The picture of frame `index` (clamped to the grid). Throws PreviewMediaError
     // (cannotDecode) when it cannot be reached, or when the file has no video, and
     // CancellationError once `stop` is requested (checked between packets).
-    VideoFrame decode(std::size_t index, std::stop_token stop = {});
+    VideoFrame decode(std::size_t index, std::stop_token stop = {}) override;
 
   private:
     void release();

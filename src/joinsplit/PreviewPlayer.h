@@ -10,15 +10,15 @@
 
 namespace tavrolin {
 
-class LibavFrameDecoder;
+class FrameDecoder;
 
 // What loading a file found: its length and nominal rate, and what the player needs to show it.
 struct PreviewMediaInfo {
     std::filesystem::path file;
-    double duration = 0;       // seconds, 0 when unknown
-    double frameRate = 0;      // nominal frames per second, 0 when the file names none
-    double lastFrameTime = 0;  // seconds from the start to the last frame
-    std::shared_ptr<LibavFrameDecoder> decoder;  // absent for files without video
+    double duration = 0;                    // seconds, 0 when unknown
+    double frameRate = 0;                   // nominal frames per second, 0 when the file names none
+    double lastFrameTime = 0;               // seconds from the start to the last frame
+    std::shared_ptr<FrameDecoder> decoder;  // absent for files without video
 };
 
 // The player behind one preview: loads a file, plays it with sound, pauses, reports where it

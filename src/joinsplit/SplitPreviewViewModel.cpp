@@ -13,6 +13,7 @@
 #include "joinsplit/PreviewTiming.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "process/ModuleLoader.h"
 
 namespace tavrolin {
 
@@ -104,7 +105,10 @@ void SplitPreviewViewModel::load() {
         url_, metadataTask_.get_token(),
         [this](PreviewMediaInfo media) { applyLoadedMedia(std::move(media)); },
         [this](std::exception_ptr error) {
-            if (!isCancellation(error)) {
+            if (holdsError<ModuleUnavailableError>(error)) {
+                // A prepared copy would need the same player.
+                failPreparation(error);
+            } else if (!isCancellation(error)) {
                 loadPreparedPreview();
             }
         });

@@ -12,15 +12,21 @@ class CancellationError : public std::runtime_error {
     CancellationError() : std::runtime_error("The operation was cancelled.") {}
 };
 
-// Whether a captured error is a CancellationError.
-inline bool isCancellation(const std::exception_ptr& error) {
+// Whether a captured error is an `Error` (or derives from one).
+template <typename Error>
+bool holdsError(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
-    } catch (const CancellationError&) {
+    } catch (const Error&) {
         return true;
     } catch (...) {
         return false;
     }
+}
+
+// Whether a captured error is a CancellationError.
+inline bool isCancellation(const std::exception_ptr& error) {
+    return holdsError<CancellationError>(error);
 }
 
 }  // namespace tavrolin

@@ -8,6 +8,7 @@
 #include "engine/FFmpegProgressTracker.h"
 #include "model/CancellationError.h"
 #include "probe/ProbeText.h"
+#include "process/ModuleLoader.h"
 #include "transcription/TranscriptionLocales.h"
 #include "transcription/TranscriptionWorkingFolder.h"
 
@@ -78,6 +79,8 @@ TranscriptionCapability LocalMediaTranscriptionService::checkCapability() {
     std::vector<TranscriptionLocale> locales;
     try {
         locales = transcriptionLocales(recognizer_->localeIdentifiers());
+    } catch (const ModuleUnavailableError& missing) {
+        return {{}, missing.what()};
     } catch (const std::exception&) {
         // An unreadable model folder offers no language; the check itself never fails.
     }

@@ -273,6 +273,8 @@ TEST_F(RootViews, RemuxPlanningFollowsTheLocalModelServerSettings) {
               "Start it, or check its address and model name in Settings.");
     EXPECT_TRUE(
         tavtest::waitUntil([&] { return root->remuxIntentParserAvailability().isAvailable; }));
+    // The Transcribe page, made on first use, asks for its summaries.
+    ASSERT_NE(root->workspacePage(WorkspaceSection::transcribe), nullptr);
 
     // An address off this computer counts as not configured.
     preferences->setString("languageModel.url", "http://192.0.2.1:8080");

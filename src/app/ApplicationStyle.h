@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QProxyStyle>
+
+namespace tavrolin {
+
+// The desktop's style, minus two image reads before the first picture. Adding Qt's own PNG to
+// an icon, or loading one by file name, probes its format with every image-format plugin, which
+// loads them all and their libraries (TIFF, WebP, MNG, JPEG…) before the window shows. The menu
+// bar's overflow arrows come from the bundled chevrons instead, and the group-box frame reads
+// the same picture as PNG without probing. GUI thread only.
+class ApplicationStyle : public QProxyStyle {
+  public:
+    QIcon standardIcon(StandardPixmap pixmap, const QStyleOption* option,
+                       const QWidget* widget) const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override;
+};
+
+}  // namespace tavrolin

@@ -1,0 +1,91 @@
+#include "process/ModuleLoader.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <system_error>
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path executableFolder() {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : executable.parent_path();
+}
+
+}  // namespace
+
+ModuleUnavailableError::ModuleUnavailableError(Case errorCase, const std::string& message)
+    : std::runtime_error(message), case_(errorCase) {}
+
+ModuleUnavailableError ModuleUnavailableError::missing(std::string_view part,
+                                                       std::string_view fileName) {
+    return {Case::missing, std::string(part) + " needs the module “" + std::string(fileName) +
+                               "”, which is missing. Reinstall Tavrolin to restore it."};
+}
+
+ModuleUnavailableError ModuleUnavailableError::unloadable(std::string_view part,
+                                                          std::string_view fileName,
+                                                          std::string_view reason) {
+    return {Case::unloadable, std::string(part) + " needs the module “" + std::string(fileName) +
+                                  "”, which cannot be loaded (" + std::string(reason) +
+                                  "). Reinstall Tavrolin, or install the libraries it names."};
+}
+
+std::vector<fs::path> moduleFolders() {
+    if (const char* folder = std::getenv("TAVROLIN_MODULE_DIR"); folder && *folder) {
+        return {fs::path(folder)};
+    }
+    std::vector<fs::path> folders;
+    if (const fs::path beside = executableFolder(); !beside.empty()) {
+        folders.push_back(beside);
+        folders.push_back(beside.parent_path() / "lib" / "tavrolin");
+    }
+#ifdef TAVROLIN_BUILD_MODULE_DIR
+    // Tests and benchmarks run from folders below the build tree.
+    folders.emplace_back(TAVROLIN_BUILD_MODULE_DIR);
+#endif
+    return folders;
+}
+
+void* moduleEntry(std::string_view part, std::string_view fileName, const char* entry) {
+    static std::mutex mutex;
+    static std::map<std::string, void*, std::less<>> opened;
+    const std::lock_guard lock(mutex);
+    auto found = opened.find(fileName);
+    if (found == opened.end()) {
+        void* handle = nullptr;
+        for (const fs::path& folder : moduleFolders()) {
+            const fs::path file = folder / fileName;
+            std::error_code error;
+            if (!fs::is_regular_file(file, error)) {
+                continue;
+            }
+            // Local binding: a module's own copies of shared code never replace the program's.
+            handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (!handle) {
+                const char* reason = dlerror();
+                throw ModuleUnavailableError::unloadable(part, fileName,
+                                                         reason ? reason : "unknown reason");
+            }
+            break;
+        }
+        if (!handle) {
+            throw ModuleUnavailableError::missing(part, fileName);
+        }
+        found = opened.emplace(std::string(fileName), handle).first;
+    }
+    void* symbol = dlsym(found->second, entry);
+    if (!symbol) {
+        throw ModuleUnavailableError::unloadable(part, fileName, "no entry point");
+    }
+    return symbol;
+}
+
+}  // namespace tavrolin
