@@ -12,11 +12,14 @@
 
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/FileOperations.h"
+#include "engine/JoinLayoutCheck.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/TextMetrics.h"
 #include "model/Uuid.h"
+#include "probe/FFprobeService.h"
+#include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
@@ -151,6 +154,9 @@ class FFmpegProcessor::Run {
         if (!workingOutput.empty()) {
             removeQuietly(workingOutput);
         }
+        for (const auto& piece : pieces) {
+            removeQuietly(piece);
+        }
         if (!temporaryFolder_.empty()) {
             std::error_code ignored;
             fs::remove_all(temporaryFolder_, ignored);
@@ -176,6 +182,8 @@ class FFmpegProcessor::Run {
     }
 
     fs::path workingOutput;
+    // What a split's ffmpeg writes beside the working output.
+    std::vector<fs::path> pieces;
 
   private:
     fs::path temporaryFolder_;
@@ -386,20 +394,6 @@ void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
 std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest& request,
                                                         const fs::path& ffprobe,
                                                         std::stop_token stop) {
-    if (const auto* join = request.as<JoinRequest>()) {
-        if (join->inputs.empty()) {
-            return std::nullopt;
-        }
-        double total = 0;
-        for (const auto& input : join->inputs) {
-            auto duration = probeDuration(input, ffprobe, stop);
-            if (!duration) {
-                return std::nullopt;
-            }
-            total += *duration;
-        }
-        return total > 0 ? std::optional<double>(total) : std::nullopt;
-    }
     const fs::path& input = std::visit(
         [](const auto& payload) -> const fs::path& {
             using T = std::decay_t<decltype(payload)>;
@@ -411,6 +405,31 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
         },
         request.payload);
     return probeDuration(input, ffprobe, stop);
+}
+
+std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
+                                                       const fs::path& ffprobe,
+                                                       std::stop_token stop) {
+    const auto container = containerForFile(join.output);
+    FFprobeService probe(runner_, locations_, ffprobe);
+    JoinInspectionStates states;
+    std::optional<double> total = 0.0;
+    for (const auto& input : join.inputs) {
+        try {
+            states[input] = RemuxSource::Ready{probe.inspectStreams(input, stop)};
+        } catch (const MediaProbeError& error) {
+            states[input] = RemuxSource::Failed{error.what()};
+        }
+        throwIfStopped(stop);
+        const auto duration = probeDuration(input, ffprobe, stop);
+        total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
+    }
+    if (container && join.inputs.size() >= 2) {
+        if (auto message = JoinLayoutCheck().blockingMessage(join.inputs, states, *container)) {
+            throw MediaProcessingError::invalidRequest(*message);
+        }
+    }
+    return total && *total > 0 ? total : std::nullopt;
 }
 
 std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingRequest& request,
@@ -500,9 +519,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.workingOutput = makeReplacementOutputURL(target);
     ProgressRelay relay(progress);
 
-    // A remux or join needs its duration only for progress, so ffprobe measures it while ffmpeg
-    // already runs; the other kinds need it before the arguments can be built.
-    const bool probesAlongside = request.as<RemuxRequest>() || request.as<JoinRequest>();
+    // A remux needs its duration only for progress, so ffprobe measures it while ffmpeg already
+    // runs; the other kinds need it before the arguments can be built, and a join probes its
+    // inputs anyway to check them.
+    const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     std::optional<double> expected;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
@@ -519,6 +539,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         stopDurationProbe.emplace(childStop.get_token(), std::function<void()>([&durationProbe] {
                                       durationProbe.request_stop();
                                   }));
+    } else if (const auto* join = request.as<JoinRequest>()) {
+        expected = checkJoinInputs(*join, toolchain.ffprobe, childStop.get_token());
+        throwIfStopped(stop);
+        relay.start(expected);
     } else if (const auto* split = request.as<SplitRequest>()) {
         // ffmpeg would write the last group of pictures for a start past the end and succeed.
         auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, childStop.get_token());
@@ -532,7 +556,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         } else if (sourceDuration && *sourceDuration - split->startTime > 0) {
             expected = *sourceDuration - split->startTime;
         }
-        relay.start(expected);
+        // ffmpeg's report counts from where it starts reading, a little before the cut.
+        relay.start(
+            expected ? std::optional<double>(*expected + FFmpegCommandBuilder::splitLeadIn(*split))
+                     : std::nullopt);
+        for (int piece = 0; piece < 3; ++piece) {
+            run.pieces.push_back(FFmpegCommandBuilder::splitPieceFile(run.workingOutput, piece));
+        }
     } else {
         expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
@@ -607,10 +637,21 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         return;
     }
 
+    fs::path written = run.workingOutput;
+    if (const auto* split = request.as<SplitRequest>()) {
+        written = FFmpegCommandBuilder::splitPartFile(*split, run.workingOutput);
+        if (!nameExists(written)) {
+            throw MediaProcessingError::processFailed(
+                "FFmpeg found no keyframe to start the part at " +
+                formatCommandLineSeconds(split->startTime) + " s in \u201C" +
+                split->input.filename().string() +
+                "\u201D, so nothing was written. Choose the cut again in Split.");
+        }
+    }
     throwIfStopped(stop);
     throwIfAnyInputChanged(fingerprints);  // right before the output appears
     try {
-        moveNoReplace(run.workingOutput, output);
+        moveNoReplace(written, output);
     } catch (const fs::filesystem_error& error) {
         if (error.code() == std::errc::file_exists) {
             // Someone else wrote the output meanwhile; theirs stays.
@@ -618,7 +659,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         }
         throw;
     }
-    if (expected && progress) {
+    // Done is done, also when the length never became known or ffmpeg was too quick to report.
+    if (progress) {
         progress(1.0);
     }
 }

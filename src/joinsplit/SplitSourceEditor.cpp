@@ -243,15 +243,6 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
     preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
     previewBox_->layout()->addWidget(preview_);
     refreshTimer_->start();
-    // The measured length lets the model refuse times past the end.
-    connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
-            [this, file, reported = 0.0]() mutable {
-                const double duration = preview_ ? preview_->model().duration() : 0;
-                if (duration > 0 && duration != reported) {
-                    reported = duration;
-                    viewModel_.setDuration(file, duration);
-                }
-            });
 }
 
 void SplitSourceEditor::render() {
