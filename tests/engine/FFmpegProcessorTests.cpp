@@ -273,7 +273,27 @@ TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
     processor().process(JoinRequest{media().oddNames, outputs() / oddOutput}, {}, {});
     EXPECT_NEAR(probedDuration(outputs() / oddOutput),
                 2.0 * static_cast<double>(media().oddNames.size()), 0.5);
+
+    // Checked again as it runs, with the Join workspace's words: the file may have been
+    // replaced since it was inspected.
+    const fs::path otherRate = tavtest::TestMedia::generate(
+        "clip-44k.mp4",
+        {"-f",      "lavfi",     "-i",       "testsrc2=size=64x36:rate=25:duration=2",
+         "-f",      "lavfi",     "-i",       "sine=frequency=440:sample_rate=44100:duration=2",
+         "-t",      "2",         "-c:v",     "libx264",
+         "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+         "-c:a",    "aac",       "-ac",      "2",
+         "-b:a",    "64k"});
+    auto mismatch = processingError([&] {
+        processor().process(JoinRequest{{media().mp4ClipA, otherRate}, outputs() / "mixed.mp4"}, {},
+                            {});
+    });
+    EXPECT_EQ(mismatch.errorCase(), MediaProcessingError::Case::invalidRequest);
+    EXPECT_STREQ(mismatch.what(),
+                 "Stream 2 in clip-44k.mp4 has a sample rate of 44100 Hz; clip-a.mp4 has 48000 "
+                 "Hz. Lossless Join requires the same sample rate.");
     expectOnly({"ab.mp4", oddOutput});
+    EXPECT_TRUE(fs::is_empty(temporaryRoot()));
 }
 
 TEST_F(FFmpegProcessorTest, RefusesJoinsItCannotWrite) {
