@@ -131,9 +131,12 @@ bool cutsAtStart(const SplitRequest& request) {
     return request.startTime > 0;
 }
 
-// The seek lands this much before the first cut, so the piece before it is never empty and the
-// part is always piece 1; likewise ffmpeg reads this much past the end cut before it stops.
+// The seek lands this much before the first cut (more than any reordering delay), so the piece
+// before it is never empty and the part is always piece 1.
 constexpr double splitMargin = 1.0;
+// ffmpeg stops reading this much past the end cut: its keyframe, decoded before it is shown, has
+// been read by then and opened the next piece.
+constexpr double splitEndMargin = 0.1;
 
 }  // namespace
 
@@ -183,7 +186,7 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     }
     append(arguments, {"-i", request.input.string(), "-map", "0", "-c", "copy"});
     if (request.endTime) {
-        append(arguments, {"-to", formatCommandLineSeconds(*request.endTime + splitMargin)});
+        append(arguments, {"-to", formatCommandLineSeconds(*request.endTime + splitEndMargin)});
         times += (times.empty() ? "" : ",") + formatCommandLineSeconds(*request.endTime);
     }
     // Times printed to the microsecond may lie a hair after the keyframe they name.

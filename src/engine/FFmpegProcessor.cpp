@@ -407,6 +407,19 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
     return probeDuration(input, ffprobe, stop);
 }
 
+// ffmpeg's report counts from where it starts reading, a little before the cut.
+std::optional<double> FFmpegProcessor::splitProgressDuration(const SplitRequest& split,
+                                                             std::optional<double> sourceDuration) {
+    std::optional<double> length;
+    if (split.endTime) {
+        length = *split.endTime - split.startTime;
+    } else if (sourceDuration && *sourceDuration - split.startTime > 0) {
+        length = *sourceDuration - split.startTime;
+    }
+    return length ? std::optional<double>(*length + FFmpegCommandBuilder::splitLeadIn(split))
+                  : std::nullopt;
+}
+
 std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
                                                        const fs::path& ffprobe,
                                                        std::stop_token stop) {
@@ -519,19 +532,26 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.workingOutput = makeReplacementOutputURL(target);
     ProgressRelay relay(progress);
 
-    // A remux needs its duration only for progress, so ffprobe measures it while ffmpeg already
-    // runs; the other kinds need it before the arguments can be built, and a join probes its
-    // inputs anyway to check them.
-    const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
+    // A remux or a split to the end needs the source's duration only for progress (and a split
+    // for its message when nothing could be cut), so ffprobe measures it while ffmpeg already
+    // runs; chapters and transcripts need it before the arguments can be built, and a join
+    // probes its inputs anyway to check them.
+    const auto* split = request.as<SplitRequest>();
+    const bool probesAlongside = request.as<RemuxRequest>() || (split && !split->endTime);
+    if (split) {
+        for (int piece = 0; piece < 3; ++piece) {
+            run.pieces.push_back(FFmpegCommandBuilder::splitPieceFile(run.workingOutput, piece));
+        }
+    }
     std::optional<double> expected;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
     if (probesAlongside) {
         std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &toolchain, &relay](std::stop_token probeStop) {
+            [this, &request, &toolchain, &relay, split](std::stop_token probeStop) {
                 auto duration = expectedDuration(request, toolchain.ffprobe, probeStop);
-                relay.start(duration);
+                relay.start(split ? splitProgressDuration(*split, duration) : duration);
                 return duration;
             });
         probedExpectation = task.get_future();
@@ -543,26 +563,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         expected = checkJoinInputs(*join, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
         relay.start(expected);
-    } else if (const auto* split = request.as<SplitRequest>()) {
-        // ffmpeg would write the last group of pictures for a start past the end and succeed.
-        auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, childStop.get_token());
-        throwIfStopped(stop);
-        if (sourceDuration && split->startTime >= *sourceDuration) {
-            throw MediaProcessingError::invalidRequest(
-                "The start time must be earlier than the end of the source.");
-        }
-        if (split->endTime) {
-            expected = *split->endTime - split->startTime;
-        } else if (sourceDuration && *sourceDuration - split->startTime > 0) {
-            expected = *sourceDuration - split->startTime;
-        }
-        // ffmpeg's report counts from where it starts reading, a little before the cut.
-        relay.start(
-            expected ? std::optional<double>(*expected + FFmpegCommandBuilder::splitLeadIn(*split))
-                     : std::nullopt);
-        for (int piece = 0; piece < 3; ++piece) {
-            run.pieces.push_back(FFmpegCommandBuilder::splitPieceFile(run.workingOutput, piece));
-        }
+    } else if (split) {
+        relay.start(splitProgressDuration(*split, std::nullopt));
     } else {
         expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
@@ -601,8 +603,11 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         childStop.get_token());
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
-        // ffprobe slot behind other inspections must not hold the job.
-        durationProbe.request_stop();
+        // ffprobe slot behind other inspections must not hold the job. A split waits for it to
+        // say why nothing could be cut.
+        if (!split) {
+            durationProbe.request_stop();
+        }
         expected = probedExpectation.get();
     }
     throwIfStopped(stop);
@@ -638,8 +643,12 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
 
     fs::path written = run.workingOutput;
-    if (const auto* split = request.as<SplitRequest>()) {
+    if (split) {
         written = FFmpegCommandBuilder::splitPartFile(*split, run.workingOutput);
+        if (!nameExists(written) && expected && split->startTime >= *expected) {
+            throw MediaProcessingError::invalidRequest(
+                "The start time must be earlier than the end of the source.");
+        }
         if (!nameExists(written)) {
             throw MediaProcessingError::processFailed(
                 "FFmpeg found no keyframe to start the part at " +

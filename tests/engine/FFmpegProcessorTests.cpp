@@ -704,7 +704,10 @@ TEST_F(FFmpegProcessorTest, CancelBeforeFFmpegStartsKeepsItFromStarting) {
     std::exception_ptr outcome;
     std::thread worker([&] {
         try {
-            fp.process(SplitRequest{media().mp4ClipA, outputs() / "s.mp4", 0, 1}, {}, {});
+            fp.process(
+                ChapterRequest{
+                    media().mp4ClipA, outputs() / "c.mkv", {ChapterMarker{Uuid::random(), 0, "A"}}},
+                {}, {});
         } catch (...) {
             outcome = std::current_exception();
         }
@@ -713,7 +716,9 @@ TEST_F(FFmpegProcessorTest, CancelBeforeFFmpegStartsKeepsItFromStarting) {
     fp.cancel();
     worker.join();
     auto error = processingError([&] { std::rethrow_exception(outcome); });
-    EXPECT_STREQ(error.what(), "FFmpeg stopped without an error message.");
+    // The cancelled probe leaves the chapters without their duration.
+    EXPECT_STREQ(error.what(),
+                 "Tavrolin could not determine the source duration needed to write chapters.");
     EXPECT_FALSE(fs::exists(marker("ffmpeg-ran")));
     expectOnly({});
 }
