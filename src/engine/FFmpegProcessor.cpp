@@ -13,6 +13,7 @@
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/FileOperations.h"
 #include "engine/JoinLayoutCheck.h"
+#include "engine/MillisecondTime.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -433,7 +434,11 @@ std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
         } catch (const MediaProbeError& error) {
             states[input] = RemuxSource::Failed{error.what()};
         }
-        throwIfStopped(stop);
+        if (stop.stop_requested()) {
+            // Cancelled: the run that follows ends at once and says so; no verdict from a
+            // probe that was cut short.
+            return std::nullopt;
+        }
         const auto duration = probeDuration(input, ffprobe, stop);
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }
@@ -652,7 +657,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         if (!nameExists(written)) {
             throw MediaProcessingError::processFailed(
                 "FFmpeg found no keyframe to start the part at " +
-                formatCommandLineSeconds(split->startTime) + " s in \u201C" +
+                clockStamp(wholeMilliseconds(split->startTime).value_or(0), '.') + " in \u201C" +
                 split->input.filename().string() +
                 "\u201D, so nothing was written. Choose the cut again in Split.");
         }
