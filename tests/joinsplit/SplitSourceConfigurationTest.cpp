@@ -130,7 +130,6 @@ TEST(SplitSourceConfiguration, NotesSayWhereEachCutFalls) {
          "Cuts at 00:00:06.000, the keyframe at or before this time."},
         {"split point", SplitOperationMode::atPoint, "5.99", "",
          "Cuts at 00:00:04.000, the keyframe at or before this time.", std::nullopt},
-        {"refused point", SplitOperationMode::atPoint, "1", "", std::nullopt, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
