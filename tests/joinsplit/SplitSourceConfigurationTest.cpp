@@ -46,6 +46,35 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
 // Keyframes every 2 s of a video that starts 0.08 s into its file and ends at 7 s.
 const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0};
 
+TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
+    struct Row {
+        const char* name;
+        const char* report;
+        std::optional<SplitKeyframes> keyframes;
+    };
+    const Row rows[] = {
+        {"decoding order, a packet without a time",
+         "0.080000,0.040000,K_\n0.160000,0.040000,__\nN/A,N/A,K_\n0.120000,0.040000,__\n"
+         "0.200000,0.040000,K_\n0.240000,N/A,__\n2.000000\n",
+         SplitKeyframes{0.08, {0, 0.12}, 0.16}},
+        {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6}},
+        {"nothing to cut", "N/A\n", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto keyframes = parseSplitKeyframes(row.report);
+        ASSERT_EQ(keyframes.has_value(), row.keyframes.has_value());
+        if (keyframes) {
+            EXPECT_NEAR(keyframes->origin, row.keyframes->origin, 1e-9);
+            EXPECT_NEAR(keyframes->end, row.keyframes->end, 1e-9);
+            ASSERT_EQ(keyframes->times.size(), row.keyframes->times.size());
+            for (std::size_t i = 0; i < keyframes->times.size(); ++i) {
+                EXPECT_NEAR(keyframes->times[i], row.keyframes->times[i], 1e-9);
+            }
+        }
+    }
+}
+
 TEST(SplitSourceConfiguration, SummariesAndValidation) {
     const std::string rangeMessage = "Enter an end time later than the start time.";
     const std::string pointMessage = "Choose a split point after the beginning of the video.";
