@@ -112,6 +112,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
     list_ = new QListWidget;
+    list_->setAccessibleName(QStringLiteral("Sources"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFrameShape(QFrame::NoFrame);
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
