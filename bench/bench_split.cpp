@@ -80,7 +80,7 @@ int main() {
                 configuration.splitPointText.c_str());
     return benchsupport::compareWithDirect(
                kRounds, viaProcessor, [&] { return spawn(tools.ffmpeg, copyArguments) == 0; },
-               between)
+               between, 1.05)
                ? 0
                : 1;
 }
