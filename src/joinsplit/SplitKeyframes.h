@@ -14,7 +14,8 @@
 
 namespace tavrolin {
 
-// Where a stream-copy cut can fall in one source: the keyframes of its first video stream.
+// Where a stream-copy cut can fall in one source: the keyframes of its first video stream (cover
+// art aside).
 // Times are seconds from the first frame, as the preview shows them; `origin` is that frame's
 // presentation time in the file, which the cut's ffmpeg run needs. A source without video
 // (audio only) has no keyframes and can be cut anywhere. A plain value; any thread.
@@ -30,8 +31,8 @@ struct SplitKeyframes {
     friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
 };
 
-// ffprobe's arguments for the keyframes of `file`: every packet of the first video stream with
-// its time, length and flags, then the container's duration.
+// ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
+// is not cover art, with its time, length and flags, then the container's duration.
 std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file);
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
