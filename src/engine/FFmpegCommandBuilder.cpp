@@ -1,5 +1,6 @@
 #include "engine/FFmpegCommandBuilder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -107,6 +108,57 @@ std::vector<std::string> FFmpegCommandBuilder::joinArguments(
     return arguments;
 }
 
+namespace {
+
+// The segment muxer reads its file name as a pattern: every "%" but the piece number's doubles.
+std::string escapedPattern(std::string_view text) {
+    std::string escaped;
+    for (char c : text) {
+        escaped += c;
+        if (c == '%') {
+            escaped += '%';
+        }
+    }
+    return escaped;
+}
+
+std::size_t pieceDigitPosition(const std::string& path, const std::filesystem::path& output) {
+    const std::size_t extension = output.has_extension() ? output.extension().string().size() : 0;
+    return path.size() - extension - 1;
+}
+
+bool cutsAtStart(const SplitRequest& request) {
+    return request.startTime > 0;
+}
+
+// The seek lands this much before the first cut (more than any reordering delay), so the piece
+// before it is never empty and the part is always piece 1.
+constexpr double splitMargin = 1.0;
+// ffmpeg stops reading this much past the end cut: its keyframe, decoded before it is shown, has
+// been read by then and opened the next piece.
+constexpr double splitEndMargin = 0.1;
+
+}  // namespace
+
+std::filesystem::path FFmpegCommandBuilder::splitPieceFile(const std::filesystem::path& output,
+                                                           int piece) {
+    std::string path = output.string();
+    path[pieceDigitPosition(path, output)] = static_cast<char>('0' + piece);
+    return path;
+}
+
+double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request) {
+    return cutsAtStart(request) ? std::min(request.startTime, splitMargin) : 0;
+}
+
+std::filesystem::path FFmpegCommandBuilder::splitPartFile(const SplitRequest& request,
+                                                          const std::filesystem::path& output) {
+    if (!cutsAtStart(request) && !request.endTime) {
+        return output;
+    }
+    return splitPieceFile(output, cutsAtStart(request) ? 1 : 0);
+}
+
 std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     const SplitRequest& request, const std::filesystem::path& output) const {
     // Written so that a start or end that is not a finite number fails too.
@@ -118,13 +170,38 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
             "The end time must be later than the start time.");
     }
     auto arguments = baseArguments();
-    append(arguments,
-           {"-ss", formatCommandLineSeconds(request.startTime), "-i", request.input.string()});
-    if (request.endTime) {
-        append(arguments, {"-t", formatCommandLineSeconds(*request.endTime - request.startTime)});
+    if (!cutsAtStart(request) && !request.endTime) {
+        append(arguments, {"-i", request.input.string(), "-map", "0", "-c", "copy"});
+        appendOutput(arguments, output);
+        return arguments;
     }
-    append(arguments, {"-map", "0", "-c", "copy", "-avoid_negative_ts", "make_zero"});
-    appendOutput(arguments, output);
+    // Timestamps stay the source's, so the cut times are the keyframes' own.
+    append(arguments, {"-copyts"});
+    std::string times;
+    if (cutsAtStart(request)) {
+        append(arguments,
+               {"-seek_timestamp", "1", "-ss",
+                formatCommandLineSeconds(std::max(request.startTime - splitMargin, 0.0))});
+        times = formatCommandLineSeconds(request.startTime);
+    }
+    append(arguments, {"-i", request.input.string(), "-map", "0", "-c", "copy"});
+    if (request.endTime) {
+        append(arguments, {"-to", formatCommandLineSeconds(*request.endTime + splitEndMargin)});
+        times += (times.empty() ? "" : ",") + formatCommandLineSeconds(*request.endTime);
+    }
+    // Times printed to the microsecond may lie a hair after the keyframe they name.
+    append(arguments, {"-avoid_negative_ts", "disabled", "-f", "segment", "-segment_times", times,
+                       "-segment_time_delta", "0.000500"});
+    if (auto container = containerForFile(output)) {
+        append(arguments, {"-segment_format", std::string(muxerName(*container))});
+    }
+    if (cutsAtStart(request)) {
+        append(arguments, {"-reset_timestamps", "1"});
+    }
+    const std::string path = output.string();
+    const std::size_t digit = pieceDigitPosition(path, output);
+    arguments.push_back(escapedPattern(std::string_view(path).substr(0, digit)) + "%d" +
+                        escapedPattern(std::string_view(path).substr(digit + 1)));
     return arguments;
 }
 

@@ -12,11 +12,15 @@
 
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/FileOperations.h"
+#include "engine/JoinLayoutCheck.h"
+#include "engine/MillisecondTime.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/TextMetrics.h"
 #include "model/Uuid.h"
+#include "probe/FFprobeService.h"
+#include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
@@ -151,6 +155,9 @@ class FFmpegProcessor::Run {
         if (!workingOutput.empty()) {
             removeQuietly(workingOutput);
         }
+        for (const auto& piece : pieces) {
+            removeQuietly(piece);
+        }
         if (!temporaryFolder_.empty()) {
             std::error_code ignored;
             fs::remove_all(temporaryFolder_, ignored);
@@ -176,6 +183,8 @@ class FFmpegProcessor::Run {
     }
 
     fs::path workingOutput;
+    // What a split's ffmpeg writes beside the working output.
+    std::vector<fs::path> pieces;
 
   private:
     fs::path temporaryFolder_;
@@ -400,20 +409,6 @@ void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
 std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest& request,
                                                         const fs::path& ffprobe,
                                                         std::stop_token stop) {
-    if (const auto* join = request.as<JoinRequest>()) {
-        if (join->inputs.empty()) {
-            return std::nullopt;
-        }
-        double total = 0;
-        for (const auto& input : join->inputs) {
-            auto duration = probeDuration(input, ffprobe, stop);
-            if (!duration) {
-                return std::nullopt;
-            }
-            total += *duration;
-        }
-        return total > 0 ? std::optional<double>(total) : std::nullopt;
-    }
     const fs::path& input = std::visit(
         [](const auto& payload) -> const fs::path& {
             using T = std::decay_t<decltype(payload)>;
@@ -425,6 +420,48 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
         },
         request.payload);
     return probeDuration(input, ffprobe, stop);
+}
+
+// ffmpeg's report counts from where it starts reading, a little before the cut.
+std::optional<double> FFmpegProcessor::splitProgressDuration(const SplitRequest& split,
+                                                             std::optional<double> sourceDuration) {
+    std::optional<double> length;
+    if (split.endTime) {
+        length = *split.endTime - split.startTime;
+    } else if (sourceDuration && *sourceDuration - split.startTime > 0) {
+        length = *sourceDuration - split.startTime;
+    }
+    return length ? std::optional<double>(*length + FFmpegCommandBuilder::splitLeadIn(split))
+                  : std::nullopt;
+}
+
+std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
+                                                       const fs::path& ffprobe,
+                                                       std::stop_token stop) {
+    const auto container = containerForFile(join.output);
+    FFprobeService probe(runner_, locations_, ffprobe);
+    JoinInspectionStates states;
+    std::optional<double> total = 0.0;
+    for (const auto& input : join.inputs) {
+        try {
+            states[input] = RemuxSource::Ready{probe.inspectStreams(input, stop)};
+        } catch (const MediaProbeError& error) {
+            states[input] = RemuxSource::Failed{error.what()};
+        }
+        if (stop.stop_requested()) {
+            // Cancelled: the run that follows ends at once and says so; no verdict from a
+            // probe that was cut short.
+            return std::nullopt;
+        }
+        const auto duration = probeDuration(input, ffprobe, stop);
+        total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
+    }
+    if (container && join.inputs.size() >= 2) {
+        if (auto message = JoinLayoutCheck().blockingMessage(join.inputs, states, *container)) {
+            throw MediaProcessingError::invalidRequest(*message);
+        }
+    }
+    return total && *total > 0 ? total : std::nullopt;
 }
 
 std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingRequest& request,
@@ -514,18 +551,26 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.workingOutput = makeReplacementOutputURL(target);
     ProgressRelay relay(progress);
 
-    // A remux or join needs its duration only for progress, so ffprobe measures it while ffmpeg
-    // already runs; the other kinds need it before the arguments can be built.
-    const bool probesAlongside = request.as<RemuxRequest>() || request.as<JoinRequest>();
+    // A remux or a split to the end needs the source's duration only for progress (and a split
+    // for its message when nothing could be cut), so ffprobe measures it while ffmpeg already
+    // runs; chapters and transcripts need it before the arguments can be built, and a join
+    // probes its inputs anyway to check them.
+    const auto* split = request.as<SplitRequest>();
+    const bool probesAlongside = request.as<RemuxRequest>() || (split && !split->endTime);
+    if (split) {
+        for (int piece = 0; piece < 3; ++piece) {
+            run.pieces.push_back(FFmpegCommandBuilder::splitPieceFile(run.workingOutput, piece));
+        }
+    }
     std::optional<double> expected;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
     if (probesAlongside) {
         std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &toolchain, &relay](std::stop_token probeStop) {
+            [this, &request, &toolchain, &relay, split](std::stop_token probeStop) {
                 auto duration = expectedDuration(request, toolchain.ffprobe, probeStop);
-                relay.start(duration);
+                relay.start(split ? splitProgressDuration(*split, duration) : duration);
                 return duration;
             });
         probedExpectation = task.get_future();
@@ -533,20 +578,12 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         stopDurationProbe.emplace(childStop.get_token(), std::function<void()>([&durationProbe] {
                                       durationProbe.request_stop();
                                   }));
-    } else if (const auto* split = request.as<SplitRequest>()) {
-        // ffmpeg would write the last group of pictures for a start past the end and succeed.
-        auto sourceDuration = probeDuration(split->input, toolchain.ffprobe, childStop.get_token());
+    } else if (const auto* join = request.as<JoinRequest>()) {
+        expected = checkJoinInputs(*join, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
-        if (sourceDuration && split->startTime >= *sourceDuration) {
-            throw MediaProcessingError::invalidRequest(
-                "The start time must be earlier than the end of the source.");
-        }
-        if (split->endTime) {
-            expected = *split->endTime - split->startTime;
-        } else if (sourceDuration && *sourceDuration - split->startTime > 0) {
-            expected = *sourceDuration - split->startTime;
-        }
         relay.start(expected);
+    } else if (split) {
+        relay.start(splitProgressDuration(*split, std::nullopt));
     } else {
         expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
@@ -585,8 +622,11 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         childStop.get_token());
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
-        // ffprobe slot behind other inspections must not hold the job.
-        durationProbe.request_stop();
+        // ffprobe slot behind other inspections must not hold the job. A split waits for it to
+        // say why nothing could be cut.
+        if (!split) {
+            durationProbe.request_stop();
+        }
         expected = probedExpectation.get();
     }
     throwIfStopped(stop);
@@ -622,10 +662,25 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         return;
     }
 
+    fs::path written = run.workingOutput;
+    if (split) {
+        written = FFmpegCommandBuilder::splitPartFile(*split, run.workingOutput);
+        if (!nameExists(written) && expected && split->startTime >= *expected) {
+            throw MediaProcessingError::invalidRequest(
+                "The start time must be earlier than the end of the source.");
+        }
+        if (!nameExists(written)) {
+            throw MediaProcessingError::processFailed(
+                "FFmpeg found no keyframe to start the part at " +
+                clockStamp(wholeMilliseconds(split->startTime).value_or(0), '.') + " in \u201C" +
+                split->input.filename().string() +
+                "\u201D, so nothing was written. Choose the cut again in Split.");
+        }
+    }
     throwIfStopped(stop);
     throwIfAnyInputChanged(fingerprints);  // right before the output appears
     try {
-        moveNoReplace(run.workingOutput, output);
+        moveNoReplace(written, output);
     } catch (const fs::filesystem_error& error) {
         if (error.code() == std::errc::file_exists) {
             // Someone else wrote the output meanwhile; theirs stays.
@@ -635,7 +690,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         throw fs::filesystem_error("cannot move the finished output into place", output,
                                    error.code());
     }
-    if (expected && progress) {
+    // Done is done, also when the length never became known or ffmpeg was too quick to report.
+    if (progress) {
         progress(1.0);
     }
 }

@@ -70,8 +70,8 @@ class FFmpegProcessor : public MediaProcessing {
     class ProgressRelay;
     class CurrentJob;
 
-    // The probed length of a remux, join, chapter job or transcript export (a split works its
-    // own out, since it also needs the source's length).
+    // The probed length of the input of a remux, split, chapter job or transcript export (a
+    // join sums its inputs as it checks them).
     std::optional<double> expectedDuration(const ProcessingRequest& request,
                                            const std::filesystem::path& ffprobe,
                                            std::stop_token stop);
@@ -81,6 +81,15 @@ class FFmpegProcessor : public MediaProcessing {
     std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKinds(
         const std::filesystem::path& file, const std::filesystem::path& ffprobe,
         std::stop_token stop);
+    // What a split's progress counts to, given the source's duration when known.
+    static std::optional<double> splitProgressDuration(const SplitRequest& split,
+                                                       std::optional<double> sourceDuration);
+    // Probes a join's inputs and refuses them with the Join workspace's own message when they
+    // cannot be joined (a file may have been replaced since it was inspected); returns their
+    // summed duration, or none.
+    std::optional<double> checkJoinInputs(const JoinRequest& join,
+                                          const std::filesystem::path& ffprobe,
+                                          std::stop_token stop);
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, Run& run,
                                               std::optional<double> expected);
 

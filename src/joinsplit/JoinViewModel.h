@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/StreamInspectionTasks.h"
-#include "joinsplit/JoinLayoutCheck.h"
+#include "engine/JoinLayoutCheck.h"
 #include "model/OutputContainer.h"
 #include "probe/MediaProbing.h"
 

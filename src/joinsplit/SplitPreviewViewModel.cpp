@@ -181,6 +181,13 @@ void SplitPreviewViewModel::failPreparation(std::exception_ptr error) {
 }
 
 void SplitPreviewViewModel::togglePlayback() {
+    // Nothing loaded yet, or nothing could be: there is nothing to play, and the button must
+    // keep saying Play.
+    if (!(duration_ > 0)) {
+        isPlaying_ = false;
+        emit changed();
+        return;
+    }
     if (player_->isPlaying()) {
         // Paused where the player stopped, on the frame grid, so the picture and the frame
         // number agree.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "joinsplit/PreviewTimeFormat.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -17,9 +18,81 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Before the known end; anything goes while the length is unknown.
-bool isBeforeEnd(double seconds, const std::optional<double>& duration) {
-    return !duration || seconds < *duration;
+std::string timecode(double seconds) {
+    return formatPreviewTimecode(seconds);
+}
+
+std::string cutNote(double keyframe) {
+    return "Cuts at " + timecode(keyframe) + ", the keyframe at or before this time.";
+}
+
+std::string endNote(const SplitKeyframes& keyframes) {
+    return "Runs to the end of the video (" + timecode(keyframes.end) + ").";
+}
+
+std::string pastEndMessage(const char* what, const SplitKeyframes& keyframes) {
+    return std::string("Choose a ") + what + " before the end of the video (" +
+           timecode(keyframes.end) + ").";
+}
+
+// Between two cuts that would fall on one keyframe.
+std::string noKeyframeMessage(const SplitKeyframes& keyframes, double from, double to) {
+    const auto next = keyframes.after(to);
+    return "No keyframe lies between " + timecode(from) + " and " + timecode(to) +
+           (next ? "; the nearest is at " + timecode(*next) + "."
+                 : "; the video has no later keyframe.");
+}
+
+// The keyframe a cut at `seconds` uses; none for the beginning of the file. Without keyframes
+// (audio only) the time itself.
+std::optional<double> cutAt(const SplitKeyframes& keyframes, double seconds) {
+    if (keyframes.times.empty()) {
+        return seconds > 0 ? std::optional(seconds) : std::nullopt;
+    }
+    const auto keyframe = keyframes.atOrBefore(seconds);
+    return keyframe && *keyframe > keyframes.times.front() ? keyframe : std::nullopt;
+}
+
+double firstKeyframe(const SplitKeyframes& keyframes) {
+    return keyframes.times.empty() ? 0 : keyframes.times.front();
+}
+
+SplitCutPlan planPoint(const SplitKeyframes& keyframes, double point) {
+    SplitCutPlan plan;
+    if (point >= keyframes.end) {
+        plan.error = pastEndMessage("split point", keyframes);
+        return plan;
+    }
+    plan.start = cutAt(keyframes, point);
+    if (!plan.start) {
+        plan.error = noKeyframeMessage(keyframes, firstKeyframe(keyframes), point);
+        return plan;
+    }
+    plan.startNote = cutNote(*plan.start);
+    return plan;
+}
+
+SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end) {
+    SplitCutPlan plan;
+    if (start >= keyframes.end) {
+        plan.error = pastEndMessage("start time", keyframes);
+        return plan;
+    }
+    plan.start = cutAt(keyframes, start);
+    plan.startNote = plan.start ? cutNote(*plan.start) : "Starts at the beginning of the video.";
+    if (end >= keyframes.end) {
+        plan.endNote = endNote(keyframes);
+        return plan;
+    }
+    const double from = plan.start.value_or(firstKeyframe(keyframes));
+    plan.end = cutAt(keyframes, end);
+    if (!plan.end || *plan.end <= from) {
+        plan.end.reset();
+        plan.error = noKeyframeMessage(keyframes, from, end);
+        return plan;
+    }
+    plan.endNote = cutNote(*plan.end);
+    return plan;
 }
 
 fs::path outputPath(const fs::path& folder, const fs::path& file, const std::string& suffix,
@@ -63,35 +136,88 @@ std::optional<double> parseSplitSeconds(std::string_view text) {
     return value;
 }
 
+SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
+    SplitCutPlan plan;
+    if (configuration.operationMode == SplitOperationMode::atPoint) {
+        const auto point = parseSplitSeconds(configuration.splitPointText);
+        if (!point || *point <= 0) {
+            plan.error = splitPointMessage;
+            return plan;
+        }
+        plan.start = point;
+    } else {
+        const auto start = parseSplitSeconds(configuration.startText);
+        const auto end = parseSplitSeconds(configuration.endText);
+        if (!start || !end || *start < 0 || *start >= *end) {
+            plan.error = rangeMessage;
+            return plan;
+        }
+        plan.start = *start > 0 ? start : std::nullopt;
+        plan.end = end;
+    }
+    if (configuration.keyframeError) {
+        plan.error = *configuration.keyframeError;
+    } else if (configuration.isReadingKeyframes) {
+        plan.error = "Tavrolin is still reading where this file can be cut.";
+    }
+    if (plan.error || !configuration.keyframes) {
+        return plan;
+    }
+    const auto& keyframes = *configuration.keyframes;
+    if (configuration.operationMode == SplitOperationMode::atPoint) {
+        return planPoint(keyframes, *plan.start);
+    }
+    return planRange(keyframes, plan.start.value_or(0), *plan.end);
+}
+
+namespace {
+
+// The real times of a plan that can be queued, as the fields write seconds.
+struct ShownCut {
+    std::string start;
+    std::string end;
+};
+
+std::optional<ShownCut> shownCut(const SplitSourceConfiguration& configuration) {
+    if (!configuration.keyframes) {
+        return std::nullopt;
+    }
+    const SplitCutPlan plan = planSplitCuts(configuration);
+    if (plan.error) {
+        return std::nullopt;
+    }
+    return ShownCut{formatPreviewSeconds(plan.start.value_or(0)),
+                    formatPreviewSeconds(plan.end.value_or(configuration.keyframes->end))};
+}
+
+}  // namespace
+
 std::string SplitSourceConfiguration::selectionSummary() const {
+    const auto cut = shownCut(*this);
     if (operationMode == SplitOperationMode::range) {
-        return "Start: " + startText + "s  \u00B7  End: " + endText + "s";
+        return "Start: " + (cut ? cut->start : startText) +
+               "s  \u00B7  End: " + (cut ? cut->end : endText) + "s";
+    }
+    if (cut) {
+        return "Split point: " + cut->start + "s";
     }
     return "Split point: " +
            (splitPointText.empty() ? std::string("Not set") : splitPointText + "s");
 }
 
 std::string SplitSourceConfiguration::listSummary() const {
+    const auto cut = shownCut(*this);
     if (operationMode == SplitOperationMode::range) {
-        return startText + "s\u2013" + endText + "s";
+        return (cut ? cut->start : startText) + "s\u2013" + (cut ? cut->end : endText) + "s";
+    }
+    if (cut) {
+        return "Split at " + cut->start + "s";
     }
     return "Split at " + (splitPointText.empty() ? std::string("\u2014") : splitPointText + "s");
 }
 
 std::optional<std::string> SplitSourceConfiguration::validationMessage() const {
-    if (operationMode == SplitOperationMode::atPoint) {
-        const auto point = parseSplitSeconds(splitPointText);
-        if (point && *point > 0 && isBeforeEnd(*point, duration)) {
-            return std::nullopt;
-        }
-        return splitPointMessage;
-    }
-    const auto start = parseSplitSeconds(startText);
-    const auto end = parseSplitSeconds(endText);
-    if (start && end && *start >= 0 && *start < *end && isBeforeEnd(*start, duration)) {
-        return std::nullopt;
-    }
-    return rangeMessage;
+    return planSplitCuts(*this).error;
 }
 
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
@@ -103,21 +229,21 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
     } else if (file.has_extension()) {
         extension = file.extension().string().substr(1);
     }
-    if (configuration.operationMode == SplitOperationMode::range) {
-        const auto start = parseSplitSeconds(configuration.startText);
-        const auto end = parseSplitSeconds(configuration.endText);
-        if (!start || !end) {
-            return {};
-        }
-        return {SplitRequest{file, outputPath(folder, file, "clip", extension), *start, *end}};
-    }
-    const auto point = parseSplitSeconds(configuration.splitPointText);
-    if (!point) {
+    const SplitCutPlan plan = planSplitCuts(configuration);
+    if (plan.error) {
         return {};
     }
-    return {
-        SplitRequest{file, outputPath(folder, file, "part-1", extension), 0, *point},
-        SplitRequest{file, outputPath(folder, file, "part-2", extension), *point, std::nullopt}};
+    // The requests name the cuts in the file's own timestamps; 0 is its beginning.
+    const double origin = configuration.keyframes ? configuration.keyframes->origin : 0;
+    const auto inFile = [origin](double seconds) { return origin + seconds; };
+    if (configuration.operationMode == SplitOperationMode::range) {
+        return {SplitRequest{file, outputPath(folder, file, "clip", extension),
+                             plan.start ? inFile(*plan.start) : 0,
+                             plan.end ? std::optional(inFile(*plan.end)) : std::nullopt}};
+    }
+    const double point = inFile(*plan.start);
+    return {SplitRequest{file, outputPath(folder, file, "part-1", extension), 0, point},
+            SplitRequest{file, outputPath(folder, file, "part-2", extension), point, std::nullopt}};
 }
 
 std::optional<std::string> splitWorkspaceValidationMessage(

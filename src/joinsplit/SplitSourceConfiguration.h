@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "joinsplit/SplitKeyframes.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
 
@@ -31,15 +32,20 @@ struct SplitSourceConfiguration {
     std::string splitPointText;
     // None writes the source's own container (its extension as it stands).
     std::optional<OutputContainer> container;
-    // The file's length once a preview has measured it; none while unknown.
-    std::optional<double> duration;
+    // Where the source can be cut: read once when the file is added. While it is being read,
+    // or when reading failed (`keyframeError`), nothing can be queued. With neither a result
+    // nor a reading under way, times are cut as typed.
+    std::optional<SplitKeyframes> keyframes;
+    bool isReadingKeyframes = false;
+    std::optional<std::string> keyframeError;
 
     explicit SplitSourceConfiguration(std::filesystem::path source = {})
         : file(std::move(source)) {}
 
-    // The preview's caption: "Start: 0s  ·  End: 60s" or "Split point: 12.5s".
+    // The preview's caption: "Start: 0s  ·  End: 60s" or "Split point: 12.5s"; with the
+    // keyframes known, the times the cuts really fall at.
     std::string selectionSummary() const;
-    // The list row's summary: "0s–60s" or "Split at 12.5s".
+    // The list row's summary: "0s–60s" or "Split at 12.5s"; real times as above.
     std::string listSummary() const;
     // Why the configuration cannot be queued; none when it can.
     std::optional<std::string> validationMessage() const;
@@ -48,9 +54,27 @@ struct SplitSourceConfiguration {
                            const SplitSourceConfiguration&) = default;
 };
 
+// The cuts one configuration makes. A cut falls on the keyframe at or before the time asked
+// for, so the frame chosen in the preview is always in the part that follows the cut; a cut
+// that would leave a part empty is refused with a sentence naming the keyframes around it.
+struct SplitCutPlan {
+    // Why the configuration cannot be queued; none when it can.
+    std::optional<std::string> error;
+    // Seconds from the first frame: the range's start or the split point, and the range's end.
+    // None for the beginning and the end of the file.
+    std::optional<double> start;
+    std::optional<double> end;
+    // Where each cut lands, for beside the start (or split point) and the end fields; none
+    // while a time is not a number or the keyframes are unknown.
+    std::optional<std::string> startNote;
+    std::optional<std::string> endNote;
+};
+
+SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
+
 // The split requests of one configuration into `folder`: "<name>-clip.<ext>" for a range,
-// "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point. Empty when a time needed is
-// not a number.
+// "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point, with the times of
+// planSplitCuts in the file's own timestamps. Empty while the configuration is refused.
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
                                                  const std::filesystem::path& folder);
 

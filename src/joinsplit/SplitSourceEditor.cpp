@@ -36,11 +36,25 @@ QFrame* divider() {
     return line;
 }
 
-QLineEdit* timeField(const QString& placeholder, int width) {
+QLineEdit* timeField(const QString& name, const QString& placeholder, int width) {
     auto* field = new QLineEdit;
+    field->setAccessibleName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
     return field;
+}
+
+// Where the cut of the field beside it falls.
+QLabel* cutNote(const char* objectName) {
+    auto* note = secondaryLabel({});
+    note->setObjectName(QString::fromLatin1(objectName));
+    note->setWordWrap(true);
+    return note;
+}
+
+void showNote(QLabel* note, const std::optional<std::string>& text, bool shown) {
+    note->setText(QString::fromStdString(text.value_or("")));
+    note->setVisible(shown && text.has_value());
 }
 
 // Replaces the text only when it differs, so the caret stays where the user types.
@@ -168,23 +182,29 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->addWidget(operation_, 0, 1);
 
     startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
-    start_ = timeField(QStringLiteral("0"), 120);
+    start_ = timeField(startLabel_->text(), QStringLiteral("0"), 120);
     connect(start_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
+    startNote_ = cutNote("startNote");
     grid->addWidget(startLabel_, 1, 0);
     grid->addWidget(start_, 1, 1);
+    grid->addWidget(startNote_, 1, 2);
     endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
-    end_ = timeField(QStringLiteral("60"), 120);
+    end_ = timeField(endLabel_->text(), QStringLiteral("60"), 120);
     connect(end_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
+    endNote_ = cutNote("endNote");
     grid->addWidget(endLabel_, 2, 0);
     grid->addWidget(end_, 2, 1);
+    grid->addWidget(endNote_, 2, 2);
     splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
-    splitPoint_ = timeField(QStringLiteral("Choose a frame above"), 180);
+    splitPoint_ = timeField(splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
     connect(splitPoint_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
+    splitNote_ = cutNote("splitNote");
     grid->addWidget(splitLabel_, 3, 0);
     grid->addWidget(splitPoint_, 3, 1);
+    grid->addWidget(splitNote_, 3, 2);
 
     container_ = new QComboBox;
     container_->setAccessibleName(QStringLiteral("Container"));
@@ -212,9 +232,10 @@ QWidget* SplitSourceEditor::buildBottomBar() {
     layout->setContentsMargins(22, 12, 22, 12);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    texts->addWidget(
-        symbolLabel(QStringLiteral("info.circle"),
-                    QStringLiteral("Stream-copy cuts can align to a nearby keyframe.")));
+    texts->addWidget(symbolLabel(
+        QStringLiteral("info.circle"),
+        QStringLiteral("Stream-copy cuts fall on the keyframe at or before each time you "
+                       "choose.")));
     validation_ = new QLabel;
     validation_->setObjectName(QStringLiteral("validationMessage"));
     validation_->setTextFormat(Qt::PlainText);
@@ -246,15 +267,6 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
     preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
     previewBox_->layout()->addWidget(preview_);
     refreshTimer_->start();
-    // The measured length lets the model refuse times past the end.
-    connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
-            [this, file, reported = 0.0]() mutable {
-                const double duration = preview_ ? preview_->model().duration() : 0;
-                if (duration > 0 && duration != reported) {
-                    reported = duration;
-                    viewModel_.setDuration(file, duration);
-                }
-            });
 }
 
 void SplitSourceEditor::render() {
@@ -283,6 +295,10 @@ void SplitSourceEditor::render() {
     }
     splitLabel_->setVisible(!isRange);
     splitPoint_->setVisible(!isRange);
+    const SplitCutPlan plan = planSplitCuts(*configuration);
+    showNote(startNote_, plan.startNote, isRange);
+    showNote(endNote_, plan.endNote, isRange);
+    showNote(splitNote_, plan.startNote, !isRange);
     setFieldText(start_, configuration->startText);
     setFieldText(end_, configuration->endText);
     setFieldText(splitPoint_, configuration->splitPointText);

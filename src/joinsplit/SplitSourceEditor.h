@@ -22,7 +22,8 @@ class OutputFolderRow;
 class SplitViewModel;
 
 // The selected Split source's pane: its header, a frame-accurate preview, the operation with
-// its times, the container, the shared output folder, and the bar that queues every source.
+// its times and, beside each, the keyframe its cut really falls on, the container, the shared
+// output folder, and the bar that queues every source.
 // Holds no state of its own beyond the preview of the selected file, which it replaces when
 // the selection moves to another file; a 50 ms timer refreshes that preview while there is one.
 // GUI thread only.
@@ -55,10 +56,13 @@ class SplitSourceEditor : public QWidget {
     QComboBox* operation_;
     QLabel* startLabel_;
     QLineEdit* start_;
+    QLabel* startNote_;
     QLabel* endLabel_;
     QLineEdit* end_;
+    QLabel* endNote_;
     QLabel* splitLabel_;
     QLineEdit* splitPoint_;
+    QLabel* splitNote_;
     QComboBox* container_;
     OutputFolderRow* outputFolder_;
     QLabel* validation_;

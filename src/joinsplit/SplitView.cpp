@@ -59,9 +59,9 @@ QWidget* makeRow(const std::filesystem::path& file, std::function<void()> remove
     layout->addSpacing(4);
     auto* removeButton = new QPushButton(symbolIcon(QStringLiteral("xmark.circle.fill")), {});
     removeButton->setObjectName(QStringLiteral("remove"));
-    removeButton->setAccessibleName(QStringLiteral("Remove ") + toQString(file.filename()));
     removeButton->setFlat(true);
     removeButton->setToolTip(plainToolTip(QStringLiteral("Remove ") + toQString(file.filename())));
+    removeButton->setAccessibleName(QStringLiteral("Remove ") + toQString(file.filename()));
     QObject::connect(removeButton, &QPushButton::clicked, row, std::move(remove));
     layout->addWidget(removeButton);
     return row;
@@ -79,6 +79,16 @@ void updateRow(QWidget* row, const SplitSourceConfiguration& configuration) {
     setTextColor(summary, color);
 }
 
+// A screen reader reads a row as its visible texts.
+QString rowAccessibleText(const SplitSourceConfiguration& configuration) {
+    QString text = toQString(configuration.file.filename()) + QStringLiteral(", ") +
+                   QString::fromStdString(configuration.listSummary());
+    if (auto message = configuration.validationMessage()) {
+        text += QStringLiteral(", ") + QString::fromStdString(*message);
+    }
+    return text;
+}
+
 }  // namespace
 
 SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
@@ -89,6 +99,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     layout->setSpacing(0);
     auto* header = new QHBoxLayout;
     header->setContentsMargins(14, 11, 14, 11);
+    header->setSpacing(6);
     auto* title = new QLabel(QStringLiteral("Sources"));
     title->setFont(fontFor(TextStyle::headline));
     header->addWidget(title);
@@ -101,7 +112,7 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
     list_ = new QListWidget;
-    list_->setAccessibleName(QStringLiteral("Source files"));
+    list_->setAccessibleName(QStringLiteral("Sources"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFrameShape(QFrame::NoFrame);
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -117,6 +128,8 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
 void SplitSourceList::render() {
     const auto& sources = viewModel_.sources();
     count_->setText(QString::number(static_cast<qlonglong>(sources.size())));
+    count_->setAccessibleName(sources.size() == 1 ? QStringLiteral("1 source")
+                                                  : count_->text() + QStringLiteral(" sources"));
     std::vector<std::filesystem::path> files;
     for (const auto& source : sources) {
         files.push_back(source.file);
@@ -134,7 +147,9 @@ void SplitSourceList::render() {
     }
     int selected = -1;
     for (std::size_t i = 0; i < sources.size(); ++i) {
-        updateRow(list_->itemWidget(list_->item(static_cast<int>(i))), sources[i]);
+        QListWidgetItem* item = list_->item(static_cast<int>(i));
+        updateRow(list_->itemWidget(item), sources[i]);
+        item->setData(Qt::AccessibleTextRole, rowAccessibleText(sources[i]));
         if (viewModel_.selectedFile() == sources[i].file) {
             selected = static_cast<int>(i);
         }

@@ -4,20 +4,80 @@
 #include <cmath>
 
 #include "app/FilePanels.h"
+#include "app/GuardedTask.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/WorkspaceFiles.h"
+#include "model/ErrorMessage.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
 
 SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
-                               std::shared_ptr<PreviewPreparing> previewService, QObject* parent)
-    : QObject(parent), queue_(queue), previewService_(std::move(previewService)) {
+                               std::shared_ptr<PreviewPreparing> previewService,
+                               SplitKeyframeReader keyframeReader, QObject* parent)
+    : QObject(parent),
+      queue_(queue),
+      previewService_(std::move(previewService)),
+      keyframeReader_(std::move(keyframeReader)) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
+}
+
+SplitViewModel::~SplitViewModel() {
+    for (auto& [url, task] : keyframeTasks_) {
+        task.request_stop();
+    }
+}
+
+namespace {
+
+struct KeyframeReading {
+    std::optional<SplitKeyframes> keyframes;
+    std::optional<std::string> error;
+};
+
+}  // namespace
+
+void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
+    if (!keyframeReader_) {
+        return;
+    }
+    source.isReadingKeyframes = true;
+    std::stop_source task;
+    keyframeTasks_[source.file] = task;
+    runGuardedTask(
+        this, workers_,
+        [reader = keyframeReader_, file = source.file, stop = task.get_token()] {
+            KeyframeReading reading;
+            try {
+                reading.keyframes = reader(file, stop);
+            } catch (...) {
+                reading.error = userMessage(std::current_exception());
+            }
+            return reading;
+        },
+        [file = source.file, stop = task.get_token()](SplitViewModel& model,
+                                                      KeyframeReading reading) {
+            auto* target = model.findSource(file);
+            if (stop.stop_requested() || target == nullptr) {
+                return;
+            }
+            model.keyframeTasks_.erase(file);
+            target->isReadingKeyframes = false;
+            target->keyframes = std::move(reading.keyframes);
+            target->keyframeError = std::move(reading.error);
+            emit model.changed();
+        });
+}
+
+void SplitViewModel::stopReadingKeyframes(const fs::path& url) {
+    if (auto found = keyframeTasks_.find(url); found != keyframeTasks_.end()) {
+        found->second.request_stop();
+        keyframeTasks_.erase(found);
+    }
 }
 
 bool SplitViewModel::addFiles(const std::vector<fs::path>& urls) {
@@ -30,7 +90,7 @@ bool SplitViewModel::addFiles(const std::vector<fs::path>& urls) {
         if (findSource(url) != nullptr) {
             continue;
         }
-        sources_.emplace_back(url);
+        readKeyframes(sources_.emplace_back(url));
         if (!selectedFile_) {
             selectedFile_ = url;
         }
@@ -63,6 +123,7 @@ void SplitViewModel::removeSource(const fs::path& url) {
     }
     const auto index = static_cast<std::size_t>(found - sources_.begin());
     const bool wasSelected = selectedFile_ == url;
+    stopReadingKeyframes(url);
     sources_.erase(found);
     if (wasSelected) {
         if (sources_.empty()) {
@@ -149,16 +210,6 @@ void SplitViewModel::setSplitPointFromPreview(double seconds) {
     });
 }
 
-void SplitViewModel::setDuration(const fs::path& url, double seconds) {
-    auto* source = findSource(url);
-    if (source == nullptr || !std::isfinite(seconds) || seconds <= 0 ||
-        source->duration == seconds) {
-        return;
-    }
-    source->duration = seconds;
-    emit changed();
-}
-
 std::optional<std::string> SplitViewModel::validationMessage() const {
     if (const auto& problem = outputFolderProblem()) {
         return problem;
@@ -190,6 +241,9 @@ void SplitViewModel::submit() {
         requests.insert(requests.end(), made.begin(), made.end());
     }
     // Clear first: the queue may publish changes synchronously.
+    for (const auto& source : sources_) {
+        stopReadingKeyframes(source.file);
+    }
     sources_.clear();
     selectedFile_.reset();
     outputDirectory_.reset();

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,8 +23,11 @@ class PreviewPreparing;
 
 // The model of the Split workspace: one cut configuration per file (a range or a split point),
 // the selected file, the output folder, validation and the submission of split jobs. Lives on
-// the GUI thread; every member function must be called there. It starts no work of its own:
-// `previewService` is handed to the editor's preview, and submission only enqueues jobs.
+// the GUI thread; every member function must be called there. Its one kind of work is reading
+// each added file's keyframes with `keyframeReader` on its own pool, one task per file with its
+// own stop source; removing the file, submitting or destroying the model stops the task and
+// drops its result. `previewService` is handed to the editor's preview, and submission only
+// enqueues jobs.
 class SplitViewModel : public QObject {
     Q_OBJECT
 
@@ -30,8 +36,10 @@ class SplitViewModel : public QObject {
     using FolderChooser = std::function<std::optional<std::filesystem::path>(
         const std::optional<std::filesystem::path>& startFolder)>;
 
+    // Without a keyframe reader, times are cut as typed (for tests of the rest).
     SplitViewModel(JobQueueViewModel& queue, std::shared_ptr<PreviewPreparing> previewService,
-                   QObject* parent = nullptr);
+                   SplitKeyframeReader keyframeReader = {}, QObject* parent = nullptr);
+    ~SplitViewModel() override;
 
     // Published state.
     const std::vector<SplitSourceConfiguration>& sources() const { return sources_; }
@@ -58,9 +66,6 @@ class SplitViewModel : public QObject {
     void setStartFromPreview(double seconds);
     void setEndFromPreview(double seconds);
     void setSplitPointFromPreview(double seconds);
-    // The length the preview measured for a file (ignored unless positive and finite); a start
-    // or split point at or past it is then refused.
-    void setDuration(const std::filesystem::path& url, double seconds);
 
     // Computed on demand from the current state.
     std::optional<std::string> validationMessage() const;
@@ -80,6 +85,8 @@ class SplitViewModel : public QObject {
     SplitSourceConfiguration* findSource(const std::filesystem::path& url);
     SplitSourceConfiguration* selectedSource();
     void editSelected(const std::function<void(SplitSourceConfiguration&)>& edit);
+    void readKeyframes(SplitSourceConfiguration& source);
+    void stopReadingKeyframes(const std::filesystem::path& url);
 
     JobQueueViewModel& queue_;
     std::shared_ptr<PreviewPreparing> previewService_;
@@ -90,6 +97,11 @@ class SplitViewModel : public QObject {
     std::optional<std::filesystem::path> outputDirectory_;
     bool hasUserSelectedOutputDirectory_ = false;
     mutable OutputFolderCheck outputFolderCheck_;
+
+    SplitKeyframeReader keyframeReader_;
+    std::map<std::filesystem::path, std::stop_source> keyframeTasks_;
+    // Declared last: destroyed first, after the destructor stopped every reading.
+    QThreadPool workers_;
 };
 
 }  // namespace tavrolin

@@ -134,21 +134,84 @@ TEST(FFmpegCommandBuilder, JoinReadsTheConcatListWithAbsolutePathsAllowed) {
                                              "mov", "/o/.j.tmp-tavrolin-U.mov"})));
 }
 
-TEST(FFmpegCommandBuilder, SplitSeeksBeforeTheInputAndGivesALength) {
+TEST(FFmpegCommandBuilder, SplitCutsWithTheSegmentMuxerAtTheKeyframesTimes) {
     FFmpegCommandBuilder builder;
-    SplitRequest request{"/in/a.mp4", "/out/b.mp4", 5.25, 65.5};
-    EXPECT_THAT(builder.splitArguments(request, "/out/b.mp4"),
-                ElementsAreArray(withPrefix(
-                    {"-ss", "5.250000", "-i", "/in/a.mp4", "-t", "60.250000", "-map", "0", "-c",
-                     "copy", "-avoid_negative_ts", "make_zero", "-f", "mp4", "/out/b.mp4"})));
-    request = {"/in/a.mp4", "/out/b.mp4", 0, std::nullopt};
-    EXPECT_THAT(
-        builder.splitArguments(request, "/out/b"),
-        ElementsAreArray(withPrefix({"-ss", "0.000000", "-i", "/in/a.mp4", "-map", "0", "-c",
-                                     "copy", "-avoid_negative_ts", "make_zero", "/out/b"})));
+    const std::string working = "/out/.b.tmp-tavrolin-0123.mp4";
+    struct Row {
+        const char* name;
+        double start;
+        std::optional<double> end;
+        Args arguments;
+        const char* part;
+    };
+    const Row rows[] = {
+        {"range",
+         5.25,
+         65.5,
+         {"-copyts",
+          "-seek_timestamp",
+          "1",
+          "-ss",
+          "4.250000",
+          "-i",
+          "/in/a.mp4",
+          "-map",
+          "0",
+          "-c",
+          "copy",
+          "-to",
+          "65.600000",
+          "-avoid_negative_ts",
+          "disabled",
+          "-f",
+          "segment",
+          "-segment_times",
+          "5.250000,65.500000",
+          "-segment_time_delta",
+          "0.000500",
+          "-segment_format",
+          "mp4",
+          "-reset_timestamps",
+          "1",
+          "/out/.b.tmp-tavrolin-012%d.mp4"},
+         "/out/.b.tmp-tavrolin-0121.mp4"},
+        {"first part: no seek, timestamps kept",
+         0,
+         7.25,
+         {"-copyts",   "-i",
+          "/in/a.mp4", "-map",
+          "0",         "-c",
+          "copy",      "-to",
+          "7.350000",  "-avoid_negative_ts",
+          "disabled",  "-f",
+          "segment",   "-segment_times",
+          "7.250000",  "-segment_time_delta",
+          "0.000500",  "-segment_format",
+          "mp4",       "/out/.b.tmp-tavrolin-012%d.mp4"},
+         "/out/.b.tmp-tavrolin-0120.mp4"},
+        {"no cut: a plain copy",
+         0,
+         std::nullopt,
+         {"-i", "/in/a.mp4", "-map", "0", "-c", "copy", "-f", "mp4", working},
+         "/out/.b.tmp-tavrolin-0123.mp4"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SplitRequest request{"/in/a.mp4", "/out/b.mp4", row.start, row.end};
+        EXPECT_THAT(builder.splitArguments(request, working),
+                    ElementsAreArray(withPrefix(row.arguments)));
+        EXPECT_EQ(FFmpegCommandBuilder::splitPartFile(request, working), row.part);
+    }
+    // The pattern doubles every other "%"; the pieces keep the name's length.
+    const SplitRequest odd{"/in/a.mkv", "/o/100%/x.mkv", 2, std::nullopt};
+    EXPECT_EQ(builder.splitArguments(odd, "/o/100%/.x%d.tmp-A.mkv").back(),
+              "/o/100%%/.x%%d.tmp-%d.mkv");
+    EXPECT_EQ(FFmpegCommandBuilder::splitPieceFile("/o/100%/.x%d.tmp-A.mkv", 2),
+              "/o/100%/.x%d.tmp-2.mkv");
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
+    SplitRequest request;
     for (auto [start, end] :
          std::vector<std::pair<double, std::optional<double>>>{{10, 10},
                                                                {11, 10},

@@ -10,6 +10,7 @@
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine_ui/QueueTestSupport.h"
+#include "model/Uuid.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -115,9 +116,10 @@ TEST_F(JobQueueProcessingTest, CancelCurrentLeavesNoWorkingFileAndTheNextJobRuns
 }
 
 TEST_F(JobQueueProcessingTest, CancellingDuringTheDurationProbeWritesNothing) {
-    // A split without an end needs the source's duration before ffmpeg can start.
-    queue_->enqueueNext(
-        {SplitRequest{slowSource_, outputs() / "slow-part.mp4", 0.5, std::nullopt}});
+    // A chapter job needs the source's duration before ffmpeg can start.
+    queue_->enqueueNext({ChapterRequest{slowSource_,
+                                        outputs() / "slow-chapters.mp4",
+                                        {ChapterMarker{Uuid::random(), 0, "Start"}}}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return lineCount(ffprobeLog()) >= 1; }, 10000));
     queue_->cancelRunningJob();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !queue_->isWorkerActive(); }, 20000));

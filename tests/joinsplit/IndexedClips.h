@@ -65,6 +65,22 @@ inline int indexShownIn(const std::uint8_t* pixels, int width, int height, int s
     return value;
 }
 
+// The index every frame of `file` shows, in presentation order, decoded by the real ffmpeg.
+inline std::vector<int> indicesShownIn(const std::filesystem::path& file) {
+    std::string pixels;
+    runTool({"ffmpeg", "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:v:0", "-vsync",
+             "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"},
+            &pixels);
+    constexpr int width = 320, height = 48;
+    constexpr std::size_t frameSize = width * height * 4;
+    std::vector<int> indices;
+    for (std::size_t at = 0; at + frameSize <= pixels.size(); at += frameSize) {
+        indices.push_back(indexShownIn(reinterpret_cast<const std::uint8_t*>(pixels.data() + at),
+                                       width, height, width * 4));
+    }
+    return indices;
+}
+
 inline std::size_t ffprobeFrameCount(const std::filesystem::path& file) {
     std::string output;
     runTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",

@@ -43,6 +43,38 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
     }
 }
 
+// Keyframes every 2 s of a video that starts 0.08 s into its file and ends at 7 s.
+const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0};
+
+TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
+    struct Row {
+        const char* name;
+        const char* report;
+        std::optional<SplitKeyframes> keyframes;
+    };
+    const Row rows[] = {
+        {"decoding order, a packet without a time",
+         "0.080000,0.040000,K_\n0.160000,0.040000,__\nN/A,N/A,K_\n0.120000,0.040000,__\n"
+         "0.200000,0.040000,K_\n0.240000,N/A,__\n2.000000\n",
+         SplitKeyframes{0.08, {0, 0.12}, 0.16}},
+        {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6}},
+        {"nothing to cut", "N/A\n", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto keyframes = parseSplitKeyframes(row.report);
+        ASSERT_EQ(keyframes.has_value(), row.keyframes.has_value());
+        if (keyframes) {
+            EXPECT_NEAR(keyframes->origin, row.keyframes->origin, 1e-9);
+            EXPECT_NEAR(keyframes->end, row.keyframes->end, 1e-9);
+            ASSERT_EQ(keyframes->times.size(), row.keyframes->times.size());
+            for (std::size_t i = 0; i < keyframes->times.size(); ++i) {
+                EXPECT_NEAR(keyframes->times[i], row.keyframes->times[i], 1e-9);
+            }
+        }
+    }
+}
+
 TEST(SplitSourceConfiguration, SummariesAndValidation) {
     const std::string rangeMessage = "Enter an end time later than the start time.";
     const std::string pointMessage = "Choose a split point after the beginning of the video.";
@@ -52,38 +84,47 @@ TEST(SplitSourceConfiguration, SummariesAndValidation) {
         const char* start;
         const char* end;
         const char* point;
-        std::optional<double> duration;
+        const SplitKeyframes* keyframes;
         const char* selection;
         const char* list;
         std::optional<std::string> message;
     };
     const auto range = SplitOperationMode::range;
     const auto atPoint = SplitOperationMode::atPoint;
+    const auto* known = &everyTwoSeconds;
     const Row rows[] = {
-        {"defaults, any length", range, "0", "60", "", std::nullopt, "Start: 0s  \u00B7  End: 60s",
-         "0s\u201360s", std::nullopt},
-        {"end past a known length is fine", range, "0", "60", "", 10.0,
+        {"defaults, keyframes unknown", range, "0", "60", "", nullptr,
          "Start: 0s  \u00B7  End: 60s", "0s\u201360s", std::nullopt},
-        {"equal times", range, "5", "5", "", std::nullopt, "Start: 5s  \u00B7  End: 5s",
-         "5s\u20135s", rangeMessage},
-        {"negative start", range, "-1", "4", "", std::nullopt, "Start: -1s  \u00B7  End: 4s",
+        {"defaults show the real end", range, "0", "60", "", known, "Start: 0s  \u00B7  End: 7s",
+         "0s\u20137s", std::nullopt},
+        {"range on the keyframes before", range, "2.5", "5.96", "", known,
+         "Start: 2s  \u00B7  End: 4s", "2s\u20134s", std::nullopt},
+        {"equal times", range, "5", "5", "", nullptr, "Start: 5s  \u00B7  End: 5s", "5s\u20135s",
+         rangeMessage},
+        {"negative start", range, "-1", "4", "", nullptr, "Start: -1s  \u00B7  End: 4s",
          "-1s\u20134s", rangeMessage},
-        {"start not a number", range, "abc", "4", "", std::nullopt, "Start: abcs  \u00B7  End: 4s",
+        {"start not a number", range, "abc", "4", "", known, "Start: abcs  \u00B7  End: 4s",
          "abcs\u20134s", rangeMessage},
-        {"start at the known end", range, "10", "20", "", 10.0, "Start: 10s  \u00B7  End: 20s",
-         "10s\u201320s", rangeMessage},
-        {"start just before the end", range, "9.96", "20", "", 10.0,
-         "Start: 9.96s  \u00B7  End: 20s", "9.96s\u201320s", std::nullopt},
-        {"empty point", atPoint, "0", "60", "", std::nullopt, "Split point: Not set",
-         "Split at \u2014", pointMessage},
-        {"point zero", atPoint, "0", "60", "0", std::nullopt, "Split point: 0s", "Split at 0s",
+        {"start at the end", range, "7", "20", "", known, "Start: 7s  \u00B7  End: 20s",
+         "7s\u201320s", "Choose a start time before the end of the video (00:00:07.000)."},
+        {"range within one group of pictures", range, "2.1", "3.9", "", known,
+         "Start: 2.1s  \u00B7  End: 3.9s", "2.1s\u20133.9s",
+         "No keyframe lies between 00:00:02.000 and 00:00:03.900; the nearest is at "
+         "00:00:04.000."},
+        {"empty point", atPoint, "0", "60", "", known, "Split point: Not set", "Split at \u2014",
          pointMessage},
-        {"point inside", atPoint, "0", "60", "12.5", 30.0, "Split point: 12.5s", "Split at 12.5s",
-         std::nullopt},
-        {"point at the known end", atPoint, "0", "60", "30", 30.0, "Split point: 30s",
-         "Split at 30s", pointMessage},
-        {"point past an unknown end", atPoint, "0", "60", "9000", std::nullopt,
-         "Split point: 9000s", "Split at 9000s", std::nullopt},
+        {"point zero", atPoint, "0", "60", "0", nullptr, "Split point: 0s", "Split at 0s",
+         pointMessage},
+        {"point on its keyframe", atPoint, "0", "60", "4.04", known, "Split point: 4s",
+         "Split at 4s", std::nullopt},
+        {"point before the second keyframe", atPoint, "0", "60", "1.96", known,
+         "Split point: 1.96s", "Split at 1.96s",
+         "No keyframe lies between 00:00:00.000 and 00:00:01.960; the nearest is at "
+         "00:00:02.000."},
+        {"point at the end", atPoint, "0", "60", "7", known, "Split point: 7s", "Split at 7s",
+         "Choose a split point before the end of the video (00:00:07.000)."},
+        {"point past an unknown end", atPoint, "0", "60", "9000", nullptr, "Split point: 9000s",
+         "Split at 9000s", std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -92,11 +133,50 @@ TEST(SplitSourceConfiguration, SummariesAndValidation) {
         configuration.startText = row.start;
         configuration.endText = row.end;
         configuration.splitPointText = row.point;
-        configuration.duration = row.duration;
+        if (row.keyframes) {
+            configuration.keyframes = *row.keyframes;
+        }
         EXPECT_EQ(configuration.selectionSummary(), row.selection);
         EXPECT_EQ(configuration.listSummary(), row.list);
         EXPECT_EQ(configuration.validationMessage(), row.message);
     }
+}
+
+TEST(SplitSourceConfiguration, NotesSayWhereEachCutFalls) {
+    struct Row {
+        const char* name;
+        SplitOperationMode mode;
+        const char* start;  // or the split point
+        const char* end;
+        std::optional<std::string> startNote;
+        std::optional<std::string> endNote;
+    };
+    const Row rows[] = {
+        {"range from the beginning to the end", SplitOperationMode::range, "0.5", "60",
+         "Starts at the beginning of the video.", "Runs to the end of the video (00:00:07.000)."},
+        {"range between keyframes", SplitOperationMode::range, "2", "6.5",
+         "Cuts at 00:00:02.000, the keyframe at or before this time.",
+         "Cuts at 00:00:06.000, the keyframe at or before this time."},
+        {"split point", SplitOperationMode::atPoint, "5.99", "",
+         "Cuts at 00:00:04.000, the keyframe at or before this time.", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SplitSourceConfiguration configuration(fs::path("/m/a.mp4"));
+        configuration.operationMode = row.mode;
+        configuration.startText = row.start;
+        configuration.splitPointText = row.start;
+        configuration.endText = row.end;
+        configuration.keyframes = everyTwoSeconds;
+        const SplitCutPlan plan = planSplitCuts(configuration);
+        EXPECT_EQ(plan.startNote, row.startNote);
+        EXPECT_EQ(plan.endNote, row.endNote);
+    }
+    SplitSourceConfiguration reading(fs::path("/m/a.mp4"));
+    reading.isReadingKeyframes = true;
+    EXPECT_EQ(reading.validationMessage(), "Tavrolin is still reading where this file can be cut.");
+    reading.keyframeError = "Tavrolin could not read where \u201Ca.mp4\u201D can be cut.";
+    EXPECT_EQ(reading.validationMessage(), reading.keyframeError);
 }
 
 TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
@@ -109,6 +189,7 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         const char* point;
         std::optional<OutputContainer> container;
         std::vector<SplitRequest> requests;
+        const SplitKeyframes* keyframes = nullptr;
     };
     const fs::path out("/out");
     const Row rows[] = {
@@ -137,6 +218,34 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
          std::nullopt,
          {{"/m/c.mkv", out / "c-part-1.mkv", 0, 7.25},
           {"/m/c.mkv", out / "c-part-2.mkv", 7.25, std::nullopt}}},
+        {"range on keyframes, in the file's own times",
+         "/m/e.mp4",
+         SplitOperationMode::range,
+         "2.5",
+         "5",
+         "",
+         std::nullopt,
+         {{"/m/e.mp4", out / "e-clip.mp4", 2.08, 4.08}},
+         &everyTwoSeconds},
+        {"whole range from the beginning to the end",
+         "/m/e.mp4",
+         SplitOperationMode::range,
+         "0",
+         "60",
+         "",
+         std::nullopt,
+         {{"/m/e.mp4", out / "e-clip.mp4", 0, std::nullopt}},
+         &everyTwoSeconds},
+        {"split point on its keyframe",
+         "/m/e.mp4",
+         SplitOperationMode::atPoint,
+         "",
+         "",
+         "6.9",
+         std::nullopt,
+         {{"/m/e.mp4", out / "e-part-1.mp4", 0, 6.08},
+          {"/m/e.mp4", out / "e-part-2.mp4", 6.08, std::nullopt}},
+         &everyTwoSeconds},
         {"unreadable range",
          "/m/d.mp4",
          SplitOperationMode::range,
@@ -162,6 +271,9 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         configuration.endText = row.end;
         configuration.splitPointText = row.point;
         configuration.container = row.container;
+        if (row.keyframes) {
+            configuration.keyframes = *row.keyframes;
+        }
         std::vector<ProcessingRequest> expected(row.requests.begin(), row.requests.end());
         EXPECT_EQ(makeSplitRequests(configuration, out), expected);
     }

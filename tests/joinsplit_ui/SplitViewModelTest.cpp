@@ -100,12 +100,6 @@ TEST_F(SplitViewModelTest, EditsReachOnlyTheSelectedConfiguration) {
     model->setContainer(OutputContainer::webm);
     EXPECT_EQ(model->selectedConfiguration()->selectionSummary(), "Start: 1.25s  \u00B7  End: 9s");
     EXPECT_EQ(model->validationMessage(), std::nullopt);
-    model->setDuration(b, 1.25);  // the start now lies at the end
-    EXPECT_EQ(model->validationMessage(), "b.mkv: Enter an end time later than the start time.");
-    model->setDuration(b, 0);  // not a length: ignored
-    EXPECT_EQ(model->sources()[1].duration, 1.25);
-    model->setDuration(b, 8);
-    EXPECT_EQ(model->validationMessage(), std::nullopt);
 
     model->setOperationMode(SplitOperationMode::atPoint);
     model->setSplitPointText("");
@@ -164,9 +158,9 @@ TEST_F(SplitViewModelTest, AFolderThatTakesNoFileIsRefusedOnSubmit) {
               "file system). Choose another folder.");
 }
 
-// Keyframes every second: a stream copy starts at the keyframe before the requested start, so
-// every part must lie within one second of what was asked.
-TEST_F(SplitViewModelTest, RealSplitJobsCutWithinOneGroupOfPictures) {
+// Keyframes every second, read when the files are added: every cut falls on the keyframe at or
+// before the time asked, and the jobs carry those times.
+TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     const auto media = tavtest::TestMedia::generate(
         "split-6s.mp4", {"-f",
                          "lavfi",
@@ -196,15 +190,29 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutWithinOneGroupOfPictures) {
     const auto cutSource = tavtest::copyMedia(media, folder, "cut.mp4");
     queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
         std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
-    model = std::make_unique<SplitViewModel>(*queue, nullptr);
+    model = std::make_unique<SplitViewModel>(
+        *queue, nullptr,
+        makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
 
-    ASSERT_TRUE(model->addFiles({clipSource, cutSource}));
+    ASSERT_TRUE(model->addFiles({clipSource, cutSource, folder.path() / "missing.mp4"}));
+    EXPECT_EQ(model->validationMessage(),
+              "Trip.MP4: Tavrolin is still reading where this file can be cut.");
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return std::none_of(model->sources().begin(), model->sources().end(),
+                                [](const auto& source) { return source.isReadingKeyframes; });
+        },
+        std::chrono::seconds(60)));
+    EXPECT_TRUE(model->sources()[2].keyframeError.has_value());
+    model->removeSource(folder.path() / "missing.mp4");
+    model->selectFile(clipSource);
     model->chooseOutputDirectory();
     model->setStartText("2");
     model->setEndText("4.5");
+    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "2s\u20134s");
     model->selectFile(cutSource);
-    model->setSplitPointFromPreview(3);
+    model->setSplitPointFromPreview(3.96);
     model->setContainer(OutputContainer::mkv);
     ASSERT_EQ(model->outputCount(), 3);
     model->submit();
@@ -221,20 +229,23 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutWithinOneGroupOfPictures) {
     struct Row {
         const char* output;
         double duration;
+        double start;
     };
-    const Row rows[] = {{"Trip-clip.MP4", 2.5}, {"cut-part-1.mkv", 3}, {"cut-part-2.mkv", 3}};
+    const Row rows[] = {
+        {"Trip-clip.MP4", 2, 2}, {"cut-part-1.mkv", 3, 0}, {"cut-part-2.mkv", 3, 3}};
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].output);
         EXPECT_EQ(queue->jobs()[i].status, ProcessingJob::Status::completed())
             << queue->jobs()[i].status.message;
         EXPECT_EQ(queue->jobs()[i].request.as<SplitRequest>()->output, output / rows[i].output);
+        EXPECT_NEAR(queue->jobs()[i].request.as<SplitRequest>()->startTime, rows[i].start, 0.001);
         std::string text;
         ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration",
                                     "-of", "csv=p=0", (output / rows[i].output).string()},
                                    &text),
                   0);
         text.erase(text.find_last_not_of("\r\n") + 1);
-        EXPECT_NEAR(parsePosixNumber(text).value_or(-10), rows[i].duration, 1.0);
+        EXPECT_NEAR(parsePosixNumber(text).value_or(-10), rows[i].duration, 0.1);
     }
     EXPECT_EQ(output.entries(),
               (std::vector<std::string>{"Trip-clip.MP4", "cut-part-1.mkv", "cut-part-2.mkv"}));

@@ -19,6 +19,7 @@
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitViewModel.h"
 #include "joinsplit_ui/PreviewTestSupport.h"
+#include "process/FoundationProcessRunner.h"
 #include "remux/RemuxTestSupport.h"
 
 using namespace tavrolin;
@@ -56,8 +57,12 @@ class SplitViewTest : public ::testing::Test {
     void SetUp() override {
         tavtest::prepareRemuxTest();
         queue = std::make_unique<JobQueueViewModel>(std::make_shared<tavtest::UnusedProcessor>());
-        model = std::make_unique<SplitViewModel>(*queue,
-                                                 std::make_shared<tavtest::GatedPreviewService>());
+        makeView({});
+    }
+    void makeView(SplitKeyframeReader reader) {
+        view.reset();
+        model = std::make_unique<SplitViewModel>(
+            *queue, std::make_shared<tavtest::GatedPreviewService>(), std::move(reader));
         view = std::make_unique<SplitView>(*model);
         view->setMediaFileChooser([this] { return chosen; });
         view->resize(1100, 800);
@@ -84,6 +89,9 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     ASSERT_FALSE(view->showsEmptyState());
     QCoreApplication::processEvents();
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->text(), "2");
+    EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->accessibleName(), "2 sources");
+    EXPECT_EQ(view->sourceList()->list()->item(1)->data(Qt::AccessibleTextRole).toString(),
+              "indexed-h264.mkv, 0s\u201360s");
     EXPECT_EQ(view->sourceList()->list()->currentRow(), 0);
     SplitSourceEditor* editor = view->editor();
     EXPECT_EQ(editor->findChild<QLabel*>("fileName")->text(), "indexed-h264.mp4");
@@ -96,6 +104,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     QLineEdit* end = fields[1];
     QLineEdit* splitPoint = fields[2];
     EXPECT_EQ(start->text(), "0");
+    EXPECT_EQ(start->accessibleName(), "Start (seconds)");
     EXPECT_EQ(end->placeholderText(), "60");
     EXPECT_EQ(splitPoint->placeholderText(), "Choose a frame above");
     auto* validation = editor->findChild<QLabel*>("validationMessage");
@@ -149,6 +158,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
 }
 
 TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
+    makeView(makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     chosen = {tavtest::indexedClips()[0].file};  // 25 fps, 150 frames
     button(view.get(), "Add File")->click();
     SplitVideoPreview* preview = view->editor()->preview();
@@ -178,12 +188,20 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     EXPECT_EQ(preview_model.currentFrame(), 75);
     EXPECT_EQ(model->selectedConfiguration()->startText, "0.");
 
-    // Split Here takes the frame's time and switches the operation; Set End switches back.
+    // Split Here takes the frame's time and switches the operation, and the note and the
+    // caption show the keyframe the cut uses; Set End switches back.
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->sources()[0].isReadingKeyframes; }));
     ASSERT_TRUE(splitHere->isEnabled());
     splitHere->click();
     EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::atPoint);
     EXPECT_EQ(model->selectedConfiguration()->splitPointText, "3");
-    EXPECT_EQ(preview->findChild<QLabel*>("selectionSummary")->text(), "Split point: 3s");
+    const double keyframe = model->selectedConfiguration()->keyframes->atOrBefore(3).value_or(-1);
+    EXPECT_GT(keyframe, 0);
+    EXPECT_EQ(
+        view->editor()->findChild<QLabel*>("splitNote")->text().toStdString(),
+        "Cuts at " + formatPreviewTimecode(keyframe) + ", the keyframe at or before this time.");
+    EXPECT_EQ(preview->findChild<QLabel*>("selectionSummary")->text().toStdString(),
+              "Split point: " + formatPreviewSeconds(keyframe) + "s");
     preview_model.stepFrame(1);
     button(preview, "Set End")->click();
     EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::range);

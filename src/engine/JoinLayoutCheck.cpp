@@ -1,4 +1,4 @@
-#include "joinsplit/JoinLayoutCheck.h"
+#include "engine/JoinLayoutCheck.h"
 
 #include <algorithm>
 #include <tuple>
@@ -160,6 +160,16 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     if (isAnyLoading(states) || states.size() < files.size()) {
         return "Inspecting codecs and stream layouts\u2026";
     }
+    if (auto message = blockingMessage(files, states, container)) {
+        return *message;
+    }
+    return "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
+           displayName(container) + " compatibility match.";
+}
+
+std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs::path>& files,
+                                                            const JoinInspectionStates& states,
+                                                            OutputContainer container) const {
     for (const auto& file : files) {
         const auto found = states.find(file);
         if (found == states.end()) {
@@ -169,11 +179,7 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
             return "Could not inspect " + name(file) + ": " + failed->message;
         }
     }
-    if (auto message = compatibilityMessage(files, states, container)) {
-        return *message;
-    }
-    return "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
-           displayName(container) + " compatibility match.";
+    return compatibilityMessage(files, states, container);
 }
 
 bool JoinLayoutCheck::hasBlockingIssue(const std::vector<fs::path>& files,

@@ -18,7 +18,8 @@ using JoinInspectionState = RemuxSource::InspectionState;
 using JoinInspectionStates = std::map<std::filesystem::path, JoinInspectionState>;
 
 // Whether files can be joined by stream copy, and the sentences that say so. Pure functions of
-// the join order, the inspection states and the container; safe on any thread.
+// the join order, the inspection states and the container; safe on any thread. The Join
+// workspace checks with it before queueing, and the processor again right before ffmpeg runs.
 class JoinLayoutCheck {
   public:
     // Why the files cannot be queued yet (inspection pending, a stream the container cannot
@@ -26,6 +27,11 @@ class JoinLayoutCheck {
     std::optional<std::string> compatibilityMessage(const std::vector<std::filesystem::path>& files,
                                                     const JoinInspectionStates& states,
                                                     OutputContainer container) const;
+    // Why inspected files cannot be joined: the first file whose inspection failed, then
+    // compatibilityMessage; none when nothing blocks.
+    std::optional<std::string> blockingMessage(const std::vector<std::filesystem::path>& files,
+                                               const JoinInspectionStates& states,
+                                               OutputContainer container) const;
     // The workspace's one status line; never empty.
     std::string statusText(const std::vector<std::filesystem::path>& files,
                            const JoinInspectionStates& states, OutputContainer container) const;

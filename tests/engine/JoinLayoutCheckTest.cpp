@@ -1,4 +1,4 @@
-#include "joinsplit/JoinLayoutCheck.h"
+#include "engine/JoinLayoutCheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "process/FFmpegToolchain.h"
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// Where a stream-copy cut can fall in one source: the keyframes of its first video stream (cover
+// art aside).
+// Times are seconds from the first frame, as the preview shows them; `origin` is that frame's
+// presentation time in the file, which the cut's ffmpeg run needs. A source without video
+// (audio only) has no keyframes and can be cut anywhere. A plain value; any thread.
+struct SplitKeyframes {
+    double origin = 0;
+    std::vector<double> times;  // ascending, no duplicates
+    double end = 0;             // the end of the media, from the first frame
+
+    // The last keyframe at or before `seconds`, and the first one after it.
+    std::optional<double> atOrBefore(double seconds) const;
+    std::optional<double> after(double seconds) const;
+
+    friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
+};
+
+// ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
+// is not cover art, with its time, length and flags, then the container's duration.
+std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file);
+
+// Reads that report (CSV without section names); none when it holds neither a video packet
+// with a time nor a duration.
+std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
+
+// Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
+// MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or
+// CancellationError when `stop` was requested.
+using SplitKeyframeReader =
+    std::function<SplitKeyframes(const std::filesystem::path& file, std::stop_token stop)>;
+
+// The reader that runs ffprobe through `runner`, found anew in `locations` for every file.
+SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runner,
+                                            ToolLocations locations);
+
+}  // namespace tavrolin
