@@ -1,6 +1,8 @@
 #include "transcription/TranscriptionView.h"
 
 #include <QBoxLayout>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -250,6 +252,19 @@ bool TranscriptionView::confirmClear(QWidget* parent) {
 void TranscriptionView::showSubtitleSync() {
     const auto* source = viewModel_.state().selectedSource();
     if (!source) {
+        // Nothing to play: the sheet opens empty, with only a way to close it.
+        auto* empty = new QDialog(this);
+        empty->setObjectName(QStringLiteral("emptySyncSheet"));
+        empty->setWindowTitle(QStringLiteral("Sync with Video"));
+        empty->setAttribute(Qt::WA_DeleteOnClose);
+        empty->setWindowModality(Qt::WindowModal);
+        auto* layout = new QVBoxLayout(empty);
+        layout->addWidget(
+            secondaryLabel(QStringLiteral("No source is selected."), TextStyle::body));
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+        connect(buttons, &QDialogButtonBox::rejected, empty, &QDialog::reject);
+        layout->addWidget(buttons);
+        empty->show();
         return;
     }
     // A new preview model for every presentation; the sheet goes when it closes.
