@@ -176,6 +176,11 @@ std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs
             continue;
         }
         if (const auto* failed = std::get_if<RemuxSource::Failed>(&found->second)) {
+            // A sentence that names the file already (a file that is not media) stands alone.
+            const std::string quoted = "\u201C" + name(file) + "\u201D";
+            if (failed->message.find(quoted) != std::string::npos) {
+                return failed->message;
+            }
             return "Could not inspect " + name(file) + ": " + failed->message;
         }
     }

@@ -106,7 +106,7 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
         {"unreadable file",
          {{media.mp4ClipA, "a.mp4"}, {media.randomBytes, "noise.mkv"}},
          OutputContainer::mp4,
-         "Could not inspect noise.mkv: \u201Cnoise.mkv\u201D is not a video or audio file that "
+         "\u201Cnoise.mkv\u201D is not a video or audio file that "
          "FFmpeg can read (Invalid data found when processing input)."},
     };
     for (const auto& row : rows) {
