@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <algorithm>
 
 #include <mutex>
 
@@ -373,10 +374,7 @@ void TranscriptionViewModel::exportSubtitles() {
     if (!destination) {
         return;
     }
-    if (auto problem = outputFolderProblem(destination->parent_path())) {
-        state_.message.reset();
-        state_.errorMessage = std::move(problem);
-        emit changed();
+    if (refuseUnwritableFolder({destination->parent_path()})) {
         return;
     }
     exportTask_.request_stop();
@@ -434,6 +432,19 @@ void TranscriptionViewModel::removeChapter(const Uuid& id) {
 
 // ---- Media export --------------------------------------------------------------------------
 
+bool TranscriptionViewModel::refuseUnwritableFolder(
+    const std::vector<std::filesystem::path>& folders) {
+    for (const auto& folder : folders) {
+        if (auto problem = outputFolderProblem(folder)) {
+            state_.message.reset();
+            state_.errorMessage = std::move(problem);
+            emit changed();
+            return true;
+        }
+    }
+    return false;
+}
+
 void TranscriptionViewModel::exportSelectedMedia() {
     const auto* selected = state_.selectedSource();
     if (!selected) {
@@ -447,7 +458,7 @@ void TranscriptionViewModel::exportSelectedMedia() {
     const auto destination =
         panels_.chooseOutputFile(*state_.mediaExportSuggestedName(), state_.mediaOutputContainer(),
                                  selected->url.parent_path());
-    if (!destination) {
+    if (!destination || refuseUnwritableFolder({destination->parent_path()})) {
         return;
     }
     if (auto request = state_.selectedMediaRequest(*destination)) {
@@ -461,6 +472,16 @@ void TranscriptionViewModel::exportCheckedMediaInBatch() {
     syncReplacements();
     auto requests = state_.batchMediaRequests();
     if (requests) {
+        std::vector<std::filesystem::path> folders;
+        for (const auto& request : *requests) {
+            if (std::find(folders.begin(), folders.end(), request.output.parent_path()) ==
+                folders.end()) {
+                folders.push_back(request.output.parent_path());
+            }
+        }
+        if (refuseUnwritableFolder(folders)) {
+            return;
+        }
         std::vector<ProcessingRequest> queued(requests->begin(), requests->end());
         for (const auto& request : *requests) {
             if (request.replacesInput) {

@@ -130,6 +130,8 @@ class TranscriptionViewModel : public QObject {
     template <typename Result, typename Work>
     static Outcome<Result> capture(Work&& work);
 
+    // Shows the first of `folders` that takes no new file as the error; true when one was found.
+    bool refuseUnwritableFolder(const std::vector<std::filesystem::path>& folders);
     void startProbeTaskIfNeeded();
     void inspectNext(std::stop_source task);
     void endProbeTask();

@@ -186,6 +186,13 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
         EXPECT_EQ(w.state().errorMessage,
                   "Tavrolin cannot create files in the output folder \u201Cread-only\u201D "
                   "(Read-only file system). Choose another folder.");
+        // So is a media export there: nothing is queued.
+        w.chosen = readOnly.path() / "a.mkv";
+        w.model->exportSelectedMedia();
+        EXPECT_EQ(w.state().errorMessage,
+                  "Tavrolin cannot create files in the output folder \u201Cread-only\u201D "
+                  "(Read-only file system). Choose another folder.");
+        EXPECT_TRUE(w.queue.jobs().empty());
     }
 
     // Closing the workspace during a transcription leaves no child and no working folder.
