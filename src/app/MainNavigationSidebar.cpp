@@ -1,6 +1,7 @@
 #include "app/MainNavigationSidebar.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -52,6 +53,15 @@ void SidebarRow::setBadgeCount(int count) {
 
 QString SidebarRow::badgeText() const {
     return badgeCount_ >= 1 ? QString::number(badgeCount_) : QString();
+}
+
+void SidebarRow::keyPressEvent(QKeyEvent* event) {
+    // A row opens its page with Return or Enter as well as Space, as a list item would.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 QSize SidebarRow::sizeHint() const {

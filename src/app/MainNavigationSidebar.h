@@ -30,6 +30,7 @@ class SidebarRow : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     WorkspaceSection section_;

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "engine/MillisecondTime.h"
+#include "model/ErrorMessage.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -176,9 +177,7 @@ std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs
             continue;
         }
         if (const auto* failed = std::get_if<RemuxSource::Failed>(&found->second)) {
-            // A sentence that names the file already (a file that is not media) stands alone.
-            const std::string quoted = "\u201C" + name(file) + "\u201D";
-            if (failed->message.find(quoted) != std::string::npos) {
+            if (namesFile(failed->message, name(file))) {
                 return failed->message;
             }
             return "Could not inspect " + name(file) + ": " + failed->message;

@@ -101,6 +101,9 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
         if (stop.stop_requested()) {
             throw CancellationError();
         }
+        if (reportsNotMedia(result)) {
+            throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
+        }
         const auto keyframes = result.terminationStatus == 0
                                    ? parseSplitKeyframes(result.standardOutput)
                                    : std::nullopt;

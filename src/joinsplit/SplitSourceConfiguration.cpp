@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "joinsplit/PreviewTimeFormat.h"
+#include "model/ErrorMessage.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -257,7 +258,8 @@ std::optional<std::string> splitWorkspaceValidationMessage(
     }
     for (const auto& source : sources) {
         if (auto message = source.validationMessage()) {
-            return source.file.filename().string() + ": " + *message;
+            const std::string name = source.file.filename().string();
+            return namesFile(*message, name) ? *message : name + ": " + *message;
         }
     }
     return std::nullopt;

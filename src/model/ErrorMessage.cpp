@@ -33,4 +33,9 @@ std::string userMessage(std::exception_ptr error) {
     }
 }
 
+bool namesFile(std::string_view message, std::string_view fileName) {
+    const std::string quoted = "\u201C" + std::string(fileName) + "\u201D";
+    return message.find(quoted) != std::string_view::npos;
+}
+
 }  // namespace tavrolin

@@ -90,6 +90,15 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
     if (outputFolderProblem_) {
         return Validation{Rule::outputFolderUnwritable, *outputFolderProblem_};
     }
+    for (const auto& source : sources_) {
+        // A failed inspection never finishes by waiting: say what ends it.
+        if (const auto* failed = std::get_if<RemuxSource::Failed>(&source.inspectionState)) {
+            return Validation{
+                Rule::inspectionFailed,
+                quoted(fileName(source.url)) + " could not be inspected. " +
+                    (failed->retryMayHelp ? "Try again or remove it." : "Remove it to continue.")};
+        }
+    }
     if (!std::all_of(sources_.begin(), sources_.end(), isReady)) {
         return Validation{Rule::inspectionPending, "Wait for stream inspection to finish."};
     }

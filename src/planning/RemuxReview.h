@@ -40,6 +40,7 @@ class RemuxReview {
         noOutputFolder,
         outputFolderUnwritable,
         inspectionPending,
+        inspectionFailed,
         emptySelection,
         unverifiableContainer,
         playbackContainer,

@@ -10,26 +10,6 @@
 
 namespace tavrolin {
 
-namespace {
-
-// ffprobe ends with "<path>: Invalid data found when processing input" when no format it knows
-// reads the file: the file is the cause, not the run.
-constexpr std::string_view kNotMediaReason = "Invalid data found when processing input";
-
-bool saysNotMedia(std::string_view standardError) {
-    const auto end = standardError.find_last_not_of(" \r\n");
-    if (end == std::string_view::npos) {
-        return false;
-    }
-    const std::string_view text = standardError.substr(0, end + 1);
-    const auto lineStart = text.find_last_of("\r\n");
-    const std::string_view last =
-        text.substr(lineStart == std::string_view::npos ? 0 : lineStart + 1);
-    return last.ends_with(std::string(": ") + std::string(kNotMediaReason));
-}
-
-}  // namespace
-
 FFprobeService::FFprobeService(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                                std::optional<std::filesystem::path> ffprobeOverride)
     : runner_(std::move(runner)),
@@ -42,8 +22,7 @@ std::string FFprobeService::runProbe(const std::filesystem::path& file,
     const std::filesystem::path executable =
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
     ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);
-    if (result.terminationStatus != 0 && result.terminationSignal == 0 &&
-        saysNotMedia(result.standardError)) {
+    if (reportsNotMedia(result)) {
         throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
     }
     if (result.terminationStatus != 0) {

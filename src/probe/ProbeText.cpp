@@ -244,4 +244,20 @@ std::string toolFailureText(const ProcessResult& result, std::string_view toolNa
     return lines.causes.empty() ? text : text + "\n" + joinedTail(lines.causes);
 }
 
+bool reportsNotMedia(const ProcessResult& result) {
+    if (result.terminationStatus == 0 || result.terminationSignal != 0) {
+        return false;
+    }
+    const std::string_view standardError = result.standardError;
+    const auto end = standardError.find_last_not_of(" \r\n");
+    if (end == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view text = standardError.substr(0, end + 1);
+    const auto lineStart = text.find_last_of("\r\n");
+    const std::string_view last =
+        text.substr(lineStart == std::string_view::npos ? 0 : lineStart + 1);
+    return last.ends_with(std::string(": ") + std::string(kNotMediaReason));
+}
+
 }  // namespace tavrolin

@@ -30,4 +30,11 @@ std::string toolFailureText(std::string_view standardError, std::string_view fal
 std::string toolFailureText(const ProcessResult& result, std::string_view toolName,
                             std::string_view fallback);
 
+// ffprobe ends with "<path>: Invalid data found when processing input" when no format it knows
+// reads the file: the file is the cause, not the run.
+inline constexpr std::string_view kNotMediaReason = "Invalid data found when processing input";
+
+// Whether a run that failed says its input is not media (see `kNotMediaReason`).
+bool reportsNotMedia(const ProcessResult& result);
+
 }  // namespace tavrolin

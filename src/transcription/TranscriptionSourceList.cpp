@@ -23,6 +23,7 @@
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -40,7 +41,7 @@ std::string TranscriptionSourceList::statusText(const BatchTranscriptionSource& 
         case Kind::queued:
             return "Waiting in batch";
         case Kind::completed:
-            return std::to_string(source.cues.size()) + " cues";
+            return workspace::plural(static_cast<int>(source.cues.size()), "cue");
         case Kind::failed:
             return source.status.message;
         case Kind::transcribing:

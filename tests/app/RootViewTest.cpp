@@ -6,6 +6,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
+#include <utility>
 
 #include "GatedProcessor.h"
 #include "LocalHttpServer.h"
@@ -134,6 +136,12 @@ TEST_F(RootViews, SelectionIsRestoredSavedOncePerChangeAndReopensThere) {
     EXPECT_NE(detail(*reopened)->currentWidget()->findChild<QPushButton*>("startQueue"), nullptr);
     reopened->select(WorkspaceSection::rename);
     EXPECT_EQ(detail(*reopened)->currentWidget()->windowTitle(), "Sequence Rename");
+    // The keyboard opens a page with Return or Enter on its row.
+    for (const auto& [key, section] : {std::pair{Qt::Key_Return, WorkspaceSection::split},
+                                       std::pair{Qt::Key_Enter, WorkspaceSection::transcribe}}) {
+        QTest::keyClick(reopened->sidebar()->row(section), key);
+        EXPECT_EQ(reopened->selection(), section);
+    }
 }
 
 TEST_F(RootViews, SidebarHasItsGroupsRowsAndIconsAndTheBadgeCountsActiveJobs) {

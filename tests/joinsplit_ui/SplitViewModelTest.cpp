@@ -195,7 +195,9 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
         makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
 
-    ASSERT_TRUE(model->addFiles({clipSource, cutSource, folder.path() / "missing.mp4"}));
+    const auto noise =
+        tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, "noise.mp4");
+    ASSERT_TRUE(model->addFiles({clipSource, cutSource, noise, folder.path() / "missing.mp4"}));
     EXPECT_EQ(model->validationMessage(),
               "Trip.MP4: Tavrolin is still reading where this file can be cut.");
     ASSERT_TRUE(tavtest::waitUntil(
@@ -204,7 +206,13 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
                                 [](const auto& source) { return source.isReadingKeyframes; });
         },
         std::chrono::seconds(60)));
-    EXPECT_TRUE(model->sources()[2].keyframeError.has_value());
+    // A file that is not media says so in one sentence, not led by its name again.
+    EXPECT_EQ(model->validationMessage(),
+              "\u201Cnoise.mp4\u201D is not a video or audio file "
+              "that FFmpeg can read (Invalid data found when "
+              "processing input).");
+    EXPECT_TRUE(model->sources()[3].keyframeError.has_value());
+    model->removeSource(noise);
     model->removeSource(folder.path() / "missing.mp4");
     model->selectFile(clipSource);
     model->chooseOutputDirectory();
@@ -249,5 +257,5 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     }
     EXPECT_EQ(output.entries(),
               (std::vector<std::string>{"Trip-clip.MP4", "cut-part-1.mkv", "cut-part-2.mkv"}));
-    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Trip.MP4", "cut.mp4"}));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Trip.MP4", "cut.mp4", "noise.mp4"}));
 }

@@ -172,7 +172,8 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
     // Not media: the card offers no Try Again, though a new inspection still reads the file anew.
     EXPECT_FALSE(failed->retryMayHelp);
     EXPECT_TRUE(model->sources()[0].selectedStreamIndices.empty());
-    EXPECT_EQ(model->validationMessage(), "Wait for stream inspection to finish.");
+    EXPECT_EQ(model->validationMessage(),
+              "\u201Cbad.mkv\u201D could not be inspected. Remove it to continue.");
 
     // The user repairs the file and tries again.
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "bad.mkv");

@@ -45,7 +45,9 @@ TEST_F(RemuxReviewTest, ValidationRulesInOrder) {
     EXPECT_EQ(model->validationMessage(), "Wait for stream inspection to finish.") << "loading";
     ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
     EXPECT_EQ(std::get<RemuxSource::Failed>(source(1).inspectionState).message, "ffprobe said no");
-    EXPECT_EQ(model->validationMessage(), "Wait for stream inspection to finish.") << "failed";
+    EXPECT_EQ(model->validationMessage(),
+              "\u201Cbroken.mkv\u201D could not be inspected. Try again or remove it.")
+        << "failed";
     model->removeSource(folder / "broken.mkv");
 
     for (auto kind : allMediaStreamKinds) {

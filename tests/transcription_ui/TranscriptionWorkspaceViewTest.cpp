@@ -134,7 +134,7 @@ TEST(TranscriptionSourceRows, StatusTextsSymbolsAndPercentages) {
          "Preparing language model",
          "waveform.badge.magnifyingglass",
          {}},
-        {{Kind::completed, {}}, {}, false, "1 cues", "checkmark.circle.fill", {}},
+        {{Kind::completed, {}}, {}, false, "1 cue", "checkmark.circle.fill", {}},
         {BatchTranscriptionSourceStatus::failed("<b>No speech</b>"),
          {},
          false,
