@@ -21,7 +21,14 @@ class FirstPaintWatcher : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            QTimer::singleShot(0, this, [] { tavrolin::StartupGate::open(); });
+            QTimer::singleShot(0, this, [] {
+                tavrolin::StartupGate::open();
+                // Looking the icon up in the theme and reading its picture would hold up the
+                // first picture by several milliseconds; the window manager takes it as it comes.
+                QApplication::setWindowIcon(
+                    QIcon::fromTheme(QStringLiteral("app.tavrolin.Tavrolin"),
+                                     QIcon(QStringLiteral(":/tavrolin/app-icon.svg"))));
+            });
         }
         return false;
     }
@@ -44,8 +51,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(TAVROLIN_VERSION));
     // The installed desktop entry and icon carry this name.
     QApplication::setDesktopFileName(QStringLiteral("app.tavrolin.Tavrolin"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("app.tavrolin.Tavrolin"),
-                                                 QIcon(QStringLiteral(":/tavrolin/app-icon.svg"))));
 
     tavrolin::TavrolinApp app(tavrolin::TavrolinApp::standardConfiguration());
     // Quitting stops a running job and lets it remove its working files first; a check that
