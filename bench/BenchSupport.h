@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -102,6 +103,21 @@ inline bool generateLargeMedia(const std::filesystem::path& ffmpeg,
     std::filesystem::remove(segment, ignored);
     std::filesystem::remove(list, ignored);
     return made;
+}
+
+// `folder`/source.mkv made by generateLargeMedia, its size printed; none (and a message) when
+// ffmpeg fails.
+inline std::optional<std::filesystem::path> largeSource(const std::filesystem::path& ffmpeg,
+                                                        const std::filesystem::path& folder,
+                                                        std::uintmax_t minimumBytes) {
+    const std::filesystem::path source = folder / "source.mkv";
+    if (!generateLargeMedia(ffmpeg, folder, minimumBytes, source)) {
+        std::fprintf(stderr, "could not generate the source\n");
+        return std::nullopt;
+    }
+    std::printf("source: %.1f MB\n",
+                static_cast<double>(std::filesystem::file_size(source)) / 1048576.0);
+    return source;
 }
 
 // Times `viaProcessor` against `direct` for `rounds` rounds, alternating which one goes first

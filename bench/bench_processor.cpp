@@ -33,12 +33,11 @@ int main() {
     const FFmpegToolchain tools = FFmpegToolchain::resolve(ToolLocations{});
     Folder folder;
 
-    const fs::path source = folder.path / "source.mkv";
-    if (!benchsupport::generateLargeMedia(tools.ffmpeg, folder.path, kMinimumBytes, source)) {
-        std::fprintf(stderr, "could not generate the source\n");
+    const auto made = benchsupport::largeSource(tools.ffmpeg, folder.path, kMinimumBytes);
+    if (!made) {
         return 1;
     }
-    std::printf("source: %.1f MB\n", static_cast<double>(fs::file_size(source)) / 1048576.0);
+    const fs::path& source = *made;
 
     MediaStream video;
     video.index = 0;
