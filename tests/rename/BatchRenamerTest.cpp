@@ -278,27 +278,21 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
         }
         return text;
     };
+    const auto shifted = [&](dev_t device) {
+        return [&, device](const std::vector<RenameJournalEntry>& entries) {
+            auto moved = entries;
+            for (auto& entry : moved) {
+                entry.fingerprint.identity.device += device;
+                entry.fingerprint.identity.inode += 7;
+            }
+            writeJournal(renderRenameJournal(moved));
+        };
+    };
     const std::string leftover = ".tavrolin-rename-0F8FAD5B-D9CB-469F-A165-70867728950E.mkv";
-    std::vector<Row> rows = {
+    const std::vector<Row> rows = {
         {"nothing changed since", [](auto&) {}, Outcome::restored, ""},
-        {"another device number (a disk mounted again)",
-         [&](auto& entries) {
-             auto moved = entries;
-             for (auto& entry : moved) {
-                 entry.fingerprint.identity.device += 1;
-                 entry.fingerprint.identity.inode += 7;
-             }
-             writeJournal(renderRenameJournal(moved));
-         },
-         Outcome::restored, ""},
-        {"inodes numbered anew on the same device (FAT mounted again)",
-         [&](auto& entries) {
-             auto renumbered = entries;
-             for (auto& entry : renumbered) {
-                 entry.fingerprint.identity.inode += 7;
-             }
-             writeJournal(renderRenameJournal(renumbered));
-         },
+        {"another device number (a disk mounted again)", shifted(1), Outcome::restored, ""},
+        {"inodes numbered anew on the same device (FAT mounted again)", shifted(0),
          Outcome::restored, ""},
         {"a journal of the first format",
          [&](auto& entries) { writeJournal(firstFormat(entries)); }, Outcome::restored, ""},
@@ -313,6 +307,12 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
              writeJournal(firstFormat({entries.begin(), entries.end() - 1}));
          },
          Outcome::refused, "These files still have hidden names: \u201C.tavrolin-rename-"},
+        {"the journal cut at a line end",  // the parser refuses every such cut
+         [&](auto& entries) {
+             const std::string text = renderRenameJournal(entries);
+             writeJournal(text.substr(0, text.find('\n', text.find('\n') + 1) + 1));
+         },
+         Outcome::refused, "is damaged or incomplete"},
         {"a file created at an old name", [&](auto&) { std::ofstream(folder / "b.mkv") << "new"; },
          Outcome::stranded, "\u201Cb.mkv\u201D is now \u201C.tavrolin-rename-"},
         {"a temporary file deleted and created anew",
@@ -322,18 +322,6 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
          },
          Outcome::stranded, "\u201Ca.mkv\u201D was found under none of its names"},
     };
-    for (std::size_t cut = 1; cut <= 5; ++cut) {  // every line end but the last
-        rows.push_back({"the journal cut at its line end " + std::to_string(cut),
-                        [&, cut](auto& entries) {
-                            const std::string text = renderRenameJournal(entries);
-                            std::size_t end = 0;
-                            for (std::size_t line = 0; line < cut; ++line) {
-                                end = text.find('\n', end) + 1;
-                            }
-                            writeJournal(text.substr(0, end));
-                        },
-                        Outcome::refused, "is damaged or incomplete"});
-    }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         for (const auto& entry : fs::directory_iterator(folder.path())) {
@@ -397,13 +385,10 @@ TEST_F(BatchRenamers, ATornJournalThatHidesNothingLeavesTheFolderUsable) {
         std::ofstream(folder /
                       (std::string(renameJournalName) + ".partial-" + Uuid::random().toString()))
             << text.substr(0, cut);
-        const auto plan = renamer.plan(paths, rule);
-        renamer.apply(plan);
+        renamer.apply(renamer.plan(paths, rule));
         EXPECT_EQ(snapshot().size(), 2u);  // no journal and no working copy left
-        renamer.apply(renamer.plan({folder / "Show - S01E01.mkv", folder / "Show - S01E02.mkv"},
-                                   {"a", 1, 1, 2}));
-        fs::rename(folder / "a - S01E01.mkv", paths[0]);
-        fs::rename(folder / "a - S01E02.mkv", paths[1]);
+        fs::rename(folder / "Show - S01E01.mkv", paths[0]);
+        fs::rename(folder / "Show - S01E02.mkv", paths[1]);
     }
 }
 
@@ -430,7 +415,6 @@ TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
     } catch (const RenameError& error) {
         EXPECT_EQ(error.errorCase(), RenameError::Case::emptyShowName);
     }
-    // A folder that refuses the journal is named, and nothing moves.
     const auto before = snapshot();
     // A folder that takes no new file is reported by the plan, before anything can start.
     files->refusedProbeError = EACCES;
@@ -444,6 +428,7 @@ TEST_F(BatchRenamers, FolderProblemsComeFirstAndNothingMovesWithoutAJournal) {
                       "you can change, or allow changes to this one.");
     }
     files->refusedProbeError = 0;
+    // A folder that refuses the journal is named, and nothing moves.
     files->refusedWriteError = EROFS;
     try {
         renamer.apply(renamer.plan(paths, rule));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "rename/FileBrowserOrder.h"
@@ -175,19 +176,11 @@ TEST(RenameJournal, EveryNameSurvivesAndDamageIsRefusedWhole) {
     for (std::size_t end = text.find('\n'); end + 1 < text.size(); end = text.find('\n', end + 1)) {
         damaged.push_back({"cut after byte " + std::to_string(end + 1), text.substr(0, end + 1)});
     }
-    const auto withEntries = [](std::vector<RenameJournalEntry> changed) {
-        return renderRenameJournal(changed);
+    const auto changed = [&](const std::function<void(std::vector<RenameJournalEntry>&)>& edit) {
+        auto copy = entries;
+        edit(copy);
+        return renderRenameJournal(copy);
     };
-    auto twice = entries;
-    twice[1].sourceName = twice[0].sourceName;
-    auto sameIdentity = entries;
-    sameIdentity[1].fingerprint.identity = sameIdentity[0].fingerprint.identity;
-    auto sameTemporary = entries;
-    sameTemporary[1].temporaryName = temporaryA;
-    auto temporaryIsSource = entries;
-    temporaryIsSource[1].destinationName = temporaryA;
-    auto notOurs = entries;
-    notOurs[0].temporaryName = ".tavrolin-rename-X.mkv";
     std::string edited = text;
     edited[text.find("131")] = '2';
     damaged.insert(
@@ -197,11 +190,15 @@ TEST(RenameJournal, EveryNameSurvivesAndDamageIsRefusedWhole) {
             {"garbage appended", text + "x"},
             {"a line appended", text + text.substr(text.find('\n') + 1)},
             {"an edited number", edited},
-            {"one name twice", withEntries(twice)},
-            {"one identity twice", withEntries(sameIdentity)},
-            {"one temporary name twice", withEntries(sameTemporary)},
-            {"a temporary name that is another entry's name", withEntries(temporaryIsSource)},
-            {"a temporary name this program never makes", withEntries(notOurs)},
+            {"one name twice", changed([](auto& e) { e[1].sourceName = e[0].sourceName; })},
+            {"one identity twice",
+             changed([](auto& e) { e[1].fingerprint.identity = e[0].fingerprint.identity; })},
+            {"one temporary name twice",
+             changed([&](auto& e) { e[1].temporaryName = temporaryA; })},
+            {"a temporary name that is another entry's name",
+             changed([&](auto& e) { e[1].destinationName = temporaryA; })},
+            {"a temporary name this program never makes",
+             changed([](auto& e) { e[0].temporaryName = ".tavrolin-rename-X.mkv"; })},
             {"another format", "tavrolin rename journal 3\n"},
             {"first format, a missing field", "tavrolin rename journal 1\n1 2 a b\n"},
             {"first format, cut in a line", first.substr(0, first.size() - 1)},

@@ -1,7 +1,6 @@
 // The Sequence Rename workspace model on real folders.
 #include <gtest/gtest.h>
 
-#include "rename/RenameJournal.h"
 #include "rename/RenamesInProgress.h"
 #include "rename_ui/RenameTestSupport.h"
 
