@@ -295,10 +295,9 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
     const std::string address = server.url("").toString().toStdString();
     auto withEnvironment = dependencies();
     withEnvironment.environment = [](const char* name) -> std::optional<std::string> {
-        if (std::string(name) == "TAVROLIN_LANGUAGE_MODEL") {
-            return "env-model";
-        }
-        return std::nullopt;
+        return std::string(name) == "TAVROLIN_LANGUAGE_MODEL"
+                   ? std::optional<std::string>("env-model")
+                   : std::nullopt;
     };
     SettingsViewModel model(withEnvironment);
     auto updater = makeUpdater();

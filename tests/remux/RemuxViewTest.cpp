@@ -532,18 +532,15 @@ int walkAccessibleTree(QAccessibleInterface* node) {
     return visited;
 }
 
-// Reads the object of every announcement at once, as a screen reader's bridge does.
-void readAnnouncedObject(QAccessibleEvent* event) {
-    walkAccessibleTree(event->accessibleInterface());
-}
-
 }  // namespace
 
 // Pressed through the accessibility interface, Add to Queue takes the cards away under a reader
 // that keeps reading the tree; then every Tab stop is a named control.
 TEST_F(RemuxViewTest, ScreenReaderPressesAddToQueueAndWalksTheControls) {
     QAccessible::setActive(true);
-    const auto previousHandler = QAccessible::installUpdateHandler(readAnnouncedObject);
+    // Reads the object of every announcement at once, as a screen reader's bridge does.
+    const auto previousHandler = QAccessible::installUpdateHandler(
+        [](QAccessibleEvent* event) { walkAccessibleTree(event->accessibleInterface()); });
     const auto one = add("one.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
     add("two.mkv", {makeStream(0, video, "h264")});
     QCoreApplication::processEvents();
