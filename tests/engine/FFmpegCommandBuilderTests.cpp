@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "model/MediaProcessingError.h"
 
@@ -21,6 +22,16 @@ using Args = std::vector<std::string>;
 Args withPrefix(Args rest) {
     Args all{"-nostdin", "-hide_banner", "-n", "-nostats", "-progress", "pipe:1"};
     all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
+// Arguments written as one line, split at each space.
+Args words(const std::string& line) {
+    Args all;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        all.push_back(word);
+    }
     return all;
 }
 
@@ -145,55 +156,19 @@ TEST(FFmpegCommandBuilder, SplitCutsWithTheSegmentMuxerAtTheKeyframesTimes) {
         const char* part;
     };
     const Row rows[] = {
-        {"range",
-         5.25,
-         65.5,
-         {"-copyts",
-          "-seek_timestamp",
-          "1",
-          "-ss",
-          "4.250000",
-          "-i",
-          "/in/a.mp4",
-          "-map",
-          "0",
-          "-c",
-          "copy",
-          "-to",
-          "65.600000",
-          "-avoid_negative_ts",
-          "disabled",
-          "-f",
-          "segment",
-          "-segment_times",
-          "5.250000,65.500000",
-          "-segment_time_delta",
-          "0.000500",
-          "-segment_format",
-          "mp4",
-          "-reset_timestamps",
-          "1",
-          "/out/.b.tmp-tavrolin-012%d.mp4"},
+        {"range", 5.25, 65.5,
+         words("-copyts -seek_timestamp 1 -ss 4.250000 -i /in/a.mp4 -map 0 -c copy -to 65.600000 "
+               "-avoid_negative_ts disabled -f segment -segment_times 5.250000,65.500000 "
+               "-segment_time_delta 0.000500 -segment_format mp4 -reset_timestamps 1 "
+               "/out/.b.tmp-tavrolin-012%d.mp4"),
          "/out/.b.tmp-tavrolin-0121.mp4"},
-        {"first part: no seek, timestamps kept",
-         0,
-         7.25,
-         {"-copyts",   "-i",
-          "/in/a.mp4", "-map",
-          "0",         "-c",
-          "copy",      "-to",
-          "7.350000",  "-avoid_negative_ts",
-          "disabled",  "-f",
-          "segment",   "-segment_times",
-          "7.250000",  "-segment_time_delta",
-          "0.000500",  "-segment_format",
-          "mp4",       "/out/.b.tmp-tavrolin-012%d.mp4"},
+        {"first part: no seek, timestamps kept", 0, 7.25,
+         words("-copyts -i /in/a.mp4 -map 0 -c copy -to 7.350000 -avoid_negative_ts disabled "
+               "-f segment -segment_times 7.250000 -segment_time_delta 0.000500 "
+               "-segment_format mp4 /out/.b.tmp-tavrolin-012%d.mp4"),
          "/out/.b.tmp-tavrolin-0120.mp4"},
-        {"no cut: a plain copy",
-         0,
-         std::nullopt,
-         {"-i", "/in/a.mp4", "-map", "0", "-c", "copy", "-f", "mp4", working},
-         "/out/.b.tmp-tavrolin-0123.mp4"},
+        {"no cut: a plain copy", 0, std::nullopt,
+         words("-i /in/a.mp4 -map 0 -c copy -f mp4 " + working), "/out/.b.tmp-tavrolin-0123.mp4"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,5 +1,6 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace tavrolin {
@@ -67,10 +68,8 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         if (keyframes) {
             EXPECT_NEAR(keyframes->origin, row.keyframes->origin, 1e-9);
             EXPECT_NEAR(keyframes->end, row.keyframes->end, 1e-9);
-            ASSERT_EQ(keyframes->times.size(), row.keyframes->times.size());
-            for (std::size_t i = 0; i < keyframes->times.size(); ++i) {
-                EXPECT_NEAR(keyframes->times[i], row.keyframes->times[i], 1e-9);
-            }
+            EXPECT_THAT(keyframes->times,
+                        testing::Pointwise(testing::DoubleNear(1e-9), row.keyframes->times));
         }
     }
 }

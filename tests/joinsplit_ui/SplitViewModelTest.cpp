@@ -208,9 +208,8 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
         std::chrono::seconds(60)));
     // A file that is not media says so in one sentence, not led by its name again.
     EXPECT_EQ(model->validationMessage(),
-              "\u201Cnoise.mp4\u201D is not a video or audio file "
-              "that FFmpeg can read (Invalid data found when "
-              "processing input).");
+              "\u201Cnoise.mp4\u201D is not a video or audio file that FFmpeg can read (Invalid "
+              "data found when processing input).");
     EXPECT_TRUE(model->sources()[3].keyframeError.has_value());
     model->removeSource(noise);
     model->removeSource(folder.path() / "missing.mp4");

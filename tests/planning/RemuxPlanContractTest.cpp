@@ -89,10 +89,7 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
         return "The model's answer did not fit the plan format: " + problem +
                " Try again, or word the request differently.";
     };
-    Json manyOperations = Json::array();
-    for (int index = 0; index < 40000; ++index) {
-        manyOperations.push_back({{"type", "retainAll"}});
-    }
+    const Json manyOperations(std::vector<Json>(40000, Json{{"type", "retainAll"}}));
     struct Row {
         const char* name;
         const char* pointer;  // JSON pointer of the part to replace; "" for the whole plan

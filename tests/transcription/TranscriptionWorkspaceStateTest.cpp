@@ -265,13 +265,11 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
     {
         Workspace w;
         w.state.addSources({touch(w.folder / "fake video.mkv")});
-        w.state.failInspection(w.state.beginNextInspection()->first,
-                               "“fake video.mkv” is not a video or audio file that FFmpeg can "
-                               "read (Invalid data found when processing input).\n[matroska @ "
-                               "0x1] EBML header parsing failed");
         const std::string sentence =
             "“fake video.mkv” is not a video or audio file that FFmpeg can read (Invalid data "
             "found when processing input).";
+        w.state.failInspection(w.state.beginNextInspection()->first,
+                               sentence + "\n[matroska @ 0x1] EBML header parsing failed");
         EXPECT_EQ(w.state.sources[0].status, BatchTranscriptionSourceStatus::failed(sentence));
         EXPECT_EQ(w.state.errorMessage, sentence);
         EXPECT_FALSE(w.state.canTranscribeSelectedSource());
