@@ -22,6 +22,7 @@
 #include "app/WorkspacePage.h"
 #include "engine/JobQueueViewModel.h"
 #include "support/TempDir.h"
+#include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"
 #include "support/XvfbChild.h"
@@ -38,11 +39,8 @@ const char* const childVariable = "TAVROLIN_XVFB_CHILD";
 
 // The application as the window cases build it: preferences in memory, no updater.
 TavrolinApp::Configuration windowConfiguration(const fs::path& downloads) {
-    TavrolinApp::Configuration configuration;
-    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
+    TavrolinApp::Configuration configuration = tavtest::appConfiguration(downloads);
     configuration.revealer = std::make_shared<tavtest::RecordingRevealer>();
-    configuration.downloadFolder = QString::fromStdString(downloads.string());
-    configuration.startsUpdater = false;
     return configuration;
 }
 

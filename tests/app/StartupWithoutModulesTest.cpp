@@ -8,6 +8,7 @@
 #include "app/TavrolinApp.h"
 #include "joinsplit/SplitViewModel.h"
 #include "support/TempDir.h"
+#include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/XvfbChild.h"
 
@@ -74,11 +75,7 @@ TEST(WithoutModules, PreviewAndTranscribePagesSayTheirPartIsMissing) {
     tavtest::qtApplication();
     tavtest::TempDir folder;
     qputenv("TAVROLIN_MODULE_DIR", QByteArray::fromStdString(folder.path().string()));
-    TavrolinApp::Configuration configuration;
-    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
-    configuration.downloadFolder = QString::fromStdString(folder.path().string());
-    configuration.startsUpdater = false;
-    TavrolinApp app(configuration);
+    TavrolinApp app(tavtest::appConfiguration(folder.path()));
     MainWindow* window = app.mainWindow();
     window->show();
     RootView& root = *window->rootView();

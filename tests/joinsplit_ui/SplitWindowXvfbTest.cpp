@@ -16,6 +16,7 @@
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/TestAppConfiguration.h"
 #include "support/XvfbChild.h"
 
 using namespace tavrolin;
@@ -49,11 +50,7 @@ TEST(SplitWindow, Child) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     const fs::path clip = tavtest::indexedClips()[1].file;
     tavtest::TempDir home;
-    TavrolinApp::Configuration configuration;
-    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
-    configuration.downloadFolder = QString::fromStdString(home.path().string());
-    configuration.startsUpdater = false;
-    TavrolinApp app(configuration);
+    TavrolinApp app(tavtest::appConfiguration(home.path()));
     MainWindow* window = app.mainWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));

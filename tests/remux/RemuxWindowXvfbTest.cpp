@@ -20,6 +20,7 @@
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"
+#include "support/TestAppConfiguration.h"
 #include "support/XvfbChild.h"
 
 using namespace tavrolin;
@@ -42,11 +43,7 @@ TEST(RemuxWindow, Child) {
     const auto first = folder / "first.mkv";
     const auto second = folder / "second.mkv";
 
-    TavrolinApp::Configuration configuration;
-    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
-    configuration.downloadFolder = QString::fromStdString(folder.string());
-    configuration.startsUpdater = false;
-    TavrolinApp app(configuration);
+    TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));

@@ -22,6 +22,7 @@
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/TempDir.h"
+#include "support/TestAppConfiguration.h"
 #include "support/XvfbChild.h"
 #include "transcription/SubtitleSyncReviewSheet.h"
 #include "transcription/TranscriptCueList.h"
@@ -133,11 +134,7 @@ TEST(TranscribeWindow, Child) {
     const fs::path source = folder / "-Talk 'one' – über.mkv";
     fs::copy_file(speech, source);
 
-    TavrolinApp::Configuration configuration;
-    configuration.preferences = std::make_shared<InMemoryPreferencesStore>();
-    configuration.downloadFolder = QString::fromStdString(folder.string());
-    configuration.startsUpdater = false;
-    TavrolinApp app(configuration);
+    TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
     const QString size = qEnvironmentVariable(sizeVariable);
     const QStringList sides = size.split(QLatin1Char('x'));
