@@ -10,6 +10,7 @@
 #include <QSvgRenderer>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 // The resources live in a static library, so they are registered explicitly.
 static void initTavrolinResources() {
@@ -144,21 +145,77 @@ bool hasBundledSymbol(const QString& symbol) {
     return QFile::exists(bundledPath(symbol));
 }
 
+namespace {
+
+// The theme's icon when it has one, else the bundled drawing tinted with the palette's text
+// colour (white when selected).
+QIcon resolvedSymbolIcon(const QString& symbol) {
+    const QString themeName = themeIconName(symbol);
+    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
+        return QIcon::fromTheme(themeName);
+    }
+    const QPalette palette = qApp ? QApplication::palette() : QPalette();
+    return buildTinted(symbol, palette.color(QPalette::WindowText),
+                       palette.color(QPalette::HighlightedText));
+}
+
+// Stands for a symbol that has a bundled drawing until the icon is first drawn or measured. The
+// theme's first lookup reads its index files, several milliseconds that would otherwise hold up
+// the window's first appearance. Clones share the answer.
+class DeferredSymbolEngine : public QIconEngine {
+  public:
+    explicit DeferredSymbolEngine(QString symbol)
+        : state_(std::make_shared<State>(State{std::move(symbol), std::nullopt})) {}
+
+    QIconEngine* clone() const override { return new DeferredSymbolEngine(*this); }
+    bool isNull() override { return false; }  // the bundled drawing stands in at worst
+    QString iconName() override { return icon().name(); }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        return icon().pixmap(size, scale, mode, state);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+
+  private:
+    struct State {
+        QString symbol;
+        std::optional<QIcon> icon;
+    };
+
+    const QIcon& icon() {
+        if (!state_->icon) {
+            state_->icon = resolvedSymbolIcon(state_->symbol);
+        }
+        return *state_->icon;
+    }
+
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace
+
 QIcon symbolIcon(const QString& symbol) {
     static QHash<QString, QIcon> cache;
     auto found = cache.constFind(symbol);
     if (found != cache.constEnd()) {
         return *found;
     }
-    QIcon icon;
-    const QString themeName = themeIconName(symbol);
-    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
-        icon = QIcon::fromTheme(themeName);
-    } else {
-        const QPalette palette = qApp ? QApplication::palette() : QPalette();
-        icon = buildTinted(symbol, palette.color(QPalette::WindowText),
-                           palette.color(QPalette::HighlightedText));
-    }
+    // Without a drawing there is nothing to defer to: ask the theme now, so that a missing
+    // drawing is reported where the symbol is named.
+    const QIcon icon = hasBundledSymbol(symbol) ? QIcon(new DeferredSymbolEngine(symbol))
+                                                : resolvedSymbolIcon(symbol);
     cache.insert(symbol, icon);
     return icon;
 }

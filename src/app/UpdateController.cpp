@@ -116,9 +116,7 @@ QString UpdateCheckReport::informativeText() const {
 }
 
 UpdateController::UpdateController(Configuration configuration, QObject* parent)
-    : QObject(parent),
-      configuration_(std::move(configuration)),
-      network_(new QNetworkAccessManager(this)) {
+    : QObject(parent), configuration_(std::move(configuration)) {
     schedule_.setSingleShot(true);
     connect(&schedule_, &QTimer::timeout, this, [this] {
         if (automaticallyChecksForUpdates() && !checking_) {
@@ -126,6 +124,14 @@ UpdateController::UpdateController(Configuration configuration, QObject* parent)
         }
         scheduleAutomaticCheck();
     });
+}
+
+// Made on the first request: setting up the network stack at start would cost every launch.
+QNetworkAccessManager* UpdateController::network() {
+    if (!network_) {
+        network_ = new QNetworkAccessManager(this);
+    }
+    return network_;
 }
 
 UpdateController::~UpdateController() = default;
@@ -213,7 +219,7 @@ void UpdateController::startCheck(bool userInitiated) {
     request.setTransferTimeout(transferTimeout);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Tavrolin/%1").arg(configuration_.currentVersion));
-    QNetworkReply* reply = network_->get(request);
+    QNetworkReply* reply = network()->get(request);
     // A feed is a few kilobytes; anything far larger is not one.
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
         if (received > maximumFeedSize) {
@@ -289,7 +295,7 @@ void UpdateController::download(UpdateCheckReport report) {
     }
     QNetworkRequest request(report.release->enclosureURL);
     request.setTransferTimeout(transferTimeout);
-    QNetworkReply* reply = network_->get(request);
+    QNetworkReply* reply = network()->get(request);
     connect(reply, &QNetworkReply::readyRead, this,
             [reply, file] { file->write(reply->readAll()); });
     connect(

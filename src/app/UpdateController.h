@@ -85,8 +85,10 @@ class UpdateController : public QObject {
     void download(UpdateCheckReport report);
     void finish(UpdateCheckReport report);
 
+    QNetworkAccessManager* network();
+
     Configuration configuration_;
-    QNetworkAccessManager* network_;
+    QNetworkAccessManager* network_ = nullptr;
     QTimer schedule_;
     bool started_ = false;
     bool checking_ = false;

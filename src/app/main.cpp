@@ -3,6 +3,9 @@
 #include <QIcon>
 #include <QTimer>
 #include <chrono>
+#include <thread>
+
+#include <fontconfig/fontconfig.h>
 
 #include "app/ApplicationStyle.h"
 #include "app/QuitSignals.h"
@@ -34,6 +37,23 @@ class FirstPaintWatcher : public QObject {
     }
 };
 
+// Reading the font configuration takes milliseconds that the window's first text would wait
+// for; it is read on a thread of its own while the application connects to the display. Qt
+// takes the configuration it finds made.
+class FontConfigurationPreload {
+  public:
+    FontConfigurationPreload() : thread_([] { FcInit(); }) {}
+    ~FontConfigurationPreload() { wait(); }
+    void wait() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+  private:
+    std::thread thread_;
+};
+
 // Whatever way main() is left, no check stays held back.
 struct StartupGateReleaser {
     ~StartupGateReleaser() { tavrolin::StartupGate::open(); }
@@ -44,7 +64,9 @@ struct StartupGateReleaser {
 int main(int argc, char** argv) {
     tavrolin::StartupGate::close();
     const StartupGateReleaser releaser;
+    FontConfigurationPreload fonts;
     QApplication application(argc, argv);
+    fonts.wait();
     QApplication::setStyle(new tavrolin::ApplicationStyle);
     QApplication::setOrganizationName(QStringLiteral("Tavrolin"));
     QApplication::setApplicationName(QStringLiteral("Tavrolin"));

@@ -6,6 +6,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -67,7 +68,11 @@ bool isValidUtf8(std::string_view text) {
 
 template <typename Mapping>
 std::string mapCase(std::string_view text, Mapping mapping, char (*asciiMapping)(char)) {
-    if (text.size() > static_cast<std::size_t>(INT32_MAX) || !isValidUtf8(text)) {
+    // ASCII maps the same in the root locale, and most text here (codecs, extensions) is ASCII:
+    // it need not wake ICU's case tables.
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || text.size() > static_cast<std::size_t>(INT32_MAX) || !isValidUtf8(text)) {
         std::string result{text};
         for (char& c : result) {
             c = asciiMapping(c);

@@ -19,6 +19,14 @@ fs::path executableFolder() {
     return error ? fs::path() : executable.parent_path();
 }
 
+bool isInside(const fs::path& folder, const fs::path& root) {
+    if (folder.empty() || root.empty()) {
+        return false;
+    }
+    const fs::path relative = folder.lexically_normal().lexically_relative(root.lexically_normal());
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 }  // namespace
 
 ModuleUnavailableError::ModuleUnavailableError(Case errorCase, const std::string& message)
@@ -38,20 +46,30 @@ ModuleUnavailableError ModuleUnavailableError::unloadable(std::string_view part,
                                   "). Reinstall Tavrolin, or install the libraries it names."};
 }
 
+std::vector<fs::path> moduleFolders(const fs::path& executableFolder, const fs::path& buildFolder) {
+    std::vector<fs::path> folders;
+    if (!executableFolder.empty()) {
+        folders.push_back(executableFolder);
+        folders.push_back(executableFolder.parent_path() / "lib" / "tavrolin");
+    }
+    // Tests and benchmarks run from folders below the build tree; an installed copy never looks
+    // there, even while the tree it was built in is still on the disk.
+    if (isInside(executableFolder, buildFolder)) {
+        folders.push_back(buildFolder);
+    }
+    return folders;
+}
+
 std::vector<fs::path> moduleFolders() {
     if (const char* folder = std::getenv("TAVROLIN_MODULE_DIR"); folder && *folder) {
         return {fs::path(folder)};
     }
-    std::vector<fs::path> folders;
-    if (const fs::path beside = executableFolder(); !beside.empty()) {
-        folders.push_back(beside);
-        folders.push_back(beside.parent_path() / "lib" / "tavrolin");
-    }
 #ifdef TAVROLIN_BUILD_MODULE_DIR
-    // Tests and benchmarks run from folders below the build tree.
-    folders.emplace_back(TAVROLIN_BUILD_MODULE_DIR);
+    const fs::path buildFolder = TAVROLIN_BUILD_MODULE_DIR;
+#else
+    const fs::path buildFolder;
 #endif
-    return folders;
+    return moduleFolders(executableFolder(), buildFolder);
 }
 
 void* moduleEntry(std::string_view part, std::string_view fileName, const char* entry) {

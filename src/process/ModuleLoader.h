@@ -27,8 +27,13 @@ class ModuleUnavailableError : public std::runtime_error {
 };
 
 // Where modules are looked for, in order: only $TAVROLIN_MODULE_DIR when it is set; otherwise
-// the executable's folder, <executable>/../lib/tavrolin, and the build tree this was built in.
+// those below for this executable and the build tree this was built in.
 std::vector<std::filesystem::path> moduleFolders();
+
+// For an executable in `executableFolder`: that folder, <executable>/../lib/tavrolin, and the
+// build tree `buildFolder` only when the executable lies inside it.
+std::vector<std::filesystem::path> moduleFolders(const std::filesystem::path& executableFolder,
+                                                 const std::filesystem::path& buildFolder);
 
 // Opens the module `fileName` from the first folder that has it (once; it stays loaded) and
 // returns its C entry point `entry`. Any thread. Throws ModuleUnavailableError.

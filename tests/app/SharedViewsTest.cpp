@@ -274,6 +274,8 @@ TEST_F(SharedViews, FeatureHeaderAndEveryUsedSymbolHaveADrawing) {
         const QString symbol = file.chopped(4);
         EXPECT_TRUE(hasBundledSymbol(symbol)) << symbol.toStdString();
         EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol.toStdString();
+        // The theme or the drawing is chosen when first drawn; either way there is a picture.
+        EXPECT_FALSE(symbolIcon(symbol).pixmap(16, 16).isNull()) << symbol.toStdString();
         const QImage image = tintedSymbolIcon(symbol, tint::red()).pixmap(24, 24).toImage();
         // The tint replaces the drawing's colour.
         bool sawRed = false;

@@ -65,6 +65,8 @@ TEST(TextMetrics, WhiteSpaceIsUnicodeWhiteSpace) {
 TEST(TextMetrics, CaseMappingIgnoresTheProcessLocale) {
     EXPECT_EQ(uppercased("fin \u00E9t\u00E9"), "FIN \u00C9T\u00C9");
     EXPECT_EQ(lowercased("MP4 \u00C9"), "mp4 \u00E9");
+    EXPECT_EQ(uppercased("h264 [i-frame] 5.1"), "H264 [I-FRAME] 5.1");
+    EXPECT_EQ(uppercased("stra\u00DFe"), "STRASSE");
     EXPECT_EQ(uppercased("a\xFF"
                          "b"),
               "A\xFF"

@@ -62,3 +62,29 @@ TEST(ModuleLoader, OpensWhatTheModuleFolderHoldsAndNamesWhatIsWrong) {
     EXPECT_EQ(folders[0], executable.parent_path());
     EXPECT_EQ(folders[1], executable.parent_path().parent_path() / "lib" / "tavrolin");
 }
+
+TEST(ModuleLoader, LooksInTheBuildTreeOnlyFromInsideIt) {
+    const fs::path build = "/src/tavrolin/build/dev";
+    const std::vector<fs::path> installed{"/usr/bin", "/usr/lib/tavrolin"};
+    struct Row {
+        fs::path executableFolder;
+        bool looksInBuildTree;
+    };
+    const Row rows[] = {
+        {build, true},
+        {build / "tests", true},
+        {build / "bench" / ".." / "tests", true},
+        {"/usr/bin", false},
+        {"/src/tavrolin/build/dev2", false},  // a sibling whose name starts alike
+        {"/src/tavrolin/build", false},
+        {build / ".." / "release", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.executableFolder.string());
+        const std::vector<fs::path> folders = moduleFolders(row.executableFolder, build);
+        ASSERT_EQ(folders.size(), row.looksInBuildTree ? 3u : 2u);
+        EXPECT_EQ(folders[0], row.executableFolder);
+        EXPECT_EQ(folders.back() == build, row.looksInBuildTree);
+    }
+    EXPECT_EQ(moduleFolders("/usr/bin", {}), installed);
+}
