@@ -117,25 +117,19 @@ TEST(FFprobeServiceMediaTest, Mp4ClipAndRawStreamWithoutDuration) {
 // reads is said in one sentence, and trying again is not offered for it.
 void expectFailure(const std::function<void()>& inspection, const fs::path& file,
                    const std::string& fallback, MediaProbeError::Case expectedCase) {
+    const bool notMedia = expectedCase == MediaProbeError::Case::notMedia;
     try {
         inspection();
         ADD_FAILURE() << "inspection of " << file << " succeeded";
     } catch (const MediaProbeError& error) {
         EXPECT_EQ(error.errorCase(), expectedCase);
+        EXPECT_EQ(error.retryMayHelp(), !notMedia);
         const std::string message = error.what();
-        if (expectedCase == MediaProbeError::Case::notMedia) {
-            EXPECT_EQ(message, "\u201C" + file.filename().string() +
-                                   "\u201D is not a video or audio file that FFmpeg can read "
-                                   "(Invalid data found when processing input).");
-            EXPECT_FALSE(error.retryMayHelp());
-            return;
-        }
-        EXPECT_TRUE(error.retryMayHelp());
         EXPECT_TRUE(message == fallback ||
                     message.find(file.filename().string()) != std::string::npos)
             << message;
         EXPECT_EQ(message.find("\n\n"), std::string::npos);
-        EXPECT_LE(std::count(message.begin(), message.end(), '\n'), 7);
+        EXPECT_LE(std::count(message.begin(), message.end(), '\n'), notMedia ? 0 : 7);
     }
 }
 
@@ -143,26 +137,23 @@ TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
     const auto& media = TestMedia::shared();
     FFprobeService service = makeService();
     tavtest::TempDir temp;
+    // Random bytes under a name with a space: the sentence names it as it is.
     const fs::path spaced = temp / "fake video.mkv";
     fs::copy_file(media.randomBytes, spaced);
-    const struct {
-        fs::path file;
-        MediaProbeError::Case expected;
-    } rows[] = {
+    const std::pair<fs::path, MediaProbeError::Case> rows[] = {
         {media.truncated, MediaProbeError::Case::processFailed},
-        {media.randomBytes, MediaProbeError::Case::notMedia},
         {spaced, MediaProbeError::Case::notMedia},
         {media.empty, MediaProbeError::Case::notMedia},
         {media.folder / "missing.mkv", MediaProbeError::Case::processFailed},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.file.filename());
-        expectFailure([&] { service.inspectStreams(row.file); }, row.file,
-                      "ffprobe could not inspect this file.", row.expected);
-        expectFailure([&] { service.inspectChapters(row.file); }, row.file,
-                      "ffprobe could not inspect this file's chapters.", row.expected);
-        expectFailure([&] { service.inspectDuration(row.file); }, row.file,
-                      "ffprobe could not inspect this file's duration.", row.expected);
+    for (const auto& [file, expected] : rows) {
+        SCOPED_TRACE(file.filename());
+        expectFailure([&] { service.inspectStreams(file); }, file,
+                      "ffprobe could not inspect this file.", expected);
+        expectFailure([&] { service.inspectChapters(file); }, file,
+                      "ffprobe could not inspect this file's chapters.", expected);
+        expectFailure([&] { service.inspectDuration(file); }, file,
+                      "ffprobe could not inspect this file's duration.", expected);
     }
 }
 

@@ -162,8 +162,10 @@ TEST_F(RemuxInspectionTest, OutputFolderTextResolvesTildesAndFileURLsOnly) {
 TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAgain) {
     const auto file =
         tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, "bad.mkv");
+    // Read, but without a stream Tavrolin uses: inspecting it again cannot help either.
+    std::ofstream(folder / "notes.mkv") << ";FFMETADATA1\ntitle=Notes\n";
     auto model = makeModel(tavtest::realProbe());
-    model->addFiles({file});
+    model->addFiles({file, folder / "notes.mkv"});
     ASSERT_TRUE(tavtest::waitUntil([&] { return allSettled(*model); }));
     const auto* failed = std::get_if<RemuxSource::Failed>(&model->sources()[0].inspectionState);
     ASSERT_NE(failed, nullptr);
@@ -174,6 +176,9 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
     EXPECT_TRUE(model->sources()[0].selectedStreamIndices.empty());
     EXPECT_EQ(model->validationMessage(),
               "\u201Cbad.mkv\u201D could not be inspected. Remove it to continue.");
+    EXPECT_EQ(model->sources()[1].inspectionState,
+              RemuxSource::InspectionState(
+                  RemuxSource::Failed{"No video, audio, or subtitle streams were found.", false}));
 
     // The user repairs the file and tries again.
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "bad.mkv");
@@ -185,18 +190,6 @@ TEST_F(RemuxInspectionTest, CorruptFileFailsWithTheToolTextAndTryAgainInspectsAg
 
     model->retryInspection(folder / "unknown.mkv");
     EXPECT_EQ(model->runningInspectionCount(), 0u);
-}
-
-TEST_F(RemuxInspectionTest, AFileReadWithoutStreamsOffersNoRetry) {
-    const auto file = folder / "notes.mkv";
-    std::ofstream(file) << ";FFMETADATA1\ntitle=Notes\n";
-    auto model = makeModel(tavtest::realProbe());
-    model->addFiles({file});
-    ASSERT_TRUE(tavtest::waitUntil([&] { return allSettled(*model); }));
-    const auto* failed = std::get_if<RemuxSource::Failed>(&model->sources()[0].inspectionState);
-    ASSERT_NE(failed, nullptr);
-    EXPECT_EQ(failed->message, "No video, audio, or subtitle streams were found.");
-    EXPECT_FALSE(failed->retryMayHelp);
 }
 
 TEST_F(RemuxInspectionTest, RemovingTheFirstOfThreeLeavesTheOthersToFinish) {
