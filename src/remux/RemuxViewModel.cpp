@@ -204,7 +204,7 @@ void RemuxViewModel::startInspection(const fs::path& url) {
 void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes) {
     // A new release read changes what every card notes.
     bool releaseChanged = false;
-    std::vector<fs::path> changed;
+    std::vector<fs::path> inspected;
     for (auto& outcome : outcomes) {
         if (outcome.hasRelease) {
             releaseChanged = releaseChanged || installedRelease_ != outcome.release;
@@ -214,7 +214,7 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
         if (source == nullptr) {
             continue;
         }
-        changed.push_back(outcome.url);
+        inspected.push_back(outcome.url);
         if (outcome.errorMessage) {
             source->inspectionState =
                 RemuxSource::Failed{*outcome.errorMessage, outcome.retryMayHelp};
@@ -228,9 +228,9 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
     }
     // The running count changed even when every outcome was dropped.
     if (releaseChanged) {
-        emit this->changed();
+        emit changed();
     } else {
-        emitSourcesChanged(changed);
+        emitSourcesChanged(inspected);
     }
 }
 
