@@ -665,11 +665,11 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     fs::path written = run.workingOutput;
     if (split) {
         written = FFmpegCommandBuilder::splitPartFile(*split, run.workingOutput);
-        if (!nameExists(written) && expected && split->startTime >= *expected) {
-            throw MediaProcessingError::invalidRequest(
-                "The start time must be earlier than the end of the source.");
-        }
         if (!nameExists(written)) {
+            if (expected && split->startTime >= *expected) {
+                throw MediaProcessingError::invalidRequest(
+                    "The start time must be earlier than the end of the source.");
+            }
             throw MediaProcessingError::processFailed(
                 "FFmpeg found no keyframe to start the part at " +
                 clockStamp(wholeMilliseconds(split->startTime).value_or(0), '.') + " in \u201C" +

@@ -202,7 +202,7 @@ void SplitPreviewViewModel::togglePlayback() {
         return;
     }
     // After playback ran to its end the position rests on the last frame: play from the start.
-    if (duration_ > 0 && (currentTime_ >= duration_ || player_->hasEnded())) {
+    if (currentTime_ >= duration_ || player_->hasEnded()) {
         seek(0, false);
     }
     player_->play();

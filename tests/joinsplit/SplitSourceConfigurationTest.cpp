@@ -1,6 +1,5 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace tavrolin {
@@ -46,6 +45,9 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
 
 // Keyframes every 2 s of a video that starts 0.08 s into its file and ends at 7 s.
 const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0};
+const SplitKeyframes* const known = &everyTwoSeconds;
+constexpr auto range = SplitOperationMode::range;
+constexpr auto atPoint = SplitOperationMode::atPoint;
 
 TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
     struct Row {
@@ -54,29 +56,41 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         std::optional<SplitKeyframes> keyframes;
     };
     const Row rows[] = {
+        // Times a binary fraction holds exactly, so that the differences compare equal.
         {"decoding order, a packet without a time",
-         "0.080000,0.040000,K_\n0.160000,0.040000,__\nN/A,N/A,K_\n0.120000,0.040000,__\n"
-         "0.200000,0.040000,K_\n0.240000,N/A,__\n2.000000\n",
-         SplitKeyframes{0.08, {0, 0.12}, 0.16}},
+         "0.500000,0.250000,K_\n1.000000,0.250000,__\nN/A,N/A,K_\n0.750000,0.250000,__\n"
+         "1.250000,0.250000,K_\n1.500000,N/A,__\n8.000000\n",
+         SplitKeyframes{0.5, {0, 0.75}, 1.0}},
         {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6}},
         {"nothing to cut", "N/A\n", std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto keyframes = parseSplitKeyframes(row.report);
-        ASSERT_EQ(keyframes.has_value(), row.keyframes.has_value());
-        if (keyframes) {
-            EXPECT_NEAR(keyframes->origin, row.keyframes->origin, 1e-9);
-            EXPECT_NEAR(keyframes->end, row.keyframes->end, 1e-9);
-            EXPECT_THAT(keyframes->times,
-                        testing::Pointwise(testing::DoubleNear(1e-9), row.keyframes->times));
-        }
+        EXPECT_EQ(parseSplitKeyframes(row.report), row.keyframes);
     }
 }
 
-TEST(SplitSourceConfiguration, SummariesAndValidation) {
+SplitSourceConfiguration configured(const char* file, SplitOperationMode mode, const char* start,
+                                    const char* end, const char* point,
+                                    const SplitKeyframes* keyframes) {
+    SplitSourceConfiguration configuration{fs::path(file)};
+    configuration.operationMode = mode;
+    configuration.startText = start;
+    configuration.endText = end;
+    configuration.splitPointText = point;
+    if (keyframes) {
+        configuration.keyframes = *keyframes;
+    }
+    return configuration;
+}
+
+// The notes beside the fields say where each cut falls.
+TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
     const std::string rangeMessage = "Enter an end time later than the start time.";
     const std::string pointMessage = "Choose a split point after the beginning of the video.";
+    const auto cutsAt = [](const char* time) {
+        return std::string("Cuts at 00:00:0") + time + ", the keyframe at or before this time.";
+    };
     struct Row {
         const char* name;
         SplitOperationMode mode;
@@ -87,17 +101,18 @@ TEST(SplitSourceConfiguration, SummariesAndValidation) {
         const char* selection;
         const char* list;
         std::optional<std::string> message;
+        std::optional<std::string> startNote = std::nullopt;
+        std::optional<std::string> endNote = std::nullopt;
     };
-    const auto range = SplitOperationMode::range;
-    const auto atPoint = SplitOperationMode::atPoint;
-    const auto* known = &everyTwoSeconds;
     const Row rows[] = {
         {"defaults, keyframes unknown", range, "0", "60", "", nullptr,
          "Start: 0s  \u00B7  End: 60s", "0s\u201360s", std::nullopt},
-        {"defaults show the real end", range, "0", "60", "", known, "Start: 0s  \u00B7  End: 7s",
-         "0s\u20137s", std::nullopt},
+        {"a start in the first group is the beginning; the real end", range, "0.5", "60", "", known,
+         "Start: 0s  \u00B7  End: 7s", "0s\u20137s", std::nullopt,
+         "Starts at the beginning of the video.", "Runs to the end of the video (00:00:07.000)."},
         {"range on the keyframes before", range, "2.5", "5.96", "", known,
-         "Start: 2s  \u00B7  End: 4s", "2s\u20134s", std::nullopt},
+         "Start: 2s  \u00B7  End: 4s", "2s\u20134s", std::nullopt, cutsAt("2.000"),
+         cutsAt("4.000")},
         {"equal times", range, "5", "5", "", nullptr, "Start: 5s  \u00B7  End: 5s", "5s\u20135s",
          rangeMessage},
         {"negative start", range, "-1", "4", "", nullptr, "Start: -1s  \u00B7  End: 4s",
@@ -109,13 +124,14 @@ TEST(SplitSourceConfiguration, SummariesAndValidation) {
         {"range within one group of pictures", range, "2.1", "3.9", "", known,
          "Start: 2.1s  \u00B7  End: 3.9s", "2.1s\u20133.9s",
          "No keyframe lies between 00:00:02.000 and 00:00:03.900; the nearest is at "
-         "00:00:04.000."},
+         "00:00:04.000.",
+         cutsAt("2.000")},
         {"empty point", atPoint, "0", "60", "", known, "Split point: Not set", "Split at \u2014",
          pointMessage},
         {"point zero", atPoint, "0", "60", "0", nullptr, "Split point: 0s", "Split at 0s",
          pointMessage},
         {"point on its keyframe", atPoint, "0", "60", "4.04", known, "Split point: 4s",
-         "Split at 4s", std::nullopt},
+         "Split at 4s", std::nullopt, cutsAt("4.000")},
         {"point before the second keyframe", atPoint, "0", "60", "1.96", known,
          "Split point: 1.96s", "Split at 1.96s",
          "No keyframe lies between 00:00:00.000 and 00:00:01.960; the nearest is at "
@@ -127,46 +143,11 @@ TEST(SplitSourceConfiguration, SummariesAndValidation) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        SplitSourceConfiguration configuration(fs::path("/m/a.mp4"));
-        configuration.operationMode = row.mode;
-        configuration.startText = row.start;
-        configuration.endText = row.end;
-        configuration.splitPointText = row.point;
-        if (row.keyframes) {
-            configuration.keyframes = *row.keyframes;
-        }
+        const auto configuration =
+            configured("/m/a.mp4", row.mode, row.start, row.end, row.point, row.keyframes);
         EXPECT_EQ(configuration.selectionSummary(), row.selection);
         EXPECT_EQ(configuration.listSummary(), row.list);
         EXPECT_EQ(configuration.validationMessage(), row.message);
-    }
-}
-
-TEST(SplitSourceConfiguration, NotesSayWhereEachCutFalls) {
-    struct Row {
-        const char* name;
-        SplitOperationMode mode;
-        const char* start;  // or the split point
-        const char* end;
-        std::optional<std::string> startNote;
-        std::optional<std::string> endNote;
-    };
-    const Row rows[] = {
-        {"range from the beginning to the end", SplitOperationMode::range, "0.5", "60",
-         "Starts at the beginning of the video.", "Runs to the end of the video (00:00:07.000)."},
-        {"range between keyframes", SplitOperationMode::range, "2", "6.5",
-         "Cuts at 00:00:02.000, the keyframe at or before this time.",
-         "Cuts at 00:00:06.000, the keyframe at or before this time."},
-        {"split point", SplitOperationMode::atPoint, "5.99", "",
-         "Cuts at 00:00:04.000, the keyframe at or before this time.", std::nullopt},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        SplitSourceConfiguration configuration(fs::path("/m/a.mp4"));
-        configuration.operationMode = row.mode;
-        configuration.startText = row.start;
-        configuration.splitPointText = row.start;
-        configuration.endText = row.end;
-        configuration.keyframes = everyTwoSeconds;
         const SplitCutPlan plan = planSplitCuts(configuration);
         EXPECT_EQ(plan.startNote, row.startNote);
         EXPECT_EQ(plan.endNote, row.endNote);
@@ -179,6 +160,15 @@ TEST(SplitSourceConfiguration, NotesSayWhereEachCutFalls) {
 }
 
 TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
+    const fs::path out("/out");
+    const auto clip = [&](const char* file, const char* name, double start,
+                          std::optional<double> end) {
+        return std::vector<SplitRequest>{{file, out / name, start, end}};
+    };
+    const auto parts = [&](const char* file, const char* first, const char* second, double point) {
+        return std::vector<SplitRequest>{{file, out / first, 0, point},
+                                         {file, out / second, point, std::nullopt}};
+    };
     struct Row {
         const char* name;
         const char* file;
@@ -187,92 +177,38 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         const char* end;
         const char* point;
         std::optional<OutputContainer> container;
+        const SplitKeyframes* keyframes;
         std::vector<SplitRequest> requests;
-        const SplitKeyframes* keyframes = nullptr;
     };
-    const fs::path out("/out");
     const Row rows[] = {
-        {"range keeps the extension's case",
-         "/m/Trip.MOV",
-         SplitOperationMode::range,
-         "1.5",
-         "4",
-         "",
-         std::nullopt,
-         {{"/m/Trip.MOV", out / "Trip-clip.MOV", 1.5, 4.0}}},
-        {"chosen container",
-         "/m/a.b.mp4",
-         SplitOperationMode::range,
-         "0",
-         "60",
-         "",
-         OutputContainer::mkv,
-         {{"/m/a.b.mp4", out / "a.b-clip.mkv", 0, 60.0}}},
-        {"split point makes two parts",
-         "/m/c.mkv",
-         SplitOperationMode::atPoint,
-         "x",
-         "y",
-         "7.25",
-         std::nullopt,
-         {{"/m/c.mkv", out / "c-part-1.mkv", 0, 7.25},
-          {"/m/c.mkv", out / "c-part-2.mkv", 7.25, std::nullopt}}},
-        {"range on keyframes, in the file's own times",
-         "/m/e.mp4",
-         SplitOperationMode::range,
-         "2.5",
-         "5",
-         "",
-         std::nullopt,
-         {{"/m/e.mp4", out / "e-clip.mp4", 2.08, 4.08}},
-         &everyTwoSeconds},
-        {"whole range from the beginning to the end",
-         "/m/e.mp4",
-         SplitOperationMode::range,
-         "0",
-         "60",
-         "",
-         std::nullopt,
-         {{"/m/e.mp4", out / "e-clip.mp4", 0, std::nullopt}},
-         &everyTwoSeconds},
-        {"split point on its keyframe",
-         "/m/e.mp4",
-         SplitOperationMode::atPoint,
-         "",
-         "",
-         "6.9",
-         std::nullopt,
-         {{"/m/e.mp4", out / "e-part-1.mp4", 0, 6.08},
-          {"/m/e.mp4", out / "e-part-2.mp4", 6.08, std::nullopt}},
-         &everyTwoSeconds},
-        {"unreadable range",
-         "/m/d.mp4",
-         SplitOperationMode::range,
-         "1",
-         "later",
-         "3",
-         std::nullopt,
-         {}},
+        {"range keeps the extension's case", "/m/Trip.MOV", range, "1.5", "4", "", std::nullopt,
+         nullptr, clip("/m/Trip.MOV", "Trip-clip.MOV", 1.5, 4.0)},
+        {"chosen container", "/m/a.b.mp4", range, "0", "60", "", OutputContainer::mkv, nullptr,
+         clip("/m/a.b.mp4", "a.b-clip.mkv", 0, 60.0)},
+        {"split point makes two parts", "/m/c.mkv", atPoint, "x", "y", "7.25", std::nullopt,
+         nullptr, parts("/m/c.mkv", "c-part-1.mkv", "c-part-2.mkv", 7.25)},
+        {"range on keyframes, in the file's own times", "/m/e.mp4", range, "2.5", "5", "",
+         std::nullopt, known, clip("/m/e.mp4", "e-clip.mp4", 2.08, 4.08)},
+        {"whole range from the beginning to the end", "/m/e.mp4", range, "0", "60", "",
+         std::nullopt, known, clip("/m/e.mp4", "e-clip.mp4", 0, std::nullopt)},
+        {"split point on its keyframe", "/m/e.mp4", atPoint, "", "", "6.9", std::nullopt, known,
+         parts("/m/e.mp4", "e-part-1.mp4", "e-part-2.mp4", 6.08)},
+        {"unreadable range", "/m/d.mp4", range, "1", "later", "3", std::nullopt, nullptr, {}},
         {"unreadable point",
          "/m/d.mp4",
-         SplitOperationMode::atPoint,
+         atPoint,
          "1",
          "2",
          "soon",
          OutputContainer::webm,
+         nullptr,
          {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        SplitSourceConfiguration configuration{fs::path(row.file)};
-        configuration.operationMode = row.mode;
-        configuration.startText = row.start;
-        configuration.endText = row.end;
-        configuration.splitPointText = row.point;
+        auto configuration =
+            configured(row.file, row.mode, row.start, row.end, row.point, row.keyframes);
         configuration.container = row.container;
-        if (row.keyframes) {
-            configuration.keyframes = *row.keyframes;
-        }
         std::vector<ProcessingRequest> expected(row.requests.begin(), row.requests.end());
         EXPECT_EQ(makeSplitRequests(configuration, out), expected);
     }

@@ -142,8 +142,6 @@ TEST_F(SplitViewModelTest, AFolderThatTakesNoFileIsRefusedOnSubmit) {
     tavtest::TempDir folder;
     fs::create_directory(folder / "later");
     model->addFiles({"/m/a.mp4"});
-    model->setOperationMode(SplitOperationMode::atPoint);
-    model->setSplitPointText("1");
     panelAnswer = folder / "later";
     model->chooseOutputDirectory();
     EXPECT_EQ(model->validationMessage(), std::nullopt);
