@@ -14,6 +14,19 @@ QString stored(const PreferencesStore* preferences, const char* key) {
                        : QString();
 }
 
+// Empty while the address is usable or not typed at all.
+QString problemOf(const QString& address) {
+    const std::string trimmed = address.trimmed().toStdString();
+    return trimmed.empty() ? QString() : QString::fromStdString(Settings::addressProblem(trimmed));
+}
+
+// The environment's value, else `otherwise`.
+QString fromEnvironment(const Settings::Environment& environment, const char* variable,
+                        const QString& otherwise) {
+    const auto value = environment ? environment(variable) : std::nullopt;
+    return value ? QString::fromStdString(*value) : otherwise;
+}
+
 QString quoted(const std::string& text) {
     return QStringLiteral("\u201C") + QString::fromStdString(text) + QStringLiteral("\u201D");
 }
@@ -26,11 +39,8 @@ SettingsModelServer::SettingsModelServer(std::shared_ptr<PreferencesStore> prefe
       preferences_(std::move(preferences)),
       environment_(std::move(environment)),
       address_(stored(preferences_.get(), Settings::urlKey)),
-      model_(stored(preferences_.get(), Settings::modelKey)) {
-    if (!address_.trimmed().isEmpty()) {
-        addressProblem_ =
-            QString::fromStdString(Settings::addressProblem(address_.trimmed().toStdString()));
-    }
+      model_(stored(preferences_.get(), Settings::modelKey)),
+      addressProblem_(problemOf(address_)) {
     // Typing pauses briefly between keys; one check per pause is enough.
     pause_.setSingleShot(true);
     pause_.setInterval(400);
@@ -43,17 +53,13 @@ SettingsModelServer::~SettingsModelServer() {
 }
 
 QString SettingsModelServer::addressPlaceholder() const {
-    if (const auto value = environment_ ? environment_(Settings::urlVariable) : std::nullopt) {
-        return QString::fromStdString(*value);
-    }
-    return QStringLiteral("http://127.0.0.1:8080");
+    return fromEnvironment(environment_, Settings::urlVariable,
+                           QStringLiteral("http://127.0.0.1:8080"));
 }
 
 QString SettingsModelServer::modelPlaceholder() const {
-    if (const auto value = environment_ ? environment_(Settings::modelVariable) : std::nullopt) {
-        return QString::fromStdString(*value);
-    }
-    return QStringLiteral("The model's name as the server lists it");
+    return fromEnvironment(environment_, Settings::modelVariable,
+                           QStringLiteral("The model's name as the server lists it"));
 }
 
 QString SettingsModelServer::serverStatus() const {
@@ -89,9 +95,7 @@ void SettingsModelServer::setAddress(const QString& address) {
         return;
     }
     address_ = address;
-    const std::string trimmed = address.trimmed().toStdString();
-    addressProblem_ =
-        trimmed.empty() ? QString() : QString::fromStdString(Settings::addressProblem(trimmed));
+    addressProblem_ = problemOf(address);
     // An address that breaks the rule is never used: the key goes rather than keep an older one.
     store(Settings::urlKey, addressProblem_.isEmpty() ? address : QString());
     settingsEdited();

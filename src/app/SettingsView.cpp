@@ -187,11 +187,9 @@ QWidget* SettingsView::makeModelServerSection() {
     addressColumn->setSpacing(2);
     addressColumn->addWidget(serverAddress_);
     form->addRow(QStringLiteral("Address"), addressColumn);
-    addressProblem_ = new QLabel(section);
+    addressProblem_ = secondaryLabel();
     addressProblem_->setObjectName(QStringLiteral("modelServerAddressProblem"));
-    addressProblem_->setTextFormat(Qt::PlainText);
     addressProblem_->setWordWrap(true);
-    addressProblem_->setFont(fontFor(TextStyle::caption));
     setTextColor(addressProblem_, tint::orange());
     addressColumn->addWidget(addressProblem_);
     serverModel_ = new QLineEdit(server->model(), section);

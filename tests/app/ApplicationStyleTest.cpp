@@ -3,6 +3,7 @@
 #include <QMenuBar>
 #include <QStyleFactory>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "QtTestApplication.h"
@@ -14,13 +15,8 @@ namespace {
 
 bool mapsImageFormatPlugins() {
     std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        if (line.find("plugins/imageformats/") != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    const std::string mapped{std::istreambuf_iterator<char>(maps), {}};
+    return mapped.find("plugins/imageformats/") != std::string::npos;
 }
 
 QImage rendered(QStyle* style, const QString& title, bool checkable) {
@@ -47,19 +43,16 @@ TEST(ApplicationStyle, DrawsAsFusionWithoutLoadingImagePlugins) {
     QMenuBar bar;
     bar.addMenu("File");
     std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
-    struct Row {
-        const char* title;
-        bool checkable;
-    };
-    const Row rows[] = {{"", false}, {"Preview", false}, {"Output", true}};
+    // A box without title, one with, and a checkable one.
+    const std::pair<QString, bool> rows[] = {{"", false}, {"Preview", false}, {"Output", true}};
     std::vector<QImage> ours;
-    for (const Row& row : rows) {
-        ours.push_back(rendered(style, row.title, row.checkable));
+    for (const auto& [title, checkable] : rows) {
+        ours.push_back(rendered(style, title, checkable));
     }
     EXPECT_FALSE(mapsImageFormatPlugins());
     // Fusion's own drawing reads its picture with probing, so it comes last.
     for (std::size_t i = 0; i < std::size(rows); ++i) {
-        SCOPED_TRACE(rows[i].title);
-        EXPECT_EQ(ours[i], rendered(fusion.get(), rows[i].title, rows[i].checkable));
+        SCOPED_TRACE(rows[i].first.toStdString());
+        EXPECT_EQ(ours[i], rendered(fusion.get(), rows[i].first, rows[i].second));
     }
 }

@@ -329,7 +329,6 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
          "\u201C99999\u201D is not a port number. Use a number from 1 to 65535, such as 8080.",
          std::nullopt},
         {"http://localhost:8089/v1", "", "http://localhost:8089/v1"},
-        {"http://localhost.example.com", notLoopback, std::nullopt},
         {"", "", std::nullopt},
     };
     for (const auto& row : rows) {
@@ -349,13 +348,9 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
         << status->text().toStdString();
     QTest::keyClicks(modelField, "tiny-planner");
     EXPECT_EQ(preferences->string("languageModel.model"), "tiny-planner");
-    ASSERT_TRUE(tavtest::waitUntil(
-        [&] {
-            return status->text() == QString::fromStdString("The model server at " + address +
-                                                            " answers and offers "
-                                                            "\u201Ctiny-planner\u201D.");
-        },
-        20000))
+    const QString offers = QString::fromStdString("The model server at " + address +
+                                                  " answers and offers \u201Ctiny-planner\u201D.");
+    ASSERT_TRUE(tavtest::waitUntil([&] { return status->text() == offers; }, 20000))
         << status->text().toStdString();
     const int requests = server.requestCount();
     QTcpServer closed;
@@ -364,10 +359,10 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
     closed.close();
     addressField->setText(gone);
     model.modelServer()->setAddress(gone);
-    ASSERT_TRUE(
-        tavtest::waitUntil([&] { return status->text().contains("does not answer"); }, 20000));
-    EXPECT_EQ(status->text(),
-              "The model server at " + gone + " does not answer. Start it, or change its address.");
+    const QString noAnswer =
+        "The model server at " + gone + " does not answer. Start it, or change its address.";
+    ASSERT_TRUE(tavtest::waitUntil([&] { return status->text() == noAnswer; }, 20000))
+        << status->text().toStdString();
     EXPECT_EQ(server.requestCount(), requests);
 
     // Escape and Ctrl+W close the window.

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,13 +45,11 @@ TEST(ModuleLoader, OpensWhatTheModuleFolderHoldsAndNamesWhatIsWrong) {
         } catch (const ModuleUnavailableError& error) {
             ASSERT_TRUE(row.error.has_value()) << error.what();
             EXPECT_EQ(error.errorCase(), *row.error);
-            const std::string message = error.what();
-            EXPECT_EQ(
-                message.rfind("The test part needs the module “" + std::string(row.file) + "”", 0),
-                0u)
-                << message;
-            EXPECT_NE(message.find(row.detail), std::string::npos) << message;
-            EXPECT_NE(message.find("Reinstall Tavrolin"), std::string::npos) << message;
+            EXPECT_THAT(error.what(),
+                        testing::AllOf(testing::StartsWith("The test part needs the module “" +
+                                                           std::string(row.file) + "”"),
+                                       testing::HasSubstr(row.detail),
+                                       testing::HasSubstr("Reinstall Tavrolin")));
         }
     }
 
@@ -65,12 +64,8 @@ TEST(ModuleLoader, OpensWhatTheModuleFolderHoldsAndNamesWhatIsWrong) {
 
 TEST(ModuleLoader, LooksInTheBuildTreeOnlyFromInsideIt) {
     const fs::path build = "/src/tavrolin/build/dev";
-    const std::vector<fs::path> installed{"/usr/bin", "/usr/lib/tavrolin"};
-    struct Row {
-        fs::path executableFolder;
-        bool looksInBuildTree;
-    };
-    const Row rows[] = {
+    // The executable's folder, and whether the build tree is looked in from there.
+    const std::pair<fs::path, bool> rows[] = {
         {build, true},
         {build / "tests", true},
         {build / "bench" / ".." / "tests", true},
@@ -79,12 +74,13 @@ TEST(ModuleLoader, LooksInTheBuildTreeOnlyFromInsideIt) {
         {"/src/tavrolin/build", false},
         {build / ".." / "release", false},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.executableFolder.string());
-        const std::vector<fs::path> folders = moduleFolders(row.executableFolder, build);
-        ASSERT_EQ(folders.size(), row.looksInBuildTree ? 3u : 2u);
-        EXPECT_EQ(folders[0], row.executableFolder);
-        EXPECT_EQ(folders.back() == build, row.looksInBuildTree);
+    for (const auto& [executableFolder, looksInBuildTree] : rows) {
+        SCOPED_TRACE(executableFolder.string());
+        const std::vector<fs::path> folders = moduleFolders(executableFolder, build);
+        ASSERT_EQ(folders.size(), looksInBuildTree ? 3u : 2u);
+        EXPECT_EQ(folders[0], executableFolder);
+        EXPECT_EQ(folders.back() == build, looksInBuildTree);
     }
-    EXPECT_EQ(moduleFolders("/usr/bin", {}), installed);
+    EXPECT_EQ(moduleFolders("/usr/bin", {}),
+              (std::vector<fs::path>{"/usr/bin", "/usr/lib/tavrolin"}));
 }
