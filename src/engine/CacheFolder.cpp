@@ -51,17 +51,19 @@ std::optional<fs::path> homeFolder() {
 
 }  // namespace
 
-fs::path tavrolinCacheFolder() {
-    fs::path cacheHome;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
-        cacheHome = xdg;
-    } else if (const auto home = homeFolder()) {
-        cacheHome = *home / ".cache";
-    } else {
-        // No home at all: createPrivateFolders refuses a level that another user made first.
-        cacheHome = fs::temp_directory_path();
+fs::path xdgBaseFolder(const char* variable, const fs::path& belowHome) {
+    if (const char* xdg = std::getenv(variable); xdg != nullptr && *xdg == '/') {
+        return xdg;
     }
-    return cacheHome / "tavrolin";
+    if (const auto home = homeFolder()) {
+        return *home / belowHome;
+    }
+    // No home at all: createPrivateFolders refuses a level that another user made first.
+    return fs::temp_directory_path();
+}
+
+fs::path tavrolinCacheFolder() {
+    return xdgBaseFolder("XDG_CACHE_HOME", ".cache") / "tavrolin";
 }
 
 void createPrivateFolders(const fs::path& folder) {

@@ -241,7 +241,7 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
             break;
     }
     // A journal's working copy that a crash left while it was being written.
-    const std::string partial = std::string(renameJournalName) + ".partial-";
+    const std::string partial = std::string(renameJournalName) + std::string(workingNameMarker);
     for (const auto& name : fileManager_->allNames(folder)) {
         if (name.starts_with(partial)) {
             fileManager_->removeFile(folder / name);

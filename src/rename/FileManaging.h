@@ -10,6 +10,12 @@
 
 namespace tavrolin {
 
+// A file written whole or not at all is first written under `path` + this + a UUID.
+inline constexpr std::string_view workingNameMarker = ".partial-";
+
+// A fresh working name for `path`, beside it.
+std::filesystem::path workingNameFor(const std::filesystem::path& path);
+
 // The file-system steps the batch renamer takes, behind an interface so that tests can make a
 // step fail. Failures are thrown as std::filesystem::filesystem_error. Implementations are called
 // from the renamer's worker thread only.
@@ -34,7 +40,7 @@ class FileManaging {
     // link); none when nothing does.
     virtual std::optional<FileFingerprint> fingerprint(const std::filesystem::path& path) = 0;
     // Creates a file that must not exist yet, whole or not at all: written under the working
-    // name `path` + ".partial-" + UUID, flushed, then moved into place without replacing; its
+    // name workingNameFor(path), flushed, then moved into place without replacing; its
     // name in the folder is flushed too.
     virtual void createFile(const std::filesystem::path& path, std::string_view contents) = 0;
     // The file's bytes; none when it does not exist.

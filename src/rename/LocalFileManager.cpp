@@ -86,10 +86,14 @@ std::optional<FileFingerprint> LocalFileManager::fingerprint(const fs::path& pat
         std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
+fs::path workingNameFor(const fs::path& path) {
+    return path.parent_path() /
+           (path.filename().native() + std::string(workingNameMarker) + Uuid::random().toString());
+}
+
 void LocalFileManager::createFile(const fs::path& path, std::string_view contents) {
     // A crash while writing leaves only the working name, never a torn file at `path`.
-    const fs::path working =
-        path.parent_path() / (path.filename().native() + ".partial-" + Uuid::random().toString());
+    const fs::path working = workingNameFor(path);
     writeNewFile(working, contents);
     try {
         moveNoReplace(working, path);

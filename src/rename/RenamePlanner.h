@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/FileOperations.h"
 #include "rename/RenameRule.h"
 
 namespace tavrolin {
@@ -20,7 +21,7 @@ class RenamePlanner {
     std::vector<RenamePlanItem> makePlan(const std::vector<std::filesystem::path>& files,
                                          const RenameRule& rule,
                                          const std::unordered_set<std::string>& existingFiles,
-                                         std::size_t nameLimit = 255) const;
+                                         std::size_t nameLimit = maximumFileNameBytes) const;
 };
 
 // A folder's standardized path (see standardizedPath) without a trailing separator, so that

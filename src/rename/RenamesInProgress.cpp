@@ -1,13 +1,13 @@
 #include "rename/RenamesInProgress.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "engine/CacheFolder.h"
 #include "engine/FileOperations.h"
 #include "model/Uuid.h"
+#include "rename/FileManaging.h"
 #include "rename/RenameJournal.h"
 
 namespace tavrolin {
@@ -17,15 +17,8 @@ namespace fs = std::filesystem;
 RenamesInProgress::RenamesInProgress(fs::path file) : file_(std::move(file)) {}
 
 fs::path RenamesInProgress::defaultFile() {
-    fs::path stateHome;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
-        stateHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-        stateHome = fs::path(home) / ".local" / "state";
-    } else {
-        stateHome = fs::temp_directory_path();
-    }
-    return stateHome / "tavrolin" / "renames-in-progress";
+    return xdgBaseFolder("XDG_STATE_HOME", fs::path(".local") / "state") / "tavrolin" /
+           "renames-in-progress";
 }
 
 void RenamesInProgress::add(const fs::path& folder) {
@@ -74,8 +67,7 @@ void RenamesInProgress::write(const std::vector<fs::path>& folders) const {
     }
     try {
         createPrivateFolders(file_.parent_path());
-        const fs::path working = file_.parent_path() / (file_.filename().native() + ".partial-" +
-                                                        Uuid::random().toString());
+        const fs::path working = workingNameFor(file_);
         writeNewFile(working, text);
         std::error_code error;
         fs::rename(working, file_, error);
