@@ -24,6 +24,7 @@
 #include "transcription/TranscriptTimelineView.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -350,10 +351,9 @@ void TranscriptReviewArea::renderTimeline(
     const auto& state = viewModel_.state();
     const auto availability = viewModel_.summaryAvailability();
     timelineControls_->setVisible(true);
-    conversationCount_->setText(
-        (conversations.size() == 1 ? QStringLiteral("1 conversation")
-                                   : QStringLiteral("%1 conversations").arg(conversations.size())) +
-        QStringLiteral(" · vertical time scale"));
+    conversationCount_->setText(QString::fromStdString(workspace::plural(
+                                    static_cast<int>(conversations.size()), "conversation")) +
+                                QStringLiteral(" · vertical time scale"));
     refreshSummaries_->setVisible(availability.isAvailable);
     refreshSummaries_->setEnabled(!state.isSummarizingConversations);
     fit_->setEnabled(timelineZoom_ != 1.0);

@@ -15,6 +15,7 @@
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -193,10 +194,9 @@ void TranscriptTimelineView::Canvas::paintEvent(QPaintEvent* event) {
         const QString range = QString::fromStdString(timelineTimeText(conversation.startTime)) +
                               QStringLiteral("–") +
                               QString::fromStdString(timelineTimeText(conversation.endTime));
-        const std::size_t cueCount = conversation.cues.size();
-        const QString withCount =
-            range + (cueCount == 1 ? QStringLiteral("   1 cue")
-                                   : QStringLiteral("   %1 cues").arg(cueCount));
+        const QString withCount = range + QStringLiteral("   ") +
+                                  QString::fromStdString(workspace::plural(
+                                      static_cast<int>(conversation.cues.size()), "cue"));
         // Beside the title when it fits, else on a line of its own; the count goes first when
         // even that is short, and the range is never cut mid-time.
         const QFontMetrics caption = painter.fontMetrics();

@@ -28,6 +28,7 @@
 #include "transcription/TranscriptionSettingsPanel.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -301,9 +302,8 @@ void TranscriptionView::render() {
         const BatchTranscriptionSource* source = state.selectedSource();
         reviewFileName_->setVisible(source != nullptr);
         reviewFileName_->setText(source ? toQString(source->url.filename()) : QString());
-        const auto cueCount = state.cues().size();
-        cueCount_->setText(cueCount == 1 ? QStringLiteral("1 cue")
-                                         : QStringLiteral("%1 cues").arg(cueCount));
+        cueCount_->setText(QString::fromStdString(
+            workspace::plural(static_cast<int>(state.cues().size()), "cue")));
         reviewProgress_->setVisible(state.isSelectedSourceBeingTranscribed());
         reviewProgress_->render(state);
         timingOffset_->setText(QString::fromStdString(state.subtitleTimingOffsetText()));

@@ -621,8 +621,8 @@ void TranscriptionWorkspaceState::failInspection(const Uuid& id, const std::stri
         return;
     }
     // The error's sentence comes first; tool lines after it say nothing more to a user.
-    const std::string failure(trimWhitespace(
-        std::string_view(reported).substr(0, std::min(reported.find('\n'), reported.size()))));
+    const std::string failure(
+        trimWhitespace(std::string_view(reported).substr(0, reported.find('\n'))));
     source->status = BatchTranscriptionSourceStatus::failed(failure);
     if (selectedSourceID == id) {
         reloadSelectedSourceState();

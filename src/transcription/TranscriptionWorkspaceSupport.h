@@ -1,7 +1,6 @@
 #pragma once
 
-// Small rules shared by the translation units of TranscriptionWorkspaceState; not for use
-// elsewhere.
+// Small rules shared by the translation units of the Transcribe page; not for use elsewhere.
 
 #include <algorithm>
 #include <cstdint>

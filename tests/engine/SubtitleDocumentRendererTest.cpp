@@ -99,11 +99,7 @@ TEST(SubtitleDocumentRenderer, TextNeverEndsOrStartsACue) {
         {"NUL bytes", cue(1, 0, 1, std::string("cut\0 here\0", 11)), "cut here"},
         {"only a NUL", cue(1, 0, 1, std::string("\0", 1)), ""},
         {"NUL inside a next-line", cue(1, 0, 1, std::string("one\xC2\0\x85two", 9)), "one\ntwo"},
-        {"NUL inside a line separator",
-         cue(1, 0, 1,
-             std::string("a\xE2\0\x80\xA8"
-                         "b",
-                         6)),
+        {"NUL inside a line separator", cue(1, 0, 1, std::string("a\xE2\0\x80\xA8", 5) + "b"),
          "a\nb"},
         {"shorter than a millisecond", cue(1, 1, 1.0004, "x"), ""},
     };

@@ -51,7 +51,6 @@ TEST(SubtitleSyncSheet, PlaysOnlyOnRequestDrawsTheActiveCueAndNudgesTheTiming) {
     auto* rows = sheet.findChild<QListWidget*>(QStringLiteral("sheetCues"));
     rows->setFocus();
     rows->setCurrentRow(0);
-    sheet.preview().seek(0.0, false);
     QTest::keyClick(rows, Qt::Key_Return);
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_TRUE(tavtest::waitUntil(

@@ -1,11 +1,11 @@
-// The Transcribe workspace in the application's real window on an X server, at the minimum and
-// the default window size: a generated clip with speech dropped on the window, "Transcribe"
-// pressed, one cue edited in place, a chapter added from its divider, SubRip exported through
-// the save dialog. In every state the page's widgets lie within their parents and show their
-// text whole, and a screenshot of each state is written to the build folder.
+// The Transcribe workspace in the application's real window on an X server: a generated clip
+// with speech dropped on the window, "Transcribe" pressed, one cue edited in place, a chapter
+// added from its divider, SubRip exported through the save dialog. Each state, at the minimum and
+// the default window size, is checked for cut-off widgets and text and saved as a screenshot.
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
+#include <QDebug>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -39,55 +39,53 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_TRANSCRIBE_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_TRANSCRIBE_XVFB_FOLDER";
-const char* const sizeVariable = "TAVROLIN_TRANSCRIBE_XVFB_SIZE";
-const QStringList windowSizes{QStringLiteral("920x640"), QStringLiteral("1100x720")};
-
-QString shotName(const QString& state, const QString& size) {
-    return QStringLiteral("tavrolin-transcribe-%1-%2.png").arg(state, size);
-}
-
-void saveShot(QWidget* window, const QString& name) {
-    const QPixmap shot = window->screen()->grabWindow(window->winId());
-    ASSERT_TRUE(
-        shot.save(QString::fromStdString((tavtest::buildFolder()).string()) + "/" + name, "PNG"));
-}
+// The minimum and the default window size.
+const QSize windowSizes[] = {{920, 640}, {1100, 720}};
 
 std::string describe(const QWidget* widget) {
-    const QRect r = widget->geometry();
-    return std::string(widget->metaObject()->className()) + " \"" +
-           widget->objectName().toStdString() + "\" " + std::to_string(r.x()) + "," +
-           std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
-           std::to_string(r.height());
+    QString text;
+    QDebug(&text) << widget->metaObject()->className() << widget->objectName()
+                  << widget->geometry();
+    return text.toStdString();
 }
 
-// Every visible widget under `root` lies within its parent (content scrolled vertically inside a
-// scroll area only within its width), and buttons and labels are large enough for their text.
-void expectFits(QWidget* root, const QString& state) {
-    SCOPED_TRACE(state.toStdString());
-    tavtest::processEventsFor(std::chrono::milliseconds(100));
-    for (auto* widget : root->findChildren<QWidget*>()) {
-        auto* parent = widget->parentWidget();
-        if (!widget->isVisible() || widget->isWindow() || !parent) {
-            continue;
-        }
-        const QRect box = widget->geometry();
-        const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
-        const bool scrolls = area && area->viewport() == parent;
-        const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
-                                    : parent->rect().contains(box);
-        EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
-        if (const auto* button = qobject_cast<QPushButton*>(widget)) {
-            EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
-        }
-        if (const auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty()) {
-            if (label->wordWrap()) {
-                EXPECT_GE(label->height(), label->heightForWidth(label->width()))
-                    << describe(widget) << " " << label->text().toStdString();
-            } else {
-                EXPECT_GE(label->width(), label->minimumSizeHint().width())
+// At each window size, every visible widget under `root` lies within its parent (content
+// scrolled vertically inside a scroll area only within its width), buttons and labels are large
+// enough for their text, and a screenshot of the state is written to the build folder.
+void expectFits(QWidget* window, QWidget* root, const char* state) {
+    for (const QSize size : windowSizes) {
+        const std::string name = std::string(state) + "-" + std::to_string(size.width());
+        SCOPED_TRACE(name);
+        window->resize(size);
+        root->window()->resize(size);  // the sheet as it opens over a window of that size
+        tavtest::processEventsFor(100ms);
+        EXPECT_EQ(window->size(), size);
+        for (auto* widget : root->findChildren<QWidget*>()) {
+            auto* parent = widget->parentWidget();
+            if (!widget->isVisible() || widget->isWindow() || !parent) {
+                continue;
+            }
+            const QRect box = widget->geometry();
+            const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
+            const bool scrolls = area && area->viewport() == parent;
+            const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
+                                        : parent->rect().contains(box);
+            EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
+            if (const auto* button = qobject_cast<QPushButton*>(widget)) {
+                EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
+            }
+            const auto* label = qobject_cast<QLabel*>(widget);
+            if (label && !label->text().isEmpty()) {
+                EXPECT_GE(label->wordWrap() ? label->height() : label->width(),
+                          label->wordWrap() ? label->heightForWidth(label->width())
+                                            : label->minimumSizeHint().width())
                     << describe(widget) << " " << label->text().toStdString();
             }
         }
+        const QString shot = QString::fromStdString(
+            (tavtest::buildFolder() / ("tavrolin-transcribe-" + name + ".png")).string());
+        ASSERT_TRUE(root->screen()->grabWindow(root->window()->winId()).save(shot, "PNG"));
+        EXPECT_GT(QImage(shot).width(), 600);
     }
 }
 
@@ -136,10 +134,7 @@ TEST(TranscribeWindow, Child) {
 
     TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
-    const QString size = qEnvironmentVariable(sizeVariable);
-    const QStringList sides = size.split(QLatin1Char('x'));
-    ASSERT_EQ(sides.size(), 2);
-    window->resize(sides[0].toInt(), sides[1].toInt());
+    window->resize(windowSizes[0]);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
     window->rootView()->select(WorkspaceSection::transcribe);
@@ -147,14 +142,10 @@ TEST(TranscribeWindow, Child) {
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(view->isVisible());
     const auto& state = view->viewModel().state();
+    // The language check has answered.
     ASSERT_TRUE(tavtest::waitUntil(
-        [&] {
-            return state.availability.kind != TranscriptionWorkspaceAvailability::Kind::checking;
-        },
-        30s));
-    EXPECT_EQ(window->size(), QSize(sides[0].toInt(), sides[1].toInt()));
-    expectFits(view, QStringLiteral("empty"));
-    saveShot(window, shotName(QStringLiteral("empty"), size));
+        [&] { return state.availability != TranscriptionWorkspaceAvailability{}; }, 30s));
+    expectFits(window, view, "empty");
 
     tavtest::dropFiles(window->rootView(), {source});
     ASSERT_EQ(state.sources.size(), 1u);
@@ -162,12 +153,10 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
         << state.availability.message;
-    expectFits(view, QStringLiteral("setup"));
-    saveShot(window, shotName(QStringLiteral("setup"), size));
+    expectFits(window, view, "setup");
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
-    expectFits(view, QStringLiteral("running"));
-    saveShot(window, shotName(QStringLiteral("running"), size));
+    expectFits(window, view, "running");
     ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
     ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
         << state.sources[0].status.message;
@@ -194,8 +183,7 @@ TEST(TranscribeWindow, Child) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, strip);
     ASSERT_EQ(state.chapters().size(), 1u);
     EXPECT_DOUBLE_EQ(state.chapters().front().startTime, state.cues()[1].startTime);
-    expectFits(view, QStringLiteral("review"));
-    saveShot(window, shotName(QStringLiteral("review"), size));
+    expectFits(window, view, "review");
 
     const fs::path subtitles = folder / "talk.en.srt";
     answerSaveDialog(subtitles);
@@ -212,22 +200,21 @@ TEST(TranscribeWindow, Child) {
     auto* timeline = view->reviewArea()->timeline();
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return timeline->isVisible() && !timeline->conversations().empty(); }));
-    expectFits(view, QStringLiteral("timeline"));
-    saveShot(window, shotName(QStringLiteral("timeline"), size));
+    expectFits(window, view, "timeline");
 
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("syncWithVideo")),
                       Qt::LeftButton);
     auto* sheet = view->findChild<SubtitleSyncReviewSheet*>();
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, 10000));
+    EXPECT_EQ(sheet->size(), window->size());
     ASSERT_TRUE(tavtest::waitUntil([&] { return sheet->preview().duration() > 0; }, 30s));
     EXPECT_FALSE(sheet->preview().isPlaying());
     sheet->preview().seek(state.cues().front().startTime + 0.2, false);
     auto* surface = sheet->findChild<SubtitleSyncPlayerSurface*>();
     EXPECT_EQ(surface->cueText(), QStringLiteral("Sunny weather today"));
     tavtest::processEventsFor(500ms);
-    expectFits(sheet, QStringLiteral("sheet"));
-    saveShot(sheet, shotName(QStringLiteral("sheet"), size));
+    expectFits(window, sheet, "sheet");
     QTest::keyClick(sheet, Qt::Key_Return);
     ASSERT_TRUE(
         tavtest::waitUntil([&] { return view->findChild<SubtitleSyncReviewSheet*>() == nullptr; }));
@@ -235,27 +222,15 @@ TEST(TranscribeWindow, Child) {
 
 TEST(TranscribeWindow, TranscribeEditExport) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
-    for (const QString& size : windowSizes) {
-        SCOPED_TRACE(size.toStdString());
-        tavtest::TempDir folder;
-        tavtest::TempDir home;
-        QProcessEnvironment environment;
-        environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-        environment.insert(sizeVariable, size);
-        environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
-        environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-        tavtest::expectPassesUnderXvfb(childVariable, "TranscribeWindow.Child", environment,
-                                       240000);
-        EXPECT_TRUE(fs::exists(folder / "talk.en.srt"));
-        // The transcription's working folder went with it.
-        const fs::path cache = home / "cache" / "tavrolin";
-        EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
-        for (const char* state : {"empty", "setup", "running", "review", "timeline", "sheet"}) {
-            const QString name = shotName(QString::fromLatin1(state), size);
-            EXPECT_GT(QImage(QString::fromStdString(tavtest::buildFolder().string()) + "/" + name)
-                          .width(),
-                      600)
-                << name.toStdString();
-        }
-    }
+    tavtest::TempDir folder;
+    tavtest::TempDir home;
+    QProcessEnvironment environment;
+    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
+    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    tavtest::expectPassesUnderXvfb(childVariable, "TranscribeWindow.Child", environment, 240000);
+    EXPECT_TRUE(fs::exists(folder / "talk.en.srt"));
+    // The transcription's working folder went with it.
+    const fs::path cache = home / "cache" / "tavrolin";
+    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache));
 }

@@ -65,12 +65,6 @@ TEST(TranscriptTimeline, CardsZoomAndConversationDetail) {
     EXPECT_EQ(timeline->conversations().size(), 3);
     EXPECT_EQ(f.texts("conversationCount").value(0),
               QStringLiteral("3 conversations · vertical time scale"));
-    f.model.setCues({cues.front()});
-    f.settle();
-    EXPECT_EQ(f.texts("conversationCount").value(0),
-              QStringLiteral("1 conversation · vertical time scale"));
-    f.model.setCues(cues);
-    f.settle();
     // The summariser is unavailable: its notice shows and there is no refresh button.
     EXPECT_TRUE(
         tavtest::waitUntil([&] { return f.state().conversationSummaryNotice.has_value(); }));
@@ -106,7 +100,6 @@ TEST(TranscriptTimeline, CardsZoomAndConversationDetail) {
     // By keyboard: the cards take focus, an arrow moves to the next one and Return opens it.
     area->setReviewMode(TranscriptReviewMode::timeline);
     f.settle();
-    EXPECT_EQ(timeline->accessibleName(), QStringLiteral("Conversation timeline"));
     auto* cards = timeline->widget();
     EXPECT_EQ(cards->focusPolicy(), Qt::StrongFocus);
     QTest::keyClick(cards, Qt::Key_Down);

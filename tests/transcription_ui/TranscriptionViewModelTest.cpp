@@ -22,6 +22,7 @@
 using namespace tavrolin;
 namespace fs = std::filesystem;
 using Kind = BatchTranscriptionSourceStatus::Kind;
+using Availability = TranscriptionWorkspaceAvailability::Kind;
 
 namespace {
 
@@ -166,6 +167,11 @@ struct Fixture {
         return folder / name;
     }
     Kind status(std::size_t i) const { return state().sources.at(i).status.kind; }
+    // The capability answer comes from a worker: a loaded machine may give it late.
+    bool available() const {
+        return tavtest::waitUntil(
+            [&] { return state().availability.kind == Availability::available; }, 30000);
+    }
     // Opens the probe's latch for every source until all are inspected.
     void inspectAll() {
         ASSERT_TRUE(tavtest::waitUntil([&] {
@@ -181,9 +187,7 @@ struct Fixture {
 
 TEST(TranscriptionViewModel, InspectsOneSourceAtATimeAndSurvivesRemovalOfAnother) {
     Fixture f;
-    ASSERT_TRUE(tavtest::waitUntil([&] {
-        return f.state().availability.kind == TranscriptionWorkspaceAvailability::Kind::available;
-    }));
+    ASSERT_TRUE(f.available());
     ASSERT_TRUE(f.model->addSources({f.file("a.mkv"), f.file("b.mkv"), f.file("broken.mkv")}));
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
     EXPECT_EQ(f.status(0), Kind::inspecting);
@@ -208,9 +212,7 @@ TEST(TranscriptionViewModel, InspectsOneSourceAtATimeAndSurvivesRemovalOfAnother
 
 TEST(TranscriptionViewModel, BatchRunAppendsCancelsAndDropsLateProgress) {
     Fixture f;
-    ASSERT_TRUE(tavtest::waitUntil([&] {
-        return f.state().availability.kind == TranscriptionWorkspaceAvailability::Kind::available;
-    }));
+    ASSERT_TRUE(f.available());
     f.model->addSources({f.file("a.mkv"), f.file("silent.mkv"), f.file("c.mkv")});
     f.inspectAll();
 
@@ -342,13 +344,7 @@ TEST(TranscriptionViewModel, TeardownStopsEveryTaskAndCancelsTheService) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
     f.probe->latch.open();
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.probe->latch.waiting() == 1; }));
-    // The capability answer comes from a worker too: a loaded machine may give it late.
-    ASSERT_TRUE(tavtest::waitUntil(
-        [&] {
-            return f.state().availability.kind ==
-                   TranscriptionWorkspaceAvailability::Kind::available;
-        },
-        30000));
+    ASSERT_TRUE(f.available());
     f.model->startTranscription({f.state().sources[0].id});
     ASSERT_TRUE(tavtest::waitUntil([&] { return f.transcriber->latch.waiting() == 1; }, 30000));
     f.model.reset();

@@ -12,6 +12,7 @@
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/SubtitleDocumentRenderer.h"
+#include "model/OutputFolderCheck.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/IdleServices.h"
@@ -178,20 +179,17 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
     EXPECT_EQ(w.state().errorMessage,
               "A file already exists at that location. Choose a new filename.");
     EXPECT_EQ(contents(destination), "mine");
-    // A folder that takes no new file is refused before anything is written.
+    // A folder that takes no new file refuses subtitles and media before anything is written.
     tavtest::ReadOnlyMount readOnly(w.folder / "read-only");
     if (readOnly.isMounted()) {
+        const auto refused = outputFolderProblem(readOnly.path());
+        ASSERT_TRUE(refused);
         w.chosen = readOnly.path() / "a.srt";
         w.model->exportSubtitles();
-        EXPECT_EQ(w.state().errorMessage,
-                  "Tavrolin cannot create files in the output folder \u201Cread-only\u201D "
-                  "(Read-only file system). Choose another folder.");
-        // So is a media export there: nothing is queued.
+        EXPECT_EQ(w.state().errorMessage, refused);
         w.chosen = readOnly.path() / "a.mkv";
         w.model->exportSelectedMedia();
-        EXPECT_EQ(w.state().errorMessage,
-                  "Tavrolin cannot create files in the output folder \u201Cread-only\u201D "
-                  "(Read-only file system). Choose another folder.");
+        EXPECT_EQ(w.state().errorMessage, refused);
         EXPECT_TRUE(w.queue.jobs().empty());
     }
 
@@ -264,8 +262,6 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
               "An output named “clip-out.mp4” already exists. Choose another folder or name.");
     w.chosen = w.folder / "clip-late.mp4";
     w.model->setChapters({{Uuid::random(), *w.state().sources[1].mediaDuration, "Late"}});
-    EXPECT_EQ(w.state().mediaExportBlocker(),
-              "Every chapter marker must be earlier than the end of the source.");
     w.model->exportSelectedMedia();
     EXPECT_EQ(w.state().errorMessage,
               "Every chapter marker must be earlier than the end of the source.");
