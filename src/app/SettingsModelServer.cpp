@@ -86,6 +86,8 @@ QString SettingsModelServer::serverStatus() const {
             return QStringLiteral(
                        "The model server at %1 does not answer. Start it, or change its address.")
                 .arg(address);
+        case State::unreadable:
+            return unreadable_;
     }
     return {};
 }
@@ -146,14 +148,27 @@ void SettingsModelServer::checkServer() {
         [settings = *checked_, stop = checkTask_.get_token()] {
             return LocalServerLanguageModel::check(settings, std::chrono::seconds(3), stop);
         },
-        [generation](SettingsModelServer& self, LocalServerLanguageModel::ServerCheck answer) {
+        [generation](SettingsModelServer& self,
+                     const LocalServerLanguageModel::ServerCheck& answer) {
             if (generation != self.checkGeneration_) {
                 return;  // the settings changed while the server was asked
             }
-            using Check = LocalServerLanguageModel::ServerCheck;
-            self.state_ = answer == Check::listsModel   ? State::listsModel
-                          : answer == Check::lacksModel ? State::lacksModel
-                                                        : State::noAnswer;
+            using Answer = LocalServerLanguageModel::ServerCheck::Answer;
+            switch (answer.answer) {
+                case Answer::listsModel:
+                    self.state_ = State::listsModel;
+                    break;
+                case Answer::lacksModel:
+                    self.state_ = State::lacksModel;
+                    break;
+                case Answer::noAnswer:
+                    self.state_ = State::noAnswer;
+                    break;
+                case Answer::unreadable:
+                    self.state_ = State::unreadable;
+                    self.unreadable_ = QString::fromStdString(answer.problem);
+                    break;
+            }
             emit self.changed();
         });
 }

@@ -20,7 +20,7 @@ namespace tavrolin {
 class SettingsModelServer : public QObject {
     Q_OBJECT
   public:
-    enum class State { notSet, checking, listsModel, lacksModel, noAnswer };
+    enum class State { notSet, checking, listsModel, lacksModel, noAnswer, unreadable };
 
     SettingsModelServer(std::shared_ptr<PreferencesStore> preferences,
                         LanguageModelServerSettings::Environment environment,
@@ -57,6 +57,7 @@ class SettingsModelServer : public QObject {
     QString addressProblem_;
     std::optional<LanguageModelServerSettings> checked_;
     State state_ = State::notSet;
+    QString unreadable_;  // the sentence for an answer Tavrolin can't read
     QTimer pause_;
     std::stop_source checkTask_;
     quint64 checkGeneration_ = 0;

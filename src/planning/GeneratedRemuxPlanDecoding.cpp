@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "model/LanguageModel.h"
+#include "model/TextMetrics.h"
 #include "planning/GeneratedRemuxPlan.h"
 #include "planning/RemuxPlanVocabulary.h"
 
@@ -43,6 +44,18 @@ class ObjectReader {
             fail(vocabulary::wrongKindMessage(property, typeName_, "a string"));
         }
         return value.get<std::string>();
+    }
+
+    // A string a draft line shows: short, and with something printable once cleaned.
+    std::string text(std::string_view property) const {
+        std::string value = string(property);
+        if (value.size() > vocabulary::maxValueBytes) {
+            fail(vocabulary::valueTooLongMessage(property, typeName_));
+        }
+        if (trimWhitespace(vocabulary::readableExcerpt(value, vocabulary::maxValueBytes)).empty()) {
+            fail(vocabulary::unprintableValueMessage(property, typeName_));
+        }
+        return value;
     }
 
     std::int64_t integer(std::string_view property) const {
@@ -120,7 +133,7 @@ GeneratedPredicateCondition decodeCondition(const Json& content, std::string_vie
         case Case::language:
         case Case::codec:
         case Case::titleContains:
-            condition.value = reader.string("value");
+            condition.value = reader.text("value");
             break;
         case Case::channelCount:
             condition.value = reader.integer("value");

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "model/CancellationError.h"
+#include "planning/ModelServerReply.h"
 #include "planning/RemuxPlanVocabulary.h"
 
 namespace tavrolin {
@@ -49,15 +50,20 @@ using Json = nlohmann::ordered_json;
 
 struct Exchange {
     bool finished = false;
+    bool tooLarge = false;
     int status = 0;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorText;
     QByteArray body;
 };
 
-// One HTTP exchange on this thread's own event loop; ends on the reply, the timeout or the stop.
+// One HTTP exchange on this thread's own event loop; ends on the reply, the timeout, the stop,
+// or as soon as the body passes `byteLimit`: a declared length is refused before the body
+// comes, and the body is read as it arrives, so no more than the limit plus one small buffer is
+// ever held.
 Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
-                  std::chrono::milliseconds timeout, const std::stop_token& stop) {
+                  std::chrono::milliseconds timeout, std::int64_t byteLimit,
+                  const std::stop_token& stop) {
     QNetworkAccessManager manager;
     // The server is on this computer; a configured proxy must never see the request.
     manager.setProxy(QNetworkProxy::NoProxy);
@@ -67,7 +73,28 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
                          QNetworkRequest::ManualRedirectPolicy);
     std::unique_ptr<QNetworkReply> reply(postBody ? manager.post(request, *postBody)
                                                   : manager.get(request));
+    // Without a bound, Qt's network thread buffers the whole body however fast it comes.
+    reply->setReadBufferSize(64 * 1024);
+    Exchange result;
     QEventLoop loop;
+    const auto overLimit = [&] {
+        result.tooLarge = true;
+        loop.quit();
+    };
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > byteLimit) {
+            overLimit();
+        }
+    });
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
+        if (!result.tooLarge) {
+            result.body += reply->readAll();
+            if (result.body.size() > byteLimit) {
+                overLimit();
+            }
+        }
+    });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer timer;
     timer.setSingleShot(true);
@@ -81,44 +108,27 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
             loop.exec();
         }
     }
-    Exchange result;
-    result.finished = reply->isFinished();
-    if (!result.finished) {
+    if (result.tooLarge || !reply->isFinished()) {
+        reply->disconnect(&loop);
         reply->abort();
+        result.body.clear();
         return result;
     }
+    result.finished = true;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.error = reply->error();
     result.errorText = reply->errorString();
-    result.body = reply->readAll();
+    result.body += reply->readAll();
+    result.tooLarge = result.body.size() > byteLimit;
     return result;
+}
+
+std::string_view bytes(const QByteArray& data) {
+    return {data.constData(), static_cast<std::size_t>(data.size())};
 }
 
 QUrl endpoint(const LanguageModelServerSettings& settings, const char* path) {
     return QUrl(QString::fromStdString(settings.baseURL) + QLatin1String(path));
-}
-
-std::optional<Json> parsed(const QByteArray& body) {
-    Json value = Json::parse(body.constBegin(), body.constEnd(), nullptr, false);
-    if (value.is_discarded()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool listsModel(const Json& reply, const std::string& model) {
-    const auto data = reply.find("data");
-    if (data == reply.end() || !data->is_array()) {
-        return false;
-    }
-    for (const auto& entry : *data) {
-        const auto id = entry.find("id");
-        if (entry.is_object() && id != entry.end() && id->is_string() &&
-            id->get<std::string>() == model) {
-            return true;
-        }
-    }
-    return false;
 }
 
 QByteArray chatBody(const LanguageModelServerSettings& settings,
@@ -160,14 +170,25 @@ LocalServerLanguageModel::LocalServerLanguageModel(
 LocalServerLanguageModel::ServerCheck LocalServerLanguageModel::check(
     const LanguageModelServerSettings& settings, std::chrono::milliseconds timeout,
     std::stop_token stop) {
-    const Exchange reply =
-        exchange(endpoint(settings, "/v1/models"), std::nullopt, timeout, std::move(stop));
-    if (!reply.finished || reply.status == 0) {
-        return ServerCheck::noAnswer;
+    using Answer = ServerCheck::Answer;
+    const Exchange reply = exchange(endpoint(settings, "/v1/models"), std::nullopt, timeout,
+                                    ModelServerReply::modelsByteLimit, std::move(stop));
+    if (reply.tooLarge) {
+        return {Answer::unreadable,
+                ModelServerReplyError::tooLarge(settings.baseURL, ModelServerReply::modelsByteLimit)
+                    .what()};
     }
-    const auto models = reply.status == 200 ? parsed(reply.body) : std::nullopt;
-    return models && listsModel(*models, settings.model) ? ServerCheck::listsModel
-                                                         : ServerCheck::lacksModel;
+    if (!reply.finished || reply.status == 0) {
+        return {Answer::noAnswer, {}};
+    }
+    try {
+        const bool lists =
+            reply.status == 200 &&
+            ModelServerReply::listsModel(bytes(reply.body), settings.model, settings.baseURL);
+        return {lists ? Answer::listsModel : Answer::lacksModel, {}};
+    } catch (const ModelServerReplyError& error) {
+        return {Answer::unreadable, error.what()};
+    }
 }
 
 LanguageModelAvailability LocalServerLanguageModel::availability() {
@@ -175,7 +196,7 @@ LanguageModelAvailability LocalServerLanguageModel::availability() {
     if (!settings_) {
         return {Reason::deviceNotEligible};
     }
-    return {check(*settings_, availabilityTimeout_, {}) == ServerCheck::listsModel
+    return {check(*settings_, availabilityTimeout_, {}).answer == ServerCheck::Answer::listsModel
                 ? Reason::available
                 : Reason::modelNotReady};
 }
@@ -185,12 +206,16 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
     if (!settings_) {
         fail(LanguageModelError::Case::unavailable, notConfiguredMessage);
     }
-    const Exchange reply = exchange(endpoint(*settings_, "/v1/chat/completions"),
-                                    chatBody(*settings_, request), requestTimeout_, stop);
+    const std::string& address = settings_->baseURL;
+    Exchange reply =
+        exchange(endpoint(*settings_, "/v1/chat/completions"), chatBody(*settings_, request),
+                 requestTimeout_, ModelServerReply::chatByteLimit, stop);
     if (stop.stop_requested()) {
         throw CancellationError();
     }
-    const std::string& address = settings_->baseURL;
+    if (reply.tooLarge) {
+        throw ModelServerReplyError::tooLarge(address, ModelServerReply::chatByteLimit);
+    }
     if (!reply.finished) {
         fail(LanguageModelError::Case::timedOut,
              "The model server at " + address + " did not answer within " +
@@ -205,29 +230,16 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
         fail(LanguageModelError::Case::requestFailed, statusMessage(address, reply.status));
     }
     // The chat reply wraps the answer's text; that text must itself be JSON.
-    const auto envelope = parsed(reply.body);
-    const std::string* text = nullptr;
-    if (envelope && envelope->is_object()) {
-        const auto choices = envelope->find("choices");
-        if (choices != envelope->end() && choices->is_array() && !choices->empty() &&
-            (*choices)[0].is_object()) {
-            const auto message = (*choices)[0].find("message");
-            if (message != (*choices)[0].end() && message->is_object()) {
-                const auto content = message->find("content");
-                if (content != message->end() && content->is_string()) {
-                    text = &content->get_ref<const std::string&>();
-                }
-            }
-        }
-    }
-    if (text == nullptr) {
+    const auto text = ModelServerReply::chatContent(bytes(reply.body), address);
+    reply.body = QByteArray();
+    if (!text) {
         fail(LanguageModelError::Case::decodingFailure, noAnswerMessage(address));
     }
-    const auto answer = parsed(QByteArray(text->data(), static_cast<qsizetype>(text->size())));
+    auto answer = ModelServerReply::answer(*text, address);
     if (!answer) {
         fail(LanguageModelError::Case::decodingFailure, notJSONMessage(address, *text));
     }
-    return *answer;
+    return std::move(*answer);
 }
 
 }  // namespace tavrolin

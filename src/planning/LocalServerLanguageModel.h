@@ -14,7 +14,9 @@ namespace tavrolin {
 // (llama.cpp's server, Ollama). One request is one POST with the instructions as the system
 // message, the prompt as the user message and the output schema as a JSON-schema response
 // format, so the server constrains its answer. Without settings it is not configured; a server
-// that does not list the model counts as not ready.
+// that does not list the model counts as not ready. Every reply is read within a byte limit
+// (ModelServerReply: 4 MB for a chat, 1 MB for the models list), cut off as soon as it passes it,
+// and its JSON is read only within ModelServerReply's nesting and value limits.
 // Thread: blocking calls from any thread that may run a Qt event loop (workers included); each
 // call makes its own network manager. A stop aborts the HTTP request at once.
 class LocalServerLanguageModel : public LanguageModel {
@@ -31,8 +33,13 @@ class LocalServerLanguageModel : public LanguageModel {
         std::chrono::milliseconds availabilityTimeout = std::chrono::seconds(2),
         std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));
 
-    // What the server at `settings` says when asked for its models.
-    enum class ServerCheck { listsModel, lacksModel, noAnswer };
+    // What the server at `settings` says when asked for its models; for an answer Tavrolin can't
+    // read (too large or nested too deeply), the sentence that says so.
+    struct ServerCheck {
+        enum class Answer { listsModel, lacksModel, noAnswer, unreadable };
+        Answer answer = Answer::noAnswer;
+        std::string problem;
+    };
     static ServerCheck check(const LanguageModelServerSettings& settings,
                              std::chrono::milliseconds timeout, std::stop_token stop);
 

@@ -122,22 +122,72 @@ std::string tooManyEntriesMessage(std::string_view property, std::size_t count, 
                              std::to_string(limit) + " a request can need.");
 }
 
+std::string valueTooLongMessage(std::string_view property, std::string_view typeName) {
+    return planFormatMessage(quoted(property) + " of a " + typeWords(typeName) +
+                             " is longer than any request needs.");
+}
+
+std::string unprintableValueMessage(std::string_view property, std::string_view typeName) {
+    return planFormatMessage(quoted(property) + " of a " + typeWords(typeName) +
+                             " holds no printable text.");
+}
+
+namespace {
+
+// A character a screen must not get from the model, and how many bytes it takes: a control
+// (C0, DEL, C1) or a line or paragraph separator, which reads as a space, or a bidirectional
+// formatting character, which would reorder the text around it and is left out.
+struct Unprintable {
+    std::size_t length = 0;  // 0: a printable byte
+    bool separates = false;
+};
+
+Unprintable unprintableAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t offset) {
+        return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
+    };
+    const unsigned char lead = byte(0);
+    const unsigned char second = byte(1);
+    const unsigned char third = byte(2);
+    if (lead < 0x20 || lead == 0x7F) {
+        return {1, true};
+    }
+    if (lead == 0xC2 && second >= 0x80 && second <= 0x9F) {
+        return {2, true};  // U+0080 to U+009F
+    }
+    if (lead == 0xD8 && second == 0x9C) {
+        return {2, false};  // U+061C
+    }
+    if (lead == 0xE2 && second == 0x80 && (third == 0xA8 || third == 0xA9)) {
+        return {3, true};  // U+2028, U+2029
+    }
+    if (lead == 0xE2 && second == 0x80 &&
+        (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) {
+        return {3, false};  // U+200E, U+200F, U+202A to U+202E
+    }
+    if (lead == 0xE2 && second == 0x81 && third >= 0xA6 && third <= 0xA9) {
+        return {3, false};  // U+2066 to U+2069
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string readableExcerpt(std::string_view text, std::size_t maxCharacters) {
-    // Only the start is looked at: a 100 kB value costs no more than a short one.
-    const std::size_t scanned = std::min(text.size(), maxCharacters * 8 + 8);
+    // Only the start is looked at, ending on a character boundary: a 100 kB value costs no more
+    // than a short one.
+    std::size_t scanned = std::min(text.size(), maxCharacters * 8 + 8);
+    while (scanned < text.size() && (static_cast<unsigned char>(text[scanned]) & 0xC0) == 0x80) {
+        --scanned;
+    }
     std::string printable;
-    for (std::size_t at = 0; at < scanned; ++at) {
-        auto byte = static_cast<unsigned char>(text[at]);
-        const auto next = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0;
-        // C0 controls, DEL, and the C1 controls U+0080 to U+009F (0xC2 0x80-0x9F in UTF-8).
-        const bool isC1 = byte == 0xC2 && next >= 0x80 && next <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || isC1) {
-            at += isC1 ? 1 : 0;
-            byte = ' ';
-        }
+    for (std::size_t at = 0; at < scanned;) {
+        const Unprintable unprintable = unprintableAt(text, at);
+        const char character = unprintable.length == 0 ? text[at] : unprintable.separates ? ' ' : 0;
+        at += std::max<std::size_t>(unprintable.length, 1);
         // Runs of spaces read as one; a space at either end stays, since it may be the fault.
-        if (byte != ' ' || printable.empty() || printable.back() != ' ') {
-            printable += static_cast<char>(byte);
+        if (character != 0 && (character != ' ' || printable.empty() || printable.back() != ' ')) {
+            printable += character;
         }
     }
     if (scanned == text.size() && graphemeCount(printable) <= maxCharacters) {

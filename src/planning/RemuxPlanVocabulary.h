@@ -104,14 +104,22 @@ std::string wrongKindMessage(std::string_view property, std::string_view typeNam
                              std::string_view expected);
 // A list of the plan longer than any request needs; `property` names the list.
 std::string tooManyEntriesMessage(std::string_view property, std::size_t count, std::size_t limit);
+// A text value (a language, codec or title term) longer than any request needs, or with nothing
+// left to show once readableExcerpt has cleaned it.
+std::string valueTooLongMessage(std::string_view property, std::string_view typeName);
+std::string unprintableValueMessage(std::string_view property, std::string_view typeName);
 
 // A request names a few operations per kind and a few conditions per operation; an answer with
 // more is a model that ran away, not a plan.
 inline constexpr std::size_t maxOperationsPerKind = 10;
 inline constexpr std::size_t maxConditionsPerPredicate = 10;
+// Bytes of one text value; a language, codec or title term is a few words.
+inline constexpr std::size_t maxValueBytes = 256;
 
-// The model's own text as a message may quote it: control characters become spaces, runs of
-// white space one space, and text past `maxCharacters` is cut with "…".
+// The model's own text as a message or a draft line may show it: control characters (C0, DEL,
+// C1) and line and paragraph separators become spaces, runs of spaces one space, bidirectional
+// formatting characters are left out, and text past `maxCharacters` is cut at a character
+// boundary with "…".
 std::string readableExcerpt(std::string_view text, std::size_t maxCharacters = 40);
 
 }  // namespace RemuxPlanVocabulary

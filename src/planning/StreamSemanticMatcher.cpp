@@ -54,6 +54,12 @@ std::string trimmed(std::string_view text) {
     return utf8(value.tempSubStringBetween(start, end));
 }
 
+// Text from the model's plan or a file's tags as a line shows it: printable, without
+// bidirectional formatting, trimmed and short.
+std::string shownValue(std::string_view value, std::size_t maxCharacters) {
+    return trimmed(RemuxPlanVocabulary::readableExcerpt(value, maxCharacters));
+}
+
 bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
 }
@@ -319,8 +325,11 @@ std::string StreamSemanticMatcher::predicateDescription(
     if (!languages.empty()) {
         std::vector<std::string> names;
         for (const auto& entry : languages) {
-            if (auto code = normalizedLanguage(entry)) {
-                names.push_back(languageDisplayName(*code));
+            // A code of only unprintable characters shows as nothing.
+            if (const auto code = normalizedLanguage(entry)) {
+                if (auto name = languageDisplayName(*code); !name.empty()) {
+                    names.push_back(std::move(name));
+                }
             }
         }
         // Entries that all drop out leave nothing to show for the list.
@@ -345,7 +354,7 @@ std::string StreamSemanticMatcher::predicateDescription(
     if (!codecs.empty()) {
         std::vector<std::string> names;
         for (const auto& codec : codecs) {
-            names.push_back(uppercased(RemuxPlanVocabulary::readableExcerpt(codec, 24)));
+            names.push_back(uppercased(shownValue(codec, 24)));
         }
         parts.push_back(joined(names, " or "));
     }
@@ -353,7 +362,7 @@ std::string StreamSemanticMatcher::predicateDescription(
         // The model's own words: shown short and printable.
         std::vector<std::string> terms;
         for (const auto& term : titleTerms) {
-            terms.push_back(RemuxPlanVocabulary::readableExcerpt(term, 30));
+            terms.push_back(shownValue(term, 30));
         }
         parts.push_back("title matching \u2018" + joined(terms, "\u2019 or \u2018") + "\u2019");
     }
@@ -560,9 +569,9 @@ std::string StreamSemanticMatcher::languageDisplayName(const std::string& code) 
     // ICU answers with the code itself when it knows no name.
     const std::string text = utf8(name);
     if (text.empty() || lowercased(text) == lowercased(code)) {
-        return uppercased(code);
+        return uppercased(shownValue(code, 24));
     }
-    return text;
+    return shownValue(text, 40);
 }
 
 }  // namespace tavrolin

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "model/TextMetrics.h"
+#include "planning/RemuxPlanVocabulary.h"
 
 namespace tavrolin {
 
@@ -112,11 +113,13 @@ std::string LanguageModelConversationSummarizer::summarize(
                                  "The on-device language model returned a summary in an "
                                  "unexpected form.");
     }
-    const std::string trimmed(trimWhitespace(summary->get_ref<const std::string&>()));
-    if (trimmed.empty()) {
+    // The model's text goes on screen: printable, without bidirectional formatting, and short.
+    const std::string shown(trimWhitespace(RemuxPlanVocabulary::readableExcerpt(
+        trimWhitespace(summary->get_ref<const std::string&>()), summaryCharacterLimit)));
+    if (shown.empty()) {
         throw ConversationSummaryError::emptyResult();
     }
-    return trimmed;
+    return shown;
 }
 
 }  // namespace tavrolin

@@ -352,6 +352,14 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
                                                   " answers and offers \u201Ctiny-planner\u201D.");
     ASSERT_TRUE(tavtest::waitUntil([&] { return status->text() == offers; }, 20000))
         << status->text().toStdString();
+    // A list nested too deeply is refused unread, with the sentence that says so.
+    server.serve("/v1/models", QByteArray(60000, '[') + QByteArray(60000, ']'));
+    model.modelServer()->checkServer();
+    const QString unreadable =
+        QString::fromStdString("The model server at " + address +
+                               " sent an answer Tavrolin can't read (nested too deeply).");
+    ASSERT_TRUE(tavtest::waitUntil([&] { return status->text() == unreadable; }, 20000))
+        << status->text().toStdString();
     const int requests = server.requestCount();
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));

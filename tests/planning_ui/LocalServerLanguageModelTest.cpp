@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -11,34 +12,52 @@
 #include "app/QtTestApplication.h"
 #include "model/CancellationError.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
+#include "planning/ModelServerReply.h"
 #include "planning/RemuxIntentResolver.h"
 #include "planning/RemuxPlanVocabulary.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TestMedia.h"
+#include "transcription/LanguageModelConversationSummarizer.h"
 
 using namespace tavrolin;
 using Json = nlohmann::ordered_json;
 
 namespace {
 
-// A model server on 127.0.0.1: answers each path with a canned body, or never answers paths
-// without one; records the body of every request and tells `onRequest`. Lives on the test's thread,
-// whose event loop the blocking client runs while it waits.
+// A model server on 127.0.0.1: answers each path with a canned reply, or never answers paths
+// without one; records the body of every request and tells `onRequest`. A reply may be padded
+// with spaces to any size, made as it is sent and written only as fast as the client takes it,
+// so `sent` tells how far the client read. Lives on the test's thread, whose event loop the
+// blocking client runs while it waits.
 class FakeModelServer : public QObject {
   public:
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        qint64 size = 0;       // the body is padded with spaces to this size
+        bool chunked = false;  // sent in chunks, without a length
+        qint64 fastBytes = 0;  // when set, the rest is sent slowly
+    };
+
     FakeModelServer() {
         connect(&server_, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                // A small kernel buffer keeps the client's window small too, so what was sent
+                // is close to what the client read.
+                socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
             }
         });
         server_.listen(QHostAddress::LocalHost, 0);
     }
 
-    std::map<QByteArray, std::pair<int, QByteArray>> replies;  // path -> status, body
+    std::map<QByteArray, Reply> replies;  // by path
     std::vector<QByteArray> bodies;
     std::function<void()> onRequest;
+    // Of the latest reply: the bytes the connection took, and whether it is closed.
+    qint64 sent = 0;
+    bool closed = false;
 
     std::string url() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()); }
     void answerChat(const Json& content) {
@@ -67,14 +86,53 @@ class FakeModelServer : public QObject {
         }
         const auto reply = replies.find(buffer.split(' ').value(1));
         buffer.clear();
-        if (reply == replies.end()) {
-            return;  // never answers
+        if (reply != replies.end()) {
+            send(socket, reply->second);
         }
-        socket->write("HTTP/1.1 " + QByteArray::number(reply->second.first) +
-                      " X\r\nContent-Type: application/json\r\nContent-Length: " +
-                      QByteArray::number(reply->second.second.size()) +
-                      "\r\nConnection: close\r\n\r\n" + reply->second.second);
-        socket->disconnectFromHost();
+    }
+
+    void send(QTcpSocket* socket, const Reply& reply) {
+        const qint64 size = std::max<qint64>(reply.size, reply.body.size());
+        sent = 0;
+        closed = false;
+        connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) { sent += bytes; });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { closed = true; });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this] { closed = true; });
+        socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
+                      " X\r\nContent-Type: application/json\r\n" +
+                      (reply.chunked ? QByteArray("Transfer-Encoding: chunked")
+                                     : "Content-Length: " + QByteArray::number(size)) +
+                      "\r\nConnection: close\r\n\r\n");
+        // Written a piece at a time as the client takes it; past `fastBytes`, one piece per
+        // 20 ms, so that whatever the client reads past that point shows in `sent`.
+        const qint64 fastBytes = reply.fastBytes > 0 ? reply.fastBytes : size;
+        auto offset = std::make_shared<qint64>(0);
+        const auto more = [socket, reply, size, fastBytes, offset](bool tick) {
+            bool dripped = false;
+            while (*offset < size && socket->bytesToWrite() < 256 * 1024 &&
+                   socket->state() == QAbstractSocket::ConnectedState &&
+                   (*offset < fastBytes || (tick && !std::exchange(dripped, true)))) {
+                QByteArray piece = reply.body.mid(*offset, 64 * 1024);
+                piece +=
+                    QByteArray(std::min<qint64>(64 * 1024, size - *offset) - piece.size(), ' ');
+                *offset += piece.size();
+                socket->write(reply.chunked
+                                  ? QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n"
+                                  : piece);
+                if (*offset == size) {
+                    socket->write(reply.chunked ? "0\r\n\r\n" : "");
+                    socket->disconnectFromHost();
+                }
+            }
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, [more] { more(false); });
+        auto* drip = new QTimer(socket);
+        connect(drip, &QTimer::timeout, socket, [more] { more(true); });
+        drip->start(20);
+        more(false);
+        if (size == 0) {
+            socket->disconnectFromHost();
+        }
     }
 
     QTcpServer server_;
@@ -201,6 +259,49 @@ TEST(LocalServerLanguageModelTest, AvailabilityAndTypedRequestToDraftEndToEnd) {
                                  "Use the MP4 container.",
                                  file.filename().string() + ": keep 1 French audio track."}));
     EXPECT_EQ(draft.selectedStreamIndicesBySource.at(file), (std::set<std::int64_t>{0, 2, 3, 4}));
+
+    // Values the model made up reach the draft printable, in their order, and short.
+    Json noisy = Json::parse(R"({"container": "unchanged", "playback": "unchanged",
+        "videoOperations": [],
+        "audioOperations": [{"type": "retainOnly",
+            "predicate": {"conditions": [{"type": "language", "value": "zz\u202eevil\nline2\u0007"}],
+                          "matchMode": "all"},
+            "cardinality": "all", "ranking": "sourceOrder", "fallback": "preserveCurrentAndWarn"}],
+        "subtitleOperations": [{"type": "include",
+            "predicate": {"conditions": [
+                {"type": "titleContains", "value": "\u2067Signs\u2069\u2028and\u0085songs"},
+                {"type": "codec", "value": "\u202bass\u202c\u001b[31m\u2066"}],
+                          "matchMode": "any"},
+            "cardinality": "all", "ranking": "sourceOrder", "fallback": "fail"}]})");
+    auto& conditions = noisy["subtitleOperations"][0]["predicate"]["conditions"];
+    for (const char* mark : {"\u202e", "\u200f", "\u061c", "\u2029", "\u009b", "\r"}) {
+        std::string language;
+        while (language.size() < RemuxPlanVocabulary::maxValueBytes - 4) {
+            language += std::string("fr") + mark;
+        }
+        conditions.push_back({{"type", "language"}, {"value", language}});
+    }
+    server.answerChat(noisy);
+    const auto shown = RemuxIntentResolver().resolve("typed", parser.parse("x", {}), sources,
+                                                     std::nullopt, std::nullopt);
+    ASSERT_EQ(shown.interpretedPlan.size(), 2u);
+    EXPECT_EQ(shown.interpretedPlan[0], "Keep only the ZZEVIL LINE2 audio tracks.");
+    std::vector<std::string> lines = shown.interpretedPlan;
+    lines.insert(lines.end(), shown.changes.begin(), shown.changes.end());
+    lines.insert(lines.end(), shown.warnings.begin(), shown.warnings.end());
+    for (const auto& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_LT(line.size(), 400u);
+        for (const QChar character : QString::fromStdString(line)) {
+            const char16_t code = character.unicode();
+            const bool bidi = code == 0x061C || code == 0x200E || code == 0x200F ||
+                              (code >= 0x202A && code <= 0x202E) ||
+                              (code >= 0x2066 && code <= 0x2069);
+            EXPECT_FALSE(bidi || character.category() == QChar::Other_Control || code == 0x2028 ||
+                         code == 0x2029)
+                << std::hex << static_cast<int>(code);
+        }
+    }
 }
 
 TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
@@ -264,5 +365,136 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
         ADD_FAILURE() << "no timeout";
     } catch (const LanguageModelError& error) {
         EXPECT_EQ(error.errorCase(), LanguageModelError::Case::timedOut);
+    }
+}
+
+TEST(LocalServerLanguageModelTest, RepliesPastTheLimitsAreRefusedAndNotReadOn) {
+    tavtest::qtApplication();
+    FakeModelServer server;
+    const std::string address = server.url();
+    server.replies["/v1/models"] = {200, R"({"data":[{"id":"tiny-planner"}]})"};
+    auto model = std::make_shared<LocalServerLanguageModel>(settingsFor(server));
+    const LanguageModelRemuxIntentParser parser(
+        model, LanguageModelAvailability{LanguageModelAvailability::Reason::available});
+    LanguageModelConversationSummarizer summarizer(model);
+
+    const auto unreadable = [&](const std::string& why) {
+        return "The model server at " + address + " sent an answer Tavrolin can't read (" + why +
+               ").";
+    };
+    const auto envelope = [](const std::string& beside, const std::string& content) {
+        return QByteArray::fromStdString("{" + beside + R"("choices":[{"message":{"content":)" +
+                                         Json(content).dump() + "}}]}");
+    };
+    const auto nested = [](std::size_t levels, const std::string& inside = "") {
+        return std::string(levels, '[') + inside + std::string(levels, ']');
+    };
+    const std::string plan = R"({"container":"mp4","playback":"unchanged","videoOperations":[],)"
+                             R"("audioOperations":[],"subtitleOperations":[]})";
+    const QByteArray list = R"({"data":[{"id":"tiny-planner"}]})";
+    const qint64 chatLimit = ModelServerReply::chatByteLimit;
+    const qint64 modelsLimit = ModelServerReply::modelsByteLimit;
+    const qint64 fiftyMB = 50 * 1024 * 1024;
+    std::string manyValues = "[0";  // 10,002 values with the list
+    for (int value = 0; value < 10000; ++value) {
+        manyValues += ",0";
+    }
+    manyValues += "]";
+    enum class Ask { plan, summary, models };
+    struct Row {
+        const char* name;
+        Ask ask;
+        FakeModelServer::Reply reply;
+        std::string outcome;
+    };
+    const std::vector<Row> rows{
+        {"deep answer",
+         Ask::plan,
+         {200, envelope("", nested(60000))},
+         unreadable("nested too deeply")},
+        {"deep envelope",
+         Ask::plan,
+         {200, envelope(R"("x":)" + nested(60000) + ",", plan)},
+         unreadable("nested too deeply")},
+        {"answer 64 levels deep is read",
+         Ask::plan,
+         {200, envelope("", nested(64))},
+         RemuxPlanVocabulary::wrongKindMessage("", RemuxPlanVocabulary::planTypeName, "an object")},
+        {"answer 65 levels deep",
+         Ask::plan,
+         {200, envelope("", nested(65))},
+         unreadable("nested too deeply")},
+        {"answer with too many values",
+         Ask::plan,
+         {200, envelope("", manyValues)},
+         unreadable("more than 10000 values")},
+        {"deep summary",
+         Ask::summary,
+         {200, envelope("", nested(60000, "{}"))},
+         unreadable("nested too deeply")},
+        {"deep models list",
+         Ask::models,
+         {200, QByteArray::fromStdString(R"({"data":[{"id":"tiny-planner"}],"x":)" + nested(60000) +
+                                         "}")},
+         unreadable("nested too deeply")},
+        {"chat reply of the limit", Ask::plan, {200, envelope("", plan), chatLimit}, "<parsed>"},
+        {"chat reply one byte over",
+         Ask::plan,
+         {200, envelope("", plan), chatLimit + 1},
+         unreadable("larger than 4 MB")},
+        {"chat reply of 50 MB in chunks",
+         Ask::plan,
+         {200, envelope("", plan), fiftyMB, true},
+         unreadable("larger than 4 MB")},
+        {"models list of the limit in chunks",
+         Ask::models,
+         {200, list, modelsLimit, true},
+         "<lists>"},
+        {"models list one byte over in chunks",
+         Ask::models,
+         {200, list, modelsLimit + 1, true},
+         unreadable("larger than 1 MB")},
+        {"models list of 50 MB", Ask::models, {200, list, fiftyMB}, unreadable("larger than 1 MB")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray path = row.ask == Ask::models ? "/v1/models" : "/v1/chat/completions";
+        // What the client reads past its limit comes slowly, so it shows in what was sent.
+        const qint64 limit = row.ask == Ask::models ? modelsLimit : chatLimit;
+        server.replies[path] = row.reply;
+        server.replies[path].fastBytes = limit;
+        // On a worker thread, as the pages run it; this thread serves the fake server.
+        auto outcome = std::async(std::launch::async, [&]() -> std::string {
+            try {
+                switch (row.ask) {
+                    case Ask::plan:
+                        parser.parse("x", {});
+                        return "<parsed>";
+                    case Ask::summary:
+                        return summarizer.summarize({1, 1, 0, 1, {{1, 0, 1, "Hi", {}}}}, {});
+                    case Ask::models: {
+                        const auto check = LocalServerLanguageModel::check(
+                            settingsFor(server), std::chrono::seconds(60), {});
+                        return check.answer ==
+                                       LocalServerLanguageModel::ServerCheck::Answer::listsModel
+                                   ? "<lists>"
+                                   : check.problem;
+                    }
+                }
+            } catch (const LanguageModelError& error) {
+                return error.what();
+            }
+            return "";
+        });
+        ASSERT_TRUE(tavtest::waitUntil(
+            [&] { return outcome.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+            60000));
+        EXPECT_EQ(outcome.get(), row.outcome);
+        // A reply past the limit is cut off near it, not read to its end.
+        ASSERT_TRUE(tavtest::waitUntil([&] { return server.closed; }, 60000));
+        if (row.reply.size > limit) {
+            EXPECT_LT(server.sent, limit + 2 * 1024 * 1024);
+        }
+        server.replies[path] = {200, list};
     }
 }

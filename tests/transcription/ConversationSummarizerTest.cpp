@@ -72,6 +72,12 @@ TEST(ConversationSummarizer, SendsTheExactRequestAndTrimsTheAnswer) {
     summarizer.summarize(conversation({{1, 0, 1, longText, {}}}));
     EXPECT_EQ(model->requests[1].prompt,
               "Conversation transcript:\n[00:00:00] " + std::string(7988, 'a') + accented);
+
+    // The answer goes on screen printable and short, however the model wrote it.
+    model->answer = {
+        {"summary", "\u202EThey\u2028plan\u0007 a trip.\u2069 " + std::string(5000, 'x')}};
+    EXPECT_EQ(summarizer.summarize(conversation({{1, 0, 1, "Hi", {}}})),
+              "They plan a trip. " + std::string(282, 'x') + "\u2026");
 }
 
 TEST(ConversationSummarizer, UnavailableModelsAndEmptyAnswersFail) {
@@ -116,7 +122,7 @@ TEST(ConversationSummarizer, UnavailableModelsAndEmptyAnswersFail) {
 
     auto model = std::make_shared<RecordingModel>();
     LanguageModelConversationSummarizer summarizer(model);
-    model->answer = {{"summary", " \n\t "}};
+    model->answer = {{"summary", " \n\u202E\t\u2069 "}};
     try {
         summarizer.summarize(conversation({{1, 0, 1, "Hi", {}}}));
         ADD_FAILURE() << "no error";
