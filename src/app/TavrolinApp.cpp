@@ -17,6 +17,7 @@
 #include "app/FilePanels.h"
 #include "app/QtPreferencesStore.h"
 #include "app/RootView.h"
+#include "app/ScrollAreaAccessible.h"
 #include "app/SettingsView.h"
 #include "app/SettingsViewModel.h"
 #include "app/SupportLinks.h"
@@ -108,6 +109,8 @@ TavrolinApp::Configuration TavrolinApp::standardConfiguration() {
 
 TavrolinApp::TavrolinApp(Configuration configuration, QObject* parent)
     : QObject(parent), configuration_(std::move(configuration)) {
+    // Before any window: a screen reader must never read past a scroll area's children.
+    installScrollAreaAccessibility();
     // The one runner and processor that run queued jobs; every other service has its own.
     processor_ =
         std::make_shared<FFmpegProcessor>(std::make_shared<FoundationProcessRunner>(),

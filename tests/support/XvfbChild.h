@@ -36,11 +36,13 @@ inline std::filesystem::path buildFolder() {
     }
 
 // Runs the case `filter` of this binary under xvfb-run with `childVariable` set, `extra` added to
-// its environment, and expects it to pass.
+// its environment, and expects it to pass. `wrapper` (a command that runs its arguments, such as
+// dbus-run-session) goes between xvfb-run and the binary.
 inline void expectPassesUnderXvfb(const char* childVariable, const QString& filter,
                                   const QProcessEnvironment& extra = {},
                                   int timeoutMilliseconds = 120000,
-                                  const QString& screen = QStringLiteral("1280x900x24")) {
+                                  const QString& screen = QStringLiteral("1280x900x24"),
+                                  const QStringList& wrapper = {}) {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
@@ -50,10 +52,14 @@ inline void expectPassesUnderXvfb(const char* childVariable, const QString& filt
     }
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("xvfb-run"),
-                {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 ") + screen,
-                 QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
-                 QStringLiteral("--gtest_filter=") + filter});
+    const QStringList command =
+        QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
+                    QStringLiteral("-screen 0 ") + screen} +
+        wrapper +
+        QStringList{
+            QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
+            QStringLiteral("--gtest_filter=") + filter};
+    child.start(QStringLiteral("xvfb-run"), command);
     const bool finished = child.waitForFinished(timeoutMilliseconds);
     if (!finished) {
         child.kill();
