@@ -107,7 +107,10 @@ void JoinView::refresh() {
     const bool hasTwoFiles = viewModel_.files().size() >= 2;
     const bool compatible = !viewModel_.compatibilityMessage().has_value();
     const std::string text = viewModel_.statusText();
-    if (const auto& problem = viewModel_.outputProblem()) {
+    if (const auto problem = viewModel_.outputProblem();
+        problem && viewModel_.isCheckingOutputFolder()) {
+        status_->setStatus(*problem, QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    } else if (problem) {
         status_->setStatus(*problem, QStringLiteral("exclamationmark.triangle.fill"),
                            tint::orange());
     } else if (viewModel_.hasBlockingIssue()) {
@@ -117,7 +120,7 @@ void JoinView::refresh() {
     } else {
         status_->setStatus(text, QStringLiteral("info.circle"), secondaryTextColor(palette()));
     }
-    queueButton_->setEnabled(hasTwoFiles && compatible);
+    queueButton_->setEnabled(hasTwoFiles && compatible && !viewModel_.isCheckingOutputFolder());
 }
 
 }  // namespace tavrolin

@@ -5,7 +5,6 @@
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/WorkspaceFiles.h"
-#include "model/OutputFolderCheck.h"
 
 namespace tavrolin {
 
@@ -23,6 +22,7 @@ JoinViewModel::JoinViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProb
                             const std::optional<fs::path>& startFolder) {
         return chooseOutputFile(name, container, startFolder);
     };
+    connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &JoinViewModel::changed);
 }
 
 JoinViewModel::~JoinViewModel() = default;
@@ -36,6 +36,7 @@ void JoinViewModel::setContainer(OutputContainer container) {
 
 void JoinViewModel::listChanged() {
     outputProblem_.reset();
+    outputFolderCheck_.reset();  // a join waiting for it is dropped
     emit changed();
 }
 
@@ -110,7 +111,8 @@ bool JoinViewModel::hasBlockingIssue() const {
 }
 
 void JoinViewModel::chooseOutputAndQueue() {
-    if (files_.size() < 2 || compatibilityMessage() || !outputFileChooser_) {
+    if (files_.size() < 2 || compatibilityMessage() || !outputFileChooser_ ||
+        isCheckingOutputFolder()) {
         return;
     }
     const fs::path startFolder = files_.front().parent_path();
@@ -130,14 +132,25 @@ void JoinViewModel::chooseOutputAndQueue() {
     if (fs::exists(fs::symlink_status(*output, error))) {
         outputProblem_ = "An output named \u201C" + output->filename().string() +
                          "\u201D already exists. Choose the output again with another name.";
-    } else {
-        outputProblem_ = outputFolderProblem(output->parent_path());
-    }
-    if (outputProblem_) {
+        outputFolderCheck_.reset();
         emit changed();
         return;
     }
-    const std::vector<ProcessingRequest> requests{JoinRequest{files_, *output}};
+    outputProblem_.reset();
+    outputFolderCheck_.check({output->parent_path()}, true,
+                             [this, output = *output](const auto& problem) {
+                                 if (!problem) {
+                                     enqueueJoin(output);
+                                 }
+                             });
+    emit changed();
+}
+
+void JoinViewModel::enqueueJoin(const fs::path& output) {
+    if (files_.size() < 2 || compatibilityMessage()) {
+        return;
+    }
+    const std::vector<ProcessingRequest> requests{JoinRequest{files_, output}};
     // Clear first: the queue may publish changes synchronously.
     inspections_.stopAll();
     files_.clear();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OutputFolderChecker.h"
 #include "app/StreamInspectionTasks.h"
 #include "engine/JoinLayoutCheck.h"
 #include "model/OutputContainer.h"
@@ -22,7 +23,8 @@ class JobQueueViewModel;
 // ffprobe in the background, the output container, the check that every file has the first
 // file's stream layout, and the one join job. Lives on the GUI thread; every member function
 // must be called there. Removing a file or queueing stops its inspection and drops its outcome;
-// destruction stops every inspection without waiting.
+// destruction stops every inspection without waiting (an output folder check still running is
+// waited for, see OutputFolderChecker).
 class JoinViewModel : public QObject {
     Q_OBJECT
 
@@ -55,15 +57,20 @@ class JoinViewModel : public QObject {
     // Computed on demand from the current state.
     std::optional<std::string> compatibilityMessage() const;
     // Why the last chosen output cannot be written (it exists, or its folder takes no new
-    // file); cleared when the list or the container changes or another output is chosen.
-    const std::optional<std::string>& outputProblem() const { return outputProblem_; }
+    // file, which is checked off the GUI thread: "Checking the folder…" while that takes long);
+    // cleared when the list or the container changes or another output is chosen.
+    std::optional<std::string> outputProblem() const {
+        return outputProblem_ ? outputProblem_ : outputFolderCheck_.problem();
+    }
+    // Queueing waits for the answer.
+    bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
     std::string statusText() const;
     bool hasBlockingIssue() const;
 
     // Asks for the output file (suggesting a name not taken yet), checks that it can be
-    // written, then appends one join job, starts the queue and empties the list (the container
-    // stays). Does nothing while anything blocks or when the panel is cancelled; an output that
-    // cannot be written sets `outputProblem()` instead.
+    // written, then, once its folder's check answers, appends one join job, starts the queue
+    // and empties the list (the container stays). Does nothing while anything blocks or when
+    // the panel is cancelled; an output that cannot be written sets `outputProblem()` instead.
     void chooseOutputAndQueue();
 
   signals:
@@ -73,6 +80,7 @@ class JoinViewModel : public QObject {
     void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     bool contains(const std::filesystem::path& url) const;
     void listChanged();
+    void enqueueJoin(const std::filesystem::path& output);
 
     JobQueueViewModel& queue_;
     JoinLayoutCheck layoutCheck_;
@@ -82,6 +90,7 @@ class JoinViewModel : public QObject {
     JoinInspectionStates inspectionStates_;
     OutputContainer container_ = OutputContainer::mp4;
     std::optional<std::string> outputProblem_;
+    OutputFolderChecker outputFolderCheck_;
 
     // Last, so that it is destroyed first: no outcome arrives while the state goes away.
     StreamInspectionTasks inspections_;

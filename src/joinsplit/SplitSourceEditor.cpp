@@ -314,7 +314,7 @@ void SplitSourceEditor::render() {
     queueButton_->setText(QStringLiteral("Add %1 Output%2 to Queue")
                               .arg(count)
                               .arg(count == 1 ? QString() : QStringLiteral("s")));
-    queueButton_->setEnabled(!message.has_value());
+    queueButton_->setEnabled(!message.has_value() && !viewModel_.isCheckingOutputFolder());
 }
 
 }  // namespace tavrolin

@@ -24,6 +24,7 @@ SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
+    connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &SplitViewModel::changed);
 }
 
 SplitViewModel::~SplitViewModel() {
@@ -96,6 +97,7 @@ bool SplitViewModel::addFiles(const std::vector<fs::path>& urls) {
         }
         added = true;
     }
+    outputFolderCheck_.follow(outputDirectory_);
     emit changed();
     return added;
 }
@@ -111,6 +113,7 @@ void SplitViewModel::chooseOutputDirectory() {
     if (auto chosen = folderChooser_(startFolder)) {
         outputDirectory_ = std::move(chosen);
         hasUserSelectedOutputDirectory_ = true;
+        outputFolderCheck_.follow(outputDirectory_);
         emit changed();
     }
 }
@@ -217,10 +220,6 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
     return splitWorkspaceValidationMessage(sources_, outputDirectory_);
 }
 
-const std::optional<std::string>& SplitViewModel::outputFolderProblem() const {
-    return outputFolderCheck_.problem(outputDirectory_);
-}
-
 int SplitViewModel::outputCount() const {
     return splitOutputCount(sources_);
 }
@@ -231,7 +230,20 @@ std::vector<ProcessingRequest> SplitViewModel::makeRequests(
 }
 
 void SplitViewModel::submit() {
-    outputFolderCheck_.recheck();
+    if (validationMessage() || !outputDirectory_) {
+        return;
+    }
+    // Asked again right before queueing: the folder may have changed since it was chosen. A
+    // check still running for it is superseded.
+    outputFolderCheck_.check({*outputDirectory_}, true, [this](const auto& problem) {
+        if (!problem) {
+            enqueueChecked();
+        }
+    });
+    emit changed();
+}
+
+void SplitViewModel::enqueueChecked() {
     if (validationMessage() || !outputDirectory_) {
         return;
     }
@@ -248,6 +260,7 @@ void SplitViewModel::submit() {
     selectedFile_.reset();
     outputDirectory_.reset();
     hasUserSelectedOutputDirectory_ = false;
+    outputFolderCheck_.reset();
     emit changed();
     queue_.enqueue(requests);
     queue_.startWorkerIfNeeded();

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/OutputFolderChecker.h"
 #include "joinsplit/SplitSourceConfiguration.h"
-#include "model/OutputFolderCheck.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {
@@ -26,8 +26,8 @@ class PreviewPreparing;
 // the GUI thread; every member function must be called there. Its one kind of work is reading
 // each added file's keyframes with `keyframeReader` on its own pool, one task per file with its
 // own stop source; removing the file, submitting or destroying the model stops the task and
-// drops its result. `previewService` is handed to the editor's preview, and submission only
-// enqueues jobs.
+// drops its result. The output folder is checked on an OutputFolderChecker's pool.
+// `previewService` is handed to the editor's preview, and submission only enqueues jobs.
 class SplitViewModel : public QObject {
     Q_OBJECT
 
@@ -69,13 +69,21 @@ class SplitViewModel : public QObject {
 
     // Computed on demand from the current state.
     std::optional<std::string> validationMessage() const;
-    // Why the output folder takes no new file; asked once per folder and again on submit.
-    const std::optional<std::string>& outputFolderProblem() const;
+    // Why the output folder takes no new file, as last checked (off the GUI thread) when the
+    // folder changed and again on submit; "Checking the folder…" while a check takes long.
+    const std::optional<std::string>& outputFolderProblem() const {
+        return outputFolderCheck_.problem();
+    }
+    // Submitting waits for the answer.
+    bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
+    void setOutputFolderProbe(OutputFolderChecker::Probe probe) {
+        outputFolderCheck_.setProbe(std::move(probe));
+    }
     int outputCount() const;
     std::vector<ProcessingRequest> makeRequests(const SplitSourceConfiguration& configuration,
                                                 const std::filesystem::path& folder) const;
-    // Enqueues every configuration's jobs, starts the queue and empties the workspace; does
-    // nothing while the workspace is invalid.
+    // Checks the output folder again, then enqueues every configuration's jobs, starts the
+    // queue and empties the workspace; does nothing while the workspace is invalid.
     void submit();
 
   signals:
@@ -87,6 +95,7 @@ class SplitViewModel : public QObject {
     void editSelected(const std::function<void(SplitSourceConfiguration&)>& edit);
     void readKeyframes(SplitSourceConfiguration& source);
     void stopReadingKeyframes(const std::filesystem::path& url);
+    void enqueueChecked();
 
     JobQueueViewModel& queue_;
     std::shared_ptr<PreviewPreparing> previewService_;
@@ -96,7 +105,7 @@ class SplitViewModel : public QObject {
     std::optional<std::filesystem::path> selectedFile_;
     std::optional<std::filesystem::path> outputDirectory_;
     bool hasUserSelectedOutputDirectory_ = false;
-    mutable OutputFolderCheck outputFolderCheck_;
+    OutputFolderChecker outputFolderCheck_;
 
     SplitKeyframeReader keyframeReader_;
     std::map<std::filesystem::path, std::stop_source> keyframeTasks_;

@@ -1,5 +1,6 @@
 #include "model/OutputFolderCheck.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,8 +24,26 @@ std::string quotedName(const fs::path& folder) {
 
 }  // namespace
 
+bool isWriteCheckName(std::string_view name) {
+    const auto rest = textAfterPrefixedUuid(name, writeCheckPrefix);
+    return rest && rest->empty();
+}
+
+void removeWriteChecks(const fs::path& folder) {
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(directory)) {
+        if (isWriteCheckName(entry->d_name)) {
+            ::unlinkat(::dirfd(directory), entry->d_name, 0);
+        }
+    }
+    ::closedir(directory);
+}
+
 std::error_code folderWriteError(const fs::path& folder) {
-    const fs::path probe = folder / (".tavrolin-write-check-" + Uuid::random().toString());
+    const fs::path probe = folder / (std::string(writeCheckPrefix) + Uuid::random().toString());
     const int descriptor =
         ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (descriptor < 0) {
@@ -47,6 +66,7 @@ std::optional<std::string> outputFolderProblem(const fs::path& folder) {
         return quotedName(folder) + " is not a folder. Choose another output folder.";
     }
     if (!error) {
+        removeWriteChecks(folder);
         error = folderWriteError(folder);
         if (!error) {
             return std::nullopt;
@@ -54,16 +74,6 @@ std::optional<std::string> outputFolderProblem(const fs::path& folder) {
     }
     return "Tavrolin cannot create files in the output folder " + quotedName(folder) + " (" +
            std::strerror(error.value()) + "). Choose another folder.";
-}
-
-const std::optional<std::string>& OutputFolderCheck::problem(
-    const std::optional<fs::path>& folder) {
-    if (!checked_ || folder != folder_) {
-        folder_ = folder;
-        problem_ = folder ? outputFolderProblem(*folder) : std::nullopt;
-        checked_ = true;
-    }
-    return problem_;
 }
 
 }  // namespace tavrolin

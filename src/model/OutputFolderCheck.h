@@ -3,35 +3,34 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace tavrolin {
 
+// The probe file's name: this prefix and a fresh UUID.
+inline constexpr std::string_view writeCheckPrefix = ".tavrolin-write-check-";
+// What a page shows where the folder's problem would be while a check takes long.
+inline constexpr std::string_view checkingFolderText = "Checking the folder\u2026";
+
 // Whether new files can be made in an output folder. Asked by creating a hidden probe file
 // (".tavrolin-write-check-<UUID>") and removing it at once, the one question that answers for
-// read-only mounts, permission bits, ACLs and root alike. A folder that does not exist yet has
-// no problem here: the job creates it and reports its own failure. Blocking file-system calls;
-// any thread. Returns the user's sentence when the folder cannot be written, none when it can.
+// read-only mounts, permission bits, ACLs and root alike. Probes that an earlier check left
+// (killed between creating and removing) are removed first. A folder that does not exist yet
+// has no problem here: the job creates it and reports its own failure. Blocking file-system
+// calls that a stalled mount can hold indefinitely: never on the GUI thread. Returns the user's
+// sentence when the folder cannot be written, none when it can.
 std::optional<std::string> outputFolderProblem(const std::filesystem::path& folder);
 
 // The probe itself: the error of creating a hidden file in an existing folder, empty when one
 // could be created (or a file of that name already stood there).
 std::error_code folderWriteError(const std::filesystem::path& folder);
 
-// The answer for the last folder asked about, kept until the folder changes or `recheck()`, for
-// view models that read it on every refresh: the probe then runs once per folder chosen, and
-// again right before queueing. Not thread-safe: one owner, one thread.
-class OutputFolderCheck {
-  public:
-    // None for no folder.
-    const std::optional<std::string>& problem(const std::optional<std::filesystem::path>& folder);
-    // The next problem() probes again, even for the same folder.
-    void recheck() { checked_ = false; }
+// Whether the name is one of a probe's, exactly.
+bool isWriteCheckName(std::string_view name);
 
-  private:
-    bool checked_ = false;
-    std::optional<std::filesystem::path> folder_;
-    std::optional<std::string> problem_;
-};
+// Removes every probe in the folder. A live check of this process or another loses nothing by
+// it: its own removal then finds the name gone. Failures are ignored; the next check retries.
+void removeWriteChecks(const std::filesystem::path& folder);
 
 }  // namespace tavrolin

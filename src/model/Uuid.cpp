@@ -78,6 +78,20 @@ std::string Uuid::toString() const {
     return text;
 }
 
+std::optional<std::string_view> textAfterPrefixedUuid(std::string_view name,
+                                                      std::string_view prefix) {
+    constexpr std::size_t uuidLength = 36;
+    if (!name.starts_with(prefix) || name.size() < prefix.size() + uuidLength) {
+        return std::nullopt;
+    }
+    const std::string_view uuid = name.substr(prefix.size(), uuidLength);
+    const auto parsed = Uuid::fromString(uuid);
+    if (!parsed || parsed->toString() != uuid) {
+        return std::nullopt;
+    }
+    return name.substr(prefix.size() + uuidLength);
+}
+
 }  // namespace tavrolin
 
 std::size_t std::hash<tavrolin::Uuid>::operator()(const tavrolin::Uuid& uuid) const noexcept {

@@ -27,6 +27,12 @@ class Uuid {
     std::array<std::uint8_t, 16> bytes_{};
 };
 
+// For names this program makes from a fixed prefix and a fresh UUID (working files, probes):
+// what follows the prefix and the UUID, in its upper-case text form, or none when `name` is
+// not such a name.
+std::optional<std::string_view> textAfterPrefixedUuid(std::string_view name,
+                                                      std::string_view prefix);
+
 }  // namespace tavrolin
 
 template <>

@@ -38,7 +38,7 @@ class RemuxReview {
     enum class Rule {
         noSources,
         noOutputFolder,
-        outputFolderUnwritable,
+        outputFolderUnwritable,  // or its check takes long, and says so
         inspectionPending,
         inspectionFailed,
         emptySelection,
@@ -59,8 +59,8 @@ class RemuxReview {
                 std::optional<OutputContainer> container, std::optional<PlaybackTarget> target,
                 std::optional<FFmpegRelease> installedFFmpeg);
 
-    // What the caller found when it last checked the output folder (`outputFolderProblem`);
-    // the review itself touches no folder but the outputs' names.
+    // What the caller found when it last checked the output folder (`outputFolderProblem`), or
+    // that the check still runs; the review itself touches no folder but the outputs' names.
     void setOutputFolderProblem(std::optional<std::string> problem) {
         outputFolderProblem_ = std::move(problem);
     }

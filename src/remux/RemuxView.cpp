@@ -276,8 +276,9 @@ void RemuxView::refresh() {
                                      tint::orange());
     validationMessage_->setStatus(sources.empty() ? std::nullopt : validation,
                                   QStringLiteral("info.circle"), secondaryTextColor(palette()));
-    addToQueueButton_->setEnabled(!validation);
-    remuxNowButton_->setEnabled(!validation);
+    const bool canSubmit = !validation && !viewModel_.isCheckingOutputFolder();
+    addToQueueButton_->setEnabled(canSubmit);
+    remuxNowButton_->setEnabled(canSubmit);
 
     refreshAlert();
     refreshCards(turn);

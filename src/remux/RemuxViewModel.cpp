@@ -115,6 +115,7 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
+    connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &RemuxViewModel::changed);
     // Connected first, so it runs before any view renders.
     connect(this, &RemuxViewModel::changed, this, [this] {
         if (!emittingSourcesChanged_) {
@@ -148,6 +149,7 @@ RemuxViewModel::~RemuxViewModel() {
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
     outputDirectoryText_ = text;
     hasUserSelectedOutputDirectory_ = true;
+    outputFolderCheck_.follow(outputDirectoryURL());
     emit changed();
 }
 
@@ -180,6 +182,7 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
     }
     if (!hasUserSelectedOutputDirectory_ && sources_.empty() && !kept.empty()) {
         outputDirectoryText_ = kept.front().parent_path().string();
+        outputFolderCheck_.follow(outputDirectoryURL());
     }
     bool added = false;
     for (const auto& url : kept) {
@@ -295,6 +298,7 @@ void RemuxViewModel::chooseOutputDirectory() {
     if (auto chosen = folderChooser_(startFolder)) {
         outputDirectoryText_ = chosen->string();
         hasUserSelectedOutputDirectory_ = true;
+        outputFolderCheck_.follow(outputDirectoryURL());
         emit changed();
     }
 }
@@ -391,7 +395,7 @@ void RemuxViewModel::setStreams(MediaStreamKind kind, bool included, const fs::p
 RemuxReview RemuxViewModel::review() const {
     const auto folder = outputDirectoryURL();
     RemuxReview review(sources_, folder, container_, playbackTarget_, installedRelease_);
-    review.setOutputFolderProblem(outputFolderCheck_.problem(folder));
+    review.setOutputFolderProblem(outputFolderCheck_.problem());
     return review;
 }
 
@@ -451,7 +455,20 @@ std::map<std::int64_t, std::string> RemuxViewModel::convertedSubtitleCodecs(
 // MARK: Submission
 
 void RemuxViewModel::submit(SubmissionMode mode) {
-    outputFolderCheck_.recheck();
+    if (!outputDirectoryURL() || review().validation()) {
+        return;
+    }
+    // Asked again right before queueing: the folder may have changed since it was chosen. A
+    // check still running for it is superseded.
+    outputFolderCheck_.check({*outputDirectoryURL()}, true, [this, mode](const auto& problem) {
+        if (!problem) {
+            submitChecked(mode);
+        }
+    });
+    emit changed();
+}
+
+void RemuxViewModel::submitChecked(SubmissionMode mode) {
     const auto folder = outputDirectoryURL();
     if (!folder || review().validation()) {
         return;
@@ -494,6 +511,7 @@ void RemuxViewModel::enqueueRequests(const fs::path& outputFolder, SubmissionMod
     sources_.clear();
     outputDirectoryText_.clear();
     hasUserSelectedOutputDirectory_ = false;
+    outputFolderCheck_.reset();
     invalidateNaturalLanguageDraft();
     emit changed();
     if (mode == SubmissionMode::queue) {

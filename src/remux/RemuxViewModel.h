@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "app/OutputFolderChecker.h"
 #include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
-#include "model/OutputFolderCheck.h"
 #include "model/ProcessingRequest.h"
 #include "model/RemuxPlan.h"
 #include "model/RemuxSource.h"
@@ -35,9 +35,9 @@ class JobQueueViewModel;
 // The model of the Remux workspace: source files with their probed streams and per-file
 // selection, output folder, container and playback target, the compatibility review and the
 // submission of remux jobs, and the natural-language draft. Lives on the GUI thread; every
-// member function must be called there. Inspections and the draft request run on worker
-// threads and post their outcome back; one that was stopped (retry, removal, a newer request,
-// invalidation, destruction) is dropped.
+// member function must be called there. Inspections, output folder checks and the draft
+// request run on worker threads and post their outcome back; one that was stopped (retry,
+// removal, a newer request, invalidation, destruction) is dropped.
 class RemuxViewModel : public QObject {
     Q_OBJECT
 
@@ -143,8 +143,9 @@ class RemuxViewModel : public QObject {
     std::vector<MediaStream> outputStreams(const RemuxSource& source) const;
     std::string outputContainerDescription(const RemuxSource& source) const;
 
-    // Submission.
+    // Submission: the output folder is checked again first, and submitting waits for it.
     void submit(SubmissionMode mode);
+    bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
     void confirmDroppingUnsupportedStreams();
     // The alert's "Cancel" (or its dismissal).
     void cancelCompatibilityConfirmation();
@@ -176,6 +177,7 @@ class RemuxViewModel : public QObject {
     void emitSourcesChanged(const std::vector<std::filesystem::path>& urls);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
+    void submitChecked(SubmissionMode mode);
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
 
     JobQueueViewModel& queue_;
@@ -187,7 +189,7 @@ class RemuxViewModel : public QObject {
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
     // Asked again when the folder changes and right before queueing.
-    mutable OutputFolderCheck outputFolderCheck_;
+    OutputFolderChecker outputFolderCheck_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> playbackTarget_;
     bool isShowingCompatibilityConfirmation_ = false;

@@ -9,6 +9,7 @@
 
 #include "engine/FFmpegCommandBuilder.h"
 #include "model/ErrorMessage.h"
+#include "model/OutputFolderCheck.h"
 #include "model/Uuid.h"
 #include "rename/RenameError.h"
 #include "rename/RenameJournal.h"
@@ -240,13 +241,7 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
         case JournalState::none:
             break;
     }
-    // A journal's working copy that a crash left while it was being written.
-    const std::string partial = std::string(renameJournalName) + std::string(workingNameMarker);
-    for (const auto& name : fileManager_->allNames(folder)) {
-        if (name.starts_with(partial)) {
-            fileManager_->removeFile(folder / name);
-        }
-    }
+    openStandardFolder(folder);  // what a crash while writing an earlier journal left
     std::vector<Record> records = recordsFor(plan);
     if (records.empty()) {
         return;
@@ -415,25 +410,61 @@ std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder) {
     return RenameError::leftoverNamesNotice(standardFolder.string(), leftovers);
 }
 
-std::vector<fs::path> BatchRenamer::interruptedRenames() {
+BatchRenamer::OpenedFolder BatchRenamer::openFolder(const fs::path& folder) {
+    const std::lock_guard lock(mutex_);
+    return openStandardFolder(standardizedFolder(folder));
+}
+
+std::vector<BatchRenamer::OpenedFolder> BatchRenamer::openRecordedFolders() {
     const std::lock_guard lock(mutex_);
     if (!inProgress_) {
         return {};
     }
-    std::vector<fs::path> folders;
-    for (auto& folder : inProgress_->folders()) {
-        if (fileManager_->itemExists(folder / renameJournalName)) {
-            folders.push_back(std::move(folder));
-        } else {
+    std::vector<OpenedFolder> opened;
+    for (const auto& folder : inProgress_->folders()) {
+        opened.push_back(openStandardFolder(folder));
+        if (!opened.back().interruptedRename) {
             inProgress_->remove(folder);
         }
     }
-    return folders;
+    return opened;
 }
 
-bool BatchRenamer::hasInterruptedRename(const fs::path& folder) {
-    const std::lock_guard lock(mutex_);
-    return fileManager_->itemExists(standardizedFolder(folder) / renameJournalName);
+BatchRenamer::OpenedFolder BatchRenamer::openStandardFolder(const fs::path& folder) {
+    OpenedFolder opened{folder, false, {}};
+    std::vector<std::string> names;
+    try {
+        names = fileManager_->allNames(folder);
+    } catch (const fs::filesystem_error&) {
+        return opened;  // planning reports it, with the files it would rename
+    }
+    const std::string journalWorkingPrefix =
+        std::string(renameJournalName) + std::string(workingNameMarker);
+    std::vector<std::string> hidden;
+    std::vector<std::string> unremovable;
+    std::string reason;
+    for (const auto& name : names) {
+        const auto working = textAfterPrefixedUuid(name, journalWorkingPrefix);
+        if (name == renameJournalName) {
+            opened.interruptedRename = true;
+        } else if (isRenameTemporaryName(name)) {
+            hidden.push_back(name);
+        } else if ((working && working->empty()) || isWriteCheckName(name)) {
+            try {
+                fileManager_->removeFile(folder / name);
+            } catch (const fs::filesystem_error& error) {
+                unremovable.push_back(name);
+                reason = error.code().message();
+            }
+        }
+    }
+    if (opened.interruptedRename) {
+        hidden.clear();  // the journal names them, or its restore will say which it does not
+    }
+    std::sort(hidden.begin(), hidden.end());
+    std::sort(unremovable.begin(), unremovable.end());
+    opened.notice = RenameError::keptLeftoversNotice(folder.string(), hidden, unremovable, reason);
+    return opened;
 }
 
 }  // namespace tavrolin

@@ -50,10 +50,21 @@ class BatchRenamer {
     // (nothing moved) or namesNotRestored (the journal then stays).
     std::string restoreInterruptedRename(const std::filesystem::path& folder);
 
-    // The recorded folders whose journal is still there; the others leave the record.
-    std::vector<std::filesystem::path> interruptedRenames();
-    // Whether the folder holds the journal of an unfinished rename.
-    bool hasInterruptedRename(const std::filesystem::path& folder);
+    // What opening a folder for renaming found.
+    struct OpenedFolder {
+        std::filesystem::path folder;  // standardized
+        // The folder holds the journal of an unfinished rename.
+        bool interruptedRename = false;
+        // What was kept that the user should know of, or empty.
+        std::string notice;
+    };
+    // Opens a folder for renaming (its files added, the folder dropped): removes what this
+    // program left there that holds no user data (journal working copies, write-check probes);
+    // hidden rename names with user data stay. The notice names them when no journal does, and
+    // leftovers that could not be removed. A folder that cannot be listed opens with nothing.
+    OpenedFolder openFolder(const std::filesystem::path& folder);
+    // Opens each recorded folder; those without a journal leave the record.
+    std::vector<OpenedFolder> openRecordedFolders();
 
   private:
     enum class Place { source, temporary, destination, missing };
@@ -79,6 +90,7 @@ class BatchRenamer {
     [[noreturn]] void undoAfterFailure(std::vector<Record>& records,
                                        const std::filesystem::path& journal);
     void forgetJournal(const std::filesystem::path& journal);
+    OpenedFolder openStandardFolder(const std::filesystem::path& folder);
 
     std::shared_ptr<FileManaging> fileManager_;
     RenamePlanner planner_;

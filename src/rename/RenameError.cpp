@@ -115,4 +115,24 @@ std::string RenameError::leftoverNamesNotice(const std::string& folder,
            ". Show hidden files to give them names.";
 }
 
+std::string RenameError::keptLeftoversNotice(const std::string& folder,
+                                             const std::vector<std::string>& hiddenNames,
+                                             const std::vector<std::string>& unremovable,
+                                             const std::string& reason) {
+    std::string notice;
+    if (!hiddenNames.empty()) {
+        notice = quoted(folderName(folder)) +
+                 " holds hidden files from an earlier rename that no record names, left "
+                 "untouched: " +
+                 quotedList(hiddenNames) + ". Show hidden files to give them names.";
+    }
+    if (!unremovable.empty()) {
+        notice += notice.empty() ? "" : " ";
+        notice += "Working files that Tavrolin left in " + quoted(folderName(folder)) +
+                  " could not be removed (" + reason + "): " + quotedList(unremovable) +
+                  ". Show hidden files to remove them.";
+    }
+    return notice;
+}
+
 }  // namespace tavrolin

@@ -59,6 +59,14 @@ class RenameError : public std::runtime_error {
     static std::string leftoverNamesNotice(const std::string& folder,
                                            const std::vector<std::string>& names);
 
+    // On opening a folder: hidden rename names that no journal names (user files, left alone)
+    // and working files of this program that could not be removed, for `reason`. Empty when
+    // there are none.
+    static std::string keptLeftoversNotice(const std::string& folder,
+                                           const std::vector<std::string>& hiddenNames,
+                                           const std::vector<std::string>& unremovable,
+                                           const std::string& reason);
+
     Case errorCase() const { return case_; }
     const std::string& payload() const { return payload_; }
 

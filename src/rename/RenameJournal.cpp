@@ -125,6 +125,9 @@ std::optional<std::vector<RenameJournalEntry>> parseLines(std::string_view body,
 
 bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found,
                          bool strictly) {
+    if (!recorded.size && !recorded.modifiedNanoseconds) {
+        return recorded.identity == found.identity;  // nothing else can vouch for the file
+    }
     if (recorded.size && recorded.size != found.size) {
         return false;
     }
@@ -136,15 +139,8 @@ bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint&
 }
 
 bool isRenameTemporaryName(std::string_view name) {
-    constexpr std::size_t uuidLength = 36;
-    if (!name.starts_with(renameTemporaryPrefix) ||
-        name.size() < renameTemporaryPrefix.size() + uuidLength) {
-        return false;
-    }
-    const std::string_view uuid = name.substr(renameTemporaryPrefix.size(), uuidLength);
-    const std::string_view rest = name.substr(renameTemporaryPrefix.size() + uuidLength);
-    const auto parsed = Uuid::fromString(uuid);
-    return parsed && parsed->toString() == uuid && (rest.empty() || rest.front() == '.');
+    const auto rest = textAfterPrefixedUuid(name, renameTemporaryPrefix);
+    return rest && (rest->empty() || rest->front() == '.');
 }
 
 void appendEscapedName(std::string& out, std::string_view name) {

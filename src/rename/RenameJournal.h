@@ -30,7 +30,8 @@ struct FileFingerprint {
 
 // Whether what is found now agrees with what was recorded, as far as the record can tell. Only
 // `strictly` compares inodes (on the same device): FAT file systems renumber them when mounted
-// again.
+// again. A record without size and time (the first format) confirms only the same device and
+// inode, strictly or not.
 bool confirmsFingerprint(const FileFingerprint& recorded, const FileFingerprint& found,
                          bool strictly);
 

@@ -13,6 +13,16 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+void appendNotice(std::string& notice, const std::string& more) {
+    if (!more.empty()) {
+        notice += notice.empty() ? more : " " + more;
+    }
+}
+
+}  // namespace
+
 RenameViewModel::RenameViewModel(std::shared_ptr<BatchRenamer> renamer, QObject* parent)
     : QObject(parent), renamer_(std::move(renamer)) {
     // One thread: planning and renaming never overlap, and run in the order they were asked for.
@@ -79,19 +89,32 @@ bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
             kept.push_back(url);
         }
     }
-    if (!folders.empty()) {
-        // A folder whose files all have hidden names shows nothing to add, but can be restored.
+    std::vector<fs::path> fileFolders;
+    for (const auto& file : kept) {
+        if (std::find(fileFolders.begin(), fileFolders.end(), file.parent_path()) ==
+            fileFolders.end()) {
+            fileFolders.push_back(file.parent_path());
+        }
+    }
+    if (!folders.empty() || !fileFolders.empty()) {
+        // Queued before the plan, so the plan sees the folder cleared. A folder whose files all
+        // have hidden names shows nothing to add, but can be restored.
         runInBackground(
-            [renamer = renamer_, folders] {
+            [renamer = renamer_, folders, fileFolders] {
                 Outcome outcome;
                 for (const auto& folder : folders) {
-                    if (renamer->hasInterruptedRename(folder)) {
-                        outcome.interruptedFolders.push_back(standardizedFolder(folder));
+                    auto opened = renamer->openFolder(folder);
+                    if (opened.interruptedRename) {
+                        outcome.interruptedFolders.push_back(opened.folder);
                     }
+                    appendNotice(outcome.notice, opened.notice);
+                }
+                for (const auto& folder : fileFolders) {
+                    appendNotice(outcome.notice, renamer->openFolder(folder).notice);
                 }
                 return outcome;
             },
-            [this](Outcome outcome) { offerRestores(outcome.interruptedFolders); });
+            [this](Outcome outcome) { finishOpening(outcome); });
     }
     if (kept.empty()) {
         return false;
@@ -266,20 +289,29 @@ void RenameViewModel::lookForInterruptedRenames() {
     runInBackground(
         [renamer = renamer_] {
             Outcome outcome;
-            outcome.interruptedFolders = renamer->interruptedRenames();
+            for (auto& opened : renamer->openRecordedFolders()) {
+                if (opened.interruptedRename) {
+                    outcome.interruptedFolders.push_back(std::move(opened.folder));
+                }
+                appendNotice(outcome.notice, opened.notice);
+            }
             return outcome;
         },
-        [this](Outcome outcome) { offerRestores(outcome.interruptedFolders); });
+        [this](Outcome outcome) { finishOpening(outcome); });
 }
 
-void RenameViewModel::offerRestores(const std::vector<fs::path>& folders) {
+void RenameViewModel::finishOpening(const Outcome& outcome) {
     bool added = false;
-    for (const auto& folder : folders) {
+    for (const auto& folder : outcome.interruptedFolders) {
         if (std::find(interruptedRenames_.begin(), interruptedRenames_.end(), folder) ==
             interruptedRenames_.end()) {
             interruptedRenames_.push_back(folder);
             added = true;
         }
+    }
+    if (!outcome.notice.empty()) {
+        notice_ = outcome.notice;
+        added = true;
     }
     if (added) {
         emit changed();

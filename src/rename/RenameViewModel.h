@@ -49,7 +49,7 @@ class RenameViewModel : public QObject {
     const std::vector<std::filesystem::path>& interruptedRenames() const {
         return interruptedRenames_;
     }
-    // What the last restore wants the user to know besides its success.
+    // What the last restore, or opening a folder, wants the user to know.
     const std::optional<std::string>& notice() const { return notice_; }
 
     bool canRename() const;
@@ -66,7 +66,7 @@ class RenameViewModel : public QObject {
     // Keeps absolute paths with an extension that are not listed yet, sorted as a file browser
     // lists them, after the files already listed; plans again when any was added. Paths without
     // an extension are looked at as folders: one with an unfinished rename is offered for
-    // restore.
+    // restore. Each folder is opened first (BatchRenamer::openFolder), on the worker.
     bool addFiles(const std::vector<std::filesystem::path>& urls);
     void refreshPlan();
     void remove(const std::filesystem::path& url);
@@ -78,7 +78,8 @@ class RenameViewModel : public QObject {
     // Gives the files of the folder's unfinished rename their old names back, then plans again.
     void restoreInterruptedRename();
     void restoreNames(const std::filesystem::path& folder);
-    // Asks the renamer, on the worker, which renames of an earlier run did not finish.
+    // Asks the renamer, on the worker, which renames of an earlier run did not finish, opening
+    // each recorded folder.
     void lookForInterruptedRenames();
 
   signals:
@@ -101,7 +102,8 @@ class RenameViewModel : public QObject {
     void showFailure(const Outcome& outcome);
     void setFiles(std::vector<std::filesystem::path> files);
     void discardInBackground(Outcome outcome);
-    void offerRestores(const std::vector<std::filesystem::path>& folders);
+    // Offers the restores that opening folders found, and shows what it kept.
+    void finishOpening(const Outcome& outcome);
 
     std::shared_ptr<BatchRenamer> renamer_;
     std::vector<std::filesystem::path> files_;

@@ -421,7 +421,9 @@ void TranscriptionActionBar::render() {
         container_->findData(static_cast<int>(state.mediaOutputContainer())));
     arrangeRows();
     const auto blocker = state.mediaExportBlocker();
-    exportMedia_->setEnabled(!blocker && !state.isTranscribing);
+    exportMedia_->setEnabled(!blocker && !state.isTranscribing &&
+                             !viewModel_.isCheckingOutputFolder());
+    exportSubtitles_->setEnabled(!viewModel_.isCheckingOutputFolder());
     exportMedia_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Copy the compatible source tracks, generated subtitles, and "

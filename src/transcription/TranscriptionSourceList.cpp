@@ -428,7 +428,8 @@ void TranscriptionSourceList::render() {
     exportSelected_->setVisible(transcribed >= 1);
     exportSelected_->setText(QStringLiteral("Export Selected (%1)").arg(checked));
     const auto blocker = state.batchMediaExportBlocker();
-    exportSelected_->setEnabled(!state.isTranscribing && !blocker);
+    exportSelected_->setEnabled(!state.isTranscribing && !blocker &&
+                                !viewModel_.isCheckingOutputFolder());
     exportSelected_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Export selected transcripts through the ordered queue.")));

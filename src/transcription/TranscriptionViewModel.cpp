@@ -11,7 +11,6 @@
 #include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
-#include "model/OutputFolderCheck.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -49,6 +48,13 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
     pool_.setMaxThreadCount(6);
     state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
+    connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, [this] {
+        if (outputFolderCheck_.isChecking() && outputFolderCheck_.problem()) {
+            state_.errorMessage.reset();
+            state_.message = outputFolderCheck_.problem();
+            emit changed();
+        }
+    });
     // Connected before any view, so a view redrawing on the same signal sees the search pending.
     connect(this, &TranscriptionViewModel::changed, this,
             &TranscriptionViewModel::refreshBatchSearch);
@@ -366,7 +372,7 @@ void TranscriptionViewModel::clearSelectedTranscript() {
 void TranscriptionViewModel::exportSubtitles() {
     const auto* selected = state_.selectedSource();
     const auto suggested = state_.subtitleExportSuggestedName();
-    if (!selected || !suggested) {
+    if (!selected || !suggested || isCheckingOutputFolder()) {
         return;
     }
     const auto destination = panels_.chooseSubtitleExportFile(*suggested, SubtitleFileFormat::srt,
@@ -374,9 +380,11 @@ void TranscriptionViewModel::exportSubtitles() {
     if (!destination) {
         return;
     }
-    if (refuseUnwritableFolder({destination->parent_path()})) {
-        return;
-    }
+    afterFolderCheck({destination->parent_path()},
+                     [this, destination = *destination] { exportSubtitlesTo(destination); });
+}
+
+void TranscriptionViewModel::exportSubtitlesTo(const std::filesystem::path& destination) {
     exportTask_.request_stop();
     exportTask_ = std::stop_source();
     state_.message.reset();
@@ -386,15 +394,14 @@ void TranscriptionViewModel::exportSubtitles() {
     const auto task = exportTask_;
     runGuardedTask(
         this, pool_,
-        [exporter = services_.exporter, cues = state_.subtitleExportCues(),
-         destination = *destination] {
+        [exporter = services_.exporter, cues = state_.subtitleExportCues(), destination] {
             return capture<bool>([&] {
                 exporter->exportFile(cues, SubtitleFileFormat::srt, destination);
                 return true;
             });
         },
-        [task, name = destination->filename().string()](TranscriptionViewModel& self,
-                                                        Outcome<bool> outcome) {
+        [task, name = destination.filename().string()](TranscriptionViewModel& self,
+                                                       Outcome<bool> outcome) {
             // An export that reached the exporter completes and reports, as a stop cannot undo it.
             if (outcome.error) {
                 self.state_.errorMessage = userMessage(outcome.error);
@@ -432,22 +439,23 @@ void TranscriptionViewModel::removeChapter(const Uuid& id) {
 
 // ---- Media export --------------------------------------------------------------------------
 
-bool TranscriptionViewModel::refuseUnwritableFolder(
-    const std::vector<std::filesystem::path>& folders) {
-    for (const auto& folder : folders) {
-        if (auto problem = outputFolderProblem(folder)) {
-            state_.message.reset();
-            state_.errorMessage = std::move(problem);
-            emit changed();
-            return true;
-        }
-    }
-    return false;
+void TranscriptionViewModel::afterFolderCheck(std::vector<std::filesystem::path> folders,
+                                              std::function<void()> then) {
+    outputFolderCheck_.check(std::move(folders), true,
+                             [this, then = std::move(then)](const auto& problem) {
+                                 state_.message.reset();
+                                 if (problem) {
+                                     state_.errorMessage = problem;
+                                     emit changed();
+                                 } else {
+                                     then();
+                                 }
+                             });
 }
 
 void TranscriptionViewModel::exportSelectedMedia() {
     const auto* selected = state_.selectedSource();
-    if (!selected) {
+    if (!selected || isCheckingOutputFolder()) {
         return;
     }
     if (auto blocker = state_.mediaExportBlocker()) {
@@ -458,17 +466,26 @@ void TranscriptionViewModel::exportSelectedMedia() {
     const auto destination =
         panels_.chooseOutputFile(*state_.mediaExportSuggestedName(), state_.mediaOutputContainer(),
                                  selected->url.parent_path());
-    if (!destination || refuseUnwritableFolder({destination->parent_path()})) {
+    if (!destination) {
         return;
     }
-    if (auto request = state_.selectedMediaRequest(*destination)) {
-        queue_.enqueueNext({ProcessingRequest(*request)});
-        state_.noteMediaQueued(1, *destination, false);
+    auto request = state_.selectedMediaRequest(*destination);
+    if (!request) {
+        emit changed();
+        return;
     }
-    emit changed();
+    afterFolderCheck({destination->parent_path()},
+                     [this, request = std::move(*request), destination = *destination] {
+                         queue_.enqueueNext({ProcessingRequest(request)});
+                         state_.noteMediaQueued(1, destination, false);
+                         emit changed();
+                     });
 }
 
 void TranscriptionViewModel::exportCheckedMediaInBatch() {
+    if (isCheckingOutputFolder()) {
+        return;
+    }
     syncReplacements();
     auto requests = state_.batchMediaRequests();
     if (requests) {
@@ -479,19 +496,19 @@ void TranscriptionViewModel::exportCheckedMediaInBatch() {
                 folders.push_back(request.output.parent_path());
             }
         }
-        if (refuseUnwritableFolder(folders)) {
-            return;
-        }
-        std::vector<ProcessingRequest> queued(requests->begin(), requests->end());
-        for (const auto& request : *requests) {
-            if (request.replacesInput) {
-                if (const auto identity = fileIdentity(request.input)) {
-                    state_.pendingReplacements.insert(*identity);
+        afterFolderCheck(std::move(folders), [this, requests = std::move(*requests)] {
+            for (const auto& request : requests) {
+                if (request.replacesInput) {
+                    if (const auto identity = fileIdentity(request.input)) {
+                        state_.pendingReplacements.insert(*identity);
+                    }
                 }
             }
-        }
-        queue_.enqueueNext(queued);
-        state_.noteMediaQueued(requests->size(), {}, true);
+            queue_.enqueueNext(std::vector<ProcessingRequest>(requests.begin(), requests.end()));
+            state_.noteMediaQueued(requests.size(), {}, true);
+            emit changed();
+        });
+        return;
     }
     emit changed();
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OutputFolderChecker.h"
 #include "engine/SubtitleFileExporter.h"
 #include "probe/MediaProbing.h"
 #include "transcription/ConversationSummarizing.h"
@@ -105,6 +106,9 @@ class TranscriptionViewModel : public QObject {
     }
     bool isInspecting() const { return probeRunning_; }
     bool isExportingSubtitles() const { return exportRunning_; }
+    // An export waits for its output folder's check (off the GUI thread), which shows
+    // "Checking the folder…" as the message while it takes long.
+    bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
     // The hits of the search across all transcripts, worked out on the pool whenever the query or
     // any source's cues change. They stay those of the last finished search while a newer one is
     // pending, and are empty when no search is asked for. The list is shared and never changed:
@@ -130,8 +134,10 @@ class TranscriptionViewModel : public QObject {
     template <typename Result, typename Work>
     static Outcome<Result> capture(Work&& work);
 
-    // Shows the first of `folders` that takes no new file as the error; true when one was found.
-    bool refuseUnwritableFolder(const std::vector<std::filesystem::path>& folders);
+    // Checks that new files can be made in `folders`, then runs `then`; shows the first
+    // problem found as the error instead.
+    void exportSubtitlesTo(const std::filesystem::path& destination);
+    void afterFolderCheck(std::vector<std::filesystem::path> folders, std::function<void()> then);
     void startProbeTaskIfNeeded();
     void inspectNext(std::stop_source task);
     void endProbeTask();
@@ -163,6 +169,7 @@ class TranscriptionViewModel : public QObject {
     std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> batchSearchResults_ =
         noSearchResults();
     bool batchSearchPending_ = false;
+    OutputFolderChecker outputFolderCheck_;
     // Last member: destroyed first, so the workers end before the state they report to.
     QThreadPool pool_;
 };

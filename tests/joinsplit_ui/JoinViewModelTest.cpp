@@ -186,6 +186,7 @@ TEST_F(JoinViewModelTest, RealJoinLastsAsLongAsItsInputs) {
     tavtest::TempDir output;
     panelAnswer = output / "joined.mkv";
     model->chooseOutputAndQueue();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     EXPECT_EQ(panelCalls, std::vector<std::string>(2, "joined.mkv mkv " + folder.path().string()));
     EXPECT_TRUE(model->files().empty());
     EXPECT_TRUE(model->inspectionStates().empty());

@@ -173,6 +173,7 @@ TEST_F(JoinViewTest, ListButtonsMoveAndRemoveAndQueueAsksForTheOutput) {
     });
     EXPECT_EQ(queueButton()->text(), "Choose Output && Queue");
     queueButton()->click();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(asked, std::vector<std::string>{"joined.mp4 MP4 " + folder.path().string()});
     ASSERT_EQ(queue->jobs().size(), 1u);
@@ -198,6 +199,7 @@ TEST_F(JoinViewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
     const auto refused = [&](const fs::path& output, const std::string& why) {
         answer = output;
         queueButton()->click();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
         QCoreApplication::processEvents();
         EXPECT_EQ(status()->text().toStdString(), why);
         EXPECT_TRUE(queue->jobs().empty());
@@ -215,6 +217,7 @@ TEST_F(JoinViewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
     }
     answer = folder / "joined 2.mp4";
     queueButton()->click();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     QCoreApplication::processEvents();
     ASSERT_EQ(queue->jobs().size(), 1u);
     EXPECT_EQ(queue->jobs()[0].request.as<JoinRequest>()->output, answer);

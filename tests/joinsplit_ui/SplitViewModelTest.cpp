@@ -128,7 +128,7 @@ TEST_F(SplitViewModelTest, ChosenFolderOutlivesAddingUntilSubmit) {
     model->addFiles({"/elsewhere/b.mp4"});
     EXPECT_EQ(model->outputDirectory(), fs::path("/chosen"));
 
-    model->submit();
+    ASSERT_TRUE(tavtest::submitChecked(*model));
     EXPECT_TRUE(model->sources().empty());
     EXPECT_EQ(model->outputDirectory(), std::nullopt);
     EXPECT_FALSE(model->hasUserSelectedOutputDirectory());
@@ -149,7 +149,7 @@ TEST_F(SplitViewModelTest, AFolderThatTakesNoFileIsRefusedOnSubmit) {
     if (!readOnly.isMounted()) {
         GTEST_SKIP() << readOnly.skipReason();
     }
-    model->submit();
+    ASSERT_TRUE(tavtest::submitChecked(*model));
     EXPECT_TRUE(queue->jobs().empty());
     EXPECT_EQ(model->validationMessage(),
               "Tavrolin cannot create files in the output folder \u201Clater\u201D (Read-only "
@@ -220,7 +220,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     model->setSplitPointFromPreview(3.96);
     model->setContainer(OutputContainer::mkv);
     ASSERT_EQ(model->outputCount(), 3);
-    model->submit();
+    ASSERT_TRUE(tavtest::submitChecked(*model));
     EXPECT_TRUE(model->sources().empty());
     EXPECT_EQ(model->selectedFile(), std::nullopt);
     ASSERT_EQ(queue->jobs().size(), 3u);

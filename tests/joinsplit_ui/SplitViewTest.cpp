@@ -110,7 +110,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     auto* validation = editor->findChild<QLabel*>("validationMessage");
     auto* queueButton = editor->findChild<QPushButton*>("queueButton");
     EXPECT_EQ(queueButton->text(), "Add 2 Outputs to Queue");
-    EXPECT_TRUE(queueButton->isEnabled());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queueButton->isEnabled(); }));  // folder checked
 
     // An end before the start: red message, disabled button; fixing it clears both at once.
     end->selectAll();

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "model/OutputFolderCheck.h"
+#include "model/Uuid.h"
 #include "support/ReadOnlyMount.h"
 #include "support/TempDir.h"
 
@@ -18,6 +19,8 @@ TEST(OutputFolderCheck, AnswersWhatCreatingAFileWouldAndLeavesNothingBehind) {
     fs::create_directories(temp / "locked");
     fs::permissions(temp / "locked", fs::perms(0555));
     std::ofstream(temp / "plain" / "file.txt") << "x";
+    // A probe that a killed check left: the next check of the folder removes it.
+    std::ofstream(temp / "plain" / (".tavrolin-write-check-" + Uuid::random().toString()));
     // Root passes permission bits; the probe file answers truthfully for both.
     const std::string locked = ::geteuid() == 0 ? "" : "(Permission denied)";
 
@@ -49,5 +52,17 @@ TEST(OutputFolderCheck, AnswersWhatCreatingAFileWouldAndLeavesNothingBehind) {
     for (const auto& entry : fs::recursive_directory_iterator(temp.path())) {
         EXPECT_EQ(entry.path().filename().string().find(".tavrolin-write-check"),
                   std::string::npos);
+    }
+    // The user's own names that only look like one stay.
+    tavtest::TempDir other;
+    const std::vector<std::string> lookAlikes = {
+        ".tavrolin-write-check-0f8fad5b-d9cb-469f-a165-70867728950e",
+        ".tavrolin-write-check-0F8FAD5B-D9CB-469F-A165-70867728950E.mkv", ".tavrolin-write-check-"};
+    for (const auto& name : lookAlikes) {
+        std::ofstream(other / name) << "mine";
+    }
+    EXPECT_FALSE(outputFolderProblem(other.path()));
+    for (const auto& name : lookAlikes) {
+        EXPECT_TRUE(fs::exists(other / name)) << name;
     }
 }

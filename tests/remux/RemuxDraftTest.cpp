@@ -217,7 +217,7 @@ TEST_F(RemuxDraftTest, SourceChangesAndQueueingInvalidateTheDraft) {
          [&] {
              model->setOutputDirectoryText(output.path().string());
              ASSERT_EQ(model->validationMessage(), std::nullopt);
-             model->submit(RemuxViewModel::SubmissionMode::queue);
+             ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
              ASSERT_TRUE(model->sources().empty());
          }},
     };

@@ -280,7 +280,7 @@ TEST_F(RemuxReviewTest, UnsupportedStreamsNeedConfirmationBeforeQueueing) {
     model->setContainer(OutputContainer::mp4);
     const auto selectionBefore = source(0).selectedStreamIndices;
 
-    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
     EXPECT_TRUE(model->isShowingCompatibilityConfirmation());
     EXPECT_EQ(model->pendingSubmission(), RemuxViewModel::SubmissionMode::queue);
     EXPECT_TRUE(queue->jobs().empty());
@@ -293,7 +293,7 @@ TEST_F(RemuxReviewTest, UnsupportedStreamsNeedConfirmationBeforeQueueing) {
     EXPECT_TRUE(queue->jobs().empty());
 
     // Settings that go wrong while the alert is up keep the pending mode.
-    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
     model->setOutputDirectoryText("");
     model->confirmDroppingUnsupportedStreams();
     EXPECT_FALSE(model->isShowingCompatibilityConfirmation());
@@ -302,7 +302,7 @@ TEST_F(RemuxReviewTest, UnsupportedStreamsNeedConfirmationBeforeQueueing) {
 
     model->setOutputDirectoryText(folder.path().string());
     model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
-    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
     model->confirmDroppingUnsupportedStreams();
     ASSERT_EQ(queue->jobs().size(), 1u);
     EXPECT_EQ(queue->jobs()[0].status, ProcessingJob::Status::queued());

@@ -73,7 +73,7 @@ TEST_F(RemuxSubmissionTest, AddToQueueWaitsForStartAndKeepsTheSourceContainer) {
     ASSERT_EQ(model->validationMessage(), std::nullopt);
     ASSERT_TRUE(model->compatibilityIssues().empty());
 
-    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
     ASSERT_EQ(queue->jobs().size(), 2u);
     EXPECT_EQ(queue->jobs()[0].request.as<RemuxRequest>()->input, movie);
     EXPECT_EQ(queue->jobs()[1].request.as<RemuxRequest>()->input, other);
@@ -110,7 +110,7 @@ TEST_F(RemuxSubmissionTest, RemuxNowGoesFirstAndConvertsForTheTarget) {
     const auto waiting = tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "waiting.mkv");
     addAndWait({waiting});
     model->setOutputDirectoryText(output.path().string());
-    model->submit(RemuxViewModel::SubmissionMode::queue);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::queue));
     ASSERT_EQ(queue->jobs().size(), 1u);
 
     const auto hevc = tavtest::copyMedia(tavtest::hevcSourceMedia(), folder, "phone.mkv");
@@ -125,7 +125,7 @@ TEST_F(RemuxSubmissionTest, RemuxNowGoesFirstAndConvertsForTheTarget) {
               "1 selected subtitle stream will be converted to MOV_TEXT. Video and audio will "
               "remain stream-copy.");
 
-    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::now));
     ASSERT_EQ(queue->jobs().size(), 2u);
     EXPECT_EQ(queue->jobs()[0].request.as<RemuxRequest>()->input, hevc);
     EXPECT_TRUE(queue->isWorkerActive());
@@ -145,7 +145,7 @@ TEST_F(RemuxSubmissionTest, ConfirmedDropLeavesUnsupportedStreamsOut) {
     const auto source = tavtest::copyMedia(media, folder, "opus.mkv");
     addAndWait({source});
     model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
-    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::now));
     ASSERT_TRUE(model->isShowingCompatibilityConfirmation());
     EXPECT_TRUE(queue->jobs().empty());
     model->confirmDroppingUnsupportedStreams();
@@ -188,7 +188,7 @@ TEST_F(RemuxSubmissionTest, StreamsTheInstalledFFmpegRefusesAreDroppedBeforeQueu
         EXPECT_EQ(model->unsupportedStreamMessages(model->sources().at(0)), row.notes);
         EXPECT_EQ(model->compatibilityIssues().size(), row.notes.size());
     }
-    model->submit(RemuxViewModel::SubmissionMode::now);
+    ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::now));
     ASSERT_TRUE(model->isShowingCompatibilityConfirmation());
     model->confirmDroppingUnsupportedStreams();
     ASSERT_EQ(queue->jobs().size(), 1u);

@@ -56,6 +56,13 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+// Submits a page and waits for its output folder's check, after which the submission ran.
+template <typename Model, typename... Mode>
+bool submitChecked(Model& model, Mode... mode) {
+    model.submit(mode...);
+    return waitUntil([&] { return !model.isCheckingOutputFolder(); });
+}
+
 // Processes GUI events for a while, for checks that something does not happen.
 inline void processEventsFor(std::chrono::milliseconds duration) {
     QElapsedTimer timer;
@@ -156,12 +163,15 @@ class FixedProbeRemuxTest : public ::testing::Test {
         model = std::make_unique<tavrolin::RemuxViewModel>(*queue, probe);
     }
 
-    // Adds a file with the given streams and waits until its inspection has ended.
+    // Adds a file with the given streams and waits until its inspection and the check of the
+    // output folder have ended.
     std::filesystem::path add(const std::string& name, std::vector<tavrolin::MediaStream> streams) {
         const auto path = folder / name;
         probe->streams[path] = std::move(streams);
         EXPECT_TRUE(model->addFiles({path}));
-        EXPECT_TRUE(waitUntil([&] { return model->runningInspectionCount() == 0; }));
+        EXPECT_TRUE(waitUntil([&] {
+            return model->runningInspectionCount() == 0 && !model->isCheckingOutputFolder();
+        }));
         QCoreApplication::processEvents();
         return path;
     }

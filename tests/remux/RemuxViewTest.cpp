@@ -454,6 +454,7 @@ TEST_F(RemuxViewTest, OutputClashesShowBeforeAnythingIsQueued) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.step);
         row.act();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
         QCoreApplication::processEvents();
         EXPECT_EQ(shown("validationMessage"), row.message.has_value());
         if (row.message) {
@@ -473,7 +474,7 @@ TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     QCoreApplication::processEvents();
 
     find<QPushButton>("addToQueueButton")->click();
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->compatibilityAlert() != nullptr; }));
     QMessageBox* alert = view->compatibilityAlert();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->windowTitle(), "Unsupported Streams");
@@ -488,7 +489,7 @@ TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     EXPECT_TRUE(queue->jobs().empty());
 
     find<QPushButton>("addToQueueButton")->click();
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->compatibilityAlert() != nullptr; }));
     alert = view->compatibilityAlert();
     ASSERT_NE(alert, nullptr);
     alert->findChild<QPushButton*>("continueButton")->click();

@@ -79,10 +79,10 @@ TEST(RemuxWindow, Child) {
     shot.save(qEnvironmentVariable("TAVROLIN_SCREENSHOT"), "PNG");
 
     auto* remuxNow = view->findChild<QPushButton*>("remuxNowButton");
-    ASSERT_TRUE(remuxNow->isEnabled());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return remuxNow->isEnabled(); }));
     QTest::mouseClick(remuxNow, Qt::LeftButton);
     JobQueueViewModel& queue = app.queue();
-    ASSERT_EQ(queue.jobs().size(), 2u);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() == 2u; }));
     ASSERT_TRUE(tavtest::waitUntil(
         [&] {
             return std::all_of(queue.jobs().begin(), queue.jobs().end(),

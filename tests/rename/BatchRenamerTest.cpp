@@ -33,9 +33,13 @@ class SteeredFileManager : public LocalFileManager {
   public:
     // Called before each move with its number (from 0); may throw.
     std::function<void(int move, const fs::path& from, const fs::path& to)> beforeMove;
-    int moves = 0;              // attempted
-    int refusedWriteError = 0;  // when set, creating a file fails with it
-    int refusedProbeError = 0;  // when set, the folder's write probe fails with it
+    int moves = 0;               // attempted
+    int refusedWriteError = 0;   // when set, creating a file fails with it
+    int refusedProbeError = 0;   // when set, the folder's write probe fails with it
+    int refusedRemoveError = 0;  // when set, removing a file fails with it
+    // When set, creating a file crashes after writing this many bytes of its working copy.
+    std::optional<std::size_t> crashWritingAt;
+    std::size_t lastCreatedSize = 0;
 
     void checkWritable(const fs::path& folder) override {
         if (refusedProbeError != 0) {
@@ -45,11 +49,24 @@ class SteeredFileManager : public LocalFileManager {
     }
 
     void createFile(const fs::path& path, std::string_view contents) override {
+        lastCreatedSize = contents.size();
         if (refusedWriteError != 0) {
             throw fs::filesystem_error("injected", path,
                                        std::error_code(refusedWriteError, std::generic_category()));
         }
+        if (crashWritingAt) {
+            std::ofstream(workingNameFor(path), std::ios::binary)
+                << contents.substr(0, *crashWritingAt);
+            throw SimulatedCrash{};
+        }
         LocalFileManager::createFile(path, contents);
+    }
+
+    void removeFile(const fs::path& path) override {
+        if (refusedRemoveError != 0) {
+            failWith(refusedRemoveError, path);
+        }
+        LocalFileManager::removeFile(path);
     }
 
     void moveItem(const fs::path& from, const fs::path& to) override {
@@ -239,10 +256,94 @@ TEST_F(BatchRenamers, AKillAfterAnyMoveIsRestoredOnTheNextStart) {
         EXPECT_THROW(recording.apply(plan), RenameError);  // nothing renames over the journal
         // The next start: a new renamer finds the folder in the record and restores it.
         BatchRenamer next(files, {}, std::make_shared<RenamesInProgress>(state));
-        ASSERT_EQ(next.interruptedRenames(), std::vector<fs::path>{folder.path()});
+        const auto opened = next.openRecordedFolders();
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0].folder, folder.path());
+        EXPECT_TRUE(opened[0].interruptedRename);
+        EXPECT_EQ(opened[0].notice, "");
         EXPECT_EQ(next.restoreInterruptedRename(folder.path()), "");
         EXPECT_EQ(snapshot(), before);
         EXPECT_TRUE(inProgress->folders().empty());
+    }
+}
+
+TEST_F(BatchRenamers, OpeningAFolderClearsWhatACrashLeftAndKeepsEveryUserFile) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 24; ++i) {
+        names.push_back("file " + std::to_string(i) + ".mp4");
+    }
+    std::string uuid = Uuid::random().toString();
+    const std::string probe = ".tavrolin-write-check-" + uuid;
+    const std::string working = ".tavrolin-rename-journal.partial-" + uuid;
+    const auto touch = [&](const std::vector<std::string>& hidden) {
+        for (const auto& name : hidden) {
+            std::ofstream(folder / name) << "left";
+        }
+    };
+    const auto crashWritingJournalAt = [&](std::size_t bytes) {
+        return [&, bytes](const std::vector<fs::path>& paths) {
+            const auto plan = renamer.plan(paths, rule);
+            files->crashWritingAt = bytes;
+            EXPECT_THROW(renamer.apply(plan), SimulatedCrash);
+            files->crashWritingAt.reset();
+            EXPECT_GT(files->lastCreatedSize, bytes);  // a real cut
+        };
+    };
+    std::transform(uuid.begin(), uuid.end(), uuid.begin(), ::tolower);
+    // Names of the user's that only look like leftovers.
+    const std::vector<std::string> lookAlikes = {".tavrolin-write-check-" + uuid, probe + ".mkv",
+                                                 working + "x",
+                                                 ".tavrolin-rename-journal.partial-"};
+    struct Row {
+        std::string name;
+        std::function<void(const std::vector<fs::path>&)> leave;
+        std::vector<std::string> kept;
+        std::string notice;  // part of it
+    };
+    const std::vector<Row> rows = {
+        {"journal write cut at 0 bytes", crashWritingJournalAt(0), {}, ""},
+        {"journal write cut at 27 bytes", crashWritingJournalAt(27), {}, ""},
+        {"journal write cut at 300 bytes", crashWritingJournalAt(300), {}, ""},
+        {"journal write cut at 2,000 bytes", crashWritingJournalAt(2000), {}, ""},
+        {"a write check killed before it removed its probe",
+         [&](auto&) { touch({probe}); },
+         {},
+         ""},
+        {"look-alike names", [&](auto&) { touch(lookAlikes); }, lookAlikes, ""},
+        {"a hidden rename name that no journal names",
+         [&](auto&) { touch({someTemporaryName}); },
+         {someTemporaryName},
+         "“" + folder.path().filename().string() +
+             "” holds hidden files from an earlier rename that no record names, left "
+             "untouched: “" +
+             someTemporaryName + "”. Show hidden files to give them names."},
+        {"a leftover that cannot be removed",
+         [&](auto&) {
+             touch({probe});
+             files->refusedRemoveError = EACCES;
+         },
+         {probe},
+         "could not be removed (Permission denied): “" + probe + "”."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto paths = remake(names);
+        const auto before = snapshot();
+        row.leave(paths);
+        // Opened again, as by the next run.
+        const auto opened = BatchRenamer(files).openFolder(folder.path());
+        files->refusedRemoveError = 0;
+        EXPECT_FALSE(opened.interruptedRename);
+        if (row.notice.empty()) {
+            EXPECT_EQ(opened.notice, "");
+        } else {
+            EXPECT_NE(opened.notice.find(row.notice), std::string::npos) << opened.notice;
+        }
+        auto after = snapshot();
+        for (const auto& name : row.kept) {
+            EXPECT_EQ(after.erase(name), 1u) << name;
+        }
+        EXPECT_EQ(after, before);  // every original name, nothing hidden left
     }
 }
 
@@ -294,6 +395,15 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
         {"a leftover temporary name that no journal names",
          [&](auto&) { std::ofstream(folder / someTemporaryName) << "stray"; }, Outcome::restored,
          "left untouched: \u201C" + someTemporaryName + "\u201D"},
+        {"a journal of the first format whose files have other inodes",
+         [&](std::vector<RenameJournalEntry> entries) {
+             for (auto& entry : entries) {
+                 fs::rename(folder / entry.temporaryName, folder / entry.destinationName);
+                 entry.fingerprint.identity.inode += 7;
+             }
+             writeJournal(firstFormat(entries));
+         },
+         Outcome::refused, "\u201Ca.mkv\u201D was found under none of its names"},
         {"a journal of the first format cut at a line end",
          [&](auto& entries) {
              writeJournal(firstFormat({entries.begin(), entries.end() - 1}));

@@ -1,6 +1,7 @@
 // The Sequence Rename workspace model on real folders.
 #include <gtest/gtest.h>
 
+#include "model/Uuid.h"
 #include "rename/RenamesInProgress.h"
 #include "rename_ui/RenameTestSupport.h"
 
@@ -200,10 +201,31 @@ TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStart
     BatchRenamer killed(std::make_shared<KilledAfterPhaseOne>(), {}, record());
     EXPECT_THROW(killed.apply(killed.plan(paths, {"Show", 1, 1, 2})), Killed);
 
+    // Leftovers of killed write checks and journal writes, which opening the folder removes.
+    const auto leaveLeftovers = [&] {
+        for (const char* prefix : {".tavrolin-write-check-", ".tavrolin-rename-journal.partial-"}) {
+            std::ofstream(folder / (prefix + Uuid::random().toString())) << "left";
+        }
+    };
+    const auto hiddenNames = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            if (entry.path().filename().string().starts_with(".tavrolin-") &&
+                entry.path().filename() != ".tavrolin-rename-journal") {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        return names;
+    };
+    const std::size_t hiddenFiles = hiddenNames().size();
+
     // Adding the folder itself offers the restore too, though it shows no file.
+    leaveLeftovers();
     EXPECT_FALSE(model->addFiles({folder.path()}));
     ASSERT_TRUE(settle());
     EXPECT_EQ(model->interruptedRenames(), std::vector<fs::path>{folder.path()});
+    EXPECT_EQ(hiddenNames().size(), hiddenFiles);  // the renamed files' hidden names stay
+    EXPECT_EQ(model->notice(), std::nullopt);      // the journal speaks for them
     // So does adding its files: the journal is looked for before the missing files.
     model->addFiles(paths);
     ASSERT_TRUE(settle());
@@ -211,13 +233,25 @@ TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStart
     EXPECT_FALSE(model->canRename());
 
     RenameViewModel next(std::make_shared<BatchRenamer>(files, RenamePlanner{}, record()));
+    leaveLeftovers();
     next.lookForInterruptedRenames();
     ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
     ASSERT_EQ(next.interruptedRenames(), std::vector<fs::path>{folder.path()});
+    EXPECT_EQ(hiddenNames().size(), hiddenFiles);
     next.restoreNames(folder.path());
     ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
     EXPECT_EQ(contents(), before);
     EXPECT_TRUE(next.interruptedRenames().empty());
     EXPECT_EQ(next.errorMessage(), std::nullopt);
     EXPECT_TRUE(record()->folders().empty());
+
+    // A hidden rename name that no journal names is the user's file: kept, and said so.
+    const std::string stray = ".tavrolin-rename-" + Uuid::random().toString() + ".mkv";
+    std::ofstream(folder / stray) << "stray";
+    leaveLeftovers();
+    next.addFiles(paths);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
+    EXPECT_EQ(hiddenNames(), std::vector<std::string>{stray});
+    EXPECT_NE(next.notice().value_or("").find("left untouched: \u201C" + stray + "\u201D"),
+              std::string::npos);
 }

@@ -109,6 +109,11 @@ struct Workspace {
             timeoutMs);
     }
 
+    // An export waits for its output folder's check before it queues or writes anything.
+    bool checked() {
+        return tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); });
+    }
+
     QApplication& application = tavtest::qtApplication();
     tavtest::TempDir folder;
     JobQueueViewModel queue{std::make_shared<FFmpegProcessor>(
@@ -164,6 +169,7 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
     const fs::path destination = w.folder / "workspace-a.en.srt";
     w.chosen = destination;
     w.model->exportSubtitles();
+    ASSERT_TRUE(w.checked());
     ASSERT_TRUE(w.settled());
     EXPECT_EQ(w.suggested.back(), "workspace-a.en.srt");
     EXPECT_EQ(w.state().message, "Exported workspace-a.en.srt.");
@@ -175,6 +181,7 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
 
     std::ofstream(destination, std::ios::trunc) << "mine";
     w.model->exportSubtitles();
+    ASSERT_TRUE(w.checked());
     ASSERT_TRUE(w.settled());
     EXPECT_EQ(w.state().errorMessage,
               "A file already exists at that location. Choose a new filename.");
@@ -186,9 +193,11 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
         ASSERT_TRUE(refused);
         w.chosen = readOnly.path() / "a.srt";
         w.model->exportSubtitles();
+        ASSERT_TRUE(w.checked());
         EXPECT_EQ(w.state().errorMessage, refused);
         w.chosen = readOnly.path() / "a.mkv";
         w.model->exportSelectedMedia();
+        ASSERT_TRUE(w.checked());
         EXPECT_EQ(w.state().errorMessage, refused);
         EXPECT_TRUE(w.queue.jobs().empty());
     }
@@ -235,15 +244,18 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     w.model->addChapterAtCue(cues[1]);
     w.chosen = w.folder / "show-chapters.mkv";
     w.model->exportSelectedMedia();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().message, "Added 1 file to the queue: show-chapters.mkv.");
     w.model->setChapters({});
     w.chosen = w.folder / "show-none.mkv";
     w.model->exportSelectedMedia();
+    ASSERT_TRUE(w.checked());
     // clip.mp4 as MP4.
     w.model->selectSource(w.state().sources[1].id);
     w.model->setCues(cues);
     w.chosen = w.folder / "clip-out.mp4";
     w.model->exportSelectedMedia();
+    ASSERT_TRUE(w.checked());
     ASSERT_TRUE(w.settled());
     for (const auto& job : w.queue.jobs()) {
         EXPECT_EQ(job.status.kind, ProcessingJob::Status::Kind::completed) << job.status.message;
@@ -258,11 +270,13 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     // An existing output and a chapter at the end are refused before anything is queued.
     const auto queued = w.queue.jobs().size();
     w.model->exportSelectedMedia();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().errorMessage,
               "An output named “clip-out.mp4” already exists. Choose another folder or name.");
     w.chosen = w.folder / "clip-late.mp4";
     w.model->setChapters({{Uuid::random(), *w.state().sources[1].mediaDuration, "Late"}});
     w.model->exportSelectedMedia();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().errorMessage,
               "Every chapter marker must be earlier than the end of the source.");
     EXPECT_EQ(w.queue.jobs().size(), queued);
@@ -274,10 +288,12 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     w.model->setExportSelection(false, w.state().sources[0].id);
     const std::string original = contents(clip);
     w.model->exportCheckedMediaInBatch();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().message,
               "Added 1 file to the queue. Each original remains untouched until its replacement "
               "passes validation.");
     w.model->exportCheckedMediaInBatch();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().errorMessage, "A replacement of “clip.mp4” is already queued.");
     ASSERT_TRUE(w.settled());
     EXPECT_EQ(w.queue.jobs().back().status.kind, ProcessingJob::Status::Kind::completed)
@@ -289,6 +305,7 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(w.state().sources[1].status.kind, Kind::ready);  // inspected again
     w.model->exportCheckedMediaInBatch();
+    ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().errorMessage,
               "“clip.mp4” was replaced in this session; open it again to export it once more.");
     EXPECT_EQ(w.queue.jobs().size(), 4u);
