@@ -1,7 +1,8 @@
 // Splits a generated Matroska file of at least 300 MB at a point through the Split rules and
-// FFmpegProcessor (two jobs: part 1 and part 2), alternating with the same two ffmpeg commands
-// run bare, and prints the median ratio; then the same split against one bare copy of the whole
-// file, which shows what two ffmpeg starts cost on a copy this short. Reading the keyframes,
+// FFmpegProcessor (two jobs: part 1 and part 2, each probing the source's layout first),
+// alternating with the same two ffmpeg commands run bare, and prints the median ratio; then the
+// same split against one bare copy of the whole file, which shows what two ffmpeg starts and two
+// probes cost on a copy this short. Reading the keyframes,
 // which the workspace does when the file is added, is timed on its own. Everything is made in
 // a private folder under $TMPDIR and removed at the end.
 
@@ -67,16 +68,22 @@ int main() {
             processor.process(request, [](double) {}, {});
         }
     };
-    // The processor's own command lines, written to plain names, with nothing around them.
+    // The processor's own command lines, written to plain names, with nothing around them: not
+    // the probe of the source's layout that the processor runs first for each part.
     const FFmpegCommandBuilder builder;
     std::vector<std::vector<std::string>> bareSplits;
-    std::vector<fs::path> barePieces;
+    std::vector<fs::path> bareParts;
     for (std::size_t part = 0; part < requests.size(); ++part) {
-        const fs::path output = parts / ("bare" + std::to_string(part + 1) + ".mkv");
-        bareSplits.push_back(builder.splitArguments(*requests[part].as<SplitRequest>(), output));
-        for (int piece = 0; piece < 3; ++piece) {
-            barePieces.push_back(FFmpegCommandBuilder::splitPieceFile(output, piece));
+        const auto& request = *requests[part].as<SplitRequest>();
+        const auto probe =
+            runner->run(tools.ffprobe, splitLayoutProbeArguments(request.input, request.endTime));
+        const auto layout = parseSplitLayout(probe.standardOutput, request.endTime);
+        if (!layout) {
+            std::fprintf(stderr, "ffprobe could not read the source\n");
+            return 1;
         }
+        bareParts.push_back(parts / ("bare" + std::to_string(part + 1) + ".mkv"));
+        bareSplits.push_back(builder.splitArguments(request, *layout, {}, bareParts.back()));
     }
     const auto bareSplit = [&] {
         for (const auto& arguments : bareSplits) {
@@ -91,8 +98,8 @@ int main() {
         for (const auto& request : requests) {
             fs::remove(request.as<SplitRequest>()->output);
         }
-        for (const auto& piece : barePieces) {
-            fs::remove(piece);
+        for (const auto& part : bareParts) {
+            fs::remove(part);
         }
     };
     // One unmeasured run of each warms the page cache.

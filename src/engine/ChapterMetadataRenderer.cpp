@@ -122,4 +122,34 @@ std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& ch
     return text;
 }
 
+std::optional<std::string> ChapterMetadataRenderer::renderPart(
+    const std::vector<SourceChapter>& chapters, double from, std::optional<double> to) const {
+    const auto origin = wholeMilliseconds(from);
+    const auto limit = to ? wholeMilliseconds(*to) : std::optional<std::int64_t>(INT64_MAX);
+    if (!origin || !limit) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (const auto& chapter : chapters) {
+        const auto start = wholeMilliseconds(chapter.start);
+        const auto end = wholeMilliseconds(chapter.end);
+        if (!start || !end || std::min(*end, *limit) <= std::max(*start, *origin)) {
+            continue;
+        }
+        text += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
+        text += decimal(std::max(*start, *origin) - *origin);
+        text += "\nEND=";
+        text += decimal(std::min(*end, *limit) - *origin);
+        text += '\n';
+        for (const auto& [key, value] : chapter.tags) {
+            text += escapeTitle(withoutNulBytes(key)) + "=" + escapeTitle(withoutNulBytes(value)) +
+                    '\n';
+        }
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return ";FFMETADATA1\n" + text;
+}
+
 }  // namespace tavrolin

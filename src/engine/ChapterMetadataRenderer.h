@@ -1,11 +1,23 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/ChapterMarker.h"
 
 namespace tavrolin {
+
+// A chapter of a source file as ffprobe reports it: seconds from the file's time zero, and
+// every tag.
+struct SourceChapter {
+    double start = 0;
+    double end = 0;
+    std::vector<std::pair<std::string, std::string>> tags;
+
+    friend bool operator==(const SourceChapter&, const SourceChapter&) = default;
+};
 
 // Writes chapter markers as the text of an FFmpeg FFMETADATA (version 1) file, and decides
 // whether a chapter list can be written at all.
@@ -15,6 +27,12 @@ class ChapterMetadataRenderer {
     // ends where the next one starts; the last ends at `duration` (seconds). Throws
     // MediaProcessingError::invalidRequest when the duration or a marker cannot be written.
     std::string render(const std::vector<ChapterMarker>& chapters, double duration) const;
+
+    // The chapters of the part of a file from `from` to `to` (none: its end): those that
+    // overlap it, shifted to its start and clipped to its ends, in microseconds, with their
+    // tags. None when no chapter overlaps the part.
+    std::optional<std::string> renderPart(const std::vector<SourceChapter>& chapters, double from,
+                                          std::optional<double> to) const;
 };
 
 }  // namespace tavrolin

@@ -1,6 +1,7 @@
 #include "engine/FFmpegCommandBuilder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -110,57 +111,100 @@ std::vector<std::string> FFmpegCommandBuilder::joinArguments(
 
 namespace {
 
-// The segment muxer reads its file name as a pattern: every "%" but the piece number's doubles.
-std::string escapedPattern(std::string_view text) {
-    std::string escaped;
-    for (char c : text) {
-        escaped += c;
-        if (c == '%') {
-            escaped += '%';
-        }
+// ffmpeg reads this far past a part's end, well beyond its last packet in any stream: the
+// filters below decide what is kept.
+constexpr double splitReadPast = 1.0;
+
+// Where a split's input starts: timestamps count from here.
+double splitOrigin(const SplitRequest& request) {
+    return request.startTime > 0 ? std::max(request.startTime - kSplitCutMargin, 0.0) : 0;
+}
+
+// Drops every packet outside [from, to) of the input's timestamps.
+std::string keptBetween(std::optional<double> from, std::optional<double> to) {
+    std::string drop;
+    if (from) {
+        drop = "lt(pts*tb\\," + formatCommandLineSeconds(*from) + ")";
     }
-    return escaped;
+    if (to) {
+        drop += (drop.empty() ? "" : "+") + std::string("gte(pts*tb\\,") +
+                formatCommandLineSeconds(*to) + ")";
+    }
+    return "noise=drop=" + drop;
 }
 
-std::size_t pieceDigitPosition(const std::string& path, const std::filesystem::path& output) {
-    const std::size_t extension = output.has_extension() ? output.extension().string().size() : 0;
-    return path.size() - extension - 1;
+// The time base the output's muxer gives a copy of `stream`. ffmpeg 5.1 starts a stream's
+// bit-stream filter with the time base the stream has before the muxer chooses its own, then
+// hands it packets in the muxer's: named in advance, the two agree. Matroska counts
+// milliseconds; the MP4 family counts audio in samples and video in at least 10,000 ticks a
+// second, doubling the source's; other muxers keep the source's.
+std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
+                                         const SplitStream& stream) {
+    std::string extension = output.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto among = [&](std::initializer_list<std::string_view> names) {
+        return std::find(names.begin(), names.end(), extension) != names.end();
+    };
+    if (among({".mkv", ".mka", ".mks", ".mk3d", ".webm"})) {
+        return "1/1000";
+    }
+    if (stream.timeBase.den <= 0) {
+        return std::nullopt;
+    }
+    if (among({".mp4", ".m4v", ".m4a", ".m4b", ".mov", ".3gp", ".3g2", ".ismv", ".f4v"})) {
+        if (stream.kind == "audio" && stream.sampleRate > 0) {
+            return "1/" + std::to_string(stream.sampleRate);
+        }
+        std::int64_t den = stream.timeBase.den;
+        while (stream.kind == "video" && den < 10000) {
+            den *= 2;
+        }
+        return "1/" + std::to_string(den);
+    }
+    return std::to_string(stream.timeBase.num) + "/" + std::to_string(stream.timeBase.den);
 }
 
-bool cutsAtStart(const SplitRequest& request) {
-    return request.startTime > 0;
+// The attachment a saved picture becomes: the source attachment's own type and name, else
+// ones made from its codec.
+void appendAttachment(std::vector<std::string>& arguments, const SplitStream& picture,
+                      const std::filesystem::path& file, int position) {
+    const bool jpeg = picture.codec == "mjpeg";
+    const std::string codec = picture.codec.empty() ? "png" : picture.codec;
+    const std::string type = !picture.mimeType.empty() ? picture.mimeType
+                             : jpeg                    ? "image/jpeg"
+                                                       : "image/" + codec;
+    const std::string name =
+        !picture.fileName.empty() ? picture.fileName : "cover." + (jpeg ? "jpg" : codec);
+    const std::string at = "-metadata:s:" + std::to_string(position);
+    append(arguments, {"-attach", file.string(), at, "mimetype=" + type, at, "filename=" + name});
 }
-
-// The seek lands this much before the first cut (more than any reordering delay), so the piece
-// before it is never empty and the part is always piece 1.
-constexpr double splitMargin = 1.0;
-// ffmpeg stops reading this much past the end cut: its keyframe, decoded before it is shown, has
-// been read by then and opened the next piece.
-constexpr double splitEndMargin = 0.1;
 
 }  // namespace
 
-std::filesystem::path FFmpegCommandBuilder::splitPieceFile(const std::filesystem::path& output,
-                                                           int piece) {
-    std::string path = output.string();
-    path[pieceDigitPosition(path, output)] = static_cast<char>('0' + piece);
-    return path;
-}
-
 double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request) {
-    return cutsAtStart(request) ? std::min(request.startTime, splitMargin) : 0;
+    return request.startTime - splitOrigin(request);
 }
 
-std::filesystem::path FFmpegCommandBuilder::splitPartFile(const SplitRequest& request,
-                                                          const std::filesystem::path& output) {
-    if (!cutsAtStart(request) && !request.endTime) {
-        return output;
+bool FFmpegCommandBuilder::splitAttachesPictures(const std::filesystem::path& output) {
+    return containerForFile(output) == OutputContainer::mkv;
+}
+
+std::vector<std::string> FFmpegCommandBuilder::splitPictureArguments(
+    const std::filesystem::path& input,
+    const std::map<std::int64_t, std::filesystem::path>& pictures) {
+    std::vector<std::string> arguments = {"-nostdin", "-hide_banner", "-n",          "-v",
+                                          "error",    "-i",           input.string()};
+    for (const auto& [index, file] : pictures) {
+        append(arguments, {"-map", streamMap(index), "-c", "copy", "-frames:0", "1", "-f", "image2",
+                           file.string()});
     }
-    return splitPieceFile(output, cutsAtStart(request) ? 1 : 0);
+    return arguments;
 }
 
 std::vector<std::string> FFmpegCommandBuilder::splitArguments(
-    const SplitRequest& request, const std::filesystem::path& output) const {
+    const SplitRequest& request, const SplitSourceLayout& layout, const SplitSideFiles& files,
+    const std::filesystem::path& output) const {
     // Written so that a start or end that is not a finite number fails too.
     bool valid = std::isfinite(request.startTime) && request.startTime >= 0 &&
                  (!request.endTime ||
@@ -169,39 +213,91 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         throw MediaProcessingError::invalidRequest(
             "The end time must be later than the start time.");
     }
+    const double origin = splitOrigin(request);
     auto arguments = baseArguments();
-    if (!cutsAtStart(request) && !request.endTime) {
-        append(arguments, {"-i", request.input.string(), "-map", "0", "-c", "copy"});
-        appendOutput(arguments, output);
-        return arguments;
+    if (request.startTime > 0) {
+        append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
+    } else {
+        // The part keeps the source's own timestamps.
+        append(arguments, {"-copyts"});
     }
-    // Timestamps stay the source's, so the cut times are the keyframes' own.
-    append(arguments, {"-copyts"});
-    std::string times;
-    if (cutsAtStart(request)) {
-        append(arguments,
-               {"-seek_timestamp", "1", "-ss",
-                formatCommandLineSeconds(std::max(request.startTime - splitMargin, 0.0))});
-        times = formatCommandLineSeconds(request.startTime);
+    append(arguments, {"-i", request.input.string()});
+    if (files.chapters) {
+        append(arguments, {"-f", "ffmetadata", "-i", files.chapters->string()});
     }
-    append(arguments, {"-i", request.input.string(), "-map", "0", "-c", "copy"});
+    // Bounds in the input's timestamps, which count from the origin.
+    std::optional<double> from;
+    std::optional<double> to;
+    std::optional<double> videoTo;
+    if (request.startTime > 0) {
+        from = request.startTime - kSplitCutMargin - origin;
+    }
     if (request.endTime) {
-        append(arguments, {"-to", formatCommandLineSeconds(*request.endTime + splitEndMargin)});
-        times += (times.empty() ? "" : ",") + formatCommandLineSeconds(*request.endTime);
+        to = *request.endTime - kSplitCutMargin - origin;
+        videoTo = layout.videoEnd.value_or(*request.endTime) - kSplitCutMargin - origin;
     }
-    // Times printed to the microsecond may lie a hair after the keyframe they name.
-    append(arguments, {"-avoid_negative_ts", "disabled", "-f", "segment", "-segment_times", times,
-                       "-segment_time_delta", "0.000500"});
-    if (auto container = containerForFile(output)) {
-        append(arguments, {"-segment_format", std::string(muxerName(*container))});
+    // Fonts travel as attachments, which only Matroska holds; WebM holds no pictures.
+    const auto container = containerForFile(output);
+    const bool keepsAttachments = containerForFile(request.input) == OutputContainer::mkv &&
+                                  container == OutputContainer::mkv;
+    std::vector<std::string> perStream;
+    std::vector<const SplitStream*> attached;
+    int position = 0;
+    for (const auto& stream : layout.streams) {
+        const std::string at = std::to_string(position);
+        switch (stream.role) {
+            case SplitStreamRole::chapterTrack:
+                continue;
+            case SplitStreamRole::attachment:
+                if (!keepsAttachments) {
+                    continue;
+                }
+                break;
+            case SplitStreamRole::picture:
+                if (files.pictures.count(stream.index) != 0) {
+                    attached.push_back(&stream);
+                    continue;
+                }
+                if (container == OutputContainer::webm) {
+                    continue;
+                }
+                // Its one packet written, ffmpeg need not read on for it.
+                append(perStream, {"-frames:" + at, "1"});
+                break;
+            case SplitStreamRole::video:
+            case SplitStreamRole::timed:
+                if (from || to) {
+                    if (auto timeBase = muxerTimeBase(output, stream)) {
+                        append(perStream, {"-time_base:" + at, *timeBase});
+                    }
+                    append(
+                        perStream,
+                        {"-bsf:" + at,
+                         keptBetween(from, stream.role == SplitStreamRole::video ? videoTo : to)});
+                }
+                break;
+        }
+        append(arguments, {"-map", streamMap(stream.index)});
+        ++position;
     }
-    if (cutsAtStart(request)) {
-        append(arguments, {"-reset_timestamps", "1"});
+    append(arguments,
+           {"-map_metadata", "0", "-map_chapters", files.chapters ? "1" : "-1", "-c", "copy"});
+    arguments.insert(arguments.end(), perStream.begin(), perStream.end());
+    // Attachments follow the mapped streams.
+    for (const SplitStream* picture : attached) {
+        appendAttachment(arguments, *picture, files.pictures.at(picture->index), position++);
     }
-    const std::string path = output.string();
-    const std::size_t digit = pieceDigitPosition(path, output);
-    arguments.push_back(escapedPattern(std::string_view(path).substr(0, digit)) + "%d" +
-                        escapedPattern(std::string_view(path).substr(digit + 1)));
+    if (request.endTime) {
+        append(arguments,
+               {"-to", formatCommandLineSeconds(*request.endTime - origin + splitReadPast)});
+    }
+    if (request.startTime > 0) {
+        // The start keyframe, which lies the margin after the origin, is the part's time 0.
+        append(arguments,
+               {"-output_ts_offset", formatCommandLineSeconds(origin - request.startTime)});
+    }
+    append(arguments, {"-avoid_negative_ts", "disabled"});
+    appendOutput(arguments, output);
     return arguments;
 }
 

@@ -1,13 +1,23 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {
+
+// What a split's command reads besides its source.
+struct SplitSideFiles {
+    std::optional<std::filesystem::path> chapters;  // ffmetadata
+    // Attached pictures saved as files, by source stream index (see `splitPictureArguments`).
+    std::map<std::int64_t, std::filesystem::path> pictures;
+};
 
 // Turns one media-writing request into the argument list of one ffmpeg run. Every operation is
 // a pure function; the output path given is the one ffmpeg writes (the hidden working output),
@@ -24,21 +34,28 @@ class FFmpegCommandBuilder {
                                             const std::filesystem::path& output) const;
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output) const;
-    // A split cuts with the segment muxer, which starts each piece on the first keyframe at or
-    // after its cut time, so pieces meet exactly: every packet lands in one piece, in decoding
-    // order. The request's times are the presentation times of the keyframes to cut at (0 is
-    // the beginning of the file, no end is its end). The part is written to
-    // `splitPartFile(request, output)`; the other pieces ffmpeg writes beside it are
-    // `splitPieceFile(output, 0...2)` and must be removed.
+    // A split copies the packets of one part in one run. The request's times are the
+    // presentation times of the keyframes to cut at (0 is the beginning of the file, no end is
+    // its end); ffmpeg seeks just before the start and begins each stream there, the video with
+    // its first keyframe, and a bit-stream filter per stream drops what lies outside the part:
+    // the first video stream by decoding order (before `layout.videoEnd`, so a keyframe's leading
+    // pictures, which the part cannot show, are not written), every other timed stream by
+    // presentation time, so audio timed before a cut stays in the part before it. Attached
+    // pictures go into every part (WebM holds none), as attachments from `files.pictures` where
+    // given; the chapters come from `files.chapters`, none without it. The part starts at 0.
     std::vector<std::string> splitArguments(const SplitRequest& request,
+                                            const SplitSourceLayout& layout,
+                                            const SplitSideFiles& files,
                                             const std::filesystem::path& output) const;
-    // How much ffmpeg reads before a split's part, at most.
+    // Matroska keeps cover art as attachments, which ffmpeg 5.1 writes only from files: whether
+    // a split into `output` needs the pictures saved first.
+    static bool splitAttachesPictures(const std::filesystem::path& output);
+    // Saves each picture of `pictures` (source stream index, file) from `input`, as it is.
+    static std::vector<std::string> splitPictureArguments(
+        const std::filesystem::path& input,
+        const std::map<std::int64_t, std::filesystem::path>& pictures);
+    // How much before a split's part ffmpeg starts to count its progress.
     static double splitLeadIn(const SplitRequest& request);
-    static std::filesystem::path splitPartFile(const SplitRequest& request,
-                                               const std::filesystem::path& output);
-    // Piece `piece` (0...9) of a split written to `output`: the same name with the character
-    // before the extension replaced by the piece's digit, so the name is no longer.
-    static std::filesystem::path splitPieceFile(const std::filesystem::path& output, int piece);
     std::vector<std::string> chapterArguments(const ChapterRequest& request,
                                               const std::filesystem::path& chapterFile,
                                               const std::filesystem::path& output) const;

@@ -13,7 +13,6 @@
 #include "engine/FFmpegProgressTracker.h"
 #include "engine/FileOperations.h"
 #include "engine/JoinLayoutCheck.h"
-#include "engine/MillisecondTime.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -155,9 +154,6 @@ class FFmpegProcessor::Run {
         if (!workingOutput.empty()) {
             removeQuietly(workingOutput);
         }
-        for (const auto& piece : pieces) {
-            removeQuietly(piece);
-        }
         if (!temporaryFolder_.empty()) {
             std::error_code ignored;
             fs::remove_all(temporaryFolder_, ignored);
@@ -167,6 +163,13 @@ class FFmpegProcessor::Run {
     // A new file in the run's private temporary folder (made with mkdtemp on first use).
     fs::path writeTemporaryInput(const std::string& prefix, const std::string& extension,
                                  std::string_view contents) {
+        fs::path file = temporaryPath(prefix, extension);
+        writeNewFile(file, contents);
+        return file;
+    }
+
+    // A new name there, for a tool to write.
+    fs::path temporaryPath(const std::string& prefix, const std::string& extension) {
         if (temporaryFolder_.empty()) {
             const char* root = std::getenv("TMPDIR");
             std::string pattern = (root && *root ? std::string(root) : std::string("/tmp"));
@@ -177,14 +180,10 @@ class FFmpegProcessor::Run {
             }
             temporaryFolder_ = standardizedPath(pattern);
         }
-        fs::path file = temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
-        writeNewFile(file, contents);
-        return file;
+        return temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
     }
 
     fs::path workingOutput;
-    // What a split's ffmpeg writes beside the working output.
-    std::vector<fs::path> pieces;
 
   private:
     fs::path temporaryFolder_;
@@ -464,9 +463,59 @@ std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
     return total && *total > 0 ? total : std::nullopt;
 }
 
-std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingRequest& request,
-                                                           Run& run,
-                                                           std::optional<double> expected) {
+SplitSourceLayout FFmpegProcessor::probeSplitLayout(const SplitRequest& split,
+                                                    const fs::path& ffprobe,
+                                                    std::stop_token childStop,
+                                                    const std::stop_token& stop) {
+    const ProcessResult result =
+        runFFprobe(ffprobe, splitLayoutProbeArguments(split.input, split.endTime), childStop);
+    throwIfStopped(stop);
+    const auto layout = result.terminationStatus == 0
+                            ? parseSplitLayout(result.standardOutput, split.endTime)
+                            : std::nullopt;
+    if (!layout) {
+        throw MediaProcessingError::processFailed(
+            "Tavrolin could not read \u201C" + split.input.filename().string() +
+            "\u201D to split it: " +
+            toolFailureText(result, "ffprobe", "ffprobe could not inspect this file."));
+    }
+    return *layout;
+}
+
+SplitSideFiles FFmpegProcessor::prepareSplitFiles(const SplitRequest& split,
+                                                  const SplitSourceLayout& layout, Run& run,
+                                                  const fs::path& ffmpeg, std::stop_token childStop,
+                                                  const std::stop_token& stop) {
+    SplitSideFiles files;
+    if (auto chapters =
+            chapterRenderer_.renderPart(layout.chapters, split.startTime, split.endTime)) {
+        files.chapters = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata", *chapters);
+    }
+    if (FFmpegCommandBuilder::splitAttachesPictures(run.workingOutput)) {
+        for (const auto& stream : layout.streams) {
+            if (stream.role == SplitStreamRole::picture) {
+                files.pictures[stream.index] = run.temporaryPath("Tavrolin-Picture-", "picture");
+            }
+        }
+    }
+    if (!files.pictures.empty()) {
+        const ProcessResult result = runner_->run(
+            ffmpeg, FFmpegCommandBuilder::splitPictureArguments(split.input, files.pictures), {},
+            childStop);
+        throwIfStopped(stop);
+        if (result.terminationStatus != 0) {
+            throw MediaProcessingError::processFailed(
+                "Tavrolin could not copy the cover art of \u201C" +
+                split.input.filename().string() + "\u201D: " +
+                toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message."));
+        }
+    }
+    return files;
+}
+
+std::vector<std::string> FFmpegProcessor::prepareArguments(
+    const ProcessingRequest& request, Run& run, std::optional<double> expected,
+    const std::optional<SplitInputs>& split) {
     if (const auto* remux = request.as<RemuxRequest>()) {
         return builder_.remuxArguments(*remux, run.workingOutput);
     }
@@ -478,8 +527,9 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(const ProcessingReque
             run.writeTemporaryInput("Tavrolin-Concat-", "txt", concatListText(join->inputs));
         return builder_.joinArguments(list, run.workingOutput);
     }
-    if (const auto* split = request.as<SplitRequest>()) {
-        return builder_.splitArguments(*split, run.workingOutput);
+    if (split) {
+        return builder_.splitArguments(split->request, split->layout, split->files,
+                                       run.workingOutput);
     }
     if (const auto* chapters = request.as<ChapterRequest>()) {
         if (!expected) {
@@ -551,26 +601,22 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.workingOutput = makeReplacementOutputURL(target);
     ProgressRelay relay(progress);
 
-    // A remux or a split to the end needs the source's duration only for progress (and a split
-    // for its message when nothing could be cut), so ffprobe measures it while ffmpeg already
-    // runs; chapters and transcripts need it before the arguments can be built, and a join
-    // probes its inputs anyway to check them.
+    // A remux needs the source's duration only for progress, so ffprobe measures it while
+    // ffmpeg already runs; chapters and transcripts need it before the arguments can be built,
+    // a join probes its inputs anyway to check them, and a split reads the source's layout,
+    // duration included, to build its command.
     const auto* split = request.as<SplitRequest>();
-    const bool probesAlongside = request.as<RemuxRequest>() || (split && !split->endTime);
-    if (split) {
-        for (int piece = 0; piece < 3; ++piece) {
-            run.pieces.push_back(FFmpegCommandBuilder::splitPieceFile(run.workingOutput, piece));
-        }
-    }
+    const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
+    std::optional<SplitInputs> splitInputs;
     std::optional<double> expected;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
     if (probesAlongside) {
         std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &toolchain, &relay, split](std::stop_token probeStop) {
+            [this, &request, &toolchain, &relay](std::stop_token probeStop) {
                 auto duration = expectedDuration(request, toolchain.ffprobe, probeStop);
-                relay.start(split ? splitProgressDuration(*split, duration) : duration);
+                relay.start(duration);
                 return duration;
             });
         probedExpectation = task.get_future();
@@ -583,7 +629,19 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         throwIfStopped(stop);
         relay.start(expected);
     } else if (split) {
-        relay.start(splitProgressDuration(*split, std::nullopt));
+        SplitRequest cut = *split;
+        auto layout = probeSplitLayout(cut, toolchain.ffprobe, childStop.get_token(), stop);
+        if (layout.duration && cut.startTime >= *layout.duration) {
+            throw MediaProcessingError::invalidRequest(
+                "The start time must be earlier than the end of the source.");
+        }
+        if (layout.duration && cut.endTime && *cut.endTime >= *layout.duration) {
+            cut.endTime.reset();  // the end of the source
+        }
+        relay.start(splitProgressDuration(cut, layout.duration));
+        auto files =
+            prepareSplitFiles(cut, layout, run, toolchain.ffmpeg, childStop.get_token(), stop);
+        splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else {
         expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
@@ -614,7 +672,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         }
     }
 
-    const auto arguments = prepareArguments(request, run, expected);
+    const auto arguments = prepareArguments(request, run, expected, splitInputs);
 
     throwIfStopped(stop);
     const ProcessResult result = runner_->run(
@@ -622,11 +680,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         childStop.get_token());
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
-        // ffprobe slot behind other inspections must not hold the job. A split waits for it to
-        // say why nothing could be cut.
-        if (!split) {
-            durationProbe.request_stop();
-        }
+        // ffprobe slot behind other inspections must not hold the job.
+        durationProbe.request_stop();
         expected = probedExpectation.get();
     }
     throwIfStopped(stop);
@@ -662,21 +717,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         return;
     }
 
-    fs::path written = run.workingOutput;
-    if (split) {
-        written = FFmpegCommandBuilder::splitPartFile(*split, run.workingOutput);
-        if (!nameExists(written)) {
-            if (expected && split->startTime >= *expected) {
-                throw MediaProcessingError::invalidRequest(
-                    "The start time must be earlier than the end of the source.");
-            }
-            throw MediaProcessingError::processFailed(
-                "FFmpeg found no keyframe to start the part at " +
-                clockStamp(wholeMilliseconds(split->startTime).value_or(0), '.') + " in \u201C" +
-                split->input.filename().string() +
-                "\u201D, so nothing was written. Choose the cut again in Split.");
-        }
-    }
+    const fs::path& written = run.workingOutput;
     throwIfStopped(stop);
     throwIfAnyInputChanged(fingerprints);  // right before the output appears
     try {

@@ -90,8 +90,25 @@ class FFmpegProcessor : public MediaProcessing {
     std::optional<double> checkJoinInputs(const JoinRequest& join,
                                           const std::filesystem::path& ffprobe,
                                           std::stop_token stop);
+    // The streams, chapters and duration of a split's source, and where its video ends; throws
+    // MediaProcessingError::processFailed with ffprobe's reason when it cannot be read. Both
+    // run their tool under `childStop` and end with CancellationError once `stop` is requested.
+    SplitSourceLayout probeSplitLayout(const SplitRequest& split,
+                                       const std::filesystem::path& ffprobe,
+                                       std::stop_token childStop, const std::stop_token& stop);
+    // What a split's command reads besides its source, written into the run's folder: its
+    // chapters and, for Matroska, its pictures (saved by a short ffmpeg run).
+    SplitSideFiles prepareSplitFiles(const SplitRequest& split, const SplitSourceLayout& layout,
+                                     Run& run, const std::filesystem::path& ffmpeg,
+                                     std::stop_token childStop, const std::stop_token& stop);
+    struct SplitInputs {
+        SplitRequest request;  // an end at or past the source's end made none
+        SplitSourceLayout layout;
+        SplitSideFiles files;
+    };
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, Run& run,
-                                              std::optional<double> expected);
+                                              std::optional<double> expected,
+                                              const std::optional<SplitInputs>& split);
 
     const std::shared_ptr<ProcessRunning> runner_;
     const ToolLocations locations_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/LeadingPictures.h"
 #include "model/CancellationError.h"
 #include "model/TextMetrics.h"
 #include "probe/MediaProbeError.h"
@@ -43,6 +44,11 @@ std::optional<double> SplitKeyframes::after(double seconds) const {
     return found == times.end() ? std::nullopt : std::optional(*found);
 }
 
+int SplitKeyframes::lostBefore(double keyframe) const {
+    const auto found = leadingPictures.find(keyframe);
+    return found == leadingPictures.end() ? 0 : found->second;
+}
+
 std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file) {
     return {"-v",  "error",         "-select_streams",
             "v:0", "-show_entries", "packet=pts_time,duration_time,flags:format=duration",
@@ -50,7 +56,7 @@ std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path
 }
 
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
-    std::vector<double> keyframes;
+    std::vector<CodedPicture> pictures;  // in decoding order
     double first = std::numeric_limits<double>::infinity();
     double last = -std::numeric_limits<double>::infinity();
     std::optional<double> containerDuration;
@@ -69,16 +75,19 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
         }
         first = std::min(first, *time);
         last = std::max(last, *time + finite(parts[1]).value_or(0));
-        if (parts[2].find('K') != std::string_view::npos) {
-            keyframes.push_back(*time);
-        }
+        pictures.push_back({*time, parts[2].find('K') != std::string_view::npos});
     }
     SplitKeyframes result;
     if (std::isfinite(first)) {
         result.origin = first;
         result.end = last - first;
-        for (double time : keyframes) {
-            result.times.push_back(time - first);
+        for (const auto& picture : pictures) {
+            if (picture.isKeyframe) {
+                result.times.push_back(picture.time - first);
+            }
+        }
+        for (const auto& leading : leadingPictures(pictures)) {
+            result.leadingPictures[pictures[leading.keyframe].time - first] = leading.count;
         }
         std::sort(result.times.begin(), result.times.end());
         result.times.erase(std::unique(result.times.begin(), result.times.end()),

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -23,10 +24,15 @@ struct SplitKeyframes {
     double origin = 0;
     std::vector<double> times;  // ascending, no duplicates
     double end = 0;             // the end of the media, from the first frame
+    // Keyframes (by time) with leading pictures: pictures after them in decoding order that are
+    // shown before them, which a stream-copy cut at the keyframe loses (open groups of pictures).
+    std::map<double, int> leadingPictures;
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
     std::optional<double> after(double seconds) const;
+    // How many frames just before `keyframe` a cut there loses.
+    int lostBefore(double keyframe) const;
 
     friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
 };

@@ -1,7 +1,10 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
+#include <climits>
 #include <cmath>
+#include <limits>
 
+#include "engine/FFmpegProcessor.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "model/ErrorMessage.h"
 #include "probe/ProbeText.h"
@@ -15,25 +18,42 @@ namespace {
 constexpr const char* rangeMessage = "Enter an end time later than the start time.";
 constexpr const char* splitPointMessage = "Choose a split point after the beginning of the video.";
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 std::string timecode(double seconds) {
     return formatPreviewTimecode(seconds);
 }
 
-std::string cutNote(double keyframe) {
-    return "Cuts at " + timecode(keyframe) + ", the keyframe at or before this time.";
+// Where a cut falls and, for a cut that ends a part, the frames just before it that neither
+// part can show.
+std::string cutNote(double keyframe, int lost = 0) {
+    std::string note = "Cuts at " + timecode(keyframe) + ", the keyframe at or before this time.";
+    if (lost > 0) {
+        note += " " + std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
+                " before this keyframe can't be kept without re-encoding.";
+    }
+    return note;
 }
 
 std::string endNote(const SplitKeyframes& keyframes) {
     return "Runs to the end of the video (" + timecode(keyframes.end) + ").";
 }
 
-std::string pastEndMessage(const char* what, const SplitKeyframes& keyframes) {
-    return std::string("Choose a ") + what + " before the end of the video (" +
-           timecode(keyframes.end) + ").";
+std::string pastEndMessage(const char* what, const std::optional<SplitKeyframes>& keyframes) {
+    return std::string("Choose a ") + what + " before the end of the video" +
+           (keyframes ? " (" + timecode(keyframes->end) + ")." : std::string("."));
+}
+
+// "5,5" typed for 5.5: the hint to use a point, with the user's own number.
+std::optional<std::string> decimalCommaMessage(std::string_view text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string withPoint(text);
+    withPoint[comma] = '.';
+    if (!parseSplitSeconds(withPoint)) {
+        return std::nullopt;
+    }
+    return "Use a point for decimals, as in " + withPoint + ".";
 }
 
 // Between two cuts that would fall on one keyframe.
@@ -61,7 +81,7 @@ double firstKeyframe(const SplitKeyframes& keyframes) {
 SplitCutPlan planPoint(const SplitKeyframes& keyframes, double point) {
     SplitCutPlan plan;
     if (point >= keyframes.end) {
-        plan.error = pastEndMessage("split point", keyframes);
+        plan.error = pastEndMessage("split point", std::optional(keyframes));
         return plan;
     }
     plan.start = cutAt(keyframes, point);
@@ -69,16 +89,12 @@ SplitCutPlan planPoint(const SplitKeyframes& keyframes, double point) {
         plan.error = noKeyframeMessage(keyframes, firstKeyframe(keyframes), point);
         return plan;
     }
-    plan.startNote = cutNote(*plan.start);
+    plan.startNote = cutNote(*plan.start, keyframes.lostBefore(*plan.start));
     return plan;
 }
 
 SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end) {
     SplitCutPlan plan;
-    if (start >= keyframes.end) {
-        plan.error = pastEndMessage("start time", keyframes);
-        return plan;
-    }
     plan.start = cutAt(keyframes, start);
     plan.startNote = plan.start ? cutNote(*plan.start) : "Starts at the beginning of the video.";
     if (end >= keyframes.end) {
@@ -92,7 +108,7 @@ SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end
         plan.error = noKeyframeMessage(keyframes, from, end);
         return plan;
     }
-    plan.endNote = cutNote(*plan.end);
+    plan.endNote = cutNote(*plan.end, keyframes.lostBefore(*plan.end));
     return plan;
 }
 
@@ -112,26 +128,8 @@ std::string_view rawValue(SplitOperationMode mode) {
 }
 
 std::optional<double> parseSplitSeconds(std::string_view text) {
-    std::string_view body = text;
-    if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
-        body.remove_prefix(1);
-    }
-    int digits = 0;
-    int points = 0;
-    for (char c : body) {
-        if (isDigit(c)) {
-            ++digits;
-        } else if (c == '.') {
-            ++points;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0 || points > 1) {
-        return std::nullopt;
-    }
     const auto value = parsePosixNumber(text);
-    if (!value || !std::isfinite(*value)) {
+    if (!value || std::isnan(*value)) {
         return std::nullopt;
     }
     return value;
@@ -139,22 +137,45 @@ std::optional<double> parseSplitSeconds(std::string_view text) {
 
 SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
     SplitCutPlan plan;
+    const auto& known = configuration.keyframes;
+    // A time past what any file holds is past this one's end, whether or not the end is known.
+    const auto pastAnyEnd = [](double seconds) { return std::isinf(seconds) && seconds > 0; };
     if (configuration.operationMode == SplitOperationMode::atPoint) {
         const auto point = parseSplitSeconds(configuration.splitPointText);
-        if (!point || *point <= 0) {
+        if (!point) {
+            plan.error =
+                decimalCommaMessage(configuration.splitPointText).value_or(splitPointMessage);
+            return plan;
+        }
+        if (*point <= 0) {
             plan.error = splitPointMessage;
+            return plan;
+        }
+        if (pastAnyEnd(*point)) {
+            plan.error = pastEndMessage("split point", known);
             return plan;
         }
         plan.start = point;
     } else {
         const auto start = parseSplitSeconds(configuration.startText);
         const auto end = parseSplitSeconds(configuration.endText);
-        if (!start || !end || *start < 0 || *start >= *end) {
+        if (!start || !end) {
+            plan.error =
+                decimalCommaMessage(!start ? configuration.startText : configuration.endText)
+                    .value_or(rangeMessage);
+            return plan;
+        }
+        if (*start >= 0 && (pastAnyEnd(*start) || (known && *start >= known->end))) {
+            plan.error = pastEndMessage("start time", known);
+            return plan;
+        }
+        if (*start < 0 || *start >= *end) {
             plan.error = rangeMessage;
             return plan;
         }
         plan.start = *start > 0 ? start : std::nullopt;
-        plan.end = end;
+        // An end past any file's is its end.
+        plan.end = pastAnyEnd(*end) ? std::nullopt : end;
     }
     if (configuration.keyframeError) {
         plan.error = *configuration.keyframeError;
@@ -168,7 +189,8 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
     if (configuration.operationMode == SplitOperationMode::atPoint) {
         return planPoint(keyframes, *plan.start);
     }
-    return planRange(keyframes, plan.start.value_or(0), *plan.end);
+    return planRange(keyframes, plan.start.value_or(0),
+                     plan.end.value_or(std::numeric_limits<double>::infinity()));
 }
 
 namespace {
@@ -260,6 +282,16 @@ std::optional<std::string> splitWorkspaceValidationMessage(
         if (auto message = source.validationMessage()) {
             const std::string name = source.file.filename().string();
             return namesFile(*message, name) ? *message : name + ": " + *message;
+        }
+        for (const auto& request : makeSplitRequests(source, *outputDirectory)) {
+            const fs::path& output = request.as<SplitRequest>()->output;
+            // The system takes no longer path, and ffmpeg writes beside the output under a
+            // longer working name first.
+            if (FFmpegProcessor::makeReplacementOutputURL(output).string().size() >= PATH_MAX) {
+                return "Choose an output folder with a shorter path: \u201C" +
+                       output.filename().string() +
+                       "\u201D would pass the system\u2019s limit of 4,096 bytes in this one.";
+            }
         }
     }
     return std::nullopt;

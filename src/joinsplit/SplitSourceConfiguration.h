@@ -16,9 +16,10 @@ enum class SplitOperationMode { range, atPoint };
 
 std::string_view rawValue(SplitOperationMode mode);
 
-// Seconds as the user types them: an optional sign, digits with at most one point, nothing else
-// (no exponent, no spaces, no "inf"). Read the same under every locale; none when not a finite
-// number.
+// Seconds as the user types them: a number in the POSIX notation (an optional sign, digits with
+// at most one point, an optional exponent), nothing around it. Read the same under every locale.
+// "inf" and numbers past a double's range read as infinity, which lies past any file's end;
+// none when not a number.
 std::optional<double> parseSplitSeconds(std::string_view text);
 
 // The cut of one Split file: a range to extract, or a point to cut it in two. The time texts
@@ -64,8 +65,9 @@ struct SplitCutPlan {
     // None for the beginning and the end of the file.
     std::optional<double> start;
     std::optional<double> end;
-    // Where each cut lands, for beside the start (or split point) and the end fields; none
-    // while a time is not a number or the keyframes are unknown.
+    // Where each cut lands, for beside the start (or split point) and the end fields, with the
+    // frames before it that a cut ending a part loses on an open group of pictures; none while
+    // a time is not a number or the keyframes are unknown.
     std::optional<std::string> startNote;
     std::optional<std::string> endNote;
 };
@@ -78,8 +80,8 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
                                                  const std::filesystem::path& folder);
 
-// Why the whole workspace cannot be queued (no files, no folder, or the first invalid file);
-// none when it can.
+// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, or an
+// output whose path in the folder would pass the system's limit); none when it can.
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
     const std::optional<std::filesystem::path>& outputDirectory);

@@ -111,6 +111,33 @@ TEST(ChapterMetadataRenderer, LastMarkerMustEndBeforeTheSource) {
     EXPECT_EQ(render({marker(9.999, "A")}, 10), ";FFMETADATA1\n" + block("9999", "10000", "A"));
 }
 
+// A part keeps the chapters it overlaps, shifted to its start and clipped to its ends.
+TEST(ChapterMetadataRenderer, APartKeepsTheChaptersItOverlapsFromItsStart) {
+    const std::vector<SourceChapter> chapters = {{0, 3, {{"title", "One"}}},
+                                                 {3, 7, {{"artist", "A=B;C"}, {"title", "Two"}}},
+                                                 {7, 10, {{"title", "Three"}}}};
+    const auto chapter = [](const char* start, const char* end, const std::string& tags) {
+        return std::string("\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=") + start + "\nEND=" + end + "\n" +
+               tags;
+    };
+    const std::string two = "artist=A\\=B\\;C\ntitle=Two\n";
+    const struct {
+        double from;
+        std::optional<double> to;
+        std::optional<std::string> text;
+    } parts[] = {
+        {0, 5.0,
+         ";FFMETADATA1\n" + chapter("0", "3000", "title=One\n") + chapter("3000", "5000", two)},
+        {5.0005, std::nullopt,
+         ";FFMETADATA1\n" + chapter("0", "1999", two) + chapter("1999", "4999", "title=Three\n")},
+        {3, 7.0, ";FFMETADATA1\n" + chapter("0", "4000", two)},
+        {10, std::nullopt, std::nullopt},
+    };
+    for (const auto& [from, to, text] : parts) {
+        EXPECT_EQ(ChapterMetadataRenderer{}.renderPart(chapters, from, to), text) << from;
+    }
+}
+
 TEST(ChapterMetadataRenderer, FfmpegReadsBackTimesAndTitles) {
     tavtest::TempDir dir;
     const std::string text = render({marker(0, "Q&A = part 1; #2"), marker(1.25, "C:\\clips"),

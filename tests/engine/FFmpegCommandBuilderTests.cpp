@@ -145,44 +145,75 @@ TEST(FFmpegCommandBuilder, JoinReadsTheConcatListWithAbsolutePathsAllowed) {
                                              "mov", "/o/.j.tmp-tavrolin-U.mov"})));
 }
 
-TEST(FFmpegCommandBuilder, SplitCutsWithTheSegmentMuxerAtTheKeyframesTimes) {
+TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     FFmpegCommandBuilder builder;
-    const std::string working = "/out/.b.tmp-tavrolin-0123.mp4";
+    using Role = SplitStreamRole;
+    // Video (an open group: its part ends at 65.4, before the end keyframe's leading
+    // pictures), audio, MP4's chapter track, cover art, a font.
+    SplitSourceLayout layout{{{0, Role::video},
+                              {1, Role::timed},
+                              {2, Role::chapterTrack},
+                              {3, Role::picture},
+                              {4, Role::attachment}},
+                             {},
+                             70.0,
+                             65.4};
+    layout.streams[0].kind = "video";
+    layout.streams[0].timeBase = {1, 600};
+    layout.streams[1].kind = "audio";
+    layout.streams[1].timeBase = {1, 44100};
+    layout.streams[1].sampleRate = 48000;
+    layout.streams[3].codec = "png";
+    const SplitSideFiles chaptersAndPicture{"/tmp/c.ffmetadata", {{3, "/tmp/p.picture"}}};
     struct Row {
         const char* name;
+        const char* input;
+        const char* output;
         double start;
         std::optional<double> end;
-        Args arguments;
-        const char* part;
+        SplitSideFiles files;
+        std::string arguments;
     };
     const Row rows[] = {
-        {"range", 5.25, 65.5,
-         words("-copyts -seek_timestamp 1 -ss 4.250000 -i /in/a.mp4 -map 0 -c copy -to 65.600000 "
-               "-avoid_negative_ts disabled -f segment -segment_times 5.250000,65.500000 "
-               "-segment_time_delta 0.000500 -segment_format mp4 -reset_timestamps 1 "
-               "/out/.b.tmp-tavrolin-012%d.mp4"),
-         "/out/.b.tmp-tavrolin-0121.mp4"},
-        {"first part: no seek, timestamps kept", 0, 7.25,
-         words("-copyts -i /in/a.mp4 -map 0 -c copy -to 7.350000 -avoid_negative_ts disabled "
-               "-f segment -segment_times 7.250000 -segment_time_delta 0.000500 "
-               "-segment_format mp4 /out/.b.tmp-tavrolin-012%d.mp4"),
-         "/out/.b.tmp-tavrolin-0120.mp4"},
-        {"no cut: a plain copy", 0, std::nullopt,
-         words("-i /in/a.mp4 -map 0 -c copy -f mp4 " + working), "/out/.b.tmp-tavrolin-0123.mp4"},
+        {"range into Matroska: the start keyframe is time 0, the filters count from just before "
+         "it; the picture is attached, the font kept",
+         "/in/a.mkv", "/o/.b.mkv", 5.25, 65.5, chaptersAndPicture,
+         "-seek_timestamp 1 -ss 5.249000 -i /in/a.mkv -f ffmetadata -i /tmp/c.ffmetadata "
+         "-map 0:0 -map 0:1 -map 0:4 -map_metadata 0 -map_chapters 1 -c copy -time_base:0 1/1000 "
+         "-bsf:0 noise=drop=lt(pts*tb\\,0.000000)+gte(pts*tb\\,60.150000) -time_base:1 1/1000 "
+         "-bsf:1 noise=drop=lt(pts*tb\\,0.000000)+gte(pts*tb\\,60.250000) "
+         "-attach /tmp/p.picture -metadata:s:3 mimetype=image/png "
+         "-metadata:s:3 filename=cover.png -to 61.251000 -output_ts_offset -0.001000 "
+         "-avoid_negative_ts disabled -f matroska /o/.b.mkv"},
+        {"first part into MP4: the source's timestamps, the picture copied as a stream",
+         "/in/a.mp4", "/o/.b.mp4", 0, 65.5, SplitSideFiles{},
+         "-copyts -i /in/a.mp4 -map 0:0 -map 0:1 -map 0:3 -map_metadata 0 -map_chapters -1 "
+         "-c copy -time_base:0 1/19200 -bsf:0 noise=drop=gte(pts*tb\\,65.399000) "
+         "-time_base:1 1/48000 -bsf:1 noise=drop=gte(pts*tb\\,65.499000) -frames:2 1 "
+         "-to 66.500000 "
+         "-avoid_negative_ts disabled -f mp4 /o/.b.mp4"},
+        {"whole file into WebM, which holds neither pictures nor fonts", "/in/a.mkv", "/o/.b.webm",
+         0, std::nullopt, SplitSideFiles{},
+         "-copyts -i /in/a.mkv -map 0:0 -map 0:1 -map_metadata 0 -map_chapters -1 -c copy "
+         "-avoid_negative_ts disabled -f webm /o/.b.webm"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const SplitRequest request{"/in/a.mp4", "/out/b.mp4", row.start, row.end};
-        EXPECT_THAT(builder.splitArguments(request, working),
-                    ElementsAreArray(withPrefix(row.arguments)));
-        EXPECT_EQ(FFmpegCommandBuilder::splitPartFile(request, working), row.part);
+        const SplitRequest request{row.input, "/out/b", row.start, row.end};
+        EXPECT_THAT(builder.splitArguments(request, layout, row.files, row.output),
+                    ElementsAreArray(withPrefix(words(row.arguments))));
     }
-    // The pattern doubles every other "%"; the pieces keep the name's length.
-    const SplitRequest odd{"/in/a.mkv", "/o/100%/x.mkv", 2, std::nullopt};
-    EXPECT_EQ(builder.splitArguments(odd, "/o/100%/.x%d.tmp-A.mkv").back(),
-              "/o/100%%/.x%%d.tmp-%d.mkv");
-    EXPECT_EQ(FFmpegCommandBuilder::splitPieceFile("/o/100%/.x%d.tmp-A.mkv", 2),
-              "/o/100%/.x%d.tmp-2.mkv");
+    EXPECT_THAT(FFmpegCommandBuilder::splitPictureArguments("/in/a.mkv", {{3, "/tmp/p"}}),
+                ElementsAreArray(words("-nostdin -hide_banner -n -v error -i /in/a.mkv -map 0:3 "
+                                       "-c copy -frames:0 1 -f image2 /tmp/p")));
+    // Without the end keyframe found, the video ends at the end time as the rest does.
+    SplitSourceLayout unknown = layout;
+    unknown.videoEnd.reset();
+    EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 0, 8.0}, unknown, {}, "/o/.b.mkv"),
+                ::testing::Contains("noise=drop=gte(pts*tb\\,7.999000)").Times(2));
+    // A muxer of another family keeps the source's time bases.
+    EXPECT_THAT(builder.splitArguments({"/in/a.ts", "/o/b.ts", 0, 8.0}, unknown, {}, "/o/.b.ts"),
+                ::testing::IsSupersetOf({"1/600", "1/44100"}));
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -196,7 +227,8 @@ TEST(FFmpegCommandBuilder, SplitCutsWithTheSegmentMuxerAtTheKeyframesTimes) {
                                                                {inf, std::nullopt},
                                                                {0, inf}}) {
         request = {"/in/a.mp4", "/out/b.mp4", start, end};
-        EXPECT_EQ(invalidRequestMessage([&] { builder.splitArguments(request, "/out/b.mp4"); }),
+        EXPECT_EQ(invalidRequestMessage(
+                      [&] { builder.splitArguments(request, layout, {}, "/out/b.mp4"); }),
                   "The end time must be later than the start time.")
             << start;
     }

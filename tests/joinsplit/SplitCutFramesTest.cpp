@@ -1,10 +1,14 @@
 // Real cuts on clips whose frames show their own index: what the Split workspace says about a
 // cut is what ffmpeg writes, frame by frame.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <optional>
 
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/IndexedClips.h"
@@ -18,7 +22,8 @@ namespace fs = std::filesystem;
 TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     const auto& clips = tavtest::indexedClips();
     // Open groups of pictures: the pictures shown before a cut's keyframe but decoded after it
-    // need the group before, so they are in neither part; none is ever doubled.
+    // need the group before, so they are in neither part, and the note beside the cut says so;
+    // none is ever doubled.
     const struct {
         const tavtest::IndexedClip& clip;
         double rate;
@@ -42,9 +47,9 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
         const auto frameAt = [&](double seconds) {
             return static_cast<int>(std::lround(seconds * rate));
         };
-        // A time anywhere in a group of pictures cuts at its keyframe, so the same two real runs
+        // A time anywhere in a group of pictures cuts at its keyframe, so the same real runs
         // carry every cut: a split on the last frame, and a range from one frame after a
-        // keyframe.
+        // keyframe, also into another container (whose muxer counts time in other units).
         struct Cut {
             SplitOperationMode mode;
             double start;  // or the split point
@@ -52,14 +57,18 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
             double shownStart;
             double shownEnd;
             bool runs = false;
+            std::optional<OutputContainer> container = std::nullopt;
         };
+        const auto other =
+            clip.file.extension() == ".mkv" ? OutputContainer::mp4 : OutputContainer::mkv;
         const auto atPoint = SplitOperationMode::atPoint;
         const Cut cuts[] = {
             {atPoint, second, 0, second, keyframes.end},
             {atPoint, (second + keyframes.times[2]) / 2, 0, second, keyframes.end},
             {atPoint, second + frame, 0, second, keyframes.end},
             {atPoint, keyframes.end - frame, 0, last, keyframes.end, true},
-            {SplitOperationMode::range, second + frame, last + frame, second, last, true}};
+            {SplitOperationMode::range, second + frame, last + frame, second, last, true},
+            {SplitOperationMode::range, second, last, second, last, true, other}};
         tavtest::TempDir output;
         for (const auto& cut : cuts) {
             SCOPED_TRACE(cut.start);
@@ -68,6 +77,7 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
             configuration.splitPointText = configuration.startText =
                 formatCommandLineSeconds(cut.start);
             configuration.endText = formatCommandLineSeconds(cut.end);
+            configuration.container = cut.container;
             configuration.keyframes = keyframes;
             const SplitCutPlan plan = planSplitCuts(configuration);
             ASSERT_EQ(plan.error, std::nullopt);
@@ -75,6 +85,17 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
             EXPECT_NEAR(plan.end.value_or(keyframes.end), cut.shownEnd, 1e-6);
             if (!cut.runs) {
                 continue;
+            }
+            // The cut that ends a part loses the leading pictures of its keyframe.
+            const bool whole = cut.mode == atPoint;
+            const double ending = whole ? cut.shownStart : cut.shownEnd;
+            const int lost = keyframes.lostBefore(ending);
+            EXPECT_EQ(lost > 0, openGroups);
+            if (lost > 0) {
+                EXPECT_THAT(*(whole ? plan.startNote : plan.endNote),
+                            ::testing::EndsWith(" " + std::to_string(lost) +
+                                                " frames before this keyframe can't be kept "
+                                                "without re-encoding."));
             }
             std::vector<int> frames;
             int lastStart = -1;
@@ -86,24 +107,263 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
                 frames.insert(frames.end(), part.begin(), part.end());
             }
             // Part 2, or the clip, starts on the keyframe shown; part 1 on the first frame. The
-            // frames come in order and each once, all of them but for open groups' gaps.
+            // frames come in order and each once, all of them but the ones the note names.
             EXPECT_EQ(lastStart, frameAt(cut.shownStart));
-            const bool whole = cut.mode == atPoint;
             const int first = whole ? 0 : frameAt(cut.shownStart);
-            const int end = frameAt(cut.shownEnd);
-            EXPECT_EQ(frames.front(), first);
-            EXPECT_EQ(std::adjacent_find(frames.begin(), frames.end(), std::greater_equal<>()),
-                      frames.end());
-            EXPECT_LE(frames.back(), end - 1);
-            if (!openGroups) {
-                EXPECT_EQ(frames.size(), static_cast<std::size_t>(end - first));
+            std::vector<int> expected;
+            for (int frame = first; frame < frameAt(cut.shownEnd); ++frame) {
+                if (frame < frameAt(ending) - lost || frame >= frameAt(ending)) {
+                    expected.push_back(frame);
+                }
             }
-            if (whole) {
-                EXPECT_EQ(frames.back(), count - 1);
+            EXPECT_EQ(frames, expected);
+        }
+        // Two parts and two clips; nothing else ffmpeg wrote beside them is left.
+        EXPECT_EQ(std::distance(fs::directory_iterator(output.path()), fs::directory_iterator()),
+                  4);
+    }
+}
+
+namespace {
+
+struct Chapter {
+    double start;
+    double end;
+    std::string title;
+};
+
+// What ffprobe reads back of a part.
+struct PartReport {
+    std::vector<std::string> kinds;     // per stream: its type, "picture" for an attached picture
+    std::vector<std::int64_t> packets;  // per stream
+    std::vector<std::string> pictureNames;  // each picture's file name tag (Matroska's)
+    std::vector<Chapter> chapters;
+    std::optional<double> audioStart;
+    double audioEnd = 0;
+    double videoEnd = 0;
+};
+
+double number(const nlohmann::json& value) {
+    return value.is_string() ? std::stod(value.get<std::string>()) : 0.0;
+}
+
+PartReport reportOf(const fs::path& file) {
+    std::string text;
+    EXPECT_EQ(
+        tavtest::runTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                          "stream=codec_type,nb_read_packets:stream_disposition=attached_pic:"
+                          "stream_tags=filename:chapter=start_time,end_time:chapter_tags=title",
+                          "-show_entries", "packet=stream_index,pts_time,duration_time", "-of",
+                          "json", file.string()},
+                         &text),
+        0);
+    const auto json = nlohmann::json::parse(text);
+    PartReport report;
+    for (const auto& stream : json.at("streams")) {
+        const bool picture =
+            stream.value("disposition", nlohmann::json::object()).value("attached_pic", 0) == 1;
+        report.kinds.push_back(picture ? "picture" : stream.value("codec_type", ""));
+        report.packets.push_back(std::stoll(stream.value("nb_read_packets", "0")));
+        if (picture) {
+            report.pictureNames.push_back(
+                stream.value("tags", nlohmann::json::object()).value("filename", ""));
+        }
+    }
+    for (const auto& chapter : json.value("chapters", nlohmann::json::array())) {
+        report.chapters.push_back(
+            {number(chapter.value("start_time", nlohmann::json())),
+             number(chapter.value("end_time", nlohmann::json())),
+             chapter.value("tags", nlohmann::json::object()).value("title", "")});
+    }
+    for (const auto& packet : json.value("packets", nlohmann::json::array())) {
+        const std::string& kind = report.kinds.at(packet.at("stream_index").get<std::size_t>());
+        const double start = number(packet.value("pts_time", nlohmann::json()));
+        const double end = start + number(packet.value("duration_time", nlohmann::json()));
+        if (kind == "audio") {
+            report.audioStart = std::min(report.audioStart.value_or(start), start);
+            report.audioEnd = std::max(report.audioEnd, end);
+        } else if (kind == "video") {
+            report.videoEnd = std::max(report.videoEnd, end);
+        }
+    }
+    return report;
+}
+
+}  // namespace
+
+// A 10 s source with three chapters and cover art, split at 5 s in each container that holds
+// both: each part keeps the chapters of its span, counted from its start, and the picture; the
+// audio timed before the cut stays in part 1, so every packet is in one part.
+TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
+    tavtest::TempDir scratch;
+    const fs::path chapters = scratch / "chapters.ffmetadata";
+    std::ofstream(chapters) << ";FFMETADATA1\n"
+                            << "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=3000\ntitle=One\n"
+                            << "[CHAPTER]\nTIMEBASE=1/1000\nSTART=3000\nEND=7000\ntitle=Two\n"
+                            << "[CHAPTER]\nTIMEBASE=1/1000\nSTART=7000\nEND=10000\ntitle=Three\n";
+    const fs::path cover = tavtest::TestMedia::generate(
+        "cover.png", {"-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1"});
+    // Inputs: 0 video (30 fps, two B-frames, a keyframe every second), 1 audio, 2 chapters,
+    // 3 cover; then the codecs.
+    const std::vector<std::string> inputs = {"-f",
+                                             "lavfi",
+                                             "-i",
+                                             "testsrc=size=160x120:rate=30:duration=10",
+                                             "-f",
+                                             "lavfi",
+                                             "-i",
+                                             "sine=frequency=440:sample_rate=48000:duration=10",
+                                             "-f",
+                                             "ffmetadata",
+                                             "-i",
+                                             chapters.string(),
+                                             "-i",
+                                             cover.string(),
+                                             "-map_metadata",
+                                             "2",
+                                             "-map_chapters",
+                                             "2"};
+    const std::vector<std::string> h264 = {"-c:v:0",
+                                           "libx264",
+                                           "-g:v:0",
+                                           "30",
+                                           "-keyint_min:v:0",
+                                           "30",
+                                           "-sc_threshold:v:0",
+                                           "0",
+                                           "-bf:v:0",
+                                           "2",
+                                           "-x264-params:v:0",
+                                           "b-adapt=0",
+                                           "-c:a",
+                                           "aac"};
+    const auto made = [&](const std::string& name, std::vector<std::string> maps,
+                          const std::vector<std::string>& codecs) {
+        std::vector<std::string> arguments = inputs;
+        arguments.insert(arguments.end(), maps.begin(), maps.end());
+        arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+        return tavtest::TestMedia::generate(name, arguments);
+    };
+    const std::vector<std::string> picture = {"-c:v:1", "png", "-disposition:v:1", "attached_pic"};
+    std::vector<std::string> mp4Codecs = h264;
+    mp4Codecs.insert(mp4Codecs.end(), picture.begin(), picture.end());
+    std::vector<std::string> mkvCodecs = h264;
+    mkvCodecs.insert(mkvCodecs.end(),
+                     {"-attach", cover.string(), "-metadata:s:t", "mimetype=image/png",
+                      "-metadata:s:t", "filename=cover.png"});
+    const std::vector<std::string> audioPicture = {"-c:v", "png", "-disposition:v", "attached_pic"};
+    const struct {
+        fs::path file;
+        double audioFrame;  // seconds
+    } sources[] = {
+        {made("chapters-cover.mp4", {"-map", "0", "-map", "1", "-map", "3"}, mp4Codecs),
+         1024.0 / 48000},
+        {made("chapters-cover.mkv", {"-map", "0", "-map", "1"}, mkvCodecs), 1024.0 / 48000},
+        {made("chapters-cover.m4a", {"-map", "1", "-map", "3", "-c:a", "aac"}, audioPicture),
+         1024.0 / 48000},
+        {made("chapters-cover.mp3", {"-map", "1", "-map", "3", "-c:a", "libmp3lame"}, audioPicture),
+         1152.0 / 48000},
+    };
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
+    FFmpegProcessor processor(runner, ToolLocations{});
+    for (const auto& [file, audioFrame] : sources) {
+        SCOPED_TRACE(file.filename());
+        const PartReport source = reportOf(file);
+        SplitSourceConfiguration configuration(file);
+        configuration.operationMode = SplitOperationMode::atPoint;
+        configuration.splitPointText = "5";
+        configuration.keyframes = read(file, {});
+        tavtest::TempDir output;
+        const auto requests = makeSplitRequests(configuration, output.path());
+        ASSERT_EQ(requests.size(), 2u);
+        // The cut in the file's own time (Matroska's video starts after the audio's priming).
+        const double cut = requests[1].as<SplitRequest>()->startTime;
+        EXPECT_NEAR(cut, 5, 0.05);
+        std::vector<PartReport> parts;
+        for (const auto& request : requests) {
+            processor.process(request, {}, {});
+            parts.push_back(reportOf(request.as<SplitRequest>()->output));
+        }
+        const std::vector<std::vector<Chapter>> spans = {
+            {{0, 3, "One"}, {3, cut, "Two"}}, {{0, 7 - cut, "Two"}, {7 - cut, 10 - cut, "Three"}}};
+        for (std::size_t at = 0; at < parts.size(); ++at) {
+            SCOPED_TRACE(at == 0 ? "part 1" : "part 2");
+            const PartReport& part = parts[at];
+            EXPECT_EQ(part.kinds, source.kinds);
+            EXPECT_EQ(part.pictureNames, source.pictureNames);
+            ASSERT_EQ(part.chapters.size(), spans[at].size());
+            for (std::size_t chapter = 0; chapter < spans[at].size(); ++chapter) {
+                EXPECT_NEAR(part.chapters[chapter].start, spans[at][chapter].start, 0.002);
+                EXPECT_NEAR(part.chapters[chapter].end, spans[at][chapter].end, 0.05);
+                EXPECT_EQ(part.chapters[chapter].title, spans[at][chapter].title);
             }
         }
-        // Two parts and a clip; no piece ffmpeg wrote beside them is left.
-        EXPECT_EQ(std::distance(fs::directory_iterator(output.path()), fs::directory_iterator()),
-                  3);
+        // Every packet in one part, the picture in both.
+        for (std::size_t stream = 0; stream < source.kinds.size(); ++stream) {
+            SCOPED_TRACE(source.kinds[stream]);
+            if (source.kinds[stream] == "picture") {
+                EXPECT_EQ(parts[0].packets[stream], 1);
+                EXPECT_EQ(parts[1].packets[stream], 1);
+            } else if (source.kinds[stream] != "data") {
+                EXPECT_EQ(parts[0].packets[stream] + parts[1].packets[stream],
+                          source.packets[stream]);
+            }
+        }
+        // Part 1's audio runs to its cut, part 2's starts there.
+        const double partOneEnd = source.videoEnd > 0 ? parts[0].videoEnd : cut;
+        EXPECT_NEAR(parts[0].audioEnd, partOneEnd, audioFrame);
+        ASSERT_TRUE(parts[1].audioStart.has_value());
+        EXPECT_NEAR(*parts[1].audioStart, 0, audioFrame);
     }
+}
+
+// Output folders with long paths: parts written exactly and nothing hidden left beside them, or,
+// where a name would pass the system's limit, a refusal before anything is queued.
+TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
+    const auto& clip = tavtest::indexedClips()[0];  // 150 frames, keyframes every 50
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    FFmpegProcessor processor(runner, ToolLocations{});
+    SplitSourceConfiguration configuration(clip.file);
+    configuration.operationMode = SplitOperationMode::atPoint;
+    configuration.splitPointText = "2.5";
+    configuration.keyframes = makeSplitKeyframeReader(runner, ToolLocations{})(clip.file, {});
+    tavtest::TempDir root;
+    for (std::size_t bytes : {1100u, 4000u}) {
+        SCOPED_TRACE(bytes);
+        fs::path folder = root.path();
+        while (folder.string().size() + 1 < bytes) {
+            folder /=
+                std::string(std::min<std::size_t>(bytes - folder.string().size() - 1, 200), 'd');
+        }
+        fs::create_directories(folder);
+        ASSERT_EQ(splitWorkspaceValidationMessage({configuration}, folder), std::nullopt);
+        std::vector<int> frames;
+        for (const auto& request : makeSplitRequests(configuration, folder)) {
+            processor.process(request, {}, {});
+            const auto part = tavtest::indicesShownIn(request.as<SplitRequest>()->output);
+            frames.insert(frames.end(), part.begin(), part.end());
+        }
+        std::vector<int> every(150);
+        std::iota(every.begin(), every.end(), 0);
+        EXPECT_EQ(frames, every);
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"indexed-h264-part-1.mp4", "indexed-h264-part-2.mp4"}));
+    }
+    // A longer name there would pass the limit: refused, named, before anything runs.
+    fs::path folder = root.path();
+    while (folder.string().size() < 4000) {
+        folder /= std::string(200, 'd');
+    }
+    SplitSourceConfiguration longName = configuration;
+    longName.file = clip.file.parent_path() / (std::string(120, 'n') + ".mp4");
+    EXPECT_EQ(splitWorkspaceValidationMessage({longName}, folder),
+              "Choose an output folder with a shorter path: \u201C" + std::string(120, 'n') +
+                  "-part-1.mp4\u201D would pass the system\u2019s limit of 4,096 bytes in this "
+                  "one.");
 }

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace tavrolin {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+TEST(SplitSourceConfiguration, SecondsReaderTakesNumbersWithoutSpaces) {
     struct Row {
         std::string text;
         std::optional<double> seconds;
@@ -24,10 +28,11 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
         {"-", std::nullopt},
         {".", std::nullopt},
         {"1.2.3", std::nullopt},
-        {"1e3", std::nullopt},
+        {"1e3", 1000},
         {" 1", std::nullopt},
         {"1 ", std::nullopt},
-        {"inf", std::nullopt},
+        {"inf", inf},
+        {"-inf", -inf},
         {"nan", std::nullopt},
         {"1,5", std::nullopt},
         {"--1", std::nullopt},
@@ -35,7 +40,8 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
         {"0x10", std::nullopt},
         {"abc", std::nullopt},
         {"12:30", std::nullopt},
-        {std::string(400, '9'), std::nullopt},  // overflows to infinity
+        {std::string(401, '9'), inf},  // past any double
+        {"1e-400", 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
@@ -44,8 +50,10 @@ TEST(SplitSourceConfiguration, SecondsReaderIsStrict) {
 }
 
 // Keyframes every 2 s of a video that starts 0.08 s into its file and ends at 7 s.
-const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0};
+const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0, {}};
 const SplitKeyframes* const known = &everyTwoSeconds;
+// The same with open groups: the keyframes at 4 s and 6 s have 2 and 1 leading pictures.
+const SplitKeyframes openGroups{0.08, {0, 2, 4, 6}, 7.0, {{4, 2}, {6, 1}}};
 constexpr auto range = SplitOperationMode::range;
 constexpr auto atPoint = SplitOperationMode::atPoint;
 
@@ -60,8 +68,12 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         {"decoding order, a packet without a time",
          "0.500000,0.250000,K_\n1.000000,0.250000,__\nN/A,N/A,K_\n0.750000,0.250000,__\n"
          "1.250000,0.250000,K_\n1.500000,N/A,__\n8.000000\n",
-         SplitKeyframes{0.5, {0, 0.75}, 1.0}},
-        {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6}},
+         SplitKeyframes{0.5, {0, 0.75}, 1.0, {}}},
+        {"open groups: pictures after a keyframe shown before it are its leading pictures",
+         "0.000000,0.25,K_\n0.500000,0.25,__\n0.250000,0.25,__\n1.000000,0.25,K_\n"
+         "0.750000,0.25,__\n1.250000,0.25,__\n",
+         SplitKeyframes{0, {0, 1}, 1.5, {{1, 1}}}},
+        {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6, {}}},
         {"nothing to cut", "N/A\n", std::nullopt},
     };
     for (const auto& row : rows) {
@@ -88,6 +100,9 @@ SplitSourceConfiguration configured(const char* file, SplitOperationMode mode, c
 TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
     const std::string rangeMessage = "Enter an end time later than the start time.";
     const std::string pointMessage = "Choose a split point after the beginning of the video.";
+    const std::string pointEndMessage =
+        "Choose a split point before the end of the video (00:00:07.000).";
+    const std::string digits401(401, '9');
     const auto cutsAt = [](const char* time) {
         return std::string("Cuts at 00:00:0") + time + ", the keyframe at or before this time.";
     };
@@ -98,8 +113,8 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
         const char* end;
         const char* point;
         const SplitKeyframes* keyframes;
-        const char* selection;
-        const char* list;
+        std::string selection;
+        std::string list;
         std::optional<std::string> message;
         std::optional<std::string> startNote = std::nullopt;
         std::optional<std::string> endNote = std::nullopt;
@@ -140,6 +155,38 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
          "Choose a split point before the end of the video (00:00:07.000)."},
         {"point past an unknown end", atPoint, "0", "60", "9000", nullptr, "Split point: 9000s",
          "Split at 9000s", std::nullopt},
+        // Open groups of pictures: a cut that ends a part says what it loses.
+        {"range ending on an open group", range, "2.5", "5.96", "", &openGroups,
+         "Start: 2s  \u00B7  End: 4s", "2s\u20134s", std::nullopt, cutsAt("2.000"),
+         cutsAt("4.000") + " 2 frames before this keyframe can't be kept without re-encoding."},
+        {"range starting on one loses nothing", range, "4.5", "60", "", &openGroups,
+         "Start: 4s  \u00B7  End: 7s", "4s\u20137s", std::nullopt, cutsAt("4.000"),
+         "Runs to the end of the video (00:00:07.000)."},
+        {"point on an open group", atPoint, "0", "60", "6.5", &openGroups, "Split point: 6s",
+         "Split at 6s", std::nullopt,
+         cutsAt("6.000") + " 1 frame before this keyframe can't be kept without re-encoding."},
+        // Texts past any end, and a decimal comma.
+        {"point in exponent form past the end", atPoint, "0", "60", "1e3", known,
+         "Split point: 1e3s", "Split at 1e3s", pointEndMessage},
+        {"point past what a double holds", atPoint, "0", "60", "1e309", known,
+         "Split point: 1e309s", "Split at 1e309s", pointEndMessage},
+        {"401 digits", atPoint, "0", "60", digits401.c_str(), known,
+         "Split point: " + digits401 + "s", "Split at " + digits401 + "s", pointEndMessage},
+        {"infinity before the end is known", atPoint, "0", "60", "inf", nullptr,
+         "Split point: infs", "Split at infs", "Choose a split point before the end of the video."},
+        {"decimal comma in the point", atPoint, "0", "60", "5,5", known, "Split point: 5,5s",
+         "Split at 5,5s", "Use a point for decimals, as in 5.5."},
+        {"decimal comma in the end", range, "0", "2,25", "", known, "Start: 0s  \u00B7  End: 2,25s",
+         "0s\u20132,25s", "Use a point for decimals, as in 2.25."},
+        {"an end past any file runs to its end", range, "0", "1e309", "", known,
+         "Start: 0s  \u00B7  End: 7s", "0s\u20137s", std::nullopt,
+         "Starts at the beginning of the video.", "Runs to the end of the video (00:00:07.000)."},
+        {"start past the end before an end past it", range, "1e3", "2e3", "", known,
+         "Start: 1e3s  \u00B7  End: 2e3s", "1e3s\u20132e3s",
+         "Choose a start time before the end of the video (00:00:07.000)."},
+        {"infinite start before the end is known", range, "inf", "60", "", nullptr,
+         "Start: infs  \u00B7  End: 60s", "infs\u201360s",
+         "Choose a start time before the end of the video."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,0 +1,159 @@
+#include "engine/SplitSourceLayout.h"
+
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/LeadingPictures.h"
+#include "probe/ProbeText.h"
+
+namespace tavrolin {
+
+namespace {
+
+// How far past the end time ffprobe reads packets: the end keyframe and its leading pictures
+// come first, and a keyframe the request did not name is looked for this far.
+constexpr double kEndWindow = 10.0;
+
+std::optional<double> seconds(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) {
+        return std::nullopt;
+    }
+    const auto value = parsePosixNumber(found->get_ref<const std::string&>());
+    return value && std::isfinite(*value) ? value : std::nullopt;
+}
+
+// "1/12800"; zero when not a positive ratio.
+StreamTimeBase timeBaseOf(std::string_view text) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) {
+        return {};
+    }
+    const auto whole = [](std::string_view digits) -> std::int64_t {
+        std::int64_t value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return error == std::errc{} && end == digits.data() + digits.size() && value > 0 ? value
+                                                                                         : 0;
+    };
+    const StreamTimeBase read{whole(text.substr(0, slash)), whole(text.substr(slash + 1))};
+    return read.num > 0 && read.den > 0 ? read : StreamTimeBase{};
+}
+
+SplitStreamRole roleOf(const nlohmann::json& stream, bool videoSeen) {
+    const std::string kind = stream.value("codec_type", std::string());
+    const auto disposition = stream.find("disposition");
+    if (disposition != stream.end() && disposition->value("attached_pic", 0) != 0) {
+        return SplitStreamRole::picture;
+    }
+    if (kind == "video") {
+        return videoSeen ? SplitStreamRole::timed : SplitStreamRole::video;
+    }
+    if (kind == "attachment") {
+        return SplitStreamRole::attachment;
+    }
+    if (kind == "data" && stream.value("codec_tag_string", std::string()) == "text") {
+        return SplitStreamRole::chapterTrack;
+    }
+    return SplitStreamRole::timed;
+}
+
+std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t video, double end) {
+    std::vector<CodedPicture> pictures;
+    for (const auto& packet : packets) {
+        const auto time = seconds(packet, "pts_time");
+        if (packet.value("stream_index", std::int64_t{-1}) == video && time) {
+            pictures.push_back(
+                {*time, packet.value("flags", std::string()).find('K') != std::string::npos});
+        }
+    }
+    for (std::size_t at = 0; at < pictures.size(); ++at) {
+        if (pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
+            for (const auto& leading : leadingPictures(pictures)) {
+                if (leading.keyframe == at) {
+                    return leading.earliest;
+                }
+            }
+            return pictures[at].time;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
+                                                   std::optional<double> endTime) {
+    std::string entries =
+        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate:"
+        "stream_disposition=attached_pic:"
+        "stream_tags=filename,mimetype:"
+        "chapter=start_time,end_time:chapter_tags:format=duration";
+    std::vector<std::string> arguments = {"-v", "error"};
+    if (endTime) {
+        entries += ":packet=stream_index,pts_time,flags";
+        arguments.insert(arguments.end(),
+                         {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin) +
+                                                 "%+" + formatCommandLineSeconds(kEndWindow)});
+    }
+    arguments.insert(arguments.end(), {"-show_entries", entries, "-of", "json", input.string()});
+    return arguments;
+}
+
+std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
+                                                  std::optional<double> endTime) {
+    SplitSourceLayout layout;
+    try {
+        const auto report = nlohmann::json::parse(json);
+        std::optional<std::int64_t> video;
+        for (const auto& stream : report.at("streams")) {
+            const auto index = stream.at("index").get<std::int64_t>();
+            const auto role = roleOf(stream, video.has_value());
+            if (role == SplitStreamRole::video) {
+                video = index;
+            }
+            SplitStream& read = layout.streams.emplace_back(index, role);
+            read.kind = stream.value("codec_type", std::string());
+            read.timeBase = timeBaseOf(stream.value("time_base", std::string()));
+            const auto rate = parsePosixNumber(stream.value("sample_rate", std::string()));
+            if (rate && *rate >= 1 && *rate < 1e9) {
+                read.sampleRate = static_cast<std::int64_t>(*rate);
+            }
+            if (role == SplitStreamRole::picture) {
+                const auto tags = stream.value("tags", nlohmann::json::object());
+                read.codec = stream.value("codec_name", std::string());
+                read.fileName = tags.value("filename", std::string());
+                read.mimeType = tags.value("mimetype", std::string());
+            }
+        }
+        for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
+            const auto start = seconds(chapter, "start_time");
+            const auto end = seconds(chapter, "end_time");
+            if (!start || !end) {
+                continue;
+            }
+            SourceChapter read{*start, *end, {}};
+            const auto tags = chapter.value("tags", nlohmann::json::object());
+            for (const auto& [key, value] : tags.items()) {
+                if (value.is_string()) {
+                    read.tags.emplace_back(key, value.get<std::string>());
+                }
+            }
+            layout.chapters.push_back(std::move(read));
+        }
+        if (const auto format = report.find("format"); format != report.end()) {
+            layout.duration = seconds(*format, "duration");
+        }
+        if (endTime && video) {
+            layout.videoEnd =
+                videoEndAt(report.value("packets", nlohmann::json::array()), *video, *endTime);
+        }
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+    return layout;
+}
+
+}  // namespace tavrolin

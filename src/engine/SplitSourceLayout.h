@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ChapterMetadataRenderer.h"
+
+namespace tavrolin {
+
+// A split's cuts are this much before the times they name: a time printed to the microsecond
+// may lie a hair after the keyframe it names, and no two frames are this close.
+inline constexpr double kSplitCutMargin = 0.001;
+
+// How a split writes one source stream into a part.
+enum class SplitStreamRole {
+    video,         // the first video stream: cut in decoding order at its keyframes
+    timed,         // audio, subtitles, data and any further video: cut at the cut times
+    picture,       // an attached picture (cover art): its one packet goes into every part
+    attachment,    // a Matroska attachment (fonts): no packets
+    chapterTrack,  // MP4's text track of the chapters: the part's chapters are written anew
+};
+
+struct StreamTimeBase {
+    std::int64_t num = 0;
+    std::int64_t den = 0;
+
+    friend bool operator==(const StreamTimeBase&, const StreamTimeBase&) = default;
+};
+
+struct SplitStream {
+    SplitStream(std::int64_t index, SplitStreamRole role) : index(index), role(role) {}
+
+    std::int64_t index;
+    SplitStreamRole role;
+    std::string kind;  // ffprobe's codec type: "video", "audio", …
+    StreamTimeBase timeBase;
+    std::int64_t sampleRate = 0;
+    // For a picture: its codec and the Matroska attachment's name and type, when it has them.
+    std::string codec;
+    std::string fileName;
+    std::string mimeType;
+
+    friend bool operator==(const SplitStream&, const SplitStream&) = default;
+};
+
+// What a split needs to know of its source besides the cut times. A plain value.
+struct SplitSourceLayout {
+    std::vector<SplitStream> streams;  // in the source's order
+    std::vector<SourceChapter> chapters;
+    std::optional<double> duration;
+    // For a part that ends at a keyframe: where the first video stream's part ends, the
+    // presentation time of the first of that keyframe's leading pictures, or the keyframe's own
+    // time. None when the keyframe was not found (no video, or none near the end time).
+    std::optional<double> videoEnd;
+
+    friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
+};
+
+// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, duration and, with
+// an end time, the packets of a few seconds from it.
+std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
+                                                   std::optional<double> endTime);
+
+// Reads that report; none when it is not one. The part's video ends at the first keyframe at or
+// after `endTime` (within the margin), before its leading pictures.
+std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
+                                                  std::optional<double> endTime);
+
+}  // namespace tavrolin

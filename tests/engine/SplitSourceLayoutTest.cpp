@@ -1,0 +1,87 @@
+#include "engine/SplitSourceLayout.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tavrolin {
+namespace {
+
+using Role = SplitStreamRole;
+
+// An MP4 with video, audio, its chapter track, cover art, a font and a second video stream;
+// the first video's keyframe at 4 s has two leading pictures, the one at 5 s none.
+constexpr const char* report = R"({
+    "packets": [
+        {"stream_index": 0, "pts_time": "3.000000", "flags": "K_"},
+        {"stream_index": 0, "pts_time": "3.958333", "flags": "__"},
+        {"stream_index": 1, "pts_time": "3.990000", "flags": "K_"},
+        {"stream_index": 0, "pts_time": "4.000000", "flags": "K_"},
+        {"stream_index": 5, "pts_time": "3.500000", "flags": "__"},
+        {"stream_index": 0, "pts_time": "3.916667", "flags": "__"},
+        {"stream_index": 0, "pts_time": "3.875000", "flags": "__"},
+        {"stream_index": 0, "pts_time": "4.041667", "flags": "__"},
+        {"stream_index": 0, "pts_time": "N/A", "flags": "__"},
+        {"stream_index": 0, "pts_time": "5.000000", "flags": "K_"},
+        {"stream_index": 0, "pts_time": "5.041667", "flags": "__"}
+    ],
+    "streams": [
+        {"index": 0, "codec_name": "hevc", "codec_type": "video", "codec_tag_string": "hvc1",
+         "time_base": "1/600", "disposition": {"attached_pic": 0}},
+        {"index": 1, "codec_type": "audio", "sample_rate": "44100", "time_base": "0/1",
+         "disposition": {"attached_pic": 0}},
+        {"index": 2, "codec_type": "data", "codec_tag_string": "text"},
+        {"index": 3, "codec_name": "mjpeg", "codec_type": "video",
+         "disposition": {"attached_pic": 1}, "tags": {"filename": "front.jpg"}},
+        {"index": 4, "codec_type": "attachment", "tags": {"mimetype": "font/ttf"}},
+        {"index": 5, "codec_type": "video", "disposition": {"attached_pic": 0}}
+    ],
+    "chapters": [
+        {"start_time": "0.000000", "end_time": "3.000000", "tags": {"title": "One", "artist": "A"}},
+        {"start_time": "3.000000", "end_time": "N/A"}
+    ],
+    "format": {"duration": "10.000000"}
+})";
+
+TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
+    const auto layout = parseSplitLayout(report, 4.0);
+    ASSERT_TRUE(layout.has_value());
+    std::vector<SplitStream> streams = {{0, Role::video},        {1, Role::timed},
+                                        {2, Role::chapterTrack}, {3, Role::picture},
+                                        {4, Role::attachment},   {5, Role::timed}};
+    for (std::size_t at = 0; at < streams.size(); ++at) {
+        streams[at].kind =
+            std::vector<std::string>{"video", "audio", "data", "video", "attachment", "video"}[at];
+    }
+    streams[0].timeBase = {1, 600};
+    streams[1].sampleRate = 44100;
+    streams[3].codec = "mjpeg";
+    streams[3].fileName = "front.jpg";
+    EXPECT_EQ(layout->streams, streams);
+    // A chapter without an end is no chapter to shift.
+    EXPECT_EQ(layout->chapters,
+              (std::vector<SourceChapter>{{0, 3, {{"artist", "A"}, {"title", "One"}}}}));
+    EXPECT_EQ(layout->duration, 10.0);
+    // Before the end keyframe's leading pictures; at the next keyframe for a time between;
+    // none without a keyframe read there, or without an end.
+    EXPECT_EQ(layout->videoEnd, 3.875);
+    const struct {
+        std::optional<double> end;
+        std::optional<double> videoEnd;
+    } ends[] = {{4.0005, 3.875}, {4.02, 5.0}, {5.5, std::nullopt}, {std::nullopt, std::nullopt}};
+    for (const auto& [end, videoEnd] : ends) {
+        EXPECT_EQ(parseSplitLayout(report, end)->videoEnd, videoEnd) << end.value_or(-1);
+    }
+    EXPECT_EQ(parseSplitLayout("ffprobe: not json", 4.0), std::nullopt);
+    EXPECT_EQ(parseSplitLayout(R"({"format": {}})", 4.0), std::nullopt);
+}
+
+TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
+    EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", 4.0),
+                ::testing::IsSupersetOf(
+                    {std::string("-read_intervals"), std::string("3.999000%+10.000000")}));
+    EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", std::nullopt),
+                ::testing::Not(::testing::Contains(std::string("-read_intervals"))));
+}
+
+}  // namespace
+}  // namespace tavrolin
