@@ -235,13 +235,18 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     auto* column = new QVBoxLayout(timelineControls_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(7);
+    // The count beside "Refresh Summaries", the zoom on a row of its own: a review column beside
+    // the chapters is too narrow for all of them on one row.
+    auto* countRow = new QHBoxLayout;
+    countRow->setSpacing(8);
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     conversationCount_ = secondaryLabel();
     conversationCount_->setObjectName(QStringLiteral("conversationCount"));
     // A narrow review column wraps the count rather than cutting it.
     conversationCount_->setWordWrap(true);
-    column->addWidget(conversationCount_);
+    countRow->addWidget(conversationCount_, 1);
+    column->addLayout(countRow);
     refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
                                         QStringLiteral("Refresh Summaries"));
     refreshSummaries_->setObjectName(QStringLiteral("refreshSummaries"));
@@ -263,7 +268,7 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     zoomReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     zoomIn_ = iconButton(QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"));
     zoomIn_->setObjectName(QStringLiteral("zoomIn"));
-    row->addWidget(refreshSummaries_);
+    countRow->addWidget(refreshSummaries_);
     row->addStretch(1);
     row->addWidget(fit_);
     row->addWidget(zoomOut_);
@@ -542,20 +547,22 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     content_->addWidget(
         new ContentUnavailableView(QStringLiteral("No Chapter Markers"), QStringLiteral("bookmark"),
                                    QStringLiteral("Use a + between transcript cues to add one.")));
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    scroll_ = new QScrollArea;
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* list = new QWidget;
     editors_ = new QVBoxLayout(list);
     editors_->setContentsMargins(12, 12, 12, 20);
     editors_->setSpacing(10);
     editors_->addStretch(1);
-    scroll->setWidget(list);
-    content_->addWidget(scroll);
+    scroll_->setWidget(list);
+    content_->addWidget(scroll_);
     bodyLayout->addWidget(content_, 1);
     connect(disclosure_, &QToolButton::toggled, this, [this](bool open) {
         opened_ = open;
         showBody();
+        emit openedChanged();
     });
 
     connect(sort_, &QPushButton::clicked, this, [this] {
@@ -614,6 +621,11 @@ void ChapterPanel::render() {
         connect(editor, &ChapterMarkerEditor::removeRequested, this,
                 [this](const Uuid& id) { viewModel_.removeChapter(id); });
     }
+    // The list never gets shorter than one whole editor.
+    const QMargins margins = editors_->contentsMargins();
+    scroll_->setMinimumHeight(editorWidgets_.empty() ? 0
+                                                     : editorWidgets_.front()->sizeHint().height() +
+                                                           margins.top() + margins.bottom());
 }
 
 }  // namespace tavrolin

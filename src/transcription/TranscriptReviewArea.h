@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QStackedWidget;
 class QToolButton;
@@ -125,6 +126,11 @@ class ChapterPanel : public QWidget {
     void render();
     // Compact, under the transcript: only the header row shows until the user opens the list.
     void setCompact(bool compact);
+    bool isCompact() const { return compact_; }
+    bool isOpened() const { return opened_; }
+
+  signals:
+    void openedChanged();
 
   private:
     void showBody();
@@ -137,6 +143,7 @@ class ChapterPanel : public QWidget {
     bool compact_ = false;
     bool opened_ = false;
     QStackedWidget* content_;
+    QScrollArea* scroll_;
     QVBoxLayout* editors_;
     std::vector<ChapterMarkerEditor*> editorWidgets_;
 };

@@ -188,8 +188,7 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     auto* rows = new QVBoxLayout(settings);
     rows->setContentsMargins(6, 6, 6, 6);
     rows->setSpacing(12);
-    // Captions and pickers from a form layout: the pickers take the card's width and shrink
-    // with it, and long stream names elide inside them.
+    // Captions above their pickers, so a picker has the card's whole width for its entry.
     auto picker = [](const QString& objectName, const QString& accessibleName) {
         auto* box = new QComboBox;
         box->setObjectName(objectName);
@@ -208,9 +207,8 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     languageRow->addWidget(language_, 1);
     languageRow->addWidget(applyToAll_);
     auto* form = new QFormLayout;
-    form->setHorizontalSpacing(12);
-    form->setVerticalSpacing(12);
-    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setVerticalSpacing(6);
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(plainTextLabel(QStringLiteral("Audio track")), audioTrack_);
     form->addRow(plainTextLabel(QStringLiteral("Spoken language")), languageRow);
