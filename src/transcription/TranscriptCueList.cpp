@@ -1,7 +1,9 @@
 #include "transcription/TranscriptCueList.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +11,7 @@
 
 #include <cmath>
 
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptionWorkspaceState.h"
@@ -209,6 +212,9 @@ void TranscriptCueDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
             .paint(painter, QRect(cue.right() - markWidth - 4, cue.center().y() - markWidth / 2,
                                   markWidth, markWidth));
     }
+    if (option.state & QStyle::State_HasFocus) {
+        drawFocusMark(*painter, QRectF(cue).adjusted(1.5, 1.5, -1.5, -1.5), palette);
+    }
     painter->restore();
 }
 
@@ -219,7 +225,9 @@ QSize TranscriptCueDelegate::sizeHint(const QStyleOptionViewItem& option,
 
 QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                              const QModelIndex& index) const {
-    auto* editor = new QLineEdit(parent);
+    // On the list rather than its viewport: a screen reader reaches the list's children only.
+    auto* view = qobject_cast<QAbstractItemView*>(parent->parentWidget());
+    auto* editor = new QLineEdit(view ? view : parent);
     editor->setObjectName(QStringLiteral("cueEditor"));
     editor->setPlaceholderText(QStringLiteral("Subtitle text"));
     editor->setFont(fontFor(TextStyle::callout));
@@ -235,7 +243,29 @@ QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOption
 void TranscriptCueDelegate::updateEditorGeometry(QWidget* editor,
                                                  const QStyleOptionViewItem& option,
                                                  const QModelIndex&) const {
-    editor->setGeometry(textRect(option.rect));
+    const auto* view = qobject_cast<const QAbstractItemView*>(editor->parentWidget());
+    editor->setGeometry(
+        textRect(option.rect).translated(view ? view->viewport()->pos() : QPoint()));
+}
+
+bool TranscriptCueDelegate::eventFilter(QObject* object, QEvent* event) {
+    auto* editor = qobject_cast<QWidget*>(object);
+    if (editor && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            const bool forward =
+                key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier);
+            auto* list = qobject_cast<TranscriptCueListView*>(editor->parentWidget());
+            emit commitData(editor);
+            emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+            if (list) {
+                list->leaveByTab(forward);
+            }
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 bool TranscriptCueDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
@@ -276,6 +306,42 @@ TranscriptCueListView::TranscriptCueListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::SelectedClicked |
                     QAbstractItemView::EditKeyPressed);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setAccessibleName(QStringLiteral("Subtitle cues"));
+    // The divider above each cue but the first adds a chapter there.
+    exposeListRows(this, [this](int row) {
+        std::vector<AccessibleRowControl> controls;
+        if (row <= 0 || row >= model_->rowCount()) {
+            return controls;
+        }
+        const QModelIndex index = model_->index(row);
+        const bool added = index.data(TranscriptCueListModel::hasChapterRole).toBool();
+        const QRect strip = visualRect(index);
+        controls.push_back(
+            {QAccessible::Button,
+             TranscriptCueDelegate::dividerAccessibleText(model_->cues()[row].startTime, added),
+             QRect(strip.left() + 4, strip.top(), strip.width() - 8,
+                   TranscriptCueDelegate::dividerHeight),
+             !added, std::nullopt, [this, id = model_->cues()[row].id] {
+                 if (const auto current = model_->row(id)) {
+                     addChapterAt(*current);
+                 }
+             }});
+        return controls;
+    });
+}
+
+void TranscriptCueListView::focusInEvent(QFocusEvent* event) {
+    QListView::focusInEvent(event);
+    // The focus mark is on the current cue: it shows.
+    if (currentIndex().isValid()) {
+        scrollTo(currentIndex());
+    }
+}
+
+void TranscriptCueListView::scrollContentsBy(int dx, int dy) {
+    QListView::scrollContentsBy(dx, dy);
+    // The editor sits on the list, not on the viewport that scrolls.
+    updateEditorGeometries();
 }
 
 int TranscriptCueListView::dividerRowAt(const QPoint& point) const {
@@ -308,6 +374,10 @@ void TranscriptCueListView::mousePressEvent(QMouseEvent* event) {
         QListView::mousePressEvent(event);
         return;
     }
+    addChapterAt(row);
+}
+
+void TranscriptCueListView::addChapterAt(int row) {
     const SubtitleCue cue = model_->cues()[row];
     // A marked divider ignores presses: the same time is never added twice.
     if (!model_->index(row).data(TranscriptCueListModel::hasChapterRole).toBool() && onAddChapter) {

@@ -105,6 +105,8 @@ class ChapterMarkerEditor : public QWidget {
   public:
     ChapterMarkerEditor(int number, const ChapterMarker& chapter, QWidget* parent = nullptr);
     void setChapter(int number, const ChapterMarker& chapter);
+    // Puts the editor's fields right after `previous` in the Tab order; returns its last field.
+    QWidget* followTabOrder(QWidget* previous);
 
   signals:
     void changed(const ChapterMarker& chapter);
@@ -113,6 +115,7 @@ class ChapterMarkerEditor : public QWidget {
   private:
     ChapterMarker chapter_;
     QLabel* number_;
+    QToolButton* remove_;
     QLineEdit* title_;
     QLineEdit* startTime_;
 };

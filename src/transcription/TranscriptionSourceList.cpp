@@ -17,6 +17,7 @@
 
 #include <cmath>
 
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/SymbolIcons.h"
@@ -127,7 +128,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     search_->setObjectName(QStringLiteral("batchSearch"));
     search_->setPlaceholderText(QStringLiteral("Search all transcripts"));
     search_->setAccessibleName(search_->placeholderText());
-    search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    addSearchIcon(search_);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearBatchSearch"));
     clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
@@ -182,11 +183,16 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
         viewModel_.setExportSelection(on, id);
     };
     sourceList_->setModel(sourceModel_);
-    sourceList_->setItemDelegate(new TranscriptionSourceDelegate(viewModel_, sourceList_));
+    auto* delegate = new TranscriptionSourceDelegate(viewModel_, sourceList_);
+    sourceList_->setItemDelegate(delegate);
     prepareLongList(sourceList_);
     // The list's selection is the workspace's selected source; the keys move and mark it.
     sourceList_->setSelectionMode(QAbstractItemView::SingleSelection);
     sourceList_->setFocusPolicy(Qt::StrongFocus);
+    exposeListRows(sourceList_, [this, delegate](int row) {
+        return delegate->accessibleControls(sourceModel_->row(row),
+                                            sourceList_->visualRect(sourceModel_->index(row)));
+    });
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);
@@ -196,6 +202,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     resultList_->setModel(resultModel_);
     resultList_->setItemDelegate(new TranscriptSearchResultDelegate(resultList_));
     prepareLongList(resultList_);
+    // One Tab stop, Up and Down pick a hit, Return opens it.
+    resultList_->setFocusPolicy(Qt::StrongFocus);
+    resultList_->setAccessibleName(QStringLiteral("Search results"));
     noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
     lists_->addWidget(sourceList_);
     lists_->addWidget(resultList_);

@@ -24,11 +24,14 @@
 
 #include "../app/LocalHttpServer.h"
 #include "../transcription/SpeechTestSupport.h"
+#include "app/ApplicationStyle.h"
+#include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
 #include "app/TavrolinApp.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/XvfbChild.h"
@@ -217,6 +220,7 @@ TEST(TranscribeWindow, Child) {
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    QApplication::setStyle(new ApplicationStyle);  // as the program does
     const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
     const auto speech = tavtest::makeSpeech(
         "window-talk.mkv",
@@ -280,6 +284,12 @@ TEST(TranscribeWindow, Child) {
                       first.center() + QPoint(0, TranscriptCueDelegate::dividerHeight / 2));
     auto* editor = list->findChild<QLineEdit*>(QStringLiteral("cueEditor"));
     ASSERT_NE(editor, nullptr);
+    // A screen reader finds the open editor, named, in the tree.
+    const auto editing = tavtest::expectNamedAccessibleTree(view);
+    EXPECT_TRUE(std::ranges::any_of(editing, [&](QAccessibleInterface* node) {
+        return node->object() == editor && node->parent() && node->parent()->object() == list &&
+               node->parent()->indexOfChild(node) >= 0;
+    }));
     editor->selectAll();
     QTest::keyClicks(editor, "Sunny weather today");
     QTest::keyClick(editor, Qt::Key_Return);
@@ -292,6 +302,30 @@ TEST(TranscribeWindow, Child) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, strip);
     ASSERT_EQ(state.chapters().size(), 1u);
     EXPECT_DOUBLE_EQ(state.chapters().front().startTime, state.cues()[1].startTime);
+
+    // By keyboard alone, and as a screen reader reads it.
+    window->resize(windowSizes[1]);
+    tavtest::processEventsFor(100ms);
+    auto* start = window->rootView()->sidebar()->row(WorkspaceSection::transcribe);
+    tavtest::expectKeyboardWalk(start, view);
+    // The arrow keys move between cues, each opening its editor; Tab leaves the list from there,
+    // and Shift+Tab comes back to it.
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_TRUE(
+        tavtest::waitUntil([&] { return list->isAncestorOf(QApplication::focusWidget()); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* after = QApplication::focusWidget();
+    EXPECT_FALSE(list->isAncestorOf(after) || after == list) << tavtest::describeWidget(after);
+    QTest::keyClick(after, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), list);
+    const auto nodes = tavtest::expectNamedAccessibleTree(view);
+    EXPECT_TRUE(std::ranges::any_of(nodes, [](QAccessibleInterface* node) {
+        return node->role() == QAccessible::Button &&
+               node->text(QAccessible::Name) == "Remove second talk.mkv";
+    }));
     expectFits(window, view, "review");
     // Narrow, the chapters sit under the transcript until opened.
     window->resize(windowSizes[0]);
@@ -318,6 +352,7 @@ TEST(TranscribeWindow, Child) {
         [&] { return timeline->isVisible() && !timeline->conversations().empty(); }));
     EXPECT_TRUE(view->findChild<QPushButton*>(QStringLiteral("refreshSummaries"))->isVisible());
     expectFits(window, view, "timeline-chapters");
+    tavtest::expectKeyboardWalk(start, view);
     window->resize(windowSizes[0]);
     tavtest::processEventsFor(100ms);
     QTest::mouseClick(showChapters, Qt::LeftButton);
