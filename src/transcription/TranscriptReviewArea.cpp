@@ -528,6 +528,7 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     disclosure_->setAutoRaise(true);
     disclosure_->setCheckable(true);
     disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure_->setAccessibleName(QStringLiteral("Show chapters"));
     disclosure_->hide();
     row->addWidget(title);
     row->addWidget(count_);

@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionSettingsPanel.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -193,6 +194,7 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
         auto* box = new QComboBox;
         box->setObjectName(objectName);
         box->setAccessibleName(accessibleName);
+        box->view()->setAccessibleName(accessibleName);  // its pop-up list
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(12);
         box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -303,6 +305,7 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     container_ = new QComboBox;
     container_->setObjectName(QStringLiteral("mediaContainer"));
     container_->setAccessibleName(QStringLiteral("Media output container"));
+    container_->view()->setAccessibleName(container_->accessibleName());
     for (const OutputContainer container : allOutputContainers) {
         container_->addItem(QString::fromUtf8(rawValue(container)).toUpper(),
                             static_cast<int>(container));
