@@ -18,6 +18,7 @@
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -295,6 +296,9 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     bottomRow_->addStretch(1);
     layout->addLayout(topRow_);
     layout->addLayout(bottomRow_);
+    // Why "Export Media…" is unavailable, in words beside it rather than in its tooltip alone.
+    exportReason_ = new StatusLine(QStringLiteral("exportMediaReason"));
+    layout->addWidget(exportReason_);
     first_ = new QPushButton;
     first_->setObjectName(QStringLiteral("firstSlot"));
     // Nothing to act on until the first render names the slot.
@@ -422,13 +426,16 @@ void TranscriptionActionBar::render() {
         container_->findData(static_cast<int>(state.mediaOutputContainer())));
     arrangeRows();
     const auto blocker = state.mediaExportBlocker();
-    exportMedia_->setEnabled(!blocker && !state.isTranscribing &&
-                             !viewModel_.isCheckingOutputFolder());
+    const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
+                                                           viewModel_.isCheckingOutputFolder());
+    exportMedia_->setEnabled(!reason);
     exportSubtitles_->setEnabled(!viewModel_.isCheckingOutputFolder());
     exportMedia_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Copy the compatible source tracks, generated subtitles, and "
                                  "reviewed chapters into a new file.")));
+    exportReason_->setStatus(hasCues ? reason : std::nullopt, QStringLiteral("info.circle"),
+                             secondaryTextColor(palette()));
 }
 
 }  // namespace tavrolin

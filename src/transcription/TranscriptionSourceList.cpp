@@ -20,6 +20,7 @@
 #include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
+#include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
@@ -306,6 +307,8 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     controls->addWidget(batchDivider_);
     controls->addWidget(replaceOriginals_);
     controls->addWidget(exportSelected_);
+    exportReason_ = new StatusLine(QStringLiteral("exportSelectedReason"));
+    controls->addWidget(exportReason_);
     controls->addWidget(replaceNote_);
     layout->addWidget(batchControls_);
     connect(transcribeAll_, &QPushButton::clicked, this,
@@ -437,11 +440,14 @@ void TranscriptionSourceList::render() {
     exportSelected_->setVisible(transcribed >= 1);
     exportSelected_->setText(QStringLiteral("Export Selected (%1)").arg(checked));
     const auto blocker = state.batchMediaExportBlocker();
-    exportSelected_->setEnabled(!state.isTranscribing && !blocker &&
-                                !viewModel_.isCheckingOutputFolder());
+    const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
+                                                           viewModel_.isCheckingOutputFolder());
+    exportSelected_->setEnabled(!reason);
     exportSelected_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Export selected transcripts through the ordered queue.")));
+    exportReason_->setStatus(transcribed >= 1 ? reason : std::nullopt,
+                             QStringLiteral("info.circle"), secondaryTextColor(palette()));
     replaceNote_->setVisible(transcribed >= 1 && state.replaceOriginalsDuringBatchExport);
 }
 

@@ -27,6 +27,7 @@
 #include "app/ApplicationStyle.h"
 #include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
+#include "app/StatusLine.h"
 #include "app/TavrolinApp.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
@@ -334,6 +335,24 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(showChapters->isVisible());
     QTest::mouseClick(showChapters, Qt::LeftButton);
     expectFits(window, view, "review-chapters");
+
+    // A chapter past the end blocks the media export, and the page says why beside the button.
+    auto* chapterStart = view->findChild<QLineEdit*>(QStringLiteral("chapterStart"));
+    const QString startText = chapterStart->text();
+    const auto typeStart = [&](const QString& text) {
+        chapterStart->setFocus();
+        chapterStart->selectAll();
+        QTest::keyClicks(chapterStart, text);
+        QTest::keyClick(chapterStart, Qt::Key_Return);
+    };
+    typeStart("999");
+    auto* reason = view->findChild<StatusLine*>(QStringLiteral("exportMediaReason"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return reason->isVisible(); }));
+    EXPECT_FALSE(view->findChild<QPushButton*>(QStringLiteral("exportMedia"))->isEnabled());
+    EXPECT_EQ(reason->text().toStdString(), state.mediaExportBlocker().value_or(""));
+    expectFits(window, view, "review-blocked");
+    typeStart(startText);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !reason->isVisible(); }));
 
     const fs::path subtitles = folder / "talk.en.srt";
     answerSaveDialog(subtitles);
