@@ -266,6 +266,8 @@ TEST(TranscribeWindow, Child) {
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
         << state.availability.message;
     expectFits(window, view, "setup");
+    auto* start = window->rootView()->sidebar()->row(WorkspaceSection::transcribe);
+    tavtest::expectKeyboardWalk(start, view);
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
     expectFits(window, view, "running");
@@ -307,7 +309,6 @@ TEST(TranscribeWindow, Child) {
     // By keyboard alone, and as a screen reader reads it.
     window->resize(windowSizes[1]);
     tavtest::processEventsFor(100ms);
-    auto* start = window->rootView()->sidebar()->row(WorkspaceSection::transcribe);
     tavtest::expectKeyboardWalk(start, view);
     // The arrow keys move between cues, each opening its editor; Tab leaves the list from there,
     // and Shift+Tab comes back to it.
