@@ -29,6 +29,12 @@ QString timestamp(double seconds) {
     return QString::fromStdString(TranscriptionWorkspaceState::formatTimestamp(seconds));
 }
 
+// Ctrl+Return (or Enter): what a click on the divider above the current cue does.
+bool isAddChapterKey(const QKeyEvent& key) {
+    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) &&
+           (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+}
+
 // The cue part of a row, below its divider strip.
 QRect cueRect(const QRect& row) {
     return row.adjusted(4, TranscriptCueDelegate::dividerHeight, -4, 0);
@@ -253,10 +259,15 @@ bool TranscriptCueDelegate::eventFilter(QObject* object, QEvent* event) {
     if (editor && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        auto* list = qobject_cast<TranscriptCueListView*>(editor->parentWidget());
+        if (list && isAddChapterKey(*key)) {
+            emit commitData(editor);
+            list->addChapterAtCurrentCue();
+            return true;
+        }
         if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             const bool forward =
                 key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier);
-            auto* list = qobject_cast<TranscriptCueListView*>(editor->parentWidget());
             emit commitData(editor);
             emit closeEditor(editor, QAbstractItemDelegate::NoHint);
             if (list) {
@@ -307,6 +318,8 @@ TranscriptCueListView::TranscriptCueListView(QWidget* parent)
                     QAbstractItemView::EditKeyPressed);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setAccessibleName(QStringLiteral("Subtitle cues"));
+    setAccessibleDescription(QStringLiteral(
+        "Up and Down move between cues, Ctrl+Return adds a chapter at the current cue."));
     // The divider above each cue but the first adds a chapter there.
     exposeListRows(this, [this](int row) {
         std::vector<AccessibleRowControl> controls;
@@ -336,6 +349,14 @@ void TranscriptCueListView::focusInEvent(QFocusEvent* event) {
     if (currentIndex().isValid()) {
         scrollTo(currentIndex());
     }
+}
+
+void TranscriptCueListView::keyPressEvent(QKeyEvent* event) {
+    if (isAddChapterKey(*event)) {
+        addChapterAtCurrentCue();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 void TranscriptCueListView::scrollContentsBy(int dx, int dy) {
@@ -378,6 +399,10 @@ void TranscriptCueListView::mousePressEvent(QMouseEvent* event) {
 }
 
 void TranscriptCueListView::addChapterAt(int row) {
+    // The first cue has no divider: the media starts there.
+    if (row <= 0 || row >= model_->rowCount()) {
+        return;
+    }
     const SubtitleCue cue = model_->cues()[row];
     // A marked divider ignores presses: the same time is never added twice.
     if (!model_->index(row).data(TranscriptCueListModel::hasChapterRole).toBool() && onAddChapter) {

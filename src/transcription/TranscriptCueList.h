@@ -80,7 +80,8 @@ class TranscriptCueDelegate : public QStyledItemDelegate {
 
 // The editable cue list: reveals the divider under the pointer, adds a chapter on its click
 // through `onAddChapter`, and scrolls a cue to the centre. One Tab stop: the arrow keys move
-// between cues, each opening its editor; Tab leaves the list. The editor is a child of the
+// between cues, each opening its editor, Ctrl+Return adds a chapter at the current cue, Tab
+// leaves the list. The editor is a child of the
 // list itself, so a screen reader finds it in the list's tree; each divider is a button there.
 // GUI thread only.
 class TranscriptCueListView : public QListView {
@@ -95,12 +96,15 @@ class TranscriptCueListView : public QListView {
     void centreOn(std::int64_t cueID);
     // Moves the focus from the list to the next (or previous) control of the window.
     void leaveByTab(bool forward) { focusNextPrevChild(forward); }
+    // What the divider above the current cue does on a click: adds a chapter there.
+    void addChapterAtCurrentCue() { addChapterAt(currentIndex().row()); }
 
   protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
   private:

@@ -274,7 +274,7 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
     ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
         << state.sources[0].status.message;
-    ASSERT_GE(state.cues().size(), 2u);
+    ASSERT_GE(state.cues().size(), 3u);
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return view->viewModel().summaryAvailability().isAvailable; }, 30s));
 
@@ -318,6 +318,10 @@ TEST(TranscribeWindow, Child) {
         tavtest::waitUntil([&] { return list->isAncestorOf(QApplication::focusWidget()); }));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(list->currentIndex().row(), 2);
+    // Ctrl+Return does what a click on the divider above the cue does.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_EQ(state.chapters().size(), 2u);
+    EXPECT_DOUBLE_EQ(state.chapters().back().startTime, state.cues()[2].startTime);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QWidget* after = QApplication::focusWidget();
     EXPECT_FALSE(list->isAncestorOf(after) || after == list) << tavtest::describeWidget(after);
