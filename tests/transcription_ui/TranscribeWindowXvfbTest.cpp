@@ -1,7 +1,10 @@
 // The Transcribe workspace in the application's real window on an X server: a generated clip
 // with speech dropped on the window, "Transcribe" pressed, one cue edited in place, a chapter
-// added from its divider, SubRip exported through the save dialog. Each state, at the minimum and
-// the default window size, is checked for cut-off widgets and text and saved as a screenshot.
+// added from its divider and one by Ctrl+Return, SubRip exported through the save dialog. Each
+// state (two sources, list and timeline, chapters shown and hidden, an export blocked), at the
+// minimum and the default window size, is checked for squeezed or cut-off widgets and text and
+// saved as a screenshot; the setup, list and timeline states are walked by Tab and read as a
+// screen reader reads them.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
