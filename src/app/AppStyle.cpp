@@ -2,13 +2,17 @@
 
 #include <QHostInfo>
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPainter>
 #include <QUrl>
+
+#include "app/SymbolIcons.h"
 
 namespace tavrolin {
 
@@ -90,6 +94,16 @@ QFrame* dividerLine(QFrame::Shape shape) {
     divider->setFrameShape(shape);
     divider->setFrameShadow(QFrame::Sunken);
     return divider;
+}
+
+void addSearchIcon(QLineEdit* field) {
+    QAction* icon =
+        field->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    icon->setText(QStringLiteral("Search"));
+    QObject::connect(icon, &QAction::triggered, field, [field] {
+        field->setFocus(Qt::OtherFocusReason);
+        field->selectAll();
+    });
 }
 
 void prepareLongList(QListView* list) {

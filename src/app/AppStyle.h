@@ -10,6 +10,7 @@
 #include <filesystem>
 
 class QLabel;
+class QLineEdit;
 class QListView;
 class QPainter;
 class QUrl;
@@ -40,6 +41,10 @@ QLabel* plainTextLabel(const QString& text = {});
 QLabel* secondaryLabel(const QString& text = {}, TextStyle style = TextStyle::caption);
 // A sunken separator line (QFrame::HLine or QFrame::VLine).
 QFrame* dividerLine(QFrame::Shape shape);
+
+// The magnifying glass at the start of a search field: a button named "Search" that puts the
+// focus in the field, so a screen reader meets no nameless button.
+void addSearchIcon(QLineEdit* field);
 
 // Sets up a list view for rows painted by a delegate that may number thousands: uniform rows laid
 // out in batches, no selection, no frame, transparent behind the rows.

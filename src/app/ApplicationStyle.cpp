@@ -11,6 +11,7 @@
 #include <QStyleOption>
 #include <algorithm>
 
+#include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
 
 namespace tavrolin {
@@ -62,6 +63,18 @@ void ApplicationStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
                   groupBoxTopMargin;
     qDrawBorderPixmap(painter, option->rect.adjusted(0, topMargin, 0, 0), QMargins(6, 6, 6, 6),
                       groupBoxFrame());
+}
+
+void ApplicationStyle::drawControl(ControlElement element, const QStyleOption* option,
+                                   QPainter* painter, const QWidget* widget) const {
+    QProxyStyle::drawControl(element, option, painter, widget);
+    const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+    if (element == CE_PushButton && button &&
+        (button->features & QStyleOptionButton::DefaultButton) &&
+        (option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange)) {
+        drawFocusMark(*painter, QRectF(option->rect).adjusted(2.5, 2.5, -2.5, -2.5),
+                      option->palette);
+    }
 }
 
 }  // namespace tavrolin

@@ -12,8 +12,9 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("scroll"));
-    // The area takes a Tab stop, for scrolling by keyboard; a screen reader names it after the
-    // page.
+    // The page scrolls to follow the focus; it is no Tab stop of its own, since nothing would
+    // show that it has the focus. A screen reader names it after the page.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setAccessibleName(!page->windowTitle().isEmpty() ? page->windowTitle()
                                                              : page->window()->windowTitle());
     scroll->setWidgetResizable(true);

@@ -379,7 +379,8 @@ BatchRenamer::Place BatchRenamer::locate(const Record& record) {
     return Place::missing;
 }
 
-std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder) {
+std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder,
+                                                   std::size_t* restoredNames) {
     const std::lock_guard lock(mutex_);
     const fs::path standardFolder = standardizedFolder(folder);
     const fs::path journal = standardFolder / renameJournalName;
@@ -404,7 +405,12 @@ std::string BatchRenamer::restoreInterruptedRename(const fs::path& folder) {
         named.insert(entry.temporaryName);
         records.push_back(std::move(record));
     }
+    const auto moved = std::ranges::count_if(
+        records, [](const Record& record) { return record.place != Place::source; });
     undo(records, journal, "An earlier rename in this folder did not finish.");
+    if (restoredNames) {
+        *restoredNames = static_cast<std::size_t>(moved);
+    }
     auto leftovers = temporaryNamesIn(standardFolder);
     std::erase_if(leftovers, [&](const std::string& name) { return named.contains(name); });
     return RenameError::leftoverNamesNotice(standardFolder.string(), leftovers);

@@ -46,9 +46,11 @@ class BatchRenamer {
     // Gives the files of the unfinished rename recorded in `folder` their old names back and
     // removes the journal; does nothing without a journal. A file is found by its recorded names
     // first, its identity only confirming it. Returns a notice naming temporary names that no
-    // journal names (left alone), or an empty text. Throws RenameError unreadableJournal
-    // (nothing moved) or namesNotRestored (the journal then stays).
-    std::string restoreInterruptedRename(const std::filesystem::path& folder);
+    // journal names (left alone), or an empty text; `restoredNames`, when given, receives how
+    // many files got their old name back. Throws RenameError unreadableJournal (nothing moved)
+    // or namesNotRestored (the journal then stays).
+    std::string restoreInterruptedRename(const std::filesystem::path& folder,
+                                         std::size_t* restoredNames = nullptr);
 
     // What opening a folder for renaming found.
     struct OpenedFolder {

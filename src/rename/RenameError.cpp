@@ -105,6 +105,14 @@ RenameError RenameError::folderNotWritable(const std::string& folder, const std:
                 ". Move the files to a folder you can change, or allow changes to this one."};
 }
 
+std::string RenameError::restoredNamesNotice(const std::string& folder, std::size_t count) {
+    if (count == 0) {
+        return "No file in " + quoted(folderName(folder)) + " needed its old name back.";
+    }
+    return "Restored " + std::to_string(count) + (count == 1 ? " name" : " names") + " in " +
+           quoted(folderName(folder)) + ".";
+}
+
 std::string RenameError::leftoverNamesNotice(const std::string& folder,
                                              const std::vector<std::string>& names) {
     if (names.empty()) {

@@ -264,7 +264,7 @@ void RenameViewModel::restoreNames(const fs::path& folder) {
     runInBackground(
         [renamer = renamer_, folder] {
             Outcome outcome;
-            outcome.notice = renamer->restoreInterruptedRename(folder);
+            outcome.notice = renamer->restoreInterruptedRename(folder, &outcome.restoredNames);
             return outcome;
         },
         [this, folder](Outcome outcome) {
@@ -279,7 +279,10 @@ void RenameViewModel::restoreNames(const fs::path& folder) {
             }
             interruptedRenameFolder_.reset();
             errorMessage_.reset();
-            notice_ = outcome.notice.empty() ? std::nullopt : std::optional(outcome.notice);
+            std::string notice =
+                RenameError::restoredNamesNotice(folder.string(), outcome.restoredNames);
+            appendNotice(notice, outcome.notice);
+            notice_ = std::move(notice);
             emit changed();
             refreshPlan();
         });

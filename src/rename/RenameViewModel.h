@@ -49,7 +49,8 @@ class RenameViewModel : public QObject {
     const std::vector<std::filesystem::path>& interruptedRenames() const {
         return interruptedRenames_;
     }
-    // What the last restore, or opening a folder, wants the user to know.
+    // What the last restore (how many names came back, then anything else) or opening a folder
+    // wants the user to know.
     const std::optional<std::string>& notice() const { return notice_; }
 
     bool canRename() const;
@@ -95,6 +96,7 @@ class RenameViewModel : public QObject {
         std::vector<std::filesystem::path> files;
         std::vector<std::filesystem::path> interruptedFolders;
         std::string notice;
+        std::size_t restoredNames = 0;
     };
     // Runs `work` on the worker and hands its outcome (or its error, as a message) to `done`
     // on the GUI thread.

@@ -1,7 +1,9 @@
 #include "transcription/TranscriptCueList.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +11,7 @@
 
 #include <cmath>
 
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptionWorkspaceState.h"
@@ -24,6 +27,12 @@ constexpr int markWidth = 16;
 
 QString timestamp(double seconds) {
     return QString::fromStdString(TranscriptionWorkspaceState::formatTimestamp(seconds));
+}
+
+// Ctrl+Return (or Enter): what a click on the divider above the current cue does.
+bool isAddChapterKey(const QKeyEvent& key) {
+    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) &&
+           (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
 // The cue part of a row, below its divider strip.
@@ -209,6 +218,9 @@ void TranscriptCueDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
             .paint(painter, QRect(cue.right() - markWidth - 4, cue.center().y() - markWidth / 2,
                                   markWidth, markWidth));
     }
+    if (option.state & QStyle::State_HasFocus) {
+        drawFocusMark(*painter, QRectF(cue).adjusted(1.5, 1.5, -1.5, -1.5), palette);
+    }
     painter->restore();
 }
 
@@ -219,7 +231,9 @@ QSize TranscriptCueDelegate::sizeHint(const QStyleOptionViewItem& option,
 
 QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                              const QModelIndex& index) const {
-    auto* editor = new QLineEdit(parent);
+    // On the list rather than its viewport: a screen reader reaches the list's children only.
+    auto* view = qobject_cast<QAbstractItemView*>(parent->parentWidget());
+    auto* editor = new QLineEdit(view ? view : parent);
     editor->setObjectName(QStringLiteral("cueEditor"));
     editor->setPlaceholderText(QStringLiteral("Subtitle text"));
     editor->setFont(fontFor(TextStyle::callout));
@@ -235,7 +249,34 @@ QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOption
 void TranscriptCueDelegate::updateEditorGeometry(QWidget* editor,
                                                  const QStyleOptionViewItem& option,
                                                  const QModelIndex&) const {
-    editor->setGeometry(textRect(option.rect));
+    const auto* view = qobject_cast<const QAbstractItemView*>(editor->parentWidget());
+    editor->setGeometry(
+        textRect(option.rect).translated(view ? view->viewport()->pos() : QPoint()));
+}
+
+bool TranscriptCueDelegate::eventFilter(QObject* object, QEvent* event) {
+    auto* editor = qobject_cast<QWidget*>(object);
+    if (editor && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        auto* list = qobject_cast<TranscriptCueListView*>(editor->parentWidget());
+        if (list && isAddChapterKey(*key)) {
+            emit commitData(editor);
+            list->addChapterAtCurrentCue();
+            return true;
+        }
+        if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            const bool forward =
+                key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier);
+            emit commitData(editor);
+            emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+            if (list) {
+                list->leaveByTab(forward);
+            }
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 bool TranscriptCueDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
@@ -276,6 +317,52 @@ TranscriptCueListView::TranscriptCueListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::SelectedClicked |
                     QAbstractItemView::EditKeyPressed);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setAccessibleName(QStringLiteral("Subtitle cues"));
+    setAccessibleDescription(QStringLiteral(
+        "Up and Down move between cues, Ctrl+Return adds a chapter at the current cue."));
+    // The divider above each cue but the first adds a chapter there.
+    exposeListRows(this, [this](int row) {
+        std::vector<AccessibleRowControl> controls;
+        if (row <= 0 || row >= model_->rowCount()) {
+            return controls;
+        }
+        const QModelIndex index = model_->index(row);
+        const bool added = index.data(TranscriptCueListModel::hasChapterRole).toBool();
+        const QRect strip = visualRect(index);
+        controls.push_back(
+            {QAccessible::Button,
+             TranscriptCueDelegate::dividerAccessibleText(model_->cues()[row].startTime, added),
+             QRect(strip.left() + 4, strip.top(), strip.width() - 8,
+                   TranscriptCueDelegate::dividerHeight),
+             !added, std::nullopt, [this, id = model_->cues()[row].id] {
+                 if (const auto current = model_->row(id)) {
+                     addChapterAt(*current);
+                 }
+             }});
+        return controls;
+    });
+}
+
+void TranscriptCueListView::focusInEvent(QFocusEvent* event) {
+    QListView::focusInEvent(event);
+    // The focus mark is on the current cue: it shows.
+    if (currentIndex().isValid()) {
+        scrollTo(currentIndex());
+    }
+}
+
+void TranscriptCueListView::keyPressEvent(QKeyEvent* event) {
+    if (isAddChapterKey(*event)) {
+        addChapterAtCurrentCue();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void TranscriptCueListView::scrollContentsBy(int dx, int dy) {
+    QListView::scrollContentsBy(dx, dy);
+    // The editor sits on the list, not on the viewport that scrolls.
+    updateEditorGeometries();
 }
 
 int TranscriptCueListView::dividerRowAt(const QPoint& point) const {
@@ -306,6 +393,14 @@ void TranscriptCueListView::mousePressEvent(QMouseEvent* event) {
     const int row = dividerRowAt(event->position().toPoint());
     if (row < 0) {
         QListView::mousePressEvent(event);
+        return;
+    }
+    addChapterAt(row);
+}
+
+void TranscriptCueListView::addChapterAt(int row) {
+    // The first cue has no divider: the media starts there.
+    if (row <= 0 || row >= model_->rowCount()) {
         return;
     }
     const SubtitleCue cue = model_->cues()[row];

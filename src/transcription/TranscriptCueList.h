@@ -70,12 +70,20 @@ class TranscriptCueDelegate : public QStyledItemDelegate {
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
 
+  protected:
+    // Tab in an open editor leaves the list rather than opening the next cue's editor.
+    bool eventFilter(QObject* object, QEvent* event) override;
+
   private:
     int hoveredDivider_ = -1;
 };
 
 // The editable cue list: reveals the divider under the pointer, adds a chapter on its click
-// through `onAddChapter`, and scrolls a cue to the centre. GUI thread only.
+// through `onAddChapter`, and scrolls a cue to the centre. One Tab stop: the arrow keys move
+// between cues, each opening its editor, Ctrl+Return adds a chapter at the current cue, Tab
+// leaves the list. The editor is a child of the
+// list itself, so a screen reader finds it in the list's tree; each divider is a button there.
+// GUI thread only.
 class TranscriptCueListView : public QListView {
     Q_OBJECT
 
@@ -86,13 +94,22 @@ class TranscriptCueListView : public QListView {
     TranscriptCueListModel* cueModel() const { return model_; }
     TranscriptCueDelegate* cueDelegate() const { return delegate_; }
     void centreOn(std::int64_t cueID);
+    // Moves the focus from the list to the next (or previous) control of the window.
+    void leaveByTab(bool forward) { focusNextPrevChild(forward); }
+    // What the divider above the current cue does on a click: adds a chapter there.
+    void addChapterAtCurrentCue() { addChapterAt(currentIndex().row()); }
 
   protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
   private:
+    void addChapterAt(int row);
+
     // The row whose divider strip is at `point`, or -1.
     int dividerRowAt(const QPoint& point) const;
 

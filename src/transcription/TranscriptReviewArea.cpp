@@ -93,7 +93,7 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     search_->setObjectName(QStringLiteral("transcriptSearch"));
     search_->setPlaceholderText(QStringLiteral("Search this transcript"));
     search_->setAccessibleName(QStringLiteral("Search this transcript"));
-    search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    addSearchIcon(search_);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearTranscriptSearch"));
     clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
@@ -128,6 +128,7 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     cueList_->onAddChapter = [this](const SubtitleCue& cue) { viewModel_.addChapterAtCue(cue); };
     results_ = new QListWidget;
     results_->setObjectName(QStringLiteral("transcriptResults"));
+    results_->setAccessibleName(QStringLiteral("Search results"));
     results_->setWordWrap(true);
     results_->setFrameShape(QFrame::NoFrame);
     noResults_ = new QWidget;
@@ -235,13 +236,18 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     auto* column = new QVBoxLayout(timelineControls_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(7);
+    // The count beside "Refresh Summaries", the zoom on a row of its own: a review column beside
+    // the chapters is too narrow for all of them on one row.
+    auto* countRow = new QHBoxLayout;
+    countRow->setSpacing(8);
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     conversationCount_ = secondaryLabel();
     conversationCount_->setObjectName(QStringLiteral("conversationCount"));
     // A narrow review column wraps the count rather than cutting it.
     conversationCount_->setWordWrap(true);
-    column->addWidget(conversationCount_);
+    countRow->addWidget(conversationCount_, 1);
+    column->addLayout(countRow);
     refreshSummaries_ = new QPushButton(symbolIcon(QStringLiteral("sparkles")),
                                         QStringLiteral("Refresh Summaries"));
     refreshSummaries_->setObjectName(QStringLiteral("refreshSummaries"));
@@ -263,7 +269,7 @@ QWidget* TranscriptReviewArea::makeTimelineControls() {
     zoomReadout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     zoomIn_ = iconButton(QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"));
     zoomIn_->setObjectName(QStringLiteral("zoomIn"));
-    row->addWidget(refreshSummaries_);
+    countRow->addWidget(refreshSummaries_);
     row->addStretch(1);
     row->addWidget(fit_);
     row->addWidget(zoomOut_);
@@ -328,6 +334,7 @@ QWidget* TranscriptReviewArea::makeConversationDetail() {
     layout->addWidget(dividerLine(QFrame::HLine));
     detailCues_ = new TranscriptCueListView;
     detailCues_->setObjectName(QStringLiteral("conversationCues"));
+    detailCues_->setAccessibleName(QStringLiteral("Subtitle cues of the conversation"));
     // The detail shows some of the cues; an edit goes into the full list by id.
     detailCues_->cueModel()->onEdit = [this](std::vector<SubtitleCue> edited) {
         auto cues = viewModel_.state().cues();
@@ -429,15 +436,14 @@ ChapterMarkerEditor::ChapterMarkerEditor(int number, const ChapterMarker& chapte
     number_ = plainTextLabel();
     number_->setObjectName(QStringLiteral("chapterNumber"));
     number_->setFont(fontFor(TextStyle::caption, QFont::DemiBold));
-    auto* remove = new QToolButton;
-    remove->setObjectName(QStringLiteral("removeChapter"));
-    remove->setIcon(symbolIcon(QStringLiteral("trash")));
-    remove->setAutoRaise(true);
-    remove->setToolTip(QStringLiteral("Remove chapter"));
-    remove->setAccessibleName(QStringLiteral("Remove chapter"));
+    remove_ = new QToolButton;
+    remove_->setObjectName(QStringLiteral("removeChapter"));
+    remove_->setIcon(symbolIcon(QStringLiteral("trash")));
+    remove_->setAutoRaise(true);
+    remove_->setToolTip(QStringLiteral("Remove chapter"));
     header->addWidget(number_);
     header->addStretch(1);
-    header->addWidget(remove);
+    header->addWidget(remove_);
     layout->addLayout(header);
     title_ = new QLineEdit;
     title_->setObjectName(QStringLiteral("chapterTitle"));
@@ -456,7 +462,7 @@ ChapterMarkerEditor::ChapterMarkerEditor(int number, const ChapterMarker& chapte
     layout->addLayout(startRow);
     setChapter(number, chapter);
 
-    connect(remove, &QToolButton::clicked, this, [this] { emit removeRequested(chapter_.id); });
+    connect(remove_, &QToolButton::clicked, this, [this] { emit removeRequested(chapter_.id); });
     connect(title_, &QLineEdit::textEdited, this, [this](const QString& text) {
         chapter_.title = text.toStdString();
         emit changed(chapter_);
@@ -477,6 +483,7 @@ ChapterMarkerEditor::ChapterMarkerEditor(int number, const ChapterMarker& chapte
 void ChapterMarkerEditor::setChapter(int number, const ChapterMarker& chapter) {
     chapter_ = chapter;
     number_->setText(QStringLiteral("Chapter %1").arg(number));
+    remove_->setAccessibleName(QStringLiteral("Remove chapter %1").arg(number));
     title_->setAccessibleName(QStringLiteral("Chapter %1 title").arg(number));
     startTime_->setAccessibleName(QStringLiteral("Chapter %1 start time in seconds").arg(number));
     const QString title = QString::fromStdString(chapter.title);
@@ -490,6 +497,13 @@ void ChapterMarkerEditor::setChapter(int number, const ChapterMarker& chapter) {
     if (!startTime_->hasFocus()) {
         startTime_->setText(QLocale().toString(chapter.startTime, 'f', 3));
     }
+}
+
+QWidget* ChapterMarkerEditor::followTabOrder(QWidget* previous) {
+    QWidget::setTabOrder(previous, remove_);
+    QWidget::setTabOrder(remove_, title_);
+    QWidget::setTabOrder(title_, startTime_);
+    return startTime_;
 }
 
 ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
@@ -514,6 +528,7 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     disclosure_->setAutoRaise(true);
     disclosure_->setCheckable(true);
     disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure_->setAccessibleName(QStringLiteral("Show chapters"));
     disclosure_->hide();
     row->addWidget(title);
     row->addWidget(count_);
@@ -542,20 +557,24 @@ ChapterPanel::ChapterPanel(TranscriptionViewModel& viewModel, QWidget* parent)
     content_->addWidget(
         new ContentUnavailableView(QStringLiteral("No Chapter Markers"), QStringLiteral("bookmark"),
                                    QStringLiteral("Use a + between transcript cues to add one.")));
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    scroll_ = new QScrollArea;
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Its editors take the Tab stops; the area itself shows no focus.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     auto* list = new QWidget;
     editors_ = new QVBoxLayout(list);
     editors_->setContentsMargins(12, 12, 12, 20);
     editors_->setSpacing(10);
     editors_->addStretch(1);
-    scroll->setWidget(list);
-    content_->addWidget(scroll);
+    scroll_->setWidget(list);
+    content_->addWidget(scroll_);
     bodyLayout->addWidget(content_, 1);
     connect(disclosure_, &QToolButton::toggled, this, [this](bool open) {
         opened_ = open;
         showBody();
+        emit openedChanged();
     });
 
     connect(sort_, &QPushButton::clicked, this, [this] {
@@ -614,6 +633,16 @@ void ChapterPanel::render() {
         connect(editor, &ChapterMarkerEditor::removeRequested, this,
                 [this](const Uuid& id) { viewModel_.removeChapter(id); });
     }
+    // Editors made later would come last in the Tab order; they follow the panel's header.
+    QWidget* previous = disclosure_;
+    for (ChapterMarkerEditor* editor : editorWidgets_) {
+        previous = editor->followTabOrder(previous);
+    }
+    // The list never gets shorter than one whole editor.
+    const QMargins margins = editors_->contentsMargins();
+    scroll_->setMinimumHeight(editorWidgets_.empty() ? 0
+                                                     : editorWidgets_.front()->sizeHint().height() +
+                                                           margins.top() + margins.bottom());
 }
 
 }  // namespace tavrolin

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QStackedWidget;
 class QToolButton;
@@ -104,6 +105,8 @@ class ChapterMarkerEditor : public QWidget {
   public:
     ChapterMarkerEditor(int number, const ChapterMarker& chapter, QWidget* parent = nullptr);
     void setChapter(int number, const ChapterMarker& chapter);
+    // Puts the editor's fields right after `previous` in the Tab order; returns its last field.
+    QWidget* followTabOrder(QWidget* previous);
 
   signals:
     void changed(const ChapterMarker& chapter);
@@ -112,6 +115,7 @@ class ChapterMarkerEditor : public QWidget {
   private:
     ChapterMarker chapter_;
     QLabel* number_;
+    QToolButton* remove_;
     QLineEdit* title_;
     QLineEdit* startTime_;
 };
@@ -125,6 +129,11 @@ class ChapterPanel : public QWidget {
     void render();
     // Compact, under the transcript: only the header row shows until the user opens the list.
     void setCompact(bool compact);
+    bool isCompact() const { return compact_; }
+    bool isOpened() const { return opened_; }
+
+  signals:
+    void openedChanged();
 
   private:
     void showBody();
@@ -137,6 +146,7 @@ class ChapterPanel : public QWidget {
     bool compact_ = false;
     bool opened_ = false;
     QStackedWidget* content_;
+    QScrollArea* scroll_;
     QVBoxLayout* editors_;
     std::vector<ChapterMarkerEditor*> editorWidgets_;
 };

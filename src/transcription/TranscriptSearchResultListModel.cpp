@@ -130,6 +130,10 @@ void TranscriptSearchResultDelegate::paint(QPainter* painter, const QStyleOption
     painter->setFont(fontFor(TextStyle::callout));
     drawWrappedText(painter, area.adjusted(0, timeMetrics.height() + 4, 0, 0),
                     index.data(TranscriptSearchResultListModel::cueTextRole).toString(), textLines);
+    if (option.state & QStyle::State_HasFocus) {
+        drawFocusMark(*painter, QRectF(option.rect).adjusted(1.5, 1.5, -1.5, -1.5), palette,
+                      selected);
+    }
     painter->restore();
 }
 

@@ -241,6 +241,8 @@ TranscriptTimelineView::TranscriptTimelineView(QWidget* parent)
     setObjectName(QStringLiteral("timeline"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The canvas takes the Tab stop and its arrow keys scroll to the card they reach.
+    setFocusPolicy(Qt::NoFocus);
     setWidget(canvas_);
     setToolTip(QStringLiteral("Pinch with two fingers to zoom the vertical timeline."));
     setAccessibleName(QStringLiteral("Conversation timeline"));

@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionSettingsPanel.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -17,6 +18,7 @@
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "transcription/TranscriptionWorkspaceSupport.h"
 
 namespace tavrolin {
 
@@ -188,12 +190,12 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     auto* rows = new QVBoxLayout(settings);
     rows->setContentsMargins(6, 6, 6, 6);
     rows->setSpacing(12);
-    // Captions and pickers from a form layout: the pickers take the card's width and shrink
-    // with it, and long stream names elide inside them.
+    // Captions above their pickers, so a picker has the card's whole width for its entry.
     auto picker = [](const QString& objectName, const QString& accessibleName) {
         auto* box = new QComboBox;
         box->setObjectName(objectName);
         box->setAccessibleName(accessibleName);
+        box->view()->setAccessibleName(accessibleName);  // its pop-up list
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(12);
         box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -208,9 +210,8 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     languageRow->addWidget(language_, 1);
     languageRow->addWidget(applyToAll_);
     auto* form = new QFormLayout;
-    form->setHorizontalSpacing(12);
-    form->setVerticalSpacing(12);
-    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setVerticalSpacing(6);
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(plainTextLabel(QStringLiteral("Audio track")), audioTrack_);
     form->addRow(plainTextLabel(QStringLiteral("Spoken language")), languageRow);
@@ -295,6 +296,9 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     bottomRow_->addStretch(1);
     layout->addLayout(topRow_);
     layout->addLayout(bottomRow_);
+    // Why "Export Media…" is unavailable, in words beside it rather than in its tooltip alone.
+    exportReason_ = new StatusLine(QStringLiteral("exportMediaReason"));
+    layout->addWidget(exportReason_);
     first_ = new QPushButton;
     first_->setObjectName(QStringLiteral("firstSlot"));
     // Nothing to act on until the first render names the slot.
@@ -305,6 +309,7 @@ TranscriptionActionBar::TranscriptionActionBar(TranscriptionViewModel& viewModel
     container_ = new QComboBox;
     container_->setObjectName(QStringLiteral("mediaContainer"));
     container_->setAccessibleName(QStringLiteral("Media output container"));
+    container_->view()->setAccessibleName(container_->accessibleName());
     for (const OutputContainer container : allOutputContainers) {
         container_->addItem(QString::fromUtf8(rawValue(container)).toUpper(),
                             static_cast<int>(container));
@@ -421,13 +426,16 @@ void TranscriptionActionBar::render() {
         container_->findData(static_cast<int>(state.mediaOutputContainer())));
     arrangeRows();
     const auto blocker = state.mediaExportBlocker();
-    exportMedia_->setEnabled(!blocker && !state.isTranscribing &&
-                             !viewModel_.isCheckingOutputFolder());
+    const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
+                                                           viewModel_.isCheckingOutputFolder());
+    exportMedia_->setEnabled(!reason);
     exportSubtitles_->setEnabled(!viewModel_.isCheckingOutputFolder());
     exportMedia_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Copy the compatible source tracks, generated subtitles, and "
                                  "reviewed chapters into a new file.")));
+    exportReason_->setStatus(hasCues ? reason : std::nullopt, QStringLiteral("info.circle"),
+                             secondaryTextColor(palette()));
 }
 
 }  // namespace tavrolin

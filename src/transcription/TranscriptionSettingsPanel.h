@@ -116,6 +116,7 @@ class TranscriptionActionBar : public QWidget {
     QPushButton* exportSubtitles_;
     QComboBox* container_;
     QPushButton* exportMedia_;
+    StatusLine* exportReason_;
     QHBoxLayout* topRow_;
     QHBoxLayout* bottomRow_;
     bool twoRows_ = false;

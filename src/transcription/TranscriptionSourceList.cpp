@@ -17,8 +17,10 @@
 
 #include <cmath>
 
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
+#include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
@@ -127,7 +129,7 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     search_->setObjectName(QStringLiteral("batchSearch"));
     search_->setPlaceholderText(QStringLiteral("Search all transcripts"));
     search_->setAccessibleName(search_->placeholderText());
-    search_->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    addSearchIcon(search_);
     clearSearch_ = new QToolButton;
     clearSearch_->setObjectName(QStringLiteral("clearBatchSearch"));
     clearSearch_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
@@ -182,11 +184,16 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
         viewModel_.setExportSelection(on, id);
     };
     sourceList_->setModel(sourceModel_);
-    sourceList_->setItemDelegate(new TranscriptionSourceDelegate(viewModel_, sourceList_));
+    auto* delegate = new TranscriptionSourceDelegate(viewModel_, sourceList_);
+    sourceList_->setItemDelegate(delegate);
     prepareLongList(sourceList_);
     // The list's selection is the workspace's selected source; the keys move and mark it.
     sourceList_->setSelectionMode(QAbstractItemView::SingleSelection);
     sourceList_->setFocusPolicy(Qt::StrongFocus);
+    exposeListRows(sourceList_, [this, delegate](int row) {
+        return delegate->accessibleControls(sourceModel_->row(row),
+                                            sourceList_->visualRect(sourceModel_->index(row)));
+    });
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);
@@ -196,6 +203,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     resultList_->setModel(resultModel_);
     resultList_->setItemDelegate(new TranscriptSearchResultDelegate(resultList_));
     prepareLongList(resultList_);
+    // One Tab stop, Up and Down pick a hit, Return opens it.
+    resultList_->setFocusPolicy(Qt::StrongFocus);
+    resultList_->setAccessibleName(QStringLiteral("Search results"));
     noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
     lists_->addWidget(sourceList_);
     lists_->addWidget(resultList_);
@@ -297,6 +307,8 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     controls->addWidget(batchDivider_);
     controls->addWidget(replaceOriginals_);
     controls->addWidget(exportSelected_);
+    exportReason_ = new StatusLine(QStringLiteral("exportSelectedReason"));
+    controls->addWidget(exportReason_);
     controls->addWidget(replaceNote_);
     layout->addWidget(batchControls_);
     connect(transcribeAll_, &QPushButton::clicked, this,
@@ -428,11 +440,14 @@ void TranscriptionSourceList::render() {
     exportSelected_->setVisible(transcribed >= 1);
     exportSelected_->setText(QStringLiteral("Export Selected (%1)").arg(checked));
     const auto blocker = state.batchMediaExportBlocker();
-    exportSelected_->setEnabled(!state.isTranscribing && !blocker &&
-                                !viewModel_.isCheckingOutputFolder());
+    const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
+                                                           viewModel_.isCheckingOutputFolder());
+    exportSelected_->setEnabled(!reason);
     exportSelected_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Export selected transcripts through the ordered queue.")));
+    exportReason_->setStatus(transcribed >= 1 ? reason : std::nullopt,
+                             QStringLiteral("info.circle"), secondaryTextColor(palette()));
     replaceNote_->setVisible(transcribed >= 1 && state.replaceOriginalsDuringBatchExport);
 }
 

@@ -19,6 +19,7 @@ class QToolButton;
 namespace tavrolin {
 
 class ContentUnavailableView;
+class StatusLine;
 class TranscriptSearchResultListModel;
 class TranscriptionSourceListModel;
 class TranscriptionViewModel;
@@ -77,6 +78,7 @@ class TranscriptionSourceList : public QWidget {
     QWidget* batchDivider_;
     QCheckBox* replaceOriginals_;
     QPushButton* exportSelected_;
+    StatusLine* exportReason_;
     QLabel* replaceNote_;
 };
 

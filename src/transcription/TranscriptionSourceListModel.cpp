@@ -70,6 +70,7 @@ TranscriptionSourceRow makeRow(const TranscriptionWorkspaceState& state,
     row.isExportMarked = showsExportMark && state.selectedExportSourceIDs.contains(source.id);
     row.isExportMarkEnabled =
         showsExportMark && state.canExportSource(source.id) && !state.isTranscribing;
+    row.exportMarkAccessibleName = QStringLiteral("Select %1 for batch export").arg(row.fileName);
     if (state.currentTranscriptionSourceID == source.id) {
         row.isCancelButton = true;
         row.isButtonEnabled = !state.isCancellingTranscription;
@@ -162,7 +163,7 @@ QVariant TranscriptionSourceListModel::data(const QModelIndex& index, int role) 
         case exportMarkEnabledRole:
             return row.isExportMarkEnabled;
         case exportMarkAccessibleNameRole:
-            return QStringLiteral("Select %1 for batch export").arg(row.fileName);
+            return row.exportMarkAccessibleName;
         case buttonKindRole:
             return row.isCancelButton ? QStringLiteral("cancel") : QStringLiteral("remove");
         case buttonEnabledRole:
@@ -312,6 +313,9 @@ void TranscriptionSourceDelegate::paint(QPainter* painter, const QStyleOptionVie
                                    : accentColor(palette));
         painter->drawRoundedRect(fill, barHeight / 2.0, barHeight / 2.0);
     }
+    if (option.state & QStyle::State_HasFocus) {
+        drawFocusMark(*painter, QRectF(rect).adjusted(1.5, 1.5, -1.5, -1.5), palette, selected);
+    }
     painter->restore();
 }
 
@@ -346,14 +350,35 @@ bool TranscriptionSourceDelegate::editorEvent(QEvent* event, QAbstractItemModel*
             model->setData(index, row.isExportMarked ? Qt::Unchecked : Qt::Checked,
                            Qt::CheckStateRole);
         } else if (onButton && row.isButtonEnabled) {
-            if (row.isCancelButton) {
-                viewModel_.cancelTranscription();
-            } else {
-                viewModel_.removeSource(id);
-            }
+            pressButton(row.isCancelButton, id);
         }
     }
     return true;
+}
+
+void TranscriptionSourceDelegate::pressButton(bool cancels, Uuid id) const {
+    if (cancels) {
+        viewModel_.cancelTranscription();
+    } else {
+        viewModel_.removeSource(id);
+    }
+}
+
+std::vector<AccessibleRowControl> TranscriptionSourceDelegate::accessibleControls(
+    const TranscriptionSourceRow& row, const QRect& rect) const {
+    std::vector<AccessibleRowControl> controls;
+    if (row.showsExportMark) {
+        controls.push_back({QAccessible::CheckBox, row.exportMarkAccessibleName,
+                            exportMarkRect(rect), row.isExportMarkEnabled, row.isExportMarked,
+                            [this, id = row.id, on = !row.isExportMarked] {
+                                viewModel_.setExportSelection(on, id);
+                            }});
+    }
+    controls.push_back(
+        {QAccessible::Button, row.buttonAccessibleName, buttonRect(rect), row.isButtonEnabled,
+         std::nullopt,
+         [this, cancels = row.isCancelButton, id = row.id] { pressButton(cancels, id); }});
+    return controls;
 }
 
 bool TranscriptionSourceDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/AccessibleListRows.h"
 #include "model/Transcription.h"
 
 namespace tavrolin {
@@ -27,6 +28,7 @@ struct TranscriptionSourceRow {
     bool showsExportMark = false;
     bool isExportMarked = false;
     bool isExportMarkEnabled = false;
+    QString exportMarkAccessibleName;
     bool isCancelButton = false;  // else the remove button
     bool isButtonEnabled = false;
     QString buttonHelp;
@@ -93,6 +95,9 @@ class TranscriptionSourceDelegate : public QStyledItemDelegate {
     // The places of the mark and the button inside a row's rectangle.
     static QRect exportMarkRect(const QRect& row);
     static QRect buttonRect(const QRect& row);
+    // The row's mark and button as a screen reader sees them, `rect` being the row's rectangle.
+    std::vector<AccessibleRowControl> accessibleControls(const TranscriptionSourceRow& row,
+                                                         const QRect& rect) const;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -103,6 +108,10 @@ class TranscriptionSourceDelegate : public QStyledItemDelegate {
                    const QModelIndex& index) override;
 
   private:
+    // What a click on a row's button does: cancel the run or remove the source. By value: the
+    // view model may change the rows at once.
+    void pressButton(bool cancels, Uuid id) const;
+
     TranscriptionViewModel& viewModel_;
 };
 

@@ -35,8 +35,10 @@ namespace tavrolin {
 namespace {
 
 // The transcript beside the chapter panel, which takes a third of the width within 250 to 340
-// pixels; below that width the panel moves under the transcript, compact. Decided from the body's
-// own width on every resize, the first one included.
+// pixels; below that width the panel moves under the transcript, compact. Opened there, it shares
+// the height while the transcript keeps its own minimum, and takes the whole body when both do
+// not fit. Decided from the body's own size on every resize, the first one included, and when the
+// panel opens or closes.
 class ReviewBody : public QWidget {
   public:
     ReviewBody(QWidget* review, ChapterPanel* chapters) : review_(review), chapters_(chapters) {
@@ -47,11 +49,17 @@ class ReviewBody : public QWidget {
         layout_->addWidget(review_, 1);
         layout_->addWidget(divider_);
         layout_->addWidget(chapters_);
+        connect(chapters_, &ChapterPanel::openedChanged, this, [this] { arrange(); });
     }
 
   protected:
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
+        arrange();
+    }
+
+  private:
+    void arrange() {
         static constexpr int narrowestTranscript = 320;
         const bool sideBySide = width() >= narrowestTranscript + 250;
         layout_->setDirection(sideBySide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
@@ -60,15 +68,23 @@ class ReviewBody : public QWidget {
         if (sideBySide) {
             chapters_->setFixedWidth(std::clamp(static_cast<int>(width() * 0.34), 250, 340));
             chapters_->setMaximumHeight(QWIDGETSIZE_MAX);
-        } else {
-            // Below, the opened panel takes at most two fifths: the transcript comes first.
-            chapters_->setMinimumWidth(0);
-            chapters_->setMaximumWidth(QWIDGETSIZE_MAX);
-            chapters_->setMaximumHeight(height() * 2 / 5);
+            review_->show();
+            divider_->show();
+            return;
         }
+        chapters_->setMinimumWidth(0);
+        chapters_->setMaximumWidth(QWIDGETSIZE_MAX);
+        const int transcript = review_->minimumSizeHint().height() + divider_->sizeHint().height();
+        const int panel = chapters_->minimumSizeHint().height();
+        const bool both = !chapters_->isOpened() || transcript + panel <= height();
+        review_->setVisible(both);
+        divider_->setVisible(both);
+        // The transcript comes first: the opened panel takes at most two fifths beside it.
+        chapters_->setMaximumHeight(
+            both ? std::max(panel, std::min(height() * 2 / 5, height() - transcript))
+                 : QWIDGETSIZE_MAX);
     }
 
-  private:
     QWidget* review_;
     ChapterPanel* chapters_;
     QFrame* divider_;

@@ -56,6 +56,23 @@ inline std::string plural(int count, const std::string& word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
+// Why an export is unavailable, shown beside its button: what blocks it, else the running
+// transcription or the output-folder check it waits for; nothing while it is available.
+inline std::optional<std::string> exportUnavailableReason(const std::optional<std::string>& blocker,
+                                                          bool isTranscribing,
+                                                          bool isCheckingOutputFolder) {
+    if (blocker) {
+        return blocker;
+    }
+    if (isTranscribing) {
+        return "Exports wait until the transcription finishes.";
+    }
+    if (isCheckingOutputFolder) {
+        return "Checking that the output folder can be written…";
+    }
+    return std::nullopt;
+}
+
 inline void hashCombine(std::uint64_t& seed, std::uint64_t value) {
     seed ^= value + 0x9E3779B97F4A7C15ULL + (seed << 6) + (seed >> 2);
 }

@@ -133,8 +133,11 @@ TEST(XvfbWindow, Child) {
     walked.selectedStreams = {tavtest::makeStream(0, MediaStreamKind::video, "h264")};
     app.queue().enqueue({walked});
     app.queue().startWorkerIfNeeded();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        app.queue().jobs().at(0).status.kind == ProcessingJob::Status::Kind::completed, 60000);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return app.queue().jobs().at(0).status.kind == ProcessingJob::Status::Kind::completed;
+        },
+        60000));
 
     for (WorkspaceSection section : allWorkspaceSections) {
         SCOPED_TRACE(rawValue(section));
@@ -144,15 +147,18 @@ TEST(XvfbWindow, Child) {
             root->handleDrop({QUrl::fromLocalFile(QString::fromStdString(media.mp4ClipA)),
                               QUrl::fromLocalFile(QString::fromStdString(media.mp4ClipB))});
             // A page still inspecting shows a busy bar.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !shows<QProgressBar>(*page,
-                                     [](const QProgressBar& bar) { return bar.maximum() == 0; }),
-                60000);
+            ASSERT_TRUE(tavtest::waitUntil(
+                [&] {
+                    return !shows<QProgressBar>(
+                        *page, [](const QProgressBar& bar) { return bar.maximum() == 0; });
+                },
+                60000));
         }
         QCoreApplication::processEvents();
         SidebarRow* start = sidebar->row(section);
         start->setFocus(Qt::TabFocusReason);
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), start, 10000);
+        ASSERT_TRUE(
+            tavtest::waitUntil([&] { return QApplication::focusWidget() == start; }, 10000));
 
         const QImage markedRow = start->grab().toImage();
         QList<QWidget*> visited;

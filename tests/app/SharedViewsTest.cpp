@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <QAbstractItemView>
+#include <QAccessible>
 
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QStringListModel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -16,6 +18,7 @@
 #include <fstream>
 
 #include "QtTestApplication.h"
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/ElidedLabel.h"
@@ -407,4 +410,69 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         dialog->reject();
     });
     EXPECT_FALSE(chooseFFmpegExecutable());
+}
+
+// A screen reader reads painted rows as list items with their painted buttons, and an editor
+// open on the view; a press waits for the reader's call to return, and the interfaces of rows
+// that went are gone, so nothing answers for a row that is no more.
+TEST_F(SharedViews, ListRowsReachAScreenReaderWithTheirButtonsAndOpenEditor) {
+    QStringListModel model({"one.mkv", "two.mkv", "three.mkv"});
+    auto view = std::make_unique<QListView>();
+    view->setModel(&model);
+    view->setAccessibleName("Files");  // Qt makes the view's interface here already
+    QStringList pressed;
+    exposeListRows(view.get(), [&](int row) {
+        const QString name = model.index(row).data().toString();
+        return std::vector<AccessibleRowControl>{
+            {QAccessible::Button, "Remove " + name,
+             view->visualRect(model.index(row)).adjusted(200, 0, 0, 0), row != 1, std::nullopt,
+             [&, name] {
+                 pressed << name;
+                 model.removeRows(static_cast<int>(model.stringList().indexOf(name)), 1);
+             }}};
+    });
+    view->resize(300, 200);
+    view->show();
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.get());
+    ASSERT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->text(QAccessible::Name), "Files");
+    ASSERT_EQ(list->childCount(), 3);
+    QAccessibleInterface* row = list->child(2);
+    EXPECT_EQ(row->role(), QAccessible::ListItem);
+    EXPECT_EQ(row->text(QAccessible::Name), "three.mkv");
+    EXPECT_EQ(row->parent(), list);
+    EXPECT_EQ(list->indexOfChild(row), 2);
+    ASSERT_EQ(row->childCount(), 1);
+    QAccessibleInterface* button = row->child(0);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_EQ(button->text(QAccessible::Name), "Remove three.mkv");
+    EXPECT_EQ(button->parent(), row);
+    EXPECT_EQ(row->indexOfChild(button), 0);
+    EXPECT_EQ(list->childAt(button->rect().center().x(), button->rect().center().y()), row);
+    EXPECT_EQ(row->childAt(button->rect().center().x(), button->rect().center().y()), button);
+    QAccessibleInterface* disabled = list->child(1)->child(0);
+    EXPECT_TRUE(disabled->state().disabled);
+    EXPECT_TRUE(disabled->actionInterface()->actionNames().isEmpty());
+
+    const QAccessible::Id buttonID = QAccessible::uniqueId(button);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(pressed.isEmpty());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !pressed.isEmpty(); }));
+    EXPECT_EQ(pressed, QStringList{"three.mkv"});
+    EXPECT_EQ(QAccessible::accessibleInterface(buttonID), nullptr);
+    EXPECT_EQ(list->childCount(), 2);
+    EXPECT_EQ(list->child(2), nullptr);
+
+    auto* editor = new QLineEdit(view.get());
+    editor->show();
+    ASSERT_EQ(list->childCount(), 3);
+    QAccessibleInterface* editing = list->child(2);
+    EXPECT_EQ(editing->object(), editor);
+    EXPECT_EQ(editing->parent(), list);
+    EXPECT_EQ(list->indexOfChild(editing), 2);
+
+    const QAccessible::Id rowID = QAccessible::uniqueId(list->child(0));
+    view.reset();
+    EXPECT_EQ(QAccessible::accessibleInterface(rowID), nullptr);
 }

@@ -244,6 +244,9 @@ TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStart
     EXPECT_TRUE(next.interruptedRenames().empty());
     EXPECT_EQ(next.errorMessage(), std::nullopt);
     EXPECT_TRUE(record()->folders().empty());
+    // The restore ends with a line that counts the names that came back.
+    const std::string folderName = folder.path().filename().string();
+    EXPECT_EQ(next.notice(), "Restored 2 names in \u201C" + folderName + "\u201D.");
 
     // A hidden rename name that no journal names is the user's file: kept, and said so.
     const std::string stray = ".tavrolin-rename-" + Uuid::random().toString() + ".mkv";
@@ -254,4 +257,10 @@ TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStart
     EXPECT_EQ(hiddenNames(), std::vector<std::string>{stray});
     EXPECT_NE(next.notice().value_or("").find("left untouched: \u201C" + stray + "\u201D"),
               std::string::npos);
+    fs::remove(folder / stray);
+    EXPECT_THROW(killed.apply(killed.plan({paths[0]}, {"Show", 1, 1, 2})), Killed);
+    next.restoreNames(folder.path());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !next.hasPendingWork(); }));
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(next.notice(), "Restored 1 name in \u201C" + folderName + "\u201D.");
 }

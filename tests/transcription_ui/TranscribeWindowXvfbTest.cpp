@@ -1,26 +1,41 @@
 // The Transcribe workspace in the application's real window on an X server: a generated clip
 // with speech dropped on the window, "Transcribe" pressed, one cue edited in place, a chapter
-// added from its divider, SubRip exported through the save dialog. Each state, at the minimum and
-// the default window size, is checked for cut-off widgets and text and saved as a screenshot.
+// added from its divider and one by Ctrl+Return, SubRip exported through the save dialog. Each
+// state (two sources, list and timeline, chapters shown and hidden, an export blocked), at the
+// minimum and the default window size, is checked for squeezed or cut-off widgets and text and
+// saved as a screenshot; the setup, list and timeline states are walked by Tab and read as a
+// screen reader reads them.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
+#include <QComboBox>
 #include <QDebug>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <fstream>
 #include <sstream>
 
+#include "../app/LocalHttpServer.h"
 #include "../transcription/SpeechTestSupport.h"
+#include "app/ApplicationStyle.h"
+#include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
+#include "app/StatusLine.h"
 #include "app/TavrolinApp.h"
 #include "joinsplit/SplitPreviewViewModel.h"
+#include "planning/LanguageModelServerSettings.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/XvfbChild.h"
@@ -49,9 +64,117 @@ std::string describe(const QWidget* widget) {
     return text.toStdString();
 }
 
-// At each window size, every visible widget under `root` lies within its parent (content
-// scrolled vertically inside a scroll area only within its width), buttons and labels are large
-// enough for their text, and a screenshot of the state is written to the build folder.
+// Whether `widget` sits inside a scroll area's viewport (its size there is the content's own).
+bool inScrolledContent(const QWidget* widget) {
+    for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
+        const auto* area = qobject_cast<const QAbstractScrollArea*>(up->parentWidget());
+        if (area && area->viewport() == up) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The scroll area around `widget` that scrolls vertically, if any.
+const QAbstractScrollArea* verticalScroller(const QWidget* widget) {
+    for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
+        const auto* area = qobject_cast<const QAbstractScrollArea*>(up->parentWidget());
+        if (area && area->viewport() == up &&
+            area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff) {
+            return area;
+        }
+    }
+    return nullptr;
+}
+
+// The height of the first row a scroll area shows, 0 when it has none.
+int firstRowHeight(const QAbstractScrollArea* area) {
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(area)) {
+        return view->model() && view->model()->rowCount() > 0
+                   ? view->visualRect(view->model()->index(0, 0)).height()
+                   : 0;
+    }
+    const auto* scroll = qobject_cast<const QScrollArea*>(area);
+    if (!scroll || !scroll->widget()) {
+        return 0;
+    }
+    for (const auto* child : scroll->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible()) {
+            return child->height();
+        }
+    }
+    return 0;
+}
+
+// Each visible widget under `root` at the window's present size: it lies within its parent
+// (content scrolled vertically inside a scroll area only within its width), is not squeezed
+// below its minimum size, and its text is not cut: buttons as wide as their text, labels as
+// wide (or, wrapped, as tall) as theirs, a picker's chosen entry within its field. No
+// horizontal scroll bar shows, no scroll area scrolls inside another in the same direction, and
+// every scroll area shows at least its first row whole.
+void expectNothingCut(QWidget* root) {
+    for (auto* widget : root->findChildren<QWidget*>()) {
+        auto* parent = widget->parentWidget();
+        if (!widget->isVisible() || widget->isWindow() || !parent) {
+            continue;
+        }
+        const QRect box = widget->geometry();
+        const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
+        const bool scrolls = area && area->viewport() == parent;
+        const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
+                                    : parent->rect().contains(box);
+        EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
+        // Controls, not containers (a stack's minimum counts its hidden pages); a line edit
+        // places its own icon buttons.
+        const QSize least = widget->minimumSizeHint().expandedTo(widget->minimumSize());
+        if (!widget->layout() && !inScrolledContent(widget) && least.isValid() &&
+            !qobject_cast<QScrollBar*>(widget) &&
+            qstrcmp(widget->metaObject()->className(), "QLineEditIconButton") != 0) {
+            EXPECT_GE(widget->height(), std::min(least.height(), widget->maximumHeight()))
+                << describe(widget) << " squeezed";
+            EXPECT_GE(widget->width(), std::min(least.width(), widget->maximumWidth()))
+                << describe(widget) << " squeezed";
+        }
+        if (const auto* button = qobject_cast<QPushButton*>(widget)) {
+            EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
+        }
+        const auto* label = qobject_cast<QLabel*>(widget);
+        if (label && !label->text().isEmpty()) {
+            EXPECT_GE(label->wordWrap() ? label->height() : label->width(),
+                      label->wordWrap() ? label->heightForWidth(label->width())
+                                        : label->minimumSizeHint().width())
+                << describe(widget) << " " << label->text().toStdString();
+        }
+        if (const auto* picker = qobject_cast<QComboBox*>(widget)) {
+            QStyleOptionComboBox option;
+            option.initFrom(picker);
+            option.editable = picker->isEditable();
+            const QRect field = picker->style()->subControlRect(
+                QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, picker);
+            const int icon = picker->itemIcon(picker->currentIndex()).isNull()
+                                 ? 0
+                                 : picker->iconSize().width() + 4;
+            EXPECT_LE(picker->fontMetrics().horizontalAdvance(picker->currentText()) + icon,
+                      field.width())
+                << describe(widget) << " " << picker->currentText().toStdString();
+        }
+        if (const auto* bar = qobject_cast<QScrollBar*>(widget)) {
+            EXPECT_EQ(bar->orientation(), Qt::Vertical) << describe(parent->parentWidget());
+        }
+        if (const auto* scroller = qobject_cast<QAbstractScrollArea*>(widget)) {
+            if (scroller->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff) {
+                const auto* outer = verticalScroller(widget);
+                EXPECT_EQ(outer, nullptr)
+                    << describe(widget) << " scrolls inside " << describe(outer);
+            }
+            EXPECT_GE(scroller->viewport()->height(), firstRowHeight(scroller))
+                << describe(widget) << " shows less than one row";
+        }
+    }
+}
+
+// At each window size, nothing under `root` is cut (above), and a screenshot of the state is
+// written to the build folder.
 void expectFits(QWidget* window, QWidget* root, const char* state) {
     for (const QSize size : windowSizes) {
         const std::string name = std::string(state) + "-" + std::to_string(size.width());
@@ -60,28 +183,7 @@ void expectFits(QWidget* window, QWidget* root, const char* state) {
         root->window()->resize(size);  // the sheet as it opens over a window of that size
         tavtest::processEventsFor(100ms);
         EXPECT_EQ(window->size(), size);
-        for (auto* widget : root->findChildren<QWidget*>()) {
-            auto* parent = widget->parentWidget();
-            if (!widget->isVisible() || widget->isWindow() || !parent) {
-                continue;
-            }
-            const QRect box = widget->geometry();
-            const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
-            const bool scrolls = area && area->viewport() == parent;
-            const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
-                                        : parent->rect().contains(box);
-            EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
-            if (const auto* button = qobject_cast<QPushButton*>(widget)) {
-                EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
-            }
-            const auto* label = qobject_cast<QLabel*>(widget);
-            if (label && !label->text().isEmpty()) {
-                EXPECT_GE(label->wordWrap() ? label->height() : label->width(),
-                          label->wordWrap() ? label->heightForWidth(label->width())
-                                            : label->minimumSizeHint().width())
-                    << describe(widget) << " " << label->text().toStdString();
-            }
-        }
+        expectNothingCut(root);
         const QString shot = QString::fromStdString(
             (tavtest::buildFolder() / ("tavrolin-transcribe-" + name + ".png")).string());
         ASSERT_TRUE(root->screen()->grabWindow(root->window()->winId()).save(shot, "PNG"));
@@ -122,6 +224,7 @@ TEST(TranscribeWindow, Child) {
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    QApplication::setStyle(new ApplicationStyle);  // as the program does
     const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
     const auto speech = tavtest::makeSpeech(
         "window-talk.mkv",
@@ -131,8 +234,20 @@ TEST(TranscribeWindow, Child) {
          "-shortest", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"});
     const fs::path source = folder / "-Talk 'one' – über.mkv";
     fs::copy_file(speech, source);
+    const fs::path second = folder / "second talk.mkv";
+    fs::copy_file(speech, second);
 
-    TavrolinApp app(tavtest::appConfiguration(folder));
+    // A model server, so the timeline offers "Refresh Summaries".
+    tavtest::LocalHttpServer server;
+    server.serve("/v1/models", R"({"data":[{"id":"summaries"}]})");
+    server.serve(
+        "/v1/chat/completions",
+        R"({"choices":[{"message":{"content":"{\"summary\":\"Plans for the market.\"}"}}]})");
+    auto configuration = tavtest::appConfiguration(folder);
+    configuration.preferences->setString(LanguageModelServerSettings::urlKey,
+                                         server.url({}).toString().toStdString());
+    configuration.preferences->setString(LanguageModelServerSettings::modelKey, "summaries");
+    TavrolinApp app(configuration);
     MainWindow* window = app.mainWindow();
     window->resize(windowSizes[0]);
     window->show();
@@ -147,20 +262,24 @@ TEST(TranscribeWindow, Child) {
         [&] { return state.availability != TranscriptionWorkspaceAvailability{}; }, 30s));
     expectFits(window, view, "empty");
 
-    tavtest::dropFiles(window->rootView(), {source});
-    ASSERT_EQ(state.sources.size(), 1u);
+    tavtest::dropFiles(window->rootView(), {source, second});
+    ASSERT_EQ(state.sources.size(), 2u);
     auto* transcribe = view->findChild<QPushButton*>(QStringLiteral("firstSlot"));
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
         << state.availability.message;
     expectFits(window, view, "setup");
+    auto* start = window->rootView()->sidebar()->row(WorkspaceSection::transcribe);
+    tavtest::expectKeyboardWalk(start, view);
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
     expectFits(window, view, "running");
     ASSERT_TRUE(tavtest::waitUntil([&] { return !state.isTranscribing; }, 150s));
     ASSERT_EQ(state.sources[0].status.kind, BatchTranscriptionSourceStatus::Kind::completed)
         << state.sources[0].status.message;
-    ASSERT_GE(state.cues().size(), 2u);
+    ASSERT_GE(state.cues().size(), 3u);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return view->viewModel().summaryAvailability().isAvailable; }, 30s));
 
     // Edit the first cue in place: click its text, type, Return.
     auto* list = view->reviewArea()->cueList();
@@ -171,6 +290,12 @@ TEST(TranscribeWindow, Child) {
                       first.center() + QPoint(0, TranscriptCueDelegate::dividerHeight / 2));
     auto* editor = list->findChild<QLineEdit*>(QStringLiteral("cueEditor"));
     ASSERT_NE(editor, nullptr);
+    // A screen reader finds the open editor, named, in the tree.
+    const auto editing = tavtest::expectNamedAccessibleTree(view);
+    EXPECT_TRUE(std::ranges::any_of(editing, [&](QAccessibleInterface* node) {
+        return node->object() == editor && node->parent() && node->parent()->object() == list &&
+               node->parent()->indexOfChild(node) >= 0;
+    }));
     editor->selectAll();
     QTest::keyClicks(editor, "Sunny weather today");
     QTest::keyClick(editor, Qt::Key_Return);
@@ -183,7 +308,59 @@ TEST(TranscribeWindow, Child) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, strip);
     ASSERT_EQ(state.chapters().size(), 1u);
     EXPECT_DOUBLE_EQ(state.chapters().front().startTime, state.cues()[1].startTime);
+
+    // By keyboard alone, and as a screen reader reads it.
+    window->resize(windowSizes[1]);
+    tavtest::processEventsFor(100ms);
+    tavtest::expectKeyboardWalk(start, view);
+    // The arrow keys move between cues, each opening its editor; Tab leaves the list from there,
+    // and Shift+Tab comes back to it.
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_TRUE(
+        tavtest::waitUntil([&] { return list->isAncestorOf(QApplication::focusWidget()); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    // Ctrl+Return does what a click on the divider above the cue does.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_EQ(state.chapters().size(), 2u);
+    EXPECT_DOUBLE_EQ(state.chapters().back().startTime, state.cues()[2].startTime);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* after = QApplication::focusWidget();
+    EXPECT_FALSE(list->isAncestorOf(after) || after == list) << tavtest::describeWidget(after);
+    QTest::keyClick(after, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), list);
+    const auto nodes = tavtest::expectNamedAccessibleTree(view);
+    EXPECT_TRUE(std::ranges::any_of(nodes, [](QAccessibleInterface* node) {
+        return node->role() == QAccessible::Button &&
+               node->text(QAccessible::Name) == "Remove second talk.mkv";
+    }));
     expectFits(window, view, "review");
+    // Narrow, the chapters sit under the transcript until opened.
+    window->resize(windowSizes[0]);
+    tavtest::processEventsFor(100ms);
+    auto* showChapters = view->findChild<QToolButton*>(QStringLiteral("showChapters"));
+    ASSERT_TRUE(showChapters->isVisible());
+    QTest::mouseClick(showChapters, Qt::LeftButton);
+    expectFits(window, view, "review-chapters");
+
+    // A chapter past the end blocks the media export, and the page says why beside the button.
+    auto* chapterStart = view->findChild<QLineEdit*>(QStringLiteral("chapterStart"));
+    const QString startText = chapterStart->text();
+    const auto typeStart = [&](const QString& text) {
+        chapterStart->setFocus();
+        chapterStart->selectAll();
+        QTest::keyClicks(chapterStart, text);
+        QTest::keyClick(chapterStart, Qt::Key_Return);
+    };
+    typeStart("999");
+    auto* reason = view->findChild<StatusLine*>(QStringLiteral("exportMediaReason"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return reason->isVisible(); }));
+    EXPECT_FALSE(view->findChild<QPushButton*>(QStringLiteral("exportMedia"))->isEnabled());
+    EXPECT_EQ(reason->text().toStdString(), state.mediaExportBlocker().value_or(""));
+    expectFits(window, view, "review-blocked");
+    typeStart(startText);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !reason->isVisible(); }));
 
     const fs::path subtitles = folder / "talk.en.srt";
     answerSaveDialog(subtitles);
@@ -200,6 +377,12 @@ TEST(TranscribeWindow, Child) {
     auto* timeline = view->reviewArea()->timeline();
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return timeline->isVisible() && !timeline->conversations().empty(); }));
+    EXPECT_TRUE(view->findChild<QPushButton*>(QStringLiteral("refreshSummaries"))->isVisible());
+    expectFits(window, view, "timeline-chapters");
+    tavtest::expectKeyboardWalk(start, view);
+    window->resize(windowSizes[0]);
+    tavtest::processEventsFor(100ms);
+    QTest::mouseClick(showChapters, Qt::LeftButton);
     expectFits(window, view, "timeline");
 
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("syncWithVideo")),

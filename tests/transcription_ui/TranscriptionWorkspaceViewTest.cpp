@@ -7,6 +7,7 @@
 #include <QListView>
 
 #include "app/ContentUnavailableView.h"
+#include "app/StatusLine.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
 
@@ -217,6 +218,23 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     ASSERT_TRUE(blocker);
     EXPECT_FALSE(exportMedia->isEnabled());
     EXPECT_TRUE(exportMedia->toolTip().contains(QString::fromStdString(*blocker).left(20)));
+    // The reasons of disabled exports are in words beside their buttons.
+    const auto reason = [&](const char* name) {
+        auto* line = f.find<StatusLine>(name);
+        return line->isVisibleTo(&f.view) ? line->text().toStdString() : std::string("hidden");
+    };
+    EXPECT_EQ(reason("exportMediaReason"), *blocker);
+    EXPECT_EQ(reason("exportSelectedReason"), *f.state().batchMediaExportBlocker());
+    for (const auto& source : f.state().sources) {
+        f.model.setExportSelection(false, source.id);
+    }
+    f.settle();
+    EXPECT_FALSE(f.find<QPushButton>("exportSelected")->isEnabled());
+    EXPECT_EQ(reason("exportSelectedReason"), f.state().batchMediaExportBlocker().value_or(""));
+    f.model.setMediaOutputContainer(OutputContainer::mkv);
+    f.settle();
+    EXPECT_TRUE(exportMedia->isEnabled());
+    EXPECT_EQ(reason("exportMediaReason"), "hidden");
 
     // Clearing asks first; a refusal keeps the cues.
     int asked = 0;
