@@ -15,10 +15,6 @@
 
 namespace tavrolin {
 
-std::filesystem::path outputOf(const ProcessingRequest& request) {
-    return std::visit([](const auto& payload) { return payload.output; }, request.payload);
-}
-
 QueueJobRow::QueueJobRow(std::function<void(const ProcessingJob&)> reveal, QWidget* parent)
     : QWidget(parent), reveal_(std::move(reveal)) {
     setObjectName(QStringLiteral("jobRow"));
@@ -138,7 +134,7 @@ void QueueJobRow::setJob(const ProcessingJob& job) {
     }
 
     title_->setText(QString::fromStdString(job.request.title()));
-    output_->setText(toQString(outputOf(job.request)));
+    output_->setText(toQString(job.request.output()));
 
     progressRow_->setVisible(kind == Kind::running);
     if (kind == Kind::running && job.fractionCompleted) {
@@ -161,7 +157,7 @@ void QueueJobRow::setJob(const ProcessingJob& job) {
     revealButton_->setVisible(kind == Kind::completed);
     // Every finished row has one: the name says which output it shows.
     revealButton_->setAccessibleName(QStringLiteral("Reveal output \u201C%1\u201D")
-                                         .arg(toQString(outputOf(job.request).filename())));
+                                         .arg(toQString(job.request.output().filename())));
 }
 
 }  // namespace tavrolin

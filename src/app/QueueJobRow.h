@@ -42,7 +42,4 @@ class QueueJobRow : public QWidget {
     QToolButton* revealButton_;
 };
 
-// The output file a request writes.
-std::filesystem::path outputOf(const ProcessingRequest& request);
-
 }  // namespace tavrolin

@@ -11,9 +11,11 @@
 #include <thread>
 
 #include "engine/FFmpegProgressTracker.h"
+#include "engine/FFmpegWriteFailure.h"
 #include "engine/FileOperations.h"
 #include "engine/JoinLayoutCheck.h"
 #include "model/CancellationError.h"
+#include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/TextMetrics.h"
@@ -26,6 +28,8 @@
 namespace tavrolin {
 
 namespace fs = std::filesystem;
+
+using InputFingerprints = std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>>;
 
 namespace {
 
@@ -69,20 +73,9 @@ ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
 
 // What ffmpeg reads, each with its state before the run; none for a file that cannot be read
 // now (ffmpeg then says why).
-std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>> inputFingerprints(
-    const ProcessingRequest& request) {
-    std::vector<fs::path> inputs;
-    std::visit(
-        [&inputs](const auto& payload) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(payload)>, JoinRequest>) {
-                inputs = payload.inputs;
-            } else {
-                inputs = {payload.input};
-            }
-        },
-        request.payload);
-    std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>> fingerprints;
-    for (const auto& input : inputs) {
+InputFingerprints inputFingerprints(const ProcessingRequest& request) {
+    InputFingerprints fingerprints;
+    for (const auto& input : request.inputs()) {
         std::optional<SourceFileFingerprint> fingerprint;
         try {
             fingerprint = SourceFileFingerprint::of(input);
@@ -93,26 +86,35 @@ std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>> inputFing
     return fingerprints;
 }
 
-// An input written to while ffmpeg read it gives an output of neither version.
-void throwIfAnyInputChanged(
-    const std::vector<std::pair<fs::path, std::optional<SourceFileFingerprint>>>& fingerprints) {
+// A file's state now; a file that is gone says so in its own sentence.
+SourceFileFingerprint fingerprintNow(const fs::path& file) {
+    if (isFileGone(file)) {
+        throw MediaProcessingError::sourceMissing(file);
+    }
+    return SourceFileFingerprint::of(file);
+}
+
+// An input written to while ffmpeg read it gives an output of neither version; one removed
+// meanwhile is gone from where the user keeps it.
+void throwIfAnyInputChanged(const InputFingerprints& fingerprints) {
     for (const auto& [input, before] : fingerprints) {
+        if (!before) {
+            continue;
+        }
+        if (isFileGone(input)) {
+            throw MediaProcessingError::sourceMissing(input);
+        }
         std::optional<SourceFileFingerprint> now;
         try {
             now = SourceFileFingerprint::of(input);
         } catch (const std::exception&) {
         }
-        if (before && now != before) {
+        if (now != before) {
             throw MediaProcessingError::processFailed(
                 "\u201C" + input.filename().string() +
                 "\u201D changed while Tavrolin was reading it. Nothing was written.");
         }
     }
-}
-
-const fs::path& outputOf(const ProcessingRequest& request) {
-    return std::visit([](const auto& payload) -> const fs::path& { return payload.output; },
-                      request.payload);
 }
 
 // ffmpeg reads the transcript as SubRip, whose reader takes anything like "<Jerry>" for a tag and
@@ -405,6 +407,27 @@ void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
     }
 }
 
+void FFmpegProcessor::verifyPreparedPackets(const fs::path& prepared, const fs::path& source,
+                                            const std::vector<CopiedStream>& streams,
+                                            const fs::path& ffprobe, std::stop_token stop) {
+    // Both files are read whole, side by side.
+    auto census = [this, &ffprobe, stop](const fs::path& file) -> std::optional<PacketCensus> {
+        const auto result = runFFprobe(ffprobe, packetCensusArguments(file), stop);
+        if (result.terminationStatus != 0) {
+            return std::nullopt;
+        }
+        return parsePacketCensus(result.standardOutput);
+    };
+    auto original = std::async(std::launch::async, census, standardizedPath(source));
+    const auto copy = census(standardizedPath(prepared));
+    const auto sourceCensus = original.get();
+    if (!copy || !sourceCensus || !holdsEveryPacket(*sourceCensus, *copy, streams)) {
+        throw MediaProcessingError::processFailed(
+            "Tavrolin left \u201C" + source.filename().string() +
+            "\u201D unchanged because its prepared copy is incomplete; try the export again.");
+    }
+}
+
 std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest& request,
                                                         const fs::path& ffprobe,
                                                         std::stop_token stop) {
@@ -503,7 +526,14 @@ SplitSideFiles FFmpegProcessor::prepareSplitFiles(const SplitRequest& split,
             ffmpeg, FFmpegCommandBuilder::splitPictureArguments(split.input, files.pictures), {},
             childStop);
         throwIfStopped(stop);
-        if (result.terminationStatus != 0) {
+        const auto writeFailure = ffmpegWriteFailure(result.standardError);
+        if (writeFailure == FFmpegWriteFailure::outOfSpace) {
+            // The pictures wait in the run's folder under $TMPDIR.
+            throw MediaProcessingError::notEnoughSpace(
+                files.pictures.begin()->second.parent_path().parent_path(),
+                split.output.filename().string());
+        }
+        if (result.terminationStatus != 0 || writeFailure == FFmpegWriteFailure::failed) {
             throw MediaProcessingError::processFailed(
                 "Tavrolin could not copy the cover art of \u201C" +
                 split.input.filename().string() + "\u201D: " +
@@ -555,6 +585,46 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
     return builder_.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
 }
 
+// What one request comes to before anything runs: the tools, the request with absolute paths
+// and the state of every file it reads.
+struct FFmpegProcessor::Job {
+    Job(FFmpegToolchain tools, ProcessingRequest absoluteRequest)
+        : toolchain(std::move(tools)),
+          request(std::move(absoluteRequest)),
+          output(request.output()),
+          replacesInput(transcript() && transcript()->replacesInput),
+          target(output) {}
+
+    FFmpegToolchain toolchain;
+    ProcessingRequest request;
+    fs::path output;
+    bool replacesInput;
+    // The file the working output sits beside: for a replacement, the real file behind a link.
+    fs::path target;
+    std::optional<SourceFileFingerprint> targetFingerprint;
+    InputFingerprints inputs;
+
+    const TranscriptionMediaRequest* transcript() const {
+        return request.as<TranscriptionMediaRequest>();
+    }
+    const SplitRequest* split() const { return request.as<SplitRequest>(); }
+
+    // The sentence for a write that ran out of room, naming the folder written to.
+    MediaProcessingError notEnoughSpace() const {
+        return MediaProcessingError::notEnoughSpace(target.parent_path(),
+                                                    output.filename().string());
+    }
+};
+
+// What one ffmpeg run left: its result and what was measured beside it.
+struct FFmpegProcessor::Ran {
+    ProcessResult result;
+    // The input's probed duration (a join's summed durations), when known.
+    std::optional<double> expected;
+    // For a transcript export: where the output holds each selected source stream.
+    std::vector<CopiedStream> exportedStreams;
+};
+
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
                               std::stop_token stop) {
     std::lock_guard serial(processMutex_);
@@ -563,16 +633,27 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     std::stop_callback forwardStop(stop, [&childStop] { childStop.request_stop(); });
     CurrentJob current(*this, childStop);
 
-    const FFmpegToolchain toolchain = FFmpegToolchain::resolve(locations_);
-    const ProcessingRequest request = withAbsolutePaths(originalRequest);
-    const fs::path output = outputOf(request);
-    const auto* transcript = request.as<TranscriptionMediaRequest>();
-    const bool replacesInput = transcript && transcript->replacesInput;
-
-    if (!replacesInput && nameExists(output)) {
-        throw MediaProcessingError::outputExists(output.filename().string());
+    const Job job = resolve(originalRequest);
+    fs::create_directories(job.output.parent_path());
+    Run run;
+    run.workingOutput = makeReplacementOutputURL(job.target);
+    const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
+    checkRun(job, run, ran, stop);
+    if (job.replacesInput) {
+        verifyReplacement(job, run, ran, childStop.get_token(), stop);
+        fileReplacement_.replace(job.target, run.workingOutput);
+    } else {
+        publish(job, run, stop);
     }
-    if (const auto* join = request.as<JoinRequest>()) {
+    // Done is done, also when the length never became known or ffmpeg was too quick to report.
+    if (progress) {
+        progress(1.0);
+    }
+}
+
+FFmpegProcessor::Job FFmpegProcessor::resolve(const ProcessingRequest& originalRequest) const {
+    Job job(FFmpegToolchain::resolve(locations_), withAbsolutePaths(originalRequest));
+    if (const auto* join = job.request.as<JoinRequest>()) {
         // A line break cannot be written into the concat list.
         for (const auto& input : join->inputs) {
             if (input.string().find_first_of("\n\r") != std::string::npos) {
@@ -582,40 +663,49 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             }
         }
     }
-
-    // The file the working output sits beside: for a replacement, the real file behind a link.
-    fs::path target = output;
-    std::optional<SourceFileFingerprint> fingerprint;
-    if (replacesInput) {
-        if (transcript->input != transcript->output) {
+    // Removed or renamed since it was queued: ffmpeg would only say "No such file".
+    for (const auto& input : job.request.inputs()) {
+        if (isFileGone(input)) {
+            throw MediaProcessingError::sourceMissing(input);
+        }
+    }
+    if (!job.replacesInput && nameExists(job.output)) {
+        throw MediaProcessingError::outputExists(job.output.filename().string());
+    }
+    if (job.replacesInput) {
+        if (job.transcript()->input != job.transcript()->output) {
             throw MediaProcessingError::invalidRequest(
                 "Only a transcript export can replace its own source file.");
         }
-        target = resolvedFilePath(output);
-        fingerprint = SourceFileFingerprint::of(target);
+        job.target = resolvedFilePath(job.output);
+        job.targetFingerprint = SourceFileFingerprint::of(job.target);
     }
+    job.inputs = inputFingerprints(job.request);
+    return job;
+}
 
-    fs::create_directories(output.parent_path());
-    const auto fingerprints = inputFingerprints(request);
-    Run run;
-    run.workingOutput = makeReplacementOutputURL(target);
+FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, Run& run,
+                                                ProgressCallback& progress,
+                                                std::stop_source& childStop, std::stop_token stop) {
+    const ProcessingRequest& request = job.request;
+    const auto* split = job.split();
+    const auto* transcript = job.transcript();
     ProgressRelay relay(progress);
+    Ran ran;
 
     // A remux needs the source's duration only for progress, so ffprobe measures it while
     // ffmpeg already runs; chapters and transcripts need it before the arguments can be built,
     // a join probes its inputs anyway to check them, and a split reads the source's layout,
     // duration included, to build its command.
-    const auto* split = request.as<SplitRequest>();
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     std::optional<SplitInputs> splitInputs;
-    std::optional<double> expected;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
     if (probesAlongside) {
         std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &toolchain, &relay](std::stop_token probeStop) {
-                auto duration = expectedDuration(request, toolchain.ffprobe, probeStop);
+            [this, &request, &job, &relay](std::stop_token probeStop) {
+                auto duration = expectedDuration(request, job.toolchain.ffprobe, probeStop);
                 relay.start(duration);
                 return duration;
             });
@@ -625,12 +715,12 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
                                       durationProbe.request_stop();
                                   }));
     } else if (const auto* join = request.as<JoinRequest>()) {
-        expected = checkJoinInputs(*join, toolchain.ffprobe, childStop.get_token());
+        ran.expected = checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
-        relay.start(expected);
+        relay.start(ran.expected);
     } else if (split) {
         SplitRequest cut = *split;
-        auto layout = probeSplitLayout(cut, toolchain.ffprobe, childStop.get_token(), stop);
+        auto layout = probeSplitLayout(cut, job.toolchain.ffprobe, childStop.get_token(), stop);
         if (layout.duration && cut.startTime >= *layout.duration) {
             throw MediaProcessingError::invalidRequest(
                 "The start time must be earlier than the end of the source.");
@@ -640,100 +730,130 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         }
         relay.start(splitProgressDuration(cut, layout.duration));
         auto files =
-            prepareSplitFiles(cut, layout, run, toolchain.ffmpeg, childStop.get_token(), stop);
+            prepareSplitFiles(cut, layout, run, job.toolchain.ffmpeg, childStop.get_token(), stop);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else {
-        expected = expectedDuration(request, toolchain.ffprobe, childStop.get_token());
+        ran.expected = expectedDuration(request, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
-        relay.start(expected);
+        relay.start(ran.expected);
     }
 
-    if (transcript && transcript->mapsEverySourceStream) {
-        // With "-map 0" the transcript's subtitle index counts the source's subtitle streams, so
-        // the selection must still be exactly those, in order.
-        auto kinds = probeStreamKinds(transcript->input, toolchain.ffprobe, childStop.get_token());
+    if (transcript) {
+        ran.exportedStreams =
+            exportedStreams(*transcript, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
-        std::vector<std::int64_t> sourceSubtitles;
-        std::vector<std::int64_t> selectedSubtitles;
-        for (const auto& [index, kind] : kinds.value_or(decltype(kinds)::value_type{})) {
-            if (kind == "subtitle") {
-                sourceSubtitles.push_back(index);
-            }
-        }
-        for (const auto& stream : transcript->selectedStreams) {
-            if (stream.kind == MediaStreamKind::subtitle) {
-                selectedSubtitles.push_back(stream.index);
-            }
-        }
-        if (!kinds || sourceSubtitles != selectedSubtitles) {
-            throw MediaProcessingError::invalidRequest(
-                "The source\u2019s subtitle streams changed. Inspect the source again before "
-                "exporting.");
-        }
     }
 
-    const auto arguments = prepareArguments(request, run, expected, splitInputs);
+    const auto arguments = prepareArguments(request, run, ran.expected, splitInputs);
 
     throwIfStopped(stop);
-    const ProcessResult result = runner_->run(
-        toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
+    ran.result = runner_->run(
+        job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
         // ffprobe slot behind other inspections must not hold the job.
         durationProbe.request_stop();
-        expected = probedExpectation.get();
+        ran.expected = probedExpectation.get();
     }
+    return ran;
+}
+
+std::vector<CopiedStream> FFmpegProcessor::exportedStreams(
+    const TranscriptionMediaRequest& transcript, const fs::path& ffprobe, std::stop_token stop) {
+    std::vector<CopiedStream> streams;
+    for (const auto& stream : transcript.selectedStreams) {
+        streams.push_back({stream.index, transcript.mapsEverySourceStream
+                                             ? stream.index
+                                             : static_cast<std::int64_t>(streams.size())});
+    }
+    if (!transcript.mapsEverySourceStream) {
+        return streams;
+    }
+    // With "-map 0" the transcript's subtitle index counts the source's subtitle streams, so
+    // the selection must still be exactly those, in order.
+    auto kinds = probeStreamKinds(transcript.input, ffprobe, stop);
+    if (stop.stop_requested()) {
+        return {};
+    }
+    std::vector<std::int64_t> sourceSubtitles;
+    std::vector<std::int64_t> selectedSubtitles;
+    for (const auto& [index, kind] : kinds.value_or(decltype(kinds)::value_type{})) {
+        if (kind == "subtitle") {
+            sourceSubtitles.push_back(index);
+        }
+    }
+    for (const auto& stream : transcript.selectedStreams) {
+        if (stream.kind == MediaStreamKind::subtitle) {
+            selectedSubtitles.push_back(stream.index);
+        }
+    }
+    if (!kinds || sourceSubtitles != selectedSubtitles) {
+        throw MediaProcessingError::invalidRequest(
+            "The source\u2019s subtitle streams changed. Inspect the source again before "
+            "exporting.");
+    }
+    return streams;
+}
+
+void FFmpegProcessor::checkRun(const Job& job, const Run& run, const Ran& ran,
+                               std::stop_token stop) const {
     throwIfStopped(stop);
     // A source cut short mid-run may also make ffmpeg fail; the change is the cause then. A
     // replacement compares its source once more after verification, with its own message.
-    if (!replacesInput) {
-        throwIfAnyInputChanged(fingerprints);
+    if (!job.replacesInput) {
+        throwIfAnyInputChanged(job.inputs);
     }
-    if (result.terminationStatus != 0) {
+    // Exit status 0 is not enough: a write that fails at the trailer or the close is only in
+    // the text.
+    const auto writeFailure = ffmpegWriteFailure(ran.result.standardError);
+    if (writeFailure == FFmpegWriteFailure::outOfSpace) {
+        throw job.notEnoughSpace();
+    }
+    if (ran.result.terminationStatus != 0 || writeFailure == FFmpegWriteFailure::failed) {
         throw MediaProcessingError::processFailed(
-            failureMessage(result, run.workingOutput, replacesInput ? target : output));
+            failureMessage(ran.result, run.workingOutput, job.target));
     }
+}
 
-    if (replacesInput) {
-        if (!expected) {
-            throw MediaProcessingError::invalidRequest(
-                "Tavrolin could not verify the source duration, so it did not replace the "
-                "original file.");
-        }
-        verifyPreparedReplacement(run.workingOutput, transcript->selectedStreams.size() + 1,
-                                  toolchain.ffprobe, *expected, childStop.get_token());
-        throwIfStopped(stop);
-        if (SourceFileFingerprint::of(target) != *fingerprint) {
-            throw MediaProcessingError::processFailed(
-                "The source changed while Tavrolin was preparing its replacement. The original "
-                "file was not changed.");
-        }
-        throwIfStopped(stop);
-        fileReplacement_.replace(target, run.workingOutput);
-        if (progress) {
-            progress(1.0);
-        }
-        return;
+void FFmpegProcessor::verifyReplacement(const Job& job, const Run& run, const Ran& ran,
+                                        std::stop_token childStop, std::stop_token stop) {
+    if (!ran.expected) {
+        throw MediaProcessingError::invalidRequest(
+            "Tavrolin could not verify the source duration, so it did not replace the "
+            "original file.");
     }
+    verifyPreparedReplacement(run.workingOutput, job.transcript()->selectedStreams.size() + 1,
+                              job.toolchain.ffprobe, *ran.expected, childStop);
+    throwIfStopped(stop);
+    verifyPreparedPackets(run.workingOutput, job.target, ran.exportedStreams, job.toolchain.ffprobe,
+                          childStop);
+    throwIfStopped(stop);
+    if (fingerprintNow(job.target) != *job.targetFingerprint) {
+        throw MediaProcessingError::processFailed(
+            "The source changed while Tavrolin was preparing its replacement. The original "
+            "file was not changed.");
+    }
+    throwIfStopped(stop);
+}
 
+void FFmpegProcessor::publish(const Job& job, const Run& run, std::stop_token stop) const {
     const fs::path& written = run.workingOutput;
     throwIfStopped(stop);
-    throwIfAnyInputChanged(fingerprints);  // right before the output appears
+    throwIfAnyInputChanged(job.inputs);  // right before the output appears
     try {
-        moveNoReplace(written, output);
+        moveNoReplace(written, job.output);
     } catch (const fs::filesystem_error& error) {
         if (error.code() == std::errc::file_exists) {
             // Someone else wrote the output meanwhile; theirs stays.
-            throw MediaProcessingError::outputExists(output.filename().string());
+            throw MediaProcessingError::outputExists(job.output.filename().string());
+        }
+        if (isOutOfSpace(error.code().value())) {
+            throw job.notEnoughSpace();
         }
         // Named after the output the user chose, not the hidden working file.
-        throw fs::filesystem_error("cannot move the finished output into place", output,
+        throw fs::filesystem_error("cannot move the finished output into place", job.output,
                                    error.code());
-    }
-    // Done is done, also when the length never became known or ffmpeg was too quick to report.
-    if (progress) {
-        progress(1.0);
     }
 }
 

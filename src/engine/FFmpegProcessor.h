@@ -14,6 +14,7 @@
 #include "engine/MediaProcessing.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SubtitleDocumentRenderer.h"
+#include "probe/PacketCensus.h"
 #include "process/FFmpegToolchain.h"
 #include "process/ProcessRunning.h"
 
@@ -23,8 +24,11 @@ namespace tavrolin {
 // overwrite, works out the expected duration for progress, writes the temporary inputs a job
 // needs into a private folder, lets ffmpeg write a hidden working output beside the output, and
 // on success moves it into place (never over an existing file) or, for a transcript export that
-// replaces its source, verifies it and swaps it in. Every temporary item is removed on every way
-// out. A requested stop ends the job with CancellationError and writes nothing.
+// replaces its source, verifies it and swaps it in. An output counts as written only when
+// ffmpeg reports no write error, whatever its exit status (see `ffmpegWriteFailure`); one that
+// ran out of room fails with MediaProcessingError::notEnoughSpace. A source that is gone fails
+// with sourceMissing. Every temporary item is removed on every way out. A requested stop ends
+// the job with CancellationError and writes nothing.
 //
 // Calls of `process` never overlap. `cancel` may be called from any thread at any time: it ends
 // the running job's children (also one that has yet to start) and the job fails with ffmpeg's
@@ -58,17 +62,50 @@ class FFmpegProcessor : public MediaProcessing {
                                         const std::filesystem::path& ffprobe,
                                         std::stop_token stop = {});
 
-    // Checks a prepared replacement: not empty, at least `expectedStreamCount` streams, and a
-    // duration within max(2 %, 3 s) of the source's. Throws MediaProcessingError::processFailed.
+    // Checks a prepared replacement's header: not empty, at least `expectedStreamCount`
+    // streams, and a duration within max(2 %, 3 s) of the source's. Throws
+    // MediaProcessingError::processFailed.
     void verifyPreparedReplacement(const std::filesystem::path& prepared,
                                    std::size_t expectedStreamCount,
                                    const std::filesystem::path& ffprobe, double sourceDuration,
                                    std::stop_token stop = {});
 
+    // Checks a prepared replacement's every packet, which a header written first (as Matroska
+    // writes it) cannot vouch for: ffprobe reads both files whole, and each of `streams` must
+    // hold in `prepared` as many packets as in `source`, its last ending where the source's
+    // does (`holdsEveryPacket`). Throws MediaProcessingError::processFailed, naming the source,
+    // when it does not or a file cannot be read.
+    void verifyPreparedPackets(const std::filesystem::path& prepared,
+                               const std::filesystem::path& source,
+                               const std::vector<CopiedStream>& streams,
+                               const std::filesystem::path& ffprobe, std::stop_token stop = {});
+
   private:
     class Run;
     class ProgressRelay;
     class CurrentJob;
+    struct Job;
+    struct Ran;
+
+    // The steps of `process`. `resolve` finds the tools, makes every path absolute and refuses
+    // what needs no tool to refuse (a missing source, an existing output); `runFFmpeg` measures
+    // what the job needs, writes its temporary inputs and runs ffmpeg; `checkRun` fails a run
+    // that was stopped, read a changing source or did not write its output whole;
+    // `verifyReplacement` checks a prepared replacement and its source once more; `publish`
+    // moves a finished output into place.
+    Job resolve(const ProcessingRequest& request) const;
+    Ran runFFmpeg(const Job& job, Run& run, ProgressCallback& progress, std::stop_source& childStop,
+                  std::stop_token stop);
+    void checkRun(const Job& job, const Run& run, const Ran& ran, std::stop_token stop) const;
+    void verifyReplacement(const Job& job, const Run& run, const Ran& ran,
+                           std::stop_token childStop, std::stop_token stop);
+    void publish(const Job& job, const Run& run, std::stop_token stop) const;
+    // Where a transcript export writes each selected source stream: in selection order, or
+    // with "-map 0" at its own index, once the source's subtitle streams are checked to be
+    // still the selected ones.
+    std::vector<CopiedStream> exportedStreams(const TranscriptionMediaRequest& transcript,
+                                              const std::filesystem::path& ffprobe,
+                                              std::stop_token stop);
 
     // The probed length of the input of a remux, split, chapter job or transcript export (a
     // join sums its inputs as it checks them).

@@ -124,6 +124,10 @@ bool isUnsupportedOperation(int error) noexcept {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
+bool isOutOfSpace(int error) noexcept {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
 void removeQuietly(const fs::path& path) noexcept {
     std::error_code ignored;
     fs::remove(path, ignored);

@@ -49,6 +49,10 @@ bool nameExists(const std::filesystem::path& path) noexcept;
 // for this file).
 bool isUnsupportedOperation(int error) noexcept;
 
+// Whether an errno says a write found no room: a full disk (ENOSPC), a quota (EDQUOT) or a
+// file size limit (EFBIG).
+bool isOutOfSpace(int error) noexcept;
+
 // Removes a file and ignores every failure; for clean-up that must never hide the real outcome.
 void removeQuietly(const std::filesystem::path& path) noexcept;
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <variant>
 
+#include "engine/FFmpegCommandBuilder.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 
@@ -104,6 +105,13 @@ std::vector<ProcessingJob> JobQueueViewModel::queuedJobs() const {
         return job.status.kind == ProcessingJob::Status::Kind::queued;
     });
     return queued;
+}
+
+bool JobQueueViewModel::claimsOutput(const std::filesystem::path& output) const {
+    const auto wanted = standardizedPath(output);
+    return std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+        return !job.status.isFinished() && standardizedPath(job.request.output()) == wanted;
+    });
 }
 
 ProcessingJob JobQueueViewModel::makeJob(const ProcessingRequest& request) const {
@@ -265,9 +273,7 @@ void JobQueueViewModel::revealOutput(const ProcessingJob& job) {
     if (!revealer_) {
         return;
     }
-    const auto output =
-        std::visit([](const auto& request) { return request.output; }, job.request.payload);
-    revealer_->reveal(output);
+    revealer_->reveal(job.request.output());
 }
 
 bool JobQueueViewModel::shutdown(std::chrono::milliseconds timeout) {

@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <set>
@@ -45,6 +46,9 @@ class JobQueueViewModel : public QObject {
     bool hasFinishedJobs() const;
     std::optional<ProcessingJob> runningJob() const;
     std::vector<ProcessingJob> queuedJobs() const;
+    // Whether a queued or running job writes `output` (paths compared made absolute and
+    // normal): a page refuses a second job to the same output as it refuses an existing file.
+    bool claimsOutput(const std::filesystem::path& output) const;
     // Whether a worker exists (running a job or about to take the next one).
     bool isWorkerActive() const { return workerActive_; }
 

@@ -200,6 +200,10 @@ void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& pr
         carryOverAttributes(source, prepared);
         swapInto(source, prepared, backup);
     } catch (const ReplacementFailure& failure) {
+        if (isOutOfSpace(failure.error)) {
+            throw MediaProcessingError::notEnoughSpace(source.parent_path(),
+                                                       source.filename().string());
+        }
         throw MediaProcessingError::processFailed(
             "Tavrolin could not replace " + source.filename().string() +
             " in one filesystem operation. The original file was left in place. " +

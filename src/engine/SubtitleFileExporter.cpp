@@ -1,6 +1,7 @@
 #include "engine/SubtitleFileExporter.h"
 
 #include "engine/FileOperations.h"
+#include "model/MediaProcessingError.h"
 #include "model/Transcription.h"
 #include "model/Uuid.h"
 
@@ -10,10 +11,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The user knows the destination, not our hidden name.
-fs::filesystem_error renamed(const fs::filesystem_error& error, const fs::path& destination,
+// The user knows the destination, not our hidden name; a write that found no room says so.
+[[noreturn]] void rethrowFor(const fs::filesystem_error& error, const fs::path& destination,
                              const fs::path& temporary) {
-    return fs::filesystem_error("cannot export subtitles", destination, temporary, error.code());
+    if (isOutOfSpace(error.code().value())) {
+        throw MediaProcessingError::notEnoughSpace(destination.parent_path(),
+                                                   destination.filename().string());
+    }
+    throw fs::filesystem_error("cannot export subtitles", destination, temporary, error.code());
 }
 
 }  // namespace
@@ -39,13 +44,13 @@ void SubtitleFileExporter::exportFile(const std::vector<SubtitleCue>& cues,
     try {
         writeNewFile(temporary, document);
     } catch (const fs::filesystem_error& error) {
-        throw renamed(error, destination, temporary);
+        rethrowFor(error, destination, temporary);
     }
     try {
         moveNoReplace(temporary, destination);
     } catch (const fs::filesystem_error& error) {
         removeQuietly(temporary);
-        throw renamed(error, destination, temporary);
+        rethrowFor(error, destination, temporary);
     }
 }
 

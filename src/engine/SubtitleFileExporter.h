@@ -14,8 +14,9 @@ namespace tavrolin {
 class SubtitleFileExporter {
   public:
     // Throws TranscriptionError::outputExists when `destination` exists (nothing is written),
-    // the renderer's TranscriptionError, or std::filesystem::filesystem_error (naming the
-    // destination) when writing or moving fails; no temporary file is left behind.
+    // the renderer's TranscriptionError, MediaProcessingError::notEnoughSpace when the write
+    // finds no room, or std::filesystem::filesystem_error (naming the destination) when
+    // writing or moving fails otherwise; no temporary file is left behind.
     void exportFile(const std::vector<SubtitleCue>& cues, SubtitleFileFormat format,
                     const std::filesystem::path& destination);
 

@@ -129,7 +129,7 @@ void JoinViewModel::chooseOutputAndQueue() {
         return;
     }
     std::error_code error;
-    if (fs::exists(fs::symlink_status(*output, error))) {
+    if (fs::exists(fs::symlink_status(*output, error)) || queue_.claimsOutput(*output)) {
         outputProblem_ = "An output named \u201C" + output->filename().string() +
                          "\u201D already exists. Choose the output again with another name.";
         outputFolderCheck_.reset();

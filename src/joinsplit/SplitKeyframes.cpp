@@ -110,6 +110,9 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
         if (stop.stop_requested()) {
             throw CancellationError();
         }
+        if (reportsMissingFile(result, file)) {
+            throw MediaProbeError::fileMissing(file);
+        }
         if (reportsNotMedia(result)) {
             throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
         }

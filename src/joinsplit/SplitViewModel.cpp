@@ -9,6 +9,7 @@
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
+#include "model/MediaProcessingError.h"
 
 namespace tavrolin {
 
@@ -217,7 +218,19 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
     if (const auto& problem = outputFolderProblem()) {
         return problem;
     }
-    return splitWorkspaceValidationMessage(sources_, outputDirectory_);
+    if (auto message = splitWorkspaceValidationMessage(sources_, outputDirectory_)) {
+        return message;
+    }
+    // A job already queued to the same file would be refused as an existing file is.
+    for (const auto& source : sources_) {
+        for (const auto& request : makeRequests(source, *outputDirectory_)) {
+            if (queue_.claimsOutput(request.output())) {
+                return MediaProcessingError::outputExists(request.output().filename().string())
+                    .what();
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 int SplitViewModel::outputCount() const {

@@ -5,6 +5,23 @@
 
 namespace tavrolin {
 
+std::string quotedName(const std::filesystem::path& path) {
+    const std::filesystem::path normal = path.lexically_normal();
+    const std::filesystem::path name =
+        normal.has_filename() ? normal.filename() : normal.parent_path().filename();
+    return "\u201C" + (name.empty() ? normal.string() : name.string()) + "\u201D";
+}
+
+std::string missingFileMessage(const std::filesystem::path& file) {
+    return quotedName(file) + " is no longer in " + quotedName(file.parent_path()) +
+           ". Add it again, or choose another file.";
+}
+
+bool isFileGone(const std::filesystem::path& file) noexcept {
+    std::error_code error;
+    return std::filesystem::status(file, error).type() == std::filesystem::file_type::not_found;
+}
+
 std::string userMessage(const std::exception& error) {
     if (const auto* fsError = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
         const auto& path = fsError->path1().empty() ? fsError->path2() : fsError->path1();
@@ -16,9 +33,7 @@ std::string userMessage(const std::exception& error) {
         if (path.empty()) {
             return reason;
         }
-        // A folder given with a trailing slash has an empty file name; name the folder.
-        const auto name = path.has_filename() ? path.filename() : path.parent_path().filename();
-        return "\u201C" + name.string() + "\u201D: " + reason;
+        return quotedName(path) + ": " + reason;
     }
     return error.what();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,18 @@ namespace tavrolin {
 // strerror text); every other error its what().
 std::string userMessage(const std::exception& error);
 std::string userMessage(std::exception_ptr error);
+
+// A file or folder's name in curly quotes, as messages show it: the last component (a folder
+// given with a trailing slash is named too), the whole path when it has no name ("/").
+std::string quotedName(const std::filesystem::path& path);
+
+// The sentence for a file that is no longer where the user chose it, naming the file and its
+// folder: "“gone.mp4” is no longer in “Movies”. Add it again, or choose another file."
+std::string missingFileMessage(const std::filesystem::path& file);
+
+// Whether nothing is at `file` any more: no such name, or a symbolic link to nothing. Touches
+// the disk; any thread.
+bool isFileGone(const std::filesystem::path& file) noexcept;
 
 // Whether `message` names `fileName` in curly quotes, as a sentence about that file does: such
 // a message stands without a lead that names the file again.

@@ -1,5 +1,7 @@
 #include "model/MediaProcessingError.h"
 
+#include "model/ErrorMessage.h"
+
 namespace tavrolin {
 
 MediaProcessingError::MediaProcessingError(Case errorCase, std::string payload,
@@ -23,6 +25,17 @@ MediaProcessingError MediaProcessingError::invalidRequest(const std::string& mes
 
 MediaProcessingError MediaProcessingError::processFailed(const std::string& message) {
     return {Case::processFailed, message, message};
+}
+
+MediaProcessingError MediaProcessingError::sourceMissing(const std::filesystem::path& file) {
+    return {Case::sourceMissing, file.filename().string(), missingFileMessage(file)};
+}
+
+MediaProcessingError MediaProcessingError::notEnoughSpace(const std::filesystem::path& folder,
+                                                          const std::string& fileName) {
+    return {Case::notEnoughSpace, fileName,
+            "There is not enough free space in " + quotedName(folder) + " to finish \u201C" +
+                fileName + "\u201D. Free some space, then try again."};
 }
 
 }  // namespace tavrolin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -8,12 +9,25 @@ namespace tavrolin {
 // The error of media-writing work; what() is the user-facing message.
 class MediaProcessingError : public std::runtime_error {
   public:
-    enum class Case { toolNotFound, outputExists, invalidRequest, processFailed };
+    enum class Case {
+        toolNotFound,
+        outputExists,
+        invalidRequest,
+        processFailed,
+        sourceMissing,
+        notEnoughSpace,
+    };
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
     static MediaProcessingError outputExists(const std::string& fileName);
     static MediaProcessingError invalidRequest(const std::string& message);
     static MediaProcessingError processFailed(const std::string& message);
+    // An input is no longer where the job was asked to read it.
+    static MediaProcessingError sourceMissing(const std::filesystem::path& file);
+    // Writing `fileName` into `folder` ran out of room (a full disk, a quota or a file size
+    // limit).
+    static MediaProcessingError notEnoughSpace(const std::filesystem::path& folder,
+                                               const std::string& fileName);
 
     Case errorCase() const { return case_; }
     // The tool name, file name or message the error was made from.

@@ -7,22 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "model/ErrorMessage.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string quotedName(const fs::path& folder) {
-    const fs::path normal = folder.lexically_normal();
-    const fs::path name =
-        normal.has_filename() ? normal.filename() : normal.parent_path().filename();
-    return "\u201C" + (name.empty() ? normal.string() : name.string()) + "\u201D";
-}
-
-}  // namespace
 
 bool isWriteCheckName(std::string_view name) {
     const auto rest = textAfterPrefixedUuid(name, writeCheckPrefix);

@@ -29,4 +29,17 @@ std::string ProcessingRequest::title() const {
         payload);
 }
 
+const std::filesystem::path& ProcessingRequest::output() const {
+    return std::visit([](const auto& r) -> const std::filesystem::path& { return r.output; },
+                      payload);
+}
+
+std::vector<std::filesystem::path> ProcessingRequest::inputs() const {
+    return std::visit(Overloaded{
+                          [](const JoinRequest& r) { return r.inputs; },
+                          [](const auto& r) { return std::vector<std::filesystem::path>{r.input}; },
+                      },
+                      payload);
+}
+
 }  // namespace tavrolin

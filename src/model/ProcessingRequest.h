@@ -87,6 +87,9 @@ struct ProcessingRequest {
 
     // The job's title in the queue views ("Remux a b.mkv", "Join 2 files").
     std::string title() const;
+    // The file the job writes, and the files it reads (in order).
+    const std::filesystem::path& output() const;
+    std::vector<std::filesystem::path> inputs() const;
 
     friend bool operator==(const ProcessingRequest&, const ProcessingRequest&) = default;
 };

@@ -186,7 +186,8 @@ std::optional<RemuxReview::Validation> RemuxReview::outputValidation() const {
     for (const auto& source : sources_) {
         const fs::path output = outputURL(source, *outputFolder_);
         std::error_code error;
-        if (fs::exists(fs::symlink_status(output, error))) {
+        if (fs::exists(fs::symlink_status(output, error)) ||
+            (outputClaimed_ && outputClaimed_(output))) {
             // The page has no name field: the folder and the container are what can change.
             return Validation{Rule::outputExists,
                               "An output named " + quoted(fileName(output)) +

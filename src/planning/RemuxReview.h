@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ class RemuxReview {
     void setOutputFolderProblem(std::optional<std::string> problem) {
         outputFolderProblem_ = std::move(problem);
     }
+    // Whether a job already queued writes a file; such an output is refused as an existing one.
+    void setOutputClaimed(std::function<bool(const std::filesystem::path&)> claimed) {
+        outputClaimed_ = std::move(claimed);
+    }
 
     std::optional<Validation> validation() const;
     std::vector<CompatibilityIssue> compatibilityIssues() const;
@@ -92,6 +97,7 @@ class RemuxReview {
     const std::vector<RemuxSource>& sources_;
     std::optional<std::filesystem::path> outputFolder_;
     std::optional<std::string> outputFolderProblem_;
+    std::function<bool(const std::filesystem::path&)> outputClaimed_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> target_;
     StreamCopyCompatibility compatibility_;

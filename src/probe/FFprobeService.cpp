@@ -22,6 +22,9 @@ std::string FFprobeService::runProbe(const std::filesystem::path& file,
     const std::filesystem::path executable =
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
     ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);
+    if (reportsMissingFile(result, file)) {
+        throw MediaProbeError::fileMissing(file);
+    }
     if (reportsNotMedia(result)) {
         throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
     }

@@ -1,5 +1,7 @@
 #include "probe/MediaProbeError.h"
 
+#include "model/ErrorMessage.h"
+
 namespace tavrolin {
 
 MediaProbeError::MediaProbeError(Case errorCase, const std::string& message)
@@ -23,10 +25,15 @@ MediaProbeError MediaProbeError::notMedia(const std::string& fileName, const std
                                 reason + ")."};
 }
 
+MediaProbeError MediaProbeError::fileMissing(const std::filesystem::path& file) {
+    return {Case::fileMissing, missingFileMessage(file)};
+}
+
 bool MediaProbeError::retryMayHelp() const {
     switch (case_) {
         case Case::processFailed:
         case Case::invalidResponse:
+        case Case::fileMissing:
             return true;
         case Case::noSupportedStreams:
         case Case::notMedia:

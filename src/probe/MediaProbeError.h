@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -8,7 +9,7 @@ namespace tavrolin {
 // The error of an inspection; what() is the user-facing message.
 class MediaProbeError : public std::runtime_error {
   public:
-    enum class Case { processFailed, invalidResponse, noSupportedStreams, notMedia };
+    enum class Case { processFailed, invalidResponse, noSupportedStreams, notMedia, fileMissing };
 
     // `message` is ffprobe's standard-error tail or the inspection's fallback text.
     static MediaProbeError processFailed(const std::string& message);
@@ -17,10 +18,13 @@ class MediaProbeError : public std::runtime_error {
     // ffprobe read the file and found no format it knows; `reason` is its own words
     // ("Invalid data found when processing input").
     static MediaProbeError notMedia(const std::string& fileName, const std::string& reason);
+    // The file is no longer there (removed or renamed since it was chosen).
+    static MediaProbeError fileMissing(const std::filesystem::path& file);
 
     Case errorCase() const { return case_; }
     // Whether inspecting the same file again may succeed: not when the file itself is the
-    // cause, as for one that is not media or holds no stream Tavrolin can use.
+    // cause, as for one that is not media or holds no stream Tavrolin can use (a missing file
+    // may come back).
     bool retryMayHelp() const;
 
   private:

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "model/ErrorMessage.h"
+
 namespace tavrolin {
 
 namespace {
@@ -258,6 +260,10 @@ bool reportsNotMedia(const ProcessResult& result) {
     const std::string_view last =
         text.substr(lineStart == std::string_view::npos ? 0 : lineStart + 1);
     return last.ends_with(std::string(": ") + std::string(kNotMediaReason));
+}
+
+bool reportsMissingFile(const ProcessResult& result, const std::filesystem::path& file) {
+    return result.terminationStatus != 0 && result.terminationSignal == 0 && isFileGone(file);
 }
 
 }  // namespace tavrolin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,5 +37,9 @@ inline constexpr std::string_view kNotMediaReason = "Invalid data found when pro
 
 // Whether a run that failed says its input is not media (see `kNotMediaReason`).
 bool reportsNotMedia(const ProcessResult& result);
+
+// Whether a run that failed (not one that was stopped) read `file`, which is no longer there:
+// the cause is the missing file (MediaProbeError::fileMissing), not the tool. Touches the disk.
+bool reportsMissingFile(const ProcessResult& result, const std::filesystem::path& file);
 
 }  // namespace tavrolin

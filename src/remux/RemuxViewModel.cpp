@@ -396,6 +396,7 @@ RemuxReview RemuxViewModel::review() const {
     const auto folder = outputDirectoryURL();
     RemuxReview review(sources_, folder, container_, playbackTarget_, installedRelease_);
     review.setOutputFolderProblem(outputFolderCheck_.problem());
+    review.setOutputClaimed([this](const fs::path& output) { return queue_.claimsOutput(output); });
     return review;
 }
 

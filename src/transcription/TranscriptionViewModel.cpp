@@ -47,6 +47,9 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
     // Capability, inspection, one transcription, an export, a summary and a search may overlap.
     pool_.setMaxThreadCount(6);
     state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
+    state_.outputClaimed = [this](const std::filesystem::path& output) {
+        return queue_.claimsOutput(output);
+    };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, [this] {
         if (outputFolderCheck_.isChecking() && outputFolderCheck_.problem()) {

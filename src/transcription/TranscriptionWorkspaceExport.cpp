@@ -15,6 +15,19 @@ namespace tavrolin {
 
 using namespace workspace;
 
+namespace {
+
+// An existing name (a dangling link too), or the output of a job already queued.
+bool isTaken(const std::filesystem::path& output,
+             const std::function<bool(const std::filesystem::path&)>& claimed) {
+    std::error_code error;
+    return std::filesystem::symlink_status(output, error).type() !=
+               std::filesystem::file_type::not_found ||
+           (claimed && claimed(output));
+}
+
+}  // namespace
+
 // ---- Chapters ------------------------------------------------------------------------------
 
 void TranscriptionWorkspaceState::addChapterAtCue(const SubtitleCue& cue) {
@@ -180,10 +193,7 @@ std::optional<std::string> TranscriptionWorkspaceState::batchMediaExportBlocker(
             (identity && !seenFiles.insert(*identity).second)) {
             return "Two selected files would produce the same output name.";
         }
-        std::error_code error;
-        if (!replaceOriginalsDuringBatchExport &&
-            std::filesystem::symlink_status(output, error).type() !=
-                std::filesystem::file_type::not_found) {
+        if (!replaceOriginalsDuringBatchExport && isTaken(output, outputClaimed)) {
             return "An output named “" + fileName(output) +
                    "” already exists. No batch jobs were queued.";
         }
@@ -242,9 +252,7 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
         return std::nullopt;
     }
     // The save panel does not ask about an existing file, and the queue would refuse it.
-    std::error_code error;
-    if (std::filesystem::symlink_status(destination, error).type() !=
-        std::filesystem::file_type::not_found) {
+    if (isTaken(destination, outputClaimed)) {
         errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
         return std::nullopt;
     }

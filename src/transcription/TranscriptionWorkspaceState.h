@@ -224,6 +224,9 @@ class TranscriptionWorkspaceState {
     // running; `completedReplacements` those replaced in this session.
     std::set<FileIdentity> pendingReplacements;
     std::set<FileIdentity> completedReplacements;
+    // Whether a queued or running job writes a file: such an output is refused as an existing
+    // one (the queue's `claimsOutput`); none claims nothing.
+    std::function<bool(const std::filesystem::path&)> outputClaimed;
     std::optional<std::string> mediaExportIssue(const BatchTranscriptionSource& source,
                                                 OutputContainer container) const;
     std::optional<std::string> mediaExportBlocker() const;

@@ -811,3 +811,133 @@ TEST_F(FFmpegProcessorTest, StopDuringTheRealFFmpegLeavesNothing) {
                  CancellationError);
     expectOnly({});
 }
+
+// A disk that fills up at the end of a job. FFmpeg 5.1 exits 0 when the write fails only at
+// the trailer or the close, as it does for a Matroska file with a sparse subtitle track. A file
+// size limit on the stand-in's ffmpeg (SIGXFSZ ignored) fails writes with EFBIG as a full disk
+// fails them with ENOSPC, with no root needed: once just below the output's size, so only the
+// last flush fails, and once half-way.
+TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSource) {
+    const fs::path generated = tavtest::TestMedia::generate(
+        "sparse-subtitles.mkv", {"-f",      "lavfi",
+                                 "-i",      "testsrc=size=320x240:rate=25:duration=8",
+                                 "-f",      "lavfi",
+                                 "-i",      "sine=duration=8:sample_rate=48000",
+                                 "-i",      media().matroska.string(),
+                                 "-map",    "0:v",
+                                 "-map",    "1:a",
+                                 "-map",    "1:a",
+                                 "-map",    "2:s:0",
+                                 "-c:v",    "libx264",
+                                 "-preset", "ultrafast",
+                                 "-g",      "25",
+                                 "-c:a:0",  "aac",
+                                 "-c:a:1",  "ac3",
+                                 "-c:s",    "copy"});
+    const fs::path source = outputs() / "movie.mkv";
+    fs::copy_file(generated, source);
+    const std::string original = tavtest::readFile(source);
+    const std::vector<MediaStream> everyStream{
+        stream(0, MediaStreamKind::video), stream(1, MediaStreamKind::audio),
+        stream(2, MediaStreamKind::audio), stream(3, MediaStreamKind::subtitle)};
+    TranscriptionMediaRequest transcript;
+    transcript.input = source;
+    transcript.output = outputs() / "talk.mkv";
+    transcript.selectedStreams = everyStream;
+    transcript.mapsEverySourceStream = true;
+    transcript.cues = {{1, 0.5, 1.5, "Hello", std::nullopt}};
+    auto inPlace = transcript;
+    inPlace.output = source;
+    inPlace.replacesInput = true;
+    const std::vector<std::pair<std::string, ProcessingRequest>> jobs{
+        {"remux", RemuxRequest{source, outputs() / "remux.mkv", everyStream, {}, {}}},
+        {"join", JoinRequest{{source, source}, outputs() / "joined.mkv"}},
+        {"split to the end", SplitRequest{source, outputs() / "rest.mkv", 2, std::nullopt}},
+        {"split with an end", SplitRequest{source, outputs() / "clip.mkv", 2, 6}},
+        {"chapters",
+         ChapterRequest{
+             source, outputs() / "chapters.mkv", {ChapterMarker{Uuid::random(), 1, "A"}}}},
+        {"transcript to a new file", transcript},
+        {"transcript in place", inPlace},
+    };
+    const std::string sentence = "There is not enough free space in \u201C" +
+                                 outputs().filename().string() + "\u201D to finish \u201C";
+    for (const auto& [name, request] : jobs) {
+        SCOPED_TRACE(name);
+        // The size the output has when there is room (an in-place export measured on a copy).
+        const fs::path roomy = scratch_ / "roomy";
+        fs::create_directory(roomy);
+        fs::copy_file(source, roomy / "movie.mkv");
+        auto measured = request;
+        std::visit(
+            [&](auto& payload) {
+                payload.output = roomy / payload.output.filename();
+                if constexpr (std::is_same_v<std::decay_t<decltype(payload)>,
+                                             TranscriptionMediaRequest>) {
+                    payload.input = payload.replacesInput ? payload.output : payload.input;
+                }
+            },
+            measured.payload);
+        processor().process(measured, {}, {});
+        const auto size = fs::file_size(measured.output());
+        fs::remove_all(roomy);
+
+        for (const auto limit : {size / 2 / 1024, (size - 1) / 1024}) {
+            SCOPED_TRACE("limit " + std::to_string(limit) + " KiB of " + std::to_string(size));
+            const auto error = processingError([&] {
+                processor(standIn("ulimit -f " + std::to_string(limit) +
+                                  "\ntrap '' XFSZ\nexec ffmpeg \"$@\"\n"))
+                    .process(request, {}, {});
+            });
+            EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::notEnoughSpace);
+            EXPECT_EQ(error.what(), sentence + request.output().filename().string() +
+                                        "\u201D. Free some space, then try again.");
+            expectOnly({"movie.mkv"});
+            EXPECT_TRUE(tavtest::readFile(source) == original);
+        }
+    }
+
+    // A replacement cut short with no word from ffmpeg keeps a header that looks whole; only
+    // reading every packet shows it.
+    auto cutShort = standIn(
+        "ffmpeg \"$@\" || exit\nout=\"${@: -1}\"\ntruncate -s $(($(stat -c %s \"$out\") / 2)) "
+        "\"$out\"\n");
+    const auto error = processingError([&] { processor(cutShort).process(inPlace, {}, {}); });
+    EXPECT_STREQ(error.what(),
+                 "Tavrolin left \u201Cmovie.mkv\u201D unchanged because its prepared copy is "
+                 "incomplete; try the export again.");
+    expectOnly({"movie.mkv"});
+    EXPECT_TRUE(tavtest::readFile(source) == original);
+}
+
+// A source removed while its job waited, or just as ffmpeg starts, is named with what to do;
+// ffmpeg's "No such file or directory" never shows, nor a claim that it changed.
+TEST_F(FFmpegProcessorTest, ASourceThatIsGoneIsNamedInASentence) {
+    const fs::path kept = scratch_ / "kept.mp4";
+    const fs::path gone = scratch_ / "gone.mp4";
+    fs::copy_file(media().mp4ClipA, kept);
+    const std::string sentence = "\u201Cgone.mp4\u201D is no longer in \u201C" +
+                                 scratch_.path().filename().string() +
+                                 "\u201D. Add it again, or choose another file.";
+    const std::vector<ProcessingRequest> requests{
+        RemuxRequest{gone, outputs() / "r.mp4", {stream(0, MediaStreamKind::video)}, {}, {}},
+        SplitRequest{gone, outputs() / "s.mp4", 1, std::nullopt},
+        JoinRequest{{kept, gone}, outputs() / "j.mp4"},
+    };
+    auto removing = standIn("rm -f '" + gone.string() + "'\nexec ffmpeg \"$@\"\n");
+    for (const auto& request : requests) {
+        for (const bool removedWhileQueued : {true, false}) {
+            SCOPED_TRACE(request.title() + (removedWhileQueued ? " queued" : " running"));
+            if (!removedWhileQueued) {
+                fs::copy_file(media().mp4ClipB, gone);
+            }
+            const auto error = processingError([&] {
+                (removedWhileQueued ? processor() : processor(removing)).process(request, {}, {});
+            });
+            EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::sourceMissing);
+            EXPECT_EQ(error.what(), sentence);
+            EXPECT_FALSE(fs::exists(gone));
+            expectOnly({});
+        }
+    }
+}

@@ -186,6 +186,21 @@ TEST_F(VerifiedReplacementTest, ReplacesTheSourceAfterVerifyingIt) {
         EXPECT_EQ(::getxattr(source.c_str(), "user.note", value, sizeof value), 4);
     }
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"clip.mp4"});
+
+    // As the Transcribe page asks for it: every source stream, an earlier transcript and the
+    // chapter track included; the chapter track is no stream whose packets must match.
+    const fs::path chaptered =
+        copyOf(tavtest::TestMedia::generate(
+                   "replaced-chapters.mp4",
+                   {"-i", tavtest::TestMedia::shared().matroska.string(), "-map", "0:v", "-map",
+                    "0:a:0", "-map", "0:s:0", "-c:v", "copy", "-c:a", "copy", "-c:s", "mov_text"}),
+               "chaptered.mp4");
+    auto request = replacing(chaptered);
+    request.selectedStreams.push_back(stream(2, MediaStreamKind::subtitle));
+    request.mapsEverySourceStream = true;
+    processor.process(request, {}, {});
+    EXPECT_GE(streamCount(chaptered), 4u);
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"chaptered.mp4", "clip.mp4"}));
 }
 
 TEST_F(VerifiedReplacementTest, ReplacesTheTargetOfALinkedSource) {

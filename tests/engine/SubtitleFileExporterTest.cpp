@@ -81,24 +81,25 @@ TEST(SubtitleFileExporter, FailuresLeaveNoTemporaryFile) {
     EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(SubtitleFileExporter, AFailedWriteRemovesItsPartialFile) {
+// A file size limit fails the write half-way with EFBIG, as a full disk fails it with ENOSPC.
+TEST(SubtitleFileExporter, AWriteThatFindsNoRoomSaysSoAndLeavesNothing) {
     tavtest::TempDir dir;
-    // Let the kernel refuse the write half-way: a 16-byte file size limit.
     rlimit previous{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = previous;
     limited.rlim_cur = 16;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    int error = 0;
+    std::string message;
     try {
         SubtitleFileExporter{}.exportFile(cues, SubtitleFileFormat::srt, dir / "a.srt");
-    } catch (const fs::filesystem_error& e) {
-        error = e.code().value();
+    } catch (const MediaProcessingError& e) {
+        message = e.what();
     }
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(message, "There is not enough free space in \u201C" + dir.path().filename().string() +
+                           "\u201D to finish \u201Ca.srt\u201D. Free some space, then try again.");
     EXPECT_TRUE(dir.entries().empty());
 }
 

@@ -1,6 +1,7 @@
 // The Join workspace over the real ffprobe and ffmpeg: layout checks and a real join.
 #include <gtest/gtest.h>
 
+#include "app/GatedProcessor.h"
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/JoinViewModel.h"
 #include "probe/ProbeText.h"
@@ -206,4 +207,34 @@ TEST_F(JoinViewModelTest, RealJoinLastsAsLongAsItsInputs) {
     text.erase(text.find_last_not_of("\r\n") + 1);
     EXPECT_NEAR(parsePosixNumber(text).value_or(0), 6.0, 0.1);
     EXPECT_EQ(output.entries(), std::vector<std::string>{"joined.mkv"});
+}
+
+// While a join to a name waits or runs, a second join to that name is refused on the page in
+// the words for an existing file; once the first has ended, the name is free again.
+TEST_F(JoinViewModelTest, ASecondJoinToAQueuedOutputIsRefusedOnThePage) {
+    auto processor = std::make_shared<tavtest::GatedProcessor>();
+    makeModel(processor, tavtest::realProbe());
+    const auto& media = tavtest::TestMedia::shared();
+    tavtest::TempDir output;
+    panelAnswer = output / "jj.mp4";
+    addAndWait({{media.mp4ClipA, "a.mp4"}, {media.mp4ClipB, "b.mp4"}});
+    model->chooseOutputAndQueue();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return processor->startedCount() == 1; }));
+
+    addAndWait({{media.mp4ClipB, "c.mp4"}, {media.mp4ClipA, "d.mp4"}});
+    panelAnswer = output.path() / "." / "jj.mp4";
+    model->chooseOutputAndQueue();
+    EXPECT_EQ(model->outputProblem(),
+              "An output named \u201Cjj.mp4\u201D already exists. Choose the output again with "
+              "another name.");
+    EXPECT_EQ(model->files().size(), 2u);
+    EXPECT_EQ(queue->jobs().size(), 1u);
+
+    processor->finish();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue->jobs()[0].status.isFinished(); }));
+    model->chooseOutputAndQueue();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue->jobs().size() == 2u; }));
+    EXPECT_EQ(model->outputProblem(), std::nullopt);
+    processor->finish();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue->jobs()[1].status.isFinished(); }));
 }

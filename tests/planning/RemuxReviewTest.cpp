@@ -106,6 +106,11 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
          "An output named \u201Ctaken-converted.mp4\u201D already exists. Choose another output "
          "folder or container, or move the existing file away."},
         {{"b.mov", "taken.mov"}, OutputContainer::mkv, std::nullopt},
+        // A job already queued writes it.
+        {{"b.mov", "queued.mov"},
+         OutputContainer::mp4,
+         "An output named \u201Cqueued-converted.mp4\u201D already exists. Choose another output "
+         "folder or container, or move the existing file away."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.files[0] + " " + row.files[1]);
@@ -113,7 +118,9 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
         for (const auto& file : row.files) {
             sources.push_back(readySource(folder / file, h264()));
         }
-        const RemuxReview review(sources, folder.path(), row.container, std::nullopt, std::nullopt);
+        RemuxReview review(sources, folder.path(), row.container, std::nullopt, std::nullopt);
+        review.setOutputClaimed(
+            [&](const fs::path& output) { return output == folder / "queued-converted.mp4"; });
         const auto validation = review.validation();
         EXPECT_EQ(validation ? std::optional(validation->message) : std::nullopt, row.message);
     }

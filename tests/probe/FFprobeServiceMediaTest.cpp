@@ -114,7 +114,8 @@ TEST(FFprobeServiceMediaTest, Mp4ClipAndRawStreamWithoutDuration) {
 
 // ffprobe's own words vary between versions; what matters is that the message is its text
 // (naming the file) or the fallback, and that it is a bounded, clean tail. A file no format
-// reads is said in one sentence, and trying again is not offered for it.
+// reads is said in one sentence, and trying again is not offered for it; a file that is gone
+// is said in one sentence too.
 void expectFailure(const std::function<void()>& inspection, const fs::path& file,
                    const std::string& fallback, MediaProbeError::Case expectedCase) {
     const bool notMedia = expectedCase == MediaProbeError::Case::notMedia;
@@ -130,6 +131,12 @@ void expectFailure(const std::function<void()>& inspection, const fs::path& file
             << message;
         EXPECT_EQ(message.find("\n\n"), std::string::npos);
         EXPECT_LE(std::count(message.begin(), message.end(), '\n'), notMedia ? 0 : 7);
+        if (expectedCase == MediaProbeError::Case::fileMissing) {
+            EXPECT_EQ(message, "\u201C" + file.filename().string() +
+                                   "\u201D is no longer in \u201C" +
+                                   file.parent_path().filename().string() +
+                                   "\u201D. Add it again, or choose another file.");
+        }
     }
 }
 
@@ -144,7 +151,7 @@ TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
         {media.truncated, MediaProbeError::Case::processFailed},
         {spaced, MediaProbeError::Case::notMedia},
         {media.empty, MediaProbeError::Case::notMedia},
-        {media.folder / "missing.mkv", MediaProbeError::Case::processFailed},
+        {media.folder / "missing.mkv", MediaProbeError::Case::fileMissing},
     };
     for (const auto& [file, expected] : rows) {
         SCOPED_TRACE(file.filename());

@@ -126,13 +126,16 @@ TEST(FFprobeServiceTest, CommandBuilderMakesRelativePathsAbsolute) {
 
 TEST(FFprobeServiceTest, FailedRunsReportTheErrorTailOrTheFallback) {
     TempDir dir;
+    // A file that is there: a missing one is said in a sentence of its own.
+    const fs::path file = dir / "x.mkv";
+    std::ofstream(file) << "x";
     std::string twelveLines;
     for (int i = 1; i <= 12; ++i) {
         twelveLines += "echo 'problem " + std::to_string(i) + "' >&2\n";
     }
     FFprobeService chatty = serviceWith(writeScript(dir / "chatty", twelveLines + "exit 1"));
     try {
-        chatty.inspectStreams("/x.mkv");
+        chatty.inspectStreams(file);
         ADD_FAILURE();
     } catch (const MediaProbeError& error) {
         EXPECT_EQ(error.errorCase(), MediaProbeError::Case::processFailed);
@@ -153,20 +156,20 @@ TEST(FFprobeServiceTest, FailedRunsReportTheErrorTailOrTheFallback) {
         }
         return "no error";
     };
-    EXPECT_EQ(messageOf([&] { silent.inspectStreams("/x.mkv"); }),
+    EXPECT_EQ(messageOf([&] { silent.inspectStreams(file); }),
               "ffprobe could not inspect this file.");
-    EXPECT_EQ(messageOf([&] { silent.inspectChapters("/x.mkv"); }),
+    EXPECT_EQ(messageOf([&] { silent.inspectChapters(file); }),
               "ffprobe could not inspect this file's chapters.");
-    EXPECT_EQ(messageOf([&] { silent.inspectDuration("/x.mkv"); }),
+    EXPECT_EQ(messageOf([&] { silent.inspectDuration(file); }),
               "ffprobe could not inspect this file's duration.");
 
     // A zero exit with output of another shape.
     FFprobeService garbled = serviceWith(printingProbe(dir / "garbled", "{\"streams\": 5}"));
-    EXPECT_EQ(messageOf([&] { garbled.inspectStreams("/x.mkv"); }),
+    EXPECT_EQ(messageOf([&] { garbled.inspectStreams(file); }),
               "ffprobe returned media information in an unexpected format.");
     FFprobeService dataOnly = serviceWith(
         printingProbe(dir / "data", R"({"streams":[{"index":0,"codec_type":"data"}]})"));
-    EXPECT_EQ(messageOf([&] { dataOnly.inspectStreams("/x.mkv"); }),
+    EXPECT_EQ(messageOf([&] { dataOnly.inspectStreams(file); }),
               "No video, audio, or subtitle streams were found.");
 }
 

@@ -498,10 +498,15 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
         fs::path destination;
         std::string expected;
     };
+    w.state.outputClaimed = [&](const fs::path& output) {
+        return output == w.folder / "queued.mp4";
+    };
     for (const auto& row : std::vector<Row>{
              {"the source itself", w.folder / "Talk.mkv",
               "Choose a new output file. Tavrolin does not replace the source."},
-             {"another extension", w.folder / "out.mkv", "The output filename must use .mp4."}}) {
+             {"another extension", w.folder / "out.mkv", "The output filename must use .mp4."},
+             {"the output of a queued job", w.folder / "queued.mp4",
+              "An output named “queued.mp4” already exists. Choose another folder or name."}}) {
         SCOPED_TRACE(row.name);
         EXPECT_FALSE(w.state.selectedMediaRequest(row.destination));
         EXPECT_EQ(w.state.errorMessage, row.expected);

@@ -1,0 +1,60 @@
+#include "engine/FFmpegWriteFailure.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrolin {
+
+namespace {
+
+// A line of ffmpeg's own, without the "[matroska @ 0x55…] " in front; none for the indented
+// lines that describe the media (metadata values there may read like anything).
+std::optional<std::string_view> messageOf(std::string_view line) {
+    if (line.empty() || line.front() == ' ' || line.front() == '\t') {
+        return std::nullopt;
+    }
+    while (line.starts_with('[')) {
+        const auto close = line.find("] ");
+        if (close == std::string_view::npos) {
+            break;
+        }
+        line.remove_prefix(close + 2);
+    }
+    return line;
+}
+
+}  // namespace
+
+FFmpegWriteFailure ffmpegWriteFailure(std::string_view standardError) {
+    // ffmpeg words a system error with strerror in the language it inherits from us.
+    std::vector<std::string> reasons{"No space left on device", "File too large",
+                                     "Disk quota exceeded"};
+    for (int error : {ENOSPC, EFBIG, EDQUOT}) {
+        reasons.push_back(std::strerror(error));
+    }
+    auto failure = FFmpegWriteFailure::none;
+    while (!standardError.empty()) {
+        const auto end = standardError.find_first_of("\r\n");
+        const auto message = messageOf(standardError.substr(0, end));
+        standardError.remove_prefix(end == std::string_view::npos ? standardError.size() : end + 1);
+        if (!message) {
+            continue;
+        }
+        for (const auto& reason : reasons) {
+            if (message->ends_with(": " + reason)) {
+                return FFmpegWriteFailure::outOfSpace;
+            }
+        }
+        for (std::string_view start : {"Error writing trailer of ", "Error closing file "}) {
+            if (message->starts_with(start)) {
+                failure = FFmpegWriteFailure::failed;
+            }
+        }
+    }
+    return failure;
+}
+
+}  // namespace tavrolin

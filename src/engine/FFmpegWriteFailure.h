@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string_view>
+
+namespace tavrolin {
+
+// What ffmpeg's standard error says about writing its output. FFmpeg 5.1 exits with status 0
+// when a write fails only as it writes the trailer or closes the file ("Error writing trailer
+// of …", "Error closing file …"), as a muxer that buffers to the end (Matroska with a sparse
+// subtitle track) does on a full disk, so the status alone does not say the output is whole.
+// Only ffmpeg's own error lines count, never the indented description of the media, whose
+// names and titles may read like anything.
+enum class FFmpegWriteFailure {
+    none,
+    // Writing failed for another reason.
+    failed,
+    // The disk, a quota or a file size limit had no room: an error line of ffmpeg's ends in
+    // "No space left on device", "Disk quota exceeded" or "File too large" (in English or in
+    // the process's language), whatever the exit status.
+    outOfSpace,
+};
+
+FFmpegWriteFailure ffmpegWriteFailure(std::string_view standardError);
+
+}  // namespace tavrolin

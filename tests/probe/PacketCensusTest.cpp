@@ -1,0 +1,45 @@
+#include "probe/PacketCensus.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace tavrolin;
+
+TEST(PacketCensus, CountsEveryPacketAndWhereEachStreamEnds) {
+    // Packets out of order, a pts missing (the dts counts), no duration, no time at all, a
+    // trailing side-data field, and lines of another shape.
+    const std::string report =
+        "0,0.080000,0.000000,0.040000\n"
+        "0,0.000000,-0.040000,0.040000\n"
+        "1,N/A,1.000000,0.021333\n"
+        "1,0.500000,0.500000,N/A\n"
+        "3,N/A,N/A,N/A\n"
+        "1,-0.023220,-0.023220,0.023220,\n"
+        "\n"
+        "x,1,2,3\n"
+        "2,5\n";
+    const PacketCensus census = parsePacketCensus(report);
+    EXPECT_EQ(census, (PacketCensus{{0, {2, 0.12}}, {1, {3, 1.021333}}, {3, {1, 0}}}));
+
+    // A copy whose stream 0 is the source's stream 1 and stream 1 the source's stream 0; the
+    // source's stream 2 is not compared.
+    const PacketCensus source{{0, {200, 8.0}}, {1, {375, 8.02}}, {2, {1, 2.0}}};
+    struct Row {
+        const char* name;
+        PacketCensus copy;
+        bool whole;
+    };
+    const std::vector<Row> rows{
+        {"every packet", {{0, {375, 8.02}}, {1, {200, 8.021}}, {3, {4, 4.0}}}, true},
+        {"last packets timed a little apart", {{0, {375, 7.6}}, {1, {200, 8.4}}}, true},
+        {"a packet short", {{0, {374, 8.0}}, {1, {200, 8.0}}}, false},
+        {"ending too early", {{0, {375, 7.4}}, {1, {200, 8.0}}}, false},
+        {"a stream missing", {{0, {375, 8.02}}}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(holdsEveryPacket(source, row.copy, {{1, 0}, {0, 1}}), row.whole);
+    }
+}
