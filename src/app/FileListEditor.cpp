@@ -6,6 +6,8 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -97,8 +99,9 @@ class FileListDelegate : public QStyledItemDelegate {
     explicit FileListDelegate(FileListEditor* editor)
         : QStyledItemDelegate(editor), editor_(editor) {}
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return {option.rect.width(), rowHeight};
+    // No width of its own: a row spans the list's viewport (see FileListEditor::eventFilter).
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+        return {1, rowHeight};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -207,6 +210,9 @@ FileListEditor::FileListEditor(const QString& emptyTitle, const QString& emptySu
     list_->setFocusPolicy(Qt::StrongFocus);
     list_->setAccessibleName(QStringLiteral("Files"));
     list_->installEventFilter(this);
+    list_->viewport()->installEventFilter(this);
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &FileListEditor::showCurrentRow);
     layout->addWidget(list_);
     updateKeyboardHelp();
     setFiles({});
@@ -253,6 +259,17 @@ void FileListEditor::updateKeyboardHelp() {
 }
 
 bool FileListEditor::eventFilter(QObject* watched, QEvent* event) {
+    // A list flowing top to bottom lays its rows out again only when its height changes; rows
+    // span the viewport, so they follow its width too.
+    if (watched == list_->viewport() && event->type() == QEvent::Resize &&
+        static_cast<QResizeEvent*>(event)->oldSize().width() !=
+            static_cast<QResizeEvent*>(event)->size().width()) {
+        list_->doItemsLayout();
+    }
+    // The page scrolls to a list it gives the focus to; the picked row then comes into view.
+    if (watched == list_ && event->type() == QEvent::FocusIn) {
+        QMetaObject::invokeMethod(this, &FileListEditor::showCurrentRow, Qt::QueuedConnection);
+    }
     if (watched != list_ || event->type() != QEvent::KeyPress) {
         return QGroupBox::eventFilter(watched, event);
     }
@@ -283,9 +300,33 @@ bool FileListEditor::eventFilter(QObject* watched, QEvent* event) {
     return true;  // at either end the chord does nothing rather than move the picked row
 }
 
+void FileListEditor::setShowsEveryRow(bool showsEveryRow) {
+    showsEveryRow_ = showsEveryRow;
+    list_->setVerticalScrollBarPolicy(showsEveryRow ? Qt::ScrollBarAlwaysOff
+                                                    : Qt::ScrollBarAsNeeded);
+    updateHeight();
+}
+
 void FileListEditor::updateHeight() {
-    const int rows = std::min<int>(static_cast<int>(files().size()), visibleRows);
+    const int count = static_cast<int>(files().size());
+    const int rows = showsEveryRow_ ? count : std::min(count, visibleRows);
     list_->setFixedHeight(std::max(rows, 1) * rowHeight);
+}
+
+void FileListEditor::showCurrentRow() {
+    const QModelIndex current = list_->currentIndex();
+    if (!showsEveryRow_ || !current.isValid()) {
+        return;
+    }
+    for (QWidget* up = parentWidget(); up != nullptr; up = up->parentWidget()) {
+        auto* page = qobject_cast<QScrollArea*>(up);
+        if (page != nullptr && page->widget() != nullptr && page->widget()->isAncestorOf(list_)) {
+            const QPoint centre =
+                list_->viewport()->mapTo(page->widget(), list_->visualRect(current).center());
+            page->ensureVisible(centre.x(), centre.y(), 0, rowHeight);
+            return;
+        }
+    }
 }
 
 QRect FileListEditor::buttonRect(int row, Button button) const {

@@ -15,9 +15,10 @@ class FileListModel;
 // An ordered list of files with per-row reordering and removal. It never changes the list
 // itself: the host's view model moves or removes the file and hands the new list back. The rows
 // are items of a list view painted by a delegate, so thousands of files cost no widgets; the
-// list shows up to `visibleRows` rows and scrolls beyond. The list takes one Tab stop: Up and
-// Down pick a file, Alt+Up and Alt+Down move it, Delete or Backspace removes it, and the picked
-// row follows the file when the host hands the new list back. GUI thread only.
+// list shows up to `visibleRows` rows and scrolls beyond, or, on a page that scrolls, every row
+// while the page follows the picked one. Rows span the list's width. The list takes one Tab stop:
+// Up and Down pick a file, Alt+Up and Alt+Down move it, Delete or Backspace removes it, and the
+// picked row follows the file when the host hands the new list back. GUI thread only.
 class FileListEditor : public QGroupBox {
     Q_OBJECT
   public:
@@ -37,6 +38,8 @@ class FileListEditor : public QGroupBox {
     // An empty handler means the rows have no move buttons.
     void setOnMove(MoveHandler handler);
     bool hasMoveButtons() const { return static_cast<bool>(onMove_); }
+    // Every row shown, with no scrolling of the list's own: for a list on a scrolling page.
+    void setShowsEveryRow(bool showsEveryRow);
 
     QListView* listView() const { return list_; }
     ContentUnavailableView* emptyView() const { return emptyView_; }
@@ -56,6 +59,8 @@ class FileListEditor : public QGroupBox {
     void press(int row, Button button);
     void updateHeight();
     void updateKeyboardHelp();
+    // Scrolls the page around the list so that the picked row shows.
+    void showCurrentRow();
 
     RemoveHandler onRemove_;
     MoveHandler onMove_;
@@ -64,6 +69,7 @@ class FileListEditor : public QGroupBox {
     QListView* list_;
     // The row to make current when the host hands back the list a key changed.
     int pendingCurrentRow_ = -1;
+    bool showsEveryRow_ = false;
 };
 
 }  // namespace tavrolin

@@ -1,5 +1,6 @@
 #include "app/WorkspaceColumn.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -21,6 +22,13 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(scroll);
+    // Whichever way the focus comes onto the page (Tab from the sidebar, Shift+Tab round to the
+    // last control, a control handing it on), the page shows it.
+    QObject::connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget*, QWidget* now) {
+        if (now != nullptr && scroll->widget() != nullptr && scroll->widget()->isAncestorOf(now)) {
+            scroll->ensureWidgetVisible(now);
+        }
+    });
 
     auto* content = new QWidget;
     auto* centring = new QHBoxLayout(content);

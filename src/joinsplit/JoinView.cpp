@@ -55,6 +55,8 @@ JoinView::JoinView(JoinViewModel& viewModel, QWidget* parent)
         QStringLiteral("Drop or add at least two files"),
         QStringLiteral("Files should have matching codecs, dimensions, and stream layouts."));
     fileList_->setObjectName(QStringLiteral("fileList"));
+    // The page scrolls; a list that scrolled too would be a scroll area inside another.
+    fileList_->setShowsEveryRow(true);
     fileList_->setOnRemove([this](const fs::path& file) { viewModel_.remove(file); });
     fileList_->setOnMove([this](const fs::path& file, int step) { viewModel_.move(file, step); });
     column->addWidget(fileList_);

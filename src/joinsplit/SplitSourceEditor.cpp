@@ -36,8 +36,10 @@ QFrame* divider() {
     return line;
 }
 
-QLineEdit* timeField(const QString& name, const QString& placeholder, int width) {
+QLineEdit* timeField(const char* objectName, const QString& name, const QString& placeholder,
+                     int width) {
     auto* field = new QLineEdit;
+    field->setObjectName(QString::fromLatin1(objectName));
     field->setAccessibleName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
@@ -170,6 +172,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
 
     operation_ = new QComboBox;
+    operation_->setObjectName(QStringLiteral("operationPicker"));
     operation_->setAccessibleName(QStringLiteral("Operation"));
     operation_->addItem(QStringLiteral("Extract Range"));
     operation_->addItem(QStringLiteral("Split at Point"));
@@ -182,7 +185,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->addWidget(operation_, 0, 1);
 
     startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
-    start_ = timeField(startLabel_->text(), QStringLiteral("0"), 120);
+    start_ = timeField("startField", startLabel_->text(), QStringLiteral("0"), 120);
     connect(start_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
     startNote_ = cutNote("startNote");
@@ -190,7 +193,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->addWidget(start_, 1, 1);
     grid->addWidget(startNote_, 1, 2);
     endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
-    end_ = timeField(endLabel_->text(), QStringLiteral("60"), 120);
+    end_ = timeField("endField", endLabel_->text(), QStringLiteral("60"), 120);
     connect(end_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
     endNote_ = cutNote("endNote");
@@ -198,7 +201,8 @@ QWidget* SplitSourceEditor::buildSettings() {
     grid->addWidget(end_, 2, 1);
     grid->addWidget(endNote_, 2, 2);
     splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
-    splitPoint_ = timeField(splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
+    splitPoint_ =
+        timeField("splitField", splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
     connect(splitPoint_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
     splitNote_ = cutNote("splitNote");

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -85,10 +84,6 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
-    // The page scrolls to follow the focus; it is no Tab stop of its own.
-    if (auto* page = findChild<QScrollArea*>(QStringLiteral("scroll"))) {
-        page->setFocusPolicy(Qt::NoFocus);
-    }
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
