@@ -13,22 +13,14 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("scroll"));
-    // The page scrolls to follow the focus; it is no Tab stop of its own, since nothing would
-    // show that it has the focus. A screen reader names it after the page.
-    scroll->setFocusPolicy(Qt::NoFocus);
+    followFocus(scroll);
+    // A screen reader names the page's area after the page.
     scroll->setAccessibleName(!page->windowTitle().isEmpty() ? page->windowTitle()
                                                              : page->window()->windowTitle());
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(scroll);
-    // Whichever way the focus comes onto the page (Tab from the sidebar, Shift+Tab round to the
-    // last control, a control handing it on), the page shows it.
-    QObject::connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget*, QWidget* now) {
-        if (now != nullptr && scroll->widget() != nullptr && scroll->widget()->isAncestorOf(now)) {
-            scroll->ensureWidgetVisible(now);
-        }
-    });
 
     auto* content = new QWidget;
     auto* centring = new QHBoxLayout(content);
@@ -47,6 +39,15 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     column->setSpacing(20);
     scroll->setWidget(content);
     return column;
+}
+
+void followFocus(QScrollArea* area) {
+    area->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget*, QWidget* now) {
+        if (now != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(now)) {
+            area->ensureWidgetVisible(now);
+        }
+    });
 }
 
 }  // namespace tavrolin

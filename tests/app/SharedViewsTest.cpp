@@ -118,6 +118,11 @@ TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return bar->maximum() + editor.listView()->viewport()->height() >= 3000 * 50; }));
     editor.listView()->scrollToBottom();
+    // The rows end where the scroll bar begins: no button lies under it.
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return editor.buttonRect(2999, Button::remove).right() <
+               editor.listView()->viewport()->width();
+    }));
     click(2999, Button::remove);
     EXPECT_EQ(removed.back(), fs::path("/videos/clip 2999.mkv"));
 }
