@@ -20,6 +20,8 @@
 #include "app/OutputFolderRow.h"
 #include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
+#include "app/WorkspaceColumn.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitVideoPreview.h"
 #include "joinsplit/SplitViewModel.h"
@@ -114,7 +116,6 @@ QWidget* SplitSourceEditor::buildContent() {
     folder_->setFont(fontFor(TextStyle::caption));
     folder_->setTextColor(secondaryTextColor(palette()));
     headerLayout->addWidget(folder_);
-    header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     layout->addWidget(header);
     layout->addWidget(divider());
 
@@ -122,6 +123,9 @@ QWidget* SplitSourceEditor::buildContent() {
     scroll->setAccessibleName(QStringLiteral("Split settings"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The column narrows with the window instead: no sideways scrolling.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    followFocus(scroll);
     auto* holder = new QWidget;
     auto* centring = new QHBoxLayout(holder);
     centring->setContentsMargins(22, 22, 22, 34);
@@ -134,15 +138,21 @@ QWidget* SplitSourceEditor::buildContent() {
     previewBox_ = new QGroupBox(QStringLiteral("Preview and frame selection"));
     auto* previewLayout = new QVBoxLayout(previewBox_);
     previewLayout->setContentsMargins(4, 4, 4, 4);
+    // In place of the preview for a file that is not media.
+    notMediaNote_ = symbolLabel(QStringLiteral("exclamationmark.triangle"), {}, &notMediaText_,
+                                TextStyle::body);
+    notMediaText_->setObjectName(QStringLiteral("notMediaNote"));
+    notMediaNote_->hide();
+    previewLayout->addWidget(notMediaNote_);
     columnLayout->addWidget(previewBox_);
     columnLayout->addWidget(buildSettings());
 
-    auto* note =
+    settingsNote_ =
         secondaryLabel(QStringLiteral("These settings apply only to the selected source. "
                                       "Choose another file on the left to configure it "
                                       "independently."));
-    note->setWordWrap(true);
-    columnLayout->addWidget(note);
+    settingsNote_->setWordWrap(true);
+    columnLayout->addWidget(settingsNote_);
 
     auto* folderBox = new QGroupBox;
     auto* folderLayout = new QVBoxLayout(folderBox);
@@ -168,7 +178,7 @@ QWidget* SplitSourceEditor::buildSettings() {
     auto* grid = new QGridLayout(settingsBox_);
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setHorizontalSpacing(16);
-    grid->setVerticalSpacing(12);
+    grid->setVerticalSpacing(8);
     grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
 
     operation_ = new QComboBox;
@@ -183,6 +193,8 @@ QWidget* SplitSourceEditor::buildSettings() {
     });
     grid->addWidget(new QLabel(QStringLiteral("Operation")), 0, 0);
     grid->addWidget(operation_, 0, 1);
+    // Each note goes under its field, across the rest of the row: beside it, a narrow window
+    // would leave it a sliver.
 
     startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
     start_ = timeField("startField", startLabel_->text(), QStringLiteral("0"), 120);
@@ -191,24 +203,24 @@ QWidget* SplitSourceEditor::buildSettings() {
     startNote_ = cutNote("startNote");
     grid->addWidget(startLabel_, 1, 0);
     grid->addWidget(start_, 1, 1);
-    grid->addWidget(startNote_, 1, 2);
+    grid->addWidget(startNote_, 2, 1, 1, 2);
     endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
     end_ = timeField("endField", endLabel_->text(), QStringLiteral("60"), 120);
     connect(end_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
     endNote_ = cutNote("endNote");
-    grid->addWidget(endLabel_, 2, 0);
-    grid->addWidget(end_, 2, 1);
-    grid->addWidget(endNote_, 2, 2);
+    grid->addWidget(endLabel_, 3, 0);
+    grid->addWidget(end_, 3, 1);
+    grid->addWidget(endNote_, 4, 1, 1, 2);
     splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
     splitPoint_ =
         timeField("splitField", splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
     connect(splitPoint_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
     splitNote_ = cutNote("splitNote");
-    grid->addWidget(splitLabel_, 3, 0);
-    grid->addWidget(splitPoint_, 3, 1);
-    grid->addWidget(splitNote_, 3, 2);
+    grid->addWidget(splitLabel_, 5, 0);
+    grid->addWidget(splitPoint_, 5, 1);
+    grid->addWidget(splitNote_, 6, 1, 1, 2);
 
     container_ = new QComboBox;
     container_->setAccessibleName(QStringLiteral("Container"));
@@ -225,8 +237,8 @@ QWidget* SplitSourceEditor::buildSettings() {
                                     : std::optional<OutputContainer>(static_cast<OutputContainer>(
                                           container_->itemData(index).toInt())));
     });
-    grid->addWidget(new QLabel(QStringLiteral("Container")), 4, 0);
-    grid->addWidget(container_, 4, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Container")), 7, 0);
+    grid->addWidget(container_, 7, 1);
     return settingsBox_;
 }
 
@@ -252,8 +264,7 @@ QWidget* SplitSourceEditor::buildBottomBar() {
     queueButton_->setObjectName(QStringLiteral("queueButton"));
     queueButton_->setDefault(true);
     connect(queueButton_, &QPushButton::clicked, this, [this] { viewModel_.submit(); });
-    layout->addWidget(queueButton_);
-    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    layout->addWidget(queueButton_, 0, Qt::AlignTop);
     return bar;
 }
 
@@ -270,25 +281,41 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
         [this](double seconds) { viewModel_.setSplitPointFromPreview(seconds); }};
     preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
     previewBox_->layout()->addWidget(preview_);
+    // Made after the rest of the editor, it would come last on Tab; it comes before the times.
+    placeTabStops(operation_->previousInFocusChain(), preview_);
     refreshTimer_->start();
+}
+
+void SplitSourceEditor::dropPreview() {
+    refreshTimer_->stop();
+    retireWidget(preview_);
+    preview_ = nullptr;
+    previewFile_.reset();
 }
 
 void SplitSourceEditor::render() {
     const auto configuration = viewModel_.selectedConfiguration();
     if (!configuration) {
         pages_->setCurrentWidget(placeholder_);
-        refreshTimer_->stop();
-        retireWidget(preview_);
-        preview_ = nullptr;
-        previewFile_.reset();
+        dropPreview();
         return;
     }
     pages_->setCurrentWidget(content_);
     const std::filesystem::path& file = configuration->file;
     fileName_->setText(toQString(file.filename()));
     folder_->setText(toQString(file.parent_path()));
-    showPreviewFor(file);
-    preview_->setSelectionSummary(QString::fromStdString(configuration->selectionSummary()));
+    // A file that is not media has nothing to preview or set: the page says why instead.
+    const bool isMedia = !configuration->isNotMedia;
+    notMediaText_->setText(QString::fromStdString(configuration->keyframeError.value_or("")));
+    notMediaNote_->setVisible(!isMedia);
+    settingsBox_->setVisible(isMedia);
+    settingsNote_->setVisible(isMedia);
+    if (isMedia) {
+        showPreviewFor(file);
+        preview_->setSelectionSummary(QString::fromStdString(configuration->selectionSummary()));
+    } else {
+        dropPreview();
+    }
 
     const bool isRange = configuration->operationMode == SplitOperationMode::range;
     settingsBox_->setTitle(isRange ? QStringLiteral("Clip range") : QStringLiteral("Split point"));

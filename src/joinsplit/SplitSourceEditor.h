@@ -22,8 +22,9 @@ class OutputFolderRow;
 class SplitViewModel;
 
 // The selected Split source's pane: its header, a frame-accurate preview, the operation with
-// its times and, beside each, the keyframe its cut really falls on, the container, the shared
-// output folder, and the bar that queues every source.
+// its times and, under each, the keyframe its cut really falls on, the container, the shared
+// output folder, and the bar that queues every source. A file that is not media shows why in
+// place of the preview and the settings.
 // Holds no state of its own beyond the preview of the selected file, which it replaces when
 // the selection moves to another file; a 50 ms timer refreshes that preview while there is one.
 // GUI thread only.
@@ -41,6 +42,7 @@ class SplitSourceEditor : public QWidget {
     QWidget* buildBottomBar();
     void render();
     void showPreviewFor(const std::filesystem::path& file);
+    void dropPreview();
 
     SplitViewModel& viewModel_;
     QStackedLayout* pages_;
@@ -49,10 +51,13 @@ class SplitSourceEditor : public QWidget {
     QLabel* fileName_;
     ElidedLabel* folder_;
     QGroupBox* previewBox_;
+    QWidget* notMediaNote_;
+    QLabel* notMediaText_;
     QPointer<SplitVideoPreview> preview_;
     std::optional<std::filesystem::path> previewFile_;
     QTimer* refreshTimer_;
     QGroupBox* settingsBox_;
+    QLabel* settingsNote_;
     QComboBox* operation_;
     QLabel* startLabel_;
     QLineEdit* start_;

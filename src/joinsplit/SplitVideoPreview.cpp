@@ -196,6 +196,22 @@ void SplitVideoPreview::build() {
             [this](int frame) { model_->seek(frame / std::max(model_->frameRate(), 1.0), false); });
     layout->addWidget(slider_);
 
+    // The time under the slider's start, the frame and rate under its end; then the transport,
+    // then the buttons that take the time and the selection they make. Each on a row of its own,
+    // so the preview fits a narrow window.
+    auto* times = new QHBoxLayout;
+    timeText_ = new QLabel;
+    timeText_->setObjectName(QStringLiteral("timeText"));
+    times->addWidget(timeText_);
+    times->addStretch();
+    frameText_ = new QLabel;
+    frameText_->setObjectName(QStringLiteral("frameText"));
+    frameText_->setAlignment(Qt::AlignRight);
+    frameText_->setFont(fontFor(TextStyle::caption));
+    setTextColor(frameText_, secondaryTextColor(palette()));
+    times->addWidget(frameText_);
+    layout->addLayout(times);
+
     auto* transport = new QHBoxLayout;
     transport->setSpacing(10);
     playButton_ = symbolButton(QStringLiteral("Play"), QStringLiteral("play.fill"));
@@ -212,19 +228,6 @@ void SplitVideoPreview::build() {
         [this] { model_->endFrameRepeat(); });
     transport->addWidget(nextButton_);
     transport->addStretch();
-    auto* times = new QVBoxLayout;
-    times->setSpacing(2);
-    timeText_ = new QLabel;
-    timeText_->setObjectName(QStringLiteral("timeText"));
-    timeText_->setAlignment(Qt::AlignRight);
-    times->addWidget(timeText_);
-    frameText_ = new QLabel;
-    frameText_->setObjectName(QStringLiteral("frameText"));
-    frameText_->setAlignment(Qt::AlignRight);
-    frameText_->setFont(fontFor(TextStyle::caption));
-    setTextColor(frameText_, secondaryTextColor(palette()));
-    times->addWidget(frameText_);
-    transport->addLayout(times);
     layout->addLayout(transport);
 
     auto* actions = new QHBoxLayout;
@@ -243,13 +246,14 @@ void SplitVideoPreview::build() {
             [this] { actions_.splitHere(model_->currentTime()); });
     actions->addWidget(splitHereButton_);
     actions->addStretch();
+    layout->addLayout(actions);
     summary_ = new QLabel;
     summary_->setObjectName(QStringLiteral("selectionSummary"));
     summary_->setTextFormat(Qt::PlainText);
+    summary_->setWordWrap(true);
     summary_->setFont(fontFor(TextStyle::caption));
     setTextColor(summary_, secondaryTextColor(palette()));
-    actions->addWidget(summary_);
-    layout->addLayout(actions);
+    layout->addWidget(summary_);
 
     for (QLabel* label : {timeText_, frameText_, preparingPercent_}) {
         label->setTextFormat(Qt::PlainText);
@@ -308,6 +312,8 @@ void SplitVideoPreview::render() {
     }
     slider_->setEnabled(hasMedia);
 
+    // Nothing loaded, or nothing could be: there is nothing to play.
+    playButton_->setEnabled(hasMedia);
     playButton_->setText(model.isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     playButton_->setIcon(
         symbolIcon(model.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
