@@ -26,7 +26,7 @@
 #include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -41,18 +41,6 @@ const char* const childVariable = "TAVROLIN_XVFB_CHILD";
 QString describe(QWidget* widget) {
     return QStringLiteral("%1 \"%2\"")
         .arg(QString::fromLatin1(widget->metaObject()->className()), widget->objectName());
-}
-
-// The controls Tab should stop at: shown, enabled, taking Tab focus themselves.
-QSet<QWidget*> tabStops(QWidget* page) {
-    QSet<QWidget*> stops;
-    for (QWidget* widget : page->findChildren<QWidget*>()) {
-        if (widget->isVisible() && widget->isEnabled() && !widget->focusProxy() &&
-            (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
-            stops.insert(widget);
-        }
-    }
-    return stops;
 }
 
 // Whether `root` shows a `T` that passes `test`.
@@ -174,7 +162,7 @@ TEST(XvfbWindow, Child) {
             visited.append(focused);
         }
         ASSERT_EQ(QApplication::focusWidget(), start) << "Tab comes back round to the sidebar";
-        const QSet<QWidget*> expected = tabStops(page);
+        const QList<QWidget*> expected = tavtest::tabStops(page);
         for (QWidget* stop : expected) {
             EXPECT_EQ(visited.count(stop), 1) << describe(stop).toStdString();
         }

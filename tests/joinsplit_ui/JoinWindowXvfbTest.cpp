@@ -29,16 +29,12 @@ TEST(JoinWindow, Child) {
         GTEST_SKIP() << "runs only under xvfb-run, started by JoinWindow.FitsAndWalks";
     }
     tavtest::prepareRemuxTest();
-    tavtest::useProgramStyle();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     tavtest::TempDir home;
     TavrolinApp app(tavtest::appConfiguration(home.path()));
     MainWindow* window = app.mainWindow();
     window->resize(tavtest::windowSizes[1]);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, 10000));
+    ASSERT_TRUE(tavtest::showActive(window));
     RootView* root = window->rootView();
     root->select(WorkspaceSection::join);
     auto* view = window->findChild<JoinView*>();

@@ -51,16 +51,12 @@ TEST(SplitWindow, Child) {
         GTEST_SKIP() << "runs only under xvfb-run, started by SplitWindow.ScreenshotShowsTheFrame";
     }
     tavtest::prepareRemuxTest();
-    tavtest::useProgramStyle();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     const fs::path clip = tavtest::indexedClips()[1].file;
     tavtest::TempDir home;
     TavrolinApp app(tavtest::appConfiguration(home.path()));
     MainWindow* window = app.mainWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, 10000));
+    ASSERT_TRUE(tavtest::showActive(window));
     window->rootView()->select(WorkspaceSection::split);
     auto* view = window->findChild<SplitView*>();
     ASSERT_NE(view, nullptr);

@@ -37,7 +37,6 @@ TEST(RemuxWindow, Child) {
         GTEST_SKIP() << "runs only under xvfb-run, started by RemuxWindow.DropUntickAndRemuxNow";
     }
     tavtest::prepareRemuxTest();
-    tavtest::useProgramStyle();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
     const auto first = folder / "first.mkv";
@@ -46,10 +45,7 @@ TEST(RemuxWindow, Child) {
 
     TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, 10000));
+    ASSERT_TRUE(tavtest::showActive(window));
     auto* view = window->findChild<RemuxView*>();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(view->isVisible());

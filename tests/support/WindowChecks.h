@@ -30,6 +30,18 @@ inline void useProgramStyle() {
     }
 }
 
+// Shows `window` in the program's own style and makes it the active window, so that keys reach
+// it and focus marks look as the user sees them; false when it does not come up.
+inline bool showActive(QWidget* window) {
+    useProgramStyle();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window, 10000)) {
+        return false;
+    }
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window, 10000);
+}
+
 // The minimum and the default window size.
 inline const QSize windowSizes[] = {{920, 640}, {1100, 720}};
 
