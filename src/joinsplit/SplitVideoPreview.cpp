@@ -247,6 +247,12 @@ void SplitVideoPreview::build() {
     actions->addWidget(splitHereButton_);
     actions->addStretch();
     layout->addLayout(actions);
+    // Why "Split Here" is disabled while the media is shown.
+    splitHereReason_ = secondaryLabel(
+        QStringLiteral("Split Here takes a frame after the first and before the end."));
+    splitHereReason_->setObjectName(QStringLiteral("splitHereReason"));
+    splitHereReason_->setWordWrap(true);
+    layout->addWidget(splitHereReason_);
     summary_ = new QLabel;
     summary_->setObjectName(QStringLiteral("selectionSummary"));
     summary_->setTextFormat(Qt::PlainText);
@@ -327,8 +333,9 @@ void SplitVideoPreview::render() {
 
     setStartButton_->setEnabled(hasMedia);
     setEndButton_->setEnabled(hasMedia);
-    splitHereButton_->setEnabled(hasMedia && model.currentTime() > 0 &&
-                                 model.currentTime() < model.duration());
+    const bool canSplitHere = model.currentTime() > 0 && model.currentTime() < model.duration();
+    splitHereButton_->setEnabled(hasMedia && canSplitHere);
+    splitHereReason_->setVisible(hasMedia && !canSplitHere);
 }
 
 }  // namespace tavrolin

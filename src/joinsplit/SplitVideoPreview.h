@@ -105,6 +105,7 @@ class SplitVideoPreview : public QWidget {
     QPushButton* setStartButton_;
     QPushButton* setEndButton_;
     QPushButton* splitHereButton_;
+    QLabel* splitHereReason_;
     QLabel* summary_;
 };
 

@@ -169,7 +169,9 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     EXPECT_FALSE(slider->isEnabled());  // until loaded
     ASSERT_TRUE(tavtest::waitUntil([&] { return preview_model.duration() > 0; }));
     EXPECT_TRUE(slider->isEnabled());
-    EXPECT_FALSE(splitHere->isEnabled());  // not at 0
+    EXPECT_FALSE(splitHere->isEnabled());  // not at 0, and the preview says why
+    auto* reason = preview->findChild<QLabel*>("splitHereReason");
+    EXPECT_TRUE(reason->isVisibleTo(preview));
     EXPECT_EQ(preview->findChild<QLabel*>("timeText")->text(), "00:00:00.000 / 00:00:06.000");
 
     // "." steps once; while a time field has the focus it is typed instead.
@@ -192,6 +194,7 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     // caption show the keyframe the cut uses; Set End switches back.
     ASSERT_TRUE(tavtest::waitUntil([&] { return !model->sources()[0].isReadingKeyframes; }));
     ASSERT_TRUE(splitHere->isEnabled());
+    EXPECT_FALSE(reason->isVisibleTo(preview));
     splitHere->click();
     EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::atPoint);
     EXPECT_EQ(model->selectedConfiguration()->splitPointText, "3");
@@ -208,6 +211,7 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     EXPECT_EQ(model->selectedConfiguration()->endText, formatPreviewSeconds(76 / 25.0));
     slider->setValue(slider->maximum());
     EXPECT_FALSE(splitHere->isEnabled());  // at the end
+    EXPECT_TRUE(reason->isVisibleTo(preview));
 
     // A click steps once; a hold steps on after 0.35 s and stops at the release.
     preview_model.seek(1, false);
