@@ -345,7 +345,12 @@ void SplitSourceEditor::render() {
     queueButton_->setText(QStringLiteral("Add %1 Output%2 to Queue")
                               .arg(count)
                               .arg(count == 1 ? QString() : QStringLiteral("s")));
-    queueButton_->setEnabled(!message.has_value() && !viewModel_.isCheckingOutputFolder());
+    const bool canQueue = !message.has_value() && !viewModel_.isCheckingOutputFolder();
+    if (focusHeir_ != nullptr) {
+        setEnabledKeepingFocus(queueButton_, canQueue, focusHeir_);
+    } else {
+        queueButton_->setEnabled(canQueue);
+    }
 }
 
 }  // namespace tavrolin

@@ -35,6 +35,9 @@ class SplitSourceEditor : public QWidget {
     ~SplitSourceEditor() override;
 
     SplitVideoPreview* preview() const { return preview_; }
+    // Where the focus goes when the queue button holding it is disabled (pressed, the button
+    // waits for the folder check, then the page empties): the page's "Add File".
+    void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
 
   private:
     QWidget* buildContent();
@@ -72,6 +75,7 @@ class SplitSourceEditor : public QWidget {
     OutputFolderRow* outputFolder_;
     QLabel* validation_;
     QPushButton* queueButton_;
+    QWidget* focusHeir_ = nullptr;
 };
 
 }  // namespace tavrolin

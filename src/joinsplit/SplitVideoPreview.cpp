@@ -1,7 +1,9 @@
 #include "joinsplit/SplitVideoPreview.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +36,14 @@ bool textFieldHasFocus() {
     QWidget* focus = QApplication::focusWidget();
     return qobject_cast<QLineEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus) ||
            qobject_cast<QTextEdit*>(focus);
+}
+
+// Space presses a focused button or box and picks in a focused list: there it is theirs, not
+// the player's.
+bool focusTakesSpace() {
+    QWidget* focus = QApplication::focusWidget();
+    return textFieldHasFocus() || qobject_cast<QAbstractButton*>(focus) ||
+           qobject_cast<QComboBox*>(focus) || qobject_cast<QAbstractItemView*>(focus);
 }
 
 QPushButton* symbolButton(const QString& text, const QString& symbol) {
@@ -278,6 +288,12 @@ void SplitVideoPreview::addShortcut(const QKeySequence& key, QAbstractButton* bu
             button->click();
         }
     });
+    if (key == QKeySequence(Qt::Key_Space)) {
+        // Off while the focus takes Space itself: a shortcut would swallow the key.
+        const auto follow = [shortcut] { shortcut->setEnabled(!focusTakesSpace()); };
+        connect(qApp, &QApplication::focusChanged, shortcut, follow);
+        follow();
+    }
 }
 
 void SplitVideoPreview::setSelectionSummary(const QString& summary) {

@@ -138,6 +138,7 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
     row->addWidget(sourceList_);
     row->addWidget(dividerLine(QFrame::VLine));
     editor_ = new SplitSourceEditor(viewModel_);
+    editor_->setFocusHeir(addButton_);
     row->addWidget(editor_, 1);
     body_->addWidget(panes_);
     layout->addLayout(body_, 1);

@@ -189,6 +189,12 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     QTest::keyClick(start, Qt::Key_Period);
     EXPECT_EQ(preview_model.currentFrame(), 75);
     EXPECT_EQ(model->selectedConfiguration()->startText, "0.");
+    // Space presses the focused button rather than playing.
+    auto* setStart = button(preview, "Set Start");
+    setStart->setFocus();
+    QTest::keyClick(setStart, Qt::Key_Space);
+    EXPECT_FALSE(preview_model.isPlaying());
+    EXPECT_EQ(model->selectedConfiguration()->startText, "3");
 
     // Split Here takes the frame's time and switches the operation, and the note and the
     // caption show the keyframe the cut uses; Set End switches back.
