@@ -1,6 +1,7 @@
 #include "joinsplit/SplitSourceEditor.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -120,6 +121,8 @@ QWidget* SplitSourceEditor::buildContent() {
     layout->addWidget(divider());
 
     auto* scroll = new QScrollArea;
+    settingsArea_ = scroll;
+    scroll->viewport()->installEventFilter(this);
     scroll->setAccessibleName(QStringLiteral("Split settings"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -283,7 +286,29 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
     previewBox_->layout()->addWidget(preview_);
     // Made after the rest of the editor, it would come last on Tab; it comes before the times.
     placeTabStops(operation_->previousInFocusChain(), preview_);
+    // A note or progress shown in it takes height from the picture.
+    connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
+            &SplitSourceEditor::fitPreview, Qt::QueuedConnection);
+    fitPreview();
     refreshTimer_->start();
+}
+
+bool SplitSourceEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == settingsArea_->viewport() && event->type() == QEvent::Resize) {
+        fitPreview();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SplitSourceEditor::fitPreview() {
+    if (!preview_) {
+        return;
+    }
+    // What the box holds besides the picture, and the column's top margin, stay; the picture
+    // takes the rest of the shown height.
+    const int besides = previewBox_->sizeHint().height() - preview_->pictureHeight();
+    const int top = settingsArea_->widget()->layout()->contentsMargins().top();
+    preview_->setPictureHeight(settingsArea_->viewport()->height() - top - besides);
 }
 
 void SplitSourceEditor::dropPreview() {

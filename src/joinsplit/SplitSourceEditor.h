@@ -12,6 +12,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QStackedLayout;
 class QTimer;
 
@@ -39,6 +40,9 @@ class SplitSourceEditor : public QWidget {
     // waits for the folder check, then the page empties): the page's "Add File".
     void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     QWidget* buildContent();
     QWidget* buildSettings();
@@ -46,6 +50,8 @@ class SplitSourceEditor : public QWidget {
     void render();
     void showPreviewFor(const std::filesystem::path& file);
     void dropPreview();
+    // The preview, buttons and all, as tall as the settings area shows.
+    void fitPreview();
 
     SplitViewModel& viewModel_;
     QStackedLayout* pages_;
@@ -53,6 +59,7 @@ class SplitSourceEditor : public QWidget {
     QWidget* content_;
     QLabel* fileName_;
     ElidedLabel* folder_;
+    QScrollArea* settingsArea_;
     QGroupBox* previewBox_;
     QWidget* notMediaNote_;
     QLabel* notMediaText_;

@@ -296,6 +296,14 @@ void SplitVideoPreview::addShortcut(const QKeySequence& key, QAbstractButton* bu
     }
 }
 
+void SplitVideoPreview::setPictureHeight(int height) {
+    surface_->setFixedHeight(std::clamp(height, 160, 340));
+}
+
+int SplitVideoPreview::pictureHeight() const {
+    return surface_->height();
+}
+
 void SplitVideoPreview::setSelectionSummary(const QString& summary) {
     summary_->setText(summary);
 }

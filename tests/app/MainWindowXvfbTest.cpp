@@ -22,11 +22,12 @@
 #include "app/TavrolinApp.h"
 #include "app/WorkspacePage.h"
 #include "engine/JobQueueViewModel.h"
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"
-#include "support/WindowChecks.h"
+#include "support/XvfbChild.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

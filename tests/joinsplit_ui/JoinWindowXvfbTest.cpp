@@ -41,7 +41,8 @@ TEST(JoinWindow, Child) {
     ASSERT_NE(view, nullptr);
     SidebarRow* start = root->sidebar()->row(WorkspaceSection::join);
     tavtest::expectFits(window, view, "join-empty");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
 
     const auto& media = tavtest::TestMedia::shared();
     ASSERT_TRUE(
@@ -62,7 +63,8 @@ TEST(JoinWindow, Child) {
         }
     }
     tavtest::expectFits(window, view, "join-two-files");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
 }
 
 TEST(JoinWindow, FitsAndWalks) {

@@ -62,7 +62,8 @@ TEST(SplitWindow, Child) {
     ASSERT_NE(view, nullptr);
     SidebarRow* start = window->rootView()->sidebar()->row(WorkspaceSection::split);
     tavtest::expectFits(window, view, "split-empty");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
 
     ASSERT_TRUE(
         window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
@@ -97,7 +98,8 @@ TEST(SplitWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return startNote->isVisible(); }, 30s));
     EXPECT_FALSE(startNote->text().isEmpty());
     tavtest::expectFits(window, view, "split-range");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
     auto* operation = editor->findChild<QComboBox*>(QStringLiteral("operationPicker"));
     operation->setCurrentIndex(1);
     emit operation->activated(1);
@@ -119,7 +121,8 @@ TEST(SplitWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return validation->text().contains(QStringLiteral("is not a video")); }, 30s));
     tavtest::expectFits(window, view, "split-not-media");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
     EXPECT_EQ(editor->preview(), nullptr);
     auto* note = editor->findChild<QLabel*>(QStringLiteral("notMediaNote"));
     ASSERT_NE(note, nullptr);
@@ -141,7 +144,8 @@ TEST(SplitWindow, Child) {
     queue->setFocus(Qt::TabFocusReason);
     QTest::keyClick(queue, Qt::Key_Space);
     ASSERT_TRUE(tavtest::waitUntil([&] { return view->showsEmptyState(); }))
-        << validation->text().toStdString() << " " << tavtest::describe(QApplication::focusWidget());
+        << validation->text().toStdString() << " "
+        << tavtest::describeWidget(QApplication::focusWidget());
     EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("addFile"));
 }
 

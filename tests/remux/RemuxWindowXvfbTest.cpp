@@ -51,7 +51,8 @@ TEST(RemuxWindow, Child) {
     ASSERT_TRUE(view->isVisible());
     SidebarRow* start = window->rootView()->sidebar()->row(WorkspaceSection::remux);
     tavtest::expectFits(window, view, "remux-empty");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
 
     tavtest::dropFiles(window->rootView(), {first, noise, second});
     ASSERT_TRUE(tavtest::waitUntil([&] {
@@ -61,12 +62,14 @@ TEST(RemuxWindow, Child) {
                view->cardFor(noise)->findChild<QLabel*>("failedMessage") != nullptr;
     }));
     tavtest::expectFits(window, view, "remux-three-files");
-    tavtest::expectTabWalk(window, start, view);
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
     // Controls alike on every card tell their file and kind apart.
     auto* all = view->cardFor(first)
                     ->findChild<QWidget*>("group-audio")
                     ->findChild<QPushButton*>("allButton");
-    EXPECT_EQ(tavtest::accessibleName(all), "Select all audio streams of first.mkv");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(all)->text(QAccessible::Name),
+              "Select all audio streams of first.mkv");
 
     // The file that is no media goes by keyboard; the focus goes on to the next card.
     auto* remove = view->cardFor(noise)->findChild<QToolButton*>("removeButton");
@@ -74,7 +77,7 @@ TEST(RemuxWindow, Child) {
     QTest::keyClick(remove, Qt::Key_Space);
     ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(noise) == nullptr; }));
     EXPECT_TRUE(view->cardFor(second)->isAncestorOf(QApplication::focusWidget()))
-        << tavtest::describe(QApplication::focusWidget());
+        << tavtest::describeWidget(QApplication::focusWidget());
 
     // Untick the French commentary of the first file with the mouse.
     QWidget* row = view->cardFor(first)->findChild<QWidget*>("stream-2");
