@@ -10,6 +10,7 @@
 #include <QToolTip>
 #include <array>
 
+#include "app/AccessibleListRows.h"
 #include "app/AppStyle.h"
 #include "app/SymbolIcons.h"
 
@@ -32,6 +33,20 @@ QRect buttonPlace(const QRect& row, FileRowList::Button button) {
                                                                      : 3;
     return {row.right() - 4 - fromRight * (buttonSize + 2) + 2,
             row.top() + (row.height() - buttonSize) / 2, buttonSize, buttonSize};
+}
+
+// "Remove a.mkv", "Move a.mkv earlier": every row has the buttons, so the name says whose.
+QString accessibleButtonName(FileRowList::Button button, const std::filesystem::path& file) {
+    const QString name = toQString(file.filename());
+    switch (button) {
+        case FileRowList::Button::moveEarlier:
+            return QStringLiteral("Move ") + name + QStringLiteral(" earlier");
+        case FileRowList::Button::moveLater:
+            return QStringLiteral("Move ") + name + QStringLiteral(" later");
+        case FileRowList::Button::remove:
+            return QStringLiteral("Remove ") + name;
+    }
+    return {};
 }
 
 QString symbolFor(FileRowList::Button button) {
@@ -233,6 +248,27 @@ class FileRowDelegate : public QStyledItemDelegate {
 FileRowList::FileRowList(QWidget* parent) : QListView(parent), model_(new FileRowModel(this)) {
     setModel(model_);
     setItemDelegate(new FileRowDelegate(this));
+    // A screen reader gets the painted buttons as the rows' buttons; pressed a turn later, each
+    // finds its file's row anew.
+    exposeListRows(this, [this](int row) {
+        std::vector<AccessibleRowControl> controls;
+        const std::filesystem::path file = files()[static_cast<std::size_t>(row)];
+        for (auto button : allButtons) {
+            const QRect place = buttonRect(row, button);
+            if (place.isNull()) {
+                continue;
+            }
+            controls.push_back({QAccessible::Button, accessibleButtonName(button, file), place,
+                                isButtonEnabled(row, button), std::nullopt, [this, file, button] {
+                                    const auto found =
+                                        std::find(files().begin(), files().end(), file);
+                                    if (found != files().end()) {
+                                        press(static_cast<int>(found - files().begin()), button);
+                                    }
+                                }});
+        }
+        return controls;
+    });
     prepareLongList(this);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Files"));

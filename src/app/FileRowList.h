@@ -17,7 +17,8 @@ class FileRowModel;
 // files, move it. It never changes its rows itself: the host's view model changes the files and
 // hands the new rows back. Rows span the list's width. The list is one Tab stop: Up and Down pick
 // a file, Alt+Up and Alt+Down move it, Delete or Backspace removes it, and the picked row follows
-// the file when the host hands the new rows back. GUI thread only.
+// the file when the host hands the new rows back. A screen reader gets each row with its buttons.
+// GUI thread only.
 class FileRowList : public QListView {
     Q_OBJECT
   public:
