@@ -69,8 +69,8 @@ void ApplicationStyle::drawControl(ControlElement element, const QStyleOption* o
                                    QPainter* painter, const QWidget* widget) const {
     QProxyStyle::drawControl(element, option, painter, widget);
     const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
-    if (element == CE_PushButton && button &&
-        (button->features & QStyleOptionButton::DefaultButton) &&
+    const auto plainLook = QStyleOptionButton::DefaultButton | QStyleOptionButton::Flat;
+    if (element == CE_PushButton && button && (button->features & plainLook) &&
         (option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange)) {
         drawFocusMark(*painter, QRectF(option->rect).adjusted(2.5, 2.5, -2.5, -2.5),
                       option->palette);

@@ -8,16 +8,17 @@ namespace tavrolin {
 // an icon, or loading one by file name, probes its format with every image-format plugin, which
 // loads them all and their libraries (TIFF, WebP, MNG, JPEG…) before the window shows. The menu
 // bar's overflow arrows come from the bundled chevrons instead, and the group-box frame reads
-// the same picture as PNG without probing. A focused default button shows its focus. GUI thread
-// only.
+// the same picture as PNG without probing. A focused default or flat button shows its focus.
+// GUI thread only.
 class ApplicationStyle : public QProxyStyle {
   public:
     QIcon standardIcon(StandardPixmap pixmap, const QStyleOption* option,
                        const QWidget* widget) const override;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override;
-    // Fusion marks the default button and the focused button with the same outline, so a
-    // focused default button looks unfocused: it gets the focus ring of painted controls.
+    // Fusion marks the default button and the focused button with the same outline, and draws
+    // no focus on a flat button, so a focused default or flat button looks unfocused: it gets
+    // the focus ring of painted controls.
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override;
 };

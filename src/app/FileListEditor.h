@@ -2,29 +2,23 @@
 
 #include <QGroupBox>
 #include <filesystem>
-#include <functional>
 #include <vector>
 
-class QListView;
+#include "app/FileRowList.h"
 
 namespace tavrolin {
 
 class ContentUnavailableView;
-class FileListModel;
 
-// An ordered list of files with per-row reordering and removal. It never changes the list
-// itself: the host's view model moves or removes the file and hands the new list back. The rows
-// are items of a list view painted by a delegate, so thousands of files cost no widgets; the
-// list shows up to `visibleRows` rows and scrolls beyond. The list takes one Tab stop: Up and
-// Down pick a file, Alt+Up and Alt+Down move it, Delete or Backspace removes it, and the picked
-// row follows the file when the host hands the new list back. GUI thread only.
+// An ordered list of files in a box, with its empty state while there is none; the rows are a
+// `FileRowList`, which it hands the files and handlers. The list shows up to `visibleRows` rows
+// and scrolls beyond, or, on a page that scrolls, every row. GUI thread only.
 class FileListEditor : public QGroupBox {
     Q_OBJECT
   public:
-    using RemoveHandler = std::function<void(const std::filesystem::path& file)>;
-    // step is -1 (earlier) or +1 (later).
-    using MoveHandler = std::function<void(const std::filesystem::path& file, int step)>;
-    enum class Button { moveEarlier, moveLater, remove };
+    using RemoveHandler = FileRowList::RemoveHandler;
+    using MoveHandler = FileRowList::MoveHandler;
+    using Button = FileRowList::Button;
 
     static constexpr int visibleRows = 10;
 
@@ -32,38 +26,27 @@ class FileListEditor : public QGroupBox {
                    QWidget* parent = nullptr);
 
     void setFiles(const std::vector<std::filesystem::path>& files);
-    const std::vector<std::filesystem::path>& files() const;
-    void setOnRemove(RemoveHandler handler);
+    const std::vector<std::filesystem::path>& files() const { return list_->files(); }
+    void setOnRemove(RemoveHandler handler) { list_->setOnRemove(std::move(handler)); }
     // An empty handler means the rows have no move buttons.
-    void setOnMove(MoveHandler handler);
-    bool hasMoveButtons() const { return static_cast<bool>(onMove_); }
+    void setOnMove(MoveHandler handler) { list_->setOnMove(std::move(handler)); }
+    bool hasMoveButtons() const { return list_->hasMoveButtons(); }
+    // Every row shown, with no scrolling of the list's own: for a list on a scrolling page.
+    void setShowsEveryRow(bool showsEveryRow);
 
-    QListView* listView() const { return list_; }
+    FileRowList* listView() const { return list_; }
     ContentUnavailableView* emptyView() const { return emptyView_; }
-    // Where a row's button is drawn, in the list's viewport; empty when the row has none.
-    QRect buttonRect(int row, Button button) const;
-    bool isButtonEnabled(int row, Button button) const;
-    // The help text of a button ("Move earlier", "Move later", "Remove from list").
-    static QString helpText(Button button);
-    // The keys of the list, as its tooltip says them.
-    static QString keyboardHelpText(bool canMove);
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    QRect buttonRect(int row, Button button) const { return list_->buttonRect(row, button); }
+    bool isButtonEnabled(int row, Button button) const {
+        return list_->isButtonEnabled(row, button);
+    }
+    static QString helpText(Button button) { return FileRowList::helpText(button); }
 
   private:
-    friend class FileListDelegate;
-    void press(int row, Button button);
     void updateHeight();
-    void updateKeyboardHelp();
 
-    RemoveHandler onRemove_;
-    MoveHandler onMove_;
-    FileListModel* model_;
     ContentUnavailableView* emptyView_;
-    QListView* list_;
-    // The row to make current when the host hands back the list a key changed.
-    int pendingCurrentRow_ = -1;
+    FileRowList* list_;
 };
 
 }  // namespace tavrolin

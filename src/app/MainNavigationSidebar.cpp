@@ -124,6 +124,9 @@ MainNavigationSidebar::MainNavigationSidebar(QWidget* parent) : QWidget(parent) 
     column->setSpacing(0);
 
     auto* scroll = new QScrollArea(this);
+    // The rows take the focus, and a Tab onto a row scrolls it into view; the area is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setAccessibleName(QStringLiteral("Workspaces"));
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

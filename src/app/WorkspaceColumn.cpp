@@ -1,5 +1,6 @@
 #include "app/WorkspaceColumn.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -12,9 +13,8 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("scroll"));
-    // The page scrolls to follow the focus; it is no Tab stop of its own, since nothing would
-    // show that it has the focus. A screen reader names it after the page.
-    scroll->setFocusPolicy(Qt::NoFocus);
+    followFocus(scroll);
+    // A screen reader names the page's area after the page.
     scroll->setAccessibleName(!page->windowTitle().isEmpty() ? page->windowTitle()
                                                              : page->window()->windowTitle());
     scroll->setWidgetResizable(true);
@@ -39,6 +39,15 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     column->setSpacing(20);
     scroll->setWidget(content);
     return column;
+}
+
+void followFocus(QScrollArea* area) {
+    area->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget*, QWidget* now) {
+        if (now != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(now)) {
+            area->ensureWidgetVisible(now);
+        }
+    });
 }
 
 }  // namespace tavrolin

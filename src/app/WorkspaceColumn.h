@@ -1,5 +1,6 @@
 #pragma once
 
+class QScrollArea;
 class QVBoxLayout;
 class QWidget;
 
@@ -9,5 +10,10 @@ namespace tavrolin {
 // padded by 28 on every side, with spacing 20, at most `maxWidth` wide and centred. Returns the
 // column's layout for the page's sections. GUI thread only.
 QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth);
+
+// Makes `area` a scroll area that is no Tab stop of its own (nothing would show that it has the
+// focus) and scrolls to whichever of its controls takes the focus, however it came there: Tab
+// from outside, Shift+Tab round to the last control, a control handing it on.
+void followFocus(QScrollArea* area);
 
 }  // namespace tavrolin

@@ -17,6 +17,7 @@
 #include "app/FilePanels.h"
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
 #include "app/WorkspaceColumn.h"
 #include "joinsplit/JoinViewModel.h"
 #include "remux/RemuxSymbols.h"
@@ -42,19 +43,21 @@ JoinView::JoinView(JoinViewModel& viewModel, QWidget* parent)
     orderTitle->setFont(fontFor(TextStyle::headline));
     orderHeader->addWidget(orderTitle);
     orderHeader->addStretch(1);
-    auto* addFiles =
+    addFilesButton_ =
         new QPushButton(remuxSymbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
-    addFiles->setObjectName(QStringLiteral("addFilesButton"));
-    connect(addFiles, &QPushButton::clicked, this, [this] {
+    addFilesButton_->setObjectName(QStringLiteral("addFilesButton"));
+    connect(addFilesButton_, &QPushButton::clicked, this, [this] {
         viewModel_.addFiles(mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{});
     });
-    orderHeader->addWidget(addFiles);
+    orderHeader->addWidget(addFilesButton_);
     column->addLayout(orderHeader);
 
     fileList_ = new FileListEditor(
         QStringLiteral("Drop or add at least two files"),
         QStringLiteral("Files should have matching codecs, dimensions, and stream layouts."));
     fileList_->setObjectName(QStringLiteral("fileList"));
+    // The page scrolls; a list that scrolled too would be a scroll area inside another.
+    fileList_->setShowsEveryRow(true);
     fileList_->setOnRemove([this](const fs::path& file) { viewModel_.remove(file); });
     fileList_->setOnMove([this](const fs::path& file, int step) { viewModel_.move(file, step); });
     column->addWidget(fileList_);
@@ -120,7 +123,10 @@ void JoinView::refresh() {
     } else {
         status_->setStatus(text, QStringLiteral("info.circle"), secondaryTextColor(palette()));
     }
-    queueButton_->setEnabled(hasTwoFiles && compatible && !viewModel_.isCheckingOutputFolder());
+    // After the join is queued the list empties; the focus stays where the next files come in.
+    setEnabledKeepingFocus(queueButton_,
+                           hasTwoFiles && compatible && !viewModel_.isCheckingOutputFolder(),
+                           addFilesButton_);
 }
 
 }  // namespace tavrolin

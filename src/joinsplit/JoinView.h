@@ -39,6 +39,7 @@ class JoinView : public QWidget {
     MediaFileChooser mediaFileChooser_;
     CoalescedRefresh refreshLater_;
 
+    QPushButton* addFilesButton_;
     FileListEditor* fileList_;
     QComboBox* containerPicker_;
     StatusLine* status_;

@@ -300,7 +300,9 @@ std::optional<std::string> splitWorkspaceValidationMessage(
 int splitOutputCount(const std::vector<SplitSourceConfiguration>& sources) {
     int count = 0;
     for (const auto& source : sources) {
-        count += source.operationMode == SplitOperationMode::range ? 1 : 2;
+        if (!source.isNotMedia) {
+            count += source.operationMode == SplitOperationMode::range ? 1 : 2;
+        }
     }
     return count;
 }

@@ -39,6 +39,9 @@ struct SplitSourceConfiguration {
     std::optional<SplitKeyframes> keyframes;
     bool isReadingKeyframes = false;
     std::optional<std::string> keyframeError;
+    // Reading found no video or audio at all (`keyframeError` says so): the file is neither
+    // previewed nor counted among the outputs.
+    bool isNotMedia = false;
 
     explicit SplitSourceConfiguration(std::filesystem::path source = {})
         : file(std::move(source)) {}
@@ -86,7 +89,8 @@ std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
     const std::optional<std::filesystem::path>& outputDirectory);
 
-// How many files the workspace writes: one per range, two per split point.
+// How many files the workspace writes: one per range, two per split point, none for a file that
+// is not media.
 int splitOutputCount(const std::vector<SplitSourceConfiguration>& sources);
 
 }  // namespace tavrolin

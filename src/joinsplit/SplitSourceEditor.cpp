@@ -1,6 +1,7 @@
 #include "joinsplit/SplitSourceEditor.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,6 +21,8 @@
 #include "app/OutputFolderRow.h"
 #include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
+#include "app/WorkspaceColumn.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitVideoPreview.h"
 #include "joinsplit/SplitViewModel.h"
@@ -36,8 +39,10 @@ QFrame* divider() {
     return line;
 }
 
-QLineEdit* timeField(const QString& name, const QString& placeholder, int width) {
+QLineEdit* timeField(const char* objectName, const QString& name, const QString& placeholder,
+                     int width) {
     auto* field = new QLineEdit;
+    field->setObjectName(QString::fromLatin1(objectName));
     field->setAccessibleName(name);
     field->setPlaceholderText(placeholder);
     field->setFixedWidth(width);
@@ -112,14 +117,18 @@ QWidget* SplitSourceEditor::buildContent() {
     folder_->setFont(fontFor(TextStyle::caption));
     folder_->setTextColor(secondaryTextColor(palette()));
     headerLayout->addWidget(folder_);
-    header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     layout->addWidget(header);
     layout->addWidget(divider());
 
     auto* scroll = new QScrollArea;
+    settingsArea_ = scroll;
+    scroll->viewport()->installEventFilter(this);
     scroll->setAccessibleName(QStringLiteral("Split settings"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The column narrows with the window instead: no sideways scrolling.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    followFocus(scroll);
     auto* holder = new QWidget;
     auto* centring = new QHBoxLayout(holder);
     centring->setContentsMargins(22, 22, 22, 34);
@@ -132,15 +141,21 @@ QWidget* SplitSourceEditor::buildContent() {
     previewBox_ = new QGroupBox(QStringLiteral("Preview and frame selection"));
     auto* previewLayout = new QVBoxLayout(previewBox_);
     previewLayout->setContentsMargins(4, 4, 4, 4);
+    // In place of the preview for a file that is not media.
+    notMediaNote_ = symbolLabel(QStringLiteral("exclamationmark.triangle"), {}, &notMediaText_,
+                                TextStyle::body);
+    notMediaText_->setObjectName(QStringLiteral("notMediaNote"));
+    notMediaNote_->hide();
+    previewLayout->addWidget(notMediaNote_);
     columnLayout->addWidget(previewBox_);
     columnLayout->addWidget(buildSettings());
 
-    auto* note =
+    settingsNote_ =
         secondaryLabel(QStringLiteral("These settings apply only to the selected source. "
                                       "Choose another file on the left to configure it "
                                       "independently."));
-    note->setWordWrap(true);
-    columnLayout->addWidget(note);
+    settingsNote_->setWordWrap(true);
+    columnLayout->addWidget(settingsNote_);
 
     auto* folderBox = new QGroupBox;
     auto* folderLayout = new QVBoxLayout(folderBox);
@@ -166,10 +181,11 @@ QWidget* SplitSourceEditor::buildSettings() {
     auto* grid = new QGridLayout(settingsBox_);
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setHorizontalSpacing(16);
-    grid->setVerticalSpacing(12);
+    grid->setVerticalSpacing(8);
     grid->setColumnStretch(2, 1);  // the rows keep to the leading edge
 
     operation_ = new QComboBox;
+    operation_->setObjectName(QStringLiteral("operationPicker"));
     operation_->setAccessibleName(QStringLiteral("Operation"));
     operation_->addItem(QStringLiteral("Extract Range"));
     operation_->addItem(QStringLiteral("Split at Point"));
@@ -180,31 +196,34 @@ QWidget* SplitSourceEditor::buildSettings() {
     });
     grid->addWidget(new QLabel(QStringLiteral("Operation")), 0, 0);
     grid->addWidget(operation_, 0, 1);
+    // Each note goes under its field, across the rest of the row: beside it, a narrow window
+    // would leave it a sliver.
 
     startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
-    start_ = timeField(startLabel_->text(), QStringLiteral("0"), 120);
+    start_ = timeField("startField", startLabel_->text(), QStringLiteral("0"), 120);
     connect(start_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
     startNote_ = cutNote("startNote");
     grid->addWidget(startLabel_, 1, 0);
     grid->addWidget(start_, 1, 1);
-    grid->addWidget(startNote_, 1, 2);
+    grid->addWidget(startNote_, 2, 1, 1, 2);
     endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
-    end_ = timeField(endLabel_->text(), QStringLiteral("60"), 120);
+    end_ = timeField("endField", endLabel_->text(), QStringLiteral("60"), 120);
     connect(end_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
     endNote_ = cutNote("endNote");
-    grid->addWidget(endLabel_, 2, 0);
-    grid->addWidget(end_, 2, 1);
-    grid->addWidget(endNote_, 2, 2);
+    grid->addWidget(endLabel_, 3, 0);
+    grid->addWidget(end_, 3, 1);
+    grid->addWidget(endNote_, 4, 1, 1, 2);
     splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
-    splitPoint_ = timeField(splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
+    splitPoint_ =
+        timeField("splitField", splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
     connect(splitPoint_, &QLineEdit::textEdited, this,
             [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
     splitNote_ = cutNote("splitNote");
-    grid->addWidget(splitLabel_, 3, 0);
-    grid->addWidget(splitPoint_, 3, 1);
-    grid->addWidget(splitNote_, 3, 2);
+    grid->addWidget(splitLabel_, 5, 0);
+    grid->addWidget(splitPoint_, 5, 1);
+    grid->addWidget(splitNote_, 6, 1, 1, 2);
 
     container_ = new QComboBox;
     container_->setAccessibleName(QStringLiteral("Container"));
@@ -221,8 +240,8 @@ QWidget* SplitSourceEditor::buildSettings() {
                                     : std::optional<OutputContainer>(static_cast<OutputContainer>(
                                           container_->itemData(index).toInt())));
     });
-    grid->addWidget(new QLabel(QStringLiteral("Container")), 4, 0);
-    grid->addWidget(container_, 4, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Container")), 7, 0);
+    grid->addWidget(container_, 7, 1);
     return settingsBox_;
 }
 
@@ -248,8 +267,7 @@ QWidget* SplitSourceEditor::buildBottomBar() {
     queueButton_->setObjectName(QStringLiteral("queueButton"));
     queueButton_->setDefault(true);
     connect(queueButton_, &QPushButton::clicked, this, [this] { viewModel_.submit(); });
-    layout->addWidget(queueButton_);
-    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    layout->addWidget(queueButton_, 0, Qt::AlignTop);
     return bar;
 }
 
@@ -266,25 +284,63 @@ void SplitSourceEditor::showPreviewFor(const std::filesystem::path& file) {
         [this](double seconds) { viewModel_.setSplitPointFromPreview(seconds); }};
     preview_ = new SplitVideoPreview(file, viewModel_.previewService(), std::move(actions));
     previewBox_->layout()->addWidget(preview_);
+    // Made after the rest of the editor, it would come last on Tab; it comes before the times.
+    placeTabStops(operation_->previousInFocusChain(), preview_);
+    // A note or progress shown in it takes height from the picture.
+    connect(&preview_->model(), &SplitPreviewViewModel::changed, this,
+            &SplitSourceEditor::fitPreview, Qt::QueuedConnection);
+    fitPreview();
     refreshTimer_->start();
+}
+
+bool SplitSourceEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == settingsArea_->viewport() && event->type() == QEvent::Resize) {
+        fitPreview();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SplitSourceEditor::fitPreview() {
+    if (!preview_) {
+        return;
+    }
+    // What the box holds besides the picture, and the column's top margin, stay; the picture
+    // takes the rest of the shown height.
+    const int besides = previewBox_->sizeHint().height() - preview_->pictureHeight();
+    const int top = settingsArea_->widget()->layout()->contentsMargins().top();
+    preview_->setPictureHeight(settingsArea_->viewport()->height() - top - besides);
+}
+
+void SplitSourceEditor::dropPreview() {
+    refreshTimer_->stop();
+    retireWidget(preview_);
+    preview_ = nullptr;
+    previewFile_.reset();
 }
 
 void SplitSourceEditor::render() {
     const auto configuration = viewModel_.selectedConfiguration();
     if (!configuration) {
         pages_->setCurrentWidget(placeholder_);
-        refreshTimer_->stop();
-        retireWidget(preview_);
-        preview_ = nullptr;
-        previewFile_.reset();
+        dropPreview();
         return;
     }
     pages_->setCurrentWidget(content_);
     const std::filesystem::path& file = configuration->file;
     fileName_->setText(toQString(file.filename()));
     folder_->setText(toQString(file.parent_path()));
-    showPreviewFor(file);
-    preview_->setSelectionSummary(QString::fromStdString(configuration->selectionSummary()));
+    // A file that is not media has nothing to preview or set: the page says why instead.
+    const bool isMedia = !configuration->isNotMedia;
+    notMediaText_->setText(QString::fromStdString(configuration->keyframeError.value_or("")));
+    notMediaNote_->setVisible(!isMedia);
+    settingsBox_->setVisible(isMedia);
+    settingsNote_->setVisible(isMedia);
+    if (isMedia) {
+        showPreviewFor(file);
+        preview_->setSelectionSummary(QString::fromStdString(configuration->selectionSummary()));
+    } else {
+        dropPreview();
+    }
 
     const bool isRange = configuration->operationMode == SplitOperationMode::range;
     settingsBox_->setTitle(isRange ? QStringLiteral("Clip range") : QStringLiteral("Split point"));
@@ -314,7 +370,12 @@ void SplitSourceEditor::render() {
     queueButton_->setText(QStringLiteral("Add %1 Output%2 to Queue")
                               .arg(count)
                               .arg(count == 1 ? QString() : QStringLiteral("s")));
-    queueButton_->setEnabled(!message.has_value() && !viewModel_.isCheckingOutputFolder());
+    const bool canQueue = !message.has_value() && !viewModel_.isCheckingOutputFolder();
+    if (focusHeir_ != nullptr) {
+        setEnabledKeepingFocus(queueButton_, canQueue, focusHeir_);
+    } else {
+        queueButton_->setEnabled(canQueue);
+    }
 }
 
 }  // namespace tavrolin

@@ -12,6 +12,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QStackedLayout;
 class QTimer;
 
@@ -22,8 +23,9 @@ class OutputFolderRow;
 class SplitViewModel;
 
 // The selected Split source's pane: its header, a frame-accurate preview, the operation with
-// its times and, beside each, the keyframe its cut really falls on, the container, the shared
-// output folder, and the bar that queues every source.
+// its times and, under each, the keyframe its cut really falls on, the container, the shared
+// output folder, and the bar that queues every source. A file that is not media shows why in
+// place of the preview and the settings.
 // Holds no state of its own beyond the preview of the selected file, which it replaces when
 // the selection moves to another file; a 50 ms timer refreshes that preview while there is one.
 // GUI thread only.
@@ -34,6 +36,12 @@ class SplitSourceEditor : public QWidget {
     ~SplitSourceEditor() override;
 
     SplitVideoPreview* preview() const { return preview_; }
+    // Where the focus goes when the queue button holding it is disabled (pressed, the button
+    // waits for the folder check, then the page empties): the page's "Add File".
+    void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* buildContent();
@@ -41,6 +49,9 @@ class SplitSourceEditor : public QWidget {
     QWidget* buildBottomBar();
     void render();
     void showPreviewFor(const std::filesystem::path& file);
+    void dropPreview();
+    // The preview, buttons and all, as tall as the settings area shows.
+    void fitPreview();
 
     SplitViewModel& viewModel_;
     QStackedLayout* pages_;
@@ -48,11 +59,15 @@ class SplitSourceEditor : public QWidget {
     QWidget* content_;
     QLabel* fileName_;
     ElidedLabel* folder_;
+    QScrollArea* settingsArea_;
     QGroupBox* previewBox_;
+    QWidget* notMediaNote_;
+    QLabel* notMediaText_;
     QPointer<SplitVideoPreview> preview_;
     std::optional<std::filesystem::path> previewFile_;
     QTimer* refreshTimer_;
     QGroupBox* settingsBox_;
+    QLabel* settingsNote_;
     QComboBox* operation_;
     QLabel* startLabel_;
     QLineEdit* start_;
@@ -67,6 +82,7 @@ class SplitSourceEditor : public QWidget {
     OutputFolderRow* outputFolder_;
     QLabel* validation_;
     QPushButton* queueButton_;
+    QWidget* focusHeir_ = nullptr;
 };
 
 }  // namespace tavrolin

@@ -1,7 +1,9 @@
 #include "joinsplit/SplitVideoPreview.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +36,14 @@ bool textFieldHasFocus() {
     QWidget* focus = QApplication::focusWidget();
     return qobject_cast<QLineEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus) ||
            qobject_cast<QTextEdit*>(focus);
+}
+
+// Space presses a focused button or box and picks in a focused list: there it is theirs, not
+// the player's.
+bool focusTakesSpace() {
+    QWidget* focus = QApplication::focusWidget();
+    return textFieldHasFocus() || qobject_cast<QAbstractButton*>(focus) ||
+           qobject_cast<QComboBox*>(focus) || qobject_cast<QAbstractItemView*>(focus);
 }
 
 QPushButton* symbolButton(const QString& text, const QString& symbol) {
@@ -196,6 +206,22 @@ void SplitVideoPreview::build() {
             [this](int frame) { model_->seek(frame / std::max(model_->frameRate(), 1.0), false); });
     layout->addWidget(slider_);
 
+    // The time under the slider's start, the frame and rate under its end; then the transport,
+    // then the buttons that take the time and the selection they make. Each on a row of its own,
+    // so the preview fits a narrow window.
+    auto* times = new QHBoxLayout;
+    timeText_ = new QLabel;
+    timeText_->setObjectName(QStringLiteral("timeText"));
+    times->addWidget(timeText_);
+    times->addStretch();
+    frameText_ = new QLabel;
+    frameText_->setObjectName(QStringLiteral("frameText"));
+    frameText_->setAlignment(Qt::AlignRight);
+    frameText_->setFont(fontFor(TextStyle::caption));
+    setTextColor(frameText_, secondaryTextColor(palette()));
+    times->addWidget(frameText_);
+    layout->addLayout(times);
+
     auto* transport = new QHBoxLayout;
     transport->setSpacing(10);
     playButton_ = symbolButton(QStringLiteral("Play"), QStringLiteral("play.fill"));
@@ -212,19 +238,6 @@ void SplitVideoPreview::build() {
         [this] { model_->endFrameRepeat(); });
     transport->addWidget(nextButton_);
     transport->addStretch();
-    auto* times = new QVBoxLayout;
-    times->setSpacing(2);
-    timeText_ = new QLabel;
-    timeText_->setObjectName(QStringLiteral("timeText"));
-    timeText_->setAlignment(Qt::AlignRight);
-    times->addWidget(timeText_);
-    frameText_ = new QLabel;
-    frameText_->setObjectName(QStringLiteral("frameText"));
-    frameText_->setAlignment(Qt::AlignRight);
-    frameText_->setFont(fontFor(TextStyle::caption));
-    setTextColor(frameText_, secondaryTextColor(palette()));
-    times->addWidget(frameText_);
-    transport->addLayout(times);
     layout->addLayout(transport);
 
     auto* actions = new QHBoxLayout;
@@ -243,13 +256,20 @@ void SplitVideoPreview::build() {
             [this] { actions_.splitHere(model_->currentTime()); });
     actions->addWidget(splitHereButton_);
     actions->addStretch();
+    layout->addLayout(actions);
+    // Why "Split Here" is disabled while the media is shown.
+    splitHereReason_ = secondaryLabel(
+        QStringLiteral("Split Here takes a frame after the first and before the end."));
+    splitHereReason_->setObjectName(QStringLiteral("splitHereReason"));
+    splitHereReason_->setWordWrap(true);
+    layout->addWidget(splitHereReason_);
     summary_ = new QLabel;
     summary_->setObjectName(QStringLiteral("selectionSummary"));
     summary_->setTextFormat(Qt::PlainText);
+    summary_->setWordWrap(true);
     summary_->setFont(fontFor(TextStyle::caption));
     setTextColor(summary_, secondaryTextColor(palette()));
-    actions->addWidget(summary_);
-    layout->addLayout(actions);
+    layout->addWidget(summary_);
 
     for (QLabel* label : {timeText_, frameText_, preparingPercent_}) {
         label->setTextFormat(Qt::PlainText);
@@ -268,6 +288,20 @@ void SplitVideoPreview::addShortcut(const QKeySequence& key, QAbstractButton* bu
             button->click();
         }
     });
+    if (key == QKeySequence(Qt::Key_Space)) {
+        // Off while the focus takes Space itself: a shortcut would swallow the key.
+        const auto follow = [shortcut] { shortcut->setEnabled(!focusTakesSpace()); };
+        connect(qApp, &QApplication::focusChanged, shortcut, follow);
+        follow();
+    }
+}
+
+void SplitVideoPreview::setPictureHeight(int height) {
+    surface_->setFixedHeight(std::clamp(height, 160, 340));
+}
+
+int SplitVideoPreview::pictureHeight() const {
+    return surface_->height();
 }
 
 void SplitVideoPreview::setSelectionSummary(const QString& summary) {
@@ -308,6 +342,8 @@ void SplitVideoPreview::render() {
     }
     slider_->setEnabled(hasMedia);
 
+    // Nothing loaded, or nothing could be: there is nothing to play.
+    playButton_->setEnabled(hasMedia);
     playButton_->setText(model.isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     playButton_->setIcon(
         symbolIcon(model.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
@@ -321,8 +357,9 @@ void SplitVideoPreview::render() {
 
     setStartButton_->setEnabled(hasMedia);
     setEndButton_->setEnabled(hasMedia);
-    splitHereButton_->setEnabled(hasMedia && model.currentTime() > 0 &&
-                                 model.currentTime() < model.duration());
+    const bool canSplitHere = model.currentTime() > 0 && model.currentTime() < model.duration();
+    splitHereButton_->setEnabled(hasMedia && canSplitHere);
+    splitHereReason_->setVisible(hasMedia && !canSplitHere);
 }
 
 }  // namespace tavrolin

@@ -76,6 +76,10 @@ class SplitVideoPreview : public QWidget {
 
     SplitPreviewViewModel& model() const { return *model_; }
     void setSelectionSummary(const QString& summary);
+    // Gives the picture `height`, within 160 and 340: the owner fits the whole preview, its
+    // buttons included, into the height it shows.
+    void setPictureHeight(int height);
+    int pictureHeight() const;
     // One refresh tick of the owner's timer.
     void refresh();
 
@@ -105,6 +109,7 @@ class SplitVideoPreview : public QWidget {
     QPushButton* setStartButton_;
     QPushButton* setEndButton_;
     QPushButton* splitHereButton_;
+    QLabel* splitHereReason_;
     QLabel* summary_;
 };
 

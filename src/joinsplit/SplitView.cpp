@@ -1,11 +1,10 @@
 #include "joinsplit/SplitView.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
@@ -13,6 +12,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/FilePanels.h"
+#include "app/FileRowList.h"
 #include "app/SymbolIcons.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitViewModel.h"
@@ -26,63 +26,12 @@ QString modeSymbol(SplitOperationMode mode) {
                                              : QStringLiteral("scissors");
 }
 
-// One source row; its texts are refreshed in place by updateRow.
-QWidget* makeRow(const std::filesystem::path& file, std::function<void()> remove) {
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(6, 5, 6, 5);
-    layout->setSpacing(9);
-    auto* symbol = new QLabel;
-    symbol->setPixmap(tintedSymbolIcon(QStringLiteral("film"), secondaryTextColor(row->palette()))
-                          .pixmap(18, 18));
-    layout->addWidget(symbol);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    auto* name = new QLabel(toQString(file.filename()));
-    name->setObjectName(QStringLiteral("name"));
-    name->setTextFormat(Qt::PlainText);
-    name->setWordWrap(true);
-    name->setMaximumHeight(name->fontMetrics().lineSpacing() * 2 + 2);
-    texts->addWidget(name);
-    auto* summaryRow = new QHBoxLayout;
-    summaryRow->setSpacing(5);
-    auto* mode = new QLabel;
-    mode->setObjectName(QStringLiteral("mode"));
-    summaryRow->addWidget(mode);
-    auto* summary = new QLabel;
-    summary->setObjectName(QStringLiteral("summary"));
-    summary->setTextFormat(Qt::PlainText);
-    summary->setFont(fontFor(TextStyle::caption));
-    summaryRow->addWidget(summary, 1);
-    texts->addLayout(summaryRow);
-    layout->addLayout(texts, 1);
-    layout->addSpacing(4);
-    auto* removeButton = new QPushButton(symbolIcon(QStringLiteral("xmark.circle.fill")), {});
-    removeButton->setObjectName(QStringLiteral("remove"));
-    removeButton->setFlat(true);
-    removeButton->setToolTip(plainToolTip(QStringLiteral("Remove ") + toQString(file.filename())));
-    removeButton->setAccessibleName(QStringLiteral("Remove ") + toQString(file.filename()));
-    QObject::connect(removeButton, &QPushButton::clicked, row, std::move(remove));
-    layout->addWidget(removeButton);
-    return row;
-}
-
-void updateRow(QWidget* row, const SplitSourceConfiguration& configuration) {
-    const QColor color =
-        configuration.validationMessage() ? tint::red() : secondaryTextColor(row->palette());
-    auto* mode = row->findChild<QLabel*>(QStringLiteral("mode"));
-    mode->setPixmap(
-        tintedSymbolIcon(modeSymbol(configuration.operationMode), color).pixmap(12, 12));
-    mode->setProperty("symbol", modeSymbol(configuration.operationMode));
-    auto* summary = row->findChild<QLabel*>(QStringLiteral("summary"));
-    summary->setText(QString::fromStdString(configuration.listSummary()));
-    setTextColor(summary, color);
-}
-
-// A screen reader reads a row as its visible texts.
+// A screen reader reads a row as its name, its summary and what is wrong with it.
 QString rowAccessibleText(const SplitSourceConfiguration& configuration) {
-    QString text = toQString(configuration.file.filename()) + QStringLiteral(", ") +
-                   QString::fromStdString(configuration.listSummary());
+    QString text = toQString(configuration.file.filename());
+    if (!configuration.isNotMedia) {
+        text += QStringLiteral(", ") + QString::fromStdString(configuration.listSummary());
+    }
     if (auto message = configuration.validationMessage()) {
         text += QStringLiteral(", ") + QString::fromStdString(*message);
     }
@@ -111,15 +60,14 @@ SplitSourceList::SplitSourceList(SplitViewModel& viewModel, QWidget* parent)
     header->addStretch();
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
-    list_ = new QListWidget;
+    list_ = new FileRowList;
+    list_->setObjectName(QStringLiteral("sourceRows"));
     list_->setAccessibleName(QStringLiteral("Sources"));
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setFrameShape(QFrame::NoFrame);
-    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < static_cast<int>(shownFiles_.size())) {
-            viewModel_.selectFile(shownFiles_[static_cast<std::size_t>(row)]);
-        }
-    });
+    list_->setShowsSelection(true);
+    list_->setOnRemove(
+        [this](const std::filesystem::path& file) { viewModel_.removeSource(file); });
+    connect(list_, &FileRowList::currentFileChanged, this,
+            [this](const std::filesystem::path& file) { viewModel_.selectFile(file); });
     layout->addWidget(list_, 1);
     connect(&viewModel_, &SplitViewModel::changed, this, [this] { refresh_.schedule(); });
     render();
@@ -130,31 +78,21 @@ void SplitSourceList::render() {
     count_->setText(QString::number(static_cast<qlonglong>(sources.size())));
     count_->setAccessibleName(sources.size() == 1 ? QStringLiteral("1 source")
                                                   : count_->text() + QStringLiteral(" sources"));
-    std::vector<std::filesystem::path> files;
+    std::vector<FileRowList::Row> rows;
+    rows.reserve(sources.size());
     for (const auto& source : sources) {
-        files.push_back(source.file);
-    }
-    const QSignalBlocker blocker(list_);
-    if (files != shownFiles_) {
-        list_->clear();
-        shownFiles_ = files;
-        for (const auto& file : files) {
-            auto* item = new QListWidgetItem(list_);
-            QWidget* row = makeRow(file, [this, file] { viewModel_.removeSource(file); });
-            item->setSizeHint(row->sizeHint());
-            list_->setItemWidget(item, row);
+        if (source.isNotMedia) {
+            rows.push_back({source.file, QStringLiteral("Not a video or audio file"),
+                            QStringLiteral("exclamationmark.triangle"), true,
+                            rowAccessibleText(source)});
+            continue;
         }
+        rows.push_back({source.file, QString::fromStdString(source.listSummary()),
+                        modeSymbol(source.operationMode), source.validationMessage().has_value(),
+                        rowAccessibleText(source)});
     }
-    int selected = -1;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        QListWidgetItem* item = list_->item(static_cast<int>(i));
-        updateRow(list_->itemWidget(item), sources[i]);
-        item->setData(Qt::AccessibleTextRole, rowAccessibleText(sources[i]));
-        if (viewModel_.selectedFile() == sources[i].file) {
-            selected = static_cast<int>(i);
-        }
-    }
-    list_->setCurrentRow(selected);
+    list_->setRows(std::move(rows));
+    list_->setCurrentFile(viewModel_.selectedFile());
 }
 
 SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
@@ -172,15 +110,19 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
                                          "operation."),
                           QStringLiteral("scissors")),
         1, Qt::AlignTop);
-    auto* add = new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add File"));
-    add->setObjectName(QStringLiteral("addFile"));
-    connect(add, &QPushButton::clicked, this, [this] {
+    addButton_ = new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add File"));
+    addButton_->setObjectName(QStringLiteral("addFile"));
+    connect(addButton_, &QPushButton::clicked, this, [this] {
         viewModel_.addFiles(mediaFileChooser_ ? mediaFileChooser_()
                                               : std::vector<std::filesystem::path>{});
     });
-    header->addWidget(add, 0, Qt::AlignTop);
+    header->addWidget(addButton_, 0, Qt::AlignTop);
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
+
+    // Connected before the editor is made, so before the editor's own: once the last source is
+    // queued or removed, the focus moves to "Add File" before the editor disables its control.
+    connect(&viewModel_, &SplitViewModel::changed, this, &SplitView::render);
 
     body_ = new QStackedLayout;
     emptyState_ = new ContentUnavailableView(
@@ -196,12 +138,12 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
     row->addWidget(sourceList_);
     row->addWidget(dividerLine(QFrame::VLine));
     editor_ = new SplitSourceEditor(viewModel_);
+    editor_->setFocusHeir(addButton_);
     row->addWidget(editor_, 1);
     body_->addWidget(panes_);
     layout->addLayout(body_, 1);
 
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
-    connect(&viewModel_, &SplitViewModel::changed, this, &SplitView::render);
     render();
 }
 
@@ -210,8 +152,13 @@ bool SplitView::showsEmptyState() const {
 }
 
 void SplitView::render() {
-    body_->setCurrentWidget(viewModel_.sources().empty() ? static_cast<QWidget*>(emptyState_)
-                                                         : panes_);
+    const bool empty = viewModel_.sources().empty();
+    // The last source removed or queued from the panes: the focus stays on the page, on the
+    // control that adds the next file, rather than going on to whatever follows.
+    if (empty && panes_->isAncestorOf(QApplication::focusWidget())) {
+        addButton_->setFocus(Qt::OtherFocusReason);
+    }
+    body_->setCurrentWidget(empty ? static_cast<QWidget*>(emptyState_) : panes_);
 }
 
 }  // namespace tavrolin

@@ -8,33 +8,33 @@
 #include "app/CoalescedRefresh.h"
 
 class QLabel;
-class QListWidget;
+class QPushButton;
 class QStackedLayout;
 
 namespace tavrolin {
 
 class ContentUnavailableView;
+class FileRowList;
 class SplitSourceEditor;
 class SplitViewModel;
 
 // The Split sources beside the editor: a header with the count, then one row per source with
-// its name, mode symbol and summary (red while invalid) and a remove button. The selection
-// lives in the model only. Re-renders once per event-loop turn, so a row's remove button is
-// never deleted while it reports its click. GUI thread only.
+// its name, mode symbol and summary (red while invalid) and a remove button; the picked row is
+// the model's selection. The list is one Tab stop (arrows pick, Delete removes). Re-renders once
+// per event-loop turn. GUI thread only.
 class SplitSourceList : public QWidget {
     Q_OBJECT
   public:
     explicit SplitSourceList(SplitViewModel& viewModel, QWidget* parent = nullptr);
 
-    QListWidget* list() const { return list_; }
+    FileRowList* list() const { return list_; }
 
   private:
     void render();
 
     SplitViewModel& viewModel_;
     QLabel* count_;
-    QListWidget* list_;
-    std::vector<std::filesystem::path> shownFiles_;
+    FileRowList* list_;
     CoalescedRefresh refresh_;
 };
 
@@ -58,6 +58,7 @@ class SplitView : public QWidget {
 
     SplitViewModel& viewModel_;
     MediaFileChooser mediaFileChooser_;
+    QPushButton* addButton_;
     QStackedLayout* body_;
     ContentUnavailableView* emptyState_;
     QWidget* panes_;

@@ -10,6 +10,7 @@
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
+#include "probe/MediaProbeError.h"
 
 namespace tavrolin {
 
@@ -39,6 +40,7 @@ namespace {
 struct KeyframeReading {
     std::optional<SplitKeyframes> keyframes;
     std::optional<std::string> error;
+    bool notMedia = false;
 };
 
 }  // namespace
@@ -56,6 +58,9 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
             KeyframeReading reading;
             try {
                 reading.keyframes = reader(file, stop);
+            } catch (const MediaProbeError& error) {
+                reading.error = error.what();
+                reading.notMedia = error.errorCase() == MediaProbeError::Case::notMedia;
             } catch (...) {
                 reading.error = userMessage(std::current_exception());
             }
@@ -71,6 +76,7 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
             target->isReadingKeyframes = false;
             target->keyframes = std::move(reading.keyframes);
             target->keyframeError = std::move(reading.error);
+            target->isNotMedia = reading.notMedia;
             emit model.changed();
         });
 }

@@ -1,5 +1,6 @@
 #include "remux/RemuxNaturalLanguageDraftView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,6 +68,8 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
         "Remove all audio tracks except English 5.1 and change the container to MP4"));
     instructionField_->setAccessibleName(QStringLiteral("Natural-language Remux instruction"));
     instructionField_->setTabChangesFocus(true);
+    // The field grows with its text (see fitInstructionHeight): the page is the one that scrolls.
+    instructionField_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(instructionField_, &QPlainTextEdit::textChanged, this, [this] {
         fitInstructionHeight();
         const std::string text = instructionField_->toPlainText().toStdString();
@@ -74,6 +77,10 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
             viewModel_.setNaturalLanguageInstruction(text);
         }
     });
+    // Rewrapped to a new width, the text may take more lines or fewer.
+    connect(instructionField_->document()->documentLayout(),
+            &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &RemuxNaturalLanguageDraftView::fitInstructionHeight);
     inputRow->addWidget(instructionField_, 1, Qt::AlignBottom);
     createButton_ = new QPushButton(remuxSymbolIcon(QStringLiteral("sparkles")),
                                     QStringLiteral("Create Draft"));
@@ -160,8 +167,8 @@ RemuxNaturalLanguageDraftView::RemuxNaturalLanguageDraftView(RemuxViewModel& vie
 }
 
 void RemuxNaturalLanguageDraftView::fitInstructionHeight() {
-    // Grows from two to four lines with its text.
-    const int lines = std::clamp(instructionField_->document()->lineCount(), 2, 4);
+    // Two lines at least, and as many as its text takes.
+    const int lines = std::max(instructionField_->document()->lineCount(), 2);
     const QFontMetrics metrics(instructionField_->font());
     const int frame = 2 * instructionField_->frameWidth() +
                       static_cast<int>(2 * instructionField_->document()->documentMargin());

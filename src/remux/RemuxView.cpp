@@ -1,5 +1,6 @@
 #include "remux/RemuxView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -10,8 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include "app/RetiredWidget.h"
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
 #include "app/WorkspaceColumn.h"
 #include "remux/RemuxNaturalLanguageDraftView.h"
 #include "remux/RemuxSymbols.h"
@@ -85,10 +87,6 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
-    // The page scrolls to follow the focus; it is no Tab stop of its own.
-    if (auto* page = findChild<QScrollArea*>(QStringLiteral("scroll"))) {
-        page->setFocusPolicy(Qt::NoFocus);
-    }
 
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
@@ -104,14 +102,14 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     sourceTitle->setFont(fontFor(TextStyle::headline));
     sourceHeader->addWidget(sourceTitle);
     sourceHeader->addStretch(1);
-    auto* addFiles =
+    addFilesButton_ =
         new QPushButton(remuxSymbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files\u2026"));
-    addFiles->setObjectName(QStringLiteral("addFilesButton"));
-    connect(addFiles, &QPushButton::clicked, this, [this] {
+    addFilesButton_->setObjectName(QStringLiteral("addFilesButton"));
+    connect(addFilesButton_, &QPushButton::clicked, this, [this] {
         const auto files = mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{};
         viewModel_.addFiles(files);
     });
-    sourceHeader->addWidget(addFiles);
+    sourceHeader->addWidget(addFilesButton_);
     column->addLayout(sourceHeader);
 
     applyToAllBlock_ = new QWidget;
@@ -274,11 +272,13 @@ void RemuxView::refresh() {
     compatibilitySummary_->setStatus(viewModel_.compatibilitySummary(),
                                      QStringLiteral("exclamationmark.triangle.fill"),
                                      tint::orange());
-    validationMessage_->setStatus(sources.empty() ? std::nullopt : validation,
-                                  QStringLiteral("info.circle"), secondaryTextColor(palette()));
+    // Shown with no sources too: the disabled buttons beside it say why.
+    validationMessage_->setStatus(validation, QStringLiteral("info.circle"),
+                                  secondaryTextColor(palette()));
+    // After a submission empties the page, the focus stays on it, where the next files come in.
     const bool canSubmit = !validation && !viewModel_.isCheckingOutputFolder();
-    addToQueueButton_->setEnabled(canSubmit);
-    remuxNowButton_->setEnabled(canSubmit);
+    setEnabledKeepingFocus(addToQueueButton_, canSubmit, addFilesButton_);
+    setEnabledKeepingFocus(remuxNowButton_, canSubmit, addFilesButton_);
 
     refreshAlert();
     refreshCards(turn);
@@ -396,6 +396,9 @@ void RemuxView::appendCard(const fs::path& url) {
     auto* card = cards_.at(url);
     shelves_[i / cardsPerShelf]->layout()->addWidget(card);
     card->show();
+    // Made after the controls below the cards, it would come last on Tab.
+    placeTabStops(
+        cardOrder_.empty() ? applyToAllToggle_ : lastTabStop(cards_.at(cardOrder_.back())), card);
     cardOrder_.push_back(url);
 }
 
@@ -409,8 +412,13 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
         return;
     }
     // Showing widgets inside a visible list lays it out each time; with the list hidden
-    // meanwhile, placing all cards costs one layout.
-    const bool batch = cardList_->isVisible();
+    // meanwhile, placing all cards costs one layout. Not while a card holds the focus: hidden,
+    // it would hand the focus on below the list. A card moved to another shelf is hidden on
+    // the way, so its focus comes back after.
+    const QPointer<QWidget> focused = cardList_->isAncestorOf(QApplication::focusWidget())
+                                          ? QApplication::focusWidget()
+                                          : nullptr;
+    const bool batch = cardList_->isVisible() && focused == nullptr;
     if (batch) {
         cardList_->setVisible(false);
     }
@@ -423,10 +431,12 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
     while (shelves_.size() < needed) {
         addShelf();
     }
+    QWidget* lastStop = applyToAllToggle_;
     for (std::size_t i = 0; i < order.size(); ++i) {
         auto* card = cards_.at(order[i]);
         shelves_[i / cardsPerShelf]->layout()->addWidget(card);
         card->show();
+        lastStop = placeTabStops(lastStop, card);
     }
     // Shelves left over hold no card any more.
     while (shelves_.size() > needed) {
@@ -435,6 +445,9 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
     }
     if (batch) {
         cardList_->setVisible(true);
+    }
+    if (focused != nullptr && focused->isVisible() && !focused->hasFocus()) {
+        focused->setFocus(Qt::OtherFocusReason);
     }
     cardOrder_ = order;
 }

@@ -65,6 +65,7 @@ class RemuxView : public QWidget {
     CoalescedRefresh refreshLater_;
 
     RemuxNaturalLanguageDraftView* draftPanel_;
+    QPushButton* addFilesButton_;
     QWidget* applyToAllBlock_;
     QCheckBox* applyToAllToggle_;
     StatusLine* propagationSummary_;

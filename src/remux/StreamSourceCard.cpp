@@ -8,11 +8,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -20,6 +17,7 @@
 #include "app/ElidedLabel.h"
 #include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
 #include "remux/RemuxSymbols.h"
 
 namespace tavrolin {
@@ -104,42 +102,6 @@ QLabel* captionLabel(const QString& text, const QPalette& palette) {
     return label;
 }
 
-// Hands the wheel to the scrolling page around the card whenever the card's own list cannot
-// move that way (it shows every row, or stands at that end): scrolling the page never stalls
-// over a card.
-class WheelToPage : public QObject {
-  public:
-    explicit WheelToPage(QScrollArea* list) : QObject(list), list_(list) {
-        list->viewport()->installEventFilter(this);
-    }
-
-  protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::Wheel) {
-            return false;
-        }
-        auto* wheel = static_cast<QWheelEvent*>(event);
-        const int delta =
-            wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->pixelDelta().y();
-        const QScrollBar* bar = list_->verticalScrollBar();
-        const bool canMove =
-            delta > 0 ? bar->value() > bar->minimum() : delta < 0 && bar->value() < bar->maximum();
-        if (canMove) {
-            return false;
-        }
-        for (QWidget* up = list_->parentWidget(); up != nullptr; up = up->parentWidget()) {
-            if (auto* page = qobject_cast<QAbstractScrollArea*>(up)) {
-                QCoreApplication::sendEvent(page->viewport(), event);
-                return true;
-            }
-        }
-        return false;
-    }
-
-  private:
-    QScrollArea* list_;
-};
-
 const std::vector<MediaStream>* readyStreams(const RemuxSource& source) {
     if (const auto* ready = std::get_if<RemuxSource::Ready>(&source.inspectionState)) {
         return &ready->streams;
@@ -178,27 +140,22 @@ StreamSourceCard::StreamSourceCard(QWidget* parent) : QGroupBox(parent) {
     selectedCount_->setObjectName(QStringLiteral("selectedCount"));
     titleRow->addWidget(selectedCount_);
 
-    auto* remove = new QToolButton;
-    remove->setObjectName(QStringLiteral("removeButton"));
-    remove->setAutoRaise(true);
-    remove->setIcon(remuxSymbolIcon(QStringLiteral("xmark")));
-    remove->setToolTip(QStringLiteral("Remove source file"));
-    remove->setAccessibleName(QStringLiteral("Remove source file"));
-    connect(remove, &QToolButton::clicked, this, [this] {
+    removeButton_ = new QToolButton;
+    removeButton_->setObjectName(QStringLiteral("removeButton"));
+    removeButton_->setAutoRaise(true);
+    removeButton_->setIcon(remuxSymbolIcon(QStringLiteral("xmark")));
+    removeButton_->setToolTip(QStringLiteral("Remove source file"));
+    connect(removeButton_, &QToolButton::clicked, this, [this] {
         if (onRemove) {
             onRemove();
         }
     });
-    titleRow->addWidget(remove);
+    titleRow->addWidget(removeButton_);
     layout->addLayout(titleRow);
 
     contentLayout_ = new QVBoxLayout;
     contentLayout_->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(contentLayout_);
-}
-
-int StreamSourceCard::streamListHeight(int contentHeight, int firstFiveRowsHeight) {
-    return std::clamp(contentHeight, 130, std::max(320, firstFiveRowsHeight));
 }
 
 bool StreamSourceCard::needsRebuild(const RemuxSource& source,
@@ -236,6 +193,8 @@ void StreamSourceCard::setContent(const RemuxSource& source,
 void StreamSourceCard::updateTitle() {
     fileName_->setText(toQString(source_.url.filename()));
     setAccessibleName(fileName_->text());
+    // Every card has one: the name says which file it takes away.
+    removeButton_->setAccessibleName(QStringLiteral("Remove ") + fileName_->text());
     folder_->setText(toQString(source_.url.parent_path()));
     if (const auto* streams = readyStreams(source_)) {
         const auto selected = std::count_if(streams->begin(), streams->end(), [&](const auto& s) {
@@ -296,6 +255,8 @@ void StreamSourceCard::rebuildContent() {
         if (failed->retryMayHelp) {
             auto* retry = new QPushButton(QStringLiteral("Try Again"));
             retry->setObjectName(QStringLiteral("tryAgainButton"));
+            retry->setAccessibleName(QStringLiteral("Inspect ") +
+                                     toQString(source_.url.filename()) + QStringLiteral(" again"));
             connect(retry, &QPushButton::clicked, this, [this] {
                 if (onRetry) {
                     onRetry();
@@ -312,19 +273,9 @@ void StreamSourceCard::rebuildContent() {
                 kinds.push_back(kind);
             }
         }
-        auto* scroll = new QScrollArea;
-        scroll->setObjectName(QStringLiteral("streamList"));
-        scroll->setWidgetResizable(true);
-        scroll->setFrameShape(QFrame::NoFrame);
-        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        // A bar only when the rows do not fit: a list that shows everything has nothing to scroll.
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        // The rows take the focus; the list itself is no stop of its own.
-        scroll->setFocusPolicy(Qt::NoFocus);
-        new WheelToPage(scroll);
-
+        // Every row shows: the card grows with them and the page scrolls, not the card.
         auto* list = new QWidget;
-        std::vector<QWidget*> rows;  // in the order shown
+        list->setObjectName(QStringLiteral("streamList"));
         auto* column = new QVBoxLayout(list);
         column->setSpacing(0);
         column->setContentsMargins(0, 0, 0, 0);
@@ -350,31 +301,16 @@ void StreamSourceCard::rebuildContent() {
             groupLayout->addWidget(makeGroupHeader(kinds[k], count));
             for (const auto& stream : *streams) {
                 if (stream.kind == kinds[k]) {
-                    rows.push_back(makeStreamRow(stream));
-                    groupLayout->addWidget(rows.back());
+                    groupLayout->addWidget(makeStreamRow(stream));
                 }
             }
             column->addWidget(group);
         }
-        column->addStretch(1);
-        // The rows' real heights, which follow the fonts, not a fixed height per row; a card of
-        // up to five streams shows them all.
-        const int contentHeight = list->sizeHint().height();
-        int firstFiveRowsHeight = contentHeight;
-        if (rows.size() > 5) {
-            // Laid out now, while hidden, to learn where the fifth row ends.
-            list->adjustSize();
-            column->activate();
-            for (auto* row : rows) {
-                row->parentWidget()->layout()->activate();
-            }
-            firstFiveRowsHeight = rows[4]->mapTo(list, QPoint(0, rows[4]->height())).y() + 4;
-        }
-        scroll->setFixedHeight(streamListHeight(contentHeight, firstFiveRowsHeight));
-        scroll->setWidget(list);
-        layout->addWidget(scroll);
+        layout->addWidget(list);
     }
     contentLayout_->addWidget(content_);
+    // Made after the card's other controls, the rows would come last on Tab.
+    placeTabStops(removeButton_, content_);
     // Shown now rather than by the layout's queued show: the caller then sees what the rows
     // cost, and many rebuilt cards never pile up in one turn of the event loop.
     if (isVisible()) {
@@ -402,8 +338,13 @@ QWidget* StreamSourceCard::makeGroupHeader(MediaStreamKind kind, std::size_t cou
     number->setObjectName(QStringLiteral("kindCount"));
     row->addWidget(number);
     row->addStretch(1);
+    const QString streams = kindName(kind).toLower() + QStringLiteral(" streams of ") +
+                            toQString(source_.url.filename());
     for (const bool included : {true, false}) {
         auto* button = new QPushButton(included ? QStringLiteral("All") : QStringLiteral("None"));
+        // Every group of every card has a pair: the names say which streams they pick.
+        button->setAccessibleName(
+            (included ? QStringLiteral("Select all ") : QStringLiteral("Select no ")) + streams);
         button->setObjectName(included ? QStringLiteral("allButton")
                                        : QStringLiteral("noneButton"));
         button->setFlat(true);

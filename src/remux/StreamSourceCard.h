@@ -11,6 +11,7 @@
 #include "model/RemuxSource.h"
 
 class QLabel;
+class QToolButton;
 class QVBoxLayout;
 class QWidget;
 
@@ -19,7 +20,8 @@ namespace tavrolin {
 class ElidedLabel;
 
 // One remux source: its name and folder, how far its inspection has come and, once its streams
-// are known, one check box per stream grouped by kind with "All"/"None", badges and notes.
+// are known, one check box per stream grouped by kind with "All"/"None", badges and notes. The
+// card shows every row; the page around it scrolls.
 // Holds no selection of its own: it shows its inputs and reports clicks through the callbacks.
 class StreamSourceCard : public QGroupBox {
     Q_OBJECT
@@ -44,10 +46,6 @@ class StreamSourceCard : public QGroupBox {
 
     const RemuxSource& source() const { return source_; }
 
-    // The height of the list's rows and groups, at least 130 and at most 320 or the height
-    // that shows the first five rows, whichever is more.
-    static int streamListHeight(int contentHeight, int firstFiveRowsHeight);
-
   private:
     void rebuildContent();
     void updateTitle();
@@ -62,6 +60,7 @@ class StreamSourceCard : public QGroupBox {
     ElidedLabel* fileName_;
     ElidedLabel* folder_;
     QLabel* selectedCount_;
+    QToolButton* removeButton_;
     QVBoxLayout* contentLayout_;
     QWidget* content_ = nullptr;
 };

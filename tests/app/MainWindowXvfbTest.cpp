@@ -22,6 +22,7 @@
 #include "app/TavrolinApp.h"
 #include "app/WorkspacePage.h"
 #include "engine/JobQueueViewModel.h"
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
@@ -41,18 +42,6 @@ const char* const childVariable = "TAVROLIN_XVFB_CHILD";
 QString describe(QWidget* widget) {
     return QStringLiteral("%1 \"%2\"")
         .arg(QString::fromLatin1(widget->metaObject()->className()), widget->objectName());
-}
-
-// The controls Tab should stop at: shown, enabled, taking Tab focus themselves.
-QSet<QWidget*> tabStops(QWidget* page) {
-    QSet<QWidget*> stops;
-    for (QWidget* widget : page->findChildren<QWidget*>()) {
-        if (widget->isVisible() && widget->isEnabled() && !widget->focusProxy() &&
-            (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
-            stops.insert(widget);
-        }
-    }
-    return stops;
 }
 
 // Whether `root` shows a `T` that passes `test`.
@@ -174,7 +163,7 @@ TEST(XvfbWindow, Child) {
             visited.append(focused);
         }
         ASSERT_EQ(QApplication::focusWidget(), start) << "Tab comes back round to the sidebar";
-        const QSet<QWidget*> expected = tabStops(page);
+        const QList<QWidget*> expected = tavtest::tabStops(page);
         for (QWidget* stop : expected) {
             EXPECT_EQ(visited.count(stop), 1) << describe(stop).toStdString();
         }

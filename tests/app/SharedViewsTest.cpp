@@ -7,9 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QStringListModel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStringListModel>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -94,6 +94,18 @@ TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
     EXPECT_EQ(moves[0], std::make_pair(fs::path("/videos/two.mkv"), -1));
     EXPECT_EQ(moves[1], std::make_pair(fs::path("/videos/two.mkv"), +1));
     EXPECT_EQ(removed, std::vector<fs::path>{"/media/three.mp4"});
+    // A screen reader gets the painted buttons, named for their file, and presses them.
+    QAccessibleInterface* row = QAccessible::queryAccessibleInterface(editor.listView())->child(1);
+    ASSERT_EQ(row->childCount(), 3);
+    QStringList names;
+    for (int i = 0; i < row->childCount(); ++i) {
+        names << row->child(i)->text(QAccessible::Name);
+    }
+    EXPECT_EQ(names, (QStringList{"Move two.mkv earlier", "Move two.mkv later", "Remove two.mkv"}));
+    row->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return removed.size() == 2; }));
+    EXPECT_EQ(removed.back(), fs::path("/videos/two.mkv"));
+    removed.pop_back();
     // The editor leaves the list to its host.
     EXPECT_EQ(editor.files().size(), 3u);
     EXPECT_EQ(FileListEditor::helpText(Button::moveEarlier), "Move earlier");
@@ -118,6 +130,11 @@ TEST_F(SharedViews, FileListEditorButtonsFollowPositionAndReportTheirFile) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return bar->maximum() + editor.listView()->viewport()->height() >= 3000 * 50; }));
     editor.listView()->scrollToBottom();
+    // The rows end where the scroll bar begins: no button lies under it.
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return editor.buttonRect(2999, Button::remove).right() <
+               editor.listView()->viewport()->width();
+    }));
     click(2999, Button::remove);
     EXPECT_EQ(removed.back(), fs::path("/videos/clip 2999.mkv"));
 }

@@ -274,6 +274,8 @@ TEST(SplitSourceConfiguration, WorkspaceValidationNamesTheFirstInvalidFile) {
     EXPECT_EQ(splitWorkspaceValidationMessage(sources, fs::path("/out")),
               "b.mkv: Choose a split point after the beginning of the video.");
     EXPECT_EQ(splitOutputCount(sources), 4);
+    sources[0].isNotMedia = true;
+    EXPECT_EQ(splitOutputCount(sources), 3);
 }
 
 }  // namespace

@@ -215,6 +215,10 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
               "\u201Cnoise.mp4\u201D is not a video or audio file that FFmpeg can read (Invalid "
               "data found when processing input).");
     EXPECT_TRUE(model->sources()[3].keyframeError.has_value());
+    // It writes nothing, so it counts for no output; a file that failed otherwise still does.
+    EXPECT_TRUE(model->sources()[2].isNotMedia);
+    EXPECT_FALSE(model->sources()[3].isNotMedia);
+    EXPECT_EQ(model->outputCount(), 3);
     model->removeSource(noise);
     model->removeSource(folder.path() / "missing.mp4");
     model->selectFile(clipSource);

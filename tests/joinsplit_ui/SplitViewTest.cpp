@@ -8,11 +8,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 
 #include "app/ContentUnavailableView.h"
+#include "app/FileRowList.h"
 #include "joinsplit/IndexedClips.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitPreviewViewModel.h"
@@ -36,20 +36,19 @@ QPushButton* button(QWidget* parent, const QString& text) {
     return nullptr;
 }
 
-// The list re-renders in the next event-loop turn.
-QString rowSummary(SplitView& view, int row) {
+// The list re-renders in the next event-loop turn; the second line and its symbol are the roles
+// after the user roles' first.
+QVariant rowData(SplitView& view, int row, int role) {
     QCoreApplication::processEvents();
-    QListWidget* list = view.sourceList()->list();
-    return list->itemWidget(list->item(row))->findChild<QLabel*>("summary")->text();
+    return view.sourceList()->list()->model()->index(row, 0).data(role);
+}
+
+QString rowSummary(SplitView& view, int row) {
+    return rowData(view, row, Qt::UserRole + 1).toString();
 }
 
 QString rowSymbol(SplitView& view, int row) {
-    QCoreApplication::processEvents();
-    QListWidget* list = view.sourceList()->list();
-    return list->itemWidget(list->item(row))
-        ->findChild<QLabel*>("mode")
-        ->property("symbol")
-        .toString();
+    return rowData(view, row, Qt::UserRole + 2).toString();
 }
 
 class SplitViewTest : public ::testing::Test {
@@ -90,9 +89,9 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     QCoreApplication::processEvents();
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->text(), "2");
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->accessibleName(), "2 sources");
-    EXPECT_EQ(view->sourceList()->list()->item(1)->data(Qt::AccessibleTextRole).toString(),
+    EXPECT_EQ(rowData(*view, 1, Qt::AccessibleTextRole).toString(),
               "indexed-h264.mkv, 0s\u201360s");
-    EXPECT_EQ(view->sourceList()->list()->currentRow(), 0);
+    EXPECT_EQ(view->sourceList()->list()->currentIndex().row(), 0);
     SplitSourceEditor* editor = view->editor();
     EXPECT_EQ(editor->findChild<QLabel*>("fileName")->text(), "indexed-h264.mp4");
     EXPECT_EQ(rowSummary(*view, 1), "0s\u201360s");
@@ -146,8 +145,9 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
     EXPECT_EQ(model->selectedConfiguration()->container, std::nullopt);
 
     // Removing the selected row selects the next one, and the editor shows it.
-    QListWidget* list = view->sourceList()->list();
-    list->itemWidget(list->item(0))->findChild<QPushButton*>("remove")->click();
+    FileRowList* list = view->sourceList()->list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->buttonRect(0, FileRowList::Button::remove).center());
     QCoreApplication::processEvents();
     EXPECT_EQ(view->sourceList()->findChild<QLabel*>("count")->text(), "1");
     EXPECT_EQ(editor->findChild<QLabel*>("fileName")->text(), "indexed-h264.mkv");
@@ -169,7 +169,9 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     EXPECT_FALSE(slider->isEnabled());  // until loaded
     ASSERT_TRUE(tavtest::waitUntil([&] { return preview_model.duration() > 0; }));
     EXPECT_TRUE(slider->isEnabled());
-    EXPECT_FALSE(splitHere->isEnabled());  // not at 0
+    EXPECT_FALSE(splitHere->isEnabled());  // not at 0, and the preview says why
+    auto* reason = preview->findChild<QLabel*>("splitHereReason");
+    EXPECT_TRUE(reason->isVisibleTo(preview));
     EXPECT_EQ(preview->findChild<QLabel*>("timeText")->text(), "00:00:00.000 / 00:00:06.000");
 
     // "." steps once; while a time field has the focus it is typed instead.
@@ -187,11 +189,18 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     QTest::keyClick(start, Qt::Key_Period);
     EXPECT_EQ(preview_model.currentFrame(), 75);
     EXPECT_EQ(model->selectedConfiguration()->startText, "0.");
+    // Space presses the focused button rather than playing.
+    auto* setStart = button(preview, "Set Start");
+    setStart->setFocus();
+    QTest::keyClick(setStart, Qt::Key_Space);
+    EXPECT_FALSE(preview_model.isPlaying());
+    EXPECT_EQ(model->selectedConfiguration()->startText, "3");
 
     // Split Here takes the frame's time and switches the operation, and the note and the
     // caption show the keyframe the cut uses; Set End switches back.
     ASSERT_TRUE(tavtest::waitUntil([&] { return !model->sources()[0].isReadingKeyframes; }));
     ASSERT_TRUE(splitHere->isEnabled());
+    EXPECT_FALSE(reason->isVisibleTo(preview));
     splitHere->click();
     EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::atPoint);
     EXPECT_EQ(model->selectedConfiguration()->splitPointText, "3");
@@ -208,6 +217,7 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
     EXPECT_EQ(model->selectedConfiguration()->endText, formatPreviewSeconds(76 / 25.0));
     slider->setValue(slider->maximum());
     EXPECT_FALSE(splitHere->isEnabled());  // at the end
+    EXPECT_TRUE(reason->isVisibleTo(preview));
 
     // A click steps once; a hold steps on after 0.35 s and stops at the release.
     preview_model.seek(1, false);

@@ -1,14 +1,17 @@
 // The Split workspace in the application's real window on an X server: a clip dropped on the
 // window, a frame chosen with the slider and the frame buttons, and a screenshot of the preview
-// whose pixels name the model's current frame. The test runs itself again under xvfb-run.
+// whose pixels name the model's current frame; each state (empty, a range, a split point, a file
+// that is no media) fits the minimum and the default window size and is walked with Tab. The
+// test runs itself again under xvfb-run.
 #include <gtest/gtest.h>
 
-#include <QMimeData>
-#include <QProcess>
-#include <QScreen>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSlider>
-#include <QStandardPaths>
 
+#include "app/FileRowList.h"
+#include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
 #include "app/TavrolinApp.h"
 #include "joinsplit/IndexedClips.h"
@@ -17,10 +20,11 @@
 #include "joinsplit/SplitView.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/TestAppConfiguration.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -52,14 +56,17 @@ TEST(SplitWindow, Child) {
     tavtest::TempDir home;
     TavrolinApp app(tavtest::appConfiguration(home.path()));
     MainWindow* window = app.mainWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
+    ASSERT_TRUE(tavtest::showActive(window));
     window->rootView()->select(WorkspaceSection::split);
-    ASSERT_TRUE(
-        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
-
     auto* view = window->findChild<SplitView*>();
     ASSERT_NE(view, nullptr);
+    SidebarRow* start = window->rootView()->sidebar()->row(WorkspaceSection::split);
+    tavtest::expectFits(window, view, "split-empty");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+
+    ASSERT_TRUE(
+        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
     ASSERT_TRUE(tavtest::waitUntil([&] { return view->editor()->preview() != nullptr; }));
     SplitVideoPreview* preview = view->editor()->preview();
     SplitPreviewViewModel& model = preview->model();
@@ -82,6 +89,64 @@ TEST(SplitWindow, Child) {
         EXPECT_TRUE(tavtest::waitUntil(
             [&] { return indexOnScreen(window, surface, model.player().picture()) == frame; }));
     }
+
+    // A range whose cuts the notes beside the times explain, then a split point.
+    auto* editor = view->editor();
+    auto* startNote = editor->findChild<QLabel*>(QStringLiteral("startNote"));
+    auto* startField = editor->findChild<QLineEdit*>(QStringLiteral("startField"));
+    QTest::keyClicks(startField, QStringLiteral(".5"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return startNote->isVisible(); }, 30s));
+    EXPECT_FALSE(startNote->text().isEmpty());
+    tavtest::expectFits(window, view, "split-range");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+    auto* operation = editor->findChild<QComboBox*>(QStringLiteral("operationPicker"));
+    operation->setCurrentIndex(1);
+    emit operation->activated(1);
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("splitField")),
+                     QStringLiteral("2"));
+    auto* splitNote = editor->findChild<QLabel*>(QStringLiteral("splitNote"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return splitNote->isVisible(); }));
+    tavtest::expectFits(window, view, "split-point");
+
+    // A file that is no media is neither previewed nor counted, and the page says why.
+    const fs::path junk = tavtest::TestMedia::shared().randomBytes;
+    ASSERT_TRUE(
+        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(junk))}));
+    FileRowList* sources = view->sourceList()->list();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files().size() == 2; }));
+    sources->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sources, Qt::Key_Down);
+    auto* validation = editor->findChild<QLabel*>(QStringLiteral("validationMessage"));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return validation->text().contains(QStringLiteral("is not a video")); }, 30s));
+    tavtest::expectFits(window, view, "split-not-media");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+    EXPECT_EQ(editor->preview(), nullptr);
+    auto* note = editor->findChild<QLabel*>(QStringLiteral("notMediaNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().startsWith(QStringLiteral("\u201Crandom.mkv\u201D is not a video")))
+        << note->text().toStdString();
+    auto* queue = editor->findChild<QPushButton*>(QStringLiteral("queueButton"));
+    EXPECT_EQ(queue->text(), QStringLiteral("Add 2 Outputs to Queue"));
+    EXPECT_FALSE(queue->isEnabled());
+
+    // Delete removes the picked source from the list, which is one Tab stop.
+    sources->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sources, Qt::Key_Delete);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files() == std::vector{clip}; }));
+    EXPECT_EQ(QApplication::focusWidget(), sources);
+
+    // Queued by keyboard, the page empties and the focus stays on it, where the next file comes.
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue->isEnabled(); }));
+    queue->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(queue, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->showsEmptyState(); }))
+        << validation->text().toStdString() << " "
+        << tavtest::describeWidget(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("addFile"));
 }
 
 TEST(SplitWindow, ScreenshotShowsTheFrame) {

@@ -1,19 +1,18 @@
 // The Remux workspace in the application's real window on an X server: files dropped on the
-// window, one stream unticked, "Remux Now", and the output written by the real ffmpeg. The test
-// runs itself again under xvfb-run, where the child case drives the window.
+// window, one that is no media removed by keyboard, one stream unticked, "Remux Now", and the
+// output written by the real ffmpeg. Each state fits the minimum and the default window size and
+// is walked with Tab. The test runs itself again under xvfb-run, where the child case drives the
+// window.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
-#include <QScreen>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <QTest>
+#include <QToolButton>
 
+#include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
 #include "app/TavrolinApp.h"
 #include "engine/JobQueueViewModel.h"
@@ -21,7 +20,7 @@
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"
 #include "support/TestAppConfiguration.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -42,21 +41,43 @@ TEST(RemuxWindow, Child) {
     const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
     const auto first = folder / "first.mkv";
     const auto second = folder / "second.mkv";
+    const auto noise = folder / "noise.mkv";
 
     TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
-
-    tavtest::dropFiles(window->rootView(), {first, second});
+    ASSERT_TRUE(tavtest::showActive(window));
     auto* view = window->findChild<RemuxView*>();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(view->isVisible());
+    SidebarRow* start = window->rootView()->sidebar()->row(WorkspaceSection::remux);
+    tavtest::expectFits(window, view, "remux-empty");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+
+    tavtest::dropFiles(window->rootView(), {first, noise, second});
     ASSERT_TRUE(tavtest::waitUntil([&] {
         auto* card = view->cardFor(second);
         return card != nullptr && card->findChild<QCheckBox*>() != nullptr &&
-               view->cardFor(first)->findChild<QCheckBox*>() != nullptr;
+               view->cardFor(first)->findChild<QCheckBox*>() != nullptr &&
+               view->cardFor(noise)->findChild<QLabel*>("failedMessage") != nullptr;
     }));
+    tavtest::expectFits(window, view, "remux-three-files");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+    // Controls alike on every card tell their file and kind apart.
+    auto* all = view->cardFor(first)
+                    ->findChild<QWidget*>("group-audio")
+                    ->findChild<QPushButton*>("allButton");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(all)->text(QAccessible::Name),
+              "Select all audio streams of first.mkv");
+
+    // The file that is no media goes by keyboard; the focus goes on to the next card.
+    auto* remove = view->cardFor(noise)->findChild<QToolButton*>("removeButton");
+    remove->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(remove, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(noise) == nullptr; }));
+    EXPECT_TRUE(view->cardFor(second)->isAncestorOf(QApplication::focusWidget()))
+        << tavtest::describeWidget(QApplication::focusWidget());
 
     // Untick the French commentary of the first file with the mouse.
     QWidget* row = view->cardFor(first)->findChild<QWidget*>("stream-2");
@@ -78,9 +99,14 @@ TEST(RemuxWindow, Child) {
     const QPixmap shot = window->screen()->grabWindow(window->winId());
     shot.save(qEnvironmentVariable("TAVROLIN_SCREENSHOT"), "PNG");
 
+    // Pressed by keyboard, the page empties and the focus stays on it, on the control that adds
+    // the next files.
     auto* remuxNow = view->findChild<QPushButton*>("remuxNowButton");
     ASSERT_TRUE(tavtest::waitUntil([&] { return remuxNow->isEnabled(); }));
-    QTest::mouseClick(remuxNow, Qt::LeftButton);
+    remuxNow->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(remuxNow, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(first) == nullptr; }));
+    EXPECT_EQ(QApplication::focusWidget(), view->findChild<QPushButton*>("addFilesButton"));
     JobQueueViewModel& queue = app.queue();
     ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() == 2u; }));
     ASSERT_TRUE(tavtest::waitUntil(
@@ -97,7 +123,6 @@ TEST(RemuxWindow, Child) {
                                         "2,subrip,subtitle,[0][0][0][0]",
                                         "3,subrip,subtitle,[0][0][0][0]"}));
     EXPECT_EQ(tavtest::probedStreamLines(folder / "second-converted.mkv").size(), 5u);
-    EXPECT_EQ(view->cardFor(first), nullptr) << "the workspace empties";
 }
 
 TEST(RemuxWindow, DropUntickAndRemuxNow) {
@@ -105,6 +130,7 @@ TEST(RemuxWindow, DropUntickAndRemuxNow) {
     tavtest::TempDir folder;
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");
+    tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, "noise.mkv");
     QProcessEnvironment environment;
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
     environment.insert(

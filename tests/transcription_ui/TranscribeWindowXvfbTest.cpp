@@ -35,10 +35,9 @@
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
 #include "remux/RemuxTestSupport.h"
-#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 #include "transcription/SubtitleSyncReviewSheet.h"
 #include "transcription/TranscriptCueList.h"
 #include "transcription/TranscriptReviewArea.h"
@@ -54,141 +53,10 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_TRANSCRIBE_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_TRANSCRIBE_XVFB_FOLDER";
-// The minimum and the default window size.
-const QSize windowSizes[] = {{920, 640}, {1100, 720}};
+using tavtest::windowSizes;
 
-std::string describe(const QWidget* widget) {
-    QString text;
-    QDebug(&text) << widget->metaObject()->className() << widget->objectName()
-                  << widget->geometry();
-    return text.toStdString();
-}
-
-// Whether `widget` sits inside a scroll area's viewport (its size there is the content's own).
-bool inScrolledContent(const QWidget* widget) {
-    for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
-        const auto* area = qobject_cast<const QAbstractScrollArea*>(up->parentWidget());
-        if (area && area->viewport() == up) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The scroll area around `widget` that scrolls vertically, if any.
-const QAbstractScrollArea* verticalScroller(const QWidget* widget) {
-    for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
-        const auto* area = qobject_cast<const QAbstractScrollArea*>(up->parentWidget());
-        if (area && area->viewport() == up &&
-            area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff) {
-            return area;
-        }
-    }
-    return nullptr;
-}
-
-// The height of the first row a scroll area shows, 0 when it has none.
-int firstRowHeight(const QAbstractScrollArea* area) {
-    if (const auto* view = qobject_cast<const QAbstractItemView*>(area)) {
-        return view->model() && view->model()->rowCount() > 0
-                   ? view->visualRect(view->model()->index(0, 0)).height()
-                   : 0;
-    }
-    const auto* scroll = qobject_cast<const QScrollArea*>(area);
-    if (!scroll || !scroll->widget()) {
-        return 0;
-    }
-    for (const auto* child : scroll->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child->isVisible()) {
-            return child->height();
-        }
-    }
-    return 0;
-}
-
-// Each visible widget under `root` at the window's present size: it lies within its parent
-// (content scrolled vertically inside a scroll area only within its width), is not squeezed
-// below its minimum size, and its text is not cut: buttons as wide as their text, labels as
-// wide (or, wrapped, as tall) as theirs, a picker's chosen entry within its field. No
-// horizontal scroll bar shows, no scroll area scrolls inside another in the same direction, and
-// every scroll area shows at least its first row whole.
-void expectNothingCut(QWidget* root) {
-    for (auto* widget : root->findChildren<QWidget*>()) {
-        auto* parent = widget->parentWidget();
-        if (!widget->isVisible() || widget->isWindow() || !parent) {
-            continue;
-        }
-        const QRect box = widget->geometry();
-        const auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
-        const bool scrolls = area && area->viewport() == parent;
-        const bool inside = scrolls ? box.left() >= 0 && box.right() <= parent->width() - 1
-                                    : parent->rect().contains(box);
-        EXPECT_TRUE(inside) << describe(widget) << " in " << describe(parent);
-        // Controls, not containers (a stack's minimum counts its hidden pages); a line edit
-        // places its own icon buttons.
-        const QSize least = widget->minimumSizeHint().expandedTo(widget->minimumSize());
-        if (!widget->layout() && !inScrolledContent(widget) && least.isValid() &&
-            !qobject_cast<QScrollBar*>(widget) &&
-            qstrcmp(widget->metaObject()->className(), "QLineEditIconButton") != 0) {
-            EXPECT_GE(widget->height(), std::min(least.height(), widget->maximumHeight()))
-                << describe(widget) << " squeezed";
-            EXPECT_GE(widget->width(), std::min(least.width(), widget->maximumWidth()))
-                << describe(widget) << " squeezed";
-        }
-        if (const auto* button = qobject_cast<QPushButton*>(widget)) {
-            EXPECT_GE(button->width(), button->sizeHint().width()) << describe(widget);
-        }
-        const auto* label = qobject_cast<QLabel*>(widget);
-        if (label && !label->text().isEmpty()) {
-            EXPECT_GE(label->wordWrap() ? label->height() : label->width(),
-                      label->wordWrap() ? label->heightForWidth(label->width())
-                                        : label->minimumSizeHint().width())
-                << describe(widget) << " " << label->text().toStdString();
-        }
-        if (const auto* picker = qobject_cast<QComboBox*>(widget)) {
-            QStyleOptionComboBox option;
-            option.initFrom(picker);
-            option.editable = picker->isEditable();
-            const QRect field = picker->style()->subControlRect(
-                QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, picker);
-            const int icon = picker->itemIcon(picker->currentIndex()).isNull()
-                                 ? 0
-                                 : picker->iconSize().width() + 4;
-            EXPECT_LE(picker->fontMetrics().horizontalAdvance(picker->currentText()) + icon,
-                      field.width())
-                << describe(widget) << " " << picker->currentText().toStdString();
-        }
-        if (const auto* bar = qobject_cast<QScrollBar*>(widget)) {
-            EXPECT_EQ(bar->orientation(), Qt::Vertical) << describe(parent->parentWidget());
-        }
-        if (const auto* scroller = qobject_cast<QAbstractScrollArea*>(widget)) {
-            if (scroller->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff) {
-                const auto* outer = verticalScroller(widget);
-                EXPECT_EQ(outer, nullptr)
-                    << describe(widget) << " scrolls inside " << describe(outer);
-            }
-            EXPECT_GE(scroller->viewport()->height(), firstRowHeight(scroller))
-                << describe(widget) << " shows less than one row";
-        }
-    }
-}
-
-// At each window size, nothing under `root` is cut (above), and a screenshot of the state is
-// written to the build folder.
 void expectFits(QWidget* window, QWidget* root, const char* state) {
-    for (const QSize size : windowSizes) {
-        const std::string name = std::string(state) + "-" + std::to_string(size.width());
-        SCOPED_TRACE(name);
-        window->resize(size);
-        root->window()->resize(size);  // the sheet as it opens over a window of that size
-        tavtest::processEventsFor(100ms);
-        EXPECT_EQ(window->size(), size);
-        expectNothingCut(root);
-        const QString shot = QString::fromStdString(
-            (tavtest::buildFolder() / ("tavrolin-transcribe-" + name + ".png")).string());
-        ASSERT_TRUE(root->screen()->grabWindow(root->window()->winId()).save(shot, "PNG"));
-        EXPECT_GT(QImage(shot).width(), 600);
-    }
+    tavtest::expectFits(window, root, std::string("transcribe-") + state);
 }
 
 // Answers the next save dialog with `file`, as a person typing the name and pressing Return.

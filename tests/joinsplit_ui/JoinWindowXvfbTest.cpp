@@ -1,0 +1,73 @@
+// The Join workspace in the application's real window on an X server: empty, then with two
+// files, at the minimum and the default window size, walked with Tab; and the two rows followed
+// as the window shrinks. The test runs itself again under xvfb-run.
+#include <gtest/gtest.h>
+
+#include <QListView>
+
+#include "app/FileListEditor.h"
+#include "app/MainNavigationSidebar.h"
+#include "app/RootView.h"
+#include "app/TavrolinApp.h"
+#include "app/WorkspacePage.h"
+#include "joinsplit/JoinView.h"
+#include "remux/RemuxTestSupport.h"
+#include "support/TestAppConfiguration.h"
+#include "support/WindowChecks.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_JOIN_XVFB_CHILD";
+
+}  // namespace
+
+TEST(JoinWindow, Child) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only under xvfb-run, started by JoinWindow.FitsAndWalks";
+    }
+    tavtest::prepareRemuxTest();
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    tavtest::TempDir home;
+    TavrolinApp app(tavtest::appConfiguration(home.path()));
+    MainWindow* window = app.mainWindow();
+    window->resize(tavtest::windowSizes[1]);
+    ASSERT_TRUE(tavtest::showActive(window));
+    RootView* root = window->rootView();
+    root->select(WorkspaceSection::join);
+    auto* view = window->findChild<JoinView*>();
+    ASSERT_NE(view, nullptr);
+    SidebarRow* start = root->sidebar()->row(WorkspaceSection::join);
+    tavtest::expectFits(window, view, "join-empty");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+
+    const auto& media = tavtest::TestMedia::shared();
+    ASSERT_TRUE(
+        root->workspacePage(WorkspaceSection::join)->addFiles({media.mp4ClipA, media.mp4ClipB}));
+    auto* list = view->findChild<FileListEditor*>(QStringLiteral("fileList"));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return view->findChild<QPushButton*>(QStringLiteral("queueButton"))->isEnabled(); }));
+    // Shrunk from the default size, the rows follow the list: every button stays in view.
+    window->resize(tavtest::windowSizes[1]);
+    tavtest::settle();
+    window->resize(tavtest::windowSizes[0]);
+    tavtest::settle();
+    for (int row = 0; row < 2; ++row) {
+        for (auto button : {FileListEditor::Button::moveEarlier, FileListEditor::Button::moveLater,
+                            FileListEditor::Button::remove}) {
+            EXPECT_LE(list->buttonRect(row, button).right(), list->listView()->viewport()->width())
+                << row;
+        }
+    }
+    tavtest::expectFits(window, view, "join-two-files");
+    tavtest::expectKeyboardWalk(start, view);
+    tavtest::expectNamedAccessibleTree(window);
+}
+
+TEST(JoinWindow, FitsAndWalks) {
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    tavtest::expectPassesUnderXvfb(childVariable, "JoinWindow.Child");
+}
