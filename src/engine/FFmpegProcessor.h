@@ -11,8 +11,10 @@
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
+#include "engine/JobFiles.h"
 #include "engine/MediaProcessing.h"
 #include "engine/SafeFileReplacement.h"
+#include "engine/SplitPartPreparation.h"
 #include "engine/SubtitleDocumentRenderer.h"
 #include "probe/PacketCensus.h"
 #include "process/FFmpegToolchain.h"
@@ -81,8 +83,6 @@ class FFmpegProcessor : public MediaProcessing {
                                const std::filesystem::path& ffprobe, std::stop_token stop = {});
 
   private:
-    class Run;
-    class ProgressRelay;
     class CurrentJob;
     struct Job;
     struct Ran;
@@ -94,56 +94,25 @@ class FFmpegProcessor : public MediaProcessing {
     // `verifyReplacement` checks a prepared replacement and its source once more; `publish`
     // moves a finished output into place.
     Job resolve(const ProcessingRequest& request) const;
-    Ran runFFmpeg(const Job& job, Run& run, ProgressCallback& progress, std::stop_source& childStop,
-                  std::stop_token stop);
-    void checkRun(const Job& job, const Run& run, const Ran& ran, std::stop_token stop) const;
-    void verifyReplacement(const Job& job, const Run& run, const Ran& ran,
+    Ran runFFmpeg(const Job& job, JobFiles& run, ProgressCallback& progress,
+                  std::stop_source& childStop, std::stop_token stop);
+    void checkRun(const Job& job, const JobFiles& run, const Ran& ran, std::stop_token stop) const;
+    void verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
                            std::stop_token childStop, std::stop_token stop);
-    void publish(const Job& job, const Run& run, std::stop_token stop) const;
-    // Where a transcript export writes each selected source stream: in selection order, or
-    // with "-map 0" at its own index, once the source's subtitle streams are checked to be
-    // still the selected ones.
-    std::vector<CopiedStream> exportedStreams(const TranscriptionMediaRequest& transcript,
-                                              const std::filesystem::path& ffprobe,
-                                              std::stop_token stop);
+    void publish(const Job& job, const JobFiles& run, std::stop_token stop) const;
 
     // The probed length of the input of a remux, split, chapter job or transcript export (a
     // join sums its inputs as it checks them).
     std::optional<double> expectedDuration(const ProcessingRequest& request,
                                            const std::filesystem::path& ffprobe,
                                            std::stop_token stop);
-    // ffprobe within the application's bound on concurrent ffprobe runs.
-    ProcessResult runFFprobe(const std::filesystem::path& ffprobe,
-                             const std::vector<std::string>& arguments, std::stop_token stop);
-    std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKinds(
-        const std::filesystem::path& file, const std::filesystem::path& ffprobe,
-        std::stop_token stop);
-    // What a split's progress counts to, given the source's duration when known.
-    static std::optional<double> splitProgressDuration(const SplitRequest& split,
-                                                       std::optional<double> sourceDuration);
     // Probes a join's inputs and refuses them with the Join workspace's own message when they
     // cannot be joined (a file may have been replaced since it was inspected); returns their
     // summed duration, or none.
     std::optional<double> checkJoinInputs(const JoinRequest& join,
                                           const std::filesystem::path& ffprobe,
                                           std::stop_token stop);
-    // The streams, chapters and duration of a split's source, and where its video ends; throws
-    // MediaProcessingError::processFailed with ffprobe's reason when it cannot be read. Both
-    // run their tool under `childStop` and end with CancellationError once `stop` is requested.
-    SplitSourceLayout probeSplitLayout(const SplitRequest& split,
-                                       const std::filesystem::path& ffprobe,
-                                       std::stop_token childStop, const std::stop_token& stop);
-    // What a split's command reads besides its source, written into the run's folder: its
-    // chapters and, for Matroska, its pictures (saved by a short ffmpeg run).
-    SplitSideFiles prepareSplitFiles(const SplitRequest& split, const SplitSourceLayout& layout,
-                                     Run& run, const std::filesystem::path& ffmpeg,
-                                     std::stop_token childStop, const std::stop_token& stop);
-    struct SplitInputs {
-        SplitRequest request;  // an end at or past the source's end made none
-        SplitSourceLayout layout;
-        SplitSideFiles files;
-    };
-    std::vector<std::string> prepareArguments(const ProcessingRequest& request, Run& run,
+    std::vector<std::string> prepareArguments(const ProcessingRequest& request, JobFiles& run,
                                               std::optional<double> expected,
                                               const std::optional<SplitInputs>& split);
 

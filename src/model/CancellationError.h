@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <stop_token>
 
 namespace tavrolin {
 
@@ -11,6 +12,13 @@ class CancellationError : public std::runtime_error {
   public:
     CancellationError() : std::runtime_error("The operation was cancelled.") {}
 };
+
+// Ends the current step with CancellationError once `stop` is requested.
+inline void throwIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested()) {
+        throw CancellationError();
+    }
+}
 
 // Whether a captured error is an `Error` (or derives from one).
 template <typename Error>

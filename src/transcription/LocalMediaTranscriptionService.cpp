@@ -43,12 +43,6 @@ class CurrentRun {
     std::stop_source*& slot_;
 };
 
-void throwIfStopped(std::stop_token stop) {
-    if (stop.stop_requested()) {
-        throw CancellationError();
-    }
-}
-
 }  // namespace
 
 LocalMediaTranscriptionService::LocalMediaTranscriptionService(

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// The processor's short ffprobe questions, each run within the application's bound on
+// concurrent ffprobe runs and under `stop`. Called on the job's thread (or a probe thread of
+// its own); none throws: a run that cannot answer gives nothing.
+
+// ffprobe's result; a run stopped before it started answers as the runner answers a stopped run.
+ProcessResult runBoundedFFprobe(ProcessRunning& runner, const std::filesystem::path& ffprobe,
+                                const std::vector<std::string>& arguments, std::stop_token stop);
+
+// A whole text that is a finite number, read in any locale; surrounding white space is allowed.
+std::optional<double> parseFiniteNumber(std::string_view text);
+
+// A file's duration in seconds as ffprobe reports it; nothing on any failure.
+std::optional<double> probeDuration(ProcessRunning& runner, const std::filesystem::path& file,
+                                    const std::filesystem::path& ffprobe, std::stop_token stop);
+
+// Each stream's index and codec type ("video", "subtitle", ...); nothing on any failure.
+std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKinds(
+    ProcessRunning& runner, const std::filesystem::path& file, const std::filesystem::path& ffprobe,
+    std::stop_token stop);
+
+}  // namespace tavrolin

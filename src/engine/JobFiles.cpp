@@ -1,0 +1,48 @@
+#include "engine/JobFiles.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/FileOperations.h"
+#include "model/Uuid.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+JobFiles::~JobFiles() {
+    if (!workingOutput.empty()) {
+        removeQuietly(workingOutput);
+    }
+    if (!temporaryFolder_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(temporaryFolder_, ignored);
+    }
+}
+
+fs::path JobFiles::writeTemporaryInput(const std::string& prefix, const std::string& extension,
+                                       std::string_view contents) {
+    fs::path file = temporaryPath(prefix, extension);
+    writeNewFile(file, contents);
+    return file;
+}
+
+fs::path JobFiles::temporaryPath(const std::string& prefix, const std::string& extension) {
+    if (temporaryFolder_.empty()) {
+        const char* root = std::getenv("TMPDIR");
+        std::string pattern = (root && *root ? std::string(root) : std::string("/tmp"));
+        pattern += "/Tavrolin-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw fs::filesystem_error("cannot create temporary folder", fs::path(pattern),
+                                       std::error_code(errno, std::generic_category()));
+        }
+        temporaryFolder_ = standardizedPath(pattern);
+    }
+    return temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
+}
+
+}  // namespace tavrolin

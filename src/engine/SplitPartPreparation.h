@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+
+#include "engine/ChapterMetadataRenderer.h"
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/JobFiles.h"
+#include "engine/SplitSourceLayout.h"
+#include "model/ProcessingRequest.h"
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// What a split needs before its ffmpeg run: the source's layout, the cut fitted to the source,
+// and the side files its command reads. Runs its tools on the job's thread under `childStop`;
+// each step ends with CancellationError once `stop` is requested.
+
+// A split's request as it runs (an end at or past the source's end made none), the source's
+// layout and the side files of its command.
+struct SplitInputs {
+    SplitRequest request;
+    SplitSourceLayout layout;
+    SplitSideFiles files;
+};
+
+// The streams, chapters and duration of a split's source, and where its video ends; throws
+// MediaProcessingError::processFailed with ffprobe's reason when it cannot be read.
+SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+                                   const std::filesystem::path& ffprobe, std::stop_token childStop,
+                                   const std::stop_token& stop);
+
+// The split as it runs: a start at or past the source's end throws
+// MediaProcessingError::invalidRequest; an end at or past it becomes the end of the source.
+SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout);
+
+// What a split's progress counts to, given the source's duration when known.
+std::optional<double> splitProgressDuration(const SplitRequest& split,
+                                            std::optional<double> sourceDuration);
+
+// What a split's command reads besides its source, written into the job's folder: its chapters
+// and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws
+// MediaProcessingError::notEnoughSpace or processFailed.
+SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,
+                                 const SplitRequest& split, const SplitSourceLayout& layout,
+                                 JobFiles& files, const std::filesystem::path& ffmpeg,
+                                 std::stop_token childStop, const std::stop_token& stop);
+
+}  // namespace tavrolin
