@@ -25,14 +25,6 @@ ProcessResult runBoundedFFprobe(ProcessRunning& runner, const fs::path& ffprobe,
     }
 }
 
-std::optional<double> parseFiniteNumber(std::string_view text) {
-    const auto value = parsePosixNumber(trimWhitespace(text));
-    if (!value || !std::isfinite(*value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::optional<double> probeDuration(ProcessRunning& runner, const fs::path& file,
                                     const fs::path& ffprobe, std::stop_token stop) {
     try {

@@ -21,9 +21,6 @@ namespace tavrolin {
 ProcessResult runBoundedFFprobe(ProcessRunning& runner, const std::filesystem::path& ffprobe,
                                 const std::vector<std::string>& arguments, std::stop_token stop);
 
-// A whole text that is a finite number, read in any locale; surrounding white space is allowed.
-std::optional<double> parseFiniteNumber(std::string_view text);
-
 // A file's duration in seconds as ffprobe reports it; nothing on any failure.
 std::optional<double> probeDuration(ProcessRunning& runner, const std::filesystem::path& file,
                                     const std::filesystem::path& ffprobe, std::stop_token stop);

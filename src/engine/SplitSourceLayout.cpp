@@ -21,8 +21,7 @@ std::optional<double> seconds(const nlohmann::json& object, const char* key) {
     if (found == object.end() || !found->is_string()) {
         return std::nullopt;
     }
-    const auto value = parsePosixNumber(found->get_ref<const std::string&>());
-    return value && std::isfinite(*value) ? value : std::nullopt;
+    return parseFiniteNumber(found->get_ref<const std::string&>());
 }
 
 // "1/12800"; zero when not a positive ratio.

@@ -27,11 +27,6 @@ std::vector<std::string_view> fields(std::string_view line) {
     }
 }
 
-std::optional<double> finite(std::string_view text) {
-    auto value = parsePosixNumber(trimWhitespace(text));
-    return value && std::isfinite(*value) ? value : std::nullopt;
-}
-
 }  // namespace
 
 std::optional<double> SplitKeyframes::atOrBefore(double seconds) const {
@@ -66,15 +61,15 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
         const auto parts = fields(report.substr(start, end - start));
         start = end + 1;
         if (parts.size() == 1) {
-            containerDuration = finite(parts[0]);
+            containerDuration = parseFiniteNumber(parts[0]);
             continue;
         }
-        const auto time = parts.size() >= 3 ? finite(parts[0]) : std::nullopt;
+        const auto time = parts.size() >= 3 ? parseFiniteNumber(parts[0]) : std::nullopt;
         if (!time) {
             continue;  // no timestamp: nothing a cut could name
         }
         first = std::min(first, *time);
-        last = std::max(last, *time + finite(parts[1]).value_or(0));
+        last = std::max(last, *time + parseFiniteNumber(parts[1]).value_or(0));
         pictures.push_back({*time, parts[2].find('K') != std::string_view::npos});
     }
     SplitKeyframes result;

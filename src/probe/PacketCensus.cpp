@@ -14,11 +14,6 @@ namespace {
 // differently (MP4 derives it from the next sample, Matroska stores it).
 constexpr double endTolerance = 0.5;
 
-std::optional<double> seconds(std::string_view text) {
-    const auto value = parsePosixNumber(text);
-    return value && std::isfinite(*value) ? value : std::nullopt;
-}
-
 StreamPackets packetsOf(const PacketCensus& census, std::int64_t stream) {
     const auto found = census.find(stream);
     return found == census.end() ? StreamPackets{} : found->second;
@@ -53,8 +48,12 @@ PacketCensus parsePacketCensus(std::string_view report) {
         }
         auto& packets = census[stream];
         ++packets.count;
-        if (const auto start = seconds(fields[1]) ? seconds(fields[1]) : seconds(fields[2])) {
-            packets.end = std::max(packets.end, *start + seconds(fields[3]).value_or(0));
+        auto start = parseFiniteNumber(fields[1]);
+        if (!start) {
+            start = parseFiniteNumber(fields[2]);
+        }
+        if (start) {
+            packets.end = std::max(packets.end, *start + parseFiniteNumber(fields[3]).value_or(0));
         }
     }
     return census;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/ErrorMessage.h"
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
@@ -91,6 +92,11 @@ std::optional<double> parsePosixNumber(std::string_view text) {
         return std::nullopt;
     }
     return negative ? -value : value;
+}
+
+std::optional<double> parseFiniteNumber(std::string_view text) {
+    const auto value = parsePosixNumber(trimWhitespace(text));
+    return value && std::isfinite(*value) ? value : std::nullopt;
 }
 
 namespace {

@@ -15,6 +15,9 @@ namespace tavrolin {
 // (as strtod reads them).
 std::optional<double> parsePosixNumber(std::string_view text);
 
+// A whole text that is a finite number, read in any locale; surrounding white space is allowed.
+std::optional<double> parseFiniteNumber(std::string_view text);
+
 // The failure text of a tool run, shared by every operation that runs ffmpeg or ffprobe:
 // the last 8 non-empty lines of the tool's standard error, joined with "\n"; `fallback` when there
 // are none. Lines end at LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR. The
