@@ -1,26 +1,33 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 #include <QTimer>
+
+#include <pthread.h>
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace tavrolin {
 
-// Asks on its own pool whether new files can be made in a page's output folders
-// (`outputFolderProblem`, which writes a probe file) and keeps the answer for the folders last
-// asked about, so the page's getters read it without touching the disk: a stalled mount never
-// holds the window. A newer question or reset() drops the answer of an older one. While a check
-// runs, actions that need the answer wait (`isChecking`); one that takes long shows
-// `checkingFolderText` as the problem. GUI thread only. The destructor waits for running
-// checks, whose answers are dropped.
+// Asks off the GUI thread about a page's outputs: whether new files can be made in its output
+// folders (`outputFolderProblem`, which writes a probe file), which of its output files exist
+// already, and which name such as "joined 2.mp4" is free. Keeps the answer to the question last
+// asked, so the page's getters read it without touching the disk: a stalled mount never holds
+// the window. A newer question or reset() drops the answer of an older one. While a check runs,
+// actions that need the answer wait (`isChecking`); one that takes long shows
+// `checkingFolderText` as the problem. GUI thread only.
+// Each check runs on a thread of its own that holds only what it shares with the checker (the
+// probe, the question, a guarded way back), never the checker itself. The destructor never
+// waits: a check still blocked is abandoned, its answer dropped, and its thread is joined once
+// it ends, or else ends with the process.
 class OutputFolderChecker : public QObject {
     Q_OBJECT
 
@@ -29,15 +36,42 @@ class OutputFolderChecker : public QObject {
     using Probe = std::function<std::optional<std::string>(const std::filesystem::path&)>;
     using Answer = std::function<void(const std::optional<std::string>& problem)>;
 
+    // The first name "<stem><extension>", "<stem> 2<extension>", … in `folder` that neither
+    // exists nor is one of `claimed` (absolute, normal paths of outputs queued jobs will write).
+    struct FreeNameSearch {
+        std::filesystem::path folder;
+        std::string stem;
+        std::string extension;
+        std::set<std::filesystem::path> claimed;
+
+        friend bool operator==(const FreeNameSearch&, const FreeNameSearch&) = default;
+    };
+    struct Question {
+        // Each must take new files; the first problem found answers.
+        std::vector<std::filesystem::path> folders;
+        // Which of these names exist (a dangling link too).
+        std::vector<std::filesystem::path> files;
+        std::optional<FreeNameSearch> freeName;
+
+        friend bool operator==(const Question&, const Question&) = default;
+    };
+    struct Findings {
+        std::optional<std::string> problem;
+        std::set<std::filesystem::path> existing;
+        std::optional<std::filesystem::path> freeName;
+    };
+    using Reply = std::function<void(const Findings&)>;
+
     // How long a check runs before it shows as one.
     static constexpr std::chrono::milliseconds showCheckingAfter{300};
 
     explicit OutputFolderChecker(QObject* parent = nullptr);
     ~OutputFolderChecker() override;
 
-    // Asks about the folders (the first problem found answers), unless they were the last
-    // asked about and `again` is false. `then` gets the answer on the GUI thread unless a newer
-    // question or reset() comes first.
+    // Asks the question unless it was the last asked and `again` is false. `then` gets the
+    // findings on the GUI thread unless a newer question or reset() comes first.
+    void ask(Question question, bool again = false, Reply then = {});
+    // Asks whether the folders take new files (see ask).
     void check(std::vector<std::filesystem::path> folders, bool again = false, Answer then = {});
     // Keeps the answer for one folder current: asks when it is not the last asked about; none
     // forgets the question.
@@ -46,8 +80,11 @@ class OutputFolderChecker : public QObject {
 
     bool isChecking() const { return checking_; }
     // The answer for the folders last asked about, or `checkingFolderText` while a check takes
-    // long; none while a check starts, when they take new files, or when nothing was asked.
+    // long; none while a check of other folders starts, when they take new files, or when
+    // nothing was asked. A check of the same folders keeps the last answer until its own.
     const std::optional<std::string>& problem() const { return problem_; }
+    // Whether the last answer found this name; kept until a newer answer or reset().
+    bool exists(const std::filesystem::path& file) const { return existing_.contains(file); }
 
     void setProbe(Probe probe) { probe_ = std::move(probe); }
 
@@ -56,14 +93,25 @@ class OutputFolderChecker : public QObject {
     void changed();
 
   private:
+    // What a check's thread and the checker share; the checker leaves it when destroyed.
+    struct Shared;
+    struct Task;
+    static void* runTask(void* task);
+
+    void deliver(std::uint64_t generation, const Findings& findings);
+    void reapThreads();
+
     Probe probe_;
-    std::optional<std::vector<std::filesystem::path>> folders_;
+    std::optional<Question> question_;
     bool checking_ = false;
     std::optional<std::string> problem_;
+    std::set<std::filesystem::path> existing_;
     std::uint64_t generation_ = 0;
+    Reply then_;
     QTimer showChecking_;
-    // Last: destroyed first, waiting for its checks while the rest still stands.
-    QThreadPool pool_;
+    std::shared_ptr<Shared> shared_;
+    // Threads of checks not known to have ended.
+    std::vector<pthread_t> threads_;
 };
 
 }  // namespace tavrolin

@@ -108,10 +108,17 @@ std::vector<ProcessingJob> JobQueueViewModel::queuedJobs() const {
 }
 
 bool JobQueueViewModel::claimsOutput(const std::filesystem::path& output) const {
-    const auto wanted = standardizedPath(output);
-    return std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& job) {
-        return !job.status.isFinished() && standardizedPath(job.request.output()) == wanted;
-    });
+    return claimedOutputs().contains(standardizedPath(output));
+}
+
+std::set<std::filesystem::path> JobQueueViewModel::claimedOutputs() const {
+    std::set<std::filesystem::path> claimed;
+    for (const auto& job : jobs_) {
+        if (!job.status.isFinished()) {
+            claimed.insert(standardizedPath(job.request.output()));
+        }
+    }
+    return claimed;
 }
 
 ProcessingJob JobQueueViewModel::makeJob(const ProcessingRequest& request) const {

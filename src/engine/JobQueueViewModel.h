@@ -49,6 +49,8 @@ class JobQueueViewModel : public QObject {
     // Whether a queued or running job writes `output` (paths compared made absolute and
     // normal): a page refuses a second job to the same output as it refuses an existing file.
     bool claimsOutput(const std::filesystem::path& output) const;
+    // Every output a queued or running job writes, absolute and normal.
+    std::set<std::filesystem::path> claimedOutputs() const;
     // Whether a worker exists (running a job or about to take the next one).
     bool isWorkerActive() const { return workerActive_; }
 

@@ -5,6 +5,7 @@
 #include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/WorkspaceFiles.h"
+#include "model/MediaProcessingError.h"
 
 namespace tavrolin {
 
@@ -115,34 +116,49 @@ void JoinViewModel::chooseOutputAndQueue() {
         isCheckingOutputFolder()) {
         return;
     }
+    // Offer a name that is free on the disk and in the queue: "joined.mp4", "joined 2.mp4", …
+    // looked for off the GUI thread; the panel opens with the answer.
     const fs::path startFolder = files_.front().parent_path();
-    const std::string extension = "." + std::string(rawValue(container_));
-    // Offer a name that is free: "joined.mp4", then "joined 2.mp4", …
-    std::string suggestedName = "joined" + extension;
-    std::error_code ignored;
-    for (int number = 2; fs::exists(fs::symlink_status(startFolder / suggestedName, ignored));
-         ++number) {
-        suggestedName = "joined " + std::to_string(number) + extension;
-    }
+    outputProblem_.reset();
+    outputFolderCheck_.ask({{},
+                            {},
+                            OutputFolderChecker::FreeNameSearch{
+                                startFolder, "joined", "." + std::string(rawValue(container_)),
+                                queue_.claimedOutputs()}},
+                           true, [this, startFolder](const OutputFolderChecker::Findings& found) {
+                               if (found.freeName) {
+                                   chooseOutput(found.freeName->filename().string(), startFolder);
+                               }
+                           });
+    emit changed();
+}
+
+void JoinViewModel::chooseOutput(const std::string& suggestedName, const fs::path& startFolder) {
     const auto output = outputFileChooser_(suggestedName, container_, startFolder);
     if (!output) {
         return;
     }
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(*output, error)) || queue_.claimsOutput(*output)) {
-        outputProblem_ = "An output named \u201C" + output->filename().string() +
-                         "\u201D already exists. Choose the output again with another name.";
-        outputFolderCheck_.reset();
-        emit changed();
+    if (queue_.claimsOutput(*output)) {
+        refuseOutput(MediaProcessingError::outputClaimed(output->filename().string()).what());
         return;
     }
-    outputProblem_.reset();
-    outputFolderCheck_.check({output->parent_path()}, true,
-                             [this, output = *output](const auto& problem) {
-                                 if (!problem) {
-                                     enqueueJoin(output);
-                                 }
-                             });
+    outputFolderCheck_.ask({{output->parent_path()}, {*output}, std::nullopt}, true,
+                           [this, output = *output](const OutputFolderChecker::Findings& found) {
+                               if (found.existing.contains(output)) {
+                                   refuseOutput("An output named \u201C" +
+                                                output.filename().string() +
+                                                "\u201D already exists. Choose the output again "
+                                                "with another name.");
+                               } else if (!found.problem) {
+                                   enqueueJoin(output);
+                               }
+                           });
+    emit changed();
+}
+
+void JoinViewModel::refuseOutput(std::string problem) {
+    outputProblem_ = std::move(problem);
+    outputFolderCheck_.reset();
     emit changed();
 }
 

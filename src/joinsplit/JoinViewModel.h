@@ -23,8 +23,7 @@ class JobQueueViewModel;
 // ffprobe in the background, the output container, the check that every file has the first
 // file's stream layout, and the one join job. Lives on the GUI thread; every member function
 // must be called there. Removing a file or queueing stops its inspection and drops its outcome;
-// destruction stops every inspection without waiting (an output folder check still running is
-// waited for, see OutputFolderChecker).
+// destruction stops every inspection and abandons a running output check, without waiting.
 class JoinViewModel : public QObject {
     Q_OBJECT
 
@@ -56,21 +55,26 @@ class JoinViewModel : public QObject {
 
     // Computed on demand from the current state.
     std::optional<std::string> compatibilityMessage() const;
-    // Why the last chosen output cannot be written (it exists, or its folder takes no new
-    // file, which is checked off the GUI thread: "Checking the folder…" while that takes long);
-    // cleared when the list or the container changes or another output is chosen.
+    // Why the last chosen output cannot be written (it exists or a queued job writes it, or its
+    // folder takes no new file; the disk is asked off the GUI thread, "Checking the folder…"
+    // while that takes long); cleared when the list or the container changes or another output
+    // is chosen.
     std::optional<std::string> outputProblem() const {
         return outputProblem_ ? outputProblem_ : outputFolderCheck_.problem();
     }
     // Queueing waits for the answer.
     bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
+    void setOutputFolderProbe(OutputFolderChecker::Probe probe) {
+        outputFolderCheck_.setProbe(std::move(probe));
+    }
     std::string statusText() const;
     bool hasBlockingIssue() const;
 
-    // Asks for the output file (suggesting a name not taken yet), checks that it can be
-    // written, then, once its folder's check answers, appends one join job, starts the queue
-    // and empties the list (the container stays). Does nothing while anything blocks or when
-    // the panel is cancelled; an output that cannot be written sets `outputProblem()` instead.
+    // Looks for a name no file and no queued job takes, asks for the output file with it,
+    // checks off the GUI thread that the output can be written, then appends one join job,
+    // starts the queue and empties the list (the container stays). Does nothing while anything
+    // blocks or a check runs, or when the panel is cancelled; an output that cannot be written
+    // sets `outputProblem()` instead.
     void chooseOutputAndQueue();
 
   signals:
@@ -80,6 +84,8 @@ class JoinViewModel : public QObject {
     void finishInspections(std::vector<StreamInspectionTasks::Outcome> outcomes);
     bool contains(const std::filesystem::path& url) const;
     void listChanged();
+    void chooseOutput(const std::string& suggestedName, const std::filesystem::path& startFolder);
+    void refuseOutput(std::string problem);
     void enqueueJoin(const std::filesystem::path& output);
 
     JobQueueViewModel& queue_;

@@ -231,7 +231,7 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
     for (const auto& source : sources_) {
         for (const auto& request : makeRequests(source, *outputDirectory_)) {
             if (queue_.claimsOutput(request.output())) {
-                return MediaProcessingError::outputExists(request.output().filename().string())
+                return MediaProcessingError::outputClaimed(request.output().filename().string())
                     .what();
             }
         }

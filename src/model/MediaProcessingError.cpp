@@ -19,6 +19,11 @@ MediaProcessingError MediaProcessingError::outputExists(const std::string& fileN
                 "\u201D already exists. Choose another folder or name."};
 }
 
+MediaProcessingError MediaProcessingError::outputClaimed(const std::string& fileName) {
+    return {Case::outputClaimed, fileName,
+            "\u201C" + fileName + "\u201D is already the output of a job waiting in the queue."};
+}
+
 MediaProcessingError MediaProcessingError::invalidRequest(const std::string& message) {
     return {Case::invalidRequest, message, message};
 }

@@ -12,6 +12,7 @@ class MediaProcessingError : public std::runtime_error {
     enum class Case {
         toolNotFound,
         outputExists,
+        outputClaimed,
         invalidRequest,
         processFailed,
         sourceMissing,
@@ -20,6 +21,8 @@ class MediaProcessingError : public std::runtime_error {
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
     static MediaProcessingError outputExists(const std::string& fileName);
+    // A queued or running job will write `fileName`: a page refuses a second job to it.
+    static MediaProcessingError outputClaimed(const std::string& fileName);
     static MediaProcessingError invalidRequest(const std::string& message);
     static MediaProcessingError processFailed(const std::string& message);
     // An input is no longer where the job was asked to read it.

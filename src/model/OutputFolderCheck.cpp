@@ -14,6 +14,15 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
+std::string firstFreeName(const std::string& stem, const std::string& extension,
+                          const std::function<bool(const std::string& name)>& taken) {
+    std::string name = stem + extension;
+    for (int number = 2; number <= 10'000 && taken(name); ++number) {
+        name = stem + " " + std::to_string(number) + extension;
+    }
+    return name;
+}
+
 bool isWriteCheckName(std::string_view name) {
     const auto rest = textAfterPrefixedUuid(name, writeCheckPrefix);
     return rest && rest->empty();

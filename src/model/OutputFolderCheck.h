@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ std::optional<std::string> outputFolderProblem(const std::filesystem::path& fold
 // The probe itself: the error of creating a hidden file in an existing folder, empty when one
 // could be created (or a file of that name already stood there).
 std::error_code folderWriteError(const std::filesystem::path& folder);
+
+// "<stem><extension>", then "<stem> 2<extension>", "<stem> 3<extension>", …: the first name
+// that `taken` does not refuse (or the last tried, after ten thousand).
+std::string firstFreeName(const std::string& stem, const std::string& extension,
+                          const std::function<bool(const std::string& name)>& taken);
 
 // Whether the name is one of a probe's, exactly.
 bool isWriteCheckName(std::string_view name);

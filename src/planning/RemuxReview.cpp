@@ -183,11 +183,12 @@ std::optional<RemuxReview::Validation> RemuxReview::outputValidation() const {
                                                      quoted(fileName(output)) + "."};
         }
     }
-    for (const auto& source : sources_) {
-        const fs::path output = outputURL(source, *outputFolder_);
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(output, error)) ||
-            (outputClaimed_ && outputClaimed_(output))) {
+    for (const auto& output : outputURLs(*outputFolder_)) {
+        if (outputClaimed_ && outputClaimed_(output)) {
+            return Validation{Rule::outputClaimed,
+                              MediaProcessingError::outputClaimed(fileName(output)).what()};
+        }
+        if (outputExists_ && outputExists_(output)) {
             // The page has no name field: the folder and the container are what can change.
             return Validation{Rule::outputExists,
                               "An output named " + quoted(fileName(output)) +
@@ -339,6 +340,15 @@ fs::path RemuxReview::outputURL(const RemuxSource& source, const fs::path& folde
     const std::string extension =
         container_ ? std::string(rawValue(*container_)) : extensionOf(source.url);
     return folder / (source.url.stem().string() + "-converted." + extension);
+}
+
+std::vector<fs::path> RemuxReview::outputURLs(const fs::path& folder) const {
+    std::vector<fs::path> outputs;
+    outputs.reserve(sources_.size());
+    for (const auto& source : sources_) {
+        outputs.push_back(outputURL(source, folder));
+    }
+    return outputs;
 }
 
 ProcessingRequest RemuxReview::makeRemuxRequest(const RemuxSource& source,

@@ -20,7 +20,7 @@ namespace tavrolin {
 // complete, which selected streams the container, the playback target or the installed FFmpeg
 // will leave out, which subtitles are converted, and the request of each source. A view over
 // the caller's sources (kept by reference: the review must not outlive them); every value is
-// computed on demand. Pure apart from one existence check per output; any thread.
+// computed on demand. Pure: whether an output exists comes from the caller; any thread.
 class RemuxReview {
   public:
     // One selected stream that will be left out of an output.
@@ -49,6 +49,7 @@ class RemuxReview {
         nothingSupported,
         outputClash,
         outputExists,
+        outputClaimed,
     };
     struct Validation {
         Rule rule;
@@ -65,10 +66,16 @@ class RemuxReview {
     void setOutputFolderProblem(std::optional<std::string> problem) {
         outputFolderProblem_ = std::move(problem);
     }
-    // Whether a job already queued writes a file; such an output is refused as an existing one.
+    // Whether an output's name exists, as the caller last found it off the GUI thread.
+    void setOutputExists(std::function<bool(const std::filesystem::path&)> exists) {
+        outputExists_ = std::move(exists);
+    }
+    // Whether a job already queued writes a file; such an output is refused too.
     void setOutputClaimed(std::function<bool(const std::filesystem::path&)> claimed) {
         outputClaimed_ = std::move(claimed);
     }
+    // Every output the sources would write into the folder, in the sources' order.
+    std::vector<std::filesystem::path> outputURLs(const std::filesystem::path& folder) const;
 
     std::optional<Validation> validation() const;
     std::vector<CompatibilityIssue> compatibilityIssues() const;
@@ -97,6 +104,7 @@ class RemuxReview {
     const std::vector<RemuxSource>& sources_;
     std::optional<std::filesystem::path> outputFolder_;
     std::optional<std::string> outputFolderProblem_;
+    std::function<bool(const std::filesystem::path&)> outputExists_;
     std::function<bool(const std::filesystem::path&)> outputClaimed_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> target_;

@@ -149,12 +149,13 @@ RemuxViewModel::~RemuxViewModel() {
 void RemuxViewModel::setOutputDirectoryText(const std::string& text) {
     outputDirectoryText_ = text;
     hasUserSelectedOutputDirectory_ = true;
-    outputFolderCheck_.follow(outputDirectoryURL());
+    followOutputs();
     emit changed();
 }
 
 void RemuxViewModel::setContainer(std::optional<OutputContainer> container) {
     container_ = container;
+    followOutputs();
     emit changed();
 }
 
@@ -162,6 +163,7 @@ void RemuxViewModel::setPlaybackTarget(std::optional<PlaybackTarget> target) {
     playbackTarget_ = target;
     if (playbackTarget_ && !container_) {
         container_ = OutputContainer::mp4;
+        followOutputs();
     }
     emit changed();
 }
@@ -182,7 +184,6 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
     }
     if (!hasUserSelectedOutputDirectory_ && sources_.empty() && !kept.empty()) {
         outputDirectoryText_ = kept.front().parent_path().string();
-        outputFolderCheck_.follow(outputDirectoryURL());
     }
     bool added = false;
     for (const auto& url : kept) {
@@ -194,6 +195,7 @@ bool RemuxViewModel::addFiles(const std::vector<fs::path>& urls) {
         added = true;
     }
     if (added) {
+        followOutputs();
         invalidateNaturalLanguageDraft();
     }
     emit changed();
@@ -240,6 +242,7 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
 void RemuxViewModel::removeSource(const fs::path& url) {
     inspections_.stop(url);
     if (std::erase_if(sources_, [&](const RemuxSource& source) { return source.url == url; }) > 0) {
+        followOutputs();
         invalidateNaturalLanguageDraft();
     }
     emit changed();
@@ -298,7 +301,7 @@ void RemuxViewModel::chooseOutputDirectory() {
     if (auto chosen = folderChooser_(startFolder)) {
         outputDirectoryText_ = chosen->string();
         hasUserSelectedOutputDirectory_ = true;
-        outputFolderCheck_.follow(outputDirectoryURL());
+        followOutputs();
         emit changed();
     }
 }
@@ -396,8 +399,23 @@ RemuxReview RemuxViewModel::review() const {
     const auto folder = outputDirectoryURL();
     RemuxReview review(sources_, folder, container_, playbackTarget_, installedRelease_);
     review.setOutputFolderProblem(outputFolderCheck_.problem());
+    review.setOutputExists(
+        [this](const fs::path& output) { return outputFolderCheck_.exists(output); });
     review.setOutputClaimed([this](const fs::path& output) { return queue_.claimsOutput(output); });
     return review;
+}
+
+OutputFolderChecker::Question RemuxViewModel::outputQuestion(const fs::path& folder) const {
+    return {{folder}, review().outputURLs(folder), std::nullopt};
+}
+
+// The folder and the outputs' names are asked about off the GUI thread whenever they change.
+void RemuxViewModel::followOutputs() {
+    if (const auto folder = outputDirectoryURL()) {
+        outputFolderCheck_.ask(outputQuestion(*folder));
+    } else {
+        outputFolderCheck_.reset();
+    }
 }
 
 std::optional<OutputContainer> RemuxViewModel::effectiveContainer(const RemuxSource& source) const {
@@ -459,13 +477,14 @@ void RemuxViewModel::submit(SubmissionMode mode) {
     if (!outputDirectoryURL() || review().validation()) {
         return;
     }
-    // Asked again right before queueing: the folder may have changed since it was chosen. A
-    // check still running for it is superseded.
-    outputFolderCheck_.check({*outputDirectoryURL()}, true, [this, mode](const auto& problem) {
-        if (!problem) {
-            submitChecked(mode);
-        }
-    });
+    // Asked again right before queueing: the folder or its names may have changed since they
+    // were checked. A check still running for them is superseded.
+    outputFolderCheck_.ask(outputQuestion(*outputDirectoryURL()), true,
+                           [this, mode](const OutputFolderChecker::Findings& findings) {
+                               if (!findings.problem) {
+                                   submitChecked(mode);
+                               }
+                           });
     emit changed();
 }
 

@@ -146,6 +146,9 @@ class RemuxViewModel : public QObject {
     // Submission: the output folder is checked again first, and submitting waits for it.
     void submit(SubmissionMode mode);
     bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
+    void setOutputFolderProbe(OutputFolderChecker::Probe probe) {
+        outputFolderCheck_.setProbe(std::move(probe));
+    }
     void confirmDroppingUnsupportedStreams();
     // The alert's "Cancel" (or its dismissal).
     void cancelCompatibilityConfirmation();
@@ -177,6 +180,8 @@ class RemuxViewModel : public QObject {
     void emitSourcesChanged(const std::vector<std::filesystem::path>& urls);
     void propagateStreamChange(const MediaStream& reference, bool include, std::size_t position);
     RemuxReview review() const;
+    OutputFolderChecker::Question outputQuestion(const std::filesystem::path& folder) const;
+    void followOutputs();
     void submitChecked(SubmissionMode mode);
     void enqueueRequests(const std::filesystem::path& outputFolder, SubmissionMode mode);
 
@@ -188,7 +193,7 @@ class RemuxViewModel : public QObject {
 
     std::vector<RemuxSource> sources_;
     std::string outputDirectoryText_;
-    // Asked again when the folder changes and right before queueing.
+    // Asked again when the folder or the outputs' names change and right before queueing.
     OutputFolderChecker outputFolderCheck_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> playbackTarget_;

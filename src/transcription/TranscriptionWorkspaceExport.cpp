@@ -17,13 +17,19 @@ using namespace workspace;
 
 namespace {
 
+enum class Taken { no, byFile, byQueuedJob };
+
 // An existing name (a dangling link too), or the output of a job already queued.
-bool isTaken(const std::filesystem::path& output,
-             const std::function<bool(const std::filesystem::path&)>& claimed) {
+Taken takenBy(const std::filesystem::path& output,
+              const std::function<bool(const std::filesystem::path&)>& claimed) {
+    if (claimed && claimed(output)) {
+        return Taken::byQueuedJob;
+    }
     std::error_code error;
     return std::filesystem::symlink_status(output, error).type() !=
-               std::filesystem::file_type::not_found ||
-           (claimed && claimed(output));
+                   std::filesystem::file_type::not_found
+               ? Taken::byFile
+               : Taken::no;
 }
 
 }  // namespace
@@ -193,9 +199,14 @@ std::optional<std::string> TranscriptionWorkspaceState::batchMediaExportBlocker(
             (identity && !seenFiles.insert(*identity).second)) {
             return "Two selected files would produce the same output name.";
         }
-        if (!replaceOriginalsDuringBatchExport && isTaken(output, outputClaimed)) {
-            return "An output named “" + fileName(output) +
-                   "” already exists. No batch jobs were queued.";
+        switch (replaceOriginalsDuringBatchExport ? Taken::no : takenBy(output, outputClaimed)) {
+            case Taken::no:
+                break;
+            case Taken::byFile:
+                return "An output named “" + fileName(output) +
+                       "” already exists. No batch jobs were queued.";
+            case Taken::byQueuedJob:
+                return MediaProcessingError::outputClaimed(fileName(output)).what();
         }
     }
     return std::nullopt;
@@ -252,9 +263,15 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
         return std::nullopt;
     }
     // The save panel does not ask about an existing file, and the queue would refuse it.
-    if (isTaken(destination, outputClaimed)) {
-        errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
-        return std::nullopt;
+    switch (takenBy(destination, outputClaimed)) {
+        case Taken::no:
+            break;
+        case Taken::byFile:
+            errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
+            return std::nullopt;
+        case Taken::byQueuedJob:
+            errorMessage = MediaProcessingError::outputClaimed(fileName(destination)).what();
+            return std::nullopt;
     }
     return makeRequest(*selected, container_, destination, false);
 }

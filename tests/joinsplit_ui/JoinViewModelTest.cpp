@@ -120,6 +120,7 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
         EXPECT_EQ(model->statusText().substr(0, row.status.size()), row.status);
         EXPECT_EQ(model->hasBlockingIssue(), row.status.rfind("Ready", 0) != 0);
         model->chooseOutputAndQueue();  // refused when blocked; the panel stays shut here
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     }
     // Only the matching clips opened the panel (cancelled here).
     EXPECT_EQ(panelCalls.size(), 1u);
@@ -183,6 +184,7 @@ TEST_F(JoinViewModelTest, RealJoinLastsAsLongAsItsInputs) {
     model->setContainer(OutputContainer::mkv);
     addAndWait({{media.mp4ClipA, "a.mp4"}, {media.mp4ClipB, "b.mp4"}, {media.mp4ClipA, "c.mp4"}});
     model->chooseOutputAndQueue();  // cancelled: nothing changes
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     EXPECT_EQ(model->files().size(), 3u);
     tavtest::TempDir output;
     panelAnswer = output / "joined.mkv";
@@ -209,8 +211,8 @@ TEST_F(JoinViewModelTest, RealJoinLastsAsLongAsItsInputs) {
     EXPECT_EQ(output.entries(), std::vector<std::string>{"joined.mkv"});
 }
 
-// While a join to a name waits or runs, a second join to that name is refused on the page in
-// the words for an existing file; once the first has ended, the name is free again.
+// While a join to a name waits or runs, a second join to that name is refused on the page;
+// once the first has ended, the name is free again.
 TEST_F(JoinViewModelTest, ASecondJoinToAQueuedOutputIsRefusedOnThePage) {
     auto processor = std::make_shared<tavtest::GatedProcessor>();
     makeModel(processor, tavtest::realProbe());
@@ -224,9 +226,9 @@ TEST_F(JoinViewModelTest, ASecondJoinToAQueuedOutputIsRefusedOnThePage) {
     addAndWait({{media.mp4ClipB, "c.mp4"}, {media.mp4ClipA, "d.mp4"}});
     panelAnswer = output.path() / "." / "jj.mp4";
     model->chooseOutputAndQueue();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return model->outputProblem().has_value(); }));
     EXPECT_EQ(model->outputProblem(),
-              "An output named \u201Cjj.mp4\u201D already exists. Choose the output again with "
-              "another name.");
+              "\u201Cjj.mp4\u201D is already the output of a job waiting in the queue.");
     EXPECT_EQ(model->files().size(), 2u);
     EXPECT_EQ(queue->jobs().size(), 1u);
 

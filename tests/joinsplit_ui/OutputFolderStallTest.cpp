@@ -1,6 +1,6 @@
 // A check of the output folder that stalls (a hung network mount) never holds the window: the
-// Split page says it is checking, keeps its queue button off and goes on serving events, and a
-// newer folder's answer is not overwritten by the stalled one's.
+// pages say they are checking, keep queueing waiting and go on serving events, a newer folder's
+// answer is not overwritten by the stalled one's, and a checker goes without waiting for it.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -10,12 +10,14 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "joinsplit/JoinViewModel.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
 #include "joinsplit/SplitViewModel.h"
 #include "joinsplit_ui/PreviewTestSupport.h"
 #include "model/OutputFolderCheck.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/IdleServices.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -26,10 +28,11 @@ namespace {
 // after all, until a generous bound, so the test fails instead of hanging).
 class Gate {
   public:
+    explicit Gate(std::chrono::seconds bound = std::chrono::seconds(30)) : bound_(bound) {}
     void pass() {
         std::unique_lock lock(mutex_);
         ++waiting_;
-        changed_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+        changed_.wait_for(lock, bound_, [&] { return open_; });
         --waiting_;
     }
     void set(bool open) {
@@ -45,10 +48,21 @@ class Gate {
     }
 
   private:
+    std::chrono::seconds bound_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;
     int waiting_ = 0;
+};
+
+// Counts turns of the event loop.
+struct Ticks {
+    Ticks() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++count; });
+        timer.start(5);
+    }
+    int count = 0;
+    QTimer timer;
 };
 
 }  // namespace
@@ -122,4 +136,88 @@ TEST(OutputFolderStall, AStalledCheckLeavesTheWindowServingAndTheQueueWaiting) {
     queueButton->click();
     ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() == 1u; }));
     EXPECT_TRUE(fs::is_empty(good)) << "the probe leaves nothing";
+}
+
+// Quit never waits for a folder: the checker goes while its probe still blocks, the probe's
+// late answer reaches no one, and the abandoned thread ends on its own once the mount answers.
+TEST(OutputFolderStall, ACheckerGoesWithoutWaitingForItsStalledProbe) {
+    tavtest::prepareRemuxTest();
+    auto gate = std::make_shared<Gate>(std::chrono::seconds(10));
+    auto heldByProbe = std::make_shared<int>();
+    const std::weak_ptr<int> probeAlive = heldByProbe;
+    bool answered = false;
+    auto checker = std::make_unique<OutputFolderChecker>();
+    checker->setProbe([gate, heldByProbe = std::move(heldByProbe)](const fs::path&) {
+        gate->pass();
+        return std::optional<std::string>("late");
+    });
+    checker->check({"/stalled"}, false, [&](const auto&) { answered = true; });
+    ASSERT_TRUE(tavtest::waitUntil([&] { return gate->waiting() == 1; }));
+    checker.reset();
+    EXPECT_EQ(gate->waiting(), 1) << "the checker went before its probe answered";
+    gate->set(true);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return probeAlive.expired(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(answered);
+}
+
+// Remux and Join ask about the folder and the outputs' names off the GUI thread: while that
+// stalls, the page says it is checking and queues nothing; the answer queues the job later.
+TEST(OutputFolderStall, RemuxAndJoinQueueOnceAStalledCheckAnswers) {
+    tavtest::prepareRemuxTest();
+    tavtest::TempDir folder;
+    const auto& media = tavtest::TestMedia::shared();
+    auto gate = std::make_shared<Gate>();
+    const OutputFolderChecker::Probe probe = [gate](const fs::path&) {
+        gate->pass();
+        return std::optional<std::string>();
+    };
+    JobQueueViewModel queue(std::make_shared<tavtest::IdleProcessor>());
+    RemuxViewModel remux(queue, tavtest::realProbe());
+    remux.setOutputFolderProbe(probe);
+    JoinViewModel join(queue, tavtest::realProbe());
+    join.setOutputFolderProbe(probe);
+    join.setOutputFileChooser(
+        [&](const std::string&, OutputContainer, const auto&) { return folder / "j.mp4"; });
+    struct Row {
+        std::string page;
+        std::function<void()> setUp;
+        std::function<void()> act;
+        std::function<std::optional<std::string>()> shown;
+    };
+    const std::vector<Row> rows{
+        {"Remux",
+         [&] {
+             remux.addFiles({tavtest::copyMedia(media.mp4ClipA, folder, "r.mp4")});
+             ASSERT_TRUE(tavtest::waitUntil([&] { return remux.runningInspectionCount() == 0; }));
+         },
+         [&] { remux.submit(RemuxViewModel::SubmissionMode::queue); },
+         [&] { return remux.validationMessage(); }},
+        {"Join",
+         [&] {
+             join.addFiles({tavtest::copyMedia(media.mp4ClipA, folder, "a.mp4"),
+                            tavtest::copyMedia(media.mp4ClipB, folder, "b.mp4")});
+             ASSERT_TRUE(tavtest::waitUntil([&] { return join.runningInspectionCount() == 0; }));
+         },
+         [&] { join.chooseOutputAndQueue(); }, [&] { return join.outputProblem(); }},
+    };
+    Ticks ticks;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.page);
+        gate->set(true);
+        row.setUp();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return row.shown() == std::nullopt; }));
+        gate->set(false);
+        const auto jobs = queue.jobs().size();
+        row.act();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return gate->waiting() == 1; }));
+        const int ticksWhenStalled = ticks.count;
+        ASSERT_TRUE(tavtest::waitUntil([&] {
+            return ticks.count >= ticksWhenStalled + 20 &&
+                   row.shown() == std::string(checkingFolderText);
+        }));
+        EXPECT_EQ(queue.jobs().size(), jobs);
+        gate->set(true);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() == jobs + 1; }));
+    }
 }

@@ -100,12 +100,12 @@ TEST_F(SplitViewModelTest, EditsReachOnlyTheSelectedConfiguration) {
     model->setContainer(OutputContainer::webm);
     EXPECT_EQ(model->selectedConfiguration()->selectionSummary(), "Start: 1.25s  \u00B7  End: 9s");
     EXPECT_EQ(model->validationMessage(), std::nullopt);
-    // An output that a queued job will write is refused as an existing file is.
+    // An output that a queued job will write is refused.
     const auto clip = model->makeRequests(model->sources()[1], "/m/").at(0);
     queue->enqueue({clip});
     EXPECT_EQ(model->validationMessage(),
-              "An output named \u201C" + clip.output().filename().string() +
-                  "\u201D already exists. Choose another folder or name.");
+              "\u201C" + clip.output().filename().string() +
+                  "\u201D is already the output of a job waiting in the queue.");
 
     model->setOperationMode(SplitOperationMode::atPoint);
     model->setSplitPointText("");

@@ -109,8 +109,7 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
         // A job already queued writes it.
         {{"b.mov", "queued.mov"},
          OutputContainer::mp4,
-         "An output named \u201Cqueued-converted.mp4\u201D already exists. Choose another output "
-         "folder or container, or move the existing file away."},
+         "\u201Cqueued-converted.mp4\u201D is already the output of a job waiting in the queue."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.files[0] + " " + row.files[1]);
@@ -119,6 +118,7 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
             sources.push_back(readySource(folder / file, h264()));
         }
         RemuxReview review(sources, folder.path(), row.container, std::nullopt, std::nullopt);
+        review.setOutputExists([](const fs::path& output) { return fs::exists(output); });
         review.setOutputClaimed(
             [&](const fs::path& output) { return output == folder / "queued-converted.mp4"; });
         const auto validation = review.validation();

@@ -394,6 +394,8 @@ TEST_F(RemuxViewTest, FooterMessagesWithSymbolsAndColours) {
     add("clip.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "opus"),
                      makeStream(2, subtitle, "subrip"), makeStream(3, subtitle, "dvd_subtitle")});
     model->setPlaybackTarget(PlaybackTarget::iPhone17Pro);
+    // The new container's output names are checked off the GUI thread first.
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(statusText("subtitleNote"),
               "1 selected subtitle stream will be converted to MOV_TEXT. Video and audio will "
@@ -470,6 +472,7 @@ TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     const auto clip = add("clip.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac"),
                                        makeStream(2, subtitle, "dvd_subtitle")});
     model->setContainer(OutputContainer::mp4);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
     QCoreApplication::processEvents();
 
     find<QPushButton>("addToQueueButton")->click();

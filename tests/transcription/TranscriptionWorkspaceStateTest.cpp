@@ -506,7 +506,7 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
               "Choose a new output file. Tavrolin does not replace the source."},
              {"another extension", w.folder / "out.mkv", "The output filename must use .mp4."},
              {"the output of a queued job", w.folder / "queued.mp4",
-              "An output named “queued.mp4” already exists. Choose another folder or name."}}) {
+              "“queued.mp4” is already the output of a job waiting in the queue."}}) {
         SCOPED_TRACE(row.name);
         EXPECT_FALSE(w.state.selectedMediaRequest(row.destination));
         EXPECT_EQ(w.state.errorMessage, row.expected);

@@ -1,0 +1,133 @@
+// An output that a job waiting in the queue will write is refused on every page in one sentence
+// naming it, and Join's suggested name skips it as it skips names on the disk.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "joinsplit/JoinViewModel.h"
+#include "joinsplit/SplitViewModel.h"
+#include "joinsplit_ui/PreviewTestSupport.h"
+#include "remux/RemuxTestSupport.h"
+#include "support/IdleServices.h"
+#include "transcription/TranscriptionViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class NoTranscriber : public MediaTranscribing {
+  public:
+    TranscriptionCapability checkCapability() override {
+        return {{{"en-US", "English (United States)"}}, std::nullopt};
+    }
+    std::vector<TranscriptFragment> transcribe(const fs::path&, std::int64_t, const std::string&,
+                                               std::optional<double>, TranscriptionProgressHandler,
+                                               std::stop_token) override {
+        return {};
+    }
+    void cancel() override {}
+};
+
+std::string claimedSentence(const std::string& name) {
+    return "\u201C" + name + "\u201D is already the output of a job waiting in the queue.";
+}
+
+}  // namespace
+
+TEST(ClaimedOutput, EveryPageNamesTheQueuedJobsOutput) {
+    tavtest::prepareRemuxTest();
+    tavtest::TempDir folder;
+    const auto& media = tavtest::TestMedia::shared();
+    JobQueueViewModel queue(std::make_shared<tavtest::UnusedProcessor>());
+
+    RemuxViewModel remux(queue, tavtest::realProbe());
+    JoinViewModel join(queue, tavtest::realProbe());
+    std::vector<std::string> suggested;
+    std::optional<fs::path> joinAnswer;
+    join.setOutputFileChooser([&](const std::string& name, OutputContainer, const auto&) {
+        suggested.push_back(name);
+        return joinAnswer;
+    });
+    SplitViewModel split(queue, std::make_shared<tavtest::GatedPreviewService>());
+    split.setFolderChooser([&](const auto&) { return std::optional(folder.path()); });
+    std::optional<fs::path> transcribeAnswer;
+    TranscriptionViewModel transcribe(
+        TranscriptionViewModel::Services{
+            std::make_shared<tavtest::VideoWithAudioProbe>(4.0), std::make_shared<NoTranscriber>(),
+            std::make_shared<tavtest::NoSummaries>(), std::make_shared<SubtitleFileExporter>(),
+            std::make_shared<InMemoryPreferencesStore>()},
+        queue,
+        TranscriptionViewModel::Panels{
+            [&](const std::string&, OutputContainer, const auto&) { return transcribeAnswer; },
+            {}});
+
+    struct Row {
+        std::string page;
+        std::function<void()> setUp;
+        std::function<fs::path()> claimed;
+        std::function<void()> act;
+        std::function<std::optional<std::string>()> shown;
+    };
+    const std::vector<Row> rows{
+        {"Remux",
+         [&] {
+             remux.addFiles({tavtest::copyMedia(media.mp4ClipA, folder, "r.mp4")});
+             remux.setContainer(OutputContainer::mkv);
+             ASSERT_TRUE(tavtest::waitUntil([&] {
+                 return remux.runningInspectionCount() == 0 && !remux.isCheckingOutputFolder();
+             }));
+         },
+         [&] { return folder / "r-converted.mkv"; }, [] {},
+         [&] { return remux.validationMessage(); }},
+        {"Join",
+         [&] {
+             std::ofstream(folder / "joined 2.mp4") << "a file of the user's";
+             join.addFiles({tavtest::copyMedia(media.mp4ClipA, folder, "a.mp4"),
+                            tavtest::copyMedia(media.mp4ClipB, folder, "b.mp4")});
+             ASSERT_TRUE(tavtest::waitUntil([&] { return join.runningInspectionCount() == 0; }));
+         },
+         [&] { return folder / "joined.mp4"; },
+         [&] {
+             join.chooseOutputAndQueue();  // cancelled
+             ASSERT_TRUE(tavtest::waitUntil([&] { return suggested.size() == 1; }));
+             EXPECT_EQ(suggested[0], "joined 3.mp4") << "skips the claimed and the existing name";
+             joinAnswer = folder.path() / "." / "joined.mp4";
+             join.chooseOutputAndQueue();
+             ASSERT_TRUE(tavtest::waitUntil([&] { return join.outputProblem().has_value(); }));
+         },
+         [&] { return join.outputProblem(); }},
+        {"Split",
+         [&] {
+             split.addFiles({folder / "s.mp4"});
+             split.chooseOutputDirectory();
+             ASSERT_TRUE(tavtest::waitUntil([&] { return !split.isCheckingOutputFolder(); }));
+         },
+         [&] { return split.makeRequests(split.sources()[0], folder.path()).at(0).output(); },
+         [] {}, [&] { return split.validationMessage(); }},
+        {"Transcribe",
+         [&] {
+             ASSERT_TRUE(transcribe.addSources({folder / "t.mkv"}));
+             ASSERT_TRUE(tavtest::waitUntil([&] { return !transcribe.isInspecting(); }));
+             transcribe.setCues({{1, 0.5, 1.5, "hello", {}}});
+         },
+         [&] { return folder / "t-transcribed.mkv"; },
+         [&] {
+             transcribeAnswer = folder / "t-transcribed.mkv";
+             transcribe.exportSelectedMedia();
+         },
+         [&] { return transcribe.state().errorMessage; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.page);
+        row.setUp();
+        const fs::path claimed = row.claimed();
+        queue.enqueue({JoinRequest{{folder / "x.mp4", folder / "y.mp4"}, claimed}});
+        const auto jobs = queue.jobs().size();
+        row.act();
+        EXPECT_EQ(row.shown(), claimedSentence(claimed.filename().string()));
+        EXPECT_EQ(queue.jobs().size(), jobs) << "nothing more was queued";
+    }
+    EXPECT_EQ(folder.entries(),
+              (std::vector<std::string>{"a.mp4", "b.mp4", "joined 2.mp4", "r.mp4"}));
+}
