@@ -159,8 +159,8 @@ std::unique_ptr<WorkspacePage> makeJoinPage(JobQueueViewModel& queue,
     return page;
 }
 
-// Split: its view model with a preview service and a keyframe reader that have runners of
-// their own.
+// Split: its view model with a preview service, a keyframe reader and a stream reader that have
+// runners of their own.
 std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
                                              const ToolLocations& locations, QWidget* window) {
     auto page = std::make_unique<ModelWorkspacePage<SplitViewModel, SplitView>>(
@@ -168,7 +168,8 @@ std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
             queue,
             std::make_shared<FFmpegPreviewService>(std::make_shared<FoundationProcessRunner>(),
                                                    locations),
-            makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), locations)),
+            makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), locations),
+            makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), locations)),
         window);
     page->viewModel().setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
         return chooseOutputFolder(start, window);

@@ -16,7 +16,25 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* rangeMessage = "Enter an end time later than the start time.";
-constexpr const char* splitPointMessage = "Choose a split point after the beginning of the video.";
+
+// Audio alone has no keyframes: it is cut at the time asked for, and the sentences name it.
+bool isAudioOnly(const std::optional<SplitKeyframes>& keyframes) {
+    return keyframes && keyframes->times.empty();
+}
+
+const char* mediaName(const std::optional<SplitKeyframes>& keyframes) {
+    return isAudioOnly(keyframes) ? "audio" : "video";
+}
+
+std::string splitPointMessage(const std::optional<SplitKeyframes>& keyframes) {
+    return std::string("Choose a split point after the beginning of the ") + mediaName(keyframes) +
+           ".";
+}
+
+// A field whose text is no number of seconds: says which one, with an example to follow.
+std::string notSecondsMessage(const char* field, const char* example) {
+    return std::string("Enter the ") + field + " in seconds, as in " + example + ".";
+}
 
 std::string timecode(double seconds) {
     return formatPreviewTimecode(seconds);
@@ -24,8 +42,11 @@ std::string timecode(double seconds) {
 
 // Where a cut falls and, for a cut that ends a part, the frames just before it that neither
 // part can show.
-std::string cutNote(double keyframe, int lost = 0) {
-    std::string note = "Cuts at " + timecode(keyframe) + ", the keyframe at or before this time.";
+std::string cutNote(const SplitKeyframes& keyframes, double cut, int lost = 0) {
+    if (keyframes.times.empty()) {
+        return "Cuts the audio at " + timecode(cut) + ".";
+    }
+    std::string note = "Cuts at " + timecode(cut) + ", the keyframe at or before this time.";
     if (lost > 0) {
         note += " " + std::to_string(lost) + (lost == 1 ? " frame" : " frames") +
                 " before this keyframe can't be kept without re-encoding.";
@@ -34,11 +55,12 @@ std::string cutNote(double keyframe, int lost = 0) {
 }
 
 std::string endNote(const SplitKeyframes& keyframes) {
-    return "Runs to the end of the video (" + timecode(keyframes.end) + ").";
+    return std::string("Runs to the end of the ") + mediaName(keyframes) + " (" +
+           timecode(keyframes.end) + ").";
 }
 
 std::string pastEndMessage(const char* what, const std::optional<SplitKeyframes>& keyframes) {
-    return std::string("Choose a ") + what + " before the end of the video" +
+    return std::string("Choose a ") + what + " before the end of the " + mediaName(keyframes) +
            (keyframes ? " (" + timecode(keyframes->end) + ")." : std::string("."));
 }
 
@@ -56,12 +78,31 @@ std::optional<std::string> decimalCommaMessage(std::string_view text) {
     return "Use a point for decimals, as in " + withPoint + ".";
 }
 
-// Between two cuts that would fall on one keyframe.
-std::string noKeyframeMessage(const SplitKeyframes& keyframes, double from, double to) {
-    const auto next = keyframes.after(to);
-    return "No keyframe lies between " + timecode(from) + " and " + timecode(to) +
-           (next ? "; the nearest is at " + timecode(*next) + "."
-                 : "; the video has no later keyframe.");
+std::string unreadableMessage(std::string_view text, const char* field, const char* example) {
+    return decimalCommaMessage(text).value_or(notSecondsMessage(field, example));
+}
+
+// A split point before the first keyframe after the beginning would leave part 1 empty.
+std::string pointTooEarlyMessage(const SplitKeyframes& keyframes) {
+    const auto second = keyframes.after(keyframes.times.front());
+    if (!second) {
+        return "The video has no keyframe after its beginning, so it can't be split without "
+               "re-encoding.";
+    }
+    return "Choose a split point at or after " + timecode(*second) +
+           ", the first keyframe after the beginning; an earlier one leaves the first part empty.";
+}
+
+// An end whose cut falls on the start's keyframe would leave the clip empty.
+std::string endTooEarlyMessage(const SplitKeyframes& keyframes, double from) {
+    if (const auto next = keyframes.after(from)) {
+        return "Choose an end time at or after " + timecode(*next) +
+               ", the first keyframe after the start (" + timecode(from) +
+               "); an earlier end leaves the clip empty.";
+    }
+    return "No keyframe follows the start (" + timecode(from) +
+           "), so the clip runs to the end of the video: enter an end time of " +
+           formatPreviewSeconds(keyframes.end) + " or later.";
 }
 
 // The keyframe a cut at `seconds` uses; none for the beginning of the file. Without keyframes
@@ -78,6 +119,12 @@ double firstKeyframe(const SplitKeyframes& keyframes) {
     return keyframes.times.empty() ? 0 : keyframes.times.front();
 }
 
+std::string startNote(const SplitKeyframes& keyframes, std::optional<double> cut) {
+    return cut ? cutNote(keyframes, *cut)
+               : std::string("Starts at the beginning of the ") +
+                     mediaName(std::optional(keyframes)) + ".";
+}
+
 SplitCutPlan planPoint(const SplitKeyframes& keyframes, double point) {
     SplitCutPlan plan;
     if (point >= keyframes.end) {
@@ -86,17 +133,18 @@ SplitCutPlan planPoint(const SplitKeyframes& keyframes, double point) {
     }
     plan.start = cutAt(keyframes, point);
     if (!plan.start) {
-        plan.error = noKeyframeMessage(keyframes, firstKeyframe(keyframes), point);
+        plan.error = keyframes.times.empty() ? splitPointMessage(keyframes)
+                                             : pointTooEarlyMessage(keyframes);
         return plan;
     }
-    plan.startNote = cutNote(*plan.start, keyframes.lostBefore(*plan.start));
+    plan.startNote = cutNote(keyframes, *plan.start, keyframes.lostBefore(*plan.start));
     return plan;
 }
 
 SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end) {
     SplitCutPlan plan;
     plan.start = cutAt(keyframes, start);
-    plan.startNote = plan.start ? cutNote(*plan.start) : "Starts at the beginning of the video.";
+    plan.startNote = startNote(keyframes, plan.start);
     if (end >= keyframes.end) {
         plan.endNote = endNote(keyframes);
         return plan;
@@ -105,10 +153,10 @@ SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end
     plan.end = cutAt(keyframes, end);
     if (!plan.end || *plan.end <= from) {
         plan.end.reset();
-        plan.error = noKeyframeMessage(keyframes, from, end);
+        plan.error = endTooEarlyMessage(keyframes, from);
         return plan;
     }
-    plan.endNote = cutNote(*plan.end, keyframes.lostBefore(*plan.end));
+    plan.endNote = cutNote(keyframes, *plan.end, keyframes.lostBefore(*plan.end));
     return plan;
 }
 
@@ -128,6 +176,12 @@ std::string_view rawValue(SplitOperationMode mode) {
 }
 
 std::optional<double> parseSplitSeconds(std::string_view text) {
+    // Spaces around a number, as pasted, are no part of it.
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(" \t") + 1 - first);
     const auto value = parsePosixNumber(text);
     if (!value || std::isnan(*value)) {
         return std::nullopt;
@@ -141,14 +195,16 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
     // A time past what any file holds is past this one's end, whether or not the end is known.
     const auto pastAnyEnd = [](double seconds) { return std::isinf(seconds) && seconds > 0; };
     if (configuration.operationMode == SplitOperationMode::atPoint) {
-        const auto point = parseSplitSeconds(configuration.splitPointText);
+        const std::string& text = configuration.splitPointText;
+        const auto point = parseSplitSeconds(text);
         if (!point) {
-            plan.error =
-                decimalCommaMessage(configuration.splitPointText).value_or(splitPointMessage);
+            plan.error = text.find_first_not_of(" \t") == std::string::npos
+                             ? splitPointMessage(known)
+                             : unreadableMessage(text, "split point", "12.5");
             return plan;
         }
         if (*point <= 0) {
-            plan.error = splitPointMessage;
+            plan.error = splitPointMessage(known);
             return plan;
         }
         if (pastAnyEnd(*point)) {
@@ -159,17 +215,27 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
     } else {
         const auto start = parseSplitSeconds(configuration.startText);
         const auto end = parseSplitSeconds(configuration.endText);
-        if (!start || !end) {
-            plan.error =
-                decimalCommaMessage(!start ? configuration.startText : configuration.endText)
-                    .value_or(rangeMessage);
+        if (!start) {
+            plan.error = unreadableMessage(configuration.startText, "start time", "12.5");
             return plan;
         }
-        if (*start >= 0 && (pastAnyEnd(*start) || (known && *start >= known->end))) {
+        if (*start < 0) {
+            plan.error = "Enter a start time of 0 or later.";
+            return plan;
+        }
+        if (pastAnyEnd(*start) || (known && *start >= known->end)) {
             plan.error = pastEndMessage("start time", known);
             return plan;
         }
-        if (*start < 0 || *start >= *end) {
+        if (!end) {
+            plan.error = unreadableMessage(configuration.endText, "end time", "60");
+            // The start's own hint stays while the end is being typed.
+            if (known && !configuration.isReadingKeyframes) {
+                plan.startNote = startNote(*known, cutAt(*known, *start));
+            }
+            return plan;
+        }
+        if (*start >= *end) {
             plan.error = rangeMessage;
             return plan;
         }
@@ -239,8 +305,28 @@ std::string SplitSourceConfiguration::listSummary() const {
     return "Split at " + (splitPointText.empty() ? std::string("\u2014") : splitPointText + "s");
 }
 
+namespace {
+
+SplitStreamCheck streamCheck(const SplitSourceConfiguration& configuration,
+                             const SplitCutPlan& plan) {
+    if (!configuration.streams) {
+        return {};
+    }
+    const bool cutsAfterBeginning =
+        configuration.operationMode == SplitOperationMode::atPoint || plan.start.has_value();
+    return checkSplitStreams(*configuration.streams, configuration.file, configuration.container,
+                             cutsAfterBeginning);
+}
+
+}  // namespace
+
 std::optional<std::string> SplitSourceConfiguration::validationMessage() const {
-    return planSplitCuts(*this).error;
+    const SplitCutPlan plan = planSplitCuts(*this);
+    return plan.error ? plan.error : streamCheck(*this, plan).problem;
+}
+
+std::optional<std::string> SplitSourceConfiguration::streamNote() const {
+    return streamCheck(*this, planSplitCuts(*this)).note;
 }
 
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
@@ -285,6 +371,11 @@ std::optional<std::string> splitWorkspaceValidationMessage(
         }
         for (const auto& request : makeSplitRequests(source, *outputDirectory)) {
             const fs::path& output = request.as<SplitRequest>()->output;
+            if (output.filename().string().size() > NAME_MAX) {
+                return "The parts of \u201C" + source.file.filename().string() +
+                       "\u201D would get names longer than the 255 bytes a file name can have. "
+                       "Rename the file to a shorter name, then add it again.";
+            }
             // The system takes no longer path, and ffmpeg writes beside the output under a
             // longer working name first.
             if (FFmpegProcessor::makeReplacementOutputURL(output).string().size() >= PATH_MAX) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "joinsplit/SplitKeyframes.h"
+#include "joinsplit/SplitSourceStreams.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
 
@@ -17,7 +18,8 @@ enum class SplitOperationMode { range, atPoint };
 std::string_view rawValue(SplitOperationMode mode);
 
 // Seconds as the user types them: a number in the POSIX notation (an optional sign, digits with
-// at most one point, an optional exponent), nothing around it. Read the same under every locale.
+// at most one point, an optional exponent); spaces and tabs around it are ignored. Read the same
+// under every locale.
 // "inf" and numbers past a double's range read as infinity, which lies past any file's end;
 // none when not a number.
 std::optional<double> parseSplitSeconds(std::string_view text);
@@ -33,10 +35,12 @@ struct SplitSourceConfiguration {
     std::string splitPointText;
     // None writes the source's own container (its extension as it stands).
     std::optional<OutputContainer> container;
-    // Where the source can be cut: read once when the file is added. While it is being read,
-    // or when reading failed (`keyframeError`), nothing can be queued. With neither a result
-    // nor a reading under way, times are cut as typed.
+    // Where the source can be cut and what streams it holds: read once when the file is added.
+    // While they are being read, or when reading failed (`keyframeError`), nothing can be
+    // queued. With neither a result nor a reading under way, times are cut as typed and the
+    // container is not checked.
     std::optional<SplitKeyframes> keyframes;
+    std::optional<SplitSourceStreams> streams;
     bool isReadingKeyframes = false;
     std::optional<std::string> keyframeError;
     // Reading found no video or audio at all (`keyframeError` says so): the file is neither
@@ -51,8 +55,11 @@ struct SplitSourceConfiguration {
     std::string selectionSummary() const;
     // The list row's summary: "0s–60s" or "Split at 12.5s"; real times as above.
     std::string listSummary() const;
-    // Why the configuration cannot be queued; none when it can.
+    // Why the configuration cannot be queued (its times, then streams the container cannot
+    // hold); none when it can.
     std::optional<std::string> validationMessage() const;
+    // What the parts leave out of the source in the chosen container; none when nothing.
+    std::optional<std::string> streamNote() const;
 
     friend bool operator==(const SplitSourceConfiguration&,
                            const SplitSourceConfiguration&) = default;
@@ -83,8 +90,9 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
                                                  const std::filesystem::path& folder);
 
-// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, or an
-// output whose path in the folder would pass the system's limit); none when it can.
+// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, an
+// output name longer than a file name can be, or an output whose path in the folder would pass
+// the system's limit); none when it can.
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
     const std::optional<std::filesystem::path>& outputDirectory);

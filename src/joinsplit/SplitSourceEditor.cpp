@@ -242,6 +242,9 @@ QWidget* SplitSourceEditor::buildSettings() {
     });
     grid->addWidget(new QLabel(QStringLiteral("Container")), 7, 0);
     grid->addWidget(container_, 7, 1);
+    // What the parts leave out of the source in that container.
+    containerNote_ = cutNote("containerNote");
+    grid->addWidget(containerNote_, 8, 1, 1, 2);
     return settingsBox_;
 }
 
@@ -355,6 +358,7 @@ void SplitSourceEditor::render() {
     showNote(startNote_, plan.startNote, isRange);
     showNote(endNote_, plan.endNote, isRange);
     showNote(splitNote_, plan.startNote, !isRange);
+    showNote(containerNote_, configuration->streamNote(), isMedia);
     setFieldText(start_, configuration->startText);
     setFieldText(end_, configuration->endText);
     setFieldText(splitPoint_, configuration->splitPointText);

@@ -78,6 +78,7 @@ class SplitSourceEditor : public QWidget {
     QLabel* splitLabel_;
     QLineEdit* splitPoint_;
     QLabel* splitNote_;
+    QLabel* containerNote_;
     QComboBox* container_;
     OutputFolderRow* outputFolder_;
     QLabel* validation_;

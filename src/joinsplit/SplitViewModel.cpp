@@ -18,11 +18,13 @@ namespace fs = std::filesystem;
 
 SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
                                std::shared_ptr<PreviewPreparing> previewService,
-                               SplitKeyframeReader keyframeReader, QObject* parent)
+                               SplitKeyframeReader keyframeReader, SplitStreamReader streamReader,
+                               QObject* parent)
     : QObject(parent),
       queue_(queue),
       previewService_(std::move(previewService)),
-      keyframeReader_(std::move(keyframeReader)) {
+      keyframeReader_(std::move(keyframeReader)),
+      streamReader_(std::move(streamReader)) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
         return chooseOutputFolder(startFolder);
     };
@@ -39,6 +41,7 @@ namespace {
 
 struct KeyframeReading {
     std::optional<SplitKeyframes> keyframes;
+    std::optional<SplitSourceStreams> streams;
     std::optional<std::string> error;
     bool notMedia = false;
 };
@@ -54,10 +57,14 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
     keyframeTasks_[source.file] = task;
     runGuardedTask(
         this, workers_,
-        [reader = keyframeReader_, file = source.file, stop = task.get_token()] {
+        [reader = keyframeReader_, streamReader = streamReader_, file = source.file,
+         stop = task.get_token()] {
             KeyframeReading reading;
             try {
                 reading.keyframes = reader(file, stop);
+                if (streamReader) {
+                    reading.streams = streamReader(file, stop);
+                }
             } catch (const MediaProbeError& error) {
                 reading.error = error.what();
                 reading.notMedia = error.errorCase() == MediaProbeError::Case::notMedia;
@@ -75,6 +82,7 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
             model.keyframeTasks_.erase(file);
             target->isReadingKeyframes = false;
             target->keyframes = std::move(reading.keyframes);
+            target->streams = std::move(reading.streams);
             target->keyframeError = std::move(reading.error);
             target->isNotMedia = reading.notMedia;
             emit model.changed();

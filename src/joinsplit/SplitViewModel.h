@@ -24,10 +24,11 @@ class PreviewPreparing;
 // The model of the Split workspace: one cut configuration per file (a range or a split point),
 // the selected file, the output folder, validation and the submission of split jobs. Lives on
 // the GUI thread; every member function must be called there. Its one kind of work is reading
-// each added file's keyframes with `keyframeReader` on its own pool, one task per file with its
-// own stop source; removing the file, submitting or destroying the model stops the task and
-// drops its result. The output folder is checked on an OutputFolderChecker's pool.
-// `previewService` is handed to the editor's preview, and submission only enqueues jobs.
+// each added file's keyframes with `keyframeReader`, then its streams with `streamReader`, on
+// its own pool, one task per file with its own stop source; removing the file, submitting or
+// destroying the model stops the task and drops its result. The output folder is checked on an
+// OutputFolderChecker's pool. `previewService` is handed to the editor's preview, and submission
+// only enqueues jobs.
 class SplitViewModel : public QObject {
     Q_OBJECT
 
@@ -36,9 +37,11 @@ class SplitViewModel : public QObject {
     using FolderChooser = std::function<std::optional<std::filesystem::path>(
         const std::optional<std::filesystem::path>& startFolder)>;
 
-    // Without a keyframe reader, times are cut as typed (for tests of the rest).
+    // Without a keyframe reader, times are cut as typed; without a stream reader, the container
+    // is not checked (for tests of the rest).
     SplitViewModel(JobQueueViewModel& queue, std::shared_ptr<PreviewPreparing> previewService,
-                   SplitKeyframeReader keyframeReader = {}, QObject* parent = nullptr);
+                   SplitKeyframeReader keyframeReader = {}, SplitStreamReader streamReader = {},
+                   QObject* parent = nullptr);
     ~SplitViewModel() override;
 
     // Published state.
@@ -108,6 +111,7 @@ class SplitViewModel : public QObject {
     OutputFolderChecker outputFolderCheck_;
 
     SplitKeyframeReader keyframeReader_;
+    SplitStreamReader streamReader_;
     std::map<std::filesystem::path, std::stop_source> keyframeTasks_;
     // Declared last: destroyed first, after the destructor stopped every reading.
     QThreadPool workers_;

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-TEST(SplitSourceConfiguration, SecondsReaderTakesNumbersWithoutSpaces) {
+TEST(SplitSourceConfiguration, SecondsReaderTakesNumbersWithSpacesAround) {
     struct Row {
         std::string text;
         std::optional<double> seconds;
@@ -29,8 +29,11 @@ TEST(SplitSourceConfiguration, SecondsReaderTakesNumbersWithoutSpaces) {
         {".", std::nullopt},
         {"1.2.3", std::nullopt},
         {"1e3", 1000},
-        {" 1", std::nullopt},
-        {"1 ", std::nullopt},
+        {" 1", 1},
+        {" 12 ", 12},
+        {"\t2.5\t", 2.5},
+        {"  ", std::nullopt},
+        {"1 2", std::nullopt},
         {"inf", inf},
         {"-inf", -inf},
         {"nan", std::nullopt},
@@ -52,6 +55,8 @@ TEST(SplitSourceConfiguration, SecondsReaderTakesNumbersWithoutSpaces) {
 // Keyframes every 2 s of a video that starts 0.08 s into its file and ends at 7 s.
 const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0, {}};
 const SplitKeyframes* const known = &everyTwoSeconds;
+// Audio alone: no keyframes, 10 s.
+const SplitKeyframes audioOnly{0, {}, 10.0, {}};
 // The same with open groups: the keyframes at 4 s and 6 s have 2 and 1 leading pictures.
 const SplitKeyframes openGroups{0.08, {0, 2, 4, 6}, 7.0, {{4, 2}, {6, 1}}};
 constexpr auto range = SplitOperationMode::range;
@@ -102,6 +107,10 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
     const std::string pointMessage = "Choose a split point after the beginning of the video.";
     const std::string pointEndMessage =
         "Choose a split point before the end of the video (00:00:07.000).";
+    const std::string startMessage = "Enter the start time in seconds, as in 12.5.";
+    const std::string pointTooEarly =
+        "Choose a split point at or after 00:00:02.000, the first keyframe after the beginning; an "
+        "earlier one leaves the first part empty.";
     const std::string digits401(401, '9');
     const auto cutsAt = [](const char* time) {
         return std::string("Cuts at 00:00:0") + time + ", the keyframe at or before this time.";
@@ -131,16 +140,33 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
         {"equal times", range, "5", "5", "", nullptr, "Start: 5s  \u00B7  End: 5s", "5s\u20135s",
          rangeMessage},
         {"negative start", range, "-1", "4", "", nullptr, "Start: -1s  \u00B7  End: 4s",
-         "-1s\u20134s", rangeMessage},
+         "-1s\u20134s", "Enter a start time of 0 or later."},
         {"start not a number", range, "abc", "4", "", known, "Start: abcs  \u00B7  End: 4s",
-         "abcs\u20134s", rangeMessage},
+         "abcs\u20134s", startMessage},
+        {"start nan", range, "nan", "4", "", known, "Start: nans  \u00B7  End: 4s", "nans\u20134s",
+         startMessage},
+        {"start in hexadecimal", range, "0x10", "4", "", nullptr, "Start: 0x10s  \u00B7  End: 4s",
+         "0x10s\u20134s", startMessage},
+        {"start with two points", range, "-1..3", "4", "", known, "Start: -1..3s  \u00B7  End: 4s",
+         "-1..3s\u20134s", startMessage},
+        {"end not a number keeps the start's note", range, "2.5", "later", "", known,
+         "Start: 2.5s  \u00B7  End: laters", "2.5s\u2013laters",
+         "Enter the end time in seconds, as in 60.", cutsAt("2.000")},
+        {"spaces around every time", range, " 2.5 ", " 5.96 ", "", known,
+         "Start: 2s  \u00B7  End: 4s", "2s\u20134s", std::nullopt, cutsAt("2.000"),
+         cutsAt("4.000")},
         {"start at the end", range, "7", "20", "", known, "Start: 7s  \u00B7  End: 20s",
          "7s\u201320s", "Choose a start time before the end of the video (00:00:07.000)."},
         {"range within one group of pictures", range, "2.1", "3.9", "", known,
          "Start: 2.1s  \u00B7  End: 3.9s", "2.1s\u20133.9s",
-         "No keyframe lies between 00:00:02.000 and 00:00:03.900; the nearest is at "
-         "00:00:04.000.",
+         "Choose an end time at or after 00:00:04.000, the first keyframe after the start "
+         "(00:00:02.000); an earlier end leaves the clip empty.",
          cutsAt("2.000")},
+        {"range within the last group of pictures", range, "6.1", "6.9", "", known,
+         "Start: 6.1s  \u00B7  End: 6.9s", "6.1s\u20136.9s",
+         "No keyframe follows the start (00:00:06.000), so the clip runs to the end of the "
+         "video: enter an end time of 7 or later.",
+         cutsAt("6.000")},
         {"empty point", atPoint, "0", "60", "", known, "Split point: Not set", "Split at \u2014",
          pointMessage},
         {"point zero", atPoint, "0", "60", "0", nullptr, "Split point: 0s", "Split at 0s",
@@ -148,9 +174,23 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
         {"point on its keyframe", atPoint, "0", "60", "4.04", known, "Split point: 4s",
          "Split at 4s", std::nullopt, cutsAt("4.000")},
         {"point before the second keyframe", atPoint, "0", "60", "1.96", known,
-         "Split point: 1.96s", "Split at 1.96s",
-         "No keyframe lies between 00:00:00.000 and 00:00:01.960; the nearest is at "
-         "00:00:02.000."},
+         "Split point: 1.96s", "Split at 1.96s", pointTooEarly},
+        {"point a hair after the beginning", atPoint, "0", "60", "0.0000001", known,
+         "Split point: 0.0000001s", "Split at 0.0000001s", pointTooEarly},
+        {"point with a space before it", atPoint, "0", "60", " 5", known, "Split point: 4s",
+         "Split at 4s", std::nullopt, cutsAt("4.000")},
+        {"point nan", atPoint, "0", "60", "nan", known, "Split point: nans", "Split at nans",
+         "Enter the split point in seconds, as in 12.5."},
+        // Audio alone is cut where asked, and the sentences say audio.
+        {"audio: a point", atPoint, "0", "60", "4.37", &audioOnly, "Split point: 4.37s",
+         "Split at 4.37s", std::nullopt, "Cuts the audio at 00:00:04.370."},
+        {"audio: a point at the beginning", atPoint, "0", "60", "0", &audioOnly, "Split point: 0s",
+         "Split at 0s", "Choose a split point after the beginning of the audio."},
+        {"audio: the whole range", range, "0", "60", "", &audioOnly, "Start: 0s  \u00B7  End: 10s",
+         "0s\u201310s", std::nullopt, "Starts at the beginning of the audio.",
+         "Runs to the end of the audio (00:00:10.000)."},
+        {"audio: a point past the end", atPoint, "0", "60", "12", &audioOnly, "Split point: 12s",
+         "Split at 12s", "Choose a split point before the end of the audio (00:00:10.000)."},
         {"point at the end", atPoint, "0", "60", "7", known, "Split point: 7s", "Split at 7s",
          "Choose a split point before the end of the video (00:00:07.000)."},
         {"point past an unknown end", atPoint, "0", "60", "9000", nullptr, "Split point: 9000s",
@@ -177,7 +217,8 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
         {"decimal comma in the point", atPoint, "0", "60", "5,5", known, "Split point: 5,5s",
          "Split at 5,5s", "Use a point for decimals, as in 5.5."},
         {"decimal comma in the end", range, "0", "2,25", "", known, "Start: 0s  \u00B7  End: 2,25s",
-         "0s\u20132,25s", "Use a point for decimals, as in 2.25."},
+         "0s\u20132,25s", "Use a point for decimals, as in 2.25.",
+         "Starts at the beginning of the video."},
         {"an end past any file runs to its end", range, "0", "1e309", "", known,
          "Start: 0s  \u00B7  End: 7s", "0s\u20137s", std::nullopt,
          "Starts at the beginning of the video.", "Runs to the end of the video (00:00:07.000)."},
@@ -276,6 +317,74 @@ TEST(SplitSourceConfiguration, WorkspaceValidationNamesTheFirstInvalidFile) {
     EXPECT_EQ(splitOutputCount(sources), 4);
     sources[0].isNotMedia = true;
     EXPECT_EQ(splitOutputCount(sources), 3);
+    // A name that fits, whose part names would not: 245 + "-part-1.mkv" passes 255 bytes.
+    sources[1].splitPointText = "5";
+    sources[2].startText = "0";
+    const std::string stem(245, 'n');
+    sources[1].file = "/m/" + stem + ".mkv";
+    EXPECT_EQ(splitWorkspaceValidationMessage(sources, fs::path("/out")),
+              "The parts of \u201C" + stem +
+                  ".mkv\u201D would get names longer than the 255 bytes a file name can have. "
+                  "Rename the file to a shorter name, then add it again.");
+    sources[1].file = "/m/" + stem.substr(1) + ".mkv";  // "-part-2.mkv" just fits
+    EXPECT_EQ(splitWorkspaceValidationMessage(sources, fs::path("/out")), std::nullopt);
+}
+
+// Which containers a source's parts can be written in, beyond the real sources of the page's
+// own test: the copy rules with the installed release, data tracks, cover art, the timecode note.
+TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
+    const auto stream = [](std::int64_t index, MediaStreamKind kind, const char* codec) {
+        MediaStream made;
+        made.index = index;
+        made.kind = kind;
+        made.codecName = codec;
+        return made;
+    };
+    using enum MediaStreamKind;
+    const SplitSourceStreams timecoded{
+        {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {{2, "tmcd"}}, std::nullopt};
+    const SplitSourceStreams covered{
+        {stream(0, video, "vp9"), stream(1, audio, "opus")}, 1, 0, {}, std::nullopt};
+    const SplitSourceStreams lossless{
+        {stream(0, video, "h264"), stream(1, audio, "flac")}, 0, 0, {}, FFmpegRelease{5, 1}};
+    const auto refused = [](const std::string& what, const char* file, const char* choice) {
+        return what + " of \u201C" + file +
+               "\u201D, and a split copies every stream unchanged. Choose " + choice +
+               " for this file.";
+    };
+    struct Row {
+        const char* name;
+        const SplitSourceStreams* streams;
+        const char* file;
+        std::optional<OutputContainer> container;
+        SplitOperationMode mode;
+        std::optional<std::string> problem;
+        std::optional<std::string> note = std::nullopt;
+    };
+    const Row rows[] = {
+        {"H.264 into WebM", &lossless, "/m/l.mkv", OutputContainer::webm, range,
+         refused("WEBM cannot hold the H264 video (stream 0) and the FLAC audio (stream 1)",
+                 "l.mkv", "MKV")},
+        {"a pair the installed release refuses", &lossless, "/m/l.mkv", OutputContainer::mp4, range,
+         refused("MP4 cannot hold the FLAC audio (stream 1)", "l.mkv", "MKV")},
+        {"timecode in an MP4 source's own container", &timecoded, "/m/t.mp4", std::nullopt, range,
+         refused("MP4 cannot hold the timecode track (stream 2)", "t.mp4", "MOV")},
+        {"timecode after a cut", &timecoded, "/m/t.mov", std::nullopt, atPoint, std::nullopt,
+         "A part that starts after the beginning of \u201Ct.mov\u201D leaves out its timecode "
+         "track."},
+        {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
+         "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},
+        {"a format with no container of its own is not checked", &timecoded, "/m/r.ts",
+         std::nullopt, atPoint, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto configuration = configured(row.file, row.mode, "0", "60", "3", known);
+        configuration.container = row.container;
+        configuration.streams = *row.streams;
+        EXPECT_EQ(configuration.validationMessage(), row.problem);
+        EXPECT_EQ(configuration.streamNote(), row.note);
+    }
 }
 
 }  // namespace

@@ -32,6 +32,24 @@ class SplitViewModelTest : public ::testing::Test {
         return result;
     }
 
+    bool readingEnded() const {
+        return tavtest::waitUntil(
+            [&] {
+                return std::none_of(model->sources().begin(), model->sources().end(),
+                                    [](const auto& source) { return source.isReadingKeyframes; });
+            },
+            std::chrono::seconds(60));
+    }
+
+    bool jobsFinished() const {
+        return tavtest::waitUntil(
+            [&] {
+                return std::all_of(queue->jobs().begin(), queue->jobs().end(),
+                                   [](const auto& job) { return job.status.isFinished(); });
+            },
+            std::chrono::seconds(60));
+    }
+
     std::unique_ptr<JobQueueViewModel> queue;
     std::unique_ptr<SplitViewModel> model;
     std::optional<fs::path> panelAnswer;
@@ -204,12 +222,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     ASSERT_TRUE(model->addFiles({clipSource, cutSource, noise, folder.path() / "missing.mp4"}));
     EXPECT_EQ(model->validationMessage(),
               "Trip.MP4: Tavrolin is still reading where this file can be cut.");
-    ASSERT_TRUE(tavtest::waitUntil(
-        [&] {
-            return std::none_of(model->sources().begin(), model->sources().end(),
-                                [](const auto& source) { return source.isReadingKeyframes; });
-        },
-        std::chrono::seconds(60)));
+    ASSERT_TRUE(readingEnded());
     // A file that is not media says so in one sentence, not led by its name again.
     EXPECT_EQ(model->validationMessage(),
               "\u201Cnoise.mp4\u201D is not a video or audio file that FFmpeg can read (Invalid "
@@ -234,12 +247,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     EXPECT_TRUE(model->sources().empty());
     EXPECT_EQ(model->selectedFile(), std::nullopt);
     ASSERT_EQ(queue->jobs().size(), 3u);
-    ASSERT_TRUE(tavtest::waitUntil(
-        [&] {
-            return std::all_of(queue->jobs().begin(), queue->jobs().end(),
-                               [](const auto& job) { return job.status.isFinished(); });
-        },
-        std::chrono::seconds(60)));
+    ASSERT_TRUE(jobsFinished());
 
     struct Row {
         const char* output;
@@ -265,4 +273,83 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     EXPECT_EQ(output.entries(),
               (std::vector<std::string>{"Trip-clip.MP4", "cut-part-1.mkv", "cut-part-2.mkv"}));
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Trip.MP4", "cut.mp4", "noise.mp4"}));
+}
+
+// The streams are read when a file is added: a container that cannot hold them as copied is
+// refused before queueing with the one to choose, and what a part leaves out is said. What
+// passes the page is written by the real jobs.
+TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing) {
+    const auto& shared = tavtest::TestMedia::shared();
+    const auto fonts = tavtest::TestMedia::generate(
+        "split-fonts.mkv", {"-i", shared.matroska.string(), "-map", "0:v", "-map", "0:a:0", "-c",
+                            "copy", "-attach", (shared.folder / "source-eng.srt").string(),
+                            "-metadata:s:t", "mimetype=application/x-truetype-font"});
+    const auto timecode = tavtest::TestMedia::generate(
+        "split-timecode.mov",
+        {"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=25:duration=4", "-c:v", "libx264",
+         "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p", "-timecode", "01:00:00:00"});
+    tavtest::TempDir folder, output;
+    const auto subs = tavtest::copyMedia(shared.matroska, folder, "subs.mkv");
+    const auto font = tavtest::copyMedia(fonts, folder, "font.mkv");
+    const auto clock = tavtest::copyMedia(timecode, folder, "clock.mov");
+    queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
+        std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    model = std::make_unique<SplitViewModel>(
+        *queue, nullptr,
+        makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}),
+        makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
+    ASSERT_TRUE(model->addFiles({subs, font, clock}));
+    ASSERT_TRUE(readingEnded());
+    model->chooseOutputDirectory();
+
+    struct Row {
+        fs::path file;
+        std::optional<OutputContainer> container;
+        std::optional<std::string> message;
+        std::optional<std::string> note;
+    };
+    const Row rows[] = {
+        {subs, OutputContainer::mp4,
+         "MP4 cannot hold the SUBRIP subtitle (stream 3) and the ASS subtitle (stream 4) of "
+         "\u201Csubs.mkv\u201D, and a split copies every stream unchanged. Choose MKV for this "
+         "file.",
+         std::nullopt},
+        {subs, std::nullopt, std::nullopt, std::nullopt},
+        {clock, OutputContainer::mp4,
+         "MP4 cannot hold the timecode track (stream 1) of \u201Cclock.mov\u201D, and a split "
+         "copies every stream unchanged. Choose MOV for this file.",
+         std::nullopt},
+        {clock, std::nullopt, std::nullopt, std::nullopt},
+        {font, OutputContainer::mp4, std::nullopt,
+         "The parts of \u201Cfont.mkv\u201D leave out its 1 attachment (fonts and other files): "
+         "only MKV holds them. Choose MKV to keep them."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.filename().string());
+        model->selectFile(row.file);
+        model->setContainer(row.container);
+        EXPECT_EQ(model->validationMessage(), row.message);
+        EXPECT_EQ(model->selectedConfiguration()->streamNote(), row.note);
+    }
+    ASSERT_TRUE(tavtest::submitChecked(*model));
+    ASSERT_EQ(queue->jobs().size(), 3u);
+    ASSERT_TRUE(jobsFinished());
+    for (const auto& job : queue->jobs()) {
+        EXPECT_EQ(job.status, ProcessingJob::Status::completed()) << job.status.message;
+    }
+    // Every stream but the attachment the note named.
+    const auto streamTypes = [&](const char* name) {
+        std::string text;
+        EXPECT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type",
+                                    "-of", "csv=p=0", (output / name).string()},
+                                   &text),
+                  0);
+        return text;
+    };
+    EXPECT_EQ(streamTypes("subs-clip.mkv"), "video\naudio\naudio\nsubtitle\nsubtitle\n");
+    // MP4 writes the chapters as a text track.
+    EXPECT_EQ(streamTypes("font-clip.mp4"), "video\naudio\ndata\n");
+    EXPECT_EQ(streamTypes("clock-clip.mov"), "video\ndata\n");
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"clock.mov", "font.mkv", "subs.mkv"}));
 }

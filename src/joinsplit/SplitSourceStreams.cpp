@@ -1,0 +1,208 @@
+#include "joinsplit/SplitSourceStreams.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/StreamCopyCompatibility.h"
+#include "model/CancellationError.h"
+#include "model/TextMetrics.h"
+#include "probe/FFprobeCommandBuilder.h"
+#include "probe/FFprobeParser.h"
+#include "probe/MediaProbeError.h"
+#include "probe/ProbeJson.h"
+#include "probe/ProbeText.h"
+#include "process/ProcessCancellation.h"
+
+namespace tavrolin {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> splitStreamProbeArguments(const fs::path& file) {
+    // The probing service's entries end with the dispositions it reads.
+    return {"-v",
+            "error",
+            "-show_entries",
+            FFprobeCommandBuilder::streamEntries + ",attached_pic",
+            "-of",
+            "json",
+            fs::absolute(file).string()};
+}
+
+SplitSourceStreams parseSplitSourceStreams(std::string_view json) {
+    using namespace probejson;
+    SplitSourceStreams result;
+    std::set<std::int64_t> pictures;
+    const nlohmann::json document = parseObject(json);
+    for (const auto& element : requiredArray(document, "streams")) {
+        const auto& object = asObject(element);
+        const std::int64_t index = requiredInteger(object, "index");
+        const std::string type = requiredString(object, "codec_type");
+        const std::string tag = optionalString(object, "codec_tag_string").value_or("");
+        const auto* disposition = optionalObject(object, "disposition");
+        if (disposition != nullptr && optionalInteger(*disposition, "attached_pic") == 1) {
+            pictures.insert(index);
+        } else if (type == "attachment") {
+            ++result.attachments;
+        } else if (type == "data" && tag != "text") {
+            result.dataTracks.push_back({index, tag});
+        }
+    }
+    result.pictures = static_cast<int>(pictures.size());
+    for (auto& stream : FFprobeParser{}.parse(json)) {
+        if (!pictures.contains(stream.index)) {
+            result.streams.push_back(std::move(stream));
+        }
+    }
+    return result;
+}
+
+SplitStreamReader makeSplitStreamReader(std::shared_ptr<ProcessRunning> runner,
+                                        ToolLocations locations) {
+    auto installed = std::make_shared<InstalledFFmpeg>(runner, locations);
+    return [runner = std::move(runner), locations = std::move(locations),
+            installed = std::move(installed)](const fs::path& file, std::stop_token stop) {
+        const auto toolchain = FFmpegToolchain::resolve(locations);
+        const ProcessResult result =
+            withProbeSlot(*runner, toolchain.ffprobe, splitStreamProbeArguments(file), stop);
+        if (stop.stop_requested()) {
+            throw CancellationError();
+        }
+        if (reportsMissingFile(result, file)) {
+            throw MediaProbeError::fileMissing(file);
+        }
+        if (result.terminationStatus != 0) {
+            throw MediaProbeError::processFailed(
+                toolFailureText(result, "ffprobe", "ffprobe could not read the file's streams."));
+        }
+        SplitSourceStreams streams = parseSplitSourceStreams(result.standardOutput);
+        if (const auto facts = installed->facts(stop)) {
+            streams.release = facts->release();
+        }
+        if (stop.stop_requested()) {
+            throw CancellationError();
+        }
+        return streams;
+    };
+}
+
+namespace {
+
+std::string quoted(const fs::path& file) {
+    return "\u201C" + file.filename().string() + "\u201D";
+}
+
+// "a, b and c"
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
+
+// Copied as they are, a data track goes into a QuickTime file only.
+bool holdsDataTracks(OutputContainer container) {
+    return container == OutputContainer::mov;
+}
+
+// The streams a part in `container` cannot hold as copied; empty when it holds them all.
+std::vector<std::string> refusedStreams(const SplitSourceStreams& streams,
+                                        OutputContainer container) {
+    const StreamCopyCompatibility compatibility(streams.release);
+    std::vector<std::string> names;
+    for (const auto& stream : streams.streams) {
+        // Converting a subtitle is no copy: a split writes every stream as it is.
+        if (compatibility.copyDecision(stream, container).kind != StreamCopyDecision::Kind::copy) {
+            names.push_back("the " + uppercased(stream.codecName) + " " +
+                            std::string(rawValue(stream.kind)) + " (stream " +
+                            std::to_string(stream.index) + ")");
+        }
+    }
+    if (!holdsDataTracks(container)) {
+        for (const auto& track : streams.dataTracks) {
+            names.push_back(track.codecTag == "tmcd"
+                                ? "the timecode track (stream " + std::to_string(track.index) + ")"
+                                : "the data track (stream " + std::to_string(track.index) + ")");
+        }
+    }
+    return names;
+}
+
+// The source's own container first, then the others in menu order.
+std::optional<OutputContainer> fittingContainer(const SplitSourceStreams& streams,
+                                                const fs::path& source) {
+    std::vector<OutputContainer> candidates;
+    if (const auto own = containerForFile(source)) {
+        candidates.push_back(*own);
+    }
+    candidates.push_back(OutputContainer::mkv);
+    candidates.insert(candidates.end(), allOutputContainers.begin(), allOutputContainers.end());
+    for (const auto candidate : candidates) {
+        if (refusedStreams(streams, candidate).empty()) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+// The timecode track of a QuickTime part that starts after the source's beginning is not
+// written today; this note goes once the split keeps it.
+std::optional<std::string> timecodeNote(const SplitSourceStreams& streams, const fs::path& source,
+                                        OutputContainer container, bool cutsAfterBeginning) {
+    const bool hasTimecode =
+        std::any_of(streams.dataTracks.begin(), streams.dataTracks.end(),
+                    [](const auto& track) { return track.codecTag == "tmcd"; });
+    if (!hasTimecode || !cutsAfterBeginning || !holdsDataTracks(container)) {
+        return std::nullopt;
+    }
+    return "A part that starts after the beginning of " + quoted(source) +
+           " leaves out its timecode track.";
+}
+
+}  // namespace
+
+SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::path& source,
+                                   std::optional<OutputContainer> chosen, bool cutsAfterBeginning) {
+    const auto container = chosen ? chosen : containerForFile(source);
+    if (!container) {
+        return {};  // the source's own format, which holds what it holds
+    }
+    SplitStreamCheck check;
+    if (const auto refused = refusedStreams(streams, *container); !refused.empty()) {
+        const auto fitting = fittingContainer(streams, source);
+        check.problem = displayName(*container) + " cannot hold " + listed(refused) + " of " +
+                        quoted(source) + ", and a split copies every stream unchanged. " +
+                        (fitting ? "Choose " + displayName(*fitting) + " for this file."
+                                 : std::string("Choose another output container."));
+        return check;
+    }
+    std::vector<std::string> notes;
+    const bool keepsAttachments =
+        containerForFile(source) == OutputContainer::mkv && container == OutputContainer::mkv;
+    if (streams.attachments > 0 && !keepsAttachments) {
+        notes.push_back("The parts of " + quoted(source) + " leave out its " +
+                        std::to_string(streams.attachments) +
+                        (streams.attachments == 1 ? " attachment" : " attachments") +
+                        " (fonts and other files): only MKV holds them" +
+                        (containerForFile(source) == OutputContainer::mkv
+                             ? ". Choose MKV to keep them."
+                             : "."));
+    }
+    if (streams.pictures > 0 && container == OutputContainer::webm) {
+        notes.push_back("The parts of " + quoted(source) + " leave out its cover art: " +
+                        displayName(OutputContainer::webm) + " holds none.");
+    }
+    if (auto note = timecodeNote(streams, source, *container, cutsAfterBeginning)) {
+        notes.push_back(*note);
+    }
+    if (!notes.empty()) {
+        std::string text;
+        for (const auto& note : notes) {
+            text += (text.empty() ? "" : " ") + note;
+        }
+        check.note = text;
+    }
+    return check;
+}
+
+}  // namespace tavrolin
