@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -26,6 +27,14 @@ QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent
         QStringLiteral("Processing Queue"),
         QStringLiteral("Jobs run one at a time to keep your computer responsive."),
         QStringLiteral("list.bullet.rectangle"), this));
+
+    // What the start's clean-up removed: a line per unfinished copy of an earlier run.
+    notices_ = new QLabel(this);
+    notices_->setObjectName(QStringLiteral("queueNotices"));
+    notices_->setTextFormat(Qt::PlainText);
+    notices_->setWordWrap(true);
+    notices_->setVisible(false);
+    page->addWidget(notices_);
 
     content_ = new QStackedWidget(this);
     content_->addWidget(new ContentUnavailableView(
@@ -114,6 +123,12 @@ void QueueView::render() {
         rows_[i]->setJob(jobs[i]);
     }
     content_->setCurrentIndex(jobs.empty() ? 0 : 1);
+    QStringList notices;
+    for (const auto& notice : queue_->notices()) {
+        notices.append(QString::fromStdString(notice));
+    }
+    notices_->setText(notices.join(QLatin1Char('\n')));
+    notices_->setVisible(!notices.isEmpty());
 
     clearFinished_->setEnabled(queue_->hasFinishedJobs());
     startQueue_->setEnabled(queue_->hasQueuedJobs() && !queue_->hasRunningJob());

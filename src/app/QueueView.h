@@ -5,6 +5,7 @@
 
 #include "model/Uuid.h"
 
+class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QVBoxLayout;
@@ -26,6 +27,7 @@ class QueueView : public QWidget {
     void render();
 
     JobQueueViewModel* queue_;
+    QLabel* notices_;
     QStackedWidget* content_;
     QWidget* list_;
     QVBoxLayout* listLayout_;

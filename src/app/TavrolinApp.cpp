@@ -22,6 +22,7 @@
 #include "app/SettingsViewModel.h"
 #include "app/SupportLinks.h"
 #include "engine/FFmpegProcessor.h"
+#include "engine/JobLeftovers.h"
 #include "engine/JobQueueViewModel.h"
 #include "process/FoundationProcessRunner.h"
 
@@ -104,6 +105,7 @@ TavrolinApp::Configuration TavrolinApp::standardConfiguration() {
     configuration.downloadFolder =
         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     configuration.openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    configuration.jobRecords = JobRecord::defaultFolder();
     return configuration;
 }
 
@@ -112,10 +114,13 @@ TavrolinApp::TavrolinApp(Configuration configuration, QObject* parent)
     // Before any window: a screen reader must never read past a scroll area's children.
     installScrollAreaAccessibility();
     // The one runner and processor that run queued jobs; every other service has its own.
-    processor_ =
-        std::make_shared<FFmpegProcessor>(std::make_shared<FoundationProcessRunner>(),
-                                          ToolLocations::standard(configuration_.preferences));
+    processor_ = std::make_shared<FFmpegProcessor>(
+        std::make_shared<FoundationProcessRunner>(),
+        ToolLocations::standard(configuration_.preferences), configuration_.jobRecords);
     queue_ = std::make_unique<JobQueueViewModel>(processor_, configuration_.revealer);
+    if (!configuration_.jobRecords.empty()) {
+        queue_->removeLeftoversOfEarlierRuns(configuration_.jobRecords);
+    }
 
     UpdateController::Configuration updates;
     updates.feedURL = configuration_.appcastURL;

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -56,6 +57,8 @@ class TavrolinApp : public QObject {
         QString downloadFolder;
         std::function<bool(const QUrl&)> openURL;
         bool startsUpdater = true;
+        // Where jobs record their working names; empty records none and cleans nothing at start.
+        std::filesystem::path jobRecords;
     };
     // The user's settings, the desktop's file manager and browser, the build's update feed.
     static Configuration standardConfiguration();

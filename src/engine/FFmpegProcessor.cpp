@@ -68,8 +68,11 @@ class FFmpegProcessor::CurrentJob {
     FFmpegProcessor& processor_;
 };
 
-FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations)
-    : runner_(std::move(runner)), locations_(std::move(locations)) {}
+FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
+                                 fs::path recordsFolder)
+    : runner_(std::move(runner)),
+      locations_(std::move(locations)),
+      recordsFolder_(std::move(recordsFolder)) {}
 
 void FFmpegProcessor::cancel() {
     {
@@ -78,7 +81,7 @@ void FFmpegProcessor::cancel() {
             currentChildStop_->request_stop();
         }
     }
-    runner_->cancel();
+    // Never the runner's cancel(): it would stop whichever run of the shared runner came last.
 }
 
 fs::path FFmpegProcessor::makeReplacementOutputURL(const fs::path& output) {
@@ -278,8 +281,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
 
     const Job job = resolve(originalRequest);
     fs::create_directories(job.output.parent_path());
-    JobFiles run;
-    run.workingOutput = makeReplacementOutputURL(job.target);
+    JobFiles run(recordsFolder_);
+    run.useWorkingOutput(makeReplacementOutputURL(job.target), job.target);
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
     if (job.replacesInput) {

@@ -33,13 +33,16 @@ namespace tavrolin {
 // the job with CancellationError and writes nothing.
 //
 // Calls of `process` never overlap. `cancel` may be called from any thread at any time: it ends
-// the running job's children (also one that has yet to start) and the job fails with ffmpeg's
+// the running job's children (also one that has yet to start), never another processor's runs on
+// a shared runner, and the job fails with ffmpeg's
 // message; a requested stop token ends the job with CancellationError instead.
 class FFmpegProcessor : public MediaProcessing {
   public:
     static constexpr const char* workingMarker = ".tmp-tavrolin-";
 
-    FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations);
+    // Each job records its working names in `recordsFolder` (see JobRecord); empty records none.
+    FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
+                    std::filesystem::path recordsFolder = {});
 
     void process(const ProcessingRequest& request, ProgressCallback progress,
                  std::stop_token stop) override;
@@ -118,6 +121,7 @@ class FFmpegProcessor : public MediaProcessing {
 
     const std::shared_ptr<ProcessRunning> runner_;
     const ToolLocations locations_;
+    const std::filesystem::path recordsFolder_;
     const FFmpegCommandBuilder builder_{};
     const ChapterMetadataRenderer chapterRenderer_{};
     const SubtitleDocumentRenderer subtitleRenderer_{};

@@ -14,6 +14,8 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
+JobFiles::JobFiles(fs::path recordsFolder) : record_(std::move(recordsFolder)) {}
+
 JobFiles::~JobFiles() {
     if (!workingOutput.empty()) {
         removeQuietly(workingOutput);
@@ -22,6 +24,11 @@ JobFiles::~JobFiles() {
         std::error_code ignored;
         fs::remove_all(temporaryFolder_, ignored);
     }
+}
+
+void JobFiles::useWorkingOutput(const fs::path& working, const fs::path& output) {
+    record_.addWorkingOutput(working, output);
+    workingOutput = working;
 }
 
 fs::path JobFiles::writeTemporaryInput(const std::string& prefix, const std::string& extension,
@@ -41,6 +48,8 @@ fs::path JobFiles::temporaryPath(const std::string& prefix, const std::string& e
                                        std::error_code(errno, std::generic_category()));
         }
         temporaryFolder_ = standardizedPath(pattern);
+        // Recorded while still empty: nothing is written into it before the record exists.
+        record_.addTemporaryFolder(temporaryFolder_);
     }
     return temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
 }

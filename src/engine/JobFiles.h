@@ -4,15 +4,20 @@
 #include <string>
 #include <string_view>
 
+#include "engine/JobLeftovers.h"
+
 namespace tavrolin {
 
 // The files of one processing job: a private folder for temporary inputs and the hidden working
-// output. Whatever is still there when the object ends is removed, quietly. Used by the one
-// thread that runs the job; writeTemporaryInput and temporaryPath throw std::filesystem_error
-// when the folder or file cannot be made.
+// output. Each is recorded in `recordsFolder` (see JobRecord) before anything is written into it,
+// so that a later start can remove what a crash left. Whatever is still there when the object
+// ends is removed, quietly, then the record. Used by the one thread that runs the job;
+// writeTemporaryInput and temporaryPath throw std::filesystem_error when the folder or file
+// cannot be made.
 class JobFiles {
   public:
-    JobFiles() = default;
+    // An empty `recordsFolder` records nothing.
+    explicit JobFiles(std::filesystem::path recordsFolder = {});
     JobFiles(const JobFiles&) = delete;
     JobFiles& operator=(const JobFiles&) = delete;
     ~JobFiles();
@@ -25,9 +30,15 @@ class JobFiles {
     // A new name there, for a tool to write.
     std::filesystem::path temporaryPath(const std::string& prefix, const std::string& extension);
 
+    // Records `working` as the hidden name the job writes for `output`, then sets workingOutput.
+    void useWorkingOutput(const std::filesystem::path& working,
+                          const std::filesystem::path& output);
+
     std::filesystem::path workingOutput;
 
   private:
+    // Destroyed last: the record goes only after what it names.
+    JobRecord record_;
     std::filesystem::path temporaryFolder_;
 };
 

@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "engine/FFmpegCommandBuilder.h"
+#include "engine/JobLeftovers.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 
@@ -65,6 +66,25 @@ JobQueueViewModel::~JobQueueViewModel() {
     if (worker_.joinable()) {
         worker_.join();
     }
+    if (leftoverSweep_.joinable()) {
+        leftoverSweep_.join();
+    }
+}
+
+void JobQueueViewModel::removeLeftoversOfEarlierRuns(std::filesystem::path recordsFolder) {
+    if (leftoverSweep_.joinable()) {
+        return;  // once per start
+    }
+    leftoverSweep_ = std::thread([guard = guard_, folder = std::move(recordsFolder)] {
+        auto removed = removeJobLeftovers(folder);
+        if (removed.empty()) {
+            return;
+        }
+        guard->post([removed = std::move(removed)](JobQueueViewModel& queue) {
+            queue.notices_.insert(queue.notices_.end(), removed.begin(), removed.end());
+            emit queue.changed();
+        });
+    });
 }
 
 int JobQueueViewModel::activeJobCount() const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -79,6 +80,12 @@ class JobQueueViewModel : public QObject {
     // when one is, the destructor joins it.
     bool shutdown(std::chrono::milliseconds timeout);
 
+    // At start: removes, on a thread of its own, what jobs of an earlier run of the app left
+    // (see removeJobLeftovers), then adds one line per removed copy to notices().
+    void removeLeftoversOfEarlierRuns(std::filesystem::path recordsFolder);
+    // Lines for the queue screen that belong to no job.
+    const std::vector<std::string>& notices() const { return notices_; }
+
   signals:
     void changed();
 
@@ -105,6 +112,9 @@ class JobQueueViewModel : public QObject {
     std::shared_ptr<Guard> guard_;
     // The thread of the current or last job; joined before the next starts.
     std::thread worker_;
+    std::vector<std::string> notices_;
+    // Joined by the destructor; its work is bounded by the records it reads.
+    std::thread leftoverSweep_;
 };
 
 }  // namespace tavrolin

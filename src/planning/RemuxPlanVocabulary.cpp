@@ -177,7 +177,11 @@ std::string readableExcerpt(std::string_view text, std::size_t maxCharacters) {
     // Only the start is looked at, ending on a character boundary: a 100 kB value costs no more
     // than a short one.
     std::size_t scanned = std::min(text.size(), maxCharacters * 8 + 8);
-    while (scanned < text.size() && (static_cast<unsigned char>(text[scanned]) & 0xC0) == 0x80) {
+    // A character has at most three continuation bytes; past that the bytes are no UTF-8, and
+    // any cut will do.
+    for (std::size_t back = 0; back < 3 && scanned > 0 && scanned < text.size() &&
+                               (static_cast<unsigned char>(text[scanned]) & 0xC0) == 0x80;
+         ++back) {
         --scanned;
     }
     std::string printable;

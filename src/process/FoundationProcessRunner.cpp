@@ -15,8 +15,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -279,69 +281,123 @@ class TailBuffer {
     bool cut_ = false;
 };
 
-struct SpawnResources {
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-    bool haveActions = false;
-    bool haveAttributes = false;
-    ~SpawnResources() {
-        if (haveActions) {
-            posix_spawn_file_actions_destroy(&actions);
-        }
-        if (haveAttributes) {
-            posix_spawnattr_destroy(&attributes);
+// What the child needs between clone and exec. It shares this process's memory until exec
+// (CLONE_VM | CLONE_VFORK, as posix_spawn does), so it only reads these fields and writes `error`.
+struct ChildSetup {
+    const char* path = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    int input = -1;
+    int output = -1;
+    int error = -1;
+    pid_t parent = 0;
+    int failure = 0;  // errno of the step that failed; 0 once exec succeeded
+};
+
+void duplicateTo(int fd, int target) {
+    if (fd == target) {
+        ::fcntl(fd, F_SETFD, 0);  // keep it open across exec
+    } else {
+        ::dup2(fd, target);
+    }
+}
+
+// Runs in the child before exec: only async-signal-safe calls.
+int childMain(void* argument) {
+    auto& setup = *static_cast<ChildSetup*>(argument);
+    // Default dispositions for every signal, whatever this process had (an ignored SIGTERM or
+    // SIGPIPE must not leak into the child); the mask opens only after that.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (signal != SIGKILL && signal != SIGSTOP) {
+            ::sigaction(signal, &defaults, nullptr);
         }
     }
+    // The child dies with the thread that made it, and that thread stays in `run` until the
+    // child is reaped, so in effect with this process, however it ends. A process that died
+    // before the request took effect left the child to another parent: it must not run.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        setup.failure = errno;
+        ::_exit(127);
+    }
+    if (::getppid() != setup.parent) {
+        setup.failure = ESRCH;
+        ::_exit(127);
+    }
+    duplicateTo(setup.input, STDIN_FILENO);
+    duplicateTo(setup.output, STDOUT_FILENO);
+    duplicateTo(setup.error, STDERR_FILENO);
+    sigset_t empty;
+    sigemptyset(&empty);
+    ::sigprocmask(SIG_SETMASK, &empty, nullptr);
+    ::execve(setup.path, setup.argv, setup.envp);
+    setup.failure = errno;
+    ::_exit(127);
+}
+
+// The child's own stack until exec; the parent is suspended meanwhile.
+class ChildStack {
+  public:
+    static constexpr std::size_t bytes = 256 * 1024;
+    ChildStack() {
+        base_ = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (base_ == MAP_FAILED) {
+            throwErrno("mmap");
+        }
+    }
+    ~ChildStack() { ::munmap(base_, bytes); }
+    ChildStack(const ChildStack&) = delete;
+    ChildStack& operator=(const ChildStack&) = delete;
+    void* top() const { return static_cast<char*>(base_) + bytes; }
+
+  private:
+    void* base_ = nullptr;
 };
 
 pid_t spawnChild(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                  int outWrite, int errWrite) {
-    SpawnResources spawn;
-    if (int rc = posix_spawn_file_actions_init(&spawn.actions); rc != 0) {
-        throw std::system_error(rc, std::generic_category(), "posix_spawn_file_actions_init");
+    Fd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (input.get() < 0) {
+        throwErrno("/dev/null");
     }
-    spawn.haveActions = true;
-    int rc =
-        posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (rc == 0) {
-        rc = posix_spawn_file_actions_adddup2(&spawn.actions, outWrite, STDOUT_FILENO);
-    }
-    if (rc == 0) {
-        rc = posix_spawn_file_actions_adddup2(&spawn.actions, errWrite, STDERR_FILENO);
-    }
-    if (rc != 0) {
-        throw std::system_error(rc, std::generic_category(), "posix_spawn_file_actions");
-    }
-    if (rc = posix_spawnattr_init(&spawn.attributes); rc != 0) {
-        throw std::system_error(rc, std::generic_category(), "posix_spawnattr_init");
-    }
-    spawn.haveAttributes = true;
-    // The child starts with no blocked signals and default dispositions, whatever this
-    // process or the spawning thread had (an ignored SIGTERM or SIGPIPE must not leak in).
-    sigset_t empty;
-    sigemptyset(&empty);
-    sigset_t defaults;
-    sigfillset(&defaults);
-    sigdelset(&defaults, SIGKILL);
-    sigdelset(&defaults, SIGSTOP);
-    posix_spawnattr_setsigmask(&spawn.attributes, &empty);
-    posix_spawnattr_setsigdefault(&spawn.attributes, &defaults);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> argv0{executable.string()};
+    std::string argv0 = executable.string();
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
-    argv.push_back(argv0.front().data());
+    argv.push_back(argv0.data());
     for (const auto& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    rc = posix_spawn(&pid, executable.c_str(), &spawn.actions, &spawn.attributes, argv.data(),
-                     environ);
-    if (rc != 0) {
-        throw std::system_error(rc, std::generic_category(), executable.string());
+    ChildSetup setup;
+    setup.path = executable.c_str();
+    setup.argv = argv.data();
+    setup.envp = environ;
+    setup.input = input.get();
+    setup.output = outWrite;
+    setup.error = errWrite;
+    setup.parent = ::getpid();
+    ChildStack stack;
+
+    // No handler of this process may run in the child while it shares our memory.
+    sigset_t all;
+    sigfillset(&all);
+    sigset_t previous;
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::clone(childMain, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+    const int cloneError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) {
+        throw std::system_error(cloneError, std::generic_category(), "clone");
+    }
+    if (setup.failure != 0) {
+        int ignored = 0;
+        while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+        }
+        throw std::system_error(setup.failure, std::generic_category(), executable.string());
     }
     return pid;
 }

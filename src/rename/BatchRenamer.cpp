@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -183,7 +184,9 @@ std::vector<RenamePlanItem> BatchRenamer::plan(const std::vector<fs::path>& file
     } catch (const fs::filesystem_error& error) {
         throw RenameError::folderNotWritable(standardFolder.string(), error.code().message());
     }
-    return planner_.makePlan(files, rule, existing, fileManager_->nameLimit(standardFolder));
+    auto plan = planner_.makePlan(files, rule, existing, fileManager_->nameLimit(standardFolder));
+    refuseNamesOfOneFile(plan);  // before the user confirms, not only when the move begins
+    return plan;
 }
 
 std::vector<std::string> BatchRenamer::temporaryNamesIn(const fs::path& folder) {
@@ -296,8 +299,26 @@ void BatchRenamer::apply(const std::vector<RenamePlanItem>& plan) {
     forgetJournal(journal);
 }
 
+void BatchRenamer::refuseNamesOfOneFile(const std::vector<RenamePlanItem>& plan) {
+    // Two names of one file (hard links) would be one identity in the journal, and the rename
+    // would move the same file twice.
+    std::map<FileIdentity, fs::path> namesByFile;
+    for (const auto& item : plan) {
+        const auto fingerprint = fileManager_->fingerprint(item.source);
+        if (!fingerprint) {
+            continue;  // a missing file is reported when the rename reaches it
+        }
+        if (const auto [known, added] = namesByFile.emplace(fingerprint->identity, item.source);
+            !added) {
+            throw RenameError::namesOfOneFile(known->second.filename().string(),
+                                              item.source.filename().string());
+        }
+    }
+}
+
 std::vector<BatchRenamer::Record> BatchRenamer::recordsFor(
     const std::vector<RenamePlanItem>& plan) {
+    refuseNamesOfOneFile(plan);
     std::vector<Record> records;
     for (const auto& item : plan) {
         if (standardizedPath(item.source) == standardizedPath(item.destination)) {

@@ -32,8 +32,8 @@ class BatchRenamer {
     // Looks for a journal in the folder of the first file before anything else (RenameError
     // interruptedRename, or unreadableJournal while files have hidden names; a damaged journal
     // that hides nothing is ignored), lists the folder (its failure is thrown as a
-    // filesystem_error), checks that files can be created in it (folderNotWritable), then plans.
-    // Changes nothing.
+    // filesystem_error), checks that files can be created in it (folderNotWritable), then plans
+    // and refuses two names of one file (namesOfOneFile). Changes nothing.
     std::vector<RenamePlanItem> plan(const std::vector<std::filesystem::path>& files,
                                      const RenameRule& rule);
 
@@ -78,6 +78,8 @@ class BatchRenamer {
     // while no file has a hidden name (ignorable). Throws unreadableJournal otherwise.
     JournalState readJournal(const std::filesystem::path& folder,
                              std::optional<RenameJournal>* journal = nullptr);
+    // Throws RenameError::namesOfOneFile when two sources are one file.
+    void refuseNamesOfOneFile(const std::vector<RenamePlanItem>& plan);
     // The files of the plan that change their names, each with its fingerprint and a new
     // temporary name.
     std::vector<Record> recordsFor(const std::vector<RenamePlanItem>& plan);

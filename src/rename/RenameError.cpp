@@ -33,6 +33,14 @@ RenameError RenameError::duplicateDestination(const std::string& fileName) {
             "More than one file would become " + quoted(fileName) + "."};
 }
 
+RenameError RenameError::namesOfOneFile(const std::string& firstName,
+                                        const std::string& secondName) {
+    return {Case::namesOfOneFile, firstName,
+            quoted(firstName) + " and " + quoted(secondName) +
+                " are two names of one file (hard links), so they cannot be renamed together. "
+                "Leave one of them out of the batch."};
+}
+
 RenameError RenameError::destinationExists(const std::string& fileName) {
     return {Case::destinationExists, fileName,
             "A different file named " + quoted(fileName) + " already exists."};

@@ -28,6 +28,8 @@ class RenameError : public std::runtime_error {
         nameTooLong,
         // No file can be created in the batch's folder; the payload is the folder.
         folderNotWritable,
+        // Two names of the batch are one file (hard links); the payload is the first name.
+        namesOfOneFile,
     };
 
     // A file left under another name: its old name and the name it has now (empty when it was
@@ -53,6 +55,7 @@ class RenameError : public std::runtime_error {
                                          const std::vector<std::string>& hiddenNames);
     static RenameError nameTooLong(const std::string& fileName, std::size_t limit);
     static RenameError folderNotWritable(const std::string& folder, const std::string& reason);
+    static RenameError namesOfOneFile(const std::string& firstName, const std::string& secondName);
 
     // After a restore that succeeded: temporary names in the folder that its journal did not
     // name, left alone. Empty when there are none.

@@ -83,16 +83,15 @@ std::optional<RenameJournalEntry> parseEntry(std::string_view line, bool withSta
     return entry;
 }
 
-// One file, one temporary name, one old and one new name per entry: a journal that repeats any
-// would move one file twice or hide one under another's name.
+// One temporary name, one old and one new name per entry: a journal that repeats any would move
+// one file twice or hide one under another's name. Entries may share a file identity: older
+// versions renamed hard links of one file together, and each name is still restored on its own.
 bool namesEachFileOnce(const std::vector<RenameJournalEntry>& entries) {
     std::unordered_set<std::string_view> temporaries, sources, destinations;
-    std::set<FileIdentity> identities;
     for (const auto& entry : entries) {
         if (!temporaries.insert(entry.temporaryName).second ||
             !sources.insert(entry.sourceName).second ||
-            !destinations.insert(entry.destinationName).second ||
-            !identities.insert(entry.fingerprint.identity).second) {
+            !destinations.insert(entry.destinationName).second) {
             return false;
         }
     }

@@ -769,6 +769,48 @@ TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
     }
 }
 
+TEST_F(FFmpegProcessorTest, CancelStopsOnlyItsOwnJobWhenProcessorsShareARunner) {
+    // Each run says it started, under its output's stem, and runs until it is terminated.
+    auto tools = standIn(
+        "trap 'echo stopped by signal >&2; exit 255' TERM\nout=\"${@: -1}\"\n"
+        "case \"$out\" in *first*) touch '" +
+        marker("first").string() + "';; *) touch '" + marker("second").string() +
+        "';; esac\nfor i in $(seq 400); do sleep 0.05; done\nexit 0\n");
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    FFmpegProcessor first(runner, tools);
+    FFmpegProcessor second(runner, tools);
+    std::stop_source secondStop;
+    std::exception_ptr firstOutcome;
+    std::exception_ptr secondOutcome;
+    const auto job = [&](FFmpegProcessor& processor, const std::string& name, std::stop_token stop,
+                         std::exception_ptr& outcome) {
+        return std::thread([&processor, &outcome, name, stop, this] {
+            try {
+                processor.process(ChapterRequest{media().mp4ClipA,
+                                                 outputs() / name,
+                                                 {ChapterMarker{Uuid::random(), 0, "A"}}},
+                                  {}, stop);
+            } catch (...) {
+                outcome = std::current_exception();
+            }
+        });
+    };
+    std::thread firstWorker = job(first, "first.mkv", {}, firstOutcome);
+    ASSERT_TRUE(waitFor(marker("first")));
+    // Started last: a cancel of the runner's latest run would hit this one.
+    std::thread secondWorker = job(second, "second.mkv", secondStop.get_token(), secondOutcome);
+    ASSERT_TRUE(waitFor(marker("second")));
+    first.cancel();
+    firstWorker.join();
+    secondStop.request_stop();
+    secondWorker.join();
+    EXPECT_STREQ(processingError([&] { std::rethrow_exception(firstOutcome); }).what(),
+                 "stopped by signal");
+    // Ended by its own stop, not by the other's cancel.
+    EXPECT_THROW(std::rethrow_exception(secondOutcome), CancellationError);
+    expectOnly({});
+}
+
 TEST_F(FFmpegProcessorTest, StopBetweenFFmpegsExitAndTheMoveWritesNothing) {
     // Finishes its work and exits 0 even when asked to stop; it runs long enough for the duration
     // probe beside it to answer, which the fraction needs.

@@ -10,15 +10,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/JobLeftovers.h"
 #include "engine_ui/QueueTestSupport.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "support/TempDir.h"
 
 using namespace tavrolin;
 using tavtest::ensureApplication;
@@ -577,3 +584,37 @@ TEST(JobQueueExitTest, AWorkerThatOutlivesShutdownFinishesBeforeStaticsAreDestro
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST_F(JobQueueTest, LeftoversOfAnEarlierRunAreRemovedOffTheGuiThreadAndShownInOneLine) {
+    tavtest::TempDir scratch;
+    const auto records = scratch / "records";
+    const auto working =
+        scratch / ".clip-clip.tmp-tavrolin-0F8FAD5B-D9CB-469F-A165-70867728950E.mkv";
+    std::ofstream(working) << "half a copy";
+    // A run of the app that ended without its clean-up: its record stays, unlocked.
+    const pid_t earlier = ::fork();
+    ASSERT_GE(earlier, 0);
+    if (earlier == 0) {
+        auto* record = new JobRecord(records);  // never destroyed: the process just ends
+        record->addWorkingOutput(working, scratch / "clip-clip.mkv");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(earlier, &status, 0), earlier);
+    QSignalSpy changed(queue.get(), &JobQueueViewModel::changed);
+    queue->removeLeftoversOfEarlierRuns(records);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !queue->notices().empty(); }, 5000));
+    EXPECT_EQ(
+        queue->notices(),
+        std::vector<std::string>{
+            "Removed an unfinished copy of \u201Cclip-clip.mkv\u201D left by an earlier run."});
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_FALSE(fs::exists(working));
+    EXPECT_TRUE(fs::is_empty(records));
+}
+
+}  // namespace

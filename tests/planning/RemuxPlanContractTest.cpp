@@ -137,6 +137,9 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
          "\x1B[2Jline one\n\tline two" + std::string(100000, 'x'),
          unfit("\u201C [2Jline one line two" + std::string(19, 'x') +
                "\u2026\u201D is not a known playback target.")},
+        {"bytes that are no text still end in an excerpt", "/playback", std::string(329, '\x80'),
+         unfit("\u201C" + std::string(40, '\x80') +
+               "\u2026\u201D is not a known playback target.")},
         {"missing list", "",
          Json{{"container", "mp4"},
               {"playback", "unchanged"},

@@ -16,8 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/TempDir.h"
 
@@ -402,6 +405,72 @@ TEST(FoundationProcessRunner, StoppedChildLeavingADescendantDoesNotKeepTheRunWai
     if (std::getline(command, name) && name == "sleep") {
         ::kill(orphan, SIGKILL);
     }
+}
+
+}  // namespace
+}  // namespace tavrolin
+
+namespace tavrolin {
+namespace {
+
+// The process id a child script wrote into `file` (atomically), once it is there.
+pid_t writtenPid(const std::filesystem::path& file) {
+    for (int i = 0; i < 1000 && !std::filesystem::exists(file); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    pid_t pid = 0;
+    std::ifstream(file) >> pid;
+    return pid;
+}
+
+std::string writesPidThenSleeps(const std::filesystem::path& file) {
+    return "echo $$ > '" + file.string() + ".new'; mv '" + file.string() + ".new' '" +
+           file.string() + "'; exec sleep 60";
+}
+
+// Whether the process behind `pidfd` ends within `timeoutMs`.
+bool endsWithin(int pidfd, int timeoutMs) {
+    pollfd exited{pidfd, POLLIN, 0};
+    return ::poll(&exited, 1, timeoutMs) == 1;
+}
+
+TEST(FoundationProcessRunner, ChildrenDieWithTheProcessButNotWithAnotherThread) {
+    tavtest::TempDir folder;
+    FoundationProcessRunner runner;
+    std::stop_source stop;
+    std::thread longRun(
+        [&] { sh(runner, writesPidThenSleeps(folder / "long"), {}, stop.get_token()); });
+    const pid_t longChild = writtenPid(folder / "long");
+    ASSERT_GT(longChild, 0);
+    const int longPidfd = static_cast<int>(::syscall(SYS_pidfd_open, longChild, 0));
+    ASSERT_GE(longPidfd, 0);
+    // Threads that start children and end meanwhile take only their own children along.
+    for (int i = 0; i < 3; ++i) {
+        std::thread([&] { EXPECT_EQ(sh(runner, "exit 4").terminationStatus, 4); }).join();
+    }
+    EXPECT_FALSE(endsWithin(longPidfd, 0));
+    stop.request_stop();
+    longRun.join();
+    EXPECT_TRUE(endsWithin(longPidfd, 0));
+    ::close(longPidfd);
+
+    // A process killed outright: its child ends with it.
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        FoundationProcessRunner hostRunner;
+        sh(hostRunner, writesPidThenSleeps(folder / "orphan"));
+        ::_exit(0);
+    }
+    const pid_t orphan = writtenPid(folder / "orphan");
+    ASSERT_GT(orphan, 0);
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, orphan, 0));
+    ASSERT_GE(pidfd, 0);
+    ASSERT_EQ(::kill(host, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(host, &status, 0), host);
+    EXPECT_TRUE(endsWithin(pidfd, 2000)) << "the child outlived the process that started it";
+    ::close(pidfd);
 }
 
 }  // namespace

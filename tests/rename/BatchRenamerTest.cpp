@@ -487,3 +487,43 @@ TEST_F(BatchRenamers, FolderProblemsComeFirstAndATornJournalThatHidesNothingIsCl
     renamer.apply(renamer.plan(paths, rule));
     EXPECT_EQ(snapshot().size(), 1u);
 }
+
+namespace {
+
+TEST_F(BatchRenamers, NamesOfOneFileAreRefusedBeforeAnyMoveAndAnOlderRecordOfThemIsRestored) {
+    const auto paths = make({"a.mkv", "c.mkv"});
+    fs::create_hard_link(folder / "a.mkv", folder / "b.mkv");
+    const std::vector<fs::path> batch = {paths[0], paths[1], folder / "b.mkv"};
+    const auto before = snapshot();
+    const std::string sentence =
+        "\u201Ca.mkv\u201D and \u201Cb.mkv\u201D are two names of one file (hard links), so they "
+        "cannot be renamed together. Leave one of them out of the batch.";
+    const auto planned = thrown<RenameError>([&] { renamer.plan(batch, rule); });
+    ASSERT_TRUE(planned);
+    EXPECT_EQ(planned->errorCase(), RenameError::Case::namesOfOneFile);
+    EXPECT_EQ(std::string(planned->what()), sentence);
+    // A plan made elsewhere is refused as well, before the journal or any move.
+    const std::vector<RenamePlanItem> plan = {{paths[0], folder / "Show - S01E01.mkv"},
+                                              {paths[1], folder / "Show - S01E02.mkv"},
+                                              {folder / "b.mkv", folder / "Show - S01E03.mkv"}};
+    const auto applied = thrown<RenameError>([&] { renamer.apply(plan); });
+    ASSERT_TRUE(applied);
+    EXPECT_EQ(std::string(applied->what()), sentence);
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(files->moves, 0);
+
+    // An older version renamed them and was killed with both names hidden: each comes back.
+    std::vector<RenameJournalEntry> entries;
+    for (const std::string name : {"a.mkv", "b.mkv"}) {
+        const std::string hidden = ".tavrolin-rename-" + Uuid::random().toString() + ".mkv";
+        entries.push_back({*files->fingerprint(folder / name), hidden, name, "Show - " + name});
+        fs::rename(folder / name, folder / hidden);
+    }
+    std::ofstream(folder / std::string(renameJournalName), std::ios::binary)
+        << renderRenameJournal(entries);
+    EXPECT_EQ(renamer.restoreInterruptedRename(folder.path()), "");
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(fs::hard_link_count(folder / "a.mkv"), 2u);
+}
+
+}  // namespace
