@@ -28,6 +28,8 @@ class RenameError : public std::runtime_error {
         nameTooLong,
         // No file can be created in the batch's folder; the payload is the folder.
         folderNotWritable,
+        // The batch's folder was moved away or removed; the payload is the folder.
+        folderMissing,
     };
 
     // A file left under another name: its old name and the name it has now (empty when it was
@@ -53,6 +55,7 @@ class RenameError : public std::runtime_error {
                                          const std::vector<std::string>& hiddenNames);
     static RenameError nameTooLong(const std::string& fileName, std::size_t limit);
     static RenameError folderNotWritable(const std::string& folder, const std::string& reason);
+    static RenameError folderMissing(const std::string& folder);
 
     // After a restore that succeeded: temporary names in the folder that its journal did not
     // name, left alone. Empty when there are none.
@@ -68,6 +71,11 @@ class RenameError : public std::runtime_error {
                                            const std::vector<std::string>& hiddenNames,
                                            const std::vector<std::string>& unremovable,
                                            const std::string& reason);
+
+    // On adding a dropped folder: it holds no file to rename, or it cannot be listed, for
+    // `reason`.
+    static std::string emptyFolderNotice(const std::string& folder);
+    static std::string unreadableFolderNotice(const std::string& folder, const std::string& reason);
 
     Case errorCase() const { return case_; }
     const std::string& payload() const { return payload_; }
