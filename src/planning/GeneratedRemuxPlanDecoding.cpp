@@ -46,7 +46,8 @@ class ObjectReader {
         return value.get<std::string>();
     }
 
-    // A string a draft line shows: short, and with something printable once cleaned.
+    // A string a draft line shows and the tracks are matched against: short, with something
+    // printable, and nothing that the draft would show otherwise than it is matched.
     std::string text(std::string_view property) const {
         std::string value = string(property);
         if (value.size() > vocabulary::maxValueBytes) {
@@ -54,6 +55,9 @@ class ObjectReader {
         }
         if (trimWhitespace(vocabulary::readableExcerpt(value, vocabulary::maxValueBytes)).empty()) {
             fail(vocabulary::unprintableValueMessage(property, typeName_));
+        }
+        if (vocabulary::holdsUnprintable(value)) {
+            fail(vocabulary::controlCharactersMessage(property, typeName_));
         }
         return value;
     }

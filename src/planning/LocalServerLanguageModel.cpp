@@ -12,6 +12,7 @@
 #include "model/CancellationError.h"
 #include "planning/ModelServerReply.h"
 #include "planning/RemuxPlanVocabulary.h"
+#include "planning/ReplyInflater.h"
 
 namespace tavrolin {
 
@@ -44,23 +45,36 @@ std::string LocalServerLanguageModel::statusMessage(const std::string& address, 
            ". Check that it runs the model named in Settings, or change its address there.";
 }
 
+std::string LocalServerLanguageModel::cutShortMessage(const std::string& address) {
+    return "The model server at " + address +
+           " ended its reply before the length it announced. Try again, or restart the model "
+           "server.";
+}
+
 namespace {
 
 using Json = nlohmann::ordered_json;
 
+std::string_view bytes(const QByteArray& data) {
+    return {data.constData(), static_cast<std::size_t>(data.size())};
+}
+
 struct Exchange {
     bool finished = false;
     bool tooLarge = false;
+    // The body ended before its announced length, or its compressed stream before its end.
+    bool cutShort = false;
     int status = 0;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorText;
-    QByteArray body;
+    std::string body;  // inflated
 };
 
 // One HTTP exchange on this thread's own event loop; ends on the reply, the timeout, the stop,
 // or as soon as the body passes `byteLimit`: a declared length is refused before the body
-// comes, and the body is read as it arrives, so no more than the limit plus one small buffer is
-// ever held.
+// comes, and the body is read (and inflated, when compressed) as it arrives, so no more than the
+// limit plus one small buffer is ever held. Qt would inflate a compressed body whole before
+// handing it on, so the request asks for the encodings itself, which leaves them to this read.
 Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
                   std::chrono::milliseconds timeout, std::int64_t byteLimit,
                   const std::stop_token& stop) {
@@ -69,6 +83,7 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
     manager.setProxy(QNetworkProxy::NoProxy);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     std::unique_ptr<QNetworkReply> reply(postBody ? manager.post(request, *postBody)
@@ -76,10 +91,21 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
     // Without a bound, Qt's network thread buffers the whole body however fast it comes.
     reply->setReadBufferSize(64 * 1024);
     Exchange result;
+    std::optional<ReplyInflater> inflater;
+    std::int64_t received = 0;
     QEventLoop loop;
     const auto overLimit = [&] {
         result.tooLarge = true;
         loop.quit();
+    };
+    const auto take = [&] {
+        const QByteArray piece = reply->readAll();
+        received += piece.size();
+        if (!inflater) {
+            inflater.emplace(reply->rawHeader("Content-Encoding").trimmed().toStdString(),
+                             byteLimit);
+        }
+        return inflater->feed(bytes(piece), result.body);
     };
     QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -88,11 +114,8 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
         }
     });
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-        if (!result.tooLarge) {
-            result.body += reply->readAll();
-            if (result.body.size() > byteLimit) {
-                overLimit();
-            }
+        if (!result.tooLarge && take() == ReplyInflater::State::tooLarge) {
+            overLimit();
         }
     });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -118,13 +141,15 @@ Exchange exchange(const QUrl& url, const std::optional<QByteArray>& postBody,
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.error = reply->error();
     result.errorText = reply->errorString();
-    result.body += reply->readAll();
-    result.tooLarge = result.body.size() > byteLimit;
+    const ReplyInflater::State state = take();
+    result.tooLarge = state == ReplyInflater::State::tooLarge;
+    if (state == ReplyInflater::State::unreadable) {
+        result.body.clear();  // read as a reply without an answer
+    }
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    result.cutShort = (length.isValid() && received < length.toLongLong()) ||
+                      (state == ReplyInflater::State::reading && !inflater->isComplete());
     return result;
-}
-
-std::string_view bytes(const QByteArray& data) {
-    return {data.constData(), static_cast<std::size_t>(data.size())};
 }
 
 QUrl endpoint(const LanguageModelServerSettings& settings, const char* path) {
@@ -181,10 +206,12 @@ LocalServerLanguageModel::ServerCheck LocalServerLanguageModel::check(
     if (!reply.finished || reply.status == 0) {
         return {Answer::noAnswer, {}};
     }
+    if (reply.cutShort) {
+        return {Answer::unreadable, cutShortMessage(settings.baseURL)};
+    }
     try {
-        const bool lists =
-            reply.status == 200 &&
-            ModelServerReply::listsModel(bytes(reply.body), settings.model, settings.baseURL);
+        const bool lists = reply.status == 200 && ModelServerReply::listsModel(
+                                                      reply.body, settings.model, settings.baseURL);
         return {lists ? Answer::listsModel : Answer::lacksModel, {}};
     } catch (const ModelServerReplyError& error) {
         return {Answer::unreadable, error.what()};
@@ -229,9 +256,13 @@ nlohmann::ordered_json LocalServerLanguageModel::respond(const LanguageModelRequ
     if (reply.status != 200) {
         fail(LanguageModelError::Case::requestFailed, statusMessage(address, reply.status));
     }
+    // What came may still be whole JSON, but not the whole answer.
+    if (reply.cutShort) {
+        fail(LanguageModelError::Case::requestFailed, cutShortMessage(address));
+    }
     // The chat reply wraps the answer's text; that text must itself be JSON.
-    const auto text = ModelServerReply::chatContent(bytes(reply.body), address);
-    reply.body = QByteArray();
+    const auto text = ModelServerReply::chatContent(reply.body, address);
+    reply.body = std::string();
     if (!text) {
         fail(LanguageModelError::Case::decodingFailure, noAnswerMessage(address));
     }

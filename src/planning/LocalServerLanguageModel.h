@@ -15,8 +15,9 @@ namespace tavrolin {
 // message, the prompt as the user message and the output schema as a JSON-schema response
 // format, so the server constrains its answer. Without settings it is not configured; a server
 // that does not list the model counts as not ready. Every reply is read within a byte limit
-// (ModelServerReply: 4 MB for a chat, 1 MB for the models list), cut off as soon as it passes it,
-// and its JSON is read only within ModelServerReply's nesting and value limits.
+// (ModelServerReply: 4 MB for a chat, 1 MB for the models list) counted on its inflated content
+// (ReplyInflater), cut off as soon as it passes it; one shorter than its announced length is
+// refused; and its JSON is read only within ModelServerReply's nesting and value limits.
 // Thread: blocking calls from any thread that may run a Qt event loop (workers included); each
 // call makes its own network manager. A stop aborts the HTTP request at once.
 class LocalServerLanguageModel : public LanguageModel {
@@ -26,6 +27,8 @@ class LocalServerLanguageModel : public LanguageModel {
     static std::string noAnswerMessage(const std::string& address);
     static std::string notJSONMessage(const std::string& address, const std::string& answer);
     static std::string statusMessage(const std::string& address, int status);
+    // The reply ended before the length it announced.
+    static std::string cutShortMessage(const std::string& address);
     static const char* const notConfiguredMessage;
 
     explicit LocalServerLanguageModel(

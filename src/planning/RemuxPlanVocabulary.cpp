@@ -132,6 +132,11 @@ std::string unprintableValueMessage(std::string_view property, std::string_view 
                              " holds no printable text.");
 }
 
+std::string controlCharactersMessage(std::string_view property, std::string_view typeName) {
+    return planFormatMessage(quoted(property) + " of a " + typeWords(typeName) +
+                             " holds control or formatting characters.");
+}
+
 namespace {
 
 // A character a screen must not get from the model, and how many bytes it takes: a control
@@ -172,6 +177,15 @@ Unprintable unprintableAt(std::string_view text, std::size_t at) {
 }
 
 }  // namespace
+
+bool holdsUnprintable(std::string_view text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (unprintableAt(text, at).length != 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string readableExcerpt(std::string_view text, std::size_t maxCharacters) {
     // Only the start is looked at, ending on a character boundary: a 100 kB value costs no more

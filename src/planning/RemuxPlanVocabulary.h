@@ -108,6 +108,9 @@ std::string tooManyEntriesMessage(std::string_view property, std::size_t count, 
 // left to show once readableExcerpt has cleaned it.
 std::string valueTooLongMessage(std::string_view property, std::string_view typeName);
 std::string unprintableValueMessage(std::string_view property, std::string_view typeName);
+// A text value holding a character that holdsUnprintable finds: shown without it, the value
+// would read as another than the one matched against the tracks.
+std::string controlCharactersMessage(std::string_view property, std::string_view typeName);
 
 // A request names a few operations per kind and a few conditions per operation; an answer with
 // more is a model that ran away, not a plan.
@@ -121,6 +124,8 @@ inline constexpr std::size_t maxValueBytes = 256;
 // formatting characters are left out, and text past `maxCharacters` is cut at a character
 // boundary with "…".
 std::string readableExcerpt(std::string_view text, std::size_t maxCharacters = 40);
+// Whether the text holds a character that readableExcerpt replaces or leaves out.
+bool holdsUnprintable(std::string_view text);
 
 }  // namespace RemuxPlanVocabulary
 

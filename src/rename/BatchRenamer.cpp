@@ -175,8 +175,17 @@ std::vector<RenamePlanItem> BatchRenamer::plan(const std::vector<fs::path>& file
     if (readJournal(standardFolder) == JournalState::readable) {
         throw RenameError::interruptedRename(standardFolder.string());
     }
+    std::vector<std::string> names;
+    try {
+        names = fileManager_->visibleNames(folder);
+    } catch (const fs::filesystem_error& error) {
+        if (error.code().value() == ENOENT || error.code().value() == ENOTDIR) {
+            throw RenameError::folderMissing(standardFolder.string());
+        }
+        throw;
+    }
     std::unordered_set<std::string> existing;
-    for (const auto& name : fileManager_->visibleNames(folder)) {
+    for (const auto& name : names) {
         existing.insert(standardizedPath(folder / name).native());
     }
     try {

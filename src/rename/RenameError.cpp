@@ -113,6 +113,25 @@ RenameError RenameError::folderNotWritable(const std::string& folder, const std:
                 ". Move the files to a folder you can change, or allow changes to this one."};
 }
 
+RenameError RenameError::folderMissing(const std::string& folder) {
+    const std::filesystem::path path(folder);
+    return {Case::folderMissing, folder,
+            quoted(folderName(folder)) + " is no longer in " +
+                quoted(folderName(path.parent_path().string())) +
+                ". Add its files again from where they are now."};
+}
+
+std::string RenameError::emptyFolderNotice(const std::string& folder) {
+    return quoted(folderName(folder)) +
+           " holds no files to rename. Drop the episode files, or the folder that holds them.";
+}
+
+std::string RenameError::unreadableFolderNotice(const std::string& folder,
+                                                const std::string& reason) {
+    return "The files in " + quoted(folderName(folder)) + " could not be listed (" + reason +
+           "). Allow reading the folder, then drop it again.";
+}
+
 std::string RenameError::restoredNamesNotice(const std::string& folder, std::size_t count) {
     if (count == 0) {
         return "No file in " + quoted(folderName(folder)) + " needed its old name back.";

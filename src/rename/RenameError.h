@@ -30,6 +30,8 @@ class RenameError : public std::runtime_error {
         folderNotWritable,
         // Two names of the batch are one file (hard links); the payload is the first name.
         namesOfOneFile,
+        // The batch's folder was moved away or removed; the payload is the folder.
+        folderMissing,
     };
 
     // A file left under another name: its old name and the name it has now (empty when it was
@@ -56,6 +58,7 @@ class RenameError : public std::runtime_error {
     static RenameError nameTooLong(const std::string& fileName, std::size_t limit);
     static RenameError folderNotWritable(const std::string& folder, const std::string& reason);
     static RenameError namesOfOneFile(const std::string& firstName, const std::string& secondName);
+    static RenameError folderMissing(const std::string& folder);
 
     // After a restore that succeeded: temporary names in the folder that its journal did not
     // name, left alone. Empty when there are none.
@@ -71,6 +74,11 @@ class RenameError : public std::runtime_error {
                                            const std::vector<std::string>& hiddenNames,
                                            const std::vector<std::string>& unremovable,
                                            const std::string& reason);
+
+    // On adding a dropped folder: it holds no file to rename, or it cannot be listed, for
+    // `reason`.
+    static std::string emptyFolderNotice(const std::string& folder);
+    static std::string unreadableFolderNotice(const std::string& folder, const std::string& reason);
 
     Case errorCase() const { return case_; }
     const std::string& payload() const { return payload_; }

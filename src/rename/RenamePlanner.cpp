@@ -1,5 +1,6 @@
 #include "rename/RenamePlanner.h"
 
+#include <algorithm>
 #include <charconv>
 #include <set>
 
@@ -24,6 +25,14 @@ std::string padded(std::int64_t number, std::int64_t width) {
     return text;
 }
 
+std::int64_t digitCount(std::int64_t number) {
+    std::int64_t digits = 1;
+    for (; number >= 10; number /= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
 // "/" and ":" would make a path or a confusing name; a NUL would cut the name short when it
 // reaches the system call, so it goes as well.
 std::string nameBase(std::string_view showName) {
@@ -44,6 +53,29 @@ fs::path standardizedFolder(const fs::path& folder) {
         normal = normal.parent_path();
     }
     return normal;
+}
+
+std::int64_t episodeDigits(const RenameRule& rule, std::size_t fileCount) {
+    std::int64_t last = 0;
+    if (fileCount == 0 || rule.startingEpisode < 1 ||
+        __builtin_add_overflow(rule.startingEpisode, static_cast<std::int64_t>(fileCount - 1),
+                               &last)) {
+        return rule.padding;
+    }
+    return std::max(rule.padding, digitCount(last));
+}
+
+std::optional<std::string> widenedEpisodesNotice(const RenameRule& rule, std::size_t fileCount) {
+    // Widening that leaves every number as it was (E12000 to E12001) needs no word.
+    const std::int64_t digits = episodeDigits(rule, fileCount);
+    if (digits <= rule.padding || digits <= digitCount(rule.startingEpisode)) {
+        return std::nullopt;
+    }
+    const auto last = rule.startingEpisode + static_cast<std::int64_t>(fileCount - 1);
+    return "Episode numbers reach " + std::to_string(last) + ", too many for " +
+           std::to_string(rule.padding) + (rule.padding == 1 ? " digit" : " digits") +
+           ", so every episode number gets " + std::to_string(digits) +
+           " digits to keep the files in order.";
 }
 
 std::vector<RenamePlanItem> RenamePlanner::makePlan(
@@ -70,6 +102,8 @@ std::vector<RenamePlanItem> RenamePlanner::makePlan(
     const std::string base = nameBase(showName);
     const std::string seasonText = padded(rule.season, rule.padding);
 
+    const std::int64_t episodeWidth = episodeDigits(rule, files.size());
+
     std::unordered_set<std::string> ownNames;
     ownNames.reserve(files.size());
     for (const auto& file : files) {
@@ -84,7 +118,7 @@ std::vector<RenamePlanItem> RenamePlanner::makePlan(
         if (__builtin_add_overflow(rule.startingEpisode, static_cast<std::int64_t>(i), &episode)) {
             throw RenameError::invalidNumber();
         }
-        std::string name = base + " - S" + seasonText + "E" + padded(episode, rule.padding);
+        std::string name = base + " - S" + seasonText + "E" + padded(episode, episodeWidth);
         name += files[i].extension().native();
         const fs::path destination = standardizedPath(folder / name);
         const std::string fileName = destination.filename().string();

@@ -8,6 +8,7 @@ namespace tavrolin {
 
 // How a batch of episode files is named: "<show> - S<season>E<episode>.<extension>", the numbers
 // zero-padded to at least `padding` digits and the episode counting up from `startingEpisode`.
+// Episode numbers of one batch share one width, which grows past `padding` when the last needs it.
 struct RenameRule {
     std::string showName;
     std::int64_t season = 1;

@@ -250,6 +250,14 @@ QWidget* RenameView::makePreviewGroup() {
     noticeLabel_->setContentsMargins(8, 8, 8, 0);
     noticeLabel_->hide();
     layout->addWidget(noticeLabel_);
+    planNoticeLabel_ = plainLabel({});
+    planNoticeLabel_->setObjectName(QStringLiteral("planNotice"));
+    planNoticeLabel_->setWordWrap(true);
+    planNoticeLabel_->setContentsMargins(8, 8, 8, 0);
+    planNoticeLabel_->setFont(fontFor(TextStyle::caption));
+    setTextColor(planNoticeLabel_, secondaryTextColor(palette()));
+    planNoticeLabel_->hide();
+    layout->addWidget(planNoticeLabel_);
     preview_ = new QStackedWidget;
     layout->addWidget(preview_);
 
@@ -373,6 +381,11 @@ void RenameView::refresh() {
     noticeLabel_->setVisible(viewModel_.notice().has_value());
 
     const auto& plan = viewModel_.plan();
+    const bool showsPlanNotice =
+        !viewModel_.errorMessage() && !plan.empty() && viewModel_.planNotice().has_value();
+    planNoticeLabel_->setText(showsPlanNotice ? QString::fromStdString(*viewModel_.planNotice())
+                                              : QString());
+    planNoticeLabel_->setVisible(showsPlanNotice);
     if (viewModel_.errorMessage()) {
         errorLabel_->setText(QString::fromStdString(*viewModel_.errorMessage()));
         restoreButton_->setVisible(viewModel_.interruptedRenameFolder().has_value());

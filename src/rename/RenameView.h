@@ -63,6 +63,7 @@ class RenameView : public QWidget {
 
     QWidget* restoreOffers_;
     QLabel* noticeLabel_;
+    QLabel* planNoticeLabel_;
     FileListEditor* fileList_;
     QLineEdit* showNameField_;
     NumberRow season_;

@@ -21,6 +21,33 @@ void appendNotice(std::string& notice, const std::string& more) {
     }
 }
 
+// Adds a dropped folder's visible files to `files`, as if each had been added; says so
+// when it holds none (unless the restore offer speaks for its hidden ones) or cannot be read. A
+// path that is no folder is passed over, as before.
+void takeFilesOf(const fs::path& folder, bool interruptedRename, std::vector<fs::path>& files,
+                 std::string& notice) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        return;
+    }
+    std::size_t taken = 0;
+    fs::directory_iterator entries(folder, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        const fs::path& path = entries->path();
+        std::error_code typeError;
+        if (!path.filename().native().starts_with('.') && path.extension().native().size() > 1 &&
+            entries->is_regular_file(typeError)) {
+            files.push_back(path);
+            ++taken;
+        }
+    }
+    if (error) {
+        appendNotice(notice, RenameError::unreadableFolderNotice(folder.string(), error.message()));
+    } else if (taken == 0 && !interruptedRename) {
+        appendNotice(notice, RenameError::emptyFolderNotice(folder.string()));
+    }
+}
+
 }  // namespace
 
 RenameViewModel::RenameViewModel(std::shared_ptr<BatchRenamer> renamer, QObject* parent)
@@ -71,24 +98,16 @@ void RenameViewModel::setPadding(std::int64_t padding) {
 }
 
 bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
-    std::unordered_set<std::string> listed;
-    listed.reserve(files_.size() + urls.size());
-    for (const auto& file : files_) {
-        listed.insert(file.native());
-    }
-    std::vector<fs::path> kept;
+    std::vector<fs::path> files;
     std::vector<fs::path> folders;
     for (const auto& url : urls) {
         // "name." has no extension either.
         if (!url.is_absolute()) {
             continue;
         }
-        if (url.extension().native().size() <= 1) {
-            folders.push_back(url);
-        } else if (listed.insert(url.native()).second) {
-            kept.push_back(url);
-        }
+        (url.extension().native().size() <= 1 ? folders : files).push_back(url);
     }
+    std::vector<fs::path> kept = unlisted(std::move(files));
     std::vector<fs::path> fileFolders;
     for (const auto& file : kept) {
         if (std::find(fileFolders.begin(), fileFolders.end(), file.parent_path()) ==
@@ -108,20 +127,40 @@ bool RenameViewModel::addFiles(const std::vector<fs::path>& urls) {
                         outcome.interruptedFolders.push_back(opened.folder);
                     }
                     appendNotice(outcome.notice, opened.notice);
+                    takeFilesOf(folder, opened.interruptedRename, outcome.files, outcome.notice);
                 }
                 for (const auto& folder : fileFolders) {
                     appendNotice(outcome.notice, renamer->openFolder(folder).notice);
                 }
+                sortInFileBrowserOrder(outcome.files);
                 return outcome;
             },
-            [this](Outcome outcome) { finishOpening(outcome); });
+            [this](Outcome outcome) {
+                appendFiles(unlisted(std::move(outcome.files)));
+                finishOpening(outcome);
+            });
     }
-    if (kept.empty()) {
+    sortInFileBrowserOrder(kept);
+    return appendFiles(std::move(kept)) || !folders.empty();
+}
+
+std::vector<fs::path> RenameViewModel::unlisted(std::vector<fs::path> files) const {
+    std::unordered_set<std::string> listed;
+    listed.reserve(files_.size() + files.size());
+    for (const auto& file : files_) {
+        listed.insert(file.native());
+    }
+    std::erase_if(files,
+                  [&](const fs::path& file) { return !listed.insert(file.native()).second; });
+    return files;
+}
+
+bool RenameViewModel::appendFiles(std::vector<fs::path> files) {
+    if (files.empty()) {
         return false;
     }
     notice_.reset();
-    sortInFileBrowserOrder(kept);
-    files_.insert(files_.end(), kept.begin(), kept.end());
+    files_.insert(files_.end(), files.begin(), files.end());
     ++filesVersion_;
     emit changed();
     refreshPlan();
@@ -132,29 +171,29 @@ void RenameViewModel::refreshPlan() {
     const std::uint64_t generation = ++refreshGeneration_;
     if (files_.empty()) {
         plan_.clear();
+        planNotice_.reset();
         errorMessage_.reset();
         interruptedRenameFolder_.reset();
         emit changed();
         return;
     }
-    runInBackground(
-        [renamer = renamer_, files = files_, rule = currentRule()] {
-            return Outcome{renamer->plan(files, rule), {}, {}, false, {}, {}, {}};
-        },
-        [this, generation](Outcome outcome) {
-            if (generation != refreshGeneration_) {
-                return;
-            }
-            if (outcome.errorMessage) {
-                plan_.clear();
-                showFailure(outcome);
-            } else {
-                plan_ = std::move(outcome.plan);
-                errorMessage_.reset();
-                interruptedRenameFolder_.reset();
-            }
-            emit changed();
-        });
+    runInBackground([renamer = renamer_, files = files_,
+                     rule = currentRule()] { return planned(*renamer, files, rule); },
+                    [this, generation](Outcome outcome) {
+                        if (generation != refreshGeneration_) {
+                            return;
+                        }
+                        if (outcome.errorMessage) {
+                            plan_.clear();
+                            showFailure(outcome);
+                        } else {
+                            plan_ = std::move(outcome.plan);
+                            planNotice_ = std::move(outcome.planNotice);
+                            errorMessage_.reset();
+                            interruptedRenameFolder_.reset();
+                        }
+                        emit changed();
+                    });
 }
 
 void RenameViewModel::remove(const fs::path& url) {
@@ -193,7 +232,7 @@ void RenameViewModel::renameAll() {
     const std::uint64_t filesVersion = filesVersion_;
     runInBackground(
         [renamer = renamer_, files = files_, rule = currentRule(), shown = plan_] {
-            Outcome outcome{renamer->plan(files, rule), {}, {}, false, {}, {}, {}};
+            Outcome outcome = planned(*renamer, files, rule);
             // The user confirmed the plan on screen; a different one is shown, not applied.
             if (outcome.plan != shown) {
                 return outcome;
@@ -215,6 +254,7 @@ void RenameViewModel::renameAll() {
             } else if (!outcome.renamed) {
                 if (!superseded) {
                     plan_ = std::move(outcome.plan);
+                    planNotice_ = std::move(outcome.planNotice);
                     errorMessage_.reset();
                 }
             } else {
@@ -332,8 +372,18 @@ void RenameViewModel::discardInBackground(Outcome outcome) {
         [outcome = std::make_shared<Outcome>(std::move(outcome))]() mutable { outcome.reset(); });
 }
 
+RenameViewModel::Outcome RenameViewModel::planned(BatchRenamer& renamer,
+                                                  const std::vector<fs::path>& files,
+                                                  const RenameRule& rule) {
+    Outcome outcome;
+    outcome.plan = renamer.plan(files, rule);
+    outcome.planNotice = widenedEpisodesNotice(rule, files.size());
+    return outcome;
+}
+
 void RenameViewModel::showFailure(const Outcome& outcome) {
     errorMessage_ = outcome.errorMessage;
+    planNotice_.reset();
     interruptedRenameFolder_ = outcome.interruptedFolder;
 }
 

@@ -39,6 +39,8 @@ class RenameViewModel : public QObject {
     std::int64_t padding() const { return padding_; }
     const std::vector<RenamePlanItem>& plan() const { return plan_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+    // Beside a plan: that its episode numbers got more digits than the padding chosen.
+    const std::optional<std::string>& planNotice() const { return planNotice_; }
     bool isRenaming() const { return isRenaming_; }
     // The folder whose unfinished rename can be undone with restoreInterruptedRename.
     const std::optional<std::filesystem::path>& interruptedRenameFolder() const {
@@ -67,7 +69,10 @@ class RenameViewModel : public QObject {
     // Keeps absolute paths with an extension that are not listed yet, sorted as a file browser
     // lists them, after the files already listed; plans again when any was added. Paths without
     // an extension are looked at as folders: one with an unfinished rename is offered for
-    // restore. Each folder is opened first (BatchRenamer::openFolder), on the worker.
+    // restore, and the visible files of each are added in the same way once listed (the notice
+    // says when a folder holds none or cannot be read). Each folder is opened first
+    // (BatchRenamer::openFolder), on the worker. True when files were added or folders will be
+    // looked into.
     bool addFiles(const std::vector<std::filesystem::path>& urls);
     void refreshPlan();
     void remove(const std::filesystem::path& url);
@@ -97,12 +102,20 @@ class RenameViewModel : public QObject {
         std::vector<std::filesystem::path> interruptedFolders;
         std::string notice;
         std::size_t restoredNames = 0;
+        std::optional<std::string> planNotice;
     };
+    // A fresh plan of the files by the rule, with what it says of its numbers; on the worker.
+    static Outcome planned(BatchRenamer& renamer, const std::vector<std::filesystem::path>& files,
+                           const RenameRule& rule);
     // Runs `work` on the worker and hands its outcome (or its error, as a message) to `done`
     // on the GUI thread.
     void runInBackground(std::function<Outcome()> work, std::function<void(Outcome)> done);
     void showFailure(const Outcome& outcome);
     void setFiles(std::vector<std::filesystem::path> files);
+    // The files not listed yet, in their order, each once.
+    std::vector<std::filesystem::path> unlisted(std::vector<std::filesystem::path> files) const;
+    // Lists the files after those listed and plans again; false when there are none.
+    bool appendFiles(std::vector<std::filesystem::path> files);
     void discardInBackground(Outcome outcome);
     // Offers the restores that opening folders found, and shows what it kept.
     void finishOpening(const Outcome& outcome);
@@ -115,6 +128,7 @@ class RenameViewModel : public QObject {
     std::int64_t padding_ = 2;
     std::vector<RenamePlanItem> plan_;
     std::optional<std::string> errorMessage_;
+    std::optional<std::string> planNotice_;
     bool isRenaming_ = false;
     std::optional<std::filesystem::path> interruptedRenameFolder_;
     std::vector<std::filesystem::path> interruptedRenames_;

@@ -89,6 +89,8 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
         return "The model's answer did not fit the plan format: " + problem +
                " Try again, or word the request differently.";
     };
+    const std::string controlCharacters =
+        unfit("\u201Cvalue\u201D of a track condition holds control or formatting characters.");
     const Json manyOperations(std::vector<Json>(40000, Json{{"type", "retainAll"}}));
     struct Row {
         const char* name;
@@ -152,6 +154,16 @@ TEST(RemuxPlanContractTest, DecodingReadsOnlyTheListedPropertiesAndNamesTheFaili
         {"a language of only unprintable characters",
          "/audioOperations/0/predicate/conditions/0/value", " \u202E\n\u2069\u3000\u0085",
          unfit("\u201Cvalue\u201D of a track condition holds no printable text.")},
+        {"a NUL inside a language", "/audioOperations/0/predicate/conditions/0/value",
+         std::string("English\0", 8), controlCharacters},
+        {"a direction override inside a codec",
+         "/audioOperations/0/predicate/conditions/0",
+         {{"type", "codec"}, {"value", "\u202Eaac"}},
+         controlCharacters},
+        {"a line separator inside a title term",
+         "/audioOperations/0/predicate/conditions/0",
+         {{"type", "titleContains"}, {"value", "Signs\u2028Songs"}},
+         controlCharacters},
         {"a title term longer than any request",
          "/audioOperations/0/predicate/conditions/0",
          {{"type", "titleContains"}, {"value", std::string(1 << 20, 'x')}},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -35,9 +36,11 @@ class FakeModelServer : public QObject {
     struct Reply {
         int status = 200;
         QByteArray body;
-        qint64 size = 0;       // the body is padded with spaces to this size
-        bool chunked = false;  // sent in chunks, without a length
-        qint64 fastBytes = 0;  // when set, the rest is sent slowly
+        qint64 size = 0;           // the body is padded with spaces to this size
+        bool chunked = false;      // sent in chunks, without a length
+        qint64 fastBytes = 0;      // when set, the rest is sent slowly
+        QByteArray encoding = {};  // a Content-Encoding the body is already in
+        qint64 declared = 0;       // when set, the Content-Length announced instead of the size
     };
 
     FakeModelServer() {
@@ -100,8 +103,12 @@ class FakeModelServer : public QObject {
         connect(socket, &QTcpSocket::errorOccurred, this, [this] { closed = true; });
         socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
                       " X\r\nContent-Type: application/json\r\n" +
-                      (reply.chunked ? QByteArray("Transfer-Encoding: chunked")
-                                     : "Content-Length: " + QByteArray::number(size)) +
+                      (reply.encoding.isEmpty() ? QByteArray()
+                                                : "Content-Encoding: " + reply.encoding + "\r\n") +
+                      (reply.chunked
+                           ? QByteArray("Transfer-Encoding: chunked")
+                           : "Content-Length: " +
+                                 QByteArray::number(reply.declared > 0 ? reply.declared : size)) +
                       "\r\nConnection: close\r\n\r\n");
         // Written a piece at a time as the client takes it; past `fastBytes`, one piece per
         // 20 ms, so that whatever the client reads past that point shows in `sent`.
@@ -259,49 +266,6 @@ TEST(LocalServerLanguageModelTest, AvailabilityAndTypedRequestToDraftEndToEnd) {
                                  "Use the MP4 container.",
                                  file.filename().string() + ": keep 1 French audio track."}));
     EXPECT_EQ(draft.selectedStreamIndicesBySource.at(file), (std::set<std::int64_t>{0, 2, 3, 4}));
-
-    // Values the model made up reach the draft printable, in their order, and short.
-    Json noisy = Json::parse(R"({"container": "unchanged", "playback": "unchanged",
-        "videoOperations": [],
-        "audioOperations": [{"type": "retainOnly",
-            "predicate": {"conditions": [{"type": "language", "value": "zz\u202eevil\nline2\u0007"}],
-                          "matchMode": "all"},
-            "cardinality": "all", "ranking": "sourceOrder", "fallback": "preserveCurrentAndWarn"}],
-        "subtitleOperations": [{"type": "include",
-            "predicate": {"conditions": [
-                {"type": "titleContains", "value": "\u2067Signs\u2069\u2028and\u0085songs"},
-                {"type": "codec", "value": "\u202bass\u202c\u001b[31m\u2066"}],
-                          "matchMode": "any"},
-            "cardinality": "all", "ranking": "sourceOrder", "fallback": "fail"}]})");
-    auto& conditions = noisy["subtitleOperations"][0]["predicate"]["conditions"];
-    for (const char* mark : {"\u202e", "\u200f", "\u061c", "\u2029", "\u009b", "\r"}) {
-        std::string language;
-        while (language.size() < RemuxPlanVocabulary::maxValueBytes - 4) {
-            language += std::string("fr") + mark;
-        }
-        conditions.push_back({{"type", "language"}, {"value", language}});
-    }
-    server.answerChat(noisy);
-    const auto shown = RemuxIntentResolver().resolve("typed", parser.parse("x", {}), sources,
-                                                     std::nullopt, std::nullopt);
-    ASSERT_EQ(shown.interpretedPlan.size(), 2u);
-    EXPECT_EQ(shown.interpretedPlan[0], "Keep only the ZZEVIL LINE2 audio tracks.");
-    std::vector<std::string> lines = shown.interpretedPlan;
-    lines.insert(lines.end(), shown.changes.begin(), shown.changes.end());
-    lines.insert(lines.end(), shown.warnings.begin(), shown.warnings.end());
-    for (const auto& line : lines) {
-        SCOPED_TRACE(line);
-        EXPECT_LT(line.size(), 400u);
-        for (const QChar character : QString::fromStdString(line)) {
-            const char16_t code = character.unicode();
-            const bool bidi = code == 0x061C || code == 0x200E || code == 0x200F ||
-                              (code >= 0x202A && code <= 0x202E) ||
-                              (code >= 0x2066 && code <= 0x2069);
-            EXPECT_FALSE(bidi || character.category() == QChar::Other_Control || code == 0x2028 ||
-                         code == 0x2029)
-                << std::hex << static_cast<int>(code);
-        }
-    }
 }
 
 TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
@@ -339,6 +303,27 @@ TEST(LocalServerLanguageModelTest, StopsAndBadAnswers) {
          R"({"choices":[{"message":{"content":"{\"container\":\"avi\"}"}}]})",
          "The model's answer did not fit the plan format: \u201Cavi\u201D is not a known "
          "container. Try again, or word the request differently."},
+        {"a NUL inside a language, which the draft would show as another", 200,
+         QByteArray::fromStdString(Json{
+             {"choices",
+              {{{"message",
+                 {{"content",
+                   Json{{"container", "unchanged"},
+                        {"playback", "unchanged"},
+                        {"videoOperations", Json::array()},
+                        {"subtitleOperations", Json::array()},
+                        {"audioOperations",
+                         {{{"type", "retainOnly"},
+                           {"predicate",
+                            {{"conditions",
+                              {{{"type", "language"}, {"value", std::string("English\0", 8)}}}},
+                             {"matchMode", "all"}}},
+                           {"cardinality", "all"},
+                           {"ranking", "sourceOrder"},
+                           {"fallback", "preserveCurrentAndWarn"}}}}}
+                       .dump()}}}}}}}.dump()),
+         RemuxPlanVocabulary::controlCharactersMessage("value",
+                                                       RemuxPlanVocabulary::conditionTypeName)},
         {"server error", 500, "{}", LocalServerLanguageModel::statusMessage(address, 500)},
     };
     for (const auto& row : rows) {
@@ -400,6 +385,20 @@ TEST(LocalServerLanguageModelTest, RepliesPastTheLimitsAreRefusedAndNotReadOn) {
         manyValues += ",0";
     }
     manyValues += "]";
+    // Compressed by the real gzip, as a server would send it.
+    const auto gzipped = [](const QByteArray& body) {
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {QStringLiteral("-c")});
+        gzip.write(body);
+        gzip.closeWriteChannel();
+        EXPECT_TRUE(gzip.waitForFinished(-1));
+        EXPECT_EQ(gzip.exitCode(), 0);
+        return gzip.readAllStandardOutput();
+    };
+    const auto padded = [](QByteArray body, qint64 size) {
+        return body + QByteArray(size - body.size(), ' ');
+    };
+    const QByteArray planReply = envelope("", plan);
     enum class Ask { plan, summary, models };
     struct Row {
         const char* name;
@@ -455,6 +454,30 @@ TEST(LocalServerLanguageModelTest, RepliesPastTheLimitsAreRefusedAndNotReadOn) {
          {200, list, modelsLimit + 1, true},
          unreadable("larger than 1 MB")},
         {"models list of 50 MB", Ask::models, {200, list, fiftyMB}, unreadable("larger than 1 MB")},
+        {"gzip chat reply that inflates within the limit",
+         Ask::plan,
+         {200, gzipped(padded(planReply, chatLimit)), 0, false, 0, "gzip"},
+         "<parsed>"},
+        {"gzip chat reply that inflates past the limit",
+         Ask::plan,
+         {200, gzipped(padded(planReply, fiftyMB)), 0, false, 0, "gzip"},
+         unreadable("larger than 4 MB")},
+        {"gzip models list that inflates past the limit",
+         Ask::models,
+         {200, gzipped(padded(list, fiftyMB)), 0, false, 0, "gzip"},
+         unreadable("larger than 1 MB")},
+        {"gzip chat reply whose stream stops before its end",
+         Ask::plan,
+         {200, gzipped(planReply).chopped(8), 0, false, 0, "gzip"},
+         LocalServerLanguageModel::cutShortMessage(address)},
+        {"chat reply shorter than its length, though complete JSON",
+         Ask::plan,
+         {200, planReply, 0, false, 0, {}, planReply.size() + 100},
+         LocalServerLanguageModel::cutShortMessage(address)},
+        {"models list shorter than its length",
+         Ask::models,
+         {200, list, 0, false, 0, {}, list.size() + 1},
+         LocalServerLanguageModel::cutShortMessage(address)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -458,10 +458,10 @@ TEST_F(BatchRenamers, ARestoreTrustsNamesAndNeverAppliesADamagedJournal) {
 
 TEST_F(BatchRenamers, FolderProblemsComeFirstAndATornJournalThatHidesNothingIsCleared) {
     const auto paths = make({"a.mkv"});
-    const auto missing = thrown<fs::filesystem_error>([&] {
+    const auto missing = thrown<RenameError>([&] {
         renamer.plan({folder / "missing" / "a.mkv"}, {"", 0, 0, 0});
     });
-    EXPECT_EQ(missing.value().code().value(), ENOENT);
+    EXPECT_EQ(missing.value().errorCase(), RenameError::Case::folderMissing);
     // A torn journal, and what a crash while this version writes one leaves: a working copy.
     const std::string torn =
         renderRenameJournal({{{{1, 2}, 3, 4}, someTemporaryName, "a.mkv", "x.mkv"}}).substr(0, 50);

@@ -45,6 +45,12 @@ TEST(RenamePlanner, NamesNumbersAndErrorsFollowTheRule) {
          {"Show", 123, 7, 3},
          {},
          "/tv/a.mkv > /tv/Show - S123E007.mkv\n"},
+        {"episode numbers share the width of the last; the season keeps the padding",
+         {"/tv/a.mkv", "/tv/b.mkv", "/tv/c.mkv"},
+         {"Show", 1, 98, 2},
+         {},
+         "/tv/a.mkv > /tv/Show - S01E098.mkv\n/tv/b.mkv > /tv/Show - S01E099.mkv\n"
+         "/tv/c.mkv > /tv/Show - S01E100.mkv\n"},
         {"padding 1 keeps a two-digit season",
          {"/tv/a.mkv"},
          {"Show", 12, 1, 1},

@@ -1,6 +1,8 @@
 // The Sequence Rename workspace model on real folders.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "model/Uuid.h"
 #include "rename/RenamesInProgress.h"
 #include "rename_ui/RenameTestSupport.h"
@@ -36,6 +38,7 @@ TEST_F(RenameViewModelTest, AddingKeepsNewFilesWithExtensionsSortedAfterTheListe
         const char* name;
         std::vector<fs::path> urls;
         bool added;
+        int plans;
         std::vector<std::string> files;  // the whole list afterwards
     };
     const fs::path dir = folder.path();
@@ -43,14 +46,18 @@ TEST_F(RenameViewModelTest, AddingKeepsNewFilesWithExtensionsSortedAfterTheListe
         {"sorted as a file browser lists them",
          {dir / "Episode 10.mkv", dir / "Episode 2.mkv", dir / "Episode 1.mkv"},
          true,
+         1,
          {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv"}},
-        {"folders, names without extension, relative paths and repeats add nothing",
-         {dir, dir / "notes", dir / "trailing.", "relative.mkv", dir / "Episode 2.mkv"},
-         false,
+        {"names without extension are looked into as folders; relative paths and repeats add "
+         "nothing",
+         {dir / "notes", dir / "trailing.", "relative.mkv", dir / "Episode 2.mkv"},
+         true,
+         0,
          {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv"}},
         {"a second addition is sorted within itself and goes last, once",
          {dir / "b 9.mp4", dir / "a.mkv", dir / "b 9.mp4"},
          true,
+         1,
          {"Episode 1.mkv", "Episode 2.mkv", "Episode 10.mkv", "a.mkv", "b 9.mp4"}},
     };
     for (const auto& row : rows) {
@@ -59,7 +66,7 @@ TEST_F(RenameViewModelTest, AddingKeepsNewFilesWithExtensionsSortedAfterTheListe
         EXPECT_EQ(model->addFiles(row.urls), row.added);
         ASSERT_TRUE(settle());
         EXPECT_EQ(fileNames(), row.files);
-        EXPECT_EQ(files->listings(), listingsBefore + (row.added ? 1 : 0));
+        EXPECT_EQ(files->listings(), listingsBefore + row.plans);
     }
 }
 
@@ -112,6 +119,97 @@ TEST_F(RenameViewModelTest, EveryChangePlansAgainAndShowsThePlanOrTheError) {
     EXPECT_TRUE(model->files().empty());
     EXPECT_TRUE(model->plan().empty());
     EXPECT_EQ(model->errorMessage(), std::nullopt);
+}
+
+TEST_F(RenameViewModelTest, FolderAndNumberProblemsAreSaidInOneSentence) {
+    struct Row {
+        const char* name;
+        // Acts on the model for "TV/Season 1", which holds "Episode 10.mkv", "Episode 2.mkv", a
+        // hidden file, a file without extension and a subfolder.
+        std::function<void(RenameViewModel&, const fs::path& season)> act;
+        std::vector<std::string> files;
+        std::vector<std::string> plan;
+        std::optional<std::string> error;
+        std::optional<std::string> notice;
+        std::optional<std::string> planNotice;
+    };
+    const auto episodes = [](const fs::path& season) {
+        return std::vector<fs::path>{season / "Episode 2.mkv", season / "Episode 10.mkv"};
+    };
+    const std::vector<Row> rows = {
+        {"a dropped folder gives its visible files, in order, once",
+         [&](RenameViewModel& m, const fs::path& season) {
+             EXPECT_TRUE(m.addFiles({season / "Episode 10.mkv"}));
+             EXPECT_TRUE(m.addFiles({season}));
+         },
+         {"Episode 10.mkv", "Episode 2.mkv"},
+         {"Episode 10.mkv > Show - S01E01.mkv", "Episode 2.mkv > Show - S01E02.mkv"},
+         std::nullopt,
+         std::nullopt,
+         std::nullopt},
+        {"a dropped folder without files says so",
+         [&](RenameViewModel& m, const fs::path& season) {
+             EXPECT_TRUE(m.addFiles({season / "Extras"}));
+         },
+         {},
+         {},
+         std::nullopt,
+         "\u201CExtras\u201D holds no files to rename. Drop the episode files, or the folder "
+         "that holds them.",
+         std::nullopt},
+        {"the folder moved away after the files were added",
+         [&](RenameViewModel& m, const fs::path& season) {
+             m.addFiles(episodes(season));
+             ASSERT_TRUE(tavtest::waitUntil([&] { return !m.hasPendingWork(); }));
+             ASSERT_FALSE(m.plan().empty());
+             fs::rename(season, season.parent_path() / "Season 1 (old)");
+             m.refreshPlan();
+         },
+         {"Episode 2.mkv", "Episode 10.mkv"},
+         {},
+         "\u201CSeason 1\u201D is no longer in \u201CTV\u201D. Add its files again from where "
+         "they are now.",
+         std::nullopt,
+         std::nullopt},
+        {"episode numbers past the padding widen all of them, and say so",
+         [&](RenameViewModel& m, const fs::path& season) {
+             m.setStartingEpisode(99);
+             m.addFiles(episodes(season));
+         },
+         {"Episode 2.mkv", "Episode 10.mkv"},
+         {"Episode 2.mkv > Show - S01E099.mkv", "Episode 10.mkv > Show - S01E100.mkv"},
+         std::nullopt,
+         std::nullopt,
+         "Episode numbers reach 100, too many for 2 digits, so every episode number gets 3 "
+         "digits to keep the files in order."},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& row = rows[i];
+        SCOPED_TRACE(row.name);
+        const fs::path season = folder / std::to_string(i) / "TV" / "Season 1";
+        fs::create_directories(season / "Extras");
+        for (const char* name : {"Episode 10.mkv", "Episode 2.mkv", ".hidden.mkv", "notes"}) {
+            std::ofstream(season / name) << name;
+        }
+        RenameViewModel page(std::make_shared<BatchRenamer>(files));
+        page.setShowName("Show");
+        row.act(page, season);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !page.hasPendingWork(); }));
+        std::vector<std::string> names;
+        for (const auto& file : page.files()) {
+            names.push_back(file.filename().string());
+        }
+        std::vector<std::string> plan;
+        for (const auto& item : page.plan()) {
+            plan.push_back(item.source.filename().string() + " > " +
+                           item.destination.filename().string());
+        }
+        EXPECT_EQ(names, row.files);
+        EXPECT_EQ(plan, row.plan);
+        EXPECT_EQ(page.errorMessage(), row.error);
+        EXPECT_EQ(page.notice(), row.notice);
+        EXPECT_EQ(page.planNotice(), row.planNotice);
+    }
 }
 
 TEST_F(RenameViewModelTest, RenamingAppliesTheShownPlanOnlyAndReportsFailures) {
@@ -221,11 +319,12 @@ TEST_F(RenameViewModelTest, ARenameKilledBetweenThePhasesIsOfferedOnTheNextStart
 
     // Adding the folder itself offers the restore too, though it shows no file.
     leaveLeftovers();
-    EXPECT_FALSE(model->addFiles({folder.path()}));
+    EXPECT_TRUE(model->addFiles({folder.path()}));
     ASSERT_TRUE(settle());
     EXPECT_EQ(model->interruptedRenames(), std::vector<fs::path>{folder.path()});
     EXPECT_EQ(hiddenNames().size(), hiddenFiles);  // the renamed files' hidden names stay
     EXPECT_EQ(model->notice(), std::nullopt);      // the journal speaks for them
+    EXPECT_TRUE(model->files().empty());
     // So does adding its files: the journal is looked for before the missing files.
     model->addFiles(paths);
     ASSERT_TRUE(settle());

@@ -87,8 +87,20 @@ TEST_F(RenameViewTest, FieldsPlanAgainAndTheButtonFollowsThePlan) {
     EXPECT_EQ(fileList->listView()->model()->rowCount(), 2);
     EXPECT_TRUE(rename->isEnabled());
 
+    // A padding too short for the last episode widens every episode number, and says so.
+    auto* planNotice = find<QLabel>("planNotice");
+    EXPECT_FALSE(planNotice->isVisibleTo(&view));
+    type("startingEpisodeField", "9");
+    find<QComboBox>("paddingPicker")->setCurrentIndex(0);
+    emit find<QComboBox>("paddingPicker")->activated(0);
+    EXPECT_EQ(previewText(),
+              "ep 1.mkv  \u2192  Show - S1E09.mkv | ep 2.mkv  \u2192  Show - S1E10.mkv");
+    EXPECT_TRUE(planNotice->isVisibleTo(&view));
+    EXPECT_TRUE(planNotice->text().startsWith("Episode numbers reach 10, too many for 1 digit"));
+
     type("seasonField", "0");
     EXPECT_EQ(previewText(), "error: Season, episode, and padding values must be positive.");
+    EXPECT_FALSE(planNotice->isVisibleTo(&view));
     EXPECT_FALSE(rename->isEnabled());
     auto* seasonStepper = find<QSpinBox>("seasonStepper");
     EXPECT_EQ(seasonStepper->value(), 1);
@@ -154,13 +166,16 @@ TEST(RenameInRootView, DroppedFilesReachTheRenameWorkspace) {
     root.select(WorkspaceSection::rename);
     auto* view = qobject_cast<RenameView*>(root.workspacePage(WorkspaceSection::rename)->view());
     ASSERT_NE(view, nullptr);
-    EXPECT_TRUE(root.handleDrop(
-        {QUrl::fromLocalFile(QString::fromStdString((folder / "b.mkv").string())),
-         QUrl::fromLocalFile(QString::fromStdString((folder / "a.mkv").string()))}));
-    EXPECT_FALSE(
-        root.handleDrop({QUrl::fromLocalFile(QString::fromStdString(folder.path().string()))}));
+    std::ofstream(folder / "c.mkv") << "c";
+    const auto url = [&](const fs::path& path) {
+        return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+    };
+    EXPECT_TRUE(root.handleDrop({url(folder / "c.mkv"), url(folder / "b.mkv")}));
+    EXPECT_FALSE(root.handleDrop({url(folder / "b.mkv")}));
+    // The folder's other files follow, once listed.
+    EXPECT_TRUE(root.handleDrop({url(folder.path())}));
     ASSERT_TRUE(tavtest::waitUntil(
-        [&] { return view->findChild<FileListEditor*>("fileList")->files().size() == 2; }));
+        [&] { return view->findChild<FileListEditor*>("fileList")->files().size() == 3; }));
     EXPECT_EQ(view->findChild<FileListEditor*>("fileList")->files(),
-              (std::vector<fs::path>{folder / "a.mkv", folder / "b.mkv"}));
+              (std::vector<fs::path>{folder / "b.mkv", folder / "c.mkv", folder / "a.mkv"}));
 }
