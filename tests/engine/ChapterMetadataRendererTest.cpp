@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "model/MediaProcessingError.h"
@@ -185,5 +186,69 @@ TEST(ChapterMetadataRenderer, FfmpegReadsBackTimesAndTitles) {
         EXPECT_EQ(chapters[i].at("tags").at("title"), titles[i]);
         EXPECT_EQ(chapters[i].at("start_time"), starts[i]);
         EXPECT_EQ(chapters[i].at("end_time"), ends[i]);
+    }
+}
+
+// Source chapter tags hold whatever their files held: ffmpeg's own reader gets back each key
+// and value exactly (NUL bytes, which no tag can hold, left out), and no tag opens a section,
+// hides as a comment or swallows the line after it.
+TEST(ChapterMetadataRenderer, HostileTagsReadBackExactly) {
+    using Tags = std::vector<std::pair<std::string, std::string>>;
+    const Tags hostile = {
+        {"[CHAPTER]", "x"},
+        {"[STREAM]", ""},
+        {";comment", "1"},
+        {"#hash", "#2"},
+        {"k=ey", "v=al;ue"},
+        {"multi", "a\nb\r\nc\n"},
+        {"back\\slash\\", "\\\\"},
+        {"START", "5"},
+        {"lead", " [x] ;#\\n"},
+        {"caf\u00E9", "\U0001F3AC"},
+        {std::string("n\0ul", 4), std::string("a\0b", 3)},
+        {std::string("\0", 1), "a tag without a name"},
+        {"title", "Two ends in \\"},
+    };
+    const std::vector<SourceChapter> chapters = {
+        {0, 4, {{"title", "One"}}}, {4, 8, hostile}, {8, 12, {{"title", "Three"}}}};
+    const auto text = ChapterMetadataRenderer{}.renderPart(chapters, 2, 10.0);
+    ASSERT_TRUE(text.has_value());
+    tavtest::TempDir dir;
+    const auto metadata = dir / "chapters.ffmetadata";
+    std::ofstream(metadata, std::ios::binary) << *text;
+    std::string json;
+    ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-f", "ffmetadata", "-show_chapters",
+                                "-of", "json", metadata.string()},
+                               &json),
+              0);
+    const auto read = nlohmann::json::parse(json).at("chapters");
+    const struct {
+        const char* start;
+        const char* end;
+        std::map<std::string, std::string> tags;
+    } expected[] = {
+        {"0.000000", "2.000000", {{"title", "One"}}},
+        {"2.000000",
+         "6.000000",
+         {{"[CHAPTER]", "x"},
+          {"[STREAM]", ""},
+          {";comment", "1"},
+          {"#hash", "#2"},
+          {"k=ey", "v=al;ue"},
+          {"multi", "a\nb\r\nc\n"},
+          {"back\\slash\\", "\\\\"},
+          {"START", "5"},
+          {"lead", " [x] ;#\\n"},
+          {"caf\u00E9", "\U0001F3AC"},
+          {"nul", "ab"},
+          {"title", "Two ends in \\"}}},
+        {"6.000000", "8.000000", {{"title", "Three"}}},
+    };
+    ASSERT_EQ(read.size(), std::size(expected));
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(read[i].at("start_time"), expected[i].start);
+        EXPECT_EQ(read[i].at("end_time"), expected[i].end);
+        EXPECT_EQ(read[i].at("tags").get<decltype(expected[i].tags)>(), expected[i].tags);
     }
 }
