@@ -85,19 +85,15 @@ TEST(SplitStreamParts, CuesAcrossACutAreClippedIntoBothParts) {
     const auto vtt =
         written(scratch.path(), "a.vtt", "WEBVTT\n\n00:00:03.500 --> 00:00:04.600\nacross\n");
     // 40 s, a keyframe every second.
-    const std::vector<std::string> video = {"-f", "lavfi", "-i",
-                                            "testsrc=size=96x64:rate=25:duration=40"};
-    const std::vector<std::string> h264 = {"-c:v", "libx264", "-g", "25", "-bf", "2"};
-    auto mkvArguments = video;
-    mkvArguments.insert(mkvArguments.end(),
-                        {"-i", srt.string(), "-i", ass.string(), "-i", vtt.string(), "-map", "0",
-                         "-map", "1", "-map", "2", "-map", "3", "-c:s", "copy"});
-    mkvArguments.insert(mkvArguments.end(), h264.begin(), h264.end());
-    auto mp4Arguments = video;
-    mp4Arguments.insert(mp4Arguments.end(),
-                        {"-i", srt.string(), "-map", "0", "-map", "1", "-c:s", "mov_text"});
-    mp4Arguments.insert(mp4Arguments.end(), h264.begin(), h264.end());
-
+    const auto made = [](const std::string& name, const std::vector<std::string>& inputs,
+                         const std::vector<std::string>& subtitles) {
+        std::vector<std::string> arguments = {"-f", "lavfi", "-i",
+                                              "testsrc=size=96x64:rate=25:duration=40"};
+        arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+        arguments.insert(arguments.end(), {"-map", "0", "-c:v", "libx264", "-g", "25", "-bf", "2"});
+        arguments.insert(arguments.end(), subtitles.begin(), subtitles.end());
+        return tavtest::TestMedia::generate(name, arguments);
+    };
     // Parts from 0 to 4 s, 4 to 30 s, and 30 s to the end.
     using Parts = std::vector<std::map<std::int64_t, std::vector<Cue>>>;
     const Parts mkvParts = {
@@ -111,8 +107,10 @@ TEST(SplitStreamParts, CuesAcrossACutAreClippedIntoBothParts) {
         fs::path source;
         Parts parts;
     } sources[] = {
-        {tavtest::TestMedia::generate("cues.mkv", mkvArguments), mkvParts},
-        {tavtest::TestMedia::generate("cues.mp4", mp4Arguments), mp4Parts},
+        {made("cues.mkv", {"-i", srt.string(), "-i", ass.string(), "-i", vtt.string()},
+              {"-map", "1", "-map", "2", "-map", "3", "-c:s", "copy"}),
+         mkvParts},
+        {made("cues.mp4", {"-i", srt.string()}, {"-map", "1", "-c:s", "mov_text"}), mp4Parts},
     };
     FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
     for (const auto& [source, parts] : sources) {
