@@ -27,17 +27,19 @@ std::string subtitleCutFilters(std::optional<double> from, std::optional<double>
     const auto ticks = [](double seconds) { return formatCommandLineSeconds(seconds) + "/TB"; };
     std::string drop;
     std::string start = "PTS";
+    std::string decoding = "DTS";
     std::string end = "PTS+DURATION";
     if (from) {
         drop = "lte((pts+duration)*tb\\," + formatCommandLineSeconds(*from) + ")";
         start = "max(PTS\\," + ticks(*from) + ")";
+        decoding = "max(DTS\\," + ticks(*from) + ")";
     }
     if (to) {
         drop += (drop.empty() ? "" : "+") + std::string("gte(pts*tb\\,") +
                 formatCommandLineSeconds(*to) + ")";
         end = "min(PTS+DURATION\\," + ticks(*to) + ")";
     }
-    return "noise=drop=" + drop + ",setts=pts=" + start + ":dts=" + start + ":duration=" + end +
+    return "noise=drop=" + drop + ",setts=pts=" + start + ":dts=" + decoding + ":duration=" + end +
            "-" + start;
 }
 
