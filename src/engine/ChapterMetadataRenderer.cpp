@@ -22,32 +22,47 @@ bool isValidStart(double time) {
     return std::isfinite(time) && time >= 0;
 }
 
-std::string escapeTitle(std::string_view title) {
-    std::string escaped;
-    escaped.reserve(title.size());
-    for (char c : title) {
-        switch (c) {
-            case '\\':
-                escaped += "\\\\";
-                break;
-            case '\n':
-            case '\r':
-                escaped += ' ';
-                break;
-            case '=':
-            case ';':
-            case '#':
-                escaped += '\\';
-                escaped += c;
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
 }  // namespace
+
+std::string ffmetadataTagLine(std::string_view key, std::string_view value) {
+    const std::string name = withoutNulBytes(key);
+    if (name.empty()) {
+        return {};
+    }
+    // Escaped, no line starts a comment (";", "#") or a section ("["), and no "=" in the key
+    // ends it early.
+    const auto escaped = [](std::string_view text) {
+        std::string out;
+        out.reserve(text.size());
+        for (char c : text) {
+            switch (c) {
+                case '\\':
+                case '=':
+                case ';':
+                case '#':
+                case '[':
+                case '\n':
+                case '\r':
+                    out += '\\';
+                    out += c;
+                    break;
+                case '\0':
+                    break;  // a tag is a C string: ffmpeg could never carry it
+                default:
+                    out += c;
+            }
+        }
+        return out;
+    };
+    std::string line = escaped(name) + '=' + escaped(value);
+    // ffmpeg 5.1's reader takes a line feed after any backslash, even an escaped one, as part of
+    // the line; a NUL byte ends the line there, and the line feed after it is an empty line.
+    if (line.back() == '\\') {
+        line += '\0';
+    }
+    line += '\n';
+    return line;
+}
 
 std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& chapters,
                                             double duration) const {
@@ -114,9 +129,12 @@ std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& ch
         text += decimal(*start);
         text += "\nEND=";
         text += decimal(end);
-        text += "\ntitle=";
-        text += escapeTitle(title);
+        // A marker's title is one line, as the chapter editor shows it.
+        std::string oneLine(title);
+        std::replace_if(
+            oneLine.begin(), oneLine.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
         text += '\n';
+        text += ffmetadataTagLine("title", oneLine);
         previousStart = *start;
     }
     return text;
@@ -142,8 +160,7 @@ std::optional<std::string> ChapterMetadataRenderer::renderPart(
         text += decimal(std::min(*end, *limit) - *origin);
         text += '\n';
         for (const auto& [key, value] : chapter.tags) {
-            text += escapeTitle(withoutNulBytes(key)) + "=" + escapeTitle(withoutNulBytes(value)) +
-                    '\n';
+            text += ffmetadataTagLine(key, value);
         }
     }
     if (text.empty()) {

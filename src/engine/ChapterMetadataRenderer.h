@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,11 @@ struct SourceChapter {
     friend bool operator==(const SourceChapter&, const SourceChapter&) = default;
 };
 
+// One `key=value` line of an FFMETADATA file, escaped so that ffmpeg reads back exactly this key
+// and value, whatever bytes they hold but NUL, which a tag cannot hold and is left out. Empty
+// when the key is (a tag needs a name).
+std::string ffmetadataTagLine(std::string_view key, std::string_view value);
+
 // Writes chapter markers as the text of an FFmpeg FFMETADATA (version 1) file, and decides
 // whether a chapter list can be written at all.
 class ChapterMetadataRenderer {
@@ -29,7 +35,7 @@ class ChapterMetadataRenderer {
     std::string render(const std::vector<ChapterMarker>& chapters, double duration) const;
 
     // The chapters of the part of a file from `from` to `to` (none: its end): those that
-    // overlap it, shifted to its start and clipped to its ends, in microseconds, with their
+    // overlap it, shifted to its start and clipped to its ends, in milliseconds, with all their
     // tags. None when no chapter overlaps the part.
     std::optional<std::string> renderPart(const std::vector<SourceChapter>& chapters, double from,
                                           std::optional<double> to) const;

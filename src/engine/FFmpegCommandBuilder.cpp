@@ -6,6 +6,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 
@@ -115,9 +116,11 @@ namespace {
 // filters below decide what is kept.
 constexpr double splitReadPast = 1.0;
 
-// Where a split's input starts: timestamps count from here.
-double splitOrigin(const SplitRequest& request) {
-    return request.startTime > 0 ? std::max(request.startTime - kSplitCutMargin, 0.0) : 0;
+// Where a split's input starts: timestamps count from here. `lookBack` reads that much more
+// before the part, for what began before it.
+double splitOrigin(const SplitRequest& request, double lookBack = 0) {
+    return request.startTime > 0 ? std::max(request.startTime - kSplitCutMargin - lookBack, 0.0)
+                                 : 0;
 }
 
 // Drops every packet outside [from, to) of the input's timestamps.
@@ -180,6 +183,36 @@ void appendAttachment(std::vector<std::string>& arguments, const SplitStream& pi
     append(arguments, {"-attach", file.string(), at, "mimetype=" + type, at, "filename=" + name});
 }
 
+// A subtitle stream's cues across a cut go into both parts, clipped: its packets from before the
+// start are copied too (ffmpeg drops them otherwise), and its filters cut at the exact times.
+void appendSubtitleCut(std::vector<std::string>& arguments, const SplitRequest& request,
+                       const SplitStream& stream, double origin, const std::string& at,
+                       const std::filesystem::path& output) {
+    std::optional<double> from;
+    if (request.startTime > 0) {
+        from = request.startTime - origin;
+        append(arguments, {"-copypriorss:" + at, "1"});
+    }
+    const auto to =
+        request.endTime ? std::optional<double>(*request.endTime - origin) : std::nullopt;
+    if (auto timeBase = muxerTimeBase(output, stream)) {
+        append(arguments, {"-time_base:" + at, *timeBase});
+    }
+    append(arguments, {"-bsf:" + at, subtitleCutFilters(from, to)});
+}
+
+// A video's timecode counts on from the part's start, and the timecode track the muxer writes
+// from it lasts as long as the part.
+void appendTimecode(std::vector<std::string>& arguments, const SplitStream& stream,
+                    const std::string& at, double start) {
+    if (stream.kind != "video" || stream.timecode.empty()) {
+        return;
+    }
+    if (auto shifted = shiftedTimecode(stream.timecode, stream.frameRate, start)) {
+        append(arguments, {"-metadata:s:" + at, "timecode=" + *shifted});
+    }
+}
+
 }  // namespace
 
 double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request) {
@@ -213,7 +246,7 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         throw MediaProcessingError::invalidRequest(
             "The end time must be later than the start time.");
     }
-    const double origin = splitOrigin(request);
+    const double origin = splitOrigin(request, splitSubtitleLookBack(layout));
     auto arguments = baseArguments();
     if (request.startTime > 0) {
         append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
@@ -247,6 +280,7 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         const std::string at = std::to_string(position);
         switch (stream.role) {
             case SplitStreamRole::chapterTrack:
+            case SplitStreamRole::timecode:  // the muxer writes the part's from the video's tag
                 continue;
             case SplitStreamRole::attachment:
                 if (!keepsAttachments) {
@@ -266,7 +300,10 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
                 break;
             case SplitStreamRole::video:
             case SplitStreamRole::timed:
-                if (from || to) {
+                appendTimecode(perStream, stream, at, request.startTime);
+                if (stream.kind == "subtitle" && (from || to)) {
+                    appendSubtitleCut(perStream, request, stream, origin, at, output);
+                } else if (from || to) {
                     if (auto timeBase = muxerTimeBase(output, stream)) {
                         append(perStream, {"-time_base:" + at, *timeBase});
                     }

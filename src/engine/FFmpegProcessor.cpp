@@ -8,6 +8,7 @@
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
 #include "engine/FileOperations.h"
+#include "engine/FlacPartLength.h"
 #include "engine/InputFingerprints.h"
 #include "engine/JoinLayoutCheck.h"
 #include "engine/OutputVerification.h"
@@ -285,6 +286,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.useWorkingOutput(makeReplacementOutputURL(job.target), job.target);
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
+    if (job.split()) {
+        // A copied FLAC header tells the whole source's length.
+        writeSplitPartLength(run.workingOutput, job.output);
+    }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
         fileReplacement_.replace(job.target, run.workingOutput);

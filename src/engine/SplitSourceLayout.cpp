@@ -56,6 +56,9 @@ SplitStreamRole roleOf(const nlohmann::json& stream, bool videoSeen) {
     if (kind == "data" && stream.value("codec_tag_string", std::string()) == "text") {
         return SplitStreamRole::chapterTrack;
     }
+    if (kind == "data" && stream.value("codec_tag_string", std::string()) == "tmcd") {
+        return SplitStreamRole::timecode;
+    }
     return SplitStreamRole::timed;
 }
 
@@ -86,10 +89,10 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime) {
     std::string entries =
-        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate:"
+        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate:"
         "stream_disposition=attached_pic:"
-        "stream_tags=filename,mimetype:"
-        "chapter=start_time,end_time:chapter_tags:format=duration";
+        "stream_tags=filename,mimetype,timecode:"
+        "chapter=start_time,end_time:chapter_tags:format=duration,format_name";
     std::vector<std::string> arguments = {"-v", "error"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
@@ -120,8 +123,12 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             if (rate && *rate >= 1 && *rate < 1e9) {
                 read.sampleRate = static_cast<std::int64_t>(*rate);
             }
+            const auto tags = stream.value("tags", nlohmann::json::object());
+            read.timecode = tags.value("timecode", std::string());
+            if (read.kind == "video") {
+                read.frameRate = timeBaseOf(stream.value("r_frame_rate", std::string()));
+            }
             if (role == SplitStreamRole::picture) {
-                const auto tags = stream.value("tags", nlohmann::json::object());
                 read.codec = stream.value("codec_name", std::string());
                 read.fileName = tags.value("filename", std::string());
                 read.mimeType = tags.value("mimetype", std::string());
@@ -144,6 +151,7 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
         }
         if (const auto format = report.find("format"); format != report.end()) {
             layout.duration = seconds(*format, "duration");
+            layout.formatName = format->value("format_name", std::string());
         }
         if (endTime && video) {
             layout.videoEnd =

@@ -22,6 +22,7 @@ enum class SplitStreamRole {
     picture,       // an attached picture (cover art): its one packet goes into every part
     attachment,    // a Matroska attachment (fonts): no packets
     chapterTrack,  // MP4's text track of the chapters: the part's chapters are written anew
+    timecode,      // a QuickTime timecode track: the part's is written anew from its start
 };
 
 struct StreamTimeBase {
@@ -39,6 +40,8 @@ struct SplitStream {
     std::string kind;  // ffprobe's codec type: "video", "audio", …
     StreamTimeBase timeBase;
     std::int64_t sampleRate = 0;
+    StreamTimeBase frameRate;  // a video's frames a second, as a ratio
+    std::string timecode;      // the timecode of its first frame, when it has one ("01:00:00:00")
     // For a picture: its codec and the Matroska attachment's name and type, when it has them.
     std::string codec;
     std::string fileName;
@@ -56,6 +59,7 @@ struct SplitSourceLayout {
     // presentation time of the first of that keyframe's leading pictures, or the keyframe's own
     // time. None when the keyframe was not found (no video, or none near the end time).
     std::optional<double> videoEnd;
+    std::string formatName;  // ffprobe's name of the source's demuxer ("matroska,webm", …)
 
     friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
 };

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <tuple>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "model/MediaProcessingError.h"
@@ -138,52 +140,67 @@ TEST(ChapterMetadataRenderer, APartKeepsTheChaptersItOverlapsFromItsStart) {
     }
 }
 
-TEST(ChapterMetadataRenderer, FfmpegReadsBackTimesAndTitles) {
-    tavtest::TempDir dir;
-    const std::string text = render({marker(0, "Q&A = part 1; #2"), marker(1.25, "C:\\clips"),
-                                     marker(2.5, "Caf\u00E9 \U0001F3AC\nnext")},
-                                    4);
-    const auto metadata = dir / "chapters.ffmetadata";
-    std::ofstream(metadata, std::ios::binary) << text;
-    const auto output = dir / "out.mkv";
-    ASSERT_EQ(tavtest::runTool({"ffmpeg",
-                                "-nostdin",
-                                "-hide_banner",
-                                "-loglevel",
-                                "error",
-                                "-f",
-                                "lavfi",
-                                "-t",
-                                "4",
-                                "-i",
-                                "anullsrc=r=8000:cl=mono",
-                                "-f",
-                                "ffmetadata",
-                                "-i",
-                                metadata.string(),
-                                "-map",
-                                "0:a",
-                                "-map_metadata",
-                                "1",
-                                "-map_chapters",
-                                "1",
-                                "-c:a",
-                                "pcm_s16le",
-                                output.string()}),
-              0);
-    std::string json;
-    ASSERT_EQ(
-        tavtest::runTool(
-            {"ffprobe", "-v", "error", "-show_chapters", "-of", "json", output.string()}, &json),
-        0);
-    const auto chapters = nlohmann::json::parse(json).at("chapters");
-    ASSERT_EQ(chapters.size(), 3u);
-    const std::string titles[] = {"Q&A = part 1; #2", "C:\\clips", "Caf\u00E9 \U0001F3AC next"};
-    const std::string starts[] = {"0.000000", "1.250000", "2.500000"};
-    const std::string ends[] = {"1.250000", "2.500000", "4.000000"};
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(chapters[i].at("tags").at("title"), titles[i]);
-        EXPECT_EQ(chapters[i].at("start_time"), starts[i]);
-        EXPECT_EQ(chapters[i].at("end_time"), ends[i]);
+// ffmpeg's own reader gets back exactly what was written: the markers' titles, and source
+// chapter tags whatever they hold (NUL bytes, which no tag can hold, left out). No tag opens a
+// section, hides as a comment or swallows the line after it.
+TEST(ChapterMetadataRenderer, FfmpegReadsBackExactlyWhatWasWritten) {
+    const auto readBack = [](const std::string& text) {
+        tavtest::TempDir dir;
+        std::ofstream(dir / "chapters.ffmetadata", std::ios::binary) << text;
+        std::string json;
+        EXPECT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-f", "ffmetadata", "-show_chapters",
+                                    "-of", "json", (dir / "chapters.ffmetadata").string()},
+                                   &json),
+                  0);
+        std::vector<std::tuple<std::string, std::string, std::map<std::string, std::string>>> read;
+        const auto report = nlohmann::json::parse(json);
+        for (const auto& chapter : report.at("chapters")) {
+            read.emplace_back(chapter.at("start_time").get<std::string>(),
+                              chapter.at("end_time").get<std::string>(),
+                              chapter.at("tags").get<std::map<std::string, std::string>>());
+        }
+        return read;
+    };
+    using Read = decltype(readBack(""));
+    EXPECT_EQ(readBack(render({marker(0, "Q&A = part 1; #2"), marker(1.25, "C:\\clips\\"),
+                               marker(2.5, "Caf\u00E9 \U0001F3AC\nnext")},
+                              4)),
+              (Read{{"0.000000", "1.250000", {{"title", "Q&A = part 1; #2"}}},
+                    {"1.250000", "2.500000", {{"title", "C:\\clips\\"}}},
+                    {"2.500000", "4.000000", {{"title", "Caf\u00E9 \U0001F3AC next"}}}}));
+
+    // Each tag as written and as read.
+    const struct {
+        std::string key;
+        std::string value;
+        std::string readKey;
+        std::string readValue;
+    } tags[] = {
+        {"[CHAPTER]", "x", "[CHAPTER]", "x"},
+        {"[STREAM]", "", "[STREAM]", ""},
+        {";comment", "1", ";comment", "1"},
+        {"#hash", "#2", "#hash", "#2"},
+        {"k=ey", "v=al;ue", "k=ey", "v=al;ue"},
+        {"multi", "a\nb\r\nc\n", "multi", "a\nb\r\nc\n"},
+        {"back\\slash\\", "\\\\", "back\\slash\\", "\\\\"},
+        {"START", "5", "START", "5"},
+        {"lead", " [x] ;#\\n", "lead", " [x] ;#\\n"},
+        {std::string("n\0ul", 4), std::string("a\0b", 3), "nul", "ab"},
+        {std::string("\0", 1), "a tag without a name", "", ""},
+        {"title", "Two ends in \\", "title", "Two ends in \\"},
+    };
+    SourceChapter hostile{4, 8, {}};
+    std::map<std::string, std::string> expected;
+    for (const auto& tag : tags) {
+        hostile.tags.emplace_back(tag.key, tag.value);
+        if (!tag.readKey.empty()) {
+            expected[tag.readKey] = tag.readValue;
+        }
     }
+    const auto text = ChapterMetadataRenderer{}.renderPart(
+        {{0, 4, {{"title", "One"}}}, hostile, {8, 12, {{"title", "Three"}}}}, 2, 10.0);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(readBack(*text), (Read{{"0.000000", "2.000000", {{"title", "One"}}},
+                                     {"2.000000", "6.000000", expected},
+                                     {"6.000000", "8.000000", {{"title", "Three"}}}}));
 }

@@ -157,7 +157,8 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
                               {4, Role::attachment}},
                              {},
                              70.0,
-                             65.4};
+                             65.4,
+                             ""};
     layout.streams[0].kind = "video";
     layout.streams[0].timeBase = {1, 600};
     layout.streams[1].kind = "audio";

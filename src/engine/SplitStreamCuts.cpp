@@ -1,0 +1,115 @@
+#include "engine/SplitStreamCuts.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+#include "engine/FFmpegCommandBuilder.h"
+
+namespace tavrolin {
+
+double splitSubtitleLookBack(const SplitSourceLayout& layout) {
+    const bool subtitles =
+        std::any_of(layout.streams.begin(), layout.streams.end(), [](const SplitStream& stream) {
+            return stream.role == SplitStreamRole::timed && stream.kind == "subtitle";
+        });
+    const bool seeksEachStream = layout.formatName.rfind("mov,", 0) == 0;
+    return subtitles && !seeksEachStream ? kSubtitleLookBack : 0;
+}
+
+std::string subtitleCutFilters(std::optional<double> from, std::optional<double> to) {
+    if (!from && !to) {
+        return {};
+    }
+    // Times in the stream's ticks, as setts counts them.
+    const auto ticks = [](double seconds) { return formatCommandLineSeconds(seconds) + "/TB"; };
+    std::string drop;
+    std::string start = "PTS";
+    std::string decoding = "DTS";
+    std::string end = "PTS+DURATION";
+    if (from) {
+        drop = "lte((pts+duration)*tb\\," + formatCommandLineSeconds(*from) + ")";
+        start = "max(PTS\\," + ticks(*from) + ")";
+        decoding = "max(DTS\\," + ticks(*from) + ")";
+    }
+    if (to) {
+        drop += (drop.empty() ? "" : "+") + std::string("gte(pts*tb\\,") +
+                formatCommandLineSeconds(*to) + ")";
+        end = "min(PTS+DURATION\\," + ticks(*to) + ")";
+    }
+    return "noise=drop=" + drop + ",setts=pts=" + start + ":dts=" + decoding + ":duration=" + end +
+           "-" + start;
+}
+
+namespace {
+
+struct TimecodeRate {
+    std::int64_t perSecond = 0;  // the nominal count: 30 for 29.97
+    std::int64_t dropped = 0;    // frame numbers skipped each minute but every tenth
+};
+
+std::optional<std::int64_t> wholeNumber(std::string_view digits) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<std::string> shiftedTimecode(std::string_view timecode, StreamTimeBase rate,
+                                           double seconds) {
+    if (rate.num <= 0 || rate.den <= 0 || !std::isfinite(seconds) || timecode.size() != 11) {
+        return std::nullopt;
+    }
+    const double exact = static_cast<double>(rate.num) / static_cast<double>(rate.den);
+    const char separator = timecode[8];
+    TimecodeRate counting{std::llround(exact), 0};
+    if (separator == ';' || separator == '.') {
+        // Drop-frame counting exists only for the NTSC rates.
+        if (counting.perSecond != 30 && counting.perSecond != 60) {
+            return std::nullopt;
+        }
+        counting.dropped = counting.perSecond / 15;
+    } else if (separator != ':') {
+        return std::nullopt;
+    }
+    const auto hours = wholeNumber(timecode.substr(0, 2));
+    const auto minutes = wholeNumber(timecode.substr(3, 2));
+    const auto secs = wholeNumber(timecode.substr(6, 2));
+    const auto frames = wholeNumber(timecode.substr(9, 2));
+    if (timecode[2] != ':' || timecode[5] != ':' || !hours || !minutes || !secs || !frames ||
+        *minutes > 59 || *secs > 59 || *frames >= counting.perSecond || counting.perSecond < 1) {
+        return std::nullopt;
+    }
+    const std::int64_t perMinute = counting.perSecond * 60;
+    const std::int64_t perDay = perMinute * 60 * 24 - counting.dropped * (24 * 60 - 24 * 6);
+    const std::int64_t totalMinutes = *hours * 60 + *minutes;
+    std::int64_t number = totalMinutes * perMinute + *secs * counting.perSecond + *frames -
+                          counting.dropped * (totalMinutes - totalMinutes / 10);
+    number = ((number + std::llround(seconds * exact)) % perDay + perDay) % perDay;
+    if (counting.dropped > 0) {
+        // Back to the labels, which skip the dropped numbers.
+        const std::int64_t perTenMinutes = perMinute * 10 - counting.dropped * 9;
+        const std::int64_t tens = number / perTenMinutes;
+        const std::int64_t rest = number % perTenMinutes;
+        number += counting.dropped * 9 * tens;
+        if (rest > counting.dropped) {
+            number +=
+                counting.dropped * ((rest - counting.dropped) / (perMinute - counting.dropped));
+        }
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld%c%02lld",
+                  static_cast<long long>(number / (perMinute * 60)),
+                  static_cast<long long>(number / perMinute % 60),
+                  static_cast<long long>(number / counting.perSecond % 60), separator,
+                  static_cast<long long>(number % counting.perSecond));
+    return std::string(text);
+}
+
+}  // namespace tavrolin

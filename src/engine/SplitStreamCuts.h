@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/SplitSourceLayout.h"
+
+namespace tavrolin {
+
+// What a split does for streams whose content spans time rather than sitting at an instant:
+// subtitle cues across a cut, and the timecode of a part. Pure functions.
+
+// How long a subtitle cue may have begun before a cut and still be read for the part after it,
+// in a source whose demuxer seeks all streams to one place (Matroska and most others: the
+// video keyframe's cluster). The MP4 family seeks each stream to its own sample at or before
+// the time, so its cue across the cut is read without it.
+inline constexpr double kSubtitleLookBack = 60.0;
+
+// How much earlier than a part's start its source is read for that: the look-back when the
+// source has a subtitle stream and is not of the MP4 family, else 0.
+double splitSubtitleLookBack(const SplitSourceLayout& layout);
+
+// The bit-stream filters of a subtitle stream in a part from `from` to `to` (seconds in the
+// input's timestamps, at the exact cuts; none: the file's own start or end): a cue that ends
+// by the start or begins at or after the end is dropped, one across either cut is clipped to
+// it, so a cue from 3.5 to 4.6 s cut at 4.0 is 3.5-4.0 in one part and 0.0-0.6 in the next.
+std::string subtitleCutFilters(std::optional<double> from, std::optional<double> to);
+
+// `timecode` ("HH:MM:SS:FF", or with ";" before the frames for drop-frame counting at 29.97 or
+// 59.94 frames a second) moved on by `seconds` at `rate` frames a second, in the same form;
+// hours wrap at 24. None when it is not one or the rate is not a positive ratio.
+std::optional<std::string> shiftedTimecode(std::string_view timecode, StreamTimeBase rate,
+                                           double seconds);
+
+}  // namespace tavrolin
