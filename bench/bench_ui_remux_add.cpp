@@ -155,6 +155,19 @@ GuiRun guiRun(MeasuringApplication& application, const std::vector<fs::path>& fi
     return result;
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The 1, 5 and 15 minute load averages: figures taken on a busy machine say so.
+std::string loadAverage() {
+    std::ifstream stream("/proc/loadavg");
+    std::string one, five, fifteen;
+    stream >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,19 +186,30 @@ int main(int argc, char** argv) {
     const auto files = makeFiles(folder, count);
     const std::size_t concurrency = ProbeConcurrencyLimit::shared().capacity();
 
-    std::printf("files: %d, ffprobe concurrency: %zu, runs: %d\n", count, concurrency, runs);
+    std::printf("files: %d, ffprobe concurrency: %zu, runs: %d, load %s\n", count, concurrency,
+                runs, loadAverage().c_str());
+    std::vector<double> readyRatios, filledRatios, waitCPU, eventCPU;
     for (int i = 0; i < runs; ++i) {
         const double shell = shellMilliseconds(folder, files, concurrency);
         const GuiRun gui = guiRun(application, files);
         std::printf(
             "run %d: workspace all ready %.0f ms, all cards filled %.0f ms | shell xargs -P %zu "
-            "%.0f ms | ratio %.2f | addFiles call %.1f ms | longest GUI wait %.1f ms (%.1f ms "
-            "CPU) | longest event %.1f ms (%.1f ms CPU)\n",
+            "%.0f ms | ratio all ready %.2f, all cards filled %.2f | addFiles call %.1f ms | "
+            "longest GUI wait %.1f ms (%.1f ms CPU) | longest event %.1f ms (%.1f ms CPU)\n",
             i + 1, gui.allReadyMilliseconds, gui.allShownMilliseconds, concurrency, shell,
-            gui.allReadyMilliseconds / shell, gui.addFilesMilliseconds, gui.longestWaitMilliseconds,
-            gui.longestWaitCPUMilliseconds, gui.longestEventMilliseconds,
-            gui.longestEventCPUMilliseconds);
+            gui.allReadyMilliseconds / shell, gui.allShownMilliseconds / shell,
+            gui.addFilesMilliseconds, gui.longestWaitMilliseconds, gui.longestWaitCPUMilliseconds,
+            gui.longestEventMilliseconds, gui.longestEventCPUMilliseconds);
+        readyRatios.push_back(gui.allReadyMilliseconds / shell);
+        filledRatios.push_back(gui.allShownMilliseconds / shell);
+        waitCPU.push_back(gui.longestWaitCPUMilliseconds);
+        eventCPU.push_back(gui.longestEventCPUMilliseconds);
     }
+    std::printf(
+        "median of %d: ratio all ready %.2f, all cards filled %.2f | longest GUI wait %.1f ms CPU "
+        "| longest event %.1f ms CPU | load %s\n",
+        runs, median(readyRatios), median(filledRatios), median(waitCPU), median(eventCPU),
+        loadAverage().c_str());
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     return 0;

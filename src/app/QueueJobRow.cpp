@@ -135,6 +135,10 @@ void QueueJobRow::setJob(const ProcessingJob& job) {
 
     title_->setText(QString::fromStdString(job.request.title()));
     output_->setText(toQString(job.request.output()));
+    // Several bars can show at once for a reader: each says whose progress it is.
+    progress_->setAccessibleName(
+        QStringLiteral("Progress of %1 to \u201C%2\u201D")
+            .arg(title_->text(), toQString(job.request.output().filename())));
 
     progressRow_->setVisible(kind == Kind::running);
     if (kind == Kind::running && job.fractionCompleted) {

@@ -8,12 +8,17 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <array>
+#include <utility>
+
 #include "app/AppStyle.h"
 #include "app/ContentUnavailableView.h"
 #include "app/FeatureHeader.h"
 #include "app/QueueJobRow.h"
 #include "app/RetiredWidget.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
+#include "app/WorkspaceColumn.h"
 #include "engine/JobQueueViewModel.h"
 
 namespace tavrolin {
@@ -43,6 +48,8 @@ QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent
     auto* scroll = new QScrollArea(content_);
     scroll->setAccessibleName(QStringLiteral("Jobs"));
     scroll->setWidgetResizable(true);
+    // Its rows' buttons are the stops; the area itself would show no mark.
+    followFocus(scroll);
     scroll->setFrameShape(QFrame::StyledPanel);
     list_ = new QWidget(scroll);
     list_->setBackgroundRole(QPalette::Base);
@@ -118,6 +125,7 @@ void QueueView::render() {
             rows_.push_back(row);
         }
         rowIDs_ = std::move(ids);
+        keepFooterLastOnTab();
     }
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         rows_[i]->setJob(jobs[i]);
@@ -130,9 +138,43 @@ void QueueView::render() {
     notices_->setText(notices.join(QLatin1Char('\n')));
     notices_->setVisible(!notices.isEmpty());
 
-    clearFinished_->setEnabled(queue_->hasFinishedJobs());
-    startQueue_->setEnabled(queue_->hasQueuedJobs() && !queue_->hasRunningJob());
-    cancelCurrent_->setEnabled(queue_->hasRunningJob());
+    // A button that its own press disables (Start Queue once the job runs, Cancel Current once
+    // it ends) hands the focus to one that can be pressed next, on this page. Those that turn
+    // on go first, so each heir can take the focus.
+    const std::array<std::pair<QPushButton*, bool>, 3> buttons{
+        {{cancelCurrent_, queue_->hasRunningJob()},
+         {startQueue_, queue_->hasQueuedJobs() && !queue_->hasRunningJob()},
+         {clearFinished_, queue_->hasFinishedJobs()}}};
+    for (const auto& [button, enabled] : buttons) {
+        if (enabled) {
+            button->setEnabled(true);
+        }
+    }
+    for (const auto& [button, enabled] : buttons) {
+        QWidget* heir = nullptr;
+        for (const auto& [other, otherEnabled] : buttons) {
+            if (heir == nullptr && other != button && otherEnabled) {
+                heir = other;
+            }
+        }
+        setEnabledKeepingFocus(button, enabled, heir);
+    }
+}
+
+void QueueView::keepFooterLastOnTab() {
+    // Rows made later join the end of the window's Tab order, after the footer.
+    QWidget* last = nullptr;
+    for (QueueJobRow* row : rows_) {
+        if (QWidget* stop = lastTabStop(row)) {
+            last = stop;
+        }
+    }
+    if (last == nullptr) {
+        return;
+    }
+    QWidget::setTabOrder(last, clearFinished_);
+    QWidget::setTabOrder(clearFinished_, startQueue_);
+    QWidget::setTabOrder(startQueue_, cancelCurrent_);
 }
 
 }  // namespace tavrolin

@@ -15,7 +15,8 @@ namespace tavrolin {
 class JobQueueViewModel;
 class QueueJobRow;
 
-// The queue screen: every job with its status and progress, and the queue's three controls.
+// The queue screen: every job with its status and progress, and the queue's three controls,
+// which come after the rows on Tab. GUI thread only.
 class QueueView : public QWidget {
     Q_OBJECT
   public:
@@ -25,6 +26,7 @@ class QueueView : public QWidget {
 
   private:
     void render();
+    void keepFooterLastOnTab();
 
     JobQueueViewModel* queue_;
     QLabel* notices_;

@@ -8,8 +8,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/AppStyle.h"
 #include "app/AppUpdater.h"
@@ -218,12 +221,40 @@ void SettingsView::renderModelServer() {
     setTextColor(serverStatus_, answers ? tint::green() : secondaryTextColor(palette()));
 }
 
+QPoint windowPositionInside(const QRect& over, const QSize& frameSize, const QRect& available) {
+    const auto place = [](int centre, int size, int low, int high) {
+        return std::max(low, std::min(centre - size / 2, high - size));
+    };
+    return {place(over.center().x(), frameSize.width(), available.left(), available.right() + 1),
+            place(over.center().y(), frameSize.height(), available.top(), available.bottom() + 1)};
+}
+
+namespace {
+
+QMargins decoration(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
+}
+
+}  // namespace
+
 void SettingsView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // Over the main window, not wherever the window manager puts a new window.
+    // Over the main window, not wherever the window manager puts a new window, and inside the
+    // screen: centred over a main window that fills a small screen, the title bar would sit
+    // above its top edge.
     if (const QWidget* parent = parentWidget()) {
-        const QRect over = parent->window()->frameGeometry();
-        move(over.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+        const QWidget* main = parent->window();
+        // Before its first showing the window manager has not framed it yet; it frames it as
+        // it framed the main window.
+        QMargins frame = decoration(this);
+        if (frame.isNull()) {
+            frame = decoration(main);
+        }
+        const QRect available = main->screen()->availableGeometry();
+        move(windowPositionInside(main->frameGeometry(), size().grownBy(frame), available));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -16,9 +18,14 @@ class AppUpdater;
 class ElidedLabel;
 class SettingsViewModel;
 
+// Where a window whose frame has `frameSize` opens: centred over `over`, then moved inside
+// `available` (the screen less its panels); when it cannot fit, its top left corner stays
+// inside, so the title bar can always be reached.
+QPoint windowPositionInside(const QRect& over, const QSize& frameSize, const QRect& available);
+
 // The settings window: FFmpeg location and status, the licence notice, the local model server,
-// the update settings and the support links. Opens centred over its parent's window; Escape and
-// Ctrl+W close it.
+// the update settings and the support links. Opens centred over its parent's window, inside the
+// screen; Escape and Ctrl+W close it.
 class SettingsView : public QWidget {
     Q_OBJECT
   public:

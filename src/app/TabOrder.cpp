@@ -10,6 +10,19 @@ bool isTabStop(const QWidget* widget) {
     return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->focusProxy();
 }
 
+// Hands the focus from `control` (or a control inside it) to `heir`. Asked of the window rather
+// than the application: once a dialog closes, the window gets its activation back only later,
+// and Qt would meanwhile pass a disabled or hidden focus widget on down the Tab order.
+void handFocusOn(QWidget* control, QWidget* heir) {
+    const QWidget* focused = control->window()->focusWidget();
+    if (heir == nullptr || focused == nullptr ||
+        (focused != control && !control->isAncestorOf(focused)) || !heir->isVisible() ||
+        !heir->isEnabled() || control->isAncestorOf(heir)) {
+        return;
+    }
+    heir->setFocus(Qt::OtherFocusReason);
+}
+
 }  // namespace
 
 QWidget* placeTabStops(QWidget* after, QWidget* part) {
@@ -71,10 +84,17 @@ QWidget* lastTabStop(QWidget* part) {
 }
 
 void setEnabledKeepingFocus(QWidget* control, bool enabled, QWidget* heir) {
-    if (!enabled && control->hasFocus() && heir->isVisible() && heir->isEnabled()) {
-        heir->setFocus(Qt::OtherFocusReason);
+    if (!enabled) {
+        handFocusOn(control, heir);
     }
     control->setEnabled(enabled);
+}
+
+void setVisibleKeepingFocus(QWidget* control, bool visible, QWidget* heir) {
+    if (!visible) {
+        handFocusOn(control, heir);
+    }
+    control->setVisible(visible);
 }
 
 }  // namespace tavrolin

@@ -15,9 +15,14 @@ QWidget* placeTabStops(QWidget* after, QWidget* part);
 // there is none.
 QWidget* lastTabStop(QWidget* part);
 
-// Enables or disables `control`. A control that loses the focus this way hands it to `heir`,
-// rather than Qt handing it on to whatever follows in the Tab order (often another page, or
-// back up the page).
+// Enables or disables `control`. A control that loses the focus this way (it or a control
+// inside it holds its window's focus, also while a dialog just closed leaves the window
+// inactive) hands it to `heir`, rather than Qt handing it on to whatever follows in the Tab
+// order (often another page, or back up the page). No heir, or one that cannot take the focus,
+// leaves that to Qt.
 void setEnabledKeepingFocus(QWidget* control, bool enabled, QWidget* heir);
+
+// The same for showing or hiding `control`.
+void setVisibleKeepingFocus(QWidget* control, bool visible, QWidget* heir);
 
 }  // namespace tavrolin

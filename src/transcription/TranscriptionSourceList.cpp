@@ -22,6 +22,7 @@
 #include "app/ContentUnavailableView.h"
 #include "app/StatusLine.h"
 #include "app/SymbolIcons.h"
+#include "app/TabOrder.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -426,10 +427,11 @@ void TranscriptionSourceList::render() {
                                                         : QStringLiteral("Cancel All"));
     cancelAll_->setEnabled(!state.isCancellingTranscription);
 
-    batchControls_->setVisible(sourceCount >= 2 && (transcribable > 0 || transcribed > 0));
-    transcribeAll_->setVisible(transcribable >= 1);
+    setVisibleKeepingFocus(batchControls_,
+                           sourceCount >= 2 && (transcribable > 0 || transcribed > 0), focusHeir_);
+    setVisibleKeepingFocus(transcribeAll_, transcribable >= 1, focusHeir_);
     transcribeAll_->setText(QStringLiteral("Transcribe All Remaining (%1)").arg(transcribable));
-    transcribeAll_->setEnabled(state.canTranscribeAllSources());
+    setEnabledKeepingFocus(transcribeAll_, state.canTranscribeAllSources(), focusHeir_);
     batchDivider_->setVisible(transcribable >= 1 && transcribed >= 1);
     replaceOriginals_->setVisible(transcribed >= 1);
     {
@@ -437,12 +439,12 @@ void TranscriptionSourceList::render() {
         replaceOriginals_->setChecked(state.replaceOriginalsDuringBatchExport);
     }
     replaceOriginals_->setEnabled(checked > 0);
-    exportSelected_->setVisible(transcribed >= 1);
+    setVisibleKeepingFocus(exportSelected_, transcribed >= 1, focusHeir_);
     exportSelected_->setText(QStringLiteral("Export Selected (%1)").arg(checked));
     const auto blocker = state.batchMediaExportBlocker();
     const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
                                                            viewModel_.isCheckingOutputFolder());
-    exportSelected_->setEnabled(!reason);
+    setEnabledKeepingFocus(exportSelected_, !reason, focusHeir_);
     exportSelected_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Export selected transcripts through the ordered queue.")));

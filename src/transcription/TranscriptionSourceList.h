@@ -36,6 +36,9 @@ class TranscriptionSourceList : public QWidget {
     explicit TranscriptionSourceList(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
 
     void render();
+    // Where the focus goes when a batch command it is on goes away or turns off once pressed
+    // (the page's Add Files…).
+    void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
 
     // The status line of one source row, without the percentage.
     static std::string statusText(const BatchTranscriptionSource& source, bool isCancellingThis);
@@ -73,6 +76,7 @@ class TranscriptionSourceList : public QWidget {
     QLabel* batchCount_;
     QProgressBar* batchBar_;
     QPushButton* cancelAll_;
+    QWidget* focusHeir_ = nullptr;
     QWidget* batchControls_;
     QPushButton* transcribeAll_;
     QWidget* batchDivider_;

@@ -146,6 +146,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
     sourceList_ = new TranscriptionSourceList(viewModel_);
+    sourceList_->setFocusHeir(addFiles);
     // A narrow window narrows the sources first: the review needs the width more.
     sourceList_->setMinimumWidth(250);
     sourceList_->setMaximumWidth(285);

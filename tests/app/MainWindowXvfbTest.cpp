@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -186,6 +187,24 @@ TEST(XvfbWindow, Child) {
     QTest::qWait(200);
     const QPixmap queueShot = window->screen()->grabWindow(window->winId());
     ASSERT_TRUE(queueShot.save(QFileInfo(target).dir().filePath("tavrolin-queue.png"), "PNG"));
+
+    // The queue by keyboard: the finished row's button before the footer, every stop marked
+    // and named. Start Queue keeps the focus on the page while the jobs run and after.
+    QWidget* queuePage = root->workspacePage(WorkspaceSection::queue)->view();
+    tavtest::expectKeyboardWalk(sidebar->row(WorkspaceSection::queue), queuePage);
+    auto* startQueue = queuePage->findChild<QPushButton*>(QStringLiteral("startQueue"));
+    startQueue->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(startQueue, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            return std::ranges::all_of(app.queue().jobs(), [](const ProcessingJob& job) {
+                return job.status.isFinished();
+            });
+        },
+        60000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), queuePage->findChild<QPushButton*>("clearFinished"))
+        << tavtest::describeWidget(QApplication::focusWidget());
 
     // The settings window has a fixed size: everything in it must fit.
     SettingsView* settings = app.showSettings();

@@ -117,6 +117,8 @@ TEST_F(QueueViews, RowsFollowEachJobFromQueuedThroughProcessingToTheEnd) {
     EXPECT_EQ(statusColor(row(0)), accentColor(row(0)->palette()));
     EXPECT_TRUE(shown(row(0), "progress"));
     EXPECT_EQ(row(0)->findChild<QProgressBar*>("progress")->maximum(), 0);  // indeterminate
+    EXPECT_EQ(row(0)->findChild<QProgressBar*>("progress")->accessibleName(),
+              "Progress of Remux a.mkv to \u201Cconverted-a.mkv\u201D");
     EXPECT_FALSE(shown(row(0), "percent"));
     EXPECT_FALSE(button("startQueue")->isEnabled());  // more are queued, but one runs
     EXPECT_TRUE(button("cancelCurrent")->isEnabled());

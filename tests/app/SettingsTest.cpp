@@ -83,6 +83,41 @@ T* child(QWidget& view, const char* name) {
 
 }  // namespace
 
+// The settings window opens over the main window and inside the screen, title bar first.
+TEST(SettingsWindowPlace, CentredOverTheMainWindowAndKeptInsideTheScreen) {
+    struct Row {
+        const char* what;
+        QRect over;
+        QSize frame;
+        QRect available;
+        QPoint expected;
+    };
+    const QSize frame(620, 630);
+    const Row rows[] = {
+        {"room around", {100, 100, 920, 640}, frame, {0, 0, 1280, 900}, {249, 104}},
+        {"a panel above a main window that fills the screen",
+         {0, 28, 920, 612},
+         frame,
+         {0, 28, 920, 612},
+         {149, 28}},
+        {"main window past the lower right edge",
+         {800, 500, 920, 640},
+         frame,
+         {0, 0, 1280, 900},
+         {660, 270}},
+        {"taller than the screen: the title bar stays on it",
+         {0, 0, 920, 640},
+         {620, 700},
+         {0, 0, 1024, 600},
+         {149, 0}},
+        {"on a second screen", {1300, 10, 920, 640}, frame, {1280, 0, 1920, 1080}, {1449, 14}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(windowPositionInside(row.over, row.frame, row.available), row.expected);
+    }
+}
+
 TEST(FFmpegLicense, LicenceComesFromTheConfigurationLine) {
     const auto debian = parseFFmpegVersionOutput(
         "ffmpeg version 5.1.9-0+deb12u1 Copyright (c) 2000-2026 the FFmpeg developers\n"
@@ -302,13 +337,17 @@ TEST_F(Settings, ModelServerFieldsKeepToThisComputerAndSayWhetherTheServerAnswer
     SettingsViewModel model(withEnvironment);
     auto updater = makeUpdater();
     QWidget window;
-    window.setGeometry(200, 150, 1000, 800);
+    // A main window with room around it on the screen.
+    const QRect screen = window.screen()->availableGeometry();
+    window.setGeometry(QRect(QPoint(0, 0), screen.size() - QSize(100, 80))
+                           .translated(screen.topLeft() + QPoint(50, 40)));
     auto* view = new SettingsView(&model, updater.get(), {}, {}, &window);
     view->setWindowFlag(Qt::Window);
     window.show();
     view->show();
     const QPoint offset = view->frameGeometry().center() - window.frameGeometry().center();
-    EXPECT_LE(offset.manhattanLength(), 4) << "opens centred over the main window";
+    EXPECT_LE(offset.manhattanLength(), 4)
+        << "opens centred over the main window, on " << screen.width() << "x" << screen.height();
 
     auto* addressField = child<QLineEdit>(*view, "modelServerAddress");
     auto* modelField = child<QLineEdit>(*view, "modelServerModel");

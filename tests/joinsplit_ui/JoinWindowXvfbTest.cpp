@@ -3,13 +3,16 @@
 // as the window shrinks. The test runs itself again under xvfb-run.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QListView>
+#include <QTimer>
 
 #include "app/FileListEditor.h"
 #include "app/MainNavigationSidebar.h"
 #include "app/RootView.h"
 #include "app/TavrolinApp.h"
 #include "app/WorkspacePage.h"
+#include "engine/JobQueueViewModel.h"
 #include "joinsplit/JoinView.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/TestAppConfiguration.h"
@@ -65,6 +68,35 @@ TEST(JoinWindow, Child) {
     tavtest::expectFits(window, view, "join-two-files");
     tavtest::expectKeyboardWalk(start, view);
     tavtest::expectNamedAccessibleTree(window);
+
+    // Queued by keyboard through the real save panel: once the panel closes and the list
+    // empties, the focus is back on the page, where the next files come in. A window manager
+    // gives the window its activation back only a while after the panel closes; another
+    // window holds it meanwhile here.
+    auto* queueButton = view->findChild<QPushButton*>(QStringLiteral("queueButton"));
+    queueButton->setFocus(Qt::TabFocusReason);
+    const QString output = QString::fromStdString((home.path() / "together.mp4").string());
+    QWidget elsewhere;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            panel->selectFile(output);
+            static_cast<QDialog*>(panel)->accept();
+            elsewhere.show();
+            QApplication::setActiveWindow(&elsewhere);
+        }
+    });
+    answer.start(20);
+    QTest::keyClick(queueButton, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return app.queue().jobs().size() == 1u; }));
+    EXPECT_EQ(app.queue().jobs()[0].request.output().string(), output.toStdString());
+    elsewhere.hide();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return window->isActiveWindow(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), view->findChild<QPushButton*>("addFilesButton"))
+        << tavtest::describeWidget(QApplication::focusWidget());
 }
 
 TEST(JoinWindow, FitsAndWalks) {

@@ -179,11 +179,18 @@ TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
     EXPECT_TRUE(f.firstSlot()->isEnabled());
     EXPECT_TRUE(f.find<QPushButton>("applyToAll")->isVisibleTo(&f.view));
 
+    // Pressed by keyboard, the button turns off for the run; the focus stays on the page.
     f.transcriber->open = false;
-    f.find<QPushButton>("transcribeAll")->click();
+    f.view.resize(1200, 800);
+    f.view.show();
+    auto* transcribeAll = f.find<QPushButton>("transcribeAll");
+    transcribeAll->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(transcribeAll, Qt::Key_Space);
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return f.state().progress == TranscriptionProgress::transcribing(0.125); }));
     f.settle();
+    EXPECT_FALSE(transcribeAll->isEnabled());
+    EXPECT_EQ(f.view.focusWidget(), f.find<QPushButton>("addFiles"));
     EXPECT_EQ(f.firstSlot()->text(), QStringLiteral("Cancel All"));
     EXPECT_FALSE(f.find<QPushButton>("applyToAll")->isEnabled());
     EXPECT_EQ(f.texts("progressPercent").value(0), QStringLiteral("12%"));
