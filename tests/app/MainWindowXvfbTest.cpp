@@ -219,9 +219,9 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindowWithoutModulesAndQuitsCleanl
         GTEST_SKIP();
     }
     const fs::path executable = tavtest::buildFolder() / "tavrolin";
-    if (!tavtest::hasProgram("xvfb-run") || !tavtest::hasProgram("xdotool") ||
+    if (!tavtest::hasProgram("Xvfb") || !tavtest::hasProgram("xdotool") ||
         !fs::exists(executable)) {
-        GTEST_SKIP() << "needs xvfb-run, xdotool and the built tavrolin executable";
+        GTEST_SKIP() << "needs Xvfb, xdotool and the built tavrolin executable";
     }
     tavtest::TempDir home;
     fs::create_directories(home.path() / "modules");
@@ -240,21 +240,19 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindowWithoutModulesAndQuitsCleanl
         "done\n"
         "echo window shown\n"
         "kill -TERM $pid; wait $pid; echo \"status $?\"\n");
-    QProcess run;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const auto inHome = [&](const char* name) {
         return QString::fromStdString((home.path() / name).string());
     };
+    QProcessEnvironment environment;
     environment.insert("TAVROLIN_MODULE_DIR", inHome("modules"));
     environment.insert("HOME", inHome(""));
     environment.insert("XDG_CONFIG_HOME", inHome("config"));
     environment.insert("XDG_CACHE_HOME", inHome("cache"));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    run.setProcessEnvironment(environment);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start("xvfb-run", {"-a", "sh", "-c", script, QString::fromStdString(executable.string())});
-    ASSERT_TRUE(run.waitForFinished(120000));
-    const QString output = QString::fromUtf8(run.readAll());
+    tavtest::PrivateDisplay display;
+    QString output;
+    tavtest::expectRunsOnDisplay(display, "sh",
+                                 {"-c", script, QString::fromStdString(executable.string())},
+                                 environment, 120000, output);
     EXPECT_TRUE(output.contains("window shown")) << output.toStdString();
     EXPECT_TRUE(output.contains("status 0")) << output.toStdString();
 }
