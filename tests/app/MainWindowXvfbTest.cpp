@@ -27,7 +27,7 @@
 #include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -73,7 +73,7 @@ TEST(XvfbWindow, Child) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
     window->resize(700, 500);  // the window refuses to get smaller than its minimum
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(window));
     EXPECT_GE(window->width(), 920);
     EXPECT_GE(window->height(), 640);
 
@@ -183,14 +183,14 @@ TEST(XvfbWindow, Child) {
     request.output = "/videos/Converted/Holiday 2024.mp4";
     app.queue().enqueue({request, request});
     root->select(WorkspaceSection::queue);
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(window));
     const QPixmap queueShot = window->screen()->grabWindow(window->winId());
     ASSERT_TRUE(queueShot.save(QFileInfo(target).dir().filePath("tavrolin-queue.png"), "PNG"));
 
     // The settings window has a fixed size: everything in it must fit.
     SettingsView* settings = app.showSettings();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(settings, 10000));
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(settings));
     const QSize needed = settings->layout()->minimumSize();
     EXPECT_LE(needed.width(), settings->width());
     EXPECT_LE(needed.height(), settings->height());

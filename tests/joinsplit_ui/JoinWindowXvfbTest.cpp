@@ -52,9 +52,9 @@ TEST(JoinWindow, Child) {
         [&] { return view->findChild<QPushButton*>(QStringLiteral("queueButton"))->isEnabled(); }));
     // Shrunk from the default size, the rows follow the list: every button stays in view.
     window->resize(tavtest::windowSizes[1]);
-    tavtest::settle();
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[1]));
     window->resize(tavtest::windowSizes[0]);
-    tavtest::settle();
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
     for (int row = 0; row < 2; ++row) {
         for (auto button : {FileListEditor::Button::moveEarlier, FileListEditor::Button::moveLater,
                             FileListEditor::Button::remove}) {

@@ -86,7 +86,7 @@ TEST(RemuxWindow, Child) {
     ASSERT_TRUE(box->isChecked());
     // Shown and laid out, then clicked on its indicator.
     ASSERT_TRUE(tavtest::waitUntil([&] { return box->isVisible(); }));
-    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    ASSERT_TRUE(tavtest::settled(window));
     QStyleOptionButton option;
     option.initFrom(box);
     const QRect indicator =
