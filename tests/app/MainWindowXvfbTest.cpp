@@ -32,8 +32,8 @@
 using namespace tavrolin;
 namespace fs = std::filesystem;
 
-// The window on a real X server: the test runs itself again under xvfb-run, where the child
-// case below builds the application's window on the xcb platform.
+// The window on a real X server: the test runs itself again on an X server of its own, where
+// the child case below builds the application's window on the xcb platform.
 
 namespace {
 
@@ -61,7 +61,8 @@ bool showsText(const QWidget& root, const QString& fragment) {
 
 TEST(XvfbWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by XvfbWindow.MainWindowOnARealServer";
+        GTEST_SKIP()
+            << "runs only on its own X server, started by XvfbWindow.MainWindowOnARealServer";
     }
     tavtest::qtApplication();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");

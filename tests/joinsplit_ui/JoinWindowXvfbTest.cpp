@@ -1,6 +1,6 @@
 // The Join workspace in the application's real window on an X server: empty, then with two
 // files, at the minimum and the default window size, walked with Tab; and the two rows followed
-// as the window shrinks. The test runs itself again under xvfb-run.
+// as the window shrinks. The test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
 #include <QListView>
@@ -26,7 +26,7 @@ const char* const childVariable = "TAVROLIN_JOIN_XVFB_CHILD";
 
 TEST(JoinWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by JoinWindow.FitsAndWalks";
+        GTEST_SKIP() << "runs only on its own X server, started by JoinWindow.FitsAndWalks";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");

@@ -39,7 +39,7 @@ inline std::filesystem::path buildFolder() {
     }
 
 // Runs `program` with `arguments` on `display` with `extra` added to its environment, tied to
-// this process; its merged output, and whether it ended with status 0 within the time.
+// this process, and expects it to end with status 0 within the time; `output` is what it wrote.
 inline void expectRunsOnDisplay(const PrivateDisplay& display, const QString& program,
                                 const QStringList& arguments, const QProcessEnvironment& extra,
                                 int timeoutMilliseconds, QString& output) {
@@ -59,8 +59,9 @@ inline void expectRunsOnDisplay(const PrivateDisplay& display, const QString& pr
     }
     output = QString::fromUtf8(child.readAll());
     ASSERT_TRUE(finished) << output.toStdString();
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    ASSERT_TRUE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+        << "status " << child.exitCode() << "\n"
+        << output.toStdString();
 }
 
 // Runs the case `filter` of this binary on a display of its own with `childVariable` set and
@@ -73,9 +74,9 @@ inline void expectPassesUnderXvfb(const char* childVariable, const QString& filt
     QProcessEnvironment environment = extra;
     environment.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
     QString output;
-    expectRunsOnDisplay(
+    ASSERT_NO_FATAL_FAILURE(expectRunsOnDisplay(
         display, QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
-        {QStringLiteral("--gtest_filter=") + filter}, environment, timeoutMilliseconds, output);
+        {QStringLiteral("--gtest_filter=") + filter}, environment, timeoutMilliseconds, output));
     EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
 }
 

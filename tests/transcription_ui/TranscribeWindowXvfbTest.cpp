@@ -89,7 +89,7 @@ std::string contents(const fs::path& file) {
 TEST(TranscribeWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP()
-            << "runs only under xvfb-run, started by TranscribeWindow.TranscribeEditExport";
+            << "runs only on its own X server, started by TranscribeWindow.TranscribeEditExport";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
