@@ -6,14 +6,14 @@
 #
 #   bench/app_startup.sh [build folder, default build/release] [runs, default 11]
 #
-# Needs xvfb-run (xvfb), xdotool and dbus-run-session (dbus). One warm-up launch of each is not
+# Needs Xvfb (xvfb), xdotool and dbus-run-session (dbus). One warm-up launch of each is not
 # counted. Settings and caches go to a temporary folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/release}
 runs=${2:-11}
-for tool in xvfb-run xdotool dbus-run-session; do
+for tool in Xvfb xdotool dbus-run-session; do
   if ! command -v "$tool" >/dev/null; then
     echo "app_startup: $tool is not installed (scripts/setup.sh installs it)" >&2
     exit 2
@@ -28,12 +28,21 @@ for program in tavrolin bench/bench_bare_window; do
 done
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+server=
+trap '[ -z "$server" ] || { kill "$server"; wait "$server"; } 2>/dev/null; rm -rf "$scratch"' EXIT
 export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" TMPDIR="$scratch"
-unset QT_QPA_PLATFORM
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
-# A server number of its own: -a alone races with other X servers starting at the same time.
-xvfb-run -n $((200 + RANDOM % 600)) -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -s \
+# A server of its own: Xvfb picks a free number itself and writes it to the pipe once it takes
+# clients, so servers started at the same time never race for one.
+mkfifo "$scratch/display"
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x800x24 3>"$scratch/display" \
+  2>"$scratch/xvfb.log" &
+server=$!
+read -r number <"$scratch/display" || { echo "app_startup: Xvfb did not start:" >&2
+                                        tail -5 "$scratch/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$number"
+dbus-run-session -- bash -s \
   "$(realpath "$build/tavrolin")" "$(realpath "$build/bench/bench_bare_window")" "$runs" <<'INNER'
 set -euo pipefail
 tavrolin=$1

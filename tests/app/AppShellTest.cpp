@@ -129,8 +129,8 @@ TEST_F(AppShell, MenusHoldExactlyTheirCommandsAndTheLinksOpen) {
 TEST_F(AppShell, CheckForUpdatesFollowsTheUpdaterAndAReportOffersThePage) {
     {
         TavrolinApp noFeed(configuration());
-        tavtest::waitUntil([] { return false; }, 20);
-        EXPECT_FALSE(noFeed.mainWindow()->checkForUpdatesAction()->isEnabled());
+        EXPECT_FALSE(tavtest::waitUntil(
+            [&] { return noFeed.mainWindow()->checkForUpdatesAction()->isEnabled(); }, 20));
     }
     server.serve("/appcast.xml",
                  "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"

@@ -28,13 +28,13 @@
 #include "support/TestAppConfiguration.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"
-#include "support/XvfbChild.h"
+#include "support/WindowChecks.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
 
-// The window on a real X server: the test runs itself again under xvfb-run, where the child
-// case below builds the application's window on the xcb platform.
+// The window on a real X server: the test runs itself again on an X server of its own, where
+// the child case below builds the application's window on the xcb platform.
 
 namespace {
 
@@ -62,7 +62,8 @@ bool showsText(const QWidget& root, const QString& fragment) {
 
 TEST(XvfbWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by XvfbWindow.MainWindowOnARealServer";
+        GTEST_SKIP()
+            << "runs only on its own X server, started by XvfbWindow.MainWindowOnARealServer";
     }
     tavtest::qtApplication();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
@@ -74,7 +75,7 @@ TEST(XvfbWindow, Child) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 10000));
     window->resize(700, 500);  // the window refuses to get smaller than its minimum
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(window));
     EXPECT_GE(window->width(), 920);
     EXPECT_GE(window->height(), 640);
 
@@ -184,7 +185,7 @@ TEST(XvfbWindow, Child) {
     request.output = "/videos/Converted/Holiday 2024.mp4";
     app.queue().enqueue({request, request});
     root->select(WorkspaceSection::queue);
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(window));
     const QPixmap queueShot = window->screen()->grabWindow(window->winId());
     ASSERT_TRUE(queueShot.save(QFileInfo(target).dir().filePath("tavrolin-queue.png"), "PNG"));
 
@@ -209,7 +210,7 @@ TEST(XvfbWindow, Child) {
     // The settings window has a fixed size: everything in it must fit.
     SettingsView* settings = app.showSettings();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(settings, 10000));
-    QTest::qWait(200);
+    ASSERT_TRUE(tavtest::settled(settings));
     const QSize needed = settings->layout()->minimumSize();
     EXPECT_LE(needed.width(), settings->width());
     EXPECT_LE(needed.height(), settings->height());
@@ -238,9 +239,9 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindowWithoutModulesAndQuitsCleanl
         GTEST_SKIP();
     }
     const fs::path executable = tavtest::buildFolder() / "tavrolin";
-    if (!tavtest::hasProgram("xvfb-run") || !tavtest::hasProgram("xdotool") ||
+    if (!tavtest::hasProgram("Xvfb") || !tavtest::hasProgram("xdotool") ||
         !fs::exists(executable)) {
-        GTEST_SKIP() << "needs xvfb-run, xdotool and the built tavrolin executable";
+        GTEST_SKIP() << "needs Xvfb, xdotool and the built tavrolin executable";
     }
     tavtest::TempDir home;
     fs::create_directories(home.path() / "modules");
@@ -259,21 +260,19 @@ TEST(XvfbWindow, ApplicationExecutableShowsItsWindowWithoutModulesAndQuitsCleanl
         "done\n"
         "echo window shown\n"
         "kill -TERM $pid; wait $pid; echo \"status $?\"\n");
-    QProcess run;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const auto inHome = [&](const char* name) {
         return QString::fromStdString((home.path() / name).string());
     };
+    QProcessEnvironment environment;
     environment.insert("TAVROLIN_MODULE_DIR", inHome("modules"));
     environment.insert("HOME", inHome(""));
     environment.insert("XDG_CONFIG_HOME", inHome("config"));
     environment.insert("XDG_CACHE_HOME", inHome("cache"));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    run.setProcessEnvironment(environment);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start("xvfb-run", {"-a", "sh", "-c", script, QString::fromStdString(executable.string())});
-    ASSERT_TRUE(run.waitForFinished(120000));
-    const QString output = QString::fromUtf8(run.readAll());
+    tavtest::PrivateDisplay display;
+    QString output;
+    tavtest::expectRunsOnDisplay(display, "sh",
+                                 {"-c", script, QString::fromStdString(executable.string())},
+                                 environment, 120000, output);
     EXPECT_TRUE(output.contains("window shown")) << output.toStdString();
     EXPECT_TRUE(output.contains("status 0")) << output.toStdString();
 }

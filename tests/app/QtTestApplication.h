@@ -45,7 +45,7 @@ inline QApplication& qtApplication() {
 // Serves the GUI thread until `predicate` holds; false when `timeoutMs` passed first. (The QTRY
 // macros report to Qt Test, not to GoogleTest, so they cannot fail a test here.)
 template <typename Predicate>
-bool waitUntil(Predicate predicate, int timeoutMs = 5000) {
+[[nodiscard]] bool waitUntil(Predicate predicate, int timeoutMs = 5000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!predicate()) {
         if (deadline.hasExpired()) {

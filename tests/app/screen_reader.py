@@ -10,7 +10,9 @@ Standard output, one line each:
   found          the program is on the accessibility bus
   read N COUNT   the N-th whole read is done; it met COUNT nodes
   pressed NAME   or: missing NAME
-Exits 0 once standard input closes, 2 when the program is not found within 60 s."""
+  error TEXT     a call failed other than on a node that went meanwhile
+Exits once standard input closes: 0, or 1 when any error was reported; 2 when the program is not
+found within 60 s."""
 import os
 import select
 import sys
@@ -21,14 +23,27 @@ warnings.filterwarnings("ignore")
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi
+from gi.repository import Atspi, GLib
 
 pid = int(sys.argv[1])
+errors = 0
 
 
 def say(line):
     sys.stdout.write(line + "\n")
     sys.stdout.flush()
+
+
+def report(error):
+    global errors
+    errors += 1
+    say("error " + " ".join(str(error).split()))
+
+
+def gone(error):
+    """Whether `error` says the node asked went away (its row was removed meanwhile)."""
+    return isinstance(error, GLib.Error) and \
+        ("UnknownObject" in error.message or "No such object" in error.message)
 
 
 def application():
@@ -38,21 +53,24 @@ def application():
             node = desktop.get_child_at_index(i)
             if node is not None and node.get_process_id() == pid:
                 return node
-        except Exception:
-            pass  # an application that just left the bus
+        except GLib.Error as error:
+            if not gone(error):
+                raise
     return None
 
 
 def walk(node, out, depth=0):
-    """Every node under `node` with its role and name; nodes that go meanwhile end their branch."""
+    """Every node under `node` with its role and name; a node that goes meanwhile ends its branch.
+    """
     if node is None or depth > 60:
         return
     try:
         out.append((node.get_role_name(), node.get_name() or "", node))
         for i in range(node.get_child_count()):
             walk(node.get_child_at_index(i), out, depth + 1)
-    except Exception:
-        pass
+    except GLib.Error as error:
+        if not gone(error):
+            raise
 
 
 def read_all():
@@ -67,13 +85,10 @@ def read_all():
 
 def press(name):
     for role, text, node in read_all():
-        try:
-            if role == "push button" and text == name and \
-                    node.get_state_set().contains(Atspi.StateType.ENABLED):
-                node.get_action_iface().do_action(0)
-                return True
-        except Exception:
-            pass
+        if role == "push button" and text == name and \
+                node.get_state_set().contains(Atspi.StateType.ENABLED):
+            node.get_action_iface().do_action(0)
+            return True
     return False
 
 
@@ -90,13 +105,22 @@ while True:
     while select.select([0], [], [], 0)[0]:
         chunk = os.read(0, 4096)
         if not chunk:
-            sys.exit(0)
+            sys.exit(1 if errors else 0)
         pending += chunk
     while b"\n" in pending:
         line, pending = pending.split(b"\n", 1)
         command = line.decode()
         if command.startswith("press "):
             name = command[len("press "):]
-            say(("pressed " if press(name) else "missing ") + name)
+            try:
+                say(("pressed " if press(name) else "missing ") + name)
+            except Exception as error:
+                report(error)
+                say("missing " + name)
+    try:
+        nodes = len(read_all())
+    except Exception as error:
+        report(error)
+        nodes = 0
     reads += 1
-    say(f"read {reads} {len(read_all())}")
+    say(f"read {reads} {nodes}")

@@ -1,6 +1,6 @@
 // The Join workspace in the application's real window on an X server: empty, then with two
 // files, at the minimum and the default window size, walked with Tab; and the two rows followed
-// as the window shrinks. The test runs itself again under xvfb-run.
+// as the window shrinks. The test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
@@ -29,7 +29,7 @@ const char* const childVariable = "TAVROLIN_JOIN_XVFB_CHILD";
 
 TEST(JoinWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by JoinWindow.FitsAndWalks";
+        GTEST_SKIP() << "runs only on its own X server, started by JoinWindow.FitsAndWalks";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
@@ -55,9 +55,9 @@ TEST(JoinWindow, Child) {
         [&] { return view->findChild<QPushButton*>(QStringLiteral("queueButton"))->isEnabled(); }));
     // Shrunk from the default size, the rows follow the list: every button stays in view.
     window->resize(tavtest::windowSizes[1]);
-    tavtest::settle();
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[1]));
     window->resize(tavtest::windowSizes[0]);
-    tavtest::settle();
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
     for (int row = 0; row < 2; ++row) {
         for (auto button : {FileListEditor::Button::moveEarlier, FileListEditor::Button::moveLater,
                             FileListEditor::Button::remove}) {

@@ -2,7 +2,7 @@
 // window, a frame chosen with the slider and the frame buttons, and a screenshot of the preview
 // whose pixels name the model's current frame; each state (empty, a range, a split point, a file
 // that is no media) fits the minimum and the default window size and is walked with Tab. The
-// test runs itself again under xvfb-run.
+// test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -48,7 +48,8 @@ int indexOnScreen(QWidget* window, SplitPlayerSurface* surface, const QImage& pi
 
 TEST(SplitWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by SplitWindow.ScreenshotShowsTheFrame";
+        GTEST_SKIP()
+            << "runs only on its own X server, started by SplitWindow.ScreenshotShowsTheFrame";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");

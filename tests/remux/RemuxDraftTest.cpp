@@ -211,7 +211,7 @@ TEST_F(RemuxDraftTest, SourceChangesAndQueueingInvalidateTheDraft) {
         {"retry",
          [&] {
              model->retryInspection(movie);
-             tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; });
+             ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
          }},
         {"queue",
          [&] {

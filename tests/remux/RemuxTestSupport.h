@@ -42,8 +42,8 @@ inline void prepareRemuxTest() {
 }
 
 // Processes GUI events until `condition` holds or `timeout` passes; returns the condition.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+[[nodiscard]] inline bool waitUntil(const std::function<bool()>& condition,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {

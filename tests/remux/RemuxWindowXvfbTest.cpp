@@ -1,8 +1,8 @@
 // The Remux workspace in the application's real window on an X server: files dropped on the
 // window, one that is no media removed by keyboard, one stream unticked, "Remux Now", and the
 // output written by the real ffmpeg. Each state fits the minimum and the default window size and
-// is walked with Tab. The test runs itself again under xvfb-run, where the child case drives the
-// window.
+// is walked with Tab. The test runs itself again on an X server of its own, where the child
+// case drives the window.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -34,7 +34,8 @@ const char* const folderVariable = "TAVROLIN_REMUX_XVFB_FOLDER";
 
 TEST(RemuxWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only under xvfb-run, started by RemuxWindow.DropUntickAndRemuxNow";
+        GTEST_SKIP()
+            << "runs only on its own X server, started by RemuxWindow.DropUntickAndRemuxNow";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
@@ -86,7 +87,7 @@ TEST(RemuxWindow, Child) {
     ASSERT_TRUE(box->isChecked());
     // Shown and laid out, then clicked on its indicator.
     ASSERT_TRUE(tavtest::waitUntil([&] { return box->isVisible(); }));
-    tavtest::processEventsFor(std::chrono::milliseconds(100));
+    ASSERT_TRUE(tavtest::settled(window));
     QStyleOptionButton option;
     option.initFrom(box);
     const QRect indicator =

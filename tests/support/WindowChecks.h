@@ -19,8 +19,11 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/ApplicationStyle.h"
+#include "app/QtTestApplication.h"
 #include "support/KeyboardWalk.h"
 #include "support/XvfbChild.h"
 
@@ -43,13 +46,29 @@ inline bool showActive(QWidget* window) {
     return QTest::qWaitForWindowActive(window, 10000);
 }
 
-// Serves the GUI thread for `milliseconds`, so that layouts settle.
-inline void settle(int milliseconds = 100) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QTest::qWait(5);
+// Where every widget of `window` is and whether it shows.
+inline std::vector<std::pair<QRect, bool>> layoutOf(QWidget* window) {
+    std::vector<std::pair<QRect, bool>> layout{{window->geometry(), window->isVisible()}};
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        layout.emplace_back(widget->geometry(), widget->isVisible());
     }
+    return layout;
+}
+
+// Serves the GUI thread, each round caught up with the X server, until a round moves no widget
+// of `window` and the window has `size` (when given): its layouts have settled. False when
+// that takes longer than `timeoutMs`.
+[[nodiscard]] inline bool settled(QWidget* window, QSize size = {}, int timeoutMs = 30000) {
+    auto before = layoutOf(window);
+    return waitUntil(
+        [&] {
+            QGuiApplication::sync();
+            auto after = layoutOf(window);
+            const bool still = after == before && (!size.isValid() || window->size() == size);
+            before = std::move(after);
+            return still;
+        },
+        timeoutMs);
 }
 
 // Whether `widget` sits inside a scroll area's viewport (its size there is the content's own).
@@ -178,7 +197,8 @@ inline void expectFits(QWidget* window, QWidget* root, const std::string& name) 
         SCOPED_TRACE(shotName);
         window->resize(size);
         root->window()->resize(size);  // a sheet as it opens over a window of that size
-        settle();
+        ASSERT_TRUE(settled(root->window(), size));
+        ASSERT_TRUE(settled(window, size));
         EXPECT_EQ(window->size(), size);
         expectNothingCut(root);
         const QString shot =

@@ -1,7 +1,8 @@
 #pragma once
 
-// Real-window tests: a parent case runs this test binary again under xvfb-run, where the child
-// case (selected by a variable) builds the application's window on the xcb platform.
+// Real-window tests: a parent case runs this test binary again on an X server of its own (see
+// PrivateDisplay.h), where the child case (selected by a variable) builds the application's
+// window on the xcb platform.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "support/PrivateDisplay.h"
+
 namespace tavtest {
 
 inline bool hasProgram(const char* name) {
@@ -26,49 +29,55 @@ inline std::filesystem::path buildFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
 }
 
-// Opens a parent case: skipped inside the child and where xvfb-run is missing.
+// Opens a parent case: skipped inside the child and where Xvfb is missing.
 #define TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable) \
     if (qEnvironmentVariableIsSet(childVariable)) {    \
         GTEST_SKIP();                                  \
     }                                                  \
-    if (!tavtest::hasProgram("xvfb-run")) {            \
-        GTEST_SKIP() << "xvfb-run is not installed";   \
+    if (!tavtest::hasProgram("Xvfb")) {                \
+        GTEST_SKIP() << "Xvfb is not installed";       \
     }
 
-// Runs the case `filter` of this binary under xvfb-run with `childVariable` set, `extra` added to
-// its environment, and expects it to pass. `wrapper` (a command that runs its arguments, such as
-// dbus-run-session) goes between xvfb-run and the binary.
-inline void expectPassesUnderXvfb(const char* childVariable, const QString& filter,
-                                  const QProcessEnvironment& extra = {},
-                                  int timeoutMilliseconds = 120000,
-                                  const QString& screen = QStringLiteral("1280x900x24"),
-                                  const QStringList& wrapper = {}) {
+// Runs `program` with `arguments` on `display` with `extra` added to its environment, tied to
+// this process, and expects it to end with status 0 within the time; `output` is what it wrote.
+inline void expectRunsOnDisplay(const PrivateDisplay& display, const QString& program,
+                                const QStringList& arguments, const QProcessEnvironment& extra,
+                                int timeoutMilliseconds, QString& output) {
+    ASSERT_TRUE(display.ready()) << display.error().toStdString();
     QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
+    QProcessEnvironment environment = display.environment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     for (const QString& key : extra.keys()) {
         environment.insert(key, extra.value(key));
     }
-    child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    const QStringList command =
-        QStringList{QStringLiteral("-a"), QStringLiteral("-s"),
-                    QStringLiteral("-screen 0 ") + screen} +
-        wrapper +
-        QStringList{
-            QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
-            QStringLiteral("--gtest_filter=") + filter};
-    child.start(QStringLiteral("xvfb-run"), command);
+    startTiedToThisProcess(child, program, arguments, environment);
     const bool finished = child.waitForFinished(timeoutMilliseconds);
     if (!finished) {
-        child.kill();
+        kill(static_cast<pid_t>(-child.processId()), SIGKILL);
         child.waitForFinished(5000);
     }
-    const std::string output = QString::fromUtf8(child.readAll()).toStdString();
-    ASSERT_TRUE(finished) << output;
-    EXPECT_EQ(child.exitCode(), 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    output = QString::fromUtf8(child.readAll());
+    ASSERT_TRUE(finished) << output.toStdString();
+    ASSERT_TRUE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+        << "status " << child.exitCode() << "\n"
+        << output.toStdString();
+}
+
+// Runs the case `filter` of this binary on a display of its own with `childVariable` set and
+// `extra` added to its environment, and expects it to pass.
+inline void expectPassesUnderXvfb(const char* childVariable, const QString& filter,
+                                  const QProcessEnvironment& extra = {},
+                                  int timeoutMilliseconds = 120000,
+                                  const PrivateDisplay::Options& options = {}) {
+    PrivateDisplay display(options);
+    QProcessEnvironment environment = extra;
+    environment.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
+    QString output;
+    ASSERT_NO_FATAL_FAILURE(expectRunsOnDisplay(
+        display, QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
+        {QStringLiteral("--gtest_filter=") + filter}, environment, timeoutMilliseconds, output));
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
 }
 
 // Drops `files` on `target` as a file manager would.

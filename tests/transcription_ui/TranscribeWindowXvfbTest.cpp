@@ -32,6 +32,7 @@
 #include "app/RootView.h"
 #include "app/StatusLine.h"
 #include "app/TavrolinApp.h"
+#include "joinsplit/FrameServerPreviewPlayer.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
 #include "remux/RemuxTestSupport.h"
@@ -88,7 +89,7 @@ std::string contents(const fs::path& file) {
 TEST(TranscribeWindow, Child) {
     if (!qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP()
-            << "runs only under xvfb-run, started by TranscribeWindow.TranscribeEditExport";
+            << "runs only on its own X server, started by TranscribeWindow.TranscribeEditExport";
     }
     tavtest::prepareRemuxTest();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
@@ -152,7 +153,7 @@ TEST(TranscribeWindow, Child) {
     // Edit the first cue in place: click its text, type, Return.
     auto* list = view->reviewArea()->cueList();
     ASSERT_TRUE(tavtest::waitUntil([&] { return list->isVisible(); }));
-    tavtest::processEventsFor(100ms);
+    ASSERT_TRUE(tavtest::settled(window));
     const QRect first = list->visualRect(list->cueModel()->index(0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       first.center() + QPoint(0, TranscriptCueDelegate::dividerHeight / 2));
@@ -179,7 +180,7 @@ TEST(TranscribeWindow, Child) {
 
     // By keyboard alone, and as a screen reader reads it.
     window->resize(windowSizes[1]);
-    tavtest::processEventsFor(100ms);
+    ASSERT_TRUE(tavtest::settled(window, windowSizes[1]));
     tavtest::expectKeyboardWalk(start, view);
     // The arrow keys move between cues, each opening its editor; Tab leaves the list from there,
     // and Shift+Tab comes back to it.
@@ -206,7 +207,7 @@ TEST(TranscribeWindow, Child) {
     expectFits(window, view, "review");
     // Narrow, the chapters sit under the transcript until opened.
     window->resize(windowSizes[0]);
-    tavtest::processEventsFor(100ms);
+    ASSERT_TRUE(tavtest::settled(window, windowSizes[0]));
     auto* showChapters = view->findChild<QToolButton*>(QStringLiteral("showChapters"));
     ASSERT_TRUE(showChapters->isVisible());
     QTest::mouseClick(showChapters, Qt::LeftButton);
@@ -249,7 +250,7 @@ TEST(TranscribeWindow, Child) {
     expectFits(window, view, "timeline-chapters");
     tavtest::expectKeyboardWalk(start, view);
     window->resize(windowSizes[0]);
-    tavtest::processEventsFor(100ms);
+    ASSERT_TRUE(tavtest::settled(window, windowSizes[0]));
     QTest::mouseClick(showChapters, Qt::LeftButton);
     expectFits(window, view, "timeline");
 
@@ -264,7 +265,11 @@ TEST(TranscribeWindow, Child) {
     sheet->preview().seek(state.cues().front().startTime + 0.2, false);
     auto* surface = sheet->findChild<SubtitleSyncPlayerSurface*>();
     EXPECT_EQ(surface->cueText(), QStringLiteral("Sunny weather today"));
-    tavtest::processEventsFor(500ms);
+    // The frame at the new position is on the surface before the sheet's picture is taken.
+    auto* player = dynamic_cast<FrameServerPreviewPlayer*>(&sheet->preview().player());
+    ASSERT_NE(player, nullptr);
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return player->shownFrame() == sheet->preview().currentFrame(); }, 30s));
     expectFits(window, sheet, "sheet");
     QTest::keyClick(sheet, Qt::Key_Return);
     ASSERT_TRUE(
