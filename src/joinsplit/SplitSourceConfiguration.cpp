@@ -307,26 +307,22 @@ std::string SplitSourceConfiguration::listSummary() const {
 
 namespace {
 
-SplitStreamCheck streamCheck(const SplitSourceConfiguration& configuration,
-                             const SplitCutPlan& plan) {
+SplitStreamCheck streamCheck(const SplitSourceConfiguration& configuration) {
     if (!configuration.streams) {
         return {};
     }
-    const bool cutsAfterBeginning =
-        configuration.operationMode == SplitOperationMode::atPoint || plan.start.has_value();
-    return checkSplitStreams(*configuration.streams, configuration.file, configuration.container,
-                             cutsAfterBeginning);
+    return checkSplitStreams(*configuration.streams, configuration.file, configuration.container);
 }
 
 }  // namespace
 
 std::optional<std::string> SplitSourceConfiguration::validationMessage() const {
     const SplitCutPlan plan = planSplitCuts(*this);
-    return plan.error ? plan.error : streamCheck(*this, plan).problem;
+    return plan.error ? plan.error : streamCheck(*this).problem;
 }
 
 std::optional<std::string> SplitSourceConfiguration::streamNote() const {
-    return streamCheck(*this, planSplitCuts(*this)).note;
+    return streamCheck(*this).note;
 }
 
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,

@@ -120,9 +120,11 @@ std::vector<std::string> refusedStreams(const SplitSourceStreams& streams,
     }
     if (!holdsDataTracks(container)) {
         for (const auto& track : streams.dataTracks) {
-            names.push_back(track.codecTag == "tmcd"
-                                ? "the timecode track (stream " + std::to_string(track.index) + ")"
-                                : "the data track (stream " + std::to_string(track.index) + ")");
+            // A timecode track is never copied: each part's is written anew from the video's
+            // timecode, which every container keeps.
+            if (track.codecTag != "tmcd") {
+                names.push_back("the data track (stream " + std::to_string(track.index) + ")");
+            }
         }
     }
     return names;
@@ -145,24 +147,10 @@ std::optional<OutputContainer> fittingContainer(const SplitSourceStreams& stream
     return std::nullopt;
 }
 
-// The timecode track of a QuickTime part that starts after the source's beginning is not
-// written today; this note goes once the split keeps it.
-std::optional<std::string> timecodeNote(const SplitSourceStreams& streams, const fs::path& source,
-                                        OutputContainer container, bool cutsAfterBeginning) {
-    const bool hasTimecode =
-        std::any_of(streams.dataTracks.begin(), streams.dataTracks.end(),
-                    [](const auto& track) { return track.codecTag == "tmcd"; });
-    if (!hasTimecode || !cutsAfterBeginning || !holdsDataTracks(container)) {
-        return std::nullopt;
-    }
-    return "A part that starts after the beginning of " + quoted(source) +
-           " leaves out its timecode track.";
-}
-
 }  // namespace
 
 SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::path& source,
-                                   std::optional<OutputContainer> chosen, bool cutsAfterBeginning) {
+                                   std::optional<OutputContainer> chosen) {
     const auto container = chosen ? chosen : containerForFile(source);
     if (!container) {
         return {};  // the source's own format, which holds what it holds
@@ -191,9 +179,6 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
     if (streams.pictures > 0 && container == OutputContainer::webm) {
         notes.push_back("The parts of " + quoted(source) + " leave out its cover art: " +
                         displayName(OutputContainer::webm) + " holds none.");
-    }
-    if (auto note = timecodeNote(streams, source, *container, cutsAfterBeginning)) {
-        notes.push_back(*note);
     }
     if (!notes.empty()) {
         std::string text;

@@ -67,11 +67,8 @@ struct SplitStreamCheck {
     friend bool operator==(const SplitStreamCheck&, const SplitStreamCheck&) = default;
 };
 
-// `cutsAfterBeginning`: a part starts after the source's beginning (a split point, or a range
-// with a start).
 SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams,
                                    const std::filesystem::path& source,
-                                   std::optional<OutputContainer> container,
-                                   bool cutsAfterBeginning);
+                                   std::optional<OutputContainer> container);
 
 }  // namespace tavrolin

@@ -331,7 +331,7 @@ TEST(SplitSourceConfiguration, WorkspaceValidationNamesTheFirstInvalidFile) {
 }
 
 // Which containers a source's parts can be written in, beyond the real sources of the page's
-// own test: the copy rules with the installed release, data tracks, cover art, the timecode note.
+// own test: the copy rules with the installed release, data tracks, cover art.
 TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
     const auto stream = [](std::int64_t index, MediaStreamKind kind, const char* codec) {
         MediaStream made;
@@ -343,6 +343,8 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
     using enum MediaStreamKind;
     const SplitSourceStreams timecoded{
         {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {{2, "tmcd"}}, std::nullopt};
+    const SplitSourceStreams dataTrack{
+        {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {{2, "gpmd"}}, std::nullopt};
     const SplitSourceStreams covered{
         {stream(0, video, "vp9"), stream(1, audio, "opus")}, 1, 0, {}, std::nullopt};
     const SplitSourceStreams lossless{
@@ -367,11 +369,10 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
                  "l.mkv", "MKV")},
         {"a pair the installed release refuses", &lossless, "/m/l.mkv", OutputContainer::mp4, range,
          refused("MP4 cannot hold the FLAC audio (stream 1)", "l.mkv", "MKV")},
-        {"timecode in an MP4 source's own container", &timecoded, "/m/t.mp4", std::nullopt, range,
-         refused("MP4 cannot hold the timecode track (stream 2)", "t.mp4", "MOV")},
-        {"timecode after a cut", &timecoded, "/m/t.mov", std::nullopt, atPoint, std::nullopt,
-         "A part that starts after the beginning of \u201Ct.mov\u201D leaves out its timecode "
-         "track."},
+        {"a timecode track is written anew, so MP4 takes it", &timecoded, "/m/t.mp4", std::nullopt,
+         atPoint, std::nullopt},
+        {"any other data track goes into MOV only", &dataTrack, "/m/d.mov", OutputContainer::mkv,
+         range, refused("MKV cannot hold the data track (stream 2)", "d.mov", "MOV")},
         {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
          "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},
         {"a format with no container of its own is not checked", &timecoded, "/m/r.ts",

@@ -316,11 +316,9 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
          "file.",
          std::nullopt},
         {subs, std::nullopt, std::nullopt, std::nullopt},
-        {clock, OutputContainer::mp4,
-         "MP4 cannot hold the timecode track (stream 1) of \u201Cclock.mov\u201D, and a split "
-         "copies every stream unchanged. Choose MOV for this file.",
-         std::nullopt},
         {clock, std::nullopt, std::nullopt, std::nullopt},
+        // The timecode track is written anew from the video's timecode, in MP4 too.
+        {clock, OutputContainer::mp4, std::nullopt, std::nullopt},
         {font, OutputContainer::mp4, std::nullopt,
          "The parts of \u201Cfont.mkv\u201D leave out its 1 attachment (fonts and other files): "
          "only MKV holds them. Choose MKV to keep them."},
@@ -350,6 +348,6 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
     EXPECT_EQ(streamTypes("subs-clip.mkv"), "video\naudio\naudio\nsubtitle\nsubtitle\n");
     // MP4 writes the chapters as a text track.
     EXPECT_EQ(streamTypes("font-clip.mp4"), "video\naudio\ndata\n");
-    EXPECT_EQ(streamTypes("clock-clip.mov"), "video\ndata\n");
+    EXPECT_EQ(streamTypes("clock-clip.mp4"), "video\ndata\n");
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"clock.mov", "font.mkv", "subs.mkv"}));
 }
