@@ -115,9 +115,26 @@ namespace {
 // filters below decide what is kept.
 constexpr double splitReadPast = 1.0;
 
-// Where a split's input starts: timestamps count from here.
-double splitOrigin(const SplitRequest& request) {
-    return request.startTime > 0 ? std::max(request.startTime - kSplitCutMargin, 0.0) : 0;
+// Whether a part starts where its source does (ffmpeg then counts the input from the source's
+// first timestamp, as it does without a seek), rather than at a cut.
+bool splitFromBeginning(const SplitRequest& request, const SplitSourceLayout& layout) {
+    return request.startTime <= layout.start;
+}
+
+// Where a split's input starts: timestamps count from here. A cut starts a whole number of the
+// video's ticks before its keyframe.
+double splitOrigin(const SplitRequest& request, const SplitSourceLayout& layout) {
+    return splitFromBeginning(request, layout) ? splitSourceZero(layout)
+                                               : request.startTime - splitCutLead(layout);
+}
+
+// A transport stream's muxer delays every timestamp by twice this (1.4 s by default): none,
+// so that the part starts at 0 there too.
+bool isTransportStream(const std::filesystem::path& output) {
+    std::string extension = output.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".ts" || extension == ".m2ts" || extension == ".mts" || extension == ".m2t";
 }
 
 // Drops every packet outside [from, to) of the input's timestamps.
@@ -182,8 +199,9 @@ void appendAttachment(std::vector<std::string>& arguments, const SplitStream& pi
 
 }  // namespace
 
-double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request) {
-    return request.startTime - splitOrigin(request);
+double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request,
+                                         const SplitSourceLayout& layout) {
+    return std::max(request.startTime - splitOrigin(request, layout), 0.0);
 }
 
 bool FFmpegCommandBuilder::splitAttachesPictures(const std::filesystem::path& output) {
@@ -206,19 +224,22 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     const SplitRequest& request, const SplitSourceLayout& layout, const SplitSideFiles& files,
     const std::filesystem::path& output) const {
     // Written so that a start or end that is not a finite number fails too.
-    bool valid = std::isfinite(request.startTime) && request.startTime >= 0 &&
+    bool valid = std::isfinite(request.startTime) &&
+                 request.startTime >= std::min(layout.start, 0.0) &&
                  (!request.endTime ||
                   (std::isfinite(*request.endTime) && request.startTime < *request.endTime));
     if (!valid) {
         throw MediaProcessingError::invalidRequest(
             "The end time must be later than the start time.");
     }
-    const double origin = splitOrigin(request);
+    const bool fromBeginning = splitFromBeginning(request, layout);
+    const double lead = splitCutLead(layout);
+    const double origin = splitOrigin(request, layout);
     auto arguments = baseArguments();
-    if (request.startTime > 0) {
+    if (!fromBeginning) {
         append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
-    } else {
-        // The part keeps the source's own timestamps.
+    } else if (origin == 0) {
+        // The part keeps the source's own timestamps; else ffmpeg counts them from the first.
         append(arguments, {"-copyts"});
     }
     append(arguments, {"-i", request.input.string()});
@@ -229,12 +250,12 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     std::optional<double> from;
     std::optional<double> to;
     std::optional<double> videoTo;
-    if (request.startTime > 0) {
-        from = request.startTime - kSplitCutMargin - origin;
+    if (!fromBeginning) {
+        from = 0;
     }
     if (request.endTime) {
-        to = *request.endTime - kSplitCutMargin - origin;
-        videoTo = layout.videoEnd.value_or(*request.endTime) - kSplitCutMargin - origin;
+        to = *request.endTime - lead - origin;
+        videoTo = layout.videoEnd.value_or(*request.endTime) - lead - origin;
     }
     // Fonts travel as attachments, which only Matroska holds; WebM holds no pictures.
     const auto container = containerForFile(output);
@@ -291,10 +312,12 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         append(arguments,
                {"-to", formatCommandLineSeconds(*request.endTime - origin + splitReadPast)});
     }
-    if (request.startTime > 0) {
-        // The start keyframe, which lies the margin after the origin, is the part's time 0.
-        append(arguments,
-               {"-output_ts_offset", formatCommandLineSeconds(origin - request.startTime)});
+    if (!fromBeginning && lead > 0) {
+        // The start keyframe, which lies the lead after the origin, is the part's time 0.
+        append(arguments, {"-output_ts_offset", formatCommandLineSeconds(-lead)});
+    }
+    if (isTransportStream(output)) {
+        append(arguments, {"-muxdelay", "0"});
     }
     append(arguments, {"-avoid_negative_ts", "disabled"});
     appendOutput(arguments, output);

@@ -21,7 +21,114 @@ namespace {
 const char* const streamsMessage =
     "Tavrolin could not verify the prepared media streams. The original file was not changed.";
 
+// How many packets from a part's beginning show its first frame, reordering included.
+constexpr int kStartPackets = 24;
+// How far before a part's end its last packets are read.
+constexpr double kEndWindow = 3.0;
+
+std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string()
+               ? parseFiniteNumber(found->get_ref<const std::string&>())
+               : std::nullopt;
+}
+
+std::string secondsText(double seconds) {
+    std::string text = formatCommandLineSeconds(std::abs(seconds));
+    return text.substr(0, text.size() - 3) + " s";
+}
+
 }  // namespace
+
+std::vector<std::string> splitPartProbeArguments(const fs::path& part, const SplitPartSpan& span) {
+    std::vector<std::string> arguments = {"-v", "error", "-select_streams", "V:0"};
+    if (span.end) {
+        arguments.insert(
+            arguments.end(),
+            {"-read_intervals",
+             "%+#" + std::to_string(kStartPackets) + "," +
+                 formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%"});
+    }
+    arguments.insert(
+        arguments.end(),
+        {"-show_entries", "packet=pts_time,duration_time,flags:format=start_time,duration", "-of",
+         "json", part.string()});
+    return arguments;
+}
+
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span) {
+    const char* const unreadable = "cannot be read back";
+    std::optional<double> first;
+    bool firstHidden = false;
+    bool opensOnKeyframe = false;
+    std::optional<double> videoEnd;
+    double frame = 0;
+    std::optional<double> partEnd;
+    try {
+        const auto report = nlohmann::json::parse(json);
+        const auto packets = report.value("packets", nlohmann::json::array());
+        for (const auto& packet : packets) {
+            const auto pts = secondsIn(packet, "pts_time");
+            if (!pts) {
+                continue;
+            }
+            const std::string flags = packet.value("flags", std::string());
+            const double duration = secondsIn(packet, "duration_time").value_or(0);
+            if (!first || *pts < *first) {
+                first = pts;
+                firstHidden = flags.find('D') != std::string::npos;
+            }
+            videoEnd = std::max(videoEnd.value_or(*pts + duration), *pts + duration);
+            frame = frame > 0 && (duration <= 0 || duration >= frame) ? frame : duration;
+        }
+        opensOnKeyframe =
+            !packets.empty() && packets.front().value("flags", std::string()).find('K') == 0;
+        const auto format = report.at("format");
+        const auto start = secondsIn(format, "start_time");
+        const auto duration = secondsIn(format, "duration");
+        if (start && duration) {
+            partEnd = *start + *duration;
+        }
+    } catch (const nlohmann::json::exception&) {
+        return unreadable;
+    }
+    if (!first) {
+        return std::nullopt;  // no video: nothing shown to check
+    }
+    // Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
+    constexpr double slack = 0.002;
+    if (firstHidden || *first < -slack / 2) {
+        return std::string("would hide its first frame from most players");
+    }
+    if (!opensOnKeyframe) {
+        return std::string("does not start on a keyframe");
+    }
+    if (span.startsAtCut && *first > std::min(slack, frame / 2)) {
+        return "starts " + secondsText(*first) + " after the cut";
+    }
+    const std::optional<double> end = span.endIsVideo ? videoEnd : partEnd;
+    if (span.end && !end) {
+        return unreadable;
+    }
+    if (span.end && std::abs(*end - *span.end) > frame + slack) {
+        return "ends at " + secondsText(*end) + " of its own time instead of " +
+               secondsText(*span.end);
+    }
+    return std::nullopt;
+}
+
+void verifySplitPart(ProcessRunning& runner, const fs::path& written, const std::string& name,
+                     const SplitPartSpan& span, const fs::path& ffprobe, std::stop_token stop) {
+    const auto result =
+        runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, span), stop);
+    throwIfStopped(stop);
+    const auto fault = result.terminationStatus == 0
+                           ? splitPartFault(result.standardOutput, span)
+                           : std::optional<std::string>("cannot be read back");
+    if (fault) {
+        throw MediaProcessingError::partMismatch(name, *fault);
+    }
+}
 
 void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
                                std::size_t expectedStreamCount, const fs::path& ffprobe,

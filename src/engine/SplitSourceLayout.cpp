@@ -83,13 +83,32 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
 
 }  // namespace
 
+double splitSourceZero(const SplitSourceLayout& layout) {
+    // Longer than any codec's start-up delay (MP3 at 8 kHz: 0.14 s).
+    constexpr double kCodecDelay = 0.5;
+    return std::abs(layout.start) >= kCodecDelay ? layout.start : 0;
+}
+
+double splitCutLead(const SplitSourceLayout& layout) {
+    for (const auto& stream : layout.streams) {
+        if (stream.role == SplitStreamRole::video && stream.timeBase.den > 0) {
+            const double tick =
+                static_cast<double>(stream.timeBase.num) / static_cast<double>(stream.timeBase.den);
+            // Ticks of a microsecond or less are as fine as the command line's seconds; ticks
+            // coarser than twice the margin make it none, the keyframe's own tick.
+            return tick > 1e-6 ? std::round(kSplitCutMargin / tick) * tick : kSplitCutMargin;
+        }
+    }
+    return kSplitCutMargin;
+}
+
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime) {
     std::string entries =
         "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate:"
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype:"
-        "chapter=start_time,end_time:chapter_tags:format=duration";
+        "chapter=start_time,end_time:chapter_tags:format=start_time,duration";
     std::vector<std::string> arguments = {"-v", "error"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
@@ -144,6 +163,7 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
         }
         if (const auto format = report.find("format"); format != report.end()) {
             layout.duration = seconds(*format, "duration");
+            layout.start = seconds(*format, "start_time").value_or(0);
         }
         if (endTime && video) {
             layout.videoEnd =

@@ -852,8 +852,9 @@ TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSo
     const std::vector<std::pair<std::string, ProcessingRequest>> jobs{
         {"remux", RemuxRequest{source, outputs() / "remux.mkv", everyStream, {}, {}}},
         {"join", JoinRequest{{source, source}, outputs() / "joined.mkv"}},
-        {"split to the end", SplitRequest{source, outputs() / "rest.mkv", 2, std::nullopt}},
-        {"split with an end", SplitRequest{source, outputs() / "clip.mkv", 2, 6}},
+        // Cuts on keyframes, which lie after the audio's priming.
+        {"split to the end", SplitRequest{source, outputs() / "rest.mkv", 2.021, std::nullopt}},
+        {"split with an end", SplitRequest{source, outputs() / "clip.mkv", 2.021, 6.021}},
         {"chapters",
          ChapterRequest{
              source, outputs() / "chapters.mkv", {ChapterMarker{Uuid::random(), 1, "A"}}}},
