@@ -1,5 +1,6 @@
 #include "engine/SplitSourceLayout.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,9 @@ namespace {
 // How far past the end time ffprobe reads packets: the end keyframe and its leading pictures
 // come first, and a keyframe the request did not name is looked for this far.
 constexpr double kEndWindow = 10.0;
+// How far before the end time it starts: a transport stream's seek lands after the time asked,
+// past the keyframe there, so the read must begin before it and show that it did.
+constexpr double kEndLeadIn = 2.0;
 
 std::optional<double> seconds(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
@@ -68,8 +72,11 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
                 {*time, packet.value("flags", std::string()).find('K') != std::string::npos});
         }
     }
+    // Only a read that began before the end time has seen the keyframe there.
+    bool before = false;
     for (std::size_t at = 0; at < pictures.size(); ++at) {
-        if (pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
+        before = before || pictures[at].time < end - kSplitCutMargin;
+        if (before && pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
             for (const auto& leading : leadingPictures(pictures)) {
                 if (leading.keyframe == at) {
                     return leading.earliest;
@@ -112,9 +119,11 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
     std::vector<std::string> arguments = {"-v", "error"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
-        arguments.insert(arguments.end(),
-                         {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin) +
-                                                 "%+" + formatCommandLineSeconds(kEndWindow)});
+        arguments.insert(
+            arguments.end(),
+            {"-read_intervals",
+             formatCommandLineSeconds(std::max(*endTime - kSplitCutMargin - kEndLeadIn, 0.0)) +
+                 "%+" + formatCommandLineSeconds(kEndLeadIn + kEndWindow)});
     }
     arguments.insert(arguments.end(), {"-show_entries", entries, "-of", "json", input.string()});
     return arguments;

@@ -74,13 +74,14 @@ double splitSourceZero(const SplitSourceLayout& layout);
 // fall before the part's start, where libav-based players drop it).
 double splitCutLead(const SplitSourceLayout& layout);
 
-// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, duration and, with
-// an end time, the packets of a few seconds from it.
+// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, start, duration and,
+// with an end time, the packets of a few seconds around it.
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime);
 
 // Reads that report; none when it is not one. The part's video ends at the first keyframe at or
-// after `endTime` (within the margin), before its leading pictures.
+// after `endTime` (within the margin), before its leading pictures; a read that began after
+// `endTime` tells none.
 std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
                                                   std::optional<double> endTime);
 

@@ -347,6 +347,15 @@ TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
         processor().process(SplitRequest{source, outputs() / "r.mkv", 20, 10}, {}, {});
     });
     EXPECT_STREQ(reversed.what(), "The end time must be later than the start time.");
+    // Half a second after a keyframe: the part written cannot start at its cut, and is not kept.
+    auto between = processingError([&] {
+        processor().process(SplitRequest{source, outputs() / "half.mkv", 30.5, 40.0}, {}, {});
+    });
+    EXPECT_EQ(between.errorCase(), MediaProcessingError::Case::partMismatch);
+    EXPECT_STREQ(between.what(),
+                 "Tavrolin did not keep \u201Chalf.mkv\u201D because the part it wrote does not "
+                 "start on a keyframe. Choose another split point, or remux the source to MKV and "
+                 "split that.");
     expectOnly({"rest.mkv", "ten.mkv"});
 }
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
+#include <sstream>
 
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/IndexedClips.h"
@@ -366,4 +367,136 @@ TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
               "Choose an output folder with a shorter path: \u201C" + std::string(120, 'n') +
                   "-part-1.mp4\u201D would pass the system\u2019s limit of 4,096 bytes in this "
                   "one.");
+}
+
+namespace {
+
+// What libav decodes of a file: every video frame's time, every audio packet's.
+struct Decoded {
+    std::vector<double> frames;
+    std::vector<double> audio;
+};
+
+std::vector<double> timesIn(const fs::path& file, const std::string& streams,
+                            const std::string& entries) {
+    std::string text;
+    EXPECT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-select_streams", streams,
+                                "-show_entries", entries, "-of", "csv=p=0", file.string()},
+                               &text),
+              0);
+    std::vector<double> times;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.front() != 'N') {
+            times.push_back(std::stod(line));
+        }
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+Decoded decoded(const fs::path& file) {
+    return {timesIn(file, "v:0", "frame=pts_time"), timesIn(file, "a:0", "packet=pts_time")};
+}
+
+}  // namespace
+
+// A recording an hour in and MP4/MOV whose video counts time at 1/2500 or 1/2400 with B-frames,
+// split at a point and to a range through the page's rules into several containers: every
+// part's frames are decoded by libav, exactly the span's, the first at the cut and at time 0,
+// and its sound sits where the source's does, within 2 ms.
+TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
+    const auto source = [](const std::string& name, const std::string& rate,
+                           std::vector<std::string> more) {
+        std::vector<std::string> arguments = {"-f",
+                                              "lavfi",
+                                              "-i",
+                                              "testsrc=size=160x120:rate=" + rate + ":duration=10",
+                                              "-f",
+                                              "lavfi",
+                                              "-i",
+                                              "sine=frequency=440:sample_rate=48000:duration=10",
+                                              "-c:v",
+                                              "libx264",
+                                              "-g",
+                                              rate,
+                                              "-keyint_min",
+                                              rate,
+                                              "-sc_threshold",
+                                              "0",
+                                              "-bf",
+                                              "2",
+                                              "-c:a",
+                                              "aac"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return tavtest::TestMedia::generate(name, arguments);
+    };
+    const struct {
+        fs::path file;
+        double rate;
+        std::vector<std::optional<OutputContainer>> containers;
+    } sources[] = {
+        {source("late.ts", "25", {"-output_ts_offset", "3600"}),
+         25,
+         {std::nullopt, OutputContainer::mkv, OutputContainer::mp4}},
+        {source("coarse-2500.mp4", "25", {"-video_track_timescale", "2500"}),
+         25,
+         {std::nullopt, OutputContainer::mkv}},
+        {source("coarse-2400.mov", "24", {"-video_track_timescale", "2400"}),
+         24,
+         {std::nullopt, OutputContainer::mp4}},
+    };
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
+    FFmpegProcessor processor(runner, ToolLocations{});
+    for (const auto& [file, rate, containers] : sources) {
+        SCOPED_TRACE(file.filename());
+        const SplitKeyframes keyframes = read(file, {});
+        const Decoded whole = decoded(file);
+        ASSERT_EQ(whole.frames.size(), static_cast<std::size_t>(10 * rate));
+        ASSERT_FALSE(whole.audio.empty());
+        tavtest::TempDir output;
+        for (const auto& container : containers) {
+            SCOPED_TRACE(container ? rawValue(*container) : "source's own");
+            for (const auto mode : {SplitOperationMode::atPoint, SplitOperationMode::range}) {
+                SplitSourceConfiguration configuration(file);
+                configuration.operationMode = mode;
+                configuration.splitPointText = "4.2";
+                configuration.startText = "2.5";
+                configuration.endText = "7.5";
+                configuration.container = container;
+                configuration.keyframes = keyframes;
+                const auto requests = makeSplitRequests(configuration, output.path());
+                ASSERT_FALSE(requests.empty());
+                // Spans in seconds from the first frame: the cuts fall on the keyframes before.
+                const std::vector<std::pair<double, double>> spans =
+                    mode == SplitOperationMode::atPoint
+                        ? std::vector<std::pair<double, double>>{{0, 4}, {4, 10}}
+                        : std::vector<std::pair<double, double>>{{2, 7}};
+                ASSERT_EQ(requests.size(), spans.size());
+                for (std::size_t at = 0; at < requests.size(); ++at) {
+                    const fs::path part = requests[at].as<SplitRequest>()->output;
+                    SCOPED_TRACE(part.filename());
+                    processor.process(requests[at], {}, {});
+                    const Decoded got = decoded(part);
+                    const auto [from, to] = spans[at];
+                    ASSERT_EQ(got.frames.size(), static_cast<std::size_t>((to - from) * rate));
+                    ASSERT_FALSE(got.audio.empty());
+                    // The first frame shown is the cut's, at 0; a part from the beginning
+                    // starts where the source's sound starts, an hour in or not.
+                    const double videoAt = keyframes.origin + from;
+                    EXPECT_GE(got.frames.front(), -0.0005);
+                    EXPECT_LT(got.frames.front(), from > 0 ? 0.001 : 1 / rate);
+                    EXPECT_NEAR(got.frames.back() - got.frames.front(), to - from - 1 / rate,
+                                0.002);
+                    // The part's first sound is a source packet timed as far from its frame.
+                    const double audioAt = videoAt + got.audio.front() - got.frames.front();
+                    const auto near =
+                        std::lower_bound(whole.audio.begin(), whole.audio.end(), audioAt - 0.002);
+                    ASSERT_NE(near, whole.audio.end());
+                    EXPECT_NEAR(*near, audioAt, 0.002);
+                }
+            }
+        }
+    }
 }
