@@ -41,19 +41,21 @@ std::string secondsText(double seconds) {
 }  // namespace
 
 std::vector<std::string> splitPartProbeArguments(const fs::path& part, const SplitPartSpan& span) {
-    std::vector<std::string> arguments = {"-v", "error", "-select_streams", "V:0"};
+    std::string intervals = "%+#" + std::to_string(kStartPackets);
     if (span.end) {
-        arguments.insert(
-            arguments.end(),
-            {"-read_intervals",
-             "%+#" + std::to_string(kStartPackets) + "," +
-                 formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%"});
+        intervals += "," + formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%";
     }
-    arguments.insert(
-        arguments.end(),
-        {"-show_entries", "packet=pts_time,duration_time,flags:format=start_time,duration", "-of",
-         "json", part.string()});
-    return arguments;
+    return {"-v",
+            "error",
+            "-select_streams",
+            "V:0",
+            "-read_intervals",
+            intervals,
+            "-show_entries",
+            "packet=pts_time,duration_time,flags:format=start_time,duration",
+            "-of",
+            "json",
+            part.string()};
 }
 
 std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span) {
@@ -97,7 +99,8 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
     }
     // Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
     constexpr double slack = 0.002;
-    if (firstHidden || *first < -slack / 2) {
+    // A part from the beginning keeps what its source hides before its own start (an edit).
+    if (span.startsAtCut && (firstHidden || *first < -slack / 2)) {
         return std::string("would hide its first frame from most players");
     }
     if (!opensOnKeyframe) {

@@ -34,8 +34,9 @@ void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& 
                            const std::vector<CopiedStream>& streams,
                            const std::filesystem::path& ffprobe, std::stop_token stop);
 
-// What a split's part must hold, in its own time: its video starts at 0 when the part begins at
-// a cut (else anywhere from 0), shown by every decoder, and ends at `end`, within one frame.
+// What a split's part must hold, in its own time: it opens on a keyframe; after a cut its video
+// starts at 0, shown by every decoder (a part from the beginning keeps what its source hides);
+// and it ends at `end` within one frame, when that is known.
 struct SplitPartSpan {
     bool startsAtCut = false;
     std::optional<double> end;
@@ -44,7 +45,7 @@ struct SplitPartSpan {
 };
 
 // ffprobe's arguments for what the check reads of a written part: the format's times and the
-// first video stream's packets at its beginning and near `end` (the whole part without it).
+// first video stream's packets at its beginning and near `end`.
 std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& part,
                                                  const SplitPartSpan& span);
 

@@ -77,8 +77,11 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
     SplitPartSpan span;
     span.startsAtCut = split.startTime > layout.start;
     if (split.endTime) {
-        span.end = layout.videoEnd.value_or(*split.endTime) - split.startTime;
-        span.endIsVideo = true;
+        // Without the end keyframe read, where the video ends is not known well enough.
+        if (layout.videoEnd) {
+            span.end = *layout.videoEnd - split.startTime;
+            span.endIsVideo = true;
+        }
     } else if (layout.duration) {
         span.end = layout.start + *layout.duration - split.startTime;
     }
