@@ -356,7 +356,20 @@ TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
                  "Tavrolin did not keep \u201Chalf.mkv\u201D because the part it wrote does not "
                  "start on a keyframe. Choose another split point, or remux the source to MKV and "
                  "split that.");
-    expectOnly({"rest.mkv", "ten.mkv"});
+    // One layout read serves the parts of a source as it is: the part without an end cut after
+    // one with it reads none; the source touched since reads again.
+    const fs::path copy = scratch_ / "copy.mkv";
+    fs::copy_file(source, copy);
+    const fs::path reads = scratch_ / "layout-reads";
+    auto counting = processor(
+        standIn("exec ffmpeg \"$@\"\n", "case \"$*\" in *chapter=*) echo >> '" + reads.string() +
+                                            "';; esac\nexec ffprobe \"$@\"\n"));
+    counting.process(SplitRequest{copy, outputs() / "a.mkv", 0, 50.0}, {}, {});
+    counting.process(SplitRequest{copy, outputs() / "b.mkv", 50.0, std::nullopt}, {}, {});
+    fs::last_write_time(copy, fs::last_write_time(copy) - std::chrono::seconds(5));
+    counting.process(SplitRequest{copy, outputs() / "c.mkv", 60.0, std::nullopt}, {}, {});
+    EXPECT_EQ(tavtest::readFile(reads), "\n\n");
+    expectOnly({"rest.mkv", "ten.mkv", "a.mkv", "b.mkv", "c.mkv"});
 }
 
 TEST_F(FFmpegProcessorTest, WritesChaptersAndNeedsADurationForThem) {
