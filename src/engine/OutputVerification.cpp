@@ -58,62 +58,94 @@ std::vector<std::string> splitPartProbeArguments(const fs::path& part, const Spl
             part.string()};
 }
 
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span) {
-    const char* const unreadable = "cannot be read back";
-    std::optional<double> first;
-    bool firstHidden = false;
+namespace {
+
+// What the read-back of a part shows of its video and its format.
+struct PartReadBack {
+    std::vector<double> times;  // each video packet's, in the order read
     bool opensOnKeyframe = false;
+    bool firstHidden = false;  // the earliest packet is flagged discard
+    double frame = 0;          // the shortest packet duration, else the closest two times
     std::optional<double> videoEnd;
-    double frame = 0;
     std::optional<double> partEnd;
+};
+
+// None when the report is not one.
+std::optional<PartReadBack> readPartBack(std::string_view json) {
+    PartReadBack part;
     try {
         const auto report = nlohmann::json::parse(json);
-        const auto packets = report.value("packets", nlohmann::json::array());
-        for (const auto& packet : packets) {
+        std::optional<double> first;
+        for (const auto& packet : report.value("packets", nlohmann::json::array())) {
             const auto pts = secondsIn(packet, "pts_time");
             if (!pts) {
                 continue;
             }
             const std::string flags = packet.value("flags", std::string());
             const double duration = secondsIn(packet, "duration_time").value_or(0);
+            if (part.times.empty()) {
+                part.opensOnKeyframe = flags.find('K') == 0;
+            }
             if (!first || *pts < *first) {
                 first = pts;
-                firstHidden = flags.find('D') != std::string::npos;
+                part.firstHidden = flags.find('D') != std::string::npos;
             }
-            videoEnd = std::max(videoEnd.value_or(*pts + duration), *pts + duration);
-            frame = frame > 0 && (duration <= 0 || duration >= frame) ? frame : duration;
+            part.times.push_back(*pts);
+            if (duration > 0 && (part.frame == 0 || duration < part.frame)) {
+                part.frame = duration;
+            }
         }
-        opensOnKeyframe =
-            !packets.empty() && packets.front().value("flags", std::string()).find('K') == 0;
         const auto format = report.at("format");
         const auto start = secondsIn(format, "start_time");
         const auto duration = secondsIn(format, "duration");
         if (start && duration) {
-            partEnd = *start + *duration;
+            part.partEnd = *start + *duration;
         }
     } catch (const nlohmann::json::exception&) {
-        return unreadable;
+        return std::nullopt;
     }
-    if (!first) {
+    // Matroska may store no packet durations (variable frame rates).
+    std::vector<double> sorted = part.times;
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t at = 1; part.frame == 0 && at < sorted.size(); ++at) {
+        if (sorted[at] > sorted[at - 1]) {
+            part.frame = sorted[at] - sorted[at - 1];
+        }
+    }
+    if (!sorted.empty()) {
+        part.videoEnd = sorted.back() + part.frame;
+    }
+    return part;
+}
+
+}  // namespace
+
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span) {
+    const auto part = readPartBack(json);
+    if (!part) {
+        return std::string("cannot be read back");
+    }
+    if (part->times.empty()) {
         return std::nullopt;  // no video: nothing shown to check
     }
+    const double first = *std::min_element(part->times.begin(), part->times.end());
     // Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
     constexpr double slack = 0.002;
     // A part from the beginning keeps what its source hides before its own start (an edit).
-    if (span.startsAtCut && (firstHidden || *first < -slack / 2)) {
+    if (span.startsAtCut && (part->firstHidden || first < -slack / 2)) {
         return std::string("would hide its first frame from most players");
     }
-    if (!opensOnKeyframe) {
+    if (!part->opensOnKeyframe) {
         return std::string("does not start on a keyframe");
     }
-    if (span.startsAtCut && *first > std::min(slack, frame / 2)) {
-        return "starts " + secondsText(*first) + " after the cut";
+    if (span.startsAtCut && first > std::min(slack, part->frame / 2)) {
+        return "starts " + secondsText(first) + " after the cut";
     }
-    const std::optional<double> end = span.endIsVideo ? videoEnd : partEnd;
+    const std::optional<double> end = span.endIsVideo ? part->videoEnd : part->partEnd;
     if (span.end && !end) {
-        return unreadable;
+        return std::string("cannot be read back");
     }
-    if (span.end && std::abs(*end - *span.end) > frame + slack) {
+    if (span.end && std::abs(*end - *span.end) > part->frame + slack) {
         return "ends at " + secondsText(*end) + " of its own time instead of " +
                secondsText(*span.end);
     }
