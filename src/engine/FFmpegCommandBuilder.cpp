@@ -116,11 +116,31 @@ namespace {
 // filters below decide what is kept.
 constexpr double splitReadPast = 1.0;
 
-// Where a split's input starts: timestamps count from here. `lookBack` reads that much more
-// before the part, for what began before it.
-double splitOrigin(const SplitRequest& request, double lookBack = 0) {
-    return request.startTime > 0 ? std::max(request.startTime - kSplitCutMargin - lookBack, 0.0)
-                                 : 0;
+// Whether a part starts where its source does (ffmpeg then counts the input from the source's
+// first timestamp, as it does without a seek), rather than at a cut.
+bool splitFromBeginning(const SplitRequest& request, const SplitSourceLayout& layout) {
+    return request.startTime <= layout.start;
+}
+
+// Where a split's input starts: timestamps count from here. A cut starts a whole number of the
+// video's ticks before its keyframe, and `lookBack` more before it for what began earlier
+// (subtitle cues), though never before the source's first timestamp.
+double splitOrigin(const SplitRequest& request, const SplitSourceLayout& layout,
+                   double lookBack = 0) {
+    if (splitFromBeginning(request, layout)) {
+        return splitSourceZero(layout);
+    }
+    const double origin = request.startTime - splitCutLead(layout);
+    return lookBack > 0 ? std::max(origin - lookBack, std::max(layout.start, 0.0)) : origin;
+}
+
+// A transport stream's muxer delays every timestamp by twice this (1.4 s by default): none,
+// so that the part starts at 0 there too.
+bool isTransportStream(const std::filesystem::path& output) {
+    std::string extension = output.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".ts" || extension == ".m2ts" || extension == ".mts" || extension == ".m2t";
 }
 
 // Drops every packet outside [from, to) of the input's timestamps.
@@ -185,16 +205,12 @@ void appendAttachment(std::vector<std::string>& arguments, const SplitStream& pi
 
 // A subtitle stream's cues across a cut go into both parts, clipped: its packets from before the
 // start are copied too (ffmpeg drops them otherwise), and its filters cut at the exact times.
-void appendSubtitleCut(std::vector<std::string>& arguments, const SplitRequest& request,
-                       const SplitStream& stream, double origin, const std::string& at,
+void appendSubtitleCut(std::vector<std::string>& arguments, std::optional<double> from,
+                       std::optional<double> to, const SplitStream& stream, const std::string& at,
                        const std::filesystem::path& output) {
-    std::optional<double> from;
-    if (request.startTime > 0) {
-        from = request.startTime - origin;
+    if (from) {
         append(arguments, {"-copypriorss:" + at, "1"});
     }
-    const auto to =
-        request.endTime ? std::optional<double>(*request.endTime - origin) : std::nullopt;
     if (auto timeBase = muxerTimeBase(output, stream)) {
         append(arguments, {"-time_base:" + at, *timeBase});
     }
@@ -215,8 +231,10 @@ void appendTimecode(std::vector<std::string>& arguments, const SplitStream& stre
 
 }  // namespace
 
-double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request) {
-    return request.startTime - splitOrigin(request);
+double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request,
+                                         const SplitSourceLayout& layout) {
+    return std::max(request.startTime - splitOrigin(request, layout, splitSubtitleLookBack(layout)),
+                    0.0);
 }
 
 bool FFmpegCommandBuilder::splitAttachesPictures(const std::filesystem::path& output) {
@@ -239,19 +257,22 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     const SplitRequest& request, const SplitSourceLayout& layout, const SplitSideFiles& files,
     const std::filesystem::path& output) const {
     // Written so that a start or end that is not a finite number fails too.
-    bool valid = std::isfinite(request.startTime) && request.startTime >= 0 &&
+    bool valid = std::isfinite(request.startTime) &&
+                 request.startTime >= std::min(layout.start, 0.0) &&
                  (!request.endTime ||
                   (std::isfinite(*request.endTime) && request.startTime < *request.endTime));
     if (!valid) {
         throw MediaProcessingError::invalidRequest(
             "The end time must be later than the start time.");
     }
-    const double origin = splitOrigin(request, splitSubtitleLookBack(layout));
+    const bool fromBeginning = splitFromBeginning(request, layout);
+    const double lead = splitCutLead(layout);
+    const double origin = splitOrigin(request, layout, splitSubtitleLookBack(layout));
     auto arguments = baseArguments();
-    if (request.startTime > 0) {
+    if (!fromBeginning) {
         append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
-    } else {
-        // The part keeps the source's own timestamps.
+    } else if (origin == 0) {
+        // The part keeps the source's own timestamps; else ffmpeg counts them from the first.
         append(arguments, {"-copyts"});
     }
     append(arguments, {"-i", request.input.string()});
@@ -262,12 +283,19 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     std::optional<double> from;
     std::optional<double> to;
     std::optional<double> videoTo;
-    if (request.startTime > 0) {
-        from = request.startTime - kSplitCutMargin - origin;
+    // Subtitle cues are cut at the exact times, so a cue across a cut goes into both parts.
+    std::optional<double> subtitlesFrom;
+    std::optional<double> subtitlesTo;
+    // How much more than the lead is read before the cut (exactly 0 without a look-back).
+    const double lookedBack = fromBeginning ? 0 : request.startTime - lead - origin;
+    if (!fromBeginning) {
+        from = lookedBack;
+        subtitlesFrom = request.startTime - origin;
     }
     if (request.endTime) {
-        to = *request.endTime - kSplitCutMargin - origin;
-        videoTo = layout.videoEnd.value_or(*request.endTime) - kSplitCutMargin - origin;
+        to = *request.endTime - lead - origin;
+        videoTo = layout.videoEnd.value_or(*request.endTime) - lead - origin;
+        subtitlesTo = *request.endTime - origin;
     }
     // Fonts travel as attachments, which only Matroska holds; WebM holds no pictures.
     const auto container = containerForFile(output);
@@ -300,9 +328,10 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
                 break;
             case SplitStreamRole::video:
             case SplitStreamRole::timed:
-                appendTimecode(perStream, stream, at, request.startTime);
+                appendTimecode(perStream, stream, at,
+                               fromBeginning ? 0 : request.startTime - layout.start);
                 if (stream.kind == "subtitle" && (from || to)) {
-                    appendSubtitleCut(perStream, request, stream, origin, at, output);
+                    appendSubtitleCut(perStream, subtitlesFrom, subtitlesTo, stream, at, output);
                 } else if (from || to) {
                     if (auto timeBase = muxerTimeBase(output, stream)) {
                         append(perStream, {"-time_base:" + at, *timeBase});
@@ -328,10 +357,13 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         append(arguments,
                {"-to", formatCommandLineSeconds(*request.endTime - origin + splitReadPast)});
     }
-    if (request.startTime > 0) {
-        // The start keyframe, which lies the margin after the origin, is the part's time 0.
-        append(arguments,
-               {"-output_ts_offset", formatCommandLineSeconds(origin - request.startTime)});
+    if (!fromBeginning && lead + lookedBack > 0) {
+        // The start keyframe, which lies the lead (and any look-back) after the origin, is the
+        // part's time 0.
+        append(arguments, {"-output_ts_offset", formatCommandLineSeconds(-(lead + lookedBack))});
+    }
+    if (isTransportStream(output)) {
+        append(arguments, {"-muxdelay", "0"});
     }
     append(arguments, {"-avoid_negative_ts", "disabled"});
     appendOutput(arguments, output);

@@ -35,14 +35,16 @@ class FFmpegCommandBuilder {
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output) const;
     // A split copies the packets of one part in one run. The request's times are the
-    // presentation times of the keyframes to cut at (0 is the beginning of the file, no end is
-    // its end); ffmpeg seeks just before the start and begins each stream there, the video with
+    // presentation times of the keyframes to cut at, in the file's own timestamps (a start at or
+    // before `layout.start` is the beginning of the file, no end is its end); ffmpeg seeks just
+    // before the start and begins each stream there, the video with
     // its first keyframe, and a bit-stream filter per stream drops what lies outside the part:
     // the first video stream by decoding order (before `layout.videoEnd`, so a keyframe's leading
     // pictures, which the part cannot show, are not written), every other timed stream by
     // presentation time, so audio timed before a cut stays in the part before it. Attached
     // pictures go into every part (WebM holds none), as attachments from `files.pictures` where
-    // given; the chapters come from `files.chapters`, none without it. The part starts at 0.
+    // given; the chapters come from `files.chapters`, none without it. The part starts at 0 in
+    // every container: its start keyframe, or the source's first timestamp.
     std::vector<std::string> splitArguments(const SplitRequest& request,
                                             const SplitSourceLayout& layout,
                                             const SplitSideFiles& files,
@@ -55,7 +57,7 @@ class FFmpegCommandBuilder {
         const std::filesystem::path& input,
         const std::map<std::int64_t, std::filesystem::path>& pictures);
     // How much before a split's part ffmpeg starts to count its progress.
-    static double splitLeadIn(const SplitRequest& request);
+    static double splitLeadIn(const SplitRequest& request, const SplitSourceLayout& layout);
     std::vector<std::string> chapterArguments(const ChapterRequest& request,
                                               const std::filesystem::path& chapterFile,
                                               const std::filesystem::path& output) const;

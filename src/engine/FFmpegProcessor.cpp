@@ -270,6 +270,8 @@ struct FFmpegProcessor::Ran {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
+    // For a split: what its part must hold.
+    std::optional<SplitPartSpan> splitSpan;
 };
 
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
@@ -289,6 +291,11 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     if (job.split()) {
         // A copied FLAC header tells the whole source's length.
         writeSplitPartLength(run.workingOutput, job.output);
+    }
+    if (ran.splitSpan) {
+        verifySplitPart(*runner_, run.workingOutput, job.output.filename().string(), *ran.splitSpan,
+                        job.toolchain.ffprobe, childStop.get_token());
+        throwIfStopped(stop);
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
@@ -370,10 +377,11 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
-        auto layout =
-            probeSplitLayout(*runner_, *split, job.toolchain.ffprobe, childStop.get_token(), stop);
+        auto layout = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
+                                      job.toolchain.ffprobe, childStop.get_token(), stop);
         SplitRequest cut = fitSplitToSource(*split, layout);
-        relay.start(splitProgressDuration(cut, layout.duration));
+        relay.start(splitProgressDuration(cut, layout));
+        ran.splitSpan = splitPartSpan(cut, layout);
         auto files = prepareSplitFiles(*runner_, chapterRenderer_, cut, layout, run,
                                        job.toolchain.ffmpeg, childStop.get_token(), stop);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};

@@ -126,7 +126,8 @@ class FFmpegProcessor : public MediaProcessing {
     const ChapterMetadataRenderer chapterRenderer_{};
     const SubtitleDocumentRenderer subtitleRenderer_{};
     const SafeFileReplacement fileReplacement_{};
-    std::mutex processMutex_;  // one job at a time
+    SplitLayoutCache splitLayouts_;  // under processMutex_
+    std::mutex processMutex_;        // one job at a time
     std::mutex cancelMutex_;
     std::stop_source* currentChildStop_ = nullptr;  // the running job's, under cancelMutex_
 };

@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/PacketCensus.h"
@@ -30,5 +33,30 @@ void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& 
                            const std::filesystem::path& source,
                            const std::vector<CopiedStream>& streams,
                            const std::filesystem::path& ffprobe, std::stop_token stop);
+
+// What a split's part must hold, in its own time: it opens on a keyframe; after a cut its video
+// starts at 0, shown by every decoder (a part from the beginning keeps what its source hides);
+// and it ends at `end` within one frame, when that is known.
+struct SplitPartSpan {
+    bool startsAtCut = false;
+    std::optional<double> end;
+    // Whether `end` is where the video ends (an end cut) or where the whole part ends.
+    bool endIsVideo = false;
+};
+
+// ffprobe's arguments for what the check reads of a written part: the format's times and the
+// first video stream's packets at its beginning and near `end`.
+std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& part,
+                                                 const SplitPartSpan& span);
+
+// Reads that report against the span: none when the part holds it, else why not, as the end of
+// a sentence ("starts 0.042 s after the cut"). A part without video is checked for its format.
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span);
+
+// Checks a written part before it takes its name; throws MediaProcessingError::partMismatch
+// naming `name` when it does not hold its span or cannot be read, CancellationError on a stop.
+void verifySplitPart(ProcessRunning& runner, const std::filesystem::path& written,
+                     const std::string& name, const SplitPartSpan& span,
+                     const std::filesystem::path& ffprobe, std::stop_token stop);
 
 }  // namespace tavrolin

@@ -1,5 +1,7 @@
 #include "engine/SplitPartPreparation.h"
 
+#include <algorithm>
+
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
 #include "model/CancellationError.h"
@@ -28,28 +30,91 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
     return *layout;
 }
 
+namespace {
+
+// Sources a queue of splits comes back to: the parts of one, or of a few side by side.
+constexpr std::size_t kCachedLayouts = 4;
+
+}  // namespace
+
+std::optional<SplitSourceLayout> SplitLayoutCache::find(const fs::path& input,
+                                                        const SourceFileFingerprint& state) const {
+    for (const auto& entry : entries_) {
+        if (entry.input == input && entry.state == state) {
+            return entry.layout;
+        }
+    }
+    return std::nullopt;
+}
+
+void SplitLayoutCache::keep(const fs::path& input, const SourceFileFingerprint& state,
+                            SplitSourceLayout layout) {
+    std::erase_if(entries_, [&](const Entry& entry) { return entry.input == input; });
+    if (entries_.size() >= kCachedLayouts) {
+        entries_.erase(entries_.begin());
+    }
+    layout.videoEnd.reset();  // the end cut's own
+    entries_.push_back({input, state, std::move(layout)});
+}
+
+SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+                                  const std::optional<SourceFileFingerprint>& state,
+                                  SplitLayoutCache& cache, const fs::path& ffprobe,
+                                  std::stop_token childStop, const std::stop_token& stop) {
+    if (state && !split.endTime) {
+        if (auto layout = cache.find(split.input, *state)) {
+            return *layout;
+        }
+    }
+    auto layout = probeSplitLayout(runner, split, ffprobe, std::move(childStop), stop);
+    if (state) {
+        cache.keep(split.input, *state, layout);
+    }
+    return layout;
+}
+
+SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout) {
+    SplitPartSpan span;
+    span.startsAtCut = split.startTime > layout.start;
+    if (split.endTime) {
+        // Without the end keyframe read, where the video ends is not known well enough.
+        if (layout.videoEnd) {
+            span.end = *layout.videoEnd - split.startTime;
+            span.endIsVideo = true;
+        }
+    } else if (layout.duration) {
+        span.end = layout.start + *layout.duration - split.startTime;
+    }
+    return span;
+}
+
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout) {
-    if (layout.duration && split.startTime >= *layout.duration) {
+    // Cut times are the source's own timestamps, its duration a length from its first one.
+    const std::optional<double> end =
+        layout.duration ? std::optional<double>(layout.start + *layout.duration) : std::nullopt;
+    if (end && split.startTime >= *end) {
         throw MediaProcessingError::invalidRequest(
             "The start time must be earlier than the end of the source.");
     }
-    if (layout.duration && split.endTime && *split.endTime >= *layout.duration) {
+    if (end && split.endTime && *split.endTime >= *end) {
         split.endTime.reset();  // the end of the source
     }
+    split.startTime = std::max(split.startTime, splitSourceZero(layout));
     return split;
 }
 
 // ffmpeg's report counts from where it starts reading, a little before the cut.
 std::optional<double> splitProgressDuration(const SplitRequest& split,
-                                            std::optional<double> sourceDuration) {
+                                            const SplitSourceLayout& layout) {
     std::optional<double> length;
     if (split.endTime) {
         length = *split.endTime - split.startTime;
-    } else if (sourceDuration && *sourceDuration - split.startTime > 0) {
-        length = *sourceDuration - split.startTime;
+    } else if (layout.duration && layout.start + *layout.duration - split.startTime > 0) {
+        length = layout.start + *layout.duration - split.startTime;
     }
-    return length ? std::optional<double>(*length + FFmpegCommandBuilder::splitLeadIn(split))
-                  : std::nullopt;
+    return length
+               ? std::optional<double>(*length + FFmpegCommandBuilder::splitLeadIn(split, layout))
+               : std::nullopt;
 }
 
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,

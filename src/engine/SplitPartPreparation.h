@@ -3,10 +3,13 @@
 #include <filesystem>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/JobFiles.h"
+#include "engine/OutputVerification.h"
+#include "engine/SafeFileReplacement.h"
 #include "engine/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 #include "process/ProcessRunning.h"
@@ -31,13 +34,43 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
                                    const std::filesystem::path& ffprobe, std::stop_token childStop,
                                    const std::stop_token& stop);
 
-// The split as it runs: a start at or past the source's end throws
-// MediaProcessingError::invalidRequest; an end at or past it becomes the end of the source.
+// The layouts of the sources split lately, by path and state, without their end cut's packets:
+// the parts of one source read its streams, chapters and duration once. Used by one thread at a
+// time (the processor's job); a plain value.
+class SplitLayoutCache {
+  public:
+    std::optional<SplitSourceLayout> find(const std::filesystem::path& input,
+                                          const SourceFileFingerprint& state) const;
+    void keep(const std::filesystem::path& input, const SourceFileFingerprint& state,
+              SplitSourceLayout layout);
+
+  private:
+    struct Entry {
+        std::filesystem::path input;
+        SourceFileFingerprint state;
+        SplitSourceLayout layout;
+    };
+    std::vector<Entry> entries_;  // the latest last
+};
+
+// The layout from `cache` when the part has no end cut and its source is as it was (`state`);
+// else read with probeSplitLayout and kept there.
+SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+                                  const std::optional<SourceFileFingerprint>& state,
+                                  SplitLayoutCache& cache, const std::filesystem::path& ffprobe,
+                                  std::stop_token childStop, const std::stop_token& stop);
+
+// The split as it runs, in the source's own timestamps: a start at or past the source's end
+// throws MediaProcessingError::invalidRequest; an end at or past it becomes the end of the
+// source, a start before its first timestamp that timestamp.
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout);
 
-// What a split's progress counts to, given the source's duration when known.
+// What a fitted split's progress counts to, given its source's layout.
 std::optional<double> splitProgressDuration(const SplitRequest& split,
-                                            std::optional<double> sourceDuration);
+                                            const SplitSourceLayout& layout);
+
+// What the part of a fitted split must hold, in its own time (see verifySplitPart).
+SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout);
 
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws

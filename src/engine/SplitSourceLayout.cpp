@@ -1,5 +1,6 @@
 #include "engine/SplitSourceLayout.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,9 @@ namespace {
 // How far past the end time ffprobe reads packets: the end keyframe and its leading pictures
 // come first, and a keyframe the request did not name is looked for this far.
 constexpr double kEndWindow = 10.0;
+// How far before the end time it starts: a transport stream's seek lands after the time asked,
+// past the keyframe there, so the read must begin before it and show that it did.
+constexpr double kEndLeadIn = 2.0;
 
 std::optional<double> seconds(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
@@ -71,8 +75,11 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
                 {*time, packet.value("flags", std::string()).find('K') != std::string::npos});
         }
     }
+    // Only a read that began before the end time has seen the keyframe there.
+    bool before = false;
     for (std::size_t at = 0; at < pictures.size(); ++at) {
-        if (pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
+        before = before || pictures[at].time < end - kSplitCutMargin;
+        if (before && pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
             for (const auto& leading : leadingPictures(pictures)) {
                 if (leading.keyframe == at) {
                     return leading.earliest;
@@ -86,19 +93,40 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
 
 }  // namespace
 
+double splitSourceZero(const SplitSourceLayout& layout) {
+    // Longer than any codec's start-up delay (MP3 at 8 kHz: 0.14 s).
+    constexpr double kCodecDelay = 0.5;
+    return std::abs(layout.start) >= kCodecDelay ? layout.start : 0;
+}
+
+double splitCutLead(const SplitSourceLayout& layout) {
+    for (const auto& stream : layout.streams) {
+        if (stream.role == SplitStreamRole::video && stream.timeBase.den > 0) {
+            const double tick =
+                static_cast<double>(stream.timeBase.num) / static_cast<double>(stream.timeBase.den);
+            // Ticks of a microsecond or less are as fine as the command line's seconds; ticks
+            // coarser than twice the margin make it none, the keyframe's own tick.
+            return tick > 1e-6 ? std::round(kSplitCutMargin / tick) * tick : kSplitCutMargin;
+        }
+    }
+    return kSplitCutMargin;
+}
+
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime) {
     std::string entries =
         "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate:"
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype,timecode:"
-        "chapter=start_time,end_time:chapter_tags:format=duration,format_name";
+        "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name";
     std::vector<std::string> arguments = {"-v", "error"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
-        arguments.insert(arguments.end(),
-                         {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin) +
-                                                 "%+" + formatCommandLineSeconds(kEndWindow)});
+        arguments.insert(
+            arguments.end(),
+            {"-read_intervals",
+             formatCommandLineSeconds(std::max(*endTime - kSplitCutMargin - kEndLeadIn, 0.0)) +
+                 "%+" + formatCommandLineSeconds(kEndLeadIn + kEndWindow)});
     }
     arguments.insert(arguments.end(), {"-show_entries", entries, "-of", "json", input.string()});
     return arguments;
@@ -152,6 +180,7 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
         if (const auto format = report.find("format"); format != report.end()) {
             layout.duration = seconds(*format, "duration");
             layout.formatName = format->value("format_name", std::string());
+            layout.start = seconds(*format, "start_time").value_or(0);
         }
         if (endTime && video) {
             layout.videoEnd =

@@ -60,17 +60,32 @@ struct SplitSourceLayout {
     // time. None when the keyframe was not found (no video, or none near the end time).
     std::optional<double> videoEnd;
     std::string formatName;  // ffprobe's name of the source's demuxer ("matroska,webm", …)
+    // The source's first timestamp (a recording's may be hours in); cut times count from it.
+    double start = 0;
 
     friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
 };
 
-// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, duration and, with
-// an end time, the packets of a few seconds from it.
+// The time a part from the source's beginning counts from, its time 0: the source's first
+// timestamp when it lies well away from 0 (a recording hours in, a late edit), else 0, so that
+// the few hundredths of a second of codec delay that a muxer writes again (MP3's, for one)
+// stay as the source has them.
+double splitSourceZero(const SplitSourceLayout& layout);
+
+// How far before a keyframe a cut's input starts: the margin in whole ticks of the first video
+// stream's time base, so that the keyframe lands on a tick and at the part's time 0 exactly (at
+// 1/2400 the margin alone is 2.4 ticks: ffmpeg rounds the start to 2, and the keyframe would
+// fall before the part's start, where libav-based players drop it).
+double splitCutLead(const SplitSourceLayout& layout);
+
+// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, start, duration and,
+// with an end time, the packets of a few seconds around it.
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime);
 
 // Reads that report; none when it is not one. The part's video ends at the first keyframe at or
-// after `endTime` (within the margin), before its leading pictures.
+// after `endTime` (within the margin), before its leading pictures; a read that began after
+// `endTime` tells none.
 std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
                                                   std::optional<double> endTime);
 

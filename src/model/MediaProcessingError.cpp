@@ -43,4 +43,11 @@ MediaProcessingError MediaProcessingError::notEnoughSpace(const std::filesystem:
                 fileName + "\u201D. Free some space, then try again."};
 }
 
+MediaProcessingError MediaProcessingError::partMismatch(const std::string& fileName,
+                                                        const std::string& fault) {
+    return {Case::partMismatch, fileName,
+            "Tavrolin did not keep \u201C" + fileName + "\u201D because the part it wrote " +
+                fault + ". Choose another split point, or remux the source to MKV and split that."};
+}
+
 }  // namespace tavrolin

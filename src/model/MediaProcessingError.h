@@ -17,6 +17,7 @@ class MediaProcessingError : public std::runtime_error {
         processFailed,
         sourceMissing,
         notEnoughSpace,
+        partMismatch,
     };
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
@@ -31,6 +32,10 @@ class MediaProcessingError : public std::runtime_error {
     // limit).
     static MediaProcessingError notEnoughSpace(const std::filesystem::path& folder,
                                                const std::string& fileName);
+
+    // A split's written part `fileName` does not hold the span it was cut for; `fault` ends
+    // the sentence ("starts 0.042 s after the cut").
+    static MediaProcessingError partMismatch(const std::string& fileName, const std::string& fault);
 
     Case errorCase() const { return case_; }
     // The tool name, file name or message the error was made from.

@@ -347,7 +347,29 @@ TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
         processor().process(SplitRequest{source, outputs() / "r.mkv", 20, 10}, {}, {});
     });
     EXPECT_STREQ(reversed.what(), "The end time must be later than the start time.");
-    expectOnly({"rest.mkv", "ten.mkv"});
+    // Half a second after a keyframe: the part written cannot start at its cut, and is not kept.
+    auto between = processingError([&] {
+        processor().process(SplitRequest{source, outputs() / "half.mkv", 30.5, 40.0}, {}, {});
+    });
+    EXPECT_EQ(between.errorCase(), MediaProcessingError::Case::partMismatch);
+    EXPECT_STREQ(between.what(),
+                 "Tavrolin did not keep \u201Chalf.mkv\u201D because the part it wrote does not "
+                 "start on a keyframe. Choose another split point, or remux the source to MKV and "
+                 "split that.");
+    // One layout read serves the parts of a source as it is: the part without an end cut after
+    // one with it reads none; the source touched since reads again.
+    const fs::path copy = scratch_ / "copy.mkv";
+    fs::copy_file(source, copy);
+    const fs::path reads = scratch_ / "layout-reads";
+    auto counting = processor(
+        standIn("exec ffmpeg \"$@\"\n", "case \"$*\" in *chapter=*) echo >> '" + reads.string() +
+                                            "';; esac\nexec ffprobe \"$@\"\n"));
+    counting.process(SplitRequest{copy, outputs() / "a.mkv", 0, 50.0}, {}, {});
+    counting.process(SplitRequest{copy, outputs() / "b.mkv", 50.0, std::nullopt}, {}, {});
+    fs::last_write_time(copy, fs::last_write_time(copy) - std::chrono::seconds(5));
+    counting.process(SplitRequest{copy, outputs() / "c.mkv", 60.0, std::nullopt}, {}, {});
+    EXPECT_EQ(tavtest::readFile(reads), "\n\n");
+    expectOnly({"rest.mkv", "ten.mkv", "a.mkv", "b.mkv", "c.mkv"});
 }
 
 TEST_F(FFmpegProcessorTest, WritesChaptersAndNeedsADurationForThem) {
@@ -894,8 +916,9 @@ TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSo
     const std::vector<std::pair<std::string, ProcessingRequest>> jobs{
         {"remux", RemuxRequest{source, outputs() / "remux.mkv", everyStream, {}, {}}},
         {"join", JoinRequest{{source, source}, outputs() / "joined.mkv"}},
-        {"split to the end", SplitRequest{source, outputs() / "rest.mkv", 2, std::nullopt}},
-        {"split with an end", SplitRequest{source, outputs() / "clip.mkv", 2, 6}},
+        // Cuts on keyframes, which lie after the audio's priming.
+        {"split to the end", SplitRequest{source, outputs() / "rest.mkv", 2.021, std::nullopt}},
+        {"split with an end", SplitRequest{source, outputs() / "clip.mkv", 2.021, 6.021}},
         {"chapters",
          ChapterRequest{
              source, outputs() / "chapters.mkv", {ChapterMarker{Uuid::random(), 1, "A"}}}},

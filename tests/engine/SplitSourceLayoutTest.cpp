@@ -1,5 +1,7 @@
 #include "engine/SplitSourceLayout.h"
 
+#include "engine/OutputVerification.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -39,7 +41,7 @@ constexpr const char* report = R"({
         {"start_time": "0.000000", "end_time": "3.000000", "tags": {"title": "One", "artist": "A"}},
         {"start_time": "3.000000", "end_time": "N/A"}
     ],
-    "format": {"duration": "10.000000"}
+    "format": {"start_time": "0.500000", "duration": "10.000000"}
 })";
 
 TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
@@ -61,13 +63,19 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
     EXPECT_EQ(layout->chapters,
               (std::vector<SourceChapter>{{0, 3, {{"artist", "A"}, {"title", "One"}}}}));
     EXPECT_EQ(layout->duration, 10.0);
+    EXPECT_EQ(layout->start, 0.5);
     // Before the end keyframe's leading pictures; at the next keyframe for a time between;
-    // none without a keyframe read there, or without an end.
+    // none without a keyframe read there, from a read that began after the end time (a
+    // transport stream's seek overshoots), or without an end.
     EXPECT_EQ(layout->videoEnd, 3.875);
     const struct {
         std::optional<double> end;
         std::optional<double> videoEnd;
-    } ends[] = {{4.0005, 3.875}, {4.02, 5.0}, {5.5, std::nullopt}, {std::nullopt, std::nullopt}};
+    } ends[] = {{4.0005, 3.875},
+                {4.02, 5.0},
+                {5.5, std::nullopt},
+                {2.5, std::nullopt},
+                {std::nullopt, std::nullopt}};
     for (const auto& [end, videoEnd] : ends) {
         EXPECT_EQ(parseSplitLayout(report, end)->videoEnd, videoEnd) << end.value_or(-1);
     }
@@ -78,9 +86,56 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
 TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
     EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", 4.0),
                 ::testing::IsSupersetOf(
-                    {std::string("-read_intervals"), std::string("3.999000%+10.000000")}));
+                    {std::string("-read_intervals"), std::string("1.999000%+12.000000")}));
     EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", std::nullopt),
                 ::testing::Not(::testing::Contains(std::string("-read_intervals"))));
+}
+
+}  // namespace
+}  // namespace tavrolin
+
+namespace tavrolin {
+namespace {
+
+// What a written part's first and last video packets say against the span it was cut for.
+TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
+    const auto report = [](const std::string& first, const std::string& duration = "4.0") {
+        return R"({"packets": [)" + first +
+               R"(, {"pts_time": "3.96", "duration_time": "0.04", "flags": "__"}],
+                  "format": {"start_time": "0", "duration": ")" +
+               duration + "\"}}";
+    };
+    const auto packet = [](const char* pts, const char* flags) {
+        return std::string(R"({"duration_time": "0.04", "pts_time": ")") + pts +
+               R"(", "flags": ")" + flags + "\"}";
+    };
+    // A 25 fps part cut at a keyframe, its video to end at 4 s.
+    const SplitPartSpan cut{true, 4.0, true};
+    const SplitPartSpan beginning{false, 6.0, false};
+    const struct {
+        std::string json;
+        SplitPartSpan span;
+        std::optional<std::string> fault;
+    } rows[] = {
+        {report(packet("0", "K_")), cut, std::nullopt},
+        {report(packet("-0.04", "KD")), cut, "would hide its first frame from most players"},
+        {report(packet("-0.04", "KD"), "6.0"), beginning, std::nullopt},  // the source's own
+        {report(packet("0", "__")), cut, "does not start on a keyframe"},
+        {report(packet("0.04", "K_")), cut, "starts 0.040 s after the cut"},
+        {report(packet("0", "K_")),
+         {true, 3.0, true},
+         "ends at 4.000 s of its own time instead of 3.000 s"},
+        {report(packet("0", "K_"), "5.0"), beginning,
+         "ends at 5.000 s of its own time instead of 6.000 s"},
+        {R"({"packets": [{"pts_time": "0", "flags": "K_"}, {"pts_time": "0.04", "flags": "__"},
+                          {"pts_time": "3.96", "flags": "__"}], "format": {}})",
+         cut, std::nullopt},  // no durations stored: a frame is the closest two times
+        {"ffprobe: error", cut, "cannot be read back"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.json);
+        EXPECT_EQ(splitPartFault(row.json, row.span), row.fault);
+    }
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
+#include <sstream>
 
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/IndexedClips.h"
@@ -366,4 +368,108 @@ TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
               "Choose an output folder with a shorter path: \u201C" + std::string(120, 'n') +
                   "-part-1.mp4\u201D would pass the system\u2019s limit of 4,096 bytes in this "
                   "one.");
+}
+
+namespace {
+
+// Times libav reads in `file`, sorted: each of its first video stream's decoded frames ("v:0",
+// "frame"), or each audio packet ("a:0", "packet").
+std::vector<double> timesIn(const fs::path& file, const std::string& stream,
+                            const std::string& entry) {
+    std::string text;
+    EXPECT_EQ(
+        tavtest::runTool({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+                          entry + "=pts_time", "-of", "default=nw=1:nk=1", file.string()},
+                         &text),
+        0);
+    std::istringstream lines(text);
+    std::vector<double> times(std::istream_iterator<double>(lines), {});
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+}  // namespace
+
+// A recording an hour in and MP4/MOV whose video counts time at 1/2500, 1/2400 or 1/600 with
+// B-frames, split at a point and to a range through the page's rules into several containers:
+// every part's frames are decoded by libav, exactly the span's, the first at the cut and at
+// time 0, and its sound sits where the source's does, within 2 ms.
+TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
+    const auto source = [](const std::string& name, const std::string& rate,
+                           const std::string& more) {
+        std::istringstream words("-f lavfi -i testsrc=size=160x120:rate=" + rate +
+                                 ":duration=10 -f lavfi -i sine=sample_rate=48000:duration=10 "
+                                 "-c:v libx264 -g " +
+                                 rate + " -keyint_min " + rate +
+                                 " -sc_threshold 0 -bf 2 -c:a aac " + more);
+        return tavtest::TestMedia::generate(name, {std::istream_iterator<std::string>(words),
+                                                   std::istream_iterator<std::string>()});
+    };
+    const auto own = std::optional<OutputContainer>();
+    const struct {
+        fs::path file;
+        double rate;
+        std::vector<std::optional<OutputContainer>> containers;
+    } sources[] = {
+        {source("late.ts", "25", "-output_ts_offset 3600"),
+         25,
+         {own, OutputContainer::mkv, OutputContainer::mp4}},
+        {source("coarse-2500.mp4", "25", "-video_track_timescale 2500"),
+         25,
+         {own, OutputContainer::mkv}},
+        {source("coarse-2400.mov", "24", "-video_track_timescale 2400"),
+         24,
+         {own, OutputContainer::mp4}},
+        {source("coarse-600.mp4", "24", "-video_track_timescale 600"), 24, {own}},
+    };
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
+    FFmpegProcessor processor(runner, ToolLocations{});
+    for (const auto& [file, rate, containers] : sources) {
+        SCOPED_TRACE(file.filename());
+        const SplitKeyframes keyframes = read(file, {});
+        ASSERT_EQ(timesIn(file, "v:0", "frame").size(), static_cast<std::size_t>(10 * rate));
+        const auto sourceAudio = timesIn(file, "a:0", "packet");
+        tavtest::TempDir output;
+        for (const auto& container : containers) {
+            SCOPED_TRACE(container ? rawValue(*container) : "source's own");
+            for (const auto mode : {SplitOperationMode::atPoint, SplitOperationMode::range}) {
+                SplitSourceConfiguration configuration(file);
+                configuration.operationMode = mode;
+                configuration.splitPointText = "4.2";
+                configuration.startText = "2.5";
+                configuration.endText = "7.5";
+                configuration.container = container;
+                configuration.keyframes = keyframes;
+                const auto requests = makeSplitRequests(configuration, output.path());
+                // Spans in seconds from the first frame: the cuts fall on the keyframes before.
+                const std::vector<std::pair<double, double>> spans =
+                    mode == SplitOperationMode::atPoint
+                        ? std::vector<std::pair<double, double>>{{0, 4}, {4, 10}}
+                        : std::vector<std::pair<double, double>>{{2, 7}};
+                ASSERT_EQ(requests.size(), spans.size());
+                for (std::size_t at = 0; at < requests.size(); ++at) {
+                    const fs::path part = requests[at].as<SplitRequest>()->output;
+                    SCOPED_TRACE(part.filename());
+                    processor.process(requests[at], {}, {});
+                    const auto frames = timesIn(part, "v:0", "frame");
+                    const auto audio = timesIn(part, "a:0", "packet");
+                    const auto [from, to] = spans[at];
+                    ASSERT_EQ(frames.size(), static_cast<std::size_t>((to - from) * rate));
+                    ASSERT_FALSE(audio.empty());
+                    // The first frame shown is the cut's, at 0; a part from the beginning
+                    // starts where the source's sound starts, an hour in or not.
+                    EXPECT_GE(frames.front(), -0.0005);
+                    EXPECT_LT(frames.front(), from > 0 ? 0.001 : 1 / rate);
+                    EXPECT_NEAR(frames.back() - frames.front(), to - from - 1 / rate, 0.002);
+                    // The part's first sound is a source packet timed as far from its frame.
+                    const double audioAt = keyframes.origin + from + audio.front() - frames.front();
+                    const auto near =
+                        std::lower_bound(sourceAudio.begin(), sourceAudio.end(), audioAt - 0.002);
+                    ASSERT_NE(near, sourceAudio.end());
+                    EXPECT_NEAR(*near, audioAt, 0.002);
+                }
+            }
+        }
+    }
 }
