@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "BenchUiSupport.h"
-#include "app/CoalescedRefresh.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "support/IdleServices.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/CoalescedRefresh.h"
 
 using namespace tavrolin;
 using benchuisupport::MeasuringApplication;

@@ -10,17 +10,17 @@
 
 #include <algorithm>
 
-#include "app/AppStyle.h"
-#include "app/CoalescedRefresh.h"
-#include "app/FeatureHeader.h"
-#include "app/FileListEditor.h"
-#include "app/FilePanels.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
-#include "app/TabOrder.h"
-#include "app/WorkspaceColumn.h"
 #include "joinsplit/JoinViewModel.h"
-#include "remux/RemuxSymbols.h"
+#include "widgets/AppStyle.h"
+#include "widgets/CoalescedRefresh.h"
+#include "widgets/FeatureHeader.h"
+#include "widgets/FileListEditor.h"
+#include "widgets/FilePanels.h"
+#include "widgets/RemuxSymbols.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
+#include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
 

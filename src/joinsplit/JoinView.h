@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/CoalescedRefresh.h"
+#include "widgets/CoalescedRefresh.h"
 
 #include <filesystem>
 #include <functional>

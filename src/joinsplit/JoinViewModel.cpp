@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/MediaProcessingError.h"
+#include "widgets/FilePanels.h"
 
 namespace tavrolin {
 

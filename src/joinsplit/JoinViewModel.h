@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/OutputFolderChecker.h"
-#include "app/StreamInspectionTasks.h"
 #include "engine/JoinLayoutCheck.h"
 #include "model/OutputContainer.h"
 #include "probe/MediaProbing.h"
+#include "widgets/OutputFolderChecker.h"
+#include "widgets/StreamInspectionTasks.h"
 
 namespace tavrolin {
 

@@ -15,18 +15,18 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/ElidedLabel.h"
-#include "app/OutputFolderRow.h"
-#include "app/RetiredWidget.h"
-#include "app/SymbolIcons.h"
-#include "app/TabOrder.h"
-#include "app/WorkspaceColumn.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitVideoPreview.h"
 #include "joinsplit/SplitViewModel.h"
 #include "joinsplit/SymbolLabel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/OutputFolderRow.h"
+#include "widgets/RetiredWidget.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
+#include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
 

@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/PercentFormat.h"
-#include "app/SymbolIcons.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SymbolLabel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/PercentFormat.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

@@ -8,14 +8,14 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/FeatureHeader.h"
-#include "app/FilePanels.h"
-#include "app/FileRowList.h"
-#include "app/SymbolIcons.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitViewModel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/FeatureHeader.h"
+#include "widgets/FilePanels.h"
+#include "widgets/FileRowList.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

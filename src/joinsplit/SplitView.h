@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/CoalescedRefresh.h"
+#include "widgets/CoalescedRefresh.h"
 
 class QLabel;
 class QPushButton;

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/FilePanels.h"
-#include "app/GuardedTask.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "probe/MediaProbeError.h"
+#include "widgets/FilePanels.h"
+#include "widgets/GuardedTask.h"
 
 namespace tavrolin {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/OutputFolderChecker.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "model/ProcessingRequest.h"
+#include "widgets/OutputFolderChecker.h"
 
 namespace tavrolin {
 

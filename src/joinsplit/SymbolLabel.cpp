@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "app/SymbolIcons.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

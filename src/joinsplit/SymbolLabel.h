@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 
 class QLabel;
 class QWidget;

@@ -9,13 +9,13 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
-#include "app/ActivityIndicator.h"
-#include "app/AppStyle.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
 #include "model/TextMetrics.h"
-#include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
+#include "widgets/ActivityIndicator.h"
+#include "widgets/AppStyle.h"
+#include "widgets/RemuxSymbols.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

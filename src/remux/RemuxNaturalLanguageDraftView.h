@@ -3,8 +3,8 @@
 #include <QGroupBox>
 #include <optional>
 
-#include "app/StatusLine.h"
 #include "model/RemuxPlan.h"
+#include "widgets/StatusLine.h"
 
 class QLabel;
 class QPlainTextEdit;

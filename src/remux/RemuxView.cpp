@@ -20,20 +20,20 @@
 #include <optional>
 #include <set>
 
-#include "app/AppStyle.h"
-#include "app/CoalescedRefresh.h"
-#include "app/ContentUnavailableView.h"
-#include "app/FeatureHeader.h"
-#include "app/FilePanels.h"
-#include "app/RetiredWidget.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
-#include "app/TabOrder.h"
-#include "app/WorkspaceColumn.h"
 #include "remux/RemuxNaturalLanguageDraftView.h"
-#include "remux/RemuxSymbols.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
+#include "widgets/AppStyle.h"
+#include "widgets/CoalescedRefresh.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/FeatureHeader.h"
+#include "widgets/FilePanels.h"
+#include "widgets/RemuxSymbols.h"
+#include "widgets/RetiredWidget.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
+#include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
 

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QWidget>
 
-#include "app/CoalescedRefresh.h"
+#include "widgets/CoalescedRefresh.h"
 
 #include <filesystem>
 #include <functional>

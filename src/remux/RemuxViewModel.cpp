@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <set>
 
-#include "app/FilePanels.h"
 #include "engine/JobQueueViewModel.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
 #include "planning/LocalServerLanguageModel.h"
+#include "widgets/FilePanels.h"
 
 namespace tavrolin {
 

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "app/OutputFolderChecker.h"
-#include "app/StreamInspectionTasks.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
@@ -27,6 +25,8 @@
 #include "planning/StreamSemanticMatcher.h"
 #include "probe/MediaProbing.h"
 #include "process/FFmpegVersion.h"
+#include "widgets/OutputFolderChecker.h"
+#include "widgets/StreamInspectionTasks.h"
 
 namespace tavrolin {
 

@@ -1,9 +1,9 @@
 // The natural-language draft of the remux workspace: request, outcome, apply and invalidation.
-#include "app/GuardedTask.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 #include "model/TextMetrics.h"
 #include "remux/RemuxViewModel.h"
+#include "widgets/GuardedTask.h"
 
 namespace tavrolin {
 

@@ -13,12 +13,12 @@
 
 #include <algorithm>
 
-#include "app/AppStyle.h"
-#include "app/ElidedLabel.h"
-#include "app/RetiredWidget.h"
-#include "app/SymbolIcons.h"
-#include "app/TabOrder.h"
-#include "remux/RemuxSymbols.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/RemuxSymbols.h"
+#include "widgets/RetiredWidget.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
 
 namespace tavrolin {
 

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "app/AppStyle.h"
+#include "widgets/AppStyle.h"
 
 namespace tavrolin {
 

@@ -17,14 +17,14 @@
 
 #include <charconv>
 
-#include "app/AppStyle.h"
-#include "app/FeatureHeader.h"
-#include "app/FileListEditor.h"
-#include "app/FilePanels.h"
-#include "app/SymbolIcons.h"
-#include "app/WorkspaceColumn.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameViewModel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/FeatureHeader.h"
+#include "widgets/FileListEditor.h"
+#include "widgets/FilePanels.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
 

@@ -16,14 +16,14 @@
 
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/SymbolIcons.h"
 #include "joinsplit/PreviewPlayer.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "transcription/TranscriptCueSearch.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

@@ -11,10 +11,10 @@
 
 #include <cmath>
 
-#include "app/AccessibleListRows.h"
-#include "app/AppStyle.h"
-#include "app/SymbolIcons.h"
 #include "transcription/TranscriptionWorkspaceState.h"
+#include "widgets/AccessibleListRows.h"
+#include "widgets/AppStyle.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

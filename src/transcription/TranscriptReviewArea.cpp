@@ -16,15 +16,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/RetiredWidget.h"
-#include "app/SymbolIcons.h"
 #include "transcription/TranscriptCueList.h"
 #include "transcription/TranscriptTimelineView.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/RetiredWidget.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

@@ -6,8 +6,8 @@
 
 #include <utility>
 
-#include "app/AppStyle.h"
 #include "transcription/TranscriptionSourceList.h"
+#include "widgets/AppStyle.h"
 
 namespace tavrolin {
 

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/SymbolIcons.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
+#include "widgets/AppStyle.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

@@ -14,11 +14,11 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "app/AppStyle.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
+#include "widgets/AppStyle.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

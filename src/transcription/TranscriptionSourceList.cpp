@@ -17,16 +17,16 @@
 
 #include <cmath>
 
-#include "app/AccessibleListRows.h"
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
-#include "app/TabOrder.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
+#include "widgets/AccessibleListRows.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
 
 namespace tavrolin {
 

@@ -10,10 +10,10 @@
 #include <chrono>
 #include <cmath>
 
-#include "app/AppStyle.h"
-#include "app/SymbolIcons.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/AppStyle.h"
+#include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/AccessibleListRows.h"
 #include "model/Transcription.h"
+#include "widgets/AccessibleListRows.h"
 
 namespace tavrolin {
 

@@ -13,14 +13,6 @@
 
 #include <algorithm>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/ElidedLabel.h"
-#include "app/FeatureHeader.h"
-#include "app/FilePanels.h"
-#include "app/QueueActivityPreview.h"
-#include "app/SymbolIcons.h"
-#include "app/WorkspaceColumn.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "transcription/SubtitleSyncReviewSheet.h"
@@ -29,6 +21,14 @@
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/FeatureHeader.h"
+#include "widgets/FilePanels.h"
+#include "widgets/QueueActivityPreview.h"
+#include "widgets/SymbolIcons.h"
+#include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
 

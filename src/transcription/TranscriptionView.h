@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/CoalescedRefresh.h"
 #include "transcription/TranscriptReviewArea.h"
+#include "widgets/CoalescedRefresh.h"
 
 class QLabel;
 class QStackedWidget;

@@ -6,12 +6,12 @@
 
 #include <mutex>
 
-#include "app/FilePanels.h"
-#include "app/GuardedTask.h"
 #include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 #include "model/TextMetrics.h"
+#include "widgets/FilePanels.h"
+#include "widgets/GuardedTask.h"
 
 namespace tavrolin {
 

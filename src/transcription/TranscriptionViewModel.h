@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/OutputFolderChecker.h"
 #include "engine/SubtitleFileExporter.h"
 #include "probe/MediaProbing.h"
 #include "transcription/ConversationSummarizing.h"
 #include "transcription/MediaTranscribing.h"
 #include "transcription/TranscriptionWorkspaceState.h"
+#include "widgets/OutputFolderChecker.h"
 
 namespace tavrolin {
 

@@ -1,11 +1,11 @@
 // The Join workspace over the real ffprobe and ffmpeg: layout checks and a real join.
 #include <gtest/gtest.h>
 
-#include "app/GatedProcessor.h"
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/JoinViewModel.h"
 #include "probe/ProbeText.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/GatedProcessor.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

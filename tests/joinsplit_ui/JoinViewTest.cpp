@@ -8,16 +8,16 @@
 
 #include <fstream>
 
-#include "app/AppStyle.h"
-#include "app/ContentUnavailableView.h"
-#include "app/FileListEditor.h"
-#include "app/RootView.h"
-#include "app/StatusLine.h"
-#include "app/SymbolIcons.h"
 #include "joinsplit/JoinView.h"
 #include "joinsplit/JoinViewModel.h"
 #include "remux/RemuxTestSupport.h"
+#include "shell/RootView.h"
 #include "support/ReadOnlyMount.h"
+#include "widgets/AppStyle.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/FileListEditor.h"
+#include "widgets/StatusLine.h"
+#include "widgets/SymbolIcons.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

@@ -7,16 +7,16 @@
 #include <QListView>
 #include <QTimer>
 
-#include "app/FileListEditor.h"
-#include "app/MainNavigationSidebar.h"
-#include "app/RootView.h"
-#include "app/TavrolinApp.h"
-#include "app/WorkspacePage.h"
 #include "engine/JobQueueViewModel.h"
 #include "joinsplit/JoinView.h"
 #include "remux/RemuxTestSupport.h"
+#include "shell/MainNavigationSidebar.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
+#include "shell/WorkspacePage.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
+#include "widgets/FileListEditor.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/QtTestApplication.h"
 #include "engine/PreviewPreparing.h"
 #include "joinsplit/PreviewPlayer.h"
 #include "model/CancellationError.h"
+#include "support/QtTestApplication.h"
 
 namespace tavtest {
 

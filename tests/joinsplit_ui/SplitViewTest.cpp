@@ -11,8 +11,6 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "app/ContentUnavailableView.h"
-#include "app/FileRowList.h"
 #include "joinsplit/IndexedClips.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitPreviewViewModel.h"
@@ -21,6 +19,8 @@
 #include "joinsplit_ui/PreviewTestSupport.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxTestSupport.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/FileRowList.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

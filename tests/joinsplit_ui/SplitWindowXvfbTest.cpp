@@ -10,17 +10,17 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "app/FileRowList.h"
-#include "app/MainNavigationSidebar.h"
-#include "app/RootView.h"
-#include "app/TavrolinApp.h"
 #include "joinsplit/IndexedClips.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
 #include "remux/RemuxTestSupport.h"
+#include "shell/MainNavigationSidebar.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
+#include "widgets/FileRowList.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

@@ -10,7 +10,6 @@
 #include <functional>
 #include <future>
 
-#include "app/QtTestApplication.h"
 #include "model/CancellationError.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
 #include "planning/ModelServerReply.h"
@@ -18,6 +17,7 @@
 #include "planning/RemuxPlanVocabulary.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/QtTestApplication.h"
 #include "support/TestMedia.h"
 #include "transcription/LanguageModelConversationSummarizer.h"
 

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "app/QtTestApplication.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "model/MediaStream.h"
@@ -28,6 +27,7 @@
 #include "probe/MediaProbing.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxViewModel.h"
+#include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "support/TestStreams.h"

@@ -13,13 +13,13 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/ElidedLabel.h"
-#include "app/SymbolIcons.h"
 #include "engine/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/SymbolIcons.h"
 
 using namespace tavrolin;
 using tavtest::makeStream;

@@ -12,13 +12,13 @@
 #include <QStyleOptionButton>
 #include <QToolButton>
 
-#include "app/MainNavigationSidebar.h"
-#include "app/RootView.h"
-#include "app/TavrolinApp.h"
 #include "engine/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"
+#include "shell/MainNavigationSidebar.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 

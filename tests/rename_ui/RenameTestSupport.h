@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/QtTestApplication.h"
 #include "rename/BatchRenamer.h"
 #include "rename/RenameViewModel.h"
+#include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 
 namespace tavtest {

@@ -11,15 +11,15 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "app/ContentUnavailableView.h"
-#include "app/FileListEditor.h"
-#include "app/RootView.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameView.h"
 #include "rename_ui/RenameTestSupport.h"
+#include "shell/RootView.h"
 #include "support/IdleServices.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/FileListEditor.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

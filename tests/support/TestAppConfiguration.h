@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/TavrolinApp.h"
 #include "model/PreferencesStore.h"
+#include "shell/TavrolinApp.h"
 
 namespace tavtest {
 

@@ -22,9 +22,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/ApplicationStyle.h"
-#include "app/QtTestApplication.h"
+#include "shell/ApplicationStyle.h"
 #include "support/KeyboardWalk.h"
+#include "support/QtTestApplication.h"
 #include "support/XvfbChild.h"
 
 namespace tavtest {

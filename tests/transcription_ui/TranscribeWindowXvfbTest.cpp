@@ -25,17 +25,16 @@
 #include <fstream>
 #include <sstream>
 
-#include "../app/LocalHttpServer.h"
 #include "../transcription/SpeechTestSupport.h"
-#include "app/ApplicationStyle.h"
-#include "app/MainNavigationSidebar.h"
-#include "app/RootView.h"
-#include "app/StatusLine.h"
-#include "app/TavrolinApp.h"
 #include "joinsplit/FrameServerPreviewPlayer.h"
 #include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
 #include "remux/RemuxTestSupport.h"
+#include "shell/ApplicationStyle.h"
+#include "shell/MainNavigationSidebar.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
+#include "support/LocalHttpServer.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
@@ -45,6 +44,7 @@
 #include "transcription/TranscriptTimelineView.h"
 #include "transcription/TranscriptionView.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/StatusLine.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

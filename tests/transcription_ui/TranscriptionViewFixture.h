@@ -18,7 +18,6 @@
 #include <fstream>
 #include <thread>
 
-#include "app/QtTestApplication.h"
 #include "engine/FFmpegPreviewService.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
@@ -26,6 +25,7 @@
 #include "model/CancellationError.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/IdleServices.h"
+#include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "transcription/SubtitleSyncReviewSheet.h"

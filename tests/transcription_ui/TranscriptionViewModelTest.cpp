@@ -12,11 +12,11 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/QtTestApplication.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "model/CancellationError.h"
 #include "probe/MediaProbeError.h"
+#include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;

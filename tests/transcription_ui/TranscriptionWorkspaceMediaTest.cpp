@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "../transcription/SpeechTestSupport.h"
-#include "app/QtTestApplication.h"
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobQueueViewModel.h"
 #include "engine/SubtitleDocumentRenderer.h"
@@ -16,6 +15,7 @@
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/IdleServices.h"
+#include "support/QtTestApplication.h"
 #include "support/ReadOnlyMount.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"

@@ -6,10 +6,10 @@
 #include <QAbstractItemModelTester>
 #include <QListView>
 
-#include "app/ContentUnavailableView.h"
-#include "app/StatusLine.h"
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
+#include "widgets/ContentUnavailableView.h"
+#include "widgets/StatusLine.h"
 
 namespace {
 
