@@ -1,7 +1,8 @@
 # Called from a source folder's own CMakeLists.txt, which names its files:
 #   tavrolin_folder(<name> CORE <plain C++ sources> UI <Qt sources and headers> LINKS <deps>)
 # CORE files form the static library tavrolin_<name> (no Qt), added to tavrolin_core; UI files
-# join tavrolin_ui and are left out of a build without Qt.
+# join the Qt library of the folder's layer (see tavrolin_ui_library) and are left out of a
+# build without Qt.
 function(tavrolin_folder name)
     cmake_parse_arguments(ARG "" "" "CORE;UI;LINKS" ${ARGN})
     if(ARG_CORE)
@@ -14,7 +15,20 @@ function(tavrolin_folder name)
     endif()
     if(ARG_UI AND TAVROLIN_WITH_QT)
         list(TRANSFORM ARG_UI PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
-        target_sources(tavrolin_ui PRIVATE ${ARG_UI})
+        tavrolin_ui_library(${name} _library)
+        target_sources(${_library} PRIVATE ${ARG_UI})
+    endif()
+endfunction()
+
+# The Qt library a folder's UI files join, by layer: the widget kit's (with the Qt halves of the
+# folders below it, TAVROLIN_BELOW_KIT), the shell's, or else the features'.
+function(tavrolin_ui_library name out)
+    if(name STREQUAL "widgets" OR name IN_LIST TAVROLIN_BELOW_KIT)
+        set(${out} tavrolin_widgets PARENT_SCOPE)
+    elseif(name STREQUAL "shell")
+        set(${out} tavrolin_shell PARENT_SCOPE)
+    else()
+        set(${out} tavrolin_ui PARENT_SCOPE)
     endif()
 endfunction()
 
