@@ -51,16 +51,26 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
         return queue_.claimsOutput(output);
     };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
+    state_.outputExists = [this](const std::filesystem::path& output) {
+        return outputFolderCheck_.exists(output);
+    };
+    state_.outputIdentity = [this](const std::filesystem::path& output) {
+        return outputFolderCheck_.identity(output);
+    };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, [this] {
-        if (outputFolderCheck_.isChecking() && outputFolderCheck_.problem()) {
+        if (awaitingOutputCheck_ && outputFolderCheck_.isChecking() &&
+            outputFolderCheck_.problem()) {
             state_.errorMessage.reset();
             state_.message = outputFolderCheck_.problem();
-            emit changed();
         }
+        emit changed();
     });
-    // Connected before any view, so a view redrawing on the same signal sees the search pending.
+    // Connected before any view, so a view redrawing on the same signal sees the search pending
+    // and the outputs' check running.
     connect(this, &TranscriptionViewModel::changed, this,
             &TranscriptionViewModel::refreshBatchSearch);
+    connect(this, &TranscriptionViewModel::changed, this,
+            &TranscriptionViewModel::followExportOutputs);
     refreshAvailability();
 }
 
@@ -375,7 +385,7 @@ void TranscriptionViewModel::clearSelectedTranscript() {
 void TranscriptionViewModel::exportSubtitles() {
     const auto* selected = state_.selectedSource();
     const auto suggested = state_.subtitleExportSuggestedName();
-    if (!selected || !suggested || isCheckingOutputFolder()) {
+    if (!selected || !suggested || awaitingOutputCheck_) {
         return;
     }
     const auto destination = panels_.chooseSubtitleExportFile(*suggested, SubtitleFileFormat::srt,
@@ -383,8 +393,9 @@ void TranscriptionViewModel::exportSubtitles() {
     if (!destination) {
         return;
     }
-    afterFolderCheck({destination->parent_path()},
-                     [this, destination = *destination] { exportSubtitlesTo(destination); });
+    afterOutputCheck(
+        {{destination->parent_path()}, {}, std::nullopt},
+        [this, destination = *destination](const auto&) { exportSubtitlesTo(destination); });
 }
 
 void TranscriptionViewModel::exportSubtitlesTo(const std::filesystem::path& destination) {
@@ -442,23 +453,52 @@ void TranscriptionViewModel::removeChapter(const Uuid& id) {
 
 // ---- Media export --------------------------------------------------------------------------
 
-void TranscriptionViewModel::afterFolderCheck(std::vector<std::filesystem::path> folders,
-                                              std::function<void()> then) {
-    outputFolderCheck_.check(std::move(folders), true,
-                             [this, then = std::move(then)](const auto& problem) {
-                                 state_.message.reset();
-                                 if (problem) {
-                                     state_.errorMessage = problem;
-                                     emit changed();
-                                 } else {
-                                     then();
-                                 }
-                             });
+void TranscriptionViewModel::afterOutputCheck(
+    OutputFolderChecker::Question question,
+    std::function<void(const OutputFolderChecker::Findings&)> then) {
+    awaitingOutputCheck_ = true;
+    outputFolderCheck_.ask(std::move(question), true,
+                           [this, then = std::move(then)](const auto& findings) {
+                               awaitingOutputCheck_ = false;
+                               state_.message.reset();
+                               if (findings.problem) {
+                                   state_.errorMessage = findings.problem;
+                                   emit changed();
+                               } else {
+                                   then(findings);
+                               }
+                           });
+    emit changed();
+}
+
+OutputFolderChecker::Question TranscriptionViewModel::batchOutputQuestion() const {
+    OutputFolderChecker::Question question{{}, state_.batchMediaOutputs(), std::nullopt};
+    for (const auto& output : question.files) {
+        if (std::find(question.folders.begin(), question.folders.end(), output.parent_path()) ==
+            question.folders.end()) {
+            question.folders.push_back(output.parent_path());
+        }
+    }
+    return question;
+}
+
+// The marked sources' outputs are asked about whenever they change, so the batch export's
+// readiness can name an existing output without the GUI thread touching the disk.
+void TranscriptionViewModel::followExportOutputs() {
+    if (awaitingOutputCheck_) {
+        return;
+    }
+    auto question = batchOutputQuestion();
+    if (question.files.empty()) {
+        outputFolderCheck_.reset();
+    } else {
+        outputFolderCheck_.ask(std::move(question));
+    }
 }
 
 void TranscriptionViewModel::exportSelectedMedia() {
     const auto* selected = state_.selectedSource();
-    if (!selected || isCheckingOutputFolder()) {
+    if (!selected || awaitingOutputCheck_) {
         return;
     }
     if (auto blocker = state_.mediaExportBlocker()) {
@@ -472,48 +512,44 @@ void TranscriptionViewModel::exportSelectedMedia() {
     if (!destination) {
         return;
     }
-    auto request = state_.selectedMediaRequest(*destination);
-    if (!request) {
-        emit changed();
-        return;
-    }
-    afterFolderCheck({destination->parent_path()},
-                     [this, request = std::move(*request), destination = *destination] {
-                         queue_.enqueueNext({ProcessingRequest(request)});
-                         state_.noteMediaQueued(1, destination, false);
-                         emit changed();
-                     });
+    // Whether the destination exists, or is the source under another name, is asked off the
+    // GUI thread with its folder; the request is made from that answer.
+    afterOutputCheck(
+        {{destination->parent_path()}, state_.mediaExportFiles(*destination), std::nullopt},
+        [this, id = selected->id, destination = *destination](const auto&) {
+            if (state_.selectedSourceID != id) {
+                return;  // another source was chosen meanwhile
+            }
+            if (auto request = state_.selectedMediaRequest(destination)) {
+                queue_.enqueueNext({ProcessingRequest(*request)});
+                state_.noteMediaQueued(1, destination, false);
+            }
+            emit changed();
+        });
 }
 
 void TranscriptionViewModel::exportCheckedMediaInBatch() {
-    if (isCheckingOutputFolder()) {
+    if (awaitingOutputCheck_) {
         return;
     }
     syncReplacements();
-    auto requests = state_.batchMediaRequests();
-    if (requests) {
-        std::vector<std::filesystem::path> folders;
-        for (const auto& request : *requests) {
-            if (std::find(folders.begin(), folders.end(), request.output.parent_path()) ==
-                folders.end()) {
-                folders.push_back(request.output.parent_path());
-            }
-        }
-        afterFolderCheck(std::move(folders), [this, requests = std::move(*requests)] {
-            for (const auto& request : requests) {
-                if (request.replacesInput) {
-                    if (const auto identity = fileIdentity(request.input)) {
-                        state_.pendingReplacements.insert(*identity);
-                    }
+    afterOutputCheck(batchOutputQuestion(), [this](const auto&) {
+        const auto requests = state_.batchMediaRequests();
+        if (requests) {
+            for (const auto& request : *requests) {
+                if (!request.replacesInput) {
+                    continue;
+                }
+                if (const auto identity = outputFolderCheck_.identity(request.input)) {
+                    queuedReplacementInputs_[request.input] = *identity;
+                    state_.pendingReplacements.insert(*identity);
                 }
             }
-            queue_.enqueueNext(std::vector<ProcessingRequest>(requests.begin(), requests.end()));
-            state_.noteMediaQueued(requests.size(), {}, true);
-            emit changed();
-        });
-        return;
-    }
-    emit changed();
+            queue_.enqueueNext(std::vector<ProcessingRequest>(requests->begin(), requests->end()));
+            state_.noteMediaQueued(requests->size(), {}, true);
+        }
+        emit changed();
+    });
 }
 
 void TranscriptionViewModel::syncReplacements() {
@@ -526,11 +562,13 @@ void TranscriptionViewModel::syncReplacements() {
         }
         using Kind = ProcessingJob::Status::Kind;
         if (job.status.kind == Kind::queued || job.status.kind == Kind::running) {
-            if (const auto identity = fileIdentity(request->input)) {
-                pending.insert(*identity);
+            const auto queued = queuedReplacementInputs_.find(request->input);
+            if (queued != queuedReplacementInputs_.end()) {
+                pending.insert(queued->second);
             }
         } else if (job.status.kind == Kind::completed &&
                    finishedReplacementJobs_.insert(job.id).second) {
+            // Once per finished job: the file just written, now carrying the transcript.
             if (const auto identity = fileIdentity(request->input)) {
                 state_.completedReplacements.insert(*identity);
             }

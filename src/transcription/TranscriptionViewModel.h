@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -106,9 +107,14 @@ class TranscriptionViewModel : public QObject {
     }
     bool isInspecting() const { return probeRunning_; }
     bool isExportingSubtitles() const { return exportRunning_; }
-    // An export waits for its output folder's check (off the GUI thread), which shows
-    // "Checking the folder…" as the message while it takes long.
+    // Whether the export outputs' folders and names are being asked about off the GUI thread:
+    // whenever the marked sources' outputs change, and again when an export is asked for. An
+    // export waits for its answer, and shows "Checking the folder…" as the message while that
+    // takes long; the export readiness reads the last answer.
     bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
+    void setOutputFolderProbe(OutputFolderChecker::Probe probe) {
+        outputFolderCheck_.setProbe(std::move(probe));
+    }
     // The hits of the search across all transcripts, worked out on the pool whenever the query or
     // any source's cues change. They stay those of the last finished search while a newer one is
     // pending, and are empty when no search is asked for. The list is shared and never changed:
@@ -134,10 +140,13 @@ class TranscriptionViewModel : public QObject {
     template <typename Result, typename Work>
     static Outcome<Result> capture(Work&& work);
 
-    // Checks that new files can be made in `folders`, then runs `then`; shows the first
-    // problem found as the error instead.
     void exportSubtitlesTo(const std::filesystem::path& destination);
-    void afterFolderCheck(std::vector<std::filesystem::path> folders, std::function<void()> then);
+    // Asks `question` again and runs `then` with the answer once its folders take new files;
+    // shows the first problem found as the error instead. Other exports wait meanwhile.
+    void afterOutputCheck(OutputFolderChecker::Question question,
+                          std::function<void(const OutputFolderChecker::Findings&)> then);
+    OutputFolderChecker::Question batchOutputQuestion() const;
+    void followExportOutputs();
     void startProbeTaskIfNeeded();
     void inspectNext(std::stop_source task);
     void endProbeTask();
@@ -163,6 +172,11 @@ class TranscriptionViewModel : public QObject {
     bool probeRunning_ = false;
     bool exportRunning_ = false;
     std::set<Uuid> finishedReplacementJobs_;
+    // The file each queued replacement's input led to when it was queued, so following the
+    // queue never looks at the disk.
+    std::map<std::filesystem::path, FileIdentity> queuedReplacementInputs_;
+    // An export waits for its own output check; following the outputs pauses meanwhile.
+    bool awaitingOutputCheck_ = false;
     // The trimmed query and cue revision of the latest search started.
     std::optional<std::pair<std::string, std::uint64_t>> batchSearchKey_;
     TranscriptSearchSnapshot batchSearchSnapshot_;

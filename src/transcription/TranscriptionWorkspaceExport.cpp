@@ -15,25 +15,6 @@ namespace tavrolin {
 
 using namespace workspace;
 
-namespace {
-
-enum class Taken { no, byFile, byQueuedJob };
-
-// An existing name (a dangling link too), or the output of a job already queued.
-Taken takenBy(const std::filesystem::path& output,
-              const std::function<bool(const std::filesystem::path&)>& claimed) {
-    if (claimed && claimed(output)) {
-        return Taken::byQueuedJob;
-    }
-    std::error_code error;
-    return std::filesystem::symlink_status(output, error).type() !=
-                   std::filesystem::file_type::not_found
-               ? Taken::byFile
-               : Taken::no;
-}
-
-}  // namespace
-
 // ---- Chapters ------------------------------------------------------------------------------
 
 void TranscriptionWorkspaceState::addChapterAtCue(const SubtitleCue& cue) {
@@ -146,9 +127,18 @@ std::optional<OutputContainer> TranscriptionWorkspaceState::batchContainer(
                                              : std::optional(source.mediaOutputContainer);
 }
 
+bool TranscriptionWorkspaceState::knownToExist(const std::filesystem::path& file) const {
+    return outputExists && outputExists(file);
+}
+
+std::optional<FileIdentity> TranscriptionWorkspaceState::knownIdentity(
+    const std::filesystem::path& file) const {
+    return outputIdentity ? outputIdentity(file) : std::nullopt;
+}
+
 std::optional<std::string> TranscriptionWorkspaceState::replacementRefusal(
     const BatchTranscriptionSource& source) const {
-    const auto identity = fileIdentity(source.url);
+    const auto identity = knownIdentity(source.url);
     if (!identity) {
         return std::nullopt;
     }
@@ -194,22 +184,44 @@ std::optional<std::string> TranscriptionWorkspaceState::batchMediaExportBlocker(
         }
         const auto output = batchExportOutputURL(*source, *container);
         const auto identity =
-            replaceOriginalsDuringBatchExport ? fileIdentity(output) : std::nullopt;
+            replaceOriginalsDuringBatchExport ? knownIdentity(output) : std::nullopt;
         if (!seenPaths.insert(standardizedPath(output)).second ||
             (identity && !seenFiles.insert(*identity).second)) {
             return "Two selected files would produce the same output name.";
         }
-        switch (replaceOriginalsDuringBatchExport ? Taken::no : takenBy(output, outputClaimed)) {
-            case Taken::no:
-                break;
-            case Taken::byFile:
-                return "An output named “" + fileName(output) +
-                       "” already exists. No batch jobs were queued.";
-            case Taken::byQueuedJob:
-                return MediaProcessingError::outputClaimed(fileName(output)).what();
+        if (replaceOriginalsDuringBatchExport) {
+            continue;
+        }
+        if (outputClaimed && outputClaimed(output)) {
+            return MediaProcessingError::outputClaimed(fileName(output)).what();
+        }
+        if (knownToExist(output)) {
+            return "An output named “" + fileName(output) +
+                   "” already exists. No batch jobs were queued.";
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::filesystem::path> TranscriptionWorkspaceState::batchMediaOutputs() const {
+    std::vector<std::filesystem::path> outputs;
+    for (const auto& source : sources) {
+        if (selectedExportSourceIDs.contains(source.id)) {
+            if (const auto container = batchContainer(source)) {
+                outputs.push_back(batchExportOutputURL(source, *container));
+            }
+        }
+    }
+    return outputs;
+}
+
+std::vector<std::filesystem::path> TranscriptionWorkspaceState::mediaExportFiles(
+    const std::filesystem::path& destination) const {
+    std::vector<std::filesystem::path> files{destination};
+    if (const auto* selected = selectedSource()) {
+        files.push_back(selected->url);
+    }
+    return files;
 }
 
 std::optional<std::string> TranscriptionWorkspaceState::mediaExportSuggestedName() const {
@@ -251,9 +263,9 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
         errorMessage = blocker;
         return std::nullopt;
     }
-    const auto destinationIdentity = fileIdentity(destination);
+    const auto destinationIdentity = knownIdentity(destination);
     if (standardizedPath(destination) == standardizedPath(selected->url) ||
-        (destinationIdentity && destinationIdentity == fileIdentity(selected->url))) {
+        (destinationIdentity && destinationIdentity == knownIdentity(selected->url))) {
         errorMessage = "Choose a new output file. Tavrolin does not replace the source.";
         return std::nullopt;
     }
@@ -263,15 +275,13 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
         return std::nullopt;
     }
     // The save panel does not ask about an existing file, and the queue would refuse it.
-    switch (takenBy(destination, outputClaimed)) {
-        case Taken::no:
-            break;
-        case Taken::byFile:
-            errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
-            return std::nullopt;
-        case Taken::byQueuedJob:
-            errorMessage = MediaProcessingError::outputClaimed(fileName(destination)).what();
-            return std::nullopt;
+    if (outputClaimed && outputClaimed(destination)) {
+        errorMessage = MediaProcessingError::outputClaimed(fileName(destination)).what();
+        return std::nullopt;
+    }
+    if (knownToExist(destination)) {
+        errorMessage = MediaProcessingError::outputExists(fileName(destination)).what();
+        return std::nullopt;
     }
     return makeRequest(*selected, container_, destination, false);
 }

@@ -227,6 +227,11 @@ class TranscriptionWorkspaceState {
     // Whether a queued or running job writes a file: such an output is refused as an existing
     // one (the queue's `claimsOutput`); none claims nothing.
     std::function<bool(const std::filesystem::path&)> outputClaimed;
+    // What the owner last found on the disk, off the GUI thread, about the outputs it asked
+    // about (`mediaExportFiles`, `batchMediaOutputs`): whether a name exists (a dangling link
+    // too) and which file it leads to. None finds nothing; the state itself never looks.
+    std::function<bool(const std::filesystem::path&)> outputExists;
+    std::function<std::optional<FileIdentity>(const std::filesystem::path&)> outputIdentity;
     std::optional<std::string> mediaExportIssue(const BatchTranscriptionSource& source,
                                                 OutputContainer container) const;
     std::optional<std::string> mediaExportBlocker() const;
@@ -234,6 +239,12 @@ class TranscriptionWorkspaceState {
     std::filesystem::path batchExportOutputURL(const BatchTranscriptionSource& source,
                                                OutputContainer container) const;
     std::optional<std::string> mediaExportSuggestedName() const;
+    // The names whose existence and identity decide a single export to `destination`: the
+    // destination and the selected source.
+    std::vector<std::filesystem::path> mediaExportFiles(
+        const std::filesystem::path& destination) const;
+    // The outputs of the marked sources whose container is known, in source order.
+    std::vector<std::filesystem::path> batchMediaOutputs() const;
     // The request for the chosen destination, or none with errorMessage set.
     std::optional<TranscriptionMediaRequest> selectedMediaRequest(
         const std::filesystem::path& destination);
@@ -272,6 +283,8 @@ class TranscriptionWorkspaceState {
                                           const std::filesystem::path& output,
                                           bool replacesInput) const;
     std::optional<std::string> replacementRefusal(const BatchTranscriptionSource& source) const;
+    bool knownToExist(const std::filesystem::path& file) const;
+    std::optional<FileIdentity> knownIdentity(const std::filesystem::path& file) const;
 
     std::shared_ptr<PreferencesStore> preferences_;
     std::optional<std::int64_t> audioIndex_;

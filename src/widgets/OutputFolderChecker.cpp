@@ -57,6 +57,9 @@ OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& prob
         if (nameExists(file)) {
             findings.existing.insert(file);
         }
+        if (const auto identity = fileIdentity(file)) {
+            findings.identities.emplace(file, *identity);
+        }
     }
     if (const auto& search = question.freeName) {
         findings.freeName =
@@ -160,6 +163,7 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
                 deliver(generation, Findings{"Tavrolin could not check the output folder now. "
                                              "Try again.",
                                              {},
+                                             {},
                                              {}});
             },
             Qt::QueuedConnection);
@@ -177,6 +181,7 @@ void OutputFolderChecker::deliver(std::uint64_t generation, const Findings& find
     showChecking_.stop();
     problem_ = findings.problem;
     existing_ = findings.existing;
+    identities_ = findings.identities;
     // Taken before it runs: the reply may ask again.
     const Reply then = std::exchange(then_, {});
     if (then) {
@@ -210,6 +215,7 @@ void OutputFolderChecker::reset() {
     checking_ = false;
     problem_.reset();
     existing_.clear();
+    identities_.clear();
     then_ = {};
     showChecking_.stop();
 }

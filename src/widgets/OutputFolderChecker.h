@@ -9,11 +9,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "model/FileIdentity.h"
 
 namespace tavrolin {
 
@@ -49,7 +52,7 @@ class OutputFolderChecker : public QObject {
     struct Question {
         // Each must take new files; the first problem found answers.
         std::vector<std::filesystem::path> folders;
-        // Which of these names exist (a dangling link too).
+        // Which of these names exist (a dangling link too), and which file each leads to.
         std::vector<std::filesystem::path> files;
         std::optional<FreeNameSearch> freeName;
 
@@ -58,6 +61,7 @@ class OutputFolderChecker : public QObject {
     struct Findings {
         std::optional<std::string> problem;
         std::set<std::filesystem::path> existing;
+        std::map<std::filesystem::path, FileIdentity> identities;
         std::optional<std::filesystem::path> freeName;
     };
     using Reply = std::function<void(const Findings&)>;
@@ -85,6 +89,11 @@ class OutputFolderChecker : public QObject {
     const std::optional<std::string>& problem() const { return problem_; }
     // Whether the last answer found this name; kept until a newer answer or reset().
     bool exists(const std::filesystem::path& file) const { return existing_.contains(file); }
+    // The file this name led to in the last answer; none when it led to none.
+    std::optional<FileIdentity> identity(const std::filesystem::path& file) const {
+        const auto found = identities_.find(file);
+        return found == identities_.end() ? std::nullopt : std::optional(found->second);
+    }
 
     void setProbe(Probe probe) { probe_ = std::move(probe); }
 
@@ -106,6 +115,7 @@ class OutputFolderChecker : public QObject {
     bool checking_ = false;
     std::optional<std::string> problem_;
     std::set<std::filesystem::path> existing_;
+    std::map<std::filesystem::path, FileIdentity> identities_;
     std::uint64_t generation_ = 0;
     Reply then_;
     QTimer showChecking_;

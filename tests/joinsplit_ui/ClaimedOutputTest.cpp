@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NoTranscriber : public MediaTranscribing {
-  public:
-    TranscriptionCapability checkCapability() override {
-        return {{{"en-US", "English (United States)"}}, std::nullopt};
-    }
-    std::vector<TranscriptFragment> transcribe(const fs::path&, std::int64_t, const std::string&,
-                                               std::optional<double>, TranscriptionProgressHandler,
-                                               std::stop_token) override {
-        return {};
-    }
-    void cancel() override {}
-};
-
 std::string claimedSentence(const std::string& name) {
     return "\u201C" + name + "\u201D is already the output of a job waiting in the queue.";
 }
@@ -54,9 +41,9 @@ TEST(ClaimedOutput, EveryPageNamesTheQueuedJobsOutput) {
     std::optional<fs::path> transcribeAnswer;
     TranscriptionViewModel transcribe(
         TranscriptionViewModel::Services{
-            std::make_shared<tavtest::VideoWithAudioProbe>(4.0), std::make_shared<NoTranscriber>(),
-            std::make_shared<tavtest::NoSummaries>(), std::make_shared<SubtitleFileExporter>(),
-            std::make_shared<InMemoryPreferencesStore>()},
+            std::make_shared<tavtest::VideoWithAudioProbe>(4.0),
+            std::make_shared<tavtest::NoTranscriber>(), std::make_shared<tavtest::NoSummaries>(),
+            std::make_shared<SubtitleFileExporter>(), std::make_shared<InMemoryPreferencesStore>()},
         queue,
         TranscriptionViewModel::Panels{
             [&](const std::string&, OutputContainer, const auto&) { return transcribeAnswer; },
@@ -115,6 +102,7 @@ TEST(ClaimedOutput, EveryPageNamesTheQueuedJobsOutput) {
          [&] {
              transcribeAnswer = folder / "t-transcribed.mkv";
              transcribe.exportSelectedMedia();
+             ASSERT_TRUE(tavtest::waitUntil([&] { return !transcribe.isCheckingOutputFolder(); }));
          },
          [&] { return transcribe.state().errorMessage; }},
     };

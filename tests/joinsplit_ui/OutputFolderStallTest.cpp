@@ -18,6 +18,7 @@
 #include "model/OutputFolderCheck.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/IdleServices.h"
+#include "transcription/TranscriptionViewModel.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -161,9 +162,10 @@ TEST(OutputFolderStall, ACheckerGoesWithoutWaitingForItsStalledProbe) {
     EXPECT_FALSE(answered);
 }
 
-// Remux and Join ask about the folder and the outputs' names off the GUI thread: while that
-// stalls, the page says it is checking and queues nothing; the answer queues the job later.
-TEST(OutputFolderStall, RemuxAndJoinQueueOnceAStalledCheckAnswers) {
+// Remux, Join and Transcribe ask about the folder and the outputs' names off the GUI thread:
+// while that stalls, the page says it is checking and queues nothing; the answer queues the job
+// later.
+TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
     tavtest::prepareRemuxTest();
     tavtest::TempDir folder;
     const auto& media = tavtest::TestMedia::shared();
@@ -179,6 +181,17 @@ TEST(OutputFolderStall, RemuxAndJoinQueueOnceAStalledCheckAnswers) {
     join.setOutputFolderProbe(probe);
     join.setOutputFileChooser(
         [&](const std::string&, OutputContainer, const auto&) { return folder / "j.mp4"; });
+    TranscriptionViewModel transcribe(
+        TranscriptionViewModel::Services{
+            tavtest::realProbe(), std::make_shared<tavtest::NoTranscriber>(),
+            std::make_shared<tavtest::NoSummaries>(), std::make_shared<SubtitleFileExporter>(),
+            std::make_shared<InMemoryPreferencesStore>()},
+        queue,
+        TranscriptionViewModel::Panels{[&](const std::string&, OutputContainer, const auto&) {
+                                           return std::optional(folder / "t-out.mkv");
+                                       },
+                                       {}});
+    transcribe.setOutputFolderProbe(probe);
     struct Row {
         std::string page;
         std::function<void()> setUp;
@@ -200,6 +213,13 @@ TEST(OutputFolderStall, RemuxAndJoinQueueOnceAStalledCheckAnswers) {
              ASSERT_TRUE(tavtest::waitUntil([&] { return join.runningInspectionCount() == 0; }));
          },
          [&] { join.chooseOutputAndQueue(); }, [&] { return join.outputProblem(); }},
+        {"Transcribe",
+         [&] {
+             transcribe.addSources({tavtest::copyMedia(media.matroska, folder, "t.mkv")});
+             ASSERT_TRUE(tavtest::waitUntil([&] { return !transcribe.isInspecting(); }));
+             transcribe.setCues({{1, 0.2, 0.9, "hello", {}}});
+         },
+         [&] { transcribe.exportSelectedMedia(); }, [&] { return transcribe.state().message; }},
     };
     Ticks ticks;
     for (const auto& row : rows) {

@@ -5,6 +5,7 @@
 #include "engine/MediaProcessing.h"
 #include "probe/MediaProbing.h"
 #include "transcription/ConversationSummarizing.h"
+#include "transcription/MediaTranscribing.h"
 
 namespace tavtest {
 
@@ -53,6 +54,21 @@ class NoSummaries final : public tavrolin::ConversationSummarizing {
     std::string summarize(const tavrolin::TranscriptConversation&, std::stop_token) override {
         throw tavrolin::ConversationSummaryError::unavailable();
     }
+};
+
+// English (United States) is supported, and every run hears no words.
+class NoTranscriber final : public tavrolin::MediaTranscribing {
+  public:
+    tavrolin::TranscriptionCapability checkCapability() override {
+        return {{{"en-US", "English (United States)"}}, std::nullopt};
+    }
+    std::vector<tavrolin::TranscriptFragment> transcribe(const std::filesystem::path&, std::int64_t,
+                                                         const std::string&, std::optional<double>,
+                                                         tavrolin::TranscriptionProgressHandler,
+                                                         std::stop_token) override {
+        return {};
+    }
+    void cancel() override {}
 };
 
 }  // namespace tavtest

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <set>
 
 #include <fstream>
 
@@ -478,6 +479,10 @@ TEST(TranscriptionWorkspaceState, ChapterRulesCompareWholeMilliseconds) {
 TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     Workspace w;
     const auto ids = w.inspected({"Talk.mkv", "A.mov", "A.mkv", "clip.avi"});
+    // Told what is on the disk, as the page's checker answers off the GUI thread.
+    std::set<fs::path> existing;
+    w.state.outputExists = [&](const fs::path& output) { return existing.contains(output); };
+    w.state.outputIdentity = fileIdentity;
     EXPECT_EQ(w.state.mediaExportBlocker(),
               "Transcribe this source before exporting a media file.");
     w.transcribe(ids, {1.0});
@@ -501,9 +506,15 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     w.state.outputClaimed = [&](const fs::path& output) {
         return output == w.folder / "queued.mp4";
     };
+    existing.insert(w.folder / "taken.mp4");
+    ASSERT_EQ(::link((w.folder / "Talk.mkv").c_str(), (w.folder / "Talk-link.mp4").c_str()), 0);
     for (const auto& row : std::vector<Row>{
              {"the source itself", w.folder / "Talk.mkv",
               "Choose a new output file. Tavrolin does not replace the source."},
+             {"the source under another name", w.folder / "Talk-link.mp4",
+              "Choose a new output file. Tavrolin does not replace the source."},
+             {"an existing file", w.folder / "taken.mp4",
+              "An output named “taken.mp4” already exists. Choose another folder or name."},
              {"another extension", w.folder / "out.mkv", "The output filename must use .mp4."},
              {"the output of a queued job", w.folder / "queued.mp4",
               "“queued.mp4” is already the output of a job waiting in the queue."}}) {
@@ -527,7 +538,8 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     EXPECT_EQ(w.state.batchMediaExportBlocker(),
               "Two selected files would produce the same output name.");
     w.state.selectedExportSourceIDs = {ids[1]};
-    touch(w.folder / "A-transcribed.mp4");
+    EXPECT_EQ(w.state.batchMediaOutputs(), std::vector<fs::path>{w.folder / "A-transcribed.mp4"});
+    existing.insert(w.folder / "A-transcribed.mp4");
     EXPECT_EQ(w.state.batchMediaExportBlocker(),
               "An output named “A-transcribed.mp4” already exists. No batch jobs were queued.");
     w.state.replaceOriginalsDuringBatchExport = true;

@@ -110,8 +110,10 @@ struct Fixture {
         view.show();
         settle();
     }
+    // The export outputs are asked about off the GUI thread after every change.
     void settle() {
         QTest::qWait(1);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !model.isCheckingOutputFolder(); }));
         view.render();
     }
     template <typename T>

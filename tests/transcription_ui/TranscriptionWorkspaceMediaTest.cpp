@@ -215,20 +215,7 @@ TEST(TranscriptionWorkspaceMedia, TranscribesTwoFilesShiftsAndExportsSubRip) {
 }
 
 TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
-    class Unused : public MediaTranscribing {
-      public:
-        TranscriptionCapability checkCapability() override {
-            return {{{"en-US", "English (United States)"}}, std::nullopt};
-        }
-        std::vector<TranscriptFragment> transcribe(const fs::path&, std::int64_t,
-                                                   const std::string&, std::optional<double>,
-                                                   TranscriptionProgressHandler,
-                                                   std::stop_token) override {
-            return {};
-        }
-        void cancel() override {}
-    };
-    Workspace w(std::make_shared<Unused>());
+    Workspace w(std::make_shared<tavtest::NoTranscriber>());
     const fs::path show = w.folder / "show.mkv";
     const fs::path clip = w.folder / "clip.mp4";
     fs::copy_file(tavtest::TestMedia::shared().matroska, show);
