@@ -9,6 +9,7 @@
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "model/Paths.h"
 
 namespace tavrolin {
 
@@ -41,12 +42,6 @@ std::string formatCommandLineSeconds(double seconds) {
         return "0.000000";
     }
     return std::string(buffer, result.ptr);
-}
-
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code error;
-    auto absolute = std::filesystem::absolute(path, error);
-    return (error ? path : absolute).lexically_normal();
 }
 
 std::vector<std::string> FFmpegCommandBuilder::baseArguments() {

@@ -71,7 +71,4 @@ class FFmpegCommandBuilder {
 // the locale ("90.000000").
 std::string formatCommandLineSeconds(double seconds);
 
-// The absolute, lexically normal form of a path, used to compare files by name.
-std::filesystem::path standardizedPath(const std::filesystem::path& path);
-
 }  // namespace tavrolin

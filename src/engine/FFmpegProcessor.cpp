@@ -17,6 +17,7 @@
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbeError.h"

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FileOperations.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {

@@ -10,6 +10,7 @@
 #include "engine/FFprobeQueries.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "model/Paths.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
