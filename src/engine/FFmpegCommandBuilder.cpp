@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
-#include <system_error>
 
+#include "engine/MillisecondTime.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -33,16 +32,6 @@ std::string streamMap(std::int64_t index) {
 }
 
 }  // namespace
-
-std::string formatCommandLineSeconds(double seconds) {
-    char buffer[128];
-    auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 6);
-    if (result.ec != std::errc{}) {
-        return "0.000000";
-    }
-    return std::string(buffer, result.ptr);
-}
 
 std::vector<std::string> FFmpegCommandBuilder::baseArguments() {
     return {"-nostdin", "-hide_banner", "-n", "-nostats", "-progress", "pipe:1"};

@@ -67,8 +67,4 @@ class FFmpegCommandBuilder {
         const std::filesystem::path& output) const;
 };
 
-// Seconds as ffmpeg takes them on a command line: six decimals, a point, no grouping, whatever
-// the locale ("90.000000").
-std::string formatCommandLineSeconds(double seconds);
-
 }  // namespace tavrolin

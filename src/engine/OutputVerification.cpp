@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/MillisecondTime.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Paths.h"
