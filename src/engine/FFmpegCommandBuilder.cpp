@@ -85,6 +85,25 @@ std::vector<std::string> FFmpegCommandBuilder::remuxArguments(
     return arguments;
 }
 
+std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesystem::path>& inputs) {
+    std::string text;
+    for (const auto& input : inputs) {
+        if (!text.empty()) {
+            text += '\n';
+        }
+        text += "file '";
+        for (char c : input.string()) {
+            if (c == '\'') {
+                text += "'\\''";
+            } else {
+                text += c;
+            }
+        }
+        text += '\'';
+    }
+    return text;
+}
+
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(
     const std::filesystem::path& concatList, const std::filesystem::path& output) const {
     auto arguments = baseArguments();

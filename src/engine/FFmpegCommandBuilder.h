@@ -32,6 +32,8 @@ class FFmpegCommandBuilder {
 
     std::vector<std::string> remuxArguments(const RemuxRequest& request,
                                             const std::filesystem::path& output) const;
+    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
+    static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output) const;
     // A split copies the packets of one part in one run. The request's times are the

@@ -14,6 +14,10 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
+fs::path hiddenWorkingOutput(const fs::path& output) {
+    return hiddenSiblingName(output, workingMarker, Uuid::random());
+}
+
 JobFiles::JobFiles(fs::path recordsFolder) : record_(std::move(recordsFolder)) {}
 
 JobFiles::~JobFiles() {
