@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "engine/FFmpegCommandBuilder.h"
+#include "engine/MillisecondTime.h"
 #include "joinsplit/FrameServer.h"
 #include "joinsplit/LibavFrameDecoder.h"
 #include "process/FFmpegToolchain.h"

@@ -17,6 +17,7 @@
 #include "BenchSupport.h"
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProcessor.h"
+#include "engine/MillisecondTime.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FoundationProcessRunner.h"

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
-#include <system_error>
 
+#include "engine/MillisecondTime.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "model/Paths.h"
 
 namespace tavrolin {
 
@@ -32,22 +32,6 @@ std::string streamMap(std::int64_t index) {
 }
 
 }  // namespace
-
-std::string formatCommandLineSeconds(double seconds) {
-    char buffer[128];
-    auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 6);
-    if (result.ec != std::errc{}) {
-        return "0.000000";
-    }
-    return std::string(buffer, result.ptr);
-}
-
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code error;
-    auto absolute = std::filesystem::absolute(path, error);
-    return (error ? path : absolute).lexically_normal();
-}
 
 std::vector<std::string> FFmpegCommandBuilder::baseArguments() {
     return {"-nostdin", "-hide_banner", "-n", "-nostats", "-progress", "pipe:1"};
@@ -99,6 +83,25 @@ std::vector<std::string> FFmpegCommandBuilder::remuxArguments(
     append(arguments, {"-map_metadata", "0"});
     appendOutput(arguments, output);
     return arguments;
+}
+
+std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesystem::path>& inputs) {
+    std::string text;
+    for (const auto& input : inputs) {
+        if (!text.empty()) {
+            text += '\n';
+        }
+        text += "file '";
+        for (char c : input.string()) {
+            if (c == '\'') {
+                text += "'\\''";
+            } else {
+                text += c;
+            }
+        }
+        text += '\'';
+    }
+    return text;
 }
 
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(

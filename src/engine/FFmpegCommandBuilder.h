@@ -32,6 +32,8 @@ class FFmpegCommandBuilder {
 
     std::vector<std::string> remuxArguments(const RemuxRequest& request,
                                             const std::filesystem::path& output) const;
+    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
+    static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output) const;
     // A split copies the packets of one part in one run. The request's times are the
@@ -66,12 +68,5 @@ class FFmpegCommandBuilder {
         const std::optional<std::filesystem::path>& chapterFile,
         const std::filesystem::path& output) const;
 };
-
-// Seconds as ffmpeg takes them on a command line: six decimals, a point, no grouping, whatever
-// the locale ("90.000000").
-std::string formatCommandLineSeconds(double seconds);
-
-// The absolute, lexically normal form of a path, used to compare files by name.
-std::filesystem::path standardizedPath(const std::filesystem::path& path);
 
 }  // namespace tavrolin

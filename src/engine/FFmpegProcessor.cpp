@@ -4,19 +4,26 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/ChapterMetadataRenderer.h"
+#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProgressRelay.h"
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
 #include "engine/FileOperations.h"
 #include "engine/FlacPartLength.h"
 #include "engine/InputFingerprints.h"
+#include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
 #include "engine/OutputVerification.h"
+#include "engine/SafeFileReplacement.h"
+#include "engine/SplitPartPreparation.h"
+#include "engine/SubtitleDocumentRenderer.h"
 #include "engine/TranscriptExportPreparation.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbeError.h"
@@ -27,6 +34,12 @@ namespace tavrolin {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The steps' tools, all stateless.
+const FFmpegCommandBuilder kBuilder{};
+const ChapterMetadataRenderer kChapterRenderer{};
+const SubtitleDocumentRenderer kSubtitleRenderer{};
+const SafeFileReplacement kFileReplacement{};
 
 const char* const chapterDurationMessage =
     "Tavrolin could not determine the source duration needed to write chapters.";
@@ -85,66 +98,6 @@ void FFmpegProcessor::cancel() {
     // Never the runner's cancel(): it would stop whichever run of the shared runner came last.
 }
 
-fs::path FFmpegProcessor::makeReplacementOutputURL(const fs::path& output) {
-    return hiddenSiblingName(output, workingMarker, Uuid::random());
-}
-
-std::string FFmpegProcessor::concatListText(const std::vector<fs::path>& inputs) {
-    std::string text;
-    for (const auto& input : inputs) {
-        if (!text.empty()) {
-            text += '\n';
-        }
-        text += "file '";
-        for (char c : input.string()) {
-            if (c == '\'') {
-                text += "'\\''";
-            } else {
-                text += c;
-            }
-        }
-        text += '\'';
-    }
-    return text;
-}
-
-std::string FFmpegProcessor::failureMessage(const ProcessResult& result,
-                                            const fs::path& workingOutput, const fs::path& output) {
-    std::string text =
-        toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message.");
-    if (workingOutput.empty() || output.empty()) {
-        return text;
-    }
-    const auto replaceAll = [&text](const std::string& from, const std::string& to) {
-        for (auto at = text.find(from); at != std::string::npos;
-             at = text.find(from, at + to.size())) {
-            text.replace(at, from.size(), to);
-        }
-    };
-    replaceAll(workingOutput.string(), output.string());
-    replaceAll(workingOutput.filename().string(), output.filename().string());
-    return text;
-}
-
-std::optional<double> FFmpegProcessor::probeDuration(const fs::path& file, const fs::path& ffprobe,
-                                                     std::stop_token stop) {
-    return tavrolin::probeDuration(*runner_, file, ffprobe, stop);
-}
-
-void FFmpegProcessor::verifyPreparedReplacement(const fs::path& prepared,
-                                                std::size_t expectedStreamCount,
-                                                const fs::path& ffprobe, double sourceDuration,
-                                                std::stop_token stop) {
-    tavrolin::verifyPreparedReplacement(*runner_, prepared, expectedStreamCount, ffprobe,
-                                        sourceDuration, stop);
-}
-
-void FFmpegProcessor::verifyPreparedPackets(const fs::path& prepared, const fs::path& source,
-                                            const std::vector<CopiedStream>& streams,
-                                            const fs::path& ffprobe, std::stop_token stop) {
-    tavrolin::verifyPreparedPackets(*runner_, prepared, source, streams, ffprobe, stop);
-}
-
 std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest& request,
                                                         const fs::path& ffprobe,
                                                         std::stop_token stop) {
@@ -158,7 +111,7 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
             }
         },
         request.payload);
-    return probeDuration(input, ffprobe, stop);
+    return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
 }
 
 std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
@@ -179,7 +132,7 @@ std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
             // probe that was cut short.
             return std::nullopt;
         }
-        const auto duration = probeDuration(input, ffprobe, stop);
+        const auto duration = tavrolin::probeDuration(*runner_, input, ffprobe, stop);
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }
     if (container && join.inputs.size() >= 2) {
@@ -194,18 +147,18 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
     const ProcessingRequest& request, JobFiles& run, std::optional<double> expected,
     const std::optional<SplitInputs>& split) {
     if (const auto* remux = request.as<RemuxRequest>()) {
-        return builder_.remuxArguments(*remux, run.workingOutput);
+        return kBuilder.remuxArguments(*remux, run.workingOutput);
     }
     if (const auto* join = request.as<JoinRequest>()) {
         if (join->inputs.size() < 2) {
             throw MediaProcessingError::invalidRequest("Add at least two files to join.");
         }
-        auto list =
-            run.writeTemporaryInput("Tavrolin-Concat-", "txt", concatListText(join->inputs));
-        return builder_.joinArguments(list, run.workingOutput);
+        auto list = run.writeTemporaryInput("Tavrolin-Concat-", "txt",
+                                            FFmpegCommandBuilder::concatListText(join->inputs));
+        return kBuilder.joinArguments(list, run.workingOutput);
     }
     if (split) {
-        return builder_.splitArguments(split->request, split->layout, split->files,
+        return kBuilder.splitArguments(split->request, split->layout, split->files,
                                        run.workingOutput);
     }
     if (const auto* chapters = request.as<ChapterRequest>()) {
@@ -213,13 +166,13 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
             throw MediaProcessingError::invalidRequest(chapterDurationMessage);
         }
         auto file = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
-                                            chapterRenderer_.render(chapters->chapters, *expected));
-        return builder_.chapterArguments(*chapters, file, run.workingOutput);
+                                            kChapterRenderer.render(chapters->chapters, *expected));
+        return kBuilder.chapterArguments(*chapters, file, run.workingOutput);
     }
     const auto& export_ = *request.as<TranscriptionMediaRequest>();
     auto subtitles = run.writeTemporaryInput(
         "Tavrolin-Transcript-", "srt",
-        subtitleRenderer_.render(transcriptCuesFor(export_.cues, run.workingOutput),
+        kSubtitleRenderer.render(transcriptCuesFor(export_.cues, run.workingOutput),
                                  SubtitleFileFormat::srt));
     std::optional<fs::path> chapterFile;
     if (!export_.chapters.empty()) {
@@ -227,9 +180,9 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
             throw MediaProcessingError::invalidRequest(chapterDurationMessage);
         }
         chapterFile = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
-                                              chapterRenderer_.render(export_.chapters, *expected));
+                                              kChapterRenderer.render(export_.chapters, *expected));
     }
-    return builder_.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
+    return kBuilder.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
 }
 
 // What one request comes to before anything runs: the tools, the request with absolute paths
@@ -285,7 +238,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     const Job job = resolve(originalRequest);
     fs::create_directories(job.output.parent_path());
     JobFiles run(recordsFolder_);
-    run.useWorkingOutput(makeReplacementOutputURL(job.target), job.target);
+    run.useWorkingOutput(hiddenWorkingOutput(job.target), job.target);
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
     if (job.split()) {
@@ -299,7 +252,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
-        fileReplacement_.replace(job.target, run.workingOutput);
+        kFileReplacement.replace(job.target, run.workingOutput);
     } else {
         publish(job, run, stop);
     }
@@ -382,7 +335,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         SplitRequest cut = fitSplitToSource(*split, layout);
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout);
-        auto files = prepareSplitFiles(*runner_, chapterRenderer_, cut, layout, run,
+        auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run,
                                        job.toolchain.ffmpeg, childStop.get_token(), stop);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else {
@@ -428,7 +381,7 @@ void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& r
     }
     if (ran.result.terminationStatus != 0 || writeFailure == FFmpegWriteFailure::failed) {
         throw MediaProcessingError::processFailed(
-            failureMessage(ran.result, run.workingOutput, job.target));
+            ffmpegFailureMessage(ran.result, run.workingOutput, job.target));
     }
 }
 
@@ -439,11 +392,12 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
             "Tavrolin could not verify the source duration, so it did not replace the "
             "original file.");
     }
-    verifyPreparedReplacement(run.workingOutput, job.transcript()->selectedStreams.size() + 1,
-                              job.toolchain.ffprobe, *ran.expected, childStop);
+    tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput,
+                                        job.transcript()->selectedStreams.size() + 1,
+                                        job.toolchain.ffprobe, *ran.expected, childStop);
     throwIfStopped(stop);
-    verifyPreparedPackets(run.workingOutput, job.target, ran.exportedStreams, job.toolchain.ffprobe,
-                          childStop);
+    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, ran.exportedStreams,
+                                    job.toolchain.ffprobe, childStop);
     throwIfStopped(stop);
     if (fingerprintNow(job.target) != *job.targetFingerprint) {
         throw MediaProcessingError::processFailed(

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -9,18 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/ChapterMetadataRenderer.h"
-#include "engine/FFmpegCommandBuilder.h"
-#include "engine/JobFiles.h"
 #include "engine/MediaProcessing.h"
-#include "engine/SafeFileReplacement.h"
-#include "engine/SplitPartPreparation.h"
-#include "engine/SubtitleDocumentRenderer.h"
-#include "probe/PacketCensus.h"
+#include "engine/SplitLayoutCache.h"
 #include "process/FFmpegToolchain.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
+
+class JobFiles;
+struct SplitInputs;
 
 // Carries out one media-writing request with one ffmpeg run: resolves the tools, refuses to
 // overwrite, works out the expected duration for progress, writes the temporary inputs a job
@@ -38,8 +34,6 @@ namespace tavrolin {
 // message; a requested stop token ends the job with CancellationError instead.
 class FFmpegProcessor : public MediaProcessing {
   public:
-    static constexpr const char* workingMarker = ".tmp-tavrolin-";
-
     // Each job records its working names in `recordsFolder` (see JobRecord); empty records none.
     FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                     std::filesystem::path recordsFolder = {});
@@ -47,43 +41,6 @@ class FFmpegProcessor : public MediaProcessing {
     void process(const ProcessingRequest& request, ProgressCallback progress,
                  std::stop_token stop) override;
     void cancel() override;
-
-    // The hidden working output beside `output`: "." + stem + ".tmp-tavrolin-" + UUID + extension,
-    // within 255 bytes.
-    static std::filesystem::path makeReplacementOutputURL(const std::filesystem::path& output);
-
-    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
-    static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
-
-    // The last eight non-empty lines of a tool's standard error, joined with line feeds; the
-    // fallback when there are none. The hidden working output, by path or by name, reads as
-    // the output the user chose: a write that fails names the file they know.
-    static std::string failureMessage(const ProcessResult& result,
-                                      const std::filesystem::path& workingOutput = {},
-                                      const std::filesystem::path& output = {});
-
-    // A file's duration in seconds as ffprobe reports it; nothing on any failure.
-    std::optional<double> probeDuration(const std::filesystem::path& file,
-                                        const std::filesystem::path& ffprobe,
-                                        std::stop_token stop = {});
-
-    // Checks a prepared replacement's header: not empty, at least `expectedStreamCount`
-    // streams, and a duration within max(2 %, 3 s) of the source's. Throws
-    // MediaProcessingError::processFailed.
-    void verifyPreparedReplacement(const std::filesystem::path& prepared,
-                                   std::size_t expectedStreamCount,
-                                   const std::filesystem::path& ffprobe, double sourceDuration,
-                                   std::stop_token stop = {});
-
-    // Checks a prepared replacement's every packet, which a header written first (as Matroska
-    // writes it) cannot vouch for: ffprobe reads both files whole, and each of `streams` must
-    // hold in `prepared` as many packets as in `source`, its last ending where the source's
-    // does (`holdsEveryPacket`). Throws MediaProcessingError::processFailed, naming the source,
-    // when it does not or a file cannot be read.
-    void verifyPreparedPackets(const std::filesystem::path& prepared,
-                               const std::filesystem::path& source,
-                               const std::vector<CopiedStream>& streams,
-                               const std::filesystem::path& ffprobe, std::stop_token stop = {});
 
   private:
     class CurrentJob;
@@ -122,10 +79,6 @@ class FFmpegProcessor : public MediaProcessing {
     const std::shared_ptr<ProcessRunning> runner_;
     const ToolLocations locations_;
     const std::filesystem::path recordsFolder_;
-    const FFmpegCommandBuilder builder_{};
-    const ChapterMetadataRenderer chapterRenderer_{};
-    const SubtitleDocumentRenderer subtitleRenderer_{};
-    const SafeFileReplacement fileReplacement_{};
     SplitLayoutCache splitLayouts_;  // under processMutex_
     std::mutex processMutex_;        // one job at a time
     std::mutex cancelMutex_;

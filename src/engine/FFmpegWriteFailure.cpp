@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "probe/ProbeText.h"
+
 namespace tavrolin {
 
 namespace {
@@ -55,6 +57,25 @@ FFmpegWriteFailure ffmpegWriteFailure(std::string_view standardError) {
         }
     }
     return failure;
+}
+
+std::string ffmpegFailureMessage(const ProcessResult& result,
+                                 const std::filesystem::path& workingOutput,
+                                 const std::filesystem::path& output) {
+    std::string text =
+        toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message.");
+    if (workingOutput.empty() || output.empty()) {
+        return text;
+    }
+    const auto replaceAll = [&text](const std::string& from, const std::string& to) {
+        for (auto at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size())) {
+            text.replace(at, from.size(), to);
+        }
+    };
+    replaceAll(workingOutput.string(), output.string());
+    replaceAll(workingOutput.filename().string(), output.filename().string());
+    return text;
 }
 
 }  // namespace tavrolin

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <filesystem>
+#include <string>
 #include <string_view>
+
+#include "process/ProcessRunning.h"
 
 namespace tavrolin {
 
@@ -21,5 +25,12 @@ enum class FFmpegWriteFailure {
 };
 
 FFmpegWriteFailure ffmpegWriteFailure(std::string_view standardError);
+
+// The last eight non-empty lines of ffmpeg's standard error, joined with line feeds; the
+// fallback when there are none. The hidden working output, by path or by name, reads as the
+// output the user chose: a write that fails names the file they know.
+std::string ffmpegFailureMessage(const ProcessResult& result,
+                                 const std::filesystem::path& workingOutput = {},
+                                 const std::filesystem::path& output = {});
 
 }  // namespace tavrolin

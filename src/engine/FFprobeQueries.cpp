@@ -5,8 +5,8 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "model/CancellationError.h"
+#include "model/Paths.h"
 #include "model/TextMetrics.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"

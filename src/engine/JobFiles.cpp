@@ -6,13 +6,17 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FileOperations.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
+
+fs::path hiddenWorkingOutput(const fs::path& output) {
+    return hiddenSiblingName(output, workingMarker, Uuid::random());
+}
 
 JobFiles::JobFiles(fs::path recordsFolder) : record_(std::move(recordsFolder)) {}
 

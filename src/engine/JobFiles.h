@@ -8,6 +8,10 @@
 
 namespace tavrolin {
 
+// The hidden working output beside `output`: "." + stem + workingMarker + UUID + extension,
+// within 255 bytes.
+std::filesystem::path hiddenWorkingOutput(const std::filesystem::path& output);
+
 // The files of one processing job: a private folder for temporary inputs and the hidden working
 // output. Each is recorded in `recordsFolder` (see JobRecord) before anything is written into it,
 // so that a later start can remove what a crash left. Whatever is still there when the object

@@ -22,7 +22,6 @@ constexpr std::string_view kWorking = "working";
 constexpr std::string_view kOutput = "output";
 constexpr std::string_view kFolder = "folder";
 constexpr std::string_view kRecordExtension = ".job";
-constexpr std::string_view kWorkingMarker = ".tmp-tavrolin-";
 constexpr std::string_view kFolderPrefix = "Tavrolin-";
 
 // Fields are separated by NUL, the one byte no path can hold.
@@ -92,7 +91,7 @@ void syncFolder(const fs::path& folder) {
 // A recorded name is removed only when it still has the shape of a name this program makes.
 bool isOurWorkingName(const fs::path& path) {
     const std::string name = path.filename().string();
-    return name.size() > 1 && name.front() == '.' && name.find(kWorkingMarker) != std::string::npos;
+    return name.size() > 1 && name.front() == '.' && name.find(workingMarker) != std::string::npos;
 }
 
 bool isOurTemporaryFolder(const fs::path& path) {

@@ -2,9 +2,13 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrolin {
+
+// What a job's hidden working output carries in its name: ".<stem>.tmp-tavrolin-<UUID><ext>".
+inline constexpr std::string_view workingMarker = ".tmp-tavrolin-";
 
 // The record of what one running job has made under names of its own (its hidden working
 // output, its private temporary folder), kept as one small file in the records folder of the

@@ -10,10 +10,10 @@
 #include <utility>
 #include <variant>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/JobLeftovers.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "model/Paths.h"
 
 namespace tavrolin {
 

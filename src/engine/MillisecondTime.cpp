@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <system_error>
 
 namespace tavrolin {
 
@@ -47,6 +48,16 @@ std::string clockStamp(std::int64_t milliseconds, char separator) {
     stamp += separator;
     appendPadded(stamp, milliseconds % 1000, 3);
     return stamp;
+}
+
+std::string formatCommandLineSeconds(double seconds) {
+    char buffer[128];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed, 6);
+    if (result.ec != std::errc{}) {
+        return "0.000000";
+    }
+    return std::string(buffer, result.ptr);
 }
 
 }  // namespace tavrolin

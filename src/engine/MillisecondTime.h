@@ -17,4 +17,8 @@ std::string decimal(std::int64_t value);
 // digits and no upper limit.
 std::string clockStamp(std::int64_t milliseconds, char separator);
 
+// Seconds as ffmpeg takes them on a command line: six decimals, a point, no grouping, whatever
+// the locale ("90.000000").
+std::string formatCommandLineSeconds(double seconds);
+
 }  // namespace tavrolin

@@ -6,10 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/MillisecondTime.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "model/Paths.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {

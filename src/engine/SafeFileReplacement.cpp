@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FileOperations.h"
 #include "model/MediaProcessingError.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {

@@ -10,6 +10,7 @@
 #include "engine/JobFiles.h"
 #include "engine/OutputVerification.h"
 #include "engine/SafeFileReplacement.h"
+#include "engine/SplitLayoutCache.h"
 #include "engine/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 #include "process/ProcessRunning.h"
@@ -33,25 +34,6 @@ struct SplitInputs {
 SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& split,
                                    const std::filesystem::path& ffprobe, std::stop_token childStop,
                                    const std::stop_token& stop);
-
-// The layouts of the sources split lately, by path and state, without their end cut's packets:
-// the parts of one source read its streams, chapters and duration once. Used by one thread at a
-// time (the processor's job); a plain value.
-class SplitLayoutCache {
-  public:
-    std::optional<SplitSourceLayout> find(const std::filesystem::path& input,
-                                          const SourceFileFingerprint& state) const;
-    void keep(const std::filesystem::path& input, const SourceFileFingerprint& state,
-              SplitSourceLayout layout);
-
-  private:
-    struct Entry {
-        std::filesystem::path input;
-        SourceFileFingerprint state;
-        SplitSourceLayout layout;
-    };
-    std::vector<Entry> entries_;  // the latest last
-};
 
 // The layout from `cache` when the part has no end cut and its source is as it was (`state`);
 // else read with probeSplitLayout and kept there.

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/LeadingPictures.h"
+#include "engine/MillisecondTime.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "engine/FFmpegCommandBuilder.h"
+#include "engine/MillisecondTime.h"
 
 namespace tavrolin {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/FFmpegProcessor.h"
+#include "engine/JobFiles.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "model/ErrorMessage.h"
 #include "probe/ProbeText.h"
@@ -374,7 +374,7 @@ std::optional<std::string> splitWorkspaceValidationMessage(
             }
             // The system takes no longer path, and ffmpeg writes beside the output under a
             // longer working name first.
-            if (FFmpegProcessor::makeReplacementOutputURL(output).string().size() >= PATH_MAX) {
+            if (hiddenWorkingOutput(output).string().size() >= PATH_MAX) {
                 return "Choose an output folder with a shorter path: \u201C" +
                        output.filename().string() +
                        "\u201D would pass the system\u2019s limit of 4,096 bytes in this one.";

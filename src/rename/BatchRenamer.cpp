@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "model/ErrorMessage.h"
 #include "model/OutputFolderCheck.h"
+#include "model/Paths.h"
 #include "model/Uuid.h"
 #include "rename/RenameError.h"
 #include "rename/RenameJournal.h"

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <set>
 
-#include "engine/FFmpegCommandBuilder.h"
+#include "model/Paths.h"
 #include "model/TextMetrics.h"
 #include "rename/RenameError.h"
 

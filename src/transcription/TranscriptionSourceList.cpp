@@ -109,7 +109,19 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addLayout(makeHeader());
+    layout->addWidget(makeSearchRow());
+    layout->addWidget(makeExportRow());
+    layout->addWidget(dividerLine(QFrame::HLine));
+    layout->addWidget(makeLists(), 1);
+    addDeleteKey();
+    animateIndeterminateBars();
+    layout->addWidget(makeBatchProgress());
+    layout->addWidget(makeBatchControls());
+    render();
+}
 
+QLayout* TranscriptionSourceList::makeHeader() {
     auto* header = new QHBoxLayout;
     header->setContentsMargins(14, 11, 14, 11);
     auto* title = plainTextLabel(QStringLiteral("Sources"));
@@ -120,8 +132,10 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     header->addWidget(title);
     header->addWidget(count_);
     header->addStretch(1);
-    layout->addLayout(header);
+    return header;
+}
 
+QWidget* TranscriptionSourceList::makeSearchRow() {
     searchRow_ = new QWidget;
     auto* searchLayout = new QHBoxLayout(searchRow_);
     searchLayout->setContentsMargins(10, 0, 10, 10);
@@ -139,13 +153,15 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     clearSearch_->setAccessibleName(QStringLiteral("Clear search of all transcripts"));
     searchLayout->addWidget(search_, 1);
     searchLayout->addWidget(clearSearch_);
-    layout->addWidget(searchRow_);
     connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) {
         viewModel_.setBatchTranscriptSearch(text.toStdString());
     });
     connect(clearSearch_, &QToolButton::clicked, this,
             [this] { viewModel_.setBatchTranscriptSearch({}); });
+    return searchRow_;
+}
 
+QWidget* TranscriptionSourceList::makeExportRow() {
     exportRow_ = new QWidget;
     auto* exportLayout = new QHBoxLayout(exportRow_);
     exportLayout->setContentsMargins(12, 0, 12, 8);
@@ -166,7 +182,6 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     exportLayout->addStretch(1);
     exportLayout->addWidget(allButton);
     exportLayout->addWidget(noneButton_);
-    layout->addWidget(exportRow_);
     connect(allButton, &QToolButton::clicked, this,
             [this] { viewModel_.selectAllExportableSources(); });
     connect(noneButton_, &QToolButton::clicked, this, [this] {
@@ -174,9 +189,21 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
             viewModel_.setExportSelection(false, id);
         }
     });
-    layout->addWidget(dividerLine(QFrame::HLine));
+    return exportRow_;
+}
 
+QWidget* TranscriptionSourceList::makeLists() {
     lists_ = new QStackedWidget;
+    makeSourceList();
+    makeResultList();
+    noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
+    lists_->addWidget(sourceList_);
+    lists_->addWidget(resultList_);
+    lists_->addWidget(noResults_);
+    return lists_;
+}
+
+void TranscriptionSourceList::makeSourceList() {
     sourceList_ = new QListView;
     sourceList_->setObjectName(QStringLiteral("sourceList"));
     sourceList_->setAccessibleName(QStringLiteral("Sources"));
@@ -195,6 +222,20 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
         return delegate->accessibleControls(sourceModel_->row(row),
                                             sourceList_->visualRect(sourceModel_->index(row)));
     });
+    connect(sourceList_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                // No selection is ignored: the workspace keeps its selected source.
+                if (!current.isValid()) {
+                    return;
+                }
+                const Uuid id = sourceModel_->row(current.row()).id;
+                if (viewModel_.state().selectedSourceID != id) {
+                    viewModel_.selectSource(id);
+                }
+            });
+}
+
+void TranscriptionSourceList::makeResultList() {
     resultList_ = new QListView;
     resultList_->setObjectName(QStringLiteral("searchResults"));
     resultModel_ = new TranscriptSearchResultListModel(this);
@@ -207,22 +248,6 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     // One Tab stop, Up and Down pick a hit, Return opens it.
     resultList_->setFocusPolicy(Qt::StrongFocus);
     resultList_->setAccessibleName(QStringLiteral("Search results"));
-    noResults_ = new ContentUnavailableView({}, QStringLiteral("magnifyingglass"), {});
-    lists_->addWidget(sourceList_);
-    lists_->addWidget(resultList_);
-    lists_->addWidget(noResults_);
-    layout->addWidget(lists_, 1);
-    connect(sourceList_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                // No selection is ignored: the workspace keeps its selected source.
-                if (!current.isValid()) {
-                    return;
-                }
-                const Uuid id = sourceModel_->row(current.row()).id;
-                if (viewModel_.state().selectedSourceID != id) {
-                    viewModel_.selectSource(id);
-                }
-            });
     // A click or Return on a hit opens it.
     const auto openHit = [this](const QModelIndex& index) {
         if (index.isValid()) {
@@ -232,6 +257,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     };
     connect(resultList_, &QListView::clicked, this, openHit);
     connect(resultList_, &QListView::activated, this, openHit);
+}
+
+void TranscriptionSourceList::addDeleteKey() {
     // The row buttons are painted, so the keyboard gets Delete for the remove button.
     auto* removeCurrent = new QAction(sourceList_);
     removeCurrent->setShortcuts(
@@ -248,6 +276,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
             viewModel_.removeSource(row.id);
         }
     });
+}
+
+void TranscriptionSourceList::animateIndeterminateBars() {
     // An indeterminate bar sweeps: its rows are repainted while one shows.
     barAnimation_ = new QTimer(this);
     barAnimation_->setInterval(50);
@@ -258,7 +289,9 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
             }
         }
     });
+}
 
+QWidget* TranscriptionSourceList::makeBatchProgress() {
     batchProgress_ = new QWidget;
     auto* progressLayout = new QVBoxLayout(batchProgress_);
     progressLayout->setContentsMargins(12, 12, 12, 12);
@@ -280,9 +313,11 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     cancelAll_ = new QPushButton(symbolIcon(QStringLiteral("xmark.circle")), {});
     cancelAll_->setObjectName(QStringLiteral("cancelAll"));
     progressLayout->addWidget(cancelAll_);
-    layout->addWidget(batchProgress_);
     connect(cancelAll_, &QPushButton::clicked, this, [this] { viewModel_.cancelTranscription(); });
+    return batchProgress_;
+}
 
+QWidget* TranscriptionSourceList::makeBatchControls() {
     batchControls_ = new QWidget;
     auto* controls = new QVBoxLayout(batchControls_);
     controls->setContentsMargins(12, 12, 12, 12);
@@ -311,13 +346,12 @@ TranscriptionSourceList::TranscriptionSourceList(TranscriptionViewModel& viewMod
     exportReason_ = new StatusLine(QStringLiteral("exportSelectedReason"));
     controls->addWidget(exportReason_);
     controls->addWidget(replaceNote_);
-    layout->addWidget(batchControls_);
     connect(transcribeAll_, &QPushButton::clicked, this,
             [this] { viewModel_.transcribeAllReadySources(); });
     connect(replaceOriginals_, &QCheckBox::toggled, this,
             [this](bool on) { viewModel_.setReplaceOriginalsDuringBatchExport(on); });
     connect(exportSelected_, &QPushButton::clicked, this, &TranscriptionSourceList::exportSelected);
-    render();
+    return batchControls_;
 }
 
 void TranscriptionSourceList::exportSelected() {

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListView;
 class QProgressBar;
@@ -52,6 +53,18 @@ class TranscriptionSourceList : public QWidget {
     TranscriptSearchResultListModel* searchResultModel() const { return resultModel_; }
 
   private:
+    // The parts of the column, top to bottom.
+    QLayout* makeHeader();
+    QWidget* makeSearchRow();
+    QWidget* makeExportRow();
+    QWidget* makeLists();
+    void makeSourceList();
+    void makeResultList();
+    void addDeleteKey();
+    void animateIndeterminateBars();
+    QWidget* makeBatchProgress();
+    QWidget* makeBatchControls();
+
     void renderSources();
     void renderSearchResults();
     void exportSelected();

@@ -5,9 +5,9 @@
 #include <set>
 
 #include "engine/ChapterMetadataRenderer.h"
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/MillisecondTime.h"
 #include "model/MediaProcessingError.h"
+#include "model/Paths.h"
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 

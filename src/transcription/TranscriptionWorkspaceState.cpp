@@ -4,8 +4,8 @@
 #include <iterator>
 #include <tuple>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/SubtitleDocumentRenderer.h"
+#include "model/Paths.h"
 #include "model/TextMetrics.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 

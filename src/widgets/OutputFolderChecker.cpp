@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <mutex>
 
-#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FileOperations.h"
 #include "model/OutputFolderCheck.h"
+#include "model/Paths.h"
 
 namespace tavrolin {
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <sstream>
 
+#include "engine/MillisecondTime.h"
 #include "model/MediaProcessingError.h"
 
 #include "EngineTestHelpers.h"

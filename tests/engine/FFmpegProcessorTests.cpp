@@ -13,6 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/FFmpegWriteFailure.h"
+#include "engine/JobFiles.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "process/FoundationProcessRunner.h"
@@ -194,28 +197,28 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         result.terminationStatus = row.signal == 0 ? 1 : 128 + row.signal;
         result.terminationSignal = row.signal;
         result.standardError = row.standardError;
-        EXPECT_EQ(FFmpegProcessor::failureMessage(result, "/ro/.a.tmp-tavrolin-1.mp4", "/ro/a.mp4"),
+        EXPECT_EQ(ffmpegFailureMessage(result, "/ro/.a.tmp-tavrolin-1.mp4", "/ro/a.mp4"),
                   row.expected);
     }
 }
 
 TEST(FFmpegProcessorText, ConcatListQuotesEveryPath) {
-    EXPECT_EQ(FFmpegProcessor::concatListText({"/Volumes/A/Tom's Cut.mov", "/b/x\\y.mp4"}),
+    EXPECT_EQ(FFmpegCommandBuilder::concatListText({"/Volumes/A/Tom's Cut.mov", "/b/x\\y.mp4"}),
               "file '/Volumes/A/Tom'\\''s Cut.mov'\nfile '/b/x\\y.mp4'");
 }
 
 TEST(FFmpegProcessorText, WorkingOutputIsHiddenBesideTheOutputAndFitsAName) {
-    auto working = FFmpegProcessor::makeReplacementOutputURL("/Movies/Trip.mkv");
+    auto working = hiddenWorkingOutput("/Movies/Trip.mkv");
     EXPECT_EQ(working.parent_path(), "/Movies");
     const std::string name = working.filename().string();
     EXPECT_TRUE(name.starts_with(".Trip.tmp-tavrolin-")) << name;
     EXPECT_TRUE(name.ends_with(".mkv")) << name;
     EXPECT_EQ(name.size(), std::string(".Trip.tmp-tavrolin-.mkv").size() + 36);
-    const auto bare = FFmpegProcessor::makeReplacementOutputURL("/M/noext").filename().string();
+    const auto bare = hiddenWorkingOutput("/M/noext").filename().string();
     EXPECT_EQ(bare.size(), std::string(".noext.tmp-tavrolin-").size() + 36) << bare;
 
     auto longName = "/M/" + std::string(200, 'x') + "\u00E9\u00E9\u00E9.mp4";
-    auto shortened = FFmpegProcessor::makeReplacementOutputURL(longName).filename().string();
+    auto shortened = hiddenWorkingOutput(longName).filename().string();
     EXPECT_LE(shortened.size(), 255u);
     EXPECT_TRUE(shortened.ends_with(".mp4"));
     EXPECT_THAT(shortened, HasSubstr(".tmp-tavrolin-"));

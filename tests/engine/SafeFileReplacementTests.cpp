@@ -12,6 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/FFmpegProcessor.h"
+#include "engine/FFprobeQueries.h"
+#include "engine/OutputVerification.h"
 #include "model/MediaProcessingError.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
@@ -50,7 +52,8 @@ class VerifiedReplacementTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { tavtest::TestMedia::shared(); }
 
-    FFmpegProcessor processor{std::make_shared<FoundationProcessRunner>(), ToolLocations{}};
+    std::shared_ptr<FoundationProcessRunner> runner = std::make_shared<FoundationProcessRunner>();
+    FFmpegProcessor processor{runner, ToolLocations{}};
     tavtest::TempDir folder;
 
     // A private copy of a test file, mode 0600.
@@ -263,10 +266,10 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     const double duration = probedDuration(clip);
     const fs::path ffprobe = "/usr/bin/ffprobe";
 
-    EXPECT_NO_THROW(processor.verifyPreparedReplacement(clip, 2, ffprobe, duration));
-    EXPECT_NO_THROW(processor.verifyPreparedReplacement(clip, 1, ffprobe, duration));
-    EXPECT_NO_THROW(processor.verifyPreparedReplacement(clip, 2, ffprobe, duration + 2.9));
-    EXPECT_NO_THROW(processor.verifyPreparedReplacement(clip, 2, ffprobe, duration - 2.9));
+    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration, {}));
+    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 1, ffprobe, duration, {}));
+    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 2.9, {}));
+    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration - 2.9, {}));
 
     const std::string durationMessage =
         "The prepared file duration does not match the source. The original file was not "
@@ -276,29 +279,29 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
         "changed.";
     // A prepared file 4 s shorter than its source, and just over the 3 s floor.
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(clip, 2, ffprobe, duration + 4);
+                  verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 4, {});
               }).what(),
               durationMessage);
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(clip, 2, ffprobe, duration + 3.1);
+                  verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 3.1, {});
               }).what(),
               durationMessage);
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(clip, 3, ffprobe, duration);
+                  verifyPreparedReplacement(*runner, clip, 3, ffprobe, duration, {});
               }).what(),
               streamsMessage);
     // No duration at all, and a file ffprobe cannot read.
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(media.rawH264, 1, ffprobe, 2);
+                  verifyPreparedReplacement(*runner, media.rawH264, 1, ffprobe, 2, {});
               }).what(),
               streamsMessage);
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(media.randomBytes, 1, ffprobe, 2);
+                  verifyPreparedReplacement(*runner, media.randomBytes, 1, ffprobe, 2, {});
               }).what(),
               streamsMessage);
     // An empty file fails before ffprobe would run.
     EXPECT_EQ(processingError([&] {
-                  processor.verifyPreparedReplacement(media.empty, 1, "/nonexistent/ffprobe", 2);
+                  verifyPreparedReplacement(*runner, media.empty, 1, "/nonexistent/ffprobe", 2, {});
               }).what(),
               std::string("The prepared replacement is empty. The original file was not "
                           "changed."));
@@ -306,8 +309,8 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
 
 TEST_F(VerifiedReplacementTest, DurationProbeGivesNothingRatherThanFailing) {
     const auto& media = tavtest::TestMedia::shared();
-    EXPECT_NEAR(*processor.probeDuration(media.mp4ClipA, "/usr/bin/ffprobe"), 2.0, 0.1);
-    EXPECT_FALSE(processor.probeDuration(media.rawH264, "/usr/bin/ffprobe"));
-    EXPECT_FALSE(processor.probeDuration(media.randomBytes, "/usr/bin/ffprobe"));
-    EXPECT_FALSE(processor.probeDuration(media.mp4ClipA, "/nonexistent/ffprobe"));
+    EXPECT_NEAR(*probeDuration(*runner, media.mp4ClipA, "/usr/bin/ffprobe", {}), 2.0, 0.1);
+    EXPECT_FALSE(probeDuration(*runner, media.rawH264, "/usr/bin/ffprobe", {}));
+    EXPECT_FALSE(probeDuration(*runner, media.randomBytes, "/usr/bin/ffprobe", {}));
+    EXPECT_FALSE(probeDuration(*runner, media.mp4ClipA, "/nonexistent/ffprobe", {}));
 }

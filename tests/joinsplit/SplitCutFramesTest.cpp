@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine/FFmpegProcessor.h"
+#include "engine/MillisecondTime.h"
 #include "joinsplit/IndexedClips.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FoundationProcessRunner.h"
