@@ -24,6 +24,7 @@ class QVBoxLayout;
 
 namespace tavrolin {
 
+class CardColumn;
 class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
 class StatusLine;
@@ -55,7 +56,6 @@ class RemuxView : public QWidget {
     // Makes, fills and places the cards within `turn`'s time (after at least one card).
     void refreshCards(const QElapsedTimer& turn);
     void placeCards(const std::vector<std::filesystem::path>& order);
-    void addShelf();
     // Puts the card of `url` after the last placed card and shows it.
     void appendCard(const std::filesystem::path& url);
     void refreshAlert();
@@ -70,13 +70,11 @@ class RemuxView : public QWidget {
     QCheckBox* applyToAllToggle_;
     StatusLine* propagationSummary_;
     QWidget* emptyState_;
-    QWidget* cardList_;
-    QVBoxLayout* cardLayout_;
+    CardColumn* cardList_;
     std::map<std::filesystem::path, StreamSourceCard*> cards_;
     std::vector<std::filesystem::path> cardOrder_;
     // Sources whose card a spent turn left to a later one.
     std::set<std::filesystem::path> waiting_;
-    std::vector<QWidget*> shelves_;
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;
