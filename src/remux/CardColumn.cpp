@@ -11,60 +11,55 @@ CardColumn::CardColumn(int spacing, QWidget* parent) : QWidget(parent), spacing_
 }
 
 void CardColumn::setCards(const std::vector<QWidget*>& cards) {
-    cards_.assign(cards.begin(), cards.end());
-    for (QWidget* card : cards) {
-        if (card->parentWidget() != this) {
-            card->setParent(this);
+    std::vector<Card> placed;
+    placed.reserve(cards.size());
+    for (QWidget* widget : cards) {
+        if (widget->parentWidget() != this) {
+            widget->setParent(this);
         }
+        // A card placed before keeps what was measured of it.
+        const auto known = std::find_if(cards_.begin(), cards_.end(),
+                                        [&](const Card& card) { return card.widget == widget; });
+        placed.push_back(known != cards_.end() ? *known : Card{widget, {}, 0});
     }
+    cards_ = std::move(placed);
     arrange();
-    for (QWidget* card : cards) {
-        card->show();
+    for (QWidget* widget : cards) {
+        widget->show();
     }
 }
 
-void CardColumn::appendCard(QWidget* card) {
-    if (card->parentWidget() != this) {
-        card->setParent(this);
+void CardColumn::appendCard(QWidget* widget) {
+    if (widget->parentWidget() != this) {
+        widget->setParent(this);
     }
-    cards_.emplace_back(card);
+    cards_.push_back(Card{widget, {}, 0});
     // Placed below the others before it shows, so its own layout runs once, at its real size;
     // the cards above stay where they are.
     const int top = bottom_ > 0 ? bottom_ + spacing_ : 0;
-    const int height = cardHeight(card, width());
-    card->setGeometry(0, top, width(), height);
-    bottom_ = top + height;
-    minimumWidth_ = std::max(minimumWidth_, card->minimumSizeHint().width());
+    bottom_ = top + place(cards_.back(), top);
+    minimumWidth_ = std::max(minimumWidth_, cards_.back().minimumWidth);
     reportSize();
-    card->show();
+    widget->show();
 }
 
-bool CardColumn::takesSpace(const QWidget* card) const {
+bool CardColumn::takesSpace(const QWidget* card) {
     // A card hidden on purpose (on its way out) leaves no gap; one not yet shown is placed.
     return card != nullptr &&
            !(card->isHidden() && card->testAttribute(Qt::WA_WState_ExplicitShowHide));
 }
 
-int CardColumn::cardHeight(const QWidget* card, int width) const {
-    const int asked =
-        card->hasHeightForWidth() ? card->heightForWidth(width) : card->sizeHint().height();
-    return std::clamp(asked, card->minimumHeight(), card->maximumHeight());
-}
-
-int CardColumn::heightForWidth(int width) const {
-    // At the width the cards stand at, where they end; otherwise what each would take.
-    if (width == this->width()) {
-        return bottom_;
+int CardColumn::place(Card& card, int top) {
+    QWidget* widget = card.widget;
+    const QSize hint = widget->sizeHint();
+    if (hint != card.measuredHint) {
+        card.measuredHint = hint;
+        card.minimumWidth = widget->minimumSizeHint().width();
     }
-    int height = 0;
-    int shown = 0;
-    for (const auto& card : cards_) {
-        if (takesSpace(card)) {
-            height += cardHeight(card, width);
-            ++shown;
-        }
-    }
-    return height + std::max(0, shown - 1) * spacing_;
+    const int asked = widget->hasHeightForWidth() ? widget->heightForWidth(width()) : hint.height();
+    const int height = std::clamp(asked, widget->minimumHeight(), widget->maximumHeight());
+    widget->setGeometry(0, top, width(), height);
+    return height;
 }
 
 QSize CardColumn::sizeHint() const {
@@ -76,17 +71,14 @@ QSize CardColumn::minimumSizeHint() const {
 }
 
 void CardColumn::arrange() {
-    std::erase_if(cards_, [](const QPointer<QWidget>& card) { return card.isNull(); });
+    std::erase_if(cards_, [](const Card& card) { return card.widget.isNull(); });
     int y = 0;
     int widest = 0;
-    for (const auto& card : cards_) {
-        if (!takesSpace(card)) {
-            continue;
+    for (auto& card : cards_) {
+        if (takesSpace(card.widget)) {
+            y += place(card, y) + spacing_;
+            widest = std::max(widest, card.minimumWidth);
         }
-        const int height = cardHeight(card, width());
-        card->setGeometry(0, y, width(), height);
-        y += height + spacing_;
-        widest = std::max(widest, card->minimumSizeHint().width());
     }
     bottom_ = std::max(0, y - spacing_);
     minimumWidth_ = widest;

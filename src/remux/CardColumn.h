@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QSize>
 #include <QWidget>
 
 #include <vector>
@@ -23,25 +24,32 @@ class CardColumn : public QWidget {
     // Places `card` below the others and shows it.
     void appendCard(QWidget* card);
 
+    // As wide as the narrowest card allows, as tall as the cards stand.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
 
   protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    struct Card {
+        QPointer<QWidget> widget;
+        // The size hint its narrowest width was measured at: asked again only when it changes.
+        QSize measuredHint;
+        int minimumWidth = 0;
+    };
+
     // Puts every shown card in its place.
     void arrange();
+    // Gives `card` its place from `top` on; returns its height.
+    int place(Card& card, int top);
     // Asks the page to lay out again when the column's height or narrowest width changed.
     void reportSize();
-    bool takesSpace(const QWidget* card) const;
-    int cardHeight(const QWidget* card, int width) const;
+    static bool takesSpace(const QWidget* card);
 
     int spacing_;
-    std::vector<QPointer<QWidget>> cards_;
+    std::vector<Card> cards_;
     // Where the last card ends, and the narrowest width the cards take, as last placed.
     int bottom_ = 0;
     int minimumWidth_ = 0;

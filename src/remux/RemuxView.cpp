@@ -18,6 +18,7 @@
 #include <array>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
 #include "app/AppStyle.h"
 #include "app/CoalescedRefresh.h"
@@ -289,9 +290,9 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
     // with hundreds of files, each finished inspection then costs one card, not all of them.
     const auto changed = viewModel_.takeChangedSources();
     if (!changed) {
-        std::set<fs::path> present;
+        std::unordered_set<fs::path, PathTextHash, PathTextEqual> present;
         for (const auto& source : sources) {
-            present.insert(present.end(), source.url);
+            present.insert(source.url);
         }
         // Cards of removed sources go.
         for (auto it = cards_.begin(); it != cards_.end();) {
@@ -345,7 +346,8 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
         const std::size_t position = shownOrder.size();
         shownOrder.push_back(source.url);
         if (!created) {
-            inOrder = inOrder && position < cardOrder_.size() && cardOrder_[position] == source.url;
+            inOrder = inOrder && position < cardOrder_.size() &&
+                      cardOrder_[position].native() == source.url.native();
             if (changed && !changed->contains(source.url) && !waiting_.contains(source.url)) {
                 continue;
             }
@@ -370,7 +372,8 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
             }
         }
     }
-    if (shownOrder != cardOrder_) {
+    if (!std::equal(shownOrder.begin(), shownOrder.end(), cardOrder_.begin(), cardOrder_.end(),
+                    PathTextEqual{})) {
         placeCards(shownOrder);
     }
 }

@@ -11,6 +11,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class QCheckBox;
@@ -71,10 +73,24 @@ class RemuxView : public QWidget {
     StatusLine* propagationSummary_;
     QWidget* emptyState_;
     CardColumn* cardList_;
-    std::map<std::filesystem::path, StreamSourceCard*> cards_;
+    // Looked up for every source on every turn: by the path's text, which hashes and compares
+    // faster than the path's parts.
+    struct PathTextHash {
+        std::size_t operator()(const std::filesystem::path& path) const noexcept {
+            return std::hash<std::string>{}(path.native());
+        }
+    };
+    struct PathTextEqual {
+        bool operator()(const std::filesystem::path& a,
+                        const std::filesystem::path& b) const noexcept {
+            return a.native() == b.native();
+        }
+    };
+    std::unordered_map<std::filesystem::path, StreamSourceCard*, PathTextHash, PathTextEqual>
+        cards_;
     std::vector<std::filesystem::path> cardOrder_;
     // Sources whose card a spent turn left to a later one.
-    std::set<std::filesystem::path> waiting_;
+    std::unordered_set<std::filesystem::path, PathTextHash, PathTextEqual> waiting_;
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;
