@@ -1,6 +1,7 @@
 #include "remux/CardColumn.h"
 
 #include <QEvent>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -20,7 +21,7 @@ void CardColumn::setCards(const std::vector<QWidget*>& cards) {
         // A card placed before keeps what was measured of it.
         const auto known = std::find_if(cards_.begin(), cards_.end(),
                                         [&](const Card& card) { return card.widget == widget; });
-        placed.push_back(known != cards_.end() ? *known : Card{widget, {}, 0});
+        placed.push_back(known != cards_.end() ? *known : Card{widget});
     }
     cards_ = std::move(placed);
     arrange();
@@ -33,11 +34,12 @@ void CardColumn::appendCard(QWidget* widget) {
     if (widget->parentWidget() != this) {
         widget->setParent(this);
     }
-    cards_.push_back(Card{widget, {}, 0});
+    cards_.push_back(Card{widget});
     // Placed below the others before it shows, so its own layout runs once, at its real size;
     // the cards above stay where they are.
     const int top = bottom_ > 0 ? bottom_ + spacing_ : 0;
-    bottom_ = top + place(cards_.back(), top);
+    place(cards_.back(), top);
+    bottom_ = top + cards_.back().height;
     minimumWidth_ = std::max(minimumWidth_, cards_.back().minimumWidth);
     reportSize();
     widget->show();
@@ -49,17 +51,28 @@ bool CardColumn::takesSpace(const QWidget* card) {
            !(card->isHidden() && card->testAttribute(Qt::WA_WState_ExplicitShowHide));
 }
 
-int CardColumn::place(Card& card, int top) {
-    QWidget* widget = card.widget;
-    const QSize hint = widget->sizeHint();
-    if (hint != card.measuredHint) {
-        card.measuredHint = hint;
-        card.minimumWidth = widget->minimumSizeHint().width();
+void CardColumn::cardChanged(QWidget* widget) {
+    for (auto& card : cards_) {
+        if (card.widget == widget) {
+            card.measured = false;
+        }
     }
-    const int asked = widget->hasHeightForWidth() ? widget->heightForWidth(width()) : hint.height();
-    const int height = std::clamp(asked, widget->minimumHeight(), widget->maximumHeight());
-    widget->setGeometry(0, top, width(), height);
-    return height;
+}
+
+void CardColumn::place(Card& card, int top) {
+    QWidget* widget = card.widget;
+    if (!card.measured) {
+        // Asking every card for its size each time is what a layout does, and what costs.
+        const int asked = widget->hasHeightForWidth() ? widget->heightForWidth(width())
+                                                      : widget->sizeHint().height();
+        card.height = std::clamp(asked, widget->minimumHeight(), widget->maximumHeight());
+        card.minimumWidth = widget->minimumSizeHint().width();
+        card.measured = true;
+    }
+    const QRect rect(0, top, width(), card.height);
+    if (widget->geometry() != rect) {
+        widget->setGeometry(rect);
+    }
 }
 
 QSize CardColumn::sizeHint() const {
@@ -76,7 +89,8 @@ void CardColumn::arrange() {
     int widest = 0;
     for (auto& card : cards_) {
         if (takesSpace(card.widget)) {
-            y += place(card, y) + spacing_;
+            place(card, y);
+            y += card.height + spacing_;
             widest = std::max(widest, card.minimumWidth);
         }
     }
@@ -105,6 +119,11 @@ bool CardColumn::event(QEvent* event) {
 
 void CardColumn::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()) {
+        for (auto& card : cards_) {
+            card.measured = false;
+        }
+    }
     arrange();
 }
 

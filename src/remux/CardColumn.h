@@ -23,6 +23,9 @@ class CardColumn : public QWidget {
     void setCards(const std::vector<QWidget*>& cards);
     // Places `card` below the others and shows it.
     void appendCard(QWidget* card);
+    // Measures `card` again when the cards are next placed: its content changed. Other cards keep
+    // their measure until the column's width changes.
+    void cardChanged(QWidget* card);
 
     // As wide as the narrowest card allows, as tall as the cards stand.
     QSize sizeHint() const override;
@@ -35,15 +38,17 @@ class CardColumn : public QWidget {
   private:
     struct Card {
         QPointer<QWidget> widget;
-        // The size hint its narrowest width was measured at: asked again only when it changes.
-        QSize measuredHint;
+        // Its height at the column's width and its narrowest width; measured again only once
+        // it changed, or the column's width did.
+        bool measured = false;
+        int height = 0;
         int minimumWidth = 0;
     };
 
     // Puts every shown card in its place.
     void arrange();
-    // Gives `card` its place from `top` on; returns its height.
-    int place(Card& card, int top);
+    // Gives `card` its place from `top` on, measuring it first when needed.
+    void place(Card& card, int top);
     // Asks the page to lay out again when the column's height or narrowest width changed.
     void reportSize();
     static bool takesSpace(const QWidget* card);

@@ -364,6 +364,7 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
             ++rebuilds;
         }
         found->second->setContent(source, unsupported, converted);
+        cardList_->cardChanged(found->second);
         waiting_.erase(source.url);
         if (created) {
             inOrder = inOrder && position == cardOrder_.size();

@@ -289,7 +289,10 @@ TEST(CardColumnTest, CardsStackInOrderAndOnlyTheChangedOneIsResized) {
          nullptr,
          144},
         {"a card grows",
-         [&] { b->setFixedHeight(70); },
+         [&] {
+             b->setFixedHeight(70);
+             column->cardChanged(b);
+         },
          {{a, {0, 0, 300, 30}}, {b, {0, 42, 300, 70}}, {c, {0, 124, 300, 50}}},
          b,
          174},
@@ -660,9 +663,22 @@ TEST_F(RemuxViewTest, AddingAFileResizesNoShownCard) {
         EXPECT_EQ(counter.count(view->cardFor(file)), 0);
         EXPECT_EQ(counter.count(view->cardFor(file)->findChild<QWidget*>("stream-1")), 0);
     }
+
+    // A card whose rows come after it was placed (inspected again) grows, and the cards below
+    // make room: every card as tall as it asks, as wide as the column, one gap apart.
+    files.push_back(last);
+    model->retryInspection(files[1]);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
+    QCoreApplication::processEvents();
     auto* column = find("cardList");
-    EXPECT_EQ(view->cardFor(last)->geometry().width(), column->width());
-    EXPECT_EQ(view->cardFor(last)->geometry().bottom(), column->height() - 1);
+    int top = 0;
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        auto* card = view->cardFor(file);
+        EXPECT_EQ(card->geometry(), QRect(0, top, column->width(), card->sizeHint().height()));
+        top = card->geometry().bottom() + 1 + 12;
+    }
+    EXPECT_EQ(column->height(), top - 12);
 }
 
 // Pressed through the accessibility interface, Add to Queue takes the cards away under a reader
