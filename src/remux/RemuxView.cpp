@@ -1,6 +1,6 @@
 #include "remux/RemuxView.h"
 
-#include <QApplication>
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -19,7 +18,9 @@
 #include <array>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
+#include "remux/CardColumn.h"
 #include "remux/RemuxNaturalLanguageDraftView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"
@@ -40,10 +41,6 @@ namespace tavrolin {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Cards sit on shelves of a few each: a card that changes size then lays out its shelf and the
-// shelves, never every card.
-constexpr std::size_t cardsPerShelf = 16;
 
 // A picker whose first option stands for no value, followed by one option per value.
 QComboBox* makePicker(const QString& name, int width, const QString& noneOption,
@@ -144,13 +141,16 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     emptyState_ = emptyFrame;
     column->addWidget(emptyState_);
 
-    cardList_ = new QWidget;
+    cardList_ = new CardColumn(12);
     cardList_->setObjectName(QStringLiteral("cardList"));
-    cardList_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    cardLayout_ = new QVBoxLayout(cardList_);
-    cardLayout_->setContentsMargins(0, 0, 0, 0);
-    cardLayout_->setSpacing(12);
     column->addWidget(cardList_);
+    // The page grows with each card: only what a growth adds needs painting, not everything
+    // in sight again (the cards and the page's background ask for no more).
+    for (QWidget* widget = cardList_;
+         widget != nullptr && qobject_cast<QAbstractScrollArea*>(widget->parentWidget()) == nullptr;
+         widget = widget->parentWidget()) {
+        widget->setAttribute(Qt::WA_StaticContents);
+    }
 
     auto* output = new QGroupBox(QStringLiteral("Output"));
     output->setObjectName(QStringLiteral("outputGroup"));
@@ -290,9 +290,9 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
     // with hundreds of files, each finished inspection then costs one card, not all of them.
     const auto changed = viewModel_.takeChangedSources();
     if (!changed) {
-        std::set<fs::path> present;
+        std::unordered_set<fs::path, PathTextHash, PathTextEqual> present;
         for (const auto& source : sources) {
-            present.insert(present.end(), source.url);
+            present.insert(source.url);
         }
         // Cards of removed sources go.
         for (auto it = cards_.begin(); it != cards_.end();) {
@@ -346,7 +346,8 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
         const std::size_t position = shownOrder.size();
         shownOrder.push_back(source.url);
         if (!created) {
-            inOrder = inOrder && position < cardOrder_.size() && cardOrder_[position] == source.url;
+            inOrder = inOrder && position < cardOrder_.size() &&
+                      cardOrder_[position].native() == source.url.native();
             if (changed && !changed->contains(source.url) && !waiting_.contains(source.url)) {
                 continue;
             }
@@ -363,6 +364,7 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
             ++rebuilds;
         }
         found->second->setContent(source, unsupported, converted);
+        cardList_->cardChanged(found->second);
         waiting_.erase(source.url);
         if (created) {
             inOrder = inOrder && position == cardOrder_.size();
@@ -371,31 +373,15 @@ void RemuxView::refreshCards(const QElapsedTimer& turn) {
             }
         }
     }
-    if (shownOrder != cardOrder_) {
+    if (!std::equal(shownOrder.begin(), shownOrder.end(), cardOrder_.begin(), cardOrder_.end(),
+                    PathTextEqual{})) {
         placeCards(shownOrder);
     }
 }
 
-void RemuxView::addShelf() {
-    auto* shelf = new QWidget(cardList_);
-    shelf->setObjectName(QStringLiteral("shelf"));
-    shelf->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    auto* layout = new QVBoxLayout(shelf);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(cardLayout_->spacing());
-    cardLayout_->addWidget(shelf);
-    shelf->show();
-    shelves_.push_back(shelf);
-}
-
 void RemuxView::appendCard(const fs::path& url) {
-    const std::size_t i = cardOrder_.size();
-    if (i / cardsPerShelf >= shelves_.size()) {
-        addShelf();
-    }
     auto* card = cards_.at(url);
-    shelves_[i / cardsPerShelf]->layout()->addWidget(card);
-    card->show();
+    cardList_->appendCard(card);
     // Made after the controls below the cards, it would come last on Tab.
     placeTabStops(
         cardOrder_.empty() ? applyToAllToggle_ : lastTabStop(cards_.at(cardOrder_.back())), card);
@@ -403,7 +389,7 @@ void RemuxView::appendCard(const fs::path& url) {
 }
 
 void RemuxView::placeCards(const std::vector<fs::path>& order) {
-    // New files at the end (the usual case) join the last shelves; the others stay put.
+    // New files at the end (the usual case) join the end; the others stay put.
     if (order.size() >= cardOrder_.size() &&
         std::equal(cardOrder_.begin(), cardOrder_.end(), order.begin())) {
         for (std::size_t i = cardOrder_.size(); i < order.size(); ++i) {
@@ -411,44 +397,14 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
         }
         return;
     }
-    // Showing widgets inside a visible list lays it out each time; with the list hidden
-    // meanwhile, placing all cards costs one layout. Not while a card holds the focus: hidden,
-    // it would hand the focus on below the list. A card moved to another shelf is hidden on
-    // the way, so its focus comes back after.
-    const QPointer<QWidget> focused = cardList_->isAncestorOf(QApplication::focusWidget())
-                                          ? QApplication::focusWidget()
-                                          : nullptr;
-    const bool batch = cardList_->isVisible() && focused == nullptr;
-    if (batch) {
-        cardList_->setVisible(false);
-    }
-    for (auto* shelf : shelves_) {
-        while (QLayoutItem* item = shelf->layout()->takeAt(0)) {
-            delete item;
-        }
-    }
-    const std::size_t needed = (order.size() + cardsPerShelf - 1) / cardsPerShelf;
-    while (shelves_.size() < needed) {
-        addShelf();
-    }
+    std::vector<QWidget*> cards;
+    cards.reserve(order.size());
     QWidget* lastStop = applyToAllToggle_;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        auto* card = cards_.at(order[i]);
-        shelves_[i / cardsPerShelf]->layout()->addWidget(card);
-        card->show();
-        lastStop = placeTabStops(lastStop, card);
+    for (const auto& url : order) {
+        cards.push_back(cards_.at(url));
+        lastStop = placeTabStops(lastStop, cards.back());
     }
-    // Shelves left over hold no card any more.
-    while (shelves_.size() > needed) {
-        retireWidget(shelves_.back());
-        shelves_.pop_back();
-    }
-    if (batch) {
-        cardList_->setVisible(true);
-    }
-    if (focused != nullptr && focused->isVisible() && !focused->hasFocus()) {
-        focused->setFocus(Qt::OtherFocusReason);
-    }
+    cardList_->setCards(cards);
     cardOrder_ = order;
 }
 

@@ -11,6 +11,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class QCheckBox;
@@ -24,6 +26,7 @@ class QVBoxLayout;
 
 namespace tavrolin {
 
+class CardColumn;
 class RemuxNaturalLanguageDraftView;
 class RemuxViewModel;
 class StatusLine;
@@ -55,7 +58,6 @@ class RemuxView : public QWidget {
     // Makes, fills and places the cards within `turn`'s time (after at least one card).
     void refreshCards(const QElapsedTimer& turn);
     void placeCards(const std::vector<std::filesystem::path>& order);
-    void addShelf();
     // Puts the card of `url` after the last placed card and shows it.
     void appendCard(const std::filesystem::path& url);
     void refreshAlert();
@@ -70,13 +72,25 @@ class RemuxView : public QWidget {
     QCheckBox* applyToAllToggle_;
     StatusLine* propagationSummary_;
     QWidget* emptyState_;
-    QWidget* cardList_;
-    QVBoxLayout* cardLayout_;
-    std::map<std::filesystem::path, StreamSourceCard*> cards_;
+    CardColumn* cardList_;
+    // Looked up for every source on every turn: by the path's text, which hashes and compares
+    // faster than the path's parts.
+    struct PathTextHash {
+        std::size_t operator()(const std::filesystem::path& path) const noexcept {
+            return std::hash<std::string>{}(path.native());
+        }
+    };
+    struct PathTextEqual {
+        bool operator()(const std::filesystem::path& a,
+                        const std::filesystem::path& b) const noexcept {
+            return a.native() == b.native();
+        }
+    };
+    std::unordered_map<std::filesystem::path, StreamSourceCard*, PathTextHash, PathTextEqual>
+        cards_;
     std::vector<std::filesystem::path> cardOrder_;
     // Sources whose card a spent turn left to a later one.
-    std::set<std::filesystem::path> waiting_;
-    std::vector<QWidget*> shelves_;
+    std::unordered_set<std::filesystem::path, PathTextHash, PathTextEqual> waiting_;
     QLineEdit* folderField_;
     QComboBox* containerPicker_;
     QComboBox* targetPicker_;

@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include "engine/JobQueueViewModel.h"
+#include "remux/CardColumn.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
@@ -60,6 +61,22 @@ int walkAccessibleTree(QAccessibleInterface* node) {
     }
     return visited;
 }
+
+// Counts the resize events each watched widget gets.
+class ResizeCounter : public QObject {
+  public:
+    void watch(QWidget* widget) { widget->installEventFilter(this); }
+    int count(QObject* widget) const { return counts_.contains(widget) ? counts_.at(widget) : 0; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        counts_[watched] += event->type() == QEvent::Resize ? 1 : 0;
+        return false;
+    }
+
+  private:
+    std::map<QObject*, int> counts_;
+};
 
 QString pillText(QWidget* pill) {
     return pill->findChild<QLabel*>("text")->text();
@@ -237,6 +254,78 @@ TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {
     EXPECT_TRUE(row(7)->findChild<QCheckBox*>("checkBox")->isChecked());
     EXPECT_FALSE(row(4)->findChild<QCheckBox*>("checkBox")->isChecked());
     EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "1 of 3 selected");
+}
+
+// A card that changes moves the cards below it and resizes no other; the page hears the height.
+TEST(CardColumnTest, CardsStackInOrderAndOnlyTheChangedOneIsResized) {
+    tavtest::prepareRemuxTest();
+    QWidget page;
+    auto* column = new CardColumn(12, &page);
+    column->setGeometry(0, 0, 300, 10);
+    page.show();
+    std::vector<QWidget*> cards;
+    for (const int height : {30, 40, 50}) {
+        cards.push_back(new QWidget);
+        cards.back()->setFixedHeight(height);
+    }
+    QWidget* a = cards[0];
+    QWidget* b = cards[1];
+    QWidget* c = cards[2];
+    struct Row {
+        std::string step;
+        std::function<void()> act;
+        std::vector<std::pair<QWidget*, QRect>> placed;
+        QWidget* resized;
+        int height;
+    };
+    const std::vector<Row> rows{
+        {"append",
+         [&] {
+             for (auto* card : cards) {
+                 column->appendCard(card);
+             }
+         },
+         {{a, {0, 0, 300, 30}}, {b, {0, 42, 300, 40}}, {c, {0, 94, 300, 50}}},
+         nullptr,
+         144},
+        {"a card grows",
+         [&] {
+             b->setFixedHeight(70);
+             column->cardChanged(b);
+         },
+         {{a, {0, 0, 300, 30}}, {b, {0, 42, 300, 70}}, {c, {0, 124, 300, 50}}},
+         b,
+         174},
+        {"a card hides",
+         [&] { a->hide(); },
+         {{b, {0, 0, 300, 70}}, {c, {0, 82, 300, 50}}},
+         nullptr,
+         132},
+        {"a new order",
+         [&] {
+             column->setCards({c, b});
+         },
+         {{c, {0, 0, 300, 50}}, {b, {0, 62, 300, 70}}},
+         nullptr,
+         132},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        ResizeCounter counter;
+        for (auto* card : cards) {
+            counter.watch(card);
+        }
+        row.act();
+        QCoreApplication::processEvents();
+        for (const auto& [card, rect] : row.placed) {
+            EXPECT_EQ(card->geometry(), rect);
+            EXPECT_TRUE(card->isVisible());
+            if (row.step != "append") {
+                EXPECT_EQ(counter.count(card), card == row.resized ? 1 : 0);
+            }
+        }
+        EXPECT_EQ(column->sizeHint().height(), row.height);
+    }
 }
 
 namespace {
@@ -551,6 +640,45 @@ TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
         EXPECT_TRUE(view->cardFor(file)->isVisibleTo(view.get())) << file;
         EXPECT_TRUE(view->cardFor(file)->findChild<QCheckBox*>()->isVisibleTo(view.get())) << file;
     }
+}
+
+// A new file's card and rows take their place without laying out the cards already shown, the
+// cost that grew with every card; every card ends at the column's width.
+TEST_F(RemuxViewTest, AddingAFileResizesNoShownCard) {
+    std::vector<fs::path> files;
+    for (const char* name : {"a.mkv", "b.mkv", "c.mkv"}) {
+        files.push_back(add(name, {makeStream(0, video, "h264"), makeStream(1, audio, "aac")}));
+    }
+    ResizeCounter counter;
+    for (const auto& file : files) {
+        counter.watch(view->cardFor(file));
+        counter.watch(view->cardFor(file)->findChild<QWidget*>("stream-1"));
+    }
+    const auto last = add("d.mkv", {makeStream(0, video, "h264"), makeStream(1, audio, "aac")});
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return view->cardFor(last) && view->cardFor(last)->findChild<QCheckBox*>(); }));
+    QCoreApplication::processEvents();
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        EXPECT_EQ(counter.count(view->cardFor(file)), 0);
+        EXPECT_EQ(counter.count(view->cardFor(file)->findChild<QWidget*>("stream-1")), 0);
+    }
+
+    // A card whose rows come after it was placed (inspected again) grows, and the cards below
+    // make room: every card as tall as it asks, as wide as the column, one gap apart.
+    files.push_back(last);
+    model->retryInspection(files[1]);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
+    QCoreApplication::processEvents();
+    auto* column = find("cardList");
+    int top = 0;
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        auto* card = view->cardFor(file);
+        EXPECT_EQ(card->geometry(), QRect(0, top, column->width(), card->sizeHint().height()));
+        top = card->geometry().bottom() + 1 + 12;
+    }
+    EXPECT_EQ(column->height(), top - 12);
 }
 
 // Pressed through the accessibility interface, Add to Queue takes the cards away under a reader
