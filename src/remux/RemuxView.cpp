@@ -84,7 +84,6 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
-
     column->addWidget(new FeatureHeader(
         QStringLiteral("Remux Streams"),
         QStringLiteral(
@@ -94,6 +93,19 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     draftPanel_ = new RemuxNaturalLanguageDraftView(viewModel_);
     column->addWidget(draftPanel_);
 
+    addSourceHeader(column);
+    addApplyToAllBlock(column);
+    addEmptyState(column);
+    addCardColumn(column);
+    addOutputGroup(column);
+    addFooter(column);
+    column->addStretch(1);
+
+    connect(&viewModel_, &RemuxViewModel::changed, this, [this] { refreshLater_.schedule(); });
+    refresh();
+}
+
+void RemuxView::addSourceHeader(QVBoxLayout* column) {
     auto* sourceHeader = new QHBoxLayout;
     auto* sourceTitle = new QLabel(QStringLiteral("Source files"));
     sourceTitle->setFont(fontFor(TextStyle::headline));
@@ -108,7 +120,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     });
     sourceHeader->addWidget(addFilesButton_);
     column->addLayout(sourceHeader);
+}
 
+void RemuxView::addApplyToAllBlock(QVBoxLayout* column) {
     applyToAllBlock_ = new QWidget;
     applyToAllBlock_->setObjectName(QStringLiteral("applyToAllBlock"));
     auto* applyLayout = new QVBoxLayout(applyToAllBlock_);
@@ -128,7 +142,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     propagationSummary_ = new StatusLine(QStringLiteral("propagationSummary"));
     applyLayout->addWidget(propagationSummary_);
     column->addWidget(applyToAllBlock_);
+}
 
+void RemuxView::addEmptyState(QVBoxLayout* column) {
     auto* emptyFrame = new QFrame;
     emptyFrame->setObjectName(QStringLiteral("emptyState"));
     emptyFrame->setMinimumHeight(180);
@@ -140,7 +156,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
         QStringLiteral("Drop video files here or use Add Files to inspect their streams.")));
     emptyState_ = emptyFrame;
     column->addWidget(emptyState_);
+}
 
+void RemuxView::addCardColumn(QVBoxLayout* column) {
     cardList_ = new CardColumn(12);
     cardList_->setObjectName(QStringLiteral("cardList"));
     column->addWidget(cardList_);
@@ -151,7 +169,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
          widget = widget->parentWidget()) {
         widget->setAttribute(Qt::WA_StaticContents);
     }
+}
 
+void RemuxView::addOutputGroup(QVBoxLayout* column) {
     auto* output = new QGroupBox(QStringLiteral("Output"));
     output->setObjectName(QStringLiteral("outputGroup"));
     auto* form = new QFormLayout(output);
@@ -174,6 +194,11 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     folderRow->addWidget(browse);
     form->addRow(QStringLiteral("Folder"), folderRow);
 
+    addOutputPickers(form);
+    column->addWidget(output);
+}
+
+void RemuxView::addOutputPickers(QFormLayout* form) {
     QStringList containers;
     for (auto container : allOutputContainers) {
         containers.append(QString::fromStdString(displayName(container)));
@@ -200,8 +225,9 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     });
     targetPicker_->setAccessibleName(QStringLiteral("Playback target"));
     addPickerRow(form, QStringLiteral("Playback target"), targetPicker_);
-    column->addWidget(output);
+}
 
+void RemuxView::addFooter(QVBoxLayout* column) {
     auto* footer = new QHBoxLayout;
     auto* messages = new QVBoxLayout;
     messages->setSpacing(6);
@@ -228,10 +254,6 @@ RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     footer->addWidget(addToQueueButton_, 0, Qt::AlignTop);
     footer->addWidget(remuxNowButton_, 0, Qt::AlignTop);
     column->addLayout(footer);
-    column->addStretch(1);
-
-    connect(&viewModel_, &RemuxViewModel::changed, this, [this] { refreshLater_.schedule(); });
-    refresh();
 }
 
 void RemuxView::refresh() {

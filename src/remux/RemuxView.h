@@ -17,6 +17,7 @@
 
 class QCheckBox;
 class QElapsedTimer;
+class QFormLayout;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -55,6 +56,15 @@ class RemuxView : public QWidget {
     QMessageBox* compatibilityAlert() const { return alert_; }
 
   private:
+    // The page's parts, top to bottom.
+    void addSourceHeader(QVBoxLayout* column);
+    void addApplyToAllBlock(QVBoxLayout* column);
+    void addEmptyState(QVBoxLayout* column);
+    void addCardColumn(QVBoxLayout* column);
+    void addOutputGroup(QVBoxLayout* column);
+    void addOutputPickers(QFormLayout* form);
+    void addFooter(QVBoxLayout* column);
+
     // Makes, fills and places the cards within `turn`'s time (after at least one card).
     void refreshCards(const QElapsedTimer& turn);
     void placeCards(const std::vector<std::filesystem::path>& order);
