@@ -1,7 +1,6 @@
 #include "engine/FFmpegCommandBuilder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include "engine/MillisecondTime.h"
@@ -9,6 +8,7 @@
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/Paths.h"
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
@@ -140,9 +140,7 @@ double splitOrigin(const SplitRequest& request, const SplitSourceLayout& layout,
 // A transport stream's muxer delays every timestamp by twice this (1.4 s by default): none,
 // so that the part starts at 0 there too.
 bool isTransportStream(const std::filesystem::path& output) {
-    std::string extension = output.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = lowercased(output.extension().string());
     return extension == ".ts" || extension == ".m2ts" || extension == ".mts" || extension == ".m2t";
 }
 
@@ -166,9 +164,7 @@ std::string keptBetween(std::optional<double> from, std::optional<double> to) {
 // second, doubling the source's; other muxers keep the source's.
 std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
                                          const SplitStream& stream) {
-    std::string extension = output.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = lowercased(output.extension().string());
     const auto among = [&](std::initializer_list<std::string_view> names) {
         return std::find(names.begin(), names.end(), extension) != names.end();
     };
