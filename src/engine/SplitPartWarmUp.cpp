@@ -288,12 +288,12 @@ void writeOpusWarmUp(const fs::path& file, double start) {
             opus.preSkip =
                 static_cast<std::int64_t>(littleEndian(page->bytes, page->bodyAt + 10, 2));
         }
+        if (streams.empty() && !beginning) {
+            return;  // no Opus stream: its first page would have come before
+        }
         if (auto found = streams.find(page->serial); found != streams.end()) {
             readOpusPage(found->second, *page, startSamples);
         }
-    }
-    if (at == 0) {
-        return;  // not Ogg
     }
     for (const auto& [serial, opus] : streams) {
         if (!opus.shown || !opus.first) {
