@@ -14,9 +14,9 @@ namespace tavrolin {
 void writeMp3WarmUp(const std::filesystem::path& file);
 
 // In an Ogg `file`, each Opus stream's packets that start before `start` seconds of the part's
-// own time are counted into its pre-skip, and its pages' positions move so that what follows
-// them starts at 0. A file that is not Ogg, or whose Opus streams start at `start`, is left as
-// it is.
+// own time make up its pre-skip (the source's, which belongs to the source's first packet only,
+// goes), and its pages' positions move so that what follows them starts at 0. A file that is not
+// Ogg or holds no Opus is left as it is.
 void writeOpusWarmUp(const std::filesystem::path& file, double start);
 
 // Both for a split's working output `file` whose audio starts at `start` seconds (a little
