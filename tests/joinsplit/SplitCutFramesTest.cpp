@@ -15,6 +15,7 @@
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
 #include "joinsplit/IndexedClips.h"
+#include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
@@ -321,6 +322,12 @@ TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
                 EXPECT_EQ(parts[0].packets[stream] + parts[1].packets[stream],
                           source.packets[stream]);
             }
+        }
+        // Audio alone: the note beside the cut says where it lands, the end of part 1.
+        if (configuration.keyframes->times.empty()) {
+            EXPECT_THAT(*planSplitCuts(configuration).startNote,
+                        ::testing::StartsWith("Cuts the audio at " +
+                                              formatPreviewTimecode(parts[0].audioEnd) + ","));
         }
         // Part 1's audio runs to its cut, part 2's starts there.
         const double partOneEnd = source.videoEnd > 0 ? parts[0].videoEnd : cut;
