@@ -175,11 +175,13 @@ LeftoverRemoval removeRecordedItems(const RecordEntries& entries) {
 }
 
 std::string waitingJobsLine(std::size_t count) {
-    const std::string jobs =
-        count == 1 ? "1 job that was" : std::to_string(count) + " jobs that were";
-    return jobs + " waiting in the queue when an earlier run ended " +
-           (count == 1 ? "was" : "were") + " not kept. Add " + (count == 1 ? "it" : "them") +
-           " again to run " + (count == 1 ? "it." : "them.");
+    if (count == 1) {
+        return "1 job that was waiting in the queue when an earlier run ended was not kept. Add "
+               "it again to run it.";
+    }
+    return std::to_string(count) +
+           " jobs that were waiting in the queue when an earlier run ended were not kept. Add "
+           "them again to run them.";
 }
 
 }  // namespace tavrolin
