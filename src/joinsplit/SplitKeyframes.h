@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,6 +28,11 @@ struct SplitKeyframes {
     // Keyframes (by time) with leading pictures: pictures after them in decoding order that are
     // shown before them, which a stream-copy cut at the keyframe loses (open groups of pictures).
     std::map<double, int> leadingPictures;
+    // The video's packets in decoding order, with a presentation time or not: how many come
+    // before each keyframe of `times` (in its order), and in all. Empty when the keyframes read
+    // were not those of `times` one for one.
+    std::vector<std::int64_t> packetsBefore = {};
+    std::int64_t packets = 0;
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
@@ -44,6 +50,9 @@ std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path
 // Reads that report (CSV without section names); none when it holds neither a video packet
 // with a time nor a duration.
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
+
+// Counts the packets of that report into `keyframes`, read from it (packetsBefore, packets).
+void countSplitPackets(std::string_view report, SplitKeyframes& keyframes);
 
 // Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
 // MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or
