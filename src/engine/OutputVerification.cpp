@@ -45,7 +45,9 @@ std::string secondsText(double seconds) {
 
 std::vector<std::string> splitPartProbeArguments(const fs::path& part, const SplitPartSpan& span) {
     std::string intervals = "%+#" + std::to_string(kStartPackets);
-    if (span.end) {
+    // Audio to the end of its source is measured by its header (FLAC's times are the source's,
+    // so a read from near the end by them would read the whole part).
+    if (span.end && (span.hasVideo || span.endIsVideo)) {
         intervals += "," + formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%";
     }
     return {"-v",
