@@ -134,7 +134,7 @@ double splitOrigin(const SplitRequest& request, const SplitSourceLayout& layout,
         return splitSourceZero(layout);
     }
     const double origin = request.startTime - splitCutLead(layout);
-    return lookBack > 0 ? std::max(origin - lookBack, std::max(layout.start, 0.0)) : origin;
+    return lookBack > 0 ? std::max(origin - lookBack, layout.start) : origin;
 }
 
 // A transport stream's muxer delays every timestamp by twice this (1.4 s by default): none,

@@ -253,7 +253,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
     if (ran.splitSpan) {
         verifySplitPart(*runner_, run.workingOutput, job.output.filename().string(), *ran.splitSpan,
-                        job.toolchain.ffprobe, childStop.get_token());
+                        progressFrameCount(ran.result.standardOutput), job.toolchain.ffprobe,
+                        childStop.get_token());
         throwIfStopped(stop);
     }
     if (job.replacesInput) {
@@ -344,7 +345,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                       job.toolchain.ffprobe, childStop.get_token(), stop);
         SplitRequest cut = fitSplitToSource(*split, layout);
         relay.start(splitProgressDuration(cut, layout));
-        ran.splitSpan = splitPartSpan(cut, layout);
+        ran.splitSpan = splitPartSpan(cut, layout, run.workingOutput);
         ran.splitCutLead = splitCutLead(layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run,
                                        job.toolchain.ffmpeg, childStop.get_token(), stop);

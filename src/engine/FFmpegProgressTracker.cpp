@@ -40,6 +40,24 @@ std::vector<double> FFmpegProgressParser::consume(std::string_view chunk, double
     return fractions;
 }
 
+std::optional<std::int64_t> progressFrameCount(std::string_view report) {
+    constexpr std::string_view key = "frame=";
+    for (std::size_t at = report.rfind(key); at != std::string_view::npos;
+         at = at == 0 ? std::string_view::npos : report.rfind(key, at - 1)) {
+        if (at > 0 && report[at - 1] != '\n') {
+            continue;  // the end of another key
+        }
+        const std::string_view value = report.substr(at + key.size());
+        std::int64_t count = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+        if (error != std::errc{} || (end != value.data() + value.size() && *end != '\n')) {
+            return std::nullopt;
+        }
+        return count;
+    }
+    return std::nullopt;
+}
+
 FFmpegProgressTracker::FFmpegProgressTracker(double duration, std::function<void(double)> handler)
     : duration_(duration), handler_(std::move(handler)) {}
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,10 @@ class FFmpegProgressParser {
   private:
     std::string pendingText_;  // the unfinished last line
 };
+
+// The "frame=" count of a finished "-progress" report: the packets a stream copy wrote of its
+// first video stream (after its bit-stream filters dropped theirs). None without one.
+std::optional<std::int64_t> progressFrameCount(std::string_view report);
 
 // One ffmpeg run's progress: serialises the runner's chunks through a parser and hands each
 // fraction to `handler` outside the lock. Fractions never go back: a report that lies behind

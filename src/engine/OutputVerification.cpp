@@ -26,6 +26,8 @@ const char* const streamsMessage =
 constexpr int kStartPackets = 24;
 // How far before a part's end its last packets are read.
 constexpr double kEndWindow = 3.0;
+// Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
+constexpr double kSlack = 0.002;
 
 std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
@@ -43,13 +45,15 @@ std::string secondsText(double seconds) {
 
 std::vector<std::string> splitPartProbeArguments(const fs::path& part, const SplitPartSpan& span) {
     std::string intervals = "%+#" + std::to_string(kStartPackets);
-    if (span.end) {
+    // Audio to the end of its source is measured by its header (FLAC's times are the source's,
+    // so a read from near the end by them would read the whole part).
+    if (span.end && (span.hasVideo || span.endIsVideo)) {
         intervals += "," + formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%";
     }
     return {"-v",
             "error",
             "-select_streams",
-            "V:0",
+            span.hasVideo ? "V:0" : "a:0",
             "-read_intervals",
             intervals,
             "-show_entries",
@@ -61,14 +65,20 @@ std::vector<std::string> splitPartProbeArguments(const fs::path& part, const Spl
 
 namespace {
 
-// What the read-back of a part shows of its video and its format.
+// What the read-back of a part shows of its video (its audio, without video) and its format.
 struct PartReadBack {
-    std::vector<double> times;  // each video packet's, in the order read
+    std::vector<double> times;  // each packet's, in the order read
     bool opensOnKeyframe = false;
-    bool firstHidden = false;  // the earliest packet is flagged discard
+    double first = 0;          // the earliest time
+    bool firstHidden = false;  // that packet is flagged discard
+    double firstLength = 0;    // the earliest packet's duration, when stored
     double frame = 0;          // the shortest packet duration, else the closest two times
-    std::optional<double> videoEnd;
+    double longest = 0;        // the longest packet duration
+    double last = 0;           // the latest time
+    double lastLength = 0;     // that packet's own duration, when stored
     std::optional<double> partEnd;
+    std::optional<double> start;     // the format's
+    std::optional<double> duration;  // the format's
 };
 
 // None when the report is not one.
@@ -76,7 +86,6 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
     PartReadBack part;
     try {
         const auto report = nlohmann::json::parse(json);
-        std::optional<double> first;
         for (const auto& packet : report.value("packets", nlohmann::json::array())) {
             const auto pts = secondsIn(packet, "pts_time");
             if (!pts) {
@@ -87,18 +96,26 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
             if (part.times.empty()) {
                 part.opensOnKeyframe = flags.find('K') == 0;
             }
-            if (!first || *pts < *first) {
-                first = pts;
+            if (part.times.empty() || *pts < part.first) {
+                part.first = *pts;
                 part.firstHidden = flags.find('D') != std::string::npos;
+                part.firstLength = duration;
+            }
+            if (part.times.empty() || *pts >= part.last) {
+                part.last = *pts;
+                part.lastLength = duration;
             }
             part.times.push_back(*pts);
             if (duration > 0 && (part.frame == 0 || duration < part.frame)) {
                 part.frame = duration;
             }
+            part.longest = std::max(part.longest, duration);
         }
         const auto format = report.at("format");
         const auto start = secondsIn(format, "start_time");
         const auto duration = secondsIn(format, "duration");
+        part.start = start;
+        part.duration = duration;
         if (start && duration) {
             part.partEnd = *start + *duration;
         }
@@ -113,53 +130,132 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
             part.frame = sorted[at] - sorted[at - 1];
         }
     }
-    if (!sorted.empty()) {
-        part.videoEnd = sorted.back() + part.frame;
-    }
     return part;
 }
 
-}  // namespace
+// The longest gap between the frames read in the window before `end`.
+double longestGapBefore(std::vector<double> times, double end) {
+    std::sort(times.begin(), times.end());
+    double longest = 0;
+    for (std::size_t at = 1; at < times.size(); ++at) {
+        if (times[at - 1] >= end - kEndWindow) {
+            longest = std::max(longest, times[at] - times[at - 1]);
+        }
+    }
+    return longest;
+}
 
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span) {
-    const auto part = readPartBack(json);
-    if (!part) {
-        return std::string("cannot be read back");
+// Where the part's last frame ends: its time plus its own length. That is up to the next frame
+// of the source, which lies at the span's end when the part is whole, as long as that is no
+// longer than its packet or the longest gap read says (a variable rate's last frame may last
+// five of its first ones, and a muxer may store the first ones' length for it); else its packet.
+double lastFrameEnd(const PartReadBack& part, const SplitPartSpan& span) {
+    const double gap = longestGapBefore(part.times, part.last);
+    const double next = span.end && span.endIsVideo ? *span.end - part.last : 0;
+    if (next > 0 && next <= std::max(part.lastLength, gap) + kSlack) {
+        return *span.end;
     }
-    if (part->times.empty()) {
-        return std::nullopt;  // no video: nothing shown to check
-    }
-    const double first = *std::min_element(part->times.begin(), part->times.end());
-    // Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
-    constexpr double slack = 0.002;
-    // A part from the beginning keeps what its source hides before its own start (an edit).
-    if (span.startsAtCut && (part->firstHidden || first < -slack / 2)) {
+    return part.last + (part.lastLength > 0 ? part.lastLength : std::max(gap, part.frame));
+}
+
+std::string countText(std::int64_t count) {
+    return std::to_string(count) + (count == 1 ? " video frame" : " video frames");
+}
+
+std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartSpan& span) {
+    // A part from the beginning keeps what its source hides before its own start.
+    if (span.startsAtCut && (part.firstHidden || part.first < -kSlack / 2)) {
         return std::string("would hide its first frame from most players");
     }
-    if (!part->opensOnKeyframe) {
+    if (!part.opensOnKeyframe) {
         return std::string("does not start on a keyframe");
     }
-    if (span.startsAtCut && first > std::min(slack, part->frame / 2)) {
-        return "starts " + secondsText(first) + " after the cut";
+    if (span.startsAtCut && part.first > std::min(kSlack, part.frame / 2)) {
+        return "starts " + secondsText(part.first) + " after the cut";
     }
-    const std::optional<double> end = span.endIsVideo ? part->videoEnd : part->partEnd;
-    if (span.end && !end) {
+    if (!span.end) {
+        return std::nullopt;
+    }
+    std::optional<double> end = part.partEnd;
+    double early = part.frame + kSlack;
+    double late = early;
+    if (span.endIsVideo) {
+        end = lastFrameEnd(part, span);
+        // Within half its last frame, short by the frames the source's leading pictures take.
+        const double length = *end - part.last;
+        early = length * (0.5 + span.lostAtEnd) + kSlack;
+        late = length / 2 + kSlack;
+    }
+    if (!end) {
         return std::string("cannot be read back");
     }
-    if (span.end && std::abs(*end - *span.end) > part->frame + slack) {
+    if (*end < *span.end - early || *end > *span.end + late) {
         return "ends at " + secondsText(*end) + " of its own time instead of " +
                secondsText(*span.end);
     }
     return std::nullopt;
 }
 
+// Audio is checked by how long it plays, which hidden warm-up before 0 is no part of, whatever
+// times its packets carry (a FLAC frame tells its place in the source).
+std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartSpan& span) {
+    if (part.times.empty()) {
+        return std::string("holds no audio");
+    }
+    if (!span.end) {
+        return std::nullopt;
+    }
+    std::optional<double> length = part.duration;
+    if (length && part.first < 0 && !part.firstHidden) {
+        // Warm-up before 0 that no edit list hides is skipped by the decoder (Opus pre-skip),
+        // though Ogg counts it in the file's length.
+        *length += part.first;
+    } else if (length && part.start) {
+        // A start later than the first packet is audio the header tells decoders to skip (an
+        // MP3's encoder delay, warm-up included); a FLAC frame's own time is no such start.
+        *length -= std::max(*part.start - std::max(part.first, 0.0), 0.0);
+    }
+    if (span.endIsVideo) {
+        length = lastFrameEnd(part, span) - std::max(part.first, 0.0);
+    }
+    if (!length) {
+        return std::string("cannot be read back");
+    }
+    const double expected = *span.end - span.begin;
+    // Cut between packets at both ends, and a muxer may shorten the last one.
+    if (std::abs(*length - expected) > 2 * part.longest + kSlack) {
+        return "plays " + secondsText(*length) + " of audio instead of " + secondsText(expected);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
+                                          std::optional<std::int64_t> written) {
+    const auto part = readPartBack(json);
+    if (!part) {
+        return std::string("cannot be read back");
+    }
+    if (!span.hasVideo) {
+        return audioFault(*part, span);
+    }
+    if (span.videoPackets && written && *written != *span.videoPackets) {
+        return "holds " + countText(*written) + " instead of the " +
+               std::to_string(*span.videoPackets) + " its span has in the source";
+    }
+    // Without a count, a part without video packets has nothing shown to check.
+    return part->times.empty() ? std::nullopt : videoFault(*part, span);
+}
+
 void verifySplitPart(ProcessRunning& runner, const fs::path& written, const std::string& name,
-                     const SplitPartSpan& span, const fs::path& ffprobe, std::stop_token stop) {
+                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets,
+                     const fs::path& ffprobe, std::stop_token stop) {
     const auto result =
         runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, span), stop);
     throwIfStopped(stop);
     const auto fault = result.terminationStatus == 0
-                           ? splitPartFault(result.standardOutput, span)
+                           ? splitPartFault(result.standardOutput, span, writtenPackets)
                            : std::optional<std::string>("cannot be read back");
     if (fault) {
         throw MediaProcessingError::partMismatch(name, *fault);

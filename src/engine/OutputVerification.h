@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stop_token>
@@ -36,27 +37,43 @@ void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& 
 
 // What a split's part must hold, in its own time: it opens on a keyframe; after a cut its video
 // starts at 0, shown by every decoder (a part from the beginning keeps what its source hides);
-// and it ends at `end` within one frame, when that is known.
+// it ends at `end` within its last frame's own length, when that is known; and it holds as many
+// video packets as the source has in its span, when they were counted. A part without video is
+// checked by how long its audio plays instead.
 struct SplitPartSpan {
     bool startsAtCut = false;
     std::optional<double> end;
-    // Whether `end` is where the video ends (an end cut) or where the whole part ends.
+    // Whether `end` is where the video (the audio, without video) ends at an end cut, or where
+    // the whole part ends.
     bool endIsVideo = false;
+    bool hasVideo = true;
+    // The frames before `end` that the source's own leading pictures take from the part.
+    int lostAtEnd = 0;
+    // How many packets the part's video must hold, when its first video stream is the one
+    // ffmpeg's report counts.
+    std::optional<std::int64_t> videoPackets = std::nullopt;
+    // Where the span starts in the part's time: after 0 only for a part from the beginning of
+    // a source that starts a little after 0 (codec delay), which the part keeps.
+    double begin = 0;
 };
 
 // ffprobe's arguments for what the check reads of a written part: the format's times and the
-// first video stream's packets at its beginning and near `end`.
+// first video stream's packets (the first audio stream's without video) at its beginning and
+// near `end`.
 std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& part,
                                                  const SplitPartSpan& span);
 
-// Reads that report against the span: none when the part holds it, else why not, as the end of
-// a sentence ("starts 0.042 s after the cut"). A part without video is checked for its format.
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span);
+// Reads that report, and the video packets ffmpeg reported writing (`written`, when known),
+// against the span: none when the part holds it, else why not, as the end of a sentence
+// ("starts 0.042 s after the cut").
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
+                                          std::optional<std::int64_t> written = std::nullopt);
 
 // Checks a written part before it takes its name; throws MediaProcessingError::partMismatch
 // naming `name` when it does not hold its span or cannot be read, CancellationError on a stop.
 void verifySplitPart(ProcessRunning& runner, const std::filesystem::path& written,
                      const std::string& name, const SplitPartSpan& span,
+                     std::optional<std::int64_t> writtenPackets,
                      const std::filesystem::path& ffprobe, std::stop_token stop);
 
 }  // namespace tavrolin

@@ -6,6 +6,7 @@
 #include "engine/FFprobeQueries.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "model/OutputContainer.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -46,17 +47,50 @@ SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& sp
     return layout;
 }
 
-SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout) {
+namespace {
+
+// The source's time that is the part's time 0: its cut, or, from the beginning, where its
+// command counts the source from.
+double partZero(const SplitRequest& split, const SplitSourceLayout& layout) {
+    return split.startTime > layout.start ? split.startTime : splitSourceZero(layout);
+}
+
+}  // namespace
+
+SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
+                            const fs::path& output) {
     SplitPartSpan span;
     span.startsAtCut = split.startTime > layout.start;
+    const double zero = partZero(split, layout);
+    span.begin = std::max(split.startTime - zero, 0.0);
+    const auto role = [&](SplitStreamRole wanted) {
+        return std::find_if(layout.streams.begin(), layout.streams.end(),
+                            [wanted](const SplitStream& stream) { return stream.role == wanted; });
+    };
+    const auto video = role(SplitStreamRole::video);
+    span.hasVideo = video != layout.streams.end();
     if (split.endTime) {
-        // Without the end keyframe read, where the video ends is not known well enough.
+        // Where the video ends is known only with its end keyframe read; audio ends at the cut.
         if (layout.videoEnd) {
-            span.end = *layout.videoEnd - split.startTime;
-            span.endIsVideo = true;
+            span.end = *layout.videoEnd - zero;
+        } else if (!span.hasVideo) {
+            span.end = *split.endTime - zero;
         }
+        span.endIsVideo = span.end.has_value();
     } else if (layout.duration) {
-        span.end = layout.start + *layout.duration - split.startTime;
+        span.end = layout.start + *layout.duration - zero;
+    }
+    if (split.frames && span.hasVideo) {
+        span.lostAtEnd = split.frames->lostAtEnd;
+        // ffmpeg's report counts the first video stream it writes: a picture mapped before
+        // the video (cover art outside Matroska) would be counted instead.
+        const auto picture = role(SplitStreamRole::picture);
+        const bool pictureFirst = picture < video && picture->kind == "video" &&
+                                  !FFmpegCommandBuilder::splitAttachesPictures(output) &&
+                                  containerForFile(output) != OutputContainer::webm;
+        if (!pictureFirst) {
+            span.videoPackets = split.frames->packets;
+        }
     }
     return span;
 }
@@ -72,7 +106,7 @@ SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layou
     if (end && split.endTime && *split.endTime >= *end) {
         split.endTime.reset();  // the end of the source
     }
-    split.startTime = std::max(split.startTime, splitSourceZero(layout));
+    split.startTime = std::max(split.startTime, layout.start);
     return split;
 }
 
@@ -95,7 +129,7 @@ SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRe
                                  JobFiles& files, const fs::path& ffmpeg, std::stop_token childStop,
                                  const std::stop_token& stop) {
     SplitSideFiles side;
-    if (auto text = chapters.renderPart(layout.chapters, split.startTime, split.endTime)) {
+    if (auto text = chapters.renderPart(layout.chapters, partZero(split, layout), split.endTime)) {
         side.chapters = files.writeTemporaryInput(chapterFileInput, *text);
     }
     if (FFmpegCommandBuilder::splitAttachesPictures(files.workingOutput)) {

@@ -44,15 +44,17 @@ SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& sp
 
 // The split as it runs, in the source's own timestamps: a start at or past the source's end
 // throws MediaProcessingError::invalidRequest; an end at or past it becomes the end of the
-// source, a start before its first timestamp that timestamp.
+// source, a start before its first timestamp (whatever its sign) that timestamp.
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout);
 
 // What a fitted split's progress counts to, given its source's layout.
 std::optional<double> splitProgressDuration(const SplitRequest& split,
                                             const SplitSourceLayout& layout);
 
-// What the part of a fitted split must hold, in its own time (see verifySplitPart).
-SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout);
+// What the part of a fitted split written to `output` must hold, in its own time (see
+// verifySplitPart).
+SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
+                            const std::filesystem::path& output);
 
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws

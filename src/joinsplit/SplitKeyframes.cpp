@@ -115,6 +115,34 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
     return result;
 }
 
+void countSplitPackets(std::string_view report, SplitKeyframes& keyframes) {
+    // ffprobe writes a packet's flags as letters and underscores ("K_", "__").
+    const auto isFlags = [](std::string_view field) {
+        return field.size() >= 2 && field.find_first_not_of("KDC_") == std::string_view::npos;
+    };
+    std::vector<std::int64_t> before;
+    std::int64_t packets = 0;
+    for (std::size_t start = 0; start < report.size();) {
+        std::size_t end = report.find('\n', start);
+        end = end == std::string_view::npos ? report.size() : end;
+        const auto parts = fields(report.substr(start, end - start));
+        start = end + 1;
+        const auto flags = std::find_if(parts.begin(), parts.end(), isFlags);
+        if (parts.size() < 3 || flags == parts.end()) {
+            continue;
+        }
+        if (flags->front() == 'K') {
+            before.push_back(packets);
+        }
+        ++packets;
+    }
+    keyframes.packets = packets;
+    keyframes.packetsBefore.clear();
+    if (before.size() == keyframes.times.size()) {
+        keyframes.packetsBefore = std::move(before);
+    }
+}
+
 SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runner,
                                             ToolLocations locations) {
     return [runner = std::move(runner), locations = std::move(locations)](
@@ -131,9 +159,8 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
         if (reportsNotMedia(result)) {
             throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
         }
-        const auto keyframes = result.terminationStatus == 0
-                                   ? parseSplitKeyframes(result.standardOutput)
-                                   : std::nullopt;
+        auto keyframes = result.terminationStatus == 0 ? parseSplitKeyframes(result.standardOutput)
+                                                       : std::nullopt;
         if (!keyframes) {
             throw MediaProbeError::processFailed(
                 "Tavrolin could not read where \u201C" + file.filename().string() +
@@ -141,6 +168,7 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
                 toolFailureText(result, "ffprobe", "ffprobe found no video or audio to cut."));
         }
         auto read = *keyframes;
+        countSplitPackets(result.standardOutput, read);
         if (read.times.empty()) {
             // Audio alone is cut at its frames: where they lie is worth a second read.
             const ProcessResult frames = withProbeSlot(*runner, toolchain.ffprobe,

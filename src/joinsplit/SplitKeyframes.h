@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +31,11 @@ struct SplitKeyframes {
     // Audio alone: where the first audio stream's frames start, ascending, in the file's own
     // time. A cut there lands on the first frame at or after the time asked.
     std::vector<double> audioFrames = {};
+    // The video's packets in decoding order, with a presentation time or not: how many come
+    // before each keyframe of `times` (in its order), and in all. Empty when the keyframes read
+    // were not those of `times` one for one.
+    std::vector<std::int64_t> packetsBefore = {};
+    std::int64_t packets = 0;
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
@@ -52,6 +58,9 @@ std::vector<double> parseSplitAudioFrames(std::string_view report);
 // Reads that report (CSV without section names); none when it holds neither a video packet
 // with a time nor a duration.
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
+
+// Counts the packets of that report into `keyframes`, read from it (packetsBefore, packets).
+void countSplitPackets(std::string_view report, SplitKeyframes& keyframes);
 
 // Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
 // MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or

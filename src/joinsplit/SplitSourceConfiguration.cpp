@@ -169,6 +169,36 @@ SplitCutPlan planRange(const SplitKeyframes& keyframes, double start, double end
     return plan;
 }
 
+// Where a request starts when its part starts where the file does, whatever the file's first
+// timestamp (a broadcast recording's may be negative).
+constexpr double kFromBeginning = -std::numeric_limits<double>::infinity();
+
+// The frames of the part from keyframe `from` (none: the beginning) to keyframe `to` (none: the
+// end), times from the first frame: the packets decoded between them, less the leading
+// pictures of `from`, which belong before it (those of `to` are decoded after it). A copy from
+// the beginning keeps no packet before the first keyframe.
+std::optional<SplitFrameCount> framesBetween(const SplitKeyframes& keyframes,
+                                             std::optional<double> from, std::optional<double> to) {
+    const auto& times = keyframes.times;
+    if (times.empty() || keyframes.packetsBefore.size() != times.size()) {
+        return std::nullopt;
+    }
+    const auto before = [&](double keyframe) -> std::optional<std::int64_t> {
+        const auto found = std::lower_bound(times.begin(), times.end(), keyframe);
+        if (found == times.end() || *found != keyframe) {
+            return std::nullopt;
+        }
+        return keyframes.packetsBefore[static_cast<std::size_t>(found - times.begin())];
+    };
+    const auto first = from ? before(*from) : std::optional(keyframes.packetsBefore.front());
+    const auto last = to ? before(*to) : std::optional(keyframes.packets);
+    if (!first || !last) {
+        return std::nullopt;
+    }
+    return SplitFrameCount{*last - *first - (from ? keyframes.lostBefore(*from) : 0),
+                           to ? keyframes.lostBefore(*to) : 0};
+}
+
 fs::path outputPath(const fs::path& folder, const fs::path& file, const std::string& suffix,
                     const std::string& extension) {
     std::string name = file.stem().string() + "-" + suffix;
@@ -347,17 +377,20 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
     if (plan.error) {
         return {};
     }
-    // The requests name the cuts in the file's own timestamps; 0 is its beginning.
-    const double origin = configuration.keyframes ? configuration.keyframes->origin : 0;
-    const auto inFile = [origin](double seconds) { return origin + seconds; };
+    // The requests name the cuts in the file's own timestamps, with the frames between them.
+    const auto& keyframes = configuration.keyframes;
+    const auto part = [&](const char* suffix, std::optional<double> from,
+                          std::optional<double> to) {
+        const double origin = keyframes ? keyframes->origin : 0;
+        return SplitRequest{file, outputPath(folder, file, suffix, extension),
+                            from ? origin + *from : kFromBeginning,
+                            to ? std::optional(origin + *to) : std::nullopt,
+                            keyframes ? framesBetween(*keyframes, from, to) : std::nullopt};
+    };
     if (configuration.operationMode == SplitOperationMode::range) {
-        return {SplitRequest{file, outputPath(folder, file, "clip", extension),
-                             plan.start ? inFile(*plan.start) : 0,
-                             plan.end ? std::optional(inFile(*plan.end)) : std::nullopt}};
+        return {part("clip", plan.start, plan.end)};
     }
-    const double point = inFile(*plan.start);
-    return {SplitRequest{file, outputPath(folder, file, "part-1", extension), 0, point},
-            SplitRequest{file, outputPath(folder, file, "part-2", extension), point, std::nullopt}};
+    return {part("part-1", std::nullopt, plan.start), part("part-2", plan.start, std::nullopt)};
 }
 
 std::optional<std::string> splitWorkspaceValidationMessage(

@@ -34,11 +34,24 @@ struct JoinRequest {
     friend bool operator==(const JoinRequest&, const JoinRequest&) = default;
 };
 
+// The video frames a split's part must hold, counted from its source beforehand.
+struct SplitFrameCount {
+    std::int64_t packets = 0;  // of the first video stream, none of the frames lost at its end
+    // The frames just before its end keyframe that no stream copy can keep (leading pictures).
+    int lostAtEnd = 0;
+
+    friend bool operator==(const SplitFrameCount&, const SplitFrameCount&) = default;
+};
+
 struct SplitRequest {
     std::filesystem::path input;
     std::filesystem::path output;
+    // In the file's own timestamps. At or before its first one (-infinity: wherever that lies,
+    // negative or not) the part starts where the file does.
     double startTime = 0;
     std::optional<double> endTime;  // none: to the end of the file
+    // None when the source's frames were not counted; the written part is checked against it.
+    std::optional<SplitFrameCount> frames = std::nullopt;
 
     friend bool operator==(const SplitRequest&, const SplitRequest&) = default;
 };

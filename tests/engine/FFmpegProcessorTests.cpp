@@ -328,8 +328,10 @@ TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
         "hundred-seconds.mkv", {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=2:duration=100",
                                 "-c:v", "libx264", "-preset", "ultrafast", "-g", "2"});
     Fractions fractions;
-    processor().process(SplitRequest{source, outputs() / "rest.mkv", 30, std::nullopt},
-                        fractions.callback(), {});
+    // 70 s at 2 frames a second: the 140 frames counted in the source.
+    processor().process(
+        SplitRequest{source, outputs() / "rest.mkv", 30, std::nullopt, SplitFrameCount{140, 0}},
+        fractions.callback(), {});
     fractions.expectOrderedEndingInOne();
     // Fractions of the 70 s that remain: the last report before the final 1 is near the end.
     ASSERT_GE(fractions.values.size(), 2u);
@@ -359,6 +361,20 @@ TEST_F(FFmpegProcessorTest, SplitsFromAStartAndRefusesAStartPastTheEnd) {
                  "Tavrolin did not keep \u201Chalf.mkv\u201D because the part it wrote does not "
                  "start on a keyframe. Choose another split point, or remux the source to MKV and "
                  "split that.");
+    // One frame more or fewer than its span has in the source: not kept.
+    for (const std::int64_t counted : {139, 141}) {
+        auto miscounted = processingError([&] {
+            processor().process(SplitRequest{source, outputs() / "counted.mkv", 30, std::nullopt,
+                                             SplitFrameCount{counted, 0}},
+                                {}, {});
+        });
+        EXPECT_EQ(miscounted.what(),
+                  "Tavrolin did not keep \u201Ccounted.mkv\u201D because the part it wrote holds "
+                  "140 video frames instead of the " +
+                      std::to_string(counted) +
+                      " its span has in the source. Choose another split point, or remux the "
+                      "source to MKV and split that.");
+    }
     // One layout read serves the parts of a source as it is: the part without an end cut after
     // one with it reads none; the source touched since reads again.
     const fs::path copy = scratch_ / "copy.mkv";

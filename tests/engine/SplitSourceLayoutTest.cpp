@@ -98,7 +98,8 @@ TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
 namespace tavrolin {
 namespace {
 
-// What a written part's first and last video packets say against the span it was cut for.
+// What a written part's first and last packets, and the video packets ffmpeg reported writing,
+// say against the span it was cut for.
 TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
     const auto report = [](const std::string& first, const std::string& duration = "4.0") {
         return R"({"packets": [)" + first +
@@ -106,17 +107,39 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
                   "format": {"start_time": "0", "duration": ")" +
                duration + "\"}}";
     };
-    const auto packet = [](const char* pts, const char* flags) {
-        return std::string(R"({"duration_time": "0.04", "pts_time": ")") + pts +
+    const auto packet = [](const char* pts, const char* flags, const char* duration = "0.04") {
+        return std::string(R"({"duration_time": ")") + duration + R"(", "pts_time": ")" + pts +
                R"(", "flags": ")" + flags + "\"}";
     };
-    // A 25 fps part cut at a keyframe, its video to end at 4 s.
+    // Packets at `times` (keyframe first), without stored durations.
+    const auto bare = [](std::vector<const char*> times) {
+        std::string json = R"({"packets": [)";
+        for (const char* time : times) {
+            json += std::string(json.back() == '[' ? "" : ", ") + R"({"pts_time": ")" + time +
+                    R"(", "flags": ")" + (json.back() == '[' ? "K_" : "__") + "\"}";
+        }
+        return json + R"(], "format": {}})";
+    };
+    // A 25 fps part cut at a keyframe, its video to end at 4 s; with 100 packets counted and
+    // the last two frames before the end keyframe declared lost; audio alone cut at 4.37 s.
     const SplitPartSpan cut{true, 4.0, true};
+    const SplitPartSpan counted{true, 4.0, true, true, 0, 100};
+    const SplitPartSpan lost{true, 4.08, true, true, 2};
     const SplitPartSpan beginning{false, 6.0, false};
+    const SplitPartSpan audio{true, 4.37, true, false};
+    const std::string tone = R"({"packets": [)" + packet("-0.023", "KD", "0.023") + ", " +
+                             packet("0", "K_", "0.023") + ", " + packet("4.35", "K_", "0.023") +
+                             R"(], "format": {}})";
+    const auto flac = [&](const char* duration) {
+        return R"({"packets": [)" + packet("4.388", "K_", "0.093") + ", " +
+               packet("9.907", "K_", "0.093") +
+               R"(], "format": {"start_time": "4.388", "duration": ")" + duration + "\"}}";
+    };
     const struct {
         std::string json;
         SplitPartSpan span;
         std::optional<std::string> fault;
+        std::optional<std::int64_t> written = std::nullopt;
     } rows[] = {
         {report(packet("0", "K_")), cut, std::nullopt},
         {report(packet("-0.04", "KD")), cut, "would hide its first frame from most players"},
@@ -128,15 +151,42 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
          "ends at 4.000 s of its own time instead of 3.000 s"},
         {report(packet("0", "K_"), "5.0"), beginning,
          "ends at 5.000 s of its own time instead of 6.000 s"},
-        {R"({"packets": [{"pts_time": "0", "flags": "K_"}, {"pts_time": "0.04", "flags": "__"},
-                          {"pts_time": "3.96", "flags": "__"}], "format": {}})",
-         cut, std::nullopt},  // no durations stored: a frame is the closest two times
+        {bare({"0", "0.04", "3.96"}), cut, std::nullopt},  // a frame is the closest two times
+        // The last frame lasts what its packet says, or up to the next frame of the source:
+        // five of the first frames' length at a variable rate.
+        {R"({"packets": [)" + packet("0", "K_", "0.02") + ", " + packet("3.9", "__", "0.1") +
+             R"(], "format": {}})",
+         cut, std::nullopt},
+        {bare({"0", "0.02", "3.7", "3.8", "3.9"}), cut, std::nullopt},
+        {bare({"0", "0.02", "3.7", "3.8"}), cut,
+         "ends at 3.900 s of its own time instead of 4.000 s"},
+        // Short by the frames declared lost, no more.
+        {report(packet("0", "K_")), lost, std::nullopt},
+        {report(packet("0", "K_")),
+         {true, 4.12, true, true, 2},
+         "ends at 4.000 s of its own time instead of 4.120 s"},
+        // Every packet counted: one too many or too few, or none read, fails.
+        {report(packet("0", "K_")), counted, std::nullopt, 100},
+        {report(packet("0", "K_")), counted,
+         "holds 99 video frames instead of the 100 its span has in the source", 99},
+        {report(packet("0", "K_")), counted,
+         "holds 101 video frames instead of the 100 its span has in the source", 101},
+        // Audio plays the span within a packet, hidden warm-up before 0 aside, whatever times
+        // its packets carry (FLAC's tell their place in the source).
+        {tone, audio, std::nullopt},
+        {tone, {true, 4.5, true, false}, "plays 4.373 s of audio instead of 4.500 s"},
+        {flac("5.612"), {true, 5.63, false, false}, std::nullopt},
+        {flac("4.9"), {true, 5.63, false, false}, "plays 4.900 s of audio instead of 5.630 s"},
+        {R"({"packets": [], "format": {}})", audio, "holds no audio"},
         {"ffprobe: error", cut, "cannot be read back"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.json);
-        EXPECT_EQ(splitPartFault(row.json, row.span), row.fault);
+        EXPECT_EQ(splitPartFault(row.json, row.span, row.written), row.fault);
     }
+    // A part without video is read for its audio.
+    EXPECT_THAT(splitPartProbeArguments("/m/a.m4a", audio),
+                ::testing::IsSupersetOf({std::string("a:0"), std::string("%+#24,1.370000%")}));
 }
 
 }  // namespace

@@ -389,6 +389,98 @@ TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
 
 namespace {
 
+// How many packets of the first video stream of `file` (cover art aside) ffprobe reads.
+std::int64_t videoPacketsIn(const fs::path& file) {
+    std::string text;
+    EXPECT_EQ(tavtest::runTool(
+                  {"ffprobe", "-v", "error", "-select_streams", "V:0", "-count_packets",
+                   "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", file.string()},
+                  &text),
+              0);
+    return text.empty() ? 0 : std::stoll(text);
+}
+
+}  // namespace
+
+// Right parts a check once refused, split through the page's rules at a point and to a range:
+// video 21 ms after its audio (an MP4 copied from Matroska with AAC), a variable frame rate
+// (50 fps, then 10 fps, no packet durations stored), video a second after its audio, audio
+// alone. Every part is kept holding the video packets the page counted for it, and the two
+// parts of a split hold every packet of the source but the ones the page says are lost.
+TEST(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
+    using tavtest::TestMedia;
+    const auto lavfi = [](const std::string& source) {
+        return std::vector<std::string>{"-f", "lavfi", "-i", source};
+    };
+    const auto with = [](std::vector<std::string> first, const std::vector<std::string>& more) {
+        first.insert(first.end(), more.begin(), more.end());
+        return first;
+    };
+    const fs::path tone = TestMedia::generate(
+        "tone-only.m4a", with(lavfi("sine=sample_rate=44100:duration=10"), {"-c:a", "aac"}));
+    const fs::path picture = TestMedia::generate(
+        "video-only.mp4",
+        with(lavfi("testsrc=size=160x120:rate=25:duration=9"), {"-c:v", "libx264", "-g", "25"}));
+    const fs::path matroska = TestMedia::generate(
+        "after-audio.mkv", with(with(lavfi("testsrc=size=160x120:rate=25:duration=12"),
+                                     lavfi("sine=sample_rate=48000:duration=12")),
+                                {"-c:v", "libx264", "-g", "25", "-bf", "2", "-c:a", "aac"}));
+    const struct {
+        fs::path file;
+        const char* point;
+        const char* start;
+        const char* end;
+    } sources[] = {
+        {TestMedia::generate("after-audio.mp4", {"-i", matroska.string(), "-c", "copy"}), "5",
+         "2.5", "9"},
+        {TestMedia::generate(
+             "variable-rate.mkv",
+             with(with(lavfi("testsrc=size=160x120:rate=50:duration=7"),
+                       lavfi("testsrc=size=160x120:rate=10:duration=6")),
+                  {"-filter_complex", "[0:v][1:v]concat=n=2:v=1:a=0", "-fps_mode", "vfr", "-c:v",
+                   "libx264", "-bf", "0", "-force_key_frames", "expr:gte(t,n_forced*0.5)"})),
+         "8.2", "5.5", "9"},
+        {TestMedia::generate("late-video.mp4",
+                             {"-i", tone.string(), "-itsoffset", "1", "-i", picture.string(),
+                              "-map", "1", "-map", "0", "-c", "copy"}),
+         "4", "0", "3"},
+        {tone, "4.37", "1", "6.5"},
+    };
+    const auto runner = std::make_shared<FoundationProcessRunner>();
+    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
+    FFmpegProcessor processor(runner, ToolLocations{});
+    for (const auto& [file, point, start, end] : sources) {
+        SCOPED_TRACE(file.filename());
+        const SplitKeyframes keyframes = read(file, {});
+        const bool video = !keyframes.times.empty();
+        for (const auto mode : {SplitOperationMode::atPoint, SplitOperationMode::range}) {
+            SplitSourceConfiguration configuration(file);
+            configuration.operationMode = mode;
+            configuration.splitPointText = point;
+            configuration.startText = start;
+            configuration.endText = end;
+            configuration.keyframes = keyframes;
+            tavtest::TempDir output;
+            std::int64_t packets = 0;
+            for (const auto& request : makeSplitRequests(configuration, output.path())) {
+                const SplitRequest& split = *request.as<SplitRequest>();
+                SCOPED_TRACE(split.output.filename());
+                processor.process(request, {}, {});
+                ASSERT_EQ(split.frames.has_value(), video);
+                if (video) {
+                    EXPECT_EQ(videoPacketsIn(split.output), split.frames->packets);
+                    packets += split.frames->packets + split.frames->lostAtEnd;
+                }
+            }
+            if (mode == SplitOperationMode::atPoint && video) {
+                EXPECT_EQ(packets, videoPacketsIn(file));
+            }
+        }
+    }
+}
+
+namespace {
+
 // Times libav reads in `file`, sorted: each of its first video stream's decoded frames ("v:0",
 // "frame"), or each audio packet ("a:0", "packet").
 std::vector<double> timesIn(const fs::path& file, const std::string& stream,
@@ -407,10 +499,11 @@ std::vector<double> timesIn(const fs::path& file, const std::string& stream,
 
 }  // namespace
 
-// A recording an hour in and MP4/MOV whose video counts time at 1/2500, 1/2400 or 1/600 with
-// B-frames, split at a point and to a range through the page's rules into several containers:
-// every part's frames are decoded by libav, exactly the span's, the first at the cut and at
-// time 0, and its sound sits where the source's does, within 2 ms.
+// A recording an hour in, one whose 33-bit clock rolls over 4.3 s in (libav reads it from
+// -4.34 s), and MP4/MOV whose video counts time at 1/2500, 1/2400 or 1/600 with B-frames,
+// split at a point, to a range and to a range from 0 through the page's rules into several
+// containers: every part's frames are decoded by libav, exactly the span's, the first at the
+// cut and at time 0, and its sound sits where the source's does, within 2 ms.
 TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
     const auto source = [](const std::string& name, const std::string& rate,
                            const std::string& more) {
@@ -431,6 +524,9 @@ TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
         {source("late.ts", "25", "-output_ts_offset 3600"),
          25,
          {own, OutputContainer::mkv, OutputContainer::mp4}},
+        {source("rollover.ts", "25", "-output_ts_offset 95438"),
+         25,
+         {own, OutputContainer::mkv, OutputContainer::mp4}},
         {source("coarse-2500.mp4", "25", "-video_track_timescale 2500"),
          25,
          {own, OutputContainer::mkv}},
@@ -447,23 +543,26 @@ TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
         const SplitKeyframes keyframes = read(file, {});
         ASSERT_EQ(timesIn(file, "v:0", "frame").size(), static_cast<std::size_t>(10 * rate));
         const auto sourceAudio = timesIn(file, "a:0", "packet");
-        tavtest::TempDir output;
         for (const auto& container : containers) {
             SCOPED_TRACE(container ? rawValue(*container) : "source's own");
-            for (const auto mode : {SplitOperationMode::atPoint, SplitOperationMode::range}) {
+            // Spans in seconds from the first frame: the cuts fall on the keyframes before.
+            const struct {
+                SplitOperationMode mode;
+                const char* start;  // or the split point
+                const char* end;
+                std::vector<std::pair<double, double>> spans;
+            } cuts[] = {{SplitOperationMode::atPoint, "4.2", "", {{0, 4}, {4, 10}}},
+                        {SplitOperationMode::range, "2.5", "7.5", {{2, 7}}},
+                        {SplitOperationMode::range, "0", "3.5", {{0, 3}}}};
+            for (const auto& [mode, start, end, spans] : cuts) {
+                tavtest::TempDir output;
                 SplitSourceConfiguration configuration(file);
                 configuration.operationMode = mode;
-                configuration.splitPointText = "4.2";
-                configuration.startText = "2.5";
-                configuration.endText = "7.5";
+                configuration.splitPointText = configuration.startText = start;
+                configuration.endText = end;
                 configuration.container = container;
                 configuration.keyframes = keyframes;
                 const auto requests = makeSplitRequests(configuration, output.path());
-                // Spans in seconds from the first frame: the cuts fall on the keyframes before.
-                const std::vector<std::pair<double, double>> spans =
-                    mode == SplitOperationMode::atPoint
-                        ? std::vector<std::pair<double, double>>{{0, 4}, {4, 10}}
-                        : std::vector<std::pair<double, double>>{{2, 7}};
                 ASSERT_EQ(requests.size(), spans.size());
                 for (std::size_t at = 0; at < requests.size(); ++at) {
                     const fs::path part = requests[at].as<SplitRequest>()->output;

@@ -67,6 +67,9 @@ const SplitKeyframes flacFrames = [] {
 }();
 // The same with open groups: the keyframes at 4 s and 6 s have 2 and 1 leading pictures.
 const SplitKeyframes openGroups{0.08, {0, 2, 4, 6}, 7.0, {{4, 2}, {6, 1}}};
+// And with its 175 packets counted, 50 from each keyframe in decoding order.
+const SplitKeyframes countedGroups{0.08, {0, 2, 4, 6},      7.0, {{4, 2}, {6, 1}},
+                                   {},   {0, 50, 100, 150}, 175};
 constexpr auto range = SplitOperationMode::range;
 constexpr auto atPoint = SplitOperationMode::atPoint;
 
@@ -93,6 +96,15 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(parseSplitKeyframes(row.report), row.keyframes);
     }
+    // Every packet counts, in decoding order; keyframes that are not the times read count none.
+    SplitKeyframes counted = *parseSplitKeyframes(rows[1].report);
+    countSplitPackets(rows[1].report, counted);
+    EXPECT_EQ(counted.packetsBefore, (std::vector<std::int64_t>{0, 3}));
+    EXPECT_EQ(counted.packets, 6);
+    SplitKeyframes one{0, {0}, 1.0, {}};
+    countSplitPackets("0,0.5,K_,\n0.5,0.5,K_,\n1.000000\n", one);
+    EXPECT_TRUE(one.packetsBefore.empty());
+    EXPECT_EQ(one.packets, 2);
 }
 
 SplitSourceConfiguration configured(const char* file, SplitOperationMode mode, const char* start,
@@ -268,7 +280,7 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         return std::vector<SplitRequest>{{file, out / name, start, end}};
     };
     const auto parts = [&](const char* file, const char* first, const char* second, double point) {
-        return std::vector<SplitRequest>{{file, out / first, 0, point},
+        return std::vector<SplitRequest>{{file, out / first, -inf, point},
                                          {file, out / second, point, std::nullopt}};
     };
     struct Row {
@@ -286,15 +298,36 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         {"range keeps the extension's case", "/m/Trip.MOV", range, "1.5", "4", "", std::nullopt,
          nullptr, clip("/m/Trip.MOV", "Trip-clip.MOV", 1.5, 4.0)},
         {"chosen container", "/m/a.b.mp4", range, "0", "60", "", OutputContainer::mkv, nullptr,
-         clip("/m/a.b.mp4", "a.b-clip.mkv", 0, 60.0)},
+         clip("/m/a.b.mp4", "a.b-clip.mkv", -inf, 60.0)},
         {"split point makes two parts", "/m/c.mkv", atPoint, "x", "y", "7.25", std::nullopt,
          nullptr, parts("/m/c.mkv", "c-part-1.mkv", "c-part-2.mkv", 7.25)},
         {"range on keyframes, in the file's own times", "/m/e.mp4", range, "2.5", "5", "",
          std::nullopt, known, clip("/m/e.mp4", "e-clip.mp4", 2.08, 4.08)},
         {"whole range from the beginning to the end", "/m/e.mp4", range, "0", "60", "",
-         std::nullopt, known, clip("/m/e.mp4", "e-clip.mp4", 0, std::nullopt)},
+         std::nullopt, known, clip("/m/e.mp4", "e-clip.mp4", -inf, std::nullopt)},
         {"split point on its keyframe", "/m/e.mp4", atPoint, "", "", "6.9", std::nullopt, known,
          parts("/m/e.mp4", "e-part-1.mp4", "e-part-2.mp4", 6.08)},
+        // A part holds the packets decoded from its keyframe to the next part's, less its
+        // keyframe's leading pictures; those of its end keyframe are lost.
+        {"split point with the frames of each part",
+         "/m/e.mp4",
+         atPoint,
+         "",
+         "",
+         "4.5",
+         std::nullopt,
+         &countedGroups,
+         {{"/m/e.mp4", out / "e-part-1.mp4", -inf, 4.08, SplitFrameCount{100, 2}},
+          {"/m/e.mp4", out / "e-part-2.mp4", 4.08, std::nullopt, SplitFrameCount{73, 0}}}},
+        {"range with its frames",
+         "/m/e.mp4",
+         range,
+         "4.5",
+         "6.5",
+         "",
+         std::nullopt,
+         &countedGroups,
+         {{"/m/e.mp4", out / "e-clip.mp4", 4.08, 6.08, SplitFrameCount{48, 1}}}},
         {"unreadable range", "/m/d.mp4", range, "1", "later", "3", std::nullopt, nullptr, {}},
         {"unreadable point",
          "/m/d.mp4",

@@ -1,6 +1,9 @@
 // The Split workspace: files, selection, editing, the output folder and real split jobs.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/SplitViewModel.h"
 #include "probe/ProbeText.h"
@@ -254,14 +257,17 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
         double duration;
         double start;
     };
+    // Part 1 starts wherever the file does.
+    const double beginning = -std::numeric_limits<double>::infinity();
     const Row rows[] = {
-        {"Trip-clip.MP4", 2, 2}, {"cut-part-1.mkv", 3, 0}, {"cut-part-2.mkv", 3, 3}};
+        {"Trip-clip.MP4", 2, 2}, {"cut-part-1.mkv", 3, beginning}, {"cut-part-2.mkv", 3, 3}};
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].output);
         EXPECT_EQ(queue->jobs()[i].status, ProcessingJob::Status::completed())
             << queue->jobs()[i].status.message;
         EXPECT_EQ(queue->jobs()[i].request.as<SplitRequest>()->output, output / rows[i].output);
-        EXPECT_NEAR(queue->jobs()[i].request.as<SplitRequest>()->startTime, rows[i].start, 0.001);
+        const double start = queue->jobs()[i].request.as<SplitRequest>()->startTime;
+        EXPECT_TRUE(start == rows[i].start || std::abs(start - rows[i].start) < 0.001) << start;
         std::string text;
         ASSERT_EQ(tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration",
                                     "-of", "csv=p=0", (output / rows[i].output).string()},
