@@ -46,6 +46,16 @@ SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& sp
     return layout;
 }
 
+namespace {
+
+// An MPEG program stream's duration is estimated from its timestamps (here from its audio) and
+// may end before its last frames.
+bool hasEstimatedDuration(const SplitSourceLayout& layout) {
+    return layout.formatName == "mpeg";
+}
+
+}  // namespace
+
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout) {
     SplitPartSpan span;
     span.startsAtCut = split.startTime > layout.start;
@@ -55,16 +65,18 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
             span.end = *layout.videoEnd - split.startTime;
             span.endIsVideo = true;
         }
-    } else if (layout.duration) {
+    } else if (layout.duration && !hasEstimatedDuration(layout)) {
         span.end = layout.start + *layout.duration - split.startTime;
     }
     return span;
 }
 
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout) {
-    // Cut times are the source's own timestamps, its duration a length from its first one.
-    const std::optional<double> end =
-        layout.duration ? std::optional<double>(layout.start + *layout.duration) : std::nullopt;
+    // Cut times are the source's own timestamps, its duration a length from its first one. An
+    // estimated one may end before the last frames, which the page's read of them knows.
+    const std::optional<double> end = layout.duration && !hasEstimatedDuration(layout)
+                                          ? std::optional<double>(layout.start + *layout.duration)
+                                          : std::nullopt;
     if (end && split.startTime >= *end) {
         throw MediaProcessingError::invalidRequest(
             "The start time must be earlier than the end of the source.");

@@ -119,7 +119,9 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype,timecode:"
         "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name";
-    std::vector<std::string> arguments = {"-v", "error"};
+    // Packets without a presentation time get the one their decoder would show (AVI, VOB): the
+    // end keyframe may be one of them. Where every packet has one, nothing changes.
+    std::vector<std::string> arguments = {"-v", "error", "-fflags", "+genpts"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
         arguments.insert(
@@ -156,8 +158,8 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             if (read.kind == "video") {
                 read.frameRate = timeBaseOf(stream.value("r_frame_rate", std::string()));
             }
+            read.codec = stream.value("codec_name", std::string());
             if (role == SplitStreamRole::picture) {
-                read.codec = stream.value("codec_name", std::string());
                 read.fileName = tags.value("filename", std::string());
                 read.mimeType = tags.value("mimetype", std::string());
             }

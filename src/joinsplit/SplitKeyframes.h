@@ -38,12 +38,23 @@ struct SplitKeyframes {
 };
 
 // ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
-// is not cover art, with its time, length and flags, then the container's duration.
-std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file);
+// is not cover art, with its presentation and decoding times, length and flags, then that
+// stream's codec and the container's duration; with `codec` set, read with the presentation
+// times generated for that codec's packets that lack one (see PresentationTimes.h).
+std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
+                                                     std::string_view codec = {});
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
-// with a time nor a duration.
+// with a time nor a duration. A packet without a presentation time counts at its decoding time.
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
+
+// What that report says of the video's times: its codec, and whether any packet of it has a
+// decoding time but no presentation time (AVI and MPEG program streams with B-frames).
+struct SplitVideoTiming {
+    std::string codec;
+    bool lacksPresentationTimes = false;
+};
+SplitVideoTiming splitVideoTiming(std::string_view report);
 
 // Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
 // MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or
