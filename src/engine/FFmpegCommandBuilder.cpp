@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/MillisecondTime.h"
+#include "engine/PresentationTimes.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -52,6 +53,8 @@ std::vector<std::string> FFmpegCommandBuilder::remuxArguments(
         throw MediaProcessingError::invalidRequest("Select at least one stream to include.");
     }
     auto arguments = baseArguments();
+    const auto generated = presentationTimeArguments(firstVideoCodec(request.selectedStreams));
+    arguments.insert(arguments.end(), generated.begin(), generated.end());
     append(arguments, {"-i", request.input.string()});
     for (const auto& stream : request.selectedStreams) {
         append(arguments, {"-map", streamMap(stream.index)});
@@ -105,8 +108,12 @@ std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesyst
 }
 
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(
-    const std::filesystem::path& concatList, const std::filesystem::path& output) const {
+    const std::filesystem::path& concatList, const std::filesystem::path& output,
+    std::string_view videoCodec) const {
     auto arguments = baseArguments();
+    // The concat reader hands these to each input's own reader.
+    const auto generated = presentationTimeArguments(videoCodec);
+    arguments.insert(arguments.end(), generated.begin(), generated.end());
     append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string(), "-map", "0", "-c",
                        "copy", "-map_metadata", "0"});
     appendOutput(arguments, output);
@@ -144,14 +151,17 @@ bool isTransportStream(const std::filesystem::path& output) {
     return extension == ".ts" || extension == ".m2ts" || extension == ".mts" || extension == ".m2t";
 }
 
-// Drops every packet outside [from, to) of the input's timestamps.
+// Drops every packet outside [from, to) of the input's timestamps. A packet without a
+// presentation time (the filter reads it as the most negative number) is placed by its decoding
+// time, never dropped or kept for want of one.
 std::string keptBetween(std::optional<double> from, std::optional<double> to) {
+    const std::string time = "if(eq(pts\\,nopts)\\,dts\\,pts)*tb";
     std::string drop;
     if (from) {
-        drop = "lt(pts*tb\\," + formatCommandLineSeconds(*from) + ")";
+        drop = "lt(" + time + "\\," + formatCommandLineSeconds(*from) + ")";
     }
     if (to) {
-        drop += (drop.empty() ? "" : "+") + std::string("gte(pts*tb\\,") +
+        drop += (drop.empty() ? "" : "+") + std::string("gte(") + time + "\\," +
                 formatCommandLineSeconds(*to) + ")";
     }
     return "noise=drop=" + drop;
@@ -298,6 +308,14 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     } else if (origin == 0) {
         // The part keeps the source's own timestamps; else ffmpeg counts them from the first.
         append(arguments, {"-copyts"});
+    }
+    // The cuts below and the layout's times are presentation times, generated where the source
+    // has none, as its probes read them.
+    for (const auto& stream : layout.streams) {
+        if (stream.role == SplitStreamRole::video) {
+            const auto generated = presentationTimeArguments(stream.codec);
+            arguments.insert(arguments.end(), generated.begin(), generated.end());
+        }
     }
     append(arguments, {"-i", request.input.string()});
     if (files.chapters) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/SplitSourceLayout.h"
@@ -34,8 +35,10 @@ class FFmpegCommandBuilder {
                                             const std::filesystem::path& output) const;
     // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
     static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
+    // `videoCodec` is the inputs' (see PresentationTimes.h).
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
-                                           const std::filesystem::path& output) const;
+                                           const std::filesystem::path& output,
+                                           std::string_view videoCodec = {}) const;
     // A split copies the packets of one part in one run. The request's times are the
     // presentation times of the keyframes to cut at, in the file's own timestamps (a start at or
     // before `layout.start` is the beginning of the file, no end is its end); ffmpeg seeks just

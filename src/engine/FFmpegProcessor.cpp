@@ -15,6 +15,7 @@
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
 #include "engine/OutputVerification.h"
+#include "engine/PresentationTimes.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SplitPartPreparation.h"
 #include "engine/SplitPartWarmUp.h"
@@ -83,6 +84,20 @@ class FFmpegProcessor::CurrentJob {
     FFmpegProcessor& processor_;
 };
 
+// What one ffmpeg run left: its result and what was measured beside it.
+struct FFmpegProcessor::Ran {
+    ProcessResult result;
+    // The input's probed duration (a join's summed durations), when known.
+    std::optional<double> expected;
+    // For a transcript export: where the output holds each selected source stream.
+    std::vector<CopiedStream> exportedStreams;
+    // For a split: what its part must hold, and how far before its time 0 its audio starts.
+    std::optional<SplitPartSpan> splitSpan;
+    double splitCutLead = 0;
+    // For a join: its inputs' video codec, which tells how their packets are timed.
+    std::string videoCodec;
+};
+
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                                  fs::path recordsFolder)
     : runner_(std::move(runner)),
@@ -115,9 +130,8 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
     return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
 }
 
-std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
-                                                       const fs::path& ffprobe,
-                                                       std::stop_token stop) {
+void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
+                                      std::stop_token stop, Ran& ran) {
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
     JoinInspectionStates states;
@@ -131,7 +145,7 @@ std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
         if (stop.stop_requested()) {
             // Cancelled: the run that follows ends at once and says so; no verdict from a
             // probe that was cut short.
-            return std::nullopt;
+            return;
         }
         const auto duration = tavrolin::probeDuration(*runner_, input, ffprobe, stop);
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
@@ -141,12 +155,17 @@ std::optional<double> FFmpegProcessor::checkJoinInputs(const JoinRequest& join,
             throw MediaProcessingError::invalidRequest(*message);
         }
     }
-    return total && *total > 0 ? total : std::nullopt;
+    ran.expected = total && *total > 0 ? total : std::nullopt;
+    // The inputs hold the same streams (else the check above refused them).
+    if (const auto* first = std::get_if<RemuxSource::Ready>(&states[join.inputs.front()])) {
+        ran.videoCodec = firstVideoCodec(first->streams);
+    }
 }
 
 std::vector<std::string> FFmpegProcessor::prepareArguments(
-    const ProcessingRequest& request, JobFiles& run, std::optional<double> expected,
+    const ProcessingRequest& request, JobFiles& run, const Ran& ran,
     const std::optional<SplitInputs>& split) {
+    const std::optional<double>& expected = ran.expected;
     if (const auto* remux = request.as<RemuxRequest>()) {
         return kBuilder.remuxArguments(*remux, run.workingOutput);
     }
@@ -156,7 +175,7 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         }
         auto list = run.writeTemporaryInput(concatListInput,
                                             FFmpegCommandBuilder::concatListText(join->inputs));
-        return kBuilder.joinArguments(list, run.workingOutput);
+        return kBuilder.joinArguments(list, run.workingOutput, ran.videoCodec);
     }
     if (split) {
         return kBuilder.splitArguments(split->request, split->layout, split->files,
@@ -215,18 +234,6 @@ struct FFmpegProcessor::Job {
         return MediaProcessingError::notEnoughSpace(target.parent_path(),
                                                     output.filename().string());
     }
-};
-
-// What one ffmpeg run left: its result and what was measured beside it.
-struct FFmpegProcessor::Ran {
-    ProcessResult result;
-    // The input's probed duration (a join's summed durations), when known.
-    std::optional<double> expected;
-    // For a transcript export: where the output holds each selected source stream.
-    std::vector<CopiedStream> exportedStreams;
-    // For a split: what its part must hold, and how far before its time 0 its audio starts.
-    std::optional<SplitPartSpan> splitSpan;
-    double splitCutLead = 0;
 };
 
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
@@ -337,7 +344,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                       durationProbe.request_stop();
                                   }));
     } else if (const auto* join = request.as<JoinRequest>()) {
-        ran.expected = checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token());
+        checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token(), ran);
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
@@ -362,7 +369,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
     }
 
-    const auto arguments = prepareArguments(request, run, ran.expected, splitInputs);
+    const auto arguments = prepareArguments(request, run, ran, splitInputs);
 
     throwIfStopped(stop);
     ran.result = runner_->run(

@@ -67,13 +67,12 @@ class FFmpegProcessor : public MediaProcessing {
                                            const std::filesystem::path& ffprobe,
                                            std::stop_token stop);
     // Probes a join's inputs and refuses them with the Join workspace's own message when they
-    // cannot be joined (a file may have been replaced since it was inspected); returns their
-    // summed duration, or none.
-    std::optional<double> checkJoinInputs(const JoinRequest& join,
-                                          const std::filesystem::path& ffprobe,
-                                          std::stop_token stop);
+    // cannot be joined (a file may have been replaced since it was inspected); records their
+    // summed duration, or none, and the first one's video codec in `ran`.
+    void checkJoinInputs(const JoinRequest& join, const std::filesystem::path& ffprobe,
+                         std::stop_token stop, Ran& ran);
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, JobFiles& run,
-                                              std::optional<double> expected,
+                                              const Ran& ran,
                                               const std::optional<SplitInputs>& split);
 
     const std::shared_ptr<ProcessRunning> runner_;

@@ -50,7 +50,10 @@ std::vector<std::string> splitPartProbeArguments(const fs::path& part, const Spl
     if (span.end && (span.hasVideo || span.endIsVideo)) {
         intervals += "," + formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%";
     }
-    return {"-v",
+    // A part in AVI or VOB keeps few presentation times: they are generated as for its source.
+    return {"-fflags",
+            "+genpts",
+            "-v",
             "error",
             "-select_streams",
             span.hasVideo ? "V:0" : "a:0",

@@ -55,6 +55,12 @@ double partZero(const SplitRequest& split, const SplitSourceLayout& layout) {
     return split.startTime > layout.start ? split.startTime : splitSourceZero(layout);
 }
 
+// An MPEG program stream's duration is estimated from its timestamps (here from its audio) and
+// may end before its last frames.
+bool hasEstimatedDuration(const SplitSourceLayout& layout) {
+    return layout.formatName == "mpeg";
+}
+
 }  // namespace
 
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
@@ -77,7 +83,7 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
             span.end = *split.endTime - zero;
         }
         span.endIsVideo = span.end.has_value();
-    } else if (layout.duration) {
+    } else if (layout.duration && !hasEstimatedDuration(layout)) {
         span.end = layout.start + *layout.duration - zero;
     }
     if (split.frames && span.hasVideo) {
@@ -96,9 +102,11 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
 }
 
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout) {
-    // Cut times are the source's own timestamps, its duration a length from its first one.
-    const std::optional<double> end =
-        layout.duration ? std::optional<double>(layout.start + *layout.duration) : std::nullopt;
+    // Cut times are the source's own timestamps, its duration a length from its first one. An
+    // estimated one may end before the last frames, which the page's read of them knows.
+    const std::optional<double> end = layout.duration && !hasEstimatedDuration(layout)
+                                          ? std::optional<double>(layout.start + *layout.duration)
+                                          : std::nullopt;
     if (end && split.startTime >= *end) {
         throw MediaProcessingError::invalidRequest(
             "The start time must be earlier than the end of the source.");

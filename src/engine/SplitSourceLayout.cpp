@@ -119,7 +119,9 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype,timecode:"
         "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name";
-    std::vector<std::string> arguments = {"-v", "error"};
+    // Packets without a presentation time get the one their decoder would show (AVI, VOB): the
+    // end keyframe may be one of them. Where every packet has one, nothing changes.
+    std::vector<std::string> arguments = {"-v", "error", "-fflags", "+genpts"};
     if (endTime) {
         entries += ":packet=stream_index,pts_time,flags";
         arguments.insert(

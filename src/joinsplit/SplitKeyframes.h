@@ -47,8 +47,11 @@ struct SplitKeyframes {
 };
 
 // ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
-// is not cover art, with its time, length and flags, then the container's duration.
-std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file);
+// is not cover art, with its presentation and decoding times, length and flags, then that
+// stream's codec and the container's duration; with `codec` set, read with the presentation
+// times generated for that codec's packets that lack one (see PresentationTimes.h).
+std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
+                                                     std::string_view codec = {});
 
 // For a file without video: ffprobe's arguments for the times of its first audio stream's
 // packets, and those times read from that report (CSV), ascending.
@@ -56,11 +59,19 @@ std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::pa
 std::vector<double> parseSplitAudioFrames(std::string_view report);
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
-// with a time nor a duration.
+// with a time nor a duration. A packet without a presentation time counts at its decoding time.
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
 
 // Counts the packets of that report into `keyframes`, read from it (packetsBefore, packets).
 void countSplitPackets(std::string_view report, SplitKeyframes& keyframes);
+
+// What that report says of the video's times: its codec, and whether any packet of it has a
+// decoding time but no presentation time (AVI and MPEG program streams with B-frames).
+struct SplitVideoTiming {
+    std::string codec;
+    bool lacksPresentationTimes = false;
+};
+SplitVideoTiming splitVideoTiming(std::string_view report);
 
 // Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
 // MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or

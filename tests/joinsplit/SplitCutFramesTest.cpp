@@ -17,6 +17,7 @@
 #include "joinsplit/IndexedClips.h"
 #include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitSourceConfiguration.h"
+#include "probe/MediaProbeError.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
 
@@ -25,22 +26,28 @@ namespace fs = std::filesystem;
 
 TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     const auto& clips = tavtest::indexedClips();
+    const auto& untimed = tavtest::decodingTimedClips();
     // Open groups of pictures: the pictures shown before a cut's keyframe but decoded after it
     // need the group before, so they are in neither part, and the note beside the cut says so;
-    // none is ever doubled.
+    // none is ever doubled. AVI and VOB cut by the times their decoder shows, into every
+    // container.
+    const auto own = std::optional<OutputContainer>();
     const struct {
         const tavtest::IndexedClip& clip;
         double rate;
         int frames;
         bool openGroups;
-    } sources[] = {{clips[0], 25, 150, false},
-                   {clips[1], 30000.0 / 1001, 120, false},
-                   {clips[3], 30, 90, false},
-                   {clips[2], 24, 96, true}};
+        std::vector<std::optional<OutputContainer>> containers;
+    } sources[] = {{clips[0], 25, 150, false, {own, OutputContainer::mkv}},
+                   {clips[1], 30000.0 / 1001, 120, false, {own, OutputContainer::mp4}},
+                   {clips[3], 30, 90, false, {own, OutputContainer::mkv}},
+                   {clips[2], 24, 96, true, {own, OutputContainer::mkv}},
+                   {untimed[0], 25, 150, true, {OutputContainer::mkv, OutputContainer::mp4}},
+                   {untimed[1], 25, 150, true, {own, OutputContainer::mkv, OutputContainer::mp4}}};
     const auto runner = std::make_shared<FoundationProcessRunner>();
     const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
     FFmpegProcessor processor(runner, ToolLocations{});
-    for (const auto& [clip, rate, count, openGroups] : sources) {
+    for (const auto& [clip, rate, count, openGroups, containers] : sources) {
         SCOPED_TRACE(clip.name);
         const SplitKeyframes keyframes = read(clip.file, {});
         ASSERT_GE(keyframes.times.size(), 3u);
@@ -53,7 +60,7 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
         };
         // A time anywhere in a group of pictures cuts at its keyframe, so the same real runs
         // carry every cut: a split on the last frame, and a range from one frame after a
-        // keyframe, also into another container (whose muxer counts time in other units).
+        // keyframe, in each container (whose muxers count time in other units).
         struct Cut {
             SplitOperationMode mode;
             double start;  // or the split point
@@ -61,70 +68,101 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
             double shownStart;
             double shownEnd;
             bool runs = false;
-            std::optional<OutputContainer> container = std::nullopt;
         };
-        const auto other =
-            clip.file.extension() == ".mkv" ? OutputContainer::mp4 : OutputContainer::mkv;
         const auto atPoint = SplitOperationMode::atPoint;
         const Cut cuts[] = {
             {atPoint, second, 0, second, keyframes.end},
             {atPoint, (second + keyframes.times[2]) / 2, 0, second, keyframes.end},
             {atPoint, second + frame, 0, second, keyframes.end},
             {atPoint, keyframes.end - frame, 0, last, keyframes.end, true},
-            {SplitOperationMode::range, second + frame, last + frame, second, last, true},
-            {SplitOperationMode::range, second, last, second, last, true, other}};
+            {SplitOperationMode::range, second + frame, last + frame, second, last, true}};
         tavtest::TempDir output;
-        for (const auto& cut : cuts) {
-            SCOPED_TRACE(cut.start);
-            SplitSourceConfiguration configuration(clip.file);
-            configuration.operationMode = cut.mode;
-            configuration.splitPointText = configuration.startText =
-                formatCommandLineSeconds(cut.start);
-            configuration.endText = formatCommandLineSeconds(cut.end);
-            configuration.container = cut.container;
-            configuration.keyframes = keyframes;
-            const SplitCutPlan plan = planSplitCuts(configuration);
-            ASSERT_EQ(plan.error, std::nullopt);
-            EXPECT_NEAR(*plan.start, cut.shownStart, 1e-6);
-            EXPECT_NEAR(plan.end.value_or(keyframes.end), cut.shownEnd, 1e-6);
-            if (!cut.runs) {
-                continue;
-            }
-            // The cut that ends a part loses the leading pictures of its keyframe.
-            const bool whole = cut.mode == atPoint;
-            const double ending = whole ? cut.shownStart : cut.shownEnd;
-            const int lost = keyframes.lostBefore(ending);
-            EXPECT_EQ(lost > 0, openGroups);
-            if (lost > 0) {
-                EXPECT_THAT(*(whole ? plan.startNote : plan.endNote),
-                            ::testing::EndsWith(" " + std::to_string(lost) +
-                                                " frames before this keyframe can't be kept "
-                                                "without re-encoding."));
-            }
-            std::vector<int> frames;
-            int lastStart = -1;
-            for (const auto& request : makeSplitRequests(configuration, output.path())) {
-                processor.process(request, {}, {});
-                const auto part = tavtest::indicesShownIn(request.as<SplitRequest>()->output);
-                ASSERT_FALSE(part.empty());
-                lastStart = part.front();
-                frames.insert(frames.end(), part.begin(), part.end());
-            }
-            // Part 2, or the clip, starts on the keyframe shown; part 1 on the first frame. The
-            // frames come in order and each once, all of them but the ones the note names.
-            EXPECT_EQ(lastStart, frameAt(cut.shownStart));
-            const int first = whole ? 0 : frameAt(cut.shownStart);
-            std::vector<int> expected;
-            for (int frame = first; frame < frameAt(cut.shownEnd); ++frame) {
-                if (frame < frameAt(ending) - lost || frame >= frameAt(ending)) {
-                    expected.push_back(frame);
+        for (const auto& container : containers) {
+            for (const auto& cut : cuts) {
+                SCOPED_TRACE(cut.start);
+                SCOPED_TRACE(container ? rawValue(*container) : "source's own");
+                SplitSourceConfiguration configuration(clip.file);
+                configuration.operationMode = cut.mode;
+                configuration.splitPointText = configuration.startText =
+                    formatCommandLineSeconds(cut.start);
+                configuration.endText = formatCommandLineSeconds(cut.end);
+                configuration.container = container;
+                configuration.keyframes = keyframes;
+                const SplitCutPlan plan = planSplitCuts(configuration);
+                ASSERT_EQ(plan.error, std::nullopt);
+                EXPECT_NEAR(*plan.start, cut.shownStart, 1e-6);
+                EXPECT_NEAR(plan.end.value_or(keyframes.end), cut.shownEnd, 1e-6);
+                if (!cut.runs) {
+                    continue;
                 }
+                // The cut that ends a part loses the leading pictures of its keyframe.
+                const bool whole = cut.mode == atPoint;
+                const double ending = whole ? cut.shownStart : cut.shownEnd;
+                const int lost = keyframes.lostBefore(ending);
+                EXPECT_EQ(lost > 0, openGroups);
+                if (lost > 0) {
+                    EXPECT_THAT(*(whole ? plan.startNote : plan.endNote),
+                                ::testing::EndsWith(" " + std::to_string(lost) +
+                                                    (lost == 1 ? " frame" : " frames") +
+                                                    " before this keyframe can't be kept "
+                                                    "without re-encoding."));
+                }
+                std::vector<int> frames;
+                int lastStart = -1;
+                for (const auto& request : makeSplitRequests(configuration, output.path())) {
+                    processor.process(request, {}, {});
+                    const auto part = tavtest::indicesShownIn(request.as<SplitRequest>()->output);
+                    ASSERT_FALSE(part.empty());
+                    lastStart = part.front();
+                    frames.insert(frames.end(), part.begin(), part.end());
+                }
+                // Part 2, or the clip, starts on the keyframe shown; part 1 on the first frame. The
+                // frames come in order and each once, all of them but the ones the note names.
+                EXPECT_EQ(lastStart, frameAt(cut.shownStart));
+                const int first = whole ? 0 : frameAt(cut.shownStart);
+                std::vector<int> expected;
+                for (int frame = first; frame < frameAt(cut.shownEnd); ++frame) {
+                    if (frame < frameAt(ending) - lost || frame >= frameAt(ending)) {
+                        expected.push_back(frame);
+                    }
+                }
+                EXPECT_EQ(frames, expected);
             }
-            EXPECT_EQ(frames, expected);
         }
-        // Two parts and two clips; nothing else ffmpeg wrote beside them is left.
+        // Two parts and a clip per container; nothing else ffmpeg wrote beside them is left.
         EXPECT_EQ(std::distance(fs::directory_iterator(output.path()), fs::directory_iterator()),
-                  4);
+                  static_cast<long>(3 * containers.size()));
+    }
+    // A remux and a join of those sources into Matroska keep every frame once, in order.
+    std::vector<int> once(150);
+    std::iota(once.begin(), once.end(), 0);
+    std::vector<int> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    tavtest::TempDir output;
+    for (const auto& clip : untimed) {
+        SCOPED_TRACE(clip.name);
+        MediaStream video;
+        video.codecName = clip.file.extension() == ".avi" ? "mpeg4" : "mpeg2video";
+        MediaStream audio;
+        audio.index = 1;
+        audio.kind = MediaStreamKind::audio;
+        const fs::path remuxed = output / (clip.name + ".mkv");
+        processor.process(RemuxRequest{clip.file, remuxed, {video, audio}, {}, {}}, {}, {});
+        EXPECT_EQ(tavtest::indicesShownIn(remuxed), once);
+        const fs::path joined = output / (clip.name + "-joined.mkv");
+        processor.process(JoinRequest{{clip.file, clip.file}, joined}, {}, {});
+        EXPECT_EQ(tavtest::indicesShownIn(joined), twice);
+    }
+    // H.264 in AVI has no presentation times at all, which nothing generates exactly: refused.
+    const fs::path h264 = tavtest::indexedClip(
+        "indexed.avi", "25", 60, {"-c:v", "libx264", "-g", "25", "-bf", "0", "-crf", "12"});
+    try {
+        read(h264, {});
+        ADD_FAILURE() << "read";
+    } catch (const MediaProbeError& error) {
+        EXPECT_STREQ(error.what(),
+                     "\u201Cindexed.avi\u201D can't be split without re-encoding because its "
+                     "video frames have no presentation times to cut at.");
     }
 }
 

@@ -78,16 +78,20 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         const char* name;
         const char* report;
         std::optional<SplitKeyframes> keyframes;
+        std::string codec = "";
+        bool lacksPresentationTimes = false;
     };
     const Row rows[] = {
         // Times a binary fraction holds exactly, so that the differences compare equal.
-        {"decoding order, a packet without a time",
-         "0.500000,0.250000,K_\n1.000000,0.250000,__\nN/A,N/A,K_\n0.750000,0.250000,__\n"
-         "1.250000,0.250000,K_\n1.500000,N/A,__\n8.000000\n",
-         SplitKeyframes{0.5, {0, 0.75}, 1.0, {}}},
+        // AVI and VOB give a B-frame's reference no presentation time: its decoding time.
+        {"decoding order, packets without a presentation time",
+         "0.500000,0.500000,0.250000,K_\n1.000000,0.750000,0.250000,__\n"
+         "0.750000,N/A,0.250000,__\nN/A,1.250000,0.250000,K_\nN/A,N/A,0.250000,__\n"
+         "1.250000,1.500000,N/A,K_\nmpeg4,\n\n8.000000\n",
+         SplitKeyframes{0.5, {0, 0.75}, 1.0, {}}, "mpeg4", true},
         {"open groups: pictures after a keyframe shown before it are its leading pictures",
-         "0.000000,0.25,K_\n0.500000,0.25,__\n0.250000,0.25,__\n1.000000,0.25,K_\n"
-         "0.750000,0.25,__\n1.250000,0.25,__\n",
+         "0.000000,N/A,0.25,K_\n0.500000,N/A,0.25,__\n0.250000,N/A,0.25,__\n"
+         "1.000000,N/A,0.25,K_\n0.750000,N/A,0.25,__\n1.250000,N/A,0.25,__\n",
          SplitKeyframes{0, {0, 1}, 1.5, {{1, 1}}}},
         {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6, {}}},
         {"nothing to cut", "N/A\n", std::nullopt},
@@ -95,6 +99,9 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(parseSplitKeyframes(row.report), row.keyframes);
+        const SplitVideoTiming timing = splitVideoTiming(row.report);
+        EXPECT_EQ(timing.codec, row.codec);
+        EXPECT_EQ(timing.lacksPresentationTimes, row.lacksPresentationTimes);
     }
     // Every packet counts, in decoding order; keyframes that are not the times read count none.
     SplitKeyframes counted = *parseSplitKeyframes(rows[1].report);
