@@ -8,6 +8,7 @@
 
 #include "engine/FFprobeQueries.h"
 #include "engine/MillisecondTime.h"
+#include "engine/PacketCensusReading.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Paths.h"
@@ -215,16 +216,18 @@ void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
 void verifyPreparedPackets(ProcessRunning& runner, const fs::path& prepared, const fs::path& source,
                            const std::vector<CopiedStream>& streams, const fs::path& ffprobe,
                            std::stop_token stop) {
-    // Both files are read whole, side by side.
-    auto census = [&runner, &ffprobe, stop](const fs::path& file) -> std::optional<PacketCensus> {
-        const auto result = runBoundedFFprobe(runner, ffprobe, packetCensusArguments(file), stop);
-        if (result.terminationStatus != 0) {
-            return std::nullopt;
-        }
-        return parsePacketCensus(result.standardOutput);
-    };
-    auto original = std::async(std::launch::async, census, standardizedPath(source));
-    const auto copy = census(standardizedPath(prepared));
+    std::vector<std::int64_t> sourceStreams;
+    std::vector<std::int64_t> copyStreams;
+    for (const auto& stream : streams) {
+        sourceStreams.push_back(stream.source);
+        copyStreams.push_back(stream.copy);
+    }
+    // Both files are read side by side.
+    auto original = std::async(std::launch::async, [&] {
+        return readPacketCensus(runner, standardizedPath(source), sourceStreams, ffprobe, stop);
+    });
+    const auto copy =
+        readPacketCensus(runner, standardizedPath(prepared), copyStreams, ffprobe, stop);
     const auto sourceCensus = original.get();
     if (!copy || !sourceCensus || !holdsEveryPacket(*sourceCensus, *copy, streams)) {
         throw MediaProcessingError::processFailed(

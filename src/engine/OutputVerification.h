@@ -26,9 +26,10 @@ void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::pa
                                std::stop_token stop);
 
 // Every packet, which a header written first (as Matroska writes it) cannot vouch for: ffprobe
-// reads both files whole, and each of `streams` must hold in `prepared` as many packets as in
-// `source`, its last ending where the source's does (`holdsEveryPacket`). The error names the
-// source; a file that cannot be read fails the same way.
+// counts the packets of both files in reads of the whole files (`readPacketCensus`), and each
+// of `streams` must hold in `prepared` as many packets as in `source`, its last ending where the
+// source's does (`holdsEveryPacket`). The error names the source; a file that cannot be read
+// fails the same way.
 void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& prepared,
                            const std::filesystem::path& source,
                            const std::vector<CopiedStream>& streams,
