@@ -1,6 +1,7 @@
 #include "engine/FFmpegProcessor.h"
 
 #include <future>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -223,6 +224,8 @@ struct FFmpegProcessor::Ran {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
+    // For a replacement: the source's packets, read while ffmpeg copies it.
+    std::unique_ptr<PacketCensusRead> sourceCensus;
     // For a split: what its part must hold.
     std::optional<SplitPartSpan> splitSpan;
 };
@@ -349,6 +352,15 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
             exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
     }
+    if (job.replacesInput) {
+        std::vector<std::int64_t> sourceStreams;
+        for (const auto& stream : ran.exportedStreams) {
+            sourceStreams.push_back(stream.source);
+        }
+        ran.sourceCensus =
+            std::make_unique<PacketCensusRead>(*runner_, job.target, std::move(sourceStreams),
+                                               job.toolchain.ffprobe, childStop.get_token());
+    }
 
     const auto arguments = prepareArguments(request, run, ran.expected, splitInputs);
 
@@ -396,8 +408,8 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
                                         job.transcript()->selectedStreams.size() + 1,
                                         job.toolchain.ffprobe, *ran.expected, childStop);
     throwIfStopped(stop);
-    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, ran.exportedStreams,
-                                    job.toolchain.ffprobe, childStop);
+    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
+                                    ran.exportedStreams, job.toolchain.ffprobe, childStop);
     throwIfStopped(stop);
     if (fingerprintNow(job.target) != *job.targetFingerprint) {
         throw MediaProcessingError::processFailed(

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
 
 #include "engine/FFprobeQueries.h"
 #include "engine/MillisecondTime.h"
-#include "engine/PacketCensusReading.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Paths.h"
@@ -214,22 +212,15 @@ void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
 }
 
 void verifyPreparedPackets(ProcessRunning& runner, const fs::path& prepared, const fs::path& source,
-                           const std::vector<CopiedStream>& streams, const fs::path& ffprobe,
-                           std::stop_token stop) {
-    std::vector<std::int64_t> sourceStreams;
-    std::vector<std::int64_t> copyStreams;
+                           PacketCensusRead& sourceCensus, const std::vector<CopiedStream>& streams,
+                           const fs::path& ffprobe, std::stop_token stop) {
+    std::vector<std::int64_t> copied;
     for (const auto& stream : streams) {
-        sourceStreams.push_back(stream.source);
-        copyStreams.push_back(stream.copy);
+        copied.push_back(stream.copy);
     }
-    // Both files are read side by side.
-    auto original = std::async(std::launch::async, [&] {
-        return readPacketCensus(runner, standardizedPath(source), sourceStreams, ffprobe, stop);
-    });
-    const auto copy =
-        readPacketCensus(runner, standardizedPath(prepared), copyStreams, ffprobe, stop);
-    const auto sourceCensus = original.get();
-    if (!copy || !sourceCensus || !holdsEveryPacket(*sourceCensus, *copy, streams)) {
+    const auto copy = readPacketCensus(runner, standardizedPath(prepared), copied, ffprobe, stop);
+    const auto original = sourceCensus.get();
+    if (!copy || !original || !holdsEveryPacket(*original, *copy, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +
             "\u201D unchanged because its prepared copy is incomplete; try the export again.");

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -22,5 +24,26 @@ std::optional<PacketCensus> readPacketCensus(ProcessRunning& runner,
                                              const std::vector<std::int64_t>& streams,
                                              const std::filesystem::path& ffprobe,
                                              std::stop_token stop);
+
+// readPacketCensus on a thread of its own, begun when made, so that a file's census is read while
+// something else runs (the source's beside the ffmpeg run that copies it). `get` waits for it,
+// once, on the thread that owns it; a stop of `stop` or the end of the object stops its runs,
+// and the destructor waits for them.
+class PacketCensusRead {
+  public:
+    PacketCensusRead(ProcessRunning& runner, std::filesystem::path file,
+                     std::vector<std::int64_t> streams, std::filesystem::path ffprobe,
+                     std::stop_token stop);
+    ~PacketCensusRead();
+    PacketCensusRead(const PacketCensusRead&) = delete;
+    PacketCensusRead& operator=(const PacketCensusRead&) = delete;
+
+    std::optional<PacketCensus> get();
+
+  private:
+    std::stop_source stop_;
+    std::stop_callback<std::function<void()>> forwardStop_;
+    std::future<std::optional<PacketCensus>> census_;
+};
 
 }  // namespace tavrolin
