@@ -313,6 +313,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     // duration included, to build its command.
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     std::optional<SplitInputs> splitInputs;
+    std::future<SplitSourceLayout> splitLayoutWithEnd;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
@@ -333,8 +334,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
-        auto layout = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
-                                      job.toolchain.ffprobe, childStop.get_token(), stop);
+        auto read = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
+                                    job.toolchain.ffprobe, childStop.get_token(), stop);
+        splitLayoutWithEnd = std::move(read.withEnd);
+        auto& layout = read.layout;
         SplitRequest cut = fitSplitToSource(*split, layout);
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout);
@@ -368,6 +371,19 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
+    if (splitLayoutWithEnd.valid() && ran.result.terminationStatus == 0) {
+        // The part's end, read beside the run: a keyframe with leading pictures ends the part
+        // before them, and the part is written again.
+        splitInputs->layout = splitLayoutWithEnd.get();
+        ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout);
+        const auto confirmed = prepareArguments(request, run, ran.expected, splitInputs);
+        if (confirmed != arguments) {
+            fs::remove(run.workingOutput);
+            ran.result = runner_->run(
+                job.toolchain.ffmpeg, confirmed,
+                [&relay](std::string_view chunk) { relay.consume(chunk); }, childStop.get_token());
+        }
+    }
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
         // ffprobe slot behind other inspections must not hold the job.
