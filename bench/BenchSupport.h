@@ -120,6 +120,56 @@ inline std::optional<std::filesystem::path> largeSource(const std::filesystem::p
     return source;
 }
 
+// A two-hour film as a long low-bitrate download comes: 640x360 H.264 at 25 frames a second
+// and AAC at 48 kHz, about 200 MB, with keyframes every 10 s: a two-minute clip encoded into
+// `folder` and copied end to end 60 times by stream copy into `folder`/film.mkv (about 15 s).
+// None (and a message) when ffmpeg fails.
+inline std::optional<std::filesystem::path> twoHourFilm(const std::filesystem::path& ffmpeg,
+                                                        const std::filesystem::path& folder) {
+    const std::filesystem::path clip = folder / "clip.mkv";
+    const std::filesystem::path film = folder / "film.mkv";
+    const std::filesystem::path list = folder / "clips.txt";
+    {
+        std::ofstream file(list);
+        for (int i = 0; i < 60; ++i) {
+            file << "file '" << clip.string() << "'\n";
+        }
+    }
+    const bool made =
+        spawn(ffmpeg, {"-v",         "error",
+                       "-f",         "lavfi",
+                       "-i",         "testsrc2=size=640x360:rate=25:duration=120",
+                       "-f",         "lavfi",
+                       "-i",         "sine=frequency=440:sample_rate=48000:duration=120",
+                       "-c:v",       "libx264",
+                       "-preset",    "veryfast",
+                       "-b:v",       "150k",
+                       "-g",         "250",
+                       "-c:a",       "aac",
+                       "-b:a",       "64k",
+                       clip.string()}) == 0 &&
+        spawn(ffmpeg, {"-v", "error", "-f", "concat", "-safe", "0", "-i", list.string(), "-c",
+                       "copy", film.string()}) == 0;
+    std::error_code ignored;
+    std::filesystem::remove(clip, ignored);
+    std::filesystem::remove(list, ignored);
+    if (!made) {
+        std::fprintf(stderr, "could not generate the two-hour film\n");
+        return std::nullopt;
+    }
+    std::printf("source: two hours of 640x360 H.264 and AAC, %.1f MB\n",
+                static_cast<double>(std::filesystem::file_size(film)) / 1048576.0);
+    return film;
+}
+
+// The one-minute load average, printed beside the figures.
+inline void printLoad() {
+    std::ifstream loadavg("/proc/loadavg");
+    double load = 0;
+    loadavg >> load;
+    std::printf("load average: %.1f\n", load);
+}
+
 // Times `viaProcessor` against `direct` for `rounds` rounds, alternating which one goes first
 // and calling `between` after every run, and prints each round and the medians with the
 // ratio processor/direct against `goal`. False when a direct run fails.

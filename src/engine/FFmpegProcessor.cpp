@@ -1,6 +1,7 @@
 #include "engine/FFmpegProcessor.h"
 
 #include <future>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -91,6 +92,8 @@ struct FFmpegProcessor::Ran {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
+    // For a replacement: the source's packets, read while ffmpeg copies it.
+    std::unique_ptr<PacketCensusRead> sourceCensus;
     // For a split: what its part must hold, and how far before its time 0 its audio starts.
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
@@ -328,6 +331,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     // duration included, to build its command.
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     std::optional<SplitInputs> splitInputs;
+    std::future<SplitSourceLayout> splitLayoutWithEnd;
     std::jthread durationProbe;
     std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
     std::future<std::optional<double>> probedExpectation;
@@ -348,8 +352,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
-        auto layout = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
-                                      job.toolchain.ffprobe, childStop.get_token(), stop);
+        auto read = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
+                                    job.toolchain.ffprobe, childStop.get_token(), stop);
+        splitLayoutWithEnd = std::move(read.withEnd);
+        auto& layout = read.layout;
         SplitRequest cut = fitSplitToSource(*split, layout);
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout, run.workingOutput);
@@ -368,6 +374,15 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
             exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
     }
+    if (job.replacesInput) {
+        std::vector<std::int64_t> sourceStreams;
+        for (const auto& stream : ran.exportedStreams) {
+            sourceStreams.push_back(stream.source);
+        }
+        ran.sourceCensus =
+            std::make_unique<PacketCensusRead>(*runner_, job.target, std::move(sourceStreams),
+                                               job.toolchain.ffprobe, childStop.get_token());
+    }
 
     const auto arguments = prepareArguments(request, run, ran, splitInputs);
 
@@ -375,6 +390,19 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
+    if (splitLayoutWithEnd.valid() && ran.result.terminationStatus == 0) {
+        // The part's end, read beside the run: a keyframe with leading pictures ends the part
+        // before them, and the part is written again.
+        splitInputs->layout = splitLayoutWithEnd.get();
+        ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout, run.workingOutput);
+        const auto confirmed = prepareArguments(request, run, ran, splitInputs);
+        if (confirmed != arguments) {
+            fs::remove(run.workingOutput);
+            ran.result = runner_->run(
+                job.toolchain.ffmpeg, confirmed,
+                [&relay](std::string_view chunk) { relay.consume(chunk); }, childStop.get_token());
+        }
+    }
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
         // ffprobe slot behind other inspections must not hold the job.
@@ -415,8 +443,8 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
                                         job.transcript()->selectedStreams.size() + 1,
                                         job.toolchain.ffprobe, *ran.expected, childStop);
     throwIfStopped(stop);
-    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, ran.exportedStreams,
-                                    job.toolchain.ffprobe, childStop);
+    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
+                                    ran.exportedStreams, job.toolchain.ffprobe, childStop);
     throwIfStopped(stop);
     if (fingerprintNow(job.target) != *job.targetFingerprint) {
         throw MediaProcessingError::processFailed(

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -312,20 +311,15 @@ void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
 }
 
 void verifyPreparedPackets(ProcessRunning& runner, const fs::path& prepared, const fs::path& source,
-                           const std::vector<CopiedStream>& streams, const fs::path& ffprobe,
-                           std::stop_token stop) {
-    // Both files are read whole, side by side.
-    auto census = [&runner, &ffprobe, stop](const fs::path& file) -> std::optional<PacketCensus> {
-        const auto result = runBoundedFFprobe(runner, ffprobe, packetCensusArguments(file), stop);
-        if (result.terminationStatus != 0) {
-            return std::nullopt;
-        }
-        return parsePacketCensus(result.standardOutput);
-    };
-    auto original = std::async(std::launch::async, census, standardizedPath(source));
-    const auto copy = census(standardizedPath(prepared));
-    const auto sourceCensus = original.get();
-    if (!copy || !sourceCensus || !holdsEveryPacket(*sourceCensus, *copy, streams)) {
+                           PacketCensusRead& sourceCensus, const std::vector<CopiedStream>& streams,
+                           const fs::path& ffprobe, std::stop_token stop) {
+    std::vector<std::int64_t> copied;
+    for (const auto& stream : streams) {
+        copied.push_back(stream.copy);
+    }
+    const auto copy = readPacketCensus(runner, standardizedPath(prepared), copied, ffprobe, stop);
+    const auto original = sourceCensus.get();
+    if (!copy || !original || !holdsEveryPacket(*original, *copy, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +
             "\u201D unchanged because its prepared copy is incomplete; try the export again.");

@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/PacketCensusReading.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
 
 // Checks a prepared replacement before it may take its source's place, with ffprobe runs under
-// `stop` on the job's thread (the packet check reads the source on a second thread beside it).
+// `stop` on the job's thread (the source's packets are read on threads of their own).
 // Each throws MediaProcessingError::processFailed when the replacement does not hold up, and
 // CancellationError when `stop` is requested during the header check.
 
@@ -27,11 +28,12 @@ void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::pa
                                std::stop_token stop);
 
 // Every packet, which a header written first (as Matroska writes it) cannot vouch for: ffprobe
-// reads both files whole, and each of `streams` must hold in `prepared` as many packets as in
-// `source`, its last ending where the source's does (`holdsEveryPacket`). The error names the
-// source; a file that cannot be read fails the same way.
+// counts the packets of `prepared` in a read of the whole file (`readPacketCensus`), and each of
+// `streams` must hold there as many packets as in `source`, whose census `sourceCensus` reads,
+// its last ending where the source's does (`holdsEveryPacket`). The error names the source; a
+// file that cannot be read fails the same way.
 void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& prepared,
-                           const std::filesystem::path& source,
+                           const std::filesystem::path& source, PacketCensusRead& sourceCensus,
                            const std::vector<CopiedStream>& streams,
                            const std::filesystem::path& ffprobe, std::stop_token stop);
 

@@ -31,20 +31,25 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
     return *layout;
 }
 
-SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
-                                  const std::optional<SourceFileFingerprint>& state,
-                                  SplitLayoutCache& cache, const fs::path& ffprobe,
-                                  std::stop_token childStop, const std::stop_token& stop) {
-    if (state && !split.endTime) {
-        if (auto layout = cache.find(split.input, *state)) {
-            return *layout;
+SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+                                const std::optional<SourceFileFingerprint>& state,
+                                SplitLayoutCache& cache, const fs::path& ffprobe,
+                                std::stop_token childStop, const std::stop_token& stop) {
+    if (auto kept = state ? cache.find(split.input, *state) : std::nullopt) {
+        SplitLayoutRead read{std::move(*kept), {}};
+        if (split.endTime) {
+            read.withEnd =
+                std::async(std::launch::async, [&runner, split, ffprobe, childStop, stop] {
+                    return probeSplitLayout(runner, split, ffprobe, childStop, stop);
+                });
         }
+        return read;
     }
     auto layout = probeSplitLayout(runner, split, ffprobe, std::move(childStop), stop);
     if (state) {
         cache.keep(split.input, *state, layout);
     }
-    return layout;
+    return {std::move(layout), {}};
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -35,12 +36,23 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
                                    const std::filesystem::path& ffprobe, std::stop_token childStop,
                                    const std::stop_token& stop);
 
-// The layout from `cache` when the part has no end cut and its source is as it was (`state`);
-// else read with probeSplitLayout and kept there.
-SplitSourceLayout readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
-                                  const std::optional<SourceFileFingerprint>& state,
-                                  SplitLayoutCache& cache, const std::filesystem::path& ffprobe,
-                                  std::stop_token childStop, const std::stop_token& stop);
+// A split source's layout for one part: what its command is made from now and, for a part with
+// an end cut whose source's layout was kept, the read of where its video ends, begun on a thread
+// of its own so that it runs beside the part's ffmpeg run.
+struct SplitLayoutRead {
+    SplitSourceLayout layout;
+    // When valid: the layout with the part's end read (throwing as probeSplitLayout does). The
+    // run made from `layout` stands when the command made from it is the same; it differs only
+    // when the end keyframe has leading pictures, which `layout` assumes it has not.
+    std::future<SplitSourceLayout> withEnd;
+};
+
+// The layout from `cache` when its source is as it was (`state`), with the part's end read
+// beside it; else read with probeSplitLayout and kept there.
+SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+                                const std::optional<SourceFileFingerprint>& state,
+                                SplitLayoutCache& cache, const std::filesystem::path& ffprobe,
+                                std::stop_token childStop, const std::stop_token& stop);
 
 // The split as it runs, in the source's own timestamps: a start at or past the source's end
 // throws MediaProcessingError::invalidRequest; an end at or past it becomes the end of the

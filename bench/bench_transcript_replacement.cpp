@@ -1,0 +1,119 @@
+// Adds a transcript to a generated two-hour film in place through FFmpegProcessor (the film is
+// replaced by its copy with the transcript once the copy is proven to hold every packet),
+// alternating with a bare `ffmpeg -map 0 -c copy` of the same film, and prints the median ratio;
+// then against the export's own ffmpeg command run bare, which shows what the proof costs (ffmpeg
+// 5.1 reads each input on a thread of its own once there are two, the film and the transcript,
+// and hands every packet across: that command alone costs more than the bare copy). Once for
+// Matroska and once for MP4. Each round starts from a fresh copy of the film, made
+// outside the timings. Everything is made in a private folder under $TMPDIR and removed at the
+// end.
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "engine/FFmpegCommandBuilder.h"
+#include "engine/FFmpegProcessor.h"
+#include "engine/SubtitleDocumentRenderer.h"
+#include "process/FFmpegToolchain.h"
+#include "process/FoundationProcessRunner.h"
+
+namespace fs = std::filesystem;
+using namespace tavrolin;
+using benchsupport::Folder;
+using benchsupport::spawn;
+
+namespace {
+
+constexpr int kRounds = 5;
+
+// One cue every minute, as a transcript of a film has them.
+std::vector<SubtitleCue> transcriptCues() {
+    std::vector<SubtitleCue> cues;
+    for (int minute = 0; minute < 120; ++minute) {
+        cues.push_back({minute + 1, minute * 60.0 + 1, minute * 60.0 + 4,
+                        "Line " + std::to_string(minute + 1), std::nullopt});
+    }
+    return cues;
+}
+
+bool compare(const FFmpegToolchain& tools, const fs::path& film, const fs::path& folder) {
+    const fs::path source = folder / ("movie" + film.extension().string());
+    const fs::path copy = folder / ("copy" + film.extension().string());
+    const auto restore = [&] {
+        fs::remove(source);
+        fs::remove(copy);
+        fs::copy_file(film, source);
+    };
+    restore();
+    MediaStream video;
+    video.index = 0;
+    video.kind = MediaStreamKind::video;
+    MediaStream audio;
+    audio.index = 1;
+    audio.kind = MediaStreamKind::audio;
+    TranscriptionMediaRequest request;
+    request.input = source;
+    request.output = source;
+    request.selectedStreams = {video, audio};
+    request.mapsEverySourceStream = true;
+    request.cues = transcriptCues();
+    request.replacesInput = true;
+    const std::vector<std::string> bare = {"-nostdin", "-hide_banner", "-v",         "error",
+                                           "-i",       film.string(),  "-map",       "0",
+                                           "-c",       "copy",         copy.string()};
+    const fs::path transcript = folder / "transcript.srt";
+    std::ofstream(transcript) << SubtitleDocumentRenderer().render(request.cues,
+                                                                   SubtitleFileFormat::srt);
+    auto exported = request;
+    exported.input = film;
+    exported.output = copy;
+    exported.replacesInput = false;
+    auto bareExport =
+        FFmpegCommandBuilder().transcriptionMediaArguments(exported, transcript, {}, copy);
+    bareExport.insert(bareExport.begin(), {"-v", "error"});
+
+    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
+    // One unmeasured run of each warms the page cache.
+    processor.process(request, {}, {});
+    spawn(tools.ffmpeg, bare);
+    restore();
+    std::printf("%s: transcript added in place against a bare copy of the film:\n",
+                film.extension().string().c_str());
+    benchsupport::printLoad();
+    const bool finished = benchsupport::compareWithDirect(
+        kRounds, [&] { processor.process(request, [](double) {}, {}); },
+        [&] { return spawn(tools.ffmpeg, bare) == 0; }, restore, 1.5);
+    benchsupport::printLoad();
+    if (!finished) {
+        return false;
+    }
+    std::printf("the same against the export's own ffmpeg command run bare:\n");
+    const bool ownCommand = benchsupport::compareWithDirect(
+        kRounds, [&] { processor.process(request, [](double) {}, {}); },
+        [&] { return spawn(tools.ffmpeg, bareExport) == 0; }, restore, 1.5);
+    benchsupport::printLoad();
+    return ownCommand;
+}
+
+}  // namespace
+
+int main() {
+    const FFmpegToolchain tools = FFmpegToolchain::resolve(ToolLocations{});
+    Folder folder;
+    const auto film = benchsupport::twoHourFilm(tools.ffmpeg, folder.path);
+    if (!film) {
+        return 1;
+    }
+    const fs::path mp4 = folder.path / "film.mp4";
+    if (spawn(tools.ffmpeg, {"-v", "error", "-i", film->string(), "-map", "0", "-c", "copy",
+                             mp4.string()}) != 0) {
+        std::fprintf(stderr, "could not remux the film to MP4\n");
+        return 1;
+    }
+    return compare(tools, *film, folder.path) && compare(tools, mp4, folder.path) ? 0 : 1;
+}

@@ -1,0 +1,110 @@
+#include "engine/PacketCensusReading.h"
+
+#include <gtest/gtest.h>
+
+#include "process/FFmpegToolchain.h"
+#include "process/FoundationProcessRunner.h"
+#include "support/TestMedia.h"
+
+namespace tavrolin {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A 50 s Matroska file, longer than the listed tail: video and audio to the end, a second audio
+// track that stops at 15 s and subtitles within the first 3 s, which end before the tail.
+fs::path longerThanTheTail() {
+    return tavtest::TestMedia::generate("census.mkv",
+                                        {"-f",      "lavfi",
+                                         "-i",      "testsrc=size=160x120:rate=25:duration=50",
+                                         "-f",      "lavfi",
+                                         "-i",      "sine=duration=50:sample_rate=48000",
+                                         "-f",      "lavfi",
+                                         "-t",      "15",
+                                         "-i",      "sine=frequency=880:sample_rate=48000",
+                                         "-i",      tavtest::TestMedia::shared().matroska.string(),
+                                         "-map",    "0:v",
+                                         "-map",    "1:a",
+                                         "-map",    "2:a",
+                                         "-map",    "3:s:0",
+                                         "-c:v",    "libx264",
+                                         "-preset", "ultrafast",
+                                         "-g",      "50",
+                                         "-c:a",    "aac",
+                                         "-c:s",    "copy"});
+}
+
+// What a listing of every packet of the whole file and a count of them give.
+PacketCensus fullCensus(const fs::path& ffprobe, const fs::path& file) {
+    std::string counts;
+    std::string listing;
+    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-count_packets", "-show_entries",
+                                "stream=index,nb_read_packets", "-of", "csv=p=0", file.string()},
+                               &counts),
+              0);
+    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-show_entries",
+                                "packet=stream_index,pts_time,dts_time,duration_time", "-of",
+                                "csv=p=0", file.string()},
+                               &listing),
+              0);
+    PacketCensus census = parsePacketCounts(counts);
+    for (const auto& [stream, end] : parsePacketEnds(listing)) {
+        census[stream].end = end;
+    }
+    return census;
+}
+
+TEST(PacketCensusReading, ReadsWhatAFullListingReadsAndCatchesACopyMissingPackets) {
+    const auto ffprobe = FFmpegToolchain::resolve(ToolLocations{}).ffprobe;
+    const auto ffmpeg = FFmpegToolchain::resolve(ToolLocations{}).ffmpeg;
+    FoundationProcessRunner runner;
+    const fs::path source = longerThanTheTail();
+    const std::vector<std::int64_t> streams{0, 1, 2, 3};
+    const auto census = readPacketCensus(runner, source, streams, ffprobe, {});
+    ASSERT_TRUE(census);
+    const auto expected = fullCensus(ffprobe, source);
+    ASSERT_EQ(expected.size(), 4u);
+    EXPECT_EQ(*census, expected);
+    EXPECT_GT(census->at(0).end, 49.5);
+    EXPECT_LT(census->at(2).end, 16);
+    EXPECT_LT(census->at(3).end, 4);
+
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        const char* extension;
+        bool whole;
+    };
+    const std::vector<Row> rows{
+        {"a whole copy", {"-map", "0"}, "mkv", true},
+        {"into MP4, the subtitles left out",
+         {"-map", "0:0", "-map", "0:1", "-map", "0:2"},
+         "mp4",
+         true},
+        {"its last 5 s left out", {"-map", "0", "-t", "45"}, "mkv", false},
+        {"the early audio cut at 10 s",
+         {"-map", "0", "-bsf:a:1", "noise=drop=gte(pts*tb\\,10)"},
+         "mkv",
+         false},
+    };
+    const std::vector<CopiedStream> copied{{0, 0}, {1, 1}, {2, 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path copy = source.parent_path() / (std::string("census-copy.") + row.extension);
+        fs::remove(copy);
+        std::vector<std::string> command{ffmpeg.string(), "-v", "error", "-i", source.string()};
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        command.insert(command.end(), {"-c", "copy", copy.string()});
+        ASSERT_EQ(tavtest::runTool(command), 0);
+        const auto read = readPacketCensus(runner, copy, {0, 1, 2}, ffprobe, {});
+        ASSERT_TRUE(read);
+        EXPECT_EQ(holdsEveryPacket(*census, *read, copied), row.whole);
+        fs::remove(copy);
+    }
+    EXPECT_EQ(
+        readPacketCensus(runner, tavtest::TestMedia::shared().randomBytes, streams, ffprobe, {}),
+        std::nullopt);
+}
+
+}  // namespace
+}  // namespace tavrolin
