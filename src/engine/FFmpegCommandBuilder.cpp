@@ -105,10 +105,20 @@ std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesyst
 }
 
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(
-    const std::filesystem::path& concatList, const std::filesystem::path& output) const {
+    const std::filesystem::path& concatList, const std::filesystem::path& output,
+    const std::filesystem::path& firstInput) const {
     auto arguments = baseArguments();
-    append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string(), "-map", "0", "-c",
-                       "copy", "-map_metadata", "0"});
+    append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string()});
+    const bool attachmentsFromFirst =
+        !firstInput.empty() && containerForFile(output) == OutputContainer::mkv;
+    if (attachmentsFromFirst) {
+        append(arguments, {"-t", "0.001", "-i", firstInput.string()});
+    }
+    append(arguments, {"-map", "0", "-map", "-0:t", "-ignore_unknown"});
+    if (attachmentsFromFirst) {
+        append(arguments, {"-map", "1:t?", "-map_chapters", "0"});
+    }
+    append(arguments, {"-c", "copy", "-map_metadata", "0"});
     appendOutput(arguments, output);
     return arguments;
 }

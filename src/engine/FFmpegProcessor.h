@@ -69,8 +69,7 @@ class FFmpegProcessor : public MediaProcessing {
     // Probes a join's inputs and refuses them with the Join workspace's own message when they
     // cannot be joined (a file may have been replaced since it was inspected); returns their
     // summed duration, or none.
-    std::optional<double> checkJoinInputs(const JoinRequest& join,
-                                          const std::filesystem::path& ffprobe,
+    std::optional<double> checkJoinInputs(const JoinRequest& join, const FFmpegToolchain& tools,
                                           std::stop_token stop);
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, JobFiles& run,
                                               std::optional<double> expected,

@@ -104,7 +104,63 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
     return std::nullopt;
 }
 
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of("\n\r") != std::string::npos;
+}
+
+// The name as one line, each break shown as a return symbol.
+std::string oneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        line += c == '\n' || c == '\r' ? std::string("\u21B5") : std::string(1, c);
+    }
+    return line;
+}
+
 }  // namespace
+
+std::optional<std::string> JoinLayoutCheck::pathProblem(const fs::path& file) {
+    const std::string fileName = name(file);
+    if (hasLineBreak(fileName)) {
+        return "\u201C" + oneLine(fileName) +
+               "\u201D cannot be joined because its name contains a line break. Rename the "
+               "file.";
+    }
+    // The folder nearest the file whose name holds one.
+    for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.parent_path();
+         folder = folder.parent_path()) {
+        if (hasLineBreak(folder.filename().string())) {
+            return "\u201C" + fileName +
+                   "\u201D cannot be joined because the name of its folder \u201C" +
+                   oneLine(folder.filename().string()) +
+                   "\u201D contains a line break. Move the file or rename the folder.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JoinLayoutCheck::firstPathProblem(const std::vector<fs::path>& files) {
+    for (const auto& file : files) {
+        if (auto problem = pathProblem(file)) {
+            return problem;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JoinLayoutCheck::rotationMessage(const std::vector<fs::path>& files,
+                                                            const JoinInspectionStates& states,
+                                                            OutputContainer container) const {
+    for (const auto& file : files) {
+        if (const auto* streams = readyStreams(states, file)) {
+            if (auto message =
+                    StreamCopyCompatibility::rotationMessage(*streams, container, name(file))) {
+                return message;
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 std::optional<std::string> JoinLayoutCheck::containerMessage(
     const std::vector<MediaStream>& streams, OutputContainer container) const {
@@ -128,6 +184,9 @@ std::optional<std::string> JoinLayoutCheck::containerMessage(
 std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vector<fs::path>& files,
                                                                  const JoinInspectionStates& states,
                                                                  OutputContainer container) const {
+    if (auto problem = firstPathProblem(files)) {
+        return problem;
+    }
     const bool allReady =
         !files.empty() && std::all_of(files.begin(), files.end(), [&](const auto& f) {
             return readyStreams(states, f) != nullptr;
@@ -140,6 +199,9 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
     const fs::path& reference = files.front();
     const auto& referenceStreams = *readyStreams(states, reference);
     if (auto message = containerMessage(referenceStreams, container)) {
+        return message;
+    }
+    if (auto message = rotationMessage(files, states, container)) {
         return message;
     }
     for (std::size_t i = 1; i < files.size(); ++i) {
@@ -157,6 +219,10 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     if (files.size() < 2) {
         return "Add at least two files. Tavrolin will inspect their stream layouts before "
                "queueing.";
+    }
+    // Known from the names alone: said while the files are still inspected.
+    if (auto problem = firstPathProblem(files)) {
+        return *problem;
     }
     if (isAnyLoading(states) || states.size() < files.size()) {
         return "Inspecting codecs and stream layouts\u2026";
@@ -189,8 +255,9 @@ std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs
 bool JoinLayoutCheck::hasBlockingIssue(const std::vector<fs::path>& files,
                                        const JoinInspectionStates& states,
                                        OutputContainer container) const {
-    return files.size() >= 2 && !isAnyLoading(states) &&
-           compatibilityMessage(files, states, container);
+    return files.size() >= 2 &&
+           (firstPathProblem(files) ||
+            (!isAnyLoading(states) && compatibilityMessage(files, states, container)));
 }
 
 }  // namespace tavrolin

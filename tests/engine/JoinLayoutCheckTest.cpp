@@ -97,9 +97,25 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
         std::string status;
         std::optional<std::string> message;
         bool blocking;
+        std::optional<FFmpegRelease> installed = std::nullopt;
     };
     const std::string wait = "Wait for stream inspection to finish.";
     const std::string inspecting = "Inspecting codecs and stream layouts\u2026";
+    const RemuxSource::Ready bluray{{reference[0], [] {
+                                         auto lpcm = audio("stereo");
+                                         lpcm.codecName = "pcm_bluray";
+                                         return lpcm;
+                                     }()}};
+    RemuxSource::Ready turned{reference};
+    turned.streams[0].rotation = 90;
+    const std::string turnedInMkv =
+        "\u201Cb.mkv\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that turn. "
+        "Choose MP4 or MOV to keep it upright.";
+    const fs::path inBrokenFolder("/m/day\none/b.mkv"), brokenName("/m/b\nc.mkv");
+    const std::string brokenFolder =
+        "\u201Cb.mkv\u201D cannot be joined because the name of its folder "
+        "\u201Cday\u21B5one\u201D "
+        "contains a line break. Move the file or rename the folder.";
     const Row rows[] = {
         {"nothing",
          {},
@@ -139,6 +155,45 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
          "every stream unchanged. Choose another output container.",
          true},
+        {"Blu-ray LPCM, which the installed release writes into no Matroska file",
+         {a, b},
+         {{a, bluray}, {b, bluray}},
+         OutputContainer::mkv,
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
+         true,
+         FFmpegRelease{5, 1}},
+        {"a video shown turned, in a container that cannot keep the turn",
+         {a, b},
+         {{a, ready}, {b, turned}},
+         OutputContainer::mkv,
+         turnedInMkv,
+         turnedInMkv,
+         true},
+        {"the same turn kept by MP4",
+         {a, b},
+         {{a, turned}, {b, turned}},
+         OutputContainer::mp4,
+         "Ready for a lossless join: stream order, codecs, dimensions, channels, and MP4 "
+         "compatibility match.",
+         std::nullopt,
+         false},
+        {"a line break in a folder's name, named before the inspection ends",
+         {a, inBrokenFolder},
+         {{a, ready}, {inBrokenFolder, RemuxSource::Loading{}}},
+         OutputContainer::mp4,
+         brokenFolder,
+         brokenFolder,
+         true},
+        {"a line break in a file's name",
+         {a, brokenName},
+         {{a, ready}, {brokenName, ready}},
+         OutputContainer::mp4,
+         "\u201Cb\u21B5c.mkv\u201D cannot be joined because its name contains a line break. "
+         "Rename the file.",
+         "\u201Cb\u21B5c.mkv\u201D cannot be joined because its name contains a line break. "
+         "Rename the file.",
+         true},
         {"the same subtitle copied as it is",
          {a, b},
          {{a, withSubRip}, {b, withSubRip}},
@@ -150,7 +205,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const JoinLayoutCheck check;
+        const JoinLayoutCheck check(row.installed);
         EXPECT_EQ(check.statusText(row.files, row.states, row.container), row.status);
         EXPECT_EQ(check.compatibilityMessage(row.files, row.states, row.container), row.message);
         EXPECT_EQ(check.hasBlockingIssue(row.files, row.states, row.container), row.blocking);
