@@ -71,6 +71,10 @@ std::string rate(std::int64_t hertz) {
     return decimal(hertz) + " Hz";
 }
 
+std::string turn(std::optional<int> rotation) {
+    return rotation ? "turned " + std::to_string(*rotation) + "\u00B0 clockwise" : "upright";
+}
+
 // The first difference between another file's streams and the reference's; none when equal.
 std::optional<std::string> layoutMismatch(const fs::path& reference,
                                           const std::vector<MediaStream>& referenceStreams,
@@ -99,6 +103,13 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
             return "Stream " + position + " in " + name(other) + " has a sample rate of " +
                    rate(*actual.sampleRate) + "; " + name(reference) + " has " +
                    rate(*expected.sampleRate) + ". Lossless Join requires the same sample rate.";
+        }
+        // The output carries the first file's turn for the whole join.
+        if (referenceStreams[i].rotation != otherStreams[i].rotation) {
+            return "Stream " + position + " in " + name(other) + " is shown " +
+                   turn(otherStreams[i].rotation) + "; in " + name(reference) + " it is shown " +
+                   turn(referenceStreams[i].rotation) +
+                   ". Lossless Join requires the same orientation.";
         }
     }
     return std::nullopt;
@@ -148,20 +159,6 @@ std::optional<std::string> JoinLayoutCheck::firstPathProblem(const std::vector<f
     return std::nullopt;
 }
 
-std::optional<std::string> JoinLayoutCheck::rotationMessage(const std::vector<fs::path>& files,
-                                                            const JoinInspectionStates& states,
-                                                            OutputContainer container) const {
-    for (const auto& file : files) {
-        if (const auto* streams = readyStreams(states, file)) {
-            if (auto message =
-                    StreamCopyCompatibility::rotationMessage(*streams, container, name(file))) {
-                return message;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string> JoinLayoutCheck::containerMessage(
     const std::vector<MediaStream>& streams, OutputContainer container) const {
     for (const auto& stream : streams) {
@@ -201,16 +198,14 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
     if (auto message = containerMessage(referenceStreams, container)) {
         return message;
     }
-    if (auto message = rotationMessage(files, states, container)) {
-        return message;
-    }
     for (std::size_t i = 1; i < files.size(); ++i) {
         if (auto mismatch = layoutMismatch(reference, referenceStreams, files[i],
                                            *readyStreams(states, files[i]))) {
             return mismatch;
         }
     }
-    return std::nullopt;
+    // Every file has the first one's turn by now.
+    return StreamCopyCompatibility::rotationMessage(referenceStreams, container, name(reference));
 }
 
 std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,

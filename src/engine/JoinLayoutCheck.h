@@ -51,9 +51,6 @@ class JoinLayoutCheck {
         const std::vector<std::filesystem::path>& files);
     std::optional<std::string> containerMessage(const std::vector<MediaStream>& streams,
                                                 OutputContainer container) const;
-    std::optional<std::string> rotationMessage(const std::vector<std::filesystem::path>& files,
-                                               const JoinInspectionStates& states,
-                                               OutputContainer container) const;
 
     StreamCopyCompatibility compatibility_;
 };

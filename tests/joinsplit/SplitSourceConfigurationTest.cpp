@@ -352,9 +352,6 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
     const FFmpegRelease debian{5, 1};
     const SplitSourceStreams bluray{
         {stream(0, video, "h264"), stream(1, audio, "pcm_bluray")}, 0, 0, {}, debian};
-    SplitSourceStreams turned{
-        {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {}, debian};
-    turned.streams[0].rotation = 90;
     const SplitSourceStreams apart{
         {stream(0, video, "h264"), stream(1, audio, "flac"), stream(2, subtitle, "mov_text")},
         0,
@@ -396,12 +393,6 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
          "MP4 cannot hold the FLAC audio (stream 1) of \u201Ct.mp4\u201D, and a split copies every "
          "stream unchanged. No output container can hold the FLAC audio (stream 1) together with "
          "the other streams of \u201Ct.mp4\u201D. Remux it without that stream and split that."},
-        {"a turned video into a container that cannot keep the turn", &turned, "/m/p.mov",
-         OutputContainer::mkv, atPoint,
-         "\u201Cp.mov\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that turn. "
-         "Choose MP4 or MOV to keep it upright."},
-        {"the turn kept in the source's own container", &turned, "/m/p.mov", std::nullopt, atPoint,
-         std::nullopt},
         {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
          "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},
         {"a format with no container of its own is not checked", &timecoded, "/m/r.ts",
