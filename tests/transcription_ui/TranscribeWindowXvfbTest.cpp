@@ -35,6 +35,7 @@
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
 #include "support/LocalHttpServer.h"
+#include "support/SaveDialogAnswer.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
@@ -60,22 +61,7 @@ void expectFits(QWidget* window, QWidget* root, const char* state) {
     tavtest::expectFits(window, root, std::string("transcribe-") + state);
 }
 
-// Answers the next save dialog with `file`, as a person typing the name and pressing Return.
-void answerSaveDialog(const fs::path& file) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            return;
-        }
-        poll->deleteLater();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
-        name->setText(QString::fromStdString(file.filename().string()));
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    poll->start(50);
-}
+using tavtest::answerSaveDialog;
 
 std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
