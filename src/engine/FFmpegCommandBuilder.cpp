@@ -197,6 +197,28 @@ std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
     return std::to_string(stream.timeBase.num) + "/" + std::to_string(stream.timeBase.den);
 }
 
+// Where a timed stream's packets are kept from, in the input's timestamps: `from` itself, or
+// earlier for audio whose decoder the part's container lets start warm. An MP3 file without
+// room for its warm-up frames gets no header that would claim them.
+std::optional<double> audioFrom(std::optional<double> from, const SplitStream& stream,
+                                const std::filesystem::path& output, double cut,
+                                bool& writesMp3Header) {
+    if (!from) {
+        return from;
+    }
+    const double warmUp = cut - splitAudioWarmUpStart(stream, output, cut);
+    if (warmUp <= 0) {
+        return from;
+    }
+    // Rounding aside, the input starts no later than the warm-up unless the source starts after.
+    if (*from - warmUp < -1e-6 && stream.codec == "mp3" &&
+        lowercased(output.extension().string()) == ".mp3") {
+        writesMp3Header = false;
+        return from;
+    }
+    return std::max(*from - warmUp, 0.0);
+}
+
 // The attachment a saved picture becomes: the source attachment's own type and name, else
 // ones made from its codec.
 void appendAttachment(std::vector<std::string>& arguments, const SplitStream& picture,
@@ -242,8 +264,9 @@ void appendTimecode(std::vector<std::string>& arguments, const SplitStream& stre
 
 double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request,
                                          const SplitSourceLayout& layout) {
-    return std::max(request.startTime - splitOrigin(request, layout, splitSubtitleLookBack(layout)),
-                    0.0);
+    const double lookBack =
+        splitLookBack(layout, request.output, request.startTime - splitCutLead(layout));
+    return std::max(request.startTime - splitOrigin(request, layout, lookBack), 0.0);
 }
 
 bool FFmpegCommandBuilder::splitAttachesPictures(const std::filesystem::path& output) {
@@ -276,7 +299,9 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     }
     const bool fromBeginning = splitFromBeginning(request, layout);
     const double lead = splitCutLead(layout);
-    const double origin = splitOrigin(request, layout, splitSubtitleLookBack(layout));
+    // Where the part's own audio starts, in the source's time.
+    const double cut = request.startTime - lead;
+    const double origin = splitOrigin(request, layout, splitLookBack(layout, output, cut));
     auto arguments = baseArguments();
     if (!fromBeginning) {
         append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
@@ -310,6 +335,9 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     const auto container = containerForFile(output);
     const bool keepsAttachments = containerForFile(request.input) == OutputContainer::mkv &&
                                   container == OutputContainer::mkv;
+    // An MP3 part after a cut has its header's encoder delay set to its warm-up frames once
+    // written; one too near the source's start for them has no such header.
+    bool writesMp3Header = true;
     std::vector<std::string> perStream;
     std::vector<const SplitStream*> attached;
     int position = 0;
@@ -345,10 +373,12 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
                     if (auto timeBase = muxerTimeBase(output, stream)) {
                         append(perStream, {"-time_base:" + at, *timeBase});
                     }
-                    append(
-                        perStream,
-                        {"-bsf:" + at,
-                         keptBetween(from, stream.role == SplitStreamRole::video ? videoTo : to)});
+                    const bool video = stream.role == SplitStreamRole::video;
+                    append(perStream,
+                           {"-bsf:" + at, keptBetween(video ? from
+                                                            : audioFrom(from, stream, output, cut,
+                                                                        writesMp3Header),
+                                                      video ? videoTo : to)});
                 }
                 break;
         }
@@ -370,6 +400,9 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         // The start keyframe, which lies the lead (and any look-back) after the origin, is the
         // part's time 0.
         append(arguments, {"-output_ts_offset", formatCommandLineSeconds(-(lead + lookedBack))});
+    }
+    if (!fromBeginning && !writesMp3Header) {
+        append(arguments, {"-write_xing", "0"});
     }
     if (isTransportStream(output)) {
         append(arguments, {"-muxdelay", "0"});

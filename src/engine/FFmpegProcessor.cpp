@@ -17,6 +17,7 @@
 #include "engine/OutputVerification.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SplitPartPreparation.h"
+#include "engine/SplitPartWarmUp.h"
 #include "engine/SubtitleDocumentRenderer.h"
 #include "engine/TranscriptExportPreparation.h"
 #include "model/CancellationError.h"
@@ -228,8 +229,9 @@ struct FFmpegProcessor::Ran {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
-    // For a split: what its part must hold.
+    // For a split: what its part must hold, and how far before its time 0 its audio starts.
     std::optional<SplitPartSpan> splitSpan;
+    double splitCutLead = 0;
 };
 
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
@@ -249,6 +251,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     if (job.split()) {
         // A copied FLAC header tells the whole source's length.
         writeSplitPartLength(run.workingOutput, job.output);
+    }
+    if (ran.splitSpan && ran.splitSpan->startsAtCut) {
+        // The audio read before the cut to warm its decoder is hidden from playback.
+        writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
     }
     if (ran.splitSpan) {
         verifySplitPart(*runner_, run.workingOutput, job.output.filename().string(), *ran.splitSpan,
@@ -342,6 +348,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         SplitRequest cut = fitSplitToSource(*split, layout);
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout);
+        ran.splitCutLead = splitCutLead(layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run,
                                        job.toolchain.ffmpeg, childStop.get_token(), stop);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};

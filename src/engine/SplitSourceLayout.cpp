@@ -156,8 +156,8 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             if (read.kind == "video") {
                 read.frameRate = timeBaseOf(stream.value("r_frame_rate", std::string()));
             }
+            read.codec = stream.value("codec_name", std::string());
             if (role == SplitStreamRole::picture) {
-                read.codec = stream.value("codec_name", std::string());
                 read.fileName = tags.value("filename", std::string());
                 read.mimeType = tags.value("mimetype", std::string());
             }

@@ -42,8 +42,8 @@ struct SplitStream {
     std::int64_t sampleRate = 0;
     StreamTimeBase frameRate;  // a video's frames a second, as a ratio
     std::string timecode;      // the timecode of its first frame, when it has one ("01:00:00:00")
-    // For a picture: its codec and the Matroska attachment's name and type, when it has them.
-    std::string codec;
+    std::string codec;         // ffprobe's codec name: "aac", "opus", "png", …
+    // For a picture: the Matroska attachment's name and type, when it has them.
     std::string fileName;
     std::string mimeType;
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "engine/MillisecondTime.h"
+#include "model/TextMetrics.h"
 
 namespace tavrolin {
 
@@ -17,6 +18,84 @@ double splitSubtitleLookBack(const SplitSourceLayout& layout) {
         });
     const bool seeksEachStream = layout.formatName.rfind("mov,", 0) == 0;
     return subtitles && !seeksEachStream ? kSubtitleLookBack : 0;
+}
+
+namespace {
+
+enum class WarmUpHiding { none, timestamps, mp3Header, opusPreSkip };
+
+WarmUpHiding warmUpHiding(const SplitStream& stream, const std::filesystem::path& output) {
+    const std::string extension = lowercased(output.extension().string());
+    const auto among = [&](std::initializer_list<std::string_view> names) {
+        return std::find(names.begin(), names.end(), extension) != names.end();
+    };
+    if (stream.kind != "audio" || stream.role != SplitStreamRole::timed) {
+        return WarmUpHiding::none;
+    }
+    // Lossless codecs decode every frame on its own.
+    const std::string& codec = stream.codec;
+    if (codec.empty() || codec == "flac" || codec == "alac" || codec.rfind("pcm_", 0) == 0 ||
+        codec == "truehd" || codec == "mlp" || codec == "tta" || codec == "wavpack") {
+        return WarmUpHiding::none;
+    }
+    if (among({".mp4", ".m4v", ".m4a", ".m4b", ".mov", ".3gp", ".3g2"})) {
+        return WarmUpHiding::timestamps;  // an edit list
+    }
+    if (codec == "mp3" && extension == ".mp3") {
+        return WarmUpHiding::mp3Header;
+    }
+    if (codec == "opus" && among({".ogg", ".opus", ".oga"})) {
+        return WarmUpHiding::opusPreSkip;
+    }
+    return WarmUpHiding::none;
+}
+
+}  // namespace
+
+double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
+                             double cut) {
+    const double rate = stream.sampleRate > 0 ? static_cast<double>(stream.sampleRate) : 0;
+    switch (warmUpHiding(stream, output)) {
+        case WarmUpHiding::none:
+            return cut;
+        case WarmUpHiding::mp3Header: {
+            if (rate <= 0) {
+                return cut;
+            }
+            // MPEG-1 frames (32 kHz and up) hold 1152 samples, the others 576; an MP3 file's
+            // frames lie on that grid from its first at 0.
+            const double frame = (rate >= 32000 ? 1152 : 576) / rate;
+            const double first = std::ceil(cut / frame - 1e-6);
+            return (first - kMp3WarmUpFrames - 0.5) * frame;
+        }
+        case WarmUpHiding::opusPreSkip:
+            // Opus asks for 80 ms; its output matches the source's closely only after longer.
+            return cut - 0.25;
+        case WarmUpHiding::timestamps:
+            // At least two frames of any of these codecs (AAC's 1024 or 2048 samples, MP3's
+            // 1152, AC-3's 1536); Opus as above.
+            return cut - (stream.codec == "opus" ? 0.25 : rate > 0 ? 4096 / rate : 0.1);
+    }
+    return cut;
+}
+
+double splitLookBack(const SplitSourceLayout& layout, const std::filesystem::path& output,
+                     double cut) {
+    double lookBack = splitSubtitleLookBack(layout);
+    for (const auto& stream : layout.streams) {
+        lookBack = std::max(lookBack, cut - splitAudioWarmUpStart(stream, output, cut));
+    }
+    // Whole ticks of the video's time base, as the cut's lead, so that its keyframe still
+    // lands at the part's time 0 exactly, not a tick before it where players hide it.
+    for (const auto& stream : layout.streams) {
+        if (stream.role == SplitStreamRole::video && stream.timeBase.den > 0 &&
+            stream.timeBase.num > 0) {
+            const double tick =
+                static_cast<double>(stream.timeBase.num) / static_cast<double>(stream.timeBase.den);
+            return tick > 1e-6 ? std::ceil(lookBack / tick - 1e-9) * tick : lookBack;
+        }
+    }
+    return lookBack;
 }
 
 std::string subtitleCutFilters(std::optional<double> from, std::optional<double> to) {

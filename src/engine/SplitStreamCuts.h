@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,26 @@ inline constexpr double kSubtitleLookBack = 60.0;
 // How much earlier than a part's start its source is read for that: the look-back when the
 // source has a subtitle stream and is not of the MP4 family, else 0.
 double splitSubtitleLookBack(const SplitSourceLayout& layout);
+
+// How many MP3 frames a part after a cut carries before its first one, and Opus's samples a
+// second: each part's header says how many samples its decoder drops.
+inline constexpr int kMp3WarmUpFrames = 4;
+inline constexpr int kOpusSampleRate = 48000;
+
+// Where, in the source's time, an audio stream of a part whose own audio starts at `cut` starts
+// reading, so that its decoder is warm by the cut: a little earlier when the `output`'s
+// container hides what lies before the part's start (an edit list in the MP4 family, Opus's
+// pre-skip in Ogg, the encoder delay in an MP3 file's header), else `cut`. Frames before the
+// cut decode without their predecessors, and a lossy codec's first ones come out wrong. An MP3
+// file's start lies halfway between two of its frames, so that exactly kMp3WarmUpFrames frames
+// are read before the first at or after `cut`.
+double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
+                             double cut);
+
+// How much earlier than the cut a part after it is read: for the subtitle look-back and the
+// warm-up of its audio, in whole ticks of its video's time base.
+double splitLookBack(const SplitSourceLayout& layout, const std::filesystem::path& output,
+                     double cut);
 
 // The bit-stream filters of a subtitle stream in a part from `from` to `to` (seconds in the
 // input's timestamps, at the exact cuts; none: the file's own start or end): a cue that ends

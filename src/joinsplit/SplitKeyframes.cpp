@@ -50,6 +50,26 @@ std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path
             "-of", "csv=p=0",       file.string()};
 }
 
+std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::path& file) {
+    return {"-v",  "error",   "-select_streams", "a:0", "-show_entries", "packet=pts_time",
+            "-of", "csv=p=0", file.string()};
+}
+
+std::vector<double> parseSplitAudioFrames(std::string_view report) {
+    std::vector<double> times;
+    for (std::size_t start = 0; start < report.size();) {
+        std::size_t end = report.find('\n', start);
+        end = end == std::string_view::npos ? report.size() : end;
+        if (const auto time =
+                parseFiniteNumber(trimWhitespace(report.substr(start, end - start)))) {
+            times.push_back(*time);
+        }
+        start = end + 1;
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
     std::vector<CodedPicture> pictures;  // in decoding order
     double first = std::numeric_limits<double>::infinity();
@@ -120,7 +140,19 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
                 "\u201D can be cut: " +
                 toolFailureText(result, "ffprobe", "ffprobe found no video or audio to cut."));
         }
-        return *keyframes;
+        auto read = *keyframes;
+        if (read.times.empty()) {
+            // Audio alone is cut at its frames: where they lie is worth a second read.
+            const ProcessResult frames = withProbeSlot(*runner, toolchain.ffprobe,
+                                                       splitAudioFrameProbeArguments(file), stop);
+            if (stop.stop_requested()) {
+                throw CancellationError();
+            }
+            if (frames.terminationStatus == 0) {
+                read.audioFrames = parseSplitAudioFrames(frames.standardOutput);
+            }
+        }
+        return read;
     };
 }
 

@@ -27,6 +27,9 @@ struct SplitKeyframes {
     // Keyframes (by time) with leading pictures: pictures after them in decoding order that are
     // shown before them, which a stream-copy cut at the keyframe loses (open groups of pictures).
     std::map<double, int> leadingPictures;
+    // Audio alone: where the first audio stream's frames start, ascending, in the file's own
+    // time. A cut there lands on the first frame at or after the time asked.
+    std::vector<double> audioFrames = {};
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
@@ -40,6 +43,11 @@ struct SplitKeyframes {
 // ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
 // is not cover art, with its time, length and flags, then the container's duration.
 std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file);
+
+// For a file without video: ffprobe's arguments for the times of its first audio stream's
+// packets, and those times read from that report (CSV), ascending.
+std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::path& file);
+std::vector<double> parseSplitAudioFrames(std::string_view report);
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
 // with a time nor a duration.

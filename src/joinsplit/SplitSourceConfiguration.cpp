@@ -1,5 +1,6 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -44,6 +45,14 @@ std::string timecode(double seconds) {
 // part can show.
 std::string cutNote(const SplitKeyframes& keyframes, double cut, int lost = 0) {
     if (keyframes.times.empty()) {
+        // The cut lands on the first audio frame at or after the time, as the split makes it
+        // (within its margin); a FLAC frame may start a tenth of a second later.
+        const auto& frames = keyframes.audioFrames;
+        const auto landing = std::lower_bound(frames.begin(), frames.end(), cut - 0.001);
+        if (landing != frames.end() && *landing - cut >= 0.001) {
+            return "Cuts the audio at " + timecode(*landing) +
+                   ", where its first frame at or after " + timecode(cut) + " starts.";
+        }
         return "Cuts the audio at " + timecode(cut) + ".";
     }
     std::string note = "Cuts at " + timecode(cut) + ", the keyframe at or before this time.";

@@ -225,6 +225,31 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     unknown.videoEnd.reset();
     EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 0, 8.0}, unknown, {}, "/o/.b.mkv"),
                 ::testing::Contains("noise=drop=gte(pts*tb\\,7.998333)").Times(2));
+    // A part after a cut reads lossy audio from before it, hidden by an MP4 edit list: 4,096
+    // samples, the look-back in whole ticks of the video's 1/600 so the keyframe stays at 0.
+    SplitSourceLayout aac = unknown;
+    aac.streams[1].codec = "aac";
+    const auto warm =
+        builder.splitArguments({"/in/a.mkv", "/o/b.mp4", 5.25, 8.0}, aac, {}, "/o/.b.mp4");
+    EXPECT_THAT(warm, ::testing::IsSupersetOf({"5.161667",
+                                               "noise=drop=lt(pts*tb\\,0.086667)+"
+                                               "gte(pts*tb\\,2.836667)",
+                                               "noise=drop=lt(pts*tb\\,0.001333)+"
+                                               "gte(pts*tb\\,2.836667)",
+                                               "-0.088333"}));
+    EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 5.25, 8.0}, aac, {}, "/o/.b.mkv"),
+                ::testing::Contains("5.248333"));
+    // An MP3 file reads four whole frames more, and one cut too near its start for them has no
+    // header that would claim them.
+    SplitSourceLayout mp3;
+    mp3.streams = {{0, Role::timed}};
+    mp3.streams[0].kind = "audio";
+    mp3.streams[0].codec = "mp3";
+    mp3.streams[0].sampleRate = 48000;
+    EXPECT_THAT(builder.splitArguments({"/in/a.mp3", "/o/b.mp3", 4.37, {}}, mp3, {}, "/o/.b.mp3"),
+                ::testing::IsSupersetOf({"4.284000", "noise=drop=lt(pts*tb\\,0.000000)"}));
+    EXPECT_THAT(builder.splitArguments({"/in/a.mp3", "/o/b.mp3", 0.05, {}}, mp3, {}, "/o/.b.mp3"),
+                ::testing::Contains("-write_xing"));
     // A muxer of another family keeps the source's time bases.
     EXPECT_THAT(builder.splitArguments({"/in/a.ts", "/o/b.ts", 0, 8.0}, unknown, {}, "/o/.b.ts"),
                 ::testing::IsSupersetOf({"1/600", "1/44100"}));

@@ -55,6 +55,7 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
             std::vector<std::string>{"video", "audio", "data", "video", "attachment", "video"}[at];
     }
     streams[0].timeBase = {1, 600};
+    streams[0].codec = "hevc";
     streams[1].sampleRate = 44100;
     streams[3].codec = "mjpeg";
     streams[3].fileName = "front.jpg";

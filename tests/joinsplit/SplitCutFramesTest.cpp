@@ -15,6 +15,7 @@
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
 #include "joinsplit/IndexedClips.h"
+#include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"
@@ -154,7 +155,8 @@ PartReport reportOf(const fs::path& file) {
     std::string text;
     EXPECT_EQ(
         tavtest::runTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                          "stream=codec_type,nb_read_packets:stream_disposition=attached_pic:"
+                          "stream=codec_type,nb_read_packets,start_time:stream_disposition="
+                          "attached_pic:"
                           "stream_tags=filename:chapter=start_time,end_time:chapter_tags=title",
                           "-show_entries", "packet=stream_index,pts_time,duration_time", "-of",
                           "json", file.string()},
@@ -162,7 +164,9 @@ PartReport reportOf(const fs::path& file) {
         0);
     const auto json = nlohmann::json::parse(text);
     PartReport report;
+    std::vector<double> starts;
     for (const auto& stream : json.at("streams")) {
+        starts.push_back(number(stream.value("start_time", nlohmann::json())));
         const bool picture =
             stream.value("disposition", nlohmann::json::object()).value("attached_pic", 0) == 1;
         report.kinds.push_back(picture ? "picture" : stream.value("codec_type", ""));
@@ -179,11 +183,17 @@ PartReport reportOf(const fs::path& file) {
              chapter.value("tags", nlohmann::json::object()).value("title", "")});
     }
     for (const auto& packet : json.value("packets", nlohmann::json::array())) {
-        const std::string& kind = report.kinds.at(packet.at("stream_index").get<std::size_t>());
+        const auto index = packet.at("stream_index").get<std::size_t>();
+        const std::string& kind = report.kinds.at(index);
         const double start = number(packet.value("pts_time", nlohmann::json()));
         const double end = start + number(packet.value("duration_time", nlohmann::json()));
-        if (kind == "audio") {
-            report.audioStart = std::min(report.audioStart.value_or(start), start);
+        // Audio read before a cut to warm the decoder, hidden before the stream's start, is
+        // not the part's own; what is starts at the stream's start.
+        if (kind == "audio" && start < starts[index] - 0.002) {
+            --report.packets[index];
+        } else if (kind == "audio") {
+            const double shown = start - starts[index];
+            report.audioStart = std::min(report.audioStart.value_or(shown), shown);
             report.audioEnd = std::max(report.audioEnd, end);
         } else if (kind == "video") {
             report.videoEnd = std::max(report.videoEnd, end);
@@ -312,6 +322,12 @@ TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
                 EXPECT_EQ(parts[0].packets[stream] + parts[1].packets[stream],
                           source.packets[stream]);
             }
+        }
+        // Audio alone: the note beside the cut says where it lands, the end of part 1.
+        if (configuration.keyframes->times.empty()) {
+            EXPECT_THAT(*planSplitCuts(configuration).startNote,
+                        ::testing::StartsWith("Cuts the audio at " +
+                                              formatPreviewTimecode(parts[0].audioEnd) + ","));
         }
         // Part 1's audio runs to its cut, part 2's starts there.
         const double partOneEnd = source.videoEnd > 0 ? parts[0].videoEnd : cut;

@@ -57,6 +57,14 @@ const SplitKeyframes everyTwoSeconds{0.08, {0, 2, 4, 6}, 7.0, {}};
 const SplitKeyframes* const known = &everyTwoSeconds;
 // Audio alone: no keyframes, 10 s.
 const SplitKeyframes audioOnly{0, {}, 10.0, {}};
+// Audio alone in FLAC frames of 0.096 s.
+const SplitKeyframes flacFrames = [] {
+    SplitKeyframes frames{0, {}, 10.0, {}};
+    for (int frame = 0; frame * 0.096 < 10; ++frame) {
+        frames.audioFrames.push_back(frame * 0.096);
+    }
+    return frames;
+}();
 // The same with open groups: the keyframes at 4 s and 6 s have 2 and 1 leading pictures.
 const SplitKeyframes openGroups{0.08, {0, 2, 4, 6}, 7.0, {{4, 2}, {6, 1}}};
 constexpr auto range = SplitOperationMode::range;
@@ -184,6 +192,12 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
         // Audio alone is cut where asked, and the sentences say audio.
         {"audio: a point", atPoint, "0", "60", "4.37", &audioOnly, "Split point: 4.37s",
          "Split at 4.37s", std::nullopt, "Cuts the audio at 00:00:04.370."},
+        {"audio: a point between frames lands on the next", atPoint, "0", "60", "4.37", &flacFrames,
+         "Split point: 4.37s", "Split at 4.37s", std::nullopt,
+         "Cuts the audio at 00:00:04.416, where its first frame at or after 00:00:04.370 "
+         "starts."},
+        {"audio: a point on a frame", atPoint, "0", "60", "4.32", &flacFrames, "Split point: 4.32s",
+         "Split at 4.32s", std::nullopt, "Cuts the audio at 00:00:04.320."},
         {"audio: a point at the beginning", atPoint, "0", "60", "0", &audioOnly, "Split point: 0s",
          "Split at 0s", "Choose a split point after the beginning of the audio."},
         {"audio: the whole range", range, "0", "60", "", &audioOnly, "Start: 0s  \u00B7  End: 10s",
