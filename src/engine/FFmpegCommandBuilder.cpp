@@ -109,13 +109,22 @@ std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesyst
 
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(
     const std::filesystem::path& concatList, const std::filesystem::path& output,
-    std::string_view videoCodec) const {
+    std::string_view videoCodec, const std::filesystem::path& firstInput) const {
     auto arguments = baseArguments();
     // The concat reader hands these to each input's own reader.
     const auto generated = presentationTimeArguments(videoCodec);
     arguments.insert(arguments.end(), generated.begin(), generated.end());
-    append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string(), "-map", "0", "-c",
-                       "copy", "-map_metadata", "0"});
+    append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string()});
+    const bool attachmentsFromFirst =
+        !firstInput.empty() && containerForFile(output) == OutputContainer::mkv;
+    if (attachmentsFromFirst) {
+        append(arguments, {"-t", "0.001", "-i", firstInput.string()});
+    }
+    append(arguments, {"-map", "0", "-map", "-0:t", "-ignore_unknown"});
+    if (attachmentsFromFirst) {
+        append(arguments, {"-map", "1:t?", "-map_chapters", "0"});
+    }
+    append(arguments, {"-c", "copy", "-map_metadata", "0"});
     appendOutput(arguments, output);
     return arguments;
 }

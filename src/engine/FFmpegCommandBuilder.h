@@ -35,10 +35,14 @@ class FFmpegCommandBuilder {
                                             const std::filesystem::path& output) const;
     // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
     static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
-    // `videoCodec` is the inputs' (see PresentationTimes.h).
+    // `videoCodec` is the inputs' (see PresentationTimes.h). Attachments (fonts) come once from
+    // `firstInput` into a Matroska output, read as a second input that stops at once; the concat
+    // reader's own copies of them are left out, as it cannot describe every kind (a font typed
+    // "font/ttf").
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output,
-                                           std::string_view videoCodec = {}) const;
+                                           std::string_view videoCodec = {},
+                                           const std::filesystem::path& firstInput = {}) const;
     // A split copies the packets of one part in one run. The request's times are the
     // presentation times of the keyframes to cut at, in the file's own timestamps (a start at or
     // before `layout.start` is the beginning of the file, no end is its end); ffmpeg seeks just

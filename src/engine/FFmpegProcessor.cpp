@@ -31,6 +31,7 @@
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
+#include "process/FFmpegVersion.h"
 
 namespace tavrolin {
 
@@ -133,8 +134,9 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
     return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
 }
 
-void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
+void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const FFmpegToolchain& tools,
                                       std::stop_token stop, Ran& ran) {
+    const fs::path& ffprobe = tools.ffprobe;
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
     JoinInspectionStates states;
@@ -154,7 +156,10 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }
     if (container && join.inputs.size() >= 2) {
-        if (auto message = JoinLayoutCheck().blockingMessage(join.inputs, states, *container)) {
+        // What the running release refuses, as the page judged it.
+        const auto facts = askFFmpegVersion(*runner_, tools.ffmpeg, stop);
+        const JoinLayoutCheck check(facts ? facts->release() : std::nullopt);
+        if (auto message = check.blockingMessage(join.inputs, states, *container)) {
             throw MediaProcessingError::invalidRequest(*message);
         }
     }
@@ -178,7 +183,8 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         }
         auto list = run.writeTemporaryInput(concatListInput,
                                             FFmpegCommandBuilder::concatListText(join->inputs));
-        return kBuilder.joinArguments(list, run.workingOutput, ran.videoCodec);
+        return kBuilder.joinArguments(list, run.workingOutput, ran.videoCodec,
+                                      join->inputs.front());
     }
     if (split) {
         return kBuilder.splitArguments(split->request, split->layout, split->files,
@@ -288,10 +294,8 @@ FFmpegProcessor::Job FFmpegProcessor::resolve(const ProcessingRequest& originalR
     if (const auto* join = job.request.as<JoinRequest>()) {
         // A line break cannot be written into the concat list.
         for (const auto& input : join->inputs) {
-            if (input.string().find_first_of("\n\r") != std::string::npos) {
-                throw MediaProcessingError::invalidRequest(
-                    "\u201C" + input.filename().string() +
-                    "\u201D cannot be joined because its name contains a line break.");
+            if (auto problem = JoinLayoutCheck::pathProblem(input)) {
+                throw MediaProcessingError::invalidRequest(*problem);
             }
         }
     }
@@ -348,7 +352,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                       durationProbe.request_stop();
                                   }));
     } else if (const auto* join = request.as<JoinRequest>()) {
-        checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token(), ran);
+        checkJoinInputs(*join, job.toolchain, childStop.get_token(), ran);
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {

@@ -71,6 +71,10 @@ std::string rate(std::int64_t hertz) {
     return decimal(hertz) + " Hz";
 }
 
+std::string turn(std::optional<int> rotation) {
+    return rotation ? "turned " + std::to_string(*rotation) + "\u00B0 clockwise" : "upright";
+}
+
 // The first difference between another file's streams and the reference's; none when equal.
 std::optional<std::string> layoutMismatch(const fs::path& reference,
                                           const std::vector<MediaStream>& referenceStreams,
@@ -100,11 +104,60 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
                    rate(*actual.sampleRate) + "; " + name(reference) + " has " +
                    rate(*expected.sampleRate) + ". Lossless Join requires the same sample rate.";
         }
+        // The output carries the first file's turn for the whole join.
+        if (referenceStreams[i].rotation != otherStreams[i].rotation) {
+            return "Stream " + position + " in " + name(other) + " is shown " +
+                   turn(otherStreams[i].rotation) + "; in " + name(reference) + " it is shown " +
+                   turn(referenceStreams[i].rotation) +
+                   ". Lossless Join requires the same orientation.";
+        }
     }
     return std::nullopt;
 }
 
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of("\n\r") != std::string::npos;
+}
+
+// The name as one line, each break shown as a return symbol.
+std::string oneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        line += c == '\n' || c == '\r' ? std::string("\u21B5") : std::string(1, c);
+    }
+    return line;
+}
+
 }  // namespace
+
+std::optional<std::string> JoinLayoutCheck::pathProblem(const fs::path& file) {
+    const std::string fileName = name(file);
+    if (hasLineBreak(fileName)) {
+        return "\u201C" + oneLine(fileName) +
+               "\u201D cannot be joined because its name contains a line break. Rename the "
+               "file.";
+    }
+    // The folder nearest the file whose name holds one.
+    for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.parent_path();
+         folder = folder.parent_path()) {
+        if (hasLineBreak(folder.filename().string())) {
+            return "\u201C" + fileName +
+                   "\u201D cannot be joined because the name of its folder \u201C" +
+                   oneLine(folder.filename().string()) +
+                   "\u201D contains a line break. Move the file or rename the folder.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JoinLayoutCheck::firstPathProblem(const std::vector<fs::path>& files) {
+    for (const auto& file : files) {
+        if (auto problem = pathProblem(file)) {
+            return problem;
+        }
+    }
+    return std::nullopt;
+}
 
 std::optional<std::string> JoinLayoutCheck::containerMessage(
     const std::vector<MediaStream>& streams, OutputContainer container) const {
@@ -128,6 +181,9 @@ std::optional<std::string> JoinLayoutCheck::containerMessage(
 std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vector<fs::path>& files,
                                                                  const JoinInspectionStates& states,
                                                                  OutputContainer container) const {
+    if (auto problem = firstPathProblem(files)) {
+        return problem;
+    }
     const bool allReady =
         !files.empty() && std::all_of(files.begin(), files.end(), [&](const auto& f) {
             return readyStreams(states, f) != nullptr;
@@ -148,7 +204,8 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
             return mismatch;
         }
     }
-    return std::nullopt;
+    // Every file has the first one's turn by now.
+    return StreamCopyCompatibility::rotationMessage(referenceStreams, container, name(reference));
 }
 
 std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
@@ -157,6 +214,10 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     if (files.size() < 2) {
         return "Add at least two files. Tavrolin will inspect their stream layouts before "
                "queueing.";
+    }
+    // Known from the names alone: said while the files are still inspected.
+    if (auto problem = firstPathProblem(files)) {
+        return *problem;
     }
     if (isAnyLoading(states) || states.size() < files.size()) {
         return "Inspecting codecs and stream layouts\u2026";
@@ -189,8 +250,9 @@ std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs
 bool JoinLayoutCheck::hasBlockingIssue(const std::vector<fs::path>& files,
                                        const JoinInspectionStates& states,
                                        OutputContainer container) const {
-    return files.size() >= 2 && !isAnyLoading(states) &&
-           compatibilityMessage(files, states, container);
+    return files.size() >= 2 &&
+           (firstPathProblem(files) ||
+            (!isAnyLoading(states) && compatibilityMessage(files, states, container)));
 }
 
 }  // namespace tavrolin

@@ -22,6 +22,14 @@ using JoinInspectionStates = std::map<std::filesystem::path, JoinInspectionState
 // workspace checks with it before queueing, and the processor again right before ffmpeg runs.
 class JoinLayoutCheck {
   public:
+    // Given the installed FFmpeg's release, what it refuses to write blocks too.
+    explicit JoinLayoutCheck(std::optional<FFmpegRelease> installed = std::nullopt)
+        : compatibility_(installed) {}
+
+    // Why `file` cannot go into the concat reader's list: a line break in its name or in the
+    // name of a folder above it, that part named; none when it can.
+    static std::optional<std::string> pathProblem(const std::filesystem::path& file);
+
     // Why the files cannot be queued yet (inspection pending, a stream the container cannot
     // copy, another stream count or layout); none when nothing blocks.
     std::optional<std::string> compatibilityMessage(const std::vector<std::filesystem::path>& files,
@@ -39,6 +47,8 @@ class JoinLayoutCheck {
                           const JoinInspectionStates& states, OutputContainer container) const;
 
   private:
+    static std::optional<std::string> firstPathProblem(
+        const std::vector<std::filesystem::path>& files);
     std::optional<std::string> containerMessage(const std::vector<MediaStream>& streams,
                                                 OutputContainer container) const;
 

@@ -89,13 +89,15 @@ bool isPlaybackContainer(OutputContainer container) {
 
 // Pairs the rules allow that an FFmpeg release refuses to write, or writes so that it cannot
 // read the stream back, measured by remuxing one generated stream of each codec family into
-// each container. A codec ending in "_" names every codec with that prefix.
+// each container. A codec ending in "_" names every codec with that prefix but the exceptions;
+// the first row that matches names the codec ("" names it by its own upper-cased name).
 struct KnownRefusal {
     FFmpegRelease from;
     FFmpegRelease until;  // exclusive
     std::string_view codec;
     std::string_view name;
     std::initializer_list<OutputContainer> containers;
+    std::initializer_list<std::string_view> except = {};
 };
 
 constexpr FFmpegRelease release51{5, 1};
@@ -103,7 +105,32 @@ constexpr FFmpegRelease release60{6, 0};
 using enum OutputContainer;
 
 const KnownRefusal knownRefusals[] = {
+    // Disc LPCM has no tag in either writer; MOV writes Blu-ray's as a track it cannot read.
+    {release51, release60, "pcm_bluray", "Blu-ray LPCM", {mp4, m4v, mov, mkv}},
+    {release51, release60, "pcm_dvd", "DVD LPCM", {mp4, m4v, mov, mkv}},
     {release51, release60, "pcm_", "PCM", {mp4, m4v}},
+    // QuickTime's sound descriptions name these; another (planar, unsigned wider than 8 bits,
+    // 64-bit integer) is refused or read back as something else.
+    {release51,
+     release60,
+     "pcm_",
+     "",
+     {mov},
+     {"pcm_alaw", "pcm_f32be", "pcm_f32le", "pcm_f64be", "pcm_f64le", "pcm_mulaw", "pcm_s16be",
+      "pcm_s16le", "pcm_s24be", "pcm_s24le", "pcm_s32be", "pcm_s32le", "pcm_s8", "pcm_u8"}},
+    // Matroska takes PCM by its own codec IDs or a WAVE format tag; these have either.
+    {release51,
+     release60,
+     "pcm_",
+     "",
+     {mkv},
+     {"pcm_alaw", "pcm_f32le", "pcm_f64le", "pcm_mulaw", "pcm_s16be", "pcm_s16le", "pcm_s24be",
+      "pcm_s24le", "pcm_s32be", "pcm_s32le", "pcm_s64le", "pcm_u8"}},
+    {release51, release60, "s302m", "SMPTE 302M", {mkv}},
+    {release51, release60, "adpcm_ima_qt", "QuickTime IMA ADPCM", {mkv}},
+    {release51, release60, "gsm", "GSM", {mkv}},
+    {release51, release60, "nellymoser", "Nellymoser", {mkv}},
+    {release51, release60, "comfortnoise", "Comfort noise", {mkv}},
     {release51, release60, "flac", "FLAC", {mp4, m4v, mov}},
     {release51, release60, "truehd", "TrueHD", {mp4, m4v, mov}},
     {release51, release60, "ffv1", "FFV1", {mp4, m4v}},
@@ -116,8 +143,12 @@ const KnownRefusal knownRefusals[] = {
     {release51, release60, "qtrle", "QuickTime Animation", {mkv}},
 };
 
-bool namesCodec(std::string_view pattern, const std::string& codec) {
-    return pattern.ends_with('_') ? codec.starts_with(pattern) : codec == pattern;
+bool namesCodec(const KnownRefusal& refusal, const std::string& codec) {
+    if (!refusal.codec.ends_with('_')) {
+        return codec == refusal.codec;
+    }
+    return codec.starts_with(refusal.codec) &&
+           std::find(refusal.except.begin(), refusal.except.end(), codec) == refusal.except.end();
 }
 
 }  // namespace
@@ -130,12 +161,13 @@ std::optional<std::string> StreamCopyCompatibility::installedRefusal(
     const std::string codec = asciiLowercased(stream.codecName);
     for (const auto& refusal : knownRefusals) {
         if (*installed_ >= refusal.from && *installed_ < refusal.until &&
-            namesCodec(refusal.codec, codec) &&
+            namesCodec(refusal, codec) &&
             std::find(refusal.containers.begin(), refusal.containers.end(), container) !=
                 refusal.containers.end()) {
-            return std::string(refusal.name) + " " + std::string(rawValue(stream.kind)) +
-                   " cannot be copied into " + uppercased(rawValue(container)) + " by FFmpeg " +
-                   installed_->text() + ".";
+            const std::string name =
+                refusal.name.empty() ? uppercased(stream.codecName) : std::string(refusal.name);
+            return name + " " + std::string(rawValue(stream.kind)) + " cannot be copied into " +
+                   uppercased(rawValue(container)) + " by FFmpeg " + installed_->text() + ".";
         }
     }
     return std::nullopt;
@@ -283,6 +315,27 @@ StreamCodecOverrides StreamCopyCompatibility::subtitleCodecOverrides(
         }
     }
     return overrides;
+}
+
+bool StreamCopyCompatibility::keepsRotation(OutputContainer container) {
+    return isPlaybackContainer(container);
+}
+
+std::optional<std::string> StreamCopyCompatibility::rotationMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const std::string& fileName) {
+    if (keepsRotation(container)) {
+        return std::nullopt;
+    }
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::video && stream.rotation) {
+            return "\u201C" + fileName + "\u201D is shown turned " +
+                   std::to_string(*stream.rotation) + "\u00B0 clockwise, and " +
+                   displayName(container) +
+                   " cannot keep that turn. Choose MP4 or MOV to keep it upright.";
+        }
+    }
+    return std::nullopt;
 }
 
 StreamCodecOverrides StreamCopyCompatibility::videoCodecTagOverrides(

@@ -74,6 +74,9 @@ void JoinViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcome
         } else {
             inspectionStates_[outcome.url] = RemuxSource::Ready{std::move(outcome.streams)};
         }
+        if (outcome.hasRelease) {
+            layoutCheck_ = JoinLayoutCheck(outcome.release);
+        }
     }
     emit changed();
 }

@@ -46,6 +46,11 @@ class JoinViewModel : public QObject {
     void setOutputFileChooser(OutputFileChooser chooser) {
         outputFileChooser_ = std::move(chooser);
     }
+    // The ffmpeg that jobs run, asked for its release after each inspection, so the check
+    // refuses what that release cannot write.
+    void setInstalledFFmpeg(std::shared_ptr<InstalledFFmpeg> installed) {
+        inspections_.setInstalledFFmpeg(std::move(installed));
+    }
 
     // Keeps absolute paths with an extension that are not listed yet; true when one was added.
     bool addFiles(const std::vector<std::filesystem::path>& urls);

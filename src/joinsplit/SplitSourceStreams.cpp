@@ -130,21 +130,50 @@ std::vector<std::string> refusedStreams(const SplitSourceStreams& streams,
     return names;
 }
 
-// The source's own container first, then the others in menu order.
-std::optional<OutputContainer> fittingContainer(const SplitSourceStreams& streams,
-                                                const fs::path& source) {
+bool keepsTurn(const SplitSourceStreams& streams, OutputContainer container) {
+    return !StreamCopyCompatibility::rotationMessage(streams.streams, container, {});
+}
+
+// What to choose: the source's own container first, then the others in menu order, then the
+// source's own format where the menu has no container for it; none when nothing holds it all.
+std::optional<std::string> fittingChoice(const SplitSourceStreams& streams,
+                                         const fs::path& source) {
     std::vector<OutputContainer> candidates;
-    if (const auto own = containerForFile(source)) {
+    const auto own = containerForFile(source);
+    if (own) {
         candidates.push_back(*own);
     }
     candidates.push_back(OutputContainer::mkv);
     candidates.insert(candidates.end(), allOutputContainers.begin(), allOutputContainers.end());
     for (const auto candidate : candidates) {
-        if (refusedStreams(streams, candidate).empty()) {
-            return candidate;
+        if (refusedStreams(streams, candidate).empty() && keepsTurn(streams, candidate)) {
+            return displayName(candidate);
         }
     }
+    if (!own) {
+        return std::string("Same as Input");
+    }
     return std::nullopt;
+}
+
+// Names what no container holds: the streams every one refuses, else the ones the chosen one
+// refuses, which go nowhere together with the rest.
+std::string noContainerSentence(const SplitSourceStreams& streams, const fs::path& source,
+                                const std::vector<std::string>& refusedByChosen) {
+    std::vector<std::string> everywhere = refusedByChosen;
+    for (const auto container : allOutputContainers) {
+        const auto refused = refusedStreams(streams, container);
+        std::erase_if(everywhere, [&](const std::string& name) {
+            return std::find(refused.begin(), refused.end(), name) == refused.end();
+        });
+    }
+    if (!everywhere.empty()) {
+        return "No output container can hold " + listed(everywhere) + ". Remux " + quoted(source) +
+               " without " + (everywhere.size() == 1 ? "it" : "them") + " and split that.";
+    }
+    return "No output container can hold " + listed(refusedByChosen) +
+           " together with the other streams of " + quoted(source) + ". Remux it without " +
+           (refusedByChosen.size() == 1 ? "that stream" : "those streams") + " and split that.";
 }
 
 }  // namespace
@@ -157,11 +186,16 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
     }
     SplitStreamCheck check;
     if (const auto refused = refusedStreams(streams, *container); !refused.empty()) {
-        const auto fitting = fittingContainer(streams, source);
+        const auto fitting = fittingChoice(streams, source);
         check.problem = displayName(*container) + " cannot hold " + listed(refused) + " of " +
                         quoted(source) + ", and a split copies every stream unchanged. " +
-                        (fitting ? "Choose " + displayName(*fitting) + " for this file."
-                                 : std::string("Choose another output container."));
+                        (fitting ? "Choose " + *fitting + " for this file."
+                                 : noContainerSentence(streams, source, refused));
+        return check;
+    }
+    if (auto turned = StreamCopyCompatibility::rotationMessage(streams.streams, *container,
+                                                               source.filename().string())) {
+        check.problem = std::move(turned);
         return check;
     }
     std::vector<std::string> notes;

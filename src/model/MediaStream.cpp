@@ -167,6 +167,7 @@ std::size_t std::hash<tavrolin::MediaStream>::operator()(
     combine(seed, s.colorPrimaries);
     combine(seed, s.colorSpace);
     combine(seed, s.codecTag);
+    combine(seed, s.rotation);
     combine(seed, s.isDefault);
     combine(seed, s.isForced);
     return seed;

@@ -39,6 +39,9 @@ struct MediaStream {
     std::optional<std::string> colorPrimaries;
     std::optional<std::string> colorSpace;
     std::optional<std::string> codecTag;
+    // Degrees clockwise (90, 180 or 270) a video is turned for display, from its display matrix
+    // or `rotate` tag; none when shown as stored.
+    std::optional<int> rotation;
     bool isDefault = false;
     bool isForced = false;
 
@@ -59,7 +62,7 @@ std::string joinWithMiddleDot(const std::vector<std::string>& parts);
 
 }  // namespace tavrolin
 
-// Hashes all twenty fields, like equality.
+// Hashes all twenty-one fields, like equality.
 template <>
 struct std::hash<tavrolin::MediaStream> {
     std::size_t operator()(const tavrolin::MediaStream& stream) const noexcept;

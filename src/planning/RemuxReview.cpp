@@ -118,6 +118,17 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
                                                           outputContainerDescription(source) + "."};
         }
     }
+    // A copy that plays on its side is no lossless remux: the container is what can change.
+    for (const auto& source : sources_) {
+        const auto container = effectiveContainer(source);
+        if (!container) {
+            continue;
+        }
+        if (auto message = StreamCopyCompatibility::rotationMessage(
+                outputStreams(source), *container, fileName(source.url))) {
+            return Validation{Rule::rotationLost, *message};
+        }
+    }
     return outputValidation();
 }
 

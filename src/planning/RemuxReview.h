@@ -47,6 +47,7 @@ class RemuxReview {
         playbackContainer,
         videoConversion,
         nothingSupported,
+        rotationLost,
         outputClash,
         outputExists,
         outputClaimed,

@@ -16,7 +16,8 @@ const std::string FFprobeCommandBuilder::streamEntries =
     "stream=index,codec_type,codec_name,codec_long_name,profile,level,pix_fmt,color_transfer,"
     "color_primaries,color_space,codec_tag_string,width,height,channels,channel_layout,"
     "sample_rate:"
-    "stream_tags=language,title:stream_disposition=default,forced";
+    "stream_tags=language,title,rotate:stream_side_data=rotation:"
+    "stream_disposition=default,forced";
 
 std::vector<std::string> FFprobeCommandBuilder::streamArguments(
     const std::filesystem::path& file) const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
@@ -26,6 +27,37 @@ std::optional<std::int64_t> decimalText(const nlohmann::json& object, const char
         throw MediaProbeError::invalidResponse();
     }
     return value;
+}
+
+// Degrees clockwise in [0, 360); none for no turn.
+std::optional<int> clockwise(double degrees) {
+    const long whole = std::lround(std::fmod(degrees, 360.0));
+    const int turn = static_cast<int>((whole % 360 + 360) % 360);
+    return turn == 0 ? std::nullopt : std::optional(turn);
+}
+
+// The display matrix's rotation (counter-clockwise, as ffprobe reports it) wins over the older
+// `rotate` tag (clockwise). A value of another shape is no turn rather than a broken document:
+// neither is part of what every caller relies on.
+std::optional<int> displayRotation(const nlohmann::json& object,
+                                   const std::optional<std::string>& rotateTag) {
+    if (const auto* sideData = optionalValue(object, "side_data_list");
+        sideData != nullptr && sideData->is_array()) {
+        for (const auto& entry : *sideData) {
+            if (entry.is_object() && entry.contains("rotation") && entry["rotation"].is_number()) {
+                return clockwise(-entry["rotation"].get<double>());
+            }
+        }
+    }
+    if (rotateTag) {
+        int degrees = 0;
+        const char* end = rotateTag->data() + rotateTag->size();
+        const auto [stop, error] = std::from_chars(rotateTag->data(), end, degrees);
+        if (error == std::errc{} && stop == end) {
+            return clockwise(degrees);
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -54,9 +86,14 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
         stream.channelCount = optionalInteger(object, "channels");
         stream.channelLayout = optionalString(object, "channel_layout");
         stream.sampleRate = decimalText(object, "sample_rate");
+        std::optional<std::string> rotateTag;
         if (const auto* tags = optionalObject(object, "tags")) {
             stream.language = optionalString(*tags, "language");
             stream.title = optionalString(*tags, "title");
+            rotateTag = optionalString(*tags, "rotate");
+        }
+        if (codecType == "video") {
+            stream.rotation = displayRotation(object, rotateTag);
         }
         if (const auto* disposition = optionalObject(object, "disposition")) {
             stream.isDefault = optionalInteger(*disposition, "default") == 1;

@@ -151,6 +151,8 @@ std::unique_ptr<WorkspacePage> makeJoinPage(JobQueueViewModel& queue,
                                             const ToolLocations& locations, QWidget* window) {
     auto page = std::make_unique<ModelWorkspacePage<JoinViewModel, JoinView>>(
         std::make_unique<JoinViewModel>(queue, probingService(locations)), window);
+    page->viewModel().setInstalledFFmpeg(
+        std::make_shared<InstalledFFmpeg>(std::make_shared<FoundationProcessRunner>(), locations));
     page->viewModel().setOutputFileChooser(
         [window](const std::string& name, OutputContainer container,
                  const std::optional<std::filesystem::path>& start) {

@@ -101,7 +101,8 @@ std::optional<std::string> TranscriptionWorkspaceState::mediaExportIssue(
                           uppercased(rawValue(container)) + ".");
         }
     }
-    return std::nullopt;
+    return StreamCopyCompatibility::rotationMessage(source.sourceStreams, container,
+                                                    source.url.filename().string());
 }
 
 std::optional<std::string> TranscriptionWorkspaceState::mediaExportBlocker() const {

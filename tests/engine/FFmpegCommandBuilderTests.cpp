@@ -140,10 +140,22 @@ TEST(FFmpegCommandBuilder, RemuxMapsInListOrderAndCountsOverridesPerKind) {
 }
 
 TEST(FFmpegCommandBuilder, JoinReadsTheConcatListWithAbsolutePathsAllowed) {
-    EXPECT_THAT(FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mov"),
-                ElementsAreArray(withPrefix({"-f", "concat", "-safe", "0", "-i", "/tmp/l.txt",
-                                             "-map", "0", "-c", "copy", "-map_metadata", "0", "-f",
-                                             "mov", "/o/.j.tmp-tavrolin-U.mov"})));
+    // Attachments never come through the concat reader; into Matroska the first file's come
+    // once, from a second input that stops at once.
+    EXPECT_THAT(FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mov", {},
+                                                     "/a.mkv"),
+                ElementsAreArray(
+                    withPrefix({"-f", "concat", "-safe", "0", "-i", "/tmp/l.txt", "-map", "0",
+                                "-map", "-0:t", "-ignore_unknown", "-c", "copy", "-map_metadata",
+                                "0", "-f", "mov", "/o/.j.tmp-tavrolin-U.mov"})));
+    // clang-format off
+    EXPECT_THAT(
+        FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mkv", {}, "/a.mkv"),
+        ElementsAreArray(withPrefix({
+            "-f", "concat", "-safe", "0", "-i", "/tmp/l.txt", "-t", "0.001", "-i", "/a.mkv",
+            "-map", "0", "-map", "-0:t", "-ignore_unknown", "-map", "1:t?", "-map_chapters", "0",
+            "-c", "copy", "-map_metadata", "0", "-f", "matroska", "/o/.j.tmp-tavrolin-U.mkv"})));
+    // clang-format on
 }
 
 TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {

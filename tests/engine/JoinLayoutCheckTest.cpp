@@ -49,6 +49,8 @@ TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
     renamed[0].level = 51;
     renamed[0].codecTag = "avc1";
     renamed[1].isDefault = true;
+    auto turned = reference;
+    turned[0].rotation = 90;
     struct Row {
         const char* name;
         std::vector<MediaStream> other;
@@ -66,6 +68,9 @@ TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
         {"width", {video("h264", 1918, "High"), audio("stereo")}, mismatch1},
         {"absent profile", {video("h264", 1920, std::nullopt), audio("stereo")}, mismatch1},
         {"layout", {video("h264", 1920, "High"), audio("5.1")}, mismatch2},
+        {"orientation", turned,
+         "Stream 1 in b.mkv is shown turned 90\u00B0 clockwise; in a.mkv it is shown upright. "
+         "Lossless Join requires the same orientation."},
         {"unknown sample rate",
          {video("h264", 1920, "High"), audio("stereo", std::nullopt)},
          "Stream 2 in b.mkv does not match a.mkv. Check the sample rate."},
@@ -97,9 +102,20 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
         std::string status;
         std::optional<std::string> message;
         bool blocking;
+        std::optional<FFmpegRelease> installed = std::nullopt;
     };
     const std::string wait = "Wait for stream inspection to finish.";
     const std::string inspecting = "Inspecting codecs and stream layouts\u2026";
+    const RemuxSource::Ready bluray{{reference[0], [] {
+                                         auto lpcm = audio("stereo");
+                                         lpcm.codecName = "pcm_bluray";
+                                         return lpcm;
+                                     }()}};
+    const fs::path inBrokenFolder("/m/day\none/b.mkv");
+    const std::string brokenFolder =
+        "\u201Cb.mkv\u201D cannot be joined because the name of its folder "
+        "\u201Cday\u21B5one\u201D "
+        "contains a line break. Move the file or rename the folder.";
     const Row rows[] = {
         {"nothing",
          {},
@@ -139,6 +155,21 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
          "every stream unchanged. Choose another output container.",
          true},
+        {"Blu-ray LPCM, which the installed release writes into no Matroska file",
+         {a, b},
+         {{a, bluray}, {b, bluray}},
+         OutputContainer::mkv,
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
+         true,
+         FFmpegRelease{5, 1}},
+        {"a line break in a folder's name, named before the inspection ends",
+         {a, inBrokenFolder},
+         {{a, ready}, {inBrokenFolder, RemuxSource::Loading{}}},
+         OutputContainer::mp4,
+         brokenFolder,
+         brokenFolder,
+         true},
         {"the same subtitle copied as it is",
          {a, b},
          {{a, withSubRip}, {b, withSubRip}},
@@ -150,7 +181,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const JoinLayoutCheck check;
+        const JoinLayoutCheck check(row.installed);
         EXPECT_EQ(check.statusText(row.files, row.states, row.container), row.status);
         EXPECT_EQ(check.compatibilityMessage(row.files, row.states, row.container), row.message);
         EXPECT_EQ(check.hasBlockingIssue(row.files, row.states, row.container), row.blocking);

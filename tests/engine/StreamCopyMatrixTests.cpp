@@ -75,6 +75,11 @@ const std::vector<Sample>& samples() {
         {"pcm_s16le", MediaStreamKind::audio, {"-c:a", "pcm_s16le"}},
         {"pcm_s24le", MediaStreamKind::audio, {"-c:a", "pcm_s24le"}},
         {"pcm_u8", MediaStreamKind::audio, {"-c:a", "pcm_u8"}},
+        {"pcm_bluray", MediaStreamKind::audio, {"-c:a", "pcm_bluray"}, "m2ts"},
+        {"pcm_dvd", MediaStreamKind::audio, {"-c:a", "pcm_dvd"}, "vob"},
+        {"pcm_u16le", MediaStreamKind::audio, {"-c:a", "pcm_u16le"}, "nut"},
+        {"s302m", MediaStreamKind::audio, {"-c:a", "s302m", "-strict", "-2", "-ac", "2"}, "m2ts"},
+        {"gsm", MediaStreamKind::audio, {"-ar", "8000", "-c:a", "libgsm"}, "mov"},
         {"adpcm_ms", MediaStreamKind::audio, {"-c:a", "adpcm_ms"}},
         {"wmav2", MediaStreamKind::audio, {"-c:a", "wmav2"}},
         {"subrip", MediaStreamKind::subtitle, {"-c:s", "subrip"}},
@@ -88,6 +93,7 @@ const std::vector<Sample>& samples() {
 // Pairs the rules refuse although FFmpeg 5.1 writes them: the rules stay on the safe side.
 const std::set<std::pair<std::string, std::string>> writtenDespiteTheRules{
     {"theora", "mov"},
+    {"gsm", "mov"},
 };
 // MP4 has one object type for MPEG audio layers 1 to 3: an MP2 stream reads back as "mp3".
 const std::map<std::pair<std::string, std::string>, std::string> readsBackAs{

@@ -403,6 +403,15 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
         {stream(0, video, "vp9"), stream(1, audio, "opus")}, 1, 0, {}, std::nullopt};
     const SplitSourceStreams lossless{
         {stream(0, video, "h264"), stream(1, audio, "flac")}, 0, 0, {}, FFmpegRelease{5, 1}};
+    const FFmpegRelease debian{5, 1};
+    const SplitSourceStreams bluray{
+        {stream(0, video, "h264"), stream(1, audio, "pcm_bluray")}, 0, 0, {}, debian};
+    const SplitSourceStreams apart{
+        {stream(0, video, "h264"), stream(1, audio, "flac"), stream(2, subtitle, "mov_text")},
+        0,
+        0,
+        {},
+        debian};
     const auto refused = [](const std::string& what, const char* file, const char* choice) {
         return what + " of \u201C" + file +
                "\u201D, and a split copies every stream unchanged. Choose " + choice +
@@ -427,6 +436,17 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
          atPoint, std::nullopt},
         {"any other data track goes into MOV only", &dataTrack, "/m/d.mov", OutputContainer::mkv,
          range, refused("MKV cannot hold the data track (stream 2)", "d.mov", "MOV")},
+        {"Blu-ray LPCM goes into the source's own format only", &bluray, "/m/b.m2ts",
+         OutputContainer::mkv, range,
+         refused("MKV cannot hold the PCM_BLURAY audio (stream 1)", "b.m2ts", "Same as Input")},
+        {"what no container holds is named", &bluray, "/m/b.mov", OutputContainer::mkv, range,
+         "MKV cannot hold the PCM_BLURAY audio (stream 1) of \u201Cb.mov\u201D, and a split copies "
+         "every stream unchanged. No output container can hold the PCM_BLURAY audio (stream 1). "
+         "Remux \u201Cb.mov\u201D without it and split that."},
+        {"streams that no one container holds together", &apart, "/m/t.mp4", std::nullopt, range,
+         "MP4 cannot hold the FLAC audio (stream 1) of \u201Ct.mp4\u201D, and a split copies every "
+         "stream unchanged. No output container can hold the FLAC audio (stream 1) together with "
+         "the other streams of \u201Ct.mp4\u201D. Remux it without that stream and split that."},
         {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
          "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},
         {"a format with no container of its own is not checked", &timecoded, "/m/r.ts",

@@ -55,6 +55,17 @@ TEST(RemuxReviewTest, InstalledReleaseRefusesWhatItCannotWrite) {
          "MOV_TEXT subtitle cannot be copied into MKV by FFmpeg 5.1."},
         {makeStream(1, audio, "opus"), OutputContainer::mp4, debian, std::nullopt},
         {makeStream(1, audio, "aac"), OutputContainer::mov, debian, std::nullopt},
+        // Matroska takes no PCM that has neither a codec ID of its own nor a WAVE tag.
+        {makeStream(1, audio, "pcm_bluray"), OutputContainer::mkv, debian,
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1."},
+        {makeStream(1, audio, "pcm_dvd"), OutputContainer::mov, debian,
+         "DVD LPCM audio cannot be copied into MOV by FFmpeg 5.1."},
+        {makeStream(1, audio, "pcm_u16le"), OutputContainer::mkv, debian,
+         "PCM_U16LE audio cannot be copied into MKV by FFmpeg 5.1."},
+        {makeStream(1, audio, "s302m"), OutputContainer::mkv, debian,
+         "SMPTE 302M audio cannot be copied into MKV by FFmpeg 5.1."},
+        {makeStream(1, audio, "pcm_s24be"), OutputContainer::mkv, debian, std::nullopt},
+        {makeStream(1, audio, "pcm_bluray"), OutputContainer::mkv, std::nullopt, std::nullopt},
         // Other releases, and an unknown one, keep the rules as they are.
         {makeStream(1, audio, "opus"), OutputContainer::mov, FFmpegRelease{6, 0}, std::nullopt},
         {makeStream(1, audio, "flac"), OutputContainer::mp4, FFmpegRelease{5, 0}, std::nullopt},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,37 @@ TEST(FFprobeParserTest, AbsentAndNullOptionalsAndDispositionValues) {
     EXPECT_EQ(streams[2].width, 1920);
     EXPECT_EQ(streams[2].language, "ger");
     EXPECT_FALSE(streams[2].title);
+}
+
+TEST(FFprobeParserTest, ReadsTheTurnAVideoIsShownWith) {
+    struct Row {
+        const char* name;
+        std::string fields;
+        std::optional<int> rotation;
+    };
+    const std::vector<Row> rows{
+        {"phone portrait display matrix",
+         R"("side_data_list": [{"side_data_type": "Display Matrix", "rotation": -90}])", 90},
+        {"counter-clockwise matrix", R"("side_data_list": [{"rotation": 90}])", 270},
+        {"other side data first, as a fraction",
+         R"("side_data_list": [{"side_data_type": "CPB properties"}, {"rotation": 180.0}])", 180},
+        {"the older rotate tag", R"("tags": {"rotate": "90"})", 90},
+        {"the matrix wins over the tag",
+         R"("tags": {"rotate": "90"}, "side_data_list": [{"rotation": 180}])", 180},
+        {"a full turn is none", R"("side_data_list": [{"rotation": -360}])", std::nullopt},
+        {"a tag that is no number", R"("tags": {"rotate": "ninety"})", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto streams = FFprobeParser{}.parse(
+            streamsOf(R"({"index": 0, "codec_type": "video", )" + row.fields + "}"));
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].rotation, row.rotation);
+    }
+    // Audio is never turned.
+    const auto audio = FFprobeParser{}.parse(
+        streamsOf(R"({"index": 0, "codec_type": "audio", "tags": {"rotate": "90"}})"));
+    EXPECT_FALSE(audio[0].rotation);
 }
 
 TEST(FFprobeParserTest, SortsByIndexStablyAndDropsOtherKinds) {

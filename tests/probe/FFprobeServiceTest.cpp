@@ -97,7 +97,7 @@ TEST(FFprobeServiceTest, PassesTheArgumentListsUnchanged) {
     EXPECT_EQ(arguments[0], "-v");
     EXPECT_EQ(arguments[1], "error");
     EXPECT_EQ(arguments[2], "-show_entries");
-    EXPECT_EQ(arguments[3].size(), 242u);
+    EXPECT_EQ(arguments[3].size(), 275u);
     EXPECT_EQ(arguments[3], FFprobeCommandBuilder::streamEntries);
     EXPECT_EQ(arguments[4], "-of");
     EXPECT_EQ(arguments[5], "json");

@@ -497,6 +497,15 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     ASSERT_TRUE(request);
     EXPECT_FALSE(request->mapsEverySourceStream);
     EXPECT_EQ(request->subtitleCodecOverrides.at(2), "mov_text");
+    // A video shown turned: MP4 keeps the turn, MKV is named before anything is queued.
+    w.state.sources[0].sourceStreams[0].rotation = 270;
+    EXPECT_FALSE(w.state.mediaExportBlocker());
+    w.state.setMediaOutputContainer(OutputContainer::mkv);
+    EXPECT_EQ(w.state.mediaExportBlocker(),
+              "\u201CTalk.mkv\u201D is shown turned 270\u00B0 clockwise, and MKV cannot keep that "
+              "turn. Choose MP4 or MOV to keep it upright.");
+    w.state.sources[0].sourceStreams[0].rotation.reset();
+    w.state.setMediaOutputContainer(OutputContainer::mp4);
 
     struct Row {
         const char* name;
