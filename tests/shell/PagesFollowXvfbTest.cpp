@@ -1,7 +1,8 @@
 // Every page does what it shows, in the application's real window on an X server of its own:
 // a field's text set through the accessibility interface (as a screen reader or voice control
 // sets it, without keys) is what the queued job uses; after a submission the focus stays on the
-// page, with a window manager handing the activation back after a dialog as on a desktop.
+// page, with a window manager handing the activation back after a dialog as on a desktop; a
+// reason that names a queued job's output goes when that job ends.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -20,9 +21,7 @@
 #include "../transcription/SpeechTestSupport.h"
 #include "joinsplit/IndexedClips.h"
 #include "remux/RemuxTestSupport.h"
-#include "remux/RemuxView.h"
 #include "rename/RenameView.h"
-#include "shell/MainNavigationSidebar.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
 #include "support/TestAppConfiguration.h"
@@ -36,9 +35,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const setTextVariable = "TAVROLIN_PAGES_SET_TEXT_CHILD";
-const char* const focusVariable = "TAVROLIN_PAGES_FOCUS_CHILD";
-const char* const claimsVariable = "TAVROLIN_PAGES_CLAIMS_CHILD";
+// Set in a child run by its parent case, whose filter names the one child case to run.
+const char* const childVariable = "TAVROLIN_PAGES_CHILD";
 const char* const folderVariable = "TAVROLIN_PAGES_FOLDER";
 // The Python that Debian's python3-gi serves, whatever else is first on the path.
 const char* const systemPython = "/usr/bin/python3";
@@ -98,16 +96,37 @@ void pressByKeyboard(QPushButton* button) {
     QTest::keyClick(button, Qt::Key_Space);
 }
 
+// The child's folder, given by its parent; empty outside a child run.
+fs::path childFolder() {
+    tavtest::prepareRemuxTest();
+    return qEnvironmentVariable(folderVariable).toStdString();
+}
+
+// Runs the child case `name` on a display of its own, with a folder of its own for its files,
+// caches and records.
+void expectChildPasses(const QString& name, const tavtest::PrivateDisplay::Options& options = {}) {
+    tavtest::TempDir folder;
+    QProcessEnvironment environment;
+    const auto inFolder = [&](const char* sub) {
+        return QString::fromStdString((folder / sub).string());
+    };
+    environment.insert(folderVariable, inFolder(""));
+    environment.insert("HOME", inFolder(""));
+    environment.insert("XDG_CACHE_HOME", inFolder("cache"));
+    environment.insert("XDG_STATE_HOME", inFolder("state"));
+    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    tavtest::expectPassesUnderXvfb(childVariable, "PagesWindow." + name, environment, 300000,
+                                   options);
+}
+
 }  // namespace
 
 TEST(PagesWindow, SetTextChild) {
-    if (!qEnvironmentVariableIsSet(setTextVariable)) {
-        GTEST_SKIP() << "runs only on its own X server, started by "
-                        "PagesWindow.AccessibleSetTextIsWhatRuns";
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP()
+            << "runs only on its own X server, started by PagesWindow.AccessibleSetTextIsWhatRuns";
     }
-    tavtest::prepareRemuxTest();
-    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
+    const fs::path folder = childFolder();
     // Keyframes every second, so a cut at 2 s is a cut at 2 s.
     const fs::path clip = tavtest::indexedClip(
         "pages-keyframes.mp4", "25", 100, {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"});
@@ -172,33 +191,25 @@ TEST(PagesWindow, SetTextChild) {
 }
 
 TEST(PagesWindow, AccessibleSetTextIsWhatRuns) {
-    TAVTEST_SKIP_UNLESS_XVFB_PARENT(setTextVariable);
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     if (!tavtest::hasProgram("dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
         tavtest::runTool({systemPython, "-c",
                           "import gi; gi.require_version('Atspi', '2.0'); "
                           "from gi.repository import Atspi"}) != 0) {
         GTEST_SKIP() << "needs dbus, at-spi2-core, python3-gi and gir1.2-atspi-2.0";
     }
-    tavtest::TempDir folder;
-    QProcessEnvironment environment;
-    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
-    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
-    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     tavtest::PrivateDisplay::Options options;
     options.accessibilityBus = true;
-    tavtest::expectPassesUnderXvfb(setTextVariable, "PagesWindow.SetTextChild", environment, 240000,
-                                   options);
+    expectChildPasses(QStringLiteral("SetTextChild"), options);
 }
 
 TEST(PagesWindow, FocusChild) {
-    if (!qEnvironmentVariableIsSet(focusVariable)) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
         GTEST_SKIP() << "runs only on its own X server, started by "
                         "PagesWindow.FocusStaysOnThePageAfterSubmitting";
     }
-    tavtest::prepareRemuxTest();
-    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
+    const fs::path folder = childFolder();
+    fs::create_directories(folder / "shows");
     const fs::path talk = folder / "talk.mkv";
     fs::copy_file(tavtest::makeSpeech("pages-talk.mkv", "The weather today is sunny and warm.",
                                       {"-c:a", "aac"}),
@@ -284,31 +295,21 @@ TEST(PagesWindow, FocusChild) {
 }
 
 TEST(PagesWindow, FocusStaysOnThePageAfterSubmitting) {
-    TAVTEST_SKIP_UNLESS_XVFB_PARENT(focusVariable);
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     if (!tavtest::hasProgram("openbox") || !tavtest::hasProgram("xprop")) {
         GTEST_SKIP() << "needs openbox and xprop";
     }
-    tavtest::TempDir folder;
-    fs::create_directories(folder / "shows");
-    QProcessEnvironment environment;
-    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
-    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
-    environment.insert("HOME", QString::fromStdString(folder.path().string()));
     tavtest::PrivateDisplay::Options options;
     options.windowManager = true;
-    tavtest::expectPassesUnderXvfb(focusVariable, "PagesWindow.FocusChild", environment, 300000,
-                                   options);
+    expectChildPasses(QStringLiteral("FocusChild"), options);
 }
 
 TEST(PagesWindow, ClaimsChild) {
-    if (!qEnvironmentVariableIsSet(claimsVariable)) {
-        GTEST_SKIP() << "runs only on its own X server, started by "
-                        "PagesWindow.ClaimedReasonGoesWithItsJob";
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP()
+            << "runs only on its own X server, started by PagesWindow.ClaimedReasonGoesWithItsJob";
     }
-    tavtest::prepareRemuxTest();
-    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
+    const fs::path folder = childFolder();
     const auto& media = tavtest::TestMedia::shared();
     for (const auto& [from, name] :
          {std::pair{media.matroska, "film.mkv"}, std::pair{media.mp4ClipA, "a.mp4"},
@@ -427,11 +428,6 @@ TEST(PagesWindow, ClaimsChild) {
 }
 
 TEST(PagesWindow, ClaimedReasonGoesWithItsJob) {
-    TAVTEST_SKIP_UNLESS_XVFB_PARENT(claimsVariable);
-    tavtest::TempDir folder;
-    QProcessEnvironment environment;
-    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
-    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
-    tavtest::expectPassesUnderXvfb(claimsVariable, "PagesWindow.ClaimsChild", environment, 240000);
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    expectChildPasses(QStringLiteral("ClaimsChild"));
 }
