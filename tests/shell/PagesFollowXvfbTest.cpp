@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -62,23 +60,6 @@ bool setTextAccessibly(const QString& name, const QString& text) {
     const QString said = QString::fromUtf8(setter.readAll()).trimmed();
     EXPECT_EQ(said, QStringLiteral("set")) << name.toStdString();
     return ended && setter.exitCode() == 0;
-}
-
-// Answers the next save dialog with `file`, as a person typing the name and pressing Return.
-void answerSaveDialog(const fs::path& file) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            return;
-        }
-        poll->deleteLater();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
-        name->setText(QString::fromStdString(file.filename().string()));
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    poll->start(50);
 }
 
 // Whether a label shown on `page` holds `text`.
@@ -242,7 +223,7 @@ TEST(PagesWindow, FocusChild) {
         {"Transcribe", WorkspaceSection::transcribe, [] {}, "firstSlot",
          [&] { return !state.isTranscribing && !state.cues().empty(); }},
         {"Export Media", WorkspaceSection::transcribe,
-         [&] { answerSaveDialog(folder / "talk out.mkv"); }, "exportMedia",
+         [&] { tavtest::answerSaveDialog(folder / "talk out.mkv"); }, "exportMedia",
          [&] { return state.message == "Added 1 file to the queue: talk out.mkv."; }},
         {"Rename refused", WorkspaceSection::rename,
          [&] {
@@ -378,7 +359,7 @@ TEST(PagesWindow, ClaimsChild) {
          [&] {
              for (int round = 0; round < 2; ++round) {
                  ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4"), urlOf(folder / "b.mp4")}));
-                 answerSaveDialog(folder / "joined.mp4");
+                 tavtest::answerSaveDialog(folder / "joined.mp4");
                  if (round == 0) {
                      submit(WorkspaceSection::join, "queueButton");
                  } else {
@@ -394,7 +375,7 @@ TEST(PagesWindow, ClaimsChild) {
              }));
              transcribe.setCues({{1, 0.5, 1.5, "hello", {}}});
              for (int round = 0; round < 2; ++round) {
-                 answerSaveDialog(
+                 tavtest::answerSaveDialog(
                      folder /
                      ("b out." + std::string(rawValue(transcribe.state().mediaOutputContainer()))));
                  if (round == 0) {

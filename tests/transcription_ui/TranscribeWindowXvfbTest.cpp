@@ -11,7 +11,6 @@
 #include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QDebug>
-#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -19,7 +18,6 @@
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <fstream>
@@ -58,23 +56,6 @@ using tavtest::windowSizes;
 
 void expectFits(QWidget* window, QWidget* root, const char* state) {
     tavtest::expectFits(window, root, std::string("transcribe-") + state);
-}
-
-// Answers the next save dialog with `file`, as a person typing the name and pressing Return.
-void answerSaveDialog(const fs::path& file) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            return;
-        }
-        poll->deleteLater();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
-        name->setText(QString::fromStdString(file.filename().string()));
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    poll->start(50);
 }
 
 std::string contents(const fs::path& file) {
@@ -232,7 +213,7 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return !reason->isVisible(); }));
 
     const fs::path subtitles = folder / "talk.en.srt";
-    answerSaveDialog(subtitles);
+    tavtest::answerSaveDialog(subtitles);
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("exportSubtitles")),
                       Qt::LeftButton);
     ASSERT_TRUE(tavtest::waitUntil([&] { return state.message == "Exported talk.en.srt."; }))
