@@ -43,7 +43,8 @@ void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop
             media.duration = index.duration;
             media.frameRate = index.frameRate;
             media.lastFrameTime = index.count() > 0 ? index.time(index.count() - 1) : 0;
-            if (index.count() == 0) {
+            media.hasVideo = index.count() > 0;
+            if (!media.hasVideo) {
                 media.decoder.reset();
             }
         } catch (...) {

@@ -18,6 +18,7 @@ struct PreviewMediaInfo {
     double duration = 0;                    // seconds, 0 when unknown
     double frameRate = 0;                   // nominal frames per second, 0 when the file names none
     double lastFrameTime = 0;               // seconds from the start to the last frame
+    bool hasVideo = true;                   // false for a file of audio alone
     std::shared_ptr<FrameDecoder> decoder;  // absent for files without video
 };
 

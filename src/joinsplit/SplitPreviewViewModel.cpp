@@ -117,6 +117,7 @@ void SplitPreviewViewModel::load() {
 void SplitPreviewViewModel::applyLoadedMedia(PreviewMediaInfo media) {
     duration_ = std::isfinite(media.duration) ? std::max(media.duration, 0.0) : 0;
     frameRate_ = media.frameRate > 0 ? media.frameRate : 30.0;
+    hasVideo_ = media.hasVideo;
     lastFrameTime_ = snappedPreviewTime(media.lastFrameTime, frameRate_, duration_);
     currentTime_ = 0;
     player_->setMedia(std::move(media));

@@ -41,6 +41,9 @@ class SplitPreviewViewModel : public QObject {
     const std::filesystem::path& url() const { return url_; }
     double duration() const { return duration_; }
     double frameRate() const { return frameRate_; }
+    // False once loading found no video (audio alone): there is no picture, and the frame rate
+    // is only the grid that seeks keep to, not the file's.
+    bool hasVideo() const { return hasVideo_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
     double currentTime() const { return currentTime_; }
     bool isPlaying() const { return isPlaying_; }
@@ -80,6 +83,7 @@ class SplitPreviewViewModel : public QObject {
 
     double duration_ = 0;
     double frameRate_ = 30.0;
+    bool hasVideo_ = true;
     std::optional<std::string> errorMessage_;
     double currentTime_ = 0;
     bool isPlaying_ = false;

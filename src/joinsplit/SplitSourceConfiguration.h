@@ -50,6 +50,9 @@ struct SplitSourceConfiguration {
     explicit SplitSourceConfiguration(std::filesystem::path source = {})
         : file(std::move(source)) {}
 
+    // Reading found audio and no video: there are no frames or keyframes to show.
+    bool isAudioOnly() const { return keyframes && keyframes->times.empty(); }
+
     // The preview's caption: "Start: 0s  ·  End: 60s" or "Split point: 12.5s"; with the
     // keyframes known, the times the cuts really fall at.
     std::string selectionSummary() const;

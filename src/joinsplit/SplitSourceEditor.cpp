@@ -28,6 +28,7 @@
 #include "widgets/SymbolIcons.h"
 #include "widgets/TabOrder.h"
 #include "widgets/WorkspaceColumn.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
@@ -98,12 +99,11 @@ QWidget* SplitSourceEditor::buildContent() {
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(22, 14, 22, 14);
     headerLayout->setSpacing(3);
-    fileName_ = new QLabel;
+    // A long name takes two lines at most and never widens the pane; the tooltip holds it whole.
+    fileName_ = new WrappingLabel;
     fileName_->setObjectName(QStringLiteral("fileName"));
-    fileName_->setTextFormat(Qt::PlainText);
-    fileName_->setWordWrap(true);
+    fileName_->setMaximumLineCount(2);
     fileName_->setFont(fontFor(TextStyle::title2, QFont::DemiBold));
-    fileName_->setMaximumHeight(QFontMetrics(fileName_->font()).lineSpacing() * 2 + 2);
     headerLayout->addWidget(fileName_);
     folder_ = new ElidedLabel;
     folder_->setObjectName(QStringLiteral("folderPath"));
@@ -248,14 +248,14 @@ QWidget* SplitSourceEditor::buildBottomBar() {
     layout->setContentsMargins(22, 12, 22, 12);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    texts->addWidget(symbolLabel(
+    keyframeNote_ = symbolLabel(
         QStringLiteral("info.circle"),
         QStringLiteral("Stream-copy cuts fall on the keyframe at or before each time you "
-                       "choose.")));
-    validation_ = new QLabel;
+                       "choose."));
+    keyframeNote_->setObjectName(QStringLiteral("keyframeNote"));
+    texts->addWidget(keyframeNote_);
+    validation_ = new WrappingLabel;
     validation_->setObjectName(QStringLiteral("validationMessage"));
-    validation_->setTextFormat(Qt::PlainText);
-    validation_->setWordWrap(true);
     validation_->setFont(fontFor(TextStyle::caption));
     setTextColor(validation_, tint::red());
     texts->addWidget(validation_);
@@ -325,9 +325,15 @@ void SplitSourceEditor::render() {
     pages_->setCurrentWidget(content_);
     const std::filesystem::path& file = configuration->file;
     fileName_->setText(toQString(file.filename()));
+    fileName_->setToolTip(plainToolTip(fileName_->text()));
     folder_->setText(toQString(file.parent_path()));
     // A file that is not media has nothing to preview or set: the page says why instead.
     const bool isMedia = !configuration->isNotMedia;
+    // Audio alone is cut at the very time asked for, with no frames to choose.
+    const bool isAudioOnly = configuration->isAudioOnly();
+    previewBox_->setTitle(isAudioOnly ? QStringLiteral("Preview and time selection")
+                                      : QStringLiteral("Preview and frame selection"));
+    keyframeNote_->setVisible(!isAudioOnly);
     notMediaText_->setText(QString::fromStdString(configuration->keyframeError.value_or("")));
     notMediaNote_->setVisible(!isMedia);
     settingsBox_->setVisible(isMedia);

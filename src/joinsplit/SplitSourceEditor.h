@@ -19,6 +19,7 @@ class QTimer;
 namespace tavrolin {
 
 class ElidedLabel;
+class WrappingLabel;
 class OutputFolderRow;
 class SplitViewModel;
 
@@ -57,7 +58,7 @@ class SplitSourceEditor : public QWidget {
     QStackedLayout* pages_;
     QWidget* placeholder_;
     QWidget* content_;
-    QLabel* fileName_;
+    WrappingLabel* fileName_;
     ElidedLabel* folder_;
     QScrollArea* settingsArea_;
     QGroupBox* previewBox_;
@@ -81,7 +82,8 @@ class SplitSourceEditor : public QWidget {
     QLabel* containerNote_;
     QComboBox* container_;
     OutputFolderRow* outputFolder_;
-    QLabel* validation_;
+    QWidget* keyframeNote_;
+    WrappingLabel* validation_;
     QPushButton* queueButton_;
     QWidget* focusHeir_ = nullptr;
 };

@@ -258,8 +258,7 @@ void SplitVideoPreview::build() {
     actions->addStretch();
     layout->addLayout(actions);
     // Why "Split Here" is disabled while the media is shown.
-    splitHereReason_ = secondaryLabel(
-        QStringLiteral("Split Here takes a frame after the first and before the end."));
+    splitHereReason_ = secondaryLabel();
     splitHereReason_->setObjectName(QStringLiteral("splitHereReason"));
     splitHereReason_->setWordWrap(true);
     layout->addWidget(splitHereReason_);
@@ -324,6 +323,9 @@ void SplitVideoPreview::render() {
     const SplitPreviewViewModel& model = *model_;
     const double rate = std::max(model.frameRate(), 1.0);
     const bool hasMedia = model.duration() > 0;
+    // Audio alone has no picture and no frames: the preview shows its time only.
+    const bool hasVideo = model.hasVideo();
+    surface_->setVisible(hasVideo);
 
     errorRow_->setVisible(model.errorMessage().has_value());
     errorText_->setText(QString::fromStdString(model.errorMessage().value_or("")));
@@ -347,18 +349,25 @@ void SplitVideoPreview::render() {
     playButton_->setText(model.isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     playButton_->setIcon(
         symbolIcon(model.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
-    previousButton_->setEnabled(hasMedia);
-    nextButton_->setEnabled(hasMedia);
+    for (AcceleratingFrameButton* button : {previousButton_, nextButton_}) {
+        button->setVisible(hasVideo);
+        button->setEnabled(hasMedia && hasVideo);
+    }
     timeText_->setText(QString::fromStdString(formatPreviewTimecode(model.currentTime()) + " / " +
                                               formatPreviewTimecode(model.duration())));
     frameText_->setText(QStringLiteral("Frame %1 \u00B7 %2 fps")
                             .arg(model.currentFrame())
                             .arg(QLocale().toString(model.frameRate(), 'f', 3)));
+    frameText_->setVisible(hasVideo);
 
     setStartButton_->setEnabled(hasMedia);
     setEndButton_->setEnabled(hasMedia);
     const bool canSplitHere = model.currentTime() > 0 && model.currentTime() < model.duration();
     splitHereButton_->setEnabled(hasMedia && canSplitHere);
+    splitHereReason_->setText(
+        hasVideo
+            ? QStringLiteral("Split Here takes a frame after the first and before the end.")
+            : QStringLiteral("Split Here takes a time after the beginning and before the end."));
     splitHereReason_->setVisible(hasMedia && !canSplitHere);
 }
 

@@ -57,6 +57,7 @@ class SplitPlayerSurface : public QWidget {
 // The frame-accurate player of the split editor: the picture, position slider, play/pause,
 // frame buttons with their shortcuts ("," "." and Space, never while a text field has the
 // focus), time, frame number and rate, and the buttons that hand the position to the parent.
+// For audio alone it shows no picture, frame number, rate or frame buttons: the time only.
 // Owns one preview model for its file; destroying the view stops the model. GUI thread only.
 class SplitVideoPreview : public QWidget {
     Q_OBJECT

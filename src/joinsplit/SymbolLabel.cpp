@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "widgets/SymbolIcons.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
@@ -18,9 +19,7 @@ QWidget* symbolLabel(const QString& symbol, const QString& text, QLabel** textLa
     const int size = QFontMetrics(font).height();
     icon->setPixmap(symbolIcon(symbol).pixmap(size, size));
     layout->addWidget(icon, 0, Qt::AlignTop);
-    auto* label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
+    auto* label = new WrappingLabel(text);
     label->setFont(font);
     setTextColor(label, secondaryTextColor(row->palette()));
     layout->addWidget(label, 1);

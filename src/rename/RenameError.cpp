@@ -140,6 +140,10 @@ std::string RenameError::restoredNamesNotice(const std::string& folder, std::siz
            quoted(folderName(folder)) + ".";
 }
 
+std::string RenameError::renamedFilesNotice(std::size_t count) {
+    return "Renamed " + std::to_string(count) + (count == 1 ? " file." : " files.");
+}
+
 std::string RenameError::leftoverNamesNotice(const std::string& folder,
                                              const std::vector<std::string>& names) {
     if (names.empty()) {

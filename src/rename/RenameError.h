@@ -66,6 +66,8 @@ class RenameError : public std::runtime_error {
                                            const std::vector<std::string>& names);
     // After a restore that succeeded: how many files got their old names back.
     static std::string restoredNamesNotice(const std::string& folder, std::size_t count);
+    // After a rename: how many files got new names ("Renamed 12 files.").
+    static std::string renamedFilesNotice(std::size_t count);
 
     // On opening a folder: hidden rename names that no journal names (user files, left alone)
     // and working files of this program that could not be removed, for `reason`. Empty when

@@ -62,7 +62,10 @@ RenameViewModel::~RenameViewModel() {
 }
 
 bool RenameViewModel::canRename() const {
-    return !plan_.empty() && !errorMessage_ && !isRenaming_;
+    // A plan that leaves every name as it is has nothing to do.
+    return !errorMessage_ && !isRenaming_ &&
+           std::any_of(plan_.begin(), plan_.end(),
+                       [](const RenamePlanItem& item) { return item.source != item.destination; });
 }
 
 RenameRule RenameViewModel::currentRule() const {
@@ -239,6 +242,9 @@ void RenameViewModel::renameAll() {
             }
             renamer->apply(outcome.plan);
             outcome.renamed = true;
+            outcome.notice = RenameError::renamedFilesNotice(static_cast<std::size_t>(
+                std::count_if(outcome.plan.begin(), outcome.plan.end(),
+                              [](const auto& item) { return item.source != item.destination; })));
             // The lists that replace the old ones are made here, off the GUI thread.
             for (auto& item : outcome.plan) {
                 outcome.files.push_back(item.destination);
@@ -275,6 +281,7 @@ void RenameViewModel::renameAll() {
                 }
                 setFiles(std::move(outcome.files));
                 std::swap(plan_, outcome.plan);
+                notice_ = std::move(outcome.notice);
                 errorMessage_.reset();
                 interruptedRenameFolder_.reset();
                 // Refreshes that waited behind the rename planned the old names.

@@ -55,6 +55,7 @@ class RenameViewModel : public QObject {
     // wants the user to know.
     const std::optional<std::string>& notice() const { return notice_; }
 
+    // A plan that changes at least one name, with no error shown and no rename running.
     bool canRename() const;
     RenameRule currentRule() const;
     // Whether planning, renaming or restoring is still under way.

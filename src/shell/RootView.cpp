@@ -317,6 +317,9 @@ RootView::RootView(JobQueueViewModel& queue, std::shared_ptr<PreferencesStore> p
     sidebar_ = new MainNavigationSidebar(splitter_);
     detail_ = new QStackedWidget(splitter_);
     detail_->setObjectName(QStringLiteral("detail"));
+    // Whatever a page holds, the sidebar keeps the width it has: the splitter would otherwise
+    // take a wide page's room from the sidebar. Pages fit the window's least width themselves.
+    detail_->setMinimumWidth(1);
     splitter_->addWidget(sidebar_);
     splitter_->addWidget(detail_);
     splitter_->setStretchFactor(0, 0);

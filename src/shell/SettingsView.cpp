@@ -142,19 +142,13 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
         linkButton(QStringLiteral("Tavrolin Support"), QStringLiteral("questionmark.circle"),
                    QStringLiteral("Open Tavrolin Support"), support);
     supportLink->setObjectName(QStringLiteral("supportLink"));
-    connect(supportLink, &QPushButton::clicked, this, [this] {
-        if (openURL_) {
-            openURL_(supportPageURL());
-        }
-    });
+    connect(supportLink, &QPushButton::clicked, this,
+            [this] { openSupportLink(supportPageURL(), openURL_, this); });
     auto* feedbackLink = linkButton(QStringLiteral("Send Feedback…"), QStringLiteral("envelope"),
                                     QStringLiteral("Send Feedback by Email"), support);
     feedbackLink->setObjectName(QStringLiteral("feedbackLink"));
-    connect(feedbackLink, &QPushButton::clicked, this, [this] {
-        if (openURL_) {
-            openURL_(makeFeedbackMailURL());
-        }
-    });
+    connect(feedbackLink, &QPushButton::clicked, this,
+            [this] { openSupportLink(makeFeedbackMailURL(), openURL_, this); });
     auto* links = new QHBoxLayout;
     links->addWidget(supportLink);
     links->addWidget(feedbackLink);

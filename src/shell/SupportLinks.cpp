@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <QFile>
+#include <QMessageBox>
 #include <QStringList>
 
 namespace tavrolin {
@@ -72,6 +73,29 @@ QUrl makeFeedbackMailURL(const FeedbackFacts& facts) {
                                "?subject=" + encodeQueryValue(QStringLiteral("Tavrolin Feedback")) +
                                "&body=" + encodeQueryValue(body);
     return QUrl::fromEncoded(encoded, QUrl::StrictMode);
+}
+
+QString linkNotOpenedText(const QUrl& url) {
+    if (url.scheme() == QStringLiteral("mailto")) {
+        return QStringLiteral("No mail program opened a new message. Send your feedback to ") +
+               url.path() + QStringLiteral(".");
+    }
+    return QStringLiteral("No web browser opened the support page. Its address is ") +
+           url.toString(QUrl::FullyEncoded) + QStringLiteral(".");
+}
+
+void openSupportLink(const QUrl& url, const std::function<bool(const QUrl&)>& open,
+                     QWidget* parent) {
+    if (!open || open(url)) {
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tavrolin"),
+                                linkNotOpenedText(url), QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("linkNotOpened"));
+    box->setTextFormat(Qt::PlainText);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString operatingSystemText(const QString& osReleaseContents, const QString& kernelRelease) {

@@ -2,7 +2,10 @@
 
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <optional>
+
+class QWidget;
 
 namespace tavrolin {
 
@@ -25,6 +28,14 @@ FeedbackFacts currentFeedbackFacts();
 // mailto link with subject "Tavrolin Feedback" and a body naming version, build and system.
 QUrl makeFeedbackMailURL();
 QUrl makeFeedbackMailURL(const FeedbackFacts& facts);
+
+// What to say when no program on this computer opened `url` (no browser, no mail program), with
+// the address to use instead.
+QString linkNotOpenedText(const QUrl& url);
+// Opens `url` through `open`; when that reports that nothing opened it, a box over `parent`
+// (named "linkNotOpened", its text selectable for copying) says so. Returns at once.
+void openSupportLink(const QUrl& url, const std::function<bool(const QUrl&)>& open,
+                     QWidget* parent);
 
 // PRETTY_NAME of os-release followed by the kernel release ("Debian GNU/Linux 12 (bookworm)
 // 6.1.0-18-amd64").

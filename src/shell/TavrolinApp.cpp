@@ -60,18 +60,13 @@ MainWindow::MainWindow(JobQueueViewModel& queue, std::shared_ptr<PreferencesStor
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* support = help->addAction(QStringLiteral("Tavrolin Support"));
     support->setObjectName(QStringLiteral("supportAction"));
-    connect(support, &QAction::triggered, this, [this] {
-        if (openURL_) {
-            openURL_(supportPageURL());
-        }
-    });
+    connect(support, &QAction::triggered, this,
+            [this] { openSupportLink(supportPageURL(), openURL_, this); });
     QAction* feedback = help->addAction(QStringLiteral("Send Feedback…"));
     feedback->setObjectName(QStringLiteral("feedbackAction"));
-    connect(feedback, &QAction::triggered, this, [this] {
-        if (openURL_) {
-            openURL_(makeFeedbackMailURL());  // built anew, so the facts are current
-        }
-    });
+    // Built anew, so the facts are current.
+    connect(feedback, &QAction::triggered, this,
+            [this] { openSupportLink(makeFeedbackMailURL(), openURL_, this); });
     checkForUpdates_ = help->addAction(QStringLiteral("Check for Updates…"));
     checkForUpdates_->setObjectName(QStringLiteral("checkForUpdatesAction"));
     connect(checkForUpdates_, &QAction::triggered, &updater, &AppUpdater::checkForUpdates);

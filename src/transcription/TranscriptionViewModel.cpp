@@ -511,17 +511,35 @@ void TranscriptionViewModel::exportSelectedMedia() {
         emit changed();
         return;
     }
+    // The panel offers a name free on the disk and in the queue ("clip-transcribed.mkv",
+    // "clip-transcribed 2.mkv", …), looked for off the GUI thread.
+    const std::filesystem::path suggested = *state_.mediaExportSuggestedName();
+    const std::filesystem::path folder = selected->url.parent_path();
+    afterOutputCheck({{},
+                      {},
+                      OutputFolderChecker::FreeNameSearch{folder, suggested.stem().string(),
+                                                          suggested.extension().string(),
+                                                          queue_.claimedOutputs()}},
+                     [this, id = selected->id, folder](const auto& found) {
+                         if (state_.selectedSourceID == id && found.freeName) {
+                             exportSelectedMediaTo(id, found.freeName->filename().string(), folder);
+                         }
+                     });
+}
+
+void TranscriptionViewModel::exportSelectedMediaTo(const Uuid& id, const std::string& suggestedName,
+                                                   const std::filesystem::path& folder) {
     const auto destination =
-        panels_.chooseOutputFile(*state_.mediaExportSuggestedName(), state_.mediaOutputContainer(),
-                                 selected->url.parent_path());
-    if (!destination) {
+        panels_.chooseOutputFile(suggestedName, state_.mediaOutputContainer(), folder);
+    if (!destination || state_.selectedSourceID != id) {
+        emit changed();
         return;
     }
     // Whether the destination exists, or is the source under another name, is asked off the
     // GUI thread with its folder; the request is made from that answer.
     afterOutputCheck(
         {{destination->parent_path()}, state_.mediaExportFiles(*destination), std::nullopt},
-        [this, id = selected->id, destination = *destination](const auto&) {
+        [this, id, destination = *destination](const auto&) {
             if (state_.selectedSourceID != id) {
                 return;  // another source was chosen meanwhile
             }

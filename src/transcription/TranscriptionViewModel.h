@@ -146,6 +146,9 @@ class TranscriptionViewModel : public QObject {
     void afterOutputCheck(OutputFolderChecker::Question question,
                           std::function<void(const OutputFolderChecker::Findings&)> then);
     OutputFolderChecker::Question batchOutputQuestion() const;
+    // Shows the save panel with the free name found, then queues the export it confirms.
+    void exportSelectedMediaTo(const Uuid& id, const std::string& suggestedName,
+                               const std::filesystem::path& folder);
     void followExportOutputs();
     void startProbeTaskIfNeeded();
     void inspectNext(std::stop_source task);

@@ -33,6 +33,16 @@ std::optional<std::filesystem::path> chooseSubtitleExportFile(
 
 std::optional<std::filesystem::path> chooseFFmpegExecutable(QWidget* parent = nullptr);
 
+// What a name typed in a save dialog chooses, worked out without asking the file system: the
+// file in `folder` (or the absolute path, "~/" standing for `home`), with `defaultSuffix`
+// added to a name that has no point; a name ending in "/" is a folder to open instead.
+struct TypedSavePath {
+    std::filesystem::path path;
+    bool opensFolder = false;
+};
+TypedSavePath typedSavePath(const std::filesystem::path& folder, const QString& typed,
+                            const std::filesystem::path& home, const QString& defaultSuffix);
+
 // The MIME-type filter of a save dialog for a file-name extension; empty when the MIME database
 // knows no type for it.
 QStringList contentTypeFilter(const QString& extension);

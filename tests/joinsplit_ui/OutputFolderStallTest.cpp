@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -18,6 +19,7 @@
 #include "model/OutputFolderCheck.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/IdleServices.h"
+#include "support/SaveDialogAnswer.h"
 #include "transcription/TranscriptionViewModel.h"
 
 using namespace tavrolin;
@@ -164,7 +166,7 @@ TEST(OutputFolderStall, ACheckerGoesWithoutWaitingForItsStalledProbe) {
 
 // Remux, Join and Transcribe ask about the folder and the outputs' names off the GUI thread:
 // while that stalls, the page says it is checking and queues nothing; the answer queues the job
-// later.
+// later. Join's save dialog hands back the typed name without asking the folder itself.
 TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
     tavtest::prepareRemuxTest();
     tavtest::TempDir folder;
@@ -179,8 +181,6 @@ TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
     remux.setOutputFolderProbe(probe);
     JoinViewModel join(queue, tavtest::realProbe());
     join.setOutputFolderProbe(probe);
-    join.setOutputFileChooser(
-        [&](const std::string&, OutputContainer, const auto&) { return folder / "j.mp4"; });
     TranscriptionViewModel transcribe(
         TranscriptionViewModel::Services{
             tavtest::realProbe(), std::make_shared<tavtest::NoTranscriber>(),
@@ -212,7 +212,11 @@ TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
                             tavtest::copyMedia(media.mp4ClipB, folder, "b.mp4")});
              ASSERT_TRUE(tavtest::waitUntil([&] { return join.runningInspectionCount() == 0; }));
          },
-         [&] { join.chooseOutputAndQueue(); }, [&] { return join.outputProblem(); }},
+         [&] {
+             tavtest::answerSaveDialog("j");
+             join.chooseOutputAndQueue();
+         },
+         [&] { return join.outputProblem(); }},
         {"Transcribe",
          [&] {
              transcribe.addSources({tavtest::copyMedia(media.matroska, folder, "t.mkv")});
@@ -240,4 +244,7 @@ TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
         gate->set(true);
         ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() == jobs + 1; }));
     }
+    EXPECT_TRUE(std::any_of(queue.jobs().begin(), queue.jobs().end(), [&](const auto& job) {
+        return job.request.output() == folder / "j.mp4";
+    })) << "the name typed in the dialog, with the container's extension";
 }

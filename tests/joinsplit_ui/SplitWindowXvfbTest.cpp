@@ -148,6 +148,39 @@ TEST(SplitWindow, Child) {
         << validation->text().toStdString() << " "
         << tavtest::describeWidget(QApplication::focusWidget());
     EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("addFile"));
+
+    // Audio alone under a 252-byte name: the name is cut short with all of it in the tooltip,
+    // the red sentence naming it wraps whole, the sidebar keeps its width, and the preview shows
+    // the time alone: no picture, frame number, rate, frame buttons or keyframe note.
+    const std::string longName = "Interview_" + std::string(238, 'x') + ".m4a";
+    const fs::path audio = tavtest::TestMedia::generate(
+        longName, {"-f", "lavfi", "-i", "sine=frequency=440:duration=12", "-c:a", "aac"});
+    const int sidebarWidth = window->rootView()->sidebar()->width();
+    ASSERT_TRUE(
+        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(audio))}));
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return editor->preview() && editor->preview()->model().duration() > 0; }));
+    auto* endField = editor->findChild<QLineEdit*>(QStringLiteral("endField"));
+    endField->setFocus(Qt::TabFocusReason);
+    endField->selectAll();
+    QTest::keyClicks(endField, QStringLiteral("5"));
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return validation->text().contains(QStringLiteral("would get names longer")) &&
+               !editor->findChild<QWidget*>(QStringLiteral("keyframeNote"))->isVisible();
+    })) << validation->text().toStdString();
+    EXPECT_TRUE(validation->text().contains(QString::fromStdString(longName)));
+    tavtest::expectFits(window, view, "split-long-audio");
+    EXPECT_EQ(window->rootView()->sidebar()->width(), sidebarWidth);
+    auto* fileName = editor->findChild<QLabel*>(QStringLiteral("fileName"));
+    EXPECT_TRUE(fileName->toolTip().contains(QString::fromStdString(longName)));
+    preview = editor->preview();
+    EXPECT_FALSE(preview->model().hasVideo());
+    EXPECT_FALSE(preview->findChild<SplitPlayerSurface*>()->isVisible());
+    EXPECT_FALSE(preview->findChild<QLabel*>(QStringLiteral("frameText"))->isVisible());
+    for (auto* button : preview->findChildren<AcceleratingFrameButton*>()) {
+        EXPECT_FALSE(button->isVisible()) << button->text().toStdString();
+    }
+    EXPECT_TRUE(preview->findChild<QLabel*>(QStringLiteral("timeText"))->isVisible());
 }
 
 TEST(SplitWindow, ScreenshotShowsTheFrame) {

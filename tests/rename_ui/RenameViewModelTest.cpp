@@ -254,11 +254,23 @@ TEST_F(RenameViewModelTest, RenamingAppliesTheShownPlanOnlyAndReportsFailures) {
     EXPECT_EQ(fileNames(), (std::vector<std::string>{"Show - S02E01.mkv", "Show - S02E02.mkv"}));
     EXPECT_EQ(planNames(), (std::vector<std::string>{"Show - S02E01.mkv > Show - S02E01.mkv",
                                                      "Show - S02E02.mkv > Show - S02E02.mkv"}));
-    EXPECT_TRUE(model->canRename());
-    model->renameAll();  // the same names again: nothing moves
+    EXPECT_EQ(model->notice(), "Renamed 2 files.");
+    // A plan that leaves every name as it is has nothing to rename.
+    EXPECT_FALSE(model->canRename());
+    model->renameAll();
+    EXPECT_FALSE(model->isRenaming());
+
+    // One more file: only it moves, and the line counts it alone.
+    model->addFiles(make({"c.mkv"}));
     ASSERT_TRUE(settle());
-    EXPECT_EQ(model->errorMessage(), std::nullopt);
-    EXPECT_EQ(contents().size(), 2u);
+    EXPECT_EQ(model->notice(), std::nullopt);
+    ASSERT_TRUE(model->canRename());
+    model->renameAll();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(model->notice(), "Renamed 1 file.");
+    EXPECT_EQ(contents().size(), 3u);
+    EXPECT_TRUE(contents().contains("Show - S02E03.mkv"));
+    EXPECT_FALSE(model->canRename());
 }
 
 TEST_F(RenameViewModelTest, APlanStartedDuringARenameNeverShowsTheOldNames) {

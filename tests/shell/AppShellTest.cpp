@@ -41,7 +41,7 @@ class AppShell : public ::testing::Test {
         result.downloadFolder = QString::fromStdString((folder / "Downloads").string());
         result.openURL = [this](const QUrl& url) {
             opened.append(url);
-            return true;
+            return opens;
         };
         result.startsUpdater = false;
         return result;
@@ -70,6 +70,7 @@ class AppShell : public ::testing::Test {
     tavtest::TempDir folder;
     tavtest::LocalHttpServer server;
     QList<QUrl> opened;
+    bool opens = true;  // whether a browser or mail program takes the links
 };
 
 }  // namespace
@@ -97,6 +98,24 @@ TEST_F(AppShell, MenusHoldExactlyTheirCommandsAndTheLinksOpen) {
     EXPECT_EQ(opened[0].scheme(), "https");
     EXPECT_EQ(opened[1].scheme(), "mailto");
     EXPECT_TRUE(opened[1].toEncoded().contains("Tavrolin%20" TAVROLIN_VERSION "%20("));
+    // With no program to take them, a sentence gives the address to copy instead.
+    opens = false;
+    for (const char* action : {"supportAction", "feedbackAction"}) {
+        SCOPED_TRACE(action);
+        window->findChild<QAction*>(action)->trigger();
+        auto* box = window->findChild<QMessageBox*>("linkNotOpened");
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_TRUE(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+        EXPECT_EQ(box->text(), qstrcmp(action, "supportAction") == 0
+                                   ? "No web browser opened the support page. Its address is "
+                                     "https://tavrolin.app/support."
+                                   : "No mail program opened a new message. Send your feedback "
+                                     "to support@tavrolin.app.");
+        box->accept();
+        ASSERT_TRUE(tavtest::waitUntil(
+            [&] { return window->findChild<QMessageBox*>("linkNotOpened") == nullptr; }));
+    }
 
     // About names the version and build and links to the support page.
     QString about;

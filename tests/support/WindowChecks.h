@@ -9,19 +9,15 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,23 +31,6 @@ namespace tavtest {
 
 // The minimum and the default window size.
 inline const QSize windowSizes[] = {{920, 640}, {1100, 720}};
-
-// Answers the next save dialog with `file`, as a person typing the name and pressing Return.
-inline void answerSaveDialog(const std::filesystem::path& file) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            return;
-        }
-        poll->deleteLater();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
-        name->setText(QString::fromStdString(file.filename().string()));
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    poll->start(50);
-}
 
 // Shows `window` in the program's own style (focus marks look as the user sees them) and makes
 // it the active window, so that keys reach it; false when it does not come up.

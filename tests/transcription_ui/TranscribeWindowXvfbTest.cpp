@@ -11,6 +11,7 @@
 #include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QDebug>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -18,6 +19,7 @@
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <fstream>
@@ -33,6 +35,7 @@
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
 #include "support/LocalHttpServer.h"
+#include "support/SaveDialogAnswer.h"
 #include "support/TempDir.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
@@ -57,6 +60,8 @@ using tavtest::windowSizes;
 void expectFits(QWidget* window, QWidget* root, const char* state) {
     tavtest::expectFits(window, root, std::string("transcribe-") + state);
 }
+
+using tavtest::answerSaveDialog;
 
 std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -213,7 +218,7 @@ TEST(TranscribeWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return !reason->isVisible(); }));
 
     const fs::path subtitles = folder / "talk.en.srt";
-    tavtest::answerSaveDialog(subtitles);
+    answerSaveDialog(subtitles);
     QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("exportSubtitles")),
                       Qt::LeftButton);
     ASSERT_TRUE(tavtest::waitUntil([&] { return state.message == "Exported talk.en.srt."; }))

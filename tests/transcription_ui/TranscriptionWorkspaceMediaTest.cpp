@@ -226,17 +226,21 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     const std::vector<SubtitleCue> cues{{1, 0.2, 0.9, "hello there", {}},
                                         {2, 1.2, 1.8, "second line", {}}};
 
-    // show.mkv as MKV with an added chapter, then again with every chapter removed.
+    // show.mkv as MKV with an added chapter, then again with every chapter removed. The panel
+    // offers a name that neither exists nor is claimed by a queued or running job.
+    std::ofstream(w.folder / "show-transcribed.mkv") << "mine";
     w.model->setCues(cues);
     w.model->addChapterAtCue(cues[1]);
-    w.chosen = w.folder / "show-chapters.mkv";
+    w.chosen = w.folder / "show-transcribed 2.mkv";
     w.model->exportSelectedMedia();
     ASSERT_TRUE(w.checked());
-    EXPECT_EQ(w.state().message, "Added 1 file to the queue: show-chapters.mkv.");
+    EXPECT_EQ(w.suggested.back(), "show-transcribed 2.mkv");
+    EXPECT_EQ(w.state().message, "Added 1 file to the queue: show-transcribed 2.mkv.");
     w.model->setChapters({});
     w.chosen = w.folder / "show-none.mkv";
     w.model->exportSelectedMedia();
     ASSERT_TRUE(w.checked());
+    EXPECT_EQ(w.suggested.back(), "show-transcribed 3.mkv");
     // clip.mp4 as MP4.
     w.model->selectSource(w.state().sources[1].id);
     w.model->setCues(cues);
@@ -247,7 +251,7 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     for (const auto& job : w.queue.jobs()) {
         EXPECT_EQ(job.status.kind, ProcessingJob::Status::Kind::completed) << job.status.message;
     }
-    const auto chaptered = written(w.folder / "show-chapters.mkv");
+    const auto chaptered = written(w.folder / "show-transcribed 2.mkv");
     EXPECT_EQ(chaptered.language, "eng");
     EXPECT_EQ(chaptered.title, "Tavrolin Transcript");
     EXPECT_EQ(chaptered.chapters, (std::vector<std::string>{"Opening", "second line", "Finale"}));

@@ -369,6 +369,7 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Choose");
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
         EXPECT_EQ(dialog->directory().absolutePath(), toQString(folder.path()));
         EXPECT_EQ(dialog->mimeTypeFilters(), QStringList{"video/x-matroska"});
         static_cast<QDialog*>(dialog)->accept();
@@ -377,7 +378,9 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, folder / "joined.mkv");
 
-    // A name typed without extension gets the one of the chosen kind.
+    // A name typed without extension gets the one of the chosen kind. The name comes back as
+    // typed, without the dialog asking the file system (a folder that is not there included):
+    // the page that writes checks the folder off the GUI thread.
     struct Row {
         std::function<std::optional<fs::path>()> open;
         QString typed;
@@ -388,6 +391,8 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
          "clip", folder / "clip.mkv"},
         {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
          "clip.mp4", folder / "clip.mp4"},
+        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+         "missing/../later/clip", folder / "later" / "clip.mp4"},
         {[&] {
              return chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path());
          },

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+
+namespace tavtest {
+
+// Answers the next save dialog as a person does: opens the folder of `file` when it names one,
+// types its name and presses Return.
+inline void answerSaveDialog(const std::filesystem::path& file) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) {
+            return;
+        }
+        poll->deleteLater();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (file.has_parent_path()) {
+            dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
+        }
+        name->setText(QString::fromStdString(file.filename().string()));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    poll->start(20);
+}
+
+}  // namespace tavtest
