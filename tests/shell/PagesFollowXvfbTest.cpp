@@ -22,6 +22,7 @@
 #include "rename/RenameView.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
+#include "support/SaveDialogAnswer.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "transcription/TranscriptionView.h"
