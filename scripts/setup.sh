@@ -23,7 +23,15 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+# Parsers and text rules are also tested under a decimal-comma locale and a Turkish one.
+missing_locales=()
+for loc in de_DE tr_TR; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8\$"; then
+    missing_locales+=("$loc")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
   exit 0
 fi
 
@@ -32,6 +40,11 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update
-"${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -ne 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update
+  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+for loc in "${missing_locales[@]}"; do
+  "${sudo_cmd[@]}" localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+done

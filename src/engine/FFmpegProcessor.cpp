@@ -153,7 +153,7 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         if (join->inputs.size() < 2) {
             throw MediaProcessingError::invalidRequest("Add at least two files to join.");
         }
-        auto list = run.writeTemporaryInput("Tavrolin-Concat-", "txt",
+        auto list = run.writeTemporaryInput(concatListInput,
                                             FFmpegCommandBuilder::concatListText(join->inputs));
         return kBuilder.joinArguments(list, run.workingOutput);
     }
@@ -165,13 +165,13 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         if (!expected) {
             throw MediaProcessingError::invalidRequest(chapterDurationMessage);
         }
-        auto file = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
+        auto file = run.writeTemporaryInput(chapterFileInput,
                                             kChapterRenderer.render(chapters->chapters, *expected));
         return kBuilder.chapterArguments(*chapters, file, run.workingOutput);
     }
     const auto& export_ = *request.as<TranscriptionMediaRequest>();
     auto subtitles = run.writeTemporaryInput(
-        "Tavrolin-Transcript-", "srt",
+        transcriptFileInput,
         kSubtitleRenderer.render(transcriptCuesFor(export_.cues, run.workingOutput),
                                  SubtitleFileFormat::srt));
     std::optional<fs::path> chapterFile;
@@ -179,7 +179,7 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         if (!expected) {
             throw MediaProcessingError::invalidRequest(chapterDurationMessage);
         }
-        chapterFile = run.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata",
+        chapterFile = run.writeTemporaryInput(chapterFileInput,
                                               kChapterRenderer.render(export_.chapters, *expected));
     }
     return kBuilder.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
@@ -252,7 +252,11 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
-        kFileReplacement.replace(job.target, run.workingOutput);
+        ReplacementSteps steps;
+        steps.beforeSwap = [&run](const fs::path& backup, const fs::path& original) {
+            run.recordBackup(backup, original);
+        };
+        kFileReplacement.replace(job.target, run.workingOutput, steps);
     } else {
         publish(job, run, stop);
     }

@@ -1,13 +1,11 @@
 #include "engine/JobFiles.h"
 
-#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <system_error>
 
 #include "engine/FileOperations.h"
-#include "model/Paths.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {
@@ -35,27 +33,38 @@ void JobFiles::useWorkingOutput(const fs::path& working, const fs::path& output)
     workingOutput = working;
 }
 
-fs::path JobFiles::writeTemporaryInput(const std::string& prefix, const std::string& extension,
-                                       std::string_view contents) {
-    fs::path file = temporaryPath(prefix, extension);
+void JobFiles::recordBackup(const fs::path& backup, const fs::path& original) {
+    record_.addBackup(backup, original);
+}
+
+fs::path JobFiles::writeTemporaryInput(const TemporaryInputKind& kind, std::string_view contents) {
+    fs::path file = temporaryPath(kind);
     writeNewFile(file, contents);
     return file;
 }
 
-fs::path JobFiles::temporaryPath(const std::string& prefix, const std::string& extension) {
+fs::path JobFiles::temporaryPath(const TemporaryInputKind& kind) {
     if (temporaryFolder_.empty()) {
-        const char* root = std::getenv("TMPDIR");
-        std::string pattern = (root && *root ? std::string(root) : std::string("/tmp"));
-        pattern += "/Tavrolin-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw fs::filesystem_error("cannot create temporary folder", fs::path(pattern),
-                                       std::error_code(errno, std::generic_category()));
+        // mkdtemp's way, but named in the record before the folder exists, so that a crash in
+        // between leaves nothing unrecorded.
+        const fs::path root = temporaryRoot();
+        for (int attempt = 1;; ++attempt) {
+            const fs::path folder = root / newTemporaryFolderName();
+            record_.setTemporaryFolder(folder);
+            if (::mkdir(folder.c_str(), 0700) == 0) {
+                temporaryFolder_ = folder;
+                break;
+            }
+            const int error = errno;
+            if (error != EEXIST || attempt == 100) {
+                record_.setTemporaryFolder({});
+                throw fs::filesystem_error("cannot create temporary folder", folder,
+                                           std::error_code(error, std::generic_category()));
+            }
         }
-        temporaryFolder_ = standardizedPath(pattern);
-        // Recorded while still empty: nothing is written into it before the record exists.
-        record_.addTemporaryFolder(temporaryFolder_);
     }
-    return temporaryFolder_ / (prefix + Uuid::random().toString() + "." + extension);
+    return temporaryFolder_ / (std::string(kind.prefix) + Uuid::random().toString() + "." +
+                               std::string(kind.extension));
 }
 
 }  // namespace tavrolin

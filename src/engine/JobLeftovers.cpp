@@ -1,15 +1,18 @@
 #include "engine/JobLeftovers.h"
 
 #include <cerrno>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/CacheFolder.h"
 #include "engine/FileOperations.h"
+#include "engine/LeftoverRemoval.h"
 #include "model/Uuid.h"
 
 namespace tavrolin {
@@ -18,37 +21,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kWorking = "working";
-constexpr std::string_view kOutput = "output";
-constexpr std::string_view kFolder = "folder";
 constexpr std::string_view kRecordExtension = ".job";
-constexpr std::string_view kFolderPrefix = "Tavrolin-";
+constexpr std::string_view kRecordWorkingMarker = ".tmp-";
+// Records are a few hundred bytes; anything far larger is no record of ours.
+constexpr std::size_t kLargestRecord = 1 << 20;
 
 // Fields are separated by NUL, the one byte no path can hold.
-std::string recordText(const std::vector<std::pair<std::string, fs::path>>& entries) {
+std::string recordText(const RecordEntries& entries) {
     std::string text;
-    for (const auto& [kind, path] : entries) {
+    for (const auto& [kind, value] : entries) {
         text += kind;
         text += '\0';
-        text += path.native();
+        text += value;
         text += '\0';
     }
     return text;
 }
 
-std::vector<std::pair<std::string, fs::path>> parseRecord(std::string_view text) {
+RecordEntries parseRecord(std::string_view text) {
     std::vector<std::string_view> fields;
     for (std::size_t start = 0, end = text.find('\0'); end != std::string_view::npos;
          start = end + 1, end = text.find('\0', start)) {
         fields.push_back(text.substr(start, end - start));
     }
-    std::vector<std::pair<std::string, fs::path>> entries;
+    RecordEntries entries;
     for (std::size_t at = 0; at + 1 < fields.size(); at += 2) {
-        if (!fields[at + 1].empty() && fields[at + 1].front() == '/') {
-            entries.emplace_back(std::string(fields[at]), fs::path(std::string(fields[at + 1])));
-        }
+        entries.emplace_back(std::string(fields[at]), std::string(fields[at + 1]));
     }
     return entries;
+}
+
+// "<UUID>.job", or the hidden name a new version has before it takes that name.
+bool isRecordName(std::string_view name) {
+    return textAfterPrefixedUuid(name, "") == kRecordExtension;
+}
+
+bool isRecordWorkingName(std::string_view name) {
+    const auto rest = textAfterPrefixedUuid(name, ".");
+    return rest && textAfterPrefixedUuid(*rest, kRecordWorkingMarker) == kRecordExtension;
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -65,7 +75,7 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-std::string readAll(int fd) {
+std::optional<std::string> readAll(int fd) {
     std::string text;
     char buffer[4096];
     for (;;) {
@@ -73,7 +83,10 @@ std::string readAll(int fd) {
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        if (count <= 0) {
+        if (count < 0 || text.size() > kLargestRecord) {
+            return std::nullopt;
+        }
+        if (count == 0) {
             return text;
         }
         text.append(buffer, static_cast<std::size_t>(count));
@@ -88,39 +101,50 @@ void syncFolder(const fs::path& folder) {
     }
 }
 
-// A recorded name is removed only when it still has the shape of a name this program makes.
-bool isOurWorkingName(const fs::path& path) {
-    const std::string name = path.filename().string();
-    return name.size() > 1 && name.front() == '.' && name.find(workingMarker) != std::string::npos;
+// Whether the file open at `fd` is still the one under `name`: a job puts each new version of
+// its record in place by a rename and then lets go of the old one's lock, so a lock taken on a
+// file that lost its name says nothing about the job.
+bool isStillNamed(int fd, const fs::path& name) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(name.c_str(), &named) == 0 && S_ISREG(held.st_mode) &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-bool isOurTemporaryFolder(const fs::path& path) {
-    return path.filename().string().starts_with(kFolderPrefix);
+// A new file in `folder` holding `text`, flushed, locked before it has any name, then named
+// `name`; -1 when that fails. Where the file system cannot make unnamed files it is created
+// under `name` and locked at once: a clean-up that locks it first finds nothing recorded and
+// removes it, and that write fails, which the job survives.
+int writeLockedFile(const fs::path& folder, const fs::path& name, std::string_view text) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::flock(fd, LOCK_EX) == 0 && writeAll(fd, text) && ::fsync(fd) == 0 &&
+            ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return fd;
+        }
+        ::close(fd);
+    }
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX) == 0 && writeAll(fd, text) && ::fsync(fd) == 0) {
+        return fd;
+    }
+    removeQuietly(name);
+    ::close(fd);
+    return -1;
 }
 
-// Removes one record's items; the sentence for a removed working copy, if any.
-std::vector<std::string> removeRecorded(
-    const std::vector<std::pair<std::string, fs::path>>& entries) {
-    std::vector<std::string> removed;
-    fs::path output;
-    for (const auto& [kind, path] : entries) {
-        std::error_code error;
-        const auto status = fs::symlink_status(path, error);
-        if (kind == kOutput) {
-            output = path;
-        } else if (kind == kWorking && isOurWorkingName(path) && fs::is_regular_file(status)) {
-            if (fs::remove(path, error)) {
-                const std::string shown =
-                    output.empty() ? path.filename().string() : output.filename().string();
-                removed.push_back("Removed an unfinished copy of \u201C" + shown +
-                                  "\u201D left by an earlier run.");
-            }
-        } else if (kind == kFolder && isOurTemporaryFolder(path) && fs::is_directory(status)) {
-            fs::remove_all(path, error);
+struct OpenFile {
+    int fd;
+    ~OpenFile() {
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
-    return removed;
-}
+};
 
 }  // namespace
 
@@ -140,13 +164,28 @@ fs::path JobRecord::defaultFolder() {
 }
 
 void JobRecord::addWorkingOutput(const fs::path& working, const fs::path& output) {
-    entries_.emplace_back(std::string(kOutput), output);
-    entries_.emplace_back(std::string(kWorking), working);
+    entries_.emplace_back(recordEntry::output, output.native());
+    entries_.emplace_back(recordEntry::working, working.native());
     write();
 }
 
-void JobRecord::addTemporaryFolder(const fs::path& folder) {
-    entries_.emplace_back(std::string(kFolder), folder);
+void JobRecord::setTemporaryFolder(const fs::path& folder) {
+    set(std::string(recordEntry::folder), folder.native());
+}
+
+void JobRecord::addBackup(const fs::path& backup, const fs::path& original) {
+    entries_.emplace_back(recordEntry::replaced, original.native());
+    entries_.emplace_back(recordEntry::backup, backup.native());
+    write();
+}
+
+void JobRecord::setWaitingJobs(std::size_t count) {
+    set(std::string(recordEntry::waiting), std::to_string(count));
+}
+
+void JobRecord::set(const std::string& kind, const std::string& value) {
+    std::erase_if(entries_, [&](const auto& entry) { return entry.first == kind; });
+    entries_.emplace_back(kind, value);
     write();
 }
 
@@ -159,20 +198,18 @@ void JobRecord::write() {
             createPrivateFolders(folder_);
             file_ = folder_ / (Uuid::random().toString() + std::string(kRecordExtension));
         }
-        const fs::path working = hiddenSiblingName(file_, ".tmp-", Uuid::random());
-        const int fd = ::open(working.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const fs::path working = hiddenSiblingName(file_, kRecordWorkingMarker, Uuid::random());
+        const int fd = writeLockedFile(folder_, working, recordText(entries_));
         if (fd < 0) {
             return;
         }
-        // Locked before it takes the record's name: a record in place is always locked.
-        const bool written = ::flock(fd, LOCK_EX) == 0 && writeAll(fd, recordText(entries_)) &&
-                             ::fsync(fd) == 0 && ::rename(working.c_str(), file_.c_str()) == 0;
-        if (!written) {
+        if (::rename(working.c_str(), file_.c_str()) != 0) {
             removeQuietly(working);
             ::close(fd);
             return;
         }
         syncFolder(folder_);
+        // Only now: until the rename the old version was the one under the name.
         if (lockedFd_ >= 0) {
             ::close(lockedFd_);
         }
@@ -182,34 +219,45 @@ void JobRecord::write() {
     }
 }
 
-std::vector<std::string> removeJobLeftovers(const fs::path& recordsFolder) {
-    std::vector<std::string> removed;
-    std::error_code error;
-    for (fs::directory_iterator it(recordsFolder, error), end; !error && it != end;
-         it.increment(error)) {
-        const fs::path record = it->path();
-        const std::string name = record.filename().string();
-        if (name.starts_with(".") || !name.ends_with(kRecordExtension)) {
-            continue;
-        }
-        const int fd = ::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) {
-            continue;
-        }
-        // A lock held means the job still runs.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            try {
-                for (auto& sentence : removeRecorded(parseRecord(readAll(fd)))) {
-                    removed.push_back(std::move(sentence));
-                }
-            } catch (const std::exception&) {
-                // A record that cannot be read whole removes nothing more.
+std::vector<std::string> removeJobLeftovers(
+    const fs::path& recordsFolder, const std::function<void(const fs::path&)>& betweenOpenAndLock) {
+    std::vector<std::string> lines;
+    std::size_t waitingJobs = 0;
+    try {
+        std::error_code error;
+        for (fs::directory_iterator it(recordsFolder, error), end; !error && it != end;
+             it.increment(error)) {
+            const fs::path record = it->path();
+            const std::string name = record.filename().string();
+            if (!isRecordName(name) && !isRecordWorkingName(name)) {
+                continue;
             }
-            removeQuietly(record);
+            const OpenFile opened{::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)};
+            if (opened.fd < 0) {
+                continue;
+            }
+            if (betweenOpenAndLock) {
+                betweenOpenAndLock(record);
+            }
+            // A lock held means the job still runs; so does one taken on a replaced version.
+            if (::flock(opened.fd, LOCK_EX | LOCK_NB) != 0 || !isStillNamed(opened.fd, record)) {
+                continue;
+            }
+            const auto text = readAll(opened.fd);
+            const auto removal = removeRecordedItems(text ? parseRecord(*text) : RecordEntries{});
+            lines.insert(lines.end(), removal.lines.begin(), removal.lines.end());
+            waitingJobs += removal.waitingJobs;
+            if (!removal.pending) {
+                removeQuietly(record);
+            }
         }
-        ::close(fd);
+        if (waitingJobs > 0) {
+            lines.push_back(waitingJobsLine(waitingJobs));
+        }
+    } catch (const std::exception&) {
+        // Out of memory: what was removed so far is said.
     }
-    return removed;
+    return lines;
 }
 
 }  // namespace tavrolin

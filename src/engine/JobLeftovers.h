@@ -1,27 +1,30 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "engine/JobItemNames.h"
 
 namespace tavrolin {
 
-// What a job's hidden working output carries in its name: ".<stem>.tmp-tavrolin-<UUID><ext>".
-inline constexpr std::string_view workingMarker = ".tmp-tavrolin-";
-
 // The record of what one running job has made under names of its own (its hidden working
-// output, its private temporary folder), kept as one small file in the records folder of the
-// state folder, so that a later start of the app can remove what a crash or a kill left.
+// output, its private temporary folder, a replacement's backup), or of how many jobs wait in a
+// queue, kept as one small file in the records folder of the state folder, so that a later
+// start of the app can remove what a crash or a kill left and say what was lost.
 //
-// Every change rewrites the file under a hidden name and renames it into place, flushed to disk,
-// so a crash leaves the old or the new record, never half of one. The file is locked (flock) for
-// as long as the record object lives: a start of the app skips the records of jobs that still
-// run, in this or another instance. Writing failures are ignored: the job then only cleans up on
-// its own way out, as it always does. Used by the one thread that runs the job.
+// Every change writes a new file, locks it (flock) before it has any name, then renames it over
+// the old one, flushed to disk, so a crash leaves the old or the new record, never half of one,
+// and the file under the record's name is always locked while the record object lives: a start
+// of the app skips the records of jobs that still run, in this or another instance. Writing
+// failures are ignored: the job then only cleans up on its own way out, as it always does. Used
+// by one thread at a time.
 class JobRecord {
   public:
-    // Nothing is written until the first `add`; an empty folder records nothing.
+    // Nothing is written until the first change; an empty folder records nothing.
     explicit JobRecord(std::filesystem::path recordsFolder);
     // Removes the record; call it after the recorded items are gone or published.
     ~JobRecord();
@@ -35,22 +38,37 @@ class JobRecord {
     // Before ffmpeg may create `working`: what the user will see it as is `output`.
     void addWorkingOutput(const std::filesystem::path& working,
                           const std::filesystem::path& output);
-    void addTemporaryFolder(const std::filesystem::path& folder);
+    // Before the folder is made; a later call names another folder in its place.
+    void setTemporaryFolder(const std::filesystem::path& folder);
+    // Before a replacement swaps `original` for a new file and keeps the old one at `backup`.
+    void addBackup(const std::filesystem::path& backup, const std::filesystem::path& original);
+    // The number of jobs waiting in the queue that owns this record.
+    void setWaitingJobs(std::size_t count);
 
   private:
+    void set(const std::string& kind, const std::string& value);
     void write();
 
     std::filesystem::path folder_;
     std::filesystem::path file_;
-    std::vector<std::pair<std::string, std::filesystem::path>> entries_;
+    std::vector<std::pair<std::string, std::string>> entries_;
     int lockedFd_ = -1;
 };
 
-// Removes what the records in `recordsFolder` name and is still there, by exact name, then the
-// records themselves; records of running jobs are left alone. Only names this program makes
-// are removed (a hidden working name beside an output, a "Tavrolin-" temporary folder). Returns
-// one sentence per removed working copy, for the job queue. Touches the disk: not on the GUI
-// thread. Never throws.
-std::vector<std::string> removeJobLeftovers(const std::filesystem::path& recordsFolder);
+// Removes what the unlocked records in `recordsFolder` name and is still there, then the
+// records themselves; the records of running jobs are left alone. A name is removed only when
+// it has exactly the shape this program gives it (JobItemNames.h), a temporary folder only
+// while it holds nothing but temporary inputs; any other name is left alone. A record stays
+// while something it names could not be removed or lies in a folder that is not there (a drive
+// not mounted), to be tried again at the next start. A replacement's backup goes when a file
+// stands at the original's name again, else it is moved back there.
+//
+// Returns the lines for the job queue: one per removed working copy or settled backup, and one
+// for the jobs that were waiting in the queues of ended runs. `betweenOpenAndLock` runs after a
+// record is opened and before it is locked (a pause for tests). Touches the disk: not on the
+// GUI thread. Never throws.
+std::vector<std::string> removeJobLeftovers(
+    const std::filesystem::path& recordsFolder,
+    const std::function<void(const std::filesystem::path&)>& betweenOpenAndLock = {});
 
 }  // namespace tavrolin

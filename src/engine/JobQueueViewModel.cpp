@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "engine/JobLeftovers.h"
+#include "engine/WaitingJobsRecord.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 #include "model/Paths.h"
@@ -75,6 +76,20 @@ void JobQueueViewModel::removeLeftoversOfEarlierRuns(std::filesystem::path recor
     if (leftoverSweep_.joinable()) {
         return;  // once per start
     }
+    waitingJobs_ = std::make_unique<WaitingJobsRecord>(recordsFolder);
+    // Progress ticks change nothing here: only a new number is handed on.
+    auto recordWaitingJobs = [this, last = std::optional<std::size_t>()]() mutable {
+        const auto waiting =
+            static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), [](const auto& job) {
+                return job.status.kind == ProcessingJob::Status::Kind::queued;
+            }));
+        if (waiting != last) {
+            last = waiting;
+            waitingJobs_->set(waiting);
+        }
+    };
+    connect(this, &JobQueueViewModel::changed, this, recordWaitingJobs);
+    recordWaitingJobs();
     leftoverSweep_ = std::thread([guard = guard_, folder = std::move(recordsFolder)] {
         auto removed = removeJobLeftovers(folder);
         if (removed.empty()) {

@@ -20,6 +20,8 @@
 
 namespace tavrolin {
 
+class WaitingJobsRecord;
+
 // The application's one job queue: runs media-writing jobs strictly one at a time through the
 // processor, on a worker thread it owns, and publishes every job's status and progress on the
 // GUI thread. Every member function must be called on the GUI thread.
@@ -84,7 +86,8 @@ class JobQueueViewModel : public QObject {
     bool shutdown(std::chrono::milliseconds timeout);
 
     // At start: removes, on a thread of its own, what jobs of an earlier run of the app left
-    // (see removeJobLeftovers), then adds one line per removed copy to notices().
+    // (see removeJobLeftovers), then adds its lines to notices(). From then on the number of
+    // waiting jobs is kept in a record there, so a start after a kill can say how many went.
     void removeLeftoversOfEarlierRuns(std::filesystem::path recordsFolder);
     // Lines for the queue screen that belong to no job.
     const std::vector<std::string>& notices() const { return notices_; }
@@ -121,6 +124,7 @@ class JobQueueViewModel : public QObject {
     std::vector<std::string> notices_;
     // Joined by the destructor; its work is bounded by the records it reads.
     std::thread leftoverSweep_;
+    std::unique_ptr<WaitingJobsRecord> waitingJobs_;
 };
 
 }  // namespace tavrolin

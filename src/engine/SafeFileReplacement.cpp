@@ -179,7 +179,8 @@ SourceFileFingerprint SourceFileFingerprint::of(const fs::path& file) {
     return fingerprint;
 }
 
-void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& preparedPath) const {
+void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& preparedPath,
+                                  const ReplacementSteps& steps) const {
     const fs::path source = resolvedFilePath(sourcePath);
     const fs::path prepared = standardizedPath(preparedPath);
     if (source.parent_path() != prepared.parent_path()) {
@@ -198,6 +199,9 @@ void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& pr
     const fs::path backup = hiddenBackupName(source, backupMarker, Uuid::random());
     try {
         carryOverAttributes(source, prepared);
+        if (steps.beforeSwap) {
+            steps.beforeSwap(backup, source);
+        }
         swapInto(source, prepared, backup);
     } catch (const ReplacementFailure& failure) {
         if (isOutOfSpace(failure.error)) {
@@ -210,6 +214,9 @@ void SafeFileReplacement::replace(const fs::path& sourcePath, const fs::path& pr
             std::strerror(failure.error));
     }
     syncFolder(source.parent_path());
+    if (steps.swapped) {
+        steps.swapped();
+    }
     if (nameExists(source)) {
         removeQuietly(backup);
         return;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 namespace tavrolin {
 
@@ -23,6 +24,17 @@ struct SourceFileFingerprint {
     friend bool operator==(const SourceFileFingerprint&, const SourceFileFingerprint&) = default;
 };
 
+// What a caller learns of a replacement while it runs.
+struct ReplacementSteps {
+    // Before the swap, with the hidden name the old file will have beside the real file it
+    // replaces: recorded, a crash between the swap and the backup's removal leaves a name a
+    // later start finds.
+    std::function<void(const std::filesystem::path& backup, const std::filesystem::path& original)>
+        beforeSwap;
+    // Once the swap is on disk, before the backup goes.
+    std::function<void()> swapped;
+};
+
 // Replaces a source file by a verified replacement prepared beside it, in one file-system
 // operation, keeping a hidden backup until the new file is confirmed at the source's name.
 class SafeFileReplacement {
@@ -33,7 +45,8 @@ class SafeFileReplacement {
     // `prepared` must then lie beside the real file. Before the swap the prepared file takes the
     // source's permission bits, group and user.* extended attributes and is flushed to disk.
     // Throws MediaProcessingError (invalidRequest or processFailed).
-    void replace(const std::filesystem::path& source, const std::filesystem::path& prepared) const;
+    void replace(const std::filesystem::path& source, const std::filesystem::path& prepared,
+                 const ReplacementSteps& steps = {}) const;
 };
 
 // The file a path names once symbolic links are followed; the path itself (made absolute and

@@ -96,12 +96,12 @@ SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRe
                                  const std::stop_token& stop) {
     SplitSideFiles side;
     if (auto text = chapters.renderPart(layout.chapters, split.startTime, split.endTime)) {
-        side.chapters = files.writeTemporaryInput("Tavrolin-Chapters-", "ffmetadata", *text);
+        side.chapters = files.writeTemporaryInput(chapterFileInput, *text);
     }
     if (FFmpegCommandBuilder::splitAttachesPictures(files.workingOutput)) {
         for (const auto& stream : layout.streams) {
             if (stream.role == SplitStreamRole::picture) {
-                side.pictures[stream.index] = files.temporaryPath("Tavrolin-Picture-", "picture");
+                side.pictures[stream.index] = files.temporaryPath(attachedPictureInput);
             }
         }
     }

@@ -599,19 +599,37 @@ TEST_F(JobQueueTest, LeftoversOfAnEarlierRunAreRemovedOffTheGuiThreadAndShownInO
     const pid_t earlier = ::fork();
     ASSERT_GE(earlier, 0);
     if (earlier == 0) {
-        auto* record = new JobRecord(records);  // never destroyed: the process just ends
+        // Never destroyed: the process just ends.
+        auto* record = new JobRecord(records);
         record->addWorkingOutput(working, scratch / "clip-clip.mkv");
-        ::_exit(0);
+        auto* earlierQueue = new JobQueueViewModel(std::make_shared<FakeProcessor>());
+        earlierQueue->removeLeftoversOfEarlierRuns(records);
+        earlierQueue->enqueue({remux("a"), remux("b"), remux("c")});
+        // Written on the queue's own thread: the record appears beside the job's.
+        for (int i = 0; i < 1000; ++i) {
+            std::error_code error;
+            int named = 0;
+            for (const auto& entry : fs::directory_iterator(records, error)) {
+                named += entry.path().filename().string().front() != '.';
+            }
+            if (named == 2) {
+                ::_exit(0);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ::_exit(1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(earlier, &status, 0), earlier);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     QSignalSpy changed(queue.get(), &JobQueueViewModel::changed);
     queue->removeLeftoversOfEarlierRuns(records);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !queue->notices().empty(); }, 5000));
-    EXPECT_EQ(
-        queue->notices(),
-        std::vector<std::string>{
-            "Removed an unfinished copy of \u201Cclip-clip.mkv\u201D left by an earlier run."});
+    EXPECT_EQ(queue->notices(),
+              (std::vector<std::string>{
+                  "Removed an unfinished copy of \u201Cclip-clip.mkv\u201D left by an earlier run.",
+                  "3 jobs that were waiting in the queue when an earlier run ended were not kept. "
+                  "Add them again to run them."}));
     EXPECT_EQ(changed.count(), 1);
     EXPECT_FALSE(fs::exists(working));
     EXPECT_TRUE(fs::is_empty(records));
