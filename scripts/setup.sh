@@ -11,7 +11,7 @@ packages=(
   nlohmann-json3-dev libicu-dev libfontconfig-dev zlib1g-dev
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool locales dbus dbus-x11 attr
+  xvfb xauth x11-utils xdotool openbox locales dbus dbus-x11 attr
   at-spi2-core python3 python3-gi gir1.2-atspi-2.0
   desktop-file-utils appstream
 )

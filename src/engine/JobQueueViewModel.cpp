@@ -143,7 +143,22 @@ std::vector<ProcessingJob> JobQueueViewModel::queuedJobs() const {
 }
 
 bool JobQueueViewModel::claimsOutput(const std::filesystem::path& output) const {
-    return claimedOutputs().contains(standardizedPath(output));
+    return outputClaim(output) != OutputClaim::none;
+}
+
+OutputClaim JobQueueViewModel::outputClaim(const std::filesystem::path& output) const {
+    const auto wanted = standardizedPath(output);
+    OutputClaim claim = OutputClaim::none;
+    for (const auto& job : jobs_) {
+        if (job.status.isFinished() || standardizedPath(job.request.output()) != wanted) {
+            continue;
+        }
+        if (job.status.kind == ProcessingJob::Status::Kind::running) {
+            return OutputClaim::running;
+        }
+        claim = OutputClaim::waiting;
+    }
+    return claim;
 }
 
 std::set<std::filesystem::path> JobQueueViewModel::claimedOutputs() const {
@@ -168,6 +183,7 @@ void JobQueueViewModel::enqueue(const std::vector<ProcessingRequest>& requests) 
         jobs_.push_back(makeJob(request));
     }
     emit changed();
+    emit claimsChanged();
 }
 
 void JobQueueViewModel::enqueueNext(const std::vector<ProcessingRequest>& requests) {
@@ -183,6 +199,7 @@ void JobQueueViewModel::enqueueNext(const std::vector<ProcessingRequest>& reques
         jobs_.insert(firstQueued, std::make_move_iterator(created.begin()),
                      std::make_move_iterator(created.end()));
         emit changed();
+        emit claimsChanged();
     }
     startWorkerIfNeeded();
 }
@@ -209,6 +226,7 @@ void JobQueueViewModel::processQueue() {
     const ProcessingRequest request = next->request;
     next->status = ProcessingJob::Status::running();
     emit changed();
+    emit claimsChanged();
 
     auto run = std::make_shared<Run>();
     run->id = id;
@@ -287,6 +305,7 @@ void JobQueueViewModel::setStatus(const Uuid& id, ProcessingJob::Status status) 
     }
     it->status = std::move(status);
     emit changed();
+    emit claimsChanged();
 }
 
 void JobQueueViewModel::cancelRunningJob() {

@@ -13,6 +13,7 @@
 
 #include "engine/FileRevealing.h"
 #include "engine/MediaProcessing.h"
+#include "model/OutputClaim.h"
 #include "model/ProcessingJob.h"
 #include "model/ProcessingRequest.h"
 #include "model/Uuid.h"
@@ -52,6 +53,8 @@ class JobQueueViewModel : public QObject {
     // Whether a queued or running job writes `output` (paths compared made absolute and
     // normal): a page refuses a second job to the same output as it refuses an existing file.
     bool claimsOutput(const std::filesystem::path& output) const;
+    // Which job claims `output`: a waiting one, the running one, or none.
+    OutputClaim outputClaim(const std::filesystem::path& output) const;
     // Every output a queued or running job writes, absolute and normal.
     std::set<std::filesystem::path> claimedOutputs() const;
     // Whether a worker exists (running a job or about to take the next one).
@@ -91,6 +94,9 @@ class JobQueueViewModel : public QObject {
 
   signals:
     void changed();
+    // A job was added, started or ended: what outputClaim answers may have changed. Pages whose
+    // reasons name a claimed output check them again (progress alone does not emit this).
+    void claimsChanged();
 
   private:
     struct Run;

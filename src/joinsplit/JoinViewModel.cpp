@@ -24,6 +24,14 @@ JoinViewModel::JoinViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProb
         return chooseOutputFile(name, container, startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &JoinViewModel::changed);
+    connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
+        if (claimedChoice_) {
+            if (!queue_.claimsOutput(*claimedChoice_)) {
+                claimedChoice_.reset();
+            }
+            emit changed();
+        }
+    });
 }
 
 JoinViewModel::~JoinViewModel() = default;
@@ -35,8 +43,18 @@ void JoinViewModel::setContainer(OutputContainer container) {
     }
 }
 
+std::optional<std::string> JoinViewModel::outputProblem() const {
+    if (claimedChoice_) {
+        return MediaProcessingError::outputClaimed(claimedChoice_->filename().string(),
+                                                   queue_.outputClaim(*claimedChoice_))
+            .what();
+    }
+    return outputProblem_ ? outputProblem_ : outputFolderCheck_.problem();
+}
+
 void JoinViewModel::listChanged() {
     outputProblem_.reset();
+    claimedChoice_.reset();
     outputFolderCheck_.reset();  // a join waiting for it is dropped
     emit changed();
 }
@@ -123,6 +141,7 @@ void JoinViewModel::chooseOutputAndQueue() {
     // looked for off the GUI thread; the panel opens with the answer.
     const fs::path startFolder = files_.front().parent_path();
     outputProblem_.reset();
+    claimedChoice_.reset();
     outputFolderCheck_.ask({{},
                             {},
                             OutputFolderChecker::FreeNameSearch{
@@ -142,7 +161,9 @@ void JoinViewModel::chooseOutput(const std::string& suggestedName, const fs::pat
         return;
     }
     if (queue_.claimsOutput(*output)) {
-        refuseOutput(MediaProcessingError::outputClaimed(output->filename().string()).what());
+        claimedChoice_ = output;  // named while a job claims it
+        outputFolderCheck_.reset();
+        emit changed();
         return;
     }
     outputFolderCheck_.ask({{output->parent_path()}, {*output}, std::nullopt}, true,

@@ -60,13 +60,11 @@ class JoinViewModel : public QObject {
 
     // Computed on demand from the current state.
     std::optional<std::string> compatibilityMessage() const;
-    // Why the last chosen output cannot be written (it exists or a queued job writes it, or its
-    // folder takes no new file; the disk is asked off the GUI thread, "Checking the folder…"
-    // while that takes long); cleared when the list or the container changes or another output
-    // is chosen.
-    std::optional<std::string> outputProblem() const {
-        return outputProblem_ ? outputProblem_ : outputFolderCheck_.problem();
-    }
+    // Why the last chosen output cannot be written (it exists or a queued or running job writes
+    // it, or its folder takes no new file; the disk is asked off the GUI thread, "Checking the
+    // folder…" while that takes long); cleared when the list or the container changes or
+    // another output is chosen, and a job's claim also when that job ends.
+    std::optional<std::string> outputProblem() const;
     // Queueing waits for the answer.
     bool isCheckingOutputFolder() const { return outputFolderCheck_.isChecking(); }
     void setOutputFolderProbe(OutputFolderChecker::Probe probe) {
@@ -101,6 +99,7 @@ class JoinViewModel : public QObject {
     JoinInspectionStates inspectionStates_;
     OutputContainer container_ = OutputContainer::mp4;
     std::optional<std::string> outputProblem_;
+    std::optional<std::filesystem::path> claimedChoice_;
     OutputFolderChecker outputFolderCheck_;
 
     // Last, so that it is destroyed first: no outcome arrives while the state goes away.

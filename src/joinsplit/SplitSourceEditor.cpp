@@ -22,6 +22,7 @@
 #include "widgets/AppStyle.h"
 #include "widgets/ContentUnavailableView.h"
 #include "widgets/ElidedLabel.h"
+#include "widgets/FieldText.h"
 #include "widgets/OutputFolderRow.h"
 #include "widgets/RetiredWidget.h"
 #include "widgets/SymbolIcons.h"
@@ -61,14 +62,6 @@ QLabel* cutNote(const char* objectName) {
 void showNote(QLabel* note, const std::optional<std::string>& text, bool shown) {
     note->setText(QString::fromStdString(text.value_or("")));
     note->setVisible(shown && text.has_value());
-}
-
-// Replaces the text only when it differs, so the caret stays where the user types.
-void setFieldText(QLineEdit* field, const std::string& text) {
-    const QString value = QString::fromStdString(text);
-    if (field->text() != value) {
-        field->setText(value);
-    }
 }
 
 }  // namespace
@@ -201,16 +194,16 @@ QWidget* SplitSourceEditor::buildSettings() {
 
     startLabel_ = new QLabel(QStringLiteral("Start (seconds)"));
     start_ = timeField("startField", startLabel_->text(), QStringLiteral("0"), 120);
-    connect(start_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
+    followFieldText(start_, this,
+                    [this](const QString& text) { viewModel_.setStartText(text.toStdString()); });
     startNote_ = cutNote("startNote");
     grid->addWidget(startLabel_, 1, 0);
     grid->addWidget(start_, 1, 1);
     grid->addWidget(startNote_, 2, 1, 1, 2);
     endLabel_ = new QLabel(QStringLiteral("End (seconds)"));
     end_ = timeField("endField", endLabel_->text(), QStringLiteral("60"), 120);
-    connect(end_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
+    followFieldText(end_, this,
+                    [this](const QString& text) { viewModel_.setEndText(text.toStdString()); });
     endNote_ = cutNote("endNote");
     grid->addWidget(endLabel_, 3, 0);
     grid->addWidget(end_, 3, 1);
@@ -218,8 +211,9 @@ QWidget* SplitSourceEditor::buildSettings() {
     splitLabel_ = new QLabel(QStringLiteral("Split at (seconds)"));
     splitPoint_ =
         timeField("splitField", splitLabel_->text(), QStringLiteral("Choose a frame above"), 180);
-    connect(splitPoint_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { viewModel_.setSplitPointText(text.toStdString()); });
+    followFieldText(splitPoint_, this, [this](const QString& text) {
+        viewModel_.setSplitPointText(text.toStdString());
+    });
     splitNote_ = cutNote("splitNote");
     grid->addWidget(splitLabel_, 5, 0);
     grid->addWidget(splitPoint_, 5, 1);
@@ -365,9 +359,9 @@ void SplitSourceEditor::render() {
     showNote(endNote_, plan.endNote, isRange);
     showNote(splitNote_, plan.startNote, !isRange);
     showNote(containerNote_, configuration->streamNote(), isMedia);
-    setFieldText(start_, configuration->startText);
-    setFieldText(end_, configuration->endText);
-    setFieldText(splitPoint_, configuration->splitPointText);
+    setFieldText(start_, QString::fromStdString(configuration->startText));
+    setFieldText(end_, QString::fromStdString(configuration->endText));
+    setFieldText(splitPoint_, QString::fromStdString(configuration->splitPointText));
     container_->setCurrentIndex(
         configuration->container ? container_->findData(static_cast<int>(*configuration->container))
                                  : 0);

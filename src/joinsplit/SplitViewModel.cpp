@@ -29,6 +29,12 @@ SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
         return chooseOutputFolder(startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &SplitViewModel::changed);
+    // The validation names the queue's jobs as they are now.
+    connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
+        if (!sources_.empty()) {
+            emit changed();
+        }
+    });
 }
 
 SplitViewModel::~SplitViewModel() {
@@ -238,8 +244,10 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
     // A job already queued to the same file would be refused as an existing file is.
     for (const auto& source : sources_) {
         for (const auto& request : makeRequests(source, *outputDirectory_)) {
-            if (queue_.claimsOutput(request.output())) {
-                return MediaProcessingError::outputClaimed(request.output().filename().string())
+            if (const auto claim = queue_.outputClaim(request.output());
+                claim != OutputClaim::none) {
+                return MediaProcessingError::outputClaimed(request.output().filename().string(),
+                                                           claim)
                     .what();
             }
         }

@@ -19,9 +19,12 @@ MediaProcessingError MediaProcessingError::outputExists(const std::string& fileN
                 "\u201D already exists. Choose another folder or name."};
 }
 
-MediaProcessingError MediaProcessingError::outputClaimed(const std::string& fileName) {
+MediaProcessingError MediaProcessingError::outputClaimed(const std::string& fileName,
+                                                         OutputClaim claim) {
     return {Case::outputClaimed, fileName,
-            "\u201C" + fileName + "\u201D is already the output of a job waiting in the queue."};
+            "\u201C" + fileName + "\u201D is already the output of " +
+                (claim == OutputClaim::running ? "the job running" : "a job waiting") +
+                " in the queue."};
 }
 
 MediaProcessingError MediaProcessingError::invalidRequest(const std::string& message) {

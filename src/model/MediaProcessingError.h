@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "model/OutputClaim.h"
+
 namespace tavrolin {
 
 // The error of media-writing work; what() is the user-facing message.
@@ -22,8 +24,9 @@ class MediaProcessingError : public std::runtime_error {
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
     static MediaProcessingError outputExists(const std::string& fileName);
-    // A queued or running job will write `fileName`: a page refuses a second job to it.
-    static MediaProcessingError outputClaimed(const std::string& fileName);
+    // A queued or running job will write `fileName` (`claim` says which): a page refuses a
+    // second job to it.
+    static MediaProcessingError outputClaimed(const std::string& fileName, OutputClaim claim);
     static MediaProcessingError invalidRequest(const std::string& message);
     static MediaProcessingError processFailed(const std::string& message);
     // An input is no longer where the job was asked to read it.

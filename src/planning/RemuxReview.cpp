@@ -195,9 +195,10 @@ std::optional<RemuxReview::Validation> RemuxReview::outputValidation() const {
         }
     }
     for (const auto& output : outputURLs(*outputFolder_)) {
-        if (outputClaimed_ && outputClaimed_(output)) {
+        if (const auto claim = outputClaimed_ ? outputClaimed_(output) : OutputClaim::none;
+            claim != OutputClaim::none) {
             return Validation{Rule::outputClaimed,
-                              MediaProcessingError::outputClaimed(fileName(output)).what()};
+                              MediaProcessingError::outputClaimed(fileName(output), claim).what()};
         }
         if (outputExists_ && outputExists_(output)) {
             // The page has no name field: the folder and the container are what can change.

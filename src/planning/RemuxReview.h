@@ -10,6 +10,7 @@
 
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
+#include "model/OutputClaim.h"
 #include "model/OutputContainer.h"
 #include "model/ProcessingRequest.h"
 #include "model/RemuxSource.h"
@@ -71,8 +72,8 @@ class RemuxReview {
     void setOutputExists(std::function<bool(const std::filesystem::path&)> exists) {
         outputExists_ = std::move(exists);
     }
-    // Whether a job already queued writes a file; such an output is refused too.
-    void setOutputClaimed(std::function<bool(const std::filesystem::path&)> claimed) {
+    // Whether a job already queued or running writes a file; such an output is refused too.
+    void setOutputClaimed(std::function<OutputClaim(const std::filesystem::path&)> claimed) {
         outputClaimed_ = std::move(claimed);
     }
     // Every output the sources would write into the folder, in the sources' order.
@@ -106,7 +107,7 @@ class RemuxReview {
     std::optional<std::filesystem::path> outputFolder_;
     std::optional<std::string> outputFolderProblem_;
     std::function<bool(const std::filesystem::path&)> outputExists_;
-    std::function<bool(const std::filesystem::path&)> outputClaimed_;
+    std::function<OutputClaim(const std::filesystem::path&)> outputClaimed_;
     std::optional<OutputContainer> container_;
     std::optional<PlaybackTarget> target_;
     StreamCopyCompatibility compatibility_;

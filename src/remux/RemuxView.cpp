@@ -28,6 +28,7 @@
 #include "widgets/CoalescedRefresh.h"
 #include "widgets/ContentUnavailableView.h"
 #include "widgets/FeatureHeader.h"
+#include "widgets/FieldText.h"
 #include "widgets/FilePanels.h"
 #include "widgets/RemuxSymbols.h"
 #include "widgets/RetiredWidget.h"
@@ -184,7 +185,7 @@ void RemuxView::addOutputGroup(QVBoxLayout* column) {
     folderField_->setMinimumWidth(320);
     folderField_->setAccessibleName(QStringLiteral("Output folder"));
     // Every edit by the user, even back to the old text, counts as choosing the folder.
-    connect(folderField_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    followFieldText(folderField_, this, [this](const QString& text) {
         viewModel_.setOutputDirectoryText(toPath(text).string());
     });
     folderRow->addWidget(folderField_, 1);
@@ -277,9 +278,7 @@ void RemuxView::refresh() {
     cardList_->setVisible(!sources.empty());
 
     const QString folderText = toQString(fs::path(viewModel_.outputDirectoryText()));
-    if (folderField_->text() != folderText) {
-        folderField_->setText(folderText);
-    }
+    setFieldText(folderField_, folderText);
     containerPicker_->setCurrentIndex(pickerIndex(viewModel_.container(), allOutputContainers));
     targetPicker_->setCurrentIndex(pickerIndex(viewModel_.playbackTarget(), allPlaybackTargets));
 

@@ -116,6 +116,13 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
         return chooseOutputFolder(startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &RemuxViewModel::changed);
+    // A job that claimed an output ended or started: the review names it as it is now. No
+    // source shows anything new.
+    connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
+        if (!sources_.empty()) {
+            emitSourcesChanged({});
+        }
+    });
     // Connected first, so it runs before any view renders.
     connect(this, &RemuxViewModel::changed, this, [this] {
         if (!emittingSourcesChanged_) {
@@ -401,7 +408,7 @@ RemuxReview RemuxViewModel::review() const {
     review.setOutputFolderProblem(outputFolderCheck_.problem());
     review.setOutputExists(
         [this](const fs::path& output) { return outputFolderCheck_.exists(output); });
-    review.setOutputClaimed([this](const fs::path& output) { return queue_.claimsOutput(output); });
+    review.setOutputClaimed([this](const fs::path& output) { return queue_.outputClaim(output); });
     return review;
 }
 

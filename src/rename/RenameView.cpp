@@ -21,9 +21,11 @@
 #include "rename/RenameViewModel.h"
 #include "widgets/AppStyle.h"
 #include "widgets/FeatureHeader.h"
+#include "widgets/FieldText.h"
 #include "widgets/FileListEditor.h"
 #include "widgets/FilePanels.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
 #include "widgets/WorkspaceColumn.h"
 
 namespace tavrolin {
@@ -85,6 +87,7 @@ RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
         viewModel_.addFiles(mediaFileChooser_ ? mediaFileChooser_() : std::vector<fs::path>{});
     });
     filesHeader->addWidget(addFiles);
+    addFilesButton_ = addFiles;
     column->addLayout(filesHeader);
 
     fileList_ = new FileListEditor(
@@ -135,7 +138,7 @@ QWidget* RenameView::makeNamingGroup() {
     showNameField_->setMinimumWidth(260);
     // Without a name of its own a screen reader reads the group's title instead.
     showNameField_->setAccessibleName(QStringLiteral("Show name"));
-    connect(showNameField_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    followFieldText(showNameField_, this, [this](const QString& text) {
         viewModel_.setShowName(text.toStdString());
         viewModel_.refreshPlan();
     });
@@ -200,7 +203,7 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
     digits.setStyleHint(QFont::Monospace);
     row.field->setFont(digits);
     // A field that does not hold a whole number keeps the last number it held.
-    connect(row.field, &QLineEdit::textEdited, this, [this, write](const QString& text) {
+    followFieldText(row.field, this, [this, write](const QString& text) {
         if (const auto value = wholeNumber(text)) {
             write(*value);
             viewModel_.refreshPlan();
@@ -233,7 +236,7 @@ RenameView::NumberRow RenameView::makeNumberRow(const QString& name, const QStri
         connect(arrow, &QShortcut::activated, row.field,
                 [field = row.field, stepper = row.stepper, step = step] {
                     stepper->stepBy(step);
-                    field->setText(QString::number(stepper->value()));
+                    setFieldText(field, QString::number(stepper->value()));
                 });
     }
     return row;
@@ -350,7 +353,7 @@ void RenameView::scheduleRefresh() {
 void RenameView::renderNumber(const NumberRow& row, std::int64_t value) {
     // A field being typed in keeps its text ("-" or "" on the way to a number).
     if (!row.field->hasFocus() && wholeNumber(row.field->text()) != value) {
-        row.field->setText(QString::number(value));
+        setFieldText(row.field, QString::number(value));
     }
     const QSignalBlocker blocker(row.stepper);
     row.stepper->setValue(static_cast<int>(
@@ -364,9 +367,7 @@ void RenameView::refresh() {
         fileList_->setFiles(viewModel_.files());
     }
     const QString showName = QString::fromStdString(viewModel_.showName());
-    if (showNameField_->text() != showName) {
-        showNameField_->setText(showName);
-    }
+    setFieldText(showNameField_, showName);
     renderNumber(season_, viewModel_.season());
     renderNumber(startingEpisode_, viewModel_.startingEpisode());
     const auto padding = viewModel_.padding();
@@ -405,7 +406,7 @@ void RenameView::refresh() {
     if (viewModel_.errorMessage() || plan.empty()) {
         planModel_->setPlan({});
     }
-    renameButton_->setEnabled(viewModel_.canRename());
+    setEnabledKeepingFocus(renameButton_, viewModel_.canRename(), addFilesButton_);
 }
 
 }  // namespace tavrolin

@@ -75,6 +75,8 @@ class RenameView : public QWidget {
     QListView* planList_;
     RenamePreviewListModel* planModel_;
     QPushButton* renameButton_;
+    // Takes the focus when a rename disables the button that held it.
+    QPushButton* addFilesButton_;
 };
 
 }  // namespace tavrolin

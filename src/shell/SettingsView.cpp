@@ -178,7 +178,9 @@ QWidget* SettingsView::makeModelServerSection() {
     serverAddress_->setObjectName(QStringLiteral("modelServerAddress"));
     serverAddress_->setAccessibleName(QStringLiteral("Model server address"));
     serverAddress_->setPlaceholderText(server->addressPlaceholder());
-    connect(serverAddress_, &QLineEdit::textEdited, server, &SettingsModelServer::setAddress);
+    // Any change counts (typed, pasted, dropped or set by an accessibility interface); the view
+    // never sets these fields itself after making them.
+    connect(serverAddress_, &QLineEdit::textChanged, server, &SettingsModelServer::setAddress);
     // The problem sits under the field and takes no room while there is none.
     auto* addressColumn = new QVBoxLayout;
     addressColumn->setSpacing(2);
@@ -193,7 +195,7 @@ QWidget* SettingsView::makeModelServerSection() {
     serverModel_->setObjectName(QStringLiteral("modelServerModel"));
     serverModel_->setAccessibleName(QStringLiteral("Model name"));
     serverModel_->setPlaceholderText(server->modelPlaceholder());
-    connect(serverModel_, &QLineEdit::textEdited, server, &SettingsModelServer::setModel);
+    connect(serverModel_, &QLineEdit::textChanged, server, &SettingsModelServer::setModel);
     form->addRow(QStringLiteral("Model"), serverModel_);
     serverStatus_ = secondaryLabel();
     serverStatus_->setObjectName(QStringLiteral("modelServerStatus"));

@@ -269,7 +269,7 @@ QWidget* SubtitleSyncReviewSheet::makeTranscriptPane() {
     listStack_->addWidget(cueList_);
     listStack_->addWidget(new QWidget);
     column->addWidget(listStack_, 1);
-    connect(search_, &QLineEdit::textEdited, this, &SubtitleSyncReviewSheet::render);
+    connect(search_, &QLineEdit::textChanged, this, &SubtitleSyncReviewSheet::render);
     connect(clearSearch_, &QToolButton::clicked, this, [this] {
         search_->clear();
         render();

@@ -14,6 +14,7 @@
 #include "transcription/TranscriptionWorkspaceState.h"
 #include "widgets/AccessibleListRows.h"
 #include "widgets/AppStyle.h"
+#include "widgets/FieldText.h"
 #include "widgets/SymbolIcons.h"
 
 namespace tavrolin {
@@ -239,11 +240,19 @@ QWidget* TranscriptCueDelegate::createEditor(QWidget* parent, const QStyleOption
     editor->setFont(fontFor(TextStyle::callout));
     editor->setAccessibleName(QStringLiteral("Subtitle cue %1 text")
                                   .arg(index.data(TranscriptCueListModel::cueIDRole).toLongLong()));
-    // Every keystroke goes straight into the cues.
+    // Every change goes straight into the cues, typed or set by an accessibility interface.
     auto* self = const_cast<TranscriptCueDelegate*>(this);
-    connect(editor, &QLineEdit::textEdited, self,
-            [self, editor] { emit self->commitData(editor); });
+    followFieldText(editor, self,
+                    [self, editor](const QString&) { emit self->commitData(editor); });
     return editor;
+}
+
+void TranscriptCueDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    if (auto* field = qobject_cast<QLineEdit*>(editor)) {
+        setFieldText(field, index.data(Qt::EditRole).toString());
+    } else {
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
 }
 
 void TranscriptCueDelegate::updateEditorGeometry(QWidget* editor,

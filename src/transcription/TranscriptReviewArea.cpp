@@ -23,6 +23,7 @@
 #include "transcription/TranscriptionWorkspaceSupport.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ContentUnavailableView.h"
+#include "widgets/FieldText.h"
 #include "widgets/RetiredWidget.h"
 #include "widgets/SymbolIcons.h"
 
@@ -112,8 +113,9 @@ TranscriptReviewArea::TranscriptReviewArea(TranscriptionViewModel& viewModel, QW
     header->addWidget(makeTimelineControls());
     layout->addLayout(header);
     layout->addWidget(dividerLine(QFrame::HLine));
-    connect(search_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { viewModel_.setTranscriptSearch(text.toStdString()); });
+    followFieldText(search_, this, [this](const QString& text) {
+        viewModel_.setTranscriptSearch(text.toStdString());
+    });
     connect(clearSearch_, &QToolButton::clicked, this,
             [this] { viewModel_.setTranscriptSearch({}); });
 
@@ -189,9 +191,7 @@ void TranscriptReviewArea::renderResults() {
 void TranscriptReviewArea::render() {
     const auto& state = viewModel_.state();
     const QString query = QString::fromStdString(state.transcriptSearch);
-    if (search_->text() != query) {
-        search_->setText(query);
-    }
+    setFieldText(search_, query);
     const bool isList = reviewMode_ == TranscriptReviewMode::list;
     clearSearch_->setVisible(!query.isEmpty());
     matchCount_->setVisible(isList && !query.isEmpty());
@@ -463,20 +463,17 @@ ChapterMarkerEditor::ChapterMarkerEditor(int number, const ChapterMarker& chapte
     setChapter(number, chapter);
 
     connect(remove_, &QToolButton::clicked, this, [this] { emit removeRequested(chapter_.id); });
-    connect(title_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    followFieldText(title_, this, [this](const QString& text) {
         chapter_.title = text.toStdString();
         emit changed(chapter_);
     });
-    // Only text the locale reads as a number changes the time.
-    connect(startTime_, &QLineEdit::editingFinished, this, [this] {
-        bool ok = false;
-        const double value = QLocale().toDouble(startTime_->text(), &ok);
-        if (!ok || !std::isfinite(value)) {
-            startTime_->setText(QLocale().toString(chapter_.startTime, 'f', 3));
-            return;
+    // Typing changes the time when the field is left (a time typed halfway would move the
+    // chapter); a change made without the focus, such as an accessibility interface's, at once.
+    connect(startTime_, &QLineEdit::editingFinished, this, &ChapterMarkerEditor::commitStartTime);
+    followFieldText(startTime_, this, [this](const QString&) {
+        if (!startTime_->hasFocus()) {
+            commitStartTime();
         }
-        chapter_.startTime = value;
-        emit changed(chapter_);
     });
 }
 
@@ -487,16 +484,27 @@ void ChapterMarkerEditor::setChapter(int number, const ChapterMarker& chapter) {
     title_->setAccessibleName(QStringLiteral("Chapter %1 title").arg(number));
     startTime_->setAccessibleName(QStringLiteral("Chapter %1 start time in seconds").arg(number));
     const QString title = QString::fromStdString(chapter.title);
-    if (title_->text() != title) {
-        title_->setText(title);
+    if (setFieldText(title_, title)) {
         // A long title set from outside reads from its start.
         if (!title_->hasFocus()) {
             title_->setCursorPosition(0);
         }
     }
     if (!startTime_->hasFocus()) {
-        startTime_->setText(QLocale().toString(chapter.startTime, 'f', 3));
+        setFieldText(startTime_, QLocale().toString(chapter.startTime, 'f', 3));
     }
+}
+
+// Only text the locale reads as a number changes the time.
+void ChapterMarkerEditor::commitStartTime() {
+    bool ok = false;
+    const double value = QLocale().toDouble(startTime_->text(), &ok);
+    if (!ok || !std::isfinite(value)) {
+        setFieldText(startTime_, QLocale().toString(chapter_.startTime, 'f', 3));
+        return;
+    }
+    chapter_.startTime = value;
+    emit changed(chapter_);
 }
 
 QWidget* ChapterMarkerEditor::followTabOrder(QWidget* previous) {

@@ -113,6 +113,8 @@ class ChapterMarkerEditor : public QWidget {
     void removeRequested(const Uuid& id);
 
   private:
+    void commitStartTime();
+
     ChapterMarker chapter_;
     QLabel* number_;
     QToolButton* remove_;

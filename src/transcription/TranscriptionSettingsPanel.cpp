@@ -19,6 +19,7 @@
 #include "widgets/AppStyle.h"
 #include "widgets/StatusLine.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/TabOrder.h"
 
 namespace tavrolin {
 
@@ -390,23 +391,24 @@ void TranscriptionActionBar::firstSlotClicked() {
 void TranscriptionActionBar::render() {
     const auto& state = viewModel_.state();
     const BatchTranscriptionSource* source = state.selectedSource();
+    bool firstEnabled = false;
     if (state.isSelectedSourceBeingTranscribed()) {
         firstSlot_ = FirstSlot::cancel;
         first_->setIcon({});
         first_->setText(state.isCancellingTranscription ? QStringLiteral("Cancelling…")
                         : state.batchTotalCount >= 2    ? QStringLiteral("Cancel All")
                                                         : QStringLiteral("Cancel"));
-        first_->setEnabled(!state.isCancellingTranscription);
+        firstEnabled = !state.isCancellingTranscription;
     } else if (source && source->status.kind == Kind::queued) {
         firstSlot_ = FirstSlot::queued;
         first_->setIcon(symbolIcon(QStringLiteral("clock")));
         first_->setText(QStringLiteral("Queued"));
-        first_->setEnabled(false);
+        firstEnabled = false;
     } else if (!state.cues().empty()) {
         firstSlot_ = FirstSlot::clear;
         first_->setIcon(symbolIcon(QStringLiteral("trash")));
         first_->setText(QStringLiteral("Clear Transcript"));
-        first_->setEnabled(true);
+        firstEnabled = true;
     } else {
         firstSlot_ = FirstSlot::transcribe;
         first_->setIcon(symbolIcon(state.isTranscribing
@@ -414,22 +416,25 @@ void TranscriptionActionBar::render() {
                                        : QStringLiteral("waveform.badge.magnifyingglass")));
         first_->setText(state.isTranscribing ? QStringLiteral("Add to Queue")
                                              : QStringLiteral("Transcribe"));
-        first_->setEnabled(state.canTranscribeSelectedSource());
+        firstEnabled = state.canTranscribeSelectedSource();
     }
+    // A button that loses the focus this way (a run starting, an export checking its folder)
+    // hands it to the heir on this page rather than Qt to the next page or the sidebar.
+    setEnabledKeepingFocus(first_, firstEnabled, focusHeir_);
     first_->setDefault(firstSlot_ == FirstSlot::transcribe);
 
     const bool hasCues = !state.cues().empty();
-    exportSubtitles_->setVisible(hasCues);
-    container_->setVisible(hasCues);
-    exportMedia_->setVisible(hasCues);
+    setVisibleKeepingFocus(exportSubtitles_, hasCues, focusHeir_);
+    setVisibleKeepingFocus(container_, hasCues, focusHeir_);
+    setVisibleKeepingFocus(exportMedia_, hasCues, focusHeir_);
     container_->setCurrentIndex(
         container_->findData(static_cast<int>(state.mediaOutputContainer())));
     arrangeRows();
     const auto blocker = state.mediaExportBlocker();
     const auto reason = workspace::exportUnavailableReason(blocker, state.isTranscribing,
                                                            viewModel_.isCheckingOutputFolder());
-    exportMedia_->setEnabled(!reason);
-    exportSubtitles_->setEnabled(!viewModel_.isCheckingOutputFolder());
+    setEnabledKeepingFocus(exportMedia_, !reason, focusHeir_);
+    setEnabledKeepingFocus(exportSubtitles_, !viewModel_.isCheckingOutputFolder(), focusHeir_);
     exportMedia_->setToolTip(plainToolTip(
         blocker ? QString::fromStdString(*blocker)
                 : QStringLiteral("Copy the compatible source tracks, generated subtitles, and "

@@ -97,6 +97,8 @@ class TranscriptionActionBar : public QWidget {
   public:
     explicit TranscriptionActionBar(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
     void render();
+    // Takes the focus from a button that a render disables or hides.
+    void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
 
   signals:
     void clearRequested();
@@ -120,6 +122,7 @@ class TranscriptionActionBar : public QWidget {
     QHBoxLayout* topRow_;
     QHBoxLayout* bottomRow_;
     bool twoRows_ = false;
+    QWidget* focusHeir_ = nullptr;
 };
 
 }  // namespace tavrolin

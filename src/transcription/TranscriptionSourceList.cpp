@@ -24,6 +24,7 @@
 #include "widgets/AccessibleListRows.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ContentUnavailableView.h"
+#include "widgets/FieldText.h"
 #include "widgets/StatusLine.h"
 #include "widgets/SymbolIcons.h"
 #include "widgets/TabOrder.h"
@@ -153,7 +154,7 @@ QWidget* TranscriptionSourceList::makeSearchRow() {
     clearSearch_->setAccessibleName(QStringLiteral("Clear search of all transcripts"));
     searchLayout->addWidget(search_, 1);
     searchLayout->addWidget(clearSearch_);
-    connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    followFieldText(search_, this, [this](const QString& text) {
         viewModel_.setBatchTranscriptSearch(text.toStdString());
     });
     connect(clearSearch_, &QToolButton::clicked, this,
@@ -435,9 +436,7 @@ void TranscriptionSourceList::render() {
 
     searchRow_->setVisible(sourceCount >= 2);
     const QString query = QString::fromStdString(state.batchTranscriptSearch);
-    if (search_->text() != query) {
-        search_->setText(query);
-    }
+    setFieldText(search_, query);
     clearSearch_->setVisible(!query.isEmpty());
 
     exportRow_->setVisible(transcribed >= 1);

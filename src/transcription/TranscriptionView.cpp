@@ -171,6 +171,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
     detailLayout->addWidget(queuePreview_);
     detailLayout->addWidget(dividerLine(QFrame::HLine));
     actionBar_ = new TranscriptionActionBar(viewModel_);
+    actionBar_->setFocusHeir(addFiles);
     detailLayout->addWidget(actionBar_);
     columns->addWidget(detailColumn, 5);
     content_->addWidget(workspace);

@@ -48,9 +48,14 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
     pool_.setMaxThreadCount(6);
     state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
     state_.outputClaimed = [this](const std::filesystem::path& output) {
-        return queue_.claimsOutput(output);
+        return queue_.outputClaim(output);
     };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
+    // The export's readiness and a refusal name the queue's jobs as they are now.
+    connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
+        state_.followClaims();
+        emit changed();
+    });
     state_.outputExists = [this](const std::filesystem::path& output) {
         return outputFolderCheck_.exists(output);
     };

@@ -193,8 +193,8 @@ std::optional<std::string> TranscriptionWorkspaceState::batchMediaExportBlocker(
         if (replaceOriginalsDuringBatchExport) {
             continue;
         }
-        if (outputClaimed && outputClaimed(output)) {
-            return MediaProcessingError::outputClaimed(fileName(output)).what();
+        if (auto refusal = claimRefusal(output)) {
+            return refusal;
         }
         if (knownToExist(output)) {
             return "An output named “" + fileName(output) +
@@ -276,8 +276,9 @@ std::optional<TranscriptionMediaRequest> TranscriptionWorkspaceState::selectedMe
         return std::nullopt;
     }
     // The save panel does not ask about an existing file, and the queue would refuse it.
-    if (outputClaimed && outputClaimed(destination)) {
-        errorMessage = MediaProcessingError::outputClaimed(fileName(destination)).what();
+    if (auto refusal = claimRefusal(destination)) {
+        errorMessage = refusal;
+        refusedClaim_.emplace(destination, *refusal);
         return std::nullopt;
     }
     if (knownToExist(destination)) {
@@ -291,6 +292,11 @@ std::optional<std::vector<TranscriptionMediaRequest>>
 TranscriptionWorkspaceState::batchMediaRequests() {
     if (auto blocker = batchMediaExportBlocker()) {
         errorMessage = blocker;
+        for (const auto& output : batchMediaOutputs()) {
+            if (claimRefusal(output) == blocker) {
+                refusedClaim_.emplace(output, *blocker);
+            }
+        }
         return std::nullopt;
     }
     std::vector<TranscriptionMediaRequest> requests;
@@ -303,6 +309,28 @@ TranscriptionWorkspaceState::batchMediaRequests() {
         }
     }
     return requests;
+}
+
+std::optional<std::string> TranscriptionWorkspaceState::claimRefusal(
+    const std::filesystem::path& output) const {
+    const auto claim = outputClaimed ? outputClaimed(output) : OutputClaim::none;
+    if (claim == OutputClaim::none) {
+        return std::nullopt;
+    }
+    return MediaProcessingError::outputClaimed(fileName(output), claim).what();
+}
+
+void TranscriptionWorkspaceState::followClaims() {
+    if (!refusedClaim_ || errorMessage != refusedClaim_->second) {
+        refusedClaim_.reset();  // another message took its place
+        return;
+    }
+    errorMessage = claimRefusal(refusedClaim_->first);
+    if (errorMessage) {
+        refusedClaim_->second = *errorMessage;
+    } else {
+        refusedClaim_.reset();
+    }
 }
 
 void TranscriptionWorkspaceState::noteMediaQueued(std::size_t count,

@@ -16,6 +16,7 @@
 #include "engine/SubtitleCueSegmenter.h"
 #include "engine/SubtitleTimingAdjuster.h"
 #include "model/FileIdentity.h"
+#include "model/OutputClaim.h"
 #include "model/PreferencesStore.h"
 #include "model/ProcessingRequest.h"
 #include "model/Transcription.h"
@@ -225,8 +226,11 @@ class TranscriptionWorkspaceState {
     std::set<FileIdentity> pendingReplacements;
     std::set<FileIdentity> completedReplacements;
     // Whether a queued or running job writes a file: such an output is refused as an existing
-    // one (the queue's `claimsOutput`); none claims nothing.
-    std::function<bool(const std::filesystem::path&)> outputClaimed;
+    // one (the queue's `outputClaim`); none claims nothing.
+    std::function<OutputClaim(const std::filesystem::path&)> outputClaimed;
+    // The queue's jobs changed: an errorMessage that refused a claimed output names the job as
+    // it now is, and goes once no job claims that output.
+    void followClaims();
     // What the owner last found on the disk, off the GUI thread, about the outputs it asked
     // about (`mediaExportFiles`, `batchMediaOutputs`): whether a name exists (a dangling link
     // too) and which file it leads to. None finds nothing; the state itself never looks.
@@ -285,6 +289,8 @@ class TranscriptionWorkspaceState {
     std::optional<std::string> replacementRefusal(const BatchTranscriptionSource& source) const;
     bool knownToExist(const std::filesystem::path& file) const;
     std::optional<FileIdentity> knownIdentity(const std::filesystem::path& file) const;
+    // The sentence that refuses `output` while a job claims it.
+    std::optional<std::string> claimRefusal(const std::filesystem::path& output) const;
 
     std::shared_ptr<PreferencesStore> preferences_;
     std::optional<std::int64_t> audioIndex_;
@@ -307,6 +313,8 @@ class TranscriptionWorkspaceState {
     };
     std::map<Uuid, EarlierChoice> earlierChoices_;
     std::optional<std::string> summaryFailure_;
+    // The claimed output that errorMessage refused, with the sentence it shows.
+    std::optional<std::pair<std::filesystem::path, std::string>> refusedClaim_;
 
     SubtitleCueSegmenter segmenter_{84, 6.0, 1.2};
     SubtitleTimingAdjuster adjuster_;

@@ -1,5 +1,6 @@
-// An output that a job waiting in the queue will write is refused on every page in one sentence
-// naming it, and Join's suggested name skips it as it skips names on the disk.
+// An output that a job of the queue will write is refused on every page in one sentence naming
+// it and whether the job waits or runs; the sentence goes when the job ends. Join's suggested
+// name skips a claimed name as it skips names on the disk.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "joinsplit/SplitViewModel.h"
 #include "joinsplit_ui/PreviewTestSupport.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/GatedProcessor.h"
 #include "support/IdleServices.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -16,8 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string claimedSentence(const std::string& name) {
-    return "\u201C" + name + "\u201D is already the output of a job waiting in the queue.";
+std::string claimedSentence(const std::string& name, const std::string& job) {
+    return "\u201C" + name + "\u201D is already the output of " + job + " in the queue.";
 }
 
 }  // namespace
@@ -26,7 +28,8 @@ TEST(ClaimedOutput, EveryPageNamesTheQueuedJobsOutput) {
     tavtest::prepareRemuxTest();
     tavtest::TempDir folder;
     const auto& media = tavtest::TestMedia::shared();
-    JobQueueViewModel queue(std::make_shared<tavtest::UnusedProcessor>());
+    const auto processor = std::make_shared<tavtest::GatedProcessor>();
+    JobQueueViewModel queue(processor);
 
     RemuxViewModel remux(queue, tavtest::realProbe());
     JoinViewModel join(queue, tavtest::realProbe());
@@ -113,8 +116,16 @@ TEST(ClaimedOutput, EveryPageNamesTheQueuedJobsOutput) {
         queue.enqueue({JoinRequest{{folder / "x.mp4", folder / "y.mp4"}, claimed}});
         const auto jobs = queue.jobs().size();
         row.act();
-        EXPECT_EQ(row.shown(), claimedSentence(claimed.filename().string()));
+        const std::string name = claimed.filename().string();
+        EXPECT_EQ(row.shown(), claimedSentence(name, "a job waiting"));
         EXPECT_EQ(queue.jobs().size(), jobs) << "nothing more was queued";
+        // The sentence follows the job: named as running, then gone with it.
+        queue.startWorkerIfNeeded();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return queue.hasRunningJob(); }));
+        EXPECT_EQ(row.shown(), claimedSentence(name, "the job running"));
+        processor->fail("stopped");
+        ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().back().status.isFinished(); }));
+        EXPECT_EQ(row.shown(), std::nullopt);
     }
     EXPECT_EQ(folder.entries(),
               (std::vector<std::string>{"a.mp4", "b.mp4", "joined 2.mp4", "r.mp4"}));

@@ -228,12 +228,13 @@ TEST_F(JoinViewModelTest, ASecondJoinToAQueuedOutputIsRefusedOnThePage) {
     model->chooseOutputAndQueue();
     ASSERT_TRUE(tavtest::waitUntil([&] { return model->outputProblem().has_value(); }));
     EXPECT_EQ(model->outputProblem(),
-              "\u201Cjj.mp4\u201D is already the output of a job waiting in the queue.");
+              "\u201Cjj.mp4\u201D is already the output of the job running in the queue.");
     EXPECT_EQ(model->files().size(), 2u);
     EXPECT_EQ(queue->jobs().size(), 1u);
 
     processor->finish();
     ASSERT_TRUE(tavtest::waitUntil([&] { return queue->jobs()[0].status.isFinished(); }));
+    EXPECT_EQ(model->outputProblem(), std::nullopt) << "the reason went with its job";
     model->chooseOutputAndQueue();
     ASSERT_TRUE(tavtest::waitUntil([&] { return queue->jobs().size() == 2u; }));
     EXPECT_EQ(model->outputProblem(), std::nullopt);

@@ -117,10 +117,14 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
          "An output named \u201Ctaken-converted.mp4\u201D already exists. Choose another output "
          "folder or container, or move the existing file away."},
         {{"b.mov", "taken.mov"}, OutputContainer::mkv, std::nullopt},
-        // A job already queued writes it.
+        // A job already queued writes it, or the job running does.
         {{"b.mov", "queued.mov"},
          OutputContainer::mp4,
          "\u201Cqueued-converted.mp4\u201D is already the output of a job waiting in the queue."},
+        {{"b.mov", "running.mov"},
+         OutputContainer::mp4,
+         "\u201Crunning-converted.mp4\u201D is already the output of the job running in the "
+         "queue."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.files[0] + " " + row.files[1]);
@@ -130,8 +134,11 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
         }
         RemuxReview review(sources, folder.path(), row.container, std::nullopt, std::nullopt);
         review.setOutputExists([](const fs::path& output) { return fs::exists(output); });
-        review.setOutputClaimed(
-            [&](const fs::path& output) { return output == folder / "queued-converted.mp4"; });
+        review.setOutputClaimed([&](const fs::path& output) {
+            return output == folder / "queued-converted.mp4"    ? OutputClaim::waiting
+                   : output == folder / "running-converted.mp4" ? OutputClaim::running
+                                                                : OutputClaim::none;
+        });
         const auto validation = review.validation();
         EXPECT_EQ(validation ? std::optional(validation->message) : std::nullopt, row.message);
     }

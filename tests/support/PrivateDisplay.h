@@ -5,6 +5,7 @@
 // Clients need the server's cookie (-auth). Everything started here dies with the test process
 // and is stopped when the object goes, on every path.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -80,6 +81,9 @@ class PrivateDisplay {
         QString screen = QStringLiteral("1280x900x24");
         // The accessibility bus is started at once (a screen reader is about to read).
         bool accessibilityBus = false;
+        // A window manager (openbox) runs on the display, so that activation and focus go as on
+        // a desktop, also when a dialog closes.
+        bool windowManager = false;
     };
 
     PrivateDisplay() : PrivateDisplay(Options{}) {}
@@ -93,7 +97,8 @@ class PrivateDisplay {
         environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(""));
         environment_.insert(QStringLiteral("XAUTHORITY"), path("Xauthority"));
         if (!startServer(options.screen) || !startSessionBus() ||
-            (options.accessibilityBus && !startAccessibilityBus())) {
+            (options.accessibilityBus && !startAccessibilityBus()) ||
+            (options.windowManager && !startWindowManager())) {
             stop();
         }
     }
@@ -107,8 +112,14 @@ class PrivateDisplay {
     const QString& error() const { return error_; }
     // The system environment with this display, its cookie and its buses in place of any other.
     const QProcessEnvironment& environment() const { return environment_; }
-    // The server's and the session bus's, while they run.
-    std::vector<qint64> processIds() const { return {server_.processId(), bus_.processId()}; }
+    // The server's and the session bus's (and the window manager's), while they run.
+    std::vector<qint64> processIds() const {
+        std::vector<qint64> ids{server_.processId(), bus_.processId()};
+        if (windowManager_.processId() > 0) {
+            ids.push_back(windowManager_.processId());
+        }
+        return ids;
+    }
     QString display() const { return environment_.value(QStringLiteral("DISPLAY")); }
 
   private:
@@ -183,10 +194,33 @@ class PrivateDisplay {
         return true;
     }
 
-    // The bus first (its services are in its group), then the server; what ignores SIGTERM is
-    // killed.
+    // Ready once it names itself on the root window, as a window manager does when it has
+    // taken the screen.
+    bool startWindowManager() {
+        startTiedToThisProcess(windowManager_, QStringLiteral("openbox"),
+                               {QStringLiteral("--sm-disable")}, environment_);
+        if (!windowManager_.waitForStarted(60000)) {
+            return fail(QStringLiteral("openbox did not start"), windowManager_);
+        }
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 60000 && windowManager_.state() == QProcess::Running) {
+            QProcess ask;
+            ask.setProcessEnvironment(environment_);
+            ask.start(QStringLiteral("xprop"),
+                      {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            if (ask.waitForFinished(60000) && ask.readAll().contains("window id")) {
+                return true;
+            }
+            usleep(20000);
+        }
+        return fail(QStringLiteral("openbox did not take the screen"), windowManager_);
+    }
+
+    // The window manager and the bus first (the bus's services are in its group), then the
+    // server; what ignores SIGTERM is killed.
     void stop() {
-        for (QProcess* process : {&bus_, &server_}) {
+        for (QProcess* process : {&windowManager_, &bus_, &server_}) {
             const qint64 group = process->processId();
             if (group <= 0) {
                 continue;
@@ -205,6 +239,7 @@ class PrivateDisplay {
     QProcessEnvironment environment_;
     QProcess server_;
     QProcess bus_;
+    QProcess windowManager_;
     QString error_;
 };
 

@@ -513,7 +513,7 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
         std::string expected;
     };
     w.state.outputClaimed = [&](const fs::path& output) {
-        return output == w.folder / "queued.mp4";
+        return output == w.folder / "queued.mp4" ? OutputClaim::waiting : OutputClaim::none;
     };
     existing.insert(w.folder / "taken.mp4");
     ASSERT_EQ(::link((w.folder / "Talk.mkv").c_str(), (w.folder / "Talk-link.mp4").c_str()), 0);

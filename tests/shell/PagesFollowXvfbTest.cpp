@@ -1,0 +1,415 @@
+// Every page does what it shows, in the application's real window on an X server of its own:
+// a field's text set through the accessibility interface (as a screen reader or voice control
+// sets it, without keys) is what the queued job uses; after a submission the focus stays on the
+// page, with a window manager handing the activation back after a dialog as on a desktop; a
+// reason that names a queued job's output goes when that job ends.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "../transcription/SpeechTestSupport.h"
+#include "joinsplit/IndexedClips.h"
+#include "remux/RemuxTestSupport.h"
+#include "rename/RenameView.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
+#include "support/SaveDialogAnswer.h"
+#include "support/TestAppConfiguration.h"
+#include "support/WindowChecks.h"
+#include "transcription/TranscriptionView.h"
+#include "transcription/TranscriptionViewModel.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Set in a child run by its parent case, whose filter names the one child case to run.
+const char* const childVariable = "TAVROLIN_PAGES_CHILD";
+const char* const folderVariable = "TAVROLIN_PAGES_FOLDER";
+// The Python that Debian's python3-gi serves, whatever else is first on the path.
+const char* const systemPython = "/usr/bin/python3";
+
+QUrl urlOf(const fs::path& file) {
+    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
+}
+
+// Sets the field named `name` to `text` through AT-SPI (set_text.py), serving this process's
+// events meanwhile so that the reader's calls are answered.
+bool setTextAccessibly(const QString& name, const QString& text) {
+    QProcess setter;
+    setter.setProcessChannelMode(QProcess::MergedChannels);
+    setter.start(QString::fromLatin1(systemPython),
+                 {QStringLiteral(TAVROLIN_TEST_SOURCE_DIR "/shell/set_text.py"),
+                  QString::number(QCoreApplication::applicationPid()), name, text});
+    const bool ended =
+        tavtest::waitUntil([&] { return setter.state() == QProcess::NotRunning; }, 90s);
+    if (!ended) {
+        setter.kill();
+        setter.waitForFinished(5000);
+    }
+    const QString said = QString::fromUtf8(setter.readAll()).trimmed();
+    EXPECT_EQ(said, QStringLiteral("set")) << name.toStdString();
+    return ended && setter.exitCode() == 0;
+}
+
+// Whether a label shown on `page` holds `text`.
+bool pageSays(QWidget* page, const QString& text) {
+    const auto labels = page->findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+        return label->isVisibleTo(page) && label->text().contains(text);
+    });
+}
+
+// Presses `button` by keyboard, as a person who tabbed to it does.
+void pressByKeyboard(QPushButton* button) {
+    button->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return QApplication::focusWidget() == button; }));
+    QTest::keyClick(button, Qt::Key_Space);
+}
+
+// The child's folder, given by its parent; empty outside a child run.
+fs::path childFolder() {
+    tavtest::prepareRemuxTest();
+    return qEnvironmentVariable(folderVariable).toStdString();
+}
+
+// Runs the child case `name` on a display of its own, with a folder of its own for its files,
+// caches and records.
+void expectChildPasses(const QString& name, const tavtest::PrivateDisplay::Options& options = {}) {
+    tavtest::TempDir folder;
+    QProcessEnvironment environment;
+    const auto inFolder = [&](const char* sub) {
+        return QString::fromStdString((folder / sub).string());
+    };
+    environment.insert(folderVariable, inFolder(""));
+    environment.insert("HOME", inFolder(""));
+    environment.insert("XDG_CACHE_HOME", inFolder("cache"));
+    environment.insert("XDG_STATE_HOME", inFolder("state"));
+    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    tavtest::expectPassesUnderXvfb(childVariable, "PagesWindow." + name, environment, 300000,
+                                   options);
+}
+
+}  // namespace
+
+TEST(PagesWindow, SetTextChild) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP()
+            << "runs only on its own X server, started by PagesWindow.AccessibleSetTextIsWhatRuns";
+    }
+    const fs::path folder = childFolder();
+    // Keyframes every second, so a cut at 2 s is a cut at 2 s.
+    const fs::path clip = tavtest::indexedClip(
+        "pages-keyframes.mp4", "25", 100, {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"});
+    const fs::path film = folder / "film.mkv";
+    fs::copy_file(tavtest::TestMedia::shared().matroska, film);
+    fs::create_directories(folder / "outA");
+    fs::create_directories(folder / "outB");
+    TavrolinApp app(tavtest::appConfiguration(folder));
+    MainWindow* window = app.mainWindow();
+    ASSERT_TRUE(tavtest::showActive(window));
+    ASSERT_TRUE(tavtest::waitUntil([] { return QAccessible::isActive(); }, 30s))
+        << "the accessibility bridge never connected";
+    RootView* root = window->rootView();
+
+    struct Row {
+        WorkspaceSection page;
+        fs::path source;
+        const char* button;
+        // Typed first, then replaced through the accessibility interface.
+        const char* field;
+        QString accessibleName;
+        std::string typed;
+        std::string set;
+        std::function<void(const ProcessingRequest&)> expect;
+    };
+    const std::vector<Row> rows{
+        {WorkspaceSection::remux, film, "addToQueueButton", "folderField",
+         QStringLiteral("Output folder"), (folder / "outA").string(), (folder / "outB").string(),
+         [&](const ProcessingRequest& request) {
+             EXPECT_EQ(request.output().parent_path(), folder / "outB");
+         }},
+        {WorkspaceSection::split, clip, "queueButton", "startField",
+         QStringLiteral("Start (seconds)"), "1", "2",
+         [&](const ProcessingRequest& request) {
+             const auto* split = request.as<SplitRequest>();
+             ASSERT_NE(split, nullptr);
+             EXPECT_DOUBLE_EQ(split->startTime, 2.0);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(rawValue(row.page));
+        root->select(row.page);
+        QWidget* page = root->workspacePage(row.page)->view();
+        ASSERT_TRUE(root->handleDrop({urlOf(row.source)}));
+        auto* button = page->findChild<QPushButton*>(QString::fromLatin1(row.button));
+        auto* field = page->findChild<QLineEdit*>(QString::fromLatin1(row.field));
+        ASSERT_TRUE(button && field);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return button->isEnabled(); }, 60s));
+        field->setFocus(Qt::TabFocusReason);
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, QString::fromStdString(row.typed));
+        field->clearFocus();
+        ASSERT_TRUE(setTextAccessibly(row.accessibleName, QString::fromStdString(row.set)));
+        ASSERT_EQ(field->text().toStdString(), row.set);
+        const auto jobs = app.queue().jobs().size();
+        ASSERT_TRUE(tavtest::waitUntil([&] { return button->isEnabled(); }, 60s));
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return app.queue().jobs().size() > jobs; }, 60s));
+        row.expect(app.queue().jobs().back().request);
+    }
+}
+
+TEST(PagesWindow, AccessibleSetTextIsWhatRuns) {
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    if (!tavtest::hasProgram("dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
+        tavtest::runTool({systemPython, "-c",
+                          "import gi; gi.require_version('Atspi', '2.0'); "
+                          "from gi.repository import Atspi"}) != 0) {
+        GTEST_SKIP() << "needs dbus, at-spi2-core, python3-gi and gir1.2-atspi-2.0";
+    }
+    tavtest::PrivateDisplay::Options options;
+    options.accessibilityBus = true;
+    expectChildPasses(QStringLiteral("SetTextChild"), options);
+}
+
+TEST(PagesWindow, FocusChild) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only on its own X server, started by "
+                        "PagesWindow.FocusStaysOnThePageAfterSubmitting";
+    }
+    const fs::path folder = childFolder();
+    fs::create_directories(folder / "shows");
+    const fs::path talk = folder / "talk.mkv";
+    fs::copy_file(tavtest::makeSpeech("pages-talk.mkv", "The weather today is sunny and warm.",
+                                      {"-c:a", "aac"}),
+                  talk);
+    for (const char* name : {"ep 1.mkv", "ep 2.mkv"}) {
+        std::ofstream(folder / "shows" / name) << name;
+    }
+    TavrolinApp app(tavtest::appConfiguration(folder));
+    MainWindow* window = app.mainWindow();
+    window->resize(tavtest::windowSizes[1]);
+    ASSERT_TRUE(tavtest::showActive(window));
+    RootView* root = window->rootView();
+    root->select(WorkspaceSection::transcribe);
+    auto* transcription = window->findChild<TranscriptionView*>();
+    const auto& state = transcription->viewModel().state();
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return state.availability != TranscriptionWorkspaceAvailability{}; }, 30s));
+    ASSERT_TRUE(root->handleDrop({urlOf(talk)}));
+    auto* rename = dynamic_cast<RenameView*>(root->workspacePage(WorkspaceSection::rename)->view());
+    ASSERT_NE(rename, nullptr);
+
+    struct Row {
+        const char* name;
+        WorkspaceSection page;
+        std::function<void()> setUp;
+        const char* button;
+        std::function<bool()> done;
+    };
+    const std::vector<Row> rows{
+        {"Transcribe", WorkspaceSection::transcribe, [] {}, "firstSlot",
+         [&] { return !state.isTranscribing && !state.cues().empty(); }},
+        {"Export Media", WorkspaceSection::transcribe,
+         [&] { tavtest::answerSaveDialog(folder / "talk out.mkv"); }, "exportMedia",
+         [&] { return state.message == "Added 1 file to the queue: talk out.mkv."; }},
+        {"Rename refused", WorkspaceSection::rename,
+         [&] {
+             ASSERT_TRUE(root->handleDrop(
+                 {urlOf(folder / "shows" / "ep 1.mkv"), urlOf(folder / "shows" / "ep 2.mkv")}));
+             auto* name = rename->findChild<QLineEdit*>(QStringLiteral("showNameField"));
+             QTest::keyClicks(name, QStringLiteral("Show"));
+             ASSERT_TRUE(tavtest::waitUntil([&] {
+                 return rename->findChild<QPushButton*>(QStringLiteral("renameButton"))
+                     ->isEnabled();
+             }));
+             // Taken after the plan was shown: the rename refuses it.
+             std::ofstream(folder / "shows" / "Show - S01E02.mkv") << "the user's";
+         },
+         "renameButton",
+         [&] { return rename->findChild<QWidget*>(QStringLiteral("previewError"))->isVisible(); }},
+        {"Rename done", WorkspaceSection::rename,
+         [&] {
+             fs::remove(folder / "shows" / "Show - S01E02.mkv");
+             // Tabbed to, the field's number is selected: typing replaces it.
+             auto* season = rename->findChild<QLineEdit*>(QStringLiteral("seasonField"));
+             season->setFocus(Qt::TabFocusReason);
+             QTest::keyClicks(season, QStringLiteral("2"));
+             ASSERT_TRUE(tavtest::waitUntil([&] {
+                 return rename->findChild<QPushButton*>(QStringLiteral("renameButton"))
+                     ->isEnabled();
+             }));
+         },
+         "renameButton", [&] { return fs::exists(folder / "shows" / "Show - S02E01.mkv"); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        root->select(row.page);
+        QWidget* page = root->workspacePage(row.page)->view();
+        ASSERT_NO_FATAL_FAILURE(row.setUp());
+        auto* button = page->findChild<QPushButton*>(QString::fromLatin1(row.button));
+        ASSERT_NE(button, nullptr);
+        ASSERT_TRUE(tavtest::waitUntil([&] { return button->isEnabled(); }, 60s))
+            << state.availability.message;
+        ASSERT_NO_FATAL_FAILURE(pressByKeyboard(button));
+        ASSERT_TRUE(tavtest::waitUntil(row.done, 150s));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, 10000));
+        // Renders follow on later turns; the focus is looked at once they are done.
+        ASSERT_TRUE(tavtest::settled(window));
+        QWidget* focused = QApplication::focusWidget();
+        EXPECT_TRUE(focused != nullptr && page->isAncestorOf(focused))
+            << tavtest::describeWidget(focused);
+    }
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !app.queue().isWorkerActive(); }, 60s));
+}
+
+TEST(PagesWindow, FocusStaysOnThePageAfterSubmitting) {
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    if (!tavtest::hasProgram("openbox") || !tavtest::hasProgram("xprop")) {
+        GTEST_SKIP() << "needs openbox and xprop";
+    }
+    tavtest::PrivateDisplay::Options options;
+    options.windowManager = true;
+    expectChildPasses(QStringLiteral("FocusChild"), options);
+}
+
+TEST(PagesWindow, ClaimsChild) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP()
+            << "runs only on its own X server, started by PagesWindow.ClaimedReasonGoesWithItsJob";
+    }
+    const fs::path folder = childFolder();
+    const auto& media = tavtest::TestMedia::shared();
+    for (const auto& [from, name] :
+         {std::pair{media.matroska, "film.mkv"}, std::pair{media.mp4ClipA, "a.mp4"},
+          std::pair{media.mp4ClipB, "b.mp4"}}) {
+        fs::copy_file(from, folder / name);
+    }
+    TavrolinApp app(tavtest::appConfiguration(folder));
+    MainWindow* window = app.mainWindow();
+    ASSERT_TRUE(tavtest::showActive(window));
+    RootView* root = window->rootView();
+    JobQueueViewModel& queue = app.queue();
+    // A job that reads a pipe nobody writes runs until cancelled: every job the pages queue
+    // waits behind it.
+    const fs::path pipe = folder / "pipe.mkv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    queue.enqueue({RemuxRequest{pipe,
+                                folder / "blocked.mkv",
+                                {tavtest::makeStream(0, MediaStreamKind::video, "h264")},
+                                {},
+                                {}}});
+    queue.startWorkerIfNeeded();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return queue.hasRunningJob(); }));
+
+    const auto page = [&](WorkspaceSection section) {
+        return root->workspacePage(section)->view();
+    };
+    TranscriptionViewModel& transcribe =
+        dynamic_cast<TranscriptionView*>(page(WorkspaceSection::transcribe))->viewModel();
+    const auto press = [&](WorkspaceSection section, const char* name) {
+        auto* button = page(section)->findChild<QPushButton*>(QString::fromLatin1(name));
+        ASSERT_TRUE(tavtest::waitUntil([&] { return button->isEnabled(); }, 60s));
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+    // Presses and waits for the job it queues.
+    const auto submit = [&](WorkspaceSection section, const char* name) {
+        const auto jobs = queue.jobs().size();
+        ASSERT_NO_FATAL_FAILURE(press(section, name));
+        ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() > jobs; }, 60s))
+            << transcribe.state().errorMessage.value_or("");
+    };
+    struct Row {
+        WorkspaceSection section;
+        // Queues a job from the page, then asks the page for the same output again.
+        std::function<void()> queueTwice;
+    };
+    const std::vector<Row> rows{
+        {WorkspaceSection::remux,
+         [&] {
+             for (int round = 0; round < 2; ++round) {
+                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "film.mkv")}));
+                 if (round == 0) {
+                     submit(WorkspaceSection::remux, "addToQueueButton");
+                 }
+             }
+         }},
+        {WorkspaceSection::split,
+         [&] {
+             for (int round = 0; round < 2; ++round) {
+                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4")}));
+                 if (round == 0) {
+                     submit(WorkspaceSection::split, "queueButton");
+                 }
+             }
+         }},
+        {WorkspaceSection::join,
+         [&] {
+             for (int round = 0; round < 2; ++round) {
+                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4"), urlOf(folder / "b.mp4")}));
+                 tavtest::answerSaveDialog(folder / "joined.mp4");
+                 if (round == 0) {
+                     submit(WorkspaceSection::join, "queueButton");
+                 } else {
+                     press(WorkspaceSection::join, "queueButton");
+                 }
+             }
+         }},
+        {WorkspaceSection::transcribe,
+         [&] {
+             ASSERT_TRUE(root->handleDrop({urlOf(folder / "b.mp4")}));
+             ASSERT_TRUE(tavtest::waitUntil([&] {
+                 return !transcribe.isInspecting() && transcribe.state().selectedSource();
+             }));
+             transcribe.setCues({{1, 0.5, 1.5, "hello", {}}});
+             for (int round = 0; round < 2; ++round) {
+                 tavtest::answerSaveDialog(
+                     folder /
+                     ("b out." + std::string(rawValue(transcribe.state().mediaOutputContainer()))));
+                 if (round == 0) {
+                     submit(WorkspaceSection::transcribe, "exportMedia");
+                 } else {
+                     press(WorkspaceSection::transcribe, "exportMedia");
+                 }
+             }
+         }},
+    };
+    const QString waiting = QStringLiteral("is already the output of a job waiting in the queue.");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(rawValue(row.section));
+        root->select(row.section);
+        ASSERT_NO_FATAL_FAILURE(row.queueTwice());
+        EXPECT_TRUE(tavtest::waitUntil([&] { return pageSays(page(row.section), waiting); }, 60s));
+    }
+    ASSERT_EQ(queue.jobs().size(), 5u);
+    queue.cancelRunningJob();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !queue.isWorkerActive(); }, 120s));
+    for (const auto& job : std::vector(queue.jobs().begin() + 1, queue.jobs().end())) {
+        EXPECT_EQ(job.status.kind, ProcessingJob::Status::Kind::completed) << job.status.message;
+    }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(rawValue(row.section));
+        root->select(row.section);
+        EXPECT_TRUE(tavtest::waitUntil([&] {
+            return !pageSays(page(row.section), QStringLiteral("is already the output of"));
+        }));
+    }
+}
+
+TEST(PagesWindow, ClaimedReasonGoesWithItsJob) {
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    expectChildPasses(QStringLiteral("ClaimsChild"));
+}
