@@ -669,8 +669,16 @@ TEST_F(RemuxViewTest, AddingAFileResizesNoShownCard) {
     files.push_back(last);
     model->retryInspection(files[1]);
     ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
-    QCoreApplication::processEvents();
     auto* column = find("cardList");
+    // Cards share a time budget per turn and the page lays out later: wait until the column
+    // has taken its final height, then check every card's place.
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        int bottom = -12;
+        for (const auto& file : files) {
+            bottom += 12 + view->cardFor(file)->sizeHint().height();
+        }
+        return column->height() == bottom;
+    }));
     int top = 0;
     for (const auto& file : files) {
         SCOPED_TRACE(file.filename().string());
