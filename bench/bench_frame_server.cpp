@@ -16,8 +16,8 @@
 
 #include "BenchSupport.h"
 #include "engine/MillisecondTime.h"
-#include "joinsplit/FrameServer.h"
-#include "joinsplit/LibavFrameDecoder.h"
+#include "preview/FrameServer.h"
+#include "preview/LibavFrameDecoder.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FoundationProcessRunner.h"
 

@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "BenchUiSupport.h"
-#include "engine/JobQueueViewModel.h"
 #include "probe/FFprobeCommandBuilder.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "process/ProbeConcurrencyLimit.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "remux/StreamSourceCard.h"

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "BenchUiSupport.h"
-#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
+#include "queue/JobQueueViewModel.h"
 #include "support/IdleServices.h"
 #include "transcription/TranscriptionSourceList.h"
 #include "transcription/TranscriptionViewModel.h"

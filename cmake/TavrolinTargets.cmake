@@ -20,8 +20,8 @@ function(tavrolin_folder name)
     endif()
 endfunction()
 
-# The Qt library a folder's UI files join, by layer: the widget kit's (with the Qt halves of the
-# folders below it, TAVROLIN_BELOW_KIT), the shell's, or else the features'.
+# The Qt library a folder's UI files join, by layer: the widget kit's (with the Qt folders below
+# it, TAVROLIN_BELOW_KIT), the shell's, or else the features'.
 function(tavrolin_ui_library name out)
     if(name STREQUAL "widgets" OR name IN_LIST TAVROLIN_BELOW_KIT)
         set(${out} tavrolin_widgets PARENT_SCOPE)

@@ -14,8 +14,8 @@ import sys
 
 # Folders with a core library, the Qt halves of the first four sit below the kit.
 BELOW_KIT = {"model", "process", "probe", "engine"}
-CORE_FOLDERS = BELOW_KIT | {"planning", "joinsplit", "rename", "transcription"}
-QT_ONLY = {"widgets": "kit", "remux": "feature", "shell": "shell"}
+CORE_FOLDERS = BELOW_KIT | {"preview", "planning", "joinsplit", "rename", "transcription"}
+QT_ONLY = {"queue": "lower-qt", "widgets": "kit", "remux": "feature", "shell": "shell"}
 
 # What each role may not include, and what to do instead.
 FORBIDDEN = {

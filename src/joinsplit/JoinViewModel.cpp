@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/JobQueueViewModel.h"
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/MediaProcessingError.h"
+#include "queue/JobQueueViewModel.h"
 #include "widgets/FilePanels.h"
 
 namespace tavrolin {

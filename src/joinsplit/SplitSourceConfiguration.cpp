@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "engine/JobFiles.h"
-#include "joinsplit/PreviewTimeFormat.h"
 #include "model/ErrorMessage.h"
+#include "preview/PreviewTimeFormat.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {

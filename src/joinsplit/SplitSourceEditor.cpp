@@ -15,10 +15,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "joinsplit/SplitPreviewViewModel.h"
-#include "joinsplit/SplitVideoPreview.h"
 #include "joinsplit/SplitViewModel.h"
-#include "joinsplit/SymbolLabel.h"
+#include "preview/SplitPreviewViewModel.h"
+#include "preview/SplitVideoPreview.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ContentUnavailableView.h"
 #include "widgets/ElidedLabel.h"
@@ -26,6 +25,7 @@
 #include "widgets/OutputFolderRow.h"
 #include "widgets/RetiredWidget.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/SymbolLabel.h"
 #include "widgets/TabOrder.h"
 #include "widgets/WorkspaceColumn.h"
 #include "widgets/WrappingLabel.h"

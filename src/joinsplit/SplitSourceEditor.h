@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "joinsplit/SplitVideoPreview.h"
+#include "preview/SplitVideoPreview.h"
 
 class QComboBox;
 class QGroupBox;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/JobQueueViewModel.h"
-#include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
+#include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
+#include "queue/JobQueueViewModel.h"
 #include "widgets/FilePanels.h"
 #include "widgets/GuardedTask.h"
 

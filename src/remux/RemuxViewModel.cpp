@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <set>
 
-#include "engine/JobQueueViewModel.h"
 #include "planning/LanguageModelRemuxIntentParser.h"
 #include "planning/LocalServerLanguageModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "widgets/FilePanels.h"
 
 namespace tavrolin {

@@ -11,7 +11,7 @@
 #include <array>
 #include <utility>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/QueueJobRow.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ContentUnavailableView.h"

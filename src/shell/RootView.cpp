@@ -14,7 +14,6 @@
 #include <algorithm>
 
 #include "engine/FFmpegPreviewService.h"
-#include "engine/JobQueueViewModel.h"
 #include "joinsplit/JoinView.h"
 #include "joinsplit/JoinViewModel.h"
 #include "joinsplit/SplitView.h"
@@ -26,6 +25,7 @@
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
 #include "process/StartupGate.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxView.h"
 #include "remux/RemuxViewModel.h"
 #include "rename/BatchRenamer.h"

@@ -13,8 +13,8 @@
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobLeftovers.h"
-#include "engine/JobQueueViewModel.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/AppUpdater.h"
 #include "shell/DesktopFileRevealer.h"
 #include "shell/QtPreferencesStore.h"

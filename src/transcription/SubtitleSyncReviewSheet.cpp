@@ -16,9 +16,9 @@
 
 #include <cmath>
 
-#include "joinsplit/PreviewPlayer.h"
-#include "joinsplit/PreviewTimeFormat.h"
-#include "joinsplit/SplitPreviewViewModel.h"
+#include "preview/PreviewPlayer.h"
+#include "preview/PreviewTimeFormat.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "transcription/TranscriptCueSearch.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "widgets/AppStyle.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <optional>
 
-#include "joinsplit/SplitVideoPreview.h"
 #include "model/SubtitleCue.h"
+#include "preview/SplitVideoPreview.h"
 
 class QLabel;
 class QLineEdit;

@@ -13,8 +13,8 @@
 
 #include <algorithm>
 
-#include "engine/JobQueueViewModel.h"
-#include "joinsplit/SplitPreviewViewModel.h"
+#include "preview/SplitPreviewViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "transcription/SubtitleSyncReviewSheet.h"
 #include "transcription/TranscriptReviewArea.h"
 #include "transcription/TranscriptionSettingsPanel.h"

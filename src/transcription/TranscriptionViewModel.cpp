@@ -6,10 +6,10 @@
 
 #include <mutex>
 
-#include "engine/JobQueueViewModel.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
 #include "model/TextMetrics.h"
+#include "queue/JobQueueViewModel.h"
 #include "widgets/FilePanels.h"
 #include "widgets/GuardedTask.h"
 

@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "widgets/ActivityIndicator.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ElidedLabel.h"

@@ -14,11 +14,11 @@
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
-#include "joinsplit/IndexedClips.h"
-#include "joinsplit/PreviewTimeFormat.h"
 #include "joinsplit/SplitSourceConfiguration.h"
+#include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/IndexedClips.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;

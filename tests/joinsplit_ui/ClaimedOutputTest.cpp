@@ -7,10 +7,10 @@
 
 #include "joinsplit/JoinViewModel.h"
 #include "joinsplit/SplitViewModel.h"
-#include "joinsplit_ui/PreviewTestSupport.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/GatedProcessor.h"
 #include "support/IdleServices.h"
+#include "support/PreviewTestSupport.h"
 #include "transcription/TranscriptionViewModel.h"
 
 using namespace tavrolin;

@@ -7,8 +7,8 @@
 #include <QListView>
 #include <QTimer>
 
-#include "engine/JobQueueViewModel.h"
 #include "joinsplit/JoinView.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "shell/MainNavigationSidebar.h"
 #include "shell/RootView.h"

@@ -15,10 +15,10 @@
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
 #include "joinsplit/SplitViewModel.h"
-#include "joinsplit_ui/PreviewTestSupport.h"
 #include "model/OutputFolderCheck.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/IdleServices.h"
+#include "support/PreviewTestSupport.h"
 #include "support/SaveDialogAnswer.h"
 #include "transcription/TranscriptionViewModel.h"
 

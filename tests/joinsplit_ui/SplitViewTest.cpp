@@ -11,14 +11,14 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "joinsplit/IndexedClips.h"
-#include "joinsplit/PreviewTimeFormat.h"
-#include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitViewModel.h"
-#include "joinsplit_ui/PreviewTestSupport.h"
+#include "preview/PreviewTimeFormat.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "process/FoundationProcessRunner.h"
 #include "remux/RemuxTestSupport.h"
+#include "support/IndexedClips.h"
+#include "support/PreviewTestSupport.h"
 #include "widgets/ContentUnavailableView.h"
 #include "widgets/FileRowList.h"
 

@@ -10,14 +10,14 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "joinsplit/IndexedClips.h"
-#include "joinsplit/SplitPreviewViewModel.h"
 #include "joinsplit/SplitSourceEditor.h"
 #include "joinsplit/SplitView.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "shell/MainNavigationSidebar.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
+#include "support/IndexedClips.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "widgets/FileRowList.h"

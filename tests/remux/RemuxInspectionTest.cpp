@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
 

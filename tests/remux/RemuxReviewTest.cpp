@@ -3,7 +3,7 @@
 // inspection and submission tests.
 #include <gtest/gtest.h>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
 

@@ -1,7 +1,7 @@
 // Stream selection and its propagation to matching streams of other probed files.
 #include <gtest/gtest.h>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/FFmpegProcessor.h"
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
 

@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "model/MediaStream.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbing.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxViewModel.h"
 #include "support/QtTestApplication.h"
 #include "support/TempDir.h"

@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/CardColumn.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"

@@ -12,7 +12,7 @@
 #include <QStyleOptionButton>
 #include <QToolButton>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"

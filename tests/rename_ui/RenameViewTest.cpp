@@ -11,8 +11,8 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
+#include "queue/JobQueueViewModel.h"
 #include "rename/RenamePreviewList.h"
 #include "rename/RenameView.h"
 #include "rename_ui/RenameTestSupport.h"

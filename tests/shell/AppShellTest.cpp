@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <fstream>
 
-#include "engine/JobQueueViewModel.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/AppUpdater.h"
 #include "shell/QuitSignals.h"
 #include "shell/RootView.h"

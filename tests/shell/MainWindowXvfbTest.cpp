@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/MainNavigationSidebar.h"
 #include "shell/RootView.h"
 #include "shell/SettingsView.h"

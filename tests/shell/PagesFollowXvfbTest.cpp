@@ -17,11 +17,11 @@
 #include <fstream>
 
 #include "../transcription/SpeechTestSupport.h"
-#include "joinsplit/IndexedClips.h"
 #include "remux/RemuxTestSupport.h"
 #include "rename/RenameView.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
+#include "support/IndexedClips.h"
 #include "support/SaveDialogAnswer.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"

@@ -7,9 +7,9 @@
 #include <QToolButton>
 
 #include "engine/FFmpegProcessor.h"
-#include "engine/JobQueueViewModel.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/QueueJobRow.h"
 #include "shell/QueueView.h"
 #include "support/GatedProcessor.h"

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <utility>
 
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "shell/MainNavigationSidebar.h"
 #include "shell/QueueView.h"
 #include "shell/RootView.h"

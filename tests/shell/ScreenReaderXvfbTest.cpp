@@ -22,7 +22,7 @@
 #include <QToolButton>
 
 #include "../transcription/SpeechTestSupport.h"
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxView.h"
 #include "remux/StreamSourceCard.h"

@@ -26,9 +26,9 @@
 #include <sstream>
 
 #include "../transcription/SpeechTestSupport.h"
-#include "joinsplit/FrameServerPreviewPlayer.h"
-#include "joinsplit/SplitPreviewViewModel.h"
 #include "planning/LanguageModelServerSettings.h"
+#include "preview/FrameServerPreviewPlayer.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/MainNavigationSidebar.h"

@@ -19,11 +19,11 @@
 #include <thread>
 
 #include "engine/FFmpegPreviewService.h"
-#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
-#include "joinsplit/SplitPreviewViewModel.h"
 #include "model/CancellationError.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "support/IdleServices.h"
 #include "support/QtTestApplication.h"
 #include "support/TempDir.h"

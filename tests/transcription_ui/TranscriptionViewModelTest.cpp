@@ -12,10 +12,10 @@
 #include <fstream>
 #include <mutex>
 
-#include "engine/JobQueueViewModel.h"
 #include "engine/MediaProcessing.h"
 #include "model/CancellationError.h"
 #include "probe/MediaProbeError.h"
+#include "queue/JobQueueViewModel.h"
 #include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 

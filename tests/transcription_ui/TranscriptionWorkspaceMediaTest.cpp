@@ -9,11 +9,11 @@
 
 #include "../transcription/SpeechTestSupport.h"
 #include "engine/FFmpegProcessor.h"
-#include "engine/JobQueueViewModel.h"
 #include "engine/SubtitleDocumentRenderer.h"
 #include "model/OutputFolderCheck.h"
 #include "probe/FFprobeService.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
 #include "support/IdleServices.h"
 #include "support/QtTestApplication.h"
 #include "support/ReadOnlyMount.h"

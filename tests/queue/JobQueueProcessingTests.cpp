@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "engine/FFmpegProcessor.h"
-#include "engine/JobQueueViewModel.h"
-#include "engine_ui/QueueTestSupport.h"
 #include "model/Uuid.h"
 #include "process/FoundationProcessRunner.h"
+#include "queue/JobQueueViewModel.h"
+#include "queue/QueueTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 

@@ -1,4 +1,4 @@
-#include "joinsplit/LibavFrameDecoder.h"
+#include "preview/LibavFrameDecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +11,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "joinsplit/PreviewMediaError.h"
 #include "model/CancellationError.h"
+#include "preview/PreviewMediaError.h"
 
 namespace tavrolin {
 

@@ -1,4 +1,4 @@
-#include "joinsplit/MediaPlayback.h"
+#include "preview/MediaPlayback.h"
 #include "process/ModuleLoader.h"
 
 namespace tavrolin {

@@ -1,4 +1,4 @@
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 
 #include <QMetaObject>
 

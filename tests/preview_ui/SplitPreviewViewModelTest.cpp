@@ -1,10 +1,10 @@
 // The preview model against a fake player, clock and preparation: loading, snapping, playback
 // to the end, hold-to-repeat and the prepared-copy fallback with its progress and cancellation.
-#include "joinsplit/SplitPreviewViewModel.h"
+#include "preview/SplitPreviewViewModel.h"
 
 #include <gtest/gtest.h>
 
-#include "joinsplit_ui/PreviewTestSupport.h"
+#include "support/PreviewTestSupport.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <QVideoSink>
 #include <type_traits>
 
-#include "joinsplit/MediaPlayback.h"
+#include "preview/MediaPlayback.h"
 
 namespace tavrolin {
 

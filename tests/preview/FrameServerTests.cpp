@@ -1,4 +1,4 @@
-#include "joinsplit/FrameServer.h"
+#include "preview/FrameServer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "joinsplit/IndexedClips.h"
-#include "joinsplit/LibavFrameDecoder.h"
-#include "joinsplit/PreviewMediaError.h"
+#include "preview/LibavFrameDecoder.h"
+#include "preview/PreviewMediaError.h"
+#include "support/IndexedClips.h"
 #include "support/TestMedia.h"
 
 using namespace tavrolin;

@@ -8,7 +8,7 @@
 #include <stop_token>
 #include <string>
 
-#include "joinsplit/PreviewPlayer.h"
+#include "preview/PreviewPlayer.h"
 
 namespace tavrolin {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "joinsplit/FrameDecoder.h"
+#include "preview/FrameDecoder.h"
 
 namespace tavrolin {
 

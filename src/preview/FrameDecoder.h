@@ -7,7 +7,7 @@
 #include <stop_token>
 #include <vector>
 
-#include "joinsplit/VideoFrameIndex.h"
+#include "preview/VideoFrameIndex.h"
 
 namespace tavrolin {
 

@@ -1,4 +1,4 @@
-#include "engine/JobQueueViewModel.h"
+#include "queue/JobQueueViewModel.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -22,9 +22,9 @@
 #include <unistd.h>
 
 #include "engine/JobLeftovers.h"
-#include "engine_ui/QueueTestSupport.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
+#include "queue/QueueTestSupport.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;

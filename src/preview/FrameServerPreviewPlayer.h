@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "joinsplit/PreviewPlayer.h"
+#include "preview/PreviewPlayer.h"
 
 namespace tavrolin {
 

@@ -1,10 +1,10 @@
-#include "joinsplit/FrameServer.h"
+#include "preview/FrameServer.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "joinsplit/PreviewMediaError.h"
 #include "model/CancellationError.h"
+#include "preview/PreviewMediaError.h"
 
 namespace tavrolin {
 

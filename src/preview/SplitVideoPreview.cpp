@@ -1,4 +1,4 @@
-#include "joinsplit/SplitVideoPreview.h"
+#include "preview/SplitVideoPreview.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "joinsplit/PreviewTimeFormat.h"
-#include "joinsplit/SplitPreviewViewModel.h"
-#include "joinsplit/SymbolLabel.h"
+#include "preview/PreviewTimeFormat.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "widgets/AppStyle.h"
 #include "widgets/PercentFormat.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/SymbolLabel.h"
 
 namespace tavrolin {
 

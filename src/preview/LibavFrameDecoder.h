@@ -8,8 +8,8 @@
 #include <stop_token>
 #include <vector>
 
-#include "joinsplit/FrameDecoder.h"
-#include "joinsplit/VideoFrameIndex.h"
+#include "preview/FrameDecoder.h"
+#include "preview/VideoFrameIndex.h"
 
 struct AVFormatContext;
 struct AVCodecContext;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/PreviewPreparing.h"
-#include "joinsplit/PreviewPlayer.h"
 #include "model/CancellationError.h"
+#include "preview/PreviewPlayer.h"
 #include "support/QtTestApplication.h"
 
 namespace tavtest {

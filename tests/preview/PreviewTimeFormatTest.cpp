@@ -1,4 +1,4 @@
-#include "joinsplit/PreviewTimeFormat.h"
+#include "preview/PreviewTimeFormat.h"
 
 #include <gtest/gtest.h>
 

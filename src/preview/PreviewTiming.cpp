@@ -1,4 +1,4 @@
-#include "joinsplit/PreviewTiming.h"
+#include "preview/PreviewTiming.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "joinsplit/PreviewMediaError.h"
+#include "preview/PreviewMediaError.h"
 
 namespace tavrolin {
 

@@ -1,11 +1,11 @@
-#include "joinsplit/FrameServerPreviewPlayer.h"
+#include "preview/FrameServerPreviewPlayer.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>
 #include <cmath>
 
-#include "joinsplit/FrameServer.h"
-#include "joinsplit/MediaPlayback.h"
+#include "preview/FrameServer.h"
+#include "preview/MediaPlayback.h"
 
 namespace tavrolin {
 

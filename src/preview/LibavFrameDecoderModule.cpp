@@ -2,7 +2,7 @@
 // what it links load only when a preview needs them.
 #include <type_traits>
 
-#include "joinsplit/LibavFrameDecoder.h"
+#include "preview/LibavFrameDecoder.h"
 
 extern "C" tavrolin::FrameDecoder* tavrolin_open_frame_decoder(const std::filesystem::path& file,
                                                                std::stop_token stop, int maxWidth,

@@ -1,4 +1,4 @@
-#include "joinsplit/SplitPreviewViewModel.h"
+#include "preview/SplitPreviewViewModel.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -9,10 +9,10 @@
 #include <utility>
 
 #include "engine/PreviewPreparing.h"
-#include "joinsplit/FrameServerPreviewPlayer.h"
-#include "joinsplit/PreviewTiming.h"
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "preview/FrameServerPreviewPlayer.h"
+#include "preview/PreviewTiming.h"
 #include "process/ModuleLoader.h"
 
 namespace tavrolin {

@@ -1,6 +1,6 @@
 // The real preview: the libav frame server behind the model on generated clips whose frames
 // show their own index, and the prepared-copy fallback with the real preview service.
-#include "joinsplit/FrameServerPreviewPlayer.h"
+#include "preview/FrameServerPreviewPlayer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,10 +9,10 @@
 #include <random>
 
 #include "engine/FFmpegPreviewService.h"
-#include "joinsplit/IndexedClips.h"
-#include "joinsplit/SplitPreviewViewModel.h"
-#include "joinsplit_ui/PreviewTestSupport.h"
+#include "preview/SplitPreviewViewModel.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/IndexedClips.h"
+#include "support/PreviewTestSupport.h"
 #include "support/StandInTools.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "joinsplit/SymbolLabel.h"
+#include "widgets/SymbolLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "joinsplit/VideoFrameIndex.h"
+#include "preview/VideoFrameIndex.h"
 
 #include <algorithm>
 #include <cmath>

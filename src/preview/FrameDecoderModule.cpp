@@ -1,4 +1,4 @@
-#include "joinsplit/FrameDecoder.h"
+#include "preview/FrameDecoder.h"
 #include "process/ModuleLoader.h"
 
 namespace tavrolin {
