@@ -18,7 +18,7 @@
 
 #include "transcription/TranscriptCueList.h"
 #include "transcription/TranscriptTimelineView.h"
-#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionSourceText.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 #include "widgets/AppStyle.h"
@@ -33,8 +33,7 @@ namespace {
 
 // The timeline's time text: whole seconds rounded half away from zero, negative as zero.
 QString roundedTimeText(double seconds) {
-    return QString::fromStdString(
-        TranscriptionSourceList::searchResultTime(std::max(0.0, std::round(seconds))));
+    return QString::fromStdString(clockTimeText(std::max(0.0, std::round(seconds))));
 }
 
 QToolButton* iconButton(const QString& symbol, const QString& name) {

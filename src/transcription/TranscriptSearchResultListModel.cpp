@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionSourceText.h"
 #include "widgets/AppStyle.h"
 
 namespace tavrolin {
@@ -71,16 +71,14 @@ QVariant TranscriptSearchResultListModel::data(const QModelIndex& index, int rol
         case Qt::DisplayRole:
             return toQString(result.sourceURL.filename());
         case startTimeTextRole:
-            return QString::fromStdString(
-                TranscriptionSourceList::searchResultTime(result.cue.startTime));
+            return QString::fromStdString(clockTimeText(result.cue.startTime));
         case cueTextRole:
             return QString::fromStdString(result.cue.text);
         case Qt::ToolTipRole:
             return plainToolTip(QString::fromStdString(result.cue.text));
         case Qt::AccessibleTextRole:
             return toQString(result.sourceURL.filename()) + QStringLiteral(", ") +
-                   QString::fromStdString(
-                       TranscriptionSourceList::searchResultTime(result.cue.startTime)) +
+                   QString::fromStdString(clockTimeText(result.cue.startTime)) +
                    QStringLiteral(", ") + QString::fromStdString(result.cue.text);
         default:
             return {};

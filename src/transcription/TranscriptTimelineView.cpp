@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "transcription/TranscriptSearchResultListModel.h"
-#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionSourceText.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 #include "widgets/AppStyle.h"
 #include "widgets/SymbolIcons.h"
@@ -44,7 +44,7 @@ TimelinePlacement TimelinePlacement::compute(
 }
 
 std::string timelineTimeText(double seconds) {
-    return TranscriptionSourceList::searchResultTime(std::max(0.0, std::round(seconds)));
+    return clockTimeText(std::max(0.0, std::round(seconds)));
 }
 
 double clampedTimelineZoom(double value) {

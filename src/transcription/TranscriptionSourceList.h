@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/Transcription.h"
+#include "transcription/TranscriptionSourceText.h"
 
 class QCheckBox;
 class QLabel;
@@ -41,13 +42,17 @@ class TranscriptionSourceList : public QWidget {
     // (the page's Add Files…).
     void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
 
-    // The status line of one source row, without the percentage.
-    static std::string statusText(const BatchTranscriptionSource& source, bool isCancellingThis);
-    static QString statusSymbol(BatchTranscriptionSourceStatus::Kind kind);
-    // "<p>%" with p rounded half away from zero, when a fraction is known.
-    static std::optional<std::string> rowPercentText(const BatchTranscriptionSource& source);
-    // "%02d:%02d:%02d" of the start truncated toward zero.
-    static std::string searchResultTime(double seconds);
+    // What a source row and a search hit show (TranscriptionSourceText.h).
+    static std::string statusText(const BatchTranscriptionSource& source, bool isCancellingThis) {
+        return sourceStatusText(source, isCancellingThis);
+    }
+    static QString statusSymbol(BatchTranscriptionSourceStatus::Kind kind) {
+        return sourceStatusSymbol(kind);
+    }
+    static std::optional<std::string> rowPercentText(const BatchTranscriptionSource& source) {
+        return sourcePercentText(source);
+    }
+    static std::string searchResultTime(double seconds) { return clockTimeText(seconds); }
 
     TranscriptionSourceListModel* sourceModel() const { return sourceModel_; }
     TranscriptSearchResultListModel* searchResultModel() const { return resultModel_; }

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "transcription/TranscriptionSourceList.h"
+#include "transcription/TranscriptionSourceText.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "widgets/AppStyle.h"
 #include "widgets/SymbolIcons.h"
@@ -51,9 +51,8 @@ TranscriptionSourceRow makeRow(const TranscriptionWorkspaceState& state,
     row.kind = source.status.kind;
     const bool cancellingThis =
         state.isCancellingTranscription && state.currentTranscriptionSourceID == source.id;
-    row.statusLine =
-        QString::fromStdString(TranscriptionSourceList::statusText(source, cancellingThis));
-    if (const auto percent = TranscriptionSourceList::rowPercentText(source)) {
+    row.statusLine = QString::fromStdString(sourceStatusText(source, cancellingThis));
+    if (const auto percent = sourcePercentText(source)) {
         row.statusLine += QStringLiteral("  ") + QString::fromStdString(*percent);
     }
     if (source.status.kind == Kind::transcribing) {
@@ -153,7 +152,7 @@ QVariant TranscriptionSourceListModel::data(const QModelIndex& index, int role) 
         case statusKindRole:
             return static_cast<int>(row.kind);
         case statusSymbolRole:
-            return TranscriptionSourceList::statusSymbol(row.kind);
+            return sourceStatusSymbol(row.kind);
         case statusLineRole:
             return row.statusLine;
         case progressRole:
@@ -250,7 +249,7 @@ void TranscriptionSourceDelegate::paint(QPainter* painter, const QStyleOptionVie
     }
     const QColor color = statusColor(row.kind, palette);
     // On the selection's highlight the status colours would vanish; the symbol still tells it.
-    tintedSymbolIcon(TranscriptionSourceList::statusSymbol(row.kind),
+    tintedSymbolIcon(sourceStatusSymbol(row.kind),
                      selected ? palette.color(QPalette::HighlightedText) : color)
         .paint(painter,
                QRect(left, rect.top() + (rect.height() - iconSize) / 2, iconSize, iconSize));
