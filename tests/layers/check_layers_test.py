@@ -16,8 +16,13 @@ TREE = {
                              "    LINKS tavrolin_model)\n",
     "engine/Builder.cpp": '#include "model/Value.h"\n',
     "engine/Queue.h": "#include <QObject>\n#include \"model/Value.h\"\n",
+    "preview/CMakeLists.txt": "tavrolin_folder(preview\n    CORE\n        Clock.cpp\n"
+                              "    UI\n        Player.h\n    LINKS tavrolin_engine)\n",
+    "preview/Clock.cpp": '#include "engine/Builder.h"\n',
+    "preview/Clock.h": "",
+    "preview/Player.h": '#include <QObject>\n#include "widgets/Style.h"\n#include "Clock.h"\n',
     "joinsplit/CMakeLists.txt": "tavrolin_folder(joinsplit\n    CORE\n        Layout.cpp\n"
-                                "    UI # the pages\n        JoinView.h\n)\n"
+                                "    UI # the pages\n        JoinView.h\n        SplitView.cpp\n)\n"
                                 "tavrolin_module(playback\n    SOURCES Playback.cpp\n"
                                 "    LINKS Qt6::Multimedia)\n",
     "joinsplit/Layout.cpp": '#include "engine/Builder.h"\n',
@@ -25,7 +30,8 @@ TREE = {
     "joinsplit/JoinView.h": '#include <QWidget>\n#include "widgets/Style.h"\n'
                             '#include "engine/Queue.h"\n',
     "widgets/Style.h": '#include <QFont>\n#include "engine/Queue.h"\n#include "joinsplit/Layout.h"\n',
-    "remux/RemuxView.h": '#include "widgets/Style.h"\n#include "joinsplit/JoinView.h"\n',
+    "joinsplit/SplitView.cpp": '#include "preview/Player.h"\n#include "preview/Clock.h"\n',
+    "remux/RemuxView.h": '#include "widgets/Style.h"\n#include "preview/Player.h"\n',
     "shell/RootView.cpp": '#include "remux/RemuxView.h"\n#include "widgets/Style.h"\n',
 }
 
@@ -54,7 +60,7 @@ class LayerCheckTest(unittest.TestCase):
             ({"model/Clock.h": "#include <QDateTime>\n"}, 1,
              ["src/model/Clock.h:1", "a core file (no Qt)", "“QDateTime”"]),
             ({"engine/Builder.cpp": '#include "engine/Queue.h"\n'}, 1,
-             ["src/engine/Builder.cpp:2", "the Qt half of a folder below the widget kit"]),
+             ["src/engine/Builder.cpp:2", "which is a Qt file below the widget kit"]),
             ({"joinsplit/Layout.cpp": '#include "widgets/Style.h"\n'}, 1,
              ["src/joinsplit/Layout.cpp:2", "which is the widget kit"]),
             ({"engine/Queue.h": '#include "widgets/Style.h"\n'}, 1,
@@ -63,6 +69,23 @@ class LayerCheckTest(unittest.TestCase):
              ["src/widgets/Style.h:4", "the widget kit includes “remux/RemuxView.h”"]),
             ({"widgets/Bar.cpp": '#include "joinsplit/JoinView.h"\n'}, 1,
              ["src/widgets/Bar.cpp:1", "which is a feature"]),
+            ({"widgets/Bar.cpp": '#include "preview/Player.h"\n'}, 1,
+             ["src/widgets/Bar.cpp:1", "which is the Qt half of a part the features share"]),
+            ({"preview/Player.h": '#include "joinsplit/JoinView.h"\n'}, 1,
+             ["src/preview/Player.h:4", "a part the features share includes", "a feature"]),
+            ({"preview/Clock.cpp": '#include "joinsplit/Layout.h"\n'}, 1,
+             ["src/preview/Clock.cpp:2", "a core file (no Qt) in src/preview, a part the "
+              "features share", "belongs to a feature (src/joinsplit)"]),
+            # Features stand side by side, their Qt halves and their cores alike.
+            ({"remux/RemuxView.h": '#include "joinsplit/JoinView.h"\n'}, 1,
+             ["src/remux/RemuxView.h:3", "another feature (src/joinsplit)"]),
+            ({"joinsplit/Layout.cpp": '#include "transcription/Words.h"\n',
+              "transcription/Words.h": ""}, 1,
+             ["src/joinsplit/Layout.cpp:2", "features never include each other"]),
+            # A header and its .cpp are one file; two such files may not include each other.
+            ({"engine/Runner.h": '#include "engine/Steps.h"\n', "engine/Steps.h": "",
+              "engine/Steps.cpp": '#include "Runner.h"\n'}, 1,
+             ["src/engine: Runner, Steps include each other in a circle"]),
             ({"widgets/Bar.cpp": '#include "shell/RootView.h"\n', "shell/RootView.h": ""}, 1,
              ["src/widgets/Bar.cpp:1", "which is the shell"]),
             ({"remux/RemuxView.h": '#include "shell/RootView.h"\n', "shell/RootView.h": ""}, 1,
