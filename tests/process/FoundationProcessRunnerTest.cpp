@@ -258,6 +258,8 @@ std::optional<bool> leavesPoisonedMemory(const std::function<void()>& run) {
     std::optional<bool> poisoned;
     if (hole && ::mmap(hole, stackBytes, PROT_NONE, flags | MAP_FIXED_NOREPLACE, -1, 0) == hole) {
         poisoned = __asan_region_is_poisoned(hole, stackBytes) != nullptr;
+    } else {
+        std::erase(plugs, hole);  // whatever holds the place now is not ours to unmap
     }
     for (char* plug : plugs) {
         ::munmap(plug, stackBytes);
