@@ -60,6 +60,14 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndMatroskaIsNamedOnEveryPage)
     const auto splitStreams = makeSplitStreamReader(runner, ToolLocations{})(phone, {});
     FFmpegProcessor processor(runner, ToolLocations{});
 
+    RemuxSource source{phone, RemuxSource::Ready{streams}, {}};
+    for (const auto& stream : streams) {
+        source.selectedStreamIndices.insert(stream.index);
+    }
+    const std::vector<RemuxSource> sources{source};
+    const JoinInspectionStates states{{phone, RemuxSource::Ready{streams}},
+                                      {second, RemuxSource::Ready{streams}}};
+
     const std::string named =
         "\u201Cphone.mov\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that turn. "
         "Choose MP4 or MOV to keep it upright.";
@@ -74,48 +82,38 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndMatroskaIsNamedOnEveryPage)
         SCOPED_TRACE(extension);
         const fs::path out = folder / extension;
         fs::create_directory(out);
-
-        // Remux's review.
-        RemuxSource source{phone, RemuxSource::Ready{streams}, {}};
-        for (const auto& stream : streams) {
-            source.selectedStreamIndices.insert(stream.index);
-        }
-        const std::vector<RemuxSource> sources{source};
         const RemuxReview review(sources, out, row.container, std::nullopt, facts->release());
         const auto validation = review.validation();
-        EXPECT_EQ(validation ? std::optional(validation->message) : std::nullopt, row.sentence);
-
-        // Join's check, on the page and again as the job starts.
-        const JoinInspectionStates states{{phone, RemuxSource::Ready{streams}},
-                                          {second, RemuxSource::Ready{streams}}};
-        EXPECT_EQ(JoinLayoutCheck(facts->release())
-                      .compatibilityMessage({phone, second}, states, row.container),
-                  row.sentence);
-
-        // Split's check of the chosen container.
-        EXPECT_EQ(checkSplitStreams(splitStreams, phone, row.container).problem, row.sentence);
-
-        const std::vector<std::pair<const char*, ProcessingRequest>> jobs{
-            {"remux", review.makeRemuxRequest(sources[0], out)},
-            {"join", JoinRequest{{phone, second}, out / ("joined." + extension)}},
-            {"split", SplitRequest{phone, out / ("part." + extension), 1.0, std::nullopt}},
+        struct Page {
+            std::string name;
+            std::optional<std::string> says;  // before anything is queued
+            ProcessingRequest job;
         };
-        for (const auto& [name, request] : jobs) {
-            SCOPED_TRACE(name);
-            if (row.sentence) {
-                // The join's own check as it starts says the same; nothing else is run.
-                if (std::string(name) == "join") {
-                    try {
-                        processor.process(request, {}, {});
-                        ADD_FAILURE() << "joined into " << extension;
-                    } catch (const MediaProcessingError& refused) {
-                        EXPECT_EQ(refused.what(), *row.sentence);
-                    }
+        const std::vector<Page> pages{
+            {"remux", validation ? std::optional(validation->message) : std::nullopt,
+             review.makeRemuxRequest(sources[0], out)},
+            {"join",
+             JoinLayoutCheck(facts->release())
+                 .compatibilityMessage({phone, second}, states, row.container),
+             JoinRequest{{phone, second}, out / ("joined." + extension)}},
+            {"split", checkSplitStreams(splitStreams, phone, row.container).problem,
+             SplitRequest{phone, out / ("part." + extension), 1.0, std::nullopt}},
+        };
+        for (const auto& page : pages) {
+            SCOPED_TRACE(page.name);
+            EXPECT_EQ(page.says, row.sentence);
+            if (!row.sentence) {
+                processor.process(page.job, {}, {});
+                EXPECT_EQ(probe.inspectStreams(page.job.output(), {}).at(0).rotation, 90);
+            } else if (page.name == "join") {
+                // The join's own check as it starts says the same; nothing is run.
+                try {
+                    processor.process(page.job, {}, {});
+                    ADD_FAILURE() << "joined into " << extension;
+                } catch (const MediaProcessingError& refused) {
+                    EXPECT_EQ(refused.what(), *row.sentence);
                 }
-                continue;
             }
-            processor.process(request, {}, {});
-            EXPECT_EQ(probe.inspectStreams(request.output(), {}).at(0).rotation, 90);
         }
     }
 }
