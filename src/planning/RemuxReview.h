@@ -49,6 +49,7 @@ class RemuxReview {
         videoConversion,
         nothingSupported,
         rotationLost,
+        trimmedStartShown,
         outputClash,
         outputExists,
         outputClaimed,

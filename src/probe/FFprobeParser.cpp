@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
@@ -60,11 +61,38 @@ std::optional<int> displayRotation(const nlohmann::json& object,
     return std::nullopt;
 }
 
+// Per stream index, how far before its first shown packet the earliest one flagged for discard
+// lies (an edit list's trimmed start). Packets are extra: one of another shape counts for none.
+std::map<std::int64_t, double> hiddenStarts(const nlohmann::json& document) {
+    std::map<std::int64_t, double> hidden;
+    const auto* packets = optionalArray(document, "packets");
+    if (packets == nullptr) {
+        return hidden;
+    }
+    for (const auto& packet : *packets) {
+        if (!packet.is_object() || !packet.contains("stream_index") ||
+            !packet["stream_index"].is_number_integer()) {
+            continue;
+        }
+        const std::string flags = packet.value("flags", "");
+        const std::string time = packet.value("pts_time", "");
+        double seconds = 0;
+        const auto [stop, error] = std::from_chars(time.data(), time.data() + time.size(), seconds);
+        if (flags.find('D') == std::string::npos || error != std::errc{} || seconds >= 0) {
+            continue;
+        }
+        double& earliest = hidden[packet["stream_index"].get<std::int64_t>()];
+        earliest = std::max(earliest, -seconds);
+    }
+    return hidden;
+}
+
 }  // namespace
 
 std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) const {
     const nlohmann::json document = parseObject(standardOutput);
     std::vector<MediaStream> streams;
+    const auto hidden = hiddenStarts(document);
     // Every element is decoded, kept or not, so a malformed data stream still invalidates the
     // whole document.
     for (const auto& element : requiredArray(document, "streams")) {
@@ -94,6 +122,9 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
         }
         if (codecType == "video") {
             stream.rotation = displayRotation(object, rotateTag);
+        }
+        if (auto found = hidden.find(stream.index); found != hidden.end()) {
+            stream.hiddenStart = found->second;
         }
         if (const auto* disposition = optionalObject(object, "disposition")) {
             stream.isDefault = optionalInteger(*disposition, "default") == 1;
