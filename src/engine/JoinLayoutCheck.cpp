@@ -204,8 +204,13 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
             return mismatch;
         }
     }
-    // The concat reader shows what each file's edit list hides, in every container.
+    // Video without presentation times goes into no container; the concat reader shows what
+    // each file's edit list hides, in every container.
     for (const auto& file : files) {
+        if (auto untimed = StreamCopyCompatibility::untimedVideoMessage(*readyStreams(states, file),
+                                                                        container, name(file))) {
+            return untimed;
+        }
         if (auto trimmed = StreamCopyCompatibility::trimmedStart(*readyStreams(states, file))) {
             return "“" + name(file) + "” hides its first " +
                    StreamCopyCompatibility::secondsText(*trimmed) +

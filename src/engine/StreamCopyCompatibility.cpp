@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "engine/MillisecondTime.h"
+#include "engine/PresentationTimes.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -369,6 +370,19 @@ std::optional<std::string> StreamCopyCompatibility::trimmedStartMessage(
     return "“" + fileName + "” hides its first " + secondsText(*trimmed) +
            " with an edit list, and " + displayName(container) +
            " cannot hide them. Choose MP4 or MOV to keep them hidden.";
+}
+
+std::optional<std::string> StreamCopyCompatibility::untimedVideoMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const std::string& fileName) {
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::video && stream.lacksPresentationTimes &&
+            !generatesPresentationTimes(stream.codecName)) {
+            return "\u201C" + fileName + "\u201D can't be copied into " + displayName(container) +
+                   " without re-encoding because its video frames have no presentation times.";
+        }
+    }
+    return std::nullopt;
 }
 
 std::string StreamCopyCompatibility::secondsText(double seconds) {

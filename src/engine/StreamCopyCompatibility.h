@@ -81,6 +81,12 @@ class StreamCopyCompatibility {
     static std::optional<std::string> trimmedStartMessage(const std::vector<MediaStream>& streams,
                                                           OutputContainer container,
                                                           const std::string& fileName);
+    // Why `file`'s video cannot be copied into the container: its packets have no presentation
+    // times (H.264 or HEVC in AVI), which Matroska needs and the MP4 family would invent wrong,
+    // and which only MPEG-1/2/4 video gets generated exactly; none otherwise.
+    static std::optional<std::string> untimedVideoMessage(const std::vector<MediaStream>& streams,
+                                                          OutputContainer container,
+                                                          const std::string& fileName);
     // Seconds as a sentence states them: "0.2 s".
     static std::string secondsText(double seconds);
 

@@ -133,6 +133,10 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
                 outputStreams(source), *container, fileName(source.url))) {
             return Validation{Rule::trimmedStartShown, *message};
         }
+        if (auto message = StreamCopyCompatibility::untimedVideoMessage(
+                outputStreams(source), *container, fileName(source.url))) {
+            return Validation{Rule::untimedVideo, *message};
+        }
     }
     return outputValidation();
 }

@@ -50,6 +50,7 @@ class RemuxReview {
         nothingSupported,
         rotationLost,
         trimmedStartShown,
+        untimedVideo,
         outputClash,
         outputExists,
         outputClaimed,

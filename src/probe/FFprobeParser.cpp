@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
@@ -61,17 +62,28 @@ std::optional<int> displayRotation(const nlohmann::json& object,
     return std::nullopt;
 }
 
-// Per stream index, how far before its first shown packet the earliest one flagged for discard
-// lies (an edit list's trimmed start). Packets are extra: one of another shape counts for none.
-std::map<std::int64_t, double> hiddenStarts(const nlohmann::json& document) {
+// What the first packets show of each stream index: how far before its first shown packet the
+// earliest one flagged for discard lies (an edit list's trimmed start), and whether one has no
+// presentation time. Packets are extra: one of another shape counts for nothing.
+struct FirstPackets {
     std::map<std::int64_t, double> hidden;
+    std::set<std::int64_t> untimed;
+};
+
+FirstPackets firstPackets(const nlohmann::json& document) {
+    FirstPackets read;
     const auto* packets = optionalArray(document, "packets");
     if (packets == nullptr) {
-        return hidden;
+        return read;
     }
     for (const auto& packet : *packets) {
         if (!packet.is_object() || !packet.contains("stream_index") ||
             !packet["stream_index"].is_number_integer()) {
+            continue;
+        }
+        const auto index = packet["stream_index"].get<std::int64_t>();
+        if (!packet.contains("pts_time")) {
+            read.untimed.insert(index);
             continue;
         }
         const std::string flags = packet.value("flags", "");
@@ -81,10 +93,10 @@ std::map<std::int64_t, double> hiddenStarts(const nlohmann::json& document) {
         if (flags.find('D') == std::string::npos || error != std::errc{} || seconds >= 0) {
             continue;
         }
-        double& earliest = hidden[packet["stream_index"].get<std::int64_t>()];
+        double& earliest = read.hidden[index];
         earliest = std::max(earliest, -seconds);
     }
-    return hidden;
+    return read;
 }
 
 }  // namespace
@@ -92,7 +104,7 @@ std::map<std::int64_t, double> hiddenStarts(const nlohmann::json& document) {
 std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) const {
     const nlohmann::json document = parseObject(standardOutput);
     std::vector<MediaStream> streams;
-    const auto hidden = hiddenStarts(document);
+    const auto packets = firstPackets(document);
     // Every element is decoded, kept or not, so a malformed data stream still invalidates the
     // whole document.
     for (const auto& element : requiredArray(document, "streams")) {
@@ -123,9 +135,10 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
         if (codecType == "video") {
             stream.rotation = displayRotation(object, rotateTag);
         }
-        if (auto found = hidden.find(stream.index); found != hidden.end()) {
+        if (auto found = packets.hidden.find(stream.index); found != packets.hidden.end()) {
             stream.hiddenStart = found->second;
         }
+        stream.lacksPresentationTimes = packets.untimed.contains(stream.index);
         if (const auto* disposition = optionalObject(object, "disposition")) {
             stream.isDefault = optionalInteger(*disposition, "default") == 1;
             stream.isForced = optionalInteger(*disposition, "forced") == 1;

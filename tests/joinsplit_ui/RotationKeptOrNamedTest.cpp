@@ -62,7 +62,8 @@ std::int64_t shownFrames(const fs::path& file) {
 
 // Also an MP4 cut 0.2 s after a keyframe by a stream copy, whose edit list hides frames 50..54:
 // the MP4 family keeps them hidden, Matroska is named, and a join, whose reader would show them
-// in any container, is refused.
+// in any container, is refused. H.264 in AVI, whose frames have no presentation times, is named
+// for every container (Matroska takes no packet without one).
 TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOnEveryPage) {
     tavtest::TempDir folder;
     auto runner = std::make_shared<FoundationProcessRunner>();
@@ -76,15 +77,16 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
          "sine=duration=6", "-c:v", "libx264", "-g", "50", "-bf", "2", "-c:a", "aac"});
     const struct {
         fs::path file;
-        std::string sentence;                               // for MKV
-        std::optional<std::string> joined;                  // for a join into any container
-        double splitAt;                                     // a keyframe
+        std::string sentence;  // for MKV
+        bool everyContainer;   // the sentence, with the container's name, for every one
+        std::optional<std::string> joined;  // for a join into any container
+        std::optional<double> splitAt;      // a keyframe; none: the Split page refuses it sooner
         std::function<void(const fs::path&, double)> kept;  // the copy from that time
     } sources[] = {
         {turnedPhoneClip(folder.path()),
          "\u201Cphone.mov\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that "
          "turn. Choose MP4 or MOV to keep it upright.",
-         std::nullopt, 1.0,
+         false, std::nullopt, 1.0,
          [&](const fs::path& copy, double) {
              EXPECT_EQ(probe.inspectStreams(copy, {}).at(0).rotation, 90);
          }},
@@ -92,12 +94,20 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
                                       {"-ss", "2.2", "-i", whole.string(), "-c", "copy"}),
          "\u201Ctrimmed.mp4\u201D hides its first 0.2 s with an edit list, and MKV cannot hide "
          "them. Choose MP4 or MOV to keep them hidden.",
+         false,
          "\u201Ctrimmed.mp4\u201D hides its first 0.2 s with an edit list, which a join cannot "
          "keep. Remove it from the list.",
          1.8,
          [](const fs::path& copy, double from) {
              EXPECT_EQ(shownFrames(copy), std::lround((3.8 - from) * 25));
          }},
+        {tavtest::TestMedia::generate(
+             "untimed.avi",
+             {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=25:duration=2", "-f", "lavfi", "-i",
+              "sine=duration=2", "-c:v", "libx264", "-g", "25", "-c:a", "libmp3lame"}),
+         "\u201Cuntimed.avi\u201D can't be copied into MKV without re-encoding because its video "
+         "frames have no presentation times.",
+         true, std::nullopt, std::nullopt, [](const fs::path&, double) {}},
     };
     for (const auto& source : sources) {
         SCOPED_TRACE(source.file.filename());
@@ -109,9 +119,19 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
             OutputContainer container;
             std::optional<std::string> sentence;  // none: written, and the copy keeps it
         };
+        const auto refused = [&](const std::string& name) -> std::optional<std::string> {
+            if (name == "MKV") {
+                return source.sentence;
+            }
+            if (!source.everyContainer) {
+                return std::nullopt;
+            }
+            std::string sentence = source.sentence;
+            return sentence.replace(sentence.find("MKV"), 3, name);
+        };
         for (const auto& row :
-             {Row{OutputContainer::mp4, std::nullopt}, Row{OutputContainer::mov, std::nullopt},
-              Row{OutputContainer::mkv, source.sentence}}) {
+             {Row{OutputContainer::mp4, refused("MP4")}, Row{OutputContainer::mov, refused("MOV")},
+              Row{OutputContainer::mkv, refused("MKV")}}) {
             const std::string extension(rawValue(row.container));
             SCOPED_TRACE(extension);
             const fs::path out = folder / (source.file.stem().string() + "-" + extension);
@@ -136,8 +156,10 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
                       joinSentence);
 
             // Split's check of the chosen container.
-            EXPECT_EQ(checkSplitStreams(splitStreams, source.file, row.container).problem,
-                      row.sentence);
+            if (source.splitAt) {
+                EXPECT_EQ(checkSplitStreams(splitStreams, source.file, row.container).problem,
+                          row.sentence);
+            }
 
             const struct {
                 const char* name;
@@ -149,9 +171,9 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
                 {"join", JoinRequest{{source.file, second}, out / ("joined." + extension)},
                  joinSentence, 0},
                 {"split",
-                 SplitRequest{source.file, out / ("part." + extension), source.splitAt,
+                 SplitRequest{source.file, out / ("part." + extension), source.splitAt.value_or(0),
                               std::nullopt},
-                 row.sentence, source.splitAt},
+                 source.splitAt ? row.sentence : "refused", source.splitAt.value_or(0)},
             };
             for (const auto& job : jobs) {
                 SCOPED_TRACE(job.name);
