@@ -115,10 +115,13 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
         fs::copy_file(source.file, second);
         const auto streams = probe.inspectStreams(source.file, {});
         const auto splitStreams = makeSplitStreamReader(runner, ToolLocations{})(source.file, {});
-        struct Row {
-            OutputContainer container;
-            std::optional<std::string> sentence;  // none: written, and the copy keeps it
-        };
+        RemuxSource remuxed{source.file, RemuxSource::Ready{streams}, {}};
+        for (const auto& stream : streams) {
+            remuxed.selectedStreamIndices.insert(stream.index);
+        }
+        const std::vector<RemuxSource> remuxSources{remuxed};
+        const JoinInspectionStates states{{source.file, RemuxSource::Ready{streams}},
+                                          {second, RemuxSource::Ready{streams}}};
         const auto refused = [&](const std::string& name) -> std::optional<std::string> {
             if (name == "MKV") {
                 return source.sentence;
@@ -129,6 +132,10 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
             std::string sentence = source.sentence;
             return sentence.replace(sentence.find("MKV"), 3, name);
         };
+        struct Row {
+            OutputContainer container;
+            std::optional<std::string> sentence;  // none: written, and the copy keeps it
+        };
         for (const auto& row :
              {Row{OutputContainer::mp4, refused("MP4")}, Row{OutputContainer::mov, refused("MOV")},
               Row{OutputContainer::mkv, refused("MKV")}}) {
@@ -136,57 +143,46 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
             SCOPED_TRACE(extension);
             const fs::path out = folder / (source.file.stem().string() + "-" + extension);
             fs::create_directory(out);
-
-            // Remux's review.
-            RemuxSource remuxed{source.file, RemuxSource::Ready{streams}, {}};
-            for (const auto& stream : streams) {
-                remuxed.selectedStreamIndices.insert(stream.index);
-            }
-            const std::vector<RemuxSource> sources{remuxed};
-            const RemuxReview review(sources, out, row.container, std::nullopt, facts->release());
+            const RemuxReview review(remuxSources, out, row.container, std::nullopt,
+                                     facts->release());
             const auto validation = review.validation();
-            EXPECT_EQ(validation ? std::optional(validation->message) : std::nullopt, row.sentence);
-
-            // Join's check, on the page and again as the job starts.
-            const auto joinSentence = source.joined ? source.joined : row.sentence;
-            const JoinInspectionStates states{{source.file, RemuxSource::Ready{streams}},
-                                              {second, RemuxSource::Ready{streams}}};
-            EXPECT_EQ(JoinLayoutCheck(facts->release())
-                          .compatibilityMessage({source.file, second}, states, row.container),
-                      joinSentence);
-
-            // Split's check of the chosen container.
-            if (source.splitAt) {
-                EXPECT_EQ(checkSplitStreams(splitStreams, source.file, row.container).problem,
-                          row.sentence);
-            }
-
-            const struct {
-                const char* name;
-                ProcessingRequest request;
-                std::optional<std::string> sentence;
-                double from;
-            } jobs[] = {
-                {"remux", review.makeRemuxRequest(sources[0], out), row.sentence, 0},
-                {"join", JoinRequest{{source.file, second}, out / ("joined." + extension)},
-                 joinSentence, 0},
-                {"split",
-                 SplitRequest{source.file, out / ("part." + extension), source.splitAt.value_or(0),
-                              std::nullopt},
-                 source.splitAt ? row.sentence : "refused", source.splitAt.value_or(0)},
+            struct Page {
+                std::string name;
+                std::optional<std::string> says;  // before anything is queued
+                std::optional<std::string> expected;
+                ProcessingRequest job;
+                double from = 0;
             };
-            for (const auto& job : jobs) {
-                SCOPED_TRACE(job.name);
-                if (!job.sentence) {
-                    processor.process(job.request, {}, {});
-                    source.kept(job.request.output(), job.from);
-                } else if (std::string(job.name) == "join") {
-                    // The join's own check as it starts says the same; nothing else is run.
+            std::vector<Page> pages{
+                {"remux", validation ? std::optional(validation->message) : std::nullopt,
+                 row.sentence, review.makeRemuxRequest(remuxSources[0], out)},
+                {"join",
+                 JoinLayoutCheck(facts->release())
+                     .compatibilityMessage({source.file, second}, states, row.container),
+                 source.joined ? source.joined : row.sentence,
+                 JoinRequest{{source.file, second}, out / ("joined." + extension)}},
+            };
+            if (source.splitAt) {
+                pages.push_back(
+                    {"split", checkSplitStreams(splitStreams, source.file, row.container).problem,
+                     row.sentence,
+                     SplitRequest{source.file, out / ("part." + extension), *source.splitAt,
+                                  std::nullopt},
+                     *source.splitAt});
+            }
+            for (const auto& page : pages) {
+                SCOPED_TRACE(page.name);
+                EXPECT_EQ(page.says, page.expected);
+                if (!page.expected) {
+                    processor.process(page.job, {}, {});
+                    source.kept(page.job.output(), page.from);
+                } else if (page.name == "join") {
+                    // The join's own check as it starts says the same; nothing is run.
                     try {
-                        processor.process(job.request, {}, {});
+                        processor.process(page.job, {}, {});
                         ADD_FAILURE() << "joined into " << extension;
-                    } catch (const MediaProcessingError& refused) {
-                        EXPECT_EQ(refused.what(), *job.sentence);
+                    } catch (const MediaProcessingError& error) {
+                        EXPECT_EQ(error.what(), *page.expected);
                     }
                 }
             }
