@@ -244,23 +244,46 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
     }
     if (span.videoPackets && written && *written != *span.videoPackets) {
         return "holds " + countText(*written) + " instead of the " +
-               std::to_string(*span.videoPackets) + " its span has in the source";
+               std::to_string(*span.videoPackets) + " " + span.packetsFrom;
     }
     // Without a count, a part without video packets has nothing shown to check.
     return part->times.empty() ? std::nullopt : videoFault(*part, span);
 }
 
-void verifySplitPart(ProcessRunning& runner, const fs::path& written, const std::string& name,
-                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets,
-                     const fs::path& ffprobe, std::stop_token stop) {
+namespace {
+
+std::optional<std::string> readBackFault(ProcessRunning& runner, const fs::path& written,
+                                         const SplitPartSpan& span,
+                                         std::optional<std::int64_t> writtenPackets,
+                                         const fs::path& ffprobe, std::stop_token stop) {
     const auto result =
         runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, span), stop);
     throwIfStopped(stop);
-    const auto fault = result.terminationStatus == 0
-                           ? splitPartFault(result.standardOutput, span, writtenPackets)
-                           : std::optional<std::string>("cannot be read back");
-    if (fault) {
+    return result.terminationStatus == 0
+               ? splitPartFault(result.standardOutput, span, writtenPackets)
+               : std::optional<std::string>("cannot be read back");
+}
+
+}  // namespace
+
+void verifySplitPart(ProcessRunning& runner, const fs::path& written, const std::string& name,
+                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets,
+                     const fs::path& ffprobe, std::stop_token stop) {
+    if (auto fault = readBackFault(runner, written, span, writtenPackets, ffprobe, stop)) {
         throw MediaProcessingError::partMismatch(name, *fault);
+    }
+}
+
+void verifyJoinedOutput(ProcessRunning& runner, const fs::path& written, const std::string& name,
+                        std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets,
+                        const fs::path& ffprobe, std::stop_token stop) {
+    SplitPartSpan whole;
+    whole.videoPackets = inputPackets;
+    whole.packetsFrom = "its files hold together";
+    if (auto fault = readBackFault(runner, written, whole, writtenPackets, ffprobe, stop)) {
+        throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
+                                                  "\u201D because the file it wrote " + *fault +
+                                                  ". Try the join again.");
     }
 }
 
