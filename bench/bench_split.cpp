@@ -33,7 +33,7 @@ using benchsupport::spawn;
 
 namespace {
 
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 constexpr int kSegmentSeconds = 20;
 constexpr int kSegments = 30;  // ten minutes
 
