@@ -122,8 +122,10 @@ struct FFmpegProcessor::Ran {
     double splitCutLead = 0;
     // The part's check, started with the run and waiting for the part.
     std::unique_ptr<HeldProbe> splitReadBack;
-    // For a join: its inputs' video codec, which tells how their packets are timed.
+    // For a join: its inputs' video codec, which tells how their packets are timed, and their
+    // video packets together, counted beside the run.
     std::string videoCodec;
+    std::optional<std::int64_t> joinedPackets;
 };
 
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
@@ -310,6 +312,12 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,
                         progressFrameCount(ran.result.standardOutput));
     }
+    if (ran.joinedPackets) {
+        verifyJoinedOutput(*runner_, run.workingOutput, job.output.filename().string(),
+                           *ran.joinedPackets, progressFrameCount(ran.result.standardOutput),
+                           job.toolchain.ffprobe, childStop.get_token());
+        throwIfStopped(stop);
+    }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
         ReplacementSteps steps;
@@ -438,6 +446,16 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());
 
     throwIfStopped(stop);
+    std::stop_source countStop;
+    std::stop_callback forwardCountStop(childStop.get_token(),
+                                        [&countStop] { countStop.request_stop(); });
+    std::future<std::optional<std::int64_t>> joinedPackets;
+    if (const auto* join = request.as<JoinRequest>()) {
+        joinedPackets = std::async(std::launch::async, [this, join, &job, &countStop] {
+            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe,
+                                     countStop.get_token());
+        });
+    }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
@@ -454,6 +472,12 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                 job.toolchain.ffmpeg, confirmed,
                 [&relay](std::string_view chunk) { relay.consume(chunk); }, childStop.get_token());
         }
+    }
+    if (joinedPackets.valid()) {
+        if (ran.result.terminationStatus != 0) {
+            countStop.request_stop();  // nothing to check
+        }
+        ran.joinedPackets = joinedPackets.get();
     }
     if (probesAlongside) {
         // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an

@@ -30,4 +30,19 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     ProcessRunning& runner, const std::filesystem::path& file, const std::filesystem::path& ffprobe,
     std::stop_token stop);
 
+// How many packets `file`'s first video stream (cover art included, as ffmpeg's report counts
+// it) holds: the MP4 family's sample table says so; other files are read whole. Nothing on any
+// failure or without video.
+std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner,
+                                                  const std::filesystem::path& file,
+                                                  const std::filesystem::path& ffprobe,
+                                                  std::stop_token stop);
+
+// The sum of probeVideoPacketCount over `files`, read one after another; nothing when any gives
+// nothing.
+std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
+                                              const std::vector<std::filesystem::path>& files,
+                                              const std::filesystem::path& ffprobe,
+                                              std::stop_token stop);
+
 }  // namespace tavrolin

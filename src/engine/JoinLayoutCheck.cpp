@@ -204,6 +204,19 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
             return mismatch;
         }
     }
+    // Video without presentation times goes into no container; the concat reader shows what
+    // each file's edit list hides, in every container.
+    for (const auto& file : files) {
+        if (auto untimed = StreamCopyCompatibility::untimedVideoMessage(*readyStreams(states, file),
+                                                                        container, name(file))) {
+            return untimed;
+        }
+        if (auto trimmed = StreamCopyCompatibility::trimmedStart(*readyStreams(states, file))) {
+            return "“" + name(file) + "” hides its first " +
+                   StreamCopyCompatibility::secondsText(*trimmed) +
+                   " with an edit list, which a join cannot keep. Remove it from the list.";
+        }
+    }
     // Every file has the first one's turn by now.
     return StreamCopyCompatibility::rotationMessage(referenceStreams, container, name(reference));
 }

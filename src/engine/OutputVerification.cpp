@@ -244,19 +244,43 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
     }
     if (span.videoPackets && written && *written != *span.videoPackets) {
         return "holds " + countText(*written) + " instead of the " +
-               std::to_string(*span.videoPackets) + " its span has in the source";
+               std::to_string(*span.videoPackets) + " " + span.packetsFrom;
     }
     // Without a count, a part without video packets has nothing shown to check.
     return part->times.empty() ? std::nullopt : videoFault(*part, span);
 }
 
+namespace {
+
+std::optional<std::string> readBackFault(const ProcessResult& readBack, const SplitPartSpan& span,
+                                         std::optional<std::int64_t> writtenPackets) {
+    return readBack.terminationStatus == 0
+               ? splitPartFault(readBack.standardOutput, span, writtenPackets)
+               : std::optional<std::string>("cannot be read back");
+}
+
+}  // namespace
+
 void verifySplitPart(const ProcessResult& readBack, const std::string& name,
                      const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets) {
-    const auto fault = readBack.terminationStatus == 0
-                           ? splitPartFault(readBack.standardOutput, span, writtenPackets)
-                           : std::optional<std::string>("cannot be read back");
-    if (fault) {
+    if (auto fault = readBackFault(readBack, span, writtenPackets)) {
         throw MediaProcessingError::partMismatch(name, *fault);
+    }
+}
+
+void verifyJoinedOutput(ProcessRunning& runner, const fs::path& written, const std::string& name,
+                        std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets,
+                        const fs::path& ffprobe, std::stop_token stop) {
+    SplitPartSpan whole;
+    whole.videoPackets = inputPackets;
+    whole.packetsFrom = "its files hold together";
+    const auto readBack =
+        runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, whole), stop);
+    throwIfStopped(stop);
+    if (auto fault = readBackFault(readBack, whole, writtenPackets)) {
+        throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
+                                                  "\u201D because the file it wrote " + *fault +
+                                                  ". Try the join again.");
     }
 }
 

@@ -57,6 +57,8 @@ struct SplitPartSpan {
     // Where the span starts in the part's time: after 0 only for a part from the beginning of
     // a source that starts a little after 0 (codec delay), which the part keeps.
     double begin = 0;
+    // Where those packets are, as the sentence about a wrong count ends.
+    std::string packetsFrom = "its span has in the source";
 };
 
 // ffprobe's arguments for what the check reads of a written part: the format's times and the
@@ -76,5 +78,14 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
 // does not hold its span or could not be read.
 void verifySplitPart(const ProcessResult& readBack, const std::string& name,
                      const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets);
+
+// Checks a join's output the same way before it takes its name: it opens on a keyframe, and
+// ffmpeg's report (`writtenPackets`, when known) says its first video stream holds
+// `inputPackets`, the sum of its files'. Throws MediaProcessingError::processFailed naming
+// `name` when not, CancellationError on a stop.
+void verifyJoinedOutput(ProcessRunning& runner, const std::filesystem::path& written,
+                        const std::string& name, std::int64_t inputPackets,
+                        std::optional<std::int64_t> writtenPackets,
+                        const std::filesystem::path& ffprobe, std::stop_token stop);
 
 }  // namespace tavrolin

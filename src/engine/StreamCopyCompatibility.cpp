@@ -4,6 +4,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "engine/MillisecondTime.h"
+#include "engine/PresentationTimes.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -336,6 +338,63 @@ std::optional<std::string> StreamCopyCompatibility::rotationMessage(
         }
     }
     return std::nullopt;
+}
+
+std::optional<double> StreamCopyCompatibility::trimmedStart(
+    const std::vector<MediaStream>& streams) {
+    // AAC primes with up to 2,112 samples, MP3 and Opus with fewer. Audio also hides its own
+    // priming, so the video says how much was cut where there is one.
+    constexpr double priming = 0.1;
+    double video = 0;
+    double audio = 0;
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::subtitle) {
+            continue;
+        }
+        double& hidden = stream.kind == MediaStreamKind::video ? video : audio;
+        hidden = std::max(hidden, stream.hiddenStart);
+    }
+    if (video > 0) {
+        return video;
+    }
+    return audio > priming ? std::optional(audio) : std::nullopt;
+}
+
+std::optional<std::string> StreamCopyCompatibility::trimmedStartMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const std::string& fileName) {
+    const auto trimmed = trimmedStart(streams);
+    if (!trimmed || isPlaybackContainer(container)) {
+        return std::nullopt;
+    }
+    return "“" + fileName + "” hides its first " + secondsText(*trimmed) +
+           " with an edit list, and " + displayName(container) +
+           " cannot hide them. Choose MP4 or MOV to keep them hidden.";
+}
+
+std::optional<std::string> StreamCopyCompatibility::untimedVideoMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const std::string& fileName) {
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::video && stream.lacksPresentationTimes &&
+            !generatesPresentationTimes(stream.codecName)) {
+            return "\u201C" + fileName + "\u201D can't be copied into " + displayName(container) +
+                   " without re-encoding because its video frames have no presentation times.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::string StreamCopyCompatibility::secondsText(double seconds) {
+    std::string text = formatCommandLineSeconds(seconds);
+    text.resize(text.size() - 3);  // milliseconds
+    while (text.back() == '0') {
+        text.pop_back();
+    }
+    if (text.back() == '.') {
+        text += '0';
+    }
+    return text + " s";
 }
 
 StreamCodecOverrides StreamCopyCompatibility::videoCodecTagOverrides(

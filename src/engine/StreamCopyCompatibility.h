@@ -73,6 +73,23 @@ class StreamCopyCompatibility {
                                                       OutputContainer container,
                                                       const std::string& fileName);
 
+    // Seconds an edit list hides at the start of `streams`' file, when it trims more than an
+    // audio codec's priming: any hidden video, or audio hidden for longer than 0.1 s.
+    static std::optional<double> trimmedStart(const std::vector<MediaStream>& streams);
+    // Why copying `file`'s streams into the container would show what its edit list hides; none
+    // when its start is not trimmed or the container keeps the edit list (the MP4 family).
+    static std::optional<std::string> trimmedStartMessage(const std::vector<MediaStream>& streams,
+                                                          OutputContainer container,
+                                                          const std::string& fileName);
+    // Why `file`'s video cannot be copied into the container: its packets have no presentation
+    // times (H.264 or HEVC in AVI), which Matroska needs and the MP4 family would invent wrong,
+    // and which only MPEG-1/2/4 video gets generated exactly; none otherwise.
+    static std::optional<std::string> untimedVideoMessage(const std::vector<MediaStream>& streams,
+                                                          OutputContainer container,
+                                                          const std::string& fileName);
+    // Seconds as a sentence states them: "0.2 s".
+    static std::string secondsText(double seconds);
+
   private:
     // "Opus audio cannot be copied into MOV by FFmpeg 5.1." when the installed release refuses
     // the pair; none otherwise.

@@ -19,13 +19,13 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> splitStreamProbeArguments(const fs::path& file) {
     // The probing service's entries end with the dispositions it reads.
-    return {"-v",
-            "error",
-            "-show_entries",
-            FFprobeCommandBuilder::streamEntries + ",attached_pic",
-            "-of",
-            "json",
-            fs::absolute(file).string()};
+    std::vector<std::string> arguments = {"-v", "error"};
+    arguments.insert(arguments.end(), FFprobeCommandBuilder::hiddenStartArguments.begin(),
+                     FFprobeCommandBuilder::hiddenStartArguments.end());
+    arguments.insert(arguments.end(),
+                     {"-show_entries", FFprobeCommandBuilder::streamEntries + ",attached_pic",
+                      "-of", "json", fs::absolute(file).string()});
+    return arguments;
 }
 
 SplitSourceStreams parseSplitSourceStreams(std::string_view json) {
@@ -196,6 +196,11 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
     if (auto turned = StreamCopyCompatibility::rotationMessage(streams.streams, *container,
                                                                source.filename().string())) {
         check.problem = std::move(turned);
+        return check;
+    }
+    if (auto trimmed = StreamCopyCompatibility::trimmedStartMessage(streams.streams, *container,
+                                                                    source.filename().string())) {
+        check.problem = std::move(trimmed);
         return check;
     }
     std::vector<std::string> notes;

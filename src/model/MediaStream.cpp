@@ -168,6 +168,8 @@ std::size_t std::hash<tavrolin::MediaStream>::operator()(
     combine(seed, s.colorSpace);
     combine(seed, s.codecTag);
     combine(seed, s.rotation);
+    combine(seed, s.hiddenStart);
+    combine(seed, s.lacksPresentationTimes);
     combine(seed, s.isDefault);
     combine(seed, s.isForced);
     return seed;

@@ -42,6 +42,12 @@ struct MediaStream {
     // Degrees clockwise (90, 180 or 270) a video is turned for display, from its display matrix
     // or `rotate` tag; none when shown as stored.
     std::optional<int> rotation;
+    // Seconds of this stream the file's edit list reads but hides before what it shows (an MP4
+    // cut after a keyframe, or an audio codec's priming); 0 when none.
+    double hiddenStart = 0;
+    // Whether some of its first packets carry a decoding time but no presentation time (AVI,
+    // MPEG program streams).
+    bool lacksPresentationTimes = false;
     bool isDefault = false;
     bool isForced = false;
 
@@ -62,7 +68,7 @@ std::string joinWithMiddleDot(const std::vector<std::string>& parts);
 
 }  // namespace tavrolin
 
-// Hashes all twenty-one fields, like equality.
+// Hashes all twenty-three fields, like equality.
 template <>
 struct std::hash<tavrolin::MediaStream> {
     std::size_t operator()(const tavrolin::MediaStream& stream) const noexcept;

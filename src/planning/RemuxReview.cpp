@@ -118,7 +118,8 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
                                                           outputContainerDescription(source) + "."};
         }
     }
-    // A copy that plays on its side is no lossless remux: the container is what can change.
+    // A copy that plays on its side, or shows what the source hides, is no lossless remux: the
+    // container is what can change.
     for (const auto& source : sources_) {
         const auto container = effectiveContainer(source);
         if (!container) {
@@ -127,6 +128,14 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
         if (auto message = StreamCopyCompatibility::rotationMessage(
                 outputStreams(source), *container, fileName(source.url))) {
             return Validation{Rule::rotationLost, *message};
+        }
+        if (auto message = StreamCopyCompatibility::trimmedStartMessage(
+                outputStreams(source), *container, fileName(source.url))) {
+            return Validation{Rule::trimmedStartShown, *message};
+        }
+        if (auto message = StreamCopyCompatibility::untimedVideoMessage(
+                outputStreams(source), *container, fileName(source.url))) {
+            return Validation{Rule::untimedVideo, *message};
         }
     }
     return outputValidation();

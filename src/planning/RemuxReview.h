@@ -49,6 +49,8 @@ class RemuxReview {
         videoConversion,
         nothingSupported,
         rotationLost,
+        trimmedStartShown,
+        untimedVideo,
         outputClash,
         outputExists,
         outputClaimed,

@@ -19,9 +19,16 @@ const std::string FFprobeCommandBuilder::streamEntries =
     "stream_tags=language,title,rotate:stream_side_data=rotation:"
     "stream_disposition=default,forced";
 
+// A trimmed start hides whole groups of pictures at most, which begin the file: what its first
+// packets show is enough.
+const std::vector<std::string> FFprobeCommandBuilder::hiddenStartArguments = {
+    "-read_intervals", "%+#64", "-show_entries", "packet=stream_index,pts_time,flags"};
+
 std::vector<std::string> FFprobeCommandBuilder::streamArguments(
     const std::filesystem::path& file) const {
-    return arguments(streamEntries, file);
+    auto command = arguments(streamEntries, file);
+    command.insert(command.begin() + 2, hiddenStartArguments.begin(), hiddenStartArguments.end());
+    return command;
 }
 
 std::vector<std::string> FFprobeCommandBuilder::chapterArguments(

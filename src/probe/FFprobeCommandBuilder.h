@@ -10,6 +10,8 @@ namespace tavrolin {
 // absolute, so a name such as "-i.mp4" can never be read as an option.
 struct FFprobeCommandBuilder {
     static const std::string streamEntries;
+    // The first packets, read beside the streams: the ones an edit list hides are flagged there.
+    static const std::vector<std::string> hiddenStartArguments;
 
     std::vector<std::string> streamArguments(const std::filesystem::path& file) const;
     std::vector<std::string> chapterArguments(const std::filesystem::path& file) const;

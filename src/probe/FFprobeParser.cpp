@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
+#include <set>
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
@@ -60,11 +62,49 @@ std::optional<int> displayRotation(const nlohmann::json& object,
     return std::nullopt;
 }
 
+// What the first packets show of each stream index: how far before its first shown packet the
+// earliest one flagged for discard lies (an edit list's trimmed start), and whether one has no
+// presentation time. Packets are extra: one of another shape counts for nothing.
+struct FirstPackets {
+    std::map<std::int64_t, double> hidden;
+    std::set<std::int64_t> untimed;
+};
+
+FirstPackets firstPackets(const nlohmann::json& document) {
+    FirstPackets read;
+    const auto* packets = optionalArray(document, "packets");
+    if (packets == nullptr) {
+        return read;
+    }
+    for (const auto& packet : *packets) {
+        if (!packet.is_object() || !packet.contains("stream_index") ||
+            !packet["stream_index"].is_number_integer()) {
+            continue;
+        }
+        const auto index = packet["stream_index"].get<std::int64_t>();
+        if (!packet.contains("pts_time")) {
+            read.untimed.insert(index);
+            continue;
+        }
+        const std::string flags = packet.value("flags", "");
+        const std::string time = packet.value("pts_time", "");
+        double seconds = 0;
+        const auto [stop, error] = std::from_chars(time.data(), time.data() + time.size(), seconds);
+        if (flags.find('D') == std::string::npos || error != std::errc{} || seconds >= 0) {
+            continue;
+        }
+        double& earliest = read.hidden[index];
+        earliest = std::max(earliest, -seconds);
+    }
+    return read;
+}
+
 }  // namespace
 
 std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) const {
     const nlohmann::json document = parseObject(standardOutput);
     std::vector<MediaStream> streams;
+    const auto packets = firstPackets(document);
     // Every element is decoded, kept or not, so a malformed data stream still invalidates the
     // whole document.
     for (const auto& element : requiredArray(document, "streams")) {
@@ -95,6 +135,10 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
         if (codecType == "video") {
             stream.rotation = displayRotation(object, rotateTag);
         }
+        if (auto found = packets.hidden.find(stream.index); found != packets.hidden.end()) {
+            stream.hiddenStart = found->second;
+        }
+        stream.lacksPresentationTimes = packets.untimed.contains(stream.index);
         if (const auto* disposition = optionalObject(object, "disposition")) {
             stream.isDefault = optionalInteger(*disposition, "default") == 1;
             stream.isForced = optionalInteger(*disposition, "forced") == 1;

@@ -101,8 +101,12 @@ std::optional<std::string> TranscriptionWorkspaceState::mediaExportIssue(
                           uppercased(rawValue(container)) + ".");
         }
     }
-    return StreamCopyCompatibility::rotationMessage(source.sourceStreams, container,
-                                                    source.url.filename().string());
+    if (auto turned = StreamCopyCompatibility::rotationMessage(source.sourceStreams, container,
+                                                               source.url.filename().string())) {
+        return turned;
+    }
+    return StreamCopyCompatibility::trimmedStartMessage(source.sourceStreams, container,
+                                                        source.url.filename().string());
 }
 
 std::optional<std::string> TranscriptionWorkspaceState::mediaExportBlocker() const {

@@ -299,6 +299,20 @@ TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
     EXPECT_STREQ(mismatch.what(),
                  "movie.mkv has 5 streams; clip-a.mp4 has 2. Lossless Join "
                  "requires the same stream count and order.");
+    // A join that lost a frame on the way is counted against its files and not kept, whether
+    // their sample tables tell their frames or they are read whole.
+    auto dropping = processor(
+        standIn("exec ffmpeg \"${@:1:$#-1}\" -bsf:v:0 'noise=drop=eq(n\\,5)' \"${@: -1}\"\n"));
+    for (const auto& inputs : {std::vector<fs::path>{media().mp4ClipA, media().mp4ClipB},
+                               std::vector<fs::path>{media().matroska, media().matroska}}) {
+        const fs::path output = outputs() / ("lost" + inputs[0].extension().string());
+        auto lost = processingError([&] { dropping.process(JoinRequest{inputs, output}, {}, {}); });
+        EXPECT_THAT(lost.what(), ::testing::StartsWith("Tavrolin did not keep \u201C" +
+                                                       output.filename().string() +
+                                                       "\u201D because the file it wrote holds "));
+        EXPECT_THAT(lost.what(),
+                    ::testing::EndsWith(" its files hold together. Try the join again."));
+    }
     expectOnly({"ab.mp4", oddOutput});
     EXPECT_TRUE(fs::is_empty(temporaryRoot()));
 }

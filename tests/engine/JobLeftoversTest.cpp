@@ -94,6 +94,25 @@ fs::path workingNameOf(const fs::path& output) {
     return hiddenSiblingName(output, workingMarker, Uuid::random());
 }
 
+// A job of `records` replacing `film` with "new", killed just before or just after the swap.
+void killReplacementAtSwap(const fs::path& records, const fs::path& film, bool afterSwap) {
+    const int status = inKilledRun([&] {
+        JobFiles files(records);
+        files.useWorkingOutput(hiddenWorkingOutput(film), film);
+        put(files.workingOutput, "new");
+        ReplacementSteps steps;
+        steps.beforeSwap = [&](const fs::path& backup, const fs::path& original) {
+            files.recordBackup(backup, original);
+            if (!afterSwap) {
+                ::raise(SIGKILL);
+            }
+        };
+        steps.swapped = [] { ::raise(SIGKILL); };
+        SafeFileReplacement().replace(film, files.workingOutput, steps);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
 TEST(JobLeftovers, AKilledHostTakesItsFFmpegAlongAndTheNextStartRemovesOnlyWhatItRecorded) {
     const fs::path clip = tavtest::TestMedia::generate(
         "ten-seconds.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=10:duration=10", "-c:v",
@@ -164,7 +183,8 @@ TEST(JobLeftovers, AKilledHostTakesItsFFmpegAlongAndTheNextStartRemovesOnlyWhatI
 }
 
 // Only names of exactly the app's shape go; the record goes unless something of that shape
-// could not be reached.
+// could not be reached. A kill at a replacement's swap, before or after it, leaves the original
+// or the new file under its name and nothing hidden beside it.
 TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
     tavtest::TempDir scratch;
     const fs::path videos = scratch / "videos";
@@ -183,8 +203,8 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
     struct Row {
         const char* name;
         std::function<void()> make;
-        std::function<void(JobRecord&)> record;
-        std::vector<std::string> kept;  // what stays in videos/ and tmp/, "name=contents"
+        std::function<void(JobRecord&)> record;  // none: `make` left the record
+        std::vector<std::string> kept;           // what stays in videos/ and tmp/, "name=contents"
         std::vector<std::string> lines;
     };
     const std::vector<Row> rows = {
@@ -283,12 +303,31 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
          [&](JobRecord& r) { r.addBackup(backup, film); },
          {"Film.mkv=old"},
          {"Restored \u201CFilm.mkv\u201D from its backup left by an earlier run."}},
+        {"a kill before the replacement's swap",
+         [&] {
+             put(film, "old");
+             killReplacementAtSwap(scratch / "state", film, false);
+         },
+         {},
+         {"Film.mkv=old"},
+         {"Removed an unfinished copy of \u201CFilm.mkv\u201D left by an earlier run."}},
+        {"a kill after the replacement's swap",
+         [&] {
+             put(film, "old");
+             killReplacementAtSwap(scratch / "state", film, true);
+         },
+         {},
+         {"Film.mkv=new"},
+         {"Removed the backup of \u201CFilm.mkv\u201D left by an earlier run; the replaced file "
+          "is whole."}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const fs::path records = scratch / "state";
-        row.make();
-        leaveRecord(records, row.record);
+        ASSERT_NO_FATAL_FAILURE(row.make());
+        if (row.record) {
+            leaveRecord(records, row.record);
+        }
         ASSERT_EQ(namesIn(records).size(), 1u);
 
         EXPECT_EQ(removeJobLeftovers(records), row.lines);
@@ -359,51 +398,6 @@ TEST(JobLeftovers, ARunningJobsRecordRewrittenDuringOtherInstancesCleanUpsLosesN
     done = true;
     instances.clear();
     EXPECT_EQ(namesIn(records).size(), 1u);
-}
-
-// A kill at the swap, before or after it: the next start leaves the original or the new file
-// under its name and nothing hidden beside it.
-TEST(JobLeftovers, AKillAtTheReplacementsSwapLeavesNothingHiddenAfterTheNextStart) {
-    struct Row {
-        const char* name;
-        bool afterSwap;
-        const char* contents;
-        std::string line;
-    };
-    const std::vector<Row> rows = {
-        {"before the swap", false, "old",
-         "Removed an unfinished copy of \u201CFilm.mkv\u201D left by an earlier run."},
-        {"after the swap", true, "new",
-         "Removed the backup of \u201CFilm.mkv\u201D left by an earlier run; the replaced file "
-         "is whole."},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        tavtest::TempDir scratch;
-        const fs::path film = scratch / "videos" / "Film.mkv";
-        put(film, "old");
-        const int status = inKilledRun([&] {
-            JobFiles files(scratch / "state");
-            files.useWorkingOutput(hiddenWorkingOutput(film), film);
-            put(files.workingOutput, "new");
-            ReplacementSteps steps;
-            steps.beforeSwap = [&](const fs::path& backup, const fs::path& original) {
-                files.recordBackup(backup, original);
-                if (!row.afterSwap) {
-                    ::raise(SIGKILL);
-                }
-            };
-            steps.swapped = [] { ::raise(SIGKILL); };
-            SafeFileReplacement().replace(film, files.workingOutput, steps);
-        });
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-        EXPECT_EQ(namesIn(scratch / "videos").size(), 2u);
-
-        EXPECT_EQ(removeJobLeftovers(scratch / "state"), std::vector<std::string>{row.line});
-        EXPECT_EQ(namesIn(scratch / "videos"), std::vector<std::string>{"Film.mkv"});
-        EXPECT_EQ(tavtest::readFile(film), row.contents);
-        EXPECT_TRUE(fs::is_empty(scratch / "state"));
-    }
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// A phone video shown turned by its display matrix: the MP4 family keeps the turn on every page's
-// copy, and a container that cannot keep it is named before anything is queued.
+// A phone video shown turned by its display matrix, and an MP4 whose start an edit list trims: the
+// MP4 family keeps the turn and the trim on every page's copy, and a container that cannot keep
+// them is named before anything is queued.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "engine/FFmpegProcessor.h"
@@ -44,78 +47,145 @@ fs::path turnedPhoneClip(const fs::path& folder) {
     return turned;
 }
 
+// How many frames libav shows of the first video stream of `file`.
+std::int64_t shownFrames(const fs::path& file) {
+    std::string text;
+    EXPECT_EQ(tavtest::runTool(
+                  {"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames",
+                   "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file.string()},
+                  &text),
+              0);
+    return text.empty() ? 0 : std::stoll(text);
+}
+
 }  // namespace
 
-TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndMatroskaIsNamedOnEveryPage) {
+// Also an MP4 cut 0.2 s after a keyframe by a stream copy, whose edit list hides frames 50..54:
+// the MP4 family keeps them hidden, Matroska is named, and a join, whose reader would show them
+// in any container, is refused. H.264 in AVI, whose frames have no presentation times, is named
+// for every container (Matroska takes no packet without one).
+TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOnEveryPage) {
     tavtest::TempDir folder;
-    const fs::path phone = turnedPhoneClip(folder.path());
-    const fs::path second = folder / "phone-2.mov";
-    fs::copy_file(phone, second);
     auto runner = std::make_shared<FoundationProcessRunner>();
     FFprobeService probe(runner, ToolLocations{});
-    const auto streams = probe.inspectStreams(phone, {});
-    ASSERT_EQ(streams.at(0).rotation, 90);
     const auto facts = InstalledFFmpeg(runner, ToolLocations{}).facts();
     ASSERT_TRUE(facts);
-    const auto splitStreams = makeSplitStreamReader(runner, ToolLocations{})(phone, {});
     FFmpegProcessor processor(runner, ToolLocations{});
-
-    const std::string named =
-        "\u201Cphone.mov\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that turn. "
-        "Choose MP4 or MOV to keep it upright.";
-    struct Row {
-        OutputContainer container;
-        std::optional<std::string> sentence;  // none: written, and the copy keeps the turn
+    const fs::path whole = tavtest::TestMedia::generate(
+        "untrimmed.mp4",
+        {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=25:duration=6", "-f", "lavfi", "-i",
+         "sine=duration=6", "-c:v", "libx264", "-g", "50", "-bf", "2", "-c:a", "aac"});
+    const struct {
+        fs::path file;
+        std::string sentence;  // for MKV
+        bool everyContainer;   // the sentence, with the container's name, for every one
+        std::optional<std::string> joined;  // for a join into any container
+        std::optional<double> splitAt;      // a keyframe; none: the Split page refuses it sooner
+        std::function<void(const fs::path&, double)> kept;  // the copy from that time
+    } sources[] = {
+        {turnedPhoneClip(folder.path()),
+         "\u201Cphone.mov\u201D is shown turned 90\u00B0 clockwise, and MKV cannot keep that "
+         "turn. Choose MP4 or MOV to keep it upright.",
+         false, std::nullopt, 1.0,
+         [&](const fs::path& copy, double) {
+             EXPECT_EQ(probe.inspectStreams(copy, {}).at(0).rotation, 90);
+         }},
+        {tavtest::TestMedia::generate("trimmed.mp4",
+                                      {"-ss", "2.2", "-i", whole.string(), "-c", "copy"}),
+         "\u201Ctrimmed.mp4\u201D hides its first 0.2 s with an edit list, and MKV cannot hide "
+         "them. Choose MP4 or MOV to keep them hidden.",
+         false,
+         "\u201Ctrimmed.mp4\u201D hides its first 0.2 s with an edit list, which a join cannot "
+         "keep. Remove it from the list.",
+         1.8,
+         [](const fs::path& copy, double from) {
+             EXPECT_EQ(shownFrames(copy), std::lround((3.8 - from) * 25));
+         }},
+        {tavtest::TestMedia::generate(
+             "untimed.avi",
+             {"-f", "lavfi", "-i", "testsrc=size=64x36:rate=25:duration=2", "-f", "lavfi", "-i",
+              "sine=duration=2", "-c:v", "libx264", "-g", "25", "-c:a", "libmp3lame"}),
+         "\u201Cuntimed.avi\u201D can't be copied into MKV without re-encoding because its video "
+         "frames have no presentation times.",
+         true, std::nullopt, std::nullopt, [](const fs::path&, double) {}},
     };
-    for (const auto& row :
-         {Row{OutputContainer::mp4, std::nullopt}, Row{OutputContainer::mov, std::nullopt},
-          Row{OutputContainer::mkv, named}}) {
-        const std::string extension(rawValue(row.container));
-        SCOPED_TRACE(extension);
-        const fs::path out = folder / extension;
-        fs::create_directory(out);
-
-        // Remux's review.
-        RemuxSource source{phone, RemuxSource::Ready{streams}, {}};
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.file.filename());
+        const fs::path second = folder / ("2-" + source.file.filename().string());
+        fs::copy_file(source.file, second);
+        const auto streams = probe.inspectStreams(source.file, {});
+        const auto splitStreams = makeSplitStreamReader(runner, ToolLocations{})(source.file, {});
+        RemuxSource remuxed{source.file, RemuxSource::Ready{streams}, {}};
         for (const auto& stream : streams) {
-            source.selectedStreamIndices.insert(stream.index);
+            remuxed.selectedStreamIndices.insert(stream.index);
         }
-        const std::vector<RemuxSource> sources{source};
-        const RemuxReview review(sources, out, row.container, std::nullopt, facts->release());
-        const auto validation = review.validation();
-        EXPECT_EQ(validation ? std::optional(validation->message) : std::nullopt, row.sentence);
-
-        // Join's check, on the page and again as the job starts.
-        const JoinInspectionStates states{{phone, RemuxSource::Ready{streams}},
+        const std::vector<RemuxSource> remuxSources{remuxed};
+        const JoinInspectionStates states{{source.file, RemuxSource::Ready{streams}},
                                           {second, RemuxSource::Ready{streams}}};
-        EXPECT_EQ(JoinLayoutCheck(facts->release())
-                      .compatibilityMessage({phone, second}, states, row.container),
-                  row.sentence);
-
-        // Split's check of the chosen container.
-        EXPECT_EQ(checkSplitStreams(splitStreams, phone, row.container).problem, row.sentence);
-
-        const std::vector<std::pair<const char*, ProcessingRequest>> jobs{
-            {"remux", review.makeRemuxRequest(sources[0], out)},
-            {"join", JoinRequest{{phone, second}, out / ("joined." + extension)}},
-            {"split", SplitRequest{phone, out / ("part." + extension), 1.0, std::nullopt}},
+        const auto refused = [&](const std::string& name) -> std::optional<std::string> {
+            if (name == "MKV") {
+                return source.sentence;
+            }
+            if (!source.everyContainer) {
+                return std::nullopt;
+            }
+            std::string sentence = source.sentence;
+            return sentence.replace(sentence.find("MKV"), 3, name);
         };
-        for (const auto& [name, request] : jobs) {
-            SCOPED_TRACE(name);
-            if (row.sentence) {
-                // The join's own check as it starts says the same; nothing else is run.
-                if (std::string(name) == "join") {
+        struct Row {
+            OutputContainer container;
+            std::optional<std::string> sentence;  // none: written, and the copy keeps it
+        };
+        for (const auto& row :
+             {Row{OutputContainer::mp4, refused("MP4")}, Row{OutputContainer::mov, refused("MOV")},
+              Row{OutputContainer::mkv, refused("MKV")}}) {
+            const std::string extension(rawValue(row.container));
+            SCOPED_TRACE(extension);
+            const fs::path out = folder / (source.file.stem().string() + "-" + extension);
+            fs::create_directory(out);
+            const RemuxReview review(remuxSources, out, row.container, std::nullopt,
+                                     facts->release());
+            const auto validation = review.validation();
+            struct Page {
+                std::string name;
+                std::optional<std::string> says;  // before anything is queued
+                std::optional<std::string> expected;
+                ProcessingRequest job;
+                double from = 0;
+            };
+            std::vector<Page> pages{
+                {"remux", validation ? std::optional(validation->message) : std::nullopt,
+                 row.sentence, review.makeRemuxRequest(remuxSources[0], out)},
+                {"join",
+                 JoinLayoutCheck(facts->release())
+                     .compatibilityMessage({source.file, second}, states, row.container),
+                 source.joined ? source.joined : row.sentence,
+                 JoinRequest{{source.file, second}, out / ("joined." + extension)}},
+            };
+            if (source.splitAt) {
+                pages.push_back(
+                    {"split", checkSplitStreams(splitStreams, source.file, row.container).problem,
+                     row.sentence,
+                     SplitRequest{source.file, out / ("part." + extension), *source.splitAt,
+                                  std::nullopt},
+                     *source.splitAt});
+            }
+            for (const auto& page : pages) {
+                SCOPED_TRACE(page.name);
+                EXPECT_EQ(page.says, page.expected);
+                if (!page.expected) {
+                    processor.process(page.job, {}, {});
+                    source.kept(page.job.output(), page.from);
+                } else if (page.name == "join") {
+                    // The join's own check as it starts says the same; nothing is run.
                     try {
-                        processor.process(request, {}, {});
+                        processor.process(page.job, {}, {});
                         ADD_FAILURE() << "joined into " << extension;
-                    } catch (const MediaProcessingError& refused) {
-                        EXPECT_EQ(refused.what(), *row.sentence);
+                    } catch (const MediaProcessingError& error) {
+                        EXPECT_EQ(error.what(), *page.expected);
                     }
                 }
-                continue;
             }
-            processor.process(request, {}, {});
-            EXPECT_EQ(probe.inspectStreams(request.output(), {}).at(0).rotation, 90);
         }
     }
 }

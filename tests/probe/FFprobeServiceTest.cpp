@@ -93,15 +93,16 @@ TEST(FFprobeServiceTest, PassesTheArgumentListsUnchanged) {
 
     service.inspectStreams(file);
     auto arguments = readArguments(log);
-    ASSERT_EQ(arguments.size(), 7u);
+    ASSERT_EQ(arguments.size(), 11u);
     EXPECT_EQ(arguments[0], "-v");
     EXPECT_EQ(arguments[1], "error");
-    EXPECT_EQ(arguments[2], "-show_entries");
-    EXPECT_EQ(arguments[3].size(), 275u);
-    EXPECT_EQ(arguments[3], FFprobeCommandBuilder::streamEntries);
-    EXPECT_EQ(arguments[4], "-of");
-    EXPECT_EQ(arguments[5], "json");
-    EXPECT_EQ(arguments[6], file.native());
+    EXPECT_EQ(arguments[2], "-read_intervals");
+    EXPECT_EQ(arguments[6], "-show_entries");
+    EXPECT_EQ(arguments[7].size(), 275u);
+    EXPECT_EQ(arguments[7], FFprobeCommandBuilder::streamEntries);
+    EXPECT_EQ(arguments[8], "-of");
+    EXPECT_EQ(arguments[9], "json");
+    EXPECT_EQ(arguments[10], file.native());
 
     service.inspectChapters(file);
     arguments = readArguments(log);

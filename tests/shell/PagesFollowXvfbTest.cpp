@@ -1,8 +1,9 @@
-// Every page does what it shows, in the application's real window on an X server of its own:
-// a field's text set through the accessibility interface (as a screen reader or voice control
-// sets it, without keys) is what the queued job uses; after a submission the focus stays on the
-// page, with a window manager handing the activation back after a dialog as on a desktop; a
-// reason that names a queued job's output goes when that job ends.
+// Every page does what it shows, in the application's real window on an X server of its own,
+// with a window manager and an accessibility bus as on a desktop: a field's text set through the
+// accessibility interface (as a screen reader or voice control sets it, without keys) is what
+// the queued job uses; after a submission the focus stays on the page, with the window manager
+// handing the activation back after a dialog; a reason that names a queued job's output goes
+// when that job ends. One child process runs the three cases on one display.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -34,7 +35,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Set in a child run by its parent case, whose filter names the one child case to run.
+// Set in the child run by the parent case, whose filter names the child cases to run.
 const char* const childVariable = "TAVROLIN_PAGES_CHILD";
 const char* const folderVariable = "TAVROLIN_PAGES_FOLDER";
 // The Python that Debian's python3-gi serves, whatever else is first on the path.
@@ -78,37 +79,25 @@ void pressByKeyboard(QPushButton* button) {
     QTest::keyClick(button, Qt::Key_Space);
 }
 
-// The child's folder, given by its parent; empty outside a child run.
-fs::path childFolder() {
-    tavtest::prepareRemuxTest();
-    return qEnvironmentVariable(folderVariable).toStdString();
-}
+// Opens a child case: skipped unless the parent case started it on its display.
+#define PAGES_CHILD_CASE()                                                                        \
+    if (!qEnvironmentVariableIsSet(childVariable)) {                                              \
+        GTEST_SKIP() << "runs only on its own X server, started by PagesWindow.FollowOnADesktop"; \
+    }
 
-// Runs the child case `name` on a display of its own, with a folder of its own for its files,
-// caches and records.
-void expectChildPasses(const QString& name, const tavtest::PrivateDisplay::Options& options = {}) {
-    tavtest::TempDir folder;
-    QProcessEnvironment environment;
-    const auto inFolder = [&](const char* sub) {
-        return QString::fromStdString((folder / sub).string());
-    };
-    environment.insert(folderVariable, inFolder(""));
-    environment.insert("HOME", inFolder(""));
-    environment.insert("XDG_CACHE_HOME", inFolder("cache"));
-    environment.insert("XDG_STATE_HOME", inFolder("state"));
-    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    tavtest::expectPassesUnderXvfb(childVariable, "PagesWindow." + name, environment, 300000,
-                                   options);
+// A folder of the child case's own for its files, under the one its parent gave.
+fs::path childFolder(const char* name) {
+    tavtest::prepareRemuxTest();
+    const fs::path folder = fs::path(qEnvironmentVariable(folderVariable).toStdString()) / name;
+    fs::create_directories(folder);
+    return folder;
 }
 
 }  // namespace
 
 TEST(PagesWindow, SetTextChild) {
-    if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP()
-            << "runs only on its own X server, started by PagesWindow.AccessibleSetTextIsWhatRuns";
-    }
-    const fs::path folder = childFolder();
+    PAGES_CHILD_CASE();
+    const fs::path folder = childFolder("set-text");
     // Keyframes every second, so a cut at 2 s is a cut at 2 s.
     const fs::path clip = tavtest::indexedClip(
         "pages-keyframes.mp4", "25", 100, {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"});
@@ -172,25 +161,9 @@ TEST(PagesWindow, SetTextChild) {
     }
 }
 
-TEST(PagesWindow, AccessibleSetTextIsWhatRuns) {
-    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
-    if (!tavtest::hasProgram("dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
-        tavtest::runTool({systemPython, "-c",
-                          "import gi; gi.require_version('Atspi', '2.0'); "
-                          "from gi.repository import Atspi"}) != 0) {
-        GTEST_SKIP() << "needs dbus, at-spi2-core, python3-gi and gir1.2-atspi-2.0";
-    }
-    tavtest::PrivateDisplay::Options options;
-    options.accessibilityBus = true;
-    expectChildPasses(QStringLiteral("SetTextChild"), options);
-}
-
 TEST(PagesWindow, FocusChild) {
-    if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP() << "runs only on its own X server, started by "
-                        "PagesWindow.FocusStaysOnThePageAfterSubmitting";
-    }
-    const fs::path folder = childFolder();
+    PAGES_CHILD_CASE();
+    const fs::path folder = childFolder("focus");
     fs::create_directories(folder / "shows");
     const fs::path talk = folder / "talk.mkv";
     fs::copy_file(tavtest::makeSpeech("pages-talk.mkv", "The weather today is sunny and warm.",
@@ -276,22 +249,9 @@ TEST(PagesWindow, FocusChild) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return !app.queue().isWorkerActive(); }, 60s));
 }
 
-TEST(PagesWindow, FocusStaysOnThePageAfterSubmitting) {
-    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
-    if (!tavtest::hasProgram("openbox") || !tavtest::hasProgram("xprop")) {
-        GTEST_SKIP() << "needs openbox and xprop";
-    }
-    tavtest::PrivateDisplay::Options options;
-    options.windowManager = true;
-    expectChildPasses(QStringLiteral("FocusChild"), options);
-}
-
 TEST(PagesWindow, ClaimsChild) {
-    if (!qEnvironmentVariableIsSet(childVariable)) {
-        GTEST_SKIP()
-            << "runs only on its own X server, started by PagesWindow.ClaimedReasonGoesWithItsJob";
-    }
-    const fs::path folder = childFolder();
+    PAGES_CHILD_CASE();
+    const fs::path folder = childFolder("claims");
     const auto& media = tavtest::TestMedia::shared();
     for (const auto& [from, name] :
          {std::pair{media.matroska, "film.mkv"}, std::pair{media.mp4ClipA, "a.mp4"},
@@ -409,7 +369,42 @@ TEST(PagesWindow, ClaimsChild) {
     }
 }
 
-TEST(PagesWindow, ClaimedReasonGoesWithItsJob) {
+// A case whose tools are missing is left out, and the whole is then reported skipped.
+TEST(PagesWindow, FollowOnADesktop) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
-    expectChildPasses(QStringLiteral("ClaimsChild"));
+    tavtest::PrivateDisplay::Options options;
+    options.accessibilityBus = tavtest::hasProgram("dbus-daemon") &&
+                               fs::exists("/usr/libexec/at-spi-bus-launcher") &&
+                               tavtest::runTool({systemPython, "-c",
+                                                 "import gi; gi.require_version('Atspi', '2.0'); "
+                                                 "from gi.repository import Atspi"}) == 0;
+    options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
+    QStringList cases{QStringLiteral("PagesWindow.ClaimsChild")};
+    QStringList leftOut;
+    (options.accessibilityBus ? cases : leftOut) << QStringLiteral("PagesWindow.SetTextChild");
+    (options.windowManager ? cases : leftOut) << QStringLiteral("PagesWindow.FocusChild");
+
+    tavtest::TempDir folder;
+    QProcessEnvironment environment;
+    const auto inFolder = [&](const char* sub) {
+        return QString::fromStdString((folder / sub).string());
+    };
+    environment.insert(childVariable, QStringLiteral("1"));
+    environment.insert(folderVariable, inFolder(""));
+    environment.insert("HOME", inFolder(""));
+    environment.insert("XDG_CACHE_HOME", inFolder("cache"));
+    environment.insert("XDG_STATE_HOME", inFolder("state"));
+    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    const tavtest::PrivateDisplay display(options);
+    QString output;
+    ASSERT_NO_FATAL_FAILURE(tavtest::expectRunsOnDisplay(
+        display, QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+        {QStringLiteral("--gtest_filter=") + cases.join(u':')}, environment, 540000, output));
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] %1 test").arg(cases.size())))
+        << output.toStdString();
+    if (!leftOut.isEmpty()) {
+        GTEST_SKIP() << leftOut.join(QStringLiteral(", ")).toStdString()
+                     << " left out: needs dbus, at-spi2-core, python3-gi and gir1.2-atspi-2.0, "
+                        "or openbox and xprop";
+    }
 }
