@@ -21,6 +21,7 @@
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
+#include "engine/SplitPartPreparation.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FoundationProcessRunner.h"
@@ -32,7 +33,7 @@ using benchsupport::spawn;
 
 namespace {
 
-constexpr int kRounds = 5;
+constexpr int kRounds = 7;
 constexpr int kSegmentSeconds = 20;
 constexpr int kSegments = 30;  // ten minutes
 
@@ -127,7 +128,9 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
         }
         bareParts.push_back(
             parts / ("bare" + std::to_string(part + 1) + request.output.extension().string()));
-        bareSplits.push_back(builder.splitArguments(request, *layout, {}, bareParts.back()));
+        // As the processor fits it: part 1 asks for the source's first timestamp.
+        bareSplits.push_back(builder.splitArguments(fitSplitToSource(request, *layout), *layout, {},
+                                                    bareParts.back()));
     }
     const auto bareSplit = [&] {
         for (const auto& arguments : bareSplits) {

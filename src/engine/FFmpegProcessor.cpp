@@ -1,5 +1,8 @@
 #include "engine/FFmpegProcessor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <future>
 #include <memory>
 #include <string_view>
@@ -7,11 +10,13 @@
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
+#include "engine/FFmpegInputThreads.h"
 #include "engine/FFmpegProgressRelay.h"
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
 #include "engine/FileOperations.h"
 #include "engine/FlacPartLength.h"
+#include "engine/HeldProbe.h"
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
@@ -47,6 +52,21 @@ const SafeFileReplacement kFileReplacement{};
 
 const char* const chapterDurationMessage =
     "Tavrolin could not determine the source duration needed to write chapters.";
+
+// Starts writing `file`'s data to disk; whoever needs it there flushes it again.
+void flushData(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fdatasync(fd);
+        ::close(fd);
+    }
+}
+
+// What a transcript export reads of its source beside ffmpeg.
+struct TranscriptSource {
+    std::optional<double> duration;
+    std::vector<CopiedStream> streams;
+};
 
 // Every path handed to a tool is absolute.
 ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
@@ -93,11 +113,15 @@ struct FFmpegProcessor::Ran {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
-    // For a replacement: the source's packets, read while ffmpeg copies it.
+    // For a replacement: the source's packets, read while ffmpeg copies it, and the count of
+    // the copy's, started with the run and waiting for the copy.
     std::unique_ptr<PacketCensusRead> sourceCensus;
+    std::unique_ptr<HeldProbe> copyCount;
     // For a split: what its part must hold, and how far before its time 0 its audio starts.
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
+    // The part's check, started with the run and waiting for the part.
+    std::unique_ptr<HeldProbe> splitReadBack;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their
     // video packets together, counted beside the run.
     std::string videoCodec;
@@ -108,7 +132,8 @@ FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLoc
                                  fs::path recordsFolder)
     : runner_(std::move(runner)),
       locations_(std::move(locations)),
-      recordsFolder_(std::move(recordsFolder)) {}
+      recordsFolder_(std::move(recordsFolder)),
+      installed_(runner_, locations_) {}
 
 void FFmpegProcessor::cancel() {
     {
@@ -216,6 +241,18 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
     return kBuilder.transcriptionMediaArguments(export_, subtitles, chapterFile, run.workingOutput);
 }
 
+std::vector<std::string> FFmpegProcessor::prepareCommand(const ProcessingRequest& request,
+                                                         JobFiles& run, const Ran& ran,
+                                                         const std::optional<SplitInputs>& split,
+                                                         std::stop_token stop) {
+    auto arguments = prepareArguments(request, run, ran, split);
+    if (!readsSeveralInputs(arguments)) {
+        return arguments;
+    }
+    const auto facts = installed_.facts(std::move(stop));
+    return readingInputsOnMainThread(std::move(arguments), facts ? facts->release() : std::nullopt);
+}
+
 // What one request comes to before anything runs: the tools, the request with absolute paths
 // and the state of every file it reads.
 struct FFmpegProcessor::Job {
@@ -270,10 +307,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
     }
     if (ran.splitSpan) {
-        verifySplitPart(*runner_, run.workingOutput, job.output.filename().string(), *ran.splitSpan,
-                        progressFrameCount(ran.result.standardOutput), job.toolchain.ffprobe,
-                        childStop.get_token());
+        const auto readBack = ran.splitReadBack->finish();
         throwIfStopped(stop);
+        verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,
+                        progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
         verifyJoinedOutput(*runner_, run.workingOutput, job.output.filename().string(),
@@ -338,10 +375,13 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     Ran ran;
 
     // A remux needs the source's duration only for progress, so ffprobe measures it while
-    // ffmpeg already runs; chapters and transcripts need it before the arguments can be built,
-    // a join probes its inputs anyway to check them, and a split reads the source's layout,
-    // duration included, to build its command.
+    // ffmpeg already runs; a transcript export needs it and the source's streams only for its
+    // check after the run, unless chapters need it before the arguments can be built; a join
+    // probes its inputs anyway to check them, and a split reads the source's layout, duration
+    // included, to build its command.
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
+    const bool transcriptAlongside = transcript && transcript->chapters.empty();
+    std::future<TranscriptSource> transcriptSource;
     std::optional<SplitInputs> splitInputs;
     std::future<SplitSourceLayout> splitLayoutWithEnd;
     std::jthread durationProbe;
@@ -374,29 +414,36 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         ran.splitCutLead = splitCutLead(layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run,
                                        job.toolchain.ffmpeg, childStop.get_token(), stop);
+        // Its start, most of a short read's time, passes while ffmpeg writes the part.
+        ran.splitReadBack =
+            std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,
+                                        splitPartReadBackArguments(cut, layout, run.workingOutput),
+                                        run.temporaryPath(reportPipeInput), childStop.get_token());
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
+    } else if (transcriptAlongside) {
+        transcriptSource = std::async(std::launch::async, [this, &job, &relay, transcript,
+                                                           token = childStop.get_token()] {
+            TranscriptSource read{expectedDuration(job.request, job.toolchain.ffprobe, token), {}};
+            relay.start(read.duration);
+            read.streams = exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, token);
+            return read;
+        });
     } else {
         ran.expected = expectedDuration(request, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
         relay.start(ran.expected);
     }
 
-    if (transcript) {
+    if (transcript && !transcriptAlongside) {
         ran.exportedStreams =
             exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
     }
     if (job.replacesInput) {
-        std::vector<std::int64_t> sourceStreams;
-        for (const auto& stream : ran.exportedStreams) {
-            sourceStreams.push_back(stream.source);
-        }
-        ran.sourceCensus =
-            std::make_unique<PacketCensusRead>(*runner_, job.target, std::move(sourceStreams),
-                                               job.toolchain.ffprobe, childStop.get_token());
+        startReplacementReads(job, run, childStop.get_token(), ran);
     }
 
-    const auto arguments = prepareArguments(request, run, ran, splitInputs);
+    const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());
 
     throwIfStopped(stop);
     std::stop_source countStop;
@@ -417,7 +464,8 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         // before them, and the part is written again.
         splitInputs->layout = splitLayoutWithEnd.get();
         ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout, run.workingOutput);
-        const auto confirmed = prepareArguments(request, run, ran, splitInputs);
+        const auto confirmed =
+            prepareCommand(request, run, ran, splitInputs, childStop.get_token());
         if (confirmed != arguments) {
             fs::remove(run.workingOutput);
             ran.result = runner_->run(
@@ -437,7 +485,27 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         durationProbe.request_stop();
         ran.expected = probedExpectation.get();
     }
+    if (transcriptSource.valid()) {
+        auto read = transcriptSource.get();
+        throwIfStopped(stop);
+        ran.expected = read.duration;
+        ran.exportedStreams = std::move(read.streams);
+    }
     return ran;
+}
+
+void FFmpegProcessor::startReplacementReads(const Job& job, JobFiles& run,
+                                            std::stop_token childStop, Ran& ran) {
+    // The selected streams are the source's streams whose packets the copy must hold.
+    std::vector<std::int64_t> sourceStreams;
+    for (const auto& stream : job.transcript()->selectedStreams) {
+        sourceStreams.push_back(stream.index);
+    }
+    ran.sourceCensus = std::make_unique<PacketCensusRead>(
+        *runner_, job.target, std::move(sourceStreams), job.toolchain.ffprobe, childStop);
+    ran.copyCount = std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,
+                                                packetCountArguments(run.workingOutput),
+                                                run.temporaryPath(reportPipeInput), childStop);
 }
 
 void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& ran,
@@ -467,13 +535,14 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
             "Tavrolin could not verify the source duration, so it did not replace the "
             "original file.");
     }
-    tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput,
-                                        job.transcript()->selectedStreams.size() + 1,
-                                        job.toolchain.ffprobe, *ran.expected, childStop);
+    // The copy goes to disk while it is read: the swap flushes it again and finds little left.
+    auto flushed = std::async(std::launch::async, [file = run.workingOutput] { flushData(file); });
+    tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
+                                        ran.exportedStreams,
+                                        job.transcript()->selectedStreams.size() + 1, *ran.expected,
+                                        job.toolchain.ffprobe, childStop, ran.copyCount.get());
     throwIfStopped(stop);
-    tavrolin::verifyPreparedPackets(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
-                                    ran.exportedStreams, job.toolchain.ffprobe, childStop);
-    throwIfStopped(stop);
+    flushed.wait();
     if (fingerprintNow(job.target) != *job.targetFingerprint) {
         throw MediaProcessingError::processFailed(
             "The source changed while Tavrolin was preparing its replacement. The original "

@@ -11,6 +11,7 @@
 #include "engine/MediaProcessing.h"
 #include "engine/SplitLayoutCache.h"
 #include "process/FFmpegToolchain.h"
+#include "process/FFmpegVersion.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
@@ -56,6 +57,8 @@ class FFmpegProcessor : public MediaProcessing {
     Job resolve(const ProcessingRequest& request) const;
     Ran runFFmpeg(const Job& job, JobFiles& run, ProgressCallback& progress,
                   std::stop_source& childStop, std::stop_token stop);
+    // For a replacement: starts the source's census and the held count of the copy.
+    void startReplacementReads(const Job& job, JobFiles& run, std::stop_token childStop, Ran& ran);
     void checkRun(const Job& job, const JobFiles& run, const Ran& ran, std::stop_token stop) const;
     void verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
                            std::stop_token childStop, std::stop_token stop);
@@ -74,10 +77,15 @@ class FFmpegProcessor : public MediaProcessing {
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, JobFiles& run,
                                               const Ran& ran,
                                               const std::optional<SplitInputs>& split);
+    // prepareArguments, with several inputs read as the running release reads them fastest.
+    std::vector<std::string> prepareCommand(const ProcessingRequest& request, JobFiles& run,
+                                            const Ran& ran, const std::optional<SplitInputs>& split,
+                                            std::stop_token stop);
 
     const std::shared_ptr<ProcessRunning> runner_;
     const ToolLocations locations_;
     const std::filesystem::path recordsFolder_;
+    InstalledFFmpeg installed_;
     SplitLayoutCache splitLayouts_;  // under processMutex_
     std::mutex processMutex_;        // one job at a time
     std::mutex cancelMutex_;

@@ -96,7 +96,7 @@ bool isTemporaryFolderName(const fs::path& folder) {
 
 bool isTemporaryInputName(std::string_view name) {
     constexpr std::array kinds{concatListInput, chapterFileInput, transcriptFileInput,
-                               attachedPictureInput};
+                               attachedPictureInput, reportPipeInput};
     for (const auto& kind : kinds) {
         const auto rest = textAfterPrefixedUuid(name, kind.prefix);
         if (rest && rest->size() == kind.extension.size() + 1 && rest->front() == '.' &&

@@ -24,6 +24,8 @@ inline constexpr TemporaryInputKind concatListInput{"Tavrolin-Concat-", "txt"};
 inline constexpr TemporaryInputKind chapterFileInput{"Tavrolin-Chapters-", "ffmetadata"};
 inline constexpr TemporaryInputKind transcriptFileInput{"Tavrolin-Transcript-", "srt"};
 inline constexpr TemporaryInputKind attachedPictureInput{"Tavrolin-Picture-", "picture"};
+// Not a file but a FIFO, through which a probe started early hands over its report.
+inline constexpr TemporaryInputKind reportPipeInput{"Tavrolin-Report-", "fifo"};
 
 // $TMPDIR (absolute and normal), or /tmp when it is unset or empty.
 std::filesystem::path temporaryRoot();

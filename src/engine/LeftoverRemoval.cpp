@@ -86,7 +86,8 @@ Outcome settleBackup(const fs::path& backup, const fs::path& original, std::stri
     return Outcome::removed;
 }
 
-// A folder of ours holds only our temporary inputs, as regular files, and belongs to this user.
+// A folder of ours holds only our temporary inputs, as regular files (report pipes as FIFOs),
+// and belongs to this user.
 bool holdsOnlyTemporaryInputs(int folder, std::vector<std::string>& names) {
     struct stat state {};
     if (::fstat(folder, &state) != 0 || state.st_uid != ::getuid()) {
@@ -108,7 +109,8 @@ bool holdsOnlyTemporaryInputs(int folder, std::vector<std::string>& names) {
         }
         ours = ours && isTemporaryInputName(name) &&
                ::fstatat(folder, entry->d_name, &state, AT_SYMLINK_NOFOLLOW) == 0 &&
-               S_ISREG(state.st_mode);
+               (S_ISREG(state.st_mode) ||
+                (S_ISFIFO(state.st_mode) && name.starts_with(reportPipeInput.prefix)));
         names.emplace_back(name);
     }
     ::closedir(listing);

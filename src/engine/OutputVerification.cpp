@@ -252,24 +252,18 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
 
 namespace {
 
-std::optional<std::string> readBackFault(ProcessRunning& runner, const fs::path& written,
-                                         const SplitPartSpan& span,
-                                         std::optional<std::int64_t> writtenPackets,
-                                         const fs::path& ffprobe, std::stop_token stop) {
-    const auto result =
-        runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, span), stop);
-    throwIfStopped(stop);
-    return result.terminationStatus == 0
-               ? splitPartFault(result.standardOutput, span, writtenPackets)
+std::optional<std::string> readBackFault(const ProcessResult& readBack, const SplitPartSpan& span,
+                                         std::optional<std::int64_t> writtenPackets) {
+    return readBack.terminationStatus == 0
+               ? splitPartFault(readBack.standardOutput, span, writtenPackets)
                : std::optional<std::string>("cannot be read back");
 }
 
 }  // namespace
 
-void verifySplitPart(ProcessRunning& runner, const fs::path& written, const std::string& name,
-                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets,
-                     const fs::path& ffprobe, std::stop_token stop) {
-    if (auto fault = readBackFault(runner, written, span, writtenPackets, ffprobe, stop)) {
+void verifySplitPart(const ProcessResult& readBack, const std::string& name,
+                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets) {
+    if (auto fault = readBackFault(readBack, span, writtenPackets)) {
         throw MediaProcessingError::partMismatch(name, *fault);
     }
 }
@@ -280,69 +274,55 @@ void verifyJoinedOutput(ProcessRunning& runner, const fs::path& written, const s
     SplitPartSpan whole;
     whole.videoPackets = inputPackets;
     whole.packetsFrom = "its files hold together";
-    if (auto fault = readBackFault(runner, written, whole, writtenPackets, ffprobe, stop)) {
+    const auto readBack =
+        runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, whole), stop);
+    throwIfStopped(stop);
+    if (auto fault = readBackFault(readBack, whole, writtenPackets)) {
         throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
                                                   "\u201D because the file it wrote " + *fault +
                                                   ". Try the join again.");
     }
 }
 
-void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
-                               std::size_t expectedStreamCount, const fs::path& ffprobe,
-                               double sourceDuration, std::stop_token stop) {
-    std::error_code sizeError;
-    auto size = fs::file_size(prepared, sizeError);
-    if (sizeError || size < 1) {
-        throw MediaProcessingError::processFailed(
-            "The prepared replacement is empty. The original file was not changed.");
-    }
-    auto result = runBoundedFFprobe(runner, ffprobe,
-                                    {"-v", "error", "-show_entries", "format=duration:stream=index",
-                                     "-of", "json", standardizedPath(prepared).string()},
-                                    stop);
-    throwIfStopped(stop);
-    if (result.terminationStatus != 0) {
-        throw MediaProcessingError::processFailed(streamsMessage);
-    }
-    std::optional<double> duration;
-    try {
-        auto json = nlohmann::json::parse(result.standardOutput);
-        std::size_t streamCount = 0;
-        for (const auto& stream : json.at("streams")) {
-            stream.at("index").get<std::int64_t>();
-            ++streamCount;
-        }
-        if (streamCount < expectedStreamCount || !json.contains("format")) {
-            throw MediaProcessingError::processFailed(streamsMessage);
-        }
-        const auto& format = json.at("format");
-        if (format.contains("duration")) {
-            duration = parseFiniteNumber(format.at("duration").get<std::string>());
-        }
-    } catch (const nlohmann::json::exception&) {
-        throw MediaProcessingError::processFailed(streamsMessage);
-    }
-    if (!duration || !(*duration > 0)) {
+void checkPreparedHeader(const FileCensus& prepared, std::size_t expectedStreamCount,
+                         double sourceDuration) {
+    if (prepared.packets.size() < expectedStreamCount || !prepared.duration ||
+        !(*prepared.duration > 0)) {
         throw MediaProcessingError::processFailed(streamsMessage);
     }
     const double tolerance = std::max(sourceDuration * 0.02, 3.0);
-    if (std::abs(*duration - sourceDuration) > tolerance) {
+    if (std::abs(*prepared.duration - sourceDuration) > tolerance) {
         throw MediaProcessingError::processFailed(
             "The prepared file duration does not match the source. The original file was not "
             "changed.");
     }
 }
 
-void verifyPreparedPackets(ProcessRunning& runner, const fs::path& prepared, const fs::path& source,
-                           PacketCensusRead& sourceCensus, const std::vector<CopiedStream>& streams,
-                           const fs::path& ffprobe, std::stop_token stop) {
+void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
+                               const fs::path& source, PacketCensusRead& sourceCensus,
+                               const std::vector<CopiedStream>& streams,
+                               std::size_t expectedStreamCount, double sourceDuration,
+                               const fs::path& ffprobe, std::stop_token stop,
+                               HeldProbe* heldCount) {
+    std::error_code sizeError;
+    auto size = fs::file_size(prepared, sizeError);
+    if (sizeError || size < 1) {
+        throw MediaProcessingError::processFailed(
+            "The prepared replacement is empty. The original file was not changed.");
+    }
     std::vector<std::int64_t> copied;
     for (const auto& stream : streams) {
         copied.push_back(stream.copy);
     }
-    const auto copy = readPacketCensus(runner, standardizedPath(prepared), copied, ffprobe, stop);
+    const auto copy =
+        readPacketCensus(runner, standardizedPath(prepared), copied, ffprobe, stop, heldCount);
+    throwIfStopped(stop);
+    if (!copy) {
+        throw MediaProcessingError::processFailed(streamsMessage);
+    }
+    checkPreparedHeader(*copy, expectedStreamCount, sourceDuration);
     const auto original = sourceCensus.get();
-    if (!copy || !original || !holdsEveryPacket(*original, *copy, streams)) {
+    if (!original || !holdsEveryPacket(original->packets, copy->packets, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +
             "\u201D unchanged because its prepared copy is incomplete; try the export again.");

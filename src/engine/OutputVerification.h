@@ -15,27 +15,27 @@
 
 namespace tavrolin {
 
-// Checks a prepared replacement before it may take its source's place, with ffprobe runs under
-// `stop` on the job's thread (the source's packets are read on threads of their own).
-// Each throws MediaProcessingError::processFailed when the replacement does not hold up, and
-// CancellationError when `stop` is requested during the header check.
+// Checks a prepared replacement before it may take its source's place. Each throws
+// MediaProcessingError::processFailed when the replacement does not hold up.
 
-// The header: not empty, at least `expectedStreamCount` streams, and a duration within
-// max(2 %, 3 s) of the source's.
+// Its header, as its census read it: at least `expectedStreamCount` streams, and a duration
+// within max(2 %, 3 s) of the source's.
+void checkPreparedHeader(const FileCensus& prepared, std::size_t expectedStreamCount,
+                         double sourceDuration);
+
+// The whole replacement, with ffprobe runs under `stop` on the job's thread (the source's census
+// is read on threads of its own): not empty; its header (checkPreparedHeader); and every packet,
+// which a header written first (as Matroska writes it) cannot vouch for: each of `streams` must
+// hold as many packets in `prepared` as in `source`, whose census `sourceCensus` reads, its last
+// ending where the source's does (`holdsEveryPacket`). One read of the whole copy
+// (`readPacketCensus`, its count `heldCount`'s when given) tells all of it. The packets' error
+// names the source; a file that cannot be read fails as its header would.
 void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::path& prepared,
-                               std::size_t expectedStreamCount,
-                               const std::filesystem::path& ffprobe, double sourceDuration,
-                               std::stop_token stop);
-
-// Every packet, which a header written first (as Matroska writes it) cannot vouch for: ffprobe
-// counts the packets of `prepared` in a read of the whole file (`readPacketCensus`), and each of
-// `streams` must hold there as many packets as in `source`, whose census `sourceCensus` reads,
-// its last ending where the source's does (`holdsEveryPacket`). The error names the source; a
-// file that cannot be read fails the same way.
-void verifyPreparedPackets(ProcessRunning& runner, const std::filesystem::path& prepared,
-                           const std::filesystem::path& source, PacketCensusRead& sourceCensus,
-                           const std::vector<CopiedStream>& streams,
-                           const std::filesystem::path& ffprobe, std::stop_token stop);
+                               const std::filesystem::path& source, PacketCensusRead& sourceCensus,
+                               const std::vector<CopiedStream>& streams,
+                               std::size_t expectedStreamCount, double sourceDuration,
+                               const std::filesystem::path& ffprobe, std::stop_token stop,
+                               HeldProbe* heldCount = nullptr);
 
 // What a split's part must hold, in its own time: it opens on a keyframe; after a cut its video
 // starts at 0, shown by every decoder (a part from the beginning keeps what its source hides);
@@ -73,12 +73,11 @@ std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& pa
 std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written = std::nullopt);
 
-// Checks a written part before it takes its name; throws MediaProcessingError::partMismatch
-// naming `name` when it does not hold its span or cannot be read, CancellationError on a stop.
-void verifySplitPart(ProcessRunning& runner, const std::filesystem::path& written,
-                     const std::string& name, const SplitPartSpan& span,
-                     std::optional<std::int64_t> writtenPackets,
-                     const std::filesystem::path& ffprobe, std::stop_token stop);
+// Checks a written part before it takes its name, from `readBack`, ffprobe's run of
+// splitPartProbeArguments on it; throws MediaProcessingError::partMismatch naming `name` when it
+// does not hold its span or could not be read.
+void verifySplitPart(const ProcessResult& readBack, const std::string& name,
+                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets);
 
 // Checks a join's output the same way before it takes its name: it opens on a keyframe, and
 // ffmpeg's report (`writtenPackets`, when known) says its first video stream holds

@@ -59,20 +59,23 @@ std::optional<std::map<std::int64_t, double>> streamEnds(ProcessRunning& runner,
 
 }  // namespace
 
-std::optional<PacketCensus> readPacketCensus(ProcessRunning& runner, const fs::path& file,
-                                             const std::vector<std::int64_t>& streams,
-                                             const fs::path& ffprobe, std::stop_token stop) {
-    auto counting = std::async(std::launch::async, [&runner, &file, &ffprobe, stop] {
-        return runBoundedFFprobe(runner, ffprobe, packetCountArguments(file), stop);
+std::optional<FileCensus> readPacketCensus(ProcessRunning& runner, const fs::path& file,
+                                           const std::vector<std::int64_t>& streams,
+                                           const fs::path& ffprobe, std::stop_token stop,
+                                           HeldProbe* heldCount) {
+    auto counting = std::async(std::launch::async, [&runner, &file, &ffprobe, stop, heldCount] {
+        return heldCount ? heldCount->finish()
+                         : runBoundedFFprobe(runner, ffprobe, packetCountArguments(file), stop);
     });
     const auto ends = streamEnds(runner, file, streams, ffprobe, stop);
     const auto counted = counting.get();
     if (!ends || counted.terminationStatus != 0) {
         return std::nullopt;
     }
-    PacketCensus census = parsePacketCounts(counted.standardOutput);
+    FileCensus census{parsePacketCounts(counted.standardOutput),
+                      parseCountedDuration(counted.standardOutput)};
     for (const auto& [stream, end] : *ends) {
-        census[stream].end = end;
+        census.packets[stream].end = end;
     }
     return census;
 }
@@ -94,7 +97,7 @@ PacketCensusRead::~PacketCensusRead() {
     }
 }
 
-std::optional<PacketCensus> PacketCensusRead::get() {
+std::optional<FileCensus> PacketCensusRead::get() {
     return census_.get();
 }
 

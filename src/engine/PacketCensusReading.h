@@ -8,22 +8,30 @@
 #include <stop_token>
 #include <vector>
 
+#include "engine/HeldProbe.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
 
+// A file's packet census and the duration its header gives, both from the read that counts.
+struct FileCensus {
+    PacketCensus packets;
+    std::optional<double> duration;
+};
+
 // Reads `file`'s packet census with ffprobe: every stream's count from one read of the whole file,
 // and the ends of `streams` from a listing of the file's last seconds, plus one listing of each
 // such stream alone that ends before them (see PacketCensus.h). The runs go side by side on
 // threads of their own, joined before it returns, each within the application's bound on
-// ffprobe runs and under `stop`. Called on the job's thread (or a thread of its own); none when
-// a run fails or is stopped, or its report cannot be read.
-std::optional<PacketCensus> readPacketCensus(ProcessRunning& runner,
-                                             const std::filesystem::path& file,
-                                             const std::vector<std::int64_t>& streams,
-                                             const std::filesystem::path& ffprobe,
-                                             std::stop_token stop);
+// ffprobe runs and under `stop`; the count is `heldCount`'s when given (a HeldProbe of
+// packetCountArguments, started early). Called on the job's thread (or a thread of its own);
+// none when a run fails or is stopped, or its report cannot be read.
+std::optional<FileCensus> readPacketCensus(ProcessRunning& runner,
+                                           const std::filesystem::path& file,
+                                           const std::vector<std::int64_t>& streams,
+                                           const std::filesystem::path& ffprobe,
+                                           std::stop_token stop, HeldProbe* heldCount = nullptr);
 
 // readPacketCensus on a thread of its own, begun when made, so that a file's census is read while
 // something else runs (the source's beside the ffmpeg run that copies it). `get` waits for it,
@@ -38,12 +46,12 @@ class PacketCensusRead {
     PacketCensusRead(const PacketCensusRead&) = delete;
     PacketCensusRead& operator=(const PacketCensusRead&) = delete;
 
-    std::optional<PacketCensus> get();
+    std::optional<FileCensus> get();
 
   private:
     std::stop_source stop_;
     std::stop_callback<std::function<void()>> forwardStop_;
-    std::future<std::optional<PacketCensus>> census_;
+    std::future<std::optional<FileCensus>> census_;
 };
 
 }  // namespace tavrolin

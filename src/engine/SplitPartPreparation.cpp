@@ -106,6 +106,17 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
     return span;
 }
 
+std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
+                                                    const SplitSourceLayout& layout,
+                                                    const fs::path& output) {
+    auto span = splitPartSpan(split, layout, output);
+    if (!span.end && split.endTime && span.hasVideo) {
+        // The end keyframe lies at the cut (within the margin), or later when none is there.
+        span.end = *split.endTime - partZero(split, layout);
+    }
+    return splitPartProbeArguments(output, span);
+}
+
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout) {
     // Cut times are the source's own timestamps, its duration a length from its first one. An
     // estimated one may end before the last frames, which the page's read of them knows.

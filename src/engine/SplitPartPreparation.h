@@ -68,6 +68,13 @@ std::optional<double> splitProgressDuration(const SplitRequest& split,
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
                             const std::filesystem::path& output);
 
+// ffprobe's arguments for the check of that part, made before its run: where an end cut's video
+// ends may still be read beside the run, and its end is then read from a few seconds before the
+// cut instead.
+std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
+                                                    const SplitSourceLayout& layout,
+                                                    const std::filesystem::path& output);
+
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws
 // MediaProcessingError::notEnoughSpace or processFailed.

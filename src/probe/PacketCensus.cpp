@@ -91,20 +91,37 @@ std::optional<CensusOutline> parseCensusOutline(std::string_view json) {
 }
 
 std::vector<std::string> packetCountArguments(const std::filesystem::path& file) {
-    return {"-v",  "error",   "-count_packets", "-show_entries", "stream=index,nb_read_packets",
-            "-of", "csv=p=0", file.string()};
+    return {"-v",
+            "error",
+            "-count_packets",
+            "-show_entries",
+            "stream=index,nb_read_packets:format=duration",
+            "-of",
+            "csv=p=1",
+            file.string()};
 }
 
 PacketCensus parsePacketCounts(std::string_view report) {
     PacketCensus census;
-    forEachLine<2>(report, [&census](const std::string_view* fields, std::size_t count) {
-        const auto stream = wholeNumber(fields[0]);
-        const auto packets = count == 2 ? wholeNumber(fields[1]) : std::nullopt;
-        if (stream && packets && *packets >= 0) {
+    forEachLine<3>(report, [&census](const std::string_view* fields, std::size_t count) {
+        const auto stream =
+            count == 3 && fields[0] == "stream" ? wholeNumber(fields[1]) : std::nullopt;
+        const auto packets = stream ? wholeNumber(fields[2]) : std::nullopt;
+        if (packets && *packets >= 0) {
             census[*stream].count = static_cast<std::size_t>(*packets);
         }
     });
     return census;
+}
+
+std::optional<double> parseCountedDuration(std::string_view report) {
+    std::optional<double> duration;
+    forEachLine<2>(report, [&duration](const std::string_view* fields, std::size_t count) {
+        if (count == 2 && fields[0] == "format") {
+            duration = parseFiniteNumber(fields[1]);
+        }
+    });
+    return duration;
 }
 
 std::optional<double> censusTailStart(const CensusOutline& outline) {

@@ -49,11 +49,15 @@ std::vector<std::string> censusOutlineArguments(const std::filesystem::path& fil
 std::optional<CensusOutline> parseCensusOutline(std::string_view json);
 
 // ffprobe's arguments for counting each stream's packets in a read of the whole file, without
-// listing them (one CSV line per stream: index, count).
+// listing them, and for the duration its header gives (CSV lines "stream,index,count" and
+// "format,duration").
 std::vector<std::string> packetCountArguments(const std::filesystem::path& file);
 
 // Reads that report into a census of counts (every end 0); lines of another shape are skipped.
 PacketCensus parsePacketCounts(std::string_view report);
+
+// The duration that report gives, when it gives one.
+std::optional<double> parseCountedDuration(std::string_view report);
 
 // Where the listing of a file's last seconds begins: some seconds before the outline's end;
 // none (the whole file) when the end is not known.

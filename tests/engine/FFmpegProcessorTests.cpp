@@ -92,8 +92,10 @@ class FFmpegProcessorTest : public ::testing::Test {
     }
 
     // Stand-in `ffmpeg` with `body`, the real ffprobe beside it unless a body for it is given.
+    // The processor asks the release of the ffmpeg it runs: the real one answers.
     ToolLocations standIn(const std::string& ffmpegBody, const std::string& ffprobeBody = {}) {
-        return tavtest::standInTools(scratch_ / "tools", ffmpegBody, ffprobeBody);
+        return tavtest::standInTools(scratch_ / "tools", tavtest::kAnswersVersion + ffmpegBody,
+                                     ffprobeBody);
     }
     fs::path marker(const std::string& name) const { return scratch_ / name; }
 

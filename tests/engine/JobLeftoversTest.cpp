@@ -1,6 +1,7 @@
 #include "engine/JobLeftovers.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <poll.h>
 #include <sys/syscall.h>
@@ -125,9 +126,9 @@ TEST(JobLeftovers, AKilledHostTakesItsFFmpegAlongAndTheNextStartRemovesOnlyWhatI
     const TemporaryRootAt temporaryRoot(scratch / "tmp");
     // The real ffmpeg, reading its input in real time: the join takes twenty seconds.
     const auto tools = tavtest::standInTools(
-        scratch / "tools", "echo $$ > '" + pidFile.string() + ".new'\nmv '" + pidFile.string() +
-                               ".new' '" + pidFile.string() +
-                               "'\nexec /usr/bin/ffmpeg -re \"$@\"\n");
+        scratch / "tools", std::string(tavtest::kAnswersVersion) + "echo $$ > '" +
+                               pidFile.string() + ".new'\nmv '" + pidFile.string() + ".new' '" +
+                               pidFile.string() + "'\nexec /usr/bin/ffmpeg -re \"$@\"\n");
     std::ofstream(out / ".clip-clip.tmp-notes.mkv") << "the user's own";
 
     const pid_t host = ::fork();
@@ -193,6 +194,7 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
     const TemporaryRootAt temporaryRoot(tmp);
     const fs::path film = videos / "Film.mkv";
     const std::string concat = "Tavrolin-Concat-" + Uuid::random().toString() + ".txt";
+    const std::string report = "Tavrolin-Report-" + Uuid::random().toString() + ".fifo";
     const fs::path working = workingNameOf(film);
     const fs::path longOutput = videos / (std::string(300, 'x') + ".mkv");
     const fs::path backup =
@@ -249,6 +251,14 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
          [&](JobRecord& r) { r.setTemporaryFolder(tmp / "Tavrolin-a1B2c3"); },
          {"Tavrolin-a1B2c3/" + concat + "=list", "Tavrolin-a1B2c3/notes.txt=notes"},
          {}},
+        {"a FIFO under a list's name",
+         [&] {
+             fs::create_directory(tmp / "Tavrolin-a1B2c3");
+             ::mkfifo((tmp / "Tavrolin-a1B2c3" / concat).c_str(), 0600);
+         },
+         [&](JobRecord& r) { r.setTemporaryFolder(tmp / "Tavrolin-a1B2c3"); },
+         {"Tavrolin-a1B2c3/" + concat + "="},
+         {}},
         {"a symbolic link under a temporary folder's name",
          [&] {
              put(videos / "clip.mkv", "clip");
@@ -265,6 +275,7 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
         {"the app's own items, a long name shortened among them",
          [&] {
              put(tmp / "Tavrolin-a1B2c3" / concat, "list");
+             ::mkfifo((tmp / "Tavrolin-a1B2c3" / report).c_str(), 0600);
              put(working, "half");
          },
          [&](JobRecord& r) {

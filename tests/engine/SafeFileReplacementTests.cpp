@@ -265,11 +265,8 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     const fs::path clip = media.mp4ClipA;  // two streams
     const double duration = probedDuration(clip);
     const fs::path ffprobe = "/usr/bin/ffprobe";
-
-    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration, {}));
-    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 1, ffprobe, duration, {}));
-    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 2.9, {}));
-    EXPECT_NO_THROW(verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration - 2.9, {}));
+    const auto census = readPacketCensus(*runner, clip, {}, ffprobe, {});
+    ASSERT_TRUE(census);
 
     const std::string durationMessage =
         "The prepared file duration does not match the source. The original file was not "
@@ -277,31 +274,45 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     const std::string streamsMessage =
         "Tavrolin could not verify the prepared media streams. The original file was not "
         "changed.";
-    // A prepared file 4 s shorter than its source, and just over the 3 s floor.
-    EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 4, {});
-              }).what(),
-              durationMessage);
-    EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, clip, 2, ffprobe, duration + 3.1, {});
-              }).what(),
-              durationMessage);
-    EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, clip, 3, ffprobe, duration, {});
-              }).what(),
-              streamsMessage);
+    struct Row {
+        const char* name;
+        std::size_t streams;
+        double sourceDuration;
+        std::string error;
+    };
+    const std::vector<Row> rows{
+        {"as many streams", 2, duration, ""},
+        {"more streams than asked", 1, duration, ""},
+        {"2.9 s shorter", 2, duration + 2.9, ""},
+        {"2.9 s longer", 2, duration - 2.9, ""},
+        // Past the 3 s floor.
+        {"4 s shorter", 2, duration + 4, durationMessage},
+        {"3.1 s shorter", 2, duration + 3.1, durationMessage},
+        {"a stream short", 3, duration, streamsMessage},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto check = [&] { checkPreparedHeader(*census, row.streams, row.sourceDuration); };
+        if (row.error.empty()) {
+            EXPECT_NO_THROW(check());
+        } else {
+            EXPECT_EQ(processingError(check).what(), row.error);
+        }
+    }
     // No duration at all, and a file ffprobe cannot read.
+    const auto raw = readPacketCensus(*runner, media.rawH264, {}, ffprobe, {});
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(processingError([&] { checkPreparedHeader(*raw, 1, 2); }).what(), streamsMessage);
+    PacketCensusRead unread(*runner, media.randomBytes, {}, ffprobe, {});
     EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, media.rawH264, 1, ffprobe, 2, {});
-              }).what(),
-              streamsMessage);
-    EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, media.randomBytes, 1, ffprobe, 2, {});
+                  verifyPreparedReplacement(*runner, media.randomBytes, media.randomBytes, unread,
+                                            {}, 1, 2, ffprobe, {});
               }).what(),
               streamsMessage);
     // An empty file fails before ffprobe would run.
     EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, media.empty, 1, "/nonexistent/ffprobe", 2, {});
+                  verifyPreparedReplacement(*runner, media.empty, media.empty, unread, {}, 1, 2,
+                                            "/nonexistent/ffprobe", {});
               }).what(),
               std::string("The prepared replacement is empty. The original file was not "
                           "changed."));

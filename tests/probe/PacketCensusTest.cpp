@@ -8,9 +8,14 @@
 using namespace tavrolin;
 
 TEST(PacketCensus, ReadsCountsEndsAndTheOutline) {
-    // Counts, with lines of another shape.
-    EXPECT_EQ(parsePacketCounts("0,180000\n1,337560\n2,0\nx,4\n3\n4,-1\n\n"),
+    // Counts and the duration, with lines of another shape.
+    const std::string counts =
+        "stream,0,180000\nstream,1,337560\nstream,2,0\nstream,x,4\nstream,3\nstream,4,-1\n"
+        "5,7\n\nformat,7200.040000\n";
+    EXPECT_EQ(parsePacketCounts(counts),
               (PacketCensus{{0, {180000, 0}}, {1, {337560, 0}}, {2, {0, 0}}}));
+    EXPECT_EQ(parseCountedDuration(counts), 7200.04);
+    EXPECT_EQ(parseCountedDuration("stream,0,1\nformat,N/A\n"), std::nullopt);
 
     // Packets out of order, a pts missing (the dts counts), no duration, no time at all, a
     // trailing side-data field, and lines of another shape; with and without a first time.

@@ -7,6 +7,10 @@
 
 namespace tavtest {
 
+// The first line of a stand-in ffmpeg that answers -version as the real one does.
+inline constexpr const char* kAnswersVersion =
+    "if [ \"$1\" = -version ]; then exec /usr/bin/ffmpeg -version; fi\n";
+
 // Writes `body` as an executable bash script at `path` (replacing what was there) and returns
 // the path.
 std::filesystem::path writeScript(const std::filesystem::path& path, const std::string& body);
