@@ -181,10 +181,25 @@ std::string noContainerSentence(const SplitSourceStreams& streams, const fs::pat
 SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::path& source,
                                    std::optional<OutputContainer> chosen) {
     const auto container = chosen ? chosen : containerForFile(source);
-    if (!container) {
-        return {};  // the source's own format, which holds what it holds
-    }
     SplitStreamCheck check;
+    if (!container) {
+        // The source's own format holds what it holds, but AVI has no way to say that a part's
+        // first frame is shown after its audio starts, which frames without a presentation time
+        // need after a cut: such a part fails its check once written.
+        if (!chosen && lowercased(source.extension().string()) == ".avi" &&
+            std::any_of(streams.streams.begin(), streams.streams.end(), [](const auto& stream) {
+                return stream.kind == MediaStreamKind::video && stream.lacksPresentationTimes;
+            })) {
+            const auto fitting = fittingChoice(streams, source);
+            check.problem = "AVI cannot say when the first frame of a part of " + quoted(source) +
+                            " is shown, because its video frames have no "
+                            "presentation times. " +
+                            (fitting && *fitting != "Same as Input"
+                                 ? "Choose " + *fitting + " for this file."
+                                 : std::string("Remux it to MKV and split that."));
+        }
+        return check;
+    }
     if (const auto refused = refusedStreams(streams, *container); !refused.empty()) {
         const auto fitting = fittingChoice(streams, source);
         check.problem = displayName(*container) + " cannot hold " + listed(refused) + " of " +

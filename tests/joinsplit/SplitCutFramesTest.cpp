@@ -15,6 +15,7 @@
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
 #include "joinsplit/SplitSourceConfiguration.h"
+#include "joinsplit/SplitSourceStreams.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
 #include "process/FoundationProcessRunner.h"
@@ -153,6 +154,10 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
         processor.process(JoinRequest{{clip.file, clip.file}, joined}, {}, {});
         EXPECT_EQ(tavtest::indicesShownIn(joined), twice);
     }
+    // AVI cannot hold such parts, so the page asks for another container.
+    const auto streams = makeSplitStreamReader(runner, ToolLocations{})(untimed[0].file, {});
+    EXPECT_THAT(checkSplitStreams(streams, untimed[0].file, std::nullopt).problem,
+                ::testing::Optional(::testing::EndsWith("Choose MKV for this file.")));
     // H.264 in AVI has no presentation times at all, which nothing generates exactly: refused.
     const fs::path h264 = tavtest::indexedClip(
         "indexed.avi", "25", 60, {"-c:v", "libx264", "-g", "25", "-bf", "0", "-crf", "12"});

@@ -406,6 +406,9 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
     const FFmpegRelease debian{5, 1};
     const SplitSourceStreams bluray{
         {stream(0, video, "h264"), stream(1, audio, "pcm_bluray")}, 0, 0, {}, debian};
+    auto untimedVideo = stream(0, video, "mpeg4");
+    untimedVideo.lacksPresentationTimes = true;
+    const SplitSourceStreams untimed{{untimedVideo, stream(1, audio, "mp3")}, 0, 0, {}, debian};
     const SplitSourceStreams apart{
         {stream(0, video, "h264"), stream(1, audio, "flac"), stream(2, subtitle, "mov_text")},
         0,
@@ -449,6 +452,10 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
          "the other streams of \u201Ct.mp4\u201D. Remux it without that stream and split that."},
         {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
          "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},
+        {"AVI frames without presentation times go into another container", &untimed, "/m/a.AVI",
+         std::nullopt, atPoint,
+         "AVI cannot say when the first frame of a part of \u201Ca.AVI\u201D is shown, because "
+         "its video frames have no presentation times. Choose MKV for this file."},
         {"a format with no container of its own is not checked", &timecoded, "/m/r.ts",
          std::nullopt, atPoint, std::nullopt, std::nullopt},
     };
