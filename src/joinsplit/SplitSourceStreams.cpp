@@ -134,24 +134,20 @@ bool keepsTurn(const SplitSourceStreams& streams, OutputContainer container) {
     return !StreamCopyCompatibility::rotationMessage(streams.streams, container, {});
 }
 
-// What to choose: the source's own container first, then the others in menu order, then the
-// source's own format where the menu has no container for it; none when nothing holds it all.
-std::optional<std::string> fittingChoice(const SplitSourceStreams& streams,
-                                         const fs::path& source) {
+// The source's own container first, then the others in menu order; none when nothing holds it
+// all.
+std::optional<OutputContainer> fittingContainer(const SplitSourceStreams& streams,
+                                                const fs::path& source) {
     std::vector<OutputContainer> candidates;
-    const auto own = containerForFile(source);
-    if (own) {
+    if (const auto own = containerForFile(source)) {
         candidates.push_back(*own);
     }
     candidates.push_back(OutputContainer::mkv);
     candidates.insert(candidates.end(), allOutputContainers.begin(), allOutputContainers.end());
     for (const auto candidate : candidates) {
         if (refusedStreams(streams, candidate).empty() && keepsTurn(streams, candidate)) {
-            return displayName(candidate);
+            return candidate;
         }
-    }
-    if (!own) {
-        return std::string("Same as Input");
     }
     return std::nullopt;
 }
@@ -190,22 +186,24 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
             std::any_of(streams.streams.begin(), streams.streams.end(), [](const auto& stream) {
                 return stream.kind == MediaStreamKind::video && stream.lacksPresentationTimes;
             })) {
-            const auto fitting = fittingChoice(streams, source);
+            const auto fitting = fittingContainer(streams, source);
             check.problem = "AVI cannot say when the first frame of a part of " + quoted(source) +
                             " is shown, because its video frames have no "
                             "presentation times. " +
-                            (fitting && *fitting != "Same as Input"
-                                 ? "Choose " + *fitting + " for this file."
-                                 : std::string("Remux it to MKV and split that."));
+                            (fitting ? "Choose " + displayName(*fitting) + " for this file."
+                                     : std::string("Remux it to MKV and split that."));
         }
         return check;
     }
     if (const auto refused = refusedStreams(streams, *container); !refused.empty()) {
-        const auto fitting = fittingChoice(streams, source);
-        check.problem = displayName(*container) + " cannot hold " + listed(refused) + " of " +
-                        quoted(source) + ", and a split copies every stream unchanged. " +
-                        (fitting ? "Choose " + *fitting + " for this file."
-                                 : noContainerSentence(streams, source, refused));
+        // Without a fitting container, a format the menu has none for still holds its own.
+        const auto fitting = fittingContainer(streams, source);
+        check.problem =
+            displayName(*container) + " cannot hold " + listed(refused) + " of " + quoted(source) +
+            ", and a split copies every stream unchanged. " +
+            (fitting                     ? "Choose " + displayName(*fitting) + " for this file."
+             : !containerForFile(source) ? std::string("Choose Same as Input for this file.")
+                                         : noContainerSentence(streams, source, refused));
         return check;
     }
     if (auto turned = StreamCopyCompatibility::rotationMessage(streams.streams, *container,
