@@ -79,15 +79,12 @@ std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::pa
 
 std::vector<double> parseSplitAudioFrames(std::string_view report) {
     std::vector<double> times;
-    for (std::size_t start = 0; start < report.size();) {
-        std::size_t end = report.find('\n', start);
-        end = end == std::string_view::npos ? report.size() : end;
-        if (const auto time =
-                parseFiniteNumber(trimWhitespace(report.substr(start, end - start)))) {
+    forEachLine(report, [&](const std::vector<std::string_view>& parts) {
+        const auto time = parts.size() == 1 ? parseFiniteNumber(parts[0]) : std::nullopt;
+        if (time) {
             times.push_back(*time);
         }
-        start = end + 1;
-    }
+    });
     std::sort(times.begin(), times.end());
     return times;
 }
