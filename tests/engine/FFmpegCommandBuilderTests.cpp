@@ -179,8 +179,13 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     layout.streams[1].sampleRate = 48000;
     layout.streams[3].codec = "png";
     const SplitSideFiles chaptersAndPicture{"/tmp/c.ffmetadata", {{3, "/tmp/p.picture"}}};
-    // A packet's presentation time, else its decoding time.
-    const std::string time = "if(eq(pts\\,nopts)\\,dts\\,pts)*tb";
+    // T in a filter: a packet's presentation time, else its decoding time.
+    const auto timed = [](std::string text) {
+        for (std::size_t at; (at = text.find("(T\\,")) != std::string::npos;) {
+            text.replace(at + 1, 1, "if(eq(pts\\,nopts)\\,dts\\,pts)*tb");
+        }
+        return text;
+    };
     struct Row {
         const char* name;
         const char* input;
@@ -196,26 +201,17 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
          "/in/a.mkv", "/o/.b.mkv", 5.25, 65.5, chaptersAndPicture,
          "-seek_timestamp 1 -ss 5.248333 -i /in/a.mkv -f ffmetadata -i /tmp/c.ffmetadata "
          "-map 0:0 -map 0:1 -map 0:4 -map_metadata 0 -map_chapters 1 -c copy -time_base:0 1/1000 "
-         "-bsf:0 noise=drop=lt(" +
-             time + "\\,0.000000)+gte(" + time +
-             "\\,60.150000) "
-             "-time_base:1 1/1000 -bsf:1 noise=drop=lt(" +
-             time + "\\,0.000000)+gte(" + time +
-             "\\,60.250000) "
-             "-attach /tmp/p.picture -metadata:s:3 mimetype=image/png "
-             "-metadata:s:3 filename=cover.png -to 61.251667 -output_ts_offset -0.001667 "
-             "-avoid_negative_ts disabled -f matroska /o/.b.mkv"},
+         "-bsf:0 noise=drop=lt(T\\,0.000000)+gte(T\\,60.150000) -time_base:1 1/1000 "
+         "-bsf:1 noise=drop=lt(T\\,0.000000)+gte(T\\,60.250000) "
+         "-attach /tmp/p.picture -metadata:s:3 mimetype=image/png "
+         "-metadata:s:3 filename=cover.png -to 61.251667 -output_ts_offset -0.001667 "
+         "-avoid_negative_ts disabled -f matroska /o/.b.mkv"},
         {"first part into MP4: the source's timestamps, the picture copied as a stream",
          "/in/a.mp4", "/o/.b.mp4", 0, 65.5, SplitSideFiles{},
          "-copyts -i /in/a.mp4 -map 0:0 -map 0:1 -map 0:3 -map_metadata 0 -map_chapters -1 "
-         "-c copy -time_base:0 1/19200 -bsf:0 noise=drop=gte(" +
-             time +
-             "\\,65.398333) "
-             "-time_base:1 1/48000 -bsf:1 noise=drop=gte(" +
-             time +
-             "\\,65.498333) -frames:2 1 "
-             "-to 66.500000 "
-             "-avoid_negative_ts disabled -f mp4 /o/.b.mp4"},
+         "-c copy -time_base:0 1/19200 -bsf:0 noise=drop=gte(T\\,65.398333) "
+         "-time_base:1 1/48000 -bsf:1 noise=drop=gte(T\\,65.498333) -frames:2 1 -to 66.500000 "
+         "-avoid_negative_ts disabled -f mp4 /o/.b.mp4"},
         {"whole file into WebM, which holds neither pictures nor fonts", "/in/a.mkv", "/o/.b.webm",
          0, std::nullopt, SplitSideFiles{},
          "-copyts -i /in/a.mkv -map 0:0 -map 0:1 -map_metadata 0 -map_chapters -1 -c copy "
@@ -225,7 +221,7 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
         SCOPED_TRACE(row.name);
         const SplitRequest request{row.input, "/out/b", row.start, row.end};
         EXPECT_THAT(builder.splitArguments(request, layout, row.files, row.output),
-                    ElementsAreArray(withPrefix(words(row.arguments))));
+                    ElementsAreArray(withPrefix(words(timed(row.arguments)))));
     }
     EXPECT_THAT(FFmpegCommandBuilder::splitPictureArguments("/in/a.mkv", {{3, "/tmp/p"}}),
                 ElementsAreArray(words("-nostdin -hide_banner -n -v error -i /in/a.mkv -map 0:3 "
@@ -234,18 +230,18 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     SplitSourceLayout unknown = layout;
     unknown.videoEnd.reset();
     EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 0, 8.0}, unknown, {}, "/o/.b.mkv"),
-                ::testing::Contains("noise=drop=gte(" + time + "\\,7.998333)").Times(2));
+                ::testing::Contains(timed("noise=drop=gte(T\\,7.998333)")).Times(2));
     // A part after a cut reads lossy audio from before it, hidden by an MP4 edit list: 4,096
     // samples, the look-back in whole ticks of the video's 1/600 so the keyframe stays at 0.
     SplitSourceLayout aac = unknown;
     aac.streams[1].codec = "aac";
     const auto warm =
         builder.splitArguments({"/in/a.mkv", "/o/b.mp4", 5.25, 8.0}, aac, {}, "/o/.b.mp4");
-    EXPECT_THAT(warm, ::testing::IsSupersetOf(
-                          {std::string("5.161667"),
-                           "noise=drop=lt(" + time + "\\,0.086667)+gte(" + time + "\\,2.836667)",
-                           "noise=drop=lt(" + time + "\\,0.001333)+gte(" + time + "\\,2.836667)",
-                           std::string("-0.088333")}));
+    EXPECT_THAT(
+        warm,
+        ::testing::IsSupersetOf(
+            {std::string("5.161667"), timed("noise=drop=lt(T\\,0.086667)+gte(T\\,2.836667)"),
+             timed("noise=drop=lt(T\\,0.001333)+gte(T\\,2.836667)"), std::string("-0.088333")}));
     EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 5.25, 8.0}, aac, {}, "/o/.b.mkv"),
                 ::testing::Contains("5.248333"));
     // An MP3 file reads four whole frames more, and one cut too near its start for them has no
@@ -255,9 +251,9 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     mp3.streams[0].kind = "audio";
     mp3.streams[0].codec = "mp3";
     mp3.streams[0].sampleRate = 48000;
-    EXPECT_THAT(builder.splitArguments({"/in/a.mp3", "/o/b.mp3", 4.37, {}}, mp3, {}, "/o/.b.mp3"),
-                ::testing::IsSupersetOf(
-                    {std::string("4.284000"), "noise=drop=lt(" + time + "\\,0.000000)"}));
+    EXPECT_THAT(
+        builder.splitArguments({"/in/a.mp3", "/o/b.mp3", 4.37, {}}, mp3, {}, "/o/.b.mp3"),
+        ::testing::IsSupersetOf({std::string("4.284000"), timed("noise=drop=lt(T\\,0.000000)")}));
     EXPECT_THAT(builder.splitArguments({"/in/a.mp3", "/o/b.mp3", 0.05, {}}, mp3, {}, "/o/.b.mp3"),
                 ::testing::Contains("-write_xing"));
     // A muxer of another family keeps the source's time bases.

@@ -57,7 +57,6 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
     streams[0].timeBase = {1, 600};
     streams[0].codec = "hevc";
     streams[1].sampleRate = 44100;
-    streams[0].codec = "hevc";
     streams[3].codec = "mjpeg";
     streams[3].fileName = "front.jpg";
     EXPECT_EQ(layout->streams, streams);

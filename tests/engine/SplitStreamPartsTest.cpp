@@ -216,6 +216,7 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
     auto mov = chirp;
     mov.insert(mov.end(), {"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=10", "-c:v",
                            "libx264", "-g", "25", "-c:a", "aac", "-timecode", "01:00:00:00"});
+    const fs::path timecoded = tavtest::TestMedia::generate("timecode.mov", mov);
     const struct {
         fs::path source;
         double cut;
@@ -229,11 +230,7 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
         {audio("chirp.opus", {"-c:a", "libopus"}), 4.37, {}, 960, true},
         {audio("chirp.m4a", {"-c:a", "aac"}), 4.37, {}, 1024, true},
         {audio("chirp.mkv", {"-c:a", "aac"}), 4.37, {}, 1024, false},
-        {tavtest::TestMedia::generate("timecode.mov", mov),
-         4,
-         {"01:00:00:00", "01:00:04:00"},
-         1024,
-         true},
+        {timecoded, 4, {"01:00:00:00", "01:00:04:00"}, 1024, true},
     };
     FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
     for (const auto& [source, cut, timecodes, frame, warm] : sources) {

@@ -25,9 +25,85 @@
 using namespace tavrolin;
 namespace fs = std::filesystem;
 
-TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
+namespace {
+
+// A command line from its words (none of them a path).
+std::vector<std::string> words(const std::string& line, std::vector<std::string> more = {}) {
+    std::istringstream in(line);
+    std::vector<std::string> all{std::istream_iterator<std::string>(in), {}};
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
+
+// ffprobe's report on `arguments` (a file among them), which must read.
+std::string probed(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"ffprobe", "-v", "error"});
+    std::string text;
+    EXPECT_EQ(tavtest::runTool(arguments, &text), 0);
+    return text;
+}
+
+std::vector<int> indices(int from, int to) {
+    std::vector<int> all(static_cast<std::size_t>(to - from));
+    std::iota(all.begin(), all.end(), from);
+    return all;
+}
+
+// The page's configuration of `file` with its keyframes read; `start` is the split point too.
+SplitSourceConfiguration configured(const fs::path& file, SplitOperationMode mode,
+                                    const std::string& start, const std::string& end,
+                                    std::optional<OutputContainer> container,
+                                    const SplitKeyframes& keyframes) {
+    SplitSourceConfiguration configuration(file);
+    configuration.operationMode = mode;
+    configuration.splitPointText = configuration.startText = start;
+    configuration.endText = end;
+    configuration.container = container;
+    configuration.keyframes = keyframes;
+    return configuration;
+}
+
+// At 25 fps with a tone, which these containers interleave with the video: MPEG-4 Part 2 with
+// two B-frames and MP3 in AVI; MPEG-2 with open groups of pictures and AC-3 in a VOB. Many
+// of their video packets carry a decoding time only.
+const std::vector<tavtest::IndexedClip>& decodingTimedClips() {
+    const auto made = [](const std::string& name, const std::string& codecs) {
+        return tavtest::TestMedia::generate(
+            name, words("-f lavfi -i color=c=black:s=320x48:r=25 -f lavfi -i sine=d=6 -frames:v "
+                        "150 -vf " +
+                        tavtest::indexPattern() + " -pix_fmt yuv420p -q:v 2 -bf 2 " + codecs));
+    };
+    static const std::vector<tavtest::IndexedClip> clips = {
+        {"mpeg4-avi", made("indexed-mpeg4.avi", "-c:v mpeg4 -g 25 -c:a libmp3lame")},
+        {"mpeg2-vob", made("indexed-mpeg2.vob", "-c:v mpeg2video -g 12 -c:a ac3 -f vob")},
+    };
+    return clips;
+}
+
+// The real tools, and the parts of a configuration written by them.
+class SplitCutFrames : public ::testing::Test {
+  protected:
+    std::vector<SplitRequest> split(const SplitSourceConfiguration& configuration,
+                                    const fs::path& folder) {
+        std::vector<SplitRequest> parts;
+        for (const auto& request : makeSplitRequests(configuration, folder)) {
+            processor.process(request, {}, {});
+            parts.push_back(*request.as<SplitRequest>());
+        }
+        return parts;
+    }
+
+    const std::shared_ptr<FoundationProcessRunner> runner =
+        std::make_shared<FoundationProcessRunner>();
+    const SplitKeyframeReader read = makeSplitKeyframeReader(runner, ToolLocations{});
+    FFmpegProcessor processor{runner, ToolLocations{}};
+};
+
+}  // namespace
+
+TEST_F(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     const auto& clips = tavtest::indexedClips();
-    const auto& untimed = tavtest::decodingTimedClips();
+    const auto& untimed = decodingTimedClips();
     // Open groups of pictures: the pictures shown before a cut's keyframe but decoded after it
     // need the group before, so they are in neither part, and the note beside the cut says so;
     // none is ever doubled. AVI and VOB cut by the times their decoder shows, into every
@@ -45,9 +121,6 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
                    {clips[2], 24, 96, true, {own, OutputContainer::mkv}},
                    {untimed[0], 25, 150, true, {OutputContainer::mkv, OutputContainer::mp4}},
                    {untimed[1], 25, 150, true, {own, OutputContainer::mkv, OutputContainer::mp4}}};
-    const auto runner = std::make_shared<FoundationProcessRunner>();
-    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
-    FFmpegProcessor processor(runner, ToolLocations{});
     for (const auto& [clip, rate, count, openGroups, containers] : sources) {
         SCOPED_TRACE(clip.name);
         const SplitKeyframes keyframes = read(clip.file, {});
@@ -82,13 +155,9 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
             for (const auto& cut : cuts) {
                 SCOPED_TRACE(cut.start);
                 SCOPED_TRACE(container ? rawValue(*container) : "source's own");
-                SplitSourceConfiguration configuration(clip.file);
-                configuration.operationMode = cut.mode;
-                configuration.splitPointText = configuration.startText =
-                    formatCommandLineSeconds(cut.start);
-                configuration.endText = formatCommandLineSeconds(cut.end);
-                configuration.container = container;
-                configuration.keyframes = keyframes;
+                const auto configuration =
+                    configured(clip.file, cut.mode, formatCommandLineSeconds(cut.start),
+                               formatCommandLineSeconds(cut.end), container, keyframes);
                 const SplitCutPlan plan = planSplitCuts(configuration);
                 ASSERT_EQ(plan.error, std::nullopt);
                 EXPECT_NEAR(*plan.start, cut.shownStart, 1e-6);
@@ -110,9 +179,8 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
                 }
                 std::vector<int> frames;
                 int lastStart = -1;
-                for (const auto& request : makeSplitRequests(configuration, output.path())) {
-                    processor.process(request, {}, {});
-                    const auto part = tavtest::indicesShownIn(request.as<SplitRequest>()->output);
+                for (const auto& request : split(configuration, output.path())) {
+                    const auto part = tavtest::indicesShownIn(request.output);
                     ASSERT_FALSE(part.empty());
                     lastStart = part.front();
                     frames.insert(frames.end(), part.begin(), part.end());
@@ -135,8 +203,7 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
                   static_cast<long>(3 * containers.size()));
     }
     // A remux and a join of those sources into Matroska keep every frame once, in order.
-    std::vector<int> once(150);
-    std::iota(once.begin(), once.end(), 0);
+    const std::vector<int> once = indices(0, 150);
     std::vector<int> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     tavtest::TempDir output;
@@ -161,14 +228,10 @@ TEST(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     // H.264 in AVI has no presentation times at all, which nothing generates exactly: refused.
     const fs::path h264 = tavtest::indexedClip(
         "indexed.avi", "25", 60, {"-c:v", "libx264", "-g", "25", "-bf", "0", "-crf", "12"});
-    try {
-        read(h264, {});
-        ADD_FAILURE() << "read";
-    } catch (const MediaProbeError& error) {
-        EXPECT_STREQ(error.what(),
-                     "\u201Cindexed.avi\u201D can't be split without re-encoding because its "
-                     "video frames have no presentation times to cut at.");
-    }
+    EXPECT_THAT([&] { read(h264, {}); },
+                ::testing::ThrowsMessage<MediaProbeError>(::testing::StrEq(
+                    "\u201Cindexed.avi\u201D can't be split without re-encoding because its "
+                    "video frames have no presentation times to cut at.")));
 }
 
 namespace {
@@ -195,17 +258,12 @@ double number(const nlohmann::json& value) {
 }
 
 PartReport reportOf(const fs::path& file) {
-    std::string text;
-    EXPECT_EQ(
-        tavtest::runTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                          "stream=codec_type,nb_read_packets,start_time:stream_disposition="
-                          "attached_pic:"
-                          "stream_tags=filename:chapter=start_time,end_time:chapter_tags=title",
-                          "-show_entries", "packet=stream_index,pts_time,duration_time", "-of",
-                          "json", file.string()},
-                         &text),
-        0);
-    const auto json = nlohmann::json::parse(text);
+    const auto json = nlohmann::json::parse(
+        probed({"-count_packets", "-show_entries",
+                "stream=codec_type,nb_read_packets,start_time:stream_disposition=attached_pic:"
+                "stream_tags=filename:chapter=start_time,end_time:chapter_tags=title",
+                "-show_entries", "packet=stream_index,pts_time,duration_time", "-of", "json",
+                file.string()}));
     PartReport report;
     std::vector<double> starts;
     for (const auto& stream : json.at("streams")) {
@@ -250,7 +308,7 @@ PartReport reportOf(const fs::path& file) {
 // A 10 s source with three chapters and cover art, split at 5 s in each container that holds
 // both: each part keeps the chapters of its span, counted from its start, and the picture; the
 // audio timed before the cut stays in part 1, so every packet is in one part.
-TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
+TEST_F(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
     tavtest::TempDir scratch;
     const fs::path chapters = scratch / "chapters.ffmetadata";
     std::ofstream(chapters) << ";FFMETADATA1\n"
@@ -260,87 +318,50 @@ TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
     const fs::path cover = tavtest::TestMedia::generate(
         "cover.png", {"-f", "lavfi", "-i", "color=c=red:s=64x64", "-frames:v", "1"});
     // Inputs: 0 video (30 fps, two B-frames, a keyframe every second), 1 audio, 2 chapters,
-    // 3 cover; then the codecs.
-    const std::vector<std::string> inputs = {"-f",
-                                             "lavfi",
-                                             "-i",
-                                             "testsrc=size=160x120:rate=30:duration=10",
-                                             "-f",
-                                             "lavfi",
-                                             "-i",
-                                             "sine=frequency=440:sample_rate=48000:duration=10",
-                                             "-f",
-                                             "ffmetadata",
-                                             "-i",
-                                             chapters.string(),
-                                             "-i",
-                                             cover.string(),
-                                             "-map_metadata",
-                                             "2",
-                                             "-map_chapters",
-                                             "2"};
-    const std::vector<std::string> h264 = {"-c:v:0",
-                                           "libx264",
-                                           "-g:v:0",
-                                           "30",
-                                           "-keyint_min:v:0",
-                                           "30",
-                                           "-sc_threshold:v:0",
-                                           "0",
-                                           "-bf:v:0",
-                                           "2",
-                                           "-x264-params:v:0",
-                                           "b-adapt=0",
-                                           "-c:a",
-                                           "aac"};
-    const auto made = [&](const std::string& name, std::vector<std::string> maps,
-                          const std::vector<std::string>& codecs) {
-        std::vector<std::string> arguments = inputs;
-        arguments.insert(arguments.end(), maps.begin(), maps.end());
-        arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+    // 3 cover; then the maps and codecs.
+    const auto inputs = words(
+        "-f lavfi -i testsrc=size=160x120:rate=30:duration=10 -f lavfi -i "
+        "sine=frequency=440:sample_rate=48000:duration=10 -f ffmetadata",
+        {"-i", chapters.string(), "-i", cover.string(), "-map_metadata", "2", "-map_chapters",
+         "2"});
+    const std::string h264 =
+        " -c:v:0 libx264 -g:v:0 30 -keyint_min:v:0 30 -sc_threshold:v:0 0 "
+        "-bf:v:0 2 -x264-params:v:0 b-adapt=0 -c:a aac";
+    const std::string picture = " -c:v png -disposition:v attached_pic";
+    const auto made = [&](const std::string& name, const std::string& rest,
+                          std::vector<std::string> more = {}) {
+        auto arguments = inputs;
+        const auto added = words(rest, std::move(more));
+        arguments.insert(arguments.end(), added.begin(), added.end());
         return tavtest::TestMedia::generate(name, arguments);
     };
-    const std::vector<std::string> picture = {"-c:v:1", "png", "-disposition:v:1", "attached_pic"};
-    std::vector<std::string> mp4Codecs = h264;
-    mp4Codecs.insert(mp4Codecs.end(), picture.begin(), picture.end());
-    std::vector<std::string> mkvCodecs = h264;
-    mkvCodecs.insert(mkvCodecs.end(),
-                     {"-attach", cover.string(), "-metadata:s:t", "mimetype=image/png",
-                      "-metadata:s:t", "filename=cover.png"});
-    const std::vector<std::string> audioPicture = {"-c:v", "png", "-disposition:v", "attached_pic"};
     const struct {
         fs::path file;
         double audioFrame;  // seconds
     } sources[] = {
-        {made("chapters-cover.mp4", {"-map", "0", "-map", "1", "-map", "3"}, mp4Codecs),
+        {made("chapters-cover.mp4",
+              "-map 0 -map 1 -map 3" + h264 + " -c:v:1 png -disposition:v:1 attached_pic"),
          1024.0 / 48000},
-        {made("chapters-cover.mkv", {"-map", "0", "-map", "1"}, mkvCodecs), 1024.0 / 48000},
-        {made("chapters-cover.m4a", {"-map", "1", "-map", "3", "-c:a", "aac"}, audioPicture),
+        {made("chapters-cover.mkv", "-map 0 -map 1" + h264,
+              {"-attach", cover.string(), "-metadata:s:t", "mimetype=image/png", "-metadata:s:t",
+               "filename=cover.png"}),
          1024.0 / 48000},
-        {made("chapters-cover.mp3", {"-map", "1", "-map", "3", "-c:a", "libmp3lame"}, audioPicture),
-         1152.0 / 48000},
+        {made("chapters-cover.m4a", "-map 1 -map 3 -c:a aac" + picture), 1024.0 / 48000},
+        {made("chapters-cover.mp3", "-map 1 -map 3 -c:a libmp3lame" + picture), 1152.0 / 48000},
     };
-    const auto runner = std::make_shared<FoundationProcessRunner>();
-    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
-    FFmpegProcessor processor(runner, ToolLocations{});
     for (const auto& [file, audioFrame] : sources) {
         SCOPED_TRACE(file.filename());
         const PartReport source = reportOf(file);
-        SplitSourceConfiguration configuration(file);
-        configuration.operationMode = SplitOperationMode::atPoint;
-        configuration.splitPointText = "5";
-        configuration.keyframes = read(file, {});
+        const auto configuration =
+            configured(file, SplitOperationMode::atPoint, "5", "", std::nullopt, read(file, {}));
         tavtest::TempDir output;
-        const auto requests = makeSplitRequests(configuration, output.path());
-        ASSERT_EQ(requests.size(), 2u);
+        const auto written = split(configuration, output.path());
+        ASSERT_EQ(written.size(), 2u);
         // The cut in the file's own time (Matroska's video starts after the audio's priming).
-        const double cut = requests[1].as<SplitRequest>()->startTime;
+        const double cut = written[1].startTime;
         EXPECT_NEAR(cut, 5, 0.05);
-        std::vector<PartReport> parts;
-        for (const auto& request : requests) {
-            processor.process(request, {}, {});
-            parts.push_back(reportOf(request.as<SplitRequest>()->output));
-        }
+        const std::vector<PartReport> parts = {reportOf(written[0].output),
+                                               reportOf(written[1].output)};
         const std::vector<std::vector<Chapter>> spans = {
             {{0, 3, "One"}, {3, cut, "Two"}}, {{0, 7 - cut, "Two"}, {7 - cut, 10 - cut, "Three"}}};
         for (std::size_t at = 0; at < parts.size(); ++at) {
@@ -382,14 +403,10 @@ TEST(SplitCutFrames, PartsKeepTheirChaptersCoverArtAndTheAudioBeforeTheCut) {
 
 // Output folders with long paths: parts written exactly and nothing hidden left beside them, or,
 // where a name would pass the system's limit, a refusal before anything is queued.
-TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
+TEST_F(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
     const auto& clip = tavtest::indexedClips()[0];  // 150 frames, keyframes every 50
-    const auto runner = std::make_shared<FoundationProcessRunner>();
-    FFmpegProcessor processor(runner, ToolLocations{});
-    SplitSourceConfiguration configuration(clip.file);
-    configuration.operationMode = SplitOperationMode::atPoint;
-    configuration.splitPointText = "2.5";
-    configuration.keyframes = makeSplitKeyframeReader(runner, ToolLocations{})(clip.file, {});
+    const auto configuration = configured(clip.file, SplitOperationMode::atPoint, "2.5", "",
+                                          std::nullopt, read(clip.file, {}));
     tavtest::TempDir root;
     for (std::size_t bytes : {1100u, 4000u}) {
         SCOPED_TRACE(bytes);
@@ -401,14 +418,11 @@ TEST(SplitCutFrames, LongFolderPathsGetExactPartsOrARefusal) {
         fs::create_directories(folder);
         ASSERT_EQ(splitWorkspaceValidationMessage({configuration}, folder), std::nullopt);
         std::vector<int> frames;
-        for (const auto& request : makeSplitRequests(configuration, folder)) {
-            processor.process(request, {}, {});
-            const auto part = tavtest::indicesShownIn(request.as<SplitRequest>()->output);
-            frames.insert(frames.end(), part.begin(), part.end());
+        for (const auto& part : split(configuration, folder)) {
+            const auto shown = tavtest::indicesShownIn(part.output);
+            frames.insert(frames.end(), shown.begin(), shown.end());
         }
-        std::vector<int> every(150);
-        std::iota(every.begin(), every.end(), 0);
-        EXPECT_EQ(frames, every);
+        EXPECT_EQ(frames, indices(0, 150));
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder)) {
             names.push_back(entry.path().filename().string());
@@ -434,13 +448,21 @@ namespace {
 
 // How many packets of the first video stream of `file` (cover art aside) ffprobe reads.
 std::int64_t videoPacketsIn(const fs::path& file) {
-    std::string text;
-    EXPECT_EQ(tavtest::runTool(
-                  {"ffprobe", "-v", "error", "-select_streams", "V:0", "-count_packets",
-                   "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", file.string()},
-                  &text),
-              0);
+    const std::string text = probed({"-select_streams", "V:0", "-count_packets", "-show_entries",
+                                     "stream=nb_read_packets", "-of", "csv=p=0", file.string()});
     return text.empty() ? 0 : std::stoll(text);
+}
+
+// Times libav reads in `file`, sorted: each of its first video stream's decoded frames ("v:0",
+// "frame"), or each audio packet ("a:0", "packet").
+std::vector<double> timesIn(const fs::path& file, const std::string& stream,
+                            const std::string& entry) {
+    std::istringstream lines(
+        probed({"-select_streams", stream, "-show_entries", entry + "=pts_time", "-of",
+                "default=nw=1:nk=1", file.string()}));
+    std::vector<double> times(std::istream_iterator<double>(lines), {});
+    std::sort(times.begin(), times.end());
+    return times;
 }
 
 }  // namespace
@@ -450,24 +472,17 @@ std::int64_t videoPacketsIn(const fs::path& file) {
 // (50 fps, then 10 fps, no packet durations stored), video a second after its audio, audio
 // alone. Every part is kept holding the video packets the page counted for it, and the two
 // parts of a split hold every packet of the source but the ones the page says are lost.
-TEST(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
+TEST_F(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
     using tavtest::TestMedia;
-    const auto lavfi = [](const std::string& source) {
-        return std::vector<std::string>{"-f", "lavfi", "-i", source};
-    };
-    const auto with = [](std::vector<std::string> first, const std::vector<std::string>& more) {
-        first.insert(first.end(), more.begin(), more.end());
-        return first;
-    };
     const fs::path tone = TestMedia::generate(
-        "tone-only.m4a", with(lavfi("sine=sample_rate=44100:duration=10"), {"-c:a", "aac"}));
+        "tone-only.m4a", words("-f lavfi -i sine=sample_rate=44100:duration=10 -c:a aac"));
     const fs::path picture = TestMedia::generate(
         "video-only.mp4",
-        with(lavfi("testsrc=size=160x120:rate=25:duration=9"), {"-c:v", "libx264", "-g", "25"}));
+        words("-f lavfi -i testsrc=size=160x120:rate=25:duration=9 -c:v libx264 -g 25"));
     const fs::path matroska = TestMedia::generate(
-        "after-audio.mkv", with(with(lavfi("testsrc=size=160x120:rate=25:duration=12"),
-                                     lavfi("sine=sample_rate=48000:duration=12")),
-                                {"-c:v", "libx264", "-g", "25", "-bf", "2", "-c:a", "aac"}));
+        "after-audio.mkv", words("-f lavfi -i testsrc=size=160x120:rate=25:duration=12 -f lavfi "
+                                 "-i sine=sample_rate=48000:duration=12 -c:v libx264 -g 25 -bf 2 "
+                                 "-c:a aac"));
     const struct {
         fs::path file;
         const char* point;
@@ -478,10 +493,10 @@ TEST(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
          "2.5", "9"},
         {TestMedia::generate(
              "variable-rate.mkv",
-             with(with(lavfi("testsrc=size=160x120:rate=50:duration=7"),
-                       lavfi("testsrc=size=160x120:rate=10:duration=6")),
-                  {"-filter_complex", "[0:v][1:v]concat=n=2:v=1:a=0", "-fps_mode", "vfr", "-c:v",
-                   "libx264", "-bf", "0", "-force_key_frames", "expr:gte(t,n_forced*0.5)"})),
+             words("-f lavfi -i testsrc=size=160x120:rate=50:duration=7 -f lavfi -i "
+                   "testsrc=size=160x120:rate=10:duration=6 -filter_complex "
+                   "[0:v][1:v]concat=n=2:v=1:a=0 -fps_mode vfr -c:v libx264 -bf 0 "
+                   "-force_key_frames expr:gte(t,n_forced*0.5)")),
          "8.2", "5.5", "9"},
         {TestMedia::generate("late-video.mp4",
                              {"-i", tone.string(), "-itsoffset", "1", "-i", picture.string(),
@@ -489,58 +504,30 @@ TEST(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
          "4", "0", "3"},
         {tone, "4.37", "1", "6.5"},
     };
-    const auto runner = std::make_shared<FoundationProcessRunner>();
-    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
-    FFmpegProcessor processor(runner, ToolLocations{});
     for (const auto& [file, point, start, end] : sources) {
         SCOPED_TRACE(file.filename());
         const SplitKeyframes keyframes = read(file, {});
         const bool video = !keyframes.times.empty();
         for (const auto mode : {SplitOperationMode::atPoint, SplitOperationMode::range}) {
-            SplitSourceConfiguration configuration(file);
-            configuration.operationMode = mode;
-            configuration.splitPointText = point;
-            configuration.startText = start;
-            configuration.endText = end;
-            configuration.keyframes = keyframes;
+            const bool atPoint = mode == SplitOperationMode::atPoint;
             tavtest::TempDir output;
             std::int64_t packets = 0;
-            for (const auto& request : makeSplitRequests(configuration, output.path())) {
-                const SplitRequest& split = *request.as<SplitRequest>();
-                SCOPED_TRACE(split.output.filename());
-                processor.process(request, {}, {});
-                ASSERT_EQ(split.frames.has_value(), video);
+            for (const auto& part : split(
+                     configured(file, mode, atPoint ? point : start, end, std::nullopt, keyframes),
+                     output.path())) {
+                SCOPED_TRACE(part.output.filename());
+                ASSERT_EQ(part.frames.has_value(), video);
                 if (video) {
-                    EXPECT_EQ(videoPacketsIn(split.output), split.frames->packets);
-                    packets += split.frames->packets + split.frames->lostAtEnd;
+                    EXPECT_EQ(videoPacketsIn(part.output), part.frames->packets);
+                    packets += part.frames->packets + part.frames->lostAtEnd;
                 }
             }
-            if (mode == SplitOperationMode::atPoint && video) {
+            if (atPoint && video) {
                 EXPECT_EQ(packets, videoPacketsIn(file));
             }
         }
     }
 }
-
-namespace {
-
-// Times libav reads in `file`, sorted: each of its first video stream's decoded frames ("v:0",
-// "frame"), or each audio packet ("a:0", "packet").
-std::vector<double> timesIn(const fs::path& file, const std::string& stream,
-                            const std::string& entry) {
-    std::string text;
-    EXPECT_EQ(
-        tavtest::runTool({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
-                          entry + "=pts_time", "-of", "default=nw=1:nk=1", file.string()},
-                         &text),
-        0);
-    std::istringstream lines(text);
-    std::vector<double> times(std::istream_iterator<double>(lines), {});
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-}  // namespace
 
 // A recording an hour in, one whose 33-bit clock rolls over 4.3 s in (libav reads it from
 // -4.34 s), MP4/MOV whose video counts time at 1/2500, 1/2400 or 1/600 with B-frames, and a
@@ -548,43 +535,39 @@ std::vector<double> timesIn(const fs::path& file, const std::string& stream,
 // split at a point, to a range and to a range from 0 through the page's rules into several
 // containers: every part's frames are decoded by libav, exactly the span's, the first at the
 // cut and at time 0, and its sound sits where the source's does, within 2 ms.
-TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
+TEST_F(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
     const auto source = [](const std::string& name, const std::string& rate,
                            const std::string& more) {
-        std::istringstream words("-f lavfi -i testsrc=size=160x120:rate=" + rate +
-                                 ":duration=10 -f lavfi -i sine=sample_rate=48000:duration=10 "
-                                 "-c:v libx264 -g " +
-                                 rate + " -keyint_min " + rate +
-                                 " -sc_threshold 0 -bf 2 -c:a aac " + more);
-        return tavtest::TestMedia::generate(name, {std::istream_iterator<std::string>(words),
-                                                   std::istream_iterator<std::string>()});
+        return tavtest::TestMedia::generate(
+            name, words("-f lavfi -i testsrc=size=160x120:rate=" + rate +
+                        ":duration=10 -f lavfi -i sine=sample_rate=48000:duration=10 -c:v "
+                        "libx264 -g " +
+                        rate + " -keyint_min " + rate + " -sc_threshold 0 -bf 2 -c:a aac " + more));
     };
     const auto own = std::optional<OutputContainer>();
+    const auto mkv = OutputContainer::mkv;
+    const auto mp4 = OutputContainer::mp4;
     const struct {
         fs::path file;
         double rate;
         std::vector<std::optional<OutputContainer>> containers;
     } sources[] = {
-        {source("late.ts", "25", "-output_ts_offset 3600"),
-         25,
-         {own, OutputContainer::mkv, OutputContainer::mp4}},
-        {source("rollover.ts", "25", "-output_ts_offset 95438"),
-         25,
-         {own, OutputContainer::mkv, OutputContainer::mp4}},
-        {source("coarse-2500.mp4", "25", "-video_track_timescale 2500"),
-         25,
-         {own, OutputContainer::mkv}},
-        {source("coarse-2400.mov", "24", "-video_track_timescale 2400"),
-         24,
-         {own, OutputContainer::mp4}},
+        {source("late.ts", "25", "-output_ts_offset 3600"), 25, {own, mkv, mp4}},
+        {source("rollover.ts", "25", "-output_ts_offset 95438"), 25, {own, mkv, mp4}},
+        {source("coarse-2500.mp4", "25", "-video_track_timescale 2500"), 25, {own, mkv}},
+        {source("coarse-2400.mov", "24", "-video_track_timescale 2400"), 24, {own, mp4}},
         {source("coarse-600.mp4", "24", "-video_track_timescale 600"), 24, {own}},
-        {source("fragmented.mp4", "25", "-movflags frag_keyframe+empty_moov"),
-         25,
-         {own, OutputContainer::mkv}},
+        {source("fragmented.mp4", "25", "-movflags frag_keyframe+empty_moov"), 25, {own, mkv}},
     };
-    const auto runner = std::make_shared<FoundationProcessRunner>();
-    const auto read = makeSplitKeyframeReader(runner, ToolLocations{});
-    FFmpegProcessor processor(runner, ToolLocations{});
+    // Spans in seconds from the first frame: the cuts fall on the keyframes before.
+    const struct {
+        SplitOperationMode mode;
+        const char* start;  // or the split point
+        const char* end;
+        std::vector<std::pair<double, double>> spans;
+    } cuts[] = {{SplitOperationMode::atPoint, "4.2", "", {{0, 4}, {4, 10}}},
+                {SplitOperationMode::range, "2.5", "7.5", {{2, 7}}},
+                {SplitOperationMode::range, "0", "3.5", {{0, 3}}}};
     for (const auto& [file, rate, containers] : sources) {
         SCOPED_TRACE(file.filename());
         const SplitKeyframes keyframes = read(file, {});
@@ -595,31 +578,15 @@ TEST(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
         const double videoLate = std::max(sourceFrames.front() - sourceAudio.front(), 0.0);
         for (const auto& container : containers) {
             SCOPED_TRACE(container ? rawValue(*container) : "source's own");
-            // Spans in seconds from the first frame: the cuts fall on the keyframes before.
-            const struct {
-                SplitOperationMode mode;
-                const char* start;  // or the split point
-                const char* end;
-                std::vector<std::pair<double, double>> spans;
-            } cuts[] = {{SplitOperationMode::atPoint, "4.2", "", {{0, 4}, {4, 10}}},
-                        {SplitOperationMode::range, "2.5", "7.5", {{2, 7}}},
-                        {SplitOperationMode::range, "0", "3.5", {{0, 3}}}};
             for (const auto& [mode, start, end, spans] : cuts) {
                 tavtest::TempDir output;
-                SplitSourceConfiguration configuration(file);
-                configuration.operationMode = mode;
-                configuration.splitPointText = configuration.startText = start;
-                configuration.endText = end;
-                configuration.container = container;
-                configuration.keyframes = keyframes;
-                const auto requests = makeSplitRequests(configuration, output.path());
-                ASSERT_EQ(requests.size(), spans.size());
-                for (std::size_t at = 0; at < requests.size(); ++at) {
-                    const fs::path part = requests[at].as<SplitRequest>()->output;
-                    SCOPED_TRACE(part.filename());
-                    processor.process(requests[at], {}, {});
-                    const auto frames = timesIn(part, "v:0", "frame");
-                    const auto audio = timesIn(part, "a:0", "packet");
+                const auto parts =
+                    split(configured(file, mode, start, end, container, keyframes), output.path());
+                ASSERT_EQ(parts.size(), spans.size());
+                for (std::size_t at = 0; at < parts.size(); ++at) {
+                    SCOPED_TRACE(parts[at].output.filename());
+                    const auto frames = timesIn(parts[at].output, "v:0", "frame");
+                    const auto audio = timesIn(parts[at].output, "a:0", "packet");
                     const auto [from, to] = spans[at];
                     ASSERT_EQ(frames.size(), static_cast<std::size_t>((to - from) * rate));
                     ASSERT_FALSE(audio.empty());

@@ -283,12 +283,15 @@ TEST(SplitSourceConfiguration, SummariesNotesAndValidation) {
 TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
     const fs::path out("/out");
     const auto clip = [&](const char* file, const char* name, double start,
-                          std::optional<double> end) {
-        return std::vector<SplitRequest>{{file, out / name, start, end}};
+                          std::optional<double> end,
+                          std::optional<SplitFrameCount> frames = std::nullopt) {
+        return std::vector<SplitRequest>{{file, out / name, start, end, frames}};
     };
-    const auto parts = [&](const char* file, const char* first, const char* second, double point) {
-        return std::vector<SplitRequest>{{file, out / first, -inf, point},
-                                         {file, out / second, point, std::nullopt}};
+    const auto parts = [&](const char* file, const char* first, const char* second, double point,
+                           std::optional<SplitFrameCount> one = std::nullopt,
+                           std::optional<SplitFrameCount> two = std::nullopt) {
+        return std::vector<SplitRequest>{{file, out / first, -inf, point, one},
+                                         {file, out / second, point, std::nullopt, two}};
     };
     struct Row {
         const char* name;
@@ -316,35 +319,15 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
          parts("/m/e.mp4", "e-part-1.mp4", "e-part-2.mp4", 6.08)},
         // A part holds the packets decoded from its keyframe to the next part's, less its
         // keyframe's leading pictures; those of its end keyframe are lost.
-        {"split point with the frames of each part",
-         "/m/e.mp4",
-         atPoint,
-         "",
-         "",
-         "4.5",
-         std::nullopt,
-         &countedGroups,
-         {{"/m/e.mp4", out / "e-part-1.mp4", -inf, 4.08, SplitFrameCount{100, 2}},
-          {"/m/e.mp4", out / "e-part-2.mp4", 4.08, std::nullopt, SplitFrameCount{73, 0}}}},
-        {"range with its frames",
-         "/m/e.mp4",
-         range,
-         "4.5",
-         "6.5",
-         "",
-         std::nullopt,
-         &countedGroups,
-         {{"/m/e.mp4", out / "e-clip.mp4", 4.08, 6.08, SplitFrameCount{48, 1}}}},
+        {"split point with the frames of each part", "/m/e.mp4", atPoint, "", "", "4.5",
+         std::nullopt, &countedGroups,
+         parts("/m/e.mp4", "e-part-1.mp4", "e-part-2.mp4", 4.08, SplitFrameCount{100, 2},
+               SplitFrameCount{73, 0})},
+        {"range with its frames", "/m/e.mp4", range, "4.5", "6.5", "", std::nullopt, &countedGroups,
+         clip("/m/e.mp4", "e-clip.mp4", 4.08, 6.08, SplitFrameCount{48, 1})},
         {"unreadable range", "/m/d.mp4", range, "1", "later", "3", std::nullopt, nullptr, {}},
-        {"unreadable point",
-         "/m/d.mp4",
-         atPoint,
-         "1",
-         "2",
-         "soon",
-         OutputContainer::webm,
-         nullptr,
-         {}},
+        {"unreadable point", "/m/d.mp4", atPoint, "1", "2", "soon", OutputContainer::webm, nullptr,
+         std::vector<SplitRequest>{}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -32,29 +32,6 @@ inline std::filesystem::path indexedClip(const std::string& name, const std::str
     return TestMedia::generate(name, arguments);
 }
 
-// At 25 fps with a tone, which these containers interleave with the video: MPEG-4 Part 2 with
-// two B-frames and MP3 in AVI; MPEG-2 with open groups of pictures and AC-3 in a VOB. Many
-// of their video packets carry a decoding time only.
-inline const std::vector<IndexedClip>& decodingTimedClips() {
-    const auto made = [](const std::string& name, std::vector<std::string> codecs) {
-        std::vector<std::string> arguments = {
-            "-f",        "lavfi",   "-i",   "color=c=black:s=320x48:r=25",
-            "-f",        "lavfi",   "-i",   "sine=d=6",
-            "-frames:v", "150",     "-vf",  indexPattern(),
-            "-pix_fmt",  "yuv420p", "-q:v", "2",
-            "-bf",       "2"};
-        arguments.insert(arguments.end(), codecs.begin(), codecs.end());
-        return TestMedia::generate(name, arguments);
-    };
-    static const std::vector<IndexedClip> clips = {
-        {"mpeg4-avi",
-         made("indexed-mpeg4.avi", {"-c:v", "mpeg4", "-g", "25", "-c:a", "libmp3lame"})},
-        {"mpeg2-vob",
-         made("indexed-mpeg2.vob", {"-c:v", "mpeg2video", "-g", "12", "-c:a", "ac3", "-f", "vob"})},
-    };
-    return clips;
-}
-
 // H.264 MP4 25 fps with a 50-frame group of pictures; H.264 Matroska at 30000/1001 with
 // B-frames; HEVC MOV 24 fps with open groups of pictures; VP9 WebM 30 fps.
 inline const std::vector<IndexedClip>& indexedClips() {
