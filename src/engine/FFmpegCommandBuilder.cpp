@@ -220,8 +220,7 @@ std::optional<double> audioFrom(std::optional<double> from, const SplitStream& s
         return from;
     }
     // Rounding aside, the input starts no later than the warm-up unless the source starts after.
-    if (*from - warmUp < -1e-6 && stream.codec == "mp3" &&
-        lowercased(output.extension().string()) == ".mp3") {
+    if (*from - warmUp < -1e-6 && splitWarmUpInMp3Header(stream, output)) {
         writesMp3Header = false;
         return from;
     }

@@ -79,6 +79,10 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
     return cut;
 }
 
+bool splitWarmUpInMp3Header(const SplitStream& stream, const std::filesystem::path& output) {
+    return warmUpHiding(stream, output) == WarmUpHiding::mp3Header;
+}
+
 double splitLookBack(const SplitSourceLayout& layout, const std::filesystem::path& output,
                      double cut) {
     double lookBack = splitSubtitleLookBack(layout);

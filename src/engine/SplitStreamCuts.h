@@ -37,6 +37,9 @@ inline constexpr int kOpusSampleRate = 48000;
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut);
 
+// Whether that warm-up is hidden by the encoder delay in the header of the MP3 file `output`.
+bool splitWarmUpInMp3Header(const SplitStream& stream, const std::filesystem::path& output);
+
 // How much earlier than the cut a part after it is read: for the subtitle look-back and the
 // warm-up of its audio, in whole ticks of its video's time base.
 double splitLookBack(const SplitSourceLayout& layout, const std::filesystem::path& output,
