@@ -32,15 +32,6 @@ int lineCount(const fs::path& file) {
     return lines;
 }
 
-std::vector<std::string> entriesOf(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The real processor and runner behind the queue, with stand-in tools: the source "slow.mp4"
 // makes the stand-in hang (ffmpeg after creating its output, or ffprobe);
 // everything else goes to the real tools.
@@ -49,7 +40,6 @@ class JobQueueProcessingTest : public ::testing::Test {
     void SetUp() override {
         ensureApplication();
         fs::create_directories(tools());
-        fs::create_directories(outputs());
         writeTool("ffmpeg", ffmpegLog(), "touch \"${@: -1}\"\n  exec sleep 30");
         writeTool("ffprobe", ffprobeLog(), "exec sleep 30");
         slowSource_ = scratch_ / "slow.mp4";
@@ -78,7 +68,7 @@ class JobQueueProcessingTest : public ::testing::Test {
     }
 
     fs::path tools() const { return scratch_ / "tools"; }
-    fs::path outputs() const { return scratch_ / "out"; }
+    fs::path outputs() const { return outputs_.path(); }
     fs::path ffmpegLog() const { return scratch_ / "ffmpeg.log"; }
     fs::path ffprobeLog() const { return scratch_ / "ffprobe.log"; }
 
@@ -90,7 +80,7 @@ class JobQueueProcessingTest : public ::testing::Test {
         return RemuxRequest{input, outputs() / outputName, {video}, {}, {}};
     }
 
-    tavtest::TempDir scratch_;
+    tavtest::TempDir scratch_, outputs_;
     fs::path slowSource_;
     std::unique_ptr<JobQueueViewModel> queue_;
 };
@@ -102,7 +92,7 @@ TEST_F(JobQueueProcessingTest, CancelCurrentLeavesNoWorkingFileAndTheNextJobRuns
                          remux(tavtest::TestMedia::shared().mp4ClipA, "fast-converted.mkv")});
     // The stand-in has created its working output and hangs.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return lineCount(ffmpegLog()) == 1 && !entriesOf(outputs()).empty(); }, 10000));
+        [&] { return lineCount(ffmpegLog()) == 1 && !outputs_.entries().empty(); }, 10000));
     ASSERT_TRUE(queue_->hasRunningJob());
 
     queue_->cancelRunningJob();
@@ -111,7 +101,7 @@ TEST_F(JobQueueProcessingTest, CancelCurrentLeavesNoWorkingFileAndTheNextJobRuns
     EXPECT_EQ(queue_->jobs()[0].status.kind, Kind::cancelled);
     EXPECT_EQ(queue_->jobs()[1].status, ProcessingJob::Status::completed());
     EXPECT_EQ(queue_->jobs()[1].fractionCompleted, 1.0);
-    EXPECT_EQ(entriesOf(outputs()), (std::vector<std::string>{"fast-converted.mkv"}));
+    EXPECT_EQ(outputs_.entries(), (std::vector<std::string>{"fast-converted.mkv"}));
     EXPECT_EQ(lineCount(ffmpegLog()), 2);
 }
 
@@ -125,7 +115,7 @@ TEST_F(JobQueueProcessingTest, CancellingDuringTheDurationProbeWritesNothing) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !queue_->isWorkerActive(); }, 20000));
     EXPECT_EQ(queue_->jobs()[0].status.kind, Kind::cancelled);
     EXPECT_FALSE(fs::exists(ffmpegLog()));
-    EXPECT_TRUE(entriesOf(outputs()).empty());
+    EXPECT_TRUE(outputs_.entries().empty());
 }
 
 TEST_F(JobQueueProcessingTest, AFailedJobShowsFFmpegsMessageAndTheQueueGoesOn) {
@@ -142,7 +132,7 @@ TEST_F(JobQueueProcessingTest, AFailedJobShowsFFmpegsMessageAndTheQueueGoesOn) {
     EXPECT_NE(queue_->jobs()[1].status.message.find("taken.mkv"), std::string::npos)
         << queue_->jobs()[1].status.message;
     EXPECT_EQ(queue_->jobs()[2].status.kind, Kind::completed);
-    EXPECT_EQ(entriesOf(outputs()), (std::vector<std::string>{"b.mkv", "taken.mkv"}));
+    EXPECT_EQ(outputs_.entries(), (std::vector<std::string>{"b.mkv", "taken.mkv"}));
     std::ifstream kept(outputs() / "taken.mkv");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
 }
@@ -151,9 +141,9 @@ TEST_F(JobQueueProcessingTest, ShutdownStopsTheRunningJobAndCleansUp) {
     queue_->enqueueNext({remux(slowSource_, "slow-converted.mkv"),
                          remux(tavtest::TestMedia::shared().mp4ClipA, "never.mkv")});
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return lineCount(ffmpegLog()) == 1 && !entriesOf(outputs()).empty(); }, 10000));
+        [&] { return lineCount(ffmpegLog()) == 1 && !outputs_.entries().empty(); }, 10000));
     EXPECT_TRUE(queue_->shutdown(10s));
-    EXPECT_TRUE(entriesOf(outputs()).empty());
+    EXPECT_TRUE(outputs_.entries().empty());
     queue_.reset();
     QTest::qWait(20);
     EXPECT_EQ(lineCount(ffmpegLog()), 1);

@@ -607,12 +607,9 @@ TEST_F(JobQueueTest, LeftoversOfAnEarlierRunAreRemovedOffTheGuiThreadAndShownInO
         earlierQueue->enqueue({remux("a"), remux("b"), remux("c")});
         // Written on the queue's own thread: the record appears beside the job's.
         for (int i = 0; i < 1000; ++i) {
-            std::error_code error;
-            int named = 0;
-            for (const auto& entry : fs::directory_iterator(records, error)) {
-                named += entry.path().filename().string().front() != '.';
-            }
-            if (named == 2) {
+            if (std::count_if(fs::directory_iterator(records), {}, [](const auto& entry) {
+                    return entry.path().filename().native().front() != '.';
+                }) == 2) {
                 ::_exit(0);
             }
             std::this_thread::sleep_for(10ms);
