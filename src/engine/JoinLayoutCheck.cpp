@@ -141,8 +141,7 @@ std::optional<std::string> JoinLayoutCheck::pathProblem(const fs::path& file) {
     for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.parent_path();
          folder = folder.parent_path()) {
         if (hasLineBreak(folder.filename().string())) {
-            return "\u201C" + fileName +
-                   "\u201D cannot be joined because the name of its folder \u201C" +
+            return quotedName(file) + " cannot be joined because the name of its folder \u201C" +
                    oneLine(folder.filename().string()) +
                    "\u201D contains a line break. Move the file or rename the folder.";
         }
@@ -212,7 +211,7 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
             return untimed;
         }
         if (auto trimmed = StreamCopyCompatibility::trimmedStart(*readyStreams(states, file))) {
-            return "“" + name(file) + "” hides its first " +
+            return quotedName(file) + " hides its first " +
                    StreamCopyCompatibility::secondsText(*trimmed) +
                    " with an edit list, which a join cannot keep. Remove it from the list.";
         }

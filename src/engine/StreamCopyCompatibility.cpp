@@ -319,14 +319,11 @@ StreamCodecOverrides StreamCopyCompatibility::subtitleCodecOverrides(
     return overrides;
 }
 
-bool StreamCopyCompatibility::keepsRotation(OutputContainer container) {
-    return isPlaybackContainer(container);
-}
-
 std::optional<std::string> StreamCopyCompatibility::rotationMessage(
     const std::vector<MediaStream>& streams, OutputContainer container,
     const std::string& fileName) {
-    if (keepsRotation(container)) {
+    // The MP4 family writes the display matrix; the Matroska writer has no place for it.
+    if (isPlaybackContainer(container)) {
         return std::nullopt;
     }
     for (const auto& stream : streams) {

@@ -64,9 +64,6 @@ class StreamCopyCompatibility {
     StreamCodecOverrides videoCodecTagOverrides(const std::vector<MediaStream>& streams,
                                                 OutputContainer container, Target target) const;
 
-    // Whether a copy into the container keeps the turn a video is shown with (the MP4 family
-    // writes the display matrix; the Matroska writer has no place for it).
-    static bool keepsRotation(OutputContainer container);
     // Why copying `file`'s streams into the container would show a turned video on its side or
     // upside down; none when nothing is turned or the container keeps the turn.
     static std::optional<std::string> rotationMessage(const std::vector<MediaStream>& streams,

@@ -125,16 +125,17 @@ std::optional<RemuxReview::Validation> RemuxReview::validation() const {
         if (!container) {
             continue;
         }
-        if (auto message = StreamCopyCompatibility::rotationMessage(
-                outputStreams(source), *container, fileName(source.url))) {
+        const auto streams = outputStreams(source);
+        const auto name = fileName(source.url);
+        if (auto message = StreamCopyCompatibility::rotationMessage(streams, *container, name)) {
             return Validation{Rule::rotationLost, *message};
         }
-        if (auto message = StreamCopyCompatibility::trimmedStartMessage(
-                outputStreams(source), *container, fileName(source.url))) {
+        if (auto message =
+                StreamCopyCompatibility::trimmedStartMessage(streams, *container, name)) {
             return Validation{Rule::trimmedStartShown, *message};
         }
-        if (auto message = StreamCopyCompatibility::untimedVideoMessage(
-                outputStreams(source), *container, fileName(source.url))) {
+        if (auto message =
+                StreamCopyCompatibility::untimedVideoMessage(streams, *container, name)) {
             return Validation{Rule::untimedVideo, *message};
         }
     }

@@ -8,6 +8,7 @@
 
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeJson.h"
+#include "probe/ProbeText.h"
 
 namespace tavrolin {
 
@@ -86,15 +87,12 @@ FirstPackets firstPackets(const nlohmann::json& document) {
             read.untimed.insert(index);
             continue;
         }
-        const std::string flags = packet.value("flags", "");
-        const std::string time = packet.value("pts_time", "");
-        double seconds = 0;
-        const auto [stop, error] = std::from_chars(time.data(), time.data() + time.size(), seconds);
-        if (flags.find('D') == std::string::npos || error != std::errc{} || seconds >= 0) {
+        const auto seconds = parseFiniteNumber(packet.value("pts_time", ""));
+        if (packet.value("flags", "").find('D') == std::string::npos || !seconds || *seconds >= 0) {
             continue;
         }
         double& earliest = read.hidden[index];
-        earliest = std::max(earliest, -seconds);
+        earliest = std::max(earliest, -*seconds);
     }
     return read;
 }

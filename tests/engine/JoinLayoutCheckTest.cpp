@@ -18,11 +18,12 @@ MediaStream video(std::string codec, std::int64_t width, std::optional<std::stri
     return stream;
 }
 
-MediaStream audio(std::string layout, std::optional<std::int64_t> rate = 48000) {
+MediaStream audio(std::string layout, std::optional<std::int64_t> rate = 48000,
+                  std::string codec = "aac") {
     MediaStream stream;
     stream.index = 1;
     stream.kind = MediaStreamKind::audio;
-    stream.codecName = "aac";
+    stream.codecName = std::move(codec);
     stream.channelCount = 2;
     stream.channelLayout = std::move(layout);
     stream.sampleRate = rate;
@@ -106,11 +107,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     };
     const std::string wait = "Wait for stream inspection to finish.";
     const std::string inspecting = "Inspecting codecs and stream layouts\u2026";
-    const RemuxSource::Ready bluray{{reference[0], [] {
-                                         auto lpcm = audio("stereo");
-                                         lpcm.codecName = "pcm_bluray";
-                                         return lpcm;
-                                     }()}};
+    const RemuxSource::Ready bluray{{reference[0], audio("stereo", 48000, "pcm_bluray")}};
     const fs::path inBrokenFolder("/m/day\none/b.mkv");
     const std::string brokenFolder =
         "\u201Cb.mkv\u201D cannot be joined because the name of its folder "

@@ -16,6 +16,7 @@
 #include "probe/FFprobeService.h"
 #include "process/FFmpegVersion.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/IndexedClips.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -45,17 +46,6 @@ fs::path turnedPhoneClip(const fs::path& folder) {
     const fs::path turned = folder / "phone.mov";
     std::ofstream(turned, std::ios::binary) << bytes;
     return turned;
-}
-
-// How many frames libav shows of the first video stream of `file`.
-std::int64_t shownFrames(const fs::path& file) {
-    std::string text;
-    EXPECT_EQ(tavtest::runTool(
-                  {"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames",
-                   "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file.string()},
-                  &text),
-              0);
-    return text.empty() ? 0 : std::stoll(text);
 }
 
 }  // namespace
@@ -99,7 +89,8 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
          "keep. Remove it from the list.",
          1.8,
          [](const fs::path& copy, double from) {
-             EXPECT_EQ(shownFrames(copy), std::lround((3.8 - from) * 25));
+             EXPECT_EQ(tavtest::ffprobeFrameCount(copy),
+                       static_cast<std::size_t>(std::lround((3.8 - from) * 25)));
          }},
         {tavtest::TestMedia::generate(
              "untimed.avi",
@@ -122,29 +113,19 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
         const std::vector<RemuxSource> remuxSources{remuxed};
         const JoinInspectionStates states{{source.file, RemuxSource::Ready{streams}},
                                           {second, RemuxSource::Ready{streams}}};
-        const auto refused = [&](const std::string& name) -> std::optional<std::string> {
-            if (name == "MKV") {
-                return source.sentence;
-            }
-            if (!source.everyContainer) {
-                return std::nullopt;
-            }
-            std::string sentence = source.sentence;
-            return sentence.replace(sentence.find("MKV"), 3, name);
-        };
-        struct Row {
-            OutputContainer container;
-            std::optional<std::string> sentence;  // none: written, and the copy keeps it
-        };
-        for (const auto& row :
-             {Row{OutputContainer::mp4, refused("MP4")}, Row{OutputContainer::mov, refused("MOV")},
-              Row{OutputContainer::mkv, refused("MKV")}}) {
-            const std::string extension(rawValue(row.container));
+        for (const auto container :
+             {OutputContainer::mp4, OutputContainer::mov, OutputContainer::mkv}) {
+            const std::string extension(rawValue(container));
             SCOPED_TRACE(extension);
+            // None: written, and the copy keeps it.
+            std::optional<std::string> sentence;
+            if (container == OutputContainer::mkv || source.everyContainer) {
+                sentence = source.sentence;
+                sentence->replace(sentence->find("MKV"), 3, displayName(container));
+            }
             const fs::path out = folder / (source.file.stem().string() + "-" + extension);
             fs::create_directory(out);
-            const RemuxReview review(remuxSources, out, row.container, std::nullopt,
-                                     facts->release());
+            const RemuxReview review(remuxSources, out, container, std::nullopt, facts->release());
             const auto validation = review.validation();
             struct Page {
                 std::string name;
@@ -154,21 +135,21 @@ TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOn
                 double from = 0;
             };
             std::vector<Page> pages{
-                {"remux", validation ? std::optional(validation->message) : std::nullopt,
-                 row.sentence, review.makeRemuxRequest(remuxSources[0], out)},
+                {"remux", validation ? std::optional(validation->message) : std::nullopt, sentence,
+                 review.makeRemuxRequest(remuxSources[0], out)},
                 {"join",
                  JoinLayoutCheck(facts->release())
-                     .compatibilityMessage({source.file, second}, states, row.container),
-                 source.joined ? source.joined : row.sentence,
+                     .compatibilityMessage({source.file, second}, states, container),
+                 source.joined ? source.joined : sentence,
                  JoinRequest{{source.file, second}, out / ("joined." + extension)}},
             };
             if (source.splitAt) {
-                pages.push_back(
-                    {"split", checkSplitStreams(splitStreams, source.file, row.container).problem,
-                     row.sentence,
-                     SplitRequest{source.file, out / ("part." + extension), *source.splitAt,
-                                  std::nullopt},
-                     *source.splitAt});
+                pages.push_back({"split",
+                                 checkSplitStreams(splitStreams, source.file, container).problem,
+                                 sentence,
+                                 SplitRequest{source.file, out / ("part." + extension),
+                                              *source.splitAt, std::nullopt},
+                                 *source.splitAt});
             }
             for (const auto& page : pages) {
                 SCOPED_TRACE(page.name);

@@ -29,55 +29,44 @@ RemuxSource readySource(fs::path url, std::vector<MediaStream> streams) {
 }  // namespace
 
 TEST(RemuxReviewTest, InstalledReleaseRefusesWhatItCannotWrite) {
-    constexpr auto video = MediaStreamKind::video;
-    constexpr auto audio = MediaStreamKind::audio;
-    constexpr auto subtitle = MediaStreamKind::subtitle;
-    const FFmpegRelease debian{5, 1};
+    using enum MediaStreamKind;
+    using enum OutputContainer;
     struct Row {
-        MediaStream stream;
+        MediaStreamKind kind;
+        std::string codec;
         OutputContainer container;
-        std::optional<FFmpegRelease> installed;
         std::optional<std::string> reason;  // none: kept
+        std::optional<FFmpegRelease> installed = FFmpegRelease{5, 1};
     };
     const std::vector<Row> rows{
-        {makeStream(1, audio, "opus"), OutputContainer::mov, debian,
-         "Opus audio cannot be copied into MOV by FFmpeg 5.1."},
-        {makeStream(1, audio, "flac"), OutputContainer::mov, debian,
-         "FLAC audio cannot be copied into MOV by FFmpeg 5.1."},
-        {makeStream(1, audio, "FLAC"), OutputContainer::mp4, debian,
-         "FLAC audio cannot be copied into MP4 by FFmpeg 5.1."},
-        {makeStream(1, audio, "pcm_s24le"), OutputContainer::m4v, debian,
-         "PCM audio cannot be copied into M4V by FFmpeg 5.1."},
-        {makeStream(1, audio, "pcm_s16le"), OutputContainer::mov, debian, std::nullopt},
-        {makeStream(0, video, "vp9"), OutputContainer::mov, debian,
-         "VP9 video cannot be copied into MOV by FFmpeg 5.1."},
-        {makeStream(2, subtitle, "mov_text"), OutputContainer::mkv, debian,
-         "MOV_TEXT subtitle cannot be copied into MKV by FFmpeg 5.1."},
-        {makeStream(1, audio, "opus"), OutputContainer::mp4, debian, std::nullopt},
-        {makeStream(1, audio, "aac"), OutputContainer::mov, debian, std::nullopt},
+        {audio, "opus", mov, "Opus audio cannot be copied into MOV by FFmpeg 5.1."},
+        {audio, "flac", mov, "FLAC audio cannot be copied into MOV by FFmpeg 5.1."},
+        {audio, "FLAC", mp4, "FLAC audio cannot be copied into MP4 by FFmpeg 5.1."},
+        {audio, "pcm_s24le", m4v, "PCM audio cannot be copied into M4V by FFmpeg 5.1."},
+        {audio, "pcm_s16le", mov, std::nullopt},
+        {video, "vp9", mov, "VP9 video cannot be copied into MOV by FFmpeg 5.1."},
+        {subtitle, "mov_text", mkv, "MOV_TEXT subtitle cannot be copied into MKV by FFmpeg 5.1."},
+        {audio, "opus", mp4, std::nullopt},
+        {audio, "aac", mov, std::nullopt},
         // Matroska takes no PCM that has neither a codec ID of its own nor a WAVE tag.
-        {makeStream(1, audio, "pcm_bluray"), OutputContainer::mkv, debian,
-         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1."},
-        {makeStream(1, audio, "pcm_dvd"), OutputContainer::mov, debian,
-         "DVD LPCM audio cannot be copied into MOV by FFmpeg 5.1."},
-        {makeStream(1, audio, "pcm_u16le"), OutputContainer::mkv, debian,
-         "PCM_U16LE audio cannot be copied into MKV by FFmpeg 5.1."},
-        {makeStream(1, audio, "s302m"), OutputContainer::mkv, debian,
-         "SMPTE 302M audio cannot be copied into MKV by FFmpeg 5.1."},
-        {makeStream(1, audio, "pcm_s24be"), OutputContainer::mkv, debian, std::nullopt},
-        {makeStream(1, audio, "pcm_bluray"), OutputContainer::mkv, std::nullopt, std::nullopt},
+        {audio, "pcm_bluray", mkv, "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1."},
+        {audio, "pcm_dvd", mov, "DVD LPCM audio cannot be copied into MOV by FFmpeg 5.1."},
+        {audio, "pcm_u16le", mkv, "PCM_U16LE audio cannot be copied into MKV by FFmpeg 5.1."},
+        {audio, "s302m", mkv, "SMPTE 302M audio cannot be copied into MKV by FFmpeg 5.1."},
+        {audio, "pcm_s24be", mkv, std::nullopt},
         // Other releases, and an unknown one, keep the rules as they are.
-        {makeStream(1, audio, "opus"), OutputContainer::mov, FFmpegRelease{6, 0}, std::nullopt},
-        {makeStream(1, audio, "flac"), OutputContainer::mp4, FFmpegRelease{5, 0}, std::nullopt},
-        {makeStream(1, audio, "flac"), OutputContainer::mp4, std::nullopt, std::nullopt},
+        {audio, "pcm_bluray", mkv, std::nullopt, std::nullopt},
+        {audio, "opus", mov, std::nullopt, FFmpegRelease{6, 0}},
+        {audio, "flac", mp4, std::nullopt, FFmpegRelease{5, 0}},
+        {audio, "flac", mp4, std::nullopt, std::nullopt},
         // What the rules refuse anyway keeps their sentence.
-        {makeStream(0, video, "theora"), OutputContainer::mov, debian,
-         "THEORA video cannot be written to MOV by FFmpeg."},
+        {video, "theora", mov, "THEORA video cannot be written to MOV by FFmpeg."},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.stream.codecName + " in " + std::string(rawValue(row.container)));
+        SCOPED_TRACE(row.codec + " in " + std::string(rawValue(row.container)));
+        const auto stream = makeStream(static_cast<int>(row.kind), row.kind, row.codec);
         const std::vector<RemuxSource> sources{
-            readySource("/media/clip.mkv", {makeStream(0, video, "h264"), row.stream})};
+            readySource("/media/clip.mkv", {makeStream(0, video, "h264"), stream})};
         const RemuxReview review(sources, fs::path("/media"), row.container, std::nullopt,
                                  row.installed);
         const auto issues = review.compatibilityIssues();
@@ -89,7 +78,7 @@ TEST(RemuxReviewTest, InstalledReleaseRefusesWhatItCannotWrite) {
         ASSERT_EQ(issues.size(), 1u);
         EXPECT_EQ(issues[0].reason, *row.reason);
         EXPECT_FALSE(issues[0].isPlaybackTargetIssue);
-        EXPECT_EQ(notes.at(row.stream.index), *row.reason);
+        EXPECT_EQ(notes.at(stream.index), *row.reason);
         const auto request =
             std::get<RemuxRequest>(review.makeRemuxRequest(sources[0], "/out").payload);
         EXPECT_EQ(request.selectedStreams.size(), 1u) << "only the kept stream is requested";

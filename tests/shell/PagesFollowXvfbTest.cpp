@@ -221,10 +221,6 @@ TEST(PagesWindow, FocusChild) {
              auto* season = rename->findChild<QLineEdit*>(QStringLiteral("seasonField"));
              season->setFocus(Qt::TabFocusReason);
              QTest::keyClicks(season, QStringLiteral("2"));
-             ASSERT_TRUE(tavtest::waitUntil([&] {
-                 return rename->findChild<QPushButton*>(QStringLiteral("renameButton"))
-                     ->isEnabled();
-             }));
          },
          "renameButton", [&] { return fs::exists(folder / "shows" / "Show - S02E01.mkv"); }},
     };
@@ -292,66 +288,57 @@ TEST(PagesWindow, ClaimsChild) {
         ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() > jobs; }, 60s))
             << transcribe.state().errorMessage.value_or("");
     };
+    const QList<QUrl> film{urlOf(folder / "film.mkv")}, a{urlOf(folder / "a.mp4")},
+        ab{urlOf(folder / "a.mp4"), urlOf(folder / "b.mp4")};
     struct Row {
         WorkspaceSection section;
-        // Queues a job from the page, then asks the page for the same output again.
-        std::function<void()> queueTwice;
+        QList<QUrl> files;  // dropped in each round
+        const char* button;
+        // The save dialog's answer; the second round presses again to ask for it.
+        std::function<fs::path()> saveAs = nullptr;
+        std::function<void()> setUp = [] {};
     };
     const std::vector<Row> rows{
-        {WorkspaceSection::remux,
-         [&] {
-             for (int round = 0; round < 2; ++round) {
-                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "film.mkv")}));
-                 if (round == 0) {
-                     submit(WorkspaceSection::remux, "addToQueueButton");
-                 }
-             }
-         }},
-        {WorkspaceSection::split,
-         [&] {
-             for (int round = 0; round < 2; ++round) {
-                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4")}));
-                 if (round == 0) {
-                     submit(WorkspaceSection::split, "queueButton");
-                 }
-             }
-         }},
-        {WorkspaceSection::join,
-         [&] {
-             for (int round = 0; round < 2; ++round) {
-                 ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4"), urlOf(folder / "b.mp4")}));
-                 tavtest::answerSaveDialog(folder / "joined.mp4");
-                 if (round == 0) {
-                     submit(WorkspaceSection::join, "queueButton");
-                 } else {
-                     press(WorkspaceSection::join, "queueButton");
-                 }
-             }
-         }},
+        {WorkspaceSection::remux, film, "addToQueueButton"},
+        {WorkspaceSection::split, a, "queueButton"},
+        {WorkspaceSection::join, ab, "queueButton", [&] { return folder / "joined.mp4"; }},
         {WorkspaceSection::transcribe,
+         {},
+         "exportMedia",
+         [&] {
+             return folder /
+                    ("b out." + std::string(rawValue(transcribe.state().mediaOutputContainer())));
+         },
          [&] {
              ASSERT_TRUE(root->handleDrop({urlOf(folder / "b.mp4")}));
              ASSERT_TRUE(tavtest::waitUntil([&] {
                  return !transcribe.isInspecting() && transcribe.state().selectedSource();
              }));
              transcribe.setCues({{1, 0.5, 1.5, "hello", {}}});
-             for (int round = 0; round < 2; ++round) {
-                 tavtest::answerSaveDialog(
-                     folder /
-                     ("b out." + std::string(rawValue(transcribe.state().mediaOutputContainer()))));
-                 if (round == 0) {
-                     submit(WorkspaceSection::transcribe, "exportMedia");
-                 } else {
-                     press(WorkspaceSection::transcribe, "exportMedia");
-                 }
-             }
          }},
+    };
+    // Queues a job from the page, then asks the page for the same output again.
+    const auto queueTwice = [&](const Row& row) {
+        ASSERT_NO_FATAL_FAILURE(row.setUp());
+        for (int round = 0; round < 2; ++round) {
+            if (!row.files.isEmpty()) {
+                ASSERT_TRUE(root->handleDrop(row.files));
+            }
+            if (row.saveAs) {
+                tavtest::answerSaveDialog(row.saveAs());
+            }
+            if (round == 0) {
+                submit(row.section, row.button);
+            } else if (row.saveAs) {
+                press(row.section, row.button);
+            }
+        }
     };
     const QString waiting = QStringLiteral("is already the output of a job waiting in the queue.");
     for (const auto& row : rows) {
         SCOPED_TRACE(rawValue(row.section));
         root->select(row.section);
-        ASSERT_NO_FATAL_FAILURE(row.queueTwice());
+        ASSERT_NO_FATAL_FAILURE(queueTwice(row));
         EXPECT_TRUE(tavtest::waitUntil([&] { return pageSays(page(row.section), waiting); }, 60s));
     }
     ASSERT_EQ(queue.jobs().size(), 5u);
