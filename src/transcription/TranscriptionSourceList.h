@@ -2,11 +2,6 @@
 
 #include <QWidget>
 
-#include <string>
-
-#include "model/Transcription.h"
-#include "transcription/TranscriptionSourceText.h"
-
 class QCheckBox;
 class QLabel;
 class QLayout;
@@ -41,18 +36,6 @@ class TranscriptionSourceList : public QWidget {
     // Where the focus goes when a batch command it is on goes away or turns off once pressed
     // (the page's Add Files…).
     void setFocusHeir(QWidget* heir) { focusHeir_ = heir; }
-
-    // What a source row and a search hit show (TranscriptionSourceText.h).
-    static std::string statusText(const BatchTranscriptionSource& source, bool isCancellingThis) {
-        return sourceStatusText(source, isCancellingThis);
-    }
-    static QString statusSymbol(BatchTranscriptionSourceStatus::Kind kind) {
-        return sourceStatusSymbol(kind);
-    }
-    static std::optional<std::string> rowPercentText(const BatchTranscriptionSource& source) {
-        return sourcePercentText(source);
-    }
-    static std::string searchResultTime(double seconds) { return clockTimeText(seconds); }
 
     TranscriptionSourceListModel* sourceModel() const { return sourceModel_; }
     TranscriptSearchResultListModel* searchResultModel() const { return resultModel_; }

@@ -8,6 +8,7 @@
 
 #include "transcription/TranscriptSearchResultListModel.h"
 #include "transcription/TranscriptionSourceListModel.h"
+#include "transcription/TranscriptionSourceText.h"
 #include "widgets/ContentUnavailableView.h"
 #include "widgets/StatusLine.h"
 
@@ -149,15 +150,15 @@ TEST(TranscriptionSourceRows, StatusTextsSymbolsAndPercentages) {
         source.status = row.status;
         source.progress = row.progress;
         source.cues = {SubtitleCue{1, 0, 1, "one", std::nullopt}};
-        EXPECT_EQ(TranscriptionSourceList::statusText(source, row.cancellingThis), row.text);
-        EXPECT_EQ(TranscriptionSourceList::statusSymbol(row.status.kind), row.symbol);
-        EXPECT_EQ(TranscriptionSourceList::rowPercentText(source), row.percent);
+        EXPECT_EQ(sourceStatusText(source, row.cancellingThis), row.text);
+        EXPECT_EQ(sourceStatusSymbol(row.status.kind), row.symbol);
+        EXPECT_EQ(sourcePercentText(source), row.percent);
     }
     // The setup card truncates where the row rounds; result times truncate and never go below 0.
     EXPECT_EQ(truncatedPercentText(0.999), "99%");
-    EXPECT_EQ(TranscriptionSourceList::searchResultTime(3661.9), "01:01:01");
-    EXPECT_EQ(TranscriptionSourceList::searchResultTime(-2.5), "00:00:00");
-    EXPECT_EQ(TranscriptionSourceList::searchResultTime(90000), "25:00:00");
+    EXPECT_EQ(clockTimeText(3661.9), "01:01:01");
+    EXPECT_EQ(clockTimeText(-2.5), "00:00:00");
+    EXPECT_EQ(clockTimeText(90000), "25:00:00");
 }
 
 TEST(TranscriptionWorkspaceView, ActionBarFollowsTheSelectedSourceThroughARun) {
