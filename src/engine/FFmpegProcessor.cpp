@@ -161,9 +161,8 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
     return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
 }
 
-void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const FFmpegToolchain& tools,
+void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
                                       std::stop_token stop, Ran& ran) {
-    const fs::path& ffprobe = tools.ffprobe;
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
     JoinInspectionStates states;
@@ -184,7 +183,7 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const FFmpegToolc
     }
     if (container && join.inputs.size() >= 2) {
         // What the running release refuses, as the page judged it.
-        const auto facts = askFFmpegVersion(*runner_, tools.ffmpeg, stop);
+        const auto facts = installed_.facts(stop);
         const JoinLayoutCheck check(facts ? facts->release() : std::nullopt);
         if (auto message = check.blockingMessage(join.inputs, states, *container)) {
             throw MediaProcessingError::invalidRequest(*message);
@@ -400,7 +399,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                       durationProbe.request_stop();
                                   }));
     } else if (const auto* join = request.as<JoinRequest>()) {
-        checkJoinInputs(*join, job.toolchain, childStop.get_token(), ran);
+        checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token(), ran);
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
