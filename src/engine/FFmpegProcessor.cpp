@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <string_view>
-#include <thread>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
@@ -61,6 +61,37 @@ void flushData(const fs::path& file) {
         ::close(fd);
     }
 }
+
+// A read beside the ffmpeg run, on a thread of its own under a stop of its own, which the job's
+// stop also requests. `get` is called once, on the job's thread; the end of the object stops
+// the read and waits for it.
+template <typename T>
+class ReadBeside {
+  public:
+    ReadBeside(std::stop_token jobStop, std::function<T(std::stop_token)> read)
+        : forwardStop_(std::move(jobStop), [this] { stop_.request_stop(); }),
+          result_(std::async(std::launch::async, std::move(read), stop_.get_token())) {}
+    ~ReadBeside() {
+        stop_.request_stop();
+        if (result_.valid()) {
+            result_.wait();
+        }
+    }
+
+    // Its answer; stopped first when the answer no longer matters, so that a read still waiting
+    // for an ffprobe slot does not hold the job.
+    T get(bool stopFirst = false) {
+        if (stopFirst) {
+            stop_.request_stop();
+        }
+        return result_.get();
+    }
+
+  private:
+    std::stop_source stop_;
+    std::stop_callback<std::function<void()>> forwardStop_;
+    std::future<T> result_;
+};
 
 // What a transcript export reads of its source beside ffmpeg.
 struct TranscriptSource {
@@ -380,24 +411,17 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     // included, to build its command.
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     const bool transcriptAlongside = transcript && transcript->chapters.empty();
-    std::future<TranscriptSource> transcriptSource;
+    std::optional<ReadBeside<TranscriptSource>> transcriptSource;
     std::optional<SplitInputs> splitInputs;
     std::future<SplitSourceLayout> splitLayoutWithEnd;
-    std::jthread durationProbe;
-    std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
-    std::future<std::optional<double>> probedExpectation;
+    std::optional<ReadBeside<std::optional<double>>> durationProbe;
     if (probesAlongside) {
-        std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &job, &relay](std::stop_token probeStop) {
+        durationProbe.emplace(
+            childStop.get_token(), [this, &request, &job, &relay](std::stop_token probeStop) {
                 auto duration = expectedDuration(request, job.toolchain.ffprobe, probeStop);
                 relay.start(duration);
                 return duration;
             });
-        probedExpectation = task.get_future();
-        durationProbe = std::jthread(std::move(task));
-        stopDurationProbe.emplace(childStop.get_token(), std::function<void()>([&durationProbe] {
-                                      durationProbe.request_stop();
-                                  }));
     } else if (const auto* join = request.as<JoinRequest>()) {
         checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token(), ran);
         throwIfStopped(stop);
@@ -420,8 +444,8 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                         run.temporaryPath(reportPipeInput), childStop.get_token());
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else if (transcriptAlongside) {
-        transcriptSource = std::async(std::launch::async, [this, &job, &relay, transcript,
-                                                           token = childStop.get_token()] {
+        transcriptSource.emplace(childStop.get_token(), [this, &job, &relay,
+                                                         transcript](std::stop_token token) {
             TranscriptSource read{expectedDuration(job.request, job.toolchain.ffprobe, token), {}};
             relay.start(read.duration);
             read.streams = exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, token);
@@ -445,14 +469,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());
 
     throwIfStopped(stop);
-    std::stop_source countStop;
-    std::stop_callback forwardCountStop(childStop.get_token(),
-                                        [&countStop] { countStop.request_stop(); });
-    std::future<std::optional<std::int64_t>> joinedPackets;
+    std::optional<ReadBeside<std::optional<std::int64_t>>> joinedPackets;
     if (const auto* join = request.as<JoinRequest>()) {
-        joinedPackets = std::async(std::launch::async, [this, join, &job, &countStop] {
-            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe,
-                                     countStop.get_token());
+        joinedPackets.emplace(childStop.get_token(), [this, join, &job](std::stop_token count) {
+            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe, count);
         });
     }
     ran.result = runner_->run(
@@ -472,20 +492,16 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                 [&relay](std::string_view chunk) { relay.consume(chunk); }, childStop.get_token());
         }
     }
-    if (joinedPackets.valid()) {
-        if (ran.result.terminationStatus != 0) {
-            countStop.request_stop();  // nothing to check
-        }
-        ran.joinedPackets = joinedPackets.get();
+    if (joinedPackets) {
+        // A failed run has nothing to check.
+        ran.joinedPackets = joinedPackets->get(ran.result.terminationStatus != 0);
     }
-    if (probesAlongside) {
-        // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
-        // ffprobe slot behind other inspections must not hold the job.
-        durationProbe.request_stop();
-        ran.expected = probedExpectation.get();
+    if (durationProbe) {
+        // The duration only feeds progress, and ffmpeg is done.
+        ran.expected = durationProbe->get(true);
     }
-    if (transcriptSource.valid()) {
-        auto read = transcriptSource.get();
+    if (transcriptSource) {
+        auto read = transcriptSource->get();
         throwIfStopped(stop);
         ran.expected = read.duration;
         ran.exportedStreams = std::move(read.streams);
