@@ -14,49 +14,37 @@ namespace fs = std::filesystem;
 // A 50 s Matroska file, longer than the listed tail: video and audio to the end, a second audio
 // track that stops at 15 s and subtitles within the first 3 s, which end before the tail.
 fs::path longerThanTheTail() {
-    return tavtest::TestMedia::generate("census.mkv",
-                                        {"-f",      "lavfi",
-                                         "-i",      "testsrc=size=160x120:rate=25:duration=50",
-                                         "-f",      "lavfi",
-                                         "-i",      "sine=duration=50:sample_rate=48000",
-                                         "-f",      "lavfi",
-                                         "-t",      "15",
-                                         "-i",      "sine=frequency=880:sample_rate=48000",
-                                         "-i",      tavtest::TestMedia::shared().matroska.string(),
-                                         "-map",    "0:v",
-                                         "-map",    "1:a",
-                                         "-map",    "2:a",
-                                         "-map",    "3:s:0",
-                                         "-c:v",    "libx264",
-                                         "-preset", "ultrafast",
-                                         "-g",      "50",
-                                         "-c:a",    "aac",
-                                         "-c:s",    "copy"});
+    std::vector<std::string> arguments{"-f", "lavfi",
+                                       "-i", "testsrc=size=160x120:rate=25:duration=50",
+                                       "-f", "lavfi",
+                                       "-i", "sine=duration=50:sample_rate=48000",
+                                       "-f", "lavfi",
+                                       "-t", "15",
+                                       "-i", "sine=frequency=880:sample_rate=48000",
+                                       "-i", tavtest::TestMedia::shared().matroska.string()};
+    arguments.insert(arguments.end(), {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s:0",
+                                       "-c:v", "libx264", "-preset", "ultrafast", "-g", "50",
+                                       "-c:a", "aac", "-c:s", "copy"});
+    return tavtest::TestMedia::generate("census.mkv", arguments);
 }
 
-// What a listing of every packet of the whole file and a count of them give.
+// What a count of every stream's packets and a listing of the whole file give.
 PacketCensus fullCensus(const fs::path& ffprobe, const fs::path& file) {
-    std::string counts;
-    std::string listing;
-    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-count_packets", "-show_entries",
-                                "stream=index,nb_read_packets", "-of", "csv=p=1", file.string()},
-                               &counts),
-              0);
-    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-show_entries",
-                                "packet=stream_index,pts_time,dts_time,duration_time", "-of",
-                                "csv=p=0", file.string()},
-                               &listing),
-              0);
-    PacketCensus census = parsePacketCounts(counts);
-    for (const auto& [stream, end] : parsePacketEnds(listing)) {
+    const auto report = [&ffprobe](std::vector<std::string> command) {
+        command.insert(command.begin(), ffprobe.string());
+        std::string text;
+        EXPECT_EQ(tavtest::runTool(command, &text), 0);
+        return text;
+    };
+    PacketCensus census = parsePacketCounts(report(packetCountArguments(file)));
+    for (const auto& [stream, end] : parsePacketEnds(report(packetListArguments(file, {}, {})))) {
         census[stream].end = end;
     }
     return census;
 }
 
 TEST(PacketCensusReading, ReadsWhatAFullListingReadsAndCatchesACopyMissingPackets) {
-    const auto ffprobe = FFmpegToolchain::resolve(ToolLocations{}).ffprobe;
-    const auto ffmpeg = FFmpegToolchain::resolve(ToolLocations{}).ffmpeg;
+    const auto [ffmpeg, ffprobe] = FFmpegToolchain::resolve(ToolLocations{});
     FoundationProcessRunner runner;
     const fs::path source = longerThanTheTail();
     const std::vector<std::int64_t> streams{0, 1, 2, 3};
