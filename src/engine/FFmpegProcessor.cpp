@@ -328,15 +328,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.useWorkingOutput(hiddenWorkingOutput(job.target), job.target);
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
-    if (job.split()) {
+    if (ran.splitSpan) {
         // A copied FLAC header tells the whole source's length.
         writeSplitPartLength(run.workingOutput, job.output);
-    }
-    if (ran.splitSpan && ran.splitSpan->startsAtCut) {
-        // The audio read before the cut to warm its decoder is hidden from playback.
-        writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
-    }
-    if (ran.splitSpan) {
+        if (ran.splitSpan->startsAtCut) {
+            // The audio read before the cut to warm its decoder is hidden from playback.
+            writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
+        }
         const auto readBack = ran.splitReadBack->finish();
         throwIfStopped(stop);
         verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,
