@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <functional>
 #include <future>
 #include <memory>
 #include <string_view>
@@ -61,37 +60,6 @@ void flushData(const fs::path& file) {
         ::close(fd);
     }
 }
-
-// A read beside the ffmpeg run, on a thread of its own under a stop of its own, which the job's
-// stop also requests. `get` is called once, on the job's thread; the end of the object stops
-// the read and waits for it.
-template <typename T>
-class ReadBeside {
-  public:
-    ReadBeside(std::stop_token jobStop, std::function<T(std::stop_token)> read)
-        : forwardStop_(std::move(jobStop), [this] { stop_.request_stop(); }),
-          result_(std::async(std::launch::async, std::move(read), stop_.get_token())) {}
-    ~ReadBeside() {
-        stop_.request_stop();
-        if (result_.valid()) {
-            result_.wait();
-        }
-    }
-
-    // Its answer; stopped first when the answer no longer matters, so that a read still waiting
-    // for an ffprobe slot does not hold the job.
-    T get(bool stopFirst = false) {
-        if (stopFirst) {
-            stop_.request_stop();
-        }
-        return result_.get();
-    }
-
-  private:
-    std::stop_source stop_;
-    std::stop_callback<std::function<void()>> forwardStop_;
-    std::future<T> result_;
-};
 
 // What a transcript export reads of its source beside ffmpeg.
 struct TranscriptSource {
