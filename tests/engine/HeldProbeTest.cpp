@@ -30,6 +30,7 @@ TEST(HeldProbe, ReadsTheFileWrittenMeanwhileAndNeverWaitsForARunThatEnded) {
     const std::vector<std::string> header{
         "-v",  "error",   "-show_entries", "stream=index,codec_type",
         "-of", "csv=p=0", written.string()};
+    const std::vector<std::string> refused{"-no-such-option", written.string()};
     struct Row {
         const char* name;
         std::vector<std::string> arguments;
@@ -42,12 +43,8 @@ TEST(HeldProbe, ReadsTheFileWrittenMeanwhileAndNeverWaitsForARunThatEnded) {
         {"released once the file is written", header, folder / "a.fifo"},
         {"its FIFO cannot be made: it runs when asked", header, folder / "none" / "b.fifo"},
         {"the file never came", header, folder / "c.fifo", false, false, -1},
-        {"ffprobe refuses its arguments before it opens the FIFO",
-         {"-no-such-option", written.string()},
-         folder / "d.fifo",
-         true,
-         false,
-         -1},
+        {"arguments ffprobe refuses before it opens the FIFO", refused, folder / "d.fifo", true,
+         false, -1},
         {"stopped while held", header, folder / "e.fifo", true, true, 128 + SIGTERM},
     };
     for (const auto& row : rows) {
