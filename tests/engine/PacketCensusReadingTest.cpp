@@ -60,27 +60,20 @@ TEST(PacketCensusReading, ReadsWhatAFullListingReadsAndCatchesACopyMissingPacket
     EXPECT_NEAR(*census->duration, 50, 0.1);
 
     struct Row {
-        const char* name;
+        const char* copyName;
         std::vector<std::string> options;
-        const char* extension;
         bool whole;
     };
     const std::vector<Row> rows{
-        {"a whole copy", {"-map", "0"}, "mkv", true},
-        {"into MP4, the subtitles left out",
-         {"-map", "0:0", "-map", "0:1", "-map", "0:2"},
-         "mp4",
-         true},
-        {"its last 5 s left out", {"-map", "0", "-t", "45"}, "mkv", false},
-        {"the early audio cut at 10 s",
-         {"-map", "0", "-bsf:a:1", "noise=drop=gte(pts*tb\\,10)"},
-         "mkv",
-         false},
+        {"whole.mkv", {"-map", "0"}, true},
+        {"no-subtitles.mp4", {"-map", "0:0", "-map", "0:1", "-map", "0:2"}, true},
+        {"last-5s-cut.mkv", {"-map", "0", "-t", "45"}, false},
+        {"early-audio-cut.mkv", {"-map", "0", "-bsf:a:1", "noise=drop=gte(pts*tb\\,10)"}, false},
     };
     const std::vector<CopiedStream> copied{{0, 0}, {1, 1}, {2, 2}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const fs::path copy = source.parent_path() / (std::string("census-copy.") + row.extension);
+        SCOPED_TRACE(row.copyName);
+        const fs::path copy = source.parent_path() / (std::string("census-") + row.copyName);
         fs::remove(copy);
         std::vector<std::string> command{ffmpeg.string(), "-v", "error", "-i", source.string()};
         command.insert(command.end(), row.options.begin(), row.options.end());
