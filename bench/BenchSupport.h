@@ -76,6 +76,13 @@ inline int spawn(const std::filesystem::path& program, const std::vector<std::st
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// ffmpeg's arguments for a bare stream copy of every stream of `input` into `output`.
+inline std::vector<std::string> copyArguments(const std::filesystem::path& input,
+                                              const std::filesystem::path& output) {
+    return {"-nostdin", "-hide_banner", "-v",   "error",        "-i", input.string(), "-map",
+            "0",        "-c",           "copy", output.string()};
+}
+
 // Makes a Matroska file of at least `minimumBytes` in `output`: one 20 s high-bitrate 1080p
 // segment (MPEG-4 video, AAC audio) written into `folder`, then copies of it concatenated by
 // stream copy. False when ffmpeg fails.
@@ -162,6 +169,22 @@ inline std::optional<std::filesystem::path> twoHourFilm(const std::filesystem::p
     return film;
 }
 
+// twoHourFilm and the same film copied into `folder`/film.mp4, in that order; none (and a
+// message) when ffmpeg fails.
+inline std::vector<std::filesystem::path> twoHourFilms(const std::filesystem::path& ffmpeg,
+                                                       const std::filesystem::path& folder) {
+    const auto film = twoHourFilm(ffmpeg, folder);
+    if (!film) {
+        return {};
+    }
+    const std::filesystem::path mp4 = folder / "film.mp4";
+    if (spawn(ffmpeg, copyArguments(*film, mp4)) != 0) {
+        std::fprintf(stderr, "could not remux the film to MP4\n");
+        return {};
+    }
+    return {*film, mp4};
+}
+
 // The one-minute load average, printed beside the figures.
 inline void printLoad() {
     std::ifstream loadavg("/proc/loadavg");
@@ -172,13 +195,15 @@ inline void printLoad() {
 
 // Times `viaProcessor` against `direct` for `rounds` rounds, alternating which one goes first
 // and calling `between` after every run, and prints each round and the medians with the
-// ratio processor/direct against `goal`. False when a direct run fails.
+// ratio processor/direct against `goal`, and the load average before and after. False when a
+// direct run fails.
 inline bool compareWithDirect(int rounds, const std::function<void()>& viaProcessor,
                               const std::function<bool()>& direct,
                               const std::function<void()>& between, double goal = 1.03) {
     std::vector<double> ratios;
     std::vector<double> processorTimes;
     std::vector<double> directTimes;
+    printLoad();
     for (int round = 0; round < rounds; ++round) {
         double processorTime = 0;
         double directTime = 0;
@@ -205,6 +230,7 @@ inline bool compareWithDirect(int rounds, const std::function<void()>& viaProces
     }
     std::printf("median: processor %.3f s, direct %.3f s, ratio %.3f (goal <= %.2f)\n",
                 median(processorTimes), median(directTimes), median(ratios), goal);
+    printLoad();
     return true;
 }
 

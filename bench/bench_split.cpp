@@ -158,11 +158,9 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
     between();
     std::printf("%zu jobs against the same %zu ffmpeg commands run bare:\n", requests.size(),
                 requests.size());
-    benchsupport::printLoad();
     if (!benchsupport::compareWithDirect(kRounds, viaProcessor, bareSplit, between, goal)) {
         return false;
     }
-    benchsupport::printLoad();
     if (wholeCopy.empty()) {
         return true;
     }
@@ -196,8 +194,7 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
     std::printf("split at %s s:\n", configuration.splitPointText.c_str());
     const fs::path copy = folder / "copy.mkv";
     const bool compared = compareParts(runner, tools, requests, parts, 1.15,
-                                       {"-nostdin", "-hide_banner", "-v", "error", "-i",
-                                        source.string(), "-map", "0", "-c", "copy", copy.string()});
+                                       benchsupport::copyArguments(source, copy));
     fs::remove_all(parts);
     fs::remove(source);
     return compared;
@@ -205,17 +202,11 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
 
 bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmpegToolchain& tools,
               const fs::path& folder) {
-    const auto film = benchsupport::twoHourFilm(tools.ffmpeg, folder);
-    if (!film) {
+    const auto films = benchsupport::twoHourFilms(tools.ffmpeg, folder);
+    if (films.empty()) {
         return false;
     }
-    const fs::path mp4 = folder / "film.mp4";
-    if (spawn(tools.ffmpeg, {"-v", "error", "-i", film->string(), "-map", "0", "-c", "copy",
-                             mp4.string()}) != 0) {
-        std::fprintf(stderr, "could not remux the film to MP4\n");
-        return false;
-    }
-    for (const fs::path& source : {*film, mp4}) {
+    for (const fs::path& source : films) {
         const auto keyframes = readKeyframes(runner, source);
         // Cuts on the keyframes nearest a third and two thirds in.
         std::vector<double> cuts;

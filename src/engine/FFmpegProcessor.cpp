@@ -6,7 +6,6 @@
 #include <future>
 #include <memory>
 #include <string_view>
-#include <thread>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
@@ -161,9 +160,8 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
     return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
 }
 
-void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const FFmpegToolchain& tools,
+void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
                                       std::stop_token stop, Ran& ran) {
-    const fs::path& ffprobe = tools.ffprobe;
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
     JoinInspectionStates states;
@@ -184,7 +182,7 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const FFmpegToolc
     }
     if (container && join.inputs.size() >= 2) {
         // What the running release refuses, as the page judged it.
-        const auto facts = askFFmpegVersion(*runner_, tools.ffmpeg, stop);
+        const auto facts = installed_.facts(stop);
         const JoinLayoutCheck check(facts ? facts->release() : std::nullopt);
         if (auto message = check.blockingMessage(join.inputs, states, *container)) {
             throw MediaProcessingError::invalidRequest(*message);
@@ -298,15 +296,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     run.useWorkingOutput(hiddenWorkingOutput(job.target), job.target);
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
-    if (job.split()) {
+    if (ran.splitSpan) {
         // A copied FLAC header tells the whole source's length.
         writeSplitPartLength(run.workingOutput, job.output);
-    }
-    if (ran.splitSpan && ran.splitSpan->startsAtCut) {
-        // The audio read before the cut to warm its decoder is hidden from playback.
-        writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
-    }
-    if (ran.splitSpan) {
+        if (ran.splitSpan->startsAtCut) {
+            // The audio read before the cut to warm its decoder is hidden from playback.
+            writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
+        }
         const auto readBack = ran.splitReadBack->finish();
         throwIfStopped(stop);
         verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,
@@ -381,26 +377,19 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     // included, to build its command.
     const bool probesAlongside = request.as<RemuxRequest>() != nullptr;
     const bool transcriptAlongside = transcript && transcript->chapters.empty();
-    std::future<TranscriptSource> transcriptSource;
+    std::optional<ReadBeside<TranscriptSource>> transcriptSource;
     std::optional<SplitInputs> splitInputs;
     std::future<SplitSourceLayout> splitLayoutWithEnd;
-    std::jthread durationProbe;
-    std::optional<std::stop_callback<std::function<void()>>> stopDurationProbe;
-    std::future<std::optional<double>> probedExpectation;
+    std::optional<ReadBeside<std::optional<double>>> durationProbe;
     if (probesAlongside) {
-        std::packaged_task<std::optional<double>(std::stop_token)> task(
-            [this, &request, &job, &relay](std::stop_token probeStop) {
+        durationProbe.emplace(
+            childStop.get_token(), [this, &request, &job, &relay](std::stop_token probeStop) {
                 auto duration = expectedDuration(request, job.toolchain.ffprobe, probeStop);
                 relay.start(duration);
                 return duration;
             });
-        probedExpectation = task.get_future();
-        durationProbe = std::jthread(std::move(task));
-        stopDurationProbe.emplace(childStop.get_token(), std::function<void()>([&durationProbe] {
-                                      durationProbe.request_stop();
-                                  }));
     } else if (const auto* join = request.as<JoinRequest>()) {
-        checkJoinInputs(*join, job.toolchain, childStop.get_token(), ran);
+        checkJoinInputs(*join, job.toolchain.ffprobe, childStop.get_token(), ran);
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
@@ -421,8 +410,8 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                         run.temporaryPath(reportPipeInput), childStop.get_token());
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else if (transcriptAlongside) {
-        transcriptSource = std::async(std::launch::async, [this, &job, &relay, transcript,
-                                                           token = childStop.get_token()] {
+        transcriptSource.emplace(childStop.get_token(), [this, &job, &relay,
+                                                         transcript](std::stop_token token) {
             TranscriptSource read{expectedDuration(job.request, job.toolchain.ffprobe, token), {}};
             relay.start(read.duration);
             read.streams = exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, token);
@@ -446,14 +435,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());
 
     throwIfStopped(stop);
-    std::stop_source countStop;
-    std::stop_callback forwardCountStop(childStop.get_token(),
-                                        [&countStop] { countStop.request_stop(); });
-    std::future<std::optional<std::int64_t>> joinedPackets;
+    std::optional<ReadBeside<std::optional<std::int64_t>>> joinedPackets;
     if (const auto* join = request.as<JoinRequest>()) {
-        joinedPackets = std::async(std::launch::async, [this, join, &job, &countStop] {
-            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe,
-                                     countStop.get_token());
+        joinedPackets.emplace(childStop.get_token(), [this, join, &job](std::stop_token count) {
+            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe, count);
         });
     }
     ran.result = runner_->run(
@@ -473,20 +458,16 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                 [&relay](std::string_view chunk) { relay.consume(chunk); }, childStop.get_token());
         }
     }
-    if (joinedPackets.valid()) {
-        if (ran.result.terminationStatus != 0) {
-            countStop.request_stop();  // nothing to check
-        }
-        ran.joinedPackets = joinedPackets.get();
+    if (joinedPackets) {
+        // A failed run has nothing to check.
+        ran.joinedPackets = joinedPackets->get(ran.result.terminationStatus != 0);
     }
-    if (probesAlongside) {
-        // The duration only feeds progress, and ffmpeg is done: a probe still waiting for an
-        // ffprobe slot behind other inspections must not hold the job.
-        durationProbe.request_stop();
-        ran.expected = probedExpectation.get();
+    if (durationProbe) {
+        // The duration only feeds progress, and ffmpeg is done.
+        ran.expected = durationProbe->get(true);
     }
-    if (transcriptSource.valid()) {
-        auto read = transcriptSource.get();
+    if (transcriptSource) {
+        auto read = transcriptSource->get();
         throwIfStopped(stop);
         ran.expected = read.duration;
         ran.exportedStreams = std::move(read.streams);

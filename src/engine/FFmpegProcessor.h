@@ -72,7 +72,7 @@ class FFmpegProcessor : public MediaProcessing {
     // Probes a join's inputs and refuses them with the Join workspace's own message when they
     // cannot be joined (a file may have been replaced since it was inspected); records their
     // summed duration, or none, and the first one's video codec in `ran`.
-    void checkJoinInputs(const JoinRequest& join, const FFmpegToolchain& tools,
+    void checkJoinInputs(const JoinRequest& join, const std::filesystem::path& ffprobe,
                          std::stop_token stop, Ran& ran);
     std::vector<std::string> prepareArguments(const ProcessingRequest& request, JobFiles& run,
                                               const Ran& ran,

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -44,5 +46,36 @@ std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
                                               const std::vector<std::filesystem::path>& files,
                                               const std::filesystem::path& ffprobe,
                                               std::stop_token stop);
+
+// A read beside other work (the ffmpeg run, most often), on a thread of its own and under a
+// stop of its own, which `outerStop` also requests. Owned by one thread, which calls `get` once;
+// the end of the object stops the read and waits for it.
+template <typename T>
+class ReadBeside {
+  public:
+    ReadBeside(std::stop_token outerStop, std::function<T(std::stop_token)> read)
+        : forwardStop_(std::move(outerStop), [this] { stop_.request_stop(); }),
+          result_(std::async(std::launch::async, std::move(read), stop_.get_token())) {}
+    ~ReadBeside() {
+        stop_.request_stop();
+        if (result_.valid()) {
+            result_.wait();
+        }
+    }
+
+    // Its answer; stopped first when the answer no longer matters, so that a read still waiting
+    // for an ffprobe slot does not hold its owner.
+    T get(bool stopFirst = false) {
+        if (stopFirst) {
+            stop_.request_stop();
+        }
+        return result_.get();
+    }
+
+  private:
+    std::stop_source stop_;
+    std::stop_callback<std::function<void()>> forwardStop_;
+    std::future<T> result_;
+};
 
 }  // namespace tavrolin

@@ -83,22 +83,9 @@ std::optional<FileCensus> readPacketCensus(ProcessRunning& runner, const fs::pat
 PacketCensusRead::PacketCensusRead(ProcessRunning& runner, fs::path file,
                                    std::vector<std::int64_t> streams, fs::path ffprobe,
                                    std::stop_token stop)
-    : forwardStop_(std::move(stop), [this] { stop_.request_stop(); }),
-      census_(std::async(std::launch::async,
-                         [&runner, file = std::move(file), streams = std::move(streams),
-                          ffprobe = std::move(ffprobe), own = stop_.get_token()] {
-                             return readPacketCensus(runner, file, streams, ffprobe, own);
-                         })) {}
-
-PacketCensusRead::~PacketCensusRead() {
-    stop_.request_stop();
-    if (census_.valid()) {
-        census_.wait();
-    }
-}
-
-std::optional<FileCensus> PacketCensusRead::get() {
-    return census_.get();
-}
+    : census_(std::move(stop), [&runner, file = std::move(file), streams = std::move(streams),
+                                ffprobe = std::move(ffprobe)](std::stop_token own) {
+          return readPacketCensus(runner, file, streams, ffprobe, own);
+      }) {}
 
 }  // namespace tavrolin

@@ -2,12 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <future>
 #include <optional>
 #include <stop_token>
 #include <vector>
 
+#include "engine/FFprobeQueries.h"
 #include "engine/HeldProbe.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
@@ -42,16 +41,11 @@ class PacketCensusRead {
     PacketCensusRead(ProcessRunning& runner, std::filesystem::path file,
                      std::vector<std::int64_t> streams, std::filesystem::path ffprobe,
                      std::stop_token stop);
-    ~PacketCensusRead();
-    PacketCensusRead(const PacketCensusRead&) = delete;
-    PacketCensusRead& operator=(const PacketCensusRead&) = delete;
 
-    std::optional<FileCensus> get();
+    std::optional<FileCensus> get() { return census_.get(); }
 
   private:
-    std::stop_source stop_;
-    std::stop_callback<std::function<void()>> forwardStop_;
-    std::future<std::optional<FileCensus>> census_;
+    ReadBeside<std::optional<FileCensus>> census_;
 };
 
 }  // namespace tavrolin

@@ -14,49 +14,37 @@ namespace fs = std::filesystem;
 // A 50 s Matroska file, longer than the listed tail: video and audio to the end, a second audio
 // track that stops at 15 s and subtitles within the first 3 s, which end before the tail.
 fs::path longerThanTheTail() {
-    return tavtest::TestMedia::generate("census.mkv",
-                                        {"-f",      "lavfi",
-                                         "-i",      "testsrc=size=160x120:rate=25:duration=50",
-                                         "-f",      "lavfi",
-                                         "-i",      "sine=duration=50:sample_rate=48000",
-                                         "-f",      "lavfi",
-                                         "-t",      "15",
-                                         "-i",      "sine=frequency=880:sample_rate=48000",
-                                         "-i",      tavtest::TestMedia::shared().matroska.string(),
-                                         "-map",    "0:v",
-                                         "-map",    "1:a",
-                                         "-map",    "2:a",
-                                         "-map",    "3:s:0",
-                                         "-c:v",    "libx264",
-                                         "-preset", "ultrafast",
-                                         "-g",      "50",
-                                         "-c:a",    "aac",
-                                         "-c:s",    "copy"});
+    std::vector<std::string> arguments{"-f", "lavfi",
+                                       "-i", "testsrc=size=160x120:rate=25:duration=50",
+                                       "-f", "lavfi",
+                                       "-i", "sine=duration=50:sample_rate=48000",
+                                       "-f", "lavfi",
+                                       "-t", "15",
+                                       "-i", "sine=frequency=880:sample_rate=48000",
+                                       "-i", tavtest::TestMedia::shared().matroska.string()};
+    arguments.insert(arguments.end(), {"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:s:0",
+                                       "-c:v", "libx264", "-preset", "ultrafast", "-g", "50",
+                                       "-c:a", "aac", "-c:s", "copy"});
+    return tavtest::TestMedia::generate("census.mkv", arguments);
 }
 
-// What a listing of every packet of the whole file and a count of them give.
+// What a count of every stream's packets and a listing of the whole file give.
 PacketCensus fullCensus(const fs::path& ffprobe, const fs::path& file) {
-    std::string counts;
-    std::string listing;
-    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-count_packets", "-show_entries",
-                                "stream=index,nb_read_packets", "-of", "csv=p=1", file.string()},
-                               &counts),
-              0);
-    EXPECT_EQ(tavtest::runTool({ffprobe.string(), "-v", "error", "-show_entries",
-                                "packet=stream_index,pts_time,dts_time,duration_time", "-of",
-                                "csv=p=0", file.string()},
-                               &listing),
-              0);
-    PacketCensus census = parsePacketCounts(counts);
-    for (const auto& [stream, end] : parsePacketEnds(listing)) {
+    const auto report = [&ffprobe](std::vector<std::string> command) {
+        command.insert(command.begin(), ffprobe.string());
+        std::string text;
+        EXPECT_EQ(tavtest::runTool(command, &text), 0);
+        return text;
+    };
+    PacketCensus census = parsePacketCounts(report(packetCountArguments(file)));
+    for (const auto& [stream, end] : parsePacketEnds(report(packetListArguments(file, {}, {})))) {
         census[stream].end = end;
     }
     return census;
 }
 
 TEST(PacketCensusReading, ReadsWhatAFullListingReadsAndCatchesACopyMissingPackets) {
-    const auto ffprobe = FFmpegToolchain::resolve(ToolLocations{}).ffprobe;
-    const auto ffmpeg = FFmpegToolchain::resolve(ToolLocations{}).ffmpeg;
+    const auto [ffmpeg, ffprobe] = FFmpegToolchain::resolve(ToolLocations{});
     FoundationProcessRunner runner;
     const fs::path source = longerThanTheTail();
     const std::vector<std::int64_t> streams{0, 1, 2, 3};
@@ -72,27 +60,20 @@ TEST(PacketCensusReading, ReadsWhatAFullListingReadsAndCatchesACopyMissingPacket
     EXPECT_NEAR(*census->duration, 50, 0.1);
 
     struct Row {
-        const char* name;
+        const char* copyName;
         std::vector<std::string> options;
-        const char* extension;
         bool whole;
     };
     const std::vector<Row> rows{
-        {"a whole copy", {"-map", "0"}, "mkv", true},
-        {"into MP4, the subtitles left out",
-         {"-map", "0:0", "-map", "0:1", "-map", "0:2"},
-         "mp4",
-         true},
-        {"its last 5 s left out", {"-map", "0", "-t", "45"}, "mkv", false},
-        {"the early audio cut at 10 s",
-         {"-map", "0", "-bsf:a:1", "noise=drop=gte(pts*tb\\,10)"},
-         "mkv",
-         false},
+        {"whole.mkv", {"-map", "0"}, true},
+        {"no-subtitles.mp4", {"-map", "0:0", "-map", "0:1", "-map", "0:2"}, true},
+        {"last-5s-cut.mkv", {"-map", "0", "-t", "45"}, false},
+        {"early-audio-cut.mkv", {"-map", "0", "-bsf:a:1", "noise=drop=gte(pts*tb\\,10)"}, false},
     };
     const std::vector<CopiedStream> copied{{0, 0}, {1, 1}, {2, 2}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const fs::path copy = source.parent_path() / (std::string("census-copy.") + row.extension);
+        SCOPED_TRACE(row.copyName);
+        const fs::path copy = source.parent_path() / (std::string("census-") + row.copyName);
         fs::remove(copy);
         std::vector<std::string> command{ffmpeg.string(), "-v", "error", "-i", source.string()};
         command.insert(command.end(), row.options.begin(), row.options.end());
