@@ -334,10 +334,8 @@ FFmpegProcessor::Job FFmpegProcessor::resolve(const ProcessingRequest& originalR
     Job job(FFmpegToolchain::resolve(locations_), withAbsolutePaths(originalRequest));
     if (const auto* join = job.request.as<JoinRequest>()) {
         // A line break cannot be written into the concat list.
-        for (const auto& input : join->inputs) {
-            if (auto problem = JoinLayoutCheck::pathProblem(input)) {
-                throw MediaProcessingError::invalidRequest(*problem);
-            }
+        if (auto problem = JoinLayoutCheck::firstPathProblem(join->inputs)) {
+            throw MediaProcessingError::invalidRequest(*problem);
         }
     }
     // Removed or renamed since it was queued: ffmpeg would only say "No such file".

@@ -26,9 +26,10 @@ class JoinLayoutCheck {
     explicit JoinLayoutCheck(std::optional<FFmpegRelease> installed = std::nullopt)
         : compatibility_(installed) {}
 
-    // Why `file` cannot go into the concat reader's list: a line break in its name or in the
-    // name of a folder above it, that part named; none when it can.
-    static std::optional<std::string> pathProblem(const std::filesystem::path& file);
+    // Why the first file that cannot go into the concat reader's list can't: a line break in its
+    // name or in the name of a folder above it, that part named; none when all can.
+    static std::optional<std::string> firstPathProblem(
+        const std::vector<std::filesystem::path>& files);
 
     // Why the files cannot be queued yet (inspection pending, a stream the container cannot
     // copy, another stream count or layout); none when nothing blocks.
@@ -47,8 +48,7 @@ class JoinLayoutCheck {
                           const JoinInspectionStates& states, OutputContainer container) const;
 
   private:
-    static std::optional<std::string> firstPathProblem(
-        const std::vector<std::filesystem::path>& files);
+    static std::optional<std::string> pathProblem(const std::filesystem::path& file);
     std::optional<std::string> containerMessage(const std::vector<MediaStream>& streams,
                                                 OutputContainer container) const;
 
