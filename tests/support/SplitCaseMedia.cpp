@@ -1,0 +1,151 @@
+#include "support/SplitCaseMedia.h"
+
+#include "support/TestMedia.h"
+
+#include <string>
+#include <vector>
+
+namespace tavtest {
+namespace fs = std::filesystem;
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+// A rising chirp in the left channel, so that no two windows of a decoded part look alike and
+// each can be placed in the source; a steady tone in the right.
+std::string chirp(int seconds, int sampleRate) {
+    return "aevalsrc=exprs='0.4*sin(2*PI*(100*t+60*t*t))|0.2*sin(2*PI*440*t)':s=" +
+           std::to_string(sampleRate) + ":d=" + std::to_string(seconds);
+}
+
+Arguments pictures(int seconds, const std::string& size = "320x240") {
+    return {"-f", "lavfi", "-i", "testsrc2=s=" + size + ":r=25:d=" + std::to_string(seconds)};
+}
+
+Arguments joined(std::initializer_list<Arguments> parts) {
+    Arguments all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+}  // namespace
+
+fs::path splitCaseFile(SplitCase which) {
+    const Arguments videoAndAudio = {"-map", "0:v", "-map", "1:a"};
+    switch (which) {
+        case SplitCase::vfr:
+            return TestMedia::generate(
+                "case-vfr.mkv",
+                joined({pictures(10),
+                        {"-f", "lavfi", "-i", chirp(12, 48000)},
+                        videoAndAudio,
+                        {"-vf",
+                         "settb=1/1000,setpts='if(lt(N,100),N*0.04,if(lt(N,200),5+(N-100)*0.02,"
+                         "7.08+(N-200)*0.1))/TB'",
+                         "-fps_mode",
+                         "passthrough",
+                         "-enc_time_base:v",
+                         "1/1000",
+                         "-c:v",
+                         "libx264",
+                         "-preset",
+                         "veryfast",
+                         "-g",
+                         "40",
+                         "-keyint_min",
+                         "40",
+                         "-sc_threshold",
+                         "0",
+                         "-bf",
+                         "0",
+                         "-c:a",
+                         "aac",
+                         "-b:a",
+                         "128k"}}));
+        case SplitCase::broadcast:
+            return TestMedia::generate("case-bcast.ts",
+                                       joined({pictures(60, "720x576"),
+                                               {"-f",
+                                                "lavfi",
+                                                "-i",
+                                                "sine=f=1000:sample_rate=48000:d=60",
+                                                "-c:v",
+                                                "mpeg2video",
+                                                "-b:v",
+                                                "1500k",
+                                                "-maxrate",
+                                                "3M",
+                                                "-bufsize",
+                                                "1M",
+                                                "-g",
+                                                "12",
+                                                "-bf",
+                                                "2",
+                                                "-flags",
+                                                "+ilme+ildct",
+                                                "-top",
+                                                "1",
+                                                "-c:a",
+                                                "ac3",
+                                                "-b:a",
+                                                "192k",
+                                                "-metadata:s:a:0",
+                                                "language=deu",
+                                                "-output_ts_offset",
+                                                "95400"}}));
+        case SplitCase::mp3:
+            return TestMedia::generate("case-song.mp3", {"-f", "lavfi", "-i", chirp(10, 44100),
+                                                         "-c:a", "libmp3lame", "-b:a", "192k"});
+        case SplitCase::mp3Long:
+            return TestMedia::generate(
+                "case-long.mp3",
+                {"-f", "lavfi", "-i",
+                 "anoisesrc=color=pink:seed=3:sample_rate=22050:amplitude=0.3:d=10800", "-ac", "1",
+                 "-c:a", "libmp3lame", "-b:a", "32k"});
+        case SplitCase::packedAvi:
+            return TestMedia::generate(
+                "case-packed.avi",
+                joined({pictures(12),
+                        {"-f", "lavfi", "-i",
+                         "anoisesrc=color=pink:seed=7:sample_rate=48000:amplitude=0.3:duration=12"},
+                        videoAndAudio,
+                        {"-c:v", "libxvid", "-bf", "2", "-g", "50", "-q:v", "4", "-c:a",
+                         "libmp3lame", "-b:a", "128k", "-shortest"}}));
+        case SplitCase::opusWebm:
+            return TestMedia::generate(
+                "case-opus.webm",
+                joined({pictures(10),
+                        {"-f", "lavfi", "-i", chirp(10, 48000)},
+                        videoAndAudio,
+                        {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-g",
+                         "25", "-b:v", "300k", "-c:a", "libopus", "-b:a", "96k"}}));
+        case SplitCase::opusMatroska:
+            return TestMedia::generate(
+                "case-opus.mkv",
+                {"-i", splitCaseFile(SplitCase::opusWebm).string(), "-map", "0", "-c", "copy"});
+        case SplitCase::avi264:
+            return TestMedia::generate(
+                "case-avi264.avi", joined({pictures(10),
+                                           {"-f", "lavfi", "-i", chirp(10, 44100)},
+                                           videoAndAudio,
+                                           {"-c:v", "libx264", "-preset", "veryfast", "-g", "25",
+                                            "-bf", "0", "-c:a", "libmp3lame", "-b:a", "128k"}}));
+        case SplitCase::trimmedMp4: {
+            const fs::path base = TestMedia::generate(
+                "case-trimmed-base.mp4",
+                joined({pictures(12),
+                        {"-f", "lavfi", "-i", chirp(12, 48000)},
+                        videoAndAudio,
+                        {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-keyint_min", "25",
+                         "-sc_threshold", "0", "-c:a", "aac"}}));
+            return TestMedia::generate("case-trimmed.mp4",
+                                       {"-ss", "2.2", "-i", base.string(), "-c", "copy"});
+        }
+    }
+    return {};
+}
+
+}  // namespace tavtest

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tavtest {
+
+// The split cases users met, each made by ffmpeg alone, once per test process, in the shared
+// test-media folder. Times below are the Split page's (from the first frame shown).
+enum class SplitCase {
+    // H.264 in MKV, 1/1000 time base: frames 0-99 at 25 fps, a 1 s jump, 100-199 at 50 fps,
+    // 200-249 at 10 fps; a keyframe every 40 frames; AAC. Range 5.5-9.0 is frames 120..199.
+    vfr,
+    // A broadcast recording: MPEG-2 interlaced, open GOP 12 with 2 B-frames, AC-3 "deu"; its
+    // 33-bit clock rolls over 42 s in. Point 20: part 1 has 490 frames (the cut keyframe's two
+    // leading pictures go), part 2 1,008.
+    broadcast,
+    // 10 s of LAME MP3 at 192 kb/s with a Xing/LAME header, a chirp in the left channel.
+    mp3,
+    // Three hours of 32 kb/s mono LAME MP3 (about 43 MB): only for tests that need its length.
+    mp3Long,
+    // MPEG-4 Part 2 with packed B-frames in AVI (as DivX and Xvid write it), GOP 50, and MP3.
+    packedAvi,
+    // VP9 + Opus (a chirp) in WebM, and the same streams copied into MKV.
+    opusWebm,
+    opusMatroska,
+    // H.264 without B-frames (nothing reordered) and MP3 in AVI.
+    avi264,
+    // An MP4 whose edit list hides its first frames: a stream copy of a 12 s H.264 + AAC file
+    // cut 2.2 s in (it shows from 2.2 s of the base; the keyframe before is at 2.0 s).
+    trimmedMp4,
+};
+
+// The case's source file, made on first use; a failure to make it fails the calling test.
+std::filesystem::path splitCaseFile(SplitCase which);
+
+}  // namespace tavtest
