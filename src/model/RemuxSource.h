@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "model/ChapterEditions.h"
 #include "model/MediaStream.h"
 
 namespace tavrolin {
@@ -17,7 +18,13 @@ struct RemuxSource {
         friend bool operator==(const Loading&, const Loading&) = default;
     };
     struct Ready {
+        Ready() = default;
+        explicit(false)
+            Ready(std::vector<MediaStream> streams, ChapterEditions chapterEditions = {})
+            : streams(std::move(streams)), chapterEditions(chapterEditions) {}
+
         std::vector<MediaStream> streams;
+        ChapterEditions chapterEditions;
         friend bool operator==(const Ready&, const Ready&) = default;
     };
     struct Failed {

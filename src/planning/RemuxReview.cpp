@@ -240,23 +240,55 @@ std::vector<RemuxReview::CompatibilityIssue> RemuxReview::compatibilityIssues() 
     return issues;
 }
 
+std::vector<RemuxReview::PropertyIssue> RemuxReview::propertyIssues() const {
+    std::vector<PropertyIssue> issues;
+    for (const auto& source : sources_) {
+        const auto container = effectiveContainer(source);
+        const auto* ready = std::get_if<RemuxSource::Ready>(&source.inspectionState);
+        if (!container || ready == nullptr) {
+            continue;
+        }
+        for (auto& loss : ContainerPropertyLoss::losses(outputStreams(source),
+                                                        ready->chapterEditions, *container)) {
+            issues.push_back(PropertyIssue{source.url, std::move(loss)});
+        }
+    }
+    return issues;
+}
+
+bool RemuxReview::needsConfirmation() const {
+    return !compatibilityIssues().empty() || !propertyIssues().empty();
+}
+
 std::optional<std::string> RemuxReview::compatibilitySummary() const {
-    const auto issues = compatibilityIssues();
-    if (issues.empty()) {
+    std::vector<std::string> sentences;
+    if (const auto issues = compatibilityIssues(); !issues.empty()) {
+        const std::size_t count = issues.size();
+        std::string target;
+        if (target_) {
+            target = targetName;
+        } else if (container_) {
+            target = displayName(*container_);
+        } else {
+            target = "the corresponding input containers";
+        }
+        sentences.push_back(std::to_string(count) + " selected " +
+                            (count == 1 ? "stream" : "streams") + " are incompatible with " +
+                            target + ". Change the settings or continue and omit " +
+                            (count == 1 ? "it" : "them") + ".");
+    }
+    if (const auto issues = propertyIssues(); !issues.empty()) {
+        std::vector<PropertyLoss> losses;
+        std::ranges::transform(issues, std::back_inserter(losses), &PropertyIssue::loss);
+        const std::string subject = container_ ? displayName(*container_) : "The copies";
+        sentences.push_back(subject + " will not keep " + ContainerPropertyLoss::inventory(losses) +
+                            " of the source; continuing remuxes without " +
+                            (losses.size() == 1 ? "it." : "them."));
+    }
+    if (sentences.empty()) {
         return std::nullopt;
     }
-    const std::size_t count = issues.size();
-    std::string target;
-    if (target_) {
-        target = targetName;
-    } else if (container_) {
-        target = displayName(*container_);
-    } else {
-        target = "the corresponding input containers";
-    }
-    return std::to_string(count) + " selected " + (count == 1 ? "stream" : "streams") +
-           " are incompatible with " + target + ". Change the settings or continue and omit " +
-           (count == 1 ? "it" : "them") + ".";
+    return sentences.size() == 1 ? sentences[0] : sentences[0] + " " + sentences[1];
 }
 
 bool RemuxReview::isPlaybackTargetStatusBlocking() const {
@@ -317,18 +349,36 @@ std::optional<std::string> RemuxReview::subtitleConversionNote() const {
 }
 
 std::string RemuxReview::unsupportedStreamsAlertMessage() const {
-    std::string entries;
-    for (const auto& issue : compatibilityIssues()) {
-        if (!entries.empty()) {
-            entries += "\n";
+    std::string text;
+    if (const auto issues = compatibilityIssues(); !issues.empty()) {
+        std::string entries;
+        for (const auto& issue : issues) {
+            if (!entries.empty()) {
+                entries += "\n";
+            }
+            entries += fileName(issue.source) + ": #" + std::to_string(issue.stream.index) + " " +
+                       issue.stream.displayTitle() + "\n" + issue.reason;
         }
-        entries += fileName(issue.source) + ": #" + std::to_string(issue.stream.index) + " " +
-                   issue.stream.displayTitle() + "\n" + issue.reason;
+        text =
+            "These selected streams are not supported by the chosen container or playback "
+            "target:\n\n" +
+            entries + "\n\nContinuing will omit them from the output. ";
     }
-    return "These selected streams are not supported by the chosen container or playback "
-           "target:\n\n" +
-           entries +
-           "\n\nContinuing will omit them from the output. Source files will not be changed.";
+    if (const auto issues = propertyIssues(); !issues.empty()) {
+        std::string entries;
+        const fs::path* lastSource = nullptr;
+        for (const auto& issue : issues) {
+            if (lastSource == nullptr || *lastSource != issue.source) {
+                entries += (lastSource == nullptr ? "" : "\n") + fileName(issue.source) + ":\n";
+                lastSource = &issue.source;
+            }
+            entries += issue.loss.sentence + "\n";
+        }
+        text += std::string(text.empty() ? "" : "\n\n") +
+                "The output will not keep these properties of the source:\n\n" + entries +
+                "\nContinuing will remux without them. ";
+    }
+    return text + "Source files will not be changed.";
 }
 
 std::map<std::int64_t, std::string> RemuxReview::unsupportedStreamMessages(

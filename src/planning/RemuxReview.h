@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ContainerPropertyLoss.h"
 #include "engine/StreamCopyCompatibility.h"
 #include "model/MediaStream.h"
 #include "model/OutputClaim.h"
@@ -33,6 +34,15 @@ class RemuxReview {
         bool isPlaybackTargetIssue = false;
 
         friend bool operator==(const CompatibilityIssue&, const CompatibilityIssue&) = default;
+    };
+
+    // One property of a source's kept streams or chapters that its output container will not
+    // keep.
+    struct PropertyIssue {
+        std::filesystem::path source;
+        PropertyLoss loss;
+
+        friend bool operator==(const PropertyIssue&, const PropertyIssue&) = default;
     };
 
     // Which validation rule produced the message; the playback status looks at the rule, never
@@ -83,10 +93,15 @@ class RemuxReview {
 
     std::optional<Validation> validation() const;
     std::vector<CompatibilityIssue> compatibilityIssues() const;
+    std::vector<PropertyIssue> propertyIssues() const;
+    // Whether queueing asks first: a selected stream is left out or a property lost.
+    bool needsConfirmation() const;
+    // What is left out and what is lost, a sentence each; none when nothing is.
     std::optional<std::string> compatibilitySummary() const;
     std::optional<std::string> playbackTargetStatus() const;
     bool isPlaybackTargetStatusBlocking() const;
     std::optional<std::string> subtitleConversionNote() const;
+    // The confirmation's text: the streams left out, then the properties lost, per source.
     std::string unsupportedStreamsAlertMessage() const;
 
     // Per source.

@@ -432,15 +432,21 @@ void RemuxView::placeCards(const std::vector<fs::path>& order) {
 void RemuxView::refreshAlert() {
     if (viewModel_.isShowingCompatibilityConfirmation()) {
         if (alert_ == nullptr) {
+            // Only properties lost: no stream is dropped, and the buttons say so.
+            const bool dropsStreams = !viewModel_.compatibilityIssues().empty();
             alert_ =
-                new QMessageBox(QMessageBox::Warning, QStringLiteral("Unsupported Streams"),
+                new QMessageBox(QMessageBox::Warning,
+                                dropsStreams ? QStringLiteral("Unsupported Streams")
+                                             : QStringLiteral("Properties Not Kept"),
                                 QString::fromStdString(viewModel_.unsupportedStreamsAlertMessage()),
                                 QMessageBox::NoButton, this);
             alert_->setObjectName(QStringLiteral("unsupportedStreamsAlert"));
             alert_->setTextFormat(Qt::PlainText);
             alert_->addButton(QMessageBox::Cancel);
-            auto* proceed = alert_->addButton(QStringLiteral("Continue and Drop Streams"),
-                                              QMessageBox::AcceptRole);
+            auto* proceed =
+                alert_->addButton(dropsStreams ? QStringLiteral("Continue and Drop Streams")
+                                               : QStringLiteral("Continue Without Them"),
+                                  QMessageBox::AcceptRole);
             proceed->setObjectName(QStringLiteral("continueButton"));
             alert_->setDefaultButton(QMessageBox::Cancel);
             connect(alert_, &QMessageBox::finished, this, [this, proceed] {

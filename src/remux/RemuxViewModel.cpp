@@ -235,7 +235,8 @@ void RemuxViewModel::finishInspections(std::vector<StreamInspectionTasks::Outcom
             for (const auto& stream : outcome.streams) {
                 source->selectedStreamIndices.insert(stream.index);
             }
-            source->inspectionState = RemuxSource::Ready{std::move(outcome.streams)};
+            source->inspectionState =
+                RemuxSource::Ready{std::move(outcome.streams), outcome.chapterEditions};
         }
     }
     // The running count changed even when every outcome was dropped.
@@ -500,7 +501,7 @@ void RemuxViewModel::submitChecked(SubmissionMode mode) {
     if (!folder || review().validation()) {
         return;
     }
-    if (!compatibilityIssues().empty()) {
+    if (review().needsConfirmation()) {
         pendingSubmission_ = mode;
         isShowingCompatibilityConfirmation_ = true;
         emit changed();

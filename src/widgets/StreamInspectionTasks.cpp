@@ -9,6 +9,7 @@
 
 #include "model/CancellationError.h"
 #include "model/ErrorMessage.h"
+#include "probe/MatroskaChapterReading.h"
 #include "probe/MediaProbeError.h"
 
 namespace tavrolin {
@@ -69,6 +70,7 @@ void StreamInspectionTasks::start(const fs::path& url) {
             } else {
                 try {
                     arrival.outcome.streams = probe->inspectStreams(url, token);
+                    arrival.outcome.chapterEditions = readMatroskaChapterEditions(url);
                 } catch (const CancellationError&) {
                     arrival.wasCancelled = true;
                 } catch (const MediaProbeError& error) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ChapterEditions.h"
 #include "model/MediaStream.h"
 #include "probe/MediaProbing.h"
 #include "process/FFmpegVersion.h"
@@ -32,6 +33,8 @@ class StreamInspectionTasks {
     struct Outcome {
         std::filesystem::path url;
         std::vector<MediaStream> streams;
+        // Read beside the streams: what ffprobe's chapter list does not tell.
+        ChapterEditions chapterEditions;
         // The probe error's message; none on success.
         std::optional<std::string> errorMessage;
         bool retryMayHelp = true;

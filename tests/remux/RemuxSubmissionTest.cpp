@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/FFmpegProcessor.h"
+#include "probe/MatroskaChapterReading.h"
 #include "queue/JobQueueViewModel.h"
 #include "remux/RemuxTestSupport.h"
 #include "remux/RemuxViewModel.h"
+#include "support/MatroskaChapterMedia.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -195,4 +197,120 @@ TEST_F(RemuxSubmissionTest, StreamsTheInstalledFFmpegRefusesAreDroppedBeforeQueu
     ASSERT_TRUE(tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
     expectCompleted();
     EXPECT_TRUE(fs::exists(output / "clip-converted.mp4"));
+}
+
+// What the review says a container loses is what ffprobe no longer reads in the copy, and the
+// copy keeps the rest.
+TEST_F(RemuxSubmissionTest, ReviewNamesThePropertiesTheContainerLoses) {
+    const auto srt = (tavtest::TestMedia::shared().folder / "source-eng.srt").string();
+    const auto media = tavtest::TestMedia::generate("remux-properties.mkv",
+                                                    {"-f",
+                                                     "lavfi",
+                                                     "-i",
+                                                     "testsrc2=size=64x36:rate=25:duration=1",
+                                                     "-f",
+                                                     "lavfi",
+                                                     "-i",
+                                                     "sine=duration=1",
+                                                     "-i",
+                                                     srt,
+                                                     "-map",
+                                                     "0:v",
+                                                     "-map",
+                                                     "0:v",
+                                                     "-map",
+                                                     "1:a",
+                                                     "-map",
+                                                     "2:s",
+                                                     "-c:v",
+                                                     "libx264",
+                                                     "-preset",
+                                                     "ultrafast",
+                                                     "-pix_fmt",
+                                                     "yuv420p",
+                                                     "-c:a",
+                                                     "aac",
+                                                     "-c:s",
+                                                     "srt",
+                                                     "-metadata:s:v:1",
+                                                     "title=Second angle",
+                                                     "-metadata:s:a:0",
+                                                     "language=deu",
+                                                     "-metadata:s:s:0",
+                                                     "language=fra",
+                                                     "-disposition:s:0",
+                                                     "forced"});
+    const auto film = tavtest::copyMedia(media, folder, "film.mkv");
+    const auto ordered = tavtest::copyMedia(
+        tavtest::matroskaWithChapters(
+            "remux-ordered.mkv",
+            tavtest::chaptersElement(
+                true, {{0, 1, "Opening"}, {3, 4, "Ending"}, {0, 1, "Elsewhere", true}})),
+        folder, "ordered.mkv");
+    addAndWait({film, ordered});
+    model->setOutputDirectoryText(output.path().string());
+    const std::string chapters =
+        "ordered.mkv:\nChapters: the copy keeps the marks but not their order, so it plays from "
+        "start to end, with the parts the order skips.\nChapters: the chapters that play part of "
+        "another file are left out.\n";
+    struct Row {
+        OutputContainer container;
+        std::string summary;
+        std::string filmLosses;
+        std::string kept;  // per stream of the copy: forced, language, title
+    };
+    const std::vector<Row> rows{
+        {OutputContainer::mov,
+         "MOV will not keep a language, a title, a forced flag, the chapters' order and the "
+         "chapters from other files of the source; continuing remuxes without them.",
+         "film.mkv:\n#1 video: MOV cannot store the title \u201CSecond angle\u201D.\n#2 audio: MOV "
+         "cannot store the language \u201Cdeu\u201D.\n#3 subtitle: MOV cannot keep it marked as "
+         "forced.\n\n",
+         "0|0|0|0,fra|"},
+        {OutputContainer::mp4,
+         "MP4 will not keep a title, the chapters' order and the chapters from other files of "
+         "the source; continuing remuxes without them.",
+         "film.mkv:\n#1 video: MP4 cannot store the title \u201CSecond angle\u201D.\n\n",
+         "0,und|0,und|0,deu|1,fra|"},
+        {OutputContainer::mkv,
+         "MKV will not keep the chapters' order and the chapters from other files of the source; "
+         "continuing remuxes without them.",
+         "", "0|0,Second angle|0,deu|1,fra|"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(rawValue(row.container)));
+        model->setContainer(row.container);
+        EXPECT_EQ(model->compatibilitySummary(), row.summary);
+        ASSERT_TRUE(tavtest::submitChecked(*model, RemuxViewModel::SubmissionMode::now));
+        ASSERT_TRUE(model->isShowingCompatibilityConfirmation());
+        EXPECT_EQ(model->unsupportedStreamsAlertMessage(),
+                  "The output will not keep these properties of the source:\n\n" + row.filmLosses +
+                      chapters +
+                      "\nContinuing will remux without them. Source files will not be "
+                      "changed.");
+        const auto jobs = queue->jobs().size();
+        model->confirmDroppingUnsupportedStreams();
+        ASSERT_EQ(queue->jobs().size(), jobs + 2);
+        ASSERT_TRUE(
+            tavtest::waitUntil([&] { return allJobsFinished(); }, std::chrono::seconds(60)));
+        expectCompleted();
+        const std::string extension(rawValue(row.container));
+        std::string kept;
+        tavtest::runTool({"ffprobe", "-v", "error", "-show_entries",
+                          "stream_tags=language,title:stream_disposition=forced", "-of",
+                          "csv=p=0:nk=1", (output / ("film-converted." + extension)).string()},
+                         &kept);
+        std::ranges::replace(kept, '\n', '|');
+        EXPECT_EQ(kept, row.kept);
+        const auto copy = output / ("ordered-converted." + extension);
+        std::string marks;
+        tavtest::runTool({"ffprobe", "-v", "error", "-show_entries", "chapter_tags=title", "-of",
+                          "csv=p=0", copy.string()},
+                         &marks);
+        EXPECT_EQ(marks, "Opening\nEnding\n") << "the marks stay";
+        EXPECT_EQ(readMatroskaChapterEditions(copy), ChapterEditions{});
+        addAndWait({film, ordered});
+        model->setOutputDirectoryText(output.path().string());
+    }
+    EXPECT_EQ(readMatroskaChapterEditions(ordered), (ChapterEditions{true, true}));
 }
