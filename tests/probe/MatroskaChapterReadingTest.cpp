@@ -11,6 +11,12 @@
 using namespace tavrolin;
 namespace fs = std::filesystem;
 
+namespace tavrolin {
+void PrintTo(const ChapterEditions& editions, std::ostream* out) {
+    *out << "{ordered " << editions.ordered << ", links " << editions.linksOtherSegments << "}";
+}
+}  // namespace tavrolin
+
 TEST(MatroskaChapterReadingTest, FilesTellOrderAndLinksOnly) {
     tavtest::TempDir folder;
     const std::vector<tavtest::HandChapter> linked{
@@ -37,6 +43,7 @@ TEST(MatroskaChapterReadingTest, FilesTellOrderAndLinksOnly) {
          {false, true}},
         {"FFmpeg's own file", tavtest::TestMedia::shared().matroska, {}},
         {"MP4", tavtest::TestMedia::shared().mp4ClipA, {}},
+        {"random bytes", tavtest::TestMedia::shared().randomBytes, {}},
         {"cut inside the chapters", cut, {}},
         {"missing", folder / "none.mkv", {}},
     };
