@@ -592,6 +592,16 @@ TEST_F(RemuxViewTest, UnsupportedStreamsAlertCancelAndContinue) {
     EXPECT_FALSE(queue->isWorkerActive());
     EXPECT_TRUE(shown("emptyState"));
     EXPECT_EQ(find<QLineEdit>("folderField")->text(), "");
+
+    // Only a title is lost: no stream is dropped, and the alert says so.
+    add("titled.mkv", {makeStream(0, video, "h264", "eng", "Main")});
+    model->setContainer(OutputContainer::mov);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model->isCheckingOutputFolder(); }));
+    find<QPushButton>("addToQueueButton")->click();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return view->compatibilityAlert() != nullptr; }));
+    EXPECT_EQ(view->compatibilityAlert()->windowTitle(), "Properties Not Kept");
+    EXPECT_EQ(view->compatibilityAlert()->findChild<QPushButton*>("continueButton")->text(),
+              "Continue Without Them");
 }
 
 TEST_F(RemuxViewTest, ManyFilesGetTheirCardsInOrderOverSeveralTurns) {
