@@ -42,12 +42,12 @@ bool ContainerPropertyLoss::keepsLanguage(OutputContainer container, std::string
     if (isMatroska(container)) {
         return true;
     }
-    const bool isCode = language.size() == 3 &&
-                        std::ranges::all_of(language, [](char c) { return c >= 'a' && c <= 'z'; });
     if (container == OutputContainer::mov) {
         return std::ranges::find(movLanguages, language) != movLanguages.end();
     }
-    return isCode;
+    // The MP4 family stores three lower-case letters only: "en", "en-US" and "ENG" are dropped.
+    return language.size() == 3 &&
+           std::ranges::all_of(language, [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 bool ContainerPropertyLoss::keepsTitles(OutputContainer container) {
@@ -73,9 +73,9 @@ std::vector<PropertyLoss> ContainerPropertyLoss::losses(const std::vector<MediaS
                                 curlyQuoted(*stream.language) + "."});
         }
         if (stream.title && !stream.title->empty() && !keepsTitles(container)) {
-            lost.push_back(
-                {PropertyLoss::Kind::title, stream.index,
-                 label + ": " + name + " cannot store the title " + curlyQuoted(*stream.title) + "."});
+            lost.push_back({PropertyLoss::Kind::title, stream.index,
+                            label + ": " + name + " cannot store the title " +
+                                curlyQuoted(*stream.title) + "."});
         }
         if (stream.isForced && !keepsForcedFlag(container)) {
             lost.push_back({PropertyLoss::Kind::forcedFlag, stream.index,
