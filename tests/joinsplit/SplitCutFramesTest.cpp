@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@
 #include "probe/MediaProbeError.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/IndexedClips.h"
+#include "support/SplitCaseMedia.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;
@@ -527,6 +529,125 @@ TEST_F(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
             }
         }
     }
+}
+
+namespace {
+
+// The first audio stream of `file` decoded by libav, as mono 16-bit samples.
+std::vector<std::int16_t> samplesIn(const fs::path& file) {
+    std::string bytes;
+    EXPECT_EQ(tavtest::runTool({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-map",
+                                "0:a:0", "-ac", "1", "-f", "s16le", "-"},
+                               &bytes),
+              0)
+        << file;
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Where `part` fits `source` best within `search` samples of `at`, and the RMS of the
+// difference there against the source's.
+std::pair<long, double> placed(const std::vector<std::int16_t>& source,
+                               const std::vector<std::int16_t>& part, long at, long search) {
+    std::pair<long, double> best{at, 1.0};
+    for (long offset = std::max(at - search, 0L); offset <= at + search; ++offset) {
+        double difference = 0;
+        double power = 0;
+        for (std::size_t i = 0; i < part.size() && offset + i < source.size(); ++i) {
+            const double d = static_cast<double>(part[i]) - source[offset + i];
+            difference += d * d;
+            power += static_cast<double>(source[offset + i]) * source[offset + i];
+            if (i == 4096 && difference > power * 1e-4) {
+                break;  // no fit here
+            }
+        }
+        const double error = std::sqrt(difference / std::max(power, 1.0));
+        if (error < best.second) {
+            best = {offset, error};
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+// The cases users met, queued as the page queues them: every part is kept and holds the frames
+// of its span once, in the source's times from its first at 0, its sound where the source's is;
+// an MP3 clip plays the source's samples for as long as the range. A variable rate's last frame
+// before a keyframe lasts longer than any other; a broadcast's clock rolls over before the cut
+// and its keyframe there has two leading pictures.
+TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
+    using tavtest::SplitCase;
+    const auto own = std::optional<OutputContainer>();
+    const auto range = SplitOperationMode::range;
+    const auto atPoint = SplitOperationMode::atPoint;
+    const struct {
+        SplitCase source;
+        SplitOperationMode mode;
+        const char* start;  // or the split point
+        const char* end;
+        std::optional<OutputContainer> container;
+        std::vector<std::pair<int, int>> parts;  // each one's first frame shown, and its count
+    } rows[] = {
+        {SplitCase::vfr, range, "5.5", "9.0", own, {{120, 80}}},
+        {SplitCase::broadcast, atPoint, "20", "", own, {{0, 490}, {492, 1008}}},
+        {SplitCase::broadcast, atPoint, "20", "", OutputContainer::mkv, {{0, 490}, {492, 1008}}},
+        {SplitCase::broadcast, range, "0", "20", own, {{0, 490}}},
+    };
+    for (const auto& row : rows) {
+        const fs::path file = tavtest::splitCaseFile(row.source);
+        SCOPED_TRACE(file.filename().string() + " " + row.start + "-" + row.end);
+        const auto sourceFrames = timesIn(file, "v:0", "frame");
+        const auto sourceAudio = timesIn(file, "a:0", "packet");
+        tavtest::TempDir output;
+        const auto parts =
+            split(configured(file, row.mode, row.start, row.end, row.container, read(file, {})),
+                  output.path());
+        ASSERT_EQ(parts.size(), row.parts.size());
+        for (std::size_t at = 0; at < parts.size(); ++at) {
+            SCOPED_TRACE(parts[at].output.filename());
+            const auto [first, count] = row.parts[at];
+            const auto frames = timesIn(parts[at].output, "v:0", "frame");
+            const auto audio = timesIn(parts[at].output, "a:0", "packet");
+            ASSERT_EQ(frames.size(), static_cast<std::size_t>(count));
+            ASSERT_FALSE(audio.empty());
+            const double shift = sourceFrames.at(static_cast<std::size_t>(first)) - frames.front();
+            if (first > 0) {
+                EXPECT_NEAR(frames.front(), 0, 0.001);
+            }
+            for (std::size_t frame = 0; frame < frames.size(); ++frame) {
+                ASSERT_NEAR(frames[frame] + shift,
+                            sourceFrames[static_cast<std::size_t>(first) + frame], 0.002)
+                    << frame;
+            }
+            const auto near = std::lower_bound(sourceAudio.begin(), sourceAudio.end(),
+                                               audio.front() + shift - 0.002);
+            ASSERT_NE(near, sourceAudio.end());
+            EXPECT_NEAR(*near, audio.front() + shift, 0.002);
+        }
+    }
+    // Audio alone lands on the first frame at or after the start, as the note beside it says.
+    const fs::path song = tavtest::splitCaseFile(SplitCase::mp3);
+    const SplitKeyframes frames = read(song, {});
+    const auto configuration = configured(song, range, "2.5", "7.5", own, frames);
+    tavtest::TempDir output;
+    const auto parts = split(configuration, output.path());
+    ASSERT_EQ(parts.size(), 1u);
+    const auto whole = samplesIn(song);
+    const auto clip = samplesIn(parts[0].output);
+    constexpr long rate = 44100;
+    constexpr long frame = 1152;
+    EXPECT_NEAR(static_cast<double>(clip.size()), 5.0 * rate, frame);
+    // Its first sample is that frame's, which the source's decoded samples hold from its start.
+    const double landsAt = *std::lower_bound(frames.audioFrames.begin(), frames.audioFrames.end(),
+                                             parts[0].startTime - 0.001);
+    const double sourceStart =
+        std::stod(probed({"-show_entries", "format=start_time", "-of", "csv=p=0", song.string()}));
+    const long landing = std::lround((landsAt - sourceStart) * rate);
+    const auto [offset, error] = placed(whole, clip, landing, 2 * frame);
+    EXPECT_NEAR(offset, landing, 2);
+    EXPECT_LT(error, 0.001);
 }
 
 // A recording an hour in, one whose 33-bit clock rolls over 4.3 s in (libav reads it from
