@@ -194,8 +194,10 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
     }
     std::optional<double> length = part.duration;
     if (span.endIsVideo) {
-        length = part.last + (part.lastLength > 0 ? part.lastLength : part.frame) - part.first -
-                 span.warmUp;
+        // Its own audio starts after the warm-up, and a part from the beginning where the
+        // source's does, after the codec delay its header hides as the source's does.
+        length = part.last + (part.lastLength > 0 ? part.lastLength : part.frame) -
+                 std::max(part.first + span.warmUp, span.begin);
     } else if (length && part.first < 0 && !part.firstHidden) {
         // Warm-up before 0 that no edit list hides is skipped by the decoder (Opus pre-skip),
         // though Ogg counts it in the file's length.
@@ -210,7 +212,8 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
     }
     const double expected = *span.end - span.begin;
     // Cut between packets at both ends, and a muxer may shorten the last one.
-    if (std::abs(*length - expected) > 2 * part.longest + kSlack) {
+    const double within = 2 * part.longest + kSlack;
+    if (*length > expected + within || *length < expected - within - span.sourceDelay) {
         return "plays " + secondsText(*length) + " of audio instead of " + secondsText(expected);
     }
     return std::nullopt;

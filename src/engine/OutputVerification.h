@@ -63,6 +63,10 @@ struct SplitPartSpan {
     // How long the audio the plan reads before the part's start to warm its decoder plays,
     // when its container hides it from playback.
     double warmUp = 0;
+    // The source's codec delay when its first timestamp is one (an MP3's): a part from a cut to
+    // the source's end may end this much sooner, as its packets end where the source's length
+    // counts from 0 or from that delay.
+    double sourceDelay = 0;
     // Where those packets are, as the sentence about a wrong count ends.
     std::string packetsFrom = "its span has in the source";
 };

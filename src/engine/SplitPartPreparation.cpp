@@ -114,6 +114,9 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
         span.endIsVideo = span.end.has_value();
     } else if (layout.duration && !hasEstimatedDuration(layout)) {
         span.end = layout.start + *layout.duration - zero;
+        if (span.startsAtCut && !span.hasVideo && splitSourceZero(layout) == 0) {
+            span.sourceDelay = std::max(layout.start, 0.0);
+        }
     }
     if (span.startsAtCut && !span.hasVideo) {
         span.warmUp = audioWarmUp(split, layout, output);

@@ -650,6 +650,66 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
     EXPECT_LT(error, 0.001);
 }
 
+// Half an hour of 32 kb/s MP3 cut into three ranges as the page cuts them: together they are the
+// source, each clip its samples from the frame the note beside its start names to the next
+// clip's; and a point lands there too. (A user's three-hour file, made the same way, takes
+// longer to make than a test run affords.)
+TEST_F(SplitCutFrames, RangesOfALongMp3MakeUpTheSource) {
+    const fs::path file = tavtest::splitCaseFile(tavtest::SplitCase::mp3HalfHour);
+    const SplitKeyframes frames = read(file, {});
+    const auto whole = samplesIn(file);
+    const double sourceStart =
+        std::stod(probed({"-show_entries", "format=start_time", "-of", "csv=p=0", file.string()}));
+    constexpr long rate = 22050;
+    constexpr long frame = 576;
+    const std::string end = formatCommandLineSeconds(frames.end);
+    const struct {
+        SplitOperationMode mode;
+        const char* start;  // or the split point
+        std::string end;
+    } cuts[] = {{SplitOperationMode::range, "0", "600"},
+                {SplitOperationMode::range, "600", "1200"},
+                {SplitOperationMode::range, "1200", end},
+                {SplitOperationMode::atPoint, "900.5", ""}};
+    std::vector<std::pair<long, long>> clips;  // where each lies in the source, and its length
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.start);
+        tavtest::TempDir output;
+        const auto configuration = configured(file, cut.mode, cut.start, cut.end, {}, frames);
+        for (const auto& part : split(configuration, output.path())) {
+            SCOPED_TRACE(part.output.filename());
+            const auto samples = samplesIn(part.output);
+            long landing = 0;
+            if (part.startTime > frames.origin) {
+                const double landsAt = *std::lower_bound(
+                    frames.audioFrames.begin(), frames.audioFrames.end(), part.startTime - 0.001);
+                landing = std::lround((landsAt - sourceStart) * rate);
+                EXPECT_THAT(*planSplitCuts(configuration).startNote,
+                            ::testing::StartsWith("Cuts the audio at " +
+                                                  formatPreviewTimecode(landsAt) + ","));
+            }
+            // Past its first frames, which four frames of warm-up at this rate do not make
+            // exact.
+            const auto [offset, error] =
+                placed(whole, std::vector<std::int16_t>(samples.begin() + 2 * frame, samples.end()),
+                       landing + 2 * frame, 2 * frame);
+            EXPECT_NEAR(offset, landing + 2 * frame, 2);
+            EXPECT_LT(error, 0.001);
+            clips.emplace_back(offset - 2 * frame, static_cast<long>(samples.size()));
+        }
+    }
+    ASSERT_EQ(clips.size(), 5u);
+    // Each clip runs to where the next starts, the last to the source's end; the point's two
+    // parts likewise.
+    const long length = static_cast<long>(whole.size());
+    for (const auto& [one, two] : {std::pair{0, 1}, {1, 2}, {3, 4}}) {
+        EXPECT_NEAR(clips[one].first + clips[one].second, clips[two].first, frame) << one;
+    }
+    for (std::size_t last : {2u, 4u}) {
+        EXPECT_NEAR(clips[last].first + clips[last].second, length, frame) << last;
+    }
+}
+
 // A recording an hour in, one whose 33-bit clock rolls over 4.3 s in (libav reads it from
 // -4.34 s), MP4/MOV whose video counts time at 1/2500, 1/2400 or 1/600 with B-frames, and a
 // fragmented MP4 whose video starts 80 ms after its first (priming) audio packet,
