@@ -377,7 +377,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     const bool transcriptAlongside = transcript && transcript->chapters.empty();
     std::optional<ReadBeside<TranscriptSource>> transcriptSource;
     std::optional<SplitInputs> splitInputs;
-    std::future<SplitSourceLayout> splitLayoutWithEnd;
+    std::unique_ptr<ReadBeside<SplitSourceLayout>> splitLayoutWithEnd;
     std::optional<ReadBeside<std::optional<double>>> durationProbe;
     if (probesAlongside) {
         durationProbe.emplace(
@@ -442,10 +442,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
         childStop.get_token());
-    if (splitLayoutWithEnd.valid() && ran.result.terminationStatus == 0) {
+    if (splitLayoutWithEnd && ran.result.terminationStatus == 0) {
         // The part's end, read beside the run: a keyframe with leading pictures ends the part
-        // before them, and the part is written again.
-        splitInputs->layout = splitLayoutWithEnd.get();
+        // before them, and the part is written again. A failed run stops the read unread.
+        splitInputs->layout = splitLayoutWithEnd->get();
         ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout, run.workingOutput);
         const auto confirmed =
             prepareCommand(request, run, ran, splitInputs, childStop.get_token());

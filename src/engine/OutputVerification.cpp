@@ -135,29 +135,14 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
     return part;
 }
 
-// The longest gap between the frames read in the window before `end`.
-double longestGapBefore(std::vector<double> times, double end) {
-    std::sort(times.begin(), times.end());
-    double longest = 0;
-    for (std::size_t at = 1; at < times.size(); ++at) {
-        if (times[at - 1] >= end - kEndWindow) {
-            longest = std::max(longest, times[at] - times[at - 1]);
-        }
+// Where the part's last frame ends: its time plus its length, which is up to the source's next
+// frame when the plan read it (a variable rate's last frame before a keyframe may last five of
+// the others), else what its packet says.
+double lastFrameLength(const PartReadBack& part, const SplitPartSpan& span) {
+    if (span.lastFrame && span.end && *span.end > *span.lastFrame) {
+        return *span.end - *span.lastFrame;
     }
-    return longest;
-}
-
-// Where the part's last frame ends: its time plus its own length. That is up to the next frame
-// of the source, which lies at the span's end when the part is whole, as long as that is no
-// longer than its packet or the longest gap read says (a variable rate's last frame may last
-// five of its first ones, and a muxer may store the first ones' length for it); else its packet.
-double lastFrameEnd(const PartReadBack& part, const SplitPartSpan& span) {
-    const double gap = longestGapBefore(part.times, part.last);
-    const double next = span.end && span.endIsVideo ? *span.end - part.last : 0;
-    if (next > 0 && next <= std::max(part.lastLength, gap) + kSlack) {
-        return *span.end;
-    }
-    return part.last + (part.lastLength > 0 ? part.lastLength : std::max(gap, part.frame));
+    return part.lastLength > 0 ? part.lastLength : part.frame;
 }
 
 std::string countText(std::int64_t count) {
@@ -182,11 +167,10 @@ std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartS
     double early = part.frame + kSlack;
     double late = early;
     if (span.endIsVideo) {
-        end = lastFrameEnd(part, span);
-        // Within half its last frame, short by the frames the source's leading pictures take.
-        const double length = *end - part.last;
-        early = length * (0.5 + span.lostAtEnd) + kSlack;
-        late = length / 2 + kSlack;
+        // The last frame is the source's before the end, within half a frame.
+        const double length = lastFrameLength(part, span);
+        end = part.last + length;
+        early = late = std::min(length, part.frame > 0 ? part.frame : length) / 2 + kSlack;
     }
     if (!end) {
         return std::string("cannot be read back");
@@ -198,8 +182,9 @@ std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartS
     return std::nullopt;
 }
 
-// Audio is checked by how long it plays, which hidden warm-up before 0 is no part of, whatever
-// times its packets carry (a FLAC frame tells its place in the source).
+// Audio is checked by how long it plays, which hidden warm-up is no part of, whatever times its
+// packets carry (a FLAC frame tells its place in the source). At an end cut its packets were read
+// at both ends: they hold the span and the plan's warm-up. To the source's end its header tells.
 std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartSpan& span) {
     if (part.times.empty()) {
         return std::string("holds no audio");
@@ -208,7 +193,12 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
         return std::nullopt;
     }
     std::optional<double> length = part.duration;
-    if (length && part.first < 0 && !part.firstHidden) {
+    if (span.endIsVideo) {
+        // Its own audio starts after the warm-up, and a part from the beginning where the
+        // source's does, after the codec delay its header hides as the source's does.
+        length = part.last + (part.lastLength > 0 ? part.lastLength : part.frame) -
+                 std::max(part.first + span.warmUp, span.begin);
+    } else if (length && part.first < 0 && !part.firstHidden) {
         // Warm-up before 0 that no edit list hides is skipped by the decoder (Opus pre-skip),
         // though Ogg counts it in the file's length.
         *length += part.first;
@@ -217,15 +207,13 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
         // MP3's encoder delay, warm-up included); a FLAC frame's own time is no such start.
         *length -= std::max(*part.start - std::max(part.first, 0.0), 0.0);
     }
-    if (span.endIsVideo) {
-        length = lastFrameEnd(part, span) - std::max(part.first, 0.0);
-    }
     if (!length) {
         return std::string("cannot be read back");
     }
     const double expected = *span.end - span.begin;
     // Cut between packets at both ends, and a muxer may shorten the last one.
-    if (std::abs(*length - expected) > 2 * part.longest + kSlack) {
+    const double within = 2 * part.longest + kSlack;
+    if (*length > expected + within || *length < expected - within - span.sourceDelay) {
         return "plays " + secondsText(*length) + " of audio instead of " + secondsText(expected);
     }
     return std::nullopt;

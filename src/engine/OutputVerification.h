@@ -37,11 +37,13 @@ void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::pa
                                const std::filesystem::path& ffprobe, std::stop_token stop,
                                HeldProbe* heldCount = nullptr);
 
-// What a split's part must hold, in its own time: it opens on a keyframe; after a cut its video
-// starts at 0, shown by every decoder (a part from the beginning keeps what its source hides);
-// it ends at `end` within its last frame's own length, when that is known; and it holds as many
-// video packets as the source has in its span, when they were counted. A part without video is
-// checked by how long its audio plays instead.
+// What a split's part must hold, in its own time, as its plan cut it from the source: it opens on
+// a keyframe; after a cut its video starts at 0, shown by every decoder (a part from the
+// beginning keeps what its source hides); its video holds the source's packets of its span, as
+// many as were counted, the last being the source's frame before `end` and lasting until it (the
+// source's next frame, before the leading pictures a cut there loses). Audio alone holds the
+// source's packets from `warmUp` before its start to its end cut: they play the span, what the
+// header hides aside. A part to the source's end, without an end cut, is measured by its header.
 struct SplitPartSpan {
     bool startsAtCut = false;
     std::optional<double> end;
@@ -49,14 +51,22 @@ struct SplitPartSpan {
     // the whole part ends.
     bool endIsVideo = false;
     bool hasVideo = true;
-    // The frames before `end` that the source's own leading pictures take from the part.
-    int lostAtEnd = 0;
+    // When read: the time of the source's last frame before `end`, the part's last. Without
+    // it the part's last frame lasts what its own packet says.
+    std::optional<double> lastFrame = std::nullopt;
     // How many packets the part's video must hold, when its first video stream is the one
     // ffmpeg's report counts.
     std::optional<std::int64_t> videoPackets = std::nullopt;
     // Where the span starts in the part's time: after 0 only for a part from the beginning of
     // a source that starts a little after 0 (codec delay), which the part keeps.
     double begin = 0;
+    // How long the audio the plan reads before the part's start to warm its decoder plays,
+    // when its container hides it from playback.
+    double warmUp = 0;
+    // The source's codec delay when its first timestamp is one (an MP3's): a part from a cut to
+    // the source's end may end this much sooner, as its packets end where the source's length
+    // counts from 0 or from that delay.
+    double sourceDelay = 0;
     // Where those packets are, as the sentence about a wrong count ends.
     std::string packetsFrom = "its span has in the source";
 };

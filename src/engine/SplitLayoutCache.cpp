@@ -30,6 +30,7 @@ void SplitLayoutCache::keep(const fs::path& input, const SourceFileFingerprint& 
         entries_.erase(entries_.begin());
     }
     layout.videoEnd.reset();  // the end cut's own
+    layout.videoLastFrame.reset();
     entries_.push_back({input, state, std::move(layout)});
 }
 

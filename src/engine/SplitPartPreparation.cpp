@@ -4,6 +4,7 @@
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/SplitStreamCuts.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -38,9 +39,9 @@ SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& spli
     if (auto kept = state ? cache.find(split.input, *state) : std::nullopt) {
         SplitLayoutRead read{std::move(*kept), {}};
         if (split.endTime) {
-            read.withEnd =
-                std::async(std::launch::async, [&runner, split, ffprobe, childStop, stop] {
-                    return probeSplitLayout(runner, split, ffprobe, childStop, stop);
+            read.withEnd = std::make_unique<ReadBeside<SplitSourceLayout>>(
+                std::move(childStop), [&runner, split, ffprobe, stop](std::stop_token readStop) {
+                    return probeSplitLayout(runner, split, ffprobe, std::move(readStop), stop);
                 });
         }
         return read;
@@ -66,6 +67,26 @@ bool hasEstimatedDuration(const SplitSourceLayout& layout) {
     return layout.formatName == "mpeg";
 }
 
+// How long the audio that the check reads (the first audio stream) plays before the cut, read to
+// warm its decoder: from where the command starts it, never before the source's start, and none
+// in an MP3 file too near that start for its header to claim it.
+double audioWarmUp(const SplitRequest& split, const SplitSourceLayout& layout,
+                   const fs::path& output) {
+    const auto audio =
+        std::find_if(layout.streams.begin(), layout.streams.end(), [](const SplitStream& stream) {
+            return stream.kind == "audio" && stream.role == SplitStreamRole::timed;
+        });
+    if (audio == layout.streams.end()) {
+        return 0;
+    }
+    const double cut = split.startTime - splitCutLead(layout);
+    const double from = splitAudioWarmUpStart(*audio, output, cut);
+    if (from < layout.start - 1e-6 && splitWarmUpInMp3Header(*audio, output)) {
+        return 0;
+    }
+    return cut - std::max(from, layout.start);
+}
+
 }  // namespace
 
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
@@ -84,15 +105,23 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
         // Where the video ends is known only with its end keyframe read; audio ends at the cut.
         if (layout.videoEnd) {
             span.end = *layout.videoEnd - zero;
+            if (layout.videoLastFrame) {
+                span.lastFrame = *layout.videoLastFrame - zero;
+            }
         } else if (!span.hasVideo) {
             span.end = *split.endTime - zero;
         }
         span.endIsVideo = span.end.has_value();
     } else if (layout.duration && !hasEstimatedDuration(layout)) {
         span.end = layout.start + *layout.duration - zero;
+        if (span.startsAtCut && !span.hasVideo && splitSourceZero(layout) == 0) {
+            span.sourceDelay = std::max(layout.start, 0.0);
+        }
+    }
+    if (span.startsAtCut && !span.hasVideo) {
+        span.warmUp = audioWarmUp(split, layout, output);
     }
     if (split.frames && span.hasVideo) {
-        span.lostAtEnd = split.frames->lostAtEnd;
         // ffmpeg's report counts the first video stream it writes: a picture mapped before
         // the video (cover art outside Matroska) would be counted instead.
         const auto picture = role(SplitStreamRole::picture);

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <filesystem>
-#include <future>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "engine/FFmpegCommandBuilder.h"
+#include "engine/FFprobeQueries.h"
 #include "engine/JobFiles.h"
 #include "engine/OutputVerification.h"
 #include "engine/SafeFileReplacement.h"
@@ -37,14 +38,14 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
                                    const std::stop_token& stop);
 
 // A split source's layout for one part: what its command is made from now and, for a part with
-// an end cut whose source's layout was kept, the read of where its video ends, begun on a thread
-// of its own so that it runs beside the part's ffmpeg run.
+// an end cut whose source's layout was kept, the read of where its video ends, begun beside the
+// part's ffmpeg run under the job's child stop (its owner's end stops and waits for it).
 struct SplitLayoutRead {
     SplitSourceLayout layout;
-    // When valid: the layout with the part's end read (throwing as probeSplitLayout does). The
+    // When set: the layout with the part's end read (throwing as probeSplitLayout does). The
     // run made from `layout` stands when the command made from it is the same; it differs only
     // when the end keyframe has leading pictures, which `layout` assumes it has not.
-    std::future<SplitSourceLayout> withEnd;
+    std::unique_ptr<ReadBeside<SplitSourceLayout>> withEnd;
 };
 
 // The layout from `cache` when its source is as it was (`state`), with the part's end read

@@ -1,11 +1,13 @@
 #include "engine/SplitPartWarmUp.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -21,6 +23,9 @@ namespace {
 
 // The samples every MP3 decoder delays its output by, which the header's delay leaves out.
 constexpr int kMp3DecoderDelay = 529;
+// How the encoders that write a LAME extension name themselves at its start (LAME's own, and
+// ffmpeg's codec and muxer).
+constexpr const char* kLameEncoders[] = {"LAME", "Lavc", "Lavf"};
 
 std::uint8_t byteAt(std::string_view bytes, std::size_t at) {
     return static_cast<std::uint8_t>(bytes[at]);
@@ -99,6 +104,23 @@ void putLittleEndian(std::string& bytes, std::size_t at, std::uint64_t value, in
     for (int i = 0; i < size; ++i) {
         bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
     }
+}
+
+// `a + b` and `a - b`: a position beyond 64 bits is none a part of ours holds.
+std::int64_t sum(std::int64_t a, std::int64_t b) {
+    std::int64_t total = 0;
+    if (__builtin_add_overflow(a, b, &total)) {
+        throw std::runtime_error("its audio positions are out of range");
+    }
+    return total;
+}
+
+std::int64_t difference(std::int64_t a, std::int64_t b) {
+    std::int64_t total = 0;
+    if (__builtin_sub_overflow(a, b, &total)) {
+        throw std::runtime_error("its audio positions are out of range");
+    }
+    return total;
 }
 
 // An Opus packet's samples at 48 kHz, from its table-of-contents byte and, for a packet of
@@ -200,10 +222,10 @@ void readOpusPage(OpusStream& opus, const OggPage& page, std::int64_t start) {
     if (!opus.clock && page.granule != -1) {
         std::int64_t total = 0;
         for (std::int64_t samples : opus.waiting) {
-            total += samples;
+            total = sum(total, samples);
         }
         // A page's position counts the pre-skip and the samples of every packet ended on it.
-        opus.clock = page.granule - opus.preSkip - total;
+        opus.clock = difference(page.granule, sum(opus.preSkip, total));
         opus.first = opus.clock;
     }
     if (!opus.clock) {
@@ -213,7 +235,7 @@ void readOpusPage(OpusStream& opus, const OggPage& page, std::int64_t start) {
         if (!opus.shown && *opus.clock >= start) {
             opus.shown = opus.clock;
         }
-        *opus.clock += samples;
+        *opus.clock = sum(*opus.clock, samples);
     }
     opus.waiting.clear();
 }
@@ -259,8 +281,12 @@ void writeMp3WarmUp(const fs::path& file) {
     const std::uint8_t flags = byteAt(frame, tag + 7);
     const std::size_t lame = tag + 8 + ((flags & 1) != 0 ? 4 : 0) + ((flags & 2) != 0 ? 4 : 0) +
                              ((flags & 4) != 0 ? 100 : 0) + ((flags & 8) != 0 ? 4 : 0);
-    if (frame.size() < lame + 36) {
-        return;  // no LAME extension, so no delay to correct
+    // The delay lies in the LAME extension, which opens with its encoder's name; after a bare
+    // Xing header those bytes are audio.
+    if (frame.size() < lame + 36 ||
+        !std::any_of(std::begin(kLameEncoders), std::end(kLameEncoders),
+                     [&](const char* name) { return frame.compare(lame, 4, name) == 0; })) {
+        return;
     }
     const int delay = kMp3WarmUpFrames * (mpeg1 ? 1152 : 576) - kMp3DecoderDelay;
     // 12 bits of delay, then the 12 bits of padding ffmpeg wrote.
@@ -299,8 +325,8 @@ void writeOpusWarmUp(const fs::path& file, double start) {
         if (!opus.shown || !opus.first) {
             continue;
         }
-        const std::int64_t preSkip = *opus.shown - *opus.first;
-        const std::int64_t shift = -(*opus.first + opus.preSkip);
+        const std::int64_t preSkip = difference(*opus.shown, *opus.first);
+        const std::int64_t shift = difference(0, sum(*opus.first, opus.preSkip));
         if (preSkip > 0xFFFF) {
             throw std::runtime_error("its warm-up is too long for an Opus header");
         }
@@ -315,7 +341,8 @@ void writeOpusWarmUp(const fs::path& file, double start) {
             if (!page || page->granule == -1) {
                 continue;
             }
-            putLittleEndian(page->bytes, 6, static_cast<std::uint64_t>(page->granule + shift), 8);
+            putLittleEndian(page->bytes, 6, static_cast<std::uint64_t>(sum(page->granule, shift)),
+                            8);
             rewriteOggPage(stream, *page, false, file);
         }
     }

@@ -66,7 +66,12 @@ SplitStreamRole roleOf(const nlohmann::json& stream, bool videoSeen) {
     return SplitStreamRole::timed;
 }
 
-std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t video, double end) {
+struct VideoEnd {
+    std::optional<double> end;
+    std::optional<double> lastFrame;
+};
+
+VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, double end) {
     std::vector<CodedPicture> pictures;
     for (const auto& packet : packets) {
         const auto time = seconds(packet, "pts_time");
@@ -80,15 +85,22 @@ std::optional<double> videoEndAt(const nlohmann::json& packets, std::int64_t vid
     for (std::size_t at = 0; at < pictures.size(); ++at) {
         before = before || pictures[at].time < end - kSplitCutMargin;
         if (before && pictures[at].isKeyframe && pictures[at].time >= end - kSplitCutMargin) {
+            VideoEnd found{pictures[at].time, std::nullopt};
             for (const auto& leading : leadingPictures(pictures)) {
                 if (leading.keyframe == at) {
-                    return leading.earliest;
+                    found.end = leading.earliest;
                 }
             }
-            return pictures[at].time;
+            for (std::size_t earlier = 0; earlier < at; ++earlier) {
+                if (pictures[earlier].time < *found.end) {
+                    found.lastFrame = std::max(found.lastFrame.value_or(pictures[earlier].time),
+                                               pictures[earlier].time);
+                }
+            }
+            return found;
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
@@ -126,9 +138,8 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
         entries += ":packet=stream_index,pts_time,flags";
         arguments.insert(
             arguments.end(),
-            {"-read_intervals",
-             formatCommandLineSeconds(std::max(*endTime - kSplitCutMargin - kEndLeadIn, 0.0)) +
-                 "%+" + formatCommandLineSeconds(kEndLeadIn + kEndWindow)});
+            {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin - kEndLeadIn) +
+                                    "%+" + formatCommandLineSeconds(kEndLeadIn + kEndWindow)});
     }
     arguments.insert(arguments.end(), {"-show_entries", entries, "-of", "json", input.string()});
     return arguments;
@@ -185,8 +196,10 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             layout.start = seconds(*format, "start_time").value_or(0);
         }
         if (endTime && video) {
-            layout.videoEnd =
+            const auto found =
                 videoEndAt(report.value("packets", nlohmann::json::array()), *video, *endTime);
+            layout.videoEnd = found.end;
+            layout.videoLastFrame = found.lastFrame;
         }
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;

@@ -62,6 +62,9 @@ struct SplitSourceLayout {
     std::string formatName;  // ffprobe's name of the source's demuxer ("matroska,webm", …)
     // The source's first timestamp (a recording's may be hours in); cut times count from it.
     double start = 0;
+    // The presentation time of the source's last frame before `videoEnd`, the part's last: it
+    // lasts until `videoEnd`, however long its own packet says. None when not read.
+    std::optional<double> videoLastFrame = std::nullopt;
 
     friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
 };
@@ -85,7 +88,8 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
 
 // Reads that report; none when it is not one. The part's video ends at the first keyframe at or
 // after `endTime` (within the margin), before its leading pictures; a read that began after
-// `endTime` tells none.
+// `endTime` tells none. `endTime` is in the source's own timestamps, negative ones included (a
+// broadcast whose clock rolled over): the read starts there, not at 0.
 std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
                                                   std::optional<double> endTime);
 

@@ -613,6 +613,20 @@ TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
     EXPECT_STREQ(remuxError.what(), "Invalid data found when processing input");
     EXPECT_FALSE(fs::exists(marker("probe-finished")));
     expectOnly({});
+
+    // So does a failed split whose source's layout was kept: the read of its end beside it.
+    const std::string ran = marker("split-ran").string();
+    auto splitting = processor(standIn(
+        "if [ -e '" + ran + "' ]; then exit 1; fi\ntouch '" + ran + "'\nexec ffmpeg \"$@\"\n",
+        "case \"$*\" in *-read_intervals*chapter=*)\n  trap 'exit 143' TERM\n  for i in $(seq "
+        "100); do sleep 0.05; done\n  touch '" +
+            marker("end-read").string() + "';;\nesac\nexec ffprobe \"$@\"\n"));
+    splitting.process(SplitRequest{media().matroska, outputs() / "a.mkv", 0, std::nullopt}, {}, {});
+    EXPECT_THROW(
+        splitting.process(SplitRequest{media().matroska, outputs() / "b.mkv", 1, 2.0}, {}, {}),
+        MediaProcessingError);
+    EXPECT_FALSE(fs::exists(marker("end-read")));
+    expectOnly({"a.mkv"});
 }
 
 // Failures a new user meets: the job says why, writes no output and leaves no working file.

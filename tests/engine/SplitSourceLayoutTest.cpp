@@ -69,6 +69,7 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
     // none without a keyframe read there, from a read that began after the end time (a
     // transport stream's seek overshoots), or without an end.
     EXPECT_EQ(layout->videoEnd, 3.875);
+    EXPECT_EQ(layout->videoLastFrame, 3.0);
     const struct {
         std::optional<double> end;
         std::optional<double> videoEnd;
@@ -88,6 +89,9 @@ TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
     EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", 4.0),
                 ::testing::IsSupersetOf(
                     {std::string("-read_intervals"), std::string("1.999000%+12.000000")}));
+    // In the source's own timeline: a broadcast whose clock rolled over reads before 0.
+    EXPECT_THAT(splitLayoutProbeArguments("/m/a.ts", -22.6),
+                ::testing::Contains(std::string("-24.601000%+12.000000")));
     EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", std::nullopt),
                 ::testing::Not(::testing::Contains(std::string("-read_intervals"))));
 }
@@ -120,13 +124,21 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
         }
         return json + R"(], "format": {}})";
     };
-    // A 25 fps part cut at a keyframe, its video to end at 4 s; with 100 packets counted and
-    // the last two frames before the end keyframe declared lost; audio alone cut at 4.37 s.
+    // A 25 fps part cut at a keyframe, its video to end at 4 s; with 100 packets counted; before
+    // an end keyframe whose two leading pictures are lost (the source's frame at 3.96 is the
+    // part's last, its next at 4.0); audio alone cut at 4.37 s, warmed by one packet before.
     const SplitPartSpan cut{true, 4.0, true};
-    const SplitPartSpan counted{true, 4.0, true, true, 0, 100};
-    const SplitPartSpan lost{true, 4.08, true, true, 2};
+    const SplitPartSpan counted{true, 4.0, true, true, std::nullopt, 100};
+    const SplitPartSpan lost{true, 4.0, true, true, 3.96};
     const SplitPartSpan beginning{false, 6.0, false};
-    const SplitPartSpan audio{true, 4.37, true, false};
+    const SplitPartSpan audio{true, 4.37, true, false, std::nullopt, std::nullopt, 0, 0.023};
+    // An MP3 clip of 5 s, read from 4.5 frames before its start; its packets count from 0.
+    const SplitPartSpan mp3{true, 5.0, true, false, std::nullopt, std::nullopt, 0, 0.1166};
+    const auto mp3Clip = [&](const char* last) {
+        return R"({"packets": [)" + packet("0", "K_", "0.026122") + ", " +
+               packet(last, "K_", "0.026122") +
+               R"(], "format": {"start_time": "0.104490", "duration": "5.146"}})";
+    };
     const std::string tone = R"({"packets": [)" + packet("-0.023", "KD", "0.023") + ", " +
                              packet("0", "K_", "0.023") + ", " + packet("4.35", "K_", "0.023") +
                              R"(], "format": {}})";
@@ -152,19 +164,30 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
         {report(packet("0", "K_"), "5.0"), beginning,
          "ends at 5.000 s of its own time instead of 6.000 s"},
         {bare({"0", "0.04", "3.96"}), cut, std::nullopt},  // a frame is the closest two times
-        // The last frame lasts what its packet says, or up to the next frame of the source:
-        // five of the first frames' length at a variable rate.
+        // The last frame lasts what its packet says, or up to the source's next frame when the
+        // plan read it: five of the first frames' length at a variable rate, though the muxer
+        // stored the first ones' length for it.
         {R"({"packets": [)" + packet("0", "K_", "0.02") + ", " + packet("3.9", "__", "0.1") +
              R"(], "format": {}})",
          cut, std::nullopt},
-        {bare({"0", "0.02", "3.7", "3.8", "3.9"}), cut, std::nullopt},
-        {bare({"0", "0.02", "3.7", "3.8"}), cut,
+        {R"({"packets": [)" + packet("0", "K_", "0.02") + ", " + packet("3.9", "__", "0.02") +
+             R"(], "format": {}})",
+         {true, 4.0, true, true, 3.9},
+         std::nullopt},
+        {bare({"0", "0.02", "3.7", "3.8", "3.9"}), {true, 4.0, true, true, 3.9}, std::nullopt},
+        {bare({"0", "0.02", "3.7", "3.8"}),
+         {true, 4.0, true, true, 3.9},
          "ends at 3.900 s of its own time instead of 4.000 s"},
-        // Short by the frames declared lost, no more.
+        {bare({"0", "0.02", "3.9", "4.0"}),
+         {true, 4.0, true, true, 3.9},
+         "ends at 4.100 s of its own time instead of 4.000 s"},
+        // Without the frames the page said are lost, no more and no fewer.
         {report(packet("0", "K_")), lost, std::nullopt},
         {report(packet("0", "K_")),
-         {true, 4.12, true, true, 2},
-         "ends at 4.000 s of its own time instead of 4.120 s"},
+         {true, 4.08, true, true, 4.04},
+         "ends at 4.000 s of its own time instead of 4.080 s"},
+        {bare({"0", "0.04", "3.96", "4.0"}), lost,
+         "ends at 4.040 s of its own time instead of 4.000 s"},
         // Every packet counted: one too many or too few, or none read, fails.
         {report(packet("0", "K_")), counted, std::nullopt, 100},
         {report(packet("0", "K_")), counted,
@@ -174,7 +197,11 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
         // Audio plays the span within a packet, hidden warm-up before 0 aside, whatever times
         // its packets carry (FLAC's tell their place in the source).
         {tone, audio, std::nullopt},
-        {tone, {true, 4.5, true, false}, "plays 4.373 s of audio instead of 4.500 s"},
+        {tone,
+         {true, 4.5, true, false, std::nullopt, std::nullopt, 0, 0.023},
+         "plays 4.373 s of audio instead of 4.500 s"},
+        {mp3Clip("5.12"), mp3, std::nullopt},
+        {mp3Clip("5.2"), mp3, "plays 5.109 s of audio instead of 5.000 s"},
         {flac("5.612"), {true, 5.63, false, false}, std::nullopt},
         {flac("4.9"), {true, 5.63, false, false}, "plays 4.900 s of audio instead of 5.630 s"},
         {R"({"packets": [], "format": {}})", audio, "holds no audio"},

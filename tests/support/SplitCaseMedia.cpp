@@ -100,11 +100,15 @@ fs::path splitCaseFile(SplitCase which) {
             return TestMedia::generate("case-song.mp3", {"-f", "lavfi", "-i", chirp(10, 44100),
                                                          "-c:a", "libmp3lame", "-b:a", "192k"});
         case SplitCase::mp3Long:
+        case SplitCase::mp3HalfHour: {
+            const bool hours = which == SplitCase::mp3Long;
             return TestMedia::generate(
-                "case-long.mp3",
+                hours ? "case-long.mp3" : "case-half-hour.mp3",
                 {"-f", "lavfi", "-i",
-                 "anoisesrc=color=pink:seed=3:sample_rate=22050:amplitude=0.3:d=10800", "-ac", "1",
-                 "-c:a", "libmp3lame", "-b:a", "32k"});
+                 "anoisesrc=color=pink:seed=3:sample_rate=22050:amplitude=0.3:d=" +
+                     std::string(hours ? "10800" : "1800"),
+                 "-ac", "1", "-c:a", "libmp3lame", "-b:a", "32k"});
+        }
         case SplitCase::packedAvi:
             return TestMedia::generate(
                 "case-packed.avi",

@@ -18,6 +18,8 @@ enum class SplitCase {
     mp3,
     // Three hours of 32 kb/s mono LAME MP3 (about 43 MB): only for tests that need its length.
     mp3Long,
+    // Half an hour of it, made the same way: what a test run can afford.
+    mp3HalfHour,
     // MPEG-4 Part 2 with packed B-frames in AVI (as DivX and Xvid write it), GOP 50, and MP3.
     packedAvi,
     // VP9 + Opus (a chirp) in WebM, and the same streams copied into MKV.

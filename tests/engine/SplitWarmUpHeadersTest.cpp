@@ -1,0 +1,101 @@
+// The header rewrites that hide a part's warm-up, on hand-made files: what they change, what
+// they leave, and the files they refuse.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "engine/SplitPartWarmUp.h"
+#include "support/TempDir.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string littleEndian(std::uint64_t value, int size) {
+    std::string bytes;
+    for (int i = 0; i < size; ++i) {
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+// An Ogg page of one stream holding `body` as one packet.
+std::string oggPage(char type, std::uint64_t granule, std::uint32_t sequence,
+                    const std::string& body) {
+    return "OggS" + std::string(1, '\0') + std::string(1, type) + littleEndian(granule, 8) +
+           littleEndian(7, 4) + littleEndian(sequence, 4) + littleEndian(0, 4) +
+           std::string(1, '\1') + std::string(1, static_cast<char>(body.size())) + body;
+}
+
+// Ogg Opus: its head (pre-skip 312), its tags and one 20 ms packet on a page at `granule`.
+std::string opusFile(std::uint64_t granule) {
+    const std::string head = "OpusHead" + std::string(1, '\1') + std::string(1, '\1') +
+                             littleEndian(312, 2) + littleEndian(48000, 4) + littleEndian(0, 3);
+    return oggPage(2, 0, 0, head) + oggPage(0, 0, 1, "OpusTags" + littleEndian(0, 8)) +
+           oggPage(4, granule, 2, "\xF8\x01\x02");
+}
+
+// An MPEG-1 Layer III frame (128 kb/s, 44.1 kHz, stereo: 417 bytes) with an Info header
+// whose frames, bytes, TOC and quality fields are all there, then `extension` where a LAME
+// extension goes.
+std::string mp3File(const std::string& extension) {
+    std::string frame = "\xFF\xFB\x90";
+    frame += std::string(1, '\0') + std::string(32, '\0') + "Info" + littleEndian(0x0F000000, 4);
+    frame += std::string(112, '\x11') + extension;
+    frame.resize(417, '\0');
+    return frame + frame;  // and the next frame
+}
+
+// The LAME extension's encoder delay, in its 12 bits.
+int lameDelay(const std::string& file) {
+    constexpr std::size_t lame = 4 + 32 + 8 + 112;
+    return (static_cast<std::uint8_t>(file[lame + 21]) << 4) |
+           (static_cast<std::uint8_t>(file[lame + 22]) >> 4);
+}
+
+}  // namespace
+
+// Each rewrite changes only what its header holds: an MP3 part's delay where a LAME extension
+// says it is there (bytes after a bare Xing header are audio), an Ogg Opus part's positions
+// unless one of them would pass 64 bits, which fails with the file untouched.
+TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
+    const std::string lame = "Lavc59.37" + std::string(27, '\0');
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::function<void(const fs::path&)> rewrite;
+        bool throws;
+        int delay;  // the LAME delay after the rewrite; -1: the file as it was
+    } rows[] = {
+        {"LAME extension", mp3File(lame), writeMp3WarmUp, false, 4 * 1152 - 529},
+        {"bare Xing header", mp3File(std::string(36, '\x5A')), writeMp3WarmUp, false, -1},
+        {"Opus near the lowest position", opusFile(0x8000000000000064ULL),
+         [](const fs::path& file) { writeOpusWarmUp(file, -0.1); }, true, -1},
+    };
+    tavtest::TempDir folder;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path file = folder / "part";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << row.bytes;
+        if (row.throws) {
+            EXPECT_THROW(row.rewrite(file), std::runtime_error);
+        } else {
+            row.rewrite(file);
+        }
+        std::ifstream in(file, std::ios::binary);
+        const std::string written{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(written.size(), row.bytes.size());
+        if (row.delay < 0) {
+            EXPECT_EQ(written, row.bytes);
+        } else {
+            EXPECT_EQ(lameDelay(written), row.delay);
+            EXPECT_EQ(written.substr(417), row.bytes.substr(417));
+        }
+    }
+}
