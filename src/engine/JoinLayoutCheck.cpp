@@ -203,8 +203,8 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
             return mismatch;
         }
     }
-    // Video without presentation times goes into no container; the concat reader shows what
-    // each file's edit list hides, in every container.
+    // Reordered video without presentation times goes into no container; the concat reader shows
+    // what each file's edit list hides, in every container.
     for (const auto& file : files) {
         if (auto untimed = StreamCopyCompatibility::untimedVideoMessage(*readyStreams(states, file),
                                                                         container, name(file))) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,11 @@ bool generatesPresentationTimes(std::string_view videoCodec);
 // The input options that give every packet of such a source its presentation time; none for
 // any other codec (an empty name included), whose packets are read as they are.
 std::vector<std::string> presentationTimeArguments(std::string_view videoCodec);
+
+// DivX and Xvid pack a B-frame into the packet of the reference frame decoded before it and
+// leave a placeholder of a few bytes where the B-frame was, which an AVI index may mark as a
+// keyframe: no picture starts there. Whether a packet of `videoCodec` that size is one.
+bool isPackedPlaceholder(std::string_view videoCodec, std::int64_t bytes);
 
 // The codec of the first video stream among `streams`; empty without one.
 std::string firstVideoCodec(const std::vector<MediaStream>& streams);

@@ -7,6 +7,7 @@
 
 #include "engine/LeadingPictures.h"
 #include "engine/MillisecondTime.h"
+#include "engine/PresentationTimes.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -71,13 +72,19 @@ struct VideoEnd {
     std::optional<double> lastFrame;
 };
 
-VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, double end) {
+// `codec` is the video's; `decodingTimes` says its frames are shown when decoded (H.264 in AVI
+// without B-frames), whatever times ffprobe generates for them.
+VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, std::string_view codec,
+                    bool decodingTimes, double end) {
     std::vector<CodedPicture> pictures;
     for (const auto& packet : packets) {
-        const auto time = seconds(packet, "pts_time");
+        const auto time = seconds(packet, decodingTimes ? "dts_time" : "pts_time");
         if (packet.value("stream_index", std::int64_t{-1}) == video && time) {
+            const auto size = parsePosixNumber(packet.value("size", std::string()));
             pictures.push_back(
-                {*time, packet.value("flags", std::string()).find('K') != std::string::npos});
+                {*time,
+                 packet.value("flags", std::string()).find('K') != std::string::npos &&
+                     !isPackedPlaceholder(codec, static_cast<std::int64_t>(size.value_or(0)))});
         }
     }
     // Only a read that began before the end time has seen the keyframe there.
@@ -135,7 +142,7 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
     // end keyframe may be one of them. Where every packet has one, nothing changes.
     std::vector<std::string> arguments = {"-v", "error", "-fflags", "+genpts"};
     if (endTime) {
-        entries += ":packet=stream_index,pts_time,flags";
+        entries += ":packet=stream_index,pts_time,dts_time,size,flags";
         arguments.insert(
             arguments.end(),
             {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin - kEndLeadIn) +
@@ -196,8 +203,16 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             layout.start = seconds(*format, "start_time").value_or(0);
         }
         if (endTime && video) {
-            const auto found =
-                videoEndAt(report.value("packets", nlohmann::json::array()), *video, *endTime);
+            const auto& codec =
+                std::find_if(layout.streams.begin(), layout.streams.end(),
+                             [&](const SplitStream& stream) { return stream.index == *video; })
+                    ->codec;
+            // Generated times follow B-frames; AVI video of another codec passed the page's check
+            // only without them.
+            const bool decodingTimes =
+                layout.formatName == "avi" && !generatesPresentationTimes(codec);
+            const auto found = videoEndAt(report.value("packets", nlohmann::json::array()), *video,
+                                          codec, decodingTimes, *endTime);
             layout.videoEnd = found.end;
             layout.videoLastFrame = found.lastFrame;
         }

@@ -374,7 +374,7 @@ std::optional<std::string> StreamCopyCompatibility::untimedVideoMessage(
     const std::string& fileName) {
     for (const auto& stream : streams) {
         if (stream.kind == MediaStreamKind::video && stream.lacksPresentationTimes &&
-            !generatesPresentationTimes(stream.codecName)) {
+            stream.reordersFrames && !generatesPresentationTimes(stream.codecName)) {
             return "\u201C" + fileName + "\u201D can't be copied into " + displayName(container) +
                    " without re-encoding because its video frames have no presentation times.";
         }

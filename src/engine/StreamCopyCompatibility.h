@@ -79,8 +79,10 @@ class StreamCopyCompatibility {
                                                           OutputContainer container,
                                                           const std::string& fileName);
     // Why `file`'s video cannot be copied into the container: its packets have no presentation
-    // times (H.264 or HEVC in AVI), which Matroska needs and the MP4 family would invent wrong,
-    // and which only MPEG-1/2/4 video gets generated exactly; none otherwise.
+    // times and its frames are reordered (H.264 or HEVC with B-frames in AVI), so no decoding
+    // time says when a frame is shown; Matroska needs that time, the MP4 family would invent it
+    // wrong, and only MPEG-1/2/4 video gets it generated exactly. None otherwise: frames shown
+    // in decoding order are shown at their decoding times.
     static std::optional<std::string> untimedVideoMessage(const std::vector<MediaStream>& streams,
                                                           OutputContainer container,
                                                           const std::string& fileName);

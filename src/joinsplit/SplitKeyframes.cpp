@@ -39,8 +39,77 @@ void forEachLine(std::string_view report, Visit line) {
     }
 }
 
-// A packet line: presentation time, decoding time, duration, flags.
-constexpr std::size_t kPacketFields = 4;
+// A packet line: presentation time, decoding time, duration, size, flags.
+constexpr std::size_t kPacketFields = 5;
+
+// ffprobe writes a packet's flags as letters and underscores ("K_", "__", "KD").
+bool isFlags(std::string_view field) {
+    return field.size() >= 2 && field.find_first_not_of("KDC_") == std::string_view::npos;
+}
+
+struct PacketLine {
+    std::optional<double> time;  // presentation time, else decoding time
+    double duration = 0;
+    bool isKeyframe = false;
+    bool isHidden = false;       // read to decode what follows, never shown
+    bool isPlaceholder = false;  // where a packed B-frame was
+};
+
+// What the report says, packets in decoding order.
+struct VideoReport {
+    std::vector<PacketLine> packets;
+    std::string codec;
+    bool reordered = false;
+    bool lacksPresentationTimes = false;
+    std::optional<double> containerDuration;
+};
+
+VideoReport readReport(std::string_view report) {
+    VideoReport read;
+    std::vector<std::int64_t> sizes;
+    forEachLine(report, [&](const std::vector<std::string_view>& parts) {
+        if (parts.size() >= kPacketFields && isFlags(parts[4])) {
+            const auto presented = parseFiniteNumber(parts[0]);
+            const auto decoded = parseFiniteNumber(parts[1]);
+            // A decoding time alone; cover art has neither.
+            read.lacksPresentationTimes = read.lacksPresentationTimes || (!presented && decoded);
+            read.packets.push_back({presented ? presented : decoded,
+                                    parseFiniteNumber(parts[2]).value_or(0),
+                                    parts[4].find('K') != std::string_view::npos,
+                                    parts[4].find('D') != std::string_view::npos});
+            sizes.push_back(static_cast<std::int64_t>(parseFiniteNumber(parts[3]).value_or(0)));
+        } else if (parts.size() == 1 && parseFiniteNumber(parts[0])) {
+            read.containerDuration = parseFiniteNumber(parts[0]);
+        } else if (!parts[0].empty() && !parseFiniteNumber(parts[0]) && parts[0] != "N/A") {
+            // The stream's line: its codec and how many frames its decoder holds back to
+            // reorder, which side data may follow after a comma.
+            read.codec = std::string(parts[0]);
+            read.reordered = parts.size() > 1 && parseFiniteNumber(parts[1]).value_or(0) > 0;
+        }
+    });
+    // The codec comes after the packets.
+    for (std::size_t at = 0; at < sizes.size(); ++at) {
+        auto& packet = read.packets[at];
+        packet.isPlaceholder = isPackedPlaceholder(read.codec, sizes[at]);
+        packet.isKeyframe = packet.isKeyframe && !packet.isPlaceholder;
+    }
+    return read;
+}
+
+// Whether the keyframe at `at` carries a packed B-frame: its own placeholder follows it with
+// only pictures shown before it in between, as after any packet that carries one.
+bool carriesPackedPicture(const std::vector<CodedPicture>& pictures,
+                          const std::vector<bool>& placeholders, std::size_t at) {
+    for (std::size_t next = at + 1; next < pictures.size() && !pictures[next].isKeyframe; ++next) {
+        if (placeholders[next]) {
+            return true;
+        }
+        if (pictures[next].time >= pictures[at].time) {
+            return false;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -54,9 +123,15 @@ std::optional<double> SplitKeyframes::after(double seconds) const {
     return found == times.end() ? std::nullopt : std::optional(*found);
 }
 
-int SplitKeyframes::lostBefore(double keyframe) const {
+int SplitKeyframes::leadingPackets(double keyframe) const {
     const auto found = leadingPictures.find(keyframe);
     return found == leadingPictures.end() ? 0 : found->second;
+}
+
+int SplitKeyframes::lostBefore(double keyframe) const {
+    const bool packed =
+        std::binary_search(packedKeyframes.begin(), packedKeyframes.end(), keyframe);
+    return leadingPackets(keyframe) + (packed ? 1 : 0);
 }
 
 std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
@@ -67,8 +142,9 @@ std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path
     arguments.insert(
         arguments.end(),
         {"-select_streams", "v:0", "-show_entries",
-         "packet=pts_time,dts_time,duration_time,flags:stream=codec_name:format=duration", "-of",
-         "csv=p=0", file.string()});
+         "packet=pts_time,dts_time,duration_time,size,flags:stream=codec_name,has_b_frames:"
+         "format=duration",
+         "-of", "csv=p=0", file.string()});
     return arguments;
 }
 
@@ -90,47 +166,50 @@ std::vector<double> parseSplitAudioFrames(std::string_view report) {
 }
 
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
-    std::vector<CodedPicture> pictures;  // in decoding order
+    const VideoReport read = readReport(report);
+    std::vector<CodedPicture> pictures;  // in decoding order, with a time
+    std::vector<bool> placeholders;      // of those
+    // Times count from the first frame shown: an edit list may hide frames before it.
     double first = std::numeric_limits<double>::infinity();
+    double shown = std::numeric_limits<double>::infinity();
     double last = -std::numeric_limits<double>::infinity();
-    std::optional<double> containerDuration;
-    forEachLine(report, [&](const std::vector<std::string_view>& parts) {
-        if (parts.size() == 1) {
-            // The container's duration; the codec's name is no number.
-            if (auto duration = parseFiniteNumber(parts[0])) {
-                containerDuration = duration;
-            }
-            return;
+    for (const auto& packet : read.packets) {
+        if (!packet.time) {
+            continue;  // no timestamp at all: nothing a cut could name
         }
-        if (parts.size() < kPacketFields) {
-            return;
+        first = std::min(first, *packet.time);
+        if (!packet.isHidden) {
+            shown = std::min(shown, *packet.time);
         }
-        auto time = parseFiniteNumber(parts[0]);
-        time = time ? time : parseFiniteNumber(parts[1]);
-        if (!time) {
-            return;  // no timestamp at all: nothing a cut could name
-        }
-        first = std::min(first, *time);
-        last = std::max(last, *time + parseFiniteNumber(parts[2]).value_or(0));
-        pictures.push_back({*time, parts[3].find('K') != std::string_view::npos});
-    });
+        last = std::max(last, *packet.time + packet.duration);
+        pictures.push_back({*packet.time, packet.isKeyframe});
+        placeholders.push_back(packet.isPlaceholder);
+    }
     SplitKeyframes result;
     if (std::isfinite(first)) {
-        result.origin = first;
-        result.end = last - first;
+        const double origin = std::isfinite(shown) ? shown : first;
+        result.origin = origin;
+        result.end = last - origin;
+        // A hidden keyframe is where the first frame shown is decoded from: the beginning.
         for (const auto& picture : pictures) {
             if (picture.isKeyframe) {
-                result.times.push_back(picture.time - first);
+                result.times.push_back(std::max(picture.time - origin, 0.0));
             }
         }
         for (const auto& leading : leadingPictures(pictures)) {
-            result.leadingPictures[pictures[leading.keyframe].time - first] = leading.count;
+            result.leadingPictures[std::max(pictures[leading.keyframe].time - origin, 0.0)] =
+                leading.count;
+        }
+        for (std::size_t at = 0; at < pictures.size(); ++at) {
+            if (pictures[at].isKeyframe && carriesPackedPicture(pictures, placeholders, at)) {
+                result.packedKeyframes.push_back(std::max(pictures[at].time - origin, 0.0));
+            }
         }
         std::sort(result.times.begin(), result.times.end());
         result.times.erase(std::unique(result.times.begin(), result.times.end()),
                            result.times.end());
-    } else if (containerDuration && *containerDuration > 0) {
-        result.end = *containerDuration;
+    } else if (read.containerDuration && *read.containerDuration > 0) {
+        result.end = *read.containerDuration;
     } else {
         return std::nullopt;
     }
@@ -138,22 +217,14 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
 }
 
 void countSplitPackets(std::string_view report, SplitKeyframes& keyframes) {
-    // ffprobe writes a packet's flags as letters and underscores ("K_", "__").
-    const auto isFlags = [](std::string_view field) {
-        return field.size() >= 2 && field.find_first_not_of("KDC_") == std::string_view::npos;
-    };
     std::vector<std::int64_t> before;
     std::int64_t packets = 0;
-    forEachLine(report, [&](const std::vector<std::string_view>& parts) {
-        const auto flags = std::find_if(parts.begin(), parts.end(), isFlags);
-        if (parts.size() < 3 || flags == parts.end()) {
-            return;
-        }
-        if (flags->front() == 'K') {
+    for (const auto& packet : readReport(report).packets) {
+        if (packet.isKeyframe) {
             before.push_back(packets);
         }
         ++packets;
-    });
+    }
     keyframes.packets = packets;
     keyframes.packetsBefore.clear();
     if (before.size() == keyframes.times.size()) {
@@ -162,19 +233,8 @@ void countSplitPackets(std::string_view report, SplitKeyframes& keyframes) {
 }
 
 SplitVideoTiming splitVideoTiming(std::string_view report) {
-    SplitVideoTiming timing;
-    forEachLine(report, [&](const std::vector<std::string_view>& parts) {
-        // The stream's line, which side data may follow after a comma.
-        if (parts.size() < kPacketFields && !parts[0].empty() && !parseFiniteNumber(parts[0]) &&
-            parts[0] != "N/A") {
-            timing.codec = std::string(parts[0]);
-        } else if (parts.size() >= kPacketFields && !parseFiniteNumber(parts[0]) &&
-                   parseFiniteNumber(parts[1])) {
-            // A decoding time alone; cover art has neither.
-            timing.lacksPresentationTimes = true;
-        }
-    });
-    return timing;
+    const VideoReport read = readReport(report);
+    return {read.codec, read.lacksPresentationTimes, read.reordered};
 }
 
 SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runner,
@@ -200,14 +260,17 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
         ProcessResult result = probe({});
         const auto timing = splitVideoTiming(result.standardOutput);
         if (result.terminationStatus == 0 && timing.lacksPresentationTimes) {
-            // Only frames shown at a known time can be cut at, and written to Matroska.
-            if (!generatesPresentationTimes(timing.codec)) {
+            // Frames shown in the order they are decoded are shown at their decoding times;
+            // reordered ones only at a known time, which only some codecs have generated.
+            if (timing.reordered && !generatesPresentationTimes(timing.codec)) {
                 throw MediaProbeError::processFailed(
                     "\u201C" + file.filename().string() +
                     "\u201D can't be split without re-encoding because its video frames have no "
                     "presentation times to cut at.");
             }
-            result = probe(timing.codec);
+            if (generatesPresentationTimes(timing.codec)) {
+                result = probe(timing.codec);
+            }
         }
         auto keyframes = result.terminationStatus == 0 ? parseSplitKeyframes(result.standardOutput)
                                                        : std::nullopt;

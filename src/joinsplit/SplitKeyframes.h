@@ -36,20 +36,25 @@ struct SplitKeyframes {
     // were not those of `times` one for one.
     std::vector<std::int64_t> packetsBefore = {};
     std::int64_t packets = 0;
+    // Keyframes (by time, ascending) whose packet also carries a B-frame shown before them, as
+    // DivX and Xvid pack them: a cut there loses that picture too, though it is no packet.
+    std::vector<double> packedKeyframes = {};
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
     std::optional<double> after(double seconds) const;
-    // How many frames just before `keyframe` a cut there loses.
+    // How many frames just before `keyframe` a cut there loses, and how many of them are
+    // packets of their own.
     int lostBefore(double keyframe) const;
+    int leadingPackets(double keyframe) const;
 
     friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
 };
 
 // ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
-// is not cover art, with its presentation and decoding times, length and flags, then that
-// stream's codec and the container's duration; with `codec` set, read with the presentation
-// times generated for that codec's packets that lack one (see PresentationTimes.h).
+// is not cover art, with its presentation and decoding times, length, size and flags, then that
+// stream's codec and reordering, and the container's duration; with `codec` set, read with the
+// presentation times generated for that codec's packets that lack one (see PresentationTimes.h).
 std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
                                                      std::string_view codec = {});
 
@@ -60,16 +65,20 @@ std::vector<double> parseSplitAudioFrames(std::string_view report);
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
 // with a time nor a duration. A packet without a presentation time counts at its decoding time.
+// Times count from the first frame shown (an edit list may hide some before it); a packed
+// B-frame's placeholder is no keyframe, whatever the index says.
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report);
 
 // Counts the packets of that report into `keyframes`, read from it (packetsBefore, packets).
 void countSplitPackets(std::string_view report, SplitKeyframes& keyframes);
 
-// What that report says of the video's times: its codec, and whether any packet of it has a
-// decoding time but no presentation time (AVI and MPEG program streams with B-frames).
+// What that report says of the video's times: its codec, whether any packet of it has a
+// decoding time but no presentation time (AVI and MPEG program streams), and whether its frames
+// are shown in another order than decoded (B-frames).
 struct SplitVideoTiming {
     std::string codec;
     bool lacksPresentationTimes = false;
+    bool reordered = false;
 };
 SplitVideoTiming splitVideoTiming(std::string_view report);
 

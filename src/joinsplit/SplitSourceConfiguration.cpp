@@ -195,7 +195,7 @@ std::optional<SplitFrameCount> framesBetween(const SplitKeyframes& keyframes,
     if (!first || !last) {
         return std::nullopt;
     }
-    return SplitFrameCount{*last - *first - (from ? keyframes.lostBefore(*from) : 0),
+    return SplitFrameCount{*last - *first - (from ? keyframes.leadingPackets(*from) : 0),
                            to ? keyframes.lostBefore(*to) : 0};
 }
 

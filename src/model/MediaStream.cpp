@@ -170,6 +170,7 @@ std::size_t std::hash<tavrolin::MediaStream>::operator()(
     combine(seed, s.rotation);
     combine(seed, s.hiddenStart);
     combine(seed, s.lacksPresentationTimes);
+    combine(seed, s.reordersFrames);
     combine(seed, s.isDefault);
     combine(seed, s.isForced);
     return seed;

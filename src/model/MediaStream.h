@@ -48,6 +48,9 @@ struct MediaStream {
     // Whether some of its first packets carry a decoding time but no presentation time (AVI,
     // MPEG program streams).
     bool lacksPresentationTimes = false;
+    // Whether its decoder shows frames in another order than they come (B-frames): a packet's
+    // decoding time is then not when it is shown.
+    bool reordersFrames = false;
     bool isDefault = false;
     bool isForced = false;
 

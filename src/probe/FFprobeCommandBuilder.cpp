@@ -14,7 +14,8 @@ std::vector<std::string> arguments(const std::string& entries, const std::filesy
 
 const std::string FFprobeCommandBuilder::streamEntries =
     "stream=index,codec_type,codec_name,codec_long_name,profile,level,pix_fmt,color_transfer,"
-    "color_primaries,color_space,codec_tag_string,width,height,channels,channel_layout,"
+    "color_primaries,color_space,codec_tag_string,width,height,has_b_frames,channels,"
+    "channel_layout,"
     "sample_rate:"
     "stream_tags=language,title,rotate:stream_side_data=rotation:"
     "stream_disposition=default,forced";

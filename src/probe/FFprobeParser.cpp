@@ -137,6 +137,7 @@ std::vector<MediaStream> FFprobeParser::parse(std::string_view standardOutput) c
             stream.hiddenStart = found->second;
         }
         stream.lacksPresentationTimes = packets.untimed.contains(stream.index);
+        stream.reordersFrames = optionalInteger(object, "has_b_frames").value_or(0) > 0;
         if (const auto* disposition = optionalObject(object, "disposition")) {
             stream.isDefault = optionalInteger(*disposition, "default") == 1;
             stream.isForced = optionalInteger(*disposition, "forced") == 1;

@@ -82,6 +82,43 @@ const std::vector<tavtest::IndexedClip>& decodingTimedClips() {
     return clips;
 }
 
+// Each frame of `file`'s first video stream as libav decodes it (an MD5 each), whatever its
+// timestamp (a packed stream's last picture has none).
+std::vector<std::string> decodedFrames(const fs::path& file) {
+    std::string report;
+    EXPECT_EQ(tavtest::runTool({"ffmpeg", "-v", "error", "-nostdin", "-i", file.string(), "-map",
+                                "0:v:0", "-fps_mode", "passthrough", "-f", "framemd5", "-"},
+                               &report),
+              0);
+    std::vector<std::string> frames;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.front() != '#') {
+            frames.push_back(line.substr(line.rfind(',') + 1));
+        }
+    }
+    return frames;
+}
+
+// The pictures of `file` as GStreamer decodes them, and as libav does, raw, for comparing.
+std::pair<std::string, std::string> decodedPictures(const fs::path& file, const fs::path& scratch) {
+    const fs::path raw = scratch / (file.filename().string() + ".yuv");
+    EXPECT_EQ(tavtest::runTool({"gst-launch-1.0", "-q", "filesrc", "location=" + file.string(), "!",
+                                "decodebin", "!", "videoconvert", "!", "video/x-raw,format=I420",
+                                "!", "filesink", "location=" + raw.string()}),
+              0);
+    std::ifstream in(raw, std::ios::binary);
+    std::string gstreamer{std::istreambuf_iterator<char>(in), {}};
+    std::string libav;
+    EXPECT_EQ(
+        tavtest::runTool({"ffmpeg", "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:v:0",
+                          "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"},
+                         &libav),
+        0);
+    EXPECT_FALSE(libav.empty());
+    return {gstreamer, libav};
+}
+
 // The real tools, and the parts of a configuration written by them.
 class SplitCutFrames : public ::testing::Test {
   protected:
@@ -227,13 +264,81 @@ TEST_F(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     const auto streams = makeSplitStreamReader(runner, ToolLocations{})(untimed[0].file, {});
     EXPECT_THAT(checkSplitStreams(streams, untimed[0].file, std::nullopt).problem,
                 ::testing::Optional(::testing::EndsWith("Choose MKV for this file.")));
-    // H.264 in AVI has no presentation times at all, which nothing generates exactly: refused.
-    const fs::path h264 = tavtest::indexedClip(
-        "indexed.avi", "25", 60, {"-c:v", "libx264", "-g", "25", "-bf", "0", "-crf", "12"});
-    EXPECT_THAT([&] { read(h264, {}); },
-                ::testing::ThrowsMessage<MediaProbeError>(::testing::StrEq(
-                    "\u201Cindexed.avi\u201D can't be split without re-encoding because its "
-                    "video frames have no presentation times to cut at.")));
+}
+
+// The sources users met, split where they did: each part holds the source's frames, as libav
+// decodes them, once from its cut (less what the page says is lost), and GStreamer decodes the
+// part after the cut as libav does. DivX and Xvid pack B-frames and mark the placeholder after a
+// packed keyframe as one: the cut is at the I-frame itself (frame 100). H.264 in AVI without
+// B-frames has no presentation times, but its frames are shown in decoding order. The page's
+// times count from the first frame shown, in an MP4 whose edit list hides some too.
+TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
+    const auto own = std::optional<OutputContainer>();
+    const struct {
+        tavtest::SplitCase source;
+        const char* point;
+        int cutFrame;
+        int lost;                     // as the page says
+        std::optional<double> shown;  // the cut's time on the page, where a player agrees
+        std::vector<std::optional<OutputContainer>> containers;
+    } rows[] = {
+        // Its own AVI is refused as for any AVI with B-frames (the I-frame shows a frame late).
+        {tavtest::SplitCase::packedAvi,
+         "5.1",
+         100,
+         1,
+         std::nullopt,
+         {OutputContainer::mkv, OutputContainer::mp4}},
+        {tavtest::SplitCase::avi264, "5.1", 125, 0, 5.04, {OutputContainer::mkv}},
+        {tavtest::SplitCase::trimmedMp4, "5.0", 120, 0, 4.8, {own}},
+    };
+    tavtest::TempDir output;
+    for (const auto& row : rows) {
+        const fs::path file = tavtest::splitCaseFile(row.source);
+        SCOPED_TRACE(file.filename());
+        const auto streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
+        const SplitKeyframes keyframes = read(file, {});
+        const auto source = decodedFrames(file);
+        ASSERT_GT(source.size(), static_cast<std::size_t>(row.cutFrame));
+        for (const auto& container : row.containers) {
+            SCOPED_TRACE(container ? rawValue(*container) : "source's own");
+            const fs::path folder =
+                output / (file.stem().string() + "-" +
+                          std::string(container ? rawValue(*container) : "own"));
+            fs::create_directory(folder);
+            auto configuration =
+                configured(file, SplitOperationMode::atPoint, row.point, "", container, keyframes);
+            configuration.streams = streams;
+            ASSERT_EQ(configuration.validationMessage(), std::nullopt);
+            const SplitCutPlan plan = planSplitCuts(configuration);
+            ASSERT_TRUE(plan.start);
+            EXPECT_EQ(keyframes.lostBefore(*plan.start), row.lost);
+            if (row.shown) {
+                EXPECT_NEAR(*plan.start, *row.shown, 1e-3);
+            }
+            const auto parts = split(configuration, folder);
+            ASSERT_EQ(parts.size(), 2u);
+            const auto cut = source.begin() + row.cutFrame;
+            EXPECT_EQ(decodedFrames(parts[0].output),
+                      std::vector<std::string>(source.begin(), cut - row.lost));
+            EXPECT_EQ(decodedFrames(parts[1].output), std::vector<std::string>(cut, source.end()));
+            const auto [gstreamer, libav] = decodedPictures(parts[1].output, output.path());
+            EXPECT_EQ(gstreamer.size(), libav.size());
+            EXPECT_TRUE(gstreamer == libav);
+        }
+        // A remux and a join of the AVI sources keep every frame once, in order.
+        if (file.extension() != ".avi") {
+            continue;
+        }
+        const fs::path remuxed = output / (file.stem().string() + "-remuxed.mkv");
+        processor.process(RemuxRequest{file, remuxed, streams.streams, {}, {}}, {}, {});
+        EXPECT_EQ(decodedFrames(remuxed), source);
+        const fs::path joined = output / (file.stem().string() + "-joined.mkv");
+        processor.process(JoinRequest{{file, file}, joined}, {}, {});
+        auto twice = source;
+        twice.insert(twice.end(), source.begin(), source.end());
+        EXPECT_EQ(decodedFrames(joined), twice);
+    }
 }
 
 namespace {

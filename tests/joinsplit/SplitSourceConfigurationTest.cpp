@@ -80,19 +80,35 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         std::optional<SplitKeyframes> keyframes;
         std::string codec = "";
         bool lacksPresentationTimes = false;
+        bool reordered = false;
     };
     const Row rows[] = {
         // Times a binary fraction holds exactly, so that the differences compare equal.
         // AVI and VOB give a B-frame's reference no presentation time: its decoding time.
         {"decoding order, packets without a presentation time",
-         "0.500000,0.500000,0.250000,K_\n1.000000,0.750000,0.250000,__\n"
-         "0.750000,N/A,0.250000,__\nN/A,1.250000,0.250000,K_\nN/A,N/A,0.250000,__\n"
-         "1.250000,1.500000,N/A,K_\nmpeg4,\n\n8.000000\n",
-         SplitKeyframes{0.5, {0, 0.75}, 1.0, {}}, "mpeg4", true},
+         "0.500000,0.500000,0.250000,900,K_\n1.000000,0.750000,0.250000,300,__\n"
+         "0.750000,N/A,0.250000,200,__\nN/A,1.250000,0.250000,900,K_\nN/A,N/A,0.250000,300,__\n"
+         "1.250000,1.500000,N/A,900,K_\nmpeg4,1,\n\n8.000000\n",
+         SplitKeyframes{0.5, {0, 0.75}, 1.0, {}}, "mpeg4", true, true},
         {"open groups: pictures after a keyframe shown before it are its leading pictures",
-         "0.000000,N/A,0.25,K_\n0.500000,N/A,0.25,__\n0.250000,N/A,0.25,__\n"
-         "1.000000,N/A,0.25,K_\n0.750000,N/A,0.25,__\n1.250000,N/A,0.25,__\n",
+         "0.000000,N/A,0.25,900,K_\n0.500000,N/A,0.25,300,__\n0.250000,N/A,0.25,200,__\n"
+         "1.000000,N/A,0.25,900,K_\n0.750000,N/A,0.25,200,__\n1.250000,N/A,0.25,300,__\n",
          SplitKeyframes{0, {0, 1}, 1.5, {{1, 1}}}},
+        // DivX and Xvid: the 6-byte packet after a packed keyframe is marked one too.
+        {"packed B-frames: a placeholder is no keyframe",
+         "N/A,0.000000,0.25,900,K_\n0.250000,0.250000,0.25,300,__\nN/A,0.500000,0.25,6,__\n"
+         "N/A,0.750000,0.25,900,K_\nN/A,1.000000,0.25,6,K_\nmpeg4,1\n",
+         SplitKeyframes{0, {0, 0.75}, 1.25, {}, {}, {}, 0, {0.75}}, "mpeg4", true, true},
+        // The hidden keyframe is where the first frame shown is decoded from.
+        {"an edit list's hidden frames: times count from the first frame shown",
+         "-0.500000,-0.750000,0.25,900,KD\n-0.250000,-0.500000,0.25,300,_D\n"
+         "0.250000,-0.250000,0.25,300,__\n0.000000,0.000000,0.25,200,__\n"
+         "0.750000,0.500000,0.25,900,K_\n0.500000,0.750000,0.25,200,__\nh264,2\n",
+         SplitKeyframes{0, {0, 0.75}, 1.0, {{0.75, 1}}}, "h264", false, true},
+        {"H.264 in AVI without B-frames: decoding times, nothing reordered",
+         "N/A,0.000000,0.25,900,K_\nN/A,0.250000,0.25,300,__\nN/A,0.500000,0.25,900,K_\n"
+         "h264,0\n",
+         SplitKeyframes{0, {0, 0.5}, 0.75, {}}, "h264", true, false},
         {"audio only: cut anywhere up to the duration", "6.000000\n", SplitKeyframes{0, {}, 6, {}}},
         {"nothing to cut", "N/A\n", std::nullopt},
     };
@@ -102,14 +118,23 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         const SplitVideoTiming timing = splitVideoTiming(row.report);
         EXPECT_EQ(timing.codec, row.codec);
         EXPECT_EQ(timing.lacksPresentationTimes, row.lacksPresentationTimes);
+        EXPECT_EQ(timing.reordered, row.reordered);
     }
     // Every packet counts, in decoding order; keyframes that are not the times read count none.
-    SplitKeyframes counted = *parseSplitKeyframes(rows[1].report);
-    countSplitPackets(rows[1].report, counted);
-    EXPECT_EQ(counted.packetsBefore, (std::vector<std::int64_t>{0, 3}));
-    EXPECT_EQ(counted.packets, 6);
+    const struct {
+        const Row& row;
+        std::vector<std::int64_t> before;
+        std::int64_t packets;
+    } counts[] = {{rows[1], {0, 3}, 6}, {rows[2], {0, 3}, 5}};
+    for (const auto& [row, before, packets] : counts) {
+        SCOPED_TRACE(row.name);
+        SplitKeyframes counted = *parseSplitKeyframes(row.report);
+        countSplitPackets(row.report, counted);
+        EXPECT_EQ(counted.packetsBefore, before);
+        EXPECT_EQ(counted.packets, packets);
+    }
     SplitKeyframes one{0, {0}, 1.0, {}};
-    countSplitPackets("0,0.5,K_,\n0.5,0.5,K_,\n1.000000\n", one);
+    countSplitPackets("0,0,0.5,900,K_,\n0.5,0.5,0.5,900,K_,\n1.000000\n", one);
     EXPECT_TRUE(one.packetsBefore.empty());
     EXPECT_EQ(one.packets, 2);
 }

@@ -52,8 +52,8 @@ fs::path turnedPhoneClip(const fs::path& folder) {
 
 // Also an MP4 cut 0.2 s after a keyframe by a stream copy, whose edit list hides frames 50..54:
 // the MP4 family keeps them hidden, Matroska is named, and a join, whose reader would show them
-// in any container, is refused. H.264 in AVI, whose frames have no presentation times, is named
-// for every container (Matroska takes no packet without one).
+// in any container, is refused. H.264 with B-frames in AVI, whose frames have no presentation
+// times, is named for every container (Matroska takes no packet without one).
 TEST(RotationKeptOrNamed, TheMp4FamilyKeepsTheTurnAndTheTrimAndMatroskaIsNamedOnEveryPage) {
     tavtest::TempDir folder;
     auto runner = std::make_shared<FoundationProcessRunner>();
