@@ -19,6 +19,7 @@
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
+#include "engine/JoinMetadata.h"
 #include "engine/OutputVerification.h"
 #include "engine/PresentationTimes.h"
 #include "engine/SafeFileReplacement.h"
@@ -125,6 +126,11 @@ struct FFmpegProcessor::Ran {
     // video packets together, counted beside the run.
     std::string videoCodec;
     std::optional<std::int64_t> joinedPackets;
+    // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
+    // joined file's tags and chapters.
+    std::vector<MediaStream> joinStreams;
+    std::vector<std::int64_t> joinChapterTracks;
+    std::string joinMetadata;
 };
 
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
@@ -164,26 +170,41 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
                                       std::stop_token stop, Ran& ran) {
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
-    JoinInspectionStates states;
-    std::optional<double> total = 0.0;
+    // Every file's two reads run side by side: ffmpeg waits for the slowest, not for their sum.
+    std::vector<std::unique_ptr<ReadBeside<JoinInspectionState>>> inspections;
+    std::vector<std::unique_ptr<ReadBeside<std::optional<JoinedFileFacts>>>> factReads;
     for (const auto& input : join.inputs) {
-        try {
-            states[input] = RemuxSource::Ready{probe.inspectStreams(input, stop)};
-        } catch (const MediaProbeError& error) {
-            states[input] = RemuxSource::Failed{error.what()};
-        }
-        if (stop.stop_requested()) {
-            // Cancelled: the run that follows ends at once and says so; no verdict from a
-            // probe that was cut short.
-            return;
-        }
-        const auto duration = tavrolin::probeDuration(*runner_, input, ffprobe, stop);
+        inspections.push_back(std::make_unique<ReadBeside<JoinInspectionState>>(
+            stop, [&probe, &input](std::stop_token token) -> JoinInspectionState {
+                try {
+                    return RemuxSource::Ready{probe.inspectStreams(input, token)};
+                } catch (const MediaProbeError& error) {
+                    return RemuxSource::Failed{error.what()};
+                }
+            }));
+        factReads.push_back(std::make_unique<ReadBeside<std::optional<JoinedFileFacts>>>(
+            stop, [this, &input, &ffprobe](std::stop_token token) {
+                return readJoinedFileFacts(*runner_, input, ffprobe, token);
+            }));
+    }
+    JoinInspectionStates states;
+    std::vector<JoinedFileFacts> facts;
+    std::optional<double> total = 0.0;
+    for (std::size_t i = 0; i < join.inputs.size(); ++i) {
+        states[join.inputs[i]] = inspections[i]->get();
+        facts.push_back(factReads[i]->get().value_or(JoinedFileFacts{}));
+        const auto& duration = facts.back().duration;
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
+    }
+    if (stop.stop_requested()) {
+        // Cancelled: the run that follows ends at once and says so; no verdict from a probe
+        // that was cut short.
+        return;
     }
     if (container && join.inputs.size() >= 2) {
         // What the running release refuses, as the page judged it.
-        const auto facts = installed_.facts(stop);
-        const JoinLayoutCheck check(facts ? facts->release() : std::nullopt);
+        const auto installed = installed_.facts(stop);
+        const JoinLayoutCheck check(installed ? installed->release() : std::nullopt);
         if (auto message = check.blockingMessage(join.inputs, states, *container)) {
             throw MediaProcessingError::invalidRequest(*message);
         }
@@ -192,6 +213,12 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
     // The inputs hold the same streams (else the check above refused them).
     if (const auto* first = std::get_if<RemuxSource::Ready>(&states[join.inputs.front()])) {
         ran.videoCodec = firstVideoCodec(first->streams);
+        ran.joinStreams = first->streams;
+    }
+    if (!facts.empty()) {
+        ran.joinChapterTracks = facts.front().chapterTracks;
+        ran.joinMetadata =
+            kChapterRenderer.renderFile(facts.front().tags, joinedChapters(join.inputs, facts));
     }
 }
 
@@ -208,8 +235,10 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         }
         auto list = run.writeTemporaryInput(concatListInput,
                                             FFmpegCommandBuilder::concatListText(join->inputs));
-        return kBuilder.joinArguments(list, run.workingOutput, ran.videoCodec,
-                                      join->inputs.front());
+        auto metadata = run.writeTemporaryInput(chapterFileInput, ran.joinMetadata);
+        return kBuilder.joinArguments(
+            list, run.workingOutput, ran.videoCodec,
+            {join->inputs.front(), metadata, ran.joinStreams, ran.joinChapterTracks});
     }
     if (split) {
         return kBuilder.splitArguments(split->request, split->layout, split->files,
