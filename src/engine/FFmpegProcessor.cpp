@@ -170,29 +170,31 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
                                       std::stop_token stop, Ran& ran) {
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
-    // Every file's two reads run side by side: ffmpeg waits for the slowest, not for their sum.
-    std::vector<std::unique_ptr<ReadBeside<JoinInspectionState>>> inspections;
-    std::vector<std::unique_ptr<ReadBeside<std::optional<JoinedFileFacts>>>> factReads;
+    // One read a file, all side by side: ffmpeg waits for the slowest, not for their sum.
+    struct FileRead {
+        JoinInspectionState state;
+        JoinedFileFacts facts;
+    };
+    std::vector<std::unique_ptr<ReadBeside<FileRead>>> reads;
     for (const auto& input : join.inputs) {
-        inspections.push_back(std::make_unique<ReadBeside<JoinInspectionState>>(
-            stop, [&probe, &input](std::stop_token token) -> JoinInspectionState {
+        reads.push_back(std::make_unique<ReadBeside<FileRead>>(
+            stop, [&probe, &input](std::stop_token token) -> FileRead {
                 try {
-                    return RemuxSource::Ready{probe.inspectStreams(input, token)};
+                    auto report = probe.inspectStreamsWith(input, joinedFileEntries, token);
+                    return {RemuxSource::Ready{std::move(report.streams)},
+                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{})};
                 } catch (const MediaProbeError& error) {
-                    return RemuxSource::Failed{error.what()};
+                    return {RemuxSource::Failed{error.what()}, {}};
                 }
-            }));
-        factReads.push_back(std::make_unique<ReadBeside<std::optional<JoinedFileFacts>>>(
-            stop, [this, &input, &ffprobe](std::stop_token token) {
-                return readJoinedFileFacts(*runner_, input, ffprobe, token);
             }));
     }
     JoinInspectionStates states;
     std::vector<JoinedFileFacts> facts;
     std::optional<double> total = 0.0;
     for (std::size_t i = 0; i < join.inputs.size(); ++i) {
-        states[join.inputs[i]] = inspections[i]->get();
-        facts.push_back(factReads[i]->get().value_or(JoinedFileFacts{}));
+        auto read = reads[i]->get();
+        states[join.inputs[i]] = std::move(read.state);
+        facts.push_back(std::move(read.facts));
         const auto& duration = facts.back().duration;
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "engine/FFprobeQueries.h"
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "probe/ProbeText.h"
@@ -33,16 +32,8 @@ SourceTags tagsOf(const nlohmann::json& object) {
 
 }  // namespace
 
-std::vector<std::string> joinedFileProbeArguments(const std::filesystem::path& file) {
-    return {"-v",
-            "error",
-            "-show_entries",
-            "format=start_time,duration:format_tags:chapter=start_time,end_time:chapter_tags:"
-            "stream=index,codec_type,codec_tag_string",
-            "-of",
-            "json",
-            file.string()};
-}
+const std::string joinedFileEntries =
+    "format=start_time,duration:format_tags:chapter=start_time,end_time:chapter_tags";
 
 std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
     JoinedFileFacts facts;
@@ -70,17 +61,6 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
         return std::nullopt;
     }
     return facts;
-}
-
-std::optional<JoinedFileFacts> readJoinedFileFacts(ProcessRunning& runner,
-                                                   const std::filesystem::path& file,
-                                                   const std::filesystem::path& ffprobe,
-                                                   std::stop_token stop) {
-    const auto result = runBoundedFFprobe(runner, ffprobe, joinedFileProbeArguments(file), stop);
-    if (result.terminationStatus != 0) {
-        return std::nullopt;
-    }
-    return parseJoinedFileFacts(result.standardOutput);
 }
 
 std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::path>& files,

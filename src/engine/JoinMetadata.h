@@ -3,13 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
-#include "process/ProcessRunning.h"
 
 namespace tavrolin {
 
@@ -27,18 +25,12 @@ struct JoinedFileFacts {
     friend bool operator==(const JoinedFileFacts&, const JoinedFileFacts&) = default;
 };
 
-// ffprobe's arguments for those facts of `file`, as JSON.
-std::vector<std::string> joinedFileProbeArguments(const std::filesystem::path& file);
+// ffprobe's entries (-show_entries syntax) for those facts, read beside each stream's index, type
+// and tag.
+extern const std::string joinedFileEntries;
 
-// Reads that report; none when it is not one.
+// Reads them from ffprobe's JSON report; none when it is not one.
 std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json);
-
-// Runs that read (within the application's bound on concurrent ffprobe runs); none on any
-// failure. Safe on any thread.
-std::optional<JoinedFileFacts> readJoinedFileFacts(ProcessRunning& runner,
-                                                   const std::filesystem::path& file,
-                                                   const std::filesystem::path& ffprobe,
-                                                   std::stop_token stop);
 
 // The joined file's chapters: each file's, clipped to the file, at its place in the join, which
 // is after the lengths of the files before it (the concat reader's own placing). Throws
