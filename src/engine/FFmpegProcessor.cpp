@@ -126,6 +126,8 @@ struct FFmpegProcessor::Ran {
     // video packets together, counted beside the run.
     std::string videoCodec;
     std::optional<std::int64_t> joinedPackets;
+    // The output's check, started with the run and waiting for the output.
+    std::unique_ptr<HeldProbe> joinReadBack;
     // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
     // joined file's tags and chapters.
     std::vector<MediaStream> joinStreams;
@@ -340,10 +342,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
                         progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
-        verifyJoinedOutput(*runner_, run.workingOutput, job.output.filename().string(),
-                           *ran.joinedPackets, progressFrameCount(ran.result.standardOutput),
-                           job.toolchain.ffprobe, childStop.get_token());
+        const auto readBack = ran.joinReadBack->finish();
         throwIfStopped(stop);
+        verifyJoinedOutput(readBack, job.output.filename().string(), *ran.joinedPackets,
+                           progressFrameCount(ran.result.standardOutput));
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
@@ -469,6 +471,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         joinedPackets.emplace(childStop.get_token(), [this, join, &job](std::stop_token count) {
             return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe, count);
         });
+        // Its start, most of a short read's time, passes while ffmpeg writes the output.
+        ran.joinReadBack = std::make_unique<HeldProbe>(
+            *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),
+            run.temporaryPath(reportPipeInput), childStop.get_token());
     }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },
