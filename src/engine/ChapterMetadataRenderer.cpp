@@ -22,6 +22,19 @@ bool isValidStart(double time) {
     return std::isfinite(time) && time >= 0;
 }
 
+// One chapter section, times in milliseconds, with every tag.
+void appendChapter(std::string& text, std::int64_t start, std::int64_t end,
+                   const SourceTags& tags) {
+    text += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
+    text += decimal(start);
+    text += "\nEND=";
+    text += decimal(end);
+    text += '\n';
+    for (const auto& [key, value] : tags) {
+        text += ffmetadataTagLine(key, value);
+    }
+}
+
 }  // namespace
 
 std::string ffmetadataTagLine(std::string_view key, std::string_view value) {
@@ -154,19 +167,29 @@ std::optional<std::string> ChapterMetadataRenderer::renderPart(
         if (!start || !end || std::min(*end, *limit) <= std::max(*start, *origin)) {
             continue;
         }
-        text += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
-        text += decimal(std::max(*start, *origin) - *origin);
-        text += "\nEND=";
-        text += decimal(std::min(*end, *limit) - *origin);
-        text += '\n';
-        for (const auto& [key, value] : chapter.tags) {
-            text += ffmetadataTagLine(key, value);
-        }
+        appendChapter(text, std::max(*start, *origin) - *origin, std::min(*end, *limit) - *origin,
+                      chapter.tags);
     }
     if (text.empty()) {
         return std::nullopt;
     }
     return ";FFMETADATA1\n" + text;
+}
+
+std::string ChapterMetadataRenderer::renderFile(const SourceTags& tags,
+                                                const std::vector<SourceChapter>& chapters) const {
+    std::string text = ";FFMETADATA1\n";
+    for (const auto& [key, value] : tags) {
+        text += ffmetadataTagLine(key, value);
+    }
+    for (const auto& chapter : chapters) {
+        const auto start = wholeMilliseconds(chapter.start);
+        const auto end = wholeMilliseconds(chapter.end);
+        if (start && end && *end > *start) {
+            appendChapter(text, *start, *end, chapter.tags);
+        }
+    }
+    return text;
 }
 
 }  // namespace tavrolin

@@ -10,12 +10,15 @@
 
 namespace tavrolin {
 
+// Tags as ffprobe reports them, in its order.
+using SourceTags = std::vector<std::pair<std::string, std::string>>;
+
 // A chapter of a source file as ffprobe reports it: seconds from the file's time zero, and
 // every tag.
 struct SourceChapter {
     double start = 0;
     double end = 0;
-    std::vector<std::pair<std::string, std::string>> tags;
+    SourceTags tags;
 
     friend bool operator==(const SourceChapter&, const SourceChapter&) = default;
 };
@@ -39,6 +42,11 @@ class ChapterMetadataRenderer {
     // tags. None when no chapter overlaps the part.
     std::optional<std::string> renderPart(const std::vector<SourceChapter>& chapters, double from,
                                           std::optional<double> to) const;
+
+    // A whole file's metadata: `tags` as the file's own, then `chapters` as they are, in
+    // milliseconds, with all their tags; a chapter that ends by its start is left out.
+    std::string renderFile(const SourceTags& tags,
+                           const std::vector<SourceChapter>& chapters) const;
 };
 
 }  // namespace tavrolin

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "engine/MillisecondTime.h"
 #include "engine/PresentationTimes.h"
@@ -109,22 +110,46 @@ std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesyst
 
 std::vector<std::string> FFmpegCommandBuilder::joinArguments(
     const std::filesystem::path& concatList, const std::filesystem::path& output,
-    std::string_view videoCodec, const std::filesystem::path& firstInput) const {
+    std::string_view videoCodec, const JoinSideFiles& side) const {
     auto arguments = baseArguments();
     // The concat reader hands these to each input's own reader.
     const auto generated = presentationTimeArguments(videoCodec);
     arguments.insert(arguments.end(), generated.begin(), generated.end());
     append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string()});
     const bool attachmentsFromFirst =
-        !firstInput.empty() && containerForFile(output) == OutputContainer::mkv;
+        !side.firstInput.empty() && containerForFile(output) == OutputContainer::mkv;
     if (attachmentsFromFirst) {
-        append(arguments, {"-t", "0.001", "-i", firstInput.string()});
+        append(arguments, {"-t", "0.001", "-i", side.firstInput.string()});
     }
-    append(arguments, {"-map", "0", "-map", "-0:t", "-ignore_unknown"});
+    // Named, as ffmpeg would otherwise take the chapters of the first input that has some.
+    std::string metadataInput = "0";
+    if (side.metadata) {
+        metadataInput = attachmentsFromFirst ? "2" : "1";
+        append(arguments, {"-f", "ffmetadata", "-i", side.metadata->string()});
+    }
+    append(arguments, {"-map", "0", "-map", "-0:t"});
+    for (const auto track : side.chapterTracks) {
+        append(arguments, {"-map", "-" + streamMap(track)});
+    }
+    append(arguments, {"-ignore_unknown"});
     if (attachmentsFromFirst) {
-        append(arguments, {"-map", "1:t?", "-map_chapters", "0"});
+        append(arguments, {"-map", "1:t?"});
     }
-    append(arguments, {"-c", "copy", "-map_metadata", "0"});
+    if (attachmentsFromFirst || side.metadata) {
+        append(arguments, {"-map_chapters", metadataInput});
+    }
+    append(arguments, {"-c", "copy", "-map_metadata", metadataInput});
+    // Every stream's flags as given: ffmpeg then marks no stream default on its own.
+    std::map<MediaStreamKind, int> positions;
+    for (const auto& stream : side.streams) {
+        const char* const kind = stream.kind == MediaStreamKind::video   ? "v"
+                                 : stream.kind == MediaStreamKind::audio ? "a"
+                                                                         : "s";
+        append(arguments, {"-disposition:" + std::string(kind) + ":" +
+                               std::to_string(positions[stream.kind]++),
+                           std::string(stream.isDefault ? "+default" : "-default") +
+                               (stream.isForced ? "+forced" : "-forced")});
+    }
     appendOutput(arguments, output);
     return arguments;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/SplitSourceLayout.h"
+#include "model/MediaStream.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {
@@ -18,6 +19,15 @@ struct SplitSideFiles {
     std::optional<std::filesystem::path> chapters;  // ffmetadata
     // Attached pictures saved as files, by source stream index (see `splitPictureArguments`).
     std::map<std::int64_t, std::filesystem::path> pictures;
+};
+
+// What a join's command reads besides its list of files.
+struct JoinSideFiles {
+    std::filesystem::path firstInput;
+    std::optional<std::filesystem::path> metadata;  // ffmetadata: the joined file's tags, chapters
+    std::vector<MediaStream> streams;               // the first file's, in order
+    // The first file's chapter text tracks (MP4, MOV), left out: the chapters are written anew.
+    std::vector<std::int64_t> chapterTracks;
 };
 
 // Turns one media-writing request into the argument list of one ffmpeg run. Every operation is
@@ -36,13 +46,15 @@ class FFmpegCommandBuilder {
     // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
     static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
     // `videoCodec` is the inputs' (see PresentationTimes.h). Attachments (fonts) come once from
-    // `firstInput` into a Matroska output, read as a second input that stops at once; the concat
-    // reader's own copies of them are left out, as it cannot describe every kind (a font typed
-    // "font/ttf").
+    // `side.firstInput` into a Matroska output, read as a second input that stops at once; the
+    // concat reader's own copies of them are left out, as it cannot describe every kind (a font
+    // typed "font/ttf"). The concat reader carries no file's tags or chapters: both come from
+    // `side.metadata` (none without it), and each stream's default and forced flags are set as
+    // `side.streams`, the first file's, have them.
     std::vector<std::string> joinArguments(const std::filesystem::path& concatList,
                                            const std::filesystem::path& output,
                                            std::string_view videoCodec = {},
-                                           const std::filesystem::path& firstInput = {}) const;
+                                           const JoinSideFiles& side = {}) const;
     // A split copies the packets of one part in one run. The request's times are the
     // presentation times of the keyframes to cut at, in the file's own timestamps (a start at or
     // before `layout.start` is the beginning of the file, no end is its end); ffmpeg seeks just

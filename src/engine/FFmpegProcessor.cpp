@@ -19,6 +19,7 @@
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
+#include "engine/JoinMetadata.h"
 #include "engine/OutputVerification.h"
 #include "engine/PresentationTimes.h"
 #include "engine/SafeFileReplacement.h"
@@ -125,6 +126,13 @@ struct FFmpegProcessor::Ran {
     // video packets together, counted beside the run.
     std::string videoCodec;
     std::optional<std::int64_t> joinedPackets;
+    // The output's check, started with the run and waiting for the output.
+    std::unique_ptr<HeldProbe> joinReadBack;
+    // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
+    // joined file's tags and chapters.
+    std::vector<MediaStream> joinStreams;
+    std::vector<std::int64_t> joinChapterTracks;
+    std::string joinMetadata;
 };
 
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
@@ -164,26 +172,43 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
                                       std::stop_token stop, Ran& ran) {
     const auto container = containerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
-    JoinInspectionStates states;
-    std::optional<double> total = 0.0;
+    // One read a file, all side by side: ffmpeg waits for the slowest, not for their sum.
+    struct FileRead {
+        JoinInspectionState state;
+        JoinedFileFacts facts;
+    };
+    std::vector<std::unique_ptr<ReadBeside<FileRead>>> reads;
     for (const auto& input : join.inputs) {
-        try {
-            states[input] = RemuxSource::Ready{probe.inspectStreams(input, stop)};
-        } catch (const MediaProbeError& error) {
-            states[input] = RemuxSource::Failed{error.what()};
-        }
-        if (stop.stop_requested()) {
-            // Cancelled: the run that follows ends at once and says so; no verdict from a
-            // probe that was cut short.
-            return;
-        }
-        const auto duration = tavrolin::probeDuration(*runner_, input, ffprobe, stop);
+        reads.push_back(std::make_unique<ReadBeside<FileRead>>(
+            stop, [&probe, &input](std::stop_token token) -> FileRead {
+                try {
+                    auto report = probe.inspectStreamsWith(input, joinedFileEntries, token);
+                    return {RemuxSource::Ready{std::move(report.streams)},
+                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{})};
+                } catch (const MediaProbeError& error) {
+                    return {RemuxSource::Failed{error.what()}, {}};
+                }
+            }));
+    }
+    JoinInspectionStates states;
+    std::vector<JoinedFileFacts> facts;
+    std::optional<double> total = 0.0;
+    for (std::size_t i = 0; i < join.inputs.size(); ++i) {
+        auto read = reads[i]->get();
+        states[join.inputs[i]] = std::move(read.state);
+        facts.push_back(std::move(read.facts));
+        const auto& duration = facts.back().duration;
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
+    }
+    if (stop.stop_requested()) {
+        // Cancelled: the run that follows ends at once and says so; no verdict from a probe
+        // that was cut short.
+        return;
     }
     if (container && join.inputs.size() >= 2) {
         // What the running release refuses, as the page judged it.
-        const auto facts = installed_.facts(stop);
-        const JoinLayoutCheck check(facts ? facts->release() : std::nullopt);
+        const auto installed = installed_.facts(stop);
+        const JoinLayoutCheck check(installed ? installed->release() : std::nullopt);
         if (auto message = check.blockingMessage(join.inputs, states, *container)) {
             throw MediaProcessingError::invalidRequest(*message);
         }
@@ -192,6 +217,12 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
     // The inputs hold the same streams (else the check above refused them).
     if (const auto* first = std::get_if<RemuxSource::Ready>(&states[join.inputs.front()])) {
         ran.videoCodec = firstVideoCodec(first->streams);
+        ran.joinStreams = first->streams;
+    }
+    if (!facts.empty()) {
+        ran.joinChapterTracks = facts.front().chapterTracks;
+        ran.joinMetadata =
+            kChapterRenderer.renderFile(facts.front().tags, joinedChapters(join.inputs, facts));
     }
 }
 
@@ -208,8 +239,10 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         }
         auto list = run.writeTemporaryInput(concatListInput,
                                             FFmpegCommandBuilder::concatListText(join->inputs));
-        return kBuilder.joinArguments(list, run.workingOutput, ran.videoCodec,
-                                      join->inputs.front());
+        auto metadata = run.writeTemporaryInput(chapterFileInput, ran.joinMetadata);
+        return kBuilder.joinArguments(
+            list, run.workingOutput, ran.videoCodec,
+            {join->inputs.front(), metadata, ran.joinStreams, ran.joinChapterTracks});
     }
     if (split) {
         return kBuilder.splitArguments(split->request, split->layout, split->files,
@@ -309,10 +342,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
                         progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
-        verifyJoinedOutput(*runner_, run.workingOutput, job.output.filename().string(),
-                           *ran.joinedPackets, progressFrameCount(ran.result.standardOutput),
-                           job.toolchain.ffprobe, childStop.get_token());
+        const auto readBack = ran.joinReadBack->finish();
         throwIfStopped(stop);
+        verifyJoinedOutput(readBack, job.output.filename().string(), *ran.joinedPackets,
+                           progressFrameCount(ran.result.standardOutput));
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
@@ -438,6 +471,10 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         joinedPackets.emplace(childStop.get_token(), [this, join, &job](std::stop_token count) {
             return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe, count);
         });
+        // Its start, most of a short read's time, passes while ffmpeg writes the output.
+        ran.joinReadBack = std::make_unique<HeldProbe>(
+            *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),
+            run.temporaryPath(reportPipeInput), childStop.get_token());
     }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },

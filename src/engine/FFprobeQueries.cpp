@@ -112,13 +112,16 @@ std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner, const 
 std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
                                               const std::vector<fs::path>& files,
                                               const fs::path& ffprobe, std::stop_token stop) {
-    std::int64_t total = 0;
+    std::vector<std::future<std::optional<std::int64_t>>> counts;
     for (const auto& file : files) {
-        const auto count = probeVideoPacketCount(runner, file, ffprobe, stop);
-        if (!count) {
-            return std::nullopt;
-        }
-        total += *count;
+        counts.push_back(std::async(std::launch::async, [&runner, &file, &ffprobe, stop] {
+            return probeVideoPacketCount(runner, file, ffprobe, stop);
+        }));
+    }
+    std::optional<std::int64_t> total = 0;
+    for (auto& count : counts) {
+        const auto read = count.get();
+        total = read && total ? std::optional(*total + *read) : std::nullopt;
     }
     return total;
 }

@@ -40,7 +40,7 @@ std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner,
                                                   const std::filesystem::path& ffprobe,
                                                   std::stop_token stop);
 
-// The sum of probeVideoPacketCount over `files`, read one after another; nothing when any gives
+// The sum of probeVideoPacketCount over `files`, read side by side; nothing when any gives
 // nothing.
 std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
                                               const std::vector<std::filesystem::path>& files,

@@ -128,6 +128,32 @@ std::string oneLine(const std::string& text) {
     return line;
 }
 
+// ffmpeg 5.1 writes a stream's forced flag into MP4 (as a track kind) but into no QuickTime
+// movie; every other flag, the chapters and the title go into each container the join writes.
+std::optional<std::string> lostFlagsMessage(const std::vector<MediaStream>& streams,
+                                            OutputContainer container) {
+    if (container != OutputContainer::mov) {
+        return std::nullopt;
+    }
+    std::vector<std::string> forced;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        if (streams[i].isForced) {
+            forced.push_back(decimal(static_cast<std::int64_t>(i + 1)));
+        }
+    }
+    if (forced.empty()) {
+        return std::nullopt;
+    }
+    std::string listed = forced.front();
+    for (std::size_t i = 1; i < forced.size(); ++i) {
+        listed += (i + 1 == forced.size() ? " and " : ", ") + forced[i];
+    }
+    const bool one = forced.size() == 1;
+    return displayName(container) + " cannot keep the forced flag of " +
+           (one ? "stream " : "streams ") + listed + ". Choose MP4 or MKV to keep " +
+           (one ? "it." : "them.");
+}
+
 }  // namespace
 
 std::optional<std::string> JoinLayoutCheck::pathProblem(const fs::path& file) {
@@ -237,8 +263,14 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     if (auto message = blockingMessage(files, states, container)) {
         return *message;
     }
-    return "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
-           displayName(container) + " compatibility match.";
+    std::string ready =
+        "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
+        displayName(container) + " compatibility match.";
+    // Not a reason to refuse: the join still loses no packet.
+    if (auto lost = lostFlagsMessage(*readyStreams(states, files.front()), container)) {
+        ready += " " + *lost;
+    }
+    return ready;
 }
 
 std::optional<std::string> JoinLayoutCheck::blockingMessage(const std::vector<fs::path>& files,

@@ -256,15 +256,15 @@ void verifySplitPart(const ProcessResult& readBack, const std::string& name,
     }
 }
 
-void verifyJoinedOutput(ProcessRunning& runner, const fs::path& written, const std::string& name,
-                        std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets,
-                        const fs::path& ffprobe, std::stop_token stop) {
+std::vector<std::string> joinedOutputProbeArguments(const fs::path& written) {
+    return splitPartProbeArguments(written, SplitPartSpan{});
+}
+
+void verifyJoinedOutput(const ProcessResult& readBack, const std::string& name,
+                        std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets) {
     SplitPartSpan whole;
     whole.videoPackets = inputPackets;
     whole.packetsFrom = "its files hold together";
-    const auto readBack =
-        runBoundedFFprobe(runner, ffprobe, splitPartProbeArguments(written, whole), stop);
-    throwIfStopped(stop);
     if (auto fault = readBackFault(readBack, whole, writtenPackets)) {
         throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
                                                   "\u201D because the file it wrote " + *fault +

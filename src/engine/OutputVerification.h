@@ -89,13 +89,14 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
 void verifySplitPart(const ProcessResult& readBack, const std::string& name,
                      const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets);
 
-// Checks a join's output the same way before it takes its name: it opens on a keyframe, and
-// ffmpeg's report (`writtenPackets`, when known) says its first video stream holds
-// `inputPackets`, the sum of its files'. Throws MediaProcessingError::processFailed naming
-// `name` when not, CancellationError on a stop.
-void verifyJoinedOutput(ProcessRunning& runner, const std::filesystem::path& written,
-                        const std::string& name, std::int64_t inputPackets,
-                        std::optional<std::int64_t> writtenPackets,
-                        const std::filesystem::path& ffprobe, std::stop_token stop);
+// ffprobe's arguments for what the check of a join's output (`written`) reads.
+std::vector<std::string> joinedOutputProbeArguments(const std::filesystem::path& written);
+
+// Checks a join's output the same way before it takes its name, from `readBack`, ffprobe's run
+// of joinedOutputProbeArguments on it: it opens on a keyframe, and ffmpeg's report
+// (`writtenPackets`, when known) says its first video stream holds `inputPackets`, the sum of its
+// files'. Throws MediaProcessingError::processFailed naming `name` when not.
+void verifyJoinedOutput(const ProcessResult& readBack, const std::string& name,
+                        std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets);
 
 }  // namespace tavrolin

@@ -26,8 +26,9 @@ const std::vector<std::string> FFprobeCommandBuilder::hiddenStartArguments = {
     "-read_intervals", "%+#64", "-show_entries", "packet=stream_index,pts_time,flags"};
 
 std::vector<std::string> FFprobeCommandBuilder::streamArguments(
-    const std::filesystem::path& file) const {
-    auto command = arguments(streamEntries, file);
+    const std::filesystem::path& file, const std::string& moreEntries) const {
+    auto command =
+        arguments(moreEntries.empty() ? streamEntries : streamEntries + ":" + moreEntries, file);
     command.insert(command.begin() + 2, hiddenStartArguments.begin(), hiddenStartArguments.end());
     return command;
 }

@@ -13,7 +13,9 @@ struct FFprobeCommandBuilder {
     // The first packets, read beside the streams: the ones an edit list hides are flagged there.
     static const std::vector<std::string> hiddenStartArguments;
 
-    std::vector<std::string> streamArguments(const std::filesystem::path& file) const;
+    // `moreEntries`, in -show_entries syntax, are read in the same run.
+    std::vector<std::string> streamArguments(const std::filesystem::path& file,
+                                             const std::string& moreEntries = {}) const;
     std::vector<std::string> chapterArguments(const std::filesystem::path& file) const;
     std::vector<std::string> durationArguments(const std::filesystem::path& file) const;
 };

@@ -36,9 +36,16 @@ std::string FFprobeService::runProbe(const std::filesystem::path& file,
 
 std::vector<MediaStream> FFprobeService::inspectStreams(const std::filesystem::path& file,
                                                         std::stop_token stop) {
-    const std::string output = runProbe(file, commandBuilder_.streamArguments(file),
-                                        "ffprobe could not inspect this file.", stop);
-    return parser_.parse(output);
+    return inspectStreamsWith(file, {}, std::move(stop)).streams;
+}
+
+FFprobeService::StreamsReport FFprobeService::inspectStreamsWith(const std::filesystem::path& file,
+                                                                 const std::string& moreEntries,
+                                                                 std::stop_token stop) {
+    std::string output = runProbe(file, commandBuilder_.streamArguments(file, moreEntries),
+                                  "ffprobe could not inspect this file.", std::move(stop));
+    auto streams = parser_.parse(output);
+    return {std::move(streams), std::move(output)};
 }
 
 std::vector<ChapterMarker> FFprobeService::inspectChapters(const std::filesystem::path& file,

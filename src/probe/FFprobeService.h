@@ -28,6 +28,14 @@ class FFprobeService : public MediaProbing {
 
     std::vector<MediaStream> inspectStreams(const std::filesystem::path& file,
                                             std::stop_token stop = {}) override;
+    // inspectStreams with `moreEntries` (-show_entries syntax) read in the same run, whose whole
+    // JSON report comes back beside the streams for the caller to read them from.
+    struct StreamsReport {
+        std::vector<MediaStream> streams;
+        std::string json;
+    };
+    StreamsReport inspectStreamsWith(const std::filesystem::path& file,
+                                     const std::string& moreEntries, std::stop_token stop = {});
     std::vector<ChapterMarker> inspectChapters(const std::filesystem::path& file,
                                                std::stop_token stop = {}) override;
     std::optional<double> inspectDuration(const std::filesystem::path& file,

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "model/MediaProcessingError.h"
 #include "model/MediaStream.h"
@@ -21,6 +23,16 @@ inline tavrolin::MediaStream stream(std::int64_t index, tavrolin::MediaStreamKin
     s.kind = kind;
     s.codecName = "x";
     return s;
+}
+
+// Arguments written as one line, split at each space.
+inline std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> all;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        all.push_back(word);
+    }
+    return all;
 }
 
 // The MediaProcessingError that `f` throws; a test failure when it throws none.

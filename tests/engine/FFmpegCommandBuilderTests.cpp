@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 #include "engine/MillisecondTime.h"
 #include "model/MediaProcessingError.h"
@@ -14,6 +13,7 @@
 
 using namespace tavrolin;
 using tavtest::stream;
+using tavtest::words;
 using ::testing::ElementsAreArray;
 
 namespace {
@@ -23,16 +23,6 @@ using Args = std::vector<std::string>;
 Args withPrefix(Args rest) {
     Args all{"-nostdin", "-hide_banner", "-n", "-nostats", "-progress", "pipe:1"};
     all.insert(all.end(), rest.begin(), rest.end());
-    return all;
-}
-
-// Arguments written as one line, split at each space.
-Args words(const std::string& line) {
-    Args all;
-    std::istringstream in(line);
-    for (std::string word; in >> word;) {
-        all.push_back(word);
-    }
     return all;
 }
 
@@ -143,14 +133,15 @@ TEST(FFmpegCommandBuilder, JoinReadsTheConcatListWithAbsolutePathsAllowed) {
     // Attachments never come through the concat reader; into Matroska the first file's come
     // once, from a second input that stops at once.
     EXPECT_THAT(FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mov", {},
-                                                     "/a.mkv"),
+                                                     {"/a.mkv", std::nullopt, {}, {}}),
                 ElementsAreArray(
                     withPrefix({"-f", "concat", "-safe", "0", "-i", "/tmp/l.txt", "-map", "0",
                                 "-map", "-0:t", "-ignore_unknown", "-c", "copy", "-map_metadata",
                                 "0", "-f", "mov", "/o/.j.tmp-tavrolin-U.mov"})));
     // clang-format off
     EXPECT_THAT(
-        FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mkv", {}, "/a.mkv"),
+        FFmpegCommandBuilder().joinArguments("/tmp/l.txt", "/o/.j.tmp-tavrolin-U.mkv", {},
+                                             {"/a.mkv", std::nullopt, {}, {}}),
         ElementsAreArray(withPrefix({
             "-f", "concat", "-safe", "0", "-i", "/tmp/l.txt", "-t", "0.001", "-i", "/a.mkv",
             "-map", "0", "-map", "-0:t", "-ignore_unknown", "-map", "1:t?", "-map_chapters", "0",

@@ -107,6 +107,11 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     };
     const std::string wait = "Wait for stream inspection to finish.";
     const std::string inspecting = "Inspecting codecs and stream layouts\u2026";
+    auto forcedAudio = audio("stereo");
+    forcedAudio.isForced = true;
+    auto forcedSubtitle = subtitle("mov_text");
+    forcedSubtitle.isForced = true;
+    const RemuxSource::Ready forced{{reference[0], forcedAudio, forcedSubtitle}};
     const RemuxSource::Ready bluray{{reference[0], audio("stereo", 48000, "pcm_bluray")}};
     const fs::path inBrokenFolder("/m/day\none/b.mkv");
     const std::string brokenFolder =
@@ -167,6 +172,15 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          brokenFolder,
          brokenFolder,
          true},
+        {"forced flags that MOV cannot keep, named but no reason to refuse",
+         {a, b},
+         {{a, forced}, {b, forced}},
+         OutputContainer::mov,
+         "Ready for a lossless join: stream order, codecs, dimensions, channels, and MOV "
+         "compatibility match. MOV cannot keep the forced flag of streams 2 and 3. Choose MP4 "
+         "or MKV to keep them.",
+         std::nullopt,
+         false},
         {"the same subtitle copied as it is",
          {a, b},
          {{a, withSubRip}, {b, withSubRip}},

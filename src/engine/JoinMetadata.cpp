@@ -1,0 +1,100 @@
+#include "engine/JoinMetadata.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "model/ErrorMessage.h"
+#include "model/MediaProcessingError.h"
+#include "probe/ProbeText.h"
+
+namespace tavrolin {
+
+namespace {
+
+std::optional<double> seconds(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) {
+        return std::nullopt;
+    }
+    return parseFiniteNumber(found->get_ref<const std::string&>());
+}
+
+SourceTags tagsOf(const nlohmann::json& object) {
+    SourceTags tags;
+    const auto read = object.value("tags", nlohmann::json::object());
+    for (const auto& [key, value] : read.items()) {
+        if (value.is_string()) {
+            tags.emplace_back(key, value.get<std::string>());
+        }
+    }
+    return tags;
+}
+
+}  // namespace
+
+const std::string joinedFileEntries =
+    "format=start_time,duration:format_tags:chapter=start_time,end_time:chapter_tags";
+
+std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
+    JoinedFileFacts facts;
+    try {
+        const auto report = nlohmann::json::parse(json);
+        for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
+            const auto start = seconds(chapter, "start_time");
+            const auto end = seconds(chapter, "end_time");
+            if (start && end) {
+                facts.chapters.push_back({*start, *end, tagsOf(chapter)});
+            }
+        }
+        for (const auto& stream : report.value("streams", nlohmann::json::array())) {
+            if (stream.value("codec_type", std::string()) == "data" &&
+                stream.value("codec_tag_string", std::string()) == "text") {
+                facts.chapterTracks.push_back(stream.at("index").get<std::int64_t>());
+            }
+        }
+        const auto format = report.at("format");
+        const auto duration = seconds(format, "duration");
+        facts.duration = duration && *duration > 0 ? duration : std::nullopt;
+        facts.start = seconds(format, "start_time").value_or(0);
+        facts.tags = tagsOf(format);
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+    return facts;
+}
+
+std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::path>& files,
+                                          const std::vector<JoinedFileFacts>& facts) {
+    std::vector<SourceChapter> joined;
+    double offset = 0;
+    std::optional<std::filesystem::path> unplaced;
+    for (std::size_t i = 0; i < facts.size() && i < files.size(); ++i) {
+        const JoinedFileFacts& file = facts[i];
+        if (unplaced && !file.chapters.empty()) {
+            throw MediaProcessingError::invalidRequest("Tavrolin could not read the length of " +
+                                                       quotedName(*unplaced) +
+                                                       ", so it cannot place the chapters of the "
+                                                       "files after it. Join it last or remove it "
+                                                       "from the list.");
+        }
+        // The concat reader starts each file's timestamps at its first one.
+        for (const auto& chapter : file.chapters) {
+            double start = std::max(chapter.start - file.start, 0.0);
+            double end = chapter.end - file.start;
+            if (file.duration) {
+                end = std::min(end, *file.duration);
+            }
+            if (end > start) {
+                joined.push_back({offset + start, offset + end, chapter.tags});
+            }
+        }
+        if (file.duration) {
+            offset += *file.duration;
+        } else if (!unplaced) {
+            unplaced = files[i];
+        }
+    }
+    return joined;
+}
+
+}  // namespace tavrolin

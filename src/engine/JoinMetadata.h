@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ChapterMetadataRenderer.h"
+
+namespace tavrolin {
+
+// What a join keeps of one file besides its packets, as ffprobe reads it: where the concat
+// reader places the next file (this one's start and length), the file's own tags and its
+// chapters, and which of its streams are the MP4 family's text track of those chapters. A plain
+// value.
+struct JoinedFileFacts {
+    std::optional<double> duration;
+    double start = 0;
+    SourceTags tags;
+    std::vector<SourceChapter> chapters;
+    std::vector<std::int64_t> chapterTracks;
+
+    friend bool operator==(const JoinedFileFacts&, const JoinedFileFacts&) = default;
+};
+
+// ffprobe's entries (-show_entries syntax) for those facts, read beside each stream's index, type
+// and tag.
+extern const std::string joinedFileEntries;
+
+// Reads them from ffprobe's JSON report; none when it is not one.
+std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json);
+
+// The joined file's chapters: each file's, clipped to the file, at its place in the join, which
+// is after the lengths of the files before it (the concat reader's own placing). Throws
+// MediaProcessingError::invalidRequest naming a file whose length is unknown when a later file
+// has chapters, which could then not be placed.
+std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::path>& files,
+                                          const std::vector<JoinedFileFacts>& facts);
+
+}  // namespace tavrolin
