@@ -43,7 +43,9 @@ function(tavrolin_test folder pch)
         target_link_libraries(${_target} PRIVATE ${ARGN} tavrolin_test_support GTest::gmock
                               GTest::gtest_main)
         target_precompile_headers(${_target} REUSE_FROM ${pch})
-        gtest_discover_tests(${_target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+        # No per-test TIMEOUT: it would override the test preset's, and the sanitizer build
+        # needs its longer one.
+        gtest_discover_tests(${_target} DISCOVERY_TIMEOUT 60)
     endforeach()
 endfunction()
 

@@ -316,12 +316,15 @@ struct FFmpegProcessor::Job {
 };
 
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
-                              std::stop_token stop) {
+                              std::stop_token callerStop) {
     std::lock_guard serial(processMutex_);
-    // Every child of this job runs under `childStop`: the job's own stop and cancel() end them.
+    // Every child of this job runs under `childStop`: the caller's stop and cancel() end them.
     std::stop_source childStop;
-    std::stop_callback forwardStop(stop, [&childStop] { childStop.request_stop(); });
+    std::stop_callback forwardStop(callerStop, [&childStop] { childStop.request_stop(); });
     CurrentJob current(*this, childStop);
+    // Checked after every child: a child ended by either stop reports a cancellation, as the
+    // stop is marked before it reaches the child.
+    const std::stop_token stop = childStop.get_token();
 
     const Job job = resolve(originalRequest);
     fs::create_directories(job.output.parent_path());

@@ -31,8 +31,7 @@ struct SplitInputs;
 //
 // Calls of `process` never overlap. `cancel` may be called from any thread at any time: it ends
 // the running job's children (also one that has yet to start), never another processor's runs on
-// a shared runner, and the job fails with ffmpeg's
-// message; a requested stop token ends the job with CancellationError instead.
+// a shared runner, and the job ends with CancellationError, as on a requested stop token.
 class FFmpegProcessor : public MediaProcessing {
   public:
     // Each job records its working names in `recordsFolder` (see JobRecord); empty records none.

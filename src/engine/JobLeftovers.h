@@ -63,7 +63,8 @@ class JobRecord {
 // not mounted), to be tried again at the next start. A replacement's backup goes when a file
 // stands at the original's name again, else it is moved back there.
 //
-// Returns the lines for the job queue: one per removed working copy or settled backup, and one
+// Returns the lines for the job queue: one per removed working copy, one per interrupted
+// replacement (its copy and backup together, saying whether the original was replaced), and one
 // for the jobs that were waiting in the queues of ended runs. `betweenOpenAndLock` runs after a
 // record is opened and before it is locked (a pause for tests). Touches the disk: not on the
 // GUI thread. Never throws.

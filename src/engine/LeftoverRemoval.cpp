@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <set>
 
 #include "engine/FileOperations.h"
 #include "engine/JobItemNames.h"
@@ -35,6 +36,12 @@ bool parentReachable(const fs::path& path) {
     return ::stat(path.parent_path().c_str(), &state) == 0 && S_ISDIR(state.st_mode);
 }
 
+// A replacement that stopped before its swap: its copy is gone, the original stays as it was.
+std::string notReplacedLine(const fs::path& original) {
+    return "Removed the unfinished replacement of " + quoted(original) +
+           " left by an earlier run; the original file was not changed.";
+}
+
 Outcome missing(const fs::path& path, int error) {
     return error == ENOENT && parentReachable(path) ? Outcome::gone : Outcome::remains;
 }
@@ -56,21 +63,25 @@ Outcome removeFile(const fs::path& path) {
 
 // The original is whole when a regular file stands at its name: each step of the swap is one
 // rename, and the new file was flushed to disk before the first, so whatever stands there is
-// the old file or the verified new one. Without one, the backup goes back.
+// the old file or the verified new one. It was never replaced while the backup is a second link
+// to it, made just before the swap. Without one, the backup goes back.
 Outcome settleBackup(const fs::path& backup, const fs::path& original, std::string& line) {
-    struct stat state {};
-    if (::lstat(backup.c_str(), &state) != 0) {
+    struct stat kept {};
+    if (::lstat(backup.c_str(), &kept) != 0) {
         return missing(backup, errno);
     }
-    if (!S_ISREG(state.st_mode)) {
+    if (!S_ISREG(kept.st_mode)) {
         return Outcome::notOurs;
     }
+    struct stat state {};
     if (::lstat(original.c_str(), &state) == 0) {
         if (!S_ISREG(state.st_mode)) {
             return Outcome::remains;  // never replaced, never without a copy: keep both
         }
-        line = "Removed the backup of " + quoted(original) +
-               " left by an earlier run; the replaced file is whole.";
+        line = state.st_dev == kept.st_dev && state.st_ino == kept.st_ino
+                   ? notReplacedLine(original)
+                   : "Removed the backup of " + quoted(original) +
+                         " left by an earlier run; the replaced file is whole.";
         const Outcome outcome = removeFile(backup);
         return outcome == Outcome::notOurs ? Outcome::remains : outcome;
     }
@@ -142,6 +153,15 @@ Outcome removeTemporaryFolder(const fs::path& folder) {
 }  // namespace
 
 LeftoverRemoval removeRecordedItems(const RecordEntries& entries) {
+    // A replacement's working copy and backup make one line, said by the backup's settling, or
+    // at the end when the copy was all there was.
+    std::set<fs::path> replaced;
+    for (const auto& [kind, value] : entries) {
+        if (kind == recordEntry::replaced) {
+            replaced.insert(fs::path(value));
+        }
+    }
+    std::set<fs::path> unsaidCopies;
     LeftoverRemoval removal;
     fs::path output;
     fs::path original;
@@ -155,9 +175,17 @@ LeftoverRemoval removeRecordedItems(const RecordEntries& entries) {
             original = path;
         } else if (kind == recordEntry::working && isWorkingNameOf(path, output)) {
             outcome = removeFile(path);
-            line = "Removed an unfinished copy of " + quoted(output) + " left by an earlier run.";
+            if (!replaced.contains(output)) {
+                line =
+                    "Removed an unfinished copy of " + quoted(output) + " left by an earlier run.";
+            } else if (outcome == Outcome::removed) {
+                unsaidCopies.insert(output);
+            }
         } else if (kind == recordEntry::backup && isBackupNameOf(path, original)) {
             outcome = settleBackup(path, original, line);
+            if (outcome == Outcome::removed || outcome == Outcome::remains) {
+                unsaidCopies.erase(original);
+            }
         } else if (kind == recordEntry::folder && isTemporaryFolderName(path)) {
             outcome = removeTemporaryFolder(path);
         } else if (kind == recordEntry::waiting) {
@@ -172,6 +200,9 @@ LeftoverRemoval removeRecordedItems(const RecordEntries& entries) {
             removal.lines.push_back(std::move(line));
         }
         removal.pending = removal.pending || outcome == Outcome::remains;
+    }
+    for (const auto& copyOf : unsaidCopies) {
+        removal.lines.push_back(notReplacedLine(copyOf));
     }
     return removal;
 }

@@ -23,7 +23,7 @@ using RecordEntries = std::vector<std::pair<std::string, std::string>>;
 
 // What removing the items of one record came to.
 struct LeftoverRemoval {
-    // One sentence per removed working copy or settled backup.
+    // One sentence per removed working copy or interrupted replacement.
     std::vector<std::string> lines;
     // Something of our shape is still there, or lies where it cannot be reached now.
     bool pending = false;

@@ -17,7 +17,8 @@ class MediaProcessing {
     virtual ~MediaProcessing() = default;
     virtual void process(const ProcessingRequest& request, ProgressCallback progress,
                          std::stop_token stop) = 0;
-    // Terminates the running ffmpeg child, if any. Any thread.
+    // Terminates the running job's children, if any; the job then ends with CancellationError.
+    // Any thread.
     virtual void cancel() = 0;
 };
 

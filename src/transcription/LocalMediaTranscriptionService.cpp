@@ -85,7 +85,8 @@ TranscriptionCapability LocalMediaTranscriptionService::checkCapability() {
 }
 
 void LocalMediaTranscriptionService::cancel() {
-    runner_->cancel();
+    // Only through the run's own stop: it is marked stopped before its callbacks end ffmpeg, so
+    // an extraction that sees its child end by the signal always finds the run cancelled.
     {
         std::lock_guard lock(stateMutex_);
         if (currentRun_ != nullptr) {

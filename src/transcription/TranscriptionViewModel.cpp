@@ -375,8 +375,9 @@ void TranscriptionViewModel::cancelTranscription() {
     if (!state_.cancelTranscription()) {
         return;
     }
-    services_.transcription->cancel();
+    // The run is marked stopped before its child is.
     transcriptionTask_.request_stop();
+    services_.transcription->cancel();
     emit changed();
 }
 

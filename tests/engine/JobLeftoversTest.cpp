@@ -183,10 +183,12 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
         r.addWorkingOutput(videos / "sub" / ".." / mine.filename(), film);
         r.addWorkingOutput(link, film);
     });
-    // Folders that are no temporary folder of the app's: a user's folder named like one, one
-    // holding a file the app never writes, a FIFO under a list's name, a symbolic link to a
-    // folder of inputs. Then an empty one of the app's.
+    // Folders that are no temporary folder of the app's: a user's folders named like one (one
+    // of exactly its shape, but not in the temporary folder), one holding a file the app never
+    // writes, a FIFO under a list's name, a symbolic link to a folder of inputs. Then an empty
+    // one of the app's.
     put(videos / "Tavrolin-Exports" / concat, "list");
+    put(videos / "Tavrolin-e1B2c3" / concat, "list");
     put(tmp / "Tavrolin-a1B2c3" / concat, "list");
     put(tmp / "Tavrolin-a1B2c3" / "notes.txt", "notes");
     fs::create_directory(tmp / "Tavrolin-b1B2c3");
@@ -195,8 +197,8 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
     fs::create_directory_symlink(videos / "inputs", tmp / "Tavrolin-c1B2c3");
     fs::create_directory(tmp / "Tavrolin-Q1w2E3");
     for (const fs::path& folder :
-         {videos / "Tavrolin-Exports", tmp / "Tavrolin-a1B2c3", tmp / "Tavrolin-b1B2c3",
-          tmp / "Tavrolin-c1B2c3", tmp / "Tavrolin-Q1w2E3"}) {
+         {videos / "Tavrolin-Exports", videos / "Tavrolin-e1B2c3", tmp / "Tavrolin-a1B2c3",
+          tmp / "Tavrolin-b1B2c3", tmp / "Tavrolin-c1B2c3", tmp / "Tavrolin-Q1w2E3"}) {
         leaveRecord(state.path(), [&](JobRecord& r) { r.setTemporaryFolder(folder); });
     }
     // The app's own items: inputs, working copies (a long name shortened), a backup beside a
@@ -225,6 +227,22 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
         r.addBackup(wholeBackup, videos / "Whole.mkv");
         r.addBackup(goneBackup, videos / "Gone.mkv");
     });
+    // Replacements stopped within a swap made of a link and a rename (the original not yet
+    // replaced, its backup a second link to it) and of two moves (the original moved aside).
+    const fs::path linkedBackup = backupOf("Linked.mkv");
+    const fs::path movedBackup = backupOf("Moved.mkv");
+    put(videos / "Linked.mkv", "old");
+    fs::create_hard_link(videos / "Linked.mkv", linkedBackup);
+    put(movedBackup, "old");
+    leaveRecord(state.path(), [&](JobRecord& r) {
+        for (const auto& [name, backup] :
+             {std::pair{"Linked.mkv", linkedBackup}, std::pair{"Moved.mkv", movedBackup}}) {
+            const fs::path copy = hiddenWorkingOutput(videos / name);
+            put(copy, "new");
+            r.addWorkingOutput(copy, videos / name);
+            r.addBackup(backup, videos / name);
+        }
+    });
     for (const bool afterSwap : {false, true}) {
         leaveRecord(state.path(), [&](JobRecord&) {
             replaceKilledAtSwap(state.path(), videos / (afterSwap ? "After.mkv" : "Before.mkv"),
@@ -235,11 +253,15 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
     const fs::path onDrive = videos / "drive" / "OnDrive.mkv";
     const fs::path driveCopy = hiddenWorkingOutput(onDrive);
     leaveRecord(state.path(), [&](JobRecord& r) { r.addWorkingOutput(driveCopy, onDrive); });
-    ASSERT_EQ(state.entries().size(), 10u);
+    ASSERT_EQ(state.entries().size(), 12u);
 
     EXPECT_EQ(sorted(removeJobLeftovers(state.path())),
               sorted({unfinished("Own.mkv"), unfinished(longOutput.filename().string()),
-                      unfinished("Before.mkv"),
+                      "Removed the unfinished replacement of \u201CBefore.mkv\u201D left by an "
+                      "earlier run; the original file was not changed.",
+                      "Removed the unfinished replacement of \u201CLinked.mkv\u201D left by an "
+                      "earlier run; the original file was not changed.",
+                      "Restored \u201CMoved.mkv\u201D from its backup left by an earlier run.",
                       "Removed the backup of \u201CWhole.mkv\u201D left by an earlier run; the "
                       "replaced file is whole.",
                       "Removed the backup of \u201CAfter.mkv\u201D left by an earlier run; the "
@@ -256,14 +278,28 @@ TEST(JobLeftovers, ARecordRemovesOnlyWhatHasTheAppsOwnShape) {
                                                     : "="));
         }
     }
-    EXPECT_EQ(sorted(kept),
-              sorted({"Film.mkv=film", ".notes.tmp-tavrolin-x.mkv=notes",
-                      mine.filename().string() + "=mine", link.filename().string() + "=film",
-                      "Tavrolin-Exports/", "Tavrolin-Exports/" + concat + "=list", "inputs/",
-                      "inputs/" + concat + "=list", "Tavrolin-a1B2c3/",
-                      "Tavrolin-a1B2c3/" + concat + "=list", "Tavrolin-a1B2c3/notes.txt=notes",
-                      "Tavrolin-b1B2c3/", "Tavrolin-b1B2c3/" + concat + "=", "Tavrolin-c1B2c3=",
-                      "Whole.mkv=new", "Gone.mkv=old", "Before.mkv=old", "After.mkv=new"}));
+    EXPECT_EQ(sorted(kept), sorted({"Film.mkv=film",
+                                    ".notes.tmp-tavrolin-x.mkv=notes",
+                                    mine.filename().string() + "=mine",
+                                    link.filename().string() + "=film",
+                                    "Tavrolin-Exports/",
+                                    "Tavrolin-Exports/" + concat + "=list",
+                                    "Tavrolin-e1B2c3/",
+                                    "Tavrolin-e1B2c3/" + concat + "=list",
+                                    "inputs/",
+                                    "inputs/" + concat + "=list",
+                                    "Tavrolin-a1B2c3/",
+                                    "Tavrolin-a1B2c3/" + concat + "=list",
+                                    "Tavrolin-a1B2c3/notes.txt=notes",
+                                    "Tavrolin-b1B2c3/",
+                                    "Tavrolin-b1B2c3/" + concat + "=",
+                                    "Tavrolin-c1B2c3=",
+                                    "Whole.mkv=new",
+                                    "Gone.mkv=old",
+                                    "Before.mkv=old",
+                                    "After.mkv=new",
+                                    "Linked.mkv=old",
+                                    "Moved.mkv=old"}));
     EXPECT_EQ(state.entries().size(), 1u);
     put(driveCopy, "half");
     EXPECT_EQ(removeJobLeftovers(state.path()), std::vector{unfinished("OnDrive.mkv")});
@@ -291,14 +327,26 @@ TEST(JobLeftovers, ARunningJobsRecordRewrittenDuringOtherInstancesCleanUpsLosesN
             }
         });
     }
-    // And one whose every record is rewritten between its open and its lock.
+    // And one whose every record is rewritten between its open and its lock. What the record
+    // says is read back: a rewrite that a clean-up got between must not lose its entry.
+    const auto recordText = [&] {
+        for (const auto& name : records.entries()) {
+            if (!name.starts_with(".") && name.ends_with(".job")) {
+                return tavtest::readFile(records / name);
+            }
+        }
+        return std::string();
+    };
+    int rewrites = 0;
     for (int round = 0; round < 200 || sweeps < 200; ++round) {
         const auto lines = removeJobLeftovers(records.path(), [&](const fs::path&) {
-            job.recordBackup(scratch / "x", scratch / "y");
+            job.recordBackup(scratch / ("x" + std::to_string(++rewrites)), scratch / "y");
         });
         EXPECT_TRUE(lines.empty());
         ASSERT_TRUE(fs::exists(job.workingOutput)) << "round " << round;
         ASSERT_TRUE(fs::exists(list)) << "round " << round;
+        const std::string latest = (scratch / ("x" + std::to_string(rewrites))).native();
+        ASSERT_NE(recordText().find(latest + '\0'), std::string::npos) << "round " << round;
     }
     instances.clear();
     EXPECT_EQ(records.entries().size(), 1u);

@@ -1,7 +1,6 @@
 // Adding, inspecting, retrying and removing sources with the real ffprobe.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
@@ -243,11 +242,8 @@ TEST_F(RemuxInspectionTest, DestroyingTheModelStopsRunningInspectionsAndJoinsThe
     model->addFiles(
         {tavtest::copyMedia(media, folder, "a.mkv"), tavtest::copyMedia(media, folder, "b.mkv")});
     ASSERT_TRUE(tavtest::waitUntil([&] { return gated.runningCount() == 2; }));
-    // The gate never opens: only stopping the runs lets the destruction finish.
-    QElapsedTimer timer;
-    timer.start();
+    // The gate never opens: only stopping the runs lets the destruction finish at all.
     model.reset();
-    EXPECT_LT(timer.elapsed(), 2500);
     EXPECT_EQ(gated.runningCount(), 0) << "no inspection outlives the model";
     // Late outcomes have nowhere to go and are dropped.
     tavtest::processEventsFor(std::chrono::milliseconds(100));
