@@ -1,11 +1,14 @@
 #include "engine/FFmpegWriteFailure.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model/ErrorMessage.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -76,6 +79,45 @@ std::string ffmpegFailureMessage(const ProcessResult& result,
     replaceAll(workingOutput.string(), output.string());
     replaceAll(workingOutput.filename().string(), output.filename().string());
     return text;
+}
+
+std::string ffmpegFailureSentence(const ProcessResult& result,
+                                  const std::filesystem::path& workingOutput,
+                                  const std::filesystem::path& output) {
+    const std::string text = ffmpegFailureMessage(result, workingOutput, output);
+    const std::string name = quotedName(output);
+    const std::string folder = quotedName(output.parent_path());
+    struct Cause {
+        int error;
+        const char* advice;
+    };
+    constexpr std::array<Cause, 7> causes{{
+        {EROFS, "Choose another output folder, then try again."},
+        {EACCES, "Choose another output folder, then try again."},
+        {EPERM, "Choose another output folder, then try again."},
+        {ENOENT, "Check that the folder is still there, then try again."},
+        {ENOTDIR, "Check that the folder is still there, then try again."},
+        {EIO, "Check that the folder and its disk are still there, then try again."},
+        {ENAMETOOLONG, "Choose an output folder with a shorter path, then try again."},
+    }};
+    // A line of ffmpeg's own that ends in the output's path and the system's reason.
+    for (std::string_view rest = text; !rest.empty();) {
+        const auto end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        for (const auto& cause : causes) {
+            const std::string reason = std::strerror(cause.error);
+            const std::string ending = output.string() + ": " + reason;
+            // The whole path: "/in/ro/a.mp4" is not the output "/ro/a.mp4".
+            const auto at = line.size() - std::min(line.size(), ending.size());
+            if (line.ends_with(ending) && (at == 0 || line[at - 1] == ' ')) {
+                return "Tavrolin could not write " + name + " in the folder " + folder + " (" +
+                       reason + "). " + cause.advice;
+            }
+        }
+    }
+    return "FFmpeg could not make " + name +
+           ". Check the source and the output folder, then try again. FFmpeg said:\n" + text;
 }
 
 }  // namespace tavrolin

@@ -33,4 +33,12 @@ std::string ffmpegFailureMessage(const ProcessResult& result,
                                  const std::filesystem::path& workingOutput = {},
                                  const std::filesystem::path& output = {});
 
+// The user's sentence for a run that failed writing `output` under the hidden `workingOutput`:
+// a system error that ffmpeg met on the output (a read-only or vanished folder, a refused
+// permission, a failing disk) names the file, its folder and what to do; any other failure
+// leads ffmpegFailureMessage with the file's name and what to do.
+std::string ffmpegFailureSentence(const ProcessResult& result,
+                                  const std::filesystem::path& workingOutput,
+                                  const std::filesystem::path& output);
+
 }  // namespace tavrolin

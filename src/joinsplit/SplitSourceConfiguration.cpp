@@ -1,11 +1,9 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <limits>
 
-#include "engine/JobFiles.h"
 #include "model/ErrorMessage.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/ProbeText.h"
@@ -395,7 +393,7 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
 
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
-    const std::optional<fs::path>& outputDirectory) {
+    const std::optional<fs::path>& outputDirectory, const OutputLookup& lookup) {
     if (sources.empty()) {
         return "Add at least one file.";
     }
@@ -408,18 +406,9 @@ std::optional<std::string> splitWorkspaceValidationMessage(
             return namesFile(*message, name) ? *message : name + ": " + *message;
         }
         for (const auto& request : makeSplitRequests(source, *outputDirectory)) {
-            const fs::path& output = request.as<SplitRequest>()->output;
-            if (output.filename().string().size() > NAME_MAX) {
-                return "The parts of \u201C" + source.file.filename().string() +
-                       "\u201D would get names longer than the 255 bytes a file name can have. "
-                       "Rename the file to a shorter name, then add it again.";
-            }
-            // The system takes no longer path, and ffmpeg writes beside the output under a
-            // longer working name first.
-            if (hiddenWorkingOutput(output).string().size() >= PATH_MAX) {
-                return "Choose an output folder with a shorter path: \u201C" +
-                       output.filename().string() +
-                       "\u201D would pass the system\u2019s limit of 4,096 bytes in this one.";
+            if (auto problem =
+                    outputNameProblem(source.file, request.as<SplitRequest>()->output, lookup)) {
+                return std::move(problem->message);
             }
         }
     }

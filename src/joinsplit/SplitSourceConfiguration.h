@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/OutputNameCheck.h"
 #include "joinsplit/SplitKeyframes.h"
 #include "joinsplit/SplitSourceStreams.h"
 #include "model/OutputContainer.h"
@@ -93,12 +94,11 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
                                                  const std::filesystem::path& folder);
 
-// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, an
-// output name longer than a file name can be, or an output whose path in the folder would pass
-// the system's limit); none when it can.
+// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, or the
+// first output whose name `outputNameProblem` refuses with `lookup`); none when it can.
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
-    const std::optional<std::filesystem::path>& outputDirectory);
+    const std::optional<std::filesystem::path>& outputDirectory, const OutputLookup& lookup = {});
 
 // How many files the workspace writes: one per range, two per split point, none for a file that
 // is not media.

@@ -54,6 +54,7 @@ class RemuxReview {
         outputClash,
         outputExists,
         outputClaimed,
+        outputNameTooLong,  // or its path
     };
     struct Validation {
         Rule rule;

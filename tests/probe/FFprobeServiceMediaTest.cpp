@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -118,7 +119,8 @@ TEST(FFprobeServiceMediaTest, Mp4ClipAndRawStreamWithoutDuration) {
 // is said in one sentence too.
 void expectFailure(const std::function<void()>& inspection, const fs::path& file,
                    const std::string& fallback, MediaProbeError::Case expectedCase) {
-    const bool notMedia = expectedCase == MediaProbeError::Case::notMedia;
+    const bool notMedia = expectedCase == MediaProbeError::Case::notMedia ||
+                          expectedCase == MediaProbeError::Case::notRegularFile;
     try {
         inspection();
         ADD_FAILURE() << "inspection of " << file << " succeeded";
@@ -137,6 +139,12 @@ void expectFailure(const std::function<void()>& inspection, const fs::path& file
                                    file.parent_path().filename().string() +
                                    "\u201D. Add it again, or choose another file.");
         }
+        if (expectedCase == MediaProbeError::Case::notRegularFile) {
+            EXPECT_TRUE(message.starts_with("\u201C" + file.filename().string() + "\u201D is a ") &&
+                        message.ends_with(", not a video or audio file, so Tavrolin did not read "
+                                          "it. Remove it, then add the media file itself."))
+                << message;
+        }
     }
 }
 
@@ -147,7 +155,13 @@ TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
     // Random bytes under a name with a space: the sentence names it as it is.
     const fs::path spaced = temp / "fake video.mkv";
     fs::copy_file(media.randomBytes, spaced);
+    // Neither a folder nor a pipe with no writer reaches ffprobe, which would wait on the pipe.
+    fs::create_directory(temp / "folder.mkv");
+    ASSERT_EQ(::mkfifo((temp / "pipe.mp4").c_str(), 0600), 0);
     const std::pair<fs::path, MediaProbeError::Case> rows[] = {
+        {temp / "folder.mkv", MediaProbeError::Case::notRegularFile},
+        {temp / "pipe.mp4", MediaProbeError::Case::notRegularFile},
+        {"/dev/null", MediaProbeError::Case::notRegularFile},
         {media.truncated, MediaProbeError::Case::processFailed},
         {spaced, MediaProbeError::Case::notMedia},
         {media.empty, MediaProbeError::Case::notMedia},
