@@ -1060,6 +1060,17 @@ TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSo
     EXPECT_TRUE(tavtest::readFile(source) == original);
 }
 
+// A Matroska part whose working file goes right after ffmpeg wrote it fails on that, not on a
+// FLAC header it never had.
+TEST_F(FFmpegProcessorTest, OnlyAFlacPartHasItsHeaderWritten) {
+    const auto error = processingError([&] {
+        processor(standIn("ffmpeg \"$@\" || exit\nrm -f \"${@: -1}\"\n"))
+            .process(SplitRequest{media().matroska, outputs() / "s.mkv", 1, std::nullopt}, {}, {});
+    });
+    EXPECT_THAT(error.what(), Not(HasSubstr("FLAC"))) << error.what();
+    expectOnly({});
+}
+
 // A source removed while its job waited, or just as ffmpeg starts, is named with what to do;
 // ffmpeg's "No such file or directory" never shows, nor a claim that it changed.
 TEST_F(FFmpegProcessorTest, ASourceThatIsGoneIsNamedInASentence) {
