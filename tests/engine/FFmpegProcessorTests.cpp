@@ -214,18 +214,9 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
          "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D "
          "(Input/output error). Check that the folder and its disk are still there, then try "
          "again."},
-        {"/ro/.a.tmp-tavrolin-1.mp4: No such file or directory\n",
-         "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D (No such file "
-         "or directory). Check that the folder is still there, then try again."},
-        {"/ro/.a.tmp-tavrolin-1.mp4: Permission denied\nConversion failed!\n",
-         "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D (Permission "
-         "denied). Choose another output folder, then try again."},
         {"/in/ro/a.mp4: Permission denied\n",
          "FFmpeg could not make \u201Ca.mp4\u201D. Check the source and the output folder, then "
          "try again. FFmpeg said:\n/in/ro/a.mp4: Permission denied"},
-        {"/in/b.mkv: Invalid data found when processing input\n",
-         "FFmpeg could not make \u201Ca.mp4\u201D. Check the source and the output folder, then "
-         "try again. FFmpeg said:\n/in/b.mkv: Invalid data found when processing input"},
     };
     for (const auto& [standardError, expected] : sentences) {
         SCOPED_TRACE(standardError);
