@@ -362,8 +362,8 @@ std::optional<std::string> SplitSourceConfiguration::streamNote() const {
     return streamCheck(*this).note;
 }
 
-std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
-                                                 const fs::path& folder) {
+std::vector<fs::path> splitOutputs(const SplitSourceConfiguration& configuration,
+                                   const fs::path& folder) {
     const fs::path& file = configuration.file;
     std::string extension;
     if (configuration.container) {
@@ -371,24 +371,33 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
     } else if (file.has_extension()) {
         extension = file.extension().string().substr(1);
     }
+    if (configuration.operationMode == SplitOperationMode::range) {
+        return {outputPath(folder, file, "clip", extension)};
+    }
+    return {outputPath(folder, file, "part-1", extension),
+            outputPath(folder, file, "part-2", extension)};
+}
+
+std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
+                                                 const fs::path& folder) {
     const SplitCutPlan plan = planSplitCuts(configuration);
     if (plan.error) {
         return {};
     }
     // The requests name the cuts in the file's own timestamps, with the frames between them.
     const auto& keyframes = configuration.keyframes;
-    const auto part = [&](const char* suffix, std::optional<double> from,
+    const auto outputs = splitOutputs(configuration, folder);
+    const auto part = [&](const fs::path& output, std::optional<double> from,
                           std::optional<double> to) {
         const double origin = keyframes ? keyframes->origin : 0;
-        return SplitRequest{file, outputPath(folder, file, suffix, extension),
-                            from ? origin + *from : kFromBeginning,
+        return SplitRequest{configuration.file, output, from ? origin + *from : kFromBeginning,
                             to ? std::optional(origin + *to) : std::nullopt,
                             keyframes ? framesBetween(*keyframes, from, to) : std::nullopt};
     };
     if (configuration.operationMode == SplitOperationMode::range) {
-        return {part("clip", plan.start, plan.end)};
+        return {part(outputs[0], plan.start, plan.end)};
     }
-    return {part("part-1", std::nullopt, plan.start), part("part-2", plan.start, std::nullopt)};
+    return {part(outputs[0], std::nullopt, plan.start), part(outputs[1], plan.start, std::nullopt)};
 }
 
 std::optional<std::string> splitWorkspaceValidationMessage(

@@ -88,6 +88,11 @@ struct SplitCutPlan {
 
 SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
 
+// The files one configuration writes into `folder`, whatever its times: "<name>-clip.<ext>" for
+// a range, "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point.
+std::vector<std::filesystem::path> splitOutputs(const SplitSourceConfiguration& configuration,
+                                                const std::filesystem::path& folder);
+
 // The split requests of one configuration into `folder`: "<name>-clip.<ext>" for a range,
 // "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point, with the times of
 // planSplitCuts in the file's own timestamps. Empty while the configuration is refused.

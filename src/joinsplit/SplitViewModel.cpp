@@ -254,8 +254,8 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
 OutputFolderChecker::Question SplitViewModel::outputQuestion() const {
     OutputFolderChecker::Question question{{*outputDirectory_}, {}, std::nullopt};
     for (const auto& source : sources_) {
-        for (const auto& request : makeRequests(source, *outputDirectory_)) {
-            question.files.push_back(request.output());
+        for (auto& output : splitOutputs(source, *outputDirectory_)) {
+            question.files.push_back(std::move(output));
         }
     }
     return question;

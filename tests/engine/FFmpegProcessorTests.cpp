@@ -136,6 +136,12 @@ struct Fractions {
     }
 };
 
+// A job's sentence for a run that failed for a reason other than the output's folder.
+std::string ffmpegFailed(const std::string& name, const std::string& said) {
+    return "FFmpeg could not make \u201C" + name +
+           "\u201D. Check the source and the output folder, then try again. FFmpeg said:\n" + said;
+}
+
 }  // namespace
 
 // What a failed or killed ffmpeg leaves for the user: the cause, not the media description.
@@ -634,7 +640,7 @@ TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
                 media().mp4ClipA, outputs() / "r.mkv", {stream(0, MediaStreamKind::video)}, {}, {}},
             {}, {});
     });
-    EXPECT_STREQ(remuxError.what(), "Invalid data found when processing input");
+    EXPECT_EQ(remuxError.what(), ffmpegFailed("r.mkv", "Invalid data found when processing input"));
     EXPECT_FALSE(fs::exists(marker("probe-finished")));
     expectOnly({});
 }
@@ -660,7 +666,7 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
     std::vector<Row> rows{
         {"killed", outputs() / "killed.mkv",
          "echo $$ > '" + pidFile.string() + "'\nexec ffmpeg -re \"$@\"\n",
-         "FFmpeg was stopped by signal 9 (Killed).", true},
+         ffmpegFailed("killed.mkv", "FFmpeg was stopped by signal 9 (Killed)."), true},
         {"source truncated", outputs() / "truncated.mkv",
          "truncate -s 20000 '" + source.string() + "'\nexec ffmpeg \"$@\"\n",
          "\u201Csource.mkv\u201D changed while Tavrolin was reading it. Nothing was written."},
@@ -860,7 +866,7 @@ TEST_F(FFmpegProcessorTest, StopOrCancelDuringFFmpegLeavesNothing) {
             EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
         } else {
             auto error = processingError([&] { std::rethrow_exception(outcome); });
-            EXPECT_STREQ(error.what(), "stopped by signal");
+            EXPECT_EQ(error.what(), ffmpegFailed("c.mkv", "stopped by signal"));
         }
         EXPECT_TRUE(fractions.values.empty() || fractions.values.back() < 1.0);
         expectOnly({});
@@ -902,8 +908,8 @@ TEST_F(FFmpegProcessorTest, CancelStopsOnlyItsOwnJobWhenProcessorsShareARunner) 
     firstWorker.join();
     secondStop.request_stop();
     secondWorker.join();
-    EXPECT_STREQ(processingError([&] { std::rethrow_exception(firstOutcome); }).what(),
-                 "stopped by signal");
+    EXPECT_EQ(processingError([&] { std::rethrow_exception(firstOutcome); }).what(),
+              ffmpegFailed("first.mkv", "stopped by signal"));
     // Ended by its own stop, not by the other's cancel.
     EXPECT_THROW(std::rethrow_exception(secondOutcome), CancellationError);
     expectOnly({});
