@@ -5,7 +5,6 @@
 
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
-#include "model/MediaProcessingError.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
 #include "queue/JobQueueViewModel.h"
@@ -262,8 +261,12 @@ OutputFolderChecker::Question SplitViewModel::outputQuestion() const {
 }
 
 // The folder and the outputs' names are asked about off the GUI thread whenever they change;
-// `again` asks even when they did not (a job that ended may have written one).
+// `again` asks even when they did not (a job that ended may have written one), unless a check
+// runs: its answer is as new, and a submission may wait for it.
 void SplitViewModel::followOutputs(bool again) {
+    if (again && outputFolderCheck_.isChecking()) {
+        return;
+    }
     if (outputDirectory_ && !sources_.empty()) {
         outputFolderCheck_.ask(outputQuestion(), again);
     } else {

@@ -216,10 +216,6 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         {"/ro/.a.tmp-tavrolin-1.mp4: Read-only file system\n",
          "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D (Read-only "
          "file system). Choose another output folder, then try again."},
-        {"[mp4 @ 0x1] Error closing file /ro/.a.tmp-tavrolin-1.mp4: Input/output error\n",
-         "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D "
-         "(Input/output error). Check that the folder and its disk are still there, then try "
-         "again."},
         {"/in/ro/a.mp4: Permission denied\n",
          "FFmpeg could not make \u201Ca.mp4\u201D. Check the source and the output folder, then "
          "try again. FFmpeg said:\n/in/ro/a.mp4: Permission denied"},
