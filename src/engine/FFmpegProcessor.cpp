@@ -548,8 +548,8 @@ void FFmpegProcessor::publish(const Job& job, const JobFiles& run, std::stop_tok
             throw job.notEnoughSpace();
         }
         // Named after the output the user chose, not the hidden working file.
-        throw fs::filesystem_error("cannot move the finished output into place", job.output,
-                                   error.code());
+        throw MediaProcessingError::processFailed(
+            outputWriteFailureSentence(job.output, error.code().value()));
     }
 }
 

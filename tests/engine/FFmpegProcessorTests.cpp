@@ -666,6 +666,10 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
         {"source truncated", outputs() / "truncated.mkv",
          "truncate -s 20000 '" + source.string() + "'\nexec ffmpeg \"$@\"\n",
          "\u201Csource.mkv\u201D changed while Tavrolin was reading it. Nothing was written."},
+        {"output folder removed once written", outputs() / "gone" / "g.mkv",
+         "ffmpeg \"$@\" || exit\nrm -rf '" + (outputs() / "gone").string() + "'\n",
+         "Tavrolin could not write \u201Cg.mkv\u201D in the folder \u201Cgone\u201D (No such file "
+         "or directory). Check that the folder is still there, then try again."},
     };
     if (mounted) {
         rows.push_back({"read-only folder", readOnly / "out.mkv", "exec ffmpeg \"$@\"\n", ""});
