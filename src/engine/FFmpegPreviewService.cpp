@@ -9,6 +9,7 @@
 #include "engine/PreviewPreparationError.h"
 #include "model/CancellationError.h"
 #include "model/Uuid.h"
+#include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
@@ -113,6 +114,7 @@ fs::path FFmpegPreviewService::preparePreview(const fs::path& source,
 fs::path FFmpegPreviewService::prepareUncached(const fs::path& source,
                                                const std::function<void(double)>& progress,
                                                std::stop_token stop) {
+    requireRegularFile(source);
     const auto toolchain = FFmpegToolchain::resolve(locations_);
 
     const ProcessResult probe =

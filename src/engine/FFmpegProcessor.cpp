@@ -32,6 +32,7 @@
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/Paths.h"
+#include "model/TextMetrics.h"
 #include "model/Uuid.h"
 #include "probe/FFprobeService.h"
 #include "probe/MediaProbeError.h"
@@ -333,8 +334,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     const Ran ran = runFFmpeg(job, run, progress, childStop, stop);
     checkRun(job, run, ran, stop);
     if (ran.splitSpan) {
-        // A copied FLAC header tells the whole source's length.
-        writeSplitPartLength(run.workingOutput, job.output);
+        // A copied FLAC header tells the whole source's length; no other part has one.
+        if (lowercased(job.output.extension().string()) == ".flac") {
+            writeSplitPartLength(run.workingOutput, job.output);
+        }
         if (ran.splitSpan->startsAtCut) {
             // The audio read before the cut to warm its decoder is hidden from playback.
             writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
@@ -543,7 +546,7 @@ void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& r
     }
     if (ran.result.terminationStatus != 0 || writeFailure == FFmpegWriteFailure::failed) {
         throw MediaProcessingError::processFailed(
-            ffmpegFailureMessage(ran.result, run.workingOutput, job.target));
+            ffmpegFailureSentence(ran.result, run.workingOutput, job.target));
     }
 }
 
@@ -585,8 +588,8 @@ void FFmpegProcessor::publish(const Job& job, const JobFiles& run, std::stop_tok
             throw job.notEnoughSpace();
         }
         // Named after the output the user chose, not the hidden working file.
-        throw fs::filesystem_error("cannot move the finished output into place", job.output,
-                                   error.code());
+        throw MediaProcessingError::processFailed(
+            outputWriteFailureSentence(job.output, error.code().value()));
     }
 }
 

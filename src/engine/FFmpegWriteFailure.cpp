@@ -1,11 +1,14 @@
 #include "engine/FFmpegWriteFailure.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model/ErrorMessage.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -76,6 +79,55 @@ std::string ffmpegFailureMessage(const ProcessResult& result,
     replaceAll(workingOutput.string(), output.string());
     replaceAll(workingOutput.filename().string(), output.filename().string());
     return text;
+}
+
+namespace {
+
+struct WriteCause {
+    int error;
+    const char* advice;
+};
+// The system errors a write of the output meets, with what the user can do about each.
+constexpr std::array<WriteCause, 7> writeCauses{{
+    {EROFS, "Choose another output folder, then try again."},
+    {EACCES, "Choose another output folder, then try again."},
+    {EPERM, "Choose another output folder, then try again."},
+    {ENOENT, "Check that the folder is still there, then try again."},
+    {ENOTDIR, "Check that the folder is still there, then try again."},
+    {EIO, "Check that the folder and its disk are still there, then try again."},
+    {ENAMETOOLONG, "Choose an output folder with a shorter path, then try again."},
+}};
+
+}  // namespace
+
+std::string outputWriteFailureSentence(const std::filesystem::path& output, int error) {
+    const auto* cause = std::ranges::find(writeCauses, error, &WriteCause::error);
+    return "Tavrolin could not write " + quotedName(output) + " in the folder " +
+           quotedName(output.parent_path()) + " (" + std::strerror(error) + "). " +
+           (cause != writeCauses.end() ? cause->advice
+                                       : "Check the output folder, then try again.");
+}
+
+std::string ffmpegFailureSentence(const ProcessResult& result,
+                                  const std::filesystem::path& workingOutput,
+                                  const std::filesystem::path& output) {
+    const std::string text = ffmpegFailureMessage(result, workingOutput, output);
+    // A line of ffmpeg's own that ends in the output's path and the system's reason.
+    for (std::string_view rest = text; !rest.empty();) {
+        const auto end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        for (const auto& cause : writeCauses) {
+            const std::string ending = output.string() + ": " + std::strerror(cause.error);
+            // The whole path: "/in/ro/a.mp4" is not the output "/ro/a.mp4".
+            const auto at = line.size() - std::min(line.size(), ending.size());
+            if (line.ends_with(ending) && (at == 0 || line[at - 1] == ' ')) {
+                return outputWriteFailureSentence(output, cause.error);
+            }
+        }
+    }
+    return "FFmpeg could not make " + quotedName(output) +
+           ". Check the source and the output folder, then try again. FFmpeg said:\n" + text;
 }
 
 }  // namespace tavrolin

@@ -33,4 +33,16 @@ std::string ffmpegFailureMessage(const ProcessResult& result,
                                  const std::filesystem::path& workingOutput = {},
                                  const std::filesystem::path& output = {});
 
+// "Tavrolin could not write “a.mp4” in the folder “out” (<strerror of error>).", then what to
+// do about that error.
+std::string outputWriteFailureSentence(const std::filesystem::path& output, int error);
+
+// The user's sentence for a run that failed writing `output` under the hidden `workingOutput`:
+// a system error that ffmpeg met on the output (a read-only or vanished folder, a refused
+// permission, a failing disk) names the file, its folder and what to do; any other failure
+// leads ffmpegFailureMessage with the file's name and what to do.
+std::string ffmpegFailureSentence(const ProcessResult& result,
+                                  const std::filesystem::path& workingOutput,
+                                  const std::filesystem::path& output);
+
 }  // namespace tavrolin

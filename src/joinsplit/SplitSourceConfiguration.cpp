@@ -1,11 +1,9 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <limits>
 
-#include "engine/JobFiles.h"
 #include "model/ErrorMessage.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/ProbeText.h"
@@ -364,8 +362,8 @@ std::optional<std::string> SplitSourceConfiguration::streamNote() const {
     return streamCheck(*this).note;
 }
 
-std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
-                                                 const fs::path& folder) {
+std::vector<fs::path> splitOutputs(const SplitSourceConfiguration& configuration,
+                                   const fs::path& folder) {
     const fs::path& file = configuration.file;
     std::string extension;
     if (configuration.container) {
@@ -373,29 +371,38 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
     } else if (file.has_extension()) {
         extension = file.extension().string().substr(1);
     }
+    if (configuration.operationMode == SplitOperationMode::range) {
+        return {outputPath(folder, file, "clip", extension)};
+    }
+    return {outputPath(folder, file, "part-1", extension),
+            outputPath(folder, file, "part-2", extension)};
+}
+
+std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
+                                                 const fs::path& folder) {
     const SplitCutPlan plan = planSplitCuts(configuration);
     if (plan.error) {
         return {};
     }
     // The requests name the cuts in the file's own timestamps, with the frames between them.
     const auto& keyframes = configuration.keyframes;
-    const auto part = [&](const char* suffix, std::optional<double> from,
+    const auto outputs = splitOutputs(configuration, folder);
+    const auto part = [&](const fs::path& output, std::optional<double> from,
                           std::optional<double> to) {
         const double origin = keyframes ? keyframes->origin : 0;
-        return SplitRequest{file, outputPath(folder, file, suffix, extension),
-                            from ? origin + *from : kFromBeginning,
+        return SplitRequest{configuration.file, output, from ? origin + *from : kFromBeginning,
                             to ? std::optional(origin + *to) : std::nullopt,
                             keyframes ? framesBetween(*keyframes, from, to) : std::nullopt};
     };
     if (configuration.operationMode == SplitOperationMode::range) {
-        return {part("clip", plan.start, plan.end)};
+        return {part(outputs[0], plan.start, plan.end)};
     }
-    return {part("part-1", std::nullopt, plan.start), part("part-2", plan.start, std::nullopt)};
+    return {part(outputs[0], std::nullopt, plan.start), part(outputs[1], plan.start, std::nullopt)};
 }
 
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
-    const std::optional<fs::path>& outputDirectory) {
+    const std::optional<fs::path>& outputDirectory, const OutputLookup& lookup) {
     if (sources.empty()) {
         return "Add at least one file.";
     }
@@ -408,18 +415,9 @@ std::optional<std::string> splitWorkspaceValidationMessage(
             return namesFile(*message, name) ? *message : name + ": " + *message;
         }
         for (const auto& request : makeSplitRequests(source, *outputDirectory)) {
-            const fs::path& output = request.as<SplitRequest>()->output;
-            if (output.filename().string().size() > NAME_MAX) {
-                return "The parts of \u201C" + source.file.filename().string() +
-                       "\u201D would get names longer than the 255 bytes a file name can have. "
-                       "Rename the file to a shorter name, then add it again.";
-            }
-            // The system takes no longer path, and ffmpeg writes beside the output under a
-            // longer working name first.
-            if (hiddenWorkingOutput(output).string().size() >= PATH_MAX) {
-                return "Choose an output folder with a shorter path: \u201C" +
-                       output.filename().string() +
-                       "\u201D would pass the system\u2019s limit of 4,096 bytes in this one.";
+            if (auto problem =
+                    outputNameProblem(source.file, request.as<SplitRequest>()->output, lookup)) {
+                return std::move(problem->message);
             }
         }
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/OutputNameCheck.h"
 #include "joinsplit/SplitKeyframes.h"
 #include "joinsplit/SplitSourceStreams.h"
 #include "model/OutputContainer.h"
@@ -87,18 +88,22 @@ struct SplitCutPlan {
 
 SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration);
 
+// The files one configuration writes into `folder`, whatever its times: "<name>-clip.<ext>" for
+// a range, "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point.
+std::vector<std::filesystem::path> splitOutputs(const SplitSourceConfiguration& configuration,
+                                                const std::filesystem::path& folder);
+
 // The split requests of one configuration into `folder`: "<name>-clip.<ext>" for a range,
 // "<name>-part-1.<ext>" and "<name>-part-2.<ext>" for a split point, with the times of
 // planSplitCuts in the file's own timestamps. Empty while the configuration is refused.
 std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration& configuration,
                                                  const std::filesystem::path& folder);
 
-// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, an
-// output name longer than a file name can be, or an output whose path in the folder would pass
-// the system's limit); none when it can.
+// Why the whole workspace cannot be queued (no files, no folder, the first invalid file, or the
+// first output whose name `outputNameProblem` refuses with `lookup`); none when it can.
 std::optional<std::string> splitWorkspaceValidationMessage(
     const std::vector<SplitSourceConfiguration>& sources,
-    const std::optional<std::filesystem::path>& outputDirectory);
+    const std::optional<std::filesystem::path>& outputDirectory, const OutputLookup& lookup = {});
 
 // How many files the workspace writes: one per range, two per split point, none for a file that
 // is not media.

@@ -5,7 +5,6 @@
 
 #include "joinsplit/WorkspaceFiles.h"
 #include "model/ErrorMessage.h"
-#include "model/MediaProcessingError.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
 #include "queue/JobQueueViewModel.h"
@@ -29,9 +28,15 @@ SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
         return chooseOutputFolder(startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &SplitViewModel::changed);
-    // The validation names the queue's jobs as they are now.
+    // Connected first, so that a view rendering on the change sees the check running. The names
+    // depend on the files, their mode and container, and the folder; asking the same question
+    // again does nothing.
+    connect(this, &SplitViewModel::changed, this, [this] { followOutputs(false); });
+    // The validation names the queue's jobs as they are now, and a job that ended may have
+    // written one of the names.
     connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
         if (!sources_.empty()) {
+            followOutputs(true);
             emit changed();
         }
     });
@@ -67,13 +72,15 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
          stop = task.get_token()] {
             KeyframeReading reading;
             try {
+                requireRegularFile(file);
                 reading.keyframes = reader(file, stop);
                 if (streamReader) {
                     reading.streams = streamReader(file, stop);
                 }
             } catch (const MediaProbeError& error) {
                 reading.error = error.what();
-                reading.notMedia = error.errorCase() == MediaProbeError::Case::notMedia;
+                reading.notMedia = error.errorCase() == MediaProbeError::Case::notMedia ||
+                                   error.errorCase() == MediaProbeError::Case::notRegularFile;
             } catch (...) {
                 reading.error = userMessage(std::current_exception());
             }
@@ -118,7 +125,6 @@ bool SplitViewModel::addFiles(const std::vector<fs::path>& urls) {
         }
         added = true;
     }
-    outputFolderCheck_.follow(outputDirectory_);
     emit changed();
     return added;
 }
@@ -134,7 +140,6 @@ void SplitViewModel::chooseOutputDirectory() {
     if (auto chosen = folderChooser_(startFolder)) {
         outputDirectory_ = std::move(chosen);
         hasUserSelectedOutputDirectory_ = true;
-        outputFolderCheck_.follow(outputDirectory_);
         emit changed();
     }
 }
@@ -238,21 +243,35 @@ std::optional<std::string> SplitViewModel::validationMessage() const {
     if (const auto& problem = outputFolderProblem()) {
         return problem;
     }
-    if (auto message = splitWorkspaceValidationMessage(sources_, outputDirectory_)) {
-        return message;
-    }
-    // A job already queued to the same file would be refused as an existing file is.
+    // A job queued to the same file, or a file already there, would fail after "Ready".
+    return splitWorkspaceValidationMessage(
+        sources_, outputDirectory_,
+        {[this](const fs::path& output) { return queue_.outputClaim(output); },
+         [this](const fs::path& output) { return outputFolderCheck_.exists(output); }});
+}
+
+OutputFolderChecker::Question SplitViewModel::outputQuestion() const {
+    OutputFolderChecker::Question question{{*outputDirectory_}, {}, std::nullopt};
     for (const auto& source : sources_) {
-        for (const auto& request : makeRequests(source, *outputDirectory_)) {
-            if (const auto claim = queue_.outputClaim(request.output());
-                claim != OutputClaim::none) {
-                return MediaProcessingError::outputClaimed(request.output().filename().string(),
-                                                           claim)
-                    .what();
-            }
+        for (auto& output : splitOutputs(source, *outputDirectory_)) {
+            question.files.push_back(std::move(output));
         }
     }
-    return std::nullopt;
+    return question;
+}
+
+// The folder and the outputs' names are asked about off the GUI thread whenever they change;
+// `again` asks even when they did not (a job that ended may have written one), unless a check
+// runs: its answer is as new, and a submission may wait for it.
+void SplitViewModel::followOutputs(bool again) {
+    if (again && outputFolderCheck_.isChecking()) {
+        return;
+    }
+    if (outputDirectory_ && !sources_.empty()) {
+        outputFolderCheck_.ask(outputQuestion(), again);
+    } else {
+        outputFolderCheck_.follow(outputDirectory_);
+    }
 }
 
 int SplitViewModel::outputCount() const {
@@ -268,13 +287,14 @@ void SplitViewModel::submit() {
     if (validationMessage() || !outputDirectory_) {
         return;
     }
-    // Asked again right before queueing: the folder may have changed since it was chosen. A
-    // check still running for it is superseded.
-    outputFolderCheck_.check({*outputDirectory_}, true, [this](const auto& problem) {
-        if (!problem) {
-            enqueueChecked();
-        }
-    });
+    // Asked again right before queueing: the folder or its names may have changed since they
+    // were checked. A check still running for them is superseded.
+    outputFolderCheck_.ask(outputQuestion(), true,
+                           [this](const OutputFolderChecker::Findings& findings) {
+                               if (!findings.problem) {
+                                   enqueueChecked();
+                               }
+                           });
     emit changed();
 }
 

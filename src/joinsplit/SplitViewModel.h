@@ -73,7 +73,8 @@ class SplitViewModel : public QObject {
     // Computed on demand from the current state.
     std::optional<std::string> validationMessage() const;
     // Why the output folder takes no new file, as last checked (off the GUI thread) when the
-    // folder changed and again on submit; "Checking the folder…" while a check takes long.
+    // folder or the outputs' names changed and again on submit; "Checking the folder…" while a
+    // check takes long. Which outputs exist comes with the same answer.
     const std::optional<std::string>& outputFolderProblem() const {
         return outputFolderCheck_.problem();
     }
@@ -99,6 +100,8 @@ class SplitViewModel : public QObject {
     void readKeyframes(SplitSourceConfiguration& source);
     void stopReadingKeyframes(const std::filesystem::path& url);
     void enqueueChecked();
+    OutputFolderChecker::Question outputQuestion() const;
+    void followOutputs(bool again);
 
     JobQueueViewModel& queue_;
     std::shared_ptr<PreviewPreparing> previewService_;

@@ -1,5 +1,7 @@
 #include "model/ErrorMessage.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -20,6 +22,34 @@ std::string missingFileMessage(const std::filesystem::path& file) {
 bool isFileGone(const std::filesystem::path& file) noexcept {
     std::error_code error;
     return std::filesystem::status(file, error).type() == std::filesystem::file_type::not_found;
+}
+
+std::optional<std::string_view> specialFileKind(const std::filesystem::path& file) noexcept {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        return std::nullopt;  // nothing there, or unreadable: the tool that reads it says so
+    }
+    switch (status.st_mode & S_IFMT) {
+        case S_IFREG:
+            return std::nullopt;
+        case S_IFDIR:
+            return "a folder";
+        case S_IFIFO:
+            return "a named pipe";
+        case S_IFCHR:
+        case S_IFBLK:
+            return "a device";
+        case S_IFSOCK:
+            return "a socket";
+        default:
+            return "a special file";
+    }
+}
+
+std::string notRegularFileMessage(const std::filesystem::path& file, std::string_view kind) {
+    return quotedName(file) + " is " + std::string(kind) +
+           ", not a video or audio file, so Tavrolin did not read it. Remove it, then add the "
+           "media file itself.";
 }
 
 std::string userMessage(const std::exception& error) {

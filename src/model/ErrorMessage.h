@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,15 @@ std::string missingFileMessage(const std::filesystem::path& file);
 // Whether nothing is at `file` any more: no such name, or a symbolic link to nothing. Touches
 // the disk; any thread.
 bool isFileGone(const std::filesystem::path& file) noexcept;
+
+// What stands at `file` when it is neither a regular file nor a link to one: "a folder", "a named
+// pipe", "a device" or "a socket"; none for a regular file or when nothing is there. Asks with
+// stat(), which never opens the file, so a named pipe with no writer cannot hold the caller.
+// Touches the disk; any thread.
+std::optional<std::string_view> specialFileKind(const std::filesystem::path& file) noexcept;
+
+// The sentence for a chosen or dropped `file` that is `kind` (see specialFileKind).
+std::string notRegularFileMessage(const std::filesystem::path& file, std::string_view kind);
 
 // Whether `message` names `fileName` in curly quotes, as a sentence about that file does: such
 // a message stands without a lead that names the file again.

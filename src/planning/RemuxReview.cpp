@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "model/MediaProcessingError.h"
+#include "engine/OutputNameCheck.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -204,18 +204,15 @@ std::optional<RemuxReview::Validation> RemuxReview::outputValidation() const {
                                                      quoted(fileName(output)) + "."};
         }
     }
-    for (const auto& output : outputURLs(*outputFolder_)) {
-        if (const auto claim = outputClaimed_ ? outputClaimed_(output) : OutputClaim::none;
-            claim != OutputClaim::none) {
-            return Validation{Rule::outputClaimed,
-                              MediaProcessingError::outputClaimed(fileName(output), claim).what()};
-        }
-        if (outputExists_ && outputExists_(output)) {
-            // The page has no name field: the folder and the container are what can change.
-            return Validation{Rule::outputExists,
-                              "An output named " + quoted(fileName(output)) +
-                                  " already exists. Choose another output folder or container, "
-                                  "or move the existing file away."};
+    const OutputLookup lookup{outputClaimed_, outputExists_};
+    for (const auto& source : sources_) {
+        if (auto problem =
+                outputNameProblem(source.url, outputURL(source, *outputFolder_), lookup)) {
+            using enum OutputNameProblem::Case;
+            const Rule rule = problem->problemCase == claimed  ? Rule::outputClaimed
+                              : problem->problemCase == exists ? Rule::outputExists
+                                                               : Rule::outputNameTooLong;
+            return Validation{rule, std::move(problem->message)};
         }
     }
     return std::nullopt;

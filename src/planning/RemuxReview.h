@@ -64,6 +64,7 @@ class RemuxReview {
         outputClash,
         outputExists,
         outputClaimed,
+        outputNameTooLong,  // or its path
     };
     struct Validation {
         Rule rule;

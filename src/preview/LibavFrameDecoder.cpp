@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "model/CancellationError.h"
+#include "model/ErrorMessage.h"
 #include "preview/PreviewMediaError.h"
 
 namespace tavrolin {
@@ -36,7 +37,9 @@ LibavFrameDecoder::LibavFrameDecoder(const std::filesystem::path& file, std::sto
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     // Through the file protocol, so that no part of a name is read as a protocol or pattern.
     const std::string location = "file:" + file.string();
-    if (avformat_open_input(&format_, location.c_str(), nullptr, nullptr) < 0 ||
+    // Opening a named pipe or a device would wait on it for good.
+    if (specialFileKind(file) ||
+        avformat_open_input(&format_, location.c_str(), nullptr, nullptr) < 0 ||
         avformat_find_stream_info(format_, nullptr) < 0) {
         avformat_close_input(&format_);
         throw PreviewMediaError::cannotOpen(file);

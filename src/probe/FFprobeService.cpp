@@ -19,6 +19,7 @@ FFprobeService::FFprobeService(std::shared_ptr<ProcessRunning> runner, ToolLocat
 std::string FFprobeService::runProbe(const std::filesystem::path& file,
                                      const std::vector<std::string>& arguments,
                                      const char* fallback, std::stop_token stop) {
+    requireRegularFile(file);
     const std::filesystem::path executable =
         ffprobeOverride_ ? *ffprobeOverride_ : FFmpegToolchain::resolve(locations_).ffprobe;
     ProcessResult result = withProbeSlot(*runner_, executable, arguments, stop);

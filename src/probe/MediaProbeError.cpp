@@ -22,11 +22,22 @@ MediaProbeError MediaProbeError::noSupportedStreams() {
 MediaProbeError MediaProbeError::notMedia(const std::string& fileName, const std::string& reason) {
     return {Case::notMedia, "\u201C" + fileName +
                                 "\u201D is not a video or audio file that FFmpeg can read (" +
-                                reason + ")."};
+                                reason + "). Remove it, then add a media file."};
 }
 
 MediaProbeError MediaProbeError::fileMissing(const std::filesystem::path& file) {
     return {Case::fileMissing, missingFileMessage(file)};
+}
+
+MediaProbeError MediaProbeError::notRegularFile(const std::filesystem::path& file,
+                                                std::string_view kind) {
+    return {Case::notRegularFile, notRegularFileMessage(file, kind)};
+}
+
+void requireRegularFile(const std::filesystem::path& file) {
+    if (const auto kind = specialFileKind(file)) {
+        throw MediaProbeError::notRegularFile(file, *kind);
+    }
 }
 
 bool MediaProbeError::retryMayHelp() const {
@@ -37,6 +48,7 @@ bool MediaProbeError::retryMayHelp() const {
             return true;
         case Case::noSupportedStreams:
         case Case::notMedia:
+        case Case::notRegularFile:
             return false;
     }
     return true;

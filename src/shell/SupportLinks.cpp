@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -80,15 +81,24 @@ QString linkNotOpenedText(const QUrl& url) {
         return QStringLiteral("No mail program opened a new message. Send your feedback to ") +
                url.path() + QStringLiteral(".");
     }
+    if (url.isLocalFile()) {
+        const QString path = url.toLocalFile();
+        return QStringLiteral("No file manager opened the folder \u201C") +
+               QFileInfo(path).fileName() + QStringLiteral("\u201D. Open it yourself at ") + path +
+               QStringLiteral(".");
+    }
     return QStringLiteral("No web browser opened the support page. Its address is ") +
            url.toString(QUrl::FullyEncoded) + QStringLiteral(".");
 }
 
 void openSupportLink(const QUrl& url, const std::function<bool(const QUrl&)>& open,
                      QWidget* parent) {
-    if (!open || open(url)) {
-        return;
+    if (open && !open(url)) {
+        showLinkNotOpened(url, parent);
     }
+}
+
+void showLinkNotOpened(const QUrl& url, QWidget* parent) {
     auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tavrolin"),
                                 linkNotOpenedText(url), QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("linkNotOpened"));

@@ -29,11 +29,13 @@ FeedbackFacts currentFeedbackFacts();
 QUrl makeFeedbackMailURL();
 QUrl makeFeedbackMailURL(const FeedbackFacts& facts);
 
-// What to say when no program on this computer opened `url` (no browser, no mail program), with
-// the address to use instead.
+// What to say when no program on this computer opened `url` (no browser, no mail program, no
+// file manager for a folder), with the address or path to use instead.
 QString linkNotOpenedText(const QUrl& url);
-// Opens `url` through `open`; when that reports that nothing opened it, a box over `parent`
-// (named "linkNotOpened", its text selectable for copying) says so. Returns at once.
+// A box over `parent` (named "linkNotOpened", its text selectable for copying) that says so.
+// Returns at once.
+void showLinkNotOpened(const QUrl& url, QWidget* parent);
+// Opens `url` through `open`; when that reports that nothing opened it, shows the box.
 void openSupportLink(const QUrl& url, const std::function<bool(const QUrl&)>& open,
                      QWidget* parent);
 

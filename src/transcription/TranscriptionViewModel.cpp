@@ -52,8 +52,14 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
     };
     connect(&queue_, &JobQueueViewModel::changed, this, &TranscriptionViewModel::syncReplacements);
     // The export's readiness and a refusal name the queue's jobs as they are now.
+    // A job that ended may have written one of the outputs, or failed to: they are asked about
+    // again.
     connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {
         state_.followClaims();
+        if (auto question = batchOutputQuestion();
+            !awaitingOutputCheck_ && !question.files.empty()) {
+            outputFolderCheck_.ask(std::move(question), true);
+        }
         emit changed();
     });
     state_.outputExists = [this](const std::filesystem::path& output) {

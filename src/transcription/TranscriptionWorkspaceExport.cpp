@@ -202,7 +202,8 @@ std::optional<std::string> TranscriptionWorkspaceState::batchMediaExportBlocker(
         }
         if (knownToExist(output)) {
             return "An output named “" + fileName(output) +
-                   "” already exists. No batch jobs were queued.";
+                   "” already exists beside its source. Move the existing file away, or choose "
+                   "Replace original files.";
         }
     }
     return std::nullopt;

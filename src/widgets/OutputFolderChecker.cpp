@@ -1,5 +1,6 @@
 #include "widgets/OutputFolderChecker.h"
 
+#include <QGuiApplication>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -122,6 +123,17 @@ OutputFolderChecker::OutputFolderChecker(QObject* parent)
             emit changed();
         }
     });
+    // Files may have come or gone while the user was in another window (an existing output
+    // moved away): the answer is asked for again on coming back. Not while a check runs, so a
+    // hung folder is asked once.
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(application, &QGuiApplication::applicationStateChanged, this,
+                [this](Qt::ApplicationState state) {
+                    if (state == Qt::ApplicationActive && question_ && !checking_) {
+                        ask(*question_, true);
+                    }
+                });
+    }
 }
 
 OutputFolderChecker::~OutputFolderChecker() {

@@ -26,7 +26,9 @@ namespace tavrolin {
 // asked, so the page's getters read it without touching the disk: a stalled mount never holds
 // the window. A newer question or reset() drops the answer of an older one. While a check runs,
 // actions that need the answer wait (`isChecking`); one that takes long shows
-// `checkingFolderText` as the problem. GUI thread only.
+// `checkingFolderText` as the problem. The last question is asked again whenever the
+// application becomes active, so an answer follows what changed in other windows. GUI thread
+// only.
 // Each check runs on a thread of its own that holds only what it shares with the checker (the
 // probe, the question, a guarded way back), never the checker itself. The destructor never
 // waits: a check still blocked is abandoned, its answer dropped, and its thread is joined once

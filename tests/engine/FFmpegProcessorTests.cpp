@@ -137,6 +137,12 @@ struct Fractions {
     }
 };
 
+// A job's sentence for a run that failed for a reason other than the output's folder.
+std::string ffmpegFailed(const std::string& name, const std::string& said) {
+    return "FFmpeg could not make \u201C" + name +
+           "\u201D. Check the source and the output folder, then try again. FFmpeg said:\n" + said;
+}
+
 }  // namespace
 
 // What a failed or killed ffmpeg leaves for the user: the cause, not the media description.
@@ -202,6 +208,26 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
         result.standardError = row.standardError;
         EXPECT_EQ(ffmpegFailureMessage(result, "/ro/.a.tmp-tavrolin-1.mp4", "/ro/a.mp4"),
                   row.expected);
+    }
+
+    // The job's sentence: a system error on the output names the file, its folder and what to
+    // do; an error about anything else (an input's name that merely contains the output's
+    // name) leads the cause with them.
+    const std::vector<std::pair<std::string, std::string>> sentences{
+        {"/ro/.a.tmp-tavrolin-1.mp4: Read-only file system\n",
+         "Tavrolin could not write \u201Ca.mp4\u201D in the folder \u201Cro\u201D (Read-only "
+         "file system). Choose another output folder, then try again."},
+        {"/in/ro/a.mp4: Permission denied\n",
+         "FFmpeg could not make \u201Ca.mp4\u201D. Check the source and the output folder, then "
+         "try again. FFmpeg said:\n/in/ro/a.mp4: Permission denied"},
+    };
+    for (const auto& [standardError, expected] : sentences) {
+        SCOPED_TRACE(standardError);
+        ProcessResult result;
+        result.terminationStatus = 1;
+        result.standardError = standardError;
+        EXPECT_EQ(ffmpegFailureSentence(result, "/ro/.a.tmp-tavrolin-1.mp4", "/ro/a.mp4"),
+                  expected);
     }
 }
 
@@ -632,7 +658,7 @@ TEST_F(FFmpegProcessorTest, AFailedCopyReportsFFmpegsOwnWordsAndLeavesNothing) {
                 media().mp4ClipA, outputs() / "r.mkv", {stream(0, MediaStreamKind::video)}, {}, {}},
             {}, {});
     });
-    EXPECT_STREQ(remuxError.what(), "Invalid data found when processing input");
+    EXPECT_EQ(remuxError.what(), ffmpegFailed("r.mkv", "Invalid data found when processing input"));
     EXPECT_FALSE(fs::exists(marker("probe-finished")));
     expectOnly({});
 
@@ -672,10 +698,14 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
     std::vector<Row> rows{
         {"killed", outputs() / "killed.mkv",
          "echo $$ > '" + pidFile.string() + "'\nexec ffmpeg -re \"$@\"\n",
-         "FFmpeg was stopped by signal 9 (Killed).", true},
+         ffmpegFailed("killed.mkv", "FFmpeg was stopped by signal 9 (Killed)."), true},
         {"source truncated", outputs() / "truncated.mkv",
          "truncate -s 20000 '" + source.string() + "'\nexec ffmpeg \"$@\"\n",
          "\u201Csource.mkv\u201D changed while Tavrolin was reading it. Nothing was written."},
+        {"output folder removed once written", outputs() / "gone" / "g.mkv",
+         "ffmpeg \"$@\" || exit\nrm -rf '" + (outputs() / "gone").string() + "'\n",
+         "Tavrolin could not write \u201Cg.mkv\u201D in the folder \u201Cgone\u201D (No such file "
+         "or directory). Check that the folder is still there, then try again."},
     };
     if (mounted) {
         rows.push_back({"read-only folder", readOnly / "out.mkv", "exec ffmpeg \"$@\"\n", ""});
@@ -705,9 +735,11 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
             killer.join();
         }
         if (row.message.empty()) {
-            EXPECT_THAT(error.what(), HasSubstr("Read-only file system"));
+            EXPECT_THAT(error.what(), StartsWith("Tavrolin could not write \u201Cout.mkv\u201D in "
+                                                 "the folder \u201C" +
+                                                 readOnly.filename().string() +
+                                                 "\u201D (Read-only file system). Choose"));
             EXPECT_THAT(error.what(), Not(HasSubstr("Input #0")));
-            EXPECT_THAT(error.what(), HasSubstr((readOnly / "out.mkv").string()));
             EXPECT_THAT(error.what(), Not(HasSubstr("tmp-tavrolin")));
             EXPECT_TRUE(fs::is_empty(readOnly));
         } else {
@@ -1052,6 +1084,17 @@ TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSo
                  "incomplete; try the export again.");
     expectOnly({"movie.mkv"});
     EXPECT_TRUE(tavtest::readFile(source) == original);
+}
+
+// A Matroska part whose working file goes right after ffmpeg wrote it fails on that, not on a
+// FLAC header it never had.
+TEST_F(FFmpegProcessorTest, OnlyAFlacPartHasItsHeaderWritten) {
+    const auto error = processingError([&] {
+        processor(standIn("ffmpeg \"$@\" || exit\nrm -f \"${@: -1}\"\n"))
+            .process(SplitRequest{media().matroska, outputs() / "s.mkv", 1, std::nullopt}, {}, {});
+    });
+    EXPECT_THAT(error.what(), Not(HasSubstr("FLAC"))) << error.what();
+    expectOnly({});
 }
 
 // A source removed while its job waited, or just as ffmpeg starts, is named with what to do;

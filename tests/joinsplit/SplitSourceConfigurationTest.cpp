@@ -385,8 +385,8 @@ TEST(SplitSourceConfiguration, WorkspaceValidationNamesTheFirstInvalidFile) {
     const std::string stem(245, 'n');
     sources[1].file = "/m/" + stem + ".mkv";
     EXPECT_EQ(splitWorkspaceValidationMessage(sources, fs::path("/out")),
-              "The parts of \u201C" + stem +
-                  ".mkv\u201D would get names longer than the 255 bytes a file name can have. "
+              "An output of \u201C" + stem +
+                  ".mkv\u201D would get a name longer than the 255 bytes a file name can have. "
                   "Rename the file to a shorter name, then add it again.");
     sources[1].file = "/m/" + stem.substr(1) + ".mkv";  // "-part-2.mkv" just fits
     EXPECT_EQ(splitWorkspaceValidationMessage(sources, fs::path("/out")), std::nullopt);

@@ -108,7 +108,8 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
          {{media.mp4ClipA, "a.mp4"}, {media.randomBytes, "noise.mkv"}},
          OutputContainer::mp4,
          "\u201Cnoise.mkv\u201D is not a video or audio file that "
-         "FFmpeg can read (Invalid data found when processing input)."},
+         "FFmpeg can read (Invalid data found when processing input). Remove it, then add a "
+         "media file."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

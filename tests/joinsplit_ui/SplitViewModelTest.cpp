@@ -229,7 +229,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     // A file that is not media says so in one sentence, not led by its name again.
     EXPECT_EQ(model->validationMessage(),
               "\u201Cnoise.mp4\u201D is not a video or audio file that FFmpeg can read (Invalid "
-              "data found when processing input).");
+              "data found when processing input). Remove it, then add a media file.");
     EXPECT_TRUE(model->sources()[3].keyframeError.has_value());
     // It writes nothing, so it counts for no output; a file that failed otherwise still does.
     EXPECT_TRUE(model->sources()[2].isNotMedia);

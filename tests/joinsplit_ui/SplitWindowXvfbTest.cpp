@@ -165,7 +165,7 @@ TEST(SplitWindow, Child) {
     endField->selectAll();
     QTest::keyClicks(endField, QStringLiteral("5"));
     ASSERT_TRUE(tavtest::waitUntil([&] {
-        return validation->text().contains(QStringLiteral("would get names longer")) &&
+        return validation->text().contains(QStringLiteral("would get a name longer")) &&
                !editor->findChild<QWidget*>(QStringLiteral("keyframeNote"))->isVisible();
     })) << validation->text().toStdString();
     EXPECT_TRUE(validation->text().contains(QString::fromStdString(longName)));

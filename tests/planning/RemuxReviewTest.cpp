@@ -114,9 +114,16 @@ TEST(RemuxReviewTest, OutputsThatCannotBeWrittenShowBeforeQueueing) {
          OutputContainer::mp4,
          "\u201Crunning-converted.mp4\u201D is already the output of the job running in the "
          "queue."},
+        // A name that fits, whose output's would not: 246 + "-converted.mp4" passes 255 bytes.
+        {{"b.mov", std::string(246, 'n') + ".mov"},
+         OutputContainer::mp4,
+         "An output of \u201C" + std::string(246, 'n') +
+             ".mov\u201D would get a name longer than the 255 bytes a file name can have. Rename "
+             "the file to a shorter name, then add it again."},
+        {{"b.mov", std::string(241, 'n') + ".mov"}, OutputContainer::mp4, std::nullopt},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.files[0] + " " + row.files[1]);
+        SCOPED_TRACE(row.files[0] + " " + row.files[1].substr(0, 20));
         std::vector<RemuxSource> sources;
         for (const auto& file : row.files) {
             sources.push_back(readySource(folder / file, h264()));

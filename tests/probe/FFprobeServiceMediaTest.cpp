@@ -118,7 +118,8 @@ TEST(FFprobeServiceMediaTest, Mp4ClipAndRawStreamWithoutDuration) {
 // is said in one sentence too.
 void expectFailure(const std::function<void()>& inspection, const fs::path& file,
                    const std::string& fallback, MediaProbeError::Case expectedCase) {
-    const bool notMedia = expectedCase == MediaProbeError::Case::notMedia;
+    const bool notMedia = expectedCase == MediaProbeError::Case::notMedia ||
+                          expectedCase == MediaProbeError::Case::notRegularFile;
     try {
         inspection();
         ADD_FAILURE() << "inspection of " << file << " succeeded";
@@ -147,7 +148,11 @@ TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
     // Random bytes under a name with a space: the sentence names it as it is.
     const fs::path spaced = temp / "fake video.mkv";
     fs::copy_file(media.randomBytes, spaced);
+    // Neither a folder nor a device reaches ffprobe (nor a pipe, on which it would wait).
+    fs::create_directory(temp / "folder.mkv");
     const std::pair<fs::path, MediaProbeError::Case> rows[] = {
+        {temp / "folder.mkv", MediaProbeError::Case::notRegularFile},
+        {"/dev/null", MediaProbeError::Case::notRegularFile},
         {media.truncated, MediaProbeError::Case::processFailed},
         {spaced, MediaProbeError::Case::notMedia},
         {media.empty, MediaProbeError::Case::notMedia},

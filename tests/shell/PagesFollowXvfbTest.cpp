@@ -3,22 +3,29 @@
 // accessibility interface (as a screen reader or voice control sets it, without keys) is what
 // the queued job uses; after a submission the focus stays on the page, with the window manager
 // handing the activation back after a dialog; a reason that names a queued job's output goes
-// when that job ends. One child process runs the three cases on one display.
+// when that job ends; what cannot be done is refused before queueing. One child process runs
+// the cases on one display.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <sys/stat.h>
 
 #include <fstream>
 
 #include "../transcription/SpeechTestSupport.h"
+#include "joinsplit/SplitView.h"
 #include "remux/RemuxTestSupport.h"
+#include "remux/RemuxView.h"
+#include "remux/StreamSourceCard.h"
 #include "rename/RenameView.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
@@ -28,6 +35,7 @@
 #include "support/WindowChecks.h"
 #include "transcription/TranscriptionView.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/FileRowList.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -356,6 +364,96 @@ TEST(PagesWindow, ClaimsChild) {
     }
 }
 
+// Refused before anything is queued: a Split part that exists, whether there when the page
+// was filled or made just before the press, keeps the source and its times on the page; a
+// named pipe dropped on Split or Remux is refused with a sentence and holds no inspection: the
+// page goes on with the file dropped with it.
+TEST(PagesWindow, RefusalsChild) {
+    PAGES_CHILD_CASE();
+    const fs::path folder = childFolder("refusals");
+    const auto& media = tavtest::TestMedia::shared();
+    // Keyframes every second, so it can be split at 1 s.
+    fs::copy_file(tavtest::indexedClip("pages-keyframes.mp4", "25", 100,
+                                       {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"}),
+                  folder / "a.mp4");
+    fs::copy_file(media.matroska, folder / "film.mkv");
+    const fs::path pipe = folder / "pipe.mp4";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::ofstream(folder / "a-part-2.mp4") << "the user's";
+    TavrolinApp app(tavtest::appConfiguration(folder));
+    MainWindow* window = app.mainWindow();
+    ASSERT_TRUE(tavtest::showActive(window));
+    RootView* root = window->rootView();
+    JobQueueViewModel& queue = app.queue();
+
+    root->select(WorkspaceSection::split);
+    QWidget* split = root->workspacePage(WorkspaceSection::split)->view();
+    ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4")}));
+    auto* splitButton = split->findChild<QPushButton*>(QStringLiteral("queueButton"));
+    auto* start = split->findChild<QLineEdit*>(QStringLiteral("startField"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return splitButton->isEnabled(); }, 60s));
+    start->setFocus(Qt::TabFocusReason);
+    start->selectAll();
+    QTest::keyClicks(start, QStringLiteral("1"));
+    ASSERT_TRUE(tavtest::waitUntil([&] { return splitButton->isEnabled(); }, 60s));
+    std::ofstream(folder / "a-clip.mp4") << "the user's";
+    ASSERT_NO_FATAL_FAILURE(pressByKeyboard(splitButton));
+    const auto exists = [](const char* name) {
+        return QStringLiteral("An output named \u201C%1\u201D already exists.").arg(name);
+    };
+    ASSERT_TRUE(tavtest::waitUntil([&] { return pageSays(split, exists("a-clip.mp4")); }, 60s));
+    EXPECT_TRUE(queue.jobs().empty());
+    EXPECT_EQ(start->text(), QStringLiteral("1"));
+    EXPECT_FALSE(splitButton->isEnabled());
+    // Split at a point, its second part is there already: said before any press.
+    auto* operation = split->findChild<QComboBox*>(QStringLiteral("operationPicker"));
+    operation->setCurrentIndex(1);
+    emit operation->activated(1);
+    QTest::keyClicks(split->findChild<QLineEdit*>(QStringLiteral("splitField")),
+                     QStringLiteral("1"));
+    EXPECT_TRUE(tavtest::waitUntil([&] { return pageSays(split, exists("a-part-2.mp4")); }, 60s))
+        << split->findChild<QLabel*>(QStringLiteral("validationMessage"))->text().toStdString();
+    EXPECT_FALSE(splitButton->isEnabled());
+
+    // The pipe is no source either: nothing previews or reads it, and the page says why.
+    auto* splitView = dynamic_cast<SplitView*>(split);
+    ASSERT_TRUE(root->handleDrop({urlOf(pipe)}));
+    FileRowList* sources = splitView->sourceList()->list();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files().size() == 2; }));
+    sources->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sources, Qt::Key_Down);
+    auto* note = split->findChild<QLabel*>(QStringLiteral("notMediaNote"));
+    EXPECT_TRUE(tavtest::waitUntil(
+        [&] { return note->isVisible() && note->text().contains(QStringLiteral("named pipe")); },
+        60s));
+
+    root->select(WorkspaceSection::remux);
+    auto* remux = dynamic_cast<RemuxView*>(root->workspacePage(WorkspaceSection::remux)->view());
+    ASSERT_NE(remux, nullptr);
+    ASSERT_TRUE(root->handleDrop({urlOf(pipe), urlOf(folder / "film.mkv")}));
+    QLabel* refusal = nullptr;
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] {
+            auto* card = remux->cardFor(pipe);
+            refusal = card ? card->findChild<QLabel*>(QStringLiteral("failedMessage")) : nullptr;
+            return refusal != nullptr && remux->cardFor(folder / "film.mkv") != nullptr &&
+                   remux->cardFor(folder / "film.mkv")->findChild<QCheckBox*>() != nullptr;
+        },
+        60s));
+    EXPECT_EQ(refusal->text(), QStringLiteral("\u201Cpipe.mp4\u201D is a named pipe, not a video "
+                                              "or audio file, so Tavrolin did not read it. Remove "
+                                              "it, then add the media file itself."));
+    auto* remove = remux->cardFor(pipe)->findChild<QToolButton*>(QStringLiteral("removeButton"));
+    remove->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(remove, Qt::Key_Space);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return remux->cardFor(pipe) == nullptr; }));
+    EXPECT_TRUE(tavtest::waitUntil(
+        [&] {
+            return remux->findChild<QPushButton*>(QStringLiteral("addToQueueButton"))->isEnabled();
+        },
+        60s));
+}
+
 // A case whose tools are missing is left out, and the whole is then reported skipped.
 TEST(PagesWindow, FollowOnADesktop) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
@@ -366,7 +464,8 @@ TEST(PagesWindow, FollowOnADesktop) {
                                                  "import gi; gi.require_version('Atspi', '2.0'); "
                                                  "from gi.repository import Atspi"}) == 0;
     options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
-    QStringList cases{QStringLiteral("PagesWindow.ClaimsChild")};
+    QStringList cases{QStringLiteral("PagesWindow.ClaimsChild"),
+                      QStringLiteral("PagesWindow.RefusalsChild")};
     QStringList leftOut;
     (options.accessibilityBus ? cases : leftOut) << QStringLiteral("PagesWindow.SetTextChild");
     (options.windowManager ? cases : leftOut) << QStringLiteral("PagesWindow.FocusChild");

@@ -8,6 +8,7 @@
 
 #include "shell/DesktopFileRevealer.h"
 #include "shell/QtPreferencesStore.h"
+#include "shell/SupportLinks.h"
 #include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 
@@ -135,6 +136,16 @@ TEST_F(PlatformAdapters, RevealerAsksTheFileManagerOverDBusElseOpensTheFolder) {
     DesktopFileRevealer offline(QDBusConnection(QStringLiteral("not-connected")), record);
     offline.reveal("/srv/out/other.mp4");
     EXPECT_EQ(opened.size(), 2);
+
+    // Nothing opens the folder either: the user is told where it is.
+    QList<QUrl> told;
+    DesktopFileRevealer nowhere(
+        QDBusConnection(QStringLiteral("not-connected")), [](const QUrl&) { return false; },
+        [&](const QUrl& folder) { told.append(folder); });
+    nowhere.reveal("/srv/out/other.mp4");
+    ASSERT_EQ(told, QList<QUrl>{QUrl::fromLocalFile("/srv/out")});
+    EXPECT_EQ(linkNotOpenedText(told[0]),
+              "No file manager opened the folder \u201Cout\u201D. Open it yourself at /srv/out.");
 }
 
 #include "PlatformAdaptersTest.moc"

@@ -550,7 +550,8 @@ TEST(TranscriptionWorkspaceState, MediaExportReadinessAndRequests) {
     EXPECT_EQ(w.state.batchMediaOutputs(), std::vector<fs::path>{w.folder / "A-transcribed.mp4"});
     existing.insert(w.folder / "A-transcribed.mp4");
     EXPECT_EQ(w.state.batchMediaExportBlocker(),
-              "An output named “A-transcribed.mp4” already exists. No batch jobs were queued.");
+              "An output named “A-transcribed.mp4” already exists beside its source. Move the "
+              "existing file away, or choose Replace original files.");
     w.state.replaceOriginalsDuringBatchExport = true;
     w.state.selectedExportSourceIDs = {ids[3]};
     EXPECT_EQ(w.state.batchMediaExportBlocker(),

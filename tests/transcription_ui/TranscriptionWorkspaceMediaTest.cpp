@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QGuiApplication>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -272,6 +274,17 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
               "Every chapter marker must be earlier than the end of the source.");
     EXPECT_EQ(w.queue.jobs().size(), queued);
     w.model->setChapters({});
+
+    // A batch output that exists blocks the export; moved away, the reason goes once the user
+    // is back in the window.
+    w.model->setExportSelection(true, w.state().sources[0].id);
+    const std::string taken =
+        "An output named “show-transcribed.mkv” already exists beside its source. Move the "
+        "existing file away, or choose Replace original files.";
+    ASSERT_TRUE(tavtest::waitUntil([&] { return w.state().batchMediaExportBlocker() == taken; }));
+    fs::remove(w.folder / "show-transcribed.mkv");
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !w.state().batchMediaExportBlocker(); }));
 
     // Replacing clip.mp4: a second request is refused while it is queued and after it ran.
     w.model->setReplaceOriginalsDuringBatchExport(true);
