@@ -310,6 +310,11 @@ struct SplitSpan {
     // Subtitle cues are cut at the exact times, so a cue across a cut goes into both parts.
     std::optional<double> subtitlesFrom;
     std::optional<double> subtitlesTo;
+    // Where the video is stored in presentation order and the page counted the part's frames
+    // (so its cuts are keyframes): ffmpeg starts at the start keyframe, and writes that many
+    // frames from it, with no filter.
+    bool videoCounted = false;
+    std::optional<std::int64_t> videoFrames;
 };
 
 SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout,
@@ -333,6 +338,14 @@ SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout
     if (!span.fromBeginning) {
         span.from = span.lookedBack;
         span.subtitlesFrom = request.startTime - span.origin;
+    }
+    const auto video = std::find_if(
+        layout.streams.begin(), layout.streams.end(),
+        [](const SplitStream& stream) { return stream.role == SplitStreamRole::video; });
+    span.videoCounted = request.frames && request.frames->lostAtEnd == 0 &&
+                        video != layout.streams.end() && !video->reorders;
+    if (span.videoCounted && request.endTime) {
+        span.videoFrames = request.frames->packets;
     }
     if (request.endTime) {
         span.to = *request.endTime - span.lead - span.origin;
@@ -364,8 +377,10 @@ std::vector<std::string> splitInputArguments(const SplitRequest& request,
     return arguments;
 }
 
-// How one timed stream is cut: the muxer's time base named in advance and the drop filter.
-// An MP3 file without room for its warm-up frames gets no header that would claim them.
+// How one timed stream is cut: the muxer's time base named in advance and the drop filter. The
+// filter copies every packet it passes, so the video, which holds the most bytes, goes without
+// it where ffmpeg keeps the same packets itself. An MP3 file without room for its warm-up frames
+// gets no header that would claim them.
 std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::string& at,
                                        const SplitSpan& span, const std::filesystem::path& output,
                                        bool& writesMp3Header) {
@@ -377,13 +392,28 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
         appendSubtitleCut(arguments, span.subtitlesFrom, span.subtitlesTo, stream, at, output);
         return arguments;
     }
+    const bool video = stream.role == SplitStreamRole::video;
+    auto from = video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
+    auto to = video ? span.videoTo : span.to;
+    if (video && span.videoCounted) {
+        // Told to, ffmpeg drops what lies before its input's start up to the first keyframe it
+        // keeps; in presentation order, nothing after that lies before it.
+        if (from && *from < 1e-9) {
+            append(arguments, {"-copypriorss:" + at, "0"});
+            from.reset();
+        }
+        if (span.videoFrames) {
+            append(arguments, {"-frames:" + at, std::to_string(*span.videoFrames)});
+            to.reset();
+        }
+    }
+    if (!from && !to) {
+        return arguments;
+    }
     if (auto timeBase = muxerTimeBase(output, stream)) {
         append(arguments, {"-time_base:" + at, *timeBase});
     }
-    const bool video = stream.role == SplitStreamRole::video;
-    const auto from =
-        video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
-    append(arguments, {"-bsf:" + at, keptBetween(from, video ? span.videoTo : span.to)});
+    append(arguments, {"-bsf:" + at, keptBetween(from, to)});
     return arguments;
 }
 
