@@ -9,6 +9,9 @@
 // Reading the keyframes, which the workspace does when the file is added, is timed on its own.
 // Everything is made in a private folder under $TMPDIR and removed at the end.
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -122,6 +125,25 @@ std::vector<ProcessingRequest> partsAt(const fs::path& source, const SplitKeyfra
     return requests;
 }
 
+// User and system time of this process and its waited-for children so far, in seconds: what a
+// run costs whatever else the machine is doing.
+double cpuSeconds() {
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        }
+    }
+    return total;
+}
+
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
 // The command a user would type for the part `request` asks for, into `output`.
 std::vector<std::string> userCommand(const SplitRequest& request, const fs::path& output) {
     std::vector<std::string> arguments = {"-nostdin", "-v", "error"};
@@ -182,9 +204,28 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
     between();
     std::printf("%zu jobs against the user's %zu bare ffmpeg commands:\n", requests.size(),
                 requests.size());
-    if (!benchsupport::compareWithDirect(kRounds, viaProcessor, bareSplit, between, goal)) {
+    std::vector<double> processorCpu;
+    std::vector<double> bareCpu;
+    const auto counted = [](std::vector<double>& times, const auto& run) {
+        const double before = cpuSeconds();
+        const auto result = run();
+        times.push_back(cpuSeconds() - before);
+        return result;
+    };
+    if (!benchsupport::compareWithDirect(
+            kRounds,
+            [&] {
+                counted(processorCpu, [&] {
+                    viaProcessor();
+                    return true;
+                });
+            },
+            [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
         return false;
     }
+    std::printf("median CPU time: processor %.3f s, bare %.3f s, ratio %.3f (goal <= %.2f)\n",
+                medianOf(processorCpu), medianOf(bareCpu),
+                medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
     if (wholeCopy.empty()) {
         return true;
     }

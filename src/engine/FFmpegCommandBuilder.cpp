@@ -310,11 +310,9 @@ struct SplitSpan {
     // Subtitle cues are cut at the exact times, so a cue across a cut goes into both parts.
     std::optional<double> subtitlesFrom;
     std::optional<double> subtitlesTo;
-    // Where the video is stored in presentation order and the page counted the part's frames
-    // (so its cuts are keyframes): ffmpeg starts at the start keyframe, and writes that many
-    // frames from it, with no filter.
+    // Where the page counted the part's frames (so its start is a keyframe) and that keyframe has
+    // no leading pictures, ffmpeg itself can start the video there.
     bool videoCounted = false;
-    std::optional<std::int64_t> videoFrames;
 };
 
 SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout,
@@ -342,11 +340,10 @@ SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout
     const auto video = std::find_if(
         layout.streams.begin(), layout.streams.end(),
         [](const SplitStream& stream) { return stream.role == SplitStreamRole::video; });
-    span.videoCounted = request.frames && request.frames->lostAtEnd == 0 &&
-                        video != layout.streams.end() && !video->reorders;
-    if (span.videoCounted && request.endTime) {
-        span.videoFrames = request.frames->packets;
-    }
+    // Without leading pictures, whatever lies before the start keyframe in presentation order
+    // lies before it in decoding order too.
+    span.videoCounted =
+        request.frames && request.frames->lostAtStart == 0 && video != layout.streams.end();
     if (request.endTime) {
         span.to = *request.endTime - span.lead - span.origin;
         span.videoTo = layout.videoEnd.value_or(*request.endTime) - span.lead - span.origin;
@@ -395,17 +392,11 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
     const bool video = stream.role == SplitStreamRole::video;
     auto from = video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
     auto to = video ? span.videoTo : span.to;
-    if (video && span.videoCounted) {
+    if (video && span.videoCounted && !to && from && *from < 1e-9) {
         // Told to, ffmpeg drops what lies before its input's start up to the first keyframe it
-        // keeps; in presentation order, nothing after that lies before it.
-        if (from && *from < 1e-9) {
-            append(arguments, {"-copypriorss:" + at, "0"});
-            from.reset();
-        }
-        if (span.videoFrames) {
-            append(arguments, {"-frames:" + at, std::to_string(*span.videoFrames)});
-            to.reset();
-        }
+        // keeps. A part with an end keeps the filter for it, which the start then costs nothing.
+        append(arguments, {"-copypriorss:" + at, "0"});
+        from.reset();
     }
     if (!from && !to) {
         return arguments;

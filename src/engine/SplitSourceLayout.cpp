@@ -127,8 +127,7 @@ double splitCutLead(const SplitSourceLayout& layout) {
 std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
                                                    std::optional<double> endTime) {
     std::string entries =
-        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate,"
-        "has_b_frames:"
+        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate:"
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype,timecode:"
         "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name";
@@ -169,7 +168,6 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             read.timecode = tags.value("timecode", std::string());
             if (read.kind == "video") {
                 read.frameRate = timeBaseOf(stream.value("r_frame_rate", std::string()));
-                read.reorders = stream.value("has_b_frames", 1) != 0;
             }
             read.codec = stream.value("codec_name", std::string());
             if (role == SplitStreamRole::picture) {

@@ -43,9 +43,6 @@ struct SplitStream {
     StreamTimeBase frameRate;  // a video's frames a second, as a ratio
     std::string timecode;      // the timecode of its first frame, when it has one ("01:00:00:00")
     std::string codec;         // ffprobe's codec name: "aac", "opus", "png", …
-    // For a video: whether its frames may be stored out of presentation order (B-frames); so
-    // assumed unless its probe said otherwise.
-    bool reorders = true;
     // For a picture: the Matroska attachment's name and type, when it has them.
     std::string fileName;
     std::string mimeType;
