@@ -1,15 +1,19 @@
 // Splits generated files through the Split rules and FFmpegProcessor, one job per part,
-// alternating with the same ffmpeg commands run bare, and prints the median ratio:
-// - a 10-minute 1080p Matroska file at a point (two parts; the processor reads the source's
-//   layout once, for part 1, and reads each written part back before it takes its name), then
-//   the same split against one bare copy of the whole file, which shows what two ffmpeg starts
-//   and the probes cost on a copy this short;
+// alternating with the commands a user would type for the same parts,
+// `ffmpeg -ss A -to B -i SRC -map 0 -c copy OUT`, and prints the median ratio:
+// - a 10-minute 1080p H.264 film (B-frames, closed GOPs, AAC) in Matroska into three parts
+//   (the processor reads the source's layout before each part and reads each written part
+//   back), then the same split against one bare copy of the whole file;
 // - a two-hour 640x360 film (about 200 MB) into three parts, as Matroska and as MP4, where the
 //   fixed costs of each part weigh most against its short copy.
 // Reading the keyframes, which the workspace does when the file is added, is timed on its own.
 // Everything is made in a private folder under $TMPDIR and removed at the end.
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,14 +41,34 @@ constexpr int kRounds = 7;
 constexpr int kSegmentSeconds = 20;
 constexpr int kSegments = 30;  // ten minutes
 
-// One 20 s 1080p segment (MPEG-4 video, AAC audio), copied end to end by the concat demuxer.
+// One 20 s 1080p segment (H.264 with B-frames, AAC audio), copied end to end by the concat
+// demuxer.
 bool generateTenMinutes(const fs::path& ffmpeg, const fs::path& folder, const fs::path& output) {
     const fs::path segment = folder / "segment.mkv";
     const std::string seconds = std::to_string(kSegmentSeconds);
-    if (spawn(ffmpeg, {"-v", "error", "-f", "lavfi", "-i",
-                       "testsrc2=size=1920x1080:rate=25:duration=" + seconds, "-f", "lavfi", "-i",
-                       "sine=frequency=440:duration=" + seconds, "-c:v", "mpeg4", "-q:v", "4", "-g",
-                       "50", "-c:a", "aac", segment.string()}) != 0) {
+    if (spawn(ffmpeg, {"-v",
+                       "error",
+                       "-f",
+                       "lavfi",
+                       "-i",
+                       "testsrc2=size=1920x1080:rate=25:duration=" + seconds,
+                       "-f",
+                       "lavfi",
+                       "-i",
+                       "sine=frequency=440:duration=" + seconds,
+                       "-c:v",
+                       "libx264",
+                       "-preset",
+                       "ultrafast",
+                       "-bf",
+                       "2",
+                       "-crf",
+                       "23",
+                       "-g",
+                       "50",
+                       "-c:a",
+                       "aac",
+                       segment.string()}) != 0) {
         return false;
     }
     const fs::path list = folder / "segments.txt";
@@ -101,9 +125,41 @@ std::vector<ProcessingRequest> partsAt(const fs::path& source, const SplitKeyfra
     return requests;
 }
 
-// The processor's jobs against its own command lines written to plain names with nothing
-// around them: not the read of the source's layout before them, nor the read of each part
-// after. False when a bare run fails.
+// User and system time of this process and its waited-for children so far, in seconds: what a
+// run costs whatever else the machine is doing.
+double cpuSeconds() {
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        }
+    }
+    return total;
+}
+
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The command a user would type for the part `request` asks for, into `output`.
+std::vector<std::string> userCommand(const SplitRequest& request, const fs::path& output) {
+    std::vector<std::string> arguments = {"-nostdin", "-v", "error"};
+    if (std::isfinite(request.startTime)) {
+        arguments.insert(arguments.end(), {"-ss", formatCommandLineSeconds(request.startTime)});
+    }
+    if (request.endTime) {
+        arguments.insert(arguments.end(), {"-to", formatCommandLineSeconds(*request.endTime)});
+    }
+    arguments.insert(arguments.end(),
+                     {"-i", request.input.string(), "-map", "0", "-c", "copy", output.string()});
+    return arguments;
+}
+
+// The processor's jobs against the user's own commands for the same parts. False when a bare
+// run fails.
 bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
                   const FFmpegToolchain& tools, const std::vector<ProcessingRequest>& requests,
                   const fs::path& parts, double goal,
@@ -114,23 +170,13 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
             processor.process(request, [](double) {}, {});
         }
     };
-    const FFmpegCommandBuilder builder;
     std::vector<std::vector<std::string>> bareSplits;
     std::vector<fs::path> bareParts;
     for (std::size_t part = 0; part < requests.size(); ++part) {
         const auto& request = *requests[part].as<SplitRequest>();
-        const auto probe =
-            runner->run(tools.ffprobe, splitLayoutProbeArguments(request.input, request.endTime));
-        const auto layout = parseSplitLayout(probe.standardOutput, request.endTime);
-        if (!layout) {
-            std::fprintf(stderr, "ffprobe could not read the source\n");
-            return false;
-        }
         bareParts.push_back(
             parts / ("bare" + std::to_string(part + 1) + request.output.extension().string()));
-        // As the processor fits it: part 1 asks for the source's first timestamp.
-        bareSplits.push_back(builder.splitArguments(fitSplitToSource(request, *layout), *layout, {},
-                                                    bareParts.back()));
+        bareSplits.push_back(userCommand(request, bareParts.back()));
     }
     const auto bareSplit = [&] {
         for (const auto& arguments : bareSplits) {
@@ -156,17 +202,45 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
     viaProcessor();
     bareSplit();
     between();
-    std::printf("%zu jobs against the same %zu ffmpeg commands run bare:\n", requests.size(),
+    std::printf("%zu jobs against the user's %zu bare ffmpeg commands:\n", requests.size(),
                 requests.size());
-    if (!benchsupport::compareWithDirect(kRounds, viaProcessor, bareSplit, between, goal)) {
+    std::vector<double> processorCpu;
+    std::vector<double> bareCpu;
+    const auto counted = [](std::vector<double>& times, const auto& run) {
+        const double before = cpuSeconds();
+        const auto result = run();
+        times.push_back(cpuSeconds() - before);
+        return result;
+    };
+    if (!benchsupport::compareWithDirect(
+            kRounds,
+            [&] {
+                counted(processorCpu, [&] {
+                    viaProcessor();
+                    return true;
+                });
+            },
+            [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
         return false;
     }
+    std::printf("median CPU time: processor %.3f s, bare %.3f s, ratio %.3f (goal <= %.2f)\n",
+                medianOf(processorCpu), medianOf(bareCpu),
+                medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
     if (wholeCopy.empty()) {
         return true;
     }
     std::printf("the same split against one bare copy of the whole file:\n");
     return benchsupport::compareWithDirect(
         kRounds, viaProcessor, [&] { return spawn(tools.ffmpeg, wholeCopy) == 0; }, between, 1.05);
+}
+
+// Cuts on the keyframes nearest a third and two thirds in.
+std::vector<double> thirds(const SplitKeyframes& keyframes) {
+    std::vector<double> cuts;
+    for (const double share : {1.0 / 3, 2.0 / 3}) {
+        cuts.push_back(keyframes.atOrBefore(keyframes.end * share).value_or(0));
+    }
+    return cuts;
 }
 
 bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
@@ -179,19 +253,11 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
     std::printf("source: 10 minutes of 1080p, %.1f MB\n",
                 static_cast<double>(fs::file_size(source)) / 1048576.0);
     const auto keyframes = readKeyframes(runner, source);
-    SplitSourceConfiguration configuration(source);
-    configuration.keyframes = keyframes;
-    configuration.operationMode = SplitOperationMode::atPoint;
-    configuration.splitPointText = formatCommandLineSeconds(keyframes->end / 2);
     const fs::path parts = folder / "parts";
-    fs::create_directories(parts);
-    const auto requests = makeSplitRequests(configuration, parts);
-    if (requests.size() != 2) {
-        std::fprintf(stderr, "the split was refused: %s\n",
-                     configuration.validationMessage().value_or("").c_str());
+    const auto requests = partsAt(source, *keyframes, thirds(*keyframes), parts);
+    if (requests.size() != 3) {
         return false;
     }
-    std::printf("split at %s s:\n", configuration.splitPointText.c_str());
     const fs::path copy = folder / "copy.mkv";
     const bool compared = compareParts(runner, tools, requests, parts, 1.15,
                                        benchsupport::copyArguments(source, copy));
@@ -208,11 +274,7 @@ bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmp
     }
     for (const fs::path& source : films) {
         const auto keyframes = readKeyframes(runner, source);
-        // Cuts on the keyframes nearest a third and two thirds in.
-        std::vector<double> cuts;
-        for (const double share : {1.0 / 3, 2.0 / 3}) {
-            cuts.push_back(keyframes->atOrBefore(keyframes->end * share).value_or(0));
-        }
+        const auto cuts = thirds(*keyframes);
         const fs::path parts = folder / "parts";
         const auto requests = partsAt(source, *keyframes, cuts, parts);
         if (requests.size() != 3) {

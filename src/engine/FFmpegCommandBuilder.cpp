@@ -318,32 +318,77 @@ std::vector<std::string> FFmpegCommandBuilder::splitPictureArguments(
     return arguments;
 }
 
-std::vector<std::string> FFmpegCommandBuilder::splitArguments(
-    const SplitRequest& request, const SplitSourceLayout& layout, const SplitSideFiles& files,
-    const std::filesystem::path& output) const {
+namespace {
+
+// Where a part lies in its split's input, whose timestamps count from `origin` (seconds in the
+// source's time); the bounds are in those timestamps, none where the part reaches the source's
+// start or end.
+struct SplitSpan {
+    bool fromBeginning = false;
+    double lead = 0;
+    double cut = 0;  // where the part's own audio starts, in the source's time
+    double origin = 0;
+    double lookedBack = 0;  // how much more than the lead is read before the cut
+    std::optional<double> from;
+    std::optional<double> to;
+    std::optional<double> videoTo;
+    // Subtitle cues are cut at the exact times, so a cue across a cut goes into both parts.
+    std::optional<double> subtitlesFrom;
+    std::optional<double> subtitlesTo;
+    // Where the page counted the part's frames (so its start is a keyframe) and that keyframe has
+    // no leading pictures, ffmpeg itself can start the video there.
+    bool videoCounted = false;
+};
+
+SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout,
+                    const std::filesystem::path& output) {
     // Written so that a start or end that is not a finite number fails too.
-    bool valid = std::isfinite(request.startTime) &&
-                 request.startTime >= std::min(layout.start, 0.0) &&
-                 (!request.endTime ||
-                  (std::isfinite(*request.endTime) && request.startTime < *request.endTime));
+    const bool valid = std::isfinite(request.startTime) &&
+                       request.startTime >= std::min(layout.start, 0.0) &&
+                       (!request.endTime ||
+                        (std::isfinite(*request.endTime) && request.startTime < *request.endTime));
     if (!valid) {
         throw MediaProcessingError::invalidRequest(
             "The end time must be later than the start time.");
     }
-    const bool fromBeginning = splitFromBeginning(request, layout);
-    const double lead = splitCutLead(layout);
-    // Where the part's own audio starts, in the source's time.
-    const double cut = request.startTime - lead;
-    const double origin = splitOrigin(request, layout, splitLookBack(layout, output, cut));
-    auto arguments = baseArguments();
-    if (!fromBeginning) {
-        append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(origin)});
-    } else if (origin == 0) {
+    SplitSpan span;
+    span.fromBeginning = splitFromBeginning(request, layout);
+    span.lead = splitCutLead(layout);
+    span.cut = request.startTime - span.lead;
+    span.origin = splitOrigin(request, layout, splitLookBack(layout, output, span.cut));
+    // Exactly 0 without a look-back.
+    span.lookedBack = span.fromBeginning ? 0 : span.cut - span.origin;
+    if (!span.fromBeginning) {
+        span.from = span.lookedBack;
+        span.subtitlesFrom = request.startTime - span.origin;
+    }
+    const auto video = std::find_if(
+        layout.streams.begin(), layout.streams.end(),
+        [](const SplitStream& stream) { return stream.role == SplitStreamRole::video; });
+    // Without leading pictures, whatever lies before the start keyframe in presentation order
+    // lies before it in decoding order too.
+    span.videoCounted =
+        request.frames && request.frames->lostAtStart == 0 && video != layout.streams.end();
+    if (request.endTime) {
+        span.to = *request.endTime - span.lead - span.origin;
+        span.videoTo = layout.videoEnd.value_or(*request.endTime) - span.lead - span.origin;
+        span.subtitlesTo = *request.endTime - span.origin;
+    }
+    return span;
+}
+
+// The seek and the source as input; the layout's times and the cuts are presentation times,
+// generated where the source has none, as its probes read them.
+std::vector<std::string> splitInputArguments(const SplitRequest& request,
+                                             const SplitSourceLayout& layout,
+                                             const SplitSpan& span) {
+    std::vector<std::string> arguments;
+    if (!span.fromBeginning) {
+        append(arguments, {"-seek_timestamp", "1", "-ss", formatCommandLineSeconds(span.origin)});
+    } else if (span.origin == 0) {
         // The part keeps the source's own timestamps; else ffmpeg counts them from the first.
         append(arguments, {"-copyts"});
     }
-    // The cuts below and the layout's times are presentation times, generated where the source
-    // has none, as its probes read them.
     for (const auto& stream : layout.streams) {
         if (stream.role == SplitStreamRole::video) {
             const auto generated = presentationTimeArguments(stream.codec);
@@ -351,39 +396,69 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
         }
     }
     append(arguments, {"-i", request.input.string()});
-    if (files.chapters) {
-        append(arguments, {"-f", "ffmetadata", "-i", files.chapters->string()});
+    return arguments;
+}
+
+// How one timed stream is cut: the muxer's time base named in advance and the drop filter. The
+// filter copies every packet it passes, so the video, which holds the most bytes, goes without
+// it where ffmpeg keeps the same packets itself. An MP3 file without room for its warm-up frames
+// gets no header that would claim them.
+std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::string& at,
+                                       const SplitSpan& span, const std::filesystem::path& output,
+                                       bool& writesMp3Header) {
+    std::vector<std::string> arguments;
+    if (!span.from && !span.to) {
+        return arguments;
     }
-    // Bounds in the input's timestamps, which count from the origin.
-    std::optional<double> from;
-    std::optional<double> to;
-    std::optional<double> videoTo;
-    // Subtitle cues are cut at the exact times, so a cue across a cut goes into both parts.
-    std::optional<double> subtitlesFrom;
-    std::optional<double> subtitlesTo;
-    // How much more than the lead is read before the cut (exactly 0 without a look-back).
-    const double lookedBack = fromBeginning ? 0 : request.startTime - lead - origin;
-    if (!fromBeginning) {
-        from = lookedBack;
-        subtitlesFrom = request.startTime - origin;
+    if (stream.kind == "subtitle") {
+        appendSubtitleCut(arguments, span.subtitlesFrom, span.subtitlesTo, stream, at, output);
+        return arguments;
     }
-    if (request.endTime) {
-        to = *request.endTime - lead - origin;
-        videoTo = layout.videoEnd.value_or(*request.endTime) - lead - origin;
-        subtitlesTo = *request.endTime - origin;
+    const bool video = stream.role == SplitStreamRole::video;
+    auto from = video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
+    auto to = video ? span.videoTo : span.to;
+    if (video && span.videoCounted && !to && from && *from < 1e-9) {
+        // Told to, ffmpeg drops what lies before its input's start up to the first keyframe it
+        // keeps. A part with an end keeps the filter for it, which the start then costs nothing.
+        append(arguments, {"-copypriorss:" + at, "0"});
+        from.reset();
     }
+    if (!from && !to) {
+        return arguments;
+    }
+    if (auto timeBase = muxerTimeBase(output, stream)) {
+        append(arguments, {"-time_base:" + at, *timeBase});
+    }
+    append(arguments, {"-bsf:" + at, keptBetween(from, to)});
+    return arguments;
+}
+
+// The maps and per-stream options of a split's command, the streams that `only` names (all
+// when it is empty), and the attachments after them. Side files are inputs from
+// `firstSideInput` on: chapters, then each warm copy in the order of `files.warmCopies`.
+struct SplitStreams {
+    std::vector<std::string> maps;
+    std::vector<std::string> options;
+    bool writesMp3Header = true;
+};
+
+SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& layout,
+                          const SplitSideFiles& files, const std::filesystem::path& output,
+                          const SplitSpan& span, std::optional<std::int64_t> only) {
     // Fonts travel as attachments, which only Matroska holds; WebM holds no pictures.
     const auto container = containerForFile(output);
     const bool keepsAttachments = containerForFile(request.input) == OutputContainer::mkv &&
                                   container == OutputContainer::mkv;
-    // An MP3 part after a cut has its header's encoder delay set to its warm-up frames once
-    // written; one too near the source's start for them has no such header.
-    bool writesMp3Header = true;
-    std::vector<std::string> perStream;
+    SplitStreams streams;
     std::vector<const SplitStream*> attached;
     int position = 0;
+    int warmInput = files.chapters ? 2 : 1;
     for (const auto& stream : layout.streams) {
+        if (only && stream.index != *only) {
+            continue;
+        }
         const std::string at = std::to_string(position);
+        std::string map = streamMap(stream.index);
         switch (stream.role) {
             case SplitStreamRole::chapterTrack:
             case SplitStreamRole::timecode:  // the muxer writes the part's from the video's tag
@@ -402,47 +477,49 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
                     continue;
                 }
                 // Its one packet written, ffmpeg need not read on for it.
-                append(perStream, {"-frames:" + at, "1"});
+                append(streams.options, {"-frames:" + at, "1"});
                 break;
             case SplitStreamRole::video:
             case SplitStreamRole::timed:
-                appendTimecode(perStream, stream, at,
-                               fromBeginning ? 0 : request.startTime - layout.start);
-                if (stream.kind == "subtitle" && (from || to)) {
-                    appendSubtitleCut(perStream, subtitlesFrom, subtitlesTo, stream, at, output);
-                } else if (from || to) {
-                    if (auto timeBase = muxerTimeBase(output, stream)) {
-                        append(perStream, {"-time_base:" + at, *timeBase});
-                    }
-                    const bool video = stream.role == SplitStreamRole::video;
-                    append(perStream,
-                           {"-bsf:" + at, keptBetween(video ? from
-                                                            : audioFrom(from, stream, output, cut,
-                                                                        writesMp3Header),
-                                                      video ? videoTo : to)});
+                appendTimecode(streams.options, stream, at,
+                               span.fromBeginning ? 0 : request.startTime - layout.start);
+                if (files.warmCopies.count(stream.index) != 0) {
+                    // Already cut; its tags are the source stream's.
+                    map = std::to_string(warmInput++) + ":0";
+                    append(streams.options,
+                           {"-map_metadata:s:" + at, "0:s:" + std::to_string(stream.index)});
+                } else {
+                    const auto cut =
+                        splitTimedCut(stream, at, span, output, streams.writesMp3Header);
+                    streams.options.insert(streams.options.end(), cut.begin(), cut.end());
                 }
                 break;
         }
-        append(arguments, {"-map", streamMap(stream.index)});
+        append(streams.maps, {"-map", map});
         ++position;
     }
-    append(arguments,
-           {"-map_metadata", "0", "-map_chapters", files.chapters ? "1" : "-1", "-c", "copy"});
-    arguments.insert(arguments.end(), perStream.begin(), perStream.end());
-    // Attachments follow the mapped streams.
     for (const SplitStream* picture : attached) {
-        appendAttachment(arguments, *picture, files.pictures.at(picture->index), position++);
+        appendAttachment(streams.options, *picture, files.pictures.at(picture->index), position++);
     }
+    return streams;
+}
+
+// What the output is: how far it is read, where its time 0 lies, and the muxer's options.
+std::vector<std::string> splitOutputArguments(const SplitRequest& request, const SplitSpan& span,
+                                              bool writesMp3Header,
+                                              const std::filesystem::path& output) {
+    std::vector<std::string> arguments;
     if (request.endTime) {
         append(arguments,
-               {"-to", formatCommandLineSeconds(*request.endTime - origin + splitReadPast)});
+               {"-to", formatCommandLineSeconds(*request.endTime - span.origin + splitReadPast)});
     }
-    if (!fromBeginning && lead + lookedBack > 0) {
+    if (!span.fromBeginning && span.lead + span.lookedBack > 0) {
         // The start keyframe, which lies the lead (and any look-back) after the origin, is the
         // part's time 0.
-        append(arguments, {"-output_ts_offset", formatCommandLineSeconds(-(lead + lookedBack))});
+        append(arguments,
+               {"-output_ts_offset", formatCommandLineSeconds(-(span.lead + span.lookedBack))});
     }
-    if (!fromBeginning && !writesMp3Header) {
+    if (!span.fromBeginning && !writesMp3Header) {
         append(arguments, {"-write_xing", "0"});
     }
     if (isTransportStream(output)) {
@@ -450,6 +527,69 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     }
     append(arguments, {"-avoid_negative_ts", "disabled"});
     appendOutput(arguments, output);
+    return arguments;
+}
+
+}  // namespace
+
+std::vector<std::string> FFmpegCommandBuilder::splitArguments(
+    const SplitRequest& request, const SplitSourceLayout& layout, const SplitSideFiles& files,
+    const std::filesystem::path& output) const {
+    const SplitSpan span = splitSpan(request, layout, output);
+    auto arguments = baseArguments();
+    const auto input = splitInputArguments(request, layout, span);
+    arguments.insert(arguments.end(), input.begin(), input.end());
+    if (files.chapters) {
+        append(arguments, {"-f", "ffmetadata", "-i", files.chapters->string()});
+    }
+    for (const auto& [index, copy] : files.warmCopies) {
+        // Its first shown sample lands where the source's lies in this input's timestamps, and
+        // as Matroska's reader takes the codec delay off the times it reads, it is written that
+        // much later (ffmpeg 5.1 adds it only in shifting the whole file to start at 0).
+        append(arguments, {"-itsoffset",
+                           formatCommandLineSeconds(copy.shownAt + copy.codecDelay + span.lead +
+                                                    span.lookedBack),
+                           "-i", copy.file.string()});
+    }
+    const SplitStreams streams = splitStreams(request, layout, files, output, span, std::nullopt);
+    arguments.insert(arguments.end(), streams.maps.begin(), streams.maps.end());
+    append(arguments,
+           {"-map_metadata", "0", "-map_chapters", files.chapters ? "1" : "-1", "-c", "copy"});
+    arguments.insert(arguments.end(), streams.options.begin(), streams.options.end());
+    const auto out = splitOutputArguments(request, span, streams.writesMp3Header, output);
+    arguments.insert(arguments.end(), out.begin(), out.end());
+    return arguments;
+}
+
+std::vector<std::int64_t> FFmpegCommandBuilder::splitWarmCopyStreams(
+    const SplitRequest& request, const SplitSourceLayout& layout,
+    const std::filesystem::path& output) {
+    std::vector<std::int64_t> indices;
+    if (splitFromBeginning(request, layout)) {
+        return indices;
+    }
+    for (const auto& stream : layout.streams) {
+        if (splitWarmUpInOggCopy(stream, output)) {
+            indices.push_back(stream.index);
+        }
+    }
+    return indices;
+}
+
+std::vector<std::string> FFmpegCommandBuilder::splitWarmCopyArguments(
+    const SplitRequest& request, const SplitSourceLayout& layout,
+    const std::filesystem::path& output, std::int64_t stream, const std::filesystem::path& copy) {
+    // The part's own span and timestamps, so that the copy's times are the part's.
+    const SplitSpan span = splitSpan(request, layout, output);
+    auto arguments = baseArguments();
+    const auto input = splitInputArguments(request, layout, span);
+    arguments.insert(arguments.end(), input.begin(), input.end());
+    const SplitStreams streams = splitStreams(request, layout, {}, copy, span, stream);
+    arguments.insert(arguments.end(), streams.maps.begin(), streams.maps.end());
+    append(arguments, {"-map_metadata", "-1", "-c", "copy"});
+    arguments.insert(arguments.end(), streams.options.begin(), streams.options.end());
+    const auto out = splitOutputArguments(request, span, true, copy);
+    arguments.insert(arguments.end(), out.begin(), out.end());
     return arguments;
 }
 

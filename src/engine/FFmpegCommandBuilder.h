@@ -14,11 +14,22 @@
 
 namespace tavrolin {
 
+// An audio stream of a part already cut into an Ogg file of its own, whose Opus pre-skip hides
+// its warm-up (see `splitWarmCopyArguments`).
+struct SplitWarmCopy {
+    std::filesystem::path file;
+    // Where its first sample after the pre-skip lies in the part's time, and the pre-skip.
+    double shownAt = 0;
+    double codecDelay = 0;
+};
+
 // What a split's command reads besides its source.
 struct SplitSideFiles {
     std::optional<std::filesystem::path> chapters;  // ffmetadata
     // Attached pictures saved as files, by source stream index (see `splitPictureArguments`).
     std::map<std::int64_t, std::filesystem::path> pictures;
+    // By source stream index; the command takes these streams from them.
+    std::map<std::int64_t, SplitWarmCopy> warmCopies;
 };
 
 // What a join's command reads besides its list of files.
@@ -70,6 +81,19 @@ class FFmpegCommandBuilder {
                                             const SplitSourceLayout& layout,
                                             const SplitSideFiles& files,
                                             const std::filesystem::path& output) const;
+    // Matroska hides an Opus stream's warm-up only as the CodecDelay that ffmpeg 5.1 writes from
+    // the pre-skip its input stream declares: the streams of a part into `output` that are cut
+    // into an Ogg copy first, whose pre-skip is then made the warm-up (by source index).
+    static std::vector<std::int64_t> splitWarmCopyStreams(const SplitRequest& request,
+                                                          const SplitSourceLayout& layout,
+                                                          const std::filesystem::path& output);
+    // Cuts source stream `stream` of the part into `output` into the Ogg file `copy`, with the
+    // part's own timestamps.
+    static std::vector<std::string> splitWarmCopyArguments(const SplitRequest& request,
+                                                           const SplitSourceLayout& layout,
+                                                           const std::filesystem::path& output,
+                                                           std::int64_t stream,
+                                                           const std::filesystem::path& copy);
     // Matroska keeps cover art as attachments, which ffmpeg 5.1 writes only from files: whether
     // a split into `output` needs the pictures saved first.
     static bool splitAttachesPictures(const std::filesystem::path& output);

@@ -95,8 +95,8 @@ bool isTemporaryFolderName(const fs::path& folder) {
 }
 
 bool isTemporaryInputName(std::string_view name) {
-    constexpr std::array kinds{concatListInput, chapterFileInput, transcriptFileInput,
-                               attachedPictureInput, reportPipeInput};
+    constexpr std::array kinds{concatListInput,      chapterFileInput, transcriptFileInput,
+                               attachedPictureInput, warmAudioInput,   reportPipeInput};
     for (const auto& kind : kinds) {
         const auto rest = textAfterPrefixedUuid(name, kind.prefix);
         if (rest && rest->size() == kind.extension.size() + 1 && rest->front() == '.' &&

@@ -24,6 +24,7 @@ inline constexpr TemporaryInputKind concatListInput{"Tavrolin-Concat-", "txt"};
 inline constexpr TemporaryInputKind chapterFileInput{"Tavrolin-Chapters-", "ffmetadata"};
 inline constexpr TemporaryInputKind transcriptFileInput{"Tavrolin-Transcript-", "srt"};
 inline constexpr TemporaryInputKind attachedPictureInput{"Tavrolin-Picture-", "picture"};
+inline constexpr TemporaryInputKind warmAudioInput{"Tavrolin-Audio-", "ogg"};
 // Not a file but a FIFO, through which a probe started early hands over its report.
 inline constexpr TemporaryInputKind reportPipeInput{"Tavrolin-Report-", "fifo"};
 

@@ -4,6 +4,7 @@
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/SplitPartWarmUp.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
@@ -177,6 +178,42 @@ std::optional<double> splitProgressDuration(const SplitRequest& split,
                : std::nullopt;
 }
 
+namespace {
+
+// Cuts an audio stream of the part into an Ogg file of its own whose pre-skip hides its warm-up.
+SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
+                            const SplitSourceLayout& layout, std::int64_t stream, JobFiles& files,
+                            const fs::path& ffmpeg, const std::stop_token& childStop,
+                            const std::stop_token& stop) {
+    SplitWarmCopy copy{files.temporaryPath(warmAudioInput), 0, 0};
+    const ProcessResult result =
+        runner.run(ffmpeg,
+                   FFmpegCommandBuilder::splitWarmCopyArguments(split, layout, files.workingOutput,
+                                                                stream, copy.file),
+                   {}, childStop);
+    throwIfStopped(stop);
+    const auto writeFailure = ffmpegWriteFailure(result.standardError);
+    if (writeFailure == FFmpegWriteFailure::outOfSpace) {
+        throw MediaProcessingError::notEnoughSpace(copy.file.parent_path().parent_path(),
+                                                   split.output.filename().string());
+    }
+    std::optional<OpusWarmUp> warmUp;
+    if (result.terminationStatus == 0 && writeFailure != FFmpegWriteFailure::failed) {
+        warmUp = writeOpusWarmUp(copy.file, -splitCutLead(layout));
+    }
+    if (!warmUp) {
+        throw MediaProcessingError::processFailed(
+            "Tavrolin could not copy the audio of \u201C" + split.input.filename().string() +
+            "\u201D: " + toolFailureText(result, "FFmpeg", "FFmpeg wrote no audio for the part.") +
+            " Try the split again, or choose another output format.");
+    }
+    copy.shownAt = warmUp->shownAt;
+    copy.codecDelay = warmUp->preSkip;
+    return copy;
+}
+
+}  // namespace
+
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,
                                  const SplitRequest& split, const SplitSourceLayout& layout,
                                  JobFiles& files, const fs::path& ffmpeg, std::stop_token childStop,
@@ -210,6 +247,11 @@ SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRe
                 split.input.filename().string() + "\u201D: " +
                 toolFailureText(result, "FFmpeg", "FFmpeg stopped without an error message."));
         }
+    }
+    for (std::int64_t index :
+         FFmpegCommandBuilder::splitWarmCopyStreams(split, layout, files.workingOutput)) {
+        side.warmCopies[index] =
+            copyWarmAudio(runner, split, layout, index, files, ffmpeg, childStop, stop);
     }
     return side;
 }

@@ -299,7 +299,7 @@ void writeMp3WarmUp(const fs::path& file) {
     stream.flush();
 }
 
-void writeOpusWarmUp(const fs::path& file, double start) {
+std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start) {
     std::fstream stream = openForUpdate(file);
     const auto startSamples = static_cast<std::int64_t>(std::ceil(start * kOpusSampleRate - 0.5));
     std::map<std::uint32_t, OpusStream> streams;
@@ -315,18 +315,23 @@ void writeOpusWarmUp(const fs::path& file, double start) {
                 static_cast<std::int64_t>(littleEndian(page->bytes, page->bodyAt + 10, 2));
         }
         if (streams.empty() && !beginning) {
-            return;  // no Opus stream: its first page would have come before
+            return std::nullopt;  // no Opus stream: its first page would have come before
         }
         if (auto found = streams.find(page->serial); found != streams.end()) {
             readOpusPage(found->second, *page, startSamples);
         }
     }
+    std::optional<OpusWarmUp> warmUp;
     for (const auto& [serial, opus] : streams) {
         if (!opus.shown || !opus.first) {
             continue;
         }
         const std::int64_t preSkip = difference(*opus.shown, *opus.first);
         const std::int64_t shift = difference(0, sum(*opus.first, opus.preSkip));
+        if (!warmUp) {
+            warmUp = OpusWarmUp{static_cast<double>(*opus.shown) / kOpusSampleRate,
+                                static_cast<double>(preSkip) / kOpusSampleRate};
+        }
         if (preSkip > 0xFFFF) {
             throw std::runtime_error("its warm-up is too long for an Opus header");
         }
@@ -347,6 +352,7 @@ void writeOpusWarmUp(const fs::path& file, double start) {
         }
     }
     stream.flush();
+    return warmUp;
 }
 
 void writeSplitPartWarmUp(const fs::path& file, const fs::path& output, double start) {

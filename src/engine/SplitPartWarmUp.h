@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 namespace tavrolin {
 
@@ -16,8 +17,14 @@ void writeMp3WarmUp(const std::filesystem::path& file);
 // In an Ogg `file`, each Opus stream's packets that start before `start` seconds of the part's
 // own time make up its pre-skip (the source's, which belongs to the source's first packet only,
 // goes), and its pages' positions move so that what follows them starts at 0. A file that is not
-// Ogg or holds no Opus is left as it is.
-void writeOpusWarmUp(const std::filesystem::path& file, double start);
+// Ogg or holds no Opus is left as it is. Returns, for its first Opus stream, where the first
+// packet at or after `start` lay before the move and the pre-skip, in seconds; none for such a
+// file.
+struct OpusWarmUp {
+    double shownAt = 0;
+    double preSkip = 0;
+};
+std::optional<OpusWarmUp> writeOpusWarmUp(const std::filesystem::path& file, double start);
 
 // Both for a split's working output `file` whose audio starts at `start` seconds (a little
 // before its time 0, by the cut's margin); a failure throws MediaProcessingError::processFailed

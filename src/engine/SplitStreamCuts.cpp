@@ -22,7 +22,7 @@ double splitSubtitleLookBack(const SplitSourceLayout& layout) {
 
 namespace {
 
-enum class WarmUpHiding { none, timestamps, mp3Header, opusPreSkip };
+enum class WarmUpHiding { none, timestamps, mp3Header, opusPreSkip, opusCodecDelay };
 
 WarmUpHiding warmUpHiding(const SplitStream& stream, const std::filesystem::path& output) {
     const std::string extension = lowercased(output.extension().string());
@@ -47,6 +47,9 @@ WarmUpHiding warmUpHiding(const SplitStream& stream, const std::filesystem::path
     if (codec == "opus" && among({".ogg", ".opus", ".oga"})) {
         return WarmUpHiding::opusPreSkip;
     }
+    if (codec == "opus" && among({".mkv", ".mka", ".mk3d", ".webm"})) {
+        return WarmUpHiding::opusCodecDelay;
+    }
     return WarmUpHiding::none;
 }
 
@@ -69,6 +72,7 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
             return (first - kMp3WarmUpFrames - 0.5) * frame;
         }
         case WarmUpHiding::opusPreSkip:
+        case WarmUpHiding::opusCodecDelay:
             // Opus asks for 80 ms; its output matches the source's closely only after longer.
             return cut - 0.25;
         case WarmUpHiding::timestamps:
@@ -77,6 +81,10 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
             return cut - (stream.codec == "opus" ? 0.25 : rate > 0 ? 4096 / rate : 0.1);
     }
     return cut;
+}
+
+bool splitWarmUpInOggCopy(const SplitStream& stream, const std::filesystem::path& output) {
+    return warmUpHiding(stream, output) == WarmUpHiding::opusCodecDelay;
 }
 
 bool splitWarmUpInMp3Header(const SplitStream& stream, const std::filesystem::path& output) {

@@ -30,12 +30,16 @@ inline constexpr int kOpusSampleRate = 48000;
 // Where, in the source's time, an audio stream of a part whose own audio starts at `cut` starts
 // reading, so that its decoder is warm by the cut: a little earlier when the `output`'s
 // container hides what lies before the part's start (an edit list in the MP4 family, Opus's
-// pre-skip in Ogg, the encoder delay in an MP3 file's header), else `cut`. Frames before the
-// cut decode without their predecessors, and a lossy codec's first ones come out wrong. An MP3
-// file's start lies halfway between two of its frames, so that exactly kMp3WarmUpFrames frames
-// are read before the first at or after `cut`.
+// pre-skip in Ogg, its codec delay in Matroska, the encoder delay in an MP3 file's header), else
+// `cut`. Frames before the cut decode without their predecessors, and a lossy codec's first ones
+// come out wrong. An MP3 file's start lies halfway between two of its frames, so that exactly
+// kMp3WarmUpFrames frames are read before the first at or after `cut`.
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut);
+
+// Whether that warm-up is hidden by Matroska's codec delay, which a part takes from an Ogg copy
+// of the stream (see FFmpegCommandBuilder::splitWarmCopyStreams).
+bool splitWarmUpInOggCopy(const SplitStream& stream, const std::filesystem::path& output);
 
 // Whether that warm-up is hidden by the encoder delay in the header of the MP3 file `output`.
 bool splitWarmUpInMp3Header(const SplitStream& stream, const std::filesystem::path& output);

@@ -194,7 +194,8 @@ std::optional<SplitFrameCount> framesBetween(const SplitKeyframes& keyframes,
         return std::nullopt;
     }
     return SplitFrameCount{*last - *first - (from ? keyframes.leadingPackets(*from) : 0),
-                           to ? keyframes.lostBefore(*to) : 0};
+                           to ? keyframes.lostBefore(*to) : 0,
+                           from ? keyframes.lostBefore(*from) : 0};
 }
 
 fs::path outputPath(const fs::path& folder, const fs::path& file, const std::string& suffix,

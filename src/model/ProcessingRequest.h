@@ -39,6 +39,8 @@ struct SplitFrameCount {
     std::int64_t packets = 0;  // of the first video stream, none of the frames lost at its end
     // The frames just before its end keyframe that no stream copy can keep (leading pictures).
     int lostAtEnd = 0;
+    // Its start keyframe's own leading pictures, which the part cannot show either.
+    int lostAtStart = 0;
 
     friend bool operator==(const SplitFrameCount&, const SplitFrameCount&) = default;
 };

@@ -169,7 +169,7 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     layout.streams[1].timeBase = {1, 44100};
     layout.streams[1].sampleRate = 48000;
     layout.streams[3].codec = "png";
-    const SplitSideFiles chaptersAndPicture{"/tmp/c.ffmetadata", {{3, "/tmp/p.picture"}}};
+    const SplitSideFiles chaptersAndPicture{"/tmp/c.ffmetadata", {{3, "/tmp/p.picture"}}, {}};
     // T in a filter: a packet's presentation time, else its decoding time.
     const auto timed = [](std::string text) {
         for (std::size_t at; (at = text.find("(T\\,")) != std::string::npos;) {
