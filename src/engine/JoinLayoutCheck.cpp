@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "engine/ContainerPropertyLoss.h"
 #include "engine/MillisecondTime.h"
 #include "model/ErrorMessage.h"
 #include "model/TextMetrics.h"
@@ -128,30 +129,28 @@ std::string oneLine(const std::string& text) {
     return line;
 }
 
-// ffmpeg 5.1 writes a stream's forced flag into MP4 (as a track kind) but into no QuickTime
-// movie; every other flag, the chapters and the title go into each container the join writes.
+// The chapters and the file's title go into each container the join writes; what a stream
+// carries besides its packets follows the same rules as a remux's.
 std::optional<std::string> lostFlagsMessage(const std::vector<MediaStream>& streams,
                                             OutputContainer container) {
-    if (container != OutputContainer::mov) {
+    const auto lost = ContainerPropertyLoss::losses(streams, {}, container);
+    if (lost.empty()) {
         return std::nullopt;
     }
-    std::vector<std::string> forced;
+    std::vector<std::string> numbers;
     for (std::size_t i = 0; i < streams.size(); ++i) {
-        if (streams[i].isForced) {
-            forced.push_back(decimal(static_cast<std::int64_t>(i + 1)));
+        if (!ContainerPropertyLoss::losses({streams[i]}, {}, container).empty()) {
+            numbers.push_back(decimal(static_cast<std::int64_t>(i + 1)));
         }
     }
-    if (forced.empty()) {
-        return std::nullopt;
+    std::string listed = numbers.front();
+    for (std::size_t i = 1; i < numbers.size(); ++i) {
+        listed += (i + 1 == numbers.size() ? " and " : ", ") + numbers[i];
     }
-    std::string listed = forced.front();
-    for (std::size_t i = 1; i < forced.size(); ++i) {
-        listed += (i + 1 == forced.size() ? " and " : ", ") + forced[i];
-    }
-    const bool one = forced.size() == 1;
-    return displayName(container) + " cannot keep the forced flag of " +
-           (one ? "stream " : "streams ") + listed + ". Choose MP4 or MKV to keep " +
-           (one ? "it." : "them.");
+    const bool one = lost.size() == 1;
+    return displayName(container) + " cannot keep " + ContainerPropertyLoss::inventory(lost) +
+           " of " + (numbers.size() == 1 ? "stream " : "streams ") + listed +
+           ". Choose MKV to keep " + (one ? "it." : "them.");
 }
 
 }  // namespace

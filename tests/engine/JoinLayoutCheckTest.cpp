@@ -177,8 +177,8 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          {{a, forced}, {b, forced}},
          OutputContainer::mov,
          "Ready for a lossless join: stream order, codecs, dimensions, channels, and MOV "
-         "compatibility match. MOV cannot keep the forced flag of streams 2 and 3. Choose MP4 "
-         "or MKV to keep them.",
+         "compatibility match. MOV cannot keep 2 forced flags of streams 2 and 3. Choose MKV "
+         "to keep them.",
          std::nullopt,
          false},
         {"the same subtitle copied as it is",
