@@ -254,8 +254,8 @@ std::optional<std::string> RemuxReview::compatibilitySummary() const {
     } else {
         target = "the corresponding input containers";
     }
-    return std::to_string(count) + " selected " + (count == 1 ? "stream" : "streams") +
-           " are incompatible with " + target + ". Change the settings or continue and omit " +
+    return std::to_string(count) + " selected " + (count == 1 ? "stream is" : "streams are") +
+           " incompatible with " + target + ". Change the settings or continue and omit " +
            (count == 1 ? "it" : "them") + ".";
 }
 
