@@ -85,7 +85,8 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
         return name(other) + " has " + decimal(static_cast<std::int64_t>(otherStreams.size())) +
                " streams; " + name(reference) + " has " +
                decimal(static_cast<std::int64_t>(referenceStreams.size())) +
-               ". Lossless Join requires the same stream count and order.";
+               ". Lossless Join requires the same stream count and order. Remove " + name(other) +
+               " from the list, or join it with files made alike.";
     }
     for (std::size_t i = 0; i < otherStreams.size(); ++i) {
         const JoinStreamSignature expected(referenceStreams[i]);
@@ -94,7 +95,9 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
         if (expected.layout() != actual.layout()) {
             return "Stream " + position + " in " + name(other) + " does not match " +
                    name(reference) +
-                   ". Check codec, profile, dimensions, pixel format, channels, and stream order.";
+                   " in codec, profile, dimensions, pixel format, channels or stream order. "
+                   "Remove " +
+                   name(other) + " from the list, or join it with files made alike.";
         }
         if (expected.sampleRate != actual.sampleRate) {
             if (!expected.sampleRate || !actual.sampleRate) {
@@ -189,7 +192,8 @@ std::optional<std::string> JoinLayoutCheck::containerMessage(
         const StreamCopyDecision decision = compatibility_.copyDecision(stream, container);
         if (decision.isIncompatible()) {
             return compatibility_.issueMessage(stream, container, std::nullopt)
-                .value_or("The selected output container cannot hold every stream.");
+                       .value_or("The selected output container cannot hold every stream.") +
+                   " Choose another output container.";
         }
         // The join copies every stream as it is, so a subtitle that needs converting cannot go.
         if (decision.kind == StreamCopyDecision::Kind::convert) {

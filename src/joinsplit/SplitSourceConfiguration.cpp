@@ -299,7 +299,7 @@ SplitCutPlan planSplitCuts(const SplitSourceConfiguration& configuration) {
 
 namespace {
 
-// The real times of a plan that can be queued, as the fields write seconds.
+// The real times of a plan that can be queued, in the page's time format.
 struct ShownCut {
     std::string start;
     std::string end;
@@ -313,8 +313,13 @@ std::optional<ShownCut> shownCut(const SplitSourceConfiguration& configuration) 
     if (plan.error) {
         return std::nullopt;
     }
-    return ShownCut{formatPreviewSeconds(plan.start.value_or(0)),
-                    formatPreviewSeconds(plan.end.value_or(configuration.keyframes->end))};
+    return ShownCut{formatPreviewTimecode(plan.start.value_or(0)),
+                    formatPreviewTimecode(plan.end.value_or(configuration.keyframes->end))};
+}
+
+// A time as typed, in seconds.
+std::string typed(const std::string& text) {
+    return text + "s";
 }
 
 }  // namespace
@@ -322,25 +327,25 @@ std::optional<ShownCut> shownCut(const SplitSourceConfiguration& configuration) 
 std::string SplitSourceConfiguration::selectionSummary() const {
     const auto cut = shownCut(*this);
     if (operationMode == SplitOperationMode::range) {
-        return "Start: " + (cut ? cut->start : startText) +
-               "s  \u00B7  End: " + (cut ? cut->end : endText) + "s";
+        return "Start: " + (cut ? cut->start : typed(startText)) +
+               "  \u00B7  End: " + (cut ? cut->end : typed(endText));
     }
     if (cut) {
-        return "Split point: " + cut->start + "s";
+        return "Split point: " + cut->start;
     }
     return "Split point: " +
-           (splitPointText.empty() ? std::string("Not set") : splitPointText + "s");
+           (splitPointText.empty() ? std::string("Not set") : typed(splitPointText));
 }
 
 std::string SplitSourceConfiguration::listSummary() const {
     const auto cut = shownCut(*this);
     if (operationMode == SplitOperationMode::range) {
-        return (cut ? cut->start : startText) + "s\u2013" + (cut ? cut->end : endText) + "s";
+        return (cut ? cut->start : typed(startText)) + "\u2013" + (cut ? cut->end : typed(endText));
     }
     if (cut) {
-        return "Split at " + cut->start + "s";
+        return "Split at " + cut->start;
     }
-    return "Split at " + (splitPointText.empty() ? std::string("\u2014") : splitPointText + "s");
+    return "Split at " + (splitPointText.empty() ? std::string("\u2014") : typed(splitPointText));
 }
 
 namespace {

@@ -369,7 +369,12 @@ void SplitSourceEditor::render() {
 
     const auto message = viewModel_.validationMessage();
     validation_->setVisible(message.has_value() && !viewModel_.sources().empty());
-    validation_->setText(QString::fromStdString(message.value_or("")));
+    // A name of hundreds of bytes would fill the column line after line: it is cut short, and
+    // the tooltip holds the sentence whole.
+    const QString sentence = QString::fromStdString(message.value_or(""));
+    const QString shown = withLongWordsShortened(sentence);
+    validation_->setText(shown);
+    validation_->setToolTip(shown == sentence ? QString() : plainToolTip(sentence));
     const int count = viewModel_.outputCount();
     queueButton_->setText(QStringLiteral("Add %1 Output%2 to Queue")
                               .arg(count)

@@ -270,7 +270,7 @@ std::optional<std::string> RemuxReview::compatibilitySummary() const {
             target = "the corresponding input containers";
         }
         sentences.push_back(std::to_string(count) + " selected " +
-                            (count == 1 ? "stream" : "streams") + " are incompatible with " +
+                            (count == 1 ? "stream is" : "streams are") + " incompatible with " +
                             target + ". Change the settings or continue and omit " +
                             (count == 1 ? "it" : "them") + ".");
     }

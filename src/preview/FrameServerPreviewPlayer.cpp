@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThreadPool>
+#include <QTransform>
 #include <cmath>
 
 #include "preview/FrameServer.h"
@@ -9,14 +10,33 @@
 
 namespace tavrolin {
 
+namespace {
+
+// A playing picture turned upright as the frame grid says, unless the player turned it already
+// (a sideways turn shows in the picture's shape).
+QImage upright(QImage picture, const VideoFrameIndex& index) {
+    const bool shapeMatches = (picture.width() > picture.height()) == (index.width > index.height);
+    if (index.rotation == 0 || (index.rotation % 180 != 0 && shapeMatches)) {
+        return picture;
+    }
+    return picture.transformed(QTransform().rotate(index.rotation));
+}
+
+}  // namespace
+
 FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent) : PreviewPlayer(parent) {
     try {
-        media_ =
-            createMediaPlayback({[this](QImage picture) { showPicture(std::move(picture), -1); },
-                                 [this] {
-                                     hasEnded_ = true;
-                                     showFrameAt(info_.lastFrameTime);
-                                 }});
+        media_ = createMediaPlayback({[this](QImage picture) {
+                                          if (info_.decoder) {
+                                              picture = upright(std::move(picture),
+                                                                info_.decoder->index());
+                                          }
+                                          showPicture(std::move(picture), -1);
+                                      },
+                                      [this] {
+                                          hasEnded_ = true;
+                                          showFrameAt(info_.lastFrameTime);
+                                      }});
     } catch (...) {
         missingPlayback_ = std::current_exception();
     }

@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
@@ -25,6 +26,44 @@ double seconds(AVRational rational) {
 
 // How many keyframes a seek may go back before the frame is given up as unreachable.
 constexpr int maxSeekAttempts = 6;
+
+// The clockwise turn (0, 90, 180 or 270) that shows the stream upright, read from its display
+// matrix as the probe reads it; a turn between right angles is shown as stored.
+int clockwiseTurn(const AVStream& stream) {
+    const auto* matrix = reinterpret_cast<const std::int32_t*>(
+        av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+    if (matrix == nullptr) {
+        return 0;
+    }
+    const double counterClockwise = av_display_rotation_get(matrix);
+    if (!std::isfinite(counterClockwise)) {
+        return 0;
+    }
+    const long turn = std::lround(-counterClockwise);
+    return turn % 90 == 0 ? static_cast<int>(((turn % 360) + 360) % 360) : 0;
+}
+
+// `pixels` (BGRA rows of `width` x `height`) turned clockwise by `turn` degrees.
+std::vector<std::uint8_t> turned(const std::vector<std::uint8_t>& pixels, int width, int height,
+                                 int turn) {
+    std::vector<std::uint8_t> result(pixels.size());
+    const auto* from = reinterpret_cast<const std::uint32_t*>(pixels.data());
+    auto* to = reinterpret_cast<std::uint32_t*>(result.data());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::size_t target = 0;
+            if (turn == 90) {
+                target = static_cast<std::size_t>(x) * height + (height - 1 - y);
+            } else if (turn == 180) {
+                target = static_cast<std::size_t>(height - 1 - y) * width + (width - 1 - x);
+            } else {
+                target = static_cast<std::size_t>(width - 1 - x) * height + y;
+            }
+            to[target] = from[static_cast<std::size_t>(y) * width + x];
+        }
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -153,10 +192,15 @@ void LibavFrameDecoder::readIndex(std::stop_token stop) {
     const double sampleAspect = aspect.num > 0 && aspect.den > 0 ? av_q2d(aspect) : 1.0;
     double width = stream->codecpar->width * sampleAspect;
     double height = stream->codecpar->height;
-    const double scale =
-        std::min({1.0, maxWidth_ / std::max(width, 1.0), maxHeight_ / std::max(height, 1.0)});
-    index_.width = std::max(2, static_cast<int>(std::lround(width * scale)));
-    index_.height = std::max(2, static_cast<int>(std::lround(height * scale)));
+    index_.rotation = clockwiseTurn(*stream);
+    const bool sideways = index_.rotation % 180 != 0;
+    // The bounds hold for the picture as shown.
+    const double scale = std::min({1.0, (sideways ? maxHeight_ : maxWidth_) / std::max(width, 1.0),
+                                   (sideways ? maxWidth_ : maxHeight_) / std::max(height, 1.0)});
+    storedWidth_ = std::max(2, static_cast<int>(std::lround(width * scale)));
+    storedHeight_ = std::max(2, static_cast<int>(std::lround(height * scale)));
+    index_.width = sideways ? storedHeight_ : storedWidth_;
+    index_.height = sideways ? storedWidth_ : storedHeight_;
 }
 
 void LibavFrameDecoder::seekToKeyframe(std::size_t keyframe) {
@@ -256,8 +300,8 @@ VideoFrame LibavFrameDecoder::decode(std::size_t index, std::stop_token stop) {
 VideoFrame LibavFrameDecoder::convert(const AVFrame& frame, std::size_t index) {
     VideoFrame picture;
     picture.index = index;
-    picture.width = index_.width;
-    picture.height = index_.height;
+    picture.width = storedWidth_;
+    picture.height = storedHeight_;
     scaler_ = sws_getCachedContext(
         scaler_, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), picture.width,
         picture.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -268,6 +312,11 @@ VideoFrame LibavFrameDecoder::convert(const AVFrame& frame, std::size_t index) {
     std::uint8_t* planes[4] = {picture.bgra.data(), nullptr, nullptr, nullptr};
     int strides[4] = {picture.width * 4, 0, 0, 0};
     sws_scale(scaler_, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    if (index_.rotation != 0) {
+        picture.bgra = turned(picture.bgra, picture.width, picture.height, index_.rotation);
+        picture.width = index_.width;
+        picture.height = index_.height;
+    }
     return picture;
 }
 

@@ -23,8 +23,9 @@ namespace tavrolin {
 // grid, and decodes any frame of that grid exactly: the next frame straight on after the one
 // before it, any other from the keyframe at or before it, further back when the decoder's first
 // picture is already past the target (open groups of pictures). Not thread-safe: one thread
-// at a time (the frame server's worker). Pictures larger than `maxWidth` x `maxHeight` are
-// scaled down with their aspect kept.
+// at a time (the frame server's worker). Pictures come upright, turned as the stream's display
+// matrix says; larger than `maxWidth` x `maxHeight` as shown, they are scaled down with their
+// aspect kept.
 class LibavFrameDecoder final : public FrameDecoder {
   public:
     // Reads the whole file once to index it. Throws PreviewMediaError, or CancellationError
@@ -56,6 +57,9 @@ class LibavFrameDecoder final : public FrameDecoder {
     std::filesystem::path file_;
     int maxWidth_;
     int maxHeight_;
+    // The picture's size as stored (scaled), before it is turned upright.
+    int storedWidth_ = 0;
+    int storedHeight_ = 0;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVFrame* frame_ = nullptr;

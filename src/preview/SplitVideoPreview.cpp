@@ -201,7 +201,6 @@ void SplitVideoPreview::build() {
     layout->addWidget(preparedNote_);
 
     slider_ = new QSlider(Qt::Horizontal);
-    slider_->setAccessibleName(QStringLiteral("Video playhead"));
     connect(slider_, &QSlider::valueChanged, this,
             [this](int frame) { model_->seek(frame / std::max(model_->frameRate(), 1.0), false); });
     layout->addWidget(slider_);
@@ -326,6 +325,8 @@ void SplitVideoPreview::render() {
     // Audio alone has no picture and no frames: the preview shows its time only.
     const bool hasVideo = model.hasVideo();
     surface_->setVisible(hasVideo);
+    slider_->setAccessibleName(hasVideo ? QStringLiteral("Video playhead")
+                                        : QStringLiteral("Audio playhead"));
 
     errorRow_->setVisible(model.errorMessage().has_value());
     errorText_->setText(QString::fromStdString(model.errorMessage().value_or("")));

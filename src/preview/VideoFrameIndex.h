@@ -18,8 +18,9 @@ struct VideoFrameIndex {
     int timeBaseDen = 1;
     double frameRate = 0;  // nominal frames per second; 0 when the file names none
     double duration = 0;   // seconds from the first frame to the end of the media
-    int width = 0;         // display size (sample aspect applied)
+    int width = 0;         // display size (sample aspect applied, turned upright)
     int height = 0;
+    int rotation = 0;  // clockwise degrees (0, 90, 180, 270) the stored picture is turned
 
     std::size_t count() const { return pts.size(); }
     // Seconds from the first frame (the stream's own start offset removed).

@@ -73,6 +73,8 @@ QWidget* makePill(const QString& name, const QString& text, const QString& symbo
     pill->setObjectName(name);
     pill->setProperty("symbol", symbol);
     pill->setToolTip(toolTip);
+    pill->setAccessibleName(text);
+    pill->setAccessibleDescription(toolTip);
     auto* layout = new QHBoxLayout(pill);
     layout->setContentsMargins(6, 2, 6, 2);
     layout->setSpacing(3);
@@ -200,8 +202,17 @@ void StreamSourceCard::updateTitle() {
         const auto selected = std::count_if(streams->begin(), streams->end(), [&](const auto& s) {
             return source_.selectedStreamIndices.contains(s.index);
         });
-        selectedCount_->setText(
-            QStringLiteral("%1 of %2 selected").arg(selected).arg(streams->size()));
+        // A ticked stream the output cannot take is not counted as kept.
+        const auto omitted = std::count_if(streams->begin(), streams->end(), [&](const auto& s) {
+            return source_.selectedStreamIndices.contains(s.index) &&
+                   unsupportedStreamMessages_.contains(s.index);
+        });
+        QString count =
+            QStringLiteral("%1 of %2 selected").arg(selected - omitted).arg(streams->size());
+        if (omitted > 0) {
+            count += QStringLiteral(", %1 will be omitted").arg(omitted);
+        }
+        selectedCount_->setText(count);
     } else {
         // Emptied, not hidden: showing a widget inside a shown card lays out every card.
         selectedCount_->clear();

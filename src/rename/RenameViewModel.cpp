@@ -61,6 +61,26 @@ RenameViewModel::~RenameViewModel() {
     worker_.waitForDone();
 }
 
+namespace {
+
+// A plan that leaves every name as it is disables Rename Files: the notice says why.
+std::optional<std::string> withNothingToRename(const std::vector<RenamePlanItem>& plan,
+                                               const std::optional<std::string>& notice) {
+    const bool changesNothing =
+        !plan.empty() && std::all_of(plan.begin(), plan.end(), [](const RenamePlanItem& item) {
+            return item.source == item.destination;
+        });
+    if (!changesNothing) {
+        return notice;
+    }
+    const std::string reason =
+        "Every file already has the name shown, so there is nothing to rename. Change the show "
+        "name, season or first episode to rename them.";
+    return notice ? *notice + " " + reason : reason;
+}
+
+}  // namespace
+
 bool RenameViewModel::canRename() const {
     // A plan that leaves every name as it is has nothing to do.
     return !errorMessage_ && !isRenaming_ &&
@@ -191,7 +211,7 @@ void RenameViewModel::refreshPlan() {
                             showFailure(outcome);
                         } else {
                             plan_ = std::move(outcome.plan);
-                            planNotice_ = std::move(outcome.planNotice);
+                            planNotice_ = withNothingToRename(plan_, outcome.planNotice);
                             errorMessage_.reset();
                             interruptedRenameFolder_.reset();
                         }
@@ -260,7 +280,7 @@ void RenameViewModel::renameAll() {
             } else if (!outcome.renamed) {
                 if (!superseded) {
                     plan_ = std::move(outcome.plan);
-                    planNotice_ = std::move(outcome.planNotice);
+                    planNotice_ = withNothingToRename(plan_, outcome.planNotice);
                     errorMessage_.reset();
                 }
             } else {

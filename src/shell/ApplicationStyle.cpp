@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QPushButton>
 #include <QStyleOption>
 #include <algorithm>
 
@@ -75,6 +77,34 @@ void ApplicationStyle::drawControl(ControlElement element, const QStyleOption* o
         drawFocusMark(*painter, QRectF(option->rect).adjusted(2.5, 2.5, -2.5, -2.5),
                       option->palette);
     }
+}
+
+void ApplicationStyle::polish(QApplication* application) {
+    QProxyStyle::polish(application);
+    application->installEventFilter(this);
+}
+
+void ApplicationStyle::unpolish(QApplication* application) {
+    application->removeEventFilter(this);
+    QProxyStyle::unpolish(application);
+}
+
+bool ApplicationStyle::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return QProxyStyle::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* button = qobject_cast<QPushButton*>(watched);
+    const bool returnKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    // Default and dialog buttons take Return themselves.
+    if (button && returnKey && modifiers == Qt::NoModifier && !key->isAutoRepeat() &&
+        button->hasFocus() && button->isEnabled() && !button->isDefault() &&
+        !button->autoDefault()) {
+        button->click();
+        return true;
+    }
+    return QProxyStyle::eventFilter(watched, event);
 }
 
 }  // namespace tavrolin

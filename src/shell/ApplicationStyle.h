@@ -8,8 +8,8 @@ namespace tavrolin {
 // an icon, or loading one by file name, probes its format with every image-format plugin, which
 // loads them all and their libraries (TIFF, WebP, MNG, JPEG…) before the window shows. The menu
 // bar's overflow arrows come from the bundled chevrons instead, and the group-box frame reads
-// the same picture as PNG without probing. A focused default or flat button shows its focus.
-// GUI thread only.
+// the same picture as PNG without probing. A focused default or flat button shows its focus,
+// and Return or Enter presses a focused push button, as Space does. GUI thread only.
 class ApplicationStyle : public QProxyStyle {
   public:
     QIcon standardIcon(StandardPixmap pixmap, const QStyleOption* option,
@@ -21,6 +21,15 @@ class ApplicationStyle : public QProxyStyle {
     // the focus ring of painted controls.
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override;
+
+    void polish(QApplication* application) override;
+    void unpolish(QApplication* application) override;
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
+
+  protected:
+    // Outside dialogs a push button ignores Return: the key presses the focused one here.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 }  // namespace tavrolin

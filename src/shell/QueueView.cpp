@@ -42,9 +42,13 @@ QueueView::QueueView(JobQueueViewModel* queue, QWidget* parent) : QWidget(parent
     page->addWidget(notices_);
 
     content_ = new QStackedWidget(this);
-    content_->addWidget(new ContentUnavailableView(
+    emptyState_ = new ContentUnavailableView(
         QStringLiteral("Queue is empty"), QStringLiteral("checkmark.circle"),
-        QStringLiteral("Configure an operation and add it to the queue."), content_));
+        QStringLiteral("Configure an operation and add it to the queue."), content_);
+    // Where the focus stays once Clear Finished empties the page, rather than in the sidebar.
+    emptyState_->setFocusPolicy(Qt::ClickFocus);
+    emptyState_->setAccessibleName(QStringLiteral("Queue is empty"));
+    content_->addWidget(emptyState_);
     auto* scroll = new QScrollArea(content_);
     scroll->setAccessibleName(QStringLiteral("Jobs"));
     scroll->setWidgetResizable(true);
@@ -156,6 +160,9 @@ void QueueView::render() {
             if (heir == nullptr && other != button && otherEnabled) {
                 heir = other;
             }
+        }
+        if (heir == nullptr && jobs.empty()) {
+            heir = emptyState_;
         }
         setEnabledKeepingFocus(button, enabled, heir);
     }

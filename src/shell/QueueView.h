@@ -31,6 +31,7 @@ class QueueView : public QWidget {
     JobQueueViewModel* queue_;
     QLabel* notices_;
     QStackedWidget* content_;
+    QWidget* emptyState_;
     QWidget* list_;
     QVBoxLayout* listLayout_;
     std::vector<Uuid> rowIDs_;

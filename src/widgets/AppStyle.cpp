@@ -127,6 +127,17 @@ QString plainToolTip(const QString& text) {
            QStringLiteral("</p>");
 }
 
+QString withLongWordsShortened(const QString& text, int longest) {
+    QStringList words = text.split(u' ');
+    const int kept = std::max(1, (longest - 1) / 2);
+    for (QString& word : words) {
+        if (word.size() > longest) {
+            word = word.left(kept) + QStringLiteral("\u2026") + word.right(kept);
+        }
+    }
+    return words.join(u' ');
+}
+
 std::optional<std::filesystem::path> localFilePath(const QUrl& url) {
     if (url.scheme().compare(u"file", Qt::CaseInsensitive) != 0) {
         return std::nullopt;

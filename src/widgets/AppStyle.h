@@ -35,6 +35,11 @@ void setTextColor(QLabel* label, const QColor& color);
 // "<b>cut</b>.mkv". Empty text gives no tooltip.
 QString plainToolTip(const QString& text);
 
+// `text` with each word longer than `longest` characters (a long file name) cut short in its
+// middle with "…", so that a sentence naming it wraps in a few lines; show the whole text in a
+// tooltip beside it.
+QString withLongWordsShortened(const QString& text, int longest = 40);
+
 // A label that shows `text` literally (file names, cue texts, tool messages).
 QLabel* plainTextLabel(const QString& text = {});
 // A plain-text label in the secondary colour: counts, notes, hints and paths.

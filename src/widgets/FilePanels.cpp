@@ -1,7 +1,6 @@
 #include "widgets/FilePanels.h"
 
 #include <QAbstractItemView>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QItemSelectionModel>
@@ -11,6 +10,7 @@
 #include <algorithm>
 
 #include "widgets/AppStyle.h"
+#include "widgets/PathDialog.h"
 
 namespace tavrolin {
 
@@ -19,12 +19,6 @@ namespace {
 void configure(QFileDialog& dialog, const QString& title, const QString& prompt) {
     dialog.setWindowTitle(title);
     dialog.setLabelText(QFileDialog::Accept, prompt);
-}
-
-void startIn(QFileDialog& dialog, const std::optional<std::filesystem::path>& folder) {
-    if (folder) {
-        dialog.setDirectory(toQString(*folder));
-    }
 }
 
 // Qt's own dialog reads its name field, where '"' separates names, so a file named
@@ -101,43 +95,6 @@ class OpenFilesDialog : public QFileDialog {
     std::vector<std::filesystem::path> chosen_;
 };
 
-// Qt's own dialog, on accepting a name, asks the file system about it on the GUI thread (is it a
-// folder, how long may a name be there), which holds the window for as long as a slow or hung
-// mount takes to answer. This one takes the typed name as it stands, with the default suffix
-// when it has no extension; the page that writes asks about the folder and the name off the GUI
-// thread and refuses an existing file itself. A name ending in "/" opens that folder.
-class SaveFileDialog : public QFileDialog {
-  public:
-    explicit SaveFileDialog(QWidget* parent) : QFileDialog(parent) {
-        setOption(QFileDialog::DontUseNativeDialog);
-        setOption(QFileDialog::DontConfirmOverwrite);
-        setAcceptMode(QFileDialog::AcceptSave);
-        setFileMode(QFileDialog::AnyFile);
-    }
-
-    void accept() override {
-        const auto* field = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        const QString typed = field ? field->text() : QString();
-        if (typed.isEmpty()) {
-            return;
-        }
-        const auto chosen = typedSavePath(toPath(directory().absolutePath()), typed,
-                                          toPath(QDir::homePath()), defaultSuffix());
-        if (chosen.opensFolder) {
-            setDirectory(toQString(chosen.path));
-            return;
-        }
-        chosen_ = chosen.path;
-        QDialog::accept();
-    }
-    std::optional<std::filesystem::path> chosen() const {
-        return result() == QDialog::Accepted ? chosen_ : std::nullopt;
-    }
-
-  private:
-    std::optional<std::filesystem::path> chosen_;
-};
-
 std::vector<std::filesystem::path> runForFiles(OpenFilesDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) {
         return {};
@@ -167,46 +124,41 @@ std::optional<std::filesystem::path> runForOne(QFileDialog& dialog) {
     return chosen.front();
 }
 
+// The file types a save dialog lists: every extension of the container's content type.
+std::vector<std::string> listedExtensions(const QString& extension) {
+    std::vector<std::string> extensions{extension.toStdString()};
+    const QStringList filter = contentTypeFilter(extension);
+    if (!filter.isEmpty()) {
+        for (const QString& suffix : QMimeDatabase().mimeTypeForName(filter.front()).suffixes()) {
+            if (suffix != extension) {
+                extensions.push_back(suffix.toStdString());
+            }
+        }
+    }
+    return extensions;
+}
+
 std::optional<std::filesystem::path> runSave(
     const QString& title, const QString& prompt, const std::string& suggestedName,
     const QString& extension, const std::optional<std::filesystem::path>& startingFolder,
     QWidget* parent) {
-    SaveFileDialog dialog(parent);
-    configure(dialog, title, prompt);
+    PathDialog dialog(PathDialog::Mode::saveFile, parent);
+    dialog.setWindowTitle(title);
+    dialog.setAcceptLabel(prompt);
     // A name typed without extension gets the container's: "clip" is saved as "clip.mkv".
     dialog.setDefaultSuffix(extension);
-    const QStringList filter = contentTypeFilter(extension);
-    if (!filter.isEmpty()) {
-        dialog.setMimeTypeFilters(filter);
+    if (!extension.isEmpty()) {
+        dialog.setFileExtensions(listedExtensions(extension));
     }
-    startIn(dialog, startingFolder);
-    dialog.selectFile(QString::fromStdString(suggestedName));
+    if (startingFolder) {
+        dialog.setFolder(*startingFolder);
+    }
+    dialog.selectName(QString::fromStdString(suggestedName));
     dialog.exec();
     return dialog.chosen();
 }
 
 }  // namespace
-
-TypedSavePath typedSavePath(const std::filesystem::path& folder, const QString& typed,
-                            const std::filesystem::path& home, const QString& defaultSuffix) {
-    QString text = typed;
-    std::filesystem::path path;
-    if (text == QStringLiteral("~") || text.startsWith(QStringLiteral("~/"))) {
-        path = home / toPath(text.mid(2));
-    } else {
-        const std::filesystem::path name = toPath(text);
-        path = name.is_absolute() ? name : folder / name;
-    }
-    path = path.lexically_normal();
-    if (text.endsWith(u'/') || text == QStringLiteral("~")) {
-        return {path, true};
-    }
-    // Qt's own rule: a name with no point at all gets the suffix.
-    if (!defaultSuffix.isEmpty() && !toQString(path.filename()).contains(u'.')) {
-        path += "." + defaultSuffix.toStdString();
-    }
-    return {path, false};
-}
 
 QStringList contentTypeFilter(const QString& extension) {
     if (extension.isEmpty()) {
@@ -232,12 +184,14 @@ std::vector<std::filesystem::path> chooseMediaFiles(bool allowsMultipleSelection
 
 std::optional<std::filesystem::path> chooseOutputFolder(
     const std::optional<std::filesystem::path>& startingFolder, QWidget* parent) {
-    QFileDialog dialog(parent);
-    configure(dialog, QStringLiteral("Choose output folder"), QStringLiteral("Choose"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::Directory);
-    startIn(dialog, startingFolder);
-    return runForOne(dialog);
+    PathDialog dialog(PathDialog::Mode::chooseFolder, parent);
+    dialog.setWindowTitle(QStringLiteral("Choose output folder"));
+    dialog.setAcceptLabel(QStringLiteral("Choose"));
+    if (startingFolder) {
+        dialog.setFolder(*startingFolder);
+    }
+    dialog.exec();
+    return dialog.chosen();
 }
 
 std::optional<std::filesystem::path> chooseOutputFile(

@@ -14,7 +14,9 @@ class QWidget;
 namespace tavrolin {
 
 // Modal file dialogs shared by the workspaces. Each runs on the GUI thread and returns when the
-// dialog closes; a cancelled dialog gives an empty list or no value.
+// dialog closes; a cancelled dialog gives an empty list or no value. The save and folder dialogs
+// (PathDialog) ask the file system nothing on the GUI thread: a slow or hung folder never holds
+// the window, and the page that writes checks the chosen name and folder after.
 
 std::vector<std::filesystem::path> chooseMediaFiles(bool allowsMultipleSelection,
                                                     QWidget* parent = nullptr);
@@ -32,16 +34,6 @@ std::optional<std::filesystem::path> chooseSubtitleExportFile(
     const std::optional<std::filesystem::path>& startingFolder, QWidget* parent = nullptr);
 
 std::optional<std::filesystem::path> chooseFFmpegExecutable(QWidget* parent = nullptr);
-
-// What a name typed in a save dialog chooses, worked out without asking the file system: the
-// file in `folder` (or the absolute path, "~/" standing for `home`), with `defaultSuffix`
-// added to a name that has no point; a name ending in "/" is a folder to open instead.
-struct TypedSavePath {
-    std::filesystem::path path;
-    bool opensFolder = false;
-};
-TypedSavePath typedSavePath(const std::filesystem::path& folder, const QString& typed,
-                            const std::filesystem::path& home, const QString& defaultSuffix);
 
 // The MIME-type filter of a save dialog for a file-name extension; empty when the MIME database
 // knows no type for it.

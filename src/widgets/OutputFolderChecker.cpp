@@ -4,7 +4,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <mutex>
 
 #include "engine/FileOperations.h"
 #include "model/OutputFolderCheck.h"
@@ -15,36 +14,6 @@ namespace tavrolin {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Threads of checks whose checker was destroyed while they were blocked. Lives as long as the
-// process and never waits: a thread is joined once it has ended (looked at whenever another is
-// left here, and at exit); one still blocked in a hung mount at exit ends with the process, so
-// Quit never waits for a folder.
-class AbandonedChecks {
-  public:
-    static AbandonedChecks& instance() {
-        static AbandonedChecks checks;
-        return checks;
-    }
-    void keep(const std::vector<pthread_t>& threads) {
-        const std::lock_guard lock(mutex_);
-        threads_.insert(threads_.end(), threads.begin(), threads.end());
-        reap();
-    }
-    ~AbandonedChecks() {
-        const std::lock_guard lock(mutex_);
-        reap();
-    }
-
-  private:
-    void reap() {
-        std::erase_if(threads_,
-                      [](pthread_t thread) { return pthread_tryjoin_np(thread, nullptr) == 0; });
-    }
-
-    std::mutex mutex_;
-    std::vector<pthread_t> threads_;
-};
 
 OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& probe,
                                           const OutputFolderChecker::Question& question) {
@@ -76,45 +45,10 @@ OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& prob
 
 }  // namespace
 
-struct OutputFolderChecker::Shared {
-    std::mutex mutex;
-    // None once the checker is gone; posting happens under the lock, so it stands meanwhile.
-    OutputFolderChecker* checker = nullptr;
-};
-
-struct OutputFolderChecker::Task {
-    std::shared_ptr<Shared> shared;
-    Probe probe;
-    Question question;
-    std::uint64_t generation = 0;
-};
-
-void* OutputFolderChecker::runTask(void* raw) {
-    const std::unique_ptr<Task> task(static_cast<Task*>(raw));
-    Findings findings;
-    try {
-        findings = findingsFor(task->probe, task->question);
-    } catch (const std::exception& error) {
-        findings.problem = error.what();
-    }
-    const std::lock_guard lock(task->shared->mutex);
-    if (auto* checker = task->shared->checker) {
-        // Queued to the checker: dropped with it should it go before the event is served.
-        QMetaObject::invokeMethod(
-            checker,
-            [checker, generation = task->generation, findings = std::move(findings)] {
-                checker->deliver(generation, findings);
-            },
-            Qt::QueuedConnection);
-    }
-    return nullptr;
-}
-
 OutputFolderChecker::OutputFolderChecker(QObject* parent)
     : QObject(parent),
       probe_([](const fs::path& folder) { return outputFolderProblem(folder); }),
-      shared_(std::make_shared<Shared>()) {
-    shared_->checker = this;
+      work_(std::make_unique<BlockingFileWork>(this)) {
     showChecking_.setSingleShot(true);
     showChecking_.setInterval(showCheckingAfter);
     connect(&showChecking_, &QTimer::timeout, this, [this] {
@@ -136,21 +70,7 @@ OutputFolderChecker::OutputFolderChecker(QObject* parent)
     }
 }
 
-OutputFolderChecker::~OutputFolderChecker() {
-    {
-        const std::lock_guard lock(shared_->mutex);
-        shared_->checker = nullptr;
-    }
-    reapThreads();
-    if (!threads_.empty()) {
-        AbandonedChecks::instance().keep(threads_);
-    }
-}
-
-void OutputFolderChecker::reapThreads() {
-    std::erase_if(threads_,
-                  [](pthread_t thread) { return pthread_tryjoin_np(thread, nullptr) == 0; });
-}
+OutputFolderChecker::~OutputFolderChecker() = default;
 
 void OutputFolderChecker::ask(Question question, bool again, Reply then) {
     if (!again && question_ == question) {
@@ -164,10 +84,19 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
     then_ = std::move(then);
     checking_ = true;
     showChecking_.start();
-    reapThreads();
-    auto task = std::make_unique<Task>(Task{shared_, probe_, std::move(question), generation});
-    pthread_t thread{};
-    if (pthread_create(&thread, nullptr, &OutputFolderChecker::runTask, task.get()) != 0) {
+    const bool started =
+        work_->start([this, probe = probe_, question = std::move(question), generation] {
+            Findings findings;
+            try {
+                findings = findingsFor(probe, question);
+            } catch (const std::exception& error) {
+                findings.problem = error.what();
+            }
+            return [this, generation, findings = std::move(findings)] {
+                deliver(generation, findings);
+            };
+        });
+    if (!started) {
         // No thread to be had: the folder's question stays open, and the action says why.
         QMetaObject::invokeMethod(
             this,
@@ -179,10 +108,7 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
                                              {}});
             },
             Qt::QueuedConnection);
-        return;
     }
-    task.release();  // the thread owns it now
-    threads_.push_back(thread);
 }
 
 void OutputFolderChecker::deliver(std::uint64_t generation, const Findings& findings) {

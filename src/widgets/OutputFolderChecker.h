@@ -3,8 +3,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <pthread.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "model/FileIdentity.h"
+#include "widgets/BlockingFileWork.h"
 
 namespace tavrolin {
 
@@ -29,10 +28,8 @@ namespace tavrolin {
 // `checkingFolderText` as the problem. The last question is asked again whenever the
 // application becomes active, so an answer follows what changed in other windows. GUI thread
 // only.
-// Each check runs on a thread of its own that holds only what it shares with the checker (the
-// probe, the question, a guarded way back), never the checker itself. The destructor never
-// waits: a check still blocked is abandoned, its answer dropped, and its thread is joined once
-// it ends, or else ends with the process.
+// Each check runs on a thread of its own (BlockingFileWork): the destructor never waits, and a
+// check still blocked is abandoned with its answer dropped.
 class OutputFolderChecker : public QObject {
     Q_OBJECT
 
@@ -104,13 +101,7 @@ class OutputFolderChecker : public QObject {
     void changed();
 
   private:
-    // What a check's thread and the checker share; the checker leaves it when destroyed.
-    struct Shared;
-    struct Task;
-    static void* runTask(void* task);
-
     void deliver(std::uint64_t generation, const Findings& findings);
-    void reapThreads();
 
     Probe probe_;
     std::optional<Question> question_;
@@ -121,9 +112,8 @@ class OutputFolderChecker : public QObject {
     std::uint64_t generation_ = 0;
     Reply then_;
     QTimer showChecking_;
-    std::shared_ptr<Shared> shared_;
-    // Threads of checks not known to have ended.
-    std::vector<pthread_t> threads_;
+    // Last, so that it leaves the checker first.
+    std::unique_ptr<BlockingFileWork> work_;
 };
 
 }  // namespace tavrolin

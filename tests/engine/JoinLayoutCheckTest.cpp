@@ -58,11 +58,13 @@ TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
         std::optional<std::string> message;
     };
     const std::string mismatch1 =
-        "Stream 1 in b.mkv does not match a.mkv. Check codec, profile, dimensions, pixel format, "
-        "channels, and stream order.";
+        "Stream 1 in b.mkv does not match a.mkv in codec, profile, dimensions, "
+        "pixel format, channels or stream order. Remove b.mkv from the list, or join it "
+        "with files made alike.";
     const std::string mismatch2 =
-        "Stream 2 in b.mkv does not match a.mkv. Check codec, profile, dimensions, pixel format, "
-        "channels, and stream order.";
+        "Stream 2 in b.mkv does not match a.mkv in codec, profile, dimensions, "
+        "pixel format, channels or stream order. Remove b.mkv from the list, or join it "
+        "with files made alike.";
     const Row rows[] = {
         {"other metadata", renamed, std::nullopt},
         {"letter case", {video("H264", 1920, "high"), audio("STEREO")}, std::nullopt},
@@ -131,7 +133,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          {{a, withSubRip}},
          OutputContainer::webm,
          "Add at least two files. Tavrolin will inspect their stream layouts before queueing.",
-         "H264 video cannot be written to WEBM by FFmpeg.",
+         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.",
          false},
         {"loading wins over a failure",
          {a, b, c},
@@ -161,8 +163,10 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          {a, b},
          {{a, bluray}, {b, bluray}},
          OutputContainer::mkv,
-         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
-         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. Choose another output "
+         "container.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. Choose another output "
+         "container.",
          true,
          FFmpegRelease{5, 1}},
         {"a line break in a folder's name, named before the inspection ends",

@@ -93,17 +93,18 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
         {"channels",
          {{media.mp4ClipA, "a.mp4"}, {mono, "b.mp4"}},
          OutputContainer::mp4,
-         "Stream 2 in b.mp4 does not match a.mp4. Check codec, profile, dimensions, pixel format, "
-         "channels, and stream order."},
+         "Stream 2 in b.mp4 does not match a.mp4 in codec, profile, dimensions, "
+         "pixel format, channels or stream order. Remove b.mp4 from the list, or join it "
+         "with files made alike."},
         {"count",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::mp4,
          "b.mp4 has 1 streams; a.mp4 has 2. Lossless Join requires the same stream count and "
-         "order."},
+         "order. Remove b.mp4 from the list, or join it with files made alike."},
         {"container before comparison",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::webm,
-         "H264 video cannot be written to WEBM by FFmpeg."},
+         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container."},
         {"unreadable file",
          {{media.mp4ClipA, "a.mp4"}, {media.randomBytes, "noise.mkv"}},
          OutputContainer::mp4,
@@ -132,11 +133,12 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
               "layouts before queueing.");
     addAndWait({{videoOnly, "b.mp4"}});
     model->setContainer(OutputContainer::webm);
-    EXPECT_EQ(model->compatibilityMessage(), "H264 video cannot be written to WEBM by FFmpeg.");
+    EXPECT_EQ(model->compatibilityMessage(),
+              "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.");
     model->setContainer(OutputContainer::mkv);
     EXPECT_EQ(model->compatibilityMessage(),
-              "b.mp4 has 1 streams; a.mp4 has 2. Lossless Join "
-              "requires the same stream count and order.");
+              "b.mp4 has 1 streams; a.mp4 has 2. Lossless Join requires the same stream count and "
+              "order. Remove b.mp4 from the list, or join it with files made alike.");
 }
 
 TEST_F(JoinViewModelTest, ListChangesDropStaleInspections) {

@@ -105,8 +105,8 @@ TEST_F(JoinViewTest, StatusSymbolColourAndButtonFollowTheModel) {
          "compatibility match.",
          "checkmark.shield", tint::green(), true},
         {"container picked", [&] { view->findChild<QComboBox*>("containerPicker")->activated(4); },
-         "H264 video cannot be written to WEBM by FFmpeg.", "exclamationmark.triangle.fill",
-         tint::orange(), false},
+         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.",
+         "exclamationmark.triangle.fill", tint::orange(), false},
         {"failed inspection",
          [&] {
              model->setContainer(OutputContainer::mkv);
@@ -121,8 +121,9 @@ TEST_F(JoinViewTest, StatusSymbolColourAndButtonFollowTheModel) {
              model->addFiles({file("c.mkv", false)});
              settle();
          },
-         "Stream 1 in c.mkv does not match a.mkv. Check codec, profile, dimensions, pixel format, "
-         "channels, and stream order.",
+         "Stream 1 in c.mkv does not match a.mkv in codec, profile, dimensions, "
+         "pixel format, channels or stream order. Remove c.mkv from the list, or join it "
+         "with files made alike.",
          "exclamationmark.triangle.fill", tint::orange(), false},
     };
     auto* empty = view->findChild<FileListEditor*>("fileList")->emptyView();

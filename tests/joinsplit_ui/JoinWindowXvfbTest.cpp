@@ -3,7 +3,6 @@
 // as the window shrinks. The test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
-#include <QFileDialog>
 #include <QListView>
 #include <QTimer>
 
@@ -17,6 +16,7 @@
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "widgets/FileListEditor.h"
+#include "widgets/PathDialog.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -79,10 +79,10 @@ TEST(JoinWindow, Child) {
     QWidget elsewhere;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        if (auto* panel = qobject_cast<PathDialog*>(QApplication::activeModalWidget())) {
             answer.stop();
-            panel->selectFile(output);
-            static_cast<QDialog*>(panel)->accept();
+            panel->selectName(output);
+            panel->accept();
             elsewhere.show();
             QApplication::setActiveWindow(&elsewhere);
         }

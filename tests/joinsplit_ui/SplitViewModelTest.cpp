@@ -241,7 +241,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     model->chooseOutputDirectory();
     model->setStartText("2");
     model->setEndText("4.5");
-    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "2s\u20134s");
+    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "00:00:02.000\u201300:00:04.000");
     model->selectFile(cutSource);
     model->setSplitPointFromPreview(3.96);
     model->setContainer(OutputContainer::mkv);

@@ -210,7 +210,7 @@ TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
         view->editor()->findChild<QLabel*>("splitNote")->text().toStdString(),
         "Cuts at " + formatPreviewTimecode(keyframe) + ", the keyframe at or before this time.");
     EXPECT_EQ(preview->findChild<QLabel*>("selectionSummary")->text().toStdString(),
-              "Split point: " + formatPreviewSeconds(keyframe) + "s");
+              "Split point: " + formatPreviewTimecode(keyframe));
     preview_model.stepFrame(1);
     button(preview, "Set End")->click();
     EXPECT_EQ(model->selectedConfiguration()->operationMode, SplitOperationMode::range);

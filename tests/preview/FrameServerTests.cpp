@@ -100,6 +100,45 @@ TEST(LibavFrameDecoder, OpensOddNamesAndRefusesWhatItCannotShow) {
     EXPECT_THROW(decoder.decode(0), PreviewMediaError);
 }
 
+// A phone's video, stored on its side with a display matrix, comes upright: the picture is
+// turned the way the probe names the turn, and its size is the size shown.
+TEST(LibavFrameDecoder, ShowsATurnedVideoUpright) {
+    const auto stored = tavtest::indexedClip("indexed-to-turn.mp4", "25", 10,
+                                             {"-c:v", "libx264", "-g", "5", "-bf", "0"});
+    struct Row {
+        const char* tag;  // ffmpeg's rotate tag, which it writes as a display matrix
+        int clockwise;    // the turn as the probe reads that matrix
+    };
+    const std::vector<Row> rows{{"0", 0}, {"270", 90}, {"180", 180}, {"90", 270}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.clockwise);
+        const auto file =
+            tavtest::TestMedia::generate(std::string("turned-") + row.tag + ".mp4",
+                                         {"-i", stored.string(), "-c", "copy", "-metadata:s:v:0",
+                                          std::string("rotate=") + row.tag});
+        LibavFrameDecoder decoder(file);
+        EXPECT_EQ(decoder.index().rotation, row.clockwise);
+        const VideoFrame picture = decoder.decode(7);
+        const bool sideways = row.clockwise % 180 != 0;
+        ASSERT_EQ(picture.width, sideways ? 48 : 320);
+        ASSERT_EQ(picture.height, sideways ? 320 : 48);
+        // The stored picture's blocks run left to right; turned, they run down (90), right to
+        // left (180) or up (270).
+        int shownIndex = 0;
+        for (int bit = 0; bit < 16; ++bit) {
+            const int along = (2 * bit + 1) * (sideways ? picture.height : picture.width) / 32;
+            const int reversed = (sideways ? picture.height : picture.width) - 1 - along;
+            const int x = sideways ? picture.width / 2 : (row.clockwise == 180 ? reversed : along);
+            const int y =
+                !sideways ? picture.height / 2 : (row.clockwise == 270 ? reversed : along);
+            const auto green =
+                picture.bgra[(static_cast<std::size_t>(y) * picture.width + x) * 4 + 1];
+            shownIndex |= (green > 128 ? 1 : 0) << bit;
+        }
+        EXPECT_EQ(shownIndex, 7);
+    }
+}
+
 // A burst of requests ends on the last one; superseded requests are skipped, not queued.
 TEST(FrameServer, ServesTheNewestRequestOfABurst) {
     const auto& clip = tavtest::indexedClips()[0];

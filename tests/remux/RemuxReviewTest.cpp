@@ -151,7 +151,7 @@ TEST_F(RemuxReviewTest, CompatibilitySummaryCountsIssuesAndNamesTheTarget) {
 
     model->setContainer(OutputContainer::mp4);
     EXPECT_EQ(model->compatibilitySummary(),
-              "1 selected stream are incompatible with MP4. Change the settings or continue and "
+              "1 selected stream is incompatible with MP4. Change the settings or continue and "
               "omit it.");
 
     add("b.webm",

@@ -190,7 +190,7 @@ TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
     auto both = makeStream(1, subtitle, "subrip", "eng", "Signs");
     both.isDefault = true;
     both.isForced = true;
-    show(readySource({makeStream(0, video, "h264"), both}, {0}),
+    show(readySource({makeStream(0, video, "h264"), both}, {0, 1}),
          {{1, "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile."}},
          {{1, "mov_text"}});
     EXPECT_EQ(rowParts(row(1)),
@@ -201,6 +201,8 @@ TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
     EXPECT_EQ(omitted->property("symbol"), "exclamationmark.triangle.fill");
     EXPECT_EQ(omitted->toolTip(),
               "SUBRIP subtitle is not compatible with the iPhone 17 Pro playback profile.");
+    EXPECT_EQ(omitted->accessibleName(), "Will be omitted");
+    EXPECT_EQ(omitted->accessibleDescription(), omitted->toolTip());
     auto* convert = row(1)->findChild<QWidget*>("convertNote");
     EXPECT_EQ(pillText(convert), "Converts to MOV_TEXT");
     EXPECT_EQ(convert->property("symbol"), "captions.bubble");
@@ -208,7 +210,8 @@ TEST_F(StreamSourceCardTest, BadgesAndNotesInOrderWithTheirHelp) {
               "Only this subtitle stream will be converted. Video and audio remain stream-copy.");
     EXPECT_EQ(pillText(row(1)->findChild<QWidget*>("defaultBadge")), "Default");
     EXPECT_EQ(rowParts(row(0)), (std::vector<QString>{"checkBox", "index"}));
-    EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(), "1 of 2 selected");
+    EXPECT_EQ(card->findChild<QLabel*>("selectedCount")->text(),
+              "1 of 2 selected, 1 will be omitted");
 }
 
 TEST_F(StreamSourceCardTest, ClicksReportFlipsAndKindChanges) {

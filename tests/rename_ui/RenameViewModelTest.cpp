@@ -182,6 +182,17 @@ TEST_F(RenameViewModelTest, FolderAndNumberProblemsAreSaidInOneSentence) {
          std::nullopt,
          "Episode numbers reach 100, too many for 2 digits, so every episode number gets 3 "
          "digits to keep the files in order."},
+        {"files already named as planned: Rename Files says why it is off",
+         [&](RenameViewModel& m, const fs::path& season) {
+             std::ofstream(season / "Show - S01E01.mkv") << "named";
+             m.addFiles({season / "Show - S01E01.mkv"});
+         },
+         {"Show - S01E01.mkv"},
+         {"Show - S01E01.mkv > Show - S01E01.mkv"},
+         std::nullopt,
+         std::nullopt,
+         "Every file already has the name shown, so there is nothing to rename. Change the show "
+         "name, season or first episode to rename them."},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& row = rows[i];

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStyleFactory>
+#include <QTest>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -54,5 +58,47 @@ TEST(ApplicationStyle, DrawsAsFusionWithoutLoadingImagePlugins) {
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].first.toStdString());
         EXPECT_EQ(ours[i], rendered(fusion.get(), rows[i].first, rows[i].second));
+    }
+}
+
+// Return and Enter press a focused push button anywhere, once, as Space does; nothing else.
+TEST(ApplicationStyle, ReturnPressesTheFocusedButton) {
+    tavtest::qtApplication();
+    QApplication::setStyle(new ApplicationStyle);
+    QWidget window;
+    QDialog dialog;
+    auto* plain = new QPushButton("Clear Finished", &window);
+    auto* disabled = new QPushButton("Start", &window);
+    disabled->setEnabled(false);
+    auto* box = new QCheckBox("Keep", &window);
+    auto* inDialog = new QPushButton("Choose", &dialog);
+    struct Row {
+        const char* name;
+        QAbstractButton* button;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int clicks;
+    };
+    const Row rows[] = {
+        {"Return", plain, Qt::Key_Return, Qt::NoModifier, 1},
+        {"keypad Enter", plain, Qt::Key_Enter, Qt::KeypadModifier, 1},
+        {"Space as before", plain, Qt::Key_Space, Qt::NoModifier, 1},
+        {"with Control", plain, Qt::Key_Return, Qt::ControlModifier, 0},
+        {"disabled", disabled, Qt::Key_Return, Qt::NoModifier, 0},
+        {"check box", box, Qt::Key_Return, Qt::NoModifier, 0},
+        {"dialog button", inDialog, Qt::Key_Return, Qt::NoModifier, 1},
+    };
+    window.show();
+    dialog.show();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QApplication::setActiveWindow(row.button->window());
+        row.button->setFocus();
+        int clicks = 0;
+        const auto connection =
+            QObject::connect(row.button, &QAbstractButton::clicked, [&] { ++clicks; });
+        QTest::keyClick(row.button, row.key, row.modifiers);
+        QObject::disconnect(connection);
+        EXPECT_EQ(clicks, row.clicks);
     }
 }

@@ -13,6 +13,7 @@
 #include "shell/QueueJobRow.h"
 #include "shell/QueueView.h"
 #include "support/GatedProcessor.h"
+#include "support/KeyboardWalk.h"
 #include "support/QtTestApplication.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -165,9 +166,15 @@ TEST_F(QueueViews, RowsFollowEachJobFromQueuedThroughProcessingToTheEnd) {
     EXPECT_FALSE(button("cancelCurrent")->isEnabled());
     EXPECT_FALSE(button("startQueue")->isEnabled());
 
-    button("clearFinished")->click();
+    // Pressed by keyboard, the emptied page keeps the focus.
+    view.show();
+    QApplication::setActiveWindow(&view);
+    button("clearFinished")->setFocus();
+    QTest::keyClick(button("clearFinished"), Qt::Key_Space);
     EXPECT_TRUE(view.rows().isEmpty());
     EXPECT_EQ(view.findChild<QStackedWidget*>()->currentIndex(), 0);
+    EXPECT_TRUE(view.isAncestorOf(QApplication::focusWidget()))
+        << tavtest::describeWidget(QApplication::focusWidget());
 }
 
 TEST_F(QueueViews, WaitingLineNamesTwoJobsAndCountsTheRest) {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
 #include <filesystem>
+
+#include "widgets/PathDialog.h"
 
 namespace tavtest {
 
@@ -15,14 +16,14 @@ namespace tavtest {
 inline void answerSaveDialog(const std::filesystem::path& file) {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<tavrolin::PathDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
             return;
         }
         poll->deleteLater();
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (file.has_parent_path()) {
-            dialog->setDirectory(QString::fromStdString(file.parent_path().string()));
+            dialog->setFolder(file.parent_path());
         }
         name->setText(QString::fromStdString(file.filename().string()));
         QTest::keyClick(name, Qt::Key_Return);

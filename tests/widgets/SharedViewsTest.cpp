@@ -27,6 +27,7 @@
 #include "widgets/FileListEditor.h"
 #include "widgets/FilePanels.h"
 #include "widgets/OutputFolderRow.h"
+#include "widgets/PathDialog.h"
 #include "widgets/SymbolIcons.h"
 
 using namespace tavrolin;
@@ -39,12 +40,13 @@ class SharedViews : public ::testing::Test {
     void SetUp() override { tavtest::qtApplication(); }
 };
 
-// Runs `answer` on the next modal dialog once it is shown.
-void whenDialogOpens(std::function<void(QFileDialog*)> answer) {
+// Runs `answer` on the next modal dialog of its kind once it is shown.
+template <typename Dialog = QFileDialog>
+void whenDialogOpens(std::function<void(Dialog*)> answer) {
     auto* timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
             timer->stop();
             timer->deleteLater();
             answer(dialog);
@@ -313,7 +315,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
     tavtest::TempDir folder;
     touch(folder / "a.mkv");
     touch(folder / "b.mp4");
-    whenDialogOpens([&](QFileDialog* dialog) {
+    whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose media files");
         EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Add");
         EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
@@ -326,7 +328,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
     EXPECT_EQ(chosen[0], folder / "a.mkv");
     EXPECT_EQ(chosen[1], folder / "b.mp4");
 
-    whenDialogOpens([](QFileDialog* dialog) { dialog->reject(); });
+    whenDialogOpens<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
     EXPECT_TRUE(chooseMediaFiles(true).empty());
 
     // '"' in a name: typed whole, or selected with other files, it is still one file.
@@ -334,7 +336,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
     touch(folder / quoted);
     for (const bool typed : {true, false}) {
         SCOPED_TRACE(typed ? "typed" : "selected with another");
-        whenDialogOpens([&](QFileDialog* dialog) {
+        whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
             dialog->setDirectory(toQString(folder.path()));
             auto* view = dialog->findChild<QAbstractItemView*>("listView");
             ASSERT_NE(view, nullptr);
@@ -364,15 +366,23 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
 TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     tavtest::TempDir folder;
     touch(folder / "joined.mkv");
-    whenDialogOpens([&](QFileDialog* dialog) {
+    touch(folder / "other.mp4");
+    touch(folder / ".hidden.mkv");
+    fs::create_directories(folder / "shows");
+    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose output file");
-        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Choose");
-        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
-        EXPECT_EQ(dialog->directory().absolutePath(), toQString(folder.path()));
-        EXPECT_EQ(dialog->mimeTypeFilters(), QStringList{"video/x-matroska"});
-        static_cast<QDialog*>(dialog)->accept();
+        EXPECT_EQ(dialog->acceptLabel(), "Choose");
+        EXPECT_EQ(dialog->mode(), PathDialog::Mode::saveFile);
+        EXPECT_EQ(dialog->folder(), folder.path());
+        // Read off the GUI thread: folders first, then the files of the container's kind.
+        auto* list = dialog->findChild<QListView*>("folderList");
+        ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog->isReading(); }));
+        QStringList shown;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            shown << list->model()->index(row, 0).data().toString();
+        }
+        EXPECT_EQ(shown, (QStringList{"shows", "joined.mkv"}));
+        dialog->accept();
     });
     auto chosen = chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path());
     ASSERT_TRUE(chosen.has_value());
@@ -380,53 +390,70 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
 
     // A name typed without extension gets the one of the chosen kind. The name comes back as
     // typed, without the dialog asking the file system (a folder that is not there included):
-    // the page that writes checks the folder off the GUI thread.
+    // the page that writes checks the folder off the GUI thread. A name ending in "/" opens
+    // that folder first.
     struct Row {
         std::function<std::optional<fs::path>()> open;
-        QString typed;
-        fs::path expected;
+        std::vector<QString> typed;
+        std::optional<fs::path> expected;
     };
+    const auto folderChosen = [&] { return chooseOutputFolder(folder.path()); };
     const std::vector<Row> rows{
         {[&] { return chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path()); },
-         "clip", folder / "clip.mkv"},
+         {"clip"},
+         folder / "clip.mkv"},
         {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
-         "clip.mp4", folder / "clip.mp4"},
+         {"clip.mp4"},
+         folder / "clip.mp4"},
         {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
-         "missing/../later/clip", folder / "later" / "clip.mp4"},
+         {"missing/../later/clip"},
+         folder / "later" / "clip.mp4"},
+        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+         {"shows/", "ep"},
+         folder / "shows" / "ep.mp4"},
+        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+         {""},
+         std::nullopt},
         {[&] {
              return chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path());
          },
-         "talk", folder / "talk.vtt"},
+         {"talk"},
+         folder / "talk.vtt"},
+        {folderChosen, {""}, folder.path()},
+        {folderChosen, {"shows"}, folder / "shows"},
+        {folderChosen, {"shows/", ""}, folder / "shows"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.typed.toStdString());
-        whenDialogOpens([&](QFileDialog* dialog) {
-            // As typed into the name field, once the folder is shown (which selects the
-            // suggested name again).
-            QTest::qWait(300);
+        SCOPED_TRACE(row.typed.front().toStdString());
+        whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             ASSERT_NE(name, nullptr);
-            name->setText(row.typed);
-            static_cast<QDialog*>(dialog)->accept();
+            for (const QString& typed : row.typed) {
+                name->setText(typed);
+                QTest::keyClick(name, Qt::Key_Return);
+            }
+            if (dialog->isVisible()) {
+                dialog->reject();  // an empty name takes nothing
+            }
         });
         EXPECT_EQ(row.open(), row.expected);
     }
 
-    whenDialogOpens([&](QFileDialog* dialog) {
+    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Export subtitles");
-        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Export");
+        EXPECT_EQ(dialog->acceptLabel(), "Export");
         dialog->reject();
     });
     EXPECT_FALSE(chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path()));
 
-    whenDialogOpens([&](QFileDialog* dialog) {
+    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose output folder");
-        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        EXPECT_EQ(dialog->mode(), PathDialog::Mode::chooseFolder);
         dialog->reject();
     });
     EXPECT_FALSE(chooseOutputFolder(folder.path()));
 
-    whenDialogOpens([&](QFileDialog* dialog) {
+    whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose the ffmpeg executable");
         EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
         dialog->reject();

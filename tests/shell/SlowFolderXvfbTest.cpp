@@ -1,0 +1,193 @@
+// A folder that answers each file-system call after a second (a slow network mount) never
+// holds the application's real window: typing a name into a save dialog there, or choosing a
+// subfolder in a folder dialog, leaves the event loop serving between keys, the dialogs ask the
+// folder nothing on the GUI thread, and the page's own check queues the job (or shows the
+// folder) once the folder has answered.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "remux/RemuxTestSupport.h"
+#include "shell/RootView.h"
+#include "shell/TavrolinApp.h"
+#include "support/SlowFolder.h"
+#include "support/TestAppConfiguration.h"
+#include "support/WindowChecks.h"
+#include "support/XvfbChild.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/PathDialog.h"
+
+using namespace tavrolin;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const childVariable = "TAVROLIN_SLOW_FOLDER_CHILD";
+const char* const folderVariable = "TAVROLIN_SLOW_FOLDER_FOLDER";
+
+QUrl urlOf(const fs::path& file) {
+    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
+}
+
+// The longest wait between two turns of the event loop while measuring.
+class LongestStall {
+  public:
+    LongestStall() {
+        QObject::connect(&ticks_, &QTimer::timeout, [this] {
+            if (measuring_) {
+                longest_ = std::max(longest_, sinceLast_.restart());
+            }
+        });
+        ticks_.start(5);
+    }
+    void start() {
+        measuring_ = true;
+        longest_ = 0;
+        sinceLast_.start();
+    }
+    qint64 stop() {
+        measuring_ = false;
+        return longest_;
+    }
+
+  private:
+    QTimer ticks_;
+    QElapsedTimer sinceLast_;
+    bool measuring_ = false;
+    qint64 longest_ = 0;
+};
+
+// Types `text` into the next path dialog's name field one key per turn, as a person types, then
+// presses Return.
+void typeIntoNextDialog(const QString& text) {
+    auto* typist = new QTimer;
+    auto typed = std::make_shared<int>(-1);
+    QObject::connect(typist, &QTimer::timeout, typist, [typist, typed, text] {
+        auto* dialog = qobject_cast<PathDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) {
+            return;
+        }
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (*typed < 0) {
+            name->selectAll();
+            QTest::keyClick(name, Qt::Key_Backspace);
+        } else if (*typed < text.size()) {
+            QTest::keyClick(name, text.at(*typed).toLatin1());
+        } else {
+            typist->deleteLater();
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+        ++*typed;
+    });
+    typist->start(30);
+}
+
+}  // namespace
+
+TEST(SlowFolderWindow, DialogsChild) {
+    if (!qEnvironmentVariableIsSet(childVariable)) {
+        GTEST_SKIP() << "runs only on its own X server, started by SlowFolderWindow.KeepsServing";
+    }
+    tavtest::prepareRemuxTest();
+    const fs::path slow = fs::path(qEnvironmentVariable(folderVariable).toStdString()) / "slow";
+    for (const char* sub : {"outA", "outB", "outC", "outD"}) {
+        fs::create_directories(slow / sub);
+    }
+    const auto& media = tavtest::TestMedia::shared();
+    fs::copy_file(media.mp4ClipA, slow / "a.mp4");
+    fs::copy_file(media.mp4ClipB, slow / "b.mp4");
+    TavrolinApp app(tavtest::appConfiguration(slow));
+    MainWindow* window = app.mainWindow();
+    ASSERT_TRUE(tavtest::showActive(window));
+    RootView* root = window->rootView();
+    const auto page = [&](WorkspaceSection section) {
+        return root->workspacePage(section)->view();
+    };
+    const auto button = [&](WorkspaceSection section, const char* name) {
+        return page(section)->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    root->select(WorkspaceSection::split);
+    ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4")}));
+
+    struct Row {
+        const char* name;
+        WorkspaceSection section;
+        const char* button;
+        // Typed first as a measure of the loaded machine, then with the folder slow.
+        QString typedQuick, typedSlow;
+        std::function<bool(const QString& typed)> done;
+        // Before each round, with the folder quick.
+        std::function<void()> setUp;
+    };
+    const std::vector<Row> rows{
+        {"save dialog", WorkspaceSection::join, "queueButton", "outA/x.mp4", "outC/x.mp4",
+         [&](const QString& typed) {
+             const auto& jobs = app.queue().jobs();
+             return std::any_of(jobs.begin(), jobs.end(), [&](const auto& job) {
+                 return job.request.output() == slow / typed.toStdString();
+             });
+         },
+         [&] {
+             ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4"), urlOf(slow / "b.mp4")}));
+         }},
+        {"folder dialog", WorkspaceSection::split, "chooseOutputFolder", "outB", "../outD",
+         [&](const QString& typed) {
+             const auto* path = page(WorkspaceSection::split)
+                                    ->findChild<ElidedLabel*>(QStringLiteral("outputFolderPath"));
+             // The second round starts in the folder the first chose.
+             return path->text().endsWith(QStringLiteral("/slow/") + typed.section(u'/', -1));
+         },
+         [] {}},
+    };
+    LongestStall stall;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        root->select(row.section);
+        auto* pressed = button(row.section, row.button);
+        qint64 quick = 0;
+        for (const auto delay : {0ms, 1000ms}) {
+            const QString& typed = delay == 0ms ? row.typedQuick : row.typedSlow;
+            ASSERT_NO_FATAL_FAILURE(row.setUp());
+            ASSERT_TRUE(tavtest::waitUntil([&] { return pressed->isEnabled(); }, 60s));
+            tavtest::SlowFolder::start(slow, delay);
+            typeIntoNextDialog(typed);
+            stall.start();
+            QTest::mouseClick(pressed, Qt::LeftButton);
+            const bool done = tavtest::waitUntil([&] { return row.done(typed); }, 120s);
+            const qint64 longest = stall.stop();
+            tavtest::SlowFolder::stop();
+            EXPECT_EQ(tavtest::SlowFolder::guiThreadCalls(), 0)
+                << "last: " << tavtest::SlowFolder::lastOnGuiThread();
+            ASSERT_TRUE(done) << typed.toStdString();
+            if (delay == 0ms) {
+                quick = longest;
+                continue;
+            }
+            // Each call on the GUI thread would stall it for a second; the bound leaves room
+            // for a machine busy enough to slow the quick round.
+            const qint64 bound = std::max<qint64>(100, 3 * quick);
+            EXPECT_LT(longest, bound) << "quick round's longest stall: " << quick << " ms";
+            std::cout << row.name << ": longest stall " << longest << " ms (quick round " << quick
+                      << " ms)\n";
+        }
+    }
+}
+
+TEST(SlowFolderWindow, KeepsServing) {
+    TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
+    tavtest::PrivateDisplay::Options options;
+    options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
+    tavtest::TempDir folder;
+    QProcessEnvironment environment;
+    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
+    environment.insert("HOME", QString::fromStdString(folder.path().string()));
+    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
+    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
+    tavtest::expectPassesUnderXvfb(childVariable, QStringLiteral("SlowFolderWindow.DialogsChild"),
+                                   environment, 300000, options);
+}
