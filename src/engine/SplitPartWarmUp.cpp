@@ -21,8 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The samples every MP3 decoder delays its output by, which the header's delay leaves out.
-constexpr int kMp3DecoderDelay = 529;
 // How the encoders that write a LAME extension name themselves at its start (LAME's own, and
 // ffmpeg's codec and muxer).
 constexpr const char* kLameEncoders[] = {"LAME", "Lavc", "Lavf"};
@@ -288,7 +286,8 @@ void writeMp3WarmUp(const fs::path& file, int frames) {
                      [&](const char* name) { return frame.compare(lame, 4, name) == 0; })) {
         return;
     }
-    const int delay = std::max(frames * (mpeg1 ? 1152 : 576) - kMp3DecoderDelay, 0);
+    const int delay =
+        std::clamp(frames * (mpeg1 ? 1152 : 576) - kMp3DecoderDelay, 0, kMp3MostEncoderDelay);
     // 12 bits of delay, then the 12 bits of padding ffmpeg wrote.
     frame[lame + 21] = static_cast<char>((delay >> 4) & 0xFF);
     frame[lame + 22] = static_cast<char>(((delay & 0x0F) << 4) | (byteAt(frame, lame + 22) & 0x0F));

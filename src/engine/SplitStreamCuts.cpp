@@ -70,7 +70,9 @@ std::int64_t mp3CutFrame(const SplitStream& stream, double cut) {
 }
 
 int mp3WarmUpFrames(const SplitStream& stream) {
-    return stream.mp3WarmUpFrames.value_or(kMp3WarmUpFrames);
+    const int most =
+        (kMp3MostEncoderDelay + kMp3DecoderDelay) / static_cast<int>(mp3FrameSamples(stream));
+    return std::min(stream.mp3WarmUpFrames.value_or(kMp3WarmUpFrames), most);
 }
 
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,

@@ -27,6 +27,10 @@ double splitSubtitleLookBack(const SplitSourceLayout& layout);
 // reservoir was not measured, and Opus's samples a second: each part's header says how many
 // samples its decoder drops.
 inline constexpr int kMp3WarmUpFrames = 4;
+// The samples every MP3 decoder delays its output by, which the header's delay leaves out, and
+// the most that delay's 12 bits hold: a warm-up never passes their sum.
+inline constexpr int kMp3DecoderDelay = 529;
+inline constexpr int kMp3MostEncoderDelay = 0xFFF;
 inline constexpr int kOpusSampleRate = 48000;
 
 // Where, in the source's time, an audio stream of a part whose own audio starts at `cut` starts
@@ -40,7 +44,8 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
                              double cut);
 
 // The MP3 frame (counted from the source's first, at 0) that a part whose audio starts at
-// `cut` starts with, and how many frames it carries before that one.
+// `cut` starts with, and how many frames it carries before that one: what its source's
+// reservoir needs, at most what the header can claim.
 std::int64_t mp3CutFrame(const SplitStream& stream, double cut);
 int mp3WarmUpFrames(const SplitStream& stream);
 
