@@ -20,11 +20,13 @@
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
 #include "engine/JoinMetadata.h"
+#include "engine/Mp3Reservoir.h"
 #include "engine/OutputVerification.h"
 #include "engine/PresentationTimes.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SplitPartPreparation.h"
 #include "engine/SplitPartWarmUp.h"
+#include "engine/SplitStreamCuts.h"
 #include "engine/SubtitleDocumentRenderer.h"
 #include "engine/TranscriptExportPreparation.h"
 #include "model/CancellationError.h"
@@ -121,6 +123,7 @@ struct FFmpegProcessor::Ran {
     // For a split: what its part must hold, and how far before its time 0 its audio starts.
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
+    int splitMp3WarmUpFrames = kMp3WarmUpFrames;
     // The part's check, started with the run and waiting for the part.
     std::unique_ptr<HeldProbe> splitReadBack;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their
@@ -340,7 +343,8 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         }
         if (ran.splitSpan->startsAtCut) {
             // The audio read before the cut to warm its decoder is hidden from playback.
-            writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead);
+            writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead,
+                                 ran.splitMp3WarmUpFrames);
         }
         const auto readBack = ran.splitReadBack->finish();
         throwIfStopped(stop);
@@ -435,6 +439,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         splitLayoutWithEnd = std::move(read.withEnd);
         auto& layout = read.layout;
         SplitRequest cut = fitSplitToSource(*split, layout);
+        ran.splitMp3WarmUpFrames = measureMp3WarmUp(layout, cut);
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout, run.workingOutput);
         ran.splitCutLead = splitCutLead(layout);
@@ -489,6 +494,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         // The part's end, read beside the run: a keyframe with leading pictures ends the part
         // before them, and the part is written again. A failed run stops the read unread.
         splitInputs->layout = splitLayoutWithEnd->get();
+        measureMp3WarmUp(splitInputs->layout, splitInputs->request);
         ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout, run.workingOutput);
         const auto confirmed =
             prepareCommand(request, run, ran, splitInputs, childStop.get_token());

@@ -21,8 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The samples every MP3 decoder delays its output by, which the header's delay leaves out.
-constexpr int kMp3DecoderDelay = 529;
 // How the encoders that write a LAME extension name themselves at its start (LAME's own, and
 // ffmpeg's codec and muxer).
 constexpr const char* kLameEncoders[] = {"LAME", "Lavc", "Lavf"};
@@ -250,7 +248,7 @@ void rewriteOggPage(std::fstream& stream, OggPage page, bool body, const fs::pat
 
 }  // namespace
 
-void writeMp3WarmUp(const fs::path& file) {
+void writeMp3WarmUp(const fs::path& file, int frames) {
     std::fstream stream = openForUpdate(file);
     std::uint64_t offset = 0;
     const std::string id3 = readAt(stream, 0, 10);
@@ -288,7 +286,8 @@ void writeMp3WarmUp(const fs::path& file) {
                      [&](const char* name) { return frame.compare(lame, 4, name) == 0; })) {
         return;
     }
-    const int delay = kMp3WarmUpFrames * (mpeg1 ? 1152 : 576) - kMp3DecoderDelay;
+    const int delay =
+        std::clamp(frames * (mpeg1 ? 1152 : 576) - kMp3DecoderDelay, 0, kMp3MostEncoderDelay);
     // 12 bits of delay, then the 12 bits of padding ffmpeg wrote.
     frame[lame + 21] = static_cast<char>((delay >> 4) & 0xFF);
     frame[lame + 22] = static_cast<char>(((delay & 0x0F) << 4) | (byteAt(frame, lame + 22) & 0x0F));
@@ -355,9 +354,10 @@ std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start) {
     return warmUp;
 }
 
-void writeSplitPartWarmUp(const fs::path& file, const fs::path& output, double start) {
+void writeSplitPartWarmUp(const fs::path& file, const fs::path& output, double start,
+                          int mp3Frames) {
     try {
-        writeMp3WarmUp(file);
+        writeMp3WarmUp(file, mp3Frames);
         writeOpusWarmUp(file, start);
     } catch (const std::exception& error) {
         throw MediaProcessingError::processFailed(

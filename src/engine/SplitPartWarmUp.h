@@ -10,9 +10,9 @@ namespace tavrolin {
 // functions make the file's header say that they are to be dropped. Any thread; no state.
 
 // In an MP3 `file` with a Xing or LAME header, ffmpeg's encoder delay claims 3,567 samples for a
-// part after a cut: it becomes kMp3WarmUpFrames frames less the decoder's own delay, and the
+// part after a cut: it becomes the part's warm-up `frames` less the decoder's own delay, and the
 // header's checksum follows. A file without such a header is left as it is.
-void writeMp3WarmUp(const std::filesystem::path& file);
+void writeMp3WarmUp(const std::filesystem::path& file, int frames);
 
 // In an Ogg `file`, each Opus stream's packets that start before `start` seconds of the part's
 // own time make up its pre-skip (the source's, which belongs to the source's first packet only,
@@ -27,10 +27,11 @@ struct OpusWarmUp {
 std::optional<OpusWarmUp> writeOpusWarmUp(const std::filesystem::path& file, double start);
 
 // Both for a split's working output `file` whose audio starts at `start` seconds (a little
-// before its time 0, by the cut's margin); a failure throws MediaProcessingError::processFailed
-// naming the part `output`. Both throw std::runtime_error for a file they cannot make sense of,
-// and std::filesystem::filesystem_error when it cannot be read or written.
+// before its time 0, by the cut's margin) after `mp3Frames` frames of MP3 warm-up; a failure throws
+// MediaProcessingError::processFailed naming the part `output`. Both throw std::runtime_error for a
+// file they cannot make sense of, and std::filesystem::filesystem_error when it cannot be read or
+// written.
 void writeSplitPartWarmUp(const std::filesystem::path& file, const std::filesystem::path& output,
-                          double start);
+                          double start, int mp3Frames);
 
 }  // namespace tavrolin

@@ -46,6 +46,9 @@ struct SplitStream {
     // For a picture: the Matroska attachment's name and type, when it has them.
     std::string fileName;
     std::string mimeType;
+    // For MP3 audio in a part after a cut: how many frames its bit reservoir needs read before
+    // the cut (see mp3ReservoirWarmUpFrames); none: not measured.
+    std::optional<int> mp3WarmUpFrames = std::nullopt;
 
     friend bool operator==(const SplitStream&, const SplitStream&) = default;
 };

@@ -53,7 +53,27 @@ WarmUpHiding warmUpHiding(const SplitStream& stream, const std::filesystem::path
     return WarmUpHiding::none;
 }
 
+// MPEG-1 frames (32 kHz and up) hold 1152 samples, the others 576.
+double mp3FrameSamples(const SplitStream& stream) {
+    return stream.sampleRate >= 32000 ? 1152 : 576;
+}
+
 }  // namespace
+
+std::int64_t mp3CutFrame(const SplitStream& stream, double cut) {
+    if (stream.sampleRate <= 0) {
+        return 0;
+    }
+    // An MP3 file's frames lie on that grid from its first at 0.
+    const double frame = mp3FrameSamples(stream) / static_cast<double>(stream.sampleRate);
+    return static_cast<std::int64_t>(std::ceil(cut / frame - 1e-6));
+}
+
+int mp3WarmUpFrames(const SplitStream& stream) {
+    const int most =
+        (kMp3MostEncoderDelay + kMp3DecoderDelay) / static_cast<int>(mp3FrameSamples(stream));
+    return std::min(stream.mp3WarmUpFrames.value_or(kMp3WarmUpFrames), most);
+}
 
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut) {
@@ -65,11 +85,9 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
             if (rate <= 0) {
                 return cut;
             }
-            // MPEG-1 frames (32 kHz and up) hold 1152 samples, the others 576; an MP3 file's
-            // frames lie on that grid from its first at 0.
-            const double frame = (rate >= 32000 ? 1152 : 576) / rate;
-            const double first = std::ceil(cut / frame - 1e-6);
-            return (first - kMp3WarmUpFrames - 0.5) * frame;
+            const double frame = mp3FrameSamples(stream) / rate;
+            return (static_cast<double>(mp3CutFrame(stream, cut) - mp3WarmUpFrames(stream)) - 0.5) *
+                   frame;
         }
         case WarmUpHiding::opusPreSkip:
         case WarmUpHiding::opusCodecDelay:

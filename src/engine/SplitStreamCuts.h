@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,9 +23,14 @@ inline constexpr double kSubtitleLookBack = 60.0;
 // source has a subtitle stream and is not of the MP4 family, else 0.
 double splitSubtitleLookBack(const SplitSourceLayout& layout);
 
-// How many MP3 frames a part after a cut carries before its first one, and Opus's samples a
-// second: each part's header says how many samples its decoder drops.
+// How many MP3 frames a part after a cut carries before its first one when its source's bit
+// reservoir was not measured, and Opus's samples a second: each part's header says how many
+// samples its decoder drops.
 inline constexpr int kMp3WarmUpFrames = 4;
+// The samples every MP3 decoder delays its output by, which the header's delay leaves out, and
+// the most that delay's 12 bits hold: a warm-up never passes their sum.
+inline constexpr int kMp3DecoderDelay = 529;
+inline constexpr int kMp3MostEncoderDelay = 0xFFF;
 inline constexpr int kOpusSampleRate = 48000;
 
 // Where, in the source's time, an audio stream of a part whose own audio starts at `cut` starts
@@ -33,9 +39,15 @@ inline constexpr int kOpusSampleRate = 48000;
 // pre-skip in Ogg, its codec delay in Matroska, the encoder delay in an MP3 file's header), else
 // `cut`. Frames before the cut decode without their predecessors, and a lossy codec's first ones
 // come out wrong. An MP3 file's start lies halfway between two of its frames, so that exactly
-// kMp3WarmUpFrames frames are read before the first at or after `cut`.
+// mp3WarmUpFrames(stream) frames are read before the first at or after `cut`.
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut);
+
+// The MP3 frame (counted from the source's first, at 0) that a part whose audio starts at
+// `cut` starts with, and how many frames it carries before that one: what its source's
+// reservoir needs, at most what the header can claim.
+std::int64_t mp3CutFrame(const SplitStream& stream, double cut);
+int mp3WarmUpFrames(const SplitStream& stream);
 
 // Whether that warm-up is hidden by Matroska's codec delay, which a part takes from an Ogg copy
 // of the stream (see FFmpegCommandBuilder::splitWarmCopyStreams).

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace tavrolin {
 namespace {
 
@@ -40,4 +43,29 @@ TEST(SplitStreamCuts, TimecodesCountOnFromTheCut) {
 }
 
 }  // namespace
+// An MP3 part starts half a frame before the first of its warm-up frames: as many as its
+// source's reservoir needs, never more than the 12 bits of its header's delay can hide (four
+// MPEG-1 frames, eight MPEG-2), four when it was not measured.
+TEST(SplitStreamCuts, Mp3WarmUpStartsHalfAFrameBeforeItsFrames) {
+    const struct {
+        std::int64_t rate;
+        std::optional<int> measured;
+        int frames;
+    } rows[] = {
+        {44100, std::nullopt, 4}, {44100, 2, 2}, {44100, 6, 4}, {22050, 6, 6}, {22050, 12, 8},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.rate) + " " + std::to_string(row.measured.value_or(-1)));
+        SplitStream stream(0, SplitStreamRole::timed);
+        stream.kind = "audio";
+        stream.codec = "mp3";
+        stream.sampleRate = row.rate;
+        stream.mp3WarmUpFrames = row.measured;
+        const double frame = (row.rate > 32000 ? 1152.0 : 576.0) / static_cast<double>(row.rate);
+        // 100.3 frames in: the part starts with frame 101.
+        EXPECT_NEAR(splitAudioWarmUpStart(stream, "part.mp3", 100.3 * frame),
+                    (101 - row.frames - 0.5) * frame, 1e-9);
+    }
+}
+
 }  // namespace tavrolin

@@ -6,9 +6,12 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "engine/Mp3Reservoir.h"
 #include "engine/SplitPartWarmUp.h"
 #include "support/TempDir.h"
 
@@ -73,8 +76,10 @@ TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
         bool throws;
         int delay;  // the LAME delay after the rewrite; -1: the file as it was
     } rows[] = {
-        {"LAME extension", mp3File(lame), writeMp3WarmUp, false, 4 * 1152 - 529},
-        {"bare Xing header", mp3File(std::string(36, '\x5A')), writeMp3WarmUp, false, -1},
+        {"LAME extension", mp3File(lame), [](const fs::path& file) { writeMp3WarmUp(file, 2); },
+         false, 2 * 1152 - 529},
+        {"bare Xing header", mp3File(std::string(36, '\x5A')),
+         [](const fs::path& file) { writeMp3WarmUp(file, 2); }, false, -1},
         {"Opus near the lowest position", opusFile(0x8000000000000064ULL),
          [](const fs::path& file) { writeOpusWarmUp(file, -0.1); }, true, -1},
     };
@@ -97,5 +102,60 @@ TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
             EXPECT_EQ(lameDelay(written), row.delay);
             EXPECT_EQ(written.substr(417), row.bytes.substr(417));
         }
+    }
+}
+
+namespace {
+
+// Layer III frames without checksums: MPEG-1 stereo at 128 kb/s and 44.1 kHz (417 bytes, 381 of
+// main data), MPEG-2 mono at 32 kb/s and 22.05 kHz (104 bytes, 91 of main data), each frame's
+// main data beginning the given bytes before it; "Info" makes the first a Xing/Info frame.
+std::string layer3(bool mpeg1, const std::vector<int>& begins, bool info = false) {
+    std::string file;
+    for (int begin : begins) {
+        std::string frame =
+            mpeg1 ? std::string("\xFF\xFB\x90\x00", 4) : std::string("\xFF\xF3\x40\xC0", 4);
+        std::string side(mpeg1 ? 32 : 9, '\0');
+        side[0] = static_cast<char>(mpeg1 ? begin >> 1 : begin);
+        side[1] = static_cast<char>(mpeg1 ? (begin & 1) << 7 : 0);
+        frame += side + (info && file.empty() ? "Info" : "");
+        frame.resize(mpeg1 ? 417 : 104, '\x55');
+        file += frame;
+    }
+    return file;
+}
+
+}  // namespace
+
+// A part carries the frames its first one rests on: the one before it (two in MPEG-2, whose
+// frames hold one granule), and those their and its own reservoirs reach into; none counted in
+// a file whose frames cannot be read up to the cut.
+TEST(SplitWarmUpHeaders, Mp3WarmUpIsTheFramesTheCutFrameRestsOn) {
+    const std::string id3 = std::string("ID3\x04\0\0\0\0\0\x0A", 10) + std::string(10, '\0');
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::int64_t cut;
+        std::optional<int> frames;
+    } rows[] = {
+        {"MPEG-1, nothing reaching back", layer3(true, {0, 0, 0, 0, 0, 0}), 5, 1},
+        {"MPEG-1, the frame before reaching two back", layer3(true, {0, 0, 0, 0, 400, 0}), 5, 3},
+        {"MPEG-1, the cut frame reaching two back", layer3(true, {0, 0, 0, 0, 0, 500}), 5, 2},
+        {"MPEG-2, nothing reaching back", layer3(false, {0, 0, 0, 0, 0, 0}), 5, 2},
+        {"MPEG-2, two before reaching three back", layer3(false, {0, 0, 0, 200, 0, 0}), 5, 5},
+        {"behind a tag and an Info frame", id3 + layer3(false, {0, 0, 0, 0, 200, 0, 0}, true), 5,
+         5},
+        {"near the start", layer3(false, {0, 255, 0}), 1, 1},
+        {"the first frame", layer3(false, {0, 0}), 0, 0},
+        {"ending before the cut", layer3(true, {0, 0, 0, 0}), 5, std::nullopt},
+        {"a broken frame", layer3(true, {0, 0}) + std::string(417, '\x55') + layer3(true, {0, 0}),
+         3, std::nullopt},
+    };
+    tavtest::TempDir folder;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path file = folder / "source.mp3";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << row.bytes;
+        EXPECT_EQ(mp3ReservoirWarmUpFrames(file, row.cut), row.frames);
     }
 }
