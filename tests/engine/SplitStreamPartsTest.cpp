@@ -148,19 +148,6 @@ TEST(SplitStreamParts, CuesAcrossACutAreClippedIntoBothParts) {
 
 namespace {
 
-// The first audio stream of `file` decoded by ffmpeg, as mono 16-bit samples.
-std::vector<std::int16_t> decoded(const fs::path& file) {
-    std::string bytes;
-    EXPECT_EQ(tavtest::runTool({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-map",
-                                "0:a:0", "-ac", "1", "-f", "s16le", "-"},
-                               &bytes),
-              0)
-        << file;
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
 // The same, decoded by GStreamer (as most Linux players do), at 48 kHz; an audio file at its own
 // rate when `resampled` is false.
 std::vector<std::int16_t> decodedByGStreamer(const fs::path& file, const fs::path& folder,
@@ -314,9 +301,9 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
             EXPECT_NEAR(number(json.at("format"), "duration"), longest, 0.1);
             EXPECT_EQ(timecode, timecodes.empty() ? "" : timecodes[at]);
         }
-        const auto whole = decoded(source);
-        const auto one = decoded(requests[0].output);
-        const auto two = decoded(requests[1].output);
+        const auto whole = tavtest::decodedSamples(source);
+        const auto one = tavtest::decodedSamples(requests[0].output);
+        const auto two = tavtest::decodedSamples(requests[1].output);
         ASSERT_GT(one.size(), 48000u);
         ASSERT_GT(two.size(), 48000u);
         EXPECT_TRUE(std::equal(one.begin(), one.end() - frame, whole.begin()));

@@ -638,19 +638,6 @@ TEST_F(SplitCutFrames, RightPartsAreKeptWithTheFramesThePageCounted) {
 
 namespace {
 
-// The first audio stream of `file` decoded by libav, as mono 16-bit samples.
-std::vector<std::int16_t> samplesIn(const fs::path& file) {
-    std::string bytes;
-    EXPECT_EQ(tavtest::runTool({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-map",
-                                "0:a:0", "-ac", "1", "-f", "s16le", "-"},
-                               &bytes),
-              0)
-        << file;
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
 // Where `part` fits `source` best within `search` samples of `at`, and the RMS of the
 // difference there against the source's.
 std::pair<long, double> placed(const std::vector<std::int16_t>& source,
@@ -761,7 +748,7 @@ TEST_F(SplitCutFrames, Mp3PartsAreTheSourcesSamplesFromWhereThePageSays) {
         const fs::path file = tavtest::splitCaseFile(row.source);
         SCOPED_TRACE(file.filename().string() + " " + row.start + "-" + row.end);
         const SplitKeyframes frames = read(file, {});
-        const auto whole = samplesIn(file);
+        const auto whole = tavtest::decodedSamples(file);
         const double sourceStart = std::stod(
             probed({"-show_entries", "format=start_time", "-of", "csv=p=0", file.string()}));
         // The frame a cut at `time` (the source's own) lands on, and where it is in the
@@ -781,7 +768,7 @@ TEST_F(SplitCutFrames, Mp3PartsAreTheSourcesSamplesFromWhereThePageSays) {
         tavtest::TempDir output;
         for (const auto& part : split(configuration, output.path())) {
             SCOPED_TRACE(part.output.filename());
-            const auto samples = samplesIn(part.output);
+            const auto samples = tavtest::decodedSamples(part.output);
             long from = 0;
             if (part.startTime > frames.origin) {
                 from = sampleAt(landsAt(part.startTime));

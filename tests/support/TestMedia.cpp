@@ -2,6 +2,8 @@
 
 #include "support/TempDir.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -10,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <map>
@@ -365,6 +368,18 @@ fs::path TestMedia::generate(const std::string& name, const std::vector<std::str
 
 int runTool(const std::vector<std::string>& command, std::string* output) {
     return runCapturing(command, output, nullptr);
+}
+
+std::vector<std::int16_t> decodedSamples(const fs::path& file) {
+    std::string bytes;
+    EXPECT_EQ(runTool({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-map", "0:a:0",
+                       "-ac", "1", "-f", "s16le", "-"},
+                      &bytes),
+              0)
+        << file;
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
 }
 
 }  // namespace tavtest

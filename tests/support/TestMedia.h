@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -44,5 +45,9 @@ class TestMedia {
 // Runs a program and returns its exit status, standard output in `output`. For checks with
 // the real ffprobe in tests.
 int runTool(const std::vector<std::string>& command, std::string* output = nullptr);
+
+// The first audio stream of `file` decoded by ffmpeg, as mono 16-bit samples; a failed decode
+// fails the calling test.
+std::vector<std::int16_t> decodedSamples(const std::filesystem::path& file);
 
 }  // namespace tavtest
