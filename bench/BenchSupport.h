@@ -127,29 +127,29 @@ inline std::optional<std::filesystem::path> largeSource(const std::filesystem::p
     return source;
 }
 
-// A two-hour film as a long low-bitrate download comes: 640x360 H.264 at 25 frames a second
-// and AAC at 48 kHz, about 200 MB, with keyframes every 10 s: a two-minute clip encoded into
-// `folder` and copied end to end 60 times by stream copy into `folder`/film.mkv (about 15 s).
-// None (and a message) when ffmpeg fails.
-inline std::optional<std::filesystem::path> twoHourFilm(const std::filesystem::path& ffmpeg,
-                                                        const std::filesystem::path& folder) {
-    const std::filesystem::path clip = folder / "clip.mkv";
-    const std::filesystem::path film = folder / "film.mkv";
-    const std::filesystem::path list = folder / "clips.txt";
+// `film`: one clip of `clipSeconds` of `size` H.264 (keyframes every 10 s) and AAC at 48 kHz,
+// encoded beside it with `preset` and copied end to end `copies` times by stream copy; the clip
+// and its list are removed. False when ffmpeg fails.
+inline bool repeatedClipFilm(const std::filesystem::path& ffmpeg, const std::filesystem::path& film,
+                             const std::string& size, const std::string& preset, int clipSeconds,
+                             int copies) {
+    const std::filesystem::path clip = film.parent_path() / ("clip-" + film.filename().string());
+    const std::filesystem::path list = film.parent_path() / "clips.txt";
     {
         std::ofstream file(list);
-        for (int i = 0; i < 60; ++i) {
+        for (int i = 0; i < copies; ++i) {
             file << "file '" << clip.string() << "'\n";
         }
     }
+    const std::string seconds = std::to_string(clipSeconds);
     const bool made =
         spawn(ffmpeg, {"-v",         "error",
                        "-f",         "lavfi",
-                       "-i",         "testsrc2=size=640x360:rate=25:duration=120",
+                       "-i",         "testsrc2=size=" + size + ":rate=25:duration=" + seconds,
                        "-f",         "lavfi",
-                       "-i",         "sine=frequency=440:sample_rate=48000:duration=120",
+                       "-i",         "sine=frequency=440:sample_rate=48000:duration=" + seconds,
                        "-c:v",       "libx264",
-                       "-preset",    "veryfast",
+                       "-preset",    preset,
                        "-b:v",       "150k",
                        "-g",         "250",
                        "-c:a",       "aac",
@@ -160,6 +160,16 @@ inline std::optional<std::filesystem::path> twoHourFilm(const std::filesystem::p
     std::error_code ignored;
     std::filesystem::remove(clip, ignored);
     std::filesystem::remove(list, ignored);
+    return made;
+}
+
+// A two-hour film as a long low-bitrate download comes: 640x360 H.264 at 25 frames a second
+// and AAC at 48 kHz, about 200 MB, with keyframes every 10 s: a two-minute clip copied end to
+// end 60 times into `folder`/film.mkv (about 15 s). None (and a message) when ffmpeg fails.
+inline std::optional<std::filesystem::path> twoHourFilm(const std::filesystem::path& ffmpeg,
+                                                        const std::filesystem::path& folder) {
+    const std::filesystem::path film = folder / "film.mkv";
+    const bool made = repeatedClipFilm(ffmpeg, film, "640x360", "veryfast", 120, 60);
     if (!made) {
         std::fprintf(stderr, "could not generate the two-hour film\n");
         return std::nullopt;

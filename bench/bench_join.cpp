@@ -34,37 +34,14 @@ void writeList(const fs::path& list, const std::vector<fs::path>& files) {
     }
 }
 
-// `folder`/film.<extension>, kMinutes long; false when ffmpeg fails.
-bool makeFilm(const fs::path& ffmpeg, const fs::path& folder, const fs::path& film) {
-    const fs::path clip = folder / ("clip" + film.extension().string());
-    const fs::path list = folder / "clips.txt";
-    writeList(list, std::vector<fs::path>(kMinutes, clip));
-    const bool made =
-        spawn(ffmpeg, {"-v",         "error",
-                       "-f",         "lavfi",
-                       "-i",         "testsrc2=size=320x180:rate=25:duration=60",
-                       "-f",         "lavfi",
-                       "-i",         "sine=frequency=440:sample_rate=48000:duration=60",
-                       "-c:v",       "libx264",
-                       "-preset",    "ultrafast",
-                       "-b:v",       "150k",
-                       "-g",         "250",
-                       "-c:a",       "aac",
-                       "-b:a",       "64k",
-                       clip.string()}) == 0 &&
-        spawn(ffmpeg, {"-v", "error", "-f", "concat", "-safe", "0", "-i", list.string(), "-c",
-                       "copy", film.string()}) == 0;
-    fs::remove(clip);
-    fs::remove(list);
-    return made;
-}
-
 bool measure(const FFmpegToolchain& tools, const fs::path& folder, const std::string& extension) {
     std::vector<fs::path> inputs;
     for (const char* name : {"a", "b", "c"}) {
         inputs.push_back(folder / (name + extension));
-        const bool made = inputs.size() == 1 ? makeFilm(tools.ffmpeg, folder, inputs.back())
-                                             : fs::copy_file(inputs.front(), inputs.back());
+        const bool made = inputs.size() == 1
+                              ? benchsupport::repeatedClipFilm(tools.ffmpeg, inputs.back(),
+                                                               "320x180", "ultrafast", 60, kMinutes)
+                              : fs::copy_file(inputs.front(), inputs.back());
         if (!made) {
             std::fprintf(stderr, "could not generate %s\n", inputs.back().c_str());
             return false;
