@@ -5,19 +5,12 @@
 
 #include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
+#include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
 
 namespace {
-
-std::optional<double> seconds(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) {
-        return std::nullopt;
-    }
-    return parseFiniteNumber(found->get_ref<const std::string&>());
-}
 
 SourceTags tagsOf(const nlohmann::json& object) {
     SourceTags tags;
@@ -40,8 +33,8 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
     try {
         const auto report = nlohmann::json::parse(json);
         for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
-            const auto start = seconds(chapter, "start_time");
-            const auto end = seconds(chapter, "end_time");
+            const auto start = probejson::secondsIn(chapter, "start_time");
+            const auto end = probejson::secondsIn(chapter, "end_time");
             if (start && end) {
                 facts.chapters.push_back({*start, *end, tagsOf(chapter)});
             }
@@ -53,9 +46,9 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
             }
         }
         const auto format = report.at("format");
-        const auto duration = seconds(format, "duration");
+        const auto duration = probejson::secondsIn(format, "duration");
         facts.duration = duration && *duration > 0 ? duration : std::nullopt;
-        facts.start = seconds(format, "start_time").value_or(0);
+        facts.start = probejson::secondsIn(format, "start_time").value_or(0);
         facts.tags = tagsOf(format);
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;

@@ -10,6 +10,7 @@
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Paths.h"
+#include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -27,13 +28,6 @@ constexpr int kStartPackets = 24;
 constexpr double kEndWindow = 3.0;
 // Half a tick of the coarsest time base a muxer picks, and the rounding of the commands.
 constexpr double kSlack = 0.002;
-
-std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string()
-               ? parseFiniteNumber(found->get_ref<const std::string&>())
-               : std::nullopt;
-}
 
 std::string secondsText(double seconds) {
     std::string text = formatCommandLineSeconds(std::abs(seconds));
@@ -89,12 +83,12 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
     try {
         const auto report = nlohmann::json::parse(json);
         for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-            const auto pts = secondsIn(packet, "pts_time");
+            const auto pts = probejson::secondsIn(packet, "pts_time");
             if (!pts) {
                 continue;
             }
             const std::string flags = packet.value("flags", std::string());
-            const double duration = secondsIn(packet, "duration_time").value_or(0);
+            const double duration = probejson::secondsIn(packet, "duration_time").value_or(0);
             if (part.times.empty()) {
                 part.opensOnKeyframe = flags.find('K') == 0;
             }
@@ -114,8 +108,8 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
             part.longest = std::max(part.longest, duration);
         }
         const auto format = report.at("format");
-        const auto start = secondsIn(format, "start_time");
-        const auto duration = secondsIn(format, "duration");
+        const auto start = probejson::secondsIn(format, "start_time");
+        const auto duration = probejson::secondsIn(format, "duration");
         part.start = start;
         part.duration = duration;
         if (start && duration) {

@@ -8,6 +8,7 @@
 #include "engine/LeadingPictures.h"
 #include "engine/MillisecondTime.h"
 #include "engine/PresentationTimes.h"
+#include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -20,14 +21,6 @@ constexpr double kEndWindow = 10.0;
 // How far before the end time it starts: a transport stream's seek lands after the time asked,
 // past the keyframe there, so the read must begin before it and show that it did.
 constexpr double kEndLeadIn = 2.0;
-
-std::optional<double> seconds(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) {
-        return std::nullopt;
-    }
-    return parseFiniteNumber(found->get_ref<const std::string&>());
-}
 
 // "1/12800"; zero when not a positive ratio.
 StreamTimeBase timeBaseOf(std::string_view text) {
@@ -78,7 +71,7 @@ VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, std::stri
                     bool decodingTimes, double end) {
     std::vector<CodedPicture> pictures;
     for (const auto& packet : packets) {
-        const auto time = seconds(packet, decodingTimes ? "dts_time" : "pts_time");
+        const auto time = probejson::secondsIn(packet, decodingTimes ? "dts_time" : "pts_time");
         if (packet.value("stream_index", std::int64_t{-1}) == video && time) {
             const auto size = parsePosixNumber(packet.value("size", std::string()));
             pictures.push_back(
@@ -183,8 +176,8 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             }
         }
         for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
-            const auto start = seconds(chapter, "start_time");
-            const auto end = seconds(chapter, "end_time");
+            const auto start = probejson::secondsIn(chapter, "start_time");
+            const auto end = probejson::secondsIn(chapter, "end_time");
             if (!start || !end) {
                 continue;
             }
@@ -198,9 +191,9 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             layout.chapters.push_back(std::move(read));
         }
         if (const auto format = report.find("format"); format != report.end()) {
-            layout.duration = seconds(*format, "duration");
+            layout.duration = probejson::secondsIn(*format, "duration");
             layout.formatName = format->value("format_name", std::string());
-            layout.start = seconds(*format, "start_time").value_or(0);
+            layout.start = probejson::secondsIn(*format, "start_time").value_or(0);
         }
         if (endTime && video) {
             const auto& codec =

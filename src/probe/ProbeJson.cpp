@@ -1,5 +1,7 @@
 #include "probe/ProbeJson.h"
 
+#include "probe/ProbeText.h"
+
 #include <limits>
 
 #include "probe/MediaProbeError.h"
@@ -112,6 +114,13 @@ const json& asObject(const json& value) {
         throw MediaProbeError::invalidResponse();
     }
     return value;
+}
+
+std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string()
+               ? parseFiniteNumber(found->get_ref<const std::string&>())
+               : std::nullopt;
 }
 
 }  // namespace tavrolin::probejson

@@ -30,4 +30,8 @@ const nlohmann::json* optionalObject(const nlohmann::json& object, const char* k
 // Checks that an element of an array is an object.
 const nlohmann::json& asObject(const nlohmann::json& value);
 
+// Lenient: a number of seconds that ffprobe writes as text ("12.040000") under `key`; none when
+// absent, not text or not finite. Never throws, for reads that skip what they cannot use.
+std::optional<double> secondsIn(const nlohmann::json& object, const char* key);
+
 }  // namespace tavrolin::probejson
