@@ -70,6 +70,17 @@ int framesReached(const std::vector<std::size_t>& mainData, std::size_t frame, s
 
 }  // namespace
 
+std::uint64_t mp3FramesStart(std::string_view head) {
+    if (head.size() < 10 || head.substr(0, 3) != "ID3") {
+        return 0;
+    }
+    std::uint64_t size = 0;
+    for (std::size_t i = 6; i < 10; ++i) {
+        size = (size << 7) | (byteAt(head.data(), i) & 0x7F);
+    }
+    return 10 + size + ((byteAt(head.data(), 5) & 0x10) != 0 ? 10 : 0);
+}
+
 std::optional<int> mp3ReservoirWarmUpFrames(const std::filesystem::path& file,
                                             std::int64_t cutFrame) {
     if (cutFrame <= 0) {
@@ -80,15 +91,7 @@ std::optional<int> mp3ReservoirWarmUpFrames(const std::filesystem::path& file,
     if (!stream.read(head, sizeof head)) {
         return std::nullopt;
     }
-    std::streamoff at = 0;
-    if (std::string_view(head, 3) == "ID3") {
-        std::streamoff size = 0;
-        for (int i = 6; i < 10; ++i) {
-            size = (size << 7) | (byteAt(head, static_cast<std::size_t>(i)) & 0x7F);
-        }
-        at = 10 + size + ((byteAt(head, 5) & 0x10) != 0 ? 10 : 0);
-    }
-    stream.seekg(at);
+    stream.seekg(static_cast<std::streamoff>(mp3FramesStart(std::string_view(head, sizeof head))));
     const auto last = static_cast<std::size_t>(cutFrame);
     std::vector<std::size_t> mainData;
     // main_data_begin of the cut frame and of the two before it, the nearest first

@@ -3,11 +3,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "engine/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {
+
+// Where an MP3 file's first frame starts, from its first 10 bytes: after an ID3v2 tag (and its
+// footer) when one leads the file, else 0.
+std::uint64_t mp3FramesStart(std::string_view head);
 
 // How many frames of the layer III `file` a part that starts with its audio frame `cutFrame`
 // (counted from 0, a Xing/Info frame not counted) must carry before it for that frame to decode

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/Mp3Reservoir.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 
@@ -250,15 +251,7 @@ void rewriteOggPage(std::fstream& stream, OggPage page, bool body, const fs::pat
 
 void writeMp3WarmUp(const fs::path& file, int frames) {
     std::fstream stream = openForUpdate(file);
-    std::uint64_t offset = 0;
-    const std::string id3 = readAt(stream, 0, 10);
-    if (id3.size() == 10 && id3.compare(0, 3, "ID3") == 0) {
-        std::uint64_t size = 0;
-        for (int i = 6; i < 10; ++i) {
-            size = (size << 7) | (byteAt(id3, static_cast<std::size_t>(i)) & 0x7F);
-        }
-        offset = 10 + size + ((byteAt(id3, 5) & 0x10) != 0 ? 10 : 0);
-    }
+    const std::uint64_t offset = mp3FramesStart(readAt(stream, 0, 10));
     std::string frame = readAt(stream, offset, 400);
     if (frame.size() < 4 || byteAt(frame, 0) != 0xFF || (byteAt(frame, 1) & 0xE0) != 0xE0) {
         return;
