@@ -30,10 +30,6 @@ namespace {
 const char* const childVariable = "TAVROLIN_SLOW_FOLDER_CHILD";
 const char* const folderVariable = "TAVROLIN_SLOW_FOLDER_FOLDER";
 
-QUrl urlOf(const fs::path& file) {
-    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
-}
-
 // The longest wait between two turns of the event loop while measuring.
 class LongestStall {
   public:
@@ -112,7 +108,7 @@ TEST(SlowFolderWindow, DialogsChild) {
         return page(section)->findChild<QPushButton*>(QString::fromLatin1(name));
     };
     root->select(WorkspaceSection::split);
-    ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4")}));
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(slow / "a.mp4")}));
 
     struct Row {
         const char* name;
@@ -133,7 +129,8 @@ TEST(SlowFolderWindow, DialogsChild) {
              });
          },
          [&] {
-             ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4"), urlOf(slow / "b.mp4")}));
+             ASSERT_TRUE(root->handleDrop(
+                 {tavtest::urlOf(slow / "a.mp4"), tavtest::urlOf(slow / "b.mp4")}));
          }},
         {"folder dialog", WorkspaceSection::split, "chooseOutputFolder", "outB", "../outD",
          [&](const QString& typed) {
@@ -181,13 +178,10 @@ TEST(SlowFolderWindow, DialogsChild) {
 TEST(SlowFolderWindow, KeepsServing) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     tavtest::PrivateDisplay::Options options;
-    options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
+    options.windowManager = tavtest::hasWindowManager();
     tavtest::TempDir folder;
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = tavtest::homeIn(folder.path());
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("HOME", QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
-    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
     tavtest::expectPassesUnderXvfb(childVariable, QStringLiteral("SlowFolderWindow.DialogsChild"),
                                    environment, 300000, options);
 }
