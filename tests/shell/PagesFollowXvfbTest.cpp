@@ -368,12 +368,11 @@ TEST(PagesWindow, ClaimsChild) {
 TEST(PagesWindow, RefusalsChild) {
     PAGES_CHILD_CASE();
     const fs::path folder = childFolder("refusals");
-    const auto& media = tavtest::TestMedia::shared();
     // Keyframes every second, so it can be split at 1 s.
     fs::copy_file(tavtest::indexedClip("pages-keyframes.mp4", "25", 100,
                                        {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"}),
                   folder / "a.mp4");
-    fs::copy_file(media.matroska, folder / "film.mkv");
+    fs::copy_file(tavtest::TestMedia::shared().matroska, folder / "film.mkv");
     const fs::path pipe = folder / "pipe.mp4";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::ofstream(folder / "a-part-2.mp4") << "the user's";
@@ -381,7 +380,6 @@ TEST(PagesWindow, RefusalsChild) {
     MainWindow* window = app.mainWindow();
     ASSERT_TRUE(tavtest::showActive(window));
     RootView* root = window->rootView();
-    JobQueueViewModel& queue = app.queue();
 
     root->select(WorkspaceSection::split);
     QWidget* split = root->workspacePage(WorkspaceSection::split)->view();
@@ -399,7 +397,7 @@ TEST(PagesWindow, RefusalsChild) {
         return QStringLiteral("An output named \u201C%1\u201D already exists.").arg(name);
     };
     ASSERT_TRUE(tavtest::waitUntil([&] { return pageSays(split, exists("a-clip.mp4")); }, 60s));
-    EXPECT_TRUE(queue.jobs().empty());
+    EXPECT_TRUE(app.queue().jobs().empty());
     EXPECT_EQ(start->text(), QStringLiteral("1"));
     EXPECT_FALSE(splitButton->isEnabled());
     // Split at a point, its second part is there already: said before any press.
@@ -413,9 +411,8 @@ TEST(PagesWindow, RefusalsChild) {
     EXPECT_FALSE(splitButton->isEnabled());
 
     // The pipe is no source either: nothing previews or reads it, and the page says why.
-    auto* splitView = dynamic_cast<SplitView*>(split);
     ASSERT_TRUE(root->handleDrop({tavtest::urlOf(pipe)}));
-    FileRowList* sources = splitView->sourceList()->list();
+    FileRowList* sources = dynamic_cast<SplitView*>(split)->sourceList()->list();
     ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files().size() == 2; }));
     sources->setFocus(Qt::TabFocusReason);
     QTest::keyClick(sources, Qt::Key_Down);
