@@ -66,8 +66,7 @@ TEST(SplitWindow, Child) {
     tavtest::expectKeyboardWalk(start, view);
     tavtest::expectNamedAccessibleTree(window);
 
-    ASSERT_TRUE(
-        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(clip))}));
+    ASSERT_TRUE(window->rootView()->handleDrop({tavtest::urlOf(clip)}));
     ASSERT_TRUE(tavtest::waitUntil([&] { return view->editor()->preview() != nullptr; }));
     SplitVideoPreview* preview = view->editor()->preview();
     SplitPreviewViewModel& model = preview->model();
@@ -112,8 +111,7 @@ TEST(SplitWindow, Child) {
 
     // A file that is no media is neither previewed nor counted, and the page says why.
     const fs::path junk = tavtest::TestMedia::shared().randomBytes;
-    ASSERT_TRUE(
-        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(junk))}));
+    ASSERT_TRUE(window->rootView()->handleDrop({tavtest::urlOf(junk)}));
     FileRowList* sources = view->sourceList()->list();
     ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files().size() == 2; }));
     sources->setFocus(Qt::TabFocusReason);
@@ -156,8 +154,7 @@ TEST(SplitWindow, Child) {
     const fs::path audio = tavtest::TestMedia::generate(
         longName, {"-f", "lavfi", "-i", "sine=frequency=440:duration=12", "-c:a", "aac"});
     const int sidebarWidth = window->rootView()->sidebar()->width();
-    ASSERT_TRUE(
-        window->rootView()->handleDrop({QUrl::fromLocalFile(QString::fromStdString(audio))}));
+    ASSERT_TRUE(window->rootView()->handleDrop({tavtest::urlOf(audio)}));
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return editor->preview() && editor->preview()->model().duration() > 0; }));
     auto* endField = editor->findChild<QLineEdit*>(QStringLiteral("endField"));

@@ -203,43 +203,15 @@ TEST_F(RemuxSubmissionTest, StreamsTheInstalledFFmpegRefusesAreDroppedBeforeQueu
 // copy keeps the rest.
 TEST_F(RemuxSubmissionTest, ReviewNamesThePropertiesTheContainerLoses) {
     const auto srt = (tavtest::TestMedia::shared().folder / "source-eng.srt").string();
-    const auto media = tavtest::TestMedia::generate("remux-properties.mkv",
-                                                    {"-f",
-                                                     "lavfi",
-                                                     "-i",
-                                                     "testsrc2=size=64x36:rate=25:duration=1",
-                                                     "-f",
-                                                     "lavfi",
-                                                     "-i",
-                                                     "sine=duration=1",
-                                                     "-i",
-                                                     srt,
-                                                     "-map",
-                                                     "0:v",
-                                                     "-map",
-                                                     "0:v",
-                                                     "-map",
-                                                     "1:a",
-                                                     "-map",
-                                                     "2:s",
-                                                     "-c:v",
-                                                     "libx264",
-                                                     "-preset",
-                                                     "ultrafast",
-                                                     "-pix_fmt",
-                                                     "yuv420p",
-                                                     "-c:a",
-                                                     "aac",
-                                                     "-c:s",
-                                                     "srt",
-                                                     "-metadata:s:v:1",
-                                                     "title=Second angle",
-                                                     "-metadata:s:a:0",
-                                                     "language=deu",
-                                                     "-metadata:s:s:0",
-                                                     "language=fra",
-                                                     "-disposition:s:0",
-                                                     "forced"});
+    // clang-format off
+    const auto media = tavtest::TestMedia::generate("remux-properties.mkv", {
+        "-f", "lavfi", "-i", "testsrc2=size=64x36:rate=25:duration=1",
+        "-f", "lavfi", "-i", "sine=duration=1", "-i", srt,
+        "-map", "0:v", "-map", "0:v", "-map", "1:a", "-map", "2:s",
+        "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac",
+        "-c:s", "srt", "-metadata:s:v:1", "title=Second angle", "-metadata:s:a:0", "language=deu",
+        "-metadata:s:s:0", "language=fra", "-disposition:s:0", "forced"});
+    // clang-format on
     const auto film = tavtest::copyMedia(media, folder, "film.mkv");
     const auto ordered = tavtest::copyMedia(
         tavtest::matroskaWithChapters(

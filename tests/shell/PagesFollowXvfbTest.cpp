@@ -49,10 +49,6 @@ const char* const folderVariable = "TAVROLIN_PAGES_FOLDER";
 // The Python that Debian's python3-gi serves, whatever else is first on the path.
 const char* const systemPython = "/usr/bin/python3";
 
-QUrl urlOf(const fs::path& file) {
-    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
-}
-
 // Sets the field named `name` to `text` through AT-SPI (set_text.py), serving this process's
 // events meanwhile so that the reader's calls are answered.
 bool setTextAccessibly(const QString& name, const QString& text) {
@@ -149,7 +145,7 @@ TEST(PagesWindow, SetTextChild) {
         SCOPED_TRACE(rawValue(row.page));
         root->select(row.page);
         QWidget* page = root->workspacePage(row.page)->view();
-        ASSERT_TRUE(root->handleDrop({urlOf(row.source)}));
+        ASSERT_TRUE(root->handleDrop({tavtest::urlOf(row.source)}));
         auto* button = page->findChild<QPushButton*>(QString::fromLatin1(row.button));
         auto* field = page->findChild<QLineEdit*>(QString::fromLatin1(row.field));
         ASSERT_TRUE(button && field);
@@ -190,7 +186,7 @@ TEST(PagesWindow, FocusChild) {
     const auto& state = transcription->viewModel().state();
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return state.availability != TranscriptionWorkspaceAvailability{}; }, 30s));
-    ASSERT_TRUE(root->handleDrop({urlOf(talk)}));
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(talk)}));
     auto* rename = dynamic_cast<RenameView*>(root->workspacePage(WorkspaceSection::rename)->view());
     ASSERT_NE(rename, nullptr);
 
@@ -209,8 +205,8 @@ TEST(PagesWindow, FocusChild) {
          [&] { return state.message == "Added 1 file to the queue: talk out.mkv."; }},
         {"Rename refused", WorkspaceSection::rename,
          [&] {
-             ASSERT_TRUE(root->handleDrop(
-                 {urlOf(folder / "shows" / "ep 1.mkv"), urlOf(folder / "shows" / "ep 2.mkv")}));
+             ASSERT_TRUE(root->handleDrop({tavtest::urlOf(folder / "shows" / "ep 1.mkv"),
+                                           tavtest::urlOf(folder / "shows" / "ep 2.mkv")}));
              auto* name = rename->findChild<QLineEdit*>(QStringLiteral("showNameField"));
              QTest::keyClicks(name, QStringLiteral("Show"));
              ASSERT_TRUE(tavtest::waitUntil([&] {
@@ -296,8 +292,9 @@ TEST(PagesWindow, ClaimsChild) {
         ASSERT_TRUE(tavtest::waitUntil([&] { return queue.jobs().size() > jobs; }, 60s))
             << transcribe.state().errorMessage.value_or("");
     };
-    const QList<QUrl> film{urlOf(folder / "film.mkv")}, a{urlOf(folder / "a.mp4")},
-        ab{urlOf(folder / "a.mp4"), urlOf(folder / "b.mp4")};
+    const QList<QUrl> film{tavtest::urlOf(folder / "film.mkv")},
+        a{tavtest::urlOf(folder / "a.mp4")},
+        ab{tavtest::urlOf(folder / "a.mp4"), tavtest::urlOf(folder / "b.mp4")};
     struct Row {
         WorkspaceSection section;
         QList<QUrl> files;  // dropped in each round
@@ -318,7 +315,7 @@ TEST(PagesWindow, ClaimsChild) {
                     ("b out." + std::string(rawValue(transcribe.state().mediaOutputContainer())));
          },
          [&] {
-             ASSERT_TRUE(root->handleDrop({urlOf(folder / "b.mp4")}));
+             ASSERT_TRUE(root->handleDrop({tavtest::urlOf(folder / "b.mp4")}));
              ASSERT_TRUE(tavtest::waitUntil([&] {
                  return !transcribe.isInspecting() && transcribe.state().selectedSource();
              }));
@@ -371,12 +368,11 @@ TEST(PagesWindow, ClaimsChild) {
 TEST(PagesWindow, RefusalsChild) {
     PAGES_CHILD_CASE();
     const fs::path folder = childFolder("refusals");
-    const auto& media = tavtest::TestMedia::shared();
     // Keyframes every second, so it can be split at 1 s.
     fs::copy_file(tavtest::indexedClip("pages-keyframes.mp4", "25", 100,
                                        {"-c:v", "libx264", "-g", "25", "-keyint_min", "25"}),
                   folder / "a.mp4");
-    fs::copy_file(media.matroska, folder / "film.mkv");
+    fs::copy_file(tavtest::TestMedia::shared().matroska, folder / "film.mkv");
     const fs::path pipe = folder / "pipe.mp4";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::ofstream(folder / "a-part-2.mp4") << "the user's";
@@ -384,11 +380,10 @@ TEST(PagesWindow, RefusalsChild) {
     MainWindow* window = app.mainWindow();
     ASSERT_TRUE(tavtest::showActive(window));
     RootView* root = window->rootView();
-    JobQueueViewModel& queue = app.queue();
 
     root->select(WorkspaceSection::split);
     QWidget* split = root->workspacePage(WorkspaceSection::split)->view();
-    ASSERT_TRUE(root->handleDrop({urlOf(folder / "a.mp4")}));
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(folder / "a.mp4")}));
     auto* splitButton = split->findChild<QPushButton*>(QStringLiteral("queueButton"));
     auto* start = split->findChild<QLineEdit*>(QStringLiteral("startField"));
     ASSERT_TRUE(tavtest::waitUntil([&] { return splitButton->isEnabled(); }, 60s));
@@ -402,7 +397,7 @@ TEST(PagesWindow, RefusalsChild) {
         return QStringLiteral("An output named \u201C%1\u201D already exists.").arg(name);
     };
     ASSERT_TRUE(tavtest::waitUntil([&] { return pageSays(split, exists("a-clip.mp4")); }, 60s));
-    EXPECT_TRUE(queue.jobs().empty());
+    EXPECT_TRUE(app.queue().jobs().empty());
     EXPECT_EQ(start->text(), QStringLiteral("1"));
     EXPECT_FALSE(splitButton->isEnabled());
     // Split at a point, its second part is there already: said before any press.
@@ -416,9 +411,8 @@ TEST(PagesWindow, RefusalsChild) {
     EXPECT_FALSE(splitButton->isEnabled());
 
     // The pipe is no source either: nothing previews or reads it, and the page says why.
-    auto* splitView = dynamic_cast<SplitView*>(split);
-    ASSERT_TRUE(root->handleDrop({urlOf(pipe)}));
-    FileRowList* sources = splitView->sourceList()->list();
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(pipe)}));
+    FileRowList* sources = dynamic_cast<SplitView*>(split)->sourceList()->list();
     ASSERT_TRUE(tavtest::waitUntil([&] { return sources->files().size() == 2; }));
     sources->setFocus(Qt::TabFocusReason);
     QTest::keyClick(sources, Qt::Key_Down);
@@ -430,7 +424,7 @@ TEST(PagesWindow, RefusalsChild) {
     root->select(WorkspaceSection::remux);
     auto* remux = dynamic_cast<RemuxView*>(root->workspacePage(WorkspaceSection::remux)->view());
     ASSERT_NE(remux, nullptr);
-    ASSERT_TRUE(root->handleDrop({urlOf(pipe), urlOf(folder / "film.mkv")}));
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(pipe), tavtest::urlOf(folder / "film.mkv")}));
     QLabel* refusal = nullptr;
     ASSERT_TRUE(tavtest::waitUntil(
         [&] {
@@ -463,7 +457,7 @@ TEST(PagesWindow, FollowOnADesktop) {
                                tavtest::runTool({systemPython, "-c",
                                                  "import gi; gi.require_version('Atspi', '2.0'); "
                                                  "from gi.repository import Atspi"}) == 0;
-    options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
+    options.windowManager = tavtest::hasWindowManager();
     QStringList cases{QStringLiteral("PagesWindow.ClaimsChild"),
                       QStringLiteral("PagesWindow.RefusalsChild")};
     QStringList leftOut;
@@ -471,23 +465,11 @@ TEST(PagesWindow, FollowOnADesktop) {
     (options.windowManager ? cases : leftOut) << QStringLiteral("PagesWindow.FocusChild");
 
     tavtest::TempDir folder;
-    QProcessEnvironment environment;
-    const auto inFolder = [&](const char* sub) {
-        return QString::fromStdString((folder / sub).string());
-    };
-    environment.insert(childVariable, QStringLiteral("1"));
-    environment.insert(folderVariable, inFolder(""));
-    environment.insert("HOME", inFolder(""));
-    environment.insert("XDG_CACHE_HOME", inFolder("cache"));
-    environment.insert("XDG_STATE_HOME", inFolder("state"));
+    QProcessEnvironment environment = tavtest::homeIn(folder.path());
+    environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
     environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    const tavtest::PrivateDisplay display(options);
-    QString output;
-    ASSERT_NO_FATAL_FAILURE(tavtest::expectRunsOnDisplay(
-        display, QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
-        {QStringLiteral("--gtest_filter=") + cases.join(u':')}, environment, 540000, output));
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] %1 test").arg(cases.size())))
-        << output.toStdString();
+    ASSERT_NO_FATAL_FAILURE(tavtest::expectPassesUnderXvfb(childVariable, cases.join(u':'),
+                                                           environment, 540000, options));
     if (!leftOut.isEmpty()) {
         GTEST_SKIP() << leftOut.join(QStringLiteral(", ")).toStdString()
                      << " left out: needs dbus, at-spi2-core, python3-gi and gir1.2-atspi-2.0, "

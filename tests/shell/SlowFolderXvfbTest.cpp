@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <utility>
+
 #include "remux/RemuxTestSupport.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
@@ -30,36 +32,24 @@ namespace {
 const char* const childVariable = "TAVROLIN_SLOW_FOLDER_CHILD";
 const char* const folderVariable = "TAVROLIN_SLOW_FOLDER_FOLDER";
 
-QUrl urlOf(const fs::path& file) {
-    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
-}
-
 // The longest wait between two turns of the event loop while measuring.
-class LongestStall {
-  public:
+struct LongestStall {
+    QTimer ticks;
+    QElapsedTimer sinceLast;
+    qint64 longest = -1;  // not measuring
     LongestStall() {
-        QObject::connect(&ticks_, &QTimer::timeout, [this] {
-            if (measuring_) {
-                longest_ = std::max(longest_, sinceLast_.restart());
+        QObject::connect(&ticks, &QTimer::timeout, [this] {
+            if (longest >= 0) {
+                longest = std::max(longest, sinceLast.restart());
             }
         });
-        ticks_.start(5);
+        ticks.start(5);
     }
     void start() {
-        measuring_ = true;
-        longest_ = 0;
-        sinceLast_.start();
+        longest = 0;
+        sinceLast.start();
     }
-    qint64 stop() {
-        measuring_ = false;
-        return longest_;
-    }
-
-  private:
-    QTimer ticks_;
-    QElapsedTimer sinceLast_;
-    bool measuring_ = false;
-    qint64 longest_ = 0;
+    qint64 stop() { return std::exchange(longest, -1); }
 };
 
 // Types `text` into the next path dialog's name field one key per turn, as a person types, then
@@ -108,11 +98,8 @@ TEST(SlowFolderWindow, DialogsChild) {
     const auto page = [&](WorkspaceSection section) {
         return root->workspacePage(section)->view();
     };
-    const auto button = [&](WorkspaceSection section, const char* name) {
-        return page(section)->findChild<QPushButton*>(QString::fromLatin1(name));
-    };
     root->select(WorkspaceSection::split);
-    ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4")}));
+    ASSERT_TRUE(root->handleDrop({tavtest::urlOf(slow / "a.mp4")}));
 
     struct Row {
         const char* name;
@@ -133,7 +120,8 @@ TEST(SlowFolderWindow, DialogsChild) {
              });
          },
          [&] {
-             ASSERT_TRUE(root->handleDrop({urlOf(slow / "a.mp4"), urlOf(slow / "b.mp4")}));
+             ASSERT_TRUE(root->handleDrop(
+                 {tavtest::urlOf(slow / "a.mp4"), tavtest::urlOf(slow / "b.mp4")}));
          }},
         {"folder dialog", WorkspaceSection::split, "chooseOutputFolder", "outB", "../outD",
          [&](const QString& typed) {
@@ -148,7 +136,7 @@ TEST(SlowFolderWindow, DialogsChild) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         root->select(row.section);
-        auto* pressed = button(row.section, row.button);
+        auto* pressed = page(row.section)->findChild<QPushButton*>(QString::fromLatin1(row.button));
         qint64 quick = 0;
         for (const auto delay : {0ms, 1000ms}) {
             const QString& typed = delay == 0ms ? row.typedQuick : row.typedSlow;
@@ -181,13 +169,10 @@ TEST(SlowFolderWindow, DialogsChild) {
 TEST(SlowFolderWindow, KeepsServing) {
     TAVTEST_SKIP_UNLESS_XVFB_PARENT(childVariable);
     tavtest::PrivateDisplay::Options options;
-    options.windowManager = tavtest::hasProgram("openbox") && tavtest::hasProgram("xprop");
+    options.windowManager = tavtest::hasWindowManager();
     tavtest::TempDir folder;
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = tavtest::homeIn(folder.path());
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
-    environment.insert("HOME", QString::fromStdString(folder.path().string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((folder / "cache").string()));
-    environment.insert("XDG_STATE_HOME", QString::fromStdString((folder / "state").string()));
     tavtest::expectPassesUnderXvfb(childVariable, QStringLiteral("SlowFolderWindow.DialogsChild"),
                                    environment, 300000, options);
 }

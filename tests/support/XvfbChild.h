@@ -24,6 +24,26 @@ inline bool hasProgram(const char* name) {
     return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
 }
 
+inline bool hasWindowManager() {
+    return hasProgram("openbox") && hasProgram("xprop");
+}
+
+inline QUrl urlOf(const std::filesystem::path& file) {
+    return QUrl::fromLocalFile(QString::fromStdString(file.string()));
+}
+
+// A child's environment whose home, cache and state are inside `folder`.
+inline QProcessEnvironment homeIn(const std::filesystem::path& folder) {
+    QProcessEnvironment environment;
+    const auto in = [&](const char* sub) {
+        return QString::fromStdString((folder / sub).string());
+    };
+    environment.insert(QStringLiteral("HOME"), in(""));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), in("cache"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), in("state"));
+    return environment;
+}
+
 // The build folder: screenshots of the real-window tests are written there.
 inline std::filesystem::path buildFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
@@ -64,8 +84,8 @@ inline void expectRunsOnDisplay(const PrivateDisplay& display, const QString& pr
         << output.toStdString();
 }
 
-// Runs the case `filter` of this binary on a display of its own with `childVariable` set and
-// `extra` added to its environment, and expects it to pass.
+// Runs the cases `filter` (joined by ':') of this binary on a display of its own with
+// `childVariable` set and `extra` added to its environment, and expects them all to pass.
 inline void expectPassesUnderXvfb(const char* childVariable, const QString& filter,
                                   const QProcessEnvironment& extra = {},
                                   int timeoutMilliseconds = 120000,
@@ -77,7 +97,8 @@ inline void expectPassesUnderXvfb(const char* childVariable, const QString& filt
     ASSERT_NO_FATAL_FAILURE(expectRunsOnDisplay(
         display, QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
         {QStringLiteral("--gtest_filter=") + filter}, environment, timeoutMilliseconds, output));
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] %1 test").arg(filter.count(u':') + 1)))
+        << output.toStdString();
 }
 
 // Drops `files` on `target` as a file manager would.
