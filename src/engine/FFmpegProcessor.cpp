@@ -493,8 +493,16 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     if (splitLayoutWithEnd && ran.result.terminationStatus == 0) {
         // The part's end, read beside the run: a keyframe with leading pictures ends the part
         // before them, and the part is written again. A failed run stops the read unread.
+        const SplitSourceLayout measured = std::move(splitInputs->layout);
         splitInputs->layout = splitLayoutWithEnd->get();
-        measureMp3WarmUp(splitInputs->layout, splitInputs->request);
+        // The start cut is unchanged, so the warm-up measured for it still holds.
+        for (auto& stream : splitInputs->layout.streams) {
+            for (const auto& was : measured.streams) {
+                if (was.index == stream.index) {
+                    stream.mp3WarmUpFrames = was.mp3WarmUpFrames;
+                }
+            }
+        }
         ran.splitSpan = splitPartSpan(splitInputs->request, splitInputs->layout, run.workingOutput);
         const auto confirmed =
             prepareCommand(request, run, ran, splitInputs, childStop.get_token());
