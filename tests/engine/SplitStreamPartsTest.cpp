@@ -168,10 +168,9 @@ std::vector<std::int16_t> decodedByGStreamer(const fs::path& file, const fs::pat
                                  " ! decodebin ! audioconvert ! " + sink);
         command.insert(command.end(), std::istream_iterator<std::string>(words), {});
     }
-    const int status = tavtest::runTool(command);
-    EXPECT_EQ(status, 0) << file;
+    EXPECT_EQ(tavtest::runTool(command), 0) << file;
     std::ifstream in(wav, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     const auto data = bytes.find("data");
     if (data == std::string::npos) {
         return {};
