@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -167,10 +168,9 @@ std::vector<std::int16_t> decodedByGStreamer(const fs::path& file, const fs::pat
                                  " ! decodebin ! audioconvert ! " + sink);
         command.insert(command.end(), std::istream_iterator<std::string>(words), {});
     }
-    const int status = tavtest::runTool(command);
-    EXPECT_EQ(status, 0) << file;
+    EXPECT_EQ(tavtest::runTool(command), 0) << file;
     std::ifstream in(wav, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     const auto data = bytes.find("data");
     if (data == std::string::npos) {
         return {};
@@ -189,35 +189,39 @@ struct Seam {
     double restError = 1;
 };
 
-Seam seamOf(const std::vector<std::int16_t>& source, std::size_t partOne,
+// The RMS of `part`'s samples [from, to) against the source's `at` samples on, relative to the
+// source's there; the plain sum of squares when `relative` is false.
+double mismatch(const std::vector<std::int16_t>& source, long at,
+                const std::vector<std::int16_t>& part, long from, long to, bool relative = true) {
+    double difference = 0;
+    double power = 0;
+    for (long i = from; i < std::min({to, std::ssize(part), std::ssize(source) - at}); ++i) {
+        const double said = source[static_cast<std::size_t>(at + i)];
+        difference += std::pow(part[static_cast<std::size_t>(i)] - said, 2);
+        power += said * said;
+    }
+    return relative ? std::sqrt(difference / std::max(power, 1.0)) : difference;
+}
+
+Seam seamOf(const std::vector<std::int16_t>& source, long partOne,
             const std::vector<std::int16_t>& two, long rate, long frame, long framesBack = 2) {
-    const auto tenth = static_cast<std::size_t>(rate / 10);
-    const auto error = [&](std::size_t at, std::size_t from, std::size_t to, bool relative) {
-        double difference = 0;
-        double power = 0;
-        for (std::size_t i = from; i < to && i < two.size() && at + i < source.size(); ++i) {
-            const double d = static_cast<double>(two[i]) - source[at + i];
-            difference += d * d;
-            power += static_cast<double>(source[at + i]) * source[at + i];
-        }
-        return relative ? std::sqrt(difference / std::max(power, 1.0)) : difference;
-    };
+    const long tenth = rate / 10;
     // Part 2 against the source where it fits best, judged past its first 100 ms.
     Seam seam;
     std::optional<std::pair<double, long>> best;
     for (long gap = -framesBack * frame; gap <= 2 * frame; ++gap) {
-        const long at = static_cast<long>(partOne) + gap;
+        const long at = partOne + gap;
         if (at >= 0) {
-            const double mismatch = error(static_cast<std::size_t>(at), tenth, 2 * tenth, false);
-            if (!best || mismatch < best->first) {
-                best = {mismatch, gap};
+            const double error = mismatch(source, at, two, tenth, 2 * tenth, false);
+            if (!best || error < best->first) {
+                best = {error, gap};
             }
         }
     }
     seam.gap = best->second;
-    const auto at = static_cast<std::size_t>(static_cast<long>(partOne) + seam.gap);
-    seam.startError = error(at, 0, tenth, true);
-    seam.restError = error(at, tenth, two.size(), true);
+    const long at = partOne + seam.gap;
+    seam.startError = mismatch(source, at, two, 0, tenth);
+    seam.restError = mismatch(source, at, two, tenth, std::ssize(two));
     return seam;
 }
 
@@ -307,18 +311,22 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
         ASSERT_GT(one.size(), 48000u);
         ASSERT_GT(two.size(), 48000u);
         EXPECT_TRUE(std::equal(one.begin(), one.end() - frame, whole.begin()));
-        const Seam seam = seamOf(whole, one.size(), two, 48000, frame);
+        const Seam seam = seamOf(whole, std::ssize(one), two, 48000, frame);
         EXPECT_LE(std::abs(seam.gap), frame);
         EXPECT_LE(std::abs(static_cast<long>(one.size() + two.size() - whole.size())), frame);
         EXPECT_LT(seam.restError, 0.01);
         if (warm) {
             EXPECT_LT(seam.startError, 0.01);
         }
+        // The source and both parts as GStreamer decodes them.
+        const auto heardAll = [&](bool resampled) {
+            return std::array{decodedByGStreamer(source, output.path(), resampled),
+                              decodedByGStreamer(requests[0].output, output.path(), resampled),
+                              decodedByGStreamer(requests[1].output, output.path(), resampled)};
+        };
         if (gstreamer) {
-            const Seam heard =
-                seamOf(decodedByGStreamer(source, output.path()),
-                       decodedByGStreamer(requests[0].output, output.path()).size(),
-                       decodedByGStreamer(requests[1].output, output.path()), 48000, frame);
+            const auto [heardWhole, heardOne, heardTwo] = heardAll(true);
+            const Seam heard = seamOf(heardWhole, std::ssize(heardOne), heardTwo, 48000, frame);
             EXPECT_LE(std::abs(heard.gap), frame);
             EXPECT_LT(heard.startError, 0.01);
         }
@@ -326,30 +334,20 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
             // GStreamer ignores the header's delay and plays part 2's warm-up: at most that many
             // frames, each the source's own audio there or silence where its reservoir lies
             // before the part, never noise; from the cut on it is the source.
-            const auto heardWhole = decodedByGStreamer(source, output.path(), false);
-            const auto heardOne = decodedByGStreamer(requests[0].output, output.path(), false);
-            const auto heardTwo = decodedByGStreamer(requests[1].output, output.path(), false);
+            const auto [heardWhole, heardOne, heardTwo] = heardAll(false);
             const Seam heard =
-                seamOf(heardWhole, heardOne.size(), heardTwo, 48000, frame, heardFrames + 4);
+                seamOf(heardWhole, std::ssize(heardOne), heardTwo, 48000, frame, heardFrames + 4);
             // Part 1 may end a few samples past the cut frame's start.
             EXPECT_GT(heard.gap, -(heardFrames + 1) * frame);
             EXPECT_LT(heard.restError, 0.01);
-            const long at = static_cast<long>(heardOne.size()) + heard.gap;
-            const auto mismatch = [&](long from, long to) {
-                double difference = 0;
-                double power = 0;
-                for (long i = from; i < to; ++i) {
-                    const double said = heardWhole[static_cast<std::size_t>(at + i)];
-                    difference += std::pow(heardTwo[static_cast<std::size_t>(i)] - said, 2);
-                    power += said * said;
-                }
-                return std::sqrt(difference / std::max(power, 1.0));
-            };
-            for (long warmUp = 0; warmUp < -heard.gap; warmUp += frame) {
-                SCOPED_TRACE(warmUp);
-                EXPECT_LE(mismatch(warmUp, std::min(warmUp + frame, -heard.gap)), 1.001);
+            const long at = std::ssize(heardOne) + heard.gap;
+            const long warmUp = std::max(-heard.gap, 0L);
+            for (long from = 0; from < warmUp; from += frame) {
+                SCOPED_TRACE(from);
+                EXPECT_LE(mismatch(heardWhole, at, heardTwo, from, std::min(from + frame, warmUp)),
+                          1.001);
             }
-            EXPECT_LT(mismatch(-heard.gap, -heard.gap + 4800), 0.01);
+            EXPECT_LT(mismatch(heardWhole, at, heardTwo, warmUp, warmUp + 4800), 0.01);
         }
     }
 }

@@ -69,6 +69,7 @@ int lameDelay(const std::string& file) {
 // unless one of them would pass 64 bits, which fails with the file untouched.
 TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
     const std::string lame = "Lavc59.37" + std::string(27, '\0');
+    const auto mp3WarmUp = [](const fs::path& file) { writeMp3WarmUp(file, 2); };
     const struct {
         const char* name;
         std::string bytes;
@@ -76,10 +77,8 @@ TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
         bool throws;
         int delay;  // the LAME delay after the rewrite; -1: the file as it was
     } rows[] = {
-        {"LAME extension", mp3File(lame), [](const fs::path& file) { writeMp3WarmUp(file, 2); },
-         false, 2 * 1152 - 529},
-        {"bare Xing header", mp3File(std::string(36, '\x5A')),
-         [](const fs::path& file) { writeMp3WarmUp(file, 2); }, false, -1},
+        {"LAME extension", mp3File(lame), mp3WarmUp, false, 2 * 1152 - 529},
+        {"bare Xing header", mp3File(std::string(36, '\x5A')), mp3WarmUp, false, -1},
         {"Opus near the lowest position", opusFile(0x8000000000000064ULL),
          [](const fs::path& file) { writeOpusWarmUp(file, -0.1); }, true, -1},
     };

@@ -82,16 +82,21 @@ const std::vector<tavtest::IndexedClip>& decodingTimedClips() {
     return clips;
 }
 
-// Each frame of `file`'s first video stream as libav decodes it (an MD5 each), whatever its
-// timestamp (a packed stream's last picture has none).
+// Every frame of `file`'s first video stream as libav decodes it, whatever its timestamp (a
+// packed stream's last picture has none), written as `format`.
+std::string libavFrames(const fs::path& file, const std::string& format) {
+    auto arguments = words("ffmpeg -v error -nostdin -i", {file.string()});
+    const auto rest = words("-map 0:v:0 -fps_mode passthrough -f " + format + " -");
+    arguments.insert(arguments.end(), rest.begin(), rest.end());
+    std::string written;
+    EXPECT_EQ(tavtest::runTool(arguments, &written), 0);
+    return written;
+}
+
+// An MD5 of each of those frames.
 std::vector<std::string> decodedFrames(const fs::path& file) {
-    std::string report;
-    EXPECT_EQ(tavtest::runTool({"ffmpeg", "-v", "error", "-nostdin", "-i", file.string(), "-map",
-                                "0:v:0", "-fps_mode", "passthrough", "-f", "framemd5", "-"},
-                               &report),
-              0);
     std::vector<std::string> frames;
-    std::istringstream lines(report);
+    std::istringstream lines(libavFrames(file, "framemd5"));
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.front() != '#') {
             frames.push_back(line.substr(line.rfind(',') + 1));
@@ -100,23 +105,19 @@ std::vector<std::string> decodedFrames(const fs::path& file) {
     return frames;
 }
 
-// The pictures of `file` as GStreamer decodes them, and as libav does, raw, for comparing.
-std::pair<std::string, std::string> decodedPictures(const fs::path& file, const fs::path& scratch) {
+// That GStreamer decodes the pictures of `file` as libav does.
+void expectGStreamerDecodesAsLibav(const fs::path& file, const fs::path& scratch) {
     const fs::path raw = scratch / (file.filename().string() + ".yuv");
     EXPECT_EQ(tavtest::runTool({"gst-launch-1.0", "-q", "filesrc", "location=" + file.string(), "!",
                                 "decodebin", "!", "videoconvert", "!", "video/x-raw,format=I420",
                                 "!", "filesink", "location=" + raw.string()}),
               0);
     std::ifstream in(raw, std::ios::binary);
-    std::string gstreamer{std::istreambuf_iterator<char>(in), {}};
-    std::string libav;
-    EXPECT_EQ(
-        tavtest::runTool({"ffmpeg", "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:v:0",
-                          "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"},
-                         &libav),
-        0);
+    const std::string gstreamer{std::istreambuf_iterator<char>(in), {}};
+    const std::string libav = libavFrames(file, "rawvideo -pix_fmt yuv420p");
     EXPECT_FALSE(libav.empty());
-    return {gstreamer, libav};
+    EXPECT_EQ(gstreamer.size(), libav.size());
+    EXPECT_TRUE(gstreamer == libav);
 }
 
 // The real tools, and the parts of a configuration written by them.
@@ -274,6 +275,7 @@ TEST_F(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
 // times count from the first frame shown, in an MP4 whose edit list hides some too.
 TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
     const auto own = std::optional<OutputContainer>();
+    const auto mkv = OutputContainer::mkv;
     const struct {
         tavtest::SplitCase source;
         const char* point;
@@ -283,13 +285,8 @@ TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
         std::vector<std::optional<OutputContainer>> containers;
     } rows[] = {
         // Its own AVI is refused as for any AVI with B-frames (the I-frame shows a frame late).
-        {tavtest::SplitCase::packedAvi,
-         "5.1",
-         100,
-         1,
-         std::nullopt,
-         {OutputContainer::mkv, OutputContainer::mp4}},
-        {tavtest::SplitCase::avi264, "5.1", 125, 0, 5.04, {OutputContainer::mkv}},
+        {tavtest::SplitCase::packedAvi, "5.1", 100, 1, std::nullopt, {mkv, OutputContainer::mp4}},
+        {tavtest::SplitCase::avi264, "5.1", 125, 0, 5.04, {mkv}},
         {tavtest::SplitCase::trimmedMp4, "5.0", 120, 0, 4.8, {own}},
     };
     tavtest::TempDir output;
@@ -302,10 +299,7 @@ TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
         ASSERT_GT(source.size(), static_cast<std::size_t>(row.cutFrame));
         for (const auto& container : row.containers) {
             SCOPED_TRACE(container ? rawValue(*container) : "source's own");
-            const fs::path folder =
-                output / (file.stem().string() + "-" +
-                          std::string(container ? rawValue(*container) : "own"));
-            fs::create_directory(folder);
+            tavtest::TempDir folder;
             auto configuration =
                 configured(file, SplitOperationMode::atPoint, row.point, "", container, keyframes);
             configuration.streams = streams;
@@ -316,15 +310,13 @@ TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
             if (row.shown) {
                 EXPECT_NEAR(*plan.start, *row.shown, 1e-3);
             }
-            const auto parts = split(configuration, folder);
+            const auto parts = split(configuration, folder.path());
             ASSERT_EQ(parts.size(), 2u);
             const auto cut = source.begin() + row.cutFrame;
             EXPECT_EQ(decodedFrames(parts[0].output),
                       std::vector<std::string>(source.begin(), cut - row.lost));
             EXPECT_EQ(decodedFrames(parts[1].output), std::vector<std::string>(cut, source.end()));
-            const auto [gstreamer, libav] = decodedPictures(parts[1].output, output.path());
-            EXPECT_EQ(gstreamer.size(), libav.size());
-            EXPECT_TRUE(gstreamer == libav);
+            expectGStreamerDecodesAsLibav(parts[1].output, output.path());
         }
         // A remux and a join of the AVI sources keep every frame once, in order.
         if (file.extension() != ".avi") {
@@ -572,6 +564,13 @@ std::vector<double> timesIn(const fs::path& file, const std::string& stream,
     return times;
 }
 
+// That a source audio packet is timed at `time`, within 2 ms.
+void expectSourcePacketAt(const std::vector<double>& sourceAudio, double time) {
+    const auto near = std::lower_bound(sourceAudio.begin(), sourceAudio.end(), time - 0.002);
+    ASSERT_NE(near, sourceAudio.end());
+    EXPECT_NEAR(*near, time, 0.002);
+}
+
 }  // namespace
 
 // Right parts a check once refused, split through the page's rules at a point and to a range:
@@ -713,10 +712,7 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
                             sourceFrames[static_cast<std::size_t>(first) + frame], 0.002)
                     << frame;
             }
-            const auto near = std::lower_bound(sourceAudio.begin(), sourceAudio.end(),
-                                               audio.front() + shift - 0.002);
-            ASSERT_NE(near, sourceAudio.end());
-            EXPECT_NEAR(*near, audio.front() + shift, 0.002);
+            expectSourcePacketAt(sourceAudio, audio.front() + shift);
         }
     }
 }
@@ -777,12 +773,9 @@ TEST_F(SplitCutFrames, Mp3PartsAreTheSourcesSamplesFromWhereThePageSays) {
                                                   formatPreviewTimecode(*landsAt(part.startTime))));
             }
             const long to = sampleAt(part.endTime ? landsAt(*part.endTime) : std::nullopt);
-            const long skipped = 0;
-            ASSERT_GT(static_cast<long>(samples.size()), skipped);
-            const auto [offset, error] =
-                placed(whole, std::vector<std::int16_t>(samples.begin() + skipped, samples.end()),
-                       from + skipped, 2 * row.frame);
-            EXPECT_NEAR(offset, from + skipped, 2);
+            ASSERT_FALSE(samples.empty());
+            const auto [offset, error] = placed(whole, samples, from, 2 * row.frame);
+            EXPECT_NEAR(offset, from, 2);
             EXPECT_LT(error, 0.001);
             EXPECT_NEAR(from + static_cast<long>(samples.size()), to, row.frame);
         }
@@ -856,11 +849,8 @@ TEST_F(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
                     EXPECT_LT(frames.front(), from > 0 ? 0.001 : videoLate + 1 / rate);
                     EXPECT_NEAR(frames.back() - frames.front(), to - from - 1 / rate, 0.002);
                     // The part's first sound is a source packet timed as far from its frame.
-                    const double audioAt = keyframes.origin + from + audio.front() - frames.front();
-                    const auto near =
-                        std::lower_bound(sourceAudio.begin(), sourceAudio.end(), audioAt - 0.002);
-                    ASSERT_NE(near, sourceAudio.end());
-                    EXPECT_NEAR(*near, audioAt, 0.002);
+                    expectSourcePacketAt(sourceAudio,
+                                         keyframes.origin + from + audio.front() - frames.front());
                 }
             }
         }
