@@ -1,9 +1,11 @@
 // Splits generated files through the Split rules and FFmpegProcessor, one job per part,
 // alternating with the commands a user would type for the same parts,
-// `ffmpeg -ss A -to B -i SRC -map 0 -c copy OUT`, and prints the median ratio:
-// - a 10-minute 1080p H.264 film (B-frames, closed GOPs, AAC) in Matroska into three parts
-//   (the processor reads the source's layout before each part and reads each written part
-//   back), then the same split against one bare copy of the whole file;
+// `ffmpeg -ss A -to B -i SRC -map 0 -c copy OUT`, and prints the median ratios of wall time and
+// of the children's CPU time (user + system, from RUSAGE_CHILDREN), and how many ffprobe and
+// ffmpeg runs the processor started:
+// - a 10-minute 1080p H.264 film (B-frames, closed GOPs, AAC) into three parts, as Matroska and
+//   as MP4 (the processor reads the source's layout and reads each written part back), then the
+//   Matroska split against one bare copy of the whole file;
 // - a two-hour 640x360 film (about 200 MB) into three parts, as Matroska and as MP4, where the
 //   fixed costs of each part weigh most against its short copy.
 // Reading the keyframes, which the workspace does when the file is added, is timed on its own.
@@ -12,6 +14,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +32,7 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FoundationProcessRunner.h"
+#include "process/ProcessRunning.h"
 
 namespace fs = std::filesystem;
 using namespace tavrolin;
@@ -125,19 +129,34 @@ std::vector<ProcessingRequest> partsAt(const fs::path& source, const SplitKeyfra
     return requests;
 }
 
-// User and system time of this process and its waited-for children so far, in seconds: what a
-// run costs whatever else the machine is doing.
-double cpuSeconds() {
+// User and system time of the waited-for children so far, in seconds: what the tools cost
+// whatever else the machine is doing.
+double childCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
     double total = 0;
-    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
-            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-        }
+    for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+        total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
     }
     return total;
 }
+
+// The application's runner, counting the runs of each tool it starts.
+class CountingRunner : public ProcessRunning {
+  public:
+    ProcessResult run(const fs::path& executable, const std::vector<std::string>& arguments,
+                      ProcessOutputHandler outputHandler, std::stop_token stop) override {
+        (executable.filename() == "ffprobe" ? probes : others)++;
+        return runner_.run(executable, arguments, std::move(outputHandler), std::move(stop));
+    }
+    void cancel() override { runner_.cancel(); }
+
+    std::atomic<int> probes = 0;
+    std::atomic<int> others = 0;
+
+  private:
+    FoundationProcessRunner runner_;
+};
 
 double medianOf(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -164,12 +183,14 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
                   const FFmpegToolchain& tools, const std::vector<ProcessingRequest>& requests,
                   const fs::path& parts, double goal,
                   const std::vector<std::string>& wholeCopy = {}) {
-    FFmpegProcessor processor(runner, ToolLocations{});
+    const auto counting = std::make_shared<CountingRunner>();
+    FFmpegProcessor processor(counting, ToolLocations{});
     const auto viaProcessor = [&] {
         for (const auto& request : requests) {
             processor.process(request, [](double) {}, {});
         }
     };
+    (void)runner;
     std::vector<std::vector<std::string>> bareSplits;
     std::vector<fs::path> bareParts;
     for (std::size_t part = 0; part < requests.size(); ++part) {
@@ -198,8 +219,10 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
             fs::remove(part);
         }
     };
-    // One unmeasured run of each warms the page cache.
+    // One unmeasured run of each warms the page cache; the first counts the processor's runs.
     viaProcessor();
+    std::printf("the processor's runs for %zu parts: %d ffprobe, %d ffmpeg\n", requests.size(),
+                counting->probes.load(), counting->others.load());
     bareSplit();
     between();
     std::printf("%zu jobs against the user's %zu bare ffmpeg commands:\n", requests.size(),
@@ -207,9 +230,9 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
     std::vector<double> processorCpu;
     std::vector<double> bareCpu;
     const auto counted = [](std::vector<double>& times, const auto& run) {
-        const double before = cpuSeconds();
+        const double before = childCpuSeconds();
         const auto result = run();
-        times.push_back(cpuSeconds() - before);
+        times.push_back(childCpuSeconds() - before);
         return result;
     };
     if (!benchsupport::compareWithDirect(
@@ -223,9 +246,11 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
             [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
         return false;
     }
-    std::printf("median CPU time: processor %.3f s, bare %.3f s, ratio %.3f (goal <= %.2f)\n",
-                medianOf(processorCpu), medianOf(bareCpu),
-                medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
+    std::printf(
+        "median CPU time of the children: processor %.3f s, bare %.3f s, ratio %.3f "
+        "(goal <= %.2f)\n",
+        medianOf(processorCpu), medianOf(bareCpu),
+        medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
     if (wholeCopy.empty()) {
         return true;
     }
@@ -245,25 +270,39 @@ std::vector<double> thirds(const SplitKeyframes& keyframes) {
 
 bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
                 const FFmpegToolchain& tools, const fs::path& folder) {
-    const fs::path source = folder / "source.mkv";
-    if (!generateTenMinutes(tools.ffmpeg, folder, source)) {
+    const fs::path film = folder / "source.mkv";
+    if (!generateTenMinutes(tools.ffmpeg, folder, film)) {
         std::fprintf(stderr, "could not generate the source\n");
         return false;
     }
     std::printf("source: 10 minutes of 1080p, %.1f MB\n",
-                static_cast<double>(fs::file_size(source)) / 1048576.0);
-    const auto keyframes = readKeyframes(runner, source);
-    const fs::path parts = folder / "parts";
-    const auto requests = partsAt(source, *keyframes, thirds(*keyframes), parts);
-    if (requests.size() != 3) {
+                static_cast<double>(fs::file_size(film)) / 1048576.0);
+    // The same packets in MP4, where the user's seek lands on the cut's keyframe itself.
+    const fs::path mp4 = folder / "source.mp4";
+    if (spawn(tools.ffmpeg,
+              {"-v", "error", "-i", film.string(), "-map", "0", "-c", "copy", mp4.string()}) != 0) {
         return false;
     }
-    const fs::path copy = folder / "copy.mkv";
-    const bool compared = compareParts(runner, tools, requests, parts, 1.15,
-                                       benchsupport::copyArguments(source, copy));
-    fs::remove_all(parts);
-    fs::remove(source);
-    return compared;
+    for (const fs::path& source : {mp4, film}) {
+        const auto keyframes = readKeyframes(runner, source);
+        const fs::path parts = folder / "parts";
+        const auto requests = partsAt(source, *keyframes, thirds(*keyframes), parts);
+        if (requests.size() != 3) {
+            return false;
+        }
+        std::printf("ten minutes (%s) in three parts:\n", source.extension().string().c_str());
+        const fs::path copy = folder / ("copy" + source.extension().string());
+        const bool compared =
+            compareParts(runner, tools, requests, parts, 1.15,
+                         source == film ? benchsupport::copyArguments(source, copy)
+                                        : std::vector<std::string>{});
+        fs::remove_all(parts);
+        fs::remove(source);
+        if (!compared) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmpegToolchain& tools,

@@ -130,6 +130,8 @@ struct FFmpegProcessor::Ran {
     // video packets together, counted beside the run.
     std::string videoCodec;
     std::optional<std::int64_t> joinedPackets;
+    // Each input's video packets where its inspection's header told them (else counted).
+    std::vector<std::optional<std::int64_t>> joinHeaderCounts;
     // The output's check, started with the run and waiting for the output.
     std::unique_ptr<HeldProbe> joinReadBack;
     // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
@@ -201,6 +203,7 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
         auto read = reads[i]->get();
         states[join.inputs[i]] = std::move(read.state);
         facts.push_back(std::move(read.facts));
+        ran.joinHeaderCounts.push_back(facts.back().videoSamples);
         const auto& duration = facts.back().duration;
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }
@@ -479,9 +482,11 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     throwIfStopped(stop);
     std::optional<ReadBeside<std::optional<std::int64_t>>> joinedPackets;
     if (const auto* join = request.as<JoinRequest>()) {
-        joinedPackets.emplace(childStop.get_token(), [this, join, &job](std::stop_token count) {
-            return countVideoPackets(*runner_, join->inputs, job.toolchain.ffprobe, count);
-        });
+        joinedPackets.emplace(
+            childStop.get_token(), [this, join, &job, &ran](std::stop_token count) {
+                return countVideoPackets(*runner_, join->inputs, ran.joinHeaderCounts,
+                                         job.toolchain.ffprobe, count);
+            });
         // Its start, most of a short read's time, passes while ffmpeg writes the output.
         ran.joinReadBack = std::make_unique<HeldProbe>(
             *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),

@@ -69,54 +69,42 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
 
 std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner, const fs::path& file,
                                                   const fs::path& ffprobe, std::stop_token stop) {
-    const auto ask = [&](bool count) -> std::optional<nlohmann::json> {
-        std::vector<std::string> arguments = {"-v", "error", "-select_streams", "v:0"};
-        if (count) {
-            arguments.push_back("-count_packets");
-        }
-        arguments.insert(arguments.end(),
-                         {"-show_entries", "stream=nb_frames,nb_read_packets:format=format_name",
-                          "-of", "json", standardizedPath(file).string()});
-        const auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
-        if (result.terminationStatus != 0) {
-            return std::nullopt;
-        }
-        return nlohmann::json::parse(result.standardOutput);
-    };
-    const auto number = [](const nlohmann::json& report, const char* key) {
-        const auto& streams = report.at("streams");
-        const std::string text = streams.empty() ? "" : streams.at(0).value(key, std::string());
+    const auto result = runBoundedFFprobe(
+        runner, ffprobe,
+        {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+         "stream=nb_read_packets", "-of", "json", standardizedPath(file).string()},
+        stop);
+    if (result.terminationStatus != 0) {
+        return std::nullopt;
+    }
+    try {
+        const auto streams = nlohmann::json::parse(result.standardOutput).at("streams");
+        const std::string text =
+            streams.empty() ? "" : streams.at(0).value("nb_read_packets", std::string());
         const auto value = parseFiniteNumber(text);
         return value && *value > 0 ? std::optional(static_cast<std::int64_t>(*value))
                                    : std::nullopt;
-    };
-    try {
-        const auto header = ask(false);
-        if (!header || header->at("streams").empty()) {
-            return std::nullopt;
-        }
-        // Another demuxer's count may be an estimate, or include frames it never returns.
-        const std::string format = header->at("format").value("format_name", std::string());
-        if (format.rfind("mov,", 0) == 0) {
-            if (auto samples = number(*header, "nb_frames")) {
-                return samples;
-            }
-        }
-        const auto counted = ask(true);
-        return counted ? number(*counted, "nb_read_packets") : std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;
     }
 }
 
-std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
-                                              const std::vector<fs::path>& files,
-                                              const fs::path& ffprobe, std::stop_token stop) {
+std::optional<std::int64_t> countVideoPackets(
+    ProcessRunning& runner, const std::vector<fs::path>& files,
+    const std::vector<std::optional<std::int64_t>>& headerCounts, const fs::path& ffprobe,
+    std::stop_token stop) {
     std::vector<std::future<std::optional<std::int64_t>>> counts;
-    for (const auto& file : files) {
-        counts.push_back(std::async(std::launch::async, [&runner, &file, &ffprobe, stop] {
-            return probeVideoPacketCount(runner, file, ffprobe, stop);
-        }));
+    for (std::size_t at = 0; at < files.size(); ++at) {
+        if (at < headerCounts.size() && headerCounts[at]) {
+            std::promise<std::optional<std::int64_t>> known;
+            known.set_value(headerCounts[at]);
+            counts.push_back(known.get_future());
+            continue;
+        }
+        counts.push_back(
+            std::async(std::launch::async, [&runner, file = files[at], &ffprobe, stop] {
+                return probeVideoPacketCount(runner, file, ffprobe, stop);
+            }));
     }
     std::optional<std::int64_t> total = 0;
     for (auto& count : counts) {

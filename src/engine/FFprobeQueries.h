@@ -33,19 +33,19 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     std::stop_token stop);
 
 // How many packets `file`'s first video stream (cover art included, as ffmpeg's report counts
-// it) holds: the MP4 family's sample table says so; other files are read whole. Nothing on any
-// failure or without video.
+// it) holds, read whole. Nothing on any failure or without video.
 std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner,
                                                   const std::filesystem::path& file,
                                                   const std::filesystem::path& ffprobe,
                                                   std::stop_token stop);
 
-// The sum of probeVideoPacketCount over `files`, read side by side; nothing when any gives
-// nothing.
-std::optional<std::int64_t> countVideoPackets(ProcessRunning& runner,
-                                              const std::vector<std::filesystem::path>& files,
-                                              const std::filesystem::path& ffprobe,
-                                              std::stop_token stop);
+// The sum of the first video streams' packets of `files`: the count a file's header gave when
+// `headerCounts` holds one for it (an MP4 sample table, read with the file's inspection), else
+// probeVideoPacketCount, the reads side by side; nothing when any gives nothing.
+std::optional<std::int64_t> countVideoPackets(
+    ProcessRunning& runner, const std::vector<std::filesystem::path>& files,
+    const std::vector<std::optional<std::int64_t>>& headerCounts,
+    const std::filesystem::path& ffprobe, std::stop_token stop);
 
 // A read beside other work (the ffmpeg run, most often), on a thread of its own and under a
 // stop of its own, which `outerStop` also requests. Owned by one thread, which calls `get` once;

@@ -26,7 +26,8 @@ SourceTags tagsOf(const nlohmann::json& object) {
 }  // namespace
 
 const std::string joinedFileEntries =
-    "format=start_time,duration:format_tags:chapter=start_time,end_time:chapter_tags";
+    "format=start_time,duration,format_name:format_tags:chapter=start_time,end_time:"
+    "chapter_tags:stream=nb_frames";
 
 std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
     JoinedFileFacts facts;
@@ -39,13 +40,22 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
                 facts.chapters.push_back({*start, *end, tagsOf(chapter)});
             }
         }
+        const auto format = report.at("format");
+        bool videoSeen = false;
         for (const auto& stream : report.value("streams", nlohmann::json::array())) {
+            if (stream.value("codec_type", std::string()) == "video" && !videoSeen) {
+                videoSeen = true;
+                const auto samples = parseFiniteNumber(stream.value("nb_frames", std::string()));
+                if (format.value("format_name", std::string()).rfind("mov,", 0) == 0 && samples &&
+                    *samples > 0) {
+                    facts.videoSamples = static_cast<std::int64_t>(*samples);
+                }
+            }
             if (stream.value("codec_type", std::string()) == "data" &&
                 stream.value("codec_tag_string", std::string()) == "text") {
                 facts.chapterTracks.push_back(stream.at("index").get<std::int64_t>());
             }
         }
-        const auto format = report.at("format");
         const auto duration = probejson::secondsIn(format, "duration");
         facts.duration = duration && *duration > 0 ? duration : std::nullopt;
         facts.start = probejson::secondsIn(format, "start_time").value_or(0);

@@ -21,6 +21,9 @@ struct JoinedFileFacts {
     SourceTags tags;
     std::vector<SourceChapter> chapters;
     std::vector<std::int64_t> chapterTracks;
+    // The MP4 family's count of its first video stream's samples, from its header: its packets.
+    // Other demuxers' counts may be estimates, so their files are counted by reading them.
+    std::optional<std::int64_t> videoSamples = std::nullopt;
 
     friend bool operator==(const JoinedFileFacts&, const JoinedFileFacts&) = default;
 };

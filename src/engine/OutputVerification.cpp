@@ -143,7 +143,9 @@ std::string countText(std::int64_t count) {
     return std::to_string(count) + (count == 1 ? " video frame" : " video frames");
 }
 
-std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartSpan& span) {
+// `counted`: the part's packets matched the count of its span's in the source.
+std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartSpan& span,
+                                      bool counted) {
     // A part from the beginning keeps what its source hides before its own start.
     if (span.startsAtCut && (part.firstHidden || part.first < -kSlack / 2)) {
         return std::string("would hide its first frame from most players");
@@ -155,6 +157,15 @@ std::optional<std::string> videoFault(const PartReadBack& part, const SplitPartS
         return "starts " + secondsText(part.first) + " after the cut";
     }
     if (!span.end) {
+        return std::nullopt;
+    }
+    if (span.endIsVideo && !span.lastFrame && counted) {
+        // The count pins the packets: the last is the source's frame before the end keyframe,
+        // shown until it however long that is, which was not read.
+        if (part.last >= *span.end - kSlack / 2) {
+            return "ends at " + secondsText(part.last) + " of its own time instead of " +
+                   secondsText(*span.end);
+        }
         return std::nullopt;
     }
     std::optional<double> end = part.partEnd;
@@ -229,7 +240,8 @@ std::optional<std::string> splitPartFault(std::string_view json, const SplitPart
                std::to_string(*span.videoPackets) + " " + span.packetsFrom;
     }
     // Without a count, a part without video packets has nothing shown to check.
-    return part->times.empty() ? std::nullopt : videoFault(*part, span);
+    return part->times.empty() ? std::nullopt
+                               : videoFault(*part, span, span.videoPackets && written);
 }
 
 namespace {

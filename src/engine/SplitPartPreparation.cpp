@@ -33,13 +33,32 @@ SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& s
     return *layout;
 }
 
+namespace {
+
+// Whether the page's read of the source's packets tells where a part's video ends: its end
+// keyframe, counted without leading pictures, in a source whose video is timed as the page read
+// it.
+bool endKeyframeCounted(const SplitRequest& split, const SplitSourceLayout& layout) {
+    const auto video = std::find_if(
+        layout.streams.begin(), layout.streams.end(),
+        [](const SplitStream& stream) { return stream.role == SplitStreamRole::video; });
+    return split.frames && split.frames->lostAtEnd == 0 && video != layout.streams.end() &&
+           layout.formatName != "avi";
+}
+
+}  // namespace
+
 SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
                                 const std::optional<SourceFileFingerprint>& state,
                                 SplitLayoutCache& cache, const fs::path& ffprobe,
                                 std::stop_token childStop, const std::stop_token& stop) {
     if (auto kept = state ? cache.find(split.input, *state) : std::nullopt) {
         SplitLayoutRead read{std::move(*kept), {}};
-        if (split.endTime) {
+        if (split.endTime && endKeyframeCounted(split, read.layout)) {
+            // The page read every packet: the end keyframe has no leading pictures, so the
+            // video ends at its own time, and the count proves what lies before it.
+            read.layout.videoEnd = *split.endTime;
+        } else if (split.endTime) {
             read.withEnd = std::make_unique<ReadBeside<SplitSourceLayout>>(
                 std::move(childStop), [&runner, split, ffprobe, stop](std::stop_token readStop) {
                     return probeSplitLayout(runner, split, ffprobe, std::move(readStop), stop);

@@ -49,7 +49,8 @@ struct SplitLayoutRead {
 };
 
 // The layout from `cache` when its source is as it was (`state`), with the part's end read
-// beside it; else read with probeSplitLayout and kept there.
+// beside it unless the request's count of the source's packets already tells it; else read
+// with probeSplitLayout and kept there.
 SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
                                 const std::optional<SourceFileFingerprint>& state,
                                 SplitLayoutCache& cache, const std::filesystem::path& ffprobe,
