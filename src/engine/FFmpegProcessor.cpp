@@ -1,8 +1,5 @@
 #include "engine/FFmpegProcessor.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <future>
 #include <memory>
 #include <string_view>
@@ -19,10 +16,10 @@
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
-#include "engine/JoinMetadata.h"
 #include "engine/Mp3Reservoir.h"
 #include "engine/OutputVerification.h"
 #include "engine/PresentationTimes.h"
+#include "engine/ProcessorJobState.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SplitPartPreparation.h"
 #include "engine/SplitPartWarmUp.h"
@@ -36,8 +33,6 @@
 #include "model/Paths.h"
 #include "model/TextMetrics.h"
 #include "model/Uuid.h"
-#include "probe/FFprobeService.h"
-#include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
 #include "process/FFmpegVersion.h"
 
@@ -55,15 +50,6 @@ const SafeFileReplacement kFileReplacement{};
 
 const char* const chapterDurationMessage =
     "Tavrolin could not determine the source duration needed to write chapters.";
-
-// Starts writing `file`'s data to disk; whoever needs it there flushes it again.
-void flushData(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fdatasync(fd);
-        ::close(fd);
-    }
-}
 
 // What a transcript export reads of its source beside ffmpeg.
 struct TranscriptSource {
@@ -109,38 +95,6 @@ class FFmpegProcessor::CurrentJob {
     FFmpegProcessor& processor_;
 };
 
-// What one ffmpeg run left: its result and what was measured beside it.
-struct FFmpegProcessor::Ran {
-    ProcessResult result;
-    // The input's probed duration (a join's summed durations), when known.
-    std::optional<double> expected;
-    // For a transcript export: where the output holds each selected source stream.
-    std::vector<CopiedStream> exportedStreams;
-    // For a replacement: the source's packets, read while ffmpeg copies it, and the count of
-    // the copy's, started with the run and waiting for the copy.
-    std::unique_ptr<PacketCensusRead> sourceCensus;
-    std::unique_ptr<HeldProbe> copyCount;
-    // For a split: what its part must hold, and how far before its time 0 its audio starts.
-    std::optional<SplitPartSpan> splitSpan;
-    double splitCutLead = 0;
-    int splitMp3WarmUpFrames = kMp3WarmUpFrames;
-    // The part's check, started with the run and waiting for the part.
-    std::unique_ptr<HeldProbe> splitReadBack;
-    // For a join: its inputs' video codec, which tells how their packets are timed, and their
-    // video packets together, counted beside the run.
-    std::string videoCodec;
-    std::optional<std::int64_t> joinedPackets;
-    // Each input's video packets where its inspection's header told them (else counted).
-    std::vector<std::optional<std::int64_t>> joinHeaderCounts;
-    // The output's check, started with the run and waiting for the output.
-    std::unique_ptr<HeldProbe> joinReadBack;
-    // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
-    // joined file's tags and chapters.
-    std::vector<MediaStream> joinStreams;
-    std::vector<std::int64_t> joinChapterTracks;
-    std::string joinMetadata;
-};
-
 FFmpegProcessor::FFmpegProcessor(std::shared_ptr<ProcessRunning> runner, ToolLocations locations,
                                  fs::path recordsFolder)
     : runner_(std::move(runner)),
@@ -172,65 +126,6 @@ std::optional<double> FFmpegProcessor::expectedDuration(const ProcessingRequest&
         },
         request.payload);
     return tavrolin::probeDuration(*runner_, input, ffprobe, stop);
-}
-
-void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
-                                      std::stop_token stop, Ran& ran) {
-    const auto container = containerForFile(join.output);
-    FFprobeService probe(runner_, locations_, ffprobe);
-    // One read a file, all side by side: ffmpeg waits for the slowest, not for their sum.
-    struct FileRead {
-        JoinInspectionState state;
-        JoinedFileFacts facts;
-    };
-    std::vector<std::unique_ptr<ReadBeside<FileRead>>> reads;
-    for (const auto& input : join.inputs) {
-        reads.push_back(std::make_unique<ReadBeside<FileRead>>(
-            stop, [&probe, &input](std::stop_token token) -> FileRead {
-                try {
-                    auto report = probe.inspectStreamsWith(input, joinedFileEntries, token);
-                    return {RemuxSource::Ready{std::move(report.streams)},
-                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{})};
-                } catch (const MediaProbeError& error) {
-                    return {RemuxSource::Failed{error.what()}, {}};
-                }
-            }));
-    }
-    JoinInspectionStates states;
-    std::vector<JoinedFileFacts> facts;
-    std::optional<double> total = 0.0;
-    for (std::size_t i = 0; i < join.inputs.size(); ++i) {
-        auto read = reads[i]->get();
-        states[join.inputs[i]] = std::move(read.state);
-        facts.push_back(std::move(read.facts));
-        ran.joinHeaderCounts.push_back(facts.back().videoSamples);
-        const auto& duration = facts.back().duration;
-        total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
-    }
-    if (stop.stop_requested()) {
-        // Cancelled: the run that follows ends at once and says so; no verdict from a probe
-        // that was cut short.
-        return;
-    }
-    if (container && join.inputs.size() >= 2) {
-        // What the running release refuses, as the page judged it.
-        const auto installed = installed_.facts(stop);
-        const JoinLayoutCheck check(installed ? installed->release() : std::nullopt);
-        if (auto message = check.blockingMessage(join.inputs, states, *container)) {
-            throw MediaProcessingError::invalidRequest(*message);
-        }
-    }
-    ran.expected = total && *total > 0 ? total : std::nullopt;
-    // The inputs hold the same streams (else the check above refused them).
-    if (const auto* first = std::get_if<RemuxSource::Ready>(&states[join.inputs.front()])) {
-        ran.videoCodec = firstVideoCodec(first->streams);
-        ran.joinStreams = first->streams;
-    }
-    if (!facts.empty()) {
-        ran.joinChapterTracks = facts.front().chapterTracks;
-        ran.joinMetadata =
-            kChapterRenderer.renderFile(facts.front().tags, joinedChapters(join.inputs, facts));
-    }
 }
 
 std::vector<std::string> FFmpegProcessor::prepareArguments(
@@ -290,37 +185,6 @@ std::vector<std::string> FFmpegProcessor::prepareCommand(const ProcessingRequest
     const auto facts = installed_.facts(std::move(stop));
     return readingInputsOnMainThread(std::move(arguments), facts ? facts->release() : std::nullopt);
 }
-
-// What one request comes to before anything runs: the tools, the request with absolute paths
-// and the state of every file it reads.
-struct FFmpegProcessor::Job {
-    Job(FFmpegToolchain tools, ProcessingRequest absoluteRequest)
-        : toolchain(std::move(tools)),
-          request(std::move(absoluteRequest)),
-          output(request.output()),
-          replacesInput(transcript() && transcript()->replacesInput),
-          target(output) {}
-
-    FFmpegToolchain toolchain;
-    ProcessingRequest request;
-    fs::path output;
-    bool replacesInput;
-    // The file the working output sits beside: for a replacement, the real file behind a link.
-    fs::path target;
-    std::optional<SourceFileFingerprint> targetFingerprint;
-    InputFingerprints inputs;
-
-    const TranscriptionMediaRequest* transcript() const {
-        return request.as<TranscriptionMediaRequest>();
-    }
-    const SplitRequest* split() const { return request.as<SplitRequest>(); }
-
-    // The sentence for a write that ran out of room, naming the folder written to.
-    MediaProcessingError notEnoughSpace() const {
-        return MediaProcessingError::notEnoughSpace(target.parent_path(),
-                                                    output.filename().string());
-    }
-};
 
 void FFmpegProcessor::process(const ProcessingRequest& originalRequest, ProgressCallback progress,
                               std::stop_token callerStop) {
@@ -533,83 +397,6 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         ran.exportedStreams = std::move(read.streams);
     }
     return ran;
-}
-
-void FFmpegProcessor::startReplacementReads(const Job& job, JobFiles& run,
-                                            std::stop_token childStop, Ran& ran) {
-    // The selected streams are the source's streams whose packets the copy must hold.
-    std::vector<std::int64_t> sourceStreams;
-    for (const auto& stream : job.transcript()->selectedStreams) {
-        sourceStreams.push_back(stream.index);
-    }
-    ran.sourceCensus = std::make_unique<PacketCensusRead>(
-        *runner_, job.target, std::move(sourceStreams), job.toolchain.ffprobe, childStop);
-    ran.copyCount = std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,
-                                                packetCountArguments(run.workingOutput),
-                                                run.temporaryPath(reportPipeInput), childStop);
-}
-
-void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& ran,
-                               std::stop_token stop) const {
-    throwIfStopped(stop);
-    // A source cut short mid-run may also make ffmpeg fail; the change is the cause then. A
-    // replacement compares its source once more after verification, with its own message.
-    if (!job.replacesInput) {
-        throwIfAnyInputChanged(job.inputs);
-    }
-    // Exit status 0 is not enough: a write that fails at the trailer or the close is only in
-    // the text.
-    const auto writeFailure = ffmpegWriteFailure(ran.result.standardError);
-    if (writeFailure == FFmpegWriteFailure::outOfSpace) {
-        throw job.notEnoughSpace();
-    }
-    if (ran.result.terminationStatus != 0 || writeFailure == FFmpegWriteFailure::failed) {
-        throw MediaProcessingError::processFailed(
-            ffmpegFailureSentence(ran.result, run.workingOutput, job.target));
-    }
-}
-
-void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
-                                        std::stop_token childStop, std::stop_token stop) {
-    if (!ran.expected) {
-        throw MediaProcessingError::invalidRequest(
-            "Tavrolin could not verify the source duration, so it did not replace the "
-            "original file.");
-    }
-    // The copy goes to disk while it is read: the swap flushes it again and finds little left.
-    auto flushed = std::async(std::launch::async, [file = run.workingOutput] { flushData(file); });
-    tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
-                                        ran.exportedStreams,
-                                        job.transcript()->selectedStreams.size() + 1, *ran.expected,
-                                        job.toolchain.ffprobe, childStop, ran.copyCount.get());
-    throwIfStopped(stop);
-    flushed.wait();
-    if (fingerprintNow(job.target) != *job.targetFingerprint) {
-        throw MediaProcessingError::processFailed(
-            "The source changed while Tavrolin was preparing its replacement. The original "
-            "file was not changed.");
-    }
-    throwIfStopped(stop);
-}
-
-void FFmpegProcessor::publish(const Job& job, const JobFiles& run, std::stop_token stop) const {
-    const fs::path& written = run.workingOutput;
-    throwIfStopped(stop);
-    throwIfAnyInputChanged(job.inputs);  // right before the output appears
-    try {
-        moveNoReplace(written, job.output);
-    } catch (const fs::filesystem_error& error) {
-        if (error.code() == std::errc::file_exists) {
-            // Someone else wrote the output meanwhile; theirs stays.
-            throw MediaProcessingError::outputExists(job.output.filename().string());
-        }
-        if (isOutOfSpace(error.code().value())) {
-            throw job.notEnoughSpace();
-        }
-        // Named after the output the user chose, not the hidden working file.
-        throw MediaProcessingError::processFailed(
-            outputWriteFailureSentence(job.output, error.code().value()));
-    }
 }
 
 }  // namespace tavrolin

@@ -32,6 +32,9 @@ struct SplitInputs;
 // Calls of `process` never overlap. `cancel` may be called from any thread at any time: it ends
 // the running job's children (also one that has yet to start), never another processor's runs on
 // a shared runner, and the job ends with CancellationError, as on a requested stop token.
+struct ProcessorJob;
+struct ProcessorRun;
+
 class FFmpegProcessor : public MediaProcessing {
   public:
     // Each job records its working names in `recordsFolder` (see JobRecord); empty records none.
@@ -44,8 +47,8 @@ class FFmpegProcessor : public MediaProcessing {
 
   private:
     class CurrentJob;
-    struct Job;
-    struct Ran;
+    using Job = ProcessorJob;
+    using Ran = ProcessorRun;
 
     // The steps of `process`. `resolve` finds the tools, makes every path absolute and refuses
     // what needs no tool to refuse (a missing source, an existing output); `runFFmpeg` measures
