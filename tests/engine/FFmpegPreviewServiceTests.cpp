@@ -20,6 +20,7 @@
 #include "model/MediaProcessingError.h"
 #include "model/Uuid.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/CountingRunner.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -29,21 +30,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The real runner, counting the children it starts.
-class CountingRunner : public ProcessRunning {
-  public:
-    ProcessResult run(const fs::path& executable, const std::vector<std::string>& arguments,
-                      ProcessOutputHandler handler, std::stop_token stop) override {
-        ++runs;
-        return runner_.run(executable, arguments, std::move(handler), std::move(stop));
-    }
-    void cancel() override { runner_.cancel(); }
-
-    std::atomic<int> runs{0};
-
-  private:
-    FoundationProcessRunner runner_;
-};
+using tavtest::CountingRunner;
 
 // Every fraction a preparation reported, from whichever thread.
 class ProgressLog {

@@ -8,6 +8,7 @@
 
 #include "engine/FFmpegProcessor.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/CountingRunner.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -107,21 +108,27 @@ TEST(JoinMetadata, JoinedFilesKeepChaptersTitleAndFlags) {
         // MP4 and MOV fill the gap between one file's last cue and the next's first with an
         // empty one.
         long gapCues;
+        // One inspection a file and the output's check; files not of the MP4 family are read
+        // once more to count their video packets, which an MP4's header gives.
+        int probes;
     } rows[] = {
         // The first file's subtitle is marked default, the second's is not.
-        {"joined.mkv", {titled, media.matroska}, "D D - D F", 0},
-        {"joined.mp4", {flagsA, flagsB}, "D - D DF", 1},
-        {"joined.mov", {flagsA, flagsB}, "D - D D", 1},
+        {"joined.mkv", {titled, media.matroska}, "D D - D F", 0, 5},
+        {"joined.mp4", {flagsA, flagsB}, "D - D DF", 1, 3},
+        {"joined.mov", {flagsA, flagsB}, "D - D D", 1, 3},
     };
     const std::string entries =
         "format=duration:format_tags=title:chapter=start_time:chapter_tags=title:"
         "stream=codec_type,nb_read_packets:stream_disposition=default,forced";
     tavtest::TempDir folder;
-    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
+    const auto runner = std::make_shared<tavtest::CountingRunner>();
+    FFmpegProcessor processor(runner, ToolLocations{});
     for (const auto& row : rows) {
         SCOPED_TRACE(row.output);
         const fs::path output = folder / row.output;
+        const int before = runner->probes;
         processor.process(JoinRequest{row.inputs, output}, {}, {});
+        EXPECT_EQ(runner->probes - before, row.probes);
 
         json read = probe(output, entries);
         const json first = probe(row.inputs[0], entries);
