@@ -101,6 +101,12 @@ class FFmpegCommandBuilder {
     static std::vector<std::string> splitPictureArguments(
         const std::filesystem::path& input,
         const std::map<std::int64_t, std::filesystem::path>& pictures);
+    // Where a part written to `output` has its time 0 in its own timestamps: 0, but a second in
+    // an MPEG program stream, which holds no time before 0 and whose muxer starts its clock half
+    // a second before the first decoding time: the decoding times before the first keyframe's
+    // then leave room for that half second (a clock set before 0 hides the part's first second
+    // from GStreamer).
+    static double splitPartZero(const std::filesystem::path& output);
     // How much before a split's part ffmpeg starts to count its progress.
     static double splitLeadIn(const SplitRequest& request, const SplitSourceLayout& layout);
     std::vector<std::string> chapterArguments(const ChapterRequest& request,

@@ -8,6 +8,7 @@
 #include "engine/MillisecondTime.h"
 #include "engine/PresentationTimes.h"
 #include "engine/SplitStreamCuts.h"
+#include "engine/StreamCopyCompatibility.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/TextMetrics.h"
@@ -173,6 +174,11 @@ double FFmpegCommandBuilder::splitLeadIn(const SplitRequest& request,
     return std::max(request.startTime - splitOrigin(request, layout, lookBack), 0.0);
 }
 
+double FFmpegCommandBuilder::splitPartZero(const std::filesystem::path& output) {
+    const std::string extension = lowercased(output.extension().string());
+    return extension == ".mpg" || extension == ".mpeg" ? 1.0 : 0.0;
+}
+
 bool FFmpegCommandBuilder::splitAttachesPictures(const std::filesystem::path& output) {
     return containerForFile(output) == OutputContainer::mkv;
 }
@@ -311,6 +317,7 @@ struct SplitStreams {
     std::vector<std::string> maps;
     std::vector<std::string> options;
     bool writesMp3Header = true;
+    bool needsExperimentalWriters = false;
 };
 
 SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& layout,
@@ -352,6 +359,10 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
                 break;
             case SplitStreamRole::video:
             case SplitStreamRole::timed:
+                streams.needsExperimentalWriters =
+                    streams.needsExperimentalWriters ||
+                    (container &&
+                     StreamCopyCompatibility::isExperimentalCopy(stream.codec, *container));
                 appendTimecode(streams.options, stream, at,
                                span.fromBeginning ? 0 : request.startTime - layout.start);
                 if (files.warmCopies.count(stream.index) != 0) {
@@ -377,24 +388,28 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
 
 // What the output is: how far it is read, where its time 0 lies, and the muxer's options.
 std::vector<std::string> splitOutputArguments(const SplitRequest& request, const SplitSpan& span,
-                                              bool writesMp3Header,
+                                              const SplitStreams& streams,
                                               const std::filesystem::path& output) {
     std::vector<std::string> arguments;
     if (request.endTime) {
         append(arguments,
                {"-to", formatCommandLineSeconds(*request.endTime - span.origin + splitReadPast)});
     }
-    if (!span.fromBeginning && span.lead + span.lookedBack > 0) {
-        // The start keyframe, which lies the lead (and any look-back) after the origin, is the
-        // part's time 0.
-        append(arguments,
-               {"-output_ts_offset", formatCommandLineSeconds(-(span.lead + span.lookedBack))});
+    // The start keyframe, which lies the lead (and any look-back) after the origin, is the
+    // part's time 0.
+    const double offset = FFmpegCommandBuilder::splitPartZero(output) -
+                          (span.fromBeginning ? 0 : span.lead + span.lookedBack);
+    if (offset != 0) {
+        append(arguments, {"-output_ts_offset", formatCommandLineSeconds(offset)});
     }
-    if (!span.fromBeginning && !writesMp3Header) {
+    if (!span.fromBeginning && !streams.writesMp3Header) {
         append(arguments, {"-write_xing", "0"});
     }
     if (isTransportStream(output)) {
         append(arguments, {"-muxdelay", "0"});
+    }
+    if (streams.needsExperimentalWriters) {
+        append(arguments, {"-strict", "experimental"});
     }
     append(arguments, {"-avoid_negative_ts", "disabled"});
     appendOutput(arguments, output);
@@ -427,7 +442,7 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
     append(arguments,
            {"-map_metadata", "0", "-map_chapters", files.chapters ? "1" : "-1", "-c", "copy"});
     arguments.insert(arguments.end(), streams.options.begin(), streams.options.end());
-    const auto out = splitOutputArguments(request, span, streams.writesMp3Header, output);
+    const auto out = splitOutputArguments(request, span, streams, output);
     arguments.insert(arguments.end(), out.begin(), out.end());
     return arguments;
 }
@@ -459,7 +474,7 @@ std::vector<std::string> FFmpegCommandBuilder::splitWarmCopyArguments(
     arguments.insert(arguments.end(), streams.maps.begin(), streams.maps.end());
     append(arguments, {"-map_metadata", "-1", "-c", "copy"});
     arguments.insert(arguments.end(), streams.options.begin(), streams.options.end());
-    const auto out = splitOutputArguments(request, span, true, copy);
+    const auto out = splitOutputArguments(request, span, streams, copy);
     arguments.insert(arguments.end(), out.begin(), out.end());
     return arguments;
 }

@@ -41,7 +41,8 @@ std::vector<std::string> splitPartProbeArguments(const fs::path& part, const Spl
     // Audio to the end of its source is measured by its header (FLAC's times are the source's,
     // so a read from near the end by them would read the whole part).
     if (span.end && (span.hasVideo || span.endIsVideo)) {
-        intervals += "," + formatCommandLineSeconds(std::max(*span.end - kEndWindow, 0.0)) + "%";
+        intervals +=
+            "," + formatCommandLineSeconds(std::max(span.zero + *span.end - kEndWindow, 0.0)) + "%";
     }
     // A part in AVI or VOB keeps few presentation times: they are generated as for its source.
     return {"-fflags",
@@ -77,16 +78,17 @@ struct PartReadBack {
     std::optional<double> duration;  // the format's
 };
 
-// None when the report is not one.
-std::optional<PartReadBack> readPartBack(std::string_view json) {
+// None when the report is not one. Times count from `zero`.
+std::optional<PartReadBack> readPartBack(std::string_view json, double zero) {
     PartReadBack part;
     try {
         const auto report = nlohmann::json::parse(json);
         for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-            const auto pts = probejson::secondsIn(packet, "pts_time");
+            auto pts = probejson::secondsIn(packet, "pts_time");
             if (!pts) {
                 continue;
             }
+            *pts -= zero;
             const std::string flags = packet.value("flags", std::string());
             const double duration = probejson::secondsIn(packet, "duration_time").value_or(0);
             if (part.times.empty()) {
@@ -108,7 +110,10 @@ std::optional<PartReadBack> readPartBack(std::string_view json) {
             part.longest = std::max(part.longest, duration);
         }
         const auto format = report.at("format");
-        const auto start = probejson::secondsIn(format, "start_time");
+        auto start = probejson::secondsIn(format, "start_time");
+        if (start) {
+            *start -= zero;
+        }
         const auto duration = probejson::secondsIn(format, "duration");
         part.start = start;
         part.duration = duration;
@@ -228,7 +233,7 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
 
 std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written) {
-    const auto part = readPartBack(json);
+    const auto part = readPartBack(json, span.zero);
     if (!part) {
         return std::string("cannot be read back");
     }

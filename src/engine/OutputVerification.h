@@ -67,6 +67,8 @@ struct SplitPartSpan {
     // the source's end may end this much sooner, as its packets end where the source's length
     // counts from 0 or from that delay.
     double sourceDelay = 0;
+    // Where the part's time 0 lies in its own timestamps (see splitPartZero).
+    double zero = 0;
     // Where those packets are, as the sentence about a wrong count ends.
     std::string packetsFrom = "its span has in the source";
 };

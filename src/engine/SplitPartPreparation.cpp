@@ -112,6 +112,7 @@ double audioWarmUp(const SplitRequest& split, const SplitSourceLayout& layout,
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
                             const fs::path& output) {
     SplitPartSpan span;
+    span.zero = FFmpegCommandBuilder::splitPartZero(output);
     span.startsAtCut = split.startTime > layout.start;
     const double zero = partZero(split, layout);
     span.begin = std::max(split.startTime - zero, 0.0);

@@ -100,6 +100,8 @@ struct KnownRefusal {
     std::string_view name;
     std::initializer_list<OutputContainer> containers;
     std::initializer_list<std::string_view> except = {};
+    // The release writes the pair when told to use its experimental writers ("-strict -2").
+    bool experimental = false;
 };
 
 constexpr FFmpegRelease release51{5, 1};
@@ -133,7 +135,8 @@ const KnownRefusal knownRefusals[] = {
     {release51, release60, "gsm", "GSM", {mkv}},
     {release51, release60, "nellymoser", "Nellymoser", {mkv}},
     {release51, release60, "comfortnoise", "Comfort noise", {mkv}},
-    {release51, release60, "flac", "FLAC", {mp4, m4v, mov}},
+    {release51, release60, "flac", "FLAC", {mp4, m4v}, {}, true},
+    {release51, release60, "flac", "FLAC", {mov}},
     {release51, release60, "truehd", "TrueHD", {mp4, m4v, mov}},
     {release51, release60, "ffv1", "FFV1", {mp4, m4v}},
     {release51, release60, "opus", "Opus", {mov}},
@@ -162,6 +165,9 @@ std::optional<std::string> StreamCopyCompatibility::installedRefusal(
     }
     const std::string codec = asciiLowercased(stream.codecName);
     for (const auto& refusal : knownRefusals) {
+        if (refusal.experimental && writers_ == Writers::experimental) {
+            continue;
+        }
         if (*installed_ >= refusal.from && *installed_ < refusal.until &&
             namesCodec(refusal, codec) &&
             std::find(refusal.containers.begin(), refusal.containers.end(), container) !=
@@ -173,6 +179,16 @@ std::optional<std::string> StreamCopyCompatibility::installedRefusal(
         }
     }
     return std::nullopt;
+}
+
+bool StreamCopyCompatibility::isExperimentalCopy(const std::string& codec,
+                                                 OutputContainer container) {
+    const std::string name = asciiLowercased(codec);
+    return std::any_of(std::begin(knownRefusals), std::end(knownRefusals), [&](const auto& row) {
+        return row.experimental && namesCodec(row, name) &&
+               std::find(row.containers.begin(), row.containers.end(), container) !=
+                   row.containers.end();
+    });
 }
 
 StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stream,

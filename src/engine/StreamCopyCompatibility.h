@@ -36,8 +36,17 @@ class StreamCopyCompatibility {
   public:
     using Target = std::optional<PlaybackTarget>;
 
-    explicit StreamCopyCompatibility(std::optional<FFmpegRelease> installed = std::nullopt)
-        : installed_(installed) {}
+    // Whether the job's command tells ffmpeg to use its experimental writers, which some
+    // releases need for some pairs (FLAC into MP4 in 5.1).
+    enum class Writers { standard, experimental };
+
+    explicit StreamCopyCompatibility(std::optional<FFmpegRelease> installed = std::nullopt,
+                                     Writers writers = Writers::standard)
+        : installed_(installed), writers_(writers) {}
+
+    // Whether copying `codec` into the container needs the experimental writers in a release
+    // that refuses it otherwise.
+    static bool isExperimentalCopy(const std::string& codec, OutputContainer container);
 
     StreamCopyDecision copyDecision(const MediaStream& stream, OutputContainer container) const;
     // The container's decision, then the target's profile on the codec the output will carry.
@@ -96,6 +105,7 @@ class StreamCopyCompatibility {
                                                 OutputContainer container) const;
 
     std::optional<FFmpegRelease> installed_;
+    Writers writers_;
 };
 
 }  // namespace tavrolin

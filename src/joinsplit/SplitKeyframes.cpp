@@ -8,6 +8,7 @@
 #include "engine/PresentationTimes.h"
 #include "model/CancellationError.h"
 #include "model/TextMetrics.h"
+#include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
@@ -48,7 +49,8 @@ bool isFlags(std::string_view field) {
 }
 
 struct PacketLine {
-    std::optional<double> time;  // presentation time, else decoding time
+    std::optional<double> time;     // presentation time, else decoding time
+    std::optional<double> decoded;  // decoding time
     double duration = 0;
     bool isKeyframe = false;
     bool isHidden = false;       // read to decode what follows, never shown
@@ -73,7 +75,7 @@ VideoReport readReport(std::string_view report) {
             const auto decoded = parseFiniteNumber(parts[1]);
             // A decoding time alone; cover art has neither.
             read.lacksPresentationTimes = read.lacksPresentationTimes || (!presented && decoded);
-            read.packets.push_back({presented ? presented : decoded,
+            read.packets.push_back({presented ? presented : decoded, decoded,
                                     parseFiniteNumber(parts[2]).value_or(0),
                                     parts[4].find('K') != std::string_view::npos,
                                     parts[4].find('D') != std::string_view::npos});
@@ -97,18 +99,20 @@ VideoReport readReport(std::string_view report) {
 }
 
 // Whether the keyframe at `at` carries a packed B-frame: its own placeholder follows it with
-// only pictures shown before it in between, as after any packet that carries one.
-bool carriesPackedPicture(const std::vector<CodedPicture>& pictures,
-                          const std::vector<bool>& placeholders, std::size_t at) {
+// only pictures shown before it in between, as after any packet that carries one. That
+// placeholder's index, where the keyframe is shown.
+std::optional<std::size_t> packedPlaceholder(const std::vector<CodedPicture>& pictures,
+                                             const std::vector<bool>& placeholders,
+                                             std::size_t at) {
     for (std::size_t next = at + 1; next < pictures.size() && !pictures[next].isKeyframe; ++next) {
         if (placeholders[next]) {
-            return true;
+            return next;
         }
         if (pictures[next].time >= pictures[at].time) {
-            return false;
+            return std::nullopt;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -126,6 +130,11 @@ std::optional<double> SplitKeyframes::after(double seconds) const {
 int SplitKeyframes::leadingPackets(double keyframe) const {
     const auto found = leadingPictures.find(keyframe);
     return found == leadingPictures.end() ? 0 : found->second;
+}
+
+double SplitKeyframes::packetTime(double keyframe) const {
+    const auto found = packetTimes.find(keyframe);
+    return found == packetTimes.end() ? keyframe : found->second;
 }
 
 int SplitKeyframes::lostBefore(double keyframe) const {
@@ -165,6 +174,58 @@ std::vector<double> parseSplitAudioFrames(std::string_view report) {
     return times;
 }
 
+std::optional<SplitClockJump> splitClockJump(const std::vector<double>& decodingTimes) {
+    // ffmpeg's own bounds for a jump in such a stream's clock.
+    constexpr double kBack = 0.1;
+    constexpr double kAhead = 10.0;
+    for (std::size_t at = 1; at < decodingTimes.size(); ++at) {
+        const double step = decodingTimes[at] - decodingTimes[at - 1];
+        if (step < -kBack || step > kAhead) {
+            return SplitClockJump{decodingTimes[at - 1], decodingTimes[at]};
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<double> splitDecodingTimes(std::string_view report) {
+    std::vector<double> times;
+    const VideoReport read = readReport(report);
+    for (const auto& packet : read.packets) {
+        if (packet.decoded) {
+            times.push_back(*packet.decoded);
+        }
+    }
+    if (read.packets.empty()) {
+        // Audio packets' times, one a line.
+        forEachLine(report, [&](const std::vector<std::string_view>& parts) {
+            if (const auto time = parts.size() == 1 ? parseFiniteNumber(parts[0]) : std::nullopt) {
+                times.push_back(*time);
+            }
+        });
+    }
+    return times;
+}
+
+std::optional<std::string> splitClockJumpMessage(const std::filesystem::path& file,
+                                                 const std::vector<double>& decodingTimes,
+                                                 double origin) {
+    static const char* const runsOn[] = {".ts",   ".m2ts", ".mts", ".m2t", ".tp",  ".trp",  ".mpg",
+                                         ".mpeg", ".vob",  ".ogg", ".oga", ".ogv", ".opus", ".spx"};
+    const std::string extension = lowercased(file.extension().string());
+    const auto jump = splitClockJump(decodingTimes);
+    if (!jump || std::find(std::begin(runsOn), std::end(runsOn), extension) == std::end(runsOn)) {
+        return std::nullopt;
+    }
+    const double by = jump->to - jump->from;
+    const std::string step = formatPreviewSeconds(std::round(std::abs(by) * 10) / 10) +
+                             (by > 0 ? " s ahead" : " s back");
+    const double in = std::round(std::max(jump->from - origin, 0.0) * 10) / 10;
+    return "The clock of \u201C" + file.filename().string() + "\u201D jumps " + step + " " +
+           formatPreviewSeconds(in) + " s in" +
+           ", so its times are not where it plays and a split would not cut it there. Remux it "
+           "first, which runs its clock on over the jump, and split the remuxed file.";
+}
+
 std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
     const VideoReport read = readReport(report);
     std::vector<CodedPicture> pictures;  // in decoding order, with a time
@@ -191,20 +252,24 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
         result.origin = origin;
         result.end = last - origin;
         // A hidden keyframe is where the first frame shown is decoded from: the beginning.
-        for (const auto& picture : pictures) {
-            if (picture.isKeyframe) {
-                result.times.push_back(std::max(picture.time - origin, 0.0));
+        const auto fromFirst = [&](double time) { return std::max(time - origin, 0.0); };
+        std::vector<double> shown;
+        for (std::size_t at = 0; at < pictures.size(); ++at) {
+            shown.push_back(fromFirst(pictures[at].time));
+            if (!pictures[at].isKeyframe) {
+                continue;
             }
+            if (const auto placeholder = packedPlaceholder(pictures, placeholders, at)) {
+                shown.back() = fromFirst(pictures[*placeholder].time);
+                result.packedKeyframes.push_back(shown.back());
+                result.packetTimes[shown.back()] = fromFirst(pictures[at].time);
+            }
+            result.times.push_back(shown.back());
         }
         for (const auto& leading : leadingPictures(pictures)) {
-            result.leadingPictures[std::max(pictures[leading.keyframe].time - origin, 0.0)] =
-                leading.count;
+            result.leadingPictures[shown[leading.keyframe]] = leading.count;
         }
-        for (std::size_t at = 0; at < pictures.size(); ++at) {
-            if (pictures[at].isKeyframe && carriesPackedPicture(pictures, placeholders, at)) {
-                result.packedKeyframes.push_back(std::max(pictures[at].time - origin, 0.0));
-            }
-        }
+        std::sort(result.packedKeyframes.begin(), result.packedKeyframes.end());
         std::sort(result.times.begin(), result.times.end());
         result.times.erase(std::unique(result.times.begin(), result.times.end()),
                            result.times.end());
@@ -282,6 +347,7 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
         }
         auto read = *keyframes;
         countSplitPackets(result.standardOutput, read);
+        std::string decodingOrder = std::move(result.standardOutput);
         if (read.times.empty()) {
             // Audio alone is cut at its frames: where they lie is worth a second read.
             const ProcessResult frames = withProbeSlot(*runner, toolchain.ffprobe,
@@ -291,7 +357,12 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
             }
             if (frames.terminationStatus == 0) {
                 read.audioFrames = parseSplitAudioFrames(frames.standardOutput);
+                decodingOrder = frames.standardOutput;
             }
+        }
+        if (auto jump =
+                splitClockJumpMessage(file, splitDecodingTimes(decodingOrder), read.origin)) {
+            throw MediaProbeError::processFailed(*jump);
         }
         return read;
     };

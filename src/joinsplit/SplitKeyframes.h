@@ -39,6 +39,10 @@ struct SplitKeyframes {
     // Keyframes (by time, ascending) whose packet also carries a B-frame shown before them, as
     // DivX and Xvid pack them: a cut there loses that picture too, though it is no packet.
     std::vector<double> packedKeyframes = {};
+    // Those keyframes (by time) and their packets' times: libavformat gives such a packet the
+    // time of the B-frame it carries, and the keyframe is shown at its placeholder's, a frame
+    // later. A cut's ffmpeg run names the packet's.
+    std::map<double, double> packetTimes = {};
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;
@@ -47,6 +51,8 @@ struct SplitKeyframes {
     // packets of their own.
     int lostBefore(double keyframe) const;
     int leadingPackets(double keyframe) const;
+    // The time of the packet of the keyframe shown at `keyframe`, from the first frame.
+    double packetTime(double keyframe) const;
 
     friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
 };
@@ -62,6 +68,28 @@ std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path
 // packets, and those times read from that report (CSV), ascending.
 std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::path& file);
 std::vector<double> parseSplitAudioFrames(std::string_view report);
+
+// Where the clock of a stream jumps, read from its decoding times in the order read: a time more
+// than a tenth of a second before the one read before it (a chained Ogg starts each of its
+// streams at 0 again) or more than ten seconds after it (a capture that skipped a gap). ffmpeg
+// carries its copies of transport and program streams and of Ogg over such a jump, so that a
+// remux of them runs on; times are the file's own. None when the clock runs on.
+struct SplitClockJump {
+    double from = 0;  // the decoding time read before the jump
+    double to = 0;    // and the one after it
+};
+std::optional<SplitClockJump> splitClockJump(const std::vector<double>& decodingTimes);
+
+// The decoding times of that report's packets (of the video, or the audio packets' times of
+// splitAudioFrameProbeArguments' report), in the order read.
+std::vector<double> splitDecodingTimes(std::string_view report);
+
+// Why a split of `file` is refused when its clock jumps: none when it runs on, or when a remux
+// of `file`'s container would not make it (see splitClockJump). `origin` is where the page's
+// times count from.
+std::optional<std::string> splitClockJumpMessage(const std::filesystem::path& file,
+                                                 const std::vector<double>& decodingTimes,
+                                                 double origin);
 
 // Reads that report (CSV without section names); none when it holds neither a video packet
 // with a time nor a duration. A packet without a presentation time counts at its decoding time.

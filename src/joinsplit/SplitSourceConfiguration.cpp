@@ -395,9 +395,12 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
     const auto outputs = splitOutputs(configuration, folder);
     const auto part = [&](const fs::path& output, std::optional<double> from,
                           std::optional<double> to) {
-        const double origin = keyframes ? keyframes->origin : 0;
-        return SplitRequest{configuration.file, output, from ? origin + *from : kFromBeginning,
-                            to ? std::optional(origin + *to) : std::nullopt,
+        // A packed keyframe's packet comes a frame before it is shown.
+        const auto fileTime = [&](double cut) {
+            return keyframes ? keyframes->origin + keyframes->packetTime(cut) : cut;
+        };
+        return SplitRequest{configuration.file, output, from ? fileTime(*from) : kFromBeginning,
+                            to ? std::optional(fileTime(*to)) : std::nullopt,
                             keyframes ? framesBetween(*keyframes, from, to) : std::nullopt};
     };
     if (configuration.operationMode == SplitOperationMode::range) {

@@ -108,7 +108,9 @@ bool holdsDataTracks(OutputContainer container) {
 // The streams a part in `container` cannot hold as copied; empty when it holds them all.
 std::vector<std::string> refusedStreams(const SplitSourceStreams& streams,
                                         OutputContainer container) {
-    const StreamCopyCompatibility compatibility(streams.release);
+    // A split's command asks for them where a stream needs them.
+    const StreamCopyCompatibility compatibility(streams.release,
+                                                StreamCopyCompatibility::Writers::experimental);
     std::vector<std::string> names;
     for (const auto& stream : streams.streams) {
         // Converting a subtitle is no copy: a split writes every stream as it is.

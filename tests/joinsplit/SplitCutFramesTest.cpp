@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
 #include "joinsplit/SplitSourceConfiguration.h"
@@ -285,7 +286,7 @@ TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
         std::vector<std::optional<OutputContainer>> containers;
     } rows[] = {
         // Its own AVI is refused as for any AVI with B-frames (the I-frame shows a frame late).
-        {tavtest::SplitCase::packedAvi, "5.1", 100, 1, std::nullopt, {mkv, OutputContainer::mp4}},
+        {tavtest::SplitCase::packedAvi, "5.1", 100, 1, 4.0, {mkv, OutputContainer::mp4}},
         {tavtest::SplitCase::avi264, "5.1", 125, 0, 5.04, {mkv}},
         {tavtest::SplitCase::trimmedMp4, "5.0", 120, 0, 4.8, {own}},
     };
@@ -667,7 +668,10 @@ std::pair<long, double> placed(const std::vector<std::int16_t>& source,
 // of its span once, in the source's times from its first at 0, its sound where the source's is;
 // an MP3 clip plays the source's samples for as long as the range. A variable rate's last frame
 // before a keyframe lasts longer than any other; a broadcast's clock rolls over before the cut
-// and its keyframe there has two leading pictures.
+// and its keyframe there has two leading pictures. An MPEG program stream's part plays whole in
+// GStreamer; FLAC goes into MP4 as ffmpeg 5.1 writes it when asked. A clock that jumps (a
+// chained Ogg, a capture that skipped) is refused before anything is queued, and the remux the
+// sentence asks for splits right.
 TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
     using tavtest::SplitCase;
     const auto own = std::optional<OutputContainer>();
@@ -680,21 +684,41 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
         const char* end;
         std::optional<OutputContainer> container;
         std::vector<std::pair<int, int>> parts;  // each one's first frame shown, and its count
+        bool gstreamer = false;                  // GStreamer shows each part's pictures too
+        // Refused on the page with this in its sentence: its remedy, a remux into MKV, is split.
+        const char* refusal = nullptr;
     } rows[] = {
         {SplitCase::vfr, range, "5.5", "9.0", own, {{120, 80}}},
         {SplitCase::broadcast, atPoint, "20", "", own, {{0, 490}, {492, 1008}}},
         {SplitCase::broadcast, atPoint, "20", "", OutputContainer::mkv, {{0, 490}, {492, 1008}}},
         {SplitCase::broadcast, range, "0", "20", own, {{0, 490}}},
+        {SplitCase::mpeg1Program, range, "3.1", "6.1", own, {{72, 70}}, true},
+        {SplitCase::flacMp4, atPoint, "5.1", "", own, {{0, 125}, {125, 125}}},
+        {SplitCase::clockJump, range, "3.1", "6.1", own, {{75, 75}}, false, "jumps 85 s ahead"},
+        {SplitCase::chainedOgg, atPoint, "7.5", "", own, {{0, 0}, {0, 0}}, false, "jumps 6 s back"},
     };
     for (const auto& row : rows) {
-        const fs::path file = tavtest::splitCaseFile(row.source);
+        fs::path file = tavtest::splitCaseFile(row.source);
         SCOPED_TRACE(file.filename().string() + " " + row.start + "-" + row.end);
+        tavtest::TempDir output;
+        if (row.refusal) {
+            EXPECT_THAT([&] { read(file, {}); },
+                        ::testing::ThrowsMessage<MediaProbeError>(::testing::AllOf(
+                            ::testing::HasSubstr(row.refusal),
+                            ::testing::EndsWith("Remux it first, which runs its clock on over the "
+                                                "jump, and split the remuxed file."))));
+            const fs::path remuxed = output / (file.stem().string() + "-remuxed.mkv");
+            const auto streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
+            processor.process(RemuxRequest{file, remuxed, streams.streams, {}, {}}, {}, {});
+            file = remuxed;
+        }
         const auto sourceFrames = timesIn(file, "v:0", "frame");
         const auto sourceAudio = timesIn(file, "a:0", "packet");
-        tavtest::TempDir output;
-        const auto parts =
-            split(configured(file, row.mode, row.start, row.end, row.container, read(file, {})),
-                  output.path());
+        auto configuration =
+            configured(file, row.mode, row.start, row.end, row.container, read(file, {}));
+        configuration.streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
+        ASSERT_EQ(configuration.validationMessage(), std::nullopt);
+        const auto parts = split(configuration, output.path());
         ASSERT_EQ(parts.size(), row.parts.size());
         for (std::size_t at = 0; at < parts.size(); ++at) {
             SCOPED_TRACE(parts[at].output.filename());
@@ -703,9 +727,13 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
             const auto audio = timesIn(parts[at].output, "a:0", "packet");
             ASSERT_EQ(frames.size(), static_cast<std::size_t>(count));
             ASSERT_FALSE(audio.empty());
-            const double shift = sourceFrames.at(static_cast<std::size_t>(first)) - frames.front();
+            // Audio alone starts where the part does.
+            const double shift =
+                count == 0 ? std::max(parts[at].startTime, 0.0)
+                           : sourceFrames.at(static_cast<std::size_t>(first)) - frames.front();
             if (first > 0) {
-                EXPECT_NEAR(frames.front(), 0, 0.001);
+                EXPECT_NEAR(frames.front(), FFmpegCommandBuilder::splitPartZero(parts[at].output),
+                            0.001);
             }
             for (std::size_t frame = 0; frame < frames.size(); ++frame) {
                 ASSERT_NEAR(frames[frame] + shift,
@@ -713,6 +741,9 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
                     << frame;
             }
             expectSourcePacketAt(sourceAudio, audio.front() + shift);
+            if (row.gstreamer) {
+                expectGStreamerDecodesAsLibav(parts[at].output, output.path());
+            }
         }
     }
 }

@@ -94,11 +94,12 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
          "0.000000,N/A,0.25,900,K_\n0.500000,N/A,0.25,300,__\n0.250000,N/A,0.25,200,__\n"
          "1.000000,N/A,0.25,900,K_\n0.750000,N/A,0.25,200,__\n1.250000,N/A,0.25,300,__\n",
          SplitKeyframes{0, {0, 1}, 1.5, {{1, 1}}}},
-        // DivX and Xvid: the 6-byte packet after a packed keyframe is marked one too.
+        // DivX and Xvid: the 6-byte packet after a packed keyframe is marked one too, and the
+        // keyframe is shown at its time.
         {"packed B-frames: a placeholder is no keyframe",
          "N/A,0.000000,0.25,900,K_\n0.250000,0.250000,0.25,300,__\nN/A,0.500000,0.25,6,__\n"
          "N/A,0.750000,0.25,900,K_\nN/A,1.000000,0.25,6,K_\nmpeg4,1\n",
-         SplitKeyframes{0, {0, 0.75}, 1.25, {}, {}, {}, 0, {0.75}}, "mpeg4", true, true},
+         SplitKeyframes{0, {0, 1}, 1.25, {}, {}, {}, 0, {1}, {{1, 0.75}}}, "mpeg4", true, true},
         // The hidden keyframe is where the first frame shown is decoded from.
         {"an edit list's hidden frames: times count from the first frame shown",
          "-0.500000,-0.750000,0.25,900,KD\n-0.250000,-0.500000,0.25,300,_D\n"
@@ -423,7 +424,7 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
     untimedVideo.lacksPresentationTimes = true;
     const SplitSourceStreams untimed{{untimedVideo, stream(1, audio, "mp3")}, 0, 0, {}, debian};
     const SplitSourceStreams apart{
-        {stream(0, video, "h264"), stream(1, audio, "flac"), stream(2, subtitle, "mov_text")},
+        {stream(0, video, "h264"), stream(1, audio, "truehd"), stream(2, subtitle, "mov_text")},
         0,
         0,
         {},
@@ -446,8 +447,10 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
         {"H.264 into WebM", &lossless, "/m/l.mkv", OutputContainer::webm, range,
          refused("WEBM cannot hold the H264 video (stream 0) and the FLAC audio (stream 1)",
                  "l.mkv", "MKV")},
-        {"a pair the installed release refuses", &lossless, "/m/l.mkv", OutputContainer::mp4, range,
-         refused("MP4 cannot hold the FLAC audio (stream 1)", "l.mkv", "MKV")},
+        {"a pair the installed release refuses", &lossless, "/m/l.mkv", OutputContainer::mov, range,
+         refused("MOV cannot hold the FLAC audio (stream 1)", "l.mkv", "MKV")},
+        {"a pair it writes when asked, as a split asks", &lossless, "/m/l.mkv",
+         OutputContainer::mp4, range, std::nullopt},
         {"a timecode track is written anew, so MP4 takes it", &timecoded, "/m/t.mp4", std::nullopt,
          atPoint, std::nullopt},
         {"any other data track goes into MOV only", &dataTrack, "/m/d.mov", OutputContainer::mkv,
@@ -460,8 +463,9 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
          "every stream unchanged. No output container can hold the PCM_BLURAY audio (stream 1). "
          "Remux \u201Cb.mov\u201D without it and split that."},
         {"streams that no one container holds together", &apart, "/m/t.mp4", std::nullopt, range,
-         "MP4 cannot hold the FLAC audio (stream 1) of \u201Ct.mp4\u201D, and a split copies every "
-         "stream unchanged. No output container can hold the FLAC audio (stream 1) together with "
+         "MP4 cannot hold the TRUEHD audio (stream 1) of \u201Ct.mp4\u201D, and a split copies "
+         "every "
+         "stream unchanged. No output container can hold the TRUEHD audio (stream 1) together with "
          "the other streams of \u201Ct.mp4\u201D. Remux it without that stream and split that."},
         {"cover art in WebM", &covered, "/m/c.mkv", OutputContainer::webm, range, std::nullopt,
          "The parts of \u201Cc.mkv\u201D leave out its cover art: WEBM holds none."},

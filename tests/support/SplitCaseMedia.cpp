@@ -2,6 +2,7 @@
 
 #include "support/TestMedia.h"
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,26 @@ Arguments pictures(int seconds, const std::string& size = "320x240") {
     return {"-f", "lavfi", "-i", "testsrc2=s=" + size + ":r=25:d=" + std::to_string(seconds)};
 }
 
+// A 40 ms beep at 1 kHz at every whole second over a quiet hum in the left channel, so that a
+// decoded part can be placed against its source and its sound against its pictures.
+Arguments beeps(int seconds, int sampleRate = 48000) {
+    const std::string beep = "0.5*sin(2*PI*1000*t)*lt(mod(t\\,1)\\,0.04)";
+    return {"-f", "lavfi", "-i",
+            "aevalsrc=exprs='" + beep + "+0.05*sin(2*PI*(100*t+20*t*t))|" + beep +
+                "':s=" + std::to_string(sampleRate) + ":d=" + std::to_string(seconds)};
+}
+
+// `second` written after `first` into `name` beside them, once per process.
+fs::path concatenated(const std::string& name, const fs::path& first, const fs::path& second) {
+    const fs::path file = first.parent_path() / name;
+    std::ofstream out(file, std::ios::binary);
+    for (const auto& piece : {first, second}) {
+        std::ifstream in(piece, std::ios::binary);
+        out << in.rdbuf();
+    }
+    return file;
+}
+
 Arguments joined(std::initializer_list<Arguments> parts) {
     Arguments all;
     for (const auto& part : parts) {
@@ -35,6 +56,8 @@ Arguments joined(std::initializer_list<Arguments> parts) {
 
 fs::path splitCaseFile(SplitCase which) {
     const Arguments videoAndAudio = {"-map", "0:v", "-map", "1:a"};
+    const Arguments h264 = {"-c:v",        "libx264", "-preset",       "veryfast", "-g",  "25",
+                            "-keyint_min", "25",      "-sc_threshold", "0",        "-bf", "2"};
     switch (which) {
         case SplitCase::vfr:
             return TestMedia::generate(
@@ -148,6 +171,47 @@ fs::path splitCaseFile(SplitCase which) {
             return TestMedia::generate("case-trimmed.mp4",
                                        {"-ss", "2.2", "-i", base.string(), "-c", "copy"});
         }
+        case SplitCase::mpeg1Program:
+            return TestMedia::generate(
+                "case-mpeg1.mpg",
+                joined({pictures(10, "352x288"),
+                        beeps(10, 44100),
+                        videoAndAudio,
+                        {"-c:v", "mpeg1video", "-b:v", "1150k", "-g", "12", "-bf", "2", "-c:a",
+                         "mp2", "-b:a", "224k", "-shortest", "-f", "mpeg"}}));
+        case SplitCase::chainedOgg: {
+            static const fs::path chained = concatenated(
+                "case-chained.ogg",
+                TestMedia::generate("case-chain-a.ogg",
+                                    joined({beeps(6), {"-c:a", "libvorbis", "-q:a", "3"}})),
+                TestMedia::generate("case-chain-b.ogg",
+                                    joined({beeps(8),
+                                            {"-c:a", "libvorbis", "-q:a", "3", "-serial_offset",
+                                             "1000", "-metadata", "title=Second"}})));
+            return chained;
+        }
+        case SplitCase::clockJump: {
+            const auto piece = [&](const std::string& name, const std::string& offset) {
+                return TestMedia::generate(
+                    name, joined({pictures(5),
+                                  beeps(5),
+                                  videoAndAudio,
+                                  h264,
+                                  {"-c:a", "ac3", "-b:a", "192k", "-shortest", "-f", "mpegts",
+                                   "-mpegts_m2ts_mode", "1", "-output_ts_offset", offset}}));
+            };
+            static const fs::path jump =
+                concatenated("case-jump.m2ts", piece("case-jump-a.m2ts", "10"),
+                             piece("case-jump-b.m2ts", "100"));
+            return jump;
+        }
+        case SplitCase::flacMp4:
+            return TestMedia::generate("case-flac.mp4",
+                                       joined({pictures(10),
+                                               beeps(10),
+                                               videoAndAudio,
+                                               h264,
+                                               {"-c:a", "flac", "-strict", "-2", "-shortest"}}));
     }
     return {};
 }

@@ -30,6 +30,15 @@ enum class SplitCase {
     // An MP4 whose edit list hides its first frames: a stream copy of a 12 s H.264 + AAC file
     // cut 2.2 s in (it shows from 2.2 s of the base; the keyframe before is at 2.0 s).
     trimmedMp4,
+    // Sources with a 1 kHz beep at every whole second, each a kind of file a split once got
+    // wrong: MPEG-1 video (open GOP 12, two B-frames) and MP2 in an MPEG-1 program stream (.mpg);
+    // two Vorbis streams one after the other in one Ogg file (6 s, then 8 s); two M2TS
+    // recordings of 5 s one after the other, the second's clock 85 s ahead (a capture that
+    // skipped); H.264 + FLAC in MP4.
+    mpeg1Program,
+    chainedOgg,
+    clockJump,
+    flacMp4,
 };
 
 // The case's source file, made on first use; a failure to make it fails the calling test.
