@@ -310,6 +310,35 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
     return arguments;
 }
 
+// A still picture (one over longer sound) goes into every part at its time 0 and lasts as long
+// as the part: its packet from before a cut is copied too, and moved to the cut.
+std::vector<std::string> stillPictureCut(const SplitRequest& request,
+                                         const SplitSourceLayout& layout, const SplitStream& stream,
+                                         const std::string& at, const SplitSpan& span,
+                                         const std::filesystem::path& output) {
+    std::vector<std::string> arguments;
+    std::string times;
+    if (span.subtitlesFrom) {
+        const std::string zero = formatCommandLineSeconds(*span.subtitlesFrom) + "/TB";
+        append(arguments, {"-copypriorss:" + at, "1"});
+        times = "pts=" + zero + ":dts=" + zero + ":";
+    }
+    const double start = std::max(request.startTime, layout.start);
+    const auto end = request.endTime   ? request.endTime
+                     : layout.duration ? std::optional(layout.start + *layout.duration)
+                                       : std::nullopt;
+    if (end && *end > start) {
+        times += "duration=" + formatCommandLineSeconds(*end - start) + "/TB";
+    }
+    if (!times.empty()) {
+        if (auto timeBase = muxerTimeBase(output, stream)) {
+            append(arguments, {"-time_base:" + at, *timeBase});
+        }
+        append(arguments, {"-bsf:" + at, "setts=" + times});
+    }
+    return arguments;
+}
+
 // The maps and per-stream options of a split's command, the streams that `only` names (all
 // when it is empty), and the attachments after them. Side files are inputs from
 // `firstSideInput` on: chapters, then each warm copy in the order of `files.warmCopies`.
@@ -370,6 +399,9 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
                     map = std::to_string(warmInput++) + ":0";
                     append(streams.options,
                            {"-map_metadata:s:" + at, "0:s:" + std::to_string(stream.index)});
+                } else if (request.stillPicture && stream.role == SplitStreamRole::video) {
+                    const auto still = stillPictureCut(request, layout, stream, at, span, output);
+                    streams.options.insert(streams.options.end(), still.begin(), still.end());
                 } else {
                     const auto cut =
                         splitTimedCut(stream, at, span, output, streams.writesMp3Header);

@@ -270,6 +270,14 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
             result.leadingPictures[shown[leading.keyframe]] = leading.count;
         }
         std::sort(result.packedKeyframes.begin(), result.packedKeyframes.end());
+        // A frame and more is longer than the picture lasts.
+        const double frame = pictures.size() == 1 ? last - first : 0;
+        if (frame > 0 && read.containerDuration &&
+            *read.containerDuration - origin > result.end + frame) {
+            result.stillPicture = true;
+            result.times.clear();
+            result.end = *read.containerDuration - origin;
+        }
         std::sort(result.times.begin(), result.times.end());
         result.times.erase(std::unique(result.times.begin(), result.times.end()),
                            result.times.end());

@@ -43,6 +43,9 @@ struct SplitKeyframes {
     // time of the B-frame it carries, and the keyframe is shown at its placeholder's, a frame
     // later. A cut's ffmpeg run names the packet's.
     std::map<double, double> packetTimes = {};
+    // The video is one picture over longer sound (a title card): the file is cut as its sound
+    // is, with no keyframes, and every part shows the picture.
+    bool stillPicture = false;
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;

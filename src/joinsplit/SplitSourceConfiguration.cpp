@@ -399,9 +399,12 @@ std::vector<ProcessingRequest> makeSplitRequests(const SplitSourceConfiguration&
         const auto fileTime = [&](double cut) {
             return keyframes ? keyframes->origin + keyframes->packetTime(cut) : cut;
         };
-        return SplitRequest{configuration.file, output, from ? fileTime(*from) : kFromBeginning,
+        return SplitRequest{configuration.file,
+                            output,
+                            from ? fileTime(*from) : kFromBeginning,
                             to ? std::optional(fileTime(*to)) : std::nullopt,
-                            keyframes ? framesBetween(*keyframes, from, to) : std::nullopt};
+                            keyframes ? framesBetween(*keyframes, from, to) : std::nullopt,
+                            keyframes && keyframes->stillPicture};
     };
     if (configuration.operationMode == SplitOperationMode::range) {
         return {part(outputs[0], plan.start, plan.end)};

@@ -54,6 +54,9 @@ struct SplitRequest {
     std::optional<double> endTime;  // none: to the end of the file
     // None when the source's frames were not counted; the written part is checked against it.
     std::optional<SplitFrameCount> frames = std::nullopt;
+    // The first video stream is one picture over longer sound (a title card): the part shows it
+    // from its start to its end, wherever the cut.
+    bool stillPicture = false;
 
     friend bool operator==(const SplitRequest&, const SplitRequest&) = default;
 };

@@ -190,6 +190,14 @@ fs::path splitCaseFile(SplitCase which) {
                                              "1000", "-metadata", "title=Second"}})));
             return chained;
         }
+        case SplitCase::onePicture:
+            return TestMedia::generate(
+                "case-oneframe.mp4",
+                joined(
+                    {{"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25:d=0.04"},
+                     beeps(10),
+                     videoAndAudio,
+                     {"-c:v", "libx264", "-preset", "veryfast", "-c:a", "aac", "-b:a", "128k"}}));
         case SplitCase::clockJump: {
             const auto piece = [&](const std::string& name, const std::string& offset) {
                 return TestMedia::generate(

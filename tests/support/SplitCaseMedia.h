@@ -32,11 +32,12 @@ enum class SplitCase {
     trimmedMp4,
     // Sources with a 1 kHz beep at every whole second, each a kind of file a split once got
     // wrong: MPEG-1 video (open GOP 12, two B-frames) and MP2 in an MPEG-1 program stream (.mpg);
-    // two Vorbis streams one after the other in one Ogg file (6 s, then 8 s); two M2TS
-    // recordings of 5 s one after the other, the second's clock 85 s ahead (a capture that
-    // skipped); H.264 + FLAC in MP4.
+    // two Vorbis streams one after the other in one Ogg file (6 s, then 8 s); one picture (a
+    // title card) over 10 s of AAC in MP4; two M2TS recordings of 5 s one after the other, the
+    // second's clock 85 s ahead (a capture that skipped); H.264 + FLAC in MP4.
     mpeg1Program,
     chainedOgg,
+    onePicture,
     clockJump,
     flacMp4,
 };
