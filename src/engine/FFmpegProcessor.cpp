@@ -18,6 +18,7 @@
 #include "engine/JoinLayoutCheck.h"
 #include "engine/Mp3Reservoir.h"
 #include "engine/OutputVerification.h"
+#include "engine/PackedPlaceholderFlags.h"
 #include "engine/PresentationTimes.h"
 #include "engine/ProcessorJobState.h"
 #include "engine/SafeFileReplacement.h"
@@ -207,6 +208,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
         // A copied FLAC header tells the whole source's length; no other part has one.
         if (lowercased(job.output.extension().string()) == ".flac") {
             writeSplitPartLength(run.workingOutput, job.output);
+        }
+        if (ran.splitSpan->packsPictures) {
+            clearSplitPartPlaceholders(run.workingOutput, job.output);
         }
         if (ran.splitSpan->startsAtCut) {
             // The audio read before the cut to warm its decoder is hidden from playback.

@@ -69,6 +69,8 @@ struct SplitPartSpan {
     double sourceDelay = 0;
     // Where the part's time 0 lies in its own timestamps (see splitPartZero).
     double zero = 0;
+    // Its video may pack B-frames (MPEG-4 Part 2): placeholders lose their keyframe mark first.
+    bool packsPictures = false;
     // Where those packets are, as the sentence about a wrong count ends.
     std::string packetsFrom = "its span has in the source";
 };

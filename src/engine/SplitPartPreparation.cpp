@@ -4,6 +4,7 @@
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/PresentationTimes.h"
 #include "engine/SplitPartWarmUp.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/CancellationError.h"
@@ -122,6 +123,7 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
     };
     const auto video = role(SplitStreamRole::video);
     span.hasVideo = video != layout.streams.end();
+    span.packsPictures = span.hasVideo && isPackedPlaceholder(video->codec, 1);
     if (split.endTime) {
         // Where the video ends is known only with its end keyframe read; audio ends at the cut.
         if (layout.videoEnd) {

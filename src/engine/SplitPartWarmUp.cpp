@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/Mp3Reservoir.h"
+#include "engine/PartFileBytes.h"
 #include "engine/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 
@@ -28,26 +29,6 @@ constexpr const char* kLameEncoders[] = {"LAME", "Lavc", "Lavf"};
 
 std::uint8_t byteAt(std::string_view bytes, std::size_t at) {
     return static_cast<std::uint8_t>(bytes[at]);
-}
-
-std::string readAt(std::fstream& stream, std::uint64_t offset, std::size_t size) {
-    std::string bytes(size, '\0');
-    stream.clear();
-    stream.seekg(static_cast<std::streamoff>(offset));
-    stream.read(bytes.data(), static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(stream.gcount(), 0)));
-    return bytes;
-}
-
-void writeAt(std::fstream& stream, std::uint64_t offset, std::string_view bytes,
-             const fs::path& file) {
-    stream.clear();
-    stream.seekp(static_cast<std::streamoff>(offset));
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!stream) {
-        throw fs::filesystem_error("cannot write the part's header", file,
-                                   std::make_error_code(std::errc::io_error));
-    }
 }
 
 std::fstream openForUpdate(const fs::path& file) {
@@ -155,12 +136,12 @@ struct OggPage {
 std::optional<OggPage> readOggPage(std::fstream& stream, std::uint64_t at) {
     OggPage page;
     page.at = at;
-    page.bytes = readAt(stream, at, 27);
+    page.bytes = readPartBytes(stream, at, 27);
     if (page.bytes.size() < 27 || page.bytes.compare(0, 4, "OggS") != 0) {
         return std::nullopt;
     }
     const std::size_t segments = byteAt(page.bytes, 26);
-    page.bytes += readAt(stream, at + 27, segments);
+    page.bytes += readPartBytes(stream, at + 27, segments);
     if (page.bytes.size() < 27 + segments) {
         return std::nullopt;
     }
@@ -169,7 +150,7 @@ std::optional<OggPage> readOggPage(std::fstream& stream, std::uint64_t at) {
         body += byteAt(page.bytes, 27 + i);
     }
     page.bodyAt = page.bytes.size();
-    page.bytes += readAt(stream, at + page.bytes.size(), body);
+    page.bytes += readPartBytes(stream, at + page.bytes.size(), body);
     if (page.bytes.size() < page.bodyAt + body) {
         return std::nullopt;
     }
@@ -243,16 +224,17 @@ void readOpusPage(OpusStream& opus, const OggPage& page, std::int64_t start) {
 void rewriteOggPage(std::fstream& stream, OggPage page, bool body, const fs::path& file) {
     putLittleEndian(page.bytes, 22, 0, 4);
     putLittleEndian(page.bytes, 22, oggCrc(page.bytes), 4);
-    writeAt(stream, page.at,
-            std::string_view(page.bytes).substr(0, body ? page.bytes.size() : page.bodyAt), file);
+    writePartBytes(stream, page.at,
+                   std::string_view(page.bytes).substr(0, body ? page.bytes.size() : page.bodyAt),
+                   file);
 }
 
 }  // namespace
 
 void writeMp3WarmUp(const fs::path& file, int frames) {
     std::fstream stream = openForUpdate(file);
-    const std::uint64_t offset = mp3FramesStart(readAt(stream, 0, 10));
-    std::string frame = readAt(stream, offset, 400);
+    const std::uint64_t offset = mp3FramesStart(readPartBytes(stream, 0, 10));
+    std::string frame = readPartBytes(stream, offset, 400);
     if (frame.size() < 4 || byteAt(frame, 0) != 0xFF || (byteAt(frame, 1) & 0xE0) != 0xE0) {
         return;
     }
@@ -287,7 +269,7 @@ void writeMp3WarmUp(const fs::path& file, int frames) {
     const std::uint16_t crc = lameCrc(std::string_view(frame).substr(0, lame + 34));
     frame[lame + 34] = static_cast<char>(crc >> 8);
     frame[lame + 35] = static_cast<char>(crc & 0xFF);
-    writeAt(stream, offset, std::string_view(frame).substr(0, lame + 36), file);
+    writePartBytes(stream, offset, std::string_view(frame).substr(0, lame + 36), file);
     stream.flush();
 }
 
