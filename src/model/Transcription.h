@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/ChapterMarker.h"
+#include "model/FileIdentity.h"
 #include "model/MediaStream.h"
 #include "model/OutputContainer.h"
 #include "model/SubtitleCue.h"
@@ -67,6 +68,8 @@ struct BatchTranscriptionSourceStatus {
 struct BatchTranscriptionSource {
     Uuid id;
     std::filesystem::path url;
+    // The file `url` led to when its streams were read (off the GUI thread); none before.
+    std::optional<FileIdentity> identity;
     std::vector<MediaStream> sourceStreams;
     std::vector<MediaStream> audioStreams;
     std::optional<double> mediaDuration;

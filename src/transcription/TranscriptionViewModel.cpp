@@ -242,6 +242,7 @@ void TranscriptionViewModel::inspectNext(std::stop_source task) {
                 inspection.streams = probe->inspectStreams(url, token);
                 inspection.chapters = probe->inspectChapters(url, token);
                 inspection.duration = probe->inspectDuration(url, token);
+                inspection.identity = fileIdentity(url);
                 return inspection;
             });
         },

@@ -342,26 +342,18 @@ int TranscriptionWorkspaceState::transcribedSourceCount() const {
 
 bool TranscriptionWorkspaceState::addSources(const std::vector<std::filesystem::path>& urls) {
     std::set<std::filesystem::path> knownPaths;
-    std::set<FileIdentity> knownFiles;
+    // By name only: asking the file system here would hold the window on a slow mount. A second
+    // name for a listed file goes once its inspection reads which file it is.
     for (const auto& existing : sources) {
         knownPaths.insert(standardizedPath(existing.url));
-        if (const auto identity = fileIdentity(existing.url)) {
-            knownFiles.insert(*identity);
-        }
     }
     std::vector<std::filesystem::path> added;
     for (const auto& url : urls) {
         if (url.empty() || url.extension().string().size() < 2) {
             continue;
         }
-        const auto path = standardizedPath(url);
-        const auto identity = fileIdentity(path);
-        if (knownPaths.contains(path) || (identity && knownFiles.contains(*identity))) {
+        if (!knownPaths.insert(standardizedPath(url)).second) {
             continue;
-        }
-        knownPaths.insert(path);
-        if (identity) {
-            knownFiles.insert(*identity);
         }
         added.push_back(url);
     }
@@ -463,8 +455,8 @@ bool TranscriptionWorkspaceState::removeSource(const Uuid& id) {
         std::find_if(sources.begin(), sources.end(), [&](const auto& s) { return s.id == id; });
     if (found != sources.end()) {
         // Opened again, a replaced file may be exported once more.
-        if (const auto identity = fileIdentity(found->url)) {
-            completedReplacements.erase(*identity);
+        if (found->identity) {
+            completedReplacements.erase(*found->identity);
         }
         sources.erase(found);
         sourceCueRevisions_.erase(id);
@@ -587,6 +579,13 @@ void TranscriptionWorkspaceState::applyInspection(const Uuid& id,
     if (!source) {
         return;
     }
+    if (inspection.identity && std::any_of(sources.begin(), sources.end(), [&](const auto& other) {
+            return other.id != id && other.identity == inspection.identity;
+        })) {
+        removeSource(id);  // another name for a file listed already
+        return;
+    }
+    source->identity = inspection.identity;
     source->sourceStreams = inspection.streams;
     source->audioStreams = audio;
     source->mediaDuration = inspection.duration;

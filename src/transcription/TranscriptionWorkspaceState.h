@@ -41,6 +41,7 @@ struct SourceInspection {
     std::vector<MediaStream> streams;
     std::vector<ChapterMarker> chapters;
     std::optional<double> duration;
+    std::optional<FileIdentity> identity;
 };
 
 // One position of a batch run that is to be transcribed.

@@ -14,9 +14,9 @@ class QWidget;
 namespace tavrolin {
 
 // Modal file dialogs shared by the workspaces. Each runs on the GUI thread and returns when the
-// dialog closes; a cancelled dialog gives an empty list or no value. The save and folder dialogs
-// (PathDialog) ask the file system nothing on the GUI thread: a slow or hung folder never holds
-// the window, and the page that writes checks the chosen name and folder after.
+// dialog closes; a cancelled dialog gives an empty list or no value. Every one is a PathDialog,
+// which asks the file system nothing on the GUI thread: a slow or hung folder never holds the
+// window, and the page that reads or writes checks the chosen files and folder after.
 
 std::vector<std::filesystem::path> chooseMediaFiles(bool allowsMultipleSelection,
                                                     QWidget* parent = nullptr);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -45,6 +46,21 @@ bool hasExtension(const fs::path& name, const std::vector<std::string>& extensio
 QString quoted(const fs::path& folder) {
     const fs::path name = folder.filename().empty() ? folder : folder.filename();
     return QStringLiteral("\u201C") + toQString(name) + QStringLiteral("\u201D");
+}
+
+// What a typed path names, asked off the GUI thread.
+enum class PathKind { missing, folder, file, other };
+
+PathKind kindOf(const fs::path& path) {
+    std::error_code error;
+    const auto status = fs::status(path, error);
+    if (error || !fs::exists(status)) {
+        return PathKind::missing;
+    }
+    if (fs::is_directory(status)) {
+        return PathKind::folder;
+    }
+    return fs::is_regular_file(status) ? PathKind::file : PathKind::other;
 }
 
 }  // namespace
@@ -209,7 +225,7 @@ void PathDialog::build() {
     name_ = new QLineEdit;
     name_->setObjectName(QStringLiteral("fileNameEdit"));
     const QString label =
-        mode_ == Mode::saveFile ? QStringLiteral("Name") : QStringLiteral("Folder");
+        mode_ == Mode::chooseFolder ? QStringLiteral("Folder") : QStringLiteral("Name");
     name_->setAccessibleName(label);
     // Completes from the folder as read, never by asking the file system.
     auto* completer = new QCompleter(entries_, name_);
@@ -228,10 +244,16 @@ void PathDialog::build() {
     connect(buttons, &QDialogButtonBox::accepted, this, &PathDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &PathDialog::reject);
     layout->addWidget(buttons);
-    if (mode_ == Mode::saveFile) {
+    if (mode_ != Mode::chooseFolder) {
         acceptButton_->setEnabled(false);
         connect(name_, &QLineEdit::textChanged, this,
                 [this](const QString& text) { acceptButton_->setEnabled(!text.isEmpty()); });
+    }
+    if (opens()) {
+        list_->setSelectionMode(mode_ == Mode::openFiles ? QAbstractItemView::ExtendedSelection
+                                                         : QAbstractItemView::SingleSelection);
+        connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &PathDialog::showSelection);
     }
 }
 
@@ -252,6 +274,10 @@ void PathDialog::setFolder(const fs::path& folder) {
     if (folder_.has_relative_path() && folder_.filename().empty()) {
         folder_ = folder_.parent_path();  // "a/b/" shows as "a/b"
     }
+    ++lookUp_;  // a name looked up in the folder left goes with it
+    lookingUp_ = false;
+    lookUpProblem_.clear();
+    selectionText_.clear();
     location_->setText(toQString(folder_));
     location_->setToolTip(plainToolTip(toQString(folder_)));
     entries_->setEntries({});
@@ -284,7 +310,9 @@ void PathDialog::showListing(std::uint64_t generation, FolderListing listing) {
 
 void PathDialog::updateStatus() {
     QString text;
-    if (problem_) {
+    if (!lookUpProblem_.isEmpty()) {
+        text = lookUpProblem_;
+    } else if (problem_) {
         text = quoted(folder_) + QStringLiteral(" could not be read (") +
                QString::fromStdString(*problem_) +
                QStringLiteral("). Choose another folder, or type a name.");
@@ -305,13 +333,15 @@ void PathDialog::entryActivated(int row) {
         }
         return;
     }
-    name_->setText(toQString(entry.name));
+    if (!opens() || name_->text() != selectionText_) {
+        name_->setText(toQString(entry.name));
+    }
     accept();
 }
 
 void PathDialog::entryChosen(int row) {
     const FolderEntry& entry = entries_->entry(row);
-    if (entry.isFolder == (mode_ == Mode::chooseFolder)) {
+    if (!opens() && entry.isFolder == (mode_ == Mode::chooseFolder)) {
         name_->setText(toQString(entry.name));
     }
 }
@@ -323,17 +353,122 @@ void PathDialog::selectName(const QString& name) {
 }
 
 std::optional<fs::path> PathDialog::chosen() const {
-    return result() == QDialog::Accepted ? chosen_ : std::nullopt;
+    if (result() != QDialog::Accepted || chosen_.empty()) {
+        return std::nullopt;
+    }
+    return chosen_.front();
+}
+
+std::vector<fs::path> PathDialog::chosenFiles() const {
+    return result() == QDialog::Accepted ? chosen_ : std::vector<fs::path>{};
+}
+
+std::vector<fs::path> PathDialog::selectedFiles() const {
+    QModelIndexList rows = list_->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());  // in the order shown
+    std::vector<fs::path> files;
+    for (const QModelIndex& row : rows) {
+        const FolderEntry& entry = entries_->entry(row.row());
+        if (!entry.isFolder) {
+            files.push_back(folder_ / entry.name);
+        }
+    }
+    return files;
+}
+
+// The selected files' names stand in the name field, several each in quotes; while the field
+// holds what the selection put there, the selection is what is taken, so '"' in a name never
+// splits it.
+void PathDialog::showSelection() {
+    QStringList names;
+    for (const fs::path& file : selectedFiles()) {
+        names << toQString(file.filename());
+    }
+    if (names.isEmpty()) {
+        return;
+    }
+    selectionText_ =
+        names.size() == 1
+            ? names.front()
+            : QStringLiteral("\"") + names.join(QStringLiteral("\" \"")) + QStringLiteral("\"");
+    name_->setText(selectionText_);
+}
+
+void PathDialog::take(std::vector<fs::path> files) {
+    chosen_ = std::move(files);
+    QDialog::accept();
+}
+
+// A typed name the reading lists is known; any other is looked up on a thread of its own, and
+// the dialog goes on serving meanwhile.
+void PathDialog::open(const fs::path& path) {
+    if (path.parent_path() == folder_ && !reading_) {
+        for (int row = 0; row < entries_->rowCount(); ++row) {
+            const FolderEntry& entry = entries_->entry(row);
+            if (entry.name == path.filename().string()) {
+                if (entry.isFolder) {
+                    setFolder(path);
+                    name_->clear();
+                } else {
+                    take({path});
+                }
+                return;
+            }
+        }
+    }
+    const std::uint64_t generation = ++lookUp_;
+    lookUpProblem_.clear();
+    lookingUp_ = true;
+    const bool started = work_->start([this, generation, path] {
+        return [this, generation, path, kind = kindOf(path)] {
+            showLookUp(generation, path, static_cast<int>(kind));
+        };
+    });
+    if (!started) {
+        lookingUp_ = false;
+        lookUpProblem_ = QStringLiteral("Tavrolin could not look for the file now. Try again.");
+        updateStatus();
+    }
+}
+
+void PathDialog::showLookUp(std::uint64_t generation, const fs::path& path, int kind) {
+    if (generation != lookUp_) {
+        return;  // another name typed, or another folder shown, meanwhile
+    }
+    lookingUp_ = false;
+    switch (static_cast<PathKind>(kind)) {
+        case PathKind::folder:
+            setFolder(path);
+            name_->clear();
+            return;
+        case PathKind::file:
+            take({path});
+            return;
+        case PathKind::missing:
+            lookUpProblem_ = QStringLiteral("There is no ") + quoted(path) +
+                             QStringLiteral(" in ") + quoted(path.parent_path()) +
+                             QStringLiteral(". Choose a file from the list, or check the name.");
+            break;
+        case PathKind::other:
+            lookUpProblem_ =
+                quoted(path) + QStringLiteral(" is not a file. Choose a file from the list.");
+            break;
+    }
+    updateStatus();
 }
 
 void PathDialog::accept() {
     const QString typed = name_->text();
-    if (typed.isEmpty()) {
-        if (mode_ == Mode::saveFile) {
+    if (opens() && !typed.isEmpty() && typed == selectionText_) {
+        if (auto files = selectedFiles(); !files.empty()) {
+            take(std::move(files));
             return;
         }
-        chosen_ = folder_;
-        QDialog::accept();
+    }
+    if (typed.isEmpty()) {
+        if (mode_ == Mode::chooseFolder) {
+            take({folder_});
+        }
         return;
     }
     const TypedSavePath path = typedSavePath(folder_, typed, toPath(QDir::homePath()),
@@ -341,10 +476,11 @@ void PathDialog::accept() {
     if (path.opensFolder) {
         setFolder(path.path);
         name_->clear();
-        return;
+    } else if (opens()) {
+        open(path.path);
+    } else {
+        take({path.path});
     }
-    chosen_ = path.path;
-    QDialog::accept();
 }
 
 }  // namespace tavrolin

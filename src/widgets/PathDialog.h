@@ -49,17 +49,19 @@ struct TypedSavePath {
 TypedSavePath typedSavePath(const std::filesystem::path& folder, const QString& typed,
                             const std::filesystem::path& home, const QString& defaultSuffix);
 
-// Chooses where to save a file, or which folder to use, without one file-system call on the GUI
-// thread: the shown folder is read on a thread of its own (a hung mount shows "Reading…" and
-// leaves the window serving), the name field completes from that reading only, and a typed name
-// is taken as it stands. Whether the folder takes the file, and whether the name exists, the
-// page that writes asks off the GUI thread after. GUI thread only; a reading still blocked when
-// the dialog goes is abandoned.
+// Chooses files to open, where to save a file, or which folder to use, without one file-system
+// call on the GUI thread: the shown folder is read on a thread of its own (a hung mount shows
+// "Reading…" and leaves the window serving), the name field completes from that reading only.
+// A name typed to save is taken as it stands: whether the folder takes the file, and whether the
+// name exists, the page that writes asks off the GUI thread after. A name typed to open is one
+// file, '"' and all; when the reading does not list it, whether it is a file or a folder to open
+// is asked on a thread of its own. GUI thread only; work still blocked when the dialog goes is
+// abandoned.
 class PathDialog : public QDialog {
     Q_OBJECT
 
   public:
-    enum class Mode { saveFile, chooseFolder };
+    enum class Mode { saveFile, chooseFolder, openFile, openFiles };
 
     explicit PathDialog(Mode mode, QWidget* parent = nullptr);
     ~PathDialog() override;
@@ -79,8 +81,12 @@ class PathDialog : public QDialog {
     // Puts `name` in the name field with its stem selected.
     void selectName(const QString& name);
     bool isReading() const { return reading_; }
-    // The file or folder chosen, once accepted.
+    // Whether a typed name is being looked up.
+    bool isLookingUp() const { return lookingUp_; }
+    // The file or folder chosen, once accepted (the first, when several files were).
     std::optional<std::filesystem::path> chosen() const;
+    // Every file chosen to open, in the order shown, once accepted.
+    std::vector<std::filesystem::path> chosenFiles() const;
 
     // Takes the typed name (in save mode a name is needed; in folder mode an empty field
     // chooses the folder shown). A name ending in "/" opens that folder instead.
@@ -95,12 +101,24 @@ class PathDialog : public QDialog {
     void entryActivated(int row);
     void entryChosen(int row);
     void updateStatus();
+    bool opens() const { return mode_ == Mode::openFile || mode_ == Mode::openFiles; }
+    void showSelection();
+    std::vector<std::filesystem::path> selectedFiles() const;
+    void open(const std::filesystem::path& path);
+    void showLookUp(std::uint64_t generation, const std::filesystem::path& path, int kind);
+    void take(std::vector<std::filesystem::path> files);
 
     Mode mode_;
     QString defaultSuffix_;
     std::vector<std::string> extensions_;
     std::filesystem::path folder_;
-    std::optional<std::filesystem::path> chosen_;
+    std::vector<std::filesystem::path> chosen_;
+    // What the selection put in the name field, while it stands there.
+    QString selectionText_;
+    // The typed path being looked up, with its lookup's generation.
+    std::uint64_t lookUp_ = 0;
+    QString lookUpProblem_;
+    bool lookingUp_ = false;
     std::uint64_t generation_ = 0;
     bool reading_ = false;
     std::optional<std::string> problem_;

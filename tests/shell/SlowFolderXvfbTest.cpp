@@ -1,8 +1,9 @@
 // A folder that answers each file-system call after a second (a slow network mount) never
-// holds the application's real window: typing a name into a save dialog there, or choosing a
-// subfolder in a folder dialog, leaves the event loop serving between keys, the dialogs ask the
-// folder nothing on the GUI thread, and the page's own check queues the job (or shows the
-// folder) once the folder has answered.
+// holds the application's real window: typing a name into a save dialog there, choosing a
+// subfolder in a folder dialog, or opening the folder and a file in it from any page's Add
+// Files…, leaves the event loop serving between keys, the dialogs ask the folder nothing on the
+// GUI thread, and the page queues the job, shows the folder or adds the file once the folder has
+// answered.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -14,13 +15,17 @@
 #include <utility>
 
 #include "remux/RemuxTestSupport.h"
+#include "remux/RemuxView.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
 #include "support/SlowFolder.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "support/XvfbChild.h"
+#include "transcription/TranscriptionView.h"
+#include "transcription/TranscriptionViewModel.h"
 #include "widgets/ElidedLabel.h"
+#include "widgets/FileRowList.h"
 #include "widgets/PathDialog.h"
 
 using namespace tavrolin;
@@ -52,8 +57,8 @@ struct LongestStall {
     qint64 stop() { return std::exchange(longest, -1); }
 };
 
-// Types `text` into the next path dialog's name field one key per turn, as a person types, then
-// presses Return.
+// Types `text` into the next path dialog's name field one key per turn, as a person types, a
+// line break pressing Return, then presses Return.
 void typeIntoNextDialog(const QString& text) {
     auto* typist = new QTimer;
     auto typed = std::make_shared<int>(-1);
@@ -63,11 +68,19 @@ void typeIntoNextDialog(const QString& text) {
             return;
         }
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (dialog->isLookingUp()) {
+            return;  // a person waits for the folder typed to open
+        }
         if (*typed < 0) {
             name->selectAll();
             QTest::keyClick(name, Qt::Key_Backspace);
         } else if (*typed < text.size()) {
-            QTest::keyClick(name, text.at(*typed).toLatin1());
+            const char key = text.at(*typed).toLatin1();
+            if (key == '\n') {
+                QTest::keyClick(name, Qt::Key_Return);
+            } else {
+                QTest::keyClick(name, key);
+            }
         } else {
             typist->deleteLater();
             QTest::keyClick(name, Qt::Key_Return);
@@ -91,6 +104,8 @@ TEST(SlowFolderWindow, DialogsChild) {
     const auto& media = tavtest::TestMedia::shared();
     fs::copy_file(media.mp4ClipA, slow / "a.mp4");
     fs::copy_file(media.mp4ClipB, slow / "b.mp4");
+    fs::copy_file(media.mp4ClipA, slow / "c.mp4");
+    fs::copy_file(media.mp4ClipB, slow / "d.mp4");
     TavrolinApp app(tavtest::appConfiguration(slow));
     MainWindow* window = app.mainWindow();
     ASSERT_TRUE(tavtest::showActive(window));
@@ -100,6 +115,24 @@ TEST(SlowFolderWindow, DialogsChild) {
     };
     root->select(WorkspaceSection::split);
     ASSERT_TRUE(root->handleDrop({tavtest::urlOf(slow / "a.mp4")}));
+    // Whether a page lists the file named on the last line typed.
+    const auto holds = [&](WorkspaceSection section, const QString& typed) {
+        const fs::path file = slow / typed.section(u'\n', -1).toStdString();
+        QWidget* view = page(section);
+        if (auto* remux = dynamic_cast<RemuxView*>(view)) {
+            return remux->cardFor(file) != nullptr;
+        }
+        if (auto* transcribe = dynamic_cast<TranscriptionView*>(view)) {
+            const auto& sources = transcribe->viewModel().state().sources;
+            return std::any_of(sources.begin(), sources.end(),
+                               [&](const auto& source) { return source.url == file; });
+        }
+        const auto lists = view->findChildren<FileRowList*>();
+        return std::any_of(lists.begin(), lists.end(), [&](const FileRowList* list) {
+            return std::find(list->files().begin(), list->files().end(), file) !=
+                   list->files().end();
+        });
+    };
 
     struct Row {
         const char* name;
@@ -111,7 +144,7 @@ TEST(SlowFolderWindow, DialogsChild) {
         // Before each round, with the folder quick.
         std::function<void()> setUp;
     };
-    const std::vector<Row> rows{
+    std::vector<Row> rows{
         {"save dialog", WorkspaceSection::join, "queueButton", "outA/x.mp4", "outC/x.mp4",
          [&](const QString& typed) {
              const auto& jobs = app.queue().jobs();
@@ -132,9 +165,20 @@ TEST(SlowFolderWindow, DialogsChild) {
          },
          [] {}},
     };
+    // Add Files… on every page: the folder's path typed, then a name in it.
+    for (const auto& [section, button] : std::vector<std::pair<WorkspaceSection, const char*>>{
+             {WorkspaceSection::remux, "addFilesButton"},
+             {WorkspaceSection::join, "addFilesButton"},
+             {WorkspaceSection::split, "addFile"},
+             {WorkspaceSection::transcribe, "addFiles"},
+             {WorkspaceSection::rename, "addFilesButton"}}) {
+        rows.push_back({"open dialog", section, button, "slow\nc.mp4", "slow\nd.mp4",
+                        [&, section](const QString& typed) { return holds(section, typed); },
+                        [] {}});
+    }
     LongestStall stall;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(std::string(row.name) + " on " + std::string(rawValue(row.section)));
         root->select(row.section);
         auto* pressed = page(row.section)->findChild<QPushButton*>(QString::fromLatin1(row.button));
         qint64 quick = 0;

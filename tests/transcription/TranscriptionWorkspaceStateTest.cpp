@@ -68,7 +68,8 @@ struct Workspace {
                                     stream(1, MediaStreamKind::audio, "aac", "eng", true),
                                     stream(2, MediaStreamKind::subtitle, "subrip", "eng")},
                                    {},
-                                   3.0});
+                                   3.0,
+                                   {}});
             ids.push_back(next->first);
         }
         return ids;
@@ -99,6 +100,11 @@ TEST(TranscriptionWorkspaceState, AddsFilesOnceByPathAndByInodeAndPicksTheirCont
     EXPECT_FALSE(w.state.addSources({w.folder / "folder", w.folder / "noextension"}));
     EXPECT_TRUE(w.state.addSources({mov, w.folder / "." / "Talk.MOV", avi, w.folder / "same.mp4"}));
     EXPECT_FALSE(w.state.addSources({mov}));
+    // A second name for a listed file goes once its inspection reads which file it is.
+    ASSERT_EQ(w.state.sources.size(), 3u);
+    while (const auto next = w.state.beginNextInspection()) {
+        w.state.applyInspection(next->first, {{}, {}, 2.0, fileIdentity(next->second)});
+    }
     ASSERT_EQ(w.state.sources.size(), 2u);
     EXPECT_EQ(w.state.sources[0].mediaOutputContainer, OutputContainer::mov);
     EXPECT_EQ(w.state.sources[1].mediaOutputContainer, OutputContainer::mkv);
@@ -250,7 +256,7 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
         const auto next = w.state.beginNextInspection();
         ASSERT_TRUE(next);
         EXPECT_EQ(w.state.sources[0].status.kind, Kind::inspecting);
-        w.state.applyInspection(next->first, {row.streams, {}, 2.0});
+        w.state.applyInspection(next->first, {row.streams, {}, 2.0, {}});
         const auto& source = w.state.sources[0];
         EXPECT_EQ(source.selectedAudioStreamIndex, row.expectedIndex);
         EXPECT_EQ(w.state.selectedAudioStreamIndex(), row.expectedIndex);
@@ -281,12 +287,12 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
         w.state.applyCapabilityResult({usAndAu, std::nullopt});
         const auto file = touch(w.folder / "a.mkv");
         w.state.addSources({file});
-        w.state.applyInspection(w.state.beginNextInspection()->first, {twoTracks, {}, 2.0});
+        w.state.applyInspection(w.state.beginNextInspection()->first, {twoTracks, {}, 2.0, {}});
         w.state.setSelectedAudioStreamIndex(0);
         w.state.setSelectedLocaleIdentifier("en-AU");
         w.state.setCues(cuesAt({1}));
         w.state.markForInspection(file);
-        w.state.applyInspection(w.state.beginNextInspection()->first, {streams, {}, 2.0});
+        w.state.applyInspection(w.state.beginNextInspection()->first, {streams, {}, 2.0, {}});
         EXPECT_EQ(w.state.selectedAudioStreamIndex(), keeps ? 0 : 1);
         EXPECT_EQ(w.state.selectedLocaleIdentifier(), keeps ? "en-AU" : "en-US");
         EXPECT_EQ(w.state.cues(), cuesAt({1}));

@@ -11,7 +11,6 @@
 #include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QDebug>
-#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
