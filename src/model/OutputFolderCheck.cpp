@@ -23,6 +23,11 @@ std::string firstFreeName(const std::string& stem, const std::string& extension,
     return name;
 }
 
+std::string folderNotAnsweringText(const fs::path& folder) {
+    return "The folder " + quotedName(folder) +
+           " does not answer. Choose another folder, or try again once it answers.";
+}
+
 bool isWriteCheckName(std::string_view name) {
     const auto rest = textAfterPrefixedUuid(name, writeCheckPrefix);
     return rest && rest->empty();

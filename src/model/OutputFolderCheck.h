@@ -14,6 +14,9 @@ inline constexpr std::string_view writeCheckPrefix = ".tavrolin-write-check-";
 // What a page shows where the folder's problem would be while a check takes long.
 inline constexpr std::string_view checkingFolderText = "Checking the folder\u2026";
 
+// What a page shows for a folder whose check has had no answer for a while (a hung mount).
+std::string folderNotAnsweringText(const std::filesystem::path& folder);
+
 // Whether new files can be made in an output folder. Asked by creating a hidden probe file
 // (".tavrolin-write-check-<UUID>") and removing it at once, the one question that answers for
 // read-only mounts, permission bits, ACLs and root alike. Probes that an earlier check left

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "engine/FileOperations.h"
 #include "model/OutputFolderCheck.h"
@@ -13,17 +15,41 @@ namespace tavrolin {
 
 namespace fs = std::filesystem;
 
+struct OutputFolderChecker::Progress {
+    using Clock = std::chrono::steady_clock;
+
+    std::atomic<Clock::rep> lastAnswer{Clock::now().time_since_epoch().count()};
+    std::mutex mutex;
+    fs::path folder;
+
+    void reach(const fs::path& next) {
+        lastAnswer = Clock::now().time_since_epoch().count();
+        const std::lock_guard lock(mutex);
+        folder = next;
+    }
+    bool silentFor(std::chrono::seconds span) const {
+        return Clock::now() - Clock::time_point(Clock::duration(lastAnswer.load())) >= span;
+    }
+    fs::path reached() {
+        const std::lock_guard lock(mutex);
+        return folder;
+    }
+};
+
 namespace {
 
 OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& probe,
-                                          const OutputFolderChecker::Question& question) {
+                                          const OutputFolderChecker::Question& question,
+                                          OutputFolderChecker::Progress& progress) {
     OutputFolderChecker::Findings findings;
     for (const auto& folder : question.folders) {
+        progress.reach(folder);
         if ((findings.problem = probe(folder))) {
             break;
         }
     }
     for (const auto& file : question.files) {
+        progress.reach(file.parent_path());
         if (nameExists(file)) {
             findings.existing.insert(file);
         }
@@ -32,6 +58,7 @@ OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& prob
         }
     }
     if (const auto& search = question.freeName) {
+        progress.reach(search->folder);
         findings.freeName =
             search->folder /
             firstFreeName(search->stem, search->extension, [&](const std::string& name) {
@@ -57,13 +84,15 @@ OutputFolderChecker::OutputFolderChecker(QObject* parent)
             emit changed();
         }
     });
+    watch_.setInterval(std::chrono::milliseconds(250));
+    connect(&watch_, &QTimer::timeout, this, &OutputFolderChecker::watch);
     // Files may have come or gone while the user was in another window (an existing output
     // moved away): the answer is asked for again on coming back. Not while a check runs, so a
     // hung folder is asked once.
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(application, &QGuiApplication::applicationStateChanged, this,
                 [this](Qt::ApplicationState state) {
-                    if (state == Qt::ApplicationActive && question_ && !checking_) {
+                    if (state == Qt::ApplicationActive && question_ && !running_) {
                         ask(*question_, true);
                     }
                 });
@@ -83,19 +112,28 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
     question_ = question;
     then_ = std::move(then);
     checking_ = true;
+    running_ = true;
+    progress_ = std::make_shared<Progress>();
+    if (!question.folders.empty()) {
+        progress_->reach(question.folders.front());
+    } else if (!question.files.empty()) {
+        progress_->reach(question.files.front().parent_path());
+    } else if (question.freeName) {
+        progress_->reach(question.freeName->folder);
+    }
     showChecking_.start();
-    const bool started =
-        work_->start([this, probe = probe_, question = std::move(question), generation] {
-            Findings findings;
-            try {
-                findings = findingsFor(probe, question);
-            } catch (const std::exception& error) {
-                findings.problem = error.what();
-            }
-            return [this, generation, findings = std::move(findings)] {
-                deliver(generation, findings);
-            };
-        });
+    watch_.start();
+    const bool started = work_->start([this, probe = probe_, question = std::move(question),
+                                       generation, progress = progress_] {
+        Findings findings;
+        try {
+            findings = findingsFor(probe, question, *progress);
+        } catch (const std::exception& error) {
+            findings.problem = error.what();
+        }
+        return
+            [this, generation, findings = std::move(findings)] { deliver(generation, findings); };
+    });
     if (!started) {
         // No thread to be had: the folder's question stays open, and the action says why.
         QMetaObject::invokeMethod(
@@ -116,7 +154,9 @@ void OutputFolderChecker::deliver(std::uint64_t generation, const Findings& find
         return;
     }
     checking_ = false;
+    running_ = false;
     showChecking_.stop();
+    watch_.stop();
     problem_ = findings.problem;
     existing_ = findings.existing;
     identities_ = findings.identities;
@@ -124,6 +164,27 @@ void OutputFolderChecker::deliver(std::uint64_t generation, const Findings& find
     const Reply then = std::exchange(then_, {});
     if (then) {
         then(findings);
+    }
+    emit changed();
+}
+
+// A folder silent for long is a hung mount: the check is answered with that, and its reply
+// runs with it, so no action waits for good. Its thread, still out, may answer later.
+void OutputFolderChecker::watch() {
+    if (!checking_) {
+        watch_.stop();
+        return;
+    }
+    if (!progress_->silentFor(notAnsweringAfter)) {
+        return;
+    }
+    watch_.stop();
+    checking_ = false;
+    showChecking_.stop();
+    problem_ = folderNotAnsweringText(progress_->reached());
+    const Reply then = std::exchange(then_, {});
+    if (then) {
+        then(Findings{problem_, {}, {}, {}});
     }
     emit changed();
 }
@@ -151,11 +212,13 @@ void OutputFolderChecker::reset() {
     ++generation_;
     question_.reset();
     checking_ = false;
+    running_ = false;
     problem_.reset();
     existing_.clear();
     identities_.clear();
     then_ = {};
     showChecking_.stop();
+    watch_.stop();
 }
 
 }  // namespace tavrolin

@@ -25,9 +25,11 @@ namespace tavrolin {
 // asked, so the page's getters read it without touching the disk: a stalled mount never holds
 // the window. A newer question or reset() drops the answer of an older one. While a check runs,
 // actions that need the answer wait (`isChecking`); one that takes long shows
-// `checkingFolderText` as the problem. The last question is asked again whenever the
-// application becomes active, so an answer follows what changed in other windows. GUI thread
-// only.
+// `checkingFolderText` as the problem, and one where a folder has given no answer for
+// `notAnsweringAfter` is answered with `folderNotAnsweringText` (a hung mount), so that nothing
+// waits on it for good; should the folder answer later, that answer replaces it. The last
+// question is asked again whenever the application becomes active, so an answer follows what
+// changed in other windows. GUI thread only.
 // Each check runs on a thread of its own (BlockingFileWork): the destructor never waits, and a
 // check still blocked is abandoned with its answer dropped.
 class OutputFolderChecker : public QObject {
@@ -67,6 +69,8 @@ class OutputFolderChecker : public QObject {
 
     // How long a check runs before it shows as one.
     static constexpr std::chrono::milliseconds showCheckingAfter{300};
+    // How long a folder may give no answer before the check says it does not answer.
+    static constexpr std::chrono::seconds notAnsweringAfter{5};
 
     explicit OutputFolderChecker(QObject* parent = nullptr);
     ~OutputFolderChecker() override;
@@ -96,16 +100,24 @@ class OutputFolderChecker : public QObject {
 
     void setProbe(Probe probe) { probe_ = std::move(probe); }
 
+    // Where a running check is, and when it last got an answer; shared with its thread.
+    struct Progress;
+
   signals:
     // An answer arrived, or a running check began to show.
     void changed();
 
   private:
     void deliver(std::uint64_t generation, const Findings& findings);
+    void watch();
 
     Probe probe_;
     std::optional<Question> question_;
     bool checking_ = false;
+    // The current question's thread has not answered yet (it may after it was given up).
+    bool running_ = false;
+    std::shared_ptr<Progress> progress_;
+    QTimer watch_;
     std::optional<std::string> problem_;
     std::set<std::filesystem::path> existing_;
     std::map<std::filesystem::path, FileIdentity> identities_;

@@ -24,6 +24,7 @@
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -247,4 +248,49 @@ TEST(OutputFolderStall, EveryPageQueuesOnceAStalledCheckAnswers) {
     EXPECT_TRUE(std::any_of(queue.jobs().begin(), queue.jobs().end(), [&](const auto& job) {
         return job.request.output() == folder / "j.mp4";
     })) << "the name typed in the dialog, with the container's extension";
+}
+
+// A hung folder holds no control for good: Transcribe's Export SRT… there says after a while
+// that the folder does not answer and frees the exports; another folder chosen then exports.
+TEST(OutputFolderStall, AFolderThatDoesNotAnswerFreesTranscribesExports) {
+    tavtest::prepareRemuxTest();
+    tavtest::TempDir folder;
+    const fs::path hung = folder / "hung";
+    fs::create_directories(hung);
+    auto gate = std::make_shared<Gate>(std::chrono::seconds(60));
+    JobQueueViewModel queue(std::make_shared<tavtest::IdleProcessor>());
+    fs::path chosen = hung / "talk.srt";
+    TranscriptionViewModel transcribe(
+        TranscriptionViewModel::Services{
+            tavtest::realProbe(), std::make_shared<tavtest::NoTranscriber>(),
+            std::make_shared<tavtest::NoSummaries>(), std::make_shared<SubtitleFileExporter>(),
+            std::make_shared<InMemoryPreferencesStore>()},
+        queue, TranscriptionViewModel::Panels{{}, [&](const auto&, auto, const auto&) {
+                                                  return std::optional(chosen);
+                                              }});
+    transcribe.setOutputFolderProbe([gate, hung](const fs::path& checked) {
+        if (checked == hung) {
+            gate->pass();
+        }
+        return outputFolderProblem(checked);
+    });
+    transcribe.addSources(
+        {tavtest::copyMedia(tavtest::TestMedia::shared().matroska, folder, "t.mkv")});
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !transcribe.isInspecting(); }));
+    transcribe.setCues({{1, 0.2, 0.9, "hello", {}}});
+
+    transcribe.exportSubtitles();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return gate->waiting() == 1; }));
+    EXPECT_TRUE(transcribe.isCheckingOutputFolder());
+    ASSERT_TRUE(tavtest::waitUntil(
+        [&] { return transcribe.state().errorMessage == folderNotAnsweringText(hung); }, 60s));
+    EXPECT_FALSE(transcribe.isCheckingOutputFolder());
+    EXPECT_EQ(gate->waiting(), 1) << "the folder still hangs";
+
+    chosen = folder / "talk.srt";
+    transcribe.exportSubtitles();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return fs::exists(folder / "talk.srt"); }, 60s));
+    EXPECT_TRUE(tavtest::waitUntil(
+        [&] { return transcribe.state().message == std::string("Exported talk.srt."); }));
+    gate->set(true);
 }
