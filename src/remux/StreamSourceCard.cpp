@@ -19,6 +19,7 @@
 #include "widgets/RetiredWidget.h"
 #include "widgets/SymbolIcons.h"
 #include "widgets/TabOrder.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
@@ -256,12 +257,12 @@ void StreamSourceCard::rebuildContent() {
         symbol->setPixmap(
             remuxSymbolPixmap(QStringLiteral("exclamationmark.triangle.fill"), tint::orange(), 16));
         row->addWidget(symbol, 0, Qt::AlignTop);
-        auto* message = new QLabel(qt(failed->message));
+        // A long file name in it neither widens the card nor pushes its buttons off the page.
+        auto* message = new WrappingLabel(qt(failed->message));
         message->setObjectName(QStringLiteral("failedMessage"));
-        message->setTextFormat(Qt::PlainText);
-        message->setWordWrap(true);
         message->setFont(fontFor(TextStyle::callout));
-        message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        message->setMaximumLineCount(4);
+        message->setToolTip(plainToolTip(message->text()));
         row->addWidget(message, 1);
         if (failed->retryMayHelp) {
             auto* retry = new QPushButton(QStringLiteral("Try Again"));

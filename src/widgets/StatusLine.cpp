@@ -5,11 +5,12 @@
 
 #include "widgets/AppStyle.h"
 #include "widgets/RemuxSymbols.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
 StatusLine::StatusLine(const QString& name, QWidget* parent)
-    : QWidget(parent), icon_(new QLabel), text_(new QLabel) {
+    : QWidget(parent), icon_(new QLabel), text_(new WrappingLabel) {
     setObjectName(name);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -17,8 +18,9 @@ StatusLine::StatusLine(const QString& name, QWidget* parent)
     icon_->setObjectName(QStringLiteral("icon"));
     row->addWidget(icon_, 0, Qt::AlignTop);
     text_->setObjectName(QStringLiteral("text"));
-    text_->setTextFormat(Qt::PlainText);
-    text_->setWordWrap(true);
+    // A long file name in the sentence wraps inside the column; past four lines the sentence
+    // is elided, whole in the tooltip.
+    text_->setMaximumLineCount(4);
     text_->setFont(fontFor(TextStyle::caption));
     row->addWidget(text_, 1);
     hide();
@@ -33,6 +35,7 @@ void StatusLine::setStatus(const std::optional<std::string>& text, const QString
     const QString shown = QString::fromStdString(*text);
     if (text_->text() != shown) {
         text_->setText(shown);
+        text_->setToolTip(plainToolTip(shown));
     }
     if (property("symbol").toString() != symbol || property("color").value<QColor>() != color) {
         setProperty("symbol", symbol);

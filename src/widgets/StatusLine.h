@@ -10,6 +10,8 @@ class QLabel;
 
 namespace tavrolin {
 
+class WrappingLabel;
+
 // One status sentence in the caption font after a tinted symbol, hidden while there is no
 // sentence. The text is plain (it may name files). The row carries the shown symbol and colour
 // as the properties "symbol" and "color". GUI thread only.
@@ -26,7 +28,7 @@ class StatusLine : public QWidget {
 
   private:
     QLabel* icon_;
-    QLabel* text_;
+    WrappingLabel* text_;
 };
 
 }  // namespace tavrolin

@@ -29,6 +29,8 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_REMUX_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_REMUX_XVFB_FOLDER";
+// A file that is no media, under a name of 250 bytes: its refusal keeps to the column.
+const std::string noiseName = "noise " + std::string(240, 'x') + ".mkv";
 
 }  // namespace
 
@@ -42,7 +44,7 @@ TEST(RemuxWindow, Child) {
     const fs::path folder = qEnvironmentVariable(folderVariable).toStdString();
     const auto first = folder / "first.mkv";
     const auto second = folder / "second.mkv";
-    const auto noise = folder / "noise.mkv";
+    const auto noise = folder / noiseName;
 
     TavrolinApp app(tavtest::appConfiguration(folder));
     MainWindow* window = app.mainWindow();
@@ -131,7 +133,7 @@ TEST(RemuxWindow, DropUntickAndRemuxNow) {
     tavtest::TempDir folder;
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");
-    tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, "noise.mkv");
+    tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, noiseName);
     QProcessEnvironment environment;
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
     environment.insert(
