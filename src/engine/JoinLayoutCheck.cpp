@@ -76,47 +76,120 @@ std::string turn(std::optional<int> rotation) {
     return rotation ? "turned " + std::to_string(*rotation) + "\u00B0 clockwise" : "upright";
 }
 
+// A stream as the Remux review names it: "#0 Video stream 0".
+std::string streamName(const MediaStream& stream) {
+    return "#" + std::to_string(stream.index) + " " + stream.displayTitle();
+}
+
+std::string channels(const MediaStream& stream) {
+    if (stream.channelLayout && !stream.channelLayout->empty()) {
+        return *stream.channelLayout;
+    }
+    return stream.channelCount ? decimal(*stream.channelCount) + " channels" : "unknown channels";
+}
+
+std::string known(const std::optional<std::string>& text, const std::string& what) {
+    return text && !text->empty() ? *text : "no " + what;
+}
+
+std::string size(const MediaStream& stream) {
+    if (stream.width && stream.height) {
+        return decimal(*stream.width) + "\u00D7" + decimal(*stream.height);
+    }
+    if (stream.width || stream.height) {
+        return stream.width ? decimal(*stream.width) + " pixels wide"
+                            : decimal(*stream.height) + " pixels high";
+    }
+    return "no size";
+}
+
+// What differs between a stream and the reference's, each as "this against that".
+std::string differences(const MediaStream& other, const MediaStream& reference) {
+    const JoinStreamSignature a(other), b(reference);
+    std::vector<std::string> found;
+    const auto differ = [&](bool differs, const std::string& ours, const std::string& theirs) {
+        if (differs) {
+            found.push_back(ours + " against " + theirs);
+        }
+    };
+    differ(a.kind != b.kind, std::string(rawValue(other.kind)),
+           std::string(rawValue(reference.kind)));
+    differ(a.codecName != b.codecName, uppercased(other.codecName),
+           uppercased(reference.codecName));
+    differ(a.profile != b.profile, known(other.profile, "profile"),
+           known(reference.profile, "profile"));
+    differ(a.width != b.width || a.height != b.height, size(other), size(reference));
+    differ(a.pixelFormat != b.pixelFormat, known(other.pixelFormat, "pixel format"),
+           known(reference.pixelFormat, "pixel format"));
+    differ(a.channelCount != b.channelCount || a.channelLayout != b.channelLayout, channels(other),
+           channels(reference));
+    std::string text;
+    for (const auto& difference : found) {
+        text += (text.empty() ? "" : ", ") + difference;
+    }
+    return text;
+}
+
 // The first difference between another file's streams and the reference's; none when equal.
 std::optional<std::string> layoutMismatch(const fs::path& reference,
                                           const std::vector<MediaStream>& referenceStreams,
                                           const fs::path& other,
                                           const std::vector<MediaStream>& otherStreams) {
+    const std::string removal = "emove " + quotedName(other) + " from the list";
+    const std::string remove = "R" + removal;
     if (otherStreams.size() != referenceStreams.size()) {
-        return name(other) + " has " + decimal(static_cast<std::int64_t>(otherStreams.size())) +
-               " streams; " + name(reference) + " has " +
-               decimal(static_cast<std::int64_t>(referenceStreams.size())) +
-               ". Lossless Join requires the same stream count and order. Remove " + name(other) +
-               " from the list, or join it with files made alike.";
+        return quotedName(other) + " has " +
+               decimal(static_cast<std::int64_t>(otherStreams.size())) +
+               (otherStreams.size() == 1 ? " stream; " : " streams; ") + quotedName(reference) +
+               " has " + decimal(static_cast<std::int64_t>(referenceStreams.size())) +
+               ". Lossless Join requires the same stream count and order. " + remove +
+               ", or join it with files made alike.";
     }
     for (std::size_t i = 0; i < otherStreams.size(); ++i) {
         const JoinStreamSignature expected(referenceStreams[i]);
         const JoinStreamSignature actual(otherStreams[i]);
-        const std::string position = decimal(static_cast<std::int64_t>(i + 1));
+        const std::string stream = streamName(otherStreams[i]) + " in " + quotedName(other);
         if (expected.layout() != actual.layout()) {
-            return "Stream " + position + " in " + name(other) + " does not match " +
-                   name(reference) +
-                   " in codec, profile, dimensions, pixel format, channels or stream order. "
-                   "Remove " +
-                   name(other) + " from the list, or join it with files made alike.";
+            return stream + " does not match " + quotedName(reference) + ": " +
+                   differences(otherStreams[i], referenceStreams[i]) + ". " + remove +
+                   ", or join it with files made alike.";
         }
         if (expected.sampleRate != actual.sampleRate) {
             if (!expected.sampleRate || !actual.sampleRate) {
-                return "Stream " + position + " in " + name(other) + " does not match " +
-                       name(reference) + ". Check the sample rate.";
+                return stream + " does not match " + quotedName(reference) +
+                       ": the sample rate of one is not known. " + remove +
+                       ", or join it with files made alike.";
             }
-            return "Stream " + position + " in " + name(other) + " has a sample rate of " +
-                   rate(*actual.sampleRate) + "; " + name(reference) + " has " +
-                   rate(*expected.sampleRate) + ". Lossless Join requires the same sample rate.";
+            return stream + " has a sample rate of " + rate(*actual.sampleRate) + "; " +
+                   quotedName(reference) + " has " + rate(*expected.sampleRate) +
+                   ". Lossless Join requires the same sample rate: " + "r" + removal +
+                   ", or resample its audio to " + rate(*expected.sampleRate) +
+                   " in another program first.";
         }
         // The output carries the first file's turn for the whole join.
         if (referenceStreams[i].rotation != otherStreams[i].rotation) {
-            return "Stream " + position + " in " + name(other) + " is shown " +
-                   turn(otherStreams[i].rotation) + "; in " + name(reference) + " it is shown " +
-                   turn(referenceStreams[i].rotation) +
-                   ". Lossless Join requires the same orientation.";
+            return stream + " is shown " + turn(otherStreams[i].rotation) + "; in " +
+                   quotedName(reference) + " it is shown " + turn(referenceStreams[i].rotation) +
+                   ". Lossless Join requires the same orientation: " + "r" + removal +
+                   ", and join it with files shown the same way up.";
         }
     }
     return std::nullopt;
+}
+
+// Where to go from a container that cannot take a stream as it is.
+std::string containerAdvice(const StreamCopyCompatibility& compatibility,
+                            const std::vector<MediaStream>& streams) {
+    const auto holding = compatibility.containersHoldingUnchanged(streams);
+    if (holding.empty()) {
+        return " No output container takes it as it is: remux the files first, leaving the "
+               "stream out, then join the remuxed files.";
+    }
+    std::string names;
+    for (std::size_t i = 0; i < holding.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == holding.size() ? " or " : ", ") + displayName(holding[i]);
+    }
+    return " Choose " + names + " as the output container.";
 }
 
 bool hasLineBreak(const std::string& text) {
@@ -193,14 +266,14 @@ std::optional<std::string> JoinLayoutCheck::containerMessage(
         if (decision.isIncompatible()) {
             return compatibility_.issueMessage(stream, container, std::nullopt)
                        .value_or("The selected output container cannot hold every stream.") +
-                   " Choose another output container.";
+                   containerAdvice(compatibility_, streams);
         }
         // The join copies every stream as it is, so a subtitle that needs converting cannot go.
         if (decision.kind == StreamCopyDecision::Kind::convert) {
             return uppercased(stream.codecName) + " subtitle cannot be copied to " +
                    displayName(container) +
-                   " without conversion, and Lossless Join copies every stream unchanged. "
-                   "Choose another output container.";
+                   " without conversion, and Lossless Join copies every stream unchanged." +
+                   containerAdvice(compatibility_, streams);
         }
     }
     return std::nullopt;

@@ -323,6 +323,19 @@ std::vector<MediaStream> StreamCopyCompatibility::supportedStreams(
     return result;
 }
 
+std::vector<OutputContainer> StreamCopyCompatibility::containersHoldingUnchanged(
+    const std::vector<MediaStream>& streams) const {
+    std::vector<OutputContainer> holding;
+    for (const OutputContainer container : allOutputContainers) {
+        if (std::all_of(streams.begin(), streams.end(), [&](const MediaStream& stream) {
+                return copyDecision(stream, container).kind == StreamCopyDecision::Kind::copy;
+            })) {
+            holding.push_back(container);
+        }
+    }
+    return holding;
+}
+
 StreamCodecOverrides StreamCopyCompatibility::subtitleCodecOverrides(
     const std::vector<MediaStream>& streams, OutputContainer container, Target target) const {
     StreamCodecOverrides overrides;

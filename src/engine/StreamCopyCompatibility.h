@@ -65,6 +65,10 @@ class StreamCopyCompatibility {
                                                 OutputContainer container, Target target) const;
     std::vector<MediaStream> supportedStreams(const std::vector<MediaStream>& streams,
                                               OutputContainer container, Target target) const;
+    // The containers, in menu order, that take every stream copied unchanged (a subtitle that
+    // would be converted does not count).
+    std::vector<OutputContainer> containersHoldingUnchanged(
+        const std::vector<MediaStream>& streams) const;
 
     // Stream index -> "mov_text" / "webvtt" for every subtitle that is converted.
     StreamCodecOverrides subtitleCodecOverrides(const std::vector<MediaStream>& streams,

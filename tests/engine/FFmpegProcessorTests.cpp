@@ -324,9 +324,10 @@ TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
     });
     EXPECT_EQ(mismatch.errorCase(), MediaProcessingError::Case::invalidRequest);
     EXPECT_STREQ(mismatch.what(),
-                 "movie.mkv has 5 streams; clip-a.mp4 has 2. Lossless Join "
-                 "requires the same stream count and order. Remove movie.mkv from the list, or "
-                 "join it with files made alike.");
+                 "\u201Cmovie.mkv\u201D has 5 streams; \u201C"
+                 "clip-a.mp4\u201D has 2. Lossless Join requires the same stream count and "
+                 "order. Remove \u201Cmovie.mkv\u201D from the list, or join it with files made "
+                 "alike.");
     // A join that lost a frame on the way is counted against its files and not kept, whether
     // their sample tables tell their frames or they are read whole.
     auto dropping = processor(

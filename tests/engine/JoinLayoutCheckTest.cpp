@@ -57,26 +57,33 @@ TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
         std::vector<MediaStream> other;
         std::optional<std::string> message;
     };
-    const std::string mismatch1 =
-        "Stream 1 in b.mkv does not match a.mkv in codec, profile, dimensions, "
-        "pixel format, channels or stream order. Remove b.mkv from the list, or join it "
-        "with files made alike.";
-    const std::string mismatch2 =
-        "Stream 2 in b.mkv does not match a.mkv in codec, profile, dimensions, "
-        "pixel format, channels or stream order. Remove b.mkv from the list, or join it "
-        "with files made alike.";
+    const std::string remove =
+        ". Remove \u201Cb.mkv\u201D from the list, or join it with files made alike.";
+    const std::string video0 = "#0 Video stream 0 in \u201Cb.mkv\u201D ";
+    const std::string audio1 = "#1 Audio stream 1 in \u201Cb.mkv\u201D ";
+    const std::string differs = "does not match \u201Ca.mkv\u201D: ";
     const Row rows[] = {
         {"other metadata", renamed, std::nullopt},
         {"letter case", {video("H264", 1920, "high"), audio("STEREO")}, std::nullopt},
-        {"width", {video("h264", 1918, "High"), audio("stereo")}, mismatch1},
-        {"absent profile", {video("h264", 1920, std::nullopt), audio("stereo")}, mismatch1},
-        {"layout", {video("h264", 1920, "High"), audio("5.1")}, mismatch2},
+        {"width",
+         {video("h264", 1918, "High"), audio("stereo")},
+         video0 + differs + "1918\u00D71080 against 1920\u00D71080" + remove},
+        {"absent profile",
+         {video("h264", 1920, std::nullopt), audio("stereo")},
+         video0 + differs + "no profile against High" + remove},
+        {"codec and size",
+         {video("hevc", 1280, "High"), audio("stereo")},
+         video0 + differs + "HEVC against H264, 1280\u00D71080 against 1920\u00D71080" + remove},
+        {"layout",
+         {video("h264", 1920, "High"), audio("5.1")},
+         audio1 + differs + "5.1 against stereo" + remove},
         {"orientation", turned,
-         "Stream 1 in b.mkv is shown turned 90\u00B0 clockwise; in a.mkv it is shown upright. "
-         "Lossless Join requires the same orientation."},
+         video0 + "is shown turned 90\u00B0 clockwise; in \u201Ca.mkv\u201D it is shown upright. "
+                  "Lossless Join requires the same orientation: remove \u201Cb.mkv\u201D from "
+                  "the list, and join it with files shown the same way up."},
         {"unknown sample rate",
          {video("h264", 1920, "High"), audio("stereo", std::nullopt)},
-         "Stream 2 in b.mkv does not match a.mkv. Check the sample rate."},
+         audio1 + differs + "the sample rate of one is not known" + remove},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -133,7 +140,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          {{a, withSubRip}},
          OutputContainer::webm,
          "Add at least two files. Tavrolin will inspect their stream layouts before queueing.",
-         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.",
+         "H264 video cannot be written to WEBM by FFmpeg. Choose MKV as the output container.",
          false},
         {"loading wins over a failure",
          {a, b, c},
@@ -155,18 +162,20 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          {{a, withSubRip}, {b, withSubRip}},
          OutputContainer::mp4,
          "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
-         "every stream unchanged. Choose another output container.",
+         "every stream unchanged. Choose MKV as the output container.",
          "SUBRIP subtitle cannot be copied to MP4 without conversion, and Lossless Join copies "
-         "every stream unchanged. Choose another output container.",
+         "every stream unchanged. Choose MKV as the output container.",
          true},
         {"Blu-ray LPCM, which the installed release writes into no Matroska file",
          {a, b},
          {{a, bluray}, {b, bluray}},
          OutputContainer::mkv,
-         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. Choose another output "
-         "container.",
-         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. Choose another output "
-         "container.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. No output container takes "
+         "it as it is: remux the files first, leaving the stream out, then join the remuxed "
+         "files.",
+         "Blu-ray LPCM audio cannot be copied into MKV by FFmpeg 5.1. No output container takes "
+         "it as it is: remux the files first, leaving the stream out, then join the remuxed "
+         "files.",
          true,
          FFmpegRelease{5, 1}},
         {"a line break in a folder's name, named before the inspection ends",

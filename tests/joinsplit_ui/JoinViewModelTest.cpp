@@ -88,23 +88,25 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
         {"sample rate",
          {{media.mp4ClipA, "a.mp4"}, {media.mp4ClipB, "b.mp4"}, {rate44, "c.mp4"}},
          OutputContainer::mp4,
-         "Stream 2 in c.mp4 has a sample rate of 44100 Hz; a.mp4 has 48000 Hz. Lossless Join "
-         "requires the same sample rate."},
+         "#1 Audio stream 1 in \u201Cc.mp4\u201D has a sample rate of 44100 Hz; \u201Ca.mp4\u201D "
+         "has 48000 Hz. Lossless Join requires the same sample rate: remove \u201Cc.mp4\u201D "
+         "from the list, or resample its audio to 48000 Hz in another program first."},
         {"channels",
          {{media.mp4ClipA, "a.mp4"}, {mono, "b.mp4"}},
          OutputContainer::mp4,
-         "Stream 2 in b.mp4 does not match a.mp4 in codec, profile, dimensions, "
-         "pixel format, channels or stream order. Remove b.mp4 from the list, or join it "
-         "with files made alike."},
+         "#1 Audio stream 1 in \u201Cb.mp4\u201D does not match \u201Ca.mp4\u201D: mono against "
+         "stereo. Remove \u201Cb.mp4\u201D from the list, or join it with files made alike."},
         {"count",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::mp4,
-         "b.mp4 has 1 streams; a.mp4 has 2. Lossless Join requires the same stream count and "
-         "order. Remove b.mp4 from the list, or join it with files made alike."},
+         "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. Lossless Join requires the "
+         "same stream count and order. Remove \u201Cb.mp4\u201D from the list, or join it with "
+         "files made alike."},
         {"container before comparison",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::webm,
-         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container."},
+         "H264 video cannot be written to WEBM by FFmpeg. Choose MP4, MOV, MKV or M4V as the "
+         "output container."},
         {"unreadable file",
          {{media.mp4ClipA, "a.mp4"}, {media.randomBytes, "noise.mkv"}},
          OutputContainer::mp4,
@@ -134,11 +136,13 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
     addAndWait({{videoOnly, "b.mp4"}});
     model->setContainer(OutputContainer::webm);
     EXPECT_EQ(model->compatibilityMessage(),
-              "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.");
+              "H264 video cannot be written to WEBM by FFmpeg. Choose MP4, MOV, MKV or M4V as "
+              "the output container.");
     model->setContainer(OutputContainer::mkv);
     EXPECT_EQ(model->compatibilityMessage(),
-              "b.mp4 has 1 streams; a.mp4 has 2. Lossless Join requires the same stream count and "
-              "order. Remove b.mp4 from the list, or join it with files made alike.");
+              "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. Lossless Join requires "
+              "the same stream count and order. Remove \u201Cb.mp4\u201D from the list, or join "
+              "it with files made alike.");
 }
 
 TEST_F(JoinViewModelTest, ListChangesDropStaleInspections) {

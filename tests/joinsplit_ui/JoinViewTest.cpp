@@ -105,7 +105,8 @@ TEST_F(JoinViewTest, StatusSymbolColourAndButtonFollowTheModel) {
          "compatibility match.",
          "checkmark.shield", tint::green(), true},
         {"container picked", [&] { view->findChild<QComboBox*>("containerPicker")->activated(4); },
-         "H264 video cannot be written to WEBM by FFmpeg. Choose another output container.",
+         "H264 video cannot be written to WEBM by FFmpeg. Choose MP4, MOV, MKV or M4V as the "
+         "output container.",
          "exclamationmark.triangle.fill", tint::orange(), false},
         {"failed inspection",
          [&] {
@@ -121,8 +122,8 @@ TEST_F(JoinViewTest, StatusSymbolColourAndButtonFollowTheModel) {
              model->addFiles({file("c.mkv", false)});
              settle();
          },
-         "Stream 1 in c.mkv does not match a.mkv in codec, profile, dimensions, "
-         "pixel format, channels or stream order. Remove c.mkv from the list, or join it "
+         "#0 Video stream 0 in \u201Cc.mkv\u201D does not match \u201Ca.mkv\u201D: 1280 pixels "
+         "wide against 1920 pixels wide. Remove \u201Cc.mkv\u201D from the list, or join it "
          "with files made alike.",
          "exclamationmark.triangle.fill", tint::orange(), false},
     };
