@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -320,10 +321,15 @@ void SplitSourceEditor::render() {
     if (!configuration) {
         pages_->setCurrentWidget(placeholder_);
         dropPreview();
+        shownFile_.reset();
         return;
     }
     pages_->setCurrentWidget(content_);
     const std::filesystem::path& file = configuration->file;
+    if (shownFile_ != file) {
+        shownFile_ = file;
+        settingsArea_->verticalScrollBar()->setValue(0);
+    }
     fileName_->setText(toQString(file.filename()));
     fileName_->setToolTip(plainToolTip(fileName_->text()));
     folder_->setText(toQString(file.parent_path()));

@@ -66,6 +66,8 @@ class SplitSourceEditor : public QWidget {
     QLabel* notMediaText_;
     QPointer<SplitVideoPreview> preview_;
     std::optional<std::filesystem::path> previewFile_;
+    // The source whose settings show; another one opens them scrolled to the top.
+    std::optional<std::filesystem::path> shownFile_;
     QTimer* refreshTimer_;
     QGroupBox* settingsBox_;
     QLabel* settingsNote_;

@@ -1,10 +1,13 @@
 #include "widgets/WorkspaceColumn.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace tavrolin {
 
@@ -41,7 +44,56 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
     return column;
 }
 
+namespace {
+
+// Hands the wheel from a picker without the focus inside a scroll area to the area, which
+// scrolls.
+class PickerWheelGuard : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Wheel) {
+            return false;
+        }
+        auto* picker = qobject_cast<QComboBox*>(watched);
+        QAbstractScrollArea* area = picker && !picker->hasFocus() ? enclosingArea(picker) : nullptr;
+        if (area == nullptr) {
+            return false;
+        }
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPointF at = area->viewport()->mapFromGlobal(wheel->globalPosition());
+        QWheelEvent handed(at, wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                           wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
+                           wheel->source());
+        QCoreApplication::sendEvent(area->viewport(), &handed);
+        return true;
+    }
+
+  private:
+    static QAbstractScrollArea* enclosingArea(QWidget* widget) {
+        for (QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(up)) {
+                return area;
+            }
+        }
+        return nullptr;
+    }
+};
+
+void guardPickersFromWheel() {
+    static QPointer<PickerWheelGuard> guard;
+    if (guard == nullptr) {
+        guard = new PickerWheelGuard(qApp);
+        qApp->installEventFilter(guard);
+    }
+}
+
+}  // namespace
+
 void followFocus(QScrollArea* area) {
+    guardPickersFromWheel();
     area->setFocusPolicy(Qt::NoFocus);
     QObject::connect(qApp, &QApplication::focusChanged, area, [area](QWidget*, QWidget* now) {
         if (now != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(now)) {

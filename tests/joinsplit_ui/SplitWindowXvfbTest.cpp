@@ -5,6 +5,12 @@
 // test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
+#include <QWheelEvent>
+
+#include <QScrollBar>
+
+#include <QScrollArea>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -108,6 +114,36 @@ TEST(SplitWindow, Child) {
     auto* splitNote = editor->findChild<QLabel*>(QStringLiteral("splitNote"));
     ASSERT_TRUE(tavtest::waitUntil([&] { return splitNote->isVisible(); }));
     tavtest::expectFits(window, view, "split-point");
+    // The wheel over the picker scrolls the settings and leaves the operation as it is until
+    // the picker has the focus.
+    QScrollArea* settings = nullptr;
+    for (auto* area : editor->findChildren<QScrollArea*>()) {
+        if (area->accessibleName() == QStringLiteral("Split settings")) {
+            settings = area;
+        }
+    }
+    ASSERT_NE(settings, nullptr);
+    view->sourceList()->list()->setFocus(Qt::TabFocusReason);
+    const auto wheel = [&] {
+        const QPoint centre = operation->rect().center();
+        QWheelEvent event(centre, operation->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(operation, &event);
+    };
+    window->resize(tavtest::windowSizes[0]);
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
+    QScrollBar* scrolled = settings->verticalScrollBar();
+    ASSERT_GT(scrolled->maximum(), 0);
+    scrolled->setValue(scrolled->maximum());
+    wheel();
+    EXPECT_EQ(operation->currentIndex(), 1);
+    EXPECT_LT(scrolled->value(), scrolled->maximum()) << "the settings scroll instead";
+    scrolled->setValue(scrolled->maximum());
+    operation->setFocus(Qt::TabFocusReason);
+    wheel();
+    EXPECT_EQ(operation->currentIndex(), 0) << "with the focus, the wheel picks";
+    operation->setCurrentIndex(1);
+    emit operation->activated(1);
 
     // A file that is no media is neither previewed nor counted, and the page says why.
     const fs::path junk = tavtest::TestMedia::shared().randomBytes;
@@ -120,6 +156,7 @@ TEST(SplitWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return validation->text().contains(QStringLiteral("is not a video")); }, 30s));
     tavtest::expectFits(window, view, "split-not-media");
+    EXPECT_EQ(scrolled->value(), 0) << "another source opens at the top";
     tavtest::expectKeyboardWalk(start, view);
     tavtest::expectNamedAccessibleTree(window);
     EXPECT_EQ(editor->preview(), nullptr);
