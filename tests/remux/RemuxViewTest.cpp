@@ -662,6 +662,23 @@ TEST_F(RemuxViewTest, AddingAFileResizesNoShownCard) {
     for (const char* name : {"a.mkv", "b.mkv", "c.mkv"}) {
         files.push_back(add(name, {makeStream(0, video, "h264"), makeStream(1, audio, "aac")}));
     }
+    // Cards share a time budget per turn and the page lays out later: the column has taken its
+    // final height once every card stands at the height it asks for, one gap apart.
+    auto* column = find("cardList");
+    const auto laidOut = [&] {
+        int bottom = -12;
+        for (const auto& file : files) {
+            auto* card = view->cardFor(file);
+            if (card == nullptr || card->findChild<QCheckBox*>() == nullptr) {
+                return false;
+            }
+            bottom += 12 + card->sizeHint().height();
+        }
+        return column->height() == bottom;
+    };
+    // Counted only from then on: the first three have been placed before the fourth comes.
+    ASSERT_TRUE(tavtest::waitUntil(laidOut));
+    QCoreApplication::processEvents();
     ResizeCounter counter;
     for (const auto& file : files) {
         counter.watch(view->cardFor(file));
@@ -682,16 +699,7 @@ TEST_F(RemuxViewTest, AddingAFileResizesNoShownCard) {
     files.push_back(last);
     model->retryInspection(files[1]);
     ASSERT_TRUE(tavtest::waitUntil([&] { return model->runningInspectionCount() == 0; }));
-    auto* column = find("cardList");
-    // Cards share a time budget per turn and the page lays out later: wait until the column
-    // has taken its final height, then check every card's place.
-    ASSERT_TRUE(tavtest::waitUntil([&] {
-        int bottom = -12;
-        for (const auto& file : files) {
-            bottom += 12 + view->cardFor(file)->sizeHint().height();
-        }
-        return column->height() == bottom;
-    }));
+    ASSERT_TRUE(tavtest::waitUntil(laidOut));
     int top = 0;
     for (const auto& file : files) {
         SCOPED_TRACE(file.filename().string());
