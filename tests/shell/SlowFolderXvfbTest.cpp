@@ -31,6 +31,7 @@
 #include "widgets/ElidedLabel.h"
 #include "widgets/FileRowList.h"
 #include "widgets/PathDialog.h"
+#include "widgets/StatusLine.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -168,6 +169,10 @@ TEST(SlowFolderWindow, DialogsChild) {
          [&] {
              ASSERT_TRUE(root->handleDrop(
                  {tavtest::urlOf(slow / "a.mp4"), tavtest::urlOf(slow / "b.mp4")}));
+             // Their inspections start child processes: done before the round measures.
+             auto* status = page(WorkspaceSection::join)->findChild<StatusLine*>("status");
+             ASSERT_TRUE(tavtest::waitUntil(
+                 [&] { return status->text().startsWith(QStringLiteral("Ready")); }, 60s));
          }},
         {"folder dialog", WorkspaceSection::split, "chooseOutputFolder", "outB", "../outD",
          [&](const QString& typed) {
