@@ -4,6 +4,8 @@
 #include <map>
 
 #include "engine/FFmpegArgumentList.h"
+#include "engine/JoinWarmUp.h"
+#include "engine/MillisecondTime.h"
 #include "engine/PresentationTimes.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
@@ -85,9 +87,12 @@ std::vector<std::string> FFmpegCommandBuilder::remuxArguments(
     return arguments;
 }
 
-std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesystem::path>& inputs) {
+std::string FFmpegCommandBuilder::concatListText(
+    const std::vector<std::filesystem::path>& inputs,
+    const std::vector<std::optional<double>>& lengths) {
     std::string text;
-    for (const auto& input : inputs) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto& input = inputs[i];
         if (!text.empty()) {
             text += '\n';
         }
@@ -100,6 +105,9 @@ std::string FFmpegCommandBuilder::concatListText(const std::vector<std::filesyst
             }
         }
         text += '\'';
+        if (i < lengths.size() && lengths[i]) {
+            text += "\nduration " + formatCommandLineSeconds(*lengths[i]);
+        }
     }
     return text;
 }
@@ -111,6 +119,9 @@ std::vector<std::string> FFmpegCommandBuilder::joinArguments(
     // The concat reader hands these to each input's own reader.
     const auto generated = presentationTimeArguments(videoCodec);
     arguments.insert(arguments.end(), generated.begin(), generated.end());
+    if (side.copyTimestamps) {
+        append(arguments, {"-copyts"});
+    }
     append(arguments, {"-f", "concat", "-safe", "0", "-i", concatList.string()});
     const bool attachmentsFromFirst =
         !side.firstInput.empty() && containerForFile(output) == OutputContainer::mkv;
@@ -135,6 +146,9 @@ std::vector<std::string> FFmpegCommandBuilder::joinArguments(
         append(arguments, {"-map_chapters", metadataInput});
     }
     append(arguments, {"-c", "copy", "-map_metadata", metadataInput});
+    if (side.dropWarmUp) {
+        append(arguments, {"-bsf:a", joinWarmUpFilter()});
+    }
     // Every stream's flags as given: ffmpeg then marks no stream default on its own.
     std::map<MediaStreamKind, int> positions;
     for (const auto& stream : side.streams) {

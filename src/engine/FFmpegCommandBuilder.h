@@ -39,6 +39,11 @@ struct JoinSideFiles {
     std::vector<MediaStream> streams;               // the first file's, in order
     // The first file's chapter text tracks (MP4, MOV), left out: the chapters are written anew.
     std::vector<std::int64_t> chapterTracks;
+    // Whether each audio stream drops what the files after the first hide at their start (see
+    // joinWarmUpFilter), and whether the timestamps go on as the concat reader gives them, so
+    // that what the first file hides stays before the output's time 0.
+    bool dropWarmUp = false;
+    bool copyTimestamps = false;
 };
 
 // Turns one media-writing request into the argument list of one ffmpeg run. Every operation is
@@ -54,8 +59,10 @@ class FFmpegCommandBuilder {
 
     std::vector<std::string> remuxArguments(const RemuxRequest& request,
                                             const std::filesystem::path& output) const;
-    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\''.
-    static std::string concatListText(const std::vector<std::filesystem::path>& inputs);
+    // The concat demuxer's list: one "file '<path>'" line per input, quotes written as '\'',
+    // each followed by a "duration" line where `lengths` gives one.
+    static std::string concatListText(const std::vector<std::filesystem::path>& inputs,
+                                      const std::vector<std::optional<double>>& lengths = {});
     // `videoCodec` is the inputs' (see PresentationTimes.h). Attachments (fonts) come once from
     // `side.firstInput` into a Matroska output, read as a second input that stops at once; the
     // concat reader's own copies of them are left out, as it cannot describe every kind (a font

@@ -140,12 +140,13 @@ std::vector<std::string> FFmpegProcessor::prepareArguments(
         if (join->inputs.size() < 2) {
             throw MediaProcessingError::invalidRequest("Add at least two files to join.");
         }
-        auto list = run.writeTemporaryInput(concatListInput,
-                                            FFmpegCommandBuilder::concatListText(join->inputs));
+        auto list = run.writeTemporaryInput(
+            concatListInput, FFmpegCommandBuilder::concatListText(join->inputs, ran.joinLengths));
         auto metadata = run.writeTemporaryInput(chapterFileInput, ran.joinMetadata);
         return kBuilder.joinArguments(
             list, run.workingOutput, ran.videoCodec,
-            {join->inputs.front(), metadata, ran.joinStreams, ran.joinChapterTracks});
+            {join->inputs.front(), metadata, ran.joinStreams, ran.joinChapterTracks,
+             ran.joinDropsWarmUp, ran.joinCopiesTimestamps});
     }
     if (split) {
         return kBuilder.splitArguments(split->request, split->layout, split->files,

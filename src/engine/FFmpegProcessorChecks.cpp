@@ -11,6 +11,7 @@
 #include "engine/FileOperations.h"
 #include "engine/JoinLayoutCheck.h"
 #include "engine/JoinMetadata.h"
+#include "engine/JoinWarmUp.h"
 #include "engine/PresentationTimes.h"
 #include "engine/ProcessorJobState.h"
 #include "engine/SafeFileReplacement.h"
@@ -50,29 +51,43 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
     struct FileRead {
         JoinInspectionState state;
         JoinedFileFacts facts;
+        JoinInputTiming timing;
     };
     std::vector<std::unique_ptr<ReadBeside<FileRead>>> reads;
     for (const auto& input : join.inputs) {
         reads.push_back(std::make_unique<ReadBeside<FileRead>>(
-            stop, [&probe, &input](std::stop_token token) -> FileRead {
+            stop, [this, &probe, &input, &ffprobe](std::stop_token token) -> FileRead {
                 try {
                     auto report = probe.inspectStreamsWith(input, joinedFileEntries, token);
                     return {RemuxSource::Ready{std::move(report.streams)},
-                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{})};
+                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{}),
+                            readJoinInputTiming(*runner_, input, ffprobe, token)
+                                .value_or(JoinInputTiming{})};
                 } catch (const MediaProbeError& error) {
-                    return {RemuxSource::Failed{error.what()}, {}};
+                    return {RemuxSource::Failed{error.what()}, {}, {}};
                 }
             }));
     }
     JoinInspectionStates states;
     std::vector<JoinedFileFacts> facts;
-    std::optional<double> total = 0.0;
+    std::vector<JoinInputTiming> timings;
     for (std::size_t i = 0; i < join.inputs.size(); ++i) {
         auto read = reads[i]->get();
         states[join.inputs[i]] = std::move(read.state);
         facts.push_back(std::move(read.facts));
+        timings.push_back(read.timing);
         ran.joinHeaderCounts.push_back(facts.back().videoSamples);
-        const auto& duration = facts.back().duration;
+    }
+    ran.joinLengths = joinInputLengths(timings);
+    ran.joinDropsWarmUp = joinDropsWarmUp(timings);
+    ran.joinCopiesTimestamps = !timings.empty() && timings.front().hidesAudio;
+    std::optional<double> total = 0.0;
+    for (std::size_t i = 0; i < facts.size(); ++i) {
+        // The chapters follow the files where they are placed.
+        if (ran.joinLengths[i]) {
+            facts[i].duration = ran.joinLengths[i];
+        }
+        const auto& duration = facts[i].duration;
         total = duration && total ? std::optional<double>(*total + *duration) : std::nullopt;
     }
     if (stop.stop_requested()) {

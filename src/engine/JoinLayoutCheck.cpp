@@ -229,6 +229,17 @@ std::optional<std::string> lostFlagsMessage(const std::vector<MediaStream>& stre
            ". Choose MKV to keep " + (one ? "it." : "them.");
 }
 
+// How long the first hidden pictures of a file last, when it hides some.
+std::optional<double> trimmedPictures(const std::vector<MediaStream>& streams) {
+    double hidden = 0;
+    for (const auto& stream : streams) {
+        if (stream.kind == MediaStreamKind::video) {
+            hidden = std::max(hidden, stream.hiddenStart);
+        }
+    }
+    return hidden > 0 ? std::optional(hidden) : std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> JoinLayoutCheck::pathProblem(const fs::path& file) {
@@ -306,13 +317,13 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
         }
     }
     // Reordered video without presentation times goes into no container; the concat reader shows
-    // what each file's edit list hides, in every container.
+    // the pictures each file's edit list hides, in every container (the join drops hidden audio).
     for (const auto& file : files) {
         if (auto untimed = StreamCopyCompatibility::untimedVideoMessage(*readyStreams(states, file),
                                                                         container, name(file))) {
             return untimed;
         }
-        if (auto trimmed = StreamCopyCompatibility::trimmedStart(*readyStreams(states, file))) {
+        if (auto trimmed = trimmedPictures(*readyStreams(states, file))) {
             return quotedName(file) + " hides its first " +
                    StreamCopyCompatibility::secondsText(*trimmed) +
                    " with an edit list, which a join cannot keep. Remove it from the list.";

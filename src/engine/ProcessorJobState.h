@@ -81,6 +81,11 @@ struct ProcessorRun {
     std::vector<MediaStream> joinStreams;
     std::vector<std::int64_t> joinChapterTracks;
     std::string joinMetadata;
+    // Each input's length where the concat reader's own would replay a warm-up, and whether the
+    // warm-ups are dropped (see JoinWarmUp.h).
+    std::vector<std::optional<double>> joinLengths;
+    bool joinDropsWarmUp = false;
+    bool joinCopiesTimestamps = false;
 };
 
 }  // namespace tavrolin

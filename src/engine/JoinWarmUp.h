@@ -1,0 +1,56 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "process/ProcessRunning.h"
+
+namespace tavrolin {
+
+// How one join input is timed at its ends, in its own timestamps, as the concat reader hands
+// them on: enough to undo the audio warm-up a file hides (an MP4 edit list, Matroska's codec
+// delay, an MP3 header's encoder delay), whose frames the concat reader would otherwise play.
+// Plain values; `readJoinInputTiming` fills them.
+struct JoinInputTiming {
+    double fileStart = 0;  // the file's first timestamp, which the concat reader starts it at
+    std::optional<double> duration;
+    // The first video stream's first presentation time and the end of its last picture.
+    std::optional<double> videoStart;
+    std::optional<double> videoEnd;
+    // The first audio stream: whether the file hides frames at its start, where the first
+    // packet it shows (wholly or in part) starts, the end of its last packet, one frame's length.
+    bool hidesAudio = false;
+    std::optional<double> audioShown;
+    std::optional<double> audioEnd;
+    double audioFrame = 0;
+
+    friend bool operator==(const JoinInputTiming&, const JoinInputTiming&) = default;
+};
+
+// Reads `file`'s first packets and its last seconds with ffprobe; none when it cannot.
+std::optional<JoinInputTiming> readJoinInputTiming(ProcessRunning& runner,
+                                                   const std::filesystem::path& file,
+                                                   const std::filesystem::path& ffprobe,
+                                                   std::stop_token stop);
+
+// From ffprobe's JSON report of packets (and the format's start and duration), the timing it
+// shows; `timing` is filled on, so the start and the end can come from two reads.
+void readJoinTimingReport(const std::string& json, JoinInputTiming& timing, bool start);
+
+// Per input, the concat reader's `duration` for it: set where the next input hides audio that
+// this one already plays, so that the next one's pictures follow this one's, or its first shown
+// audio packet this one's last where there are no pictures. None elsewhere: the reader's own
+// placing. A placing more than one audio frame from the reader's own is not taken.
+std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputTiming>& inputs);
+
+// Whether any input after the first hides audio at its start: the join then drops, per audio
+// stream, every packet that starts before the end of the audio already written.
+bool joinDropsWarmUp(const std::vector<JoinInputTiming>& inputs);
+
+// The bit-stream filter that does so.
+std::string joinWarmUpFilter();
+
+}  // namespace tavrolin
