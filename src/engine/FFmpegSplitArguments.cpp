@@ -76,8 +76,8 @@ std::string keptBetween(std::optional<double> from, std::optional<double> to) {
 // The time base the output's muxer gives a copy of `stream`. ffmpeg 5.1 starts a stream's
 // bit-stream filter with the time base the stream has before the muxer chooses its own, then
 // hands it packets in the muxer's: named in advance, the two agree. Matroska counts
-// milliseconds; the MP4 family counts audio in samples and video in at least 10,000 ticks a
-// second, doubling the source's; other muxers keep the source's.
+// milliseconds; the MP4 family and Ogg count audio in samples, the MP4 family video in at least
+// 10,000 ticks a second, doubling the source's; other muxers keep the source's.
 std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
                                          const SplitStream& stream) {
     const std::string extension = lowercased(output.extension().string());
@@ -90,7 +90,8 @@ std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
     if (stream.timeBase.den <= 0) {
         return std::nullopt;
     }
-    if (among({".mp4", ".m4v", ".m4a", ".m4b", ".mov", ".3gp", ".3g2", ".ismv", ".f4v"})) {
+    const bool ogg = among({".ogg", ".oga", ".opus", ".spx"});
+    if (ogg || among({".mp4", ".m4v", ".m4a", ".m4b", ".mov", ".3gp", ".3g2", ".ismv", ".f4v"})) {
         if (stream.kind == "audio" && stream.sampleRate > 0) {
             return "1/" + std::to_string(stream.sampleRate);
         }

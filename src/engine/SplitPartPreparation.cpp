@@ -226,7 +226,9 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
     if (!warmUp) {
         throw MediaProcessingError::processFailed(
             "Tavrolin could not copy the audio of \u201C" + split.input.filename().string() +
-            "\u201D: " + toolFailureText(result, "FFmpeg", "FFmpeg wrote no audio for the part.") +
+            "\u201D: " +
+            toolFailureText(result, "FFmpeg",
+                            "FFmpeg wrote no audio for the part that could be read back.") +
             " Try the split again, or choose another output format.");
     }
     copy.shownAt = warmUp->shownAt;

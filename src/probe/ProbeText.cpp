@@ -231,11 +231,12 @@ StandardErrorLines splitStandardError(std::string_view standardError) {
 }  // namespace
 
 std::string toolFailureText(std::string_view standardError, std::string_view fallback) {
+    // ffmpeg's description of its streams and its banner never say why a run failed.
     const auto lines = splitStandardError(standardError);
-    if (lines.all.empty()) {
+    if (lines.causes.empty()) {
         return std::string(fallback);
     }
-    return joinedTail(lines.causes.empty() ? lines.all : lines.causes);
+    return joinedTail(lines.causes);
 }
 
 std::string toolFailureText(const ProcessResult& result, std::string_view toolName,

@@ -23,9 +23,9 @@ std::optional<double> parseFiniteNumber(std::string_view text);
 // are none. Lines end at LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR. The
 // banner and the description of inputs and outputs (headers, "Metadata:" blocks, "Duration:",
 // "Stream #", "Stream mapping:", "Press [q]", "Last message repeated") are left out first, so
-// the line that names the cause is among the eight; when nothing else is left the plain tail
-// stands. Progress statistics ("frame= … time= …", the closing "video:… muxing overhead") are
-// never kept: a run that left only those gives `fallback`. Addresses in "[mp4 @ 0x55…]" read
+// the line that names the cause is among the eight. Progress statistics ("frame= … time= …",
+// the closing "video:… muxing overhead") are never kept: a run that left only those and the
+// description gives `fallback`. Addresses in "[mp4 @ 0x55…]" read
 // "[mp4]".
 std::string toolFailureText(std::string_view standardError, std::string_view fallback);
 

@@ -186,7 +186,7 @@ TEST(FFmpegProcessorText, FailureMessageNamesTheCause) {
          "[matroska] Unknown entry 0x1234\n[mp4] Could not open '/ro/a.mp4'\n"
          "/ro/a.mp4: Read-only file system"},
         {"only a description", "Input #0, mov, from 'a':\n  Stream #0:0 -> #0:0 (copy)\n", 0,
-         "Input #0, mov, from 'a':\n  Stream #0:0 -> #0:0 (copy)"},
+         "FFmpeg stopped without an error message."},
         {"killed", description, 9, "FFmpeg was stopped by signal 9 (Killed)."},
         {"killed after a cause", "Error while decoding\n", 15,
          "FFmpeg was stopped by signal 15 (Terminated).\nError while decoding"},

@@ -23,6 +23,11 @@ TEST(ProbeTextTest, FailureTextKeepsTheLastEightNonEmptyLines) {
               "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\nline 12");
     EXPECT_EQ(toolFailureText("", "fallback"), "fallback");
     EXPECT_EQ(toolFailureText("\n\r\n\n\v\f", "fallback"), "fallback");
+    // The description of an output is no reason.
+    EXPECT_EQ(toolFailureText("Output #0, ogg, to 'a.ogg':\n  Metadata:\n    encoder : Lavf\n"
+                              "Stream mapping:\n  Stream #0:1 -> #0:0 (copy)\n",
+                              "fallback"),
+              "fallback");
     // Every kind of line break splits; lines of spaces stay.
     EXPECT_EQ(toolFailureText("a\rb\r\nc\vd\fe\xC2\x85"
                               "f\xE2\x80\xA8g\xE2\x80\xA9h\n  \n",
