@@ -52,6 +52,41 @@ Arguments joined(std::initializer_list<Arguments> parts) {
     return all;
 }
 
+fs::path beepCase(SplitCase which) {
+    const Arguments h264 = {"-c:v",        "libx264", "-preset",       "veryfast", "-g",  "25",
+                            "-keyint_min", "25",      "-sc_threshold", "0",        "-bf", "2"};
+    const Arguments vp9 = {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used",
+                           "8",    "-g",         "25",        "-b:v",     "300k"};
+    const Arguments opus = {"-c:a", "libopus", "-b:a", "96k"};
+    const auto withPictures = [](const std::string& name, const Arguments& video,
+                                 const Arguments& audio) {
+        return TestMedia::generate(name, joined({pictures(10),
+                                                 beeps(10),
+                                                 {"-map", "0:v", "-map", "1:a"},
+                                                 video,
+                                                 audio,
+                                                 {"-shortest"}}));
+    };
+    switch (which) {
+        case SplitCase::beepsAac:
+            return withPictures("beeps-aac.mp4", h264, {"-c:a", "aac", "-b:a", "128k"});
+        case SplitCase::beepsAc3:
+            return withPictures("beeps-ac3.mp4", h264, {"-c:a", "ac3", "-b:a", "192k"});
+        case SplitCase::beepsOpusMatroska:
+            return withPictures("beeps-opus.mkv", h264, opus);
+        case SplitCase::beepsOpusWebm:
+            return withPictures("beeps-opus.webm", vp9, opus);
+        case SplitCase::beepsVp9Mp4:
+            return withPictures("beeps-vp9opus.mp4", vp9, opus);
+        case SplitCase::beepsMp3:
+            return TestMedia::generate(
+                "beeps.mp3", joined({beeps(10, 44100), {"-c:a", "libmp3lame", "-b:a", "192k"}}));
+        default:
+            return TestMedia::generate("beeps.ogg",
+                                       joined({beeps(10), {"-c:a", "libvorbis", "-q:a", "4"}}));
+    }
+}
+
 }  // namespace
 
 fs::path splitCaseFile(SplitCase which) {
@@ -160,6 +195,14 @@ fs::path splitCaseFile(SplitCase which) {
                                            videoAndAudio,
                                            {"-c:v", "libx264", "-preset", "veryfast", "-g", "25",
                                             "-bf", "0", "-c:a", "libmp3lame", "-b:a", "128k"}}));
+        case SplitCase::beepsAac:
+        case SplitCase::beepsAc3:
+        case SplitCase::beepsOpusMatroska:
+        case SplitCase::beepsOpusWebm:
+        case SplitCase::beepsVp9Mp4:
+        case SplitCase::beepsMp3:
+        case SplitCase::beepsVorbis:
+            return beepCase(which);
         case SplitCase::trimmedMp4: {
             const fs::path base = TestMedia::generate(
                 "case-trimmed-base.mp4",

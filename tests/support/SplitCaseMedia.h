@@ -40,6 +40,17 @@ enum class SplitCase {
     onePicture,
     clockJump,
     flacMp4,
+    // 10 s each with a 1 kHz beep of 40 ms at every whole second over a quiet hum (so that sound
+    // can be placed against pictures), 25 fps pictures with a keyframe every second: H.264 + AAC
+    // and H.264 + AC-3 in MP4, H.264 + Opus in MKV, VP9 + Opus in WebM and in MP4; and the
+    // sound alone as LAME MP3 (44.1 kHz) and Vorbis in Ogg.
+    beepsAac,
+    beepsAc3,
+    beepsOpusMatroska,
+    beepsOpusWebm,
+    beepsVp9Mp4,
+    beepsMp3,
+    beepsVorbis,
 };
 
 // The case's source file, made on first use; a failure to make it fails the calling test.
