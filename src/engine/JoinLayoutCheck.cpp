@@ -353,9 +353,20 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     std::string ready =
         "Ready for a lossless join: stream order, codecs, dimensions, channels, and " +
         displayName(container) + " compatibility match.";
-    // Not a reason to refuse: the join still loses no packet.
-    if (auto lost = lostFlagsMessage(*readyStreams(states, files.front()), container)) {
+    // Not reasons to refuse: the join still loses no packet.
+    const auto& streams = *readyStreams(states, files.front());
+    if (auto lost = lostFlagsMessage(streams, container)) {
         ready += " " + *lost;
+    }
+    // The join hides what later files hide at their start, and the first file's where the
+    // container can: Matroska's codec delay holds only Opus's.
+    const bool mp3 = std::any_of(streams.begin(), streams.end(), [](const MediaStream& stream) {
+        return stream.kind == MediaStreamKind::audio && lowercased(stream.codecName) == "mp3";
+    });
+    if (mp3 && container == OutputContainer::mkv) {
+        ready +=
+            " MKV cannot hide the encoder delay at the start of the MP3 audio, so the "
+            "joined file plays about 25 ms of it first. Choose MP4 to keep it hidden.";
     }
     return ready;
 }

@@ -122,6 +122,7 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     forcedSubtitle.isForced = true;
     const RemuxSource::Ready forced{{reference[0], forcedAudio, forcedSubtitle}};
     const RemuxSource::Ready bluray{{reference[0], audio("stereo", 48000, "pcm_bluray")}};
+    const RemuxSource::Ready mp3{{audio("stereo", 44100, "mp3")}};
     const fs::path inBrokenFolder("/m/day\none/b.mkv");
     const std::string brokenFolder =
         "\u201Cb.mkv\u201D cannot be joined because the name of its folder "
@@ -192,6 +193,15 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          "Ready for a lossless join: stream order, codecs, dimensions, channels, and MOV "
          "compatibility match. MOV cannot keep 2 forced flags of streams 2 and 3. Choose MKV "
          "to keep them.",
+         std::nullopt,
+         false},
+        {"MP3, whose first encoder delay MKV cannot hide",
+         {a, b},
+         {{a, mp3}, {b, mp3}},
+         OutputContainer::mkv,
+         "Ready for a lossless join: stream order, codecs, dimensions, channels, and MKV "
+         "compatibility match. MKV cannot hide the encoder delay at the start of the MP3 audio, "
+         "so the joined file plays about 25 ms of it first. Choose MP4 to keep it hidden.",
          std::nullopt,
          false},
         {"the same subtitle copied as it is",
