@@ -1,6 +1,7 @@
 #include "engine/JoinMetadata.h"
 
 #include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "model/ErrorMessage.h"
@@ -11,6 +12,9 @@
 namespace tavrolin {
 
 namespace {
+
+// How far apart the two halves of a chapter may lie across a seam, by millisecond rounding.
+constexpr double kSeamGap = 0.01;
 
 SourceTags tagsOf(const nlohmann::json& object) {
     SourceTags tags;
@@ -87,7 +91,14 @@ std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::pat
             if (file.duration) {
                 end = std::min(end, *file.duration);
             }
-            if (end > start) {
+            if (end <= start) {
+                continue;
+            }
+            // A chapter cut in two by a split is one again.
+            if (start < kSeamGap && !joined.empty() && joined.back().tags == chapter.tags &&
+                std::abs(joined.back().end - offset) < kSeamGap) {
+                joined.back().end = offset + end;
+            } else {
                 joined.push_back({offset + start, offset + end, chapter.tags});
             }
         }
