@@ -51,18 +51,18 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
     struct FileRead {
         JoinInspectionState state;
         JoinedFileFacts facts;
-        JoinInputTiming timing;
+        std::string json;
     };
     std::vector<std::unique_ptr<ReadBeside<FileRead>>> reads;
     for (const auto& input : join.inputs) {
         reads.push_back(std::make_unique<ReadBeside<FileRead>>(
-            stop, [this, &probe, &input, &ffprobe](std::stop_token token) -> FileRead {
+            stop, [&probe, &input](std::stop_token token) -> FileRead {
                 try {
-                    auto report = probe.inspectStreamsWith(input, joinedFileEntries, token);
+                    auto report = probe.inspectStreamsWith(
+                        input, joinedFileEntries + ":" + joinStartEntries, token);
                     return {RemuxSource::Ready{std::move(report.streams)},
                             parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{}),
-                            readJoinInputTiming(*runner_, input, ffprobe, token)
-                                .value_or(JoinInputTiming{})};
+                            std::move(report.json)};
                 } catch (const MediaProbeError& error) {
                     return {RemuxSource::Failed{error.what()}, {}, {}};
                 }
@@ -75,8 +75,25 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
         auto read = reads[i]->get();
         states[join.inputs[i]] = std::move(read.state);
         facts.push_back(std::move(read.facts));
-        timings.push_back(read.timing);
+        timings.push_back(readJoinStart(read.json, facts.back().start, facts.back().duration));
         ran.joinHeaderCounts.push_back(facts.back().videoSamples);
+    }
+    // The end of a file only where the next one hides audio, side by side.
+    std::vector<std::unique_ptr<ReadBeside<JoinInputTiming>>> ends(timings.size());
+    for (std::size_t i = 0; i < timings.size(); ++i) {
+        if (joinNeedsEnd(timings, i)) {
+            ends[i] = std::make_unique<ReadBeside<JoinInputTiming>>(
+                stop, [this, &join, &ffprobe, i, timing = timings[i]](std::stop_token token) {
+                    auto read = timing;
+                    readJoinEnd(*runner_, join.inputs[i], ffprobe, token, read);
+                    return read;
+                });
+        }
+    }
+    for (std::size_t i = 0; i < timings.size(); ++i) {
+        if (ends[i]) {
+            timings[i] = ends[i]->get();
+        }
     }
     ran.joinLengths = joinInputLengths(timings);
     ran.joinDropsWarmUp = joinDropsWarmUp(timings);

@@ -39,31 +39,62 @@ std::int64_t skippedSamples(const nlohmann::json& packet) {
     return 0;
 }
 
-// The start: whether the first audio packet is hidden, and the first packet the first decoded
-// frame lies in (a decoder that shows nothing of a packet hides it too).
+std::optional<double> sampleRateOf(const nlohmann::json& report, std::int64_t index) {
+    for (const auto& stream : report.value("streams", nlohmann::json::array())) {
+        if (stream.value("index", std::int64_t{-1}) == index) {
+            return probejson::secondsIn(stream, "sample_rate");
+        }
+    }
+    return std::nullopt;
+}
+
+// The start: whether the first audio packet is hidden (by an edit list or an MP3 header, which
+// give the decoder samples to skip, or by Matroska's codec delay, which puts it before 0), and
+// the first packet that shows any of its samples.
 void readStart(const nlohmann::json& report, JoinInputTiming& timing) {
-    // Shown together, packets and frames come in one list.
-    nlohmann::json packets = nlohmann::json::array();
-    nlohmann::json frames = nlohmann::json::array();
-    for (const auto& entry : report.value("packets_and_frames", nlohmann::json::array())) {
-        (entry.value("type", std::string()) == "frame" ? frames : packets).push_back(entry);
+    const auto video = firstStreamOf(report, "video");
+    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
+        const auto at = probejson::secondsIn(packet, "pts_time");
+        if (video && at && packet.value("stream_index", std::int64_t{-1}) == *video) {
+            timing.videoStart = std::min(timing.videoStart.value_or(*at), *at);
+        }
+    }
+    const auto audio = firstStreamOf(report, "audio");
+    if (!audio) {
+        return;
+    }
+    std::vector<nlohmann::json> packets;
+    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
+        if (packet.value("stream_index", std::int64_t{-1}) == *audio) {
+            packets.push_back(packet);
+        }
     }
     if (packets.empty()) {
         return;
     }
     const auto& first = packets.front();
     const double firstAt = probejson::secondsIn(first, "pts_time").value_or(0);
+    const auto rate = sampleRateOf(report, *audio).value_or(0);
+    const std::int64_t skipped = skippedSamples(first);
     timing.audioFrame = probejson::secondsIn(first, "duration_time").value_or(0);
-    timing.hidesAudio = skippedSamples(first) > 0 ||
+    timing.hidesAudio = skipped > 0 ||
                         first.value("flags", std::string()).find('D') != std::string::npos ||
                         firstAt < -1e-6;
-    const double shown = frames.empty()
-                             ? firstAt
-                             : probejson::secondsIn(frames.front(), "pts_time").value_or(firstAt);
+    if (skipped > 0 && rate > 0) {
+        const double shown = firstAt + static_cast<double>(skipped) / rate;
+        for (const auto& packet : packets) {
+            const auto at = probejson::secondsIn(packet, "pts_time");
+            if (at && *at <= shown + 1e-4) {
+                timing.audioShown = *at;
+            }
+        }
+        return;
+    }
     for (const auto& packet : packets) {
         const auto at = probejson::secondsIn(packet, "pts_time");
-        if (at && *at <= shown + 1e-4) {
+        if (at && *at >= -1e-6) {
             timing.audioShown = *at;
+            return;
         }
     }
 }
@@ -71,11 +102,6 @@ void readStart(const nlohmann::json& report, JoinInputTiming& timing) {
 void readEnd(const nlohmann::json& report, JoinInputTiming& timing) {
     const auto video = firstStreamOf(report, "video");
     const auto audio = firstStreamOf(report, "audio");
-    for (const auto& stream : report.value("streams", nlohmann::json::array())) {
-        if (video && stream.value("index", std::int64_t{-1}) == *video) {
-            timing.videoStart = probejson::secondsIn(stream, "start_time");
-        }
-    }
     for (const auto& packet : report.value("packets", nlohmann::json::array())) {
         const auto index = packet.value("stream_index", std::int64_t{-1});
         const auto at = probejson::secondsIn(packet, "pts_time");
@@ -92,60 +118,42 @@ void readEnd(const nlohmann::json& report, JoinInputTiming& timing) {
     }
 }
 
-std::optional<std::string> probed(ProcessRunning& runner, const fs::path& ffprobe,
-                                  std::vector<std::string> arguments, const fs::path& file,
-                                  std::stop_token stop) {
-    arguments.insert(arguments.begin(), {"-v", "error", "-of", "json"});
-    arguments.push_back(file.string());
-    auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
-    if (result.terminationStatus != 0) {
-        return std::nullopt;
-    }
-    return std::move(result.standardOutput);
-}
-
 }  // namespace
 
-void readJoinTimingReport(const std::string& json, JoinInputTiming& timing, bool start) {
+const std::string joinStartEntries =
+    "packet=stream_index,pts_time,duration_time,flags:packet_side_data=skip_samples:"
+    "stream=sample_rate:stream_disposition=attached_pic";
+
+JoinInputTiming readJoinStart(const std::string& json, double fileStart,
+                              std::optional<double> duration) {
+    JoinInputTiming timing;
+    timing.fileStart = fileStart;
+    timing.duration = duration;
     const auto report = nlohmann::json::parse(json, nullptr, false);
-    if (report.is_discarded()) {
-        return;
-    }
-    const auto format = report.value("format", nlohmann::json::object());
-    if (start) {
-        timing.fileStart = probejson::secondsIn(format, "start_time").value_or(0);
-        timing.duration = probejson::secondsIn(format, "duration");
+    if (!report.is_discarded()) {
         readStart(report, timing);
-    } else {
-        readEnd(report, timing);
     }
+    return timing;
 }
 
-std::optional<JoinInputTiming> readJoinInputTiming(ProcessRunning& runner, const fs::path& file,
-                                                   const fs::path& ffprobe, std::stop_token stop) {
-    JoinInputTiming timing;
-    const auto start =
-        probed(runner, ffprobe,
-               {"-select_streams", "a:0", "-read_intervals", "%+#64", "-show_entries",
-                "format=start_time,duration:packet=pts_time,duration_time,flags:"
-                "packet_side_data=skip_samples:frame=pts_time"},
-               file, stop);
-    if (!start) {
-        return std::nullopt;
-    }
-    readJoinTimingReport(*start, timing, true);
+void readJoinEnd(ProcessRunning& runner, const fs::path& file, const fs::path& ffprobe,
+                 std::stop_token stop, JoinInputTiming& timing) {
     const double from = std::max(timing.duration.value_or(0) + timing.fileStart - kEndRead, 0.0);
-    const auto end =
-        probed(runner, ffprobe,
-               {"-read_intervals", formatCommandLineSeconds(from) + "%", "-show_entries",
-                "stream=index,codec_type,start_time:stream_disposition=attached_pic:"
-                "packet=stream_index,pts_time,duration_time"},
-               file, stop);
-    if (!end) {
-        return std::nullopt;
+    std::vector<std::string> arguments = {"-v",
+                                          "error",
+                                          "-of",
+                                          "json",
+                                          "-read_intervals",
+                                          formatCommandLineSeconds(from) + "%",
+                                          "-show_entries",
+                                          "stream=index,codec_type:stream_disposition=attached_pic:"
+                                          "packet=stream_index,pts_time,duration_time",
+                                          file.string()};
+    const auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
+    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
+    if (result.terminationStatus == 0 && !report.is_discarded()) {
+        readEnd(report, timing);
     }
-    readJoinTimingReport(*end, timing, false);
-    return timing;
 }
 
 std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputTiming>& inputs) {
@@ -176,6 +184,10 @@ std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputT
         }
     }
     return lengths;
+}
+
+bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i) {
+    return i + 1 < inputs.size() && inputs[i + 1].hidesAudio;
 }
 
 bool joinDropsWarmUp(const std::vector<JoinInputTiming>& inputs) {

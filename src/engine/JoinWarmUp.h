@@ -13,11 +13,12 @@ namespace tavrolin {
 // How one join input is timed at its ends, in its own timestamps, as the concat reader hands
 // them on: enough to undo the audio warm-up a file hides (an MP4 edit list, Matroska's codec
 // delay, an MP3 header's encoder delay), whose frames the concat reader would otherwise play.
-// Plain values; `readJoinInputTiming` fills them.
+// Plain values; `readJoinStart` and `readJoinEnd` fill them.
 struct JoinInputTiming {
     double fileStart = 0;  // the file's first timestamp, which the concat reader starts it at
     std::optional<double> duration;
-    // The first video stream's first presentation time and the end of its last picture.
+    // The first video stream's first presentation time (among the first packets) and the end of
+    // its last picture.
     std::optional<double> videoStart;
     std::optional<double> videoEnd;
     // The first audio stream: whether the file hides frames at its start, where the first
@@ -30,15 +31,21 @@ struct JoinInputTiming {
     friend bool operator==(const JoinInputTiming&, const JoinInputTiming&) = default;
 };
 
-// Reads `file`'s first packets and its last seconds with ffprobe; none when it cannot.
-std::optional<JoinInputTiming> readJoinInputTiming(ProcessRunning& runner,
-                                                   const std::filesystem::path& file,
-                                                   const std::filesystem::path& ffprobe,
-                                                   std::stop_token stop);
+// ffprobe's entries (-show_entries syntax) for the start, read beside the join's inspection of
+// the file's streams and first 64 packets.
+extern const std::string joinStartEntries;
 
-// From ffprobe's JSON report of packets (and the format's start and duration), the timing it
-// shows; `timing` is filled on, so the start and the end can come from two reads.
-void readJoinTimingReport(const std::string& json, JoinInputTiming& timing, bool start);
+// The start from that inspection's JSON report, with the file's first timestamp and length.
+JoinInputTiming readJoinStart(const std::string& json, double fileStart,
+                              std::optional<double> duration);
+
+// Reads the end of `file` (its last seconds) into `timing`; left as it is when ffprobe cannot.
+void readJoinEnd(ProcessRunning& runner, const std::filesystem::path& file,
+                 const std::filesystem::path& ffprobe, std::stop_token stop,
+                 JoinInputTiming& timing);
+
+// Whether input `i`'s end matters: the next one hides audio.
+bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i);
 
 // Per input, the concat reader's `duration` for it: set where the next input hides audio that
 // this one already plays, so that the next one's pictures follow this one's, or its first shown
