@@ -232,7 +232,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
         ReplacementSteps steps;
-        steps.beforeSwap = [&run](const fs::path& backup, const fs::path& original) {
+        steps.beforeSwap = [&run, stop](const fs::path& backup, const fs::path& original) {
+            // Flushing the copy may take long; a cancel until the swap keeps the original.
+            throwIfStopped(stop);
             run.recordBackup(backup, original);
         };
         kFileReplacement.replace(job.target, run.workingOutput, steps);

@@ -321,6 +321,8 @@ void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
     }
     checkPreparedHeader(*copy, expectedStreamCount, sourceDuration);
     const auto original = sourceCensus.get();
+    // A census cut short by a cancel reads as none: the cancel, not the copy, is the cause.
+    throwIfStopped(stop);
     if (!original || !holdsEveryPacket(original->packets, copy->packets, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +

@@ -54,14 +54,19 @@ double probedDuration(const fs::path& file) {
     return std::stod(json["format"]["duration"].get<std::string>());
 }
 
-bool waitFor(const fs::path& marker) {
-    for (int i = 0; i < 1000; ++i) {
-        if (fs::exists(marker)) {
+template <typename Predicate>
+bool waitUntil(Predicate predicate) {
+    for (int i = 0; i < 3000; ++i) {
+        if (predicate()) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+bool waitFor(const fs::path& marker) {
+    return waitUntil([&marker] { return fs::exists(marker); });
 }
 
 class FFmpegProcessorTest : public ::testing::Test {
@@ -987,6 +992,76 @@ TEST_F(FFmpegProcessorTest, StopDuringTheRealFFmpegLeavesNothing) {
                                      stop.get_token()),
                  CancellationError);
     expectOnly({});
+}
+
+// A cancel while any step of an in-place replacement runs is a cancellation that keeps the
+// original. The stand-in tools log each read as "<source|copy> <kind>" when it ends; the one a
+// row holds logs "held" and waits on a pipe nobody writes until the cancel ends it.
+TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
+    const fs::path source = outputs() / "a.mp4";
+    fs::copy_file(media().mp4ClipA, source);
+    const std::string original = tavtest::readFile(source);
+    const fs::path log = marker("reads.log");
+    const fs::path gate = marker("gate");
+    ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+    const auto hold = [&](const std::string& step) {
+        return "if [ \"$step\" = '" + step + "' ]; then echo held >> '" + log.string() +
+               "'; read -r _ < '" + gate.string() + "'; fi\n";
+    };
+    const auto tools = [&](const std::string& held) {
+        return standIn("step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
+                       "who=source; case \"$*\" in *tmp-tavrolin*) who=copy;; esac\n"
+                       "case \"$*\" in *-count_packets*) what=count;; *format=start_time*) "
+                       "what=outline;; *packet=stream_index*) what=list;; *format=duration*) "
+                       "what=duration;; *) what=other;; esac\nstep=\"$who $what\"\n" +
+                           hold(held) + "/usr/bin/ffprobe \"$@\"; status=$?\necho \"$step\" >> '" +
+                           log.string() + "'\nexit $status\n");
+    };
+    struct Row {
+        const char* held;
+        // Read to their end before the cancel.
+        std::vector<std::string> readFirst;
+    };
+    const Row rows[] = {
+        {"source duration", {}},
+        {"ffmpeg", {}},
+        {"source outline", {}},
+        {"copy list", {}},
+        // The copy is read whole; the job waits for the source's count alone.
+        {"source count", {"copy count", "copy outline", "copy list"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.held);
+        fs::remove(log);
+        auto fp = processor(tools(row.held));
+        TranscriptionMediaRequest request;
+        request.input = request.output = source;
+        request.replacesInput = true;
+        request.selectedStreams = {stream(0, MediaStreamKind::video),
+                                   stream(1, MediaStreamKind::audio)};
+        request.cues = {{1, 0.2, 1.0, "Replaced", std::nullopt}};
+        std::exception_ptr outcome;
+        std::thread worker([&] {
+            try {
+                fp.process(request, {}, {});
+            } catch (...) {
+                outcome = std::current_exception();
+            }
+        });
+        auto expected = row.readFirst;
+        expected.push_back("held");
+        EXPECT_TRUE(waitUntil([&] {
+            const std::string text = fs::exists(log) ? tavtest::readFile(log) : std::string();
+            return std::ranges::all_of(expected, [&text](const std::string& line) {
+                return text.find(line + "\n") != std::string::npos;
+            });
+        }));
+        fp.cancel();
+        worker.join();
+        EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+        EXPECT_TRUE(tavtest::readFile(source) == original);
+        expectOnly({"a.mp4"});
+    }
 }
 
 // A disk that fills up at the end of a job. FFmpeg 5.1 exits 0 when the write fails only at
