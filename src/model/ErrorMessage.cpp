@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -27,7 +28,10 @@ bool isFileGone(const std::filesystem::path& file) noexcept {
 std::optional<std::string_view> specialFileKind(const std::filesystem::path& file) noexcept {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) {
-        return std::nullopt;  // nothing there, or unreadable: the tool that reads it says so
+        // Nothing there, or unreadable: the tool that reads it says so. A loop of links has
+        // no file to read at all.
+        return errno == ELOOP ? std::optional<std::string_view>("a link that leads back to itself")
+                              : std::nullopt;
     }
     switch (status.st_mode & S_IFMT) {
         case S_IFREG:

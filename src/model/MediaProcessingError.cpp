@@ -39,6 +39,14 @@ MediaProcessingError MediaProcessingError::sourceMissing(const std::filesystem::
     return {Case::sourceMissing, file.filename().string(), missingFileMessage(file)};
 }
 
+MediaProcessingError MediaProcessingError::sourceNotFile(const std::filesystem::path& file,
+                                                         std::string_view kind) {
+    return {Case::sourceNotFile, file.filename().string(),
+            quotedName(file) + " is now " + std::string(kind) +
+                ", not the video or audio file that was added, so Tavrolin did not read it. Put "
+                "the media file back under that name, or add it again."};
+}
+
 MediaProcessingError MediaProcessingError::notEnoughSpace(const std::filesystem::path& folder,
                                                           const std::string& fileName) {
     return {Case::notEnoughSpace, fileName,

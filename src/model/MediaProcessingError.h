@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "model/OutputClaim.h"
 
@@ -18,6 +19,7 @@ class MediaProcessingError : public std::runtime_error {
         invalidRequest,
         processFailed,
         sourceMissing,
+        sourceNotFile,
         notEnoughSpace,
         partMismatch,
     };
@@ -31,6 +33,10 @@ class MediaProcessingError : public std::runtime_error {
     static MediaProcessingError processFailed(const std::string& message);
     // An input is no longer where the job was asked to read it.
     static MediaProcessingError sourceMissing(const std::filesystem::path& file);
+    // Something other than a regular file now stands at an input; `kind` says what
+    // (specialFileKind).
+    static MediaProcessingError sourceNotFile(const std::filesystem::path& file,
+                                              std::string_view kind);
     // Writing `fileName` into `folder` ran out of room (a full disk, a quota or a file size
     // limit).
     static MediaProcessingError notEnoughSpace(const std::filesystem::path& folder,

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -1175,7 +1176,8 @@ TEST_F(FFmpegProcessorTest, OnlyAFlacPartHasItsHeaderWritten) {
 }
 
 // A source removed while its job waited, or just as ffmpeg starts, is named with what to do;
-// ffmpeg's "No such file or directory" never shows, nor a claim that it changed.
+// ffmpeg's "No such file or directory" never shows, nor a claim that it changed. One that became
+// a named pipe or a loop of links while it waited is named too, and holds no tool.
 TEST_F(FFmpegProcessorTest, ASourceThatIsGoneIsNamedInASentence) {
     const fs::path kept = scratch_ / "kept.mp4";
     const fs::path gone = scratch_ / "gone.mp4";
@@ -1201,6 +1203,21 @@ TEST_F(FFmpegProcessorTest, ASourceThatIsGoneIsNamedInASentence) {
             EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::sourceMissing);
             EXPECT_EQ(error.what(), sentence);
             EXPECT_FALSE(fs::exists(gone));
+            expectOnly({});
+        }
+        for (const auto& [kind, make] : std::vector<std::pair<std::string, std::function<void()>>>{
+                 {"a link that leads back to itself",
+                  [&] { fs::create_symlink(gone.filename(), gone); }},
+                 {"a named pipe", [&] { ASSERT_EQ(::mkfifo(gone.c_str(), 0600), 0); }}}) {
+            SCOPED_TRACE(request.title() + " " + kind);
+            make();
+            const auto error = processingError([&] { processor().process(request, {}, {}); });
+            EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::sourceNotFile);
+            EXPECT_EQ(error.what(), "\u201Cgone.mp4\u201D is now " + kind +
+                                        ", not the video or audio file that was added, so "
+                                        "Tavrolin did not read it. Put the media file back under "
+                                        "that name, or add it again.");
+            fs::remove(gone);
             expectOnly({});
         }
     }

@@ -150,8 +150,10 @@ TEST(FFprobeServiceMediaTest, BrokenFilesFailWithOneSentenceOrFfprobesText) {
     fs::copy_file(media.randomBytes, spaced);
     // Neither a folder nor a device reaches ffprobe (nor a pipe, on which it would wait).
     fs::create_directory(temp / "folder.mkv");
+    fs::create_symlink("loop.mkv", temp / "loop.mkv");
     const std::pair<fs::path, MediaProbeError::Case> rows[] = {
         {temp / "folder.mkv", MediaProbeError::Case::notRegularFile},
+        {temp / "loop.mkv", MediaProbeError::Case::notRegularFile},
         {"/dev/null", MediaProbeError::Case::notRegularFile},
         {media.truncated, MediaProbeError::Case::processFailed},
         {spaced, MediaProbeError::Case::notMedia},

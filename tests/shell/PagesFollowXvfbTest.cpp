@@ -31,6 +31,7 @@
 #include "shell/TavrolinApp.h"
 #include "support/IndexedClips.h"
 #include "support/SaveDialogAnswer.h"
+#include "support/StandInTools.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "transcription/TranscriptionView.h"
@@ -258,16 +259,22 @@ TEST(PagesWindow, ClaimsChild) {
           std::pair{media.mp4ClipB, "b.mp4"}}) {
         fs::copy_file(from, folder / name);
     }
-    TavrolinApp app(tavtest::appConfiguration(folder));
+    // The job writing "blocked.mkv" waits on a pipe nobody writes until it is cancelled: every
+    // job the pages queue waits behind it. The others run the real ffmpeg.
+    const fs::path pipe = folder / "gate";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    tavtest::standInTools(folder / "tools", "case \"${@: -1}\" in *blocked*) read -r _ < '" +
+                                                pipe.string() +
+                                                "';; esac\nexec /usr/bin/ffmpeg \"$@\"\n");
+    auto configuration = tavtest::appConfiguration(folder);
+    configuration.preferences->setString("customFFmpegPath",
+                                         (folder / "tools" / "ffmpeg").string());
+    TavrolinApp app(configuration);
     MainWindow* window = app.mainWindow();
     ASSERT_TRUE(tavtest::showActive(window));
     RootView* root = window->rootView();
     JobQueueViewModel& queue = app.queue();
-    // A job that reads a pipe nobody writes runs until cancelled: every job the pages queue
-    // waits behind it.
-    const fs::path pipe = folder / "pipe.mkv";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    queue.enqueue({RemuxRequest{pipe,
+    queue.enqueue({RemuxRequest{folder / "film.mkv",
                                 folder / "blocked.mkv",
                                 {tavtest::makeStream(0, MediaStreamKind::video, "h264")},
                                 {},
