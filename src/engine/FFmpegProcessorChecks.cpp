@@ -155,6 +155,9 @@ void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& r
     if (!job.replacesInput) {
         throwIfAnyInputChanged(job.inputs);
     }
+    // A folder removed under ffmpeg makes it fail on the hidden file, or lets it finish a file
+    // no name leads to.
+    throwIfWorkingOutputGone(run.workingOutput, job.output, false);
     // Exit status 0 is not enough: a write that fails at the trailer or the close is only in
     // the text.
     const auto writeFailure = ffmpegWriteFailure(ran.result.standardError);
@@ -165,6 +168,7 @@ void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& r
         throw MediaProcessingError::processFailed(
             ffmpegFailureSentence(ran.result, run.workingOutput, job.target));
     }
+    throwIfWorkingOutputGone(run.workingOutput, job.output, true);
 }
 
 void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
@@ -204,6 +208,7 @@ void FFmpegProcessor::publish(const Job& job, const JobFiles& run, std::stop_tok
         if (isOutOfSpace(error.code().value())) {
             throw job.notEnoughSpace();
         }
+        throwIfWorkingOutputGone(written, job.output, true);
         // Named after the output the user chose, not the hidden working file.
         throw MediaProcessingError::processFailed(
             outputWriteFailureSentence(job.output, error.code().value()));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/ErrorMessage.h"
+#include "model/MediaProcessingError.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -128,6 +129,21 @@ std::string ffmpegFailureSentence(const ProcessResult& result,
     }
     return "FFmpeg could not make " + quotedName(output) +
            ". Check the source and the output folder, then try again. FFmpeg said:\n" + text;
+}
+
+void throwIfWorkingOutputGone(const std::filesystem::path& workingOutput,
+                              const std::filesystem::path& output, bool written) {
+    std::error_code error;
+    const auto folder = workingOutput.parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw MediaProcessingError::outputFolderGone(folder, output.filename().string());
+    }
+    if (written &&
+        !std::filesystem::exists(std::filesystem::symlink_status(workingOutput, error))) {
+        throw MediaProcessingError::processFailed(
+            "The unfinished " + quotedName(output) + " was removed from the folder " +
+            quotedName(folder) + " before Tavrolin could finish it. Try again.");
+    }
 }
 
 }  // namespace tavrolin

@@ -45,4 +45,11 @@ std::string ffmpegFailureSentence(const ProcessResult& result,
                                   const std::filesystem::path& workingOutput,
                                   const std::filesystem::path& output);
 
+// Throws MediaProcessingError outputFolderGone when the folder of the hidden `workingOutput` of
+// `output` was removed or moved away; when `written` (ffmpeg said it wrote the file), also
+// processFailed when the file alone was removed. Any error the job met then says less than that.
+// Touches the disk.
+void throwIfWorkingOutputGone(const std::filesystem::path& workingOutput,
+                              const std::filesystem::path& output, bool written);
+
 }  // namespace tavrolin

@@ -54,6 +54,15 @@ MediaProcessingError MediaProcessingError::notEnoughSpace(const std::filesystem:
                 fileName + "\u201D. Free some space, then try again."};
 }
 
+MediaProcessingError MediaProcessingError::outputFolderGone(const std::filesystem::path& folder,
+                                                            const std::string& fileName) {
+    return {Case::outputFolderGone, fileName,
+            "The output folder " + quotedName(folder) +
+                " is gone, so Tavrolin could not finish "
+                "\u201C" +
+                fileName + "\u201D. Choose another folder, then try again."};
+}
+
 MediaProcessingError MediaProcessingError::partMismatch(const std::string& fileName,
                                                         const std::string& fault) {
     return {Case::partMismatch, fileName,

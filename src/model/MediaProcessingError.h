@@ -21,6 +21,7 @@ class MediaProcessingError : public std::runtime_error {
         sourceMissing,
         sourceNotFile,
         notEnoughSpace,
+        outputFolderGone,
         partMismatch,
     };
 
@@ -41,6 +42,10 @@ class MediaProcessingError : public std::runtime_error {
     // limit).
     static MediaProcessingError notEnoughSpace(const std::filesystem::path& folder,
                                                const std::string& fileName);
+
+    // The folder `fileName` was being written into was removed or moved away meanwhile.
+    static MediaProcessingError outputFolderGone(const std::filesystem::path& folder,
+                                                 const std::string& fileName);
 
     // A split's written part `fileName` does not hold the span it was cut for; `fault` ends
     // the sentence ("starts 0.042 s after the cut").

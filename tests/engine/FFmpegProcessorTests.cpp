@@ -712,8 +712,9 @@ TEST_F(FFmpegProcessorTest, KilledReadOnlyAndChangingSourcesFailWithTheirCause) 
          "\u201Csource.mkv\u201D changed while Tavrolin was reading it. Nothing was written."},
         {"output folder removed once written", outputs() / "gone" / "g.mkv",
          "ffmpeg \"$@\" || exit\nrm -rf '" + (outputs() / "gone").string() + "'\n",
-         "Tavrolin could not write \u201Cg.mkv\u201D in the folder \u201Cgone\u201D (No such file "
-         "or directory). Check that the folder is still there, then try again."},
+         "The output folder \u201Cgone\u201D is gone, so Tavrolin could not finish "
+         "\u201Cg.mkv\u201D. "
+         "Choose another folder, then try again."},
     };
     if (mounted) {
         rows.push_back({"read-only folder", readOnly / "out.mkv", "exec ffmpeg \"$@\"\n", ""});
@@ -1164,15 +1165,34 @@ TEST_F(FFmpegProcessorTest, AJobThatRunsOutOfRoomFailsWithASentenceAndKeepsTheSo
     EXPECT_TRUE(tavtest::readFile(source) == original);
 }
 
-// A Matroska part whose working file goes right after ffmpeg wrote it fails on that, not on a
-// FLAC header it never had.
-TEST_F(FFmpegProcessorTest, OnlyAFlacPartHasItsHeaderWritten) {
-    const auto error = processingError([&] {
-        processor(standIn("ffmpeg \"$@\" || exit\nrm -f \"${@: -1}\"\n"))
-            .process(SplitRequest{media().matroska, outputs() / "s.mkv", 1, std::nullopt}, {}, {});
-    });
-    EXPECT_THAT(error.what(), Not(HasSubstr("FLAC"))) << error.what();
-    expectOnly({});
+// A part whose working file or folder goes while ffmpeg writes it, or right after, fails on that
+// with what to do: never a FLAC or audio header it never had, nor the hidden file's name.
+TEST_F(FFmpegProcessorTest, APartWhoseFileOrFolderGoesSaysSo) {
+    const fs::path folder = outputs() / "parts";
+    const std::string folderGone =
+        "The output folder \u201Cparts\u201D is gone, so Tavrolin could "
+        "not finish \u201Cs.mkv\u201D. Choose another folder, then try "
+        "again.";
+    const std::pair<std::string, std::string> rows[] = {
+        {"ffmpeg \"$@\" || exit\nrm -f \"${@: -1}\"\n",
+         "The unfinished \u201Cs.mkv\u201D was removed from the folder \u201Cparts\u201D before "
+         "Tavrolin could finish it. Try again."},
+        {"ffmpeg \"$@\" || exit\nd=$(dirname \"${@: -1}\")\nmv \"$d\" \"$d/../moved\"\n",
+         folderGone},
+        {"rm -r \"$(dirname \"${@: -1}\")\"\nexec ffmpeg \"$@\"\n", folderGone},
+    };
+    for (const auto& [script, sentence] : rows) {
+        SCOPED_TRACE(script);
+        fs::create_directories(folder);
+        const auto error = processingError([&] {
+            processor(standIn(script))
+                .process(SplitRequest{media().matroska, folder / "s.mkv", 1, std::nullopt}, {}, {});
+        });
+        EXPECT_EQ(error.what(), sentence);
+        fs::remove_all(outputs() / "moved");
+        fs::remove(folder);
+        expectOnly({});
+    }
 }
 
 // A source removed while its job waited, or just as ffmpeg starts, is named with what to do;
