@@ -432,10 +432,13 @@ TEST(FoundationProcessRunner, StoppedChildLeavingADescendantDoesNotKeepTheRunWai
     std::stop_source source;
     std::promise<void> started;
     auto future = std::async(std::launch::async, [&] {
-        // The backgrounded sleep inherits the pipes and outlives the shell.
+        // The backgrounded sleep inherits the pipes and outlives the shell. Its id is written
+        // once it runs sleep, so that the line is the event the stop waits for.
         return sh(
-            runner, "sleep 30 & echo $!; wait", [&](std::string_view) { started.set_value(); },
-            source.get_token());
+            runner,
+            "sleep 30 & until read -r name < /proc/$!/comm && [ \"$name\" = sleep ]; do :; "
+            "done; echo $!; wait",
+            [&](std::string_view) { started.set_value(); }, source.get_token());
     });
     started.get_future().wait();
     source.request_stop();
