@@ -255,17 +255,7 @@ FFmpegProcessor::Job FFmpegProcessor::resolve(const ProcessingRequest& originalR
             throw MediaProcessingError::invalidRequest(*problem);
         }
     }
-    // Removed or renamed since it was queued: ffmpeg would only say "No such file". Something
-    // else put at its name (a named pipe would hold every tool that opens it) is told apart
-    // without opening it.
-    for (const auto& input : job.request.inputs()) {
-        if (isFileGone(input)) {
-            throw MediaProcessingError::sourceMissing(input);
-        }
-        if (const auto kind = specialFileKind(input)) {
-            throw MediaProcessingError::sourceNotFile(input, *kind);
-        }
-    }
+    throwIfAnyInputUnreadable(job.request);
     if (!job.replacesInput && nameExists(job.output)) {
         throw MediaProcessingError::outputExists(job.output.filename().string());
     }

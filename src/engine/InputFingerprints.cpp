@@ -22,6 +22,17 @@ InputFingerprints inputFingerprints(const ProcessingRequest& request) {
     return fingerprints;
 }
 
+void throwIfAnyInputUnreadable(const ProcessingRequest& request) {
+    for (const auto& input : request.inputs()) {
+        if (isFileGone(input)) {
+            throw MediaProcessingError::sourceMissing(input);
+        }
+        if (const auto kind = specialFileKind(input)) {
+            throw MediaProcessingError::sourceNotFile(input, *kind);
+        }
+    }
+}
+
 SourceFileFingerprint fingerprintNow(const fs::path& file) {
     if (isFileGone(file)) {
         throw MediaProcessingError::sourceMissing(file);

@@ -20,6 +20,12 @@ using InputFingerprints =
 // now (ffmpeg then says why).
 InputFingerprints inputFingerprints(const ProcessingRequest& request);
 
+// Before anything reads them: an input removed or renamed since it was queued throws
+// MediaProcessingError::sourceMissing (ffmpeg would only say "No such file"); something else
+// put at its name throws sourceNotFile, found without opening it (a named pipe would hold every
+// tool that opens it).
+void throwIfAnyInputUnreadable(const ProcessingRequest& request);
+
 // A file's state now; a file that is gone throws MediaProcessingError::sourceMissing.
 SourceFileFingerprint fingerprintNow(const std::filesystem::path& file);
 
