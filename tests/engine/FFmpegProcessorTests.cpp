@@ -998,7 +998,8 @@ TEST_F(FFmpegProcessorTest, StopDuringTheRealFFmpegLeavesNothing) {
 
 // A cancel while any step of an in-place replacement runs is a cancellation that keeps the
 // original. The stand-in tools log each read as "<source|copy> <kind>" when it ends; the one a
-// row holds logs "held" and waits on a pipe nobody writes until the cancel ends it.
+// row holds logs "held" and waits on a pipe nobody writes until the cancel ends it. The real
+// ffprobe dies with the stand-in a cancel ends.
 TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
     const fs::path source = outputs() / "a.mp4";
     fs::copy_file(media().mp4ClipA, source);
@@ -1011,13 +1012,15 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
                "'; read -r _ < '" + gate.string() + "'; fi\n";
     };
     const auto tools = [&](const std::string& held) {
-        return standIn("step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
-                       "who=source; case \"$*\" in *tmp-tavrolin*) who=copy;; esac\n"
-                       "case \"$*\" in *-count_packets*) what=count;; *format=start_time*) "
-                       "what=outline;; *packet=stream_index*) what=list;; *format=duration*) "
-                       "what=duration;; *) what=other;; esac\nstep=\"$who $what\"\n" +
-                           hold(held) + "/usr/bin/ffprobe \"$@\"; status=$?\necho \"$step\" >> '" +
-                           log.string() + "'\nexit $status\n");
+        return standIn(
+            "step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
+            "who=source; case \"$*\" in *tmp-tavrolin*) who=copy;; esac\n"
+            "case \"$*\" in *-count_packets*) what=count;; *format=start_time*) "
+            "what=outline;; *packet=stream_index*) what=list;; *format=duration*) "
+            "what=duration;; *) what=other;; esac\nstep=\"$who $what\"\n" +
+                hold(held) +
+                "setpriv --pdeathsig KILL /usr/bin/ffprobe \"$@\"; status=$?\necho \"$step\" >> '" +
+                log.string() + "'\nexit $status\n");
     };
     struct Row {
         const char* held;
