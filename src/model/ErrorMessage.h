@@ -27,9 +27,8 @@ bool isFileGone(const std::filesystem::path& file) noexcept;
 
 // What stands at `file` when it is neither a regular file nor a link to one: "a folder", "a named
 // pipe", "a device", "a socket" or "a link that leads back to itself" (a loop of links); none
-// for a regular file or when nothing is there. Asks with
-// stat(), which never opens the file, so a named pipe with no writer cannot hold the caller.
-// Touches the disk; any thread.
+// for a regular file or when nothing is there. Asks with stat(), which never opens the file, so
+// a named pipe with no writer cannot hold the caller. Touches the disk; any thread.
 std::optional<std::string_view> specialFileKind(const std::filesystem::path& file) noexcept;
 
 // The sentence for a chosen or dropped `file` that is `kind` (see specialFileKind).

@@ -58,9 +58,8 @@ MediaProcessingError MediaProcessingError::outputFolderGone(const std::filesyste
                                                             const std::string& fileName) {
     return {Case::outputFolderGone, fileName,
             "The output folder " + quotedName(folder) +
-                " is gone, so Tavrolin could not finish "
-                "\u201C" +
-                fileName + "\u201D. Choose another folder, then try again."};
+                " is gone, so Tavrolin could not finish \u201C" + fileName +
+                "\u201D. Choose another folder, then try again."};
 }
 
 MediaProcessingError MediaProcessingError::partMismatch(const std::string& fileName,
