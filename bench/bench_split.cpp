@@ -28,7 +28,7 @@
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFmpegProcessor.h"
 #include "engine/MillisecondTime.h"
-#include "engine/SplitPartPreparation.h"
+#include "engine/split/SplitPartPreparation.h"
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FoundationProcessRunner.h"

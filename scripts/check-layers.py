@@ -113,9 +113,10 @@ class Layers:
         parts = target.split("/")
         if len(parts) == 1:
             parts = [here, target]
-        if len(parts) != 2 or not (self.src / parts[0] / parts[1]).is_file():
+        folder, name = parts[0], "/".join(parts[1:])
+        if not name or not (self.src / folder / name).is_file():
             return None
-        return parts[0], parts[1]
+        return folder, name
 
     def included_role(self, here, bracket, target):
         if bracket == "<":
@@ -129,7 +130,7 @@ class Layers:
             for path in sorted(folder.rglob("*")):
                 if path.suffix not in SOURCE_SUFFIXES or not path.is_file():
                     continue
-                role = self.role(folder.name, path.name)
+                role = self.role(folder.name, path.relative_to(folder).as_posix())
                 if role is None:
                     continue
                 lines = path.read_text(encoding="utf-8", errors="replace").splitlines()

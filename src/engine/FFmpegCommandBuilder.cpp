@@ -6,7 +6,7 @@
 #include "engine/FFmpegArgumentList.h"
 #include "engine/JoinWarmUp.h"
 #include "engine/MillisecondTime.h"
-#include "engine/PresentationTimes.h"
+#include "engine/split/PresentationTimes.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/Paths.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 #include "model/MediaStream.h"
 #include "model/ProcessingRequest.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/MediaProcessing.h"
-#include "engine/SplitLayoutCache.h"
+#include "engine/split/SplitLayoutCache.h"
 #include "process/FFmpegToolchain.h"
 #include "process/FFmpegVersion.h"
 #include "process/ProcessRunning.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/FFprobeQueries.h"
-#include "engine/HeldProbe.h"
+#include "engine/split/HeldProbe.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/HeldProbe.h"
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
-#include "engine/OutputVerification.h"
 #include "engine/PacketCensusReading.h"
-#include "engine/SplitPartPreparation.h"
-#include "engine/SplitStreamCuts.h"
+#include "engine/split/HeldProbe.h"
+#include "engine/split/OutputVerification.h"
+#include "engine/split/SplitPartPreparation.h"
+#include "engine/split/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/ProcessingRequest.h"
 #include "process/FFmpegToolchain.h"

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "engine/MillisecondTime.h"
-#include "engine/PresentationTimes.h"
+#include "engine/split/PresentationTimes.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {

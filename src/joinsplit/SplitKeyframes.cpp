@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/LeadingPictures.h"
-#include "engine/PresentationTimes.h"
+#include "engine/split/LeadingPictures.h"
+#include "engine/split/PresentationTimes.h"
 #include "model/CancellationError.h"
 #include "model/TextMetrics.h"
 #include "preview/PreviewTimeFormat.h"

@@ -13,7 +13,7 @@
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/FFprobeQueries.h"
-#include "engine/OutputVerification.h"
+#include "engine/split/OutputVerification.h"
 #include "model/MediaProcessingError.h"
 #include "process/FoundationProcessRunner.h"
 #include "support/TempDir.h"

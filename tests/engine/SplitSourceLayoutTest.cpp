@@ -1,6 +1,6 @@
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 
-#include "engine/OutputVerification.h"
+#include "engine/split/OutputVerification.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

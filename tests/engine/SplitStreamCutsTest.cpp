@@ -1,4 +1,4 @@
-#include "engine/SplitStreamCuts.h"
+#include "engine/split/SplitStreamCuts.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Mp3Reservoir.h"
-#include "engine/SplitPartWarmUp.h"
+#include "engine/split/Mp3Reservoir.h"
+#include "engine/split/SplitPartWarmUp.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;

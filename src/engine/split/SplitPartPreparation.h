@@ -10,10 +10,10 @@
 #include "engine/FFmpegCommandBuilder.h"
 #include "engine/FFprobeQueries.h"
 #include "engine/JobFiles.h"
-#include "engine/OutputVerification.h"
 #include "engine/SafeFileReplacement.h"
-#include "engine/SplitLayoutCache.h"
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/OutputVerification.h"
+#include "engine/split/SplitLayoutCache.h"
+#include "engine/split/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 #include "process/ProcessRunning.h"
 

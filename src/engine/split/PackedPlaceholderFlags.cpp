@@ -1,4 +1,4 @@
-#include "engine/PackedPlaceholderFlags.h"
+#include "engine/split/PackedPlaceholderFlags.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/PartFileBytes.h"
-#include "engine/PresentationTimes.h"
+#include "engine/split/PartFileBytes.h"
+#include "engine/split/PresentationTimes.h"
 #include "model/MediaProcessingError.h"
 #include "model/TextMetrics.h"
 

@@ -1,4 +1,4 @@
-#include "engine/PartFileBytes.h"
+#include "engine/split/PartFileBytes.h"
 
 #include <algorithm>
 #include <system_error>

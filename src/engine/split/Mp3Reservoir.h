@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
 
 namespace tavrolin {

@@ -1,11 +1,11 @@
-#include "engine/Mp3Reservoir.h"
+#include "engine/split/Mp3Reservoir.h"
 
 #include <algorithm>
 #include <array>
 #include <fstream>
 #include <vector>
 
-#include "engine/SplitStreamCuts.h"
+#include "engine/split/SplitStreamCuts.h"
 
 namespace tavrolin {
 

@@ -1,4 +1,4 @@
-#include "engine/SplitLayoutCache.h"
+#include "engine/split/SplitLayoutCache.h"
 
 #include <algorithm>
 

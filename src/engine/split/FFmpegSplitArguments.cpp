@@ -6,9 +6,9 @@
 
 #include "engine/FFmpegArgumentList.h"
 #include "engine/MillisecondTime.h"
-#include "engine/PresentationTimes.h"
-#include "engine/SplitStreamCuts.h"
 #include "engine/StreamCopyCompatibility.h"
+#include "engine/split/PresentationTimes.h"
+#include "engine/split/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
 #include "model/TextMetrics.h"

@@ -1,4 +1,4 @@
-#include "engine/OutputVerification.h"
+#include "engine/split/OutputVerification.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/SplitPartWarmUp.h"
+#include "engine/split/SplitPartWarmUp.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/Mp3Reservoir.h"
-#include "engine/PartFileBytes.h"
-#include "engine/SplitStreamCuts.h"
+#include "engine/split/Mp3Reservoir.h"
+#include "engine/split/PartFileBytes.h"
+#include "engine/split/SplitStreamCuts.h"
 #include "model/MediaProcessingError.h"
 
 namespace tavrolin {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/SafeFileReplacement.h"
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 
 namespace tavrolin {
 

@@ -1,4 +1,4 @@
-#include "engine/PresentationTimes.h"
+#include "engine/split/PresentationTimes.h"
 
 namespace tavrolin {
 

@@ -1,4 +1,4 @@
-#include "engine/HeldProbe.h"
+#include "engine/split/HeldProbe.h"
 
 #include <fcntl.h>
 #include <poll.h>

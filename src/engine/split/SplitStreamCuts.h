@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 
 namespace tavrolin {
 

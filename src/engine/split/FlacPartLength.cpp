@@ -1,4 +1,4 @@
-#include "engine/FlacPartLength.h"
+#include "engine/split/FlacPartLength.h"
 
 #include <algorithm>
 #include <fstream>

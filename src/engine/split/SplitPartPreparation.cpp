@@ -1,12 +1,12 @@
-#include "engine/SplitPartPreparation.h"
+#include "engine/split/SplitPartPreparation.h"
 
 #include <algorithm>
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
-#include "engine/PresentationTimes.h"
-#include "engine/SplitPartWarmUp.h"
-#include "engine/SplitStreamCuts.h"
+#include "engine/split/PresentationTimes.h"
+#include "engine/split/SplitPartWarmUp.h"
+#include "engine/split/SplitStreamCuts.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"

@@ -1,4 +1,4 @@
-#include "engine/LeadingPictures.h"
+#include "engine/split/LeadingPictures.h"
 
 #include <algorithm>
 

@@ -1,13 +1,13 @@
-#include "engine/SplitSourceLayout.h"
+#include "engine/split/SplitSourceLayout.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "engine/LeadingPictures.h"
 #include "engine/MillisecondTime.h"
-#include "engine/PresentationTimes.h"
+#include "engine/split/LeadingPictures.h"
+#include "engine/split/PresentationTimes.h"
 #include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 
