@@ -312,8 +312,8 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout, run.workingOutput);
         ran.splitCutLead = splitCutLead(layout);
-        auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run,
-                                       job.toolchain.ffmpeg, childStop.get_token(), stop);
+        auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run, job.toolchain,
+                                       childStop.get_token(), stop);
         // Its start, most of a short read's time, passes while ffmpeg writes the part.
         ran.splitReadBack =
             std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,

@@ -405,6 +405,8 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
         const Seam seam = seamOf(whole, std::ssize(one), two, rate, frame);
         EXPECT_LE(std::abs(seam.gap), frame);
         EXPECT_LE(std::abs(static_cast<long>(one.size() + two.size() - whole.size())), frame);
+        // Part 2 ends as the source does, its end trimming kept.
+        EXPECT_EQ(std::ssize(one) + seam.gap + std::ssize(two), std::ssize(whole));
         EXPECT_LT(seam.restError, 0.01);
         if (warm) {
             EXPECT_LT(seam.startError, 0.01);

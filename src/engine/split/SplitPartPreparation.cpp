@@ -1,9 +1,11 @@
 #include "engine/split/SplitPartPreparation.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
+#include "engine/MillisecondTime.h"
 #include "engine/split/PresentationTimes.h"
 #include "engine/split/SplitPartWarmUp.h"
 #include "engine/split/SplitStreamCuts.h"
@@ -202,11 +204,42 @@ std::optional<double> splitProgressDuration(const SplitRequest& split,
 
 namespace {
 
-// Cuts an audio stream of the part into an Ogg file of its own whose pre-skip hides its warm-up.
+// The samples the source trims off the end of stream `stream` (Matroska's discard padding on
+// its last block), which the Ogg copy of ffmpeg 5.1 does not keep; 0 when none is read.
+std::int64_t sourceEndTrim(ProcessRunning& runner, const SplitRequest& split,
+                           const SplitSourceLayout& layout, std::int64_t stream,
+                           const fs::path& ffprobe, const std::stop_token& childStop) {
+    constexpr double kEndRead = 2.0;
+    const double from = std::max(layout.start + layout.duration.value_or(0) - kEndRead, 0.0);
+    const auto result = runBoundedFFprobe(
+        runner, ffprobe,
+        {"-v", "error", "-select_streams", std::to_string(stream), "-read_intervals",
+         formatCommandLineSeconds(from) + "%", "-show_entries",
+         "packet=pts_time:packet_side_data=discard_padding", "-of", "json", split.input.string()},
+        childStop);
+    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
+    if (result.terminationStatus != 0 || report.is_discarded() || !report.is_object()) {
+        return 0;
+    }
+    const auto packets = report.value("packets", nlohmann::json::array());
+    if (packets.empty()) {
+        return 0;
+    }
+    for (const auto& data : packets.back().value("side_data_list", nlohmann::json::array())) {
+        if (data.is_object() && data.value("discard_padding", std::int64_t{0}) > 0) {
+            return data.value("discard_padding", std::int64_t{0});
+        }
+    }
+    return 0;
+}
+
+// Cuts an audio stream of the part into an Ogg file of its own whose pre-skip hides its warm-up;
+// a part that ends where the source does trims its end as the source does.
 SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
                             const SplitSourceLayout& layout, std::int64_t stream, JobFiles& files,
-                            const fs::path& ffmpeg, const std::stop_token& childStop,
+                            const FFmpegToolchain& tools, const std::stop_token& childStop,
                             const std::stop_token& stop) {
+    const fs::path& ffmpeg = tools.ffmpeg;
     SplitWarmCopy copy{files.temporaryPath(warmAudioInput), 0, 0};
     const ProcessResult result =
         runner.run(ffmpeg,
@@ -221,7 +254,11 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
     }
     std::optional<OpusWarmUp> warmUp;
     if (result.terminationStatus == 0 && writeFailure != FFmpegWriteFailure::failed) {
-        warmUp = writeOpusWarmUp(copy.file, -splitCutLead(layout));
+        const std::int64_t endTrim =
+            split.endTime ? 0
+                          : sourceEndTrim(runner, split, layout, stream, tools.ffprobe, childStop);
+        throwIfStopped(stop);
+        warmUp = writeOpusWarmUp(copy.file, -splitCutLead(layout), endTrim);
     }
     if (!warmUp) {
         throw MediaProcessingError::processFailed(
@@ -240,8 +277,8 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
 
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,
                                  const SplitRequest& split, const SplitSourceLayout& layout,
-                                 JobFiles& files, const fs::path& ffmpeg, std::stop_token childStop,
-                                 const std::stop_token& stop) {
+                                 JobFiles& files, const FFmpegToolchain& tools,
+                                 std::stop_token childStop, const std::stop_token& stop) {
     SplitSideFiles side;
     if (auto text = chapters.renderPart(layout.chapters, partZero(split, layout), split.endTime)) {
         side.chapters = files.writeTemporaryInput(chapterFileInput, *text);
@@ -255,8 +292,8 @@ SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRe
     }
     if (!side.pictures.empty()) {
         const ProcessResult result = runner.run(
-            ffmpeg, FFmpegCommandBuilder::splitPictureArguments(split.input, side.pictures), {},
-            childStop);
+            tools.ffmpeg, FFmpegCommandBuilder::splitPictureArguments(split.input, side.pictures),
+            {}, childStop);
         throwIfStopped(stop);
         const auto writeFailure = ffmpegWriteFailure(result.standardError);
         if (writeFailure == FFmpegWriteFailure::outOfSpace) {
@@ -275,7 +312,7 @@ SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRe
     for (std::int64_t index :
          FFmpegCommandBuilder::splitWarmCopyStreams(split, layout, files.workingOutput)) {
         side.warmCopies[index] =
-            copyWarmAudio(runner, split, layout, index, files, ffmpeg, childStop, stop);
+            copyWarmAudio(runner, split, layout, index, files, tools, childStop, stop);
     }
     return side;
 }

@@ -15,6 +15,7 @@
 #include "engine/split/SplitLayoutCache.h"
 #include "engine/split/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
+#include "process/FFmpegToolchain.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
@@ -82,7 +83,7 @@ std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
 // MediaProcessingError::notEnoughSpace or processFailed.
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,
                                  const SplitRequest& split, const SplitSourceLayout& layout,
-                                 JobFiles& files, const std::filesystem::path& ffmpeg,
+                                 JobFiles& files, const FFmpegToolchain& tools,
                                  std::stop_token childStop, const std::stop_token& stop);
 
 }  // namespace tavrolin

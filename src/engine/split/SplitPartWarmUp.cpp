@@ -273,7 +273,8 @@ void writeMp3WarmUp(const fs::path& file, int frames) {
     stream.flush();
 }
 
-std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start) {
+std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start,
+                                          std::int64_t endTrim) {
     std::fstream stream = openForUpdate(file);
     const auto startSamples = static_cast<std::int64_t>(std::ceil(start * kOpusSampleRate - 0.5));
     std::map<std::uint32_t, OpusStream> streams;
@@ -309,7 +310,7 @@ std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start) {
         if (preSkip > 0xFFFF) {
             throw std::runtime_error("its warm-up is too long for an Opus header");
         }
-        if (preSkip == opus.preSkip && shift == 0) {
+        if (preSkip == opus.preSkip && shift == 0 && endTrim == 0) {
             continue;
         }
         auto head = readOggPage(stream, opus.headPage);
@@ -320,7 +321,10 @@ std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start) {
             if (!page || page->granule == -1) {
                 continue;
             }
-            putLittleEndian(page->bytes, 6, static_cast<std::uint64_t>(sum(page->granule, shift)),
+            // The last page's position ending short of its packets trims them.
+            const std::int64_t trim = pageAt == opus.dataPages.back() ? endTrim : 0;
+            putLittleEndian(page->bytes, 6,
+                            static_cast<std::uint64_t>(difference(sum(page->granule, shift), trim)),
                             8);
             rewriteOggPage(stream, *page, false, file);
         }

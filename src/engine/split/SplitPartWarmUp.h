@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -19,12 +20,14 @@ void writeMp3WarmUp(const std::filesystem::path& file, int frames);
 // goes), and its pages' positions move so that what follows them starts at 0. A file that is not
 // Ogg or holds no Opus is left as it is. Returns, for its first Opus stream, where the first
 // packet at or after `start` lay before the move and the pre-skip, in seconds; none for such a
-// file.
+// file. `endTrim` samples are trimmed off the end (the source's, for a part that ends where it
+// does).
 struct OpusWarmUp {
     double shownAt = 0;
     double preSkip = 0;
 };
-std::optional<OpusWarmUp> writeOpusWarmUp(const std::filesystem::path& file, double start);
+std::optional<OpusWarmUp> writeOpusWarmUp(const std::filesystem::path& file, double start,
+                                          std::int64_t endTrim = 0);
 
 // Both for a split's working output `file` whose audio starts at `start` seconds (a little
 // before its time 0, by the cut's margin) after `mp3Frames` frames of MP3 warm-up; a failure throws
