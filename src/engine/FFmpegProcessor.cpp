@@ -218,6 +218,10 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead,
                                  ran.splitMp3WarmUpFrames);
         }
+        if (ran.splitSpan->lengthFromZero) {
+            writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
+                                       job.toolchain.ffprobe, stop);
+        }
         const auto readBack = ran.splitReadBack->finish();
         throwIfStopped(stop);
         verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,

@@ -233,9 +233,14 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
 
 std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written) {
-    const auto part = readPartBack(json, span.zero);
+    auto part = readPartBack(json, span.zero);
     if (!part) {
         return std::string("cannot be read back");
+    }
+    if (span.lengthFromZero && part->start && part->duration) {
+        part->start = std::max(*part->start, 0.0);
+        part->partEnd = *part->start + *part->duration;
+        part->first = std::max(part->first, 0.0);
     }
     if (!span.hasVideo) {
         return audioFault(*part, span);

@@ -71,6 +71,9 @@ struct SplitPartSpan {
     double zero = 0;
     // Its video may pack B-frames (MPEG-4 Part 2): placeholders lose their keyframe mark first.
     bool packsPictures = false;
+    // Its Matroska header's length is written anew from 0, the warm-up its codec delay hides
+    // not counted (see writeSplitPartPlayedLength).
+    bool lengthFromZero = false;
     // Where those packets are, as the sentence about a wrong count ends.
     std::string packetsFrom = "its span has in the source";
 };

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/split/MatroskaElements.h"
 #include "engine/split/PartFileBytes.h"
 #include "engine/split/PresentationTimes.h"
 #include "model/MediaProcessingError.h"
@@ -137,84 +138,6 @@ void clearMp4(std::fstream& stream, const fs::path& file) {
         }
         at += size;
     }
-}
-
-// A Matroska element: its ID (with the length marker), where its header and data start, and its
-// data's size.
-struct Element {
-    std::uint32_t id = 0;
-    std::uint64_t start = 0;
-    std::uint64_t data = 0;
-    std::uint64_t size = 0;
-    std::uint64_t end() const { return data + size; }
-};
-
-// An EBML variable-length number at `at` of `bytes`: its value (marker kept or dropped) and
-// length.
-std::pair<std::uint64_t, std::size_t> vint(std::string_view bytes, std::size_t at, bool marker) {
-    if (at >= bytes.size() || bytes[at] == 0) {
-        throw std::runtime_error("not a Matroska number");
-    }
-    const auto first = static_cast<std::uint8_t>(bytes[at]);
-    std::size_t length = 1;
-    while (!(first & (0x80 >> (length - 1)))) {
-        ++length;
-    }
-    std::uint64_t value = marker ? first : first & (0xFF >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if (at + i >= bytes.size()) {
-            throw std::runtime_error("not a Matroska number");
-        }
-        value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-    }
-    return {value, length};
-}
-
-std::vector<Element> elementsIn(std::fstream& stream, std::uint64_t from, std::uint64_t to) {
-    std::vector<Element> elements;
-    while (from < to) {
-        const std::string header = readPartBytes(stream, from, 12);
-        const auto [id, idLength] = vint(header, 0, true);
-        const auto [size, sizeLength] = vint(header, idLength, false);
-        Element element{static_cast<std::uint32_t>(id), from, from + idLength + sizeLength, size};
-        if (size == (std::uint64_t{1} << (7 * sizeLength)) - 1 || element.end() > to) {
-            element.size = to - element.data;  // of unknown size: to its parent's end
-        }
-        elements.push_back(element);
-        from = element.end();
-    }
-    return elements;
-}
-
-std::uint64_t unsignedIn(std::fstream& stream, const Element& element) {
-    const std::string bytes =
-        readPartBytes(stream, element.data, static_cast<std::size_t>(element.size));
-    return bytes.empty() || bytes.size() > 8 ? 0 : bigEndian(bytes, 0, bytes.size());
-}
-
-// An element that begins with a CRC-32 of the rest of its data (as ffmpeg writes clusters, cues
-// and the track list) gets it anew.
-void refreshCrc(std::fstream& stream, const Element& element, const fs::path& file) {
-    const auto children = elementsIn(stream, element.data, element.end());
-    if (children.empty() || children.front().id != 0xBF || children.front().size != 4) {
-        return;
-    }
-    const std::uint64_t from = children.front().end();
-    const std::string bytes =
-        readPartBytes(stream, from, static_cast<std::size_t>(element.end() - from));
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (const char byte : bytes) {
-        crc ^= static_cast<std::uint8_t>(byte);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = crc & 1 ? crc >> 1 ^ 0xEDB88320 : crc >> 1;
-        }
-    }
-    crc ^= 0xFFFFFFFF;
-    std::string stored(4, '\0');
-    for (std::size_t i = 0; i < 4; ++i) {
-        stored[i] = static_cast<char>(crc >> (8 * i) & 0xFF);
-    }
-    writePartBytes(stream, children.front().data, stored, file);
 }
 
 // Takes the keyframe flag off a cluster's placeholder blocks of `video` tracks; returns where

@@ -6,12 +6,14 @@
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
 #include "engine/MillisecondTime.h"
+#include "engine/split/MatroskaElements.h"
 #include "engine/split/PresentationTimes.h"
 #include "engine/split/SplitPartWarmUp.h"
 #include "engine/split/SplitStreamCuts.h"
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
+#include "probe/ProbeJson.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
@@ -146,6 +148,8 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
     if (span.startsAtCut && !span.hasVideo) {
         span.warmUp = audioWarmUp(split, layout, output);
     }
+    span.lengthFromZero =
+        !FFmpegCommandBuilder::splitWarmCopyStreams(split, layout, output).empty();
     if (split.frames && span.hasVideo) {
         // ffmpeg's report counts the first video stream it writes: a picture mapped before
         // the video (cover art outside Matroska) would be counted instead.
@@ -274,6 +278,56 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
 }
 
 }  // namespace
+
+void writeSplitPartPlayedLength(ProcessRunning& runner, const fs::path& file,
+                                const fs::path& output, const fs::path& ffprobe,
+                                const std::stop_token& stop) {
+    constexpr double kEndRead = 3.0;
+    const auto stated = probeDuration(runner, file, ffprobe, stop);
+    throwIfStopped(stop);
+    if (!stated) {
+        return;
+    }
+    const auto result = runBoundedFFprobe(
+        runner, ffprobe,
+        {"-v", "error", "-read_intervals",
+         formatCommandLineSeconds(std::max(*stated - kEndRead, 0.0)) + "%", "-show_entries",
+         "packet=pts_time,duration_time:packet_side_data=discard_padding", "-of", "json",
+         file.string()},
+        stop);
+    throwIfStopped(stop);
+    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
+    if (result.terminationStatus != 0 || !report.is_object()) {
+        return;
+    }
+    // Each packet's end as the reader plays it: after the codec delay, before any padding.
+    std::optional<double> end;
+    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
+        const auto at = probejson::secondsIn(packet, "pts_time");
+        if (!at) {
+            continue;
+        }
+        double padding = 0;
+        for (const auto& data : packet.value("side_data_list", nlohmann::json::array())) {
+            padding += static_cast<double>(data.value("discard_padding", std::int64_t{0})) /
+                       kOpusSampleRate;
+        }
+        const double packetEnd =
+            *at + probejson::secondsIn(packet, "duration_time").value_or(0) - padding;
+        end = std::max(end.value_or(packetEnd), packetEnd);
+    }
+    if (!end || *end <= 0) {
+        return;
+    }
+    try {
+        writeMatroskaDuration(file, *end);
+    } catch (const std::exception& error) {
+        throw MediaProcessingError::processFailed(
+            "Tavrolin could not write the length of \u201C" + output.filename().string() +
+            "\u201D into its header (" + error.what() +
+            "). Try the split again, or choose another output format.");
+    }
+}
 
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,
                                  const SplitRequest& split, const SplitSourceLayout& layout,

@@ -78,6 +78,13 @@ std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
                                                     const SplitSourceLayout& layout,
                                                     const std::filesystem::path& output);
 
+// A Matroska part whose audio hides its warm-up in the codec delay states a length that counts
+// it: `file`'s header is made to state what plays, read from its last packets. A header that
+// cannot be written throws MediaProcessingError::processFailed naming the part `output`.
+void writeSplitPartPlayedLength(ProcessRunning& runner, const std::filesystem::path& file,
+                                const std::filesystem::path& output,
+                                const std::filesystem::path& ffprobe, const std::stop_token& stop);
+
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws
 // MediaProcessingError::notEnoughSpace or processFailed.
