@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "model/MediaProcessingError.h"
+#include "engine/split/PartFileBytes.h"
 
 namespace tavrolin {
 
@@ -197,14 +197,8 @@ void writeFlacPartLength(const fs::path& file) {
 }
 
 void writeSplitPartLength(const fs::path& file, const fs::path& output) {
-    try {
-        writeFlacPartLength(file);
-    } catch (const std::exception& error) {
-        throw MediaProcessingError::processFailed(
-            "Tavrolin could not write the length of \u201C" + output.filename().string() +
-            "\u201D into its FLAC header (" + error.what() +
-            "). Try the split again, or choose another output format.");
-    }
+    rewriteFinishedPart(output, "write the length of", " into its FLAC header",
+                        [&] { writeFlacPartLength(file); });
 }
 
 }  // namespace tavrolin

@@ -14,7 +14,6 @@
 #include "engine/split/MatroskaElements.h"
 #include "engine/split/PartFileBytes.h"
 #include "engine/split/PresentationTimes.h"
-#include "model/MediaProcessingError.h"
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -275,13 +274,8 @@ void clearPlaceholderKeyframes(const fs::path& file) {
 }
 
 void clearSplitPartPlaceholders(const fs::path& file, const fs::path& output) {
-    try {
-        clearPlaceholderKeyframes(file);
-    } catch (const std::exception& error) {
-        throw MediaProcessingError::processFailed(
-            "Tavrolin could not mark the keyframes of \u201C" + output.filename().string() +
-            "\u201D (" + error.what() + "). Try the split again, or choose another output format.");
-    }
+    rewriteFinishedPart(output, "mark the keyframes of", "",
+                        [&] { clearPlaceholderKeyframes(file); });
 }
 
 }  // namespace tavrolin

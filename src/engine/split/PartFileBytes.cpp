@@ -1,7 +1,10 @@
 #include "engine/split/PartFileBytes.h"
 
 #include <algorithm>
+#include <exception>
 #include <system_error>
+
+#include "model/MediaProcessingError.h"
 
 namespace tavrolin {
 
@@ -22,6 +25,18 @@ void writePartBytes(std::fstream& stream, std::uint64_t offset, std::string_view
     if (!stream) {
         throw std::filesystem::filesystem_error("cannot write the part", file,
                                                 std::make_error_code(std::errc::io_error));
+    }
+}
+
+void rewriteFinishedPart(const std::filesystem::path& output, std::string_view what,
+                         std::string_view where, const std::function<void()>& rewrite) {
+    try {
+        rewrite();
+    } catch (const std::exception& error) {
+        throw MediaProcessingError::processFailed(
+            "Tavrolin could not " + std::string(what) + " \u201C" + output.filename().string() +
+            "\u201D" + std::string(where) + " (" + error.what() +
+            "). Try the split again, or choose another output format.");
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,10 @@ std::string readPartBytes(std::fstream& stream, std::uint64_t offset, std::size_
 // Throws std::filesystem::filesystem_error naming `file` when the bytes cannot be written.
 void writePartBytes(std::fstream& stream, std::uint64_t offset, std::string_view bytes,
                     const std::filesystem::path& file);
+
+// Runs `rewrite` on the finished part `output`; any failure becomes the split's one sentence:
+// "Tavrolin could not <what> “<output>”<where> (<cause>). Try the split again, …".
+void rewriteFinishedPart(const std::filesystem::path& output, std::string_view what,
+                         std::string_view where, const std::function<void()>& rewrite);
 
 }  // namespace tavrolin

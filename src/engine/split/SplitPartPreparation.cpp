@@ -7,6 +7,7 @@
 #include "engine/FFprobeQueries.h"
 #include "engine/MillisecondTime.h"
 #include "engine/split/MatroskaElements.h"
+#include "engine/split/PartFileBytes.h"
 #include "engine/split/PresentationTimes.h"
 #include "engine/split/SplitPartWarmUp.h"
 #include "engine/split/SplitStreamCuts.h"
@@ -319,14 +320,8 @@ void writeSplitPartPlayedLength(ProcessRunning& runner, const fs::path& file,
     if (!end || *end <= 0) {
         return;
     }
-    try {
-        writeMatroskaDuration(file, *end);
-    } catch (const std::exception& error) {
-        throw MediaProcessingError::processFailed(
-            "Tavrolin could not write the length of \u201C" + output.filename().string() +
-            "\u201D into its header (" + error.what() +
-            "). Try the split again, or choose another output format.");
-    }
+    rewriteFinishedPart(output, "write the length of", " into its header",
+                        [&] { writeMatroskaDuration(file, *end); });
 }
 
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,

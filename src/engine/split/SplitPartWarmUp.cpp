@@ -15,7 +15,6 @@
 #include "engine/split/Mp3Reservoir.h"
 #include "engine/split/PartFileBytes.h"
 #include "engine/split/SplitStreamCuts.h"
-#include "model/MediaProcessingError.h"
 
 namespace tavrolin {
 
@@ -335,15 +334,10 @@ std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start,
 
 void writeSplitPartWarmUp(const fs::path& file, const fs::path& output, double start,
                           int mp3Frames) {
-    try {
+    rewriteFinishedPart(output, "write the start of", " into its audio header", [&] {
         writeMp3WarmUp(file, mp3Frames);
         writeOpusWarmUp(file, start);
-    } catch (const std::exception& error) {
-        throw MediaProcessingError::processFailed(
-            "Tavrolin could not write the start of \u201C" + output.filename().string() +
-            "\u201D into its audio header (" + error.what() +
-            "). Try the split again, or choose another output format.");
-    }
+    });
 }
 
 }  // namespace tavrolin
