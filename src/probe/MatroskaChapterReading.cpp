@@ -1,9 +1,10 @@
 #include "probe/MatroskaChapterReading.h"
 
-#include <bit>
 #include <fstream>
 #include <optional>
 #include <vector>
+
+#include "probe/EbmlNumber.h"
 
 namespace tavrolin {
 
@@ -36,28 +37,12 @@ struct Element {
     std::size_t headerLength = 0;
 };
 
-// One variable-length number: an identifier keeps its length marker, a size loses it.
-std::optional<std::pair<std::uint64_t, std::size_t>> readVint(Bytes bytes, bool keepMarker) {
-    if (bytes.empty() || bytes[0] == 0) {
-        return std::nullopt;
-    }
-    const std::size_t length = static_cast<std::size_t>(std::countl_zero(bytes[0])) + 1;
-    if (length > bytes.size()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = keepMarker ? bytes[0] : (bytes[0] & (0xFFu >> length));
-    for (std::size_t i = 1; i < length; ++i) {
-        value = (value << 8) | bytes[i];
-    }
-    return std::pair{value, length};
-}
-
 std::optional<Element> readElement(Bytes bytes) {
-    const auto id = readVint(bytes, true);
+    const auto id = readEbmlNumber(bytes, true);
     if (!id || id->second > 4) {
         return std::nullopt;
     }
-    const auto size = readVint(bytes.subspan(id->second), false);
+    const auto size = readEbmlNumber(bytes.subspan(id->second), false);
     if (!size) {
         return std::nullopt;
     }

@@ -9,28 +9,23 @@
 #include <utility>
 
 #include "engine/split/PartFileBytes.h"
+#include "probe/EbmlNumber.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
 
 std::pair<std::uint64_t, std::size_t> vint(std::string_view bytes, std::size_t at, bool marker) {
-    if (at >= bytes.size() || bytes[at] == 0) {
+    const auto number =
+        at < bytes.size()
+            ? readEbmlNumber(
+                  {reinterpret_cast<const std::uint8_t*>(bytes.data()) + at, bytes.size() - at},
+                  marker)
+            : std::nullopt;
+    if (!number) {
         throw std::runtime_error("not a Matroska number");
     }
-    const auto first = static_cast<std::uint8_t>(bytes[at]);
-    std::size_t length = 1;
-    while (!(first & (0x80 >> (length - 1)))) {
-        ++length;
-    }
-    std::uint64_t value = marker ? first : first & (0xFF >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if (at + i >= bytes.size()) {
-            throw std::runtime_error("not a Matroska number");
-        }
-        value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-    }
-    return {value, length};
+    return *number;
 }
 
 std::vector<Element> elementsIn(std::fstream& stream, std::uint64_t from, std::uint64_t to) {
