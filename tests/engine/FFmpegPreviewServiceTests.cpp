@@ -90,7 +90,7 @@ int lineCount(const fs::path& file) {
 }
 
 bool waitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         if (condition()) {
             return true;
         }

@@ -57,7 +57,7 @@ double probedDuration(const fs::path& file) {
 
 template <typename Predicate>
 bool waitUntil(Predicate predicate) {
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         if (predicate()) {
             return true;
         }

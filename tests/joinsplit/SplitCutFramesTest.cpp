@@ -607,10 +607,19 @@ std::int64_t videoPacketsIn(const fs::path& file) {
 // "frame"), or each audio packet ("a:0", "packet").
 std::vector<double> timesIn(const fs::path& file, const std::string& stream,
                             const std::string& entry) {
+    // A program stream leaves out many presentation times (how many depends on how the encoder
+    // sliced its pictures, so on the cores that made it): a frame is timed as the decoder shows
+    // it, and a packet without a time is none of the times counted.
+    const std::string field = entry == "frame" ? "best_effort_timestamp_time" : "pts_time";
     std::istringstream lines(
-        probed({"-select_streams", stream, "-show_entries", entry + "=pts_time", "-of",
+        probed({"-select_streams", stream, "-show_entries", entry + "=" + field, "-of",
                 "default=nw=1:nk=1", file.string()}));
-    std::vector<double> times(std::istream_iterator<double>(lines), {});
+    std::vector<double> times;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line != "N/A") {
+            times.push_back(std::stod(line));
+        }
+    }
     std::sort(times.begin(), times.end());
     return times;
 }

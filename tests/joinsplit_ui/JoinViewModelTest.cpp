@@ -1,6 +1,10 @@
 // The Join workspace over the real ffprobe and ffmpeg: layout checks and a real join.
 #include <gtest/gtest.h>
 
+#include <QThread>
+
+#include <algorithm>
+
 #include "engine/FFmpegProcessor.h"
 #include "joinsplit/JoinViewModel.h"
 #include "probe/ProbeText.h"
@@ -164,7 +168,9 @@ TEST_F(JoinViewModelTest, ListChangesDropStaleInspections) {
     model->move(c, +1);
     model->move(c, -1);
     EXPECT_EQ(model->files(), (std::vector<fs::path>{a, c, b}));
-    ASSERT_TRUE(tavtest::waitUntil([&] { return gated.runningCount() == 3; }));
+    // As many run at once as the machine has cores for: on two, c waits its turn.
+    const int running = std::min(3, QThread::idealThreadCount());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return gated.runningCount() == running; }));
     // c goes for good; a comes back with a new inspection that the old one's end must not drop.
     model->remove(c);
     model->remove(a);

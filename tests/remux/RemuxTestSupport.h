@@ -8,7 +8,9 @@
 
 #include <unicode/locid.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -102,22 +104,35 @@ class GatedFFprobe {
         std::filesystem::permissions(script_, std::filesystem::perms::owner_all);
     }
     const std::filesystem::path& script() const { return script_; }
-    // Processes of this machine running the script now.
+    // Runs of the script now. The shell forks for each `sleep`, and the fork keeps the
+    // script's command line until it execs: only a process whose parent is no run counts.
     int runningCount() const {
-        int count = 0;
+        std::map<int, int> parents;  // run's pid -> its parent's
         for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
             // A process that ends while it is read fails the read (ESRCH); it no longer runs.
             try {
                 std::ifstream stream(entry.path() / "cmdline", std::ios::binary);
                 const std::string commandLine((std::istreambuf_iterator<char>(stream)),
                                               std::istreambuf_iterator<char>());
-                if (commandLine.find(script_.string()) != std::string::npos) {
-                    ++count;
+                if (commandLine.find(script_.string()) == std::string::npos) {
+                    continue;
                 }
-            } catch (const std::ios_base::failure&) {
+                std::ifstream stat(entry.path() / "stat");
+                const std::string line((std::istreambuf_iterator<char>(stat)),
+                                       std::istreambuf_iterator<char>());
+                const auto afterName = line.rfind(')');
+                int parent = 0;
+                char state = 0;
+                if (afterName != std::string::npos &&
+                    std::sscanf(line.c_str() + afterName + 1, " %c %d", &state, &parent) == 2) {
+                    parents[std::stoi(entry.path().filename().string())] = parent;
+                }
+            } catch (const std::exception&) {
             }
         }
-        return count;
+        return static_cast<int>(std::count_if(parents.begin(), parents.end(), [&](const auto& run) {
+            return !parents.contains(run.second);
+        }));
     }
     void open() const { std::ofstream(gate_) << ""; }
 

@@ -43,9 +43,11 @@ inline QApplication& qtApplication() {
 }
 
 // Serves the GUI thread until `predicate` holds; false when `timeoutMs` passed first. (The QTRY
-// macros report to Qt Test, not to GoogleTest, so they cannot fail a test here.)
+// macros report to Qt Test, not to GoogleTest, so they cannot fail a test here.) The default
+// deadline only ends a wait that would never succeed: on two busy cores, child processes that
+// start in milliseconds on an idle machine can take seconds.
 template <typename Predicate>
-[[nodiscard]] bool waitUntil(Predicate predicate, int timeoutMs = 5000) {
+[[nodiscard]] bool waitUntil(Predicate predicate, int timeoutMs = 60000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!predicate()) {
         if (deadline.hasExpired()) {
