@@ -45,6 +45,10 @@ bool ContainerPropertyLoss::keepsLanguage(OutputContainer container, std::string
     if (container == OutputContainer::mov) {
         return std::ranges::find(movLanguages, language) != movLanguages.end();
     }
+    // An MP3 file's tags are the file's, none a stream's.
+    if (container == OutputContainer::mp3) {
+        return false;
+    }
     // The MP4 family stores three lower-case letters only: "en", "en-US" and "ENG" are dropped.
     return language.size() == 3 &&
            std::ranges::all_of(language, [](char c) { return c >= 'a' && c <= 'z'; });
@@ -55,7 +59,7 @@ bool ContainerPropertyLoss::keepsTitles(OutputContainer container) {
 }
 
 bool ContainerPropertyLoss::keepsForcedFlag(OutputContainer container) {
-    return container != OutputContainer::mov;
+    return container != OutputContainer::mov && container != OutputContainer::mp3;
 }
 
 std::vector<PropertyLoss> ContainerPropertyLoss::losses(const std::vector<MediaStream>& streams,

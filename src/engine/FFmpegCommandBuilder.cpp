@@ -241,6 +241,7 @@ std::vector<std::string> FFmpegCommandBuilder::transcriptionMediaArguments(
             append(arguments, {"-c:s:" + transcript, "webvtt"});
             break;
         case OutputContainer::mkv:
+        case OutputContainer::mp3:  // no export's: containerForFile names it for Join alone
             break;
     }
     // The chapter list is the user's: an emptied list must not bring the source's back.

@@ -45,7 +45,7 @@ void flushData(const fs::path& file) {
 
 void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& ffprobe,
                                       std::stop_token stop, Ran& ran) {
-    const auto container = containerForFile(join.output);
+    const auto container = joinContainerForFile(join.output);
     FFprobeService probe(runner_, locations_, ffprobe);
     // One read a file, all side by side: ffmpeg waits for the slowest, not for their sum.
     struct FileRead {

@@ -271,7 +271,8 @@ std::optional<std::string> JoinLayoutCheck::firstPathProblem(const std::vector<f
 }
 
 std::optional<std::string> JoinLayoutCheck::containerMessage(
-    const std::vector<MediaStream>& streams, OutputContainer container) const {
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const fs::path& file) const {
     for (const auto& stream : streams) {
         const StreamCopyDecision decision = compatibility_.copyDecision(stream, container);
         if (decision.isIncompatible()) {
@@ -286,6 +287,9 @@ std::optional<std::string> JoinLayoutCheck::containerMessage(
                    " without conversion, and Lossless Join copies every stream unchanged." +
                    containerAdvice(compatibility_, streams);
         }
+    }
+    if (auto many = StreamCopyCompatibility::streamCountMessage(streams, container, name(file))) {
+        return *many + containerAdvice(compatibility_, streams);
     }
     return std::nullopt;
 }
@@ -307,7 +311,7 @@ std::optional<std::string> JoinLayoutCheck::compatibilityMessage(const std::vect
     }
     const fs::path& reference = files.front();
     const auto& referenceStreams = *readyStreams(states, reference);
-    if (auto message = containerMessage(referenceStreams, container)) {
+    if (auto message = containerMessage(referenceStreams, container, reference)) {
         return message;
     }
     for (std::size_t i = 1; i < files.size(); ++i) {
@@ -366,7 +370,11 @@ std::string JoinLayoutCheck::statusText(const std::vector<fs::path>& files,
     if (mp3 && container == OutputContainer::mkv) {
         ready +=
             " MKV cannot hide the encoder delay at the start of the MP3 audio, so the "
-            "joined file plays about 25 ms of it first. Choose MP4 to keep it hidden.";
+            "joined file plays about 25 ms of it first. Choose " +
+            std::string(containerMessage(streams, OutputContainer::mp3, files.front())
+                            ? "MP4"
+                            : "MP3 or MP4") +
+            " to keep it hidden.";
     }
     return ready;
 }

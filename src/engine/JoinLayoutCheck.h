@@ -49,8 +49,10 @@ class JoinLayoutCheck {
 
   private:
     static std::optional<std::string> pathProblem(const std::filesystem::path& file);
+    // Why the container cannot take `file`'s streams as they are.
     std::optional<std::string> containerMessage(const std::vector<MediaStream>& streams,
-                                                OutputContainer container) const;
+                                                OutputContainer container,
+                                                const std::filesystem::path& file) const;
 
     StreamCopyCompatibility compatibility_;
 };

@@ -233,6 +233,8 @@ StreamCopyDecision StreamCopyCompatibility::copyDecision(const MediaStream& stre
                     return subtitleDecision(codec == "webvtt", codec, "webvtt");
             }
             break;
+        case OutputContainer::mp3:
+            return copyIf(stream.kind == MediaStreamKind::audio && codec == "mp3");
     }
     return StreamCopyDecision::incompatible();
 }
@@ -326,14 +328,27 @@ std::vector<MediaStream> StreamCopyCompatibility::supportedStreams(
 std::vector<OutputContainer> StreamCopyCompatibility::containersHoldingUnchanged(
     const std::vector<MediaStream>& streams) const {
     std::vector<OutputContainer> holding;
-    for (const OutputContainer container : allOutputContainers) {
-        if (std::all_of(streams.begin(), streams.end(), [&](const MediaStream& stream) {
-                return copyDecision(stream, container).kind == StreamCopyDecision::Kind::copy;
-            })) {
+    for (const OutputContainer container : joinOutputContainers) {
+        if (std::all_of(streams.begin(), streams.end(),
+                        [&](const MediaStream& stream) {
+                            return copyDecision(stream, container).kind ==
+                                   StreamCopyDecision::Kind::copy;
+                        }) &&
+            !streamCountMessage(streams, container, {})) {
             holding.push_back(container);
         }
     }
     return holding;
+}
+
+std::optional<std::string> StreamCopyCompatibility::streamCountMessage(
+    const std::vector<MediaStream>& streams, OutputContainer container,
+    const std::string& fileName) {
+    if (container != OutputContainer::mp3 || streams.size() <= 1) {
+        return std::nullopt;
+    }
+    return "\u201C" + fileName + "\u201D holds " + std::to_string(streams.size()) +
+           " streams, and an MP3 file holds one, its audio.";
 }
 
 StreamCodecOverrides StreamCopyCompatibility::subtitleCodecOverrides(

@@ -65,10 +65,15 @@ class StreamCopyCompatibility {
                                                 OutputContainer container, Target target) const;
     std::vector<MediaStream> supportedStreams(const std::vector<MediaStream>& streams,
                                               OutputContainer container, Target target) const;
-    // The containers, in menu order, that take every stream copied unchanged (a subtitle that
-    // would be converted does not count).
+    // The containers, in Join's menu order, that take every stream copied unchanged (a subtitle
+    // that would be converted does not count), and as many streams.
     std::vector<OutputContainer> containersHoldingUnchanged(
         const std::vector<MediaStream>& streams) const;
+    // Why the container cannot take as many streams as `file` holds: an MP3 file holds one, its
+    // audio. None when it can.
+    static std::optional<std::string> streamCountMessage(const std::vector<MediaStream>& streams,
+                                                         OutputContainer container,
+                                                         const std::string& fileName);
 
     // Stream index -> "mov_text" / "webvtt" for every subtitle that is converted.
     StreamCodecOverrides subtitleCodecOverrides(const std::vector<MediaStream>& streams,

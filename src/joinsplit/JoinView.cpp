@@ -70,11 +70,11 @@ JoinView::JoinView(JoinViewModel& viewModel, QWidget* parent)
     containerPicker_->setObjectName(QStringLiteral("containerPicker"));
     containerPicker_->setFixedWidth(140);
     containerPicker_->setAccessibleName(QStringLiteral("Output container"));
-    for (auto container : allOutputContainers) {
+    for (auto container : joinOutputContainers) {
         containerPicker_->addItem(QString::fromStdString(displayName(container)));
     }
     connect(containerPicker_, &QComboBox::activated, this, [this](int index) {
-        viewModel_.setContainer(allOutputContainers.at(static_cast<std::size_t>(index)));
+        viewModel_.setContainer(joinOutputContainers.at(static_cast<std::size_t>(index)));
     });
     auto* pickerRow = new QHBoxLayout;
     pickerRow->addWidget(containerPicker_);
@@ -104,8 +104,8 @@ void JoinView::refresh() {
         fileList_->setFiles(viewModel_.files());
     }
     const auto position =
-        std::find(allOutputContainers.begin(), allOutputContainers.end(), viewModel_.container());
-    containerPicker_->setCurrentIndex(static_cast<int>(position - allOutputContainers.begin()));
+        std::find(joinOutputContainers.begin(), joinOutputContainers.end(), viewModel_.container());
+    containerPicker_->setCurrentIndex(static_cast<int>(position - joinOutputContainers.begin()));
 
     const bool hasTwoFiles = viewModel_.files().size() >= 2;
     const bool compatible = !viewModel_.compatibilityMessage().has_value();

@@ -1,5 +1,7 @@
 #include "model/OutputContainer.h"
 
+#include <span>
+
 #include "model/TextMetrics.h"
 
 namespace tavrolin {
@@ -16,17 +18,34 @@ std::string_view rawValue(OutputContainer container) {
             return "m4v";
         case OutputContainer::webm:
             return "webm";
+        case OutputContainer::mp3:
+            return "mp3";
     }
     return "mp4";
 }
 
-std::optional<OutputContainer> outputContainerFromRaw(std::string_view raw) {
-    for (auto container : allOutputContainers) {
+namespace {
+
+std::optional<OutputContainer> containerAmong(std::span<const OutputContainer> containers,
+                                              std::string_view raw) {
+    for (auto container : containers) {
         if (rawValue(container) == raw) {
             return container;
         }
     }
     return std::nullopt;
+}
+
+// The extension of `file` without its dot, lower-cased; empty when it has none.
+std::string extensionOf(const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    return extension.empty() ? extension : lowercased(extension.substr(1));
+}
+
+}  // namespace
+
+std::optional<OutputContainer> outputContainerFromRaw(std::string_view raw) {
+    return containerAmong(allOutputContainers, raw);
 }
 
 std::string_view muxerName(OutputContainer container) {
@@ -45,12 +64,11 @@ std::string displayName(OutputContainer container) {
 }
 
 std::optional<OutputContainer> containerForFile(const std::filesystem::path& file) {
-    std::string extension = file.extension().string();
-    if (extension.empty()) {
-        return std::nullopt;
-    }
-    extension.erase(0, 1);
-    return outputContainerFromRaw(lowercased(extension));
+    return containerAmong(allOutputContainers, extensionOf(file));
+}
+
+std::optional<OutputContainer> joinContainerForFile(const std::filesystem::path& file) {
+    return containerAmong(joinOutputContainers, extensionOf(file));
 }
 
 std::string_view rawValue(PlaybackTarget) {

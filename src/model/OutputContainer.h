@@ -9,11 +9,18 @@
 namespace tavrolin {
 
 // The raw value is the container's lower-case file-name extension.
-enum class OutputContainer { mp4, mov, mkv, m4v, webm };
+enum class OutputContainer { mp4, mov, mkv, m4v, webm, mp3 };
 
+// The containers every page writes, in menu order.
 inline constexpr std::array<OutputContainer, 5> allOutputContainers{
     OutputContainer::mp4, OutputContainer::mov, OutputContainer::mkv, OutputContainer::m4v,
     OutputContainer::webm};
+
+// Join's: those and MP3, which holds MP3 audio alone and keeps the first file's encoder delay
+// hidden in its header as the file did.
+inline constexpr std::array<OutputContainer, 6> joinOutputContainers{
+    OutputContainer::mp4, OutputContainer::mov,  OutputContainer::mkv,
+    OutputContainer::m4v, OutputContainer::webm, OutputContainer::mp3};
 
 std::string_view rawValue(OutputContainer container);
 // Exact, case-sensitive lookup: callers lower-case an extension first.
@@ -24,6 +31,8 @@ std::string_view muxerName(OutputContainer container);
 std::string displayName(OutputContainer container);
 // The container named by a file's extension, lower-cased; none for an unknown or empty one.
 std::optional<OutputContainer> containerForFile(const std::filesystem::path& file);
+// The same among Join's containers.
+std::optional<OutputContainer> joinContainerForFile(const std::filesystem::path& file);
 
 enum class PlaybackTarget { iPhone17Pro };
 

@@ -123,6 +123,10 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
     const RemuxSource::Ready forced{{reference[0], forcedAudio, forcedSubtitle}};
     const RemuxSource::Ready bluray{{reference[0], audio("stereo", 48000, "pcm_bluray")}};
     const RemuxSource::Ready mp3{{audio("stereo", 44100, "mp3")}};
+    const RemuxSource::Ready twoMp3{{audio("stereo", 44100, "mp3"), audio("mono", 44100, "mp3")}};
+    const std::string twoStreams =
+        "\u201Ca.mkv\u201D holds 2 streams, and an MP3 file holds one, its audio. Choose MP4, "
+        "MOV, MKV or M4V as the output container.";
     const fs::path inBrokenFolder("/m/day\none/b.mkv");
     const std::string brokenFolder =
         "\u201Cb.mkv\u201D cannot be joined because the name of its folder "
@@ -201,9 +205,25 @@ TEST(JoinLayoutCheck, StatusFollowsInspectionBeforeLayout) {
          OutputContainer::mkv,
          "Ready for a lossless join: stream order, codecs, dimensions, channels, and MKV "
          "compatibility match. MKV cannot hide the encoder delay at the start of the MP3 audio, "
-         "so the joined file plays about 25 ms of it first. Choose MP4 to keep it hidden.",
+         "so the joined file plays about 25 ms of it first. Choose MP3 or MP4 to keep it "
+         "hidden.",
          std::nullopt,
          false},
+        {"MP3 audio alone into MP3",
+         {a, b},
+         {{a, mp3}, {b, mp3}},
+         OutputContainer::mp3,
+         "Ready for a lossless join: stream order, codecs, dimensions, channels, and MP3 "
+         "compatibility match.",
+         std::nullopt,
+         false},
+        {"two MP3 streams, which an MP3 file cannot hold",
+         {a, b},
+         {{a, twoMp3}, {b, twoMp3}},
+         OutputContainer::mp3,
+         twoStreams,
+         twoStreams,
+         true},
         {"the same subtitle copied as it is",
          {a, b},
          {{a, withSubRip}, {b, withSubRip}},

@@ -108,6 +108,10 @@ TEST_F(JoinViewTest, StatusSymbolColourAndButtonFollowTheModel) {
          "H264 video cannot be written to WEBM by FFmpeg. Choose MP4, MOV, MKV or M4V as the "
          "output container.",
          "exclamationmark.triangle.fill", tint::orange(), false},
+        {"MP3 picked", [&] { view->findChild<QComboBox*>("containerPicker")->activated(5); },
+         "H264 video cannot be written to MP3 by FFmpeg. Choose MP4, MOV, MKV or M4V as the "
+         "output container.",
+         "exclamationmark.triangle.fill", tint::orange(), false},
         {"failed inspection",
          [&] {
              model->setContainer(OutputContainer::mkv);
