@@ -10,7 +10,9 @@ namespace tavrolin {
 
 // Plays one file with sound and hands over its moving picture: Qt Multimedia, in a module
 // loaded on first use so that it and its audio libraries load only when a preview plays.
-// Created, used and destroyed on the GUI thread; callbacks run there.
+// Created, used and destroyed on the GUI thread; callbacks run there. No call touches the file
+// on the calling thread nor waits for it: the player opens, reads and seeks on a thread of its
+// own, and isPlaying and the position are what was last asked for or last reported.
 class MediaPlayback {
   public:
     struct Callbacks {

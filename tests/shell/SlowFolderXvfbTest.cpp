@@ -1,9 +1,9 @@
 // A folder that answers each file-system call after a second (a slow network mount) never
 // holds the application's real window: typing a name into a save dialog there, choosing a
-// subfolder in a folder dialog, or opening the folder and a file in it from any page's Add
-// Files…, leaves the event loop serving between keys, the dialogs ask the folder nothing on the
-// GUI thread, and the page queues the job, shows the folder or adds the file once the folder has
-// answered.
+// subfolder in a folder dialog, opening the folder and a file in it from any page's Add Files…,
+// or picking a file there for Split's preview, leaves the event loop serving between keys, the
+// dialogs and the preview ask the folder nothing on the GUI thread, and the page queues the job,
+// shows the folder, adds the file or plays it once the folder has answered.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -111,6 +111,8 @@ TEST(SlowFolderWindow, DialogsChild) {
     fs::copy_file(media.mp4ClipB, slow / "b.mp4");
     fs::copy_file(media.mp4ClipA, slow / "c.mp4");
     fs::copy_file(media.mp4ClipB, slow / "d.mp4");
+    fs::copy_file(media.mp4ClipA, slow / "e.mp4");
+    fs::copy_file(media.mp4ClipB, slow / "f.mp4");
     TavrolinApp app(tavtest::appConfiguration(slow));
     MainWindow* window = app.mainWindow();
     ASSERT_TRUE(tavtest::showActive(window));
@@ -120,8 +122,8 @@ TEST(SlowFolderWindow, DialogsChild) {
     };
     root->select(WorkspaceSection::split);
     ASSERT_TRUE(root->handleDrop({tavtest::urlOf(slow / "a.mp4")}));
-    // The preview opens its file for playback on the GUI thread (Qt Multimedia's own): the rounds
-    // start once it has, not at whatever moment a loaded machine gets there.
+    // The rounds start once the first preview has loaded its modules and opened its file, not at
+    // whatever moment a loaded machine gets there.
     auto* split = dynamic_cast<SplitView*>(page(WorkspaceSection::split));
     ASSERT_TRUE(tavtest::waitUntil(
         [&] {
@@ -151,15 +153,21 @@ TEST(SlowFolderWindow, DialogsChild) {
     struct Row {
         const char* name;
         WorkspaceSection section;
+        // Pressed, with `typed` typed into the dialog it opens; or else `act` runs.
         const char* button;
         // Typed first as a measure of the loaded machine, then with the folder slow.
         QString typedQuick, typedSlow;
         std::function<bool(const QString& typed)> done;
         // Before each round, with the folder quick.
         std::function<void()> setUp;
+        std::function<void(const QString& typed)> act;
     };
     std::vector<Row> rows{
-        {"save dialog", WorkspaceSection::join, "queueButton", "outA/x.mp4", "outC/x.mp4",
+        {"save dialog",
+         WorkspaceSection::join,
+         "queueButton",
+         "outA/x.mp4",
+         "outC/x.mp4",
          [&](const QString& typed) {
              const auto& jobs = app.queue().jobs();
              return std::any_of(jobs.begin(), jobs.end(), [&](const auto& job) {
@@ -173,15 +181,39 @@ TEST(SlowFolderWindow, DialogsChild) {
              auto* status = page(WorkspaceSection::join)->findChild<StatusLine*>("status");
              ASSERT_TRUE(tavtest::waitUntil(
                  [&] { return status->text().startsWith(QStringLiteral("Ready")); }, 60s));
-         }},
-        {"folder dialog", WorkspaceSection::split, "chooseOutputFolder", "outB", "../outD",
+         },
+         {}},
+        {"folder dialog",
+         WorkspaceSection::split,
+         "chooseOutputFolder",
+         "outB",
+         "../outD",
          [&](const QString& typed) {
              const auto* path = page(WorkspaceSection::split)
                                     ->findChild<ElidedLabel*>(QStringLiteral("outputFolderPath"));
              // The second round starts in the folder the first chose.
              return path->text().endsWith(QStringLiteral("/slow/") + typed.section(u'/', -1));
          },
-         [] {}},
+         [] {},
+         {}},
+        {"preview", WorkspaceSection::split, nullptr, "e.mp4", "f.mp4",
+         [&](const QString& typed) {
+             const auto* preview = split->editor()->preview();
+             return preview != nullptr && preview->model().url() == slow / typed.toStdString() &&
+                    preview->model().duration() > 0;
+         },
+         [] {},
+         [&](const QString& typed) {
+             const fs::path file = slow / typed.toStdString();
+             ASSERT_TRUE(root->handleDrop({tavtest::urlOf(file)}));
+             FileRowList* list = split->sourceList()->list();
+             ASSERT_TRUE(tavtest::waitUntil([&] { return holds(WorkspaceSection::split, typed); }));
+             const auto row = std::find(list->files().begin(), list->files().end(), file) -
+                              list->files().begin();
+             QTest::mouseClick(
+                 list->viewport(), Qt::LeftButton, {},
+                 list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
+         }},
     };
     // Add Files… on every page: the folder's path typed, then a name in it.
     for (const auto& [section, button] : std::vector<std::pair<WorkspaceSection, const char*>>{
@@ -190,9 +222,14 @@ TEST(SlowFolderWindow, DialogsChild) {
              {WorkspaceSection::split, "addFile"},
              {WorkspaceSection::transcribe, "addFiles"},
              {WorkspaceSection::rename, "addFilesButton"}}) {
-        rows.push_back({"open dialog", section, button, "slow\nc.mp4", "slow\nd.mp4",
+        rows.push_back({"open dialog",
+                        section,
+                        button,
+                        "slow\nc.mp4",
+                        "slow\nd.mp4",
                         [&, section](const QString& typed) { return holds(section, typed); },
-                        [] {}});
+                        [] {},
+                        {}});
     }
     LongestStall stall;
     // The longest stall of any quick round measures what the loaded machine alone costs.
@@ -203,15 +240,21 @@ TEST(SlowFolderWindow, DialogsChild) {
             std::string(row.name) + " on " + std::string(rawValue(row.section));
         SCOPED_TRACE(name);
         root->select(row.section);
-        auto* pressed = page(row.section)->findChild<QPushButton*>(QString::fromLatin1(row.button));
+        auto* pressed =
+            row.button ? page(row.section)->findChild<QPushButton*>(QString::fromLatin1(row.button))
+                       : nullptr;
         for (const auto delay : {0ms, 1000ms}) {
             const QString& typed = delay == 0ms ? row.typedQuick : row.typedSlow;
             ASSERT_NO_FATAL_FAILURE(row.setUp());
-            ASSERT_TRUE(tavtest::waitUntil([&] { return pressed->isEnabled(); }, 60s));
+            ASSERT_TRUE(tavtest::waitUntil([&] { return !pressed || pressed->isEnabled(); }, 60s));
             tavtest::SlowFolder::start(slow, delay);
-            typeIntoNextDialog(typed);
             stall.start();
-            QTest::mouseClick(pressed, Qt::LeftButton);
+            if (pressed) {
+                typeIntoNextDialog(typed);
+                QTest::mouseClick(pressed, Qt::LeftButton);
+            } else {
+                ASSERT_NO_FATAL_FAILURE(row.act(typed));
+            }
             const bool done = tavtest::waitUntil([&] { return row.done(typed); }, 120s);
             const qint64 longest = stall.stop();
             tavtest::SlowFolder::stop();
