@@ -70,6 +70,18 @@ OutputFolderChecker::Findings findingsFor(const OutputFolderChecker::Probe& prob
     return findings;
 }
 
+// Every folder the question asks about.
+std::set<fs::path> foldersOf(const OutputFolderChecker::Question& question) {
+    std::set<fs::path> folders(question.folders.begin(), question.folders.end());
+    for (const auto& file : question.files) {
+        folders.insert(file.parent_path());
+    }
+    if (question.freeName) {
+        folders.insert(question.freeName->folder);
+    }
+    return folders;
+}
+
 }  // namespace
 
 OutputFolderChecker::OutputFolderChecker(QObject* parent)
@@ -109,11 +121,32 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
     if (!question_ || question_->folders != question.folders) {
         problem_.reset();
     }
-    question_ = question;
+    question_ = std::move(question);
     then_ = std::move(then);
     checking_ = true;
     running_ = true;
+    showChecking_.start();
+    watch_.start();
+    // A folder still silent on an earlier check is not asked again beside it: this question
+    // waits for that check's thread, and is timed by that folder's silence.
+    const auto folders = foldersOf(*question_);
+    const auto busy = std::find_if(flights_.begin(), flights_.end(), [&](const auto& flight) {
+        return std::any_of(folders.begin(), folders.end(), [&](const fs::path& folder) {
+            return flight.second.folders.contains(folder);
+        });
+    });
+    if (busy != flights_.end()) {
+        waitingOn_ = busy->first;
+        progress_ = busy->second.progress;
+        return;
+    }
+    launch(generation, folders);
+}
+
+void OutputFolderChecker::launch(std::uint64_t generation, std::set<fs::path> folders) {
+    waitingOn_.reset();
     progress_ = std::make_shared<Progress>();
+    const Question& question = *question_;
     if (!question.folders.empty()) {
         progress_->reach(question.folders.front());
     } else if (!question.files.empty()) {
@@ -121,20 +154,23 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
     } else if (question.freeName) {
         progress_->reach(question.freeName->folder);
     }
-    showChecking_.start();
-    watch_.start();
-    const bool started = work_->start([this, probe = probe_, question = std::move(question),
-                                       generation, progress = progress_] {
-        Findings findings;
-        try {
-            findings = findingsFor(probe, question, *progress);
-        } catch (const std::exception& error) {
-            findings.problem = error.what();
-        }
-        return
-            [this, generation, findings = std::move(findings)] { deliver(generation, findings); };
-    });
-    if (!started) {
+    const std::uint64_t flight = ++flightCount_;
+    const bool started =
+        work_->start([this, probe = probe_, question, generation, flight, progress = progress_] {
+            Findings findings;
+            try {
+                findings = findingsFor(probe, question, *progress);
+            } catch (const std::exception& error) {
+                findings.problem = error.what();
+            }
+            return [this, generation, flight, findings = std::move(findings)] {
+                land(flight);
+                deliver(generation, findings);
+            };
+        });
+    if (started) {
+        flights_.emplace(flight, Flight{std::move(folders), progress_});
+    } else {
         // No thread to be had: the folder's question stays open, and the action says why.
         QMetaObject::invokeMethod(
             this,
@@ -146,6 +182,15 @@ void OutputFolderChecker::ask(Question question, bool again, Reply then) {
                                              {}});
             },
             Qt::QueuedConnection);
+    }
+}
+
+// A check's thread answered (its answer, now old, is dropped): a question that waited for it is
+// asked now.
+void OutputFolderChecker::land(std::uint64_t flight) {
+    flights_.erase(flight);
+    if (waitingOn_ == flight) {
+        launch(generation_, foldersOf(*question_));
     }
 }
 
@@ -210,6 +255,7 @@ void OutputFolderChecker::reset() {
         return;
     }
     ++generation_;
+    waitingOn_.reset();
     question_.reset();
     checking_ = false;
     running_ = false;

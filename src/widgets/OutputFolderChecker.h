@@ -31,7 +31,9 @@ namespace tavrolin {
 // question is asked again whenever the application becomes active, so an answer follows what
 // changed in other windows. GUI thread only.
 // Each check runs on a thread of its own (BlockingFileWork): the destructor never waits, and a
-// check still blocked is abandoned with its answer dropped.
+// check still blocked is abandoned with its answer dropped. A folder whose check has not
+// answered yet is never asked beside it: a newer question about it waits for that thread and is
+// then asked, the newest only, so threads do not pile up on a hung mount.
 class OutputFolderChecker : public QObject {
     Q_OBJECT
 
@@ -108,6 +110,13 @@ class OutputFolderChecker : public QObject {
     void changed();
 
   private:
+    // A thread out with a check, not yet answered.
+    struct Flight {
+        std::set<std::filesystem::path> folders;
+        std::shared_ptr<Progress> progress;
+    };
+    void launch(std::uint64_t generation, std::set<std::filesystem::path> folders);
+    void land(std::uint64_t flight);
     void deliver(std::uint64_t generation, const Findings& findings);
     void watch();
 
@@ -117,6 +126,10 @@ class OutputFolderChecker : public QObject {
     // The current question's thread has not answered yet (it may after it was given up).
     bool running_ = false;
     std::shared_ptr<Progress> progress_;
+    std::map<std::uint64_t, Flight> flights_;
+    std::uint64_t flightCount_ = 0;
+    // The flight the current question waits for, if any.
+    std::optional<std::uint64_t> waitingOn_;
     QTimer watch_;
     std::optional<std::string> problem_;
     std::set<std::filesystem::path> existing_;
