@@ -599,12 +599,13 @@ void TranscriptionViewModel::syncReplacements() {
             }
         } else if (job.status.kind == Kind::completed &&
                    finishedReplacementJobs_.insert(job.id).second) {
-            // Once per finished job: the file just written, now carrying the transcript.
-            if (const auto identity = fileIdentity(request->input)) {
-                state_.completedReplacements.insert(*identity);
-            }
-            // The file now carries the transcript: its streams must be read again.
-            state_.markForInspection(request->input);
+            // Once per finished job. The file now carries the transcript: its streams must be
+            // read again.
+            const auto queued = queuedReplacementInputs_.find(request->input);
+            state_.markForInspection(request->input, queued == queuedReplacementInputs_.end()
+                                                         ? std::nullopt
+                                                         : std::optional(queued->second));
+            noteReplaced(request->input);
             reinspect = true;
         }
     }
@@ -614,6 +615,18 @@ void TranscriptionViewModel::syncReplacements() {
     state_.pendingReplacements = std::move(pending);
     startProbeTaskIfNeeded();
     emit changed();
+}
+
+// Which file the replacement left under the name, read off the GUI thread: a slow mount would
+// hold the window, and a hung one a pool's thread for good.
+void TranscriptionViewModel::noteReplaced(const std::filesystem::path& input) {
+    identityReads_->start([this, input] {
+        return [this, identity = fileIdentity(input)] {
+            if (identity && state_.completedReplacements.insert(*identity).second) {
+                emit changed();
+            }
+        };
+    });
 }
 
 // ---- Search across all transcripts ---------------------------------------------------------

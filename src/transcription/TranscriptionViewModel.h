@@ -19,6 +19,7 @@
 #include "transcription/ConversationSummarizing.h"
 #include "transcription/MediaTranscribing.h"
 #include "transcription/TranscriptionWorkspaceState.h"
+#include "widgets/BlockingFileWork.h"
 #include "widgets/OutputFolderChecker.h"
 
 namespace tavrolin {
@@ -158,6 +159,7 @@ class TranscriptionViewModel : public QObject {
     void summarizeNext(std::stop_source run, std::vector<TranscriptConversation> pending,
                        std::size_t position, int summarized, int fallbacks);
     void syncReplacements();
+    void noteReplaced(const std::filesystem::path& input);
     void refreshBatchSearch();
     static std::shared_ptr<const std::vector<BatchTranscriptSearchResult>> noSearchResults();
 
@@ -187,6 +189,7 @@ class TranscriptionViewModel : public QObject {
         noSearchResults();
     bool batchSearchPending_ = false;
     OutputFolderChecker outputFolderCheck_;
+    std::unique_ptr<BlockingFileWork> identityReads_ = std::make_unique<BlockingFileWork>(this);
     // Last member: destroyed first, so the workers end before the state they report to.
     QThreadPool pool_;
 };

@@ -635,12 +635,11 @@ void TranscriptionWorkspaceState::returnToPendingInspection(const Uuid& id) {
     }
 }
 
-void TranscriptionWorkspaceState::markForInspection(const std::filesystem::path& file) {
-    const auto identity = fileIdentity(file);
+void TranscriptionWorkspaceState::markForInspection(const std::filesystem::path& file,
+                                                    const std::optional<FileIdentity>& before) {
     for (auto& source : sources) {
-        const auto sourceIdentity = fileIdentity(source.url);
         const bool same = standardizedPath(source.url) == standardizedPath(file) ||
-                          (identity && sourceIdentity && *identity == *sourceIdentity);
+                          (before && source.identity == before);
         if (same && !isInspecting(source) &&
             source.status.kind != BatchTranscriptionSourceStatus::Kind::queued &&
             source.status.kind != BatchTranscriptionSourceStatus::Kind::transcribing) {

@@ -184,8 +184,10 @@ class TranscriptionWorkspaceState {
     void applyInspection(const Uuid& id, const SourceInspection& inspection);
     void failInspection(const Uuid& id, const std::string& failure);
     void returnToPendingInspection(const Uuid& id);
-    // A replaced original must be inspected again before its next export.
-    void markForInspection(const std::filesystem::path& file);
+    // A replaced original must be inspected again before its next export: the sources under
+    // its name, or leading to `before`, the file it was when its replacement was queued.
+    void markForInspection(const std::filesystem::path& file,
+                           const std::optional<FileIdentity>& before);
 
     // Batch run. `beginRunPosition` fails a position that lacks a stream or language and then
     // returns none; the caller moves on while `position` < transcriptionQueue.size().

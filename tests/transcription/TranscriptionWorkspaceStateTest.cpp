@@ -291,7 +291,7 @@ TEST(TranscriptionWorkspaceState, InspectionPicksTheDefaultAudioStreamAndFailsWi
         w.state.setSelectedAudioStreamIndex(0);
         w.state.setSelectedLocaleIdentifier("en-AU");
         w.state.setCues(cuesAt({1}));
-        w.state.markForInspection(file);
+        w.state.markForInspection(file, std::nullopt);
         w.state.applyInspection(w.state.beginNextInspection()->first, {streams, {}, 2.0, {}});
         EXPECT_EQ(w.state.selectedAudioStreamIndex(), keeps ? 0 : 1);
         EXPECT_EQ(w.state.selectedLocaleIdentifier(), keeps ? "en-AU" : "en-US");

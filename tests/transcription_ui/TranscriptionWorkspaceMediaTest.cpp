@@ -19,6 +19,7 @@
 #include "support/IdleServices.h"
 #include "support/QtTestApplication.h"
 #include "support/ReadOnlyMount.h"
+#include "support/SlowFolder.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "transcription/LocalMediaTranscriptionService.h"
@@ -286,11 +287,13 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
     ASSERT_TRUE(tavtest::waitUntil([&] { return !w.state().batchMediaExportBlocker(); }));
 
-    // Replacing clip.mp4: a second request is refused while it is queued and after it ran.
+    // Replacing clip.mp4: a second request is refused while it is queued and after it ran. The
+    // page asks the folder nothing on the GUI thread meanwhile.
     w.model->setReplaceOriginalsDuringBatchExport(true);
     w.model->setExportSelection(true, w.state().sources[1].id);
     w.model->setExportSelection(false, w.state().sources[0].id);
     const std::string original = contents(clip);
+    tavtest::SlowFolder::start(w.folder.path(), std::chrono::milliseconds(0));
     w.model->exportCheckedMediaInBatch();
     ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().message,
@@ -300,6 +303,9 @@ TEST(TranscriptionWorkspaceMedia, ExportsTranscriptsAndReplacesAnOriginalOnce) {
     ASSERT_TRUE(w.checked());
     EXPECT_EQ(w.state().errorMessage, "A replacement of “clip.mp4” is already queued.");
     ASSERT_TRUE(w.settled());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !w.state().completedReplacements.empty(); }));
+    tavtest::SlowFolder::stop();
+    EXPECT_EQ(tavtest::SlowFolder::guiThreadCalls(), 0) << tavtest::SlowFolder::lastOnGuiThread();
     EXPECT_EQ(w.queue.jobs().back().status.kind, ProcessingJob::Status::Kind::completed)
         << w.queue.jobs().back().status.message;
     EXPECT_NE(contents(clip), original);
