@@ -33,6 +33,9 @@ namespace {
 struct Shared {
     std::atomic<qint64> position{0};
     std::atomic<long long> posted{0};
+    std::atomic<long long> applied{0};
+    // The player's thread is inside a command (opening a file in a hung folder may hold it).
+    std::atomic<bool> inCommand{false};
     std::mutex mutex;
     // None once the GUI side is gone; posting happens under the lock, so it stands meanwhile.
     QObject* receiver = nullptr;
@@ -103,10 +106,12 @@ class Player : public QObject {
     // Runs one command posted by the GUI side.
     template <typename Command>
     void apply(Command command) {
+        shared_->inCommand = true;
         if (media_) {
             command(*media_);
         }
-        ++applied_;
+        shared_->inCommand = false;
+        ++shared_->applied;
         notePosition();
     }
 
@@ -126,27 +131,27 @@ class Player : public QObject {
   private:
     bool playing() const { return media_ && media_->playbackState() == QMediaPlayer::PlayingState; }
     void notePosition() {
-        if (media_ && playing() && applied_ == shared_->posted) {
+        if (media_ && playing() && shared_->applied == shared_->posted) {
             shared_->position = media_->position();
         }
     }
     void report(bool atEnd) {
-        shared_->toGui(
-            [applied = applied_, atEnd, notify = notices_.stopped] { notify(applied, atEnd); });
+        shared_->toGui([applied = shared_->applied.load(), atEnd, notify = notices_.stopped] {
+            notify(applied, atEnd);
+        });
     }
 
     std::shared_ptr<Shared> shared_;
     Notices notices_;
     std::unique_ptr<QTimer> poll_;
-    long long applied_ = 0;
     std::unique_ptr<QVideoSink> sink_;
     std::unique_ptr<QAudioOutput> audio_;
     std::unique_ptr<QMediaPlayer> media_;
 };
 
-// Players' threads that were let go: each ends on its own once its player has closed, which a
-// hung folder may hold for good. Looked at whenever another is let go; at exit each is given a
-// moment to end, so that none tears its player down while the process's statics go, and one
+// Players' threads that were let go while busy: each ends on its own once its player has closed,
+// which a hung folder may hold for good. Looked at whenever another is let go; at exit each is
+// given a moment to end, so that none tears its player down while the process's statics go, and one
 // still held ends with the process.
 class RetiredThreads {
   public:
@@ -213,7 +218,11 @@ class QtMediaPlayback final : public MediaPlayback {
             const std::lock_guard lock(shared_->mutex);
             shared_->receiver = nullptr;
         }
-        // Never waits: a player held by a hung folder closes whenever the folder lets it.
+        // Whether every command has run: then closing is quick, and waiting for it keeps the
+        // player's teardown from overlapping the application's. One still in a command, or with
+        // one to come, may be held by a hung folder: it is not waited for, and closes whenever
+        // the folder lets it.
+        const bool idle = !shared_->inCommand && shared_->applied == shared_->posted;
         QMetaObject::invokeMethod(
             player_,
             [player = player_] {
@@ -221,7 +230,12 @@ class QtMediaPlayback final : public MediaPlayback {
                 QThread::currentThread()->quit();
             },
             Qt::QueuedConnection);
-        RetiredThreads::instance().keep(thread_);
+        if (idle) {
+            thread_->wait();
+            delete thread_;
+        } else {
+            RetiredThreads::instance().keep(thread_);
+        }
     }
 
     void setSource(const std::filesystem::path& file) override {
