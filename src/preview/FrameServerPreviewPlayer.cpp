@@ -1,12 +1,13 @@
 #include "preview/FrameServerPreviewPlayer.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 #include <QTransform>
 #include <cmath>
+#include <stdexcept>
 
 #include "preview/FrameServer.h"
 #include "preview/MediaPlayback.h"
+#include "widgets/BlockingFileWork.h"
 
 namespace tavrolin {
 
@@ -24,7 +25,8 @@ QImage upright(QImage picture, const VideoFrameIndex& index) {
 
 }  // namespace
 
-FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent) : PreviewPlayer(parent) {
+FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent)
+    : PreviewPlayer(parent), loads_(std::make_unique<BlockingFileWork>(this)) {
     try {
         media_ = createMediaPlayback({[this](QImage picture) {
                                           if (info_.decoder) {
@@ -49,8 +51,7 @@ FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
 
 void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop_token stop,
                                     Loaded loaded, Failed failed) {
-    QPointer<FrameServerPreviewPlayer> self(this);
-    loader_.start([self, file, stop, loaded, failed, missing = missingPlayback_] {
+    const bool started = loads_->start([file, stop, loaded, failed, missing = missingPlayback_] {
         PreviewMediaInfo media;
         std::exception_ptr error;
         try {
@@ -70,20 +71,28 @@ void FrameServerPreviewPlayer::load(const std::filesystem::path& file, std::stop
         } catch (...) {
             error = std::current_exception();
         }
+        return [stop, media = std::move(media), error, loaded, failed]() mutable {
+            if (stop.stop_requested()) {
+                return;
+            }
+            if (error) {
+                failed(error);
+            } else {
+                loaded(std::move(media));
+            }
+        };
+    });
+    if (!started) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, stop, media = std::move(media), error, loaded, failed]() mutable {
-                if (!self || stop.stop_requested()) {
-                    return;
-                }
-                if (error) {
-                    failed(error);
-                } else {
-                    loaded(std::move(media));
+            this,
+            [stop, failed] {
+                if (!stop.stop_requested()) {
+                    failed(std::make_exception_ptr(
+                        std::runtime_error("Tavrolin could not start loading the preview.")));
                 }
             },
             Qt::QueuedConnection);
-    });
+    }
 }
 
 void FrameServerPreviewPlayer::setMedia(PreviewMediaInfo media) {

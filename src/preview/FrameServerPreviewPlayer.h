@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QPointer>
-#include <QThreadPool>
 #include <memory>
 #include <optional>
 
@@ -10,6 +9,7 @@
 
 namespace tavrolin {
 
+class BlockingFileWork;
 class FrameServer;
 class MediaPlayback;
 
@@ -18,7 +18,9 @@ class MediaPlayback;
 // interval holds the position. Loading indexes the file on a worker thread; a file that libav
 // cannot index fails to load. Both parts are modules loaded on first use: without either,
 // every load fails with ModuleUnavailableError. GUI thread only; the frame server decodes on its
-// own thread and its pictures are dropped once they are outdated or the player is gone.
+// own thread and its pictures are dropped once they are outdated or the player is gone. A load
+// runs on a thread of its own that the player never waits for: one held by a hung folder is
+// left behind, its result dropped.
 class FrameServerPreviewPlayer : public PreviewPlayer {
     Q_OBJECT
   public:
@@ -52,9 +54,8 @@ class FrameServerPreviewPlayer : public PreviewPlayer {
     long long requestedFrame_ = -1;
     bool hasEnded_ = false;
     std::optional<double> pendingPosition_;  // where playback starts; set while paused
-    // Indexing runs here. Declared last: destroyed first, joining a load whose stop token the
-    // owner has requested by then.
-    QThreadPool loader_;
+    // Indexing runs here. Declared last: destroyed first, so no load reports to a player going.
+    std::unique_ptr<BlockingFileWork> loads_;
 };
 
 }  // namespace tavrolin

@@ -13,6 +13,7 @@
 #include "process/FoundationProcessRunner.h"
 #include "support/IndexedClips.h"
 #include "support/PreviewTestSupport.h"
+#include "support/SlowFolder.h"
 #include "support/StandInTools.h"
 #include "support/TempDir.h"
 
@@ -137,4 +138,14 @@ TEST(FrameServerPreviewPlayer, CancellingAPreparationEndsItsChildWithoutAnError)
     EXPECT_EQ(model.errorMessage(), std::nullopt);
     EXPECT_FALSE(model.isPreparingPreview());
     EXPECT_DOUBLE_EQ(model.duration(), 0);
+
+    // A load held by a folder that does not answer: the preview goes without waiting for it.
+    fs::create_directories(scratch / "hung");
+    fs::copy_file(tavtest::indexedClips()[1].file, scratch / "hung" / "clip.mp4");
+    tavtest::SlowFolder::start(scratch / "hung", std::chrono::seconds(20));
+    auto held = std::make_unique<SplitPreviewViewModel>(scratch / "hung" / "clip.mp4", service);
+    ASSERT_TRUE(tavtest::waitUntil([] { return tavtest::SlowFolder::waiting() > 0; }));
+    held.reset();
+    EXPECT_GT(tavtest::SlowFolder::waiting(), 0) << "the preview waited for the folder";
+    tavtest::SlowFolder::stop();
 }

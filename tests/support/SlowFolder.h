@@ -39,6 +39,8 @@ class SlowFolder {
     }
     static void stop() { state().active = false; }
     static int guiThreadCalls() { return state().guiThreadCalls; }
+    // How many calls are waiting now.
+    static int waiting() { return state().waiting; }
     static std::string lastOnGuiThread() {
         const std::lock_guard lock(state().mutex);
         return state().lastOnGuiThread;
@@ -64,13 +66,16 @@ class SlowFolder {
             }
             delay = s.delay;
         }
+        ++s.waiting;
         std::this_thread::sleep_for(delay);
+        --s.waiting;
     }
 
   private:
     struct State {
         std::atomic<bool> active{false};
         std::atomic<int> guiThreadCalls{0};
+        std::atomic<int> waiting{0};
         std::mutex mutex;
         std::string folder;
         std::string lastOnGuiThread;
