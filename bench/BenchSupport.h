@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "process/FFmpegToolchain.h"
+
 extern char** environ;
 
 namespace benchsupport {
@@ -31,6 +33,23 @@ inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Where the tools are looked for: a folder named by $TAVROLIN_BENCH_TOOLS first (wrappers that
+// time each child, say), then the usual ones.
+inline tavrolin::ToolLocations toolLocations() {
+    tavrolin::ToolLocations locations;
+    if (const char* folder = std::getenv("TAVROLIN_BENCH_TOOLS"); folder && *folder) {
+        locations.bundledFFmpegCandidates.push_back(std::filesystem::path(folder) / "ffmpeg");
+    }
+    return locations;
+}
+
+// How many rounds to run: $TAVROLIN_BENCH_ROUNDS when set (one, for a traced run), else `usual`.
+inline int rounds(int usual) {
+    const char* text = std::getenv("TAVROLIN_BENCH_ROUNDS");
+    const int asked = text ? std::atoi(text) : 0;
+    return asked > 0 ? asked : usual;
 }
 
 // A private folder under $TMPDIR for the benchmark's files, removed at the end.

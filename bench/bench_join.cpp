@@ -50,7 +50,8 @@ bool measure(const FFmpegToolchain& tools, const fs::path& folder, const std::st
     std::printf("%s inputs: 3 x %d minutes, %.1f MB each\n", extension.c_str(), kMinutes,
                 static_cast<double>(fs::file_size(inputs.front())) / 1048576.0);
 
-    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
+    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(),
+                              benchsupport::toolLocations());
     const fs::path output = folder / ("joined" + extension);
     const JoinRequest request{inputs, output};
     const fs::path list = folder / "list.txt";
@@ -77,7 +78,7 @@ bool measure(const FFmpegToolchain& tools, const fs::path& folder, const std::st
 }  // namespace
 
 int main() {
-    const FFmpegToolchain tools = FFmpegToolchain::resolve(ToolLocations{});
+    const FFmpegToolchain tools = FFmpegToolchain::resolve(benchsupport::toolLocations());
     Folder folder;
     return measure(tools, folder.path, ".mp4") && measure(tools, folder.path, ".mkv") ? 0 : 1;
 }

@@ -41,7 +41,7 @@ using benchsupport::spawn;
 
 namespace {
 
-constexpr int kRounds = 7;
+const int kRounds = benchsupport::rounds(7);
 constexpr int kSegmentSeconds = 20;
 constexpr int kSegments = 30;  // ten minutes
 
@@ -93,7 +93,7 @@ bool generateTenMinutes(const fs::path& ffmpeg, const fs::path& folder, const fs
 std::optional<SplitKeyframes> readKeyframes(const std::shared_ptr<FoundationProcessRunner>& runner,
                                             const fs::path& source) {
     const auto start = benchsupport::Clock::now();
-    auto keyframes = makeSplitKeyframeReader(runner, ToolLocations{})(source, {});
+    auto keyframes = makeSplitKeyframeReader(runner, benchsupport::toolLocations())(source, {});
     std::printf("keyframes read in %.3f s (%zu keyframes)\n",
                 benchsupport::seconds(benchsupport::Clock::now() - start), keyframes.times.size());
     return keyframes;
@@ -184,7 +184,7 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
                   const fs::path& parts, double goal,
                   const std::vector<std::string>& wholeCopy = {}) {
     const auto counting = std::make_shared<CountingRunner>();
-    FFmpegProcessor processor(counting, ToolLocations{});
+    FFmpegProcessor processor(counting, benchsupport::toolLocations());
     const auto viaProcessor = [&] {
         for (const auto& request : requests) {
             processor.process(request, [](double) {}, {});
@@ -335,7 +335,7 @@ bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmp
 // "bench_split two-hours" runs only the two-hour cases, "bench_split ten-minutes" the other.
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
-    const FFmpegToolchain tools = FFmpegToolchain::resolve(ToolLocations{});
+    const FFmpegToolchain tools = FFmpegToolchain::resolve(benchsupport::toolLocations());
     const auto runner = std::make_shared<FoundationProcessRunner>();
     Folder folder;
     const bool tenDone = only == "two-hours" || tenMinutes(runner, tools, folder.path);

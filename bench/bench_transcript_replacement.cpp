@@ -73,13 +73,15 @@ bool compare(const FFmpegToolchain& tools, const fs::path& film, const fs::path&
     exported.replacesInput = false;
     // As the processor runs it: with the film read on ffmpeg 5.1's main thread.
     const auto facts =
-        InstalledFFmpeg(std::make_shared<FoundationProcessRunner>(), ToolLocations{}).facts();
+        InstalledFFmpeg(std::make_shared<FoundationProcessRunner>(), benchsupport::toolLocations())
+            .facts();
     auto bareExport = readingInputsOnMainThread(
         FFmpegCommandBuilder().transcriptionMediaArguments(exported, transcript, {}, copy),
         facts ? facts->release() : std::nullopt);
     bareExport.insert(bareExport.begin(), {"-v", "error"});
 
-    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
+    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(),
+                              benchsupport::toolLocations());
     // One unmeasured run of each warms the page cache.
     processor.process(request, {}, {});
     spawn(tools.ffmpeg, bare);
@@ -100,7 +102,7 @@ bool compare(const FFmpegToolchain& tools, const fs::path& film, const fs::path&
 }  // namespace
 
 int main() {
-    const FFmpegToolchain tools = FFmpegToolchain::resolve(ToolLocations{});
+    const FFmpegToolchain tools = FFmpegToolchain::resolve(benchsupport::toolLocations());
     Folder folder;
     const auto films = benchsupport::twoHourFilms(tools.ffmpeg, folder.path);
     bool compared = !films.empty();

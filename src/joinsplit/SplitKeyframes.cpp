@@ -290,18 +290,27 @@ std::optional<SplitKeyframes> parseSplitKeyframes(std::string_view report) {
 }
 
 void countSplitPackets(std::string_view report, SplitKeyframes& keyframes) {
+    const VideoReport read = readReport(report);
     std::vector<std::int64_t> before;
-    std::int64_t packets = 0;
-    for (const auto& packet : readReport(report).packets) {
-        if (packet.isKeyframe) {
-            before.push_back(packets);
+    std::vector<std::optional<double>> stops;
+    for (std::size_t at = 0; at < read.packets.size(); ++at) {
+        const PacketLine& packet = read.packets[at];
+        if (!packet.isKeyframe) {
+            continue;
         }
-        ++packets;
+        before.push_back(static_cast<std::int64_t>(at));
+        const auto previous = at > 0 ? read.packets[at - 1].decoded : std::nullopt;
+        const bool ordered = previous && packet.decoded && *previous < *packet.decoded;
+        stops.push_back(ordered && !read.lacksPresentationTimes
+                            ? std::optional((*previous + *packet.decoded) / 2)
+                            : std::nullopt);
     }
-    keyframes.packets = packets;
+    keyframes.packets = static_cast<std::int64_t>(read.packets.size());
     keyframes.packetsBefore.clear();
+    keyframes.stopsBefore.clear();
     if (before.size() == keyframes.times.size()) {
         keyframes.packetsBefore = std::move(before);
+        keyframes.stopsBefore = std::move(stops);
     }
 }
 

@@ -46,6 +46,11 @@ struct SplitKeyframes {
     // The video is one picture over longer sound (a title card): the file is cut as its sound
     // is, with no keyframes, and every part shows the picture.
     bool stillPicture = false;
+    // For each keyframe of `packetsBefore`: a decoding time of the file's own, halfway between
+    // the packet decoded just before it and its own, where a copy that stops reading keeps every
+    // packet before the keyframe. None where either has no decoding time, they are out of
+    // order, or any packet lacks a presentation time.
+    std::vector<std::optional<double>> stopsBefore = {};
 
     // The last keyframe at or before `seconds`, and the first one after it.
     std::optional<double> atOrBefore(double seconds) const;

@@ -193,9 +193,24 @@ std::optional<SplitFrameCount> framesBetween(const SplitKeyframes& keyframes,
     if (!first || !last) {
         return std::nullopt;
     }
-    return SplitFrameCount{*last - *first - (from ? keyframes.leadingPackets(*from) : 0),
-                           to ? keyframes.lostBefore(*to) : 0,
-                           from ? keyframes.lostBefore(*from) : 0};
+    SplitFrameCount count{*last - *first - (from ? keyframes.leadingPackets(*from) : 0),
+                          to ? keyframes.lostBefore(*to) : 0,
+                          from ? keyframes.lostBefore(*from) : 0};
+    const auto at = [&](double keyframe) {
+        return static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), keyframe) -
+                                        times.begin());
+    };
+    if (to && keyframes.stopsBefore.size() == times.size()) {
+        count.stop = keyframes.stopsBefore[at(*to)];
+    }
+    // A packed keyframe's packet lies at another time than the keyframe.
+    const auto& packed = keyframes.packedKeyframes;
+    if (from && std::find(packed.begin(), packed.end(), *from) == packed.end()) {
+        const std::size_t index = at(*from);
+        count.keyframeGap =
+            index == 0 ? std::numeric_limits<double>::infinity() : *from - times[index - 1];
+    }
+    return count;
 }
 
 fs::path outputPath(const fs::path& folder, const fs::path& file, const std::string& suffix,

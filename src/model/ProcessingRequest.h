@@ -41,6 +41,12 @@ struct SplitFrameCount {
     int lostAtEnd = 0;
     // Its start keyframe's own leading pictures, which the part cannot show either.
     int lostAtStart = 0;
+    // Where its video stops in decoding order: a decoding time of the file's own between its
+    // last packet and its end keyframe. None: not known.
+    std::optional<double> stop = std::nullopt;
+    // How long before its start keyframe the keyframe before it is shown (infinite: none); 0
+    // when not known.
+    double keyframeGap = 0;
 
     friend bool operator==(const SplitFrameCount&, const SplitFrameCount&) = default;
 };

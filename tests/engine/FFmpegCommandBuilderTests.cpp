@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -235,6 +236,54 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
              timed("noise=drop=lt(T\\,0.001333)+gte(T\\,2.836667)"), std::string("-0.088333")}));
     EXPECT_THAT(builder.splitArguments({"/in/a.mkv", "/o/b.mkv", 5.25, 8.0}, aac, {}, "/o/.b.mkv"),
                 ::testing::Contains("5.248333"));
+    // With its frames counted, the video goes without its filter: ffmpeg starts it at its
+    // keyframe when no other lies within the look-back, and stops it between its last packet and
+    // its end keyframe (7.95 s in decoding time) in an input of its own, where that input's
+    // clock is the file's.
+    SplitSourceLayout mp4 = aac;
+    mp4.formatName = "mov,mp4,m4a,3gp,3g2,mj2";
+    SplitSourceLayout ts = mp4;
+    ts.formatName = "mpegts";
+    const SplitFrameCount counted{100, 0, 0, 7.95, 2.0};
+    SplitFrameCount keyframeNear = counted;
+    keyframeNear.keyframeGap = 0.05;
+    const struct {
+        const char* name;
+        const SplitSourceLayout& layout;
+        std::optional<double> end;
+        SplitFrameCount frames;
+        Args has;
+        const char* videoFilter;  // present, or absent when nullptr
+    } counts[] = {
+        {"cut and end", mp4, 8.0, counted,
+         words("-ss 5.161667 -t 2.788333 -i /in/a.mkv -map 1:0 -map 0:1 -copypriorss:0 0"),
+         nullptr},
+        {"a keyframe within the look-back",
+         mp4,
+         8.0,
+         keyframeNear,
+         {"0:0"},
+         "noise=drop=lt(T\\,0.086667)+gte(T\\,2.836667)"},
+        {"a transport stream's clock",
+         ts,
+         8.0,
+         counted,
+         {"0:0"},
+         "noise=drop=lt(T\\,0.086667)+gte(T\\,2.836667)"},
+        {"cut to the end", mp4, std::nullopt, counted, {"0:0", "-copypriorss:0"}, nullptr},
+    };
+    for (const auto& row : counts) {
+        SCOPED_TRACE(row.name);
+        const auto arguments = builder.splitArguments(
+            {"/in/a.mkv", "/o/b.mp4", 5.25, row.end, row.frames}, row.layout, {}, "/o/.b.mp4");
+        EXPECT_THAT(arguments, ::testing::IsSupersetOf(row.has));
+        const auto filters = std::count_if(arguments.begin(), arguments.end(),
+                                           [](auto& text) { return text.starts_with("noise="); });
+        EXPECT_EQ(filters, row.videoFilter ? 2 : 1);
+        if (row.videoFilter) {
+            EXPECT_THAT(arguments, ::testing::Contains(timed(row.videoFilter)));
+        }
+    }
     // An MP3 file reads four whole frames more, and one cut too near its start for them has no
     // header that would claim them.
     SplitSourceLayout mp3;

@@ -122,17 +122,23 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         EXPECT_EQ(timing.reordered, row.reordered);
     }
     // Every packet counts, in decoding order; keyframes that are not the times read count none.
+    // A copy stops between a keyframe and the packet before it only by their decoding times.
+    const auto none = std::optional<double>();
     const struct {
         const Row& row;
         std::vector<std::int64_t> before;
         std::int64_t packets;
-    } counts[] = {{rows[1], {0, 3}, 6}, {rows[2], {0, 3}, 5}};
-    for (const auto& [row, before, packets] : counts) {
+        std::vector<std::optional<double>> stops;
+    } counts[] = {{rows[1], {0, 3}, 6, {none, none}},
+                  {rows[2], {0, 3}, 5, {none, none}},
+                  {rows[3], {0, 4}, 6, {none, 0.25}}};
+    for (const auto& [row, before, packets, stops] : counts) {
         SCOPED_TRACE(row.name);
         SplitKeyframes counted = *parseSplitKeyframes(row.report);
         countSplitPackets(row.report, counted);
         EXPECT_EQ(counted.packetsBefore, before);
         EXPECT_EQ(counted.packets, packets);
+        EXPECT_EQ(counted.stopsBefore, stops);
     }
     SplitKeyframes one{0, {0}, 1.0, {}};
     countSplitPackets("0,0,0.5,900,K_,\n0.5,0.5,0.5,900,K_,\n1.000000\n", one);
@@ -353,9 +359,9 @@ TEST(SplitSourceConfiguration, RequestsNameTheirOutputsAfterTheSource) {
         {"split point with the frames of each part", "/m/e.mp4", atPoint, "", "", "4.5",
          std::nullopt, &countedGroups,
          parts("/m/e.mp4", "e-part-1.mp4", "e-part-2.mp4", 4.08, SplitFrameCount{100, 2},
-               SplitFrameCount{73, 0, 2})},
+               SplitFrameCount{73, 0, 2, std::nullopt, 2.0})},
         {"range with its frames", "/m/e.mp4", range, "4.5", "6.5", "", std::nullopt, &countedGroups,
-         clip("/m/e.mp4", "e-clip.mp4", 4.08, 6.08, SplitFrameCount{48, 1, 2})},
+         clip("/m/e.mp4", "e-clip.mp4", 4.08, 6.08, SplitFrameCount{48, 1, 2, std::nullopt, 2.0})},
         {"unreadable range", "/m/d.mp4", range, "1", "later", "3", std::nullopt, nullptr, {}},
         {"unreadable point", "/m/d.mp4", atPoint, "1", "2", "soon", OutputContainer::webm, nullptr,
          std::vector<SplitRequest>{}},

@@ -216,7 +216,41 @@ struct SplitSpan {
     // Where the page counted the part's frames (so its start is a keyframe) and that keyframe has
     // no leading pictures, ffmpeg itself can start the video there.
     bool videoCounted = false;
+    // The first video stream goes without the filter: ffmpeg starts it at its start keyframe,
+    // no other keyframe lying within the look-back, and stops reading it at `videoStop` (this
+    // input's time) in an input of its own, between its last packet and its end keyframe.
+    bool videoUnfiltered = false;
+    std::optional<double> videoStop;
 };
+
+// Whether the part's video can go without the filter (see SplitSpan).
+void placeVideoWithoutFilter(SplitSpan& span, const SplitRequest& request,
+                             const SplitSourceLayout& layout) {
+    if (!span.videoCounted || request.stillPicture) {
+        return;
+    }
+    const SplitFrameCount& frames = *request.frames;
+    // ffmpeg keeps what its input starts with from the first keyframe on, so one before the cut
+    // and within the look-back would be kept.
+    const double lookedBack = request.startTime - span.origin;
+    if (span.from && *span.from > 1e-9 && frames.keyframeGap <= lookedBack + kSplitCutMargin) {
+        return;
+    }
+    if (request.endTime) {
+        const double end = *request.endTime;
+        // Where ffmpeg's clock of an input runs from its streams read (transport and program
+        // streams), an input read for its video alone counts from another time.
+        const bool fileClock =
+            layout.formatName == "matroska,webm" || layout.formatName.starts_with("mov,mp4,");
+        if (!fileClock || !frames.stop || frames.lostAtEnd != 0 ||
+            layout.videoEnd.value_or(end) < end - kSplitCutMargin) {
+            return;
+        }
+        // Without a seek, ffmpeg counts a stop from the source's first timestamp.
+        span.videoStop = *frames.stop - (span.fromBeginning ? layout.start : span.origin);
+    }
+    span.videoUnfiltered = true;
+}
 
 SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout,
                     const std::filesystem::path& output) {
@@ -252,6 +286,7 @@ SplitSpan splitSpan(const SplitRequest& request, const SplitSourceLayout& layout
         span.videoTo = layout.videoEnd.value_or(*request.endTime) - span.lead - span.origin;
         span.subtitlesTo = *request.endTime - span.origin;
     }
+    placeVideoWithoutFilter(span, request, layout);
     return span;
 }
 
@@ -293,14 +328,17 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
         return arguments;
     }
     const bool video = stream.role == SplitStreamRole::video;
-    auto from = video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
-    auto to = video ? span.videoTo : span.to;
-    if (video && span.videoCounted && !to && from && *from < 1e-9) {
-        // Told to, ffmpeg drops what lies before its input's start up to the first keyframe it
-        // keeps. A part with an end keeps the filter for it, which the start then costs nothing.
-        append(arguments, {"-copypriorss:" + at, "0"});
-        from.reset();
+    if (video && span.videoUnfiltered) {
+        if (span.from) {
+            // Told to, ffmpeg drops what lies before its input's start up to the first keyframe
+            // it keeps.
+            append(arguments, {"-copypriorss:" + at, "0"});
+        }
+        return arguments;
     }
+    const auto from =
+        video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
+    const auto to = video ? span.videoTo : span.to;
     if (!from && !to) {
         return arguments;
     }
@@ -361,6 +399,7 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
     std::vector<const SplitStream*> attached;
     int position = 0;
     int warmInput = files.chapters ? 2 : 1;
+    const int videoInput = warmInput + static_cast<int>(files.warmCopies.size());
     for (const auto& stream : layout.streams) {
         if (only && stream.index != *only) {
             continue;
@@ -404,6 +443,9 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
                     const auto still = stillPictureCut(request, layout, stream, at, span, output);
                     streams.options.insert(streams.options.end(), still.begin(), still.end());
                 } else {
+                    if (stream.role == SplitStreamRole::video && span.videoStop) {
+                        map = std::to_string(videoInput) + ":" + std::to_string(stream.index);
+                    }
                     const auto cut =
                         splitTimedCut(stream, at, span, output, streams.writesMp3Header);
                     streams.options.insert(streams.options.end(), cut.begin(), cut.end());
@@ -469,6 +511,13 @@ std::vector<std::string> FFmpegCommandBuilder::splitArguments(
                            formatCommandLineSeconds(copy.shownAt + copy.codecDelay + span.lead +
                                                     span.lookedBack),
                            "-i", copy.file.string()});
+    }
+    if (span.videoStop) {
+        // The same input again, read for the video alone, which it stops reading at its end.
+        auto video = input;
+        std::erase(video, "-copyts");  // global, given once
+        video.insert(video.end() - 2, {"-t", formatCommandLineSeconds(*span.videoStop)});
+        arguments.insert(arguments.end(), video.begin(), video.end());
     }
     const SplitStreams streams = splitStreams(request, layout, files, output, span, std::nullopt);
     arguments.insert(arguments.end(), streams.maps.begin(), streams.maps.end());
