@@ -41,7 +41,7 @@ constexpr const char* report = R"({
         {"start_time": "0.000000", "end_time": "3.000000", "tags": {"title": "One", "artist": "A"}},
         {"start_time": "3.000000", "end_time": "N/A"}
     ],
-    "format": {"start_time": "0.500000", "duration": "10.000000"}
+    "format": {"start_time": "0.500000", "duration": "10.000000", "bit_rate": "1500000"}
 })";
 
 TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
@@ -65,6 +65,7 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
               (std::vector<SourceChapter>{{0, 3, {{"artist", "A"}, {"title", "One"}}}}));
     EXPECT_EQ(layout->duration, 10.0);
     EXPECT_EQ(layout->start, 0.5);
+    EXPECT_EQ(layout->bitRate, 1.5e6);
     // Before the end keyframe's leading pictures; at the next keyframe for a time between;
     // none without a keyframe read there, from a read that began after the end time (a
     // transport stream's seek overshoots), or without an end.

@@ -184,6 +184,8 @@ TEST_F(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
     // need the group before, so they are in neither part, and the note beside the cut says so;
     // none is ever doubled. AVI and VOB cut by the times their decoder shows, into every
     // container.
+    const std::string kDense =
+        "-b:v 3M -minrate 3M -maxrate 3M -bufsize 1M -x264-params nal-hrd=cbr";
     const auto own = std::optional<OutputContainer>();
     const struct {
         const tavtest::IndexedClip& clip;
@@ -311,6 +313,8 @@ TEST_F(SplitCutFrames, PartsHoldEverySourceFrameOnceFromTheShownCut) {
 // presentation times, but its frames are shown in decoding order. The page's times count from
 // the first frame shown, in an MP4 whose edit list hides some too.
 TEST_F(SplitCutFrames, PartsOfTheSourcesUsersMetHoldTheirFrames) {
+    const std::string kDense =
+        "-b:v 3M -minrate 3M -maxrate 3M -bufsize 1M -x264-params nal-hrd=cbr";
     const auto own = std::optional<OutputContainer>();
     const auto mkv = OutputContainer::mkv;
     const struct {
@@ -734,6 +738,8 @@ std::pair<long, double> placed(const std::vector<std::int16_t>& source,
 // sentence asks for splits right.
 TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
     using tavtest::SplitCase;
+    const std::string kDense =
+        "-b:v 3M -minrate 3M -maxrate 3M -bufsize 1M -x264-params nal-hrd=cbr";
     const auto own = std::optional<OutputContainer>();
     const auto range = SplitOperationMode::range;
     const auto atPoint = SplitOperationMode::atPoint;
@@ -892,6 +898,8 @@ TEST_F(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
                         "libx264 -g " +
                         rate + " -keyint_min " + rate + " -sc_threshold 0 -bf 2 -c:a aac " + more));
     };
+    const std::string kDense =
+        "-b:v 3M -minrate 3M -maxrate 3M -bufsize 1M -x264-params nal-hrd=cbr";
     const auto own = std::optional<OutputContainer>();
     const auto mkv = OutputContainer::mkv;
     const auto mp4 = OutputContainer::mp4;
@@ -906,6 +914,9 @@ TEST_F(SplitCutFrames, LateStartsAndCoarseTimeBasesGiveExactPartsFromZero) {
         {source("coarse-2400.mov", "24", "-video_track_timescale 2400"), 24, {own, mp4}},
         {source("coarse-600.mp4", "24", "-video_track_timescale 600"), 24, {own}},
         {source("fragmented.mp4", "25", "-movflags frag_keyframe+empty_moov"), 25, {own, mkv}},
+        // Rates at which the video is read a second time rather than filtered.
+        {source("dense.mp4", "25", kDense), 25, {own, mkv}},
+        {source("dense.mkv", "25", kDense), 25, {own}},
     };
     // Spans in seconds from the first frame: the cuts fall on the keyframes before.
     const struct {

@@ -242,8 +242,12 @@ void placeVideoWithoutFilter(SplitSpan& span, const SplitRequest& request,
         // streams), an input read for its video alone counts from another time.
         const bool fileClock =
             layout.formatName == "matroska,webm" || layout.formatName.starts_with("mov,mp4,");
-        if (!fileClock || !frames.stop || frames.lostAtEnd != 0 ||
-            layout.videoEnd.value_or(end) < end - kSplitCutMargin) {
+        // The second reading costs for every packet of the source, the filter for every byte
+        // of the video: at 220 kbit/s the filter costs less (0.06 s less CPU for 40 minutes of
+        // Matroska), at 13.7 Mbit/s far more (0.17 s more for 3 minutes).
+        constexpr double kSecondReadingBitRate = 2e6;
+        if (!fileClock || layout.bitRate < kSecondReadingBitRate || !frames.stop ||
+            frames.lostAtEnd != 0 || layout.videoEnd.value_or(end) < end - kSplitCutMargin) {
             return;
         }
         // Without a seek, ffmpeg counts a stop from the source's first timestamp.

@@ -130,7 +130,7 @@ std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& 
         "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate:"
         "stream_disposition=attached_pic:"
         "stream_tags=filename,mimetype,timecode:"
-        "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name";
+        "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name,bit_rate";
     // Packets without a presentation time get the one their decoder would show (AVI, VOB): the
     // end keyframe may be one of them. Where every packet has one, nothing changes.
     std::vector<std::string> arguments = {"-v", "error", "-fflags", "+genpts"};
@@ -194,6 +194,7 @@ std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
             layout.duration = probejson::secondsIn(*format, "duration");
             layout.formatName = format->value("format_name", std::string());
             layout.start = probejson::secondsIn(*format, "start_time").value_or(0);
+            layout.bitRate = probejson::secondsIn(*format, "bit_rate").value_or(0);
         }
         if (endTime && video) {
             const auto& codec =

@@ -68,6 +68,8 @@ struct SplitSourceLayout {
     // The presentation time of the source's last frame before `videoEnd`, the part's last: it
     // lasts until `videoEnd`, however long its own packet says. None when not read.
     std::optional<double> videoLastFrame = std::nullopt;
+    // The source's bits a second, as its container states them; 0 when it states none.
+    double bitRate = 0;
 
     friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
 };
