@@ -181,34 +181,31 @@ std::optional<SplitFrameCount> framesBetween(const SplitKeyframes& keyframes,
     if (times.empty() || keyframes.packetsBefore.size() != times.size()) {
         return std::nullopt;
     }
-    const auto before = [&](double keyframe) -> std::optional<std::int64_t> {
+    const auto indexOf = [&](double keyframe) -> std::optional<std::size_t> {
         const auto found = std::lower_bound(times.begin(), times.end(), keyframe);
         if (found == times.end() || *found != keyframe) {
             return std::nullopt;
         }
-        return keyframes.packetsBefore[static_cast<std::size_t>(found - times.begin())];
+        return static_cast<std::size_t>(found - times.begin());
     };
-    const auto first = from ? before(*from) : std::optional(keyframes.packetsBefore.front());
-    const auto last = to ? before(*to) : std::optional(keyframes.packets);
-    if (!first || !last) {
+    const auto fromAt = from ? indexOf(*from) : std::optional<std::size_t>(0);
+    const auto toAt = to ? indexOf(*to) : std::nullopt;
+    if (!fromAt || (to && !toAt)) {
         return std::nullopt;
     }
-    SplitFrameCount count{*last - *first - (from ? keyframes.leadingPackets(*from) : 0),
+    const std::int64_t first = keyframes.packetsBefore[*fromAt];
+    const std::int64_t last = toAt ? keyframes.packetsBefore[*toAt] : keyframes.packets;
+    SplitFrameCount count{last - first - (from ? keyframes.leadingPackets(*from) : 0),
                           to ? keyframes.lostBefore(*to) : 0,
                           from ? keyframes.lostBefore(*from) : 0};
-    const auto at = [&](double keyframe) {
-        return static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), keyframe) -
-                                        times.begin());
-    };
-    if (to && keyframes.stopsBefore.size() == times.size()) {
-        count.stop = keyframes.stopsBefore[at(*to)];
+    if (toAt && keyframes.stopsBefore.size() == times.size()) {
+        count.stop = keyframes.stopsBefore[*toAt];
     }
     // A packed keyframe's packet lies at another time than the keyframe.
     const auto& packed = keyframes.packedKeyframes;
     if (from && std::find(packed.begin(), packed.end(), *from) == packed.end()) {
-        const std::size_t index = at(*from);
         count.keyframeGap =
-            index == 0 ? std::numeric_limits<double>::infinity() : *from - times[index - 1];
+            *fromAt == 0 ? std::numeric_limits<double>::infinity() : *from - times[*fromAt - 1];
     }
     return count;
 }
