@@ -26,6 +26,9 @@ void require(bool condition) {
     }
 }
 
+// Times beyond this many ticks are not followed (and cannot overflow in sums).
+constexpr std::int64_t kMaxTicks = 1LL << 50;
+
 // The moov box is the only part read: its tables for 9,000 samples are a few hundred KB.
 constexpr std::uint64_t kMaxMovie = 256ULL << 20;
 
@@ -121,11 +124,13 @@ std::optional<std::int64_t> h264FrameTicks(const Bytes& entry, std::uint32_t tim
     require((avcC.u(5, 1) & 0x1F) >= 1);
     const auto timing = h264Timing(avcC.text(8, avcC.u(6, 2)));
     require(timing && timing->framesOnly);
-    const std::uint64_t unit = timing->unitsInTick;
-    if (2 * unit * 1000 <= timing->timeScale) {
+    const std::uint64_t frame = 2ULL * timing->unitsInTick;
+    const std::uint64_t scale = timing->timeScale;
+    require(frame <= scale * 3600);  // no frame lasts an hour
+    if (frame * 1000 <= scale) {
         return std::nullopt;
     }
-    return static_cast<std::int64_t>(2 * unit * timescale / timing->timeScale);
+    return static_cast<std::int64_t>(frame / scale * timescale + frame % scale * timescale / scale);
 }
 
 struct Edit {
@@ -170,7 +175,9 @@ std::vector<Edit> editsOf(const Bytes& trak) {
         const std::size_t at = 8 + i * width;
         const std::size_t time = wide ? 8 : 4;
         require(elst.u(at + 2 * time, 4) == 0x10000);  // played at its own rate
-        edits.push_back({static_cast<std::int64_t>(elst.u(at, time)), elst.s(at + time, time)});
+        const auto duration = elst.u(at, time);
+        require(duration < static_cast<std::uint64_t>(kMaxTicks));
+        edits.push_back({static_cast<std::int64_t>(duration), elst.s(at + time, time)});
     }
     return edits;
 }
@@ -277,7 +284,7 @@ Track trackOf(const Bytes& trak, std::uint64_t fileSize) {
     const bool wide = mdhd.u(0, 1) == 1;
     track.timescale = static_cast<std::uint32_t>(mdhd.u(wide ? 20 : 12, 4));
     track.mediaDuration = static_cast<std::int64_t>(mdhd.u(wide ? 24 : 16, wide ? 8 : 4));
-    require(track.timescale > 0 && track.mediaDuration >= 0);
+    require(track.timescale > 0 && track.mediaDuration >= 0 && track.mediaDuration < kMaxTicks);
     const Bytes stbl = need(child(need(child(mdia, "minf")), "stbl"));
     for (const auto& box : boxesIn(stbl)) {
         // Sample groups other than the audio's pre-roll, and dependency tables, mark keyframes.
@@ -321,9 +328,11 @@ Placement placementOf(const Track& track, std::uint32_t movieScale) {
         at = 1;
     }
     require(track.edits.size() == at + 1 && track.edits[at].mediaTime >= 0 &&
-            track.edits[at].duration > 0);
+            track.edits[at].mediaTime < kMaxTicks && track.edits[at].duration > 0);
     placement.edit = track.edits[at];
     placement.edit->duration = rescaled(placement.edit->duration, track.timescale, movieScale);
+    require(placement.delay >= 0 && placement.delay < kMaxTicks &&
+            placement.edit->duration < kMaxTicks);
     total += placement.edit->duration;
     placement.duration = std::min(total, track.mediaDuration);
     return placement;
@@ -340,7 +349,7 @@ double startOf(const Track& track, const Placement& placement) {
     return static_cast<double>(first) / track.timescale;
 }
 
-// One entry of the demuxer's index: a sample, its flags, and its decoding time as shifted.
+// One entry of the demuxer's index: a sample and whether it is flagged discard.
 struct Entry {
     const Sample* sample;
     bool discard;
@@ -404,8 +413,9 @@ bool followed(const Track& track) {
     return track.handler == "vide" ? known(video) : known(audio);
 }
 
-std::vector<IndexedPacket> packetsOf(const Track& track, const Placement& placement) {
-    require(followed(track));
+// The samples ffprobe lists, and the media time that its times count from.
+std::pair<std::vector<Entry>, std::int64_t> listedEntries(const Track& track,
+                                                          const Placement& placement) {
     const bool audio = track.handler == "soun";
     std::vector<Entry> entries;
     std::int64_t zero = 0;
@@ -434,6 +444,12 @@ std::vector<IndexedPacket> packetsOf(const Track& track, const Placement& placem
             entries[i].discard = i + 1 < entries.size() && entries[i + 1].discard;
         }
     }
+    return {entries, zero};
+}
+
+std::vector<IndexedPacket> packetsOf(const Track& track, const Placement& placement) {
+    require(followed(track));
+    const auto [entries, zero] = listedEntries(track, placement);
     const std::int64_t shift = placement.delay - zero;
     std::optional<std::optional<double>> guess;
     const auto guessed = [&] {
@@ -518,7 +534,7 @@ std::optional<PartPacketIndex> readIndex(const fs::path& file, bool video) {
     const bool wide = mvhd.u(0, 1) == 1;
     const auto movieScale = static_cast<std::uint32_t>(mvhd.u(wide ? 20 : 12, 4));
     const auto movieDuration = static_cast<std::int64_t>(mvhd.u(wide ? 24 : 16, wide ? 8 : 4));
-    require(movieScale > 0 && movieDuration > 0);
+    require(movieScale > 0 && movieDuration > 0 && movieDuration < kMaxTicks);
     std::optional<double> start;
     std::optional<PartPacketIndex> index;
     for (const auto& box : boxesIn(moov)) {
