@@ -386,8 +386,39 @@ std::vector<Entry> editedEntries(const Track& track, const Edit& edit, bool audi
     return entries;
 }
 
+// Whether an mp4a entry holds AAC-LC in frames of 1,024 samples: the object type and frame
+// length its esds box's decoder configuration states (in MOV, within a wave box).
+bool isPlainAac(const Bytes& entry) {
+    const auto at = entry.text(0, entry.size()).find("esds");
+    require(at != std::string_view::npos);
+    const Bytes esds(entry.bytes_, entry.from_ + at + 4, entry.to_);
+    std::size_t p = 4;
+    const auto descriptor = [&](std::uint64_t tag) {
+        require(esds.u(p++, 1) == tag);
+        for (int i = 0; i < 4 && (esds.u(p++, 1) & 0x80) != 0; ++i) {
+        }
+    };
+    descriptor(3);
+    const auto flags = esds.u(p + 2, 1);
+    p += 3 + ((flags & 0x80) != 0 ? 2 : 0);
+    p += (flags & 0x40) != 0 ? 1 + esds.u(p, 1) : 0;
+    p += (flags & 0x20) != 0 ? 2 : 0;
+    descriptor(4);
+    if (esds.u(p, 1) != 0x40) {
+        return false;  // not AAC
+    }
+    p += 13;
+    descriptor(5);
+    const auto config = esds.u(p, 2);
+    return config >> 11 == 2 && (config >> 7 & 0xF) != 15 && (config >> 2 & 1) == 0;
+}
+
 // What ffprobe shows of a packet the demuxer gave no length: the codec's own frame length.
 std::optional<double> guessedDuration(const Track& track) {
+    if (track.codec == "mp4a") {
+        require(isPlainAac(track.entry) && track.entry.u(24, 2) == track.timescale);
+        return 1024.0 / track.timescale;
+    }
     require(track.codec == "avc1" || track.codec == "avc3");
     const auto ticks = h264FrameTicks(track.entry, track.timescale);
     if (!ticks || *ticks <= 0) {
