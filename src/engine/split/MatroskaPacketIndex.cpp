@@ -191,27 +191,93 @@ std::optional<Track> trackOf(Bytes file, const Element& entry) {
     return read && track.number != 0 ? std::optional(track) : std::nullopt;
 }
 
+// An Opus packet's samples at 48 kHz from its table of contents; none when its frames' lengths do
+// not add up, as the parser would reject it.
+std::optional<std::uint64_t> opusSamples(Bytes packet) {
+    if (packet.empty()) {
+        return std::nullopt;
+    }
+    const int config = packet[0] >> 3;
+    static constexpr std::uint64_t silk[] = {480, 960, 1920, 2880};
+    static constexpr std::uint64_t celt[] = {120, 240, 480, 960};
+    const std::uint64_t frame = config < 12   ? silk[config % 4]
+                                : config < 16 ? (config % 2 == 0 ? 480 : 960)
+                                              : celt[config % 4];
+    std::size_t at = 1;
+    // A frame's length: one byte, or two from 252 on.
+    const auto length = [&]() -> std::optional<std::size_t> {
+        if (at >= packet.size()) {
+            return std::nullopt;
+        }
+        const std::size_t first = packet[at++];
+        if (first < 252) {
+            return first;
+        }
+        return at < packet.size() ? std::optional(first + 4 * std::size_t{packet[at++]})
+                                  : std::nullopt;
+    };
+    std::size_t rest = packet.size() - 1;
+    std::uint64_t frames = 1;
+    switch (packet[0] & 3) {
+        case 1:
+            frames = 2;
+            if (rest % 2 != 0) {
+                return std::nullopt;
+            }
+            break;
+        case 2: {
+            frames = 2;
+            const auto first = length();
+            if (!first || *first > packet.size() - at) {
+                return std::nullopt;
+            }
+            break;
+        }
+        case 3: {
+            if (packet.size() < 2) {
+                return std::nullopt;
+            }
+            const std::uint8_t count = packet[at++];
+            frames = count & 0x3F;
+            std::size_t padding = 0;
+            for (bool more = (count & 0x40) != 0; more;) {
+                if (at >= packet.size()) {
+                    return std::nullopt;
+                }
+                more = packet[at] == 255;
+                padding += more ? 254 : packet[at];
+                ++at;
+            }
+            if (frames == 0 || padding > packet.size() - at) {
+                return std::nullopt;
+            }
+            rest = packet.size() - at - padding;
+            if ((count & 0x80) == 0) {
+                if (rest % frames != 0) {
+                    return std::nullopt;
+                }
+                break;
+            }
+            for (std::uint64_t stated = 1; stated < frames; ++stated) {
+                const std::size_t before = at;
+                const auto each = length();
+                if (!each || *each + (at - before) > rest) {
+                    return std::nullopt;
+                }
+                rest -= *each + (at - before);
+            }
+            break;
+        }
+    }
+    return frame * frames <= 5760 ? std::optional(frame * frames) : std::nullopt;
+}
+
 // One frame's samples as ffprobe's parsers count them, from the start of its payload; none for
 // a codec whose frames these rules do not size.
 std::optional<std::uint64_t> samplesOf(const Track& track, Bytes payload) {
     const auto byte = [&](std::size_t at) { return at < payload.size() ? payload[at] : -1; };
     if (track.codec == "A_OPUS") {
-        const int toc = byte(0);
-        if (toc < 0 || track.sampleRate != 48000) {
-            return std::nullopt;
-        }
-        const int config = toc >> 3;
-        static constexpr std::uint64_t silk[] = {480, 960, 1920, 2880};
-        static constexpr std::uint64_t celt[] = {120, 240, 480, 960};
-        const std::uint64_t frame = config < 12   ? silk[config % 4]
-                                    : config < 16 ? (config % 2 == 0 ? 480 : 960)
-                                                  : celt[config % 4];
-        const int code = toc & 3;
-        const int frames = code == 0 ? 1 : code < 3 ? 2 : byte(1) < 0 ? 0 : byte(1) & 0x3F;
-        if (frames == 0 || frame * static_cast<std::uint64_t>(frames) > 5760) {
-            return std::nullopt;
-        }
-        return frame * static_cast<std::uint64_t>(frames);
+        return track.sampleRate == 48000 ? opusSamples(payload) : std::nullopt;
     }
     if (track.codec == "A_AAC") {
         // Low-complexity AAC of 1,024-sample frames only.
@@ -263,6 +329,51 @@ std::optional<std::uint64_t> samplesOf(const Track& track, Bytes payload) {
                                 : std::optional<std::uint64_t>((byte(at) << 8 | byte(at + 1)) + 1);
     }
     return std::nullopt;
+}
+
+// Codecs the demuxer knows: beside one it does not, ffprobe shows other streams' packets and the
+// file's start otherwise.
+bool knownCodec(const Track& track) {
+    static constexpr std::string_view known[] = {"V_MPEG4/ISO/AVC",
+                                                 "V_MPEGH/ISO/HEVC",
+                                                 "V_VP8",
+                                                 "V_VP9",
+                                                 "V_AV1",
+                                                 "V_MPEG2",
+                                                 "V_MPEG4/ISO/ASP",
+                                                 "V_MS/VFW/FOURCC",
+                                                 "V_THEORA",
+                                                 "V_MJPEG",
+                                                 "A_AAC",
+                                                 "A_AC3",
+                                                 "A_EAC3",
+                                                 "A_DTS",
+                                                 "A_OPUS",
+                                                 "A_VORBIS",
+                                                 "A_FLAC",
+                                                 "A_MPEG/L3",
+                                                 "A_MPEG/L2",
+                                                 "A_PCM/INT/LIT",
+                                                 "A_TRUEHD",
+                                                 "S_TEXT/UTF8",
+                                                 "S_TEXT/ASS",
+                                                 "S_TEXT/SSA",
+                                                 "S_TEXT/WEBVTT",
+                                                 "S_VOBSUB",
+                                                 "S_HDMV/PGS",
+                                                 "S_DVBSUB",
+                                                 "D_WEBVTT/SUBTITLES",
+                                                 "D_WEBVTT/CAPTIONS",
+                                                 "D_WEBVTT/DESCRIPTIONS",
+                                                 "D_WEBVTT/METADATA"};
+    const bool typed = track.type == 1 || track.type == 2 || track.type == 17;
+    // The decoders' configurations that ffmpeg always writes.
+    const Bytes config = track.codecPrivate;
+    if ((track.codec == "V_MPEG4/ISO/AVC" && (config.size() < 7 || config[0] != 1)) ||
+        (track.codec == "A_AAC" && config.size() < 2)) {
+        return false;
+    }
+    return typed && std::find(std::begin(known), std::end(known), track.codec) != std::end(known);
 }
 
 // Video codecs whose packets ffprobe shows as the blocks state them.
@@ -317,11 +428,14 @@ bool readTracks(Reading& reading, const Element& list) {
             break;
         }
     }
-    // Times are followed with a codec delay of whole or half ticks (as Opus's).
+    // Times are followed with a codec delay of whole or half ticks (as Opus's), and every
+    // stream's codec known.
     const Track* chosen = reading.read;
     return chosen != nullptr && !chosen->encoded &&
            std::all_of(reading.tracks.begin(), reading.tracks.end(),
-                       [](const Track& track) { return track.codecDelay % 500000 == 0; }) &&
+                       [](const Track& track) {
+                           return track.codecDelay % 500000 == 0 && knownCodec(track);
+                       }) &&
            (reading.video ? followedVideo(chosen->codec) && chosen->defaultDuration.has_value()
                           : !chosen->defaultDuration.has_value());
 }
@@ -370,7 +484,7 @@ bool readBlock(Reading& reading, Bytes block, std::int64_t cluster,
     const auto track = std::find_if(reading.tracks.begin(), reading.tracks.end(),
                                     [&](const Track& t) { return t.number == number->first; });
     if (track == reading.tracks.end()) {
-        return true;
+        return false;  // the demuxer skips to the next cluster
     }
     const bool read = &*track == reading.read;
     // Laced frames and frames the decoder must not show are not followed.
@@ -449,29 +563,58 @@ bool readCluster(Reading& reading, const Element& cluster) {
            });
 }
 
+// The demuxer reads the seek index, cues, tags, chapters and attachments as it opens a file and
+// takes one that does not nest within its sizes as damage.
+bool wellFormed(Bytes file, const Element& element, int depth = 0) {
+    static constexpr std::uint32_t masters[] = {
+        0x114D9B74, 0x4DBB,     0x1C53BB6B,  0xBB,   0xB7,   0x1254C367, 0x7373, 0x63C0,
+        0x67C8,     0x1043A770, 0x45B9,      0xB6,   0x80,   0x8F,       0x6944, 0x1941A469,
+        0x61A7,     kTracks,    kTrackEntry, 0xE0,   kAudio, 0x55B0,     0x55D0, kContentEncodings,
+        0x6240,     0x5034,     0x5035,      0x41E4, kInfo};
+    if (std::find(std::begin(masters), std::end(masters), element.id) == std::end(masters)) {
+        return true;
+    }
+    return depth < 16 && eachChild(file, element, [&](const Element& child) {
+               return wellFormed(file, child, depth + 1);
+           });
+}
+
 bool readSegment(Reading& reading, const Element& segment) {
     return eachChild(reading.file, segment, [&](const Element& element) {
         switch (element.id) {
             case kInfo:
-                return readInfo(reading, element);
+                return wellFormed(reading.file, element) && readInfo(reading, element);
             case kTracks:
-                return readTracks(reading, element);
+                return wellFormed(reading.file, element) && readTracks(reading, element);
             case kCluster:
                 return readCluster(reading, element);
         }
-        return true;
+        return wellFormed(reading.file, element);
     });
 }
 
+// An EBML header of a version and document type the demuxer reads.
 bool isMatroska(Bytes file, const Element& header) {
     bool named = false;
     return eachChild(file, header,
                      [&](const Element& field) {
-                         if (field.id == kDocType) {
-                             const Bytes name = dataOf(file, field);
-                             const std::string_view type(reinterpret_cast<const char*>(name.data()),
-                                                         name.size());
-                             named = type == "matroska" || type == "webm";
+                         const auto value = unsignedOf(file, field);
+                         switch (field.id) {
+                             case kDocType: {
+                                 const Bytes name = dataOf(file, field);
+                                 const std::string_view type(
+                                     reinterpret_cast<const char*>(name.data()), name.size());
+                                 named = type == "matroska" || type == "webm";
+                                 return true;
+                             }
+                             case 0x42F7:  // EBMLReadVersion
+                                 return value == 1u;
+                             case 0x42F2:  // EBMLMaxIDLength
+                                 return value == 4u;
+                             case 0x42F3:  // EBMLMaxSizeLength
+                                 return value && *value >= 1 && *value <= 8;
+                             case 0x4285:  // DocTypeReadVersion
+                                 return value && *value <= 2;
                          }
                          return true;
                      }) &&
