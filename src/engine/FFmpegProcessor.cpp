@@ -222,16 +222,20 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
                                        job.toolchain.ffprobe, stop);
         }
-        const auto readBack = ran.splitReadBack->finish();
-        throwIfStopped(stop);
-        verifySplitPart(readBack, job.output.filename().string(), *ran.splitSpan,
+        verifySplitPart(ran.splitReadBack
+                            ? std::nullopt
+                            : readPartIndex(run.workingOutput, job.output, ran.splitSpan->hasVideo),
+                        readBackBy(ran.splitReadBack.get(), ran.splitReadBackArguments, job, stop),
+                        job.output.filename().string(), *ran.splitSpan,
                         progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
-        const auto readBack = ran.joinReadBack->finish();
-        throwIfStopped(stop);
-        verifyJoinedOutput(readBack, job.output.filename().string(), *ran.joinedPackets,
-                           progressFrameCount(ran.result.standardOutput));
+        verifyJoinedOutput(
+            ran.joinReadBack ? std::nullopt : readPartIndex(run.workingOutput, job.output, true),
+            readBackBy(ran.joinReadBack.get(), joinedOutputProbeArguments(run.workingOutput), job,
+                       stop),
+            job.output.filename().string(), *ran.joinedPackets,
+            progressFrameCount(ran.result.standardOutput));
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);
@@ -318,11 +322,13 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         ran.splitCutLead = splitCutLead(layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run, job.toolchain,
                                        childStop.get_token(), stop);
-        // Its start, most of a short read's time, passes while ffmpeg writes the part.
-        ran.splitReadBack =
-            std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,
-                                        splitPartReadBackArguments(cut, layout, run.workingOutput),
-                                        run.temporaryPath(reportPipeInput), childStop.get_token());
+        ran.splitReadBackArguments = splitPartReadBackArguments(cut, layout, run.workingOutput);
+        if (!readsPartIndex(job.output)) {
+            // Its start, most of a short read's time, passes while ffmpeg writes the part.
+            ran.splitReadBack = std::make_unique<HeldProbe>(
+                *runner_, job.toolchain.ffprobe, ran.splitReadBackArguments,
+                run.temporaryPath(reportPipeInput), childStop.get_token());
+        }
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else if (transcriptAlongside) {
         transcriptSource.emplace(childStop.get_token(), [this, &job, &relay,
@@ -358,9 +364,11 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                                          job.toolchain.ffprobe, count);
             });
         // Its start, most of a short read's time, passes while ffmpeg writes the output.
-        ran.joinReadBack = std::make_unique<HeldProbe>(
-            *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),
-            run.temporaryPath(reportPipeInput), childStop.get_token());
+        if (!readsPartIndex(job.output)) {
+            ran.joinReadBack = std::make_unique<HeldProbe>(
+                *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),
+                run.temporaryPath(reportPipeInput), childStop.get_token());
+        }
     }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },

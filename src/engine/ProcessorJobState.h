@@ -66,7 +66,9 @@ struct ProcessorRun {
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
     int splitMp3WarmUpFrames = kMp3WarmUpFrames;
-    // The part's check, started with the run and waiting for the part.
+    // The part's check by ffprobe: its arguments, and, where the part's own index cannot be
+    // read instead, its run, started with ffmpeg's and waiting for the part.
+    std::vector<std::string> splitReadBackArguments;
     std::unique_ptr<HeldProbe> splitReadBack;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their
     // video packets together, counted beside the run.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -10,7 +11,8 @@
 
 namespace tavtest {
 
-// The real runner, counting the children it starts, and the ffprobe runs among them.
+// The real runner, counting the children it starts, the ffprobe runs among them, and those that
+// read a file's first packets by count (`-read_intervals %+#N`), as a written part's check does.
 class CountingRunner : public tavrolin::ProcessRunning {
   public:
     tavrolin::ProcessResult run(const std::filesystem::path& executable,
@@ -20,6 +22,11 @@ class CountingRunner : public tavrolin::ProcessRunning {
         ++runs;
         if (executable.filename() == "ffprobe") {
             ++probes;
+            if (std::any_of(arguments.begin(), arguments.end(), [](const std::string& argument) {
+                    return argument.starts_with("%+#");
+                })) {
+                ++countedReads;
+            }
         }
         return runner_.run(executable, arguments, std::move(handler), std::move(stop));
     }
@@ -27,6 +34,7 @@ class CountingRunner : public tavrolin::ProcessRunning {
 
     std::atomic<int> runs{0};
     std::atomic<int> probes{0};
+    std::atomic<int> countedReads{0};
 
   private:
     tavrolin::FoundationProcessRunner runner_;

@@ -78,50 +78,59 @@ struct PartReadBack {
     std::optional<double> duration;  // the format's
 };
 
-// None when the report is not one. Times count from `zero`.
-std::optional<PartReadBack> readPartBack(std::string_view json, double zero) {
-    PartReadBack part;
+// ffprobe's report of splitPartProbeArguments as the packets it read; none when it is not one.
+std::optional<PartPacketIndex> packetsInReport(std::string_view json) {
+    PartPacketIndex read;
     try {
         const auto report = nlohmann::json::parse(json);
         for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-            auto pts = probejson::secondsIn(packet, "pts_time");
+            const auto pts = probejson::secondsIn(packet, "pts_time");
             if (!pts) {
                 continue;
             }
-            *pts -= zero;
             const std::string flags = packet.value("flags", std::string());
-            const double duration = probejson::secondsIn(packet, "duration_time").value_or(0);
-            if (part.times.empty()) {
-                part.opensOnKeyframe = flags.find('K') == 0;
-            }
-            if (part.times.empty() || *pts < part.first) {
-                part.first = *pts;
-                part.firstHidden = flags.find('D') != std::string::npos;
-                part.firstLength = duration;
-            }
-            if (part.times.empty() || *pts >= part.last) {
-                part.last = *pts;
-                part.lastLength = duration;
-            }
-            part.times.push_back(*pts);
-            if (duration > 0 && (part.frame == 0 || duration < part.frame)) {
-                part.frame = duration;
-            }
-            part.longest = std::max(part.longest, duration);
+            read.packets.push_back({*pts, probejson::secondsIn(packet, "duration_time"),
+                                    flags.find('K') == 0, flags.find('D') != std::string::npos});
         }
         const auto format = report.at("format");
-        auto start = probejson::secondsIn(format, "start_time");
-        if (start) {
-            *start -= zero;
-        }
-        const auto duration = probejson::secondsIn(format, "duration");
-        part.start = start;
-        part.duration = duration;
-        if (start && duration) {
-            part.partEnd = *start + *duration;
-        }
+        read.start = probejson::secondsIn(format, "start_time");
+        read.duration = probejson::secondsIn(format, "duration");
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
+    }
+    return read;
+}
+
+// Times count from `zero`.
+PartReadBack readPartBack(const PartPacketIndex& read, double zero) {
+    PartReadBack part;
+    for (const IndexedPacket& packet : read.packets) {
+        const double pts = packet.time - zero;
+        const double duration = packet.duration.value_or(0);
+        if (part.times.empty()) {
+            part.opensOnKeyframe = packet.keyframe;
+        }
+        if (part.times.empty() || pts < part.first) {
+            part.first = pts;
+            part.firstHidden = packet.discard;
+            part.firstLength = duration;
+        }
+        if (part.times.empty() || pts >= part.last) {
+            part.last = pts;
+            part.lastLength = duration;
+        }
+        part.times.push_back(pts);
+        if (duration > 0 && (part.frame == 0 || duration < part.frame)) {
+            part.frame = duration;
+        }
+        part.longest = std::max(part.longest, duration);
+    }
+    if (read.start) {
+        part.start = *read.start - zero;
+    }
+    part.duration = read.duration;
+    if (part.start && part.duration) {
+        part.partEnd = *part.start + *part.duration;
     }
     // Matroska may store no packet durations (variable frame rates).
     std::vector<double> sorted = part.times;
@@ -231,43 +240,77 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
 
 }  // namespace
 
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
+std::optional<std::string> splitPartFault(const PartPacketIndex& read, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written) {
-    auto part = readPartBack(json, span.zero);
-    if (!part) {
-        return std::string("cannot be read back");
-    }
-    if (span.lengthFromZero && part->start && part->duration) {
-        part->start = std::max(*part->start, 0.0);
-        part->partEnd = *part->start + *part->duration;
-        part->first = std::max(part->first, 0.0);
+    auto part = readPartBack(read, span.zero);
+    if (span.lengthFromZero && part.start && part.duration) {
+        part.start = std::max(*part.start, 0.0);
+        part.partEnd = *part.start + *part.duration;
+        part.first = std::max(part.first, 0.0);
     }
     if (!span.hasVideo) {
-        return audioFault(*part, span);
+        return audioFault(part, span);
     }
     if (span.videoPackets && written && *written != *span.videoPackets) {
         return "holds " + countText(*written) + " instead of the " +
                std::to_string(*span.videoPackets) + " " + span.packetsFrom;
     }
     // Without a count, a part without video packets has nothing shown to check.
-    return part->times.empty() ? std::nullopt
-                               : videoFault(*part, span, span.videoPackets && written);
+    return part.times.empty() ? std::nullopt : videoFault(part, span, span.videoPackets && written);
+}
+
+std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
+                                          std::optional<std::int64_t> written) {
+    const auto read = packetsInReport(json);
+    return read ? splitPartFault(*read, span, written)
+                : std::optional<std::string>("cannot be read back");
+}
+
+PartPacketIndex probedWindow(const PartPacketIndex& all, const SplitPartSpan& span) {
+    PartPacketIndex window{{}, all.start, all.duration};
+    const auto& packets = all.packets;
+    const std::size_t head = std::min<std::size_t>(kStartPackets, packets.size());
+    window.packets.assign(packets.begin(), packets.begin() + static_cast<std::ptrdiff_t>(head));
+    if (!span.end || !(span.hasVideo || span.endIsVideo)) {
+        return window;
+    }
+    // ffprobe seeks to the last keyframe at or before the window and reads on to the end.
+    const double from = std::max(span.zero + *span.end - kEndWindow, 0.0);
+    std::size_t seek = 0;
+    for (std::size_t at = 0; at < packets.size(); ++at) {
+        if (packets[at].keyframe && packets[at].time <= from) {
+            seek = at;
+        }
+    }
+    for (std::size_t at = std::max(seek, head); at < packets.size(); ++at) {
+        window.packets.push_back(packets[at]);
+    }
+    return window;
 }
 
 namespace {
 
-std::optional<std::string> readBackFault(const ProcessResult& readBack, const SplitPartSpan& span,
-                                         std::optional<std::int64_t> writtenPackets) {
-    return readBack.terminationStatus == 0
-               ? splitPartFault(readBack.standardOutput, span, writtenPackets)
-               : std::optional<std::string>("cannot be read back");
+// A written file's fault: none when its own index (`indexed`) shows it whole, else what ffprobe's
+// read (`readBack`, run only then) shows. Only a file its index shows whole is taken on that
+// word: any doubt goes to ffprobe.
+std::optional<std::string> writtenFault(const std::optional<PartPacketIndex>& indexed,
+                                        const std::function<ProcessResult()>& readBack,
+                                        const SplitPartSpan& span,
+                                        std::optional<std::int64_t> writtenPackets) {
+    if (indexed && !splitPartFault(probedWindow(*indexed, span), span, writtenPackets)) {
+        return std::nullopt;
+    }
+    const ProcessResult read = readBack();
+    return read.terminationStatus == 0 ? splitPartFault(read.standardOutput, span, writtenPackets)
+                                       : std::optional<std::string>("cannot be read back");
 }
 
 }  // namespace
 
-void verifySplitPart(const ProcessResult& readBack, const std::string& name,
+void verifySplitPart(const std::optional<PartPacketIndex>& indexed,
+                     const std::function<ProcessResult()>& readBack, const std::string& name,
                      const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets) {
-    if (auto fault = readBackFault(readBack, span, writtenPackets)) {
+    if (auto fault = writtenFault(indexed, readBack, span, writtenPackets)) {
         throw MediaProcessingError::partMismatch(name, *fault);
     }
 }
@@ -276,12 +319,13 @@ std::vector<std::string> joinedOutputProbeArguments(const fs::path& written) {
     return splitPartProbeArguments(written, SplitPartSpan{});
 }
 
-void verifyJoinedOutput(const ProcessResult& readBack, const std::string& name,
+void verifyJoinedOutput(const std::optional<PartPacketIndex>& indexed,
+                        const std::function<ProcessResult()>& readBack, const std::string& name,
                         std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets) {
     SplitPartSpan whole;
     whole.videoPackets = inputPackets;
     whole.packetsFrom = "its files hold together";
-    if (auto fault = readBackFault(readBack, whole, writtenPackets)) {
+    if (auto fault = writtenFault(indexed, readBack, whole, writtenPackets)) {
         throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
                                                   "\u201D because the file it wrote " + *fault +
                                                   ". Try the join again.");

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engine/PacketCensusReading.h"
+#include "engine/split/PartPacketIndex.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
 
@@ -90,20 +92,31 @@ std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& pa
 std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written = std::nullopt);
 
-// Checks a written part before it takes its name, from `readBack`, ffprobe's run of
-// splitPartProbeArguments on it; throws MediaProcessingError::partMismatch naming `name` when it
-// does not hold its span or could not be read.
-void verifySplitPart(const ProcessResult& readBack, const std::string& name,
+// The same of the packets a part's own index shows (see probedWindow).
+std::optional<std::string> splitPartFault(const PartPacketIndex& read, const SplitPartSpan& span,
+                                          std::optional<std::int64_t> written = std::nullopt);
+
+// Of all a part's packets, those ffprobe's run of splitPartProbeArguments would read: the first
+// few, and from the last keyframe before the window at `end` on.
+PartPacketIndex probedWindow(const PartPacketIndex& all, const SplitPartSpan& span);
+
+// Checks a written part before it takes its name: from its own index (`indexed`, see
+// readPartIndex) when that shows it holds its span, else from `readBack`, which runs ffprobe's
+// read of splitPartProbeArguments on it only then. Throws MediaProcessingError::partMismatch
+// naming `name` when it does not hold its span or could not be read.
+void verifySplitPart(const std::optional<PartPacketIndex>& indexed,
+                     const std::function<ProcessResult()>& readBack, const std::string& name,
                      const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets);
 
 // ffprobe's arguments for what the check of a join's output (`written`) reads.
 std::vector<std::string> joinedOutputProbeArguments(const std::filesystem::path& written);
 
-// Checks a join's output the same way before it takes its name, from `readBack`, ffprobe's run
-// of joinedOutputProbeArguments on it: it opens on a keyframe, and ffmpeg's report
+// Checks a join's output the same way before it takes its name (`readBack` runs ffprobe's read
+// of joinedOutputProbeArguments): it opens on a keyframe, and ffmpeg's report
 // (`writtenPackets`, when known) says its first video stream holds `inputPackets`, the sum of its
 // files'. Throws MediaProcessingError::processFailed naming `name` when not.
-void verifyJoinedOutput(const ProcessResult& readBack, const std::string& name,
+void verifyJoinedOutput(const std::optional<PartPacketIndex>& indexed,
+                        const std::function<ProcessResult()>& readBack, const std::string& name,
                         std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets);
 
 }  // namespace tavrolin

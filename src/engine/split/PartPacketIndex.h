@@ -26,13 +26,22 @@ struct PartPacketIndex {
     std::optional<double> duration = std::nullopt;  // the format's duration
 };
 
-// The first video stream that is not an attached picture (`video`), else the first audio
-// stream, of an MP4, MOV, M4V or M4A file written by ffmpeg; none when the file is not one or
-// holds what the reader does not follow (fragments, several edits it cannot place).
+// With `video`, the first video stream that is not an attached picture (no packets when there
+// is none), else the first audio stream, of an MP4, MOV, M4V or M4A file written by ffmpeg; none
+// when the file is not one or holds what the reader does not follow (fragments, several edits it
+// cannot place).
 std::optional<PartPacketIndex> readMp4PacketIndex(const std::filesystem::path& file, bool video);
 
 // The same of a Matroska or WebM file.
 std::optional<PartPacketIndex> readMatroskaPacketIndex(const std::filesystem::path& file,
                                                        bool video);
+
+// Whether a file named `named` has a container whose own index readPartIndex reads.
+bool readsPartIndex(const std::filesystem::path& named);
+
+// The packets of `file`'s first video stream (`video`), else its first audio stream, read from
+// its own index when its container (by `named`'s extension) is one read so; else none.
+std::optional<PartPacketIndex> readPartIndex(const std::filesystem::path& file,
+                                             const std::filesystem::path& named, bool video);
 
 }  // namespace tavrolin
