@@ -1,10 +1,10 @@
 // Splits generated files through the Split rules and FFmpegProcessor, one job per part,
 // alternating with the commands a user would type for the same parts,
 // `ffmpeg -ss A -to B -i SRC -map 0 -c copy OUT`, and prints the median ratios of wall time and
-// of the children's CPU time (user + system, from RUSAGE_CHILDREN), and how many ffprobe and
-// ffmpeg runs the processor started:
+// of CPU time (user + system, the children's and the bench's own, which reads the parts' index),
+// and how many ffprobe and ffmpeg runs the processor started:
 // - a 10-minute 1080p H.264 film (B-frames, closed GOPs, AAC) into three parts, as Matroska and
-//   as MP4 (the processor reads the source's layout and reads each written part back), then the
+//   as MP4 (the processor reads the source's layout and each written part's index), then the
 //   Matroska split against one bare copy of the whole file;
 // - a two-hour 640x360 film (about 200 MB) into three parts, as Matroska and as MP4, where the
 //   fixed costs of each part weigh most against its short copy.
@@ -129,14 +129,17 @@ std::vector<ProcessingRequest> partsAt(const fs::path& source, const SplitKeyfra
     return requests;
 }
 
-// User and system time of the waited-for children so far, in seconds: what the tools cost
-// whatever else the machine is doing.
-double childCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
+// User and system time of this process and its waited-for children so far, in seconds: what
+// the tools and the processor's own reading (a part's index) cost whatever else the machine is
+// doing.
+double cpuSeconds() {
     double total = 0;
-    for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
-        total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        }
     }
     return total;
 }
@@ -230,9 +233,9 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
     std::vector<double> processorCpu;
     std::vector<double> bareCpu;
     const auto counted = [](std::vector<double>& times, const auto& run) {
-        const double before = childCpuSeconds();
+        const double before = cpuSeconds();
         const auto result = run();
-        times.push_back(childCpuSeconds() - before);
+        times.push_back(cpuSeconds() - before);
         return result;
     };
     if (!benchsupport::compareWithDirect(
@@ -247,7 +250,7 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
         return false;
     }
     std::printf(
-        "median CPU time of the children: processor %.3f s, bare %.3f s, ratio %.3f "
+        "median CPU time with the children: processor %.3f s, bare %.3f s, ratio %.3f "
         "(goal <= %.2f)\n",
         medianOf(processorCpu), medianOf(bareCpu),
         medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
