@@ -222,20 +222,17 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
                                        job.toolchain.ffprobe, stop);
         }
-        verifySplitPart(ran.splitReadBack
-                            ? std::nullopt
-                            : readPartIndex(run.workingOutput, job.output, ran.splitSpan->hasVideo),
+        verifySplitPart(readPartIndex(run.workingOutput, job.output, ran.splitSpan->hasVideo),
                         readBackBy(ran.splitReadBack.get(), ran.splitReadBackArguments, job, stop),
                         job.output.filename().string(), *ran.splitSpan,
                         progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
-        verifyJoinedOutput(
-            ran.joinReadBack ? std::nullopt : readPartIndex(run.workingOutput, job.output, true),
-            readBackBy(ran.joinReadBack.get(), joinedOutputProbeArguments(run.workingOutput), job,
-                       stop),
-            job.output.filename().string(), *ran.joinedPackets,
-            progressFrameCount(ran.result.standardOutput));
+        verifyJoinedOutput(readPartIndex(run.workingOutput, job.output, true),
+                           readBackBy(ran.joinReadBack.get(),
+                                      joinedOutputProbeArguments(run.workingOutput), job, stop),
+                           job.output.filename().string(), *ran.joinedPackets,
+                           progressFrameCount(ran.result.standardOutput));
     }
     if (job.replacesInput) {
         verifyReplacement(job, run, ran, childStop.get_token(), stop);

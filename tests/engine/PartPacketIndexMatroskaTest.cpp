@@ -2,12 +2,11 @@
 // shows of the same file.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/split/PartPacketIndex.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/PacketIndexChecks.h"
 #include "support/SplitCaseMedia.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -17,17 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<double> seconds(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    return found == object.end() || *found == "N/A"
-               ? std::nullopt
-               : std::optional(std::stod(found->get<std::string>()));
-}
-
-bool near(std::optional<double> a, std::optional<double> b) {
-    return a.has_value() == b.has_value() && (!a || std::abs(*a - *b) <= 1.5e-6);
-}
-
 // The reader's packets of `file`'s first video (or audio) stream are ffprobe's, or it reads none.
 void expectAsFFprobe(const fs::path& file, bool video, bool reads) {
     SCOPED_TRACE(video ? "video" : "audio");
@@ -36,30 +24,7 @@ void expectAsFFprobe(const fs::path& file, bool video, bool reads) {
     if (!read) {
         return;
     }
-    std::string text;
-    ASSERT_EQ(tavtest::runTool({"ffprobe", "-fflags", "+genpts", "-v", "error", "-select_streams",
-                                video ? "V:0" : "a:0", "-show_entries",
-                                "packet=pts_time,duration_time,flags:format=start_time,duration",
-                                "-of", "json", file.string()},
-                               &text),
-              0);
-    const auto json = nlohmann::json::parse(text);
-    const auto& packets = json.at("packets");
-    ASSERT_EQ(read->packets.size(), packets.size());
-    for (std::size_t at = 0; at < packets.size(); ++at) {
-        const auto& shown = packets[at];
-        const auto& packet = read->packets[at];
-        const std::string flags = shown.at("flags");
-        ASSERT_TRUE(near(packet.time, seconds(shown, "pts_time")) &&
-                    near(packet.duration, seconds(shown, "duration_time")) &&
-                    packet.keyframe == (flags[0] == 'K') && packet.discard == (flags[1] == 'D'))
-            << "packet " << at << ": " << shown.dump() << " read " << packet.time << " "
-            << packet.duration.value_or(-1) << " " << packet.keyframe << packet.discard;
-    }
-    EXPECT_TRUE(near(read->start, seconds(json.at("format"), "start_time")))
-        << read->start.value_or(-1);
-    EXPECT_TRUE(near(read->duration, seconds(json.at("format"), "duration")))
-        << read->duration.value_or(-1);
+    tavtest::expectAsProbed(*read, file, video);
 }
 
 }  // namespace

@@ -2,14 +2,13 @@
 // the same files: ffmpeg's own writes and the app's split parts.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "engine/FFmpegProcessor.h"
 #include "engine/split/PartPacketIndex.h"
 #include "process/FoundationProcessRunner.h"
+#include "support/PacketIndexChecks.h"
 #include "support/SplitCaseMedia.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -19,42 +18,6 @@ using tavtest::SplitCase;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string() || *found == "N/A") {
-        return std::nullopt;
-    }
-    return std::stod(found->get<std::string>());
-}
-
-PartPacketIndex probed(const fs::path& file, bool video) {
-    std::string text;
-    EXPECT_EQ(tavtest::runTool({"ffprobe", "-fflags", "+genpts", "-v", "error", "-select_streams",
-                                video ? "V:0" : "a:0", "-show_entries",
-                                "packet=pts_time,duration_time,flags:format=start_time,duration",
-                                "-of", "json", file.string()},
-                               &text),
-              0);
-    const auto report = nlohmann::json::parse(text);
-    PartPacketIndex index;
-    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-        const std::string flags = packet.at("flags");
-        index.packets.push_back(
-            {secondsIn(packet, "pts_time").value(), secondsIn(packet, "duration_time"),
-             flags.find('K') != std::string::npos, flags.find('D') != std::string::npos});
-    }
-    index.start = secondsIn(report.at("format"), "start_time");
-    index.duration = secondsIn(report.at("format"), "duration");
-    return index;
-}
-
-void expectNear(const std::optional<double>& read, const std::optional<double>& shown) {
-    ASSERT_EQ(read.has_value(), shown.has_value());
-    if (read) {
-        EXPECT_NEAR(*read, *shown, 1.5e-6);
-    }
-}
 
 fs::path made(const std::string& name, const std::string& arguments,
               const std::vector<std::string>& inputs = {}) {
@@ -153,18 +116,7 @@ TEST(PartPacketIndex, Mp4ReadsAsFFprobeShowsIt) {
             if (!read) {
                 continue;
             }
-            const auto shown = probed(file, video);
-            ASSERT_EQ(read->packets.size(), shown.packets.size());
-            for (std::size_t at = 0; at < shown.packets.size(); ++at) {
-                SCOPED_TRACE(at);
-                const auto& [time, duration, keyframe, discard] = read->packets[at];
-                EXPECT_NEAR(time, shown.packets[at].time, 1.5e-6);
-                expectNear(duration, shown.packets[at].duration);
-                EXPECT_EQ(keyframe, shown.packets[at].keyframe);
-                EXPECT_EQ(discard, shown.packets[at].discard);
-            }
-            expectNear(read->start, shown.start);
-            expectNear(read->duration, shown.duration);
+            tavtest::expectAsProbed(*read, file, video);
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/split/H264Timing.h"
+#include "engine/split/Mp4Boxes.h"
 #include "engine/split/PartPacketIndex.h"
 
 namespace tavrolin {
@@ -76,25 +77,18 @@ class Bytes {
 
 // A box's type and payload.
 struct Box {
-    std::string_view type;
+    std::string_view type;  // within the bytes read, which outlive every box
     Bytes payload;
 };
 
 std::vector<Box> boxesIn(const Bytes& parent, std::size_t skip = 0) {
     std::vector<Box> boxes;
     for (std::size_t at = skip; at < parent.size();) {
-        std::uint64_t size = parent.u(at, 4);
-        std::size_t header = 8;
-        if (size == 1) {
-            size = parent.u(at + 8, 8);
-            header = 16;
-        } else if (size == 0) {
-            size = parent.size() - at;
-        }
-        require(size >= header && size <= parent.size() - at);
-        boxes.push_back({parent.text(at + 4, 4), Bytes(parent.bytes_, parent.from_ + at + header,
-                                                       parent.from_ + at + size)});
-        at += size;
+        const Mp4Box box = mp4BoxAt(parent.text(at, std::min<std::size_t>(16, parent.size() - at)),
+                                    at, parent.size());
+        boxes.push_back({parent.text(at + 4, 4),
+                         Bytes(parent.bytes_, parent.from_ + box.payload, parent.from_ + box.end)});
+        at = box.end;
     }
     return boxes;
 }
@@ -531,24 +525,13 @@ std::string movieOf(const fs::path& file, std::uint64_t fileSize) {
     require(in.good());
     std::optional<std::pair<std::uint64_t, std::uint64_t>> moov;
     for (std::uint64_t at = 0; at < fileSize;) {
-        const std::string header = readAt(in, at, 16);
-        const Bytes bytes(header, 0, header.size());
-        std::uint64_t size = bytes.u(0, 4);
-        std::uint64_t start = 8;
-        if (size == 1) {
-            size = bytes.u(8, 8);
-            start = 16;
-        } else if (size == 0) {
-            size = fileSize - at;
+        const Mp4Box box = mp4BoxAt(readAt(in, at, 16), at, fileSize);
+        require(at != 0 || box.type == "ftyp");
+        require(box.type != "moof" && box.type != "mfra" && (box.type != "moov" || !moov));
+        if (box.type == "moov") {
+            moov = {box.payload, box.end - box.payload};
         }
-        const auto type = bytes.text(4, 4);
-        require(size >= start && size <= fileSize - at);
-        require(at != 0 || type == "ftyp");
-        require(type != "moof" && type != "mfra" && (type != "moov" || !moov));
-        if (type == "moov") {
-            moov = {at + start, size - start};
-        }
-        at += size;
+        at = box.end;
     }
     require(moov && moov->second <= kMaxMovie);
     std::string bytes = readAt(in, moov->first, moov->second);

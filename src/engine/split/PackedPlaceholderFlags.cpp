@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/split/MatroskaElements.h"
+#include "engine/split/Mp4Boxes.h"
 #include "engine/split/PartFileBytes.h"
 #include "engine/split/PresentationTimes.h"
 #include "model/TextMetrics.h"
@@ -43,34 +44,16 @@ void putBigEndian32(std::string& bytes, std::size_t at, std::uint32_t value) {
     }
 }
 
-// An MP4 box within `bytes`: where its payload starts and ends.
-struct Box {
-    std::string type;
-    std::size_t payload = 0;
-    std::size_t end = 0;
-};
-
-std::vector<Box> boxesIn(std::string_view bytes, std::size_t from, std::size_t to) {
-    std::vector<Box> boxes;
+std::vector<Mp4Box> boxesIn(std::string_view bytes, std::size_t from, std::size_t to) {
+    std::vector<Mp4Box> boxes;
     while (from + 8 <= to) {
-        std::uint64_t size = bigEndian(bytes, from, 4);
-        std::size_t header = 8;
-        if (size == 1) {
-            size = bigEndian(bytes, from + 8, 8);
-            header = 16;
-        } else if (size == 0) {
-            size = to - from;
-        }
-        if (size < header || from + size > to) {
-            throw std::runtime_error("a box runs past its parent");
-        }
-        boxes.push_back({std::string(bytes.substr(from + 4, 4)), from + header, from + size});
-        from += size;
+        boxes.push_back(mp4BoxAt(bytes.substr(from, 16), from, to));
+        from = boxes.back().end;
     }
     return boxes;
 }
 
-std::optional<Box> child(std::string_view bytes, const Box& parent, std::string_view type) {
+std::optional<Mp4Box> child(std::string_view bytes, const Mp4Box& parent, std::string_view type) {
     for (const auto& box : boxesIn(bytes, parent.payload, parent.end)) {
         if (box.type == type) {
             return box;
@@ -80,7 +63,7 @@ std::optional<Box> child(std::string_view bytes, const Box& parent, std::string_
 }
 
 // Drops from a video track's sync samples (stss) the samples of placeholder size (stsz).
-void clearTrack(std::string& moov, const Box& trak) {
+void clearTrack(std::string& moov, const Mp4Box& trak) {
     const auto mdia = child(moov, trak, "mdia");
     const auto hdlr = mdia ? child(moov, *mdia, "hdlr") : std::nullopt;
     if (!hdlr || moov.substr(hdlr->payload + 8, 4) != "vide") {
@@ -114,19 +97,10 @@ void clearTrack(std::string& moov, const Box& trak) {
 void clearMp4(std::fstream& stream, const fs::path& file) {
     const std::uint64_t length = fs::file_size(file);
     for (std::uint64_t at = 0; at + 8 <= length;) {
-        const std::string header = readPartBytes(stream, at, 16);
-        std::uint64_t size = bigEndian(header, 0, 4);
-        if (size == 1) {
-            size = bigEndian(header, 8, 8);
-        } else if (size == 0) {
-            size = length - at;
-        }
-        if (size < 8 || at + size > length) {
-            throw std::runtime_error("a box runs past the file");
-        }
-        if (header.substr(4, 4) == "moov") {
-            std::string moov = readPartBytes(stream, at, static_cast<std::size_t>(size));
-            const Box whole = boxesIn(moov, 0, moov.size()).front();
+        const Mp4Box box = mp4BoxAt(readPartBytes(stream, at, 16), at, length);
+        if (box.type == "moov") {
+            std::string moov = readPartBytes(stream, at, static_cast<std::size_t>(box.end - at));
+            const Mp4Box whole = boxesIn(moov, 0, moov.size()).front();
             for (const auto& trak : boxesIn(moov, whole.payload, whole.end)) {
                 if (trak.type == "trak") {
                     clearTrack(moov, trak);
@@ -135,7 +109,7 @@ void clearMp4(std::fstream& stream, const fs::path& file) {
             writePartBytes(stream, at, moov, file);
             return;
         }
-        at += size;
+        at = box.end;
     }
 }
 
