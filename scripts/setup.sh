@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-image-formats-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools
   gstreamer1.0-plugins-bad
-  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev mkvtoolnix
   nlohmann-json3-dev libicu-dev libfontconfig-dev zlib1g-dev
   libpocketsphinx-dev pocketsphinx-en-us espeak-ng
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -222,15 +222,13 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
                                        job.toolchain.ffprobe, stop);
         }
-        verifySplitPart(readPartIndex(run.workingOutput, job.output, ran.splitSpan->hasVideo),
-                        readBackBy(ran.splitReadBack.get(), ran.splitReadBackArguments, job, stop),
-                        job.output.filename().string(), *ran.splitSpan,
-                        progressFrameCount(ran.result.standardOutput));
+        verifySplitPart(
+            readWrittenPackets(run.workingOutput, job.output, ran.splitReadWindow, stop),
+            job.output.filename().string(), *ran.splitSpan,
+            progressFrameCount(ran.result.standardOutput));
     }
     if (ran.joinedPackets) {
-        verifyJoinedOutput(readPartIndex(run.workingOutput, job.output, true),
-                           readBackBy(ran.joinReadBack.get(),
-                                      joinedOutputProbeArguments(run.workingOutput), job, stop),
+        verifyJoinedOutput(readWrittenPackets(run.workingOutput, job.output, SplitPartSpan{}, stop),
                            job.output.filename().string(), *ran.joinedPackets,
                            progressFrameCount(ran.result.standardOutput));
     }
@@ -319,13 +317,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         ran.splitCutLead = splitCutLead(layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run, job.toolchain,
                                        childStop.get_token(), stop);
-        ran.splitReadBackArguments = splitPartReadBackArguments(cut, layout, run.workingOutput);
-        if (!readsPartIndex(job.output)) {
-            // Its start, most of a short read's time, passes while ffmpeg writes the part.
-            ran.splitReadBack = std::make_unique<HeldProbe>(
-                *runner_, job.toolchain.ffprobe, ran.splitReadBackArguments,
-                run.temporaryPath(reportPipeInput), childStop.get_token());
-        }
+        ran.splitReadWindow = splitPartReadWindow(cut, layout, run.workingOutput);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else if (transcriptAlongside) {
         transcriptSource.emplace(childStop.get_token(), [this, &job, &relay,
@@ -360,12 +352,6 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
                 return countVideoPackets(*runner_, join->inputs, ran.joinHeaderCounts,
                                          job.toolchain.ffprobe, count);
             });
-        // Its start, most of a short read's time, passes while ffmpeg writes the output.
-        if (!readsPartIndex(job.output)) {
-            ran.joinReadBack = std::make_unique<HeldProbe>(
-                *runner_, job.toolchain.ffprobe, joinedOutputProbeArguments(run.workingOutput),
-                run.temporaryPath(reportPipeInput), childStop.get_token());
-        }
     }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },

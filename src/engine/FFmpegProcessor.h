@@ -67,10 +67,6 @@ class FFmpegProcessor : public MediaProcessing {
     void verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
                            std::stop_token childStop, std::stop_token stop);
     void publish(const Job& job, const JobFiles& run, std::stop_token stop) const;
-    // The ffprobe read a written file's check falls back on: `held`'s, started with the run,
-    // when there is one, else a run of `arguments` begun when called.
-    std::function<ProcessResult()> readBackBy(HeldProbe* held, std::vector<std::string> arguments,
-                                              const Job& job, std::stop_token stop) const;
 
     // The probed length of the input of a remux, split, chapter job or transcript export (a
     // join sums its inputs as it checks them).

@@ -194,18 +194,6 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
     throwIfStopped(stop);
 }
 
-std::function<ProcessResult()> FFmpegProcessor::readBackBy(HeldProbe* held,
-                                                           std::vector<std::string> arguments,
-                                                           const Job& job,
-                                                           std::stop_token stop) const {
-    return [this, held, arguments = std::move(arguments), &job, stop] {
-        auto readBack = held ? held->finish()
-                             : runBoundedFFprobe(*runner_, job.toolchain.ffprobe, arguments, stop);
-        throwIfStopped(stop);
-        return readBack;
-    };
-}
-
 void FFmpegProcessor::publish(const Job& job, const JobFiles& run, std::stop_token stop) const {
     const fs::path& written = run.workingOutput;
     throwIfStopped(stop);

@@ -66,18 +66,14 @@ struct ProcessorRun {
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
     int splitMp3WarmUpFrames = kMp3WarmUpFrames;
-    // The part's check by ffprobe: its arguments, and, where the part's own index cannot be
-    // read instead, its run, started with ffmpeg's and waiting for the part.
-    std::vector<std::string> splitReadBackArguments;
-    std::unique_ptr<HeldProbe> splitReadBack;
+    // What the part's check reads of it, fixed before the run (see splitPartReadWindow).
+    SplitPartSpan splitReadWindow;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their
     // video packets together, counted beside the run.
     std::string videoCodec;
     std::optional<std::int64_t> joinedPackets;
     // Each input's video packets where its inspection's header told them (else counted).
     std::vector<std::optional<std::int64_t>> joinHeaderCounts;
-    // The output's check, started with the run and waiting for the output.
-    std::unique_ptr<HeldProbe> joinReadBack;
     // The first file's streams, whose flags the output keeps, and the FFMETADATA text of the
     // joined file's tags and chapters.
     std::vector<MediaStream> joinStreams;

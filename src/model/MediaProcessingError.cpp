@@ -62,6 +62,16 @@ MediaProcessingError MediaProcessingError::outputFolderGone(const std::filesyste
                 "\u201D. Choose another folder, then try again."};
 }
 
+MediaProcessingError MediaProcessingError::outputUnreadable(const std::filesystem::path& folder,
+                                                            const std::string& fileName,
+                                                            const std::string& reason) {
+    return {Case::outputUnreadable, fileName,
+            "Tavrolin could not read back \u201C" + fileName + "\u201D from the folder " +
+                quotedName(folder) + " (" + reason +
+                "), so it did not keep it. Check that the folder is still there and working, "
+                "then try again."};
+}
+
 MediaProcessingError MediaProcessingError::partMismatch(const std::string& fileName,
                                                         const std::string& fault) {
     return {Case::partMismatch, fileName,

@@ -23,6 +23,7 @@ class MediaProcessingError : public std::runtime_error {
         notEnoughSpace,
         outputFolderGone,
         partMismatch,
+        outputUnreadable,
     };
 
     static MediaProcessingError toolNotFound(const std::string& toolName);
@@ -50,6 +51,12 @@ class MediaProcessingError : public std::runtime_error {
     // A split's written part `fileName` does not hold the span it was cut for; `fault` ends
     // the sentence ("starts 0.042 s after the cut").
     static MediaProcessingError partMismatch(const std::string& fileName, const std::string& fault);
+
+    // `fileName`, written into `folder`, could not be read back for its check (`reason`: the
+    // system's or the demuxer's words): the folder failed under it, or cut it short.
+    static MediaProcessingError outputUnreadable(const std::filesystem::path& folder,
+                                                 const std::string& fileName,
+                                                 const std::string& reason);
 
     Case errorCase() const { return case_; }
     // The tool name, file name or message the error was made from.

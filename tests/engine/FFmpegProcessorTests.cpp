@@ -1198,6 +1198,48 @@ TEST_F(FFmpegProcessorTest, APartWhoseFileOrFolderGoesSaysSo) {
     }
 }
 
+// A written part or joined file that reads back cut short, as from a folder failing under it,
+// fails its job with a sentence naming the folder, never a split point to choose; the job's
+// process goes on, its sources stay as they were and nothing hidden is left.
+TEST_F(FFmpegProcessorTest, AWrittenFileThatReadsBackCutShortNamesItsFolder) {
+    const auto cutShort = standIn(
+        "ffmpeg \"$@\" || exit\nout=\"${@: -1}\"\ntruncate -s $(($(stat -c %s \"$out\") * 3 / 5)) "
+        "\"$out\"\n");
+    struct Row {
+        std::string name;
+        ProcessingRequest request;
+        std::vector<fs::path> sources;
+    };
+    const std::vector<Row> rows{
+        {"split.mkv",
+         SplitRequest{media().matroska, outputs() / "split.mkv", 0.5, 2.5},
+         {media().matroska}},
+        {"split.mp4",
+         SplitRequest{media().mp4ClipA, outputs() / "split.mp4", 0.5, std::nullopt},
+         {media().mp4ClipA}},
+        {"joined.mkv",
+         JoinRequest{{media().mp4ClipA, media().mp4ClipB}, outputs() / "joined.mkv"},
+         {media().mp4ClipA, media().mp4ClipB}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> before;
+        for (const auto& source : row.sources) {
+            before.push_back(tavtest::readFile(source));
+        }
+        const auto error =
+            processingError([&] { processor(cutShort).process(row.request, {}, {}); });
+        EXPECT_EQ(error.errorCase(), MediaProcessingError::Case::outputUnreadable);
+        EXPECT_THAT(error.what(), HasSubstr("Tavrolin could not read back \u201C" + row.name +
+                                            "\u201D from the folder \u201Cout\u201D ("));
+        EXPECT_THAT(error.what(), HasSubstr("Check that the folder is still there and working"));
+        for (std::size_t at = 0; at < row.sources.size(); ++at) {
+            EXPECT_TRUE(tavtest::readFile(row.sources[at]) == before[at]);
+        }
+        expectOnly({});
+    }
+}
+
 // A source removed while its job waited, or just as ffmpeg starts, is named with what to do;
 // ffmpeg's "No such file or directory" never shows, nor a claim that it changed. One that became
 // a named pipe or a loop of links while it waited is named too, and holds no tool.

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 namespace tavrolin {
 namespace {
 
@@ -102,6 +104,25 @@ TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
 
 namespace tavrolin {
 namespace {
+
+// The packets of a report written as ffprobe's JSON, which keeps the rows below short.
+WrittenPackets packetsIn(const std::string& json) {
+    const auto seconds = [](const nlohmann::json& object, const char* key) {
+        return object.contains(key)
+                   ? std::optional<double>(std::stod(object.at(key).get<std::string>()))
+                   : std::nullopt;
+    };
+    const auto report = nlohmann::json::parse(json);
+    WrittenPackets read;
+    for (const auto& packet : report.at("packets")) {
+        const std::string flags = packet.at("flags");
+        read.packets.push_back({*seconds(packet, "pts_time"), seconds(packet, "duration_time"),
+                                flags[0] == 'K', flags.find('D') != std::string::npos});
+    }
+    read.start = seconds(report.at("format"), "start_time");
+    read.duration = seconds(report.at("format"), "duration");
+    return read;
+}
 
 // What a written part's first and last packets, and the video packets ffmpeg reported writing,
 // say against the span it was cut for.
@@ -206,15 +227,11 @@ TEST(SplitPartCheck, NamesWhatAWrittenPartGotWrong) {
         {flac("5.612"), {true, 5.63, false, false}, std::nullopt},
         {flac("4.9"), {true, 5.63, false, false}, "plays 4.900 s of audio instead of 5.630 s"},
         {R"({"packets": [], "format": {}})", audio, "holds no audio"},
-        {"ffprobe: error", cut, "cannot be read back"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.json);
-        EXPECT_EQ(splitPartFault(row.json, row.span, row.written), row.fault);
+        EXPECT_EQ(splitPartFault(packetsIn(row.json), row.span, row.written), row.fault);
     }
-    // A part without video is read for its audio.
-    EXPECT_THAT(splitPartProbeArguments("/m/a.m4a", audio),
-                ::testing::IsSupersetOf({std::string("a:0"), std::string("%+#24,1.370000%")}));
 }
 
 }  // namespace

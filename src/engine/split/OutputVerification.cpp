@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "engine/FFprobeQueries.h"
@@ -10,8 +9,8 @@
 #include "model/CancellationError.h"
 #include "model/MediaProcessingError.h"
 #include "model/Paths.h"
-#include "probe/ProbeJson.h"
-#include "probe/ProbeText.h"
+#include "probe/PacketReadError.h"
+#include "probe/PacketReading.h"
 
 namespace tavrolin {
 
@@ -36,30 +35,6 @@ std::string secondsText(double seconds) {
 
 }  // namespace
 
-std::vector<std::string> splitPartProbeArguments(const fs::path& part, const SplitPartSpan& span) {
-    std::string intervals = "%+#" + std::to_string(kStartPackets);
-    // Audio to the end of its source is measured by its header (FLAC's times are the source's,
-    // so a read from near the end by them would read the whole part).
-    if (span.end && (span.hasVideo || span.endIsVideo)) {
-        intervals +=
-            "," + formatCommandLineSeconds(std::max(span.zero + *span.end - kEndWindow, 0.0)) + "%";
-    }
-    // A part in AVI or VOB keeps few presentation times: they are generated as for its source.
-    return {"-fflags",
-            "+genpts",
-            "-v",
-            "error",
-            "-select_streams",
-            span.hasVideo ? "V:0" : "a:0",
-            "-read_intervals",
-            intervals,
-            "-show_entries",
-            "packet=pts_time,duration_time,flags:format=start_time,duration",
-            "-of",
-            "json",
-            part.string()};
-}
-
 namespace {
 
 // What the read-back of a part shows of its video (its audio, without video) and its format.
@@ -78,33 +53,10 @@ struct PartReadBack {
     std::optional<double> duration;  // the format's
 };
 
-// ffprobe's report of splitPartProbeArguments as the packets it read; none when it is not one.
-std::optional<PartPacketIndex> packetsInReport(std::string_view json) {
-    PartPacketIndex read;
-    try {
-        const auto report = nlohmann::json::parse(json);
-        for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-            const auto pts = probejson::secondsIn(packet, "pts_time");
-            if (!pts) {
-                continue;
-            }
-            const std::string flags = packet.value("flags", std::string());
-            read.packets.push_back({*pts, probejson::secondsIn(packet, "duration_time"),
-                                    flags.find('K') == 0, flags.find('D') != std::string::npos});
-        }
-        const auto format = report.at("format");
-        read.start = probejson::secondsIn(format, "start_time");
-        read.duration = probejson::secondsIn(format, "duration");
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;
-    }
-    return read;
-}
-
 // Times count from `zero`.
-PartReadBack readPartBack(const PartPacketIndex& read, double zero) {
+PartReadBack readPartBack(const WrittenPackets& read, double zero) {
     PartReadBack part;
-    for (const IndexedPacket& packet : read.packets) {
+    for (const WrittenPacket& packet : read.packets) {
         const double pts = packet.time - zero;
         const double duration = packet.duration.value_or(0);
         if (part.times.empty()) {
@@ -240,7 +192,7 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
 
 }  // namespace
 
-std::optional<std::string> splitPartFault(const PartPacketIndex& read, const SplitPartSpan& span,
+std::optional<std::string> splitPartFault(const WrittenPackets& read, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written) {
     auto part = readPartBack(read, span.zero);
     if (span.lengthFromZero && part.start && part.duration) {
@@ -259,73 +211,106 @@ std::optional<std::string> splitPartFault(const PartPacketIndex& read, const Spl
     return part.times.empty() ? std::nullopt : videoFault(part, span, span.videoPackets && written);
 }
 
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
-                                          std::optional<std::int64_t> written) {
-    const auto read = packetsInReport(json);
-    return read ? splitPartFault(*read, span, written)
-                : std::optional<std::string>("cannot be read back");
-}
-
-PartPacketIndex probedWindow(const PartPacketIndex& all, const SplitPartSpan& span) {
-    PartPacketIndex window{{}, all.start, all.duration};
-    const auto& packets = all.packets;
-    const std::size_t head = std::min<std::size_t>(kStartPackets, packets.size());
-    window.packets.assign(packets.begin(), packets.begin() + static_cast<std::ptrdiff_t>(head));
-    if (!span.end || !(span.hasVideo || span.endIsVideo)) {
-        return window;
-    }
-    // ffprobe seeks to the last keyframe at or before the window and reads on to the end.
-    const double from = std::max(span.zero + *span.end - kEndWindow, 0.0);
-    std::size_t seek = 0;
-    for (std::size_t at = 0; at < packets.size(); ++at) {
-        if (packets[at].keyframe && packets[at].time <= from) {
-            seek = at;
-        }
-    }
-    for (std::size_t at = std::max(seek, head); at < packets.size(); ++at) {
-        window.packets.push_back(packets[at]);
-    }
-    return window;
-}
-
 namespace {
 
-// A written file's fault: none when its own index (`indexed`) shows it whole, else what ffprobe's
-// read (`readBack`, run only then) shows. Only a file its index shows whole is taken on that
-// word: any doubt goes to ffprobe.
-std::optional<std::string> writtenFault(const std::optional<PartPacketIndex>& indexed,
-                                        const std::function<ProcessResult()>& readBack,
-                                        const SplitPartSpan& span,
-                                        std::optional<std::int64_t> writtenPackets) {
-    if (indexed && !splitPartFault(probedWindow(*indexed, span), span, writtenPackets)) {
-        return std::nullopt;
+// Whether `stream` is the one the check reads: the first video stream that is no attached
+// picture, else (or for audio alone) the first audio stream.
+int checkedStream(const PacketFormat& format, bool video) {
+    if (video) {
+        for (const PacketStream& stream : format.streams) {
+            if (stream.codecType == "video" && !stream.attachedPicture) {
+                return stream.index;
+            }
+        }
+        return -1;
     }
-    const ProcessResult read = readBack();
-    return read.terminationStatus == 0 ? splitPartFault(read.standardOutput, span, writtenPackets)
-                                       : std::optional<std::string>("cannot be read back");
+    for (const PacketStream& stream : format.streams) {
+        if (stream.codecType == "audio") {
+            return stream.index;
+        }
+    }
+    return -1;
+}
+
+WrittenPackets readWindow(const std::filesystem::path& written, const SplitPartSpan& span,
+                          const std::stop_token& stop) {
+    // Generated times where a part in AVI or VOB keeps few, as for its source.
+    const auto reader = openPacketReader(written, PacketReadOptions{true}, stop);
+    const PacketFormat& format = reader->format();
+    WrittenPackets read{{},
+                        secondsOfMicroseconds(format.startMicroseconds),
+                        secondsOfMicroseconds(format.durationMicroseconds)};
+    const int stream = checkedStream(format, span.hasVideo);
+    if (stream < 0) {
+        return read;
+    }
+    const TimeBase base = format.streams.at(static_cast<std::size_t>(stream)).timeBase;
+    int counted = 0;
+    // Only packets with a time count, as the check reads times; the head counts every packet
+    // of the stream, as ffprobe's interval does.
+    bool keep = true;
+    const auto take = [&](const ReadPacket& packet, bool head) {
+        if (packet.stream != stream) {
+            return true;
+        }
+        if (packet.pts && keep) {
+            read.packets.push_back({secondsOf(*packet.pts, base),
+                                    packet.duration > 0
+                                        ? std::optional<double>(secondsOf(packet.duration, base))
+                                        : std::nullopt,
+                                    packet.keyframe, packet.discard});
+        }
+        return !head || ++counted < kStartPackets;
+    };
+    const auto damaged = [&](const PacketReadEnd& end) {
+        if (!end.damage.empty()) {
+            throw PacketReadError::damaged(written, end.damage);
+        }
+    };
+    damaged(reader->read([&](const ReadPacket& packet) { return take(packet, true); }, stop));
+    // The end is read whatever the span, as that is where a file cut short shows; only a span
+    // whose end the check measures by its packets keeps them. Audio to the end of its source is
+    // measured by its header (FLAC's times are the source's, so a read of its end by them may
+    // read the whole part).
+    std::optional<double> from;
+    if (span.end && (span.hasVideo || span.endIsVideo)) {
+        from = span.zero + *span.end - kEndWindow;
+    } else if (read.duration) {
+        keep = false;
+        from = read.start.value_or(0) + *read.duration - kEndWindow;
+    }
+    if (from) {
+        reader->seek(std::max(*from, 0.0));
+        damaged(reader->read([&](const ReadPacket& packet) { return take(packet, false); }, stop));
+    }
+    return read;
 }
 
 }  // namespace
 
-void verifySplitPart(const std::optional<PartPacketIndex>& indexed,
-                     const std::function<ProcessResult()>& readBack, const std::string& name,
-                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets) {
-    if (auto fault = writtenFault(indexed, readBack, span, writtenPackets)) {
+WrittenPackets readWrittenPackets(const fs::path& written, const fs::path& output,
+                                  const SplitPartSpan& span, std::stop_token stop) {
+    try {
+        return readWindow(written, span, stop);
+    } catch (const PacketReadError& error) {
+        throw MediaProcessingError::outputUnreadable(output.parent_path(),
+                                                     output.filename().string(), error.reason());
+    }
+}
+
+void verifySplitPart(const WrittenPackets& read, const std::string& name, const SplitPartSpan& span,
+                     std::optional<std::int64_t> writtenPackets) {
+    if (auto fault = splitPartFault(read, span, writtenPackets)) {
         throw MediaProcessingError::partMismatch(name, *fault);
     }
 }
 
-std::vector<std::string> joinedOutputProbeArguments(const fs::path& written) {
-    return splitPartProbeArguments(written, SplitPartSpan{});
-}
-
-void verifyJoinedOutput(const std::optional<PartPacketIndex>& indexed,
-                        const std::function<ProcessResult()>& readBack, const std::string& name,
+void verifyJoinedOutput(const WrittenPackets& read, const std::string& name,
                         std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets) {
     SplitPartSpan whole;
     whole.videoPackets = inputPackets;
     whole.packetsFrom = "its files hold together";
-    if (auto fault = writtenFault(indexed, readBack, whole, writtenPackets)) {
+    if (auto fault = splitPartFault(read, whole, writtenPackets)) {
         throw MediaProcessingError::processFailed("Tavrolin did not keep \u201C" + name +
                                                   "\u201D because the file it wrote " + *fault +
                                                   ". Try the join again.");

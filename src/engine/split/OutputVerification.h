@@ -11,11 +11,26 @@
 #include <vector>
 
 #include "engine/PacketCensusReading.h"
-#include "engine/split/PartPacketIndex.h"
 #include "probe/PacketCensus.h"
 #include "process/ProcessRunning.h"
 
 namespace tavrolin {
+
+// One packet of a written file's checked stream, as the check reads it back.
+struct WrittenPacket {
+    double time = 0;                                // presentation time in seconds
+    std::optional<double> duration = std::nullopt;  // when the file states one
+    bool keyframe = false;
+    bool discard = false;
+};
+
+// What the check reads of a written file: its checked stream's packets in the order the demuxer
+// returns them (decoding order), and the format's times.
+struct WrittenPackets {
+    std::vector<WrittenPacket> packets;
+    std::optional<double> start = std::nullopt;     // the format's start_time
+    std::optional<double> duration = std::nullopt;  // the format's duration
+};
 
 // Checks a prepared replacement before it may take its source's place. Each throws
 // MediaProcessingError::processFailed when the replacement does not hold up.
@@ -80,43 +95,33 @@ struct SplitPartSpan {
     std::string packetsFrom = "its span has in the source";
 };
 
-// ffprobe's arguments for what the check reads of a written part: the format's times and the
-// first video stream's packets (the first audio stream's without video) at its beginning and
-// near `end`.
-std::vector<std::string> splitPartProbeArguments(const std::filesystem::path& part,
-                                                 const SplitPartSpan& span);
+// What the check reads of a written part (`written`, to be published as `output`), in-process:
+// the first video stream's packets that are not an attached picture (the first audio stream's
+// without video), the first few and, for a span with an end, those from the last keyframe
+// before a window at its end on, as ffprobe's -read_intervals reads them; memory holds only
+// those. A read that fails or finds the file cut short throws
+// MediaProcessingError::outputUnreadable naming `output`'s folder; a stop throws
+// CancellationError.
+WrittenPackets readWrittenPackets(const std::filesystem::path& written,
+                                  const std::filesystem::path& output, const SplitPartSpan& span,
+                                  std::stop_token stop);
 
-// Reads that report, and the video packets ffmpeg reported writing (`written`, when known),
+// What `read` and the video packets ffmpeg reported writing (`written`, when known) show
 // against the span: none when the part holds it, else why not, as the end of a sentence
 // ("starts 0.042 s after the cut").
-std::optional<std::string> splitPartFault(std::string_view json, const SplitPartSpan& span,
+std::optional<std::string> splitPartFault(const WrittenPackets& read, const SplitPartSpan& span,
                                           std::optional<std::int64_t> written = std::nullopt);
 
-// The same of the packets a part's own index shows (see probedWindow).
-std::optional<std::string> splitPartFault(const PartPacketIndex& read, const SplitPartSpan& span,
-                                          std::optional<std::int64_t> written = std::nullopt);
+// Checks a written part before it takes its name, from what readWrittenPackets read of it.
+// Throws MediaProcessingError::partMismatch naming `name` when it does not hold its span.
+void verifySplitPart(const WrittenPackets& read, const std::string& name, const SplitPartSpan& span,
+                     std::optional<std::int64_t> writtenPackets);
 
-// Of all a part's packets, those ffprobe's run of splitPartProbeArguments would read: the first
-// few, and from the last keyframe before the window at `end` on.
-PartPacketIndex probedWindow(const PartPacketIndex& all, const SplitPartSpan& span);
-
-// Checks a written part before it takes its name: from its own index (`indexed`, see
-// readPartIndex) when that shows it holds its span, else from `readBack`, which runs ffprobe's
-// read of splitPartProbeArguments on it only then. Throws MediaProcessingError::partMismatch
-// naming `name` when it does not hold its span or could not be read.
-void verifySplitPart(const std::optional<PartPacketIndex>& indexed,
-                     const std::function<ProcessResult()>& readBack, const std::string& name,
-                     const SplitPartSpan& span, std::optional<std::int64_t> writtenPackets);
-
-// ffprobe's arguments for what the check of a join's output (`written`) reads.
-std::vector<std::string> joinedOutputProbeArguments(const std::filesystem::path& written);
-
-// Checks a join's output the same way before it takes its name (`readBack` runs ffprobe's read
-// of joinedOutputProbeArguments): it opens on a keyframe, and ffmpeg's report
+// Checks a join's output the same way before it takes its name (`read` as readWrittenPackets
+// reads it for a span without an end): it opens on a keyframe, and ffmpeg's report
 // (`writtenPackets`, when known) says its first video stream holds `inputPackets`, the sum of its
 // files'. Throws MediaProcessingError::processFailed naming `name` when not.
-void verifyJoinedOutput(const std::optional<PartPacketIndex>& indexed,
-                        const std::function<ProcessResult()>& readBack, const std::string& name,
+void verifyJoinedOutput(const WrittenPackets& read, const std::string& name,
                         std::int64_t inputPackets, std::optional<std::int64_t> writtenPackets);
 
 }  // namespace tavrolin

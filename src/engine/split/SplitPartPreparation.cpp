@@ -165,15 +165,14 @@ SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& 
     return span;
 }
 
-std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
-                                                    const SplitSourceLayout& layout,
-                                                    const fs::path& output) {
+SplitPartSpan splitPartReadWindow(const SplitRequest& split, const SplitSourceLayout& layout,
+                                  const fs::path& output) {
     auto span = splitPartSpan(split, layout, output);
     if (!span.end && split.endTime && span.hasVideo) {
         // The end keyframe lies at the cut (within the margin), or later when none is there.
         span.end = *split.endTime - partZero(split, layout);
     }
-    return splitPartProbeArguments(output, span);
+    return span;
 }
 
 SplitRequest fitSplitToSource(SplitRequest split, const SplitSourceLayout& layout) {

@@ -71,12 +71,11 @@ std::optional<double> splitProgressDuration(const SplitRequest& split,
 SplitPartSpan splitPartSpan(const SplitRequest& split, const SplitSourceLayout& layout,
                             const std::filesystem::path& output);
 
-// ffprobe's arguments for the check of that part, made before its run: where an end cut's video
-// ends may still be read beside the run, and its end is then read from a few seconds before the
-// cut instead.
-std::vector<std::string> splitPartReadBackArguments(const SplitRequest& split,
-                                                    const SplitSourceLayout& layout,
-                                                    const std::filesystem::path& output);
+// What the check reads of that part (see readWrittenPackets), fixed before its run: where an end
+// cut's video ends may still be read beside the run, and its end is then read from a few seconds
+// before the cut instead.
+SplitPartSpan splitPartReadWindow(const SplitRequest& split, const SplitSourceLayout& layout,
+                                  const std::filesystem::path& output);
 
 // A Matroska part whose audio hides its warm-up in the codec delay states a length that counts
 // it: `file`'s header is made to state what plays, read from its last packets. A header that
