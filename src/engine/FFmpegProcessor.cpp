@@ -19,7 +19,6 @@
 #include "engine/SubtitleDocumentRenderer.h"
 #include "engine/TranscriptExportPreparation.h"
 #include "engine/split/FlacPartLength.h"
-#include "engine/split/HeldProbe.h"
 #include "engine/split/Mp3Reservoir.h"
 #include "engine/split/OutputVerification.h"
 #include "engine/split/PackedPlaceholderFlags.h"
@@ -339,7 +338,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
     }
     if (job.replacesInput) {
-        startReplacementReads(job, run, childStop.get_token(), ran);
+        startReplacementReads(job, childStop.get_token(), ran);
     }
 
     const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());
@@ -347,11 +346,9 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     throwIfStopped(stop);
     std::optional<ReadBeside<std::optional<std::int64_t>>> joinedPackets;
     if (const auto* join = request.as<JoinRequest>()) {
-        joinedPackets.emplace(
-            childStop.get_token(), [this, join, &job, &ran](std::stop_token count) {
-                return countVideoPackets(*runner_, join->inputs, ran.joinHeaderCounts,
-                                         job.toolchain.ffprobe, count);
-            });
+        joinedPackets.emplace(childStop.get_token(), [join, &ran](std::stop_token count) {
+            return countVideoPackets(join->inputs, ran.joinHeaderCounts, count);
+        });
     }
     ran.result = runner_->run(
         job.toolchain.ffmpeg, arguments, [&relay](std::string_view chunk) { relay.consume(chunk); },

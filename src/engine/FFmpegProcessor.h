@@ -17,7 +17,6 @@
 
 namespace tavrolin {
 
-class HeldProbe;
 class JobFiles;
 struct SplitInputs;
 
@@ -61,8 +60,8 @@ class FFmpegProcessor : public MediaProcessing {
     Job resolve(const ProcessingRequest& request) const;
     Ran runFFmpeg(const Job& job, JobFiles& run, ProgressCallback& progress,
                   std::stop_source& childStop, std::stop_token stop);
-    // For a replacement: starts the source's census and the held count of the copy.
-    void startReplacementReads(const Job& job, JobFiles& run, std::stop_token childStop, Ran& ran);
+    // For a replacement: starts the source's census.
+    void startReplacementReads(const Job& job, std::stop_token childStop, Ran& ran);
     void checkRun(const Job& job, const JobFiles& run, const Ran& ran, std::stop_token stop) const;
     void verifyReplacement(const Job& job, const JobFiles& run, const Ran& ran,
                            std::stop_token childStop, std::stop_token stop);

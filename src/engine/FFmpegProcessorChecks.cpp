@@ -133,18 +133,8 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
     }
 }
 
-void FFmpegProcessor::startReplacementReads(const Job& job, JobFiles& run,
-                                            std::stop_token childStop, Ran& ran) {
-    // The selected streams are the source's streams whose packets the copy must hold.
-    std::vector<std::int64_t> sourceStreams;
-    for (const auto& stream : job.transcript()->selectedStreams) {
-        sourceStreams.push_back(stream.index);
-    }
-    ran.sourceCensus = std::make_unique<PacketCensusRead>(
-        *runner_, job.target, std::move(sourceStreams), job.toolchain.ffprobe, childStop);
-    ran.copyCount = std::make_unique<HeldProbe>(*runner_, job.toolchain.ffprobe,
-                                                packetCountArguments(run.workingOutput),
-                                                run.temporaryPath(reportPipeInput), childStop);
+void FFmpegProcessor::startReplacementReads(const Job& job, std::stop_token childStop, Ran& ran) {
+    ran.sourceCensus = std::make_unique<PacketCensusRead>(job.target, childStop);
 }
 
 void FFmpegProcessor::checkRun(const Job& job, const JobFiles& run, const Ran& ran,
@@ -183,7 +173,7 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
     tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
                                         ran.exportedStreams,
                                         job.transcript()->selectedStreams.size() + 1, *ran.expected,
-                                        job.toolchain.ffprobe, childStop, ran.copyCount.get());
+                                        job.toolchain.ffprobe, childStop);
     throwIfStopped(stop);
     flushed.wait();
     if (fingerprintNow(job.target) != *job.targetFingerprint) {

@@ -1,5 +1,6 @@
 #include "engine/FFprobeQueries.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <exception>
@@ -8,6 +9,8 @@
 #include "model/CancellationError.h"
 #include "model/Paths.h"
 #include "model/TextMetrics.h"
+#include "probe/PacketReadError.h"
+#include "probe/PacketReading.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
@@ -67,32 +70,55 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     }
 }
 
-std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner, const fs::path& file,
-                                                  const fs::path& ffprobe, std::stop_token stop) {
-    const auto result = runBoundedFFprobe(
-        runner, ffprobe,
-        {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-         "stream=nb_read_packets", "-of", "json", standardizedPath(file).string()},
-        stop);
+std::optional<ProbedHeader> probeStreamsAndDuration(ProcessRunning& runner, const fs::path& file,
+                                                    const fs::path& ffprobe, std::stop_token stop) {
+    const auto result =
+        runBoundedFFprobe(runner, ffprobe,
+                          {"-v", "error", "-show_entries", "stream=index:format=duration", "-of",
+                           "json", standardizedPath(file).string()},
+                          stop);
     if (result.terminationStatus != 0) {
         return std::nullopt;
     }
     try {
-        const auto streams = nlohmann::json::parse(result.standardOutput).at("streams");
-        const std::string text =
-            streams.empty() ? "" : streams.at(0).value("nb_read_packets", std::string());
-        const auto value = parseFiniteNumber(text);
-        return value && *value > 0 ? std::optional(static_cast<std::int64_t>(*value))
-                                   : std::nullopt;
+        const auto report = nlohmann::json::parse(result.standardOutput);
+        ProbedHeader header{report.value("streams", nlohmann::json::array()).size(), {}};
+        const auto format = report.value("format", nlohmann::json::object());
+        header.duration = parseFiniteNumber(format.value("duration", std::string()));
+        return header;
     } catch (const std::exception&) {
         return std::nullopt;
     }
 }
 
+std::optional<std::int64_t> countFirstVideoPackets(const fs::path& file, std::stop_token stop) {
+    try {
+        const auto reader = openPacketReader(standardizedPath(file), {}, stop);
+        const auto& streams = reader->format().streams;
+        const auto video = std::find_if(streams.begin(), streams.end(), [](const auto& stream) {
+            return stream.codecType == "video";
+        });
+        if (video == streams.end()) {
+            return std::nullopt;
+        }
+        std::int64_t count = 0;
+        reader->read(
+            [&count, index = video->index](const ReadPacket& packet) {
+                count += packet.stream == index ? 1 : 0;
+                return true;
+            },
+            stop);
+        return count > 0 ? std::optional(count) : std::nullopt;
+    } catch (const PacketReadError&) {
+        return std::nullopt;
+    } catch (const CancellationError&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<std::int64_t> countVideoPackets(
-    ProcessRunning& runner, const std::vector<fs::path>& files,
-    const std::vector<std::optional<std::int64_t>>& headerCounts, const fs::path& ffprobe,
-    std::stop_token stop) {
+    const std::vector<fs::path>& files,
+    const std::vector<std::optional<std::int64_t>>& headerCounts, std::stop_token stop) {
     std::vector<std::future<std::optional<std::int64_t>>> counts;
     for (std::size_t at = 0; at < files.size(); ++at) {
         if (at < headerCounts.size() && headerCounts[at]) {
@@ -101,10 +127,9 @@ std::optional<std::int64_t> countVideoPackets(
             counts.push_back(known.get_future());
             continue;
         }
-        counts.push_back(
-            std::async(std::launch::async, [&runner, file = files[at], &ffprobe, stop] {
-                return probeVideoPacketCount(runner, file, ffprobe, stop);
-            }));
+        counts.push_back(std::async(std::launch::async, [file = files[at], stop] {
+            return countFirstVideoPackets(file, stop);
+        }));
     }
     std::optional<std::int64_t> total = 0;
     for (auto& count : counts) {

@@ -32,20 +32,28 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     ProcessRunning& runner, const std::filesystem::path& file, const std::filesystem::path& ffprobe,
     std::stop_token stop);
 
+// How many streams `file` has and the duration its header gives, as ffprobe reports them;
+// nothing on any failure.
+struct ProbedHeader {
+    std::size_t streams = 0;
+    std::optional<double> duration;
+};
+std::optional<ProbedHeader> probeStreamsAndDuration(ProcessRunning& runner,
+                                                    const std::filesystem::path& file,
+                                                    const std::filesystem::path& ffprobe,
+                                                    std::stop_token stop);
+
 // How many packets `file`'s first video stream (cover art included, as ffmpeg's report counts
-// it) holds, read whole. Nothing on any failure or without video.
-std::optional<std::int64_t> probeVideoPacketCount(ProcessRunning& runner,
-                                                  const std::filesystem::path& file,
-                                                  const std::filesystem::path& ffprobe,
-                                                  std::stop_token stop);
+// it) holds, read whole in-process. Nothing on any failure, a stop, or without video.
+std::optional<std::int64_t> countFirstVideoPackets(const std::filesystem::path& file,
+                                                   std::stop_token stop);
 
 // The sum of the first video streams' packets of `files`: the count a file's header gave when
 // `headerCounts` holds one for it (an MP4 sample table, read with the file's inspection), else
-// probeVideoPacketCount, the reads side by side; nothing when any gives nothing.
+// countFirstVideoPackets, the reads side by side; nothing when any gives nothing.
 std::optional<std::int64_t> countVideoPackets(
-    ProcessRunning& runner, const std::vector<std::filesystem::path>& files,
-    const std::vector<std::optional<std::int64_t>>& headerCounts,
-    const std::filesystem::path& ffprobe, std::stop_token stop);
+    const std::vector<std::filesystem::path>& files,
+    const std::vector<std::optional<std::int64_t>>& headerCounts, std::stop_token stop);
 
 // A read beside other work (the ffmpeg run, most often), on a thread of its own and under a
 // stop of its own, which `outerStop` also requests. Owned by one thread, which calls `get` once;

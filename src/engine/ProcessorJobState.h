@@ -8,7 +8,6 @@
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/PacketCensusReading.h"
-#include "engine/split/HeldProbe.h"
 #include "engine/split/OutputVerification.h"
 #include "engine/split/SplitPartPreparation.h"
 #include "engine/split/SplitStreamCuts.h"
@@ -58,10 +57,8 @@ struct ProcessorRun {
     std::optional<double> expected;
     // For a transcript export: where the output holds each selected source stream.
     std::vector<CopiedStream> exportedStreams;
-    // For a replacement: the source's packets, read while ffmpeg copies it, and the count of
-    // the copy's, started with the run and waiting for the copy.
+    // For a replacement: the source's packets, read while ffmpeg copies it.
     std::unique_ptr<PacketCensusRead> sourceCensus;
-    std::unique_ptr<HeldProbe> copyCount;
     // For a split: what its part must hold, and how far before its time 0 its audio starts.
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;

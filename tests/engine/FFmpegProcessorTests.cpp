@@ -1015,9 +1015,8 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         return standIn(
             "step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
             "who=source; case \"$*\" in *tmp-tavrolin*) who=copy;; esac\n"
-            "case \"$*\" in *-count_packets*) what=count;; *format=start_time*) "
-            "what=outline;; *packet=stream_index*) what=list;; *format=duration*) "
-            "what=duration;; *) what=other;; esac\nstep=\"$who $what\"\n" +
+            "case \"$*\" in *format=duration*) what=duration;; *) what=other;; esac\n"
+            "step=\"$who $what\"\n" +
                 hold(held) +
                 "setpriv --pdeathsig KILL /usr/bin/ffprobe \"$@\"; status=$?\necho \"$step\" >> '" +
                 log.string() + "'\nexit $status\n");
@@ -1027,13 +1026,12 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         // Read to their end before the cancel.
         std::vector<std::string> readFirst;
     };
+    // The packets of the source and the copy are read in-process; the copy's header is read
+    // by ffprobe beside its packets.
     const Row rows[] = {
         {"source duration", {}},
         {"ffmpeg", {}},
-        {"source outline", {}},
-        {"copy list", {}},
-        // The copy is read whole; the job waits for the source's count alone.
-        {"source count", {"copy count", "copy outline", "copy list"}},
+        {"copy duration", {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.held);
@@ -1063,6 +1061,7 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         }));
         fp.cancel();
         worker.join();
+        ASSERT_TRUE(outcome);
         EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
         EXPECT_TRUE(tavtest::readFile(source) == original);
         expectOnly({"a.mp4"});

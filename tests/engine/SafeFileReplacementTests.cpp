@@ -265,8 +265,9 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     const fs::path clip = media.mp4ClipA;  // two streams
     const double duration = probedDuration(clip);
     const fs::path ffprobe = "/usr/bin/ffprobe";
-    const auto census = readPacketCensus(*runner, clip, {}, ffprobe, {});
-    ASSERT_TRUE(census);
+    const auto header = probeStreamsAndDuration(*runner, clip, ffprobe, {});
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->streams, 2u);
 
     const std::string durationMessage =
         "The prepared file duration does not match the source. The original file was not "
@@ -292,7 +293,9 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto check = [&] { checkPreparedHeader(*census, row.streams, row.sourceDuration); };
+        const auto check = [&] {
+            checkPreparedHeader(header->streams, header->duration, row.streams, row.sourceDuration);
+        };
         if (row.error.empty()) {
             EXPECT_NO_THROW(check());
         } else {
@@ -300,10 +303,12 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
         }
     }
     // No duration at all, and a file ffprobe cannot read.
-    const auto raw = readPacketCensus(*runner, media.rawH264, {}, ffprobe, {});
+    const auto raw = probeStreamsAndDuration(*runner, media.rawH264, ffprobe, {});
     ASSERT_TRUE(raw);
-    EXPECT_EQ(processingError([&] { checkPreparedHeader(*raw, 1, 2); }).what(), streamsMessage);
-    PacketCensusRead unread(*runner, media.randomBytes, {}, ffprobe, {});
+    EXPECT_EQ(
+        processingError([&] { checkPreparedHeader(raw->streams, raw->duration, 1, 2); }).what(),
+        streamsMessage);
+    PacketCensusRead unread(media.randomBytes, {});
     EXPECT_EQ(processingError([&] {
                   verifyPreparedReplacement(*runner, media.randomBytes, media.randomBytes, unread,
                                             {}, 1, 2, ffprobe, {});

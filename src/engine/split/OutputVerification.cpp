@@ -317,14 +317,13 @@ void verifyJoinedOutput(const WrittenPackets& read, const std::string& name,
     }
 }
 
-void checkPreparedHeader(const FileCensus& prepared, std::size_t expectedStreamCount,
-                         double sourceDuration) {
-    if (prepared.packets.size() < expectedStreamCount || !prepared.duration ||
-        !(*prepared.duration > 0)) {
+void checkPreparedHeader(std::size_t streams, std::optional<double> duration,
+                         std::size_t expectedStreamCount, double sourceDuration) {
+    if (streams < expectedStreamCount || !duration || !(*duration > 0)) {
         throw MediaProcessingError::processFailed(streamsMessage);
     }
     const double tolerance = std::max(sourceDuration * 0.02, 3.0);
-    if (std::abs(*prepared.duration - sourceDuration) > tolerance) {
+    if (std::abs(*duration - sourceDuration) > tolerance) {
         throw MediaProcessingError::processFailed(
             "The prepared file duration does not match the source. The original file was not "
             "changed.");
@@ -335,29 +334,29 @@ void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
                                const fs::path& source, PacketCensusRead& sourceCensus,
                                const std::vector<CopiedStream>& streams,
                                std::size_t expectedStreamCount, double sourceDuration,
-                               const fs::path& ffprobe, std::stop_token stop,
-                               HeldProbe* heldCount) {
+                               const fs::path& ffprobe, std::stop_token stop) {
     std::error_code sizeError;
     auto size = fs::file_size(prepared, sizeError);
     if (sizeError || size < 1) {
         throw MediaProcessingError::processFailed(
             "The prepared replacement is empty. The original file was not changed.");
     }
-    std::vector<std::int64_t> copied;
-    for (const auto& stream : streams) {
-        copied.push_back(stream.copy);
-    }
-    const auto copy =
-        readPacketCensus(runner, standardizedPath(prepared), copied, ffprobe, stop, heldCount);
+    const fs::path copyPath = standardizedPath(prepared);
+    ReadBeside<std::optional<ProbedHeader>> header(
+        stop, [&runner, &copyPath, &ffprobe](std::stop_token own) {
+            return probeStreamsAndDuration(runner, copyPath, ffprobe, own);
+        });
+    const auto copy = readPacketCensusOrNone(copyPath, stop);
+    const auto read = header.get();
     throwIfStopped(stop);
-    if (!copy) {
+    if (!read || !copy) {
         throw MediaProcessingError::processFailed(streamsMessage);
     }
-    checkPreparedHeader(*copy, expectedStreamCount, sourceDuration);
+    checkPreparedHeader(read->streams, read->duration, expectedStreamCount, sourceDuration);
     const auto original = sourceCensus.get();
     // A census cut short by a cancel reads as none: the cancel, not the copy, is the cause.
     throwIfStopped(stop);
-    if (!original || !holdsEveryPacket(original->packets, copy->packets, streams)) {
+    if (!original || !holdsEveryPacket(*original, *copy, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +
             "\u201D unchanged because its prepared copy is incomplete; try the export again.");

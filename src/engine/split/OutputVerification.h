@@ -35,24 +35,22 @@ struct WrittenPackets {
 // Checks a prepared replacement before it may take its source's place. Each throws
 // MediaProcessingError::processFailed when the replacement does not hold up.
 
-// Its header, as its census read it: at least `expectedStreamCount` streams, and a duration
-// within max(2 %, 3 s) of the source's.
-void checkPreparedHeader(const FileCensus& prepared, std::size_t expectedStreamCount,
-                         double sourceDuration);
+// Its header (`streams`, `duration`, as ffprobe reads them): at least `expectedStreamCount`
+// streams, and a duration within max(2 %, 3 s) of the source's.
+void checkPreparedHeader(std::size_t streams, std::optional<double> duration,
+                         std::size_t expectedStreamCount, double sourceDuration);
 
-// The whole replacement, with ffprobe runs under `stop` on the job's thread (the source's census
-// is read on threads of its own): not empty; its header (checkPreparedHeader); and every packet,
-// which a header written first (as Matroska writes it) cannot vouch for: each of `streams` must
-// hold as many packets in `prepared` as in `source`, whose census `sourceCensus` reads, its last
-// ending where the source's does (`holdsEveryPacket`). One read of the whole copy
-// (`readPacketCensus`, its count `heldCount`'s when given) tells all of it. The packets' error
-// names the source; a file that cannot be read fails as its header would.
+// The whole replacement, on the job's thread under `stop`: not empty; its header
+// (checkPreparedHeader, one ffprobe run beside the census); and every packet, which a header
+// written first (as Matroska writes it) cannot vouch for: each of `streams` must hold as many
+// packets in `prepared` as in `source`, whose census `sourceCensus` reads, its last ending where
+// the source's does (`holdsEveryPacket`), read in-process. The packets' error names the source;
+// a file that cannot be read fails as its header would.
 void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::path& prepared,
                                const std::filesystem::path& source, PacketCensusRead& sourceCensus,
                                const std::vector<CopiedStream>& streams,
                                std::size_t expectedStreamCount, double sourceDuration,
-                               const std::filesystem::path& ffprobe, std::stop_token stop,
-                               HeldProbe* heldCount = nullptr);
+                               const std::filesystem::path& ffprobe, std::stop_token stop);
 
 // What a split's part must hold, in its own time, as its plan cut it from the source: it opens on
 // a keyframe; after a cut its video starts at 0, shown by every decoder (a part from the
