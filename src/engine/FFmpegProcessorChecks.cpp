@@ -78,14 +78,23 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
         timings.push_back(readJoinStart(read.json, facts.back().start, facts.back().duration));
         ran.joinHeaderCounts.push_back(facts.back().videoSamples);
     }
-    // The end of a file only where the next one hides audio, side by side.
+    // A file's end and first packets only where the placing of the next one needs them, all
+    // side by side.
     std::vector<std::unique_ptr<ReadBeside<JoinInputTiming>>> ends(timings.size());
     for (std::size_t i = 0; i < timings.size(); ++i) {
-        if (joinNeedsEnd(timings, i)) {
+        const bool end = joinNeedsEnd(timings, i);
+        const bool head = joinNeedsHead(timings, i);
+        if (end || head) {
             ends[i] = std::make_unique<ReadBeside<JoinInputTiming>>(
-                stop, [this, &join, &ffprobe, i, timing = timings[i]](std::stop_token token) {
+                stop,
+                [this, &join, &ffprobe, i, end, head, timing = timings[i]](std::stop_token token) {
                     auto read = timing;
-                    readJoinEnd(*runner_, join.inputs[i], ffprobe, token, read);
+                    if (head) {
+                        readJoinHead(*runner_, join.inputs[i], ffprobe, token, read);
+                    }
+                    if (end) {
+                        readJoinEnd(*runner_, join.inputs[i], ffprobe, token, read);
+                    }
                     return read;
                 });
         }

@@ -99,6 +99,18 @@ void readStart(const nlohmann::json& report, JoinInputTiming& timing) {
     }
 }
 
+std::vector<JoinAudioPacket> audioPackets(const nlohmann::json& report,
+                                          std::optional<std::int64_t> audio) {
+    std::vector<JoinAudioPacket> packets;
+    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
+        const auto at = probejson::secondsIn(packet, "pts_time");
+        if (audio && at && packet.value("stream_index", std::int64_t{-1}) == *audio) {
+            packets.push_back({*at, packet.value("data_hash", std::string())});
+        }
+    }
+    return packets;
+}
+
 void readEnd(const nlohmann::json& report, JoinInputTiming& timing) {
     const auto video = firstStreamOf(report, "video");
     const auto audio = firstStreamOf(report, "audio");
@@ -116,6 +128,53 @@ void readEnd(const nlohmann::json& report, JoinInputTiming& timing) {
             kept = std::max(kept.value_or(end), end);
         }
     }
+    timing.audioTail = audioPackets(report, audio);
+}
+
+// ffprobe's report of `file`'s packets from `interval` on, each with a checksum of its bytes.
+std::optional<nlohmann::json> readPackets(ProcessRunning& runner, const fs::path& file,
+                                          const fs::path& ffprobe, std::stop_token stop,
+                                          const std::string& interval) {
+    const std::vector<std::string> arguments = {
+        "-v",
+        "error",
+        "-of",
+        "json",
+        "-read_intervals",
+        interval,
+        "-show_data_hash",
+        "CRC32",
+        "-show_entries",
+        "stream=index,codec_type:stream_disposition=attached_pic:"
+        "packet=stream_index,pts_time,duration_time,data_hash",
+        file.string()};
+    const auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
+    auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
+    if (result.terminationStatus != 0 || report.is_discarded()) {
+        return std::nullopt;
+    }
+    return report;
+}
+
+// Where `next`'s packet that repeats `before`'s last audio packet starts: the latest one whose
+// packets before it, as far as both files reach, are `before`'s before its last.
+std::optional<double> repeatedLastPacket(const JoinInputTiming& before,
+                                         const JoinInputTiming& next) {
+    const auto& tail = before.audioTail;
+    const auto& head = next.audioHead;
+    if (tail.empty() || tail.back().checksum.empty()) {
+        return std::nullopt;
+    }
+    for (std::size_t at = head.size(); at-- > 0;) {
+        bool same = true;
+        for (std::size_t back = 0; same && back <= at && back < tail.size(); ++back) {
+            same = head[at - back].checksum == tail[tail.size() - 1 - back].checksum;
+        }
+        if (same) {
+            return head[at].start;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -136,23 +195,19 @@ JoinInputTiming readJoinStart(const std::string& json, double fileStart,
     return timing;
 }
 
+void readJoinHead(ProcessRunning& runner, const fs::path& file, const fs::path& ffprobe,
+                  std::stop_token stop, JoinInputTiming& timing) {
+    if (const auto report = readPackets(runner, file, ffprobe, stop, "%+#64")) {
+        timing.audioHead = audioPackets(*report, firstStreamOf(*report, "audio"));
+    }
+}
+
 void readJoinEnd(ProcessRunning& runner, const fs::path& file, const fs::path& ffprobe,
                  std::stop_token stop, JoinInputTiming& timing) {
     const double from = std::max(timing.duration.value_or(0) + timing.fileStart - kEndRead, 0.0);
-    std::vector<std::string> arguments = {"-v",
-                                          "error",
-                                          "-of",
-                                          "json",
-                                          "-read_intervals",
-                                          formatCommandLineSeconds(from) + "%",
-                                          "-show_entries",
-                                          "stream=index,codec_type:stream_disposition=attached_pic:"
-                                          "packet=stream_index,pts_time,duration_time",
-                                          file.string()};
-    const auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
-    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
-    if (result.terminationStatus == 0 && !report.is_discarded()) {
-        readEnd(report, timing);
+    if (const auto report =
+            readPackets(runner, file, ffprobe, stop, formatCommandLineSeconds(from) + "%")) {
+        readEnd(*report, timing);
     }
 }
 
@@ -161,13 +216,19 @@ std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputT
     for (std::size_t i = 1; i < inputs.size(); ++i) {
         const auto& before = inputs[i - 1];
         const auto& next = inputs[i];
-        if (!next.hidesAudio || !before.duration) {
+        if (!before.duration) {
             continue;
         }
         // Where the next file's first timestamp goes, counted from this file's first.
         std::optional<double> length;
+        bool matched = false;
         if (before.videoEnd && next.videoStart) {
             length = *before.videoEnd - *next.videoStart;
+        } else if (!next.hidesAudio) {
+            continue;
+        } else if (const auto repeated = repeatedLastPacket(before, next)) {
+            length = before.audioTail.back().start - *repeated;
+            matched = true;
         } else if (before.audioEnd && next.audioShown) {
             length = *before.audioEnd - *next.audioShown;
         }
@@ -175,11 +236,14 @@ std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputT
             continue;
         }
         *length += next.fileStart - before.fileStart;
-        // The reader's own placing, less what the next file hides and the part of a frame it
-        // would play twice.
-        const double hidden = std::max(next.audioShown.value_or(0) - next.fileStart, 0.0);
+        // The reader's own placing, less what the next file hides and the part of a frame that
+        // would play twice, or that this file's sound runs past its last picture.
+        const double hidden =
+            next.hidesAudio ? std::max(next.audioShown.value_or(0) - next.fileStart, 0.0) : 0.0;
         const double earlier = *before.duration - *length;
-        if (*length > 0 && earlier >= -0.001 && earlier <= hidden + next.audioFrame + 0.001) {
+        const bool near = earlier >= -0.001 &&
+                          earlier <= hidden + std::max(next.audioFrame, before.audioFrame) + 0.001;
+        if (*length > 0 && (matched || near)) {
             lengths[i - 1] = *length;
         }
     }
@@ -187,7 +251,12 @@ std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputT
 }
 
 bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i) {
-    return i + 1 < inputs.size() && inputs[i + 1].hidesAudio;
+    return i + 1 < inputs.size() &&
+           (inputs[i + 1].hidesAudio || (inputs[i].videoStart && inputs[i + 1].videoStart));
+}
+
+bool joinNeedsHead(const std::vector<JoinInputTiming>& inputs, std::size_t i) {
+    return i > 0 && i < inputs.size() && inputs[i].hidesAudio && !inputs[i].videoStart;
 }
 
 bool joinDropsWarmUp(const std::vector<JoinInputTiming>& inputs) {

@@ -14,6 +14,15 @@ namespace tavrolin {
 // them on: enough to undo the audio warm-up a file hides (an MP4 edit list, Matroska's codec
 // delay, an MP3 header's encoder delay), whose frames the concat reader would otherwise play.
 // Plain values; `readJoinStart` and `readJoinEnd` fill them.
+// One audio packet: where it starts and a checksum of its bytes, to find the same packet copied
+// into another file.
+struct JoinAudioPacket {
+    double start = 0;
+    std::string checksum;
+
+    friend bool operator==(const JoinAudioPacket&, const JoinAudioPacket&) = default;
+};
+
 struct JoinInputTiming {
     double fileStart = 0;  // the file's first timestamp, which the concat reader starts it at
     std::optional<double> duration;
@@ -27,6 +36,10 @@ struct JoinInputTiming {
     std::optional<double> audioShown;
     std::optional<double> audioEnd;
     double audioFrame = 0;
+    // The first audio stream's first packets and those of its last seconds, with checksums:
+    // where a file's hidden warm-up holds the one before's last packets.
+    std::vector<JoinAudioPacket> audioHead;
+    std::vector<JoinAudioPacket> audioTail;
 
     friend bool operator==(const JoinInputTiming&, const JoinInputTiming&) = default;
 };
@@ -39,18 +52,31 @@ extern const std::string joinStartEntries;
 JoinInputTiming readJoinStart(const std::string& json, double fileStart,
                               std::optional<double> duration);
 
+// Reads the first packets of `file` with their checksums into `timing`; left as it is when
+// ffprobe cannot.
+void readJoinHead(ProcessRunning& runner, const std::filesystem::path& file,
+                  const std::filesystem::path& ffprobe, std::stop_token stop,
+                  JoinInputTiming& timing);
+
 // Reads the end of `file` (its last seconds) into `timing`; left as it is when ffprobe cannot.
 void readJoinEnd(ProcessRunning& runner, const std::filesystem::path& file,
                  const std::filesystem::path& ffprobe, std::stop_token stop,
                  JoinInputTiming& timing);
 
-// Whether input `i`'s end matters: the next one hides audio.
+// Whether input `i`'s end matters: the next one hides audio, or both have pictures, which the
+// next one's follow.
 bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i);
 
-// Per input, the concat reader's `duration` for it: set where the next input hides audio that
-// this one already plays, so that the next one's pictures follow this one's, or its first shown
-// audio packet this one's last where there are no pictures. None elsewhere: the reader's own
-// placing. A placing more than one audio frame from the reader's own is not taken.
+// Whether input `i`'s first packets matter: it hides audio the one before may hold.
+bool joinNeedsHead(const std::vector<JoinInputTiming>& inputs, std::size_t i);
+
+// Per input, the concat reader's `duration` for it, which places the next input: where both have
+// pictures, the next one's first follows this one's last (the reader's own placing follows the
+// longest stream, and sound may run past the last picture); without pictures, where the next one
+// hides audio, the packet of its warm-up that is this one's last lands on it, found by checksum
+// (else its first shown packet follows this one's last). None elsewhere: the reader's own
+// placing. A placing not found by checksum more than the hidden audio and one audio frame
+// before the reader's own is not taken.
 std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputTiming>& inputs);
 
 // Whether any input after the first hides audio at its start: the join then drops, per audio

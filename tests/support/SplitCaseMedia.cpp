@@ -67,6 +67,9 @@ fs::path beepCase(SplitCase which) {
                                                  audio,
                                                  {"-shortest"}}));
     };
+    const auto soundAlone = [](const std::string& name, const Arguments& audio) {
+        return TestMedia::generate(name, joined({beeps(10), audio}));
+    };
     switch (which) {
         case SplitCase::beepsAac:
             return withPictures("beeps-aac.mp4", h264, {"-c:a", "aac", "-b:a", "128k"});
@@ -81,6 +84,20 @@ fs::path beepCase(SplitCase which) {
         case SplitCase::beepsMp3:
             return TestMedia::generate(
                 "beeps.mp3", joined({beeps(10, 44100), {"-c:a", "libmp3lame", "-b:a", "192k"}}));
+        case SplitCase::beepsAacM4a:
+            return soundAlone("beeps-aac.m4a", {"-c:a", "aac", "-b:a", "128k"});
+        case SplitCase::beepsAacMov:
+            return soundAlone("beeps-aac.mov", {"-c:a", "aac", "-b:a", "128k"});
+        case SplitCase::beepsEac3Mov:
+            return soundAlone("beeps-eac3.mov", {"-c:a", "eac3", "-b:a", "192k"});
+        case SplitCase::beepsAc3Alone:
+            return soundAlone("beeps-ac3only.mp4", {"-c:a", "ac3", "-b:a", "192k"});
+        case SplitCase::beepsOpusOgg:
+            return soundAlone("beeps-opus.ogg", {"-c:a", "libopus", "-b:a", "96k"});
+        case SplitCase::beepsFlacMatroska:
+            return withPictures("beeps-flac.mkv", h264, {"-c:a", "flac"});
+        case SplitCase::beepsAc3Matroska:
+            return withPictures("beeps-ac3.mkv", h264, {"-c:a", "ac3", "-b:a", "192k"});
         default:
             return TestMedia::generate("beeps.ogg",
                                        joined({beeps(10), {"-c:a", "libvorbis", "-q:a", "4"}}));
@@ -202,6 +219,13 @@ fs::path splitCaseFile(SplitCase which) {
         case SplitCase::beepsVp9Mp4:
         case SplitCase::beepsMp3:
         case SplitCase::beepsVorbis:
+        case SplitCase::beepsAacM4a:
+        case SplitCase::beepsAacMov:
+        case SplitCase::beepsEac3Mov:
+        case SplitCase::beepsAc3Alone:
+        case SplitCase::beepsOpusOgg:
+        case SplitCase::beepsFlacMatroska:
+        case SplitCase::beepsAc3Matroska:
             return beepCase(which);
         case SplitCase::trimmedMp4: {
             const fs::path base = TestMedia::generate(

@@ -51,6 +51,16 @@ enum class SplitCase {
     beepsVp9Mp4,
     beepsMp3,
     beepsVorbis,
+    // The same beeps as files people join again after a split: AAC alone in M4A and in MOV,
+    // E-AC-3 alone in MOV, AC-3 alone in MP4, Opus alone in Ogg; H.264 with FLAC and with AC-3
+    // in MKV, whose sound runs past a part's last picture.
+    beepsAacM4a,
+    beepsAacMov,
+    beepsEac3Mov,
+    beepsAc3Alone,
+    beepsOpusOgg,
+    beepsFlacMatroska,
+    beepsAc3Matroska,
 };
 
 // The case's source file, made on first use; a failure to make it fails the calling test.
