@@ -153,27 +153,36 @@ std::string ChapterMetadataRenderer::render(const std::vector<ChapterMarker>& ch
     return text;
 }
 
-std::optional<std::string> ChapterMetadataRenderer::renderPart(
-    const std::vector<SourceChapter>& chapters, double from, std::optional<double> to) const {
+std::vector<std::size_t> chaptersInPart(const std::vector<SourceChapter>& chapters, double from,
+                                        std::optional<double> to) {
     const auto origin = wholeMilliseconds(from);
     const auto limit = to ? wholeMilliseconds(*to) : std::optional<std::int64_t>(INT64_MAX);
-    if (!origin || !limit) {
-        return std::nullopt;
-    }
-    std::string text;
-    for (const auto& chapter : chapters) {
-        const auto start = wholeMilliseconds(chapter.start);
-        const auto end = wholeMilliseconds(chapter.end);
-        if (!start || !end || std::min(*end, *limit) <= std::max(*start, *origin)) {
-            continue;
+    std::vector<std::size_t> inside;
+    for (std::size_t i = 0; origin && limit && i < chapters.size(); ++i) {
+        const auto start = wholeMilliseconds(chapters[i].start);
+        const auto end = wholeMilliseconds(chapters[i].end);
+        if (start && end && std::min(*end, *limit) > std::max(*start, *origin)) {
+            inside.push_back(i);
         }
-        appendChapter(text, std::max(*start, *origin) - *origin, std::min(*end, *limit) - *origin,
-                      chapter.tags);
     }
-    if (text.empty()) {
+    return inside;
+}
+
+std::optional<std::string> ChapterMetadataRenderer::renderPart(
+    const std::vector<SourceChapter>& chapters, double from, std::optional<double> to) const {
+    const auto inside = chaptersInPart(chapters, from, to);
+    if (inside.empty()) {
         return std::nullopt;
     }
-    return ";FFMETADATA1\n" + text;
+    const std::int64_t origin = *wholeMilliseconds(from);
+    const std::int64_t limit = to ? *wholeMilliseconds(*to) : INT64_MAX;
+    std::string text = ";FFMETADATA1\n";
+    for (const std::size_t i : inside) {
+        const auto& chapter = chapters[i];
+        appendChapter(text, std::max(*wholeMilliseconds(chapter.start), origin) - origin,
+                      std::min(*wholeMilliseconds(chapter.end), limit) - origin, chapter.tags);
+    }
+    return text;
 }
 
 std::string ChapterMetadataRenderer::renderFile(const SourceTags& tags,

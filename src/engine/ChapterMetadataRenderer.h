@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,9 +20,16 @@ struct SourceChapter {
     double start = 0;
     double end = 0;
     SourceTags tags;
+    // Matroska's ChapterUID; 0 where the file has none (other containers).
+    std::uint64_t uid = 0;
 
     friend bool operator==(const SourceChapter&, const SourceChapter&) = default;
 };
+
+// The chapters of the part of a file from `from` to `to` (none: its end) that overlap it, in
+// whole milliseconds, as indices into `chapters`.
+std::vector<std::size_t> chaptersInPart(const std::vector<SourceChapter>& chapters, double from,
+                                        std::optional<double> to);
 
 // One `key=value` line of an FFMETADATA file, escaped so that ffmpeg reads back exactly this key
 // and value, whatever bytes they hold but NUL, which a tag cannot hold and is left out. Empty

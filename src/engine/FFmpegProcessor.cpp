@@ -22,6 +22,7 @@
 #include "engine/split/Mp3Reservoir.h"
 #include "engine/split/OutputVerification.h"
 #include "engine/split/PackedPlaceholderFlags.h"
+#include "engine/split/PartChapterUids.h"
 #include "engine/split/PresentationTimes.h"
 #include "engine/split/SplitPartPreparation.h"
 #include "engine/split/SplitPartWarmUp.h"
@@ -217,6 +218,9 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead,
                                  ran.splitMp3WarmUpFrames);
         }
+        if (!ran.splitChapterUids.empty()) {
+            writeSplitPartChapterUids(run.workingOutput, job.output, ran.splitChapterUids);
+        }
         if (ran.splitSpan->lengthFromZero) {
             writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
                                        job.toolchain.ffprobe, stop);
@@ -314,6 +318,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         relay.start(splitProgressDuration(cut, layout));
         ran.splitSpan = splitPartSpan(cut, layout, run.workingOutput);
         ran.splitCutLead = splitCutLead(layout);
+        ran.splitChapterUids = splitPartChapterUids(cut, layout);
         auto files = prepareSplitFiles(*runner_, kChapterRenderer, cut, layout, run, job.toolchain,
                                        childStop.get_token(), stop);
         ran.splitReadWindow = splitPartReadWindow(cut, layout, run.workingOutput);

@@ -27,24 +27,36 @@ SourceTags tagsOf(const nlohmann::json& object) {
     return tags;
 }
 
+// Whether `next`, which begins a file where `before` ends the file before it, is the rest of the
+// chapter a split cut in two: the same tags and, in Matroska, the same ID, the source chapter's
+// number that Split gives a part's chapters (ffmpeg's own count, which starts each file at 1,
+// tells a file's first chapter apart from the last of one before it with more).
+bool sameChapter(const SourceChapter& before, const SourceChapter& next) {
+    return before.tags == next.tags && before.uid == next.uid;
+}
+
 }  // namespace
 
 const std::string joinedFileEntries =
-    "format=start_time,duration,format_name:format_tags:chapter=start_time,end_time:"
+    "format=start_time,duration,format_name:format_tags:chapter=id,start_time,end_time:"
     "chapter_tags:stream=nb_frames";
 
 std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
     JoinedFileFacts facts;
     try {
         const auto report = nlohmann::json::parse(json);
+        const auto format = report.at("format");
+        // Only Matroska's chapter IDs are the file's own; other demuxers count them.
+        const bool ownIds = format.value("format_name", std::string()).rfind("matroska", 0) == 0;
         for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
             const auto start = probejson::secondsIn(chapter, "start_time");
             const auto end = probejson::secondsIn(chapter, "end_time");
+            const auto id = chapter.value("id", std::int64_t{0});
             if (start && end) {
-                facts.chapters.push_back({*start, *end, tagsOf(chapter)});
+                facts.chapters.push_back(
+                    {*start, *end, tagsOf(chapter), ownIds ? static_cast<std::uint64_t>(id) : 0});
             }
         }
-        const auto format = report.at("format");
         bool videoSeen = false;
         for (const auto& stream : report.value("streams", nlohmann::json::array())) {
             if (stream.value("codec_type", std::string()) == "video" && !videoSeen) {
@@ -94,12 +106,12 @@ std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::pat
             if (end <= start) {
                 continue;
             }
-            // A chapter cut in two by a split is one again.
-            if (start < kSeamGap && !joined.empty() && joined.back().tags == chapter.tags &&
-                std::abs(joined.back().end - offset) < kSeamGap) {
+            if (start < kSeamGap && !joined.empty() &&
+                std::abs(joined.back().end - offset) < kSeamGap &&
+                sameChapter(joined.back(), chapter)) {
                 joined.back().end = offset + end;
             } else {
-                joined.push_back({offset + start, offset + end, chapter.tags});
+                joined.push_back({offset + start, offset + end, chapter.tags, chapter.uid});
             }
         }
         if (file.duration) {

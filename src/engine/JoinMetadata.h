@@ -37,7 +37,8 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json);
 
 // The joined file's chapters: each file's, clipped to the file, at its place in the join, which
 // is after the lengths of the files before it (the concat reader's own placing); a file's first
-// chapter that goes on from the one before's last, tags and all, makes one chapter with it. Throws
+// chapter that goes on from the one before's last makes one chapter with it where both have the
+// same tags and Matroska chapter ID (see sameChapter). Throws
 // MediaProcessingError::invalidRequest naming a file whose length is unknown when a later file
 // has chapters, which could then not be placed.
 std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::path>& files,

@@ -63,6 +63,8 @@ struct ProcessorRun {
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
     int splitMp3WarmUpFrames = kMp3WarmUpFrames;
+    // The IDs its chapters get after the run (Matroska).
+    std::vector<std::uint64_t> splitChapterUids;
     // What the part's check reads of it, fixed before the run (see splitPartReadWindow).
     SplitPartSpan splitReadWindow;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their

@@ -517,6 +517,15 @@ double longestPictureStep(const fs::path& file) {
     return longest;
 }
 
+// Where `file`'s first picture is shown; 0 without pictures.
+double firstPictureTime(const fs::path& file) {
+    std::string text;
+    tavtest::runTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-read_intervals", "%+#1",
+                      "-show_entries", "packet=pts_time", "-of", "csv=p=0", file.string()},
+                     &text);
+    return text.empty() ? 0.0 : std::stod(text);
+}
+
 }  // namespace
 
 // Each file split at a point and into three ranges that cover it, at three cut times, joined
@@ -562,14 +571,7 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
     std::vector<Row> rows;
     for (const auto& file : cases) {
         // Keyframes lie a second apart from the first picture.
-        const double first = [&] {
-            std::string text;
-            tavtest::runTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-read_intervals",
-                              "%+#1", "-show_entries", "packet=pts_time", "-of", "csv=p=0",
-                              tavtest::splitCaseFile(file.source).string()},
-                             &text);
-            return text.empty() ? 0.0 : std::stod(text);
-        }();
+        const double first = firstPictureTime(tavtest::splitCaseFile(file.source));
         constexpr double end = std::numeric_limits<double>::infinity();
         for (std::size_t at = 0; at < file.cuts.size(); ++at) {
             const double cut = first + file.cuts[at];
@@ -629,5 +631,62 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
     }
     for (auto& lane : running) {
         lane.get();
+    }
+}
+
+// A chapter that a split cut in two is one chapter again when its parts are joined; every other
+// chapter mark stays, also where a file's untitled last chapter, to its end, meets the next
+// file's untitled first one.
+TEST(SplitStreamParts, OnlyTheChapterASplitCutIsOneAgainWhenJoined) {
+    const fs::path beeps = tavtest::splitCaseFile(tavtest::SplitCase::beepsAc3Matroska);
+    tavtest::TempDir output;
+    const auto chaptered = [&](const std::string& name, const fs::path& input,
+                               const std::string& chapters) {
+        const fs::path text = written(output.path(), name + ".txt", ";FFMETADATA1\n" + chapters);
+        return tavtest::TestMedia::generate(
+            name, {"-i", input.string(), "-i", text.string(), "-map", "0", "-map_chapters", "1",
+                   "-c", "copy"});
+    };
+    const auto chapter = [](long from, long to, const std::string& title) {
+        return "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(from) +
+               "\nEND=" + std::to_string(to) + "\n" +
+               (title.empty() ? "" : "title=" + title + "\n");
+    };
+    const fs::path source = chaptered(
+        "three-chapters.mkv", beeps,
+        chapter(0, 4000, "One") + chapter(4000, 8000, "Two") + chapter(8000, 10000, "Three"));
+    // Its last chapter ends where the file does.
+    const fs::path plain = tavtest::TestMedia::generate(
+        "episode-plain.mkv", {"-i", beeps.string(), "-t", "5", "-map", "0", "-c", "copy"});
+    const auto length = probe(plain, "format=duration");
+    const fs::path episode = chaptered(
+        "episode.mkv", plain,
+        chapter(0, 2000, "") +
+            chapter(2000, std::lround(number(length.at("format"), "duration") * 1000), ""));
+    const double cut = firstPictureTime(source) + 5;
+    FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
+    processor.process(
+        SplitRequest{source, output / "1.mkv", -std::numeric_limits<double>::infinity(), cut}, {},
+        {});
+    processor.process(SplitRequest{source, output / "2.mkv", cut, std::nullopt}, {}, {});
+    const struct {
+        const char* name;
+        std::vector<fs::path> inputs;
+        std::vector<std::pair<std::string, double>> chapters;  // title and start
+    } rows[] = {
+        {"parts", {output / "1.mkv", output / "2.mkv"}, {{"One", 0}, {"Two", 4}, {"Three", 8}}},
+        {"episodes", {episode, episode}, {{"", 0}, {"", 2}, {"", 5}, {"", 7}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path joined = output / (std::string(row.name) + "-joined.mkv");
+        processor.process(JoinRequest{row.inputs, joined}, {}, {});
+        const auto read = probe(joined, "chapter=start_time:chapter_tags=title");
+        std::vector<std::pair<std::string, double>> chapters;
+        for (const auto& each : read.value("chapters", nlohmann::json::array())) {
+            chapters.emplace_back(each.value("tags", nlohmann::json::object()).value("title", ""),
+                                  std::round(number(each, "start_time")));
+        }
+        EXPECT_EQ(chapters, row.chapters);
     }
 }

@@ -7,6 +7,7 @@
 #include "engine/FFprobeQueries.h"
 #include "engine/MillisecondTime.h"
 #include "engine/split/MatroskaElements.h"
+#include "engine/split/PartChapterUids.h"
 #include "engine/split/PartFileBytes.h"
 #include "engine/split/PresentationTimes.h"
 #include "engine/split/SplitPartWarmUp.h"
@@ -321,6 +322,11 @@ void writeSplitPartPlayedLength(ProcessRunning& runner, const fs::path& file,
     }
     rewriteFinishedPart(output, "write the length of", " into its header",
                         [&] { writeMatroskaDuration(file, *end); });
+}
+
+std::vector<std::uint64_t> splitPartChapterUids(const SplitRequest& split,
+                                                const SplitSourceLayout& layout) {
+    return partChapterUids(layout.chapters, partZero(split, layout), split.endTime);
 }
 
 SplitSideFiles prepareSplitFiles(ProcessRunning& runner, const ChapterMetadataRenderer& chapters,

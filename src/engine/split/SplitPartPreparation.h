@@ -84,6 +84,10 @@ void writeSplitPartPlayedLength(ProcessRunning& runner, const std::filesystem::p
                                 const std::filesystem::path& output,
                                 const std::filesystem::path& ffprobe, const std::stop_token& stop);
 
+// The IDs the part's chapters carry (see PartChapterUids.h), in order.
+std::vector<std::uint64_t> splitPartChapterUids(const SplitRequest& split,
+                                                const SplitSourceLayout& layout);
+
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws
 // MediaProcessingError::notEnoughSpace or processFailed.
