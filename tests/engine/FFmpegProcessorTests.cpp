@@ -1,5 +1,6 @@
 #include "engine/FFmpegProcessor.h"
 
+#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -9,6 +10,7 @@
 #include <csignal>
 
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -26,6 +28,37 @@
 #include "support/TestMedia.h"
 
 #include "EngineTestHelpers.h"
+
+namespace {
+
+// The replacement's last step before its swap gives the copy the source's mode (fchmod, which
+// nothing else in this process calls meanwhile): armed, the next call runs `reached` and waits
+// until released.
+struct SwapHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::function<void()> reached;
+    bool released = false;
+};
+
+SwapHold& swapHold() {
+    static SwapHold hold;
+    return hold;
+}
+
+}  // namespace
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept {
+    static const auto next = reinterpret_cast<int (*)(int, mode_t)>(::dlsym(RTLD_NEXT, "fchmod"));
+    auto& hold = swapHold();
+    std::unique_lock lock(hold.mutex);
+    if (hold.reached) {
+        std::exchange(hold.reached, nullptr)();
+        hold.changed.wait(lock, [&hold] { return hold.released; });
+    }
+    lock.unlock();
+    return next(fd, mode);
+}
 
 using namespace tavrolin;
 using tavtest::processingError;
@@ -999,7 +1032,8 @@ TEST_F(FFmpegProcessorTest, StopDuringTheRealFFmpegLeavesNothing) {
 // A cancel while any step of an in-place replacement runs is a cancellation that keeps the
 // original. The stand-in tools log each read as "<source|copy> <kind>" when it ends; the one a
 // row holds logs "held" and waits on a pipe nobody writes until the cancel ends it. The real
-// ffprobe dies with the stand-in a cancel ends.
+// ffprobe dies with the stand-in a cancel ends. The last row holds the step before the swap,
+// after every read and check, in-process (see SwapHold).
 TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
     const fs::path source = outputs() / "a.mp4";
     fs::copy_file(media().mp4ClipA, source);
@@ -1032,11 +1066,20 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         {"source duration", {}},
         {"ffmpeg", {}},
         {"copy duration", {}},
+        // Held in-process, every read done, where the copy takes the source's mode.
+        {"swap", {"source duration", "copy duration"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.held);
         fs::remove(log);
         auto fp = processor(tools(row.held));
+        {
+            const std::lock_guard lock(swapHold().mutex);
+            swapHold().released = false;
+            if (row.held == std::string("swap")) {
+                swapHold().reached = [&log] { std::ofstream(log, std::ios::app) << "held\n"; };
+            }
+        }
         TranscriptionMediaRequest request;
         request.input = request.output = source;
         request.replacesInput = true;
@@ -1060,6 +1103,11 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
             });
         }));
         fp.cancel();
+        {
+            const std::lock_guard lock(swapHold().mutex);
+            swapHold().released = true;
+        }
+        swapHold().changed.notify_all();
         worker.join();
         ASSERT_TRUE(outcome);
         EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
