@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 JoinView::JoinView(JoinViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel), refreshLater_(this, [this] { refresh(); }) {
     setWindowTitle(QStringLiteral("Join"));
-    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    mediaFileChooser_ = [this] { return chooseMediaFiles("join", true, window()); };
     QVBoxLayout* column = addScrollingColumn(this, 820);
 
     column->addWidget(new FeatureHeader(

@@ -21,7 +21,7 @@ JoinViewModel::JoinViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaProb
                    }) {
     outputFileChooser_ = [](const std::string& name, OutputContainer container,
                             const std::optional<fs::path>& startFolder) {
-        return chooseOutputFile(name, container, startFolder);
+        return chooseOutputFile("join", name, container, startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &JoinViewModel::changed);
     connect(&queue_, &JobQueueViewModel::claimsChanged, this, [this] {

@@ -143,7 +143,7 @@ SplitView::SplitView(SplitViewModel& viewModel, QWidget* parent)
     body_->addWidget(panes_);
     layout->addLayout(body_, 1);
 
-    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    mediaFileChooser_ = [this] { return chooseMediaFiles("split", true, window()); };
     render();
 }
 

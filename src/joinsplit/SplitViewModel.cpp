@@ -25,7 +25,7 @@ SplitViewModel::SplitViewModel(JobQueueViewModel& queue,
       keyframeReader_(std::move(keyframeReader)),
       streamReader_(std::move(streamReader)) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
-        return chooseOutputFolder(startFolder);
+        return chooseOutputFolder("split", startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &SplitViewModel::changed);
     // Connected first, so that a view rendering on the change sees the check running. The names

@@ -82,7 +82,7 @@ int pickerIndex(const std::optional<T>& value, const std::array<T, N>& values) {
 RemuxView::RemuxView(RemuxViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel), refreshLater_(this, [this] { refresh(); }) {
     setWindowTitle(QStringLiteral("Remux"));
-    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    mediaFileChooser_ = [this] { return chooseMediaFiles("remux", true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 900);
     column->addWidget(new FeatureHeader(

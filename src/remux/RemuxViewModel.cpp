@@ -113,7 +113,7 @@ RemuxViewModel::RemuxViewModel(JobQueueViewModel& queue, std::shared_ptr<MediaPr
                        finishInspections(std::move(outcomes));
                    }) {
     folderChooser_ = [](const std::optional<fs::path>& startFolder) {
-        return chooseOutputFolder(startFolder);
+        return chooseOutputFolder("remux", startFolder);
     };
     connect(&outputFolderCheck_, &OutputFolderChecker::changed, this, &RemuxViewModel::changed);
     // A job that claimed an output ended or started: the review names it as it is now. No

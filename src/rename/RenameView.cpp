@@ -58,7 +58,7 @@ QLabel* plainLabel(const QString& text) {
 RenameView::RenameView(RenameViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
     setWindowTitle(QStringLiteral("Sequence Rename"));
-    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    mediaFileChooser_ = [this] { return chooseMediaFiles("rename", true, window()); };
 
     QVBoxLayout* column = addScrollingColumn(this, 820);
 

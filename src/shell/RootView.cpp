@@ -52,9 +52,9 @@ namespace {
 template <typename Model, typename View>
 class ModelWorkspacePage : public WorkspacePage {
   public:
-    ModelWorkspacePage(std::unique_ptr<Model> viewModel, QWidget* window)
+    ModelWorkspacePage(std::unique_ptr<Model> viewModel, const char* page, QWidget* window)
         : viewModel_(std::move(viewModel)), view_(new View(*viewModel_)) {
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+        view_->setMediaFileChooser([page, window] { return chooseMediaFiles(page, true, window); });
     }
     ~ModelWorkspacePage() override { delete view_; }
 
@@ -81,12 +81,12 @@ class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewMo
     RemuxWorkspacePage(JobQueueViewModel& queue, const ToolLocations& locations,
                        std::shared_ptr<PreferencesStore> preferences, QWidget* window)
         : ModelWorkspacePage(std::make_unique<RemuxViewModel>(queue, probingService(locations)),
-                             window),
+                             "remux", window),
           preferences_(std::move(preferences)) {
         viewModel_->setInstalledFFmpeg(std::make_shared<InstalledFFmpeg>(
             std::make_shared<FoundationProcessRunner>(), locations));
         viewModel_->setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
-            return chooseOutputFolder(start, window);
+            return chooseOutputFolder("remux", start, window);
         });
         refreshIntentParser();
         // The settings may have been edited meanwhile: read them again on coming back.
@@ -150,13 +150,13 @@ class RemuxWorkspacePage : public QObject, public ModelWorkspacePage<RemuxViewMo
 std::unique_ptr<WorkspacePage> makeJoinPage(JobQueueViewModel& queue,
                                             const ToolLocations& locations, QWidget* window) {
     auto page = std::make_unique<ModelWorkspacePage<JoinViewModel, JoinView>>(
-        std::make_unique<JoinViewModel>(queue, probingService(locations)), window);
+        std::make_unique<JoinViewModel>(queue, probingService(locations)), "join", window);
     page->viewModel().setInstalledFFmpeg(
         std::make_shared<InstalledFFmpeg>(std::make_shared<FoundationProcessRunner>(), locations));
     page->viewModel().setOutputFileChooser(
         [window](const std::string& name, OutputContainer container,
                  const std::optional<std::filesystem::path>& start) {
-            return chooseOutputFile(name, container, start, window);
+            return chooseOutputFile("join", name, container, start, window);
         });
     return page;
 }
@@ -172,9 +172,9 @@ std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
                                                    locations),
             makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), locations),
             makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), locations)),
-        window);
+        "split", window);
     page->viewModel().setFolderChooser([window](const std::optional<std::filesystem::path>& start) {
-        return chooseOutputFolder(start, window);
+        return chooseOutputFolder("split", start, window);
     });
     return page;
 }
@@ -186,7 +186,7 @@ std::unique_ptr<WorkspacePage> makeRenamePage(QWidget* window) {
         std::make_unique<RenameViewModel>(std::make_shared<BatchRenamer>(
             std::make_shared<LocalFileManager>(), RenamePlanner{},
             std::make_shared<RenamesInProgress>(RenamesInProgress::defaultFile()))),
-        window);
+        "rename", window);
 }
 
 // Transcribe: its view model with a probing and a transcription service that each have a runner
@@ -226,16 +226,17 @@ class TranscriptionWorkspacePage : public WorkspacePage {
         TranscriptionViewModel::Panels panels{
             [window](const std::string& name, OutputContainer container,
                      const std::optional<std::filesystem::path>& start) {
-                return chooseOutputFile(name, container, start, window);
+                return chooseOutputFile("transcribe", name, container, start, window);
             },
             [window](const std::string& name, SubtitleFileFormat format,
                      const std::optional<std::filesystem::path>& start) {
-                return chooseSubtitleExportFile(name, format, start, window);
+                return chooseSubtitleExportFile("transcribe", name, format, start, window);
             }};
         viewModel_ =
             std::make_unique<TranscriptionViewModel>(std::move(services), queue, std::move(panels));
         view_ = new TranscriptionView(*viewModel_, queue, std::move(previewService));
-        view_->setMediaFileChooser([window] { return chooseMediaFiles(true, window); });
+        view_->setMediaFileChooser(
+            [window] { return chooseMediaFiles("transcribe", true, window); });
     }
     // The view goes first: it observes the view model.
     ~TranscriptionWorkspacePage() override { delete view_; }

@@ -126,6 +126,8 @@ TavrolinApp::TavrolinApp(Configuration configuration, QObject* parent)
     connect(updater_->controller(), &UpdateController::checkFinished, this,
             &TavrolinApp::presentUpdateReport);
 
+    // Each page's file dialogs open where they were last left, across runs.
+    rememberPanelFoldersIn(configuration_.preferences);
     mainWindow_ =
         new MainWindow(*queue_, configuration_.preferences, *updater_, configuration_.openURL);
     mainWindow_->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -136,6 +138,7 @@ TavrolinApp::~TavrolinApp() {
     // Windows before the queue and the updater they observe.
     delete settingsView_;
     delete mainWindow_;
+    rememberPanelFoldersIn(nullptr);
 }
 
 SettingsView* TavrolinApp::showSettings() {

@@ -102,7 +102,7 @@ TranscriptionView::TranscriptionView(TranscriptionViewModel& viewModel, JobQueue
       previewService_(std::move(previewService)),
       refresh_(this, [this] { render(); }) {
     setWindowTitle(QStringLiteral("Transcribe"));
-    mediaFileChooser_ = [this] { return chooseMediaFiles(true, window()); };
+    mediaFileChooser_ = [this] { return chooseMediaFiles("transcribe", true, window()); };
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);

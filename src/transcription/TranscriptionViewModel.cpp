@@ -29,11 +29,11 @@ TranscriptionViewModel::Outcome<Result> TranscriptionViewModel::capture(Work&& w
 TranscriptionViewModel::Panels TranscriptionViewModel::dialogPanels() {
     return {[](const std::string& name, OutputContainer container,
                const std::optional<std::filesystem::path>& folder) {
-                return chooseOutputFile(name, container, folder);
+                return chooseOutputFile("transcribe", name, container, folder);
             },
             [](const std::string& name, SubtitleFileFormat format,
                const std::optional<std::filesystem::path>& folder) {
-                return chooseSubtitleExportFile(name, format, folder);
+                return chooseSubtitleExportFile("transcribe", name, format, folder);
             }};
 }
 

@@ -1,28 +1,34 @@
 #include "widgets/PathDialog.h"
 
-#include <QAbstractListModel>
+#include <QAction>
 #include <QApplication>
-#include <QCollator>
+#include <QComboBox>
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStyle>
 #include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
+#include "model/OutputFolderCheck.h"
 #include "widgets/AppStyle.h"
 #include "widgets/BlockingFileWork.h"
-#include "widgets/ElidedLabel.h"
+#include "widgets/LocationEdit.h"
 
 namespace tavrolin {
 
@@ -30,18 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How long a reading runs before the dialog says it is reading.
+// How long a reading or look-up runs before the dialog says it is at it.
 constexpr int showReadingAfterMilliseconds = 300;
-
-bool hasExtension(const fs::path& name, const std::vector<std::string>& extensions) {
-    if (extensions.empty()) {
-        return true;
-    }
-    const QString extension = toQString(name.extension()).mid(1);
-    return std::any_of(extensions.begin(), extensions.end(), [&](const std::string& wanted) {
-        return extension.compare(QString::fromStdString(wanted), Qt::CaseInsensitive) == 0;
-    });
-}
 
 QString quoted(const fs::path& folder) {
     const fs::path name = folder.filename().empty() ? folder : folder.filename();
@@ -63,114 +59,59 @@ PathKind kindOf(const fs::path& path) {
     return fs::is_regular_file(status) ? PathKind::file : PathKind::other;
 }
 
+std::int64_t steadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QToolButton* toolButton(const char* name, QStyle::StandardPixmap icon, const QString& text) {
+    auto* button = new QToolButton;
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(QApplication::style()->standardIcon(icon));
+    button->setAccessibleName(text);
+    button->setToolTip(text);
+    return button;
+}
+
 }  // namespace
 
-FolderListing readFolder(const fs::path& folder, const std::vector<std::string>& extensions) {
-    FolderListing listing;
-    std::error_code error;
-    fs::directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const fs::path name = entry->path().filename();
-        if (name.string().starts_with('.')) {
-            continue;
-        }
-        std::error_code kind;
-        const bool isFolder = entry->is_directory(kind);
-        if (isFolder || hasExtension(name, extensions)) {
-            listing.entries.push_back({name.string(), isFolder});
-        }
-    }
-    if (error) {
-        listing.problem = error.message();
-    }
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(listing.entries.begin(), listing.entries.end(),
-              [&](const FolderEntry& a, const FolderEntry& b) {
-                  if (a.isFolder != b.isFolder) {
-                      return a.isFolder;
-                  }
-                  return collator.compare(toQString(a.name), toQString(b.name)) < 0;
-              });
-    return listing;
+PathDialog::Progress::Progress() : lastAnswer(steadyMilliseconds()) {}
+
+void PathDialog::Progress::answered() {
+    lastAnswer = steadyMilliseconds();
 }
 
-TypedSavePath typedSavePath(const fs::path& folder, const QString& typed, const fs::path& home,
-                            const QString& defaultSuffix) {
-    const QString text = typed;
-    fs::path path;
-    if (text == QStringLiteral("~") || text.startsWith(QStringLiteral("~/"))) {
-        path = home / toPath(text.mid(2));
-    } else {
-        const fs::path name = toPath(text);
-        path = name.is_absolute() ? name : folder / name;
-    }
-    path = path.lexically_normal();
-    if (text.endsWith(u'/') || text == QStringLiteral("~")) {
-        return {path, true};
-    }
-    // Qt's own rule: a name with no point at all gets the suffix.
-    if (!defaultSuffix.isEmpty() && !toQString(path.filename()).contains(u'.')) {
-        path += "." + defaultSuffix.toStdString();
-    }
-    return {path, false};
+bool PathDialog::Progress::isSilent() const {
+    return steadyMilliseconds() - lastAnswer >=
+           std::chrono::duration_cast<std::chrono::milliseconds>(notAnsweringAfter).count();
 }
-
-// The entries of the folder shown, as last read. GUI thread only.
-class FolderEntriesModel : public QAbstractListModel {
-  public:
-    static constexpr int isFolderRole = Qt::UserRole;
-
-    using QAbstractListModel::QAbstractListModel;
-
-    void setEntries(std::vector<FolderEntry> entries) {
-        beginResetModel();
-        entries_ = std::move(entries);
-        endResetModel();
-    }
-    const FolderEntry& entry(int row) const { return entries_.at(static_cast<std::size_t>(row)); }
-
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : static_cast<int>(entries_.size());
-    }
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= rowCount()) {
-            return {};
-        }
-        const FolderEntry& shown = entry(index.row());
-        switch (role) {
-            case Qt::DisplayRole:
-            case Qt::EditRole:
-                return toQString(shown.name);
-            case Qt::DecorationRole:
-                return QApplication::style()->standardIcon(shown.isFolder ? QStyle::SP_DirIcon
-                                                                          : QStyle::SP_FileIcon);
-            case isFolderRole:
-                return shown.isFolder;
-            default:
-                return {};
-        }
-    }
-
-  private:
-    std::vector<FolderEntry> entries_;
-};
 
 PathDialog::PathDialog(Mode mode, QWidget* parent)
     : QDialog(parent),
       mode_(mode),
       entries_(new FolderEntriesModel(this)),
       work_(std::make_unique<BlockingFileWork>(this)) {
+    entries_->setFilesEnabled(mode_ != Mode::chooseFolder);
     build();
     showReading_.setSingleShot(true);
     showReading_.setInterval(showReadingAfterMilliseconds);
     connect(&showReading_, &QTimer::timeout, this, &PathDialog::updateStatus);
+    watch_.setInterval(250);
+    connect(&watch_, &QTimer::timeout, this, &PathDialog::watch);
 }
 
 void PathDialog::showEvent(QShowEvent* event) {
     if (generation_ == 0) {
         setFolder(toPath(QDir::homePath()));
+    }
+    if (!placesRead_) {
+        placesRead_ = true;
+        work_->start([this, sources = FilePlaceSources::standard()] {
+            return [this, places = readFilePlaces(sources)]() mutable {
+                showPlaces(std::move(places));
+            };
+        });
     }
     QDialog::showEvent(event);
     name_->setFocus();
@@ -178,42 +119,74 @@ void PathDialog::showEvent(QShowEvent* event) {
 
 PathDialog::~PathDialog() = default;
 
-void PathDialog::build() {
-    resize(640, 460);
-    auto* layout = new QVBoxLayout(this);
-
-    auto* bar = new QHBoxLayout;
-    auto* up = new QToolButton;
-    up->setObjectName(QStringLiteral("upButton"));
-    up->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
-    up->setAccessibleName(QStringLiteral("Enclosing folder"));
-    up->setToolTip(QStringLiteral("Enclosing folder"));
-    connect(up, &QToolButton::clicked, this, [this] { setFolder(folder_.parent_path()); });
-    auto* home = new QToolButton;
-    home->setObjectName(QStringLiteral("homeButton"));
-    home->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
-    home->setAccessibleName(QStringLiteral("Home folder"));
-    home->setToolTip(QStringLiteral("Home folder"));
+QWidget* PathDialog::buildBar() {
+    auto* bar = new QWidget;
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins({});
+    auto* up =
+        toolButton("upButton", QStyle::SP_FileDialogToParent, QStringLiteral("Enclosing folder"));
+    connect(up, &QToolButton::clicked, this, &PathDialog::goUp);
+    auto* home = toolButton("homeButton", QStyle::SP_DirHomeIcon, QStringLiteral("Home folder"));
     connect(home, &QToolButton::clicked, this, [this] { setFolder(toPath(QDir::homePath())); });
-    location_ = new ElidedLabel(this, Qt::ElideMiddle);
+    location_ = new LocationEdit;
     location_->setObjectName(QStringLiteral("folderLocation"));
     location_->setAccessibleName(QStringLiteral("Folder"));
-    bar->addWidget(up);
-    bar->addWidget(home);
-    bar->addWidget(location_, 1);
-    layout->addLayout(bar);
+    connect(location_, &LocationEdit::folderEntered, this, [this](const fs::path& folder) {
+        setFolder(folder);
+        list_->setFocus();
+    });
+    layout->addWidget(up);
+    layout->addWidget(home);
+    layout->addWidget(location_, 1);
+    return bar;
+}
 
-    list_ = new QListView;
+void PathDialog::build() {
+    resize(760, 480);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buildBar());
+
+    auto* split = new QSplitter;
+    places_ = new QListWidget;
+    places_->setObjectName(QStringLiteral("placesList"));
+    places_->setAccessibleName(QStringLiteral("Places"));
+    // Home is known at once; the rest once read.
+    showPlaces({{FilePlace::Kind::home, QStringLiteral("Home"), toPath(QDir::homePath())}});
+    connect(places_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        const fs::path place = toPath(item->data(Qt::UserRole).toString());
+        if (place != folder_) {
+            setFolder(place);
+        }
+    });
+    connect(places_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        setFolder(toPath(item->data(Qt::UserRole).toString()));
+    });
+    split->addWidget(places_);
+
+    list_ = new QTreeView;
     list_->setObjectName(QStringLiteral("folderList"));
     list_->setAccessibleName(QStringLiteral("Folder contents"));
     list_->setModel(entries_);
-    list_->setUniformItemSizes(true);
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(list_, &QListView::activated, this,
+    list_->setSortingEnabled(true);
+    list_->sortByColumn(FolderEntryView::name, Qt::AscendingOrder);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionResizeMode(FolderEntryView::name, QHeaderView::Stretch);
+    list_->setColumnWidth(FolderEntryView::size, 90);
+    list_->setColumnWidth(FolderEntryView::modified, 150);
+    list_->installEventFilter(this);
+    connect(list_, &QTreeView::activated, this,
             [this](const QModelIndex& index) { entryActivated(index.row()); });
-    connect(list_, &QListView::clicked, this,
+    connect(list_, &QTreeView::clicked, this,
             [this](const QModelIndex& index) { entryChosen(index.row()); });
-    layout->addWidget(list_, 1);
+    split->addWidget(list_);
+    split->setStretchFactor(1, 1);
+    split->setSizes({170, 590});
+    layout->addWidget(split, 1);
 
     status_ = secondaryLabel();
     status_->setObjectName(QStringLiteral("folderStatus"));
@@ -222,6 +195,7 @@ void PathDialog::build() {
     layout->addWidget(status_);
 
     auto* form = new QFormLayout;
+    auto* nameRow = new QHBoxLayout;
     name_ = new QLineEdit;
     name_->setObjectName(QStringLiteral("fileNameEdit"));
     const QString label =
@@ -232,7 +206,18 @@ void PathDialog::build() {
     completer->setCaseSensitivity(Qt::CaseSensitive);
     completer->setCompletionMode(QCompleter::InlineCompletion);
     name_->setCompleter(completer);
-    form->addRow(label + QStringLiteral(":"), name_);
+    nameRow->addWidget(name_, 1);
+    filter_ = new QComboBox;
+    filter_->setObjectName(QStringLiteral("fileFilter"));
+    filter_->setAccessibleName(QStringLiteral("Files shown"));
+    filter_->addItem(QStringLiteral("All files"));
+    filter_->setVisible(mode_ != Mode::chooseFolder);
+    connect(filter_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        entries_->setExtensions(index == 0 && !extensions_.empty() ? extensions_
+                                                                   : std::vector<std::string>{});
+    });
+    nameRow->addWidget(filter_);
+    form->addRow(label + QStringLiteral(":"), nameRow);
     layout->addLayout(form);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
@@ -255,6 +240,55 @@ void PathDialog::build() {
         connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 &PathDialog::showSelection);
     }
+    buildShortcuts();
+}
+
+void PathDialog::buildShortcuts() {
+    auto* up = new QAction(QStringLiteral("Enclosing folder"), this);
+    up->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
+    connect(up, &QAction::triggered, this, &PathDialog::goUp);
+    addAction(up);
+    auto* hidden = new QAction(QStringLiteral("Show hidden files"), this);
+    hidden->setObjectName(QStringLiteral("showHiddenFiles"));
+    hidden->setCheckable(true);
+    hidden->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(hidden, &QAction::toggled, entries_, &FolderEntriesModel::setShowsHidden);
+    addAction(hidden);
+    list_->addAction(hidden);
+    list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+// Backspace in the list goes up, as in the desktop's dialogs; in a text field it edits.
+bool PathDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backspace && key->modifiers() == Qt::NoModifier) {
+            goUp();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void PathDialog::goUp() {
+    if (folder_.has_relative_path()) {
+        setFolder(folder_.parent_path());
+    }
+}
+
+void PathDialog::showPlaces(std::vector<FilePlace> places) {
+    places_->clear();
+    for (const FilePlace& place : places) {
+        QStyle::StandardPixmap icon = QStyle::SP_DirIcon;
+        if (place.kind == FilePlace::Kind::home) {
+            icon = QStyle::SP_DirHomeIcon;
+        } else if (place.kind == FilePlace::Kind::drive) {
+            icon = QStyle::SP_DriveHDIcon;
+        }
+        auto* item = new QListWidgetItem(style()->standardIcon(icon), place.label, places_);
+        item->setData(Qt::UserRole, toQString(place.path));
+        item->setToolTip(plainToolTip(toQString(place.path)));
+    }
 }
 
 void PathDialog::setAcceptLabel(const QString& label) {
@@ -265,8 +299,17 @@ QString PathDialog::acceptLabel() const {
     return acceptButton_->text();
 }
 
-void PathDialog::setFileExtensions(std::vector<std::string> extensions) {
+void PathDialog::setFileFilter(const QString& label, std::vector<std::string> extensions) {
+    filterLabel_ = label;
     extensions_ = std::move(extensions);
+    const QSignalBlocker blocker(filter_);
+    filter_->clear();
+    if (!extensions_.empty()) {
+        filter_->addItem(label);
+    }
+    filter_->addItem(QStringLiteral("All files"));
+    filter_->setCurrentIndex(0);
+    entries_->setExtensions(extensions_);
 }
 
 void PathDialog::setFolder(const fs::path& folder) {
@@ -276,22 +319,25 @@ void PathDialog::setFolder(const fs::path& folder) {
     }
     ++lookUp_;  // a name looked up in the folder left goes with it
     lookingUp_ = false;
+    lookingFor_.clear();
     lookUpProblem_.clear();
     selectionText_.clear();
-    location_->setText(toQString(folder_));
-    location_->setToolTip(plainToolTip(toQString(folder_)));
+    location_->showFolder(folder_);
     entries_->setEntries({});
     problem_.reset();
     reading_ = true;
     const std::uint64_t generation = ++generation_;
+    auto progress = std::make_shared<Progress>();
+    readingProgress_ = progress;
     showReading_.start();
+    watch_.start();
     updateStatus();
-    const bool started =
-        work_->start([this, generation, folder = folder_, extensions = extensions_] {
-            return [this, generation, listing = readFolder(folder, extensions)]() mutable {
-                showListing(generation, std::move(listing));
-            };
-        });
+    const bool started = work_->start([this, generation, folder = folder_, progress] {
+        FolderListing listing = readFolder(folder, [&] { progress->answered(); });
+        return [this, generation, listing = std::move(listing)]() mutable {
+            showListing(generation, std::move(listing));
+        };
+    });
     if (!started) {
         showListing(generation, {{}, std::string("no thread could be started")});
     }
@@ -304,7 +350,32 @@ void PathDialog::showListing(std::uint64_t generation, FolderListing listing) {
     reading_ = false;
     showReading_.stop();
     problem_ = std::move(listing.problem);
-    entries_->setEntries(std::move(listing.entries));
+    std::vector<std::string> folders;
+    for (const FolderEntry& entry : listing.entries) {
+        if (entry.isFolder && !entry.isHidden()) {
+            folders.push_back(entry.name);
+        }
+    }
+    location_->setSubfolders(std::move(folders));
+    entries_->setEntries(listing.entries);
+    updateStatus();
+    if (listing.entries.empty()) {
+        return;
+    }
+    // Sizes and times after the names: a slow mount answers one look per entry.
+    work_->start([this, generation, folder = folder_, entries = std::move(listing.entries)] {
+        return [this, generation, entries = readEntryDetails(folder, entries)]() mutable {
+            if (generation == generation_) {
+                entries_->setDetails(std::move(entries));
+            }
+        };
+    });
+}
+
+void PathDialog::watch() {
+    if (!reading_ && !lookingUp_) {
+        watch_.stop();
+    }
     updateStatus();
 }
 
@@ -312,10 +383,18 @@ void PathDialog::updateStatus() {
     QString text;
     if (!lookUpProblem_.isEmpty()) {
         text = lookUpProblem_;
+    } else if (lookingUp_ && lookUpProgress_->isSilent()) {
+        text = QString::fromStdString(folderNotAnsweringText(lookingFor_.front().parent_path()));
     } else if (problem_) {
         text = quoted(folder_) + QStringLiteral(" could not be read (") +
                QString::fromStdString(*problem_) +
                QStringLiteral("). Choose another folder, or type a name.");
+    } else if (reading_ && readingProgress_->isSilent()) {
+        text = QString::fromStdString(folderNotAnsweringText(folder_));
+    } else if (lookingUp_ &&
+               steadyMilliseconds() - lookUpProgress_->lastAnswer >= showReadingAfterMilliseconds) {
+        text =
+            QStringLiteral("Looking for ") + quoted(lookingFor_.front()) + QStringLiteral("\u2026");
     } else if (reading_ && !showReading_.isActive()) {
         text = QStringLiteral("Reading ") + quoted(folder_) +
                QStringLiteral("\u2026 You can type a name meanwhile.");
@@ -332,6 +411,9 @@ void PathDialog::entryActivated(int row) {
             name_->clear();
         }
         return;
+    }
+    if (mode_ == Mode::chooseFolder) {
+        return;  // a file is no folder to choose
     }
     if (!opens() || name_->text() != selectionText_) {
         name_->setText(toQString(entry.name));
@@ -364,11 +446,15 @@ std::vector<fs::path> PathDialog::chosenFiles() const {
 }
 
 std::vector<fs::path> PathDialog::selectedFiles() const {
-    QModelIndexList rows = list_->selectionModel()->selectedRows();
+    std::vector<int> rows;
+    for (const QModelIndex& index : list_->selectionModel()->selectedIndexes()) {
+        rows.push_back(index.row());
+    }
     std::sort(rows.begin(), rows.end());  // in the order shown
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     std::vector<fs::path> files;
-    for (const QModelIndex& row : rows) {
-        const FolderEntry& entry = entries_->entry(row.row());
+    for (const int row : rows) {
+        const FolderEntry& entry = entries_->entry(row);
         if (!entry.isFolder) {
             files.push_back(folder_ / entry.name);
         }
@@ -399,62 +485,96 @@ void PathDialog::take(std::vector<fs::path> files) {
     QDialog::accept();
 }
 
-// A typed name the reading lists is known; any other is looked up on a thread of its own, and
-// the dialog goes on serving meanwhile.
-void PathDialog::open(const fs::path& path) {
-    if (path.parent_path() == folder_ && !reading_) {
-        for (int row = 0; row < entries_->rowCount(); ++row) {
-            const FolderEntry& entry = entries_->entry(row);
-            if (entry.name == path.filename().string()) {
-                if (entry.isFolder) {
-                    setFolder(path);
-                    name_->clear();
-                } else {
-                    take({path});
-                }
-                return;
-            }
+void PathDialog::openTypedFolder(const fs::path& folder) {
+    setFolder(folder);
+    name_->clear();
+}
+
+// Typed paths the reading lists are known at once (in a save dialog, so is one it does not
+// list); the others are looked up on a thread of their own while the dialog goes on serving.
+// The same paths asked again while their look-up is out wait for it: a hung mount holds one
+// thread, however often Return is pressed.
+void PathDialog::resolve(std::vector<fs::path> paths, fs::path saveAs) {
+    std::vector<int> kinds;
+    for (const fs::path& path : paths) {
+        if (path.parent_path() != folder_ || reading_) {
+            break;
         }
+        if (const FolderEntry* entry = entries_->find(path.filename().string())) {
+            kinds.push_back(static_cast<int>(entry->isFolder ? PathKind::folder : PathKind::file));
+        } else if (mode_ == Mode::saveFile) {
+            kinds.push_back(static_cast<int>(PathKind::missing));
+        } else {
+            break;
+        }
+    }
+    if (kinds.size() == paths.size()) {
+        resolved(paths, saveAs, kinds);
+        return;
+    }
+    if (lookingUp_ && lookingFor_ == paths) {
+        return;
     }
     const std::uint64_t generation = ++lookUp_;
     lookUpProblem_.clear();
     lookingUp_ = true;
-    const bool started = work_->start([this, generation, path] {
-        return [this, generation, path, kind = kindOf(path)] {
-            showLookUp(generation, path, static_cast<int>(kind));
+    lookingFor_ = paths;
+    auto progress = std::make_shared<Progress>();
+    lookUpProgress_ = progress;
+    watch_.start();
+    const bool started = work_->start([this, generation, paths, saveAs, progress] {
+        std::vector<int> found;
+        for (const fs::path& path : paths) {
+            found.push_back(static_cast<int>(kindOf(path)));
+            progress->answered();
+        }
+        return [this, generation, paths, saveAs, found] {
+            if (generation == lookUp_) {  // else another name or folder came meanwhile
+                resolved(paths, saveAs, found);
+            }
         };
     });
     if (!started) {
         lookingUp_ = false;
         lookUpProblem_ = QStringLiteral("Tavrolin could not look for the file now. Try again.");
-        updateStatus();
-    }
-}
-
-void PathDialog::showLookUp(std::uint64_t generation, const fs::path& path, int kind) {
-    if (generation != lookUp_) {
-        return;  // another name typed, or another folder shown, meanwhile
-    }
-    lookingUp_ = false;
-    switch (static_cast<PathKind>(kind)) {
-        case PathKind::folder:
-            setFolder(path);
-            name_->clear();
-            return;
-        case PathKind::file:
-            take({path});
-            return;
-        case PathKind::missing:
-            lookUpProblem_ = QStringLiteral("There is no ") + quoted(path) +
-                             QStringLiteral(" in ") + quoted(path.parent_path()) +
-                             QStringLiteral(". Choose a file from the list, or check the name.");
-            break;
-        case PathKind::other:
-            lookUpProblem_ =
-                quoted(path) + QStringLiteral(" is not a file. Choose a file from the list.");
-            break;
     }
     updateStatus();
+}
+
+void PathDialog::resolved(const std::vector<fs::path>& paths, const fs::path& saveAs,
+                          const std::vector<int>& kinds) {
+    lookingUp_ = false;
+    lookingFor_.clear();
+    lookUpProblem_.clear();
+    if (paths.size() == 1 && static_cast<PathKind>(kinds.front()) == PathKind::folder) {
+        openTypedFolder(paths.front());
+        return;
+    }
+    if (mode_ == Mode::saveFile) {
+        take({saveAs});  // whether the folder takes it the page asks after
+        return;
+    }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const fs::path& path = paths[i];
+        switch (static_cast<PathKind>(kinds[i])) {
+            case PathKind::file:
+                continue;
+            case PathKind::missing:
+                lookUpProblem_ =
+                    QStringLiteral("There is no ") + quoted(path) + QStringLiteral(" in ") +
+                    quoted(path.parent_path()) +
+                    QStringLiteral(". Choose a file from the list, or check the name.");
+                break;
+            case PathKind::folder:
+            case PathKind::other:
+                lookUpProblem_ =
+                    quoted(path) + QStringLiteral(" is not a file. Choose a file from the list.");
+                break;
+        }
+        updateStatus();
+        return;
+    }
+    take(paths);
 }
 
 void PathDialog::accept() {
@@ -471,15 +591,37 @@ void PathDialog::accept() {
         }
         return;
     }
-    const TypedSavePath path = typedSavePath(folder_, typed, toPath(QDir::homePath()),
-                                             mode_ == Mode::saveFile ? defaultSuffix_ : QString());
+    const fs::path home = toPath(QDir::homePath());
+    // Several quoted names, unless the folder holds a file named so, quotes and all.
+    if (mode_ == Mode::openFiles && !entries_->find(toPath(typed).string())) {
+        if (const auto names = quotedNames(typed)) {
+            std::vector<fs::path> paths;
+            for (const QString& name : *names) {
+                paths.push_back(typedSavePath(folder_, name, home, {}).path);
+            }
+            resolve(std::move(paths));
+            return;
+        }
+    }
+    const TypedSavePath path =
+        typedSavePath(folder_, typed, home, mode_ == Mode::saveFile ? defaultSuffix_ : QString());
     if (path.opensFolder) {
-        setFolder(path.path);
-        name_->clear();
-    } else if (opens()) {
-        open(path.path);
+        openTypedFolder(path.path);
+    } else if (mode_ == Mode::chooseFolder) {
+        const FolderEntry* entry = path.path.parent_path() == folder_
+                                       ? entries_->find(path.path.filename().string())
+                                       : nullptr;
+        if (entry && !entry->isFolder) {
+            lookUpProblem_ =
+                quoted(path.path) + QStringLiteral(
+                                        " is a file. Choose a folder, or leave the name "
+                                        "empty to choose the folder shown.");
+            updateStatus();
+        } else {
+            take({path.path});
+        }
     } else {
-        take({path.path});
+        resolve({path.asTyped}, path.path);
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -11,57 +14,41 @@
 #include <string>
 #include <vector>
 
+#include "widgets/FilePlaces.h"
+#include "widgets/FolderEntries.h"
+#include "widgets/TypedPaths.h"
+
+class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListView;
+class QListWidget;
 class QPushButton;
+class QTreeView;
 
 namespace tavrolin {
 
 class BlockingFileWork;
-class ElidedLabel;
-class FolderEntriesModel;
-
-// One folder's entries: folders first, then files, each in name order, hidden names left out,
-// and files only when their extension is one of `extensions` (compared without case; every file
-// when empty). `problem` says why the folder could not be read. Blocks on a slow mount: any
-// thread but the GUI thread.
-struct FolderEntry {
-    std::string name;
-    bool isFolder = false;
-
-    friend bool operator==(const FolderEntry&, const FolderEntry&) = default;
-};
-struct FolderListing {
-    std::vector<FolderEntry> entries;
-    std::optional<std::string> problem;
-};
-FolderListing readFolder(const std::filesystem::path& folder,
-                         const std::vector<std::string>& extensions);
-
-// What a name typed in a save dialog chooses, worked out without asking the file system: the
-// file in `folder` (or the absolute path, "~/" standing for `home`), with `defaultSuffix`
-// added to a name that has no point; a name ending in "/" is a folder to open instead.
-struct TypedSavePath {
-    std::filesystem::path path;
-    bool opensFolder = false;
-};
-TypedSavePath typedSavePath(const std::filesystem::path& folder, const QString& typed,
-                            const std::filesystem::path& home, const QString& defaultSuffix);
+class LocationEdit;
 
 // Chooses files to open, where to save a file, or which folder to use, without one file-system
-// call on the GUI thread: the shown folder is read on a thread of its own (a hung mount shows
-// "Reading…" and leaves the window serving), the name field completes from that reading only.
-// A name typed to save is taken as it stands: whether the folder takes the file, and whether the
-// name exists, the page that writes asks off the GUI thread after. A name typed to open is one
-// file, '"' and all; when the reading does not list it, whether it is a file or a folder to open
-// is asked on a thread of its own. GUI thread only; work still blocked when the dialog goes is
-// abandoned.
+// call on the GUI thread: the shown folder, the places beside it and the folders its location
+// completes from are read on threads of their own (a hung mount shows "Reading…", then says the
+// folder does not answer, and leaves the window serving); the name field completes from that
+// reading only. A typed name the reading lists is known at once; any other is looked up on a
+// thread of its own: a folder opens (in a save dialog too, "clip" naming a folder), a file is
+// taken, and a look-up that gets no answer says so. A name typed to open is one file, '"' and
+// all, unless the folder lists no such file and it reads as several quoted names. In folder
+// mode files show dimmed and cannot be chosen. GUI thread only; work still blocked when the
+// dialog goes is abandoned.
 class PathDialog : public QDialog {
     Q_OBJECT
 
   public:
     enum class Mode { saveFile, chooseFolder, openFile, openFiles };
+
+    // How long a reading or look-up may get no answer before the dialog says the folder does
+    // not answer.
+    static constexpr std::chrono::seconds notAnsweringAfter{5};
 
     explicit PathDialog(Mode mode, QWidget* parent = nullptr);
     ~PathDialog() override;
@@ -72,9 +59,9 @@ class PathDialog : public QDialog {
     // Added to a typed file name that has no point ("clip" is saved as "clip.mkv").
     void setDefaultSuffix(const QString& suffix) { defaultSuffix_ = suffix; }
     const QString& defaultSuffix() const { return defaultSuffix_; }
-    // Files listed, from the next folder shown on; folders are always listed. Empty lists every
-    // file.
-    void setFileExtensions(std::vector<std::string> extensions);
+    // The filter offered first, named `label`, listing files with these extensions; "All files"
+    // is offered after it. Folders are always listed.
+    void setFileFilter(const QString& label, std::vector<std::string> extensions);
     // Shows `folder` at once and its entries once read. Without one, the dialog opens at home.
     void setFolder(const std::filesystem::path& folder);
     const std::filesystem::path& folder() const { return folder_; }
@@ -94,41 +81,65 @@ class PathDialog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // When a thread last got an answer from the file system.
+    struct Progress {
+        std::atomic<std::int64_t> lastAnswer;
+        Progress();
+        void answered();
+        bool isSilent() const;
+    };
     void build();
+    QWidget* buildBar();
+    void buildShortcuts();
+    void goUp();
     void showListing(std::uint64_t generation, FolderListing listing);
+    void showPlaces(std::vector<FilePlace> places);
     void entryActivated(int row);
     void entryChosen(int row);
     void updateStatus();
+    void watch();
     bool opens() const { return mode_ == Mode::openFile || mode_ == Mode::openFiles; }
     void showSelection();
     std::vector<std::filesystem::path> selectedFiles() const;
-    void open(const std::filesystem::path& path);
-    void showLookUp(std::uint64_t generation, const std::filesystem::path& path, int kind);
+    void resolve(std::vector<std::filesystem::path> paths, std::filesystem::path saveAs = {});
+    void resolved(const std::vector<std::filesystem::path>& paths,
+                  const std::filesystem::path& saveAs, const std::vector<int>& kinds);
+    void openTypedFolder(const std::filesystem::path& folder);
     void take(std::vector<std::filesystem::path> files);
 
     Mode mode_;
     QString defaultSuffix_;
+    QString filterLabel_;
     std::vector<std::string> extensions_;
     std::filesystem::path folder_;
     std::vector<std::filesystem::path> chosen_;
     // What the selection put in the name field, while it stands there.
     QString selectionText_;
-    // The typed path being looked up, with its lookup's generation.
+    // The typed paths being looked up, with their look-up's generation.
     std::uint64_t lookUp_ = 0;
+    std::vector<std::filesystem::path> lookingFor_;
+    std::shared_ptr<Progress> lookUpProgress_;
     QString lookUpProblem_;
     bool lookingUp_ = false;
     std::uint64_t generation_ = 0;
     bool reading_ = false;
+    std::shared_ptr<Progress> readingProgress_;
     std::optional<std::string> problem_;
+    bool placesRead_ = false;
     FolderEntriesModel* entries_;
-    ElidedLabel* location_ = nullptr;
-    QListView* list_ = nullptr;
+    LocationEdit* location_ = nullptr;
+    QListWidget* places_ = nullptr;
+    QTreeView* list_ = nullptr;
     QLabel* status_ = nullptr;
     QLineEdit* name_ = nullptr;
+    QComboBox* filter_ = nullptr;
     QPushButton* acceptButton_ = nullptr;
     QTimer showReading_;
+    // Looks whether a reading or look-up still gets answers.
+    QTimer watch_;
     // Last, so that readings are abandoned before the rest goes.
     std::unique_ptr<BlockingFileWork> work_;
 };

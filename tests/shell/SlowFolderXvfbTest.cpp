@@ -6,7 +6,6 @@
 // shows the folder, adds the file or plays it once the folder has answered.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -22,12 +21,14 @@
 #include "remux/RemuxView.h"
 #include "shell/RootView.h"
 #include "shell/TavrolinApp.h"
+#include "support/LongestStall.h"
 #include "support/SlowFolder.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
 #include "support/XvfbChild.h"
 #include "transcription/TranscriptionView.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "widgets/AppStyle.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/FileRowList.h"
 #include "widgets/PathDialog.h"
@@ -41,26 +42,6 @@ namespace {
 
 const char* const childVariable = "TAVROLIN_SLOW_FOLDER_CHILD";
 const char* const folderVariable = "TAVROLIN_SLOW_FOLDER_FOLDER";
-
-// The longest wait between two turns of the event loop while measuring.
-struct LongestStall {
-    QTimer ticks;
-    QElapsedTimer sinceLast;
-    qint64 longest = -1;  // not measuring
-    LongestStall() {
-        QObject::connect(&ticks, &QTimer::timeout, [this] {
-            if (longest >= 0) {
-                longest = std::max(longest, sinceLast.restart());
-            }
-        });
-        ticks.start(5);
-    }
-    void start() {
-        longest = 0;
-        sinceLast.start();
-    }
-    qint64 stop() { return std::exchange(longest, -1); }
-};
 
 // Types `text` into the next path dialog's name field one key per turn, as a person types, a
 // line break pressing Return, then presses Return.
@@ -215,7 +196,8 @@ TEST(SlowFolderWindow, DialogsChild) {
                  list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
          }},
     };
-    // Add Files… on every page: the folder's path typed, then a name in it.
+    // Add Files… on every page: the folder's path typed (the second round opens in it, where
+    // the first was left), then a name in it.
     for (const auto& [section, button] : std::vector<std::pair<WorkspaceSection, const char*>>{
              {WorkspaceSection::remux, "addFilesButton"},
              {WorkspaceSection::join, "addFilesButton"},
@@ -225,13 +207,13 @@ TEST(SlowFolderWindow, DialogsChild) {
         rows.push_back({"open dialog",
                         section,
                         button,
-                        "slow\nc.mp4",
-                        "slow\nd.mp4",
+                        toQString(slow) + "\nc.mp4",
+                        toQString(slow) + "\nd.mp4",
                         [&, section](const QString& typed) { return holds(section, typed); },
                         [] {},
                         {}});
     }
-    LongestStall stall;
+    tavtest::LongestStall stall;
     // The longest stall of any quick round measures what the loaded machine alone costs.
     qint64 quickest = 0;
     std::vector<std::pair<std::string, qint64>> slowRounds;

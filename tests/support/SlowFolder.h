@@ -4,8 +4,8 @@
 // FUSE: including this header (in one source file of a test executable only) defines the C
 // library's path calls in the executable, where they take precedence over the library's own
 // for every caller in the process, Qt included. Once started, a call naming a path under the
-// folder waits the delay before it is answered; calls made on the main (GUI) thread are
-// counted, with the last one named, so that a test can say which call held the window.
+// folder waits the delay (or until stop) before it is answered; calls made on the main (GUI) thread
+// are counted, with the last one named, so that a test can say which call held the window.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
@@ -37,7 +38,15 @@ class SlowFolder {
         state().delay = delay;
         state().active = true;
     }
-    static void stop() { state().active = false; }
+    // Calls still waiting are answered at once: a hung folder (a delay longer than the test)
+    // lets its threads go.
+    static void stop() {
+        {
+            const std::lock_guard lock(state().mutex);
+            state().active = false;
+        }
+        state().stopped.notify_all();
+    }
     static int guiThreadCalls() { return state().guiThreadCalls; }
     // How many calls are waiting now.
     static int waiting() { return state().waiting; }
@@ -54,7 +63,7 @@ class SlowFolder {
         }
         std::chrono::milliseconds delay{};
         {
-            const std::lock_guard lock(s.mutex);
+            std::unique_lock lock(s.mutex);
             const std::string& folder = s.folder;
             if (std::strncmp(path, folder.c_str(), folder.size()) != 0 ||
                 (path[folder.size()] != '/' && path[folder.size()] != '\0')) {
@@ -65,10 +74,10 @@ class SlowFolder {
                 s.lastOnGuiThread = std::string(call) + " " + path;
             }
             delay = s.delay;
+            ++s.waiting;
+            s.stopped.wait_for(lock, delay, [&] { return !s.active; });
+            --s.waiting;
         }
-        ++s.waiting;
-        std::this_thread::sleep_for(delay);
-        --s.waiting;
     }
 
   private:
@@ -77,6 +86,7 @@ class SlowFolder {
         std::atomic<int> guiThreadCalls{0};
         std::atomic<int> waiting{0};
         std::mutex mutex;
+        std::condition_variable stopped;
         std::string folder;
         std::string lastOnGuiThread;
         std::chrono::milliseconds delay{};

@@ -331,6 +331,10 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
     const std::vector<Row> rows{
         {"two selected", {}, {"a.mkv", "b.mp4"}, {folder / "a.mkv", folder / "b.mp4"}},
         {"quoted name typed", {QString::fromStdString(quoted)}, {}, {folder / quoted}},
+        {"several quoted names typed",
+         {"\"b.mp4\" \"sub/c.mkv\""},
+         {},
+         {folder / "b.mp4", folder / "sub" / "c.mkv"}},
         {"quoted name selected with another",
          {},
          {QString::fromStdString(quoted), "b.mp4"},
@@ -348,7 +352,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
             EXPECT_EQ(dialog->mode(), PathDialog::Mode::openFiles);
             dialog->setFolder(folder.path());
             ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog->isReading(); }));
-            auto* list = dialog->findChild<QListView*>("folderList");
+            auto* list = dialog->findChild<QAbstractItemView*>("folderList");
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             for (int r = 0; r < list->model()->rowCount(); ++r) {
                 const QModelIndex index = list->model()->index(r, 0);
@@ -376,7 +380,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
                 dialog->reject();
             }
         });
-        EXPECT_EQ(chooseMediaFiles(true), row.expected);
+        EXPECT_EQ(chooseMediaFiles("test", true), row.expected);
     }
 }
 
@@ -392,7 +396,7 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::saveFile);
         EXPECT_EQ(dialog->folder(), folder.path());
         // Read off the GUI thread: folders first, then the files of the container's kind.
-        auto* list = dialog->findChild<QListView*>("folderList");
+        auto* list = dialog->findChild<QAbstractItemView*>("folderList");
         ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog->isReading(); }));
         QStringList shown;
         for (int row = 0; row < list->model()->rowCount(); ++row) {
@@ -401,44 +405,66 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(shown, (QStringList{"shows", "joined.mkv"}));
         dialog->accept();
     });
-    auto chosen = chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path());
+    auto chosen = chooseOutputFile("test", "joined.mkv", OutputContainer::mkv, folder.path());
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, folder / "joined.mkv");
 
     // A name typed without extension gets the one of the chosen kind. The name comes back as
-    // typed, without the dialog asking the file system (a folder that is not there included):
-    // the page that writes checks the folder off the GUI thread. A name ending in "/" opens
-    // that folder first.
+    // typed (a folder that is not there included): the page that writes checks the folder off
+    // the GUI thread. A name that names a folder, "/" at its end or not, opens that folder
+    // first; in a folder dialog a file's name is refused.
     struct Row {
         std::function<std::optional<fs::path>()> open;
         std::vector<QString> typed;
         std::optional<fs::path> expected;
     };
-    const auto folderChosen = [&] { return chooseOutputFolder(folder.path()); };
+    const auto folderChosen = [&] { return chooseOutputFolder("test", folder.path()); };
     const std::vector<Row> rows{
-        {[&] { return chooseOutputFile("joined.mkv", OutputContainer::mkv, folder.path()); },
+        {[&] {
+             return chooseOutputFile("test", "joined.mkv", OutputContainer::mkv, folder.path());
+         },
          {"clip"},
          folder / "clip.mkv"},
-        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
          {"clip.mp4"},
          folder / "clip.mp4"},
-        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
          {"missing/../later/clip"},
          folder / "later" / "clip.mp4"},
-        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
          {"shows/", "ep"},
          folder / "shows" / "ep.mp4"},
-        {[&] { return chooseOutputFile("joined.mp4", OutputContainer::mp4, folder.path()); },
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
          {""},
          std::nullopt},
         {[&] {
-             return chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path());
+             return chooseSubtitleExportFile("test", "talk.vtt", SubtitleFileFormat::webVTT,
+                                             folder.path());
          },
          {"talk"},
          folder / "talk.vtt"},
         {folderChosen, {""}, folder.path()},
         {folderChosen, {"shows"}, folder / "shows"},
         {folderChosen, {"shows/", ""}, folder / "shows"},
+        {folderChosen, {"joined.mkv", ""}, folder.path()},
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
+         {"shows", "ep"},
+         folder / "shows" / "ep.mp4"},
+        {[&] {
+             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+         },
+         {toQString(folder / "shows"), "ep"},
+         folder / "shows" / "ep.mp4"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.front().toStdString());
@@ -448,6 +474,9 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
             for (const QString& typed : row.typed) {
                 name->setText(typed);
                 QTest::keyClick(name, Qt::Key_Return);
+                // A name the reading does not list is looked up off the GUI thread.
+                ASSERT_TRUE(tavtest::waitUntil(
+                    [&] { return !dialog->isVisible() || !dialog->isLookingUp(); }));
             }
             if (dialog->isVisible()) {
                 dialog->reject();  // an empty name takes nothing
@@ -461,14 +490,15 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(dialog->acceptLabel(), "Export");
         dialog->reject();
     });
-    EXPECT_FALSE(chooseSubtitleExportFile("talk.vtt", SubtitleFileFormat::webVTT, folder.path()));
+    EXPECT_FALSE(
+        chooseSubtitleExportFile("test", "talk.vtt", SubtitleFileFormat::webVTT, folder.path()));
 
     whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose output folder");
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::chooseFolder);
         dialog->reject();
     });
-    EXPECT_FALSE(chooseOutputFolder(folder.path()));
+    EXPECT_FALSE(chooseOutputFolder("test", folder.path()));
 
     whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose the ffmpeg executable");
