@@ -1,10 +1,12 @@
 // Splits generated files through the Split rules and FFmpegProcessor, one job per part,
 // alternating with the commands a user would type for the same parts,
 // `ffmpeg -ss A -to B -i SRC -map 0 -c copy OUT`, and prints the median ratios of wall time and
-// of CPU time (user + system, the children's and the bench's own, which reads the parts' index),
-// and how many ffprobe and ffmpeg runs the processor started:
+// of CPU time (user + system, the children's and the bench's own, which reads packets
+// in-process), for a first split (a processor that has not seen the source, writing job records
+// as the app does) and a repeated one, and how many ffprobe and ffmpeg runs a first split
+// started:
 // - a 10-minute 1080p H.264 film (B-frames, closed GOPs, AAC) into three parts, as Matroska and
-//   as MP4 (the processor reads the source's layout and each written part's index), then the
+//   as MP4 (the processor reads the source's layout and checks each written part), then the
 //   Matroska split against one bare copy of the whole file;
 // - a two-hour 640x360 film (about 200 MB) into three parts, as Matroska and as MP4, where the
 //   fixed costs of each part weigh most against its short copy.
@@ -90,10 +92,9 @@ bool generateTenMinutes(const fs::path& ffmpeg, const fs::path& folder, const fs
 }
 
 // The source's keyframes as the workspace reads them when the file is added, timed.
-std::optional<SplitKeyframes> readKeyframes(const std::shared_ptr<FoundationProcessRunner>& runner,
-                                            const fs::path& source) {
+std::optional<SplitKeyframes> readKeyframes(const fs::path& source) {
     const auto start = benchsupport::Clock::now();
-    auto keyframes = makeSplitKeyframeReader(runner, benchsupport::toolLocations())(source, {});
+    auto keyframes = makeSplitKeyframeReader()(source, {});
     std::printf("keyframes read in %.3f s (%zu keyframes)\n",
                 benchsupport::seconds(benchsupport::Clock::now() - start), keyframes.times.size());
     return keyframes;
@@ -180,20 +181,27 @@ std::vector<std::string> userCommand(const SplitRequest& request, const fs::path
     return arguments;
 }
 
-// The processor's jobs against the user's own commands for the same parts. False when a bare
-// run fails.
-bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
-                  const FFmpegToolchain& tools, const std::vector<ProcessingRequest>& requests,
+// The processor's jobs against the user's own commands for the same parts: a first split, by a
+// processor that has not seen the source and writes its job records as the app does, then a
+// repeated one, by a processor that already read the source's layout. False when a bare run
+// fails.
+bool compareParts(const FFmpegToolchain& tools, const std::vector<ProcessingRequest>& requests,
                   const fs::path& parts, double goal,
                   const std::vector<std::string>& wholeCopy = {}) {
     const auto counting = std::make_shared<CountingRunner>();
-    FFmpegProcessor processor(counting, benchsupport::toolLocations());
-    const auto viaProcessor = [&] {
+    const fs::path records = parts / "records";
+    fs::create_directories(records);
+    const auto split = [&requests](FFmpegProcessor& processor) {
         for (const auto& request : requests) {
             processor.process(request, [](double) {}, {});
         }
     };
-    (void)runner;
+    const auto firstSplit = [&] {
+        FFmpegProcessor fresh(counting, benchsupport::toolLocations(), records);
+        split(fresh);
+    };
+    FFmpegProcessor kept(counting, benchsupport::toolLocations(), records);
+    const auto repeatedSplit = [&] { split(kept); };
     std::vector<std::vector<std::string>> bareSplits;
     std::vector<fs::path> bareParts;
     for (std::size_t part = 0; part < requests.size(); ++part) {
@@ -222,44 +230,52 @@ bool compareParts(const std::shared_ptr<FoundationProcessRunner>& runner,
             fs::remove(part);
         }
     };
-    // One unmeasured run of each warms the page cache; the first counts the processor's runs.
-    viaProcessor();
-    std::printf("the processor's runs for %zu parts: %d ffprobe, %d ffmpeg\n", requests.size(),
+    // One unmeasured run of each warms the page cache; the first counts a first split's runs.
+    firstSplit();
+    std::printf("a first split's runs for %zu parts: %d ffprobe, %d ffmpeg\n", requests.size(),
                 counting->probes.load(), counting->others.load());
     bareSplit();
     between();
-    std::printf("%zu jobs against the user's %zu bare ffmpeg commands:\n", requests.size(),
-                requests.size());
-    std::vector<double> processorCpu;
-    std::vector<double> bareCpu;
-    const auto counted = [](std::vector<double>& times, const auto& run) {
-        const double before = cpuSeconds();
-        const auto result = run();
-        times.push_back(cpuSeconds() - before);
-        return result;
+    repeatedSplit();
+    between();
+    const auto compare = [&](const char* which, const std::function<void()>& viaProcessor) {
+        std::printf("%s: %zu jobs against the user's %zu bare ffmpeg commands:\n", which,
+                    requests.size(), requests.size());
+        std::vector<double> processorCpu;
+        std::vector<double> bareCpu;
+        const auto counted = [](std::vector<double>& times, const auto& run) {
+            const double before = cpuSeconds();
+            const auto result = run();
+            times.push_back(cpuSeconds() - before);
+            return result;
+        };
+        if (!benchsupport::compareWithDirect(
+                kRounds,
+                [&] {
+                    counted(processorCpu, [&] {
+                        viaProcessor();
+                        return true;
+                    });
+                },
+                [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
+            return false;
+        }
+        std::printf(
+            "%s: median CPU time with the children: processor %.3f s, bare %.3f s, ratio %.3f "
+            "(goal <= %.2f)\n",
+            which, medianOf(processorCpu), medianOf(bareCpu),
+            medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
+        return true;
     };
-    if (!benchsupport::compareWithDirect(
-            kRounds,
-            [&] {
-                counted(processorCpu, [&] {
-                    viaProcessor();
-                    return true;
-                });
-            },
-            [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
+    if (!compare("first split", firstSplit) || !compare("repeated split", repeatedSplit)) {
         return false;
     }
-    std::printf(
-        "median CPU time with the children: processor %.3f s, bare %.3f s, ratio %.3f "
-        "(goal <= %.2f)\n",
-        medianOf(processorCpu), medianOf(bareCpu),
-        medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
     if (wholeCopy.empty()) {
         return true;
     }
     std::printf("the same split against one bare copy of the whole file:\n");
     return benchsupport::compareWithDirect(
-        kRounds, viaProcessor, [&] { return spawn(tools.ffmpeg, wholeCopy) == 0; }, between, 1.05);
+        kRounds, firstSplit, [&] { return spawn(tools.ffmpeg, wholeCopy) == 0; }, between, 1.05);
 }
 
 // Cuts on the keyframes nearest a third and two thirds in.
@@ -271,8 +287,7 @@ std::vector<double> thirds(const SplitKeyframes& keyframes) {
     return cuts;
 }
 
-bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
-                const FFmpegToolchain& tools, const fs::path& folder) {
+bool tenMinutes(const FFmpegToolchain& tools, const fs::path& folder) {
     const fs::path film = folder / "source.mkv";
     if (!generateTenMinutes(tools.ffmpeg, folder, film)) {
         std::fprintf(stderr, "could not generate the source\n");
@@ -287,7 +302,7 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
         return false;
     }
     for (const fs::path& source : {mp4, film}) {
-        const auto keyframes = readKeyframes(runner, source);
+        const auto keyframes = readKeyframes(source);
         const fs::path parts = folder / "parts";
         const auto requests = partsAt(source, *keyframes, thirds(*keyframes), parts);
         if (requests.size() != 3) {
@@ -296,7 +311,7 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
         std::printf("ten minutes (%s) in three parts:\n", source.extension().string().c_str());
         const fs::path copy = folder / ("copy" + source.extension().string());
         const bool compared =
-            compareParts(runner, tools, requests, parts, 1.15,
+            compareParts(tools, requests, parts, 1.15,
                          source == film ? benchsupport::copyArguments(source, copy)
                                         : std::vector<std::string>{});
         fs::remove_all(parts);
@@ -308,14 +323,13 @@ bool tenMinutes(const std::shared_ptr<FoundationProcessRunner>& runner,
     return true;
 }
 
-bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmpegToolchain& tools,
-              const fs::path& folder) {
+bool twoHours(const FFmpegToolchain& tools, const fs::path& folder) {
     const auto films = benchsupport::twoHourFilms(tools.ffmpeg, folder);
     if (films.empty()) {
         return false;
     }
     for (const fs::path& source : films) {
-        const auto keyframes = readKeyframes(runner, source);
+        const auto keyframes = readKeyframes(source);
         const auto cuts = thirds(*keyframes);
         const fs::path parts = folder / "parts";
         const auto requests = partsAt(source, *keyframes, cuts, parts);
@@ -325,7 +339,7 @@ bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmp
         std::printf("two hours (%s) in three parts at %s and %s s:\n",
                     source.extension().string().c_str(), formatCommandLineSeconds(cuts[0]).c_str(),
                     formatCommandLineSeconds(cuts[1]).c_str());
-        if (!compareParts(runner, tools, requests, parts, 1.15)) {
+        if (!compareParts(tools, requests, parts, 1.15)) {
             return false;
         }
         fs::remove_all(parts);
@@ -339,8 +353,7 @@ bool twoHours(const std::shared_ptr<FoundationProcessRunner>& runner, const FFmp
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
     const FFmpegToolchain tools = FFmpegToolchain::resolve(benchsupport::toolLocations());
-    const auto runner = std::make_shared<FoundationProcessRunner>();
     Folder folder;
-    const bool tenDone = only == "two-hours" || tenMinutes(runner, tools, folder.path);
-    return tenDone && (only == "ten-minutes" || twoHours(runner, tools, folder.path)) ? 0 : 1;
+    const bool tenDone = only == "two-hours" || tenMinutes(tools, folder.path);
+    return tenDone && (only == "ten-minutes" || twoHours(tools, folder.path)) ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 #include "model/TextMetrics.h"
 #include "preview/PreviewTimeFormat.h"
 #include "probe/MediaProbeError.h"
+#include "probe/PacketReadError.h"
+#include "probe/PacketReports.h"
 #include "probe/ProbeText.h"
 #include "process/ProcessCancellation.h"
 
@@ -141,25 +143,6 @@ int SplitKeyframes::lostBefore(double keyframe) const {
     const bool packed =
         std::binary_search(packedKeyframes.begin(), packedKeyframes.end(), keyframe);
     return leadingPackets(keyframe) + (packed ? 1 : 0);
-}
-
-std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
-                                                     std::string_view codec) {
-    std::vector<std::string> arguments = {"-v", "error"};
-    const auto generated = presentationTimeArguments(codec);
-    arguments.insert(arguments.end(), generated.begin(), generated.end());
-    arguments.insert(
-        arguments.end(),
-        {"-select_streams", "v:0", "-show_entries",
-         "packet=pts_time,dts_time,duration_time,size,flags:stream=codec_name,has_b_frames:"
-         "format=duration",
-         "-of", "csv=p=0", file.string()});
-    return arguments;
-}
-
-std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::path& file) {
-    return {"-v",  "error",   "-select_streams", "a:0", "-show_entries", "packet=pts_time",
-            "-of", "csv=p=0", file.string()};
 }
 
 std::vector<double> parseSplitAudioFrames(std::string_view report) {
@@ -319,29 +302,36 @@ SplitVideoTiming splitVideoTiming(std::string_view report) {
     return {read.codec, read.lacksPresentationTimes, read.reordered};
 }
 
-SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runner,
-                                            ToolLocations locations) {
-    return [runner = std::move(runner), locations = std::move(locations)](
-               const std::filesystem::path& file, std::stop_token stop) {
-        const auto toolchain = FFmpegToolchain::resolve(locations);
-        const auto probe = [&](std::string_view codec) {
-            const ProcessResult result = withProbeSlot(
-                *runner, toolchain.ffprobe, splitKeyframeProbeArguments(file, codec), stop);
-            if (stop.stop_requested()) {
-                throw CancellationError();
+namespace {
+
+// A read the page cannot use, in the page's own sentence.
+[[noreturn]] void throwUnreadable(const std::filesystem::path& file, const PacketReadError& error) {
+    if (!std::filesystem::exists(file)) {
+        throw MediaProbeError::fileMissing(file);
+    }
+    if (error.errorCase() == PacketReadError::Case::cannotOpen) {
+        throw MediaProbeError::notMedia(file.filename().string(), std::string(kNotMediaReason));
+    }
+    throw MediaProbeError::processFailed(error.what());
+}
+
+}  // namespace
+
+SplitKeyframeReader makeSplitKeyframeReader() {
+    return [](const std::filesystem::path& file, std::stop_token stop) {
+        const auto readLines = [&](auto read) {
+            try {
+                return read();
+            } catch (const PacketReadError& error) {
+                throwUnreadable(file, error);
             }
-            if (reportsMissingFile(result, file)) {
-                throw MediaProbeError::fileMissing(file);
-            }
-            if (reportsNotMedia(result)) {
-                throw MediaProbeError::notMedia(file.filename().string(),
-                                                std::string(kNotMediaReason));
-            }
-            return result;
         };
-        ProcessResult result = probe({});
-        const auto timing = splitVideoTiming(result.standardOutput);
-        if (result.terminationStatus == 0 && timing.lacksPresentationTimes) {
+        const auto videoLines = [&](bool generateTimes) {
+            return readLines([&] { return firstVideoPacketLines(file, generateTimes, stop); });
+        };
+        std::string report = videoLines(false);
+        const auto timing = splitVideoTiming(report);
+        if (timing.lacksPresentationTimes) {
             // Frames shown in the order they are decoded are shown at their decoding times;
             // reordered ones only at a known time, which only some codecs have generated.
             if (timing.reordered && !generatesPresentationTimes(timing.codec)) {
@@ -351,31 +341,24 @@ SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runn
                     "presentation times to cut at.");
             }
             if (generatesPresentationTimes(timing.codec)) {
-                result = probe(timing.codec);
+                report = videoLines(true);
             }
         }
-        auto keyframes = result.terminationStatus == 0 ? parseSplitKeyframes(result.standardOutput)
-                                                       : std::nullopt;
+        auto keyframes = parseSplitKeyframes(report);
         if (!keyframes) {
-            throw MediaProbeError::processFailed(
-                "Tavrolin could not read where \u201C" + file.filename().string() +
-                "\u201D can be cut: " +
-                toolFailureText(result, "ffprobe", "ffprobe found no video or audio to cut."));
+            throw MediaProbeError::processFailed("Tavrolin could not read where \u201C" +
+                                                 file.filename().string() +
+                                                 "\u201D can be cut: it holds no video or audio "
+                                                 "to cut.");
         }
         auto read = *keyframes;
-        countSplitPackets(result.standardOutput, read);
-        std::string decodingOrder = std::move(result.standardOutput);
+        countSplitPackets(report, read);
+        std::string decodingOrder = std::move(report);
         if (read.times.empty()) {
             // Audio alone is cut at its frames: where they lie is worth a second read.
-            const ProcessResult frames = withProbeSlot(*runner, toolchain.ffprobe,
-                                                       splitAudioFrameProbeArguments(file), stop);
-            if (stop.stop_requested()) {
-                throw CancellationError();
-            }
-            if (frames.terminationStatus == 0) {
-                read.audioFrames = parseSplitAudioFrames(frames.standardOutput);
-                decodingOrder = frames.standardOutput;
-            }
+            std::string frames = readLines([&] { return firstAudioPacketTimes(file, stop); });
+            read.audioFrames = parseSplitAudioFrames(frames);
+            decodingOrder = std::move(frames);
         }
         if (auto jump =
                 splitClockJumpMessage(file, splitDecodingTimes(decodingOrder), read.origin)) {

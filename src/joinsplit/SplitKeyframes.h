@@ -65,16 +65,13 @@ struct SplitKeyframes {
     friend bool operator==(const SplitKeyframes&, const SplitKeyframes&) = default;
 };
 
-// ffprobe's arguments for the keyframes of `file`: every packet of the first video stream that
-// is not cover art, with its presentation and decoding times, length, size and flags, then that
-// stream's codec and reordering, and the container's duration; with `codec` set, read with the
-// presentation times generated for that codec's packets that lack one (see PresentationTimes.h).
-std::vector<std::string> splitKeyframeProbeArguments(const std::filesystem::path& file,
-                                                     std::string_view codec = {});
+// The report the keyframes are read from (firstVideoPacketLines, PacketReports.h): every packet
+// of the first video stream with its presentation and decoding times, length, size and flags,
+// then that stream's codec and reordering, and the container's duration; read with the
+// presentation times generated for a codec whose packets lack them (see PresentationTimes.h).
 
-// For a file without video: ffprobe's arguments for the times of its first audio stream's
-// packets, and those times read from that report (CSV), ascending.
-std::vector<std::string> splitAudioFrameProbeArguments(const std::filesystem::path& file);
+// For a file without video, the times of its first audio stream's packets
+// (firstAudioPacketTimes) read from that report, ascending.
 std::vector<double> parseSplitAudioFrames(std::string_view report);
 
 // Where the clock of a stream jumps, read from its decoding times in the order read: a time more
@@ -88,8 +85,8 @@ struct SplitClockJump {
 };
 std::optional<SplitClockJump> splitClockJump(const std::vector<double>& decodingTimes);
 
-// The decoding times of that report's packets (of the video, or the audio packets' times of
-// splitAudioFrameProbeArguments' report), in the order read.
+// The decoding times of that report's packets (of the video, or the audio packets' times of the
+// audio report), in the order read.
 std::vector<double> splitDecodingTimes(std::string_view report);
 
 // Why a split of `file` is refused when its clock jumps: none when it runs on, or when a remux
@@ -118,14 +115,12 @@ struct SplitVideoTiming {
 };
 SplitVideoTiming splitVideoTiming(std::string_view report);
 
-// Reads the keyframes of a file with one blocking ffprobe run; thread-safe. Throws
-// MediaProbeError with a sentence for the user, MediaProcessingError::toolNotFound, or
-// CancellationError when `stop` was requested.
+// Reads the keyframes of a file in-process, blocking; thread-safe. Throws MediaProbeError with
+// a sentence for the user, ModuleUnavailableError, or CancellationError when `stop` was
+// requested.
 using SplitKeyframeReader =
     std::function<SplitKeyframes(const std::filesystem::path& file, std::stop_token stop)>;
 
-// The reader that runs ffprobe through `runner`, found anew in `locations` for every file.
-SplitKeyframeReader makeSplitKeyframeReader(std::shared_ptr<ProcessRunning> runner,
-                                            ToolLocations locations);
+SplitKeyframeReader makeSplitKeyframeReader();
 
 }  // namespace tavrolin

@@ -191,7 +191,8 @@ LibavPacketReader::LibavPacketReader(const std::filesystem::path& file, PacketRe
                                    type != nullptr ? type : "unknown",
                                    avcodec_get_name(stream.codecpar->codec_id),
                                    (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0,
-                                   {stream.time_base.num, stream.time_base.den}});
+                                   {stream.time_base.num, stream.time_base.den},
+                                   stream.codecpar->video_delay});
     }
     format_.startMicroseconds = known(context.start_time);
     format_.durationMicroseconds = known(context.duration);
@@ -235,6 +236,7 @@ PacketReadEnd LibavPacketReader::read(const PacketVisitor& visit, std::stop_toke
         read.position = packet->pos >= 0 ? std::optional<std::int64_t>(packet->pos) : std::nullopt;
         read.keyframe = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         read.discard = (packet->flags & AV_PKT_FLAG_DISCARD) != 0;
+        read.sideData = packet->side_data_elems > 0;
         av_packet_unref(packet);
         if (!visit(read)) {
             end.stoppedEarly = true;

@@ -27,6 +27,7 @@ struct PacketStream {
     std::string codecName;  // "h264", "aac"; "none" when libav knows none
     bool attachedPicture = false;
     TimeBase timeBase;
+    int videoDelay = 0;  // frames a decoder holds back to reorder (ffprobe's has_b_frames)
 };
 
 // One demuxed packet; times in its stream's ticks.
@@ -39,6 +40,7 @@ struct ReadPacket {
     std::optional<std::int64_t> position;  // the byte it starts at, when known
     bool keyframe = false;
     bool discard = false;
+    bool sideData = false;  // carries side data (skip samples, a new extradata)
 };
 
 struct PacketFormat {

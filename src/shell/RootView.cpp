@@ -170,7 +170,7 @@ std::unique_ptr<WorkspacePage> makeSplitPage(JobQueueViewModel& queue,
             queue,
             std::make_shared<FFmpegPreviewService>(std::make_shared<FoundationProcessRunner>(),
                                                    locations),
-            makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), locations),
+            makeSplitKeyframeReader(),
             makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), locations)),
         "split", window);
     page->viewModel().setFolderChooser([window](const std::optional<std::filesystem::path>& start) {

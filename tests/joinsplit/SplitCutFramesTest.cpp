@@ -171,7 +171,7 @@ class SplitCutFrames : public ::testing::Test {
 
     const std::shared_ptr<FoundationProcessRunner> runner =
         std::make_shared<FoundationProcessRunner>();
-    const SplitKeyframeReader read = makeSplitKeyframeReader(runner, ToolLocations{});
+    const SplitKeyframeReader read = makeSplitKeyframeReader();
     FFmpegProcessor processor{runner, ToolLocations{}};
 };
 

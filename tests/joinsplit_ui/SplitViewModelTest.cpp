@@ -215,9 +215,7 @@ TEST_F(SplitViewModelTest, RealSplitJobsCutOnTheKeyframesTheyShow) {
     const auto cutSource = tavtest::copyMedia(media, folder, "cut.mp4");
     queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
         std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
-    model = std::make_unique<SplitViewModel>(
-        *queue, nullptr,
-        makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    model = std::make_unique<SplitViewModel>(*queue, nullptr, makeSplitKeyframeReader());
     model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
 
     const auto noise =
@@ -301,8 +299,7 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
     queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
         std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model = std::make_unique<SplitViewModel>(
-        *queue, nullptr,
-        makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}),
+        *queue, nullptr, makeSplitKeyframeReader(),
         makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
     ASSERT_TRUE(model->addFiles({subs, font, clock}));

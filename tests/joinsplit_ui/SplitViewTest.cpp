@@ -158,7 +158,7 @@ TEST_F(SplitViewTest, RowsAndEditorFollowTheModel) {
 }
 
 TEST_F(SplitViewTest, PreviewButtonsAndShortcutsTakeTimesFromTheFrame) {
-    makeView(makeSplitKeyframeReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
+    makeView(makeSplitKeyframeReader());
     chosen = {tavtest::indexedClips()[0].file};  // 25 fps, 150 frames
     button(view.get(), "Add File")->click();
     SplitVideoPreview* preview = view->editor()->preview();

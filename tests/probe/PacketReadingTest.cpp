@@ -10,6 +10,7 @@
 
 #include "model/CancellationError.h"
 #include "probe/PacketReadError.h"
+#include "probe/PacketReports.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 
@@ -316,4 +317,39 @@ TEST(PacketReading, FailsOnWhatItCannotReadAndStopsWhenAsked) {
                      },
                      stop.get_token()),
                  CancellationError);
+}
+
+// The reports the keyframe read takes are ffprobe's own, letter for letter.
+TEST(PacketReading, WritesTheReportsFFprobeWrites) {
+    const fs::path mp4 =
+        made("pr-bframes.mp4", kPictures + kTone + kBFrames + "-c:a aac -shortest");
+    const fs::path avi =
+        made("pr-packed.avi", kPictures + kTone + "-c:v mpeg4 -bf 2 -c:a libmp3lame");
+    const fs::path m4a = made("pr-tone.m4a", kTone + "-c:a aac");
+    const auto ffprobe = [](std::vector<std::string> arguments, const fs::path& file) {
+        arguments.insert(arguments.begin(), {"ffprobe", "-v", "error"});
+        arguments.push_back(file.string());
+        std::string text;
+        EXPECT_EQ(tavtest::runTool(arguments, &text), 0);
+        return text;
+    };
+    const std::vector<std::string> video{
+        "-select_streams",
+        "v:0",
+        "-show_entries",
+        "packet=pts_time,dts_time,duration_time,size,flags:stream=codec_name,has_b_frames:"
+        "format=duration",
+        "-of",
+        "csv=p=0"};
+    auto generated = video;
+    generated.insert(generated.begin(), {"-fflags", "+genpts"});
+    for (const fs::path& file : {mp4, avi, m4a}) {
+        SCOPED_TRACE(file.filename().string());
+        EXPECT_EQ(firstVideoPacketLines(file, false, {}), ffprobe(video, file));
+        EXPECT_EQ(firstVideoPacketLines(file, true, {}), ffprobe(generated, file));
+        EXPECT_EQ(firstAudioPacketTimes(file, {}),
+                  ffprobe({"-select_streams", "a:0", "-show_entries", "packet=pts_time", "-of",
+                           "csv=p=0"},
+                          file));
+    }
 }
