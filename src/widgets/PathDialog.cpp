@@ -490,10 +490,10 @@ void PathDialog::openTypedFolder(const fs::path& folder) {
     name_->clear();
 }
 
-// Typed paths the reading lists are known at once (in a save dialog, so is one it does not
-// list); the others are looked up on a thread of their own while the dialog goes on serving.
-// The same paths asked again while their look-up is out wait for it: a hung mount holds one
-// thread, however often Return is pressed.
+// Typed paths the reading lists are known at once (in a save or folder dialog, so is one it
+// does not list); the others are looked up on a thread of their own while the dialog goes on
+// serving. The same paths asked again while their look-up is out wait for it: a hung mount holds
+// one thread, however often Return is pressed.
 void PathDialog::resolve(std::vector<fs::path> paths, fs::path saveAs) {
     std::vector<int> kinds;
     for (const fs::path& path : paths) {
@@ -502,7 +502,7 @@ void PathDialog::resolve(std::vector<fs::path> paths, fs::path saveAs) {
         }
         if (const FolderEntry* entry = entries_->find(path.filename().string())) {
             kinds.push_back(static_cast<int>(entry->isFolder ? PathKind::folder : PathKind::file));
-        } else if (mode_ == Mode::saveFile) {
+        } else if (!opens()) {
             kinds.push_back(static_cast<int>(PathKind::missing));
         } else {
             break;
@@ -546,6 +546,19 @@ void PathDialog::resolved(const std::vector<fs::path>& paths, const fs::path& sa
     lookingUp_ = false;
     lookingFor_.clear();
     lookUpProblem_.clear();
+    if (mode_ == Mode::chooseFolder) {
+        const auto kind = static_cast<PathKind>(kinds.front());
+        if (kind == PathKind::file || kind == PathKind::other) {
+            lookUpProblem_ =
+                quoted(paths.front()) + QStringLiteral(
+                                            " is a file. Choose a folder, or leave the name "
+                                            "empty to choose the folder shown.");
+            updateStatus();
+        } else {
+            take({paths.front()});  // a missing one the page says about
+        }
+        return;
+    }
     if (paths.size() == 1 && static_cast<PathKind>(kinds.front()) == PathKind::folder) {
         openTypedFolder(paths.front());
         return;
@@ -607,19 +620,6 @@ void PathDialog::accept() {
         typedSavePath(folder_, typed, home, mode_ == Mode::saveFile ? defaultSuffix_ : QString());
     if (path.opensFolder) {
         openTypedFolder(path.path);
-    } else if (mode_ == Mode::chooseFolder) {
-        const FolderEntry* entry = path.path.parent_path() == folder_
-                                       ? entries_->find(path.path.filename().string())
-                                       : nullptr;
-        if (entry && !entry->isFolder) {
-            lookUpProblem_ =
-                quoted(path.path) + QStringLiteral(
-                                        " is a file. Choose a folder, or leave the name "
-                                        "empty to choose the folder shown.");
-            updateStatus();
-        } else {
-            take({path.path});
-        }
     } else {
         resolve({path.asTyped}, path.path);
     }

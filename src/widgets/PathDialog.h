@@ -38,8 +38,8 @@ class LocationEdit;
 // thread of its own: a folder opens (in a save dialog too, "clip" naming a folder), a file is
 // taken, and a look-up that gets no answer says so. A name typed to open is one file, '"' and
 // all, unless the folder lists no such file and it reads as several quoted names. In folder
-// mode files show dimmed and cannot be chosen. GUI thread only; work still blocked when the
-// dialog goes is abandoned.
+// mode files show dimmed and cannot be chosen, typed or clicked. GUI thread only; work still
+// blocked when the dialog goes is abandoned.
 class PathDialog : public QDialog {
     Q_OBJECT
 

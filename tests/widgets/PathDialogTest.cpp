@@ -21,6 +21,7 @@
 #include "shell/QtPreferencesStore.h"
 #include "support/LongestStall.h"
 #include "support/QtTestApplication.h"
+#include "support/SaveDialogAnswer.h"
 #include "support/SlowFolder.h"
 #include "support/TempDir.h"
 #include "widgets/AppStyle.h"
@@ -44,18 +45,21 @@ void write(const fs::path& file, std::size_t bytes) {
     std::ofstream(file) << std::string(bytes, 'x');
 }
 
+template <typename Child>
+Child* child(PathDialog& dialog, const char* name) {
+    return dialog.findChild<Child*>(QString::fromLatin1(name));
+}
 QTreeView* listOf(PathDialog& dialog) {
-    return dialog.findChild<QTreeView*>(QStringLiteral("folderList"));
+    return child<QTreeView>(dialog, "folderList");
 }
-
 QLabel* statusOf(PathDialog& dialog) {
-    return dialog.findChild<QLabel*>(QStringLiteral("folderStatus"));
+    return child<QLabel>(dialog, "folderStatus");
 }
-
 QLineEdit* nameOf(PathDialog& dialog) {
-    return dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    return child<QLineEdit>(dialog, "fileNameEdit");
 }
 
+// The names listed, in order; or the entry named `name`, in `column`.
 QStringList shownNames(PathDialog& dialog) {
     QStringList names;
     const QAbstractItemModel* model = listOf(dialog)->model();
@@ -64,15 +68,9 @@ QStringList shownNames(PathDialog& dialog) {
     }
     return names;
 }
-
 QModelIndex rowNamed(PathDialog& dialog, const QString& name, int column = 0) {
-    const QAbstractItemModel* model = listOf(dialog)->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->index(row, 0).data().toString() == name) {
-            return model->index(row, column);
-        }
-    }
-    return {};
+    const auto row = shownNames(dialog).indexOf(name);
+    return row < 0 ? QModelIndex() : listOf(dialog)->model()->index(static_cast<int>(row), column);
 }
 
 // As the desktop sends a double-click: a click, then a press that it reports as a double one.
@@ -94,21 +92,6 @@ void open(PathDialog& dialog, const fs::path& folder) {
     dialog.show();
     dialog.setFolder(folder);
     ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog.isReading(); }));
-}
-
-// Runs `answer` on the next path dialog once it is shown.
-void whenDialogOpens(std::function<void(PathDialog*)> answer) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        auto* dialog = qobject_cast<PathDialog*>(QApplication::activeModalWidget());
-        if (dialog && dialog->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            answer(dialog);
-        }
-    });
-    timer->start();
 }
 
 }  // namespace
@@ -147,7 +130,7 @@ TEST_F(PathDialogTest, BrowsesByKeysFiltersSortsAndTypesALocation) {
     QTest::keyClick(nameOf(dialog), Qt::Key_H, Qt::ControlModifier);
     EXPECT_FALSE(shownNames(dialog).contains(".secret.mp4"));
 
-    auto* filter = dialog.findChild<QComboBox*>(QStringLiteral("fileFilter"));
+    auto* filter = child<QComboBox>(dialog, "fileFilter");
     EXPECT_EQ(filter->currentText(), "Media files");
     QTest::keyClick(filter, Qt::Key_Down);
     EXPECT_EQ(filter->currentText(), "All files");
@@ -181,7 +164,7 @@ TEST_F(PathDialogTest, BrowsesByKeysFiltersSortsAndTypesALocation) {
     EXPECT_EQ(dialog.folder(), folder.path());
 
     // The location completes the folder typed from a reading of its own.
-    auto* location = dialog.findChild<QLineEdit*>(QStringLiteral("folderLocation"));
+    auto* location = child<QLineEdit>(dialog, "folderLocation");
     location->setFocus();
     location->selectAll();
     QTest::keyClicks(location, toQString(shows) + "/se");
@@ -219,7 +202,7 @@ TEST_F(PathDialogTest, FolderDialogNeverTakesAFile) {
     doubleClick(list, rowNamed(dialog, "out"));
     EXPECT_EQ(dialog.folder(), folder / "out");
     ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog.isReading(); }));
-    QTest::mouseClick(dialog.findChild<QPushButton*>("acceptButton"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "acceptButton"), Qt::LeftButton);
     EXPECT_EQ(dialog.chosen(), folder / "out");
 }
 
@@ -264,7 +247,7 @@ TEST_F(PathDialogTest, PlacesComeFromTheDesktopsFiles) {
     PathDialog dialog(PathDialog::Mode::openFile);
     ASSERT_NO_FATAL_FAILURE(open(dialog, config.path()));
     qputenv("XDG_CONFIG_HOME", before);
-    auto* places = dialog.findChild<QListWidget*>(QStringLiteral("placesList"));
+    auto* places = child<QListWidget>(dialog, "placesList");
     ASSERT_TRUE(tavtest::waitUntil([&] {
         return !places->findItems("Videos", Qt::MatchExactly).isEmpty() &&
                !places->findItems("Target", Qt::MatchExactly).isEmpty();
@@ -284,7 +267,7 @@ TEST_F(PathDialogTest, EachPageRemembersItsLastFolderAcrossRuns) {
     const QString settings = toQString(folder / "settings.ini");
     const auto chooseIn = [&](const char* page, const QString& typed) {
         std::optional<fs::path> startedIn;
-        whenDialogOpens([&](PathDialog* dialog) {
+        tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
             startedIn = dialog->folder();
             if (typed.isEmpty()) {
                 dialog->reject();

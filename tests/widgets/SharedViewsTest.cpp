@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "support/QtTestApplication.h"
+#include "support/SaveDialogAnswer.h"
 #include "support/TempDir.h"
 #include "widgets/AccessibleListRows.h"
 #include "widgets/AppStyle.h"
@@ -38,21 +39,6 @@ class SharedViews : public ::testing::Test {
   protected:
     void SetUp() override { tavtest::qtApplication(); }
 };
-
-// Runs `answer` on the next modal dialog of its kind once it is shown.
-template <typename Dialog>
-void whenDialogOpens(std::function<void(Dialog*)> answer) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            answer(dialog);
-        }
-    });
-    timer->start();
-}
 
 void touch(const fs::path& file) {
     std::ofstream(file) << "x";
@@ -346,7 +332,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+        tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
             EXPECT_EQ(dialog->windowTitle(), "Choose media files");
             EXPECT_EQ(dialog->acceptLabel(), "Add");
             EXPECT_EQ(dialog->mode(), PathDialog::Mode::openFiles);
@@ -390,7 +376,7 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     touch(folder / "other.mp4");
     touch(folder / ".hidden.mkv");
     fs::create_directories(folder / "shows");
-    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+    tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose output file");
         EXPECT_EQ(dialog->acceptLabel(), "Choose");
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::saveFile);
@@ -468,7 +454,7 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.front().toStdString());
-        whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+        tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             ASSERT_NE(name, nullptr);
             for (const QString& typed : row.typed) {
@@ -485,7 +471,7 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(row.open(), row.expected);
     }
 
-    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+    tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Export subtitles");
         EXPECT_EQ(dialog->acceptLabel(), "Export");
         dialog->reject();
@@ -493,14 +479,14 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     EXPECT_FALSE(
         chooseSubtitleExportFile("test", "talk.vtt", SubtitleFileFormat::webVTT, folder.path()));
 
-    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+    tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose output folder");
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::chooseFolder);
         dialog->reject();
     });
     EXPECT_FALSE(chooseOutputFolder("test", folder.path()));
 
-    whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
+    tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Choose the ffmpeg executable");
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::openFile);
         dialog->reject();
