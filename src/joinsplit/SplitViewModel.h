@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <filesystem>
 #include <functional>
@@ -15,6 +14,7 @@
 #include "joinsplit/SplitSourceConfiguration.h"
 #include "model/ProcessingRequest.h"
 #include "widgets/OutputFolderChecker.h"
+#include "widgets/WorkerPool.h"
 
 namespace tavrolin {
 
@@ -116,8 +116,8 @@ class SplitViewModel : public QObject {
     SplitKeyframeReader keyframeReader_;
     SplitStreamReader streamReader_;
     std::map<std::filesystem::path, std::stop_source> keyframeTasks_;
-    // Declared last: destroyed first, after the destructor stopped every reading.
-    QThreadPool workers_;
+    // Declared last: let go first, after the destructor stopped every reading.
+    WorkerPool workers_;
 };
 
 }  // namespace tavrolin

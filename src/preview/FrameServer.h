@@ -1,11 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
-#include <limits>
 #include <memory>
-#include <thread>
 
 #include "preview/FrameDecoder.h"
 
@@ -15,8 +12,10 @@ namespace tavrolin {
 // request that is still pending is served: a burst of requests costs one decode for the last
 // one (plus the one already running). request() only stores the index and wakes the worker,
 // from any thread; it never waits for a lock the worker may hold. Each picture (or failure) is
-// handed to the callbacks on the worker thread. Destroying the server stops the worker within one
-// packet of its current decode (it joins); no callback runs after that.
+// handed to the callbacks on the worker thread. Destroying the server asks the worker to stop,
+// which it does within one packet of its current decode, and never waits for it: a read held
+// by a hung folder would hold the caller too. A worker still decoding is left to AbandonedWork
+// with the decoder; no callback runs once the destructor has returned.
 class FrameServer {
   public:
     using FrameDelivery = std::function<void(VideoFrame)>;
@@ -32,17 +31,11 @@ class FrameServer {
     void request(std::size_t frameIndex);
 
   private:
-    void serve(std::stop_token stop);
+    // What the worker uses: shared with it, so that it may outlive the server.
+    struct Worker;
 
     const VideoFrameIndex index_;
-    std::shared_ptr<FrameDecoder> decoder_;
-    FrameDelivery deliver_;
-    FailureDelivery failed_;
-    static constexpr std::size_t nothingPending = std::numeric_limits<std::size_t>::max();
-    // Only wakes the worker to see that it is stopped.
-    static constexpr std::size_t stopping = nothingPending - 1;
-    std::atomic<std::size_t> pending_{nothingPending};
-    std::jthread worker_;  // last: starts after everything above exists
+    std::shared_ptr<Worker> worker_;
 };
 
 }  // namespace tavrolin

@@ -45,7 +45,7 @@ FrameServerPreviewPlayer::FrameServerPreviewPlayer(QObject* parent)
 }
 
 FrameServerPreviewPlayer::~FrameServerPreviewPlayer() {
-    // The server stops its worker within one packet; no picture arrives after this.
+    // The server's worker is told to stop and not waited for; no picture arrives after this.
     frames_.reset();
 }
 

@@ -36,6 +36,9 @@ struct Shared {
     std::atomic<long long> applied{0};
     // The player's thread is inside a command (opening a file in a hung folder may hold it).
     std::atomic<bool> inCommand{false};
+    // The GUI side is gone: what is still queued for the player's thread is skipped, so that it
+    // reaches the close at once (and a player never made is never made).
+    std::atomic<bool> closing{false};
     std::mutex mutex;
     // None once the GUI side is gone; posting happens under the lock, so it stands meanwhile.
     QObject* receiver = nullptr;
@@ -64,6 +67,9 @@ class Player : public QObject {
     ~Player() override { close(); }
 
     void open() {
+        if (shared_->closing) {
+            return;
+        }
         // Made here, so that each belongs to this thread.
         poll_ = std::make_unique<QTimer>();
         poll_->setInterval(std::chrono::milliseconds(15));
@@ -107,7 +113,7 @@ class Player : public QObject {
     template <typename Command>
     void apply(Command command) {
         shared_->inCommand = true;
-        if (media_) {
+        if (media_ && !shared_->closing) {
             command(*media_);
         }
         shared_->inCommand = false;
@@ -149,10 +155,15 @@ class Player : public QObject {
     std::unique_ptr<QMediaPlayer> media_;
 };
 
-// Players' threads that were let go while busy: each ends on its own once its player has closed,
-// which a hung folder may hold for good. Looked at whenever another is let go; at exit each is
-// given a moment to end, so that none tears its player down while the process's statics go, and one
-// still held ends with the process.
+// How long closing a player is waited for: long enough for a player that closes at once, short
+// enough not to hold the window. Closing a file playing from a folder that stopped answering
+// never ends (its reading thread is stuck in a read, and stopping waits for it).
+constexpr std::chrono::milliseconds closeWait{250};
+
+// Players' threads that were let go while closing: each ends on its own once its player has
+// closed, which a hung folder may hold for good. Looked at whenever another is let go; at exit
+// they are given one moment together to end, so that none tears its player down while the
+// process's statics go, and those still held end with the process.
 class RetiredThreads {
   public:
     static RetiredThreads& instance() {
@@ -172,8 +183,9 @@ class RetiredThreads {
     }
     ~RetiredThreads() {
         const std::lock_guard lock(mutex_);
+        const QDeadlineTimer deadline(closeWait);
         for (QThread* thread : threads_) {
-            if (thread->wait(QDeadlineTimer(std::chrono::seconds(1)))) {
+            if (thread->wait(deadline)) {
                 delete thread;
             }
         }
@@ -218,11 +230,12 @@ class QtMediaPlayback final : public MediaPlayback {
             const std::lock_guard lock(shared_->mutex);
             shared_->receiver = nullptr;
         }
-        // Whether every command has run: then closing is quick, and waiting for it keeps the
-        // player's teardown from overlapping the application's. One still in a command, or with
-        // one to come, may be held by a hung folder: it is not waited for, and closes whenever
-        // the folder lets it.
-        const bool idle = !shared_->inCommand && shared_->applied == shared_->posted;
+        shared_->closing = true;
+        // Waiting a moment for the close keeps a player's teardown from overlapping the
+        // application's; commands still queued are skipped. One still in a command may be held
+        // by a hung folder, and so may closing a file that plays from one: such a player is not
+        // waited for (or not for long), and closes whenever the folder lets it.
+        const bool idle = !shared_->inCommand;
         QMetaObject::invokeMethod(
             player_,
             [player = player_] {
@@ -230,8 +243,7 @@ class QtMediaPlayback final : public MediaPlayback {
                 QThread::currentThread()->quit();
             },
             Qt::QueuedConnection);
-        if (idle) {
-            thread_->wait();
+        if (idle && thread_->wait(QDeadlineTimer(closeWait))) {
             delete thread_;
         } else {
             RetiredThreads::instance().keep(thread_);

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>

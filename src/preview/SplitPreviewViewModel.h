@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "preview/PreviewPlayer.h"
+#include "widgets/WorkerPool.h"
 
 namespace tavrolin {
 
@@ -96,9 +96,9 @@ class SplitPreviewViewModel : public QObject {
     int repeatDirection_ = 0;
     double repeatElapsed_ = 0;
     double repeatInterval_ = 0;
-    // Preparations run here. Declared last: destroyed first, after the destructor requested
-    // stop, which ends the preparation's ffmpeg child; the join is then short.
-    QThreadPool workers_;
+    // Preparations run here. Declared last: let go first, after the destructor requested stop,
+    // which ends the preparation's ffmpeg child; nothing waits for it.
+    WorkerPool workers_;
 };
 
 }  // namespace tavrolin

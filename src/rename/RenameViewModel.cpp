@@ -8,6 +8,7 @@
 #include "model/ErrorMessage.h"
 #include "rename/FileBrowserOrder.h"
 #include "rename/RenameError.h"
+#include "widgets/GuardedTask.h"
 
 namespace tavrolin {
 
@@ -51,15 +52,11 @@ void takeFilesOf(const fs::path& folder, bool interruptedRename, std::vector<fs:
 }  // namespace
 
 RenameViewModel::RenameViewModel(std::shared_ptr<BatchRenamer> renamer, QObject* parent)
-    : QObject(parent), renamer_(std::move(renamer)) {
-    // One thread: planning and renaming never overlap, and run in the order they were asked for.
-    worker_.setMaxThreadCount(1);
-}
+    : QObject(parent), renamer_(std::move(renamer)) {}
 
-RenameViewModel::~RenameViewModel() {
-    worker_.clear();
-    worker_.waitForDone();
-}
+// A rename or a listing still running is not waited for: a hung folder may hold it for good.
+// Its outcome finds no model; a rename cut short leaves its journal for the next start.
+RenameViewModel::~RenameViewModel() = default;
 
 namespace {
 
@@ -417,29 +414,27 @@ void RenameViewModel::showFailure(const Outcome& outcome) {
 void RenameViewModel::runInBackground(std::function<Outcome()> work,
                                       std::function<void(Outcome)> done) {
     ++pendingWork_;
-    worker_.start([this, work = std::move(work), done = std::move(done)] {
-        Outcome outcome;
-        try {
-            outcome = work();
-        } catch (const RenameError& error) {
-            outcome.errorMessage = error.what();
-            if (error.errorCase() == RenameError::Case::interruptedRename ||
-                error.errorCase() == RenameError::Case::namesNotRestored) {
-                outcome.interruptedFolder = fs::path(error.payload());
+    runGuardedTask(
+        this, worker_,
+        [work = std::move(work)] {
+            Outcome outcome;
+            try {
+                outcome = work();
+            } catch (const RenameError& error) {
+                outcome.errorMessage = error.what();
+                if (error.errorCase() == RenameError::Case::interruptedRename ||
+                    error.errorCase() == RenameError::Case::namesNotRestored) {
+                    outcome.interruptedFolder = fs::path(error.payload());
+                }
+            } catch (...) {
+                outcome.errorMessage = userMessage(std::current_exception());
             }
-        } catch (...) {
-            outcome.errorMessage = userMessage(std::current_exception());
-        }
-        // The destructor waits for this thread, so the model is alive here; Qt drops the call
-        // when the model is gone before it runs.
-        QMetaObject::invokeMethod(
-            this,
-            [this, done, outcome = std::move(outcome)]() mutable {
-                --pendingWork_;
-                done(std::move(outcome));
-            },
-            Qt::QueuedConnection);
-    });
+            return outcome;
+        },
+        [done = std::move(done)](RenameViewModel& self, Outcome outcome) {
+            --self.pendingWork_;
+            done(std::move(outcome));
+        });
 }
 
 }  // namespace tavrolin

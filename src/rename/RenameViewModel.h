@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "rename/BatchRenamer.h"
 #include "rename/RenameRule.h"
+#include "widgets/WorkerPool.h"
 
 namespace tavrolin {
 
@@ -22,8 +22,9 @@ namespace tavrolin {
 //
 // Planning, renaming and restoring run one at a time on the model's own worker thread (so they
 // never overlap) and post their outcome back. Plan refreshes are numbered: only the latest
-// stores its result. The destructor drops waiting work and waits for the running step, so that a
-// rename is never abandoned between its phases.
+// stores its result. The destructor drops waiting work and leaves the running step to end
+// on its own (a hung folder may hold it for good); quitting gives it a moment, and a rename cut
+// short between its phases leaves its journal for the next start.
 class RenameViewModel : public QObject {
     Q_OBJECT
 
@@ -139,7 +140,8 @@ class RenameViewModel : public QObject {
     // Counts changes of `files_`, so a finished rename can tell whether the list moved on.
     std::uint64_t filesVersion_ = 0;
     int pendingWork_ = 0;
-    QThreadPool worker_;
+    // One thread: planning and renaming never overlap, and run in the order they were asked for.
+    WorkerPool worker_{1};
 };
 
 }  // namespace tavrolin

@@ -11,8 +11,11 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include "engine/FFmpegProcessor.h"
 #include "engine/JobLeftovers.h"
+#include "process/AbandonedWork.h"
 #include "process/FoundationProcessRunner.h"
 #include "queue/JobQueueViewModel.h"
 #include "shell/AppUpdater.h"
@@ -171,7 +174,17 @@ SettingsView* TavrolinApp::settingsView() const {
 }
 
 bool TavrolinApp::shutdown(std::chrono::milliseconds timeout) {
-    return queue_->shutdown(timeout);
+    const auto start = std::chrono::steady_clock::now();
+    const bool jobEnded = queue_->shutdown(timeout);
+    // The pages go now: each stops its tasks and leaves what a hung folder holds. Work that is
+    // only ending (a stopped transcription removing its working folder) gets a moment.
+    delete settingsView_;
+    delete mainWindow_;
+    updater_->controller()->stop();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        timeout - (std::chrono::steady_clock::now() - start));
+    AbandonedWork::settle(std::clamp(left, std::chrono::milliseconds(0), settleAtQuit));
+    return jobEnded;
 }
 
 void TavrolinApp::presentUpdateReport(const UpdateCheckReport& report) {

@@ -73,8 +73,12 @@ class TavrolinApp : public QObject {
     SettingsView* showSettings();
     SettingsView* settingsView() const;
 
-    // For quitting: stops the running job and waits up to `timeout` for its clean-up.
+    // For quitting: stops the running job and waits up to `timeout` for its clean-up, then
+    // closes the windows, whose pages stop their tasks, and gives the tasks that are ending up
+    // to `settleAtQuit` of what is left; one held by a hung folder is not waited for. Returns
+    // whether the job ended.
     bool shutdown(std::chrono::milliseconds timeout);
+    static constexpr std::chrono::milliseconds settleAtQuit{500};
 
   private:
     void presentUpdateReport(const UpdateCheckReport& report);

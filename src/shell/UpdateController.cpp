@@ -1,16 +1,13 @@
 #include "shell/UpdateController.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <cstring>
 #include <stdexcept>
 
-#include "engine/FileOperations.h"
-#include "model/Uuid.h"
+#include "shell/UpdateDownloadFile.h"
 #include "widgets/AppStyle.h"
+#include "widgets/GuardedTask.h"
 
 namespace tavrolin {
 
@@ -32,51 +29,6 @@ QString downloadName(const QUrl& url) {
         return QStringLiteral("Tavrolin-update");
     }
     return name;
-}
-
-// `name`, or "stem-2.ext", "stem-3.ext", ... when the name is taken; ".tar.*" stays whole.
-// Any entry holds a name, a dangling symbolic link included.
-bool isTaken(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-QString freeName(const QDir& folder, const QString& name) {
-    if (!isTaken(folder.filePath(name))) {
-        return folder.filePath(name);
-    }
-    qsizetype dot = name.lastIndexOf(u'.');
-    const qsizetype tar = name.lastIndexOf(QStringLiteral(".tar."));
-    if (tar > 0 && name.indexOf(u'.', tar + 5) < 0) {
-        dot = tar;
-    }
-    if (dot <= 0) {
-        dot = name.size();
-    }
-    const QString stem = name.left(dot);
-    const QString extension = name.mid(dot);
-    for (int n = 2;; ++n) {
-        const QString candidate = stem + u'-' + QString::number(n) + extension;
-        if (!isTaken(folder.filePath(candidate))) {
-            return folder.filePath(candidate);
-        }
-    }
-}
-
-// Moves the finished download to the first free name, never over a file that appeared there
-// meanwhile; returns where it went.
-QString moveToFreeName(const std::filesystem::path& part, const QDir& folder, const QString& name) {
-    for (int attempt = 0;; ++attempt) {
-        const QString target = freeName(folder, name);
-        try {
-            moveNoReplace(part, toPath(target));
-            return target;
-        } catch (const std::filesystem::filesystem_error& error) {
-            if (error.code() != std::errc::file_exists || attempt == 100) {
-                throw;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -134,7 +86,16 @@ QNetworkAccessManager* UpdateController::network() {
     return network_;
 }
 
-UpdateController::~UpdateController() = default;
+UpdateController::~UpdateController() {
+    // A download cut short leaves no hidden file: its pool runs what is queued, and this last.
+    endDownload();
+}
+
+void UpdateController::stop() {
+    started_ = false;
+    schedule_.stop();
+    endDownload();
+}
 
 void UpdateController::startUpdater() {
     started_ = true;
@@ -265,73 +226,95 @@ void UpdateController::feedFinished(QNetworkReply* reply, bool userInitiated) {
 }
 
 void UpdateController::download(UpdateCheckReport report) {
-    // Already downloaded and still there: say where, rather than saving another copy every day.
+    QString previous;
     if (configuration_.settings) {
         const auto version = configuration_.settings->string(downloadedVersionKey);
         const auto file = configuration_.settings->string(downloadedFileKey);
         if (version && file &&
-            QString::fromStdString(*version) == report.release->displayVersion() &&
-            QFileInfo(QString::fromStdString(*file)).isFile()) {
-            report.downloadedFile = QString::fromStdString(*file);
-            finish(std::move(report));
-            return;
+            QString::fromStdString(*version) == report.release->displayVersion()) {
+            previous = QString::fromStdString(*file);
         }
     }
-    const QDir folder(configuration_.downloadFolder);
-    if (!folder.mkpath(QStringLiteral("."))) {
-        report.message = QStringLiteral("The download folder could not be created.");
-        finish(std::move(report));
-        return;
-    }
+    auto file = std::make_shared<UpdateDownloadFile>();
+    download_ = file;
+    // Before the report moves into the reply below.
     const QString name = downloadName(report.release->enclosureURL);
-    // Written as it arrives into a hidden sibling that takes a free name only when complete.
-    auto file = std::make_shared<QFile>(toQString(
-        hiddenSiblingName(toPath(folder.filePath(name)), ".part-tavrolin-", Uuid::random())));
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        report.message =
-            QStringLiteral("The download could not be saved: %1").arg(file->errorString());
-        finish(std::move(report));
-        return;
-    }
+    runGuardedTask(
+        this, files_,
+        [file, folder = configuration_.downloadFolder, name, previous] {
+            return file->open(folder, name, previous);
+        },
+        [report = std::move(report)](UpdateController& self,
+                                     UpdateDownloadFile::Start start) mutable {
+            if (start.saved || start.problem) {
+                report.downloadedFile = start.saved.value_or(QString());
+                report.message = start.problem.value_or(QString());
+                self.endDownload();
+                self.finish(std::move(report));
+            } else {
+                self.fetch(std::move(report));
+            }
+        });
+}
+
+void UpdateController::fetch(UpdateCheckReport report) {
     QNetworkRequest request(report.release->enclosureURL);
     request.setTransferTimeout(transferTimeout);
     QNetworkReply* reply = network()->get(request);
-    connect(reply, &QNetworkReply::readyRead, this,
-            [reply, file] { file->write(reply->readAll()); });
-    connect(
-        reply, &QNetworkReply::finished, this, [this, reply, file, folder, name, report]() mutable {
-            reply->deleteLater();
-            file->write(reply->readAll());
-            const bool written = file->flush() && file->error() == QFileDevice::NoError;
-            file->close();
-            QString target;
-            if (reply->error() != QNetworkReply::NoError) {
-                report.message =
-                    QStringLiteral("The download failed: %1").arg(reply->errorString());
-            } else if (!written) {
-                report.message =
-                    QStringLiteral("The download could not be saved: %1").arg(file->errorString());
-            } else {
-                try {
-                    target = moveToFreeName(toPath(file->fileName()), folder, name);
-                } catch (const std::filesystem::filesystem_error& error) {
-                    report.message =
-                        QStringLiteral("The download could not be saved: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(error.code().value())));
+    // Each piece is written in order on the file thread as it arrives.
+    const auto write = [this](QByteArray bytes) {
+        if (download_) {
+            files_.start([file = download_, bytes = std::move(bytes)] { file->write(bytes); });
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, this, [reply, write] { write(reply->readAll()); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, write, report]() mutable {
+        reply->deleteLater();
+        if (!download_) {
+            return;  // stopped for quitting
+        }
+        write(reply->readAll());
+        if (reply->error() != QNetworkReply::NoError) {
+            report.message = QStringLiteral("The download failed: %1").arg(reply->errorString());
+            // Said once the hidden file is gone.
+            runGuardedTask(
+                this, files_,
+                [file = download_] {
+                    file->discard();
+                    return true;
+                },
+                [report](UpdateController& self, bool) mutable {
+                    self.endDownload();
+                    self.finish(std::move(report));
+                });
+            return;
+        }
+        runGuardedTask(
+            this, files_, [file = download_] { return file->keep(); },
+            [report](UpdateController& self, UpdateDownloadFile::Kept kept) mutable {
+                if (kept.file) {
+                    report.downloadedFile = *kept.file;
+                    if (self.configuration_.settings) {
+                        self.configuration_.settings->setString(
+                            downloadedVersionKey, report.release->displayVersion().toStdString());
+                        self.configuration_.settings->setString(downloadedFileKey,
+                                                                kept.file->toStdString());
+                    }
+                } else {
+                    report.message = kept.problem;
                 }
-            }
-            if (target.isEmpty()) {
-                file->remove();
-            } else {
-                report.downloadedFile = target;
-                if (configuration_.settings) {
-                    configuration_.settings->setString(
-                        downloadedVersionKey, report.release->displayVersion().toStdString());
-                    configuration_.settings->setString(downloadedFileKey, target.toStdString());
-                }
-            }
-            finish(std::move(report));
-        });
+                self.endDownload();
+                self.finish(std::move(report));
+            });
+    });
+}
+
+// The download's file is let go on the file thread, after every piece written there: a hidden
+// file not kept is removed there, never on the GUI thread.
+void UpdateController::endDownload() {
+    if (download_) {
+        files_.start([file = std::move(download_)] {});
+    }
 }
 
 void UpdateController::finish(UpdateCheckReport report) {

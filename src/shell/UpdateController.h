@@ -11,9 +11,14 @@
 
 #include "model/PreferencesStore.h"
 #include "shell/Appcast.h"
+#include "widgets/WorkerPool.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
+
+namespace tavrolin {
+class UpdateDownloadFile;
+}
 
 namespace tavrolin {
 
@@ -34,7 +39,9 @@ struct UpdateCheckReport {
 // The application's own updater: reads an RSS appcast over HTTP, keeps its two settings in the
 // preferences store, checks once a day while automatic checks are on and, with automatic
 // downloads on, saves a newer release's file into the download folder. Nothing but the feed
-// request itself is sent.
+// request itself is sent. GUI thread; the download folder is touched only on a file thread of
+// its own (a slow or hung folder never holds the window), which is not waited for when the
+// controller goes: it removes a download cut short once the folder lets it.
 class UpdateController : public QObject {
     Q_OBJECT
   public:
@@ -59,6 +66,9 @@ class UpdateController : public QObject {
     // Begins the daily schedule; the first automatic check runs at once when one is due.
     void startUpdater();
     bool isStarted() const { return started_; }
+    // For quitting: no check starts any more, and a download in progress ends; its hidden file
+    // is removed on the file thread.
+    void stop();
 
     bool canCheckForUpdates() const;
     bool automaticallyChecksForUpdates() const;
@@ -83,6 +93,8 @@ class UpdateController : public QObject {
     void startCheck(bool userInitiated);
     void feedFinished(QNetworkReply* reply, bool userInitiated);
     void download(UpdateCheckReport report);
+    void fetch(UpdateCheckReport report);
+    void endDownload();
     void finish(UpdateCheckReport report);
 
     QNetworkAccessManager* network();
@@ -92,6 +104,10 @@ class UpdateController : public QObject {
     QTimer schedule_;
     bool started_ = false;
     bool checking_ = false;
+    // The download in progress, written on `files_` only.
+    std::shared_ptr<UpdateDownloadFile> download_;
+    // One thread: the pieces are written in order. Declared last: let go first.
+    WorkerPool files_{1, std::chrono::seconds(5), WorkerPool::WhenLeft::runQueued};
 };
 
 }  // namespace tavrolin

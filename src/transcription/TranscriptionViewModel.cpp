@@ -44,8 +44,6 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, JobQueueViewMo
       queue_(queue),
       panels_(std::move(panels)),
       state_(services_.preferences) {
-    // Capability, inspection, one transcription, an export, a summary and a search may overlap.
-    pool_.setMaxThreadCount(6);
     state_.onResetConversationSummaries = [this] { conversationSummaryTask_.request_stop(); };
     state_.outputClaimed = [this](const std::filesystem::path& output) {
         return queue_.outputClaim(output);

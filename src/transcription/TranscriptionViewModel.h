@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <exception>
 #include <filesystem>
@@ -21,6 +20,7 @@
 #include "transcription/TranscriptionWorkspaceState.h"
 #include "widgets/BlockingFileWork.h"
 #include "widgets/OutputFolderChecker.h"
+#include "widgets/WorkerPool.h"
 
 namespace tavrolin {
 
@@ -32,9 +32,9 @@ class JobQueueViewModel;
 // only. Each task has its own stop source; a stopped task's outcome is dropped, except that a
 // stopped inspection returns its source to pending and a stopped run ends as cancelled.
 // The search across all transcripts follows every change on its own: a newer query or cue revision
-// stops the older search and drops its outcome. Destruction requests stop on every task, cancels
-// the transcription service and waits for the workers, whose child processes the stop has already
-// ended.
+// stops the older search and drops its outcome. Destruction requests stop on every task and cancels
+// the transcription service, which ends their child processes; it does not wait for the
+// workers (one may be held by a hung folder), whose late outcomes find no model.
 class TranscriptionViewModel : public QObject {
     Q_OBJECT
 
@@ -190,8 +190,8 @@ class TranscriptionViewModel : public QObject {
     bool batchSearchPending_ = false;
     OutputFolderChecker outputFolderCheck_;
     std::unique_ptr<BlockingFileWork> identityReads_ = std::make_unique<BlockingFileWork>(this);
-    // Last member: destroyed first, so the workers end before the state they report to.
-    QThreadPool pool_;
+    // Capability, inspection, one transcription, an export, a summary and a search may overlap.
+    WorkerPool pool_{6};
 };
 
 }  // namespace tavrolin

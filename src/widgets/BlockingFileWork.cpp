@@ -4,40 +4,9 @@
 
 #include <mutex>
 
+#include "process/AbandonedWork.h"
+
 namespace tavrolin {
-
-namespace {
-
-// Threads whose owner went while they were blocked. Lives as long as the process and never
-// waits: a thread is joined once it has ended (looked at whenever another is left here, and at
-// exit); one still blocked in a hung mount at exit ends with the process.
-class AbandonedThreads {
-  public:
-    static AbandonedThreads& instance() {
-        static AbandonedThreads threads;
-        return threads;
-    }
-    void keep(const std::vector<pthread_t>& threads) {
-        const std::lock_guard lock(mutex_);
-        threads_.insert(threads_.end(), threads.begin(), threads.end());
-        reap();
-    }
-    ~AbandonedThreads() {
-        const std::lock_guard lock(mutex_);
-        reap();
-    }
-
-  private:
-    void reap() {
-        std::erase_if(threads_,
-                      [](pthread_t thread) { return pthread_tryjoin_np(thread, nullptr) == 0; });
-    }
-
-    std::mutex mutex_;
-    std::vector<pthread_t> threads_;
-};
-
-}  // namespace
 
 struct BlockingFileWork::Shared {
     std::mutex mutex;
@@ -72,8 +41,8 @@ BlockingFileWork::~BlockingFileWork() {
         shared_->receiver = nullptr;
     }
     reapThreads();
-    if (!threads_.empty()) {
-        AbandonedThreads::instance().keep(threads_);
+    for (const pthread_t thread : threads_) {
+        AbandonedWork::keep([thread] { return pthread_tryjoin_np(thread, nullptr) == 0; });
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <mutex>
@@ -38,8 +37,6 @@ StreamInspectionTasks::StreamInspectionTasks(QObject& owner, std::shared_ptr<Med
       deliver_(std::move(deliver)),
       inbox_(std::make_shared<Inbox>()) {
     inbox_->tasks = this;
-    pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    pool_.setExpiryTimeout(5000);
 }
 
 StreamInspectionTasks::~StreamInspectionTasks() {
@@ -50,7 +47,6 @@ StreamInspectionTasks::~StreamInspectionTasks() {
     for (auto& [url, task] : tasks_) {
         task.stop.request_stop();
     }
-    pool_.clear();
 }
 
 void StreamInspectionTasks::start(const fs::path& url) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <cstdint>
 #include <exception>
@@ -18,6 +17,7 @@
 #include "model/MediaStream.h"
 #include "probe/MediaProbing.h"
 #include "process/FFmpegVersion.h"
+#include "widgets/WorkerPool.h"
 
 namespace tavrolin {
 
@@ -80,9 +80,9 @@ class StreamInspectionTasks {
     std::uint64_t nextTaskID_ = 1;
     std::shared_ptr<Inbox> inbox_;
     std::shared_ptr<InstalledFFmpeg> installed_;
-    // One thread per core, beside the application's ffprobe limit. Declared last: destroyed
+    // One thread per core, beside the application's ffprobe limit. Declared last: let go
     // first, after every task was told to stop.
-    QThreadPool pool_;
+    WorkerPool pool_{QThread::idealThreadCount(), std::chrono::seconds(5)};
 };
 
 }  // namespace tavrolin

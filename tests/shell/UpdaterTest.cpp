@@ -5,6 +5,7 @@
 #include "shell/AppUpdater.h"
 #include "support/LocalHttpServer.h"
 #include "support/QtTestApplication.h"
+#include "support/SlowFolder.h"
 #include "support/TempDir.h"
 
 using namespace tavrolin;
@@ -49,11 +50,16 @@ class Updater : public ::testing::Test {
         return result;
     }
 
-    // Runs one user check and returns its report.
+    // Runs one user check and returns its report. Meanwhile the download folder answers
+    // slowly, and the GUI thread must never ask it anything.
     UpdateCheckReport check(AppUpdater& updater) {
         QSignalSpy finished(updater.controller(), &UpdateController::checkFinished);
+        tavtest::SlowFolder::start(downloads.path(), std::chrono::milliseconds(50));
         updater.checkForUpdates();
-        EXPECT_TRUE(finished.wait(5000));
+        EXPECT_TRUE(finished.wait(20000));
+        tavtest::SlowFolder::stop();
+        EXPECT_EQ(tavtest::SlowFolder::guiThreadCalls(), 0)
+            << "last: " << tavtest::SlowFolder::lastOnGuiThread();
         return finished.isEmpty() ? UpdateCheckReport{}
                                   : finished.takeFirst().at(0).value<UpdateCheckReport>();
     }

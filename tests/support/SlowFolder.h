@@ -5,7 +5,9 @@
 // library's path calls in the executable, where they take precedence over the library's own
 // for every caller in the process, Qt included. Once started, a call naming a path under the
 // folder waits the delay (or until stop) before it is answered; calls made on the main (GUI) thread
-// are counted, with the last one named, so that a test can say which call held the window.
+// are counted, with the last one named, so that a test can say which call held the window. Reads
+// of files opened under the folder while it is started wait too once a start asks so: a mount that
+// stops answering in the middle of a file (a preview decoding it, a player playing it).
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,13 +32,16 @@ namespace tavtest {
 
 class SlowFolder {
   public:
-    // From now on, calls under `folder` wait `delay`; the count starts again.
-    static void start(const std::filesystem::path& folder, std::chrono::milliseconds delay) {
+    // From now on, calls under `folder` wait `delay`, and with `reads` so do reads of the files
+    // opened there; the count starts again.
+    static void start(const std::filesystem::path& folder, std::chrono::milliseconds delay,
+                      bool reads = false) {
         const std::lock_guard lock(state().mutex);
         state().folder = folder.string();
         state().lastOnGuiThread.clear();
         state().guiThreadCalls = 0;
         state().delay = delay;
+        state().reads = reads;
         state().active = true;
     }
     // Calls still waiting are answered at once: a hung folder (a delay longer than the test)
@@ -61,28 +67,40 @@ class SlowFolder {
         if (!s.active || path == nullptr) {
             return;
         }
-        std::chrono::milliseconds delay{};
-        {
-            std::unique_lock lock(s.mutex);
-            const std::string& folder = s.folder;
-            if (std::strncmp(path, folder.c_str(), folder.size()) != 0 ||
-                (path[folder.size()] != '/' && path[folder.size()] != '\0')) {
-                return;
-            }
-            if (::syscall(SYS_gettid) == ::getpid()) {
-                ++s.guiThreadCalls;
-                s.lastOnGuiThread = std::string(call) + " " + path;
-            }
-            delay = s.delay;
-            ++s.waiting;
-            s.stopped.wait_for(lock, delay, [&] { return !s.active; });
-            --s.waiting;
+        std::unique_lock lock(s.mutex);
+        if (s.holds(path)) {
+            s.hold(lock, call, path);
         }
+    }
+    // Remembers a file opened under the folder, whose reads may wait later.
+    static void opened(const char* path, int file) {
+        State& s = state();
+        if (!s.active || path == nullptr || file < 0 || file >= maximumFile) {
+            return;
+        }
+        const std::lock_guard lock(s.mutex);
+        s.opened[file] = s.holds(path);
+    }
+    static void closing(int file) {
+        if (file >= 0 && file < maximumFile) {
+            state().opened[file] = false;
+        }
+    }
+    static void reading(int file) {
+        State& s = state();
+        if (!s.active || !s.reads || file < 0 || file >= maximumFile || !s.opened[file]) {
+            return;
+        }
+        std::unique_lock lock(s.mutex);
+        s.hold(lock, "read", "file " + std::to_string(file));
     }
 
   private:
+    static constexpr int maximumFile = 4096;
     struct State {
         std::atomic<bool> active{false};
+        std::atomic<bool> reads{false};
+        std::array<std::atomic<bool>, maximumFile> opened{};
         std::atomic<int> guiThreadCalls{0};
         std::atomic<int> waiting{0};
         std::mutex mutex;
@@ -90,10 +108,27 @@ class SlowFolder {
         std::string folder;
         std::string lastOnGuiThread;
         std::chrono::milliseconds delay{};
+
+        // Under the lock.
+        bool holds(const char* path) const {
+            return std::strncmp(path, folder.c_str(), folder.size()) == 0 &&
+                   (path[folder.size()] == '/' || path[folder.size()] == '\0');
+        }
+        // Counts a call on the GUI thread, then waits the delay or until stop.
+        void hold(std::unique_lock<std::mutex>& lock, const char* call, const std::string& path) {
+            if (::syscall(SYS_gettid) == ::getpid()) {
+                ++guiThreadCalls;
+                lastOnGuiThread = std::string(call) + " " + path;
+            }
+            ++waiting;
+            stopped.wait_for(lock, delay, [&] { return !active; });
+            --waiting;
+        }
     };
+    // Never destroyed: threads a hung folder holds still wait on it at exit.
     static State& state() {
-        static State s;
-        return s;
+        static State* const s = new State;
+        return *s;
     }
 };
 
@@ -128,7 +163,9 @@ Function nextDefinition(const char* name) {
             mode = static_cast<mode_t>(va_arg(rest, int));                          \
             va_end(rest);                                                           \
         }                                                                           \
-        return next arguments;                                                      \
+        const int file = next arguments;                                            \
+        tavtest::SlowFolder::opened(path, file);                                    \
+        return file;                                                                \
     }
 
 TAVTEST_SLOW_NOTHROW_CALL(statx, int,
@@ -167,3 +204,15 @@ TAVTEST_SLOW_OPEN(openat, (int dirfd, const char* path, int flags, ...), (dirfd,
                   path)
 TAVTEST_SLOW_OPEN(openat64, (int dirfd, const char* path, int flags, ...),
                   (dirfd, path, flags, mode), path)
+// Reads and closes of any file (the decoder and the player read with read()): only those
+// opened under the folder are looked at.
+extern "C" ssize_t read(int file, void* buffer, size_t size) {
+    static const auto next = tavtest::nextDefinition<ssize_t (*)(int, void*, size_t)>("read");
+    tavtest::SlowFolder::reading(file);
+    return next(file, buffer, size);
+}
+extern "C" int close(int file) {
+    static const auto next = tavtest::nextDefinition<int (*)(int)>("close");
+    tavtest::SlowFolder::closing(file);
+    return next(file);
+}
