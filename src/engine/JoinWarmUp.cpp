@@ -17,6 +17,9 @@ namespace {
 // How far before its end a file's last packets are read: past the last keyframe of any stream.
 constexpr double kEndRead = 6.0;
 
+// How far the sound may move pictures from following on, when it decides the placing.
+constexpr double kPictureSlack = 0.008;
+
 bool isPicture(const nlohmann::json& stream) {
     return stream.value("disposition", nlohmann::json::object()).value("attached_pic", 0) != 0;
 }
@@ -222,13 +225,21 @@ std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputT
         // Where the next file's first timestamp goes, counted from this file's first.
         std::optional<double> length;
         bool matched = false;
-        if (before.videoEnd && next.videoStart) {
-            length = *before.videoEnd - *next.videoStart;
-        } else if (!next.hidesAudio) {
-            continue;
-        } else if (const auto repeated = repeatedLastPacket(before, next)) {
+        const auto repeated = next.hidesAudio ? repeatedLastPacket(before, next) : std::nullopt;
+        const std::optional<double> byPictures =
+            before.videoEnd && next.videoStart
+                ? std::optional<double>(*before.videoEnd - *next.videoStart)
+                : std::nullopt;
+        if (repeated && (!byPictures || std::abs(before.audioTail.back().start - *repeated -
+                                                 *byPictures) <= kPictureSlack)) {
+            // The sound goes on without a gap, the pictures within a rounding of Matroska's
+            // milliseconds of following on.
             length = before.audioTail.back().start - *repeated;
             matched = true;
+        } else if (byPictures) {
+            length = byPictures;
+        } else if (!next.hidesAudio) {
+            continue;
         } else if (before.audioEnd && next.audioShown) {
             length = *before.audioEnd - *next.audioShown;
         }
@@ -256,7 +267,7 @@ bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i) {
 }
 
 bool joinNeedsHead(const std::vector<JoinInputTiming>& inputs, std::size_t i) {
-    return i > 0 && i < inputs.size() && inputs[i].hidesAudio && !inputs[i].videoStart;
+    return i > 0 && i < inputs.size() && inputs[i].hidesAudio;
 }
 
 bool joinDropsWarmUp(const std::vector<JoinInputTiming>& inputs) {

@@ -70,13 +70,14 @@ bool joinNeedsEnd(const std::vector<JoinInputTiming>& inputs, std::size_t i);
 // Whether input `i`'s first packets matter: it hides audio the one before may hold.
 bool joinNeedsHead(const std::vector<JoinInputTiming>& inputs, std::size_t i);
 
-// Per input, the concat reader's `duration` for it, which places the next input: where both have
-// pictures, the next one's first follows this one's last (the reader's own placing follows the
-// longest stream, and sound may run past the last picture); without pictures, where the next one
-// hides audio, the packet of its warm-up that is this one's last lands on it, found by checksum
-// (else its first shown packet follows this one's last). None elsewhere: the reader's own
-// placing. A placing not found by checksum more than the hidden audio and one audio frame
-// before the reader's own is not taken.
+// Per input, the concat reader's `duration` for it, which places the next input. Where the next
+// one hides audio, the packet of its warm-up that is this one's last lands on it, found by
+// checksum, so the sound goes on unbroken, as long as pictures then still follow on within
+// Matroska's rounding. Else, where both have pictures, the next one's first follows this one's
+// last (the reader's own placing follows the longest stream, and sound may run past the last
+// picture); without, its first shown audio packet follows this one's last. None elsewhere: the
+// reader's own placing. A placing not found by checksum more than the hidden audio and one audio
+// frame before the reader's own is not taken.
 std::vector<std::optional<double>> joinInputLengths(const std::vector<JoinInputTiming>& inputs);
 
 // Whether any input after the first hides audio at its start: the join then drops, per audio

@@ -563,6 +563,7 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
         {SplitCase::beepsOpusOgg, ".mkv", 48000, 960, soundCuts, soundRanges, 336},
         {SplitCase::beepsFlacMatroska, ".mkv", 48000, 4608, keyframes, keyframeRanges},
         {SplitCase::beepsAc3Matroska, ".mkv", 48000, 1536, keyframes, keyframeRanges},
+        {SplitCase::beepsOpusMatroska, ".mkv", 48000, 960, keyframes, keyframeRanges},
     };
     struct Row {
         const Case* file;
