@@ -13,7 +13,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
@@ -29,6 +28,7 @@
 #include "widgets/AppStyle.h"
 #include "widgets/BlockingFileWork.h"
 #include "widgets/LocationEdit.h"
+#include "widgets/PlacesList.h"
 
 namespace tavrolin {
 
@@ -105,14 +105,6 @@ void PathDialog::showEvent(QShowEvent* event) {
     if (generation_ == 0) {
         setFolder(toPath(QDir::homePath()));
     }
-    if (!placesRead_) {
-        placesRead_ = true;
-        work_->start([this, sources = FilePlaceSources::standard()] {
-            return [this, places = readFilePlaces(sources)]() mutable {
-                showPlaces(std::move(places));
-            };
-        });
-    }
     QDialog::showEvent(event);
     name_->setFocus();
 }
@@ -147,19 +139,11 @@ void PathDialog::build() {
     layout->addWidget(buildBar());
 
     auto* split = new QSplitter;
-    places_ = new QListWidget;
-    places_->setObjectName(QStringLiteral("placesList"));
-    places_->setAccessibleName(QStringLiteral("Places"));
-    // Home is known at once; the rest once read.
-    showPlaces({{FilePlace::Kind::home, QStringLiteral("Home"), toPath(QDir::homePath())}});
-    connect(places_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        const fs::path place = toPath(item->data(Qt::UserRole).toString());
-        if (place != folder_) {
+    places_ = new PlacesList;
+    connect(places_, &PlacesList::placeChosen, this, [this](const fs::path& place) {
+        if (place != folder_ || problem_) {
             setFolder(place);
         }
-    });
-    connect(places_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-        setFolder(toPath(item->data(Qt::UserRole).toString()));
     });
     split->addWidget(places_);
 
@@ -273,21 +257,6 @@ bool PathDialog::eventFilter(QObject* watched, QEvent* event) {
 void PathDialog::goUp() {
     if (folder_.has_relative_path()) {
         setFolder(folder_.parent_path());
-    }
-}
-
-void PathDialog::showPlaces(std::vector<FilePlace> places) {
-    places_->clear();
-    for (const FilePlace& place : places) {
-        QStyle::StandardPixmap icon = QStyle::SP_DirIcon;
-        if (place.kind == FilePlace::Kind::home) {
-            icon = QStyle::SP_DirHomeIcon;
-        } else if (place.kind == FilePlace::Kind::drive) {
-            icon = QStyle::SP_DriveHDIcon;
-        }
-        auto* item = new QListWidgetItem(style()->standardIcon(icon), place.label, places_);
-        item->setData(Qt::UserRole, toQString(place.path));
-        item->setToolTip(plainToolTip(toQString(place.path)));
     }
 }
 

@@ -14,14 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "widgets/FilePlaces.h"
 #include "widgets/FolderEntries.h"
 #include "widgets/TypedPaths.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QTreeView;
 
@@ -29,6 +27,7 @@ namespace tavrolin {
 
 class BlockingFileWork;
 class LocationEdit;
+class PlacesList;
 
 // Chooses files to open, where to save a file, or which folder to use, without one file-system
 // call on the GUI thread: the shown folder, the places beside it and the folders its location
@@ -96,7 +95,6 @@ class PathDialog : public QDialog {
     void buildShortcuts();
     void goUp();
     void showListing(std::uint64_t generation, FolderListing listing);
-    void showPlaces(std::vector<FilePlace> places);
     void entryActivated(int row);
     void entryChosen(int row);
     void updateStatus();
@@ -128,10 +126,9 @@ class PathDialog : public QDialog {
     bool reading_ = false;
     std::shared_ptr<Progress> readingProgress_;
     std::optional<std::string> problem_;
-    bool placesRead_ = false;
     FolderEntriesModel* entries_;
     LocationEdit* location_ = nullptr;
-    QListWidget* places_ = nullptr;
+    PlacesList* places_ = nullptr;
     QTreeView* list_ = nullptr;
     QLabel* status_ = nullptr;
     QLineEdit* name_ = nullptr;
