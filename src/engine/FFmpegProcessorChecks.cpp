@@ -86,14 +86,13 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
         const bool head = joinNeedsHead(timings, i);
         if (end || head) {
             ends[i] = std::make_unique<ReadBeside<JoinInputTiming>>(
-                stop,
-                [this, &join, &ffprobe, i, end, head, timing = timings[i]](std::stop_token token) {
+                stop, [&join, i, end, head, timing = timings[i]](std::stop_token token) {
                     auto read = timing;
                     if (head) {
-                        readJoinHead(*runner_, join.inputs[i], ffprobe, token, read);
+                        readJoinHead(join.inputs[i], token, read);
                     }
                     if (end) {
-                        readJoinEnd(*runner_, join.inputs[i], ffprobe, token, read);
+                        readJoinEnd(join.inputs[i], token, read);
                     }
                     return read;
                 });

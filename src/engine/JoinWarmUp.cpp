@@ -4,8 +4,9 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "engine/FFprobeQueries.h"
-#include "engine/MillisecondTime.h"
+#include "model/CancellationError.h"
+#include "probe/PacketReadError.h"
+#include "probe/PacketReports.h"
 #include "probe/ProbeJson.h"
 
 namespace tavrolin {
@@ -16,6 +17,8 @@ namespace {
 
 // How far before its end a file's last packets are read: past the last keyframe of any stream.
 constexpr double kEndRead = 6.0;
+// How many packets of a file's start are read.
+constexpr int kHeadPackets = 64;
 
 // How far the sound may move pictures from following on, when it decides the placing.
 constexpr double kPictureSlack = 0.008;
@@ -134,29 +137,16 @@ void readEnd(const nlohmann::json& report, JoinInputTiming& timing) {
     timing.audioTail = audioPackets(report, audio);
 }
 
-// ffprobe's report of `file`'s packets from `interval` on, each with a checksum of its bytes.
-std::optional<nlohmann::json> readPackets(ProcessRunning& runner, const fs::path& file,
-                                          const fs::path& ffprobe, std::stop_token stop,
-                                          const std::string& interval) {
-    const std::vector<std::string> arguments = {
-        "-v",
-        "error",
-        "-of",
-        "json",
-        "-read_intervals",
-        interval,
-        "-show_data_hash",
-        "CRC32",
-        "-show_entries",
-        "stream=index,codec_type:stream_disposition=attached_pic:"
-        "packet=stream_index,pts_time,duration_time,data_hash",
-        file.string()};
-    const auto result = runBoundedFFprobe(runner, ffprobe, arguments, stop);
-    auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
-    if (result.terminationStatus != 0 || report.is_discarded()) {
-        return std::nullopt;
+// `file`'s packets from `from` seconds on, else its first `count`, each with a checksum of its
+// bytes, read in-process; none when the file cannot be read or `stop` is requested.
+std::optional<nlohmann::json> readPackets(const fs::path& file, std::optional<double> from,
+                                          int count, std::stop_token stop) {
+    try {
+        return checksummedPackets(file, from, count, std::move(stop));
+    } catch (const PacketReadError&) {
+    } catch (const CancellationError&) {
     }
-    return report;
+    return std::nullopt;
 }
 
 // Where `next`'s packet that repeats `before`'s last audio packet starts: the latest one whose
@@ -198,18 +188,15 @@ JoinInputTiming readJoinStart(const std::string& json, double fileStart,
     return timing;
 }
 
-void readJoinHead(ProcessRunning& runner, const fs::path& file, const fs::path& ffprobe,
-                  std::stop_token stop, JoinInputTiming& timing) {
-    if (const auto report = readPackets(runner, file, ffprobe, stop, "%+#64")) {
+void readJoinHead(const fs::path& file, std::stop_token stop, JoinInputTiming& timing) {
+    if (const auto report = readPackets(file, std::nullopt, kHeadPackets, std::move(stop))) {
         timing.audioHead = audioPackets(*report, firstStreamOf(*report, "audio"));
     }
 }
 
-void readJoinEnd(ProcessRunning& runner, const fs::path& file, const fs::path& ffprobe,
-                 std::stop_token stop, JoinInputTiming& timing) {
+void readJoinEnd(const fs::path& file, std::stop_token stop, JoinInputTiming& timing) {
     const double from = std::max(timing.duration.value_or(0) + timing.fileStart - kEndRead, 0.0);
-    if (const auto report =
-            readPackets(runner, file, ffprobe, stop, formatCommandLineSeconds(from) + "%")) {
+    if (const auto report = readPackets(file, from, 0, std::move(stop))) {
         readEnd(*report, timing);
     }
 }

@@ -52,16 +52,12 @@ extern const std::string joinStartEntries;
 JoinInputTiming readJoinStart(const std::string& json, double fileStart,
                               std::optional<double> duration);
 
-// Reads the first packets of `file` with their checksums into `timing`; left as it is when
-// ffprobe cannot.
-void readJoinHead(ProcessRunning& runner, const std::filesystem::path& file,
-                  const std::filesystem::path& ffprobe, std::stop_token stop,
-                  JoinInputTiming& timing);
+// Reads the first packets of `file` with their checksums into `timing`, in-process; left as it
+// is when the file cannot be read there or `stop` is requested.
+void readJoinHead(const std::filesystem::path& file, std::stop_token stop, JoinInputTiming& timing);
 
-// Reads the end of `file` (its last seconds) into `timing`; left as it is when ffprobe cannot.
-void readJoinEnd(ProcessRunning& runner, const std::filesystem::path& file,
-                 const std::filesystem::path& ffprobe, std::stop_token stop,
-                 JoinInputTiming& timing);
+// Reads the end of `file` (its last seconds) the same way.
+void readJoinEnd(const std::filesystem::path& file, std::stop_token stop, JoinInputTiming& timing);
 
 // Whether input `i`'s end matters: the next one hides audio, or both have pictures, which the
 // next one's follow.

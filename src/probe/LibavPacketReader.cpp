@@ -16,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 #include <libavutil/dict.h>
+#include <libavutil/hash.h>
 }
 
 #include "model/CancellationError.h"
@@ -135,7 +136,7 @@ struct LibavPacketReader::Input {
 
 LibavPacketReader::LibavPacketReader(const std::filesystem::path& file, PacketReadOptions options,
                                      std::stop_token stop)
-    : file_(file), input_(std::make_unique<Input>()) {
+    : file_(file), input_(std::make_unique<Input>()), checksums_(options.checksums) {
     static std::once_flag listening;
     std::call_once(listening, [] { av_log_set_callback(collectComplaint); });
     if (const auto kind = specialFileKind(file)) {
@@ -210,6 +211,14 @@ PacketReadEnd LibavPacketReader::read(const PacketVisitor& visit, std::stop_toke
         AVPacket*& packet;
         ~Release() { av_packet_free(&packet); }
     } release{packet};
+    AVHashContext* hash = nullptr;
+    if (checksums_ && av_hash_alloc(&hash, "CRC32") < 0) {
+        throw PacketReadError::readFailed(file_, libavText(AVERROR(ENOMEM)));
+    }
+    struct ReleaseHash {
+        AVHashContext*& hash;
+        ~ReleaseHash() { av_hash_freep(&hash); }
+    } releaseHash{hash};
     // Complaints before this read (the header's) are not this read's.
     input_->complaint.clear();
     for (;;) {
@@ -237,6 +246,13 @@ PacketReadEnd LibavPacketReader::read(const PacketVisitor& visit, std::stop_toke
         read.keyframe = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         read.discard = (packet->flags & AV_PKT_FLAG_DISCARD) != 0;
         read.sideData = packet->side_data_elems > 0;
+        if (hash != nullptr) {
+            av_hash_init(hash);
+            av_hash_update(hash, packet->data, packet->size);
+            char digest[AV_HASH_MAX_SIZE * 2 + 1] = {};
+            av_hash_final_hex(hash, reinterpret_cast<std::uint8_t*>(digest), sizeof digest);
+            read.dataHash = std::string(av_hash_get_name(hash)) + ':' + digest;
+        }
         av_packet_unref(packet);
         if (!visit(read)) {
             end.stoppedEarly = true;

@@ -29,6 +29,7 @@ class LibavPacketReader final : public PacketReading {
     std::filesystem::path file_;
     std::unique_ptr<Input> input_;
     PacketFormat format_;
+    bool checksums_ = false;
 };
 
 }  // namespace tavrolin

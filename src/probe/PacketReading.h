@@ -41,6 +41,8 @@ struct ReadPacket {
     bool keyframe = false;
     bool discard = false;
     bool sideData = false;  // carries side data (skip samples, a new extradata)
+    // "CRC32:<hex>" of its bytes, as ffprobe's -show_data_hash CRC32 writes it, when asked for.
+    std::string dataHash;
 };
 
 struct PacketFormat {
@@ -58,6 +60,8 @@ struct PacketReadOptions {
     // Presentation times generated where the file stores none, as `-fflags +genpts` does (AVI,
     // MPEG-PS).
     bool generateTimes = false;
+    // Each packet's checksum (ReadPacket::dataHash).
+    bool checksums = false;
 };
 
 // How a read ended.

@@ -85,4 +85,42 @@ std::string firstAudioPacketTimes(const std::filesystem::path& file, std::stop_t
     return report;
 }
 
+nlohmann::json checksummedPackets(const std::filesystem::path& file, std::optional<double> from,
+                                  int count, std::stop_token stop) {
+    PacketReadOptions options;
+    options.checksums = true;
+    const auto reader = openPacketReader(file, options, stop);
+    const PacketFormat& format = reader->format();
+    nlohmann::json report{{"packets", nlohmann::json::array()},
+                          {"streams", nlohmann::json::array()}};
+    for (const PacketStream& stream : format.streams) {
+        report["streams"].push_back(
+            {{"index", stream.index},
+             {"codec_type", stream.codecType},
+             {"disposition", {{"attached_pic", stream.attachedPicture ? 1 : 0}}}});
+    }
+    if (from) {
+        reader->seek(*from);
+    }
+    auto& packets = report["packets"];
+    int read = 0;
+    reader->read(
+        [&](const ReadPacket& packet) {
+            const TimeBase base =
+                format.streams.at(static_cast<std::size_t>(packet.stream)).timeBase;
+            nlohmann::json line{{"stream_index", packet.stream}};
+            if (packet.pts) {
+                line["pts_time"] = secondsText(secondsOf(*packet.pts, base));
+            }
+            if (const auto duration = durationOf(packet, base)) {
+                line["duration_time"] = secondsText(duration);
+            }
+            line["data_hash"] = packet.dataHash;
+            packets.push_back(std::move(line));
+            return from || ++read < count;
+        },
+        stop);
+    return report;
+}
+
 }  // namespace tavrolin

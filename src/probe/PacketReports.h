@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -21,5 +23,12 @@ std::string firstVideoPacketLines(const std::filesystem::path& file, bool genera
 // `-select_streams a:0 -show_entries packet=pts_time -of csv=p=0`: the first audio stream's
 // packet times, one a line.
 std::string firstAudioPacketTimes(const std::filesystem::path& file, std::stop_token stop);
+
+// `-read_intervals <interval> -show_data_hash CRC32 -show_entries stream=index,codec_type:
+// stream_disposition=attached_pic:packet=stream_index,pts_time,duration_time,data_hash -of json`,
+// where the interval is the first `count` packets (`%+#<count>`) or, with `from`, the packets
+// from the keyframe at or before `from` seconds to the end (`<from>%`).
+nlohmann::json checksummedPackets(const std::filesystem::path& file, std::optional<double> from,
+                                  int count, std::stop_token stop);
 
 }  // namespace tavrolin

@@ -319,7 +319,8 @@ TEST(PacketReading, FailsOnWhatItCannotReadAndStopsWhenAsked) {
                  CancellationError);
 }
 
-// The reports the keyframe read takes are ffprobe's own, letter for letter.
+// The reports the keyframe and join reads take are ffprobe's own, letter for letter (the join's
+// JSON field by field, checksums included).
 TEST(PacketReading, WritesTheReportsFFprobeWrites) {
     const fs::path mp4 =
         made("pr-bframes.mp4", kPictures + kTone + kBFrames + "-c:a aac -shortest");
@@ -351,5 +352,34 @@ TEST(PacketReading, WritesTheReportsFFprobeWrites) {
                   ffprobe({"-select_streams", "a:0", "-show_entries", "packet=pts_time", "-of",
                            "csv=p=0"},
                           file));
+        for (const auto& [interval, from, count] :
+             {std::tuple{std::string("%+#64"), std::optional<double>(), 64},
+              std::tuple{std::string("1%"), std::optional<double>(1.0), 0}}) {
+            SCOPED_TRACE(interval);
+            const auto shown = nlohmann::json::parse(
+                ffprobe({"-read_intervals", interval, "-show_data_hash", "CRC32", "-show_entries",
+                         "stream=index,codec_type:stream_disposition=attached_pic:"
+                         "packet=stream_index,pts_time,duration_time,data_hash",
+                         "-of", "json"},
+                        file));
+            const auto read = checksummedPackets(file, from, count, {});
+            ASSERT_EQ(read.at("streams").size(), shown.at("streams").size());
+            for (std::size_t at = 0; at < shown.at("streams").size(); ++at) {
+                const auto& stream = shown.at("streams")[at];
+                EXPECT_EQ(read.at("streams")[at].at("codec_type"), stream.at("codec_type"));
+                EXPECT_EQ(read.at("streams")[at].at("disposition").at("attached_pic"),
+                          stream.at("disposition").at("attached_pic"));
+            }
+            const auto& packets = shown.at("packets");
+            ASSERT_FALSE(packets.empty());
+            ASSERT_EQ(read.at("packets").size(), packets.size());
+            for (std::size_t at = 0; at < packets.size(); ++at) {
+                for (const char* key : {"stream_index", "pts_time", "duration_time", "data_hash"}) {
+                    EXPECT_EQ(read.at("packets")[at].value(key, nlohmann::json()),
+                              packets[at].value(key, nlohmann::json()))
+                        << key << " of packet " << at;
+                }
+            }
+        }
     }
 }
