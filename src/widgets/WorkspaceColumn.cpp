@@ -47,13 +47,22 @@ QVBoxLayout* addScrollingColumn(QWidget* page, int maxWidth) {
 namespace {
 
 // Hands the wheel from a picker without the focus inside a scroll area to the area, which
-// scrolls.
+// scrolls. A picker there takes no focus from the wheel either: the application gives it before
+// any filter sees the wheel, and a picker that has the focus takes the wheel for itself.
 class PickerWheelGuard : public QObject {
   public:
     using QObject::QObject;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // Checked as it shows: only then is it surely in the area it will be used in.
+        if (event->type() == QEvent::Show) {
+            auto* picker = qobject_cast<QComboBox*>(watched);
+            if (picker && picker->focusPolicy() == Qt::WheelFocus && enclosingArea(picker)) {
+                picker->setFocusPolicy(Qt::StrongFocus);
+            }
+            return false;
+        }
         if (event->type() != QEvent::Wheel) {
             return false;
         }

@@ -5,15 +5,12 @@
 // test runs itself again on an X server of its own.
 #include <gtest/gtest.h>
 
-#include <QWheelEvent>
-
-#include <QScrollBar>
-
-#include <QScrollArea>
-
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 
 #include "joinsplit/SplitSourceEditor.h"
@@ -114,8 +111,9 @@ TEST(SplitWindow, Child) {
     auto* splitNote = editor->findChild<QLabel*>(QStringLiteral("splitNote"));
     ASSERT_TRUE(tavtest::waitUntil([&] { return splitNote->isVisible(); }));
     tavtest::expectFits(window, view, "split-point");
-    // The wheel over the picker scrolls the settings and leaves the operation as it is until
-    // the picker has the focus.
+    // A real notch of the wheel over the picker, from the X server: the application gives the
+    // picker the focus a wheel gives before anything else sees the wheel. The settings scroll
+    // and the operation stays until the picker is focused on purpose.
     QScrollArea* settings = nullptr;
     for (auto* area : editor->findChildren<QScrollArea*>()) {
         if (area->accessibleName() == QStringLiteral("Split settings")) {
@@ -123,25 +121,40 @@ TEST(SplitWindow, Child) {
         }
     }
     ASSERT_NE(settings, nullptr);
-    view->sourceList()->list()->setFocus(Qt::TabFocusReason);
-    const auto wheel = [&] {
-        const QPoint centre = operation->rect().center();
-        QWheelEvent event(centre, operation->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(operation, &event);
-    };
-    window->resize(tavtest::windowSizes[0]);
-    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
     QScrollBar* scrolled = settings->verticalScrollBar();
-    ASSERT_GT(scrolled->maximum(), 0);
-    scrolled->setValue(scrolled->maximum());
-    wheel();
+    int wheelScrolls = 0;  // moves of the settings' bar by a wheel, not by a layout
+    QObject::connect(scrolled, &QAbstractSlider::actionTriggered, [&] { ++wheelScrolls; });
+    const auto xdotool = [](const QPoint& at, std::optional<int> button) {
+        QStringList arguments{QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                              QString::number(at.x()), QString::number(at.y())};
+        if (button) {
+            arguments << QStringLiteral("click") << QString::number(*button);
+        }
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
+    };
+    // The pointer rests over the picker (what it hovers laid out), the settings are scrolled to
+    // the end, and the wheel turns one notch up over the picker where it shows then.
+    const auto wheelUpAtEnd = [&] {
+        ASSERT_NO_FATAL_FAILURE(
+            xdotool(operation->mapToGlobal(operation->rect().center()), std::nullopt));
+        ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
+        ASSERT_GT(scrolled->maximum(), 0);
+        scrolled->setValue(scrolled->maximum());
+        ASSERT_NO_FATAL_FAILURE(xdotool(operation->mapToGlobal(operation->rect().center()), 4));
+    };
+    FileRowList* focused = view->sourceList()->list();
+    focused->setFocus(Qt::TabFocusReason);
+    window->resize(tavtest::windowSizes[0]);
+    ASSERT_NO_FATAL_FAILURE(wheelUpAtEnd());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return wheelScrolls == 1; })) << "the settings scroll";
     EXPECT_EQ(operation->currentIndex(), 1);
-    EXPECT_LT(scrolled->value(), scrolled->maximum()) << "the settings scroll instead";
-    scrolled->setValue(scrolled->maximum());
+    EXPECT_EQ(QApplication::focusWidget(), focused)
+        << tavtest::describeWidget(QApplication::focusWidget());
     operation->setFocus(Qt::TabFocusReason);
-    wheel();
-    EXPECT_EQ(operation->currentIndex(), 0) << "with the focus, the wheel picks";
+    ASSERT_NO_FATAL_FAILURE(wheelUpAtEnd());
+    EXPECT_TRUE(tavtest::waitUntil([&] { return operation->currentIndex() == 0; }))
+        << "with the focus, the wheel picks";
+    EXPECT_EQ(wheelScrolls, 1);
     operation->setCurrentIndex(1);
     emit operation->activated(1);
 
