@@ -103,6 +103,64 @@ std::string size(const MediaStream& stream) {
     return "no size";
 }
 
+std::string profileText(const std::optional<std::string>& profile) {
+    return profile && !profile->empty() ? *profile + " profile" : "no profile";
+}
+
+// The streams of `longer` with nothing alike at their place in `shorter`: walking both in order,
+// a stream of `longer` whose kind is not the next of `shorter` is extra. Where that leaves
+// streams of `shorter` unmatched, the order differs too, and the streams past `shorter`'s count
+// are named.
+std::vector<const MediaStream*> extraStreams(const std::vector<MediaStream>& longer,
+                                             const std::vector<MediaStream>& shorter) {
+    std::vector<const MediaStream*> extra;
+    std::size_t matched = 0;
+    for (const auto& stream : longer) {
+        if (matched < shorter.size() && stream.kind == shorter[matched].kind) {
+            ++matched;
+        } else {
+            extra.push_back(&stream);
+        }
+    }
+    if (matched < shorter.size()) {
+        extra.clear();
+        for (std::size_t i = shorter.size(); i < longer.size(); ++i) {
+            extra.push_back(&longer[i]);
+        }
+    }
+    return extra;
+}
+
+// "#2 Audio stream 2, #3 Subtitle stream 3 and #4 Subtitle stream 4"
+std::string streamList(const std::vector<const MediaStream*>& streams) {
+    std::string text;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == streams.size() ? " and " : ", ") + streamName(*streams[i]);
+    }
+    return text;
+}
+
+// Why files with different stream counts cannot be joined, naming the streams one of them has
+// beyond the other's and how Remux leaves them out.
+std::string countMismatch(const fs::path& reference,
+                          const std::vector<MediaStream>& referenceStreams, const fs::path& other,
+                          const std::vector<MediaStream>& otherStreams) {
+    const bool otherHasMore = otherStreams.size() > referenceStreams.size();
+    const fs::path& holder = otherHasMore ? other : reference;
+    const auto extra = otherHasMore ? extraStreams(otherStreams, referenceStreams)
+                                    : extraStreams(referenceStreams, otherStreams);
+    const bool one = extra.size() == 1;
+    return quotedName(other) + " has " + decimal(static_cast<std::int64_t>(otherStreams.size())) +
+           (otherStreams.size() == 1 ? " stream; " : " streams; ") + quotedName(reference) +
+           " has " + decimal(static_cast<std::int64_t>(referenceStreams.size())) + ". " +
+           streamList(extra) + " in " + quotedName(holder) + (one ? " has" : " have") +
+           " no match in " + quotedName(otherHasMore ? reference : other) +
+           ". Lossless Join requires the same stream count and order. Remove " + quotedName(other) +
+           " from the list, or remux " + (otherHasMore ? std::string("it") : quotedName(holder)) +
+           " in Remux without " + (one ? "that stream" : "those streams") +
+           " and join the remuxed file.";
+}
+
 // What differs between a stream and the reference's, each as "this against that".
 std::string differences(const MediaStream& other, const MediaStream& reference) {
     const JoinStreamSignature a(other), b(reference);
@@ -116,8 +174,8 @@ std::string differences(const MediaStream& other, const MediaStream& reference) 
            std::string(rawValue(reference.kind)));
     differ(a.codecName != b.codecName, uppercased(other.codecName),
            uppercased(reference.codecName));
-    differ(a.profile != b.profile, known(other.profile, "profile"),
-           known(reference.profile, "profile"));
+    // A profile alone ("Main") does not say what it is.
+    differ(a.profile != b.profile, profileText(other.profile), profileText(reference.profile));
     differ(a.width != b.width || a.height != b.height, size(other), size(reference));
     differ(a.pixelFormat != b.pixelFormat, known(other.pixelFormat, "pixel format"),
            known(reference.pixelFormat, "pixel format"));
@@ -138,12 +196,7 @@ std::optional<std::string> layoutMismatch(const fs::path& reference,
     const std::string removal = "emove " + quotedName(other) + " from the list";
     const std::string remove = "R" + removal;
     if (otherStreams.size() != referenceStreams.size()) {
-        return quotedName(other) + " has " +
-               decimal(static_cast<std::int64_t>(otherStreams.size())) +
-               (otherStreams.size() == 1 ? " stream; " : " streams; ") + quotedName(reference) +
-               " has " + decimal(static_cast<std::int64_t>(referenceStreams.size())) +
-               ". Lossless Join requires the same stream count and order. " + remove +
-               ", or join it with files made alike.";
+        return countMismatch(reference, referenceStreams, other, otherStreams);
     }
     for (std::size_t i = 0; i < otherStreams.size(); ++i) {
         const JoinStreamSignature expected(referenceStreams[i]);

@@ -363,10 +363,12 @@ TEST_F(FFmpegProcessorTest, JoinsClipsWhateverTheirNames) {
     });
     EXPECT_EQ(mismatch.errorCase(), MediaProcessingError::Case::invalidRequest);
     EXPECT_STREQ(mismatch.what(),
-                 "\u201Cmovie.mkv\u201D has 5 streams; \u201C"
-                 "clip-a.mp4\u201D has 2. Lossless Join requires the same stream count and "
-                 "order. Remove \u201Cmovie.mkv\u201D from the list, or join it with files made "
-                 "alike.");
+                 "\u201Cmovie.mkv\u201D has 5 streams; \u201Cclip-a.mp4\u201D has 2. #2 "
+                 "Commentary, #3 Subtitle stream 3 and #4 Subtitle stream 4 in "
+                 "\u201Cmovie.mkv\u201D have no match in \u201Cclip-a.mp4\u201D. Lossless Join "
+                 "requires the same stream count and order. Remove \u201Cmovie.mkv\u201D from "
+                 "the list, or remux it in Remux without those streams and join the remuxed "
+                 "file.");
     // A join that lost a frame on the way is counted against its files and not kept, whether
     // their sample tables tell their frames or they are read whole.
     auto dropping = processor(

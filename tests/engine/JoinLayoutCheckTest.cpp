@@ -38,6 +38,14 @@ MediaStream subtitle(std::string codec) {
     return stream;
 }
 
+// Streams numbered by their place.
+std::vector<MediaStream> indexed(std::vector<MediaStream> streams) {
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        streams[i].index = static_cast<std::int64_t>(i);
+    }
+    return streams;
+}
+
 const std::vector<MediaStream> reference{video("h264", 1920, "High"), audio("stereo")};
 
 // Fields outside the layout (index, language, title, level, colours, tag, flags) play no part,
@@ -70,7 +78,28 @@ TEST(JoinLayoutCheck, ComparesEachFileWithTheFirst) {
          video0 + differs + "1918\u00D71080 against 1920\u00D71080" + remove},
         {"absent profile",
          {video("h264", 1920, std::nullopt), audio("stereo")},
-         video0 + differs + "no profile against High" + remove},
+         video0 + differs + "no profile against High profile" + remove},
+        {"profile",
+         {video("h264", 1920, "Constrained Baseline"), audio("stereo")},
+         video0 + differs + "Constrained Baseline profile against High profile" + remove},
+        {"a stream more, in the middle",
+         indexed({video("h264", 1920, "High"), subtitle("subrip"), audio("stereo")}),
+         "\u201Cb.mkv\u201D has 3 streams; \u201Ca.mkv\u201D has 2. #1 Subtitle stream 1 in "
+         "\u201Cb.mkv\u201D has no match in \u201Ca.mkv\u201D. Lossless Join requires the same "
+         "stream count and order. Remove \u201Cb.mkv\u201D from the list, or remux it in Remux "
+         "without that stream and join the remuxed file."},
+        {"streams fewer",
+         {audio("stereo")},
+         "\u201Cb.mkv\u201D has 1 stream; \u201Ca.mkv\u201D has 2. #0 Video stream 0 in "
+         "\u201Ca.mkv\u201D has no match in \u201Cb.mkv\u201D. Lossless Join requires the same "
+         "stream count and order. Remove \u201Cb.mkv\u201D from the list, or remux "
+         "\u201Ca.mkv\u201D in Remux without that stream and join the remuxed file."},
+        {"streams more, out of order",
+         indexed({audio("stereo"), video("h264", 1920, "High"), subtitle("ass"), subtitle("ass")}),
+         "\u201Cb.mkv\u201D has 4 streams; \u201Ca.mkv\u201D has 2. #2 Subtitle stream 2 and "
+         "#3 Subtitle stream 3 in \u201Cb.mkv\u201D have no match in \u201Ca.mkv\u201D. Lossless "
+         "Join requires the same stream count and order. Remove \u201Cb.mkv\u201D from the "
+         "list, or remux it in Remux without those streams and join the remuxed file."},
         {"codec and size",
          {video("hevc", 1280, "High"), audio("stereo")},
          video0 + differs + "HEVC against H264, 1280\u00D71080 against 1920\u00D71080" + remove},

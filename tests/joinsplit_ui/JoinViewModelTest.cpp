@@ -103,9 +103,10 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
         {"count",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::mp4,
-         "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. Lossless Join requires the "
-         "same stream count and order. Remove \u201Cb.mp4\u201D from the list, or join it with "
-         "files made alike."},
+         "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. #1 Audio stream 1 in "
+         "\u201Ca.mp4\u201D has no match in \u201Cb.mp4\u201D. Lossless Join requires the same "
+         "stream count and order. Remove \u201Cb.mp4\u201D from the list, or remux "
+         "\u201Ca.mp4\u201D in Remux without that stream and join the remuxed file."},
         {"container before comparison",
          {{media.mp4ClipA, "a.mp4"}, {videoOnly, "b.mp4"}},
          OutputContainer::webm,
@@ -144,9 +145,10 @@ TEST_F(JoinViewModelTest, RealProbesExplainEveryMismatch) {
               "the output container.");
     model->setContainer(OutputContainer::mkv);
     EXPECT_EQ(model->compatibilityMessage(),
-              "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. Lossless Join requires "
-              "the same stream count and order. Remove \u201Cb.mp4\u201D from the list, or join "
-              "it with files made alike.");
+              "\u201Cb.mp4\u201D has 1 stream; \u201Ca.mp4\u201D has 2. #1 Audio stream 1 in "
+              "\u201Ca.mp4\u201D has no match in \u201Cb.mp4\u201D. Lossless Join requires the "
+              "same stream count and order. Remove \u201Cb.mp4\u201D from the list, or remux "
+              "\u201Ca.mp4\u201D in Remux without that stream and join the remuxed file.");
 }
 
 TEST_F(JoinViewModelTest, ListChangesDropStaleInspections) {
