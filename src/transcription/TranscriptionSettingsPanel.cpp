@@ -17,9 +17,11 @@
 #include "transcription/TranscriptionViewModel.h"
 #include "transcription/TranscriptionWorkspaceSupport.h"
 #include "widgets/AppStyle.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/StatusLine.h"
 #include "widgets/SymbolIcons.h"
 #include "widgets/TabOrder.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
@@ -170,12 +172,16 @@ TranscriptionSetupCard::TranscriptionSetupCard(TranscriptionViewModel& viewModel
     film->setPixmap(symbolIcon(QStringLiteral("film")).pixmap(24, 24));
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
-    sourceName_ = plainTextLabel();
+    // A long name takes two lines at most and never widens the column, nor does its folder;
+    // the tooltips hold them whole.
+    sourceName_ = new WrappingLabel;
     sourceName_->setObjectName(QStringLiteral("sourceName"));
-    sourceName_->setWordWrap(true);
+    sourceName_->setMaximumLineCount(2);
     sourceName_->setFont(fontFor(TextStyle::headline, QFont::DemiBold));
-    folder_ = secondaryLabel();
+    folder_ = new ElidedLabel;
     folder_->setObjectName(QStringLiteral("sourceFolder"));
+    folder_->setFont(fontFor(TextStyle::caption));
+    folder_->setTextColor(secondaryTextColor(palette()));
     names->addWidget(sourceName_);
     names->addWidget(folder_);
     inspecting_ = new QProgressBar;
@@ -245,7 +251,11 @@ void TranscriptionSetupCard::render() {
     const auto& state = viewModel_.state();
     const BatchTranscriptionSource* source = state.selectedSource();
     availability_->render(state.availability);
-    sourceName_->setText(source ? toQString(source->url.filename()) : QStringLiteral("Source"));
+    const QString name = source ? toQString(source->url.filename()) : QStringLiteral("Source");
+    if (sourceName_->text() != name) {
+        sourceName_->setText(name);
+        sourceName_->setToolTip(source ? plainToolTip(name) : QString());
+    }
     folder_->setVisible(source != nullptr);
     folder_->setText(source ? toQString(source->url.parent_path()) : QString());
     inspecting_->setVisible(source && (source->status.kind == Kind::pendingInspection ||

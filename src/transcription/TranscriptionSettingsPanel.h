@@ -15,8 +15,10 @@ class QPushButton;
 
 namespace tavrolin {
 
+class ElidedLabel;
 class StatusLine;
 class TranscriptionViewModel;
+class WrappingLabel;
 
 // A fraction is known while audio is prepared or speech transcribed with a reported fraction.
 std::optional<double> knownProgressFraction(const BatchTranscriptionSource* source);
@@ -78,8 +80,8 @@ class TranscriptionSetupCard : public QWidget {
   private:
     TranscriptionViewModel& viewModel_;
     TranscriptionAvailabilityNote* availability_;
-    QLabel* sourceName_;
-    QLabel* folder_;
+    WrappingLabel* sourceName_;
+    ElidedLabel* folder_;
     QProgressBar* inspecting_;
     QComboBox* audioTrack_;
     QComboBox* language_;

@@ -18,9 +18,9 @@ StatusLine::StatusLine(const QString& name, QWidget* parent)
     icon_->setObjectName(QStringLiteral("icon"));
     row->addWidget(icon_, 0, Qt::AlignTop);
     text_->setObjectName(QStringLiteral("text"));
-    // A long file name in the sentence wraps inside the column; past four lines the sentence
-    // is elided, whole in the tooltip.
-    text_->setMaximumLineCount(4);
+    // A long file name in the sentence is cut short in its middle, so the sentence stays whole
+    // in a few lines; past six the sentence is elided. The tooltip holds it as it is.
+    text_->setMaximumLineCount(6);
     text_->setFont(fontFor(TextStyle::caption));
     row->addWidget(text_, 1);
     hide();
@@ -32,10 +32,11 @@ void StatusLine::setStatus(const std::optional<std::string>& text, const QString
     if (!text) {
         return;
     }
-    const QString shown = QString::fromStdString(*text);
-    if (text_->text() != shown) {
-        text_->setText(shown);
-        text_->setToolTip(plainToolTip(shown));
+    const QString sentence = QString::fromStdString(*text);
+    if (sentence_ != sentence) {
+        sentence_ = sentence;
+        text_->setText(withLongWordsShortened(sentence));
+        text_->setToolTip(plainToolTip(sentence));
     }
     if (property("symbol").toString() != symbol || property("color").value<QColor>() != color) {
         setProperty("symbol", symbol);
@@ -46,7 +47,7 @@ void StatusLine::setStatus(const std::optional<std::string>& text, const QString
 }
 
 QString StatusLine::text() const {
-    return text_->text();
+    return sentence_;
 }
 
 }  // namespace tavrolin

@@ -1,5 +1,6 @@
 // The Remux workspace in the application's real window on an X server: files dropped on the
-// window, one that is no media removed by keyboard, one stream unticked, "Remux Now", and the
+// window, one that is no media removed by keyboard, one whose output name would be too long
+// refused, one stream unticked, "Remux Now", and the
 // output written by the real ffmpeg. Each state fits the minimum and the default window size and
 // is walked with Tab. The test runs itself again on an X server of its own, where the child
 // case drives the window.
@@ -21,6 +22,8 @@
 #include "shell/TavrolinApp.h"
 #include "support/TestAppConfiguration.h"
 #include "support/WindowChecks.h"
+#include "widgets/StatusLine.h"
+#include "widgets/WrappingLabel.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -31,6 +34,8 @@ const char* const childVariable = "TAVROLIN_REMUX_XVFB_CHILD";
 const char* const folderVariable = "TAVROLIN_REMUX_XVFB_FOLDER";
 // A file that is no media, under a name of 250 bytes: its refusal keeps to the column.
 const std::string noiseName = "noise " + std::string(240, 'x') + ".mkv";
+// Media whose output name ("…-converted.mkv") would pass 255 bytes.
+const std::string longStem = "long " + std::string(240, 'y');
 
 }  // namespace
 
@@ -81,6 +86,26 @@ TEST(RemuxWindow, Child) {
     ASSERT_TRUE(tavtest::waitUntil([&] { return view->cardFor(noise) == nullptr; }));
     EXPECT_TRUE(view->cardFor(second)->isAncestorOf(QApplication::focusWidget()))
         << tavtest::describeWidget(QApplication::focusWidget());
+
+    // A refusal naming a file of 249 bytes shows its whole sentence in a few lines at the
+    // smallest window, the name cut short in it; the tooltip holds the name whole.
+    const auto longNamed = folder / (longStem + ".mkv");
+    tavtest::dropFiles(window->rootView(), {longNamed});
+    auto* refusal = view->findChild<StatusLine*>(QStringLiteral("validationMessage"));
+    ASSERT_TRUE(tavtest::waitUntil([&] {
+        return refusal->isVisible() && refusal->text().contains("would get a name longer");
+    })) << refusal->text().toStdString();
+    auto* sentence = refusal->findChild<WrappingLabel*>(QStringLiteral("text"));
+    EXPECT_FALSE(sentence->text().contains(QString::fromStdString(longStem)));
+    EXPECT_TRUE(sentence->text().endsWith("then add it again.")) << sentence->text().toStdString();
+    EXPECT_TRUE(sentence->toolTip().contains(QString::fromStdString(longStem)));
+    tavtest::expectFits(window, view, "remux-long-name");
+    window->resize(tavtest::windowSizes[0]);
+    ASSERT_TRUE(tavtest::settled(window, tavtest::windowSizes[0]));
+    EXPECT_LE(sentence->height(), 4 * sentence->fontMetrics().lineSpacing());
+    QTest::mouseClick(view->cardFor(longNamed)->findChild<QToolButton*>("removeButton"),
+                      Qt::LeftButton);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !refusal->isVisible(); }));
 
     // Untick the French commentary of the first file with the mouse.
     QWidget* row = view->cardFor(first)->findChild<QWidget*>("stream-2");
@@ -134,6 +159,7 @@ TEST(RemuxWindow, DropUntickAndRemuxNow) {
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "first.mkv");
     tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, "second.mkv");
     tavtest::copyMedia(tavtest::TestMedia::shared().randomBytes, folder, noiseName);
+    tavtest::copyMedia(tavtest::remuxSourceMedia(), folder, longStem + ".mkv");
     QProcessEnvironment environment;
     environment.insert(folderVariable, QString::fromStdString(folder.path().string()));
     environment.insert(

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -90,6 +91,8 @@ TEST(TranscribeWindow, Child) {
     fs::copy_file(speech, source);
     const fs::path second = folder / "second talk.mkv";
     fs::copy_file(speech, second);
+    const fs::path longNamed = folder / ("third talk " + std::string(235, 'x') + ".mkv");
+    fs::copy_file(speech, longNamed);
 
     // A model server, so the timeline offers "Refresh Summaries".
     tavtest::LocalHttpServer server;
@@ -116,8 +119,8 @@ TEST(TranscribeWindow, Child) {
         [&] { return state.availability != TranscriptionWorkspaceAvailability{}; }, 30s));
     expectFits(window, view, "empty");
 
-    tavtest::dropFiles(window->rootView(), {source, second});
-    ASSERT_EQ(state.sources.size(), 2u);
+    tavtest::dropFiles(window->rootView(), {source, second, longNamed});
+    ASSERT_EQ(state.sources.size(), 3u);
     auto* transcribe = view->findChild<QPushButton*>(QStringLiteral("firstSlot"));
     ASSERT_TRUE(tavtest::waitUntil(
         [&] { return transcribe->isEnabled() && transcribe->text() == "Transcribe"; }, 30s))
@@ -125,6 +128,27 @@ TEST(TranscribeWindow, Child) {
     expectFits(window, view, "setup");
     auto* start = window->rootView()->sidebar()->row(WorkspaceSection::transcribe);
     tavtest::expectKeyboardWalk(start, view);
+    // A 250-byte name keeps to the settings column: the pickers and "Apply to All" stay in the
+    // window, and the tooltip holds the name whole.
+    const auto selected = [&](const fs::path& file) {
+        return state.selectedSource() != nullptr && state.selectedSource()->url == file;
+    };
+    auto* sources = view->findChild<QListView*>(QStringLiteral("sourceList"));
+    sources->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sources, Qt::Key_End);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return selected(longNamed); }));
+    expectFits(window, view, "setup-long-name");
+    for (const char* name : {"audioTrack", "spokenLanguage", "applyToAll"}) {
+        auto* control = view->findChild<QWidget*>(QString::fromLatin1(name));
+        ASSERT_TRUE(control->isVisible()) << name;
+        EXPECT_LE(control->mapTo(window, control->rect().bottomRight()).x(), window->width())
+            << name;
+    }
+    EXPECT_TRUE(view->findChild<QLabel*>(QStringLiteral("sourceName"))
+                    ->toolTip()
+                    .contains(QString::fromStdString(longNamed.filename().string())));
+    QTest::keyClick(sources, Qt::Key_Home);
+    ASSERT_TRUE(tavtest::waitUntil([&] { return selected(source) && transcribe->isEnabled(); }));
     QTest::mouseClick(transcribe, Qt::LeftButton);
     EXPECT_TRUE(state.isTranscribing);
     expectFits(window, view, "running");
