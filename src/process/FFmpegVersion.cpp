@@ -1,6 +1,12 @@
 #include "process/FFmpegVersion.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+
+#include "model/ErrorMessage.h"
 
 namespace tavrolin {
 
@@ -106,6 +112,34 @@ std::optional<FFmpegBuildFacts> askFFmpegVersion(ProcessRunning& runner,
         }
     } catch (const std::exception&) {
         // Unknown, like any answer that is not ffmpeg's.
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ffmpegChoiceProblem(ProcessRunning& runner,
+                                               const std::filesystem::path& file,
+                                               std::stop_token stop) {
+    const auto refused = [&](const std::string& why, const std::string& next) {
+        return quotedName(file) + " cannot be used as ffmpeg: " + why + ". " + next +
+               " Tavrolin keeps the ffmpeg it uses now.";
+    };
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return refused(std::strerror(errno), "Choose the ffmpeg program again.");
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return refused("it is not a file", "Choose the ffmpeg program itself.");
+    }
+    if (!isExecutableFile(file)) {
+        return refused("it is not executable",
+                       "Allow it to run as a program (chmod +x), or choose another.");
+    }
+    const auto facts = askFFmpegVersion(runner, file, stop);
+    if (stop.stop_requested()) {
+        return std::nullopt;
+    }
+    if (!facts) {
+        return refused("it did not answer as ffmpeg does", "Choose the ffmpeg program itself.");
     }
     return std::nullopt;
 }

@@ -50,6 +50,15 @@ std::optional<FFmpegBuildFacts> askFFmpegVersion(ProcessRunning& runner,
                                                  const std::filesystem::path& ffmpeg,
                                                  std::stop_token stop);
 
+// Why `file` cannot be the ffmpeg Tavrolin runs: it is not there or cannot be looked at, is not
+// a regular file with execute permission, or does not answer `-version` as ffmpeg does; none
+// when it can. The sentence names the file and says that the ffmpeg in use stays. Blocks for
+// the file's checks and one short run, so never on the GUI thread; a stop ends the run and
+// gives none.
+std::optional<std::string> ffmpegChoiceProblem(ProcessRunning& runner,
+                                               const std::filesystem::path& file,
+                                               std::stop_token stop);
+
 // The build of the ffmpeg that jobs would run now. `ffmpeg -version` runs once per executable:
 // answers are kept by path and modification time, so replacing the program is noticed.
 // Thread-safe; `facts` blocks for one short run on a miss and must not be called on the GUI

@@ -21,6 +21,7 @@
 #include "widgets/AppStyle.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/WrappingLabel.h"
 
 namespace tavrolin {
 
@@ -96,6 +97,12 @@ SettingsView::SettingsView(SettingsViewModel* viewModel, AppUpdater* updater, UR
     connect(checkAgain, &QPushButton::clicked, viewModel_, &SettingsViewModel::refreshStatus);
     buttons->addWidget(checkAgain);
     ffmpegForm->addRow(buttons);
+    // A chosen file while it is checked, and why it was refused.
+    choiceNote_ = new WrappingLabel(QString(), ffmpeg);
+    choiceNote_->setObjectName(QStringLiteral("choiceNote"));
+    choiceNote_->setMaximumLineCount(3);
+    choiceNote_->hide();
+    ffmpegForm->addRow(choiceNote_);
     page->addWidget(ffmpeg);
 
     // Licence
@@ -265,8 +272,12 @@ void SettingsView::chooseFFmpeg() {
 
 void SettingsView::render() {
     const bool available = viewModel_->isAvailable();
-    const QColor color = available ? tint::green() : tint::orange();
-    statusIcon_->setPixmap(tintedSymbolIcon(available
+    const bool checking = viewModel_->isChecking();
+    const QColor color = checking    ? secondaryTextColor(palette())
+                         : available ? tint::green()
+                                     : tint::orange();
+    statusIcon_->setPixmap(tintedSymbolIcon(checking ? QStringLiteral("clock")
+                                            : available
                                                 ? QStringLiteral("checkmark.circle.fill")
                                                 : QStringLiteral("exclamationmark.triangle.fill"),
                                             color)
@@ -278,6 +289,14 @@ void SettingsView::render() {
     customLocation_->setText(custom.isEmpty() ? QStringLiteral("Automatic") : custom);
     useAutomatic_->setEnabled(!custom.isEmpty());
     licenseNotice_->setText(viewModel_->licenseNotice());
+    const QString note = viewModel_->choiceNote();
+    const bool refused = viewModel_->choiceRefused();
+    if (choiceNote_->text() != note) {
+        choiceNote_->setText(note);
+        choiceNote_->setToolTip(plainToolTip(note));
+    }
+    choiceNote_->setVisible(!note.isEmpty());
+    setTextColor(choiceNote_, refused ? tint::orange() : secondaryTextColor(palette()));
 
     automaticChecks_->setChecked(updater_->automaticallyChecksForUpdates());
     automaticDownloads_->setChecked(updater_->automaticallyDownloadsUpdates());

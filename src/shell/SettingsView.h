@@ -17,6 +17,7 @@ namespace tavrolin {
 class AppUpdater;
 class ElidedLabel;
 class SettingsViewModel;
+class WrappingLabel;
 
 // Where a window whose frame has `frameSize` opens: centred over `over`, then moved inside
 // `available` (the screen less its panels); when it cannot fit, its top left corner stays
@@ -54,6 +55,7 @@ class SettingsView : public QWidget {
     QLabel* statusIcon_;
     QLabel* status_;
     ElidedLabel* customLocation_;
+    WrappingLabel* choiceNote_;
     QPushButton* useAutomatic_;
     QLabel* licenseNotice_;
     QCheckBox* automaticChecks_;

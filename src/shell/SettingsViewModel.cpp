@@ -2,9 +2,12 @@
 
 #include <QThreadPool>
 
+#include "model/ErrorMessage.h"
+#include "process/FFmpegVersion.h"
 #include "shell/FFmpegLicenseNotice.h"
 #include "shell/SettingsModelServer.h"
 #include "widgets/AppStyle.h"
+#include "widgets/BlockingFileWork.h"
 #include "widgets/GuardedTask.h"
 
 namespace tavrolin {
@@ -21,11 +24,19 @@ bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
 
 }  // namespace
 
+// What the tools' search found, on a worker thread.
+struct SettingsViewModel::Resolution {
+    std::optional<FFmpegToolchain> toolchain;
+    std::string error;
+    bool isBundled = false;
+};
+
 SettingsViewModel::SettingsViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
       dependencies_(std::move(dependencies)),
       modelServer_(
-          new SettingsModelServer(dependencies_.preferences, dependencies_.environment, this)) {
+          new SettingsModelServer(dependencies_.preferences, dependencies_.environment, this)),
+      checks_(std::make_unique<BlockingFileWork>(this)) {
     status_ = QStringLiteral("Checking…");
     if (dependencies_.preferences) {
         customPath_ = QString::fromStdString(
@@ -36,29 +47,44 @@ SettingsViewModel::SettingsViewModel(Dependencies dependencies, QObject* parent)
 
 SettingsViewModel::~SettingsViewModel() {
     licenseTask_.request_stop();
+    choiceTask_.request_stop();
 }
 
 void SettingsViewModel::refreshStatus() {
-    std::optional<FFmpegToolchain> toolchain;
-    try {
-        toolchain = FFmpegToolchain::resolve(dependencies_.locations);
-        isAvailable_ = true;
-        status_ = QStringLiteral("Ready: ") + toQString(toolchain->ffmpeg);
-    } catch (const std::exception& error) {
-        isAvailable_ = false;
-        status_ = QString::fromStdString(error.what());
-    }
-    usesBundledFFmpeg_ = false;
-    if (toolchain) {
-        for (const auto& candidate : dependencies_.locations.bundledFFmpegCandidates) {
-            if (samePath(candidate, toolchain->ffmpeg)) {
-                usesBundledFFmpeg_ = true;
-            }
-        }
-    }
+    const quint64 generation = ++statusGeneration_;
+    status_ = QStringLiteral("Checking…");
+    isChecking_ = true;
     emit changed();
-    if (toolchain) {
-        readLicense(toolchain->ffmpeg, usesBundledFFmpeg_);
+    const bool started = checks_->start([this, generation, locations = dependencies_.locations] {
+        Resolution found;
+        try {
+            found.toolchain = FFmpegToolchain::resolve(locations);
+            for (const auto& candidate : locations.bundledFFmpegCandidates) {
+                found.isBundled = found.isBundled || samePath(candidate, found.toolchain->ffmpeg);
+            }
+        } catch (const std::exception& error) {
+            found.error = error.what();
+        }
+        return [this, generation, found = std::move(found)] {
+            if (generation == statusGeneration_) {
+                showResolution(found);
+            }
+        };
+    });
+    if (!started) {
+        showResolution({std::nullopt, "Tavrolin could not look for FFmpeg now. Try again.", false});
+    }
+}
+
+void SettingsViewModel::showResolution(const Resolution& found) {
+    isChecking_ = false;
+    isAvailable_ = found.toolchain.has_value();
+    status_ = found.toolchain ? QStringLiteral("Ready: ") + toQString(found.toolchain->ffmpeg)
+                              : QString::fromStdString(found.error);
+    usesBundledFFmpeg_ = found.isBundled;
+    emit changed();
+    if (found.toolchain) {
+        readLicense(found.toolchain->ffmpeg, usesBundledFFmpeg_);
     } else {
         licenseTask_.request_stop();
         ++licenseGeneration_;
@@ -93,6 +119,45 @@ void SettingsViewModel::readLicense(const std::filesystem::path& ffmpeg, bool is
 }
 
 void SettingsViewModel::chooseFFmpeg(const std::filesystem::path& executable) {
+    choiceTask_.request_stop();
+    choiceTask_ = std::stop_source();
+    const quint64 generation = ++choiceGeneration_;
+    choiceNote_ = QStringLiteral("Checking ") + QString::fromStdString(quotedName(executable)) +
+                  QStringLiteral("…");
+    choiceRefused_ = false;
+    emit changed();
+    const bool started =
+        checks_->start([this, generation, executable, runner = dependencies_.runner,
+                        stop = choiceTask_.get_token()] {
+            std::optional<std::string> problem;
+            if (runner) {
+                problem = ffmpegChoiceProblem(*runner, executable, stop);
+            }
+            return [this, generation, executable, problem = std::move(problem)] {
+                if (generation != choiceGeneration_) {
+                    return;
+                }
+                if (problem) {
+                    choiceNote_ = QString::fromStdString(*problem);
+                    choiceRefused_ = true;
+                    emit changed();
+                } else {
+                    useChoice(executable);
+                }
+            };
+        });
+    if (!started) {
+        choiceNote_ = QStringLiteral("Tavrolin could not check ") +
+                      QString::fromStdString(quotedName(executable)) +
+                      QStringLiteral(" now. Try again.");
+        choiceRefused_ = true;
+        emit changed();
+    }
+}
+
+void SettingsViewModel::useChoice(const std::filesystem::path& executable) {
+    choiceNote_.clear();
+    choiceRefused_ = false;
     customPath_ = toQString(executable);
     if (dependencies_.preferences) {
         dependencies_.preferences->setString(customFFmpegPathKey, executable.string());
@@ -101,6 +166,11 @@ void SettingsViewModel::chooseFFmpeg(const std::filesystem::path& executable) {
 }
 
 void SettingsViewModel::useAutomaticLocation() {
+    // A choice still being checked is given up.
+    ++choiceGeneration_;
+    choiceTask_.request_stop();
+    choiceNote_.clear();
+    choiceRefused_ = false;
     customPath_.clear();
     if (dependencies_.preferences) {
         dependencies_.preferences->remove(customFFmpegPathKey);

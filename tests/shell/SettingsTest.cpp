@@ -15,10 +15,12 @@
 #include "shell/SettingsViewModel.h"
 #include "support/LocalHttpServer.h"
 #include "support/QtTestApplication.h"
+#include "support/SlowFolder.h"
 #include "support/TempDir.h"
 #include "widgets/AppStyle.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/SymbolIcons.h"
+#include "widgets/WrappingLabel.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -63,6 +65,11 @@ class Settings : public ::testing::Test {
         configuration.currentVersion = "1.0";
         configuration.settings = preferences;
         return std::make_unique<AppUpdater>(configuration, false);
+    }
+
+    static void waitForStatus(SettingsViewModel& model, const QString& status) {
+        ASSERT_TRUE(tavtest::waitUntil([&] { return model.status() == status; }))
+            << model.status().toStdString();
     }
 
     static void waitForNotice(SettingsViewModel& model, const QString& prefix) {
@@ -161,7 +168,7 @@ TEST_F(Settings, StockMachineUsesTheSystemFFmpegAndItsNotice) {
         GTEST_SKIP() << "not a stock machine";
     }
     SettingsViewModel model(dependencies());
-    EXPECT_EQ(model.status(), "Ready: /usr/bin/ffmpeg");
+    waitForStatus(model, "Ready: /usr/bin/ffmpeg");
     EXPECT_TRUE(model.isAvailable());
     EXPECT_EQ(model.customPath(), "");
     waitForNotice(model, "Tavrolin uses FFmpeg ");
@@ -195,6 +202,7 @@ TEST_F(Settings, ChoosingAnotherFFmpegStoresItAndAutomaticRemovesTheKey) {
 
     answer = folder / "ffmpeg";
     child<QPushButton>(view, "chooseFFmpeg")->click();
+    waitForStatus(model, "Ready: " + toQString(folder / "ffmpeg"));
     EXPECT_EQ(preferences->string("customFFmpegPath"), (folder / "ffmpeg").string());
     EXPECT_EQ(child<ElidedLabel>(view, "customLocation")->text(), toQString(folder / "ffmpeg"));
     EXPECT_EQ(child<QLabel>(view, "status")->text(), "Ready: " + toQString(folder / "ffmpeg"));
@@ -207,10 +215,11 @@ TEST_F(Settings, ChoosingAnotherFFmpegStoresItAndAutomaticRemovesTheKey) {
     EXPECT_EQ(preferences->string("customFFmpegPath"), std::nullopt);  // removed, not emptied
     EXPECT_EQ(child<ElidedLabel>(view, "customLocation")->text(), "Automatic");
     EXPECT_FALSE(child<QPushButton>(view, "useAutomaticLocation")->isEnabled());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model.isChecking(); }));
     EXPECT_FALSE(model.status().contains(toQString(folder.path())));
 }
 
-TEST_F(Settings, MissingFFprobeIsReportedAndANonExecutableChoiceIsKeptButSkipped) {
+TEST_F(Settings, MissingFFprobeIsReported) {
     fs::create_directories(folder / "bin");
     fs::create_directories(folder / "empty");
     writeFakeFFmpeg(folder / "bin" / "ffmpeg", "1", "");
@@ -218,23 +227,102 @@ TEST_F(Settings, MissingFFprobeIsReportedAndANonExecutableChoiceIsKeptButSkipped
     deps.locations.searchFolders = {folder / "empty"};
     SettingsViewModel model(deps);
     model.chooseFFmpeg(folder / "bin" / "ffmpeg");
+    waitForStatus(model, "ffprobe was not found. Install FFmpeg or choose its binary in Settings.");
     EXPECT_FALSE(model.isAvailable());
-    EXPECT_EQ(model.status(),
-              "ffprobe was not found. Install FFmpeg or choose its binary in Settings.");
     EXPECT_EQ(model.licenseNotice(), "Processing remains entirely on this computer.");
     auto updater = makeUpdater();
     SettingsView view(&model, updater.get(), {}, {});
     EXPECT_EQ(child<QLabel>(view, "status")->palette().color(QPalette::WindowText), tint::orange());
+}
 
-    // A file without execute permission is stored anyway; the search falls back.
-    writeScript(folder / "bin" / "ffprobe", "exit 0");
-    std::ofstream(folder / "notexec") << "x";
-    deps.locations.searchFolders = {folder / "bin"};
-    SettingsViewModel fallback(deps);
-    fallback.chooseFFmpeg(folder / "notexec");
-    EXPECT_EQ(preferences->string("customFFmpegPath"), (folder / "notexec").string());
-    EXPECT_EQ(fallback.customPath(), toQString(folder / "notexec"));
-    EXPECT_EQ(fallback.status(), "Ready: " + toQString(folder / "bin" / "ffmpeg"));
+// The file is checked on a thread of its own in a folder where every call takes a while: the
+// window asks that folder nothing, says what it is checking, and takes only a file that runs as
+// ffmpeg; a refusal says why and keeps the ffmpeg in use. A folder that never answers holds
+// neither the window nor the model's end.
+TEST_F(Settings, AChosenFileIsCheckedAwayFromTheWindowAndOneThatCannotRunIsRefused) {
+    using namespace std::chrono_literals;
+    const fs::path slow = folder / "slow";
+    fs::create_directories(slow / "folder");
+    writeFakeFFmpeg(slow / "ffmpeg", "7.7-slow", "");
+    writeScript(slow / "ffprobe", "exit 0");
+    writeScript(slow / "other", "echo 'not a media tool'");
+    std::ofstream(slow / "notexec") << "x";
+    SettingsViewModel model(dependencies());
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model.isChecking(); }));
+    const QString before = model.status();
+    auto updater = makeUpdater();
+    std::optional<fs::path> answer;
+    SettingsView view(&model, updater.get(), {}, [&] { return answer; });
+    auto* note = child<WrappingLabel>(view, "choiceNote");
+    const std::string kept = " Tavrolin keeps the ffmpeg it uses now.";
+    struct Row {
+        const char* file;
+        std::optional<std::string> refusal;
+    };
+    const Row rows[] = {
+        {"missing",
+         "\u201Cmissing\u201D cannot be used as ffmpeg: No such file or directory. Choose the "
+         "ffmpeg program again." +
+             kept},
+        {"folder",
+         "\u201Cfolder\u201D cannot be used as ffmpeg: it is not a file. Choose the ffmpeg "
+         "program itself." +
+             kept},
+        {"notexec",
+         "\u201Cnotexec\u201D cannot be used as ffmpeg: it is not executable. Allow it to run as "
+         "a program (chmod +x), or choose another." +
+             kept},
+        {"other",
+         "\u201Cother\u201D cannot be used as ffmpeg: it did not answer as ffmpeg does. Choose "
+         "the ffmpeg program itself." +
+             kept},
+        {"ffmpeg", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        answer = slow / row.file;
+        tavtest::SlowFolder::start(slow, 200ms);
+        child<QPushButton>(view, "chooseFFmpeg")->click();
+        EXPECT_EQ(note->text(), QStringLiteral("Checking \u201C%1\u201D\u2026").arg(row.file));
+        EXPECT_TRUE(note->isVisibleTo(&view));
+        ASSERT_TRUE(tavtest::waitUntil([&] {
+            return model.choiceRefused() || (model.choiceNote().isEmpty() && !model.isChecking());
+        }));
+        tavtest::SlowFolder::stop();
+        EXPECT_EQ(tavtest::SlowFolder::guiThreadCalls(), 0)
+            << tavtest::SlowFolder::lastOnGuiThread();
+        if (row.refusal) {
+            EXPECT_EQ(note->text().toStdString(), *row.refusal);
+            EXPECT_TRUE(note->isVisibleTo(&view));
+            EXPECT_EQ(preferences->string("customFFmpegPath"), std::nullopt);
+            EXPECT_EQ(child<ElidedLabel>(view, "customLocation")->text(), "Automatic");
+            EXPECT_EQ(model.status(), before);
+        } else {
+            EXPECT_FALSE(note->isVisibleTo(&view));
+            EXPECT_EQ(preferences->string("customFFmpegPath"), (slow / "ffmpeg").string());
+            EXPECT_EQ(child<QLabel>(view, "status")->text(),
+                      "Ready: " + toQString(slow / "ffmpeg"));
+            waitForNotice(model, "Tavrolin uses FFmpeg 7.7-slow");
+        }
+    }
+
+    const fs::path hung = folder / "hung";
+    fs::create_directories(hung);
+    writeFakeFFmpeg(hung / "ffmpeg", "never", "");
+    tavtest::SlowFolder::start(hung, 1h);
+    answer = hung / "ffmpeg";
+    child<QPushButton>(view, "chooseFFmpeg")->click();
+    ASSERT_TRUE(tavtest::waitUntil([] { return tavtest::SlowFolder::waiting() > 0; }));
+    EXPECT_EQ(note->text(), QStringLiteral("Checking \u201Cffmpeg\u201D\u2026"));
+    // Going back to the automatic search gives the check up.
+    child<QPushButton>(view, "useAutomaticLocation")->click();
+    ASSERT_TRUE(tavtest::waitUntil([&] { return !model.isChecking(); }));
+    EXPECT_FALSE(note->isVisibleTo(&view));
+    EXPECT_EQ(preferences->string("customFFmpegPath"), std::nullopt);
+    EXPECT_EQ(model.status(), before);
+    EXPECT_EQ(tavtest::SlowFolder::guiThreadCalls(), 0) << tavtest::SlowFolder::lastOnGuiThread();
+    tavtest::SlowFolder::stop();
+    // The check still waits on the folder as the view model goes.
 }
 
 TEST_F(Settings, BundledFFmpegOpensTheBundledNoticeAndSaysSo) {
@@ -263,6 +351,8 @@ TEST_F(Settings, OnlyTheLatestLicenceAnswerIsShownAndALateOneIsDropped) {
     {
         SettingsViewModel model(dependencies());
         model.chooseFFmpeg(folder / "slow" / "ffmpeg");
+        // The slow one's licence is read now; the fast one's answers first.
+        waitForStatus(model, "Ready: " + toQString(folder / "slow" / "ffmpeg"));
         model.chooseFFmpeg(folder / "fast" / "ffmpeg");
         waitForNotice(model, "Tavrolin uses FFmpeg fast");
         QTest::qWait(400);
