@@ -18,8 +18,8 @@ std::optional<double> secondsOfMicroseconds(const std::optional<std::int64_t>& m
 
 std::unique_ptr<PacketReading> openPacketReader(const std::filesystem::path& file,
                                                 PacketReadOptions options, std::stop_token stop) {
-    const auto open = reinterpret_cast<PacketReaderModuleEntry>(
-        moduleEntry("Reading packets", packetReaderModuleFile, packetReaderModuleEntry));
+    const auto open = reinterpret_cast<PacketReaderModuleEntry>(moduleEntry(
+        "Splitting, joining and checking files", packetReaderModuleFile, packetReaderModuleEntry));
     return std::unique_ptr<PacketReading>(open(file, options, std::move(stop)));
 }
 
