@@ -269,7 +269,6 @@ QString PathDialog::acceptLabel() const {
 }
 
 void PathDialog::setFileFilter(const QString& label, std::vector<std::string> extensions) {
-    filterLabel_ = label;
     extensions_ = std::move(extensions);
     const QSignalBlocker blocker(filter_);
     filter_->clear();

@@ -110,7 +110,6 @@ class PathDialog : public QDialog {
 
     Mode mode_;
     QString defaultSuffix_;
-    QString filterLabel_;
     std::vector<std::string> extensions_;
     std::filesystem::path folder_;
     std::vector<std::filesystem::path> chosen_;
