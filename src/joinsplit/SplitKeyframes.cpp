@@ -65,8 +65,30 @@ struct VideoReport {
     std::string codec;
     bool reordered = false;
     bool lacksPresentationTimes = false;
+    bool playsEditedPieces = false;
     std::optional<double> containerDuration;
 };
+
+// Whether packets hidden by an edit list lie between shown ones: an editor's cut that plays
+// pieces of the media, not only a start trimmed off (whose hidden packets, B-frames included,
+// come before the first one shown) or an end.
+bool playsEditedPieces(const std::vector<PacketLine>& packets) {
+    std::optional<double> firstShown;
+    bool hiddenAfterShown = false;
+    for (const auto& packet : packets) {
+        if (!packet.time) {
+            continue;
+        }
+        if (packet.isHidden) {
+            hiddenAfterShown = hiddenAfterShown || (firstShown && *packet.time >= *firstShown);
+        } else if (hiddenAfterShown) {
+            return true;
+        } else {
+            firstShown = std::min(firstShown.value_or(*packet.time), *packet.time);
+        }
+    }
+    return false;
+}
 
 VideoReport readReport(std::string_view report) {
     VideoReport read;
@@ -97,6 +119,7 @@ VideoReport readReport(std::string_view report) {
         packet.isPlaceholder = isPackedPlaceholder(read.codec, sizes[at]);
         packet.isKeyframe = packet.isKeyframe && !packet.isPlaceholder;
     }
+    read.playsEditedPieces = playsEditedPieces(read.packets);
     return read;
 }
 
@@ -299,7 +322,7 @@ void countSplitPackets(std::string_view report, SplitKeyframes& keyframes) {
 
 SplitVideoTiming splitVideoTiming(std::string_view report) {
     const VideoReport read = readReport(report);
-    return {read.codec, read.lacksPresentationTimes, read.reordered};
+    return {read.codec, read.lacksPresentationTimes, read.reordered, read.playsEditedPieces};
 }
 
 namespace {
@@ -331,6 +354,13 @@ SplitKeyframeReader makeSplitKeyframeReader() {
         };
         std::string report = videoLines(false);
         const auto timing = splitVideoTiming(report);
+        if (timing.playsEditedPieces) {
+            throw MediaProbeError::processFailed(
+                "\u201C" + file.filename().string() +
+                "\u201D plays pieces of its video that an editor chose (an edit list), and a "
+                "split cuts the video as it is stored, not as it plays. Export it from the editor "
+                "again as one piece, without an edit list, and split that file.");
+        }
         if (timing.lacksPresentationTimes) {
             // Frames shown in the order they are decoded are shown at their decoding times;
             // reordered ones only at a known time, which only some codecs have generated.

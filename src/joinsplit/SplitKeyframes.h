@@ -112,6 +112,8 @@ struct SplitVideoTiming {
     std::string codec;
     bool lacksPresentationTimes = false;
     bool reordered = false;
+    // An edit list plays pieces of it, hiding packets between them.
+    bool playsEditedPieces = false;
 };
 SplitVideoTiming splitVideoTiming(std::string_view report);
 

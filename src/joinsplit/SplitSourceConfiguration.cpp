@@ -371,7 +371,29 @@ SplitStreamCheck streamCheck(const SplitSourceConfiguration& configuration) {
 
 }  // namespace
 
+void SplitSourceConfiguration::showFileLength() {
+    if (endIsTyped) {
+        return;
+    }
+    std::optional<double> length =
+        streams ? splitSourceLength(*streams,
+                                    keyframes ? std::optional(keyframes->origin) : std::nullopt)
+                : std::nullopt;
+    if (!length && keyframes) {
+        length = keyframes->end;
+    }
+    if (length && *length > 0) {
+        endText = formatPreviewSeconds(std::round(*length * 1000) / 1000);
+    }
+}
+
 std::optional<std::string> SplitSourceConfiguration::validationMessage() const {
+    // A file whose video goes on in another stream is refused whatever the times.
+    if (streams && !keyframeError) {
+        if (auto changed = splitProgramChangeMessage(*streams, file)) {
+            return changed;
+        }
+    }
     const SplitCutPlan plan = planSplitCuts(*this);
     return plan.error ? plan.error : streamCheck(*this).problem;
 }

@@ -33,6 +33,8 @@ struct SplitSourceConfiguration {
     SplitOperationMode operationMode = SplitOperationMode::range;
     std::string startText = "0";
     std::string endText = "60";
+    // Whether the user set the end; until then it follows the file's length once read.
+    bool endIsTyped = false;
     std::string splitPointText;
     // None writes the source's own container (its extension as it stands).
     std::optional<OutputContainer> container;
@@ -50,6 +52,9 @@ struct SplitSourceConfiguration {
 
     explicit SplitSourceConfiguration(std::filesystem::path source = {})
         : file(std::move(source)) {}
+
+    // Puts the file's length, as read, into an end the user has not set.
+    void showFileLength();
 
     // Reading found audio and no video: there are no frames or keyframes to show.
     bool isAudioOnly() const { return keyframes && keyframes->times.empty(); }

@@ -1,11 +1,14 @@
 #include "joinsplit/SplitSourceStreams.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "engine/StreamCopyCompatibility.h"
+#include "engine/split/SplitSourceLayout.h"
 #include "model/CancellationError.h"
 #include "model/TextMetrics.h"
+#include "preview/PreviewTimeFormat.h"
 #include "probe/FFprobeCommandBuilder.h"
 #include "probe/FFprobeParser.h"
 #include "probe/MediaProbeError.h"
@@ -23,7 +26,9 @@ std::vector<std::string> splitStreamProbeArguments(const fs::path& file) {
     arguments.insert(arguments.end(), FFprobeCommandBuilder::hiddenStartArguments.begin(),
                      FFprobeCommandBuilder::hiddenStartArguments.end());
     arguments.insert(arguments.end(),
-                     {"-show_entries", FFprobeCommandBuilder::streamEntries + ",attached_pic",
+                     {"-show_entries",
+                      FFprobeCommandBuilder::streamEntries +
+                          ",attached_pic:stream=start_time,duration:format=start_time,duration",
                       "-of", "json", fs::absolute(file).string()});
     return arguments;
 }
@@ -44,8 +49,20 @@ SplitSourceStreams parseSplitSourceStreams(std::string_view json) {
         } else if (type == "attachment") {
             ++result.attachments;
         } else if (type == "data" && tag != "text") {
-            result.dataTracks.push_back({index, tag});
+            result.dataTracks.push_back(
+                {index, tag, optionalString(object, "codec_name").value_or("")});
+        } else if (type == "video") {
+            const auto start = parseFiniteNumber(optionalString(object, "start_time").value_or(""));
+            const auto length = parseFiniteNumber(optionalString(object, "duration").value_or(""));
+            if (start && length) {
+                result.videoSpans.push_back({index, *start, *start + *length});
+            }
         }
+    }
+    if (const auto* format = optionalObject(document, "format")) {
+        result.duration = parseFiniteNumber(optionalString(*format, "duration").value_or(""));
+        result.start =
+            parseFiniteNumber(optionalString(*format, "start_time").value_or("")).value_or(0);
     }
     result.pictures = static_cast<int>(pictures.size());
     for (auto& stream : FFprobeParser{}.parse(json)) {
@@ -100,9 +117,29 @@ std::string listed(const std::vector<std::string>& names) {
     return text;
 }
 
-// Copied as they are, a data track goes into a QuickTime file only.
-bool holdsDataTracks(OutputContainer container) {
-    return container == OutputContainer::mov;
+// What the parts leave out of the data tracks, which hold no picture or sound: a note names
+// them, but a DVD's navigation packets, which no player of a file misses, go unmentioned. A
+// timecode track is never copied: each part's is written anew from the video's timecode.
+std::optional<std::string> dataTrackNote(const SplitSourceStreams& streams, const fs::path& source,
+                                         std::optional<OutputContainer> container) {
+    std::vector<std::string> left;
+    for (const auto& track : streams.dataTracks) {
+        if (track.codecTag != "tmcd" && track.codecName != "dvd_nav_packet" &&
+            !splitPartCarriesData(track.codecName, container)) {
+            left.push_back("stream " + std::to_string(track.index));
+        }
+    }
+    if (left.empty()) {
+        return std::nullopt;
+    }
+    const bool one = left.size() == 1;
+    return "The parts of " + quoted(source) + " leave out its data " +
+           (one ? "track (" : "tracks (") + listed(left) +
+           (one ? "), which holds" : "), which hold") +
+           " no picture or sound: only MOV keeps such tracks" +
+           (container == OutputContainer::mov
+                ? "."
+                : std::string(". Choose MOV to keep ") + (one ? "it." : "them."));
 }
 
 // The streams a part in `container` cannot hold as copied; empty when it holds them all.
@@ -118,15 +155,6 @@ std::vector<std::string> refusedStreams(const SplitSourceStreams& streams,
             names.push_back("the " + uppercased(stream.codecName) + " " +
                             std::string(rawValue(stream.kind)) + " (stream " +
                             std::to_string(stream.index) + ")");
-        }
-    }
-    if (!holdsDataTracks(container)) {
-        for (const auto& track : streams.dataTracks) {
-            // A timecode track is never copied: each part's is written anew from the video's
-            // timecode, which every container keeps.
-            if (track.codecTag != "tmcd") {
-                names.push_back("the data track (stream " + std::to_string(track.index) + ")");
-            }
         }
     }
     return names;
@@ -195,6 +223,7 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
                             (fitting ? "Choose " + displayName(*fitting) + " for this file."
                                      : std::string("Remux it to MKV and split that."));
         }
+        check.note = dataTrackNote(streams, source, container);
         return check;
     }
     if (const auto refused = refusedStreams(streams, *container); !refused.empty()) {
@@ -234,6 +263,9 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
         notes.push_back("The parts of " + quoted(source) + " leave out its cover art: " +
                         displayName(OutputContainer::webm) + " holds none.");
     }
+    if (auto data = dataTrackNote(streams, source, container)) {
+        notes.push_back(std::move(*data));
+    }
     if (!notes.empty()) {
         std::string text;
         for (const auto& note : notes) {
@@ -242,6 +274,36 @@ SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams, const fs::
         check.note = text;
     }
     return check;
+}
+
+std::optional<std::string> splitProgramChangeMessage(const SplitSourceStreams& streams,
+                                                     const fs::path& source) {
+    if (streams.videoSpans.size() < 2) {
+        return std::nullopt;
+    }
+    // Programs broadcast side by side overlap; a change of programs hands over where the first
+    // ends, within a few frames.
+    constexpr double kHandOver = 0.5;
+    const auto& first = streams.videoSpans.front();
+    for (const auto& next : streams.videoSpans) {
+        if (next.start >= first.end - kHandOver && next.end > first.end + kHandOver) {
+            const double in = std::round((first.end - first.start) * 10) / 10;
+            return "The video of " + quoted(source) + " goes on in another stream (stream " +
+                   std::to_string(next.index) + ") " + formatPreviewSeconds(in) +
+                   " s in, where its program or its PIDs change, and a split follows only the "
+                   "first video stream. Remux each program into a file of its own (choose its "
+                   "streams on the Remux page) and split those files.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<double> splitSourceLength(const SplitSourceStreams& streams,
+                                        std::optional<double> origin) {
+    if (!streams.duration || *streams.duration <= 0) {
+        return std::nullopt;
+    }
+    return streams.start + *streams.duration - origin.value_or(streams.start);
 }
 
 }  // namespace tavrolin

@@ -25,7 +25,8 @@ namespace tavrolin {
 struct SplitSourceStreams {
     struct DataTrack {
         std::int64_t index = 0;
-        std::string codecTag;  // "tmcd" for a timecode track
+        std::string codecTag;        // "tmcd" for a timecode track
+        std::string codecName = {};  // "dvd_nav_packet" for a DVD's navigation stream
 
         friend bool operator==(const DataTrack&, const DataTrack&) = default;
     };
@@ -36,6 +37,19 @@ struct SplitSourceStreams {
     std::vector<DataTrack> dataTracks;  // MP4's chapter text track left out: parts get new ones
     // The release of the ffmpeg that jobs run, when it gave one: some pairs it refuses.
     std::optional<FFmpegRelease> release;
+    // Where each video stream (cover art aside) starts and ends in the file's own time, as its
+    // container says; streams that say neither are left out.
+    struct Span {
+        std::int64_t index = 0;
+        double start = 0;
+        double end = 0;
+
+        friend bool operator==(const Span&, const Span&) = default;
+    };
+    std::vector<Span> videoSpans = {};
+    // The file's own length and its first timestamp, as its container states them.
+    std::optional<double> duration = {};
+    double start = 0;
 
     friend bool operator==(const SplitSourceStreams&, const SplitSourceStreams&) = default;
 };
@@ -70,5 +84,16 @@ struct SplitStreamCheck {
 SplitStreamCheck checkSplitStreams(const SplitSourceStreams& streams,
                                    const std::filesystem::path& source,
                                    std::optional<OutputContainer> container);
+
+// Why no part of `source` can be cut as it plays, whatever the container: its video goes on in
+// another stream where the first one ends (a recording across a change of programs or PIDs),
+// and a split follows the first video stream only. None when it does not.
+std::optional<std::string> splitProgramChangeMessage(const SplitSourceStreams& streams,
+                                                     const std::filesystem::path& source);
+
+// The length a page shows for `source`: from `origin` (the first frame's time; none when not
+// known) to the end of the file as its container states it; none when it states none.
+std::optional<double> splitSourceLength(const SplitSourceStreams& streams,
+                                        std::optional<double> origin);
 
 }  // namespace tavrolin

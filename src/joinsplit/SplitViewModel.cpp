@@ -71,18 +71,28 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
         [reader = keyframeReader_, streamReader = streamReader_, file = source.file,
          stop = task.get_token()] {
             KeyframeReading reading;
+            bool readable = true;
             try {
                 requireRegularFile(file);
                 reading.keyframes = reader(file, stop);
-                if (streamReader) {
-                    reading.streams = streamReader(file, stop);
-                }
             } catch (const MediaProbeError& error) {
                 reading.error = error.what();
                 reading.notMedia = error.errorCase() == MediaProbeError::Case::notMedia ||
                                    error.errorCase() == MediaProbeError::Case::notRegularFile;
+                readable = error.errorCase() == MediaProbeError::Case::processFailed;
             } catch (...) {
                 reading.error = userMessage(std::current_exception());
+                readable = false;
+            }
+            // A file refused for where it can be cut still shows its length.
+            if (streamReader && readable) {
+                try {
+                    reading.streams = streamReader(file, stop);
+                } catch (...) {
+                    if (!reading.error) {
+                        reading.error = userMessage(std::current_exception());
+                    }
+                }
             }
             return reading;
         },
@@ -98,6 +108,7 @@ void SplitViewModel::readKeyframes(SplitSourceConfiguration& source) {
             target->streams = std::move(reading.streams);
             target->keyframeError = std::move(reading.error);
             target->isNotMedia = reading.notMedia;
+            target->showFileLength();
             emit model.changed();
         });
 }
@@ -207,7 +218,10 @@ void SplitViewModel::setStartText(const std::string& text) {
 }
 
 void SplitViewModel::setEndText(const std::string& text) {
-    editSelected([&](auto& source) { source.endText = text; });
+    editSelected([&](auto& source) {
+        source.endText = text;
+        source.endIsTyped = true;
+    });
 }
 
 void SplitViewModel::setSplitPointText(const std::string& text) {
@@ -228,6 +242,7 @@ void SplitViewModel::setStartFromPreview(double seconds) {
 void SplitViewModel::setEndFromPreview(double seconds) {
     editSelected([&](auto& source) {
         source.endText = formatPreviewSeconds(seconds);
+        source.endIsTyped = true;
         source.operationMode = SplitOperationMode::range;
     });
 }

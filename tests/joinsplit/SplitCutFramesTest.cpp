@@ -751,8 +751,12 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
         std::optional<OutputContainer> container;
         std::vector<std::pair<int, int>> parts;  // each one's first frame shown, and its count
         bool gstreamer = false;                  // GStreamer shows each part's pictures too
-        // Refused on the page with this in its sentence: its remedy, a remux into MKV, is split.
+        // Refused on the page with this in its sentence; where its remedy is a remux into MKV,
+        // the remuxed file is split.
         const char* refusal = nullptr;
+        bool remuxed = false;
+        const char* length = nullptr;  // the End the page shows before any is typed
+        double sound = 0;              // seconds of the source's sound each part plays
     } rows[] = {
         {SplitCase::vfr, range, "5.5", "9.0", own, {{120, 80}}},
         {SplitCase::broadcast, atPoint, "20", "", own, {{0, 490}, {492, 1008}}},
@@ -762,29 +766,95 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
         {SplitCase::flacMp4, atPoint, "5.1", "", own, {{0, 125}, {125, 125}}},
         {SplitCase::onePicture, range, "0", "3.1", own, {{0, 1}}, true},
         {SplitCase::onePicture, range, "3.1", "6.1", own, {{0, 1}}, true},
-        {SplitCase::clockJump, range, "3.1", "6.1", own, {{75, 75}}, false, "jumps 85 s ahead"},
-        {SplitCase::chainedOgg, atPoint, "7.5", "", own, {{0, 0}, {0, 0}}, false, "jumps 6 s back"},
+        {SplitCase::clockJump,
+         range,
+         "3.1",
+         "6.1",
+         own,
+         {{75, 75}},
+         false,
+         "jumps 85 s ahead",
+         true},
+        {SplitCase::chainedOgg,
+         atPoint,
+         "7.5",
+         "",
+         own,
+         {{0, 0}, {0, 0}},
+         false,
+         "jumps 6 s back",
+         true},
+        // The files people have. A DVD's navigation stream is left out of its parts.
+        {SplitCase::dvdTitle, range, "7.3", "13.7", own, {{180, 150}}, true, nullptr, false, "20"},
+        {SplitCase::dvdTitle, atPoint, "10.1", "", own, {{0, 240}, {240, 260}}, true},
+        {SplitCase::dvdTitle, atPoint, "10.1", "", OutputContainer::mkv, {{0, 240}, {240, 260}}},
+        {SplitCase::mkvmergeOpus,
+         range,
+         "7.3",
+         "13.7",
+         own,
+         {{0, 0}},
+         false,
+         nullptr,
+         false,
+         nullptr,
+         6.4},
+        {SplitCase::programChange,
+         range,
+         "3.1",
+         "6.1",
+         own,
+         {},
+         false,
+         "goes on in another stream (stream 2) 5 s in"},
+        {SplitCase::editedMp4, range, "3.1", "6.1", own, {}, false, "plays pieces of its video"},
+        {SplitCase::aviMp3,
+         range,
+         "0",
+         "",
+         own,
+         {},
+         false,
+         "no presentation times",
+         false,
+         "12.096"},
     };
     for (const auto& row : rows) {
         fs::path file = tavtest::splitCaseFile(row.source);
         SCOPED_TRACE(file.filename().string() + " " + row.start + "-" + row.end);
         tavtest::TempDir output;
+        // As the page reads it: where it can be cut, then its streams, also when refused.
+        SplitSourceConfiguration configuration(file);
+        try {
+            configuration =
+                configured(file, row.mode, row.start, row.end, row.container, read(file, {}));
+        } catch (const MediaProbeError& error) {
+            configuration.keyframeError = error.what();
+        }
+        configuration.streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
+        if (row.length) {
+            auto shown = configuration;
+            shown.showFileLength();
+            EXPECT_EQ(shown.endText, row.length);
+        }
         if (row.refusal) {
-            EXPECT_THAT([&] { read(file, {}); },
-                        ::testing::ThrowsMessage<MediaProbeError>(::testing::AllOf(
-                            ::testing::HasSubstr(row.refusal),
-                            ::testing::EndsWith("Remux it first, which runs its clock on over the "
-                                                "jump, and split the remuxed file."))));
+            const auto said = configuration.validationMessage();
+            ASSERT_THAT(said, ::testing::Optional(::testing::HasSubstr(row.refusal)));
+            if (!row.remuxed) {
+                continue;
+            }
+            EXPECT_THAT(*said, ::testing::EndsWith("Remux it first, which runs its clock on over "
+                                                   "the jump, and split the remuxed file."));
             const fs::path remuxed = output / (file.stem().string() + "-remuxed.mkv");
-            const auto streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
-            processor.process(RemuxRequest{file, remuxed, streams.streams, {}, {}}, {}, {});
+            processor.process(RemuxRequest{file, remuxed, configuration.streams->streams, {}, {}},
+                              {}, {});
             file = remuxed;
+            configuration =
+                configured(file, row.mode, row.start, row.end, row.container, read(file, {}));
+            configuration.streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
         }
         const auto sourceFrames = timesIn(file, "v:0", "frame");
         const auto sourceAudio = timesIn(file, "a:0", "packet");
-        auto configuration =
-            configured(file, row.mode, row.start, row.end, row.container, read(file, {}));
-        configuration.streams = makeSplitStreamReader(runner, ToolLocations{})(file, {});
         ASSERT_EQ(configuration.validationMessage(), std::nullopt);
         const auto parts = split(configuration, output.path());
         ASSERT_EQ(parts.size(), row.parts.size());
@@ -809,6 +879,10 @@ TEST_F(SplitCutFrames, NamedCasesComeOutWholeThroughThePage) {
                     << frame;
             }
             expectSourcePacketAt(sourceAudio, audio.front() + shift);
+            if (row.sound > 0) {
+                const auto samples = tavtest::decodedSamples(parts[at].output);
+                EXPECT_NEAR(static_cast<double>(samples.size()) / 48000, row.sound, 0.02);
+            }
             if (row.gstreamer) {
                 expectGStreamerDecodesAsLibav(parts[at].output, output.path());
             }

@@ -120,6 +120,29 @@ TEST(SplitSourceConfiguration, KeyframeReportsCountFromTheFirstFrame) {
         EXPECT_EQ(timing.codec, row.codec);
         EXPECT_EQ(timing.lacksPresentationTimes, row.lacksPresentationTimes);
         EXPECT_EQ(timing.reordered, row.reordered);
+        EXPECT_FALSE(timing.playsEditedPieces);
+    }
+    // An edit list that hides packets between shown ones plays pieces of the media (an editor's
+    // cut); one that trims the start or the end hides them only before or after what is shown,
+    // a B-frame decoded after the first shown frame but shown before it included.
+    const struct {
+        const char* report;
+        bool pieces;
+    } edits[] = {
+        {"-0.500000,-0.500000,0.25,900,KD\n0.250000,-0.250000,0.25,300,__\n"
+         "-0.250000,0.000000,0.25,300,_D\n0.000000,0.250000,0.25,300,__\nh264,2\n",
+         false},
+        {"0.000000,0.000000,0.25,900,K_\n0.250000,0.250000,0.25,300,__\n"
+         "0.500000,0.500000,0.25,900,KD\n0.750000,0.750000,0.25,300,_D\n"
+         "0.500000,1.000000,0.25,900,K_\nh264,0\n",
+         true},
+        {"0.000000,0.000000,0.25,900,K_\n0.250000,0.250000,0.25,300,__\n"
+         "0.500000,0.500000,0.25,300,_D\nh264,0\n",
+         false},
+    };
+    for (const auto& [report, pieces] : edits) {
+        SCOPED_TRACE(report);
+        EXPECT_EQ(splitVideoTiming(report).playsEditedPieces, pieces);
     }
     // Every packet counts, in decoding order; keyframes that are not the times read count none.
     // A copy stops between a keyframe and the packet before it only by their decoding times.
@@ -419,6 +442,16 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
         {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {{2, "tmcd"}}, std::nullopt};
     const SplitSourceStreams dataTrack{
         {stream(0, video, "h264"), stream(1, audio, "aac")}, 0, 0, {{2, "gpmd"}}, std::nullopt};
+    const SplitSourceStreams dvd{{stream(1, video, "mpeg2video"), stream(2, audio, "ac3")},
+                                 0,
+                                 0,
+                                 {{0, "", "dvd_nav_packet"}, {3, "", "klv"}},
+                                 std::nullopt};
+    // A recording whose program changes 5 s in, and one of two programs side by side.
+    auto changing = timecoded;
+    changing.videoSpans = {{0, 1.48, 6.52}, {2, 6.48, 12.48}};
+    auto sideBySide = timecoded;
+    sideBySide.videoSpans = {{0, 1.48, 12.52}, {2, 1.5, 12.48}};
     const SplitSourceStreams covered{
         {stream(0, video, "vp9"), stream(1, audio, "opus")}, 1, 0, {}, std::nullopt};
     const SplitSourceStreams lossless{
@@ -459,8 +492,23 @@ TEST(SplitSourceConfiguration, ContainerIsCheckedAgainstTheSourceStreams) {
          OutputContainer::mp4, range, std::nullopt},
         {"a timecode track is written anew, so MP4 takes it", &timecoded, "/m/t.mp4", std::nullopt,
          atPoint, std::nullopt},
-        {"any other data track goes into MOV only", &dataTrack, "/m/d.mov", OutputContainer::mkv,
-         range, refused("MKV cannot hold the data track (stream 2)", "d.mov", "MOV")},
+        {"any other data track goes into MOV only, and is named when left out", &dataTrack,
+         "/m/d.mov", OutputContainer::mkv, range, std::nullopt,
+         "The parts of \u201Cd.mov\u201D leave out its data track (stream 2), which holds no "
+         "picture or sound: only MOV keeps such tracks. Choose MOV to keep it."},
+        {"in MOV it goes with the part", &dataTrack, "/m/d.mov", std::nullopt, range, std::nullopt},
+        {"a DVD's navigation goes nowhere and unmentioned", &dvd, "/m/DVD.VOB", std::nullopt,
+         atPoint, std::nullopt,
+         "The parts of \u201CDVD.VOB\u201D leave out its data track (stream 3), which holds no "
+         "picture or sound: only MOV keeps such tracks. Choose MOV to keep it."},
+        {"a program that changes is refused whatever the times", &changing, "/m/p.ts", std::nullopt,
+         atPoint,
+         "The video of \u201Cp.ts\u201D goes on in another stream (stream 2) 5 s in, where its "
+         "program or its PIDs change, and a split follows only the first video stream. Remux each "
+         "program into a file of its own (choose its streams on the Remux page) and split those "
+         "files."},
+        {"programs side by side are split as they are", &sideBySide, "/m/p.ts", std::nullopt,
+         atPoint, std::nullopt},
         {"Blu-ray LPCM goes into the source's own format only", &bluray, "/m/b.m2ts",
          OutputContainer::mkv, range,
          refused("MKV cannot hold the PCM_BLURAY audio (stream 1)", "b.m2ts", "Same as Input")},

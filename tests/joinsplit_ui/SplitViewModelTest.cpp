@@ -9,6 +9,7 @@
 #include "probe/ProbeText.h"
 #include "remux/RemuxTestSupport.h"
 #include "support/ReadOnlyMount.h"
+#include "support/SplitCaseMedia.h"
 
 using namespace tavrolin;
 namespace fs = std::filesystem;
@@ -296,15 +297,29 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
     const auto subs = tavtest::copyMedia(shared.matroska, folder, "subs.mkv");
     const auto font = tavtest::copyMedia(fonts, folder, "font.mkv");
     const auto clock = tavtest::copyMedia(timecode, folder, "clock.mov");
+    const auto avi =
+        tavtest::copyMedia(tavtest::splitCaseFile(tavtest::SplitCase::aviMp3), folder, "avi.avi");
     queue = std::make_unique<JobQueueViewModel>(std::make_shared<FFmpegProcessor>(
         std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model = std::make_unique<SplitViewModel>(
         *queue, nullptr, makeSplitKeyframeReader(),
         makeSplitStreamReader(std::make_shared<FoundationProcessRunner>(), ToolLocations{}));
     model->setFolderChooser([&](const auto&) { return std::optional(output.path()); });
-    ASSERT_TRUE(model->addFiles({subs, font, clock}));
+    ASSERT_TRUE(model->addFiles({subs, font, clock, avi}));
     ASSERT_TRUE(readingEnded());
     model->chooseOutputDirectory();
+    // The End is the file's own length until one is typed, also for a file the page refuses
+    // (an AVI's sound runs on past its video).
+    model->selectFile(avi);
+    EXPECT_EQ(model->selectedConfiguration()->listSummary(), "0s\u201312.096s");
+    EXPECT_NE(model->validationMessage().value_or("").find("no presentation times"),
+              std::string::npos);
+    model->setEndText("3");
+    model->setContainer(OutputContainer::mkv);
+    EXPECT_EQ(model->selectedConfiguration()->endText, "3");
+    model->removeSource(avi);
+    model->selectFile(clock);
+    EXPECT_EQ(model->selectedConfiguration()->endText, "4");
 
     struct Row {
         fs::path file;
@@ -352,5 +367,6 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
     // MP4 writes the chapters as a text track.
     EXPECT_EQ(streamTypes("font-clip.mp4"), "video\naudio\ndata\n");
     EXPECT_EQ(streamTypes("clock-clip.mp4"), "video\ndata\n");
-    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"clock.mov", "font.mkv", "subs.mkv"}));
+    EXPECT_EQ(folder.entries(),
+              (std::vector<std::string>{"avi.avi", "clock.mov", "font.mkv", "subs.mkv"}));
 }

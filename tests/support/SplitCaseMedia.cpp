@@ -2,7 +2,12 @@
 
 #include "support/TestMedia.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -101,6 +106,78 @@ fs::path beepCase(SplitCase which) {
         default:
             return TestMedia::generate("beeps.ogg",
                                        joined({beeps(10), {"-c:a", "libvorbis", "-q:a", "4"}}));
+    }
+}
+
+// `name` in the shared test-media folder, made once per process by `make` (given its path)
+// from ffmpeg's `inputs`, written first as `name` with `extension` in place of its own.
+fs::path madeWith(const std::string& name, const std::string& extension, const Arguments& inputs,
+                  const std::function<Arguments(const fs::path&, const fs::path&)>& make) {
+    static std::mutex mutex;
+    static std::map<std::string, fs::path> made;
+    std::lock_guard lock(mutex);
+    if (auto found = made.find(name); found != made.end()) {
+        return found->second;
+    }
+    const fs::path first =
+        TestMedia::generate(fs::path(name).replace_extension(extension).string(), inputs);
+    const fs::path file = first.parent_path() / name;
+    EXPECT_EQ(runTool(make(first, file)), 0) << name;
+    made.emplace(name, file);
+    return file;
+}
+
+// Cases with a 1 kHz beep at each whole second that were made once with more than ffmpeg.
+fs::path peopleCase(SplitCase which, const Arguments& h264) {
+    const Arguments videoAndAudio = {"-map", "0:v", "-map", "1:a"};
+    switch (which) {
+        case SplitCase::dvdTitle:
+            return TestMedia::generate("case-dvd.vob",
+                                       joined({pictures(20, "720x576"),
+                                               beeps(20),
+                                               videoAndAudio,
+                                               {"-target", "pal-dvd", "-shortest"}}));
+        case SplitCase::programChange: {
+            const fs::path whole = TestMedia::generate(
+                "case-pid.mkv",
+                joined(
+                    {pictures(10), beeps(10), videoAndAudio, h264, {"-c:a", "aac", "-shortest"}}));
+            const fs::path first = TestMedia::generate(
+                "case-pid-1.ts", {"-i", whole.string(), "-map", "0", "-c", "copy", "-t", "5",
+                                  "-mpegts_start_pid", "0x100"});
+            // The second piece continues the first one's clock.
+            const fs::path second = TestMedia::generate(
+                "case-pid-2.ts", {"-ss", "5", "-i", whole.string(), "-map", "0", "-c", "copy",
+                                  "-mpegts_start_pid", "0x200", "-mpegts_service_id", "2",
+                                  "-muxdelay", "0", "-output_ts_offset", "7.459"});
+            static const fs::path changing = concatenated("case-pidchange.ts", first, second);
+            return changing;
+        }
+        case SplitCase::mkvmergeOpus:
+            return madeWith(
+                "case-opus.mka", ".opus", joined({beeps(20), {"-c:a", "libopus", "-b:a", "96k"}}),
+                [](const fs::path& opus, const fs::path& mka) {
+                    return Arguments{"mkvmerge", "-q", "-o", mka.string(), opus.string()};
+                });
+        case SplitCase::editedMp4:
+            return madeWith("case-edits.mp4", ".plain.mp4",
+                            joined({pictures(10),
+                                    beeps(10),
+                                    videoAndAudio,
+                                    h264,
+                                    {"-c:a", "aac", "-b:a", "128k", "-shortest"}}),
+                            [](const fs::path& plain, const fs::path& edited) {
+                                return Arguments{"python3",
+                                                 TAVROLIN_TEST_SOURCE_DIR "/support/mp4edit.py",
+                                                 plain.string(), edited.string(), "edits"};
+                            });
+        default:
+            return TestMedia::generate(
+                "case-avimp3.avi",
+                joined({pictures(12),
+                        {"-f", "lavfi", "-i", "sine=f=440:sample_rate=48000:d=12", "-c:v",
+                         "libx264", "-preset", "veryfast", "-g", "25", "-bf", "2", "-c:a",
+                         "libmp3lame", "-b:a", "128k"}}));
     }
 }
 
@@ -227,6 +304,12 @@ fs::path splitCaseFile(SplitCase which) {
         case SplitCase::beepsFlacMatroska:
         case SplitCase::beepsAc3Matroska:
             return beepCase(which);
+        case SplitCase::dvdTitle:
+        case SplitCase::programChange:
+        case SplitCase::mkvmergeOpus:
+        case SplitCase::editedMp4:
+        case SplitCase::aviMp3:
+            return peopleCase(which, h264);
         case SplitCase::trimmedMp4: {
             const fs::path base = TestMedia::generate(
                 "case-trimmed-base.mp4",

@@ -61,6 +61,16 @@ enum class SplitCase {
     beepsOpusOgg,
     beepsFlacMatroska,
     beepsAc3Matroska,
+    // Files people have, with the beep at every whole second: a DVD title (MPEG-2 + AC-3 with
+    // the navigation stream every VOB carries, 20 s); a TV recording whose PIDs and program
+    // change 5 s in while its clock runs on; 20 s of Opus alone in MKA written by mkvmerge (its
+    // CodecDelay and SeekPreRoll); an H.264 + AAC MP4 trimmed in an editor, whose video edit
+    // list plays [0, 4 s) and [6 s, 10 s) of its media; H.264 + MP3 in AVI, 12 s.
+    dvdTitle,
+    programChange,
+    mkvmergeOpus,
+    editedMp4,
+    aviMp3,
 };
 
 // The case's source file, made on first use; a failure to make it fails the calling test.

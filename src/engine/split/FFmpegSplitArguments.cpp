@@ -432,6 +432,9 @@ SplitStreams splitStreams(const SplitRequest& request, const SplitSourceLayout& 
                 break;
             case SplitStreamRole::video:
             case SplitStreamRole::timed:
+                if (stream.kind == "data" && !splitPartCarriesData(stream.codec, container)) {
+                    continue;  // the page names what it leaves out
+                }
                 streams.needsExperimentalWriters =
                     streams.needsExperimentalWriters ||
                     (container &&

@@ -166,9 +166,11 @@ std::optional<std::string> audioFault(const PartReadBack& part, const SplitPartS
     std::optional<double> length = part.duration;
     if (span.endIsVideo) {
         // Its own audio starts after the warm-up, and a part from the beginning where the
-        // source's does, after the codec delay its header hides as the source's does.
+        // source's does, after the codec delay its header hides as the source's does. A
+        // Matroska part's codec delay hides its warm-up before 0, where its read starts.
+        const double own = part.first + (span.lengthFromZero ? 0 : span.warmUp);
         length = part.last + (part.lastLength > 0 ? part.lastLength : part.frame) -
-                 std::max(part.first + span.warmUp, span.begin);
+                 std::max(own, span.begin);
     } else if (length && part.first < 0 && !part.firstHidden) {
         // Warm-up before 0 that no edit list hides is skipped by the decoder (Opus pre-skip),
         // though Ogg counts it in the file's length.

@@ -105,6 +105,10 @@ VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, std::stri
 
 }  // namespace
 
+bool splitPartCarriesData(std::string_view codec, std::optional<OutputContainer> container) {
+    return container == OutputContainer::mov && codec != "dvd_nav_packet";
+}
+
 double splitSourceZero(const SplitSourceLayout& layout) {
     // Longer than any codec's start-up delay (MP3 at 8 kHz: 0.14 s).
     constexpr double kCodecDelay = 0.5;

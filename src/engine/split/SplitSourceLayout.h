@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
+#include "model/OutputContainer.h"
 
 namespace tavrolin {
 
@@ -73,6 +74,11 @@ struct SplitSourceLayout {
 
     friend bool operator==(const SplitSourceLayout&, const SplitSourceLayout&) = default;
 };
+
+// Whether a part in `container` (none: a format the menu lacks, such as an MPEG program stream)
+// carries a data stream of `codec` as copied: only QuickTime holds data tracks, and a DVD's
+// navigation packets (the disc's menus and angles) go into none. The others are left out.
+bool splitPartCarriesData(std::string_view codec, std::optional<OutputContainer> container);
 
 // The time a part from the source's beginning counts from, its time 0: the source's first
 // timestamp when it lies well away from 0 (a recording hours in, a late edit), else 0, so that
