@@ -328,6 +328,7 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
         std::string joinAs = ".mkv";
         long rate = 48000;
         long joinLead = 0;
+        bool statesWhatPlays = false;  // each part's stated length as libav and GStreamer play it
     };
     const Row sources[] = {
         {audio("chirp.flac", {"-c:a", "flac"}), 4.37, {}, 4608, true},
@@ -343,6 +344,18 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
          mp3Priming},
         {audio("chirp.ogg", {"-c:a", "libvorbis"}), 4.37, {}, 2048, false},
         {audio("chirp.opus", {"-c:a", "libopus"}), 4.37, {}, 960, true},
+        // An Opus part in MP4 starts at the frame holding the cut, cold, as ffmpeg's copy does.
+        {audio("chirp-opus.mp4", {"-c:a", "libopus"}),
+         4.37,
+         {},
+         960,
+         false,
+         false,
+         0,
+         ".mp4",
+         48000,
+         0,
+         true},
         {audio("chirp.m4a", {"-c:a", "aac"}), 4.37, {}, 1024, true, false, 0, ".mp4"},
         {audio("chirp.mkv", {"-c:a", "aac"}), 4.37, {}, 1024, false},
         {timecoded, 4, {"01:00:00:00", "01:00:04:00"}, 1024, true, false, 0, ".mov"},
@@ -359,7 +372,7 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
     };
     const auto check = [](const Row& row) {
         const auto& [source, cut, timecodes, frame, warm, gstreamer, heardFrames, joinAs, rate,
-                     joinLead] = row;
+                     joinLead, statesWhatPlays] = row;
         const auto runner = std::make_shared<tavtest::CountingRunner>();
         FFmpegProcessor processor(runner, ToolLocations{});
         SCOPED_TRACE(source.filename());
@@ -369,6 +382,7 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
             {source, output / ("1" + source.extension().string()),
              -std::numeric_limits<double>::infinity(), cut},
             {source, output / ("2" + source.extension().string()), cut, std::nullopt}};
+        std::array<double, 2> stated{};
         for (std::size_t at = 0; at < std::size(requests); ++at) {
             SCOPED_TRACE(at + 1);
             processor.process(requests[at], {}, {});
@@ -401,7 +415,8 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
                     longest = std::max(longest, end - start);
                 }
             }
-            EXPECT_NEAR(number(json.at("format"), "duration"), longest, 0.1);
+            stated[at] = number(json.at("format"), "duration");
+            EXPECT_NEAR(stated[at], longest, 0.1);
             EXPECT_EQ(timecode, timecodes.empty() ? "" : timecodes[at]);
         }
         const auto whole = tavtest::decodedSamples(source);
@@ -430,6 +445,14 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
             const Seam heard = seamOf(heardWhole, std::ssize(heardOne), heardTwo, 48000, frame);
             EXPECT_LE(std::abs(heard.gap), frame);
             EXPECT_LT(heard.startError, 0.01);
+        }
+        if (statesWhatPlays) {
+            const auto [heardWhole, heardOne, heardTwo] = heardAll(true);
+            const double within = static_cast<double>(frame) / static_cast<double>(rate);
+            EXPECT_NEAR(stated[0], static_cast<double>(one.size()) / rate, within);
+            EXPECT_NEAR(stated[1], static_cast<double>(two.size()) / rate, within);
+            EXPECT_NEAR(stated[0], static_cast<double>(heardOne.size()) / 48000, within);
+            EXPECT_NEAR(stated[1], static_cast<double>(heardTwo.size()) / 48000, within);
         }
         if (heardFrames > 0) {
             // GStreamer ignores the header's delay and plays part 2's warm-up: at most that many

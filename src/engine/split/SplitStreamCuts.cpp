@@ -22,6 +22,9 @@ double splitSubtitleLookBack(const SplitSourceLayout& layout) {
 
 namespace {
 
+// The frame libopus writes by default, in seconds.
+constexpr double kOpusFrame = 0.02;
+
 enum class WarmUpHiding { none, timestamps, mp3Header, opusPreSkip, opusCodecDelay };
 
 WarmUpHiding warmUpHiding(const SplitStream& stream, const std::filesystem::path& output) {
@@ -95,8 +98,12 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
             return cut - 0.25;
         case WarmUpHiding::timestamps:
             // At least two frames of any of these codecs (AAC's 1024 or 2048 samples, MP3's
-            // 1152, AC-3's 1536); Opus as above.
-            return cut - (stream.codec == "opus" ? 0.25 : rate > 0 ? 4096 / rate : 0.1);
+            // 1152, AC-3's 1536). Opus only from the 20 ms frame that holds the cut, as ffmpeg's
+            // own copy starts: GStreamer ends a part earlier by all its edit list hides.
+            if (stream.codec == "opus") {
+                return cut - kOpusFrame;
+            }
+            return cut - (rate > 0 ? 4096 / rate : 0.1);
     }
     return cut;
 }

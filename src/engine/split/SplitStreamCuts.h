@@ -38,8 +38,10 @@ inline constexpr int kOpusSampleRate = 48000;
 // container hides what lies before the part's start (an edit list in the MP4 family, Opus's
 // pre-skip in Ogg, its codec delay in Matroska, the encoder delay in an MP3 file's header), else
 // `cut`. Frames before the cut decode without their predecessors, and a lossy codec's first ones
-// come out wrong. An MP3 file's start lies halfway between two of its frames, so that exactly
-// mp3WarmUpFrames(stream) frames are read before the first at or after `cut`.
+// come out wrong. Opus in the MP4 family is the exception: it reads only from the frame that
+// holds the cut, as ffmpeg's own copy does, so that GStreamer plays the whole part. An MP3 file's
+// start lies halfway between two of its frames, so that exactly mp3WarmUpFrames(stream) frames are
+// read before the first at or after `cut`.
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut);
 
