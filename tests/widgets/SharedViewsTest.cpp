@@ -405,32 +405,19 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         std::optional<fs::path> expected;
     };
     const auto folderChosen = [&] { return chooseOutputFolder("test", folder.path()); };
+    const auto mp4Chosen = [&] {
+        return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
+    };
     const std::vector<Row> rows{
         {[&] {
              return chooseOutputFile("test", "joined.mkv", OutputContainer::mkv, folder.path());
          },
          {"clip"},
          folder / "clip.mkv"},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {"clip.mp4"},
-         folder / "clip.mp4"},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {"missing/../later/clip"},
-         folder / "later" / "clip.mp4"},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {"shows/", "ep"},
-         folder / "shows" / "ep.mp4"},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {""},
-         std::nullopt},
+        {mp4Chosen, {"clip.mp4"}, folder / "clip.mp4"},
+        {mp4Chosen, {"missing/../later/clip"}, folder / "later" / "clip.mp4"},
+        {mp4Chosen, {"shows/", "ep"}, folder / "shows" / "ep.mp4"},
+        {mp4Chosen, {""}, std::nullopt},
         {[&] {
              return chooseSubtitleExportFile("test", "talk.vtt", SubtitleFileFormat::webVTT,
                                              folder.path());
@@ -441,16 +428,8 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         {folderChosen, {"shows"}, folder / "shows"},
         {folderChosen, {"shows/", ""}, folder / "shows"},
         {folderChosen, {"joined.mkv", ""}, folder.path()},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {"shows", "ep"},
-         folder / "shows" / "ep.mp4"},
-        {[&] {
-             return chooseOutputFile("test", "joined.mp4", OutputContainer::mp4, folder.path());
-         },
-         {toQString(folder / "shows"), "ep"},
-         folder / "shows" / "ep.mp4"},
+        {mp4Chosen, {"shows", "ep"}, folder / "shows" / "ep.mp4"},
+        {mp4Chosen, {toQString(folder / "shows"), "ep"}, folder / "shows" / "ep.mp4"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.front().toStdString());
