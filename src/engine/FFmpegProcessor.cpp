@@ -222,8 +222,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartChapterUids(run.workingOutput, job.output, ran.splitChapterUids);
         }
         if (ran.splitSpan->lengthFromZero) {
-            writeSplitPartPlayedLength(*runner_, run.workingOutput, job.output,
-                                       job.toolchain.ffprobe, stop);
+            writeSplitPartPlayedLength(run.workingOutput, job.output, stop);
         }
         verifySplitPart(
             readWrittenPackets(run.workingOutput, job.output, ran.splitReadWindow, stop),
@@ -309,8 +308,8 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
-        auto read = readSplitLayout(*runner_, *split, job.inputs.at(0).second, splitLayouts_,
-                                    job.toolchain.ffprobe, childStop.get_token(), stop);
+        auto read =
+            readSplitLayout(*split, job.inputs.at(0).second, splitLayouts_, childStop.get_token());
         splitLayoutWithEnd = std::move(read.withEnd);
         auto& layout = read.layout;
         SplitRequest cut = fitSplitToSource(*split, layout);

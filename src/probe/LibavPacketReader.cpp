@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +18,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/dict.h>
 #include <libavutil/hash.h>
+#include <libavutil/intreadwrite.h>
 }
 
 #include "model/CancellationError.h"
@@ -74,6 +76,23 @@ std::string libavText(int error) {
 
 std::optional<std::int64_t> known(std::int64_t value) {
     return value == AV_NOPTS_VALUE ? std::nullopt : std::optional<std::int64_t>(value);
+}
+
+PacketTags tagsOf(const AVDictionary* metadata) {
+    PacketTags tags;
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+        tags.emplace_back(entry->key, entry->value);
+    }
+    return tags;
+}
+
+// The samples a packet's skip-samples side data drops from its end: a little-endian count after
+// the one it drops from its start, in the 10 bytes libav always writes.
+std::int64_t endTrimOf(const AVPacket& packet) {
+    std::size_t size = 0;
+    const std::uint8_t* data = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    return data != nullptr && size == 10 ? AV_RL32(data + 4) : 0;
 }
 
 }  // namespace
@@ -188,15 +207,32 @@ LibavPacketReader::LibavPacketReader(const std::filesystem::path& file, PacketRe
     for (unsigned at = 0; at < context.nb_streams; ++at) {
         const AVStream& stream = *context.streams[at];
         const char* type = av_get_media_type_string(stream.codecpar->codec_type);
-        format_.streams.push_back({stream.index,
-                                   type != nullptr ? type : "unknown",
-                                   avcodec_get_name(stream.codecpar->codec_id),
-                                   (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0,
-                                   {stream.time_base.num, stream.time_base.den},
-                                   stream.codecpar->video_delay});
+        PacketStream& read = format_.streams.emplace_back();
+        read.index = stream.index;
+        read.codecType = type != nullptr ? type : "unknown";
+        read.codecName = avcodec_get_name(stream.codecpar->codec_id);
+        read.attachedPicture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+        read.timeBase = {stream.time_base.num, stream.time_base.den};
+        read.videoDelay = stream.codecpar->video_delay;
+        char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+        read.codecTag = av_fourcc_make_string(tag, stream.codecpar->codec_tag);
+        if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            read.sampleRate = stream.codecpar->sample_rate;
+        }
+        read.frameRate = {stream.r_frame_rate.num, stream.r_frame_rate.den};
+        read.tags = tagsOf(stream.metadata);
     }
+    for (unsigned at = 0; at < context.nb_chapters; ++at) {
+        const AVChapter& chapter = *context.chapters[at];
+        format_.chapters.push_back({{chapter.time_base.num, chapter.time_base.den},
+                                    known(chapter.start),
+                                    known(chapter.end),
+                                    tagsOf(chapter.metadata)});
+    }
+    format_.name = context.iformat->name;
     format_.startMicroseconds = known(context.start_time);
     format_.durationMicroseconds = known(context.duration);
+    format_.bitRate = std::max<std::int64_t>(context.bit_rate, 0);
 }
 
 LibavPacketReader::~LibavPacketReader() = default;
@@ -246,6 +282,7 @@ PacketReadEnd LibavPacketReader::read(const PacketVisitor& visit, std::stop_toke
         read.keyframe = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         read.discard = (packet->flags & AV_PKT_FLAG_DISCARD) != 0;
         read.sideData = packet->side_data_elems > 0;
+        read.endTrim = endTrimOf(*packet);
         if (hash != nullptr) {
             av_hash_init(hash);
             av_hash_update(hash, packet->data, packet->size);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrolin {
@@ -21,13 +22,27 @@ struct TimeBase {
     int den = 1;
 };
 
+// A stream's or chapter's metadata, in the file's order.
+using PacketTags = std::vector<std::pair<std::string, std::string>>;
+
 struct PacketStream {
     int index = 0;
     std::string codecType;  // "video", "audio", "subtitle", "data", "attachment"
     std::string codecName;  // "h264", "aac"; "none" when libav knows none
     bool attachedPicture = false;
     TimeBase timeBase;
-    int videoDelay = 0;  // frames a decoder holds back to reorder (ffprobe's has_b_frames)
+    int videoDelay = 0;    // frames a decoder holds back to reorder (ffprobe's has_b_frames)
+    std::string codecTag;  // the container's four letters for its codec ("avc1", "tmcd")
+    int sampleRate = 0;    // audio's; 0 for other streams
+    TimeBase frameRate;    // the lowest rate that times every frame (ffprobe's r_frame_rate)
+    PacketTags tags;       // "filename", "mimetype", "timecode", …
+};
+
+struct PacketChapter {
+    TimeBase timeBase;
+    std::optional<std::int64_t> start;
+    std::optional<std::int64_t> end;
+    PacketTags tags;
 };
 
 // One demuxed packet; times in its stream's ticks.
@@ -41,14 +56,19 @@ struct ReadPacket {
     bool keyframe = false;
     bool discard = false;
     bool sideData = false;  // carries side data (skip samples, a new extradata)
+    // Audio samples its skip-samples side data drops from its end (Matroska's DiscardPadding).
+    std::int64_t endTrim = 0;
     // "CRC32:<hex>" of its bytes, as ffprobe's -show_data_hash CRC32 writes it, when asked for.
     std::string dataHash;
 };
 
 struct PacketFormat {
     std::vector<PacketStream> streams;
+    std::vector<PacketChapter> chapters;
+    std::string name;                                  // the demuxer's: "matroska,webm", "mpegts"
     std::optional<std::int64_t> startMicroseconds;     // the format's start_time
     std::optional<std::int64_t> durationMicroseconds;  // the format's duration
+    std::int64_t bitRate = 0;                          // as the container states it; 0: none
 };
 
 // `ticks` of `base` in seconds (0 for a base of 0).

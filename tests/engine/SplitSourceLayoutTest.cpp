@@ -1,10 +1,16 @@
 #include "engine/split/SplitSourceLayout.h"
 
 #include "engine/split/OutputVerification.h"
+#include "engine/split/SplitLayoutCache.h"
+#include "engine/split/SplitPartPreparation.h"
+#include "model/CancellationError.h"
+#include "model/MediaProcessingError.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 namespace tavrolin {
@@ -14,41 +20,55 @@ using Role = SplitStreamRole;
 
 // An MP4 with video, audio, its chapter track, cover art, a font and a second video stream;
 // the first video's keyframe at 4 s has two leading pictures, the one at 5 s none.
-constexpr const char* report = R"({
-    "packets": [
-        {"stream_index": 0, "pts_time": "3.000000", "flags": "K_"},
-        {"stream_index": 0, "pts_time": "3.958333", "flags": "__"},
-        {"stream_index": 1, "pts_time": "3.990000", "flags": "K_"},
-        {"stream_index": 0, "pts_time": "4.000000", "flags": "K_"},
-        {"stream_index": 5, "pts_time": "3.500000", "flags": "__"},
-        {"stream_index": 0, "pts_time": "3.916667", "flags": "__"},
-        {"stream_index": 0, "pts_time": "3.875000", "flags": "__"},
-        {"stream_index": 0, "pts_time": "4.041667", "flags": "__"},
-        {"stream_index": 0, "pts_time": "N/A", "flags": "__"},
-        {"stream_index": 0, "pts_time": "5.000000", "flags": "K_"},
-        {"stream_index": 0, "pts_time": "5.041667", "flags": "__"}
-    ],
-    "streams": [
-        {"index": 0, "codec_name": "hevc", "codec_type": "video", "codec_tag_string": "hvc1",
-         "time_base": "1/600", "disposition": {"attached_pic": 0}},
-        {"index": 1, "codec_type": "audio", "sample_rate": "44100", "time_base": "0/1",
-         "disposition": {"attached_pic": 0}},
-        {"index": 2, "codec_type": "data", "codec_tag_string": "text"},
-        {"index": 3, "codec_name": "mjpeg", "codec_type": "video",
-         "disposition": {"attached_pic": 1}, "tags": {"filename": "front.jpg"}},
-        {"index": 4, "codec_type": "attachment", "tags": {"mimetype": "font/ttf"}},
-        {"index": 5, "codec_type": "video", "disposition": {"attached_pic": 0}}
-    ],
-    "chapters": [
-        {"start_time": "0.000000", "end_time": "3.000000", "tags": {"title": "One", "artist": "A"}},
-        {"start_time": "3.000000", "end_time": "N/A"}
-    ],
-    "format": {"start_time": "0.500000", "duration": "10.000000", "bit_rate": "1500000"}
-})";
+PacketFormat source() {
+    PacketFormat format;
+    const auto stream = [](int index, const char* type, const char* codec, TimeBase base) {
+        PacketStream read;
+        read.index = index;
+        read.codecType = type;
+        read.codecName = codec;
+        read.timeBase = base;
+        return read;
+    };
+    format.streams = {
+        stream(0, "video", "hevc", {1, 600}),      stream(1, "audio", "none", {0, 1}),
+        stream(2, "data", "none", {1, 1000}),      stream(3, "video", "mjpeg", {1, 90000}),
+        stream(4, "attachment", "ttf", {1, 1000}), stream(5, "video", "h264", {1, 1000})};
+    format.streams[3].attachedPicture = true;
+    format.streams[0].codecTag = "hvc1";
+    format.streams[0].frameRate = {24, 1};
+    format.streams[0].tags = {{"timecode", "01:00:00:00"}};
+    format.streams[1].sampleRate = 44100;
+    format.streams[2].codecTag = "text";
+    format.streams[3].tags = {{"filename", "front.jpg"}, {"mimetype", "image/jpeg"}};
+    format.streams[4].tags = {{"mimetype", "font/ttf"}};
+    format.chapters = {{{1, 1000}, 0, 3000, {{"title", "One"}, {"artist", "A"}}},
+                       {{1, 1000}, 3000, std::nullopt, {}}};
+    format.name = "mov,mp4,m4a,3gp,3g2,mj2";
+    format.startMicroseconds = 500000;
+    format.durationMicroseconds = 10000000;
+    format.bitRate = 1500000;
+    return format;
+}
+
+// Around 4 s, in the first video's ticks of 1/600 s.
+std::vector<ReadPacket> packetsNearTheEnd() {
+    const auto packet = [](int stream, std::optional<std::int64_t> pts, bool keyframe) {
+        ReadPacket read;
+        read.stream = stream;
+        read.pts = pts;
+        read.size = 1000;
+        read.keyframe = keyframe;
+        return read;
+    };
+    return {packet(0, 1800, true),  packet(0, 2375, false), packet(1, 399, true),
+            packet(0, 2400, true),  packet(5, 3500, false), packet(0, 2350, false),
+            packet(0, 2325, false), packet(0, 2425, false), packet(0, std::nullopt, false),
+            packet(0, 3000, true),  packet(0, 3025, false)};
+}
 
 TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
-    const auto layout = parseSplitLayout(report, 4.0);
-    ASSERT_TRUE(layout.has_value());
+    const auto layout = splitLayoutOf(source(), packetsNearTheEnd(), 4.0);
     std::vector<SplitStream> streams = {{0, Role::video},        {1, Role::timed},
                                         {2, Role::chapterTrack}, {3, Role::picture},
                                         {4, Role::attachment},   {5, Role::timed}};
@@ -57,22 +77,32 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
             std::vector<std::string>{"video", "audio", "data", "video", "attachment", "video"}[at];
     }
     streams[0].timeBase = {1, 600};
+    streams[0].frameRate = {24, 1};
+    streams[0].timecode = "01:00:00:00";
     streams[0].codec = "hevc";
     streams[1].sampleRate = 44100;
+    streams[2].timeBase = {1, 1000};
+    streams[3].timeBase = {1, 90000};
     streams[3].codec = "mjpeg";
     streams[3].fileName = "front.jpg";
-    EXPECT_EQ(layout->streams, streams);
+    streams[3].mimeType = "image/jpeg";
+    streams[4].timeBase = {1, 1000};
+    streams[4].codec = "ttf";
+    streams[5].timeBase = {1, 1000};
+    streams[5].codec = "h264";
+    EXPECT_EQ(layout.streams, streams);
     // A chapter without an end is no chapter to shift.
-    EXPECT_EQ(layout->chapters,
-              (std::vector<SourceChapter>{{0, 3, {{"artist", "A"}, {"title", "One"}}}}));
-    EXPECT_EQ(layout->duration, 10.0);
-    EXPECT_EQ(layout->start, 0.5);
-    EXPECT_EQ(layout->bitRate, 1.5e6);
+    EXPECT_EQ(layout.chapters,
+              (std::vector<SourceChapter>{{0, 3, {{"title", "One"}, {"artist", "A"}}}}));
+    EXPECT_EQ(layout.duration, 10.0);
+    EXPECT_EQ(layout.start, 0.5);
+    EXPECT_EQ(layout.bitRate, 1.5e6);
+    EXPECT_EQ(layout.formatName, "mov,mp4,m4a,3gp,3g2,mj2");
     // Before the end keyframe's leading pictures; at the next keyframe for a time between;
     // none without a keyframe read there, from a read that began after the end time (a
     // transport stream's seek overshoots), or without an end.
-    EXPECT_EQ(layout->videoEnd, 3.875);
-    EXPECT_EQ(layout->videoLastFrame, 3.0);
+    EXPECT_EQ(layout.videoEnd, 3.875);
+    EXPECT_EQ(layout.videoLastFrame, 3.0);
     const struct {
         std::optional<double> end;
         std::optional<double> videoEnd;
@@ -82,21 +112,95 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
                 {2.5, std::nullopt},
                 {std::nullopt, std::nullopt}};
     for (const auto& [end, videoEnd] : ends) {
-        EXPECT_EQ(parseSplitLayout(report, end)->videoEnd, videoEnd) << end.value_or(-1);
+        EXPECT_EQ(splitLayoutOf(source(), packetsNearTheEnd(), end).videoEnd, videoEnd)
+            << end.value_or(-1);
     }
-    EXPECT_EQ(parseSplitLayout("ffprobe: not json", 4.0), std::nullopt);
-    EXPECT_EQ(parseSplitLayout(R"({"format": {}})", 4.0), std::nullopt);
 }
 
-TEST(SplitSourceLayout, ProbesPacketsOnlyNearAnEnd) {
-    EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", 4.0),
-                ::testing::IsSupersetOf(
-                    {std::string("-read_intervals"), std::string("1.999000%+12.000000")}));
-    // In the source's own timeline: a broadcast whose clock rolled over reads before 0.
-    EXPECT_THAT(splitLayoutProbeArguments("/m/a.ts", -22.6),
-                ::testing::Contains(std::string("-24.601000%+12.000000")));
-    EXPECT_THAT(splitLayoutProbeArguments("/m/a.mp4", std::nullopt),
-                ::testing::Not(::testing::Contains(std::string("-read_intervals"))));
+// The split's read of a real source: where its video ends from a seek before the end cut, in
+// its own timestamps (a transport stream's start 1.4 s in); a source it cannot read named with
+// its folder; a stop requested ends it.
+TEST(SplitSourceLayout, ReadsASourceOrSaysWhyNot) {
+    tavtest::TempDir folder;
+    // Keyframes every 0.48 s, at 1.44 s the first after 1 s.
+    const auto film = tavtest::TestMedia::generate(
+        "layout-film.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=s=96x64:r=25:d=4", "-c:v", "libx264", "-preset", "veryfast",
+         "-bf", "2", "-x264-params", "keyint=12:min-keyint=12:scenecut=0"});
+    const auto stream =
+        tavtest::TestMedia::generate("layout-film.ts", {"-i", film.string(), "-c", "copy"});
+    std::ofstream(folder / "notes.mkv") << "not a film\n";
+    std::stop_source stopped;
+    stopped.request_stop();
+    const struct {
+        std::string name;
+        std::filesystem::path input;
+        std::stop_token stop;
+        std::string fault;
+    } rows[] = {
+        {"MP4", film, {}, ""},
+        {"MPEG-TS", stream, {}, ""},
+        {"not media", folder / "notes.mkv", {}, "\u201Cnotes.mkv\u201D in the folder"},
+        {"stopped", film, stopped.get_token(), "stopped"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        try {
+            SplitRequest split;
+            split.input = row.input;
+            split.endTime = 1.0;
+            auto layout = probeSplitLayout(split, row.stop);
+            split.endTime = layout.start + 1.0;
+            layout = probeSplitLayout(split, row.stop);
+            ASSERT_EQ(row.fault, "");
+            ASSERT_TRUE(layout.videoEnd.has_value());
+            EXPECT_NEAR(*layout.videoEnd - layout.start, 1.44, 1e-6);
+            EXPECT_LT(*layout.videoLastFrame, *layout.videoEnd);
+        } catch (const MediaProcessingError& error) {
+            EXPECT_NE(std::string(error.what()).find(row.fault), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find(folder.path().filename().string()),
+                      std::string::npos);
+        } catch (const CancellationError&) {
+            EXPECT_EQ(row.fault, "stopped");
+        }
+    }
+}
+
+// The parts of the latest four sources read each layout once, as its file was, without the end
+// cut's own read.
+TEST(SplitLayoutCache, KeepsTheLatestSourcesAsTheirFilesWere) {
+    SplitLayoutCache cache;
+    SourceFileFingerprint state;
+    state.fileSize = 1;
+    SourceFileFingerprint touched = state;
+    touched.modificationSeconds = 5;
+    SplitSourceLayout layout;
+    layout.duration = 10;
+    layout.videoEnd = 4;
+    layout.videoLastFrame = 3.96;
+    for (const char* source : {"a.mkv", "b.mkv", "c.mkv", "d.mkv", "e.mkv"}) {
+        cache.keep(source, state, layout);
+    }
+    cache.keep("e.mkv", touched, layout);
+    const struct {
+        const char* source;
+        SourceFileFingerprint state;
+        bool kept;
+    } rows[] = {{"a.mkv", state, false},
+                {"b.mkv", state, true},
+                {"e.mkv", state, false},
+                {"e.mkv", touched, true},
+                {"f.mkv", state, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        const auto found = cache.find(row.source, row.state);
+        ASSERT_EQ(found.has_value(), row.kept);
+        if (found) {
+            EXPECT_EQ(found->duration, 10.0);
+            EXPECT_EQ(found->videoEnd, std::nullopt);
+            EXPECT_EQ(found->videoLastFrame, std::nullopt);
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -36,6 +37,12 @@ fs::path subtitles() {
     const fs::path file = tavtest::TestMedia::shared().folder / "pr-cues.srt";
     std::ofstream(file) << "1\n00:00:00,500 --> 00:00:01,000\nHello\n\n"
                            "2\n00:00:01,200 --> 00:00:01,800\nAgain\n";
+    return file;
+}
+
+fs::path written(const std::string& name, const std::string& text) {
+    const fs::path file = tavtest::TestMedia::shared().folder / name;
+    std::ofstream(file) << text;
     return file;
 }
 
@@ -112,6 +119,25 @@ std::optional<double> secondsIn(const nlohmann::json& object, const char* key) {
     return std::stod(found->get<std::string>());
 }
 
+std::string ratio(TimeBase base) {
+    return std::to_string(base.num) + "/" + std::to_string(base.den);
+}
+
+// Tags in key order, as the JSON report holds them.
+PacketTags sorted(PacketTags tags) {
+    std::sort(tags.begin(), tags.end());
+    return tags;
+}
+
+PacketTags tagsIn(const nlohmann::json& object) {
+    PacketTags tags;
+    const auto shown = object.value("tags", nlohmann::json::object());
+    for (const auto& [key, value] : shown.items()) {
+        tags.emplace_back(key, value.get<std::string>());
+    }
+    return tags;
+}
+
 void expectSeconds(const std::optional<double>& read, const std::optional<double>& shown) {
     ASSERT_EQ(read.has_value(), shown.has_value());
     if (read) {
@@ -152,8 +178,8 @@ void expectAsFFprobeShows(const fs::path& file, bool generateTimes, std::optiona
     if (from) {
         command.insert(command.end(), {"-read_intervals", std::to_string(*from) + "%"});
     }
-    command.insert(command.end(), {"-show_packets", "-show_format", "-show_streams", "-of", "json",
-                                   file.string()});
+    command.insert(command.end(), {"-show_packets", "-show_format", "-show_streams",
+                                   "-show_chapters", "-of", "json", file.string()});
     std::string text;
     ASSERT_EQ(tavtest::runTool(command, &text), 0);
     const auto shown = nlohmann::json::parse(text);
@@ -169,8 +195,21 @@ void expectAsFFprobeShows(const fs::path& file, bool generateTimes, std::optiona
         EXPECT_EQ(stream.codecName, streams[at].value("codec_name", std::string("none")));
         EXPECT_EQ(stream.attachedPicture,
                   streams[at].at("disposition").value("attached_pic", 0) == 1);
-        EXPECT_EQ(std::to_string(stream.timeBase.num) + "/" + std::to_string(stream.timeBase.den),
-                  streams[at].at("time_base").get<std::string>());
+        EXPECT_EQ(ratio(stream.timeBase), streams[at].at("time_base").get<std::string>());
+        EXPECT_EQ(stream.codecTag, streams[at].at("codec_tag_string").get<std::string>());
+        EXPECT_EQ(stream.sampleRate, integerIn(streams[at], "sample_rate").value_or(0));
+        EXPECT_EQ(ratio(stream.frameRate), streams[at].at("r_frame_rate").get<std::string>());
+        EXPECT_EQ(sorted(stream.tags), tagsIn(streams[at]));
+    }
+    const auto chapters = shown.value("chapters", nlohmann::json::array());
+    ASSERT_EQ(read.format.chapters.size(), chapters.size());
+    for (std::size_t at = 0; at < chapters.size(); ++at) {
+        const PacketChapter& chapter = read.format.chapters[at];
+        expectSeconds(secondsOf(chapter.start, chapter.timeBase),
+                      secondsIn(chapters[at], "start_time"));
+        expectSeconds(secondsOf(chapter.end, chapter.timeBase),
+                      secondsIn(chapters[at], "end_time"));
+        EXPECT_EQ(sorted(chapter.tags), tagsIn(chapters[at]));
     }
 
     const auto packets = shown.value("packets", nlohmann::json::array());
@@ -189,6 +228,11 @@ void expectAsFFprobeShows(const fs::path& file, bool generateTimes, std::optiona
         const std::string flags = expected.at("flags");
         EXPECT_EQ(packet.keyframe, flags.find('K') != std::string::npos);
         EXPECT_EQ(packet.discard, flags.find('D') != std::string::npos);
+        std::int64_t endTrim = 0;
+        for (const auto& data : expected.value("side_data_list", nlohmann::json::array())) {
+            endTrim += data.value("discard_padding", std::int64_t{0});
+        }
+        EXPECT_EQ(packet.endTrim, endTrim);
         const TimeBase base = read.format.streams.at(packet.stream).timeBase;
         expectSeconds(secondsOf(packet.pts, base), secondsIn(expected, "pts_time"));
     }
@@ -197,6 +241,8 @@ void expectAsFFprobeShows(const fs::path& file, bool generateTimes, std::optiona
                   secondsIn(format, "start_time"));
     expectSeconds(secondsOfMicroseconds(read.format.durationMicroseconds),
                   secondsIn(format, "duration"));
+    EXPECT_EQ(read.format.name, format.at("format_name").get<std::string>());
+    EXPECT_EQ(read.format.bitRate, integerIn(format, "bit_rate").value_or(0));
 }
 
 }  // namespace
@@ -237,6 +283,24 @@ TEST(PacketReading, ReadsEveryPacketAsFFprobeShowsIt) {
         {"AVI, packed B-frames",
          made("pr-packed.avi", kPictures + kTone + "-c:v mpeg4 -bf 2 -c:a libmp3lame"), true},
         {"Ogg", made("pr-tone.ogg", kTone + "-c:a libopus")},
+        {"MKV with chapters, AC-3 and two kinds of subtitles",
+         tavtest::TestMedia::shared().matroska},
+        {"MKV with cover art and a font",
+         made("pr-attached.mkv", "-i " + mp4.string() + " -map 0 -c copy -attach " +
+                                     made("pr-cover.png", kPictures + "-frames:v 1").string() +
+                                     " -metadata:s:2 mimetype=image/png -attach " +
+                                     written("pr-font.ttf", "glyphs").string() +
+                                     " -metadata:s:3 mimetype=application/x-truetype-font")},
+        {"MOV with chapters and a timecode",
+         made("pr-timecode.mov",
+              kPictures + "-i " +
+                  written("pr-chapters.txt",
+                          ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\n"
+                          "title=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\n")
+                      .string() +
+                  " -map 0 -map_chapters 1 -timecode 01:00:00:00" + kBFrames)},
+        {"MKV, Opus whose end trims part of a frame",
+         made("pr-trimmed.mkv", "-f lavfi -i sine=f=440:d=2.013 -c:a libopus")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,11 +1,9 @@
 #include "engine/split/SplitPartPreparation.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "engine/FFmpegWriteFailure.h"
 #include "engine/FFprobeQueries.h"
-#include "engine/MillisecondTime.h"
 #include "engine/split/MatroskaElements.h"
 #include "engine/split/PartChapterUids.h"
 #include "engine/split/PartFileBytes.h"
@@ -13,31 +11,38 @@
 #include "engine/split/SplitPartWarmUp.h"
 #include "engine/split/SplitStreamCuts.h"
 #include "model/CancellationError.h"
+#include "model/ErrorMessage.h"
 #include "model/MediaProcessingError.h"
 #include "model/OutputContainer.h"
-#include "probe/ProbeJson.h"
+#include "probe/PacketReadError.h"
+#include "probe/PacketReading.h"
 #include "probe/ProbeText.h"
 
 namespace tavrolin {
 
 namespace fs = std::filesystem;
 
-SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& split,
-                                   const fs::path& ffprobe, std::stop_token childStop,
-                                   const std::stop_token& stop) {
-    const ProcessResult result = runBoundedFFprobe(
-        runner, ffprobe, splitLayoutProbeArguments(split.input, split.endTime), childStop);
-    throwIfStopped(stop);
-    const auto layout = result.terminationStatus == 0
-                            ? parseSplitLayout(result.standardOutput, split.endTime)
-                            : std::nullopt;
-    if (!layout) {
+namespace {
+
+// A failed read of the split's source, in a sentence that names it.
+template <typename Read>
+auto readingSource(const SplitRequest& split, const Read& read) {
+    try {
+        return read();
+    } catch (const PacketReadError& error) {
         throw MediaProcessingError::processFailed(
             "Tavrolin could not read \u201C" + split.input.filename().string() +
-            "\u201D to split it: " +
-            toolFailureText(result, "ffprobe", "ffprobe could not inspect this file."));
+            "\u201D in the folder " + quotedName(split.input.parent_path()) + " to split it (" +
+            error.reason() +
+            "). Check that the file and its folder are still there and working, then try again.");
     }
-    return *layout;
+}
+
+}  // namespace
+
+SplitSourceLayout probeSplitLayout(const SplitRequest& split, std::stop_token stop) {
+    return readingSource(
+        split, [&] { return readSplitSourceLayout(split.input, split.endTime, std::move(stop)); });
 }
 
 namespace {
@@ -55,10 +60,9 @@ bool endKeyframeCounted(const SplitRequest& split, const SplitSourceLayout& layo
 
 }  // namespace
 
-SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+SplitLayoutRead readSplitLayout(const SplitRequest& split,
                                 const std::optional<SourceFileFingerprint>& state,
-                                SplitLayoutCache& cache, const fs::path& ffprobe,
-                                std::stop_token childStop, const std::stop_token& stop) {
+                                SplitLayoutCache& cache, std::stop_token stop) {
     if (auto kept = state ? cache.find(split.input, *state) : std::nullopt) {
         SplitLayoutRead read{std::move(*kept), {}};
         if (split.endTime && endKeyframeCounted(split, read.layout)) {
@@ -67,13 +71,13 @@ SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& spli
             read.layout.videoEnd = *split.endTime;
         } else if (split.endTime) {
             read.withEnd = std::make_unique<ReadBeside<SplitSourceLayout>>(
-                std::move(childStop), [&runner, split, ffprobe, stop](std::stop_token readStop) {
-                    return probeSplitLayout(runner, split, ffprobe, std::move(readStop), stop);
+                std::move(stop), [split](std::stop_token readStop) {
+                    return probeSplitLayout(split, std::move(readStop));
                 });
         }
         return read;
     }
-    auto layout = probeSplitLayout(runner, split, ffprobe, std::move(childStop), stop);
+    auto layout = probeSplitLayout(split, std::move(stop));
     if (state) {
         cache.keep(split.input, *state, layout);
     }
@@ -210,32 +214,22 @@ std::optional<double> splitProgressDuration(const SplitRequest& split,
 namespace {
 
 // The samples the source trims off the end of stream `stream` (Matroska's discard padding on
-// its last block), which the Ogg copy of ffmpeg 5.1 does not keep; 0 when none is read.
-std::int64_t sourceEndTrim(ProcessRunning& runner, const SplitRequest& split,
-                           const SplitSourceLayout& layout, std::int64_t stream,
-                           const fs::path& ffprobe, const std::stop_token& childStop) {
+// its last block), which the Ogg copy of ffmpeg 5.1 does not keep.
+std::int64_t sourceEndTrim(const SplitRequest& split, const SplitSourceLayout& layout,
+                           std::int64_t stream, const std::stop_token& stop) {
     constexpr double kEndRead = 2.0;
-    const double from = std::max(layout.start + layout.duration.value_or(0) - kEndRead, 0.0);
-    const auto result = runBoundedFFprobe(
-        runner, ffprobe,
-        {"-v", "error", "-select_streams", std::to_string(stream), "-read_intervals",
-         formatCommandLineSeconds(from) + "%", "-show_entries",
-         "packet=pts_time:packet_side_data=discard_padding", "-of", "json", split.input.string()},
-        childStop);
-    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
-    if (result.terminationStatus != 0 || report.is_discarded() || !report.is_object()) {
-        return 0;
-    }
-    const auto packets = report.value("packets", nlohmann::json::array());
-    if (packets.empty()) {
-        return 0;
-    }
-    for (const auto& data : packets.back().value("side_data_list", nlohmann::json::array())) {
-        if (data.is_object() && data.value("discard_padding", std::int64_t{0}) > 0) {
-            return data.value("discard_padding", std::int64_t{0});
-        }
-    }
-    return 0;
+    return readingSource(split, [&] {
+        const auto reader = openPacketReader(split.input, {}, stop);
+        reader->seek(std::max(layout.start + layout.duration.value_or(0) - kEndRead, 0.0));
+        std::int64_t trim = 0;
+        reader->read(
+            [&](const ReadPacket& packet) {
+                trim = packet.stream == stream ? packet.endTrim : trim;
+                return true;
+            },
+            stop);
+        return trim;
+    });
 }
 
 // Cuts an audio stream of the part into an Ogg file of its own whose pre-skip hides its warm-up;
@@ -260,9 +254,7 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
     std::optional<OpusWarmUp> warmUp;
     if (result.terminationStatus == 0 && writeFailure != FFmpegWriteFailure::failed) {
         const std::int64_t endTrim =
-            split.endTime ? 0
-                          : sourceEndTrim(runner, split, layout, stream, tools.ffprobe, childStop);
-        throwIfStopped(stop);
+            split.endTime ? 0 : sourceEndTrim(split, layout, stream, childStop);
         warmUp = writeOpusWarmUp(copy.file, -splitCutLead(layout), endTrim);
     }
     if (!warmUp) {
@@ -280,42 +272,33 @@ SplitWarmCopy copyWarmAudio(ProcessRunning& runner, const SplitRequest& split,
 
 }  // namespace
 
-void writeSplitPartPlayedLength(ProcessRunning& runner, const fs::path& file,
-                                const fs::path& output, const fs::path& ffprobe,
+void writeSplitPartPlayedLength(const fs::path& file, const fs::path& output,
                                 const std::stop_token& stop) {
     constexpr double kEndRead = 3.0;
-    const auto stated = probeDuration(runner, file, ffprobe, stop);
-    throwIfStopped(stop);
-    if (!stated) {
-        return;
-    }
-    const auto result = runBoundedFFprobe(
-        runner, ffprobe,
-        {"-v", "error", "-read_intervals",
-         formatCommandLineSeconds(std::max(*stated - kEndRead, 0.0)) + "%", "-show_entries",
-         "packet=pts_time,duration_time:packet_side_data=discard_padding", "-of", "json",
-         file.string()},
-        stop);
-    throwIfStopped(stop);
-    const auto report = nlohmann::json::parse(result.standardOutput, nullptr, false);
-    if (result.terminationStatus != 0 || !report.is_object()) {
-        return;
-    }
-    // Each packet's end as the reader plays it: after the codec delay, before any padding.
     std::optional<double> end;
-    for (const auto& packet : report.value("packets", nlohmann::json::array())) {
-        const auto at = probejson::secondsIn(packet, "pts_time");
-        if (!at) {
-            continue;
+    try {
+        const auto reader = openPacketReader(file, {}, stop);
+        const PacketFormat& format = reader->format();
+        const auto stated = secondsOfMicroseconds(format.durationMicroseconds);
+        if (!stated || *stated <= 0) {
+            return;
         }
-        double padding = 0;
-        for (const auto& data : packet.value("side_data_list", nlohmann::json::array())) {
-            padding += static_cast<double>(data.value("discard_padding", std::int64_t{0})) /
-                       kOpusSampleRate;
-        }
-        const double packetEnd =
-            *at + probejson::secondsIn(packet, "duration_time").value_or(0) - padding;
-        end = std::max(end.value_or(packetEnd), packetEnd);
+        reader->seek(std::max(*stated - kEndRead, 0.0));
+        reader->read(
+            [&](const ReadPacket& packet) {
+                if (packet.pts && static_cast<std::size_t>(packet.stream) < format.streams.size()) {
+                    // Its end as the reader plays it: after the codec delay, before any padding.
+                    const double packetEnd = secondsOf(*packet.pts + packet.duration,
+                                                       format.streams[packet.stream].timeBase) -
+                                             static_cast<double>(packet.endTrim) / kOpusSampleRate;
+                    end = std::max(end.value_or(packetEnd), packetEnd);
+                }
+                return true;
+            },
+            stop);
+    } catch (const PacketReadError& error) {
+        throw MediaProcessingError::outputUnreadable(output.parent_path(),
+                                                     output.filename().string(), error.reason());
     }
     if (!end || *end <= 0) {
         return;

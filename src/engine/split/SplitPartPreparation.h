@@ -32,11 +32,10 @@ struct SplitInputs {
     SplitSideFiles files;
 };
 
-// The streams, chapters and duration of a split's source, and where its video ends; throws
-// MediaProcessingError::processFailed with ffprobe's reason when it cannot be read.
-SplitSourceLayout probeSplitLayout(ProcessRunning& runner, const SplitRequest& split,
-                                   const std::filesystem::path& ffprobe, std::stop_token childStop,
-                                   const std::stop_token& stop);
+// The streams, chapters and duration of a split's source, and where its video ends, read with
+// the packet reader under `stop` (CancellationError once it is requested, within a packet);
+// throws MediaProcessingError::processFailed naming the source when it cannot be read.
+SplitSourceLayout probeSplitLayout(const SplitRequest& split, std::stop_token stop);
 
 // A split source's layout for one part: what its command is made from now and, for a part with
 // an end cut whose source's layout was kept, the read of where its video ends, begun beside the
@@ -50,12 +49,11 @@ struct SplitLayoutRead {
 };
 
 // The layout from `cache` when its source is as it was (`state`), with the part's end read
-// beside it unless the request's count of the source's packets already tells it; else read
-// with probeSplitLayout and kept there.
-SplitLayoutRead readSplitLayout(ProcessRunning& runner, const SplitRequest& split,
+// beside it under `stop` unless the request's count of the source's packets already tells it;
+// else read with probeSplitLayout and kept there.
+SplitLayoutRead readSplitLayout(const SplitRequest& split,
                                 const std::optional<SourceFileFingerprint>& state,
-                                SplitLayoutCache& cache, const std::filesystem::path& ffprobe,
-                                std::stop_token childStop, const std::stop_token& stop);
+                                SplitLayoutCache& cache, std::stop_token stop);
 
 // The split as it runs, in the source's own timestamps: a start at or past the source's end
 // throws MediaProcessingError::invalidRequest; an end at or past it becomes the end of the
@@ -78,11 +76,11 @@ SplitPartSpan splitPartReadWindow(const SplitRequest& split, const SplitSourceLa
                                   const std::filesystem::path& output);
 
 // A Matroska part whose audio hides its warm-up in the codec delay states a length that counts
-// it: `file`'s header is made to state what plays, read from its last packets. A header that
-// cannot be written throws MediaProcessingError::processFailed naming the part `output`.
-void writeSplitPartPlayedLength(ProcessRunning& runner, const std::filesystem::path& file,
-                                const std::filesystem::path& output,
-                                const std::filesystem::path& ffprobe, const std::stop_token& stop);
+// it: `file`'s header is made to state what plays, read from its last packets. A part that
+// cannot be read throws MediaProcessingError::outputUnreadable, a header that cannot be written
+// processFailed, naming the part `output`.
+void writeSplitPartPlayedLength(const std::filesystem::path& file,
+                                const std::filesystem::path& output, const std::stop_token& stop);
 
 // The IDs the part's chapters carry (see PartChapterUids.h), in order.
 std::vector<std::uint64_t> splitPartChapterUids(const SplitRequest& split,

@@ -1,60 +1,46 @@
 #include "engine/split/SplitSourceLayout.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
-#include "engine/MillisecondTime.h"
 #include "engine/split/LeadingPictures.h"
 #include "engine/split/PresentationTimes.h"
-#include "probe/ProbeJson.h"
-#include "probe/ProbeText.h"
 
 namespace tavrolin {
 
 namespace {
 
-// How far past the end time ffprobe reads packets: the end keyframe and its leading pictures
-// come first, and a keyframe the request did not name is looked for this far.
+// How far past the end time the layout read takes packets: the end keyframe and its leading
+// pictures come first, and a keyframe the request did not name is looked for this far.
 constexpr double kEndWindow = 10.0;
 // How far before the end time it starts: a transport stream's seek lands after the time asked,
 // past the keyframe there, so the read must begin before it and show that it did.
 constexpr double kEndLeadIn = 2.0;
 
-// "1/12800"; zero when not a positive ratio.
-StreamTimeBase timeBaseOf(std::string_view text) {
-    const std::size_t slash = text.find('/');
-    if (slash == std::string_view::npos) {
-        return {};
-    }
-    const auto whole = [](std::string_view digits) -> std::int64_t {
-        std::int64_t value = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        return error == std::errc{} && end == digits.data() + digits.size() && value > 0 ? value
-                                                                                         : 0;
-    };
-    const StreamTimeBase read{whole(text.substr(0, slash)), whole(text.substr(slash + 1))};
-    return read.num > 0 && read.den > 0 ? read : StreamTimeBase{};
+StreamTimeBase ratioOf(TimeBase base) {
+    return base.num > 0 && base.den > 0 ? StreamTimeBase{base.num, base.den} : StreamTimeBase{};
 }
 
-SplitStreamRole roleOf(const nlohmann::json& stream, bool videoSeen) {
-    const std::string kind = stream.value("codec_type", std::string());
-    const auto disposition = stream.find("disposition");
-    if (disposition != stream.end() && disposition->value("attached_pic", 0) != 0) {
+std::string tagOf(const PacketTags& tags, std::string_view key) {
+    const auto found =
+        std::find_if(tags.begin(), tags.end(), [key](const auto& tag) { return tag.first == key; });
+    return found != tags.end() ? found->second : std::string();
+}
+
+SplitStreamRole roleOf(const PacketStream& stream, bool videoSeen) {
+    if (stream.attachedPicture) {
         return SplitStreamRole::picture;
     }
-    if (kind == "video") {
+    if (stream.codecType == "video") {
         return videoSeen ? SplitStreamRole::timed : SplitStreamRole::video;
     }
-    if (kind == "attachment") {
+    if (stream.codecType == "attachment") {
         return SplitStreamRole::attachment;
     }
-    if (kind == "data" && stream.value("codec_tag_string", std::string()) == "text") {
+    if (stream.codecType == "data" && stream.codecTag == "text") {
         return SplitStreamRole::chapterTrack;
     }
-    if (kind == "data" && stream.value("codec_tag_string", std::string()) == "tmcd") {
+    if (stream.codecType == "data" && stream.codecTag == "tmcd") {
         return SplitStreamRole::timecode;
     }
     return SplitStreamRole::timed;
@@ -66,18 +52,15 @@ struct VideoEnd {
 };
 
 // `codec` is the video's; `decodingTimes` says its frames are shown when decoded (H.264 in AVI
-// without B-frames), whatever times ffprobe generates for them.
-VideoEnd videoEndAt(const nlohmann::json& packets, std::int64_t video, std::string_view codec,
-                    bool decodingTimes, double end) {
+// without B-frames), whatever times the reader generates for them.
+VideoEnd videoEndAt(const std::vector<ReadPacket>& packets, const PacketStream& video,
+                    std::string_view codec, bool decodingTimes, double end) {
     std::vector<CodedPicture> pictures;
     for (const auto& packet : packets) {
-        const auto time = probejson::secondsIn(packet, decodingTimes ? "dts_time" : "pts_time");
-        if (packet.value("stream_index", std::int64_t{-1}) == video && time) {
-            const auto size = parsePosixNumber(packet.value("size", std::string()));
+        const auto time = secondsOf(decodingTimes ? packet.dts : packet.pts, video.timeBase);
+        if (packet.stream == video.index && time) {
             pictures.push_back(
-                {*time,
-                 packet.value("flags", std::string()).find('K') != std::string::npos &&
-                     !isPackedPlaceholder(codec, static_cast<std::int64_t>(size.value_or(0)))});
+                {*time, packet.keyframe && !isPackedPlaceholder(codec, packet.size)});
         }
     }
     // Only a read that began before the end time has seen the keyframe there.
@@ -128,96 +111,88 @@ double splitCutLead(const SplitSourceLayout& layout) {
     return kSplitCutMargin;
 }
 
-std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
-                                                   std::optional<double> endTime) {
-    std::string entries =
-        "stream=index,codec_name,codec_type,codec_tag_string,time_base,sample_rate,r_frame_rate:"
-        "stream_disposition=attached_pic:"
-        "stream_tags=filename,mimetype,timecode:"
-        "chapter=start_time,end_time:chapter_tags:format=start_time,duration,format_name,bit_rate";
-    // Packets without a presentation time get the one their decoder would show (AVI, VOB): the
-    // end keyframe may be one of them. Where every packet has one, nothing changes.
-    std::vector<std::string> arguments = {"-v", "error", "-fflags", "+genpts"};
-    if (endTime) {
-        entries += ":packet=stream_index,pts_time,dts_time,size,flags";
-        arguments.insert(
-            arguments.end(),
-            {"-read_intervals", formatCommandLineSeconds(*endTime - kSplitCutMargin - kEndLeadIn) +
-                                    "%+" + formatCommandLineSeconds(kEndLeadIn + kEndWindow)});
-    }
-    arguments.insert(arguments.end(), {"-show_entries", entries, "-of", "json", input.string()});
-    return arguments;
-}
-
-std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
-                                                  std::optional<double> endTime) {
+SplitSourceLayout splitLayoutOf(const PacketFormat& format, const std::vector<ReadPacket>& packets,
+                                std::optional<double> endTime) {
     SplitSourceLayout layout;
-    try {
-        const auto report = nlohmann::json::parse(json);
-        std::optional<std::int64_t> video;
-        for (const auto& stream : report.at("streams")) {
-            const auto index = stream.at("index").get<std::int64_t>();
-            const auto role = roleOf(stream, video.has_value());
-            if (role == SplitStreamRole::video) {
-                video = index;
-            }
-            SplitStream& read = layout.streams.emplace_back(index, role);
-            read.kind = stream.value("codec_type", std::string());
-            read.timeBase = timeBaseOf(stream.value("time_base", std::string()));
-            const auto rate = parsePosixNumber(stream.value("sample_rate", std::string()));
-            if (rate && *rate >= 1 && *rate < 1e9) {
-                read.sampleRate = static_cast<std::int64_t>(*rate);
-            }
-            const auto tags = stream.value("tags", nlohmann::json::object());
-            read.timecode = tags.value("timecode", std::string());
-            if (read.kind == "video") {
-                read.frameRate = timeBaseOf(stream.value("r_frame_rate", std::string()));
-            }
-            read.codec = stream.value("codec_name", std::string());
-            if (role == SplitStreamRole::picture) {
-                read.fileName = tags.value("filename", std::string());
-                read.mimeType = tags.value("mimetype", std::string());
-            }
+    const PacketStream* video = nullptr;
+    for (const auto& stream : format.streams) {
+        const auto role = roleOf(stream, video != nullptr);
+        if (role == SplitStreamRole::video) {
+            video = &stream;
         }
-        for (const auto& chapter : report.value("chapters", nlohmann::json::array())) {
-            const auto start = probejson::secondsIn(chapter, "start_time");
-            const auto end = probejson::secondsIn(chapter, "end_time");
-            if (!start || !end) {
-                continue;
-            }
-            SourceChapter read{*start, *end, {}};
-            const auto tags = chapter.value("tags", nlohmann::json::object());
-            for (const auto& [key, value] : tags.items()) {
-                if (value.is_string()) {
-                    read.tags.emplace_back(key, value.get<std::string>());
-                }
-            }
-            layout.chapters.push_back(std::move(read));
+        SplitStream& read = layout.streams.emplace_back(stream.index, role);
+        read.kind = stream.codecType;
+        read.timeBase = ratioOf(stream.timeBase);
+        read.sampleRate = std::max(stream.sampleRate, 0);
+        read.timecode = tagOf(stream.tags, "timecode");
+        if (read.kind == "video") {
+            read.frameRate = ratioOf(stream.frameRate);
         }
-        if (const auto format = report.find("format"); format != report.end()) {
-            layout.duration = probejson::secondsIn(*format, "duration");
-            layout.formatName = format->value("format_name", std::string());
-            layout.start = probejson::secondsIn(*format, "start_time").value_or(0);
-            layout.bitRate = probejson::secondsIn(*format, "bit_rate").value_or(0);
+        read.codec = stream.codecName != "none" ? stream.codecName : std::string();
+        if (role == SplitStreamRole::picture) {
+            read.fileName = tagOf(stream.tags, "filename");
+            read.mimeType = tagOf(stream.tags, "mimetype");
         }
-        if (endTime && video) {
-            const auto& codec =
-                std::find_if(layout.streams.begin(), layout.streams.end(),
-                             [&](const SplitStream& stream) { return stream.index == *video; })
-                    ->codec;
-            // Generated times follow B-frames; AVI video of another codec passed the page's check
-            // only without them.
-            const bool decodingTimes =
-                layout.formatName == "avi" && !generatesPresentationTimes(codec);
-            const auto found = videoEndAt(report.value("packets", nlohmann::json::array()), *video,
-                                          codec, decodingTimes, *endTime);
-            layout.videoEnd = found.end;
-            layout.videoLastFrame = found.lastFrame;
+    }
+    for (const auto& chapter : format.chapters) {
+        // A chapter without an end is no chapter to shift.
+        if (chapter.start && chapter.end) {
+            layout.chapters.push_back({secondsOf(*chapter.start, chapter.timeBase),
+                                       secondsOf(*chapter.end, chapter.timeBase), chapter.tags});
         }
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;
+    }
+    layout.duration = secondsOfMicroseconds(format.durationMicroseconds);
+    layout.formatName = format.name;
+    layout.start = secondsOfMicroseconds(format.startMicroseconds).value_or(0);
+    layout.bitRate = static_cast<double>(format.bitRate);
+    if (endTime && video != nullptr) {
+        const auto& codec =
+            layout.streams[static_cast<std::size_t>(video - format.streams.data())].codec;
+        // Generated times follow B-frames; AVI video of another codec passed the page's check
+        // only without them.
+        const bool decodingTimes = layout.formatName == "avi" && !generatesPresentationTimes(codec);
+        const auto found = videoEndAt(packets, *video, codec, decodingTimes, *endTime);
+        layout.videoEnd = found.end;
+        layout.videoLastFrame = found.lastFrame;
     }
     return layout;
+}
+
+SplitSourceLayout readSplitSourceLayout(const std::filesystem::path& input,
+                                        std::optional<double> endTime, std::stop_token stop) {
+    // Packets without a presentation time get the one their decoder would show (AVI, VOB): the
+    // end keyframe may be one of them. Where every packet has one, nothing changes.
+    const auto reader = openPacketReader(input, PacketReadOptions{true}, stop);
+    const PacketFormat& format = reader->format();
+    const bool hasVideo = std::any_of(
+        format.streams.begin(), format.streams.end(),
+        [](const auto& stream) { return stream.codecType == "video" && !stream.attachedPicture; });
+    std::vector<ReadPacket> packets;
+    if (endTime && hasVideo) {
+        reader->seek(*endTime - kSplitCutMargin - kEndLeadIn);
+        // The window counts from the first time read; a packet without one keeps the last.
+        std::optional<double> now = secondsOfMicroseconds(format.startMicroseconds);
+        std::optional<double> until;
+        reader->read(
+            [&](const ReadPacket& packet) {
+                if (static_cast<std::size_t>(packet.stream) >= format.streams.size()) {
+                    return true;  // a stream that began after the header: not the video
+                }
+                if (packet.pts) {
+                    now = secondsOf(*packet.pts, format.streams[packet.stream].timeBase);
+                }
+                if (!until && now) {
+                    until = *now + kEndLeadIn + kEndWindow;
+                }
+                if (until && now && *now >= *until) {
+                    return false;
+                }
+                packets.push_back(packet);
+                return true;
+            },
+            stop);
+    }
+    return splitLayoutOf(format, packets, endTime);
 }
 
 }  // namespace tavrolin

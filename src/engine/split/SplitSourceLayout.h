@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
 #include "model/OutputContainer.h"
+#include "probe/PacketReading.h"
 
 namespace tavrolin {
 
@@ -92,16 +94,18 @@ double splitSourceZero(const SplitSourceLayout& layout);
 // fall before the part's start, where libav-based players drop it).
 double splitCutLead(const SplitSourceLayout& layout);
 
-// ffprobe's arguments for the layout of `input` as JSON: streams, chapters, start, duration and,
-// with an end time, the packets of a few seconds around it.
-std::vector<std::string> splitLayoutProbeArguments(const std::filesystem::path& input,
-                                                   std::optional<double> endTime);
+// The layout of a source whose reader reports `format` and, with an end time, read `packets`
+// around it. The part's video ends at the first keyframe at or after `endTime` (within the
+// margin), before its leading pictures; a read that began after `endTime` tells none. `endTime`
+// is in the source's own timestamps, negative ones included (a broadcast whose clock rolled
+// over).
+SplitSourceLayout splitLayoutOf(const PacketFormat& format, const std::vector<ReadPacket>& packets,
+                                std::optional<double> endTime);
 
-// Reads that report; none when it is not one. The part's video ends at the first keyframe at or
-// after `endTime` (within the margin), before its leading pictures; a read that began after
-// `endTime` tells none. `endTime` is in the source's own timestamps, negative ones included (a
-// broadcast whose clock rolled over): the read starts there, not at 0.
-std::optional<SplitSourceLayout> parseSplitLayout(std::string_view json,
-                                                  std::optional<double> endTime);
+// Reads `input`'s layout with the packet reader: its header and, with an end time and video,
+// the packets from a little before it to several seconds after. Throws as openPacketReader and
+// PacketReading::read do.
+SplitSourceLayout readSplitSourceLayout(const std::filesystem::path& input,
+                                        std::optional<double> endTime, std::stop_token stop);
 
 }  // namespace tavrolin
