@@ -218,7 +218,7 @@ void FFmpegProcessor::process(const ProcessingRequest& originalRequest, Progress
             writeSplitPartWarmUp(run.workingOutput, job.output, -ran.splitCutLead,
                                  ran.splitMp3WarmUpFrames);
         }
-        if (!ran.splitChapterUids.empty()) {
+        if (!ran.splitChapterUids.uids.empty()) {
             writeSplitPartChapterUids(run.workingOutput, job.output, ran.splitChapterUids);
         }
         if (ran.splitSpan->lengthFromZero) {

@@ -61,7 +61,7 @@ void FFmpegProcessor::checkJoinInputs(const JoinRequest& join, const fs::path& f
                     auto report = probe.inspectStreamsWith(
                         input, joinedFileEntries + ":" + joinStartEntries, token);
                     return {RemuxSource::Ready{std::move(report.streams)},
-                            parseJoinedFileFacts(report.json).value_or(JoinedFileFacts{}),
+                            parseJoinedFileFacts(report.json, input).value_or(JoinedFileFacts{}),
                             std::move(report.json)};
                 } catch (const MediaProbeError& error) {
                     return {RemuxSource::Failed{error.what()}, {}, {}};

@@ -30,9 +30,17 @@ SourceTags tagsOf(const nlohmann::json& object) {
 // Whether `next`, which begins a file where `before` ends the file before it, is the rest of the
 // chapter a split cut in two: the same tags and, in Matroska, the same ID, the source chapter's
 // number that Split gives a part's chapters (ffmpeg's own count, which starts each file at 1,
-// tells a file's first chapter apart from the last of one before it with more).
-bool sameChapter(const SourceChapter& before, const SourceChapter& next) {
-    return before.tags == next.tags && before.uid == next.uid;
+// tells a file's first chapter apart from the last of one before it with more). Chapters without
+// IDs are one only where the parts on both sides mark the same chapter cut at the seam.
+bool sameChapter(const SourceChapter& before, const SourceChapter& next, std::uint8_t cutAtEnd,
+                 std::uint8_t cutAtStart) {
+    if (before.tags != next.tags) {
+        return false;
+    }
+    if (before.uid != 0 || next.uid != 0) {
+        return before.uid == next.uid;
+    }
+    return cutAtEnd != 0 && cutAtEnd == cutAtStart;
 }
 
 }  // namespace
@@ -41,7 +49,8 @@ const std::string joinedFileEntries =
     "format=start_time,duration,format_name:format_tags:chapter=id,start_time,end_time:"
     "chapter_tags:stream=nb_frames";
 
-std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
+std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json,
+                                                    const std::filesystem::path& file) {
     JoinedFileFacts facts;
     try {
         const auto report = nlohmann::json::parse(json);
@@ -76,6 +85,9 @@ std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json) {
         facts.duration = duration && *duration > 0 ? duration : std::nullopt;
         facts.start = probejson::secondsIn(format, "start_time").value_or(0);
         facts.tags = tagsOf(format);
+        if (!ownIds && !facts.chapters.empty()) {
+            facts.chapterCuts = readPartChapterCuts(file);
+        }
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
     }
@@ -87,6 +99,7 @@ std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::pat
     std::vector<SourceChapter> joined;
     double offset = 0;
     std::optional<std::filesystem::path> unplaced;
+    std::uint8_t cutAtEnd = 0;  // what the file before marks of its end
     for (std::size_t i = 0; i < facts.size() && i < files.size(); ++i) {
         const JoinedFileFacts& file = facts[i];
         if (unplaced && !file.chapters.empty()) {
@@ -108,12 +121,13 @@ std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::pat
             }
             if (start < kSeamGap && !joined.empty() &&
                 std::abs(joined.back().end - offset) < kSeamGap &&
-                sameChapter(joined.back(), chapter)) {
+                sameChapter(joined.back(), chapter, cutAtEnd, file.chapterCuts.atStart)) {
                 joined.back().end = offset + end;
             } else {
                 joined.push_back({offset + start, offset + end, chapter.tags, chapter.uid});
             }
         }
+        cutAtEnd = file.chapterCuts.atEnd;
         if (file.duration) {
             offset += *file.duration;
         } else if (!unplaced) {

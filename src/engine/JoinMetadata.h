@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/ChapterMetadataRenderer.h"
+#include "engine/split/PartChapterUids.h"
 
 namespace tavrolin {
 
@@ -24,6 +25,8 @@ struct JoinedFileFacts {
     // The MP4 family's count of its first video stream's samples, from its header: its packets.
     // Other demuxers' counts may be estimates, so their files are counted by reading them.
     std::optional<std::int64_t> videoSamples = std::nullopt;
+    // The chapters an MP4 family part of a split cut at its ends, as it marks them.
+    PartChapterCuts chapterCuts;
 
     friend bool operator==(const JoinedFileFacts&, const JoinedFileFacts&) = default;
 };
@@ -32,15 +35,18 @@ struct JoinedFileFacts {
 // and tag.
 extern const std::string joinedFileEntries;
 
-// Reads them from ffprobe's JSON report; none when it is not one.
-std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json);
+// Reads them from ffprobe's JSON report, and what `file` marks of its chapters; none when the
+// report is not one.
+std::optional<JoinedFileFacts> parseJoinedFileFacts(std::string_view json,
+                                                    const std::filesystem::path& file);
 
 // The joined file's chapters: each file's, clipped to the file, at its place in the join, which
 // is after the lengths of the files before it (the concat reader's own placing); a file's first
 // chapter that goes on from the one before's last makes one chapter with it where both have the
-// same tags and Matroska chapter ID (see sameChapter). Throws
-// MediaProcessingError::invalidRequest naming a file whose length is unknown when a later file
-// has chapters, which could then not be placed.
+// same tags and are known as the chapter a split cut there: by their Matroska chapter ID, or in
+// the MP4 family by the mark of both parts (see PartChapterUids.h). Elsewhere both marks stay.
+// Throws MediaProcessingError::invalidRequest naming a file whose length is unknown when a later
+// file has chapters, which could then not be placed.
 std::vector<SourceChapter> joinedChapters(const std::vector<std::filesystem::path>& files,
                                           const std::vector<JoinedFileFacts>& facts);
 

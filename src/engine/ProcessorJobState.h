@@ -63,8 +63,9 @@ struct ProcessorRun {
     std::optional<SplitPartSpan> splitSpan;
     double splitCutLead = 0;
     int splitMp3WarmUpFrames = kMp3WarmUpFrames;
-    // The IDs its chapters get after the run (Matroska).
-    std::vector<std::uint64_t> splitChapterUids;
+    // The IDs its chapters get after the run (Matroska), or the mark of the chapters it cuts
+    // (the MP4 family).
+    PartChapterIds splitChapterUids;
     // What the part's check reads of it, fixed before the run (see splitPartReadWindow).
     SplitPartSpan splitReadWindow;
     // For a join: its inputs' video codec, which tells how their packets are timed, and their

@@ -32,10 +32,20 @@ TEST(JoinMetadata, PlacesEachFilesChaptersAfterTheFilesBeforeIt) {
     const SourceChapter whole{0, 2, {{"title", "A"}}};
     // A recording's timestamps start late; its chapters count from there.
     const JoinedFileFacts late{
-        2.0, 1.4, {}, {{1.4, 2.4, {{"title", "L1"}}}, {2.4, 9, {{"title", "L2"}}}}, {}};
-    const JoinedFileFacts plain{2.5, 0, {}, {whole}, {}};
-    const JoinedFileFacts unknown{std::nullopt, 0, {}, {whole}, {}};
-    const JoinedFileFacts bare{2.5, 0, {}, {}, {}};
+        2.0, 1.4,          {}, {{1.4, 2.4, {{"title", "L1"}}}, {2.4, 9, {{"title", "L2"}}}},
+        {},  std::nullopt, {}};
+    const JoinedFileFacts plain{2.5, 0, {}, {whole}, {}, std::nullopt, {}};
+    const JoinedFileFacts unknown{std::nullopt, 0, {}, {whole}, {}, std::nullopt, {}};
+    const JoinedFileFacts bare{2.5, 0, {}, {}, {}, std::nullopt, {}};
+    // Parts that mark the chapter cut at their end and start: `end` at 2 s, `start` at 0.
+    const auto marked = [&](std::uint8_t start, std::uint8_t end) {
+        return JoinedFileFacts{2.0, 0, {}, {whole}, {}, std::nullopt, {start, end}};
+    };
+    const auto withUid = [&](std::uint64_t uid) {
+        SourceChapter chapter = whole;
+        chapter.uid = uid;
+        return JoinedFileFacts{2.0, 0, {}, {chapter}, {}, std::nullopt, {}};
+    };
     const struct {
         const char* name;
         std::vector<JoinedFileFacts> facts;
@@ -45,9 +55,22 @@ TEST(JoinMetadata, PlacesEachFilesChaptersAfterTheFilesBeforeIt) {
          {plain, late, plain},
          "A 0.00-2.00; L1 2.50-3.50; L2 3.50-4.50; A 4.50-6.50; "},
         {"a file without chapters still moves the next", {bare, plain}, "A 2.50-4.50; "},
-        {"a chapter split at the seam is one again",
-         {JoinedFileFacts{2.0, 0, {}, {whole}, {}}, plain},
+        {"a chapter both parts mark cut at the seam is one again",
+         {marked(0, 3), marked(3, 0)},
          "A 0.00-4.00; "},
+        {"the same chapter ID on both sides is one again",
+         {withUid(7), withUid(7)},
+         "A 0.00-4.00; "},
+        {"other IDs stay two", {withUid(7), withUid(8)}, "A 0.00-2.00; A 2.00-4.00; "},
+        {"chapters without IDs or marks stay two",
+         {withUid(0), withUid(0)},
+         "A 0.00-2.00; A 2.00-4.00; "},
+        {"a mark on one side only stays two",
+         {marked(0, 3), marked(0, 0)},
+         "A 0.00-2.00; A 2.00-4.00; "},
+        {"marks of other chapters stay two",
+         {marked(0, 3), marked(4, 0)},
+         "A 0.00-2.00; A 2.00-4.00; "},
         {"no length last: nothing after it to place",
          {plain, unknown},
          "A 0.00-2.00; A 2.50-4.50; "},

@@ -659,10 +659,10 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
 }
 
 // A chapter that a split cut in two is one chapter again when its parts are joined; every other
-// chapter mark stays, also where a file's untitled last chapter, to its end, meets the next
-// file's untitled first one.
+// chapter mark stays: where a file's untitled last chapter, to its end, meets the next file's
+// untitled first one, and where the cut fell on a mark between two untitled chapters. Matroska
+// parts are known by their chapters' IDs, MP4 parts, whose chapters have none, by their mark.
 TEST(SplitStreamParts, OnlyTheChapterASplitCutIsOneAgainWhenJoined) {
-    const fs::path beeps = tavtest::splitCaseFile(tavtest::SplitCase::beepsAc3Matroska);
     tavtest::TempDir output;
     const auto chaptered = [&](const std::string& name, const fs::path& input,
                                const std::string& chapters) {
@@ -676,37 +676,62 @@ TEST(SplitStreamParts, OnlyTheChapterASplitCutIsOneAgainWhenJoined) {
                "\nEND=" + std::to_string(to) + "\n" +
                (title.empty() ? "" : "title=" + title + "\n");
     };
-    const fs::path source = chaptered(
-        "three-chapters.mkv", beeps,
-        chapter(0, 4000, "One") + chapter(4000, 8000, "Two") + chapter(8000, 10000, "Three"));
-    // Its last chapter ends where the file does.
-    const fs::path plain = tavtest::TestMedia::generate(
-        "episode-plain.mkv", {"-i", beeps.string(), "-t", "5", "-map", "0", "-c", "copy"});
-    const auto length = probe(plain, "format=duration");
-    const fs::path episode = chaptered(
-        "episode.mkv", plain,
-        chapter(0, 2000, "") +
-            chapter(2000, std::lround(number(length.at("format"), "duration") * 1000), ""));
-    const double cut = firstPictureTime(source) + 5;
     FFmpegProcessor processor(std::make_shared<FoundationProcessRunner>(), ToolLocations{});
-    processor.process(
-        SplitRequest{source, output / "1.mkv", -std::numeric_limits<double>::infinity(), cut}, {},
-        {});
-    processor.process(SplitRequest{source, output / "2.mkv", cut, std::nullopt}, {}, {});
-    const struct {
-        const char* name;
+    using Chapters = std::vector<std::pair<std::string, double>>;  // title and start
+    struct Row {
+        std::string name;
         std::vector<fs::path> inputs;
-        std::vector<std::pair<std::string, double>> chapters;  // title and start
-    } rows[] = {
-        {"parts", {output / "1.mkv", output / "2.mkv"}, {{"One", 0}, {"Two", 4}, {"Three", 8}}},
-        {"episodes", {episode, episode}, {{"", 0}, {"", 2}, {"", 5}, {"", 7}}},
+        Chapters chapters;
     };
+    std::vector<Row> rows;
+    // Per container: a source with three chapters split at 5 s, or at 4 s on the mark between
+    // the first two, and two episodes with two untitled chapters each.
+    const struct {
+        tavtest::SplitCase beeps;
+        std::string extension;
+        std::array<std::string, 3> titles;
+        std::vector<double> cuts;
+    } containers[] = {
+        {tavtest::SplitCase::beepsAc3Matroska, ".mkv", {"One", "Two", "Three"}, {5}},
+        {tavtest::SplitCase::beepsAac, ".mp4", {"", "", ""}, {5, 4}},
+    };
+    for (const auto& [beeps, extension, titles, cuts] : containers) {
+        const fs::path file = tavtest::splitCaseFile(beeps);
+        const fs::path source =
+            chaptered("three-chapters" + extension, file,
+                      chapter(0, 4000, titles[0]) + chapter(4000, 8000, titles[1]) +
+                          chapter(8000, 10000, titles[2]));
+        for (const double at : cuts) {
+            const double cut = firstPictureTime(source) + at;
+            const std::string name =
+                extension.substr(1) + "-parts-" + std::to_string(std::lround(at));
+            const fs::path one = output / (name + "-1" + extension);
+            const fs::path two = output / (name + "-2" + extension);
+            processor.process(
+                SplitRequest{source, one, -std::numeric_limits<double>::infinity(), cut}, {}, {});
+            processor.process(SplitRequest{source, two, cut, std::nullopt}, {}, {});
+            rows.push_back({name, {one, two}, {{titles[0], 0}, {titles[1], 4}, {titles[2], 8}}});
+        }
+        // Its last chapter ends where the file does.
+        const fs::path plain = tavtest::TestMedia::generate(
+            "episode-plain" + extension,
+            {"-i", file.string(), "-t", "5", "-map", "0", "-c", "copy"});
+        const auto length = probe(plain, "format=duration");
+        const fs::path episode = chaptered(
+            "episode" + extension, plain,
+            chapter(0, 2000, "") +
+                chapter(2000, std::lround(number(length.at("format"), "duration") * 1000), ""));
+        rows.push_back({extension.substr(1) + "-episodes",
+                        {episode, episode},
+                        {{"", 0}, {"", 2}, {"", 5}, {"", 7}}});
+    }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const fs::path joined = output / (std::string(row.name) + "-joined.mkv");
+        const fs::path joined =
+            output / (row.name + "-joined" + row.inputs.front().extension().string());
         processor.process(JoinRequest{row.inputs, joined}, {}, {});
         const auto read = probe(joined, "chapter=start_time:chapter_tags=title");
-        std::vector<std::pair<std::string, double>> chapters;
+        Chapters chapters;
         for (const auto& each : read.value("chapters", nlohmann::json::array())) {
             chapters.emplace_back(each.value("tags", nlohmann::json::object()).value("title", ""),
                                   std::round(number(each, "start_time")));

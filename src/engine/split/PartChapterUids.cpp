@@ -7,6 +7,7 @@
 
 #include "engine/MillisecondTime.h"
 #include "engine/split/MatroskaElements.h"
+#include "engine/split/Mp4Boxes.h"
 #include "engine/split/PartFileBytes.h"
 
 namespace tavrolin {
@@ -47,26 +48,86 @@ std::optional<std::string> bigEndian(std::uint64_t value, std::uint64_t size) {
     return bytes;
 }
 
-}  // namespace
-
-std::vector<std::uint64_t> partChapterUids(const std::vector<SourceChapter>& chapters, double from,
-                                           std::optional<double> to) {
-    std::vector<std::uint64_t> uids;
-    for (const std::size_t i : chaptersInPart(chapters, from, to)) {
-        uids.push_back(i + 1);
-    }
-    return uids;
+// A chapter's number in the four bits of the mark: 0 stays "none".
+std::uint8_t markOf(std::uint64_t number) {
+    return number == 0 ? 0 : static_cast<std::uint8_t>(1 + (number - 1) % 15);
 }
 
-void writePartChapterUids(const fs::path& file, const std::vector<std::uint64_t>& uids) {
+std::optional<Mp4Box> mp4Child(std::fstream& stream, std::uint64_t from, std::uint64_t to,
+                               std::string_view type) {
+    while (from + 8 <= to) {
+        const Mp4Box box = mp4BoxAt(readPartBytes(stream, from, 16), from, to);
+        if (box.type == type) {
+            return box;
+        }
+        from = box.end;
+    }
+    return std::nullopt;
+}
+
+// Where the MP4 file's Nero chapter list keeps the byte after its version and flags that
+// ffmpeg skips as part of four unknown bytes and others read as one reserved byte before a
+// 32-bit count: none in a file of another kind or without the list.
+std::optional<std::uint64_t> chapterMarkAt(std::fstream& stream, const fs::path& file) {
+    const std::uint64_t length = fs::file_size(file);
+    if (readPartBytes(stream, 4, 4) != "ftyp") {
+        return std::nullopt;
+    }
+    const auto moov = mp4Child(stream, 0, length, "moov");
+    const auto udta = moov ? mp4Child(stream, moov->payload, moov->end, "udta") : std::nullopt;
+    const auto chpl = udta ? mp4Child(stream, udta->payload, udta->end, "chpl") : std::nullopt;
+    if (!chpl || chpl->end < chpl->payload + 9 ||
+        readPartBytes(stream, chpl->payload, 1) != std::string(1, '\x01')) {
+        return std::nullopt;
+    }
+    return chpl->payload + 4;
+}
+
+void writeMp4ChapterMark(std::fstream& stream, const fs::path& file, const PartChapterIds& ids) {
+    const auto at = chapterMarkAt(stream, file);
+    const auto mark = static_cast<char>(markOf(ids.cutAtEnd) << 4 | markOf(ids.cutAtStart));
+    if (at && mark != 0) {
+        writePartBytes(stream, *at, std::string(1, mark), file);
+        stream.flush();
+    }
+}
+
+}  // namespace
+
+PartChapterIds partChapterUids(const std::vector<SourceChapter>& chapters, double from,
+                               std::optional<double> to) {
+    PartChapterIds ids;
+    const auto inside = chaptersInPart(chapters, from, to);
+    for (const std::size_t i : inside) {
+        ids.uids.push_back(i + 1);
+    }
+    if (inside.empty()) {
+        return ids;
+    }
+    const auto origin = wholeMilliseconds(from);
+    const auto start = wholeMilliseconds(chapters[inside.front()].start);
+    if (origin && start && *start < *origin) {
+        ids.cutAtStart = inside.front() + 1;
+    }
+    const auto limit = to ? wholeMilliseconds(*to) : std::nullopt;
+    const auto end = wholeMilliseconds(chapters[inside.back()].end);
+    if (limit && end && *end > *limit) {
+        ids.cutAtEnd = inside.back() + 1;
+    }
+    return ids;
+}
+
+void writePartChapterUids(const fs::path& file, const PartChapterIds& ids) {
     std::fstream stream(file, std::ios::in | std::ios::out | std::ios::binary);
     if (!stream) {
         throw fs::filesystem_error("cannot open the part", file,
                                    std::make_error_code(std::errc::io_error));
     }
     if (readPartBytes(stream, 0, 4) != "\x1A\x45\xDF\xA3") {
-        return;  // not Matroska
+        writeMp4ChapterMark(stream, file, ids);
+        return;
     }
+    const auto& uids = ids.uids;
     for (const auto& segment : elementsIn(stream, 0, fs::file_size(file))) {
         if (segment.id != kSegment) {
             continue;
@@ -133,9 +194,23 @@ void writePartChapterUids(const fs::path& file, const std::vector<std::uint64_t>
 }
 
 void writeSplitPartChapterUids(const fs::path& file, const fs::path& output,
-                               const std::vector<std::uint64_t>& uids) {
+                               const PartChapterIds& ids) {
     rewriteFinishedPart(output, "mark the chapters of", "",
-                        [&] { writePartChapterUids(file, uids); });
+                        [&] { writePartChapterUids(file, ids); });
+}
+
+PartChapterCuts readPartChapterCuts(const fs::path& file) {
+    try {
+        std::fstream stream(file, std::ios::in | std::ios::binary);
+        const auto at = stream ? chapterMarkAt(stream, file) : std::nullopt;
+        const std::string mark = at ? readPartBytes(stream, *at, 1) : std::string();
+        if (mark.size() == 1) {
+            const auto bits = static_cast<std::uint8_t>(mark.front());
+            return {static_cast<std::uint8_t>(bits & 0x0F), static_cast<std::uint8_t>(bits >> 4)};
+        }
+    } catch (const std::exception&) {
+    }
+    return {};
 }
 
 }  // namespace tavrolin

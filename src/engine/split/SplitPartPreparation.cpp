@@ -307,8 +307,7 @@ void writeSplitPartPlayedLength(const fs::path& file, const fs::path& output,
                         [&] { writeMatroskaDuration(file, *end); });
 }
 
-std::vector<std::uint64_t> splitPartChapterUids(const SplitRequest& split,
-                                                const SplitSourceLayout& layout) {
+PartChapterIds splitPartChapterUids(const SplitRequest& split, const SplitSourceLayout& layout) {
     return partChapterUids(layout.chapters, partZero(split, layout), split.endTime);
 }
 

@@ -12,6 +12,7 @@
 #include "engine/JobFiles.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/split/OutputVerification.h"
+#include "engine/split/PartChapterUids.h"
 #include "engine/split/SplitLayoutCache.h"
 #include "engine/split/SplitSourceLayout.h"
 #include "model/ProcessingRequest.h"
@@ -82,9 +83,8 @@ SplitPartSpan splitPartReadWindow(const SplitRequest& split, const SplitSourceLa
 void writeSplitPartPlayedLength(const std::filesystem::path& file,
                                 const std::filesystem::path& output, const std::stop_token& stop);
 
-// The IDs the part's chapters carry (see PartChapterUids.h), in order.
-std::vector<std::uint64_t> splitPartChapterUids(const SplitRequest& split,
-                                                const SplitSourceLayout& layout);
+// The IDs the part's chapters carry and the chapters it cuts (see PartChapterUids.h).
+PartChapterIds splitPartChapterUids(const SplitRequest& split, const SplitSourceLayout& layout);
 
 // What a split's command reads besides its source, written into the job's folder: its chapters
 // and, for Matroska, its pictures (saved by a short ffmpeg run). A picture run that fails throws
