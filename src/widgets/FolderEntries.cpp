@@ -214,19 +214,13 @@ int FolderEntriesModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant FolderEntriesModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+    // In the order of FolderEntryView::Column.
+    static const char* const headings[FolderEntryView::columnCount] = {"Name", "Size", "Modified"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= FolderEntryView::columnCount) {
         return {};
     }
-    switch (section) {
-        case FolderEntryView::name:
-            return QStringLiteral("Name");
-        case FolderEntryView::size:
-            return QStringLiteral("Size");
-        case FolderEntryView::modified:
-            return QStringLiteral("Modified");
-        default:
-            return {};
-    }
+    return QString::fromLatin1(headings[section]);
 }
 
 Qt::ItemFlags FolderEntriesModel::flags(const QModelIndex& index) const {
