@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
@@ -28,24 +29,33 @@ void whenDialogOpens(std::function<void(Dialog*)> answer) {
     timer->start();
 }
 
+// Puts `text` in the dialog's name field in place of what stands there and presses Return.
+inline void typeAndReturn(tavrolin::PathDialog& dialog, const QString& text) {
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    name->setText(text);
+    QTest::keyClick(name, Qt::Key_Return);
+}
+
+// The names the dialog lists, in order.
+inline QStringList shownNames(tavrolin::PathDialog& dialog) {
+    const QAbstractItemModel* model =
+        dialog.findChild<QAbstractItemView*>(QStringLiteral("folderList"))->model();
+    QStringList names;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        names << model->index(row, 0).data().toString();
+    }
+    return names;
+}
+
 // Answers the next save dialog as a person does: opens the folder of `file` when it names one,
 // types its name and presses Return.
 inline void answerSaveDialog(const std::filesystem::path& file) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, file] {
-        auto* dialog = qobject_cast<tavrolin::PathDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            return;
-        }
-        poll->deleteLater();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    whenDialogOpens<tavrolin::PathDialog>([file](tavrolin::PathDialog* dialog) {
         if (file.has_parent_path()) {
             dialog->setFolder(file.parent_path());
         }
-        name->setText(QString::fromStdString(file.filename().string()));
-        QTest::keyClick(name, Qt::Key_Return);
+        typeAndReturn(*dialog, QString::fromStdString(file.filename().string()));
     });
-    poll->start(20);
 }
 
 }  // namespace tavtest

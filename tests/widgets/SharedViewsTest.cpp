@@ -352,8 +352,7 @@ TEST_F(SharedViews, MediaFilesPanelReturnsEveryChosenFileOrNothing) {
             }
             for (const QString& typed : row.typed) {
                 const fs::path shown = dialog->folder();
-                name->setText(typed);
-                QTest::keyClick(name, Qt::Key_Return);
+                tavtest::typeAndReturn(*dialog, typed);
                 // Looked up off the GUI thread: the dialog closes, opens the folder or says why.
                 auto* status = dialog->findChild<QLabel*>("folderStatus");
                 ASSERT_TRUE(tavtest::waitUntil([&] {
@@ -382,13 +381,8 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
         EXPECT_EQ(dialog->mode(), PathDialog::Mode::saveFile);
         EXPECT_EQ(dialog->folder(), folder.path());
         // Read off the GUI thread: folders first, then the files of the container's kind.
-        auto* list = dialog->findChild<QAbstractItemView*>("folderList");
         ASSERT_TRUE(tavtest::waitUntil([&] { return !dialog->isReading(); }));
-        QStringList shown;
-        for (int row = 0; row < list->model()->rowCount(); ++row) {
-            shown << list->model()->index(row, 0).data().toString();
-        }
-        EXPECT_EQ(shown, (QStringList{"shows", "joined.mkv"}));
+        EXPECT_EQ(tavtest::shownNames(*dialog), (QStringList{"shows", "joined.mkv"}));
         dialog->accept();
     });
     auto chosen = chooseOutputFile("test", "joined.mkv", OutputContainer::mkv, folder.path());
@@ -434,11 +428,8 @@ TEST_F(SharedViews, SavePanelsStartInTheGivenFolderAndNeverConfirmOverwriting) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed.front().toStdString());
         tavtest::whenDialogOpens<PathDialog>([&](PathDialog* dialog) {
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            ASSERT_NE(name, nullptr);
             for (const QString& typed : row.typed) {
-                name->setText(typed);
-                QTest::keyClick(name, Qt::Key_Return);
+                tavtest::typeAndReturn(*dialog, typed);
                 // A name the reading does not list is looked up off the GUI thread.
                 ASSERT_TRUE(tavtest::waitUntil(
                     [&] { return !dialog->isVisible() || !dialog->isLookingUp(); }));
