@@ -36,6 +36,9 @@ struct Shared {
     std::atomic<long long> applied{0};
     // The player's thread is inside a command (opening a file in a hung folder may hold it).
     std::atomic<bool> inCommand{false};
+    // The player is not made yet. Making it reads no file, so it ends however the folder is,
+    // but on a loaded machine it may outlast a close's wait.
+    std::atomic<bool> making{true};
     // The GUI side is gone: what is still queued for the player's thread is skipped, so that it
     // reaches the close at once (and a player never made is never made).
     std::atomic<bool> closing{false};
@@ -68,6 +71,7 @@ class Player : public QObject {
 
     void open() {
         if (shared_->closing) {
+            shared_->making = false;
             return;
         }
         // Made here, so that each belongs to this thread.
@@ -107,6 +111,7 @@ class Player : public QObject {
                         report(true);
                     }
                 });
+        shared_->making = false;
     }
 
     // Runs one command posted by the GUI side.
@@ -236,6 +241,9 @@ class QtMediaPlayback final : public MediaPlayback {
         // by a hung folder, and so may closing a file that plays from one: such a player is not
         // waited for (or not for long), and closes whenever the folder lets it.
         const bool idle = !shared_->inCommand;
+        // A player still being made is waited for: let go, it would go on loading Qt's media
+        // plugins while the process's statics go.
+        const bool making = shared_->making;
         QMetaObject::invokeMethod(
             player_,
             [player = player_] {
@@ -243,7 +251,8 @@ class QtMediaPlayback final : public MediaPlayback {
                 QThread::currentThread()->quit();
             },
             Qt::QueuedConnection);
-        if (idle && thread_->wait(QDeadlineTimer(closeWait))) {
+        if (idle && thread_->wait(making ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                         : QDeadlineTimer(closeWait))) {
             delete thread_;
         } else {
             RetiredThreads::instance().keep(thread_);
