@@ -59,7 +59,7 @@ QString statusOf(PathDialog& dialog) {
 
 // The entry named `name`, in `column`.
 QModelIndex rowNamed(PathDialog& dialog, const QString& name, int column = 0) {
-    const auto row = tavtest::shownNames(dialog).indexOf(name);
+    const auto row = shownNames(dialog).indexOf(name);
     return row < 0 ? QModelIndex() : listOf(dialog)->model()->index(static_cast<int>(row), column);
 }
 
