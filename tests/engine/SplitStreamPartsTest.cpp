@@ -343,8 +343,19 @@ TEST(SplitStreamParts, PartsTellTheirOwnLengthAndTimecodeAndDecodeAsTheSource) {
          48000,
          mp3Priming},
         {audio("chirp.ogg", {"-c:a", "libvorbis"}), 4.37, {}, 2048, false},
-        {audio("chirp.opus", {"-c:a", "libopus"}), 4.37, {}, 960, true},
-        // An Opus part in MP4 starts at the frame holding the cut, cold, as ffmpeg's copy does.
+        // An Opus part in Ogg or MP4 starts at the frame holding the cut, cold, as ffmpeg's copy
+        // does: in Ogg so that its pre-skip, which ffmpeg counts in its length, stays within it.
+        {audio("chirp.opus", {"-c:a", "libopus"}),
+         4.37,
+         {},
+         960,
+         false,
+         false,
+         0,
+         ".mkv",
+         48000,
+         0,
+         true},
         {audio("chirp-opus.mp4", {"-c:a", "libopus"}),
          4.37,
          {},

@@ -108,12 +108,12 @@ std::optional<std::string> muxerTimeBase(const std::filesystem::path& output,
 // earlier for audio whose decoder the part's container lets start warm. An MP3 file without
 // room for its warm-up frames gets no header that would claim them.
 std::optional<double> audioFrom(std::optional<double> from, const SplitStream& stream,
-                                const std::filesystem::path& output, double cut,
+                                const std::filesystem::path& output, double cut, bool warmCopy,
                                 bool& writesMp3Header) {
     if (!from) {
         return from;
     }
-    const double warmUp = cut - splitAudioWarmUpStart(stream, output, cut);
+    const double warmUp = cut - splitAudioWarmUpStart(stream, output, cut, warmCopy);
     if (warmUp <= 0) {
         return from;
     }
@@ -207,6 +207,7 @@ struct SplitSpan {
     double cut = 0;  // where the part's own audio starts, in the source's time
     double origin = 0;
     double lookedBack = 0;  // how much more than the lead is read before the cut
+    bool warmCopy = false;  // the Ogg copy of a Matroska part's audio (see splitAudioWarmUpStart)
     std::optional<double> from;
     std::optional<double> to;
     std::optional<double> videoTo;
@@ -341,7 +342,8 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
         return arguments;
     }
     const auto from =
-        video ? span.from : audioFrom(span.from, stream, output, span.cut, writesMp3Header);
+        video ? span.from
+              : audioFrom(span.from, stream, output, span.cut, span.warmCopy, writesMp3Header);
     const auto to = video ? span.videoTo : span.to;
     if (!from && !to) {
         return arguments;
@@ -555,7 +557,8 @@ std::vector<std::string> FFmpegCommandBuilder::splitWarmCopyArguments(
     const SplitRequest& request, const SplitSourceLayout& layout,
     const std::filesystem::path& output, std::int64_t stream, const std::filesystem::path& copy) {
     // The part's own span and timestamps, so that the copy's times are the part's.
-    const SplitSpan span = splitSpan(request, layout, output);
+    SplitSpan span = splitSpan(request, layout, output);
+    span.warmCopy = true;
     auto arguments = baseArguments();
     const auto input = splitInputArguments(request, layout, span);
     arguments.insert(arguments.end(), input.begin(), input.end());

@@ -272,8 +272,8 @@ void writeMp3WarmUp(const fs::path& file, int frames) {
     stream.flush();
 }
 
-std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start,
-                                          std::int64_t endTrim) {
+std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start, std::int64_t endTrim,
+                                          OpusShownFrom from) {
     std::fstream stream = openForUpdate(file);
     const auto startSamples = static_cast<std::int64_t>(std::ceil(start * kOpusSampleRate - 0.5));
     std::map<std::uint32_t, OpusStream> streams;
@@ -300,10 +300,12 @@ std::optional<OpusWarmUp> writeOpusWarmUp(const fs::path& file, double start,
         if (!opus.shown || !opus.first) {
             continue;
         }
-        const std::int64_t preSkip = difference(*opus.shown, *opus.first);
+        const std::int64_t shown =
+            from == OpusShownFrom::packet ? *opus.shown : std::max(startSamples, *opus.first);
+        const std::int64_t preSkip = difference(shown, *opus.first);
         const std::int64_t shift = difference(0, sum(*opus.first, opus.preSkip));
         if (!warmUp) {
-            warmUp = OpusWarmUp{static_cast<double>(*opus.shown) / kOpusSampleRate,
+            warmUp = OpusWarmUp{static_cast<double>(shown) / kOpusSampleRate,
                                 static_cast<double>(preSkip) / kOpusSampleRate};
         }
         if (preSkip > 0xFFFF) {
@@ -336,7 +338,7 @@ void writeSplitPartWarmUp(const fs::path& file, const fs::path& output, double s
                           int mp3Frames) {
     rewriteFinishedPart(output, "write the start of", " into its audio header", [&] {
         writeMp3WarmUp(file, mp3Frames);
-        writeOpusWarmUp(file, start);
+        writeOpusWarmUp(file, start, 0, OpusShownFrom::start);
     });
 }
 

@@ -15,19 +15,21 @@ namespace tavrolin {
 // header's checksum follows. A file without such a header is left as it is.
 void writeMp3WarmUp(const std::filesystem::path& file, int frames);
 
-// In an Ogg `file`, each Opus stream's packets that start before `start` seconds of the part's
-// own time make up its pre-skip (the source's, which belongs to the source's first packet only,
-// goes), and its pages' positions move so that what follows them starts at 0. A file that is not
-// Ogg or holds no Opus is left as it is. Returns, for its first Opus stream, where the first
-// packet at or after `start` lay before the move and the pre-skip, in seconds; none for such a
-// file. `endTrim` samples are trimmed off the end (the source's, for a part that ends where it
-// does).
+// In an Ogg `file`, each Opus stream's samples before `start` seconds of the part's own time, or
+// with `OpusShownFrom::packet` its packets that start before it, make up its pre-skip (the
+// source's, which belongs to the source's first packet only, goes), and its pages' positions move
+// so that what follows them starts at 0. A file that is not Ogg or holds no Opus is left as it
+// is. Returns, for its first Opus stream, where its first shown sample lay before the move and
+// the pre-skip, in seconds; none for such a file. `endTrim` samples are trimmed off the end (the
+// source's, for a part that ends where it does).
 struct OpusWarmUp {
     double shownAt = 0;
     double preSkip = 0;
 };
+enum class OpusShownFrom { start, packet };
 std::optional<OpusWarmUp> writeOpusWarmUp(const std::filesystem::path& file, double start,
-                                          std::int64_t endTrim = 0);
+                                          std::int64_t endTrim = 0,
+                                          OpusShownFrom from = OpusShownFrom::packet);
 
 // Both for a split's working output `file` whose audio starts at `start` seconds (a little
 // before its time 0, by the cut's margin) after `mp3Frames` frames of MP3 warm-up; a failure throws

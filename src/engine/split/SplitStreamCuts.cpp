@@ -79,7 +79,7 @@ int mp3WarmUpFrames(const SplitStream& stream) {
 }
 
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
-                             double cut) {
+                             double cut, bool warmCopy) {
     const double rate = stream.sampleRate > 0 ? static_cast<double>(stream.sampleRate) : 0;
     switch (warmUpHiding(stream, output)) {
         case WarmUpHiding::none:
@@ -93,6 +93,10 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
                    frame;
         }
         case WarmUpHiding::opusPreSkip:
+            if (!warmCopy) {
+                return cut - kOpusFrame;
+            }
+            [[fallthrough]];
         case WarmUpHiding::opusCodecDelay:
             // Opus asks for 80 ms; its output matches the source's closely only after longer.
             return cut - 0.25;
