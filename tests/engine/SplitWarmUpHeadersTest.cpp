@@ -36,12 +36,24 @@ std::string oggPage(char type, std::uint64_t granule, std::uint32_t sequence,
            std::string(1, '\1') + std::string(1, static_cast<char>(body.size())) + body;
 }
 
-// Ogg Opus: its head (pre-skip 312), its tags and one 20 ms packet on a page at `granule`.
-std::string opusFile(std::uint64_t granule) {
+// Ogg Opus: its head (pre-skip 312), its tags and `packets` 20 ms packets, each on a page, the
+// first at `granule`.
+std::string opusFile(std::uint64_t granule, int packets = 1) {
     const std::string head = "OpusHead" + std::string(1, '\1') + std::string(1, '\1') +
                              littleEndian(312, 2) + littleEndian(48000, 4) + littleEndian(0, 3);
-    return oggPage(2, 0, 0, head) + oggPage(0, 0, 1, "OpusTags" + littleEndian(0, 8)) +
-           oggPage(4, granule, 2, "\xF8\x01\x02");
+    std::string file = oggPage(2, 0, 0, head) + oggPage(0, 0, 1, "OpusTags" + littleEndian(0, 8));
+    for (int i = 0; i < packets; ++i) {
+        file += oggPage(i + 1 < packets ? 0 : 4, granule + 960 * static_cast<std::uint64_t>(i),
+                        static_cast<std::uint32_t>(2 + i), "\xF8\x01\x02");
+    }
+    return file;
+}
+
+// The pre-skip in the head of such a file.
+int opusPreSkip(const std::string& file) {
+    constexpr std::size_t preSkip = 27 + 1 + 10;
+    return static_cast<std::uint8_t>(file[preSkip]) |
+           (static_cast<std::uint8_t>(file[preSkip + 1]) << 8);
 }
 
 // An MPEG-1 Layer III frame (128 kb/s, 44.1 kHz, stereo: 417 bytes) with an Info header
@@ -66,7 +78,8 @@ int lameDelay(const std::string& file) {
 
 // Each rewrite changes only what its header holds: an MP3 part's delay where a LAME extension
 // says it is there (bytes after a bare Xing header are audio), an Ogg Opus part's positions
-// unless one of them would pass 64 bits, which fails with the file untouched.
+// unless one of them would pass 64 bits, which fails with the file untouched. An Opus part's
+// pre-skip hides what lies before its start; a copy's, the whole packets that start before it.
 TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
     const std::string lame = "Lavc59.37" + std::string(27, '\0');
     const auto mp3WarmUp = [](const fs::path& file) { writeMp3WarmUp(file, 2); };
@@ -75,12 +88,17 @@ TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
         std::string bytes;
         std::function<void(const fs::path&)> rewrite;
         bool throws;
-        int delay;  // the LAME delay after the rewrite; -1: the file as it was
+        int delay;  // the LAME delay or the Opus pre-skip after the rewrite; -1: the file as it was
     } rows[] = {
         {"LAME extension", mp3File(lame), mp3WarmUp, false, 2 * 1152 - 529},
         {"bare Xing header", mp3File(std::string(36, '\x5A')), mp3WarmUp, false, -1},
         {"Opus near the lowest position", opusFile(0x8000000000000064ULL),
          [](const fs::path& file) { writeOpusWarmUp(file, -0.1); }, true, -1},
+        // Two packets from the source's start, the second 20 ms in; a part's audio starts 5 ms in.
+        {"Opus part", opusFile(960 + 312, 2),
+         [](const fs::path& file) { writeSplitPartWarmUp(file, file, 0.005, 0); }, false, 240},
+        {"Opus copy for Matroska", opusFile(960 + 312, 2),
+         [](const fs::path& file) { writeOpusWarmUp(file, 0.005); }, false, 960},
     };
     tavtest::TempDir folder;
     for (const auto& row : rows) {
@@ -97,6 +115,8 @@ TEST(SplitWarmUpHeaders, RewriteOnlyWhatTheHeaderHolds) {
         ASSERT_EQ(written.size(), row.bytes.size());
         if (row.delay < 0) {
             EXPECT_EQ(written, row.bytes);
+        } else if (written.starts_with("OggS")) {
+            EXPECT_EQ(opusPreSkip(written), row.delay);
         } else {
             EXPECT_EQ(lameDelay(written), row.delay);
             EXPECT_EQ(written.substr(417), row.bytes.substr(417));
