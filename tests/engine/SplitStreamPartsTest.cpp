@@ -567,8 +567,8 @@ double firstPictureTime(const fs::path& file) {
 // second's beep within 5 ms of the source's in libav with every gap filled and in GStreamer,
 // as long within one audio frame, every picture once, in order, and none held over a gap. The
 // joins cover sound alone whose parts hide a warm-up (edit lists, an MP3 header's delay, Opus
-// pre-skip), a range whose own start hides one, and Matroska parts whose sound runs past their
-// last picture.
+// pre-skip), a range whose own start hides one, Matroska parts whose sound runs past their
+// last picture, and Vorbis, whose packets' lengths hang on the block before.
 TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
     using tavtest::SplitCase;
     struct Case {
@@ -598,6 +598,8 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
         {SplitCase::beepsFlacMatroska, ".mkv", 48000, 4608, keyframes, keyframeRanges},
         {SplitCase::beepsAc3Matroska, ".mkv", 48000, 1536, keyframes, keyframeRanges},
         {SplitCase::beepsOpusMatroska, ".mkv", 48000, 960, keyframes, keyframeRanges},
+        {SplitCase::beepsVorbisWebm, ".webm", 48000, 2048, keyframes, keyframeRanges},
+        {SplitCase::beepsVorbisWebm, ".mkv", 48000, 2048, keyframes, keyframeRanges},
     };
     struct Row {
         const Case* file;

@@ -86,6 +86,8 @@ fs::path beepCase(SplitCase which) {
             return withPictures("beeps-opus.webm", vp9, opus);
         case SplitCase::beepsVp9Mp4:
             return withPictures("beeps-vp9opus.mp4", vp9, opus);
+        case SplitCase::beepsVorbisWebm:
+            return withPictures("beeps-vorbis.webm", vp9, {"-c:a", "libvorbis", "-q:a", "4"});
         case SplitCase::beepsMp3:
             return TestMedia::generate(
                 "beeps.mp3", joined({beeps(10, 44100), {"-c:a", "libmp3lame", "-b:a", "192k"}}));
@@ -296,6 +298,7 @@ fs::path splitCaseFile(SplitCase which) {
         case SplitCase::beepsVp9Mp4:
         case SplitCase::beepsMp3:
         case SplitCase::beepsVorbis:
+        case SplitCase::beepsVorbisWebm:
         case SplitCase::beepsAacM4a:
         case SplitCase::beepsAacMov:
         case SplitCase::beepsEac3Mov:

@@ -43,7 +43,7 @@ enum class SplitCase {
     // 10 s each with a 1 kHz beep of 40 ms at every whole second over a quiet hum (so that sound
     // can be placed against pictures), 25 fps pictures with a keyframe every second: H.264 + AAC
     // and H.264 + AC-3 in MP4, H.264 + Opus in MKV, VP9 + Opus in WebM and in MP4; and the
-    // sound alone as LAME MP3 (44.1 kHz) and Vorbis in Ogg.
+    // sound alone as LAME MP3 (44.1 kHz) and Vorbis in Ogg; VP9 + Vorbis in WebM.
     beepsAac,
     beepsAc3,
     beepsOpusMatroska,
@@ -51,6 +51,7 @@ enum class SplitCase {
     beepsVp9Mp4,
     beepsMp3,
     beepsVorbis,
+    beepsVorbisWebm,
     // The same beeps as files people join again after a split: AAC alone in M4A and in MOV,
     // E-AC-3 alone in MOV, AC-3 alone in MP4, Opus alone in Ogg; H.264 with FLAC and with AC-3
     // in MKV, whose sound runs past a part's last picture.
