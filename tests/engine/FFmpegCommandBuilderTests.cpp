@@ -239,14 +239,17 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
     // With its frames counted, the video goes without its filter: ffmpeg starts it at its
     // keyframe when no other lies within the look-back, and stops it between its last packet and
     // its end keyframe (7.95 s in decoding time) in an input of its own, where that input's
-    // clock is the file's and its rate high enough that a second reading costs less.
+    // clock is the file's and a second reading costs less: in the MP4 family at any rate, in
+    // Matroska at a high one.
     SplitSourceLayout mp4 = aac;
     mp4.formatName = "mov,mp4,m4a,3gp,3g2,mj2";
-    mp4.bitRate = 8e6;
+    mp4.bitRate = 5e5;
     SplitSourceLayout ts = mp4;
     ts.formatName = "mpegts";
     SplitSourceLayout lowRate = mp4;
-    lowRate.bitRate = 5e5;
+    lowRate.formatName = "matroska,webm";
+    SplitSourceLayout highRate = lowRate;
+    highRate.bitRate = 8e6;
     const char* const filtered = "noise=drop=lt(T\\,0.086667)+gte(T\\,2.836667)";
     const SplitFrameCount counted{100, 0, 0, 7.95, 2.0};
     SplitFrameCount keyframeNear = counted;
@@ -262,9 +265,16 @@ TEST(FFmpegCommandBuilder, SplitCopiesOnePartWithAFilterPerStream) {
         {"cut and end", mp4, 8.0, counted,
          words("-ss 5.161667 -t 2.788333 -i /in/a.mkv -map 1:0 -map 0:1 -copypriorss:0 0"),
          nullptr},
+        {"cut and end in Matroska at a high rate", highRate, 8.0, counted,
+         words("-t 2.788333 -i /in/a.mkv -map 1:0"), nullptr},
         {"a keyframe within the look-back", mp4, 8.0, keyframeNear, {"0:0"}, filtered},
         {"a transport stream's clock", ts, 8.0, counted, {"0:0"}, filtered},
-        {"a low rate, where the filter costs less", lowRate, 8.0, counted, {"0:0"}, filtered},
+        {"Matroska at a low rate, where the filter costs less",
+         lowRate,
+         8.0,
+         counted,
+         {"0:0"},
+         filtered},
         {"cut to the end", mp4, std::nullopt, counted, {"0:0", "-copypriorss:0"}, nullptr},
         {"cut to the end at a low rate",
          lowRate,
