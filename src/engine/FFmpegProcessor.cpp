@@ -14,6 +14,7 @@
 #include "engine/InputFingerprints.h"
 #include "engine/JobFiles.h"
 #include "engine/JoinLayoutCheck.h"
+#include "engine/PacketCensusReading.h"
 #include "engine/ProcessorJobState.h"
 #include "engine/SafeFileReplacement.h"
 #include "engine/SubtitleDocumentRenderer.h"
@@ -57,6 +58,18 @@ struct TranscriptSource {
     std::optional<double> duration;
     std::vector<CopiedStream> streams;
 };
+
+// A source's streams as the header its census read opened gives them; none without one.
+std::optional<SourceStreamKinds> streamKindsOf(const std::optional<PacketFormat>& header) {
+    if (!header) {
+        return std::nullopt;
+    }
+    SourceStreamKinds kinds;
+    for (const auto& stream : header->streams) {
+        kinds.emplace_back(stream.index, stream.codecType);
+    }
+    return kinds;
+}
 
 // Every path handed to a tool is absolute.
 ProcessingRequest withAbsolutePaths(ProcessingRequest request) {
@@ -296,6 +309,11 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     std::optional<SplitInputs> splitInputs;
     std::unique_ptr<ReadBeside<SplitSourceLayout>> splitLayoutWithEnd;
     std::optional<ReadBeside<std::optional<double>>> durationProbe;
+    if (job.replacesInput) {
+        // Begun first: its opening of the source tells the export its duration and streams.
+        startReplacementReads(job, childStop.get_token(), ran);
+    }
+    const PacketCensusRead* sourceCensus = ran.sourceCensus.get();
     if (probesAlongside) {
         durationProbe.emplace(
             childStop.get_token(), [this, &request, &job, &relay](std::stop_token probeStop) {
@@ -323,26 +341,39 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         ran.splitReadWindow = splitPartReadWindow(cut, layout, run.workingOutput);
         splitInputs = SplitInputs{std::move(cut), std::move(layout), std::move(files)};
     } else if (transcriptAlongside) {
-        transcriptSource.emplace(childStop.get_token(), [this, &job, &relay,
-                                                         transcript](std::stop_token token) {
+        transcriptSource.emplace(childStop.get_token(), [this, &job, &relay, transcript,
+                                                         sourceCensus](std::stop_token token) {
+            if (sourceCensus) {
+                const auto header = sourceCensus->header();
+                if (token.stop_requested()) {
+                    return TranscriptSource{};
+                }
+                TranscriptSource read{header ? statedDuration(*header) : std::nullopt, {}};
+                relay.start(read.duration);
+                read.streams = exportedStreams(*transcript, streamKindsOf(header));
+                return read;
+            }
             TranscriptSource read{expectedDuration(job.request, job.toolchain.ffprobe, token), {}};
             relay.start(read.duration);
             read.streams = exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, token);
             return read;
         });
+    } else if (sourceCensus) {
+        const auto header = sourceCensus->header();
+        throwIfStopped(stop);
+        ran.expected = header ? statedDuration(*header) : std::nullopt;
+        relay.start(ran.expected);
+        ran.exportedStreams = exportedStreams(*transcript, streamKindsOf(header));
     } else {
         ran.expected = expectedDuration(request, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
         relay.start(ran.expected);
     }
 
-    if (transcript && !transcriptAlongside) {
+    if (transcript && !transcriptAlongside && !sourceCensus) {
         ran.exportedStreams =
             exportedStreams(*runner_, *transcript, job.toolchain.ffprobe, childStop.get_token());
         throwIfStopped(stop);
-    }
-    if (job.replacesInput) {
-        startReplacementReads(job, childStop.get_token(), ran);
     }
 
     const auto arguments = prepareCommand(request, run, ran, splitInputs, childStop.get_token());

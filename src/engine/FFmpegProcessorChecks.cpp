@@ -178,10 +178,9 @@ void FFmpegProcessor::verifyReplacement(const Job& job, const JobFiles& run, con
     }
     // The copy goes to disk while it is read: the swap flushes it again and finds little left.
     auto flushed = std::async(std::launch::async, [file = run.workingOutput] { flushData(file); });
-    tavrolin::verifyPreparedReplacement(*runner_, run.workingOutput, job.target, *ran.sourceCensus,
-                                        ran.exportedStreams,
-                                        job.transcript()->selectedStreams.size() + 1, *ran.expected,
-                                        job.toolchain.ffprobe, childStop);
+    tavrolin::verifyPreparedReplacement(
+        run.workingOutput, job.target, *ran.sourceCensus, ran.exportedStreams,
+        job.transcript()->selectedStreams.size() + 1, *ran.expected, childStop);
     throwIfStopped(stop);
     flushed.wait();
     if (fingerprintNow(job.target) != *job.targetFingerprint) {

@@ -70,27 +70,6 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     }
 }
 
-std::optional<ProbedHeader> probeStreamsAndDuration(ProcessRunning& runner, const fs::path& file,
-                                                    const fs::path& ffprobe, std::stop_token stop) {
-    const auto result =
-        runBoundedFFprobe(runner, ffprobe,
-                          {"-v", "error", "-show_entries", "stream=index:format=duration", "-of",
-                           "json", standardizedPath(file).string()},
-                          stop);
-    if (result.terminationStatus != 0) {
-        return std::nullopt;
-    }
-    try {
-        const auto report = nlohmann::json::parse(result.standardOutput);
-        ProbedHeader header{report.value("streams", nlohmann::json::array()).size(), {}};
-        const auto format = report.value("format", nlohmann::json::object());
-        header.duration = parseFiniteNumber(format.value("duration", std::string()));
-        return header;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
 std::optional<std::int64_t> countFirstVideoPackets(const fs::path& file, std::stop_token stop) {
     try {
         const auto reader = openPacketReader(standardizedPath(file), {}, stop);

@@ -32,17 +32,6 @@ std::optional<std::vector<std::pair<std::int64_t, std::string>>> probeStreamKind
     ProcessRunning& runner, const std::filesystem::path& file, const std::filesystem::path& ffprobe,
     std::stop_token stop);
 
-// How many streams `file` has and the duration its header gives, as ffprobe reports them;
-// nothing on any failure.
-struct ProbedHeader {
-    std::size_t streams = 0;
-    std::optional<double> duration;
-};
-std::optional<ProbedHeader> probeStreamsAndDuration(ProcessRunning& runner,
-                                                    const std::filesystem::path& file,
-                                                    const std::filesystem::path& ffprobe,
-                                                    std::stop_token stop);
-
 // How many packets `file`'s first video stream (cover art included, as ffmpeg's report counts
 // it) holds, read whole in-process. Nothing on any failure, a stop, or without video.
 std::optional<std::int64_t> countFirstVideoPackets(const std::filesystem::path& file,

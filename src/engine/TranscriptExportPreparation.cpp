@@ -31,9 +31,8 @@ std::vector<SubtitleCue> transcriptCuesFor(std::vector<SubtitleCue> cues, const 
     return cues;
 }
 
-std::vector<CopiedStream> exportedStreams(ProcessRunning& runner,
-                                          const TranscriptionMediaRequest& transcript,
-                                          const fs::path& ffprobe, std::stop_token stop) {
+std::vector<CopiedStream> exportedStreams(const TranscriptionMediaRequest& transcript,
+                                          const std::optional<SourceStreamKinds>& kinds) {
     std::vector<CopiedStream> streams;
     for (const auto& stream : transcript.selectedStreams) {
         streams.push_back({stream.index, transcript.mapsEverySourceStream
@@ -45,13 +44,9 @@ std::vector<CopiedStream> exportedStreams(ProcessRunning& runner,
     }
     // With "-map 0" the transcript's subtitle index counts the source's subtitle streams, so
     // the selection must still be exactly those, in order.
-    auto kinds = probeStreamKinds(runner, transcript.input, ffprobe, stop);
-    if (stop.stop_requested()) {
-        return {};
-    }
     std::vector<std::int64_t> sourceSubtitles;
     std::vector<std::int64_t> selectedSubtitles;
-    for (const auto& [index, kind] : kinds.value_or(decltype(kinds)::value_type{})) {
+    for (const auto& [index, kind] : kinds.value_or(SourceStreamKinds{})) {
         if (kind == "subtitle") {
             sourceSubtitles.push_back(index);
         }
@@ -67,6 +62,19 @@ std::vector<CopiedStream> exportedStreams(ProcessRunning& runner,
             "exporting.");
     }
     return streams;
+}
+
+std::vector<CopiedStream> exportedStreams(ProcessRunning& runner,
+                                          const TranscriptionMediaRequest& transcript,
+                                          const fs::path& ffprobe, std::stop_token stop) {
+    std::optional<SourceStreamKinds> kinds;
+    if (transcript.mapsEverySourceStream) {
+        kinds = probeStreamKinds(runner, transcript.input, ffprobe, stop);
+        if (stop.stop_requested()) {
+            return {};
+        }
+    }
+    return exportedStreams(transcript, kinds);
 }
 
 }  // namespace tavrolin

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "model/ProcessingRequest.h"
@@ -22,9 +26,17 @@ namespace tavrolin {
 std::vector<SubtitleCue> transcriptCuesFor(std::vector<SubtitleCue> cues,
                                            const std::filesystem::path& output);
 
+// A source's streams as ffprobe's stream=index,codec_type reads them.
+using SourceStreamKinds = std::vector<std::pair<std::int64_t, std::string>>;
+
 // Where a transcript export writes each selected source stream: in selection order, or with
-// "-map 0" at its own index, once ffprobe (run under `stop`) finds the source's subtitle streams
-// still the selected ones; throws MediaProcessingError::invalidRequest when they are not. Empty
+// "-map 0" at its own index, once the source's streams as read (`kinds`, none: unread) show its
+// subtitle streams still the selected ones; throws MediaProcessingError::invalidRequest when
+// they are not.
+std::vector<CopiedStream> exportedStreams(const TranscriptionMediaRequest& transcript,
+                                          const std::optional<SourceStreamKinds>& kinds);
+
+// The same with the source's streams read by ffprobe (run under `stop`) when they matter. Empty
 // when `stop` was requested.
 std::vector<CopiedStream> exportedStreams(ProcessRunning& runner,
                                           const TranscriptionMediaRequest& transcript,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tavrolin {
 
@@ -29,14 +30,18 @@ void countPacket(PacketCensus& census, const ReadPacket& packet, TimeBase base) 
 
 PacketCensus readPacketCensus(const std::filesystem::path& file, std::stop_token stop) {
     const auto reader = openPacketReader(file, {}, stop);
-    const PacketFormat& format = reader->format();
+    return readPacketCensus(*reader, std::move(stop));
+}
+
+PacketCensus readPacketCensus(PacketReading& reader, std::stop_token stop) {
+    const PacketFormat& format = reader.format();
     PacketCensus census;
     for (const PacketStream& stream : format.streams) {
         census[stream.index];
     }
     // Damage the demuxer reads past counts as ffprobe counted it: a copy cut short holds fewer
     // packets than its source.
-    reader->read(
+    reader.read(
         [&](const ReadPacket& packet) {
             countPacket(census, packet,
                         format.streams.at(static_cast<std::size_t>(packet.stream)).timeBase);

@@ -34,6 +34,8 @@ void countPacket(PacketCensus& census, const ReadPacket& packet, TimeBase base);
 // Throws PacketReadError when the file cannot be opened or read, ModuleUnavailableError, or
 // CancellationError once `stop` is requested. Any thread.
 PacketCensus readPacketCensus(const std::filesystem::path& file, std::stop_token stop);
+// The same of the file `reader` has open, from its current position on.
+PacketCensus readPacketCensus(PacketReading& reader, std::stop_token stop);
 
 // A stream of a source and the stream of a copy that holds it, by index.
 struct CopiedStream {

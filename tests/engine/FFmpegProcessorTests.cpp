@@ -1045,38 +1045,21 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         return "if [ \"$step\" = '" + step + "' ]; then echo held >> '" + log.string() +
                "'; read -r _ < '" + gate.string() + "'; fi\n";
     };
+    // Any ffprobe run is logged: the source's and the copy's headers and packets are all read
+    // in-process, so only ffmpeg's run and the swap are there to hold, the swap once every read
+    // is done, where the copy takes the source's mode.
     const auto tools = [&](const std::string& held) {
-        return standIn(
-            "step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
-            "who=source; case \"$*\" in *tmp-tavrolin*) who=copy;; esac\n"
-            "case \"$*\" in *format=duration*) what=duration;; *) what=other;; esac\n"
-            "step=\"$who $what\"\n" +
-                hold(held) +
-                "setpriv --pdeathsig KILL /usr/bin/ffprobe \"$@\"; status=$?\necho \"$step\" >> '" +
-                log.string() + "'\nexit $status\n");
+        return standIn("step=ffmpeg\n" + hold(held) + "exec ffmpeg \"$@\"\n",
+                       "echo ffprobe >> '" + log.string() + "'\nexec ffprobe \"$@\"\n");
     };
-    struct Row {
-        const char* held;
-        // Read to their end before the cancel.
-        std::vector<std::string> readFirst;
-    };
-    // The packets of the source and the copy are read in-process; the copy's header is read
-    // by ffprobe beside its packets.
-    const Row rows[] = {
-        {"source duration", {}},
-        {"ffmpeg", {}},
-        {"copy duration", {}},
-        // Held in-process, every read done, where the copy takes the source's mode.
-        {"swap", {"source duration", "copy duration"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.held);
+    for (const std::string held : {"ffmpeg", "swap"}) {
+        SCOPED_TRACE(held);
         fs::remove(log);
-        auto fp = processor(tools(row.held));
+        auto fp = processor(tools(held));
         {
             const std::lock_guard lock(swapHold().mutex);
             swapHold().released = false;
-            if (row.held == std::string("swap")) {
+            if (held == "swap") {
                 swapHold().reached = [&log] { std::ofstream(log, std::ios::app) << "held\n"; };
             }
         }
@@ -1094,14 +1077,7 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
                 outcome = std::current_exception();
             }
         });
-        auto expected = row.readFirst;
-        expected.push_back("held");
-        EXPECT_TRUE(waitUntil([&] {
-            const std::string text = fs::exists(log) ? tavtest::readFile(log) : std::string();
-            return std::ranges::all_of(expected, [&text](const std::string& line) {
-                return text.find(line + "\n") != std::string::npos;
-            });
-        }));
+        EXPECT_TRUE(waitUntil([&] { return fs::exists(log); }));
         fp.cancel();
         {
             const std::lock_guard lock(swapHold().mutex);
@@ -1113,6 +1089,7 @@ TEST_F(FFmpegProcessorTest, CancelAtEveryStepOfAReplacementKeepsTheOriginal) {
         EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
         EXPECT_TRUE(tavtest::readFile(source) == original);
         expectOnly({"a.mp4"});
+        EXPECT_EQ(tavtest::readFile(log), "held\n");
     }
 }
 

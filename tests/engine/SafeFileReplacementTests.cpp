@@ -264,10 +264,11 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     const auto& media = tavtest::TestMedia::shared();
     const fs::path clip = media.mp4ClipA;  // two streams
     const double duration = probedDuration(clip);
-    const fs::path ffprobe = "/usr/bin/ffprobe";
-    const auto header = probeStreamsAndDuration(*runner, clip, ffprobe, {});
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->streams, 2u);
+    // The header as the census reads it, in the same opening of the file.
+    const auto read = readFileCensusOrNone(clip, {});
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->header.streams.size(), 2u);
+    EXPECT_NEAR(*statedDuration(read->header), duration, 1e-6);
 
     const std::string durationMessage =
         "The prepared file duration does not match the source. The original file was not "
@@ -294,7 +295,8 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto check = [&] {
-            checkPreparedHeader(header->streams, header->duration, row.streams, row.sourceDuration);
+            checkPreparedHeader(read->header.streams.size(), statedDuration(read->header),
+                                row.streams, row.sourceDuration);
         };
         if (row.error.empty()) {
             EXPECT_NO_THROW(check());
@@ -302,22 +304,23 @@ TEST_F(VerifiedReplacementTest, VerificationChecksSizeStreamsAndDuration) {
             EXPECT_EQ(processingError(check).what(), row.error);
         }
     }
-    // No duration at all, and a file ffprobe cannot read.
-    const auto raw = probeStreamsAndDuration(*runner, media.rawH264, ffprobe, {});
+    // No duration at all, and a file that cannot be read.
+    const auto raw = readFileCensusOrNone(media.rawH264, {});
     ASSERT_TRUE(raw);
-    EXPECT_EQ(
-        processingError([&] { checkPreparedHeader(raw->streams, raw->duration, 1, 2); }).what(),
-        streamsMessage);
-    PacketCensusRead unread(media.randomBytes, {});
     EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, media.randomBytes, media.randomBytes, unread,
-                                            {}, 1, 2, ffprobe, {});
+                  checkPreparedHeader(raw->header.streams.size(), statedDuration(raw->header), 1,
+                                      2);
               }).what(),
               streamsMessage);
-    // An empty file fails before ffprobe would run.
+    PacketCensusRead unread(media.randomBytes, {});
+    EXPECT_FALSE(unread.header());
     EXPECT_EQ(processingError([&] {
-                  verifyPreparedReplacement(*runner, media.empty, media.empty, unread, {}, 1, 2,
-                                            "/nonexistent/ffprobe", {});
+                  verifyPreparedReplacement(media.randomBytes, media.randomBytes, unread, {}, 1, 2,
+                                            {});
+              }).what(),
+              streamsMessage);
+    EXPECT_EQ(processingError([&] {
+                  verifyPreparedReplacement(media.empty, media.empty, unread, {}, 1, 2, {});
               }).what(),
               std::string("The prepared replacement is empty. The original file was not "
                           "changed."));

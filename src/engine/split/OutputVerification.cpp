@@ -332,33 +332,29 @@ void checkPreparedHeader(std::size_t streams, std::optional<double> duration,
     }
 }
 
-void verifyPreparedReplacement(ProcessRunning& runner, const fs::path& prepared,
-                               const fs::path& source, PacketCensusRead& sourceCensus,
+void verifyPreparedReplacement(const fs::path& prepared, const fs::path& source,
+                               PacketCensusRead& sourceCensus,
                                const std::vector<CopiedStream>& streams,
                                std::size_t expectedStreamCount, double sourceDuration,
-                               const fs::path& ffprobe, std::stop_token stop) {
+                               std::stop_token stop) {
     std::error_code sizeError;
     auto size = fs::file_size(prepared, sizeError);
     if (sizeError || size < 1) {
         throw MediaProcessingError::processFailed(
             "The prepared replacement is empty. The original file was not changed.");
     }
-    const fs::path copyPath = standardizedPath(prepared);
-    ReadBeside<std::optional<ProbedHeader>> header(
-        stop, [&runner, &copyPath, &ffprobe](std::stop_token own) {
-            return probeStreamsAndDuration(runner, copyPath, ffprobe, own);
-        });
-    const auto copy = readPacketCensusOrNone(copyPath, stop);
-    const auto read = header.get();
+    // The header as the census's one opening of the copy reads it.
+    const auto copy = readFileCensusOrNone(standardizedPath(prepared), stop);
     throwIfStopped(stop);
-    if (!read || !copy) {
+    if (!copy) {
         throw MediaProcessingError::processFailed(streamsMessage);
     }
-    checkPreparedHeader(read->streams, read->duration, expectedStreamCount, sourceDuration);
+    checkPreparedHeader(copy->header.streams.size(), statedDuration(copy->header),
+                        expectedStreamCount, sourceDuration);
     const auto original = sourceCensus.get();
     // A census cut short by a cancel reads as none: the cancel, not the copy, is the cause.
     throwIfStopped(stop);
-    if (!original || !holdsEveryPacket(*original, *copy, streams)) {
+    if (!original || !holdsEveryPacket(*original, copy->census, streams)) {
         throw MediaProcessingError::processFailed(
             "Tavrolin left \u201C" + source.filename().string() +
             "\u201D unchanged because its prepared copy is incomplete; try the export again.");

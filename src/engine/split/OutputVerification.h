@@ -40,17 +40,17 @@ struct WrittenPackets {
 void checkPreparedHeader(std::size_t streams, std::optional<double> duration,
                          std::size_t expectedStreamCount, double sourceDuration);
 
-// The whole replacement, on the job's thread under `stop`: not empty; its header
-// (checkPreparedHeader, one ffprobe run beside the census); and every packet, which a header
+// The whole replacement, on the job's thread under `stop`, read in-process in one opening of
+// `prepared`: not empty; its header (checkPreparedHeader); and every packet, which a header
 // written first (as Matroska writes it) cannot vouch for: each of `streams` must hold as many
 // packets in `prepared` as in `source`, whose census `sourceCensus` reads, its last ending where
-// the source's does (`holdsEveryPacket`), read in-process. The packets' error names the source;
-// a file that cannot be read fails as its header would.
-void verifyPreparedReplacement(ProcessRunning& runner, const std::filesystem::path& prepared,
+// the source's does (`holdsEveryPacket`). The packets' error names the source; a file that
+// cannot be read fails as its header would.
+void verifyPreparedReplacement(const std::filesystem::path& prepared,
                                const std::filesystem::path& source, PacketCensusRead& sourceCensus,
                                const std::vector<CopiedStream>& streams,
                                std::size_t expectedStreamCount, double sourceDuration,
-                               const std::filesystem::path& ffprobe, std::stop_token stop);
+                               std::stop_token stop);
 
 // What a split's part must hold, in its own time, as its plan cut it from the source: it opens on
 // a keyframe; after a cut its video starts at 0, shown by every decoder (a part from the
