@@ -309,6 +309,7 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
     std::optional<SplitInputs> splitInputs;
     std::unique_ptr<ReadBeside<SplitSourceLayout>> splitLayoutWithEnd;
     std::optional<ReadBeside<std::optional<double>>> durationProbe;
+    std::optional<ReadBeside<std::optional<FFmpegBuildFacts>>> release;
     if (job.replacesInput) {
         // Begun first: its opening of the source tells the export its duration and streams.
         startReplacementReads(job, childStop.get_token(), ran);
@@ -326,6 +327,13 @@ FFmpegProcessor::Ran FFmpegProcessor::runFFmpeg(const Job& job, JobFiles& run,
         throwIfStopped(stop);
         relay.start(ran.expected);
     } else if (split) {
+        if (split->endTime) {
+            // A part with an end most often reads its video from a second input, read as the
+            // release asks: its ffmpeg is asked beside the layout's read, once a processor.
+            release.emplace(childStop.get_token(), [this](std::stop_token token) {
+                return installed_.facts(std::move(token));
+            });
+        }
         auto read =
             readSplitLayout(*split, job.inputs.at(0).second, splitLayouts_, childStop.get_token());
         splitLayoutWithEnd = std::move(read.withEnd);
