@@ -13,8 +13,6 @@
 // Reading the keyframes, which the workspace does when the file is added, is timed on its own.
 // Everything is made in a private folder under $TMPDIR and removed at the end.
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -130,21 +128,6 @@ std::vector<ProcessingRequest> partsAt(const fs::path& source, const SplitKeyfra
     return requests;
 }
 
-// User and system time of this process and its waited-for children so far, in seconds: what
-// the tools and the processor's own reading (a part's index) cost whatever else the machine is
-// doing.
-double cpuSeconds() {
-    double total = 0;
-    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
-            total += static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-        }
-    }
-    return total;
-}
-
 // The application's runner, counting the runs of each tool it starts.
 class CountingRunner : public ProcessRunning {
   public:
@@ -161,11 +144,6 @@ class CountingRunner : public ProcessRunning {
   private:
     FoundationProcessRunner runner_;
 };
-
-double medianOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 // The command a user would type for the part `request` asks for, into `output`.
 std::vector<std::string> userCommand(const SplitRequest& request, const fs::path& output) {
@@ -241,31 +219,7 @@ bool compareParts(const FFmpegToolchain& tools, const std::vector<ProcessingRequ
     const auto compare = [&](const char* which, const std::function<void()>& viaProcessor) {
         std::printf("%s: %zu jobs against the user's %zu bare ffmpeg commands:\n", which,
                     requests.size(), requests.size());
-        std::vector<double> processorCpu;
-        std::vector<double> bareCpu;
-        const auto counted = [](std::vector<double>& times, const auto& run) {
-            const double before = cpuSeconds();
-            const auto result = run();
-            times.push_back(cpuSeconds() - before);
-            return result;
-        };
-        if (!benchsupport::compareWithDirect(
-                kRounds,
-                [&] {
-                    counted(processorCpu, [&] {
-                        viaProcessor();
-                        return true;
-                    });
-                },
-                [&] { return counted(bareCpu, bareSplit); }, between, goal)) {
-            return false;
-        }
-        std::printf(
-            "%s: median CPU time with the children: processor %.3f s, bare %.3f s, ratio %.3f "
-            "(goal <= %.2f)\n",
-            which, medianOf(processorCpu), medianOf(bareCpu),
-            medianOf(processorCpu) / std::max(medianOf(bareCpu), 1e-9), goal);
-        return true;
+        return benchsupport::compareWithDirect(kRounds, viaProcessor, bareSplit, between, goal);
     };
     if (!compare("first split", firstSplit) || !compare("repeated split", repeatedSplit)) {
         return false;

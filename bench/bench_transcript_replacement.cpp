@@ -1,6 +1,7 @@
 // Adds a transcript to a generated two-hour film in place through FFmpegProcessor (the film is
 // replaced by its copy with the transcript once the copy is proven to hold every packet),
-// alternating with a bare `ffmpeg -map 0 -c copy` of the same film, and prints the median ratio;
+// alternating with a bare `ffmpeg -map 0 -c copy` of the same film, and prints the median ratios
+// of wall time and of CPU time (the children's and the bench's own, which reads the censuses);
 // then against the export's own ffmpeg command run bare as the processor runs it (on ffmpeg 5.1
 // with both inputs read on the main thread), which shows what the proof costs. Once for
 // Matroska and once for MP4. Each round starts from a fresh copy of the film, made outside the
