@@ -72,24 +72,18 @@ TEST(SplitSourceLayout, ReadsRolesChaptersAndWhereThePartsVideoEnds) {
     std::vector<SplitStream> streams = {{0, Role::video},        {1, Role::timed},
                                         {2, Role::chapterTrack}, {3, Role::picture},
                                         {4, Role::attachment},   {5, Role::timed}};
+    const std::vector<std::tuple<std::string, StreamTimeBase, std::string>> kinds{
+        {"video", {1, 600}, "hevc"},      {"audio", {}, ""},
+        {"data", {1, 1000}, ""},          {"video", {1, 90000}, "mjpeg"},
+        {"attachment", {1, 1000}, "ttf"}, {"video", {1, 1000}, "h264"}};
     for (std::size_t at = 0; at < streams.size(); ++at) {
-        streams[at].kind =
-            std::vector<std::string>{"video", "audio", "data", "video", "attachment", "video"}[at];
+        std::tie(streams[at].kind, streams[at].timeBase, streams[at].codec) = kinds[at];
     }
-    streams[0].timeBase = {1, 600};
     streams[0].frameRate = {24, 1};
     streams[0].timecode = "01:00:00:00";
-    streams[0].codec = "hevc";
     streams[1].sampleRate = 44100;
-    streams[2].timeBase = {1, 1000};
-    streams[3].timeBase = {1, 90000};
-    streams[3].codec = "mjpeg";
     streams[3].fileName = "front.jpg";
     streams[3].mimeType = "image/jpeg";
-    streams[4].timeBase = {1, 1000};
-    streams[4].codec = "ttf";
-    streams[5].timeBase = {1, 1000};
-    streams[5].codec = "h264";
     EXPECT_EQ(layout.streams, streams);
     // A chapter without an end is no chapter to shift.
     EXPECT_EQ(layout.chapters,
@@ -202,12 +196,6 @@ TEST(SplitLayoutCache, KeepsTheLatestSourcesAsTheirFilesWere) {
         }
     }
 }
-
-}  // namespace
-}  // namespace tavrolin
-
-namespace tavrolin {
-namespace {
 
 // The packets of a report written as ffprobe's JSON, which keeps the rows below short.
 WrittenPackets packetsIn(const std::string& json) {
