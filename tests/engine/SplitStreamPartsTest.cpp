@@ -595,6 +595,7 @@ TEST(SplitStreamParts, EverySplitJoinedAgainPlaysAsTheSource) {
         {SplitCase::beepsAc3Alone, ".mp4", 48000, 1536, soundCuts, soundRanges},
         {SplitCase::beepsMp3, ".mp3", 44100, 1152, soundCuts, soundRanges},
         {SplitCase::beepsOpusOgg, ".mkv", 48000, 960, soundCuts, soundRanges, 336},
+        {SplitCase::beepsOpusOgg60, ".mkv", 48000, 2880, soundCuts, soundRanges, 336},
         {SplitCase::beepsFlacMatroska, ".mkv", 48000, 4608, keyframes, keyframeRanges},
         {SplitCase::beepsAc3Matroska, ".mkv", 48000, 1536, keyframes, keyframeRanges},
         {SplitCase::beepsOpusMatroska, ".mkv", 48000, 960, keyframes, keyframeRanges},

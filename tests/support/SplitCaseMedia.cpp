@@ -101,6 +101,9 @@ fs::path beepCase(SplitCase which) {
             return soundAlone("beeps-ac3only.mp4", {"-c:a", "ac3", "-b:a", "192k"});
         case SplitCase::beepsOpusOgg:
             return soundAlone("beeps-opus.ogg", {"-c:a", "libopus", "-b:a", "96k"});
+        case SplitCase::beepsOpusOgg60:
+            return soundAlone("beeps-opus-60ms.ogg",
+                              {"-c:a", "libopus", "-b:a", "96k", "-frame_duration", "60"});
         case SplitCase::beepsFlacMatroska:
             return withPictures("beeps-flac.mkv", h264, {"-c:a", "flac"});
         case SplitCase::beepsAc3Matroska:
@@ -304,6 +307,7 @@ fs::path splitCaseFile(SplitCase which) {
         case SplitCase::beepsEac3Mov:
         case SplitCase::beepsAc3Alone:
         case SplitCase::beepsOpusOgg:
+        case SplitCase::beepsOpusOgg60:
         case SplitCase::beepsFlacMatroska:
         case SplitCase::beepsAc3Matroska:
             return beepCase(which);

@@ -53,13 +53,15 @@ enum class SplitCase {
     beepsVorbis,
     beepsVorbisWebm,
     // The same beeps as files people join again after a split: AAC alone in M4A and in MOV,
-    // E-AC-3 alone in MOV, AC-3 alone in MP4, Opus alone in Ogg; H.264 with FLAC and with AC-3
-    // in MKV, whose sound runs past a part's last picture.
+    // E-AC-3 alone in MOV, AC-3 alone in MP4, Opus alone in Ogg (also in 60 ms frames, as voice
+    // recorders write it); H.264 with FLAC and with AC-3 in MKV, whose sound runs past a part's
+    // last picture.
     beepsAacM4a,
     beepsAacMov,
     beepsEac3Mov,
     beepsAc3Alone,
     beepsOpusOgg,
+    beepsOpusOgg60,
     beepsFlacMatroska,
     beepsAc3Matroska,
     // Files people have, with the beep at every whole second: a DVD title (MPEG-2 + AC-3 with

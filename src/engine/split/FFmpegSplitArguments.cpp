@@ -57,13 +57,18 @@ bool isTransportStream(const std::filesystem::path& output) {
     return extension == ".ts" || extension == ".m2ts" || extension == ".mts" || extension == ".m2t";
 }
 
-// Drops every packet outside [from, to) of the input's timestamps. A packet without a
-// presentation time (the filter reads it as the most negative number) is placed by its decoding
-// time, never dropped or kept for want of one.
-std::string keptBetween(std::optional<double> from, std::optional<double> to) {
+// Drops every packet outside [from, to) of the input's timestamps, or with `fromEnd` every one
+// that ends by `from` (a packet that tells no length counts as Opus's usual 20 ms). A packet
+// without a presentation time (the filter reads it as the most negative number) is placed by its
+// decoding time, never dropped or kept for want of one.
+std::string keptBetween(std::optional<double> from, std::optional<double> to,
+                        bool fromEnd = false) {
     const std::string time = "if(eq(pts\\,nopts)\\,dts\\,pts)*tb";
     std::string drop;
-    if (from) {
+    if (from && fromEnd) {
+        drop = "lte(" + time + "+if(duration\\,duration*tb\\,0.02)\\," +
+               formatCommandLineSeconds(*from) + ")";
+    } else if (from) {
         drop = "lt(" + time + "\\," + formatCommandLineSeconds(*from) + ")";
     }
     if (to) {
@@ -345,9 +350,10 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
         }
         return arguments;
     }
-    const auto from =
-        video ? span.from
-              : audioFrom(span.from, stream, output, span.cut, span.warmCopy, writesMp3Header);
+    const bool fromCutFrame = !video && splitAudioFromCutFrame(stream, output, span.warmCopy);
+    const auto from = video || fromCutFrame ? span.from
+                                            : audioFrom(span.from, stream, output, span.cut,
+                                                        span.warmCopy, writesMp3Header);
     const auto to = video ? span.videoTo : span.to;
     if (!from && !to) {
         return arguments;
@@ -355,7 +361,7 @@ std::vector<std::string> splitTimedCut(const SplitStream& stream, const std::str
     if (auto timeBase = muxerTimeBase(output, stream)) {
         append(arguments, {"-time_base:" + at, *timeBase});
     }
-    append(arguments, {"-bsf:" + at, keptBetween(from, to)});
+    append(arguments, {"-bsf:" + at, keptBetween(from, to, fromCutFrame)});
     return arguments;
 }
 

@@ -111,6 +111,9 @@ double audioWarmUp(const SplitRequest& split, const SplitSourceLayout& layout,
         return 0;
     }
     const double cut = split.startTime - splitCutLead(layout);
+    if (splitAudioFromCutFrame(*audio, output)) {
+        return 0;  // less than a frame, which the check allows for at each end
+    }
     const double from = splitAudioWarmUpStart(*audio, output, cut);
     if (from < layout.start - 1e-6 && splitWarmUpInMp3Header(*audio, output)) {
         return 0;

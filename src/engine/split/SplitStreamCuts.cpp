@@ -22,8 +22,8 @@ double splitSubtitleLookBack(const SplitSourceLayout& layout) {
 
 namespace {
 
-// The frame libopus writes by default, in seconds.
-constexpr double kOpusFrame = 0.02;
+// Opus's longest packet, in seconds.
+constexpr double kOpusLongestPacket = 0.12;
 
 enum class WarmUpHiding { none, timestamps, mp3Header, opusPreSkip, opusCodecDelay };
 
@@ -94,7 +94,7 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
         }
         case WarmUpHiding::opusPreSkip:
             if (!warmCopy) {
-                return cut - kOpusFrame;
+                return cut - kOpusLongestPacket;
             }
             [[fallthrough]];
         case WarmUpHiding::opusCodecDelay:
@@ -102,14 +102,21 @@ double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::p
             return cut - 0.25;
         case WarmUpHiding::timestamps:
             // At least two frames of any of these codecs (AAC's 1024 or 2048 samples, MP3's
-            // 1152, AC-3's 1536). Opus only from the 20 ms frame that holds the cut, as ffmpeg's
-            // own copy starts: GStreamer ends a part earlier by all its edit list hides.
+            // 1152, AC-3's 1536). Opus only from the frame that holds the cut, as ffmpeg's own
+            // copy starts: GStreamer ends a part earlier by all its edit list hides.
             if (stream.codec == "opus") {
-                return cut - kOpusFrame;
+                return cut - kOpusLongestPacket;
             }
             return cut - (rate > 0 ? 4096 / rate : 0.1);
     }
     return cut;
+}
+
+bool splitAudioFromCutFrame(const SplitStream& stream, const std::filesystem::path& output,
+                            bool warmCopy) {
+    const WarmUpHiding hiding = warmUpHiding(stream, output);
+    return stream.codec == "opus" && (hiding == WarmUpHiding::timestamps ||
+                                      (hiding == WarmUpHiding::opusPreSkip && !warmCopy));
 }
 
 bool splitWarmUpInOggCopy(const SplitStream& stream, const std::filesystem::path& output) {

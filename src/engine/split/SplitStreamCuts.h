@@ -38,14 +38,20 @@ inline constexpr int kOpusSampleRate = 48000;
 // container hides what lies before the part's start (an edit list in the MP4 family, Opus's
 // pre-skip in Ogg, its codec delay in Matroska, the encoder delay in an MP3 file's header), else
 // `cut`. Frames before the cut decode without their predecessors, and a lossy codec's first ones
-// come out wrong. Opus in the MP4 family and in Ogg is the exception: it reads only from the frame
-// that holds the cut, as ffmpeg's own copy does, so that GStreamer plays the whole MP4 part and
-// the pre-skip, which ffmpeg counts in an Ogg file's length, stays within a frame. The Ogg copy a
-// Matroska part takes its Opus from (`warmCopy`) keeps the longer warm-up, which the part's codec
-// delay hides. An MP3 file's start lies halfway between two of its frames, so that exactly
-// mp3WarmUpFrames(stream) frames are read before the first at or after `cut`.
+// come out wrong. Opus in the MP4 family and in Ogg is the exception (see splitAudioFromCutFrame):
+// it is read from a packet's length before the cut. The Ogg copy a Matroska part takes its Opus
+// from (`warmCopy`) keeps the longer warm-up, which the part's codec delay hides. An MP3 file's
+// start lies halfway between two of its frames, so that exactly mp3WarmUpFrames(stream) frames are
+// read before the first at or after `cut`.
 double splitAudioWarmUpStart(const SplitStream& stream, const std::filesystem::path& output,
                              double cut, bool warmCopy = false);
+
+// Whether a part keeps only the packets that end after its cut, the first of them the frame that
+// holds it, as ffmpeg's own copy does: Opus in the MP4 family, so that GStreamer plays the whole
+// part, and in Ogg, so that the pre-skip, which ffmpeg counts in the file's length, stays within
+// a frame.
+bool splitAudioFromCutFrame(const SplitStream& stream, const std::filesystem::path& output,
+                            bool warmCopy = false);
 
 // The MP3 frame (counted from the source's first, at 0) that a part whose audio starts at
 // `cut` starts with, and how many frames it carries before that one: what its source's
