@@ -146,8 +146,24 @@ std::vector<std::string> FFmpegCommandBuilder::joinArguments(
         append(arguments, {"-map_chapters", metadataInput});
     }
     append(arguments, {"-c", "copy", "-map_metadata", metadataInput});
+    std::vector<std::string> audioFilters;
     if (side.dropWarmUp) {
-        append(arguments, {"-bsf:a", joinWarmUpFilter()});
+        audioFilters.push_back(joinWarmUpFilter());
+    }
+    const auto container = containerForFile(output);
+    const bool matroska = container == OutputContainer::mkv || container == OutputContainer::webm;
+    if (matroska &&
+        std::any_of(side.streams.begin(), side.streams.end(), [](const MediaStream& stream) {
+            return stream.kind == MediaStreamKind::audio && stream.codecName == "vorbis";
+        })) {
+        audioFilters.push_back(joinVorbisTimingFilter());
+    }
+    if (!audioFilters.empty()) {
+        std::string chain;
+        for (const auto& filter : audioFilters) {
+            chain += (chain.empty() ? "" : ",") + filter;
+        }
+        append(arguments, {"-bsf:a", chain});
     }
     // Every stream's flags as given: ffmpeg then marks no stream default on its own.
     std::map<MediaStreamKind, int> positions;

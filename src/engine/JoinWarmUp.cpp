@@ -269,4 +269,17 @@ std::string joinWarmUpFilter() {
            "+0*st(0\\,if(ld(1)\\,max(ld(0)\\,pts+duration)\\,pts+duration))+0*st(1\\,1)";
 }
 
+std::string joinVorbisTimingFilter() {
+    // libav's Ogg reader starts a short Vorbis block that follows a long one at a page start a
+    // quarter of the two blocks' difference late (9 ms at 48 kHz), and ends it there: such a
+    // packet, which starts that far past the end of the one before while the next follows on
+    // from it, goes back to where the one before ends. A packet after a real gap so moved
+    // leaves the gap after it. In Matroska's milliseconds, which the filter is handed.
+    const std::string jump = "(PTS-PREV_INPTS-PREV_INDURATION)";
+    const std::string placed = "if(gt(N\\,0)*gt(" + jump + "\\,4)*lt(" + jump +
+                               "\\,22)*lte(abs(NEXT_PTS-PTS-DURATION)\\,1)\\,"
+                               "PREV_INPTS+PREV_INDURATION\\,PTS)";
+    return "setts=pts=" + placed + ":dts=" + placed;
+}
+
 }  // namespace tavrolin

@@ -83,4 +83,8 @@ bool joinDropsWarmUp(const std::vector<JoinInputTiming>& inputs);
 // The bit-stream filter that does so.
 std::string joinWarmUpFilter();
 
+// The bit-stream filter that puts back each Vorbis packet the Ogg reader placed late (see the
+// definition), for joins with Vorbis sound into Matroska or WebM.
+std::string joinVorbisTimingFilter();
+
 }  // namespace tavrolin
