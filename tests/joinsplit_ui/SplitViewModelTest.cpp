@@ -313,7 +313,8 @@ TEST_F(SplitViewModelTest, ContainerIsCheckedAgainstTheRealStreamsBeforeQueueing
     model->selectFile(avi);
     EXPECT_EQ(model->selectedConfiguration()->listSummary(), "0s\u201312.096s");
     EXPECT_NE(model->validationMessage().value_or("").find("no presentation times"),
-              std::string::npos);
+              std::string::npos)
+        << model->validationMessage().value_or("");
     model->setEndText("3");
     model->setContainer(OutputContainer::mkv);
     EXPECT_EQ(model->selectedConfiguration()->endText, "3");
