@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "engine/split/PartFileBytes.h"
+
 namespace tavrolin {
 
 namespace {
@@ -34,7 +36,19 @@ Mp4Box mp4BoxAt(std::string_view header, std::uint64_t at, std::uint64_t to) {
     if (size < length || at > to || size > to - at) {
         throw std::runtime_error("a box runs past its parent");
     }
-    return {std::string(header.substr(4, 4)), at + length, at + size};
+    return {std::string(header.substr(4, 4)), at + length, at + size, at};
+}
+
+std::optional<Mp4Box> mp4BoxIn(std::fstream& stream, std::uint64_t from, std::uint64_t to,
+                               std::string_view type) {
+    while (from + 8 <= to) {
+        const Mp4Box box = mp4BoxAt(readPartBytes(stream, from, 16), from, to);
+        if (box.type == type) {
+            return box;
+        }
+        from = box.end;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tavrolin

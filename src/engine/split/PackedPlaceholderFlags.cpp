@@ -95,22 +95,19 @@ void clearTrack(std::string& moov, const Mp4Box& trak) {
 }
 
 void clearMp4(std::fstream& stream, const fs::path& file) {
-    const std::uint64_t length = fs::file_size(file);
-    for (std::uint64_t at = 0; at + 8 <= length;) {
-        const Mp4Box box = mp4BoxAt(readPartBytes(stream, at, 16), at, length);
-        if (box.type == "moov") {
-            std::string moov = readPartBytes(stream, at, static_cast<std::size_t>(box.end - at));
-            const Mp4Box whole = boxesIn(moov, 0, moov.size()).front();
-            for (const auto& trak : boxesIn(moov, whole.payload, whole.end)) {
-                if (trak.type == "trak") {
-                    clearTrack(moov, trak);
-                }
-            }
-            writePartBytes(stream, at, moov, file);
-            return;
-        }
-        at = box.end;
+    const auto box = mp4BoxIn(stream, 0, fs::file_size(file), "moov");
+    if (!box) {
+        return;
     }
+    std::string moov =
+        readPartBytes(stream, box->start, static_cast<std::size_t>(box->end - box->start));
+    const Mp4Box whole = boxesIn(moov, 0, moov.size()).front();
+    for (const auto& trak : boxesIn(moov, whole.payload, whole.end)) {
+        if (trak.type == "trak") {
+            clearTrack(moov, trak);
+        }
+    }
+    writePartBytes(stream, box->start, moov, file);
 }
 
 // Takes the keyframe flag off a cluster's placeholder blocks of `video` tracks; returns where

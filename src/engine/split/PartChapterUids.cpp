@@ -53,18 +53,6 @@ std::uint8_t markOf(std::uint64_t number) {
     return number == 0 ? 0 : static_cast<std::uint8_t>(1 + (number - 1) % 15);
 }
 
-std::optional<Mp4Box> mp4Child(std::fstream& stream, std::uint64_t from, std::uint64_t to,
-                               std::string_view type) {
-    while (from + 8 <= to) {
-        const Mp4Box box = mp4BoxAt(readPartBytes(stream, from, 16), from, to);
-        if (box.type == type) {
-            return box;
-        }
-        from = box.end;
-    }
-    return std::nullopt;
-}
-
 // Where the MP4 file's Nero chapter list keeps the byte after its version and flags that
 // ffmpeg skips as part of four unknown bytes and others read as one reserved byte before a
 // 32-bit count: none in a file of another kind or without the list.
@@ -73,9 +61,9 @@ std::optional<std::uint64_t> chapterMarkAt(std::fstream& stream, const fs::path&
     if (readPartBytes(stream, 4, 4) != "ftyp") {
         return std::nullopt;
     }
-    const auto moov = mp4Child(stream, 0, length, "moov");
-    const auto udta = moov ? mp4Child(stream, moov->payload, moov->end, "udta") : std::nullopt;
-    const auto chpl = udta ? mp4Child(stream, udta->payload, udta->end, "chpl") : std::nullopt;
+    const auto moov = mp4BoxIn(stream, 0, length, "moov");
+    const auto udta = moov ? mp4BoxIn(stream, moov->payload, moov->end, "udta") : std::nullopt;
+    const auto chpl = udta ? mp4BoxIn(stream, udta->payload, udta->end, "chpl") : std::nullopt;
     if (!chpl || chpl->end < chpl->payload + 9 ||
         readPartBytes(stream, chpl->payload, 1) != std::string(1, '\x01')) {
         return std::nullopt;
